@@ -1,0 +1,28 @@
+#include "archive/entry_map.h"
+
+#include <algorithm>
+
+bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error) {
+  CBigArchive reader;
+  if (reader.Open(path) != 0) {
+    if (error != nullptr) {
+      error->failure = reader.GetFailure();
+      error->detail = reader.GetFailure() == BigFailure::CannotOpen ? reader.GetOpenError() : "";
+    }
+    return false;
+  }
+  entries.clear();
+  const CDataBuffer whole = reader.GetData();
+  const uint64_t total = whole.GetSize();
+  for (const auto& [name, entry] : reader.GetIndex()) {
+    // Offsets and sizes are unsigned in the index; clamp them here, in 64
+    // bits, so a value of 2^31 or more can never become a negative offset.
+    const uint64_t begin = std::min<uint64_t>(entry.offset, total);
+    const uint64_t size = std::min<uint64_t>(entry.size, total - begin);
+    entries.emplace_hint(entries.end(), name,
+                         whole.Slice(static_cast<int32_t>(begin), static_cast<int32_t>(size)));
+  }
+  reader.Close();
+  if (error != nullptr) *error = {};
+  return true;
+}

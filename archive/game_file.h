@@ -1,0 +1,54 @@
+// Base of every game data file opened by name.
+//
+// Open() opens the file, loads its whole bytes as one shared buffer over a
+// read-only mapping, registers the companion names of a ".mmx" file, and
+// then lets the derived class validate the contents through OnOpen().
+// Read() serves positioned reads from the loaded bytes, or from the disk file
+// when no bytes could be mapped.
+//
+// Threading: none; one object, one caller.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "storage/data_buffer.h"
+#include "storage/disk_file.h"
+
+class CGameFile {
+ public:
+  explicit CGameFile(bool closeAfterLoad) : m_closeAfterLoad(closeAfterLoad) {}
+  CGameFile(const CGameFile&) = delete;
+  CGameFile& operator=(const CGameFile&) = delete;
+  // Releases the handle and data shares without calling the virtual Close.
+  ~CGameFile() = default;
+
+  // 0 on success, else the failure code (1 when the file cannot be opened,
+  // or whatever OnOpen returned).
+  int32_t Open(const std::string& name);
+  virtual void Close();
+  virtual int32_t OnOpen() { return 0; }
+
+  // Copies `count` bytes at the position and advances it. 0 or 1; on failure
+  // nothing is copied and the position stays.
+  int32_t Read(void* destination, int32_t count);
+  void Seek(int32_t position) { m_position = position; }
+  int32_t GetSize() const { return m_size; }
+  CDataBuffer GetData() const { return m_data; }
+  bool IsOpen() const { return m_open; }
+
+  // Why the disk open failed, in words; empty when it did not.
+  const std::string& GetOpenError() const { return m_disk.GetOpenError(); }
+  // For tests: whether the disk file is still open.
+  bool IsDiskOpen() const { return m_disk.IsOpen(); }
+
+ private:
+  void Discard();
+
+  CDataBuffer m_data;
+  CDiskFile m_disk;
+  bool m_open = false;
+  int32_t m_position = 0;
+  bool m_closeAfterLoad;
+  int32_t m_size = 0;
+};

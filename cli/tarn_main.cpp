@@ -1,0 +1,236 @@
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/big_archive.h"
+#include "archive/entry_map.h"
+#include "archive/name_registry.h"
+#include "cli/output.h"
+#include "cli/tarn.h"
+#include "rules/rules_parser.h"
+#include "rules/rules_rows.h"
+#include "storage/disk_file.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tarn COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Reads BIG archives and the rules text inside them. Nothing is ever written\n"
+    "to the files it reads.\n"
+    "\n"
+    "commands:\n"
+    "  rules FILE             print the rows of a rules text file\n"
+    "  id TYPE NAME           print the identifier of NAME under type code TYPE\n"
+    "  list ARCHIVE           print OFFSET, SIZE and NAME of every entry, in name order\n"
+    "  show ARCHIVE ENTRY     print the rows of an entry read as rules text\n"
+    "  cat ARCHIVE ENTRY      write an entry's bytes to standard output\n"
+    "  check ARCHIVE          tell whether every entry lies inside the archive\n"
+    "  help                   print this text\n"
+    "\n"
+    "Rows are NAME<TAB>VALUE; lines of a block are indented four spaces per level.\n"
+    "Bytes 0x00-0x1F and 0x7F in names and values are written as \\xHH.\n"
+    "\n"
+    "exit status: 0 success, 1 a file could not be read or an entry is missing\n"
+    "or damaged, 2 usage error.\n";
+
+struct Context {
+  std::FILE* out;
+  std::FILE* err;
+};
+
+int Usage(const Context& c, const std::string& problem) {
+  std::fprintf(c.err, "tarn: %s\n%s", EscapeBytes(problem).c_str(), kUsage);
+  return kExitUsage;
+}
+
+int Fail(const Context& c, const std::string& path, const std::string& reason) {
+  std::fprintf(c.err, "tarn: %s: %s\n", EscapeBytes(path).c_str(), reason.c_str());
+  return kExitFailure;
+}
+
+int Finish(const Context& c, COutput& out) {
+  if (out.Flush()) return kExitOk;
+  std::fprintf(c.err, "tarn: cannot write to standard output\n");
+  return kExitFailure;
+}
+
+std::string DescribeOpenError(const CArchiveOpenError& error) {
+  if (error.failure == BigFailure::CannotOpen && !error.detail.empty()) return error.detail;
+  return DescribeBigFailure(error.failure);
+}
+
+void PrintRows(COutput& out, const CDataBuffer& bytes) {
+  CRulesParser parser;
+  parser.SetSource(bytes);
+  parser.Parse();
+  ForEachRulesRow(parser.GetBlocks(), [&out](const CRulesRow& row) {
+    out.Spaces(size_t{4} * row.depth);
+    out.Escaped(row.name);
+    out.Raw('\t');
+    out.Escaped(row.value);
+    out.Raw('\n');
+  });
+}
+
+// Loads a whole file: mapped when possible, read when the mapping fails.
+bool LoadFile(const std::string& path, CDataBuffer& bytes, std::string& reason) {
+  CDiskFile file;
+  if (file.OpenRead(path) != 0) {
+    reason = file.GetOpenError();
+    return false;
+  }
+  const int32_t size = file.GetSize();
+  if (size < 0) {
+    reason = "file too large (2 GiB or more)";
+    return false;
+  }
+  bytes = file.MapWhole();
+  if (bytes.HasData()) return true;
+  uint8_t* room = bytes.GetWritable(size);
+  file.SetPosition(0);
+  if (file.Read(room, size) == 0) return true;
+  reason = "read failed";
+  return false;
+}
+
+int CommandRules(const Context& c, const std::string& path) {
+  CDataBuffer bytes;
+  std::string reason;
+  if (!LoadFile(path, bytes, reason)) return Fail(c, path, reason);
+  COutput out(c.out);
+  PrintRows(out, bytes);
+  return Finish(c, out);
+}
+
+bool ParseTypeCode(const std::string& text, int32_t& type) {
+  if (text.empty()) return false;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (*first == '+' && text.size() > 1 && text[1] != '-') ++first;
+  const auto result = std::from_chars(first, last, type);
+  return result.ec == std::errc() && result.ptr == last;
+}
+
+int CommandId(const Context& c, const std::string& typeText, const std::string& name) {
+  int32_t type = 0;
+  if (!ParseTypeCode(typeText, type))
+    return Usage(c, "TYPE must be a signed 32-bit decimal number, not '" + typeText + "'");
+  const auto id = static_cast<uint32_t>(CNameRegistry::GetId(type, name));
+  std::fprintf(c.out, "0x%08X\n", static_cast<unsigned>(id));
+  return std::fflush(c.out) == 0 ? kExitOk : kExitFailure;
+}
+
+int OpenReader(const Context& c, const std::string& path, CBigArchive& reader) {
+  if (reader.Open(path) == 0) return kExitOk;
+  CArchiveOpenError error{reader.GetFailure(), reader.GetOpenError()};
+  return Fail(c, path, DescribeOpenError(error));
+}
+
+int CommandList(const Context& c, const std::string& path) {
+  CBigArchive reader;
+  if (const int status = OpenReader(c, path, reader); status != kExitOk) return status;
+  COutput out(c.out);
+  for (const auto& [name, entry] : reader.GetIndex()) {
+    out.Number(entry.offset);
+    out.Raw('\t');
+    out.Number(entry.size);
+    out.Raw('\t');
+    out.Escaped(name);
+    out.Raw('\n');
+  }
+  return Finish(c, out);
+}
+
+int CommandCheck(const Context& c, const std::string& path) {
+  CBigArchive reader;
+  if (const int status = OpenReader(c, path, reader); status != kExitOk) return status;
+  const uint64_t total = static_cast<uint32_t>(reader.GetSize());
+  std::vector<const std::string*> damaged;
+  for (const auto& [name, entry] : reader.GetIndex())
+    if (ReachesPastEnd(entry, total)) damaged.push_back(&name);
+  COutput out(c.out);
+  if (damaged.empty()) {
+    out.Raw("ok: ");
+    out.Number(reader.GetIndex().size());
+    out.Raw(" entries\n");
+    return Finish(c, out);
+  }
+  out.Raw("damaged: ");
+  out.Number(damaged.size());
+  out.Raw(" of ");
+  out.Number(reader.GetIndex().size());
+  out.Raw(" entries reach past the end of the archive\n");
+  for (const std::string* name : damaged) {
+    out.Escaped(*name);
+    out.Raw('\n');
+  }
+  Finish(c, out);
+  return kExitFailure;
+}
+
+// Shared by show and cat: the entry's bytes, or an exit status.
+int FindEntry(const Context& c, const std::string& path, const std::string& name, CDataBuffer& bytes) {
+  CEntryMap entries;
+  CArchiveOpenError error;
+  if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, path, DescribeOpenError(error));
+  const auto found = entries.find(name);
+  if (found == entries.end()) return Fail(c, path, "no entry named '" + EscapeBytes(name) + "'");
+  bytes = found->second;
+  return kExitOk;
+}
+
+int CommandShow(const Context& c, const std::string& path, const std::string& name) {
+  CDataBuffer bytes;
+  if (const int status = FindEntry(c, path, name, bytes); status != kExitOk) return status;
+  COutput out(c.out);
+  PrintRows(out, bytes);
+  return Finish(c, out);
+}
+
+int CommandCat(const Context& c, const std::string& path, const std::string& name) {
+  CDataBuffer bytes;
+  if (const int status = FindEntry(c, path, name, bytes); status != kExitOk) return status;
+  COutput out(c.out);
+  if (bytes.HasData())
+    out.Raw(std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize()));
+  return Finish(c, out);
+}
+
+}  // namespace
+
+int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  const Context c{out, err};
+  if (args.empty()) return Usage(c, "no command given");
+  const std::string& command = args[0];
+  const size_t given = args.size() - 1;
+  auto expect = [&](size_t wanted) {
+    return given == wanted;
+  };
+  if (command == "help" || command == "--help" || command == "-h") {
+    std::fputs(kUsage, out);
+    return std::fflush(out) == 0 ? kExitOk : kExitFailure;
+  }
+  struct Command {
+    const char* name;
+    size_t arguments;
+  };
+  static constexpr Command kCommands[] = {{"rules", 1}, {"id", 2},   {"list", 1},
+                                          {"show", 2},  {"cat", 2},  {"check", 1}};
+  for (const Command& known : kCommands) {
+    if (command != known.name) continue;
+    if (!expect(known.arguments))
+      return Usage(c, command + ": expected " + std::to_string(known.arguments) + " argument" +
+                          (known.arguments == 1 ? "" : "s") + ", got " + std::to_string(given));
+    if (command == "rules") return CommandRules(c, args[1]);
+    if (command == "id") return CommandId(c, args[1], args[2]);
+    if (command == "list") return CommandList(c, args[1]);
+    if (command == "show") return CommandShow(c, args[1], args[2]);
+    if (command == "cat") return CommandCat(c, args[1], args[2]);
+    return CommandCheck(c, args[1]);
+  }
+  return Usage(c, "unknown command '" + command + "'");
+}

@@ -1,0 +1,60 @@
+// The rows that a parsed rules text shows as: one row per block, in block-
+// name order, each followed depth-first by the rows of its lines. A block row
+// has depth 0, its name and its type as value; a line of the block has depth
+// 1, a line of a block nested in that line depth 2, and so on. Shown, a row's
+// name is indented by four spaces per level of depth.
+//
+// Rows refer to the parser's strings: they are valid until its next Parse().
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "rules/rules_parser.h"
+
+struct CRulesRow {
+  uint32_t depth;
+  std::string_view name;
+  std::string_view value;
+};
+
+// Calls visit(const CRulesRow&) for every row, in order. Walks with its own
+// stack, so any depth of nesting is fine.
+template <typename Visit>
+void ForEachRulesRow(const CRulesParser::Blocks& blocks, Visit&& visit) {
+  struct Level {
+    const CRulesEntry* entry;
+    size_t next;
+  };
+  std::vector<Level> stack;
+  for (const auto& [name, block] : blocks) {
+    visit(CRulesRow{0, name, block.m_type});
+    stack.push_back({&block.m_body, 0});
+    while (!stack.empty()) {
+      Level& top = stack.back();
+      if (top.next == top.entry->m_children.size()) {
+        stack.pop_back();
+        continue;
+      }
+      const CRulesEntry& child = top.entry->m_children[top.next++];
+      visit(CRulesRow{static_cast<uint32_t>(stack.size()), child.m_name, child.m_value});
+      if (!child.m_children.empty()) stack.push_back({&child, 0});
+    }
+  }
+}
+
+inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser::Blocks& blocks) {
+  std::vector<CRulesRow> rows;
+  ForEachRulesRow(blocks, [&rows](const CRulesRow& row) { rows.push_back(row); });
+  return rows;
+}
+
+// The Name cell as shown: 4 × depth spaces, then the name.
+inline std::string IndentedName(const CRulesRow& row) {
+  std::string cell(size_t{4} * row.depth, ' ');
+  cell.append(row.name);
+  return cell;
+}

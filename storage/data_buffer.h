@@ -1,0 +1,85 @@
+// Shared, reference-counted byte buffers.
+//
+// A CDataBuffer is a one-pointer handle to a CDataBlock. Copies share the
+// block; Slice() makes a sub-range that borrows the bytes and keeps its
+// source alive through a CSliceOwner. A block either owns its bytes or
+// borrows them from a CDataOwner (a slice owner, or a mapped file view).
+//
+// Threading: none. Counts are plain integers; every buffer of one chain must
+// be created, copied and released on one thread.
+#pragma once
+
+#include <cstdint>
+
+class CDataOwner {
+ public:
+  CDataOwner() = default;
+  CDataOwner(const CDataOwner&) = delete;
+  CDataOwner& operator=(const CDataOwner&) = delete;
+  virtual ~CDataOwner() = default;
+
+  // Number of blocks that borrow bytes from this owner. The block that drops
+  // it to 0 destroys the owner.
+  int32_t m_count = 0;
+};
+
+struct CDataBlock {
+  const uint8_t* data;  // may be null when an owner had no bytes to give
+  uint32_t size;
+  int32_t count;        // handles that point here; starts at 1
+  CDataOwner* owner;    // null: the block allocated data itself
+};
+
+class CDataBuffer {
+ public:
+  CDataBuffer() noexcept = default;
+  // Owning block of `size` bytes, copied from `bytes` unless it is null
+  // (then left uninitialised). Size 0 still allocates, so HasData() is true.
+  CDataBuffer(const void* bytes, uint32_t size);
+  // Borrowing block over `bytes`; raises owner's count. Nothing is copied.
+  CDataBuffer(const void* bytes, uint32_t size, CDataOwner* owner);
+  CDataBuffer(const CDataBuffer& other) noexcept;
+  CDataBuffer(CDataBuffer&& other) noexcept;
+  CDataBuffer& operator=(const CDataBuffer& other) noexcept;
+  CDataBuffer& operator=(CDataBuffer&& other) noexcept;
+  ~CDataBuffer();
+
+  const uint8_t* GetData() const { return m_block ? m_block->data : nullptr; }
+  uint32_t GetSize() const { return m_block ? m_block->size : 0; }
+  bool HasData() const { return m_block != nullptr && m_block->data != nullptr; }
+  void Reset();
+
+  // Pointer to `size` bytes that only this handle may write. Keeps the bytes
+  // when the size matches (copying them first if they are shared or
+  // borrowed); otherwise starts a fresh, uninitialised block.
+  // A negative size is taken as 0.
+  uint8_t* GetWritable(int32_t size);
+
+  // The bytes [offset, offset + size) without copying. The range is clamped
+  // to this buffer: a range reaching past the end is cut at the end, and a
+  // negative offset or size, or an offset past the end, gives 0 bytes. No
+  // byte outside the source is ever exposed.
+  CDataBuffer Slice(int32_t offset, int32_t size) const;
+
+  // For tests and diagnostics: the number of handles sharing the block.
+  int32_t GetShareCount() const { return m_block ? m_block->count : 0; }
+  const CDataBlock* GetBlock() const { return m_block; }
+
+ private:
+  explicit CDataBuffer(CDataBlock* block) noexcept : m_block(block) {}
+  static CDataBlock* NewOwningBlock(const void* bytes, uint32_t size);
+  static void Release(CDataBlock* block) noexcept;
+  void MakeUnique();
+
+  CDataBlock* m_block = nullptr;
+};
+
+// Keeps a share of the buffer a slice was cut from.
+class CSliceOwner final : public CDataOwner {
+ public:
+  explicit CSliceOwner(const CDataBuffer& source) : m_source(source) {}
+  const CDataBuffer& GetSource() const { return m_source; }
+
+ private:
+  CDataBuffer m_source;
+};

@@ -1,0 +1,89 @@
+// Files on disk: open for reading, size, read at a position, and a read-only
+// mapping of the whole file handed out as a CDataBuffer.
+//
+// Handles are shared through CSharedHandle records so that a mapped view keeps
+// its file open after the CDiskFile that made it has closed: the file stays
+// open until the last buffer borrowing from the view is released.
+//
+// Threading: none; counts are plain integers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "storage/data_buffer.h"
+#include "storage/platform.h"
+
+struct CSharedHandle {
+  platform::Handle handle;
+  int32_t count;
+};
+
+// A pointer-sized holder of one share of a CSharedHandle; null when empty.
+class CHandleHolder {
+ public:
+  CHandleHolder() = default;
+  // Takes ownership of a fresh handle; 0 and the invalid value give an empty holder.
+  static CHandleHolder Wrap(platform::Handle handle);
+  CHandleHolder(const CHandleHolder& other) noexcept;
+  CHandleHolder& operator=(const CHandleHolder& other) noexcept;
+  ~CHandleHolder() { Release(); }
+
+  void Release() noexcept;
+  explicit operator bool() const { return m_record != nullptr; }
+  platform::Handle Get() const { return m_record ? m_record->handle : 0; }
+  int32_t GetShareCount() const { return m_record ? m_record->count : 0; }
+
+ private:
+  CSharedHandle* m_record = nullptr;
+};
+
+struct CMappedView {
+  CHandleHolder file;
+  CHandleHolder mapping;
+  const void* view;
+  uint32_t size;
+  int32_t count;
+};
+
+// Holds one share of a mapped view for the blocks that borrow its bytes.
+class CMappingOwner final : public CDataOwner {
+ public:
+  explicit CMappingOwner(CMappedView* view);
+  ~CMappingOwner() override;
+
+ private:
+  CMappedView* m_view;
+};
+
+class CDiskFile {
+ public:
+  CDiskFile() = default;
+  CDiskFile(const CDiskFile&) = delete;
+  CDiskFile& operator=(const CDiskFile&) = delete;
+  ~CDiskFile() = default;
+
+  // 0 on success, 1 on failure. Closes any open handle first.
+  int32_t Open(const std::string& path, uint32_t access, uint32_t disposition, uint32_t share);
+  int32_t OpenRead(const std::string& path);
+  bool IsOpen() const { return m_file && m_file.Get() != 0; }
+  void Close();
+
+  // The size in bytes; -1 when it cannot be queried or does not fit in 31 bits.
+  int32_t GetSize() const;
+  // Reads exactly `count` bytes at the position and advances it. 0 or 1.
+  int32_t Read(void* destination, int32_t count);
+  // The whole file over a read-only mapped view (see MapWhole in the .cpp).
+  CDataBuffer MapWhole();
+
+  int32_t GetPosition() const { return m_position; }
+  void SetPosition(int32_t position) { m_position = position; }
+  // Words for why the last Open failed; empty after a successful one.
+  const std::string& GetOpenError() const { return m_openError; }
+  const CHandleHolder& GetHandle() const { return m_file; }
+
+ private:
+  CHandleHolder m_file;
+  int32_t m_position = 0;
+  std::string m_openError;
+};

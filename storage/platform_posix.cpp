@@ -1,0 +1,199 @@
+// POSIX implementation of the platform calls.
+//
+// Besides the calls themselves, this file keeps a table of the views it has
+// mapped. When another program truncates a mapped file, touching a page past
+// the new end raises SIGBUS; the handler below answers such a fault, and only
+// such a fault, by mapping zero pages over the vanished range, so a truncated
+// archive reads as zeros instead of killing the process. Every other SIGBUS
+// goes on to whatever handler was there before.
+#include "storage/platform.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+thread_local int t_lastError = 0;
+// Our own error value, beside errno's, for FIFOs, devices and sockets.
+constexpr int kNotRegularFile = -1000;
+
+int Fail(int error) {
+  t_lastError = error;
+  return -1;
+}
+
+// Descriptors 0-2 may be free when the process was started without standard
+// streams; a file landing there would be mistaken for the console, and 0 is
+// not a valid handle value to the layer above. Move such a descriptor up.
+int AvoidStandardSlots(int fd) {
+  if (fd > 2) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int error = errno;
+  ::close(fd);
+  return moved >= 0 ? moved : Fail(error);
+}
+
+// ---- mapped-view table for the SIGBUS guard ----
+
+constexpr int kMaxViews = 4096;
+struct ViewSlot {
+  std::atomic<uintptr_t> base{0};
+  std::atomic<uintptr_t> length{0};
+};
+ViewSlot g_views[kMaxViews];
+struct sigaction g_previousBus;
+std::atomic<bool> g_guardInstalled{false};
+
+void PassOn(int signal, siginfo_t* info, void* context) {
+  if (g_previousBus.sa_flags & SA_SIGINFO) {
+    if (g_previousBus.sa_sigaction != nullptr) {
+      g_previousBus.sa_sigaction(signal, info, context);
+      return;
+    }
+  } else if (g_previousBus.sa_handler != SIG_DFL && g_previousBus.sa_handler != SIG_IGN) {
+    g_previousBus.sa_handler(signal);
+    return;
+  }
+  // Default action: restore it and return; the faulting access repeats and
+  // the process ends the way it would have without us.
+  ::sigaction(SIGBUS, &g_previousBus, nullptr);
+}
+
+void OnBus(int signal, siginfo_t* info, void* context) {
+  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  const int savedErrno = errno;
+  for (ViewSlot& slot : g_views) {
+    const uintptr_t base = slot.base.load(std::memory_order_acquire);
+    const uintptr_t length = slot.length.load(std::memory_order_acquire);
+    if (base == 0 || address < base || address - base >= length) continue;
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t from = address & ~(page - 1);
+    // Cover the rest of the view in one go: the file is shorter now, and every
+    // later page would fault the same way.
+    const uintptr_t to = (base + length + page - 1) & ~(page - 1);
+    void* zero = ::mmap(reinterpret_cast<void*>(from), to - from, PROT_READ,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    errno = savedErrno;
+    if (zero != MAP_FAILED) return;
+    break;
+  }
+  errno = savedErrno;
+  PassOn(signal, info, context);
+}
+
+void InstallGuard() {
+  bool expected = false;
+  if (!g_guardInstalled.compare_exchange_strong(expected, true)) return;
+  struct sigaction action {};
+  action.sa_sigaction = OnBus;
+  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGBUS, &action, &g_previousBus);
+}
+
+void Track(const void* view, uint32_t size) {
+  InstallGuard();
+  for (ViewSlot& slot : g_views) {
+    uintptr_t empty = 0;
+    if (slot.base.load() != 0) continue;
+    slot.length.store(size, std::memory_order_release);
+    if (slot.base.compare_exchange_strong(empty, reinterpret_cast<uintptr_t>(view))) return;
+  }
+  // Table full: the view works, it is only unguarded.
+}
+
+void Untrack(const void* view) {
+  for (ViewSlot& slot : g_views) {
+    if (slot.base.load() != reinterpret_cast<uintptr_t>(view)) continue;
+    slot.base.store(0, std::memory_order_release);
+    slot.length.store(0, std::memory_order_release);
+    return;
+  }
+}
+
+}  // namespace
+
+Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
+                  uint32_t /*share: other readers are always allowed here*/) {
+  if (access != kGenericRead || disposition != kOpenExisting) return Fail(EINVAL);
+  // O_NONBLOCK: opening a FIFO must not wait for a writer.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return Fail(errno);
+  fd = AvoidStandardSlots(fd);
+  if (fd < 0) return kInvalidHandle;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return Fail(error);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return Fail(S_ISDIR(info.st_mode) ? EISDIR : kNotRegularFile);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+void CloseHandle(Handle handle) {
+  if (handle > 0) ::close(static_cast<int>(handle));
+}
+
+int64_t GetFileSize(Handle handle) {
+  struct stat info {};
+  if (handle <= 0 || ::fstat(static_cast<int>(handle), &info) != 0) return Fail(errno ? errno : EBADF);
+  return info.st_size;
+}
+
+bool ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count) {
+  if (handle <= 0 || offset < 0) return Fail(EINVAL), false;
+  auto* out = static_cast<char*>(destination);
+  while (count > 0) {
+    const ssize_t got = ::pread(static_cast<int>(handle), out, count, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Fail(errno), false;
+    if (got == 0) return Fail(0), false;  // end of file before `count` bytes
+    out += got;
+    offset += got;
+    count -= static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
+Handle CreateFileMapping(Handle file) {
+  // POSIX has no mapping object; a second descriptor stands for one, so the
+  // view's lifetime rules are the same on both platforms.
+  if (file <= 0) return Fail(EBADF);
+  const int fd = ::fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 3);
+  return fd >= 0 ? fd : Fail(errno);
+}
+
+const void* MapView(Handle mapping, uint32_t size) {
+  if (mapping <= 0 || size == 0) return nullptr;
+  void* view = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, static_cast<int>(mapping), 0);
+  if (view == MAP_FAILED) return Fail(errno), nullptr;
+  Track(view, size);
+  return view;
+}
+
+void UnmapView(const void* view, uint32_t size) {
+  if (view == nullptr) return;
+  Untrack(view);
+  ::munmap(const_cast<void*>(view), size);
+}
+
+std::string LastErrorText() {
+  if (t_lastError == 0) return "unexpected end of file";
+  if (t_lastError == kNotRegularFile) return "not a regular file";
+  return std::strerror(t_lastError);
+}
+
+}  // namespace platform
