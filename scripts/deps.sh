@@ -1,0 +1,27 @@
+# Sourced by the scripts: installs the Debian packages the project needs,
+# quietly when they are all present. Needs root (or sudo) on Debian 12.
+tarn_install_packages() {
+  local missing=()
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}" >&2
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq >&2 || return 1
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2 || return 1
+}
+
+# What building and testing need.
+TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
+  libgl-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
+# What showing the editor needs beyond that.
+TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
+
+tarn_configure_and_build() {  # BUILD_DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$TARN_ROOT" -B "$TARN_ROOT/$dir" -G Ninja "$@" >/dev/null || return 1
+  cmake --build "$TARN_ROOT/$dir" -- -j"$(nproc)" || return 1
+}
