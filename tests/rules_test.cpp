@@ -1,0 +1,175 @@
+// Rules text: golden files under tests/data/rules (NAME.ini parsed, its rows
+// compared with NAME.rows, written the way `tarn rules` prints them), plus
+// the properties a golden file cannot show.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "rules/rules_parser.h"
+#include "rules/rules_rows.h"
+#include "storage/path_name.h"
+#include "tests/support/big_builder.h"
+
+namespace {
+
+CDataBuffer Bytes(std::string_view text) { return CDataBuffer(text.data(), static_cast<uint32_t>(text.size())); }
+
+std::string RowsText(const CRulesParser& parser) {
+  std::string out;
+  ForEachRulesRow(parser.GetBlocks(), [&out](const CRulesRow& row) {
+    out += IndentedName(CRulesRow{row.depth, EscapeBytes(row.name), {}});
+    out += '\t';
+    out += EscapeBytes(row.value);
+    out += '\n';
+  });
+  return out;
+}
+
+std::string ParseToRows(std::string_view text) {
+  CRulesParser parser;
+  parser.SetSource(Bytes(text));
+  parser.Parse();
+  return RowsText(parser);
+}
+
+TEST(RulesGolden, EveryCaseMatchesItsRows) {
+  const std::filesystem::path dir = TARN_TEST_DATA_DIR "/rules";
+  int cases = 0;
+  for (const auto& file : std::filesystem::directory_iterator(dir)) {
+    if (file.path().extension() != ".ini") continue;
+    std::filesystem::path expected = file.path();
+    expected.replace_extension(".rows");
+    SCOPED_TRACE(file.path().filename().string());
+    EXPECT_EQ(ParseToRows(ReadWholeFile(file.path())), ReadWholeFile(expected));
+    ++cases;
+  }
+  EXPECT_GE(cases, 15);
+}
+
+TEST(RulesParser, EmptyAndNullSourcesGiveNoBlocks) {
+  CRulesParser parser;
+  parser.SetSource(CDataBuffer());
+  parser.Parse();
+  EXPECT_TRUE(parser.GetBlocks().empty());
+  parser.SetSource(CDataBuffer(nullptr, 0));
+  parser.Parse();
+  EXPECT_TRUE(parser.GetBlocks().empty());
+}
+
+TEST(RulesParser, ResultOutlivesTheSourceBytes) {
+  CRulesParser parser;
+  {
+    std::string text = "Object Tank\n  Speed = 30\nEnd\n";
+    parser.SetSource(Bytes(text));
+    parser.Parse();
+    text.assign(text.size(), 'x');
+  }
+  // Dropping the parser's own share frees the bytes; the strings must be copies.
+  parser.SetSource(CDataBuffer());
+  ASSERT_EQ(parser.GetBlocks().size(), 1u);
+  const CRulesBlock& block = parser.GetBlocks().at("Tank");
+  EXPECT_EQ(block.m_type, "Object");
+  ASSERT_EQ(block.m_body.m_children.size(), 1u);
+  EXPECT_EQ(block.m_body.m_children[0].m_value, "30");
+}
+
+TEST(RulesParser, EachParseReplacesTheLastResult) {
+  CRulesParser parser;
+  parser.SetSource(Bytes("A a\nK = 1\nEnd\n"));
+  parser.Parse();
+  parser.SetSource(Bytes("B b\nEnd\n"));
+  parser.Parse();
+  EXPECT_EQ(RowsText(parser), "b\tB\n");
+  // Parsing again without a new source reads nothing: the position only moves forward.
+  parser.Parse();
+  EXPECT_TRUE(parser.GetBlocks().empty());
+}
+
+TEST(RulesParser, ParseBlockBodyTellsEndOfDataFromEndLine) {
+  CRulesParser parser;
+  CRulesEntry parent;
+  parser.SetSource(Bytes("K = 1\nEnd rest"));
+  EXPECT_FALSE(parser.ParseBlockBody(parent));
+  ASSERT_EQ(parent.m_children.size(), 1u);
+  CRulesEntry other;
+  parser.SetSource(Bytes("K = 1\nDraw\n L = 2\n"));
+  EXPECT_TRUE(parser.ParseBlockBody(other));
+  ASSERT_EQ(other.m_children.size(), 2u);
+  EXPECT_EQ(other.m_children[1].m_children.size(), 1u);
+}
+
+TEST(BlockKeywords, ExactCaseSensitiveMatchesOnly) {
+  const char* keywords[] = {
+      "AnimatingPart", "ApplyRandomForce", "ArmorSet", "Attack",
+      "AttackContinueAreaRadiusCursor", "AttackDamageAreaRadiusCursor",
+      "AttackScatterAreaRadiusCursor", "Behavior", "Body", "ConditionState", "CreateDebris",
+      "CreateObject", "DefaultConditionState", "DeliverPayload", "DeliveryDecal", "Draw",
+      "DynamicGameLOD", "EvaEvent", "FXListAtBonePos", "FireWeapon",
+      "FriendlySpecialPowerRadiusCursor", "GameData", "GuardAreaRadiusCursor", "ImagePart",
+      "LightPulse", "Locomotor", "Mission", "Object", "OffensiveSpecialPowerRadiusCursor",
+      "ParticleSystem", "Prerequisites", "SideInfo", "SideSounds", "SkillSet1", "SkillSet2",
+      "SkillSet3", "SkillSet4", "SkillSet5", "SkirmishBuildList", "Sound", "StaticGameLOD",
+      "Structure", "TerrainScorch", "Tracer", "TransitionState", "UnitSpecificSounds",
+      "ViewShake", "WeaponSet"};
+  for (const char* keyword : keywords) {
+    const std::string k = keyword;
+    EXPECT_TRUE(IsBlockKeyword(k)) << k;
+    EXPECT_FALSE(IsBlockKeyword(k + " ")) << k;
+    EXPECT_FALSE(IsBlockKeyword(k.substr(1))) << k;
+    EXPECT_FALSE(IsBlockKeyword(k.substr(0, k.size() - 1))) << k;
+    EXPECT_FALSE(IsBlockKeyword(ToLower(k))) << k;
+  }
+  for (const char* plain : {"", "End", "SkillSet", "SkillSet0", "SkillSet6", "OBJECT", "object",
+                            "Draw\t", "Weapon", "Objects"})
+    EXPECT_FALSE(IsBlockKeyword(plain)) << plain;
+}
+
+// A million nested blocks must cost heap, not stack: parse, walk, copy and
+// destroy all run with explicit stacks.
+TEST(RulesParser, MillionDeepNestingParsesWalksCopiesAndFrees) {
+  constexpr int kDepth = 1'000'000;
+  std::string text = "Object Deep\n";
+  text.reserve(text.size() + kDepth * 5 + 16);
+  for (int i = 0; i < kDepth; ++i) text += "Draw\n";
+  CRulesParser parser;
+  parser.SetSource(Bytes(text));
+  parser.Parse();
+  uint64_t rows = 0;
+  uint32_t deepest = 0;
+  ForEachRulesRow(parser.GetBlocks(), [&](const CRulesRow& row) {
+    ++rows;
+    deepest = std::max(deepest, row.depth);
+  });
+  EXPECT_EQ(rows, kDepth + 1u);
+  EXPECT_EQ(deepest, static_cast<uint32_t>(kDepth));
+
+  CRulesEntry copy = parser.GetBlocks().at("Deep").m_body;
+  const CRulesEntry* walk = &copy;
+  int levels = 0;
+  while (!walk->m_children.empty()) {
+    walk = &walk->m_children[0];
+    ++levels;
+  }
+  EXPECT_EQ(levels, kDepth);
+  CRulesEntry moved;
+  moved = std::move(copy);
+  moved = CRulesEntry();
+}
+
+TEST(RulesRows, DepthFollowsNestingAndBlocksComeInByteOrder) {
+  CRulesParser parser;
+  parser.SetSource(Bytes("W b\n Draw\n  Body\n   K = v\n  End\n  L\n End\n M\nEnd\nW B\nEnd\n"));
+  parser.Parse();
+  const std::vector<CRulesRow> rows = BuildRulesRows(parser.GetBlocks());
+  std::vector<std::pair<uint32_t, std::string>> seen;
+  for (const CRulesRow& row : rows) seen.emplace_back(row.depth, std::string(row.name));
+  const std::vector<std::pair<uint32_t, std::string>> expected = {
+      {0, "B"}, {0, "b"}, {1, "Draw"}, {2, "Body"}, {3, "K"}, {2, "L"}, {1, "M"}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(IndentedName(rows[4]), "            K");
+}
+
+}  // namespace
