@@ -25,6 +25,7 @@ const char* DescribeBigFailure(BigFailure failure) {
     case BigFailure::None: return "no error";
     case BigFailure::CannotOpen: return "cannot open file";
     case BigFailure::TooShort: return "too short to be a BIG archive";
+    case BigFailure::TooLarge: return "too large for a BIG archive (2 GiB or more)";
     case BigFailure::BadMagic: return "not a BIG archive";
     case BigFailure::SizeMismatch: return "size field does not match the file";
     case BigFailure::BadCount: return "bad entry count";
@@ -56,7 +57,7 @@ BigFailure CBigArchive::TestHeader() {
   if (fileSize < kHeaderBytes) return BigFailure::TooShort;
   uint8_t header[kHeaderBytes];
   Seek(0);
-  if (Read(header, kHeaderBytes) != 0) return BigFailure::TooShort;
+  if (Read(header, kHeaderBytes) != 0) return GetSize() < 0 ? BigFailure::TooLarge : BigFailure::TooShort;
   if (DecodeLE32(header) != kMagic) return BigFailure::BadMagic;
   if (DecodeLE32(header + 4) != fileSize) return BigFailure::SizeMismatch;
   if (header[8] & 0x80) return BigFailure::BadCount;

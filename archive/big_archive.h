@@ -33,7 +33,8 @@ struct CBigEntry {
 enum class BigFailure {
   None,
   CannotOpen,       // the disk open failed; GetOpenError() has the words
-  TooShort,         // fewer than 16 bytes (or a size that cannot be read)
+  TooShort,         // fewer than 16 bytes
+  TooLarge,         // 2 GiB or more, or a size that cannot be read
   BadMagic,
   SizeMismatch,     // archive size field differs from the file's size
   BadCount,         // entry count with its top bit set
