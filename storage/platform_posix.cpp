@@ -124,6 +124,8 @@ void Untrack(const void* view) {
 Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
                   uint32_t /*share: other readers are always allowed here*/) {
   if (access != kGenericRead || disposition != kOpenExisting) return Fail(EINVAL);
+  // open() would stop at a zero byte and open a different, shorter name.
+  if (path.find('\0') != std::string::npos) return Fail(EINVAL);
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return Fail(errno);
