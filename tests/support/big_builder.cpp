@@ -1,5 +1,6 @@
 #include "tests/support/big_builder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,7 +34,11 @@ std::string CBigBuilder::Build() const {
   const size_t dataStart = 16 + indexBytes;
 
   std::string out(dataStart, '\0');
-  out.replace(0, 4, m_magic.substr(0, 4));
+  // Exactly four bytes, whatever was asked for: a short magic must not shift
+  // the rest of the header.
+  std::string magic = m_magic.substr(0, 4);
+  magic.resize(4, '\0');
+  out.replace(0, 4, magic);
   size_t at = 16;
   size_t dataAt = dataStart;
   for (size_t i = 0; i < m_records.size(); ++i) {
@@ -44,6 +49,8 @@ std::string CBigBuilder::Build() const {
     at += 8 + r.name.size() + 1;
     if (!r.offset) dataAt += r.bytes.size();
   }
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(dataStart - m_indexPadding),
+            out.begin() + static_cast<std::ptrdiff_t>(dataStart), m_paddingFill);
   for (const Record& r : m_records)
     if (!r.offset) out += r.bytes;
   out += m_trailer;
@@ -74,10 +81,15 @@ CTempDir::~CTempDir() {
 
 std::string CTempDir::Write(std::string_view name, std::string_view bytes) const {
   const std::string path = m_path + "/" + std::string(name);
+  WriteWholeFile(path, bytes);
+  return path;
+}
+
+void WriteWholeFile(const std::string& path, std::string_view bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
   if (!file) throw std::runtime_error("cannot write " + path);
-  return path;
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -22,8 +22,12 @@ class CBigBuilder {
   CBigBuilder& ArchiveSizeBigEndian() { m_sizeBigEndian = true; return *this; }
   CBigBuilder& Count(uint32_t value) { m_count = value; return *this; }
   CBigBuilder& HeaderSize(uint32_t value) { m_headerSize = value; return *this; }
-  // Zero bytes added to the index region after the last record.
-  CBigBuilder& IndexPadding(uint32_t bytes) { m_indexPadding = bytes; return *this; }
+  // Bytes added to the index region after the last record, all `fill`.
+  CBigBuilder& IndexPadding(uint32_t bytes, char fill = '\0') {
+    m_indexPadding = bytes;
+    m_paddingFill = fill;
+    return *this;
+  }
   // Drops the zero byte that ends the last record's name.
   CBigBuilder& UnterminatedLastName() { m_unterminated = true; return *this; }
   // Bytes appended after the last entry (counted in the archive size).
@@ -45,6 +49,7 @@ class CBigBuilder {
   std::optional<uint32_t> m_count;
   std::optional<uint32_t> m_headerSize;
   uint32_t m_indexPadding = 0;
+  char m_paddingFill = '\0';
   bool m_unterminated = false;
   std::string m_trailer;
 };
@@ -68,3 +73,5 @@ class CTempDir {
 };
 
 std::string ReadWholeFile(const std::string& path);
+// Writes `bytes` to `path`, replacing the file; throws when it cannot.
+void WriteWholeFile(const std::string& path, std::string_view bytes);
