@@ -44,13 +44,16 @@ int AvoidStandardSlots(int fd) {
 // ---- mapped-view table for the SIGBUS guard ----
 
 constexpr int kMaxViews = 4096;
+// A slot being filled holds kClaimed as its base: no address lies in
+// [kClaimed, kClaimed + length) for a real view, so the handler skips it.
+constexpr uintptr_t kClaimed = 1;
 struct ViewSlot {
   std::atomic<uintptr_t> base{0};
   std::atomic<uintptr_t> length{0};
 };
 ViewSlot g_views[kMaxViews];
 struct sigaction g_previousBus;
-std::atomic<bool> g_guardInstalled{false};
+uintptr_t g_pageSize = 4096;
 
 void PassOn(int signal, siginfo_t* info, void* context) {
   if (g_previousBus.sa_flags & SA_SIGINFO) {
@@ -68,17 +71,20 @@ void PassOn(int signal, siginfo_t* info, void* context) {
 }
 
 void OnBus(int signal, siginfo_t* info, void* context) {
-  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
   const int savedErrno = errno;
+  // Only a fault raised by the kernel for an access has a meaningful
+  // address; a SIGBUS sent with kill() or raise() is never ours to answer.
+  const bool fault = info != nullptr && info->si_code > 0;
+  const auto address = fault ? reinterpret_cast<uintptr_t>(info->si_addr) : 0;
   for (ViewSlot& slot : g_views) {
+    if (!fault) break;
     const uintptr_t base = slot.base.load(std::memory_order_acquire);
     const uintptr_t length = slot.length.load(std::memory_order_acquire);
-    if (base == 0 || address < base || address - base >= length) continue;
-    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t from = address & ~(page - 1);
+    if (base <= kClaimed || address < base || address - base >= length) continue;
+    const uintptr_t from = address & ~(g_pageSize - 1);
     // Cover the rest of the view in one go: the file is shorter now, and every
     // later page would fault the same way.
-    const uintptr_t to = (base + length + page - 1) & ~(page - 1);
+    const uintptr_t to = (base + length + g_pageSize - 1) & ~(g_pageSize - 1);
     void* zero = ::mmap(reinterpret_cast<void*>(from), to - from, PROT_READ,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
     errno = savedErrno;
@@ -89,30 +95,42 @@ void OnBus(int signal, siginfo_t* info, void* context) {
   PassOn(signal, info, context);
 }
 
+// Puts OnBus in front of whatever SIGBUS handler is there now. Checked at
+// every new view, not only the first: a runtime that installs its own
+// handler later (a sanitizer, a fuzzing engine, a GUI toolkit's crash
+// reporter) would otherwise silently take the guard away. The handler found
+// there is kept and gets every fault that is not ours.
 void InstallGuard() {
-  bool expected = false;
-  if (!g_guardInstalled.compare_exchange_strong(expected, true)) return;
+  struct sigaction current {};
+  if (::sigaction(SIGBUS, nullptr, &current) != 0) return;
+  if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == OnBus) return;
+  g_pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   struct sigaction action {};
   action.sa_sigaction = OnBus;
-  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  // SA_ONSTACK: answer on the alternate stack when one is set up, so a fault
+  // near the end of a thread's stack is still handled.
+  action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGBUS, &action, &g_previousBus);
+  g_previousBus = current;
+  ::sigaction(SIGBUS, &action, nullptr);
 }
 
 void Track(const void* view, uint32_t size) {
   InstallGuard();
   for (ViewSlot& slot : g_views) {
     uintptr_t empty = 0;
-    if (slot.base.load() != 0) continue;
+    if (slot.base.load(std::memory_order_relaxed) != 0) continue;
+    if (!slot.base.compare_exchange_strong(empty, kClaimed)) continue;
     slot.length.store(size, std::memory_order_release);
-    if (slot.base.compare_exchange_strong(empty, reinterpret_cast<uintptr_t>(view))) return;
+    slot.base.store(reinterpret_cast<uintptr_t>(view), std::memory_order_release);
+    return;
   }
   // Table full: the view works, it is only unguarded.
 }
 
 void Untrack(const void* view) {
   for (ViewSlot& slot : g_views) {
-    if (slot.base.load() != reinterpret_cast<uintptr_t>(view)) continue;
+    if (slot.base.load(std::memory_order_relaxed) != reinterpret_cast<uintptr_t>(view)) continue;
     slot.base.store(0, std::memory_order_release);
     slot.length.store(0, std::memory_order_release);
     return;
