@@ -9,8 +9,11 @@ namespace {
 
 // Companion maps of a ".mmx" file are known by name before anything reads
 // them; the extension test is made on the lower-cased name, so any case works.
+// The registered names carry no folder: CPathName splits at backslashes only,
+// so a folder written with the platform's '/' is dropped first.
 void RegisterCompanions(const std::string& name) {
-  CPathName path(ToLower(name));
+  const size_t slash = name.rfind('/');
+  CPathName path(ToLower(slash == std::string::npos ? name : name.substr(slash + 1)));
   if (path.GetExtension() != ".mmx") return;
   path.SetExtension(".map");
   CNameRegistry::AddName(5, path.GetName(), "-");
