@@ -65,6 +65,8 @@ int32_t CDiskFile::GetSize() const {
 int32_t CDiskFile::Read(void* destination, int32_t count) {
   if (!IsOpen() || count < 0 || m_position < 0) return 1;
   if (count == 0) return 0;
+  // The position is 32-bit; a file of 2 GiB or more must not carry it over.
+  if (int64_t{m_position} + count > INT32_MAX) return 1;
   if (!platform::ReadAt(m_file.Get(), m_position, destination, static_cast<uint32_t>(count)))
     return 1;
   m_position += count;
