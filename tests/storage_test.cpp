@@ -414,6 +414,26 @@ TEST_F(DiskFileTest, ReadIsExactAndNeverMovesOnFailure) {
   EXPECT_EQ(file.GetPosition(), 2);
 }
 
+TEST_F(DiskFileTest, FileOfTwoGigabytesOrMoreReportsNoSizeAndNoBytes) {
+  // A hole: four gigabytes that cost nothing on disk.
+  const std::string path = m_dir.Path() + "/huge";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, (off_t{1} << 32) + 16), 0);  // the low word alone would say 16
+  ::close(fd);
+  CDiskFile file;
+  ASSERT_EQ(file.OpenRead(path), 0);
+  EXPECT_EQ(file.GetSize(), -1);
+  EXPECT_FALSE(file.MapWhole().GetBlock());
+  // Reads near the end of the 32-bit position range stop there.
+  char out[8];
+  file.SetPosition(INT32_MAX - 3);
+  EXPECT_EQ(file.Read(out, 8), 1);
+  EXPECT_EQ(file.GetPosition(), INT32_MAX - 3);
+  ASSERT_EQ(file.Read(out, 3), 0);
+  EXPECT_EQ(file.GetPosition(), INT32_MAX);
+}
+
 TEST_F(DiskFileTest, EmptyFileMapsToZeroBytesWithoutAMapping) {
   const std::string path = m_dir.Write("empty", "");
   CDiskFile file;
