@@ -1,0 +1,348 @@
+// tarn list, show, cat and check: exact output, exit statuses and messages,
+// on valid and on damaged archives.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "archive/big_archive.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/run_tarn.h"
+
+namespace {
+
+class TarnArchiveTest : public ::testing::Test {
+ protected:
+  std::string Write(const CBigBuilder& builder, const std::string& name = "a.big") {
+    return m_dir.Write(name, builder.Build());
+  }
+  CTempDir m_dir;
+};
+
+// A failure names the path and says why on one line, and prints nothing else.
+void ExpectOpenFailure(const CTarnResult& r, const std::string& path, const std::string& reasonPart) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  const std::string prefix = "tarn: " + path + ": ";
+  ASSERT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(reasonPart, prefix.size()), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// list
+
+TEST_F(TarnArchiveTest, ListPrintsTheIndexInNameOrderWithEscapedNames) {
+  // Index: 33 + 19 + 9 + 12 bytes, so entry bytes start at 16 + 73 = 89.
+  const std::string path = Write(CBigBuilder()
+                                     .Add("Data\\INI\\Object\\Tank.ini", "abc")
+                                     .Add(std::string("a\tb\nc\x01\x7F\x80\xFF\\", 10), "z")
+                                     .Add("", "")
+                                     .AddRecord("far", 0xFFFFFFFFu, 0xFFFFFFFFu));
+  const CTarnResult r = RunTarnCaptured({"list", path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "93\t0\t\n"
+            "89\t3\tData\\INI\\Object\\Tank.ini\n"
+            "92\t1\ta\\x09b\\x0Ac\\x01\\x7F\x80\xFF\\\n"
+            "4294967295\t4294967295\tfar\n");
+}
+
+TEST_F(TarnArchiveTest, ListShowsOneLinePerNameWithTheLastRecord) {
+  const std::string path = Write(CBigBuilder()
+                                     .AddRecord("b", 1, 2)
+                                     .AddRecord("B", 3, 4)
+                                     .AddRecord("b", 5, 6)
+                                     .AddRecord("b\\c", 7, 8)
+                                     .AddRecord("bc", 9, 10));
+  const CTarnResult r = RunTarnCaptured({"list", path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "3\t4\tB\n5\t6\tb\n7\t8\tb\\c\n9\t10\tbc\n");
+}
+
+TEST_F(TarnArchiveTest, ListOfAnEmptyArchivePrintsNothing) {
+  const CTarnResult r = RunTarnCaptured({"list", Write(CBigBuilder())});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
+// ---------------------------------------------------------------------------
+// Archives that cannot be opened, for every command
+
+TEST_F(TarnArchiveTest, EveryCommandRefusesABadArchiveTheSameWay) {
+  const std::string good = CBigBuilder().Add("x", "yz").Build();
+  const auto size = static_cast<uint32_t>(good.size());
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {m_dir.Path() + "/missing.big", "No such file or directory"},
+      {m_dir.Path(), "Is a directory"},
+      {m_dir.Write("short.big", "BIGF"), "too short"},
+      {Write(CBigBuilder().Magic("BIGX"), "magic.big"), "not a BIG archive"},
+      {Write(CBigBuilder().Add("x", "yz").ArchiveSizeBigEndian(), "order.big"), "size field"},
+      {Write(CBigBuilder().Count(0x80000000u), "count.big"), "entry count"},
+      {Write(CBigBuilder().HeaderSize(8), "header.big"), "header size"},
+      {Write(CBigBuilder().Add("x", "yz").HeaderSize(size + 1), "past.big"), "index"},
+      {Write(CBigBuilder().Add("x", "yz").Count(2), "records.big"), "index"},
+      {Write(CBigBuilder().Add("x", "yz").UnterminatedLastName(), "unterminated.big"), "index"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ExpectOpenFailure(RunTarnCaptured({"list", c.path}), c.path, c.reason);
+    ExpectOpenFailure(RunTarnCaptured({"check", c.path}), c.path, c.reason);
+    ExpectOpenFailure(RunTarnCaptured({"show", c.path, "x"}), c.path, c.reason);
+    ExpectOpenFailure(RunTarnCaptured({"cat", c.path, "x"}), c.path, c.reason);
+  }
+}
+
+TEST_F(TarnArchiveTest, FailureMessagesEscapeThePath) {
+  const std::string path = m_dir.Path() + "/bad\nname\x01.big";
+  const CTarnResult r = RunTarnCaptured({"list", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tarn: " + m_dir.Path() + "/bad\\x0Aname\\x01.big: No such file or directory\n");
+}
+
+TEST_F(TarnArchiveTest, ReasonsDifferByTheTestThatFailed) {
+  const std::vector<std::string> paths = {
+      m_dir.Write("short.big", "BIG"),
+      Write(CBigBuilder().Magic("FGIB"), "magic.big"),
+      Write(CBigBuilder().ArchiveSize(17), "size.big"),
+      Write(CBigBuilder().Count(0xFFFFFFFFu), "count.big"),
+      Write(CBigBuilder().HeaderSize(15), "header.big"),
+      Write(CBigBuilder().HeaderSize(17), "past.big"),
+  };
+  std::vector<std::string> reasons;
+  for (const std::string& path : paths) {
+    const CTarnResult r = RunTarnCaptured({"list", path});
+    ASSERT_EQ(r.err.rfind("tarn: " + path + ": ", 0), 0u) << r.err;
+    const std::string reason = r.err.substr(("tarn: " + path + ": ").size());
+    EXPECT_EQ(std::count(reasons.begin(), reasons.end(), reason), 0) << reason;
+    reasons.push_back(reason);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// show
+
+constexpr char kTankRules[] =
+    "; a comment before the first block\r\n"
+    "Object Tank ; trailing comment\r\n"
+    "  Speed = 30\r\n"
+    "  Draw = ModelDraw ModuleTag_01\r\n"
+    "    Model = tank_hull\r\n"
+    "  End\r\n"
+    "End\r\n"
+    "Weapon Gun\n"
+    "  Damage = 5\x01\n"
+    "End\n";
+
+TEST_F(TarnArchiveTest, ShowPrintsTheSameRowsAsRules) {
+  const std::string path = Write(CBigBuilder().Add("Data\\INI\\Object\\Tank.ini", kTankRules));
+  const CTarnResult r = RunTarnCaptured({"show", path, "Data\\INI\\Object\\Tank.ini"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "Gun\tWeapon\n"
+            "    Damage\t5\\x01\n"
+            "Tank\tObject\n"
+            "    Speed\t30\n"
+            "    Draw\tModelDraw ModuleTag_01\n"
+            "        Model\ttank_hull\n");
+  EXPECT_EQ(r.out, RunTarnCaptured({"rules", m_dir.Write("tank.ini", kTankRules)}).out);
+}
+
+TEST_F(TarnArchiveTest, ShowOfAnEntryWithoutRowsPrintsNothing) {
+  const std::string path = Write(CBigBuilder().Add("empty", "").Add("comments", "; only\n;this\n"));
+  for (const char* entry : {"empty", "comments"}) {
+    const CTarnResult r = RunTarnCaptured({"show", path, entry});
+    EXPECT_EQ(r.status, 0) << entry;
+    EXPECT_EQ(r.out, "") << entry;
+    EXPECT_EQ(r.err, "") << entry;
+  }
+}
+
+TEST_F(TarnArchiveTest, ShowAndCatFindEntriesByExactName) {
+  const std::string path = Write(CBigBuilder()
+                                     .Add("Data\\Tank.ini", "Object Tank\nEnd\n")
+                                     .Add("-dash", "Object Dash\nEnd\n")
+                                     .Add("", "Object Nameless\nEnd\n")
+                                     .Add("line\nbreak", "Object Broken\nEnd\n"));
+  EXPECT_EQ(RunTarnCaptured({"show", path, "-dash"}).out, "Dash\tObject\n");
+  EXPECT_EQ(RunTarnCaptured({"show", path, ""}).out, "Nameless\tObject\n");
+  EXPECT_EQ(RunTarnCaptured({"show", path, "line\nbreak"}).out, "Broken\tObject\n");
+  EXPECT_EQ(RunTarnCaptured({"cat", path, ""}).out, "Object Nameless\nEnd\n");
+
+  // Not there: another case, another separator, a prefix, the escaped form.
+  for (const char* missing : {"data\\tank.ini", "Data/Tank.ini", "Data\\Tank", "line\\x0Abreak"}) {
+    for (const char* command : {"show", "cat"}) {
+      SCOPED_TRACE(std::string(command) + " " + missing);
+      const CTarnResult r = RunTarnCaptured({command, path, missing});
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err.rfind("tarn: " + path + ": ", 0), 0u) << r.err;
+    }
+  }
+  const CTarnResult named = RunTarnCaptured({"cat", path, "no\x01such"});
+  EXPECT_NE(named.err.find("no\\x01such"), std::string::npos) << named.err;
+  EXPECT_EQ(named.err.find('\x01'), std::string::npos) << named.err;
+}
+
+TEST_F(TarnArchiveTest, ShowParsesOnlyTheBytesInsideTheArchive) {
+  // The entry claims 1000 bytes but the archive ends after "Object Cut\n  K".
+  CBigBuilder builder;
+  builder.AddRecord("cut", 0, 1000).Trailer("Object Cut\n  K");
+  const uint32_t start = static_cast<uint32_t>(builder.Build().size()) - 14;
+  const std::string path = Write(CBigBuilder().AddRecord("cut", start, 1000).Trailer("Object Cut\n  K"));
+  const CTarnResult r = RunTarnCaptured({"show", path, "cut"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Cut\tObject\n    K\t\n");
+}
+
+// ---------------------------------------------------------------------------
+// cat
+
+TEST_F(TarnArchiveTest, CatWritesTheRawBytes) {
+  std::string large(200000, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 + i / 251);
+  const std::string binary("\0\x01\r\n\x7F\x80\xFF\\x00", 11);
+  const std::string path = Write(CBigBuilder().Add("bin", binary).Add("large", large).Add("zero", ""));
+  const CTarnResult r = RunTarnCaptured({"cat", path, "bin"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, binary);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(RunTarnCaptured({"cat", path, "large"}).out, large);
+  const CTarnResult zero = RunTarnCaptured({"cat", path, "zero"});
+  EXPECT_EQ(zero.status, 0);
+  EXPECT_EQ(zero.out, "");
+}
+
+TEST_F(TarnArchiveTest, CatCutsEntriesAtTheEndOfTheArchive) {
+  const std::string tail = "TAIL";
+  CBigBuilder layout;
+  layout.Add("dup", "first").AddRecord("cut", 0, 0).AddRecord("beyond", 0, 0).AddRecord("high", 0, 0)
+      .Add("dup", "second").Trailer(tail);
+  const auto total = static_cast<uint32_t>(layout.Build().size());
+  const std::string path = Write(CBigBuilder()
+                                     .Add("dup", "first")
+                                     .AddRecord("cut", total - 3, 100)
+                                     .AddRecord("beyond", total, 1)
+                                     .AddRecord("high", 0x80000010u, 0x7FFFFFFFu)
+                                     .Add("dup", "second")
+                                     .Trailer(tail));
+  EXPECT_EQ(RunTarnCaptured({"cat", path, "cut"}).out, "AIL");
+  EXPECT_EQ(RunTarnCaptured({"cat", path, "dup"}).out, "second");
+  for (const char* empty : {"beyond", "high"}) {
+    const CTarnResult r = RunTarnCaptured({"cat", path, empty});
+    EXPECT_EQ(r.status, 0) << empty;
+    EXPECT_EQ(r.out, "") << empty;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// check
+
+TEST_F(TarnArchiveTest, CheckCountsDistinctNames) {
+  const std::string path = Write(CBigBuilder().Add("a", "1").Add("b", "22").Add("a", "333").Add("", ""));
+  const CTarnResult r = RunTarnCaptured({"check", path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "ok: 3 entries\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(RunTarnCaptured({"check", Write(CBigBuilder(), "empty.big")}).out, "ok: 0 entries\n");
+}
+
+TEST_F(TarnArchiveTest, CheckNamesTheEntriesThatReachPastTheEnd) {
+  CBigBuilder layout;
+  const char* names[] = {"fits", "ends_at_end", "one_over", "empty_at_end", "empty_past", "wraps", "z\x01"};
+  for (const char* name : names) layout.AddRecord(name, 0, 0);
+  const auto total = static_cast<uint32_t>(layout.Build().size());
+  const std::string path = Write(CBigBuilder()
+                                     .AddRecord("fits", 0, total)
+                                     .AddRecord("ends_at_end", total - 1, 1)
+                                     .AddRecord("one_over", total - 1, 2)
+                                     .AddRecord("empty_at_end", total, 0)
+                                     .AddRecord("empty_past", total + 1, 0)
+                                     .AddRecord("wraps", 0xFFFFFFF0u, 0x20)
+                                     .AddRecord("z\x01", 0x80000000u, 0));
+  const CTarnResult r = RunTarnCaptured({"check", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "damaged: 4 of 7 entries reach past the end of the archive\n"
+            "empty_past\n"
+            "one_over\n"
+            "wraps\n"
+            "z\\x01\n");
+  EXPECT_EQ(r.err, "");
+}
+
+// ---------------------------------------------------------------------------
+// The real program, as a process
+
+struct CProcessResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the built tarn with `args`; stdout goes to `stdoutPath` when given.
+CProcessResult RunTarnProcess(const CTempDir& dir, const std::vector<std::string>& args,
+                              const std::string& stdoutPath = "") {
+  const std::string outPath = stdoutPath.empty() ? dir.Path() + "/stdout" : stdoutPath;
+  const std::string errPath = dir.Path() + "/stderr";
+  const std::string program = std::string(TARN_BIN_DIR) + "/tarn";
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  CProcessResult result;
+  int status = 0;
+  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
+    result.status = WEXITSTATUS(status);
+  if (stdoutPath.empty()) result.out = ReadWholeFile(outPath);
+  result.err = ReadWholeFile(errPath);
+  return result;
+}
+
+TEST_F(TarnArchiveTest, ProgramWritesTheSameBytesAsTheFunction) {
+  const std::string binary("\0\xFF\n\r", 4);
+  const std::string path = Write(CBigBuilder().Add("Art\\x.dds", binary).Add("Data\\y.ini", kTankRules));
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", path}, {"check", path}, {"cat", path, "Art\\x.dds"}, {"show", path, "Data\\y.ini"},
+           {"cat", path, "nothing"}}) {
+    SCOPED_TRACE(args[0]);
+    const CProcessResult process = RunTarnProcess(m_dir, args);
+    const CTarnResult function = RunTarnCaptured(args);
+    EXPECT_EQ(process.status, function.status);
+    EXPECT_EQ(process.out, function.out);
+    EXPECT_EQ(process.err, function.err);
+  }
+  EXPECT_EQ(RunTarnProcess(m_dir, {"cat", path, "Art\\x.dds"}).out, binary);
+}
+
+TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
+  const std::string path = Write(CBigBuilder().Add("a", "1").Add("b", "2"));
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"list", path}, {"cat", path, "a"}, {"check", path}}) {
+    SCOPED_TRACE(args[0]);
+    const CProcessResult r = RunTarnProcess(m_dir, args, "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("tarn: ", 0), 0u) << r.err;
+  }
+}
+
+}  // namespace
