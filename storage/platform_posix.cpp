@@ -55,19 +55,25 @@ ViewSlot g_views[kMaxViews];
 struct sigaction g_previousBus;
 uintptr_t g_pageSize = 4096;
 
-void PassOn(int signal, siginfo_t* info, void* context) {
+// Hands a SIGBUS that is not ours to the handler that was there before.
+// `fault` says whether the kernel raised it for an access, which repeats when
+// the handler returns; a signal sent with kill() or raise() does not.
+void PassOn(int signal, siginfo_t* info, void* context, bool fault) {
   if (g_previousBus.sa_flags & SA_SIGINFO) {
     if (g_previousBus.sa_sigaction != nullptr) {
       g_previousBus.sa_sigaction(signal, info, context);
       return;
     }
-  } else if (g_previousBus.sa_handler != SIG_DFL && g_previousBus.sa_handler != SIG_IGN) {
+  } else if (g_previousBus.sa_handler == SIG_IGN) {
+    if (!fault) return;  // ignored before us, ignored now; a fault ends the process anyway
+  } else if (g_previousBus.sa_handler != SIG_DFL) {
     g_previousBus.sa_handler(signal);
     return;
   }
-  // Default action: restore it and return; the faulting access repeats and
-  // the process ends the way it would have without us.
+  // Default action: restore it. A fault then repeats and ends the process
+  // the way it would have without us; a sent signal is sent again.
   ::sigaction(SIGBUS, &g_previousBus, nullptr);
+  if (!fault) ::raise(signal);
 }
 
 void OnBus(int signal, siginfo_t* info, void* context) {
@@ -92,7 +98,7 @@ void OnBus(int signal, siginfo_t* info, void* context) {
     break;
   }
   errno = savedErrno;
-  PassOn(signal, info, context);
+  PassOn(signal, info, context, fault);
 }
 
 // Puts OnBus in front of whatever SIGBUS handler is there now. Checked at

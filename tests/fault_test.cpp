@@ -1,0 +1,562 @@
+// Faults while an archive is open, and paths that are no archive at all.
+//
+// An opened archive stays mapped for as long as any entry lives, so other
+// programs can change the file under us: cut it short (a read of a vanished
+// page raises SIGBUS), delete it, rename it. And users point the program at
+// anything: folders, FIFOs, devices, broken links, files they cannot read.
+// None of it may crash, hang or leak.
+//
+// Everything that could block runs under a deadline, in a child process
+// where a hang or a crash must not take the test runner with it.
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/entry_map.h"
+#include "rules/rules_parser.h"
+#include "rules/rules_rows.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/process_probe.h"
+
+namespace {
+
+constexpr unsigned kDeadlineSeconds = 20;
+
+std::string_view Bytes(const CDataBuffer& buffer) {
+  return {reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()};
+}
+
+// Ends the whole process when a test overruns: a hung test fails loudly
+// instead of stalling the suite.
+class CDeadline {
+ public:
+  explicit CDeadline(unsigned seconds) { ::alarm(seconds); }
+  ~CDeadline() { ::alarm(0); }
+};
+
+struct CChildResult {
+  bool exited = false;
+  int code = -1;
+  int signal = 0;
+  std::string message;  // what the child wrote to its report pipe
+};
+
+// Runs `body` in a forked child that dies by SIGALRM after `seconds`. The
+// child's report is the string `body` returns; it exits 0 when that is empty.
+CChildResult RunInChild(const std::function<std::string()>& body, unsigned seconds = kDeadlineSeconds) {
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(report[0]);
+    ::alarm(seconds);
+    const std::string message = body();
+    if (!message.empty() && ::write(report[1], message.data(), message.size()) < 0) _exit(3);
+    _exit(message.empty() ? 0 : 1);
+  }
+  ::close(report[1]);
+  CChildResult result;
+  char chunk[4096];
+  for (ssize_t got; (got = ::read(report[0], chunk, sizeof chunk)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    result.message.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(report[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exited = WIFEXITED(status);
+  result.code = result.exited ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return result;
+}
+
+std::string Describe(const CChildResult& r) {
+  if (r.signal == SIGALRM) return "child overran its deadline (blocked or hung)";
+  if (r.signal != 0) return "child killed by signal " + std::to_string(r.signal) + "; " + r.message;
+  return "child exited " + std::to_string(r.code) + "; " + r.message;
+}
+
+struct CProgramResult {
+  int status = -1;  // exit status, or -1 when killed
+  int signal = 0;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadMemoryFile(int fd) {
+  std::string bytes;
+  char chunk[4096];
+  off_t at = 0;
+  for (ssize_t got; (got = ::pread(fd, chunk, sizeof chunk, at)) > 0; at += got)
+    bytes.append(chunk, static_cast<size_t>(got));
+  return bytes;
+}
+
+// Runs build/bin/tarn with a deadline, output captured in memory files (no
+// pipe to fill, and nothing to create on disk, so it also works after the
+// caller has dropped its privileges).
+CProgramResult RunTarnProgram(const std::vector<std::string>& args) {
+  const int out = ::memfd_create("tarn-out", MFD_CLOEXEC);
+  const int err = ::memfd_create("tarn-err", MFD_CLOEXEC);
+  const std::string program = std::string(TARN_BIN_DIR) + "/tarn";
+  std::vector<char*> argv{const_cast<char*>("tarn")};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int none = ::open("/dev/null", O_RDONLY);
+    ::dup2(none, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::alarm(kDeadlineSeconds);  // survives exec
+    ::execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  CProgramResult result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.out = ReadMemoryFile(out);
+  result.err = ReadMemoryFile(err);
+  ::close(out);
+  ::close(err);
+  return result;
+}
+
+// Every entry of the archive gets bytes whose value is never 0, so a zero
+// read back can only come from a vanished page.
+std::string PatternedArchive(int entries, size_t entrySize, std::vector<std::string>* contents) {
+  CBigBuilder builder;
+  for (int e = 0; e < entries; ++e) {
+    std::string bytes(entrySize, '\0');
+    for (size_t i = 0; i < entrySize; ++i) bytes[i] = static_cast<char>(1 + (e * 7 + i) % 250);
+    char name[32];
+    std::snprintf(name, sizeof name, "Data\\INI\\part%02d.ini", e);
+    builder.Add(name, bytes);
+    contents->push_back(bytes);
+  }
+  return builder.Build();
+}
+
+// Where each entry's bytes start in the file, by name order (the builder
+// lays them out in the order they were added, which is name order here).
+std::vector<size_t> EntryStarts(const CEntryMap& entries) {
+  std::vector<size_t> starts;
+  for (const auto& [name, bytes] : entries) {
+    const auto* owner = dynamic_cast<const CSliceOwner*>(bytes.GetBlock()->owner);
+    starts.push_back(owner ? static_cast<size_t>(bytes.GetData() - owner->GetSource().GetData()) : 0);
+  }
+  return starts;
+}
+
+// ---------------------------------------------------------------------------
+// The archive changes under an open document
+
+TEST(OpenArchiveFaults, CutShortByAnotherProcessWhileEntriesAreReadReadsZeros) {
+  const CDeadline deadline(60);
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string path = dir.Write("shrinking.big", PatternedArchive(12, 40000, &contents));
+  const size_t fullSize = ReadWholeFile(path).size();
+
+  CEntryMap entries;
+  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_EQ(entries.size(), contents.size());
+  const std::vector<size_t> starts = EntryStarts(entries);
+  const std::optional<CMappedRange> mapped = FindMapping(path);
+  ASSERT_TRUE(mapped);
+
+  // The other process cuts the file shorter and shorter, never at a page
+  // boundary, while this one keeps reading every byte of every entry.
+  const size_t finalSize = starts[4] + 12345;
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  const pid_t cutter = ::fork();
+  if (cutter == 0) {
+    char byte;
+    if (::read(go[0], &byte, 1) != 1) _exit(2);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd < 0) _exit(3);
+    for (size_t size = fullSize - 777; size > finalSize; size -= 31111) {
+      if (::ftruncate(fd, static_cast<off_t>(size)) != 0) _exit(4);
+      ::usleep(3000);
+    }
+    _exit(::ftruncate(fd, static_cast<off_t>(finalSize)) == 0 ? 0 : 5);
+  }
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+
+  size_t wrongBytes = 0;
+  int passes = 0;
+  int status = 0;
+  for (bool cutterDone = false; !cutterDone; ++passes) {
+    cutterDone = ::waitpid(cutter, &status, WNOHANG) == cutter;
+    size_t e = 0;
+    for (const auto& [name, bytes] : entries) {
+      const uint8_t* p = bytes.GetData();
+      for (size_t i = 0; i < bytes.GetSize(); ++i)
+        if (p[i] != 0 && p[i] != static_cast<uint8_t>(contents[e][i])) ++wrongBytes;
+      ++e;
+    }
+  }
+  ::close(go[0]);
+  ::close(go[1]);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the cutter failed: " << status;
+  EXPECT_EQ(wrongBytes, 0u) << "bytes other than the original or zero, over " << passes << " passes";
+
+  // Now the file is finalSize long: bytes before the cut are intact, every
+  // byte after it reads as zero.
+  size_t e = 0;
+  for (const auto& [name, bytes] : entries) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(bytes.GetSize(), contents[e].size());  // the slices keep their size
+    size_t intact = 0, zeros = 0;
+    for (size_t i = 0; i < bytes.GetSize(); ++i) {
+      const bool kept = starts[e] + i < finalSize;
+      if (kept && bytes.GetData()[i] == static_cast<uint8_t>(contents[e][i])) ++intact;
+      if (!kept && bytes.GetData()[i] == 0) ++zeros;
+    }
+    const size_t keptBytes = std::min<size_t>(bytes.GetSize(), finalSize > starts[e] ? finalSize - starts[e] : 0);
+    EXPECT_EQ(intact, keptBytes);
+    EXPECT_EQ(zeros, bytes.GetSize() - keptBytes);
+    ++e;
+  }
+
+  // Proof that real faults were answered: the pages past the cut are no
+  // longer the file's; zero pages were mapped over them.
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const std::optional<CMappedRange> after = FindMapping(path);
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->begin, mapped->begin);
+  EXPECT_EQ(after->end - after->begin, (finalSize + page - 1) / page * page);
+
+  // Entries still parse, and the parser keeps its share of a cut entry.
+  CRulesParser parser;
+  parser.SetSource(entries.rbegin()->second);
+  parser.Parse();
+  entries.clear();
+  EXPECT_TRUE(FindMapping(path)) << "the parser still holds an entry";
+  parser.SetSource(CDataBuffer());
+  EXPECT_FALSE(FindMapping(path));
+}
+
+TEST(OpenArchiveFaults, CutToNothingBeforeAnyEntryIsReadReadsAllZeros) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string path = dir.Write("emptied.big", PatternedArchive(3, 9000, &contents));
+  CEntryMap entries;
+  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+  for (const auto& [name, bytes] : entries) {
+    ASSERT_EQ(bytes.GetSize(), 9000u);
+    EXPECT_EQ(Bytes(bytes), std::string(9000, '\0')) << name;
+  }
+}
+
+// The crash report of a child that is meant to die is noise in the log.
+void QuietStandardError() {
+  const int none = ::open("/dev/null", O_WRONLY);
+  ::dup2(none, 2);
+}
+
+// Faults that are not in one of our views must reach the handler that was
+// there before (a crash report, or the default: death). Runs in children,
+// since the right outcome is a dying process.
+TEST(OpenArchiveFaults, FaultsOutsideOurViewsAreNotSwallowed) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string archive = dir.Write("guarded.big", PatternedArchive(2, 10000, &contents));
+  const std::string foreign = dir.Write("foreign.bin", std::string(3 * 4096, 'f'));
+
+  const CChildResult mapped = RunInChild([&]() -> std::string {
+    QuietStandardError();
+    CEntryMap entries;
+    if (!OpenArchiveEntries(archive, entries)) return "archive did not open";
+    const int fd = ::open(foreign.c_str(), O_RDWR);
+    void* view = ::mmap(nullptr, 3 * 4096, PROT_READ, MAP_SHARED, fd, 0);
+    if (view == MAP_FAILED || ::ftruncate(fd, 100) != 0) return "setup failed";
+    const volatile uint8_t* bytes = static_cast<const uint8_t*>(view);
+    if (bytes[2 * 4096 + 1] == 0) return "a foreign vanished page read as zero";
+    return "a foreign vanished page did not fault";
+  });
+  EXPECT_FALSE(mapped.exited && mapped.code == 0) << Describe(mapped);
+  EXPECT_EQ(mapped.message, "") << Describe(mapped);
+
+  // A SIGBUS sent by kill() carries no fault address, whatever bytes happen
+  // to sit where one would be.
+  const CChildResult sent = RunInChild([&]() -> std::string {
+    QuietStandardError();
+    CEntryMap entries;
+    if (!OpenArchiveEntries(archive, entries)) return "archive did not open";
+    ::raise(SIGBUS);
+    return "a SIGBUS sent to the process was swallowed";
+  });
+  EXPECT_FALSE(sent.exited && sent.code == 0) << Describe(sent);
+  EXPECT_EQ(sent.message, "") << Describe(sent);
+}
+
+// A library that installs its own SIGBUS handler after the first archive was
+// opened must not take the guard away from archives opened later; it keeps
+// getting the faults that are not ours.
+// Where the foreign mapping lies; the later handler tells its own fault
+// (exit 42) from one that should have been the guard's (exit 43).
+uintptr_t g_foreignBegin = 0;
+uintptr_t g_foreignEnd = 0;
+
+void RecordForeignFault(int, siginfo_t* info, void*) {
+  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  _exit(address >= g_foreignBegin && address < g_foreignEnd ? 42 : 43);
+}
+
+TEST(OpenArchiveFaults, GuardStaysInFrontOfAHandlerInstalledLater) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string first = dir.Write("first.big", PatternedArchive(1, 5000, &contents));
+  const std::string second = dir.Write("second.big", PatternedArchive(2, 20000, &contents));
+  const std::string foreign = dir.Write("foreign.bin", std::string(3 * 4096, 'f'));
+
+  const CChildResult r = RunInChild([&]() -> std::string {
+    CEntryMap early, late;
+    if (!OpenArchiveEntries(first, early)) return "first archive did not open";
+    struct sigaction theirs {};
+    theirs.sa_sigaction = RecordForeignFault;
+    theirs.sa_flags = SA_SIGINFO;
+    sigemptyset(&theirs.sa_mask);
+    ::sigaction(SIGBUS, &theirs, nullptr);
+    if (!OpenArchiveEntries(second, late)) return "second archive did not open";
+    if (::truncate(second.c_str(), 16) != 0) return "truncate failed";
+    for (const auto& [name, bytes] : late)
+      for (size_t i = 0; i < bytes.GetSize(); ++i)
+        if (bytes.GetData()[i] != 0) return "a vanished byte of " + name + " is not zero";
+    const int fd = ::open(foreign.c_str(), O_RDWR);
+    void* view = ::mmap(nullptr, 3 * 4096, PROT_READ, MAP_SHARED, fd, 0);
+    if (view == MAP_FAILED || ::ftruncate(fd, 0) != 0) return "setup failed";
+    g_foreignBegin = reinterpret_cast<uintptr_t>(view);
+    g_foreignEnd = g_foreignBegin + 3 * 4096;
+    (void)static_cast<const volatile uint8_t*>(view)[4096];
+    return "the foreign fault never reached the later handler";
+  });
+  EXPECT_TRUE(r.exited && r.code == 42)
+      << (r.code == 43 ? "a fault in an archive reached the later handler" : Describe(r));
+}
+
+TEST(OpenArchiveFaults, DeletedRenamedOrReplacedArchiveKeepsItsEntries) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string image = PatternedArchive(4, 6000, &contents);
+  for (const char* how : {"deleted", "renamed", "replaced"}) {
+    SCOPED_TRACE(how);
+    const std::string path = dir.Write(std::string(how) + ".big", image);
+    CEntryMap entries;
+    ASSERT_TRUE(OpenArchiveEntries(path, entries));
+    if (std::string(how) == "deleted") {
+      ASSERT_EQ(::unlink(path.c_str()), 0);
+    } else if (std::string(how) == "renamed") {
+      ASSERT_EQ(::rename(path.c_str(), (path + ".moved").c_str()), 0);
+    } else {
+      // Another program saves a new archive under the same name.
+      const std::string fresh = dir.Write("fresh.big", CBigBuilder().Add("other", "zz").Build());
+      ASSERT_EQ(::rename(fresh.c_str(), path.c_str()), 0);
+    }
+    size_t e = 0;
+    for (const auto& [name, bytes] : entries) EXPECT_EQ(Bytes(bytes), contents[e++]) << name;
+    // The document opened earlier is unchanged; a new open sees the new file.
+    if (std::string(how) == "replaced") {
+      CEntryMap reopened;
+      ASSERT_TRUE(OpenArchiveEntries(path, reopened));
+      ASSERT_EQ(reopened.size(), 1u);
+      EXPECT_EQ(Bytes(reopened.begin()->second), "zz");
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Paths that are not archives: refused at once, by the open and by tarn
+
+// What is wrong with how `path` was refused; empty when it was refused
+// properly: OnOpen's caller gets false and the system's words, and every
+// tarn command exits 1 with "tarn: PATH: REASON" and nothing on stdout.
+std::string CheckRefused(const std::string& path, const std::string& reason) {
+  std::string problems;
+  CEntryMap entries;
+  CArchiveOpenError error;
+  if (OpenArchiveEntries(path, entries, &error)) problems += "the open succeeded; ";
+  else if (error.failure != BigFailure::CannotOpen || error.detail != reason)
+    problems += "open refused with '" + std::string(DescribeBigFailure(error.failure)) + "', '" +
+                error.detail + "'; ";
+  const std::vector<std::vector<std::string>> commands = {
+      {"list", path}, {"check", path}, {"show", path, "x.ini"}, {"cat", path, "x.ini"}, {"rules", path}};
+  for (const auto& args : commands) {
+    const CProgramResult r = RunTarnProgram(args);
+    const std::string expected = "tarn: " + path + ": " + reason + "\n";
+    if (r.status != 1 || !r.out.empty() || r.err != expected)
+      problems += "tarn " + args[0] + " gave status " + std::to_string(r.status) + " signal " +
+                  std::to_string(r.signal) + ", stdout '" + r.out + "', stderr '" + r.err + "'; ";
+  }
+  return problems;
+}
+
+class RefusedPathTest : public ::testing::Test {
+ protected:
+  void ExpectRefused(const std::string& path, const std::string& reason) {
+    SCOPED_TRACE(path);
+    const CChildResult r = RunInChild([&] { return CheckRefused(path, reason); });
+    EXPECT_TRUE(r.exited && r.code == 0) << Describe(r);
+  }
+  CTempDir m_dir;
+};
+
+TEST_F(RefusedPathTest, FolderIsRefused) {
+  const std::string folder = m_dir.Path() + "/Data.big";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  ExpectRefused(folder, "Is a directory");
+}
+
+TEST_F(RefusedPathTest, FifoIsRefusedWithoutWaitingForAWriter) {
+  const std::string fifo = m_dir.Path() + "/pipe.big";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  ExpectRefused(fifo, "not a regular file");
+  // A writer that is there and sends a valid archive changes nothing.
+  const std::string valid = CBigBuilder().Add("a.ini", "Object A\nEnd\n").Build();
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    ::alarm(kDeadlineSeconds);
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    while (fd >= 0 && ::write(fd, valid.data(), valid.size()) > 0) {
+    }
+    _exit(0);
+  }
+  ExpectRefused(fifo, "not a regular file");
+  ::kill(writer, SIGKILL);
+  ::waitpid(writer, nullptr, 0);
+  // A link to a FIFO is a FIFO.
+  const std::string link = m_dir.Path() + "/link-to-pipe.big";
+  ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
+  ExpectRefused(link, "not a regular file");
+}
+
+TEST_F(RefusedPathTest, DevicesAreRefused) {
+  ExpectRefused("/dev/null", "not a regular file");
+  ExpectRefused("/dev/zero", "not a regular file");
+}
+
+TEST_F(RefusedPathTest, SocketIsRefused) {
+  const std::string path = m_dir.Path() + "/socket.big";
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  ExpectRefused(path, "No such device or address");
+  ::close(fd);
+}
+
+TEST_F(RefusedPathTest, DanglingLinkIsRefused) {
+  const std::string link = m_dir.Path() + "/gone.big";
+  ASSERT_EQ(::symlink((m_dir.Path() + "/never-there.big").c_str(), link.c_str()), 0);
+  ExpectRefused(link, "No such file or directory");
+  // A link that points at itself.
+  const std::string loop = m_dir.Path() + "/loop.big";
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  ExpectRefused(loop, "Too many levels of symbolic links");
+}
+
+TEST_F(RefusedPathTest, FileWithoutReadPermissionIsRefused) {
+  // Root reads every file whatever its bits, so the check runs as an
+  // ordinary user: "nobody" when the suite runs as root.
+  constexpr uid_t kNobody = 65534;
+  ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
+  const std::string archive = CBigBuilder().Add("a.ini", "Object A\nEnd\n").Build();
+  const std::string locked = m_dir.Write("locked.big", archive);
+  const std::string open = m_dir.Write("open.big", archive);
+  ASSERT_EQ(::chmod(locked.c_str(), 0200), 0);
+  ASSERT_EQ(::chmod(open.c_str(), 0644), 0);
+  const bool root = ::geteuid() == 0;
+  const CChildResult r = RunInChild([&]() -> std::string {
+    if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+      return "skip";
+    // The same folder's readable archive opens: the refusal below is about
+    // the file's own bits, not the way to it.
+    CEntryMap entries;
+    if (!OpenArchiveEntries(open, entries)) return "the readable archive did not open";
+    if (RunTarnProgram({"check", open}).status != 0) return "tarn check on the readable archive failed";
+    return CheckRefused(locked, "Permission denied");
+  });
+  if (r.exited && r.code == 1 && r.message == "skip") GTEST_SKIP() << "cannot become uid " << kNobody;
+  EXPECT_TRUE(r.exited && r.code == 0) << Describe(r);
+}
+
+// ---------------------------------------------------------------------------
+// No mapping and no descriptor outlives the last buffer
+
+// Descriptors of this process that refer to `path`.
+int DescriptorsOn(const std::string& path) {
+  const std::string wanted = std::filesystem::canonical(path);
+  int count = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(fd.path(), ignored) == wanted) ++count;
+  }
+  return count;
+}
+
+TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string path = dir.Write("cycled.big", PatternedArchive(20, 3000, &contents));
+  const std::string refused = dir.Write("refused.big", CBigBuilder().Add("a", "b").HeaderSize(999).Build());
+  const int descriptorsBefore = CountOpenDescriptors();
+  ASSERT_FALSE(FindMapping(path));
+
+  CRulesParser parser;
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    SCOPED_TRACE(cycle);
+    CDataBuffer kept;
+    {
+      CEntryMap entries;
+      ASSERT_TRUE(OpenArchiveEntries(path, entries));
+      ASSERT_TRUE(FindMapping(path));
+      ASSERT_GE(DescriptorsOn(path), 1);
+      auto chosen = entries.begin();
+      std::advance(chosen, cycle % entries.size());
+      parser.SetSource(chosen->second);  // the list view's share
+      parser.Parse();
+      kept = chosen->second.Slice(100, 50);  // a slice of a slice
+      ASSERT_FALSE(OpenArchiveEntries(refused, entries));
+    }
+    // The document is gone; the parser and `kept` still hold the archive.
+    ASSERT_TRUE(FindMapping(path));
+    parser.SetSource(CDataBuffer());
+    ASSERT_TRUE(FindMapping(path));
+    ASSERT_EQ(Bytes(kept), contents[cycle % contents.size()].substr(100, 50));
+    kept.Reset();
+    ASSERT_FALSE(FindMapping(path));
+    ASSERT_EQ(DescriptorsOn(path), 0);
+    ASSERT_FALSE(FindMapping(refused));
+    ASSERT_EQ(DescriptorsOn(refused), 0);
+  }
+  EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore);
+}
+
+}  // namespace
