@@ -260,6 +260,7 @@ TEST(OpenArchiveFaults, CutShortByAnotherProcessWhileEntriesAreReadReadsZeros) {
 }
 
 TEST(OpenArchiveFaults, CutToNothingBeforeAnyEntryIsReadReadsAllZeros) {
+  const CDeadline deadline(60);
   CTempDir dir;
   std::vector<std::string> contents;
   const std::string path = dir.Write("emptied.big", PatternedArchive(3, 9000, &contents));
@@ -360,6 +361,7 @@ TEST(OpenArchiveFaults, GuardStaysInFrontOfAHandlerInstalledLater) {
 }
 
 TEST(OpenArchiveFaults, DeletedRenamedOrReplacedArchiveKeepsItsEntries) {
+  const CDeadline deadline(60);
   CTempDir dir;
   std::vector<std::string> contents;
   const std::string image = PatternedArchive(4, 6000, &contents);
@@ -522,6 +524,7 @@ int DescriptorsOn(const std::string& path) {
 }
 
 TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
+  const CDeadline deadline(60);
   CTempDir dir;
   std::vector<std::string> contents;
   const std::string path = dir.Write("cycled.big", PatternedArchive(20, 3000, &contents));

@@ -146,6 +146,7 @@ TEST(ArchiveLimits, ArchivesOfTwoGiBOrMoreAreRefusedAsTooLarge) {
 // Entry counts and names
 
 TEST(ArchiveLimits, HugeEntryCountInATinyIndexIsRefusedBeforeAnyRoomIsMade) {
+  const CDeadline deadline(60);
   CTempDir dir;
   const uint32_t counts[] = {0x7FFFFFFFu, 0x10000000u, 3};
   for (const uint32_t count : counts) {
@@ -164,6 +165,7 @@ TEST(ArchiveLimits, HugeEntryCountInATinyIndexIsRefusedBeforeAnyRoomIsMade) {
 }
 
 TEST(ArchiveLimits, NameOfAHundredThousandBytes) {
+  const CDeadline deadline(60);
   CTempDir dir;
   std::string name;
   for (int i = 0; name.size() < 100000; ++i) name += (i % 10 == 9) ? '\\' : static_cast<char>('a' + i % 26);
