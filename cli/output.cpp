@@ -29,10 +29,14 @@ std::string EscapeBytes(std::string_view bytes) {
 }
 
 void COutput::Raw(std::string_view bytes) {
-  if (bytes.size() >= kFlushAt) {
-    Flush();
-    if (std::fwrite(bytes.data(), 1, bytes.size(), m_stream) != bytes.size()) m_failed = true;
-    return;
+  // Large spans are copied through the buffer too, piece by piece: they may
+  // be bytes of a mapped archive that another program has cut short. A copy
+  // made here reads vanished pages as zeros (the SIGBUS guard), whereas the
+  // kernel, writing straight from such a page, fails with EFAULT.
+  while (bytes.size() > kFlushAt) {
+    m_buffer.append(bytes.substr(0, kFlushAt));
+    bytes.remove_prefix(kFlushAt);
+    MaybeFlush();
   }
   m_buffer.append(bytes);
   MaybeFlush();

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "archive/entry_map.h"
+#include "cli/output.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "tests/support/big_builder.h"
@@ -271,6 +272,37 @@ TEST(OpenArchiveFaults, CutToNothingBeforeAnyEntryIsReadReadsAllZeros) {
     ASSERT_EQ(bytes.GetSize(), 9000u);
     EXPECT_EQ(Bytes(bytes), std::string(9000, '\0')) << name;
   }
+}
+
+// `tarn cat` writes an entry's bytes out. The kernel does not raise SIGBUS
+// when it writes from a vanished page; it fails the write with EFAULT. The
+// output must copy the bytes itself, so the guard turns them into zeros.
+TEST(OpenArchiveFaults, WritingOutAnEntryCutShortWritesZeros) {
+  const CDeadline deadline(60);
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string path = dir.Write("cat.big", PatternedArchive(1, 300000, &contents));
+  CEntryMap entries;
+  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  const CDataBuffer& entry = entries.begin()->second;
+  const size_t start = EntryStarts(entries)[0];
+  const size_t kept = 5000;
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(start + kept)), 0);
+
+  std::FILE* sink = std::tmpfile();
+  ASSERT_NE(sink, nullptr);
+  {
+    COutput out(sink);
+    out.Raw(Bytes(entry));
+    EXPECT_TRUE(out.Flush());
+  }
+  std::string written(400000, '?');
+  std::rewind(sink);
+  written.resize(std::fread(written.data(), 1, written.size(), sink));
+  std::fclose(sink);
+  ASSERT_EQ(written.size(), 300000u);
+  EXPECT_EQ(written.substr(0, kept), contents[0].substr(0, kept));
+  EXPECT_EQ(written.substr(kept), std::string(300000 - kept, '\0'));
 }
 
 // The crash report of a child that is meant to die is noise in the log.
