@@ -1,0 +1,45 @@
+// Command ids of the menus and accelerator keys, and the ids of the
+// resources the framework looks up by number. The values are the ones the
+// resource tables use, so a menu item, its key and its handler meet on one id.
+#pragma once
+
+enum CommandId : int {
+  ID_SEPARATOR = 0,  // a menu separator, or the message pane of the status bar
+
+  ID_FILE_NEW = 57600,
+  ID_FILE_OPEN = 57601,
+  ID_FILE_CLOSE = 57602,
+  ID_FILE_SAVE = 57603,
+  ID_FILE_SAVE_AS = 57604,
+  ID_FILE_MRU_FILE1 = 57616,  // and the 15 ids after it
+  ID_FILE_MRU_LAST = ID_FILE_MRU_FILE1 + 15,
+
+  ID_EDIT_COPY = 57634,
+  ID_EDIT_CUT = 57635,
+  ID_EDIT_PASTE = 57637,
+  ID_EDIT_UNDO = 57643,
+
+  ID_WINDOW_NEW = 57648,
+  ID_WINDOW_ARRANGE = 57649,
+  ID_WINDOW_CASCADE = 57650,
+  ID_WINDOW_TILE_HORZ = 57651,
+  ID_WINDOW_SPLIT = 57653,
+
+  ID_APP_EXIT = 57665,
+  ID_NEXT_PANE = 57680,
+  ID_PREV_PANE = 57681,
+
+  ID_INDICATOR_CAPS = 59137,
+  ID_INDICATOR_NUM = 59138,
+  ID_INDICATOR_SCRL = 59139,
+  ID_VIEW_STATUS_BAR = 59393,
+
+  // The ids of the windows in the Window menu; not bound to any resource.
+  ID_WINDOW_LIST_FIRST = 0xFF00,
+};
+
+// Strings the framework itself asks the program's resources for.
+enum StringId : int {
+  AFX_IDS_APP_TITLE = 57344,
+  AFX_IDS_IDLEMESSAGE = 57345,
+};

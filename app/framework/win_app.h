@@ -1,0 +1,140 @@
+// The application object: resources, document templates, the recent-file
+// list kept in the per-user settings, the command line, and the standard
+// handlers of File New, File Open, the recent files and Exit.
+//
+// There is one application object at a time (AfxGetApp). Run() is the whole
+// life of a program: it makes the QApplication, runs InitInstance, the event
+// loop and ExitInstance, and destroys every window before the QApplication
+// goes. Tests make an application object on their own QApplication and call
+// InitInstance and ExitInstance themselves.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/framework/cmd_target.h"
+#include "app/framework/resources.h"
+
+class CDocument;
+class CMDIFrameWnd;
+class CMultiDocTemplate;
+class QSettings;
+
+// What the command line asks for.
+class CCommandLineInfo {
+ public:
+  enum ShellCommand { FileNew, FileOpen, FileNothing };
+
+  // Takes one argument of the command line. `isFlag` when it was given as a
+  // switch (leading '-'); switches are accepted and have no effect.
+  virtual ~CCommandLineInfo() = default;
+  virtual void ParseParam(const QString& param, bool isFlag, bool isLast);
+
+  ShellCommand m_nShellCommand = FileNew;
+  QString m_strFileName;
+};
+
+// Up to `size` full paths, most recent first, kept under "Recent File List"
+// as "File1", "File2", ...
+class CRecentFileList {
+ public:
+  explicit CRecentFileList(int size) : m_nSize(size) {}
+
+  void ReadList(QSettings& settings);
+  void WriteList(QSettings& settings) const;
+  // Puts `path` first, dropping an older entry for the same file and the
+  // oldest entry when the list is full.
+  void Add(const QString& path);
+  void Remove(int index);
+  int GetSize() const { return m_nSize; }
+  int GetCount() const { return static_cast<int>(m_files.size()); }
+  const QString& operator[](int index) const { return m_files.at(index); }
+  // The menu text of entry `index`: "&1 " and the path, shortened in the
+  // middle when long, with any '&' doubled.
+  QString GetDisplayName(int index) const;
+
+ private:
+  int m_nSize;
+  QStringList m_files;
+};
+
+class CWinApp : public CCmdTarget {
+ public:
+  explicit CWinApp(const CResourceTable& resources);
+  ~CWinApp() override;
+  CWinApp(const CWinApp&) = delete;
+  CWinApp& operator=(const CWinApp&) = delete;
+
+  // The program's life; returns its exit status (1 when start-up fails).
+  int Run(int& argc, char** argv);
+  virtual bool InitInstance() { return true; }
+  // Saves the settings and destroys every window and document.
+  virtual int ExitInstance();
+
+  // The arguments after the program name. Run() takes them from the
+  // QApplication; tests set them.
+  void SetArguments(const QStringList& arguments) { m_arguments = arguments; }
+
+  const CResourceTable& GetResources() const { return m_resources; }
+  QString LoadString(int id) const { return m_resources.LoadString(id); }
+  // The application title: string AFX_IDS_APP_TITLE.
+  QString GetAppName() const;
+
+  // Settings live under `company`, in a part named after the application title.
+  void SetRegistryKey(const QString& company);
+  // A settings object for the application's part of the per-user settings.
+  std::unique_ptr<QSettings> GetProfile() const;
+  // Reads the recent-file list, of at most `maxMru` entries.
+  void LoadStdProfileSettings(int maxMru);
+  void SaveStdProfileSettings();
+  CRecentFileList* GetRecentFileList() const { return m_pRecentFileList.get(); }
+  void AddToRecentFileList(const QString& path);
+
+  void AddDocTemplate(std::unique_ptr<CMultiDocTemplate> docTemplate);
+  const std::vector<std::unique_ptr<CMultiDocTemplate>>& GetDocTemplates() const {
+    return m_templates;
+  }
+  // Every open document of every template.
+  std::vector<CDocument*> GetDocuments() const;
+
+  void ParseCommandLine(CCommandLineInfo& info) const;
+  // Carries out the command line; false when the file it names does not open.
+  bool ProcessShellCommand(const CCommandLineInfo& info);
+
+  // Brings the file's window forward when it is open already, else opens it
+  // through the first template. The path is made absolute first.
+  CDocument* OpenDocumentFile(const QString& path);
+  void OnFileNew();
+  void OnFileOpen();
+  // Opens recent file `index`; a file that no longer opens leaves the list.
+  bool OnOpenRecentFile(int index);
+
+  // Asks the user for a file to open, or for where to save (with
+  // `suggested` as the starting name). Empty when the user cancels.
+  QString DoPromptFileName(bool open, const QString& suggested);
+  // Tests answer the file dialogs through this instead of a dialog.
+  using FileDialogHook = std::function<QString(bool open, const QString& suggested)>;
+  void SetFileDialogHook(FileDialogHook hook) { m_fileDialogHook = std::move(hook); }
+
+  CMDIFrameWnd* GetMainWnd() const { return m_pMainWnd.get(); }
+
+  bool OnCmdMsg(int id, CCmdUI* query) override;
+
+ protected:
+  void SetMainWnd(std::unique_ptr<CMDIFrameWnd> frame);
+
+ private:
+  const CResourceTable& m_resources;
+  QStringList m_arguments;
+  QString m_registryKey;
+  std::unique_ptr<CRecentFileList> m_pRecentFileList;
+  std::vector<std::unique_ptr<CMultiDocTemplate>> m_templates;
+  std::unique_ptr<CMDIFrameWnd> m_pMainWnd;
+  FileDialogHook m_fileDialogHook;
+};
+
+CWinApp* AfxGetApp();
