@@ -1,0 +1,32 @@
+#include "app/child_frame.h"
+
+#include "app/framework/splitter.h"
+#include "app/left_view.h"
+#include "app/tarn_editor_view.h"
+
+void CChildFrame::ActivateFrame(ShowCommand show) {
+  (void)show;
+  CMDIChildWnd::ActivateFrame(ShowCommand::Maximized);
+}
+
+bool CChildFrame::OnCreateClient(CCreateContext& context) {
+  auto* splitter = new CSplitterWnd;
+  if (!splitter->CreateStatic(this, 1, 2)) {
+    delete splitter;
+    return false;
+  }
+  m_wndSplitter = splitter;
+  if (!m_wndSplitter->CreateView<CLeftView>(0, 0, QSize(300, 100), context) ||
+      !m_wndSplitter->CreateView<CTarnEditorView>(0, 1, QSize(100, 100), context)) {
+    setWidget(nullptr);
+    delete m_wndSplitter;
+    m_wndSplitter = nullptr;
+    return false;
+  }
+  return true;
+}
+
+CTarnEditorView* CChildFrame::GetRightPane() const {
+  if (m_wndSplitter == nullptr) return nullptr;
+  return qobject_cast<CTarnEditorView*>(m_wndSplitter->GetPane(0, 1));
+}

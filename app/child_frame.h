@@ -1,0 +1,26 @@
+// The document window: a child frame split into the archive tree on the
+// left and the entry list on the right, always shown maximised when the
+// framework activates it.
+#pragma once
+
+#include "app/framework/frames.h"
+
+class CSplitterWnd;
+class CTarnEditorView;
+
+class CChildFrame : public CMDIChildWnd {
+  Q_OBJECT
+
+ public:
+  CChildFrame() = default;
+
+  void ActivateFrame(ShowCommand show = ShowCommand::Default) override;
+  // A splitter of one row and two columns: the tree (300 pixels wide to
+  // start with) and the list, which takes the rest.
+  bool OnCreateClient(CCreateContext& context) override;
+  // The list in row 0, column 1, or null when that pane holds no list.
+  CTarnEditorView* GetRightPane() const;
+
+ protected:
+  CSplitterWnd* m_wndSplitter = nullptr;
+};

@@ -1,0 +1,60 @@
+// The archive tree: the left pane of every document window. It lists every
+// entry of the document flat, in the document's order, and hands the
+// selected entry's bytes to the list in the right pane of the same window.
+//
+// The items live in a model over the document's map (two pointers per
+// entry), not as one object per item, so an archive of hundreds of
+// thousands of entries costs one walk of the map. Each item's data is the
+// address of its entry's buffer inside the map.
+#pragma once
+
+#include <QAbstractListModel>
+
+#include <vector>
+
+#include "app/entry_logic.h"
+#include "app/framework/views.h"
+
+class CTarnEditorDoc;
+
+class CEntryTreeModel : public QAbstractListModel {
+  Q_OBJECT
+
+ public:
+  // The role under which an item gives the address of its entry's buffer,
+  // as a quintptr.
+  static constexpr int kEntryDataRole = Qt::UserRole;
+
+  using QAbstractListModel::QAbstractListModel;
+
+  // Appends items after the ones already there.
+  void AppendItems(std::vector<CTreeItem> items);
+  const std::vector<CTreeItem>& GetItems() const { return m_items; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+ private:
+  std::vector<CTreeItem> m_items;
+};
+
+class CLeftView : public CTreeView {
+  Q_OBJECT
+
+ public:
+  CLeftView();
+
+  CTarnEditorDoc* GetDocument() const;
+  // Fills the tree from the document, once.
+  void OnInitialUpdate() override;
+  CEntryTreeModel* GetModel() { return &m_model; }
+
+ private:
+  // The selection change: hands the new item's entry to the right pane.
+  void OnSelchanged(const QItemSelection& selected, const QItemSelection& deselected);
+  // Lets the one column grow to the widest name, so long names scroll
+  // instead of being cut.
+  void FitColumnToNames();
+
+  CEntryTreeModel m_model;
+};

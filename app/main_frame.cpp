@@ -1,0 +1,29 @@
+#include "app/main_frame.h"
+
+#include "app/framework/command_ids.h"
+#include "app/framework/status_bar.h"
+
+namespace {
+
+constexpr int kIndicators[] = {
+    ID_SEPARATOR,  // the message pane
+    ID_INDICATOR_CAPS,
+    ID_INDICATOR_NUM,
+    ID_INDICATOR_SCRL,
+};
+
+}  // namespace
+
+int CMainFrame::OnCreate() {
+  if (CMDIFrameWnd::OnCreate() == -1) return -1;
+  m_wndStatusBar = new CStatusBar;
+  if (!m_wndStatusBar->Create(this)) {
+    delete m_wndStatusBar;
+    m_wndStatusBar = nullptr;
+    return -1;
+  }
+  if (!m_wndStatusBar->SetIndicators(kIndicators, static_cast<int>(std::size(kIndicators)))) {
+    return -1;
+  }
+  return 0;
+}

@@ -1,0 +1,21 @@
+// The main window: the frame around every document window, with the status
+// bar at its bottom.
+#pragma once
+
+#include "app/framework/frames.h"
+
+class CStatusBar;
+
+class CMainFrame : public CMDIFrameWnd {
+  Q_OBJECT
+
+ public:
+  CMainFrame() = default;
+
+  // Creates the status bar with its message pane and three lock indicators.
+  int OnCreate() override;
+  CStatusBar* GetStatusBar() const { return m_wndStatusBar; }
+
+ protected:
+  CStatusBar* m_wndStatusBar = nullptr;
+};

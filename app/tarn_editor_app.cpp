@@ -1,0 +1,47 @@
+#include "app/tarn_editor_app.h"
+
+#include "app/child_frame.h"
+#include "app/framework/command_ids.h"
+#include "app/framework/doc_template.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/resources.h"
+#include "app/tarn_editor_doc.h"
+
+CTarnEditorApp::CTarnEditorApp() : CWinApp(TarnEditorResources()) {}
+
+bool CTarnEditorApp::InitInstance() {
+  SetRegistryKey(QStringLiteral("Local AppWizard-Generated Applications"));
+  LoadStdProfileSettings(16);
+
+  AddDocTemplate(CMultiDocTemplate::Make<CTarnEditorDoc, CChildFrame, CLeftView>(IDR_TARNEDTYPE));
+
+  auto mainFrame = std::make_unique<CMainFrame>();
+  // The frame is the main window before it loads: its creation already
+  // asks the application for resources and strings.
+  CMainFrame* frame = mainFrame.get();
+  SetMainWnd(std::move(mainFrame));
+  if (!frame->LoadFrame(IDR_MAINFRAME)) return false;
+
+  CCommandLineInfo cmdInfo;
+  if (cmdInfo.m_nShellCommand == CCommandLineInfo::FileNew) {
+    cmdInfo.m_nShellCommand = CCommandLineInfo::FileNothing;
+  }
+  ParseCommandLine(cmdInfo);
+  if (!ProcessShellCommand(cmdInfo)) return false;
+
+  frame->showMaximized();
+  frame->repaint();
+  return true;
+}
+
+bool CTarnEditorApp::OnCmdMsg(int id, CCmdUI* query) {
+  switch (id) {
+    case ID_FILE_NEW:
+      return Handle(query, [this] { OnFileNew(); });
+    case ID_FILE_OPEN:
+      return Handle(query, [this] { OnFileOpen(); });
+    default:
+      return CWinApp::OnCmdMsg(id, query);
+  }
+}

@@ -1,0 +1,16 @@
+// The editor application: start-up, and the two commands it binds itself
+// (File New and File Open, to the framework's handlers).
+#pragma once
+
+#include "app/framework/win_app.h"
+
+class CTarnEditorApp : public CWinApp {
+ public:
+  CTarnEditorApp();
+
+  // Start-up: settings, the document template, the main frame, then the
+  // command line. False (the program ends) when the frame cannot be made or
+  // the file named on the command line does not open.
+  bool InitInstance() override;
+  bool OnCmdMsg(int id, CCmdUI* query) override;
+};

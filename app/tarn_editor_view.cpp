@@ -1,0 +1,106 @@
+#include "app/tarn_editor_view.h"
+
+#include <QHeaderView>
+
+#include <algorithm>
+
+#include "app/entry_logic.h"
+
+namespace {
+
+// Cells of a column measured exactly when fitting it; the rest are estimated.
+constexpr size_t kMeasuredCells = 32;
+constexpr size_t kSpacesPerLevel = 4;
+
+}  // namespace
+
+void CRulesRowModel::InsertColumn(int column, const QString& heading) {
+  column = std::clamp(column, 0, static_cast<int>(m_headings.size()));
+  beginInsertColumns(QModelIndex(), column, column);
+  m_headings.insert(column, heading);
+  endInsertColumns();
+}
+
+void CRulesRowModel::BeginReplaceRows() {
+  beginResetModel();
+  m_rows.clear();
+  m_replacing = true;
+}
+
+void CRulesRowModel::SetRows(std::vector<CRulesRow> rows) {
+  if (!m_replacing) beginResetModel();
+  m_rows = std::move(rows);
+  m_replacing = false;
+  endResetModel();
+}
+
+int CRulesRowModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int CRulesRowModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_headings.size());
+}
+
+QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole ||
+      !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    return QVariant();
+  }
+  const CRulesRow& row = m_rows[static_cast<size_t>(index.row())];
+  switch (index.column()) {
+    case 0:
+      return IndentedBytesToText(kSpacesPerLevel * row.depth, row.name);
+    case 1:
+      return BytesToText(row.value);
+    default:
+      return QVariant();
+  }
+}
+
+QVariant CRulesRowModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= m_headings.size()) {
+    return QVariant();
+  }
+  return m_headings[section];
+}
+
+CTarnEditorView::CTarnEditorView() { setModel(&m_model); }
+
+void CTarnEditorView::OnInitialUpdate() {
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setAllColumnsShowFocus(true);
+  m_model.InsertColumn(0, QStringLiteral("Name"));
+  m_model.InsertColumn(1, QStringLiteral("Value"));
+  header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  CListView::OnInitialUpdate();
+}
+
+void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
+  // The old rows point into the parser's last result: they go before it parses.
+  m_model.BeginReplaceRows();
+  m_parser.SetSource(entry);
+  m_parser.Parse();
+  m_model.SetRows(BuildRulesRows(m_parser.GetBlocks()));
+  AutoSizeColumns();
+}
+
+void CTarnEditorView::AutoSizeColumns() {
+  const std::vector<CRulesRow>& rows = m_model.GetRows();
+  const CTextWidthEstimate estimate(fontMetrics());
+  std::vector<int> widths(rows.size());
+  for (int column = 0; column < m_model.columnCount(); ++column) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      widths[i] = column == 0 ? estimate.Estimate(kSpacesPerLevel * rows[i].depth, rows[i].name)
+                              : estimate.Estimate(0, rows[i].value);
+    }
+    // A column never gets narrower than its heading, so the heading stays readable.
+    int widest = header()->sectionSizeHint(column);
+    for (size_t row : WidestCandidates(widths, kMeasuredCells)) {
+      const QModelIndex index = m_model.index(static_cast<int>(row), column);
+      widest = std::max(widest, sizeHintForIndex(index).width());
+    }
+    SetColumnWidth(column, widest);
+  }
+}
