@@ -1,0 +1,152 @@
+// Shared by the editor's window tests: a private settings location, one run
+// of the editor from start-up to exit, and ways to read what its panes show.
+#pragma once
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QMdiArea>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+#include "app/child_frame.h"
+#include "app/framework/command_ids.h"
+#include "app/framework/doc_template.h"
+#include "app/framework/splitter.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/tarn_editor_app.h"
+#include "app/tarn_editor_doc.h"
+#include "app/tarn_editor_view.h"
+
+// Every per-user setting of this process goes to a fresh temporary folder
+// while the object lives, never to the user's own.
+class CTestSettings {
+ public:
+  CTestSettings() {
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+  }
+  QString Path() const { return m_dir.path(); }
+  // The recent-file list as stored.
+  QStringList StoredRecentFiles() const {
+    QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
+                       QStringLiteral("Tarn Editor"));
+    settings.beginGroup(QStringLiteral("Recent File List"));
+    QStringList files;
+    for (int i = 1; i <= 16; ++i) {
+      const QString path = settings.value(QStringLiteral("File%1").arg(i)).toString();
+      if (!path.isEmpty()) files << path;
+    }
+    return files;
+  }
+
+ private:
+  QTemporaryDir m_dir;
+};
+
+// One run of the editor: start-up with `arguments` on construction, exit on
+// destruction. File dialogs are answered from a queue instead of shown.
+class CEditorRun {
+ public:
+  explicit CEditorRun(const QStringList& arguments = {}) {
+    m_app.SetArguments(arguments);
+    m_app.SetFileDialogHook([this](bool open, const QString& suggested) {
+      m_dialogs.append({open, suggested});
+      return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
+    });
+    m_started = m_app.InitInstance();
+    if (m_started) {
+      Main()->activateWindow();
+      (void)QTest::qWaitForWindowActive(Main());
+    }
+  }
+  ~CEditorRun() { m_app.ExitInstance(); }
+  CEditorRun(const CEditorRun&) = delete;
+  CEditorRun& operator=(const CEditorRun&) = delete;
+
+  bool Started() const { return m_started; }
+  CTarnEditorApp& App() { return m_app; }
+  CMainFrame* Main() { return static_cast<CMainFrame*>(m_app.GetMainWnd()); }
+
+  // The next file dialog returns `path` (an empty path is a cancel).
+  void Answer(const QString& path) { m_answers.append(path); }
+  struct CDialogCall {
+    bool open;
+    QString suggested;
+  };
+  const QList<CDialogCall>& Dialogs() const { return m_dialogs; }
+
+  bool Command(int id) { return Main()->SendCommand(id); }
+
+  std::vector<CChildFrame*> Frames() {
+    std::vector<CChildFrame*> frames;
+    if (Main() == nullptr) return frames;
+    for (CMDIChildWnd* frame : Main()->GetChildFrames()) {
+      if (auto* child = qobject_cast<CChildFrame*>(frame)) frames.push_back(child);
+    }
+    return frames;
+  }
+  CChildFrame* Active() { return qobject_cast<CChildFrame*>(Main()->MDIGetActive()); }
+  std::vector<CTarnEditorDoc*> Documents() {
+    std::vector<CTarnEditorDoc*> documents;
+    for (CDocument* document : m_app.GetDocuments()) {
+      documents.push_back(static_cast<CTarnEditorDoc*>(document));
+    }
+    return documents;
+  }
+
+  // Lets deferred deletions and queued updates happen.
+  static void Settle() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+  }
+
+ private:
+  CTarnEditorApp m_app;
+  bool m_started = false;
+  QStringList m_answers;
+  QList<CDialogCall> m_dialogs;
+};
+
+inline CLeftView* TreeOf(CChildFrame* frame) {
+  return qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
+}
+
+inline CTarnEditorView* ListOf(CChildFrame* frame) { return frame->GetRightPane(); }
+
+// The names the tree shows, top to bottom.
+inline QStringList TreeNames(CLeftView* tree) {
+  QStringList names;
+  QAbstractItemModel* model = tree->model();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    names << model->index(row, 0).data().toString();
+  }
+  return names;
+}
+
+// The rows the list shows, each as "Name|Value".
+inline QStringList ListRows(CTarnEditorView* list) {
+  QStringList rows;
+  QAbstractItemModel* model = list->model();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    rows << model->index(row, 0).data().toString() + QLatin1Char('|') +
+                model->index(row, 1).data().toString();
+  }
+  return rows;
+}
+
+// Clicks the tree's item at `row`, as a user would.
+inline void ClickTreeRow(CLeftView* tree, int row) {
+  const QModelIndex index = tree->model()->index(row, 0);
+  tree->scrollTo(index);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
+}
+
+inline QString ToQ(const std::string& s) { return QString::fromStdString(s); }

@@ -1,0 +1,266 @@
+// The editor's logic without any window: byte-to-text mapping, the tree
+// fill, the selection hand-off, picking cells to measure, the archive copy
+// behind Save As, the recent-file list and the command line.
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "app/archive_copy.h"
+#include "app/entry_logic.h"
+#include "app/framework/win_app.h"
+#include "app/tarn_editor_app.h"
+#include "tests/support/big_builder.h"
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+}  // namespace
+
+class LogicTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // --- text
+
+  void everyByteHasItsOwnCharacter() {
+    QSet<char16_t> seen;
+    for (int byte = 0; byte < 256; ++byte) seen.insert(Cp1252ToUnicode(static_cast<uint8_t>(byte)));
+    QCOMPARE(seen.size(), 256);
+  }
+
+  void bytesMapThroughTheCodePage() {
+    // ASCII and the Latin-1 upper half are themselves.
+    for (int byte : {0x00, 0x09, 0x41, 0x7F, 0xA0, 0xC9, 0xE9, 0xFF}) {
+      QCOMPARE(int(Cp1252ToUnicode(uint8_t(byte))), byte);
+    }
+    // The page's own characters in 0x80..0x9F.
+    QCOMPARE(int(Cp1252ToUnicode(0x80)), 0x20AC);
+    QCOMPARE(int(Cp1252ToUnicode(0x85)), 0x2026);
+    QCOMPARE(int(Cp1252ToUnicode(0x8A)), 0x0160);
+    QCOMPARE(int(Cp1252ToUnicode(0x92)), 0x2019);
+    QCOMPARE(int(Cp1252ToUnicode(0x99)), 0x2122);
+    QCOMPARE(int(Cp1252ToUnicode(0x9F)), 0x0178);
+    // The five the page leaves undefined keep their value.
+    for (int byte : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) QCOMPARE(int(Cp1252ToUnicode(uint8_t(byte))), byte);
+  }
+
+  void textKeepsEveryByte() {
+    const std::string name = Bytes({'a', 0x00, 0x80, 0x81, 0xFF, 'z'});
+    const QString text = BytesToText(name);
+    QCOMPARE(text.size(), qsizetype(6));
+    QCOMPARE(text.at(1).unicode(), char16_t{0});
+    QCOMPARE(text.at(2).unicode(), char16_t{0x20AC});
+    QCOMPARE(text.at(3).unicode(), char16_t{0x81});
+    QCOMPARE(text.at(4).unicode(), char16_t{0xFF});
+    // Names differing in one high byte stay different as text.
+    QVERIFY(BytesToText(Bytes({0x8D})) != BytesToText(Bytes({0x8F})));
+    QCOMPARE(IndentedBytesToText(8, "Scale"), QStringLiteral("        Scale"));
+    QCOMPARE(IndentedBytesToText(4, ""), QStringLiteral("    "));
+  }
+
+  // --- tree fill
+
+  void fillListsEveryEntryInByteOrder() {
+    CEntryMap entries;
+    const std::string high = Bytes({0xE9, 't'});
+    for (const std::string& name : {std::string("b"), std::string("B"), std::string("ab"),
+                                    std::string("a"), std::string("a\\b"), high,
+                                    std::string("Z")}) {
+      entries[name] = CDataBuffer(name.data(), static_cast<uint32_t>(name.size()));
+    }
+    const std::vector<CTreeItem> items = FillTreeItems(entries);
+    QStringList names;
+    for (const CTreeItem& item : items) names << QString::fromLatin1(item.name->data(), item.name->size());
+    // Upper case before lower case, a name before its extensions, high
+    // bytes after every ASCII byte, a backslash just another byte.
+    QCOMPARE(names, QStringList({"B", "Z", "a", "a\\b", "ab", "b", QString::fromLatin1(high.data(), 2)}));
+    // Each item points at the map's own buffer, not at a copy.
+    for (const CTreeItem& item : items) {
+      QCOMPARE(item.data, &entries.find(*item.name)->second);
+      QCOMPARE(item.name, &entries.find(*item.name)->first);
+    }
+    QVERIFY(FillTreeItems(CEntryMap()).empty());
+  }
+
+  // --- selection hand-off
+
+  void selectionHandsOffOnlyANewlySelectedItem() {
+    const CDataBuffer entry("x", 1);
+    QCOMPARE(EntryToShow(false, true, &entry), &entry);
+    QCOMPARE(EntryToShow(true, true, &entry), nullptr);    // old one still selected
+    QCOMPARE(EntryToShow(false, false, &entry), nullptr);  // new one not selected
+    QCOMPARE(EntryToShow(true, false, &entry), nullptr);
+  }
+
+  // --- widest cells
+
+  void candidatesAreTheWidestFirst() {
+    const std::vector<int> widths = {5, 9, 1, 9, 7, 3};
+    QCOMPARE(WidestCandidates(widths, 3), std::vector<size_t>({1, 3, 4}));
+    QCOMPARE(WidestCandidates(widths, 100).size(), size_t{6});
+    QCOMPARE(WidestCandidates(widths, 0), std::vector<size_t>());
+    QCOMPARE(WidestCandidates({}, 4), std::vector<size_t>());
+  }
+
+  // --- archive copy
+
+  void copyIsByteIdentical() {
+    CTempDir dir;
+    const std::string bytes = CBigBuilder().Add("a.ini", "Object A\nEnd\n").Add("b", Bytes({0, 1, 0xFF})).Build();
+    const QString archive = ToQ(dir.Write("x.big", bytes));
+    const auto stamp = StampArchive(archive);
+    QVERIFY(stamp.has_value());
+    const QString copy = ToQ(dir.Path() + "/copy.big");
+    QCOMPARE(CopyArchive(*stamp, copy), CopyResult::Copied);
+    QCOMPARE(ReadWholeFile(copy.toStdString()), bytes);
+    QCOMPARE(ReadWholeFile(archive.toStdString()), bytes);
+    // Over an existing file the user chose: replaced whole.
+    dir.Write("old.big", std::string(100000, 'x'));
+    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/old.big")), CopyResult::Copied);
+    QCOMPARE(ReadWholeFile(dir.Path() + "/old.big"), bytes);
+  }
+
+  void copyRefusesTheArchiveUnderAnyName() {
+    CTempDir dir;
+    const std::string bytes = CBigBuilder().Add("a", "1").Build();
+    const std::string archive = dir.Write("x.big", bytes);
+    std::filesystem::create_directory(dir.Path() + "/sub");
+    std::filesystem::create_symlink(archive, dir.Path() + "/link.big");
+    std::filesystem::create_hard_link(archive, dir.Path() + "/hard.big");
+    const auto stamp = StampArchive(ToQ(archive));
+    QVERIFY(stamp.has_value());
+    for (const std::string& name : {archive, dir.Path() + "/sub/../x.big", dir.Path() + "/./x.big",
+                                    dir.Path() + "/link.big", dir.Path() + "/hard.big"}) {
+      QCOMPARE(CopyArchive(*stamp, ToQ(name)), CopyResult::SameFile);
+    }
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(ToQ(dir.Path() + "/sub"));
+    QCOMPARE(CopyArchive(*stamp, QStringLiteral("../x.big")), CopyResult::SameFile);
+    QDir::setCurrent(cwd);
+    QCOMPARE(ReadWholeFile(archive), bytes);
+    QCOMPARE(std::filesystem::hard_link_count(archive), uintmax_t{2});
+    QVERIFY(std::filesystem::is_symlink(dir.Path() + "/link.big"));
+  }
+
+  void copyRefusesAnArchiveChangedSinceItOpened() {
+    CTempDir dir;
+    const std::string archive = dir.Write("x.big", CBigBuilder().Add("a", "1").Build());
+    const auto stamp = StampArchive(ToQ(archive));
+    QVERIFY(stamp.has_value());
+    const std::string other = CBigBuilder().Add("a", "1").Add("b", "22").Build();
+    dir.Write("x.big", other);
+    const std::string target = dir.Write("keep.big", "untouched");
+    QCOMPARE(CopyArchive(*stamp, ToQ(target)), CopyResult::SourceChanged);
+    QCOMPARE(ReadWholeFile(target), std::string("untouched"));
+    std::filesystem::remove(archive);
+    QCOMPARE(CopyArchive(*stamp, ToQ(target)), CopyResult::SourceChanged);
+    QCOMPARE(ReadWholeFile(target), std::string("untouched"));
+    QVERIFY(!StampArchive(ToQ(archive)).has_value());
+    QVERIFY(!StampArchive(ToQ(dir.Path())).has_value());
+  }
+
+  void copyIntoAMissingFolderFails() {
+    CTempDir dir;
+    const std::string archive = dir.Write("x.big", CBigBuilder().Add("a", "1").Build());
+    const auto stamp = StampArchive(ToQ(archive));
+    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/no/such/folder/y.big")), CopyResult::Failed);
+    QVERIFY(!std::filesystem::exists(dir.Path() + "/no"));
+  }
+
+  // --- recent files
+
+  void recentFilesKeepTheLatestSixteen() {
+    CRecentFileList list(16);
+    for (int i = 1; i <= 18; ++i) list.Add(QStringLiteral("/f/%1.big").arg(i));
+    QCOMPARE(list.GetCount(), 16);
+    QCOMPARE(list[0], QStringLiteral("/f/18.big"));
+    QCOMPARE(list[15], QStringLiteral("/f/3.big"));
+    // Opening one again moves it up instead of listing it twice.
+    list.Add(QStringLiteral("/f/10.big"));
+    QCOMPARE(list.GetCount(), 16);
+    QCOMPARE(list[0], QStringLiteral("/f/10.big"));
+    QCOMPARE(list[1], QStringLiteral("/f/18.big"));
+    list.Remove(0);
+    QCOMPARE(list[0], QStringLiteral("/f/18.big"));
+    list.Remove(99);
+    QCOMPARE(list.GetCount(), 15);
+  }
+
+  void recentFilesRoundTripThroughSettings() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("settings.ini"));
+    CRecentFileList list(4);
+    list.Add(QStringLiteral("/a b/one.big"));
+    list.Add(QStringLiteral("/x=y/two;big"));
+    {
+      QSettings settings(file, QSettings::IniFormat);
+      list.WriteList(settings);
+    }
+    CRecentFileList back(4);
+    QSettings settings(file, QSettings::IniFormat);
+    back.ReadList(settings);
+    QCOMPARE(back.GetCount(), 2);
+    QCOMPARE(back[0], QStringLiteral("/x=y/two;big"));
+    QCOMPARE(back[1], QStringLiteral("/a b/one.big"));
+    QCOMPARE(settings.value(QStringLiteral("Recent File List/File1")).toString(), back[0]);
+  }
+
+  void recentFileMenuTexts() {
+    CRecentFileList list(16);
+    for (int i = 11; i >= 1; --i) list.Add(QStringLiteral("/d/R&D %1.big").arg(i));
+    QCOMPARE(list.GetDisplayName(0), QStringLiteral("&1 /d/R&&D 1.big"));
+    QCOMPARE(list.GetDisplayName(9), QStringLiteral("1&0 /d/R&&D 10.big"));
+    QCOMPARE(list.GetDisplayName(10), QStringLiteral("11 /d/R&&D 11.big"));
+    CRecentFileList deep(1);
+    deep.Add(QStringLiteral("/home/someone/very/long/folder/names/that/go/on/and/on/archive.big"));
+    const QString shown = deep.GetDisplayName(0);
+    QVERIFY2(shown.size() <= 3 + 60, qPrintable(shown));
+    QVERIFY(shown.startsWith(QStringLiteral("&1 /home/...")));
+    QVERIFY(shown.endsWith(QStringLiteral("/archive.big")));
+  }
+
+  // --- command line
+
+  void commandLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("none") << QStringList() << int(CCommandLineInfo::FileNothing) << QString();
+    QTest::newRow("path") << QStringList({"a.big"}) << int(CCommandLineInfo::FileOpen) << "a.big";
+    QTest::newRow("switch first") << QStringList({"-x", "a.big"}) << int(CCommandLineInfo::FileOpen) << "a.big";
+    QTest::newRow("switch only") << QStringList({"-x"}) << int(CCommandLineInfo::FileNothing) << QString();
+    QTest::newRow("first path wins") << QStringList({"a.big", "b.big"}) << int(CCommandLineInfo::FileOpen) << "a.big";
+    QTest::newRow("dash name") << QStringList({"--", "-a.big"}) << int(CCommandLineInfo::FileOpen) << "-a.big";
+  }
+
+  void commandLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, command);
+    QFETCH(QString, file);
+    CTarnEditorApp app;
+    app.SetArguments(arguments);
+    CCommandLineInfo info;
+    info.m_nShellCommand = CCommandLineInfo::FileNothing;
+    app.ParseCommandLine(info);
+    QCOMPARE(int(info.m_nShellCommand), command);
+    QCOMPARE(info.m_strFileName, file);
+  }
+
+ private:
+  static QString ToQ(const std::string& s) { return QString::fromStdString(s); }
+};
+
+QTEST_APPLESS_MAIN(LogicTest)
+#include "logic_test.moc"
