@@ -1,0 +1,216 @@
+// The editor at scale, offscreen, next to the command-line tool on the same
+// input in the same run:
+//
+//   1. open an archive of 200,000 entries until its tree has painted, and
+//      the memory that adds, against `tarn list` of that archive;
+//   2. select an entry of 50,000 rows until the list is filled, fitted and
+//      painted, against `tarn show` of that entry.
+//
+// Each figure is the median of several runs. `tarn` runs as a process with
+// its output going to /dev/null; its time includes starting the process.
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/child_frame.h"
+#include "app/framework/doc_template.h"
+#include "app/framework/splitter.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/tarn_editor_app.h"
+#include "app/tarn_editor_doc.h"
+#include "app/tarn_editor_view.h"
+#include "bench/bench_data.h"
+#include "tests/support/big_builder.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr uint32_t kEntries = 200000;
+constexpr int kListRows = 50000;
+constexpr int kRuns = 7;
+
+using Clock = std::chrono::steady_clock;
+
+double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+struct CProcessRun {
+  double millis;
+  long maxRssKb;
+};
+
+// Runs the tool with its output thrown away; wall time and peak memory.
+CProcessRun RunTool(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const Clock::time_point start = Clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    std::fprintf(stderr, "cannot run %s\n", argv[0]);
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const double millis = Millis(Clock::now() - start);
+  posix_spawn_file_actions_destroy(&actions);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", argv[0]);
+    std::exit(1);
+  }
+  return {millis, usage.ru_maxrss};
+}
+
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+long HeapKb() { return static_cast<long>(mallinfo2().uordblks / 1024); }
+
+// An entry of exactly `rows` rows: blocks of 100 lines, one nested block each.
+std::string ManyRowsText(int rows) {
+  std::string text;
+  int made = 0;
+  for (int block = 0; made < rows; ++block) {
+    text += "Object Unit" + std::to_string(block) + "\n";
+    ++made;
+    for (int line = 0; line < 97 && made < rows; ++line, ++made) {
+      text += "  Key" + std::to_string(line) + " = Value " + std::to_string(block * 97 + line) + "\n";
+    }
+    if (made + 2 <= rows) {
+      text += "  Draw = Model\n    Scale 2\n  End\n";
+      made += 2;
+    }
+    text += "End\n";
+  }
+  return text;
+}
+
+void Settle() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  const std::string tarn = std::string(TARN_BIN_DIR) + "/tarn";
+
+  CTempDir dir;
+  std::printf("writing archives...\n");
+  const std::string wide = dir.Write("wide.big", MakeBenchArchive(kEntries));
+  const std::string rowsText = ManyRowsText(kListRows);
+  const std::string tall =
+      dir.Write("tall.big", CBigBuilder().Add("Big.ini", rowsText).Add("Small.ini", "A B\nEnd\n").Build());
+
+  QApplication application(argc, argv);
+  QTemporaryDir settingsDir;
+  QStandardPaths::setTestModeEnabled(true);
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+
+  CTarnEditorApp app;
+  if (!app.InitInstance()) return 1;
+  Settle();
+
+  // --- 1. open to a painted tree
+  std::vector<double> toolTimes, editorTimes;
+  long toolRss = 0;
+  for (int i = 0; i < kRuns; ++i) {
+    const CProcessRun run = RunTool({tarn, "list", wide});
+    toolTimes.push_back(run.millis);
+    toolRss = std::max(toolRss, run.maxRssKb);
+  }
+  long addedRssKb = 0, addedHeapKb = 0;
+  for (int i = 0; i < kRuns; ++i) {
+    malloc_trim(0);
+    const long rssBefore = ResidentKb();
+    const long heapBefore = HeapKb();
+    const Clock::time_point start = Clock::now();
+    auto* document = static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(wide)));
+    if (document == nullptr) return 1;
+    auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
+    CLeftView* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
+    QCoreApplication::processEvents();
+    tree->viewport()->repaint();
+    editorTimes.push_back(Millis(Clock::now() - start));
+    if (tree->model()->rowCount() != static_cast<int>(kEntries)) return 1;
+    addedRssKb = ResidentKb() - rssBefore;
+    addedHeapKb = HeapKb() - heapBefore;
+    document->OnCloseDocument();
+    Settle();
+  }
+  const double toolOpen = Median(toolTimes), editorOpen = Median(editorTimes);
+  std::printf("\n%u entries: open to painted tree\n", kEntries);
+  std::printf("  tarn list (process)      %8.1f ms   peak RSS %ld KiB\n", toolOpen, toolRss);
+  std::printf("  editor open + paint      %8.1f ms   RSS added %ld KiB, heap added %ld KiB\n",
+              editorOpen, addedRssKb, addedHeapKb);
+  std::printf("  ratio                    %8.2fx\n", editorOpen / toolOpen);
+
+  // --- 2. select an entry of many rows
+  toolTimes.clear();
+  editorTimes.clear();
+  for (int i = 0; i < kRuns; ++i) toolTimes.push_back(RunTool({tarn, "show", tall, "Big.ini"}).millis);
+  auto* document = static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(tall)));
+  if (document == nullptr) return 1;
+  auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
+  CLeftView* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
+  CTarnEditorView* list = frame->GetRightPane();
+  Settle();
+  const QModelIndex big = tree->model()->index(0, 0);
+  const QModelIndex small = tree->model()->index(1, 0);
+  for (int i = 0; i < kRuns; ++i) {
+    tree->selectionModel()->setCurrentIndex(small, QItemSelectionModel::ClearAndSelect);
+    Settle();
+    const Clock::time_point start = Clock::now();
+    tree->selectionModel()->setCurrentIndex(big, QItemSelectionModel::ClearAndSelect);
+    QCoreApplication::processEvents();
+    list->viewport()->repaint();
+    editorTimes.push_back(Millis(Clock::now() - start));
+    if (list->model()->rowCount() != kListRows) {
+      std::fprintf(stderr, "expected %d rows, got %d\n", kListRows, list->model()->rowCount());
+      return 1;
+    }
+  }
+  const double toolShow = Median(toolTimes), editorShow = Median(editorTimes);
+  std::printf("\nentry of %d rows: select to filled, fitted and painted list\n", kListRows);
+  std::printf("  tarn show (process)      %8.1f ms\n", toolShow);
+  std::printf("  editor select + paint    %8.1f ms   (columns %d and %d px)\n", editorShow,
+              list->GetColumnWidth(0), list->GetColumnWidth(1));
+  std::printf("  ratio                    %8.2fx\n", editorShow / toolShow);
+
+  app.ExitInstance();
+  return 0;
+}
