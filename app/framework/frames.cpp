@@ -371,7 +371,8 @@ void CMDIFrameWnd::UpdateWindowList(QMenu* menu) {
     QAction* action = menu->addAction(text);
     action->setProperty(kDynamicProperty, true);
     SetCommandId(action, ID_WINDOW_LIST_FIRST + static_cast<int>(i));
-    action->setCheckable(true);
+    // Only the active window carries a mark.
+    action->setCheckable(frames[i] == active);
     action->setChecked(frames[i] == active);
     QPointer<CMDIChildWnd> frame = frames[i];
     connect(action, &QAction::triggered, this, [this, frame] {

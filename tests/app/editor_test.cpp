@@ -79,6 +79,23 @@ QAction* MenuAction(QMenu* menu, const QString& text) {
   return nullptr;
 }
 
+// Notes, when the main window is first shown, which documents are open.
+class CShowWatcher : public QObject {
+ public:
+  int documentsAtShow = -1;
+  bool childMaximizedAtShow = false;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && documentsAtShow < 0 && qobject_cast<CMainFrame*>(watched)) {
+      documentsAtShow = static_cast<int>(AfxGetApp()->GetDocuments().size());
+      CMDIChildWnd* child = AfxGetApp()->GetMainWnd()->MDIGetActive();
+      childMaximizedAtShow = child != nullptr && child->isMaximized();
+    }
+    return false;
+  }
+};
+
 }  // namespace
 
 class EditorTest : public QObject {
@@ -120,8 +137,14 @@ class EditorTest : public QObject {
   }
 
   void opensTheArchiveNamedOnTheCommandLine() {
+    // What stands when the main window first shows.
+    CShowWatcher watcher;
+    qApp->installEventFilter(&watcher);
     CEditorRun run({m_archive});
+    qApp->removeEventFilter(&watcher);
     QVERIFY(run.Started());
+    QCOMPARE(watcher.documentsAtShow, 1);
+    QVERIFY(watcher.childMaximizedAtShow);
     QVERIFY(run.Main()->isVisible());
     QVERIFY(run.Main()->windowState() & Qt::WindowMaximized);
     QCOMPARE(run.Documents().size(), size_t{1});
