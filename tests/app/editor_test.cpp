@@ -226,6 +226,17 @@ class EditorTest : public QObject {
     new QAbstractItemModelTester(tree->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, tree);
   }
 
+  void anArchiveWithoutEntriesOpensEmpty() {
+    const QString path = Write("empty.big", CBigBuilder().Build());
+    CEditorRun run({path});
+    QVERIFY(run.Started());
+    QCOMPARE(run.Frames().size(), size_t{1});
+    QVERIFY(run.Documents()[0]->m_entries.empty());
+    QCOMPARE(TreeOf(run.Frames()[0])->model()->rowCount(), 0);
+    QTest::keyClick(TreeOf(run.Frames()[0]), Qt::Key_Down);
+    QCOMPARE(ListOf(run.Frames()[0])->model()->rowCount(), 0);
+  }
+
   void selectingAnEntryShowsItsRows() {
     CEditorRun run({m_archive});
     CChildFrame* frame = run.Frames()[0];
