@@ -68,6 +68,8 @@ struct SeparatorTable {
 };
 constexpr SeparatorTable kSeparators;
 
+constexpr size_t kKeptLevels = 64;
+
 // "End" in any case of its ASCII letters.
 bool IsEndKey(std::string_view key) {
   return key.size() == 3 && (key[0] | 0x20) == 'e' && (key[1] | 0x20) == 'n' &&
@@ -101,18 +103,28 @@ void CRulesParser::SkipSpaceAndComments() {
 
 std::string_view CRulesParser::ScanToken(Separators set) {
   const uint8_t mask = set == Separators::Header ? 1 : set == Separators::Key ? 2 : 4;
-  const uint8_t* start = m_position;
-  const uint8_t* last = m_position;
+  const uint8_t* const start = m_position;
+  const uint8_t* p = m_position;
+  while (p < m_end && !(kSeparators.bits[*p] & mask)) ++p;
+  m_position = p;
   // Blanks that are not separators belong to the token only when a non-blank
-  // follows them; trailing ones are consumed and dropped.
-  while (m_position < m_end && !(kSeparators.bits[*m_position] & mask)) {
-    if (!IsBlank(*m_position++)) last = m_position;
-  }
-  return {reinterpret_cast<const char*>(start), static_cast<size_t>(last - start)};
+  // follows them; trailing ones are consumed and dropped. Trimming them from
+  // the end afterwards keeps the loop above to one test per byte.
+  while (p > start && IsBlank(p[-1])) --p;
+  return {reinterpret_cast<const char*>(start), static_cast<size_t>(p - start)};
 }
 
 void CRulesParser::Parse() {
   m_blocks.clear();
+  // Scratch levels beyond the usual depths are not worth keeping: a text
+  // nested a million deep would otherwise hold a million lists until the
+  // next parse.
+  struct TrimLevels {
+    std::vector<std::vector<CRulesEntry>>& levels;
+    ~TrimLevels() {
+      if (levels.size() > kKeptLevels) levels.resize(kKeptLevels);
+    }
+  } trim{m_levels};
   SkipSpaceAndComments();
   while (m_position < m_end) {
     const std::string_view first = ScanToken(Separators::Header);
@@ -130,26 +142,43 @@ void CRulesParser::Parse() {
 }
 
 bool CRulesParser::ParseBlockBody(CRulesEntry& parent) {
-  // The open blocks, innermost last. A pointer stays valid while its entry is
-  // on the stack: lines are only ever appended to the innermost block, so the
-  // vectors that hold the outer entries never grow meanwhile.
-  std::vector<CRulesEntry*> open{&parent};
+  // The lines of every open level gather in a scratch list of their own and
+  // move into their entry's children, sized once, when the level closes: no
+  // child list grows by doubling, and the scratch lists keep their capacity
+  // from block to block. Level 0 belongs to `parent`; level d > 0 to the last
+  // line of level d - 1, which nothing appends to while level d is open.
+  size_t depth = 0;
+  if (m_levels.empty()) m_levels.emplace_back();
+  auto close = [this, &parent](size_t level) {
+    std::vector<CRulesEntry>& lines = m_levels[level];
+    CRulesEntry& owner = level == 0 ? parent : m_levels[level - 1].back();
+    owner.m_children.reserve(owner.m_children.size() + lines.size());
+    for (CRulesEntry& line : lines) owner.m_children.push_back(std::move(line));
+    lines.clear();
+  };
   for (;;) {
     SkipSpaceAndComments();
-    if (m_position >= m_end) return true;
+    if (m_position >= m_end) {
+      // Every open block keeps the lines read so far.
+      for (size_t level = depth + 1; level-- > 0;) close(level);
+      return true;
+    }
     const std::string_view key = ScanToken(Separators::Key);
     SkipBlanks();
     if (IsEndKey(key)) {
       // The rest of this line is read as the enclosing block's next line.
-      open.pop_back();
-      if (open.empty()) return false;
+      close(depth);
+      if (depth == 0) return false;
+      --depth;
       continue;
     }
     if (m_position < m_end && *m_position == kEquals) ++m_position;
     SkipBlanks();
     const std::string_view value = ScanToken(Separators::Value);
     SkipBlanks();
-    CRulesEntry& line = open.back()->m_children.emplace_back(key, value);
-    if (IsBlockKeyword(key)) open.push_back(&line);
+    m_levels[depth].emplace_back(key, value);
+    if (IsBlockKeyword(key)) {
+      if (++depth == m_levels.size()) m_levels.emplace_back();
+    }
   }
 }

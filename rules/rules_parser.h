@@ -70,6 +70,9 @@ class CRulesParser {
   const uint8_t* m_position = nullptr;
   const uint8_t* m_end = nullptr;
   Blocks m_blocks;
+  // Lines of each open block level while it is read, handed to their entry
+  // when the level closes; kept between parses for their capacity.
+  std::vector<std::vector<CRulesEntry>> m_levels;
 };
 
 // True for the keys that open a nested block (exact, case-sensitive).
