@@ -1,0 +1,148 @@
+#include "bench/bench_data.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "tests/support/big_builder.h"
+
+namespace {
+
+class CRandom {
+ public:
+  explicit CRandom(uint64_t seed) : m_state(seed) {}
+  uint64_t Next() {  // splitmix64
+    uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  uint32_t Below(uint32_t bound) { return static_cast<uint32_t>(Next() % bound); }
+  uint32_t Between(uint32_t low, uint32_t high) { return low + Below(high - low + 1); }
+  template <size_t N>
+  const char* Pick(const char* const (&items)[N]) { return items[Below(N)]; }
+
+ private:
+  uint64_t m_state;
+};
+
+const char* const kTypes[] = {"Object", "Weapon", "Locomotor", "Armor", "ParticleSystem", "AudioEvent",
+                              "Research", "Button", "CommandSet", "EffectList"};
+const char* const kKeys[] = {"Title", "Cost", "BuildSeconds", "SightRange", "MaxHealth", "Damage",
+                             "Range", "Speed", "TurnRate", "Acceleration", "Mesh", "Texture",
+                             "Volume", "Radius", "Faction", "Traits", "Hotkey", "Icon", "Lifetime",
+                             "DelayBetweenShots", "Projectile", "FireSound", "Priority", "Color"};
+const char* const kWords[] = {"IV_MartenScout", "SM_Kestrel", "LightPlating", "GROUND", "AIR", "Yes",
+                              "No", "PRIMARY", "SECONDARY", "fx_smoke_small", "R:255 G:120 B:40",
+                              "X:40 Y:60", "SMALL_ARMS", "EXPLOSIVE", "NORMAL", "VEHICLE SELECTABLE"};
+const char* const kNested[] = {"Draw", "Body", "Behavior", "WeaponSet", "Prerequisites", "ArmorSet",
+                               "ConditionState", "DefaultConditionState", "Tracer", "LightPulse"};
+const char* const kComments[] = {"tuned for the demo map", "milliseconds", "see the balance sheet",
+                                 "do not raise above 90", "TODO: art pass"};
+
+void Value(std::string& out, CRandom& random) {
+  switch (random.Below(3)) {
+    case 0: out += std::to_string(random.Below(5000)); break;
+    case 1: out += std::to_string(random.Below(500)) + "." + std::to_string(random.Below(100)); break;
+    default:
+      out += random.Pick(kWords);
+      if (random.Below(3) == 0) (out += ' ') += random.Pick(kWords);
+  }
+}
+
+// Lines of one block body at `depth`; returns the number of lines written.
+int Body(std::string& out, CRandom& random, int depth, int lines, std::string_view eol) {
+  int written = 0;
+  const std::string indent(2 * static_cast<size_t>(depth), ' ');
+  while (written < lines) {
+    const uint32_t roll = random.Below(100);
+    if (roll < 6) {
+      ((out += indent) += "; ") += random.Pick(kComments);
+      out += eol;
+    } else if (roll < 14 && depth < 3) {
+      // A nested block: keyword, a value on most, 2-8 lines, End.
+      ((out += indent) += random.Pick(kNested));
+      if (random.Below(4) != 0) (out += " = ") += std::string("Module") + std::to_string(random.Below(90));
+      out += eol;
+      written += 1 + Body(out, random, depth + 1, static_cast<int>(random.Between(2, 8)), eol);
+      ((out += indent) += "End") += eol;
+    } else {
+      ((out += indent) += random.Pick(kKeys)) += random.Below(5) == 0 ? " " : " = ";
+      Value(out, random);
+      if (random.Below(10) == 0) (out += "   ; ") += random.Pick(kComments);
+      out += eol;
+    }
+    ++written;
+  }
+  return written;
+}
+
+}  // namespace
+
+std::string MakeRulesText(size_t targetBytes, uint64_t seed) {
+  CRandom random(seed);
+  std::string out;
+  out.reserve(targetBytes + 4096);
+  for (uint32_t block = 0; out.size() < targetBytes; ++block) {
+    const std::string_view eol = random.Below(2) == 0 ? "\r\n" : "\n";
+    if (random.Below(4) == 0) ((out += "; ---- block ") += std::to_string(block)) += eol;
+    ((out += random.Pick(kTypes)) += " Unit_") += std::to_string(block);
+    if (random.Below(8) == 0) out += "   ; header comment";
+    out += eol;
+    Body(out, random, 1, static_cast<int>(random.Between(5, 40)), eol);
+    (out += "End") += eol;
+    out += eol;
+  }
+  return out;
+}
+
+std::string MakeBenchArchive(uint32_t count, uint64_t seed) {
+  static const char* const kTop[] = {"Art", "Audio", "Data", "Maps", "Shaders", "Interface"};
+  static const char* const kMiddle[] = {"Textures", "Meshes", "Voices", "Sounds", "INI", "Scripts",
+                                        "Terrain", "Units", "Effects", "Music"};
+  static const char* const kStems[] = {"marten", "basalt", "heron", "thistle", "cinder", "kestrel",
+                                       "glimmer", "quarry", "lantern", "warden", "spire", "runner"};
+  static const char* const kSuffixes[] = {".dds", ".tga", ".msh", ".wav", ".ini", ".txt", ".ogg"};
+  CRandom random(seed);
+
+  // Folders first, then files folder by folder: the order a tool walking a
+  // directory tree writes them in. Within a folder the order is arbitrary.
+  std::vector<std::string> folders;
+  for (const char* top : kTop) {
+    folders.push_back(std::string(top) + "\\");
+    for (const char* middle : kMiddle) {
+      folders.push_back(std::string(top) + "\\" + middle + "\\");
+      for (int group = 0; group < 12; ++group)
+        folders.push_back(std::string(top) + "\\" + middle + "\\G" + std::to_string(group) + "\\");
+    }
+  }
+  std::unordered_set<std::string> used;
+  std::vector<std::vector<std::string>> files(folders.size());
+  for (uint32_t made = 0; made < count;) {
+    const uint32_t folder = random.Below(static_cast<uint32_t>(folders.size()));
+    const size_t want = random.Between(20, 60);
+    std::string name = folders[folder] + random.Pick(kStems) + "_" + std::to_string(random.Below(100000));
+    const std::string suffix = random.Pick(kSuffixes);
+    if (name.size() + suffix.size() > want) continue;
+    while (name.size() + suffix.size() < want) name.push_back(static_cast<char>('a' + random.Below(26)));
+    name += suffix;
+    if (!used.insert(name).second) continue;
+    files[folder].push_back(std::move(name));
+    ++made;
+  }
+
+  CBigBuilder builder;
+  std::string payload;
+  for (const auto& names : files) {
+    for (const std::string& name : names) {
+      const uint32_t roll = random.Below(100);
+      const uint32_t size = roll < 85 ? random.Between(8, 160) : roll < 99 ? random.Between(161, 1024)
+                                                                           : random.Between(1025, 16384);
+      payload.resize(size);
+      for (char& c : payload) c = static_cast<char>(random.Next());
+      builder.Add(name, payload);
+    }
+  }
+  return builder.Build();
+}

@@ -1,0 +1,15 @@
+// Generated inputs for the benchmarks: a large rules text, and BIG archives
+// of many small entries with folder-style names. Deterministic for a seed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// About `targetBytes` of rules text: blocks of 5-40 lines, nested blocks 1-3
+// deep, whole-line and trailing comments, a mix of CRLF and LF line ends.
+std::string MakeRulesText(size_t targetBytes, uint64_t seed = 1);
+
+// A BIG archive of `count` entries with unique names of 20-60 bytes under
+// backslash folders, mostly small entries, records in folder-walk order.
+std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1);
