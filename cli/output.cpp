@@ -1,23 +1,73 @@
 #include "cli/output.h"
 
-#include <charconv>
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+// The position of the first byte that needs escaping, or the size. Names and
+// values almost never hold one, so many bytes are tested at a time.
+#if defined(__SSE2__)
+size_t FindEscape(std::string_view bytes) {
+  const char* const data = bytes.data();
+  const size_t size = bytes.size();
+  const __m128i limit = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  // Bytes at or below 0x1F are those whose unsigned maximum with 0x1F is 0x1F.
+  const auto mask = [&](const char* at) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(chunk, del))));
+  };
+  size_t i = 0;
+  for (; i + 16 <= size; i += 16)
+    if (const unsigned found = mask(data + i)) return i + static_cast<size_t>(__builtin_ctz(found));
+  if (i < size && size >= 16) {
+    // The last few bytes: one more chunk, overlapping the ones already seen.
+    const unsigned found = mask(data + size - 16);
+    if (found == 0) return size;
+    return size - 16 + static_cast<size_t>(__builtin_ctz(found));
+  }
+  for (; i < size; ++i)
+    if (NeedsEscape(static_cast<unsigned char>(data[i]))) return i;
+  return size;
+}
+#else
+// Eight bytes at a time: a word has a byte below 0x20 when (w - 0x20..) & ~w
+// has a high bit set, and a byte 0x7F when the same test for 0x01 finds a
+// zero byte in w ^ 0x7F..
+size_t FindEscape(std::string_view bytes) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    const uint64_t del = word ^ (kOnes * 0x7F);
+    if (((((word - kOnes * 0x20) & ~word) | ((del - kOnes) & ~del)) & (kOnes * 0x80)) != 0) break;
+  }
+  for (; i < bytes.size(); ++i)
+    if (NeedsEscape(static_cast<unsigned char>(bytes[i]))) return i;
+  return bytes.size();
+}
+#endif
+
 void AppendEscaped(std::string& out, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  size_t plainFrom = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (!NeedsEscape(c)) continue;
-    out.append(bytes.substr(plainFrom, i - plainFrom));
+  for (;;) {
+    const size_t at = FindEscape(bytes);
+    out.append(bytes.substr(0, at));
+    if (at == bytes.size()) return;
+    const auto c = static_cast<unsigned char>(bytes[at]);
     const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
     out.append(escape, 4);
-    plainFrom = i + 1;
+    bytes.remove_prefix(at + 1);
   }
-  out.append(bytes.substr(plainFrom));
 }
 
 }  // namespace
@@ -28,45 +78,81 @@ std::string EscapeBytes(std::string_view bytes) {
   return out;
 }
 
-void COutput::Raw(std::string_view bytes) {
+size_t COutput::WriteDigits(char* out, uint64_t value) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  // Count the digits first, four at a time, so they can go straight to
+  // their place, two at a time from the end.
+  size_t length = 1;
+  for (uint64_t rest = value;; rest /= 10000, length += 4) {
+    if (rest < 10) break;
+    if (rest < 100) { length += 1; break; }
+    if (rest < 1000) { length += 2; break; }
+    if (rest < 10000) { length += 3; break; }
+  }
+  char* at = out + length;
+  while (value >= 100) {
+    const auto pair = static_cast<size_t>(value % 100) * 2;
+    value /= 100;
+    at -= 2;
+    at[0] = kPairs[pair];
+    at[1] = kPairs[pair + 1];
+  }
+  if (value >= 10) {
+    out[0] = kPairs[value * 2];
+    out[1] = kPairs[value * 2 + 1];
+  } else {
+    out[0] = static_cast<char>('0' + value);
+  }
+  return length;
+}
+
+void COutput::RawSlow(std::string_view bytes) {
   // Large spans are copied through the buffer too, piece by piece: they may
   // be bytes of a mapped archive that another program has cut short. A copy
   // made here reads vanished pages as zeros (the SIGBUS guard), whereas the
   // kernel, writing straight from such a page, fails with EFAULT.
-  while (bytes.size() > kFlushAt) {
-    m_buffer.append(bytes.substr(0, kFlushAt));
-    bytes.remove_prefix(kFlushAt);
-    MaybeFlush();
+  while (!bytes.empty()) {
+    if (m_used == kSize) Drain();
+    const size_t step = std::min(bytes.size(), kSize - m_used);
+    std::memcpy(m_buffer.get() + m_used, bytes.data(), step);
+    m_used += step;
+    bytes.remove_prefix(step);
   }
-  m_buffer.append(bytes);
-  MaybeFlush();
 }
 
 void COutput::Escaped(std::string_view bytes) {
-  AppendEscaped(m_buffer, bytes);
-  MaybeFlush();
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (;;) {
+    const size_t at = FindEscape(bytes);
+    Raw(bytes.substr(0, at));
+    if (at == bytes.size()) return;
+    const auto c = static_cast<unsigned char>(bytes[at]);
+    const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+    Raw(std::string_view(escape, 4));
+    bytes.remove_prefix(at + 1);
+  }
 }
 
 void COutput::Spaces(size_t count) {
+  static const std::string kSpaces(256, ' ');
   while (count > 0) {
-    const size_t step = count < kFlushAt ? count : kFlushAt;
-    m_buffer.append(step, ' ');
+    const size_t step = count < kSpaces.size() ? count : kSpaces.size();
+    Raw(std::string_view(kSpaces.data(), step));
     count -= step;
-    MaybeFlush();
   }
 }
 
-void COutput::Number(uint64_t value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  m_buffer.append(digits, result.ptr);
+void COutput::Drain() {
+  if (m_used == 0) return;
+  if (std::fwrite(m_buffer.get(), 1, m_used, m_stream) != m_used) m_failed = true;
+  m_used = 0;
 }
 
 bool COutput::Flush() {
-  if (!m_buffer.empty()) {
-    if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_stream) != m_buffer.size()) m_failed = true;
-    m_buffer.clear();
-  }
+  Drain();
   if (std::fflush(m_stream) != 0) m_failed = true;
   return !m_failed;
 }

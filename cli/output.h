@@ -6,32 +6,49 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
 class COutput {
  public:
-  explicit COutput(std::FILE* stream) : m_stream(stream) { m_buffer.reserve(kFlushAt + 4096); }
+  explicit COutput(std::FILE* stream) : m_stream(stream), m_buffer(new char[kSize]) {}
   COutput(const COutput&) = delete;
   COutput& operator=(const COutput&) = delete;
   ~COutput() { Flush(); }
 
-  void Raw(std::string_view bytes);
-  void Raw(char c) { m_buffer.push_back(c); MaybeFlush(); }
+  void Raw(std::string_view bytes) {
+    if (bytes.size() > kSize - m_used) return RawSlow(bytes);
+    std::memcpy(m_buffer.get() + m_used, bytes.data(), bytes.size());
+    m_used += bytes.size();
+  }
+  void Raw(char c) {
+    if (m_used == kSize) Drain();
+    m_buffer[m_used++] = c;
+  }
   void Escaped(std::string_view bytes);
   void Spaces(size_t count);
-  void Number(uint64_t value);
+  void Number(uint64_t value) {
+    if (kSize - m_used < kMaxDigits) Drain();
+    m_used += WriteDigits(m_buffer.get() + m_used, value);
+  }
   // False when any write failed (a closed pipe, a full disk).
   bool Flush();
 
  private:
-  static constexpr size_t kFlushAt = 1 << 16;
-  void MaybeFlush() {
-    if (m_buffer.size() >= kFlushAt) Flush();
-  }
+  // Lines collect here and go out in blocks of this size.
+  static constexpr size_t kSize = 1 << 16;
+  static constexpr size_t kMaxDigits = 20;
+
+  static size_t WriteDigits(char* out, uint64_t value);
+  void RawSlow(std::string_view bytes);
+  // Writes out what is buffered, without flushing the stream.
+  void Drain();
 
   std::FILE* m_stream;
-  std::string m_buffer;
+  std::unique_ptr<char[]> m_buffer;
+  size_t m_used = 0;
   bool m_failed = false;
 };
 
