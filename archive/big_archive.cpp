@@ -1,6 +1,8 @@
 #include "archive/big_archive.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <utility>
 #include <cstring>
 
 namespace {
@@ -16,6 +18,89 @@ uint32_t DecodeLE32(const uint8_t* p) {
 
 uint32_t DecodeBE32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+uint64_t DecodeBE64(const uint8_t* p) { return uint64_t{DecodeBE32(p)} << 32 | DecodeBE32(p + 4); }
+
+// Eight bytes of a name from `offset`, big-endian, zero-padded past its end.
+// Comparing these words compares names byte-wise as unsigned bytes with a
+// prefix first, because no name holds a zero byte (it ends the name).
+uint64_t NameWord(std::string_view name, size_t offset) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
+  if (offset + 8 <= name.size()) return DecodeBE64(bytes + offset);
+  uint64_t word = 0;
+  for (size_t k = 0; offset + k < name.size(); ++k) word |= uint64_t{bytes[offset + k]} << (56 - 8 * k);
+  return word;
+}
+
+// A name's position in the file, with the word of it that is being sorted on.
+struct SortKey {
+  uint64_t word;
+  uint32_t record;
+};
+
+// The records in name order, records of one name in file order. Names in an
+// archive share long folder prefixes, so comparing them as strings spends
+// most of its time walking those prefixes again and again. This is a
+// three-way radix quicksort on eight bytes at a time instead: a range is
+// split by the word at its offset, and only the part whose words are equal
+// moves on to the next eight bytes. No recursion: a pending list of ranges.
+std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
+  struct Range {
+    size_t begin;
+    size_t end;
+    size_t offset;  // the names of the range agree on every byte before it
+    bool fresh;     // the words at `offset` are still to be taken
+  };
+  constexpr size_t kSmall = 12;
+  std::vector<SortKey> keys(names.size());
+  for (size_t i = 0; i < keys.size(); ++i) keys[i].record = static_cast<uint32_t>(i);
+  const auto at = [&keys](size_t i) { return keys.begin() + static_cast<std::ptrdiff_t>(i); };
+  std::vector<Range> pending{{0, keys.size(), 0, true}};
+  while (!pending.empty()) {
+    const Range r = pending.back();
+    pending.pop_back();
+    if (r.end - r.begin < 2) continue;
+    if (r.fresh)
+      for (size_t i = r.begin; i < r.end; ++i) keys[i].word = NameWord(names[keys[i].record], r.offset);
+    if (r.end - r.begin <= kSmall) {
+      // Few names: insertion sort, on the words while they differ.
+      const auto before = [&](const SortKey& x, const SortKey& y) {
+        if (x.word != y.word) return x.word < y.word;
+        const std::string_view u = names[x.record], v = names[y.record];
+        const size_t from = std::min({r.offset + 8, u.size(), v.size()});
+        const int order = u.substr(from).compare(v.substr(from));
+        return order != 0 ? order < 0 : x.record < y.record;
+      };
+      for (size_t i = r.begin + 1; i < r.end; ++i) {
+        const SortKey moving = keys[i];
+        size_t j = i;
+        for (; j > r.begin && before(moving, keys[j - 1]); --j) keys[j] = keys[j - 1];
+        keys[j] = moving;
+      }
+      continue;
+    }
+    // Median of three as the pivot; the smaller words go to [begin, lt),
+    // the equal ones to [lt, gt), the larger after.
+    const uint64_t a = keys[r.begin].word, b = keys[(r.begin + r.end) / 2].word, c = keys[r.end - 1].word;
+    const uint64_t pivot = a < b ? (b < c ? b : (a < c ? c : a)) : (a < c ? a : (b < c ? c : b));
+    const auto less = std::partition(at(r.begin), at(r.end), [pivot](const SortKey& k) { return k.word < pivot; });
+    const auto equal = std::partition(less, at(r.end), [pivot](const SortKey& k) { return k.word == pivot; });
+    const auto lt = static_cast<size_t>(less - keys.begin());
+    const auto gt = static_cast<size_t>(equal - keys.begin());
+    pending.push_back({r.begin, lt, r.offset, false});
+    pending.push_back({gt, r.end, r.offset, false});
+    if (names[keys[lt].record].size() >= r.offset + 8) {
+      // Longer names may follow, and so may a name that ends with this word.
+      pending.push_back({lt, gt, r.offset + 8, true});
+    } else {
+      // A name ends inside this word, so the zero bytes that pad it match
+      // no byte of another name: the names here are all equal. Keep file
+      // order.
+      std::sort(less, equal, [](const SortKey& x, const SortKey& y) { return x.record < y.record; });
+    }
+  }
+  return keys;
 }
 
 }  // namespace
@@ -43,10 +128,35 @@ int32_t CBigArchive::Open(const std::string& name) {
   return result;
 }
 
+void* CNodeArena::AllocateSlow(size_t size, size_t align) {
+  // Blocks double up to 4 MiB; a request larger than that gets its own.
+  const size_t wanted = std::max(size + align, std::min<size_t>(std::max<size_t>(m_capacity * 2, 64 * 1024), 4 << 20));
+  m_blocks.emplace_back(new std::byte[wanted]);  // left uninitialised: nodes are constructed in it
+  m_block = m_blocks.back().get();
+  m_capacity = wanted;
+  m_used = 0;
+  return Allocate(size, align);
+}
+
+void CNodeArena::Release() {
+  m_blocks.clear();
+  m_block = nullptr;
+  m_used = 0;
+  m_capacity = 0;
+}
+
+void CBigArchive::ClearIndex() {
+  // A fresh, empty map first: nothing may point into the arena when it lets
+  // go of its memory.
+  m_index = Index(Index::allocator_type(&m_arena));
+  m_arena.Release();
+  Names().swap(m_names);
+  m_region.Reset();
+}
+
 int32_t CBigArchive::Refuse(BigFailure failure) {
   m_failure = failure;
-  m_index.clear();
-  m_names.clear();
+  ClearIndex();
   return 1;
 }
 
@@ -68,8 +178,7 @@ BigFailure CBigArchive::TestHeader() {
 bool CBigArchive::IsBigHeader() { return TestHeader() == BigFailure::None; }
 
 int32_t CBigArchive::OnOpen() {
-  m_index.clear();
-  m_names.clear();
+  ClearIndex();
   const BigFailure header = TestHeader();
   if (header != BigFailure::None) return Refuse(header);
 
@@ -84,31 +193,40 @@ int32_t CBigArchive::OnOpen() {
   const uint32_t regionSize = headerSize - kHeaderBytes;
   if (count > regionSize / kMinRecordBytes) return Refuse(BigFailure::RecordsOverrun);
 
-  CDataBuffer region;
-  uint8_t* bytes = region.GetWritable(static_cast<int32_t>(regionSize));
+  uint8_t* bytes = m_region.GetWritable(static_cast<int32_t>(regionSize));
   if (Read(bytes, static_cast<int32_t>(regionSize)) != 0) return Refuse(BigFailure::IndexPastEnd);
 
-  if (m_names.capacity() < count) m_names.reserve(count);
+  // Walk the records once, in file order: bounds and names. The index is
+  // then filled in name order, so that every insertion lands at the end of
+  // the map without a search.
+  m_names.reserve(count);
+  std::vector<CBigEntry> entries;
+  entries.reserve(count);
+  bool ascending = true;
   const uint8_t* p = bytes;
   const uint8_t* const end = bytes + regionSize;
   for (uint32_t i = 0; i < count; ++i) {
     if (end - p < static_cast<std::ptrdiff_t>(kMinRecordBytes)) return Refuse(BigFailure::RecordsOverrun);
-    const CBigEntry entry{DecodeBE32(p), DecodeBE32(p + 4)};
+    entries.push_back({DecodeBE32(p), DecodeBE32(p + 4)});
     const uint8_t* const name = p + 8;
     const auto* zero = static_cast<const uint8_t*>(std::memchr(name, 0, static_cast<size_t>(end - name)));
     if (zero == nullptr) return Refuse(BigFailure::RecordsOverrun);
-    std::string_view key(reinterpret_cast<const char*>(name), static_cast<size_t>(zero - name));
-    // Archives are usually written in name order; appending at the end then
-    // costs no search.
-    if (m_index.empty() || m_index.rbegin()->first < key) {
-      m_index.emplace_hint(m_index.end(), key, entry);
-    } else {
-      auto found = m_index.lower_bound(key);
-      if (found != m_index.end() && found->first == key) found->second = entry;
-      else m_index.emplace_hint(found, key, entry);
-    }
-    m_names.emplace_back(key);
+    const std::string_view key(reinterpret_cast<const char*>(name), static_cast<size_t>(zero - name));
+    if (ascending && !m_names.empty() && !(m_names.back() < key)) ascending = false;
+    m_names.push_back(key);
     p = zero + 1;
+  }
+  if (ascending) {
+    // Written in name order, as most archives are: nothing to sort.
+    for (uint32_t i = 0; i < count; ++i) m_index.emplace_hint(m_index.end(), m_names[i], entries[i]);
+    return 0;
+  }
+  const std::vector<SortKey> order = NameOrder(m_names);
+  for (size_t i = 0; i < order.size(); ++i) {
+    const uint32_t record = order[i].record;
+    // Records of one name are adjacent now, in file order: the last one wins.
+    if (i + 1 < order.size() && m_names[order[i + 1].record] == m_names[record]) continue;
+    m_index.emplace_hint(m_index.end(), m_names[record], entries[record]);
   }
   return 0;
 }

@@ -15,8 +15,10 @@
 // Threading: none.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,11 +48,64 @@ enum class BigFailure {
 // Short words for a failure, e.g. "not a BIG archive".
 const char* DescribeBigFailure(BigFailure failure);
 
+// Memory for the index's nodes, handed out in order from large blocks and
+// given back all at once: a node costs a few instructions, and 200,000 of
+// them cost a handful of allocations.
+class CNodeArena {
+ public:
+  CNodeArena() = default;
+  CNodeArena(const CNodeArena&) = delete;
+  CNodeArena& operator=(const CNodeArena&) = delete;
+
+  void* Allocate(size_t size, size_t align) {
+    const size_t at = (m_used + align - 1) & ~(align - 1);
+    if (m_block == nullptr || at + size > m_capacity) return AllocateSlow(size, align);
+    m_used = at + size;
+    return m_block + at;
+  }
+  // Gives back every block. Nothing allocated here may be used afterwards.
+  void Release();
+
+ private:
+  void* AllocateSlow(size_t size, size_t align);
+
+  std::vector<std::unique_ptr<std::byte[]>> m_blocks;
+  std::byte* m_block = nullptr;  // the newest block, where allocation goes on
+  size_t m_used = 0;
+  size_t m_capacity = 0;
+};
+
+template <typename T>
+class CNodeAllocator {
+ public:
+  using value_type = T;
+  explicit CNodeAllocator(CNodeArena* arena) noexcept : m_arena(arena) {}
+  template <typename U>
+  CNodeAllocator(const CNodeAllocator<U>& other) noexcept : m_arena(other.m_arena) {}
+  T* allocate(size_t count) { return static_cast<T*>(m_arena->Allocate(count * sizeof(T), alignof(T))); }
+  void deallocate(T*, size_t) noexcept {}
+  friend bool operator==(const CNodeAllocator& a, const CNodeAllocator& b) { return a.m_arena == b.m_arena; }
+
+ private:
+  template <typename U>
+  friend class CNodeAllocator;
+  CNodeArena* m_arena;
+};
+
 class CBigArchive final : public CGameFile {
  public:
-  // std::less<> compares std::string as unsigned bytes, case-sensitively,
-  // with a prefix before every longer name that starts with it.
-  using Index = std::map<std::string, CBigEntry, std::less<>>;
+  // Names are views of the reader's own copy of the index region, and the
+  // index nodes live in the reader's own arena: an index of 200,000 entries
+  // costs a few large allocations and no copy of a name. Both stay valid
+  // until the next Open or the reader's destruction (Close keeps them); a
+  // copy of the index shares the arena, so it must not outlive the reader
+  // either. Callers that keep names copy them into strings, as the archive
+  // document does. std::less<> compares the names as unsigned bytes,
+  // case-sensitively, with a prefix before every longer name that starts
+  // with it.
+  using Index = std::map<std::string_view, CBigEntry, std::less<>,
+                         CNodeAllocator<std::pair<const std::string_view, CBigEntry>>>;
+  using Names = std::vector<std::string_view>;
 
   CBigArchive() : CGameFile(false) {}
 
@@ -58,7 +113,7 @@ class CBigArchive final : public CGameFile {
   bool IsBigHeader();
 
   const Index& GetIndex() const { return m_index; }
-  const std::vector<std::string>& GetNames() const { return m_names; }
+  const Names& GetNames() const { return m_names; }
   // The reason of the last refused Open; None after a successful one.
   BigFailure GetFailure() const { return m_failure; }
   int32_t Open(const std::string& name);
@@ -67,7 +122,11 @@ class CBigArchive final : public CGameFile {
   int32_t Refuse(BigFailure failure);
   BigFailure TestHeader();
 
-  Index m_index;
-  std::vector<std::string> m_names;
+  void ClearIndex();
+
+  CDataBuffer m_region;  // the index region, which the names point into
+  CNodeArena m_arena;  // the index's nodes
+  Index m_index{Index::allocator_type(&m_arena)};
+  Names m_names;
   BigFailure m_failure = BigFailure::None;
 };

@@ -149,9 +149,9 @@ int CommandCheck(const Context& c, const std::string& path) {
   CBigArchive reader;
   if (const int status = OpenReader(c, path, reader); status != kExitOk) return status;
   const uint64_t total = static_cast<uint32_t>(reader.GetSize());
-  std::vector<const std::string*> damaged;
+  std::vector<std::string_view> damaged;
   for (const auto& [name, entry] : reader.GetIndex())
-    if (ReachesPastEnd(entry, total)) damaged.push_back(&name);
+    if (ReachesPastEnd(entry, total)) damaged.push_back(name);
   COutput out(c.out);
   if (damaged.empty()) {
     out.Raw("ok: ");
@@ -164,8 +164,8 @@ int CommandCheck(const Context& c, const std::string& path) {
   out.Raw(" of ");
   out.Number(reader.GetIndex().size());
   out.Raw(" entries reach past the end of the archive\n");
-  for (const std::string* name : damaged) {
-    out.Escaped(*name);
+  for (const std::string_view name : damaged) {
+    out.Escaped(name);
     out.Raw('\n');
   }
   Finish(c, out);

@@ -29,6 +29,11 @@ std::string_view Bytes(const CDataBuffer& buffer) {
   return {reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()};
 }
 
+// The reader's names as owned strings, to compare with expectations.
+std::vector<std::string> Strings(const CBigArchive::Names& names) {
+  return std::vector<std::string>(names.begin(), names.end());
+}
+
 uint32_t Id(int32_t type, const std::string& name) {
   return static_cast<uint32_t>(CNameRegistry::GetId(type, name));
 }
@@ -540,7 +545,7 @@ TEST_F(BigArchiveTest, SmallestRecordsFillTheRegionExactly) {
   ASSERT_EQ(archive.GetIndex().size(), 1u);
   EXPECT_EQ(archive.GetIndex().at("").offset, 2u);
   EXPECT_EQ(archive.GetIndex().at("").size, 3u);
-  EXPECT_EQ(archive.GetNames(), (std::vector<std::string>{"", "", ""}));
+  EXPECT_EQ(Strings(archive.GetNames()), (std::vector<std::string>{"", "", ""}));
 }
 
 TEST_F(BigArchiveTest, BytesAfterTheLastRecordAreIgnored) {
@@ -548,7 +553,7 @@ TEST_F(BigArchiveTest, BytesAfterTheLastRecordAreIgnored) {
   CBigArchive archive;
   ASSERT_EQ(archive.Open(Write(CBigBuilder().Add("only", "bytes").IndexPadding(40, 'Z').Trailer("tail"))), 0);
   ASSERT_EQ(archive.GetIndex().size(), 1u);
-  EXPECT_EQ(archive.GetNames(), std::vector<std::string>{"only"});
+  EXPECT_EQ(Strings(archive.GetNames()), std::vector<std::string>{"only"});
   EXPECT_EQ(archive.GetIndex().at("only").offset, 16u + 13 + 40);
 }
 
@@ -560,12 +565,12 @@ TEST_F(BigArchiveTest, IndexIsInByteOrderAndNamesInRecordOrder) {
   CBigArchive archive;
   ASSERT_EQ(archive.Open(Write(builder)), 0);
   std::vector<std::string> order;
-  for (const auto& [name, entry] : archive.GetIndex()) order.push_back(name);
+  for (const auto& [name, entry] : archive.GetIndex()) order.emplace_back(name);
   // Upper case before lower case, a prefix before what extends it, bytes
   // compared unsigned (0xE4 last).
   EXPECT_EQ(order, (std::vector<std::string>{"", "A", "B", "a", "a\\b", "a\\b\\c", "ab", "abc", "b", "z",
                                              "\x7F", "\xE4"}));
-  EXPECT_EQ(archive.GetNames(), records);
+  EXPECT_EQ(Strings(archive.GetNames()), records);
   EXPECT_EQ(archive.GetIndex().at("").size, 8u);  // an empty name is an entry like any other
 }
 
@@ -622,7 +627,52 @@ TEST_F(BigArchiveTest, IndexMatchesAModelWhateverTheRecordOrder) {
       EXPECT_EQ(entry.size, expected->second.second) << name;
       ++expected;
     }
-    EXPECT_EQ(archive.GetNames(), *order);
+    EXPECT_EQ(Strings(archive.GetNames()), *order);
+  }
+}
+
+TEST_F(BigArchiveTest, IndexOrderHoldsForLongSharedPrefixes) {
+  // Folder prefixes of 0 to 17 bytes, so names agree across one, two or
+  // three eight-byte words and end on and around word edges; suffixes with
+  // the bytes where signed and unsigned order differ.
+  const std::vector<std::string> folders = {"", "Art\\", "Art\\Tex", "Art\\Text", "Art\\Textu",
+                                            "Art\\Textures\\G", "Art\\Textures\\G1", "Art\\Textures\\G1\\"};
+  const std::string alphabet = std::string("aA\\_.\x01\x7F\x80\xFF", 9);
+  std::mt19937 random(7);
+  std::vector<std::string> names;
+  for (int i = 0; i < 6000; ++i) {
+    std::string name = folders[random() % folders.size()];
+    const size_t extra = random() % 19;
+    for (size_t k = 0; k < extra; ++k) name.push_back(alphabet[random() % alphabet.size()]);
+    names.push_back(name);
+  }
+  std::vector<std::string> sorted = names;
+  std::stable_sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return static_cast<uint8_t>(x) < static_cast<uint8_t>(y); });
+  });
+  std::vector<std::string> reversed(sorted.rbegin(), sorted.rend());
+  std::vector<std::string> nearlySorted = sorted;
+  for (size_t i = 0; i + 1 < nearlySorted.size(); i += 37) std::swap(nearlySorted[i], nearlySorted[i + 1]);
+
+  for (const auto* order : {&names, &sorted, &reversed, &nearlySorted}) {
+    CBigBuilder builder;
+    std::map<std::string, uint32_t> lastRecord;
+    for (size_t i = 0; i < order->size(); ++i) {
+      builder.AddRecord((*order)[i], static_cast<uint32_t>(i), 0);
+      lastRecord[(*order)[i]] = static_cast<uint32_t>(i);
+    }
+    CBigArchive archive;
+    ASSERT_EQ(archive.Open(Write(builder)), 0);
+    std::vector<std::string> got;
+    for (const auto& [name, entry] : archive.GetIndex()) {
+      got.emplace_back(name);
+      EXPECT_EQ(entry.offset, lastRecord.at(std::string(name))) << name;
+    }
+    std::vector<std::string> unique = sorted;
+    unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+    ASSERT_EQ(got, unique);
+    EXPECT_EQ(Strings(archive.GetNames()), *order);
   }
 }
 

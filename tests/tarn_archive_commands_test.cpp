@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "archive/big_archive.h"
+#include "cli/output.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/run_tarn.h"
 
@@ -71,6 +75,88 @@ TEST_F(TarnArchiveTest, ListOfAnEmptyArchivePrintsNothing) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
+}
+
+TEST_F(TarnArchiveTest, ListPrintsNumbersAtEveryDigitCount) {
+  const uint32_t values[] = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 99999, 100000,
+                             1234567, 99999999, 100000000, 999999999, 1000000000, 4294967295u};
+  CBigBuilder builder;
+  std::string expected;
+  for (size_t i = 0; i < std::size(values); ++i) {
+    const std::string name = "n" + std::string(1, static_cast<char>('a' + i));
+    builder.AddRecord(name, values[i], values[std::size(values) - 1 - i]);
+    expected += std::to_string(values[i]) + "\t" + std::to_string(values[std::size(values) - 1 - i]) + "\t" + name + "\n";
+  }
+  const CTarnResult r = RunTarnCaptured({"list", Write(builder)});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, expected);
+}
+
+// Every byte 0x00-0x1F and 0x7F escaped, nothing else, at every position of
+// names long and short: the escaping looks at many bytes at a time.
+std::string ModelEscape(std::string_view bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b < 0x20 || b == 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+TEST(TarnEscaping, MatchesTheRuleAtEveryPositionAndLength) {
+  const std::string probes = std::string("\0\x01\x1F\x20\x7E\x7F\x80\x9F\xA0\xFF\\a", 12);
+  for (size_t length = 0; length <= 70; ++length) {
+    for (size_t at = 0; at < std::max<size_t>(length, 1); ++at) {
+      for (const char probe : probes) {
+        std::string text(length, 'x');
+        if (length > 0) text[at] = probe;
+        ASSERT_EQ(EscapeBytes(text), ModelEscape(text)) << length << " " << at << " " << int(static_cast<uint8_t>(probe));
+      }
+    }
+  }
+  std::string every;
+  for (int b = 0; b < 256; ++b) every.push_back(static_cast<char>(b));
+  EXPECT_EQ(EscapeBytes(every + every), ModelEscape(every + every));
+}
+
+TEST_F(TarnArchiveTest, ListEscapesLongNamesAcrossTheOutputBuffer) {
+  // Enough long names with control bytes to fill the output buffer several
+  // times, so escapes land on its edges.
+  CBigBuilder builder;
+  std::string expected;
+  std::mt19937 random(3);
+  std::vector<std::string> names;
+  for (int i = 0; i < 3000; ++i) {
+    std::string name = "Data\\" + std::to_string(100000 + i) + "\\";
+    const size_t extra = random() % 90;
+    for (size_t k = 0; k < extra; ++k) name.push_back(static_cast<char>(1 + random() % 255));
+    names.push_back(name);
+    builder.AddRecord(name, static_cast<uint32_t>(i), 1);
+  }
+  std::sort(names.begin(), names.end());
+  std::map<std::string, size_t> record;
+  for (size_t i = 0; i < names.size(); ++i) record[names[i]] = 0;
+  const CTarnResult r = RunTarnCaptured({"list", Write(builder)});
+  ASSERT_EQ(r.status, 0);
+  size_t line = 0;
+  for (size_t from = 0; from < r.out.size(); ++line) {
+    const size_t end = r.out.find('\n', from);
+    ASSERT_NE(end, std::string::npos);
+    const std::string text = r.out.substr(from, end - from);
+    ASSERT_LT(line, names.size());
+    const std::string suffix = "\t1\t" + ModelEscape(names[line]);
+    ASSERT_GE(text.size(), suffix.size());
+    EXPECT_EQ(text.substr(text.size() - suffix.size()), suffix) << line;
+    from = end + 1;
+  }
+  EXPECT_EQ(line, names.size());
 }
 
 // ---------------------------------------------------------------------------
