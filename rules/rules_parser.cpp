@@ -1,5 +1,6 @@
 #include "rules/rules_parser.h"
 
+#include <iterator>
 #include <utility>
 
 // ---- CRulesEntry: copy and destruction without recursion ----
@@ -143,8 +144,8 @@ void CRulesParser::Parse() {
 
 bool CRulesParser::ParseBlockBody(CRulesEntry& parent) {
   // The lines of every open level gather in a scratch list of their own and
-  // move into their entry's children, sized once, when the level closes: no
-  // child list grows by doubling, and the scratch lists keep their capacity
+  // move into their entry's children when the level closes: a new child
+  // list is sized once, not grown by doubling, and the scratch lists keep their capacity
   // from block to block. Level 0 belongs to `parent`; level d > 0 to the last
   // line of level d - 1, which nothing appends to while level d is open.
   size_t depth = 0;
@@ -152,8 +153,11 @@ bool CRulesParser::ParseBlockBody(CRulesEntry& parent) {
   auto close = [this, &parent](size_t level) {
     std::vector<CRulesEntry>& lines = m_levels[level];
     CRulesEntry& owner = level == 0 ? parent : m_levels[level - 1].back();
-    owner.m_children.reserve(owner.m_children.size() + lines.size());
-    for (CRulesEntry& line : lines) owner.m_children.push_back(std::move(line));
+    // A block named again by a later header gets lines appended many times;
+    // insert() grows geometrically there, where an exact reserve each time
+    // would copy the list over and over.
+    owner.m_children.insert(owner.m_children.end(), std::make_move_iterator(lines.begin()),
+                            std::make_move_iterator(lines.end()));
     lines.clear();
   };
   for (;;) {

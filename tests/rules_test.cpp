@@ -173,3 +173,24 @@ TEST(RulesRows, DepthFollowsNestingAndBlocksComeInByteOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hostile texts repeat one header name endlessly; every repeat appends to the
+// same block, which must not copy the block's lines each time (that turned a
+// 4 MB text into minutes of work).
+TEST(RulesParser, ManyHeadersOfOneNameMergeInLinearTime) {
+  constexpr int kRepeats = 200'000;
+  std::string text;
+  for (int i = 0; i < kRepeats; ++i) text += "A b\n K = 1\n Draw\n  L = 2\n End\nEnd\n";
+  CRulesParser parser;
+  parser.SetSource(Bytes(text));
+  parser.Parse();
+  ASSERT_EQ(parser.GetBlocks().size(), 1u);
+  const CRulesEntry& body = parser.GetBlocks().at("b").m_body;
+  ASSERT_EQ(body.m_children.size(), 2u * kRepeats);
+  EXPECT_EQ(body.m_children.back().m_name, "Draw");
+  EXPECT_EQ(body.m_children.back().m_children.size(), 1u);
+}
+
+}  // namespace
