@@ -193,40 +193,65 @@ int32_t CBigArchive::OnOpen() {
   const uint32_t regionSize = headerSize - kHeaderBytes;
   if (count > regionSize / kMinRecordBytes) return Refuse(BigFailure::RecordsOverrun);
 
-  uint8_t* bytes = m_region.GetWritable(static_cast<int32_t>(regionSize));
-  if (Read(bytes, static_cast<int32_t>(regionSize)) != 0) return Refuse(BigFailure::IndexPastEnd);
+  // The records are read where the archive is loaded, without a copy; only
+  // when it could not be mapped are they read into a buffer first. Either
+  // way the position ends after the index, as one read of it would leave it.
+  const CDataBuffer whole = GetData();
+  CDataBuffer copy;
+  const uint8_t* bytes = nullptr;
+  if (whole.HasData() && whole.GetSize() >= headerSize) {
+    bytes = whole.GetData() + kHeaderBytes;
+    Seek(static_cast<int32_t>(headerSize));
+  } else {
+    uint8_t* room = copy.GetWritable(static_cast<int32_t>(regionSize));
+    if (Read(room, static_cast<int32_t>(regionSize)) != 0) return Refuse(BigFailure::IndexPastEnd);
+    bytes = room;
+  }
 
-  // Walk the records once, in file order: bounds and names. The index is
-  // then filled in name order, so that every insertion lands at the end of
-  // the map without a search.
+  // Walk the records once, in file order: bounds and names. A name's
+  // record starts eight bytes before it.
   m_names.reserve(count);
-  std::vector<CBigEntry> entries;
-  entries.reserve(count);
   bool ascending = true;
+  size_t nameBytes = 0;
   const uint8_t* p = bytes;
   const uint8_t* const end = bytes + regionSize;
   for (uint32_t i = 0; i < count; ++i) {
     if (end - p < static_cast<std::ptrdiff_t>(kMinRecordBytes)) return Refuse(BigFailure::RecordsOverrun);
-    entries.push_back({DecodeBE32(p), DecodeBE32(p + 4)});
     const uint8_t* const name = p + 8;
     const auto* zero = static_cast<const uint8_t*>(std::memchr(name, 0, static_cast<size_t>(end - name)));
     if (zero == nullptr) return Refuse(BigFailure::RecordsOverrun);
     const std::string_view key(reinterpret_cast<const char*>(name), static_cast<size_t>(zero - name));
     if (ascending && !m_names.empty() && !(m_names.back() < key)) ascending = false;
     m_names.push_back(key);
+    nameBytes += key.size();
     p = zero + 1;
   }
-  if (ascending) {
-    // Written in name order, as most archives are: nothing to sort.
-    for (uint32_t i = 0; i < count; ++i) m_index.emplace_hint(m_index.end(), m_names[i], entries[i]);
-    return 0;
-  }
-  const std::vector<SortKey> order = NameOrder(m_names);
-  for (size_t i = 0; i < order.size(); ++i) {
-    const uint32_t record = order[i].record;
-    // Records of one name are adjacent now, in file order: the last one wins.
-    if (i + 1 < order.size() && m_names[order[i + 1].record] == m_names[record]) continue;
-    m_index.emplace_hint(m_index.end(), m_names[record], entries[record]);
+
+  // Archives are mostly written in name order and need no sorting.
+  const std::vector<SortKey> sorted = ascending ? std::vector<SortKey>() : NameOrder(m_names);
+  const auto recordAt = [&](size_t i) { return ascending ? static_cast<uint32_t>(i) : sorted[i].record; };
+
+  // The names move to the reader's own buffer, in name order, one copy per
+  // distinct name: the names then stay when the archive is closed, and
+  // everything that walks the index in order reads its names in order. The
+  // index is filled in that order too, every insertion at the end of the map.
+  auto* store = reinterpret_cast<char*>(m_region.GetWritable(static_cast<int32_t>(nameBytes)));
+  size_t used = 0;
+  bool startsGroup = true;
+  std::string_view kept;
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t record = recordAt(i);
+    const std::string_view name = m_names[record];
+    const auto* numbers = reinterpret_cast<const uint8_t*>(name.data()) - 8;
+    if (startsGroup) {
+      if (!name.empty()) std::memcpy(store + used, name.data(), name.size());
+      kept = std::string_view(store + used, name.size());
+      used += name.size();
+    }
+    m_names[record] = kept;
+    // Records of one name are adjacent, in file order: the last one wins.
+    startsGroup = i + 1 == count || m_names[recordAt(i + 1)] != name;
+    if (startsGroup) m_index.emplace_hint(m_index.end(), kept, CBigEntry{DecodeBE32(numbers), DecodeBE32(numbers + 4)});
   }
   return 0;
 }

@@ -94,7 +94,7 @@ class CNodeAllocator {
 
 class CBigArchive final : public CGameFile {
  public:
-  // Names are views of the reader's own copy of the index region, and the
+  // Names are views of the reader's own copy of the names' bytes, and the
   // index nodes live in the reader's own arena: an index of 200,000 entries
   // costs a few large allocations and no copy of a name. Both stay valid
   // until the next Open or the reader's destruction (Close keeps them); a
@@ -124,7 +124,7 @@ class CBigArchive final : public CGameFile {
 
   void ClearIndex();
 
-  CDataBuffer m_region;  // the index region, which the names point into
+  CDataBuffer m_region;  // the names' bytes, in name order; names point here
   CNodeArena m_arena;  // the index's nodes
   Index m_index{Index::allocator_type(&m_arena)};
   Names m_names;

@@ -361,6 +361,12 @@ TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
   constexpr off_t kSize = off_t{1} << 30;
   const std::string path = m_dir.Path() + "/unmappable";
   WriteSparse(path, "HEAD", kSize);
+  // An archive as large, its index at the front: the reader reads the index
+  // through the disk file.
+  std::string archiveHead = CBigBuilder().Add("Data\\b.ini", "bee").Add("Data\\a.ini", "ay").Add("Data\\b.ini", "B").Build();
+  PutLE32(archiveHead, 4, static_cast<uint32_t>(kSize));
+  const std::string archivePath = m_dir.Path() + "/unmappable.big";
+  WriteSparse(archivePath, archiveHead, kSize);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -381,6 +387,16 @@ TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
       file.Seek(static_cast<int32_t>(kSize - 4));
       if (file.Read(tail, 4) != 0 || std::memcmp(tail, "\0\0\0\0", 4) != 0) failures |= 4;
       if (file.Read(tail, 1) != 1) failures |= 8;
+    }
+    {
+      CBigArchive archive;
+      if (archive.Open(archivePath) != 0 || archive.GetData().HasData()) failures |= 32;
+      const auto& index = archive.GetIndex();
+      if (index.size() != 2 || index.begin()->first != "Data\\a.ini" || index.at("Data\\b.ini").size != 1 ||
+          archive.GetNames().size() != 3 || archive.GetNames()[0] != "Data\\b.ini")
+        failures |= 64;
+      archive.Close();
+      if (archive.GetNames()[1] != "Data\\a.ini") failures |= 128;  // names outlive Close
     }
     {
       CProbeFile closed(true);
