@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# `tarn list` of a generated 200,000-entry BIG archive against `unzip -Z1` of
+# a stored zip holding the same names and bytes; then the instructions per
+# entry of `tarn list` (callgrind, whole process, 200,000 against 10,000
+# entries) and its peak memory next to the archive's index size.
+#
+#   bench/archive_bench.sh            uses build/ (builds what it needs)
+#   TARN_BUILD_DIR=... TARN_BENCH_RUNS=30 bench/archive_bench.sh
+set -euo pipefail
+TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
+source "$TARN_ROOT/scripts/deps.sh"
+tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtest-dev python3 unzip valgrind time
+tarn_install_packages hyperfine || echo "hyperfine not available: timing with a shell loop" >&2
+
+build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
+bin=$build/bin
+count=${TARN_BENCH_ENTRIES:-200000}
+small=10000
+runs=${TARN_BENCH_RUNS:-20}
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" --target tarn make-bench-archive >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+big=$work/entries-$count.big
+zip=$work/entries-$count.zip
+little=$work/entries-$small.big
+
+echo "== generating $count and $small entries in $work" >&2
+"$bin/make-bench-archive" "$count" "$big"
+"$bin/make-bench-archive" "$small" "$little"
+# The zip holds exactly the archive's names and bytes, stored, in index order.
+python3 - "$big" "$zip" <<'EOF'
+import struct, sys, zipfile
+source, target = sys.argv[1], sys.argv[2]
+data = open(source, 'rb').read()
+count = struct.unpack('>I', data[8:12])[0]
+at = 16
+with zipfile.ZipFile(target, 'w', zipfile.ZIP_STORED) as z:
+    for _ in range(count):
+        offset, size = struct.unpack('>II', data[at:at + 8])
+        end = data.index(b'\0', at + 8)
+        info = zipfile.ZipInfo(data[at + 8:end].decode('ascii'), date_time=(2024, 1, 1, 0, 0, 0))
+        z.writestr(info, data[offset:offset + size])
+        at = end + 1
+EOF
+
+# Both list the same names (tarn prints OFFSET, SIZE, NAME; unzip the name).
+if ! cmp -s <("$bin/tarn" list "$big" | cut -f3) <(unzip -Z1 "$zip" | LC_ALL=C sort); then
+  echo "tarn list and unzip -Z1 disagree on the names" >&2
+  exit 1
+fi
+cat "$big" "$zip" "$little" >/dev/null  # warm the page cache
+
+echo "== timing ($runs runs each)"
+if command -v hyperfine >/dev/null; then
+  hyperfine -N --warmup 3 --runs "$runs" --output=null --export-json "$work/times.json" \
+    "$bin/tarn list $big" "unzip -Z1 $zip" >&2
+  python3 - "$work/times.json" <<'EOF'
+import json, sys
+results = json.load(open(sys.argv[1]))['results']
+tarn, unzip = results
+def line(name, r):
+    print(f"{name:14} wall {r['mean'] * 1000:7.1f} ms (min {r['min'] * 1000:6.1f})"
+          f"   cpu {(r['user'] + r['system']) * 1000:7.1f} ms (user {r['user'] * 1000:.1f}, sys {r['system'] * 1000:.1f})")
+line('tarn list', tarn)
+line('unzip -Z1', unzip)
+print(f"ratio unzip/tarn: wall mean {unzip['mean'] / tarn['mean']:.2f}x, wall min {unzip['min'] / tarn['min']:.2f}x,"
+      f" cpu {(unzip['user'] + unzip['system']) / (tarn['user'] + tarn['system']):.2f}x")
+EOF
+else
+  time_ms() {  # best of $runs, in milliseconds
+    local best=
+    for _ in $(seq "$runs"); do
+      local start=$(date +%s%N)
+      "$@" >/dev/null
+      local took=$((($(date +%s%N) - start) / 1000))
+      if [ -z "$best" ] || [ "$took" -lt "$best" ]; then best=$took; fi
+    done
+    echo "$best"
+  }
+  t=$(time_ms "$bin/tarn" list "$big")
+  u=$(time_ms unzip -Z1 "$zip")
+  python3 -c "print(f'tarn list best {$t/1000:.1f} ms, unzip -Z1 best {$u/1000:.1f} ms, ratio {$u/$t:.2f}x')"
+fi
+
+echo "== instructions (callgrind, whole process)"
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$bin/tarn" list "$1" >/dev/null 2>"$work/valgrind.log"
+  sed -n 's/^summary: \([0-9]*\).*/\1/p' "$work/callgrind.out"
+}
+i_big=$(instructions "$big")
+i_small=$(instructions "$little")
+python3 -c "
+big, small = $i_big, $i_small
+print(f'{$count} entries: {big:,} instructions; {$small} entries: {small:,}')
+print(f'per entry: {(big - small) / ($count - $small):.0f} instructions')"
+
+echo "== memory"
+/usr/bin/time -v "$bin/tarn" list "$big" 2>"$work/time.log" >/dev/null
+rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.log")
+python3 - "$big" "$rss" <<'EOF'
+import os, struct, sys
+path, rss = sys.argv[1], int(sys.argv[2])
+with open(path, 'rb') as f:
+    header = f.read(16)
+index = struct.unpack('>I', header[12:16])[0] - 16
+print(f"peak RSS of tarn list: {rss / 1024:.1f} MiB; index region: {index / 1048576:.1f} MiB;"
+      f" archive: {os.path.getsize(path) / 1048576:.1f} MiB")
+EOF
