@@ -51,16 +51,32 @@ std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
     size_t end;
     size_t offset;  // the names of the range agree on every byte before it
     bool fresh;     // the words at `offset` are still to be taken
+    int budget;     // splits left before a hostile order gets std::sort instead
   };
   constexpr size_t kSmall = 12;
   std::vector<SortKey> keys(names.size());
   for (size_t i = 0; i < keys.size(); ++i) keys[i].record = static_cast<uint32_t>(i);
   const auto at = [&keys](size_t i) { return keys.begin() + static_cast<std::ptrdiff_t>(i); };
-  std::vector<Range> pending{{0, keys.size(), 0, true}};
+  // Quicksort degrades to quadratic time on an order made to defeat its
+  // pivot choice; after about 2 log2(n) uneven splits a range is handed to
+  // std::sort, which stays n log n whatever the names.
+  int budget = 4;
+  for (size_t n = keys.size(); n > 1; n >>= 1) budget += 2;
+  const auto fullOrder = [&names](size_t offset) {
+    return [&names, offset](const SortKey& x, const SortKey& y) {
+      const int order = names[x.record].substr(offset).compare(names[y.record].substr(offset));
+      return order != 0 ? order < 0 : x.record < y.record;
+    };
+  };
+  std::vector<Range> pending{{0, keys.size(), 0, true, budget}};
   while (!pending.empty()) {
     const Range r = pending.back();
     pending.pop_back();
     if (r.end - r.begin < 2) continue;
+    if (r.budget == 0) {
+      std::sort(at(r.begin), at(r.end), fullOrder(r.offset));
+      continue;
+    }
     if (r.fresh)
       for (size_t i = r.begin; i < r.end; ++i) keys[i].word = NameWord(names[keys[i].record], r.offset);
     if (r.end - r.begin <= kSmall) {
@@ -88,11 +104,11 @@ std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
     const auto equal = std::partition(less, at(r.end), [pivot](const SortKey& k) { return k.word == pivot; });
     const auto lt = static_cast<size_t>(less - keys.begin());
     const auto gt = static_cast<size_t>(equal - keys.begin());
-    pending.push_back({r.begin, lt, r.offset, false});
-    pending.push_back({gt, r.end, r.offset, false});
+    pending.push_back({r.begin, lt, r.offset, false, r.budget - 1});
+    pending.push_back({gt, r.end, r.offset, false, r.budget - 1});
     if (names[keys[lt].record].size() >= r.offset + 8) {
       // Longer names may follow, and so may a name that ends with this word.
-      pending.push_back({lt, gt, r.offset + 8, true});
+      pending.push_back({lt, gt, r.offset + 8, true, budget});
     } else {
       // A name ends inside this word, so the zero bytes that pad it match
       // no byte of another name: the names here are all equal. Keep file

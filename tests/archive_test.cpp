@@ -692,6 +692,31 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForLongSharedPrefixes) {
   }
 }
 
+// Orders made to defeat a quicksort pivot (organ pipe, with every name given
+// twice) must still sort right, and in n log n: such ranges go to the
+// fallback sort, which keeps records of one name in file order.
+TEST_F(BigArchiveTest, IndexOrderHoldsForPivotDefeatingOrders) {
+  std::vector<std::string> names;
+  constexpr int kCount = 20000;
+  for (int i = 0; i < kCount; i += 2) names.push_back(std::to_string(10000000 + i));
+  for (int i = kCount - 1; i > 0; i -= 2) names.push_back(std::to_string(10000000 + i));
+  const std::vector<std::string> once = names;
+  names.insert(names.end(), once.begin(), once.end());
+  CBigBuilder builder;
+  for (size_t i = 0; i < names.size(); ++i) builder.AddRecord(names[i], static_cast<uint32_t>(i), 0);
+  CBigArchive archive;
+  ASSERT_EQ(archive.Open(Write(builder)), 0);
+  std::vector<std::string> sorted = once;
+  std::sort(sorted.begin(), sorted.end());
+  ASSERT_EQ(archive.GetIndex().size(), sorted.size());
+  size_t i = 0;
+  for (const auto& [name, entry] : archive.GetIndex()) {
+    ASSERT_EQ(name, sorted[i++]);
+    // The second copy of each name, later in the file, wins.
+    EXPECT_GE(entry.offset, once.size()) << name;
+  }
+}
+
 TEST_F(BigArchiveTest, OffsetsAndSizesAreKeptAsRead) {
   CBigArchive archive;
   ASSERT_EQ(archive.Open(Write(CBigBuilder()
