@@ -23,7 +23,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -544,17 +543,6 @@ TEST_F(RefusedPathTest, FileWithoutReadPermissionIsRefused) {
 // ---------------------------------------------------------------------------
 // No mapping and no descriptor outlives the last buffer
 
-// Descriptors of this process that refer to `path`.
-int DescriptorsOn(const std::string& path) {
-  const std::string wanted = std::filesystem::canonical(path);
-  int count = 0;
-  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code ignored;
-    if (std::filesystem::read_symlink(fd.path(), ignored) == wanted) ++count;
-  }
-  return count;
-}
-
 TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
   const CDeadline deadline(60);
   CTempDir dir;
@@ -572,7 +560,7 @@ TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
       CEntryMap entries;
       ASSERT_TRUE(OpenArchiveEntries(path, entries));
       ASSERT_TRUE(FindMapping(path));
-      ASSERT_GE(DescriptorsOn(path), 1);
+      ASSERT_GE(CountDescriptorsOn(path), 1);
       auto chosen = entries.begin();
       std::advance(chosen, cycle % entries.size());
       parser.SetSource(chosen->second);  // the list view's share
@@ -587,9 +575,9 @@ TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
     ASSERT_EQ(Bytes(kept), contents[cycle % contents.size()].substr(100, 50));
     kept.Reset();
     ASSERT_FALSE(FindMapping(path));
-    ASSERT_EQ(DescriptorsOn(path), 0);
+    ASSERT_EQ(CountDescriptorsOn(path), 0);
     ASSERT_FALSE(FindMapping(refused));
-    ASSERT_EQ(DescriptorsOn(refused), 0);
+    ASSERT_EQ(CountDescriptorsOn(refused), 0);
   }
   EXPECT_EQ(CountOpenDescriptors(), descriptorsBefore);
 }

@@ -3,24 +3,46 @@
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-int CountOpenDescriptors() {
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (const dirent* entry = ::readdir(dir))
-    if (entry->d_name[0] != '.') ++count;
-  ::closedir(dir);
-  return count - 1;  // the descriptor of the listing itself
+namespace {
+
+// The names /proc gives the file at `path`: its resolved path, and the same
+// with " (deleted)" once it is gone from the folder.
+struct CProcNames {
+  std::string live;
+  std::string deleted;
+  bool Match(const std::string& name) const { return name == live || name == deleted; }
+};
+
+CProcNames ProcNames(const std::string& path) {
+  std::error_code ignored;
+  const std::string resolved = std::filesystem::weakly_canonical(path, ignored).string();
+  return {resolved, resolved + " (deleted)"};
 }
 
-std::optional<CMappedRange> FindMapping(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) return std::nullopt;
-  const std::string wanted = resolved;
+// Each descriptor with what /proc/self/fd says it refers to.
+template <typename Visit>
+void ForEachDescriptor(Visit&& visit) {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (dir == nullptr) return;
+  const int own = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == own) continue;
+    char target[PATH_MAX];
+    const ssize_t length = ::readlinkat(own, entry->d_name, target, sizeof target - 1);
+    visit(entry->d_name, std::string(target, length > 0 ? static_cast<size_t>(length) : 0));
+  }
+  ::closedir(dir);
+}
+
+// Each mapping's range and the file it maps ("" for anonymous memory).
+template <typename Visit>
+void ForEachMapping(Visit&& visit) {
   std::ifstream maps("/proc/self/maps");
   std::string line;
   while (std::getline(maps, line)) {
@@ -30,10 +52,54 @@ std::optional<CMappedRange> FindMapping(const std::string& path) {
     fields >> range >> perms >> offset >> device >> inode;
     std::string mapped;
     std::getline(fields >> std::ws, mapped);
-    if (mapped != wanted) continue;
     const size_t dash = range.find('-');
-    return CMappedRange{std::stoull(range.substr(0, dash), nullptr, 16),
-                        std::stoull(range.substr(dash + 1), nullptr, 16)};
+    const CMappedRange at{std::stoull(range.substr(0, dash), nullptr, 16),
+                          std::stoull(range.substr(dash + 1), nullptr, 16)};
+    if (visit(at, mapped)) return;
   }
-  return std::nullopt;
+}
+
+}  // namespace
+
+int CountOpenDescriptors() {
+  int count = 0;
+  ForEachDescriptor([&count](const char*, const std::string&) { ++count; });
+  return count;
+}
+
+std::vector<std::string> ListOpenDescriptors() {
+  std::vector<std::string> lines;
+  ForEachDescriptor([&lines](const char* fd, const std::string& target) {
+    lines.push_back(std::string(fd) + " -> " + target);
+  });
+  return lines;
+}
+
+std::optional<CMappedRange> FindMapping(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) return std::nullopt;
+  const std::string wanted = resolved;
+  std::optional<CMappedRange> found;
+  ForEachMapping([&](const CMappedRange& range, const std::string& mapped) {
+    if (mapped == wanted) found = range;
+    return found.has_value();
+  });
+  return found;
+}
+
+int CountDescriptorsOn(const std::string& path) {
+  const CProcNames names = ProcNames(path);
+  int count = 0;
+  ForEachDescriptor([&](const char*, const std::string& target) { count += names.Match(target); });
+  return count;
+}
+
+bool IsMapped(const std::string& path) {
+  const CProcNames names = ProcNames(path);
+  bool found = false;
+  ForEachMapping([&](const CMappedRange&, const std::string& mapped) {
+    found = names.Match(mapped);
+    return found;
+  });
+  return found;
 }

@@ -7,9 +7,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Number of open file descriptors of this process.
 int CountOpenDescriptors();
+// What each open descriptor refers to ("/path", "pipe:[123]", ...), one
+// "N -> target" line per descriptor; for failure messages.
+std::vector<std::string> ListOpenDescriptors();
 
 struct CMappedRange {
   uintptr_t begin;
@@ -24,3 +28,12 @@ struct CMappedRange {
 // The address range at which `path` is mapped into this process, if it is
 // (the first mapping of that file when there are several).
 std::optional<CMappedRange> FindMapping(const std::string& path);
+
+// The next two also find a file that has been deleted, or replaced by
+// another, since it was opened: /proc then names it "PATH (deleted)". The
+// folders of `path` must still exist; the file itself need not.
+
+// Descriptors of this process open on the file at `path`.
+int CountDescriptorsOn(const std::string& path);
+// Whether any part of this process's memory is a mapping of that file.
+bool IsMapped(const std::string& path);
