@@ -1,5 +1,6 @@
 // Shared by the editor's window tests: a private settings location, one run
-// of the editor from start-up to exit, and ways to read what its panes show.
+// of the editor from start-up to exit, ways to read what its panes show and
+// what the process holds open, and a guard that turns a hang into a failure.
 #pragma once
 
 #include <QApplication>
@@ -10,7 +11,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,6 +29,7 @@
 #include "app/tarn_editor_app.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
+#include "tests/support/process_probe.h"
 
 // Every per-user setting of this process goes to a fresh temporary folder
 // while the object lives, never to the user's own.
@@ -150,3 +157,44 @@ inline void ClickTreeRow(CLeftView* tree, int row) {
 }
 
 inline QString ToQ(const std::string& s) { return QString::fromStdString(s); }
+
+// Descriptors of this process once Qt's shared worker threads are gone: the
+// raster engine starts them for large fills when it sees fit, and each holds
+// an event descriptor of its own for as long as it lives.
+inline int CountSettledDescriptors() {
+  QThreadPool::globalInstance()->waitForDone();
+  return CountOpenDescriptors();
+}
+
+// Whether this process still maps the archive at `path` or holds it open.
+inline bool HoldsArchive(const std::string& path) {
+  return IsMapped(path) || CountDescriptorsOn(path) > 0;
+}
+
+// Ends the process with a message when what it guards has not finished
+// after `seconds`: a blocked open or a hang fails the test with a reason
+// instead of stalling the run until the harness gives up.
+class CHangGuard {
+ public:
+  CHangGuard(unsigned seconds, const char* what) {
+    std::strncpy(s_what, what, sizeof s_what - 1);
+    struct sigaction action {};
+    action.sa_handler = &CHangGuard::OnAlarm;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    ::alarm(seconds);
+  }
+  ~CHangGuard() { ::alarm(0); }
+  CHangGuard(const CHangGuard&) = delete;
+  CHangGuard& operator=(const CHangGuard&) = delete;
+
+ private:
+  static void OnAlarm(int) {
+    static const char kPrefix[] = "FAIL! hung or blocked: ";
+    (void)!::write(2, kPrefix, sizeof kPrefix - 1);
+    (void)!::write(2, s_what, std::strlen(s_what));
+    (void)!::write(2, "\n", 1);
+    ::_exit(124);
+  }
+  static inline char s_what[256] = {};
+};
