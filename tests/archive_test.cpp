@@ -21,13 +21,10 @@
 #include "archive/game_file.h"
 #include "archive/name_registry.h"
 #include "tests/support/big_builder.h"
+#include "tests/support/buffer_view.h"
 #include "tests/support/process_probe.h"
 
 namespace {
-
-std::string_view Bytes(const CDataBuffer& buffer) {
-  return {reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()};
-}
 
 // The reader's names as owned strings, to compare with expectations.
 std::vector<std::string> Strings(const CBigArchive::Names& names) {

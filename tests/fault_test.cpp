@@ -32,23 +32,12 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "tests/support/big_builder.h"
+#include "tests/support/buffer_view.h"
 #include "tests/support/process_probe.h"
 
 namespace {
 
 constexpr unsigned kDeadlineSeconds = 20;
-
-std::string_view Bytes(const CDataBuffer& buffer) {
-  return {reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()};
-}
-
-// Ends the whole process when a test overruns: a hung test fails loudly
-// instead of stalling the suite.
-class CDeadline {
- public:
-  explicit CDeadline(unsigned seconds) { ::alarm(seconds); }
-  ~CDeadline() { ::alarm(0); }
-};
 
 struct CChildResult {
   bool exited = false;

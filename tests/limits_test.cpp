@@ -25,23 +25,13 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "tests/support/big_builder.h"
+#include "tests/support/buffer_view.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/run_tarn.h"
 
 namespace {
 
 constexpr uint64_t k2GiB = uint64_t{1} << 31;
-
-std::string_view Bytes(const CDataBuffer& buffer) {
-  return {reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()};
-}
-
-// Ends the process when a test overruns, so a hang fails instead of stalling.
-class CDeadline {
- public:
-  explicit CDeadline(unsigned seconds) { ::alarm(seconds); }
-  ~CDeadline() { ::alarm(0); }
-};
 
 // Writes `head` at the start of a sparse file of `size` bytes, and `tail`
 // so that it ends at the file's end.

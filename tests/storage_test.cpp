@@ -16,13 +16,10 @@
 #include "storage/disk_file.h"
 #include "storage/path_name.h"
 #include "tests/support/big_builder.h"
+#include "tests/support/buffer_view.h"
 #include "tests/support/process_probe.h"
 
 namespace {
-
-std::string_view Bytes(const CDataBuffer& buffer) {
-  return {reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize()};
-}
 
 // An owner that counts its own destruction, so a test can tell exactly when
 // the last borrower let go.
