@@ -16,7 +16,7 @@ tarn_install_packages() {
 
 # What building and testing need.
 TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
-  libgl-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
+  libgl-dev libx11-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
 # What showing the editor needs beyond that.
 TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
 
