@@ -82,7 +82,7 @@ void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
   m_model.BeginReplaceRows();
   m_parser.SetSource(entry);
   m_parser.Parse();
-  m_model.SetRows(BuildRulesRows(m_parser.GetBlocks()));
+  m_model.SetRows(BuildRulesRows(m_parser));
   AutoSizeColumns();
 }
 

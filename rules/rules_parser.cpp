@@ -1,5 +1,8 @@
 #include "rules/rules_parser.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -58,18 +61,42 @@ constexpr uint8_t kTab = 0x09, kLf = 0x0A, kCr = 0x0D, kSpace = 0x20, kSemicolon
 bool IsBlank(uint8_t b) { return b == kTab || b == kSpace; }
 bool IsWhiteSpace(uint8_t b) { return b == kTab || b == kSpace || b == kLf || b == kCr; }
 
-// One table per separator set; a byte's bit says which sets stop at it.
-struct SeparatorTable {
-  uint8_t bits[256] = {};
-  constexpr SeparatorTable() {
-    for (uint8_t b : {kTab, kLf, kCr, kSpace, kSemicolon}) bits[b] |= 1;  // header
-    for (uint8_t b : {kLf, kCr, kSpace, kSemicolon, kEquals}) bits[b] |= 2;  // key
-    for (uint8_t b : {kLf, kCr, kSemicolon}) bits[b] |= 4;  // value
+// Bits 0x80 of the bytes of `word` that equal `b`; a lower byte's match is
+// always exact, so the lowest bit set marks the first one.
+constexpr uint64_t BytesEqual(uint64_t word, uint8_t b) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  const uint64_t x = word ^ (kOnes * b);
+  return (x - kOnes) & ~x & (kOnes << 7);
+}
+
+// The first byte in [p, end) that is one of Stops, or end. Tokens are short
+// but so many that scanning them eight bytes at a time pays.
+template <uint8_t... Stops>
+const uint8_t* FindSeparator(const uint8_t* p, const uint8_t* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      const uint64_t hits = (BytesEqual(word, Stops) | ...);
+      if (hits != 0) return p + std::countr_zero(hits) / 8;
+      p += 8;
+    }
   }
-};
-constexpr SeparatorTable kSeparators;
+  while (p < end && ((*p != Stops) && ...)) ++p;
+  return p;
+}
 
 constexpr size_t kKeptLevels = 64;
+constexpr size_t kKeptLines = size_t{1} << 16;
+
+template <typename T>
+void TrimTo(std::vector<T>& scratch, size_t kept) {
+  if (scratch.capacity() > kept) {
+    scratch.clear();
+    scratch.shrink_to_fit();
+    scratch.reserve(kept);
+  }
+}
 
 // "End" in any case of its ASCII letters.
 bool IsEndKey(std::string_view key) {
@@ -103,29 +130,34 @@ void CRulesParser::SkipSpaceAndComments() {
 }
 
 std::string_view CRulesParser::ScanToken(Separators set) {
-  const uint8_t mask = set == Separators::Header ? 1 : set == Separators::Key ? 2 : 4;
   const uint8_t* const start = m_position;
-  const uint8_t* p = m_position;
-  while (p < m_end && !(kSeparators.bits[*p] & mask)) ++p;
+  const uint8_t* p;
+  switch (set) {
+    case Separators::Header: p = FindSeparator<kTab, kLf, kCr, kSpace, kSemicolon>(start, m_end); break;
+    case Separators::Key: p = FindSeparator<kLf, kCr, kSpace, kSemicolon, kEquals>(start, m_end); break;
+    default: p = FindSeparator<kLf, kCr, kSemicolon>(start, m_end); break;
+  }
   m_position = p;
   // Blanks that are not separators belong to the token only when a non-blank
   // follows them; trailing ones are consumed and dropped. Trimming them from
-  // the end afterwards keeps the loop above to one test per byte.
+  // the end afterwards keeps the scan to a search for the separator.
   while (p > start && IsBlank(p[-1])) --p;
   return {reinterpret_cast<const char*>(start), static_cast<size_t>(p - start)};
 }
 
 void CRulesParser::Parse() {
   m_blocks.clear();
-  // Scratch levels beyond the usual depths are not worth keeping: a text
-  // nested a million deep would otherwise hold a million lists until the
-  // next parse.
-  struct TrimLevels {
-    std::vector<std::vector<CRulesEntry>>& levels;
-    ~TrimLevels() {
-      if (levels.size() > kKeptLevels) levels.resize(kKeptLevels);
+  m_lineCount = 0;
+  // Scratch beyond the usual sizes is not worth keeping: a binary entry that
+  // opens a million blocks would otherwise hold their lines until the next parse.
+  struct TrimScratch {
+    CRulesParser& parser;
+    ~TrimScratch() {
+      TrimTo(parser.m_lines, kKeptLines);
+      TrimTo(parser.m_open, kKeptLevels);
+      TrimTo(parser.m_pending, kKeptLevels);
     }
-  } trim{m_levels};
+  } trim{*this};
   SkipSpaceAndComments();
   while (m_position < m_end) {
     const std::string_view first = ScanToken(Separators::Header);
@@ -143,46 +175,58 @@ void CRulesParser::Parse() {
 }
 
 bool CRulesParser::ParseBlockBody(CRulesEntry& parent) {
-  // The lines of every open level gather in a scratch list of their own and
-  // move into their entry's children when the level closes: a new child
-  // list is sized once, not grown by doubling, and the scratch lists keep their capacity
-  // from block to block. Level 0 belongs to `parent`; level d > 0 to the last
-  // line of level d - 1, which nothing appends to while level d is open.
-  size_t depth = 0;
-  if (m_levels.empty()) m_levels.emplace_back();
-  auto close = [this, &parent](size_t level) {
-    std::vector<CRulesEntry>& lines = m_levels[level];
-    CRulesEntry& owner = level == 0 ? parent : m_levels[level - 1].back();
-    // A block named again by a later header gets lines appended many times;
-    // insert() grows geometrically there, where an exact reserve each time
-    // would copy the list over and over.
-    owner.m_children.insert(owner.m_children.end(), std::make_move_iterator(lines.begin()),
-                            std::make_move_iterator(lines.end()));
-    lines.clear();
-  };
+  m_lines.clear();
+  m_open.clear();
+  size_t direct = 0;  // lines of parent's own level
+  bool ended = false;
   for (;;) {
     SkipSpaceAndComments();
     if (m_position >= m_end) {
       // Every open block keeps the lines read so far.
-      for (size_t level = depth + 1; level-- > 0;) close(level);
-      return true;
+      ended = true;
+      break;
     }
     const std::string_view key = ScanToken(Separators::Key);
     SkipBlanks();
     if (IsEndKey(key)) {
       // The rest of this line is read as the enclosing block's next line.
-      close(depth);
-      if (depth == 0) return false;
-      --depth;
+      if (m_open.empty()) break;
+      m_open.pop_back();
       continue;
     }
     if (m_position < m_end && *m_position == kEquals) ++m_position;
     SkipBlanks();
     const std::string_view value = ScanToken(Separators::Value);
     SkipBlanks();
-    m_levels[depth].emplace_back(key, value);
-    if (IsBlockKeyword(key)) {
-      if (++depth == m_levels.size()) m_levels.emplace_back();
+    ++(m_open.empty() ? direct : m_lines[m_open.back()].children);
+    m_lines.push_back({key, value, 0});
+    if (IsBlockKeyword(key)) m_open.push_back(m_lines.size() - 1);
+  }
+  BuildEntries(parent, direct);
+  return ended;
+}
+
+void CRulesParser::BuildEntries(CRulesEntry& parent, size_t lines) {
+  m_lineCount += m_lines.size();
+  std::vector<CRulesEntry>& top = parent.m_children;
+  // A block named again by a later header gets lines appended many times:
+  // grow geometrically there, where an exact reserve each time would copy
+  // the list over and over.
+  if (top.capacity() - top.size() < lines) top.reserve(std::max(top.size() + lines, 2 * top.size()));
+  // The flat lines are in text order, which is the tree's depth-first order;
+  // each pending list takes the next `left` lines at its level.
+  m_pending.clear();
+  m_pending.push_back({&top, lines});
+  for (const CFlatLine& line : m_lines) {
+    while (m_pending.back().left == 0) m_pending.pop_back();
+    CPendingList& into = m_pending.back();
+    --into.left;
+    // Reserved in full beforehand, so `made` stays where it is.
+    CRulesEntry& made = into.list->emplace_back(line.name, line.value);
+    if (line.children != 0) {
+      made.m_children.reserve(line.children);
+      m_pending.push_back({&made.m_children, line.children});
     }
   }
+  m_lines.clear();
 }

@@ -54,6 +54,9 @@ class CRulesParser {
   void SetSource(const CDataBuffer& source);
   void Parse();
   const Blocks& GetBlocks() const { return m_blocks; }
+  // Lines (entries at every depth) that the last Parse() appended; with the
+  // block count it is the number of rows, so callers can size for them.
+  size_t GetLineCount() const { return m_lineCount; }
 
   // Reads lines into parent's children until a line whose key is "End"
   // (false) or the end of the data (true).
@@ -69,10 +72,27 @@ class CRulesParser {
   const uint8_t* m_begin = nullptr;
   const uint8_t* m_position = nullptr;
   const uint8_t* m_end = nullptr;
+  // A block's lines are first gathered flat, in text order, each with the
+  // number of lines its own nested block holds; the entries are built from
+  // them when the block closes, so every child list is allocated once at its
+  // final size and no entry is ever moved. The scratch lists keep their
+  // capacity from block to block.
+  struct CFlatLine {
+    std::string_view name;
+    std::string_view value;
+    size_t children;
+  };
+  void BuildEntries(CRulesEntry& parent, size_t lines);
+
   Blocks m_blocks;
-  // Lines of each open block level while it is read, handed to their entry
-  // when the level closes; kept between parses for their capacity.
-  std::vector<std::vector<CRulesEntry>> m_levels;
+  size_t m_lineCount = 0;
+  std::vector<CFlatLine> m_lines;
+  std::vector<size_t> m_open;  // indexes in m_lines of the blocks still open
+  struct CPendingList {
+    std::vector<CRulesEntry>* list;
+    size_t left;
+  };
+  std::vector<CPendingList> m_pending;
 };
 
 // True for the keys that open a nested block (exact, case-sensitive).

@@ -46,10 +46,17 @@ void ForEachRulesRow(const CRulesParser::Blocks& blocks, Visit&& visit) {
   }
 }
 
-inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser::Blocks& blocks) {
+inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser::Blocks& blocks,
+                                             size_t expected = 0) {
   std::vector<CRulesRow> rows;
+  rows.reserve(expected);
   ForEachRulesRow(blocks, [&rows](const CRulesRow& row) { rows.push_back(row); });
   return rows;
+}
+
+// The rows of the parser's last result, sized once.
+inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser& parser) {
+  return BuildRulesRows(parser.GetBlocks(), parser.GetBlocks().size() + parser.GetLineCount());
 }
 
 // The Name cell as shown: 4 × depth spaces, then the name.

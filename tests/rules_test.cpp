@@ -159,6 +159,42 @@ TEST(RulesParser, MillionDeepNestingParsesWalksCopiesAndFrees) {
   moved = CRulesEntry();
 }
 
+// Tokens are searched a word at a time: a separator at any offset of a word,
+// and a token that runs into the end of the data, must end it exactly there.
+TEST(RulesParser, TokensOfEveryLengthEndAtTheirSeparator) {
+  for (size_t length = 1; length <= 20; ++length) {
+    const std::string word(length, 'x');
+    for (const char* separator : {" ", "=", ";", "\n", "\r"}) {
+      const std::string rows = ParseToRows("B\n" + word + separator + "v\nEnd\n");
+      const std::string value = (*separator == ' ' || *separator == '=') ? "v" : "";
+      const std::string tail = (*separator == ';') ? "" : (*separator == '\n' || *separator == '\r') ? "    v\t\n" : "";
+      EXPECT_EQ(rows, "B\t\n    " + word + "\t" + value + "\n" + tail) << length << " " << int(*separator);
+    }
+    for (const char* separator : {";", "\n", "\r"}) {
+      EXPECT_EQ(ParseToRows("B\nK " + word + separator + "\nEnd\n"), "B\t\n    K\t" + word + "\n")
+          << length << " " << int(*separator);
+    }
+    EXPECT_EQ(ParseToRows("B\nK " + word), "B\t\n    K\t" + word + "\n") << length;
+    EXPECT_EQ(ParseToRows("T " + word), word + "\tT\n") << length;
+  }
+}
+
+// The rows of a parse are sized from its line count; both ways give the same rows.
+TEST(RulesRows, LineCountSizesTheRows) {
+  CRulesParser parser;
+  parser.SetSource(Bytes("W b\n Draw\n  K = v\n End\n M\nEnd\nW b\n N\nEnd\nX\n"));
+  parser.Parse();
+  EXPECT_EQ(parser.GetLineCount(), 4u);
+  const std::vector<CRulesRow> sized = BuildRulesRows(parser);
+  const std::vector<CRulesRow> grown = BuildRulesRows(parser.GetBlocks());
+  ASSERT_EQ(sized.size(), parser.GetBlocks().size() + parser.GetLineCount());
+  ASSERT_EQ(sized.size(), grown.size());
+  for (size_t i = 0; i < sized.size(); ++i) {
+    EXPECT_EQ(sized[i].depth, grown[i].depth);
+    EXPECT_EQ(sized[i].name, grown[i].name);
+  }
+}
+
 TEST(RulesRows, DepthFollowsNestingAndBlocksComeInByteOrder) {
   CRulesParser parser;
   parser.SetSource(Bytes("W b\n Draw\n  Body\n   K = v\n  End\n  L\n End\n M\nEnd\nW B\nEnd\n"));
