@@ -1,5 +1,7 @@
 #include "archive/big_archive.h"
 
+#include "storage/platform.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <utility>
@@ -45,6 +47,14 @@ struct SortKey {
 // three-way radix quicksort on eight bytes at a time instead: a range is
 // split by the word at its offset, and only the part whose words are equal
 // moves on to the next eight bytes. No recursion: a pending list of ranges.
+// Below this, large pages would not save a fault worth the call.
+constexpr size_t kLargePageBytes = size_t{2} << 20;
+
+template <typename T>
+void AdviseLarge(T* data, size_t count) {
+  if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
+}
+
 std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
   struct Range {
     size_t begin;
@@ -54,7 +64,10 @@ std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
     int budget;     // splits left before a hostile order gets std::sort instead
   };
   constexpr size_t kSmall = 12;
-  std::vector<SortKey> keys(names.size());
+  std::vector<SortKey> keys;
+  keys.reserve(names.size());
+  AdviseLarge(keys.data(), names.size());
+  keys.resize(names.size());
   for (size_t i = 0; i < keys.size(); ++i) keys[i].record = static_cast<uint32_t>(i);
   const auto at = [&keys](size_t i) { return keys.begin() + static_cast<std::ptrdiff_t>(i); };
   // Quicksort degrades to quadratic time on an order made to defeat its
@@ -148,10 +161,20 @@ void* CNodeArena::AllocateSlow(size_t size, size_t align) {
   // Blocks double up to 4 MiB; a request larger than that gets its own.
   const size_t wanted = std::max(size + align, std::min<size_t>(std::max<size_t>(m_capacity * 2, 64 * 1024), 4 << 20));
   m_blocks.emplace_back(new std::byte[wanted]);  // left uninitialised: nodes are constructed in it
+  AdviseLarge(m_blocks.back().get(), wanted);
   m_block = m_blocks.back().get();
   m_capacity = wanted;
   m_used = 0;
   return Allocate(size, align);
+}
+
+void CNodeArena::Reserve(size_t size) {
+  if (size == 0 || (m_block != nullptr && m_capacity - m_used >= size)) return;
+  m_blocks.emplace_back(new std::byte[size]);
+  AdviseLarge(m_blocks.back().get(), size);
+  m_block = m_blocks.back().get();
+  m_capacity = size;
+  m_used = 0;
 }
 
 void CNodeArena::Release() {
@@ -227,6 +250,10 @@ int32_t CBigArchive::OnOpen() {
   // Walk the records once, in file order: bounds and names. A name's
   // record starts eight bytes before it.
   m_names.reserve(count);
+  AdviseLarge(m_names.data(), count);
+  // A map node holds its value and three links and a colour; a guess on the
+  // low side only means a few more blocks.
+  m_arena.Reserve(size_t{count} * (sizeof(Index::value_type) + 4 * sizeof(void*)));
   bool ascending = true;
   size_t nameBytes = 0;
   const uint8_t* p = bytes;
@@ -252,6 +279,7 @@ int32_t CBigArchive::OnOpen() {
   // everything that walks the index in order reads its names in order. The
   // index is filled in that order too, every insertion at the end of the map.
   auto* store = reinterpret_cast<char*>(m_region.GetWritable(static_cast<int32_t>(nameBytes)));
+  AdviseLarge(store, nameBytes);
   size_t used = 0;
   bool startsGroup = true;
   std::string_view kept;

@@ -63,6 +63,10 @@ class CNodeArena {
     m_used = at + size;
     return m_block + at;
   }
+  // Makes room for `size` more bytes in one block, when they are known in
+  // advance: one block is advised for large pages as a whole, where blocks
+  // that double their way up to the same size would mostly not be.
+  void Reserve(size_t size);
   // Gives back every block. Nothing allocated here may be used afterwards.
   void Release();
 

@@ -19,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parser.Parse();
   const std::vector<fuzz::Row> rows = fuzz::RowsOf(parser.GetBlocks());
   fuzz::CheckRowShape(rows);
+  FUZZ_REQUIRE(parser.GetBlocks().size() + parser.GetLineCount() == rows.size(),
+               "the line count sizes the rows exactly");
 
   const fuzz::ReferenceRules reference(data, size);
   FUZZ_REQUIRE(rows == reference.Rows(), "rows equal the recursive oracle's");

@@ -222,4 +222,18 @@ std::string LastErrorText() {
   return std::strerror(t_lastError);
 }
 
+void AdviseLargePages(void* data, size_t size) {
+#if defined(MADV_HUGEPAGE)
+  // Only whole pages can be advised; the partial pages at either end keep
+  // the default.
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+  const auto last = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -712,6 +713,22 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForPivotDefeatingOrders) {
     // The second copy of each name, later in the file, wins.
     EXPECT_GE(entry.offset, once.size()) << name;
   }
+}
+
+// Building a large index fills megabytes of fresh memory; the reader asks
+// for large pages there, so that it costs a fault per 2 MiB, not per 4 KiB.
+TEST_F(BigArchiveTest, LargeIndexMemoryIsAdvisedForLargePages) {
+  if (!std::filesystem::exists("/sys/kernel/mm/transparent_hugepage/enabled"))
+    GTEST_SKIP() << "this system has no large pages for ordinary memory";
+  CBigBuilder builder;
+  const std::string folder(100, 'f');
+  for (int i = 0; i < 40'000; ++i) builder.Add(folder + "\\" + std::to_string(i), "");
+  CBigArchive reader;
+  ASSERT_EQ(reader.Open(Write(builder)), 0);
+  auto middle = reader.GetIndex().begin();
+  std::advance(middle, reader.GetIndex().size() / 2);
+  EXPECT_TRUE(HasLargePageAdvice(middle->first.data())) << "the index's names";
+  EXPECT_TRUE(HasLargePageAdvice(&*middle)) << "the index's nodes";
 }
 
 TEST_F(BigArchiveTest, OffsetsAndSizesAreKeptAsRead) {

@@ -37,3 +37,7 @@ std::optional<CMappedRange> FindMapping(const std::string& path);
 int CountDescriptorsOn(const std::string& path);
 // Whether any part of this process's memory is a mapping of that file.
 bool IsMapped(const std::string& path);
+
+// Whether the memory at `p` has been advised for large pages (the "hg" flag
+// of its mapping in /proc/self/smaps).
+bool HasLargePageAdvice(const void* p);
