@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -83,15 +84,16 @@ size_t COutput::WriteDigits(char* out, uint64_t value) {
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  // Count the digits first, four at a time, so they can go straight to
-  // their place, two at a time from the end.
-  size_t length = 1;
-  for (uint64_t rest = value;; rest /= 10000, length += 4) {
-    if (rest < 10) break;
-    if (rest < 100) { length += 1; break; }
-    if (rest < 1000) { length += 2; break; }
-    if (rest < 10000) { length += 3; break; }
-  }
+  // The digit count from the bit length (log10 2 is about 1233 / 4096), put
+  // right by one comparison, so the digits can go straight to their place,
+  // two at a time from the end. Zero counts as one digit, like 1.
+  static constexpr uint64_t kPowers[] = {1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u,
+      10000000u, 100000000u, 1000000000u, 10000000000u, 100000000000u, 1000000000000u,
+      10000000000000u, 100000000000000u, 1000000000000000u, 10000000000000000u,
+      100000000000000000u, 1000000000000000000u, 10000000000000000000u};
+  const auto bits = static_cast<size_t>(std::bit_width(value | 1));
+  const size_t guess = (bits * 1233) >> 12;
+  const size_t length = guess + ((value | 1) >= kPowers[guess] ? 1 : 0);
   char* at = out + length;
   while (value >= 100) {
     const auto pair = static_cast<size_t>(value % 100) * 2;

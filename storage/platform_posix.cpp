@@ -152,7 +152,15 @@ Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition
   if (path.find('\0') != std::string::npos) return Fail(EINVAL);
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return Fail(errno);
+  if (fd < 0) {
+    const int error = errno;
+    // A socket cannot be opened at all, and "No such device or address"
+    // would puzzle someone looking at an existing name: say what it is.
+    struct stat info {};
+    if (error == ENXIO && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+      return Fail(kNotRegularFile);
+    return Fail(error);
+  }
   fd = AvoidStandardSlots(fd);
   if (fd < 0) return kInvalidHandle;
   struct stat info {};

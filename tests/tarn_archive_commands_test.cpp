@@ -79,7 +79,8 @@ TEST_F(TarnArchiveTest, ListOfAnEmptyArchivePrintsNothing) {
 
 TEST_F(TarnArchiveTest, ListPrintsNumbersAtEveryDigitCount) {
   const uint32_t values[] = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 99999, 100000,
-                             1234567, 99999999, 100000000, 999999999, 1000000000, 4294967295u};
+                             999999, 1000000, 1234567, 9999999, 10000000, 99999999,
+                             100000000, 999999999, 1000000000, 4294967295u};
   CBigBuilder builder;
   std::string expected;
   for (size_t i = 0; i < std::size(values); ++i) {
