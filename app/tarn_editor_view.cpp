@@ -3,6 +3,7 @@
 #include <QHeaderView>
 
 #include <algorithm>
+#include <new>
 
 #include "app/entry_logic.h"
 
@@ -80,9 +81,19 @@ void CTarnEditorView::OnInitialUpdate() {
 void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
   // The old rows point into the parser's last result: they go before it parses.
   m_model.BeginReplaceRows();
-  m_parser.SetSource(entry);
-  m_parser.Parse();
-  m_model.SetRows(BuildRulesRows(m_parser));
+  std::vector<CRulesRow> rows;
+  try {
+    m_parser.SetSource(entry);
+    m_parser.Parse();
+    rows = BuildRulesRows(m_parser);
+  } catch (const std::bad_alloc&) {
+    // An entry whose rows do not fit in memory shows none, rather than
+    // taking the program and the user's other windows with it.
+    rows.clear();
+    m_parser.SetSource(CDataBuffer());
+    m_parser.Parse();
+  }
+  m_model.SetRows(std::move(rows));
   AutoSizeColumns();
 }
 

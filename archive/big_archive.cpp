@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <utility>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -146,6 +147,7 @@ const char* DescribeBigFailure(BigFailure failure) {
     case BigFailure::BadHeaderSize: return "bad header size";
     case BigFailure::IndexPastEnd: return "index does not fit in the file";
     case BigFailure::RecordsOverrun: return "index records do not fit in the index";
+    case BigFailure::OutOfMemory: return "not enough memory for its index";
   }
   return "unknown error";
 }
@@ -217,6 +219,18 @@ BigFailure CBigArchive::TestHeader() {
 bool CBigArchive::IsBigHeader() { return TestHeader() == BigFailure::None; }
 
 int32_t CBigArchive::OnOpen() {
+  // The index costs memory in proportion to the entry count that the file
+  // claims, and a file of 2 GiB can claim hundreds of millions: when the
+  // system cannot give that much, the archive is refused like any other
+  // that cannot be read.
+  try {
+    return ReadIndex();
+  } catch (const std::bad_alloc&) {
+    return Refuse(BigFailure::OutOfMemory);
+  }
+}
+
+int32_t CBigArchive::ReadIndex() {
   ClearIndex();
   const BigFailure header = TestHeader();
   if (header != BigFailure::None) return Refuse(header);
@@ -252,8 +266,10 @@ int32_t CBigArchive::OnOpen() {
   m_names.reserve(count);
   AdviseLarge(m_names.data(), count);
   // A map node holds its value and three links and a colour; a guess on the
-  // low side only means a few more blocks.
-  m_arena.Reserve(size_t{count} * (sizeof(Index::value_type) + 4 * sizeof(void*)));
+  // low side only means a few more blocks. Capped: the count is only what
+  // the file claims, and most of a claim may be repeated names.
+  constexpr size_t kMostReserved = size_t{64} << 20;
+  m_arena.Reserve(std::min(size_t{count} * (sizeof(Index::value_type) + 4 * sizeof(void*)), kMostReserved));
   bool ascending = true;
   size_t nameBytes = 0;
   const uint8_t* p = bytes;

@@ -43,6 +43,7 @@ enum class BigFailure {
   BadHeaderSize,    // header size below 16
   IndexPastEnd,     // header size beyond the end of the file
   RecordsOverrun,   // records do not fit in the index region
+  OutOfMemory,      // the index needs more memory than the system gives
 };
 
 // Short words for a failure, e.g. "not a BIG archive".
@@ -114,6 +115,7 @@ class CBigArchive final : public CGameFile {
   CBigArchive() : CGameFile(false) {}
 
   int32_t OnOpen() override;
+  int32_t ReadIndex();
   bool IsBigHeader();
 
   const Index& GetIndex() const { return m_index; }

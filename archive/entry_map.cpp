@@ -1,6 +1,7 @@
 #include "archive/entry_map.h"
 
 #include <algorithm>
+#include <new>
 
 bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error) {
   CBigArchive reader;
@@ -11,17 +12,24 @@ bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpe
     }
     return false;
   }
-  entries.clear();
-  const CDataBuffer whole = reader.GetData();
-  const uint64_t total = whole.GetSize();
-  for (const auto& [name, entry] : reader.GetIndex()) {
-    // Offsets and sizes are unsigned in the index; clamp them here, in 64
-    // bits, so a value of 2^31 or more can never become a negative offset.
-    const uint64_t begin = std::min<uint64_t>(entry.offset, total);
-    const uint64_t size = std::min<uint64_t>(entry.size, total - begin);
-    entries.emplace_hint(entries.end(), name,
+  // Built aside and swapped in, so a failure leaves `entries` as it was.
+  CEntryMap built;
+  try {
+    const CDataBuffer whole = reader.GetData();
+    const uint64_t total = whole.GetSize();
+    for (const auto& [name, entry] : reader.GetIndex()) {
+      // Offsets and sizes are unsigned in the index; clamp them here, in 64
+      // bits, so a value of 2^31 or more can never become a negative offset.
+      const uint64_t begin = std::min<uint64_t>(entry.offset, total);
+      const uint64_t size = std::min<uint64_t>(entry.size, total - begin);
+      built.emplace_hint(built.end(), name,
                          whole.Slice(static_cast<int32_t>(begin), static_cast<int32_t>(size)));
+    }
+  } catch (const std::bad_alloc&) {
+    if (error != nullptr) *error = {BigFailure::OutOfMemory, ""};
+    return false;
   }
+  entries.swap(built);
   reader.Close();
   if (error != nullptr) *error = {};
   return true;

@@ -1,10 +1,20 @@
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cli/tarn.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return RunTarn(args, stdout, stderr);
+  // An archive's index is refused by the reader when memory runs out; this
+  // catches the rest (a huge entry's rows, say), which must not end in an
+  // abort either.
+  try {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return RunTarn(args, stdout, stderr);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fputs("tarn: out of memory\n", stderr);
+    return 1;
+  }
 }

@@ -340,18 +340,6 @@ TEST_F(GameFileTest, FileOfTwoGigabytesOrMoreHasNoBytes) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
   if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   // A file too large for the address space left to a child process: the
@@ -773,7 +761,8 @@ TEST_F(BigArchiveTest, CloseKeepsTheIndexAndTheNextOpenReplacesIt) {
 TEST(BigFailure, EveryReasonHasItsOwnWords) {
   const BigFailure all[] = {BigFailure::CannotOpen, BigFailure::TooShort,     BigFailure::TooLarge,
                             BigFailure::BadMagic,   BigFailure::SizeMismatch, BigFailure::BadCount,
-                            BigFailure::BadHeaderSize, BigFailure::IndexPastEnd, BigFailure::RecordsOverrun};
+                            BigFailure::BadHeaderSize, BigFailure::IndexPastEnd, BigFailure::RecordsOverrun,
+                            BigFailure::OutOfMemory};
   std::vector<std::string> words;
   for (BigFailure failure : all) {
     const std::string text = DescribeBigFailure(failure);

@@ -1,6 +1,7 @@
 // tarn list, show, cat and check: exact output, exit statuses and messages,
 // on valid and on damaged archives.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "archive/big_archive.h"
 #include "cli/output.h"
 #include "tests/support/big_builder.h"
+#include "tests/support/buffer_view.h"
 #include "tests/support/run_tarn.h"
 
 namespace {
@@ -379,9 +381,10 @@ struct CProcessResult {
   std::string err;
 };
 
-// Runs the built tarn with `args`; stdout goes to `stdoutPath` when given.
+// Runs the built tarn with `args`; stdout goes to `stdoutPath` when given,
+// and the process gets at most `addressSpace` bytes of memory when given.
 CProcessResult RunTarnProcess(const CTempDir& dir, const std::vector<std::string>& args,
-                              const std::string& stdoutPath = "") {
+                              const std::string& stdoutPath = "", rlim_t addressSpace = 0) {
   const std::string outPath = stdoutPath.empty() ? dir.Path() + "/stdout" : stdoutPath;
   const std::string errPath = dir.Path() + "/stderr";
   const std::string program = std::string(TARN_BIN_DIR) + "/tarn";
@@ -393,6 +396,8 @@ CProcessResult RunTarnProcess(const CTempDir& dir, const std::vector<std::string
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+    const rlimit cap{addressSpace, addressSpace};
+    if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &cap) != 0) ::_exit(125);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
@@ -430,6 +435,30 @@ TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("tarn: ", 0), 0u) << r.err;
   }
+}
+
+// A file of 1 GiB claims 119 million records (all zero bytes: offset 0,
+// size 0, the empty name). With 512 MiB the archive cannot even be mapped
+// and its index buffer not made; with 1.5 GiB it maps but the names do not
+// fit. Either way the archive is refused with the reason, and a rules file
+// too large to read ends in a message, never in an abort.
+TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
+  if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  const CDeadline deadline(120);
+  constexpr uint32_t kSize = uint32_t{1} << 30;
+  const std::string path = Write(CBigBuilder().Count((kSize - 16) / 9).HeaderSize(kSize).ArchiveSize(kSize));
+  ASSERT_EQ(::truncate(path.c_str(), kSize), 0);
+  for (const rlim_t limit : {rlim_t{512} << 20, rlim_t{1536} << 20}) {
+    SCOPED_TRACE(limit);
+    const CProcessResult r = RunTarnProcess(m_dir, {"list", path}, "", limit);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tarn: " + path + ": not enough memory for its index\n");
+  }
+  const CProcessResult rules = RunTarnProcess(m_dir, {"rules", path}, "", rlim_t{512} << 20);
+  EXPECT_EQ(rules.status, 1);
+  EXPECT_EQ(rules.out, "");
+  EXPECT_EQ(rules.err, "tarn: out of memory\n");
 }
 
 }  // namespace
