@@ -36,6 +36,14 @@ uint64_t NameWord(std::string_view name, size_t offset) {
   return word;
 }
 
+// Below this, large pages would not save a fault worth the call.
+constexpr size_t kLargePageBytes = size_t{2} << 20;
+
+template <typename T>
+void AdviseLarge(T* data, size_t count) {
+  if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
+}
+
 // A name's position in the file, with the word of it that is being sorted on.
 struct SortKey {
   uint64_t word;
@@ -48,14 +56,6 @@ struct SortKey {
 // three-way radix quicksort on eight bytes at a time instead: a range is
 // split by the word at its offset, and only the part whose words are equal
 // moves on to the next eight bytes. No recursion: a pending list of ranges.
-// Below this, large pages would not save a fault worth the call.
-constexpr size_t kLargePageBytes = size_t{2} << 20;
-
-template <typename T>
-void AdviseLarge(T* data, size_t count) {
-  if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
-}
-
 std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
   struct Range {
     size_t begin;

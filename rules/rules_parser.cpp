@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <iterator>
 #include <utility>
 
 // ---- CRulesEntry: copy and destruction without recursion ----
