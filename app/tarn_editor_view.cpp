@@ -89,7 +89,6 @@ void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
   } catch (const std::bad_alloc&) {
     // An entry whose rows do not fit in memory shows none, rather than
     // taking the program and the user's other windows with it.
-    rows.clear();
     m_parser.SetSource(CDataBuffer());
     m_parser.Parse();
   }
