@@ -3,10 +3,13 @@
 // is open, an archive deleted, renamed or replaced while open, and paths that
 // are no archive at all, which the open refuses quietly and at once.
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -330,7 +333,7 @@ class HostileArchiveTest : public QObject {
   void pathsThatAreNoArchiveAreRefusedQuietly_data() {
     QTest::addColumn<QString>("kind");
     for (const char* kind :
-         {"folder", "fifo", "link to fifo", "/dev/zero", "dangling link", "link loop"}) {
+         {"folder", "fifo", "link to fifo", "/dev/zero", "socket", "dangling link", "link loop"}) {
       QTest::newRow(kind) << kind;
     }
   }
@@ -341,6 +344,10 @@ class HostileArchiveTest : public QObject {
     const CHangGuard guard(20, qPrintable(QStringLiteral("refusing a ") + kind));
     const std::string base = m_dir->Path();
     std::string path;
+    int listening = -1;  // the socket's own descriptor, while it stands
+    const auto closeSocket = qScopeGuard([&] {
+      if (listening >= 0) ::close(listening);
+    });
     if (kind == "folder") {
       path = base + "/Data.big";
       QCOMPARE(::mkdir(path.c_str(), 0755), 0);
@@ -353,6 +360,15 @@ class HostileArchiveTest : public QObject {
       }
     } else if (kind == "/dev/zero") {
       path = "/dev/zero";
+    } else if (kind == "socket") {
+      path = base + "/socket.big";
+      listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      QVERIFY(path.size() < sizeof address.sun_path);
+      std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+      QCOMPARE(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+      QCOMPARE(::listen(listening, 1), 0);
     } else if (kind == "dangling link") {
       path = base + "/gone.big";
       QCOMPARE(::symlink((base + "/never-there.big").c_str(), path.c_str()), 0);
