@@ -12,9 +12,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -487,13 +485,8 @@ TEST_F(RefusedPathTest, DevicesAreRefused) {
 
 TEST_F(RefusedPathTest, SocketIsRefused) {
   const std::string path = m_dir.Path() + "/socket.big";
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(path.size(), sizeof address.sun_path);
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(fd, 1), 0);
+  const int fd = ListenAtPath(path);
+  ASSERT_GE(fd, 0);
   ExpectRefused(path, "not a regular file");
   ::close(fd);
 }

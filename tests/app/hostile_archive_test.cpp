@@ -7,9 +7,7 @@
 #include <QWidget>
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -362,13 +360,8 @@ class HostileArchiveTest : public QObject {
       path = "/dev/zero";
     } else if (kind == "socket") {
       path = base + "/socket.big";
-      listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      QVERIFY(path.size() < sizeof address.sun_path);
-      std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-      QCOMPARE(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-      QCOMPARE(::listen(listening, 1), 0);
+      listening = ListenAtPath(path);
+      QVERIFY(listening >= 0);
     } else if (kind == "dangling link") {
       path = base + "/gone.big";
       QCOMPARE(::symlink((base + "/never-there.big").c_str(), path.c_str()), 0);
