@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/child_frame.h"
+#include "app/entry_actions.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
@@ -51,6 +52,7 @@ CLeftView::CLeftView() {
   setModel(&m_model);
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CLeftView::OnSelchanged);
+  new CEntryActions(this);  // the context menu; a child, gone with the view
 }
 
 CTarnEditorDoc* CLeftView::GetDocument() const {

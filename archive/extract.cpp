@@ -162,6 +162,16 @@ std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader) {
   return entries;
 }
 
+std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path) {
+  const platform::Handle file =
+      platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
+  if (file == platform::kInvalidHandle) return std::nullopt;
+  platform::FileIdentity identity;
+  const bool known = platform::IdentityOf(file, identity);
+  platform::CloseHandle(file);
+  return known ? std::optional(identity) : std::nullopt;
+}
+
 void SplitUserPath(const std::string& path, std::string& folder, std::string& name) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) {

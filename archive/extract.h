@@ -84,6 +84,10 @@ std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader);
 bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
                         const std::optional<platform::FileIdentity>& protect, std::string& reason);
 
+// The identity of the file at `path`, links followed; nothing when it
+// cannot be opened. What ExtractEntries and WriteFileReplacing protect.
+std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path);
+
 // Writes `size` bytes at `data` to the end of `file`, a large piece at a
 // time, calling `onPiece` with the bytes written so far after each; stops
 // (false) when it returns false or a write fails. Pages of a mapped archive

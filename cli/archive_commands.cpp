@@ -65,18 +65,6 @@ void Report(std::FILE* err, std::string_view culprit, const std::string& reason)
   std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(culprit).c_str(), reason.c_str());
 }
 
-// The identity of the file at `path`, links followed; nothing when it
-// cannot be opened.
-std::optional<platform::FileIdentity> IdentityOfPath(const std::string& path) {
-  const platform::Handle file =
-      platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
-  if (file == platform::kInvalidHandle) return std::nullopt;
-  platform::FileIdentity identity;
-  const bool known = platform::IdentityOf(file, identity);
-  platform::CloseHandle(file);
-  return known ? std::optional(identity) : std::nullopt;
-}
-
 }  // namespace
 
 int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
@@ -102,7 +90,7 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   }
   CProgressLine line(err);
   CExtractOptions options;
-  options.protect = IdentityOfPath(path);
+  options.protect = IdentityOfFile(path);
   options.progress = [&line](const CProgress& progress) { return line.Update(progress); };
   CExtractReport report;
   ExtractEntries(folder, entries, options, report);
