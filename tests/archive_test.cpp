@@ -710,13 +710,13 @@ TEST_F(BigArchiveTest, LargeIndexMemoryIsAdvisedForLargePages) {
     GTEST_SKIP() << "this system has no large pages for ordinary memory";
   CBigBuilder builder;
   const std::string folder(100, 'f');
-  for (int i = 0; i < 40'000; ++i) builder.Add(folder + "\\" + std::to_string(i), "");
+  for (int i = 0; i < 100'000; ++i) builder.Add(folder + "\\" + std::to_string(i), "");
   CBigArchive reader;
   ASSERT_EQ(reader.Open(Write(builder)), 0);
   auto middle = reader.GetIndex().begin();
   std::advance(middle, reader.GetIndex().size() / 2);
   EXPECT_TRUE(HasLargePageAdvice(middle->first.data())) << "the index's names";
-  EXPECT_TRUE(HasLargePageAdvice(&*middle)) << "the index's nodes";
+  EXPECT_TRUE(HasLargePageAdvice(&*middle)) << "the index's elements";
 }
 
 TEST_F(BigArchiveTest, OffsetsAndSizesAreKeptAsRead) {
