@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "archive/big_archive.h"
+#include "archive/entry_map.h"
 #include "archive/entry_path.h"
 
 namespace {
@@ -98,8 +99,7 @@ class CFolderGatherer {
 void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEntryProblem>& problems) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {
-    const std::string detail = reader.GetFailure() == BigFailure::CannotOpen ? reader.GetOpenError() : "";
-    problems.push_back({path, detail.empty() ? DescribeBigFailure(reader.GetFailure()) : detail});
+    problems.push_back({path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe()});
     return;
   }
   for (const CExtractEntry& entry : EntriesToExtract(reader)) {
@@ -210,6 +210,18 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
     walks.push_back(std::make_unique<CFolderWalk>(*roots.back()));
   }
 
+  // Small files are gathered here and written together: one write for
+  // many of them costs less than a copy call for each.
+  constexpr size_t kGatherBytes = size_t{1} << 20;
+  constexpr uint64_t kSmallFile = 64 * 1024;
+  std::unique_ptr<char[]> gathered(new char[kGatherBytes]);
+  size_t used = 0;
+  const auto flush = [&] {
+    const bool ok = platform::WriteAll(out, gathered.get(), used);
+    used = 0;
+    return ok;
+  };
+
   CProgress done{0, m_entries.size(), 0, total - headerSize};
   for (const auto& [name, source] : m_entries) {
     const uint64_t before = done.bytesDone;
@@ -218,6 +230,7 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       return !progress || progress(done);
     };
     if (source.root < 0) {
+      if (!flush()) return writeFailed();
       if (!WriteBytesTo(out, source.bytes.GetData(), source.bytes.GetSize(), onPiece)) {
         if (progress && !progress(done)) return reason = "cancelled", false;
         return writeFailed();
@@ -231,18 +244,26 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       if (*file == platform::kInvalidHandle) return reason = shown + ": " + platform::LastErrorText(), false;
       // The size went into the index already: a file that changed since
       // it was found would make the archive lie.
-      platform::FileIdentity identity;
-      if (!platform::IdentityOf(*file, identity) || identity != source.identity ||
-          platform::GetFileSize(*file) != static_cast<int64_t>(source.size))
+      platform::NodeInfo now;
+      if (!platform::InspectFile(*file, now) || now.identity != source.identity || now.size != source.size)
         return reason = shown + ": changed while packing", false;
-      const int64_t copied = platform::CopyRange(*file, 0, out, static_cast<int64_t>(source.size));
-      if (copied < 0) return writeFailed();
-      if (copied != static_cast<int64_t>(source.size)) return reason = shown + ": changed while packing", false;
+      if (source.size <= kSmallFile) {
+        if (used + source.size > kGatherBytes && !flush()) return writeFailed();
+        if (source.size > 0 && !platform::ReadAt(*file, 0, gathered.get() + used, static_cast<uint32_t>(source.size)))
+          return reason = shown + ": " + platform::LastErrorText(), false;
+        used += static_cast<size_t>(source.size);
+      } else {
+        if (!flush()) return writeFailed();
+        const int64_t copied = platform::CopyRange(*file, 0, out, static_cast<int64_t>(source.size));
+        if (copied < 0) return writeFailed();
+        if (copied != static_cast<int64_t>(source.size)) return reason = shown + ": changed while packing", false;
+      }
     }
     done.bytesDone = before + source.size;
     ++done.entriesDone;
     if (progress && !progress(done)) return reason = "cancelled", false;
   }
+  if (!flush()) return writeFailed();
   return true;
 }
 

@@ -166,10 +166,10 @@ std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path) {
   const platform::Handle file =
       platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
   if (file == platform::kInvalidHandle) return std::nullopt;
-  platform::FileIdentity identity;
-  const bool known = platform::IdentityOf(file, identity);
+  platform::NodeInfo info;
+  const bool known = platform::InspectFile(file, info);
   platform::CloseHandle(file);
-  return known ? std::optional(identity) : std::nullopt;
+  return known ? std::optional(info.identity) : std::nullopt;
 }
 
 void SplitUserPath(const std::string& path, std::string& folder, std::string& name) {

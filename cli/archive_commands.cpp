@@ -7,6 +7,7 @@
 
 #include "archive/big_archive.h"
 #include "archive/big_writer.h"
+#include "archive/entry_map.h"
 #include "archive/extract.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
@@ -72,8 +73,7 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   const std::string& folder = args[2];
   CBigArchive reader;
   if (reader.Open(path) != 0) {
-    const std::string detail = reader.GetFailure() == BigFailure::CannotOpen ? reader.GetOpenError() : "";
-    Report(err, path, detail.empty() ? DescribeBigFailure(reader.GetFailure()) : detail);
+    Report(err, path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe());
     return kExitFailure;
   }
   std::vector<CExtractEntry> entries = EntriesToExtract(reader);

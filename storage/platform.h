@@ -1,6 +1,7 @@
-// The operating-system calls that CDiskFile needs, and nothing more: open an
-// existing file for reading with others allowed to read, query its size, read
-// at an absolute offset, map the whole file read-only, and close handles.
+// The operating-system calls of the storage layer: open an existing file for
+// reading with others allowed to read, query its size, read at an absolute
+// offset, map the whole file read-only, close handles, turn the last error
+// into words, and advise memory for large pages.
 //
 // One implementation file per platform (platform_posix.cpp here), chosen by
 // the build, so that callers never see descriptors, HANDLEs or #ifdefs.
@@ -88,8 +89,8 @@ Handle OpenFolderAt(Handle folder, const std::string& name, bool create);
 // Fills `info` for `name` in `folder` (kind Missing when nothing is there).
 // False when it cannot be looked at.
 bool InspectAt(Handle folder, const std::string& name, NodeInfo& info);
-// The identity of an open file or folder.
-bool IdentityOf(Handle file, FileIdentity& identity);
+// What an open file or folder is, with its identity and size.
+bool InspectFile(Handle file, NodeInfo& info);
 // Every name in `folder` but "." and "..", in no particular order, with what
 // stands there; links are reported, not followed.
 struct FolderItem {
