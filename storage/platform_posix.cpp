@@ -448,7 +448,7 @@ Handle OpenFileAt(Handle folder, const std::string& name) {
     ::close(moved);
     return Fail(kNotRegularFile);
   }
-  ::fcntl(moved, F_SETFL, ::fcntl(moved, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK stays: it changes nothing for a regular file.
   return moved;
 }
 
