@@ -1,8 +1,38 @@
 #include "app/tarn_editor_doc.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include "app/entry_logic.h"
+#include "app/framework/command_ids.h"
 #include "app/framework/win_app.h"
+
+namespace {
+
+QString DescribeOpenError(const CArchiveOpenError& error) {
+  if (error.failure == BigFailure::CannotOpen && !error.detail.empty()) {
+    return QString::fromLocal8Bit(error.detail);
+  }
+  return QString::fromLatin1(DescribeBigFailure(error.failure));
+}
+
+QString DescribeCopyResult(CopyResult result) {
+  switch (result) {
+    case CopyResult::Copied: return QString();
+    case CopyResult::SameFile: return QStringLiteral("that is the open archive itself");
+    case CopyResult::SourceChanged:
+      return QStringLiteral("the archive has changed on disk since it was opened");
+    case CopyResult::Failed: return QStringLiteral("the copy could not be written");
+  }
+  return QString();
+}
+
+void ShowMessage(const QString& text) {
+  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
+}
+
+}  // namespace
 
 CTarnEditorDoc::~CTarnEditorDoc() {
   // Each entry holds a share of the archive's mapping; the last one to go
@@ -17,15 +47,29 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   // was read cannot be told apart from what is there now, and Save As will
   // not copy it.
   const std::optional<CArchiveStamp> before = StampArchive(path);
-  if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries)) return false;
+  CArchiveOpenError error;
+  if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries, &error)) {
+    SetFailureReason(DescribeOpenError(error));
+    return false;
+  }
+  SetFailureReason(QString());
   const std::optional<CArchiveStamp> after = StampArchive(path);
   m_archive.reset();
   if (before && before == after) m_archive = after;
+  ShowMessage(EntryCountText(m_entries.size()));
   return true;
 }
 
 bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
-  return m_archive && CopyArchive(*m_archive, path) == CopyResult::Copied;
+  if (!m_archive) {
+    SetFailureReason(GetPathName().isEmpty()
+                         ? QStringLiteral("a new document has no archive to copy")
+                         : QStringLiteral("the archive changed while it was being opened"));
+    return false;
+  }
+  const CopyResult result = CopyArchive(*m_archive, path);
+  SetFailureReason(DescribeCopyResult(result));
+  return result == CopyResult::Copied;
 }
 
 // Nothing is ever modified, so there is nothing to save; the framework's
@@ -33,7 +77,19 @@ bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
 void CTarnEditorDoc::OnFileSave() {}
 
 void CTarnEditorDoc::OnFileSaveAs() {
-  if (!m_archive) return;
-  const QString path = AfxGetApp()->DoPromptFileName(false, GetPathName());
-  if (!path.isEmpty()) OnSaveDocument(path);
+  if (GetPathName().isEmpty()) return;
+  // The archive's own name would only be refused.
+  const QString path = AfxGetApp()->DoPromptFileName(false, SaveAsProposal(GetPathName()));
+  if (path.isEmpty()) return;
+  const QString shown = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+  ShowMessage(OnSaveDocument(path)
+                                  ? QStringLiteral("Saved a copy as %1").arg(shown)
+                                  : QStringLiteral("Cannot save %1: %2").arg(shown, GetFailureReason()));
+}
+
+bool CTarnEditorDoc::OnCmdMsg(int id, CCmdUI* query) {
+  if (id == ID_FILE_SAVE_AS) {
+    return Handle(query, [this] { OnFileSaveAs(); }, !GetPathName().isEmpty());
+  }
+  return CDocument::OnCmdMsg(id, query);
 }

@@ -27,7 +27,11 @@ class CTarnEditorDoc : public CDocument {
   // no longer the file that was opened.
   bool OnSaveDocument(const QString& path) override;
   void OnFileSave() override;
+  // Asks where to put a copy ("NAME copy.big" beside the archive is
+  // proposed) and says in the status bar whether it was made, or why not.
   void OnFileSaveAs() override;
+  // Save As is offered only for an opened archive, not a new document.
+  bool OnCmdMsg(int id, CCmdUI* query) override;
 
   CEntryMap m_entries;
 

@@ -70,6 +70,9 @@ class CDocument : public CCmdTarget {
   void SetPathName(const QString& path, bool addToMru = true);
   bool IsModified() const { return m_bModified; }
   void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
+  // Why the last open or save of this document failed, in words for the
+  // user, without the file's name; empty when nothing said.
+  const QString& GetFailureReason() const { return m_strFailure; }
 
   void AddView(CView* view);
   void RemoveView(CView* view);
@@ -81,11 +84,15 @@ class CDocument : public CCmdTarget {
 
   CMultiDocTemplate* GetDocTemplate() const { return m_pDocTemplate; }
 
+ protected:
+  void SetFailureReason(const QString& reason) { m_strFailure = reason; }
+
  private:
   friend class CMultiDocTemplate;
   std::vector<CView*> m_views;
   QString m_strTitle;
   QString m_strPathName;
+  QString m_strFailure;
   bool m_bModified = false;
   // While false, losing the last view leaves the document to its template
   // (a failed open deletes both explicitly).
