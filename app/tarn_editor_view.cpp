@@ -1,11 +1,13 @@
 #include "app/tarn_editor_view.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <new>
 
 #include "app/entry_logic.h"
+#include "app/framework/win_app.h"
 
 namespace {
 
@@ -67,7 +69,10 @@ QVariant CRulesRowModel::headerData(int section, Qt::Orientation orientation, in
   return m_headings[section];
 }
 
-CTarnEditorView::CTarnEditorView() { setModel(&m_model); }
+CTarnEditorView::CTarnEditorView() {
+  setModel(&m_model);
+  setAccessibleName(QStringLiteral("Rows"));
+}
 
 void CTarnEditorView::OnInitialUpdate() {
   setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -93,13 +98,23 @@ void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
     m_parser.Parse();
   }
   m_model.SetRows(std::move(rows));
+  // A new entry starts at its first row with nothing selected, wherever the
+  // last one was scrolled to.
+  selectionModel()->clear();
+  scrollToTop();
+  horizontalScrollBar()->setValue(0);
   AutoSizeColumns();
+  const std::string_view bytes(reinterpret_cast<const char*>(entry.GetData()), entry.GetSize());
+  if (CWinApp* app = AfxGetApp()) {
+    app->SetMessageText(EntryStatusText(bytes.size(), m_model.GetRows().size(), LooksBinary(bytes)));
+  }
 }
 
 void CTarnEditorView::AutoSizeColumns() {
   const std::vector<CRulesRow>& rows = m_model.GetRows();
   const CTextWidthEstimate estimate(fontMetrics());
   std::vector<int> widths(rows.size());
+  std::vector<int> fitted, minimum;
   for (int column = 0; column < m_model.columnCount(); ++column) {
     for (size_t i = 0; i < rows.size(); ++i) {
       widths[i] = column == 0 ? estimate.Estimate(kSpacesPerLevel * rows[i].depth, rows[i].name)
@@ -111,6 +126,16 @@ void CTarnEditorView::AutoSizeColumns() {
       const QModelIndex index = m_model.index(static_cast<int>(row), column);
       widest = std::max(widest, sizeHintForIndex(index).width());
     }
-    SetColumnWidth(column, widest);
+    fitted.push_back(widest);
+    minimum.push_back(header()->sectionSizeHint(column));
   }
+  if (fitted.size() != 2) return;
+  CColumnWidths widths2{fitted[0], fitted[1]};
+  // A line of binary data can be thousands of pixels wide: within a shown
+  // pane no column fits itself past the pane, and Value stays in view.
+  if (isVisible() && viewport()->width() > 0) {
+    widths2 = CapColumnWidths(widths2, {minimum[0], minimum[1]}, viewport()->width());
+  }
+  SetColumnWidth(0, widths2.name);
+  SetColumnWidth(1, widths2.value);
 }
