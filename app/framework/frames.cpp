@@ -180,7 +180,11 @@ void CMDIFrameWnd::AddWindowKeys() {
     auto* action = new QAction(this);
     action->setShortcut(keys);
     action->setShortcutContext(Qt::WindowShortcut);
-    connect(action, &QAction::triggered, this, slot);
+    connect(action, &QAction::triggered, this, [this, slot] {
+      // A key of the user's like any command: the last message goes.
+      SetMessageText(QString());
+      slot();
+    });
     addAction(action);
   };
   add(QKeySequence(Qt::CTRL | Qt::Key_F4), [this] {
