@@ -122,6 +122,7 @@ void CLeftView::BeginFind() {
             [this] { FindFrom(false, FindDirection::Forward); });
     connect(m_findBar, &CEntryFindBar::CloseRequested, this, &CLeftView::EndFind);
   }
+  m_findBar->SetNoMatch(false);
   m_findBar->show();
   PlaceFindBar();
   m_findBar->GetField()->selectAll();
@@ -156,7 +157,9 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
   const size_t n = items.size();
   const QModelIndex current = currentIndex();
   size_t from = current.isValid() ? static_cast<size_t>(current.row()) : n;
-  if (fromCurrent && from < n) from = direction == FindDirection::Forward ? (from + n - 1) % n : (from + 1) % n;
+  if (fromCurrent && from < n) {
+    from = direction == FindDirection::Forward ? (from + n - 1) % n : (from + 1) % n;
+  }
   const std::optional<size_t> match =
       needle ? FindEntry(items, *needle, from, direction) : std::nullopt;
   m_findBar->SetNoMatch(!match.has_value());

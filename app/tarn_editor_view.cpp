@@ -129,13 +129,13 @@ void CTarnEditorView::AutoSizeColumns() {
     fitted.push_back(widest);
     minimum.push_back(header()->sectionSizeHint(column));
   }
-  if (fitted.size() != 2) return;
-  CColumnWidths widths2{fitted[0], fitted[1]};
+  if (fitted.size() != 2) return;  // before the columns are made
+  CColumnWidths chosen{fitted[0], fitted[1]};
   // A line of binary data can be thousands of pixels wide: within a shown
   // pane no column fits itself past the pane, and Value stays in view.
   if (isVisible() && viewport()->width() > 0) {
-    widths2 = CapColumnWidths(widths2, {minimum[0], minimum[1]}, viewport()->width());
+    chosen = CapColumnWidths(chosen, {minimum[0], minimum[1]}, viewport()->width());
   }
-  SetColumnWidth(0, widths2.name);
-  SetColumnWidth(1, widths2.value);
+  SetColumnWidth(0, chosen.name);
+  SetColumnWidth(1, chosen.value);
 }
