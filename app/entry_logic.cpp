@@ -1,9 +1,9 @@
 #include "app/entry_logic.h"
 
-#include <QFontMetrics>
-
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 
 #include <algorithm>
 #include <cstring>
@@ -96,6 +96,16 @@ std::vector<size_t> WidestCandidates(const std::vector<int>& widths, size_t limi
                     wider);
   order.resize(keep);
   return order;
+}
+
+int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector<int>& estimates) {
+  constexpr size_t kMeasuredCells = 32;
+  int widest = 0;
+  for (size_t row : WidestCandidates(estimates, kMeasuredCells)) {
+    const QModelIndex index = view.model()->index(static_cast<int>(row), column);
+    widest = std::max(widest, view.sizeHintForIndex(index).width());
+  }
+  return widest;
 }
 
 CColumnWidths CapColumnWidths(CColumnWidths fitted, CColumnWidths minimum, int visible) {

@@ -1,7 +1,5 @@
 #include "app/tarn_editor_app.h"
 
-#include <QFile>
-
 #include <cstdio>
 
 #include "app/child_frame.h"
@@ -35,9 +33,7 @@ bool CTarnEditorApp::InitInstance() {
   QString failure;
   if (!ProcessShellCommand(cmdInfo, &failure)) {
     // No window will show the reason: it goes where the user started us.
-    std::fprintf(stderr, "tarn-editor: cannot open %s: %s\n",
-                 QFile::encodeName(cmdInfo.m_strFileName).constData(),
-                 failure.toLocal8Bit().constData());
+    std::fprintf(stderr, "tarn-editor: cannot open %s\n", failure.toLocal8Bit().constData());
     return false;
   }
 

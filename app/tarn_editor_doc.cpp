@@ -10,24 +10,6 @@
 
 namespace {
 
-QString DescribeOpenError(const CArchiveOpenError& error) {
-  if (error.failure == BigFailure::CannotOpen && !error.detail.empty()) {
-    return QString::fromLocal8Bit(error.detail);
-  }
-  return QString::fromLatin1(DescribeBigFailure(error.failure));
-}
-
-QString DescribeCopyResult(CopyResult result) {
-  switch (result) {
-    case CopyResult::Copied: return QString();
-    case CopyResult::SameFile: return QStringLiteral("that is the open archive itself");
-    case CopyResult::SourceChanged:
-      return QStringLiteral("the archive has changed on disk since it was opened");
-    case CopyResult::Failed: return QStringLiteral("the copy could not be written");
-  }
-  return QString();
-}
-
 void ShowMessage(const QString& text) {
   if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
 }
@@ -49,10 +31,10 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   const std::optional<CArchiveStamp> before = StampArchive(path);
   CArchiveOpenError error;
   if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries, &error)) {
-    SetFailureReason(DescribeOpenError(error));
+    SetLastError(path + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe()));
     return false;
   }
-  SetFailureReason(QString());
+  SetLastError(QString());
   const std::optional<CArchiveStamp> after = StampArchive(path);
   m_archive.reset();
   if (before && before == after) m_archive = after;
@@ -62,14 +44,14 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
 
 bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
   if (!m_archive) {
-    SetFailureReason(GetPathName().isEmpty()
-                         ? QStringLiteral("a new document has no archive to copy")
-                         : QStringLiteral("the archive changed while it was being opened"));
+    // A new document, or an archive that changed while it was being read.
+    SetLastError(path + QStringLiteral(": no archive read unchanged to copy from"));
     return false;
   }
-  const CopyResult result = CopyArchive(*m_archive, path);
-  SetFailureReason(DescribeCopyResult(result));
-  return result == CopyResult::Copied;
+  QString reason;
+  const bool copied = CopyArchive(*m_archive, path, &reason) == CopyResult::Copied;
+  SetLastError(reason);
+  return copied;
 }
 
 // Nothing is ever modified, so there is nothing to save; the framework's
@@ -82,9 +64,8 @@ void CTarnEditorDoc::OnFileSaveAs() {
   const QString path = AfxGetApp()->DoPromptFileName(false, SaveAsProposal(GetPathName()));
   if (path.isEmpty()) return;
   const QString shown = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-  ShowMessage(OnSaveDocument(path)
-                                  ? QStringLiteral("Saved a copy as %1").arg(shown)
-                                  : QStringLiteral("Cannot save %1: %2").arg(shown, GetFailureReason()));
+  ShowMessage(OnSaveDocument(path) ? QStringLiteral("Saved a copy as %1").arg(shown)
+                                   : QStringLiteral("Cannot save a copy: %1").arg(GetLastError()));
 }
 
 bool CTarnEditorDoc::OnCmdMsg(int id, CCmdUI* query) {

@@ -74,12 +74,13 @@ CDocument* CMultiDocTemplate::OpenDocumentFile(const QString& path, bool makeVis
 
   // A document that never opens takes its frame with it, and nothing of it
   // may have been seen: it is deleted here, not through its last view.
-  auto discard = [document, failure](CMDIChildWnd* frame) {
+  auto discard = [document, failure, &path](CMDIChildWnd* frame) {
     if (failure != nullptr) {
-      *failure = document->GetFailureReason();
+      *failure = document->GetLastError();
       if (failure->isEmpty()) {
-        *failure = frame == nullptr ? QStringLiteral("its window could not be made")
-                                    : QStringLiteral("it could not be read");
+        *failure = QFileInfo(path).absoluteFilePath() +
+                   (frame == nullptr ? QStringLiteral(": its window could not be made")
+                                     : QStringLiteral(": it could not be read"));
       }
     }
     delete frame;

@@ -60,7 +60,7 @@ class CMultiDocTemplate {
 
   // Opens `path` in a new document and frame, or makes a new untitled
   // document when `path` is empty. Returns the document, or null on failure,
-  // with the reason in `failure` when given.
+  // with why in `failure` ("PATH: REASON") when given.
   CDocument* OpenDocumentFile(const QString& path, bool makeVisible = true,
                               QString* failure = nullptr);
   // A further frame on `document`, with its own views. Null on failure.

@@ -71,8 +71,9 @@ class CDocument : public CCmdTarget {
   bool IsModified() const { return m_bModified; }
   void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
   // Why the last open or save of this document failed, in words for the
-  // user, without the file's name; empty when nothing said.
-  const QString& GetFailureReason() const { return m_strFailure; }
+  // user that start with the file it was about ("PATH: REASON"); empty
+  // after one that succeeded, or when nothing said.
+  const QString& GetLastError() const { return m_strLastError; }
 
   void AddView(CView* view);
   void RemoveView(CView* view);
@@ -85,14 +86,14 @@ class CDocument : public CCmdTarget {
   CMultiDocTemplate* GetDocTemplate() const { return m_pDocTemplate; }
 
  protected:
-  void SetFailureReason(const QString& reason) { m_strFailure = reason; }
+  void SetLastError(const QString& error) { m_strLastError = error; }
 
  private:
   friend class CMultiDocTemplate;
   std::vector<CView*> m_views;
   QString m_strTitle;
   QString m_strPathName;
-  QString m_strFailure;
+  QString m_strLastError;
   bool m_bModified = false;
   // While false, losing the last view leaves the document to its template
   // (a failed open deletes both explicitly).

@@ -194,7 +194,7 @@ bool CWinApp::ProcessShellCommand(const CCommandLineInfo& info, QString* failure
 
 CDocument* CWinApp::OpenDocumentFile(const QString& path, QString* failure) {
   if (m_templates.empty() || path.isEmpty()) {
-    if (failure != nullptr) *failure = QStringLiteral("no file named");
+    if (failure != nullptr) *failure = path + QStringLiteral(": no file named");
     return nullptr;
   }
   const QString fullPath = QFileInfo(path).absoluteFilePath();
@@ -212,8 +212,8 @@ void CWinApp::SetMessageText(const QString& text) {
   if (m_pMainWnd) m_pMainWnd->SetMessageText(text);
 }
 
-void CWinApp::ReportOpenFailure(const QString& path, const QString& reason) {
-  SetMessageText(QStringLiteral("Cannot open %1: %2").arg(QDir::toNativeSeparators(path), reason));
+void CWinApp::ReportOpenFailure(const QString& failure) {
+  SetMessageText(QStringLiteral("Cannot open ") + failure);
 }
 
 void CWinApp::OnFileNew() {
@@ -224,9 +224,7 @@ void CWinApp::OnFileOpen() {
   const QString path = DoPromptFileName(true, QString());
   if (path.isEmpty()) return;
   QString failure;
-  if (OpenDocumentFile(path, &failure) == nullptr) {
-    ReportOpenFailure(QFileInfo(path).absoluteFilePath(), failure);
-  }
+  if (OpenDocumentFile(path, &failure) == nullptr) ReportOpenFailure(failure);
 }
 
 bool CWinApp::OnOpenRecentFile(int index) {
@@ -234,7 +232,7 @@ bool CWinApp::OnOpenRecentFile(int index) {
   const QString path = (*m_pRecentFileList)[index];
   QString failure;
   if (OpenDocumentFile(path, &failure) != nullptr) return true;
-  ReportOpenFailure(QFileInfo(path).absoluteFilePath(), failure);
+  ReportOpenFailure(failure);
   m_pRecentFileList->Remove(index);
   SaveStdProfileSettings();
   return false;

@@ -103,20 +103,20 @@ class CWinApp : public CCmdTarget {
 
   void ParseCommandLine(CCommandLineInfo& info) const;
   // Carries out the command line; false when the file it names does not
-  // open, with the reason in `failure` when given.
+  // open, with why in `failure` ("PATH: REASON") when given.
   bool ProcessShellCommand(const CCommandLineInfo& info, QString* failure = nullptr);
 
   // Brings the file's window forward when it is open already, else opens it
   // through the first template. The path is made absolute first. Null, with
-  // the reason in `failure` when given, when it does not open.
+  // why in `failure` ("PATH: REASON") when given, when it does not open.
   CDocument* OpenDocumentFile(const QString& path, QString* failure = nullptr);
   void OnFileNew();
   void OnFileOpen();
   // Opens recent file `index`; a file that no longer opens leaves the list.
   bool OnOpenRecentFile(int index);
-  // A file chosen to open did not open: no dialog, the reason in the
-  // message pane.
-  virtual void ReportOpenFailure(const QString& path, const QString& reason);
+  // A file chosen to open did not open: no dialog, `failure` ("PATH:
+  // REASON") in the message pane.
+  virtual void ReportOpenFailure(const QString& failure);
 
   // Asks the user for a file to open, or for where to save (with
   // `suggested` as the starting name). Empty when the user cancels.

@@ -243,13 +243,13 @@ class UsabilityTest : public QObject {
     run.Answer(m_archive);
     QVERIFY(run.Command(ID_FILE_SAVE_AS));
     QCOMPARE(run.Dialogs().back().suggested, QString::fromStdString(m_dir.Path() + "/a copy.big"));
-    QVERIFY(Message(run).startsWith("Cannot save " + m_archive + ": "));
-    QVERIFY(Message(run).size() > ("Cannot save " + m_archive + ": ").size());
+    QVERIFY(Message(run).startsWith("Cannot save a copy: " + m_archive + ": "));
+    QVERIFY(Message(run).size() > ("Cannot save a copy: " + m_archive + ": ").size());
 
     const QString nowhere = QString::fromStdString(m_dir.Path() + "/no/such/folder/x.big");
     run.Answer(nowhere);
     QVERIFY(run.Command(ID_FILE_SAVE_AS));
-    QVERIFY(Message(run).startsWith("Cannot save " + nowhere + ": "));
+    QVERIFY(Message(run).startsWith("Cannot save a copy: " + nowhere + ": "));
     QVERIFY(!std::filesystem::exists(nowhere.toStdString()));
 
     const QString copy = QString::fromStdString(m_dir.Path() + "/a copy.big");
