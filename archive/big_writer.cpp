@@ -76,10 +76,10 @@ class CFolderGatherer {
       }
       // The archive being replaced is never its own input.
       if (m_skip && item.info.identity == *m_skip) continue;
-      // Opened now only to learn that it can be: nothing is written until
-      // every input has been found readable.
-      const CHandleOwner file = Own(platform::OpenFileAt(folder, item.name));
-      if (*file == platform::kInvalidHandle) {
+      // Nothing is written until every input has been found readable. (A
+      // file that cannot be opened after all when it is copied still
+      // fails the whole pack; the temporary file then goes.)
+      if (!platform::CanReadAt(folder, item.name)) {
         Problem(path, platform::LastErrorText());
         continue;
       }
@@ -240,12 +240,12 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       const platform::Handle at = walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
       const std::string shown = m_roots[static_cast<size_t>(source.root)] + ": " + name;
       if (at == platform::kInvalidHandle) return reason = shown + ": " + platform::LastErrorText(), false;
-      const CHandleOwner file = Own(platform::OpenFileAt(at, std::string(parts.back())));
+      platform::NodeInfo now;
+      const CHandleOwner file = Own(platform::OpenFileAt(at, std::string(parts.back()), &now));
       if (*file == platform::kInvalidHandle) return reason = shown + ": " + platform::LastErrorText(), false;
       // The size went into the index already: a file that changed since
       // it was found would make the archive lie.
-      platform::NodeInfo now;
-      if (!platform::InspectFile(*file, now) || now.identity != source.identity || now.size != source.size)
+      if (now.identity != source.identity || now.size != source.size)
         return reason = shown + ": changed while packing", false;
       if (source.size <= kSmallFile) {
         if (used + source.size > kGatherBytes && !flush()) return writeFailed();

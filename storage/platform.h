@@ -100,8 +100,12 @@ struct FolderItem {
 bool ListFolder(Handle folder, std::vector<FolderItem>& items);
 
 // Opens the regular file `name` in `folder` for reading; a link, FIFO,
-// device or socket is refused without being opened or waited on.
-Handle OpenFileAt(Handle folder, const std::string& name);
+// device or socket is refused without being opened or waited on. Fills
+// `info`, when given, for the file opened.
+Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info = nullptr);
+// Whether this process may read the file `name` in `folder`, without
+// opening it. A link there is not followed (and not readable).
+bool CanReadAt(Handle folder, const std::string& name);
 // Creates `name` in `folder` for writing; fails when anything is there,
 // a link included.
 Handle CreateFileAt(Handle folder, const std::string& name);

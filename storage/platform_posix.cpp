@@ -436,7 +436,7 @@ bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
   return ok;
 }
 
-Handle OpenFileAt(Handle folder, const std::string& name) {
+Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
   if (!IsOneName(name)) return Fail(EINVAL);
   // O_NONBLOCK: a FIFO put there since it was listed must not wait for a writer.
   const int fd = ::openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -448,8 +448,16 @@ Handle OpenFileAt(Handle folder, const std::string& name) {
     ::close(moved);
     return Fail(kNotRegularFile);
   }
+  if (info != nullptr) Describe(st, *info);
   // O_NONBLOCK stays: it changes nothing for a regular file.
   return moved;
+}
+
+bool CanReadAt(Handle folder, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL), false;
+  // The effective ids, as open() would use them.
+  if (::faccessat(Fd(folder), name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno), false;
+  return true;
 }
 
 Handle CreateFileAt(Handle folder, const std::string& name) {
