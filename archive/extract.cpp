@@ -35,11 +35,15 @@ class CHandleGuard {
 bool WriteEntryFile(platform::Handle folder, const std::string& name, const CDataBuffer& bytes,
                     const std::optional<platform::FileIdentity>& protect,
                     const std::function<bool(uint64_t)>& onPiece, std::string& reason, bool& stopped) {
+  // Mostly nothing is there yet: try to create the file first, and look at
+  // what stands there only when that fails.
+  platform::Handle created = platform::CreateFileAt(folder, name);
   platform::NodeInfo there;
-  if (!platform::InspectAt(folder, name, there)) {
+  if (created == platform::kInvalidHandle && !platform::InspectAt(folder, name, there)) {
     reason = platform::LastErrorText();
     return false;
   }
+  if (created != platform::kInvalidHandle) there.kind = platform::NodeKind::Missing;
   switch (there.kind) {
     case platform::NodeKind::Link: reason = "symbolic link in the way"; return false;
     case platform::NodeKind::Folder: reason = "folder in the way"; return false;
@@ -50,12 +54,15 @@ bool WriteEntryFile(platform::Handle folder, const std::string& name, const CDat
         return false;
       }
       break;
-    case platform::NodeKind::Missing: break;
+    case platform::NodeKind::Missing:
+      if (created == platform::kInvalidHandle) {  // gone again since: try once more
+        created = platform::CreateFileAt(folder, name);
+      }
+      break;
   }
   const bool replacing = there.kind == platform::NodeKind::File;
   std::string written = name;
-  CHandleGuard file(replacing ? platform::CreateTempFileAt(folder, kTempPrefix, written)
-                              : platform::CreateFileAt(folder, name));
+  CHandleGuard file(replacing ? platform::CreateTempFileAt(folder, kTempPrefix, written) : created);
   if (file.Get() == platform::kInvalidHandle) {
     reason = platform::LastErrorText();
     return false;

@@ -318,13 +318,21 @@ int FailInTheWay(int folder, const std::string& name, int error) {
   return Fail(error);
 }
 
-// The file, if any, to remove when the process is interrupted.
-volatile sig_atomic_t g_interruptFolder = -1;
-char g_interruptName[NAME_MAX + 1];
+// The file, if any, to remove when the process is interrupted. Two slots:
+// a new name goes into the one the handler is not reading, and then one
+// store makes it the one to read, so the handler never sees half a name and
+// no signal needs holding off (this runs once per extracted file).
+struct InterruptSlot {
+  int folder;
+  char name[NAME_MAX + 1];
+};
+InterruptSlot g_interruptSlots[2];
+volatile sig_atomic_t g_interruptSlot = -1;
 
 void OnInterrupt(int signal) {
   const int saved = errno;
-  if (g_interruptFolder >= 0) ::unlinkat(g_interruptFolder, g_interruptName, 0);
+  const int slot = g_interruptSlot;
+  if (slot >= 0) ::unlinkat(g_interruptSlots[slot].folder, g_interruptSlots[slot].name, 0);
   errno = saved;
   // Then end the way the signal would have ended the process.
   ::signal(signal, SIG_DFL);
@@ -568,17 +576,15 @@ bool RemoveAt(Handle folder, const std::string& name) {
 
 void RemoveOnInterrupt(Handle folder, const std::string& name) {
   InstallInterruptHandlers();
-  // The handler must never see half a name: hold the signals off meanwhile.
-  sigset_t all, previous;
-  sigfillset(&all);
-  ::sigprocmask(SIG_BLOCK, &all, &previous);
-  if (folder > 0 && IsOneName(name) && name.size() <= NAME_MAX) {
-    std::memcpy(g_interruptName, name.c_str(), name.size() + 1);
-    g_interruptFolder = Fd(folder);
-  } else {
-    g_interruptFolder = -1;
+  if (folder <= 0 || !IsOneName(name) || name.size() > NAME_MAX) {
+    g_interruptSlot = -1;
+    return;
   }
-  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+  const int next = g_interruptSlot == 0 ? 1 : 0;
+  g_interruptSlots[next].folder = Fd(folder);
+  std::memcpy(g_interruptSlots[next].name, name.c_str(), name.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);  // the slot is whole before it is named
+  g_interruptSlot = next;
 }
 
 void ForgetPages(const void* data, size_t size) {
