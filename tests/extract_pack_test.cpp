@@ -270,6 +270,24 @@ TEST_F(ExtractPackTest, AFullDiskLeavesTheArchiveAsItWasAndNoTemporaryFile) {
   EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{{"p.big", "the old archive"}}));
 }
 
+TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {
+  fs::create_directories(P("out"));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const platform::Handle folder = platform::OpenFolder(P("out"), false);
+    const platform::Handle file = platform::CreateFileAt(folder, "half.tmp");
+    if (folder == platform::kInvalidHandle || file == platform::kInvalidHandle) ::_exit(90);
+    platform::RemoveOnInterrupt(folder, "half.tmp");
+    ::raise(SIGINT);
+    ::_exit(91);  // not reached: the interrupt ends the process
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{}));
+}
+
 // The writer's output is read back by the reader: every byte of every
 // entry, and the same index, also for names the command would refuse.
 TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
