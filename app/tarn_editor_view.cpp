@@ -24,13 +24,13 @@ void CRulesRowModel::InsertColumn(int column, const QString& heading) {
 
 void CRulesRowModel::BeginReplaceRows() {
   beginResetModel();
-  m_rows.clear();
+  m_rows = CRulesRows();
   m_replacing = true;
 }
 
-void CRulesRowModel::SetRows(std::vector<CRulesRow> rows) {
+void CRulesRowModel::SetRows(CRulesRows rows) {
   if (!m_replacing) beginResetModel();
-  m_rows = std::move(rows);
+  m_rows = rows;
   m_replacing = false;
   endResetModel();
 }
@@ -48,7 +48,7 @@ QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
       !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
     return QVariant();
   }
-  const CRulesRow& row = m_rows[static_cast<size_t>(index.row())];
+  const CRulesRow row = m_rows[static_cast<size_t>(index.row())];
   switch (index.column()) {
     case 0:
       return IndentedBytesToText(kSpacesPerLevel * row.depth, row.name);
@@ -81,23 +81,23 @@ void CTarnEditorView::OnInitialUpdate() {
 void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
   // The old rows point into the parser's last result: they go before it parses.
   m_model.BeginReplaceRows();
-  std::vector<CRulesRow> rows;
+  CRulesRows rows;
   try {
     m_parser.SetSource(entry);
     m_parser.Parse();
-    rows = BuildRulesRows(m_parser);
+    rows = CRulesRows(m_parser);
   } catch (const std::bad_alloc&) {
     // An entry whose rows do not fit in memory shows none, rather than
     // taking the program and the user's other windows with it.
     m_parser.SetSource(CDataBuffer());
     m_parser.Parse();
   }
-  m_model.SetRows(std::move(rows));
+  m_model.SetRows(rows);
   AutoSizeColumns();
 }
 
 void CTarnEditorView::AutoSizeColumns() {
-  const std::vector<CRulesRow>& rows = m_model.GetRows();
+  const CRulesRows& rows = m_model.GetRows();
   const CTextWidthEstimate estimate(fontMetrics());
   std::vector<int> widths(rows.size());
   for (int column = 0; column < m_model.columnCount(); ++column) {

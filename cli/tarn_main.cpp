@@ -67,7 +67,7 @@ void PrintRows(COutput& out, const CDataBuffer& bytes) {
   CRulesParser parser;
   parser.SetSource(bytes);
   parser.Parse();
-  ForEachRulesRow(parser.GetBlocks(), [&out](const CRulesRow& row) {
+  ForEachRulesRow(parser, [&out](const CRulesRow& row) {
     out.Spaces(size_t{4} * row.depth);
     out.Escaped(row.name);
     out.Raw('\t');

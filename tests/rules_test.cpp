@@ -17,9 +17,10 @@ namespace {
 
 CDataBuffer Bytes(std::string_view text) { return CDataBuffer(text.data(), static_cast<uint32_t>(text.size())); }
 
-std::string RowsText(const CRulesParser& parser) {
+template <typename Source>
+std::string RowsText(const Source& parser) {
   std::string out;
-  ForEachRulesRow(parser.GetBlocks(), [&out](const CRulesRow& row) {
+  ForEachRulesRow(parser, [&out](const CRulesRow& row) {
     out += IndentedName(CRulesRow{row.depth, EscapeBytes(row.name), {}});
     out += '\t';
     out += EscapeBytes(row.value);
@@ -28,11 +29,14 @@ std::string RowsText(const CRulesParser& parser) {
   return out;
 }
 
+// The rows as read in place; the trees built on demand must give the same.
 std::string ParseToRows(std::string_view text) {
   CRulesParser parser;
   parser.SetSource(Bytes(text));
   parser.Parse();
-  return RowsText(parser);
+  const std::string rows = RowsText(parser);
+  EXPECT_EQ(RowsText(parser.GetBlocks()), rows) << "the trees disagree with the rows";
+  return rows;
 }
 
 TEST(RulesGolden, EveryCaseMatchesItsRows) {
