@@ -120,11 +120,12 @@ class CRulesParser {
   CRulesRow RowOf(const CFlatLine& line) const {
     return {line.depth, {m_text.get() + line.name, line.nameSize}, {m_text.get() + line.value, line.valueSize}};
   }
-  // Reads the copied text [0, size) into m_lines. From the top level,
-  // headers open blocks; a block body (depth 1) stops at its own "End".
-  // Returns the offset where reading stopped and whether the data ended.
-  bool ReadLines(size_t size, uint32_t depth, size_t& stop);
-  void CopyText(const uint8_t* bytes, size_t size);
+  // Copies source[0, size) into m_text and reads it into m_lines. From the
+  // top level, headers open blocks; a block body (depth 1) stops at its own
+  // "End". Returns the offset where reading stopped and whether the data
+  // ended.
+  bool ReadLines(const uint8_t* source, size_t size, uint32_t depth, size_t& stop);
+  void ReserveText(size_t size);
   void GroupHeaders();
   void BuildTree(size_t first, size_t end, CRulesEntry& parent) const;
 
@@ -142,7 +143,8 @@ class CRulesParser {
   std::vector<uint32_t> m_headers;    // indexes in m_lines, text order, then m_lineCount
   std::vector<CSegment> m_segments;   // in row order, then one that starts at m_rowCount
   struct CSortKey {
-    uint64_t word;
+    uint64_t word;    // bytes 0-7 of the name, as SortWord makes them
+    uint64_t second;  // bytes 8-15
     uint32_t header;
   };
   std::vector<CSortKey> m_order;
