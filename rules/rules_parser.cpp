@@ -82,6 +82,8 @@ constexpr size_t kLargePageBytes = size_t{2} << 20;
 // copy and its lines until the parser goes.
 constexpr size_t kKeptTextBytes = size_t{1} << 20;
 constexpr size_t kKeptLines = size_t{1} << 16;
+// Fewer headers than this are sorted by comparison alone.
+constexpr size_t kRadixSortFrom = 1024;
 
 bool IsBlank(char b) { return b == kTab || b == kSpace; }
 
@@ -387,12 +389,36 @@ void CRulesParser::GroupHeaders() {
   };
   // Byte order of names, headers of one name in text order. Names are
   // compared in full only where their first sixteen bytes tie.
-  std::sort(m_order.begin(), m_order.end(), [&name](const CSortKey& a, const CSortKey& b) {
+  const auto before = [&name](const CSortKey& a, const CSortKey& b) {
     if (a.word != b.word) return a.word < b.word;
     if (a.second != b.second) return a.second < b.second;
     const int order = name(a).compare(name(b));
     return order != 0 ? order < 0 : a.header < b.header;
-  });
+  };
+  if (headers < kRadixSortFrom) {
+    std::sort(m_order.begin(), m_order.end(), before);
+  } else {
+    // Thousands of headers: sorted by their first eight bytes a byte at a
+    // time (stable, so far cheaper than comparisons), then only the runs
+    // whose first eight bytes tie are sorted by comparison. Names that all
+    // start alike make one run, and std::sort keeps that n log n.
+    m_scratch.resize(headers);
+    for (int shift = 0; shift < 64; shift += 8) {
+      size_t count[256] = {};
+      for (const CSortKey& key : m_order) ++count[(key.word >> shift) & 0xFF];
+      if (count[(m_order[0].word >> shift) & 0xFF] == headers) continue;  // one value: nothing moves
+      size_t at = 0;
+      for (size_t& n : count) at += std::exchange(n, at);
+      for (const CSortKey& key : m_order) m_scratch[count[(key.word >> shift) & 0xFF]++] = key;
+      m_order.swap(m_scratch);
+    }
+    for (size_t i = 0; i < headers;) {
+      size_t j = i + 1;
+      while (j < headers && m_order[j].word == m_order[i].word) ++j;
+      if (j - i > 1) std::sort(m_order.begin() + static_cast<std::ptrdiff_t>(i), m_order.begin() + static_cast<std::ptrdiff_t>(j), before);
+      i = j;
+    }
+  }
   m_segments.clear();
   m_lastSegment = 0;
   uint32_t rows = 0;

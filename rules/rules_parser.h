@@ -148,6 +148,7 @@ class CRulesParser {
     uint32_t header;
   };
   std::vector<CSortKey> m_order;
+  std::vector<CSortKey> m_scratch;
   size_t m_rowCount = 0;
   size_t m_blockCount = 0;
   mutable size_t m_lastSegment = 0;
