@@ -70,10 +70,6 @@ constexpr char kTab = '\t', kLf = '\n', kCr = '\r', kSpace = ' ', kSemicolon = '
 // (not white space, so skipping white space stops just past the LF), enough
 // for a whole chunk to be read from any position up to there.
 constexpr size_t kSlack = 64;
-// The copy of the text runs at least kCopyAhead bytes ahead of the reading,
-// kCopyStep bytes at a time: well inside the second-level cache.
-constexpr size_t kCopyAhead = size_t{16} << 10;
-constexpr size_t kCopyStep = size_t{64} << 10;
 
 // Below this, large pages would not save a fault worth the call.
 constexpr size_t kLargePageBytes = size_t{2} << 20;
@@ -220,7 +216,7 @@ void CRulesParser::SetSource(const CDataBuffer& source) {
   m_end = m_begin == nullptr ? nullptr : m_begin + source.GetSize();
 }
 
-void CRulesParser::ReserveText(size_t size) {
+void CRulesParser::CopyText(const uint8_t* bytes, size_t size) {
   const size_t needed = size + kSlack;
   if (m_textCapacity < needed || m_textCapacity / 4 > std::max(needed, kKeptTextBytes)) {
     m_text.reset();
@@ -229,41 +225,23 @@ void CRulesParser::ReserveText(size_t size) {
     m_textCapacity = needed;
     AdviseLarge(m_text.get(), needed);
   }
+  if (size != 0) std::memcpy(m_text.get(), bytes, size);
+  m_text[size] = kLf;
+  std::memset(m_text.get() + size + 1, 0, kSlack - 1);
 }
 
-bool CRulesParser::ReadLines(const uint8_t* source, size_t size, uint32_t depth, size_t& stop) {
-  char* const text = m_text.get();
+bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
+  const char* const text = m_text.get();
   const char* const end = text + size;
   const bool stopAtTop = depth != 0;
   bool ended = true;
   const auto offset = [text](const char* at) { return static_cast<uint32_t>(at - text); };
   CFlatLine* out = m_lines.get() + m_lineCount;
   CFlatLine* outEnd = m_lines.get() + m_lineCapacity;
-  // The text is copied a little ahead of the reading, so that it is read
-  // from the cache rather than from memory a second time (a whole copy first
-  // made the parse of a 20 MB text twice as slow). The copy so far ends in
-  // the slack's LF and zeros, so the searches stop there; a line that
-  // reaches that point is read again once the rest of the text is copied.
-  char* copied = text;
-  const auto copyUpTo = [&copied, text, source](char* until) {
-    if (until != copied) std::memcpy(copied, source + (copied - text), static_cast<size_t>(until - copied));
-    copied = until;
-    *copied = kLf;
-    std::memset(copied + 1, 0, kSlack - 1);
-  };
-  copyUpTo(text);
   const char* p = text;
   for (;;) {
-    if (static_cast<size_t>(copied - p) < kCopyAhead && copied != end)
-      copyUpTo(text + std::min(size, static_cast<size_t>(copied - text) + kCopyStep));
-    const char* const lineStart = p;
     p = SkipSpaceAndComments(p);
-    if (p >= copied) {
-      if (copied == end) break;
-      copyUpTo(const_cast<char*>(end));
-      p = lineStart;
-      continue;
-    }
+    if (p >= end) break;
     if (out == outEnd) {
       // Every line takes at least one byte, so the text's size bounds them.
       m_lineCount = static_cast<size_t>(out - m_lines.get());
@@ -284,11 +262,6 @@ bool CRulesParser::ReadLines(const uint8_t* source, size_t size, uint32_t depth,
       const char* const second = p = SkipBlanks(p);
       const char* const secondEnd = p = Find<kTab, kLf, kCr, kSpace, kSemicolon>(p);
       p = SkipBlanks(p);
-      if (p >= copied && copied != end) {
-        copyUpTo(const_cast<char*>(end));
-        p = lineStart;
-        continue;
-      }
       m_headers.push_back(static_cast<uint32_t>(out - m_lines.get()));
       if (second == secondEnd) {
         *out++ = {offset(first), offset(firstEnd) - offset(first), 0, 0, 0};
@@ -309,11 +282,6 @@ bool CRulesParser::ReadLines(const uint8_t* source, size_t size, uint32_t depth,
     if (keySize == 3 && IsEndKey(key)) {
       // The rest of this line is read as the enclosing block's next line.
       p = SkipBlanks(p);
-      if (p >= copied && copied != end) {
-        copyUpTo(const_cast<char*>(end));
-        p = lineStart;
-        continue;
-      }
       if (--depth == 0 && stopAtTop) {
         ended = false;
         break;
@@ -332,11 +300,6 @@ bool CRulesParser::ReadLines(const uint8_t* source, size_t size, uint32_t depth,
     const char* const value = p;
     const char* valueEnd = p = Find<kLf, kCr, kSemicolon>(p);
     while (valueEnd > value && IsBlank(valueEnd[-1])) --valueEnd;
-    if (p >= copied && copied != end) {
-      copyUpTo(const_cast<char*>(end));
-      p = lineStart;
-      continue;
-    }
     *out++ = {offset(key), static_cast<uint32_t>(keySize), offset(value), offset(valueEnd) - offset(value), depth};
     if (block_keywords::IsKeywordWithSlack(key, keySize)) ++depth;
   }
@@ -356,7 +319,7 @@ void CRulesParser::Parse() {
   m_headers.clear();
   m_segments.clear();
   const size_t size = m_position == nullptr ? 0 : static_cast<size_t>(m_end - m_position);
-  ReserveText(size);
+  CopyText(m_position, size);
   // Rules text has a line every 16 bytes or more; denser text grows the
   // lines as it goes.
   const size_t expected = size / 16 + 64;
@@ -368,7 +331,7 @@ void CRulesParser::Parse() {
     AdviseLarge(m_lines.get(), expected);
   }
   size_t stop = 0;
-  ReadLines(m_position, size, 0, stop);
+  ReadLines(size, 0, stop);
   m_position = m_end;
   GroupHeaders();
 }
@@ -500,9 +463,9 @@ bool CRulesParser::ParseBlockBody(CRulesEntry& parent) {
   // Read by a parser of its own, so that this parser's last result stays.
   CRulesParser reader;
   const size_t size = m_position == nullptr ? 0 : static_cast<size_t>(m_end - m_position);
-  reader.ReserveText(size);
+  reader.CopyText(m_position, size);
   size_t stop = 0;
-  const bool ended = reader.ReadLines(m_position, size, 1, stop);
+  const bool ended = reader.ReadLines(size, 1, stop);
   reader.BuildTree(0, reader.m_lineCount, parent);
   if (m_position != nullptr) m_position += stop;
   return ended;

@@ -120,12 +120,11 @@ class CRulesParser {
   CRulesRow RowOf(const CFlatLine& line) const {
     return {line.depth, {m_text.get() + line.name, line.nameSize}, {m_text.get() + line.value, line.valueSize}};
   }
-  // Copies source[0, size) into m_text and reads it into m_lines. From the
-  // top level, headers open blocks; a block body (depth 1) stops at its own
-  // "End". Returns the offset where reading stopped and whether the data
-  // ended.
-  bool ReadLines(const uint8_t* source, size_t size, uint32_t depth, size_t& stop);
-  void ReserveText(size_t size);
+  // Reads the copied text [0, size) into m_lines. From the top level,
+  // headers open blocks; a block body (depth 1) stops at its own "End".
+  // Returns the offset where reading stopped and whether the data ended.
+  bool ReadLines(size_t size, uint32_t depth, size_t& stop);
+  void CopyText(const uint8_t* bytes, size_t size);
   void GroupHeaders();
   void BuildTree(size_t first, size_t end, CRulesEntry& parent) const;
 
