@@ -52,6 +52,7 @@ inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser::Blocks& blocks,
   return rows;
 }
 
+// The same rows read in place from the parser's last result: no trees.
 template <typename Visit>
 void ForEachRulesRow(const CRulesParser& parser, Visit&& visit) {
   parser.ForEachRow(visit);
