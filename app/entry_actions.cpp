@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -63,19 +64,37 @@ void CEntryActions::SetDialogsForTests(CDialogs dialogs) { g_dialogs = std::move
 CEntryActions::CEntryActions(CLeftView* tree) : QObject(tree), m_tree(tree) {
   tree->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(tree, &QWidget::customContextMenuRequested, this, &CEntryActions::OnContextMenu);
+  // The Menu key's own context menu event carries a position that need not
+  // be the current item's, and Shift+F10 makes none on every platform: both
+  // are taken as keys, so the keyboard always acts on the current item.
+  tree->installEventFilter(this);
+}
+
+bool CEntryActions::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_tree && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const bool shiftF10 = key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier;
+    if (key->key() == Qt::Key_Menu || shiftF10) {
+      ShowMenuAtCurrentItem();
+      return true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void CEntryActions::ShowMenuAtCurrentItem() {
+  const QModelIndex index = m_tree->currentIndex();
+  QRect rect = m_tree->visualRect(index);
+  if (!index.isValid() || !m_tree->viewport()->rect().intersects(rect)) rect = m_tree->viewport()->rect().adjusted(4, 4, -4, -4);
+  std::unique_ptr<QMenu> menu(BuildMenu(index));
+  menu->exec(m_tree->viewport()->mapToGlobal(rect.topLeft() + QPoint(rect.height(), rect.height() / 2)));
 }
 
 void CEntryActions::OnContextMenu(const QPoint& position) {
-  // A right click acts on the item under the pointer; the Menu key on the
-  // current item, with the menu at that item.
-  QModelIndex index = m_tree->indexAt(position);
-  QPoint at = position;
-  if (!index.isValid()) {
-    index = m_tree->currentIndex();
-    if (index.isValid()) at = m_tree->visualRect(index).center();
-  }
+  // A right click acts on the item under the pointer.
+  const QModelIndex index = m_tree->indexAt(position);
   std::unique_ptr<QMenu> menu(BuildMenu(index));
-  menu->exec(m_tree->viewport()->mapToGlobal(at));
+  menu->exec(m_tree->viewport()->mapToGlobal(position));
 }
 
 QMenu* CEntryActions::BuildMenu(const QModelIndex& index) {

@@ -1,5 +1,6 @@
 // The tree pane's context menu: "Extract...", "Extract All..." and "Copy
-// Name", opened by a right click or the Menu key.
+// Name", opened by a right click on an item, or by the Menu key or
+// Shift+F10 on the current item.
 //
 // Extraction is the core's (archive/extract.h), the same code and rules as
 // `tarn extract`; this file only asks where, shows progress and reports.
@@ -41,8 +42,12 @@ class CEntryActions : public QObject {
   };
   static void SetDialogsForTests(CDialogs dialogs);
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void OnContextMenu(const QPoint& position);
+  void ShowMenuAtCurrentItem();
   void SetStatus(const QString& text);
 
   CLeftView* m_tree;

@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
+#include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <string>
@@ -63,6 +65,26 @@ class EntryActionsTest : public QObject {
     // Copy Name: the name as the tree shows it.
     menu->actions()[2]->trigger();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("Data\\INI\\Tank.ini"));
+  }
+
+  void theKeyboardOpensTheMenuOnTheCurrentItem() {
+    CEditorRun run({ToQ(m_archive)});
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    tree->setCurrentIndex(tree->model()->index(1, 0));
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+      QStringList shown;
+      bool extractEnabled = false;
+      QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) return;
+        for (QAction* action : menu->actions()) shown << action->text();
+        extractEnabled = menu->actions()[0]->isEnabled();
+        menu->close();
+      });
+      QTest::keyClick(tree, key, modifiers);
+      QCOMPARE(shown, QStringList({"Extract...", "Extract All...", "Copy Name"}));
+      QVERIFY(extractEnabled);
+    }
   }
 
   void extractWritesOneEntryWhereTheUserSays() {
