@@ -51,15 +51,29 @@ size_t NameLength(const uint8_t* name) {
 #endif
 }
 
-// Below this, large pages would not save a fault worth the call.
-constexpr size_t kLargePageBytes = size_t{2} << 20;
-
-template <typename T>
-void AdviseLarge(T* data, size_t count) {
-  if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
-}
 
 }  // namespace
+
+void CLargeArena::Reserve(size_t size) {
+  // Large pages are 2 MiB, aligned: the block starts on such a boundary and
+  // is advised in whole large pages, so none of it is left to small ones.
+  constexpr size_t kLargePage = size_t{2} << 20;
+  Release();
+  const size_t rounded = (size + kLargePage - 1) & ~(kLargePage - 1);
+  const bool large = size >= kLargePage;
+  m_block.reset(new std::byte[large ? rounded + kLargePage : size]);
+  m_next = m_block.get();
+  if (large) {
+    m_next = reinterpret_cast<std::byte*>((reinterpret_cast<uintptr_t>(m_next) + kLargePage - 1) & ~(kLargePage - 1));
+    platform::AdviseLargePages(m_next, rounded);
+  }
+  m_end = m_next + size;
+}
+
+void CLargeArena::Release() {
+  m_block.reset();
+  m_next = m_end = nullptr;
+}
 
 const char* DescribeBigFailure(BigFailure failure) {
   switch (failure) {
@@ -80,13 +94,13 @@ const char* DescribeBigFailure(BigFailure failure) {
 }
 
 CBigIndex::const_iterator CBigIndex::find(std::string_view name) const {
-  size_t low = 0, high = m_names.size();
+  size_t low = 0, high = m_count;
   while (low < high) {
     const size_t middle = low + (high - low) / 2;
     if (NameAt(middle) < name) low = middle + 1;
     else high = middle;
   }
-  return low < m_names.size() && NameAt(low) == name ? const_iterator(this, low) : end();
+  return low < m_count && NameAt(low) == name ? const_iterator(this, low) : end();
 }
 
 CBigEntry CBigIndex::at(std::string_view name) const {
@@ -105,7 +119,7 @@ const CBigArchive::Names& CBigArchive::GetNames() const {
   if (m_namesMade) return m_names;
   // The records were checked when they were read: each name ends inside them.
   m_names.reserve(m_recordCount);
-  const auto* p = reinterpret_cast<const char*>(m_records.GetData());
+  const auto* p = reinterpret_cast<const char*>(m_records);
   for (uint32_t i = 0; i < m_recordCount; ++i) {
     const std::string_view name(p + 8);
     m_names.push_back(name);
@@ -116,12 +130,14 @@ const CBigArchive::Names& CBigArchive::GetNames() const {
 }
 
 void CBigArchive::ClearIndex() {
-  std::vector<CBigIndex::Name>().swap(m_index.m_names);
+  m_index.m_names = nullptr;
+  m_index.m_count = 0;
   m_index.m_records = nullptr;
   Names().swap(m_names);
   m_namesMade = false;
   m_recordCount = 0;
-  m_records.Reset();
+  m_records = nullptr;
+  m_arena.Release();
 }
 
 int32_t CBigArchive::Refuse(BigFailure failure) {
@@ -188,8 +204,11 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
   if (headerSize > static_cast<uint32_t>(GetSize())) return BigFailure::IndexPastEnd;
   regionSize = headerSize - kHeaderBytes;
   if (count > regionSize / kMinRecordBytes) return BigFailure::RecordsOverrun;
-  uint8_t* room = m_records.GetWritable(static_cast<int32_t>(regionSize + kSlackBytes));
-  AdviseLarge(room, regionSize);
+  // Everything the index needs, in one block: the records, their names,
+  // and the sort's scratch.
+  m_arena.Reserve(size_t{regionSize} + kSlackBytes + size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
+  uint8_t* room = m_arena.Take<uint8_t>(size_t{regionSize} + kSlackBytes);
+  m_records = room;
   if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
   std::memset(room + regionSize, 0, kSlackBytes);
   return BigFailure::None;
@@ -198,45 +217,46 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
 // Walks the records once, in file order: each must fit in the region. The
 // index's names are left in file order for BuildOrder.
 BigFailure CBigArchive::WalkRecords(uint32_t count, uint32_t regionSize) {
-  auto& names = m_index.m_names;
-  names.resize(count);
-  AdviseLarge(names.data(), count);
-  const uint8_t* const records = m_records.GetData();
+  CNameRef* const names = m_arena.Take<CNameRef>(count);
+  m_index.m_names = names;
+  const uint8_t* const records = m_records;
   size_t at = 0;
-  for (CNameRef& ref : names) {
+  for (CNameRef* ref = names; ref != names + count; ++ref) {
     if (regionSize - at < kMinRecordBytes) return BigFailure::RecordsOverrun;
     const size_t name = at + 8;
     const size_t length = NameLength(records + name);
     // Only the slack's zeros ended it: the name runs past the region.
     if (name + length >= regionSize) return BigFailure::RecordsOverrun;
-    ref = {static_cast<uint32_t>(name), static_cast<uint32_t>(length)};
+    *ref = {static_cast<uint32_t>(name), static_cast<uint32_t>(length)};
     at = name + length + 1;
   }
   m_recordCount = count;
+  m_index.m_count = count;
   return BigFailure::None;
 }
 
 // Puts the names in byte order and keeps the last record of each.
 // REQUIRES: the index's names in file order, as WalkRecords left them.
 void CBigArchive::BuildOrder() {
-  auto& names = m_index.m_names;
-  const uint8_t* const records = m_records.GetData();
+  CNameRef* const names = const_cast<CNameRef*>(m_index.m_names);
+  const size_t count = m_index.m_count;
+  const uint8_t* const records = m_records;
   m_index.m_records = records;
   const auto view = [records](CBigIndex::Name n) {
     return std::string_view(reinterpret_cast<const char*>(records) + n.at, n.length);
   };
   // Archives are mostly written in name order and need no sorting.
   size_t i = 1;
-  while (i < names.size() && view(names[i - 1]) < view(names[i])) ++i;
-  if (i >= names.size()) return;
-  SortNames(records, names);
+  while (i < count && view(names[i - 1]) < view(names[i])) ++i;
+  if (i >= count) return;
+  SortNames(records, names, count, m_arena);
   // Records of one name are adjacent, in file order: the last one wins.
   size_t kept = 0;
-  for (size_t k = 0; k < names.size(); ++k) {
-    if (k + 1 < names.size() && names[k].length == names[k + 1].length &&
+  for (size_t k = 0; k < count; ++k) {
+    if (k + 1 < count && names[k].length == names[k + 1].length &&
         std::memcmp(records + names[k].at, records + names[k + 1].at, names[k].length) == 0)
       continue;
     names[kept++] = names[k];
   }
-  names.resize(kept);
+  m_index.m_count = kept;
 }

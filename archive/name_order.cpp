@@ -55,18 +55,19 @@ class CWordSplitter {
 
   // Orders [begin, end) by word, stably; false (keys untouched) when it
   // does not pay. `runs` gets the start of every run of one word, and end.
-  bool Split(std::vector<SortKey>& keys, size_t begin, size_t end, std::vector<size_t>& runs) {
+  bool Split(SortKey* keys, size_t begin, size_t end, std::vector<size_t>& runs) {
     const size_t size = end - begin;
     if (size < kLeast || size > kMost) return false;
-    if (m_slots.empty()) {
-      m_slots.resize(4 * kMost);
-      m_groupOf.resize(kMost);
-      m_moved.resize(kMost);
-    }
-    ++m_stamp;
     size_t mask = 1;
     while (mask < 2 * size) mask <<= 1;
+    // Grown to the largest range seen: memory is touched only as needed.
+    if (m_slots.size() < mask) m_slots.resize(mask);
+    if (m_moved.size() < size) {
+      m_groupOf.resize(size);
+      m_moved.resize(size);
+    }
     --mask;
+    ++m_stamp;
     const size_t mostWords = size / 4;
     size_t probesLeft = 2 * size;
     m_words.clear();
@@ -103,8 +104,7 @@ class CWordSplitter {
     }
     runs.push_back(end);
     for (size_t i = 0; i < size; ++i) m_moved[m_words[m_groupOf[i]].second++] = keys[begin + i];
-    std::copy(m_moved.begin(), m_moved.begin() + static_cast<std::ptrdiff_t>(size),
-              keys.begin() + static_cast<std::ptrdiff_t>(begin));
+    std::copy(m_moved.begin(), m_moved.begin() + static_cast<std::ptrdiff_t>(size), keys + begin);
     return true;
   }
 
@@ -130,7 +130,7 @@ class CWordSplitter {
 // of ranges.
 // REQUIRES: the keys of [begin, end) agree on every byte before `offset`,
 // and hold the words at `offset`.
-void RadixQuicksort(const uint8_t* base, std::vector<SortKey>& keys, size_t begin, size_t end, size_t offset,
+void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end, size_t offset,
                     CWordSplitter& splitter) {
   struct Range {
     size_t begin;
@@ -140,7 +140,7 @@ void RadixQuicksort(const uint8_t* base, std::vector<SortKey>& keys, size_t begi
     int budget;     // splits left before a hostile order gets std::sort instead
   };
   constexpr size_t kSmall = 24;
-  const auto at = [&keys](size_t i) { return keys.begin() + static_cast<std::ptrdiff_t>(i); };
+  const auto at = [keys](size_t i) { return keys + i; };
   const auto view = [base](CNameRef n) { return std::string_view(reinterpret_cast<const char*>(base) + n.at, n.length); };
   // Quicksort degrades to quadratic time on an order made to defeat its
   // pivot choice; after about 2 log2(n) uneven splits a range is handed to
@@ -233,20 +233,25 @@ class CPrefixGroups {
  public:
   explicit CPrefixGroups(size_t names) {
     m_most = names / 16 + 64;
-    size_t capacity = 64;
-    while (capacity < 2 * m_most) capacity *= 2;
-    m_slots.assign(capacity, Slot{});
-    m_mask = capacity - 1;
+    m_slots.assign(256, Slot{});
+    m_mask = m_slots.size() - 1;
     m_probesLeft = 4 * names + 1024;
   }
   // The group of a name's first 16 bytes (w0, w1), made when new; -1 when
   // grouping does not pay.
+  static size_t Hash(uint64_t w0, uint64_t w1) {
+    return static_cast<size_t>((w0 * 0x9E3779B97F4A7C15ull ^ w1 * 0xC2B2AE3D27D4EB4Full) >> 32);
+  }
   int64_t Find(uint64_t w0, uint64_t w1) {
-    size_t h = static_cast<size_t>((w0 * 0x9E3779B97F4A7C15ull ^ w1 * 0xC2B2AE3D27D4EB4Full) >> 32) & m_mask;
+    size_t h = Hash(w0, w1) & m_mask;
     for (;;) {
       Slot& slot = m_slots[h];
       if (slot.count == 0) {
         if (m_keys.size() == m_most) return -1;
+        if (2 * (m_keys.size() + 1) > m_slots.size()) {
+          Grow();
+          return Find(w0, w1);
+        }
         slot = {w0, w1, static_cast<uint32_t>(m_keys.size()), 1};
         m_keys.push_back({w0, w1});
         m_counts.push_back(1);
@@ -261,6 +266,19 @@ class CPrefixGroups {
     }
   }
   size_t size() const { return m_keys.size(); }
+  // Twice the slots, every group placed again: the table stays at most half
+  // full without being sized for the most groups up front.
+  void Grow() {
+    std::vector<Slot> old(2 * m_slots.size());
+    old.swap(m_slots);
+    m_mask = m_slots.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.count == 0) continue;
+      size_t h = Hash(slot.w0, slot.w1) & m_mask;
+      while (m_slots[h].count != 0) h = (h + 1) & m_mask;
+      m_slots[h] = slot;
+    }
+  }
   // How many names each group has.
   const std::vector<size_t>& Counts() const { return m_counts; }
   // The groups' ranks in byte order of their 16 bytes.
@@ -289,10 +307,9 @@ class CPrefixGroups {
 };
 
 // Sorts through the groups; false (names untouched) when grouping gives up.
-bool SortByGroups(const uint8_t* base, std::vector<CNameRef>& names) {
-  const size_t n = names.size();
+bool SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
   CPrefixGroups groups(n);
-  std::vector<uint32_t> groupOf(n);
+  uint32_t* const groupOf = scratch.Take<uint32_t>(n);
   for (size_t i = 0; i < n; ++i) {
     const int64_t group = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
     if (group < 0) return false;
@@ -306,9 +323,8 @@ bool SortByGroups(const uint8_t* base, std::vector<CNameRef>& names) {
   // Where the next name of each group goes, by group rather than by rank.
   std::vector<size_t> next(groups.size());
   for (size_t g = 0; g < rank.size(); ++g) next[g] = start[rank[g]];
-  std::vector<SortKey> keys(n);
+  SortKey* const keys = scratch.Take<SortKey>(n);
   for (size_t i = 0; i < n; ++i) keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
-  std::vector<uint32_t>().swap(groupOf);
   CWordSplitter splitter;
   for (size_t g = 0; g + 1 < start.size(); ++g)
     if (start[g + 1] - start[g] > 1) RadixQuicksort(base, keys, start[g], start[g + 1], 16, splitter);
@@ -318,12 +334,17 @@ bool SortByGroups(const uint8_t* base, std::vector<CNameRef>& names) {
 
 }  // namespace
 
-void SortNames(const uint8_t* base, std::vector<CNameRef>& names) {
-  assert(std::is_sorted(names.begin(), names.end(), [](CNameRef x, CNameRef y) { return x.at < y.at; }));
-  if (names.size() < 2 || SortByGroups(base, names)) return;
-  std::vector<SortKey> keys(names.size());
-  for (size_t i = 0; i < names.size(); ++i) keys[i] = {NameWord(base, names[i], 0), names[i]};
+void SortNames(const uint8_t* base, CNameRef* names, size_t count, CLargeArena& scratch) {
+  assert(std::is_sorted(names, names + count, [](CNameRef x, CNameRef y) { return x.at < y.at; }));
+  if (count < 2) return;
+  std::byte* const mark = scratch.Mark();
+  const bool grouped = SortByGroups(base, names, count, scratch);
+  scratch.Rewind(mark);
+  if (grouped) return;
+  SortKey* const keys = scratch.Take<SortKey>(count);
+  for (size_t i = 0; i < count; ++i) keys[i] = {NameWord(base, names[i], 0), names[i]};
   CWordSplitter splitter;
-  RadixQuicksort(base, keys, 0, keys.size(), 0, splitter);
-  for (size_t i = 0; i < names.size(); ++i) names[i] = keys[i].name;
+  RadixQuicksort(base, keys, 0, count, 0, splitter);
+  for (size_t i = 0; i < count; ++i) names[i] = keys[i].name;
+  scratch.Rewind(mark);
 }

@@ -6,13 +6,18 @@
 // the last record of a repeated name is the last of its run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "archive/big_archive.h"
+#include "archive/large_arena.h"
 
-// Sorts `names` in place.
-// REQUIRES: `names` in ascending order of `at` (file order); at least 16
+// Scratch bytes SortNames takes from its arena for each name, at most.
+inline constexpr size_t kSortScratchPerName = 20;
+
+// Sorts the `count` names at `names` in place, with scratch memory from
+// `scratch` (given back before it returns).
+// REQUIRES: the names in ascending order of `at` (file order); at least 16
 // readable bytes after the end of every name in `base`; no zero byte inside
-// a name.
-void SortNames(const uint8_t* base, std::vector<CNameRef>& names);
+// a name; room in `scratch` for kSortScratchPerName bytes a name.
+void SortNames(const uint8_t* base, CNameRef* names, size_t count, CLargeArena& scratch);
