@@ -1,5 +1,6 @@
 #include "archive/big_archive.h"
 
+#include "archive/large_arena.h"
 #include "archive/name_order.h"
 #include "storage/platform.h"
 
@@ -109,6 +110,10 @@ CBigEntry CBigIndex::at(std::string_view name) const {
   return EntryAt(static_cast<size_t>(found - begin()));
 }
 
+CBigArchive::CBigArchive() : CGameFile(false), m_arena(std::make_unique<CLargeArena>()) {}
+
+CBigArchive::~CBigArchive() = default;
+
 BigFailure CBigArchive::GetFailure() const {
   // A failed disk open never reaches OnOpen, which resets the reason: its
   // words tell it apart from an older refusal.
@@ -137,7 +142,7 @@ void CBigArchive::ClearIndex() {
   m_namesMade = false;
   m_recordCount = 0;
   m_records = nullptr;
-  m_arena.Release();
+  m_arena->Release();
 }
 
 int32_t CBigArchive::Refuse(BigFailure failure) {
@@ -206,8 +211,8 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
   if (count > regionSize / kMinRecordBytes) return BigFailure::RecordsOverrun;
   // Everything the index needs, in one block: the records, their names,
   // and the sort's scratch.
-  m_arena.Reserve(size_t{regionSize} + kSlackBytes + size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
-  uint8_t* room = m_arena.Take<uint8_t>(size_t{regionSize} + kSlackBytes);
+  m_arena->Reserve(size_t{regionSize} + kSlackBytes + size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
+  uint8_t* room = m_arena->Take<uint8_t>(size_t{regionSize} + kSlackBytes);
   m_records = room;
   if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
   std::memset(room + regionSize, 0, kSlackBytes);
@@ -217,7 +222,7 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
 // Walks the records once, in file order: each must fit in the region. The
 // index's names are left in file order for BuildOrder.
 BigFailure CBigArchive::WalkRecords(uint32_t count, uint32_t regionSize) {
-  CNameRef* const names = m_arena.Take<CNameRef>(count);
+  CNameRef* const names = m_arena->Take<CNameRef>(count);
   m_index.m_names = names;
   const uint8_t* const records = m_records;
   size_t at = 0;
@@ -249,7 +254,7 @@ void CBigArchive::BuildOrder() {
   size_t i = 1;
   while (i < count && view(names[i - 1]) < view(names[i])) ++i;
   if (i >= count) return;
-  SortNames(records, names, count, m_arena);
+  SortNames(records, names, count, *m_arena);
   // Records of one name are adjacent, in file order: the last one wins.
   size_t kept = 0;
   for (size_t k = 0; k < count; ++k) {

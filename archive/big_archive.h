@@ -19,13 +19,15 @@
 #include <compare>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "archive/game_file.h"
-#include "archive/large_arena.h"
+
+class CLargeArena;
 
 struct CBigEntry {
   uint32_t offset = 0;
@@ -154,7 +156,8 @@ class CBigArchive final : public CGameFile {
   using Index = CBigIndex;
   using Names = std::vector<std::string_view>;
 
-  CBigArchive() : CGameFile(false) {}
+  CBigArchive();
+  ~CBigArchive();
 
   int32_t OnOpen() override;
   bool IsBigHeader();
@@ -180,7 +183,7 @@ class CBigArchive final : public CGameFile {
   // The index region's records, read from the file, then 32 zero bytes:
   // names point here, and a name's last bytes can be read 16 at a time.
   const uint8_t* m_records = nullptr;  // in m_arena, like the index's names
-  CLargeArena m_arena;
+  std::unique_ptr<CLargeArena> m_arena;
   Index m_index;
   // Made on the first GetNames after an open: listing an archive needs none.
   mutable Names m_names;
