@@ -19,6 +19,10 @@ TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
   libgl-dev libx11-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
 # What showing the editor needs beyond that.
 TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
+# What the accessibility check needs: a virtual display, a session bus with
+# the accessibility bus behind it, the Python bindings that read it, and a
+# way to press keys.
+TARN_ACCESSIBILITY_PACKAGES=(xvfb xauth dbus-daemon at-spi2-core python3-pyatspi xdotool)
 
 tarn_configure_and_build() {  # BUILD_DIR [cmake args...]
   local dir=$1; shift
