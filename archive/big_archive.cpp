@@ -254,14 +254,5 @@ void CBigArchive::BuildOrder() {
   size_t i = 1;
   while (i < count && view(names[i - 1]) < view(names[i])) ++i;
   if (i >= count) return;
-  SortNames(records, names, count, *m_arena);
-  // Records of one name are adjacent, in file order: the last one wins.
-  size_t kept = 0;
-  for (size_t k = 0; k < count; ++k) {
-    if (k + 1 < count && names[k].length == names[k + 1].length &&
-        std::memcmp(records + names[k].at, records + names[k + 1].at, names[k].length) == 0)
-      continue;
-    names[kept++] = names[k];
-  }
-  m_index.m_count = kept;
+  m_index.m_count = SortUniqueNames(records, names, count, *m_arena);
 }

@@ -306,13 +306,28 @@ class CPrefixGroups {
   size_t m_probesLeft;
 };
 
-// Sorts through the groups; false (names untouched) when grouping gives up.
-bool SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
+// The sorted keys' names back at `names`, each run of equal names as its
+// last: the count kept.
+size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CNameRef* names) {
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const CNameRef name = keys[i].name;
+    if (i + 1 < n && name.length == keys[i + 1].name.length &&
+        std::memcmp(base + name.at, base + keys[i + 1].name.at, name.length) == 0)
+      continue;
+    names[kept++] = name;
+  }
+  return kept;
+}
+
+// Sorts through the groups; 0 (names untouched) when grouping gives up, else
+// the count kept.
+size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
   CPrefixGroups groups(n);
   uint32_t* const groupOf = scratch.Take<uint32_t>(n);
   for (size_t i = 0; i < n; ++i) {
     const int64_t group = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
-    if (group < 0) return false;
+    if (group < 0) return 0;
     groupOf[i] = static_cast<uint32_t>(group);
   }
   // A counting sort by rank: stable, so each group keeps file order.
@@ -328,23 +343,23 @@ bool SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& s
   CWordSplitter splitter;
   for (size_t g = 0; g + 1 < start.size(); ++g)
     if (start[g + 1] - start[g] > 1) RadixQuicksort(base, keys, start[g], start[g + 1], 16, splitter);
-  for (size_t i = 0; i < n; ++i) names[i] = keys[i].name;
-  return true;
+  return KeepLastOfEqual(base, keys, n, names);
 }
 
 }  // namespace
 
-void SortNames(const uint8_t* base, CNameRef* names, size_t count, CLargeArena& scratch) {
+size_t SortUniqueNames(const uint8_t* base, CNameRef* names, size_t count, CLargeArena& scratch) {
   assert(std::is_sorted(names, names + count, [](CNameRef x, CNameRef y) { return x.at < y.at; }));
-  if (count < 2) return;
+  if (count < 2) return count;
   std::byte* const mark = scratch.Mark();
-  const bool grouped = SortByGroups(base, names, count, scratch);
+  const size_t grouped = SortByGroups(base, names, count, scratch);
   scratch.Rewind(mark);
-  if (grouped) return;
+  if (grouped != 0) return grouped;
   SortKey* const keys = scratch.Take<SortKey>(count);
   for (size_t i = 0; i < count; ++i) keys[i] = {NameWord(base, names[i], 0), names[i]};
   CWordSplitter splitter;
   RadixQuicksort(base, keys, 0, count, 0, splitter);
-  for (size_t i = 0; i < count; ++i) names[i] = keys[i].name;
+  const size_t kept = KeepLastOfEqual(base, keys, count, names);
   scratch.Rewind(mark);
+  return kept;
 }

@@ -12,12 +12,13 @@
 #include "archive/big_archive.h"
 #include "archive/large_arena.h"
 
-// Scratch bytes SortNames takes from its arena for each name, at most.
+// Scratch bytes SortUniqueNames takes from its arena for each name, at most.
 inline constexpr size_t kSortScratchPerName = 20;
 
-// Sorts the `count` names at `names` in place, with scratch memory from
-// `scratch` (given back before it returns).
+// Sorts the `count` names at `names` in place and keeps only the last of
+// equal names (the last record of a name wins): the count kept, at the
+// front. Scratch memory comes from `scratch`, given back before it returns.
 // REQUIRES: the names in ascending order of `at` (file order); at least 16
 // readable bytes after the end of every name in `base`; no zero byte inside
 // a name; room in `scratch` for kSortScratchPerName bytes a name.
-void SortNames(const uint8_t* base, CNameRef* names, size_t count, CLargeArena& scratch);
+size_t SortUniqueNames(const uint8_t* base, CNameRef* names, size_t count, CLargeArena& scratch);

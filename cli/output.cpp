@@ -108,6 +108,19 @@ size_t COutput::WriteEightDigits(char* out, uint32_t value) {
 }
 
 char* COutput::PutLongNumber(char* out, uint32_t value) {
+  if (value < 10000) {
+    // Three or four digits: two pairs cost less than eight digits.
+    const uint32_t high = value / 100;
+    const uint32_t low = value - high * 100;
+    if (high < 10) {
+      *out++ = static_cast<char>('0' + high);
+    } else {
+      std::memcpy(out, kDigitPairs + 2 * high, 2);
+      out += 2;
+    }
+    std::memcpy(out, kDigitPairs + 2 * low, 2);
+    return out + 2;
+  }
   if (value < kEightDigitsEnd) return out + WriteEightDigits(out, value);
   const uint32_t high = value / static_cast<uint32_t>(kEightDigitsEnd);  // 1 to 42
   out = PutNumber(out, high);
