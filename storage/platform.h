@@ -2,12 +2,13 @@
 // existing file for reading with others allowed to read, query its size, read
 // at an absolute offset, map the whole file read-only, and close handles.
 //
-// One implementation file per platform (platform_posix.cpp here), chosen by
-// the build, so that callers never see descriptors, HANDLEs or #ifdefs.
+// One implementation file per platform (platform_posix.cpp, platform_win32.cpp),
+// chosen by the build, so that callers never see descriptors, HANDLEs or #ifdefs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -50,5 +51,10 @@ std::string LastErrorText();
 // it costs one page fault per 2 MiB instead of one per 4 KiB. Advice only:
 // when it is not taken, nothing else changes.
 void AdviseLargePages(void* data, size_t size);
+
+// Makes `stream` pass bytes through unchanged. Windows opens the standard
+// streams in text mode, which writes every "\n" as "\r\n"; elsewhere
+// there is nothing to do.
+void SetBinaryMode(std::FILE* stream);
 
 }  // namespace platform

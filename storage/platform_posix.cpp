@@ -244,4 +244,6 @@ void AdviseLargePages(void* data, size_t size) {
 #endif
 }
 
+void SetBinaryMode(std::FILE* /*stream: POSIX streams never translate*/) {}
+
 }  // namespace platform
