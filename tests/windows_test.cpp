@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/entry_map.h"
+#include "archive/windows_names.h"
 #include "storage/disk_file.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
@@ -102,6 +103,37 @@ TEST_F(WindowsTest, ArchiveOfTwoGibibytesOrMoreIsRefusedAsTooLarge) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tarn: " + path + ": too large for a BIG archive (2 GiB or more)\n");
     ASSERT_TRUE(::DeleteFileA(path.c_str()));
+  }
+}
+
+// Our reading of names as Windows-1252 is the system's own, byte for byte.
+TEST(WindowsNamesOnWindows, Windows1252ReadingIsTheSystems) {
+  std::string all;
+  for (int byte = 1; byte < 256; ++byte) all += static_cast<char>(byte);
+  std::wstring system(all.size(), L'\0');
+  ASSERT_EQ(::MultiByteToWideChar(1252, 0, all.data(), static_cast<int>(all.size()), system.data(),
+                                  static_cast<int>(system.size())),
+            static_cast<int>(all.size()));
+  const std::u16string ours = Windows1252ToUtf16(all);
+  for (size_t i = 0; i < all.size(); ++i)
+    EXPECT_EQ(static_cast<unsigned>(ours[i]), static_cast<unsigned>(system[i])) << "byte " << i + 1;
+}
+
+// Two one-byte names share a path on Windows exactly when their case keys
+// are equal: the system's case-blind comparison of names, for every pair.
+TEST(WindowsNamesOnWindows, CaseKeyAgreesWithTheSystemsComparison) {
+  for (int a = 1; a < 256; ++a) {
+    for (int b = a + 1; b < 256; ++b) {
+      if (a == '/' && b == '\\') continue;  // the two separators: the same by the key, not by case
+      const std::string first(1, static_cast<char>(a));
+      const std::string second(1, static_cast<char>(b));
+      const std::u16string wideFirst = Windows1252ToUtf16(first);
+      const std::u16string wideSecond = Windows1252ToUtf16(second);
+      const bool same = ::CompareStringOrdinal(reinterpret_cast<const wchar_t*>(wideFirst.c_str()), 1,
+                                               reinterpret_cast<const wchar_t*>(wideSecond.c_str()), 1,
+                                               TRUE) == CSTR_EQUAL;
+      EXPECT_EQ(WindowsCaseKey(first) == WindowsCaseKey(second), same) << "bytes " << a << " and " << b;
+    }
   }
 }
 
