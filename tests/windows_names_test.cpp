@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "archive/windows_names.h"
+#include "storage/windows_names.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 // system's code page. Windows also reserves device names in every folder,
 // drops a trailing dot or space from a name, forbids a few more characters
 // and compares names without regard to letter case. Everything here is plain
-// computation, so it is tested on every system; only the Windows build of
-// extraction and packing applies it.
+// computation, so it is tested on every system; it is here, with the path
+// names, for the Windows file layer that writes entries as files.
 //
 // Threading: none; no state.
 #pragma once

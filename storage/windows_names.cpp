@@ -1,4 +1,4 @@
-#include "archive/windows_names.h"
+#include "storage/windows_names.h"
 
 #include <array>
 
