@@ -4,8 +4,13 @@
 #include <vector>
 
 #include "cli/tarn.h"
+#include "storage/platform.h"
 
 int main(int argc, char** argv) {
+  // The same bytes on every system: no line end of an entry's bytes or of
+  // a row is ever rewritten on its way out.
+  platform::SetBinaryMode(stdout);
+  platform::SetBinaryMode(stderr);
   // An archive's index is refused by the reader when memory runs out; this
   // catches the rest (a huge entry's rows, say), which must not end in an
   // abort either.

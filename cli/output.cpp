@@ -29,12 +29,12 @@ size_t FindEscape(std::string_view bytes) {
   };
   size_t i = 0;
   for (; i + 16 <= size; i += 16)
-    if (const unsigned found = mask(data + i)) return i + static_cast<size_t>(__builtin_ctz(found));
+    if (const unsigned found = mask(data + i)) return i + static_cast<size_t>(std::countr_zero(found));
   if (i < size && size >= 16) {
     // The last few bytes: one more chunk, overlapping the ones already seen.
     const unsigned found = mask(data + size - 16);
     if (found == 0) return size;
-    return size - 16 + static_cast<size_t>(__builtin_ctz(found));
+    return size - 16 + static_cast<size_t>(std::countr_zero(found));
   }
   for (; i < size; ++i)
     if (NeedsEscape(static_cast<unsigned char>(data[i]))) return i;

@@ -17,6 +17,9 @@ tarn_install_packages() {
 # What building and testing need.
 TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
   libgl-dev libx11-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
+# What the Windows cross-build and its tests under Wine need (scripts/test-windows):
+# the posix-threads mingw-w64 compiler, GoogleTest's sources and 64-bit Wine.
+TARN_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64)
 # What showing the editor needs beyond that.
 TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
 # What the accessibility check needs: a virtual display, a session bus with

@@ -3,8 +3,8 @@
 // offset, map the whole file read-only, close handles, turn the last error
 // into words, and advise memory for large pages.
 //
-// One implementation file per platform (platform_posix.cpp here), chosen by
-// the build, so that callers never see descriptors, HANDLEs or #ifdefs.
+// One implementation file per platform (platform_posix.cpp, platform_win32.cpp),
+// chosen by the build, so that callers never see descriptors, HANDLEs or #ifdefs.
 #pragma once
 
 #include <cstddef>
@@ -139,5 +139,9 @@ void ForgetPages(const void* data, size_t size);
 
 // Whether `stream` is a terminal (for progress lines).
 bool IsTerminal(std::FILE* stream);
+// Makes `stream` pass bytes through unchanged. Windows opens the standard
+// streams in text mode, which writes every "\n" as "\r\n"; elsewhere
+// there is nothing to do.
+void SetBinaryMode(std::FILE* stream);
 
 }  // namespace platform

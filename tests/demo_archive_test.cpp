@@ -10,6 +10,7 @@
 #include "rules/rules_rows.h"
 #include "tests/support/demo_archive.h"
 #include "tests/support/run_tarn.h"
+#include "tests/support/tarn_program.h"
 
 namespace {
 
@@ -72,6 +73,30 @@ TEST_F(DemoArchiveTest, RulesTextsParseIntoClosedBlocks) {
 
 TEST_F(DemoArchiveTest, SameTextsGiveTheSameBytes) {
   EXPECT_EQ(BuildDemoArchive(TARN_DEMO_TEXT_DIR), ReadWholeFile(m_path));
+}
+
+// tests/data/demo/ holds what tarn printed for the demo archive when it was
+// recorded on Linux; the program gives the same bytes on every system, with
+// no line end rewritten on the way out.
+TEST_F(DemoArchiveTest, ListAndShowGiveTheRecordedBytes) {
+  struct {
+    std::vector<std::string> args;
+    const char* recorded;
+  } const cases[] = {
+      {{"list", m_path}, "list.txt"},
+      {{"show", m_path, "Data\\INI\\Object\\Vehicles.ini"}, "show-vehicles.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.recorded);
+    const std::string expected = ReadWholeFile(std::string(TARN_TEST_DATA_DIR "/demo/") + c.recorded);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(RunTarnCaptured(c.args).out, expected);
+    const std::string out = m_dir.Path() + "/out";
+    const std::string err = m_dir.Path() + "/err";
+    EXPECT_EQ(RunTarnProgram(c.args, out, err), 0);
+    EXPECT_EQ(ReadWholeFile(out), expected);
+    EXPECT_EQ(ReadWholeFile(err), "");
+  }
 }
 
 }  // namespace

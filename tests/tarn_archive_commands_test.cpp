@@ -1,9 +1,11 @@
 // tarn list, show, cat and check: exact output, exit statuses and messages,
 // on valid and on damaged archives.
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
 #include "tests/support/run_tarn.h"
+#include "tests/support/tarn_program.h"
 
 namespace {
 
@@ -86,7 +89,8 @@ TEST_F(TarnArchiveTest, ListPrintsNumbersAtEveryDigitCount) {
   CBigBuilder builder;
   std::string expected;
   for (size_t i = 0; i < std::size(values); ++i) {
-    const std::string name = "n" + std::string(1, static_cast<char>('a' + i));
+    std::string name = "n";
+    name += static_cast<char>('a' + i);  // not "n" + string: GCC 12 warns falsely there
     builder.AddRecord(name, values[i], values[std::size(values) - 1 - i]);
     expected += std::to_string(values[i]) + "\t" + std::to_string(values[std::size(values) - 1 - i]) + "\t" + name + "\n";
   }
@@ -170,10 +174,10 @@ TEST_F(TarnArchiveTest, EveryCommandRefusesABadArchiveTheSameWay) {
   const auto size = static_cast<uint32_t>(good.size());
   const struct {
     std::string path;
-    const char* reason;
+    std::string reason;
   } cases[] = {
-      {m_dir.Path() + "/missing.big", "No such file or directory"},
-      {m_dir.Path(), "Is a directory"},
+      {m_dir.Path() + "/missing.big", MissingFileReason()},
+      {m_dir.Path(), FolderReason()},
       {m_dir.Write("short.big", "BIGF"), "too short"},
       {Write(CBigBuilder().Magic("BIGX"), "magic.big"), "not a BIG archive"},
       {Write(CBigBuilder().Add("x", "yz").ArchiveSizeBigEndian(), "order.big"), "size field"},
@@ -197,7 +201,13 @@ TEST_F(TarnArchiveTest, FailureMessagesEscapeThePath) {
   const CTarnResult r = RunTarnCaptured({"list", path});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
+#if defined(_WIN32)  // such a name is not even valid there
+  const std::string prefix = "tarn: " + m_dir.Path() + "/bad\\x0Aname\\x01.big: ";
+  EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+#else
   EXPECT_EQ(r.err, "tarn: " + m_dir.Path() + "/bad\\x0Aname\\x01.big: No such file or directory\n");
+#endif
 }
 
 TEST_F(TarnArchiveTest, ReasonsDifferByTheTestThatFailed) {
@@ -381,6 +391,16 @@ struct CProcessResult {
   std::string err;
 };
 
+#if defined(_WIN32)
+// Runs the built tarn with `args`.
+CProcessResult RunTarnProcess(const CTempDir& dir, const std::vector<std::string>& args) {
+  CProcessResult result;
+  result.status = RunTarnProgram(args, dir.Path() + "/stdout", dir.Path() + "/stderr");
+  result.out = ReadWholeFile(dir.Path() + "/stdout");
+  result.err = ReadWholeFile(dir.Path() + "/stderr");
+  return result;
+}
+#else
 // Runs the built tarn with `args`; stdout goes to `stdoutPath` when given,
 // and the process gets at most `addressSpace` bytes of memory when given.
 CProcessResult RunTarnProcess(const CTempDir& dir, const std::vector<std::string>& args,
@@ -409,6 +429,7 @@ CProcessResult RunTarnProcess(const CTempDir& dir, const std::vector<std::string
   result.err = ReadWholeFile(errPath);
   return result;
 }
+#endif
 
 TEST_F(TarnArchiveTest, ProgramWritesTheSameBytesAsTheFunction) {
   const std::string binary("\0\xFF\n\r", 4);
@@ -426,6 +447,7 @@ TEST_F(TarnArchiveTest, ProgramWritesTheSameBytesAsTheFunction) {
   EXPECT_EQ(RunTarnProcess(m_dir, {"cat", path, "Art\\x.dds"}).out, binary);
 }
 
+#if !defined(_WIN32)  // /dev/full and address-space limits
 TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
   const std::string path = Write(CBigBuilder().Add("a", "1").Add("b", "2"));
   for (const std::vector<std::string>& args :
@@ -460,5 +482,7 @@ TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
   EXPECT_EQ(rules.out, "");
   EXPECT_EQ(rules.err, "tarn: out of memory\n");
 }
+
+#endif
 
 }  // namespace

@@ -1,10 +1,25 @@
 #include "tests/support/big_builder.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 CBigBuilder& CBigBuilder::Add(std::string_view name, std::string_view bytes) {
@@ -63,12 +78,56 @@ std::string CBigBuilder::Build() const {
   return out;
 }
 
+#if defined(_WIN32)
+CTempDir::CTempDir() {
+  // No mkdtemp here: try random names until one is new.
+  std::random_device random;
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path path = base / ("tarn-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(path, error)) {
+      m_path = path.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
+}
+
+void WriteSparseFile(const std::string& path, std::string_view head, int64_t size) {
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot make " + path);
+  // Sparse where the file system has holes; elsewhere the size is only
+  // reserved, which costs space but no writing.
+  DWORD returned = 0;
+  ::DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  DWORD written = 0;
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  const bool made = ::WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr) &&
+                    written == head.size() && ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+                    ::SetEndOfFile(file);
+  ::CloseHandle(file);
+  if (!made) throw std::runtime_error("cannot make " + path + " sparse");
+}
+#else
 CTempDir::CTempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarn-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   m_path = pattern;
 }
+
+void WriteSparseFile(const std::string& path, std::string_view head, int64_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot make " + path);
+  const bool made = ::write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
+                    ::ftruncate(fd, size) == 0;
+  ::close(fd);
+  if (!made) throw std::runtime_error("cannot make " + path + " sparse");
+}
+#endif
 
 CTempDir::~CTempDir() {
   std::error_code ignored;

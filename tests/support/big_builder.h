@@ -73,5 +73,8 @@ class CTempDir {
 };
 
 std::string ReadWholeFile(const std::string& path);
+// Makes a file of `size` bytes that starts with `head` and is a hole after
+// it, so gigabytes cost nothing on disk; throws when it cannot.
+void WriteSparseFile(const std::string& path, std::string_view head, int64_t size);
 // Writes `bytes` to `path`, replacing the file; throws when it cannot.
 void WriteWholeFile(const std::string& path, std::string_view bytes);

@@ -1,7 +1,16 @@
 // Small helpers that several test files share.
 #pragma once
 
+#if defined(_WIN32)
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#else
 #include <unistd.h>
+#endif
 
 #include <string_view>
 
@@ -28,6 +37,35 @@ inline constexpr bool kAddressSanitizer = false;
 
 // Ends the whole process when a test overruns: a hung test fails loudly
 // instead of stalling the suite.
+#if defined(_WIN32)
+// Windows has no alarm(): a watchdog thread ends the process instead.
+class CDeadline {
+ public:
+  explicit CDeadline(unsigned seconds)
+      : m_watchdog([this, seconds] {
+          std::unique_lock lock(m_mutex);
+          if (m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_finished; })) return;
+          std::fputs("test overran its deadline\n", stderr);
+          std::_Exit(124);
+        }) {}
+  ~CDeadline() {
+    {
+      std::lock_guard lock(m_mutex);
+      m_finished = true;
+    }
+    m_done.notify_one();
+    m_watchdog.join();
+  }
+  CDeadline(const CDeadline&) = delete;
+  CDeadline& operator=(const CDeadline&) = delete;
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_done;
+  bool m_finished = false;
+  std::thread m_watchdog;
+};
+#else
 class CDeadline {
  public:
   explicit CDeadline(unsigned seconds) { ::alarm(seconds); }
@@ -35,3 +73,4 @@ class CDeadline {
   CDeadline(const CDeadline&) = delete;
   CDeadline& operator=(const CDeadline&) = delete;
 };
+#endif

@@ -11,3 +11,9 @@ struct CTarnResult {
 };
 
 CTarnResult RunTarnCaptured(const std::vector<std::string>& args);
+
+// The reason tarn gives after "PATH: " for a file that does not exist and
+// for a folder: the C library's words on POSIX; on Windows the system's
+// message (its words differ with version and language) and our own.
+std::string MissingFileReason();
+std::string FolderReason();

@@ -1,4 +1,4 @@
-// The state of the lock keys. Only an X11 display says it (through the
+// The state of the lock keys on X11. Only an X11 display says it (through the
 // keyboard extension's indicators); under any other platform plugin, such as
 // offscreen or Wayland, the state is unknown.
 #include "app/framework/status_bar.h"

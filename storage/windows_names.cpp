@@ -1,0 +1,107 @@
+#include "storage/windows_names.h"
+
+#include <array>
+
+namespace {
+
+// Windows-1252 bytes 0x80-0x9F; the rest of the code page is Latin-1, whose
+// bytes are their own code points.
+constexpr std::array<char16_t, 32> kHighControls = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 0x88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 0x98
+};
+
+char16_t ToUtf16(unsigned char byte) {
+  return byte >= 0x80 && byte <= 0x9F ? kHighControls[byte - 0x80] : char16_t{byte};
+}
+
+unsigned char AsciiUpper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 0x20) : c; }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A device name: the part before the first dot, without trailing blanks, is
+// one of the names Windows keeps for devices in every folder. The digit of
+// COM and LPT may also be a superscript one, two or three.
+bool IsReservedSegment(std::string_view segment) {
+  std::string_view base = segment.substr(0, segment.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper;
+  for (const char c : base) upper += static_cast<char>(AsciiUpper(static_cast<unsigned char>(c)));
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+      upper == "CONOUT$") {
+    return true;
+  }
+  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) return false;
+  const auto digit = static_cast<unsigned char>(upper[3]);
+  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+}  // namespace
+
+WindowsNameProblem CheckWindowsEntryName(std::string_view name) {
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && !IsSeparator(name[i])) continue;
+    const std::string_view segment = name.substr(start, i - start);
+    start = i + 1;
+    if (segment.empty()) continue;  // the shared test refuses those
+    for (const char c : segment)
+      if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
+        return WindowsNameProblem::ForbiddenCharacter;
+    // Windows drops the dot or space, so the file would get another name
+    // than the entry, or the same as another entry.
+    if (segment.back() == '.' || segment.back() == ' ') return WindowsNameProblem::TrailingDotOrSpace;
+    if (IsReservedSegment(segment)) return WindowsNameProblem::ReservedName;
+  }
+  return WindowsNameProblem::None;
+}
+
+const char* DescribeWindowsNameProblem(WindowsNameProblem problem) {
+  switch (problem) {
+    case WindowsNameProblem::None: return "safe name";
+    case WindowsNameProblem::ReservedName: return "name is reserved by Windows for a device";
+    case WindowsNameProblem::TrailingDotOrSpace: return "name has a part ending in a dot or a space";
+    case WindowsNameProblem::ForbiddenCharacter: return "name holds a character Windows forbids (< > \" | ? *)";
+  }
+  return "unsafe name";
+}
+
+std::u16string Windows1252ToUtf16(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) text += ToUtf16(static_cast<unsigned char>(c));
+  return text;
+}
+
+bool Utf16ToWindows1252(std::u16string_view text, std::string& bytes) {
+  bytes.clear();
+  bytes.reserve(text.size());
+  for (const char16_t c : text) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      bytes += static_cast<char>(c);
+      continue;
+    }
+    size_t i = 0;
+    while (i < kHighControls.size() && kHighControls[i] != c) ++i;
+    if (i == kHighControls.size()) return false;
+    bytes += static_cast<char>(0x80 + i);
+  }
+  return true;
+}
+
+std::string WindowsCaseKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) {
+    const auto byte = static_cast<unsigned char>(c);
+    unsigned char upper = AsciiUpper(byte);
+    // Latin-1 small letters but the division sign, and the four small
+    // letters of 0x80-0x9F; the sharp s has no capital of its own.
+    if (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7) upper = static_cast<unsigned char>(byte - 0x20);
+    if (byte == 0x9A || byte == 0x9C || byte == 0x9E) upper = static_cast<unsigned char>(byte - 0x10);
+    if (byte == 0xFF) upper = 0x9F;
+    c = IsSeparator(c) ? '\\' : static_cast<char>(upper);
+  }
+  return key;
+}

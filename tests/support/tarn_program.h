@@ -1,0 +1,13 @@
+// Runs the built tarn program as a process of its own, for the tests of
+// what only the real program does: its exit status and its standard
+// streams as bytes (binary mode on Windows).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Runs tarn with `args`, standard output to the file `stdoutPath` and
+// standard error to `stderrPath`; its exit status, or -1 when it could not
+// run or did not exit.
+int RunTarnProgram(const std::vector<std::string>& args, const std::string& stdoutPath,
+                   const std::string& stderrPath);
