@@ -22,8 +22,15 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+#include <iterator>
 #include <cstdint>
+#include <memory>
 #include <string_view>
+
+#include "storage/windows_names.h"
 
 namespace platform {
 namespace {
@@ -32,6 +39,8 @@ thread_local DWORD t_lastError = 0;
 // Our own error values, beside the system's: bit 29 marks a code as the
 // application's, so none of them can be mistaken for a system error.
 constexpr DWORD kNotRegularFile = 0x20000001;
+constexpr DWORD kLinkInTheWay = 0x20000002;
+constexpr DWORD kFileInTheWay = 0x20000003;
 
 int64_t Fail(DWORD error) {
   t_lastError = error;
@@ -41,6 +50,25 @@ int64_t Fail(DWORD error) {
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 bool IsValidHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+// Windows has no openat: an open folder is this record, which keeps the
+// folder's full path for building the paths below it, and a handle that
+// pins it. The handle is opened without FILE_SHARE_DELETE, so while it is
+// open nobody can rename or remove the folder or put a junction in its
+// place, and the path keeps naming the folder that was opened.
+struct FolderRecord {
+  HANDLE handle;
+  std::wstring path;
+};
+// Kernel handles are multiples of four and records are aligned, so the low
+// bit tells a record from a HANDLE (kInvalidHandle, -1, is neither).
+bool IsFolderRecord(Handle handle) { return handle > 0 && (handle & 1) != 0; }
+FolderRecord* ToFolder(Handle handle) { return reinterpret_cast<FolderRecord*>(handle & ~Handle{1}); }
+Handle FromFolder(FolderRecord* folder) { return reinterpret_cast<Handle>(folder) | 1; }
+// The system handle of a file or of a folder record.
+HANDLE SystemHandle(Handle handle) {
+  return IsFolderRecord(handle) ? ToFolder(handle)->handle : reinterpret_cast<HANDLE>(handle);
+}
 
 // Owns one HANDLE so that every early return closes it.
 class ScopedHandle {
@@ -69,6 +97,8 @@ class ScopedHandle {
 std::string ErrorText(DWORD error) {
   if (error == ERROR_SUCCESS) return "unexpected end of file";
   if (error == kNotRegularFile) return "not a regular file";
+  if (error == kLinkInTheWay) return "symbolic link in the way";
+  if (error == kFileInTheWay) return "file in the way";
   char text[512];
   DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                   error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
@@ -129,6 +159,12 @@ Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition
 }
 
 void CloseHandle(Handle handle) {
+  if (IsFolderRecord(handle)) {
+    const FolderRecord* folder = ToFolder(handle);
+    ::CloseHandle(folder->handle);
+    delete folder;
+    return;
+  }
   if (IsValidHandle(ToHandle(handle))) ::CloseHandle(ToHandle(handle));
 }
 
@@ -187,6 +223,365 @@ void AdviseLargePages(void* /*data*/, size_t /*size*/) {
   // Windows gives large pages only to memory allocated with MEM_LARGE_PAGES
   // by a process holding the lock-pages privilege; memory that already
   // exists cannot be advised. Nothing to do.
+}
+
+// ---- writing under a folder ----
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::wstring Wide(std::string_view bytes) {
+  const std::u16string text = Windows1252ToUtf16(bytes);
+  return std::wstring(text.begin(), text.end());
+}
+
+// A name handed to an *at call must be one name, never a path: a separator
+// would walk further, a colon would name a stream, and an empty name or a
+// zero byte would name something else.
+bool IsOneName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string_view("/\\:\0", 4)) == std::string::npos;
+}
+
+std::wstring Below(Handle folder, const std::string& name) {
+  return ToFolder(folder)->path + L"\\" + Wide(name);
+}
+
+void Describe(const BY_HANDLE_FILE_INFORMATION& data, DWORD type, NodeInfo& info) {
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    info.kind = NodeKind::Link;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    info.kind = NodeKind::Folder;
+  } else {
+    info.kind = type == FILE_TYPE_DISK ? NodeKind::File : NodeKind::Other;
+  }
+  info.identity = {data.dwVolumeSerialNumber, (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow};
+  info.size = info.kind == NodeKind::File ? (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow : 0;
+}
+
+bool DescribeHandle(HANDLE handle, NodeInfo& info) {
+  BY_HANDLE_FILE_INFORMATION data{};
+  if (!::GetFileInformationByHandle(handle, &data)) return Fail(::GetLastError()), false;
+  Describe(data, ::GetFileType(handle), info);
+  return true;
+}
+
+// Looks at `path` itself, never through a junction or a symbolic link.
+// False only when it cannot be looked at; Missing when nothing is there.
+bool InspectPath(const std::wstring& path, NodeInfo& info) {
+  info = NodeInfo{};
+  ScopedHandle node(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!node.IsValid()) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    // Something is there that cannot be opened even for its attributes
+    // (held open by another program without sharing): its attributes still
+    // say what it is.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(error), false;
+    info.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? NodeKind::Link
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? NodeKind::Folder
+                                                            : NodeKind::File;
+    return true;
+  }
+  return DescribeHandle(node.Get(), info);
+}
+
+// After an open failed: when something other than what was asked for stands
+// at the path, say what it is rather than the system's words.
+Handle FailInTheWay(const std::wstring& path, DWORD error, bool wantedFolder) {
+  NodeInfo there;
+  if (InspectPath(path, there)) {
+    if (there.kind == NodeKind::Link) return Fail(kLinkInTheWay);
+    if (wantedFolder && there.kind == NodeKind::File) return Fail(kFileInTheWay);
+    if (there.kind == NodeKind::Other) return Fail(kNotRegularFile);
+  }
+  return Fail(error);
+}
+
+// Opens the folder at `path` as a record. With `noFollow`, a junction or a
+// symbolic link there is refused instead of followed.
+Handle OpenFolderPath(const std::wstring& path, bool noFollow) {
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+  if (noFollow) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  ScopedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
+  if (!folder.IsValid()) return FailInTheWay(path, ::GetLastError(), true);
+  NodeInfo info;
+  if (!DescribeHandle(folder.Get(), info)) return kInvalidHandle;
+  if (info.kind == NodeKind::Link) return Fail(kLinkInTheWay);
+  if (info.kind != NodeKind::Folder) return Fail(kFileInTheWay);
+  auto* record = new FolderRecord{nullptr, path};
+  record->handle = reinterpret_cast<HANDLE>(folder.Release());
+  return FromFolder(record);
+}
+
+// Makes the folder `path` and every missing one above it.
+bool MakeFolders(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return true;  // opening it says whether it is a folder
+  const size_t cut = path.find_last_of(L"\\/");
+  // Stops at the root of a drive or a share, which cannot be made.
+  if (cut != std::wstring::npos && cut > 0 && path[cut - 1] != L':' && path[cut - 1] != L'\\') {
+    if (!MakeFolders(path.substr(0, cut))) return false;
+  }
+  if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    return Fail(::GetLastError()), false;
+  return true;
+}
+
+// The file, if any, to remove when the console is interrupted. Two slots:
+// a new path goes into the one the handler is not reading, and then one
+// store makes it the one to read, so the handler (which Windows runs on a
+// thread of its own) never sees half a path.
+wchar_t g_interruptPaths[2][32768];
+std::atomic<int> g_interruptSlot{-1};
+
+BOOL WINAPI OnInterrupt(DWORD /*event*/) {
+  const int slot = g_interruptSlot.load();
+  // The file is open for writing with FILE_SHARE_DELETE: it goes once the
+  // process, ending now, closes it.
+  if (slot >= 0) ::DeleteFileW(g_interruptPaths[slot]);
+  return FALSE;  // then the process ends as it would have
+}
+
+}  // namespace
+
+Handle OpenFolder(const std::string& path, bool create) {
+  if (path.empty() || path.find('\0') != std::string::npos) return Fail(ERROR_INVALID_NAME);
+  const std::wstring given = Wide(path);
+  wchar_t full[32768];
+  const DWORD length = ::GetFullPathNameW(given.c_str(), 32768, full, nullptr);
+  if (length == 0 || length >= 32768) return Fail(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+  std::wstring folder(full, length);
+  // The record's path gets names appended with one '\'.
+  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  if (create && !MakeFolders(folder)) return kInvalidHandle;
+  // A drive's root opens as "C:\"; names below it are appended to "C:".
+  const bool driveRoot = folder.size() == 3 && folder[1] == L':';
+  const Handle opened = OpenFolderPath(folder, false);
+  if (opened != kInvalidHandle && driveRoot) ToFolder(opened)->path.pop_back();
+  return opened;
+}
+
+Handle OpenFolderAt(Handle folder, const std::string& name, bool create) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
+  const std::wstring path = Below(folder, name);
+  if (create && !::CreateDirectoryW(path.c_str(), nullptr)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) return FailInTheWay(path, error, true);
+  }
+  return OpenFolderPath(path, true);
+}
+
+bool InspectAt(Handle folder, const std::string& name, NodeInfo& info) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME), false;
+  return InspectPath(Below(folder, name), info);
+}
+
+bool InspectFile(Handle file, NodeInfo& info) { return DescribeHandle(SystemHandle(file), info); }
+
+bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
+  if (!IsFolderRecord(folder)) return Fail(ERROR_INVALID_HANDLE), false;
+  items.clear();
+  WIN32_FIND_DATAW found{};
+  const HANDLE listing = ::FindFirstFileW((ToFolder(folder)->path + L"\\*").c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? true : (Fail(error), false);
+  }
+  bool ok = true;
+  do {
+    const std::u16string wide(found.cFileName, found.cFileName + std::wcslen(found.cFileName));
+    if (wide == u"." || wide == u"..") continue;
+    FolderItem item;
+    if (!Utf16ToWindows1252(wide, item.name)) {
+      // A name with characters the entry names cannot hold: it is listed
+      // under a name that cannot be opened ('?' is never a file name
+      // character), so whoever walks the folder reports it rather than
+      // silently leaving it out.
+      item.name.clear();
+      for (const char16_t c : wide) {
+        std::string one;
+        item.name += Utf16ToWindows1252(std::u16string_view(&c, 1), one) ? one : std::string("?");
+      }
+      item.info.kind = NodeKind::Other;
+      items.push_back(std::move(item));
+      continue;
+    }
+    NodeInfo info;
+    if (!InspectPath(ToFolder(folder)->path + L"\\" + std::wstring(found.cFileName), info)) {
+      ok = false;
+      break;
+    }
+    if (info.kind == NodeKind::Missing) continue;  // gone since it was listed
+    item.info = info;
+    items.push_back(std::move(item));
+  } while (::FindNextFileW(listing, &found));
+  if (ok && ::GetLastError() != ERROR_NO_MORE_FILES) ok = (Fail(::GetLastError()), false);
+  ::FindClose(listing);
+  return ok;
+}
+
+Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
+  const std::wstring path = Below(folder, name);
+  // Read-only sharing, as for archives opened to read: nobody can change
+  // the file while it is copied.
+  ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid()) return FailInTheWay(path, ::GetLastError(), false);
+  NodeInfo opened;
+  if (!DescribeHandle(file.Get(), opened)) return kInvalidHandle;
+  if (opened.kind == NodeKind::Link) return Fail(kLinkInTheWay);
+  if (opened.kind != NodeKind::File) return Fail(kNotRegularFile);
+  if (info != nullptr) *info = opened;
+  return file.Release();
+}
+
+bool CanReadAt(Handle folder, const std::string& name) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME), false;
+  // Windows has no access() that weighs a file's access list the way an
+  // open would; opening a regular file for reading and closing it again
+  // has no effect on it, and anything else is turned away before opening.
+  const std::wstring path = Below(folder, name);
+  NodeInfo there;
+  if (!InspectPath(path, there)) return false;
+  if (there.kind == NodeKind::Link) return Fail(kLinkInTheWay), false;
+  if (there.kind != NodeKind::File) return Fail(there.kind == NodeKind::Missing ? ERROR_FILE_NOT_FOUND : kNotRegularFile), false;
+  ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid()) return Fail(::GetLastError()), false;
+  return true;
+}
+
+Handle CreateFileAt(Handle folder, const std::string& name) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
+  const std::wstring path = Below(folder, name);
+  // CREATE_NEW fails on anything that stands there, a link included, so
+  // nothing planted at the name is ever written through. FILE_SHARE_DELETE
+  // lets the file be renamed into place or removed while still open.
+  ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid()) return FailInTheWay(path, ::GetLastError(), false);
+  return file.Release();
+}
+
+Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
+  static uint64_t s_sequence = 0;
+  const uint64_t seed = ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t value = (seed + ++s_sequence) * 0x9E3779B97F4A7C15u;
+    std::string candidate = prefix;
+    for (int k = 0; k < 8; ++k, value /= 36) candidate += kLetters[value % 36];
+    const Handle file = CreateFileAt(folder, candidate);
+    if (file != kInvalidHandle) {
+      name = candidate;
+      return file;
+    }
+    if (t_lastError != ERROR_FILE_EXISTS && t_lastError != ERROR_ALREADY_EXISTS && t_lastError != kLinkInTheWay &&
+        t_lastError != kFileInTheWay && t_lastError != ERROR_ACCESS_DENIED)
+      return kInvalidHandle;
+  }
+  return Fail(ERROR_FILE_EXISTS);
+}
+
+bool WriteAll(Handle file, const void* data, size_t size) {
+  // A mapped view here cannot be cut short underneath: files are mapped
+  // only through handles that refuse other writers (see the top of the file).
+  const auto* from = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD step = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
+    DWORD put = 0;
+    if (!::WriteFile(SystemHandle(file), from, step, &put, nullptr)) return Fail(::GetLastError()), false;
+    if (put == 0) return Fail(ERROR_DISK_FULL), false;
+    from += put;
+    size -= put;
+  }
+  return true;
+}
+
+int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
+  if (offset < 0 || size < 0) return Fail(ERROR_INVALID_PARAMETER);
+  LARGE_INTEGER at{};
+  at.QuadPart = offset;
+  if (!::SetFilePointerEx(SystemHandle(from), at, nullptr, FILE_BEGIN)) return Fail(::GetLastError());
+  constexpr DWORD kChunk = DWORD{1} << 20;
+  const std::unique_ptr<char[]> buffer(new char[kChunk]);
+  int64_t copied = 0;
+  while (copied < size) {
+    const auto want = static_cast<DWORD>(std::min<int64_t>(size - copied, kChunk));
+    DWORD got = 0;
+    if (!::ReadFile(SystemHandle(from), buffer.get(), want, &got, nullptr)) return Fail(::GetLastError());
+    if (got == 0) break;  // end of `from`
+    if (!WriteAll(to, buffer.get(), got)) return -1;
+    copied += got;
+  }
+  return copied;
+}
+
+bool SyncFile(Handle file) {
+  // A folder cannot be flushed on Windows (FlushFileBuffers wants a handle
+  // open for writing, which a folder never is); the file system journals
+  // the folder's changes, a rename included, by itself.
+  if (IsFolderRecord(file)) return true;
+  if (!::FlushFileBuffers(SystemHandle(file))) return Fail(::GetLastError()), false;
+  return true;
+}
+
+bool RenameAt(Handle folder, const std::string& from, const std::string& to) {
+  if (!IsFolderRecord(folder) || !IsOneName(from) || !IsOneName(to)) return Fail(ERROR_INVALID_NAME), false;
+  if (!::MoveFileExW(Below(folder, from).c_str(), Below(folder, to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return Fail(::GetLastError()), false;
+  }
+  return true;
+}
+
+bool RemoveAt(Handle folder, const std::string& name) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME), false;
+  if (!::DeleteFileW(Below(folder, name).c_str())) return Fail(::GetLastError()), false;
+  return true;
+}
+
+void RemoveOnInterrupt(Handle folder, const std::string& name) {
+  static const bool installed = ::SetConsoleCtrlHandler(OnInterrupt, TRUE) != 0;
+  (void)installed;
+  if (!IsFolderRecord(folder) || !IsOneName(name)) {
+    g_interruptSlot.store(-1);
+    return;
+  }
+  const std::wstring path = Below(folder, name);
+  if (path.size() >= std::size(g_interruptPaths[0])) {
+    g_interruptSlot.store(-1);
+    return;
+  }
+  const int next = g_interruptSlot.load() == 0 ? 1 : 0;
+  std::wmemcpy(g_interruptPaths[next], path.c_str(), path.size() + 1);
+  g_interruptSlot.store(next);  // the path is whole before it is named
+}
+
+void ForgetPages(const void* data, size_t size) {
+  // VirtualUnlock on pages that are not locked takes them out of the
+  // process's working set without losing anything: file-backed pages stay
+  // in the system's cache and are read back on the next touch, other pages
+  // go to the page file first. So, unlike MADV_DONTNEED, it is safe on any
+  // memory; the "not locked" error it reports is the expected outcome.
+  if (data == nullptr || size == 0) return;
+  ::VirtualUnlock(const_cast<void*>(data), size);
+}
+
+bool IsTerminal(std::FILE* stream) {
+  if (stream == nullptr) return false;
+  const intptr_t os = ::_get_osfhandle(::_fileno(stream));
+  if (os == -1) return false;
+  const HANDLE handle = reinterpret_cast<HANDLE>(os);
+  DWORD mode = 0;
+  // NUL is a character device too; only a console has a console mode.
+  return ::GetFileType(handle) == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) != 0;
 }
 
 void SetBinaryMode(std::FILE* stream) { ::_setmode(::_fileno(stream), _O_BINARY); }
