@@ -133,7 +133,7 @@ uint64_t CBigWriter::GetArchiveSize() const {
   return total;
 }
 
-bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std::string& reason) const {
+bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std::string& reason) {
   const uint64_t total = GetArchiveSize();
   if (total > kMostArchiveBytes) {
     reason = "the archive would be " + std::to_string(total) + " bytes, 2 GiB or more";
@@ -165,6 +165,7 @@ bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std:
   if (ok && !platform::SyncFile(*out)) ok = false, reason = platform::LastErrorText();
   platform::CloseHandle(*out);
   *out = platform::kInvalidHandle;
+  for (auto& [entryName, source] : m_entries) source.bytes = CDataBuffer();
   if (ok && !platform::RenameAt(*folder, temp, name)) ok = false, reason = platform::LastErrorText();
   if (ok) {
     platform::SyncFile(*folder);  // the rename itself; the archive is complete either way

@@ -55,8 +55,12 @@ class CBigWriter {
   const std::map<std::string, CPackSource, std::less<>>& GetEntries() const { return m_entries; }
 
   // Writes the archive at `path`. False with `reason` set on failure; `path`
-  // is then as it was and no temporary file is left.
-  bool Write(const std::string& path, const ProgressFn& progress, std::string& reason) const;
+  // is then as it was and no temporary file is left. Lets go of the bytes of
+  // archive inputs once they are written, so an archive that is replaced by
+  // one made from itself is no longer open when the new one takes its name
+  // (Windows refuses to rename over a file that is open or mapped); the
+  // writer is spent afterwards.
+  bool Write(const std::string& path, const ProgressFn& progress, std::string& reason);
 
  private:
   bool WriteEntries(platform::Handle out, const ProgressFn& progress, std::string& reason) const;
