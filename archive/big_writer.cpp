@@ -1,11 +1,13 @@
 #include "archive/big_writer.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
+#include "storage/windows_names.h"
 
 namespace {
 
@@ -311,6 +313,19 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
       }
     }
   }
+#ifdef _WIN32
+  // An archive made here is meant to be extracted here: names Windows
+  // cannot hold, or two names that are the same file to it, are refused now
+  // rather than found when extracting.
+  std::map<std::string, std::string_view> firstOfCase;  // by WindowsCaseKey
+  for (const auto& [entry, source] : entries) {
+    if (const WindowsNameProblem reserved = CheckWindowsEntryName(entry); reserved != WindowsNameProblem::None) {
+      problems.push_back({"entry '" + entry + "'", DescribeWindowsNameProblem(reserved)});
+    } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry), entry); !isNew) {
+      problems.push_back({"entry '" + entry + "'", "differs only in letter case from '" + std::string(first->second) + "'"});
+    }
+  }
+#endif
   if (writer.GetArchiveSize() > kMostArchiveBytes)
     problems.push_back({archive, "the archive would be " + std::to_string(writer.GetArchiveSize()) +
                                      " bytes, 2 GiB or more"});

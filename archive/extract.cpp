@@ -1,9 +1,11 @@
 #include "archive/extract.h"
 
 #include <algorithm>
+#include <map>
 
 #include "archive/big_archive.h"
 #include "archive/entry_path.h"
+#include "storage/windows_names.h"
 
 namespace {
 
@@ -113,6 +115,9 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
   for (const CExtractEntry& entry : entries) progress.bytesTotal += entry.bytes.GetSize();
 
   CFolderWalk walk(root.Get());
+#ifdef _WIN32
+  std::map<std::string, std::string_view> firstOfCase;  // by WindowsCaseKey
+#endif
   for (const CExtractEntry& entry : entries) {
     const auto problem = [&](std::string reason) { report.problems.push_back({std::string(entry.name), std::move(reason)}); };
     const NameProblem unsafe = CheckEntryName(entry.name);
@@ -120,6 +125,15 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
                                                                               : std::vector<std::string_view>();
     if (unsafe != NameProblem::None) {
       problem(DescribeNameProblem(unsafe));
+#ifdef _WIN32
+    } else if (const WindowsNameProblem reserved = CheckWindowsEntryName(entry.name);
+               reserved != WindowsNameProblem::None) {
+      // Windows would open a device, drop the last dot or refuse the name.
+      problem(DescribeWindowsNameProblem(reserved));
+    } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry.name), entry.name); !isNew) {
+      // The same file on Windows: the second would overwrite the first.
+      problem("differs only in letter case from '" + std::string(first->second) + "'");
+#endif
     } else if (const platform::Handle at = walk.Enter(std::span(segments).first(segments.size() - 1), true);
                at == platform::kInvalidHandle) {
       problem(platform::LastErrorText());

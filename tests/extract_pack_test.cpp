@@ -294,6 +294,40 @@ TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {
 
 #endif  // !_WIN32
 
+#ifdef _WIN32
+// Names Windows cannot hold, and names that are one file to it, are
+// reported; everything else is written, and nothing is overwritten.
+TEST_F(ExtractPackTest, WindowsNamesAndCaseConflictsAreReportedNotWritten) {
+  WriteWholeFile(P("w.big"), CBigBuilder()
+                                 .Add("A.ini", "upper")
+                                 .Add("Dir\\aux.txt", "device")
+                                 .Add("a.ini", "lower")
+                                 .Add("con", "device")
+                                 .Add("ends.", "dot")
+                                 .Add("ok\\what?.ini", "question")
+                                 .Add("ok\\fine.ini", "fine")
+                                 .Build());
+  const CTarnResult r = RunTarnCaptured({"extract", P("w.big"), P("out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tarn: Dir\\aux.txt: name is reserved by Windows for a device\n"
+            "tarn: a.ini: differs only in letter case from 'A.ini'\n"
+            "tarn: con: name is reserved by Windows for a device\n"
+            "tarn: ends.: name has a part ending in a dot or a space\n"
+            "tarn: ok\\what?.ini: name holds a character Windows forbids (< > \" | ? *)\n");
+  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{{"A.ini", "upper"}, {"ok/", ""}, {"ok/fine.ini", "fine"}}));
+
+  // Pack refuses to make an archive with two such names, and writes nothing.
+  MakeFile(P("in/readme.TXT"), "folder");
+  WriteWholeFile(P("other.big"), CBigBuilder().Add("README.txt", "archive").Build());
+  const CTarnResult packed = RunTarnCaptured({"pack", P("p.big"), P("other.big"), P("in")});
+  EXPECT_EQ(packed.status, 1);
+  EXPECT_NE(packed.err.find("tarn: entry 'readme.TXT': differs only in letter case from 'README.txt'\n"),
+            std::string::npos) << packed.err;
+  EXPECT_FALSE(fs::exists(P("p.big")));
+}
+#endif  // _WIN32
+
 // The writer's output is read back by the reader: every byte of every
 // entry, and the same index, also for names the command would refuse.
 TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
