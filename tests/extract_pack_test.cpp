@@ -326,6 +326,25 @@ TEST_F(ExtractPackTest, WindowsNamesAndCaseConflictsAreReportedNotWritten) {
             std::string::npos) << packed.err;
   EXPECT_FALSE(fs::exists(P("p.big")));
 }
+
+// Junctions and symbolic links are reparse points on Windows; none is
+// ever opened through, by extract or by pack.
+TEST_F(ExtractPackTest, WindowsReparsePointsAreNeverWrittenThrough) {
+  MakeFile(P("outside/secret"), "untouched");
+  fs::create_directories(P("dir"));
+  std::error_code error;
+  fs::create_directory_symlink(P("outside"), P("dir/sub"), error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  WriteWholeFile(P("l.big"), CBigBuilder().Add("sub\\secret", "through").Add("sub\\new", "new").Add("fine", "ok").Build());
+  const CTarnResult r = RunTarnCaptured({"extract", P("l.big"), P("dir")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tarn: sub\\new: symbolic link in the way\ntarn: sub\\secret: symbolic link in the way\n");
+  EXPECT_EQ(Tree(P("outside")), (std::map<std::string, std::string>{{"secret", "untouched"}}));
+  EXPECT_EQ(ReadWholeFile(P("dir/fine")), "ok");
+  const CTarnResult packed = RunTarnCaptured({"pack", P("p.big"), P("dir")});
+  EXPECT_EQ(packed.status, 1);
+  EXPECT_NE(packed.err.find("/sub: symbolic link (not followed)\n"), std::string::npos) << packed.err;
+}
 #endif  // _WIN32
 
 // The writer's output is read back by the reader: every byte of every
