@@ -19,6 +19,11 @@ TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
   libgl-dev libx11-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
 # What showing the editor needs beyond that.
 TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
+# What the install test checks the desktop files with (validators, the MIME
+# database and a reader of it).
+TARN_CHECK_PACKAGES=(desktop-file-utils libxml2-utils groff-base shared-mime-info libglib2.0-bin)
+# What scripts/package builds and checks the Debian package with.
+TARN_PACKAGE_PACKAGES=(dpkg-dev file lintian)
 
 tarn_configure_and_build() {  # BUILD_DIR [cmake args...]
   local dir=$1; shift
