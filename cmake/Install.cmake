@@ -80,14 +80,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tarn Editor developers")
 set(CPACK_PACKAGE_CONTACT "Tarn Editor developers <tarn-editor@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "browser for BIG archives and the rules text inside them")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Tarn Editor opens BIG archives, the single files in which a real-time
- strategy game ships its data files, and shows a tree of their entries and,
- for the selected entry, its rules text as a list of names and values.
- Archives are mapped read-only and never written to.
- .
- The package also holds tarn, a command-line tool over the same code that
- lists, shows, checks, extracts and packs archives.")
+# The long description under the summary, in lines of Debian's width; CPack
+# indents it and turns the empty line into Debian's paragraph mark.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "Tarn Editor opens BIG archives, the single files in which a real-time\n"
+  "strategy game ships its data files, and shows a tree of their entries and,\n"
+  "for the selected entry, its rules text as a list of names and values.\n"
+  "Archives are mapped read-only and never written to.\n"
+  "\n"
+  "The package also holds tarn, a command-line tool over the same code that\n"
+  "lists, shows, checks, extracts and packs archives.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
