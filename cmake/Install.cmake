@@ -73,8 +73,8 @@ set_tests_properties(install_tree PROPERTIES TIMEOUT 300)
 # No maintainer scripts: the desktop, MIME and icon caches are refreshed by
 # the file triggers of desktop-file-utils, shared-mime-info and
 # hicolor-icon-theme on /usr/share/applications, /usr/share/mime/packages and
-# /usr/share/icons/hicolor, which dpkg fires for our files. Calling the
-# updaters from postinst as well is what lintian asks packages not to do.
+# /usr/share/icons/hicolor, which dpkg fires for our files; Debian Policy asks
+# packages to rely on them rather than call the updaters themselves.
 set(CPACK_PACKAGE_NAME tarn-editor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tarn Editor developers")
