@@ -28,28 +28,39 @@ std::optional<CArchiveStamp> StampArchive(const QString& path) {
   return CArchiveStamp{absolute, size, modified};
 }
 
-CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination) {
+CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination, QString* reason) {
   const QString target = QFileInfo(destination).absoluteFilePath();
-  if (target == source.path) return CopyResult::SameFile;
+  const auto fail = [reason](CopyResult result, const QString& path, const QString& words) {
+    if (reason != nullptr) *reason = path + QStringLiteral(": ") + words;
+    return result;
+  };
+  const QString sameFile = QStringLiteral("is the opened archive itself");
+  const QString changed = QStringLiteral("has changed on disk since it was opened");
+  if (target == source.path) return fail(CopyResult::SameFile, target, sameFile);
   std::error_code error;
   // Links, hard or symbolic, and other spellings of the archive's path.
   if (std::filesystem::equivalent(NativePath(target), NativePath(source.path), error)) {
-    return CopyResult::SameFile;
+    return fail(CopyResult::SameFile, target, sameFile);
   }
-  if (StampArchive(source.path) != source) return CopyResult::SourceChanged;
+  if (StampArchive(source.path) != source) return fail(CopyResult::SourceChanged, source.path, changed);
 
   CDiskFile file;
-  if (file.OpenRead(QFile::encodeName(source.path).toStdString()) != 0) return CopyResult::Failed;
-  const CDataBuffer bytes = file.MapWhole();
+  CDataBuffer bytes;
+  if (file.OpenRead(QFile::encodeName(source.path).toStdString()) != 0 ||
+      file.LoadWhole(bytes, nullptr) != 0) {
+    return fail(CopyResult::Failed, source.path, QString::fromLocal8Bit(file.GetLastError().words));
+  }
   file.Close();
-  if (!bytes.HasData() || bytes.GetSize() != source.size) return CopyResult::SourceChanged;
+  if (bytes.GetSize() != source.size) return fail(CopyResult::SourceChanged, source.path, changed);
 
   QSaveFile out(target);
-  if (!out.open(QIODevice::WriteOnly)) return CopyResult::Failed;
+  if (!out.open(QIODevice::WriteOnly)) return fail(CopyResult::Failed, target, out.errorString());
   const auto* data = reinterpret_cast<const char*>(bytes.GetData());
   if (out.write(data, bytes.GetSize()) != static_cast<qint64>(bytes.GetSize())) {
+    const QString words = out.errorString();
     out.cancelWriting();
-    return CopyResult::Failed;
+    return fail(CopyResult::Failed, target, words);
   }
-  return out.commit() ? CopyResult::Copied : CopyResult::Failed;
+  if (!out.commit()) return fail(CopyResult::Failed, target, out.errorString());
+  return CopyResult::Copied;
 }

@@ -37,4 +37,7 @@ enum class CopyResult {
   Failed,         // reading or writing failed; the destination is untouched
 };
 
-CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination);
+// Copies the archive `source` stamps to `destination`. For any result but
+// Copied, `reason` (when given) says why, with the file it is about.
+CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination,
+                       QString* reason = nullptr);

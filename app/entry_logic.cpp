@@ -1,5 +1,6 @@
 #include "app/entry_logic.h"
 
+#include <QAbstractItemView>
 #include <QFontMetrics>
 
 #include <algorithm>
@@ -66,4 +67,14 @@ std::vector<size_t> WidestCandidates(const std::vector<int>& widths, size_t limi
                     wider);
   order.resize(keep);
   return order;
+}
+
+int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector<int>& estimates) {
+  constexpr size_t kMeasuredCells = 32;
+  int widest = 0;
+  for (size_t row : WidestCandidates(estimates, kMeasuredCells)) {
+    const QModelIndex index = view.model()->index(static_cast<int>(row), column);
+    widest = std::max(widest, view.sizeHintForIndex(index).width());
+  }
+  return widest;
 }

@@ -15,6 +15,7 @@
 #include "archive/entry_map.h"
 #include "storage/data_buffer.h"
 
+class QAbstractItemView;
 class QFontMetrics;
 
 // --- text
@@ -69,3 +70,8 @@ class CTextWidthEstimate {
 // Indexes of the (at most) `limit` largest values of `widths`, largest
 // first; ties keep the lower index first.
 std::vector<size_t> WidestCandidates(const std::vector<int>& widths, size_t limit);
+
+// The width `column` of `view` needs for its widest cell, given an estimate
+// of every row's cell: the (at most) 32 cells estimated widest are measured
+// exactly, the rest are not drawn to be measured.
+int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector<int>& estimates);

@@ -9,13 +9,6 @@
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
-namespace {
-
-// Names measured exactly when fitting the column; the rest are estimated.
-constexpr size_t kMeasuredNames = 32;
-
-}  // namespace
-
 void CEntryTreeModel::AppendItems(std::vector<CTreeItem> items) {
   if (items.empty()) return;
   const int first = static_cast<int>(m_items.size());
@@ -71,10 +64,7 @@ void CLeftView::FitColumnToNames() {
   std::vector<int> widths;
   widths.reserve(items.size());
   for (const CTreeItem& item : items) widths.push_back(estimate.Estimate(0, *item.name));
-  int widest = 0;
-  for (size_t row : WidestCandidates(widths, kMeasuredNames)) {
-    widest = std::max(widest, sizeHintForIndex(m_model.index(static_cast<int>(row))).width());
-  }
+  const int widest = WidestCellWidth(*this, 0, widths);
   // The column fills the pane, and grows past it (with a scroll bar) when
   // a name is wider than the pane.
   header()->setStretchLastSection(true);

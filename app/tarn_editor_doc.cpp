@@ -17,7 +17,12 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   // was read cannot be told apart from what is there now, and Save As will
   // not copy it.
   const std::optional<CArchiveStamp> before = StampArchive(path);
-  if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries)) return false;
+  CArchiveOpenError error;
+  if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries, &error)) {
+    m_lastError = path + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe());
+    return false;
+  }
+  m_lastError.clear();
   const std::optional<CArchiveStamp> after = StampArchive(path);
   m_archive.reset();
   if (before && before == after) m_archive = after;
@@ -25,7 +30,14 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
 }
 
 bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
-  return m_archive && CopyArchive(*m_archive, path) == CopyResult::Copied;
+  if (!m_archive) {
+    // A new document, or an archive that changed while it was being read.
+    m_lastError = path + QStringLiteral(": no archive read unchanged to copy from");
+    return false;
+  }
+  if (CopyArchive(*m_archive, path, &m_lastError) != CopyResult::Copied) return false;
+  m_lastError.clear();
+  return true;
 }
 
 // Nothing is ever modified, so there is nothing to save; the framework's

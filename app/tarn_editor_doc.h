@@ -29,9 +29,14 @@ class CTarnEditorDoc : public CDocument {
   void OnFileSave() override;
   void OnFileSaveAs() override;
 
+  // Why the last open or Save As failed, with the file it was about, for
+  // the window to show; empty after one that succeeded.
+  const QString& GetLastError() const { return m_lastError; }
+
   CEntryMap m_entries;
 
  private:
   // The opened file as it was at the open; unset for a new document.
   std::optional<CArchiveStamp> m_archive;
+  QString m_lastError;
 };

@@ -7,14 +7,6 @@
 
 #include "app/entry_logic.h"
 
-namespace {
-
-// Cells of a column measured exactly when fitting it; the rest are estimated.
-constexpr size_t kMeasuredCells = 32;
-constexpr size_t kSpacesPerLevel = 4;
-
-}  // namespace
-
 void CRulesRowModel::InsertColumn(int column, const QString& heading) {
   column = std::clamp(column, 0, static_cast<int>(m_headings.size()));
   beginInsertColumns(QModelIndex(), column, column);
@@ -51,7 +43,7 @@ QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
   const CRulesRow& row = m_rows[static_cast<size_t>(index.row())];
   switch (index.column()) {
     case 0:
-      return IndentedBytesToText(kSpacesPerLevel * row.depth, row.name);
+      return BytesToText(IndentedName(row));
     case 1:
       return BytesToText(row.value);
     default:
@@ -102,15 +94,9 @@ void CTarnEditorView::AutoSizeColumns() {
   std::vector<int> widths(rows.size());
   for (int column = 0; column < m_model.columnCount(); ++column) {
     for (size_t i = 0; i < rows.size(); ++i) {
-      widths[i] = column == 0 ? estimate.Estimate(kSpacesPerLevel * rows[i].depth, rows[i].name)
-                              : estimate.Estimate(0, rows[i].value);
+      widths[i] = estimate.Estimate(0, column == 0 ? IndentedName(rows[i]) : rows[i].value);
     }
     // A column never gets narrower than its heading, so the heading stays readable.
-    int widest = header()->sectionSizeHint(column);
-    for (size_t row : WidestCandidates(widths, kMeasuredCells)) {
-      const QModelIndex index = m_model.index(static_cast<int>(row), column);
-      widest = std::max(widest, sizeHintForIndex(index).width());
-    }
-    SetColumnWidth(column, widest);
+    SetColumnWidth(column, std::max(header()->sectionSizeHint(column), WidestCellWidth(*this, column, widths)));
   }
 }

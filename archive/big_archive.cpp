@@ -3,10 +3,12 @@
 #include "storage/platform.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <utility>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -56,7 +58,9 @@ struct SortKey {
 // three-way radix quicksort on eight bytes at a time instead: a range is
 // split by the word at its offset, and only the part whose words are equal
 // moves on to the next eight bytes. No recursion: a pending list of ranges.
+// REQUIRES: fewer than 2^32 names, since records are numbered in 32 bits.
 std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
+  assert(names.size() <= UINT32_MAX);
   struct Range {
     size_t begin;
     size_t end;
@@ -148,49 +152,31 @@ const char* DescribeBigFailure(BigFailure failure) {
     case BigFailure::IndexPastEnd: return "index does not fit in the file";
     case BigFailure::RecordsOverrun: return "index records do not fit in the index";
     case BigFailure::OutOfMemory: return "not enough memory for its index";
+    case BigFailure::CannotRead: return "cannot read file";
   }
   return "unknown error";
 }
 
-int32_t CBigArchive::Open(const std::string& name) {
-  m_failure = BigFailure::None;
-  const int32_t result = CGameFile::Open(name);
-  if (result != 0 && m_failure == BigFailure::None) m_failure = BigFailure::CannotOpen;
-  return result;
+CBigIndex::const_iterator CBigIndex::find(std::string_view name) const {
+  const auto at = std::lower_bound(m_entries.begin(), m_entries.end(), name,
+                                   [](const value_type& e, std::string_view n) { return e.first < n; });
+  return at != m_entries.end() && at->first == name ? at : m_entries.end();
 }
 
-void* CNodeArena::AllocateSlow(size_t size, size_t align) {
-  // Blocks double up to 4 MiB; a request larger than that gets its own.
-  const size_t wanted = std::max(size + align, std::min<size_t>(std::max<size_t>(m_capacity * 2, 64 * 1024), 4 << 20));
-  m_blocks.emplace_back(new std::byte[wanted]);  // left uninitialised: nodes are constructed in it
-  AdviseLarge(m_blocks.back().get(), wanted);
-  m_block = m_blocks.back().get();
-  m_capacity = wanted;
-  m_used = 0;
-  return Allocate(size, align);
+const CBigEntry& CBigIndex::at(std::string_view name) const {
+  const auto found = find(name);
+  if (found == end()) throw std::out_of_range("no entry of that name in the index");
+  return found->second;
 }
 
-void CNodeArena::Reserve(size_t size) {
-  if (size == 0 || (m_block != nullptr && m_capacity - m_used >= size)) return;
-  m_blocks.emplace_back(new std::byte[size]);
-  AdviseLarge(m_blocks.back().get(), size);
-  m_block = m_blocks.back().get();
-  m_capacity = size;
-  m_used = 0;
-}
-
-void CNodeArena::Release() {
-  m_blocks.clear();
-  m_block = nullptr;
-  m_used = 0;
-  m_capacity = 0;
+BigFailure CBigArchive::GetFailure() const {
+  // A failed disk open never reaches OnOpen, which resets the reason: its
+  // words tell it apart from an older refusal.
+  return GetOpenError().empty() ? m_failure : BigFailure::CannotOpen;
 }
 
 void CBigArchive::ClearIndex() {
-  // A fresh, empty map first: nothing may point into the arena when it lets
-  // go of its memory.
-  m_index = Index(Index::allocator_type(&m_arena));
-  m_arena.Release();
+  decltype(m_index.m_entries)().swap(m_index.m_entries);
   Names().swap(m_names);
   m_region.Reset();
 }
@@ -219,6 +205,7 @@ BigFailure CBigArchive::TestHeader() {
 bool CBigArchive::IsBigHeader() { return TestHeader() == BigFailure::None; }
 
 int32_t CBigArchive::OnOpen() {
+  m_failure = BigFailure::None;
   // The index costs memory in proportion to the entry count that the file
   // claims, and a file of 2 GiB can claim hundreds of millions: when the
   // system cannot give that much, the archive is refused like any other
@@ -232,70 +219,87 @@ int32_t CBigArchive::OnOpen() {
 
 int32_t CBigArchive::ReadIndex() {
   ClearIndex();
-  const BigFailure header = TestHeader();
-  if (header != BigFailure::None) return Refuse(header);
+  Region region{};
+  CDataBuffer copy;  // holds the records when the archive is not mapped
+  BigFailure failure = ReadHeader(region, copy);
+  if (failure == BigFailure::None) failure = WalkRecords(region);
+  if (failure != BigFailure::None) return Refuse(failure);
+  BuildOrder();
+  return 0;
+}
 
+// Tests the header and finds the records: where the archive is loaded,
+// without a copy; only when it could not be mapped are they read into
+// `copy` first. Either way the position ends after the index, as one read
+// of it would leave it.
+BigFailure CBigArchive::ReadHeader(Region& region, CDataBuffer& copy) {
+  const BigFailure header = TestHeader();
+  if (header != BigFailure::None) return header;
   uint8_t fields[kHeaderBytes];
   Seek(0);
-  if (Read(fields, kHeaderBytes) != 0) return Refuse(BigFailure::TooShort);
+  if (Read(fields, kHeaderBytes) != 0) return BigFailure::TooShort;
   const uint32_t count = DecodeBE32(fields + 8);
   const uint32_t headerSize = DecodeBE32(fields + 12);
   // Refuse before reserving room: a header size past the end would otherwise
   // ask for up to 4 GiB that the read then cannot fill.
-  if (headerSize > static_cast<uint32_t>(GetSize())) return Refuse(BigFailure::IndexPastEnd);
+  if (headerSize > static_cast<uint32_t>(GetSize())) return BigFailure::IndexPastEnd;
   const uint32_t regionSize = headerSize - kHeaderBytes;
-  if (count > regionSize / kMinRecordBytes) return Refuse(BigFailure::RecordsOverrun);
+  if (count > regionSize / kMinRecordBytes) return BigFailure::RecordsOverrun;
 
-  // The records are read where the archive is loaded, without a copy; only
-  // when it could not be mapped are they read into a buffer first. Either
-  // way the position ends after the index, as one read of it would leave it.
   const CDataBuffer whole = GetData();
-  CDataBuffer copy;
-  const uint8_t* bytes = nullptr;
   if (whole.HasData() && whole.GetSize() >= headerSize) {
-    bytes = whole.GetData() + kHeaderBytes;
+    region = {count, whole.GetData() + kHeaderBytes, regionSize};
     Seek(static_cast<int32_t>(headerSize));
-  } else {
-    uint8_t* room = copy.GetWritable(static_cast<int32_t>(regionSize));
-    if (Read(room, static_cast<int32_t>(regionSize)) != 0) return Refuse(BigFailure::IndexPastEnd);
-    bytes = room;
+    return BigFailure::None;
   }
+  uint8_t* room = copy.GetWritable(static_cast<int32_t>(regionSize));
+  if (Read(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
+  region = {count, room, regionSize};
+  return BigFailure::None;
+}
 
-  // Walk the records once, in file order: bounds and names. A name's
-  // record starts eight bytes before it.
-  m_names.reserve(count);
-  AdviseLarge(m_names.data(), count);
-  // A map node holds its value and three links and a colour; a guess on the
-  // low side only means a few more blocks. Capped: the count is only what
-  // the file claims, and most of a claim may be repeated names.
-  constexpr size_t kMostReserved = size_t{64} << 20;
-  m_arena.Reserve(std::min(size_t{count} * (sizeof(Index::value_type) + 4 * sizeof(void*)), kMostReserved));
-  bool ascending = true;
-  size_t nameBytes = 0;
-  const uint8_t* p = bytes;
-  const uint8_t* const end = bytes + regionSize;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (end - p < static_cast<std::ptrdiff_t>(kMinRecordBytes)) return Refuse(BigFailure::RecordsOverrun);
+// Walks the records once, in file order: each must fit in the region, and
+// its name becomes a view of the region, in m_names. A name's record starts
+// eight bytes before it.
+BigFailure CBigArchive::WalkRecords(const Region& region) {
+  m_names.reserve(region.count);
+  AdviseLarge(m_names.data(), region.count);
+  const uint8_t* p = region.bytes;
+  const uint8_t* const end = region.bytes + region.size;
+  for (uint32_t i = 0; i < region.count; ++i) {
+    if (end - p < static_cast<std::ptrdiff_t>(kMinRecordBytes)) return BigFailure::RecordsOverrun;
     const uint8_t* const name = p + 8;
     const auto* zero = static_cast<const uint8_t*>(std::memchr(name, 0, static_cast<size_t>(end - name)));
-    if (zero == nullptr) return Refuse(BigFailure::RecordsOverrun);
-    const std::string_view key(reinterpret_cast<const char*>(name), static_cast<size_t>(zero - name));
-    if (ascending && !m_names.empty() && !(m_names.back() < key)) ascending = false;
-    m_names.push_back(key);
-    nameBytes += key.size();
+    if (zero == nullptr) return BigFailure::RecordsOverrun;
+    m_names.emplace_back(reinterpret_cast<const char*>(name), static_cast<size_t>(zero - name));
     p = zero + 1;
   }
+  return BigFailure::None;
+}
 
+// Puts the names in byte order, keeps the last record of each, and moves
+// the names to the reader's own buffer, in name order, one copy per
+// distinct name: the names then stay when the archive is closed, and
+// everything that walks the index in order reads its names in order.
+// REQUIRES: m_names holds views of the records, as WalkRecords left them.
+void CBigArchive::BuildOrder() {
+  const size_t count = m_names.size();
+  assert(m_index.empty() && !m_region.HasData());
   // Archives are mostly written in name order and need no sorting.
+  bool ascending = true;
+  size_t nameBytes = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (ascending && i > 0 && !(m_names[i - 1] < m_names[i])) ascending = false;
+    nameBytes += m_names[i].size();
+  }
   const std::vector<SortKey> sorted = ascending ? std::vector<SortKey>() : NameOrder(m_names);
   const auto recordAt = [&](size_t i) { return ascending ? static_cast<uint32_t>(i) : sorted[i].record; };
 
-  // The names move to the reader's own buffer, in name order, one copy per
-  // distinct name: the names then stay when the archive is closed, and
-  // everything that walks the index in order reads its names in order. The
-  // index is filled in that order too, every insertion at the end of the map.
   auto* store = reinterpret_cast<char*>(m_region.GetWritable(static_cast<int32_t>(nameBytes)));
   AdviseLarge(store, nameBytes);
+  auto& entries = m_index.m_entries;
+  entries.reserve(count);
+  AdviseLarge(entries.data(), count);
   size_t used = 0;
   bool startsGroup = true;
   std::string_view kept;
@@ -311,7 +315,6 @@ int32_t CBigArchive::ReadIndex() {
     m_names[record] = kept;
     // Records of one name are adjacent, in file order: the last one wins.
     startsGroup = i + 1 == count || m_names[recordAt(i + 1)] != name;
-    if (startsGroup) m_index.emplace_hint(m_index.end(), kept, CBigEntry{DecodeBE32(numbers), DecodeBE32(numbers + 4)});
+    if (startsGroup) entries.emplace_back(kept, CBigEntry{DecodeBE32(numbers), DecodeBE32(numbers + 4)});
   }
-  return 0;
 }

@@ -15,7 +15,14 @@ bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpe
   // Built aside and swapped in, so a failure leaves `entries` as it was.
   CEntryMap built;
   try {
-    const CDataBuffer whole = reader.GetData();
+    // When the archive could not be mapped, the reader read its index from
+    // the file; the entries need the rest of its bytes too.
+    CDataBuffer whole;
+    CFileError readError;
+    if (reader.LoadWhole(whole, &readError) != 0) {
+      if (error != nullptr) *error = {BigFailure::CannotRead, readError.words};
+      return false;
+    }
     const uint64_t total = whole.GetSize();
     for (const auto& [name, entry] : reader.GetIndex()) {
       // Offsets and sizes are unsigned in the index; clamp them here, in 64

@@ -14,7 +14,10 @@ using CEntryMap = std::map<std::string, CDataBuffer, std::less<>>;
 
 struct CArchiveOpenError {
   BigFailure failure = BigFailure::None;
-  std::string detail;  // the system's words when the file could not be opened
+  std::string detail;  // the system's words when the file could not be opened or read
+
+  // The words for a user: the system's when there are any, else the reader's.
+  std::string Describe() const { return detail.empty() ? DescribeBigFailure(failure) : detail; }
 };
 
 // Opens `path`; on success empties `entries`, fills it with one slice per

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <cassert>
 #include <bit>
 #include <cstring>
 
@@ -58,15 +59,18 @@ size_t FindEscape(std::string_view bytes) {
 }
 #endif
 
-void AppendEscaped(std::string& out, std::string_view bytes) {
+// Hands `bytes` to append(std::string_view) with every byte that needs it
+// written as \xHH (upper-case hex): the one escaping loop of tarn.
+template <typename Append>
+void ForEachEscapedPiece(std::string_view bytes, Append&& append) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (;;) {
     const size_t at = FindEscape(bytes);
-    out.append(bytes.substr(0, at));
+    append(bytes.substr(0, at));
     if (at == bytes.size()) return;
     const auto c = static_cast<unsigned char>(bytes[at]);
     const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
-    out.append(escape, 4);
+    append(std::string_view(escape, 4));
     bytes.remove_prefix(at + 1);
   }
 }
@@ -75,11 +79,13 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
 
 std::string EscapeBytes(std::string_view bytes) {
   std::string out;
-  AppendEscaped(out, bytes);
+  ForEachEscapedPiece(bytes, [&out](std::string_view piece) { out.append(piece); });
   return out;
 }
 
+// REQUIRES: room for kMaxDigits bytes at `out`.
 size_t COutput::WriteDigits(char* out, uint64_t value) {
+  assert(out != nullptr);
   static constexpr char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -126,25 +132,7 @@ void COutput::RawSlow(std::string_view bytes) {
 }
 
 void COutput::Escaped(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (;;) {
-    const size_t at = FindEscape(bytes);
-    Raw(bytes.substr(0, at));
-    if (at == bytes.size()) return;
-    const auto c = static_cast<unsigned char>(bytes[at]);
-    const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
-    Raw(std::string_view(escape, 4));
-    bytes.remove_prefix(at + 1);
-  }
-}
-
-void COutput::Spaces(size_t count) {
-  static const std::string kSpaces(256, ' ');
-  while (count > 0) {
-    const size_t step = count < kSpaces.size() ? count : kSpaces.size();
-    Raw(std::string_view(kSpaces.data(), step));
-    count -= step;
-  }
+  ForEachEscapedPiece(bytes, [this](std::string_view piece) { Raw(piece); });
 }
 
 void COutput::Drain() {

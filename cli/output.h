@@ -4,6 +4,7 @@
 // written as it is.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -28,9 +29,9 @@ class COutput {
     m_buffer[m_used++] = c;
   }
   void Escaped(std::string_view bytes);
-  void Spaces(size_t count);
   void Number(uint64_t value) {
     if (kSize - m_used < kMaxDigits) Drain();
+    assert(kSize - m_used >= kMaxDigits);
     m_used += WriteDigits(m_buffer.get() + m_used, value);
   }
   // False when any write failed (a closed pipe, a full disk).

@@ -65,49 +65,23 @@ int Finish(const Context& c, COutput& out) {
   return kExitFailure;
 }
 
-std::string DescribeOpenError(const CArchiveOpenError& error) {
-  if (error.failure == BigFailure::CannotOpen && !error.detail.empty()) return error.detail;
-  return DescribeBigFailure(error.failure);
-}
-
 void PrintRows(COutput& out, const CDataBuffer& bytes) {
   CRulesParser parser;
   parser.SetSource(bytes);
   parser.Parse();
   ForEachRulesRow(parser.GetBlocks(), [&out](const CRulesRow& row) {
-    out.Spaces(size_t{4} * row.depth);
-    out.Escaped(row.name);
+    out.Escaped(IndentedName(row));
     out.Raw('\t');
     out.Escaped(row.value);
     out.Raw('\n');
   });
 }
 
-// Loads a whole file: mapped when possible, read when the mapping fails.
-bool LoadFile(const std::string& path, CDataBuffer& bytes, std::string& reason) {
-  CDiskFile file;
-  if (file.OpenRead(path) != 0) {
-    reason = file.GetOpenError();
-    return false;
-  }
-  const int32_t size = file.GetSize();
-  if (size < 0) {
-    reason = "file too large (2 GiB or more)";
-    return false;
-  }
-  bytes = file.MapWhole();
-  if (bytes.HasData()) return true;
-  uint8_t* room = bytes.GetWritable(size);
-  file.SetPosition(0);
-  if (file.Read(room, size) == 0) return true;
-  reason = "read failed";
-  return false;
-}
-
 int CommandRules(const Context& c, const std::string& path) {
+  CDiskFile file;
   CDataBuffer bytes;
-  std::string reason;
-  if (!LoadFile(path, bytes, reason)) return Fail(c, path, reason);
+  if (file.OpenRead(path) != 0 || file.LoadWhole(bytes, nullptr) != 0)
+    return Fail(c, path, file.GetLastError().words);
   COutput out(c.out);
   PrintRows(out, bytes);
   return Finish(c, out);
@@ -134,7 +108,7 @@ int CommandId(const Context& c, const std::string& typeText, const std::string& 
 int OpenReader(const Context& c, const std::string& path, CBigArchive& reader) {
   if (reader.Open(path) == 0) return kExitOk;
   CArchiveOpenError error{reader.GetFailure(), reader.GetOpenError()};
-  return Fail(c, path, DescribeOpenError(error));
+  return Fail(c, path, error.Describe());
 }
 
 int CommandList(const Context& c, const std::string& path) {
@@ -183,7 +157,7 @@ int CommandCheck(const Context& c, const std::string& path) {
 int FindEntry(const Context& c, const std::string& path, const std::string& name, CDataBuffer& bytes) {
   CEntryMap entries;
   CArchiveOpenError error;
-  if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, path, DescribeOpenError(error));
+  if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, path, error.Describe());
   const auto found = entries.find(name);
   if (found == entries.end()) return Fail(c, path, "no entry named '" + EscapeBytes(name) + "'");
   bytes = found->second;
@@ -207,6 +181,22 @@ int CommandCat(const Context& c, const std::string& path, const std::string& nam
   return Finish(c, out);
 }
 
+// Every command, with the number of arguments it takes; the only place a
+// command is named.
+struct Command {
+  const char* name;
+  size_t arguments;
+  int (*run)(const Context& c, const std::vector<std::string>& args);
+};
+constexpr Command kCommands[] = {
+    {"rules", 1, [](const Context& c, const std::vector<std::string>& a) { return CommandRules(c, a[1]); }},
+    {"id", 2, [](const Context& c, const std::vector<std::string>& a) { return CommandId(c, a[1], a[2]); }},
+    {"list", 1, [](const Context& c, const std::vector<std::string>& a) { return CommandList(c, a[1]); }},
+    {"show", 2, [](const Context& c, const std::vector<std::string>& a) { return CommandShow(c, a[1], a[2]); }},
+    {"cat", 2, [](const Context& c, const std::vector<std::string>& a) { return CommandCat(c, a[1], a[2]); }},
+    {"check", 1, [](const Context& c, const std::vector<std::string>& a) { return CommandCheck(c, a[1]); }},
+};
+
 }  // namespace
 
 int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -225,23 +215,12 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
-  struct Command {
-    const char* name;
-    size_t arguments;
-  };
-  static constexpr Command kCommands[] = {{"rules", 1}, {"id", 2},   {"list", 1},
-                                          {"show", 2},  {"cat", 2},  {"check", 1}};
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (!expect(known.arguments))
       return Usage(c, command + ": expected " + std::to_string(known.arguments) + " argument" +
                           (known.arguments == 1 ? "" : "s") + ", got " + std::to_string(given));
-    if (command == "rules") return CommandRules(c, args[1]);
-    if (command == "id") return CommandId(c, args[1], args[2]);
-    if (command == "list") return CommandList(c, args[1]);
-    if (command == "show") return CommandShow(c, args[1], args[2]);
-    if (command == "cat") return CommandCat(c, args[1], args[2]);
-    return CommandCheck(c, args[1]);
+    return known.run(c, args);
   }
   return Usage(c, "unknown command '" + command + "'");
 }

@@ -7,8 +7,8 @@
 
 namespace {
 
-// In ascending byte order ("FXListAtBonePos" before "FireWeapon"), so the
-// lookup can be a binary search.
+// In ascending byte order ("FXListAtBonePos" before "FireWeapon"), which
+// keeps the list easy to check by eye; the lookup goes by length below.
 constexpr std::array<std::string_view, 48> kBlockKeywords = {
     "AnimatingPart", "ApplyRandomForce", "ArmorSet", "Attack",
     "AttackContinueAreaRadiusCursor", "AttackDamageAreaRadiusCursor",

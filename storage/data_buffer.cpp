@@ -1,6 +1,7 @@
 #include "storage/data_buffer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -15,8 +16,16 @@ CDataBlock* CDataBuffer::NewOwningBlock(const void* bytes, uint32_t size) {
 CDataBuffer::CDataBuffer(const void* bytes, uint32_t size)
     : m_block(NewOwningBlock(bytes, size)) {}
 
-CDataBuffer::CDataBuffer(const void* bytes, uint32_t size, CDataOwner* owner)
-    : m_block(new CDataBlock{static_cast<const uint8_t*>(bytes), size, 1, owner}) {
+CDataBuffer::CDataBuffer(const void* bytes, uint32_t size, CDataOwner* owner) {
+  try {
+    m_block = new CDataBlock{static_cast<const uint8_t*>(bytes), size, 1, owner};
+  } catch (...) {
+    // An owner nothing borrows from yet was handed over with the bytes; it
+    // goes now, or nothing ever would release what it holds (a mapping, a
+    // share of another buffer).
+    if (owner != nullptr && owner->m_count == 0) delete owner;
+    throw;
+  }
   if (owner != nullptr) ++owner->m_count;
 }
 
@@ -61,7 +70,9 @@ void CDataBuffer::Release(CDataBlock* block) noexcept {
   delete block;
 }
 
+// REQUIRES: a block, with bytes.
 void CDataBuffer::MakeUnique() {
+  assert(m_block != nullptr && m_block->data != nullptr);
   if (m_block->count == 1 && m_block->owner == nullptr) return;
   // Copy before releasing: the old bytes may go with the old block.
   CDataBlock* copy = NewOwningBlock(m_block->data, m_block->size);

@@ -37,6 +37,8 @@ class CDataBuffer {
   // (then left uninitialised). Size 0 still allocates, so HasData() is true.
   CDataBuffer(const void* bytes, uint32_t size);
   // Borrowing block over `bytes`; raises owner's count. Nothing is copied.
+  // An owner that no block borrows from yet is this buffer's from the call
+  // on, even when the call throws: then it is destroyed before the throw.
   CDataBuffer(const void* bytes, uint32_t size, CDataOwner* owner);
   CDataBuffer(const CDataBuffer& other) noexcept;
   CDataBuffer(CDataBuffer&& other) noexcept;

@@ -1,8 +1,22 @@
 #include "storage/disk_file.h"
 
+#include <cassert>
+#include <memory>
+#include <utility>
+
+bool CDiskFile::s_mappingDisabled = false;
+
+CFileError LastFileError(const std::string& path) { return {path, platform::LastErrorText()}; }
+
 CHandleHolder CHandleHolder::Wrap(platform::Handle handle) {
   CHandleHolder holder;
-  if (handle != 0 && handle != platform::kInvalidHandle) holder.m_record = new CSharedHandle{handle, 1};
+  if (handle == 0 || handle == platform::kInvalidHandle) return holder;
+  try {
+    holder.m_record = new CSharedHandle{handle, 1};
+  } catch (...) {
+    platform::CloseHandle(handle);
+    throw;
+  }
   return holder;
 }
 
@@ -35,7 +49,11 @@ static void ReleaseView(CMappedView* view) {
   delete view;
 }
 
-CMappingOwner::CMappingOwner(CMappedView* view) : m_view(view) { ++m_view->count; }
+// REQUIRES: `view` is a live view with at least one share.
+CMappingOwner::CMappingOwner(CMappedView* view) : m_view(view) {
+  assert(view != nullptr && view->count > 0);
+  ++m_view->count;
+}
 
 CMappingOwner::~CMappingOwner() { ReleaseView(m_view); }
 
@@ -44,7 +62,9 @@ int32_t CDiskFile::Open(const std::string& path, uint32_t access, uint32_t dispo
   Close();
   m_file = CHandleHolder::Wrap(platform::CreateFile(path, access, disposition, share));
   m_position = 0;
-  m_openError = IsOpen() ? std::string() : platform::LastErrorText();
+  m_path = path;
+  m_lastError = IsOpen() ? CFileError() : LastFileError(path);
+  m_openError = m_lastError.words;
   return IsOpen() ? 0 : 1;
 }
 
@@ -67,8 +87,10 @@ int32_t CDiskFile::Read(void* destination, int32_t count) {
   if (count == 0) return 0;
   // The position is 32-bit; a file of 2 GiB or more must not carry it over.
   if (int64_t{m_position} + count > INT32_MAX) return 1;
-  if (!platform::ReadAt(m_file.Get(), m_position, destination, static_cast<uint32_t>(count)))
+  if (!platform::ReadAt(m_file.Get(), m_position, destination, static_cast<uint32_t>(count))) {
+    m_lastError = LastFileError(m_path);
     return 1;
+  }
   m_position += count;
   return 0;
 }
@@ -77,10 +99,37 @@ CDataBuffer CDiskFile::MapWhole() {
   const int32_t size = GetSize();
   if (size == 0) return CDataBuffer(nullptr, 0);
   if (size < 0) return CDataBuffer();
+  if (s_mappingDisabled) return CDataBuffer();
+  // Each step that allocates comes before the one that takes a resource, or
+  // hands it to an owner that gives it back when a later step throws.
   auto* view = new CMappedView{m_file, {}, nullptr, static_cast<uint32_t>(size), 1};
+  std::unique_ptr<CMappedView, void (*)(CMappedView*)> share(view, ReleaseView);
+  std::unique_ptr<CMappingOwner> owner(new CMappingOwner(view));
   view->mapping = CHandleHolder::Wrap(platform::CreateFileMapping(m_file.Get()));
   if (view->mapping) view->view = platform::MapView(view->mapping.Get(), view->size);
-  CDataBuffer whole(view->view, view->size, new CMappingOwner(view));
-  ReleaseView(view);  // the owner now holds the only share
-  return whole;
+  // The buffer takes the owner even when it throws (see CDataBuffer).
+  CDataBuffer whole(view->view, view->size, owner.release());
+  return whole;  // `share` goes: the owner now holds the only share
+}
+
+int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CFileError* error) {
+  const int32_t size = GetSize();
+  if (!IsOpen() || size < 0) {
+    m_lastError = {m_path, IsOpen() ? "file too large (2 GiB or more)" : "file is not open"};
+  } else {
+    CDataBuffer loaded = MapWhole();
+    if (!loaded.HasData()) {
+      // Not mappable (no address space left, a file system without
+      // mappings): the same bytes, read.
+      uint8_t* room = loaded.GetWritable(size);
+      m_position = 0;
+      if (Read(room, size) != 0) loaded.Reset();
+    }
+    if (loaded.HasData()) {
+      bytes = std::move(loaded);
+      return 0;
+    }
+  }
+  if (error != nullptr) *error = m_lastError;
+  return 1;
 }

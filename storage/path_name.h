@@ -14,7 +14,10 @@ class CPathName {
   CPathName() = default;
   explicit CPathName(std::string_view path) { Split(path); }
 
-  // Sets the parts from `path`. Joining them gives `path` back exactly.
+  // Sets the parts that `path` has. A part it lacks (no backslash: no
+  // folder; no dot in the title: no extension) keeps its old value, so
+  // joining the parts gives `path` back exactly only on an object that had
+  // none of them, such as one made from `path`.
   CPathName Split(std::string_view path);
 
   std::string GetFolder() const { return m_folder; }

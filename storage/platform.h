@@ -1,6 +1,7 @@
-// The operating-system calls that CDiskFile needs, and nothing more: open an
-// existing file for reading with others allowed to read, query its size, read
-// at an absolute offset, map the whole file read-only, and close handles.
+// The operating-system calls of the storage layer: open an existing file for
+// reading with others allowed to read, query its size, read at an absolute
+// offset, map the whole file read-only, close handles, turn the last error
+// into words, and advise memory for large pages.
 //
 // One implementation file per platform (platform_posix.cpp here), chosen by
 // the build, so that callers never see descriptors, HANDLEs or #ifdefs.

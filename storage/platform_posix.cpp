@@ -51,28 +51,45 @@ struct ViewSlot {
   std::atomic<uintptr_t> base{0};
   std::atomic<uintptr_t> length{0};
 };
+void OnBus(int signal, siginfo_t* info, void* context);
+
 ViewSlot g_views[kMaxViews];
+// The handler found when the guard went in first, and the one found when it
+// last went back in front (the same, unless someone installed one between).
+struct sigaction g_firstPreviousBus;
 struct sigaction g_previousBus;
 uintptr_t g_pageSize = 4096;
+// Set while this thread's OnBus hands a fault on. A handler that found our
+// guard installed and passes faults to it brings the fault back here; going
+// round again would never end, so the second time it goes to the handler
+// that was there before the guard ever was.
+thread_local bool t_passingOn = false;
 
-// Hands a SIGBUS that is not ours to the handler that was there before.
-// `fault` says whether the kernel raised it for an access, which repeats when
-// the handler returns; a signal sent with kill() or raise() does not.
-void PassOn(int signal, siginfo_t* info, void* context, bool fault) {
-  if (g_previousBus.sa_flags & SA_SIGINFO) {
-    if (g_previousBus.sa_sigaction != nullptr) {
-      g_previousBus.sa_sigaction(signal, info, context);
+bool IsGuard(const struct sigaction& action) {
+  return (action.sa_flags & SA_SIGINFO) && action.sa_sigaction == OnBus;
+}
+
+// Hands a SIGBUS that is not ours to `previous`. `fault` says whether the
+// kernel raised it for an access, which repeats when the handler returns; a
+// signal sent with kill() or raise() does not.
+void PassOn(const struct sigaction& previous, int signal, siginfo_t* info, void* context, bool fault) {
+  if (previous.sa_flags & SA_SIGINFO) {
+    if (previous.sa_sigaction != nullptr && previous.sa_sigaction != OnBus) {
+      previous.sa_sigaction(signal, info, context);
       return;
     }
-  } else if (g_previousBus.sa_handler == SIG_IGN) {
+  } else if (previous.sa_handler == SIG_IGN) {
     if (!fault) return;  // ignored before us, ignored now; a fault ends the process anyway
-  } else if (g_previousBus.sa_handler != SIG_DFL) {
-    g_previousBus.sa_handler(signal);
+  } else if (previous.sa_handler != SIG_DFL) {
+    previous.sa_handler(signal);
     return;
   }
   // Default action: restore it. A fault then repeats and ends the process
   // the way it would have without us; a sent signal is sent again.
-  ::sigaction(SIGBUS, &g_previousBus, nullptr);
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(SIGBUS, IsGuard(previous) ? &fallback : &previous, nullptr);
   if (!fault) ::raise(signal);
 }
 
@@ -98,18 +115,27 @@ void OnBus(int signal, siginfo_t* info, void* context) {
     break;
   }
   errno = savedErrno;
-  PassOn(signal, info, context, fault);
+  if (t_passingOn) {
+    // Back from a handler that chains to us: the chain is a loop.
+    PassOn(g_firstPreviousBus, signal, info, context, fault);
+    return;
+  }
+  t_passingOn = true;
+  PassOn(g_previousBus, signal, info, context, fault);
+  t_passingOn = false;
 }
 
 // Puts OnBus in front of whatever SIGBUS handler is there now. Checked at
 // every new view, not only the first: a runtime that installs its own
 // handler later (a sanitizer, a fuzzing engine, a GUI toolkit's crash
 // reporter) would otherwise silently take the guard away. The handler found
-// there is kept and gets every fault that is not ours.
+// there is kept and gets every fault that is not ours; it is never the
+// guard itself, so OnBus never hands a fault to itself.
 void InstallGuard() {
   struct sigaction current {};
   if (::sigaction(SIGBUS, nullptr, &current) != 0) return;
-  if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == OnBus) return;
+  if (IsGuard(current)) return;
+  static bool installedBefore = false;
   g_pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   struct sigaction action {};
   action.sa_sigaction = OnBus;
@@ -117,6 +143,8 @@ void InstallGuard() {
   // near the end of a thread's stack is still handled.
   action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
+  if (!installedBefore) g_firstPreviousBus = current;
+  installedBefore = true;
   g_previousBus = current;
   ::sigaction(SIGBUS, &action, nullptr);
 }

@@ -14,6 +14,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -710,13 +711,13 @@ TEST_F(BigArchiveTest, LargeIndexMemoryIsAdvisedForLargePages) {
     GTEST_SKIP() << "this system has no large pages for ordinary memory";
   CBigBuilder builder;
   const std::string folder(100, 'f');
-  for (int i = 0; i < 40'000; ++i) builder.Add(folder + "\\" + std::to_string(i), "");
+  for (int i = 0; i < 100'000; ++i) builder.Add(folder + "\\" + std::to_string(i), "");
   CBigArchive reader;
   ASSERT_EQ(reader.Open(Write(builder)), 0);
   auto middle = reader.GetIndex().begin();
   std::advance(middle, reader.GetIndex().size() / 2);
   EXPECT_TRUE(HasLargePageAdvice(middle->first.data())) << "the index's names";
-  EXPECT_TRUE(HasLargePageAdvice(&*middle)) << "the index's nodes";
+  EXPECT_TRUE(HasLargePageAdvice(&*middle)) << "the index's elements";
 }
 
 TEST_F(BigArchiveTest, OffsetsAndSizesAreKeptAsRead) {
@@ -730,6 +731,23 @@ TEST_F(BigArchiveTest, OffsetsAndSizesAreKeptAsRead) {
   EXPECT_EQ(archive.GetIndex().at("far").offset, 0xFFFFFFF0u);
   EXPECT_EQ(archive.GetIndex().at("far").size, 0x20u);
   EXPECT_EQ(archive.GetIndex().at("huge").size, 0x80000000u);
+}
+
+// The index's names live in the reader: a copy of the index would dangle.
+static_assert(!std::is_copy_constructible_v<CBigArchive::Index>);
+static_assert(!std::is_copy_assignable_v<CBigArchive::Index>);
+
+// An open made through the base class is the reader's one Open: a disk
+// failure after a refused archive says so, not the old refusal.
+TEST_F(BigArchiveTest, OpenThroughTheBaseKeepsTheReasonCurrent) {
+  CBigArchive archive;
+  CGameFile& file = archive;
+  ASSERT_EQ(file.Open(m_dir.Write("bad.big", "NOPE" + std::string(20, '\0'))), 1);
+  EXPECT_EQ(archive.GetFailure(), BigFailure::BadMagic);
+  ASSERT_EQ(file.Open(m_dir.Path() + "/missing.big"), 1);
+  EXPECT_EQ(archive.GetFailure(), BigFailure::CannotOpen);
+  ASSERT_EQ(file.Open(Write(CBigBuilder().Add("a", "1"))), 0);
+  EXPECT_EQ(archive.GetFailure(), BigFailure::None);
 }
 
 TEST_F(BigArchiveTest, CloseKeepsTheIndexAndTheNextOpenReplacesIt) {

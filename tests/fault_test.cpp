@@ -21,17 +21,51 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "archive/entry_map.h"
 #include "cli/output.h"
+#include "storage/disk_file_test_helper.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
 #include "tests/support/process_probe.h"
+#include "tests/support/run_tarn.h"
+
+// Allocation failures on demand, for the out-of-memory paths: while
+// g_allocationsBeforeFailure is 0 or more, it counts allocations down and the
+// one that finds it at 0 throws. -1 (the default) never fails.
+namespace {
+long g_allocationsBeforeFailure = -1;
+}  // namespace
+
+// Every form that pairs with free() is replaced, so no allocation made here
+// is released by a sanitizer's own delete, or the other way round.
+void* operator new(size_t size) {
+  if (g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return ::operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -100,10 +134,14 @@ std::string ReadMemoryFile(int fd) {
 // Runs build/bin/tarn with a deadline, output captured in memory files (no
 // pipe to fill, and nothing to create on disk, so it also works after the
 // caller has dropped its privileges).
+// The program run is the one the build made, unless a test that drops its
+// privileges has put a copy where the other user can reach it.
+std::string g_tarnProgram = std::string(TARN_BIN_DIR) + "/tarn";
+
 CProgramResult RunTarnProgram(const std::vector<std::string>& args) {
   const int out = ::memfd_create("tarn-out", MFD_CLOEXEC);
   const int err = ::memfd_create("tarn-err", MFD_CLOEXEC);
-  const std::string program = std::string(TARN_BIN_DIR) + "/tarn";
+  const std::string& program = g_tarnProgram;
   std::vector<char*> argv{const_cast<char*>("tarn")};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -382,6 +420,47 @@ TEST(OpenArchiveFaults, GuardStaysInFrontOfAHandlerInstalledLater) {
       << (r.code == 43 ? "a fault in an archive reached the later handler" : Describe(r));
 }
 
+// A handler installed later that hands the faults it does not know to the
+// handler it found there (ours), as crash reporters and sanitizers do: a
+// fault that is nobody's must pass through it once and end the process, not
+// go round between the two until the stack runs out.
+int g_forwardingEntries = 0;
+struct sigaction g_foundByForwarder;
+
+void ForwardToFoundHandler(int signal, siginfo_t* info, void* context) {
+  if (++g_forwardingEntries > 10) _exit(44);
+  if (g_foundByForwarder.sa_flags & SA_SIGINFO) g_foundByForwarder.sa_sigaction(signal, info, context);
+}
+
+TEST(OpenArchiveFaults, AHandlerThatChainsToTheGuardIsEnteredOnce) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string first = dir.Write("first.big", PatternedArchive(1, 5000, &contents));
+  const std::string second = dir.Write("second.big", PatternedArchive(1, 5000, &contents));
+  const std::string foreign = dir.Write("foreign.bin", std::string(3 * 4096, 'f'));
+
+  const CChildResult r = RunInChild([&]() -> std::string {
+    QuietStandardError();
+    CEntryMap early, late;
+    if (!OpenArchiveEntries(first, early)) return "first archive did not open";
+    struct sigaction forwarder {};
+    forwarder.sa_sigaction = ForwardToFoundHandler;
+    forwarder.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&forwarder.sa_mask);
+    ::sigaction(SIGBUS, &forwarder, &g_foundByForwarder);
+    // The guard goes back in front of the forwarder here.
+    if (!OpenArchiveEntries(second, late)) return "second archive did not open";
+    const int fd = ::open(foreign.c_str(), O_RDWR);
+    void* view = ::mmap(nullptr, 3 * 4096, PROT_READ, MAP_SHARED, fd, 0);
+    if (view == MAP_FAILED || ::ftruncate(fd, 0) != 0) return "setup failed";
+    (void)static_cast<const volatile uint8_t*>(view)[4096];
+    return "the foreign fault was swallowed";
+  });
+  EXPECT_FALSE(r.exited && r.code == 44) << "the forwarder was entered more than 10 times";
+  EXPECT_NE(r.signal, 0) << Describe(r);
+  EXPECT_NE(r.signal, SIGSEGV) << "the handlers called each other until the stack ran out";
+}
+
 TEST(OpenArchiveFaults, DeletedRenamedOrReplacedArchiveKeepsItsEntries) {
   const CDeadline deadline(60);
   CTempDir dir;
@@ -411,6 +490,71 @@ TEST(OpenArchiveFaults, DeletedRenamedOrReplacedArchiveKeepsItsEntries) {
       EXPECT_EQ(Bytes(reopened.begin()->second), "zz");
     }
   }
+}
+
+// An archive that cannot be mapped is read instead; its entries are the
+// same bytes, for the document and for every tarn command.
+TEST(UnmappedArchive, EntriesAreTheBytesThatWereRead) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string path = dir.Write("unmapped.big", PatternedArchive(3, 5000, &contents));
+  CDiskFileTestHelper::SetMappingDisabled(true);
+  CEntryMap entries;
+  const bool opened = OpenArchiveEntries(path, entries);
+  const CTarnResult cat = RunTarnCaptured({"cat", path, entries.empty() ? "" : entries.begin()->first});
+  CDiskFileTestHelper::SetMappingDisabled(false);
+  ASSERT_TRUE(opened);
+  EXPECT_FALSE(FindMapping(path));
+  ASSERT_EQ(entries.size(), contents.size());
+  size_t e = 0;
+  for (const auto& [name, bytes] : entries) EXPECT_EQ(Bytes(bytes), contents[e++]) << name;
+  EXPECT_EQ(cat.status, 0) << cat.err;
+  EXPECT_EQ(cat.out, contents[0]);
+}
+
+// Whichever allocation of an open fails, what was taken before it (the
+// mapping, the descriptor) is given back.
+TEST(OpenCloseCycles, AFailedAllocationLeavesNoMappingAndNoDescriptor) {
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string path = dir.Write("starved.big", PatternedArchive(4, 3000, &contents));
+  const CChildResult r = RunInChild([&]() -> std::string {
+    for (long failing = 0; failing < 10000; ++failing) {
+      bool threw = false;
+      g_allocationsBeforeFailure = failing;
+      try {
+        CEntryMap entries;
+        OpenArchiveEntries(path, entries);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      const bool allocationFailed = g_allocationsBeforeFailure < 0;
+      g_allocationsBeforeFailure = -1;
+      if (FindMapping(path) || CountDescriptorsOn(path) != 0)
+        return "allocation " + std::to_string(failing) + " failed" + (threw ? " (thrown)" : "") +
+               " and the archive stayed open";
+      if (!allocationFailed) return "";
+    }
+    return "the open never got through";
+  });
+  EXPECT_TRUE(r.exited && r.code == 0) << Describe(r);
+}
+
+// Why a file could not be read is said in the system's words. A file of
+// the kernel's claims a size of a page, holds a few bytes and cannot be
+// mapped: the read that replaces the mapping comes up short.
+TEST(UnmappedArchive, AFailedReadSaysWhy) {
+  const std::string attribute = "/sys/kernel/mm/transparent_hugepage/enabled";
+  if (!std::filesystem::exists(attribute)) GTEST_SKIP() << "no " << attribute;
+  CDiskFile file;
+  ASSERT_EQ(file.OpenRead(attribute), 0);
+  CDataBuffer bytes;
+  CFileError error;
+  EXPECT_EQ(file.LoadWhole(bytes, &error), 1);
+  EXPECT_EQ(error.Describe(), attribute + ": unexpected end of file");
+  const CTarnResult rules = RunTarnCaptured({"rules", attribute});
+  EXPECT_EQ(rules.status, 1);
+  EXPECT_EQ(rules.err, "tarn: " + attribute + ": unexpected end of file\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -503,9 +647,15 @@ TEST_F(RefusedPathTest, DanglingLinkIsRefused) {
 
 TEST_F(RefusedPathTest, FileWithoutReadPermissionIsRefused) {
   // Root reads every file whatever its bits, so the check runs as an
-  // ordinary user: "nobody" when the suite runs as root.
+  // ordinary user: "nobody" when the suite runs as root. That user may not
+  // be able to enter the build tree (a clone in a private home folder), so
+  // everything it touches, tarn included, lies in a folder of the system's
+  // temporary folder opened to it.
   constexpr uid_t kNobody = 65534;
   ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
+  const std::string program = m_dir.Path() + "/tarn";
+  std::filesystem::copy_file(g_tarnProgram, program);
+  ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
   const std::string archive = CBigBuilder().Add("a.ini", "Object A\nEnd\n").Build();
   const std::string locked = m_dir.Write("locked.big", archive);
   const std::string open = m_dir.Write("open.big", archive);
@@ -515,6 +665,7 @@ TEST_F(RefusedPathTest, FileWithoutReadPermissionIsRefused) {
   const CChildResult r = RunInChild([&]() -> std::string {
     if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
       return "skip";
+    g_tarnProgram = program;
     // The same folder's readable archive opens: the refusal below is about
     // the file's own bits, not the way to it.
     CEntryMap entries;

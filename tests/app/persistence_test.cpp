@@ -193,6 +193,26 @@ class PersistenceTest : public QObject {
     QVERIFY(!std::filesystem::exists(dir.Path() + "/new.big"));
   }
 
+  // A Save As that fails keeps its reason for the window to show, with the
+  // file it is about; one that succeeds clears it.
+  void aFailedSaveAsKeepsItsReason() {
+    CTestSettings settings;
+    CTempDir dir;
+    const std::string archive = Archive(dir, "a.big");
+    CEditorRun run({QString::fromStdString(archive)});
+    QVERIFY(run.Started());
+    CTarnEditorDoc* document = run.Documents()[0];
+    const QString nowhere = QString::fromStdString(dir.Path() + "/missing/copy.big");
+    QVERIFY(!document->OnSaveDocument(nowhere));
+    QVERIFY2(document->GetLastError().startsWith(nowhere + ": ") &&
+                 document->GetLastError().size() > nowhere.size() + 2,
+             qPrintable(document->GetLastError()));
+    QVERIFY(!document->OnSaveDocument(QString::fromStdString(archive)));
+    QCOMPARE(document->GetLastError(), QString::fromStdString(archive) + ": is the opened archive itself");
+    QVERIFY(document->OnSaveDocument(QString::fromStdString(dir.Path() + "/copy.big")));
+    QVERIFY(document->GetLastError().isEmpty());
+  }
+
   void closingWithoutSavingAsksNothing() {
     CTestSettings settings;
     CTempDir dir;
