@@ -1,5 +1,6 @@
 #include "app/child_frame.h"
 
+#include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
 #include "app/tarn_editor_view.h"
@@ -24,6 +25,15 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
     return false;
   }
   return true;
+}
+
+bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
+  if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
+    if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
+      return Handle(query, [tree] { tree->BeginFind(); });
+    }
+  }
+  return CMDIChildWnd::OnCmdMsg(id, query);
 }
 
 CTarnEditorView* CChildFrame::GetRightPane() const {

@@ -20,6 +20,8 @@ class CChildFrame : public CMDIChildWnd {
   bool OnCreateClient(CCreateContext& context) override;
   // The list in row 0, column 1, or null when that pane holds no list.
   CTarnEditorView* GetRightPane() const;
+  // Edit Find goes to this window's tree.
+  bool OnCmdMsg(int id, CCmdUI* query) override;
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;

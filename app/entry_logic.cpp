@@ -1,9 +1,12 @@
 #include "app/entry_logic.h"
 
 #include <QAbstractItemView>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 namespace {
@@ -15,6 +18,32 @@ constexpr char16_t kCp1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
+
+constexpr size_t kBinaryProbeBytes = 8192;
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// Whether `name` contains `lower` (already in lower case), ASCII letters
+// compared without case. The first byte is looked for in both cases with
+// memchr, which is what keeps a search of 200,000 names short.
+bool ContainsFolded(std::string_view name, std::string_view lower) {
+  if (lower.size() > name.size()) return false;
+  const char first = lower.front();
+  const char upper = first >= 'a' && first <= 'z' ? static_cast<char>(first - ('a' - 'A')) : first;
+  const size_t last = name.size() - lower.size();
+  for (size_t at = 0; at <= last; ++at) {
+    const char c = name[at];
+    if (c != first && c != upper) continue;
+    size_t i = 1;
+    while (i < lower.size() && AsciiLower(name[at + i]) == lower[i]) ++i;
+    if (i == lower.size()) return true;
+  }
+  return false;
+}
+
+QString Plural(size_t count, const char* one, const char* many) {
+  return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
 
 }  // namespace
 
@@ -77,4 +106,64 @@ int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector
     widest = std::max(widest, view.sizeHintForIndex(index).width());
   }
   return widest;
+}
+
+CColumnWidths CapColumnWidths(CColumnWidths fitted, CColumnWidths minimum, int visible) {
+  CColumnWidths widths;
+  widths.value = std::max(minimum.value, std::min(fitted.value, visible));
+  const int nameRoom = visible - std::min(widths.value, visible / 2);
+  widths.name = std::max(minimum.name, std::min(fitted.name, nameRoom));
+  return widths;
+}
+
+QString EntryCountText(size_t entries) { return Plural(entries, "entry", "entries"); }
+
+bool LooksBinary(std::string_view bytes) {
+  const size_t probe = std::min(bytes.size(), kBinaryProbeBytes);
+  return probe > 0 && std::memchr(bytes.data(), 0, probe) != nullptr;
+}
+
+QString EntryStatusText(size_t bytes, size_t rows, bool binary) {
+  QString text = Plural(bytes, "byte", "bytes");
+  if (binary) text += QStringLiteral(", binary data");
+  return text + QStringLiteral(", ") + Plural(rows, "row", "rows");
+}
+
+QString SaveAsProposal(const QString& path) {
+  const QFileInfo info(path);
+  const QString suffix = info.suffix();
+  QString name = info.completeBaseName() + QStringLiteral(" copy");
+  if (!suffix.isEmpty()) name += QLatin1Char('.') + suffix;
+  return info.dir().filePath(name);
+}
+
+std::optional<std::string> TextToBytes(const QString& text) {
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(text.size()));
+  for (const QChar c : text) {
+    const char16_t unicode = c.unicode();
+    int byte = unicode < 0x80 || (unicode >= 0xA0 && unicode <= 0xFF) ? unicode : -1;
+    for (int high = 0x80; byte < 0 && high <= 0x9F; ++high) {
+      if (Cp1252ToUnicode(static_cast<uint8_t>(high)) == unicode) byte = high;
+    }
+    if (byte < 0) return std::nullopt;
+    bytes.push_back(static_cast<char>(byte));
+  }
+  return bytes;
+}
+
+std::optional<size_t> FindEntry(const std::vector<CTreeItem>& items, std::string_view needle,
+                                size_t from, FindDirection direction) {
+  const size_t n = items.size();
+  if (n == 0 || needle.empty()) return std::nullopt;
+  std::string lower(needle);
+  for (char& c : lower) c = AsciiLower(c);
+  const bool forward = direction == FindDirection::Forward;
+  // Past the end, the first step lands on the first (or last) item.
+  size_t at = from < n ? from : (forward ? n - 1 : 0);
+  for (size_t step = 0; step < n; ++step) {
+    at = forward ? (at + 1) % n : (at + n - 1) % n;
+    if (ContainsFolded(*items[at].name, lower)) return at;
+  }
+  return std::nullopt;
 }

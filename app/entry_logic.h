@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,3 +76,45 @@ std::vector<size_t> WidestCandidates(const std::vector<int>& widths, size_t limi
 // of every row's cell: the (at most) 32 cells estimated widest are measured
 // exactly, the rest are not drawn to be measured.
 int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector<int>& estimates);
+
+// --- column widths
+
+struct CColumnWidths {
+  int name;
+  int value;
+};
+
+// The widths of the Name and Value columns from their fitted widths, in a
+// pane `visible` pixels wide. Neither goes past the pane's width, nor below
+// its minimum (what its heading needs); Name leaves Value at least half the
+// pane, or all it needs when that is less, so Value always starts in view.
+CColumnWidths CapColumnWidths(CColumnWidths fitted, CColumnWidths minimum, int visible);
+
+// --- status texts
+
+// "1 entry", "N entries".
+QString EntryCountText(size_t entries);
+// Whether an entry's bytes look like binary data rather than text: a zero
+// byte within the first 8 KiB.
+bool LooksBinary(std::string_view bytes);
+// What the status bar says of a selected entry: "N bytes, M rows", with
+// "binary data" between them when it looks binary.
+QString EntryStatusText(size_t bytes, size_t rows, bool binary);
+// The name Save As proposes for a copy of the archive at `path`: "NAME
+// copy.EXT" in the same folder.
+QString SaveAsProposal(const QString& path);
+
+// --- find
+
+// The bytes `text` stands for, one per character, the inverse of
+// BytesToText; nothing when a character stands for no byte.
+std::optional<std::string> TextToBytes(const QString& text);
+
+// The first item after `from` (or before it, going back), wrapping around
+// and ending with `from` itself, whose name contains `needle` with ASCII
+// letters compared without case. `from` past the end starts at the first
+// item (the last, going back). Nothing when no name contains it; an empty
+// needle matches nothing.
+enum class FindDirection { Forward, Backward };
+std::optional<size_t> FindEntry(const std::vector<CTreeItem>& items, std::string_view needle,
+                                size_t from, FindDirection direction);

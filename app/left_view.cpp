@@ -2,10 +2,13 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QShortcut>
 
 #include <algorithm>
 
 #include "app/child_frame.h"
+#include "app/entry_find.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
@@ -40,10 +43,23 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
   }
 }
 
+QVariant CEntryTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (section != 0 || orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  return QStringLiteral("Name");
+}
+
 CLeftView::CLeftView() {
   setModel(&m_model);
+  setAccessibleName(QStringLiteral("Entries"));
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CLeftView::OnSelchanged);
+  // In the tree and in its find field alike.
+  auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+  next->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(next, &QShortcut::activated, this, [this] { FindNext(FindDirection::Forward); });
+  auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+  previous->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(previous, &QShortcut::activated, this, [this] { FindNext(FindDirection::Backward); });
 }
 
 CTarnEditorDoc* CLeftView::GetDocument() const {
@@ -85,4 +101,75 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
   auto* frame = qobject_cast<CChildFrame*>(splitter != nullptr ? splitter->parentWidget() : nullptr);
   if (frame == nullptr) return;
   if (CTarnEditorView* list = frame->GetRightPane()) list->ShowEntry(*entry);
+}
+
+void CLeftView::BeginFind() {
+  if (m_findBar == nullptr) {
+    m_findBar = new CEntryFindBar(this);
+    connect(m_findBar, &CEntryFindBar::TextEdited, this,
+            [this] { FindFrom(true, FindDirection::Forward); });
+    connect(m_findBar, &CEntryFindBar::NextRequested, this,
+            [this] { FindFrom(false, FindDirection::Forward); });
+    connect(m_findBar, &CEntryFindBar::CloseRequested, this, &CLeftView::EndFind);
+  }
+  m_findBar->SetNoMatch(false);
+  m_findBar->show();
+  PlaceFindBar();
+  m_findBar->GetField()->selectAll();
+  m_findBar->GetField()->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CLeftView::EndFind() {
+  if (m_findBar == nullptr || m_findBar->isHidden()) return;
+  m_findBar->hide();
+  m_findBar->SetNoMatch(false);
+  PlaceFindBar();
+  setFocus(Qt::OtherFocusReason);
+}
+
+void CLeftView::FindNext(FindDirection direction) {
+  if (m_findBar == nullptr || m_findBar->GetText().isEmpty()) {
+    BeginFind();
+    return;
+  }
+  FindFrom(false, direction);
+}
+
+void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
+  const std::vector<CTreeItem>& items = m_model.GetItems();
+  const std::optional<std::string> needle = TextToBytes(m_findBar->GetText());
+  if (needle && needle->empty()) {
+    m_findBar->SetNoMatch(false);
+    return;
+  }
+  // FindEntry starts one step past `from`: one step back makes the current
+  // entry the first one tried.
+  const size_t n = items.size();
+  const QModelIndex current = currentIndex();
+  size_t from = current.isValid() ? static_cast<size_t>(current.row()) : n;
+  if (fromCurrent && from < n) {
+    from = direction == FindDirection::Forward ? (from + n - 1) % n : (from + 1) % n;
+  }
+  const std::optional<size_t> match =
+      needle ? FindEntry(items, *needle, from, direction) : std::nullopt;
+  m_findBar->SetNoMatch(!match.has_value());
+  if (!match) return;
+  const QModelIndex index = m_model.index(static_cast<int>(*match));
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  scrollTo(index);
+}
+
+void CLeftView::resizeEvent(QResizeEvent* event) {
+  CTreeView::resizeEvent(event);
+  PlaceFindBar();
+}
+
+void CLeftView::PlaceFindBar() {
+  // The field takes a strip at the bottom of the pane, below the items.
+  const bool shown = m_findBar != nullptr && !m_findBar->isHidden();
+  const int height = shown ? m_findBar->sizeHint().height() : 0;
+  setViewportMargins(0, 0, 0, height);
+  if (!shown) return;
+  const QRect items = viewport()->geometry();
+  m_findBar->setGeometry(items.left(), items.bottom() + 1, items.width(), height);
 }

@@ -15,6 +15,7 @@
 #include "app/entry_logic.h"
 #include "app/framework/views.h"
 
+class CEntryFindBar;
 class CTarnEditorDoc;
 
 class CEntryTreeModel : public QAbstractListModel {
@@ -33,6 +34,9 @@ class CEntryTreeModel : public QAbstractListModel {
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // The one column is "Name", for whoever reads the hidden header out.
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
 
  private:
   std::vector<CTreeItem> m_items;
@@ -49,12 +53,27 @@ class CLeftView : public CTreeView {
   void OnInitialUpdate() override;
   CEntryTreeModel* GetModel() { return &m_model; }
 
+  // Find: shows the find field at the bottom of the pane, with the focus.
+  void BeginFind();
+  // Selects the next (or previous) entry whose name holds the find text,
+  // wrapping around; opens the field when there is no text yet.
+  void FindNext(FindDirection direction);
+  // Hides the field and gives the focus back to the tree.
+  void EndFind();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   // The selection change: hands the new item's entry to the right pane.
   void OnSelchanged(const QItemSelection& selected, const QItemSelection& deselected);
   // Lets the one column grow to the widest name, so long names scroll
   // instead of being cut.
   void FitColumnToNames();
+  // Finds from the current entry (itself included when `fromCurrent`).
+  void FindFrom(bool fromCurrent, FindDirection direction);
+  void PlaceFindBar();
 
   CEntryTreeModel m_model;
+  CEntryFindBar* m_findBar = nullptr;  // made on first use
 };

@@ -51,7 +51,8 @@ CMenuResource DocumentMenu() {
         Grayed("Recent File", ID_FILE_MRU_FILE1), Separator(), Item("E&xit", ID_APP_EXIT)}},
       {QStringLiteral("&Edit"),
        {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Separator(), Item("Cu&t\tCtrl+X", ID_EDIT_CUT),
-        Item("&Copy\tCtrl+C", ID_EDIT_COPY), Item("&Paste\tCtrl+V", ID_EDIT_PASTE)}},
+        Item("&Copy\tCtrl+C", ID_EDIT_COPY), Item("&Paste\tCtrl+V", ID_EDIT_PASTE), Separator(),
+        Item("&Find...\tCtrl+F", ID_EDIT_FIND)}},
       ViewMenu(),
       {QStringLiteral("&Window"),
        {Item("&New Window", ID_WINDOW_NEW), Item("&Cascade", ID_WINDOW_CASCADE),
@@ -74,6 +75,7 @@ std::vector<CAcceleratorResource> MainFrameAccelerators() {
       {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE},
       {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
       {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
+      {QKeySequence(Qt::CTRL | Qt::Key_F), ID_EDIT_FIND},
   };
 }
 

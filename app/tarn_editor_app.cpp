@@ -1,5 +1,7 @@
 #include "app/tarn_editor_app.h"
 
+#include <cstdio>
+
 #include "app/child_frame.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/doc_template.h"
@@ -28,7 +30,12 @@ bool CTarnEditorApp::InitInstance() {
     cmdInfo.m_nShellCommand = CCommandLineInfo::FileNothing;
   }
   ParseCommandLine(cmdInfo);
-  if (!ProcessShellCommand(cmdInfo)) return false;
+  QString failure;
+  if (!ProcessShellCommand(cmdInfo, &failure)) {
+    // No window will show the reason: it goes where the user started us.
+    std::fprintf(stderr, "tarn-editor: cannot open %s\n", failure.toLocal8Bit().constData());
+    return false;
+  }
 
   frame->showMaximized();
   frame->repaint();

@@ -1,8 +1,20 @@
 #include "app/tarn_editor_doc.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include "app/entry_logic.h"
+#include "app/framework/command_ids.h"
 #include "app/framework/win_app.h"
+
+namespace {
+
+void ShowMessage(const QString& text) {
+  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
+}
+
+}  // namespace
 
 CTarnEditorDoc::~CTarnEditorDoc() {
   // Each entry holds a share of the archive's mapping; the last one to go
@@ -19,25 +31,27 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   const std::optional<CArchiveStamp> before = StampArchive(path);
   CArchiveOpenError error;
   if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries, &error)) {
-    m_lastError = path + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe());
+    SetLastError(path + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe()));
     return false;
   }
-  m_lastError.clear();
+  SetLastError(QString());
   const std::optional<CArchiveStamp> after = StampArchive(path);
   m_archive.reset();
   if (before && before == after) m_archive = after;
+  ShowMessage(EntryCountText(m_entries.size()));
   return true;
 }
 
 bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
   if (!m_archive) {
     // A new document, or an archive that changed while it was being read.
-    m_lastError = path + QStringLiteral(": no archive read unchanged to copy from");
+    SetLastError(path + QStringLiteral(": no archive read unchanged to copy from"));
     return false;
   }
-  if (CopyArchive(*m_archive, path, &m_lastError) != CopyResult::Copied) return false;
-  m_lastError.clear();
-  return true;
+  QString reason;
+  const bool copied = CopyArchive(*m_archive, path, &reason) == CopyResult::Copied;
+  SetLastError(reason);
+  return copied;
 }
 
 // Nothing is ever modified, so there is nothing to save; the framework's
@@ -45,7 +59,18 @@ bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
 void CTarnEditorDoc::OnFileSave() {}
 
 void CTarnEditorDoc::OnFileSaveAs() {
-  if (!m_archive) return;
-  const QString path = AfxGetApp()->DoPromptFileName(false, GetPathName());
-  if (!path.isEmpty()) OnSaveDocument(path);
+  if (GetPathName().isEmpty()) return;
+  // The archive's own name would only be refused.
+  const QString path = AfxGetApp()->DoPromptFileName(false, SaveAsProposal(GetPathName()));
+  if (path.isEmpty()) return;
+  const QString shown = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+  ShowMessage(OnSaveDocument(path) ? QStringLiteral("Saved a copy as %1").arg(shown)
+                                   : QStringLiteral("Cannot save a copy: %1").arg(GetLastError()));
+}
+
+bool CTarnEditorDoc::OnCmdMsg(int id, CCmdUI* query) {
+  if (id == ID_FILE_SAVE_AS) {
+    return Handle(query, [this] { OnFileSaveAs(); }, !GetPathName().isEmpty());
+  }
+  return CDocument::OnCmdMsg(id, query);
 }

@@ -27,16 +27,15 @@ class CTarnEditorDoc : public CDocument {
   // no longer the file that was opened.
   bool OnSaveDocument(const QString& path) override;
   void OnFileSave() override;
+  // Asks where to put a copy ("NAME copy.big" beside the archive is
+  // proposed) and says in the status bar whether it was made, or why not.
   void OnFileSaveAs() override;
-
-  // Why the last open or Save As failed, with the file it was about, for
-  // the window to show; empty after one that succeeded.
-  const QString& GetLastError() const { return m_lastError; }
+  // Save As is offered only for an opened archive, not a new document.
+  bool OnCmdMsg(int id, CCmdUI* query) override;
 
   CEntryMap m_entries;
 
  private:
   // The opened file as it was at the open; unset for a new document.
   std::optional<CArchiveStamp> m_archive;
-  QString m_lastError;
 };

@@ -1,11 +1,13 @@
 #include "app/tarn_editor_view.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <new>
 
 #include "app/entry_logic.h"
+#include "app/framework/win_app.h"
 
 void CRulesRowModel::InsertColumn(int column, const QString& heading) {
   column = std::clamp(column, 0, static_cast<int>(m_headings.size()));
@@ -59,7 +61,10 @@ QVariant CRulesRowModel::headerData(int section, Qt::Orientation orientation, in
   return m_headings[section];
 }
 
-CTarnEditorView::CTarnEditorView() { setModel(&m_model); }
+CTarnEditorView::CTarnEditorView() {
+  setModel(&m_model);
+  setAccessibleName(QStringLiteral("Rows"));
+}
 
 void CTarnEditorView::OnInitialUpdate() {
   setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -85,18 +90,39 @@ void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
     m_parser.Parse();
   }
   m_model.SetRows(std::move(rows));
+  // A new entry starts at its first row with nothing selected, wherever the
+  // last one was scrolled to.
+  selectionModel()->clear();
+  scrollToTop();
+  horizontalScrollBar()->setValue(0);
   AutoSizeColumns();
+  const std::string_view bytes(reinterpret_cast<const char*>(entry.GetData()), entry.GetSize());
+  if (CWinApp* app = AfxGetApp()) {
+    app->SetMessageText(EntryStatusText(bytes.size(), m_model.GetRows().size(), LooksBinary(bytes)));
+  }
 }
 
 void CTarnEditorView::AutoSizeColumns() {
   const std::vector<CRulesRow>& rows = m_model.GetRows();
   const CTextWidthEstimate estimate(fontMetrics());
   std::vector<int> widths(rows.size());
+  std::vector<int> fitted, minimum;
   for (int column = 0; column < m_model.columnCount(); ++column) {
     for (size_t i = 0; i < rows.size(); ++i) {
       widths[i] = estimate.Estimate(0, column == 0 ? IndentedName(rows[i]) : rows[i].value);
     }
     // A column never gets narrower than its heading, so the heading stays readable.
-    SetColumnWidth(column, std::max(header()->sectionSizeHint(column), WidestCellWidth(*this, column, widths)));
+    const int heading = header()->sectionSizeHint(column);
+    fitted.push_back(std::max(heading, WidestCellWidth(*this, column, widths)));
+    minimum.push_back(heading);
   }
+  if (fitted.size() != 2) return;  // before the columns are made
+  CColumnWidths chosen{fitted[0], fitted[1]};
+  // A line of binary data can be thousands of pixels wide: within a shown
+  // pane no column fits itself past the pane, and Value stays in view.
+  if (isVisible() && viewport()->width() > 0) {
+    chosen = CapColumnWidths(chosen, {minimum[0], minimum[1]}, viewport()->width());
+  }
+  SetColumnWidth(0, chosen.name);
+  SetColumnWidth(1, chosen.value);
 }

@@ -24,6 +24,10 @@ TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
 TARN_CHECK_PACKAGES=(desktop-file-utils libxml2-utils groff-base shared-mime-info libglib2.0-bin)
 # What scripts/package builds and checks the Debian package with.
 TARN_PACKAGE_PACKAGES=(dpkg-dev file lintian)
+# What the accessibility check needs: a virtual display, a session bus with
+# the accessibility bus behind it, the Python bindings that read it, and a
+# way to press keys.
+TARN_ACCESSIBILITY_PACKAGES=(xvfb xauth dbus-daemon at-spi2-core python3-pyatspi xdotool)
 
 tarn_configure_and_build() {  # BUILD_DIR [cmake args...]
   local dir=$1; shift

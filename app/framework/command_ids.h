@@ -16,6 +16,7 @@ enum CommandId : int {
 
   ID_EDIT_COPY = 57634,
   ID_EDIT_CUT = 57635,
+  ID_EDIT_FIND = 57636,
   ID_EDIT_PASTE = 57637,
   ID_EDIT_UNDO = 57643,
 

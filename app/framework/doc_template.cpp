@@ -65,7 +65,8 @@ void CMultiDocTemplate::InitialUpdateFrame(CMDIChildWnd* frame, CDocument* docum
   if (makeVisible) frame->ActivateFrame();
 }
 
-CDocument* CMultiDocTemplate::OpenDocumentFile(const QString& path, bool makeVisible) {
+CDocument* CMultiDocTemplate::OpenDocumentFile(const QString& path, bool makeVisible,
+                                               QString* failure) {
   CDocument* document = m_newDocument();
   document->m_pDocTemplate = this;
   document->m_bAutoDelete = false;
@@ -73,7 +74,15 @@ CDocument* CMultiDocTemplate::OpenDocumentFile(const QString& path, bool makeVis
 
   // A document that never opens takes its frame with it, and nothing of it
   // may have been seen: it is deleted here, not through its last view.
-  auto discard = [document](CMDIChildWnd* frame) {
+  auto discard = [document, failure, &path](CMDIChildWnd* frame) {
+    if (failure != nullptr) {
+      *failure = document->GetLastError();
+      if (failure->isEmpty()) {
+        *failure = QFileInfo(path).absoluteFilePath() +
+                   (frame == nullptr ? QStringLiteral(": its window could not be made")
+                                     : QStringLiteral(": it could not be read"));
+      }
+    }
     delete frame;
     delete document;
     return nullptr;

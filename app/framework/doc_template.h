@@ -59,8 +59,10 @@ class CMultiDocTemplate {
   QString GetDocString(DocStringIndex index) const;
 
   // Opens `path` in a new document and frame, or makes a new untitled
-  // document when `path` is empty. Returns the document, or null on failure.
-  CDocument* OpenDocumentFile(const QString& path, bool makeVisible = true);
+  // document when `path` is empty. Returns the document, or null on failure,
+  // with why in `failure` ("PATH: REASON") when given.
+  CDocument* OpenDocumentFile(const QString& path, bool makeVisible = true,
+                              QString* failure = nullptr);
   // A further frame on `document`, with its own views. Null on failure.
   CMDIChildWnd* CreateNewFrame(CDocument* document);
   // Gives every view of the frame its initial update, then activates it.

@@ -61,7 +61,13 @@ void CDocument::OnCloseDocument() {
   const std::vector<CMDIChildWnd*> frames = GetFrames();
   const bool autoDelete = m_bAutoDelete;
   m_bAutoDelete = false;
-  for (CMDIChildWnd* frame : frames) delete frame;
+  for (CMDIChildWnd* frame : frames) {
+    // Closed first, as its own close button would: the area then hands the
+    // activation on to the next window in the same state (maximised stays
+    // maximised), which it does not for a window that is simply destroyed.
+    frame->close();
+    delete frame;
+  }
   DeleteContents();
   if (autoDelete) delete this;
 }

@@ -70,6 +70,10 @@ class CDocument : public CCmdTarget {
   void SetPathName(const QString& path, bool addToMru = true);
   bool IsModified() const { return m_bModified; }
   void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
+  // Why the last open or save of this document failed, in words for the
+  // user that start with the file it was about ("PATH: REASON"); empty
+  // after one that succeeded, or when nothing said.
+  const QString& GetLastError() const { return m_strLastError; }
 
   void AddView(CView* view);
   void RemoveView(CView* view);
@@ -81,11 +85,15 @@ class CDocument : public CCmdTarget {
 
   CMultiDocTemplate* GetDocTemplate() const { return m_pDocTemplate; }
 
+ protected:
+  void SetLastError(const QString& error) { m_strLastError = error; }
+
  private:
   friend class CMultiDocTemplate;
   std::vector<CView*> m_views;
   QString m_strTitle;
   QString m_strPathName;
+  QString m_strLastError;
   bool m_bModified = false;
   // While false, losing the last view leaves the document to its template
   // (a failed open deletes both explicitly).

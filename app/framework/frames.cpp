@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -60,7 +61,18 @@ int GetCommandId(const QAction* action) { return action->property(kCommandIdProp
 
 // --- child frame
 
-CMDIChildWnd::CMDIChildWnd() { setAttribute(Qt::WA_DeleteOnClose); }
+CMDIChildWnd::CMDIChildWnd() {
+  setAttribute(Qt::WA_DeleteOnClose);
+  // The window menu of every child would claim Ctrl+F4 for itself, and keys
+  // claimed twice do nothing; the main frame keeps it, for the active child.
+  if (QMenu* menu = systemMenu()) {
+    for (QAction* action : menu->actions()) {
+      if (action->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_F4))) {
+        action->setShortcuts({});
+      }
+    }
+  }
+}
 
 CMDIChildWnd::~CMDIChildWnd() {
   // The views go first, while this is still a whole frame: each detaches
@@ -157,6 +169,30 @@ bool CMDIChildWnd::OnCmdMsg(int id, CCmdUI* query) {
 CMDIFrameWnd::CMDIFrameWnd() : m_mdiArea(new QMdiArea) {
   setCentralWidget(m_mdiArea);
   connect(m_mdiArea, &QMdiArea::subWindowActivated, this, &CMDIFrameWnd::OnChildActivated);
+  AddWindowKeys();
+}
+
+void CMDIFrameWnd::AddWindowKeys() {
+  // The child-window keys of the platform's multiple-document frames. They
+  // are the frame's own, not commands of the program's accelerator table:
+  // closing a window closes that window only, not its document's others.
+  auto add = [this](QKeySequence keys, auto&& slot) {
+    auto* action = new QAction(this);
+    action->setShortcut(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [this, slot] {
+      // A key of the user's like any command: the last message goes.
+      SetMessageText(QString());
+      slot();
+    });
+    addAction(action);
+  };
+  add(QKeySequence(Qt::CTRL | Qt::Key_F4), [this] {
+    if (CMDIChildWnd* child = MDIGetActive()) child->close();
+  });
+  add(QKeySequence(Qt::CTRL | Qt::Key_F6), [this] { m_mdiArea->activateNextSubWindow(); });
+  add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F6),
+      [this] { m_mdiArea->activatePreviousSubWindow(); });
 }
 
 CMDIFrameWnd::~CMDIFrameWnd() {
@@ -173,7 +209,8 @@ bool CMDIFrameWnd::LoadFrame(int resourceId) {
   m_defaultMenu = resources.FindMenu(resourceId);
   if (m_defaultMenu == nullptr) return false;
   setWindowIcon(resources.LoadIcon(resourceId));
-  setWindowTitle(resources.LoadString(resourceId));
+  m_strTitle = resources.LoadString(resourceId);
+  OnUpdateFrameTitle();
   if (const auto* table = resources.FindAccelerators(resourceId)) {
     for (const CAcceleratorResource& entry : *table) {
       auto* action = new QAction(this);
@@ -203,6 +240,7 @@ std::vector<CMDIChildWnd*> CMDIFrameWnd::GetChildFrames() const {
 
 void CMDIFrameWnd::AddChildFrame(CMDIChildWnd* frame) {
   m_mdiArea->addSubWindow(frame);
+  connect(frame, &QWidget::windowTitleChanged, this, &CMDIFrameWnd::OnUpdateFrameTitle);
   // Closing the last child must bring back the frame's own menu; the area
   // says nothing when the current child is simply destroyed.
   connect(frame, &QObject::destroyed, this, &CMDIFrameWnd::OnChildActivated,
@@ -214,8 +252,40 @@ bool CMDIFrameWnd::QueryCommand(int id, CCmdUI* state) { return OnCmdMsg(id, sta
 bool CMDIFrameWnd::SendCommand(int id) {
   CCmdUI state;
   if (!QueryCommand(id, &state)) return false;
+  SetMessageText(QString());
   OnCmdMsg(id, nullptr);
   return true;
+}
+
+void CMDIFrameWnd::SetMessageText(const QString& text) {
+  auto* bar = findChild<CStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+  if (bar == nullptr || bar->GetPaneCount() == 0) return;
+  CWinApp* app = AfxGetApp();
+  bar->GetPane(0)->setText(!text.isEmpty() || app == nullptr ? text
+                                                             : app->LoadString(AFX_IDS_IDLEMESSAGE));
+}
+
+QString CMDIFrameWnd::GetMessageText() const {
+  auto* bar = findChild<CStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+  return bar != nullptr && bar->GetPaneCount() > 0 ? bar->GetPane(0)->text() : QString();
+}
+
+void CMDIFrameWnd::OnUpdateFrameTitle() {
+  QString title = m_strTitle;
+  if (CMDIChildWnd* child = MDIGetActive(); child != nullptr && !child->windowTitle().isEmpty()) {
+    title += QStringLiteral(" - ") + child->windowTitle();
+  }
+  m_settingTitle = true;
+  setWindowTitle(title);
+  m_settingTitle = false;
+}
+
+void CMDIFrameWnd::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // A maximised child writes its own title into the frame's, and puts the
+  // frame's old one back when it is restored; the frame's title follows
+  // the active document in every state instead.
+  if (event->type() == QEvent::WindowTitleChange && !m_settingTitle) OnUpdateFrameTitle();
 }
 
 bool CMDIFrameWnd::OnCmdMsg(int id, CCmdUI* query) {
@@ -282,6 +352,7 @@ void CMDIFrameWnd::OnChildActivated() {
     }
   }
   if (menu != m_shownMenu) ShowMenu(menu);
+  OnUpdateFrameTitle();
 }
 
 void CMDIFrameWnd::ShowMenu(const CMenuResource* menu) {

@@ -85,8 +85,16 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
   void AddChildFrame(CMDIChildWnd* frame);
 
   // Runs a command as a menu item or its key would: only when some target
-  // handles it and has it enabled. Returns whether it ran.
+  // handles it and has it enabled. Returns whether it ran. What the message
+  // pane said before goes back to the idle message first, so a message
+  // stands until the next command.
   bool SendCommand(int id);
+  // Shows `text` in the status bar's message pane; the idle message when
+  // `text` is empty.
+  void SetMessageText(const QString& text);
+  QString GetMessageText() const;
+  // The title: the frame's own, then the active child's title after " - ".
+  void OnUpdateFrameTitle();
   // Whether a command would run now, and its check mark.
   bool QueryCommand(int id, CCmdUI* state);
   // Brings every menu of the bar up to date (enabled states, check marks, the
@@ -99,8 +107,10 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  void AddWindowKeys();
   void ShowMenu(const CMenuResource* menu);
   void OnChildActivated();
   void UpdateMenu(QMenu* menu);
@@ -116,6 +126,8 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
   const CMenuResource* m_shownMenu = nullptr;
   std::vector<CBuiltMenu> m_builtMenus;
   std::vector<QAction*> m_accelerators;
+  QString m_strTitle;
+  bool m_settingTitle = false;
 };
 
 // Sets an action's command id, and reads it back (0 when none).

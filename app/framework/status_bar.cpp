@@ -20,6 +20,18 @@ QString IndicatorText(int id) {
   }
 }
 
+// What each pane is, for a screen reader: its text alone ("CAP", or blank
+// while the key is off) does not say.
+QString PaneName(int id) {
+  switch (id) {
+    case ID_SEPARATOR: return QStringLiteral("Message");
+    case ID_INDICATOR_CAPS: return QStringLiteral("Caps Lock");
+    case ID_INDICATOR_NUM: return QStringLiteral("Num Lock");
+    case ID_INDICATOR_SCRL: return QStringLiteral("Scroll Lock");
+    default: return QString();
+  }
+}
+
 std::optional<LockKey> IndicatorKey(int id) {
   switch (id) {
     case ID_INDICATOR_CAPS: return LockKey::Caps;
@@ -49,6 +61,7 @@ bool CStatusBar::SetIndicators(const int* ids, int count) {
   m_panes.clear();
   for (int i = 0; i < count; ++i) {
     auto* label = new QLabel;
+    label->setAccessibleName(PaneName(ids[i]));
     if (ids[i] == ID_SEPARATOR) {
       label->setText(AfxGetApp() != nullptr ? AfxGetApp()->LoadString(AFX_IDS_IDLEMESSAGE)
                                             : QString());

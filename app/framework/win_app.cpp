@@ -179,21 +179,24 @@ void CWinApp::ParseCommandLine(CCommandLineInfo& info) const {
   }
 }
 
-bool CWinApp::ProcessShellCommand(const CCommandLineInfo& info) {
+bool CWinApp::ProcessShellCommand(const CCommandLineInfo& info, QString* failure) {
   switch (info.m_nShellCommand) {
     case CCommandLineInfo::FileNew:
       OnFileNew();
       return true;
     case CCommandLineInfo::FileOpen:
-      return OpenDocumentFile(info.m_strFileName) != nullptr;
+      return OpenDocumentFile(info.m_strFileName, failure) != nullptr;
     case CCommandLineInfo::FileNothing:
       return true;
   }
   return false;
 }
 
-CDocument* CWinApp::OpenDocumentFile(const QString& path) {
-  if (m_templates.empty() || path.isEmpty()) return nullptr;
+CDocument* CWinApp::OpenDocumentFile(const QString& path, QString* failure) {
+  if (m_templates.empty() || path.isEmpty()) {
+    if (failure != nullptr) *failure = path + QStringLiteral(": no file named");
+    return nullptr;
+  }
   const QString fullPath = QFileInfo(path).absoluteFilePath();
   for (const auto& docTemplate : m_templates) {
     if (CDocument* open = docTemplate->FindOpenDocument(fullPath)) {
@@ -202,7 +205,15 @@ CDocument* CWinApp::OpenDocumentFile(const QString& path) {
       return open;
     }
   }
-  return m_templates.front()->OpenDocumentFile(fullPath);
+  return m_templates.front()->OpenDocumentFile(fullPath, true, failure);
+}
+
+void CWinApp::SetMessageText(const QString& text) {
+  if (m_pMainWnd) m_pMainWnd->SetMessageText(text);
+}
+
+void CWinApp::ReportOpenFailure(const QString& failure) {
+  SetMessageText(QStringLiteral("Cannot open ") + failure);
 }
 
 void CWinApp::OnFileNew() {
@@ -211,13 +222,17 @@ void CWinApp::OnFileNew() {
 
 void CWinApp::OnFileOpen() {
   const QString path = DoPromptFileName(true, QString());
-  if (!path.isEmpty()) OpenDocumentFile(path);
+  if (path.isEmpty()) return;
+  QString failure;
+  if (OpenDocumentFile(path, &failure) == nullptr) ReportOpenFailure(failure);
 }
 
 bool CWinApp::OnOpenRecentFile(int index) {
   if (!m_pRecentFileList || index < 0 || index >= m_pRecentFileList->GetCount()) return false;
   const QString path = (*m_pRecentFileList)[index];
-  if (OpenDocumentFile(path) != nullptr) return true;
+  QString failure;
+  if (OpenDocumentFile(path, &failure) != nullptr) return true;
+  ReportOpenFailure(failure);
   m_pRecentFileList->Remove(index);
   SaveStdProfileSettings();
   return false;

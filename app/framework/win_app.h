@@ -102,16 +102,21 @@ class CWinApp : public CCmdTarget {
   std::vector<CDocument*> GetDocuments() const;
 
   void ParseCommandLine(CCommandLineInfo& info) const;
-  // Carries out the command line; false when the file it names does not open.
-  bool ProcessShellCommand(const CCommandLineInfo& info);
+  // Carries out the command line; false when the file it names does not
+  // open, with why in `failure` ("PATH: REASON") when given.
+  bool ProcessShellCommand(const CCommandLineInfo& info, QString* failure = nullptr);
 
   // Brings the file's window forward when it is open already, else opens it
-  // through the first template. The path is made absolute first.
-  CDocument* OpenDocumentFile(const QString& path);
+  // through the first template. The path is made absolute first. Null, with
+  // why in `failure` ("PATH: REASON") when given, when it does not open.
+  CDocument* OpenDocumentFile(const QString& path, QString* failure = nullptr);
   void OnFileNew();
   void OnFileOpen();
   // Opens recent file `index`; a file that no longer opens leaves the list.
   bool OnOpenRecentFile(int index);
+  // A file chosen to open did not open: no dialog, `failure` ("PATH:
+  // REASON") in the message pane.
+  virtual void ReportOpenFailure(const QString& failure);
 
   // Asks the user for a file to open, or for where to save (with
   // `suggested` as the starting name). Empty when the user cancels.
@@ -121,6 +126,9 @@ class CWinApp : public CCmdTarget {
   void SetFileDialogHook(FileDialogHook hook) { m_fileDialogHook = std::move(hook); }
 
   CMDIFrameWnd* GetMainWnd() const { return m_pMainWnd.get(); }
+  // Shows `text` in the main frame's message pane (the idle message when
+  // empty), until the next command.
+  void SetMessageText(const QString& text);
 
   bool OnCmdMsg(int id, CCmdUI* query) override;
 

@@ -326,10 +326,11 @@ class EditorTest : public QObject {
 
   void fittingFiftyThousandRowsMeasuresTheWidest() {
     // Many rows: only the widest few are measured exactly, so the estimate
-    // must not miss the one that matters.
+    // must not miss the one that matters. The widest is narrower than the
+    // pane, which no fitted column goes past.
     std::string rules = "Object Big\n";
     for (int i = 0; i < 50000; ++i) rules += "  Key" + std::to_string(i) + " = v\n";
-    rules += "  Last = " + std::string(60, 'W') + "\n";
+    rules += "  Last = " + std::string(30, 'W') + "\n";
     rules += "End\n";
     const QString path = Write("big.big", CBigBuilder().Add("big", rules).Build());
     CEditorRun run({path});
@@ -337,7 +338,7 @@ class EditorTest : public QObject {
     ClickTreeRow(TreeOf(run.Frames()[0]), 0);
     QCOMPARE(list->model()->rowCount(), 50002);
     const QModelIndex widest = list->model()->index(50001, 1);
-    QCOMPARE(widest.data().toString(), QString(60, 'W'));
+    QCOMPARE(widest.data().toString(), QString(30, 'W'));
     QCOMPARE(list->GetColumnWidth(1), list->sizeHintForIndex(widest).width());
   }
 
@@ -506,9 +507,10 @@ class EditorTest : public QObject {
     for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) QVERIFY(!run.Command(id));
     QMenu* edit = BarMenu(run.Main()->menuBar(), QStringLiteral("&Edit"));
     run.Main()->UpdateMenus();
-    QCOMPARE(MenuTexts(edit), QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
-                                           "&Paste\tCtrl+V"}));
-    for (QAction* action : edit->actions()) {
+    // The first five; Find follows them.
+    QCOMPARE(MenuTexts(edit).mid(0, 5), QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
+                                                     "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
+    for (QAction* action : edit->actions().mid(0, 5)) {
       QVERIFY(!action->isEnabled() || action->isSeparator());
       action->trigger();
     }

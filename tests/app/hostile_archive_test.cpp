@@ -153,19 +153,23 @@ class HostileArchiveTest : public QObject {
                IndentedBytesToText(4 * shown[i].depth, shown[i].name));
       QCOMPARE(list->model()->index(row, 1).data().toString(), BytesToText(shown[i].value));
     }
-    // Both columns were fitted: never narrower than the heading, and wide
-    // enough for the cell with the most characters.
+    // Both columns were fitted: never narrower than the heading, wide enough
+    // for the cell with the most characters or else for half the pane at
+    // least, and never wider than the pane, so Value stays in view.
     const int widths[] = {list->GetColumnWidth(0), list->GetColumnWidth(1)};
     const int longest[] = {static_cast<int>(longestName), static_cast<int>(longestValue)};
+    const int visible = list->viewport()->width();
     for (int column = 0; column < 2; ++column) {
       QVERIFY(widths[column] >= list->header()->sectionSizeHint(column));
       const QModelIndex cell = list->model()->index(longest[column], column);
-      QVERIFY2(widths[column] >= list->sizeHintForIndex(cell).width(),
+      QVERIFY2(widths[column] >= std::min(list->sizeHintForIndex(cell).width(), visible / 2),
                qPrintable(QStringLiteral("column %1 is %2 wide, its longest cell %3")
                               .arg(column)
                               .arg(widths[column])
                               .arg(list->sizeHintForIndex(cell).width())));
+      QVERIFY(widths[column] <= std::max(visible, list->header()->sectionSizeHint(column)));
     }
+    QVERIFY(list->header()->sectionViewportPosition(1) < visible);
     // Drawn at the top, at the longest cells and at the bottom.
     for (int row : {0, longest[0], longest[1], static_cast<int>(shown.size()) - 1}) {
       list->scrollTo(list->model()->index(row, 0));

@@ -114,6 +114,77 @@ class LogicTest : public QObject {
     QCOMPARE(WidestCandidates({}, 4), std::vector<size_t>());
   }
 
+  void columnsStayWithinThePane() {
+    const CColumnWidths heading{40, 45};
+    // Both fit: as fitted.
+    QCOMPARE(CapColumnWidths({100, 200}, heading, 500).name, 100);
+    QCOMPARE(CapColumnWidths({100, 200}, heading, 500).value, 200);
+    // A huge Name leaves Value all it needs when that is little...
+    QCOMPARE(CapColumnWidths({9000, 100}, heading, 500).name, 400);
+    // ...and half the pane when Value is huge too; Value never passes the pane.
+    const CColumnWidths both = CapColumnWidths({9000, 9000}, heading, 500);
+    QCOMPARE(both.name, 250);
+    QCOMPARE(both.value, 500);
+    // Headings win over a pane too narrow for them.
+    QCOMPARE(CapColumnWidths({9000, 9000}, heading, 20).name, 40);
+    QCOMPARE(CapColumnWidths({9000, 9000}, heading, 20).value, 45);
+  }
+
+  // --- status texts
+
+  void statusTexts() {
+    QCOMPARE(EntryCountText(0), QStringLiteral("0 entries"));
+    QCOMPARE(EntryCountText(1), QStringLiteral("1 entry"));
+    QCOMPARE(EntryCountText(200000), QStringLiteral("200000 entries"));
+    QCOMPARE(EntryStatusText(1, 1, false), QStringLiteral("1 byte, 1 row"));
+    QCOMPARE(EntryStatusText(4096, 12, true), QStringLiteral("4096 bytes, binary data, 12 rows"));
+    QCOMPARE(SaveAsProposal("/home/me/maps/a.big"), QStringLiteral("/home/me/maps/a copy.big"));
+    QCOMPARE(SaveAsProposal("/home/me/x.y.big"), QStringLiteral("/home/me/x.y copy.big"));
+    QCOMPARE(SaveAsProposal("/home/me/archive"), QStringLiteral("/home/me/archive copy"));
+  }
+
+  void binaryMeansAZeroByteInTheFirst8K() {
+    QVERIFY(!LooksBinary(""));
+    QVERIFY(!LooksBinary("Object A\n  B = \xff\x01\nEnd\n"));
+    QVERIFY(LooksBinary(std::string("TGA\0", 4)));
+    std::string late(8192, 'a');
+    QVERIFY(!LooksBinary(late + '\0'));
+    late[8191] = '\0';
+    QVERIFY(LooksBinary(late));
+  }
+
+  // --- find
+
+  void findWrapsAndIgnoresAsciiCase() {
+    CEntryMap entries;
+    for (const char* name : {"Art\\Tank.tga", "Data\\INI\\Object\\Tank.ini", "Data\\ini\\weapon.ini",
+                             "readme", "\xC9t\xE9.ini"}) {
+      entries.emplace(name, CDataBuffer());
+    }
+    const std::vector<CTreeItem> items = FillTreeItems(entries);  // in that order
+    const auto find = [&items](std::string_view needle, size_t from, FindDirection d) {
+      return FindEntry(items, needle, from, d);
+    };
+    const auto fw = FindDirection::Forward;
+    const auto back = FindDirection::Backward;
+    QCOMPARE(find("tank", items.size(), fw), std::optional<size_t>(0));
+    QCOMPARE(find("TANK", 0, fw), std::optional<size_t>(1));
+    QCOMPARE(find("tank", 1, fw), std::optional<size_t>(0));  // wraps
+    QCOMPARE(find("tank", 0, back), std::optional<size_t>(1));
+    QCOMPARE(find(".INI", 2, fw), std::optional<size_t>(4));
+    QCOMPARE(find("readme", 3, fw), std::optional<size_t>(3));  // ends on itself
+    QCOMPARE(find("ini\\o", items.size(), back), std::optional<size_t>(1));
+    // Only ASCII letters fold: \xC9 is not \xE9.
+    QCOMPARE(find("\xE9t", 0, fw), std::nullopt);
+    QCOMPARE(find("\xC9T\xE9", 0, fw), std::optional<size_t>(4));
+    QCOMPARE(find("tanks", 0, fw), std::nullopt);
+    QCOMPARE(find("", 0, fw), std::nullopt);
+    QCOMPARE(FindEntry({}, "a", 0, fw), std::nullopt);
+    // Typed text turns back into the bytes it shows.
+    QCOMPARE(TextToBytes(BytesToText("\x80\x9F\xE9" "a")), std::optional<std::string>("\x80\x9F\xE9" "a"));
+    QCOMPARE(TextToBytes(QStringLiteral("\u4E2D")), std::nullopt);
+  }
+
   // --- archive copy
 
   void copyIsByteIdentical() {
