@@ -18,13 +18,13 @@ void CRulesRowModel::InsertColumn(int column, const QString& heading) {
 
 void CRulesRowModel::BeginReplaceRows() {
   beginResetModel();
-  m_rows.clear();
+  m_rows = CRulesRows();
   m_replacing = true;
 }
 
-void CRulesRowModel::SetRows(std::vector<CRulesRow> rows) {
+void CRulesRowModel::SetRows(CRulesRows rows) {
   if (!m_replacing) beginResetModel();
-  m_rows = std::move(rows);
+  m_rows = rows;
   m_replacing = false;
   endResetModel();
 }
@@ -42,7 +42,7 @@ QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
       !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
     return QVariant();
   }
-  const CRulesRow& row = m_rows[static_cast<size_t>(index.row())];
+  const CRulesRow row = m_rows[static_cast<size_t>(index.row())];
   switch (index.column()) {
     case 0:
       return BytesToText(IndentedName(row));
@@ -78,18 +78,18 @@ void CTarnEditorView::OnInitialUpdate() {
 void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
   // The old rows point into the parser's last result: they go before it parses.
   m_model.BeginReplaceRows();
-  std::vector<CRulesRow> rows;
+  CRulesRows rows;
   try {
     m_parser.SetSource(entry);
     m_parser.Parse();
-    rows = BuildRulesRows(m_parser);
+    rows = CRulesRows(m_parser);
   } catch (const std::bad_alloc&) {
     // An entry whose rows do not fit in memory shows none, rather than
     // taking the program and the user's other windows with it.
     m_parser.SetSource(CDataBuffer());
     m_parser.Parse();
   }
-  m_model.SetRows(std::move(rows));
+  m_model.SetRows(rows);
   // A new entry starts at its first row with nothing selected, wherever the
   // last one was scrolled to.
   selectionModel()->clear();
@@ -103,7 +103,7 @@ void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
 }
 
 void CTarnEditorView::AutoSizeColumns() {
-  const std::vector<CRulesRow>& rows = m_model.GetRows();
+  const CRulesRows& rows = m_model.GetRows();
   const CTextWidthEstimate estimate(fontMetrics());
   std::vector<int> widths(rows.size());
   std::vector<int> fitted, minimum;

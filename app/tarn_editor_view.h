@@ -3,8 +3,8 @@
 // block, each followed by the block's lines, indented four spaces per level
 // of nesting. Both columns are fitted to their widest cell every time.
 //
-// The rows live in a model over the parser's result (a depth and two
-// string views per row); cell texts are made when the view asks for them.
+// The rows live in a model that reads them in place from the parser's
+// result; cell texts are made when the view asks for them.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -27,8 +27,8 @@ class CRulesRowModel : public QAbstractTableModel {
   // Drops every row. The rows point into a parser: call this before it
   // parses again, then SetRows with the new rows.
   void BeginReplaceRows();
-  void SetRows(std::vector<CRulesRow> rows);
-  const std::vector<CRulesRow>& GetRows() const { return m_rows; }
+  void SetRows(CRulesRows rows);
+  const CRulesRows& GetRows() const { return m_rows; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -38,7 +38,7 @@ class CRulesRowModel : public QAbstractTableModel {
 
  private:
   QStringList m_headings;
-  std::vector<CRulesRow> m_rows;
+  CRulesRows m_rows;
   bool m_replacing = false;
 };
 

@@ -69,7 +69,7 @@ void PrintRows(COutput& out, const CDataBuffer& bytes) {
   CRulesParser parser;
   parser.SetSource(bytes);
   parser.Parse();
-  ForEachRulesRow(parser.GetBlocks(), [&out](const CRulesRow& row) {
+  ForEachRulesRow(parser, [&out](const CRulesRow& row) {
     out.Escaped(IndentedName(row));
     out.Raw('\t');
     out.Escaped(row.value);

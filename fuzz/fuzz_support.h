@@ -37,9 +37,11 @@ struct Row {
   bool operator==(const Row&) const = default;
 };
 
-inline std::vector<Row> RowsOf(const CRulesParser::Blocks& blocks) {
+// The rows of a parser's result read in place, or of trees built from it.
+template <typename Source>
+std::vector<Row> RowsOf(const Source& source) {
   std::vector<Row> rows;
-  ForEachRulesRow(blocks, [&rows](const CRulesRow& row) {
+  ForEachRulesRow(source, [&rows](const CRulesRow& row) {
     rows.push_back({row.depth, std::string(row.name), std::string(row.value)});
   });
   return rows;

@@ -17,19 +17,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CRulesParser parser;
   parser.SetSource(bytes);
   parser.Parse();
-  const std::vector<fuzz::Row> rows = fuzz::RowsOf(parser.GetBlocks());
+  // The rows as the list view and `tarn show` read them, in place.
+  const std::vector<fuzz::Row> rows = fuzz::RowsOf(parser);
   fuzz::CheckRowShape(rows);
-  FUZZ_REQUIRE(parser.GetBlocks().size() + parser.GetLineCount() == rows.size(),
+  FUZZ_REQUIRE(parser.GetRowCount() == rows.size(), "the row count is the rows'");
+  FUZZ_REQUIRE(parser.GetBlockCount() + parser.GetLineCount() == rows.size(),
                "the line count sizes the rows exactly");
 
   const fuzz::ReferenceRules reference(data, size);
   FUZZ_REQUIRE(rows == reference.Rows(), "rows equal the recursive oracle's");
+  // Read backwards (each read a jump), a row is still the same row.
+  for (size_t i = rows.size(); i-- > 0;) {
+    const CRulesRow row = parser.GetRow(i);
+    FUZZ_REQUIRE((fuzz::Row{row.depth, std::string(row.name), std::string(row.value)}) == rows[i],
+                 "a row read by number");
+  }
+  FUZZ_REQUIRE(fuzz::RowsOf(parser.GetBlocks()) == rows, "the trees give the same rows");
+  FUZZ_REQUIRE(parser.GetBlocks().size() == parser.GetBlockCount(), "one tree a block");
 
   // Parsing again from the same source gives the same rows; SetSource
   // rewinds.
   parser.SetSource(bytes);
   parser.Parse();
-  FUZZ_REQUIRE(fuzz::RowsOf(parser.GetBlocks()) == rows, "a second parse agrees");
+  FUZZ_REQUIRE(fuzz::RowsOf(parser) == rows, "a second parse agrees");
+  FUZZ_REQUIRE(fuzz::RowsOf(parser.GetBlocks()) == rows, "a second parse's trees agree");
 
   CRulesParser::Blocks copy = parser.GetBlocks();
   FUZZ_REQUIRE(fuzz::RowsOf(copy) == rows, "a copied tree has the same rows");

@@ -2,8 +2,17 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstring>
 #include <utility>
+
+#include "rules/block_keywords.h"
+#include "storage/platform.h"
+
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
+#include <emmintrin.h>
+#define TARN_RULES_SSE2 1
+#endif
 
 // ---- CRulesEntry: copy and destruction without recursion ----
 
@@ -54,56 +63,152 @@ CRulesEntry::~CRulesEntry() {
 
 namespace {
 
-constexpr uint8_t kTab = 0x09, kLf = 0x0A, kCr = 0x0D, kSpace = 0x20, kSemicolon = 0x3B,
-                  kEquals = 0x3D;
+constexpr char kTab = '\t', kLf = '\n', kCr = '\r', kSpace = ' ', kSemicolon = ';', kEquals = '=';
 
-bool IsBlank(uint8_t b) { return b == kTab || b == kSpace; }
-bool IsWhiteSpace(uint8_t b) { return b == kTab || b == kSpace || b == kLf || b == kCr; }
+// After the copied text: one LF, so that every search for a token's end or a
+// line end stops there at the latest and needs no bounds check, then zeros
+// (not white space, so skipping white space stops just past the LF), enough
+// for a whole chunk to be read from any position up to there.
+constexpr size_t kSlack = 64;
 
-// Bits 0x80 of the bytes of `word` that equal `b`; a lower byte's match is
-// always exact, so the lowest bit set marks the first one.
+// Below this, large pages would not save a fault worth the call.
+constexpr size_t kLargePageBytes = size_t{2} << 20;
+// Buffers beyond four times what a parse needs and beyond these sizes are
+// given back: a binary entry read as rules text would otherwise hold its
+// copy and its lines until the parser goes.
+constexpr size_t kKeptTextBytes = size_t{1} << 20;
+constexpr size_t kKeptLines = size_t{1} << 16;
+// Fewer headers than this are sorted by comparison alone.
+constexpr size_t kRadixSortFrom = 1024;
+
+bool IsBlank(char b) { return b == kTab || b == kSpace; }
+
+#if defined(TARN_RULES_SSE2)
+constexpr size_t kChunk = 16;
+// Bit i set when byte i of the 16 at p is one of Stops.
+template <char... Stops>
+uint32_t Matches(const char* p) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i hits = _mm_setzero_si128();
+  ((hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(Stops)))), ...);
+  return static_cast<uint32_t>(_mm_movemask_epi8(hits));
+}
+// Offset of the first byte of the chunk at p that is one of Stops, or kChunk.
+template <char... Stops>
+size_t FirstIn(const char* p) {
+  const uint32_t hits = Matches<Stops...>(p);
+  return hits == 0 ? kChunk : static_cast<size_t>(std::countr_zero(hits));
+}
+#else
+// Eight bytes at a time in a plain word: bits 0x80 of the bytes that equal b.
+// A lower byte's match is always exact, so the lowest bit set marks the first.
+constexpr size_t kChunk = 8;
 constexpr uint64_t BytesEqual(uint64_t word, uint8_t b) {
   constexpr uint64_t kOnes = 0x0101010101010101u;
   const uint64_t x = word ^ (kOnes * b);
   return (x - kOnes) & ~x & (kOnes << 7);
 }
-
-// The first byte in [p, end) that is one of Stops, or end. Tokens are short
-// but so many that scanning them eight bytes at a time pays.
-template <uint8_t... Stops>
-const uint8_t* FindSeparator(const uint8_t* p, const uint8_t* end) {
+template <char... Stops>
+size_t FirstIn(const char* p) {
   if constexpr (std::endian::native == std::endian::little) {
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      const uint64_t hits = (BytesEqual(word, Stops) | ...);
-      if (hits != 0) return p + std::countr_zero(hits) / 8;
-      p += 8;
-    }
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const uint64_t hits = (BytesEqual(word, static_cast<uint8_t>(Stops)) | ...);
+    return hits == 0 ? kChunk : static_cast<size_t>(std::countr_zero(hits) / 8);
+  } else {
+    for (size_t i = 0; i < kChunk; ++i)
+      if (((p[i] == Stops) || ...)) return i;
+    return kChunk;
   }
-  while (p < end && ((*p != Stops) && ...)) ++p;
+}
+#endif
+
+// The first byte from p that is one of Stops. REQUIRES: one of them lies
+// ahead within the text or its slack.
+template <char... Stops>
+const char* Find(const char* p) {
+  for (;; p += kChunk) {
+    const size_t at = FirstIn<Stops...>(p);
+    if (at != kChunk) return p + at;
+  }
+}
+
+// The first byte from p that is not white space; the zeros of the slack stop it.
+const char* SkipWhiteSpace(const char* p) {
+#if defined(TARN_RULES_SSE2)
+  for (;; p += kChunk) {
+    const uint32_t other = ~Matches<kSpace, kTab, kLf, kCr>(p) & 0xFFFFu;
+    if (other != 0) return p + std::countr_zero(other);
+  }
+#else
+  while (*p == kSpace || *p == kTab || *p == kLf || *p == kCr) ++p;
+  return p;
+#endif
+}
+
+// White space, and comments up to their line end. Stops at the first byte of
+// a token, or at most one past the end of the text.
+const char* SkipSpaceAndComments(const char* p) {
+  for (;;) {
+    p = SkipWhiteSpace(p);
+    if (*p != kSemicolon) return p;
+    // The line end itself is left for the next turn, as white space.
+    p = Find<kLf, kCr>(p);
+  }
+}
+
+const char* SkipBlanks(const char* p) {
+  while (IsBlank(*p)) ++p;
   return p;
 }
 
-constexpr size_t kKeptLevels = 64;
-constexpr size_t kKeptLines = size_t{1} << 16;
-
-template <typename T>
-void TrimTo(std::vector<T>& scratch, size_t kept) {
-  if (scratch.capacity() > kept) {
-    scratch.clear();
-    scratch.shrink_to_fit();
-    scratch.reserve(kept);
+// " = " followed by a byte that is not a blank.
+bool IsSpacedEquals(const char* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0xFFFFFFu) == 0x203D20u && !IsBlank(p[3]);
+  } else {
+    return p[0] == kSpace && p[1] == kEquals && p[2] == kSpace && !IsBlank(p[3]);
   }
 }
 
 // "End" in any case of its ASCII letters.
-bool IsEndKey(std::string_view key) {
-  return key.size() == 3 && (key[0] | 0x20) == 'e' && (key[1] | 0x20) == 'n' &&
-         (key[2] | 0x20) == 'd';
+bool IsEndKey(const char* key) {
+  return (key[0] | 0x20) == 'e' && (key[1] | 0x20) == 'n' && (key[2] | 0x20) == 'd';
+}
+
+// The first eight bytes of a name (zero-filled when shorter), big-endian:
+// comparing these compares names byte-wise as far as they go, so most
+// comparisons of the sort end at one compare of two numbers.
+// REQUIRES: the 8 bytes from name are readable.
+uint64_t SortWord(const char* name, size_t size) {
+  uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, name, sizeof word);
+#if defined(__GNUC__)
+    word = __builtin_bswap64(word);
+#else
+    uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped = swapped << 8 | ((word >> (8 * i)) & 0xFF);
+    word = swapped;
+#endif
+    if (size < 8) word &= ~(~uint64_t{0} >> (8 * size));
+  } else {
+    for (size_t i = 0; i < 8 && i < size; ++i) word |= uint64_t{static_cast<uint8_t>(name[i])} << (56 - 8 * i);
+  }
+  return word;
+}
+
+template <typename T>
+void AdviseLarge(T* data, size_t count) {
+  if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
 }
 
 }  // namespace
+
+CRulesParser::CRulesParser() = default;
+CRulesParser::~CRulesParser() = default;
 
 void CRulesParser::SetSource(const CDataBuffer& source) {
   m_buffer = source;
@@ -111,121 +216,257 @@ void CRulesParser::SetSource(const CDataBuffer& source) {
   m_end = m_begin == nullptr ? nullptr : m_begin + source.GetSize();
 }
 
-void CRulesParser::SkipBlanks() {
-  while (m_position < m_end && IsBlank(*m_position)) ++m_position;
-}
-
-void CRulesParser::SkipSpaceAndComments() {
-  while (m_position < m_end) {
-    if (IsWhiteSpace(*m_position)) {
-      ++m_position;
-    } else if (*m_position == kSemicolon) {
-      // The line end itself is left for the next turn, as white space.
-      while (m_position < m_end && *m_position != kLf && *m_position != kCr) ++m_position;
-    } else {
-      return;
-    }
+void CRulesParser::CopyText(const uint8_t* bytes, size_t size) {
+  const size_t needed = size + kSlack;
+  if (m_textCapacity < needed || m_textCapacity / 4 > std::max(needed, kKeptTextBytes)) {
+    m_text.reset();
+    m_textCapacity = 0;  // stays so if the allocation throws
+    m_text.reset(new char[needed]);
+    m_textCapacity = needed;
+    AdviseLarge(m_text.get(), needed);
   }
+  if (size != 0) std::memcpy(m_text.get(), bytes, size);
+  m_text[size] = kLf;
+  std::memset(m_text.get() + size + 1, 0, kSlack - 1);
 }
 
-std::string_view CRulesParser::ScanToken(Separators set) {
-  const uint8_t* const start = m_position;
-  const uint8_t* p;
-  switch (set) {
-    case Separators::Header: p = FindSeparator<kTab, kLf, kCr, kSpace, kSemicolon>(start, m_end); break;
-    case Separators::Key: p = FindSeparator<kLf, kCr, kSpace, kSemicolon, kEquals>(start, m_end); break;
-    default: p = FindSeparator<kLf, kCr, kSemicolon>(start, m_end); break;
-  }
-  m_position = p;
-  // Blanks that are not separators belong to the token only when a non-blank
-  // follows them; trailing ones are consumed and dropped. Trimming them from
-  // the end afterwards keeps the scan to a search for the separator.
-  while (p > start && IsBlank(p[-1])) --p;
-  return {reinterpret_cast<const char*>(start), static_cast<size_t>(p - start)};
-}
-
-void CRulesParser::Parse() {
-  m_blocks.clear();
-  m_lineCount = 0;
-  // Scratch beyond the usual sizes is not worth keeping: a binary entry that
-  // opens a million blocks would otherwise hold their lines until the next parse.
-  struct TrimScratch {
-    CRulesParser& parser;
-    ~TrimScratch() {
-      TrimTo(parser.m_lines, kKeptLines);
-      TrimTo(parser.m_open, kKeptLevels);
-      TrimTo(parser.m_pending, kKeptLevels);
-    }
-  } trim{*this};
-  SkipSpaceAndComments();
-  while (m_position < m_end) {
-    const std::string_view first = ScanToken(Separators::Header);
-    SkipBlanks();
-    const std::string_view second = ScanToken(Separators::Header);
-    SkipBlanks();
-    const std::string_view name = second.empty() ? first : second;
-    const std::string_view type = second.empty() ? std::string_view() : first;
-    auto found = m_blocks.lower_bound(name);
-    if (found == m_blocks.end() || found->first != name) found = m_blocks.emplace_hint(found, name, CRulesBlock());
-    found->second.m_type = type;
-    if (ParseBlockBody(found->second.m_body)) return;
-    SkipSpaceAndComments();
-  }
-}
-
-bool CRulesParser::ParseBlockBody(CRulesEntry& parent) {
-  m_lines.clear();
-  m_open.clear();
-  size_t direct = 0;  // lines of parent's own level
-  bool ended = false;
+bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
+  const char* const text = m_text.get();
+  const char* const end = text + size;
+  const bool stopAtTop = depth != 0;
+  bool ended = true;
+  const auto offset = [text](const char* at) { return static_cast<uint32_t>(at - text); };
+  CFlatLine* out = m_lines.get() + m_lineCount;
+  CFlatLine* outEnd = m_lines.get() + m_lineCapacity;
+  const char* p = text;
   for (;;) {
-    SkipSpaceAndComments();
-    if (m_position >= m_end) {
-      // Every open block keeps the lines read so far.
-      ended = true;
-      break;
+    p = SkipSpaceAndComments(p);
+    if (p >= end) break;
+    if (out == outEnd) {
+      // Every line takes at least one byte, so the text's size bounds them.
+      m_lineCount = static_cast<size_t>(out - m_lines.get());
+      const size_t capacity = std::min(std::max(2 * m_lineCapacity, kKeptLines), size + 1);
+      std::unique_ptr<CFlatLine[]> grown(new CFlatLine[capacity]);
+      AdviseLarge(grown.get(), capacity);
+      if (m_lineCount != 0) std::memcpy(grown.get(), m_lines.get(), m_lineCount * sizeof(CFlatLine));
+      m_lines = std::move(grown);
+      m_lineCapacity = capacity;
+      out = m_lines.get() + m_lineCount;
+      outEnd = m_lines.get() + m_lineCapacity;
     }
-    const std::string_view key = ScanToken(Separators::Key);
-    SkipBlanks();
-    if (IsEndKey(key)) {
-      // The rest of this line is read as the enclosing block's next line.
-      if (m_open.empty()) break;
-      m_open.pop_back();
+    if (depth == 0) {
+      // A header: a type word and a name, or a name alone. Every header
+      // opens a block; the rest of its line is the block's first line.
+      const char* const first = p;
+      const char* const firstEnd = p = Find<kTab, kLf, kCr, kSpace, kSemicolon>(p);
+      const char* const second = p = SkipBlanks(p);
+      const char* const secondEnd = p = Find<kTab, kLf, kCr, kSpace, kSemicolon>(p);
+      p = SkipBlanks(p);
+      m_headers.push_back(static_cast<uint32_t>(out - m_lines.get()));
+      if (second == secondEnd) {
+        *out++ = {offset(first), offset(firstEnd) - offset(first), 0, 0, 0};
+      } else {
+        *out++ = {offset(second), offset(secondEnd) - offset(second), offset(first),
+                  offset(firstEnd) - offset(first), 0};
+      }
+      depth = 1;
       continue;
     }
-    if (m_position < m_end && *m_position == kEquals) ++m_position;
-    SkipBlanks();
-    const std::string_view value = ScanToken(Separators::Value);
-    SkipBlanks();
-    ++(m_open.empty() ? direct : m_lines[m_open.back()].children);
-    m_lines.push_back({key, value, 0});
-    if (IsBlockKeyword(key)) m_open.push_back(m_lines.size() - 1);
+    // A line: key, blanks, at most one '=', blanks, value. Blanks that trail
+    // a token are dropped; trimming them after the search keeps the search
+    // to the separators alone. SPACE ends a key, so only TABs can trail it.
+    const char* const key = p;
+    const char* keyEnd = p = Find<kLf, kCr, kSpace, kSemicolon, kEquals>(p);
+    while (keyEnd > key && keyEnd[-1] == kTab) --keyEnd;
+    const size_t keySize = static_cast<size_t>(keyEnd - key);
+    if (keySize == 3 && IsEndKey(key)) {
+      // The rest of this line is read as the enclosing block's next line.
+      p = SkipBlanks(p);
+      if (--depth == 0 && stopAtTop) {
+        ended = false;
+        break;
+      }
+      continue;
+    }
+    // " = " between key and value is by far the most common; the general
+    // steps cost a few branches that the mix of forms makes hard to predict.
+    if (IsSpacedEquals(p)) {
+      p += 3;
+    } else {
+      p = SkipBlanks(p);
+      if (*p == kEquals) ++p;
+      p = SkipBlanks(p);
+    }
+    const char* const value = p;
+    const char* valueEnd = p = Find<kLf, kCr, kSemicolon>(p);
+    while (valueEnd > value && IsBlank(valueEnd[-1])) --valueEnd;
+    *out++ = {offset(key), static_cast<uint32_t>(keySize), offset(value), offset(valueEnd) - offset(value), depth};
+    if (block_keywords::IsKeywordWithSlack(key, keySize)) ++depth;
   }
-  BuildEntries(parent, direct);
+  m_lineCount = static_cast<size_t>(out - m_lines.get());
+  stop = static_cast<size_t>(std::min(p, end) - text);
   return ended;
 }
 
-void CRulesParser::BuildEntries(CRulesEntry& parent, size_t lines) {
-  m_lineCount += m_lines.size();
-  std::vector<CRulesEntry>& top = parent.m_children;
-  // A block named again by a later header gets lines appended many times:
-  // grow geometrically there, where an exact reserve each time would copy
-  // the list over and over.
-  if (top.capacity() - top.size() < lines) top.reserve(std::max(top.size() + lines, 2 * top.size()));
-  // The flat lines are in text order, which is the tree's depth-first order;
-  // each pending list takes the next `left` lines at its level.
-  m_pending.clear();
-  m_pending.push_back({&top, lines});
-  for (const CFlatLine& line : m_lines) {
-    while (m_pending.back().left == 0) m_pending.pop_back();
-    CPendingList& into = m_pending.back();
-    --into.left;
-    // Reserved in full beforehand, so `made` stays where it is.
-    CRulesEntry& made = into.list->emplace_back(line.name, line.value);
-    if (line.children != 0) {
-      made.m_children.reserve(line.children);
-      m_pending.push_back({&made.m_children, line.children});
+void CRulesParser::Parse() {
+  if (!m_blocks.empty()) m_blocks.clear();
+  m_blocksBuilt = false;
+  // Emptied first: if an allocation below throws, the parser holds no
+  // result rather than rows over text that is no longer there.
+  m_lineCount = 0;
+  m_rowCount = 0;
+  m_blockCount = 0;
+  m_headers.clear();
+  m_segments.clear();
+  const size_t size = m_position == nullptr ? 0 : static_cast<size_t>(m_end - m_position);
+  CopyText(m_position, size);
+  // Rules text has a line every 16 bytes or more; denser text grows the
+  // lines as it goes.
+  const size_t expected = size / 16 + 64;
+  if (m_lineCapacity < expected || m_lineCapacity / 4 > std::max(expected, kKeptLines)) {
+    m_lines.reset();
+    m_lineCapacity = 0;
+    m_lines.reset(new CFlatLine[expected]);
+    m_lineCapacity = expected;
+    AdviseLarge(m_lines.get(), expected);
+  }
+  size_t stop = 0;
+  ReadLines(size, 0, stop);
+  m_position = m_end;
+  GroupHeaders();
+}
+
+void CRulesParser::GroupHeaders() {
+  const char* const text = m_text.get();
+  const size_t headers = m_headers.size();
+  m_headers.push_back(static_cast<uint32_t>(m_lineCount));
+  m_order.resize(headers);
+  for (uint32_t h = 0; h < headers; ++h) {
+    const CFlatLine& line = m_lines[m_headers[h]];
+    const size_t rest = line.nameSize > 8 ? line.nameSize - 8 : 0;
+    m_order[h] = {SortWord(text + line.name, line.nameSize), SortWord(text + line.name + 8, rest), h};
+  }
+  const auto name = [this, text](const CSortKey& key) {
+    const CFlatLine& line = m_lines[m_headers[key.header]];
+    return std::string_view(text + line.name, line.nameSize);
+  };
+  // Byte order of names, headers of one name in text order. Names are
+  // compared in full only where their first sixteen bytes tie.
+  const auto before = [&name](const CSortKey& a, const CSortKey& b) {
+    if (a.word != b.word) return a.word < b.word;
+    if (a.second != b.second) return a.second < b.second;
+    const int order = name(a).compare(name(b));
+    return order != 0 ? order < 0 : a.header < b.header;
+  };
+  if (headers < kRadixSortFrom) {
+    std::sort(m_order.begin(), m_order.end(), before);
+  } else {
+    // Thousands of headers: sorted by their first eight bytes a byte at a
+    // time (stable, so far cheaper than comparisons), then only the runs
+    // whose first eight bytes tie are sorted by comparison. Names that all
+    // start alike make one run, and std::sort keeps that n log n.
+    m_scratch.resize(headers);
+    for (int shift = 0; shift < 64; shift += 8) {
+      size_t count[256] = {};
+      for (const CSortKey& key : m_order) ++count[(key.word >> shift) & 0xFF];
+      if (count[(m_order[0].word >> shift) & 0xFF] == headers) continue;  // one value: nothing moves
+      size_t at = 0;
+      for (size_t& n : count) at += std::exchange(n, at);
+      for (const CSortKey& key : m_order) m_scratch[count[(key.word >> shift) & 0xFF]++] = key;
+      m_order.swap(m_scratch);
+    }
+    for (size_t i = 0; i < headers;) {
+      size_t j = i + 1;
+      while (j < headers && m_order[j].word == m_order[i].word) ++j;
+      if (j - i > 1) std::sort(m_order.begin() + static_cast<std::ptrdiff_t>(i), m_order.begin() + static_cast<std::ptrdiff_t>(j), before);
+      i = j;
     }
   }
-  m_lines.clear();
+  m_segments.clear();
+  m_lastSegment = 0;
+  uint32_t rows = 0;
+  size_t blocks = 0;
+  for (size_t i = 0; i < headers;) {
+    size_t j = i + 1;
+    while (j < headers && m_order[j].word == m_order[i].word && name(m_order[j]) == name(m_order[i])) ++j;
+    // The block's row: its name, and the type of its last header.
+    m_segments.push_back({rows++, m_headers[m_order[j - 1].header]});
+    for (size_t k = i; k < j; ++k) {
+      const uint32_t header = m_order[k].header;
+      const uint32_t first = m_headers[header] + 1;
+      const uint32_t lines = m_headers[header + 1] - first;
+      if (lines == 0) continue;
+      m_segments.push_back({rows, first});
+      rows += lines;
+    }
+    ++blocks;
+    i = j;
+  }
+  m_segments.push_back({rows, 0});
+  m_rowCount = rows;
+  m_blockCount = blocks;
+}
+
+CRulesRow CRulesParser::GetRow(size_t row) const {
+  assert(row < m_rowCount);
+  size_t s = m_lastSegment;
+  if (!(m_segments[s].firstRow <= row && row < m_segments[s + 1].firstRow)) {
+    if (s + 2 < m_segments.size() && m_segments[s + 1].firstRow <= row && row < m_segments[s + 2].firstRow) {
+      ++s;
+    } else {
+      const auto after = std::upper_bound(m_segments.begin(), m_segments.end(), row,
+                                          [](size_t r, const CSegment& segment) { return r < segment.firstRow; });
+      s = static_cast<size_t>(after - m_segments.begin()) - 1;
+    }
+    m_lastSegment = s;
+  }
+  return RowOf(m_lines[m_segments[s].firstLine + (row - m_segments[s].firstRow)]);
+}
+
+// Appends the lines [first, end) to parent as trees. The lines are in text
+// order, which is the trees' depth-first order, and each is at most one
+// level below the line before it; the first is one level below parent.
+void CRulesParser::BuildTree(size_t first, size_t end, CRulesEntry& parent) const {
+  if (first == end) return;
+  const uint32_t base = m_lines[first].depth;
+  // open[d] takes the lines d + 1 levels below parent. Only the innermost
+  // list is ever appended to, so the entries that the outer ones point at
+  // never move while they are open.
+  std::vector<CRulesEntry*> open{&parent};
+  for (size_t i = first; i < end; ++i) {
+    const CRulesRow row = RowOf(m_lines[i]);
+    const size_t level = row.depth - base + 1;
+    open.resize(level);
+    open.push_back(&open.back()->m_children.emplace_back(row.name, row.value));
+  }
+}
+
+const CRulesParser::Blocks& CRulesParser::GetBlocks() const {
+  if (m_blocksBuilt) return m_blocks;
+  CRulesEntry* body = nullptr;
+  for (size_t s = 0; s + 1 < m_segments.size(); ++s) {
+    const CSegment& segment = m_segments[s];
+    const CRulesRow row = RowOf(m_lines[segment.firstLine]);
+    if (row.depth == 0) {
+      CRulesBlock& block = m_blocks.emplace_hint(m_blocks.end(), row.name, CRulesBlock())->second;
+      block.m_type = row.value;
+      body = &block.m_body;
+      continue;
+    }
+    BuildTree(segment.firstLine, segment.firstLine + (m_segments[s + 1].firstRow - segment.firstRow), *body);
+  }
+  m_blocksBuilt = true;
+  return m_blocks;
+}
+
+bool CRulesParser::ParseBlockBody(CRulesEntry& parent) {
+  // Read by a parser of its own, so that this parser's last result stays.
+  CRulesParser reader;
+  const size_t size = m_position == nullptr ? 0 : static_cast<size_t>(m_end - m_position);
+  reader.CopyText(m_position, size);
+  size_t stop = 0;
+  const bool ended = reader.ReadLines(size, 1, stop);
+  reader.BuildTree(0, reader.m_lineCount, parent);
+  if (m_position != nullptr) m_position += stop;
+  return ended;
 }

@@ -8,18 +8,29 @@
 //     End
 //   End
 //
-// Any byte sequence parses; there is no error path. All strings of the
-// result are copies, so the blocks outlive the source bytes.
+// Any byte sequence parses; there is no error path.
 //
-// Nesting depth is unbounded: parsing, copying and destroying the tree use
-// explicit stacks, never the call stack, so a million open blocks cost heap
-// memory only.
+// Each Parse() copies the text once and keeps its result flat: one line
+// record per header and line, in text order, each with its depth and with
+// its name and value as offsets into that copy, plus the headers grouped by
+// block name. Nothing of the result points into the caller's bytes, so it
+// outlives them. The rows read straight from this (GetRow, ForEachRow); the
+// trees of CRulesBlock and CRulesEntry, whose strings are copies of their
+// own, are built from it only for a caller that asks (GetBlocks). The
+// parser keeps its memory from parse to parse: the list view parses again
+// at every selection, and allocating and faulting in fresh pages cost more
+// than the parse itself.
+//
+// Nesting depth is unbounded: a line's depth is a number, not a frame, and
+// building, copying and destroying the trees use explicit stacks, so a
+// million open blocks cost heap memory only.
 //
 // Threading: none; each list view owns its own parser.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,54 +57,113 @@ struct CRulesBlock {
   CRulesEntry m_body;  // its children are the block's lines
 };
 
+// One row as the list shows it. A block row has depth 0, the block's name
+// and its type as value; a line of the block has depth 1, a line of a block
+// nested in that line depth 2, and so on. The views point into the parser's
+// copy of the text: valid until its next Parse() or its destruction.
+struct CRulesRow {
+  uint32_t depth;
+  std::string_view name;
+  std::string_view value;
+};
+
 class CRulesParser {
  public:
   // Byte-wise, case-sensitive block-name order.
   using Blocks = std::map<std::string, CRulesBlock, std::less<>>;
 
+  CRulesParser();
+  ~CRulesParser();
+  CRulesParser(const CRulesParser&) = delete;
+  CRulesParser& operator=(const CRulesParser&) = delete;
+
   void SetSource(const CDataBuffer& source);
   void Parse();
-  const Blocks& GetBlocks() const { return m_blocks; }
-  // Lines (entries at every depth) that the last Parse() appended; with the
-  // block count it is the number of rows, so callers can size for them.
-  size_t GetLineCount() const { return m_lineCount; }
+
+  // The rows of the last Parse(): one per block in block-name order, each
+  // followed depth-first by the rows of its lines (the lines of every header
+  // of that name, in text order).
+  size_t GetRowCount() const { return m_rowCount; }
+  // REQUIRES: row < GetRowCount(). Constant time when rows are read in
+  // order; a jump costs a binary search over the headers.
+  CRulesRow GetRow(size_t row) const;
+  template <typename Visit>
+  void ForEachRow(Visit&& visit) const;
+  size_t GetBlockCount() const { return m_blockCount; }
+  // Lines (entries at every depth) of the last Parse(); with the block count
+  // it is the number of rows.
+  size_t GetLineCount() const { return m_rowCount - m_blockCount; }
+
+  // The last result as trees, built on the first call after a Parse().
+  const Blocks& GetBlocks() const;
 
   // Reads lines into parent's children until a line whose key is "End"
   // (false) or the end of the data (true).
   bool ParseBlockBody(CRulesEntry& parent);
 
+  // One header or line of the text: offsets into the copy of the text.
+  struct CFlatLine {
+    uint32_t name;
+    uint32_t nameSize;
+    uint32_t value;
+    uint32_t valueSize;
+    uint32_t depth;  // 0 for a header
+  };
+
  private:
-  void SkipBlanks();
-  void SkipSpaceAndComments();
-  enum class Separators { Header, Key, Value };
-  std::string_view ScanToken(Separators set);
+  // A run of rows that are consecutive lines of the text.
+  struct CSegment {
+    uint32_t firstRow;
+    uint32_t firstLine;
+  };
+
+  CRulesRow RowOf(const CFlatLine& line) const {
+    return {line.depth, {m_text.get() + line.name, line.nameSize}, {m_text.get() + line.value, line.valueSize}};
+  }
+  // Reads the copied text [0, size) into m_lines. From the top level,
+  // headers open blocks; a block body (depth 1) stops at its own "End".
+  // Returns the offset where reading stopped and whether the data ended.
+  bool ReadLines(size_t size, uint32_t depth, size_t& stop);
+  void CopyText(const uint8_t* bytes, size_t size);
+  void GroupHeaders();
+  void BuildTree(size_t first, size_t end, CRulesEntry& parent) const;
 
   CDataBuffer m_buffer;
   const uint8_t* m_begin = nullptr;
   const uint8_t* m_position = nullptr;
   const uint8_t* m_end = nullptr;
-  // A block's lines are first gathered flat, in text order, each with the
-  // number of lines its own nested block holds; the entries are built from
-  // them when the block closes, so every child list is allocated once at its
-  // final size and no entry is ever moved. The scratch lists keep their
-  // capacity from block to block.
-  struct CFlatLine {
-    std::string_view name;
-    std::string_view value;
-    size_t children;
-  };
-  void BuildEntries(CRulesEntry& parent, size_t lines);
 
-  Blocks m_blocks;
+  // Kept from parse to parse; see the file comment.
+  std::unique_ptr<char[]> m_text;
+  size_t m_textCapacity = 0;
+  std::unique_ptr<CFlatLine[]> m_lines;
+  size_t m_lineCapacity = 0;
   size_t m_lineCount = 0;
-  std::vector<CFlatLine> m_lines;
-  std::vector<size_t> m_open;  // indexes in m_lines of the blocks still open
-  struct CPendingList {
-    std::vector<CRulesEntry>* list;
-    size_t left;
+  std::vector<uint32_t> m_headers;    // indexes in m_lines, text order, then m_lineCount
+  std::vector<CSegment> m_segments;   // in row order, then one that starts at m_rowCount
+  struct CSortKey {
+    uint64_t word;    // bytes 0-7 of the name, as SortWord makes them
+    uint64_t second;  // bytes 8-15
+    uint32_t header;
   };
-  std::vector<CPendingList> m_pending;
+  std::vector<CSortKey> m_order;
+  std::vector<CSortKey> m_scratch;
+  size_t m_rowCount = 0;
+  size_t m_blockCount = 0;
+  mutable size_t m_lastSegment = 0;
+
+  mutable Blocks m_blocks;
+  mutable bool m_blocksBuilt = true;
 };
+
+template <typename Visit>
+void CRulesParser::ForEachRow(Visit&& visit) const {
+  for (size_t s = 0; s + 1 < m_segments.size(); ++s) {
+    const CFlatLine* line = m_lines.get() + m_segments[s].firstLine;
+    const CFlatLine* const end = line + (m_segments[s + 1].firstRow - m_segments[s].firstRow);
+    for (; line != end; ++line) visit(RowOf(*line));
+  }
+}
 
 // True for the keys that open a nested block (exact, case-sensitive).
 bool IsBlockKeyword(std::string_view key);

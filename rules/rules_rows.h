@@ -5,8 +5,12 @@
 // name is indented by four spaces per level of depth.
 //
 // Rows refer to the parser's strings: they are valid until its next Parse().
+// The parser gives its rows without building trees (CRulesParser::GetRow and
+// ForEachRow); the functions over Blocks here walk trees that a caller asked
+// for.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,12 +18,6 @@
 #include <vector>
 
 #include "rules/rules_parser.h"
-
-struct CRulesRow {
-  uint32_t depth;
-  std::string_view name;
-  std::string_view value;
-};
 
 // Calls visit(const CRulesRow&) for every row, in order. Walks with its own
 // stack, so any depth of nesting is fine.
@@ -54,10 +52,56 @@ inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser::Blocks& blocks,
   return rows;
 }
 
+// The same rows read in place from the parser's last result: no trees.
+template <typename Visit>
+void ForEachRulesRow(const CRulesParser& parser, Visit&& visit) {
+  parser.ForEachRow(visit);
+}
+
 // The rows of the parser's last result, sized once.
 inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser& parser) {
-  return BuildRulesRows(parser.GetBlocks(), parser.GetBlocks().size() + parser.GetLineCount());
+  std::vector<CRulesRow> rows;
+  rows.reserve(parser.GetRowCount());
+  parser.ForEachRow([&rows](const CRulesRow& row) { rows.push_back(row); });
+  return rows;
 }
+
+// The rows of a parser's last result as a sequence, read in place: what the
+// list view keeps instead of a copy of every row. Valid until the parser's
+// next Parse().
+class CRulesRows {
+ public:
+  CRulesRows() = default;
+  explicit CRulesRows(const CRulesParser& parser) : m_parser(&parser), m_size(parser.GetRowCount()) {}
+
+  size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  // REQUIRES: row < size().
+  CRulesRow operator[](size_t row) const { return m_parser->GetRow(row); }
+
+  class Iterator {
+   public:
+    using value_type = CRulesRow;
+    using difference_type = std::ptrdiff_t;
+    Iterator(const CRulesRows* rows, size_t at) : m_rows(rows), m_at(at) {}
+    CRulesRow operator*() const { return (*m_rows)[m_at]; }
+    Iterator& operator++() {
+      ++m_at;
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return m_at == other.m_at; }
+
+   private:
+    const CRulesRows* m_rows;
+    size_t m_at;
+  };
+  Iterator begin() const { return {this, 0}; }
+  Iterator end() const { return {this, m_size}; }
+
+ private:
+  const CRulesParser* m_parser = nullptr;
+  size_t m_size = 0;
+};
 
 // The Name cell as shown: 4 × depth spaces, then the name.
 inline std::string IndentedName(const CRulesRow& row) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,10 @@ namespace {
 
 CDataBuffer Bytes(std::string_view text) { return CDataBuffer(text.data(), static_cast<uint32_t>(text.size())); }
 
-std::string RowsText(const CRulesParser& parser) {
+template <typename Source>
+std::string RowsText(const Source& parser) {
   std::string out;
-  ForEachRulesRow(parser.GetBlocks(), [&out](const CRulesRow& row) {
+  ForEachRulesRow(parser, [&out](const CRulesRow& row) {
     out += IndentedName(CRulesRow{row.depth, EscapeBytes(row.name), {}});
     out += '\t';
     out += EscapeBytes(row.value);
@@ -28,11 +30,14 @@ std::string RowsText(const CRulesParser& parser) {
   return out;
 }
 
+// The rows as read in place; the trees built on demand must give the same.
 std::string ParseToRows(std::string_view text) {
   CRulesParser parser;
   parser.SetSource(Bytes(text));
   parser.Parse();
-  return RowsText(parser);
+  const std::string rows = RowsText(parser);
+  EXPECT_EQ(RowsText(parser.GetBlocks()), rows) << "the trees disagree with the rows";
+  return rows;
 }
 
 TEST(RulesGolden, EveryCaseMatchesItsRows) {
@@ -227,6 +232,45 @@ TEST(RulesParser, ManyHeadersOfOneNameMergeInLinearTime) {
   ASSERT_EQ(body.m_children.size(), 2u * kRepeats);
   EXPECT_EQ(body.m_children.back().m_name, "Draw");
   EXPECT_EQ(body.m_children.back().m_children.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Thousands of headers take another sort than a handful: names that tie on
+// their first eight or sixteen bytes, that are prefixes of each other, that
+// hold bytes above 0x7F or NUL, and that repeat, must still come out in
+// byte order, one block per name, with every header's lines in text order
+// and the last header's type.
+TEST(RulesParser, ThousandsOfHeadersGroupByNameInByteOrder) {
+  const std::vector<std::string> stems = {"Unit_", "UnitName_Long_", "UnitName_Long_Longer_", "U",
+                                          std::string("N\0l", 3), "\xC3\xA9t\xC3\xA9_", "a"};
+  std::map<std::string, std::pair<std::string, std::vector<int>>> expected;  // name: type, lines
+  std::string text;
+  uint64_t state = 7;
+  for (int header = 0; header < 5000; ++header) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    const std::string name = stems[(state >> 33) % stems.size()] + std::to_string((state >> 40) % 1500);
+    const std::string type = "T" + std::to_string(header % 3);
+    text += type + " " + name + "\n K = " + std::to_string(header) + "\nEnd\n";
+    expected[name].first = type;
+    expected[name].second.push_back(header);
+  }
+  CRulesParser parser;
+  parser.SetSource(Bytes(text));
+  parser.Parse();
+  std::string want;
+  for (const auto& [name, block] : expected) {
+    want += name + "\t" + block.first + "\n";
+    for (int line : block.second) want += "    K\t" + std::to_string(line) + "\n";
+  }
+  std::string got;
+  ForEachRulesRow(parser, [&got](const CRulesRow& row) {
+    ((((got += std::string(size_t{4} * row.depth, ' ')) += row.name) += '\t') += row.value) += '\n';
+  });
+  EXPECT_EQ(parser.GetBlockCount(), expected.size());
+  EXPECT_TRUE(got == want) << "rows differ from the expected order";
 }
 
 }  // namespace

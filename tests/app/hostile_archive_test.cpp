@@ -34,7 +34,8 @@ struct COwnedRow {
   bool operator==(const COwnedRow&) const = default;
 };
 
-std::vector<COwnedRow> Own(const std::vector<CRulesRow>& rows) {
+template <typename Rows>
+std::vector<COwnedRow> Own(const Rows& rows) {
   std::vector<COwnedRow> owned;
   owned.reserve(rows.size());
   for (const CRulesRow& row : rows)
