@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/child_frame.h"
+#include "app/entry_actions.h"
 #include "app/entry_find.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
@@ -53,6 +54,7 @@ CLeftView::CLeftView() {
   setAccessibleName(QStringLiteral("Entries"));
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CLeftView::OnSelchanged);
+  new CEntryActions(this);  // the context menu; a child, gone with the view
   // In the tree and in its find field alike.
   auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
   next->setContext(Qt::WidgetWithChildrenShortcut);

@@ -8,6 +8,7 @@
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
 #include "archive/name_registry.h"
+#include "cli/archive_commands.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
 #include "rules/rules_parser.h"
@@ -25,8 +26,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: tarn COMMAND [ARGUMENTS]\n"
     "\n"
-    "Reads BIG archives and the rules text inside them. Nothing is ever written\n"
-    "to the files it reads.\n"
+    "Reads BIG archives and the rules text inside them, extracts their entries\n"
+    "and packs new ones. Nothing is ever written to the files it reads.\n"
     "\n"
     "commands:\n"
     "  rules FILE             print the rows of a rules text file\n"
@@ -35,14 +36,21 @@ constexpr const char* kUsage =
     "  show ARCHIVE ENTRY     print the rows of an entry read as rules text\n"
     "  cat ARCHIVE ENTRY      write an entry's bytes to standard output\n"
     "  check ARCHIVE          tell whether every entry lies inside the archive\n"
+    "  extract ARCHIVE DIR [ENTRY...]\n"
+    "                         write every entry, or the named ones, as files under DIR;\n"
+    "                         unsafe names and links in the way are skipped and named\n"
+    "  pack ARCHIVE INPUT...  make a new archive from folders (every file under them,\n"
+    "                         named with '\\' between parts) and archives; a later\n"
+    "                         INPUT replaces an entry of the same name. ARCHIVE is\n"
+    "                         replaced only once the new one is complete\n"
     "  help                   print this text\n"
     "  --version              print the version\n"
     "\n"
     "Rows are NAME<TAB>VALUE; lines of a block are indented four spaces per level.\n"
     "Bytes 0x00-0x1F and 0x7F in names and values are written as \\xHH.\n"
     "\n"
-    "exit status: 0 success, 1 a file could not be read or an entry is missing\n"
-    "or damaged, 2 usage error.\n";
+    "exit status: 0 success, 1 a file could not be read or written or an entry\n"
+    "is missing, damaged or skipped, 2 usage error.\n";
 
 struct Context {
   std::FILE* out;
@@ -215,6 +223,11 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
+  // These two take any number of names after their fixed arguments.
+  if (command == "extract")
+    return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
+  if (command == "pack")
+    return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (!expect(known.arguments))

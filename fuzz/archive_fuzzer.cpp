@@ -1,6 +1,6 @@
 // The whole open path on a file made of the input: the archive document's
-// open (reader, index, entry slices), every entry parsed to rows, and the
-// `list` and `check` commands of tarn.
+// open (reader, index, entry slices), every entry parsed to rows, the
+// `list` and `check` commands of tarn, and a round trip through the writer.
 //
 // Oracle: a second, plain decoding of the header and index below. The open
 // must succeed exactly when it does, refuse for the same reason when it
@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "archive/big_archive.h"
+#include "archive/big_writer.h"
 #include "archive/entry_map.h"
 #include "cli/tarn.h"
 #include "fuzz/fuzz_support.h"
@@ -105,6 +106,28 @@ void CheckSliceInside(const CDataBuffer& slice, const CDataBuffer& source) {
                "slice ends inside its source");
 }
 
+// Whatever the reader accepts, packing its entries and reading the result
+// gives the same names and the same bytes.
+void CheckRoundTrip(const CEntryMap& entries) {
+  CBigWriter writer;
+  for (const auto& [name, bytes] : entries) writer.AddBytes(name, bytes);
+  const std::string packed = ScratchPath() + ".packed";
+  std::string reason;
+  FUZZ_REQUIRE(writer.Write(packed, nullptr, reason), "the writer packs what the reader accepted");
+  CEntryMap again;
+  FUZZ_REQUIRE(OpenArchiveEntries(packed, again), "the reader opens what the writer wrote");
+  ::unlink(packed.c_str());
+  FUZZ_REQUIRE(again.size() == entries.size(), "as many entries after the round trip");
+  auto before = entries.begin();
+  for (const auto& [name, bytes] : again) {
+    FUZZ_REQUIRE(name == before->first, "the same names after the round trip");
+    FUZZ_REQUIRE(bytes.GetSize() == before->second.GetSize(), "the same sizes after the round trip");
+    FUZZ_REQUIRE(bytes.GetSize() == 0 || std::memcmp(bytes.GetData(), before->second.GetData(), bytes.GetSize()) == 0,
+                 "the same bytes after the round trip");
+    ++before;
+  }
+}
+
 std::FILE* Sink() {
   static std::FILE* sink = std::fopen("/dev/null", "w");
   return sink;
@@ -164,6 +187,8 @@ void CheckArchive(const uint8_t* data, size_t size) {
         CheckSliceInside(piece.Slice(length, offset), piece);
       }
     }
+
+    CheckRoundTrip(entries);
 
     const int checked = RunTarn({"check", path}, Sink(), Sink());
     FUZZ_REQUIRE(checked == (damaged ? 1 : 0), "check reports exactly the damaged archives");

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -51,5 +53,91 @@ std::string LastErrorText();
 // it costs one page fault per 2 MiB instead of one per 4 KiB. Advice only:
 // when it is not taken, nothing else changes.
 void AdviseLargePages(void* data, size_t size);
+
+// ---- Writing under a folder ----
+//
+// Files are written under folders the user chose, with names that may come
+// from strangers, so folders are opened relative to one another and never
+// through a symbolic link, and files are created in an open folder rather
+// than through a path string. Folder handles are the same opaque Handle
+// values as files; CloseHandle closes both.
+
+// What stands at a name in a folder, looked at without following a link.
+enum class NodeKind { Missing, File, Folder, Link, Other };
+
+// What tells one file from another on the same machine, whatever its name.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+struct NodeInfo {
+  NodeKind kind = NodeKind::Missing;
+  FileIdentity identity;
+  uint64_t size = 0;
+};
+
+// Opens the folder at `path`, which the user named (so links in it are
+// followed), creating it and its missing parents when `create` is set.
+Handle OpenFolder(const std::string& path, bool create);
+// Opens the folder `name` inside `folder` without following a link, and
+// creates it first when it is missing and `create` is set. A link there
+// fails with LastErrorText() "symbolic link in the way", a file with
+// "file in the way".
+Handle OpenFolderAt(Handle folder, const std::string& name, bool create);
+// Fills `info` for `name` in `folder` (kind Missing when nothing is there).
+// False when it cannot be looked at.
+bool InspectAt(Handle folder, const std::string& name, NodeInfo& info);
+// What an open file or folder is, with its identity and size.
+bool InspectFile(Handle file, NodeInfo& info);
+// Every name in `folder` but "." and "..", in no particular order, with what
+// stands there; links are reported, not followed.
+struct FolderItem {
+  std::string name;
+  NodeInfo info;
+};
+bool ListFolder(Handle folder, std::vector<FolderItem>& items);
+
+// Opens the regular file `name` in `folder` for reading; a link, FIFO,
+// device or socket is refused without being opened or waited on. Fills
+// `info`, when given, for the file opened.
+Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info = nullptr);
+// Whether this process may read the file `name` in `folder`, without
+// opening it. A link there is not followed (and not readable).
+bool CanReadAt(Handle folder, const std::string& name);
+// Creates `name` in `folder` for writing; fails when anything is there,
+// a link included.
+Handle CreateFileAt(Handle folder, const std::string& name);
+// Creates a new file in `folder` under an unused name that starts with
+// `prefix`, and says which in `name`.
+Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name);
+// Writes all of `size` bytes at the file's current end. The bytes may be a
+// mapped view of a file that another program has cut short: they are then
+// written as the view reads them (zeros), never failed over.
+bool WriteAll(Handle file, const void* data, size_t size);
+// Copies up to `size` bytes of `from`, starting at `offset`, to the current
+// end of `to`. The number copied (short when `from` ends first), or -1.
+int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size);
+// Flushes a file's or a folder's contents to the disk.
+bool SyncFile(Handle file);
+// Renames `from` to `to` within `folder`, replacing what stands at `to`.
+bool RenameAt(Handle folder, const std::string& from, const std::string& to);
+// Removes the file `name` from `folder`.
+bool RemoveAt(Handle folder, const std::string& name);
+
+// While set, the file `name` in `folder` is removed when the process is
+// interrupted (a signal that would end it); one file at a time. Clear with
+// an invalid folder. Exceeding the file-size limit is made an ordinary
+// write failure rather than an end of the process, for the same reason.
+void RemoveOnInterrupt(Handle folder, const std::string& name);
+
+// Lets the system take back the pages of a read-only view that have been
+// read; they are read again from the file if touched later. Keeps a long
+// copy out of a mapping from growing the process's memory.
+void ForgetPages(const void* data, size_t size);
+
+// Whether `stream` is a terminal (for progress lines).
+bool IsTerminal(std::FILE* stream);
 
 }  // namespace platform

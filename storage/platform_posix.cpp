@@ -8,15 +8,20 @@
 // goes on to whatever handler was there before.
 #include "storage/platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -24,6 +29,8 @@ namespace {
 thread_local int t_lastError = 0;
 // Our own error value, beside errno's, for FIFOs, devices and sockets.
 constexpr int kNotRegularFile = -1000;
+constexpr int kLinkInTheWay = -1001;
+constexpr int kFileInTheWay = -1002;
 
 int Fail(int error) {
   t_lastError = error;
@@ -255,6 +262,8 @@ void UnmapView(const void* view, uint32_t size) {
 std::string LastErrorText() {
   if (t_lastError == 0) return "unexpected end of file";
   if (t_lastError == kNotRegularFile) return "not a regular file";
+  if (t_lastError == kLinkInTheWay) return "symbolic link in the way";
+  if (t_lastError == kFileInTheWay) return "file in the way";
   return std::strerror(t_lastError);
 }
 
@@ -271,5 +280,329 @@ void AdviseLargePages(void* data, size_t size) {
   (void)size;
 #endif
 }
+
+// ---- writing under a folder ----
+
+namespace {
+
+int Fd(Handle handle) { return static_cast<int>(handle); }
+
+NodeKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return NodeKind::File;
+  if (S_ISDIR(mode)) return NodeKind::Folder;
+  if (S_ISLNK(mode)) return NodeKind::Link;
+  return NodeKind::Other;
+}
+
+void Describe(const struct stat& st, NodeInfo& info) {
+  info.kind = KindOf(st.st_mode);
+  info.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  info.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// A name handed to an *at call must be one name, never a path: a '/' would
+// walk further, and an empty name or a zero byte would name something else.
+bool IsOneName(const std::string& name) {
+  return !name.empty() && name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+// After openat failed: when something other than what was asked for stands
+// at the name, say what it is rather than the system's words for the flags.
+int FailInTheWay(int folder, const std::string& name, int error) {
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode)) return Fail(kLinkInTheWay);
+    if (error == ENOTDIR && !S_ISDIR(st.st_mode)) return Fail(kFileInTheWay);
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Fail(kNotRegularFile);
+  }
+  return Fail(error);
+}
+
+// The file, if any, to remove when the process is interrupted. Two slots:
+// a new name goes into the one the handler is not reading, and then one
+// store makes it the one to read, so the handler never sees half a name and
+// no signal needs holding off (this runs once per extracted file).
+struct InterruptSlot {
+  int folder;
+  char name[NAME_MAX + 1];
+};
+InterruptSlot g_interruptSlots[2];
+volatile sig_atomic_t g_interruptSlot = -1;
+
+void OnInterrupt(int signal) {
+  const int saved = errno;
+  const int slot = g_interruptSlot;
+  if (slot >= 0) ::unlinkat(g_interruptSlots[slot].folder, g_interruptSlots[slot].name, 0);
+  errno = saved;
+  // Then end the way the signal would have ended the process.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void InstallInterruptHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    struct sigaction current {};
+    // A signal that was ignored stays ignored; one someone else handles stays theirs.
+    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
+  // Past the file-size limit a write fails with EFBIG instead of ending the
+  // process, so the temporary file is removed like on any failed write.
+  struct sigaction current {};
+  if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) ::signal(SIGXFSZ, SIG_IGN);
+}
+
+}  // namespace
+
+Handle OpenFolder(const std::string& path, bool create) {
+  if (path.empty() || path.find('\0') != std::string::npos) return Fail(EINVAL);
+  if (create) {
+    // Each missing folder on the way, from the top; an existing one is fine.
+    for (size_t at = path.find('/', 1); ; at = path.find('/', at + 1)) {
+      const std::string prefix = path.substr(0, at);
+      if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return Fail(errno);
+      if (at == std::string::npos) break;
+    }
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno);
+  const int moved = AvoidStandardSlots(fd);
+  return moved >= 0 ? moved : kInvalidHandle;
+}
+
+Handle OpenFolderAt(Handle folder, const std::string& name, bool create) {
+  if (!IsOneName(name)) return Fail(EINVAL);
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(Fd(folder), name.c_str(), kFlags);
+  if (fd < 0 && errno == ENOENT && create) {
+    if (::mkdirat(Fd(folder), name.c_str(), 0777) != 0 && errno != EEXIST) return Fail(errno);
+    fd = ::openat(Fd(folder), name.c_str(), kFlags);
+  }
+  if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
+  const int moved = AvoidStandardSlots(fd);
+  return moved >= 0 ? moved : kInvalidHandle;
+}
+
+bool InspectAt(Handle folder, const std::string& name, NodeInfo& info) {
+  if (!IsOneName(name)) return Fail(EINVAL), false;
+  struct stat st {};
+  if (::fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return Fail(errno), false;
+    info = NodeInfo{};
+    return true;
+  }
+  Describe(st, info);
+  return true;
+}
+
+bool InspectFile(Handle file, NodeInfo& info) {
+  struct stat st {};
+  if (::fstat(Fd(file), &st) != 0) return Fail(errno), false;
+  Describe(st, info);
+  return true;
+}
+
+bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
+  // fdopendir takes its descriptor over; the folder handle stays the caller's.
+  const int copy = ::fcntl(Fd(folder), F_DUPFD_CLOEXEC, 3);
+  if (copy < 0) return Fail(errno), false;
+  DIR* listing = ::fdopendir(copy);
+  if (listing == nullptr) {
+    const int error = errno;
+    ::close(copy);
+    return Fail(error), false;
+  }
+  ::rewinddir(listing);
+  items.clear();
+  bool ok = true;
+  for (;;) {
+    errno = 0;
+    const dirent* item = ::readdir(listing);
+    if (item == nullptr) {
+      if (errno != 0) ok = (Fail(errno), false);
+      break;
+    }
+    const std::string name = item->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;  // gone since it was listed
+      ok = (Fail(errno), false);
+      break;
+    }
+    FolderItem entry{name, {}};
+    Describe(st, entry.info);
+    items.push_back(std::move(entry));
+  }
+  ::closedir(listing);
+  return ok;
+}
+
+Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
+  if (!IsOneName(name)) return Fail(EINVAL);
+  // O_NONBLOCK: a FIFO put there since it was listed must not wait for a writer.
+  const int fd = ::openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
+  const int moved = AvoidStandardSlots(fd);
+  if (moved < 0) return kInvalidHandle;
+  struct stat st {};
+  if (::fstat(moved, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(moved);
+    return Fail(kNotRegularFile);
+  }
+  if (info != nullptr) Describe(st, *info);
+  // O_NONBLOCK stays: it changes nothing for a regular file.
+  return moved;
+}
+
+bool CanReadAt(Handle folder, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL), false;
+  // The effective ids, as open() would use them.
+  if (::faccessat(Fd(folder), name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno), false;
+  return true;
+}
+
+Handle CreateFileAt(Handle folder, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL);
+  // O_EXCL fails on anything that stands there, a dangling link included,
+  // so nothing planted at the name is ever written through.
+  const int fd = ::openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
+  const int moved = AvoidStandardSlots(fd);
+  return moved >= 0 ? moved : kInvalidHandle;
+}
+
+Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
+  static uint64_t s_sequence = 0;
+  const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                    (static_cast<uint64_t>(::getpid()) << 32);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t value = (seed + ++s_sequence) * 0x9E3779B97F4A7C15u;
+    std::string candidate = prefix;
+    for (int k = 0; k < 8; ++k, value /= 36) candidate += kLetters[value % 36];
+    const Handle file = CreateFileAt(folder, candidate);
+    if (file != kInvalidHandle) {
+      name = candidate;
+      return file;
+    }
+    if (t_lastError != EEXIST && t_lastError != kLinkInTheWay && t_lastError != kFileInTheWay)
+      return kInvalidHandle;
+  }
+  return Fail(EEXIST);
+}
+
+bool WriteAll(Handle file, const void* data, size_t size) {
+  const auto* from = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t put = ::write(Fd(file), from, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EFAULT) {
+      // The bytes are a view of a file cut short since it was mapped: the
+      // kernel will not write from vanished pages, but a copy made here
+      // reads them as zeros (the SIGBUS guard).
+      char bounce[65536];
+      const size_t step = size < sizeof bounce ? size : sizeof bounce;
+      std::memcpy(bounce, from, step);
+      if (!WriteAll(file, bounce, step)) return false;
+      from += step;
+      size -= step;
+      continue;
+    }
+    if (put < 0) return Fail(errno), false;
+    if (put == 0) return Fail(ENOSPC), false;
+    from += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
+  int64_t copied = 0;
+  bool kernelCopy = true;
+  std::unique_ptr<char[]> buffer;
+  constexpr size_t kChunk = size_t{1} << 20;
+  while (copied < size) {
+    const auto want = static_cast<size_t>(std::min<int64_t>(size - copied, int64_t{1} << 30));
+    if (kernelCopy) {
+      off_t at = offset + copied;
+      const ssize_t got = ::copy_file_range(Fd(from), &at, Fd(to), nullptr, want, 0);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                      errno == EBADF || errno == ETXTBSY)) {
+        kernelCopy = false;  // not between these two files: copy through memory
+        continue;
+      }
+      if (got < 0) return Fail(errno);
+      if (got == 0) break;  // end of `from`
+      copied += got;
+      continue;
+    }
+    if (!buffer) buffer.reset(new char[kChunk]);
+    const ssize_t got = ::pread(Fd(from), buffer.get(), std::min(want, kChunk), offset + copied);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Fail(errno);
+    if (got == 0) break;
+    if (!WriteAll(to, buffer.get(), static_cast<size_t>(got))) return -1;
+    copied += got;
+  }
+  return copied;
+}
+
+bool SyncFile(Handle file) {
+  while (::fsync(Fd(file)) != 0) {
+    if (errno != EINTR) return Fail(errno), false;
+  }
+  return true;
+}
+
+bool RenameAt(Handle folder, const std::string& from, const std::string& to) {
+  if (!IsOneName(from) || !IsOneName(to)) return Fail(EINVAL), false;
+  if (::renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) != 0) return Fail(errno), false;
+  return true;
+}
+
+bool RemoveAt(Handle folder, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL), false;
+  if (::unlinkat(Fd(folder), name.c_str(), 0) != 0) return Fail(errno), false;
+  return true;
+}
+
+void RemoveOnInterrupt(Handle folder, const std::string& name) {
+  InstallInterruptHandlers();
+  if (folder <= 0 || !IsOneName(name) || name.size() > NAME_MAX) {
+    g_interruptSlot = -1;
+    return;
+  }
+  const int next = g_interruptSlot == 0 ? 1 : 0;
+  g_interruptSlots[next].folder = Fd(folder);
+  std::memcpy(g_interruptSlots[next].name, name.c_str(), name.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);  // the slot is whole before it is named
+  g_interruptSlot = next;
+}
+
+void ForgetPages(const void* data, size_t size) {
+  // Only pages of a view this file mapped: on any other memory, dropping
+  // pages would lose their contents.
+  const auto begin = reinterpret_cast<uintptr_t>(data);
+  for (const ViewSlot& slot : g_views) {
+    const uintptr_t base = slot.base.load(std::memory_order_acquire);
+    const uintptr_t length = slot.length.load(std::memory_order_acquire);
+    if (base <= kClaimed || begin < base || begin - base > length || size > length - (begin - base)) continue;
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (begin + page - 1) & ~(page - 1);
+    const uintptr_t last = (begin + size) & ~(page - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    return;
+  }
+}
+
+bool IsTerminal(std::FILE* stream) { return stream != nullptr && ::isatty(::fileno(stream)) == 1; }
 
 }  // namespace platform

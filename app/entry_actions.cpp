@@ -1,0 +1,185 @@
+#include "app/entry_actions.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QVBoxLayout>
+
+#include <string>
+#include <vector>
+
+#include "app/framework/status_bar.h"
+#include "app/framework/win_app.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/tarn_editor_doc.h"
+#include "archive/entry_path.h"
+#include "archive/extract.h"
+
+namespace {
+
+CEntryActions::CDialogs g_dialogs;
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// The archive's own file, which no extraction may replace.
+std::optional<platform::FileIdentity> ArchiveIdentity(const CTarnEditorDoc* document) {
+  if (document == nullptr || document->GetPathName().isEmpty()) return std::nullopt;
+  return IdentityOfFile(NativePath(document->GetPathName()));
+}
+
+void ShowProblems(QWidget* parent, const std::vector<CEntryProblem>& problems, size_t written) {
+  QString text;
+  for (const CEntryProblem& problem : problems)
+    text += BytesToText(problem.name) + QStringLiteral(": ") + QString::fromLocal8Bit(problem.reason) + QLatin1Char('\n');
+  if (g_dialogs.showProblems) return g_dialogs.showProblems(text);
+  QDialog dialog(parent);
+  dialog.setWindowTitle(QStringLiteral("Extract All"));
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(QStringLiteral("%1 entries were extracted; these were not:").arg(written)));
+  auto* list = new QPlainTextEdit(text);
+  list->setReadOnly(true);
+  list->setLineWrapMode(QPlainTextEdit::NoWrap);
+  layout->addWidget(list);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  layout->addWidget(buttons);
+  dialog.resize(560, 320);
+  dialog.exec();
+}
+
+}  // namespace
+
+void CEntryActions::SetDialogsForTests(CDialogs dialogs) { g_dialogs = std::move(dialogs); }
+
+CEntryActions::CEntryActions(CLeftView* tree) : QObject(tree), m_tree(tree) {
+  tree->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(tree, &QWidget::customContextMenuRequested, this, &CEntryActions::OnContextMenu);
+  // The Menu key's own context menu event carries a position that need not
+  // be the current item's, and Shift+F10 makes none on every platform: both
+  // are taken as keys, so the keyboard always acts on the current item.
+  tree->installEventFilter(this);
+}
+
+bool CEntryActions::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_tree && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const bool shiftF10 = key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier;
+    if (key->key() == Qt::Key_Menu || shiftF10) {
+      ShowMenuAtCurrentItem();
+      return true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void CEntryActions::ShowMenuAtCurrentItem() {
+  const QModelIndex index = m_tree->currentIndex();
+  QRect rect = m_tree->visualRect(index);
+  if (!index.isValid() || !m_tree->viewport()->rect().intersects(rect)) rect = m_tree->viewport()->rect().adjusted(4, 4, -4, -4);
+  std::unique_ptr<QMenu> menu(BuildMenu(index));
+  menu->exec(m_tree->viewport()->mapToGlobal(rect.topLeft() + QPoint(rect.height(), rect.height() / 2)));
+}
+
+void CEntryActions::OnContextMenu(const QPoint& position) {
+  // A right click acts on the item under the pointer.
+  const QModelIndex index = m_tree->indexAt(position);
+  std::unique_ptr<QMenu> menu(BuildMenu(index));
+  menu->exec(m_tree->viewport()->mapToGlobal(position));
+}
+
+QMenu* CEntryActions::BuildMenu(const QModelIndex& index) {
+  auto* menu = new QMenu(m_tree);
+  const QPersistentModelIndex item(index);
+  QAction* extract = menu->addAction(QStringLiteral("Extract..."), this, [this, item] { ExtractEntry(item); });
+  QAction* all = menu->addAction(QStringLiteral("Extract All..."), this, [this] { ExtractAll(); });
+  QAction* copy = menu->addAction(QStringLiteral("Copy Name"), this, [this, item] { CopyName(item); });
+  extract->setEnabled(index.isValid());
+  copy->setEnabled(index.isValid());
+  all->setEnabled(m_tree->model()->rowCount() > 0);
+  return menu;
+}
+
+void CEntryActions::CopyName(const QModelIndex& index) {
+  if (!index.isValid()) return;
+  QApplication::clipboard()->setText(index.data(Qt::DisplayRole).toString());
+}
+
+void CEntryActions::ExtractEntry(const QModelIndex& index) {
+  if (!index.isValid()) return;
+  const CTreeItem& item = m_tree->GetModel()->GetItems()[static_cast<size_t>(index.row())];
+  const std::vector<std::string_view> parts = SplitEntryName(*item.name);
+  const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
+  const QString chosen = g_dialogs.saveFile ? g_dialogs.saveFile(suggested)
+                                            : QFileDialog::getSaveFileName(m_tree, QStringLiteral("Extract"), suggested);
+  if (chosen.isEmpty()) return;
+  std::string reason;
+  if (WriteFileReplacing(NativePath(chosen), *item.data, ArchiveIdentity(m_tree->GetDocument()), reason)) {
+    SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(*item.name)));
+  } else {
+    SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(*item.name), QString::fromLocal8Bit(reason)));
+  }
+}
+
+void CEntryActions::ExtractAll() {
+  const CTarnEditorDoc* document = m_tree->GetDocument();
+  if (document == nullptr || document->m_entries.empty()) return;
+  const QString folder = g_dialogs.chooseFolder ? g_dialogs.chooseFolder()
+                                                : QFileDialog::getExistingDirectory(m_tree, QStringLiteral("Extract All"));
+  if (folder.isEmpty()) return;
+
+  // The document keeps every entry whole (slices cut at the archive's end),
+  // so each is asked for at the size it has.
+  std::vector<CExtractEntry> entries;
+  entries.reserve(document->m_entries.size());
+  for (const auto& [name, bytes] : document->m_entries) entries.push_back({name, bytes, bytes.GetSize()});
+
+  // Modal, so the document and its entries stay while the dialog lets
+  // events through.
+  QProgressDialog progress(QStringLiteral("Extracting entries..."), QStringLiteral("Cancel"), 0, 1000, m_tree);
+  progress.setWindowTitle(QStringLiteral("Extract All"));
+  progress.setWindowModality(Qt::ApplicationModal);
+  progress.setMinimumDuration(500);
+  progress.setAutoClose(false);
+  progress.setAutoReset(false);
+  QElapsedTimer sinceUpdate;
+  sinceUpdate.start();
+  CExtractOptions options;
+  options.protect = ArchiveIdentity(document);
+  options.progress = [&](const CProgress& done) {
+    if (sinceUpdate.elapsed() < 50 && done.entriesDone < done.entriesTotal) return true;
+    sinceUpdate.restart();
+    const double share = done.bytesTotal > 0 ? double(done.bytesDone) / double(done.bytesTotal)
+                                             : double(done.entriesDone) / double(done.entriesTotal);
+    progress.setLabelText(QStringLiteral("Extracting entries... %1 of %2").arg(done.entriesDone).arg(done.entriesTotal));
+    progress.setValue(static_cast<int>(share * 1000));
+    QCoreApplication::processEvents();
+    return !progress.wasCanceled();
+  };
+  CExtractReport report;
+  ExtractEntries(NativePath(folder), entries, options, report);
+  progress.close();
+
+  if (!report.folderError.empty()) {
+    SetStatus(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError)));
+    return;
+  }
+  const QString summary = QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(entries.size()).arg(folder);
+  SetStatus(report.cancelled ? summary + QStringLiteral(" (cancelled)") : summary);
+  if (!report.problems.empty()) ShowProblems(m_tree, report.problems, report.written);
+}
+
+void CEntryActions::SetStatus(const QString& text) {
+  auto* frame = qobject_cast<CMainFrame*>(AfxGetApp() != nullptr ? AfxGetApp()->GetMainWnd() : nullptr);
+  if (frame == nullptr || frame->GetStatusBar() == nullptr || frame->GetStatusBar()->GetPaneCount() == 0) return;
+  frame->GetStatusBar()->GetPane(0)->setText(text);
+}

@@ -1,0 +1,54 @@
+// The tree pane's context menu: "Extract...", "Extract All..." and "Copy
+// Name", opened by a right click on an item, or by the Menu key or
+// Shift+F10 on the current item.
+//
+// Extraction is the core's (archive/extract.h), the same code and rules as
+// `tarn extract`; this file only asks where, shows progress and reports.
+// Nothing here writes to the open archive: a destination that is the
+// archive's own file, under any name, is refused.
+#pragma once
+
+#include <QModelIndex>
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+
+class CLeftView;
+class QMenu;
+
+class CEntryActions : public QObject {
+  Q_OBJECT
+
+ public:
+  // Becomes a child of `tree` and gives it the context menu.
+  explicit CEntryActions(CLeftView* tree);
+
+  // The menu for the item at `index` (the entry actions need one; Extract
+  // All does not). The caller owns it.
+  QMenu* BuildMenu(const QModelIndex& index);
+
+  void ExtractEntry(const QModelIndex& index);
+  void ExtractAll();
+  void CopyName(const QModelIndex& index);
+
+  // Tests answer the dialogs through these instead of showing them; an
+  // empty answer is a cancel.
+  struct CDialogs {
+    std::function<QString(const QString& suggested)> saveFile;
+    std::function<QString()> chooseFolder;
+    std::function<void(const QString& text)> showProblems;
+  };
+  static void SetDialogsForTests(CDialogs dialogs);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void OnContextMenu(const QPoint& position);
+  void ShowMenuAtCurrentItem();
+  void SetStatus(const QString& text);
+
+  CLeftView* m_tree;
+};

@@ -1,0 +1,66 @@
+#include "archive/entry_path.h"
+
+#include <algorithm>
+
+NameProblem CheckEntryName(std::string_view name) {
+  if (name.empty()) return NameProblem::Empty;
+  if (IsNameSeparator(name.front())) return NameProblem::Absolute;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    // A colon names a drive or a stream on some systems; control bytes
+    // make names that cannot be typed or shown.
+    if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F) return NameProblem::ForbiddenByte;
+  }
+  for (const std::string_view segment : SplitEntryName(name)) {
+    if (segment.empty()) return NameProblem::EmptySegment;
+    if (segment == "." || segment == "..") return NameProblem::DotSegment;
+  }
+  return NameProblem::None;
+}
+
+const char* DescribeNameProblem(NameProblem problem) {
+  switch (problem) {
+    case NameProblem::None: return "safe name";
+    case NameProblem::Empty: return "empty name";
+    case NameProblem::Absolute: return "name starts with a separator";
+    case NameProblem::EmptySegment: return "name has an empty part";
+    case NameProblem::DotSegment: return "name has a part '.' or '..'";
+    case NameProblem::ForbiddenByte: return "name holds a colon or a control byte";
+  }
+  return "unsafe name";
+}
+
+std::vector<std::string_view> SplitEntryName(std::string_view name) {
+  std::vector<std::string_view> segments;
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && !IsNameSeparator(name[i])) continue;
+    segments.push_back(name.substr(start, i - start));
+    start = i + 1;
+  }
+  return segments;
+}
+
+platform::Handle CFolderWalk::Enter(std::span<const std::string_view> segments, bool create) {
+  // Keep the folders this path shares with the last one.
+  size_t shared = 0;
+  while (shared < segments.size() && shared < m_names.size() && m_names[shared] == segments[shared]) ++shared;
+  Truncate(shared);
+  for (size_t depth = shared; depth < segments.size(); ++depth) {
+    const platform::Handle above = depth == 0 ? m_root : m_handles.back();
+    const std::string name(segments[depth]);
+    const platform::Handle folder = platform::OpenFolderAt(above, name, create);
+    if (folder == platform::kInvalidHandle) return platform::kInvalidHandle;
+    m_names.push_back(name);
+    m_handles.push_back(folder);
+  }
+  return m_handles.empty() ? m_root : m_handles.back();
+}
+
+void CFolderWalk::Truncate(size_t depth) {
+  while (m_handles.size() > depth) {
+    platform::CloseHandle(m_handles.back());
+    m_handles.pop_back();
+    m_names.pop_back();
+  }
+}

@@ -1,0 +1,64 @@
+// Entry names as paths under a folder: the one test of whether a name is
+// safe to write, and the walk that opens folders without following links.
+//
+// An archive's names come from strangers. A name becomes a path only when
+// CheckEntryName passes it; CFolderWalk then opens each folder on the way
+// relative to the one above it, never through a symbolic link. Neither knows
+// who calls it: extraction and packing both use them.
+//
+// Threading: none.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "storage/platform.h"
+
+enum class NameProblem {
+  None,
+  Empty,            // the empty name
+  Absolute,         // starts with a separator
+  EmptySegment,     // two separators in a row, or one at the end
+  DotSegment,       // a segment "." or ".."
+  ForbiddenByte,    // a colon, or a byte 0x01-0x1F or 0x7F
+};
+
+// Whether `name` can become a path under a folder without reaching outside
+// it, naming a device or stream, or carrying control bytes.
+NameProblem CheckEntryName(std::string_view name);
+// Short words for a problem, e.g. "name starts with a separator".
+const char* DescribeNameProblem(NameProblem problem);
+
+inline bool IsNameSeparator(char c) { return c == '\\' || c == '/'; }
+// The segments of `name`, split at every '\' and '/'. The views point into
+// `name`.
+std::vector<std::string_view> SplitEntryName(std::string_view name);
+
+// The folders on the way from a root folder down to one below it, kept open
+// between calls so that entries of one folder, which come one after another
+// in name order, open their folders once.
+class CFolderWalk {
+ public:
+  // `root` stays the caller's and must outlive the walk.
+  explicit CFolderWalk(platform::Handle root) : m_root(root) {}
+  CFolderWalk(const CFolderWalk&) = delete;
+  CFolderWalk& operator=(const CFolderWalk&) = delete;
+  ~CFolderWalk() { Truncate(0); }
+
+  // The folder reached through `segments` from the root (the root itself for
+  // none), each opened relative to the one above it without following a
+  // link, and made when missing if `create` is set. kInvalidHandle when a
+  // folder cannot be opened; platform::LastErrorText() says why. The handle
+  // stays the walk's, valid until the next call.
+  platform::Handle Enter(std::span<const std::string_view> segments, bool create);
+
+ private:
+  void Truncate(size_t depth);
+
+  platform::Handle m_root;
+  std::vector<std::string> m_names;
+  std::vector<platform::Handle> m_handles;
+};

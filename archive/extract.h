@@ -1,0 +1,100 @@
+// Extraction: an archive's entries written as files under a folder.
+//
+// Every name is tested by CheckEntryName before it becomes a path, and every
+// folder on the way is opened by CFolderWalk, so no entry can create, change
+// or reach anything outside the folder, whatever its name. A file that is
+// there already is replaced whole: the new bytes go to a temporary file in
+// the same folder, which is flushed to disk and renamed over the old one, so
+// a reader of the old file never sees half of the new one. A file that is
+// not there is created under its own name, and removed again if it cannot
+// be written in full.
+//
+// Entries are written in the order given (the index's, for an archive), so
+// the outcome of conflicting names is the same on every run. Bytes go from
+// the buffer (a view of the mapped archive) straight to the file.
+//
+// Threading: none.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "storage/data_buffer.h"
+#include "storage/platform.h"
+
+class CBigArchive;
+
+// How far a long piece of work has got.
+struct CProgress {
+  uint64_t entriesDone = 0;
+  uint64_t entriesTotal = 0;
+  uint64_t bytesDone = 0;
+  uint64_t bytesTotal = 0;
+};
+// Called between entries and between large pieces of one; false stops the
+// work as soon as it can be stopped cleanly.
+using ProgressFn = std::function<bool(const CProgress&)>;
+
+struct CExtractEntry {
+  std::string_view name;  // must outlive the extraction
+  CDataBuffer bytes;      // the bytes the archive holds for it
+  uint64_t claimed = 0;   // the size its record gives; more than the bytes: cut short
+};
+
+// An entry that was not written, or not in full, and why.
+struct CEntryProblem {
+  std::string name;
+  std::string reason;
+};
+
+struct CExtractOptions {
+  // A file that must never be replaced, under any name: the archive itself.
+  std::optional<platform::FileIdentity> protect;
+  ProgressFn progress;
+};
+
+struct CExtractReport {
+  // Set when the folder could not be made or opened; then nothing was written.
+  std::string folderError;
+  size_t written = 0;                   // entries written in full
+  std::vector<CEntryProblem> problems;  // in the order of the entries
+  bool cancelled = false;               // the progress function asked to stop
+};
+
+// Makes `folder` with its missing parents (it must be a folder if it exists)
+// and writes every entry under it; a problem with one entry is reported and
+// the others go on.
+void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> entries,
+                    const CExtractOptions& options, CExtractReport& report);
+
+// Every element of an open reader's index, in index order, with the bytes of
+// the archive it names (cut at the archive's end). The names point into the
+// reader, which must outlive the result's use.
+std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader);
+
+// Writes `bytes` to the file at `path`, a path the user chose: whole, through
+// a temporary file beside it, replacing what is there. Refuses to replace
+// `protect`. False with `reason` set on failure; the old file is then as it was.
+bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
+                        const std::optional<platform::FileIdentity>& protect, std::string& reason);
+
+// The identity of the file at `path`, links followed; nothing when it
+// cannot be opened. What ExtractEntries and WriteFileReplacing protect.
+std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path);
+
+// Writes `size` bytes at `data` to the end of `file`, a large piece at a
+// time, calling `onPiece` with the bytes written so far after each; stops
+// (false) when it returns false or a write fails. Pages of a mapped archive
+// are let go once written, so a long copy does not grow the process.
+bool WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
+                  const std::function<bool(uint64_t)>& onPiece);
+
+// The folder and last part of a path the user gave: "a/b/c" gives "a/b" and
+// "c", "c" gives "." and "c", "/c" gives "/" and "c".
+void SplitUserPath(const std::string& path, std::string& folder, std::string& name);

@@ -1,0 +1,12 @@
+// tarn extract and tarn pack: the command-line side of archive/extract.h and
+// archive/big_writer.h, with the progress line shown on a terminal.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// `args` are all of tarn's arguments, the command first. Exit statuses as
+// in cli/tarn.h.
+int CommandExtract(const std::vector<std::string>& args, std::FILE* err);
+int CommandPack(const std::vector<std::string>& args, std::FILE* err);

@@ -1,0 +1,133 @@
+// The tree's context menu: Extract, Extract All and Copy Name on a real
+// window, offscreen, with every dialog answered by the test.
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <string>
+
+#include "app/entry_actions.h"
+#include "app/framework/status_bar.h"
+#include "editor_fixture.h"
+#include "tests/support/big_builder.h"
+
+namespace {
+
+QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane(0)->text(); }
+
+}  // namespace
+
+class EntryActionsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  CTestSettings m_settings;
+  CTempDir m_dir;
+  std::string m_archive;
+  QString m_saveAnswer;
+  QString m_folderAnswer;
+  QString m_problems;
+  int m_problemDialogs = 0;
+
+ private slots:
+  void initTestCase() {
+    m_archive = m_dir.Write("a.big", CBigBuilder()
+                                         .Add("Data\\INI\\Tank.ini", "Object Tank\nEnd\n")
+                                         .Add("Data\\Other.ini", "other")
+                                         .Add("..\\escape", "evil")
+                                         .Add("a.big", "would replace the archive")
+                                         .Build());
+    CEntryActions::SetDialogsForTests({
+        [this](const QString&) { return m_saveAnswer; },
+        [this] { return m_folderAnswer; },
+        [this](const QString& text) {
+          m_problems = text;
+          ++m_problemDialogs;
+        },
+    });
+  }
+
+  void theMenuOffersTheThreeActions() {
+    CEditorRun run({ToQ(m_archive)});
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    auto* actions = tree->findChild<CEntryActions*>();
+    QVERIFY(actions != nullptr);
+    QCOMPARE(tree->contextMenuPolicy(), Qt::CustomContextMenu);
+    std::unique_ptr<QMenu> menu(actions->BuildMenu(tree->model()->index(1, 0)));
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text();
+    QCOMPARE(texts, QStringList({"Extract...", "Extract All...", "Copy Name"}));
+
+    // Copy Name: the name as the tree shows it.
+    menu->actions()[2]->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("Data\\INI\\Tank.ini"));
+  }
+
+  void theKeyboardOpensTheMenuOnTheCurrentItem() {
+    CEditorRun run({ToQ(m_archive)});
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    tree->setCurrentIndex(tree->model()->index(1, 0));
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+      QStringList shown;
+      bool extractEnabled = false;
+      QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) return;
+        for (QAction* action : menu->actions()) shown << action->text();
+        extractEnabled = menu->actions()[0]->isEnabled();
+        menu->close();
+      });
+      QTest::keyClick(tree, key, modifiers);
+      QCOMPARE(shown, QStringList({"Extract...", "Extract All...", "Copy Name"}));
+      QVERIFY(extractEnabled);
+    }
+  }
+
+  void extractWritesOneEntryWhereTheUserSays() {
+    CEditorRun run({ToQ(m_archive)});
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    auto* actions = tree->findChild<CEntryActions*>();
+    m_saveAnswer = ToQ(m_dir.Path() + "/picked.ini");
+    actions->ExtractEntry(tree->model()->index(1, 0));
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/picked.ini"), std::string("Object Tank\nEnd\n"));
+    QCOMPARE(StatusText(run), QStringLiteral("Extracted Data\\INI\\Tank.ini"));
+
+    // Onto the archive itself: refused, the archive unchanged.
+    const std::string before = ReadWholeFile(m_archive);
+    m_saveAnswer = ToQ(m_archive);
+    actions->ExtractEntry(tree->model()->index(1, 0));
+    QCOMPARE(ReadWholeFile(m_archive), before);
+    QVERIFY2(StatusText(run).contains(QStringLiteral("would replace the archive itself")), qPrintable(StatusText(run)));
+  }
+
+  void extractAllWritesEveryEntryAndListsTheOnesItCouldNot() {
+    CEditorRun run({ToQ(m_archive)});
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    auto* actions = tree->findChild<CEntryActions*>();
+    const std::string before = ReadWholeFile(m_archive);
+    m_problemDialogs = 0;
+    // Into the archive's own folder: the entry named like the archive must not replace it.
+    m_folderAnswer = ToQ(m_dir.Path());
+    actions->ExtractAll();
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/Data/INI/Tank.ini"), std::string("Object Tank\nEnd\n"));
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/Data/Other.ini"), std::string("other"));
+    QCOMPARE(ReadWholeFile(m_archive), before);
+    QVERIFY(!std::filesystem::exists(m_dir.Path() + "/../escape"));
+    QCOMPARE(m_problemDialogs, 1);
+    QCOMPARE(m_problems, QStringLiteral("..\\escape: name has a part '.' or '..'\n"
+                                        "a.big: would replace the archive itself\n"));
+    QCOMPARE(StatusText(run), QStringLiteral("Extracted 2 of 4 entries to %1").arg(ToQ(m_dir.Path())));
+
+    // A cancelled folder dialog does nothing.
+    m_folderAnswer.clear();
+    actions->ExtractAll();
+    QCOMPARE(m_problemDialogs, 1);
+  }
+};
+
+QTEST_MAIN(EntryActionsTest)
+#include "entry_actions_test.moc"

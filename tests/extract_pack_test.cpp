@@ -1,0 +1,329 @@
+// tarn extract and tarn pack: round trips, hostile names and planted links,
+// refusals that must leave nothing behind, and a full disk.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/big_archive.h"
+#include "archive/big_writer.h"
+#include "archive/entry_path.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/run_tarn.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every file under `root` by its path below it, with its bytes; folders as
+// "path/" with no bytes, links as "path@".
+std::map<std::string, std::string> Tree(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    const std::string relative = fs::relative(item.path(), root).string();
+    if (item.is_symlink()) tree[relative + "@"] = "";
+    else if (item.is_directory()) tree[relative + "/"] = "";
+    else tree[relative] = ReadWholeFile(item.path().string());
+  }
+  return tree;
+}
+
+void MakeFile(const std::string& path, std::string_view bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  WriteWholeFile(path, bytes);
+}
+
+// The lines of tarn's standard error.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+class ExtractPackTest : public ::testing::Test {
+ protected:
+  std::string P(const std::string& relative) const { return m_dir.Path() + "/" + relative; }
+  CTempDir m_dir;
+};
+
+TEST_F(ExtractPackTest, PackThenExtractGivesBackTheTreeAndPackingIsDeterministic) {
+  const std::map<std::string, std::string> files = {
+      {"top.ini", "Object Tank\nEnd\n"},
+      {"empty.bin", ""},
+      {"Data/INI/Object/deep one.ini", std::string(70000, 'x') + "end"},
+      {"Data/INI/b.ini", "b"},
+      {"Data/caf\xC3\xA9 \xFF.txt", std::string("\0\1\2\xFF", 4)},
+      {"Data/empty/inside", ""},
+  };
+  for (const auto& [name, bytes] : files) MakeFile(P("in/" + name), bytes);
+
+  ASSERT_EQ(RunTarnCaptured({"pack", P("a.big"), P("in")}).status, 0);
+  ASSERT_EQ(RunTarnCaptured({"pack", P("b.big"), P("in/")}).status, 0);
+  EXPECT_EQ(ReadWholeFile(P("a.big")), ReadWholeFile(P("b.big")));
+
+  // The layout: index in name order, bytes in the same order without gaps.
+  CBigArchive reader;
+  ASSERT_EQ(reader.Open(P("a.big")), 0);
+  std::vector<std::string> names;
+  uint64_t next = 0;
+  for (const auto& [name, entry] : reader.GetIndex()) {
+    names.emplace_back(name);
+    if (next != 0) {
+      EXPECT_EQ(entry.offset, next) << name;
+    }
+    next = uint64_t{entry.offset} + entry.size;
+  }
+  EXPECT_EQ(next, static_cast<uint64_t>(reader.GetSize()));
+  EXPECT_EQ(names, (std::vector<std::string>{"Data\\INI\\Object\\deep one.ini", "Data\\INI\\b.ini",
+                                             "Data\\caf\xC3\xA9 \xFF.txt", "Data\\empty\\inside", "empty.bin",
+                                             "top.ini"}));
+  const std::vector<std::string> names2(reader.GetNames().begin(), reader.GetNames().end());
+  EXPECT_EQ(names2, names);  // records written in name order
+  EXPECT_EQ(RunTarnCaptured({"check", P("a.big")}).out, "ok: 6 entries\n");
+
+  const CTarnResult extracted = RunTarnCaptured({"extract", P("a.big"), P("out/new/deeper")});
+  EXPECT_EQ(extracted.status, 0);
+  EXPECT_EQ(extracted.out + extracted.err, "");
+  EXPECT_EQ(Tree(P("out/new/deeper")), Tree(P("in")));
+
+  // Extracting again replaces every file with the same bytes.
+  MakeFile(P("out/new/deeper/top.ini"), "changed");
+  EXPECT_EQ(RunTarnCaptured({"extract", P("a.big"), P("out/new/deeper"), "top.ini"}).status, 0);
+  EXPECT_EQ(Tree(P("out/new/deeper")), Tree(P("in")));
+}
+
+TEST_F(ExtractPackTest, LaterInputsReplaceEarlierOnesAndAnArchiveIsPatchedInPlace) {
+  WriteWholeFile(P("old.big"), CBigBuilder().Add("a.ini", "old a").Add("b\\c.ini", "old c").Add("keep", "k").Build());
+  MakeFile(P("changes/b/c.ini"), "new c");
+  MakeFile(P("changes/d.ini"), "new d");
+  const std::string before = ReadWholeFile(P("old.big"));
+
+  ASSERT_EQ(RunTarnCaptured({"pack", P("new.big"), P("old.big"), P("changes")}).status, 0);
+  EXPECT_EQ(ReadWholeFile(P("old.big")), before);
+  ASSERT_EQ(RunTarnCaptured({"pack", P("old.big"), P("old.big"), P("changes")}).status, 0);
+  EXPECT_EQ(ReadWholeFile(P("old.big")), ReadWholeFile(P("new.big")));
+  EXPECT_EQ(RunTarnCaptured({"list", P("old.big")}).out.size(), RunTarnCaptured({"list", P("new.big")}).out.size());
+  EXPECT_EQ(RunTarnCaptured({"cat", P("old.big"), "b\\c.ini"}).out, "new c");
+  EXPECT_EQ(RunTarnCaptured({"cat", P("old.big"), "a.ini"}).out, "old a");
+  EXPECT_EQ(RunTarnCaptured({"cat", P("old.big"), "d.ini"}).out, "new d");
+
+  // A folder that holds the archive being replaced never packs it into itself.
+  MakeFile(P("self/x.ini"), "x");
+  ASSERT_EQ(RunTarnCaptured({"pack", P("self/s.big"), P("self")}).status, 0);
+  ASSERT_EQ(RunTarnCaptured({"pack", P("self/s.big"), P("self")}).status, 0);
+  EXPECT_EQ(RunTarnCaptured({"list", P("self/s.big")}).out, "30\t1\tx.ini\n");
+  EXPECT_EQ(Tree(P("self")).size(), 2u);  // no temporary file left
+}
+
+TEST_F(ExtractPackTest, HostileNamesAreReportedAndNothingLandsOutsideTheFolder) {
+  const std::vector<std::string> hostile = {"..\\..\\x", "\\abs", "/abs", "a\\\\b", "C:\\x", "a\\.\\b",
+                                            "trail\\", "..", "ctl\x01name", "del\x7F", ""};
+  CBigBuilder builder;
+  for (const std::string& name : hostile) builder.Add(name, "evil");
+  builder.Add("good\\one.ini", "fine").Add("file", "f").Add("file\\below", "b").AddRecord("short", 0, 1000);
+  WriteWholeFile(P("h.big"), builder.Build());
+
+  const CTarnResult r = RunTarnCaptured({"extract", P("h.big"), P("dir"), });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  const std::vector<std::string> lines = Lines(r.err);
+  EXPECT_EQ(lines.size(), hostile.size() + 2) << r.err;
+  for (const std::string& line : lines) EXPECT_EQ(line.rfind("tarn: ", 0), 0u) << line;
+  EXPECT_NE(r.err.find("tarn: ctl\\x01name: name holds a colon or a control byte\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("tarn: file\\below: file in the way\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("tarn: short: cut short by the end of the archive"), std::string::npos) << r.err;
+
+  // Outside the folder: only the archive. Inside: the good entries and the
+  // bytes of the one cut short.
+  EXPECT_EQ(Tree(m_dir.Path()).count("x"), 0u);
+  std::map<std::string, std::string> inside = Tree(P("dir"));
+  ASSERT_EQ(inside.count("short"), 1u);
+  inside.erase("short");
+  EXPECT_EQ(inside, (std::map<std::string, std::string>{{"good/", ""}, {"good/one.ini", "fine"}, {"file", "f"}}));
+  EXPECT_EQ(fs::directory_iterator(m_dir.Path()) == fs::directory_iterator(), false);
+  size_t outside = 0;
+  for (const auto& item : fs::directory_iterator(m_dir.Path())) outside += item.path().filename() != "dir" ? 1 : 0;
+  EXPECT_EQ(outside, 1u);
+
+  // Named entries: only those, and a name not in the archive is said so.
+  const CTarnResult some = RunTarnCaptured({"extract", P("h.big"), P("two"), "good\\one.ini", "nope\x02"});
+  EXPECT_EQ(some.status, 1);
+  EXPECT_EQ(some.err, "tarn: nope\\x02: no such entry\n");
+  EXPECT_EQ(Tree(P("two")).size(), 2u);
+
+  // The archive itself is never replaced, under any name.
+  MakeFile(P("self/s.big"), CBigBuilder().Add("s.big", "would overwrite").Build());
+  const std::string self = ReadWholeFile(P("self/s.big"));
+  fs::create_hard_link(P("self/s.big"), P("self/hard"));
+  const CTarnResult itself = RunTarnCaptured({"extract", P("self/hard"), P("self")});
+  EXPECT_EQ(itself.status, 1);
+  EXPECT_EQ(itself.err, "tarn: s.big: would replace the archive itself\n");
+  EXPECT_EQ(ReadWholeFile(P("self/s.big")), self);
+
+  // A folder argument that is a file is refused before anything is written.
+  const CTarnResult notFolder = RunTarnCaptured({"extract", P("h.big"), P("h.big")});
+  EXPECT_EQ(notFolder.status, 1);
+  EXPECT_EQ(ReadWholeFile(P("h.big")), builder.Build());
+}
+
+TEST_F(ExtractPackTest, PlantedLinksAreNeverWrittenThrough) {
+  MakeFile(P("outside/secret"), "untouched");
+  fs::create_directories(P("dir"));
+  fs::create_directory_symlink(P("outside"), P("dir/sub"));
+  fs::create_symlink(P("outside/secret"), P("dir/target"));
+  fs::create_symlink(P("outside/none"), P("dir/dangling"));
+  WriteWholeFile(P("l.big"), CBigBuilder()
+                                 .Add("sub\\secret", "through folder link")
+                                 .Add("sub\\new", "new file through folder link")
+                                 .Add("target", "through file link")
+                                 .Add("dangling", "through a dangling link")
+                                 .Add("fine", "ok")
+                                 .Build());
+  const CTarnResult r = RunTarnCaptured({"extract", P("l.big"), P("dir")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tarn: dangling: symbolic link in the way\n"
+            "tarn: sub\\new: symbolic link in the way\n"
+            "tarn: sub\\secret: symbolic link in the way\n"
+            "tarn: target: symbolic link in the way\n");
+  EXPECT_EQ(Tree(P("outside")), (std::map<std::string, std::string>{{"secret", "untouched"}}));
+  EXPECT_EQ(ReadWholeFile(P("dir/fine")), "ok");
+}
+
+TEST_F(ExtractPackTest, PackRefusesWhatItCannotPackAndLeavesNothingBehind) {
+  const auto expectRefused = [this](const std::vector<std::string>& inputs, const std::string& culprit) {
+    std::vector<std::string> args = {"pack", P("out/p.big")};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const CTarnResult r = RunTarnCaptured(args);
+    EXPECT_EQ(r.status, 1) << culprit;
+    EXPECT_NE(r.err.find("tarn: " + culprit + ": "), std::string::npos) << r.err;
+    EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{})) << culprit;
+  };
+  fs::create_directories(P("out"));
+  MakeFile(P("link/a.ini"), "a");
+  fs::create_symlink(P("link/a.ini"), P("link/b.ini"));
+  expectRefused({P("link")}, P("link") + "/b.ini");
+  MakeFile(P("fifo/a.ini"), "a");
+  ASSERT_EQ(::mkfifo(P("fifo/pipe").c_str(), 0600), 0);
+  expectRefused({P("fifo")}, P("fifo") + "/pipe");
+  MakeFile(P("back/a\\b.ini"), "a");
+  expectRefused({P("back")}, P("back") + "/a\\b.ini");
+  MakeFile(P("colon/sub:x/a.ini"), "a");
+  expectRefused({P("colon")}, P("colon") + "/sub:x");
+  WriteWholeFile(P("damaged.big"), CBigBuilder().Add("a", "a").AddRecord("far", 1000, 10).Build());
+  expectRefused({P("damaged.big")}, P("damaged.big") + ": entry 'far'");
+  WriteWholeFile(P("notbig.big"), "not an archive at all");
+  expectRefused({P("notbig.big")}, P("notbig.big"));
+  expectRefused({P("missing")}, P("missing"));
+  WriteWholeFile(P("both.big"), CBigBuilder().Add("a", "file").Build());
+  MakeFile(P("both/a/b"), "folder");
+  expectRefused({P("both.big"), P("both")}, "entry 'a'");
+  if (::geteuid() != 0) {  // permissions do not stop the superuser
+    MakeFile(P("locked/a.ini"), "a");
+    fs::permissions(P("locked/a.ini"), fs::perms::none);
+    expectRefused({P("locked")}, P("locked") + "/a.ini");
+  }
+  // Two sparse files whose sizes add up past what an archive can hold.
+  for (const char* name : {"big/one", "big/two"}) {
+    MakeFile(P(name), "");
+    fs::resize_file(P(name), uint64_t{1} << 30);
+  }
+  expectRefused({P("big")}, P("out/p.big"));
+  // Every culprit is named, not only the first.
+  const CTarnResult all = RunTarnCaptured({"pack", P("out/p.big"), P("link"), P("fifo")});
+  EXPECT_EQ(Lines(all.err).size(), 3u) << all.err;
+  // No input at all is a usage error.
+  EXPECT_EQ(RunTarnCaptured({"pack", P("out/p.big")}).status, 2);
+  EXPECT_EQ(RunTarnCaptured({"extract", P("out/p.big")}).status, 2);
+}
+
+TEST_F(ExtractPackTest, AFullDiskLeavesTheArchiveAsItWasAndNoTemporaryFile) {
+  MakeFile(P("in/big.bin"), std::string(1 << 20, 'z'));
+  MakeFile(P("out/p.big"), "the old archive");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The write past the limit then fails with EFBIG instead of ending the process.
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit cap{256 * 1024, 256 * 1024};
+    if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(90);
+    const CTarnResult r = RunTarnCaptured({"pack", P("out/p.big"), P("in")});
+    ::_exit(r.status == 1 && r.err.find("File too large") != std::string::npos ? 0 : 91);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{{"p.big", "the old archive"}}));
+}
+
+TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {
+  fs::create_directories(P("out"));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const platform::Handle folder = platform::OpenFolder(P("out"), false);
+    const platform::Handle file = platform::CreateFileAt(folder, "half.tmp");
+    if (folder == platform::kInvalidHandle || file == platform::kInvalidHandle) ::_exit(90);
+    platform::RemoveOnInterrupt(folder, "half.tmp");
+    ::raise(SIGINT);
+    ::_exit(91);  // not reached: the interrupt ends the process
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{}));
+}
+
+// The writer's output is read back by the reader: every byte of every
+// entry, and the same index, also for names the command would refuse.
+TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
+  CTempDir dir;
+  CBigWriter writer;
+  const std::string big(300000, '\xAB');
+  writer.AddBytes("z", CDataBuffer("last", 4));
+  writer.AddBytes("", CDataBuffer("", 0));
+  writer.AddBytes("A\\b", CDataBuffer(big.data(), static_cast<uint32_t>(big.size())));
+  writer.AddBytes("a", CDataBuffer("first", 5));
+  writer.AddBytes("a", CDataBuffer("again", 5));
+  std::string reason;
+  ASSERT_TRUE(writer.Write(dir.Path() + "/w.big", nullptr, reason)) << reason;
+  CBigArchive reader;
+  ASSERT_EQ(reader.Open(dir.Path() + "/w.big"), 0);
+  std::map<std::string, std::string> got;
+  for (const auto& [name, entry] : reader.GetIndex())
+    got[std::string(name)] = std::string(reinterpret_cast<const char*>(reader.GetData().GetData()) + entry.offset, entry.size);
+  EXPECT_EQ(got, (std::map<std::string, std::string>{{"", ""}, {"A\\b", big}, {"a", "again"}, {"z", "last"}}));
+  const std::string bytes = ReadWholeFile(dir.Path() + "/w.big");
+  EXPECT_EQ(bytes.substr(0, 16), std::string("BIGF", 4) + std::string("\x22\x94\x04\x00", 4) +
+                                     std::string("\0\0\0\4", 4) + std::string("\0\0\0\x39", 4));
+}
+
+TEST(EntryNameTest, OnlyNamesThatStayInsideTheFolderPass) {
+  for (const char* safe : {"a", "a\\b/c", "x.ini", "..a", "a..", "caf\xC3\xA9 x", "a b\\.hidden"})
+    EXPECT_EQ(CheckEntryName(safe), NameProblem::None) << safe;
+  EXPECT_EQ(CheckEntryName(""), NameProblem::Empty);
+  EXPECT_EQ(CheckEntryName("\\a"), NameProblem::Absolute);
+  EXPECT_EQ(CheckEntryName("/a"), NameProblem::Absolute);
+  EXPECT_EQ(CheckEntryName("a\\/b"), NameProblem::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/"), NameProblem::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/../b"), NameProblem::DotSegment);
+  EXPECT_EQ(CheckEntryName("a\\."), NameProblem::DotSegment);
+  EXPECT_EQ(CheckEntryName("C:x"), NameProblem::ForbiddenByte);
+  EXPECT_EQ(CheckEntryName("a\x1F"), NameProblem::ForbiddenByte);
+}
+
+}  // namespace
