@@ -1,5 +1,7 @@
 #include "archive/big_archive.h"
 
+#include "archive/large_arena.h"
+#include "archive/name_order.h"
 #include "storage/platform.h"
 
 #include <algorithm>
@@ -10,12 +12,19 @@
 #include <new>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kHeaderBytes = 16;
 constexpr uint32_t kMagic = 0x46474942;  // "BIGF" read little-endian
 // Smallest record: two 32-bit numbers and the zero byte of an empty name.
 constexpr uint32_t kMinRecordBytes = 9;
+// Zero bytes after the records: every name can be read in 16-byte steps
+// and ends by the slack at the latest.
+constexpr uint32_t kSlackBytes = 32;
 
 uint32_t DecodeLE32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -25,119 +34,47 @@ uint32_t DecodeBE32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
 }
 
-uint64_t DecodeBE64(const uint8_t* p) { return uint64_t{DecodeBE32(p)} << 32 | DecodeBE32(p + 4); }
 
-// Eight bytes of a name from `offset`, big-endian, zero-padded past its end.
-// Comparing these words compares names byte-wise as unsigned bytes with a
-// prefix first, because no name holds a zero byte (it ends the name).
-uint64_t NameWord(std::string_view name, size_t offset) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
-  if (offset + 8 <= name.size()) return DecodeBE64(bytes + offset);
-  uint64_t word = 0;
-  for (size_t k = 0; offset + k < name.size(); ++k) word |= uint64_t{bytes[offset + k]} << (56 - 8 * k);
-  return word;
-}
-
-// Below this, large pages would not save a fault worth the call.
-constexpr size_t kLargePageBytes = size_t{2} << 20;
-
-template <typename T>
-void AdviseLarge(T* data, size_t count) {
-  if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
-}
-
-// A name's position in the file, with the word of it that is being sorted on.
-struct SortKey {
-  uint64_t word;
-  uint32_t record;
-};
-
-// The records in name order, records of one name in file order. Names in an
-// archive share long folder prefixes, so comparing them as strings spends
-// most of its time walking those prefixes again and again. This is a
-// three-way radix quicksort on eight bytes at a time instead: a range is
-// split by the word at its offset, and only the part whose words are equal
-// moves on to the next eight bytes. No recursion: a pending list of ranges.
-// REQUIRES: fewer than 2^32 names, since records are numbered in 32 bits.
-std::vector<SortKey> NameOrder(const std::vector<std::string_view>& names) {
-  assert(names.size() <= UINT32_MAX);
-  struct Range {
-    size_t begin;
-    size_t end;
-    size_t offset;  // the names of the range agree on every byte before it
-    bool fresh;     // the words at `offset` are still to be taken
-    int budget;     // splits left before a hostile order gets std::sort instead
-  };
-  constexpr size_t kSmall = 12;
-  std::vector<SortKey> keys;
-  keys.reserve(names.size());
-  AdviseLarge(keys.data(), names.size());
-  keys.resize(names.size());
-  for (size_t i = 0; i < keys.size(); ++i) keys[i].record = static_cast<uint32_t>(i);
-  const auto at = [&keys](size_t i) { return keys.begin() + static_cast<std::ptrdiff_t>(i); };
-  // Quicksort degrades to quadratic time on an order made to defeat its
-  // pivot choice; after about 2 log2(n) uneven splits a range is handed to
-  // std::sort, which stays n log n whatever the names.
-  int budget = 4;
-  for (size_t n = keys.size(); n > 1; n >>= 1) budget += 2;
-  const auto fullOrder = [&names](size_t offset) {
-    return [&names, offset](const SortKey& x, const SortKey& y) {
-      const int order = names[x.record].substr(offset).compare(names[y.record].substr(offset));
-      return order != 0 ? order < 0 : x.record < y.record;
-    };
-  };
-  std::vector<Range> pending{{0, keys.size(), 0, true, budget}};
-  while (!pending.empty()) {
-    const Range r = pending.back();
-    pending.pop_back();
-    if (r.end - r.begin < 2) continue;
-    if (r.budget == 0) {
-      std::sort(at(r.begin), at(r.end), fullOrder(r.offset));
-      continue;
-    }
-    if (r.fresh)
-      for (size_t i = r.begin; i < r.end; ++i) keys[i].word = NameWord(names[keys[i].record], r.offset);
-    if (r.end - r.begin <= kSmall) {
-      // Few names: insertion sort, on the words while they differ.
-      const auto before = [&](const SortKey& x, const SortKey& y) {
-        if (x.word != y.word) return x.word < y.word;
-        const std::string_view u = names[x.record], v = names[y.record];
-        const size_t from = std::min({r.offset + 8, u.size(), v.size()});
-        const int order = u.substr(from).compare(v.substr(from));
-        return order != 0 ? order < 0 : x.record < y.record;
-      };
-      for (size_t i = r.begin + 1; i < r.end; ++i) {
-        const SortKey moving = keys[i];
-        size_t j = i;
-        for (; j > r.begin && before(moving, keys[j - 1]); --j) keys[j] = keys[j - 1];
-        keys[j] = moving;
-      }
-      continue;
-    }
-    // Median of three as the pivot; the smaller words go to [begin, lt),
-    // the equal ones to [lt, gt), the larger after.
-    const uint64_t a = keys[r.begin].word, b = keys[(r.begin + r.end) / 2].word, c = keys[r.end - 1].word;
-    const uint64_t pivot = a < b ? (b < c ? b : (a < c ? c : a)) : (a < c ? a : (b < c ? c : b));
-    const auto less = std::partition(at(r.begin), at(r.end), [pivot](const SortKey& k) { return k.word < pivot; });
-    const auto equal = std::partition(less, at(r.end), [pivot](const SortKey& k) { return k.word == pivot; });
-    const auto lt = static_cast<size_t>(less - keys.begin());
-    const auto gt = static_cast<size_t>(equal - keys.begin());
-    pending.push_back({r.begin, lt, r.offset, false, r.budget - 1});
-    pending.push_back({gt, r.end, r.offset, false, r.budget - 1});
-    if (names[keys[lt].record].size() >= r.offset + 8) {
-      // Longer names may follow, and so may a name that ends with this word.
-      pending.push_back({lt, gt, r.offset + 8, true, budget});
-    } else {
-      // A name ends inside this word, so the zero bytes that pad it match
-      // no byte of another name: the names here are all equal. Keep file
-      // order.
-      std::sort(less, equal, [](const SortKey& x, const SortKey& y) { return x.record < y.record; });
-    }
+// The bytes before the first zero byte at `name`, looked for 16 at a time:
+// names are a few dozen bytes, too short for a library call to pay.
+// REQUIRES: a zero byte at most kSlackBytes - 16 bytes before the end of the
+// readable bytes (the slack after the records).
+size_t NameLength(const uint8_t* name) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (size_t at = 0;; at += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + at));
+    if (const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero))))
+      return at + static_cast<size_t>(__builtin_ctz(found));
   }
-  return keys;
+#else
+  return std::strlen(reinterpret_cast<const char*>(name));
+#endif
 }
+
 
 }  // namespace
+
+void CLargeArena::Reserve(size_t size) {
+  // Large pages are 2 MiB, aligned: the block starts on such a boundary and
+  // is advised in whole large pages, so none of it is left to small ones.
+  constexpr size_t kLargePage = size_t{2} << 20;
+  Release();
+  const size_t rounded = (size + kLargePage - 1) & ~(kLargePage - 1);
+  const bool large = size >= kLargePage;
+  m_block.reset(new std::byte[large ? rounded + kLargePage : size]);
+  m_next = m_block.get();
+  if (large) {
+    m_next = reinterpret_cast<std::byte*>((reinterpret_cast<uintptr_t>(m_next) + kLargePage - 1) & ~(kLargePage - 1));
+    platform::AdviseLargePages(m_next, rounded);
+  }
+  m_end = m_next + size;
+}
+
+void CLargeArena::Release() {
+  m_block.reset();
+  m_next = m_end = nullptr;
+}
 
 const char* DescribeBigFailure(BigFailure failure) {
   switch (failure) {
@@ -158,16 +95,24 @@ const char* DescribeBigFailure(BigFailure failure) {
 }
 
 CBigIndex::const_iterator CBigIndex::find(std::string_view name) const {
-  const auto at = std::lower_bound(m_entries.begin(), m_entries.end(), name,
-                                   [](const value_type& e, std::string_view n) { return e.first < n; });
-  return at != m_entries.end() && at->first == name ? at : m_entries.end();
+  size_t low = 0, high = m_count;
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    if (NameAt(middle) < name) low = middle + 1;
+    else high = middle;
+  }
+  return low < m_count && NameAt(low) == name ? const_iterator(this, low) : end();
 }
 
-const CBigEntry& CBigIndex::at(std::string_view name) const {
+CBigEntry CBigIndex::at(std::string_view name) const {
   const auto found = find(name);
   if (found == end()) throw std::out_of_range("no entry of that name in the index");
-  return found->second;
+  return EntryAt(static_cast<size_t>(found - begin()));
 }
+
+CBigArchive::CBigArchive() : CGameFile(false), m_arena(std::make_unique<CLargeArena>()) {}
+
+CBigArchive::~CBigArchive() = default;
 
 BigFailure CBigArchive::GetFailure() const {
   // A failed disk open never reaches OnOpen, which resets the reason: its
@@ -175,10 +120,29 @@ BigFailure CBigArchive::GetFailure() const {
   return GetOpenError().empty() ? m_failure : BigFailure::CannotOpen;
 }
 
+const CBigArchive::Names& CBigArchive::GetNames() const {
+  if (m_namesMade) return m_names;
+  // The records were checked when they were read: each name ends inside them.
+  m_names.reserve(m_recordCount);
+  const auto* p = reinterpret_cast<const char*>(m_records);
+  for (uint32_t i = 0; i < m_recordCount; ++i) {
+    const std::string_view name(p + 8);
+    m_names.push_back(name);
+    p += 8 + name.size() + 1;
+  }
+  m_namesMade = true;
+  return m_names;
+}
+
 void CBigArchive::ClearIndex() {
-  decltype(m_index.m_entries)().swap(m_index.m_entries);
+  m_index.m_names = nullptr;
+  m_index.m_count = 0;
+  m_index.m_records = nullptr;
   Names().swap(m_names);
-  m_region.Reset();
+  m_namesMade = false;
+  m_recordCount = 0;
+  m_records = nullptr;
+  m_arena->Release();
 }
 
 int32_t CBigArchive::Refuse(BigFailure failure) {
@@ -219,102 +183,76 @@ int32_t CBigArchive::OnOpen() {
 
 int32_t CBigArchive::ReadIndex() {
   ClearIndex();
-  Region region{};
-  CDataBuffer copy;  // holds the records when the archive is not mapped
-  BigFailure failure = ReadHeader(region, copy);
-  if (failure == BigFailure::None) failure = WalkRecords(region);
+  uint32_t count = 0;
+  uint32_t regionSize = 0;
+  BigFailure failure = ReadHeader(count, regionSize);
+  if (failure == BigFailure::None) failure = WalkRecords(count, regionSize);
   if (failure != BigFailure::None) return Refuse(failure);
   BuildOrder();
   return 0;
 }
 
-// Tests the header and finds the records: where the archive is loaded,
-// without a copy; only when it could not be mapped are they read into
-// `copy` first. Either way the position ends after the index, as one read
-// of it would leave it.
-BigFailure CBigArchive::ReadHeader(Region& region, CDataBuffer& copy) {
+// Tests the header and reads the index region into m_records, from the
+// file itself: a copy through the mapping would bring every page of the
+// region into memory twice. The position ends after the index, as one read
+// of it leaves it.
+BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
   const BigFailure header = TestHeader();
   if (header != BigFailure::None) return header;
   uint8_t fields[kHeaderBytes];
   Seek(0);
   if (Read(fields, kHeaderBytes) != 0) return BigFailure::TooShort;
-  const uint32_t count = DecodeBE32(fields + 8);
+  count = DecodeBE32(fields + 8);
   const uint32_t headerSize = DecodeBE32(fields + 12);
   // Refuse before reserving room: a header size past the end would otherwise
   // ask for up to 4 GiB that the read then cannot fill.
   if (headerSize > static_cast<uint32_t>(GetSize())) return BigFailure::IndexPastEnd;
-  const uint32_t regionSize = headerSize - kHeaderBytes;
+  regionSize = headerSize - kHeaderBytes;
   if (count > regionSize / kMinRecordBytes) return BigFailure::RecordsOverrun;
-
-  const CDataBuffer whole = GetData();
-  if (whole.HasData() && whole.GetSize() >= headerSize) {
-    region = {count, whole.GetData() + kHeaderBytes, regionSize};
-    Seek(static_cast<int32_t>(headerSize));
-    return BigFailure::None;
-  }
-  uint8_t* room = copy.GetWritable(static_cast<int32_t>(regionSize));
-  if (Read(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
-  region = {count, room, regionSize};
+  // Everything the index needs, in one block: the records, their names,
+  // and the sort's scratch.
+  m_arena->Reserve(size_t{regionSize} + kSlackBytes + size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
+  uint8_t* room = m_arena->Take<uint8_t>(size_t{regionSize} + kSlackBytes);
+  m_records = room;
+  if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
+  std::memset(room + regionSize, 0, kSlackBytes);
   return BigFailure::None;
 }
 
-// Walks the records once, in file order: each must fit in the region, and
-// its name becomes a view of the region, in m_names. A name's record starts
-// eight bytes before it.
-BigFailure CBigArchive::WalkRecords(const Region& region) {
-  m_names.reserve(region.count);
-  AdviseLarge(m_names.data(), region.count);
-  const uint8_t* p = region.bytes;
-  const uint8_t* const end = region.bytes + region.size;
-  for (uint32_t i = 0; i < region.count; ++i) {
-    if (end - p < static_cast<std::ptrdiff_t>(kMinRecordBytes)) return BigFailure::RecordsOverrun;
-    const uint8_t* const name = p + 8;
-    const auto* zero = static_cast<const uint8_t*>(std::memchr(name, 0, static_cast<size_t>(end - name)));
-    if (zero == nullptr) return BigFailure::RecordsOverrun;
-    m_names.emplace_back(reinterpret_cast<const char*>(name), static_cast<size_t>(zero - name));
-    p = zero + 1;
+// Walks the records once, in file order: each must fit in the region. The
+// index's names are left in file order for BuildOrder.
+BigFailure CBigArchive::WalkRecords(uint32_t count, uint32_t regionSize) {
+  CNameRef* const names = m_arena->Take<CNameRef>(count);
+  m_index.m_names = names;
+  const uint8_t* const records = m_records;
+  size_t at = 0;
+  for (CNameRef* ref = names; ref != names + count; ++ref) {
+    if (regionSize - at < kMinRecordBytes) return BigFailure::RecordsOverrun;
+    const size_t name = at + 8;
+    const size_t length = NameLength(records + name);
+    // Only the slack's zeros ended it: the name runs past the region.
+    if (name + length >= regionSize) return BigFailure::RecordsOverrun;
+    *ref = {static_cast<uint32_t>(name), static_cast<uint32_t>(length)};
+    at = name + length + 1;
   }
+  m_recordCount = count;
+  m_index.m_count = count;
   return BigFailure::None;
 }
 
-// Puts the names in byte order, keeps the last record of each, and moves
-// the names to the reader's own buffer, in name order, one copy per
-// distinct name: the names then stay when the archive is closed, and
-// everything that walks the index in order reads its names in order.
-// REQUIRES: m_names holds views of the records, as WalkRecords left them.
+// Puts the names in byte order and keeps the last record of each.
+// REQUIRES: the index's names in file order, as WalkRecords left them.
 void CBigArchive::BuildOrder() {
-  const size_t count = m_names.size();
-  assert(m_index.empty() && !m_region.HasData());
+  CNameRef* const names = const_cast<CNameRef*>(m_index.m_names);
+  const size_t count = m_index.m_count;
+  const uint8_t* const records = m_records;
+  m_index.m_records = records;
+  const auto view = [records](CBigIndex::Name n) {
+    return std::string_view(reinterpret_cast<const char*>(records) + n.at, n.length);
+  };
   // Archives are mostly written in name order and need no sorting.
-  bool ascending = true;
-  size_t nameBytes = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (ascending && i > 0 && !(m_names[i - 1] < m_names[i])) ascending = false;
-    nameBytes += m_names[i].size();
-  }
-  const std::vector<SortKey> sorted = ascending ? std::vector<SortKey>() : NameOrder(m_names);
-  const auto recordAt = [&](size_t i) { return ascending ? static_cast<uint32_t>(i) : sorted[i].record; };
-
-  auto* store = reinterpret_cast<char*>(m_region.GetWritable(static_cast<int32_t>(nameBytes)));
-  AdviseLarge(store, nameBytes);
-  auto& entries = m_index.m_entries;
-  entries.reserve(count);
-  AdviseLarge(entries.data(), count);
-  size_t used = 0;
-  bool startsGroup = true;
-  std::string_view kept;
-  for (size_t i = 0; i < count; ++i) {
-    const uint32_t record = recordAt(i);
-    const std::string_view name = m_names[record];
-    const auto* numbers = reinterpret_cast<const uint8_t*>(name.data()) - 8;
-    if (startsGroup) {
-      if (!name.empty()) std::memcpy(store + used, name.data(), name.size());
-      kept = std::string_view(store + used, name.size());
-      used += name.size();
-    }
-    m_names[record] = kept;
-    // Records of one name are adjacent, in file order: the last one wins.
-    startsGroup = i + 1 == count || m_names[recordAt(i + 1)] != name;
-    if (startsGroup) entries.emplace_back(kept, CBigEntry{DecodeBE32(numbers), DecodeBE32(numbers + 4)});
-  }
+  size_t i = 1;
+  while (i < count && view(names[i - 1]) < view(names[i])) ++i;
+  if (i >= count) return;
+  m_index.m_count = SortUniqueNames(records, names, count, *m_arena);
 }

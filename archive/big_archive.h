@@ -16,13 +16,18 @@
 #pragma once
 
 #include <cstddef>
+#include <compare>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "archive/game_file.h"
+
+class CLargeArena;
 
 struct CBigEntry {
   uint32_t offset = 0;
@@ -49,33 +54,101 @@ enum class BigFailure {
 // Short words for a failure, e.g. "not a BIG archive".
 const char* DescribeBigFailure(BigFailure failure);
 
+// Where a name lies in the reader's copy of the index region.
+struct CNameRef {
+  uint32_t at;      // where the name starts; its record's numbers are the 8 bytes before
+  uint32_t length;  // its bytes, without the zero that ends it
+};
+
 // The index: every distinct name once, in byte order (unsigned bytes,
 // case-sensitive, a prefix before every longer name that starts with it),
-// with the last record of that name. Names are views of bytes the reader
-// owns, so the index is not copyable: a copy would dangle once the reader
-// goes. Callers that keep names copy them into strings.
+// with the last record of that name. Elements are made from the reader's
+// copy of the records as they are visited: a name and its two numbers. The
+// names are views of that copy, so the index is not copyable: a copy would
+// dangle once the reader goes. Callers that keep names copy them. Every
+// name is followed by at least 16 readable bytes (the next records, or
+// zeros after the last), so names can be copied 16 bytes at a time.
 class CBigIndex {
  public:
   using value_type = std::pair<std::string_view, CBigEntry>;
-  using const_iterator = std::vector<value_type>::const_iterator;
+
+  class const_iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = CBigIndex::value_type;
+    using difference_type = std::ptrdiff_t;
+    using reference = value_type;  // made on each visit
+    struct pointer {
+      value_type element;
+      const value_type* operator->() const { return &element; }
+    };
+
+    const_iterator() = default;
+    value_type operator*() const { return m_index->Element(m_at); }
+    pointer operator->() const { return {**this}; }
+    value_type operator[](difference_type n) const { return *(*this + n); }
+    const_iterator& operator++() { ++m_at; return *this; }
+    const_iterator operator++(int) { const_iterator old = *this; ++m_at; return old; }
+    const_iterator& operator--() { --m_at; return *this; }
+    const_iterator operator--(int) { const_iterator old = *this; --m_at; return old; }
+    const_iterator& operator+=(difference_type n) { m_at = static_cast<size_t>(static_cast<difference_type>(m_at) + n); return *this; }
+    const_iterator& operator-=(difference_type n) { return *this += -n; }
+    friend const_iterator operator+(const_iterator i, difference_type n) { return i += n; }
+    friend const_iterator operator+(difference_type n, const_iterator i) { return i += n; }
+    friend const_iterator operator-(const_iterator i, difference_type n) { return i -= n; }
+    friend difference_type operator-(const_iterator x, const_iterator y) {
+      return static_cast<difference_type>(x.m_at) - static_cast<difference_type>(y.m_at);
+    }
+    friend bool operator==(const_iterator x, const_iterator y) { return x.m_at == y.m_at; }
+    friend auto operator<=>(const_iterator x, const_iterator y) { return x.m_at <=> y.m_at; }
+
+   private:
+    friend class CBigIndex;
+    const_iterator(const CBigIndex* index, size_t at) : m_index(index), m_at(at) {}
+    const CBigIndex* m_index = nullptr;
+    size_t m_at = 0;
+  };
 
   CBigIndex() = default;
   CBigIndex(const CBigIndex&) = delete;
   CBigIndex& operator=(const CBigIndex&) = delete;
 
-  const_iterator begin() const { return m_entries.begin(); }
-  const_iterator end() const { return m_entries.end(); }
-  size_t size() const { return m_entries.size(); }
-  bool empty() const { return m_entries.empty(); }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, m_count}; }
+  size_t size() const { return m_count; }
+  bool empty() const { return m_count == 0; }
   // The element named `name`, or end(). A binary search.
   const_iterator find(std::string_view name) const;
   size_t count(std::string_view name) const { return find(name) != end() ? 1 : 0; }
   // The entry named `name`; throws std::out_of_range when there is none.
-  const CBigEntry& at(std::string_view name) const;
+  CBigEntry at(std::string_view name) const;
 
  private:
   friend class CBigArchive;
-  std::vector<value_type> m_entries;
+  using Name = CNameRef;
+  std::string_view NameAt(size_t i) const {
+    return {reinterpret_cast<const char*>(m_records) + m_names[i].at, m_names[i].length};
+  }
+  CBigEntry EntryAt(size_t i) const {
+    const uint8_t* numbers = m_records + m_names[i].at - 8;
+    return {Decode(numbers), Decode(numbers + 4)};
+  }
+  static uint32_t Decode(const uint8_t* p) {  // big-endian
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+  }
+  value_type Element(size_t i) const {
+#if defined(__GNUC__)
+    // A walk in name order visits the records out of file order: ask for a
+    // record a few steps ahead, so its cache line is there when it is due.
+    constexpr size_t kAhead = 16;
+    if (i + kAhead < m_count) __builtin_prefetch(m_records + m_names[i + kAhead].at - 8);
+#endif
+    return {NameAt(i), EntryAt(i)};
+  }
+
+  const uint8_t* m_records = nullptr;
+  const Name* m_names = nullptr;  // in the reader's arena
+  size_t m_count = 0;
 };
 
 class CBigArchive final : public CGameFile {
@@ -83,37 +156,38 @@ class CBigArchive final : public CGameFile {
   using Index = CBigIndex;
   using Names = std::vector<std::string_view>;
 
-  CBigArchive() : CGameFile(false) {}
+  CBigArchive();
+  ~CBigArchive();
 
   int32_t OnOpen() override;
   bool IsBigHeader();
 
-  // Names in both are views of the reader's own copy of the names' bytes,
-  // one copy per distinct name: an index of 200,000 entries costs a few
-  // large allocations. They stay valid until the next Open or the reader's
+  // Names in both are views of the reader's own copy of the index region:
+  // an index of 200,000 entries costs a few large allocations and no copy
+  // of a name. They stay valid until the next Open or the reader's
   // destruction; Close keeps them.
   const Index& GetIndex() const { return m_index; }
-  const Names& GetNames() const { return m_names; }
+  const Names& GetNames() const;
   // The reason of the last refused Open; None after a successful one.
   BigFailure GetFailure() const;
 
  private:
-  struct Region {
-    uint32_t count;
-    const uint8_t* bytes;  // the records, `size` bytes
-    uint32_t size;
-  };
-
   int32_t ReadIndex();
-  BigFailure ReadHeader(Region& region, CDataBuffer& copy);
-  BigFailure WalkRecords(const Region& region);
+  BigFailure ReadHeader(uint32_t& count, uint32_t& regionSize);
+  BigFailure WalkRecords(uint32_t count, uint32_t regionSize);
   void BuildOrder();
   int32_t Refuse(BigFailure failure);
   BigFailure TestHeader();
   void ClearIndex();
 
-  CDataBuffer m_region;  // the names' bytes, in name order; names point here
+  // The index region's records, read from the file, then 32 zero bytes:
+  // names point here, and a name's last bytes can be read 16 at a time.
+  const uint8_t* m_records = nullptr;  // in m_arena, like the index's names
+  std::unique_ptr<CLargeArena> m_arena;
   Index m_index;
-  Names m_names;
+  // Made on the first GetNames after an open: listing an archive needs none.
+  mutable Names m_names;
+  mutable bool m_namesMade = false;
+  uint32_t m_recordCount = 0;
   BigFailure m_failure = BigFailure::None;
 };

@@ -54,6 +54,16 @@ void CGameFile::Discard() {
   if (m_open) Close();
 }
 
+int32_t CGameFile::ReadUncached(void* destination, int32_t count) {
+  if (!m_disk.IsOpen()) return Read(destination, count);
+  if (m_position < 0 || count < 0 || static_cast<int64_t>(m_position) + count > static_cast<int64_t>(m_size))
+    return 1;
+  m_disk.SetPosition(m_position);
+  const int32_t result = m_disk.Read(destination, count);
+  if (result == 0) m_position += count;
+  return result;
+}
+
 int32_t CGameFile::Read(void* destination, int32_t count) {
   // 64-bit sum: a count near 2^31 must not wrap into a passing comparison.
   if (m_position < 0 || count < 0 ||

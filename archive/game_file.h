@@ -32,6 +32,9 @@ class CGameFile {
   // Copies `count` bytes at the position and advances it. 0 or 1; on failure
   // nothing is copied and the position stays.
   int32_t Read(void* destination, int32_t count);
+  // Read, but from the disk file while it is open, even when the bytes are
+  // loaded: a copy that does not bring the loaded pages into memory too.
+  int32_t ReadUncached(void* destination, int32_t count);
   void Seek(int32_t position) { m_position = position; }
   int32_t GetSize() const { return m_size; }
   CDataBuffer GetData() const { return m_data; }

@@ -97,7 +97,7 @@ std::string MakeRulesText(size_t targetBytes, uint64_t seed) {
   return out;
 }
 
-std::string MakeBenchArchive(uint32_t count, uint64_t seed) {
+std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled) {
   static const char* const kTop[] = {"Art", "Audio", "Data", "Maps", "Shaders", "Interface"};
   static const char* const kMiddle[] = {"Textures", "Meshes", "Voices", "Sounds", "INI", "Scripts",
                                         "Terrain", "Units", "Effects", "Music"};
@@ -132,10 +132,16 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed) {
     ++made;
   }
 
+  std::vector<std::string> order;
+  for (auto& names : files)
+    for (std::string& name : names) order.push_back(std::move(name));
+  if (shuffled)
+    for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[random.Below(static_cast<uint32_t>(i))]);
+
   CBigBuilder builder;
   std::string payload;
-  for (const auto& names : files) {
-    for (const std::string& name : names) {
+  {
+    for (const std::string& name : order) {
       const uint32_t roll = random.Below(100);
       const uint32_t size = roll < 85 ? random.Between(8, 160) : roll < 99 ? random.Between(161, 1024)
                                                                            : random.Between(1025, 16384);

@@ -11,5 +11,6 @@
 std::string MakeRulesText(size_t targetBytes, uint64_t seed = 1);
 
 // A BIG archive of `count` entries with unique names of 20-60 bytes under
-// backslash folders, mostly small entries, records in folder-walk order.
-std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1);
+// backslash folders, mostly small entries, records in folder-walk order, or
+// in random order when `shuffled`.
+std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1, bool shuffled = false);

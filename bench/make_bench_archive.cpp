@@ -1,5 +1,6 @@
-// make-bench-archive COUNT OUTPUT: writes a BIG archive of COUNT generated
-// entries for bench/archive_bench.sh.
+// make-bench-archive COUNT OUTPUT [shuffled]: writes a BIG archive of COUNT
+// generated entries for bench/archive_bench.sh; "shuffled" puts the records
+// in random order instead of folder by folder.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -9,13 +10,14 @@
 #include "tests/support/big_builder.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: make-bench-archive COUNT OUTPUT\n");
+  const bool shuffled = argc == 4 && std::string(argv[3]) == "shuffled";
+  if (argc != 3 && !shuffled) {
+    std::fprintf(stderr, "usage: make-bench-archive COUNT OUTPUT [shuffled]\n");
     return 2;
   }
   const unsigned long count = std::strtoul(argv[1], nullptr, 10);
   try {
-    WriteWholeFile(argv[2], MakeBenchArchive(static_cast<uint32_t>(count)));
+    WriteWholeFile(argv[2], MakeBenchArchive(static_cast<uint32_t>(count), 1, shuffled));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-bench-archive: %s\n", e.what());
     return 1;

@@ -83,6 +83,121 @@ std::string EscapeBytes(std::string_view bytes) {
   return out;
 }
 
+size_t COutput::WriteEightDigits(char* out, uint32_t value) {
+  assert(value < kEightDigitsEnd);
+  if constexpr (std::endian::native != std::endian::little) return WriteDigits(out, value);
+  if (value == 0) {
+    *out = '0';
+    return 1;
+  }
+  // ABCDEFGH as two lanes of 32 bits (ABCD, EFGH), each split by 100 into
+  // lanes of 16 bits (AB CD EF GH), each split by 10 into bytes: the
+  // products of one lane never reach the next, and the shifts' spill into
+  // a lower lane is masked off. The constants divide exactly in range.
+  const uint64_t halves = value / 10000 | uint64_t{value % 10000} << 32;
+  const uint64_t high = (halves * 10486) >> 20 & 0x0000007F0000007Full;
+  const uint64_t pairs = high | (halves - high * 100) << 16;
+  const uint64_t tens = (pairs * 103) >> 10 & 0x000F000F000F000Full;
+  const uint64_t values = tens | (pairs - tens * 10) << 8;
+  // The first digit is the lowest byte: the leading zeros are the zero
+  // bytes below the lowest that is not.
+  const auto zeros = static_cast<size_t>(std::countr_zero(values)) / 8;
+  const uint64_t shifted = (values + 0x3030303030303030ull) >> (8 * zeros);
+  std::memcpy(out, &shifted, 8);
+  return 8 - zeros;
+}
+
+char* COutput::PutLongNumber(char* out, uint32_t value) {
+  if (value < 10000) {
+    // Three or four digits: two pairs cost less than eight digits.
+    const uint32_t high = value / 100;
+    const uint32_t low = value - high * 100;
+    if (high < 10) {
+      *out++ = static_cast<char>('0' + high);
+    } else {
+      std::memcpy(out, kDigitPairs + 2 * high, 2);
+      out += 2;
+    }
+    std::memcpy(out, kDigitPairs + 2 * low, 2);
+    return out + 2;
+  }
+  if (value < kEightDigitsEnd) return out + WriteEightDigits(out, value);
+  const uint32_t high = value / static_cast<uint32_t>(kEightDigitsEnd);  // 1 to 42
+  out = PutNumber(out, high);
+  const uint32_t low = value - high * static_cast<uint32_t>(kEightDigitsEnd);
+  // All eight digits of the low part, leading zeros included.
+  char eight[16];
+  const size_t length = WriteEightDigits(eight + 8, low);
+  std::memset(out, '0', 8 - length);
+  std::memcpy(out + 8 - length, eight + 8, length);
+  return out + 8;
+}
+
+void COutput::EntryLineSlow(uint32_t offset, uint32_t size, std::string_view name) {
+  Number(offset);
+  Raw('\t');
+  Number(size);
+  Raw('\t');
+  Escaped(name);
+  Raw('\n');
+}
+
+bool COutput::CopyCleanPadded(char* out, std::string_view bytes) {
+#if defined(__SSE2__)
+  const __m128i limit = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  const char* in = bytes.data();
+  const char* const end = in + bytes.size();
+  unsigned found = 0;
+  for (;; in += 16, out += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit);
+    found = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(chunk, del))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), chunk);
+    if (end - in <= 16) break;
+    if (found != 0) return false;
+  }
+  // Bytes past the end are not the name's: whatever they are, they pass.
+  return (found & ((1u << (end - in)) - 1)) == 0;
+#else
+  (void)out;
+  (void)bytes;
+  return false;
+#endif
+}
+
+bool COutput::CopyUnescaped(std::string_view bytes) {
+  if (bytes.size() < 16 || kSize - m_used < bytes.size() || !CopyClean(m_buffer.get() + m_used, bytes)) return false;
+  m_used += bytes.size();
+  return true;
+}
+
+bool COutput::CopyClean(char* out, std::string_view bytes) {
+#if defined(__SSE2__)
+  const size_t size = bytes.size();
+  const char* const data = bytes.data();
+  const __m128i limit = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  // Copies 16 bytes at `at`, or answers false when one needs escaping.
+  const auto step = [&](size_t at) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit);
+    if (_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(chunk, del))) != 0) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), chunk);
+    return true;
+  };
+  size_t i = 0;
+  for (; i + 16 <= size; i += 16)
+    if (!step(i)) return false;
+  // The last few bytes: one more chunk, overlapping the ones already copied.
+  return i == size || step(size - 16);
+#else
+  (void)out;
+  (void)bytes;
+  return false;
+#endif
+}
+
 // REQUIRES: room for kMaxDigits bytes at `out`.
 size_t COutput::WriteDigits(char* out, uint64_t value) {
   assert(out != nullptr);
@@ -131,7 +246,7 @@ void COutput::RawSlow(std::string_view bytes) {
   }
 }
 
-void COutput::Escaped(std::string_view bytes) {
+void COutput::EscapedSlow(std::string_view bytes) {
   ForEachEscapedPiece(bytes, [this](std::string_view piece) { Raw(piece); });
 }
 

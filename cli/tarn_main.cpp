@@ -123,14 +123,7 @@ int CommandList(const Context& c, const std::string& path) {
   CBigArchive reader;
   if (const int status = OpenReader(c, path, reader); status != kExitOk) return status;
   COutput out(c.out);
-  for (const auto& [name, entry] : reader.GetIndex()) {
-    out.Number(entry.offset);
-    out.Raw('\t');
-    out.Number(entry.size);
-    out.Raw('\t');
-    out.Escaped(name);
-    out.Raw('\n');
-  }
+  for (const auto& [name, entry] : reader.GetIndex()) out.EntryLine(entry.offset, entry.size, name);
   return Finish(c, out);
 }
 

@@ -45,7 +45,12 @@ long g_allocationsBeforeFailure = -1;
 }  // namespace
 
 // Every form that pairs with free() is replaced, so no allocation made here
-// is released by a sanitizer's own delete, or the other way round.
+// is released by a sanitizer's own delete, or the other way round. The
+// compiler cannot see that new here is malloc, hence the pragma.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(size_t size) {
   if (g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
@@ -66,6 +71,9 @@ void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 

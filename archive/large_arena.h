@@ -1,0 +1,42 @@
+// Memory for the reader's large arrays; internal to archive/.
+//
+// One block, aligned and advised for large pages as a whole, handed out in
+// order and given back all at once: filling 50 MB of index arrays then costs
+// a page fault per 2 MiB instead of one per 4 KiB, and page faults, not
+// instructions, decide how long a listing of a large archive takes.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class CLargeArena {
+ public:
+  CLargeArena() = default;
+  CLargeArena(const CLargeArena&) = delete;
+  CLargeArena& operator=(const CLargeArena&) = delete;
+
+  // Room for `size` bytes in all, uninitialised; what was taken before is
+  // gone. Takes need a few bytes each for alignment on top.
+  void Reserve(size_t size);
+  void Release();
+
+  // `count` uninitialised Ts.
+  // REQUIRES: room left for them, as Reserve promised.
+  template <typename T>
+  T* Take(size_t count) {
+    const auto at = (reinterpret_cast<uintptr_t>(m_next) + alignof(T) - 1) & ~uintptr_t{alignof(T) - 1};
+    assert(at + count * sizeof(T) <= reinterpret_cast<uintptr_t>(m_end));
+    m_next = reinterpret_cast<std::byte*>(at + count * sizeof(T));
+    return reinterpret_cast<T*>(at);
+  }
+  // Gives back everything taken since `mark` (a value of Mark()).
+  std::byte* Mark() const { return m_next; }
+  void Rewind(std::byte* mark) { m_next = mark; }
+
+ private:
+  std::unique_ptr<std::byte[]> m_block;
+  std::byte* m_next = nullptr;
+  std::byte* m_end = nullptr;
+};

@@ -1,0 +1,365 @@
+#include "archive/name_order.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstddef>
+#include <cstring>
+#include <numeric>
+#include <string_view>
+#include <utility>
+
+namespace {
+
+uint64_t DecodeBE64(const uint8_t* p) {
+#if defined(__GNUC__)
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return word;
+#else
+  uint64_t word = 0;
+  for (int k = 0; k < 8; ++k) word = word << 8 | p[k];
+  return word;
+#endif
+}
+
+// Eight bytes of a name from `offset`, big-endian, zero-padded past its end.
+// Comparing these words compares names byte-wise as unsigned bytes with a
+// prefix first, because no name holds a zero byte (it ends the name). The
+// load may cover bytes after the name (the next record's), which the mask
+// then clears: hence the 16 readable bytes after every name.
+uint64_t NameWord(const uint8_t* base, CNameRef name, size_t offset) {
+  if (offset >= name.length) return 0;
+  const uint64_t word = DecodeBE64(base + name.at + offset);
+  const size_t left = name.length - offset;
+  // 1 to 7 bytes left keep their top bytes; 8 or more keep all.
+  return left >= 8 ? word : word & ~(~uint64_t{0} >> (8 * left));
+}
+
+// A name with the word of it that is being sorted on.
+struct SortKey {
+  uint64_t word;
+  CNameRef name;
+};
+
+// Splits a range of keys by their words when few distinct words are shared
+// by many names (the files of one folder): each name is then touched a few
+// times, where quicksort would pass over it once per split. Ranges whose
+// words are mostly distinct, or whose words collide in the table (crafted
+// names), are left to quicksort.
+class CWordSplitter {
+ public:
+  static constexpr size_t kLeast = 128;       // smaller ranges: quicksort
+  static constexpr size_t kMost = 1 << 15;   // larger: quicksort first
+
+  // Orders [begin, end) by word, stably; false (keys untouched) when it
+  // does not pay. `runs` gets the start of every run of one word, and end.
+  bool Split(SortKey* keys, size_t begin, size_t end, std::vector<size_t>& runs) {
+    const size_t size = end - begin;
+    if (size < kLeast || size > kMost) return false;
+    size_t mask = 1;
+    while (mask < 2 * size) mask <<= 1;
+    // Grown to the largest range seen: memory is touched only as needed.
+    if (m_slots.size() < mask) m_slots.resize(mask);
+    if (m_moved.size() < size) {
+      m_groupOf.resize(size);
+      m_moved.resize(size);
+    }
+    --mask;
+    ++m_stamp;
+    const size_t mostWords = size / 4;
+    size_t probesLeft = 2 * size;
+    m_words.clear();
+    for (size_t i = 0; i < size; ++i) {
+      const uint64_t word = keys[begin + i].word;
+      size_t h = static_cast<size_t>((word * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+      for (;;) {
+        Slot& slot = m_slots[h];
+        if (slot.stamp != m_stamp) {
+          if (m_words.size() == mostWords) return false;
+          slot = {word, m_stamp, static_cast<uint32_t>(m_words.size())};
+          m_words.push_back({word, 0});
+          break;
+        }
+        if (slot.word == word) break;
+        if (probesLeft-- == 0) return false;
+        h = (h + 1) & mask;
+      }
+      const uint32_t group = m_slots[h].group;
+      m_groupOf[i] = group;
+      ++m_words[group].second;
+    }
+    // The distinct words in order, each with where its run starts.
+    m_order.resize(m_words.size());
+    for (uint32_t g = 0; g < m_order.size(); ++g) m_order[g] = g;
+    std::sort(m_order.begin(), m_order.end(), [this](uint32_t x, uint32_t y) { return m_words[x].first < m_words[y].first; });
+    runs.clear();
+    size_t at = 0;
+    for (const uint32_t g : m_order) {
+      runs.push_back(begin + at);
+      const size_t count = m_words[g].second;
+      m_words[g].second = at;  // now where the group's next key goes
+      at += count;
+    }
+    runs.push_back(end);
+    for (size_t i = 0; i < size; ++i) m_moved[m_words[m_groupOf[i]].second++] = keys[begin + i];
+    std::copy(m_moved.begin(), m_moved.begin() + static_cast<std::ptrdiff_t>(size), keys + begin);
+    return true;
+  }
+
+ private:
+  struct Slot {
+    uint64_t word = 0;
+    uint32_t stamp = 0;  // the slot is in use by the split of this stamp
+    uint32_t group = 0;
+  };
+  std::vector<Slot> m_slots;
+  std::vector<uint32_t> m_groupOf;
+  std::vector<SortKey> m_moved;
+  std::vector<std::pair<uint64_t, size_t>> m_words;  // word, count
+  std::vector<uint32_t> m_order;
+  uint32_t m_stamp = 0;
+};
+
+// Names in archives share long folder prefixes, so comparing them as
+// strings spends most of its time walking those prefixes again and again.
+// This is a three-way radix quicksort on eight bytes at a time instead: a
+// range is split by the word at its offset, and only the part whose words
+// are equal moves on to the next eight bytes. No recursion: a pending list
+// of ranges.
+// REQUIRES: the keys of [begin, end) agree on every byte before `offset`,
+// and hold the words at `offset`.
+void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end, size_t offset,
+                    CWordSplitter& splitter) {
+  struct Range {
+    size_t begin;
+    size_t end;
+    size_t offset;  // the names of the range agree on every byte before it
+    bool fresh;     // the words at `offset` are still to be taken
+    int budget;     // splits left before a hostile order gets std::sort instead
+  };
+  constexpr size_t kSmall = 24;
+  const auto at = [keys](size_t i) { return keys + i; };
+  const auto view = [base](CNameRef n) { return std::string_view(reinterpret_cast<const char*>(base) + n.at, n.length); };
+  // Quicksort degrades to quadratic time on an order made to defeat its
+  // pivot choice; after about 2 log2(n) uneven splits a range is handed to
+  // std::sort, which stays n log n whatever the names.
+  int budget = 4;
+  for (size_t n = end - begin; n > 1; n >>= 1) budget += 2;
+  const auto fullOrder = [&view](size_t from) {
+    return [&view, from](const SortKey& x, const SortKey& y) {
+      const int order = view(x.name).substr(std::min<size_t>(from, x.name.length))
+                            .compare(view(y.name).substr(std::min<size_t>(from, y.name.length)));
+      return order != 0 ? order < 0 : x.name.at < y.name.at;
+    };
+  };
+  std::vector<Range> pending{{begin, end, offset, false, budget}};
+  std::vector<size_t> runs;
+  while (!pending.empty()) {
+    const Range r = pending.back();
+    pending.pop_back();
+    if (r.end - r.begin < 2) continue;
+    if (r.budget == 0) {
+      std::sort(at(r.begin), at(r.end), fullOrder(r.offset));
+      continue;
+    }
+    if (r.fresh)
+      for (size_t i = r.begin; i < r.end; ++i) keys[i].word = NameWord(base, keys[i].name, r.offset);
+    if (splitter.Split(keys, r.begin, r.end, runs)) {
+      for (size_t k = 0; k + 1 < runs.size(); ++k) {
+        const size_t from = runs[k], to = runs[k + 1];
+        if (to - from < 2) continue;
+        if (keys[from].name.length >= r.offset + 8) {
+          pending.push_back({from, to, r.offset + 8, true, budget});
+        } else {
+          // Equal names (see below); the split kept their order, which
+          // need not be file order any more.
+          std::sort(at(from), at(to), [](const SortKey& x, const SortKey& y) { return x.name.at < y.name.at; });
+        }
+      }
+      continue;
+    }
+    if (r.end - r.begin <= kSmall) {
+      // Few names: insertion sort, on the words while they differ.
+      const auto before = [&](const SortKey& x, const SortKey& y) {
+        if (x.word != y.word) return x.word < y.word;
+        const size_t from = std::min<size_t>({r.offset + 8, x.name.length, y.name.length});
+        const int order = view(x.name).substr(from).compare(view(y.name).substr(from));
+        return order != 0 ? order < 0 : x.name.at < y.name.at;
+      };
+      for (size_t i = r.begin + 1; i < r.end; ++i) {
+        const SortKey moving = keys[i];
+        size_t j = i;
+        for (; j > r.begin && before(moving, keys[j - 1]); --j) keys[j] = keys[j - 1];
+        keys[j] = moving;
+      }
+      continue;
+    }
+    // Median of three as the pivot; the smaller words go to [begin, lt),
+    // the equal ones to [lt, gt), the larger after.
+    const uint64_t a = keys[r.begin].word, b = keys[(r.begin + r.end) / 2].word, c = keys[r.end - 1].word;
+    const uint64_t pivot = a < b ? (b < c ? b : (a < c ? c : a)) : (a < c ? a : (b < c ? c : b));
+    // One pass, three ways (Dijkstra's flag).
+    size_t lt = r.begin, gt = r.end;
+    for (size_t i = r.begin; i < gt;) {
+      const uint64_t word = keys[i].word;
+      if (word < pivot) std::swap(keys[lt++], keys[i++]);
+      else if (word > pivot) std::swap(keys[i], keys[--gt]);
+      else ++i;
+    }
+    const auto less = at(lt);
+    const auto equal = at(gt);
+    pending.push_back({r.begin, lt, r.offset, false, r.budget - 1});
+    pending.push_back({gt, r.end, r.offset, false, r.budget - 1});
+    if (keys[lt].name.length >= r.offset + 8) {
+      // Longer names may follow, and so may a name that ends with this word.
+      pending.push_back({lt, gt, r.offset + 8, true, budget});
+    } else {
+      // A name ends inside this word, so the zero bytes that pad it match
+      // no byte of another name: the names here are all equal. Keep file
+      // order.
+      std::sort(less, equal, [](const SortKey& x, const SortKey& y) { return x.name.at < y.name.at; });
+    }
+  }
+}
+
+// The names' first 16 bytes, grouped: most names of an archive share them
+// with many others (a folder's path), and only names of one group need to
+// be compared past them. Open addressing on a table sized for few groups;
+// crafted names that collide, or too many groups for this to pay, make it
+// give up (false), and the caller sorts without it.
+class CPrefixGroups {
+ public:
+  explicit CPrefixGroups(size_t names) {
+    m_most = names / 16 + 64;
+    m_slots.assign(256, Slot{});
+    m_mask = m_slots.size() - 1;
+    m_probesLeft = 4 * names + 1024;
+  }
+  // The group of a name's first 16 bytes (w0, w1), made when new; -1 when
+  // grouping does not pay.
+  static size_t Hash(uint64_t w0, uint64_t w1) {
+    return static_cast<size_t>((w0 * 0x9E3779B97F4A7C15ull ^ w1 * 0xC2B2AE3D27D4EB4Full) >> 32);
+  }
+  int64_t Find(uint64_t w0, uint64_t w1) {
+    size_t h = Hash(w0, w1) & m_mask;
+    for (;;) {
+      Slot& slot = m_slots[h];
+      if (slot.count == 0) {
+        if (m_keys.size() == m_most) return -1;
+        if (2 * (m_keys.size() + 1) > m_slots.size()) {
+          Grow();
+          return Find(w0, w1);
+        }
+        slot = {w0, w1, static_cast<uint32_t>(m_keys.size()), 1};
+        m_keys.push_back({w0, w1});
+        m_counts.push_back(1);
+        return slot.group;
+      }
+      if (slot.w0 == w0 && slot.w1 == w1) {
+        ++m_counts[slot.group];
+        return slot.group;
+      }
+      if (m_probesLeft-- == 0) return -1;
+      h = (h + 1) & m_mask;
+    }
+  }
+  size_t size() const { return m_keys.size(); }
+  // Twice the slots, every group placed again: the table stays at most half
+  // full without being sized for the most groups up front.
+  void Grow() {
+    std::vector<Slot> old(2 * m_slots.size());
+    old.swap(m_slots);
+    m_mask = m_slots.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.count == 0) continue;
+      size_t h = Hash(slot.w0, slot.w1) & m_mask;
+      while (m_slots[h].count != 0) h = (h + 1) & m_mask;
+      m_slots[h] = slot;
+    }
+  }
+  // How many names each group has.
+  const std::vector<size_t>& Counts() const { return m_counts; }
+  // The groups' ranks in byte order of their 16 bytes.
+  std::vector<uint32_t> Ranks() const {
+    std::vector<uint32_t> order(m_keys.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [this](uint32_t x, uint32_t y) { return m_keys[x] < m_keys[y]; });
+    std::vector<uint32_t> rank(order.size());
+    for (uint32_t r = 0; r < order.size(); ++r) rank[order[r]] = r;
+    return rank;
+  }
+
+ private:
+  struct Slot {
+    uint64_t w0 = 0;
+    uint64_t w1 = 0;
+    uint32_t group = 0;
+    uint32_t count = 0;  // 0: free
+  };
+  std::vector<Slot> m_slots;
+  std::vector<std::pair<uint64_t, uint64_t>> m_keys;
+  std::vector<size_t> m_counts;
+  size_t m_mask;
+  size_t m_most;
+  size_t m_probesLeft;
+};
+
+// The sorted keys' names back at `names`, each run of equal names as its
+// last: the count kept.
+size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CNameRef* names) {
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const CNameRef name = keys[i].name;
+    if (i + 1 < n && name.length == keys[i + 1].name.length &&
+        std::memcmp(base + name.at, base + keys[i + 1].name.at, name.length) == 0)
+      continue;
+    names[kept++] = name;
+  }
+  return kept;
+}
+
+// Sorts through the groups; 0 (names untouched) when grouping gives up, else
+// the count kept.
+size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
+  CPrefixGroups groups(n);
+  uint32_t* const groupOf = scratch.Take<uint32_t>(n);
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t group = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
+    if (group < 0) return 0;
+    groupOf[i] = static_cast<uint32_t>(group);
+  }
+  // A counting sort by rank: stable, so each group keeps file order.
+  const std::vector<uint32_t> rank = groups.Ranks();
+  std::vector<size_t> start(groups.size() + 1, 0);
+  for (size_t g = 0; g < rank.size(); ++g) start[rank[g] + 1] = groups.Counts()[g];
+  for (size_t g = 1; g < start.size(); ++g) start[g] += start[g - 1];
+  // Where the next name of each group goes, by group rather than by rank.
+  std::vector<size_t> next(groups.size());
+  for (size_t g = 0; g < rank.size(); ++g) next[g] = start[rank[g]];
+  SortKey* const keys = scratch.Take<SortKey>(n);
+  for (size_t i = 0; i < n; ++i) keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
+  CWordSplitter splitter;
+  for (size_t g = 0; g + 1 < start.size(); ++g)
+    if (start[g + 1] - start[g] > 1) RadixQuicksort(base, keys, start[g], start[g + 1], 16, splitter);
+  return KeepLastOfEqual(base, keys, n, names);
+}
+
+}  // namespace
+
+size_t SortUniqueNames(const uint8_t* base, CNameRef* names, size_t count, CLargeArena& scratch) {
+  assert(std::is_sorted(names, names + count, [](CNameRef x, CNameRef y) { return x.at < y.at; }));
+  if (count < 2) return count;
+  std::byte* const mark = scratch.Mark();
+  const size_t grouped = SortByGroups(base, names, count, scratch);
+  scratch.Rewind(mark);
+  if (grouped != 0) return grouped;
+  SortKey* const keys = scratch.Take<SortKey>(count);
+  for (size_t i = 0; i < count; ++i) keys[i] = {NameWord(base, names[i], 0), names[i]};
+  CWordSplitter splitter;
+  RadixQuicksort(base, keys, 0, count, 0, splitter);
+  const size_t kept = KeepLastOfEqual(base, keys, count, names);
+  scratch.Rewind(mark);
+  return kept;
+}
