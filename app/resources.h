@@ -13,7 +13,8 @@ enum ResourceId : int {
 
 const CResourceTable& TarnEditorResources();
 
-// The images of icons 128 and 129 at one of their two sizes (32 or 16), in
-// 16 colours.
+// The images of icons 128 and 129, in 16 colours. The windows use sizes 32
+// and 16; the desktop's icon theme gets 48 and 256 as well (app/tools), drawn
+// on the same grid.
 QImage DrawApplicationIcon(int size);
 QImage DrawDocumentIcon(int size);

@@ -15,6 +15,12 @@
 #include "rules/rules_rows.h"
 #include "storage/disk_file.h"
 
+// The main build passes the version from project(); a build of these sources
+// outside it (the fuzz targets) has none to give.
+#ifndef TARN_VERSION
+#define TARN_VERSION "unknown"
+#endif
+
 namespace {
 
 constexpr const char* kUsage =
@@ -38,6 +44,7 @@ constexpr const char* kUsage =
     "                         INPUT replaces an entry of the same name. ARCHIVE is\n"
     "                         replaced only once the new one is complete\n"
     "  help                   print this text\n"
+    "  --version              print the version\n"
     "\n"
     "Rows are NAME<TAB>VALUE; lines of a block are indented four spaces per level.\n"
     "Bytes 0x00-0x1F and 0x7F in names and values are written as \\xHH.\n"
@@ -203,6 +210,10 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   };
   if (command == "help" || command == "--help" || command == "-h") {
     std::fputs(kUsage, out);
+    return std::fflush(out) == 0 ? kExitOk : kExitFailure;
+  }
+  if (command == "--version") {
+    std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
   // These two take any number of names after their fixed arguments.

@@ -22,6 +22,11 @@ TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
 TARN_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64)
 # What showing the editor needs beyond that.
 TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
+# What the install test checks the desktop files with (validators, the MIME
+# database and a reader of it).
+TARN_CHECK_PACKAGES=(desktop-file-utils libxml2-utils groff-base shared-mime-info libglib2.0-bin)
+# What scripts/package builds and checks the Debian package with.
+TARN_PACKAGE_PACKAGES=(dpkg-dev file lintian)
 # What the accessibility check needs: a virtual display, a session bus with
 # the accessibility bus behind it, the Python bindings that read it, and a
 # way to press keys.
