@@ -7,6 +7,7 @@
 // archive reads as zeros instead of killing the process. Every other SIGBUS
 // goes on to whatever handler was there before.
 #include "storage/platform.h"
+#include "storage/temp_name.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -482,11 +483,8 @@ Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& n
   static uint64_t s_sequence = 0;
   const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                     (static_cast<uint64_t>(::getpid()) << 32);
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    uint64_t value = (seed + ++s_sequence) * 0x9E3779B97F4A7C15u;
-    std::string candidate = prefix;
-    for (int k = 0; k < 8; ++k, value /= 36) candidate += kLetters[value % 36];
+    std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
     const Handle file = CreateFileAt(folder, candidate);
     if (file != kInvalidHandle) {
       name = candidate;

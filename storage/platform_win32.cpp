@@ -7,6 +7,7 @@
 // refuses any other open for writing with a sharing violation: nobody can
 // cut a mapped archive short underneath us.
 #include "storage/platform.h"
+#include "storage/temp_name.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -472,11 +473,8 @@ Handle CreateFileAt(Handle folder, const std::string& name) {
 Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
   static uint64_t s_sequence = 0;
   const uint64_t seed = ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32);
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    uint64_t value = (seed + ++s_sequence) * 0x9E3779B97F4A7C15u;
-    std::string candidate = prefix;
-    for (int k = 0; k < 8; ++k, value /= 36) candidate += kLetters[value % 36];
+    std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
     const Handle file = CreateFileAt(folder, candidate);
     if (file != kInvalidHandle) {
       name = candidate;

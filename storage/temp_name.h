@@ -1,0 +1,21 @@
+// The names both platform files give temporary files: the caller's prefix
+// and eight letters or digits. The seed mixes the clock with the process id,
+// so processes started at the same moment draw different names; whether a
+// name is free is the folder's to say, so callers create exclusively and
+// draw again.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+inline std::string TempNameCandidate(const std::string& prefix, uint64_t seed, uint64_t draw) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  uint64_t value = (seed + draw) * 0x9E3779B97F4A7C15u;
+  std::string candidate = prefix;
+  for (int k = 0; k < 8; ++k, value /= 36) candidate += kLetters[value % 36];
+  return candidate;
+}
+
+}  // namespace platform
