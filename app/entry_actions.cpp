@@ -116,17 +116,19 @@ void CEntryActions::CopyName(const QModelIndex& index) {
 
 void CEntryActions::ExtractEntry(const QModelIndex& index) {
   if (!index.isValid()) return;
-  const CTreeItem& item = m_tree->GetModel()->GetItems()[static_cast<size_t>(index.row())];
-  const std::vector<std::string_view> parts = SplitEntryName(*item.name);
+  const CEntryMap& entries = m_tree->GetModel()->GetEntries();
+  const auto row = static_cast<size_t>(index.row());
+  const std::string_view name = entries.NameAt(row);
+  const std::vector<std::string_view> parts = SplitEntryName(name);
   const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
   const QString chosen = g_dialogs.saveFile ? g_dialogs.saveFile(suggested)
                                             : QFileDialog::getSaveFileName(m_tree, QStringLiteral("Extract"), suggested);
   if (chosen.isEmpty()) return;
   std::string reason;
-  if (WriteFileReplacing(NativePath(chosen), *item.data, ArchiveIdentity(m_tree->GetDocument()), reason)) {
-    SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(*item.name)));
+  if (WriteFileReplacing(NativePath(chosen), entries.BufferAt(row), ArchiveIdentity(m_tree->GetDocument()), reason)) {
+    SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(name)));
   } else {
-    SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(*item.name), QString::fromLocal8Bit(reason)));
+    SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), QString::fromLocal8Bit(reason)));
   }
 }
 

@@ -60,13 +60,6 @@ QString IndentedBytesToText(size_t spaces, std::string_view bytes) {
 
 QString BytesToText(std::string_view bytes) { return IndentedBytesToText(0, bytes); }
 
-std::vector<CTreeItem> FillTreeItems(const CEntryMap& entries) {
-  std::vector<CTreeItem> items;
-  items.reserve(entries.size());
-  for (const auto& [name, data] : entries) items.push_back({&name, &data});
-  return items;
-}
-
 const CDataBuffer* EntryToShow(bool oldItemSelected, bool newItemSelected,
                                const void* newItemData) {
   if (oldItemSelected || !newItemSelected) return nullptr;
@@ -152,9 +145,9 @@ std::optional<std::string> TextToBytes(const QString& text) {
   return bytes;
 }
 
-std::optional<size_t> FindEntry(const std::vector<CTreeItem>& items, std::string_view needle,
+std::optional<size_t> FindEntry(const CEntryMap& entries, std::string_view needle,
                                 size_t from, FindDirection direction) {
-  const size_t n = items.size();
+  const size_t n = entries.size();
   if (n == 0 || needle.empty()) return std::nullopt;
   std::string lower(needle);
   for (char& c : lower) c = AsciiLower(c);
@@ -163,7 +156,7 @@ std::optional<size_t> FindEntry(const std::vector<CTreeItem>& items, std::string
   size_t at = from < n ? from : (forward ? n - 1 : 0);
   for (size_t step = 0; step < n; ++step) {
     at = forward ? (at + 1) % n : (at + n - 1) % n;
-    if (ContainsFolded(*items[at].name, lower)) return at;
+    if (ContainsFolded(entries.NameAt(at), lower)) return at;
   }
   return std::nullopt;
 }

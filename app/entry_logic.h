@@ -31,24 +31,10 @@ QString BytesToText(std::string_view bytes);
 // The same, after `spaces` leading spaces.
 QString IndentedBytesToText(size_t spaces, std::string_view bytes);
 
-// --- tree fill
-
-// One tree item: an entry's name, and the address of its buffer in the
-// document's map. Both point into the map, which never changes while the
-// document lives.
-struct CTreeItem {
-  const std::string* name;
-  const CDataBuffer* data;
-};
-
-// One item per entry, in the map's order (byte-wise by name). Nothing is
-// copied but two pointers per entry.
-std::vector<CTreeItem> FillTreeItems(const CEntryMap& entries);
-
 // --- selection hand-off
 
 // What a change of the tree's selection hands to the list: the entry whose
-// buffer address is the new item's data when the new item is now selected
+// buffer address (inside the document's map) is the new item's data when the new item is now selected
 // and the old one no longer is; otherwise nothing (null).
 const CDataBuffer* EntryToShow(bool oldItemSelected, bool newItemSelected,
                                const void* newItemData);
@@ -110,11 +96,11 @@ QString SaveAsProposal(const QString& path);
 // BytesToText; nothing when a character stands for no byte.
 std::optional<std::string> TextToBytes(const QString& text);
 
-// The first item after `from` (or before it, going back), wrapping around
+// The first entry after `from` (or before it, going back), wrapping around
 // and ending with `from` itself, whose name contains `needle` with ASCII
 // letters compared without case. `from` past the end starts at the first
 // item (the last, going back). Nothing when no name contains it; an empty
 // needle matches nothing.
 enum class FindDirection { Forward, Backward };
-std::optional<size_t> FindEntry(const std::vector<CTreeItem>& items, std::string_view needle,
+std::optional<size_t> FindEntry(const CEntryMap& entries, std::string_view needle,
                                 size_t from, FindDirection direction);

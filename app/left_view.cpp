@@ -13,32 +13,28 @@
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
-void CEntryTreeModel::AppendItems(std::vector<CTreeItem> items) {
-  if (items.empty()) return;
-  const int first = static_cast<int>(m_items.size());
-  beginInsertRows(QModelIndex(), first, first + static_cast<int>(items.size()) - 1);
-  if (m_items.empty()) {
-    m_items = std::move(items);
-  } else {
-    m_items.insert(m_items.end(), items.begin(), items.end());
-  }
-  endInsertRows();
+const CEntryMap CEntryTreeModel::kNoEntries;
+
+void CEntryTreeModel::SetEntries(const CEntryMap* entries) {
+  beginResetModel();
+  m_entries = entries != nullptr ? entries : &kNoEntries;
+  endResetModel();
 }
 
 int CEntryTreeModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(m_items.size());
+  return parent.isValid() ? 0 : static_cast<int>(m_entries->size());
 }
 
 QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
     return QVariant();
   }
-  const CTreeItem& item = m_items[static_cast<size_t>(index.row())];
+  const auto row = static_cast<size_t>(index.row());
   switch (role) {
     case Qt::DisplayRole:
-      return BytesToText(*item.name);
+      return BytesToText(m_entries->NameAt(row));
     case kEntryDataRole:
-      return QVariant::fromValue(reinterpret_cast<quintptr>(item.data));
+      return QVariant::fromValue(reinterpret_cast<quintptr>(&m_entries->BufferAt(row)));
     default:
       return QVariant();
   }
@@ -71,17 +67,17 @@ CTarnEditorDoc* CLeftView::GetDocument() const {
 void CLeftView::OnInitialUpdate() {
   CTreeView::OnInitialUpdate();
   if (const CTarnEditorDoc* document = GetDocument()) {
-    m_model.AppendItems(FillTreeItems(document->m_entries));
+    m_model.SetEntries(&document->m_entries);
   }
   FitColumnToNames();
 }
 
 void CLeftView::FitColumnToNames() {
-  const std::vector<CTreeItem>& items = m_model.GetItems();
+  const CEntryMap& entries = m_model.GetEntries();
   const CTextWidthEstimate estimate(fontMetrics());
   std::vector<int> widths;
-  widths.reserve(items.size());
-  for (const CTreeItem& item : items) widths.push_back(estimate.Estimate(0, *item.name));
+  widths.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) widths.push_back(estimate.Estimate(0, entries.NameAt(i)));
   const int widest = WidestCellWidth(*this, 0, widths);
   // The column fills the pane, and grows past it (with a scroll bar) when
   // a name is wider than the pane.
@@ -138,7 +134,7 @@ void CLeftView::FindNext(FindDirection direction) {
 }
 
 void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
-  const std::vector<CTreeItem>& items = m_model.GetItems();
+  const CEntryMap& entries = m_model.GetEntries();
   const std::optional<std::string> needle = TextToBytes(m_findBar->GetText());
   if (needle && needle->empty()) {
     m_findBar->SetNoMatch(false);
@@ -146,14 +142,14 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
   }
   // FindEntry starts one step past `from`: one step back makes the current
   // entry the first one tried.
-  const size_t n = items.size();
+  const size_t n = entries.size();
   const QModelIndex current = currentIndex();
   size_t from = current.isValid() ? static_cast<size_t>(current.row()) : n;
   if (fromCurrent && from < n) {
     from = direction == FindDirection::Forward ? (from + n - 1) % n : (from + 1) % n;
   }
   const std::optional<size_t> match =
-      needle ? FindEntry(items, *needle, from, direction) : std::nullopt;
+      needle ? FindEntry(entries, *needle, from, direction) : std::nullopt;
   m_findBar->SetNoMatch(!match.has_value());
   if (!match) return;
   const QModelIndex index = m_model.index(static_cast<int>(*match));

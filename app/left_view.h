@@ -2,10 +2,10 @@
 // entry of the document flat, in the document's order, and hands the
 // selected entry's bytes to the list in the right pane of the same window.
 //
-// The items live in a model over the document's map (two pointers per
-// entry), not as one object per item, so an archive of hundreds of
-// thousands of entries costs one walk of the map. Each item's data is the
-// address of its entry's buffer inside the map.
+// The items are a model over the document's map, not one object per item:
+// filling the tree of an archive of a million entries costs nothing per
+// entry beyond what the tree control keeps. Each item's data is the address
+// of its entry's buffer inside the map.
 #pragma once
 
 #include <QAbstractListModel>
@@ -28,9 +28,11 @@ class CEntryTreeModel : public QAbstractListModel {
 
   using QAbstractListModel::QAbstractListModel;
 
-  // Appends items after the ones already there.
-  void AppendItems(std::vector<CTreeItem> items);
-  const std::vector<CTreeItem>& GetItems() const { return m_items; }
+  // One item per entry of `entries`, in its order. The map must outlive
+  // the model and not change (a document's never does).
+  void SetEntries(const CEntryMap* entries);
+  // Never null: an empty map until SetEntries.
+  const CEntryMap& GetEntries() const { return *m_entries; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -39,7 +41,8 @@ class CEntryTreeModel : public QAbstractListModel {
                       int role = Qt::DisplayRole) const override;
 
  private:
-  std::vector<CTreeItem> m_items;
+  static const CEntryMap kNoEntries;
+  const CEntryMap* m_entries = &kNoEntries;
 };
 
 class CLeftView : public CTreeView {

@@ -71,6 +71,10 @@ void CLargeArena::Reserve(size_t size) {
   m_end = m_next + size;
 }
 
+void CLargeArena::ForgetRest() {
+  if (m_next != nullptr) platform::ForgetMemory(m_next, static_cast<size_t>(m_end - m_next));
+}
+
 void CLargeArena::Release() {
   m_block.reset();
   m_next = m_end = nullptr;
@@ -108,6 +112,23 @@ CBigEntry CBigIndex::at(std::string_view name) const {
   const auto found = find(name);
   if (found == end()) throw std::out_of_range("no entry of that name in the index");
   return EntryAt(static_cast<size_t>(found - begin()));
+}
+
+CKeptBigIndex::CKeptBigIndex() = default;
+CKeptBigIndex::CKeptBigIndex(CKeptBigIndex&&) noexcept = default;
+CKeptBigIndex& CKeptBigIndex::operator=(CKeptBigIndex&&) noexcept = default;
+CKeptBigIndex::~CKeptBigIndex() = default;
+
+CKeptBigIndex CBigArchive::TakeIndex() {
+  CKeptBigIndex kept;
+  auto fresh = std::make_unique<CLargeArena>();
+  // The sort's scratch lies after everything the index uses: its pages can
+  // go back now, as no name will be sorted again.
+  m_arena->ForgetRest();
+  kept.m_arena = std::exchange(m_arena, std::move(fresh));
+  kept.m_index = std::move(m_index);
+  ClearIndex();
+  return kept;
 }
 
 CBigArchive::CBigArchive() : CGameFile(false), m_arena(std::make_unique<CLargeArena>()) {}

@@ -112,6 +112,15 @@ class CBigIndex {
   CBigIndex() = default;
   CBigIndex(const CBigIndex&) = delete;
   CBigIndex& operator=(const CBigIndex&) = delete;
+  // A move hands over views of the same memory: whoever owns that memory
+  // must move along (CKeptBigIndex does).
+  CBigIndex(CBigIndex&& other) noexcept { Swap(other); }
+  CBigIndex& operator=(CBigIndex&& other) noexcept {
+    CBigIndex gone;
+    gone.Swap(other);
+    Swap(gone);
+    return *this;
+  }
 
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, m_count}; }
@@ -123,9 +132,7 @@ class CBigIndex {
   // The entry named `name`; throws std::out_of_range when there is none.
   CBigEntry at(std::string_view name) const;
 
- private:
-  friend class CBigArchive;
-  using Name = CNameRef;
+  // Element `i` without an iterator: (*this)[i] is begin()[i].
   std::string_view NameAt(size_t i) const {
     return {reinterpret_cast<const char*>(m_records) + m_names[i].at, m_names[i].length};
   }
@@ -133,6 +140,15 @@ class CBigIndex {
     const uint8_t* numbers = m_records + m_names[i].at - 8;
     return {Decode(numbers), Decode(numbers + 4)};
   }
+
+ private:
+  friend class CBigArchive;
+  void Swap(CBigIndex& other) noexcept {
+    std::swap(m_records, other.m_records);
+    std::swap(m_names, other.m_names);
+    std::swap(m_count, other.m_count);
+  }
+  using Name = CNameRef;
   static uint32_t Decode(const uint8_t* p) {  // big-endian
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
   }
@@ -149,6 +165,26 @@ class CBigIndex {
   const uint8_t* m_records = nullptr;
   const Name* m_names = nullptr;  // in the reader's arena
   size_t m_count = 0;
+};
+
+// An index taken from its reader (CBigArchive::TakeIndex) together with the
+// memory its names live in: valid for as long as it lives, whatever becomes
+// of the reader or the file. Keeping the reader's own arrays costs nothing
+// to make and about 60 bytes an entry, where a copy of every name into
+// containers of its own would cost a few times that.
+class CKeptBigIndex {
+ public:
+  CKeptBigIndex();
+  CKeptBigIndex(CKeptBigIndex&&) noexcept;
+  CKeptBigIndex& operator=(CKeptBigIndex&&) noexcept;
+  ~CKeptBigIndex();
+
+  const CBigIndex& Get() const { return m_index; }
+
+ private:
+  friend class CBigArchive;
+  std::unique_ptr<CLargeArena> m_arena;
+  CBigIndex m_index;
 };
 
 class CBigArchive final : public CGameFile {
@@ -170,6 +206,9 @@ class CBigArchive final : public CGameFile {
   const Names& GetNames() const;
   // The reason of the last refused Open; None after a successful one.
   BigFailure GetFailure() const;
+  // Hands the index and its memory over; the reader is left with an empty
+  // index (and no names) until its next Open.
+  CKeptBigIndex TakeIndex();
 
  private:
   int32_t ReadIndex();

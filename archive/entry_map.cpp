@@ -2,8 +2,46 @@
 
 #include <algorithm>
 #include <new>
-#include <tuple>
-#include <utility>
+#include <stdexcept>
+
+void CEntryMap::swap(CEntryMap& other) noexcept {
+  std::swap(m_index, other.m_index);
+  std::swap(m_whole, other.m_whole);
+  std::swap(m_owner, other.m_owner);
+  std::swap(m_buffers, other.m_buffers);
+}
+
+CEntryMap::const_iterator CEntryMap::find(std::string_view name) const {
+  const CBigIndex& index = m_index.Get();
+  const auto found = index.find(name);
+  return found == index.end() ? end() : const_iterator(this, static_cast<size_t>(found - index.begin()));
+}
+
+const CDataBuffer& CEntryMap::at(std::string_view name) const {
+  const auto found = find(name);
+  if (found == end()) throw std::out_of_range("no entry of that name in the archive");
+  return BufferAt(found.Position());
+}
+
+uint32_t CEntryMap::SizeAt(size_t position) const {
+  // Offsets and sizes are unsigned in the index; clamp them here, in 64
+  // bits, so a value of 2^31 or more can never become a negative offset.
+  const CBigEntry entry = m_index.Get().EntryAt(position);
+  const uint64_t total = m_whole.GetSize();
+  const uint64_t begin = std::min<uint64_t>(entry.offset, total);
+  return static_cast<uint32_t>(std::min<uint64_t>(entry.size, total - begin));
+}
+
+const CDataBuffer& CEntryMap::BufferAt(size_t position) const {
+  CDataBuffer& buffer = m_buffers[position];
+  if (buffer.GetBlock() == nullptr) {
+    const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
+    // Borrows from the one owner every entry shares, where a slice each
+    // would make an owner per entry.
+    buffer = CDataBuffer(m_whole.GetData() + offset, SizeAt(position), m_owner);
+  }
+  return buffer;
+}
 
 bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error) {
   CBigArchive reader;
@@ -25,20 +63,10 @@ bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpe
       if (error != nullptr) *error = {BigFailure::CannotRead, readError.words};
       return false;
     }
-    const uint64_t total = whole.GetSize();
-    // One owner for every entry, where a slice each would make one per
-    // entry: each entry's block borrows from it, and the last to go lets
-    // the archive's bytes go. The anchor keeps it while the map is built.
-    const CDataBuffer anchor(whole.GetData(), 0, new CSliceOwner(whole));
-    CDataOwner* const owner = anchor.GetBlock()->owner;
-    for (const auto& [name, entry] : reader.GetIndex()) {
-      // Offsets and sizes are unsigned in the index; clamp them here, in 64
-      // bits, so a value of 2^31 or more can never become a negative offset.
-      const uint64_t begin = std::min<uint64_t>(entry.offset, total);
-      const uint64_t size = std::min<uint64_t>(entry.size, total - begin);
-      built.emplace_hint(built.end(), std::piecewise_construct, std::forward_as_tuple(name),
-                         std::forward_as_tuple(whole.GetData() + begin, static_cast<uint32_t>(size), owner));
-    }
+    built.m_whole = CDataBuffer(whole.GetData(), whole.GetSize(), new CSliceOwner(whole));
+    built.m_owner = built.m_whole.GetBlock()->owner;
+    built.m_index = reader.TakeIndex();
+    built.m_buffers.resize(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {
     if (error != nullptr) *error = {BigFailure::OutOfMemory, ""};
     return false;

@@ -1,16 +1,19 @@
 // The archive document's open operation, free of any window: read an
-// archive once through CBigArchive and keep every entry as a slice of the
-// archive's mapped bytes, by name.
+// archive once through CBigArchive and keep every entry, by name, as a slice
+// of the archive's mapped bytes.
 #pragma once
 
-#include <map>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "archive/big_archive.h"
 #include "storage/data_buffer.h"
-
-// Byte-wise, case-sensitive name order, like the archive index.
-using CEntryMap = std::map<std::string, CDataBuffer, std::less<>>;
 
 struct CArchiveOpenError {
   BigFailure failure = BigFailure::None;
@@ -20,13 +23,112 @@ struct CArchiveOpenError {
   std::string Describe() const { return detail.empty() ? DescribeBigFailure(failure) : detail; }
 };
 
-// Opens `path`; on success empties `entries`, fills it with one slice per
-// index element, lets the reader go and returns true. On failure `entries`
-// is untouched and `error`, when given, says why.
+// Every entry of an opened archive: unique names in byte-wise,
+// case-sensitive order (like the archive index), each with a buffer of the
+// entry's bytes. Filled by OpenArchiveEntries only, and never changed
+// afterwards, so the address of an entry's buffer stays valid while the map
+// lives.
+//
+// The names are the reader's own index, kept; a buffer is cut from the
+// archive's bytes the first time its entry is visited. An archive of a
+// million entries thus costs about 70 bytes an entry, and opening it one
+// walk of nothing.
+//
+// Threading: none; even reading may cut a buffer.
+class CEntryMap {
+ public:
+  using value_type = std::pair<std::string_view, const CDataBuffer&>;
+
+  class const_iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = CEntryMap::value_type;
+    using difference_type = std::ptrdiff_t;
+    using reference = value_type;  // made on each visit
+    struct pointer {
+      value_type element;
+      const value_type* operator->() const { return &element; }
+    };
+
+    const_iterator() = default;
+    value_type operator*() const { return {m_map->NameAt(m_at), m_map->BufferAt(m_at)}; }
+    pointer operator->() const { return {**this}; }
+    const_iterator& operator++() { ++m_at; return *this; }
+    const_iterator operator++(int) { const_iterator old = *this; ++m_at; return old; }
+    const_iterator& operator--() { --m_at; return *this; }
+    const_iterator operator--(int) { const_iterator old = *this; --m_at; return old; }
+    const_iterator& operator+=(difference_type n) { m_at = static_cast<size_t>(static_cast<difference_type>(m_at) + n); return *this; }
+    const_iterator& operator-=(difference_type n) { return *this += -n; }
+    value_type operator[](difference_type n) const { return *(*this + n); }
+    friend const_iterator operator+(const_iterator i, difference_type n) { return i += n; }
+    friend const_iterator operator+(difference_type n, const_iterator i) { return i += n; }
+    friend const_iterator operator-(const_iterator i, difference_type n) { return i -= n; }
+    friend difference_type operator-(const_iterator x, const_iterator y) {
+      return static_cast<difference_type>(x.m_at) - static_cast<difference_type>(y.m_at);
+    }
+    friend bool operator==(const_iterator x, const_iterator y) { return x.m_at == y.m_at; }
+    friend auto operator<=>(const_iterator x, const_iterator y) { return x.m_at <=> y.m_at; }
+    // The position, as NameAt and BufferAt take it.
+    size_t Position() const { return m_at; }
+
+   private:
+    friend class CEntryMap;
+    const_iterator(const CEntryMap* map, size_t at) : m_map(map), m_at(at) {}
+    const CEntryMap* m_map = nullptr;
+    size_t m_at = 0;
+  };
+
+  CEntryMap() = default;
+  CEntryMap(const CEntryMap&) = delete;
+  CEntryMap& operator=(const CEntryMap&) = delete;
+  CEntryMap(CEntryMap&& other) noexcept { swap(other); }
+  CEntryMap& operator=(CEntryMap&& other) noexcept {
+    CEntryMap gone;
+    gone.swap(other);
+    swap(gone);
+    return *this;
+  }
+
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size()}; }
+  size_t size() const { return m_buffers.size(); }
+  bool empty() const { return m_buffers.empty(); }
+  // The entry named `name`, or end(). A binary search.
+  const_iterator find(std::string_view name) const;
+  size_t count(std::string_view name) const { return find(name) != end() ? 1 : 0; }
+  // The buffer of the entry named `name`; throws std::out_of_range when
+  // there is none.
+  const CDataBuffer& at(std::string_view name) const;
+  void clear() { *this = CEntryMap(); }
+  void swap(CEntryMap& other) noexcept;
+
+  // The entry at `position` in name order.
+  // REQUIRES: position < size().
+  std::string_view NameAt(size_t position) const { return m_index.Get().NameAt(position); }
+  const CDataBuffer& BufferAt(size_t position) const;
+  // The entry's size without cutting its buffer.
+  uint32_t SizeAt(size_t position) const;
+
+ private:
+  friend bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error);
+
+  CKeptBigIndex m_index;
+  // The archive's bytes, shared by every buffer cut from them; held here
+  // so they stay while the map lives.
+  CDataBuffer m_whole;
+  CDataOwner* m_owner = nullptr;  // m_whole's owner, for new cuts
+  // One per entry, in name order; empty until its entry is first visited.
+  mutable std::vector<CDataBuffer> m_buffers;
+};
+
+// Opens `path`; on success empties `entries`, fills it with every index
+// element, lets the reader go and returns true. On failure `entries` is
+// untouched and `error`, when given, says why.
 //
 // An entry whose range reaches past the archive's end is kept, cut at the
 // end (0 bytes when it starts at or past the end). No entry byte is copied:
-// once this returns, the archive stays mapped only through the slices.
+// once this returns, the archive stays mapped only through the map and the
+// buffers cut from it.
 bool OpenArchiveEntries(const std::string& path, CEntryMap& entries,
                         CArchiveOpenError* error = nullptr);
 

@@ -34,6 +34,9 @@ class CLargeArena {
   // Gives back everything taken since `mark` (a value of Mark()).
   std::byte* Mark() const { return m_next; }
   void Rewind(std::byte* mark) { m_next = mark; }
+  // Lets the system take back the pages not taken (yet, or any more): for
+  // an arena that will not grow again, kept for what it holds.
+  void ForgetRest();
 
  private:
   std::unique_ptr<std::byte[]> m_block;

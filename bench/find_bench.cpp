@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
   auto* field = tree->findChild<QLineEdit*>();
   if (field == nullptr || !field->isVisible()) return 1;
 
-  const std::vector<CTreeItem>& items = tree->GetModel()->GetItems();
-  const std::string& last = *items.back().name;
+  const CEntryMap& entries = tree->GetModel()->GetEntries();
+  const std::string last(entries.NameAt(entries.size() - 1));
   const std::string tail = last.substr(last.size() - std::min<size_t>(last.size(), 14));
   // One pass first, so the names are in memory and the code warm.
   Type(tail, field, tree, list, *new CTimes);
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
 
   // A folder-like text in a good share of the names; F3 steps through it.
   Clear(field, tree);
-  const std::string& middle = *items[items.size() / 2].name;
+  const std::string middle(entries.NameAt(entries.size() / 2));
   const std::string common = middle.substr(0, std::min<size_t>(middle.size(), 6));
   Type(common, field, tree, list, *new CTimes);
   CTimes next;
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
   CTimes scan;
   for (int i = 0; i < 21; ++i) {
     const Clock::time_point start = Clock::now();
-    if (FindEntry(items, "#no such name#", 0, FindDirection::Forward)) return 1;
+    if (FindEntry(entries, "#no such name#", 0, FindDirection::Forward)) return 1;
     scan.millis.push_back(Millis(Clock::now() - start));
   }
   std::sort(scan.millis.begin(), scan.millis.end());

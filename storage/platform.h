@@ -53,6 +53,10 @@ std::string LastErrorText();
 // it costs one page fault per 2 MiB instead of one per 4 KiB. Advice only:
 // when it is not taken, nothing else changes.
 void AdviseLargePages(void* data, size_t size);
+// Memory of our own whose contents will never be read again (what is left
+// of an arena once it is done): the system may take its whole pages back
+// until they are written anew. Advice only, like the one above.
+void ForgetMemory(void* data, size_t size);
 
 // ---- Writing under a folder ----
 //

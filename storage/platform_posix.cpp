@@ -282,6 +282,14 @@ void AdviseLargePages(void* data, size_t size) {
 #endif
 }
 
+void ForgetMemory(void* data, size_t size) {
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+  const auto last = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
+  // Private anonymous pages: dropped, and zeros if ever touched again.
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
 // ---- writing under a folder ----
 
 namespace {

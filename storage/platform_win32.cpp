@@ -226,6 +226,12 @@ void AdviseLargePages(void* /*data*/, size_t /*size*/) {
   // exists cannot be advised. Nothing to do.
 }
 
+void ForgetMemory(void* /*data*/, size_t /*size*/) {
+  // The arena comes from the C runtime's heap, where taking pages back
+  // (MEM_RESET, DiscardVirtualMemory) is not for memory the heap manages.
+  // The memory stays until it is freed.
+}
+
 // ---- writing under a folder ----
 
 namespace {

@@ -837,7 +837,7 @@ TEST_F(ArchiveEntriesTest, EntriesAreSlicesOfTheMappingInNameOrder) {
   CEntryMap entries;
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
   std::vector<std::string> names;
-  for (const auto& [name, bytes] : entries) names.push_back(name);
+  for (const auto& [name, bytes] : entries) names.emplace_back(name);
   EXPECT_EQ(names, (std::vector<std::string>{"Art\\Textures\\hull.dds", "Audio\\boom.wav",
                                              "Data\\INI\\Weapon.ini"}));
   EXPECT_EQ(Bytes(entries.at("Data\\INI\\Weapon.ini")), "Weapon Gun\nEnd\n");
@@ -922,11 +922,11 @@ TEST_F(ArchiveEntriesTest, RepeatedNameGivesTheLaterBytes) {
 
 TEST_F(ArchiveEntriesTest, SuccessReplacesTheMapAndFailureLeavesIt) {
   CEntryMap entries;
-  entries.emplace("stale", CDataBuffer("x", 1));
+  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("stale.big", CBigBuilder().Add("stale", "x").Build()), entries));
   ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("empty.big", CBigBuilder().Build()), entries));
   EXPECT_TRUE(entries.empty());
 
-  entries.emplace("kept", CDataBuffer("y", 1));
+  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("kept.big", CBigBuilder().Add("kept", "y").Build()), entries));
   CArchiveOpenError error;
   EXPECT_FALSE(OpenArchiveEntries(m_dir.Write("bad.big", CBigBuilder().Magic("BIGX").Build()), entries, &error));
   EXPECT_EQ(error.failure, BigFailure::BadMagic);

@@ -288,7 +288,7 @@ TEST(OpenArchiveFaults, CutShortByAnotherProcessWhileEntriesAreReadReadsZeros) {
 
   // Entries still parse, and the parser keeps its share of a cut entry.
   CRulesParser parser;
-  parser.SetSource(entries.rbegin()->second);
+  parser.SetSource(std::prev(entries.end())->second);
   parser.Parse();
   entries.clear();
   EXPECT_TRUE(FindMapping(path)) << "the parser still holds an entry";
@@ -415,7 +415,7 @@ TEST(OpenArchiveFaults, GuardStaysInFrontOfAHandlerInstalledLater) {
     if (::truncate(second.c_str(), 16) != 0) return "truncate failed";
     for (const auto& [name, bytes] : late)
       for (size_t i = 0; i < bytes.GetSize(); ++i)
-        if (bytes.GetData()[i] != 0) return "a vanished byte of " + name + " is not zero";
+        if (bytes.GetData()[i] != 0) return "a vanished byte of " + std::string(name) + " is not zero";
     const int fd = ::open(foreign.c_str(), O_RDWR);
     void* view = ::mmap(nullptr, 3 * 4096, PROT_READ, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED || ::ftruncate(fd, 0) != 0) return "setup failed";
@@ -509,7 +509,7 @@ TEST(UnmappedArchive, EntriesAreTheBytesThatWereRead) {
   CDiskFileTestHelper::SetMappingDisabled(true);
   CEntryMap entries;
   const bool opened = OpenArchiveEntries(path, entries);
-  const CTarnResult cat = RunTarnCaptured({"cat", path, entries.empty() ? "" : entries.begin()->first});
+  const CTarnResult cat = RunTarnCaptured({"cat", path, entries.empty() ? "" : std::string(entries.begin()->first)});
   CDiskFileTestHelper::SetMappingDisabled(false);
   ASSERT_TRUE(opened);
   EXPECT_FALSE(FindMapping(path));

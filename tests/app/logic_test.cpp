@@ -15,6 +15,7 @@
 #include "app/archive_copy.h"
 #include "app/entry_logic.h"
 #include "app/framework/win_app.h"
+#include "app/left_view.h"
 #include "app/tarn_editor_app.h"
 #include "tests/support/big_builder.h"
 
@@ -24,6 +25,22 @@ std::string Bytes(std::initializer_list<int> values) {
   std::string s;
   for (int v : values) s.push_back(static_cast<char>(v));
   return s;
+}
+
+// A map of entries named `names`, each holding its own name, from an
+// archive written to `dir`.
+CEntryMap EntriesNamed(const QTemporaryDir& dir, const std::vector<std::string>& names) {
+  CBigBuilder builder;
+  for (const std::string& name : names) builder.Add(name, name);
+  const QString path = dir.filePath(QStringLiteral("entries.big"));
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return {};
+  const std::string bytes = builder.Build();
+  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  file.close();
+  CEntryMap entries;
+  OpenArchiveEntries(QFile::encodeName(path).toStdString(), entries);
+  return entries;
 }
 
 }  // namespace
@@ -72,26 +89,27 @@ class LogicTest : public QObject {
 
   // --- tree fill
 
-  void fillListsEveryEntryInByteOrder() {
-    CEntryMap entries;
+  void treeListsEveryEntryInByteOrder() {
+    QTemporaryDir dir;
     const std::string high = Bytes({0xE9, 't'});
-    for (const std::string& name : {std::string("b"), std::string("B"), std::string("ab"),
-                                    std::string("a"), std::string("a\\b"), high,
-                                    std::string("Z")}) {
-      entries[name] = CDataBuffer(name.data(), static_cast<uint32_t>(name.size()));
-    }
-    const std::vector<CTreeItem> items = FillTreeItems(entries);
+    const CEntryMap entries = EntriesNamed(dir, {"b", "B", "ab", "a", "a\\b", high, "Z"});
+    CEntryTreeModel model;
+    QCOMPARE(model.rowCount(), 0);
+    model.SetEntries(&entries);
     QStringList names;
-    for (const CTreeItem& item : items) names << QString::fromLatin1(item.name->data(), item.name->size());
+    for (int row = 0; row < model.rowCount(); ++row) names << model.index(row).data().toString();
     // Upper case before lower case, a name before its extensions, high
     // bytes after every ASCII byte, a backslash just another byte.
     QCOMPARE(names, QStringList({"B", "Z", "a", "a\\b", "ab", "b", QString::fromLatin1(high.data(), 2)}));
-    // Each item points at the map's own buffer, not at a copy.
-    for (const CTreeItem& item : items) {
-      QCOMPARE(item.data, &entries.find(*item.name)->second);
-      QCOMPARE(item.name, &entries.find(*item.name)->first);
+    // Each item's data is the address of the map's own buffer, which holds
+    // that entry's bytes.
+    for (int row = 0; row < model.rowCount(); ++row) {
+      const std::string name = TextToBytes(names[row]).value();
+      const auto data = model.index(row).data(CEntryTreeModel::kEntryDataRole).value<quintptr>();
+      QCOMPARE(data, reinterpret_cast<quintptr>(&entries.at(name)));
+      const CDataBuffer& bytes = entries.at(name);
+      QCOMPARE(std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize()), name);
     }
-    QVERIFY(FillTreeItems(CEntryMap()).empty());
   }
 
   // --- selection hand-off
@@ -156,30 +174,28 @@ class LogicTest : public QObject {
   // --- find
 
   void findWrapsAndIgnoresAsciiCase() {
-    CEntryMap entries;
-    for (const char* name : {"Art\\Tank.tga", "Data\\INI\\Object\\Tank.ini", "Data\\ini\\weapon.ini",
-                             "readme", "\xC9t\xE9.ini"}) {
-      entries.emplace(name, CDataBuffer());
-    }
-    const std::vector<CTreeItem> items = FillTreeItems(entries);  // in that order
-    const auto find = [&items](std::string_view needle, size_t from, FindDirection d) {
-      return FindEntry(items, needle, from, d);
+    QTemporaryDir dir;
+    const CEntryMap entries = EntriesNamed(dir, {"Art\\Tank.tga", "Data\\INI\\Object\\Tank.ini",
+                                                 "Data\\ini\\weapon.ini", "readme", "\xC9t\xE9.ini"});
+    QCOMPARE(entries.size(), size_t{5});  // in that order
+    const auto find = [&entries](std::string_view needle, size_t from, FindDirection d) {
+      return FindEntry(entries, needle, from, d);
     };
     const auto fw = FindDirection::Forward;
     const auto back = FindDirection::Backward;
-    QCOMPARE(find("tank", items.size(), fw), std::optional<size_t>(0));
+    QCOMPARE(find("tank", entries.size(), fw), std::optional<size_t>(0));
     QCOMPARE(find("TANK", 0, fw), std::optional<size_t>(1));
     QCOMPARE(find("tank", 1, fw), std::optional<size_t>(0));  // wraps
     QCOMPARE(find("tank", 0, back), std::optional<size_t>(1));
     QCOMPARE(find(".INI", 2, fw), std::optional<size_t>(4));
     QCOMPARE(find("readme", 3, fw), std::optional<size_t>(3));  // ends on itself
-    QCOMPARE(find("ini\\o", items.size(), back), std::optional<size_t>(1));
+    QCOMPARE(find("ini\\o", entries.size(), back), std::optional<size_t>(1));
     // Only ASCII letters fold: \xC9 is not \xE9.
     QCOMPARE(find("\xE9t", 0, fw), std::nullopt);
     QCOMPARE(find("\xC9T\xE9", 0, fw), std::optional<size_t>(4));
     QCOMPARE(find("tanks", 0, fw), std::nullopt);
     QCOMPARE(find("", 0, fw), std::nullopt);
-    QCOMPARE(FindEntry({}, "a", 0, fw), std::nullopt);
+    QCOMPARE(FindEntry(CEntryMap(), "a", 0, fw), std::nullopt);
     // Typed text turns back into the bytes it shows.
     QCOMPARE(TextToBytes(BytesToText("\x80\x9F\xE9" "a")), std::optional<std::string>("\x80\x9F\xE9" "a"));
     QCOMPARE(TextToBytes(QStringLiteral("\u4E2D")), std::nullopt);
