@@ -1,6 +1,7 @@
 // The archive document: one opened BIG archive, kept as a name-ordered map of
-// entry buffers, each a slice of the archive's mapped bytes. The map is
-// filled by the open and never changes afterwards, so views may point into it.
+// entry buffers, each a slice of the archive's mapped bytes (cut when its
+// entry is first visited). The map is filled by the open and never changes
+// afterwards, so views may point into it.
 //
 // The document is never modified and has no save format. Save does nothing;
 // Save As copies the opened archive, byte for byte, to a file the user names.

@@ -110,7 +110,7 @@ void CheckSliceInside(const CDataBuffer& slice, const CDataBuffer& source) {
 // gives the same names and the same bytes.
 void CheckRoundTrip(const CEntryMap& entries) {
   CBigWriter writer;
-  for (const auto& [name, bytes] : entries) writer.AddBytes(name, bytes);
+  for (const auto& [name, bytes] : entries) writer.AddBytes(std::string(name), bytes);
   const std::string packed = ScratchPath() + ".packed";
   std::string reason;
   FUZZ_REQUIRE(writer.Write(packed, nullptr, reason), "the writer packs what the reader accepted");
@@ -128,6 +128,21 @@ void CheckRoundTrip(const CEntryMap& entries) {
   }
 }
 
+// A map already holding one entry, "left from before", from an archive
+// written once.
+void FillWithOneEntry(CEntryMap& entries) {
+  static const std::string path = [] {
+    const std::string before = ScratchPath() + ".before";
+    CBigWriter writer;
+    writer.AddBytes("left from before", CDataBuffer("x", 1));
+    std::string reason;
+    FUZZ_REQUIRE(writer.Write(before, nullptr, reason), "the writer packs one entry");
+    std::atexit([] { ::unlink((ScratchPath() + ".before").c_str()); });
+    return before;
+  }();
+  FUZZ_REQUIRE(OpenArchiveEntries(path, entries), "the reader opens one entry");
+}
+
 std::FILE* Sink() {
   static std::FILE* sink = std::fopen("/dev/null", "w");
   return sink;
@@ -139,7 +154,7 @@ void CheckArchive(const uint8_t* data, size_t size) {
   const Expected expected = Decode(data, size);
 
   CEntryMap entries;
-  entries.emplace("left from before", CDataBuffer("x", 1));
+  FillWithOneEntry(entries);
   CArchiveOpenError error;
   const bool opened = OpenArchiveEntries(path, entries, &error);
   FUZZ_REQUIRE(opened == (expected.failure == BigFailure::None), "opens exactly when valid");
