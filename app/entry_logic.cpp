@@ -60,6 +60,23 @@ QString IndentedBytesToText(size_t spaces, std::string_view bytes) {
 
 QString BytesToText(std::string_view bytes) { return IndentedBytesToText(0, bytes); }
 
+QString EscapeControls(const QString& text) {
+  QString escaped;
+  escaped.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      escaped += QLatin1String("\\x");
+      escaped += QLatin1Char(kHex[u >> 4]);
+      escaped += QLatin1Char(kHex[u & 0xF]);
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
 const CDataBuffer* EntryToShow(bool oldItemSelected, bool newItemSelected,
                                const void* newItemData) {
   if (oldItemSelected || !newItemSelected) return nullptr;

@@ -31,6 +31,11 @@ QString BytesToText(std::string_view bytes);
 // The same, after `spaces` leading spaces.
 QString IndentedBytesToText(size_t spaces, std::string_view bytes);
 
+// `text` with every control character (below U+0020, U+007F to U+009F)
+// written as \xHH, as `tarn` writes such bytes: a file name that reaches a
+// terminal cannot move its cursor or change its colours.
+QString EscapeControls(const QString& text);
+
 // --- selection hand-off
 
 // What a change of the tree's selection hands to the list: the entry whose

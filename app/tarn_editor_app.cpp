@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/child_frame.h"
+#include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/doc_template.h"
 #include "app/left_view.h"
@@ -32,8 +33,9 @@ bool CTarnEditorApp::InitInstance() {
   ParseCommandLine(cmdInfo);
   QString failure;
   if (!ProcessShellCommand(cmdInfo, &failure)) {
-    // No window will show the reason: it goes where the user started us.
-    std::fprintf(stderr, "tarn-editor: cannot open %s\n", failure.toLocal8Bit().constData());
+    // No window will show the reason: it goes where the user started us,
+    // often a terminal, where a name's control characters would act.
+    std::fprintf(stderr, "tarn-editor: cannot open %s\n", EscapeControls(failure).toLocal8Bit().constData());
     return false;
   }
 

@@ -218,7 +218,8 @@ class UsabilityTest : public QObject {
   }
 
   void aBadPathOnTheCommandLineSaysWhyOnStderr() {
-    const QString bad = Write("bad.big", "not an archive at all");
+    // A name with a terminal's escape sequence in it is shown, not obeyed.
+    const QString bad = Write("bad\x1b[2J.big", "not an archive at all");
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -231,7 +232,9 @@ class UsabilityTest : public QObject {
     QVERIFY(process.exitCode() != 0);
     // Qt may add warnings of its own; the program's line is one of them.
     const QStringList lines = QString::fromLocal8Bit(process.readAllStandardError()).split('\n');
-    QVERIFY2(lines.contains("tarn-editor: cannot open " + bad + ": " +
+    QString shown = bad;
+    shown.replace(QChar(0x1B), QStringLiteral("\\x1B"));
+    QVERIFY2(lines.contains("tarn-editor: cannot open " + shown + ": " +
                             DescribeBigFailure(BigFailure::BadMagic)),
              qPrintable(lines.join('\n')));
   }
