@@ -78,22 +78,6 @@ CTextWidthEstimate::CTextWidthEstimate(const QFontMetrics& metrics) {
   }
 }
 
-int CTextWidthEstimate::Estimate(size_t spaces, std::string_view bytes) const {
-  // Four sums side by side: a list fitted to 50,000 rows runs this over
-  // every byte of the entry, and one running sum waits on each addition.
-  const auto* at = reinterpret_cast<const uint8_t*>(bytes.data());
-  const uint8_t* const end = at + bytes.size();
-  int sums[4] = {static_cast<int>(spaces) * m_advance[' '], 0, 0, 0};
-  for (; end - at >= 4; at += 4) {
-    sums[0] += m_advance[at[0]];
-    sums[1] += m_advance[at[1]];
-    sums[2] += m_advance[at[2]];
-    sums[3] += m_advance[at[3]];
-  }
-  for (; at != end; ++at) sums[0] += m_advance[*at];
-  return sums[0] + sums[1] + sums[2] + sums[3];
-}
-
 namespace {
 
 // The heap's order: its front is the narrowest kept cell, and among equally
