@@ -11,14 +11,14 @@
 namespace {
 
 // Paints a cell of plain text as the Fusion style paints an item view's
-// cell, but shapes its text once. The style shapes a cell's text four
-// times, to find its rect, to see whether it needs eliding and where it
-// starts, to lay it out and again to draw it; a list repainted whole at
-// every selection spent most of its painting there. The steps below are the style's own for a cell
-// with text alone (the background, the pen, the text at the same place), and
-// a test holds the two to the same pixels. Whatever else a cell may need,
-// another style (which may draw cells its own way), a focused cell, text that
-// must be elided, an icon or a check box, is left to the style as before.
+// cell, but shapes its text once. The style shapes a cell's text four times:
+// to find its rect, to see whether it needs eliding and where it starts, to
+// lay it out, and again to draw it. A list repainted whole at every selection
+// spent most of its painting there. The steps below are the style's own for a
+// cell with text alone (the background, the pen, the text at the same place),
+// and a test holds the two to the same pixels. Whatever else a cell may need
+// is left to the style as before: another style (which may draw cells its own
+// way), the focused cell, text that must be elided, an icon, a check box.
 class CTextCellDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;

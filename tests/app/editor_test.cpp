@@ -348,11 +348,14 @@ class EditorTest : public QObject {
     // The list paints cells of plain text itself, shaping their text once
     // where the style shapes it several times. Every pixel must still be the
     // style's: selected or not, the focused cell, kerned pairs, tabs, bytes
-    // above 0x7F, empty cells, and a value too long for its column.
+    // above 0x7F, control bytes, empty cells, and a value too long for its
+    // column.
+    using namespace std::string_literals;
     const std::string rules =
         "Object AVATAR\n"
         "  Tab\tKey = a\tb  c\n"
         "  High = \x80\x85\x99\xC9t\xE9 \xFF\n"
+        "  Control = a\x01" "b\x1F\x7F\0c\n"s +
         "  Empty =\n"
         "  Long = " + std::string(80, 'W') + " To Ty\n"
         "  Draw = Model\n"
@@ -366,7 +369,7 @@ class EditorTest : public QObject {
     QVERIFY(fusion != nullptr);
     list->setStyle(fusion.get());
     ClickTreeRow(TreeOf(run.Frames()[0]), 0);
-    QCOMPARE(list->model()->rowCount(), 7);
+    QCOMPARE(list->model()->rowCount(), 8);
     list->SetColumnWidth(1, 120);  // the long value must be elided
     list->setFocus();
     list->selectionModel()->setCurrentIndex(list->model()->index(2, 0), QItemSelectionModel::NoUpdate);
