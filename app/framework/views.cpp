@@ -10,15 +10,31 @@
 
 namespace {
 
+// Lays `layout` out in lines `width` wide, one under the other, keeping its
+// glyphs for the drawing, which would otherwise shape the text again.
+void LayOutLines(QTextLayout& layout, const QTextOption& option, int width) {
+  layout.setTextOption(option);
+  layout.setCacheEnabled(true);
+  qreal height = 0;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    line.setPosition(QPointF(0, height));
+    height += line.height();
+  }
+  layout.endLayout();
+}
+
 // Paints a cell of plain text as the Fusion style paints an item view's
-// cell, but shapes its text once. The style shapes a cell's text four times:
+// cell, with fewer text layouts. The style shapes a cell's text four times:
 // to find its rect, to see whether it needs eliding and where it starts, to
 // lay it out, and again to draw it. A list repainted whole at every selection
 // spent most of its painting there. The steps below are the style's own for a
-// cell with text alone (the background, the pen, the text at the same place),
-// and a test holds the two to the same pixels. Whatever else a cell may need
-// is left to the style as before: another style (which may draw cells its own
-// way), the focused cell, text that must be elided, an icon, a check box.
+// cell with one line of text alone (the background, the pen, the text elided
+// and placed as the style places it), and a test holds the two to the same
+// pixels. Whatever else a cell may need is left to the style as before:
+// another style (which may draw cells its own way), the focused cell, an
+// icon, a check box.
 class CTextCellDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
@@ -34,7 +50,7 @@ class CTextCellDelegate : public QStyledItemDelegate {
 
  private:
   // Paints `cell` and returns true, or paints nothing and returns false
-  // where it is not a cell of plain text in Fusion.
+  // where it is not a cell of one line of plain text in Fusion.
   static bool PaintText(QPainter* painter, const QStyleOptionViewItem& cell, const QStyle& style) {
     constexpr QStyleOptionViewItem::ViewItemFeatures kOtherParts =
         QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration |
@@ -55,21 +71,21 @@ class CTextCellDelegate : public QStyledItemDelegate {
     textOption.setTextDirection(cell.direction);
     textOption.setAlignment(QStyle::visualAlignment(cell.direction, cell.displayAlignment));
     QTextLayout layout(cell.text, cell.font);
-    layout.setTextOption(textOption);
-    // Kept from the layout to the drawing, which would shape it again.
-    layout.setCacheEnabled(true);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    line.setLineWidth(textRect.width());
-    line.setPosition(QPointF(0, 0));
-    const bool moreLines = layout.createLine().isValid();
-    layout.endLayout();
-    if (moreLines || line.textLength() != cell.text.size() || line.naturalTextWidth() > textRect.width()) {
-      return false;
-    }
+    LayOutLines(layout, textOption, textRect.width());
+    if (layout.lineCount() != 1) return false;
+    const QTextLine line = layout.lineAt(0);
+    const bool elide = line.naturalTextWidth() > textRect.width();
+    // U+009C separates the variants of a text that eliding picks from.
+    if (line.textLength() != cell.text.size() || (elide && cell.text.contains(QChar(0x9C)))) return false;
+    // The text's height centred as its alignment says; it starts at the left
+    // of its rect whatever that alignment, which the layout applies itself.
     const QRect layoutRect = QStyle::alignedRect(Qt::LayoutDirectionAuto, cell.displayAlignment,
                                                  layout.boundingRect().size().toSize(), textRect);
     if (line.height() + layoutRect.top() <= textRect.top()) return false;
+    if (elide) {
+      layout.setText(QFontMetrics(cell.font).elidedText(cell.text, cell.textElideMode, textRect.width()));
+      LayOutLines(layout, textOption, textRect.width());
+    }
 
     painter->save();
     painter->setClipRegion(painter->hasClipping() ? painter->clipRegion() & cell.rect : QRegion(cell.rect));
