@@ -142,7 +142,8 @@ void Settle() {
 // What part 2 times, as a function of its own so that a profiler can be
 // told to count only this: valgrind --tool=callgrind
 // --toggle-collect='*SelectAndPaint*'.
-[[gnu::noinline]] void SelectAndPaint(CLeftView* tree, CTarnEditorView* list, const QModelIndex& item) {
+[[gnu::noinline]] void SelectAndPaint(CLeftView* tree, CTarnEditorView* list,
+                                     const QModelIndex& item) {
   tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   QCoreApplication::processEvents();
   list->viewport()->repaint();

@@ -45,7 +45,9 @@ class CTextCellDelegate : public QStyledItemDelegate {
     initStyleOption(&cell, index);
     const QWidget* widget = cell.widget;
     QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
-    if (!PaintText(painter, cell, *style)) style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+    if (!PaintText(painter, cell, *style)) {
+      style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+    }
   }
 
  private:
@@ -57,7 +59,8 @@ class CTextCellDelegate : public QStyledItemDelegate {
         QStyleOptionViewItem::WrapText;
     if (std::strcmp(style.metaObject()->className(), "QFusionStyle") != 0 ||
         (cell.features & kOtherParts) || !cell.showDecorationSelected ||
-        cell.decorationPosition != QStyleOptionViewItem::Left || cell.direction != Qt::LeftToRight ||
+        cell.decorationPosition != QStyleOptionViewItem::Left ||
+        cell.direction != Qt::LeftToRight ||
         (cell.state & (QStyle::State_HasFocus | QStyle::State_Editing)) || cell.text.isEmpty()) {
       return false;
     }
@@ -76,22 +79,29 @@ class CTextCellDelegate : public QStyledItemDelegate {
     const QTextLine line = layout.lineAt(0);
     const bool elide = line.naturalTextWidth() > textRect.width();
     // U+009C separates the variants of a text that eliding picks from.
-    if (line.textLength() != cell.text.size() || (elide && cell.text.contains(QChar(0x9C)))) return false;
+    if (line.textLength() != cell.text.size() || (elide && cell.text.contains(QChar(0x9C)))) {
+      return false;
+    }
     // The text's height centred as its alignment says; it starts at the left
     // of its rect whatever that alignment, which the layout applies itself.
     const QRect layoutRect = QStyle::alignedRect(Qt::LayoutDirectionAuto, cell.displayAlignment,
                                                  layout.boundingRect().size().toSize(), textRect);
     if (line.height() + layoutRect.top() <= textRect.top()) return false;
     if (elide) {
-      layout.setText(QFontMetrics(cell.font).elidedText(cell.text, cell.textElideMode, textRect.width()));
+      const QFontMetrics metrics(cell.font);
+      layout.setText(metrics.elidedText(cell.text, cell.textElideMode, textRect.width()));
       LayOutLines(layout, textOption, textRect.width());
     }
 
     painter->save();
-    painter->setClipRegion(painter->hasClipping() ? painter->clipRegion() & cell.rect : QRegion(cell.rect));
+    painter->setClipRegion(painter->hasClipping() ? painter->clipRegion() & cell.rect
+                                                  : QRegion(cell.rect));
     style.drawPrimitive(QStyle::PE_PanelItemViewItem, &cell, painter, widget);
-    QPalette::ColorGroup group = cell.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
-    if (group == QPalette::Normal && !(cell.state & QStyle::State_Active)) group = QPalette::Inactive;
+    QPalette::ColorGroup group =
+        cell.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+    if (group == QPalette::Normal && !(cell.state & QStyle::State_Active)) {
+      group = QPalette::Inactive;
+    }
     painter->setPen(cell.palette.color(
         group, cell.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
     layout.draw(painter, QPointF(textRect.x(), layoutRect.top()));

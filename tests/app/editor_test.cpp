@@ -372,7 +372,8 @@ class EditorTest : public QObject {
     QCOMPARE(list->model()->rowCount(), 8);
     list->SetColumnWidth(1, 120);  // the long value must be elided
     list->setFocus();
-    list->selectionModel()->setCurrentIndex(list->model()->index(2, 0), QItemSelectionModel::NoUpdate);
+    list->selectionModel()->setCurrentIndex(list->model()->index(2, 0),
+                                            QItemSelectionModel::NoUpdate);
     for (int row : {0, 2, 4}) {
       list->selectionModel()->select(list->model()->index(row, 0),
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
