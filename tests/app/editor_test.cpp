@@ -363,10 +363,11 @@ class EditorTest : public QObject {
         "  End\n"
         "End\n";
     const QString path = Write("paint.big", CBigBuilder().Add("p", rules).Build());
-    CEditorRun run({path});
-    CTarnEditorView* list = ListOf(run.Frames()[0]);
+    // Made before the window, so that it outlives the list that uses it.
     const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
     QVERIFY(fusion != nullptr);
+    CEditorRun run({path});
+    CTarnEditorView* list = ListOf(run.Frames()[0]);
     list->setStyle(fusion.get());
     ClickTreeRow(TreeOf(run.Frames()[0]), 0);
     QCOMPARE(list->model()->rowCount(), 8);
@@ -379,7 +380,7 @@ class EditorTest : public QObject {
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     QAbstractItemDelegate* own = list->itemDelegate();
-    QStyledItemDelegate styles;
+    QStyledItemDelegate styles;  // the style's own painting; the list ends with its own
     for (bool enabled : {true, false}) {
       list->setEnabled(enabled);
       list->setItemDelegate(&styles);
