@@ -37,6 +37,19 @@ int CRulesRowModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_headings.size());
 }
 
+QModelIndex CRulesRowModel::index(int row, int column, const QModelIndex& parent) const {
+  if (row < 0 || column < 0 || parent.isValid() || static_cast<size_t>(row) >= m_rows.size() ||
+      column >= m_headings.size()) {
+    return QModelIndex();
+  }
+  return createIndex(row, column);
+}
+
+Qt::ItemFlags CRulesRowModel::flags(const QModelIndex& index) const {
+  if (!index.isValid() || index.model() != this) return Qt::NoItemFlags;
+  return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
 QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole ||
       !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
@@ -45,7 +58,7 @@ QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
   const CRulesRow row = m_rows[static_cast<size_t>(index.row())];
   switch (index.column()) {
     case 0:
-      return BytesToText(IndentedName(row));
+      return IndentedBytesToText(size_t{4} * row.depth, row.name);
     case 1:
       return BytesToText(row.value);
     default:
@@ -103,25 +116,27 @@ void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
 }
 
 void CTarnEditorView::AutoSizeColumns() {
-  const CRulesRows& rows = m_model.GetRows();
+  if (m_model.columnCount() != 2) return;  // before the columns are made
+  // One pass over the rows in place estimates both columns and keeps the
+  // widest few of each; only those are measured exactly.
   const CTextWidthEstimate estimate(fontMetrics());
-  std::vector<int> widths(rows.size());
-  std::vector<int> fitted, minimum;
-  for (int column = 0; column < m_model.columnCount(); ++column) {
-    for (size_t i = 0; i < rows.size(); ++i) {
-      widths[i] = estimate.Estimate(0, column == 0 ? IndentedName(rows[i]) : rows[i].value);
-    }
-    // A column never gets narrower than its heading, so the heading stays readable.
-    const int heading = header()->sectionSizeHint(column);
-    fitted.push_back(std::max(heading, WidestCellWidth(*this, column, widths)));
-    minimum.push_back(heading);
+  CWidestCandidates names(kMeasuredCells), values(kMeasuredCells);
+  size_t row = 0;
+  if (!m_model.GetRows().empty()) {
+    m_parser.ForEachRow([&](const CRulesRow& cells) {
+      names.Offer(row, estimate.Estimate(size_t{4} * cells.depth, cells.name));
+      values.Offer(row, estimate.Estimate(0, cells.value));
+      ++row;
+    });
   }
-  if (fitted.size() != 2) return;  // before the columns are made
-  CColumnWidths chosen{fitted[0], fitted[1]};
+  // A column never gets narrower than its heading, so the heading stays readable.
+  const CColumnWidths minimum{header()->sectionSizeHint(0), header()->sectionSizeHint(1)};
+  CColumnWidths chosen{std::max(minimum.name, WidestCellWidth(*this, 0, names.Take())),
+                       std::max(minimum.value, WidestCellWidth(*this, 1, values.Take()))};
   // A line of binary data can be thousands of pixels wide: within a shown
   // pane no column fits itself past the pane, and Value stays in view.
   if (isVisible() && viewport()->width() > 0) {
-    chosen = CapColumnWidths(chosen, {minimum[0], minimum[1]}, viewport()->width());
+    chosen = CapColumnWidths(chosen, minimum, viewport()->width());
   }
   SetColumnWidth(0, chosen.name);
   SetColumnWidth(1, chosen.value);

@@ -32,6 +32,10 @@ class CRulesRowModel : public QAbstractTableModel {
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  // The view lays out every row after a reset, asking for each one's index
+  // and flags: these two answer without a call back into the model.
+  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;

@@ -18,7 +18,8 @@ class CTreeView : public QTreeView, public CView {
 
 // A report list: rows of text cells under a header of column headings.
 // Several rows can be selected; there is no sorting and no editing. Columns
-// keep the widths they are given.
+// keep the widths they are given. Cells of plain text are painted with one
+// text layout each, pixel for pixel as the style would paint them.
 class CListView : public QTreeView, public CView {
   Q_OBJECT
 

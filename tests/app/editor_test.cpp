@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStyleFactory>
+#include <QStyledItemDelegate>
 
 #include <memory>
 #include <set>
@@ -340,6 +342,54 @@ class EditorTest : public QObject {
     const QModelIndex widest = list->model()->index(50001, 1);
     QCOMPARE(widest.data().toString(), QString(30, 'W'));
     QCOMPARE(list->GetColumnWidth(1), list->sizeHintForIndex(widest).width());
+  }
+
+  void cellsPaintAsTheStyleWouldPaintThem() {
+    // The list paints cells of plain text itself, shaping their text once
+    // where the style shapes it several times. Every pixel must still be the
+    // style's: selected or not, the focused cell, kerned pairs, tabs, bytes
+    // above 0x7F, control bytes, empty cells, and a value too long for its
+    // column.
+    using namespace std::string_literals;
+    const std::string rules =
+        "Object AVATAR\n"
+        "  Tab\tKey = a\tb  c\n"
+        "  High = \x80\x85\x99\xC9t\xE9 \xFF\n"
+        "  Control = a\x01" "b\x1F\x7F\0c\n"s +
+        "  Empty =\n"
+        "  Long = " + std::string(80, 'W') + " To Ty\n"
+        "  Draw = Model\n"
+        "    Scale 2\n"
+        "  End\n"
+        "End\n";
+    const QString path = Write("paint.big", CBigBuilder().Add("p", rules).Build());
+    // Made before the window, so that it outlives the list that uses it.
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    QVERIFY(fusion != nullptr);
+    CEditorRun run({path});
+    CTarnEditorView* list = ListOf(run.Frames()[0]);
+    list->setStyle(fusion.get());
+    ClickTreeRow(TreeOf(run.Frames()[0]), 0);
+    QCOMPARE(list->model()->rowCount(), 8);
+    list->SetColumnWidth(1, 120);  // the long value must be elided
+    list->setFocus();
+    list->selectionModel()->setCurrentIndex(list->model()->index(2, 0),
+                                            QItemSelectionModel::NoUpdate);
+    for (int row : {0, 2, 4}) {
+      list->selectionModel()->select(list->model()->index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QAbstractItemDelegate* own = list->itemDelegate();
+    QStyledItemDelegate styles;  // the style's own painting; the list ends with its own
+    for (bool enabled : {true, false}) {
+      list->setEnabled(enabled);
+      list->setItemDelegate(&styles);
+      const QImage expected = list->viewport()->grab().toImage();
+      list->setItemDelegate(own);
+      const QImage painted = list->viewport()->grab().toImage();
+      QVERIFY(!expected.isNull());
+      QVERIFY2(painted == expected, enabled ? "enabled" : "disabled");
+    }
   }
 
   // --- windows

@@ -130,6 +130,8 @@ class LogicTest : public QObject {
     QCOMPARE(WidestCandidates(widths, 100).size(), size_t{6});
     QCOMPARE(WidestCandidates(widths, 0), std::vector<size_t>());
     QCOMPARE(WidestCandidates({}, 4), std::vector<size_t>());
+    // Ties at the cut keep the earlier rows, whatever order they come in.
+    QCOMPARE(WidestCandidates({7, 9, 7, 7, 8}, 3), std::vector<size_t>({1, 4, 0}));
   }
 
   void columnsStayWithinThePane() {
