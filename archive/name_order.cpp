@@ -1,5 +1,7 @@
 #include "archive/name_order.h"
 
+#include "archive/run_beside.h"
+
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -10,6 +12,9 @@
 #include <utility>
 
 namespace {
+
+// Fewer names sort faster than a thread starts.
+constexpr size_t kSortBesideLeast = 20000;
 
 uint64_t DecodeBE64(const uint8_t* p) {
 #if defined(__GNUC__)
@@ -37,9 +42,14 @@ uint64_t NameWord(const uint8_t* base, CNameRef name, size_t offset) {
   return left >= 8 ? word : word & ~(~uint64_t{0} >> (8 * left));
 }
 
-// A name with the word of it that is being sorted on.
+// A name with the word of it that is being sorted on and, while it is
+// known, the word after that one. Names of one folder mostly differ within
+// 16 bytes of the folder's path: the second word lets most ranges go one
+// word deeper without reading the name again, and every such read is a
+// cache miss, since names are visited out of file order.
 struct SortKey {
   uint64_t word;
+  uint64_t next;
   CNameRef name;
 };
 
@@ -122,6 +132,29 @@ class CWordSplitter {
   uint32_t m_stamp = 0;
 };
 
+// What the keys of a range hold.
+enum class Words : uint8_t {
+  Both,   // the word at the range's offset, and the next
+  One,    // the word at the range's offset only
+  Shift,  // the word at the offset is in `next`
+  Read,   // neither: both are to be read from the names
+};
+
+// What RadixQuicksort keeps from one call to the next: an archive of many
+// folders makes thousands of calls, which should not each allocate.
+struct CSortState {
+  struct Range {
+    size_t begin;
+    size_t end;
+    size_t offset;  // the names of the range agree on every byte before it
+    Words words;
+    int budget;     // splits left before a hostile order gets std::sort instead
+  };
+  std::vector<Range> pending;
+  std::vector<size_t> runs;
+  CWordSplitter splitter;
+};
+
 // Names in archives share long folder prefixes, so comparing them as
 // strings spends most of its time walking those prefixes again and again.
 // This is a three-way radix quicksort on eight bytes at a time instead: a
@@ -129,16 +162,10 @@ class CWordSplitter {
 // are equal moves on to the next eight bytes. No recursion: a pending list
 // of ranges.
 // REQUIRES: the keys of [begin, end) agree on every byte before `offset`,
-// and hold the words at `offset`.
+// and hold the words at `offset` and `offset` + 8.
 void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end, size_t offset,
-                    CWordSplitter& splitter) {
-  struct Range {
-    size_t begin;
-    size_t end;
-    size_t offset;  // the names of the range agree on every byte before it
-    bool fresh;     // the words at `offset` are still to be taken
-    int budget;     // splits left before a hostile order gets std::sort instead
-  };
+                    CSortState& state) {
+  using Range = CSortState::Range;
   constexpr size_t kSmall = 24;
   const auto at = [keys](size_t i) { return keys + i; };
   const auto view = [base](CNameRef n) { return std::string_view(reinterpret_cast<const char*>(base) + n.at, n.length); };
@@ -154,37 +181,52 @@ void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end
       return order != 0 ? order < 0 : x.name.at < y.name.at;
     };
   };
-  std::vector<Range> pending{{begin, end, offset, false, budget}};
-  std::vector<size_t> runs;
+  const auto fileOrder = [](const SortKey& x, const SortKey& y) { return x.name.at < y.name.at; };
+  std::vector<Range>& pending = state.pending;
+  std::vector<size_t>& runs = state.runs;
+  pending.assign(1, Range{begin, end, offset, Words::Both, budget});
   while (!pending.empty()) {
-    const Range r = pending.back();
+    Range r = pending.back();
     pending.pop_back();
     if (r.end - r.begin < 2) continue;
     if (r.budget == 0) {
       std::sort(at(r.begin), at(r.end), fullOrder(r.offset));
       continue;
     }
-    if (r.fresh)
-      for (size_t i = r.begin; i < r.end; ++i) keys[i].word = NameWord(base, keys[i].name, r.offset);
-    if (splitter.Split(keys, r.begin, r.end, runs)) {
+    if (r.words == Words::Shift) {
+      for (size_t i = r.begin; i < r.end; ++i) keys[i].word = keys[i].next;
+      r.words = Words::One;
+    } else if (r.words == Words::Read) {
+      // One read of each name, for two words.
+      for (size_t i = r.begin; i < r.end; ++i) {
+        keys[i].word = NameWord(base, keys[i].name, r.offset);
+        keys[i].next = NameWord(base, keys[i].name, r.offset + 8);
+      }
+      r.words = Words::Both;
+    }
+    // The words of the part that goes on to the next offset.
+    const Words deeper = r.words == Words::Both ? Words::Shift : Words::Read;
+    if (state.splitter.Split(keys, r.begin, r.end, runs)) {
       for (size_t k = 0; k + 1 < runs.size(); ++k) {
         const size_t from = runs[k], to = runs[k + 1];
         if (to - from < 2) continue;
         if (keys[from].name.length >= r.offset + 8) {
-          pending.push_back({from, to, r.offset + 8, true, budget});
+          pending.push_back({from, to, r.offset + 8, deeper, budget});
         } else {
           // Equal names (see below); the split kept their order, which
           // need not be file order any more.
-          std::sort(at(from), at(to), [](const SortKey& x, const SortKey& y) { return x.name.at < y.name.at; });
+          std::sort(at(from), at(to), fileOrder);
         }
       }
       continue;
     }
     if (r.end - r.begin <= kSmall) {
       // Few names: insertion sort, on the words while they differ.
+      const bool both = r.words == Words::Both;
       const auto before = [&](const SortKey& x, const SortKey& y) {
         if (x.word != y.word) return x.word < y.word;
-        const size_t from = std::min<size_t>({r.offset + 8, x.name.length, y.name.length});
+        if (both && x.next != y.next) return x.next < y.next;
+        const size_t from = std::min<size_t>({r.offset + (both ? 16 : 8), x.name.length, y.name.length});
         const int order = view(x.name).substr(from).compare(view(y.name).substr(from));
         return order != 0 ? order < 0 : x.name.at < y.name.at;
       };
@@ -208,18 +250,16 @@ void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end
       else if (word > pivot) std::swap(keys[i], keys[--gt]);
       else ++i;
     }
-    const auto less = at(lt);
-    const auto equal = at(gt);
-    pending.push_back({r.begin, lt, r.offset, false, r.budget - 1});
-    pending.push_back({gt, r.end, r.offset, false, r.budget - 1});
+    pending.push_back({r.begin, lt, r.offset, r.words, r.budget - 1});
+    pending.push_back({gt, r.end, r.offset, r.words, r.budget - 1});
     if (keys[lt].name.length >= r.offset + 8) {
       // Longer names may follow, and so may a name that ends with this word.
-      pending.push_back({lt, gt, r.offset + 8, true, budget});
+      pending.push_back({lt, gt, r.offset + 8, deeper, budget});
     } else {
       // A name ends inside this word, so the zero bytes that pad it match
       // no byte of another name: the names here are all equal. Keep file
       // order.
-      std::sort(less, equal, [](const SortKey& x, const SortKey& y) { return x.name.at < y.name.at; });
+      std::sort(at(lt), at(gt), fileOrder);
     }
   }
 }
@@ -307,12 +347,13 @@ class CPrefixGroups {
 };
 
 // The sorted keys' names back at `names`, each run of equal names as its
-// last: the count kept.
+// last: the count kept. Equal names went through the same ranges and end
+// with the same word: only then are the names themselves compared.
 size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CNameRef* names) {
   size_t kept = 0;
   for (size_t i = 0; i < n; ++i) {
     const CNameRef name = keys[i].name;
-    if (i + 1 < n && name.length == keys[i + 1].name.length &&
+    if (i + 1 < n && keys[i].word == keys[i + 1].word && name.length == keys[i + 1].name.length &&
         std::memcmp(base + name.at, base + keys[i + 1].name.at, name.length) == 0)
       continue;
     names[kept++] = name;
@@ -339,10 +380,24 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
   std::vector<size_t> next(groups.size());
   for (size_t g = 0; g < rank.size(); ++g) next[g] = start[rank[g]];
   SortKey* const keys = scratch.Take<SortKey>(n);
-  for (size_t i = 0; i < n; ++i) keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
-  CWordSplitter splitter;
-  for (size_t g = 0; g + 1 < start.size(); ++g)
-    if (start[g + 1] - start[g] > 1) RadixQuicksort(base, keys, start[g], start[g + 1], 16, splitter);
+  // The words are read here, in file order, where the names come in
+  // sequence through the cache.
+  for (size_t i = 0; i < n; ++i)
+    keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), NameWord(base, names[i], 24), names[i]};
+  const auto sortGroups = [&](size_t first, size_t last) {
+    CSortState state;
+    for (size_t g = first; g < last; ++g)
+      if (start[g + 1] - start[g] > 1) RadixQuicksort(base, keys, start[g], start[g + 1], 16, state);
+  };
+  const size_t groupCount = start.size() - 1;
+  if (n < kSortBesideLeast) {
+    sortGroups(0, groupCount);
+  } else {
+    // Groups are independent: a second thread sorts those after the middle
+    // name while this one sorts those before it.
+    const size_t middle = static_cast<size_t>(std::upper_bound(start.begin(), start.end(), n / 2) - start.begin()) - 1;
+    RunBeside([&] { sortGroups(0, middle); }, [&] { sortGroups(middle, groupCount); });
+  }
   return KeepLastOfEqual(base, keys, n, names);
 }
 
@@ -356,9 +411,9 @@ size_t SortUniqueNames(const uint8_t* base, CNameRef* names, size_t count, CLarg
   scratch.Rewind(mark);
   if (grouped != 0) return grouped;
   SortKey* const keys = scratch.Take<SortKey>(count);
-  for (size_t i = 0; i < count; ++i) keys[i] = {NameWord(base, names[i], 0), names[i]};
-  CWordSplitter splitter;
-  RadixQuicksort(base, keys, 0, count, 0, splitter);
+  for (size_t i = 0; i < count; ++i) keys[i] = {NameWord(base, names[i], 0), NameWord(base, names[i], 8), names[i]};
+  CSortState state;
+  RadixQuicksort(base, keys, 0, count, 0, state);
   const size_t kept = KeepLastOfEqual(base, keys, count, names);
   scratch.Rewind(mark);
   return kept;
