@@ -7,7 +7,6 @@
 #include <cassert>
 #include <cstddef>
 #include <cstring>
-#include <numeric>
 #include <string_view>
 #include <utility>
 
@@ -152,6 +151,7 @@ struct CSortState {
   };
   std::vector<Range> pending;
   std::vector<size_t> runs;
+  std::vector<SortKey> moved;
   CWordSplitter splitter;
 };
 
@@ -167,6 +167,12 @@ void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end
                     CSortState& state) {
   using Range = CSortState::Range;
   constexpr size_t kSmall = 24;
+  // Ranges from kWordSplitLeast names up try the word splitter first; from
+  // kByteSplitLeast to kByteSplitMost they are split by bytes; others by
+  // quicksort.
+  constexpr size_t kWordSplitLeast = 1024;
+  constexpr size_t kByteSplitLeast = 128;
+  constexpr size_t kByteSplitMost = CWordSplitter::kMost;
   const auto at = [keys](size_t i) { return keys + i; };
   const auto view = [base](CNameRef n) { return std::string_view(reinterpret_cast<const char*>(base) + n.at, n.length); };
   // Quicksort degrades to quadratic time on an order made to defeat its
@@ -206,7 +212,8 @@ void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end
     }
     // The words of the part that goes on to the next offset.
     const Words deeper = r.words == Words::Both ? Words::Shift : Words::Read;
-    if (state.splitter.Split(keys, r.begin, r.end, runs)) {
+    const size_t size = r.end - r.begin;
+    if (size >= kWordSplitLeast && state.splitter.Split(keys, r.begin, r.end, runs)) {
       for (size_t k = 0; k + 1 < runs.size(); ++k) {
         const size_t from = runs[k], to = runs[k + 1];
         if (to - from < 2) continue;
@@ -218,6 +225,36 @@ void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end
           std::sort(at(from), at(to), fileOrder);
         }
       }
+      continue;
+    }
+    if (size >= kByteSplitLeast && size <= kByteSplitMost) {
+      // Split by the first byte in which the words differ, skipping those
+      // they share: each split reads every key once and leaves ranges whose
+      // words share one more byte at least, so no choice of names makes a
+      // range cost more than a few passes for each byte of its names.
+      const uint64_t first = keys[r.begin].word;
+      uint64_t differ = 0;
+      for (size_t i = r.begin + 1; i < r.end; ++i) differ |= keys[i].word ^ first;
+      if (differ == 0) {
+        if (keys[r.begin].name.length >= r.offset + 8) {
+          pending.push_back({r.begin, r.end, r.offset + 8, deeper, budget});
+        } else {
+          std::sort(at(r.begin), at(r.end), fileOrder);  // equal names, as below
+        }
+        continue;
+      }
+      const int shift = 56 - (std::countl_zero(differ) & ~7);
+      // count[b + 1]: keys whose byte is b; then, summed, where b's run starts.
+      uint32_t count[257] = {};
+      for (size_t i = r.begin; i < r.end; ++i) ++count[((keys[i].word >> shift) & 0xFF) + 1];
+      for (size_t b = 1; b < 257; ++b) {
+        if (count[b] > 1) pending.push_back({r.begin + count[b - 1], r.begin + count[b - 1] + count[b], r.offset, r.words, r.budget});
+        count[b] += count[b - 1];
+      }
+      std::vector<SortKey>& moved = state.moved;
+      if (moved.size() < size) moved.resize(size);
+      for (size_t i = r.begin; i < r.end; ++i) moved[count[(keys[i].word >> shift) & 0xFF]++] = keys[i];
+      std::copy(moved.begin(), moved.begin() + static_cast<std::ptrdiff_t>(size), at(r.begin));
       continue;
     }
     if (r.end - r.begin <= kSmall) {
@@ -287,25 +324,23 @@ class CPrefixGroups {
     for (;;) {
       Slot& slot = m_slots[h];
       if (slot.count == 0) {
-        if (m_keys.size() == m_most) return -1;
-        if (2 * (m_keys.size() + 1) > m_slots.size()) {
+        if (m_size == m_most) return -1;
+        if (2 * (m_size + 1) > m_slots.size()) {
           Grow();
           return Find(w0, w1);
         }
-        slot = {w0, w1, static_cast<uint32_t>(m_keys.size()), 1};
-        m_keys.push_back({w0, w1});
-        m_counts.push_back(1);
+        slot = {w0, w1, static_cast<uint32_t>(m_size++), 1};
         return slot.group;
       }
       if (slot.w0 == w0 && slot.w1 == w1) {
-        ++m_counts[slot.group];
+        ++slot.count;
         return slot.group;
       }
       if (m_probesLeft-- == 0) return -1;
       h = (h + 1) & m_mask;
     }
   }
-  size_t size() const { return m_keys.size(); }
+  size_t size() const { return m_size; }
   // Twice the slots, every group placed again: the table stays at most half
   // full without being sized for the most groups up front.
   void Grow() {
@@ -319,16 +354,25 @@ class CPrefixGroups {
       m_slots[h] = slot;
     }
   }
-  // How many names each group has.
-  const std::vector<size_t>& Counts() const { return m_counts; }
-  // The groups' ranks in byte order of their 16 bytes.
-  std::vector<uint32_t> Ranks() const {
-    std::vector<uint32_t> order(m_keys.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [this](uint32_t x, uint32_t y) { return m_keys[x] < m_keys[y]; });
-    std::vector<uint32_t> rank(order.size());
-    for (uint32_t r = 0; r < order.size(); ++r) rank[order[r]] = r;
-    return rank;
+  // Where the groups' names go in byte order of the groups' 16 bytes: by
+  // group, where its first name goes (`next`); by rank, where each group
+  // starts, and the count of names after the last (`start`).
+  void Place(std::vector<size_t>& next, std::vector<size_t>& start) const {
+    std::vector<Slot> order;
+    order.reserve(m_size);
+    for (const Slot& slot : m_slots)
+      if (slot.count != 0) order.push_back(slot);
+    std::sort(order.begin(), order.end(),
+              [](const Slot& x, const Slot& y) { return x.w0 != y.w0 ? x.w0 < y.w0 : x.w1 < y.w1; });
+    next.resize(m_size);
+    start.resize(m_size + 1);
+    size_t at = 0;
+    for (size_t r = 0; r < order.size(); ++r) {
+      start[r] = at;
+      next[order[r].group] = at;
+      at += order[r].count;
+    }
+    start[m_size] = at;
   }
 
  private:
@@ -336,11 +380,10 @@ class CPrefixGroups {
     uint64_t w0 = 0;
     uint64_t w1 = 0;
     uint32_t group = 0;
-    uint32_t count = 0;  // 0: free
+    uint32_t count = 0;  // names in the group; 0: free
   };
   std::vector<Slot> m_slots;
-  std::vector<std::pair<uint64_t, uint64_t>> m_keys;
-  std::vector<size_t> m_counts;
+  size_t m_size = 0;  // groups made
   size_t m_mask;
   size_t m_most;
   size_t m_probesLeft;
@@ -372,13 +415,9 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
     groupOf[i] = static_cast<uint32_t>(group);
   }
   // A counting sort by rank: stable, so each group keeps file order.
-  const std::vector<uint32_t> rank = groups.Ranks();
-  std::vector<size_t> start(groups.size() + 1, 0);
-  for (size_t g = 0; g < rank.size(); ++g) start[rank[g] + 1] = groups.Counts()[g];
-  for (size_t g = 1; g < start.size(); ++g) start[g] += start[g - 1];
-  // Where the next name of each group goes, by group rather than by rank.
-  std::vector<size_t> next(groups.size());
-  for (size_t g = 0; g < rank.size(); ++g) next[g] = start[rank[g]];
+  std::vector<size_t> next;
+  std::vector<size_t> start;
+  groups.Place(next, start);
   SortKey* const keys = scratch.Take<SortKey>(n);
   // The words are read here, in file order, where the names come in
   // sequence through the cache.
