@@ -5,6 +5,7 @@
 #include "storage/platform.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <utility>
@@ -22,9 +23,9 @@ constexpr uint32_t kHeaderBytes = 16;
 constexpr uint32_t kMagic = 0x46474942;  // "BIGF" read little-endian
 // Smallest record: two 32-bit numbers and the zero byte of an empty name.
 constexpr uint32_t kMinRecordBytes = 9;
-// Zero bytes after the records: every name can be read in 16-byte steps
+// Zero bytes after the records: every name can be read in 64-byte steps
 // and ends by the slack at the latest.
-constexpr uint32_t kSlackBytes = 32;
+constexpr uint32_t kSlackBytes = 64;
 
 uint32_t DecodeLE32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -35,17 +36,22 @@ uint32_t DecodeBE32(const uint8_t* p) {
 }
 
 
-// The bytes before the first zero byte at `name`, looked for 16 at a time:
-// names are a few dozen bytes, too short for a library call to pay.
-// REQUIRES: a zero byte at most kSlackBytes - 16 bytes before the end of the
+// The bytes before the first zero byte at `name`, looked for 64 at a time:
+// most names are shorter, and four loads side by side find their end in
+// one step, where 16-byte steps would each wait for the one before.
+// REQUIRES: a zero byte at most kSlackBytes - 64 bytes before the end of the
 // readable bytes (the slack after the records).
 size_t NameLength(const uint8_t* name) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
-  for (size_t at = 0;; at += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + at));
-    if (const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero))))
-      return at + static_cast<size_t>(__builtin_ctz(found));
+  const auto zeros = [zero](const uint8_t* at) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero))));
+  };
+  for (size_t at = 0;; at += 64) {
+    const uint64_t found = zeros(name + at) | zeros(name + at + 16) << 16 | zeros(name + at + 32) << 32 |
+                           zeros(name + at + 48) << 48;
+    if (found != 0) return at + static_cast<size_t>(std::countr_zero(found));
   }
 #else
   return std::strlen(reinterpret_cast<const char*>(name));

@@ -140,8 +140,13 @@ class CBigIndex {
 #if defined(__GNUC__)
     // A walk in name order visits the records out of file order: ask for a
     // record a few steps ahead, so its cache line is there when it is due.
+    // Both ends: a record of a few dozen bytes often spans two lines.
     constexpr size_t kAhead = 16;
-    if (i + kAhead < m_count) __builtin_prefetch(m_records + m_names[i + kAhead].at - 8);
+    if (i + kAhead < m_count) {
+      const Name ahead = m_names[i + kAhead];
+      __builtin_prefetch(m_records + ahead.at - 8);
+      __builtin_prefetch(m_records + ahead.at + ahead.length);
+    }
 #endif
     return {NameAt(i), EntryAt(i)};
   }
@@ -180,7 +185,7 @@ class CBigArchive final : public CGameFile {
   BigFailure TestHeader();
   void ClearIndex();
 
-  // The index region's records, read from the file, then 32 zero bytes:
+  // The index region's records, read from the file, then 64 zero bytes:
   // names point here, and a name's last bytes can be read 16 at a time.
   const uint8_t* m_records = nullptr;  // in m_arena, like the index's names
   std::unique_ptr<CLargeArena> m_arena;
