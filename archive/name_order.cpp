@@ -258,10 +258,10 @@ void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end
       continue;
     }
     if (r.end - r.begin <= kSmall) {
-      // Few names: insertion sort, on the words while they differ.
+      // Few names: insertion sort on the words, which mostly differ; then
+      // each run of one word by the rest of its names.
       const bool both = r.words == Words::Both;
       const auto before = [&](const SortKey& x, const SortKey& y) {
-        if (x.word != y.word) return x.word < y.word;
         if (both && x.next != y.next) return x.next < y.next;
         const size_t from = std::min<size_t>({r.offset + (both ? 16 : 8), x.name.length, y.name.length});
         const int order = view(x.name).substr(from).compare(view(y.name).substr(from));
@@ -270,8 +270,18 @@ void RadixQuicksort(const uint8_t* base, SortKey* keys, size_t begin, size_t end
       for (size_t i = r.begin + 1; i < r.end; ++i) {
         const SortKey moving = keys[i];
         size_t j = i;
-        for (; j > r.begin && before(moving, keys[j - 1]); --j) keys[j] = keys[j - 1];
+        for (; j > r.begin && moving.word < keys[j - 1].word; --j) keys[j] = keys[j - 1];
         keys[j] = moving;
+      }
+      for (size_t from = r.begin, to = r.begin + 1; to <= r.end; ++to) {
+        if (to < r.end && keys[to].word == keys[from].word) continue;
+        for (size_t i = from + 1; i < to; ++i) {
+          const SortKey moving = keys[i];
+          size_t j = i;
+          for (; j > from && before(moving, keys[j - 1]); --j) keys[j] = keys[j - 1];
+          keys[j] = moving;
+        }
+        from = to;
       }
       continue;
     }
