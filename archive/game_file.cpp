@@ -3,14 +3,10 @@
 #include <cstring>
 
 #include "archive/name_registry.h"
-#include "archive/run_beside.h"
 #include "storage/path_name.h"
 #include "storage/platform.h"
 
 namespace {
-
-// Reads below this size are over before a second thread would start.
-constexpr int32_t kSplitReadLeast = int32_t{4} << 20;
 
 // Companion maps of a ".mmx" file are known by name before anything reads
 // them; the extension test is made on the lower-cased name, so any case works.
@@ -64,24 +60,17 @@ int32_t CGameFile::ReadUncached(void* destination, int32_t count) {
   if (m_position < 0 || count < 0 || static_cast<int64_t>(m_position) + count > static_cast<int64_t>(m_size))
     return 1;
   m_disk.SetPosition(m_position);
-  int32_t result = 1;
-  if (count < kSplitReadLeast) {
-    result = m_disk.Read(destination, count);
-  } else {
-    // Most of such a read's time goes to the system filling fresh pages, and
-    // two threads fill them about twice as fast: the later half is read
-    // beside, at its own offset.
-    const int32_t half = count / 2;
-    const platform::Handle handle = m_disk.GetHandle().Get();
-    const int64_t laterAt = int64_t{m_position} + half;
-    auto* const later = static_cast<uint8_t*>(destination) + half;
-    bool laterRead = false;
-    RunBeside([&] { result = m_disk.Read(destination, half); },
-              [&] { laterRead = platform::ReadAt(handle, laterAt, later, static_cast<uint32_t>(count - half)); });
-    if (result == 0 && !laterRead) result = 1;
-  }
+  const int32_t result = m_disk.Read(destination, count);
   if (result == 0) m_position += count;
   return result;
+}
+
+int32_t CGameFile::ReadUncachedAt(int32_t position, void* destination, int32_t count) const {
+  if (!m_disk.IsOpen() || position < 0 || count < 0 ||
+      static_cast<int64_t>(position) + count > static_cast<int64_t>(m_size))
+    return 1;
+  if (count == 0) return 0;
+  return platform::ReadAt(m_disk.GetHandle().Get(), position, destination, static_cast<uint32_t>(count)) ? 0 : 1;
 }
 
 int32_t CGameFile::Read(void* destination, int32_t count) {
