@@ -12,7 +12,9 @@
 // The reader never touches entry bytes; callers slice them out of GetData()
 // at the offsets the index gives.
 //
-// Threading: none.
+// Threading: one caller. Opening a large archive puts a second thread to
+// work for parts of the open (archive/run_beside.h); it has ended when Open
+// returns.
 #pragma once
 
 #include <cstddef>
