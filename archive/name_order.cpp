@@ -3,6 +3,7 @@
 #include "archive/run_beside.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cstddef>
@@ -433,20 +434,22 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
   // sequence through the cache.
   for (size_t i = 0; i < n; ++i)
     keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), NameWord(base, names[i], 24), names[i]};
-  const auto sortGroups = [&](size_t first, size_t last) {
-    CSortState state;
-    for (size_t g = first; g < last; ++g)
-      if (start[g + 1] - start[g] > 1) RadixQuicksort(base, keys, start[g], start[g + 1], 16, state);
-  };
+  // Groups are independent: for many names a second thread sorts some of
+  // them. Each thread takes the next few groups not yet taken, so neither
+  // waits for the other at the end however the work falls.
   const size_t groupCount = start.size() - 1;
-  if (n < kSortBesideLeast) {
-    sortGroups(0, groupCount);
-  } else {
-    // Groups are independent: a second thread sorts those after the middle
-    // name while this one sorts those before it.
-    const size_t middle = static_cast<size_t>(std::upper_bound(start.begin(), start.end(), n / 2) - start.begin()) - 1;
-    RunBeside([&] { sortGroups(0, middle); }, [&] { sortGroups(middle, groupCount); });
-  }
+  std::atomic<size_t> untaken{0};
+  const auto sortGroups = [&] {
+    constexpr size_t kTake = 32;
+    CSortState state;
+    for (size_t first; (first = untaken.fetch_add(kTake, std::memory_order_relaxed)) < groupCount;) {
+      const size_t last = std::min(groupCount, first + kTake);
+      for (size_t g = first; g < last; ++g)
+        if (start[g + 1] - start[g] > 1) RadixQuicksort(base, keys, start[g], start[g + 1], 16, state);
+    }
+  };
+  if (n < kSortBesideLeast) sortGroups();
+  else RunBeside(sortGroups, sortGroups);
   return KeepLastOfEqual(base, keys, n, names);
 }
 
