@@ -330,14 +330,21 @@ class CPrefixGroups {
   static size_t Hash(uint64_t w0, uint64_t w1) {
     return static_cast<size_t>((w0 * 0x9E3779B97F4A7C15ull ^ w1 * 0xC2B2AE3D27D4EB4Full) >> 32);
   }
-  // `names` more names of the group.
-  int64_t Find(uint64_t w0, uint64_t w1, uint32_t names = 1) {
+  int64_t Find(uint64_t w0, uint64_t w1) {
     size_t h = Hash(w0, w1) & m_mask;
     for (;;) {
       Slot& slot = m_slots[h];
-      if (slot.count == 0) return Make(w0, w1, names);
+      if (slot.count == 0) {
+        if (m_size == m_most) return -1;
+        if (2 * (m_size + 1) > m_slots.size()) {
+          Grow();
+          return Find(w0, w1);
+        }
+        slot = {w0, w1, static_cast<uint32_t>(m_size++), 1};
+        return slot.group;
+      }
       if (slot.w0 == w0 && slot.w1 == w1) {
-        slot.count += names;
+        ++slot.count;
         return slot.group;
       }
       if (m_probesLeft-- == 0) return -1;
@@ -345,60 +352,6 @@ class CPrefixGroups {
     }
   }
   size_t size() const { return m_size; }
-  // The groups of names [from, to) into `groupOf`; false when grouping does
-  // not pay.
-  bool Add(const uint8_t* base, const CNameRef* names, size_t from, size_t to, uint32_t* groupOf) {
-    for (size_t i = from; i < to; ++i) {
-      // Find's probe, written out: this loop is the one that runs per name.
-      const uint64_t w0 = NameWord(base, names[i], 0);
-      const uint64_t w1 = NameWord(base, names[i], 8);
-      int64_t group = -1;
-      for (size_t h = Hash(w0, w1) & m_mask;; h = (h + 1) & m_mask) {
-        Slot& slot = m_slots[h];
-        if (slot.count == 0) {
-          group = Make(w0, w1, 1);
-          break;
-        }
-        if (slot.w0 == w0 && slot.w1 == w1) {
-          ++slot.count;
-          group = slot.group;
-          break;
-        }
-        if (m_probesLeft-- == 0) break;
-      }
-      if (group < 0) return false;
-      groupOf[i] = static_cast<uint32_t>(group);
-    }
-    return true;
-  }
-  // Adds the groups of `other`, made from names after this one's: by
-  // `other`'s group, where its first name goes once this table is placed,
-  // counted from the start of the same group here (`after`). False when
-  // grouping does not pay.
-  bool Merge(const CPrefixGroups& other, std::vector<uint32_t>& same, std::vector<size_t>& after) {
-    same.resize(other.m_size);
-    after.resize(other.m_size);
-    for (const Slot& slot : other.m_slots) {
-      if (slot.count == 0) continue;
-      const int64_t group = Find(slot.w0, slot.w1, slot.count);
-      if (group < 0) return false;
-      same[slot.group] = static_cast<uint32_t>(group);
-      after[slot.group] = slot.count;
-    }
-    return true;
-  }
-  // A new group, placed after the table has grown if it was half full.
-  int64_t Make(uint64_t w0, uint64_t w1, uint32_t names) {
-    if (m_size == m_most) return -1;
-    if (2 * (m_size + 1) > m_slots.size()) Grow();
-    size_t h = Hash(w0, w1) & m_mask;
-    while (m_slots[h].count != 0) {
-      if (m_probesLeft-- == 0) return -1;
-      h = (h + 1) & m_mask;
-    }
-    m_slots[h] = {w0, w1, static_cast<uint32_t>(m_size++), names};
-    return m_slots[h].group;
-  }
   // Twice the slots, every group placed again: the table stays at most half
   // full without being sized for the most groups up front.
   void Grow() {
@@ -415,7 +368,7 @@ class CPrefixGroups {
   // Where the groups' names go in byte order of the groups' 16 bytes: by
   // group, where its first name goes (`next`); by rank, where each group
   // starts, and the count of names after the last (`start`).
-  void Place(std::vector<size_t>& next, std::vector<size_t>& start, std::vector<size_t>& count) const {
+  void Place(std::vector<size_t>& next, std::vector<size_t>& start) const {
     std::vector<Slot> order;
     order.reserve(m_size);
     for (const Slot& slot : m_slots)
@@ -424,12 +377,10 @@ class CPrefixGroups {
               [](const Slot& x, const Slot& y) { return x.w0 != y.w0 ? x.w0 < y.w0 : x.w1 < y.w1; });
     next.resize(m_size);
     start.resize(m_size + 1);
-    count.resize(m_size);
     size_t at = 0;
     for (size_t r = 0; r < order.size(); ++r) {
       start[r] = at;
       next[order[r].group] = at;
-      count[order[r].group] = order[r].count;
       at += order[r].count;
     }
     start[m_size] = at;
@@ -467,41 +418,22 @@ size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CName
 // Sorts through the groups; 0 (names untouched) when grouping gives up, else
 // the count kept.
 size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
-  // For many names, a second thread groups the later half of them in a
-  // table of its own, merged into this one's before the names are placed;
-  // then each thread places its half.
-  const bool beside = n >= kSortBesideLeast;
-  const size_t half = beside ? n / 2 : n;
-  uint32_t* const groupOf = scratch.Take<uint32_t>(n);
   CPrefixGroups groups(n);
-  CPrefixGroups laterGroups(beside ? n : 0);
-  bool grouped = false;
-  bool laterGrouped = true;
-  if (beside) {
-    RunBeside([&] { grouped = groups.Add(base, names, 0, half, groupOf); },
-              [&] { laterGrouped = laterGroups.Add(base, names, half, n, groupOf); });
-  } else {
-    grouped = groups.Add(base, names, 0, n, groupOf);
+  uint32_t* const groupOf = scratch.Take<uint32_t>(n);
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t group = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
+    if (group < 0) return 0;
+    groupOf[i] = static_cast<uint32_t>(group);
   }
-  std::vector<uint32_t> same;   // by group of the later half: its group in `groups`
-  std::vector<size_t> laterNext;  // by group of the later half: names of it there, then where the next goes
-  if (!grouped || !laterGrouped || (beside && !groups.Merge(laterGroups, same, laterNext))) return 0;
   // A counting sort by rank: stable, so each group keeps file order.
   std::vector<size_t> next;
   std::vector<size_t> start;
-  std::vector<size_t> count;
-  groups.Place(next, start, count);
-  // The later half's names of a group go after the earlier half's.
-  for (size_t g = 0; g < laterNext.size(); ++g) laterNext[g] = next[same[g]] + count[same[g]] - laterNext[g];
+  groups.Place(next, start);
   SortKey* const keys = scratch.Take<SortKey>(n);
   // The words are read here, in file order, where the names come in
   // sequence through the cache.
-  const auto place = [&](std::vector<size_t>& to, size_t from, size_t end) {
-    for (size_t i = from; i < end; ++i)
-      keys[to[groupOf[i]]++] = {NameWord(base, names[i], 16), NameWord(base, names[i], 24), names[i]};
-  };
-  if (beside) RunBeside([&] { place(next, 0, half); }, [&] { place(laterNext, half, n); });
-  else place(next, 0, n);
+  for (size_t i = 0; i < n; ++i)
+    keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), NameWord(base, names[i], 24), names[i]};
   // Groups are independent: for many names a second thread sorts some of
   // them. Each thread takes the next few groups not yet taken, so neither
   // waits for the other at the end however the work falls.
