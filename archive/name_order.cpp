@@ -352,6 +352,13 @@ class CPrefixGroups {
     }
   }
   size_t size() const { return m_size; }
+  // How many names each group has so far, by group.
+  std::vector<size_t> Counts() const {
+    std::vector<size_t> counts(m_size);
+    for (const Slot& slot : m_slots)
+      if (slot.count != 0) counts[slot.group] = slot.count;
+    return counts;
+  }
   // Twice the slots, every group placed again: the table stays at most half
   // full without being sized for the most groups up front.
   void Grow() {
@@ -420,11 +427,20 @@ size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CName
 size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
   CPrefixGroups groups(n);
   uint32_t* const groupOf = scratch.Take<uint32_t>(n);
-  for (size_t i = 0; i < n; ++i) {
-    const int64_t group = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
-    if (group < 0) return 0;
-    groupOf[i] = static_cast<uint32_t>(group);
-  }
+  const auto group = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
+      if (g < 0) return false;
+      groupOf[i] = static_cast<uint32_t>(g);
+    }
+    return true;
+  };
+  // For many names, the later half is placed by a second thread, after the
+  // earlier half's names of each group (counted here).
+  const size_t half = n < kSortBesideLeast ? n : n / 2;
+  if (!group(0, half)) return 0;
+  const std::vector<size_t> earlier = half < n ? groups.Counts() : std::vector<size_t>();
+  if (!group(half, n)) return 0;
   // A counting sort by rank: stable, so each group keeps file order.
   std::vector<size_t> next;
   std::vector<size_t> start;
@@ -432,8 +448,17 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
   SortKey* const keys = scratch.Take<SortKey>(n);
   // The words are read here, in file order, where the names come in
   // sequence through the cache.
-  for (size_t i = 0; i < n; ++i)
-    keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), NameWord(base, names[i], 24), names[i]};
+  const auto place = [&](std::vector<size_t>& to, size_t from, size_t end) {
+    for (size_t i = from; i < end; ++i)
+      keys[to[groupOf[i]]++] = {NameWord(base, names[i], 16), NameWord(base, names[i], 24), names[i]};
+  };
+  if (half == n) {
+    place(next, 0, n);
+  } else {
+    std::vector<size_t> laterNext = next;
+    for (size_t g = 0; g < earlier.size(); ++g) laterNext[g] += earlier[g];
+    RunBeside([&] { place(next, 0, half); }, [&] { place(laterNext, half, n); });
+  }
   // Groups are independent: for many names a second thread sorts some of
   // them. Each thread takes the next few groups not yet taken, so neither
   // waits for the other at the end however the work falls.
