@@ -228,7 +228,9 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
   } else {
     // Most of such a read's time goes to the system filling fresh pages:
     // a second thread reads the later half, and then has the pages that the
-    // walk and the sort will write filled too.
+    // walk and the sort will write filled too. No more of them than the
+    // region's size, though: the count is not yet known to be true, and a
+    // damaged index must not make the reader take memory it never uses.
     const uint32_t half = regionSize / 2;
     bool first = false;
     bool later = false;
@@ -236,7 +238,7 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
               [&] {
                 later = ReadUncachedAt(static_cast<int32_t>(kHeaderBytes + half), room + half,
                                        static_cast<int32_t>(regionSize - half)) == 0;
-                m_arena->Prefault();
+                m_arena->Prefault(regionSize);
               });
     if (!first || !later) return BigFailure::IndexPastEnd;
     Seek(static_cast<int32_t>(headerSize));
