@@ -2,9 +2,11 @@
 
 #include "archive/large_arena.h"
 #include "archive/name_order.h"
+#include "archive/run_beside.h"
 #include "storage/platform.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <utility>
@@ -20,11 +22,13 @@ namespace {
 
 constexpr uint32_t kHeaderBytes = 16;
 constexpr uint32_t kMagic = 0x46474942;  // "BIGF" read little-endian
+// Index regions from this size on are read by two threads at once.
+constexpr uint32_t kSplitReadLeast = uint32_t{4} << 20;
 // Smallest record: two 32-bit numbers and the zero byte of an empty name.
 constexpr uint32_t kMinRecordBytes = 9;
-// Zero bytes after the records: every name can be read in 16-byte steps
+// Zero bytes after the records: every name can be read in 64-byte steps
 // and ends by the slack at the latest.
-constexpr uint32_t kSlackBytes = 32;
+constexpr uint32_t kSlackBytes = 64;
 
 uint32_t DecodeLE32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -35,17 +39,22 @@ uint32_t DecodeBE32(const uint8_t* p) {
 }
 
 
-// The bytes before the first zero byte at `name`, looked for 16 at a time:
-// names are a few dozen bytes, too short for a library call to pay.
-// REQUIRES: a zero byte at most kSlackBytes - 16 bytes before the end of the
+// The bytes before the first zero byte at `name`, looked for 64 at a time:
+// most names are shorter, and four loads side by side find their end in
+// one step, where 16-byte steps would each wait for the one before.
+// REQUIRES: a zero byte at most kSlackBytes - 64 bytes before the end of the
 // readable bytes (the slack after the records).
 size_t NameLength(const uint8_t* name) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
-  for (size_t at = 0;; at += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + at));
-    if (const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero))))
-      return at + static_cast<size_t>(__builtin_ctz(found));
+  const auto zeros = [zero](const uint8_t* at) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero))));
+  };
+  for (size_t at = 0;; at += 64) {
+    const uint64_t found = zeros(name + at) | zeros(name + at + 16) << 16 | zeros(name + at + 32) << 32 |
+                           zeros(name + at + 48) << 48;
+    if (found != 0) return at + static_cast<size_t>(std::countr_zero(found));
   }
 #else
   return std::strlen(reinterpret_cast<const char*>(name));
@@ -235,7 +244,26 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
   m_arena->Reserve(size_t{regionSize} + kSlackBytes + size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
   uint8_t* room = m_arena->Take<uint8_t>(size_t{regionSize} + kSlackBytes);
   m_records = room;
-  if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
+  if (regionSize < kSplitReadLeast || !IsDiskOpen()) {
+    if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
+  } else {
+    // Most of such a read's time goes to the system filling fresh pages:
+    // a second thread reads the later half, and then has the pages that the
+    // walk and the sort will write filled too. No more of them than the
+    // region's size, though: the count is not yet known to be true, and a
+    // damaged index must not make the reader take memory it never uses.
+    const uint32_t half = regionSize / 2;
+    bool first = false;
+    bool later = false;
+    RunBeside([&] { first = ReadUncachedAt(kHeaderBytes, room, static_cast<int32_t>(half)) == 0; },
+              [&] {
+                later = ReadUncachedAt(static_cast<int32_t>(kHeaderBytes + half), room + half,
+                                       static_cast<int32_t>(regionSize - half)) == 0;
+                m_arena->Prefault(regionSize);
+              });
+    if (!first || !later) return BigFailure::IndexPastEnd;
+    Seek(static_cast<int32_t>(headerSize));
+  }
   std::memset(room + regionSize, 0, kSlackBytes);
   return BigFailure::None;
 }

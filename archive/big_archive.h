@@ -12,7 +12,9 @@
 // The reader never touches entry bytes; callers slice them out of GetData()
 // at the offsets the index gives.
 //
-// Threading: none.
+// Threading: one caller. Opening a large archive puts a second thread to
+// work for parts of the open (archive/run_beside.h); it has ended when Open
+// returns.
 #pragma once
 
 #include <cstddef>
@@ -156,8 +158,13 @@ class CBigIndex {
 #if defined(__GNUC__)
     // A walk in name order visits the records out of file order: ask for a
     // record a few steps ahead, so its cache line is there when it is due.
+    // Both ends: a record of a few dozen bytes often spans two lines.
     constexpr size_t kAhead = 16;
-    if (i + kAhead < m_count) __builtin_prefetch(m_records + m_names[i + kAhead].at - 8);
+    if (i + kAhead < m_count) {
+      const Name ahead = m_names[i + kAhead];
+      __builtin_prefetch(m_records + ahead.at - 8);
+      __builtin_prefetch(m_records + ahead.at + ahead.length);
+    }
 #endif
     return {NameAt(i), EntryAt(i)};
   }
@@ -219,7 +226,7 @@ class CBigArchive final : public CGameFile {
   BigFailure TestHeader();
   void ClearIndex();
 
-  // The index region's records, read from the file, then 32 zero bytes:
+  // The index region's records, read from the file, then 64 zero bytes:
   // names point here, and a name's last bytes can be read 16 at a time.
   const uint8_t* m_records = nullptr;  // in m_arena, like the index's names
   std::unique_ptr<CLargeArena> m_arena;

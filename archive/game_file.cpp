@@ -4,6 +4,7 @@
 
 #include "archive/name_registry.h"
 #include "storage/path_name.h"
+#include "storage/platform.h"
 
 namespace {
 
@@ -62,6 +63,14 @@ int32_t CGameFile::ReadUncached(void* destination, int32_t count) {
   const int32_t result = m_disk.Read(destination, count);
   if (result == 0) m_position += count;
   return result;
+}
+
+int32_t CGameFile::ReadUncachedAt(int32_t position, void* destination, int32_t count) const {
+  if (!m_disk.IsOpen() || position < 0 || count < 0 ||
+      static_cast<int64_t>(position) + count > static_cast<int64_t>(m_size))
+    return 1;
+  if (count == 0) return 0;
+  return platform::ReadAt(m_disk.GetHandle().Get(), position, destination, static_cast<uint32_t>(count)) ? 0 : 1;
 }
 
 int32_t CGameFile::Read(void* destination, int32_t count) {

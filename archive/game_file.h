@@ -35,6 +35,9 @@ class CGameFile {
   // Read, but from the disk file while it is open, even when the bytes are
   // loaded: a copy that does not bring the loaded pages into memory too.
   int32_t ReadUncached(void* destination, int32_t count);
+  // `count` bytes at `position` from the disk file, which must be open; the
+  // position stays. Changes nothing in the object, so two may run at once.
+  int32_t ReadUncachedAt(int32_t position, void* destination, int32_t count) const;
   void Seek(int32_t position) { m_position = position; }
   int32_t GetSize() const { return m_size; }
   CDataBuffer GetData() const { return m_data; }

@@ -252,12 +252,20 @@ void COutput::EscapedSlow(std::string_view bytes) {
 
 void COutput::Drain() {
   if (m_used == 0) return;
-  if (std::fwrite(m_buffer.get(), 1, m_used, m_stream) != m_used) m_failed = true;
+  if (m_sink != nullptr) m_sink->append(m_buffer.get(), m_used);
+  else if (std::fwrite(m_buffer.get(), 1, m_used, m_stream) != m_used) m_failed = true;
   m_used = 0;
+}
+
+void COutput::Write(std::string_view bytes) {
+  Drain();
+  if (bytes.empty()) return;
+  if (m_sink != nullptr) m_sink->append(bytes);
+  else if (std::fwrite(bytes.data(), 1, bytes.size(), m_stream) != bytes.size()) m_failed = true;
 }
 
 bool COutput::Flush() {
   Drain();
-  if (std::fflush(m_stream) != 0) m_failed = true;
+  if (m_stream != nullptr && std::fflush(m_stream) != 0) m_failed = true;
   return !m_failed;
 }

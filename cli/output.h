@@ -15,6 +15,8 @@
 class COutput {
  public:
   explicit COutput(std::FILE* stream) : m_stream(stream), m_buffer(new char[kSize]) {}
+  // Output kept in memory: what would be written is appended to `sink`.
+  explicit COutput(std::string& sink) : m_stream(nullptr), m_sink(&sink), m_buffer(new char[kSize]) {}
   COutput(const COutput&) = delete;
   COutput& operator=(const COutput&) = delete;
   ~COutput() { Flush(); }
@@ -74,6 +76,13 @@ class COutput {
   // False when any write failed (a closed pipe, a full disk).
   bool Flush();
 
+  // Writes out what is buffered, then `bytes` as they are: for blocks of
+  // lines made by another COutput, which need no second copy.
+  void Write(std::string_view bytes);
+  // What is buffered and not yet written out, and its removal.
+  std::string_view Buffered() const { return {m_buffer.get(), m_used}; }
+  void Discard() { m_used = 0; }
+
  private:
   // Lines collect here and go out in blocks of this size: a listing of
   // 200,000 names is then a handful of writes.
@@ -118,6 +127,7 @@ class COutput {
   void Drain();
 
   std::FILE* m_stream;
+  std::string* m_sink = nullptr;
   std::unique_ptr<char[]> m_buffer;
   size_t m_used = 0;
   bool m_failed = false;

@@ -1,8 +1,14 @@
+#include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "archive/big_archive.h"
@@ -119,11 +125,110 @@ int OpenReader(const Context& c, const std::string& path, CBigArchive& reader) {
   return Fail(c, path, error.Describe());
 }
 
+// The lines of `tarn list` for the index's elements [first, last).
+void WriteEntryLines(const CBigIndex& index, size_t first, size_t last, COutput& out) {
+  const auto end = index.begin() + static_cast<std::ptrdiff_t>(last);
+  for (auto at = index.begin() + static_cast<std::ptrdiff_t>(first); at != end; ++at) {
+    const auto [name, entry] = *at;
+    out.EntryLine(entry.offset, entry.size, name);
+  }
+}
+
+// The lines of `tarn list`, in index order. Making them is most of the work
+// after the reader's, and it splits: for a large index a second thread makes
+// every other block of lines in a buffer of its own, and this one writes
+// those blocks out in turn after its own. Two blocks wait at most, so the
+// memory taken stays a few blocks whatever the archive.
+void WriteIndexLines(const CBigIndex& index, COutput& out) {
+  constexpr size_t kBlock = 8192;  // lines
+  const size_t count = index.size();
+  const size_t blocks = (count + kBlock - 1) / kBlock;
+  const auto lines = [&](size_t block, COutput& into) {
+    WriteEntryLines(index, block * kBlock, std::min(count, (block + 1) * kBlock), into);
+  };
+  if (blocks < 4) {
+    WriteEntryLines(index, 0, count, out);
+    return;
+  }
+  // A block made beside: its lines in `made`'s buffer, and in `spill` what
+  // did not fit there.
+  struct Slot {
+    std::string spill;
+    COutput made{spill};
+    bool full = false;
+  };
+  Slot slots[2];
+  std::mutex lock;
+  std::condition_variable changed;
+  bool stop = false;     // this thread is done: the helper ends
+  bool failed = false;   // the helper gave up: this thread makes the rest
+  size_t handed = 0;     // blocks the helper has handed over
+  std::thread helper;
+  try {
+    helper = std::thread([&] {
+      try {
+        for (size_t block = 1; block < blocks; block += 2) {
+          Slot& slot = slots[(block / 2) % 2];
+          {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return !slot.full || stop; });
+            if (stop) return;
+          }
+          lines(block, slot.made);
+          const std::lock_guard<std::mutex> hold(lock);
+          slot.full = true;
+          ++handed;
+          changed.notify_all();
+        }
+      } catch (...) {  // out of memory for the spill
+        const std::lock_guard<std::mutex> hold(lock);
+        failed = true;
+        changed.notify_all();
+      }
+    });
+  } catch (const std::system_error&) {
+    WriteEntryLines(index, 0, count, out);  // no second thread
+    return;
+  }
+  size_t taken = 0;
+  bool alone = false;
+  for (size_t block = 0; block < blocks; ++block) {
+    if (block % 2 == 0 || alone) {
+      lines(block, out);
+      continue;
+    }
+    Slot& slot = slots[(block / 2) % 2];
+    {
+      std::unique_lock<std::mutex> hold(lock);
+      changed.wait(hold, [&] { return slot.full || (failed && handed == taken); });
+      alone = !slot.full;
+    }
+    if (alone) {
+      lines(block, out);
+      continue;
+    }
+    out.Write(slot.spill);
+    out.Write(slot.made.Buffered());
+    slot.spill.clear();
+    slot.made.Discard();
+    const std::lock_guard<std::mutex> hold(lock);
+    slot.full = false;
+    ++taken;
+    changed.notify_all();
+  }
+  {
+    const std::lock_guard<std::mutex> hold(lock);
+    stop = true;
+    changed.notify_all();
+  }
+  helper.join();
+}
+
 int CommandList(const Context& c, const std::string& path) {
   CBigArchive reader;
   if (const int status = OpenReader(c, path, reader); status != kExitOk) return status;
   COutput out(c.out);
-  for (const auto& [name, entry] : reader.GetIndex()) out.EntryLine(entry.offset, entry.size, name);
+  WriteIndexLines(reader.GetIndex(), out);
   return Finish(c, out);
 }
 

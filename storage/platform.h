@@ -36,6 +36,7 @@ void CloseHandle(Handle handle);
 int64_t GetFileSize(Handle handle);
 
 // Reads exactly `count` bytes at `offset`. False on any failure or short read.
+// The handle keeps no position for it: reads of one handle may run at once.
 bool ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count);
 
 // A read-only mapping object for the whole file, or kInvalidHandle.

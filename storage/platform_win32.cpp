@@ -185,16 +185,20 @@ bool ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count) {
   // only mean failure.
   if (!IsValidHandle(ToHandle(handle)) || offset < 0 || offset > INT32_MAX)
     return Fail(ERROR_INVALID_PARAMETER), false;
-  if (::SetFilePointer(ToHandle(handle), static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
-      INVALID_SET_FILE_POINTER) {
-    return Fail(::GetLastError()), false;
-  }
+  // The offset goes with each read, as pread's does, rather than through
+  // the handle's file pointer: two threads may read one handle at once.
   auto* out = static_cast<char*>(destination);
   while (count > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
     DWORD got = 0;
-    if (!::ReadFile(ToHandle(handle), out, count, &got, nullptr)) return Fail(::GetLastError()), false;
+    if (!::ReadFile(ToHandle(handle), out, count, &got, &at)) {
+      const DWORD error = ::GetLastError();
+      return Fail(error == ERROR_HANDLE_EOF ? ERROR_SUCCESS : error), false;
+    }
     if (got == 0) return Fail(ERROR_SUCCESS), false;  // end of file before `count` bytes
     out += got;
+    offset += got;
     count -= got;
   }
   return true;

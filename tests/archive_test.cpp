@@ -707,6 +707,34 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForFoldersOfManyFiles) {
   }
 }
 
+// An archive large enough that its index region is read in two halves at
+// once and its folders are sorted on two threads: the names on either side
+// of each split, and repeats far apart in the file, must come out as in a
+// model.
+TEST_F(BigArchiveTest, IndexOrderHoldsForLargeArchives) {
+  const std::vector<std::string> tops = {"Art\\Textures\\", "Audio\\Voices\\", "Data\\INI\\Object\\", "Data\\INI\\"};
+  const std::vector<std::string> stems = {"marten_", "heron_", "kestrel_", "basalt_", "Heron_", "\xE4rt_"};
+  std::mt19937 random(23);
+  CBigBuilder builder;
+  std::map<std::string, uint32_t> lastRecord;
+  for (uint32_t i = 0; i < 120000; ++i) {
+    const std::string name = tops[random() % tops.size()] + "G" + std::to_string(random() % 40) + "\\" +
+                             stems[random() % stems.size()] + std::to_string(random() % 9000) + ".dds";
+    builder.AddRecord(name, i, 0);
+    lastRecord[name] = i;
+  }
+  CBigArchive archive;
+  ASSERT_EQ(archive.Open(Write(builder)), 0);
+  ASSERT_EQ(archive.GetIndex().size(), lastRecord.size());
+  auto expected = lastRecord.begin();
+  for (const auto& [name, entry] : archive.GetIndex()) {
+    ASSERT_EQ(name, expected->first);
+    ASSERT_EQ(entry.offset, expected->second) << name;
+    ++expected;
+  }
+  EXPECT_EQ(archive.GetNames().size(), 120000u);
+}
+
 // Orders made to defeat a quicksort pivot (organ pipe, with every name given
 // twice) must still sort right, and in n log n: such ranges go to the
 // fallback sort, which keeps records of one name in file order.

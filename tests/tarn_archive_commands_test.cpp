@@ -166,6 +166,31 @@ TEST_F(TarnArchiveTest, ListEscapesLongNamesAcrossTheOutputBuffer) {
   EXPECT_EQ(line, names.size());
 }
 
+// An index large enough that its lines are made on two threads, block by
+// block: every line once, in name order, blocks joined without a seam, and
+// the escapes as everywhere else.
+TEST_F(TarnArchiveTest, ListOfALargeArchiveMatchesAModel) {
+  const std::vector<std::string> folders = {"Art\\Textures\\", "Data\\INI\\Object\\", "Audio\\Voices\\x\x01"};
+  std::mt19937 random(5);
+  CBigBuilder builder;
+  std::map<std::string, std::pair<uint32_t, uint32_t>> model;
+  for (uint32_t i = 0; i < 90000; ++i) {
+    std::string name = folders[random() % folders.size()] + std::to_string(random() % 60000);
+    if (random() % 50 == 0) name += '\x7F';
+    const uint32_t offset = static_cast<uint32_t>(random());
+    builder.AddRecord(name, offset, i);
+    model[name] = {offset, i};
+  }
+  std::string expected;
+  for (const auto& [name, numbers] : model)
+    expected += std::to_string(numbers.first) + "\t" + std::to_string(numbers.second) + "\t" + ModelEscape(name) + "\n";
+  const CTarnResult r = RunTarnCaptured({"list", Write(builder)});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(r.out.size(), expected.size());
+  EXPECT_TRUE(r.out == expected);
+}
+
 // ---------------------------------------------------------------------------
 // Archives that cannot be opened, for every command
 
