@@ -69,9 +69,13 @@ class CTextWidthEstimate {
     for (; at != end; ++at) sums[0] += m_advance[*at];
     return sums[0] + sums[1] + sums[2] + sums[3];
   }
+  // The widest character's advance: no text of n bytes is estimated wider
+  // than n times this.
+  int MaxAdvance() const { return m_maxAdvance; }
 
  private:
   std::array<int, 256> m_advance{};
+  int m_maxAdvance = 0;
 };
 
 // Indexes of the (at most) `limit` largest values of `widths`, largest
@@ -89,6 +93,11 @@ class CWidestCandidates {
     if (m_kept.size() == m_limit && (m_limit == 0 || width <= m_kept.front().width)) return;
     Keep(index, width);
   }
+  // The width a cell offered now must exceed to be kept; -1 while fewer
+  // than the limit are kept.
+  int Threshold() const {
+    return m_kept.size() == m_limit && m_limit != 0 ? m_kept.front().width : -1;
+  }
   // The kept indexes, widest first, ties in ascending index order.
   std::vector<size_t> Take();
 
@@ -101,6 +110,13 @@ class CWidestCandidates {
   size_t m_limit;
   std::vector<CCell> m_kept;  // a heap whose front is the one to drop next
 };
+
+// The positions of the (at most) `limit` entries whose names are estimated
+// widest, widest first, ties in ascending position: the choice
+// WidestCandidates makes from every name's estimate, made without reading
+// the names too short to be chosen, and on two threads for a large map.
+std::vector<size_t> WidestNames(const CEntryMap& entries, const CTextWidthEstimate& estimate,
+                                size_t limit);
 
 // How many cells of a column are measured exactly when it is fitted.
 inline constexpr size_t kMeasuredCells = 32;

@@ -73,20 +73,8 @@ void CLeftView::OnInitialUpdate() {
 }
 
 void CLeftView::FitColumnToNames() {
-  const CEntryMap& entries = m_model.GetEntries();
   const CTextWidthEstimate estimate(fontMetrics());
-  std::vector<int> widths;
-  widths.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-#if defined(__GNUC__)
-    // Names lie in file order, visited here in name order: ask for one a
-    // few steps ahead so it is in the cache when its turn comes.
-    constexpr size_t kAhead = 16;
-    if (i + kAhead < entries.size()) __builtin_prefetch(entries.NameAt(i + kAhead).data());
-#endif
-    widths.push_back(estimate.Estimate(0, entries.NameAt(i)));
-  }
-  const int widest = WidestCellWidth(*this, 0, widths);
+  const int widest = WidestCellWidth(*this, 0, WidestNames(m_model.GetEntries(), estimate, kMeasuredCells));
   // The column fills the pane, and grows past it (with a scroll bar) when
   // a name is wider than the pane.
   header()->setStretchLastSection(true);

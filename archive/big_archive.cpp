@@ -2,7 +2,7 @@
 
 #include "archive/large_arena.h"
 #include "archive/name_order.h"
-#include "archive/run_beside.h"
+#include "storage/run_beside.h"
 #include "storage/platform.h"
 
 #include <algorithm>

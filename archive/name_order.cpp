@@ -1,6 +1,6 @@
 #include "archive/name_order.h"
 
-#include "archive/run_beside.h"
+#include "storage/run_beside.h"
 
 #include <algorithm>
 #include <atomic>

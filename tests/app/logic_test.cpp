@@ -2,6 +2,8 @@
 // fill, the selection hand-off, picking cells to measure, the archive copy
 // behind Save As, the recent-file list and the command line.
 #include <QDir>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QFile>
 #include <QSet>
 #include <QSettings>
@@ -9,6 +11,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <unistd.h>
 
@@ -132,6 +135,34 @@ class LogicTest : public QObject {
     QCOMPARE(WidestCandidates({}, 4), std::vector<size_t>());
     // Ties at the cut keep the earlier rows, whatever order they come in.
     QCOMPARE(WidestCandidates({7, 9, 7, 7, 8}, 3), std::vector<size_t>({1, 4, 0}));
+  }
+
+  // The names chosen without reading every one, on two threads for a large
+  // map, are the ones every name's estimate would choose.
+  void widestNamesAreTheWidestEstimates() {
+    QTemporaryDir dir;
+    std::mt19937 random(3);
+    std::vector<std::string> names;
+    for (int i = 0; i < 70000; ++i) {
+      std::string name = "n" + std::to_string(i);
+      const int extra = static_cast<int>(random() % 24);
+      for (int k = 0; k < extra; ++k) name.push_back("il.WM\x97_"[random() % 7]);
+      names.push_back(name);
+    }
+    const CEntryMap entries = EntriesNamed(dir, names);
+    QCOMPARE(entries.size(), names.size());
+    // Fonts need an application; this one test makes its own.
+    int argc = 1;
+    char name[] = "logic_test";
+    char* argv[] = {name, nullptr};
+    const QGuiApplication application(argc, argv);
+    const QFont font;
+    const CTextWidthEstimate estimate{QFontMetrics(font)};
+    std::vector<int> widths;
+    for (size_t i = 0; i < entries.size(); ++i) widths.push_back(estimate.Estimate(0, entries.NameAt(i)));
+    for (const size_t limit : {size_t{0}, size_t{1}, size_t{32}, size_t{500}}) {
+      QCOMPARE(WidestNames(entries, estimate, limit), WidestCandidates(widths, limit));
+    }
   }
 
   void columnsStayWithinThePane() {

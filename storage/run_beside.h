@@ -1,10 +1,10 @@
-// Two pieces of work at once, for the reader's larger steps; internal to
-// archive/.
+// Two pieces of work at once, for the larger steps over a whole index.
 //
 // The machines this runs on have two cores or more, and a listing of a large
 // archive spends most of its time in steps that split into independent
-// halves (reading the index region, sorting groups of names). The wall time
-// of such a step then nearly halves; the processor time does not.
+// halves (reading the index region, sorting groups of names, measuring
+// names for the editor's tree). The wall time of such a step then nearly
+// halves; the processor time does not.
 #pragma once
 
 #include <exception>
