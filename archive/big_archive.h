@@ -18,9 +18,7 @@
 #pragma once
 
 #include <cstddef>
-#include <compare>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +26,7 @@
 #include <vector>
 
 #include "archive/game_file.h"
+#include "archive/position_iterator.h"
 
 class CLargeArena;
 
@@ -74,42 +73,7 @@ class CBigIndex {
  public:
   using value_type = std::pair<std::string_view, CBigEntry>;
 
-  class const_iterator {
-   public:
-    using iterator_category = std::random_access_iterator_tag;
-    using value_type = CBigIndex::value_type;
-    using difference_type = std::ptrdiff_t;
-    using reference = value_type;  // made on each visit
-    struct pointer {
-      value_type element;
-      const value_type* operator->() const { return &element; }
-    };
-
-    const_iterator() = default;
-    value_type operator*() const { return m_index->Element(m_at); }
-    pointer operator->() const { return {**this}; }
-    value_type operator[](difference_type n) const { return *(*this + n); }
-    const_iterator& operator++() { ++m_at; return *this; }
-    const_iterator operator++(int) { const_iterator old = *this; ++m_at; return old; }
-    const_iterator& operator--() { --m_at; return *this; }
-    const_iterator operator--(int) { const_iterator old = *this; --m_at; return old; }
-    const_iterator& operator+=(difference_type n) { m_at = static_cast<size_t>(static_cast<difference_type>(m_at) + n); return *this; }
-    const_iterator& operator-=(difference_type n) { return *this += -n; }
-    friend const_iterator operator+(const_iterator i, difference_type n) { return i += n; }
-    friend const_iterator operator+(difference_type n, const_iterator i) { return i += n; }
-    friend const_iterator operator-(const_iterator i, difference_type n) { return i -= n; }
-    friend difference_type operator-(const_iterator x, const_iterator y) {
-      return static_cast<difference_type>(x.m_at) - static_cast<difference_type>(y.m_at);
-    }
-    friend bool operator==(const_iterator x, const_iterator y) { return x.m_at == y.m_at; }
-    friend auto operator<=>(const_iterator x, const_iterator y) { return x.m_at <=> y.m_at; }
-
-   private:
-    friend class CBigIndex;
-    const_iterator(const CBigIndex* index, size_t at) : m_index(index), m_at(at) {}
-    const CBigIndex* m_index = nullptr;
-    size_t m_at = 0;
-  };
+  using const_iterator = CPositionIterator<CBigIndex>;
 
   CBigIndex() = default;
   CBigIndex(const CBigIndex&) = delete;
@@ -145,6 +109,7 @@ class CBigIndex {
 
  private:
   friend class CBigArchive;
+  friend const_iterator;
   void Swap(CBigIndex& other) noexcept {
     std::swap(m_records, other.m_records);
     std::swap(m_names, other.m_names);
@@ -154,7 +119,7 @@ class CBigIndex {
   static uint32_t Decode(const uint8_t* p) {  // big-endian
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
   }
-  value_type Element(size_t i) const {
+  value_type ElementAt(size_t i) const {
 #if defined(__GNUC__)
     // A walk in name order visits the records out of file order: ask for a
     // record a few steps ahead, so its cache line is there when it is due.

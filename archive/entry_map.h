@@ -3,16 +3,15 @@
 // of the archive's mapped bytes.
 #pragma once
 
-#include <compare>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "archive/big_archive.h"
+#include "archive/position_iterator.h"
 #include "storage/data_buffer.h"
 
 struct CArchiveOpenError {
@@ -39,44 +38,7 @@ class CEntryMap {
  public:
   using value_type = std::pair<std::string_view, const CDataBuffer&>;
 
-  class const_iterator {
-   public:
-    using iterator_category = std::random_access_iterator_tag;
-    using value_type = CEntryMap::value_type;
-    using difference_type = std::ptrdiff_t;
-    using reference = value_type;  // made on each visit
-    struct pointer {
-      value_type element;
-      const value_type* operator->() const { return &element; }
-    };
-
-    const_iterator() = default;
-    value_type operator*() const { return {m_map->NameAt(m_at), m_map->BufferAt(m_at)}; }
-    pointer operator->() const { return {**this}; }
-    const_iterator& operator++() { ++m_at; return *this; }
-    const_iterator operator++(int) { const_iterator old = *this; ++m_at; return old; }
-    const_iterator& operator--() { --m_at; return *this; }
-    const_iterator operator--(int) { const_iterator old = *this; --m_at; return old; }
-    const_iterator& operator+=(difference_type n) { m_at = static_cast<size_t>(static_cast<difference_type>(m_at) + n); return *this; }
-    const_iterator& operator-=(difference_type n) { return *this += -n; }
-    value_type operator[](difference_type n) const { return *(*this + n); }
-    friend const_iterator operator+(const_iterator i, difference_type n) { return i += n; }
-    friend const_iterator operator+(difference_type n, const_iterator i) { return i += n; }
-    friend const_iterator operator-(const_iterator i, difference_type n) { return i -= n; }
-    friend difference_type operator-(const_iterator x, const_iterator y) {
-      return static_cast<difference_type>(x.m_at) - static_cast<difference_type>(y.m_at);
-    }
-    friend bool operator==(const_iterator x, const_iterator y) { return x.m_at == y.m_at; }
-    friend auto operator<=>(const_iterator x, const_iterator y) { return x.m_at <=> y.m_at; }
-    // The position, as NameAt and BufferAt take it.
-    size_t Position() const { return m_at; }
-
-   private:
-    friend class CEntryMap;
-    const_iterator(const CEntryMap* map, size_t at) : m_map(map), m_at(at) {}
-    const CEntryMap* m_map = nullptr;
-    size_t m_at = 0;
-  };
+  using const_iterator = CPositionIterator<CEntryMap>;
 
   CEntryMap() = default;
   CEntryMap(const CEntryMap&) = delete;
@@ -106,10 +68,12 @@ class CEntryMap {
   // REQUIRES: position < size().
   std::string_view NameAt(size_t position) const { return m_index.Get().NameAt(position); }
   const CDataBuffer& BufferAt(size_t position) const;
-  // The entry's size without cutting its buffer.
-  uint32_t SizeAt(size_t position) const;
 
  private:
+  // The entry's size, cut at the archive's end.
+  uint32_t SizeAt(size_t position) const;
+  friend const_iterator;
+  value_type ElementAt(size_t position) const { return {NameAt(position), BufferAt(position)}; }
   friend bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error);
 
   CKeptBigIndex m_index;
