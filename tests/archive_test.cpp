@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -410,6 +411,28 @@ class BigArchiveTest : public ::testing::Test {
   std::string Write(const CBigBuilder& builder, const std::string& name = "test.big") {
     return m_dir.Write(name, builder.Build());
   }
+  // An archive of `records` records named by `nextName` (record i at
+  // offset i), whose index must hold every name once, in byte order, with
+  // its last record.
+  void ExpectIndexInOrder(uint32_t records, const std::function<std::string()>& nextName) {
+    CBigBuilder builder;
+    std::map<std::string, uint32_t> lastRecord;
+    for (uint32_t i = 0; i < records; ++i) {
+      const std::string name = nextName();
+      builder.AddRecord(name, i, 0);
+      lastRecord[name] = i;
+    }
+    CBigArchive archive;
+    ASSERT_EQ(archive.Open(Write(builder)), 0);
+    ASSERT_EQ(archive.GetIndex().size(), lastRecord.size());
+    auto expected = lastRecord.begin();
+    for (const auto& [name, entry] : archive.GetIndex()) {
+      ASSERT_EQ(name, expected->first);
+      ASSERT_EQ(entry.offset, expected->second) << name;
+      ++expected;
+    }
+    EXPECT_EQ(archive.GetNames().size(), records);
+  }
   CTempDir m_dir;
 };
 
@@ -688,23 +711,9 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForFoldersOfManyFiles) {
   const std::vector<std::string> folders = {"Data\\Art\\Meshes\\", "Data\\Art\\Sounds\\", "Data\\Art\\Sounds"};
   const std::vector<std::string> stems = {"marten__", "heron___", "kestrel_", "basalt__", "heron__"};
   std::mt19937 random(11);
-  CBigBuilder builder;
-  std::map<std::string, uint32_t> lastRecord;
-  for (uint32_t i = 0; i < 6000; ++i) {
-    const std::string name = folders[random() % folders.size()] + stems[random() % stems.size()] +
-                             std::to_string(random() % 700);
-    builder.AddRecord(name, i, 0);
-    lastRecord[name] = i;
-  }
-  CBigArchive archive;
-  ASSERT_EQ(archive.Open(Write(builder)), 0);
-  ASSERT_EQ(archive.GetIndex().size(), lastRecord.size());
-  auto expected = lastRecord.begin();
-  for (const auto& [name, entry] : archive.GetIndex()) {
-    ASSERT_EQ(name, expected->first);
-    EXPECT_EQ(entry.offset, expected->second) << name;
-    ++expected;
-  }
+  ExpectIndexInOrder(6000, [&] {
+    return folders[random() % folders.size()] + stems[random() % stems.size()] + std::to_string(random() % 700);
+  });
 }
 
 // An archive large enough that its index region is read in two halves at
@@ -715,24 +724,10 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForLargeArchives) {
   const std::vector<std::string> tops = {"Art\\Textures\\", "Audio\\Voices\\", "Data\\INI\\Object\\", "Data\\INI\\"};
   const std::vector<std::string> stems = {"marten_", "heron_", "kestrel_", "basalt_", "Heron_", "\xE4rt_"};
   std::mt19937 random(23);
-  CBigBuilder builder;
-  std::map<std::string, uint32_t> lastRecord;
-  for (uint32_t i = 0; i < 120000; ++i) {
-    const std::string name = tops[random() % tops.size()] + "G" + std::to_string(random() % 40) + "\\" +
-                             stems[random() % stems.size()] + std::to_string(random() % 9000) + ".dds";
-    builder.AddRecord(name, i, 0);
-    lastRecord[name] = i;
-  }
-  CBigArchive archive;
-  ASSERT_EQ(archive.Open(Write(builder)), 0);
-  ASSERT_EQ(archive.GetIndex().size(), lastRecord.size());
-  auto expected = lastRecord.begin();
-  for (const auto& [name, entry] : archive.GetIndex()) {
-    ASSERT_EQ(name, expected->first);
-    ASSERT_EQ(entry.offset, expected->second) << name;
-    ++expected;
-  }
-  EXPECT_EQ(archive.GetNames().size(), 120000u);
+  ExpectIndexInOrder(120000, [&] {
+    return tops[random() % tops.size()] + "G" + std::to_string(random() % 40) + "\\" +
+           stems[random() % stems.size()] + std::to_string(random() % 9000) + ".dds";
+  });
 }
 
 // Orders made to defeat a quicksort pivot (organ pipe, with every name given
