@@ -30,8 +30,8 @@ struct CArchiveOpenError {
 //
 // The names are the reader's own index, kept; a buffer is cut from the
 // archive's bytes the first time its entry is visited. An archive of a
-// million entries thus costs about 70 bytes an entry, and opening it one
-// walk of nothing.
+// million entries thus costs about 70 bytes an entry, and opening it costs
+// nothing an entry beyond the reader's own work.
 //
 // Threading: none; even reading may cut a buffer.
 class CEntryMap {
