@@ -45,7 +45,7 @@ HANDLE CreateOutput(const std::string& path) {
 }  // namespace
 
 int RunTarnProgram(const std::vector<std::string>& args, const std::string& stdoutPath,
-                   const std::string& stderrPath) {
+                   const std::string& stderrPath, uint64_t /*addressSpace*/) {
   const std::string program = std::string(TARN_BIN_DIR) + "/tarn.exe";
   std::string commandLine = Quote(program);
   for (const std::string& arg : args) commandLine += ' ' + Quote(arg);
