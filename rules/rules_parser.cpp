@@ -67,9 +67,9 @@ constexpr char kTab = '\t', kLf = '\n', kCr = '\r', kSpace = ' ', kSemicolon = '
 
 // After the copied text: one LF, so that every search for a token's end or a
 // line end stops there at the latest and needs no bounds check, then zeros
-// (not white space, so skipping white space stops just past the LF), enough
-// for a whole chunk to be read from any position up to there.
-constexpr size_t kSlack = 64;
+// (neither white space nor blank, so skipping either stops just past the
+// LF), enough for the block that holds that byte to be classified whole.
+constexpr size_t kSlack = 2 * 64;
 
 // Below this, large pages would not save a fault worth the call.
 constexpr size_t kLargePageBytes = size_t{2} << 20;
@@ -83,84 +83,94 @@ constexpr size_t kRadixSortFrom = 1024;
 
 bool IsBlank(char b) { return b == kTab || b == kSpace; }
 
-#if defined(TARN_RULES_SSE2)
-constexpr size_t kChunk = 16;
-// Bit i set when byte i of the 16 at p is one of Stops.
-template <char... Stops>
-uint32_t Matches(const char* p) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i hits = _mm_setzero_si128();
-  ((hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(Stops)))), ...);
-  return static_cast<uint32_t>(_mm_movemask_epi8(hits));
-}
-// Offset of the first byte of the chunk at p that is one of Stops, or kChunk.
-template <char... Stops>
-size_t FirstIn(const char* p) {
-  const uint32_t hits = Matches<Stops...>(p);
-  return hits == 0 ? kChunk : static_cast<size_t>(std::countr_zero(hits));
-}
-#else
-// Eight bytes at a time in a plain word: bits 0x80 of the bytes that equal b.
-// A lower byte's match is always exact, so the lowest bit set marks the first.
-constexpr size_t kChunk = 8;
-constexpr uint64_t BytesEqual(uint64_t word, uint8_t b) {
-  constexpr uint64_t kOnes = 0x0101010101010101u;
-  const uint64_t x = word ^ (kOnes * b);
-  return (x - kOnes) & ~x & (kOnes << 7);
-}
-template <char... Stops>
-size_t FirstIn(const char* p) {
-  if constexpr (std::endian::native == std::endian::little) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    const uint64_t hits = (BytesEqual(word, static_cast<uint8_t>(Stops)) | ...);
-    return hits == 0 ? kChunk : static_cast<size_t>(std::countr_zero(hits) / 8);
-  } else {
-    for (size_t i = 0; i < kChunk; ++i)
-      if (((p[i] == Stops) || ...)) return i;
-    return kChunk;
-  }
-}
-#endif
+// The text is read as 64-byte blocks, each classified once into bit masks
+// (bit i for byte i of the block). Finding a token's end is then a shift and
+// a count of trailing zeros on a mask worked out before, where a search from
+// each position would first load and compare the bytes there: each step of a
+// line waits for the one before, so their latency is what a parse takes.
+constexpr size_t kBlock = 64;
 
-// The first byte from p that is one of Stops. REQUIRES: one of them lies
-// ahead within the text or its slack.
-template <char... Stops>
-const char* Find(const char* p) {
-  for (;; p += kChunk) {
-    const size_t at = FirstIn<Stops...>(p);
-    if (at != kChunk) return p + at;
-  }
-}
+struct CBlockMasks {
+  uint64_t notWhiteSpace;  // not SPACE, TAB, LF or CR
+  uint64_t notBlank;       // not SPACE or TAB
+  uint64_t lineEnd;        // LF, CR
+  uint64_t headerStop;     // SPACE, TAB, LF, CR, ';': ends a header's word
+  uint64_t keyStop;        // SPACE, LF, CR, ';', '=': ends a key
+  uint64_t valueStop;      // LF, CR, ';': ends a value
+};
 
-// The first byte from p that is not white space; the zeros of the slack stop it.
-const char* SkipWhiteSpace(const char* p) {
+// REQUIRES: the 64 bytes from p are readable.
+CBlockMasks Classify(const char* p) {
+  uint64_t space = 0, tab = 0, lineEnd = 0, semicolon = 0, equals = 0;
 #if defined(TARN_RULES_SSE2)
-  for (;; p += kChunk) {
-    const uint32_t other = ~Matches<kSpace, kTab, kLf, kCr>(p) & 0xFFFFu;
-    if (other != 0) return p + std::countr_zero(other);
+  const auto bits = [](__m128i hits, int at) { return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(hits))} << at; };
+  for (int at = 0; at < 64; at += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    space |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kSpace)), at);
+    tab |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kTab)), at);
+    lineEnd |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kLf)), _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCr))), at);
+    semicolon |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kSemicolon)), at);
+    equals |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEquals)), at);
   }
 #else
-  while (*p == kSpace || *p == kTab || *p == kLf || *p == kCr) ++p;
-  return p;
-#endif
-}
-
-// White space, and comments up to their line end. Stops at the first byte of
-// a token, or at most one past the end of the text.
-const char* SkipSpaceAndComments(const char* p) {
-  for (;;) {
-    p = SkipWhiteSpace(p);
-    if (*p != kSemicolon) return p;
-    // The line end itself is left for the next turn, as white space.
-    p = Find<kLf, kCr>(p);
+  for (size_t i = 0; i < kBlock; ++i) {
+    const uint64_t bit = uint64_t{1} << i;
+    switch (p[i]) {
+      case kSpace: space |= bit; break;
+      case kTab: tab |= bit; break;
+      case kLf:
+      case kCr: lineEnd |= bit; break;
+      case kSemicolon: semicolon |= bit; break;
+      case kEquals: equals |= bit; break;
+      default: break;
+    }
   }
+#endif
+  const uint64_t blank = space | tab;
+  return {~(blank | lineEnd), ~blank, lineEnd, blank | lineEnd | semicolon, space | lineEnd | semicolon | equals,
+          lineEnd | semicolon};
 }
 
-const char* SkipBlanks(const char* p) {
-  while (IsBlank(*p)) ++p;
-  return p;
-}
+// Walks the copied text forward, one classified block at a time.
+// REQUIRES: the text's slack: whatever is searched for lies at or before
+// its end, and the block holding that byte is readable whole.
+class CBlockScanner {
+ public:
+  explicit CBlockScanner(const char* text) : m_base(text), m_masks(Classify(text)) {}
+
+  // The first byte at or after p whose bit is set in the mask Kind.
+  template <uint64_t CBlockMasks::*Kind>
+  const char* Next(const char* p) {
+    for (;;) {
+      const size_t at = static_cast<size_t>(p - m_base);
+      if (at < kBlock) {
+        const uint64_t hits = (m_masks.*Kind) >> at;
+        if (hits != 0) return p + std::countr_zero(hits);
+        p = m_base + kBlock;
+      }
+      // p moved on to a later block: classify the one that holds it.
+      m_base += (static_cast<size_t>(p - m_base) / kBlock) * kBlock;
+      m_masks = Classify(m_base);
+    }
+  }
+
+  // White space, and comments up to their line end. Stops at the first
+  // byte of a token, or at most one past the end of the text.
+  const char* SkipSpaceAndComments(const char* p) {
+    for (;;) {
+      p = Next<&CBlockMasks::notWhiteSpace>(p);
+      if (*p != kSemicolon) return p;
+      // The line end itself is left for the next turn, as white space.
+      p = Next<&CBlockMasks::lineEnd>(p);
+    }
+  }
+
+  const char* SkipBlanks(const char* p) { return Next<&CBlockMasks::notBlank>(p); }
+
+ private:
+  const char* m_base;  // the classified block: m_base - text is a multiple of kBlock
+  CBlockMasks m_masks;
+};
 
 // " = " followed by a byte that is not a blank.
 bool IsSpacedEquals(const char* p) {
@@ -238,9 +248,10 @@ bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
   const auto offset = [text](const char* at) { return static_cast<uint32_t>(at - text); };
   CFlatLine* out = m_lines.get() + m_lineCount;
   CFlatLine* outEnd = m_lines.get() + m_lineCapacity;
+  CBlockScanner scan(text);
   const char* p = text;
   for (;;) {
-    p = SkipSpaceAndComments(p);
+    p = scan.SkipSpaceAndComments(p);
     if (p >= end) break;
     if (out == outEnd) {
       // Every line takes at least one byte, so the text's size bounds them.
@@ -258,10 +269,10 @@ bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
       // A header: a type word and a name, or a name alone. Every header
       // opens a block; the rest of its line is the block's first line.
       const char* const first = p;
-      const char* const firstEnd = p = Find<kTab, kLf, kCr, kSpace, kSemicolon>(p);
-      const char* const second = p = SkipBlanks(p);
-      const char* const secondEnd = p = Find<kTab, kLf, kCr, kSpace, kSemicolon>(p);
-      p = SkipBlanks(p);
+      const char* const firstEnd = p = scan.Next<&CBlockMasks::headerStop>(p);
+      const char* const second = p = scan.SkipBlanks(p);
+      const char* const secondEnd = p = scan.Next<&CBlockMasks::headerStop>(p);
+      p = scan.SkipBlanks(p);
       m_headers.push_back(static_cast<uint32_t>(out - m_lines.get()));
       if (second == secondEnd) {
         *out++ = {offset(first), offset(firstEnd) - offset(first), 0, 0, 0};
@@ -276,12 +287,12 @@ bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
     // a token are dropped; trimming them after the search keeps the search
     // to the separators alone. SPACE ends a key, so only TABs can trail it.
     const char* const key = p;
-    const char* keyEnd = p = Find<kLf, kCr, kSpace, kSemicolon, kEquals>(p);
+    const char* keyEnd = p = scan.Next<&CBlockMasks::keyStop>(p);
     while (keyEnd > key && keyEnd[-1] == kTab) --keyEnd;
     const size_t keySize = static_cast<size_t>(keyEnd - key);
     if (keySize == 3 && IsEndKey(key)) {
       // The rest of this line is read as the enclosing block's next line.
-      p = SkipBlanks(p);
+      p = scan.SkipBlanks(p);
       if (--depth == 0 && stopAtTop) {
         ended = false;
         break;
@@ -293,12 +304,12 @@ bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
     if (IsSpacedEquals(p)) {
       p += 3;
     } else {
-      p = SkipBlanks(p);
+      p = scan.SkipBlanks(p);
       if (*p == kEquals) ++p;
-      p = SkipBlanks(p);
+      p = scan.SkipBlanks(p);
     }
     const char* const value = p;
-    const char* valueEnd = p = Find<kLf, kCr, kSemicolon>(p);
+    const char* valueEnd = p = scan.Next<&CBlockMasks::valueStop>(p);
     while (valueEnd > value && IsBlank(valueEnd[-1])) --valueEnd;
     *out++ = {offset(key), static_cast<uint32_t>(keySize), offset(value), offset(valueEnd) - offset(value), depth};
     if (block_keywords::IsKeywordWithSlack(key, keySize)) ++depth;

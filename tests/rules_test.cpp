@@ -164,10 +164,11 @@ TEST(RulesParser, MillionDeepNestingParsesWalksCopiesAndFrees) {
   moved = CRulesEntry();
 }
 
-// Tokens are searched a word at a time: a separator at any offset of a word,
-// and a token that runs into the end of the data, must end it exactly there.
+// Text is classified 64 bytes at a time: a separator at any offset of a
+// block, a token that runs on into the next block or two, and a token that
+// runs into the end of the data, must end it exactly there.
 TEST(RulesParser, TokensOfEveryLengthEndAtTheirSeparator) {
-  for (size_t length = 1; length <= 20; ++length) {
+  for (size_t length = 1; length <= 140; ++length) {
     const std::string word(length, 'x');
     for (const char* separator : {" ", "=", ";", "\n", "\r"}) {
       const std::string rows = ParseToRows("B\n" + word + separator + "v\nEnd\n");
