@@ -49,6 +49,29 @@ constexpr size_t Slot(uint64_t head, uint8_t last, size_t size) {
   return static_cast<size_t>((x * kMultiplier) >> (64 - kSlotBits));
 }
 
+// A first test that turns most keys away before the hash is worked out: one
+// bit of 1,024 per keyword, picked by its first two bytes, its last byte and
+// its length. About one key in twenty that is not a keyword gets past it.
+inline constexpr int kFilterBits = 10;
+inline constexpr uint32_t kFilterMultiplier = 0x9E3779B1u;
+
+constexpr size_t FilterBit(uint8_t first, uint8_t second, uint8_t last, size_t size) {
+  const uint32_t x = first | uint32_t{second} << 8 | uint32_t{last} << 16 | static_cast<uint32_t>(size) << 24;
+  return static_cast<size_t>((x * kFilterMultiplier) >> (32 - kFilterBits));
+}
+
+struct CFilter {
+  std::array<uint64_t, (size_t{1} << kFilterBits) / 64> words{};
+  constexpr CFilter() {
+    for (std::string_view keyword : kKeywords) {
+      const size_t bit = FilterBit(static_cast<uint8_t>(keyword[0]), static_cast<uint8_t>(keyword[1]),
+                                   static_cast<uint8_t>(keyword.back()), keyword.size());
+      words[bit / 64] |= uint64_t{1} << (bit % 64);
+    }
+  }
+};
+inline constexpr CFilter kFilter;
+
 struct CSlot {
   uint64_t head = 0;
   uint8_t size = 0;  // 0: no keyword here
@@ -72,6 +95,9 @@ static_assert(kTable.collisionFree, "two block keywords share a slot: search for
 // REQUIRES: the 8 bytes from key are readable, whatever size is.
 inline bool IsKeywordWithSlack(const char* key, size_t size) {
   if (size - kShortest > kLongest - kShortest) return false;
+  const size_t bit = FilterBit(static_cast<uint8_t>(key[0]), static_cast<uint8_t>(key[1]),
+                               static_cast<uint8_t>(key[size - 1]), size);
+  if ((kFilter.words[bit / 64] >> (bit % 64) & 1) == 0) return false;
   uint64_t head;
   std::memcpy(&head, key, sizeof head);
   if constexpr (std::endian::native != std::endian::little) head = HeadWord({key, size < 8 ? size : 8});
