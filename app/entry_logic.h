@@ -6,7 +6,9 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,14 +54,16 @@ const CDataBuffer* EntryToShow(bool oldItemSelected, bool newItemSelected,
 class CTextWidthEstimate {
  public:
   explicit CTextWidthEstimate(const QFontMetrics& metrics);
-  // Width of `spaces` spaces followed by `bytes`, each byte as its character.
+  // Width of `spaces` spaces followed by `bytes`, each byte as its character;
+  // INT_MAX for anything wider.
   int Estimate(size_t spaces, std::string_view bytes) const {
     // Inline, with four sums side by side: fitting a list of 50,000 rows
     // runs this over every byte of the entry, and one running sum waits on
-    // each addition.
+    // each addition. The sums are 64-bit: one line of a few hundred MB in a
+    // hostile entry is wider than an int can count.
     const auto* at = reinterpret_cast<const uint8_t*>(bytes.data());
     const uint8_t* const end = at + bytes.size();
-    int sums[4] = {static_cast<int>(spaces) * m_advance[' '], 0, 0, 0};
+    int64_t sums[4] = {static_cast<int64_t>(std::min<size_t>(spaces, INT_MAX)) * m_advance[' '], 0, 0, 0};
     for (; end - at >= 4; at += 4) {
       sums[0] += m_advance[at[0]];
       sums[1] += m_advance[at[1]];
@@ -67,7 +71,7 @@ class CTextWidthEstimate {
       sums[3] += m_advance[at[3]];
     }
     for (; at != end; ++at) sums[0] += m_advance[*at];
-    return sums[0] + sums[1] + sums[2] + sums[3];
+    return static_cast<int>(std::min<int64_t>(sums[0] + sums[1] + sums[2] + sums[3], INT_MAX));
   }
   // The widest character's advance: no text of n bytes is estimated wider
   // than n times this.

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -163,6 +164,15 @@ class LogicTest : public QObject {
     for (const size_t limit : {size_t{0}, size_t{1}, size_t{32}, size_t{500}}) {
       QCOMPARE(WidestNames(entries, estimate, limit), WidestCandidates(widths, limit));
     }
+
+    // One line of a hostile entry wider than an int counts is the widest of
+    // all, not a negative width that no column is fitted to.
+    QVERIFY(estimate.MaxAdvance() > 0);
+    int widest = 0;
+    while (estimate.Estimate(0, std::string(1, char(widest))) != estimate.MaxAdvance()) ++widest;
+    const std::string line(size_t{INT_MAX} / size_t(estimate.MaxAdvance()) + 1, char(widest));
+    QCOMPARE(estimate.Estimate(0, line), INT_MAX);
+    QCOMPARE(estimate.Estimate(size_t{1} << 32, "a"), INT_MAX);
   }
 
   void columnsStayWithinThePane() {
