@@ -128,7 +128,7 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   if (WriteFileReplacing(NativePath(chosen), entries.BufferAt(row), ArchiveIdentity(m_tree->GetDocument()), reason)) {
     SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(name)));
   } else {
-    SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), QString::fromLocal8Bit(reason)));
+    SetStatus(QStringLiteral("Cannot extract %1 to %2: %3").arg(BytesToText(name), chosen, QString::fromLocal8Bit(reason)));
   }
 }
 
