@@ -10,6 +10,7 @@
 #include "app/child_frame.h"
 #include "app/entry_actions.h"
 #include "app/entry_find.h"
+#include "app/framework/splitter.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
@@ -51,11 +52,18 @@ CLeftView::CLeftView() {
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CLeftView::OnSelchanged);
   new CEntryActions(this);  // the context menu; a child, gone with the view
-  // In the tree and in its find field alike.
-  auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+  AddFindKeys(this);
+}
+
+CLeftView::~CLeftView() { delete m_findBar; }
+
+CEntryFindBar* CLeftView::GetFindBar() const { return m_findBar; }
+
+void CLeftView::AddFindKeys(QWidget* owner) {
+  auto* next = new QShortcut(QKeySequence(Qt::Key_F3), owner);
   next->setContext(Qt::WidgetWithChildrenShortcut);
   connect(next, &QShortcut::activated, this, [this] { FindNext(FindDirection::Forward); });
-  auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+  auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), owner);
   previous->setContext(Qt::WidgetWithChildrenShortcut);
   connect(previous, &QShortcut::activated, this, [this] { FindNext(FindDirection::Backward); });
 }
@@ -100,6 +108,8 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
 void CLeftView::BeginFind() {
   if (m_findBar == nullptr) {
     m_findBar = new CEntryFindBar(this);
+    if (auto* splitter = qobject_cast<CSplitterWnd*>(parentWidget())) splitter->AddOverlay(m_findBar);
+    AddFindKeys(m_findBar);
     connect(m_findBar, &CEntryFindBar::TextEdited, this,
             [this] { FindFrom(true, FindDirection::Forward); });
     connect(m_findBar, &CEntryFindBar::NextRequested, this,
@@ -109,6 +119,9 @@ void CLeftView::BeginFind() {
   m_findBar->SetNoMatch(false);
   m_findBar->show();
   PlaceFindBar();
+  // The items' strip just got shorter: a current item at its bottom would
+  // now be out of sight.
+  if (currentIndex().isValid()) scrollTo(currentIndex());
   m_findBar->GetField()->selectAll();
   m_findBar->GetField()->setFocus(Qt::ShortcutFocusReason);
 }
@@ -158,6 +171,11 @@ void CLeftView::resizeEvent(QResizeEvent* event) {
   PlaceFindBar();
 }
 
+void CLeftView::moveEvent(QMoveEvent* event) {
+  CTreeView::moveEvent(event);
+  PlaceFindBar();
+}
+
 void CLeftView::PlaceFindBar() {
   // The field takes a strip at the bottom of the pane, below the items.
   const bool shown = m_findBar != nullptr && !m_findBar->isHidden();
@@ -165,5 +183,6 @@ void CLeftView::PlaceFindBar() {
   setViewportMargins(0, 0, 0, height);
   if (!shown) return;
   const QRect items = viewport()->geometry();
-  m_findBar->setGeometry(items.left(), items.bottom() + 1, items.width(), height);
+  const QPoint at = mapTo(m_findBar->parentWidget(), QPoint(items.left(), items.bottom() + 1));
+  m_findBar->setGeometry(at.x(), at.y(), items.width(), height);
 }

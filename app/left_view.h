@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QPointer>
 
 #include <vector>
 
@@ -50,6 +51,7 @@ class CLeftView : public CTreeView {
 
  public:
   CLeftView();
+  ~CLeftView() override;
 
   CTarnEditorDoc* GetDocument() const;
   // Fills the tree from the document, once.
@@ -63,9 +65,12 @@ class CLeftView : public CTreeView {
   void FindNext(FindDirection direction);
   // Hides the field and gives the focus back to the tree.
   void EndFind();
+  // The find field's bar; null until the first find.
+  CEntryFindBar* GetFindBar() const;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 
  private:
   // The selection change: hands the new item's entry to the right pane.
@@ -76,7 +81,11 @@ class CLeftView : public CTreeView {
   // Finds from the current entry (itself included when `fromCurrent`).
   void FindFrom(bool fromCurrent, FindDirection direction);
   void PlaceFindBar();
+  // F3 and Shift+F3 while `owner` or a child of it has the focus.
+  void AddFindKeys(QWidget* owner);
 
   CEntryTreeModel m_model;
-  CEntryFindBar* m_findBar = nullptr;  // made on first use
+  // Made on first use. It lies over the bottom of the tree but is the
+  // splitter's child (see CSplitterWnd::AddOverlay), and goes with the tree.
+  QPointer<CEntryFindBar> m_findBar;
 };

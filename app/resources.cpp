@@ -157,7 +157,7 @@ const CResourceTable& TarnEditorResources() {
     t.strings = {
         {IDR_MAINFRAME, QStringLiteral("Tarn Editor")},
         {IDR_TARNEDTYPE,
-         QStringLiteral("\nTarnEdi\nTarnEdi\n\n\nTarnEditor.Document\nTarnEdi Document")},
+         QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives (*.big)\n.big\nTarnEditor.Document\nTarnEdi Document")},
         {AFX_IDS_APP_TITLE, QStringLiteral("Tarn Editor")},
         {AFX_IDS_IDLEMESSAGE, QStringLiteral("Ready")},
     };

@@ -10,6 +10,7 @@
 #include "app/main_frame.h"
 #include "app/resources.h"
 #include "app/tarn_editor_doc.h"
+#include "storage/platform.h"
 
 CTarnEditorApp::CTarnEditorApp() : CWinApp(TarnEditorResources()) {}
 
@@ -33,10 +34,14 @@ bool CTarnEditorApp::InitInstance() {
   ParseCommandLine(cmdInfo);
   QString failure;
   if (!ProcessShellCommand(cmdInfo, &failure)) {
-    // No window will show the reason: it goes where the user started us,
-    // often a terminal, where a name's control characters would act.
+    // The reason goes where the user started us, often a terminal, where a
+    // name's control characters would act.
     std::fprintf(stderr, "tarn-editor: cannot open %s\n", EscapeControls(failure).toLocal8Bit().constData());
-    return false;
+    // Started from a terminal, the user reads it there and we end. Started
+    // from the desktop, nobody sees stderr: the window comes up empty and
+    // says why instead.
+    if (platform::IsTerminal(stderr)) return false;
+    ReportOpenFailure(failure);
   }
 
   frame->showMaximized();

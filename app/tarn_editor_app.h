@@ -9,8 +9,9 @@ class CTarnEditorApp : public CWinApp {
   CTarnEditorApp();
 
   // Start-up: settings, the document template, the main frame, then the
-  // command line. False (the program ends) when the frame cannot be made or
-  // the file named on the command line does not open.
+  // command line. False (the program ends) when the frame cannot be made, or
+  // when the file named on the command line does not open and stderr, which
+  // says why, is a terminal; otherwise the window shows why, with no document.
   bool InitInstance() override;
   bool OnCmdMsg(int id, CCmdUI* query) override;
 };

@@ -6,7 +6,9 @@ Usage: atspi_test.py EDITOR TARN ARCHIVE
 Starts the editor on ARCHIVE with the accessibility bridge on, selects an
 entry with the keyboard, and reads back through AT-SPI the names of the
 panes, the tree's items and the list's rows, which must be what `tarn list`
-and `tarn show` print for the same archive. Needs an X display and a D-Bus
+and `tarn show` print for the same archive; what the status bar's message
+pane says, and that each new message is announced; then opens the find
+field with Ctrl+F and reads it as an editable text. Needs an X display and a D-Bus
 session with the accessibility bus (scripts/test runs it under xvfb-run and
 dbus-run-session); the editor's settings go to a temporary folder.
 """
@@ -17,14 +19,23 @@ import tempfile
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 TIMEOUT = 30.0
+
+
+def pump():
+    """Delivers the accessibility events that have arrived."""
+    context = GLib.MainContext.default()
+    while context.pending():
+        context.iteration(False)
 
 
 def wait_for(what, probe):
     """The first true value of probe() within the time limit."""
     end = time.monotonic() + TIMEOUT
     while time.monotonic() < end:
+        pump()
         try:
             value = probe()
         except Exception:  # the tree is still being built; ask again
@@ -35,11 +46,18 @@ def wait_for(what, probe):
     raise TimeoutError("timed out waiting for " + what)
 
 
+# Roles whose children are items, read through the table interface: not
+# walked, which would cost a round trip per cell.
+ITEM_VIEWS = ("table", "tree table", "tree", "list")
+
+
 def find(node, predicate, depth=0):
     if node is None or depth > 12:
         return None
     if predicate(node):
         return node
+    if node.getRoleName() in ITEM_VIEWS:
+        return None
     for i in range(node.childCount):
         found = find(node.getChildAtIndex(i), predicate, depth + 1)
         if found is not None:
@@ -56,6 +74,10 @@ def cells(table):
     return [tuple(t.getAccessibleAt(r, c).name for c in range(t.nColumns)) for r in range(t.nRows)]
 
 
+def plural(count, one, many):
+    return "%d %s" % (count, one if count == 1 else many)
+
+
 def run(tool, *args):
     return subprocess.run([tool, *args], check=True, capture_output=True).stdout.decode("latin-1")
 
@@ -65,9 +87,11 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     editor, tarn, archive = sys.argv[1:]
-    names = [line.split("\t", 2)[2] for line in run(tarn, "list", archive).splitlines()]
+    listed = [line.split("\t", 2) for line in run(tarn, "list", archive).splitlines()]
+    names = [fields[2] for fields in listed]
     # The first rules text of the archive, and what tarn shows of it.
     target = next(n for n in names if n.lower().endswith(".ini"))
+    target_size = int(next(fields[1] for fields in listed if fields[2] == target))
     rows = [tuple(line.split("\t", 1)) for line in run(tarn, "show", archive, target).splitlines()]
 
     failures = []
@@ -85,6 +109,18 @@ def main():
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
                HOME=home, XDG_CONFIG_HOME=home, XDG_RUNTIME_DIR=home)
     editor_process = subprocess.Popen([editor, archive], env=env)
+    # What the editor announces: every new name of one of its objects.
+    announced = []
+
+    def on_name_change(event):
+        try:
+            # Qt sends the object with the event, not its new name.
+            if event.source.get_process_id() == editor_process.pid:
+                announced.append((event.source.description, event.source.name))
+        except Exception:  # the object went away meanwhile
+            pass
+
+    pyatspi.Registry.registerEventListener(on_name_change, "object:property-change:accessible-name")
     try:
         def the_app():
             for app in pyatspi.Registry.getDesktop(0):
@@ -103,10 +139,16 @@ def main():
         check("the tree's header reads 'Name'", header is not None and header.name == "Name")
 
         bar = find(app, lambda node: node.getRoleName() == "status bar")
-        panes = [bar.getChildAtIndex(i).name for i in range(bar.childCount)] if bar else []
-        check("the status bar's panes are named",
-              all(p in panes for p in ("Message", "Caps Lock", "Num Lock", "Scroll Lock")),
-              repr(panes))
+        panes = [bar.getChildAtIndex(i) for i in range(bar.childCount)] if bar else []
+        check("the status bar's lock panes are named",
+              all(p in [pane.name for pane in panes] for p in ("Caps Lock", "Num Lock", "Scroll Lock")),
+              repr([pane.name for pane in panes]))
+        # The message pane is read by what it says; its description says
+        # which pane it is.
+        message = next((pane for pane in panes if pane.description == "Message"), None)
+        check("the message pane says how many entries the archive holds",
+              message is not None and message.name == plural(len(names), "entry", "entries"),
+              repr([(pane.name, pane.description) for pane in panes]))
 
         # The keyboard: into the tree, to its first item, then down to the target.
         tree.queryComponent().grabFocus()
@@ -133,6 +175,39 @@ def main():
         check("the list's headers read 'Name' and 'Value'",
               [h.name if h else None for h in headers] == ["Name", "Value"],
               repr([h.name if h else None for h in headers]))
+
+        # The entry's size and rows, said in the message pane and announced.
+        said = plural(target_size, "byte", "bytes") + ", " + plural(len(rows), "row", "rows")
+        try:
+            wait_for("the announcement '%s'" % said, lambda: ("Message", said) in announced)
+            check("selecting an entry announces its size and rows", True)
+        except TimeoutError:
+            check("selecting an entry announces its size and rows", False, repr(announced[-3:]))
+        check("the message pane reads what it shows",
+              message is not None and message.name == said,
+              repr(message.name if message else None))
+
+        # Ctrl+F: the find field, an editable text with its name, that
+        # holds what is typed into it.
+        subprocess.run(["xdotool", "key", "ctrl+f"], check=True)
+        subprocess.run(["xdotool", "type", "--delay", "20", "ini"], check=True)
+
+        def find_field():
+            field = find(app, lambda node: node.name == "Find entry")
+            states = field.getState() if field else None
+            return field if states and states.contains(pyatspi.STATE_EDITABLE) and \
+                states.contains(pyatspi.STATE_FOCUSED) else None
+
+        try:
+            field = wait_for("the find field with the focus", find_field)
+            check("Ctrl+F shows the find field as an editable text named 'Find entry'",
+                  field.getRoleName() == "text", field.getRoleName())
+            wait_for("the typed text in the find field",
+                     lambda: field.queryText().getText(0, -1) == "ini")
+            check("the find field holds what was typed", True)
+        except TimeoutError as error:
+            check("Ctrl+F shows the find field as an editable text named 'Find entry'", False,
+                  str(error))
     except TimeoutError as error:
         failures.append(str(error))
         print("FAIL: " + str(error), file=sys.stderr)

@@ -1,6 +1,7 @@
 #include "app/framework/splitter.h"
 
 #include <QApplication>
+#include <QChildEvent>
 #include <QKeyEvent>
 #include <QMdiSubWindow>
 
@@ -54,6 +55,19 @@ bool CSplitterWnd::PlaceView(int row, int col, CView* view, QSize idealSize,
 QWidget* CSplitterWnd::GetPane(int row, int col) const {
   if (row < 0 || row >= m_rows || col < 0 || col >= m_cols) return nullptr;
   return m_panes[PaneIndex(row, col)];
+}
+
+void CSplitterWnd::AddOverlay(QWidget* widget) {
+  m_addingOverlay = true;
+  widget->setParent(this);
+  m_addingOverlay = false;
+  widget->raise();
+}
+
+void CSplitterWnd::childEvent(QChildEvent* event) {
+  // QSplitter makes every new child widget a pane of its own.
+  if (m_addingOverlay && event->added()) return;
+  QSplitter::childEvent(event);
 }
 
 void CSplitterWnd::showEvent(QShowEvent* event) {

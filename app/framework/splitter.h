@@ -40,6 +40,12 @@ class CSplitterWnd : public QSplitter {
   // The panes in grid order.
   const std::vector<QWidget*>& GetPanes() const { return m_panes; }
 
+  // Makes `widget` a child of the splitter that is no pane: it is placed by
+  // whoever made it, over a pane. A view's own child widgets are hidden from
+  // a screen reader when the view is a list or tree (which tells only of
+  // its items); the splitter's are not.
+  void AddOverlay(QWidget* widget);
+
   // Moves the focus to the next (or previous) pane, wrapping around.
   void ActivateNext(bool previous = false);
 
@@ -52,6 +58,7 @@ class CSplitterWnd : public QSplitter {
   void keyPressEvent(QKeyEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void childEvent(QChildEvent* event) override;
 
  private:
   bool IsFreePane(int row, int col) const;
@@ -65,6 +72,7 @@ class CSplitterWnd : public QSplitter {
   std::vector<int> m_idealSizes;
   bool m_sized = false;
   bool m_tracking = false;
+  bool m_addingOverlay = false;
   QList<int> m_sizesBeforeTracking;
   QWidget* m_focusBeforeTracking = nullptr;
 };

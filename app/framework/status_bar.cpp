@@ -1,5 +1,7 @@
 #include "app/framework/status_bar.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
@@ -32,6 +34,32 @@ QString PaneName(int id) {
   }
 }
 
+// The message pane is named by what it says, so that a screen reader reads
+// the result of the last command, and hears each new one: the label tells
+// it the name changed whenever its text does, whoever sets the text. Its
+// description says which pane it is. The text goes out whole: Qt's own label
+// would drop a '&' in an entry's name as if it marked a shortcut key.
+constexpr char kMessagePaneName[] = "messagePane";
+
+class CMessagePaneAccessible : public QAccessibleWidget {
+ public:
+  explicit CMessagePaneAccessible(QLabel* pane) : QAccessibleWidget(pane, QAccessible::StaticText) {}
+  QString text(QAccessible::Text kind) const override {
+    switch (kind) {
+      case QAccessible::Name: return static_cast<const QLabel*>(widget())->text();
+      case QAccessible::Description: return PaneName(ID_SEPARATOR);
+      default: return QAccessibleWidget::text(kind);
+    }
+  }
+};
+
+QAccessibleInterface* MessagePaneAccessible(const QString& className, QObject* object) {
+  if (className != QLatin1String("QLabel") || object->objectName() != QLatin1String(kMessagePaneName)) {
+    return nullptr;
+  }
+  return new CMessagePaneAccessible(static_cast<QLabel*>(object));
+}
+
 std::optional<LockKey> IndicatorKey(int id) {
   switch (id) {
     case ID_INDICATOR_CAPS: return LockKey::Caps;
@@ -61,14 +89,23 @@ bool CStatusBar::SetIndicators(const int* ids, int count) {
   m_panes.clear();
   for (int i = 0; i < count; ++i) {
     auto* label = new QLabel;
-    label->setAccessibleName(PaneName(ids[i]));
     if (ids[i] == ID_SEPARATOR) {
+      // Messages carry names from archives and file systems: shown as they
+      // are, never read as markup (which could load an image from any path).
+      label->setTextFormat(Qt::PlainText);
+      label->setObjectName(QLatin1String(kMessagePaneName));
+      static const bool factoryInstalled = [] {
+        QAccessible::installFactory(&MessagePaneAccessible);
+        return true;
+      }();
+      (void)factoryInstalled;
       label->setText(AfxGetApp() != nullptr ? AfxGetApp()->LoadString(AFX_IDS_IDLEMESSAGE)
                                             : QString());
       // The message pane stretches; temporary messages (menu prompts)
       // cover it and leave "Ready" behind when they end.
       addWidget(label, 1);
     } else {
+      label->setAccessibleName(PaneName(ids[i]));
       const QString text = IndicatorText(ids[i]);
       label->setText(text);
       label->setAlignment(Qt::AlignCenter);

@@ -16,6 +16,8 @@ namespace {
 CWinApp* g_app = nullptr;
 
 constexpr char kRecentFileSection[] = "Recent File List";
+// Where the Open dialog was last left, so the next one starts there.
+constexpr char kOpenFolderKey[] = "Settings/Open Folder";
 // Longest recent-file path shown whole in the menu.
 constexpr int kMaxDisplayLength = 60;
 
@@ -221,8 +223,14 @@ void CWinApp::OnFileNew() {
 }
 
 void CWinApp::OnFileOpen() {
-  const QString path = DoPromptFileName(true, QString());
+  std::unique_ptr<QSettings> profile = GetProfile();
+  QString folder = profile->value(QLatin1String(kOpenFolderKey)).toString();
+  // A folder since removed leaves the dialog where it would start anyway.
+  if (!QFileInfo(folder).isDir()) folder.clear();
+  const QString path = DoPromptFileName(true, folder);
   if (path.isEmpty()) return;
+  profile->setValue(QLatin1String(kOpenFolderKey), QFileInfo(path).absolutePath());
+  profile->sync();
   QString failure;
   if (OpenDocumentFile(path, &failure) == nullptr) ReportOpenFailure(failure);
 }
@@ -238,10 +246,22 @@ bool CWinApp::OnOpenRecentFile(int index) {
   return false;
 }
 
+QString CWinApp::OpenFileFilter() const {
+  QStringList filters;
+  for (const auto& docTemplate : m_templates) {
+    const QString filter = docTemplate->GetDocString(CMultiDocTemplate::filterName);
+    if (!filter.isEmpty() && !filters.contains(filter)) filters << filter;
+  }
+  // Any file may still be chosen: an archive need not be named *.big.
+  filters << QStringLiteral("All Files (*)");
+  return filters.join(QStringLiteral(";;"));
+}
+
 QString CWinApp::DoPromptFileName(bool open, const QString& suggested) {
   if (m_fileDialogHook) return m_fileDialogHook(open, suggested);
-  // No filter of our own: any file may be chosen.
-  if (open) return QFileDialog::getOpenFileName(m_pMainWnd.get(), QStringLiteral("Open"));
+  if (open) {
+    return QFileDialog::getOpenFileName(m_pMainWnd.get(), QStringLiteral("Open"), suggested, OpenFileFilter());
+  }
   return QFileDialog::getSaveFileName(m_pMainWnd.get(), QStringLiteral("Save As"), suggested);
 }
 

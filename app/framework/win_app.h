@@ -118,9 +118,13 @@ class CWinApp : public CCmdTarget {
   // REASON") in the message pane.
   virtual void ReportOpenFailure(const QString& failure);
 
-  // Asks the user for a file to open, or for where to save (with
-  // `suggested` as the starting name). Empty when the user cancels.
+  // Asks the user for a file to open (starting in folder `suggested`, the
+  // one the last Open dialog was left in; the working folder when empty), or
+  // for where to save (with `suggested` as the starting name). Empty when
+  // the user cancels.
   QString DoPromptFileName(bool open, const QString& suggested);
+  // The Open dialog's filters: each template's filter name, then all files.
+  QString OpenFileFilter() const;
   // Tests answer the file dialogs through this instead of a dialog.
   using FileDialogHook = std::function<QString(bool open, const QString& suggested)>;
   void SetFileDialogHook(FileDialogHook hook) { m_fileDialogHook = std::move(hook); }

@@ -13,9 +13,12 @@
 #include <QTest>
 #include <QThreadPool>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -197,4 +200,61 @@ class CHangGuard {
     ::_exit(124);
   }
   static inline char s_what[256] = {};
+};
+
+// A pseudo-terminal: what a program writes to the file named by Name()
+// reaches a terminal, and can be read back from here.
+class CPseudoTerminal {
+ public:
+  CPseudoTerminal() : m_master(::posix_openpt(O_RDWR | O_NOCTTY)) {
+    if (m_master >= 0 && (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)) {
+      ::close(m_master);
+      m_master = -1;
+    }
+  }
+  ~CPseudoTerminal() {
+    if (m_master >= 0) ::close(m_master);
+  }
+  CPseudoTerminal(const CPseudoTerminal&) = delete;
+  CPseudoTerminal& operator=(const CPseudoTerminal&) = delete;
+
+  bool IsOpen() const { return m_master >= 0; }
+  std::string Name() const { return IsOpen() ? ::ptsname(m_master) : std::string(); }
+  // What was written so far, with the terminal's "\r\n" line ends as "\n".
+  std::string Read() {
+    std::string said;
+    if (!IsOpen()) return said;
+    ::fcntl(m_master, F_SETFL, O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(m_master, buffer, sizeof buffer)) > 0;) said.append(buffer, size_t(n));
+    std::erase(said, '\r');
+    return said;
+  }
+
+ private:
+  int m_master;
+};
+
+// Points this process's stderr at the file `path` (a terminal's, or a log)
+// while the object lives.
+class CStderrTo {
+ public:
+  explicit CStderrTo(const std::string& path) : m_saved(::dup(2)) {
+    std::fflush(stderr);
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0600);
+    if (file >= 0) {
+      ::dup2(file, 2);
+      ::close(file);
+    }
+  }
+  ~CStderrTo() {
+    std::fflush(stderr);
+    ::dup2(m_saved, 2);
+    ::close(m_saved);
+  }
+  CStderrTo(const CStderrTo&) = delete;
+  CStderrTo& operator=(const CStderrTo&) = delete;
+
+ private:
+  int m_saved;
 };

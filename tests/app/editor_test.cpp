@@ -173,7 +173,12 @@ class EditorTest : public QObject {
 
   void aPathThatIsNoArchiveEndsStartUp() {
     const QString text = Write("notes.txt", "not an archive");
+    // Started from a terminal, which shows why (see usability_test for a
+    // start from the desktop).
+    CPseudoTerminal terminal;
+    QVERIFY(terminal.IsOpen());
     for (const QString& path : {text, m_archive + ".missing", QString::fromStdString(m_dir.Path())}) {
+      const CStderrTo toTerminal(terminal.Name());
       CEditorRun run({path});
       QVERIFY(!run.Started());
       QVERIFY(!run.Main()->isVisible());
@@ -190,6 +195,9 @@ class EditorTest : public QObject {
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_settings->Path());
     env.insert(QStringLiteral("HOME"), m_settings->Path());
     process.setProcessEnvironment(env);
+    CPseudoTerminal terminal;
+    QVERIFY(terminal.IsOpen());
+    process.setStandardErrorFile(ToQ(terminal.Name()));
     process.start(QStringLiteral(TARN_EDITOR_PATH), {text});
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -612,7 +620,7 @@ class EditorTest : public QObject {
     CEditorRun run;
     CMultiDocTemplate* docTemplate = run.App().GetDocTemplates().front().get();
     QCOMPARE(run.App().LoadString(IDR_TARNEDTYPE),
-             QStringLiteral("\nTarnEdi\nTarnEdi\n\n\nTarnEditor.Document\nTarnEdi Document"));
+             QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives (*.big)\n.big\nTarnEditor.Document\nTarnEdi Document"));
     QCOMPARE(docTemplate->GetDocString(CMultiDocTemplate::docName), QStringLiteral("TarnEdi"));
     QCOMPARE(docTemplate->GetDocString(CMultiDocTemplate::regFileTypeName),
              QStringLiteral("TarnEdi Document"));

@@ -410,11 +410,24 @@ class HostileArchiveTest : public QObject {
       QCOMPARE(run.Documents().size(), size_t{1});
       QVERIFY(!AnyMessageBox());
     }
-    // Named on the command line, it ends start-up without a window.
+    // Named on the command line from a terminal, it ends start-up without
+    // a window.
+    {
+      CPseudoTerminal terminal;
+      QVERIFY(terminal.IsOpen());
+      const CStderrTo toTerminal(terminal.Name());
+      CEditorRun run({refused});
+      QVERIFY(!run.Started());
+      QVERIFY(!run.Main()->isVisible());
+      QVERIFY(run.Documents().empty());
+      QVERIFY(!AnyMessageBox());
+    }
+    // From the desktop, the window comes up empty and says why.
+    const CStderrTo toNowhere("/dev/null");
     CEditorRun run({refused});
-    QVERIFY(!run.Started());
-    QVERIFY(!run.Main()->isVisible());
+    QVERIFY(run.Started());
     QVERIFY(run.Documents().empty());
+    QVERIFY(run.Main()->GetMessageText().startsWith("Cannot open "));
     QVERIFY(!AnyMessageBox());
   }
 };

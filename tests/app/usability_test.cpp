@@ -1,18 +1,25 @@
 // The editor as a new user meets it: where a newly selected entry starts,
 // which window stays maximised, the keys for child windows, the main title,
-// what the status bar says after an open, a failed open, a Save As and a
-// selection, finding an entry by part of its name, binary entries, and the
-// names a screen reader hears.
+// what the status bar says after an open, a failed open (also from the
+// command line), a Save As and a selection, finding an entry by part of its
+// name, binary entries, the Open dialog, and what a screen reader hears.
 #include <QAccessible>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTimer>
+
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <memory>
 
+#include "app/entry_find.h"
 #include "app/framework/status_bar.h"
 #include "editor_fixture.h"
 #include "tests/support/big_builder.h"
@@ -54,12 +61,15 @@ QAction* MenuAction(QMenu* menu, const QString& text) {
   return nullptr;
 }
 
-// The find field of a tree, shown or not.
-QLineEdit* FindField(CLeftView* tree) { return tree->findChild<QLineEdit*>(); }
+// The find field of a tree, shown or not; null before the first find.
+QLineEdit* FindField(CLeftView* tree) {
+  return tree->GetFindBar() != nullptr ? tree->GetFindBar()->GetField() : nullptr;
+}
 
 // The "no match" note of a find field, when it shows.
 bool ShowsNoMatch(CLeftView* tree) {
-  for (QLabel* label : tree->findChildren<QLabel*>()) {
+  if (tree->GetFindBar() == nullptr) return false;
+  for (QLabel* label : tree->GetFindBar()->findChildren<QLabel*>()) {
     if (label->isVisible() && label->text() == QStringLiteral("no match")) return true;
   }
   return false;
@@ -70,10 +80,12 @@ QString SelectedName(CLeftView* tree) {
   return rows.size() == 1 ? rows[0].data().toString() : QString();
 }
 
-QString AccessibleName(QObject* object) {
+QString AccessibleText(QObject* object, QAccessible::Text kind) {
   QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
-  return face != nullptr ? face->text(QAccessible::Name) : QString();
+  return face != nullptr ? face->text(kind) : QString();
 }
+
+QString AccessibleName(QObject* object) { return AccessibleText(object, QAccessible::Name); }
 
 }  // namespace
 
@@ -217,10 +229,13 @@ class UsabilityTest : public QObject {
     QCOMPARE(Message(run), "Cannot open " + gone + ": No such file or directory");
   }
 
-  void aBadPathOnTheCommandLineSaysWhyOnStderr() {
+  void aBadPathOnTheCommandLineSaysWhyOnATerminal() {
     // A name with a terminal's escape sequence in it is shown, not obeyed.
     const QString bad = Write("bad\x1b[2J.big", "not an archive at all");
+    CPseudoTerminal terminal;
+    QVERIFY(terminal.IsOpen());
     QProcess process;
+    process.setStandardErrorFile(ToQ(terminal.Name()));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_settings->Path());
@@ -231,12 +246,28 @@ class UsabilityTest : public QObject {
     QVERIFY(process.waitForFinished(60000));
     QVERIFY(process.exitCode() != 0);
     // Qt may add warnings of its own; the program's line is one of them.
-    const QStringList lines = QString::fromLocal8Bit(process.readAllStandardError()).split('\n');
+    const QStringList lines = QString::fromLocal8Bit(terminal.Read()).split('\n');
     QString shown = bad;
     shown.replace(QChar(0x1B), QStringLiteral("\\x1B"));
     QVERIFY2(lines.contains("tarn-editor: cannot open " + shown + ": " +
                             DescribeBigFailure(BigFailure::BadMagic)),
              qPrintable(lines.join('\n')));
+  }
+
+  void aBadPathFromTheDesktopSaysWhyInTheWindow() {
+    // Started from a file manager, stderr goes nowhere a user looks.
+    const QString bad = Write("bad.big", "not an archive at all");
+    const std::string log = m_dir.Path() + "/stderr.txt";
+    auto redirect = std::make_unique<CStderrTo>(log);
+    CEditorRun run({bad});
+    redirect.reset();
+    QVERIFY(run.Started());
+    QVERIFY(run.Main()->isVisible());
+    QVERIFY(run.Documents().empty());
+    const QString reason = bad + ": " + DescribeBigFailure(BigFailure::BadMagic);
+    QCOMPARE(Message(run), "Cannot open " + reason);
+    // Where stderr does go (a session log), the line is there as well.
+    QVERIFY(QString::fromStdString(ReadWholeFile(log)).contains("tarn-editor: cannot open " + reason));
   }
 
   // --- 6. Save As says what it did not do
@@ -305,10 +336,13 @@ class UsabilityTest : public QObject {
     QVERIFY(field != nullptr && field->isVisible());
     QVERIFY(field->hasFocus());
     // At the bottom of the tree pane, inside it, below the items.
-    const QRect place(field->mapTo(tree, QPoint(0, 0)), field->size());
-    QVERIFY(tree->rect().contains(place));
-    QVERIFY(place.bottom() >= tree->height() - 8);
-    QVERIFY(tree->viewport()->geometry().bottom() < place.top());
+    QWidget* window = tree->window();
+    const QRect place(field->mapTo(window, QPoint(0, 0)), field->size());
+    const QRect pane(tree->mapTo(window, QPoint(0, 0)), tree->size());
+    const QRect items(tree->viewport()->mapTo(window, QPoint(0, 0)), tree->viewport()->size());
+    QVERIFY(pane.contains(place));
+    QVERIFY(place.bottom() >= pane.bottom() - 8);
+    QVERIFY(items.bottom() < place.top());
 
     QTest::keyClicks(field, "TAN");
     QCOMPARE(SelectedName(tree), QStringLiteral("Data\\Tank.ini"));
@@ -343,6 +377,21 @@ class UsabilityTest : public QObject {
     // The menu item opens it too.
     QVERIFY(run.Command(ID_EDIT_FIND));
     QVERIFY(field->isVisible());
+  }
+
+  void theFindFieldNeverCoversTheCurrentEntry() {
+    CBigBuilder builder;
+    for (int i = 0; i < 300; ++i) builder.Add("Data\\Unit" + std::to_string(1000 + i) + ".ini", "A 1\n");
+    CEditorRun run({Write("many.big", builder.Build())});
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    // The last entry, at the very bottom of the pane.
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_End);
+    const QModelIndex last = tree->model()->index(299, 0);
+    QCOMPARE(tree->currentIndex(), last);
+    QTest::keyClick(tree, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(FindField(tree) != nullptr && FindField(tree)->isVisible());
+    QVERIFY(tree->viewport()->rect().contains(tree->visualRect(last)));
   }
 
   // --- 9. binary entries
@@ -380,9 +429,81 @@ class UsabilityTest : public QObject {
     QCOMPARE(list->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Value"));
     CStatusBar* bar = run.Main()->GetStatusBar();
     const QStringList panes = {"Message", "Caps Lock", "Num Lock", "Scroll Lock"};
-    for (int i = 0; i < bar->GetPaneCount(); ++i) QCOMPARE(AccessibleName(bar->GetPane(i)), panes[i]);
+    QCOMPARE(AccessibleText(bar->GetPane(0), QAccessible::Description), panes[0]);
+    for (int i = 1; i < bar->GetPaneCount(); ++i) QCOMPARE(AccessibleName(bar->GetPane(i)), panes[i]);
     QVERIFY(run.Command(ID_EDIT_FIND));
     QCOMPARE(AccessibleName(FindField(tree)), QStringLiteral("Find entry"));
+  }
+
+  // The message pane reads out what it shows, exactly, and shows what a
+  // name holds as text: markup in a name is not obeyed (an image it names
+  // would be read from any path, here a pipe nobody writes to).
+  void theMessageIsHeardAndShownAsItIs() {
+    const CHangGuard guard(60, "a message naming an image");
+    const std::string pipe = m_dir.Path() + "/pipe";
+    std::filesystem::remove(pipe);
+    QVERIFY(::mkfifo(pipe.c_str(), 0600) == 0);
+    const QString bad = Write("Tom&Jerry <img src=\"pipe\">.big", "not an archive at all");
+    // The image's relative path is taken from the working folder.
+    struct CBackToWorkingFolder {
+      QString folder = QDir::currentPath();
+      ~CBackToWorkingFolder() { QDir::setCurrent(folder); }
+    } backToWorkingFolder;
+    QDir::setCurrent(ToQ(m_dir.Path()));
+    CEditorRun run({m_archive});
+    QLabel* pane = run.Main()->GetStatusBar()->GetPane(0);
+    QCOMPARE(AccessibleName(pane), QStringLiteral("4 entries"));
+    run.Answer(bad);
+    QVERIFY(run.Command(ID_FILE_OPEN));
+    pane->grab();
+    const QString why = "Cannot open " + bad + ": " + DescribeBigFailure(BigFailure::BadMagic);
+    QCOMPARE(Message(run), why);
+    QCOMPARE(AccessibleName(pane), why);
+    QVERIFY(pane->sizeHint().width() >= pane->fontMetrics().horizontalAdvance(why));
+  }
+
+  // --- 11. the Open dialog
+
+  void theOpenDialogOffersArchivesAndStartsWhereItWasLeft() {
+    const CHangGuard guard(60, "the Open dialog");
+    std::filesystem::create_directories(m_dir.Path() + "/mods/old");
+    const QString folder = ToQ(m_dir.Path() + "/mods/old");
+    const QString archive = Write("mods/old/x.big", CBigBuilder().Add("x", "A B\nEnd\n").Build());
+    {
+      CEditorRun run;
+      run.Answer(archive);
+      QVERIFY(run.Command(ID_FILE_OPEN));
+      QVERIFY(run.Command(ID_FILE_OPEN));
+      QCOMPARE(run.Dialogs().back().suggested, folder);
+
+      // The real dialog: archives first, all files second, in that folder.
+      run.App().SetFileDialogHook({});
+      QStringList filters;
+      QString selected, shown;
+      QTimer poll;
+      connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        filters = dialog->nameFilters();
+        selected = dialog->selectedNameFilter();
+        shown = dialog->directory().absolutePath();
+        dialog->reject();
+      });
+      poll.start(20);
+      QVERIFY(run.Command(ID_FILE_OPEN));
+      QCOMPARE(filters, QStringList({"BIG archives (*.big)", "All Files (*)"}));
+      QCOMPARE(selected, filters.value(0));
+      QCOMPARE(shown, folder);
+    }
+    {
+      // Kept for the next time the editor runs, while the folder is there.
+      CEditorRun run;
+      QVERIFY(run.Command(ID_FILE_OPEN));
+      QCOMPARE(run.Dialogs().back().suggested, folder);
+      std::filesystem::remove_all(m_dir.Path() + "/mods");
+      QVERIFY(run.Command(ID_FILE_OPEN));
+      QCOMPARE(run.Dialogs().back().suggested, QString());
+    }
   }
 };
 
