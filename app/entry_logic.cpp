@@ -88,7 +88,7 @@ CTextWidthEstimate::CTextWidthEstimate(const QFontMetrics& metrics) {
   for (int byte = 0; byte < 256; ++byte) {
     m_advance[byte] = metrics.horizontalAdvance(QChar(Cp1252ToUnicode(static_cast<uint8_t>(byte))));
   }
-  m_maxAdvance = std::max(0, *std::max_element(m_advance.begin(), m_advance.end()));
+  m_maxAdvance = static_cast<int>(std::max<int64_t>(0, *std::max_element(m_advance.begin(), m_advance.end())));
 }
 
 namespace {

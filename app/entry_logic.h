@@ -78,7 +78,9 @@ class CTextWidthEstimate {
   int MaxAdvance() const { return m_maxAdvance; }
 
  private:
-  std::array<int, 256> m_advance{};
+  // 64-bit like the sums, so each addition is one instruction with no
+  // widening on the way.
+  std::array<int64_t, 256> m_advance{};
   int m_maxAdvance = 0;
 };
 
