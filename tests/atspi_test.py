@@ -8,9 +8,10 @@ entry with the keyboard, and reads back through AT-SPI the names of the
 panes, the tree's items and the list's rows, which must be what `tarn list`
 and `tarn show` print for the same archive; what the status bar's message
 pane says, and that each new message is announced; then opens the find
-field with Ctrl+F and reads it as an editable text. Needs an X display and a D-Bus
-session with the accessibility bus (scripts/test runs it under xvfb-run and
-dbus-run-session); the editor's settings go to a temporary folder.
+field with Ctrl+F and reads it as an editable text. Needs an X display and
+a D-Bus session with the accessibility bus (scripts/test runs it under
+xvfb-run and dbus-run-session); the editor's settings go to a temporary
+folder.
 """
 import os
 import subprocess
