@@ -226,16 +226,24 @@ void CRulesParser::SetSource(const CDataBuffer& source) {
   m_end = m_begin == nullptr ? nullptr : m_begin + source.GetSize();
 }
 
+void CRulesParser::SetSourceBytes(std::string_view bytes) {
+  m_buffer.Reset();
+  m_begin = m_position = reinterpret_cast<const uint8_t*>(bytes.data());
+  m_end = m_begin == nullptr ? nullptr : m_begin + bytes.size();
+}
+
 void CRulesParser::CopyText(const uint8_t* bytes, size_t size) {
   const size_t needed = size + kSlack;
   if (m_textCapacity < needed || m_textCapacity / 4 > std::max(needed, kKeptTextBytes)) {
     m_text.reset();
     m_textCapacity = 0;  // stays so if the allocation throws
+    m_textSize = 0;
     m_text.reset(new char[needed]);
     m_textCapacity = needed;
     AdviseLarge(m_text.get(), needed);
   }
   if (size != 0) std::memcpy(m_text.get(), bytes, size);
+  m_textSize = size;
   m_text[size] = kLf;
   std::memset(m_text.get() + size + 1, 0, kSlack - 1);
 }

@@ -78,6 +78,10 @@ class CRulesParser {
   CRulesParser& operator=(const CRulesParser&) = delete;
 
   void SetSource(const CDataBuffer& source);
+  // The same without a share of any buffer: the caller keeps `bytes` alive
+  // until Parse() returns (the result is a copy). A search thread uses this,
+  // as buffer counts belong to the thread that made them.
+  void SetSourceBytes(std::string_view bytes);
   void Parse();
 
   // The rows of the last Parse(): one per block in block-name order, each
@@ -93,6 +97,10 @@ class CRulesParser {
   // Lines (entries at every depth) of the last Parse(); with the block count
   // it is the number of rows.
   size_t GetLineCount() const { return m_rowCount - m_blockCount; }
+
+  // The parser's copy of the text the last Parse() read, which every row's
+  // name and value are views of: a row's place in the text is its offset.
+  std::string_view GetText() const { return {m_text.get(), m_textSize}; }
 
   // The last result as trees, built on the first call after a Parse().
   const Blocks& GetBlocks() const;
@@ -136,6 +144,7 @@ class CRulesParser {
   // Kept from parse to parse; see the file comment.
   std::unique_ptr<char[]> m_text;
   size_t m_textCapacity = 0;
+  size_t m_textSize = 0;
   std::unique_ptr<CFlatLine[]> m_lines;
   size_t m_lineCapacity = 0;
   size_t m_lineCount = 0;
