@@ -442,6 +442,24 @@ CRulesRow CRulesParser::GetRow(size_t row) const {
   return RowOf(m_lines[m_segments[s].firstLine + (row - m_segments[s].firstRow)]);
 }
 
+size_t CRulesParser::FindTextLine(size_t offset, size_t size) const {
+  // Names lie in text order. The line is the last whose name starts at or
+  // before `offset`, or the one after it, whose type word comes before its
+  // name when it is a header of two words.
+  const CFlatLine* const lines = m_lines.get();
+  const CFlatLine* const end = lines + m_lineCount;
+  const CFlatLine* after = std::upper_bound(lines, end, offset, [](size_t at, const CFlatLine& line) {
+    return at < line.name;
+  });
+  const auto holds = [offset, size](uint32_t field, uint32_t fieldSize) {
+    return field <= offset && offset + size <= size_t{field} + fieldSize;
+  };
+  for (const CFlatLine* line = after == lines ? after : after - 1; line != end && line <= after; ++line)
+    if (holds(line->name, line->nameSize) || holds(line->value, line->valueSize))
+      return static_cast<size_t>(line - lines);
+  return m_lineCount;
+}
+
 // Appends the lines [first, end) to parent as trees. The lines are in text
 // order, which is the trees' depth-first order, and each is at most one
 // level below the line before it; the first is one level below parent.

@@ -87,15 +87,18 @@ size_t CTextFinder::Find(std::string_view text, size_t from) const {
   return npos;
 }
 
-void CRulesSearch::ParseAndMark(std::string_view bytes, size_t first) {
+void CRulesSearch::ParseAndFindLines(std::string_view bytes, size_t first) {
   m_parser.SetSourceBytes(bytes);
   m_parser.Parse();
   // Occurrences are found again in the parser's copy, where the rows lie:
-  // the bytes of a mapped file can change under a reader.
+  // the bytes of a mapped file can change under a reader. Each leads to the
+  // one line it lies in, if any; most rows hold none and are never looked at.
   const std::string_view text = m_parser.GetText();
-  m_starts.assign(text.size() / 64 + 1, 0);
+  const size_t none = m_parser.GetTextLineCount();
+  m_lines.clear();
   for (size_t at = m_finder.Find(text, std::min(first, text.size())); at != CTextFinder::npos;
        at = m_finder.Find(text, at + 1)) {
-    m_starts[at / 64] |= uint64_t{1} << (at % 64);
+    const size_t line = m_parser.FindTextLine(at, m_finder.size());
+    if (line != none && (m_lines.empty() || m_lines.back() != line)) m_lines.push_back(static_cast<uint32_t>(line));
   }
 }

@@ -74,31 +74,13 @@ class CRulesSearch {
   size_t SearchEntry(std::string_view bytes, Visit&& visit);
 
  private:
-  // Parses `bytes` and marks where the pattern starts in the parser's copy,
-  // from `first` (the first occurrence, found already) on.
-  void ParseAndMark(std::string_view bytes, size_t first);
-  // Whether an occurrence lies wholly inside `field`, a view into the
-  // parser's copy of the text.
-  bool Holds(std::string_view field) const {
-    if (field.size() < m_finder.size()) return false;
-    const auto from = static_cast<size_t>(field.data() - m_parser.GetText().data());
-    return AnyStartIn(from, from + (field.size() - m_finder.size()));
-  }
-  // Whether a start is marked in [first, last].
-  bool AnyStartIn(size_t first, size_t last) const {
-    size_t word = first / 64;
-    const size_t lastWord = last / 64;
-    uint64_t bits = m_starts[word] & (~uint64_t{0} << (first % 64));
-    while (word != lastWord) {
-      if (bits != 0) return true;
-      bits = m_starts[++word];
-    }
-    return (bits & (~uint64_t{0} >> (63 - last % 64))) != 0;
-  }
+  // Parses `bytes` and finds the text lines that hold the pattern in their
+  // name or value, from `first` (the first occurrence, found already) on.
+  void ParseAndFindLines(std::string_view bytes, size_t first);
 
   CTextFinder m_finder;
   CRulesParser m_parser;  // kept from entry to entry, with its memory
-  std::vector<uint64_t> m_starts;  // bit i: the pattern starts at offset i of the text
+  std::vector<uint32_t> m_lines;  // text lines that hold the pattern, ascending
 };
 
 template <typename Visit>
@@ -106,17 +88,11 @@ size_t CRulesSearch::SearchEntry(std::string_view bytes, Visit&& visit) {
   if (m_finder.size() == 0) return 0;  // an empty pattern matches nothing
   const size_t first = m_finder.Find(bytes);
   if (first == CTextFinder::npos || !IsRulesText(bytes)) return 0;
-  ParseAndMark(bytes, first);
+  ParseAndFindLines(bytes, first);
   size_t found = 0;
-  size_t row = 0;
-  std::string_view block;
-  m_parser.ForEachRow([&](const CRulesRow& cells) {
-    if (cells.depth == 0) block = cells.name;
-    if (Holds(cells.name) || Holds(cells.value)) {
-      visit(CRulesMatch{row, block, cells});
-      ++found;
-    }
-    ++row;
+  m_parser.ForEachRowOfLines(m_lines, [&](size_t row, std::string_view block, const CRulesRow& cells) {
+    visit(CRulesMatch{row, block, cells});
+    ++found;
   });
   return found;
 }
