@@ -79,7 +79,9 @@ void RunInOrder(const CInOrderWork& work) {
 
   std::unique_lock<std::mutex> held(lock);
   for (;;) {
-    while (!halt && !chunks.empty() && chunks.front().done) {
+    // Once stopped, nothing more is handed over: a chunk cut short by the
+    // stop would leave a gap before the next.
+    while (!halt && !chunks.empty() && chunks.front().done && !stopped()) {
       const CTaken ready = chunks.front();
       held.unlock();
       std::exception_ptr thrown;
