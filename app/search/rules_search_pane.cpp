@@ -182,6 +182,7 @@ void CRulesSearchPane::Search() {
   m_job.reset();  // the last search, if it still runs
   ForgetWindow();
   m_model.Clear();
+  m_results->scrollToTop();
   m_fitted = false;
   m_window = window;
   m_pattern = m_field->text();
@@ -283,8 +284,17 @@ void CRulesSearchPane::Step(int direction) {
 }
 
 bool CRulesSearchPane::eventFilter(QObject* watched, QEvent* event) {
-  if ((watched == m_field || watched == m_results) && event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+  const int key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event)->key() : 0;
+  if (watched == m_field && key == Qt::Key_Down && m_model.rowCount() > 0) {
+    // From the field down into the matches, at the first when none is current.
+    if (!m_results->currentIndex().isValid()) {
+      m_results->selectionModel()->setCurrentIndex(m_model.index(0, 0), QItemSelectionModel::ClearAndSelect |
+                                                                           QItemSelectionModel::Rows);
+    }
+    m_results->setFocus(Qt::OtherFocusReason);
+    return true;
+  }
+  if ((watched == m_field || watched == m_results) && key == Qt::Key_Escape) {
     // Escape with no search running: done finding; back to the window.
     hide();
     if (CMDIChildWnd* window = m_frame->MDIGetActive()) {
