@@ -176,7 +176,10 @@ void CRulesSearchPane::Search() {
   CTarnEditorDoc* document = ArchiveOf(window);
   const std::optional<std::string> pattern = TextToBytes(m_field->text());
   if (document == nullptr || !pattern || pattern->empty()) {
-    if (document != nullptr && !pattern) ShowMessage(QStringLiteral("No rules text holds characters outside the archive's code page"));
+    if (document != nullptr && !pattern) {
+      ShowMessage(QStringLiteral("No row holds \"%1\": no byte stands for some of its characters")
+                      .arg(EscapeControls(m_field->text())));
+    }
     return;
   }
   m_job.reset();  // the last search, if it still runs
@@ -189,6 +192,7 @@ void CRulesSearchPane::Search() {
   // The matches are the window's: they go with it.
   connect(window, &QObject::destroyed, this, [this] {
     m_job.reset();
+    m_stopKey->setEnabled(false);
     m_model.Clear();
   });
   const uint64_t generation = ++m_generation;
