@@ -13,7 +13,6 @@
 void CFoundRows::Append(const CFoundRows& other) {
   const auto shift = static_cast<uint32_t>(text.size());
   text += other.text;
-  rows.reserve(rows.size() + other.rows.size());
   for (CRow row : other.rows) {
     row.block += shift;
     row.name += shift;
