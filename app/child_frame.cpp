@@ -1,5 +1,7 @@
 #include "app/child_frame.h"
 
+#include <QItemSelectionModel>
+
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
@@ -39,4 +41,19 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
 CTarnEditorView* CChildFrame::GetRightPane() const {
   if (m_wndSplitter == nullptr) return nullptr;
   return qobject_cast<CTarnEditorView*>(m_wndSplitter->GetPane(0, 1));
+}
+
+bool CChildFrame::SelectEntryRow(size_t entry, size_t row) {
+  auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  CTarnEditorView* list = GetRightPane();
+  if (tree == nullptr || list == nullptr || entry >= static_cast<size_t>(tree->model()->rowCount())) return false;
+  // Selecting the entry fills the list with its rows, as a click would.
+  const QModelIndex item = tree->model()->index(static_cast<int>(entry), 0);
+  tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
+  tree->scrollTo(item);
+  if (row >= static_cast<size_t>(list->model()->rowCount())) return false;
+  const QModelIndex line = list->model()->index(static_cast<int>(row), 0);
+  list->selectionModel()->setCurrentIndex(line, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list->scrollTo(line);
+  return true;
 }

@@ -3,12 +3,13 @@
 // framework activates it.
 #pragma once
 
+#include "app/entry_selection.h"
 #include "app/framework/frames.h"
 
 class CSplitterWnd;
 class CTarnEditorView;
 
-class CChildFrame : public CMDIChildWnd {
+class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   Q_OBJECT
 
  public:
@@ -22,6 +23,7 @@ class CChildFrame : public CMDIChildWnd {
   CTarnEditorView* GetRightPane() const;
   // Edit Find goes to this window's tree.
   bool OnCmdMsg(int id, CCmdUI* query) override;
+  bool SelectEntryRow(size_t entry, size_t row) override;
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "rules/rules_search.h"
 #include "storage/run_beside.h"
 
 namespace {
@@ -19,8 +20,6 @@ constexpr char16_t kCp1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
-
-constexpr size_t kBinaryProbeBytes = 8192;
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
@@ -203,10 +202,8 @@ CColumnWidths CapColumnWidths(CColumnWidths fitted, CColumnWidths minimum, int v
 
 QString EntryCountText(size_t entries) { return Plural(entries, "entry", "entries"); }
 
-bool LooksBinary(std::string_view bytes) {
-  const size_t probe = std::min(bytes.size(), kBinaryProbeBytes);
-  return probe > 0 && std::memchr(bytes.data(), 0, probe) != nullptr;
-}
+// The same rule decides which entries a search of the rules reads.
+bool LooksBinary(std::string_view bytes) { return !IsRulesText(bytes); }
 
 QString EntryStatusText(size_t bytes, size_t rows, bool binary) {
   QString text = Plural(bytes, "byte", "bytes");

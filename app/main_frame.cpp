@@ -2,6 +2,7 @@
 
 #include "app/framework/command_ids.h"
 #include "app/framework/status_bar.h"
+#include "app/search/rules_search_pane.h"
 
 namespace {
 
@@ -25,5 +26,13 @@ int CMainFrame::OnCreate() {
   if (!m_wndStatusBar->SetIndicators(kIndicators, static_cast<int>(std::size(kIndicators)))) {
     return -1;
   }
+  m_rulesSearch = new CRulesSearchPane(this);
+  addDockWidget(Qt::BottomDockWidgetArea, m_rulesSearch);
+  m_rulesSearch->hide();
   return 0;
+}
+
+bool CMainFrame::OnCmdMsg(int id, CCmdUI* query) {
+  if (m_rulesSearch != nullptr && m_rulesSearch->OnCmdMsg(id, query)) return true;
+  return CMDIFrameWnd::OnCmdMsg(id, query);
 }

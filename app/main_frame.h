@@ -4,6 +4,7 @@
 
 #include "app/framework/frames.h"
 
+class CRulesSearchPane;
 class CStatusBar;
 
 class CMainFrame : public CMDIFrameWnd {
@@ -15,7 +16,11 @@ class CMainFrame : public CMDIFrameWnd {
   // Creates the status bar with its message pane and three lock indicators.
   int OnCreate() override;
   CStatusBar* GetStatusBar() const { return m_wndStatusBar; }
+  // Find in Rules, a pane under the document windows.
+  CRulesSearchPane* GetRulesSearch() const { return m_rulesSearch; }
+  bool OnCmdMsg(int id, CCmdUI* query) override;
 
  protected:
   CStatusBar* m_wndStatusBar = nullptr;
+  CRulesSearchPane* m_rulesSearch = nullptr;
 };

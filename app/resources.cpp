@@ -52,7 +52,7 @@ CMenuResource DocumentMenu() {
       {QStringLiteral("&Edit"),
        {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Separator(), Item("Cu&t\tCtrl+X", ID_EDIT_CUT),
         Item("&Copy\tCtrl+C", ID_EDIT_COPY), Item("&Paste\tCtrl+V", ID_EDIT_PASTE), Separator(),
-        Item("&Find...\tCtrl+F", ID_EDIT_FIND)}},
+        Item("&Find...\tCtrl+F", ID_EDIT_FIND), Item("Find in &Rules...\tCtrl+Shift+F", ID_EDIT_FIND_IN_RULES)}},
       ViewMenu(),
       {QStringLiteral("&Window"),
        {Item("&New Window", ID_WINDOW_NEW), Item("&Cascade", ID_WINDOW_CASCADE),
@@ -76,6 +76,9 @@ std::vector<CAcceleratorResource> MainFrameAccelerators() {
       {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
       {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
       {QKeySequence(Qt::CTRL | Qt::Key_F), ID_EDIT_FIND},
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), ID_EDIT_FIND_IN_RULES},
+      {QKeySequence(Qt::Key_F4), ID_NEXT_MATCH},
+      {QKeySequence(Qt::SHIFT | Qt::Key_F4), ID_PREV_MATCH},
   };
 }
 

@@ -43,6 +43,12 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position) const {
   return buffer;
 }
 
+std::string_view CEntryMap::BytesAt(size_t position) const {
+  const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
+  if (m_whole.GetData() == nullptr) return {};
+  return {reinterpret_cast<const char*>(m_whole.GetData()) + offset, SizeAt(position)};
+}
+
 bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {

@@ -33,7 +33,7 @@ struct CArchiveOpenError {
 // million entries thus costs about 70 bytes an entry, and opening it costs
 // nothing an entry beyond the reader's own work.
 //
-// Threading: none; even reading may cut a buffer.
+// Threading: none, but for BytesAt; even reading may cut a buffer.
 class CEntryMap {
  public:
   using value_type = std::pair<std::string_view, const CDataBuffer&>;
@@ -68,6 +68,12 @@ class CEntryMap {
   // REQUIRES: position < size().
   std::string_view NameAt(size_t position) const { return m_index.Get().NameAt(position); }
   const CDataBuffer& BufferAt(size_t position) const;
+  // The entry's bytes, without cutting a buffer for them: this reads only
+  // what the open left unchanged, so other threads may call it while the
+  // map lives (a search keeps a share of GetWhole() to outlive the map).
+  std::string_view BytesAt(size_t position) const;
+  // The archive's bytes, which every entry's bytes lie in.
+  const CDataBuffer& GetWhole() const { return m_whole; }
 
  private:
   // The entry's size, cut at the archive's end.

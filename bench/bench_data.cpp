@@ -152,3 +152,12 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled) {
   }
   return builder.Build();
 }
+
+std::string MakeRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed) {
+  CBigBuilder builder;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string name = std::to_string(100000 + i).substr(1);
+    builder.Add("Data\\INI\\Rules\\" + name + ".ini", MakeRulesText(entryBytes, seed * 100003 + i));
+  }
+  return builder.Build();
+}

@@ -14,3 +14,7 @@ std::string MakeRulesText(size_t targetBytes, uint64_t seed = 1);
 // backslash folders, mostly small entries, records in folder-walk order, or
 // in random order when `shuffled`.
 std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1, bool shuffled = false);
+
+// A BIG archive of `count` rules texts of about `entryBytes` each (seeds
+// differ, so no two are alike), named "Data\\INI\\Rules\\NNNNN.ini".
+std::string MakeRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed = 1);

@@ -15,6 +15,7 @@
 #include "archive/entry_map.h"
 #include "archive/name_registry.h"
 #include "cli/archive_commands.h"
+#include "cli/grep_command.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
 #include "rules/rules_parser.h"
@@ -42,6 +43,12 @@ constexpr const char* kUsage =
     "  show ARCHIVE ENTRY     print the rows of an entry read as rules text\n"
     "  cat ARCHIVE ENTRY      write an entry's bytes to standard output\n"
     "  check ARCHIVE          tell whether every entry lies inside the archive\n"
+    "  grep [-i] PATTERN ARCHIVE...\n"
+    "                         print ENTRY, BLOCK, NAME and VALUE of every row of the\n"
+    "                         rules entries whose name or value holds PATTERN (plain\n"
+    "                         text; -i: ASCII letters in either case), ARCHIVE first\n"
+    "                         when there are several. Exit status as grep's: 0 a row\n"
+    "                         matched, 1 none did, 2 trouble\n"
     "  extract ARCHIVE DIR [ENTRY...]\n"
     "                         write every entry, or the named ones, as files under DIR;\n"
     "                         unsafe names and links in the way are skipped and named\n"
@@ -326,6 +333,7 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")
     return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
+  if (command == "grep") return CommandGrep(args, out, err);
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (!expect(known.arguments))

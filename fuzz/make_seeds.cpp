@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets into a work folder:
-//   make_seeds FOLDER   ->  FOLDER/archive, FOLDER/rules, FOLDER/names
+//   make_seeds FOLDER   ->  FOLDER/archive, FOLDER/rules, FOLDER/names, FOLDER/search
 // Every seed is made here: small rules texts written for this project, and
 // archives built from them with the test archive builder, valid ones and one
 // of each defect the reader must refuse or cut short.
@@ -151,13 +151,26 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  for (const char* sub : {"", "/archive", "/rules", "/names"}) ::mkdir((root + sub).c_str(), 0755);
+  for (const char* sub : {"", "/archive", "/rules", "/names", "/search"}) ::mkdir((root + sub).c_str(), 0755);
 
   int n = 0;
   for (const std::string& archive : Archives())
     WriteFile(root + "/archive/seed-" + std::to_string(n++) + ".big", archive);
   n = 0;
   for (const char* text : kRulesTexts) WriteFile(root + "/rules/seed-" + std::to_string(n++) + ".ini", text);
+  // A search: a byte for the pattern's length (and, in its top bit,
+  // ignoring case), the pattern, then a rules text.
+  n = 0;
+  for (const char* text : kRulesTexts) {
+    for (const char* pattern : {"End", "e", "Object", "= 1"}) {
+      const std::string_view p(pattern);
+      for (const bool fold : {false, true}) {
+        std::string seed(1, static_cast<char>((p.size() - 1) | (fold ? 0x80 : 0)));
+        (seed += p) += text;
+        WriteFile(root + "/search/seed-" + std::to_string(n++), seed);
+      }
+    }
+  }
   n = 0;
   for (const char* name : kNames) {
     for (const uint32_t type : {1u, 2u, 5u, 7u, 0xFFFFFFFFu}) {

@@ -226,16 +226,24 @@ void CRulesParser::SetSource(const CDataBuffer& source) {
   m_end = m_begin == nullptr ? nullptr : m_begin + source.GetSize();
 }
 
+void CRulesParser::SetSourceBytes(std::string_view bytes) {
+  m_buffer.Reset();
+  m_begin = m_position = reinterpret_cast<const uint8_t*>(bytes.data());
+  m_end = m_begin == nullptr ? nullptr : m_begin + bytes.size();
+}
+
 void CRulesParser::CopyText(const uint8_t* bytes, size_t size) {
   const size_t needed = size + kSlack;
   if (m_textCapacity < needed || m_textCapacity / 4 > std::max(needed, kKeptTextBytes)) {
     m_text.reset();
     m_textCapacity = 0;  // stays so if the allocation throws
+    m_textSize = 0;
     m_text.reset(new char[needed]);
     m_textCapacity = needed;
     AdviseLarge(m_text.get(), needed);
   }
   if (size != 0) std::memcpy(m_text.get(), bytes, size);
+  m_textSize = size;
   m_text[size] = kLf;
   std::memset(m_text.get() + size + 1, 0, kSlack - 1);
 }
@@ -432,6 +440,24 @@ CRulesRow CRulesParser::GetRow(size_t row) const {
     m_lastSegment = s;
   }
   return RowOf(m_lines[m_segments[s].firstLine + (row - m_segments[s].firstRow)]);
+}
+
+size_t CRulesParser::FindTextLine(size_t offset, size_t size) const {
+  // Names lie in text order. The line is the last whose name starts at or
+  // before `offset`, or the one after it, whose type word comes before its
+  // name when it is a header of two words.
+  const CFlatLine* const lines = m_lines.get();
+  const CFlatLine* const end = lines + m_lineCount;
+  const CFlatLine* after = std::upper_bound(lines, end, offset, [](size_t at, const CFlatLine& line) {
+    return at < line.name;
+  });
+  const auto holds = [offset, size](uint32_t field, uint32_t fieldSize) {
+    return field <= offset && offset + size <= size_t{field} + fieldSize;
+  };
+  for (const CFlatLine* line = after == lines ? after : after - 1; line != end && line <= after; ++line)
+    if (holds(line->name, line->nameSize) || holds(line->value, line->valueSize))
+      return static_cast<size_t>(line - lines);
+  return m_lineCount;
 }
 
 // Appends the lines [first, end) to parent as trees. The lines are in text

@@ -28,6 +28,7 @@
 // Threading: none; each list view owns its own parser.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -78,6 +79,10 @@ class CRulesParser {
   CRulesParser& operator=(const CRulesParser&) = delete;
 
   void SetSource(const CDataBuffer& source);
+  // The same without a share of any buffer: the caller keeps `bytes` alive
+  // until Parse() returns (the result is a copy). A search thread uses this,
+  // as buffer counts belong to the thread that made them.
+  void SetSourceBytes(std::string_view bytes);
   void Parse();
 
   // The rows of the last Parse(): one per block in block-name order, each
@@ -93,6 +98,23 @@ class CRulesParser {
   // Lines (entries at every depth) of the last Parse(); with the block count
   // it is the number of rows.
   size_t GetLineCount() const { return m_rowCount - m_blockCount; }
+
+  // The parser's copy of the text the last Parse() read, which every row's
+  // name and value are views of: a row's place in the text is its offset.
+  std::string_view GetText() const { return {m_text.get(), m_textSize}; }
+  // The rows by the text they come from. The headers and lines of the text
+  // are numbered in text order; each gives one row, except a header whose
+  // name a later header repeats (the block's row is the last header's).
+  size_t GetTextLineCount() const { return m_lineCount; }
+  // The number of the header or line whose name or value holds the bytes
+  // [offset, offset + size) of GetText(), or GetTextLineCount() when none
+  // does (the bytes lie in white space, a comment, or across fields).
+  size_t FindTextLine(size_t offset, size_t size) const;
+  // Calls visit(size_t row, std::string_view block, const CRulesRow&) for
+  // the rows of the text lines `lines` (ascending numbers, no repeats), in
+  // row order; `block` is the name of the top-level block holding the row.
+  template <typename Visit>
+  void ForEachRowOfLines(const std::vector<uint32_t>& lines, Visit&& visit) const;
 
   // The last result as trees, built on the first call after a Parse().
   const Blocks& GetBlocks() const;
@@ -136,6 +158,7 @@ class CRulesParser {
   // Kept from parse to parse; see the file comment.
   std::unique_ptr<char[]> m_text;
   size_t m_textCapacity = 0;
+  size_t m_textSize = 0;
   std::unique_ptr<CFlatLine[]> m_lines;
   size_t m_lineCapacity = 0;
   size_t m_lineCount = 0;
@@ -162,6 +185,22 @@ void CRulesParser::ForEachRow(Visit&& visit) const {
     const CFlatLine* line = m_lines.get() + m_segments[s].firstLine;
     const CFlatLine* const end = line + (m_segments[s + 1].firstRow - m_segments[s].firstRow);
     for (; line != end; ++line) visit(RowOf(*line));
+  }
+}
+
+template <typename Visit>
+void CRulesParser::ForEachRowOfLines(const std::vector<uint32_t>& lines, Visit&& visit) const {
+  if (lines.empty()) return;
+  std::string_view block;
+  for (size_t s = 0; s + 1 < m_segments.size(); ++s) {
+    const CSegment& segment = m_segments[s];
+    const CFlatLine& first = m_lines[segment.firstLine];
+    // A block's row is a segment of its own: its last header's line.
+    if (first.depth == 0) block = {m_text.get() + first.name, first.nameSize};
+    const uint32_t end = segment.firstLine + (m_segments[s + 1].firstRow - segment.firstRow);
+    auto line = std::lower_bound(lines.begin(), lines.end(), segment.firstLine);
+    for (; line != lines.end() && *line < end; ++line)
+      visit(size_t{segment.firstRow} + (*line - segment.firstLine), block, RowOf(m_lines[*line]));
   }
 }
 

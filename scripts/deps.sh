@@ -25,6 +25,8 @@ TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
 # What the install test checks the desktop files with (validators, the MIME
 # database and a reader of it).
 TARN_CHECK_PACKAGES=(desktop-file-utils libxml2-utils groff-base shared-mime-info libglib2.0-bin)
+# What bench/grep_bench.sh compares tarn grep with: a plain-text search tool.
+TARN_BENCH_PACKAGES=(ripgrep)
 # What scripts/package builds and checks the Debian package with.
 TARN_PACKAGE_PACKAGES=(dpkg-dev file lintian)
 # What the accessibility check needs: a virtual display, a session bus with

@@ -8,10 +8,11 @@ entry with the keyboard, and reads back through AT-SPI the names of the
 panes, the tree's items and the list's rows, which must be what `tarn list`
 and `tarn show` print for the same archive; what the status bar's message
 pane says, and that each new message is announced; then opens the find
-field with Ctrl+F and reads it as an editable text. Needs an X display and
-a D-Bus session with the accessibility bus (scripts/test runs it under
-xvfb-run and dbus-run-session); the editor's settings go to a temporary
-folder.
+field with Ctrl+F and reads it as an editable text; then searches the rules
+with Find in Rules and reads its matches, which must be what `tarn grep -i`
+prints. Needs an X display and a D-Bus session with the accessibility bus
+(scripts/test runs it under xvfb-run and dbus-run-session); the editor's
+settings go to a temporary folder.
 """
 import os
 import subprocess
@@ -81,6 +82,14 @@ def plural(count, one, many):
 
 def run(tool, *args):
     return subprocess.run([tool, *args], check=True, capture_output=True).stdout.decode("latin-1")
+
+
+def run_status(tool, *args):
+    """Output of a tool whose exit status 1 means 'nothing found'."""
+    result = subprocess.run([tool, *args], capture_output=True)
+    if result.returncode not in (0, 1):
+        raise subprocess.CalledProcessError(result.returncode, [tool, *args])
+    return result.stdout.decode("latin-1")
 
 
 def main():
@@ -209,6 +218,32 @@ def main():
         except TimeoutError as error:
             check("Ctrl+F shows the find field as an editable text named 'Find entry'", False,
                   str(error))
+        # The find field closes with Escape before the rules are searched.
+        subprocess.run(["xdotool", "key", "Escape"], check=True)
+
+        # Find in Rules: the matches pane reads as tarn grep -i prints, one
+        # row of Entry, Block, Name and Value per match.
+        pattern = rows[0][0]
+        grep = [tuple(line.split("\t")) for line in run_status(tarn, "grep", "-i", pattern, archive).splitlines()]
+        check("tarn grep -i finds the first block's name", len(grep) > 0)
+        subprocess.run(["xdotool", "key", "--delay", "20", "ctrl+shift+f"], check=True)
+        field = wait_for("the field 'Find in rules'", lambda: find(app, named("Find in rules")))
+        field.queryComponent().grabFocus()
+        subprocess.run(["xdotool", "type", "--delay", "20", pattern], check=True)
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+        matches = wait_for("the matches pane 'Matches'", lambda: find(app, named("Matches")))
+        try:
+            wait_for("the matches of " + pattern, lambda: cells(matches) == grep)
+            check("the matches pane shows what tarn grep -i finds", True)
+        except TimeoutError:
+            shown = cells(matches)
+            check("the matches pane shows what tarn grep -i finds", False,
+                  "%d rows, first %r; tarn: %d rows, first %r" % (len(shown), shown[:2], len(grep), grep[:2]))
+        table = matches.queryTable()
+        headers = [table.getColumnHeader(c) for c in range(table.nColumns)]
+        check("the matches' headers read 'Entry', 'Block', 'Name' and 'Value'",
+              [h.name if h else None for h in headers] == ["Entry", "Block", "Name", "Value"],
+              repr([h.name if h else None for h in headers]))
     except TimeoutError as error:
         failures.append(str(error))
         print("FAIL: " + str(error), file=sys.stderr)

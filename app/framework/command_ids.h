@@ -35,6 +35,11 @@ enum CommandId : int {
   ID_INDICATOR_SCRL = 59139,
   ID_VIEW_STATUS_BAR = 59393,
 
+  // Find in Rules, and stepping through its matches.
+  ID_EDIT_FIND_IN_RULES = 32800,
+  ID_NEXT_MATCH = 32801,
+  ID_PREV_MATCH = 32802,
+
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,
 };

@@ -326,7 +326,8 @@ class UsabilityTest : public QObject {
     QMenu* edit = BarMenu(run, "&Edit");
     run.Main()->UpdateMenus();
     QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
-                                            "&Paste\tCtrl+V", "-", "&Find...\tCtrl+F"}));
+                                            "&Paste\tCtrl+V", "-", "&Find...\tCtrl+F",
+                                            "Find in &Rules...\tCtrl+Shift+F"}));
     QVERIFY(MenuAction(edit, "&Find...\tCtrl+F")->isEnabled());
 
     QVERIFY(FindField(tree) == nullptr || !FindField(tree)->isVisible());

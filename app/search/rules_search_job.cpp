@@ -1,0 +1,97 @@
+#include "app/search/rules_search_job.h"
+
+#include <QMetaObject>
+#include <QString>
+
+#include <exception>
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include "rules/search_entries.h"
+
+void CFoundRows::Append(const CFoundRows& other) {
+  const auto shift = static_cast<uint32_t>(text.size());
+  text += other.text;
+  for (CRow row : other.rows) {
+    row.block += shift;
+    row.name += shift;
+    row.value += shift;
+    rows.push_back(row);
+  }
+}
+
+CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, QObject* receiver,
+                                 Deliver deliver, Finish finish)
+    : m_whole(entries.GetWhole()),
+      m_pattern(std::move(pattern)),
+      m_receiver(receiver),
+      m_deliver(std::move(deliver)),
+      m_finish(std::move(finish)) {
+  m_entries.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) m_entries.push_back(entries.BytesAt(i));
+  try {
+    m_thread = std::thread([this] { Run(); });
+  } catch (const std::system_error& error) {
+    const QString failure = QString::fromLocal8Bit(error.what());
+    QMetaObject::invokeMethod(
+        receiver, [finish = m_finish, failure] { finish(Outcome::Failed, failure); }, Qt::QueuedConnection);
+  }
+}
+
+CRulesSearchJob::~CRulesSearchJob() {
+  m_stop = true;
+  if (m_thread.joinable()) m_thread.join();
+}
+
+void CRulesSearchJob::Run() {
+  // Hands `call` to the receiver's thread; dropped when the receiver is gone.
+  const auto post = [this](auto call) {
+    if (QObject* receiver = m_receiver.data()) QMetaObject::invokeMethod(receiver, std::move(call), Qt::QueuedConnection);
+  };
+  Outcome outcome = Outcome::Complete;
+  QString failure;
+  try {
+    SearchEntries<CFoundRows>(
+        m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; },
+        [this](CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
+          if (m_found.fetch_add(1, std::memory_order_relaxed) >= kMostRows) {
+            m_tooMany = true;
+            m_stop = true;
+            return;
+          }
+          const auto put = [&chunk](std::string_view bytes, uint32_t& at, uint32_t& size) {
+            at = static_cast<uint32_t>(chunk.text.size());
+            size = static_cast<uint32_t>(bytes.size());
+            chunk.text.append(bytes);
+          };
+          CFoundRows::CRow row{static_cast<uint32_t>(entry), static_cast<uint32_t>(match.row), match.cells.depth,
+                               0, 0, 0, 0, 0, 0};
+          if (!chunk.rows.empty() && chunk.rows.back().entry == row.entry && chunk.lastBlock == match.block.data()) {
+            row.block = chunk.rows.back().block;
+            row.blockSize = chunk.rows.back().blockSize;
+          } else {
+            put(match.block, row.block, row.blockSize);
+            chunk.lastBlock = match.block.data();
+          }
+          put(match.cells.name, row.name, row.nameSize);
+          put(match.cells.value, row.value, row.valueSize);
+          chunk.rows.push_back(row);
+        },
+        [&](CFoundRows& chunk, size_t done) {
+          auto piece = std::make_shared<CFoundRows>(std::move(chunk));
+          chunk = CFoundRows();
+          post([deliver = m_deliver, piece, done] { deliver(std::move(*piece), done); });
+        },
+        [this] { return m_stop.load(std::memory_order_relaxed); });
+    if (m_tooMany) outcome = Outcome::TooMany;
+    else if (m_stop) outcome = Outcome::Stopped;
+  } catch (const std::bad_alloc&) {
+    outcome = Outcome::Failed;
+    failure = QStringLiteral("out of memory");
+  } catch (const std::exception& error) {
+    outcome = Outcome::Failed;
+    failure = QString::fromLocal8Bit(error.what());
+  }
+  post([finish = m_finish, outcome, failure] { finish(outcome, failure); });
+}

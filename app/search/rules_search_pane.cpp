@@ -1,0 +1,310 @@
+#include "app/search/rules_search_pane.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QShortcut>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/entry_logic.h"
+#include "app/entry_selection.h"
+#include "app/framework/command_ids.h"
+#include "app/framework/document.h"
+#include "app/framework/frames.h"
+#include "app/framework/win_app.h"
+#include "app/tarn_editor_doc.h"
+
+namespace {
+
+const char* const kHeadings[] = {"Entry", "Block", "Name", "Value"};
+
+void ShowMessage(const QString& text) {
+  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
+}
+
+// The archive document of a window, or null.
+CTarnEditorDoc* ArchiveOf(CMDIChildWnd* window) {
+  return window != nullptr ? dynamic_cast<CTarnEditorDoc*>(window->GetActiveDocument()) : nullptr;
+}
+
+}  // namespace
+
+// --- model
+
+void CFoundRowModel::Clear() {
+  beginResetModel();
+  m_rows = CFoundRows();
+  m_nameText.clear();
+  m_names.clear();
+  endResetModel();
+}
+
+template <typename EntryName>
+void CFoundRowModel::Append(CFoundRows&& rows, EntryName&& entryName) {
+  if (rows.rows.empty()) return;
+  const int first = rowCount();
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.rows.size()) - 1);
+  for (const CFoundRows::CRow& row : rows.rows) {
+    if (!m_names.empty() && m_names.back().entry == row.entry) continue;
+    const std::string_view name = entryName(row.entry);
+    m_names.push_back({row.entry, static_cast<uint32_t>(m_nameText.size()), static_cast<uint32_t>(name.size())});
+    m_nameText.append(name);
+  }
+  if (m_rows.rows.empty()) {
+    m_rows = std::move(rows);
+  } else {
+    m_rows.Append(rows);
+  }
+  endInsertRows();
+}
+
+int CFoundRowModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_rows.rows.size());
+}
+
+int CFoundRowModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(std::size(kHeadings));
+}
+
+QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole ||
+      !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    return QVariant();
+  }
+  const CFoundRows::CRow& row = At(index.row());
+  switch (index.column()) {
+    case 0: {
+      const auto name = std::lower_bound(m_names.begin(), m_names.end(), row.entry,
+                                         [](const CName& n, uint32_t entry) { return n.entry < entry; });
+      if (name == m_names.end() || name->entry != row.entry) return QVariant();
+      return BytesToText(std::string_view(m_nameText).substr(name->at, name->size));
+    }
+    case 1:
+      return BytesToText(m_rows.Text(row.block, row.blockSize));
+    case 2:
+      return IndentedBytesToText(size_t{4} * row.depth, m_rows.Text(row.name, row.nameSize));
+    case 3:
+      return BytesToText(m_rows.Text(row.value, row.valueSize));
+    default:
+      return QVariant();
+  }
+}
+
+QVariant CFoundRowModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= static_cast<int>(std::size(kHeadings))) {
+    return QVariant();
+  }
+  return QString::fromLatin1(kHeadings[section]);
+}
+
+// --- pane
+
+CRulesSearchPane::CRulesSearchPane(CMDIFrameWnd* frame)
+    : QDockWidget(QStringLiteral("Find in Rules"), frame),
+      m_frame(frame),
+      m_field(new QLineEdit),
+      m_results(new QTreeView),
+      m_stopKey(new QShortcut(QKeySequence(Qt::Key_Escape), frame)),
+      m_model(this) {
+  setObjectName(QStringLiteral("FindInRules"));
+  setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  setAllowedAreas(Qt::BottomDockWidgetArea | Qt::TopDockWidgetArea);
+  auto* body = new QWidget;
+  auto* layout = new QVBoxLayout(body);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->setSpacing(2);
+  layout->addWidget(m_field);
+  layout->addWidget(m_results);
+  setWidget(body);
+
+  m_field->setAccessibleName(QStringLiteral("Find in rules"));
+  m_field->setPlaceholderText(QStringLiteral("Find in rules: text in a row's name or value, then Enter"));
+  m_field->installEventFilter(this);
+  connect(m_field, &QLineEdit::returnPressed, this, &CRulesSearchPane::Search);
+
+  m_results->setAccessibleName(QStringLiteral("Matches"));
+  m_results->setModel(&m_model);
+  m_results->setRootIsDecorated(false);
+  m_results->setItemsExpandable(false);
+  m_results->setUniformRowHeights(true);
+  m_results->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_results->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_results->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_results->setAllColumnsShowFocus(true);
+  m_results->header()->setStretchLastSection(true);
+  m_results->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_results->installEventFilter(this);
+  connect(m_results, &QAbstractItemView::activated, this,
+          [this](const QModelIndex& index) { ShowMatch(index.row()); });
+
+  // While a search runs, Escape stops it wherever the focus is in the window.
+  m_stopKey->setContext(Qt::WindowShortcut);
+  m_stopKey->setEnabled(false);
+  connect(m_stopKey, &QShortcut::activated, this, &CRulesSearchPane::Stop);
+}
+
+CRulesSearchPane::~CRulesSearchPane() { m_job.reset(); }
+
+bool CRulesSearchPane::OnCmdMsg(int id, CCmdUI* query) {
+  switch (id) {
+    case ID_EDIT_FIND_IN_RULES:
+      return Handle(query, [this] { Begin(); }, ArchiveOf(m_frame->MDIGetActive()) != nullptr);
+    case ID_NEXT_MATCH:
+    case ID_PREV_MATCH:
+      return Handle(query, [this, id] { Step(id == ID_NEXT_MATCH ? 1 : -1); },
+                    m_model.rowCount() > 0 && m_window != nullptr);
+    default:
+      return false;
+  }
+}
+
+void CRulesSearchPane::Begin() {
+  show();
+  raise();
+  m_field->selectAll();
+  m_field->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CRulesSearchPane::Search() {
+  CMDIChildWnd* window = m_frame->MDIGetActive();
+  CTarnEditorDoc* document = ArchiveOf(window);
+  const std::optional<std::string> pattern = TextToBytes(m_field->text());
+  if (document == nullptr || !pattern || pattern->empty()) {
+    if (document != nullptr && !pattern) {
+      ShowMessage(QStringLiteral("No row holds \"%1\": no byte stands for some of its characters")
+                      .arg(EscapeControls(m_field->text())));
+    }
+    return;
+  }
+  m_job.reset();  // the last search, if it still runs
+  ForgetWindow();
+  m_model.Clear();
+  m_results->scrollToTop();
+  m_fitted = false;
+  m_window = window;
+  m_pattern = m_field->text();
+  // The matches are the window's: they go with it.
+  connect(window, &QObject::destroyed, this, [this] {
+    m_job.reset();
+    m_stopKey->setEnabled(false);
+    m_model.Clear();
+  });
+  const uint64_t generation = ++m_generation;
+  m_job = std::make_unique<CRulesSearchJob>(
+      document->m_entries, *pattern, this,
+      [this, generation](CFoundRows&& rows, size_t done) { OnDeliver(generation, std::move(rows), done); },
+      [this, generation](CRulesSearchJob::Outcome outcome, const QString& failure) {
+        OnFinish(generation, outcome, failure);
+      });
+  m_stopKey->setEnabled(true);
+  ShowMessage(QStringLiteral("Searching the rules for \"%1\"...").arg(EscapeControls(m_pattern)));
+}
+
+void CRulesSearchPane::ForgetWindow() {
+  if (m_window != nullptr) disconnect(m_window, &QObject::destroyed, this, nullptr);
+  m_window = nullptr;
+}
+
+void CRulesSearchPane::Stop() {
+  if (m_job != nullptr) m_job->Stop();
+}
+
+void CRulesSearchPane::OnDeliver(uint64_t generation, CFoundRows&& rows, size_t entriesDone) {
+  if (generation != m_generation || m_job == nullptr) return;
+  CTarnEditorDoc* document = ArchiveOf(m_window);
+  if (document == nullptr) return;
+  const CEntryMap& entries = document->m_entries;
+  m_model.Append(std::move(rows), [&entries](uint32_t entry) { return entries.NameAt(entry); });
+  if (!m_fitted && m_model.rowCount() > 0) {
+    // Fitted once, to the first matches, so the columns hold still while
+    // more arrive.
+    for (int column = 0; column < 3; ++column) m_results->resizeColumnToContents(column);
+    m_fitted = true;
+  }
+  const size_t total = std::max<size_t>(m_job->GetEntryCount(), 1);
+  ShowMessage(QStringLiteral("Searching the rules: %1%, %2")
+                  .arg(static_cast<int>(entriesDone * 100 / total))
+                  .arg(CountText()));
+}
+
+QString CRulesSearchPane::CountText() const {
+  const int rows = m_model.rowCount();
+  const size_t entries = m_model.GetEntryCount();
+  return QStringLiteral("%1 %2 in %3 %4")
+      .arg(rows)
+      .arg(QLatin1String(rows == 1 ? "match" : "matches"))
+      .arg(entries)
+      .arg(QLatin1String(entries == 1 ? "entry" : "entries"));
+}
+
+void CRulesSearchPane::OnFinish(uint64_t generation, CRulesSearchJob::Outcome outcome, const QString& failure) {
+  if (generation != m_generation) return;
+  m_job.reset();
+  m_stopKey->setEnabled(false);
+  const QString shown = EscapeControls(m_pattern);
+  switch (outcome) {
+    case CRulesSearchJob::Outcome::Complete:
+      ShowMessage(m_model.rowCount() == 0 ? QStringLiteral("No row holds \"%1\"").arg(shown) : CountText());
+      break;
+    case CRulesSearchJob::Outcome::Stopped:
+      ShowMessage(QStringLiteral("Search stopped: %1 so far").arg(CountText()));
+      break;
+    case CRulesSearchJob::Outcome::TooMany:
+      ShowMessage(QStringLiteral("Too many matches: the first %1 are listed").arg(m_model.rowCount()));
+      break;
+    case CRulesSearchJob::Outcome::Failed:
+      ShowMessage(QStringLiteral("Search failed: %1").arg(failure));
+      break;
+  }
+}
+
+void CRulesSearchPane::ShowMatch(int row) {
+  if (row < 0 || row >= m_model.rowCount() || m_window == nullptr) return;
+  const QModelIndex index = m_model.index(row, 0);
+  if (m_results->currentIndex().row() != row) {
+    m_results->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  m_results->scrollTo(index);
+  if (QMdiArea* area = m_window->mdiArea(); area != nullptr && area->currentSubWindow() != m_window) {
+    area->setActiveSubWindow(m_window);
+  }
+  auto* target = dynamic_cast<CEntrySelection*>(m_window.data());
+  const CFoundRows::CRow& match = m_model.At(row);
+  if (target == nullptr || !target->SelectEntryRow(match.entry, match.row)) return;
+  ShowMessage(QStringLiteral("Match %1 of %2").arg(row + 1).arg(m_model.rowCount()));
+}
+
+void CRulesSearchPane::Step(int direction) {
+  const int count = m_model.rowCount();
+  if (count == 0) return;
+  const int current = m_results->currentIndex().isValid() ? m_results->currentIndex().row() : (direction > 0 ? -1 : count);
+  ShowMatch(((current + direction) % count + count) % count);
+}
+
+bool CRulesSearchPane::eventFilter(QObject* watched, QEvent* event) {
+  const int key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event)->key() : 0;
+  if (watched == m_field && key == Qt::Key_Down && m_model.rowCount() > 0) {
+    // From the field down into the matches, at the first when none is current.
+    if (!m_results->currentIndex().isValid()) {
+      m_results->selectionModel()->setCurrentIndex(m_model.index(0, 0), QItemSelectionModel::ClearAndSelect |
+                                                                           QItemSelectionModel::Rows);
+    }
+    m_results->setFocus(Qt::OtherFocusReason);
+    return true;
+  }
+  if ((watched == m_field || watched == m_results) && key == Qt::Key_Escape) {
+    // Escape with no search running: done finding; back to the window.
+    hide();
+    if (CMDIChildWnd* window = m_frame->MDIGetActive()) {
+      if (CView* view = window->GetActiveView()) view->GetWidget()->setFocus(Qt::OtherFocusReason);
+    }
+    return true;
+  }
+  return QDockWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,111 @@
+// Find in Rules: a pane under the document windows with a field and a list
+// of every row, in every rules entry of a window's archive, whose name or
+// value holds the field's text (ASCII letters in either case). Enter
+// searches the active window's archive, off the user-interface thread;
+// Escape or a new search stops it. Enter or a double-click on a match, or
+// F4 and Shift+F4 through them, shows it in the window it was found in.
+//
+// It knows the document and the framework; the window's tree and list it
+// reaches through CEntrySelection.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QDockWidget>
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/framework/cmd_target.h"
+#include "app/search/rules_search_job.h"
+
+class CMDIChildWnd;
+class CMDIFrameWnd;
+class QLineEdit;
+class QShortcut;
+class QTreeView;
+
+// The matches as rows of four columns: Entry, Block, Name (indented as
+// the list shows it) and Value.
+class CFoundRowModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  using QAbstractTableModel::QAbstractTableModel;
+
+  void Clear();
+  // Appends `rows`; `entryName` gives the name of an entry by position.
+  template <typename EntryName>
+  void Append(CFoundRows&& rows, EntryName&& entryName);
+  const CFoundRows::CRow& At(int row) const { return m_rows.rows[static_cast<size_t>(row)]; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+  // Entries the rows come from.
+  size_t GetEntryCount() const { return m_names.size(); }
+
+ private:
+  void BeginAppend(size_t count);
+  void EndAppend();
+
+  struct CName {
+    uint32_t entry;
+    uint32_t at;
+    uint32_t size;
+  };
+  CFoundRows m_rows;
+  std::string m_nameText;
+  std::vector<CName> m_names;  // one per entry with rows, ascending
+};
+
+class CRulesSearchPane : public QDockWidget, public CCmdTarget {
+  Q_OBJECT
+
+ public:
+  explicit CRulesSearchPane(CMDIFrameWnd* frame);
+  ~CRulesSearchPane() override;
+
+  // Find in Rules, and the next and previous match.
+  bool OnCmdMsg(int id, CCmdUI* query) override;
+
+  // Shows the pane with the focus in its field.
+  void Begin();
+  // Searches the active window's archive for the field's text.
+  void Search();
+  // Stops a running search; its matches so far stay.
+  void Stop();
+  bool IsSearching() const { return m_job != nullptr; }
+  // Shows match `row` in its window, and makes it the current match.
+  void ShowMatch(int row);
+  // The next (+1) or previous (-1) match, wrapping around.
+  void Step(int direction);
+
+  QLineEdit* GetField() const { return m_field; }
+  QTreeView* GetResults() const { return m_results; }
+  CFoundRowModel* GetModel() { return &m_model; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void OnDeliver(uint64_t generation, CFoundRows&& rows, size_t entriesDone);
+  void OnFinish(uint64_t generation, CRulesSearchJob::Outcome outcome, const QString& failure);
+  void ForgetWindow();
+  QString CountText() const;
+
+  CMDIFrameWnd* m_frame;
+  QLineEdit* m_field;
+  QTreeView* m_results;
+  QShortcut* m_stopKey;  // Escape, while a search runs
+  CFoundRowModel m_model;
+  std::unique_ptr<CRulesSearchJob> m_job;
+  uint64_t m_generation = 0;  // of the search whose matches are shown
+  QPointer<CMDIChildWnd> m_window;  // where they were found
+  QString m_pattern;
+  bool m_fitted = false;  // the columns were fitted to the first matches
+};

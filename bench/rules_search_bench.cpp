@@ -1,0 +1,104 @@
+// Find in Rules against tarn grep on the same archive, in the same run:
+// rules_search_bench ARCHIVE PATTERN [RUNS]. The editor (offscreen) has the
+// archive open; each run is timed from the search's start to its last
+// match in the pane, and each tarn grep -i run (a process of its own, which
+// opens the archive itself) from its start to its exit, the two taking
+// turns so that both meet the same machine. Prints the best and the median
+// of each and their ratio.
+#include <QApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/main_frame.h"
+#include "app/search/rules_search_pane.h"
+#include "app/tarn_editor_app.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void Quiet(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type != QtDebugMsg && !message.contains(QLatin1String("propagateSizeHints"))) {
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+  }
+}
+
+struct CTimes {
+  std::vector<double> millis;
+  double Best() const { return *std::min_element(millis.begin(), millis.end()); }
+  double Median() const {
+    std::vector<double> sorted = millis;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted[sorted.size() / 2];
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: rules_search_bench ARCHIVE PATTERN [RUNS]\n");
+    return 2;
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(&Quiet);
+  const QString archive = QString::fromLocal8Bit(argv[1]);
+  const QString pattern = QString::fromLocal8Bit(argv[2]);
+  const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 10;
+
+  QApplication application(argc, argv);
+  QTemporaryDir settingsDir;
+  QStandardPaths::setTestModeEnabled(true);
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+  CTarnEditorApp app;
+  app.SetArguments({archive});
+  if (!app.InitInstance()) return 1;
+  QCoreApplication::processEvents();
+  auto* main = static_cast<CMainFrame*>(app.GetMainWnd());
+  CRulesSearchPane* pane = main->GetRulesSearch();
+  pane->Begin();
+  pane->GetField()->setText(pattern);
+
+  const auto search = [&] {
+    const Clock::time_point start = Clock::now();
+    pane->Search();
+    while (pane->IsSearching()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return Millis(Clock::now() - start);
+  };
+  const auto grep = [&] {
+    QProcess tarn;
+    tarn.setStandardOutputFile(QProcess::nullDevice());
+    const Clock::time_point start = Clock::now();
+    tarn.start(QStringLiteral(TARN_BIN_DIR "/tarn"), {QStringLiteral("grep"), QStringLiteral("-i"), pattern, archive});
+    tarn.waitForFinished(-1);
+    return Millis(Clock::now() - start);
+  };
+  search();  // warm: the archive's pages and the code
+  grep();
+  CTimes pane_, tarn_;
+  for (int i = 0; i < runs; ++i) {
+    pane_.millis.push_back(search());
+    tarn_.millis.push_back(grep());
+  }
+  const int matches = pane->GetResults()->model()->rowCount();
+  std::printf("Find in Rules \"%s\": %d matches; best %.1f ms, median %.1f ms\n", qPrintable(pattern), matches,
+              pane_.Best(), pane_.Median());
+  std::printf("tarn grep -i (process, with its open): best %.1f ms, median %.1f ms\n", tarn_.Best(), tarn_.Median());
+  std::printf("ratio Find in Rules / tarn grep: best %.2fx, median %.2fx (target 2x or less)\n",
+              pane_.Best() / tarn_.Best(), pane_.Median() / tarn_.Median());
+  app.ExitInstance();
+  return 0;
+}

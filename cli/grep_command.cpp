@@ -1,0 +1,110 @@
+#include "cli/grep_command.h"
+
+#include <new>
+#include <string_view>
+
+#include "archive/entry_map.h"
+#include "cli/output.h"
+#include "rules/search_entries.h"
+
+namespace {
+
+constexpr int kGrepMatched = 0;
+constexpr int kGrepNothing = 1;
+constexpr int kGrepTrouble = 2;
+
+constexpr const char* kGrepUsage = "usage: tarn grep [-i] PATTERN ARCHIVE...\n";
+
+int GrepUsage(std::FILE* err, const std::string& problem) {
+  std::fprintf(err, "tarn: grep: %s\n%s", EscapeBytes(problem).c_str(), kGrepUsage);
+  return kGrepTrouble;
+}
+
+// The lines of one run of entries, made on whichever thread searched it:
+// in `made`'s buffer, and in `spill` what did not fit there.
+struct CGrepChunk {
+  std::string spill;
+  COutput made{spill};
+  size_t matches = 0;
+};
+
+// Searches one archive, writing its lines to `out`; `prefix` (the archive's
+// name and a TAB, escaped, or nothing) starts each. Adds the number of
+// matching rows to `matches`; false when the archive could not be read.
+bool GrepArchive(const std::string& path, std::string_view prefix, std::string_view pattern,
+                 bool ignoreCase, COutput& out, std::FILE* err, size_t& matches) {
+  CEntryMap entries;
+  CArchiveOpenError error;
+  if (!OpenArchiveEntries(path, entries, &error)) {
+    out.Flush();  // the lines of the archives before come first
+    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(path).c_str(), error.Describe().c_str());
+    return false;
+  }
+  SearchEntries<CGrepChunk>(
+      pattern, ignoreCase, entries.size(), [&entries](size_t entry) { return entries.BytesAt(entry); },
+      [&](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {
+        COutput& line = chunk.made;
+        line.Raw(prefix);
+        line.Escaped(entries.NameAt(entry));
+        line.Raw('\t');
+        line.Escaped(match.block);
+        line.Raw('\t');
+        for (uint32_t level = 0; level < match.cells.depth; ++level) line.Raw("    ");
+        line.Escaped(match.cells.name);
+        line.Raw('\t');
+        line.Escaped(match.cells.value);
+        line.Raw('\n');
+        ++chunk.matches;
+      },
+      [&](CGrepChunk& chunk, size_t) {
+        out.Write(chunk.spill);
+        out.Write(chunk.made.Buffered());
+        chunk.spill.clear();
+        chunk.made.Discard();
+        matches += chunk.matches;
+        chunk.matches = 0;
+      });
+  return true;
+}
+
+}  // namespace
+
+int CommandGrep(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  bool ignoreCase = false;
+  size_t at = 1;
+  for (; at < args.size() && args[at].size() > 1 && args[at][0] == '-'; ++at) {
+    if (args[at] == "--") {
+      ++at;
+      break;
+    }
+    if (args[at] != "-i") return GrepUsage(err, "unknown option '" + args[at] + "'");
+    ignoreCase = true;
+  }
+  if (at >= args.size()) return GrepUsage(err, "expected a PATTERN and an ARCHIVE");
+  const std::string& pattern = args[at++];
+  if (pattern.empty()) return GrepUsage(err, "PATTERN must not be empty");
+  if (at >= args.size()) return GrepUsage(err, "expected an ARCHIVE after the PATTERN");
+
+  const bool several = args.size() - at > 1;
+  bool trouble = false;
+  size_t matches = 0;
+  COutput lines(out);
+  for (; at < args.size(); ++at) {
+    const std::string& path = args[at];
+    const std::string prefix = several ? EscapeBytes(path) + '\t' : std::string();
+    try {
+      if (!GrepArchive(path, prefix, pattern, ignoreCase, lines, err, matches)) trouble = true;
+    } catch (const std::bad_alloc&) {
+      // One archive too large to search: say so, and go on with the others.
+      lines.Flush();
+      std::fprintf(err, "tarn: %s: out of memory\n", EscapeBytes(path).c_str());
+      trouble = true;
+    }
+  }
+  if (!lines.Flush()) {
+    std::fprintf(err, "tarn: cannot write to standard output\n");
+    return kGrepTrouble;
+  }
+  if (trouble) return kGrepTrouble;
+  return matches != 0 ? kGrepMatched : kGrepNothing;
+}

@@ -1,0 +1,74 @@
+// Searching many entries at once: the entries are split into runs of
+// consecutive entries, searched on the calling thread and one beside it,
+// and each run's matches are handed over on the calling thread in entry
+// order, while later runs are still being searched. At most kInOrderSlots
+// runs wait to be handed over, so the memory a search holds stays a few
+// runs' matches however many there are in all.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <functional>
+#include <string_view>
+
+#include "rules/rules_search.h"
+
+inline constexpr size_t kInOrderSlots = 4;
+
+// Work over the items [0, count), in chunks of consecutive items.
+struct CInOrderWork {
+  size_t count = 0;
+  // The end of the chunk that starts at `first`; at least first + 1.
+  std::function<size_t(size_t first)> chunkEnd;
+  // Does the items [first, last) into slot `slot` (below kInOrderSlots), on
+  // thread `worker`: 0 for the calling thread, 1 for the one beside it.
+  std::function<void(int worker, size_t first, size_t last, size_t slot)> run;
+  // Hands slot `slot` over, on the calling thread, chunks in item order;
+  // `done` is the end of its chunk. The slot is run into again afterwards.
+  std::function<void(size_t slot, size_t done)> deliver;
+  // Asked between chunks; true ends the work, dropping what is not yet
+  // handed over. Called from either thread.
+  std::function<bool()> stopped;
+};
+
+// Returns once every chunk is handed over, or the work was stopped. When
+// `run` or `deliver` throws, the work ends and the exception reaches the
+// caller once the other thread is done.
+void RunInOrder(const CInOrderWork& work);
+
+// Searches entries [0, count) for `pattern`: bytesAt(i) gives entry i's
+// bytes, and is called from either thread, so it must only read what stays
+// unchanged during the search. For every matching row, collect(Chunk&,
+// size_t entry, const CRulesMatch&) adds it to a chunk, on either thread;
+// deliver(Chunk&, size_t entriesDone) takes a chunk over on the calling
+// thread, entries in order, and leaves it empty for reuse. stopped() (may
+// be empty) is asked before each entry.
+template <typename Chunk, typename BytesAt, typename Collect, typename Deliver>
+void SearchEntries(std::string_view pattern, bool ignoreCase, size_t count, BytesAt&& bytesAt,
+                   Collect&& collect, Deliver&& deliver, const std::function<bool()>& stopped = {}) {
+  // A chunk is about a mebibyte of entries: enough to make handing over
+  // cheap, small enough that the two threads finish close together.
+  constexpr size_t kChunkBytes = size_t{1} << 20;
+  constexpr size_t kChunkEntries = 4096;
+  CRulesSearch searches[2] = {{pattern, ignoreCase}, {pattern, ignoreCase}};
+  Chunk chunks[kInOrderSlots];
+  CInOrderWork work;
+  work.count = count;
+  work.chunkEnd = [&](size_t first) {
+    size_t end = first;
+    for (size_t bytes = 0; end < count && end - first < kChunkEntries && bytes < kChunkBytes; ++end)
+      bytes += bytesAt(end).size();
+    return std::max(end, first + 1);
+  };
+  work.run = [&](int worker, size_t first, size_t last, size_t slot) {
+    CRulesSearch& search = searches[worker];
+    Chunk& chunk = chunks[slot];
+    for (size_t entry = first; entry < last; ++entry) {
+      if (stopped && stopped()) return;
+      search.SearchEntry(bytesAt(entry), [&](const CRulesMatch& match) { collect(chunk, entry, match); });
+    }
+  };
+  work.deliver = [&](size_t slot, size_t done) { deliver(chunks[slot], done); };
+  work.stopped = stopped;
+  RunInOrder(work);
+}
