@@ -65,6 +65,7 @@ class CMappingOwner final : public CDataOwner {
  public:
   explicit CMappingOwner(CMappedView* view);
   ~CMappingOwner() override;
+  bool WasCut(const uint8_t* data, uint32_t size) const override;
 
  private:
   CMappedView* m_view;

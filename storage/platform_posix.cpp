@@ -58,7 +58,11 @@ constexpr uintptr_t kClaimed = 1;
 struct ViewSlot {
   std::atomic<uintptr_t> base{0};
   std::atomic<uintptr_t> length{0};
+  // The lowest address from which the handler put zero pages in place of
+  // the file's; kNotCut while the file has not been found cut short.
+  std::atomic<uintptr_t> cutFrom{0};
 };
+constexpr uintptr_t kNotCut = UINTPTR_MAX;
 void OnBus(int signal, siginfo_t* info, void* context);
 
 ViewSlot g_views[kMaxViews];
@@ -119,7 +123,12 @@ void OnBus(int signal, siginfo_t* info, void* context) {
     void* zero = ::mmap(reinterpret_cast<void*>(from), to - from, PROT_READ,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
     errno = savedErrno;
-    if (zero != MAP_FAILED) return;
+    if (zero != MAP_FAILED) {
+      // Remembered, so whoever copies these bytes out can tell zeros the
+      // file never held from its own.
+      if (from < slot.cutFrom.load(std::memory_order_relaxed)) slot.cutFrom.store(from, std::memory_order_release);
+      return;
+    }
     break;
   }
   errno = savedErrno;
@@ -163,6 +172,7 @@ void Track(const void* view, uint32_t size) {
     uintptr_t empty = 0;
     if (slot.base.load(std::memory_order_relaxed) != 0) continue;
     if (!slot.base.compare_exchange_strong(empty, kClaimed)) continue;
+    slot.cutFrom.store(kNotCut, std::memory_order_relaxed);
     slot.length.store(size, std::memory_order_release);
     slot.base.store(reinterpret_cast<uintptr_t>(view), std::memory_order_release);
     return;
@@ -173,8 +183,11 @@ void Track(const void* view, uint32_t size) {
 void Untrack(const void* view) {
   for (ViewSlot& slot : g_views) {
     if (slot.base.load(std::memory_order_relaxed) != reinterpret_cast<uintptr_t>(view)) continue;
-    slot.base.store(0, std::memory_order_release);
+    // Length first: a slot with its base and no length covers nothing, and
+    // only a free base lets a Track take the slot. The other order would let
+    // a Track fill the slot between the two stores and then lose its length.
     slot.length.store(0, std::memory_order_release);
+    slot.base.store(0, std::memory_order_release);
     return;
   }
 }
@@ -267,6 +280,8 @@ std::string LastErrorText() {
   if (t_lastError == kFileInTheWay) return "file in the way";
   return std::strerror(t_lastError);
 }
+
+bool LastErrorIsLasting() { return t_lastError == ENOSPC || t_lastError == EDQUOT || t_lastError == EROFS; }
 
 void AdviseLargePages(void* data, size_t size) {
 #if defined(MADV_HUGEPAGE)
@@ -591,6 +606,18 @@ void RemoveOnInterrupt(Handle folder, const std::string& name) {
   std::memcpy(g_interruptSlots[next].name, name.c_str(), name.size() + 1);
   std::atomic_signal_fence(std::memory_order_seq_cst);  // the slot is whole before it is named
   g_interruptSlot = next;
+}
+
+bool WasCut(const void* data, size_t size) {
+  const auto begin = reinterpret_cast<uintptr_t>(data);
+  if (size == 0) return false;
+  for (const ViewSlot& slot : g_views) {
+    const uintptr_t base = slot.base.load(std::memory_order_acquire);
+    const uintptr_t length = slot.length.load(std::memory_order_acquire);
+    if (base <= kClaimed || begin < base || begin - base >= length) continue;
+    return begin + size > slot.cutFrom.load(std::memory_order_acquire);
+  }
+  return false;
 }
 
 void ForgetPages(const void* data, size_t size) {
