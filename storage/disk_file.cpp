@@ -58,7 +58,14 @@ CMappingOwner::CMappingOwner(CMappedView* view) : m_view(view) {
 CMappingOwner::~CMappingOwner() { ReleaseView(m_view); }
 
 bool CMappingOwner::WasCut(const uint8_t* data, uint32_t size) const {
-  return m_view->view != nullptr && platform::WasCut(data, size);
+  if (m_view->view == nullptr || size == 0) return false;
+  if (platform::WasCut(data, size)) return true;
+  // The guard sees only whole pages past the new end: the rest of the page
+  // the file now ends in reads as zeros without a fault. The file's size
+  // tells those apart.
+  const auto end = static_cast<int64_t>(data - static_cast<const uint8_t*>(m_view->view)) + size;
+  const int64_t now = platform::GetFileSize(m_view->file.Get());
+  return now >= 0 && now < end;
 }
 
 int32_t CDiskFile::Open(const std::string& path, uint32_t access, uint32_t disposition,

@@ -475,6 +475,33 @@ TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
   EXPECT_EQ(rules.err, "tarn: out of memory\n");
 }
 
+// An archive of 1 GiB holding one small entry cannot be mapped in 512 MiB:
+// every command that reads entries reads it where it lies instead, with the
+// same output as when it is mapped.
+TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
+  if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  const CDeadline deadline(120);
+  constexpr uint32_t kSize = uint32_t{1} << 30;
+  const std::string path = Write(CBigBuilder().Add("Data\\tank.ini", kTankRules).ArchiveSize(kSize));
+  ASSERT_EQ(::truncate(path.c_str(), kSize), 0);
+  constexpr uint64_t kLimit = uint64_t{512} << 20;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", path}, {"check", path}, {"show", path, "Data\\tank.ini"}, {"cat", path, "Data\\tank.ini"}}) {
+    SCOPED_TRACE(args[0]);
+    const CProcessResult capped = RunTarnProcess(m_dir, args, "", kLimit);
+    const CProcessResult mapped = RunTarnProcess(m_dir, args);
+    EXPECT_EQ(capped.status, 0) << capped.err;
+    EXPECT_EQ(capped.out, mapped.out);
+    EXPECT_EQ(capped.err, "");
+  }
+  const CProcessResult extract = RunTarnProcess(m_dir, {"extract", path, m_dir.Path() + "/out"}, "", kLimit);
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(ReadWholeFile(m_dir.Path() + "/out/Data/tank.ini"), kTankRules);
+  const CProcessResult pack = RunTarnProcess(m_dir, {"pack", m_dir.Path() + "/small.big", path}, "", kLimit);
+  EXPECT_EQ(pack.status, 0) << pack.err;
+  EXPECT_EQ(RunTarnCaptured({"cat", m_dir.Path() + "/small.big", "Data\\tank.ini"}).out, kTankRules);
+}
+
 #endif
 
 }  // namespace
