@@ -500,6 +500,14 @@ TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
   const CProcessResult pack = RunTarnProcess(m_dir, {"pack", m_dir.Path() + "/small.big", path}, "", kLimit);
   EXPECT_EQ(pack.status, 0) << pack.err;
   EXPECT_EQ(RunTarnCaptured({"cat", m_dir.Path() + "/small.big", "Data\\tank.ini"}).out, kTankRules);
+  // Where even that fails, the reason is the entry's, not the index's.
+  constexpr uint32_t kHuge = kSize - 4096;
+  const std::string hugePath = Write(CBigBuilder().AddRecord("huge", 4096, kHuge).ArchiveSize(kSize), "huge.big");
+  ASSERT_EQ(::truncate(hugePath.c_str(), kSize), 0);
+  const CProcessResult huge = RunTarnProcess(m_dir, {"cat", hugePath, "huge"}, "", kLimit);
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_EQ(huge.err, "tarn: " + hugePath + ": cannot read entry 'huge': not enough memory for its " +
+                          std::to_string(kHuge) + " bytes\n");
 }
 
 #endif

@@ -147,6 +147,23 @@ class EntryActionsTest : public QObject {
     QCOMPARE(StatusText(run), QStringLiteral("Extracted 3 of 4 entries to %1").arg(m_folderAnswer));
   }
 
+  // Read where it lies, an entry can still fail to read: the status bar
+  // says so, and nothing reads bytes that are not there.
+  void anEntryThatCannotBeReadIsReportedNotShown() {
+    const std::string path = m_dir.Write("unreadable.big", CBigBuilder().Add("gone.ini", std::string(9000, 'g')).Build());
+    CDiskFileTestHelper::SetMappingDisabled(true);
+    CEditorRun run({ToQ(path)});
+    CDiskFileTestHelper::SetMappingDisabled(false);
+    std::filesystem::resize_file(path, 100);
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    tree->selectionModel()->setCurrentIndex(tree->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot read this entry from the archive"));
+    m_saveAnswer = ToQ(m_dir.Path() + "/gone.ini");
+    TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractEntry(tree->model()->index(0, 0));
+    QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone.ini"));
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract gone.ini: unexpected end of file"));
+  }
+
   // Another program cuts the open archive short: what it holds now is not
   // what the window shows, so neither extraction writes zeros as entries.
   void extractionRefusesAnArchiveCutShortOnDisk() {
