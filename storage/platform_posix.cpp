@@ -23,6 +23,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <span>
 
 namespace platform {
 namespace {
@@ -66,6 +67,11 @@ constexpr uintptr_t kNotCut = UINTPTR_MAX;
 void OnBus(int signal, siginfo_t* info, void* context);
 
 ViewSlot g_views[kMaxViews];
+// Slots ever taken are all below this: the lookups, one or two per entry
+// copied out, pass over a few slots rather than the whole table.
+std::atomic<int> g_viewsUsed{0};
+// The slots that may be in use.
+std::span<ViewSlot> UsedViews() { return std::span(g_views, static_cast<size_t>(g_viewsUsed.load(std::memory_order_acquire))); }
 // The handler found when the guard went in first, and the one found when it
 // last went back in front (the same, unless someone installed one between).
 struct sigaction g_firstPreviousBus;
@@ -111,7 +117,7 @@ void OnBus(int signal, siginfo_t* info, void* context) {
   // address; a SIGBUS sent with kill() or raise() is never ours to answer.
   const bool fault = info != nullptr && info->si_code > 0;
   const auto address = fault ? reinterpret_cast<uintptr_t>(info->si_addr) : 0;
-  for (ViewSlot& slot : g_views) {
+  for (ViewSlot& slot : UsedViews()) {
     if (!fault) break;
     const uintptr_t base = slot.base.load(std::memory_order_acquire);
     const uintptr_t length = slot.length.load(std::memory_order_acquire);
@@ -172,6 +178,10 @@ void Track(const void* view, uint32_t size) {
     uintptr_t empty = 0;
     if (slot.base.load(std::memory_order_relaxed) != 0) continue;
     if (!slot.base.compare_exchange_strong(empty, kClaimed)) continue;
+    // Counted in before the slot is filled, so no lookup can miss it.
+    const int index = static_cast<int>(&slot - g_views) + 1;
+    for (int used = g_viewsUsed.load(); used < index && !g_viewsUsed.compare_exchange_weak(used, index);) {
+    }
     slot.cutFrom.store(kNotCut, std::memory_order_relaxed);
     slot.length.store(size, std::memory_order_release);
     slot.base.store(reinterpret_cast<uintptr_t>(view), std::memory_order_release);
@@ -181,7 +191,7 @@ void Track(const void* view, uint32_t size) {
 }
 
 void Untrack(const void* view) {
-  for (ViewSlot& slot : g_views) {
+  for (ViewSlot& slot : UsedViews()) {
     if (slot.base.load(std::memory_order_relaxed) != reinterpret_cast<uintptr_t>(view)) continue;
     // Length first: a slot with its base and no length covers nothing, and
     // only a free base lets a Track take the slot. The other order would let
@@ -611,7 +621,7 @@ void RemoveOnInterrupt(Handle folder, const std::string& name) {
 bool WasCut(const void* data, size_t size) {
   const auto begin = reinterpret_cast<uintptr_t>(data);
   if (size == 0) return false;
-  for (const ViewSlot& slot : g_views) {
+  for (const ViewSlot& slot : UsedViews()) {
     const uintptr_t base = slot.base.load(std::memory_order_acquire);
     const uintptr_t length = slot.length.load(std::memory_order_acquire);
     if (base <= kClaimed || begin < base || begin - base >= length) continue;
@@ -624,7 +634,7 @@ void ForgetPages(const void* data, size_t size) {
   // Only pages of a view this file mapped: on any other memory, dropping
   // pages would lose their contents.
   const auto begin = reinterpret_cast<uintptr_t>(data);
-  for (const ViewSlot& slot : g_views) {
+  for (const ViewSlot& slot : UsedViews()) {
     const uintptr_t base = slot.base.load(std::memory_order_acquire);
     const uintptr_t length = slot.length.load(std::memory_order_acquire);
     if (base <= kClaimed || begin < base || begin - base > length || size > length - (begin - base)) continue;
