@@ -4,8 +4,9 @@
 // mapped. When another program truncates a mapped file, touching a page past
 // the new end raises SIGBUS; the handler below answers such a fault, and only
 // such a fault, by mapping zero pages over the vanished range, so a truncated
-// archive reads as zeros instead of killing the process. Every other SIGBUS
-// goes on to whatever handler was there before.
+// archive reads as zeros instead of killing the process, and remembers where
+// in the view it did, so that whoever copies bytes out can tell (WasCut).
+// Every other SIGBUS goes on to whatever handler was there before.
 #include "storage/platform.h"
 #include "storage/temp_name.h"
 
