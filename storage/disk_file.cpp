@@ -2,6 +2,8 @@
 
 #include <cassert>
 #include <memory>
+#include <new>
+#include <string>
 #include <utility>
 
 bool CDiskFile::s_mappingDisabled = false;
@@ -132,10 +134,15 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CFileError* error) {
     CDataBuffer loaded = MapWhole();
     if (!loaded.HasData()) {
       // Not mappable (no address space left, a file system without
-      // mappings): the same bytes, read.
-      uint8_t* room = loaded.GetWritable(size);
-      m_position = 0;
-      if (Read(room, size) != 0) loaded.Reset();
+      // mappings): the same bytes, read, when there is room for them.
+      try {
+        uint8_t* room = loaded.GetWritable(size);
+        m_position = 0;
+        if (Read(room, size) != 0) loaded.Reset();
+      } catch (const std::bad_alloc&) {
+        loaded.Reset();
+        m_lastError = {m_path, "not enough memory to read its " + std::to_string(size) + " bytes"};
+      }
     }
     if (loaded.HasData()) {
       bytes = std::move(loaded);

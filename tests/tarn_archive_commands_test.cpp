@@ -455,7 +455,7 @@ TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
 // size 0, the empty name). With 512 MiB the archive cannot even be mapped
 // and its index buffer not made; with 1.5 GiB it maps but the names do not
 // fit. Either way the archive is refused with the reason, and a rules file
-// too large to read ends in a message, never in an abort.
+// too large to read ends in a message that says so, never in an abort.
 TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
   if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   const CDeadline deadline(120);
@@ -472,7 +472,7 @@ TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
   const CProcessResult rules = RunTarnProcess(m_dir, {"rules", path}, "", uint64_t{512} << 20);
   EXPECT_EQ(rules.status, 1);
   EXPECT_EQ(rules.out, "");
-  EXPECT_EQ(rules.err, "tarn: out of memory\n");
+  EXPECT_EQ(rules.err, "tarn: " + path + ": not enough memory to read its " + std::to_string(kSize) + " bytes\n");
 }
 
 // An archive of 1 GiB holding one small entry cannot be mapped in 512 MiB:
