@@ -125,8 +125,13 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
                                             : QFileDialog::getSaveFileName(m_tree, QStringLiteral("Extract"), suggested);
   if (chosen.isEmpty()) return;
   std::string reason;
-  if (WriteFileReplacing(NativePath(chosen), entries.BufferAt(row), ArchiveIdentity(m_tree->GetDocument()), reason)) {
+  // An archive that could not be mapped is read here, this entry only.
+  const CDataBuffer& bytes = entries.BufferAt(row, &reason);
+  if (bytes.HasData() &&
+      WriteFileReplacing(NativePath(chosen), bytes, ArchiveIdentity(m_tree->GetDocument()), reason)) {
     SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(name)));
+  } else if (bytes.IsCutOnDisk()) {
+    SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));
   } else {
     SetStatus(QStringLiteral("Cannot extract %1 to %2: %3").arg(BytesToText(name), chosen, QString::fromLocal8Bit(reason)));
   }
@@ -139,11 +144,9 @@ void CEntryActions::ExtractAll() {
                                                 : QFileDialog::getExistingDirectory(m_tree, QStringLiteral("Extract All"));
   if (folder.isEmpty()) return;
 
-  // The document keeps every entry whole (slices cut at the archive's end),
-  // so each is asked for at the size it has.
-  std::vector<CExtractEntry> entries;
-  entries.reserve(document->m_entries.size());
-  for (const auto& [name, bytes] : document->m_entries) entries.push_back({name, bytes, bytes.GetSize()});
+  // Views of the mapped archive, or, when it could not be mapped, where
+  // each entry lies in its file.
+  const std::vector<CExtractEntry> entries = EntriesToExtract(document->m_entries);
 
   // Modal, so the document and its entries stay while the dialog lets
   // events through.
@@ -175,9 +178,25 @@ void CEntryActions::ExtractAll() {
     SetStatus(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError)));
     return;
   }
-  const QString summary = QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(entries.size()).arg(folder);
+  if (report.archiveChanged) {
+    // Refused as Save As refuses: what the archive holds now is not what
+    // the window shows. The entries written before the cut are whole.
+    SetStatus(QStringLiteral("Cannot extract all: %1 (%2 of %3 entries were extracted)")
+                  .arg(ArchiveChangedText())
+                  .arg(report.written)
+                  .arg(entries.size()));
+    return;
+  }
+  QString summary = QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(entries.size()).arg(folder);
+  if (report.left > 0) summary += QStringLiteral(" (stopped; %1 more not tried)").arg(report.left);
   SetStatus(report.cancelled ? summary + QStringLiteral(" (cancelled)") : summary);
   if (!report.problems.empty()) ShowProblems(m_tree, report.problems, report.written);
+}
+
+QString CEntryActions::ArchiveChangedText() const {
+  const CTarnEditorDoc* document = m_tree->GetDocument();
+  const QString path = document != nullptr ? document->GetPathName() : QString();
+  return path + QStringLiteral(": ") + QString::fromLatin1(kArchiveChangedWords);
 }
 
 void CEntryActions::SetStatus(const QString& text) {

@@ -49,6 +49,8 @@ class CEntryActions : public QObject {
   void OnContextMenu(const QPoint& position);
   void ShowMenuAtCurrentItem();
   void SetStatus(const QString& text);
+  // "PATH: has changed on disk since it was opened", as Save As says it.
+  QString ArchiveChangedText() const;
 
   CLeftView* m_tree;
 };

@@ -109,6 +109,12 @@ void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
   scrollToTop();
   horizontalScrollBar()->setValue(0);
   AutoSizeColumns();
+  if (!entry.HasData() && entry.GetSize() > 0) {
+    // An archive that could not be mapped, and this entry could not be
+    // read from it either (gone, cut short, or too large for memory).
+    if (CWinApp* app = AfxGetApp()) app->SetMessageText(QStringLiteral("Cannot read this entry from the archive"));
+    return;
+  }
   const std::string_view bytes(reinterpret_cast<const char*>(entry.GetData()), entry.GetSize());
   if (CWinApp* app = AfxGetApp()) {
     app->SetMessageText(EntryStatusText(bytes.size(), m_model.GetRows().size(), LooksBinary(bytes)));

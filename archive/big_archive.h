@@ -165,7 +165,7 @@ class CBigArchive final : public CGameFile {
   using Names = std::vector<std::string_view>;
 
   CBigArchive();
-  ~CBigArchive();
+  ~CBigArchive() override;
 
   int32_t OnOpen() override;
   bool IsBigHeader();

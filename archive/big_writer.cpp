@@ -85,7 +85,7 @@ class CFolderGatherer {
         Problem(path, platform::LastErrorText());
         continue;
       }
-      m_writer.Add(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity});
+      m_writer.Add(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
     }
   }
 
@@ -104,14 +104,15 @@ void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEnt
     problems.push_back({path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe()});
     return;
   }
+  const auto input = std::make_shared<const std::string>(path);
   for (const CExtractEntry& entry : EntriesToExtract(reader)) {
     const std::string shown = path + ": entry '" + std::string(entry.name) + "'";
-    if (entry.claimed > entry.bytes.GetSize()) {
+    if (entry.claimed > entry.size) {
       problems.push_back({shown, "reaches past the end of the archive"});
     } else if (const NameProblem unsafe = CheckEntryName(entry.name); unsafe != NameProblem::None) {
       problems.push_back({shown, DescribeNameProblem(unsafe)});
     } else {
-      writer.AddBytes(std::string(entry.name), entry.bytes);
+      writer.Add(std::string(entry.name), CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
     }
   }
 }
@@ -126,7 +127,7 @@ int CBigWriter::AddRoot(const std::string& path) {
 void CBigWriter::Add(std::string name, CPackSource source) { m_entries.insert_or_assign(std::move(name), std::move(source)); }
 
 void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
-  Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}});
+  Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, {}, 0, {}});
 }
 
 uint64_t CBigWriter::GetArchiveSize() const {
@@ -167,7 +168,10 @@ bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std:
   if (ok && !platform::SyncFile(*out)) ok = false, reason = platform::LastErrorText();
   platform::CloseHandle(*out);
   *out = platform::kInvalidHandle;
-  for (auto& [entryName, source] : m_entries) source.bytes = CDataBuffer();
+  for (auto& [entryName, source] : m_entries) {
+    source.bytes = CDataBuffer();
+    source.file.Release();
+  }
   if (ok && !platform::RenameAt(*folder, temp, name)) ok = false, reason = platform::LastErrorText();
   if (ok) {
     platform::SyncFile(*folder);  // the rename itself; the archive is complete either way
@@ -234,7 +238,16 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
     };
     if (source.root < 0) {
       if (!flush()) return writeFailed();
-      if (!WriteBytesTo(out, source.bytes.GetData(), source.bytes.GetSize(), onPiece)) {
+      CExtractEntry entry;
+      entry.bytes = source.bytes;
+      entry.size = source.size;
+      entry.file = source.file;
+      entry.offset = source.offset;
+      bool cut = false;
+      if (!CopyEntryTo(out, entry, onPiece, cut)) {
+        // The archive input was cut short since it was read: its bytes are
+        // no longer what its index promised.
+        if (cut) return reason = (source.input ? *source.input : std::string()) + ": " + name + ": changed while packing", false;
         if (progress && !progress(done)) return reason = "cancelled", false;
         return writeFailed();
       }

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,6 +40,11 @@ struct CPackSource {
   CDataBuffer bytes;    // else these bytes (a slice of a mapped archive)
   uint64_t size = 0;
   platform::FileIdentity identity;  // of the file, to see that it is still the one found
+  // An entry of an archive input that could not be mapped: copied from the
+  // archive's file, where it lies. `input` names the archive in messages.
+  CHandleHolder file;
+  uint64_t offset = 0;
+  std::shared_ptr<const std::string> input;
 };
 
 class CBigWriter {

@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <new>
 #include <stdexcept>
+#include <string>
+
+#include "storage/platform.h"
 
 void CEntryMap::swap(CEntryMap& other) noexcept {
   std::swap(m_index, other.m_index);
   std::swap(m_whole, other.m_whole);
   std::swap(m_owner, other.m_owner);
+  std::swap(m_file, other.m_file);
+  std::swap(m_total, other.m_total);
   std::swap(m_buffers, other.m_buffers);
 }
 
@@ -23,23 +28,42 @@ const CDataBuffer& CEntryMap::at(std::string_view name) const {
   return BufferAt(found.Position());
 }
 
+uint32_t CEntryMap::OffsetAt(size_t position) const {
+  return std::min(m_index.Get().EntryAt(position).offset, m_total);
+}
+
 uint32_t CEntryMap::SizeAt(size_t position) const {
   // Offsets and sizes are unsigned in the index; clamp them here, in 64
   // bits, so a value of 2^31 or more can never become a negative offset.
   const CBigEntry entry = m_index.Get().EntryAt(position);
-  const uint64_t total = m_whole.GetSize();
+  const uint64_t total = m_total;
   const uint64_t begin = std::min<uint64_t>(entry.offset, total);
   return static_cast<uint32_t>(std::min<uint64_t>(entry.size, total - begin));
 }
 
-const CDataBuffer& CEntryMap::BufferAt(size_t position) const {
+const CDataBuffer& CEntryMap::BufferAt(size_t position, std::string* problem) const {
   CDataBuffer& buffer = m_buffers[position];
-  if (buffer.GetBlock() == nullptr) {
-    const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
+  if (buffer.HasData()) return buffer;
+  if (m_whole.HasData()) {
     // Borrows from the one owner every entry shares, where a slice each
     // would make an owner per entry.
-    buffer = CDataBuffer(m_whole.GetData() + offset, SizeAt(position), m_owner);
+    buffer = CDataBuffer(m_whole.GetData() + OffsetAt(position), SizeAt(position), m_owner);
+    return buffer;
   }
+  // Not mapped: this entry alone is read, into memory of its own.
+  const uint32_t size = SizeAt(position);
+  try {
+    CDataBuffer read(nullptr, size);
+    if (size == 0 || platform::ReadAt(m_file.Get(), OffsetAt(position), const_cast<uint8_t*>(read.GetData()), size)) {
+      buffer = std::move(read);
+      return buffer;
+    }
+    if (problem != nullptr) *problem = platform::LastErrorText();
+  } catch (const std::bad_alloc&) {
+    if (problem != nullptr) *problem = "not enough memory for its " + std::to_string(size) + " bytes";
+  }
+  // No bytes, but the entry's size, as a mapping that failed gives.
+  buffer = CDataBuffer(nullptr, size, nullptr);
   return buffer;
 }
 
@@ -61,16 +85,18 @@ bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpe
   // Built aside and swapped in, so a failure leaves `entries` as it was.
   CEntryMap built;
   try {
-    // When the archive could not be mapped, the reader read its index from
-    // the file; the entries need the rest of its bytes too.
-    CDataBuffer whole;
-    CFileError readError;
-    if (reader.LoadWhole(whole, &readError) != 0) {
-      if (error != nullptr) *error = {BigFailure::CannotRead, readError.words};
-      return false;
+    const CDataBuffer whole = reader.GetData();
+    built.m_total = static_cast<uint32_t>(reader.GetSize());
+    if (whole.HasData()) {
+      built.m_whole = CDataBuffer(whole.GetData(), whole.GetSize(), new CSliceOwner(whole));
+      built.m_owner = built.m_whole.GetBlock()->owner;
+      built.m_total = whole.GetSize();
+    } else {
+      // When the archive could not be mapped, the reader read its index
+      // from the file; the entries are read from it too, each when it is
+      // wanted, so no more of the file is ever in memory than is looked at.
+      built.m_file = reader.GetFileHandle();
     }
-    built.m_whole = CDataBuffer(whole.GetData(), whole.GetSize(), new CSliceOwner(whole));
-    built.m_owner = built.m_whole.GetBlock()->owner;
     built.m_index = reader.TakeIndex();
     built.m_buffers.resize(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {

@@ -33,6 +33,11 @@ struct CArchiveOpenError {
 // million entries thus costs about 70 bytes an entry, and opening it costs
 // nothing an entry beyond the reader's own work.
 //
+// An archive that could not be mapped (no address space left for the whole
+// file, a file system without mappings) is read instead, one entry at a
+// time where it lies, when the entry is first visited: the file stays open
+// for that while the map lives. Such a buffer owns its bytes.
+//
 // Threading: none, but for BytesAt; even reading may cut a buffer.
 class CEntryMap {
  public:
@@ -67,17 +72,29 @@ class CEntryMap {
   // The entry at `position` in name order.
   // REQUIRES: position < size().
   std::string_view NameAt(size_t position) const { return m_index.Get().NameAt(position); }
-  const CDataBuffer& BufferAt(size_t position) const;
+  // The entry's bytes. When they had to be read and could not be, a buffer
+  // of the entry's size without bytes (HasData() false), and `problem`,
+  // when given, gets the system's words; the next call tries again.
+  const CDataBuffer& BufferAt(size_t position, std::string* problem = nullptr) const;
+  // Whether the archive's bytes are mapped, so entry buffers are views of
+  // them; else each is read when first visited.
+  bool IsMapped() const { return m_whole.HasData(); }
+  // Where the entry's bytes lie in the archive, cut at its end, and the
+  // archive's file: what to read when it is not mapped. Empty once the map
+  // is mapped or empty.
+  uint32_t OffsetAt(size_t position) const;
+  uint32_t SizeAt(size_t position) const;
+  const CHandleHolder& GetFile() const { return m_file; }
   // The entry's bytes, without cutting a buffer for them: this reads only
   // what the open left unchanged, so other threads may call it while the
   // map lives (a search keeps a share of GetWhole() to outlive the map).
+  // Nothing when the archive is not mapped: read those through BufferAt,
+  // or OffsetAt and SizeAt from GetFile().
   std::string_view BytesAt(size_t position) const;
   // The archive's bytes, which every entry's bytes lie in.
   const CDataBuffer& GetWhole() const { return m_whole; }
 
  private:
-  // The entry's size, cut at the archive's end.
-  uint32_t SizeAt(size_t position) const;
   friend const_iterator;
   value_type ElementAt(size_t position) const { return {NameAt(position), BufferAt(position)}; }
   friend bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error);
@@ -87,6 +104,9 @@ class CEntryMap {
   // so they stay while the map lives.
   CDataBuffer m_whole;
   CDataOwner* m_owner = nullptr;  // m_whole's owner, for new cuts
+  // When m_whole has no bytes: the archive's file and size, to read from.
+  CHandleHolder m_file;
+  uint32_t m_total = 0;
   // One per entry, in name order; empty until its entry is first visited.
   mutable std::vector<CDataBuffer> m_buffers;
 };

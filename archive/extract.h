@@ -11,7 +11,11 @@
 //
 // Entries are written in the order given (the index's, for an archive), so
 // the outcome of conflicting names is the same on every run. Bytes go from
-// the buffer (a view of the mapped archive) straight to the file.
+// the buffer (a view of the mapped archive) straight to the file, or, for an
+// archive that could not be mapped, from the archive's file to the new one.
+// Bytes that the archive no longer holds when they are copied (another
+// program cut it short meanwhile) are never kept as if they were its: the
+// file being written is removed and the extraction stops there.
 //
 // Threading: none.
 #pragma once
@@ -26,9 +30,11 @@
 #include <vector>
 
 #include "storage/data_buffer.h"
+#include "storage/disk_file.h"
 #include "storage/platform.h"
 
 class CBigArchive;
+class CEntryMap;
 
 // How far a long piece of work has got.
 struct CProgress {
@@ -43,9 +49,21 @@ using ProgressFn = std::function<bool(const CProgress&)>;
 
 struct CExtractEntry {
   std::string_view name;  // must outlive the extraction
-  CDataBuffer bytes;      // the bytes the archive holds for it
-  uint64_t claimed = 0;   // the size its record gives; more than the bytes: cut short
+  CDataBuffer bytes;      // the bytes the archive holds for it, when it is mapped
+  uint64_t claimed = 0;   // the size its record gives; more than `size`: cut short
+  uint64_t size = 0;      // the bytes the archive holds for it
+  // When `bytes` has none (the archive could not be mapped): the archive's
+  // file, and where in it the bytes lie.
+  CHandleHolder file;
+  uint64_t offset = 0;
 };
+
+// The bytes of `entry` appended to `out`, from memory or from the archive's
+// file, a large piece at a time, with `onPiece` called as WriteBytesTo does.
+// False when a write or read fails, `onPiece` asks to stop, or the archive
+// turns out to be cut short: then `cut` is set, whatever was copied.
+bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
+                 const std::function<bool(uint64_t)>& onPiece, bool& cut);
 
 // An entry that was not written, or not in full, and why.
 struct CEntryProblem {
@@ -65,11 +83,21 @@ struct CExtractReport {
   size_t written = 0;                   // entries written in full
   std::vector<CEntryProblem> problems;  // in the order of the entries
   bool cancelled = false;               // the progress function asked to stop
+  // Entries not tried because the extraction stopped at a problem that
+  // every one of them would meet too (the last of `problems`).
+  size_t left = 0;
+  // The archive was cut short on disk while its bytes were copied (the
+  // problem that stopped the extraction).
+  bool archiveChanged = false;
 };
+
+// Words for an archive cut short on disk since it was opened.
+inline constexpr char kArchiveChangedWords[] = "has changed on disk since it was opened";
 
 // Makes `folder` with its missing parents (it must be a folder if it exists)
 // and writes every entry under it; a problem with one entry is reported and
-// the others go on.
+// the others go on. It stops at a problem every later entry would meet too:
+// a full disk or quota, a read-only file system, an archive cut short.
 void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> entries,
                     const CExtractOptions& options, CExtractReport& report);
 
@@ -77,10 +105,13 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
 // the archive it names (cut at the archive's end). The names point into the
 // reader, which must outlive the result's use.
 std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader);
+// The same for an opened entry map, whose names it points into.
+std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& entries);
 
 // Writes `bytes` to the file at `path`, a path the user chose: whole, through
 // a temporary file beside it, replacing what is there. Refuses to replace
-// `protect`. False with `reason` set on failure; the old file is then as it was.
+// `protect`, and bytes found cut short on disk (IsCutOnDisk) while they were
+// copied. False with `reason` set on failure; the old file is then as it was.
 bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
                         const std::optional<platform::FileIdentity>& protect, std::string& reason);
 

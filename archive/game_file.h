@@ -21,7 +21,9 @@ class CGameFile {
   CGameFile(const CGameFile&) = delete;
   CGameFile& operator=(const CGameFile&) = delete;
   // Releases the handle and data shares without calling the virtual Close.
-  ~CGameFile() = default;
+  // Virtual: a derived reader deleted through a pointer to its base must
+  // destroy its own members too.
+  virtual ~CGameFile() = default;
 
   // 0 on success, else the failure code (1 when the file cannot be opened,
   // or whatever OnOpen returned).
@@ -41,13 +43,13 @@ class CGameFile {
   void Seek(int32_t position) { m_position = position; }
   int32_t GetSize() const { return m_size; }
   CDataBuffer GetData() const { return m_data; }
-  // The whole file's bytes: the loaded ones, or, when none could be mapped,
-  // read from the disk file now. 0 or 1; on failure `error` says why.
-  int32_t LoadWhole(CDataBuffer& bytes, CFileError* error);
   bool IsOpen() const { return m_open; }
 
   // Why the disk open failed, in words; empty when it did not.
   const std::string& GetOpenError() const { return m_disk.GetOpenError(); }
+  // The open disk file, for reading bytes where they lie when the file
+  // could not be mapped; empty once it is closed.
+  const CHandleHolder& GetFileHandle() const { return m_disk.GetHandle(); }
   // For tests: whether the disk file is still open.
   bool IsDiskOpen() const { return m_disk.IsOpen(); }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 class CLargeArena {
  public:
@@ -22,12 +23,14 @@ class CLargeArena {
   void Reserve(size_t size);
   void Release();
 
-  // `count` uninitialised Ts.
-  // REQUIRES: room left for them, as Reserve promised.
+  // `count` uninitialised Ts. Throws std::bad_alloc, as an allocation that
+  // fails would, when fewer are left than Reserve promised: a reservation
+  // sized wrong must refuse an archive, never write past the block.
   template <typename T>
   T* Take(size_t count) {
     const auto at = (reinterpret_cast<uintptr_t>(m_next) + alignof(T) - 1) & ~uintptr_t{alignof(T) - 1};
-    assert(at + count * sizeof(T) <= reinterpret_cast<uintptr_t>(m_end));
+    const auto end = reinterpret_cast<uintptr_t>(m_end);
+    if (at > end || count > (end - at) / sizeof(T)) throw std::bad_alloc();
     m_next = reinterpret_cast<std::byte*>(at + count * sizeof(T));
     return reinterpret_cast<T*>(at);
   }

@@ -52,6 +52,9 @@ struct SortKey {
   uint64_t next;
   CNameRef name;
 };
+// The reader reserves its arena by this figure before the sort: a key, and
+// the 4 bytes a name of the word splitter's table takes.
+static_assert(kSortScratchPerName == sizeof(SortKey) + 4, "kSortScratchPerName no longer matches SortKey");
 
 // Splits a range of keys by their words when few distinct words are shared
 // by many names (the files of one folder): each name is then touched a few

@@ -100,6 +100,10 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
     return kExitFailure;
   }
   for (const CEntryProblem& problem : report.problems) Report(err, problem.name, problem.reason);
+  if (report.left > 0)
+    Report(err, report.archiveChanged ? path : folder,
+           "stopped; " + std::to_string(report.left) + (report.left == 1 ? " more entry" : " more entries") +
+               " not extracted");
   return missing || !report.problems.empty() ? kExitFailure : kExitOk;
 }
 

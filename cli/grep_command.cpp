@@ -6,6 +6,7 @@
 #include "archive/entry_map.h"
 #include "cli/output.h"
 #include "rules/search_entries.h"
+#include "storage/platform.h"
 
 namespace {
 
@@ -28,6 +29,32 @@ struct CGrepChunk {
   size_t matches = 0;
 };
 
+// An archive that could not be mapped: each entry read where it lies into
+// one buffer used again, on this thread, so the memory taken is the largest
+// entry's and not the archive's.
+template <typename Collect, typename Deliver>
+bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string_view pattern,
+                  bool ignoreCase, Collect& collect, Deliver& deliver, COutput& out, std::FILE* err) {
+  CRulesSearch search(pattern, ignoreCase);
+  CGrepChunk chunk;
+  std::string bytes;
+  for (size_t entry = 0; entry < entries.size(); ++entry) {
+    bytes.resize(entries.SizeAt(entry));
+    if (!bytes.empty() &&
+        !platform::ReadAt(entries.GetFile().Get(), entries.OffsetAt(entry), bytes.data(),
+                          static_cast<uint32_t>(bytes.size()))) {
+      deliver(chunk, entry);
+      out.Flush();
+      std::fprintf(err, "tarn: %s: cannot read entry '%s': %s\n", EscapeBytes(path).c_str(),
+                   EscapeBytes(entries.NameAt(entry)).c_str(), platform::LastErrorText().c_str());
+      return false;
+    }
+    search.SearchEntry(bytes, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
+    deliver(chunk, entry + 1);
+  }
+  return true;
+}
+
 // Searches one archive, writing its lines to `out`; `prefix` (the archive's
 // name and a TAB, escaped, or nothing) starts each. Adds the number of
 // matching rows to `matches`; false when the archive could not be read.
@@ -40,30 +67,33 @@ bool GrepArchive(const std::string& path, std::string_view prefix, std::string_v
     std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(path).c_str(), error.Describe().c_str());
     return false;
   }
+  const auto collect = [&](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {
+    COutput& line = chunk.made;
+    line.Raw(prefix);
+    line.Escaped(entries.NameAt(entry));
+    line.Raw('\t');
+    line.Escaped(match.block);
+    line.Raw('\t');
+    for (uint32_t level = 0; level < match.cells.depth; ++level) line.Raw("    ");
+    line.Escaped(match.cells.name);
+    line.Raw('\t');
+    line.Escaped(match.cells.value);
+    line.Raw('\n');
+    ++chunk.matches;
+  };
+  const auto deliver = [&](CGrepChunk& chunk, size_t) {
+    out.Write(chunk.spill);
+    out.Write(chunk.made.Buffered());
+    chunk.spill.clear();
+    chunk.made.Discard();
+    matches += chunk.matches;
+    chunk.matches = 0;
+  };
+  if (!entries.IsMapped() && !entries.empty())
+    return GrepUnmapped(path, entries, pattern, ignoreCase, collect, deliver, out, err);
   SearchEntries<CGrepChunk>(
       pattern, ignoreCase, entries.size(), [&entries](size_t entry) { return entries.BytesAt(entry); },
-      [&](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {
-        COutput& line = chunk.made;
-        line.Raw(prefix);
-        line.Escaped(entries.NameAt(entry));
-        line.Raw('\t');
-        line.Escaped(match.block);
-        line.Raw('\t');
-        for (uint32_t level = 0; level < match.cells.depth; ++level) line.Raw("    ");
-        line.Escaped(match.cells.name);
-        line.Raw('\t');
-        line.Escaped(match.cells.value);
-        line.Raw('\n');
-        ++chunk.matches;
-      },
-      [&](CGrepChunk& chunk, size_t) {
-        out.Write(chunk.spill);
-        out.Write(chunk.made.Buffered());
-        chunk.spill.clear();
-        chunk.made.Discard();
-        matches += chunk.matches;
-        chunk.matches = 0;
-      });
+      collect, deliver);
   return true;
 }
 

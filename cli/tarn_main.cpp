@@ -273,7 +273,10 @@ int FindEntry(const Context& c, const std::string& path, const std::string& name
   if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, path, error.Describe());
   const auto found = entries.find(name);
   if (found == entries.end()) return Fail(c, path, "no entry named '" + EscapeBytes(name) + "'");
-  bytes = found->second;
+  // An archive that could not be mapped is read here, this entry only.
+  std::string problem;
+  bytes = entries.BufferAt(found.Position(), &problem);
+  if (!bytes.HasData()) return Fail(c, path, "cannot read entry '" + EscapeBytes(name) + "': " + problem);
   return kExitOk;
 }
 

@@ -18,6 +18,10 @@ class CDataOwner {
   CDataOwner& operator=(const CDataOwner&) = delete;
   virtual ~CDataOwner() = default;
 
+  // Whether the `size` bytes at `data`, which this owner keeps, read in part
+  // as zeros because the file they are a view of was cut short under them.
+  virtual bool WasCut(const uint8_t* /*data*/, uint32_t /*size*/) const { return false; }
+
   // Number of blocks that borrow bytes from this owner. The block that drops
   // it to 0 destroys the owner.
   int32_t m_count = 0;
@@ -63,6 +67,15 @@ class CDataBuffer {
   // byte outside the source is ever exposed.
   CDataBuffer Slice(int32_t offset, int32_t size) const;
 
+  // Whether some of these bytes read as zeros that the file never held: the
+  // file they are a view of was cut short by another program since it was
+  // mapped. Bytes copied out of such a buffer are not the file's; ask after
+  // copying, since the cut may come at any time before.
+  bool IsCutOnDisk() const {
+    return m_block != nullptr && m_block->owner != nullptr && m_block->data != nullptr &&
+           m_block->owner->WasCut(m_block->data, m_block->size);
+  }
+
   // For tests and diagnostics: the number of handles sharing the block.
   int32_t GetShareCount() const { return m_block ? m_block->count : 0; }
   const CDataBlock* GetBlock() const { return m_block; }
@@ -81,6 +94,11 @@ class CSliceOwner final : public CDataOwner {
  public:
   explicit CSliceOwner(const CDataBuffer& source) : m_source(source) {}
   const CDataBuffer& GetSource() const { return m_source; }
+  // A slice lies inside its source: the source's owner knows.
+  bool WasCut(const uint8_t* data, uint32_t size) const override {
+    const CDataBlock* source = m_source.GetBlock();
+    return source != nullptr && source->owner != nullptr && source->owner->WasCut(data, size);
+  }
 
  private:
   CDataBuffer m_source;

@@ -2,6 +2,8 @@
 
 #include <cassert>
 #include <memory>
+#include <new>
+#include <string>
 #include <utility>
 
 bool CDiskFile::s_mappingDisabled = false;
@@ -57,6 +59,17 @@ CMappingOwner::CMappingOwner(CMappedView* view) : m_view(view) {
 
 CMappingOwner::~CMappingOwner() { ReleaseView(m_view); }
 
+bool CMappingOwner::WasCut(const uint8_t* data, uint32_t size) const {
+  if (m_view->view == nullptr || size == 0) return false;
+  if (platform::WasCut(data, size)) return true;
+  // The guard sees only whole pages past the new end: the rest of the page
+  // the file now ends in reads as zeros without a fault. The file's size
+  // tells those apart.
+  const auto end = static_cast<int64_t>(data - static_cast<const uint8_t*>(m_view->view)) + size;
+  const int64_t now = platform::GetFileSize(m_view->file.Get());
+  return now >= 0 && now < end;
+}
+
 int32_t CDiskFile::Open(const std::string& path, uint32_t access, uint32_t disposition,
                         uint32_t share) {
   Close();
@@ -99,14 +112,15 @@ CDataBuffer CDiskFile::MapWhole() {
   const int32_t size = GetSize();
   if (size == 0) return CDataBuffer(nullptr, 0);
   if (size < 0) return CDataBuffer();
-  if (s_mappingDisabled) return CDataBuffer();
   // Each step that allocates comes before the one that takes a resource, or
   // hands it to an owner that gives it back when a later step throws.
   auto* view = new CMappedView{m_file, {}, nullptr, static_cast<uint32_t>(size), 1};
   std::unique_ptr<CMappedView, void (*)(CMappedView*)> share(view, ReleaseView);
   std::unique_ptr<CMappingOwner> owner(new CMappingOwner(view));
   view->mapping = CHandleHolder::Wrap(platform::CreateFileMapping(m_file.Get()));
-  if (view->mapping) view->view = platform::MapView(view->mapping.Get(), view->size);
+  // The test switch fails the view where the system would: the buffer is
+  // the same as under an address space too small for the file.
+  if (view->mapping && !s_mappingDisabled) view->view = platform::MapView(view->mapping.Get(), view->size);
   // The buffer takes the owner even when it throws (see CDataBuffer).
   CDataBuffer whole(view->view, view->size, owner.release());
   return whole;  // `share` goes: the owner now holds the only share
@@ -120,10 +134,15 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CFileError* error) {
     CDataBuffer loaded = MapWhole();
     if (!loaded.HasData()) {
       // Not mappable (no address space left, a file system without
-      // mappings): the same bytes, read.
-      uint8_t* room = loaded.GetWritable(size);
-      m_position = 0;
-      if (Read(room, size) != 0) loaded.Reset();
+      // mappings): the same bytes, read, when there is room for them.
+      try {
+        uint8_t* room = loaded.GetWritable(size);
+        m_position = 0;
+        if (Read(room, size) != 0) loaded.Reset();
+      } catch (const std::bad_alloc&) {
+        loaded.Reset();
+        m_lastError = {m_path, "not enough memory to read its " + std::to_string(size) + " bytes"};
+      }
     }
     if (loaded.HasData()) {
       bytes = std::move(loaded);

@@ -65,6 +65,7 @@ class CMappingOwner final : public CDataOwner {
  public:
   explicit CMappingOwner(CMappedView* view);
   ~CMappingOwner() override;
+  bool WasCut(const uint8_t* data, uint32_t size) const override;
 
  private:
   CMappedView* m_view;
@@ -90,7 +91,8 @@ class CDiskFile {
   // The whole file over a read-only mapped view (see MapWhole in the .cpp).
   CDataBuffer MapWhole();
   // The whole file: mapped when it can be, else read into memory. 0 on
-  // success; 1 on failure, with `error` (when given) saying why.
+  // success; 1 on failure (too little memory to read it included), with
+  // `error` (when given) saying why.
   int32_t LoadWhole(CDataBuffer& bytes, CFileError* error);
 
   int32_t GetPosition() const { return m_position; }

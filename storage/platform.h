@@ -48,6 +48,10 @@ void UnmapView(const void* view, uint32_t size);
 
 // Words for the error of the last failed call, e.g. "No such file or directory".
 std::string LastErrorText();
+// Whether the last failed call failed for a reason that every later write
+// to the same place would meet too: no space left, quota used up, a file
+// system mounted read-only.
+bool LastErrorIsLasting();
 
 // Memory that is about to be filled in full, such as an index being built:
 // asks the system to back it with large pages where it can, so that filling
@@ -141,6 +145,11 @@ void RemoveOnInterrupt(Handle folder, const std::string& name);
 // read; they are read again from the file if touched later. Keeps a long
 // copy out of a mapping from growing the process's memory.
 void ForgetPages(const void* data, size_t size);
+
+// Whether any of the `size` bytes at `data`, in a view made by MapView, read
+// as zeros the file never held: the file was cut short under the view and
+// the pages past its new end were replaced. False for any other memory.
+bool WasCut(const void* data, size_t size);
 
 // Whether `stream` is a terminal (for progress lines).
 bool IsTerminal(std::FILE* stream);

@@ -4,8 +4,9 @@
 // mapped. When another program truncates a mapped file, touching a page past
 // the new end raises SIGBUS; the handler below answers such a fault, and only
 // such a fault, by mapping zero pages over the vanished range, so a truncated
-// archive reads as zeros instead of killing the process. Every other SIGBUS
-// goes on to whatever handler was there before.
+// archive reads as zeros instead of killing the process, and remembers where
+// in the view it did, so that whoever copies bytes out can tell (WasCut).
+// Every other SIGBUS goes on to whatever handler was there before.
 #include "storage/platform.h"
 #include "storage/temp_name.h"
 
@@ -23,6 +24,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <span>
 
 namespace platform {
 namespace {
@@ -58,10 +60,19 @@ constexpr uintptr_t kClaimed = 1;
 struct ViewSlot {
   std::atomic<uintptr_t> base{0};
   std::atomic<uintptr_t> length{0};
+  // The lowest address from which the handler put zero pages in place of
+  // the file's; kNotCut while the file has not been found cut short.
+  std::atomic<uintptr_t> cutFrom{0};
 };
+constexpr uintptr_t kNotCut = UINTPTR_MAX;
 void OnBus(int signal, siginfo_t* info, void* context);
 
 ViewSlot g_views[kMaxViews];
+// Slots ever taken are all below this: the lookups, one or two per entry
+// copied out, pass over a few slots rather than the whole table.
+std::atomic<int> g_viewsUsed{0};
+// The slots that may be in use.
+std::span<ViewSlot> UsedViews() { return std::span(g_views, static_cast<size_t>(g_viewsUsed.load(std::memory_order_acquire))); }
 // The handler found when the guard went in first, and the one found when it
 // last went back in front (the same, unless someone installed one between).
 struct sigaction g_firstPreviousBus;
@@ -107,7 +118,7 @@ void OnBus(int signal, siginfo_t* info, void* context) {
   // address; a SIGBUS sent with kill() or raise() is never ours to answer.
   const bool fault = info != nullptr && info->si_code > 0;
   const auto address = fault ? reinterpret_cast<uintptr_t>(info->si_addr) : 0;
-  for (ViewSlot& slot : g_views) {
+  for (ViewSlot& slot : UsedViews()) {
     if (!fault) break;
     const uintptr_t base = slot.base.load(std::memory_order_acquire);
     const uintptr_t length = slot.length.load(std::memory_order_acquire);
@@ -119,7 +130,12 @@ void OnBus(int signal, siginfo_t* info, void* context) {
     void* zero = ::mmap(reinterpret_cast<void*>(from), to - from, PROT_READ,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
     errno = savedErrno;
-    if (zero != MAP_FAILED) return;
+    if (zero != MAP_FAILED) {
+      // Remembered, so whoever copies these bytes out can tell zeros the
+      // file never held from its own.
+      if (from < slot.cutFrom.load(std::memory_order_relaxed)) slot.cutFrom.store(from, std::memory_order_release);
+      return;
+    }
     break;
   }
   errno = savedErrno;
@@ -163,6 +179,11 @@ void Track(const void* view, uint32_t size) {
     uintptr_t empty = 0;
     if (slot.base.load(std::memory_order_relaxed) != 0) continue;
     if (!slot.base.compare_exchange_strong(empty, kClaimed)) continue;
+    // Counted in before the slot is filled, so no lookup can miss it.
+    const int index = static_cast<int>(&slot - g_views) + 1;
+    for (int used = g_viewsUsed.load(); used < index && !g_viewsUsed.compare_exchange_weak(used, index);) {
+    }
+    slot.cutFrom.store(kNotCut, std::memory_order_relaxed);
     slot.length.store(size, std::memory_order_release);
     slot.base.store(reinterpret_cast<uintptr_t>(view), std::memory_order_release);
     return;
@@ -171,10 +192,13 @@ void Track(const void* view, uint32_t size) {
 }
 
 void Untrack(const void* view) {
-  for (ViewSlot& slot : g_views) {
+  for (ViewSlot& slot : UsedViews()) {
     if (slot.base.load(std::memory_order_relaxed) != reinterpret_cast<uintptr_t>(view)) continue;
-    slot.base.store(0, std::memory_order_release);
+    // Length first: a slot with its base and no length covers nothing, and
+    // only a free base lets a Track take the slot. The other order would let
+    // a Track fill the slot between the two stores and then lose its length.
     slot.length.store(0, std::memory_order_release);
+    slot.base.store(0, std::memory_order_release);
     return;
   }
 }
@@ -267,6 +291,8 @@ std::string LastErrorText() {
   if (t_lastError == kFileInTheWay) return "file in the way";
   return std::strerror(t_lastError);
 }
+
+bool LastErrorIsLasting() { return t_lastError == ENOSPC || t_lastError == EDQUOT || t_lastError == EROFS; }
 
 void AdviseLargePages(void* data, size_t size) {
 #if defined(MADV_HUGEPAGE)
@@ -593,11 +619,23 @@ void RemoveOnInterrupt(Handle folder, const std::string& name) {
   g_interruptSlot = next;
 }
 
+bool WasCut(const void* data, size_t size) {
+  const auto begin = reinterpret_cast<uintptr_t>(data);
+  if (size == 0) return false;
+  for (const ViewSlot& slot : UsedViews()) {
+    const uintptr_t base = slot.base.load(std::memory_order_acquire);
+    const uintptr_t length = slot.length.load(std::memory_order_acquire);
+    if (base <= kClaimed || begin < base || begin - base >= length) continue;
+    return begin + size > slot.cutFrom.load(std::memory_order_acquire);
+  }
+  return false;
+}
+
 void ForgetPages(const void* data, size_t size) {
   // Only pages of a view this file mapped: on any other memory, dropping
   // pages would lose their contents.
   const auto begin = reinterpret_cast<uintptr_t>(data);
-  for (const ViewSlot& slot : g_views) {
+  for (const ViewSlot& slot : UsedViews()) {
     const uintptr_t base = slot.base.load(std::memory_order_acquire);
     const uintptr_t length = slot.length.load(std::memory_order_acquire);
     if (base <= kClaimed || begin < base || begin - base > length || size > length - (begin - base)) continue;

@@ -224,6 +224,11 @@ void UnmapView(const void* view, uint32_t /*size: the system knows the view's ex
 
 std::string LastErrorText() { return ErrorText(t_lastError); }
 
+bool LastErrorIsLasting() {
+  return t_lastError == ERROR_DISK_FULL || t_lastError == ERROR_HANDLE_DISK_FULL ||
+         t_lastError == ERROR_NOT_ENOUGH_QUOTA || t_lastError == ERROR_WRITE_PROTECT;
+}
+
 void AdviseLargePages(void* /*data*/, size_t /*size*/) {
   // Windows gives large pages only to memory allocated with MEM_LARGE_PAGES
   // by a process holding the lock-pages privilege; memory that already
@@ -570,6 +575,12 @@ void RemoveOnInterrupt(Handle folder, const std::string& name) {
   const int next = g_interruptSlot.load() == 0 ? 1 : 0;
   std::wmemcpy(g_interruptPaths[next], path.c_str(), path.size() + 1);
   g_interruptSlot.store(next);  // the path is whole before it is named
+}
+
+bool WasCut(const void* /*data*/, size_t /*size*/) {
+  // A mapped file is open with read sharing only: no other program can cut
+  // it short while a view of it lives.
+  return false;
 }
 
 void ForgetPages(const void* data, size_t size) {

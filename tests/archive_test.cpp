@@ -24,6 +24,7 @@
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
 #include "archive/game_file.h"
+#include "archive/large_arena.h"
 #include "archive/name_registry.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
@@ -1004,6 +1005,18 @@ TEST_F(ArchiveEntriesTest, OpeningNeverWritesTheArchive) {
     EXPECT_EQ(Bytes(entries.at("a")), "1");
   }
   EXPECT_EQ(ReadWholeFile(path), bytes);
+}
+
+// The reader sizes its arena before it fills it; a take beyond that size
+// must fail as an allocation would, in release builds too, and never hand
+// out memory past the block.
+TEST(LargeArena, ATakePastTheReservationFailsInEveryBuild) {
+  CLargeArena arena;
+  arena.Reserve(64);
+  EXPECT_NE(arena.Take<uint32_t>(16), nullptr);
+  EXPECT_THROW(arena.Take<uint8_t>(1), std::bad_alloc);
+  arena.Reserve(64);
+  EXPECT_THROW(arena.Take<uint64_t>(SIZE_MAX / 4), std::bad_alloc);  // count * size wraps
 }
 
 }  // namespace

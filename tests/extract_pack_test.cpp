@@ -1,7 +1,9 @@
 // tarn extract and tarn pack: round trips, hostile names and planted links,
 // refusals that must leave nothing behind, and a full disk.
 #ifndef _WIN32
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -272,6 +277,64 @@ TEST_F(ExtractPackTest, AFullDiskLeavesTheArchiveAsItWasAndNoTemporaryFile) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{{"p.big", "the old archive"}}));
+}
+
+// A disk that fills up fails every later entry the same way: extraction
+// stops at the first, removes what it wrote of it and says how many are
+// left. The small disk is a tmpfs of 64 KiB in a mount namespace of the
+// child's own, where the system allows one.
+TEST_F(ExtractPackTest, ExtractionStopsAtAFullDiskAndSaysHowManyWereLeft) {
+  CBigBuilder builder;
+  for (const char* name : {"a", "b", "c", "d", "e"}) builder.Add(name, std::string(30000, *name));
+  WriteWholeFile(P("five.big"), builder.Build());
+  fs::create_directories(P("out"));
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(report[0]);
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (::unshare(CLONE_NEWNS) != 0) {
+      // Not root: a user namespace gives the right to mount in it.
+      if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(77);
+      WriteWholeFile("/proc/self/setgroups", "deny");
+      WriteWholeFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
+      WriteWholeFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", P("out").c_str(), "tmpfs", 0, "size=64k") != 0)
+      ::_exit(77);
+    const CTarnResult r = RunTarnCaptured({"extract", P("five.big"), P("out")});
+    std::string seen = std::to_string(r.status) + "\n" + r.err;
+    for (const auto& item : fs::directory_iterator(P("out"))) seen += item.path().filename().string() + " ";
+    if (::write(report[1], seen.data(), seen.size()) < 0) ::_exit(90);
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::string seen;
+  char chunk[4096];
+  for (ssize_t got; (got = ::read(report[0], chunk, sizeof chunk)) > 0;) seen.append(chunk, static_cast<size_t>(got));
+  ::close(report[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace to make a small disk in";
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::vector<std::string> lines = Lines(seen);
+  ASSERT_EQ(lines.size(), 4u) << seen;
+  EXPECT_EQ(lines[0], "1");
+  EXPECT_EQ(lines[1], "tarn: c: " + std::string(std::strerror(ENOSPC)));
+  EXPECT_EQ(lines[2], "tarn: " + P("out") + ": stopped; 2 more entries not extracted");
+  // What fitted is there whole; nothing of the entry that did not fit.
+  std::vector<std::string> names;
+  for (size_t at = 0; at < lines[3].size();) {
+    const size_t space = lines[3].find(' ', at);
+    names.push_back(lines[3].substr(at, space - at));
+    at = space + 1;
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {

@@ -27,7 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/big_archive.h"
+#include "archive/big_writer.h"
 #include "archive/entry_map.h"
+#include "archive/extract.h"
 #include "cli/output.h"
 #include "storage/disk_file_test_helper.h"
 #include "rules/rules_parser.h"
@@ -500,24 +503,87 @@ TEST(OpenArchiveFaults, DeletedRenamedOrReplacedArchiveKeepsItsEntries) {
   }
 }
 
-// An archive that cannot be mapped is read instead; its entries are the
-// same bytes, for the document and for every tarn command.
+// Another program cuts the archive short while its entries are copied out,
+// mapped or read where they lie: the bytes it no longer holds are never
+// kept as if they were its. Extraction removes the file it was writing and
+// stops there; packing writes nothing and names the input.
+TEST(OpenArchiveFaults, ExtractAndPackRefuseAnArchiveCutShortWhileItIsRead) {
+  for (const bool mapped : {true, false}) {
+    SCOPED_TRACE(mapped ? "mapped" : "read where the entries lie");
+    CTempDir dir;
+    std::vector<std::string> contents;
+    // Entries of less than a page: the cut lands inside the page the file
+    // then ends in, whose tail reads as zeros without any fault.
+    const std::string path = dir.Write("cut.big", PatternedArchive(4, 1000, &contents));
+    CDiskFileTestHelper::SetMappingDisabled(!mapped);
+    CBigArchive reader;
+    const int32_t opened = reader.Open(path);
+    const std::vector<CExtractEntry> entries = EntriesToExtract(reader);
+    CBigWriter writer;
+    std::vector<CEntryProblem> problems;
+    GatherPackInputs(dir.Path() + "/new.big", std::vector<std::string>{path}, writer, problems);
+    CDiskFileTestHelper::SetMappingDisabled(false);
+    ASSERT_EQ(opened, 0);
+    ASSERT_TRUE(problems.empty());
+    ASSERT_EQ(::truncate(path.c_str(), reader.GetIndex().EntryAt(1).offset + 100), 0);
+
+    CExtractReport report;
+    ExtractEntries(dir.Path() + "/out", entries, {}, report);
+    EXPECT_TRUE(report.archiveChanged);
+    EXPECT_EQ(report.written, 1u);
+    EXPECT_EQ(report.left, 2u);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0].name, "Data\\INI\\part01.ini");
+    EXPECT_EQ(ReadWholeFile(dir.Path() + "/out/Data/INI/part00.ini"), contents[0]);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/out/Data/INI/part01.ini"));
+
+    std::string reason;
+    EXPECT_FALSE(writer.Write(dir.Path() + "/new.big", nullptr, reason));
+    EXPECT_EQ(reason, path + ": Data\\INI\\part01.ini: changed while packing");
+    size_t files = 0;
+    for (const auto& item : std::filesystem::directory_iterator(dir.Path())) files += item.is_regular_file();
+    EXPECT_EQ(files, 1u) << "only the archive itself: no new one, no temporary file";
+  }
+}
+
+// An archive that cannot be mapped is read instead, each entry where it
+// lies; its entries are the same bytes, for the document and for every
+// tarn command that reads them, as when it is mapped.
 TEST(UnmappedArchive, EntriesAreTheBytesThatWereRead) {
   CTempDir dir;
   std::vector<std::string> contents;
   const std::string path = dir.Write("unmapped.big", PatternedArchive(3, 5000, &contents));
+  const std::string first = "Data\\INI\\part00.ini";
+  const auto run = [&](const std::string& out) {
+    std::vector<CTarnResult> results;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"list", path}, {"check", path}, {"show", path, first}, {"cat", path, first},
+             {"extract", path, dir.Path() + "/" + out}, {"pack", dir.Path() + "/" + out + ".big", path}})
+      results.push_back(RunTarnCaptured(args));
+    return results;
+  };
+  const std::vector<CTarnResult> mapped = run("m");
   CDiskFileTestHelper::SetMappingDisabled(true);
   CEntryMap entries;
   const bool opened = OpenArchiveEntries(path, entries);
-  const CTarnResult cat = RunTarnCaptured({"cat", path, entries.empty() ? "" : std::string(entries.begin()->first)});
+  const std::vector<CTarnResult> unmapped = run("u");
   CDiskFileTestHelper::SetMappingDisabled(false);
   ASSERT_TRUE(opened);
   EXPECT_FALSE(FindMapping(path));
   ASSERT_EQ(entries.size(), contents.size());
   size_t e = 0;
   for (const auto& [name, bytes] : entries) EXPECT_EQ(Bytes(bytes), contents[e++]) << name;
-  EXPECT_EQ(cat.status, 0) << cat.err;
-  EXPECT_EQ(cat.out, contents[0]);
+  for (size_t i = 0; i < mapped.size(); ++i) {
+    EXPECT_EQ(unmapped[i].status, 0) << i << ": " << unmapped[i].err;
+    EXPECT_EQ(unmapped[i].out, mapped[i].out) << i;
+    EXPECT_EQ(unmapped[i].err, "") << i;
+  }
+  EXPECT_EQ(unmapped[3].out, contents[0]);
+  for (size_t i = 0; i < contents.size(); ++i) {
+    const std::string name = "/Data/INI/part0" + std::to_string(i) + ".ini";
+    EXPECT_EQ(ReadWholeFile(dir.Path() + "/u" + name), contents[i]) << name;
+  }
+  EXPECT_EQ(ReadWholeFile(dir.Path() + "/u.big"), ReadWholeFile(dir.Path() + "/m.big"));
 }
 
 // Whichever allocation of an open fails, what was taken before it (the

@@ -455,7 +455,7 @@ TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
 // size 0, the empty name). With 512 MiB the archive cannot even be mapped
 // and its index buffer not made; with 1.5 GiB it maps but the names do not
 // fit. Either way the archive is refused with the reason, and a rules file
-// too large to read ends in a message, never in an abort.
+// too large to read ends in a message that says so, never in an abort.
 TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
   if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   const CDeadline deadline(120);
@@ -472,7 +472,42 @@ TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
   const CProcessResult rules = RunTarnProcess(m_dir, {"rules", path}, "", uint64_t{512} << 20);
   EXPECT_EQ(rules.status, 1);
   EXPECT_EQ(rules.out, "");
-  EXPECT_EQ(rules.err, "tarn: out of memory\n");
+  EXPECT_EQ(rules.err, "tarn: " + path + ": not enough memory to read its " + std::to_string(kSize) + " bytes\n");
+}
+
+// An archive of 1 GiB holding one small entry cannot be mapped in 512 MiB:
+// every command that reads entries reads it where it lies instead, with the
+// same output as when it is mapped.
+TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
+  if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  const CDeadline deadline(120);
+  constexpr uint32_t kSize = uint32_t{1} << 30;
+  const std::string path = Write(CBigBuilder().Add("Data\\tank.ini", kTankRules).ArchiveSize(kSize));
+  ASSERT_EQ(::truncate(path.c_str(), kSize), 0);
+  constexpr uint64_t kLimit = uint64_t{512} << 20;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", path}, {"check", path}, {"show", path, "Data\\tank.ini"}, {"cat", path, "Data\\tank.ini"}}) {
+    SCOPED_TRACE(args[0]);
+    const CProcessResult capped = RunTarnProcess(m_dir, args, "", kLimit);
+    const CProcessResult mapped = RunTarnProcess(m_dir, args);
+    EXPECT_EQ(capped.status, 0) << capped.err;
+    EXPECT_EQ(capped.out, mapped.out);
+    EXPECT_EQ(capped.err, "");
+  }
+  const CProcessResult extract = RunTarnProcess(m_dir, {"extract", path, m_dir.Path() + "/out"}, "", kLimit);
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(ReadWholeFile(m_dir.Path() + "/out/Data/tank.ini"), kTankRules);
+  const CProcessResult pack = RunTarnProcess(m_dir, {"pack", m_dir.Path() + "/small.big", path}, "", kLimit);
+  EXPECT_EQ(pack.status, 0) << pack.err;
+  EXPECT_EQ(RunTarnCaptured({"cat", m_dir.Path() + "/small.big", "Data\\tank.ini"}).out, kTankRules);
+  // Where even that fails, the reason is the entry's, not the index's.
+  constexpr uint32_t kHuge = kSize - 4096;
+  const std::string hugePath = Write(CBigBuilder().AddRecord("huge", 4096, kHuge).ArchiveSize(kSize), "huge.big");
+  ASSERT_EQ(::truncate(hugePath.c_str(), kSize), 0);
+  const CProcessResult huge = RunTarnProcess(m_dir, {"cat", hugePath, "huge"}, "", kLimit);
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_EQ(huge.err, "tarn: " + hugePath + ": cannot read entry 'huge': not enough memory for its " +
+                          std::to_string(kHuge) + " bytes\n");
 }
 
 #endif

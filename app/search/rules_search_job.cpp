@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "rules/search_entries.h"
+#include "storage/platform.h"
 
 void CFoundRows::Append(const CFoundRows& other) {
   const auto shift = static_cast<uint32_t>(text.size());
@@ -28,8 +29,16 @@ CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, 
       m_receiver(receiver),
       m_deliver(std::move(deliver)),
       m_finish(std::move(finish)) {
-  m_entries.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) m_entries.push_back(entries.BytesAt(i));
+  if (!entries.IsMapped() && !entries.empty()) {
+    // Not mapped: the job reads each entry where it lies, through a share
+    // of the archive's open file taken here.
+    m_file = entries.GetFile();
+    m_places.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) m_places.push_back({entries.OffsetAt(i), entries.SizeAt(i)});
+  } else {
+    m_entries.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) m_entries.push_back(entries.BytesAt(i));
+  }
   try {
     m_thread = std::thread([this] { Run(); });
   } catch (const std::system_error& error) {
@@ -44,6 +53,33 @@ CRulesSearchJob::~CRulesSearchJob() {
   if (m_thread.joinable()) m_thread.join();
 }
 
+template <typename Collect, typename Deliver>
+void CRulesSearchJob::RunUnmapped(const Collect& collect, const Deliver& deliver, QString& failure) {
+  // One entry at a time on this thread, into one buffer used again, so the
+  // memory taken is the largest entry's; pieces handed over about every
+  // mebibyte, as the mapped search does.
+  constexpr size_t kPieceBytes = size_t{1} << 20;
+  CRulesSearch search(m_pattern, true);
+  CFoundRows chunk;
+  std::string bytes;
+  size_t pending = 0;
+  for (size_t entry = 0; entry < m_places.size(); ++entry) {
+    if (m_stop.load(std::memory_order_relaxed)) return;
+    bytes.resize(m_places[entry].size);
+    if (!bytes.empty() && !platform::ReadAt(m_file.Get(), m_places[entry].offset, bytes.data(),
+                                            m_places[entry].size)) {
+      failure = QString::fromStdString("cannot read the archive: " + platform::LastErrorText());
+      return;
+    }
+    search.SearchEntry(bytes, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
+    pending += bytes.size();
+    if (pending >= kPieceBytes || entry + 1 == m_places.size()) {
+      deliver(chunk, entry + 1);
+      pending = 0;
+    }
+  }
+}
+
 void CRulesSearchJob::Run() {
   // Hands `call` to the receiver's thread; dropped when the receiver is gone.
   const auto post = [this](auto call) {
@@ -52,8 +88,7 @@ void CRulesSearchJob::Run() {
   Outcome outcome = Outcome::Complete;
   QString failure;
   try {
-    SearchEntries<CFoundRows>(
-        m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; },
+    const auto collect =
         [this](CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
           if (m_found.fetch_add(1, std::memory_order_relaxed) >= kMostRows) {
             m_tooMany = true;
@@ -77,14 +112,21 @@ void CRulesSearchJob::Run() {
           put(match.cells.name, row.name, row.nameSize);
           put(match.cells.value, row.value, row.valueSize);
           chunk.rows.push_back(row);
-        },
+        };
+    const auto deliver =
         [&](CFoundRows& chunk, size_t done) {
           auto piece = std::make_shared<CFoundRows>(std::move(chunk));
           chunk = CFoundRows();
           post([deliver = m_deliver, piece, done] { deliver(std::move(*piece), done); });
-        },
-        [this] { return m_stop.load(std::memory_order_relaxed); });
-    if (m_tooMany) outcome = Outcome::TooMany;
+        };
+    if (m_file.Get() != 0)
+      RunUnmapped(collect, deliver, failure);
+    else
+      SearchEntries<CFoundRows>(
+          m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; }, collect,
+          deliver, [this] { return m_stop.load(std::memory_order_relaxed); });
+    if (!failure.isEmpty()) outcome = Outcome::Failed;
+    else if (m_tooMany) outcome = Outcome::TooMany;
     else if (m_stop) outcome = Outcome::Stopped;
   } catch (const std::bad_alloc&) {
     outcome = Outcome::Failed;

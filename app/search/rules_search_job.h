@@ -76,13 +76,22 @@ class CRulesSearchJob {
 
   // Asks the search to stop; the finish call says so.
   void Stop() { m_stop = true; }
-  size_t GetEntryCount() const { return m_entries.size(); }
+  size_t GetEntryCount() const { return m_file.Get() != 0 ? m_places.size() : m_entries.size(); }
 
  private:
   void Run();
+  template <typename Collect, typename Deliver>
+  void RunUnmapped(const Collect& collect, const Deliver& deliver, QString& failure);
 
   CDataBuffer m_whole;  // keeps the bytes mapped; touched on this thread only
   std::vector<std::string_view> m_entries;
+  // For an archive that is not mapped: its file, and where each entry lies.
+  // m_file's count is touched on the user-interface thread only.
+  struct CPlace {
+    uint32_t offset, size;
+  };
+  CHandleHolder m_file;
+  std::vector<CPlace> m_places;
   std::string m_pattern;
   QPointer<QObject> m_receiver;
   Deliver m_deliver;

@@ -13,6 +13,7 @@
 #include "app/entry_actions.h"
 #include "app/framework/status_bar.h"
 #include "editor_fixture.h"
+#include "storage/disk_file_test_helper.h"
 #include "tests/support/big_builder.h"
 
 namespace {
@@ -127,6 +128,68 @@ class EntryActionsTest : public QObject {
     m_folderAnswer.clear();
     actions->ExtractAll();
     QCOMPARE(m_problemDialogs, 1);
+  }
+
+  // An archive that cannot be mapped: each entry is read where it lies,
+  // for Extract and for Extract All alike.
+  void extractionReadsAnArchiveThatCannotBeMapped() {
+    CDiskFileTestHelper::SetMappingDisabled(true);
+    CEditorRun run({ToQ(m_archive)});
+    CDiskFileTestHelper::SetMappingDisabled(false);
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    auto* actions = tree->findChild<CEntryActions*>();
+    m_saveAnswer = ToQ(m_dir.Path() + "/unmapped.ini");
+    actions->ExtractEntry(tree->model()->index(1, 0));
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/unmapped.ini"), std::string("Object Tank\nEnd\n"));
+    m_folderAnswer = ToQ(m_dir.Path() + "/unmapped");
+    actions->ExtractAll();
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/unmapped/Data/INI/Tank.ini"), std::string("Object Tank\nEnd\n"));
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/unmapped/Data/Other.ini"), std::string("other"));
+    QCOMPARE(StatusText(run), QStringLiteral("Extracted 3 of 4 entries to %1").arg(m_folderAnswer));
+  }
+
+  // Read where it lies, an entry can still fail to read: the status bar
+  // says so, and nothing reads bytes that are not there.
+  void anEntryThatCannotBeReadIsReportedNotShown() {
+    const std::string path = m_dir.Write("unreadable.big", CBigBuilder().Add("gone.ini", std::string(9000, 'g')).Build());
+    CDiskFileTestHelper::SetMappingDisabled(true);
+    CEditorRun run({ToQ(path)});
+    CDiskFileTestHelper::SetMappingDisabled(false);
+    std::filesystem::resize_file(path, 100);
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    tree->selectionModel()->setCurrentIndex(tree->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot read this entry from the archive"));
+    m_saveAnswer = ToQ(m_dir.Path() + "/gone.ini");
+    TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractEntry(tree->model()->index(0, 0));
+    QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone.ini"));
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract gone.ini: unexpected end of file"));
+  }
+
+  // Another program cuts the open archive short: what it holds now is not
+  // what the window shows, so neither extraction writes zeros as entries.
+  void extractionRefusesAnArchiveCutShortOnDisk() {
+    const std::string path = m_dir.Write("cut.big", CBigBuilder()
+                                                        .Add("first.ini", std::string(5000, 'f'))
+                                                        .Add("second.ini", std::string(5000, 's'))
+                                                        .Build());
+    CEditorRun run({ToQ(path)});
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    auto* actions = tree->findChild<CEntryActions*>();
+    QVERIFY(std::filesystem::exists(path));
+    std::filesystem::resize_file(path, 100);
+    const QString changed = ToQ(path) + QStringLiteral(": has changed on disk since it was opened");
+
+    m_saveAnswer = ToQ(m_dir.Path() + "/second.ini");
+    actions->ExtractEntry(tree->model()->index(1, 0));
+    QVERIFY(!std::filesystem::exists(m_dir.Path() + "/second.ini"));
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract second.ini: %1").arg(changed));
+
+    m_problemDialogs = 0;
+    m_folderAnswer = ToQ(m_dir.Path() + "/cut");
+    actions->ExtractAll();
+    QVERIFY(!std::filesystem::exists(m_dir.Path() + "/cut/first.ini"));
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract all: %1 (0 of 2 entries were extracted)").arg(changed));
+    QCOMPARE(m_problemDialogs, 0);
   }
 };
 
