@@ -63,6 +63,7 @@ class CPendingFile {
 
   // `replacing`: a file stands at the name now.
   bool Open(bool replacing, std::string& reason) {
+    m_replacing = replacing;
     m_file = platform::CreateUnnamedFileAt(m_folder);
     if (m_file != platform::kInvalidHandle) {
       // Nothing to remove on an interrupt; this still makes a write past
@@ -98,6 +99,15 @@ class CPendingFile {
       Discard();
       return false;
     };
+    // The common case, a new name that is still free, in one step: the
+    // link fails rather than replace anything that got there since.
+    if (m_written.empty() && !m_replacing) {
+      if (!m_direct && !platform::SyncFile(m_file)) return fail(platform::LastErrorText());
+      if (platform::LinkUnnamedAt(m_folder, m_file, m_name)) {
+        m_written = m_name;
+        return Finish(reason);
+      }
+    }
     platform::NodeInfo there;
     if (!platform::InspectAt(m_folder, m_name, there)) return fail(platform::LastErrorText());
     if (m_written == m_name) there.kind = platform::NodeKind::Missing;  // that is this file
@@ -117,17 +127,25 @@ class CPendingFile {
         platform::RemoveOnInterrupt(m_folder, m_written);
       }
     }
+    return Finish(reason);
+  }
+
+ private:
+  bool Finish(std::string& reason) {
     // Closed before the rename: Windows renames no file that is open.
     platform::CloseHandle(m_file);
     m_file = platform::kInvalidHandle;
-    if (m_written != m_name && !platform::RenameAt(m_folder, m_written, m_name)) return fail(platform::LastErrorText());
+    if (m_written != m_name && !platform::RenameAt(m_folder, m_written, m_name)) {
+      reason = platform::LastErrorText();
+      Discard();
+      return false;
+    }
     m_written.clear();
     platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
     if (!m_direct) platform::SyncFile(m_folder);  // the rename itself; the file is complete either way
     return true;
   }
 
- private:
   void Discard() {
     if (m_file != platform::kInvalidHandle) platform::CloseHandle(m_file);
     m_file = platform::kInvalidHandle;
@@ -142,6 +160,7 @@ class CPendingFile {
   std::string m_name;
   std::string m_prefix;
   bool m_direct;
+  bool m_replacing = false;
   platform::Handle m_file = platform::kInvalidHandle;
   std::string m_written;  // the name it has now; empty while it has none
 };

@@ -10,8 +10,19 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -468,6 +479,40 @@ TEST_F(ExtractPackTest, WindowsNamesAndCaseConflictsAreReportedNotWritten) {
   EXPECT_NE(packed.err.find("tarn: entry 'readme.TXT': differs only in letter case from 'README.txt'\n"),
             std::string::npos) << packed.err;
   EXPECT_FALSE(fs::exists(P("p.big")));
+}
+
+// Paths typed on Windows take either separator, and a drive letter before
+// one means the drive's root, not its current folder.
+TEST_F(ExtractPackTest, WindowsPathsTakeEitherSeparatorAndADrive) {
+  std::string base = m_dir.Path();
+  std::replace(base.begin(), base.end(), '/', '\\');
+  MakeFile(P("in/a.ini"), "a");
+  fs::create_directories(P("out"));
+  const std::string in = base + "\\in";
+  ASSERT_EQ(RunTarnCaptured({"pack", base + "\\out\\new.big", in}).status, 0);
+  EXPECT_EQ(RunTarnCaptured({"list", base + "\\out\\new.big"}).out, "30\t1\ta.ini\n");
+  ASSERT_EQ(RunTarnCaptured({"extract", base + "\\out\\new.big", base + "\\x\\y"}).status, 0);
+  EXPECT_EQ(ReadWholeFile(P("x/y/a.ini")), "a");
+
+  const fs::path before = fs::current_path();
+  fs::current_path(m_dir.Path());
+  EXPECT_EQ(RunTarnCaptured({"pack", "out\\rel.big", "in"}).status, 0);
+  EXPECT_TRUE(fs::exists(P("out/rel.big")));
+  const std::string drive = base.substr(0, 2);
+  const std::string unique = "tarn-drive-root-" + std::to_string(::GetCurrentProcessId());
+  for (const char* separator : {"\\", "/"}) {
+    const CTarnResult packed = RunTarnCaptured({"pack", drive + separator + unique + ".big", in});
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    EXPECT_TRUE(fs::exists(drive + "\\" + unique + ".big")) << separator;
+    EXPECT_FALSE(fs::exists(P(unique + ".big"))) << separator;
+    fs::remove(drive + "\\" + unique + ".big");
+  }
+  WriteWholeFile(P("root.big"), CBigBuilder().Add(unique, "at the root").Build());
+  EXPECT_EQ(RunTarnCaptured({"extract", "root.big", drive + "\\"}).status, 0);
+  EXPECT_EQ(ReadWholeFile(drive + "\\" + unique), "at the root");
+  EXPECT_FALSE(fs::exists(P(unique)));
+  fs::remove(drive + "\\" + unique);
+  fs::current_path(before);
 }
 
 // Junctions and symbolic links are reparse points on Windows; none is
