@@ -139,7 +139,7 @@ class CFolderGatherer {
     // file that cannot be opened after all when it is copied still
     // fails the whole pack; the temporary file then goes.)
     if (!platform::CanReadAt(folder, item.name)) return Problem(shown, platform::LastErrorText()), false;
-    m_writer.Add(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity});
+    m_writer.AddInput(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity});
     return false;
   }
 
@@ -164,7 +164,7 @@ void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEnt
     } else if (const NameProblem unsafe = CheckEntryName(entry.name); unsafe != NameProblem::None) {
       problems.push_back({shown, DescribeNameProblem(unsafe)});
     } else {
-      writer.AddBytes(std::string(entry.name), entry.bytes);
+      writer.AddInput(std::string(entry.name), CPackSource{-1, entry.bytes, entry.bytes.GetSize(), {}});
     }
   }
 }
@@ -176,7 +176,13 @@ int CBigWriter::AddRoot(const std::string& path) {
   return static_cast<int>(m_roots.size()) - 1;
 }
 
-void CBigWriter::Add(std::string name, CPackSource source) {
+void CBigWriter::Add(std::string name, CPackSource source) { m_entries.insert_or_assign(std::move(name), std::move(source)); }
+
+void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
+  Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}});
+}
+
+void CBigWriter::AddInput(std::string name, CPackSource source) {
   // "c/y" and "c\\y" are one file once extracted: the later replaces the
   // earlier, under its own spelling.
   const auto [path, isNew] = m_paths.try_emplace(EntryPathKey(name), name);
@@ -184,11 +190,7 @@ void CBigWriter::Add(std::string name, CPackSource source) {
     m_entries.erase(path->second);
     path->second = name;
   }
-  m_entries.insert_or_assign(std::move(name), std::move(source));
-}
-
-void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
-  Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}});
+  Add(std::move(name), std::move(source));
 }
 
 uint64_t CBigWriter::GetArchiveSize() const {

@@ -49,15 +49,18 @@ class CBigWriter {
  public:
   // Folder inputs that file sources refer to; the index of the new one.
   int AddRoot(const std::string& path);
-  // Adds an entry, replacing one of the same name, '/' and '\\' taken as one.
+  // Adds an entry, replacing one of exactly the same name.
   void Add(std::string name, CPackSource source);
   void AddBytes(std::string name, const CDataBuffer& bytes);
+  // Adds an entry of a pack input, replacing one that names the same file
+  // once extracted ('/' and '\\' taken as one).
+  void AddInput(std::string name, CPackSource source);
 
   size_t GetCount() const { return m_entries.size(); }
   // The size of the archive the entries make; may exceed what BIG can hold.
   uint64_t GetArchiveSize() const;
   const std::map<std::string, CPackSource, std::less<>>& GetEntries() const { return m_entries; }
-  // The entries by EntryPathKey, each with its name.
+  // The entries added by AddInput, by EntryPathKey, each with its name.
   const std::map<std::string, std::string, std::less<>>& GetPaths() const { return m_paths; }
 
   // Writes the archive at `path`. False with `reason` set on failure; `path`
