@@ -2,10 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <system_error>
 
+#include "archive/extract.h"
 #include "storage/disk_file.h"
 
 namespace {
@@ -53,14 +53,13 @@ CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination, 
   file.Close();
   if (bytes.GetSize() != source.size) return fail(CopyResult::SourceChanged, source.path, changed);
 
-  QSaveFile out(target);
-  if (!out.open(QIODevice::WriteOnly)) return fail(CopyResult::Failed, target, out.errorString());
-  const auto* data = reinterpret_cast<const char*>(bytes.GetData());
-  if (out.write(data, bytes.GetSize()) != static_cast<qint64>(bytes.GetSize())) {
-    const QString words = out.errorString();
-    out.cancelWriting();
-    return fail(CopyResult::Failed, target, words);
+  // The same way to replace a file as extraction and packing take, so a
+  // full disk says so in the system's words, and a replaced file keeps who
+  // may read it.
+  std::string words;
+  if (!WriteFileReplacing(QFile::encodeName(target).toStdString(), bytes,
+                          IdentityOfFile(QFile::encodeName(source.path).toStdString()), words)) {
+    return fail(CopyResult::Failed, target, QString::fromLocal8Bit(words));
   }
-  if (!out.commit()) return fail(CopyResult::Failed, target, out.errorString());
   return CopyResult::Copied;
 }

@@ -33,68 +33,121 @@ struct CClose {
 using CHandleOwner = std::unique_ptr<platform::Handle, CClose>;
 CHandleOwner Own(platform::Handle handle) { return CHandleOwner(new platform::Handle(handle)); }
 
+// The archive being written, as found before packing: never packed into
+// itself, under its own name or any other.
+struct CArchiveSpot {
+  platform::FileIdentity file;
+  platform::FileIdentity folder;
+  std::string name;
+};
+
 // Walks one folder input.
 class CFolderGatherer {
  public:
-  CFolderGatherer(CBigWriter& writer, std::vector<CEntryProblem>& problems,
-                  const std::optional<platform::FileIdentity>& skip, int root)
+  CFolderGatherer(CBigWriter& writer, std::vector<CEntryProblem>& problems, const std::optional<CArchiveSpot>& skip,
+                  int root)
       : m_writer(writer), m_problems(problems), m_skip(skip), m_root(root) {}
 
-  // `prefix` is the entry name of the folder ("" for the input, else ending
-  // in '\'); `shown` its path for messages.
-  void Walk(platform::Handle folder, const std::string& prefix, const std::string& shown) {
-    std::vector<platform::FolderItem> items;
-    if (!platform::ListFolder(folder, items)) return Problem(shown, platform::LastErrorText());
-    // In byte order, so problems come out in the same order on every run.
-    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const platform::FolderItem& item : items) {
-      const std::string path = shown + "/" + item.name;
-      const std::string name = prefix + item.name;
-      if (item.info.kind == platform::NodeKind::Link) {
-        Problem(path, "symbolic link (not followed)");
+  // Every file below `root`, whose path for messages is `shown`. Without
+  // recursion, so no tree can exhaust the stack: one frame per folder on the
+  // way down, and one entry name and one shown path that grow and shrink
+  // with them.
+  void Walk(platform::Handle root, std::string shown) {
+    std::vector<CFrame> frames;
+    std::string name;  // the entry name of the folder being listed, "" or ending in '\'
+    if (!Enter(frames, root, Own(platform::kInvalidHandle), shown)) return;
+    while (!frames.empty()) {
+      CFrame& frame = frames.back();
+      if (frame.next == frame.items.size()) {
+        name.resize(frame.nameLength);
+        shown.resize(frame.shownLength);
+        frames.pop_back();
         continue;
       }
-      if (item.info.kind == platform::NodeKind::Other) {
-        Problem(path, "not a regular file or folder");
-        continue;
-      }
-      // A '\' inside one name would read as a separator when extracted.
-      if (item.name.find('\\') != std::string::npos) {
-        Problem(path, "name holds a '\\'");
-        continue;
-      }
-      if (const NameProblem unsafe = CheckEntryName(name); unsafe != NameProblem::None) {
-        Problem(path, DescribeNameProblem(unsafe));
-        continue;
-      }
-      if (item.info.kind == platform::NodeKind::Folder) {
-        const CHandleOwner below = Own(platform::OpenFolderAt(folder, item.name, false));
-        if (*below == platform::kInvalidHandle) {
-          Problem(path, platform::LastErrorText());
-          continue;
-        }
-        Walk(*below, name + "\\", path);
-        continue;
-      }
-      // The archive being replaced is never its own input.
-      if (m_skip && item.info.identity == *m_skip) continue;
-      // Nothing is written until every input has been found readable. (A
-      // file that cannot be opened after all when it is copied still
-      // fails the whole pack; the temporary file then goes.)
-      if (!platform::CanReadAt(folder, item.name)) {
-        Problem(path, platform::LastErrorText());
-        continue;
-      }
-      m_writer.Add(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
+      const platform::FolderItem& item = frame.items[frame.next++];
+      const size_t nameLength = name.size();
+      const size_t shownLength = shown.size();
+      name += item.name;
+      shown += '/';
+      shown += item.name;
+      if (Visit(frames, item, name, shown)) continue;  // went down: the path stays
+      name.resize(nameLength);
+      shown.resize(shownLength);
     }
   }
 
  private:
+  struct CFrame {
+    platform::Handle folder;
+    CHandleOwner owner;  // none for the input itself, which is the caller's
+    std::vector<platform::FolderItem> items;
+    size_t next = 0;
+    size_t nameLength = 0;   // of the name and path above this folder
+    size_t shownLength = 0;
+  };
+
+  // Lists `folder`, whose path for messages is `shown`, into a new frame.
+  bool Enter(std::vector<CFrame>& frames, platform::Handle folder, CHandleOwner owner, const std::string& shown) {
+    std::vector<platform::FolderItem> items;
+    if (!platform::ListFolder(folder, items)) {
+      Problem(shown, platform::LastErrorText());
+      return false;
+    }
+    // In byte order, so problems come out in the same order on every run.
+    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    frames.push_back({folder, std::move(owner), std::move(items), 0, 0, 0});
+    return true;
+  }
+
+  // Takes in one item; true when it was a folder that was entered, which
+  // then owns the extended `name` and `shown`.
+  bool Visit(std::vector<CFrame>& frames, const platform::FolderItem& item, std::string& name, std::string& shown) {
+    if (item.info.kind == platform::NodeKind::Link) return Problem(shown, "symbolic link (not followed)"), false;
+    if (item.info.kind == platform::NodeKind::Other) return Problem(shown, "not a regular file or folder"), false;
+    // A '\' inside one name would read as a separator when extracted.
+    if (item.name.find('\\') != std::string::npos) return Problem(shown, "name holds a '\\'"), false;
+    if (const NameProblem unsafe = CheckEntryName(name); unsafe != NameProblem::None)
+      return Problem(shown, DescribeNameProblem(unsafe)), false;
+    const platform::Handle folder = frames.back().folder;
+    if (item.info.kind == platform::NodeKind::Folder) {
+      if (frames.size() > kMostPackDepth) {
+        return Problem(shown, "folders nested more than " + std::to_string(kMostPackDepth) + " deep"), false;
+      }
+      CHandleOwner below = Own(platform::OpenFolderAt(folder, item.name, false));
+      if (*below == platform::kInvalidHandle) return Problem(shown, platform::LastErrorText()), false;
+      const size_t nameLength = name.size() - item.name.size();
+      const size_t shownLength = shown.size() - item.name.size() - 1;
+      name += '\\';
+      const platform::Handle opened = *below;
+      if (!Enter(frames, opened, std::move(below), shown)) {
+        name.pop_back();
+        return false;
+      }
+      frames.back().nameLength = nameLength;
+      frames.back().shownLength = shownLength;
+      return true;
+    }
+    // The archive being replaced is never its own input; another name for
+    // it (a hard link) would leave a hole in what the user asked for.
+    if (m_skip && item.info.identity == m_skip->file) {
+      platform::NodeInfo here;
+      if (item.name == m_skip->name && platform::InspectFile(folder, here) && here.identity == m_skip->folder)
+        return false;
+      return Problem(shown, "is a hard link of the archive being written"), false;
+    }
+    // Nothing is written until every input has been found readable. (A
+    // file that cannot be opened after all when it is copied still
+    // fails the whole pack; the temporary file then goes.)
+    if (!platform::CanReadAt(folder, item.name)) return Problem(shown, platform::LastErrorText()), false;
+    m_writer.AddInput(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
+    return false;
+  }
+
   void Problem(const std::string& path, std::string reason) { m_problems.push_back({path, std::move(reason)}); }
 
   CBigWriter& m_writer;
   std::vector<CEntryProblem>& m_problems;
-  const std::optional<platform::FileIdentity>& m_skip;
+  const std::optional<CArchiveSpot>& m_skip;
   int m_root;
 };
 
@@ -112,7 +165,8 @@ void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEnt
     } else if (const NameProblem unsafe = CheckEntryName(entry.name); unsafe != NameProblem::None) {
       problems.push_back({shown, DescribeNameProblem(unsafe)});
     } else {
-      writer.Add(std::string(entry.name), CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
+      writer.AddInput(std::string(entry.name),
+                      CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
     }
   }
 }
@@ -130,6 +184,17 @@ void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
   Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, {}, 0, {}});
 }
 
+void CBigWriter::AddInput(std::string name, CPackSource source) {
+  // "c/y" and "c\\y" are one file once extracted: the later replaces the
+  // earlier, under its own spelling.
+  const auto [path, isNew] = m_paths.try_emplace(EntryPathKey(name), name);
+  if (!isNew && path->second != name) {
+    m_entries.erase(path->second);
+    path->second = name;
+  }
+  Add(std::move(name), std::move(source));
+}
+
 uint64_t CBigWriter::GetArchiveSize() const {
   uint64_t total = kHeaderBytes;
   for (const auto& [name, source] : m_entries) total += RecordBytes(name) + source.size;
@@ -142,44 +207,20 @@ bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std:
     reason = "the archive would be " + std::to_string(total) + " bytes, 2 GiB or more";
     return false;
   }
-  std::string folderPath, name;
-  SplitUserPath(path, folderPath, name);
-  if (name.empty() || name == "." || name == "..") {
-    reason = "not a file name";
-    return false;
-  }
-  const CHandleOwner folder = Own(platform::OpenFolder(folderPath, false));
-  if (*folder == platform::kInvalidHandle) {
-    reason = platform::LastErrorText();
-    return false;
-  }
-  // The temporary name keeps the start of the archive's, so a person who
-  // finds one left by a crash knows what it was.
-  std::string temp;
-  const CHandleOwner out = Own(platform::CreateTempFileAt(*folder, "." + name.substr(0, 200) + ".tarn-", temp));
-  if (*out == platform::kInvalidHandle) {
-    reason = platform::LastErrorText();
-    return false;
-  }
-  platform::RemoveOnInterrupt(*folder, temp);
-  bool ok = WriteEntries(*out, progress, reason);
-  // Flushed before the rename: a crash must leave the old archive or the
-  // whole new one, never a name pointing at bytes not yet on the disk.
-  if (ok && !platform::SyncFile(*out)) ok = false, reason = platform::LastErrorText();
-  platform::CloseHandle(*out);
-  *out = platform::kInvalidHandle;
-  for (auto& [entryName, source] : m_entries) {
-    source.bytes = CDataBuffer();
-    source.file.Release();
-  }
-  if (ok && !platform::RenameAt(*folder, temp, name)) ok = false, reason = platform::LastErrorText();
-  if (ok) {
-    platform::SyncFile(*folder);  // the rename itself; the archive is complete either way
-  } else {
-    platform::RemoveAt(*folder, temp);
-  }
-  platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
-  return ok;
+  // No protected file: an archive may be replaced by one made from itself.
+  const CReplaceOptions options{std::nullopt, false};
+  return WriteFileReplacing(
+      path,
+      [&](platform::Handle out, std::string& words) {
+        const bool ok = WriteEntries(out, progress, words);
+        // Windows refuses to rename over a file that is open or mapped.
+        for (auto& [entryName, source] : m_entries) {
+          source.bytes = CDataBuffer();
+          source.file.Release();
+        }
+        return ok;
+      },
+      options, reason);
 }
 
 bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, std::string& reason) const {
@@ -247,7 +288,9 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       if (!CopyEntryTo(out, entry, onPiece, cut)) {
         // The archive input was cut short since it was read: its bytes are
         // no longer what its index promised.
-        if (cut) return reason = (source.input ? *source.input : std::string()) + ": " + name + ": changed while packing", false;
+        if (cut)
+          return reason = (source.input ? *source.input : std::string()) + ": " + name + ": changed while packing",
+                 false;
         if (progress && !progress(done)) return reason = "cancelled", false;
         return writeFailed();
       }
@@ -286,20 +329,27 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
 void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
                       std::vector<CEntryProblem>& problems) {
   // What stands at the archive's path now: never an input of a folder walk,
-  // and it must be a file or nothing.
-  std::optional<platform::FileIdentity> existing;
+  // and it must be a regular file or nothing. Anything else is refused
+  // before a byte is written: renaming over a device or a FIFO would take
+  // its name from it, and over a link would drop the link.
+  std::optional<CArchiveSpot> existing;
   std::string folderPath, name;
   SplitUserPath(archive, folderPath, name);
   const CHandleOwner folder = Own(platform::OpenFolder(folderPath, false));
-  platform::NodeInfo there;
+  platform::NodeInfo there, folderInfo;
   if (name.empty() || name == "." || name == "..") {
     problems.push_back({archive, "not a file name"});
-  } else if (*folder == platform::kInvalidHandle || !platform::InspectAt(*folder, name, there)) {
+  } else if (*folder == platform::kInvalidHandle || !platform::InspectAt(*folder, name, there) ||
+             !platform::InspectFile(*folder, folderInfo)) {
     problems.push_back({archive, platform::LastErrorText()});
   } else if (there.kind == platform::NodeKind::Folder) {
     problems.push_back({archive, "is a folder"});
+  } else if (there.kind == platform::NodeKind::Link) {
+    problems.push_back({archive, "is a symbolic link (not replaced)"});
+  } else if (there.kind == platform::NodeKind::Other) {
+    problems.push_back({archive, "is not a regular file (not replaced)"});
   } else if (there.kind == platform::NodeKind::File) {
-    existing = there.identity;
+    existing = CArchiveSpot{there.identity, folderInfo.identity, name};
   }
 
   for (const std::string& input : inputs) {
@@ -308,25 +358,22 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
       CFolderGatherer gatherer(writer, problems, existing, writer.AddRoot(input));
       std::string shown = input;
       while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
-      gatherer.Walk(*root, "", shown);
+      gatherer.Walk(*root, shown);
     } else {
       GatherArchive(input, writer, problems);
     }
   }
 
-  // An entry that is a file and also a folder of another ("a" and "a\b")
-  // could not be extracted whole.
-  const auto& entries = writer.GetEntries();
-  for (const auto& [entry, source] : entries) {
-    for (const char separator : {'\\', '/'}) {
-      const auto below = entries.lower_bound(entry + separator);
-      if (below != entries.end() && below->first.compare(0, entry.size() + 1, entry + separator) == 0) {
-        problems.push_back({"entry '" + entry + "'", "is both a file and a folder ('" + below->first + "')"});
-        break;
-      }
-    }
+  // An entry that is a file and also a folder of another ("a" and "a\\b",
+  // or "a/b"), with either separator, could not be extracted whole.
+  const auto& paths = writer.GetPaths();
+  for (const auto& [key, entry] : paths) {
+    const auto below = paths.lower_bound(key + '\\');
+    if (below != paths.end() && below->first.compare(0, key.size() + 1, key + '\\') == 0)
+      problems.push_back({"entry '" + entry + "'", "is both a file and a folder ('" + below->second + "')"});
   }
 #ifdef _WIN32
+  const auto& entries = writer.GetEntries();
   // An archive made here is meant to be extracted here: names Windows
   // cannot hold, or two names that are the same file to it, are refused now
   // rather than found when extracting.

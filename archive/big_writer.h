@@ -1,11 +1,14 @@
 // Packing: a new BIG archive made from folders of files and other archives.
 //
-// CPackInputs gathers the entries: every regular file under a folder input,
-// named by its path below that folder with '\' between the parts, and every
-// entry of an archive input; a later input replaces an entry of the same
-// name. It writes nothing, and it names every input that cannot be packed
-// (links, FIFOs, devices, unreadable files, names that extraction would
-// refuse, damaged archives, a result of 2 GiB or more).
+// GatherPackInputs gathers the entries: every regular file under a folder
+// input, named by its path below that folder with '\' between the parts, and
+// every entry of an archive input; a later input replaces an entry of the
+// same name, '/' and '\' taken as one. It writes nothing, and it names
+// every input that cannot be packed (links, FIFOs, devices, unreadable
+// files, names that extraction would refuse or could not write back,
+// folders nested deeper than kMostPackDepth, another name for the archive
+// being written, damaged archives, a result of 2 GiB or more), and an
+// ARCHIVE path where something other than a regular file stands.
 //
 // CBigWriter lays the entries out and writes the archive:
 //
@@ -13,10 +16,10 @@
 //   records in byte order of names: offset (BE32), size (BE32), name, 0
 //   the entries' bytes in the same order, right after the index, no gaps
 //
-// so the same entries always give the same bytes. The archive goes to a
-// temporary file beside its path, flushed to disk and renamed over the path
-// only when complete; on any failure the temporary file is removed and the
-// path keeps what it had. Entry bytes go from file to file or from a mapped
+// so the same entries always give the same bytes. The archive is written
+// by WriteFileReplacing: a new file beside its path, flushed to disk and
+// renamed over the path only when complete, with the access of the file it
+// replaces; on any failure nothing is left and the path keeps what it had. Entry bytes go from file to file or from a mapped
 // archive to the file, never held whole in memory.
 //
 // Threading: none.
@@ -28,6 +31,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/extract.h"
@@ -51,14 +55,19 @@ class CBigWriter {
  public:
   // Folder inputs that file sources refer to; the index of the new one.
   int AddRoot(const std::string& path);
-  // Adds an entry, replacing one of the same name.
+  // Adds an entry, replacing one of exactly the same name.
   void Add(std::string name, CPackSource source);
   void AddBytes(std::string name, const CDataBuffer& bytes);
+  // Adds an entry of a pack input, replacing one that names the same file
+  // once extracted ('/' and '\\' taken as one).
+  void AddInput(std::string name, CPackSource source);
 
   size_t GetCount() const { return m_entries.size(); }
   // The size of the archive the entries make; may exceed what BIG can hold.
   uint64_t GetArchiveSize() const;
   const std::map<std::string, CPackSource, std::less<>>& GetEntries() const { return m_entries; }
+  // The entries added by AddInput, by EntryPathKey, each with its name.
+  const std::map<std::string, std::string, std::less<>>& GetPaths() const { return m_paths; }
 
   // Writes the archive at `path`. False with `reason` set on failure; `path`
   // is then as it was and no temporary file is left. Lets go of the bytes of
@@ -73,7 +82,13 @@ class CBigWriter {
 
   std::vector<std::string> m_roots;
   std::map<std::string, CPackSource, std::less<>> m_entries;
+  std::map<std::string, std::string, std::less<>> m_paths;
 };
+
+// How deep `tarn pack` goes below a folder input: a folder nested deeper is
+// named and nothing is written. Far beyond any real tree, and it keeps the
+// folders held open on the way down well inside the process's limit.
+inline constexpr size_t kMostPackDepth = 256;
 
 // The largest archive the reader opens is one byte below 2 GiB.
 inline constexpr uint64_t kMostArchiveBytes = (uint64_t{1} << 31) - 1;

@@ -30,6 +30,12 @@ const char* DescribeNameProblem(NameProblem problem) {
   return "unsafe name";
 }
 
+std::string EntryPathKey(std::string_view name) {
+  std::string key(name);
+  std::replace(key.begin(), key.end(), '/', '\\');
+  return key;
+}
+
 std::vector<std::string_view> SplitEntryName(std::string_view name) {
   std::vector<std::string_view> segments;
   size_t start = 0;

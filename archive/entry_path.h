@@ -33,6 +33,9 @@ NameProblem CheckEntryName(std::string_view name);
 const char* DescribeNameProblem(NameProblem problem);
 
 inline bool IsNameSeparator(char c) { return c == '\\' || c == '/'; }
+// The path `name` becomes once extracted, spelled with '\' alone: two
+// names with the same key are one file.
+std::string EntryPathKey(std::string_view name);
 // The segments of `name`, split at every '\' and '/'. The views point into
 // `name`.
 std::vector<std::string_view> SplitEntryName(std::string_view name);

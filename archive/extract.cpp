@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
@@ -32,6 +33,139 @@ class CHandleGuard {
   platform::Handle m_handle;
 };
 
+// What stands at a name where a file is to go, in words, when it must not
+// be replaced; null when it may be.
+const char* InTheWay(const platform::NodeInfo& there, const std::optional<platform::FileIdentity>& protect,
+                     bool replaceLink) {
+  switch (there.kind) {
+    case platform::NodeKind::Missing: return nullptr;
+    case platform::NodeKind::Link: return replaceLink ? nullptr : "symbolic link in the way";
+    case platform::NodeKind::Folder: return "folder in the way";
+    case platform::NodeKind::Other: return "special file in the way";
+    case platform::NodeKind::File:
+      return protect && there.identity == *protect ? "would replace the archive itself" : nullptr;
+  }
+  return nullptr;
+}
+
+// A file being written in a folder that takes its name only once it is
+// complete, replacing whatever file had the name then. Where the system has
+// unnamed files it is one until then, so a process killed on the way leaves
+// nothing; elsewhere it is written under a temporary name (removed on any
+// failure and on an interrupt), or, when `direct` and nothing stands at the
+// name, under the name itself.
+class CPendingFile {
+ public:
+  CPendingFile(platform::Handle folder, std::string name, std::string tempPrefix, bool direct)
+      : m_folder(folder), m_name(std::move(name)), m_prefix(std::move(tempPrefix)), m_direct(direct) {}
+  ~CPendingFile() { Discard(); }
+  CPendingFile(const CPendingFile&) = delete;
+  CPendingFile& operator=(const CPendingFile&) = delete;
+
+  // `replacing`: a file stands at the name now.
+  bool Open(bool replacing, std::string& reason) {
+    m_replacing = replacing;
+    m_file = platform::CreateUnnamedFileAt(m_folder);
+    if (m_file != platform::kInvalidHandle) {
+      // Nothing to remove on an interrupt; this still makes a write past
+      // the file-size limit fail rather than end the process.
+      platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
+      return true;
+    }
+    if (m_direct && !replacing) {
+      m_file = platform::CreateFileAt(m_folder, m_name);
+      m_written = m_name;
+    } else {
+      m_file = platform::CreateTempFileAt(m_folder, m_prefix, m_written);
+    }
+    if (m_file == platform::kInvalidHandle) {
+      m_written.clear();
+      reason = platform::LastErrorText();
+      return false;
+    }
+    platform::RemoveOnInterrupt(m_folder, m_written);
+    return true;
+  }
+  platform::Handle Get() const { return m_file; }
+
+  // Puts the complete file at its name. What stands there is looked at
+  // again now: the replaced file's access passes to the new one, and
+  // something that must not be replaced, put there since the caller
+  // looked, is left alone. The bytes are on the disk before they take the
+  // place of a file (or of anything, unless `direct`), so a crash leaves
+  // the old file or the whole new one.
+  bool Commit(const std::optional<platform::FileIdentity>& protect, bool replaceLink, std::string& reason) {
+    const auto fail = [&](std::string words) {
+      reason = std::move(words);
+      Discard();
+      return false;
+    };
+    // The common case, a new name that is still free, in one step: the
+    // link fails rather than replace anything that got there since.
+    if (m_written.empty() && !m_replacing) {
+      if (!m_direct && !platform::SyncFile(m_file)) return fail(platform::LastErrorText());
+      if (platform::LinkUnnamedAt(m_folder, m_file, m_name)) {
+        m_written = m_name;
+        return Finish(reason);
+      }
+    }
+    platform::NodeInfo there;
+    if (!platform::InspectAt(m_folder, m_name, there)) return fail(platform::LastErrorText());
+    if (m_written == m_name) there.kind = platform::NodeKind::Missing;  // that is this file
+    if (const char* refused = InTheWay(there, protect, replaceLink)) return fail(refused);
+    const bool replacing = there.kind != platform::NodeKind::Missing;
+    if (there.kind == platform::NodeKind::File && !platform::TakeAccessOf(m_file, there))
+      return fail(platform::LastErrorText());
+    if ((replacing || !m_direct) && !platform::SyncFile(m_file)) return fail(platform::LastErrorText());
+    if (m_written.empty()) {  // unnamed
+      // A new name is taken in one step, and fails if anything got there
+      // first; a file is replaced by renaming over it.
+      if (!replacing) {
+        if (!platform::LinkUnnamedAt(m_folder, m_file, m_name)) return fail(platform::LastErrorText());
+        m_written = m_name;
+      } else {
+        if (!platform::LinkUnnamedAsTempAt(m_folder, m_file, m_prefix, m_written)) return fail(platform::LastErrorText());
+        platform::RemoveOnInterrupt(m_folder, m_written);
+      }
+    }
+    return Finish(reason);
+  }
+
+ private:
+  bool Finish(std::string& reason) {
+    // Closed before the rename: Windows renames no file that is open.
+    platform::CloseHandle(m_file);
+    m_file = platform::kInvalidHandle;
+    if (m_written != m_name && !platform::RenameAt(m_folder, m_written, m_name)) {
+      reason = platform::LastErrorText();
+      Discard();
+      return false;
+    }
+    m_written.clear();
+    platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
+    if (!m_direct) platform::SyncFile(m_folder);  // the rename itself; the file is complete either way
+    return true;
+  }
+
+  void Discard() {
+    if (m_file != platform::kInvalidHandle) platform::CloseHandle(m_file);
+    m_file = platform::kInvalidHandle;
+    if (!m_written.empty()) {
+      platform::RemoveAt(m_folder, m_written);
+      m_written.clear();
+      platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
+    }
+  }
+
+  platform::Handle m_folder;
+  std::string m_name;
+  std::string m_prefix;
+  bool m_direct;
+  bool m_replacing = false;
+  platform::Handle m_file = platform::kInvalidHandle;
+  std::string m_written;  // the name it has now; empty while it has none
+};
+
 // What became of one entry's file.
 struct CWriteOutcome {
   std::string reason;
@@ -40,9 +174,8 @@ struct CWriteOutcome {
   bool lasting = false;  // failed as every later entry would (LastErrorIsLasting)
 };
 
-// Writes the entry's bytes as the file `name` in `folder`. A file already
-// there is replaced through a temporary file; anything else there is left
-// alone and named in the outcome's reason.
+// Writes the entry's bytes as the file `name` in `folder`, replacing a file
+// there; anything else there is left alone and named in the outcome's reason.
 bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExtractEntry& entry,
                     const std::optional<platform::FileIdentity>& protect,
                     const std::function<bool(uint64_t)>& onPiece, CWriteOutcome& outcome) {
@@ -51,52 +184,32 @@ bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExt
     outcome.lasting = platform::LastErrorIsLasting();
     return false;
   };
-  // Mostly nothing is there yet: try to create the file first, and look at
-  // what stands there only when that fails.
-  platform::Handle created = platform::CreateFileAt(folder, name);
   platform::NodeInfo there;
-  if (created == platform::kInvalidHandle) {
+  if (!platform::InspectAt(folder, name, there)) return failed();
+  if (const char* refused = InTheWay(there, protect, false)) {
+    outcome.reason = refused;
+    return false;
+  }
+  CPendingFile file(folder, name, kTempPrefix, true);
+  if (!file.Open(there.kind == platform::NodeKind::File, outcome.reason)) {
     // No space or a read-only disk: whatever stands there, nothing can be written.
-    if (platform::LastErrorIsLasting()) return failed();
-    if (!platform::InspectAt(folder, name, there)) return failed();
+    outcome.lasting = platform::LastErrorIsLasting();
+    return false;
   }
-  if (created != platform::kInvalidHandle) there.kind = platform::NodeKind::Missing;
-  switch (there.kind) {
-    case platform::NodeKind::Link: outcome.reason = "symbolic link in the way"; return false;
-    case platform::NodeKind::Folder: outcome.reason = "folder in the way"; return false;
-    case platform::NodeKind::Other: outcome.reason = "special file in the way"; return false;
-    case platform::NodeKind::File:
-      if (protect && there.identity == *protect) {
-        outcome.reason = "would replace the archive itself";
-        return false;
-      }
-      break;
-    case platform::NodeKind::Missing:
-      if (created == platform::kInvalidHandle) {  // gone again since: try once more
-        created = platform::CreateFileAt(folder, name);
-      }
-      break;
-  }
-  const bool replacing = there.kind == platform::NodeKind::File;
-  std::string written = name;
-  CHandleGuard file(replacing ? platform::CreateTempFileAt(folder, kTempPrefix, written) : created);
-  if (file.Get() == platform::kInvalidHandle) return failed();
-  platform::RemoveOnInterrupt(folder, written);
-  bool ok = CopyEntryTo(file.Get(), entry, [&](uint64_t done) {
+  const bool ok = CopyEntryTo(file.Get(), entry, [&](uint64_t done) {
     if (onPiece(done)) return true;
     outcome.stopped = true;
     return false;
   }, outcome.cut);
-  if (!ok && !outcome.stopped && !outcome.cut) failed();
-  // The old file may go only once the new one is on the disk: a crash after
-  // the rename must not leave an empty file where the old one was.
-  if (ok && replacing && !platform::SyncFile(file.Get())) ok = failed();
-  file.Close();
-  if (ok && replacing && !platform::RenameAt(folder, written, name)) ok = failed();
-  if (!ok) platform::RemoveAt(folder, written);
-  platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
-  if (outcome.stopped) outcome.reason = "cancelled";
-  return ok;
+  if (outcome.stopped) {
+    outcome.reason = "cancelled";
+    return false;
+  }
+  if (outcome.cut) return false;  // the pending file goes with `file`
+  if (!ok) return failed();
+  if (file.Commit(protect, false, outcome.reason)) return true;
+  outcome.lasting = platform::LastErrorIsLasting();
+  return false;
 }
 
 }  // namespace
@@ -155,6 +268,9 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
   CFolderWalk walk(root.Get());
 #ifdef _WIN32
   std::map<std::string, std::string_view> firstOfCase;  // by WindowsCaseKey
+#else
+  std::unordered_map<std::string, std::string_view> firstOfPath;  // by EntryPathKey
+  firstOfPath.reserve(entries.size());
 #endif
   // Stops before the entries after `last`, counting them as left.
   const auto stop = [&](const CExtractEntry& last) {
@@ -175,6 +291,10 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
     } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry.name), entry.name); !isNew) {
       // The same file on Windows: the second would overwrite the first.
       problem("differs only in letter case from '" + std::string(first->second) + "'");
+#else
+    } else if (const auto [first, isNew] = firstOfPath.try_emplace(EntryPathKey(entry.name), entry.name); !isNew) {
+      // "a/b" and then "a\\b": the second would silently replace the first.
+      problem("names the same file as '" + std::string(first->second) + "'");
 #endif
     } else if (const platform::Handle at = walk.Enter(std::span(segments).first(segments.size() - 1), true);
                at == platform::kInvalidHandle) {
@@ -275,6 +395,23 @@ std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path) {
 }
 
 void SplitUserPath(const std::string& path, std::string& folder, std::string& name) {
+#ifdef _WIN32
+  // Typed on Windows: either separator, and perhaps a drive. "C:x" is x in
+  // drive C's current folder, "C:\x" and "C:/x" are x in its root.
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  const size_t start = drive ? 2 : 0;
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos || slash < start) {
+    folder = drive ? path.substr(0, 2) : ".";
+    name = path.substr(start);
+    return;
+  }
+  // A root keeps its separator: without it, "C:" would be the drive's
+  // current folder.
+  folder = path.substr(0, slash == start ? slash + 1 : slash);
+  name = path.substr(slash + 1);
+#else
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) {
     folder = ".";
@@ -283,10 +420,11 @@ void SplitUserPath(const std::string& path, std::string& folder, std::string& na
   }
   folder = slash == 0 ? "/" : path.substr(0, slash);
   name = path.substr(slash + 1);
+#endif
 }
 
-bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
-                        const std::optional<platform::FileIdentity>& protect, std::string& reason) {
+bool WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options,
+                        std::string& reason) {
   std::string folderPath, name;
   SplitUserPath(path, folderPath, name);
   if (name.empty() || name == "." || name == "..") {
@@ -303,33 +441,50 @@ bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
     reason = platform::LastErrorText();
     return false;
   }
-  if (there.kind == platform::NodeKind::Folder) {
-    reason = "is a folder";
-    return false;
+  // Looked at before anything is written, in words about the path the user
+  // gave; looked at again when the new file takes the name.
+  switch (there.kind) {
+    case platform::NodeKind::Folder: reason = "is a folder"; return false;
+    case platform::NodeKind::Other: reason = "is not a regular file (not replaced)"; return false;
+    case platform::NodeKind::Link:
+      if (!options.replaceLink) {
+        reason = "is a symbolic link (not replaced)";
+        return false;
+      }
+      break;
+    case platform::NodeKind::File:
+      if (options.protect && there.identity == *options.protect) {
+        reason = "would replace the archive itself";
+        return false;
+      }
+      break;
+    case platform::NodeKind::Missing: break;
   }
-  if (protect && there.identity == *protect && there.kind == platform::NodeKind::File) {
-    reason = "would replace the archive itself";
-    return false;
-  }
-  std::string temp;
-  CHandleGuard file(platform::CreateTempFileAt(folder.Get(), kTempPrefix, temp));
-  if (file.Get() == platform::kInvalidHandle) {
-    reason = platform::LastErrorText();
-    return false;
-  }
-  platform::RemoveOnInterrupt(folder.Get(), temp);
-  bool ok = WriteBytesTo(file.Get(), bytes.GetData(), bytes.GetSize(), nullptr);
-  // Bytes of an archive cut short since it was opened: zeros, not the entry.
-  const bool cut = bytes.IsCutOnDisk();
-  ok = ok && !cut && platform::SyncFile(file.Get());
-  file.Close();
+  // The temporary name keeps the start of the file's, so a person who finds
+  // one left by a crash knows what it was.
+  CPendingFile file(folder.Get(), name, "." + name.substr(0, 200) + kTempPrefix, false);
+  if (!file.Open(there.kind == platform::NodeKind::File, reason)) return false;
+  if (!fill(file.Get(), reason)) return false;
+  return file.Commit(options.protect, options.replaceLink, reason);
+}
+
+bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
+                        const std::optional<platform::FileIdentity>& protect, std::string& reason) {
   // The user chose this name, so a link there is replaced by the file
   // rather than written through.
-  ok = ok && platform::RenameAt(folder.Get(), temp, name);
-  if (!ok) {
-    reason = cut ? std::string("the archive ") + kArchiveChangedWords : platform::LastErrorText();
-    platform::RemoveAt(folder.Get(), temp);
-  }
-  platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
-  return ok;
+  const CReplaceOptions options{protect, true};
+  return WriteFileReplacing(
+      path,
+      [&bytes](platform::Handle file, std::string& words) {
+        const bool written = WriteBytesTo(file, bytes.GetData(), bytes.GetSize(), nullptr);
+        // Bytes of an archive cut short since it was opened: zeros, not the entry.
+        if (bytes.IsCutOnDisk()) {
+          words = std::string("the archive ") + kArchiveChangedWords;
+          return false;
+        }
+        if (written) return true;
+        words = platform::LastErrorText();
+        return false;
+      },
+      options, reason);
 }

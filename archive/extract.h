@@ -3,11 +3,15 @@
 // Every name is tested by CheckEntryName before it becomes a path, and every
 // folder on the way is opened by CFolderWalk, so no entry can create, change
 // or reach anything outside the folder, whatever its name. A file that is
-// there already is replaced whole: the new bytes go to a temporary file in
-// the same folder, which is flushed to disk and renamed over the old one, so
-// a reader of the old file never sees half of the new one. A file that is
-// not there is created under its own name, and removed again if it cannot
-// be written in full.
+// there already is replaced whole: the new bytes go to a new file in the
+// same folder, which takes the old one's mode (and owner and group where
+// this process may give them), is flushed to disk and renamed over the old
+// one, so a reader of the old file never sees half of the new one. On Linux
+// a new file has no name until it is complete, so a killed process leaves
+// none half-written; elsewhere one that is not there yet is created under
+// its own name, and removed again if it cannot be written in full. Two
+// entries that name one file ("a/b" and "a\b") are the first written and
+// the second reported.
 //
 // Entries are written in the order given (the index's, for an archive), so
 // the outcome of conflicting names is the same on every run. Bytes go from
@@ -108,10 +112,27 @@ std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader);
 // The same for an opened entry map, whose names it points into.
 std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& entries);
 
-// Writes `bytes` to the file at `path`, a path the user chose: whole, through
-// a temporary file beside it, replacing what is there. Refuses to replace
-// `protect`, and bytes found cut short on disk (IsCutOnDisk) while they were
-// copied. False with `reason` set on failure; the old file is then as it was.
+// What WriteFileReplacing may replace.
+struct CReplaceOptions {
+  // A file that must never be replaced, under any name: the archive itself.
+  std::optional<platform::FileIdentity> protect;
+  // A symbolic link at the path is replaced by the file (never written
+  // through) when set, refused when not. A folder, FIFO, device or socket
+  // is always refused.
+  bool replaceLink = false;
+};
+// Writes the new file's bytes; false with `reason` set when it cannot.
+using FillFn = std::function<bool(platform::Handle file, std::string& reason)>;
+
+// Writes a file at `path`, a path the user chose, through `fill`: whole, as
+// a file beside it that takes the path only once complete and on the disk,
+// with the access (mode, owner and group) of the file it replaces. False
+// with `reason` set on failure, in the system's words; the old file is then
+// as it was and nothing is left behind.
+bool WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options,
+                        std::string& reason);
+// The same for `bytes`, replacing a link there; refuses to replace `protect`,
+// and bytes found cut short on disk (IsCutOnDisk) while they were copied.
 bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
                         const std::optional<platform::FileIdentity>& protect, std::string& reason);
 
@@ -127,5 +148,7 @@ bool WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
                   const std::function<bool(uint64_t)>& onPiece);
 
 // The folder and last part of a path the user gave: "a/b/c" gives "a/b" and
-// "c", "c" gives "." and "c", "/c" gives "/" and "c".
+// "c", "c" gives "." and "c", "/c" gives "/" and "c". On Windows '\' works
+// as '/' does and a drive may lead: "C:\x" and "C:/x" give "C:\" (or
+// "C:/") and "x", "C:x" gives "C:" and "x".
 void SplitUserPath(const std::string& path, std::string& folder, std::string& name);

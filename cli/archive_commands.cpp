@@ -63,7 +63,7 @@ class CProgressLine {
 };
 
 void Report(std::FILE* err, std::string_view culprit, const std::string& reason) {
-  std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(culprit).c_str(), reason.c_str());
+  std::fprintf(err, "tarn: %s: %s\n", EscapeForMessage(culprit).c_str(), EscapeForMessage(reason).c_str());
 }
 
 }  // namespace

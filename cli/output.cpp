@@ -83,6 +83,23 @@ std::string EscapeBytes(std::string_view bytes) {
   return out;
 }
 
+std::string EscapeForMessage(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || (byte >= 0x7F && byte <= 0x9F)) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 size_t COutput::WriteEightDigits(char* out, uint32_t value) {
   assert(value < kEightDigitsEnd);
   if constexpr (std::endian::native != std::endian::little) return WriteDigits(out, value);

@@ -134,3 +134,7 @@ class COutput {
 };
 
 std::string EscapeBytes(std::string_view bytes);
+// For messages on standard error, which reach a terminal: the rule above,
+// and 0x80-0x9F as well, which terminals that read bytes as one character
+// each take for control codes. Output meant as data keeps EscapeBytes.
+std::string EscapeForMessage(std::string_view bytes);

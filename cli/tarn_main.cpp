@@ -60,7 +60,8 @@ constexpr const char* kUsage =
     "  --version              print the version\n"
     "\n"
     "Rows are NAME<TAB>VALUE; lines of a block are indented four spaces per level.\n"
-    "Bytes 0x00-0x1F and 0x7F in names and values are written as \\xHH.\n"
+    "Bytes 0x00-0x1F and 0x7F in names and values are written as \\xHH\n"
+    "(in messages on standard error 0x80-0x9F too).\n"
     "\n"
     "exit status: 0 success, 1 a file could not be read or written or an entry\n"
     "is missing, damaged or skipped, 2 usage error.\n";
@@ -71,12 +72,12 @@ struct Context {
 };
 
 int Usage(const Context& c, const std::string& problem) {
-  std::fprintf(c.err, "tarn: %s\n%s", EscapeBytes(problem).c_str(), kUsage);
+  std::fprintf(c.err, "tarn: %s\n%s", EscapeForMessage(problem).c_str(), kUsage);
   return kExitUsage;
 }
 
 int Fail(const Context& c, const std::string& path, const std::string& reason) {
-  std::fprintf(c.err, "tarn: %s: %s\n", EscapeBytes(path).c_str(), reason.c_str());
+  std::fprintf(c.err, "tarn: %s: %s\n", EscapeForMessage(path).c_str(), EscapeForMessage(reason).c_str());
   return kExitFailure;
 }
 
@@ -170,9 +171,22 @@ void WriteIndexLines(const CBigIndex& index, COutput& out) {
   bool stop = false;     // this thread is done: the helper ends
   bool failed = false;   // the helper gave up: this thread makes the rest
   size_t handed = 0;     // blocks the helper has handed over
-  std::thread helper;
+  std::jthread helper;
+  // On every way out of here, a throw included, the helper is told to stop
+  // before it is joined: it may be waiting for a slot this thread would
+  // never empty.
+  struct CStopHelper {
+    std::mutex& lock;
+    std::condition_variable& changed;
+    bool& stop;
+    ~CStopHelper() {
+      const std::lock_guard<std::mutex> hold(lock);
+      stop = true;
+      changed.notify_all();
+    }
+  };
   try {
-    helper = std::thread([&] {
+    helper = std::jthread([&] {
       try {
         for (size_t block = 1; block < blocks; block += 2) {
           Slot& slot = slots[(block / 2) % 2];
@@ -197,6 +211,7 @@ void WriteIndexLines(const CBigIndex& index, COutput& out) {
     WriteEntryLines(index, 0, count, out);  // no second thread
     return;
   }
+  const CStopHelper stopHelper{lock, changed, stop};
   size_t taken = 0;
   bool alone = false;
   for (size_t block = 0; block < blocks; ++block) {
@@ -223,12 +238,6 @@ void WriteIndexLines(const CBigIndex& index, COutput& out) {
     ++taken;
     changed.notify_all();
   }
-  {
-    const std::lock_guard<std::mutex> hold(lock);
-    stop = true;
-    changed.notify_all();
-  }
-  helper.join();
 }
 
 int CommandList(const Context& c, const std::string& path) {
@@ -272,11 +281,11 @@ int FindEntry(const Context& c, const std::string& path, const std::string& name
   CArchiveOpenError error;
   if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, path, error.Describe());
   const auto found = entries.find(name);
-  if (found == entries.end()) return Fail(c, path, "no entry named '" + EscapeBytes(name) + "'");
+  if (found == entries.end()) return Fail(c, path, "no entry named '" + name + "'");
   // An archive that could not be mapped is read here, this entry only.
   std::string problem;
   bytes = entries.BufferAt(found.Position(), &problem);
-  if (!bytes.HasData()) return Fail(c, path, "cannot read entry '" + EscapeBytes(name) + "': " + problem);
+  if (!bytes.HasData()) return Fail(c, path, "cannot read entry '" + name + "': " + problem);
   return kExitOk;
 }
 

@@ -26,8 +26,20 @@ inline constexpr std::array<std::string_view, 48> kKeywords = {
     "Structure", "TerrainScorch", "Tracer", "TransitionState", "UnitSpecificSounds",
     "ViewShake", "WeaponSet"};
 
-inline constexpr size_t kShortest = 4;
-inline constexpr size_t kLongest = 33;
+// Derived from the table, so an added keyword can never fall outside the
+// quick length test in IsKeywordWithSlack.
+inline constexpr size_t kShortest = [] {
+  size_t shortest = kKeywords[0].size();
+  for (std::string_view keyword : kKeywords) shortest = keyword.size() < shortest ? keyword.size() : shortest;
+  return shortest;
+}();
+inline constexpr size_t kLongest = [] {
+  size_t longest = 0;
+  for (std::string_view keyword : kKeywords) longest = keyword.size() > longest ? keyword.size() : longest;
+  return longest;
+}();
+// The slot table keeps a keyword's length in a byte.
+static_assert(kLongest < 256);
 inline constexpr int kSlotBits = 7;
 // Found by search: with it the 48 keywords land in 48 different slots of 128
 // (the static_assert below checks it whenever the table changes).

@@ -85,6 +85,11 @@ struct NodeInfo {
   NodeKind kind = NodeKind::Missing;
   FileIdentity identity;
   uint64_t size = 0;
+  // Who may use it: the permission bits, owner and group on POSIX systems;
+  // zero on Windows, where a file takes its access from its folder.
+  uint32_t mode = 0;
+  uint32_t owner = 0;
+  uint32_t group = 0;
 };
 
 // Opens the folder at `path`, which the user named (so links in it are
@@ -128,6 +133,21 @@ bool WriteAll(Handle file, const void* data, size_t size);
 // Copies up to `size` bytes of `from`, starting at `offset`, to the current
 // end of `to`. The number copied (short when `from` ends first), or -1.
 int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size);
+// Gives `file`, new and about to replace the file `old` describes, that
+// file's permission bits, and its owner and group as far as this process may
+// set them: a replaced file never becomes readable to more people than
+// before. Nothing to do on Windows.
+bool TakeAccessOf(Handle file, const NodeInfo& old);
+// Creates a file in `folder` that has no name yet (O_TMPFILE on Linux), so
+// that a process killed while writing it leaves nothing behind under any
+// name. kInvalidHandle where the system or the file system has no such
+// files; callers then write under a name as before.
+Handle CreateUnnamedFileAt(Handle folder);
+// Gives a file made by CreateUnnamedFileAt the name `name` in `folder`;
+// fails when anything stands there.
+bool LinkUnnamedAt(Handle folder, Handle file, const std::string& name);
+// The same under an unused name that starts with `prefix`, said in `name`.
+bool LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix, std::string& name);
 // Flushes a file's or a folder's contents to the disk.
 bool SyncFile(Handle file);
 // Renames `from` to `to` within `folder`, replacing what stands at `to`.

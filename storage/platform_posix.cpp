@@ -333,6 +333,9 @@ void Describe(const struct stat& st, NodeInfo& info) {
   info.kind = KindOf(st.st_mode);
   info.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   info.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  info.mode = static_cast<uint32_t>(st.st_mode & 07777);
+  info.owner = static_cast<uint32_t>(st.st_uid);
+  info.group = static_cast<uint32_t>(st.st_gid);
 }
 
 // A name handed to an *at call must be one name, never a path: a '/' would
@@ -585,6 +588,68 @@ int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
     copied += got;
   }
   return copied;
+}
+
+bool TakeAccessOf(Handle file, const NodeInfo& old) {
+  // Owner and group first: a change of owner clears the set-id bits, and
+  // the bits set after it are the old file's own. Only the superuser may
+  // give a file away, and others only to a group of their own; where that
+  // is refused, the file stays ours and the permission bits below still
+  // keep it from anyone the old one was closed to.
+  if (::fchown(Fd(file), old.owner, old.group) != 0) (void)::fchown(Fd(file), static_cast<uid_t>(-1), old.group);
+  struct stat now {};
+  if (::fstat(Fd(file), &now) != 0) return Fail(errno), false;
+  // Set-id bits only where the owner is still the old one's: never a
+  // program of someone else's running as us.
+  mode_t mode = old.mode & 0777;
+  if (now.st_uid == old.owner) mode |= old.mode & S_ISUID;
+  if (now.st_gid == old.group) mode |= old.mode & S_ISGID;
+  mode |= old.mode & S_ISVTX;
+  if (::fchmod(Fd(file), mode) != 0) return Fail(errno), false;
+  return true;
+}
+
+Handle CreateUnnamedFileAt(Handle folder) {
+#ifdef O_TMPFILE
+  // Kernels or file systems without such files refuse in several ways
+  // (EOPNOTSUPP, EISDIR, EINVAL); every failure sends the caller back to
+  // named files, which then says what is really wrong.
+  const int fd = ::openat(Fd(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return Fail(errno);
+  const int moved = AvoidStandardSlots(fd);
+  return moved >= 0 ? moved : kInvalidHandle;
+#else
+  (void)folder;
+  return Fail(EOPNOTSUPP);
+#endif
+}
+
+bool LinkUnnamedAt(Handle folder, Handle file, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL), false;
+#ifdef AT_EMPTY_PATH
+  // Straight from the descriptor where the process may (it takes a
+  // capability); else through the descriptor's entry under /proc.
+  if (::linkat(Fd(file), "", Fd(folder), name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno != ENOENT && errno != EPERM) return Fail(errno), false;
+#endif
+  const std::string self = "/proc/self/fd/" + std::to_string(Fd(file));
+  if (::linkat(AT_FDCWD, self.c_str(), Fd(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0) return Fail(errno), false;
+  return true;
+}
+
+bool LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix, std::string& name) {
+  static uint64_t s_sequence = 0;
+  const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                    (static_cast<uint64_t>(::getpid()) << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
+    if (LinkUnnamedAt(folder, file, candidate)) {
+      name = candidate;
+      return true;
+    }
+    if (t_lastError != EEXIST) return false;
+  }
+  return Fail(EEXIST), false;
 }
 
 bool SyncFile(Handle file) {

@@ -536,6 +536,18 @@ int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
   return copied;
 }
 
+// A new file takes its access from the folder it is made in, as the file
+// it replaces did.
+bool TakeAccessOf(Handle /*file*/, const NodeInfo& /*old*/) { return true; }
+
+Handle CreateUnnamedFileAt(Handle /*folder*/) { return Fail(ERROR_NOT_SUPPORTED); }
+bool LinkUnnamedAt(Handle /*folder*/, Handle /*file*/, const std::string& /*name*/) {
+  return Fail(ERROR_NOT_SUPPORTED), false;
+}
+bool LinkUnnamedAsTempAt(Handle /*folder*/, Handle /*file*/, const std::string& /*prefix*/, std::string& /*name*/) {
+  return Fail(ERROR_NOT_SUPPORTED), false;
+}
+
 bool SyncFile(Handle file) {
   // A folder cannot be flushed on Windows (FlushFileBuffers wants a handle
   // open for writing, which a folder never is); the file system journals

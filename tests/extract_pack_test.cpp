@@ -12,6 +12,16 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,6 +35,7 @@
 #include "archive/big_archive.h"
 #include "archive/big_writer.h"
 #include "archive/entry_path.h"
+#include "archive/extract.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/run_tarn.h"
 
@@ -188,6 +199,33 @@ TEST_F(ExtractPackTest, HostileNamesAreReportedAndNothingLandsOutsideTheFolder) 
 }
 
 // Links, FIFOs, permissions, resource limits and signals as POSIX has them.
+// '/' and '\\' are one separator for both commands: a folder's "c\\y"
+// replaces an archive's "c/y", and names that would clash once extracted
+// are refused whichever separator they use.
+TEST_F(ExtractPackTest, BothSeparatorsNameOneFileWhenPackingAndExtracting) {
+  WriteWholeFile(P("old.big"), CBigBuilder().Add("c/y", "old").Add("keep", "k").Build());
+  MakeFile(P("changes/c/y"), "new");
+  ASSERT_EQ(RunTarnCaptured({"pack", P("old.big"), P("old.big"), P("changes")}).status, 0);
+  EXPECT_EQ(RunTarnCaptured({"list", P("old.big")}).out, "41\t3\tc\\y\n44\t1\tkeep\n");
+  EXPECT_EQ(RunTarnCaptured({"cat", P("old.big"), "c\\y"}).out, "new");
+
+  WriteWholeFile(P("x.big"), CBigBuilder().Add("x/y", "file").Build());
+  MakeFile(P("deeper/x/y/z"), "below");
+  const CTarnResult clash = RunTarnCaptured({"pack", P("p.big"), P("x.big"), P("deeper")});
+  EXPECT_EQ(clash.status, 1);
+  EXPECT_NE(clash.err.find("tarn: entry 'x/y': is both a file and a folder ('x\\y\\z')\n"), std::string::npos)
+      << clash.err;
+  EXPECT_FALSE(fs::exists(P("p.big")));
+
+#ifndef _WIN32  // on Windows the letter-case rule reports the same pair
+  WriteWholeFile(P("two.big"), CBigBuilder().Add("a/b", "first").Add("a\\b", "second").Build());
+  const CTarnResult twice = RunTarnCaptured({"extract", P("two.big"), P("out")});
+  EXPECT_EQ(twice.status, 1);
+  EXPECT_EQ(twice.err, "tarn: a\\b: names the same file as 'a/b'\n");
+  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{{"a/", ""}, {"a/b", "first"}}));
+#endif
+}
+
 #ifndef _WIN32
 TEST_F(ExtractPackTest, PlantedLinksAreNeverWrittenThrough) {
   MakeFile(P("outside/secret"), "untouched");
@@ -355,6 +393,121 @@ TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {
   EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{}));
 }
 
+// What stands at ARCHIVE must be a regular file or nothing: a FIFO, a
+// device or a link is named and left as it was, and nothing is written.
+TEST_F(ExtractPackTest, PackRefusesToReplaceAnythingButARegularFile) {
+  MakeFile(P("in/a"), "a");
+  MakeFile(P("target"), "the link's target");
+  ASSERT_EQ(::mkfifo(P("fifo.big").c_str(), 0600), 0);
+  fs::create_symlink(P("target"), P("link.big"));
+  const CTarnResult fifo = RunTarnCaptured({"pack", P("fifo.big"), P("in")});
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_EQ(fifo.err, "tarn: " + P("fifo.big") + ": is not a regular file (not replaced)\ntarn: " + P("fifo.big") +
+                          ": not written\n");
+  EXPECT_TRUE(fs::is_fifo(P("fifo.big")));
+  const CTarnResult link = RunTarnCaptured({"pack", P("link.big"), P("in")});
+  EXPECT_EQ(link.status, 1);
+  EXPECT_NE(link.err.find("tarn: " + P("link.big") + ": is a symbolic link (not replaced)\n"), std::string::npos)
+      << link.err;
+  EXPECT_TRUE(fs::is_symlink(P("link.big")));
+  EXPECT_EQ(ReadWholeFile(P("target")), "the link's target");
+  // in, target, the FIFO and the link: no temporary file left.
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.Path()), {}), 4);
+}
+
+// A replaced file keeps its permission bits, and its owner and group where
+// this process may give them, whether pack or extract replaces it.
+TEST_F(ExtractPackTest, AReplacedFileKeepsItsModeAndOwner) {
+  MakeFile(P("in/a.ini"), "new");
+  WriteWholeFile(P("private.big"), CBigBuilder().Add("a.ini", "old").Build());
+  MakeFile(P("out/a.ini"), "old");
+  const bool root = ::geteuid() == 0;
+  for (const std::string& file : {P("private.big"), P("out/a.ini")}) {
+    ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
+    if (root) {
+      ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+    }
+  }
+  ASSERT_EQ(RunTarnCaptured({"pack", P("private.big"), P("private.big"), P("in")}).status, 0);
+  ASSERT_EQ(RunTarnCaptured({"extract", P("private.big"), P("out")}).status, 0);
+  EXPECT_EQ(ReadWholeFile(P("out/a.ini")), "new");
+  for (const std::string& file : {P("private.big"), P("out/a.ini")}) {
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0604u) << file;
+    if (root) {
+      EXPECT_EQ(info.st_uid, 65534u) << file;
+      EXPECT_EQ(info.st_gid, 65534u) << file;
+    }
+  }
+}
+
+// A process killed while it writes an entry leaves nothing under the
+// entry's name that a later pack of the folder would take for real.
+TEST_F(ExtractPackTest, AKilledExtractionLeavesNoHalfWrittenFile) {
+  const platform::Handle folder = platform::OpenFolder(m_dir.Path(), false);
+  const platform::Handle probe = platform::CreateUnnamedFileAt(folder);
+  platform::CloseHandle(probe);
+  platform::CloseHandle(folder);
+  if (probe == platform::kInvalidHandle) GTEST_SKIP() << "no unnamed files on this file system";
+  const std::string big(9 << 20, 'b');
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::vector<CExtractEntry> entries = {{"big.bin", CDataBuffer(big.data(), static_cast<uint32_t>(big.size())), big.size()}};
+    CExtractOptions options;
+    // The first piece of the entry is written: end as SIGKILL would.
+    options.progress = [](const CProgress& progress) {
+      if (progress.bytesDone > 0) ::raise(SIGKILL);
+      return true;
+    };
+    CExtractReport report;
+    ExtractEntries(P("out"), entries, options, report);
+    ::_exit(90);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{}));
+}
+
+// The folder walk keeps one path and no stack per level, and stops at a
+// documented depth with a message rather than crash or crawl.
+TEST_F(ExtractPackTest, PackNamesAFolderNestedTooDeep) {
+  std::string path = P("deep");
+  for (size_t level = 0; level < kMostPackDepth; ++level) path += "/d";
+  MakeFile(path + "/f", "at the bottom");
+  ASSERT_EQ(RunTarnCaptured({"pack", P("ok.big"), P("deep")}).status, 0);
+  MakeFile(path + "/d/f", "one too deep");
+  const CTarnResult r = RunTarnCaptured({"pack", P("no.big"), P("deep")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tarn: " + path + "/d: folders nested more than " + std::to_string(kMostPackDepth) +
+                       " deep\ntarn: " + P("no.big") + ": not written\n");
+  EXPECT_FALSE(fs::exists(P("no.big")));
+}
+
+// Another name for the archive being written, inside an input folder, is
+// named; bytes a terminal takes for control codes are escaped in messages
+// and only there.
+TEST_F(ExtractPackTest, AHardLinkOfTheArchiveIsNamedAndMessagesEscapeC1Bytes) {
+  MakeFile(P("in/a"), "a");
+  WriteWholeFile(P("in/self.big"), CBigBuilder().Add("a", "old").Build());
+  fs::create_hard_link(P("in/self.big"), P("in/other.big"));
+  const CTarnResult linked = RunTarnCaptured({"pack", P("in/self.big"), P("in")});
+  EXPECT_EQ(linked.status, 1);
+  EXPECT_EQ(linked.err, "tarn: " + P("in") + "/other.big: is a hard link of the archive being written\ntarn: " +
+                            P("in/self.big") + ": not written\n");
+  fs::remove(P("in/other.big"));
+  EXPECT_EQ(RunTarnCaptured({"pack", P("in/self.big"), P("in")}).status, 0);  // itself: silently left out
+
+  WriteWholeFile(P("c1.big"), CBigBuilder().Add("x\x9B" "2J\x85", "bytes").Build());
+  EXPECT_EQ(RunTarnCaptured({"list", P("c1.big")}).out, "30\t5\tx\x9B" "2J\x85\n");
+  const CTarnResult missing = RunTarnCaptured({"extract", P("c1.big"), P("out"), "y\x9B" "2J"});
+  EXPECT_EQ(missing.err, "tarn: y\\x9B2J: no such entry\n");
+  const CTarnResult cat = RunTarnCaptured({"cat", P("c1.big"), "\x9F\xA0"});
+  EXPECT_EQ(cat.err, "tarn: " + P("c1.big") + ": no entry named '\\x9F\xA0'\n");
+}
+
 #endif  // !_WIN32
 
 #ifdef _WIN32
@@ -388,6 +541,40 @@ TEST_F(ExtractPackTest, WindowsNamesAndCaseConflictsAreReportedNotWritten) {
   EXPECT_NE(packed.err.find("tarn: entry 'readme.TXT': differs only in letter case from 'README.txt'\n"),
             std::string::npos) << packed.err;
   EXPECT_FALSE(fs::exists(P("p.big")));
+}
+
+// Paths typed on Windows take either separator, and a drive letter before
+// one means the drive's root, not its current folder.
+TEST_F(ExtractPackTest, WindowsPathsTakeEitherSeparatorAndADrive) {
+  std::string base = m_dir.Path();
+  std::replace(base.begin(), base.end(), '/', '\\');
+  MakeFile(P("in/a.ini"), "a");
+  fs::create_directories(P("out"));
+  const std::string in = base + "\\in";
+  ASSERT_EQ(RunTarnCaptured({"pack", base + "\\out\\new.big", in}).status, 0);
+  EXPECT_EQ(RunTarnCaptured({"list", base + "\\out\\new.big"}).out, "30\t1\ta.ini\n");
+  ASSERT_EQ(RunTarnCaptured({"extract", base + "\\out\\new.big", base + "\\x\\y"}).status, 0);
+  EXPECT_EQ(ReadWholeFile(P("x/y/a.ini")), "a");
+
+  const fs::path before = fs::current_path();
+  fs::current_path(m_dir.Path());
+  EXPECT_EQ(RunTarnCaptured({"pack", "out\\rel.big", "in"}).status, 0);
+  EXPECT_TRUE(fs::exists(P("out/rel.big")));
+  const std::string drive = base.substr(0, 2);
+  const std::string unique = "tarn-drive-root-" + std::to_string(::GetCurrentProcessId());
+  for (const char* separator : {"\\", "/"}) {
+    const CTarnResult packed = RunTarnCaptured({"pack", drive + separator + unique + ".big", in});
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    EXPECT_TRUE(fs::exists(drive + "\\" + unique + ".big")) << separator;
+    EXPECT_FALSE(fs::exists(P(unique + ".big"))) << separator;
+    fs::remove(drive + "\\" + unique + ".big");
+  }
+  WriteWholeFile(P("root.big"), CBigBuilder().Add(unique, "at the root").Build());
+  EXPECT_EQ(RunTarnCaptured({"extract", "root.big", drive + "\\"}).status, 0);
+  EXPECT_EQ(ReadWholeFile(drive + "\\" + unique), "at the root");
+  EXPECT_FALSE(fs::exists(P(unique)));
+  fs::remove(drive + "\\" + unique);
+  fs::current_path(before);
 }
 
 // Junctions and symbolic links are reparse points on Windows; none is

@@ -53,8 +53,7 @@ CRulesSearchJob::~CRulesSearchJob() {
   if (m_thread.joinable()) m_thread.join();
 }
 
-template <typename Collect, typename Deliver>
-void CRulesSearchJob::RunUnmapped(const Collect& collect, const Deliver& deliver, QString& failure) {
+void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure) {
   // One entry at a time on this thread, into one buffer used again, so the
   // memory taken is the largest entry's; pieces handed over about every
   // mebibyte, as the mapped search does.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "archive/entry_map.h"
+#include "rules/rules_search.h"
 #include "storage/data_buffer.h"
 
 // Matching rows, their texts kept in one string.
@@ -80,8 +81,9 @@ class CRulesSearchJob {
 
  private:
   void Run();
-  template <typename Collect, typename Deliver>
-  void RunUnmapped(const Collect& collect, const Deliver& deliver, QString& failure);
+  using Collect = std::function<void(CFoundRows& chunk, size_t entry, const CRulesMatch& match)>;
+  using Hand = std::function<void(CFoundRows& chunk, size_t entriesDone)>;
+  void RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure);
 
   CDataBuffer m_whole;  // keeps the bytes mapped; touched on this thread only
   std::vector<std::string_view> m_entries;

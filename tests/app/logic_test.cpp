@@ -14,7 +14,14 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "app/archive_copy.h"
 #include "app/entry_logic.h"
@@ -299,6 +306,40 @@ class LogicTest : public QObject {
     QCOMPARE(ReadWholeFile(target), std::string("untouched"));
     QVERIFY(!StampArchive(ToQ(archive)).has_value());
     QVERIFY(!StampArchive(ToQ(dir.Path())).has_value());
+  }
+
+  // Save As replaces a file the way tarn does: the old file's mode stays,
+  // and a write that fails gives the system's words and leaves it whole.
+  void copyKeepsTheReplacedFilesModeAndSaysWhyAWriteFailed() {
+    CTempDir dir;
+    const std::string bytes = CBigBuilder().Add("a", std::string(200000, 'a')).Build();
+    const auto stamp = StampArchive(ToQ(dir.Write("x.big", bytes)));
+    QVERIFY(stamp.has_value());
+    const std::string target = dir.Write("private.big", "old");
+    QCOMPARE(::chmod(target.c_str(), 0600), 0);
+    QCOMPARE(CopyArchive(*stamp, ToQ(target)), CopyResult::Copied);
+    struct stat info {};
+    QCOMPARE(::stat(target.c_str(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t{0600});
+
+    const std::string keep = dir.Write("keep.big", "untouched");
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+      // Past the limit a write fails as on a full disk, without ending the process.
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit cap{64 * 1024, 64 * 1024};
+      if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(90);
+      QString reason;
+      const CopyResult result = CopyArchive(*stamp, ToQ(keep), &reason);
+      ::_exit(result == CopyResult::Failed && reason == ToQ(keep) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EFBIG)) ? 0 : 91);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(ReadWholeFile(keep), std::string("untouched"));
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), std::ptrdiff_t{3});
   }
 
   void copyIntoAMissingFolderFails() {
