@@ -586,6 +586,25 @@ TEST(UnmappedArchive, EntriesAreTheBytesThatWereRead) {
   EXPECT_EQ(ReadWholeFile(dir.Path() + "/u.big"), ReadWholeFile(dir.Path() + "/m.big"));
 }
 
+// tarn grep reads an unmapped archive's entries one by one where they lie
+// (its threads search mapped bytes only) and finds what it finds mapped.
+TEST(UnmappedArchive, GrepFindsTheSameRows) {
+  CTempDir dir;
+  CBigBuilder builder;
+  builder.Add("a.ini", "Object Tank\r\n  Armor = HeavyPlate\r\nEnd\r\n");
+  builder.Add("b.ini", "Weapon Gun\n  Damage = 10 ; heavy\nEnd\n");
+  builder.Add("c.ini", "Object Jeep\n  Armor = Light\nEnd\n");
+  const std::string path = dir.Write("rules.big", builder.Build());
+  const CTarnResult mapped = RunTarnCaptured({"grep", "-i", "heavy", path});
+  CDiskFileTestHelper::SetMappingDisabled(true);
+  const CTarnResult unmapped = RunTarnCaptured({"grep", "-i", "heavy", path});
+  CDiskFileTestHelper::SetMappingDisabled(false);
+  EXPECT_EQ(mapped.status, 0) << mapped.err;
+  EXPECT_EQ(mapped.out, "a.ini\tTank\t    Armor\tHeavyPlate\n");
+  EXPECT_EQ(unmapped.status, mapped.status) << unmapped.err;
+  EXPECT_EQ(unmapped.out, mapped.out);
+}
+
 // Whichever allocation of an open fails, what was taken before it (the
 // mapping, the descriptor) is given back.
 TEST(OpenCloseCycles, AFailedAllocationLeavesNoMappingAndNoDescriptor) {

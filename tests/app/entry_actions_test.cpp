@@ -162,7 +162,7 @@ class EntryActionsTest : public QObject {
     m_saveAnswer = ToQ(m_dir.Path() + "/gone.ini");
     TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractEntry(tree->model()->index(0, 0));
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone.ini"));
-    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract gone.ini: unexpected end of file"));
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract gone.ini to %1: unexpected end of file").arg(m_saveAnswer));
   }
 
   // Another program cuts the open archive short: what it holds now is not
