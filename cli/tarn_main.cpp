@@ -15,6 +15,7 @@
 #include "archive/entry_map.h"
 #include "archive/name_registry.h"
 #include "cli/archive_commands.h"
+#include "cli/compare_commands.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
 #include "rules/rules_parser.h"
@@ -56,7 +57,8 @@ constexpr const char* kUsage =
     "Bytes 0x00-0x1F and 0x7F in names and values are written as \\xHH.\n"
     "\n"
     "exit status: 0 success, 1 a file could not be read or written or an entry\n"
-    "is missing, damaged or skipped, 2 usage error.\n";
+    "is missing, damaged or skipped, 2 usage error. diff: 0 nothing differs,\n"
+    "1 something does, 2 trouble; overrides: 0, or 2 on trouble.\n";
 
 struct Context {
   std::FILE* out;
@@ -326,6 +328,9 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")
     return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
+  if (command == "diff") return CommandDiff(args, out, err);
+  if (command == "overrides")
+    return given >= 1 ? CommandOverrides(args, out, err) : Usage(c, "overrides: expected ARCHIVE...");
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (!expect(known.arguments))
