@@ -15,6 +15,8 @@ class CMainFrame : public CMDIFrameWnd {
   // Creates the status bar with its message pane and three lock indicators.
   int OnCreate() override;
   CStatusBar* GetStatusBar() const { return m_wndStatusBar; }
+  // File > Compare With... for the active document.
+  bool OnCmdMsg(int id, CCmdUI* query) override;
 
  protected:
   CStatusBar* m_wndStatusBar = nullptr;
