@@ -45,8 +45,12 @@ class CCompareSide {
   std::string_view NameAt(size_t i) const { return m_names[i]; }
   // The bytes of entry i, valid until the next BytesAt on this side. False
   // with `reason` when they cannot be had: an entry reaching past the
-  // archive's end, a file that went away.
+  // archive's end, a file that went away. An archive's bytes are views of
+  // its mapping: for an archive, two threads may call this at once.
   bool BytesAt(size_t i, std::string_view& bytes, std::string& reason);
+  // Asks for the first bytes of entry i of an archive to be brought into
+  // the cache, so they are there when BytesAt is called a little later.
+  void Prefetch(size_t i) const;
   // The same bytes as a buffer of their own, or a share of the archive's.
   bool BufferAt(size_t i, CDataBuffer& bytes, std::string& reason);
 

@@ -239,7 +239,10 @@ TEST_F(CompareTest, AFolderIsReadAsPackWouldPackIt) {
             "-\tData\\new.txt\n");
 
   // What pack would refuse is trouble, named; the rest is still compared.
-  fs::create_symlink(P("tree/top.txt"), P("tree/link.txt"));
+  // (Where links cannot be made, as under Wine, there is nothing to see.)
+  std::error_code made;
+  fs::create_symlink(P("tree/top.txt"), P("tree/link.txt"), made);
+  if (made) return;
   r = RunTarnCaptured({"diff", a, P("tree")});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("link.txt: symbolic link"), std::string::npos) << r.err;
