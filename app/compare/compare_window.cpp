@@ -118,7 +118,7 @@ CCompareWindow::~CCompareWindow() = default;
 
 void CCompareWindow::FillEntries() {
   for (const CEntryChange& change : m_changes) {
-    static constexpr CMarkStyle kStyles[] = {{"+", "added", kAddedColour, false, false},
+    static const CMarkStyle kStyles[] = {{"+", "added", kAddedColour, false, false},
                                              {"-", "removed", kRemovedColour, false, true},
                                              {"M", "changed", kChangedColour, false, false}};
     const CMarkStyle& style = kStyles[change.kind];
