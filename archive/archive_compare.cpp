@@ -105,8 +105,9 @@ void CCompareSide::Prefetch(size_t i) const {
   const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
   if (ReachesPastEnd(entry, m_archive->whole.GetSize())) return;
   const uint8_t* const start = m_archive->whole.GetData() + entry.offset;
-  __builtin_prefetch(start);
-  if (entry.size > 64) __builtin_prefetch(start + 64);
+  // Most entries are a few hundred bytes: their first four lines.
+  const uint32_t lines = std::min<uint32_t>((entry.size + 63) / 64, 4);
+  for (uint32_t line = 0; line < lines; ++line) __builtin_prefetch(start + 64 * line);
 #else
   (void)i;
 #endif
@@ -167,7 +168,7 @@ std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& aft
     std::string reason;
     // Entries lie in the order of their bytes, rarely in name order: each
     // visit would wait for memory unless asked for some visits ahead.
-    constexpr size_t kAhead = 8;
+    constexpr size_t kAhead = 32;
     const auto ask = [&](size_t m) {
       if (m >= last || merged[m].kind != CEntryChange::Changed) return;
       before.Prefetch(merged[m].before);
