@@ -126,25 +126,17 @@ class CMyersSearch {
 // Puts each run of edits with no kept row between in the order removals,
 // then additions; the rows are numbered in the whole sequences.
 void Arrange(std::vector<CRowEdit>& edits) {
-  size_t start = 0;
-  uint32_t oldNext = 0, newNext = 0;  // the rows after the previous edit
+  uint32_t oldNext = 0, newNext = 0;  // the rows after the previous run
   size_t i = 0;
   while (i < edits.size()) {
-    // A run: edits that follow on without a kept row between.
-    start = i;
-    uint32_t o = 0, n = 0;
-    {
-      // Rows kept before the run, the same count on both sides.
-      const CRowEdit& first = edits[i];
-      const uint32_t kept = first.added ? first.row - newNext : first.row - oldNext;
-      o = oldNext + kept;
-      n = newNext + kept;
-    }
-    while (i < edits.size()) {
+    // The rows kept before a run are as many on both sides.
+    const size_t start = i;
+    const uint32_t kept = edits[i].added ? edits[i].row - newNext : edits[i].row - oldNext;
+    uint32_t o = oldNext + kept, n = newNext + kept;
+    for (; i < edits.size(); ++i) {
       const CRowEdit& edit = edits[i];
-      if (edit.added ? edit.row != n : edit.row != o) break;
+      if (edit.row != (edit.added ? n : o)) break;
       (edit.added ? n : o) += 1;
-      ++i;
     }
     std::stable_partition(edits.begin() + static_cast<std::ptrdiff_t>(start),
                           edits.begin() + static_cast<std::ptrdiff_t>(i), [](const CRowEdit& e) { return !e.added; });
