@@ -1,6 +1,9 @@
 #include "app/compare/compare_window.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -19,6 +22,8 @@
 #include "rules/rules_rows.h"
 
 namespace {
+
+std::function<QString()> g_chooseFolder;
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -204,11 +209,66 @@ void CCompareWindow::ExtractChange(int row) {
                                    : QStringLiteral("Cannot extract %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(reason)));
 }
 
+void CCompareWindow::SetFolderDialogForTests(std::function<QString()> chooseFolder) {
+  g_chooseFolder = std::move(chooseFolder);
+}
+
+void CCompareWindow::ExtractAll() {
+  const QString folder = g_chooseFolder ? g_chooseFolder()
+                                        : QFileDialog::getExistingDirectory(this, QStringLiteral("Extract All"));
+  if (folder.isEmpty()) return;
+  std::vector<CExtractEntry> entries;
+  std::vector<CEntryProblem> unread;
+  // The extraction keeps the source archive from being replaced; the other
+  // one is kept here, by the path an entry would take.
+  const std::optional<platform::FileIdentity> other = IdentityOfFile(m_before.GetPath());
+  for (const CEntryChange& change : m_changes) {
+    if (change.kind == CEntryChange::Removed) continue;
+    if (other && CheckEntryName(change.name) == NameProblem::None) {
+      std::string path = NativePath(folder);
+      for (const std::string_view part : SplitEntryName(change.name)) path.append("/").append(part);
+      if (IdentityOfFile(path) == other) {
+        unread.push_back({std::string(change.name), "would replace an archive being compared"});
+        continue;
+      }
+    }
+    CDataBuffer bytes;
+    std::string reason;
+    if (!m_after.BufferAt(change.after, bytes, reason)) {
+      unread.push_back({std::string(change.name), reason});
+      continue;
+    }
+    entries.push_back({change.name, bytes, bytes.GetSize()});
+  }
+  // Neither archive may be replaced by an entry's file, under any name.
+  CExtractOptions options;
+  options.protect = IdentityOfFile(m_after.GetPath());
+  CExtractReport report;
+  ExtractEntries(NativePath(folder), entries, options, report);
+  if (!report.folderError.empty()) {
+    statusBar()->showMessage(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError)));
+    return;
+  }
+  report.problems.insert(report.problems.end(), unread.begin(), unread.end());
+  QString text = QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(entries.size() + unread.size()).arg(folder);
+  if (!report.problems.empty()) text += QStringLiteral("; not extracted: ") + Words(report.problems);
+  statusBar()->showMessage(text);
+}
+
+void CCompareWindow::CopyName(int row) {
+  if (row < 0 || static_cast<size_t>(row) >= m_changes.size()) return;
+  QApplication::clipboard()->setText(BytesToText(m_changes[static_cast<size_t>(row)].name));
+}
+
 void CCompareWindow::ShowMenu(const QPoint& position) {
   const QModelIndex index = m_entries->indexAt(position);
   QMenu menu(this);
   QAction* extract = menu.addAction(QStringLiteral("Extract..."), this, [this, index] { ExtractChange(index.row()); });
+  QAction* all = menu.addAction(QStringLiteral("Extract All..."), this, [this] { ExtractAll(); });
+  QAction* copy = menu.addAction(QStringLiteral("Copy Name"), this, [this, index] { CopyName(index.row()); });
   extract->setEnabled(index.isValid());
+  copy->setEnabled(index.isValid());
+  all->setEnabled(!m_changes.empty());
   menu.exec(m_entries->viewport()->mapToGlobal(position));
 }
 

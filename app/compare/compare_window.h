@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,12 @@ class CCompareWindow : public QMainWindow {
   void ShowChange(int row);
   // Asks where to write the entry of row `row` and writes it.
   void ExtractChange(int row);
+  // Asks for a folder and writes under it every entry added or changed, as
+  // the compared archive holds it: what a patch needs.
+  void ExtractAll();
+  void CopyName(int row);
+  // Tests answer the folder dialog through this; an empty answer cancels.
+  static void SetFolderDialogForTests(std::function<QString()> chooseFolder);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <filesystem>
 #include <string>
 
 #include "app/compare/compare_window.h"
@@ -101,6 +102,15 @@ class CompareWindowTest : public QObject {
     window->ExtractChange(0);
     QVERIFY(window->statusBar()->currentMessage().startsWith(QStringLiteral("Cannot extract Data\\Gone.ini")));
     QVERIFY(ReadWholeFile(m_new).rfind("BIGF", 0) == 0);
+
+    // Extract All writes what a patch needs: the entries added or changed.
+    const std::string folder = m_dir.Path() + "/patch";
+    CCompareWindow::SetFolderDialogForTests([&folder] { return ToQ(folder); });
+    window->ExtractAll();
+    QCOMPARE(ReadWholeFile(folder + "/Data/Tank.ini"), m_newTank);
+    QCOMPARE(ReadWholeFile(folder + "/Data/New.ini"), std::string("Object N\nEnd\n"));
+    QVERIFY(!std::filesystem::exists(folder + "/Data/Gone.ini"));
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Extracted 2 of 2 entries to ") + ToQ(folder));
     window->close();
   }
 
