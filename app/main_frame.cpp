@@ -1,5 +1,8 @@
 #include "app/main_frame.h"
 
+#include "app/compare/compare_window.h"
+#include "app/tarn_editor_doc.h"
+
 #include "app/framework/command_ids.h"
 #include "app/framework/status_bar.h"
 #include "app/search/rules_search_pane.h"
@@ -34,5 +37,11 @@ int CMainFrame::OnCreate() {
 
 bool CMainFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (m_rulesSearch != nullptr && m_rulesSearch->OnCmdMsg(id, query)) return true;
+  if (id == ID_FILE_COMPARE) {
+    CMDIChildWnd* child = MDIGetActive();
+    const auto* document = child != nullptr ? dynamic_cast<const CTarnEditorDoc*>(child->GetActiveDocument()) : nullptr;
+    const bool opened = document != nullptr && !document->GetPathName().isEmpty();
+    return Handle(query, [this, document] { CompareDocumentWith(document, this); }, opened);
+  }
   return CMDIFrameWnd::OnCmdMsg(id, query);
 }

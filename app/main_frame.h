@@ -18,6 +18,7 @@ class CMainFrame : public CMDIFrameWnd {
   CStatusBar* GetStatusBar() const { return m_wndStatusBar; }
   // Find in Rules, a pane under the document windows.
   CRulesSearchPane* GetRulesSearch() const { return m_rulesSearch; }
+  // File > Compare With... for the active document.
   bool OnCmdMsg(int id, CCmdUI* query) override;
 
  protected:

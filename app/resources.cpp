@@ -47,7 +47,7 @@ CMenuResource DocumentMenu() {
       {QStringLiteral("&File"),
        {Item("&New\tCtrl+N", ID_FILE_NEW), Item("&Open...\tCtrl+O", ID_FILE_OPEN),
         Item("&Close", ID_FILE_CLOSE), Item("&Save\tCtrl+S", ID_FILE_SAVE),
-        Item("Save &As...", ID_FILE_SAVE_AS), Separator(),
+        Item("Save &As...", ID_FILE_SAVE_AS), Item("Compa&re With...", ID_FILE_COMPARE), Separator(),
         Grayed("Recent File", ID_FILE_MRU_FILE1), Separator(), Item("E&xit", ID_APP_EXIT)}},
       {QStringLiteral("&Edit"),
        {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Separator(), Item("Cu&t\tCtrl+X", ID_EDIT_CUT),

@@ -171,7 +171,20 @@ void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEnt
   }
 }
 
+void GatherFolder(platform::Handle root, const std::string& path, const std::optional<CArchiveSpot>& skip,
+                  CBigWriter& writer, std::vector<CEntryProblem>& problems) {
+  CFolderGatherer gatherer(writer, problems, skip, writer.AddRoot(path));
+  std::string shown = path;
+  while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+  gatherer.Walk(root, shown);
+}
+
 }  // namespace
+
+void GatherPackFolder(platform::Handle root, const std::string& path, CBigWriter& writer,
+                      std::vector<CEntryProblem>& problems) {
+  GatherFolder(root, path, std::nullopt, writer, problems);
+}
 
 int CBigWriter::AddRoot(const std::string& path) {
   m_roots.push_back(path);
@@ -355,10 +368,7 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   for (const std::string& input : inputs) {
     const CHandleOwner root = Own(platform::OpenFolder(input, false));
     if (*root != platform::kInvalidHandle) {
-      CFolderGatherer gatherer(writer, problems, existing, writer.AddRoot(input));
-      std::string shown = input;
-      while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
-      gatherer.Walk(*root, shown);
+      GatherFolder(*root, input, existing, writer, problems);
     } else {
       GatherArchive(input, writer, problems);
     }

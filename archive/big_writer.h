@@ -98,3 +98,8 @@ inline constexpr uint64_t kMostArchiveBytes = (uint64_t{1} << 31) - 1;
 // below it joined with '/'); when there are any, nothing should be written.
 void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
                       std::vector<CEntryProblem>& problems);
+
+// Gathers the files under the folder `root` (open) as pack gathers a folder
+// input named `path`, with no archive to keep out of it.
+void GatherPackFolder(platform::Handle root, const std::string& path, CBigWriter& writer,
+                      std::vector<CEntryProblem>& problems);

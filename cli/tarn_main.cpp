@@ -16,6 +16,7 @@
 #include "archive/name_registry.h"
 #include "cli/archive_commands.h"
 #include "cli/grep_command.h"
+#include "cli/compare_commands.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
 #include "rules/rules_parser.h"
@@ -56,6 +57,16 @@ constexpr const char* kUsage =
     "                         named with '\\' between parts) and archives; a later\n"
     "                         INPUT replaces an entry of the same name. ARCHIVE is\n"
     "                         replaced only once the new one is complete\n"
+    "  diff [--brief] OLD NEW compare two archives or folders: +, - or M and the\n"
+    "                         name of each entry added, removed or changed; under\n"
+    "                         a changed rules entry its blocks added (+), removed\n"
+    "                         (-) or changed (~, then the rows removed and added,\n"
+    "                         each run after '@ OLDROW NEWROW'). --brief: entry\n"
+    "                         lines only\n"
+    "  overrides ARCHIVE...   archives in load order: for each name in two or more,\n"
+    "                         MARK, NAME, the winning archive and those it shadows\n"
+    "                         (MARK '=' when every copy is the same, else '!'); then\n"
+    "                         'shadowed' and each archive that wins nothing\n"
     "  help                   print this text\n"
     "  --version              print the version\n"
     "\n"
@@ -64,7 +75,8 @@ constexpr const char* kUsage =
     "(in messages on standard error 0x80-0x9F too).\n"
     "\n"
     "exit status: 0 success, 1 a file could not be read or written or an entry\n"
-    "is missing, damaged or skipped, 2 usage error.\n";
+    "is missing, damaged or skipped, 2 usage error. diff: 0 nothing differs,\n"
+    "1 something does, 2 trouble; overrides: 0, or 2 on trouble.\n";
 
 struct Context {
   std::FILE* out;
@@ -346,6 +358,9 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   if (command == "pack")
     return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
   if (command == "grep") return CommandGrep(args, out, err);
+  if (command == "diff") return CommandDiff(args, out, err);
+  if (command == "overrides")
+    return given >= 1 ? CommandOverrides(args, out, err) : Usage(c, "overrides: expected ARCHIVE...");
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (!expect(known.arguments))

@@ -10,7 +10,9 @@ and `tarn show` print for the same archive; what the status bar's message
 pane says, and that each new message is announced; then opens the find
 field with Ctrl+F and reads it as an editable text; then searches the rules
 with Find in Rules and reads its matches, which must be what `tarn grep -i`
-prints. Needs an X display and a D-Bus session with the accessibility bus
+prints; then compares the archive, through File > Compare With..., with a
+copy in which one value differs, and reads the changed row's description.
+Needs an X display and a D-Bus session with the accessibility bus
 (scripts/test runs it under xvfb-run and dbus-run-session); the editor's
 settings go to a temporary folder.
 """
@@ -90,6 +92,24 @@ def run_status(tool, *args):
     if result.returncode not in (0, 1):
         raise subprocess.CalledProcessError(result.returncode, [tool, *args])
     return result.stdout.decode("latin-1")
+
+
+def compared_copy(tarn, archive, target, folder):
+    """A copy of ARCHIVE in FOLDER whose TARGET has its first value changed."""
+    tree = os.path.join(folder, "tree")
+    run(tarn, "extract", archive, tree)
+    path = os.path.join(tree, *target.replace("\\", "/").split("/"))
+    with open(path, "rb") as f:
+        lines = f.read().split(b"\n")
+    for i, line in enumerate(lines):
+        if b"=" in line and not line.lstrip().startswith(b";"):
+            lines[i] = line.split(b"=", 1)[0] + b"= AtspiValue"
+            break
+    with open(path, "wb") as f:
+        f.write(b"\n".join(lines))
+    copy = os.path.join(folder, "compared.big")
+    run(tarn, "pack", copy, tree)
+    return copy
 
 
 def main():
@@ -244,6 +264,35 @@ def main():
         check("the matches' headers read 'Entry', 'Block', 'Name' and 'Value'",
               [h.name if h else None for h in headers] == ["Entry", "Block", "Name", "Value"],
               repr([h.name if h else None for h in headers]))
+
+        # File > Compare With... against a copy whose target has one value
+        # changed: the changed row must say so in its description.
+        changed = compared_copy(tarn, archive, target, home)
+        subprocess.run(["xdotool", "key", "--delay", "100", "alt+f", "r"], check=True)
+        wait_for("the file dialog", lambda: find(app, lambda n: n.getRoleName() == "dialog"))
+        time.sleep(0.5)
+        subprocess.run(["xdotool", "type", "--delay", "5", changed], check=True)
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+        changes = wait_for("the Compare window's 'Changes'", lambda: find(app, named("Changes")))
+        compared = wait_for("the Compare window's 'Changed rows'", lambda: find(app, named("Changed rows")))
+        wait_for("one changed entry", lambda: changes.queryTable().nRows == 1)
+        check("the changed entry is described",
+              changes.queryTable().getAccessibleAt(0, 1).description == "changed: " + target,
+              repr(changes.queryTable().getAccessibleAt(0, 1).description))
+        changes.queryComponent().grabFocus()
+        subprocess.run(["xdotool", "key", "--delay", "50", "End", "Home"], check=True)
+
+        def described_rows():
+            t = compared.queryTable()
+            return [t.getAccessibleAt(r, 1).description for r in range(t.nRows)]
+        try:
+            wait_for("an added row in 'Changed rows'",
+                     lambda: any(d.startswith("added row: ") and d.endswith("AtspiValue")
+                                 for d in described_rows()))
+            check("a changed row reads as removed and added",
+                  any(d.startswith("removed row: ") for d in described_rows()), repr(described_rows()))
+        except TimeoutError:
+            check("a changed row reads as removed and added", False, repr(described_rows()))
     except TimeoutError as error:
         failures.append(str(error))
         print("FAIL: " + str(error), file=sys.stderr)

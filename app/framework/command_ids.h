@@ -13,6 +13,7 @@ enum CommandId : int {
   ID_FILE_SAVE_AS = 57604,
   ID_FILE_MRU_FILE1 = 57616,  // and the 15 ids after it
   ID_FILE_MRU_LAST = ID_FILE_MRU_FILE1 + 15,
+  ID_FILE_COMPARE = 32900,  // File > Compare With... (app/compare/)
 
   ID_EDIT_COPY = 57634,
   ID_EDIT_CUT = 57635,

@@ -612,7 +612,9 @@ class EditorTest : public QObject {
     QCOMPARE(BarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window"}));
     QCOMPARE(MenuTexts(BarMenu(bar, "&File")),
              QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S",
-                          "Save &As...", "-", "Recent File", "-", "E&xit"}));
+                          "Save &As...", "Compa&re With...", "-", "Recent File", "-", "E&xit"}));
+    // A new document has no file to compare.
+    QVERIFY(!MenuAction(BarMenu(bar, "&File"), "Compa&re With...")->isEnabled());
     QVERIFY(MenuAction(BarMenu(bar, "&View"), "S&plit")->isEnabled());
   }
 

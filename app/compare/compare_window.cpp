@@ -1,0 +1,302 @@
+#include "app/compare/compare_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+#include "app/compare/compare_rows.h"
+#include "app/entry_logic.h"
+#include "app/framework/win_app.h"
+#include "app/tarn_editor_doc.h"
+#include "archive/entry_path.h"
+#include "archive/extract.h"
+#include "rules/rules_diff.h"
+#include "rules/rules_rows.h"
+
+namespace {
+
+std::function<QString()> g_chooseFolder;
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString Words(const std::vector<CEntryProblem>& problems) {
+  QStringList all;
+  for (const CEntryProblem& problem : problems)
+    all << BytesToText(problem.name) + QStringLiteral(": ") + QString::fromLocal8Bit(problem.reason);
+  return all.join(QStringLiteral("; "));
+}
+
+// Colours that read on a light background; each goes with a text mark, so
+// nothing is told by colour alone.
+const QColor kAddedColour(0x00, 0x70, 0x00);
+const QColor kRemovedColour(0xB0, 0x00, 0x00);
+const QColor kChangedColour(0x00, 0x40, 0xA0);
+const QColor kSameColour(0x80, 0x80, 0x80);
+
+struct CMarkStyle {
+  const char* mark;
+  const char* description;  // said before the row's own text
+  QColor colour;
+  bool bold;
+  bool struck;
+};
+
+CMarkStyle StyleOf(CCompareRow::Kind kind) {
+  switch (kind) {
+    case CCompareRow::BlockAdded: return {"+", "block added", kAddedColour, true, false};
+    case CCompareRow::BlockRemoved: return {"-", "block removed", kRemovedColour, true, true};
+    case CCompareRow::BlockChanged: return {"~", "block changed", kChangedColour, true, false};
+    case CCompareRow::NotAligned: return {"!", "too many changes to align: every row removed and added", kSameColour, false, false};
+    case CCompareRow::Gap: return {"", "unchanged rows not shown", kSameColour, false, false};
+    case CCompareRow::Same: return {"", "unchanged row", kSameColour, false, false};
+    case CCompareRow::Removed: return {"-", "removed row", kRemovedColour, false, true};
+    case CCompareRow::Added: return {"+", "added row", kAddedColour, true, false};
+  }
+  return {"", "", kSameColour, false, false};
+}
+
+void Style(QTreeWidgetItem* item, int columns, const QColor& colour, bool bold, bool struck, const QString& description) {
+  for (int c = 0; c < columns; ++c) {
+    item->setForeground(c, colour);
+    QFont font = item->font(c);
+    font.setBold(bold);
+    font.setStrikeOut(struck);
+    item->setFont(c, font);
+    item->setData(c, Qt::AccessibleDescriptionRole, description);
+  }
+}
+
+}  // namespace
+
+CCompareWindow::CCompareWindow(const QString& before, const QString& after, QWidget* parent) : QMainWindow(parent) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowFlag(Qt::Window);
+  setWindowTitle(QStringLiteral("Compare %1 with %2").arg(QFileInfo(before).fileName(), QFileInfo(after).fileName()));
+  setAccessibleName(windowTitle());
+
+  std::vector<CEntryProblem> problems;
+  if (!m_before.Open(NativePath(before), problems) || !m_after.Open(NativePath(after), problems)) {
+    m_error = Words(problems);
+    return;
+  }
+  m_changes = CompareEntries(m_before, m_after, problems);
+  m_open = true;
+
+  auto* splitter = new QSplitter(this);
+  m_entries = new QTreeWidget(splitter);
+  m_entries->setAccessibleName(QStringLiteral("Changes"));
+  m_entries->setHeaderLabels({QStringLiteral("Change"), QStringLiteral("Name")});
+  m_entries->setRootIsDecorated(false);
+  m_entries->setUniformRowHeights(true);
+  m_entries->setContextMenuPolicy(Qt::CustomContextMenu);
+  m_entries->installEventFilter(this);
+  m_rows = new QTreeWidget(splitter);
+  m_rows->setAccessibleName(QStringLiteral("Changed rows"));
+  m_rows->setHeaderLabels({QStringLiteral("Change"), QStringLiteral("Name"), QStringLiteral("Value")});
+  m_rows->setRootIsDecorated(false);
+  m_rows->setUniformRowHeights(true);
+  splitter->setStretchFactor(1, 2);
+  setCentralWidget(splitter);
+
+  FillEntries();
+  connect(m_entries, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* item) { ShowChange(item != nullptr ? m_entries->indexOfTopLevelItem(item) : -1); });
+  connect(m_entries, &QWidget::customContextMenuRequested, this, &CCompareWindow::ShowMenu);
+
+  QString summary = m_changes.empty() ? QStringLiteral("No entry differs")
+                                      : QStringLiteral("%1 entries differ").arg(m_changes.size());
+  // Entries that could not be compared are said, not hidden.
+  if (!problems.empty()) summary += QStringLiteral("; not compared: ") + Words(problems);
+  statusBar()->showMessage(summary);
+  resize(900, 560);
+}
+
+CCompareWindow::~CCompareWindow() = default;
+
+void CCompareWindow::FillEntries() {
+  for (const CEntryChange& change : m_changes) {
+    static const CMarkStyle kStyles[] = {{"+", "added", kAddedColour, false, false},
+                                             {"-", "removed", kRemovedColour, false, true},
+                                             {"M", "changed", kChangedColour, false, false}};
+    const CMarkStyle& style = kStyles[change.kind];
+    const QString name = BytesToText(change.name);
+    auto* item = new QTreeWidgetItem(m_entries, {QStringLiteral("%1 %2").arg(QLatin1String(style.mark), QLatin1String(style.description)), name});
+    Style(item, 2, style.colour, false, style.struck, QStringLiteral("%1: %2").arg(QLatin1String(style.description), name));
+  }
+  m_entries->resizeColumnToContents(0);
+}
+
+void CCompareWindow::ShowChange(int row) {
+  m_rows->clear();
+  if (row < 0 || static_cast<size_t>(row) >= m_changes.size()) return;
+  const CEntryChange& change = m_changes[static_cast<size_t>(row)];
+  CDataBuffer oldBytes, newBytes;
+  std::string reason;
+  if ((change.kind != CEntryChange::Added && !m_before.BufferAt(change.before, oldBytes, reason)) ||
+      (change.kind != CEntryChange::Removed && !m_after.BufferAt(change.after, newBytes, reason))) {
+    statusBar()->showMessage(QStringLiteral("Cannot read %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(reason)));
+    return;
+  }
+  const auto text = [](const CDataBuffer& bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
+  };
+  if (!LooksLikeRulesText(text(oldBytes)) || !LooksLikeRulesText(text(newBytes))) {
+    auto* item = new QTreeWidgetItem(m_rows, {QString(), QStringLiteral("(not rules text: bytes differ)")});
+    Style(item, 3, kSameColour, false, false, QStringLiteral("not rules text"));
+    return;
+  }
+  CRulesParser oldParser, newParser;
+  oldParser.SetSource(oldBytes);
+  oldParser.Parse();
+  newParser.SetSource(newBytes);
+  newParser.Parse();
+  const std::vector<CRulesRow> oldRows = BuildRulesRows(oldParser);
+  const std::vector<CRulesRow> newRows = BuildRulesRows(newParser);
+  const std::vector<CCompareRow> rows = BuildCompareRows(oldRows, newRows);
+  if (rows.empty()) {
+    auto* item = new QTreeWidgetItem(m_rows, {QStringLiteral("="), QStringLiteral("(same rows: only spacing or comments differ)")});
+    Style(item, 3, kSameColour, false, false, QStringLiteral("same rows"));
+  }
+  for (const CCompareRow& shown : rows) {
+    const CMarkStyle style = StyleOf(shown.kind);
+    QStringList cells{QLatin1String(style.mark)};
+    if (shown.kind == CCompareRow::Gap) {
+      cells << QStringLiteral("...");
+    } else if (shown.kind == CCompareRow::NotAligned) {
+      cells << QStringLiteral("(too many changes to align)");
+    } else {
+      cells << IndentedBytesToText(size_t{4} * shown.row.depth, shown.row.name) << BytesToText(shown.row.value);
+    }
+    auto* item = new QTreeWidgetItem(m_rows, cells);
+    const QString what = cells.size() > 2 ? QStringLiteral("%1: %2 %3").arg(QLatin1String(style.description),
+                                                                            cells[1].trimmed(), cells[2])
+                                          : QLatin1String(style.description);
+    Style(item, 3, style.colour, style.bold, style.struck, what);
+  }
+  for (int c = 0; c < 3; ++c) m_rows->resizeColumnToContents(c);
+}
+
+void CCompareWindow::ExtractChange(int row) {
+  if (row < 0 || static_cast<size_t>(row) >= m_changes.size()) return;
+  const CEntryChange& change = m_changes[static_cast<size_t>(row)];
+  // The compared archive's copy, or the older one for an entry it lacks.
+  const bool newer = change.kind != CEntryChange::Removed;
+  CCompareSide& side = newer ? m_after : m_before;
+  const std::vector<std::string_view> parts = SplitEntryName(change.name);
+  const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
+  CWinApp* app = AfxGetApp();
+  const QString chosen = app != nullptr ? app->DoPromptFileName(false, suggested) : QString();
+  if (chosen.isEmpty()) return;
+  CDataBuffer bytes;
+  std::string reason;
+  bool written = side.BufferAt(newer ? change.after : change.before, bytes, reason);
+  // Neither archive may be replaced, under any name.
+  const std::optional<platform::FileIdentity> target = IdentityOfFile(NativePath(chosen));
+  if (written && target && (target == IdentityOfFile(m_before.GetPath()) || target == IdentityOfFile(m_after.GetPath()))) {
+    written = false;
+    reason = "that is an archive being compared";
+  }
+  if (written) written = WriteFileReplacing(NativePath(chosen), bytes, IdentityOfFile(side.GetPath()), reason);
+  statusBar()->showMessage(written ? QStringLiteral("Extracted %1").arg(BytesToText(change.name))
+                                   : QStringLiteral("Cannot extract %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(reason)));
+}
+
+void CCompareWindow::SetFolderDialogForTests(std::function<QString()> chooseFolder) {
+  g_chooseFolder = std::move(chooseFolder);
+}
+
+void CCompareWindow::ExtractAll() {
+  const QString folder = g_chooseFolder ? g_chooseFolder()
+                                        : QFileDialog::getExistingDirectory(this, QStringLiteral("Extract All"));
+  if (folder.isEmpty()) return;
+  std::vector<CExtractEntry> entries;
+  std::vector<CEntryProblem> unread;
+  // The extraction keeps the source archive from being replaced; the other
+  // one is kept here, by the path an entry would take.
+  const std::optional<platform::FileIdentity> other = IdentityOfFile(m_before.GetPath());
+  for (const CEntryChange& change : m_changes) {
+    if (change.kind == CEntryChange::Removed) continue;
+    if (other && CheckEntryName(change.name) == NameProblem::None) {
+      std::string path = NativePath(folder);
+      for (const std::string_view part : SplitEntryName(change.name)) path.append("/").append(part);
+      if (IdentityOfFile(path) == other) {
+        unread.push_back({std::string(change.name), "would replace an archive being compared"});
+        continue;
+      }
+    }
+    CDataBuffer bytes;
+    std::string reason;
+    if (!m_after.BufferAt(change.after, bytes, reason)) {
+      unread.push_back({std::string(change.name), reason});
+      continue;
+    }
+    entries.push_back({change.name, bytes, bytes.GetSize()});
+  }
+  // Neither archive may be replaced by an entry's file, under any name.
+  CExtractOptions options;
+  options.protect = IdentityOfFile(m_after.GetPath());
+  CExtractReport report;
+  ExtractEntries(NativePath(folder), entries, options, report);
+  if (!report.folderError.empty()) {
+    statusBar()->showMessage(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError)));
+    return;
+  }
+  report.problems.insert(report.problems.end(), unread.begin(), unread.end());
+  QString text = QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(entries.size() + unread.size()).arg(folder);
+  if (!report.problems.empty()) text += QStringLiteral("; not extracted: ") + Words(report.problems);
+  statusBar()->showMessage(text);
+}
+
+void CCompareWindow::CopyName(int row) {
+  if (row < 0 || static_cast<size_t>(row) >= m_changes.size()) return;
+  QApplication::clipboard()->setText(BytesToText(m_changes[static_cast<size_t>(row)].name));
+}
+
+void CCompareWindow::ShowMenu(const QPoint& position) {
+  const QModelIndex index = m_entries->indexAt(position);
+  QMenu menu(this);
+  QAction* extract = menu.addAction(QStringLiteral("Extract..."), this, [this, index] { ExtractChange(index.row()); });
+  QAction* all = menu.addAction(QStringLiteral("Extract All..."), this, [this] { ExtractAll(); });
+  QAction* copy = menu.addAction(QStringLiteral("Copy Name"), this, [this, index] { CopyName(index.row()); });
+  extract->setEnabled(index.isValid());
+  copy->setEnabled(index.isValid());
+  all->setEnabled(!m_changes.empty());
+  menu.exec(m_entries->viewport()->mapToGlobal(position));
+}
+
+bool CCompareWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The keyboard's ways to the menu act on the current item.
+  if (watched == m_entries && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+      const QRect rect = m_entries->visualRect(m_entries->currentIndex());
+      ShowMenu(rect.isValid() ? rect.center() : QPoint(4, 4));
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent) {
+  CWinApp* app = AfxGetApp();
+  if (document == nullptr || app == nullptr || document->GetPathName().isEmpty()) return;
+  const QString other = app->DoPromptFileName(true, QString());
+  if (other.isEmpty()) return;
+  auto* window = new CCompareWindow(document->GetPathName(), other, parent);
+  if (!window->IsOpen()) {
+    app->SetMessageText(QStringLiteral("Cannot compare with %1: %2").arg(other, window->GetError()));
+    delete window;
+    return;
+  }
+  app->SetMessageText(window->statusBar()->currentMessage());
+  window->show();
+  window->activateWindow();
+}

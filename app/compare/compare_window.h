@@ -1,0 +1,70 @@
+// File > Compare With...: a window listing what differs between the active
+// document's archive and another archive, entry by entry, and for a rules
+// entry the rows its blocks lost and gained, with a few unchanged rows
+// around them.
+//
+// The comparison is the core's (archive/archive_compare.h and
+// rules/rules_diff.h), the same as `tarn diff`. Marks are given in text as
+// well as colour, and every item carries an accessible description, so the
+// window reads the same to a screen reader. Extract writes the entry as the
+// compared archive holds it (the older copy for an entry it lacks); neither
+// archive is ever written to.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "archive/archive_compare.h"
+
+class CTarnEditorDoc;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class CCompareWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Compares the archive at `before` (the document's) with `after`. Check
+  // IsOpen(); on failure GetError() says why.
+  CCompareWindow(const QString& before, const QString& after, QWidget* parent = nullptr);
+  ~CCompareWindow() override;
+
+  bool IsOpen() const { return m_open; }
+  const QString& GetError() const { return m_error; }
+  QTreeWidget* GetEntries() const { return m_entries; }
+  QTreeWidget* GetRows() const { return m_rows; }
+
+  // Shows the rows of the change in row `row` of the entry list.
+  void ShowChange(int row);
+  // Asks where to write the entry of row `row` and writes it.
+  void ExtractChange(int row);
+  // Asks for a folder and writes under it every entry added or changed, as
+  // the compared archive holds it: what a patch needs.
+  void ExtractAll();
+  void CopyName(int row);
+  // Tests answer the folder dialog through this; an empty answer cancels.
+  static void SetFolderDialogForTests(std::function<QString()> chooseFolder);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void FillEntries();
+  void ShowMenu(const QPoint& position);
+
+  CCompareSide m_before;
+  CCompareSide m_after;
+  std::vector<CEntryChange> m_changes;
+  QTreeWidget* m_entries = nullptr;
+  QTreeWidget* m_rows = nullptr;
+  bool m_open = false;
+  QString m_error;
+};
+
+// The command: asks for the archive to compare the active document with and
+// opens the window; a failure is said in the status bar.
+void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent);

@@ -1,0 +1,276 @@
+#include "archive/archive_compare.h"
+
+#include <algorithm>
+#include <iterator>
+#include <queue>
+
+#include "archive/big_archive.h"
+#include "archive/big_writer.h"
+#include "archive/entry_map.h"
+#include "archive/entry_path.h"
+#include "storage/platform.h"
+#include "storage/run_beside.h"
+
+struct CCompareSide::CArchiveState {
+  CBigArchive reader;
+  CDataBuffer whole;
+};
+
+struct CCompareSide::CFolderState {
+  ~CFolderState() {
+    walk.reset();
+    if (root != platform::kInvalidHandle) platform::CloseHandle(root);
+  }
+  platform::Handle root = platform::kInvalidHandle;
+  std::unique_ptr<CFolderWalk> walk;
+  CBigWriter writer;
+  std::string scratch;  // the bytes BytesAt gave last
+};
+
+CCompareSide::CCompareSide() = default;
+CCompareSide::~CCompareSide() = default;
+
+bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& problems) {
+  m_path = path;
+  m_names.clear();
+  m_archive.reset();
+  m_folderState.reset();
+  const platform::Handle root = platform::OpenFolder(path, false);
+  m_folder = root != platform::kInvalidHandle;
+  if (m_folder) {
+    m_folderState = std::make_unique<CFolderState>();
+    m_folderState->root = root;
+    m_folderState->walk = std::make_unique<CFolderWalk>(root);
+    GatherPackFolder(root, path, m_folderState->writer, problems);
+    m_names.reserve(m_folderState->writer.GetCount());
+    for (const auto& [name, source] : m_folderState->writer.GetEntries()) m_names.push_back(name);
+    return true;
+  }
+  m_archive = std::make_unique<CArchiveState>();
+  CBigArchive& reader = m_archive->reader;
+  if (reader.Open(path) != 0) {
+    problems.push_back({path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe()});
+    m_archive.reset();
+    return false;
+  }
+  CFileError error;
+  if (reader.LoadWhole(m_archive->whole, &error) != 0) {
+    problems.push_back({path, error.words});
+    m_archive.reset();
+    return false;
+  }
+  const CBigIndex& index = reader.GetIndex();
+  m_names.reserve(index.size());
+  for (size_t i = 0; i < index.size(); ++i) m_names.push_back(index.NameAt(i));
+  return true;
+}
+
+bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reason) {
+  if (m_archive) {
+    const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
+    const uint64_t total = m_archive->whole.GetSize();
+    if (ReachesPastEnd(entry, total)) {
+      reason = "reaches past the end of the archive";
+      return false;
+    }
+    bytes = std::string_view(reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size);
+    return true;
+  }
+  CFolderState& state = *m_folderState;
+  const std::vector<std::string_view> parts = SplitEntryName(m_names[i]);
+  const platform::Handle folder = state.walk->Enter(std::span(parts).first(parts.size() - 1), false);
+  platform::NodeInfo info;
+  const platform::Handle file =
+      folder == platform::kInvalidHandle ? folder : platform::OpenFileAt(folder, std::string(parts.back()), &info);
+  if (file == platform::kInvalidHandle) {
+    reason = platform::LastErrorText();
+    return false;
+  }
+  bool read = info.size <= kMostArchiveBytes;
+  if (read) {
+    state.scratch.resize(static_cast<size_t>(info.size));
+    read = info.size == 0 || platform::ReadAt(file, 0, state.scratch.data(), static_cast<uint32_t>(info.size));
+    if (!read) reason = platform::LastErrorText();
+  } else {
+    reason = "2 GiB or more";
+  }
+  platform::CloseHandle(file);
+  if (read) bytes = state.scratch;
+  return read;
+}
+
+void CCompareSide::Prefetch(size_t i) const {
+#if defined(__GNUC__)
+  if (!m_archive) return;
+  const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
+  if (ReachesPastEnd(entry, m_archive->whole.GetSize())) return;
+  const uint8_t* const start = m_archive->whole.GetData() + entry.offset;
+  // Most entries are a few hundred bytes: their first four lines.
+  const uint32_t lines = std::min<uint32_t>((entry.size + 63) / 64, 4);
+  for (uint32_t line = 0; line < lines; ++line) __builtin_prefetch(start + 64 * line);
+#else
+  (void)i;
+#endif
+}
+
+bool CCompareSide::BufferAt(size_t i, CDataBuffer& bytes, std::string& reason) {
+  std::string_view view;
+  if (!BytesAt(i, view, reason)) return false;
+  if (m_archive) {
+    const auto* start = reinterpret_cast<const uint8_t*>(view.data());
+    bytes = m_archive->whole.Slice(static_cast<int32_t>(start - m_archive->whole.GetData()),
+                                   static_cast<int32_t>(view.size()));
+  } else {
+    bytes = CDataBuffer(view.data(), static_cast<uint32_t>(view.size()));
+  }
+  return true;
+}
+
+namespace {
+
+std::string Culprit(const CCompareSide& side, std::string_view name) {
+  return side.GetPath() + ": entry '" + std::string(name) + "'";
+}
+
+}  // namespace
+
+std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& after,
+                                         std::vector<CEntryProblem>& problems) {
+  // The names first: every name on one side only, and every pair of the
+  // same name, whose bytes are then compared.
+  std::vector<CEntryChange> merged;
+  size_t i = 0, j = 0;
+  while (i < before.size() || j < after.size()) {
+    const int order = i == before.size()  ? 1
+                      : j == after.size() ? -1
+                                          : before.NameAt(i).compare(after.NameAt(j));
+    if (order < 0) {
+      merged.push_back({CEntryChange::Removed, before.NameAt(i), i, 0});
+      ++i;
+    } else if (order > 0) {
+      merged.push_back({CEntryChange::Added, after.NameAt(j), 0, j});
+      ++j;
+    } else {
+      merged.push_back({CEntryChange::Changed, before.NameAt(i), i, j});
+      ++i;
+      ++j;
+    }
+  }
+  // Comparing the bytes is most of the work: it reads every entry of both
+  // archives, in name order, which is seldom the order of their bytes. Two
+  // archives are read in two halves at once; a folder's files one by one.
+  enum Verdict : uint8_t { Same, Differs, OldUnreadable, NewUnreadable };
+  std::vector<Verdict> verdicts(merged.size(), Same);
+  // Why each unreadable pair is so, in the order of the pairs: the first
+  // half's, then the second's.
+  std::vector<std::string> reasons[2];
+  const auto judge = [&](size_t first, size_t last, std::vector<std::string>& why) {
+    std::string reason;
+    // Entries lie in the order of their bytes, rarely in name order: each
+    // visit would wait for memory unless asked for some visits ahead.
+    constexpr size_t kAhead = 32;
+    const auto ask = [&](size_t m) {
+      if (m >= last || merged[m].kind != CEntryChange::Changed) return;
+      before.Prefetch(merged[m].before);
+      after.Prefetch(merged[m].after);
+    };
+    for (size_t m = first; m < first + kAhead; ++m) ask(m);
+    for (size_t m = first; m < last; ++m) {
+      ask(m + kAhead);
+      const CEntryChange& pair = merged[m];
+      if (pair.kind != CEntryChange::Changed) continue;
+      std::string_view oldBytes, newBytes;
+      if (!before.BytesAt(pair.before, oldBytes, reason)) {
+        verdicts[m] = OldUnreadable;
+      } else if (!after.BytesAt(pair.after, newBytes, reason)) {
+        verdicts[m] = NewUnreadable;
+      } else {
+        if (oldBytes != newBytes) verdicts[m] = Differs;
+        continue;
+      }
+      why.push_back(std::move(reason));
+    }
+  };
+  if (!before.IsFolder() && !after.IsFolder() && merged.size() >= 4096) {
+    const size_t half = merged.size() / 2;
+    RunBeside([&] { judge(0, half, reasons[0]); }, [&] { judge(half, merged.size(), reasons[1]); });
+  } else {
+    judge(0, merged.size(), reasons[0]);
+  }
+  reasons[0].insert(reasons[0].end(), std::make_move_iterator(reasons[1].begin()),
+                    std::make_move_iterator(reasons[1].end()));
+  size_t next = 0;
+  std::vector<CEntryChange> changes;
+  for (size_t m = 0; m < merged.size(); ++m) {
+    const CEntryChange& change = merged[m];
+    if (verdicts[m] == OldUnreadable || verdicts[m] == NewUnreadable) {
+      CCompareSide& side = verdicts[m] == OldUnreadable ? before : after;
+      problems.push_back({Culprit(side, change.name), std::move(reasons[0][next++])});
+    } else if (change.kind != CEntryChange::Changed || verdicts[m] == Differs) {
+      changes.push_back(change);
+    }
+  }
+  return changes;
+}
+
+std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const std::function<void(const COverride&)>& visit,
+                                  std::vector<CEntryProblem>& problems) {
+  // A merge of the sides' names: the heap holds each side's next name, the
+  // smallest name first and, among equal names, the earliest side.
+  struct Next {
+    std::string_view name;
+    size_t side;
+    size_t at;
+  };
+  const auto later = [](const Next& a, const Next& b) {
+    const int order = a.name.compare(b.name);
+    return order != 0 ? order > 0 : a.side > b.side;
+  };
+  std::priority_queue<Next, std::vector<Next>, decltype(later)> heap(later);
+  for (size_t s = 0; s < sides.size(); ++s)
+    if (sides[s]->size() > 0) heap.push({sides[s]->NameAt(0), s, 0});
+
+  std::vector<bool> wins(sides.size(), false);
+  std::vector<size_t> holders;
+  std::vector<size_t> positions;
+  std::string reason;
+  while (!heap.empty()) {
+    const std::string_view name = heap.top().name;
+    holders.clear();
+    positions.clear();
+    while (!heap.empty() && heap.top().name == name) {
+      const Next next = heap.top();
+      heap.pop();
+      holders.push_back(next.side);
+      positions.push_back(next.at);
+      if (next.at + 1 < sides[next.side]->size())
+        heap.push({sides[next.side]->NameAt(next.at + 1), next.side, next.at + 1});
+    }
+    wins[holders.back()] = true;
+    if (holders.size() < 2) continue;
+    // The winner's bytes against each earlier copy's; each side keeps only
+    // the bytes it gave last, and every copy here is on a side of its own.
+    bool same = true;
+    std::string_view winner;
+    CCompareSide& last = *sides[holders.back()];
+    if (!last.BytesAt(positions.back(), winner, reason)) {
+      problems.push_back({Culprit(last, name), reason});
+      same = false;
+    }
+    for (size_t h = 0; same && h + 1 < holders.size(); ++h) {
+      CCompareSide& side = *sides[holders[h]];
+      std::string_view copy;
+      if (!side.BytesAt(positions[h], copy, reason)) {
+        problems.push_back({Culprit(side, name), reason});
+        same = false;
+      } else {
+        same = copy == winner;
+      }
+    }
+    visit(COverride{name, holders, same});
+  }
+  std::vector<size_t> shadowed;
+  for (size_t s = 0; s < sides.size(); ++s)
+    if (!wins[s]) shadowed.push_back(s);
+  return shadowed;
+}

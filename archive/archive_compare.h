@@ -1,0 +1,92 @@
+// Comparing sets of entries: what one archive (or folder) has that another
+// has not, and, for archives loaded one after another, which one's entry
+// each name resolves to.
+//
+// CCompareSide is one set of entries: an archive, or a folder read as
+// `tarn pack` would pack it (every regular file below it, named by its path
+// with '\' between the parts; links, special files, unreadable files and
+// names extraction would refuse are named as problems and left out). Names
+// are compared byte-wise, as the reader orders them.
+//
+// An archive's entries are read in place from its mapping; a folder's
+// files are read when their bytes are asked for, each through the folders
+// above it opened without following a link.
+//
+// Threading: none.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/extract.h"
+#include "storage/data_buffer.h"
+
+class CCompareSide {
+ public:
+  CCompareSide();
+  ~CCompareSide();
+  CCompareSide(const CCompareSide&) = delete;
+  CCompareSide& operator=(const CCompareSide&) = delete;
+
+  // Opens `path`, a folder if it is one, else an archive. False when it
+  // cannot be read at all, with the reason in `problems`; a folder whose
+  // walk met problems opens, without the entries concerned.
+  bool Open(const std::string& path, std::vector<CEntryProblem>& problems);
+
+  const std::string& GetPath() const { return m_path; }
+  bool IsFolder() const { return m_folder; }
+  size_t size() const { return m_names.size(); }
+  // REQUIRES: i < size(). In byte order; valid while the side lives.
+  std::string_view NameAt(size_t i) const { return m_names[i]; }
+  // The bytes of entry i, valid until the next BytesAt on this side. False
+  // with `reason` when they cannot be had: an entry reaching past the
+  // archive's end, a file that went away. An archive's bytes are views of
+  // its mapping: for an archive, two threads may call this at once.
+  bool BytesAt(size_t i, std::string_view& bytes, std::string& reason);
+  // Asks for the first bytes of entry i of an archive to be brought into
+  // the cache, so they are there when BytesAt is called a little later.
+  void Prefetch(size_t i) const;
+  // The same bytes as a buffer of their own, or a share of the archive's.
+  bool BufferAt(size_t i, CDataBuffer& bytes, std::string& reason);
+
+ private:
+  struct CArchiveState;
+  struct CFolderState;
+  std::string m_path;
+  bool m_folder = false;
+  std::vector<std::string_view> m_names;
+  std::unique_ptr<CArchiveState> m_archive;
+  std::unique_ptr<CFolderState> m_folderState;
+};
+
+struct CEntryChange {
+  enum Kind { Added, Removed, Changed } kind;
+  std::string_view name;
+  size_t before;  // position on the old side, unless Added
+  size_t after;   // position on the new side, unless Removed
+};
+
+// Every name on one side only, and every name on both whose bytes differ,
+// in byte order. An entry whose bytes cannot be had on either side is
+// named in `problems` instead.
+std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& after,
+                                         std::vector<CEntryProblem>& problems);
+
+// A name held by two or more of the sides, in load order.
+struct COverride {
+  std::string_view name;
+  std::span<const size_t> holders;  // the sides that hold it, in load order; the last wins
+  bool same;                        // every copy has the same bytes
+};
+
+// Calls `visit` for every name held by two or more sides, in byte order,
+// and answers which sides hold no entry that wins (every one of their names
+// is held by a later side too). A copy whose bytes cannot be had is named in
+// `problems` and counts as differing.
+std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const std::function<void(const COverride&)>& visit,
+                                  std::vector<CEntryProblem>& problems);

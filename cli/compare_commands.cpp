@@ -1,0 +1,181 @@
+#include "cli/compare_commands.h"
+
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "archive/archive_compare.h"
+#include "cli/output.h"
+#include "rules/rules_diff.h"
+#include "rules/rules_rows.h"
+
+namespace {
+
+constexpr int kSame = 0;
+constexpr int kDifferent = 1;
+constexpr int kTrouble = 2;
+
+void Report(std::FILE* err, std::string_view culprit, std::string_view reason) {
+  std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(culprit).c_str(), std::string(reason).c_str());
+}
+
+void ReportAll(std::FILE* err, const std::vector<CEntryProblem>& problems) {
+  for (const CEntryProblem& problem : problems) Report(err, problem.name, problem.reason);
+}
+
+bool Finish(std::FILE* err, COutput& out) {
+  if (out.Flush()) return true;
+  std::fprintf(err, "tarn: cannot write to standard output\n");
+  return false;
+}
+
+void RowLine(COutput& out, char mark, const CRulesRow& row) {
+  out.Raw("\t\t");
+  out.Raw(mark);
+  out.Raw('\t');
+  out.Escaped(IndentedName(row));
+  out.Raw('\t');
+  out.Escaped(row.value);
+  out.Raw('\n');
+}
+
+// A block's edit script. Each run of edits starts with "@ OLD NEW", the
+// numbers (from 1, the block's own row first) of the rows it starts at on
+// each side, so the script can be applied without guessing where rows go.
+void ScriptLines(COutput& out, std::span<const CRulesRow> before, std::span<const CRulesRow> after,
+                 const CRowDiff& diff) {
+  if (!diff.aligned) out.Raw("\t\t(too many changes to align)\n");
+  size_t o = 0, n = 0;  // the rows after the previous edit
+  bool first = true;
+  for (const CRowEdit& edit : diff.edits) {
+    const size_t kept = edit.added ? edit.row - n : edit.row - o;
+    if (first || kept > 0) {
+      o += kept;
+      n += kept;
+      out.Raw("\t\t@\t");
+      out.Number(o + 1);
+      out.Raw('\t');
+      out.Number(n + 1);
+      out.Raw('\n');
+      first = false;
+    }
+    if (edit.added) {
+      RowLine(out, '+', after[edit.row]);
+      ++n;
+    } else {
+      RowLine(out, '-', before[edit.row]);
+      ++o;
+    }
+  }
+}
+
+// The lines under an entry whose bytes differ, when both sides are rules text.
+void RulesLines(COutput& out, const CDataBuffer& oldBytes, const CDataBuffer& newBytes) {
+  const auto text = [](const CDataBuffer& bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
+  };
+  if (!LooksLikeRulesText(text(oldBytes)) || !LooksLikeRulesText(text(newBytes))) return;
+  CRulesParser oldParser, newParser;
+  oldParser.SetSource(oldBytes);
+  oldParser.Parse();
+  newParser.SetSource(newBytes);
+  newParser.Parse();
+  const std::vector<CRulesRow> oldRows = BuildRulesRows(oldParser);
+  const std::vector<CRulesRow> newRows = BuildRulesRows(newParser);
+  const std::vector<CBlockChange> changes = CompareRules(oldRows, newRows);
+  if (changes.empty()) out.Raw("\t=\tsame rows\n");
+  for (const CBlockChange& change : changes) {
+    static constexpr const char* kMarks[] = {"\t+\t", "\t-\t", "\t~\t"};
+    out.Raw(kMarks[change.kind]);
+    out.Escaped(change.name);
+    out.Raw('\n');
+    if (change.kind != CBlockChange::Changed) continue;
+    const auto block = [](std::span<const CRulesRow> rows, const CBlockRows& part) {
+      return rows.subspan(part.first, part.end - part.first);
+    };
+    ScriptLines(out, block(oldRows, change.before), block(newRows, change.after), change.diff);
+  }
+}
+
+}  // namespace
+
+int CommandDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  constexpr const char* kDiffUsage = "usage: tarn diff [--brief] OLD NEW\n";
+  bool brief = false;
+  std::vector<std::string> paths;
+  for (size_t a = 1; a < args.size(); ++a) {
+    if (args[a] == "--brief" && paths.empty() && !brief) {
+      brief = true;
+    } else {
+      paths.push_back(args[a]);
+    }
+  }
+  if (paths.size() != 2) {
+    std::fprintf(err, "tarn: diff: expected [--brief] OLD NEW\n%s", kDiffUsage);
+    return kTrouble;
+  }
+  std::vector<CEntryProblem> problems;
+  CCompareSide before, after;
+  const bool opened = before.Open(paths[0], problems) && after.Open(paths[1], problems);
+  if (!opened) {
+    ReportAll(err, problems);
+    return kTrouble;
+  }
+  const std::vector<CEntryChange> changes = CompareEntries(before, after, problems);
+  COutput lines(out);
+  std::string reason;
+  for (const CEntryChange& change : changes) {
+    static constexpr const char* kMarks[] = {"+\t", "-\t", "M\t"};
+    lines.Raw(kMarks[change.kind]);
+    lines.Escaped(change.name);
+    lines.Raw('\n');
+    if (brief || change.kind != CEntryChange::Changed) continue;
+    CDataBuffer oldBytes, newBytes;
+    if (!before.BufferAt(change.before, oldBytes, reason) || !after.BufferAt(change.after, newBytes, reason)) {
+      problems.push_back({std::string(change.name), reason});
+      continue;
+    }
+    RulesLines(lines, oldBytes, newBytes);
+  }
+  if (!Finish(err, lines)) return kTrouble;
+  ReportAll(err, problems);
+  if (!problems.empty()) return kTrouble;
+  return changes.empty() ? kSame : kDifferent;
+}
+
+int CommandOverrides(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::vector<CEntryProblem> problems;
+  std::vector<std::unique_ptr<CCompareSide>> sides;
+  std::vector<CCompareSide*> order;
+  for (size_t a = 1; a < args.size(); ++a) {
+    sides.push_back(std::make_unique<CCompareSide>());
+    order.push_back(sides.back().get());
+    if (!sides.back()->Open(args[a], problems)) {
+      ReportAll(err, problems);
+      return kTrouble;
+    }
+  }
+  COutput lines(out);
+  const std::vector<size_t> shadowed = FindOverrides(
+      order,
+      [&](const COverride& found) {
+        lines.Raw(found.same ? "=\t" : "!\t");
+        lines.Escaped(found.name);
+        lines.Raw('\t');
+        lines.Escaped(order[found.holders.back()]->GetPath());
+        for (size_t h = 0; h + 1 < found.holders.size(); ++h) {
+          lines.Raw('\t');
+          lines.Escaped(order[found.holders[h]]->GetPath());
+        }
+        lines.Raw('\n');
+      },
+      problems);
+  for (const size_t side : shadowed) {
+    lines.Raw("shadowed\t");
+    lines.Escaped(order[side]->GetPath());
+    lines.Raw('\n');
+  }
+  if (!Finish(err, lines)) return kTrouble;
+  ReportAll(err, problems);
+  return problems.empty() ? kSame : kTrouble;
+}
