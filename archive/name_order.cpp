@@ -55,7 +55,7 @@ struct SortKey {
 // split by bytes pays. Chosen with bench/archive_bench.sh's callgrind step
 // (tarn list, 200,000 shuffled entries, instructions an entry, today's
 // names / names under long folder prefixes): 16: 525 / 612, 32: 519 / 621;
-// splitting by one byte only, 32: 504 / 632, 64: 504 / 639.
+// splitting by one byte only, 16: 516 / 631, 32: 504 / 632, 64: 504 / 639.
 constexpr size_t kInsertionMost = 16;
 
 // A range of keys that agree on every byte before `depth`; the first
@@ -78,11 +78,14 @@ struct CSortState {
 
 // Whether x's name comes before y's; both agree before `depth`, and their
 // words hold `valid` bytes from there.
-bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t depth, size_t valid) {
+bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t depth,
+                size_t valid) {
   if (x.word != y.word) return x.word < y.word;
   const size_t from = std::min<size_t>({depth + valid, x.name.length, y.name.length});
-  const std::string_view a(reinterpret_cast<const char*>(base) + x.name.at + from, x.name.length - from);
-  const std::string_view b(reinterpret_cast<const char*>(base) + y.name.at + from, y.name.length - from);
+  const std::string_view a(reinterpret_cast<const char*>(base) + x.name.at + from,
+                           x.name.length - from);
+  const std::string_view b(reinterpret_cast<const char*>(base) + y.name.at + from,
+                           y.name.length - from);
   return a < b;
 }
 
@@ -92,7 +95,8 @@ void InsertionSort(const uint8_t* base, SortKey* keys, const SortRange& r) {
   for (size_t i = r.begin + 1; i < r.end; ++i) {
     const SortKey moving = keys[i];
     size_t j = i;
-    for (; j > r.begin && NameBefore(base, moving, keys[j - 1], r.depth, r.valid); --j) keys[j] = keys[j - 1];
+    for (; j > r.begin && NameBefore(base, moving, keys[j - 1], r.depth, r.valid); --j)
+      keys[j] = keys[j - 1];
     keys[j] = moving;
   }
 }
@@ -100,15 +104,19 @@ void InsertionSort(const uint8_t* base, SortKey* keys, const SortRange& r) {
 // Splits a range by the first byte in which its words differ, skipping the
 // bytes all of them share, into ranges that agree on that byte too; by two
 // bytes when the range has more names than the two bytes have values
-// between its least and greatest word. A counting sort, stable, so equal
+// between its least and greatest word (with the benchmark of kInsertionMost
+// at 16: 525 / 612 instructions an entry; at four times the names, 524 /
+// 636; by one byte only, 516 / 631). A counting sort, stable, so equal
 // names keep their order. No choice of names makes a range cost more than
 // a pass for each byte its names do not all share.
-void SplitByBytes(SortKey* keys, const SortRange& r, uint64_t least, uint64_t greatest, CSortState& state) {
+void SplitByBytes(SortKey* keys, const SortRange& r, uint64_t least, uint64_t greatest,
+                  CSortState& state) {
   const size_t size = r.end - r.begin;
   const size_t skip = static_cast<size_t>(std::countl_zero(least ^ greatest)) / 8;
   const int firstShift = 56 - 8 * static_cast<int>(skip);
-  const bool two = skip + 2 <= r.valid &&
-                   ((greatest >> (firstShift - 8)) & 0xFFFF) - ((least >> (firstShift - 8)) & 0xFFFF) < size;
+  const bool two =
+      skip + 2 <= r.valid &&
+      ((greatest >> (firstShift - 8)) & 0xFFFF) - ((least >> (firstShift - 8)) & 0xFFFF) < size;
   const size_t width = two ? 2 : 1;
   const int shift = two ? firstShift - 8 : firstShift;
   const uint64_t mask = two ? 0xFFFF : 0xFF;
@@ -125,16 +133,19 @@ void SplitByBytes(SortKey* keys, const SortRange& r, uint64_t least, uint64_t gr
     // there are equal, and stay in their order.
     if (count[d + 1] > 1 && ((low + d) & 0xFF) != 0) {
       const size_t from = r.begin + count[d];
-      state.pending.push_back({from, from + count[d + 1], r.depth + skip + width, r.valid - skip - width});
+      state.pending.push_back(
+          {from, from + count[d + 1], r.depth + skip + width, r.valid - skip - width});
     }
     count[d + 1] += count[d];
   }
   if (state.moved.size() < size) state.moved.resize(size);
   for (size_t i = r.begin; i < r.end; ++i) {
     const uint64_t word = keys[i].word;
-    state.moved[count[((word >> shift) & mask) - low]++] = {used == 64 ? 0 : word << used, keys[i].name};
+    state.moved[count[((word >> shift) & mask) - low]++] = {used == 64 ? 0 : word << used,
+                                                            keys[i].name};
   }
-  std::copy(state.moved.begin(), state.moved.begin() + static_cast<std::ptrdiff_t>(size), keys + r.begin);
+  std::copy(state.moved.begin(), state.moved.begin() + static_cast<std::ptrdiff_t>(size),
+            keys + r.begin);
 }
 
 // An MSD radix sort with common-prefix skipping. Names in archives share
@@ -245,8 +256,9 @@ class CPrefixGroups {
     order.reserve(m_size);
     for (const Slot& slot : m_slots)
       if (slot.count != 0) order.push_back(slot);
-    std::sort(order.begin(), order.end(),
-              [](const Slot& x, const Slot& y) { return x.w0 != y.w0 ? x.w0 < y.w0 : x.w1 < y.w1; });
+    std::sort(order.begin(), order.end(), [](const Slot& x, const Slot& y) {
+      return x.w0 != y.w0 ? x.w0 < y.w0 : x.w1 < y.w1;
+    });
     next.resize(m_size);
     start.resize(m_size + 1);
     size_t at = 0;
@@ -332,10 +344,12 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
   const auto sortGroups = [&] {
     constexpr size_t kTake = 32;
     CSortState state;
-    for (size_t first; (first = untaken.fetch_add(kTake, std::memory_order_relaxed)) < groupCount;) {
+    for (size_t first;
+         (first = untaken.fetch_add(kTake, std::memory_order_relaxed)) < groupCount;) {
       const size_t last = std::min(groupCount, first + kTake);
       for (size_t g = first; g < last; ++g)
-        if (start[g + 1] - start[g] > 1) RadixSort(base, keys, {start[g], start[g + 1], 16, 8}, state);
+        if (start[g + 1] - start[g] > 1)
+          RadixSort(base, keys, {start[g], start[g + 1], 16, 8}, state);
     }
   };
   if (n < kSortBesideLeast) sortGroups();
