@@ -13,7 +13,7 @@
 #include "archive/large_arena.h"
 
 // Scratch bytes SortUniqueNames takes from its arena for each name, at most.
-inline constexpr size_t kSortScratchPerName = 28;
+inline constexpr size_t kSortScratchPerName = 20;
 
 // Sorts the `count` names at `names` in place and keeps only the last of
 // equal names (the last record of a name wins): the count kept, at the

@@ -4,7 +4,8 @@
 # prints the same lines in file order, without sorting: the floor) and
 # `unzip -Z1` of a stored zip holding the same names and bytes; then the
 # instructions per entry of `tarn list` (callgrind, whole process, 200,000
-# against 10,000 entries), page faults of both listings, and the peak memory
+# against 10,000 entries), on these names and on names filed under a few
+# long folder prefixes as real archives are, page faults of both listings, and the peak memory
 # of `tarn list` at 1,000,000 entries next to that archive's index region.
 #
 #   bench/archive_bench.sh            uses build/ (builds what it needs)
@@ -21,8 +22,11 @@ count=${TARN_BENCH_ENTRIES:-200000}
 small=10000
 runs=${TARN_BENCH_RUNS:-20}
 
+# The benchmarks are built only when asked for.
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=ON >/dev/null
+else
+  cmake -S "$TARN_ROOT" -B "$build" -DTARN_BUILD_BENCH=ON >/dev/null
 fi
 cmake --build "$build" --target tarn make-bench-archive list-floor >/dev/null
 
@@ -38,6 +42,8 @@ echo "== generating $count and $small entries in $work" >&2
 "$bin/make-bench-archive" "$count" "$big" shuffled
 "$bin/make-bench-archive" "$small" "$little" shuffled
 "$bin/make-bench-archive" 1000000 "$million" shuffled
+"$bin/make-bench-archive" "$count" "$work/prefixed-$count.big" shuffled prefixed
+"$bin/make-bench-archive" "$small" "$work/prefixed-$small.big" shuffled prefixed
 # The zip holds exactly the archive's names and bytes, stored, in index order.
 python3 - "$big" "$zip" <<'EOF'
 import struct, sys, zipfile
@@ -106,12 +112,17 @@ instructions() {
   valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$bin/tarn" list "$1" >/dev/null 2>"$work/valgrind.log"
   sed -n 's/^summary: \([0-9]*\).*/\1/p' "$work/callgrind.out"
 }
-i_big=$(instructions "$big")
-i_small=$(instructions "$little")
-python3 -c "
+per_entry() {  # LABEL BIG SMALL
+  local i_big i_small
+  i_big=$(instructions "$2")
+  i_small=$(instructions "$3")
+  python3 -c "
 big, small = $i_big, $i_small
-print(f'{$count} entries: {big:,} instructions; {$small} entries: {small:,}')
-print(f'per entry: {(big - small) / ($count - $small):.0f} instructions (target 500 or fewer)')"
+print(f'$1: {$count} entries: {big:,} instructions; {$small} entries: {small:,}')
+print(f'$1: per entry: {(big - small) / ($count - $small):.0f} instructions (target 500 or fewer)')"
+}
+per_entry 'spread names' "$big" "$little"
+per_entry 'long prefixes' "$work/prefixed-$count.big" "$work/prefixed-$small.big"
 
 echo "== page faults ($count entries)"
 faults() {

@@ -97,7 +97,7 @@ std::string MakeRulesText(size_t targetBytes, uint64_t seed) {
   return out;
 }
 
-std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled) {
+std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, BenchNames style) {
   static const char* const kTop[] = {"Art", "Audio", "Data", "Maps", "Shaders", "Interface"};
   static const char* const kMiddle[] = {"Textures", "Meshes", "Voices", "Sounds", "INI", "Scripts",
                                         "Terrain", "Units", "Effects", "Music"};
@@ -117,11 +117,30 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled) {
         folders.push_back(std::string(top) + "\\" + middle + "\\G" + std::to_string(group) + "\\");
     }
   }
+  // A real archive files most of its entries under a few long paths: here
+  // nine in ten names go under the first six folders, the rest spread out
+  // below a long common stem.
+  static const char* const kLong[] = {"Art\\Textures\\", "Audio\\Sounds\\", "Data\\INI\\Object\\",
+                                      "Art\\Textures\\Units\\", "Audio\\Sounds\\Ambient\\",
+                                      "Data\\INI\\Object\\Infantry\\"};
+  if (style == BenchNames::Prefixed) {
+    std::vector<std::string> spread;
+    for (const char* top : kLong)
+      for (const char* middle : kMiddle) spread.push_back(std::string(top) + middle + "\\");
+    folders.assign(std::begin(kLong), std::end(kLong));
+    folders.insert(folders.end(), spread.begin(), spread.end());
+  }
+  const auto pickFolder = [&] {
+    if (style == BenchNames::Spread || random.Below(10) == 0)
+      return random.Below(static_cast<uint32_t>(folders.size()));
+    return random.Below(static_cast<uint32_t>(std::size(kLong)));
+  };
   std::unordered_set<std::string> used;
   std::vector<std::vector<std::string>> files(folders.size());
   for (uint32_t made = 0; made < count;) {
-    const uint32_t folder = random.Below(static_cast<uint32_t>(folders.size()));
-    const size_t want = random.Between(20, 60);
+    const uint32_t folder = pickFolder();
+    const size_t want = style == BenchNames::Spread ? random.Between(20, 60)
+                                                    : folders[folder].size() + random.Between(14, 30);
     std::string name = folders[folder] + random.Pick(kStems) + "_" + std::to_string(random.Below(100000));
     const std::string suffix = random.Pick(kSuffixes);
     if (name.size() + suffix.size() > want) continue;

@@ -10,10 +10,17 @@
 // deep, whole-line and trailing comments, a mix of CRLF and LF line ends.
 std::string MakeRulesText(size_t targetBytes, uint64_t seed = 1);
 
-// A BIG archive of `count` entries with unique names of 20-60 bytes under
-// backslash folders, mostly small entries, records in folder-walk order, or
-// in random order when `shuffled`.
-std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1, bool shuffled = false);
+// How the bench archive's names are made.
+enum class BenchNames {
+  Spread,    // 20-60 bytes under 786 short folders
+  Prefixed,  // most under a few long folder paths, as real archives name them
+};
+
+// A BIG archive of `count` entries with unique names under backslash folders,
+// mostly small entries, records in folder-walk order, or in random order
+// when `shuffled`.
+std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1, bool shuffled = false,
+                             BenchNames names = BenchNames::Spread);
 
 // A BIG archive of `count` rules texts of about `entryBytes` each (seeds
 // differ, so no two are alike), named "Data\\INI\\Rules\\NNNNN.ini".

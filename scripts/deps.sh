@@ -39,3 +39,9 @@ tarn_configure_and_build() {  # BUILD_DIR [cmake args...]
   cmake -S "$TARN_ROOT" -B "$TARN_ROOT/$dir" -G Ninja "$@" >/dev/null || return 1
   cmake --build "$TARN_ROOT/$dir" -- -j"$(nproc)" || return 1
 }
+
+tarn_preset_build() {  # PRESET [cmake args...]: configures and builds a CMakePresets.json build
+  local preset=$1; shift
+  (cd "$TARN_ROOT" && cmake --preset "$preset" "$@" >/dev/null) || return 1
+  (cd "$TARN_ROOT" && cmake --build --preset "$preset" -- -j"$(nproc)") || return 1
+}
