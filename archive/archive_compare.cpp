@@ -13,7 +13,9 @@
 
 struct CCompareSide::CArchiveState {
   CBigArchive reader;
-  CDataBuffer whole;
+  CDataBuffer whole;    // the mapped archive; none when it could not be mapped
+  uint64_t total = 0;   // the archive's size
+  std::string scratch;  // not mapped: the bytes BytesAt gave last
 };
 
 struct CCompareSide::CFolderState {
@@ -53,27 +55,36 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
     m_archive.reset();
     return false;
   }
-  CFileError error;
-  if (reader.LoadWhole(m_archive->whole, &error) != 0) {
-    problems.push_back({path, error.words});
-    m_archive.reset();
-    return false;
-  }
+  // An archive that could not be mapped is read where each entry lies.
+  m_archive->whole = reader.GetData();
+  m_archive->total = m_archive->whole.HasData() ? m_archive->whole.GetSize() : static_cast<uint32_t>(reader.GetSize());
   const CBigIndex& index = reader.GetIndex();
   m_names.reserve(index.size());
   for (size_t i = 0; i < index.size(); ++i) m_names.push_back(index.NameAt(i));
   return true;
 }
 
+bool CCompareSide::ReadsInPlace() const { return m_archive && m_archive->whole.HasData(); }
+
 bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reason) {
   if (m_archive) {
     const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
-    const uint64_t total = m_archive->whole.GetSize();
-    if (ReachesPastEnd(entry, total)) {
+    if (ReachesPastEnd(entry, m_archive->total)) {
       reason = "reaches past the end of the archive";
       return false;
     }
-    bytes = std::string_view(reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size);
+    if (m_archive->whole.HasData()) {
+      bytes = std::string_view(reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size);
+      return true;
+    }
+    std::string& scratch = m_archive->scratch;
+    scratch.resize(entry.size);
+    if (entry.size > 0 && !platform::ReadAt(m_archive->reader.GetFileHandle().Get(), entry.offset, scratch.data(),
+                                            entry.size)) {
+      reason = platform::LastErrorText();
+      return false;
+    }
+    bytes = scratch;
     return true;
   }
   CFolderState& state = *m_folderState;
@@ -101,9 +112,9 @@ bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reaso
 
 void CCompareSide::Prefetch(size_t i) const {
 #if defined(__GNUC__)
-  if (!m_archive) return;
+  if (!m_archive || !m_archive->whole.HasData()) return;
   const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
-  if (ReachesPastEnd(entry, m_archive->whole.GetSize())) return;
+  if (ReachesPastEnd(entry, m_archive->total)) return;
   const uint8_t* const start = m_archive->whole.GetData() + entry.offset;
   // Most entries are a few hundred bytes: their first four lines.
   const uint32_t lines = std::min<uint32_t>((entry.size + 63) / 64, 4);
@@ -116,7 +127,7 @@ void CCompareSide::Prefetch(size_t i) const {
 bool CCompareSide::BufferAt(size_t i, CDataBuffer& bytes, std::string& reason) {
   std::string_view view;
   if (!BytesAt(i, view, reason)) return false;
-  if (m_archive) {
+  if (m_archive && m_archive->whole.HasData()) {
     const auto* start = reinterpret_cast<const uint8_t*>(view.data());
     bytes = m_archive->whole.Slice(static_cast<int32_t>(start - m_archive->whole.GetData()),
                                    static_cast<int32_t>(view.size()));
@@ -191,7 +202,7 @@ std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& aft
       why.push_back(std::move(reason));
     }
   };
-  if (!before.IsFolder() && !after.IsFolder() && merged.size() >= 4096) {
+  if (before.ReadsInPlace() && after.ReadsInPlace() && merged.size() >= 4096) {
     const size_t half = merged.size() / 2;
     RunBeside([&] { judge(0, half, reasons[0]); }, [&] { judge(half, merged.size(), reasons[1]); });
   } else {

@@ -8,7 +8,8 @@
 // names extraction would refuse are named as problems and left out). Names
 // are compared byte-wise, as the reader orders them.
 //
-// An archive's entries are read in place from its mapping; a folder's
+// An archive's entries are read in place from its mapping (or, when it
+// could not be mapped, each where it lies in the file); a folder's
 // files are read when their bytes are asked for, each through the folders
 // above it opened without following a link.
 //
@@ -40,13 +41,15 @@ class CCompareSide {
 
   const std::string& GetPath() const { return m_path; }
   bool IsFolder() const { return m_folder; }
+  // An archive that is mapped: BytesAt gives views of the mapping, and two
+  // threads may call it at once. Else it reads into memory of the side's.
+  bool ReadsInPlace() const;
   size_t size() const { return m_names.size(); }
   // REQUIRES: i < size(). In byte order; valid while the side lives.
   std::string_view NameAt(size_t i) const { return m_names[i]; }
   // The bytes of entry i, valid until the next BytesAt on this side. False
   // with `reason` when they cannot be had: an entry reaching past the
-  // archive's end, a file that went away. An archive's bytes are views of
-  // its mapping: for an archive, two threads may call this at once.
+  // archive's end, a file that went away. See ReadsInPlace.
   bool BytesAt(size_t i, std::string_view& bytes, std::string& reason);
   // Asks for the first bytes of entry i of an archive to be brought into
   // the cache, so they are there when BytesAt is called a little later.

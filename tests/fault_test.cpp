@@ -586,23 +586,34 @@ TEST(UnmappedArchive, EntriesAreTheBytesThatWereRead) {
   EXPECT_EQ(ReadWholeFile(dir.Path() + "/u.big"), ReadWholeFile(dir.Path() + "/m.big"));
 }
 
-// tarn grep reads an unmapped archive's entries one by one where they lie
-// (its threads search mapped bytes only) and finds what it finds mapped.
-TEST(UnmappedArchive, GrepFindsTheSameRows) {
+// tarn grep and tarn diff read an unmapped archive's entries one by one
+// where they lie (their threads take mapped bytes only) and find what they
+// find mapped.
+TEST(UnmappedArchive, GrepAndDiffFindTheSameRows) {
   CTempDir dir;
   CBigBuilder builder;
   builder.Add("a.ini", "Object Tank\r\n  Armor = HeavyPlate\r\nEnd\r\n");
   builder.Add("b.ini", "Weapon Gun\n  Damage = 10 ; heavy\nEnd\n");
   builder.Add("c.ini", "Object Jeep\n  Armor = Light\nEnd\n");
   const std::string path = dir.Write("rules.big", builder.Build());
-  const CTarnResult mapped = RunTarnCaptured({"grep", "-i", "heavy", path});
+  const std::string other =
+      dir.Write("other.big", CBigBuilder().Add("a.ini", "Object Tank\n  Armor = Paper\nEnd\n").Build());
+  const auto run = [&] {
+    return std::vector<CTarnResult>{RunTarnCaptured({"grep", "-i", "heavy", path}),
+                                    RunTarnCaptured({"diff", path, other})};
+  };
+  const std::vector<CTarnResult> mapped = run();
   CDiskFileTestHelper::SetMappingDisabled(true);
-  const CTarnResult unmapped = RunTarnCaptured({"grep", "-i", "heavy", path});
+  const std::vector<CTarnResult> unmapped = run();
   CDiskFileTestHelper::SetMappingDisabled(false);
-  EXPECT_EQ(mapped.status, 0) << mapped.err;
-  EXPECT_EQ(mapped.out, "a.ini\tTank\t    Armor\tHeavyPlate\n");
-  EXPECT_EQ(unmapped.status, mapped.status) << unmapped.err;
-  EXPECT_EQ(unmapped.out, mapped.out);
+  EXPECT_EQ(mapped[0].status, 0) << mapped[0].err;
+  EXPECT_EQ(mapped[0].out, "a.ini\tTank\t    Armor\tHeavyPlate\n");
+  EXPECT_EQ(mapped[1].status, 1) << mapped[1].err;
+  EXPECT_NE(mapped[1].out.find("Paper"), std::string::npos) << mapped[1].out;
+  for (size_t i = 0; i < mapped.size(); ++i) {
+    EXPECT_EQ(unmapped[i].status, mapped[i].status) << i << ": " << unmapped[i].err;
+    EXPECT_EQ(unmapped[i].out, mapped[i].out) << i;
+  }
 }
 
 // Whichever allocation of an open fails, what was taken before it (the
