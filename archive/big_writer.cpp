@@ -129,6 +129,10 @@ void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
   Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}});
 }
 
+void CBigWriter::AddFileRange(std::string name, const CDataBuffer& bytes, platform::Handle file, uint64_t offset) {
+  Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, file, offset});
+}
+
 uint64_t CBigWriter::GetArchiveSize() const {
   uint64_t total = kHeaderBytes;
   for (const auto& [name, source] : m_entries) total += RecordBytes(name) + source.size;
@@ -161,7 +165,9 @@ bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std:
     return false;
   }
   platform::RemoveOnInterrupt(*folder, temp);
-  bool ok = WriteEntries(*out, progress, reason);
+  bool ok = platform::CopyModeAt(*folder, name, *out);
+  if (!ok) reason = platform::LastErrorText();
+  ok = ok && WriteEntries(*out, progress, reason);
   // Flushed before the rename: a crash must leave the old archive or the
   // whole new one, never a name pointing at bytes not yet on the disk.
   if (ok && !platform::SyncFile(*out)) ok = false, reason = platform::LastErrorText();
@@ -225,6 +231,25 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
     return ok;
   };
 
+  // Entries that lie back to back in an open file (the unchanged entries
+  // of an archive being saved with changes) go over in one kernel copy a
+  // run, however many entries the run holds.
+  struct CRun {
+    platform::Handle file = platform::kInvalidHandle;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+  } run;
+  const auto flushRun = [&](std::string& why) {
+    if (run.size == 0) return true;
+    const int64_t copied = platform::CopyRange(run.file, static_cast<int64_t>(run.offset), out, static_cast<int64_t>(run.size));
+    if (copied < 0) return writeFailed();
+    // The sizes went into the index already: a source cut short since
+    // would make the archive lie.
+    if (copied != static_cast<int64_t>(run.size)) return why = "the archive changed on disk while saving", false;
+    run.size = 0;
+    return true;
+  };
+
   CProgress done{0, m_entries.size(), 0, total - headerSize};
   for (const auto& [name, source] : m_entries) {
     const uint64_t before = done.bytesDone;
@@ -232,13 +257,25 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       done.bytesDone = before + piece;
       return !progress || progress(done);
     };
-    if (source.root < 0) {
+    if (source.file != platform::kInvalidHandle) {
+      if (run.size != 0 && (run.file != source.file || run.offset + run.size != source.fileOffset)) {
+        if (!flushRun(reason)) return false;
+      }
+      if (run.size == 0) {
+        if (!flush()) return writeFailed();
+        run.file = source.file;
+        run.offset = source.fileOffset;
+      }
+      run.size += source.size;
+    } else if (source.root < 0) {
+      if (!flushRun(reason)) return false;
       if (!flush()) return writeFailed();
       if (!WriteBytesTo(out, source.bytes.GetData(), source.bytes.GetSize(), onPiece)) {
         if (progress && !progress(done)) return reason = "cancelled", false;
         return writeFailed();
       }
     } else {
+      if (!flushRun(reason)) return false;
       const std::vector<std::string_view> parts = SplitEntryName(name);
       const platform::Handle at = walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
       const std::string shown = m_roots[static_cast<size_t>(source.root)] + ": " + name;
@@ -266,6 +303,7 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
     ++done.entriesDone;
     if (progress && !progress(done)) return reason = "cancelled", false;
   }
+  if (!flushRun(reason)) return false;
   if (!flush()) return writeFailed();
   return true;
 }

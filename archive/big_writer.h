@@ -16,7 +16,7 @@
 // so the same entries always give the same bytes. The archive goes to a
 // temporary file beside its path, flushed to disk and renamed over the path
 // only when complete; on any failure the temporary file is removed and the
-// path keeps what it had. Entry bytes go from file to file or from a mapped
+// path keeps what it had. A file replaced keeps its permissions. Entry bytes go from file to file or from a mapped
 // archive to the file, never held whole in memory.
 //
 // Threading: none.
@@ -39,6 +39,11 @@ struct CPackSource {
   CDataBuffer bytes;    // else these bytes (a slice of a mapped archive)
   uint64_t size = 0;
   platform::FileIdentity identity;  // of the file, to see that it is still the one found
+  // Set beside `bytes` when the same bytes lie in this open file at
+  // `fileOffset`: the kernel can then copy them without reading them in.
+  // The file must stay open until Write returns.
+  platform::Handle file = platform::kInvalidHandle;
+  uint64_t fileOffset = 0;
 };
 
 class CBigWriter {
@@ -48,6 +53,8 @@ class CBigWriter {
   // Adds an entry, replacing one of the same name.
   void Add(std::string name, CPackSource source);
   void AddBytes(std::string name, const CDataBuffer& bytes);
+  // Adds bytes that also lie in the open `file` at `offset`.
+  void AddFileRange(std::string name, const CDataBuffer& bytes, platform::Handle file, uint64_t offset);
 
   size_t GetCount() const { return m_entries.size(); }
   // The size of the archive the entries make; may exceed what BIG can hold.

@@ -32,10 +32,14 @@ uint32_t CEntryMap::SizeAt(size_t position) const {
   return static_cast<uint32_t>(std::min<uint64_t>(entry.size, total - begin));
 }
 
+uint32_t CEntryMap::OffsetAt(size_t position) const {
+  return std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
+}
+
 const CDataBuffer& CEntryMap::BufferAt(size_t position) const {
   CDataBuffer& buffer = m_buffers[position];
   if (buffer.GetBlock() == nullptr) {
-    const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
+    const uint32_t offset = OffsetAt(position);
     // Borrows from the one owner every entry shares, where a slice each
     // would make an owner per entry.
     buffer = CDataBuffer(m_whole.GetData() + offset, SizeAt(position), m_owner);

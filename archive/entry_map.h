@@ -68,6 +68,9 @@ class CEntryMap {
   // REQUIRES: position < size().
   std::string_view NameAt(size_t position) const { return m_index.Get().NameAt(position); }
   const CDataBuffer& BufferAt(size_t position) const;
+  // Where the entry's bytes start in the archive's file (cut at its end,
+  // like the buffer).
+  uint32_t OffsetAt(size_t position) const;
 
  private:
   // The entry's size, cut at the archive's end.

@@ -7,6 +7,7 @@
 
 #include "archive/big_archive.h"
 #include "archive/big_writer.h"
+#include "archive/change_set.h"
 #include "archive/entry_map.h"
 #include "archive/extract.h"
 #include "cli/output.h"
@@ -119,5 +120,52 @@ int CommandPack(const std::vector<std::string>& args, std::FILE* err) {
   line.Erase();
   if (written) return kExitOk;
   Report(err, archive, reason);
+  return kExitFailure;
+}
+
+int CommandRemove(const std::vector<std::string>& args, std::FILE* err) {
+  const std::string& path = args[1];
+  // Opened before the archive is read, and checked to be the same file
+  // after: the entries that stay are then copied out of it by the kernel.
+  const platform::Handle file = platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting,
+                                                     platform::kFileShareRead);
+  platform::NodeInfo before;
+  const bool haveFile = file != platform::kInvalidHandle && platform::InspectFile(file, before);
+  CEntryMap entries;
+  CArchiveOpenError error;
+  const bool opened = OpenArchiveEntries(path, entries, &error);
+  const std::optional<platform::FileIdentity> after = IdentityOfFile(path);
+  const auto close = [&] {
+    if (file != platform::kInvalidHandle) platform::CloseHandle(file);
+  };
+  if (!opened) {
+    close();
+    Report(err, path, error.Describe());
+    return kExitFailure;
+  }
+  CChangeSet changes;
+  bool missing = false;
+  for (size_t k = 2; k < args.size(); ++k) {
+    if (entries.find(args[k]) == entries.end()) {
+      Report(err, args[k], "no such entry");
+      missing = true;
+    }
+    changes.Remove(args[k]);
+  }
+  if (missing) {
+    close();
+    Report(err, path, "not written");
+    return kExitFailure;
+  }
+  CProgressLine line(err);
+  CSaveSource source;
+  if (haveFile && after && *after == before.identity) source.file = file;
+  source.progress = [&line](const CProgress& progress) { return line.Update(progress); };
+  std::string reason;
+  const bool written = WriteChangedArchive(path, entries, changes, SaveScope::Whole, source, reason);
+  line.Erase();
+  close();
+  if (written) return kExitOk;
+  Report(err, path, reason);
   return kExitFailure;
 }

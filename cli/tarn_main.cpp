@@ -49,6 +49,8 @@ constexpr const char* kUsage =
     "                         named with '\\' between parts) and archives; a later\n"
     "                         INPUT replaces an entry of the same name. ARCHIVE is\n"
     "                         replaced only once the new one is complete\n"
+    "  rm ARCHIVE ENTRY...    remove the named entries from ARCHIVE, which is\n"
+    "                         replaced only once the new one is complete\n"
     "  help                   print this text\n"
     "  --version              print the version\n"
     "\n"
@@ -321,11 +323,13 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
-  // These two take any number of names after their fixed arguments.
+  // These take any number of names after their fixed arguments.
   if (command == "extract")
     return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")
     return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
+  if (command == "rm")
+    return given >= 2 ? CommandRemove(args, err) : Usage(c, "rm: expected ARCHIVE ENTRY...");
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (!expect(known.arguments))

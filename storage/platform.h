@@ -124,6 +124,10 @@ bool WriteAll(Handle file, const void* data, size_t size);
 // Copies up to `size` bytes of `from`, starting at `offset`, to the current
 // end of `to`. The number copied (short when `from` ends first), or -1.
 int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size);
+// Gives `file` the permissions of the regular file `name` in `folder`, so a
+// file that replaces another keeps who may read and write it. True when
+// nothing (or no regular file) stands at `name`: there is nothing to keep.
+bool CopyModeAt(Handle folder, const std::string& name, Handle file);
 // Flushes a file's or a folder's contents to the disk.
 bool SyncFile(Handle file);
 // Renames `from` to `to` within `folder`, replacing what stands at `to`.

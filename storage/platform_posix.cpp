@@ -561,6 +561,17 @@ int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
   return copied;
 }
 
+bool CopyModeAt(Handle folder, const std::string& name, Handle file) {
+  struct stat there {};
+  if (::fstatat(Fd(folder), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? true : (Fail(errno), false);
+  }
+  if (!S_ISREG(there.st_mode)) return true;
+  // The owner stays the writer's: only root could give the file away.
+  if (::fchmod(Fd(file), there.st_mode & 07777) != 0) return Fail(errno), false;
+  return true;
+}
+
 bool SyncFile(Handle file) {
   while (::fsync(Fd(file)) != 0) {
     if (errno != EINTR) return Fail(errno), false;

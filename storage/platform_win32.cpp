@@ -531,6 +531,15 @@ int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
   return copied;
 }
 
+// Windows keeps access rules with the folder the file is created in; a
+// new file beside the old one gets the same ones.
+bool CopyModeAt(Handle folder, const std::string& name, Handle file) {
+  (void)folder;
+  (void)name;
+  (void)file;
+  return true;
+}
+
 bool SyncFile(Handle file) {
   // A folder cannot be flushed on Windows (FlushFileBuffers wants a handle
   // open for writing, which a folder never is); the file system journals
