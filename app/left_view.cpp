@@ -1,7 +1,9 @@
 #include "app/left_view.h"
 
+#include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QShortcut>
 
@@ -10,6 +12,7 @@
 #include "app/child_frame.h"
 #include "app/entry_actions.h"
 #include "app/entry_find.h"
+#include "app/entry_hooks.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
@@ -35,9 +38,24 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
       return BytesToText(m_entries->NameAt(row));
     case kEntryDataRole:
       return QVariant::fromValue(reinterpret_cast<quintptr>(&m_entries->BufferAt(row)));
+    case Qt::FontRole:
+      if (m_hooks != nullptr && m_hooks->IsEntryChanged(m_entries->NameAt(row))) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+      }
+      return QVariant();
+    case Qt::AccessibleDescriptionRole:
+      if (m_hooks != nullptr && m_hooks->IsEntryChanged(m_entries->NameAt(row))) return QStringLiteral("changed");
+      return QVariant();
     default:
       return QVariant();
   }
+}
+
+void CEntryTreeModel::MarksChanged() {
+  if (rowCount() == 0) return;
+  emit dataChanged(index(0), index(rowCount() - 1), {Qt::FontRole, Qt::AccessibleDescriptionRole});
 }
 
 QVariant CEntryTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -67,9 +85,41 @@ CTarnEditorDoc* CLeftView::GetDocument() const {
 void CLeftView::OnInitialUpdate() {
   CTreeView::OnInitialUpdate();
   if (const CTarnEditorDoc* document = GetDocument()) {
+    m_model.SetHooks(document->GetHooks());
     m_model.SetEntries(&document->m_entries);
   }
   FitColumnToNames();
+}
+
+void CLeftView::OnUpdate(int hint) {
+  const CTarnEditorDoc* document = GetDocument();
+  if (document == nullptr) return;
+  if (hint == kEntriesChanged) {
+    m_model.MarksChanged();
+    return;
+  }
+  if (hint == kEntriesReplacing) {
+    const QModelIndex current = currentIndex();
+    m_kept.name = current.isValid() ? std::optional<std::string>(m_model.GetEntries().NameAt(static_cast<size_t>(current.row())))
+                                    : std::nullopt;
+    m_kept.scroll = verticalScrollBar()->value();
+    m_kept.across = horizontalScrollBar()->value();
+    return;
+  }
+  if (hint != kEntriesReplaced) return;
+  m_refilling = true;
+  m_model.SetEntries(&document->m_entries);
+  FitColumnToNames();
+  if (m_kept.name) {
+    const auto found = document->m_entries.find(*m_kept.name);
+    if (found != document->m_entries.end()) {
+      selectionModel()->setCurrentIndex(m_model.index(static_cast<int>(found.Position())),
+                                        QItemSelectionModel::ClearAndSelect);
+    }
+  }
+  m_refilling = false;
+  verticalScrollBar()->setValue(m_kept.scroll);
+  horizontalScrollBar()->setValue(m_kept.across);
 }
 
 void CLeftView::FitColumnToNames() {
@@ -89,12 +139,17 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
   const auto itemData =
       reinterpret_cast<const void*>(newItem.data(CEntryTreeModel::kEntryDataRole).value<quintptr>());
   const CDataBuffer* entry = EntryToShow(oldSelected, newSelected, itemData);
-  if (entry == nullptr) return;
+  if (entry == nullptr || m_refilling) return;
   // The tree is a pane of the splitter, and the splitter the client of the frame.
   QWidget* splitter = parentWidget();
   auto* frame = qobject_cast<CChildFrame*>(splitter != nullptr ? splitter->parentWidget() : nullptr);
   if (frame == nullptr) return;
-  if (CTarnEditorView* list = frame->GetRightPane()) list->ShowEntry(*entry);
+  CTarnEditorView* list = frame->GetRightPane();
+  if (list == nullptr) return;
+  const std::string_view name = m_model.GetEntries().NameAt(static_cast<size_t>(newItem.row()));
+  const CTarnEditorDoc* document = GetDocument();
+  const CEntryHooks* hooks = document != nullptr ? document->GetHooks() : nullptr;
+  list->ShowEntry(hooks != nullptr ? hooks->ShownBytes(name, *entry) : *entry, name);
 }
 
 void CLeftView::BeginFind() {

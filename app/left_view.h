@@ -10,12 +10,15 @@
 
 #include <QAbstractListModel>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/entry_logic.h"
 #include "app/framework/views.h"
 
 class CEntryFindBar;
+class CEntryHooks;
 class CTarnEditorDoc;
 
 class CEntryTreeModel : public QAbstractListModel {
@@ -33,6 +36,10 @@ class CEntryTreeModel : public QAbstractListModel {
   void SetEntries(const CEntryMap* entries);
   // Never null: an empty map until SetEntries.
   const CEntryMap& GetEntries() const { return *m_entries; }
+  // What marks changed entries (bold, described as "changed"); may be null.
+  void SetHooks(const CEntryHooks* hooks) { m_hooks = hooks; }
+  // The marks may have changed: repaints them.
+  void MarksChanged();
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -43,6 +50,7 @@ class CEntryTreeModel : public QAbstractListModel {
  private:
   static const CEntryMap kNoEntries;
   const CEntryMap* m_entries = &kNoEntries;
+  const CEntryHooks* m_hooks = nullptr;
 };
 
 class CLeftView : public CTreeView {
@@ -54,6 +62,9 @@ class CLeftView : public CTreeView {
   CTarnEditorDoc* GetDocument() const;
   // Fills the tree from the document, once.
   void OnInitialUpdate() override;
+  // Marks changed entries; after a save, fills the tree again from the
+  // saved archive with the same entry current and the same scroll.
+  void OnUpdate(int hint) override;
   CEntryTreeModel* GetModel() { return &m_model; }
 
   // Find: shows the find field at the bottom of the pane, with the focus.
@@ -79,4 +90,11 @@ class CLeftView : public CTreeView {
 
   CEntryTreeModel m_model;
   CEntryFindBar* m_findBar = nullptr;  // made on first use
+  bool m_refilling = false;  // the selection stays out of the list pane's way
+  // Where the tree was before the document took the saved archive's entries.
+  struct CKept {
+    std::optional<std::string> name;
+    int scroll = 0;
+    int across = 0;
+  } m_kept;
 };

@@ -47,10 +47,10 @@ CMenuResource DocumentMenu() {
       {QStringLiteral("&File"),
        {Item("&New\tCtrl+N", ID_FILE_NEW), Item("&Open...\tCtrl+O", ID_FILE_OPEN),
         Item("&Close", ID_FILE_CLOSE), Item("&Save\tCtrl+S", ID_FILE_SAVE),
-        Item("Save &As...", ID_FILE_SAVE_AS), Separator(),
+        Item("Save &As...", ID_FILE_SAVE_AS), Item("Save C&hanges As...", ID_FILE_SAVE_CHANGES_AS), Separator(),
         Grayed("Recent File", ID_FILE_MRU_FILE1), Separator(), Item("E&xit", ID_APP_EXIT)}},
       {QStringLiteral("&Edit"),
-       {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Separator(), Item("Cu&t\tCtrl+X", ID_EDIT_CUT),
+       {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Item("&Redo\tCtrl+Y", ID_EDIT_REDO), Separator(), Item("Cu&t\tCtrl+X", ID_EDIT_CUT),
         Item("&Copy\tCtrl+C", ID_EDIT_COPY), Item("&Paste\tCtrl+V", ID_EDIT_PASTE), Separator(),
         Item("&Find...\tCtrl+F", ID_EDIT_FIND)}},
       ViewMenu(),
@@ -76,6 +76,8 @@ std::vector<CAcceleratorResource> MainFrameAccelerators() {
       {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
       {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
       {QKeySequence(Qt::CTRL | Qt::Key_F), ID_EDIT_FIND},
+      {QKeySequence(Qt::CTRL | Qt::Key_Y), ID_EDIT_REDO},
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), ID_EDIT_REDO},
   };
 }
 

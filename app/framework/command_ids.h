@@ -19,6 +19,7 @@ enum CommandId : int {
   ID_EDIT_FIND = 57636,
   ID_EDIT_PASTE = 57637,
   ID_EDIT_UNDO = 57643,
+  ID_EDIT_REDO = 57644,
 
   ID_WINDOW_NEW = 57648,
   ID_WINDOW_ARRANGE = 57649,
@@ -34,6 +35,9 @@ enum CommandId : int {
   ID_INDICATOR_NUM = 59138,
   ID_INDICATOR_SCRL = 59139,
   ID_VIEW_STATUS_BAR = 59393,
+
+  // Commands of the editing feature (app/edit/).
+  ID_FILE_SAVE_CHANGES_AS = 0xE900,
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

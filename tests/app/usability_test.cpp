@@ -294,7 +294,7 @@ class UsabilityTest : public QObject {
     CTarnEditorView* list = ListOf(run.Frames()[0]);
     QMenu* edit = BarMenu(run, "&Edit");
     run.Main()->UpdateMenus();
-    QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+    QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
                                             "&Paste\tCtrl+V", "-", "&Find...\tCtrl+F"}));
     QVERIFY(MenuAction(edit, "&Find...\tCtrl+F")->isEnabled());
 

@@ -1,0 +1,230 @@
+#include "app/edit/entry_editor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <functional>
+
+#include "app/edit/value_edit.h"
+#include "app/framework/command_ids.h"
+#include "app/framework/frames.h"
+#include "app/framework/win_app.h"
+#include "app/tarn_editor_doc.h"
+
+namespace {
+
+void ShowMessage(const QString& text) {
+  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
+}
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString Shown(const QString& path) { return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()); }
+
+// One user action: what each name it touched was before and is after.
+class CChangeCommand : public QUndoCommand {
+ public:
+  struct CName {
+    std::string name;
+    std::optional<CChangeSet::CChange> before;
+    std::optional<CChangeSet::CChange> after;
+  };
+
+  CChangeCommand(const QString& text, CChangeSet& changes, std::vector<CName> names, std::function<void()> changed)
+      : QUndoCommand(text), m_changes(changes), m_names(std::move(names)), m_changed(std::move(changed)) {}
+
+  void redo() override {
+    for (const CName& n : m_names) m_changes.Restore(n.name, n.after);
+    m_changed();
+  }
+  void undo() override {
+    for (auto n = m_names.rbegin(); n != m_names.rend(); ++n) m_changes.Restore(n->name, n->before);
+    m_changed();
+  }
+
+ private:
+  CChangeSet& m_changes;
+  std::vector<CName> m_names;
+  std::function<void()> m_changed;
+};
+
+}  // namespace
+
+CEntryEditor::CEntryEditor(CTarnEditorDoc& document) : m_document(document) {}
+
+bool CEntryEditor::IsEntryChanged(std::string_view name) const { return m_document.m_changes.Find(name) != nullptr; }
+
+CDataBuffer CEntryEditor::ShownBytes(std::string_view name, const CDataBuffer& opened) const {
+  const CChangeSet::CChange* change = m_document.m_changes.Find(name);
+  return change != nullptr && !change->removed ? change->bytes : opened;
+}
+
+bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size, const QString& value) {
+  const std::optional<CDataBuffer> now = CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
+  if (!now || offset + size > now->GetSize()) return false;
+  const std::string_view text(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
+  QString reason;
+  const std::optional<std::string> changed = ReplaceValue(text, offset, size, value, reason);
+  if (!changed) {
+    ShowMessage(reason);
+    return false;
+  }
+  if (*changed == text) return true;  // the same bytes: nothing to undo
+  if (changed->size() > UINT32_MAX) return false;
+  const CDataBuffer bytes(changed->data(), static_cast<uint32_t>(changed->size()));
+  Push(QStringLiteral("Edit Value"), {{std::string(entry), CChangeSet::CChange{false, bytes}}});
+  return true;
+}
+
+void CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
+  std::vector<CChangeCommand::CName> names;
+  names.reserve(steps.size());
+  for (CStep& step : steps) {
+    names.push_back({step.name, m_document.m_changes.Get(step.name), std::move(step.after)});
+  }
+  m_undo.push(new CChangeCommand(text, m_document.m_changes, std::move(names), [this] { OnChanged(); }));
+}
+
+QString CEntryEditor::ChangesText() const {
+  const size_t count = m_document.m_changes.size();
+  return count == 1 ? QStringLiteral("1 change") : QStringLiteral("%1 changes").arg(count);
+}
+
+void CEntryEditor::OnChanged() {
+  const bool modified = !m_document.m_changes.empty();
+  if (modified != m_document.IsModified()) {
+    m_document.SetModifiedFlag(modified);
+    m_document.UpdateFrameCounts();  // retitles the windows: '*' while changes are pending
+  }
+  m_document.UpdateAllViews(kEntriesChanged);
+  ShowMessage(ChangesText());
+}
+
+bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason) const {
+  // Unchanged entries are copied from the opened file by the kernel, when
+  // it is still the file they were read from; else from the mapped bytes,
+  // which are the same.
+  CSaveSource source;
+  if (m_document.IsArchiveUnchanged()) {
+    source.file = platform::CreateFile(NativePath(m_document.GetPathName()), platform::kGenericRead,
+                                       platform::kOpenExisting, platform::kFileShareRead);
+  }
+  std::string why;
+  const bool written = WriteChangedArchive(NativePath(path), m_document.m_entries, m_document.m_changes, scope, source, why);
+  if (source.file != platform::kInvalidHandle) platform::CloseHandle(source.file);
+  if (!written) reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(why);
+  return written;
+}
+
+bool CEntryEditor::Reopen(const QString& path, QString& reason) {
+  CEntryMap saved;
+  CArchiveOpenError error;
+  if (!OpenArchiveEntries(NativePath(path), saved, &error)) {
+    reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe());
+    return false;
+  }
+  // The old entries stay alive until every view has let go of them.
+  m_document.UpdateAllViews(kEntriesReplacing);
+  CEntryMap opened;
+  opened.swap(m_document.m_entries);
+  m_document.m_entries.swap(saved);
+  m_document.m_changes.clear();
+  m_undo.clear();
+  m_document.Restamp(path);
+  m_document.SetModifiedFlag(false);
+  m_document.UpdateFrameCounts();
+  m_document.UpdateAllViews(kEntriesReplaced);
+  return true;
+}
+
+bool CEntryEditor::Save() {
+  if (m_document.GetPathName().isEmpty()) return SaveAs(QString());
+  const QString path = m_document.GetPathName();
+  QString reason;
+  if (!WriteTo(path, SaveScope::Whole, reason)) {
+    ShowMessage(QStringLiteral("Cannot save: %1").arg(reason));
+    return false;
+  }
+  if (!Reopen(path, reason)) {
+    ShowMessage(QStringLiteral("Saved, but cannot read it back: %1").arg(reason));
+    return true;
+  }
+  ShowMessage(QStringLiteral("Saved %1").arg(Shown(path)));
+  return true;
+}
+
+bool CEntryEditor::SaveAs(const QString& proposal) {
+  const QString path = AfxGetApp()->DoPromptFileName(false, proposal);
+  if (path.isEmpty()) return false;
+  QString reason;
+  if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
+    return Save();
+  }
+  if (!WriteTo(path, SaveScope::Whole, reason)) {
+    ShowMessage(QStringLiteral("Cannot save: %1").arg(reason));
+    return false;
+  }
+  // The window now stands for the archive it wrote, with nothing pending.
+  if (!Reopen(path, reason)) {
+    ShowMessage(QStringLiteral("Saved, but cannot read it back: %1").arg(reason));
+    return true;
+  }
+  m_document.SetPathName(path);
+  ShowMessage(QStringLiteral("Saved as %1").arg(Shown(path)));
+  return true;
+}
+
+bool CEntryEditor::SaveChangesAs() {
+  const QString path = AfxGetApp()->DoPromptFileName(false, QString());
+  if (path.isEmpty()) return false;
+  if (!m_document.GetPathName().isEmpty() &&
+      QFileInfo(path).absoluteFilePath() == QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
+    ShowMessage(QStringLiteral("Cannot save the changes over the archive they change"));
+    return false;
+  }
+  QString reason;
+  if (!WriteTo(path, SaveScope::ChangesOnly, reason)) {
+    ShowMessage(QStringLiteral("Cannot save the changes: %1").arg(reason));
+    return false;
+  }
+  size_t deletions = 0;
+  for (const auto& [name, change] : m_document.m_changes.GetChanges()) deletions += change.removed ? 1 : 0;
+  QString text = QStringLiteral("Saved the changes as %1").arg(Shown(path));
+  if (deletions > 0) {
+    text += deletions == 1 ? QStringLiteral("; 1 deletion left out (an archive loaded over another cannot delete)")
+                           : QStringLiteral("; %1 deletions left out (an archive loaded over another cannot delete)")
+                                 .arg(deletions);
+  }
+  ShowMessage(text);
+  return true;
+}
+
+bool CEntryEditor::SaveModified() {
+  if (!m_document.IsModified()) return true;
+  CWinApp* app = AfxGetApp();
+  QWidget* parent = app != nullptr ? app->GetMainWnd() : nullptr;
+  const QMessageBox::StandardButton answer = QMessageBox::question(
+      parent, QStringLiteral("Tarn Editor"),
+      QStringLiteral("Save the changes to %1?").arg(m_document.GetTitle()),
+      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+  if (answer == QMessageBox::Discard) return true;
+  if (answer == QMessageBox::Save) return Save();
+  return false;
+}
+
+bool CEntryEditor::OnCmdMsg(int id, CCmdUI* query) {
+  switch (id) {
+    case ID_FILE_SAVE:
+      return Handle(query, [this] { Save(); }, m_document.IsModified());
+    case ID_FILE_SAVE_CHANGES_AS:
+      return Handle(query, [this] { SaveChangesAs(); }, m_document.IsModified());
+    case ID_EDIT_UNDO:
+      return Handle(query, [this] { m_undo.undo(); }, m_undo.canUndo());
+    case ID_EDIT_REDO:
+      return Handle(query, [this] { m_undo.redo(); }, m_undo.canRedo());
+    default:
+      return false;
+  }
+}
