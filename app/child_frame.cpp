@@ -1,5 +1,9 @@
 #include "app/child_frame.h"
 
+#include <QApplication>
+#include <QClipboard>
+
+#include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
@@ -31,6 +35,30 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
     if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
       return Handle(query, [tree] { tree->BeginFind(); });
+    }
+  }
+  auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  CTarnEditorView* list = GetRightPane();
+  if (tree != nullptr && list != nullptr) {
+    switch (id) {
+      case ID_EDIT_COPY: {
+        // What the pane with the focus has selected: rows, or entry names.
+        const bool rows = GetActiveView() == list;
+        const bool any = rows ? list->selectionModel()->hasSelection() : tree->selectionModel()->hasSelection();
+        return Handle(query, [rows, tree, list] {
+          QString text = rows ? list->SelectedRowsText() : QString();
+          if (!rows) {
+            for (const std::string& name : tree->SelectedNames()) text += BytesToText(name) + QLatin1Char('\n');
+          }
+          QApplication::clipboard()->setText(text);
+        }, any);
+      }
+      case ID_EDIT_CLEAR:
+        return Handle(query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
+      case ID_EDIT_TEXT:
+        return Handle(query, [tree] { tree->EditCurrentText(); }, tree->currentIndex().isValid());
+      default:
+        break;
     }
   }
   return CMDIChildWnd::OnCmdMsg(id, query);

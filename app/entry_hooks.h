@@ -4,8 +4,12 @@
 
 #include <QString>
 
+class QWidget;
+
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "storage/data_buffer.h"
 
@@ -13,8 +17,16 @@ class CEntryHooks {
  public:
   virtual ~CEntryHooks() = default;
 
-  // Whether the tree marks the entry as changed since it was opened.
+  // Whether the tree marks the entry as changed since it was opened, and
+  // whether the change is its deletion (it stays listed, struck out, until
+  // the archive is saved).
   virtual bool IsEntryChanged(std::string_view name) const = 0;
+  virtual bool IsEntryRemoved(std::string_view name) const = 0;
+  // Deletes the entries, as one step.
+  virtual void DeleteEntries(const std::vector<std::string>& names) = 0;
+  // Opens the text window on the entry (its bytes as Windows-1252 text);
+  // false, with the reason in the status bar, for a binary entry.
+  virtual bool EditText(std::string_view name, QWidget* parent) = 0;
   // The bytes to show for the entry: pending new ones, else `opened`.
   virtual CDataBuffer ShownBytes(std::string_view name, const CDataBuffer& opened) const = 0;
   // The user typed `value` for the value at [offset, offset + size) of

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QLineEdit>
 #include <QShortcut>
@@ -40,13 +41,17 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
       return QVariant::fromValue(reinterpret_cast<quintptr>(&m_entries->BufferAt(row)));
     case Qt::FontRole:
       if (m_hooks != nullptr && m_hooks->IsEntryChanged(m_entries->NameAt(row))) {
-        QFont bold;
-        bold.setBold(true);
-        return bold;
+        // Bold while changed; struck out while it waits to be deleted.
+        QFont font;
+        font.setBold(true);
+        font.setStrikeOut(m_hooks->IsEntryRemoved(m_entries->NameAt(row)));
+        return font;
       }
       return QVariant();
     case Qt::AccessibleDescriptionRole:
-      if (m_hooks != nullptr && m_hooks->IsEntryChanged(m_entries->NameAt(row))) return QStringLiteral("changed");
+      if (m_hooks != nullptr && m_hooks->IsEntryChanged(m_entries->NameAt(row))) {
+        return m_hooks->IsEntryRemoved(m_entries->NameAt(row)) ? QStringLiteral("deleted") : QStringLiteral("changed");
+      }
       return QVariant();
     default:
       return QVariant();
@@ -65,6 +70,11 @@ QVariant CEntryTreeModel::headerData(int section, Qt::Orientation orientation, i
 
 CLeftView::CLeftView() {
   setModel(&m_model);
+  // Several entries at once for Delete and Copy; the list shows the current one.
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) EditCurrentText();
+  });
   setAccessibleName(QStringLiteral("Entries"));
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CLeftView::OnSelchanged);
@@ -206,6 +216,43 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
   const QModelIndex index = m_model.index(static_cast<int>(*match));
   selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   scrollTo(index);
+}
+
+std::vector<std::string> CLeftView::SelectedNames() const {
+  QModelIndexList rows = selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(rows.size()));
+  for (const QModelIndex& row : rows) names.emplace_back(m_model.GetEntries().NameAt(static_cast<size_t>(row.row())));
+  return names;
+}
+
+void CLeftView::DeleteSelected() {
+  const CTarnEditorDoc* document = GetDocument();
+  const std::vector<std::string> names = SelectedNames();
+  if (document != nullptr && document->GetHooks() != nullptr && !names.empty()) {
+    document->GetHooks()->DeleteEntries(names);
+  }
+}
+
+void CLeftView::EditCurrentText() {
+  const CTarnEditorDoc* document = GetDocument();
+  const QModelIndex current = currentIndex();
+  if (document == nullptr || document->GetHooks() == nullptr || !current.isValid()) return;
+  document->GetHooks()->EditText(m_model.GetEntries().NameAt(static_cast<size_t>(current.row())), window());
+}
+
+void CLeftView::keyPressEvent(QKeyEvent* event) {
+  if (event->modifiers() == Qt::NoModifier && event->key() == Qt::Key_Delete) {
+    DeleteSelected();
+    return;
+  }
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (event->modifiers() == Qt::NoModifier && enter && currentIndex().isValid()) {
+    EditCurrentText();
+    return;
+  }
+  CTreeView::keyPressEvent(event);
 }
 
 void CLeftView::resizeEvent(QResizeEvent* event) {

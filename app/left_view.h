@@ -75,8 +75,17 @@ class CLeftView : public CTreeView {
   // Hides the field and gives the focus back to the tree.
   void EndFind();
 
+  // The names of the selected entries, in tree order.
+  std::vector<std::string> SelectedNames() const;
+  // Delete: every selected entry, as one step.
+  void DeleteSelected();
+  // Edit Text on the current entry.
+  void EditCurrentText();
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  // Del deletes the selected entries; Enter opens the text window.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // The selection change: hands the new item's entry to the right pane.

@@ -139,6 +139,17 @@ void CTarnEditorView::keyPressEvent(QKeyEvent* event) {
   CListView::keyPressEvent(event);
 }
 
+QString CTarnEditorView::SelectedRowsText() const {
+  QModelIndexList rows = selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QString text;
+  for (const QModelIndex& row : rows) {
+    text += m_model.index(row.row(), 0).data().toString() + QLatin1Char('\t') +
+            m_model.index(row.row(), 1).data().toString() + QLatin1Char('\n');
+  }
+  return text;
+}
+
 void CTarnEditorView::OnUpdate(int hint) {
   auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
   if (document == nullptr || !m_hasEntry || hint == kEntriesReplacing) return;

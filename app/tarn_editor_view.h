@@ -72,6 +72,8 @@ class CTarnEditorView : public CListView {
   void OnUpdate(int hint) override;
 
   CRulesRowModel* GetModel() { return &m_model; }
+  // The selected rows as NAME<TAB>VALUE lines, names indented as shown.
+  QString SelectedRowsText() const;
 
  protected:
   // Editing starts on the Value cell, from either column of a row; Enter

@@ -7,7 +7,9 @@
 
 #include <functional>
 
+#include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
+#include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
@@ -56,9 +58,52 @@ CEntryEditor::CEntryEditor(CTarnEditorDoc& document) : m_document(document) {}
 
 bool CEntryEditor::IsEntryChanged(std::string_view name) const { return m_document.m_changes.Find(name) != nullptr; }
 
+bool CEntryEditor::IsEntryRemoved(std::string_view name) const {
+  const CChangeSet::CChange* change = m_document.m_changes.Find(name);
+  return change != nullptr && change->removed;
+}
+
 CDataBuffer CEntryEditor::ShownBytes(std::string_view name, const CDataBuffer& opened) const {
   const CChangeSet::CChange* change = m_document.m_changes.Find(name);
-  return change != nullptr && !change->removed ? change->bytes : opened;
+  if (change == nullptr) return opened;
+  return change->removed ? CDataBuffer() : change->bytes;
+}
+
+void CEntryEditor::DeleteEntries(const std::vector<std::string>& names) {
+  std::vector<CStep> steps;
+  for (const std::string& name : names) {
+    if (!IsEntryRemoved(name)) steps.push_back({name, CChangeSet::CChange{true, {}}});
+  }
+  if (steps.empty()) return;
+  Push(steps.size() == 1 ? QStringLiteral("Delete") : QStringLiteral("Delete %1 Entries").arg(steps.size()),
+       std::move(steps));
+}
+
+bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
+  const std::optional<CDataBuffer> now = CurrentBytes(m_document.m_entries, m_document.m_changes, name);
+  if (!now) return false;
+  const std::string_view bytes(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
+  if (LooksBinary(bytes)) {
+    ShowMessage(QStringLiteral("%1 is not text: it holds a zero byte").arg(BytesToText(name)));
+    return false;
+  }
+  auto* window = new CTextWindow(BytesToText(name) + QStringLiteral(" - ") + m_document.GetTitle(), bytes,
+                                 [this, entry = std::string(name)](std::string text) {
+                                   const std::optional<CDataBuffer> current =
+                                       CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
+                                   if (!current || text.size() > UINT32_MAX) return false;
+                                   const std::string_view was(reinterpret_cast<const char*>(current->GetData()),
+                                                              current->GetSize());
+                                   if (text == was) return true;
+                                   const CDataBuffer changed(text.data(), static_cast<uint32_t>(text.size()));
+                                   Push(QStringLiteral("Edit Text"), {{entry, CChangeSet::CChange{false, changed}}});
+                                   return true;
+                                 },
+                                 parent);
+  // The window goes with the document's last window at the latest.
+  connect(this, &QObject::destroyed, window, [window] { delete window; });
+  window->show();
+  return true;
 }
 
 bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size, const QString& value) {

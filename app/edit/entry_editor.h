@@ -32,6 +32,9 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   QUndoStack& GetUndoStack() { return m_undo; }
 
   bool IsEntryChanged(std::string_view name) const override;
+  bool IsEntryRemoved(std::string_view name) const override;
+  void DeleteEntries(const std::vector<std::string>& names) override;
+  bool EditText(std::string_view name, QWidget* parent) override;
   CDataBuffer ShownBytes(std::string_view name, const CDataBuffer& opened) const override;
   bool EditValue(std::string_view entry, size_t offset, size_t size, const QString& value) override;
 

@@ -14,6 +14,7 @@ enum CommandId : int {
   ID_FILE_MRU_FILE1 = 57616,  // and the 15 ids after it
   ID_FILE_MRU_LAST = ID_FILE_MRU_FILE1 + 15,
 
+  ID_EDIT_CLEAR = 57632,
   ID_EDIT_COPY = 57634,
   ID_EDIT_CUT = 57635,
   ID_EDIT_FIND = 57636,
@@ -38,6 +39,7 @@ enum CommandId : int {
 
   // Commands of the editing feature (app/edit/).
   ID_FILE_SAVE_CHANGES_AS = 0xE900,
+  ID_EDIT_TEXT = 0xE901,
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

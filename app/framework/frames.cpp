@@ -39,6 +39,8 @@ QString StandardPrompt(int id) {
     case ID_APP_EXIT: return QStringLiteral("Quit the application");
     case ID_EDIT_UNDO: return QStringLiteral("Undo the last action");
     case ID_EDIT_REDO: return QStringLiteral("Redo the previously undone action");
+    case ID_EDIT_CLEAR: return QStringLiteral("Delete the selected entries");
+    case ID_EDIT_TEXT: return QStringLiteral("Edit the whole text of the current entry");
     case ID_FILE_SAVE_CHANGES_AS: return QStringLiteral("Save only the added and changed entries as an archive");
     case ID_EDIT_CUT: return QStringLiteral("Cut the selection to the clipboard");
     case ID_EDIT_COPY: return QStringLiteral("Copy the selection to the clipboard");

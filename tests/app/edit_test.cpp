@@ -2,7 +2,10 @@
 // undone and redone, saved over the archive and read back by tarn; a save
 // that fails; Save Changes As; and the question on closing.
 #include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,6 +17,7 @@
 
 #include "app/edit/entry_editor.h"
 #include "app/entry_hooks.h"
+#include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
 #include "app/framework/status_bar.h"
 #include "archive/entry_map.h"
@@ -175,6 +179,77 @@ class EditTest : public QObject {
     frame->close();
     CEditorRun::Settle();
     QCOMPARE(run.Frames().size(), size_t{0});
+  }
+
+  void deleteSeveralUndoThenSaveAndCopy() {
+    const std::string path =
+        m_dir.Write("del.big", CBigBuilder()
+                                  .Add("a.ini", "Object A\n V = 1\nEnd\n")
+                                  .Add("b.ini", "Object B\n V = 2\nEnd\n")
+                                  .Add("c.ini", "Object C\n V = 3\nEnd\n")
+                                  .Build());
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 0);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      tree->visualRect(tree->model()->index(2, 0)).center());
+    // Copy from the tree: the selected names.
+    tree->setFocus();
+    QVERIFY(run.Command(ID_EDIT_COPY));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("a.ini\nc.ini\n"));
+
+    QTest::keyClick(tree, Qt::Key_Delete);
+    QCOMPARE(StatusText(run), QStringLiteral("2 changes"));
+    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
+    QVERIFY(tree->model()->index(2, 0).data(Qt::FontRole).value<QFont>().strikeOut());
+    QVERIFY(ListOf(frame)->model()->rowCount() == 0);  // the current entry is gone
+    QVERIFY(run.Command(ID_EDIT_UNDO));  // one step for both
+    QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
+    QCOMPARE(ListRows(ListOf(frame)), QStringList({"C|Object", "    V|3"}));
+    QVERIFY(run.Command(ID_EDIT_REDO));
+
+    // Save Changes As cannot carry deletions, and says so.
+    run.Answer(ToQ(m_dir.Path() + "/nothing.big"));
+    QVERIFY(run.Command(ID_FILE_SAVE_CHANGES_AS));
+    QVERIFY(StatusText(run).endsWith(QStringLiteral("; 2 deletions left out (an archive loaded over another cannot delete)")));
+    QCOMPARE(RunTarnCaptured({"check", m_dir.Path() + "/nothing.big"}).out, std::string("ok: 0 entries\n"));
+
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("30\t20\tb.ini\n"));
+    QCOMPARE(TreeNames(tree), QStringList({"b.ini"}));
+
+    // Copy from the list: the selected rows.
+    ClickTreeRow(tree, 0);
+    CTarnEditorView* list = ListOf(frame);
+    list->setFocus();
+    list->selectAll();
+    QVERIFY(run.Command(ID_EDIT_COPY));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("B\tObject\n    V\t2\n"));
+  }
+
+  void theTextWindowKeepsTheLineEnds() {
+    QCOMPARE(LineEndOf("a\r\nb\n"), std::string_view("\r\n"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("x\ny\n"), "\r\n"), std::optional<std::string>("x\r\ny\r\n"));
+
+    const std::string path = Archive("text.big");
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 0);
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_Return);
+    auto* window = run.Main()->findChild<CTextWindow*>();
+    QVERIFY(window != nullptr);
+    QPlainTextEdit* editor = window->GetEditor();
+    QVERIFY(editor->toPlainText().startsWith(QStringLiteral("; tanks\nObject Tank\n")));
+    editor->setPlainText(editor->toPlainText().replace(QStringLiteral("Armor"), QStringLiteral("Armor = 9")));
+    window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
+    QCOMPARE(ListRows(ListOf(frame)).last(), QStringLiteral("    Armor|9"));
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    std::string expected = kTank;
+    expected.replace(expected.find("Armor"), 5, "Armor = 9");
+    QCOMPARE(RunTarnCaptured({"cat", path, "Data\\Tank.ini"}).out, expected);
   }
 };
 

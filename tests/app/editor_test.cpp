@@ -555,22 +555,24 @@ class EditorTest : public QObject {
     const QModelIndexList selected = list->selectionModel()->selectedRows();
     QApplication::clipboard()->setText(QStringLiteral("sentinel"));
 
-    // With nothing changed there is nothing to undo or redo.
-    for (int id : {ID_EDIT_UNDO, ID_EDIT_REDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) QVERIFY(!run.Command(id));
+    // With nothing changed there is nothing to undo or redo. (Copy copies:
+    // edit_test has it.)
+    for (int id : {ID_EDIT_UNDO, ID_EDIT_REDO, ID_EDIT_CUT, ID_EDIT_PASTE}) QVERIFY(!run.Command(id));
     QMenu* edit = BarMenu(run.Main()->menuBar(), QStringLiteral("&Edit"));
     run.Main()->UpdateMenus();
     // The first six; Find follows them.
     QCOMPARE(MenuTexts(edit).mid(0, 6), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X",
                                                      "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
     for (QAction* action : edit->actions().mid(0, 6)) {
+      if (action->text().startsWith(QStringLiteral("&Copy"))) continue;
       QVERIFY(!action->isEnabled() || action->isSeparator());
       action->trigger();
     }
 
     const QList<QKeyCombination> keys = {
-        Qt::CTRL | Qt::Key_Z,        Qt::CTRL | Qt::Key_X,      Qt::CTRL | Qt::Key_C,
+        Qt::CTRL | Qt::Key_Z,        Qt::CTRL | Qt::Key_X,
         Qt::CTRL | Qt::Key_V,        Qt::ALT | Qt::Key_Backspace, Qt::SHIFT | Qt::Key_Delete,
-        Qt::CTRL | Qt::Key_Insert,   Qt::SHIFT | Qt::Key_Insert, Qt::CTRL | Qt::Key_Y,
+        Qt::SHIFT | Qt::Key_Insert,  Qt::CTRL | Qt::Key_Y,
     };
     for (QWidget* target : {static_cast<QWidget*>(list), static_cast<QWidget*>(tree)}) {
       target->setFocus();

@@ -295,7 +295,8 @@ class UsabilityTest : public QObject {
     QMenu* edit = BarMenu(run, "&Edit");
     run.Main()->UpdateMenus();
     QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
-                                            "&Paste\tCtrl+V", "-", "&Find...\tCtrl+F"}));
+                                            "&Paste\tCtrl+V", "&Delete\tDel", "Edit &Text...", "-",
+                                            "&Find...\tCtrl+F"}));
     QVERIFY(MenuAction(edit, "&Find...\tCtrl+F")->isEnabled());
 
     QVERIFY(FindField(tree) == nullptr || !FindField(tree)->isVisible());
