@@ -22,6 +22,11 @@ class CEntryHooks {
   // the archive is saved).
   virtual bool IsEntryChanged(std::string_view name) const = 0;
   virtual bool IsEntryRemoved(std::string_view name) const = 0;
+  // The names added since the archive was opened, in byte order.
+  virtual std::vector<std::string> AddedNames() const = 0;
+  // Renames an entry (an opened or an added one); false, with the reason in
+  // the status bar, for a name pack would refuse or one that is taken.
+  virtual bool RenameEntry(std::string_view from, const QString& to) = 0;
   // Deletes the entries, as one step.
   virtual void DeleteEntries(const std::vector<std::string>& names) = 0;
   // Opens the text window on the entry (its bytes as Windows-1252 text);

@@ -37,12 +37,28 @@ class CEntryTreeModel : public QAbstractListModel {
   // Never null: an empty map until SetEntries.
   const CEntryMap& GetEntries() const { return *m_entries; }
   // What marks changed entries (bold, described as "changed"); may be null.
-  void SetHooks(const CEntryHooks* hooks) { m_hooks = hooks; }
+  void SetHooks(CEntryHooks* hooks) {
+    m_hooks = hooks;
+    m_editable = hooks;
+  }
   // The marks may have changed: repaints them.
   void MarksChanged();
 
+  // The rows: the opened entries, and the names added since, in byte
+  // order. An added entry has no position in the map.
+  std::string_view NameOfRow(int row) const;
+  std::optional<size_t> PositionOfRow(int row) const;
+  int RowOfPosition(size_t position) const;
+  // The row of `name`, or -1.
+  int RowOfName(std::string_view name) const;
+  // Takes the names added now; true when the rows changed (the model was reset).
+  bool UpdateAddedNames();
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // Renaming in place (F2): the text typed goes to the hooks.
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
   // The one column is "Name", for whoever reads the hidden header out.
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
@@ -51,6 +67,11 @@ class CEntryTreeModel : public QAbstractListModel {
   static const CEntryMap kNoEntries;
   const CEntryMap* m_entries = &kNoEntries;
   const CEntryHooks* m_hooks = nullptr;
+  CEntryHooks* m_editable = nullptr;
+  // Empty while nothing is added: row and position are then the same.
+  // Else one per row: a position in the map, or -1 - k for m_added[k].
+  std::vector<int64_t> m_rows;
+  std::vector<std::string> m_added;
 };
 
 class CLeftView : public CTreeView {

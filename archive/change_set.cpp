@@ -1,6 +1,9 @@
 #include "archive/change_set.h"
 
 #include "archive/big_writer.h"
+#include "archive/entry_path.h"
+
+#include <algorithm>
 
 void CChangeSet::Put(std::string_view name, CDataBuffer bytes) {
   m_changes.insert_or_assign(std::string(name), CChange{false, std::move(bytes)});
@@ -33,6 +36,43 @@ std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeS
   const auto found = entries.find(name);
   if (found == entries.end()) return std::nullopt;
   return entries.BufferAt(found.Position());
+}
+
+namespace {
+
+// Whether an entry (opened or added, and not removed) starts with `prefix`.
+bool AnyStartsWith(const CEntryMap& entries, const CChangeSet& changes, const std::string& prefix) {
+  size_t low = 0, high = entries.size();
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    if (entries.NameAt(middle) < prefix) low = middle + 1;
+    else high = middle;
+  }
+  for (size_t at = low; at < entries.size() && entries.NameAt(at).starts_with(prefix); ++at) {
+    const CChangeSet::CChange* change = changes.Find(entries.NameAt(at));
+    if (change == nullptr || !change->removed) return true;
+  }
+  const auto& pending = changes.GetChanges();
+  for (auto at = pending.lower_bound(prefix); at != pending.end() && at->first.starts_with(prefix); ++at) {
+    if (!at->second.removed) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name) {
+  if (const NameProblem problem = CheckEntryName(name); problem != NameProblem::None) return DescribeNameProblem(problem);
+  if (CurrentBytes(entries, changes, name)) return "an entry of that name exists";
+  for (const char separator : {'\\', '/'}) {
+    if (AnyStartsWith(entries, changes, std::string(name) + separator)) return "a folder of that name exists";
+  }
+  for (size_t at = 0; at < name.size(); ++at) {
+    if (IsNameSeparator(name[at]) && CurrentBytes(entries, changes, name.substr(0, at))) {
+      return "'" + std::string(name.substr(0, at)) + "' is an entry, not a folder";
+    }
+  }
+  return {};
 }
 
 bool WriteChangedArchive(const std::string& path, const CEntryMap& entries, const CChangeSet& changes,

@@ -54,6 +54,12 @@ class CChangeSet {
 // bytes, else the opened entry's; nothing when it is removed or absent.
 std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeSet& changes, std::string_view name);
 
+// Why `name` cannot be given to a new or renamed entry, in words; empty
+// when it can. The rules are pack's: no name extraction would refuse, no
+// name that is taken, and no entry that is both a file and a folder ("a"
+// beside "a\b").
+std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name);
+
 enum class SaveScope {
   Whole,        // every entry, with the changes applied
   ChangesOnly,  // only the entries added or changed, for loading over the original

@@ -69,10 +69,42 @@ CDataBuffer CEntryEditor::ShownBytes(std::string_view name, const CDataBuffer& o
   return change->removed ? CDataBuffer() : change->bytes;
 }
 
+std::vector<std::string> CEntryEditor::AddedNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, change] : m_document.m_changes.GetChanges()) {
+    if (!change.removed && m_document.m_entries.find(name) == m_document.m_entries.end()) names.push_back(name);
+  }
+  return names;
+}
+
+bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
+  const std::optional<CDataBuffer> bytes = CurrentBytes(m_document.m_entries, m_document.m_changes, from);
+  const std::optional<std::string> name = TextToBytes(to);
+  if (!bytes) return false;
+  if (name && *name == from) return true;
+  const std::string conflict =
+      name ? NameConflict(m_document.m_entries, m_document.m_changes, *name) : "a character has no byte in names";
+  if (!conflict.empty()) {
+    ShowMessage(QStringLiteral("Cannot rename %1 to %2: %3").arg(BytesToText(from), to, QString::fromStdString(conflict)));
+    return false;
+  }
+  // An opened entry goes and the new name comes; an added one just moves.
+  const bool opened = m_document.m_entries.find(from) != m_document.m_entries.end();
+  std::vector<CStep> steps;
+  steps.push_back({std::string(from), opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}})
+                                             : std::nullopt});
+  steps.push_back({*name, CChangeSet::CChange{false, *bytes}});
+  Push(QStringLiteral("Rename"), std::move(steps));
+  return true;
+}
+
 void CEntryEditor::DeleteEntries(const std::vector<std::string>& names) {
   std::vector<CStep> steps;
   for (const std::string& name : names) {
-    if (!IsEntryRemoved(name)) steps.push_back({name, CChangeSet::CChange{true, {}}});
+    if (IsEntryRemoved(name)) continue;
+    // An added entry simply goes; an opened one waits to be deleted.
+    const bool opened = m_document.m_entries.find(name) != m_document.m_entries.end();
+    steps.push_back({name, opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}}) : std::nullopt});
   }
   if (steps.empty()) return;
   Push(steps.size() == 1 ? QStringLiteral("Delete") : QStringLiteral("Delete %1 Entries").arg(steps.size()),

@@ -34,6 +34,8 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   bool IsEntryChanged(std::string_view name) const override;
   bool IsEntryRemoved(std::string_view name) const override;
   void DeleteEntries(const std::vector<std::string>& names) override;
+  std::vector<std::string> AddedNames() const override;
+  bool RenameEntry(std::string_view from, const QString& to) override;
   bool EditText(std::string_view name, QWidget* parent) override;
   CDataBuffer ShownBytes(std::string_view name, const CDataBuffer& opened) const override;
   bool EditValue(std::string_view entry, size_t offset, size_t size, const QString& value) override;

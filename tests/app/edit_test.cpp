@@ -228,6 +228,40 @@ class EditTest : public QObject {
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("B\tObject\n    V\t2\n"));
   }
 
+  void renameFollowsPacksNameRules() {
+    const std::string path = m_dir.Write(
+        "ren.big", CBigBuilder().Add("a.ini", "Object A\n V = 1\nEnd\n").Add("b.ini", "Object B\n V = 2\nEnd\n").Build());
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    CEntryHooks* hooks = run.Documents()[0]->GetHooks();
+    for (const char* refused : {"a.ini\\x", "..\\evil", "a.ini", ""}) {
+      QVERIFY(!hooks->RenameEntry("b.ini", QString::fromLatin1(refused)));
+      QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot rename b.ini to ")));
+    }
+    ClickTreeRow(tree, 1);
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_F2);
+    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field != nullptr);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("New\\b.ini"));
+    QTest::keyClick(field, Qt::Key_Return);
+    CEditorRun::Settle();
+    CEditorRun::Settle();
+    QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini", "b.ini"}));
+    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
+    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
+    ClickTreeRow(tree, 0);
+    QCOMPARE(ListRows(ListOf(frame)), QStringList({"B|Object", "    V|2"}));
+    QVERIFY(run.Command(ID_EDIT_UNDO));
+    QCOMPARE(TreeNames(tree), QStringList({"a.ini", "b.ini"}));
+    QVERIFY(run.Command(ID_EDIT_REDO));
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
+    QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini"}));
+  }
+
   void theTextWindowKeepsTheLineEnds() {
     QCOMPARE(LineEndOf("a\r\nb\n"), std::string_view("\r\n"));
     QCOMPARE(TextToEntryBytes(QStringLiteral("x\ny\n"), "\r\n"), std::optional<std::string>("x\r\ny\r\n"));
