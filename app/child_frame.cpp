@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 
 #include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
@@ -57,6 +58,17 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
         return Handle(query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
       case ID_EDIT_TEXT:
         return Handle(query, [tree] { tree->EditCurrentText(); }, tree->currentIndex().isValid());
+      case ID_EDIT_REPLACE_FILE:
+        return Handle(query, [tree] { tree->ReplaceCurrent(); }, tree->currentIndex().isValid());
+      case ID_EDIT_ADD_FILES:
+        return Handle(query, [tree] {
+          tree->AddPaths(QFileDialog::getOpenFileNames(tree->window(), QStringLiteral("Add Files")));
+        });
+      case ID_EDIT_ADD_FOLDER:
+        return Handle(query, [tree] {
+          const QString folder = QFileDialog::getExistingDirectory(tree->window(), QStringLiteral("Add Folder"));
+          if (!folder.isEmpty()) tree->AddPaths({folder});
+        });
       default:
         break;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -27,6 +28,11 @@ class CEntryHooks {
   // Renames an entry (an opened or an added one); false, with the reason in
   // the status bar, for a name pack would refuse or one that is taken.
   virtual bool RenameEntry(std::string_view from, const QString& to) = 0;
+  // Adds the files and folders at `paths` (local paths) under names that
+  // the user may give a prefix, proposed as `prefix`; one step.
+  virtual void AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) = 0;
+  // Replace With File: the entry gets the bytes of a file the user picks.
+  virtual void ReplaceWithFile(std::string_view name, QWidget* parent) = 0;
   // Deletes the entries, as one step.
   virtual void DeleteEntries(const std::vector<std::string>& names) = 0;
   // Opens the text window on the entry (its bytes as Windows-1252 text);

@@ -3,7 +3,9 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QLineEdit>
 #include <QShortcut>
@@ -149,6 +151,8 @@ CLeftView::CLeftView() {
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   // F2 renames in place; a double-click opens the text instead.
   setEditTriggers(QAbstractItemView::EditKeyPressed);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
   connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) EditCurrentText();
   });
@@ -320,6 +324,58 @@ void CLeftView::EditCurrentText() {
   const QModelIndex current = currentIndex();
   if (document == nullptr || document->GetHooks() == nullptr || !current.isValid()) return;
   document->GetHooks()->EditText(m_model.NameOfRow(current.row()), window());
+}
+
+QString CLeftView::DefaultPrefix() const {
+  const QModelIndex current = currentIndex();
+  if (!current.isValid()) return QString();
+  const std::string_view name = m_model.NameOfRow(current.row());
+  const size_t last = name.find_last_of("\\/");
+  return last == std::string_view::npos ? QString() : BytesToText(name.substr(0, last + 1));
+}
+
+void CLeftView::AddPaths(const QStringList& paths) {
+  const CTarnEditorDoc* document = GetDocument();
+  if (document != nullptr && document->GetHooks() != nullptr) document->GetHooks()->AddPaths(paths, DefaultPrefix(), window());
+}
+
+void CLeftView::ReplaceCurrent() {
+  const CTarnEditorDoc* document = GetDocument();
+  const QModelIndex current = currentIndex();
+  if (document == nullptr || document->GetHooks() == nullptr || !current.isValid()) return;
+  document->GetHooks()->ReplaceWithFile(m_model.NameOfRow(current.row()), window());
+}
+
+namespace {
+
+QStringList LocalPaths(const QMimeData* data) {
+  QStringList paths;
+  if (data == nullptr) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    paths << url.toLocalFile();
+  }
+  return paths;
+}
+
+}  // namespace
+
+void CLeftView::dragEnterEvent(QDragEnterEvent* event) {
+  if (LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+}
+
+void CLeftView::dragMoveEvent(QDragMoveEvent* event) {
+  if (LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+}
+
+void CLeftView::dropEvent(QDropEvent* event) {
+  const QStringList paths = LocalPaths(event->mimeData());
+  if (paths.isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+  // Asked once the drop has ended, so the file manager is not kept waiting.
+  QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
 }
 
 void CLeftView::keyPressEvent(QKeyEvent* event) {

@@ -102,11 +102,21 @@ class CLeftView : public CTreeView {
   void DeleteSelected();
   // Edit Text on the current entry.
   void EditCurrentText();
+  // The folder part of the current entry's name: where added files go.
+  QString DefaultPrefix() const;
+  // Adds the files and folders at `paths` (Add Files, Add Folder, a drop).
+  void AddPaths(const QStringList& paths);
+  // Replace With File on the current entry.
+  void ReplaceCurrent();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   // Del deletes the selected entries; Enter opens the text window.
   void keyPressEvent(QKeyEvent* event) override;
+  // Files and folders dropped from a file manager are added.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // The selection change: hands the new item's entry to the right pane.

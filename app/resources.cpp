@@ -53,6 +53,8 @@ CMenuResource DocumentMenu() {
        {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Item("&Redo\tCtrl+Y", ID_EDIT_REDO), Separator(), Item("Cu&t\tCtrl+X", ID_EDIT_CUT),
         Item("&Copy\tCtrl+C", ID_EDIT_COPY), Item("&Paste\tCtrl+V", ID_EDIT_PASTE),
         Item("&Delete\tDel", ID_EDIT_CLEAR), Item("Edit &Text...", ID_EDIT_TEXT), Separator(),
+        Item("Add &Files...", ID_EDIT_ADD_FILES), Item("Add F&older...", ID_EDIT_ADD_FOLDER),
+        Item("Replace &With File...", ID_EDIT_REPLACE_FILE), Separator(),
         Item("&Find...\tCtrl+F", ID_EDIT_FIND)}},
       ViewMenu(),
       {QStringLiteral("&Window"),

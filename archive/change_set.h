@@ -58,7 +58,9 @@ std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeS
 // when it can. The rules are pack's: no name extraction would refuse, no
 // name that is taken, and no entry that is both a file and a folder ("a"
 // beside "a\b").
-std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name);
+// With `replacing`, a name that is taken is fine (its entry gets new bytes).
+std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name,
+                         bool replacing = false);
 
 enum class SaveScope {
   Whole,        // every entry, with the changes applied

@@ -2,9 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QPushButton>
 #include <QMessageBox>
 
+#include <filesystem>
 #include <functional>
 
 #include "app/edit/text_window.h"
@@ -14,6 +18,7 @@
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
 #include "app/tarn_editor_doc.h"
+#include "storage/disk_file.h"
 
 namespace {
 
@@ -51,6 +56,67 @@ class CChangeCommand : public QUndoCommand {
   std::vector<CName> m_names;
   std::function<void()> m_changed;
 };
+
+// A file's bytes, mapped rather than copied; nothing (with `reason`) when
+// it cannot be read.
+std::optional<CDataBuffer> ReadFileBytes(const std::filesystem::path& path, std::string& reason) {
+  CDiskFile file;
+  CDataBuffer bytes;
+  if (file.OpenRead(path.string()) != 0 || file.LoadWhole(bytes, nullptr) != 0) {
+    reason = file.GetLastError().words;
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+struct CFound {
+  std::string name;
+  std::filesystem::path path;
+};
+
+// Every regular file at or under `path`, named as pack would name it below
+// the folder chosen ('\\' between the parts); what cannot be added goes to
+// `skipped`.
+void Gather(const std::filesystem::path& path, const std::string& prefix, std::vector<CFound>& found,
+            QStringList& skipped) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(path, error);
+  const auto skip = [&](const fs::path& at, const QString& why) {
+    skipped << QStringLiteral("%1 (%2)").arg(QString::fromStdString(at.string()), why);
+  };
+  if (fs::is_symlink(status)) return skip(path, QStringLiteral("symbolic link, not followed"));
+  if (fs::is_regular_file(status)) {
+    found.push_back({prefix + path.filename().string(), path});
+    return;
+  }
+  if (!fs::is_directory(status)) return skip(path, QStringLiteral("not a regular file or folder"));
+  for (auto it = fs::recursive_directory_iterator(path, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const fs::file_status item = it->symlink_status(error);
+    std::string relative;
+    bool joined = false;  // a '\\' inside one name would read as a separator
+    for (const fs::path& part : fs::relative(it->path(), path)) {
+      const std::string piece = part.string();
+      joined = joined || piece.find('\\') != std::string::npos;
+      if (!relative.empty()) relative += '\\';
+      relative += piece;
+    }
+    const std::string name = prefix + relative;
+    if (joined && fs::is_regular_file(item)) {
+      skip(it->path(), QStringLiteral("name holds a '\\'"));
+      continue;
+    }
+    if (fs::is_symlink(item)) {
+      skip(it->path(), QStringLiteral("symbolic link, not followed"));
+    } else if (fs::is_regular_file(item)) {
+      found.push_back({name, it->path()});
+    } else if (!fs::is_directory(item)) {
+      skip(it->path(), QStringLiteral("not a regular file or folder"));
+    }
+  }
+  if (error) skip(path, QString::fromLocal8Bit(error.message()));
+}
 
 }  // namespace
 
@@ -96,6 +162,77 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
   steps.push_back({*name, CChangeSet::CChange{false, *bytes}});
   Push(QStringLiteral("Rename"), std::move(steps));
   return true;
+}
+
+void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) {
+  if (paths.isEmpty()) return;
+  bool asked = false;
+  const QString typed = QInputDialog::getText(parent, QStringLiteral("Add"), QStringLiteral("Names start with:"),
+                                              QLineEdit::Normal, prefix, &asked);
+  if (!asked) return;
+  std::optional<std::string> start = TextToBytes(typed);
+  if (start && !start->empty() && start->back() != '\\' && start->back() != '/') *start += '\\';
+  if (!start) {
+    ShowMessage(QStringLiteral("Cannot add: the prefix holds a character that has no byte in names"));
+    return;
+  }
+  std::vector<CFound> found;
+  QStringList skipped;
+  for (const QString& path : paths) Gather(std::filesystem::path(QFile::encodeName(path).toStdString()), *start, found, skipped);
+  std::sort(found.begin(), found.end(), [](const CFound& a, const CFound& b) { return a.name < b.name; });
+
+  // One question for the whole batch when some names are taken.
+  bool replace = true;
+  const bool anyTaken = std::any_of(found.begin(), found.end(), [this](const CFound& f) {
+    return CurrentBytes(m_document.m_entries, m_document.m_changes, f.name).has_value();
+  });
+  if (anyTaken) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Tarn Editor"),
+                    QStringLiteral("Some of the names are entries already. Replace them?"), QMessageBox::NoButton, parent);
+    QPushButton* replaceButton = box.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
+    QPushButton* skipButton = box.addButton(QStringLiteral("Skip"), QMessageBox::RejectRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(skipButton);
+    box.exec();
+    if (box.clickedButton() != replaceButton && box.clickedButton() != skipButton) return;
+    replace = box.clickedButton() == replaceButton;
+  }
+
+  // Each name is tried against the ones added before it, so a batch cannot
+  // make an entry both a file and a folder either.
+  CChangeSet trial = m_document.m_changes;
+  std::vector<CStep> steps;
+  for (const CFound& f : found) {
+    const bool taken = CurrentBytes(m_document.m_entries, trial, f.name).has_value();
+    if (taken && !replace) continue;
+    const std::string conflict = NameConflict(m_document.m_entries, trial, f.name, taken);
+    std::string reason;
+    const std::optional<CDataBuffer> bytes = conflict.empty() ? ReadFileBytes(f.path, reason) : std::nullopt;
+    if (!bytes) {
+      skipped << QStringLiteral("%1 (%2)").arg(BytesToText(f.name), QString::fromLocal8Bit(conflict.empty() ? reason : conflict));
+      continue;
+    }
+    trial.Put(f.name, *bytes);
+    steps.push_back({f.name, CChangeSet::CChange{false, *bytes}});
+  }
+  const size_t added = steps.size();
+  if (!steps.empty()) Push(added == 1 ? QStringLiteral("Add File") : QStringLiteral("Add %1 Files").arg(added), std::move(steps));
+  QString text = added == 1 ? QStringLiteral("Added 1 entry") : QStringLiteral("Added %1 entries").arg(added);
+  if (!skipped.isEmpty()) text += QStringLiteral("; skipped ") + skipped.join(QStringLiteral(", "));
+  ShowMessage(text);
+}
+
+void CEntryEditor::ReplaceWithFile(std::string_view name, QWidget* parent) {
+  if (!CurrentBytes(m_document.m_entries, m_document.m_changes, name)) return;
+  const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Replace With File"));
+  if (path.isEmpty()) return;
+  std::string reason;
+  const std::optional<CDataBuffer> bytes = ReadFileBytes(QFile::encodeName(path).toStdString(), reason);
+  if (!bytes) {
+    ShowMessage(QStringLiteral("Cannot replace %1: %2").arg(BytesToText(name), QString::fromLocal8Bit(reason)));
+    return;
+  }
+  Push(QStringLiteral("Replace"), {{std::string(name), CChangeSet::CChange{false, *bytes}}});
 }
 
 void CEntryEditor::DeleteEntries(const std::vector<std::string>& names) {

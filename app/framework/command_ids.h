@@ -40,6 +40,9 @@ enum CommandId : int {
   // Commands of the editing feature (app/edit/).
   ID_FILE_SAVE_CHANGES_AS = 0xE900,
   ID_EDIT_TEXT = 0xE901,
+  ID_EDIT_ADD_FILES = 0xE902,
+  ID_EDIT_ADD_FOLDER = 0xE903,
+  ID_EDIT_REPLACE_FILE = 0xE904,
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

@@ -41,6 +41,9 @@ QString StandardPrompt(int id) {
     case ID_EDIT_REDO: return QStringLiteral("Redo the previously undone action");
     case ID_EDIT_CLEAR: return QStringLiteral("Delete the selected entries");
     case ID_EDIT_TEXT: return QStringLiteral("Edit the whole text of the current entry");
+    case ID_EDIT_ADD_FILES: return QStringLiteral("Add files as entries");
+    case ID_EDIT_ADD_FOLDER: return QStringLiteral("Add every file under a folder as entries");
+    case ID_EDIT_REPLACE_FILE: return QStringLiteral("Give the current entry the bytes of a file");
     case ID_FILE_SAVE_CHANGES_AS: return QStringLiteral("Save only the added and changed entries as an archive");
     case ID_EDIT_CUT: return QStringLiteral("Cut the selection to the clipboard");
     case ID_EDIT_COPY: return QStringLiteral("Copy the selection to the clipboard");

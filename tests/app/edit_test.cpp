@@ -4,6 +4,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QDropEvent>
+#include <QInputDialog>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QLineEdit>
@@ -13,6 +17,8 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "app/edit/entry_editor.h"
@@ -64,6 +70,50 @@ void AnswerQuestion(QMessageBox::StandardButton button, QString* text = nullptr)
     if (text != nullptr) *text = box->text();
     box->button(button)->click();
   });
+}
+
+// Offers every modal window that shows to `answer` until it takes one
+// (looked for every 10 ms, for at most 10 s).
+void WhenModal(std::function<bool(QWidget*)> answer) {
+  auto* timer = new QTimer;
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, answer] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && answer(modal)) {
+      timer->stop();
+      timer->deleteLater();
+    } else if (++*tries > 1000) {
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(10);
+}
+
+// Answers the next prefix question with `prefix`.
+void AnswerPrefix(const QString& prefix) {
+  WhenModal([prefix](QWidget* modal) {
+    auto* dialog = qobject_cast<QInputDialog*>(modal);
+    if (dialog == nullptr) return false;
+    dialog->setTextValue(prefix);
+    dialog->accept();
+    return true;
+  });
+}
+
+// Drops `paths` onto the tree, as a file manager would.
+void Drop(CLeftView* tree, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  data.setUrls(urls);
+  // The drop goes where the drag entered.
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(tree->viewport(), &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(tree->viewport(), &drop);
+  QVERIFY(drop.isAccepted());
 }
 
 }  // namespace
@@ -260,6 +310,47 @@ class EditTest : public QObject {
     QVERIFY(run.Command(ID_FILE_SAVE));
     QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
     QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini"}));
+  }
+
+  void aDroppedFolderIsAddedUnderThePrefix() {
+    const std::string mod = m_dir.Path() + "/mod";
+    std::filesystem::create_directories(mod + "/Data/INI");
+    WriteWholeFile(mod + "/Data/INI/new.ini", "Object New\nEnd\n");
+    WriteWholeFile(mod + "/top.ini", "top");
+    std::filesystem::create_symlink("/etc/passwd", mod + "/link.ini");
+    const std::string path = Archive("drop.big");
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 0);  // Data\Tank.ini: its folder is proposed
+    QCOMPARE(tree->DefaultPrefix(), QStringLiteral("Data\\"));
+    AnswerPrefix(QStringLiteral("Mods"));
+    Drop(tree, {ToQ(mod)});
+    QTRY_COMPARE(TreeNames(tree).size(), 4);
+    QCOMPARE(TreeNames(tree), QStringList({"Data\\Tank.ini", "Mods\\Data\\INI\\new.ini", "Mods\\top.ini", "other.ini"}));
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 2 entries; skipped ")));
+    QVERIFY(StatusText(run).contains(QStringLiteral("symbolic link, not followed")));
+    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
+
+    // The same again: the names are taken; Skip keeps what is there.
+    AnswerPrefix(QStringLiteral("Mods\\"));
+    Drop(tree, {ToQ(mod)});
+    WhenModal([](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (box == nullptr) return false;
+      for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == QStringLiteral("Skip")) button->click();
+      }
+      return true;
+    });
+    QTRY_VERIFY(StatusText(run).startsWith(QStringLiteral("Added 0 entries")));
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 0 entries")));
+
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    const std::string listed = RunTarnCaptured({"list", path}).out;
+    QVERIFY(listed.find("\tMods\\Data\\INI\\new.ini\n") != std::string::npos);
+    QCOMPARE(RunTarnCaptured({"cat", path, "Mods\\top.ini"}).out, std::string("top"));
+    QCOMPARE(RunTarnCaptured({"check", path}).out, std::string("ok: 4 entries\n"));
   }
 
   void theTextWindowKeepsTheLineEnds() {

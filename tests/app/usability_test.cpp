@@ -296,6 +296,7 @@ class UsabilityTest : public QObject {
     run.Main()->UpdateMenus();
     QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
                                             "&Paste\tCtrl+V", "&Delete\tDel", "Edit &Text...", "-",
+                                            "Add &Files...", "Add F&older...", "Replace &With File...", "-",
                                             "&Find...\tCtrl+F"}));
     QVERIFY(MenuAction(edit, "&Find...\tCtrl+F")->isEnabled());
 
