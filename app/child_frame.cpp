@@ -1,7 +1,11 @@
 #include "app/child_frame.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QItemSelectionModel>
 
+#include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
@@ -33,6 +37,41 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
     if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
       return Handle(query, [tree] { tree->BeginFind(); });
+    }
+  }
+  auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  CTarnEditorView* list = GetRightPane();
+  if (tree != nullptr && list != nullptr) {
+    switch (id) {
+      case ID_EDIT_COPY: {
+        // What the pane with the focus has selected: rows, or entry names.
+        const bool rows = GetActiveView() == list;
+        const bool any = rows ? list->selectionModel()->hasSelection() : tree->selectionModel()->hasSelection();
+        return Handle(query, [rows, tree, list] {
+          QString text = rows ? list->SelectedRowsText() : QString();
+          if (!rows) {
+            for (const std::string& name : tree->SelectedNames()) text += BytesToText(name) + QLatin1Char('\n');
+          }
+          QApplication::clipboard()->setText(text);
+        }, any);
+      }
+      case ID_EDIT_CLEAR:
+        return Handle(query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
+      case ID_EDIT_TEXT:
+        return Handle(query, [tree] { tree->EditCurrentText(); }, tree->currentIndex().isValid());
+      case ID_EDIT_REPLACE_FILE:
+        return Handle(query, [tree] { tree->ReplaceCurrent(); }, tree->currentIndex().isValid());
+      case ID_EDIT_ADD_FILES:
+        return Handle(query, [tree] {
+          tree->AddPaths(QFileDialog::getOpenFileNames(tree->window(), QStringLiteral("Add Files")));
+        });
+      case ID_EDIT_ADD_FOLDER:
+        return Handle(query, [tree] {
+          const QString folder = QFileDialog::getExistingDirectory(tree->window(), QStringLiteral("Add Folder"));
+          if (!folder.isEmpty()) tree->AddPaths({folder});
+        });
+      default:
+        break;
     }
   }
   return CMDIChildWnd::OnCmdMsg(id, query);

@@ -117,7 +117,10 @@ void CEntryActions::CopyName(const QModelIndex& index) {
 void CEntryActions::ExtractEntry(const QModelIndex& index) {
   if (!index.isValid()) return;
   const CEntryMap& entries = m_tree->GetModel()->GetEntries();
-  const auto row = static_cast<size_t>(index.row());
+  // An entry added since the archive was opened is not on disk yet.
+  const std::optional<size_t> position = m_tree->GetModel()->PositionOfRow(index.row());
+  if (!position) return;
+  const size_t row = *position;
   const std::string_view name = entries.NameAt(row);
   const std::vector<std::string_view> parts = SplitEntryName(name);
   const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());

@@ -1,9 +1,15 @@
 #include "app/left_view.h"
 
+#include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QShortcut>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -11,6 +17,7 @@
 #include "app/entry_actions.h"
 #include "app/entry_find.h"
 #include "app/framework/splitter.h"
+#include "app/entry_hooks.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
@@ -19,26 +26,119 @@ const CEntryMap CEntryTreeModel::kNoEntries;
 void CEntryTreeModel::SetEntries(const CEntryMap* entries) {
   beginResetModel();
   m_entries = entries != nullptr ? entries : &kNoEntries;
+  m_rows.clear();
+  m_added.clear();
   endResetModel();
+  UpdateAddedNames();
 }
 
 int CEntryTreeModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(m_entries->size());
+  if (parent.isValid()) return 0;
+  return static_cast<int>(m_rows.empty() ? m_entries->size() : m_rows.size());
+}
+
+std::string_view CEntryTreeModel::NameOfRow(int row) const {
+  if (m_rows.empty()) return m_entries->NameAt(static_cast<size_t>(row));
+  const int64_t at = m_rows[static_cast<size_t>(row)];
+  return at >= 0 ? m_entries->NameAt(static_cast<size_t>(at)) : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
+}
+
+std::optional<size_t> CEntryTreeModel::PositionOfRow(int row) const {
+  if (m_rows.empty()) return static_cast<size_t>(row);
+  const int64_t at = m_rows[static_cast<size_t>(row)];
+  return at >= 0 ? std::optional<size_t>(static_cast<size_t>(at)) : std::nullopt;
+}
+
+int CEntryTreeModel::RowOfPosition(size_t position) const {
+  if (m_rows.empty()) return static_cast<int>(position);
+  return RowOfName(m_entries->NameAt(position));
+}
+
+int CEntryTreeModel::RowOfName(std::string_view name) const {
+  int low = 0, high = rowCount();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (NameOfRow(middle) < name) low = middle + 1;
+    else high = middle;
+  }
+  return low < rowCount() && NameOfRow(low) == name ? low : -1;
+}
+
+bool CEntryTreeModel::UpdateAddedNames() {
+  std::vector<std::string> added = m_hooks != nullptr ? m_hooks->AddedNames() : std::vector<std::string>();
+  if (added == m_added) return false;
+  beginResetModel();
+  m_added = std::move(added);
+  m_rows.clear();
+  if (!m_added.empty()) {
+    // Both are in byte order: one merge.
+    m_rows.reserve(m_entries->size() + m_added.size());
+    size_t position = 0, k = 0;
+    while (position < m_entries->size() || k < m_added.size()) {
+      if (k == m_added.size() || (position < m_entries->size() && m_entries->NameAt(position) < m_added[k])) {
+        m_rows.push_back(static_cast<int64_t>(position++));
+      } else {
+        m_rows.push_back(-1 - static_cast<int64_t>(k++));
+      }
+    }
+  }
+  endResetModel();
+  return true;
+}
+
+Qt::ItemFlags CEntryTreeModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags flags = QAbstractListModel::flags(index);
+  if (index.isValid() && m_editable != nullptr) flags |= Qt::ItemIsEditable;
+  return flags;
+}
+
+bool CEntryTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::EditRole || !index.isValid() || m_editable == nullptr) return false;
+  // Carried out once the editor has closed: a rename rebuilds the rows.
+  QTimer::singleShot(0, this, [hooks = m_editable, from = std::string(NameOfRow(index.row())), to = value.toString()] {
+    hooks->RenameEntry(from, to);
+  });
+  return true;
 }
 
 QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
     return QVariant();
   }
-  const auto row = static_cast<size_t>(index.row());
+  const std::string_view name = NameOfRow(index.row());
   switch (role) {
     case Qt::DisplayRole:
-      return BytesToText(m_entries->NameAt(row));
-    case kEntryDataRole:
-      return QVariant::fromValue(reinterpret_cast<quintptr>(&m_entries->BufferAt(row)));
+    case Qt::EditRole:
+      return BytesToText(name);
+    case kEntryDataRole: {
+      // An added entry has no bytes in the map; the hooks give them.
+      static const CDataBuffer kAdded;
+      const std::optional<size_t> position = PositionOfRow(index.row());
+      return QVariant::fromValue(reinterpret_cast<quintptr>(position ? &m_entries->BufferAt(*position) : &kAdded));
+    }
+    case Qt::FontRole:
+      if (m_hooks != nullptr && m_hooks->IsEntryChanged(name)) {
+        // Bold while changed; struck out while it waits to be deleted.
+        QFont font;
+        font.setBold(true);
+        font.setStrikeOut(m_hooks->IsEntryRemoved(name));
+        return font;
+      }
+      return QVariant();
+    case Qt::AccessibleDescriptionRole:
+      if (m_hooks != nullptr && m_hooks->IsEntryChanged(name)) {
+        if (m_hooks->IsEntryRemoved(name)) return QStringLiteral("deleted");
+        return PositionOfRow(index.row()) ? QStringLiteral("changed") : QStringLiteral("added");
+      }
+      return QVariant();
     default:
       return QVariant();
   }
+}
+
+void CEntryTreeModel::MarksChanged() {
+  if (rowCount() == 0) return;
+  emit dataChanged(index(0), index(rowCount() - 1), {Qt::FontRole, Qt::AccessibleDescriptionRole});
 }
 
 QVariant CEntryTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -48,6 +148,15 @@ QVariant CEntryTreeModel::headerData(int section, Qt::Orientation orientation, i
 
 CLeftView::CLeftView() {
   setModel(&m_model);
+  // Several entries at once for Delete and Copy; the list shows the current one.
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  // F2 renames in place; a double-click opens the text instead.
+  setEditTriggers(QAbstractItemView::EditKeyPressed);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) EditCurrentText();
+  });
   setAccessibleName(QStringLiteral("Entries"));
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CLeftView::OnSelchanged);
@@ -75,9 +184,43 @@ CTarnEditorDoc* CLeftView::GetDocument() const {
 void CLeftView::OnInitialUpdate() {
   CTreeView::OnInitialUpdate();
   if (const CTarnEditorDoc* document = GetDocument()) {
+    m_model.SetHooks(document->GetHooks());
     m_model.SetEntries(&document->m_entries);
   }
   FitColumnToNames();
+}
+
+void CLeftView::OnUpdate(int hint) {
+  const CTarnEditorDoc* document = GetDocument();
+  if (document == nullptr) return;
+  if (hint == kEntriesChanged || hint == kEntriesReplacing) {
+    const QModelIndex current = currentIndex();
+    m_kept.name = current.isValid() ? std::optional<std::string>(m_model.NameOfRow(current.row())) : std::nullopt;
+    m_kept.scroll = verticalScrollBar()->value();
+    m_kept.across = horizontalScrollBar()->value();
+  }
+  if (hint == kEntriesReplacing) return;
+  if (hint == kEntriesChanged) {
+    // Names came or went: the rows are new, at the same entry and scroll.
+    m_refilling = true;
+    const bool reset = m_model.UpdateAddedNames();
+    m_refilling = false;
+    if (!reset) {
+      m_model.MarksChanged();
+      return;
+    }
+  }
+  if (hint != kEntriesReplaced && hint != kEntriesChanged) return;
+  m_refilling = true;
+  if (hint == kEntriesReplaced) m_model.SetEntries(&document->m_entries);
+  FitColumnToNames();
+  if (m_kept.name) {
+    const int row = m_model.RowOfName(*m_kept.name);
+    if (row >= 0) selectionModel()->setCurrentIndex(m_model.index(row), QItemSelectionModel::ClearAndSelect);
+  }
+  m_refilling = false;
+  verticalScrollBar()->setValue(m_kept.scroll);
+  horizontalScrollBar()->setValue(m_kept.across);
 }
 
 void CLeftView::FitColumnToNames() {
@@ -97,12 +240,17 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
   const auto itemData =
       reinterpret_cast<const void*>(newItem.data(CEntryTreeModel::kEntryDataRole).value<quintptr>());
   const CDataBuffer* entry = EntryToShow(oldSelected, newSelected, itemData);
-  if (entry == nullptr) return;
+  if (entry == nullptr || m_refilling) return;
   // The tree is a pane of the splitter, and the splitter the client of the frame.
   QWidget* splitter = parentWidget();
   auto* frame = qobject_cast<CChildFrame*>(splitter != nullptr ? splitter->parentWidget() : nullptr);
   if (frame == nullptr) return;
-  if (CTarnEditorView* list = frame->GetRightPane()) list->ShowEntry(*entry);
+  CTarnEditorView* list = frame->GetRightPane();
+  if (list == nullptr) return;
+  const std::string_view name = m_model.NameOfRow(newItem.row());
+  const CTarnEditorDoc* document = GetDocument();
+  const CEntryHooks* hooks = document != nullptr ? document->GetHooks() : nullptr;
+  list->ShowEntry(hooks != nullptr ? hooks->ShownBytes(name, *entry) : *entry, name);
 }
 
 void CLeftView::BeginFind() {
@@ -153,7 +301,8 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
   // entry the first one tried.
   const size_t n = entries.size();
   const QModelIndex current = currentIndex();
-  size_t from = current.isValid() ? static_cast<size_t>(current.row()) : n;
+  const std::optional<size_t> at = current.isValid() ? m_model.PositionOfRow(current.row()) : std::nullopt;
+  size_t from = at ? *at : n;
   if (fromCurrent && from < n) {
     from = direction == FindDirection::Forward ? (from + n - 1) % n : (from + 1) % n;
   }
@@ -161,9 +310,98 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
       needle ? FindEntry(entries, *needle, from, direction) : std::nullopt;
   m_findBar->SetNoMatch(!match.has_value());
   if (!match) return;
-  const QModelIndex index = m_model.index(static_cast<int>(*match));
+  const QModelIndex index = m_model.index(m_model.RowOfPosition(*match));
   selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   scrollTo(index);
+}
+
+std::vector<std::string> CLeftView::SelectedNames() const {
+  QModelIndexList rows = selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(rows.size()));
+  for (const QModelIndex& row : rows) names.emplace_back(m_model.NameOfRow(row.row()));
+  return names;
+}
+
+void CLeftView::DeleteSelected() {
+  const CTarnEditorDoc* document = GetDocument();
+  const std::vector<std::string> names = SelectedNames();
+  if (document != nullptr && document->GetHooks() != nullptr && !names.empty()) {
+    document->GetHooks()->DeleteEntries(names);
+  }
+}
+
+void CLeftView::EditCurrentText() {
+  const CTarnEditorDoc* document = GetDocument();
+  const QModelIndex current = currentIndex();
+  if (document == nullptr || document->GetHooks() == nullptr || !current.isValid()) return;
+  document->GetHooks()->EditText(m_model.NameOfRow(current.row()), window());
+}
+
+QString CLeftView::DefaultPrefix() const {
+  const QModelIndex current = currentIndex();
+  if (!current.isValid()) return QString();
+  const std::string_view name = m_model.NameOfRow(current.row());
+  const size_t last = name.find_last_of("\\/");
+  return last == std::string_view::npos ? QString() : BytesToText(name.substr(0, last + 1));
+}
+
+void CLeftView::AddPaths(const QStringList& paths) {
+  const CTarnEditorDoc* document = GetDocument();
+  if (document != nullptr && document->GetHooks() != nullptr) document->GetHooks()->AddPaths(paths, DefaultPrefix(), window());
+}
+
+void CLeftView::ReplaceCurrent() {
+  const CTarnEditorDoc* document = GetDocument();
+  const QModelIndex current = currentIndex();
+  if (document == nullptr || document->GetHooks() == nullptr || !current.isValid()) return;
+  document->GetHooks()->ReplaceWithFile(m_model.NameOfRow(current.row()), window());
+}
+
+namespace {
+
+QStringList LocalPaths(const QMimeData* data) {
+  QStringList paths;
+  if (data == nullptr) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) return {};
+    paths << url.toLocalFile();
+  }
+  return paths;
+}
+
+}  // namespace
+
+void CLeftView::dragEnterEvent(QDragEnterEvent* event) {
+  if (LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+}
+
+void CLeftView::dragMoveEvent(QDragMoveEvent* event) {
+  if (LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+}
+
+void CLeftView::dropEvent(QDropEvent* event) {
+  const QStringList paths = LocalPaths(event->mimeData());
+  if (paths.isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+  // Asked once the drop has ended, so the file manager is not kept waiting.
+  QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
+}
+
+void CLeftView::keyPressEvent(QKeyEvent* event) {
+  if (event->modifiers() == Qt::NoModifier && event->key() == Qt::Key_Delete) {
+    DeleteSelected();
+    return;
+  }
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (event->modifiers() == Qt::NoModifier && enter && currentIndex().isValid()) {
+    EditCurrentText();
+    return;
+  }
+  CTreeView::keyPressEvent(event);
 }
 
 void CLeftView::resizeEvent(QResizeEvent* event) {

@@ -11,12 +11,15 @@
 #include <QAbstractListModel>
 #include <QPointer>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/entry_logic.h"
 #include "app/framework/views.h"
 
 class CEntryFindBar;
+class CEntryHooks;
 class CTarnEditorDoc;
 
 class CEntryTreeModel : public QAbstractListModel {
@@ -34,9 +37,29 @@ class CEntryTreeModel : public QAbstractListModel {
   void SetEntries(const CEntryMap* entries);
   // Never null: an empty map until SetEntries.
   const CEntryMap& GetEntries() const { return *m_entries; }
+  // What marks changed entries (bold, described as "changed"); may be null.
+  void SetHooks(CEntryHooks* hooks) {
+    m_hooks = hooks;
+    m_editable = hooks;
+  }
+  // The marks may have changed: repaints them.
+  void MarksChanged();
+
+  // The rows: the opened entries, and the names added since, in byte
+  // order. An added entry has no position in the map.
+  std::string_view NameOfRow(int row) const;
+  std::optional<size_t> PositionOfRow(int row) const;
+  int RowOfPosition(size_t position) const;
+  // The row of `name`, or -1.
+  int RowOfName(std::string_view name) const;
+  // Takes the names added now; true when the rows changed (the model was reset).
+  bool UpdateAddedNames();
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // Renaming in place (F2): the text typed goes to the hooks.
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
   // The one column is "Name", for whoever reads the hidden header out.
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
@@ -44,6 +67,12 @@ class CEntryTreeModel : public QAbstractListModel {
  private:
   static const CEntryMap kNoEntries;
   const CEntryMap* m_entries = &kNoEntries;
+  const CEntryHooks* m_hooks = nullptr;
+  CEntryHooks* m_editable = nullptr;
+  // Empty while nothing is added: row and position are then the same.
+  // Else one per row: a position in the map, or -1 - k for m_added[k].
+  std::vector<int64_t> m_rows;
+  std::vector<std::string> m_added;
 };
 
 class CLeftView : public CTreeView {
@@ -56,6 +85,9 @@ class CLeftView : public CTreeView {
   CTarnEditorDoc* GetDocument() const;
   // Fills the tree from the document, once.
   void OnInitialUpdate() override;
+  // Marks changed entries; after a save, fills the tree again from the
+  // saved archive with the same entry current and the same scroll.
+  void OnUpdate(int hint) override;
   CEntryTreeModel* GetModel() { return &m_model; }
 
   // Find: shows the find field at the bottom of the pane, with the focus.
@@ -68,9 +100,28 @@ class CLeftView : public CTreeView {
   // The find field's bar; null until the first find.
   CEntryFindBar* GetFindBar() const;
 
+  // The names of the selected entries, in tree order.
+  std::vector<std::string> SelectedNames() const;
+  // Delete: every selected entry, as one step.
+  void DeleteSelected();
+  // Edit Text on the current entry.
+  void EditCurrentText();
+  // The folder part of the current entry's name: where added files go.
+  QString DefaultPrefix() const;
+  // Adds the files and folders at `paths` (Add Files, Add Folder, a drop).
+  void AddPaths(const QStringList& paths);
+  // Replace With File on the current entry.
+  void ReplaceCurrent();
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  // Del deletes the selected entries; Enter opens the text window.
+  void keyPressEvent(QKeyEvent* event) override;
+  // Files and folders dropped from a file manager are added.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // The selection change: hands the new item's entry to the right pane.
@@ -88,4 +139,11 @@ class CLeftView : public CTreeView {
   // Made on first use. It lies over the bottom of the tree but is the
   // splitter's child (see CSplitterWnd::AddOverlay), and goes with the tree.
   QPointer<CEntryFindBar> m_findBar;
+  bool m_refilling = false;  // the selection stays out of the list pane's way
+  // Where the tree was before the document took the saved archive's entries.
+  struct CKept {
+    std::optional<std::string> name;
+    int scroll = 0;
+    int across = 0;
+  } m_kept;
 };

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "app/edit/entry_editor.h"
 #include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/win_app.h"
@@ -16,7 +17,11 @@ void ShowMessage(const QString& text) {
 
 }  // namespace
 
+CTarnEditorDoc::CTarnEditorDoc() : m_editor(std::make_unique<CEntryEditor>(*this)) {}
+
 CTarnEditorDoc::~CTarnEditorDoc() {
+  // The undo steps go before the change set they point at.
+  m_editor.reset();
   // Each entry holds a share of the archive's mapping; the last one to go
   // unmaps it and closes the file.
   m_entries.clear();
@@ -56,9 +61,13 @@ bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
 
 // Nothing is ever modified, so there is nothing to save; the framework's
 // save would write this document's (empty) format over the archive.
-void CTarnEditorDoc::OnFileSave() {}
+void CTarnEditorDoc::OnFileSave() { m_editor->Save(); }
 
 void CTarnEditorDoc::OnFileSaveAs() {
+  if (IsModified()) {
+    m_editor->SaveAs(GetPathName().isEmpty() ? QString() : SaveAsProposal(GetPathName()));
+    return;
+  }
   if (GetPathName().isEmpty()) return;
   // The archive's own name would only be refused.
   const QString path = AfxGetApp()->DoPromptFileName(false, SaveAsProposal(GetPathName()));
@@ -70,7 +79,18 @@ void CTarnEditorDoc::OnFileSaveAs() {
 
 bool CTarnEditorDoc::OnCmdMsg(int id, CCmdUI* query) {
   if (id == ID_FILE_SAVE_AS) {
-    return Handle(query, [this] { OnFileSaveAs(); }, !GetPathName().isEmpty());
+    return Handle(query, [this] { OnFileSaveAs(); }, !GetPathName().isEmpty() || IsModified());
   }
+  if (m_editor->OnCmdMsg(id, query)) return true;
   return CDocument::OnCmdMsg(id, query);
 }
+
+bool CTarnEditorDoc::SaveModified() { return m_editor->SaveModified(); }
+
+CEntryHooks* CTarnEditorDoc::GetHooks() const { return m_editor.get(); }
+
+bool CTarnEditorDoc::IsArchiveUnchanged() const {
+  return m_archive.has_value() && StampArchive(m_archive->path) == m_archive;
+}
+
+void CTarnEditorDoc::Restamp(const QString& path) { m_archive = StampArchive(path); }

@@ -3,22 +3,29 @@
 // entry is first visited). The map is filled by the open and never changes
 // afterwards, so views may point into it.
 //
-// The document is never modified and has no save format. Save does nothing;
-// Save As copies the opened archive, byte for byte, to a file the user names.
-// Neither ever writes to the archive itself.
+// Changes are kept beside the entries, in a change set the document owns
+// (app/edit/ makes them, as undoable steps). Save writes the archive with
+// its changes beside the opened file and renames it over it; the opened
+// file is never written in place. Without changes, Save As copies the
+// opened archive, byte for byte, to a file the user names.
 #pragma once
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 #include "app/archive_copy.h"
 #include "app/framework/document.h"
+#include "archive/change_set.h"
 #include "archive/entry_map.h"
+
+class CEntryEditor;
+class CEntryHooks;
 
 class CTarnEditorDoc : public CDocument {
  public:
-  CTarnEditorDoc() = default;
+  CTarnEditorDoc();
   ~CTarnEditorDoc() override;
 
   bool OnNewDocument() override;
@@ -33,10 +40,25 @@ class CTarnEditorDoc : public CDocument {
   void OnFileSaveAs() override;
   // Save As is offered only for an opened archive, not a new document.
   bool OnCmdMsg(int id, CCmdUI* query) override;
+  // With changes pending, asks whether to save them.
+  bool SaveModified() override;
 
+  // What the views show of the pending changes, and hand edits back to.
+  CEntryHooks* GetHooks() const;
+  CEntryEditor& GetEditor() const { return *m_editor; }
+  // Whether the file at the path is still the one the entries were read from.
+  bool IsArchiveUnchanged() const;
+  // The file at `path` is now the one the entries were read from.
+  void Restamp(const QString& path);
+
+  // The opened entries: never changed while the document shows them (a
+  // save puts the saved archive's in their place and tells the views).
   CEntryMap m_entries;
+  // What differs from them, until saved.
+  CChangeSet m_changes;
 
  private:
   // The opened file as it was at the open; unset for a new document.
   std::optional<CArchiveStamp> m_archive;
+  std::unique_ptr<CEntryEditor> m_editor;
 };

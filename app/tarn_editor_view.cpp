@@ -1,13 +1,35 @@
 #include "app/tarn_editor_view.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <algorithm>
 #include <new>
 
+#include "app/entry_hooks.h"
 #include "app/entry_logic.h"
 #include "app/framework/win_app.h"
+#include "app/tarn_editor_doc.h"
+#include "archive/change_set.h"
+
+namespace {
+
+// The in-place editor of a value: a line field a screen reader names.
+class CValueDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    editor->setAccessibleName(QStringLiteral("Value"));
+    return editor;
+  }
+};
+
+}  // namespace
 
 void CRulesRowModel::InsertColumn(int column, const QString& heading) {
   column = std::clamp(column, 0, static_cast<int>(m_headings.size()));
@@ -47,11 +69,26 @@ QModelIndex CRulesRowModel::index(int row, int column, const QModelIndex& parent
 
 Qt::ItemFlags CRulesRowModel::flags(const QModelIndex& index) const {
   if (!index.isValid() || index.model() != this) return Qt::NoItemFlags;
-  return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+  Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+  // Only the values of key/value lines: block rows stand for headers.
+  if (m_edit && index.column() == 1 && m_rows[static_cast<size_t>(index.row())].depth > 0) {
+    flags |= Qt::ItemIsEditable;
+  }
+  return flags;
+}
+
+bool CRulesRowModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable)) return false;
+  const CRulesRow row = m_rows[static_cast<size_t>(index.row())];
+  // Carried out once the editor has closed: the change rebuilds the rows
+  // this call came from.
+  QTimer::singleShot(0, this, [edit = m_edit, offset = m_rows.ValueOffset(row), size = row.value.size(),
+                               text = value.toString()] { edit(offset, size, text); });
+  return true;
 }
 
 QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole ||
+  if ((role != Qt::DisplayRole && role != Qt::EditRole) ||
       !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
     return QVariant();
   }
@@ -77,6 +114,59 @@ QVariant CRulesRowModel::headerData(int section, Qt::Orientation orientation, in
 CTarnEditorView::CTarnEditorView() {
   setModel(&m_model);
   setAccessibleName(QStringLiteral("Rows"));
+  setItemDelegate(new CValueDelegate(this));
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+  m_model.SetValueEditor([this](size_t offset, size_t size, const QString& value) {
+    auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
+    if (document == nullptr || !m_hasEntry) return;
+    if (CEntryHooks* hooks = document->GetHooks()) hooks->EditValue(m_entryName, offset, size, value);
+  });
+}
+
+bool CTarnEditorView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  if (index.isValid() && index.column() == 0 && trigger != QAbstractItemView::NoEditTriggers) {
+    return CListView::edit(m_model.index(index.row(), 1), trigger, event);
+  }
+  return CListView::edit(index, trigger, event);
+}
+
+void CTarnEditorView::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && state() != QAbstractItemView::EditingState && currentIndex().isValid() &&
+      edit(currentIndex(), QAbstractItemView::EditKeyPressed, event)) {
+    return;
+  }
+  CListView::keyPressEvent(event);
+}
+
+QString CTarnEditorView::SelectedRowsText() const {
+  QModelIndexList rows = selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QString text;
+  for (const QModelIndex& row : rows) {
+    text += m_model.index(row.row(), 0).data().toString() + QLatin1Char('\t') +
+            m_model.index(row.row(), 1).data().toString() + QLatin1Char('\n');
+  }
+  return text;
+}
+
+void CTarnEditorView::OnUpdate(int hint) {
+  auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
+  if (document == nullptr || !m_hasEntry || hint == kEntriesReplacing) return;
+  const std::optional<CDataBuffer> now = CurrentBytes(document->m_entries, document->m_changes, m_entryName);
+  const CDataBuffer bytes = now ? *now : CDataBuffer();
+  if (hint == kEntriesChanged && bytes.GetData() == m_shown.GetData() && bytes.GetSize() == m_shown.GetSize()) return;
+  // The same place in the rows, as far as they still reach.
+  const int scroll = verticalScrollBar()->value();
+  const int across = horizontalScrollBar()->value();
+  const int row = currentIndex().row();
+  ShowBytes(bytes);
+  if (row >= 0 && row < m_model.rowCount()) {
+    selectionModel()->setCurrentIndex(m_model.index(row, 0),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  verticalScrollBar()->setValue(scroll);
+  horizontalScrollBar()->setValue(across);
 }
 
 void CTarnEditorView::OnInitialUpdate() {
@@ -88,7 +178,14 @@ void CTarnEditorView::OnInitialUpdate() {
   CListView::OnInitialUpdate();
 }
 
-void CTarnEditorView::ShowEntry(const CDataBuffer& entry) {
+void CTarnEditorView::ShowEntry(const CDataBuffer& entry, std::string_view name) {
+  m_entryName = std::string(name);
+  m_hasEntry = true;
+  ShowBytes(entry);
+}
+
+void CTarnEditorView::ShowBytes(const CDataBuffer& entry) {
+  m_shown = entry;
   // The old rows point into the parser's last result: they go before it parses.
   m_model.BeginReplaceRows();
   CRulesRows rows;

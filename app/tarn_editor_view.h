@@ -10,6 +10,9 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/framework/views.h"
@@ -30,6 +33,11 @@ class CRulesRowModel : public QAbstractTableModel {
   void SetRows(CRulesRows rows);
   const CRulesRows& GetRows() const { return m_rows; }
 
+  // Lets the values of key/value rows be edited: `edit` gets the value's
+  // offset and size in the entry's bytes and the text typed.
+  using EditFn = std::function<void(size_t offset, size_t size, const QString& value)>;
+  void SetValueEditor(EditFn edit) { m_edit = std::move(edit); }
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   // The view lays out every row after a reset, asking for each one's index
@@ -37,10 +45,12 @@ class CRulesRowModel : public QAbstractTableModel {
   QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
 
  private:
+  EditFn m_edit;
   QStringList m_headings;
   CRulesRows m_rows;
   bool m_replacing = false;
@@ -55,14 +65,29 @@ class CTarnEditorView : public CListView {
   // Full-row selection and the columns "Name" and "Value".
   void OnInitialUpdate() override;
   // Replaces every row with the rows of `entry` read as rules text, then
-  // fits both columns.
-  void ShowEntry(const CDataBuffer& entry);
+  // fits both columns. `name` is the entry's, for the edits made in the list.
+  void ShowEntry(const CDataBuffer& entry, std::string_view name = {});
+  // Pending changes came or went, or the document shows the archive it
+  // saved: shows the entry's bytes as they are now, at the same row and scroll.
+  void OnUpdate(int hint) override;
 
   CRulesRowModel* GetModel() { return &m_model; }
+  // The selected rows as NAME<TAB>VALUE lines, names indented as shown.
+  QString SelectedRowsText() const;
+
+ protected:
+  // Editing starts on the Value cell, from either column of a row; Enter
+  // starts it too.
+  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void AutoSizeColumns();
+  void ShowBytes(const CDataBuffer& entry);
 
   CRulesParser m_parser;
   CRulesRowModel m_model;
+  std::string m_entryName;  // of the entry shown
+  bool m_hasEntry = false;
+  CDataBuffer m_shown;      // its bytes, as shown
 };

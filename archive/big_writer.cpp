@@ -208,6 +208,19 @@ void CBigWriter::AddInput(std::string name, CPackSource source) {
   Add(std::move(name), std::move(source));
 }
 
+bool CBigWriter::Remove(std::string_view name) {
+  const auto found = m_entries.find(name);
+  if (found == m_entries.end()) return false;
+  if (const auto path = m_paths.find(EntryPathKey(name)); path != m_paths.end() && path->second == name)
+    m_paths.erase(path);
+  m_entries.erase(found);
+  return true;
+}
+
+void CBigWriter::AddFileRange(std::string name, uint64_t size, const CHandleHolder& file, uint64_t offset) {
+  Add(std::move(name), CPackSource{-1, CDataBuffer(), size, {}, file, offset, {}});
+}
+
 uint64_t CBigWriter::GetArchiveSize() const {
   uint64_t total = kHeaderBytes;
   for (const auto& [name, source] : m_entries) total += RecordBytes(name) + source.size;
@@ -283,6 +296,38 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
     return ok;
   };
 
+  // Entries that lie back to back in an open file (the unchanged entries
+  // of an archive being saved with changes, the entries of an archive input
+  // that could not be mapped) go over in one kernel copy a run, however
+  // many entries the run holds.
+  struct CRun {
+    platform::Handle file = platform::kInvalidHandle;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    std::vector<std::pair<const std::string*, const CPackSource*>> entries;
+  } run;
+  const auto flushRun = [&](std::string& why) {
+    if (run.size == 0) return true;
+    const int64_t copied = platform::CopyRange(run.file, static_cast<int64_t>(run.offset), out, static_cast<int64_t>(run.size));
+    if (copied < 0) return writeFailed();
+    // The sizes went into the index already: a source cut short since it
+    // was read would make the archive lie. Named by the entry it cut.
+    if (static_cast<uint64_t>(copied) != run.size) {
+      uint64_t at = 0;
+      for (const auto& [entryName, entrySource] : run.entries) {
+        at += entrySource->size;
+        if (at <= static_cast<uint64_t>(copied)) continue;
+        why = entrySource->input ? *entrySource->input + ": " + *entryName + ": changed while packing"
+                                 : std::string("the archive ") + kArchiveChangedWords;
+        break;
+      }
+      return false;
+    }
+    run.size = 0;
+    run.entries.clear();
+    return true;
+  };
+
   CProgress done{0, m_entries.size(), 0, total - headerSize};
   for (const auto& [name, source] : m_entries) {
     const uint64_t before = done.bytesDone;
@@ -290,13 +335,23 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       done.bytesDone = before + piece;
       return !progress || progress(done);
     };
-    if (source.root < 0) {
+    if (source.file && !source.bytes.HasData()) {
+      if (run.size != 0 && (run.file != source.file.Get() || run.offset + run.size != source.offset)) {
+        if (!flushRun(reason)) return false;
+      }
+      if (run.size == 0) {
+        if (!flush()) return writeFailed();
+        run.file = source.file.Get();
+        run.offset = source.offset;
+      }
+      run.size += source.size;
+      run.entries.emplace_back(&name, &source);
+    } else if (source.root < 0) {
+      if (!flushRun(reason)) return false;
       if (!flush()) return writeFailed();
       CExtractEntry entry;
       entry.bytes = source.bytes;
       entry.size = source.size;
-      entry.file = source.file;
-      entry.offset = source.offset;
       bool cut = false;
       if (!CopyEntryTo(out, entry, onPiece, cut)) {
         // The archive input was cut short since it was read: its bytes are
@@ -308,6 +363,7 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
         return writeFailed();
       }
     } else {
+      if (!flushRun(reason)) return false;
       const std::vector<std::string_view> parts = SplitEntryName(name);
       const platform::Handle at = walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
       const std::string shown = m_roots[static_cast<size_t>(source.root)] + ": " + name;
@@ -335,6 +391,7 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
     ++done.entriesDone;
     if (progress && !progress(done)) return reason = "cancelled", false;
   }
+  if (!flushRun(reason)) return false;
   if (!flush()) return writeFailed();
   return true;
 }

@@ -44,8 +44,10 @@ struct CPackSource {
   CDataBuffer bytes;    // else these bytes (a slice of a mapped archive)
   uint64_t size = 0;
   platform::FileIdentity identity;  // of the file, to see that it is still the one found
-  // An entry of an archive input that could not be mapped: copied from the
-  // archive's file, where it lies. `input` names the archive in messages.
+  // Where the entry's bytes lie in an open file, when they are to be copied
+  // from there by the kernel: an entry of an archive input that could not
+  // be mapped, or an unchanged entry of an archive saved with changes
+  // (then `bytes` is empty). `input` names the archive in messages.
   CHandleHolder file;
   uint64_t offset = 0;
   std::shared_ptr<const std::string> input;
@@ -61,6 +63,11 @@ class CBigWriter {
   // Adds an entry of a pack input, replacing one that names the same file
   // once extracted ('/' and '\\' taken as one).
   void AddInput(std::string name, CPackSource source);
+  // Removes the entry named `name`, exactly; false when there is none.
+  bool Remove(std::string_view name);
+  // Adds `size` bytes that lie in the open `file` at `offset`; entries that
+  // lie back to back there are copied in one piece.
+  void AddFileRange(std::string name, uint64_t size, const CHandleHolder& file, uint64_t offset);
 
   size_t GetCount() const { return m_entries.size(); }
   // The size of the archive the entries make; may exceed what BIG can hold.

@@ -5,7 +5,9 @@
 //      shuffled order, until its tree has painted, and
 //      the memory that adds, against `tarn list` of that archive;
 //   2. select an entry of 50,000 rows until the list is filled, fitted and
-//      painted, against `tarn show` of that entry.
+//      painted, against `tarn show` of that entry;
+//   3. in that entry, edit a value, undo and redo, each until the list is
+//      painted again (the target: 50 ms each).
 //
 // Each figure is the median of several runs. `tarn` runs as a process with
 // its output going to /dev/null; its time includes starting the process.
@@ -30,6 +32,8 @@
 #include <unistd.h>
 
 #include "app/child_frame.h"
+#include "app/edit/entry_editor.h"
+#include "app/entry_hooks.h"
 #include "app/framework/doc_template.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
@@ -246,6 +250,32 @@ int main(int argc, char** argv) {
   std::printf("  editor select + paint    %8.1f ms   (columns %d and %d px)\n", editorShow,
               list->GetColumnWidth(0), list->GetColumnWidth(1));
   std::printf("  ratio                    %8.2fx\n", editorShow / toolShow);
+
+  // --- 3. edit a value, undo, redo
+  std::vector<double> editTimes, undoTimes, redoTimes;
+  const CRulesRows& rows = list->GetModel()->GetRows();
+  const size_t row = static_cast<size_t>(kListRows / 2);
+  const size_t offset = rows.ValueOffset(rows[row]);
+  const size_t size = rows[row].value.size();
+  const auto timed = [&](std::vector<double>& times, auto&& action) {
+    const Clock::time_point start = Clock::now();
+    action();
+    Settle();
+    list->viewport()->repaint();
+    times.push_back(Millis(Clock::now() - start));
+  };
+  for (int i = 0; i < kRuns; ++i) {
+    const QString value = QStringLiteral("Edited %1").arg(i);
+    timed(editTimes, [&] { document->GetHooks()->EditValue("Big.ini", offset, size, value); });
+    timed(undoTimes, [&] { document->GetEditor().GetUndoStack().undo(); });
+    timed(redoTimes, [&] { document->GetEditor().GetUndoStack().redo(); });
+    document->GetEditor().GetUndoStack().undo();
+    Settle();
+  }
+  std::printf("\nentry of %d rows: change to repainted list\n", kListRows);
+  std::printf("  edit a value             %8.1f ms\n", Median(editTimes));
+  std::printf("  undo                     %8.1f ms\n", Median(undoTimes));
+  std::printf("  redo                     %8.1f ms\n", Median(redoTimes));
 
   app.ExitInstance();
   return 0;

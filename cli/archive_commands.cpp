@@ -7,6 +7,7 @@
 
 #include "archive/big_archive.h"
 #include "archive/big_writer.h"
+#include "archive/change_set.h"
 #include "archive/entry_map.h"
 #include "archive/extract.h"
 #include "cli/output.h"
@@ -123,5 +124,29 @@ int CommandPack(const std::vector<std::string>& args, std::FILE* err) {
   line.Erase();
   if (written) return kExitOk;
   Report(err, archive, reason);
+  return kExitFailure;
+}
+
+int CommandRemove(const std::vector<std::string>& args, std::FILE* err) {
+  const std::string& path = args[1];
+  // The archive is packed from itself, less the named entries: the same
+  // checks and the same atomic replacement as `tarn pack A A`.
+  CBigWriter writer;
+  std::vector<CEntryProblem> problems;
+  GatherPackInputs(path, std::span(args).subspan(1, 1), writer, problems);
+  for (size_t k = 2; k < args.size(); ++k) {
+    if (!writer.Remove(args[k])) problems.push_back({args[k], "no such entry"});
+  }
+  if (!problems.empty()) {
+    for (const CEntryProblem& problem : problems) Report(err, problem.name, problem.reason);
+    Report(err, path, "not written");
+    return kExitFailure;
+  }
+  CProgressLine line(err);
+  std::string reason;
+  const bool written = writer.Write(path, [&line](const CProgress& progress) { return line.Update(progress); }, reason);
+  line.Erase();
+  if (written) return kExitOk;
+  Report(err, path, reason);
   return kExitFailure;
 }

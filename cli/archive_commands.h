@@ -1,4 +1,4 @@
-// tarn extract and tarn pack: the command-line side of archive/extract.h and
+// tarn extract, tarn pack and tarn rm: the command-line side of archive/extract.h and
 // archive/big_writer.h, with the progress line shown on a terminal.
 #pragma once
 
@@ -10,3 +10,6 @@
 // in cli/tarn.h.
 int CommandExtract(const std::vector<std::string>& args, std::FILE* err);
 int CommandPack(const std::vector<std::string>& args, std::FILE* err);
+// tarn rm ARCHIVE ENTRY...: the archive without the named entries, written
+// beside it and renamed over it; an entry it lacks writes nothing.
+int CommandRemove(const std::vector<std::string>& args, std::FILE* err);

@@ -67,6 +67,8 @@ constexpr const char* kUsage =
     "                         MARK, NAME, the winning archive and those it shadows\n"
     "                         (MARK '=' when every copy is the same, else '!'); then\n"
     "                         'shadowed' and each archive that wins nothing\n"
+    "  rm ARCHIVE ENTRY...    remove the named entries from ARCHIVE, which is\n"
+    "                         replaced only once the new one is complete\n"
     "  help                   print this text\n"
     "  --version              print the version\n"
     "\n"
@@ -352,7 +354,7 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
-  // These two take any number of names after their fixed arguments.
+  // These take any number of names after their fixed arguments.
   if (command == "extract")
     return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")
@@ -361,6 +363,8 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   if (command == "diff") return CommandDiff(args, out, err);
   if (command == "overrides")
     return given >= 1 ? CommandOverrides(args, out, err) : Usage(c, "overrides: expected ARCHIVE...");
+  if (command == "rm")
+    return given >= 2 ? CommandRemove(args, err) : Usage(c, "rm: expected ARCHIVE ENTRY...");
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (!expect(known.arguments))

@@ -115,6 +115,10 @@ class CRulesParser {
   // row order; `block` is the name of the top-level block holding the row.
   template <typename Visit>
   void ForEachRowOfLines(const std::vector<uint32_t>& lines, Visit&& visit) const;
+  // Where a row's name or value starts in the parsed bytes: the text is
+  // copied byte for byte, so this is also its offset in the source.
+  // REQUIRES: `piece` is a name or value of a row of the last Parse().
+  size_t TextOffset(std::string_view piece) const { return static_cast<size_t>(piece.data() - m_text.get()); }
 
   // The last result as trees, built on the first call after a Parse().
   const Blocks& GetBlocks() const;

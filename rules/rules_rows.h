@@ -78,6 +78,8 @@ class CRulesRows {
   bool empty() const { return m_size == 0; }
   // REQUIRES: row < size().
   CRulesRow operator[](size_t row) const { return m_parser->GetRow(row); }
+  // Where a row's value starts in the entry's bytes.
+  size_t ValueOffset(const CRulesRow& row) const { return m_parser->TextOffset(row.value); }
 
   class Iterator {
    public:

@@ -15,11 +15,13 @@ enum CommandId : int {
   ID_FILE_MRU_LAST = ID_FILE_MRU_FILE1 + 15,
   ID_FILE_COMPARE = 32900,  // File > Compare With... (app/compare/)
 
+  ID_EDIT_CLEAR = 57632,
   ID_EDIT_COPY = 57634,
   ID_EDIT_CUT = 57635,
   ID_EDIT_FIND = 57636,
   ID_EDIT_PASTE = 57637,
   ID_EDIT_UNDO = 57643,
+  ID_EDIT_REDO = 57644,
 
   ID_WINDOW_NEW = 57648,
   ID_WINDOW_ARRANGE = 57649,
@@ -40,6 +42,12 @@ enum CommandId : int {
   ID_EDIT_FIND_IN_RULES = 32800,
   ID_NEXT_MATCH = 32801,
   ID_PREV_MATCH = 32802,
+  // Commands of the editing feature (app/edit/).
+  ID_FILE_SAVE_CHANGES_AS = 0xE900,
+  ID_EDIT_TEXT = 0xE901,
+  ID_EDIT_ADD_FILES = 0xE902,
+  ID_EDIT_ADD_FOLDER = 0xE903,
+  ID_EDIT_REPLACE_FILE = 0xE904,
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

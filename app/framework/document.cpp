@@ -61,6 +61,7 @@ void CDocument::OnCloseDocument() {
   const std::vector<CMDIChildWnd*> frames = GetFrames();
   const bool autoDelete = m_bAutoDelete;
   m_bAutoDelete = false;
+  m_bClosing = true;
   for (CMDIChildWnd* frame : frames) {
     // Closed first, as its own close button would: the area then hands the
     // activation on to the next window in the same state (maximised stays
@@ -75,7 +76,9 @@ void CDocument::OnCloseDocument() {
 bool CDocument::OnCmdMsg(int id, CCmdUI* query) {
   switch (id) {
     case ID_FILE_CLOSE:
-      return Handle(query, [this] { OnCloseDocument(); });
+      return Handle(query, [this] {
+        if (SaveModified()) OnCloseDocument();
+      });
     case ID_FILE_SAVE:
       return Handle(query, [this] { OnFileSave(); });
     case ID_FILE_SAVE_AS:
@@ -83,6 +86,12 @@ bool CDocument::OnCmdMsg(int id, CCmdUI* query) {
     default:
       return false;
   }
+}
+
+void CDocument::UpdateAllViews(int hint) {
+  // A copy: a view may go while it is told.
+  const std::vector<CView*> views = m_views;
+  for (CView* view : views) view->OnUpdate(hint);
 }
 
 void CDocument::SetTitle(const QString& title) {

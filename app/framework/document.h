@@ -28,6 +28,9 @@ class CView {
   CDocument* GetDocument() const { return m_pDocument; }
   // Called once, after the document has opened (or been made new).
   virtual void OnInitialUpdate() {}
+  // Called when the document changed in a way `hint` says (the document's
+  // own values); the base does nothing.
+  virtual void OnUpdate(int hint) { (void)hint; }
   virtual QWidget* GetWidget() = 0;
   // The child frame whose client holds this view, or null.
   CMDIChildWnd* GetParentFrame();
@@ -58,6 +61,13 @@ class CDocument : public CCmdTarget {
   virtual void OnFileSaveAs();
   // Closes every frame showing this document, and with them the document.
   virtual void OnCloseDocument();
+  // Before the document's last window closes: true when it may. The base
+  // has nothing to save and always agrees.
+  virtual bool SaveModified() { return true; }
+  // Whether OnCloseDocument is under way (its windows are not asked again).
+  bool IsClosing() const { return m_bClosing; }
+  // Calls OnUpdate(hint) on every view.
+  void UpdateAllViews(int hint);
 
   bool OnCmdMsg(int id, CCmdUI* query) override;
 
@@ -95,6 +105,7 @@ class CDocument : public CCmdTarget {
   QString m_strPathName;
   QString m_strLastError;
   bool m_bModified = false;
+  bool m_bClosing = false;
   // While false, losing the last view leaves the document to its template
   // (a failed open deletes both explicitly).
   bool m_bAutoDelete = true;

@@ -38,6 +38,13 @@ QString StandardPrompt(int id) {
     case ID_FILE_SAVE_AS: return QStringLiteral("Save the active document under a new name");
     case ID_APP_EXIT: return QStringLiteral("Quit the application");
     case ID_EDIT_UNDO: return QStringLiteral("Undo the last action");
+    case ID_EDIT_REDO: return QStringLiteral("Redo the previously undone action");
+    case ID_EDIT_CLEAR: return QStringLiteral("Delete the selected entries");
+    case ID_EDIT_TEXT: return QStringLiteral("Edit the whole text of the current entry");
+    case ID_EDIT_ADD_FILES: return QStringLiteral("Add files as entries");
+    case ID_EDIT_ADD_FOLDER: return QStringLiteral("Add every file under a folder as entries");
+    case ID_EDIT_REPLACE_FILE: return QStringLiteral("Give the current entry the bytes of a file");
+    case ID_FILE_SAVE_CHANGES_AS: return QStringLiteral("Save only the added and changed entries as an archive");
     case ID_EDIT_CUT: return QStringLiteral("Cut the selection to the clipboard");
     case ID_EDIT_COPY: return QStringLiteral("Copy the selection to the clipboard");
     case ID_EDIT_PASTE: return QStringLiteral("Insert the clipboard contents");
@@ -72,6 +79,15 @@ CMDIChildWnd::CMDIChildWnd() {
       }
     }
   }
+}
+
+void CMDIChildWnd::closeEvent(QCloseEvent* event) {
+  // The last window of a document with changes asks before they go.
+  if (m_pDocument != nullptr && !m_pDocument->IsClosing() && m_pDocument->GetFrames().size() == 1 &&
+      !m_pDocument->SaveModified()) {
+    return event->ignore();
+  }
+  QMdiSubWindow::closeEvent(event);
 }
 
 CMDIChildWnd::~CMDIChildWnd() {
@@ -145,6 +161,7 @@ void CMDIChildWnd::OnUpdateFrameTitle() {
   if (m_pDocument == nullptr) return;
   QString title = m_pDocument->GetTitle();
   if (m_nWindow > 0) title += QLatin1Char(':') + QString::number(m_nWindow);
+  if (m_pDocument->IsModified()) title += QLatin1Char('*');
   setWindowTitle(title);
 }
 
@@ -339,6 +356,10 @@ bool CMDIFrameWnd::OnCmdMsg(int id, CCmdUI* query) {
 
 void CMDIFrameWnd::closeEvent(QCloseEvent* event) {
   if (CWinApp* app = AfxGetApp()) {
+    // Every document agrees before any closes: Cancel keeps them all.
+    for (CDocument* document : app->GetDocuments()) {
+      if (!document->SaveModified()) return event->ignore();
+    }
     for (CDocument* document : app->GetDocuments()) document->OnCloseDocument();
   }
   event->accept();

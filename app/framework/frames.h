@@ -59,6 +59,9 @@ class CMDIChildWnd : public QMdiSubWindow, public CCmdTarget {
 
   bool OnCmdMsg(int id, CCmdUI* query) override;
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   CDocument* m_pDocument = nullptr;
   int m_nIDResource = 0;

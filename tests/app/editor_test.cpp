@@ -285,14 +285,15 @@ class EditorTest : public QObject {
     QCOMPARE(ListRows(list), kTankRows);
   }
 
-  void listRowsAreSelectableButNotEditable() {
+  void listRowsAreSelectableAndOnlyValuesEditable() {
     CEditorRun run({m_archive});
     CChildFrame* frame = run.Frames()[0];
     ClickTreeRow(TreeOf(frame), 2);
     CTarnEditorView* list = ListOf(frame);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
-    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(list->editTriggers(), QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    QVERIFY(!(list->model()->flags(list->model()->index(1, 0)) & Qt::ItemIsEditable));
     QVERIFY(!list->isSortingEnabled());
     const QRect first = list->visualRect(list->model()->index(1, 0));
     const QRect third = list->visualRect(list->model()->index(3, 1));
@@ -562,21 +563,24 @@ class EditorTest : public QObject {
     const QModelIndexList selected = list->selectionModel()->selectedRows();
     QApplication::clipboard()->setText(QStringLiteral("sentinel"));
 
-    for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) QVERIFY(!run.Command(id));
+    // With nothing changed there is nothing to undo or redo. (Copy copies:
+    // edit_test has it.)
+    for (int id : {ID_EDIT_UNDO, ID_EDIT_REDO, ID_EDIT_CUT, ID_EDIT_PASTE}) QVERIFY(!run.Command(id));
     QMenu* edit = BarMenu(run.Main()->menuBar(), QStringLiteral("&Edit"));
     run.Main()->UpdateMenus();
-    // The first five; Find follows them.
-    QCOMPARE(MenuTexts(edit).mid(0, 5), QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
+    // The first six; Find follows them.
+    QCOMPARE(MenuTexts(edit).mid(0, 6), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X",
                                                      "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
-    for (QAction* action : edit->actions().mid(0, 5)) {
+    for (QAction* action : edit->actions().mid(0, 6)) {
+      if (action->text().startsWith(QStringLiteral("&Copy"))) continue;
       QVERIFY(!action->isEnabled() || action->isSeparator());
       action->trigger();
     }
 
     const QList<QKeyCombination> keys = {
-        Qt::CTRL | Qt::Key_Z,        Qt::CTRL | Qt::Key_X,      Qt::CTRL | Qt::Key_C,
+        Qt::CTRL | Qt::Key_Z,        Qt::CTRL | Qt::Key_X,
         Qt::CTRL | Qt::Key_V,        Qt::ALT | Qt::Key_Backspace, Qt::SHIFT | Qt::Key_Delete,
-        Qt::CTRL | Qt::Key_Insert,   Qt::SHIFT | Qt::Key_Insert,
+        Qt::SHIFT | Qt::Key_Insert,  Qt::CTRL | Qt::Key_Y,
     };
     for (QWidget* target : {static_cast<QWidget*>(list), static_cast<QWidget*>(tree)}) {
       target->setFocus();
@@ -612,7 +616,8 @@ class EditorTest : public QObject {
     QCOMPARE(BarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window"}));
     QCOMPARE(MenuTexts(BarMenu(bar, "&File")),
              QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S",
-                          "Save &As...", "Compa&re With...", "-", "Recent File", "-", "E&xit"}));
+                          "Save &As...", "Save C&hanges As...", "Compa&re With...", "-", "Recent File", "-",
+                          "E&xit"}));
     // A new document has no file to compare.
     QVERIFY(!MenuAction(BarMenu(bar, "&File"), "Compa&re With...")->isEnabled());
     QVERIFY(MenuAction(BarMenu(bar, "&View"), "S&plit")->isEnabled());

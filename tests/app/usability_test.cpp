@@ -325,8 +325,10 @@ class UsabilityTest : public QObject {
     CTarnEditorView* list = ListOf(run.Frames()[0]);
     QMenu* edit = BarMenu(run, "&Edit");
     run.Main()->UpdateMenus();
-    QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
-                                            "&Paste\tCtrl+V", "-", "&Find...\tCtrl+F",
+    QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+                                            "&Paste\tCtrl+V", "&Delete\tDel", "Edit &Text...", "-",
+                                            "Add &Files...", "Add F&older...", "Replace &With File...", "-",
+                                            "&Find...\tCtrl+F",
                                             "Find in &Rules...\tCtrl+Shift+F"}));
     QVERIFY(MenuAction(edit, "&Find...\tCtrl+F")->isEnabled());
 

@@ -1,0 +1,77 @@
+// Changing an archive from its window: the document's pending changes as
+// steps on an undo stack, and the ways they are written out.
+//
+// The document owns a change set beside its unchanging entries; every
+// change here is one command on the stack that sets what some names have
+// become, and its undo sets what they were. Nothing is written until Save
+// (the whole archive, beside the opened file and renamed over it), Save As
+// (the whole archive elsewhere) or Save Changes As (only the entries added
+// or changed). After Save the document shows the saved archive.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUndoStack>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/entry_hooks.h"
+#include "app/framework/cmd_target.h"
+#include "archive/change_set.h"
+
+class CTarnEditorDoc;
+
+class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
+  Q_OBJECT
+
+ public:
+  explicit CEntryEditor(CTarnEditorDoc& document);
+
+  QUndoStack& GetUndoStack() { return m_undo; }
+
+  bool IsEntryChanged(std::string_view name) const override;
+  bool IsEntryRemoved(std::string_view name) const override;
+  void DeleteEntries(const std::vector<std::string>& names) override;
+  std::vector<std::string> AddedNames() const override;
+  bool RenameEntry(std::string_view from, const QString& to) override;
+  void AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) override;
+  void ReplaceWithFile(std::string_view name, QWidget* parent) override;
+  bool EditText(std::string_view name, QWidget* parent) override;
+  CDataBuffer ShownBytes(std::string_view name, const CDataBuffer& opened) const override;
+  bool EditValue(std::string_view entry, size_t offset, size_t size, const QString& value) override;
+
+  // One step: each name gets what is given (nullopt: as opened).
+  struct CStep {
+    std::string name;
+    std::optional<CChangeSet::CChange> after;
+  };
+  void Push(const QString& text, std::vector<CStep> steps);
+
+  // Saves over the opened archive (Save As for a new document). True when
+  // written; else the status bar says why and every change stays pending.
+  bool Save();
+  // Asks for a path (proposing `proposal`) and writes the archive with its
+  // changes there; the window then shows that archive.
+  bool SaveAs(const QString& proposal);
+  bool SaveChangesAs();
+  // Before the document's windows close with changes pending: asks Save /
+  // Discard / Cancel. True when the windows may close.
+  bool SaveModified();
+  // File Save, Save As, Save Changes As, Undo and Redo.
+  bool OnCmdMsg(int id, CCmdUI* query) override;
+
+  // "N changes" for the status bar.
+  QString ChangesText() const;
+
+ private:
+  // After every push, undo and redo: title, status bar and views.
+  void OnChanged();
+  bool WriteTo(const QString& path, SaveScope scope, QString& reason) const;
+  // Reads the archive just saved at `path` back in, in place of the opened one.
+  bool Reopen(const QString& path, QString& reason);
+
+  CTarnEditorDoc& m_document;
+  QUndoStack m_undo;
+};

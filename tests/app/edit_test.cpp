@@ -1,0 +1,382 @@
+// Changing an archive from its window, offscreen: a value edited in place,
+// undone and redone, saved over the archive and read back by tarn; a save
+// that fails; Save Changes As; and the question on closing.
+#include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QDropEvent>
+#include <QInputDialog>
+#include <QMimeData>
+#include <QUrl>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/edit/entry_editor.h"
+#include "app/entry_hooks.h"
+#include "app/edit/text_window.h"
+#include "app/edit/value_edit.h"
+#include "app/framework/status_bar.h"
+#include "archive/entry_map.h"
+#include "editor_fixture.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/run_tarn.h"
+
+namespace {
+
+QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane(0)->text(); }
+
+const std::string kTank = "; tanks\r\nObject Tank\r\n  Speed = 30 ; fast\r\n  Armor\r\nEnd\r\n";
+
+// The row whose Name cell reads `name`, or -1.
+int RowNamed(CTarnEditorView* list, const QString& name) {
+  for (int row = 0; row < list->model()->rowCount(); ++row) {
+    if (list->model()->index(row, 0).data().toString() == name) return row;
+  }
+  return -1;
+}
+
+// Edits the value of row `row` as a user does: F2, type, Enter.
+void TypeValue(CTarnEditorView* list, int row, const QString& text) {
+  list->setFocus();
+  list->setCurrentIndex(list->model()->index(row, 0));
+  QTest::keyClick(list, Qt::Key_F2);
+  auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  QVERIFY(field != nullptr);
+  QCOMPARE(field->accessibleName(), QStringLiteral("Value"));
+  field->selectAll();
+  QTest::keyClicks(field, text);
+  QTest::keyClick(field, Qt::Key_Return);
+  // The editor hands its text over on a queued call, and the change
+  // follows once the editor has closed.
+  CEditorRun::Settle();
+  CEditorRun::Settle();
+}
+
+// Answers the next message box with `button` once it shows.
+void AnswerQuestion(QMessageBox::StandardButton button, QString* text = nullptr) {
+  QTimer::singleShot(0, [button, text] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    if (text != nullptr) *text = box->text();
+    box->button(button)->click();
+  });
+}
+
+// Offers every modal window that shows to `answer` until it takes one
+// (looked for every 10 ms, for at most 10 s).
+void WhenModal(std::function<bool(QWidget*)> answer) {
+  auto* timer = new QTimer;
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, answer] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && answer(modal)) {
+      timer->stop();
+      timer->deleteLater();
+    } else if (++*tries > 1000) {
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(10);
+}
+
+// Answers the next prefix question with `prefix`.
+void AnswerPrefix(const QString& prefix) {
+  WhenModal([prefix](QWidget* modal) {
+    auto* dialog = qobject_cast<QInputDialog*>(modal);
+    if (dialog == nullptr) return false;
+    dialog->setTextValue(prefix);
+    dialog->accept();
+    return true;
+  });
+}
+
+// Drops `paths` onto the tree, as a file manager would.
+void Drop(CLeftView* tree, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  data.setUrls(urls);
+  // The drop goes where the drag entered.
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(tree->viewport(), &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(tree->viewport(), &drop);
+  QVERIFY(drop.isAccepted());
+}
+
+}  // namespace
+
+class EditTest : public QObject {
+  Q_OBJECT
+
+ private:
+  CTestSettings m_settings;
+  CTempDir m_dir;
+
+  std::string Archive(const std::string& name) {
+    return m_dir.Write(name, CBigBuilder().Add("Data\\Tank.ini", kTank).Add("other.ini", "X = 1\n").Build());
+  }
+
+ private slots:
+  void aValueChangesOnlyItsOwnBytes() {
+    QString reason;
+    // A comment, the spacing and the line end stay; blanks typed around go.
+    QCOMPARE(ReplaceValue("  A = 30 ; c\r\n", 6, 2, QStringLiteral(" 45\t"), reason), std::string("  A = 45 ; c\r\n"));
+    // A key with no value gets one after a blank.
+    QCOMPARE(ReplaceValue("  A\r\n", 3, 0, QStringLiteral("1"), reason), std::string("  A 1\r\n"));
+    QVERIFY(!ReplaceValue("A = 1\n", 4, 1, QStringLiteral("2\n3"), reason));
+    QCOMPARE(reason, QStringLiteral("A value is one line: line ends are not taken"));
+    QVERIFY(!ReplaceValue("A = 1\n", 4, 1, QStringLiteral("2;3"), reason));
+    QVERIFY(!ReplaceValue("A = 1\n", 4, 1, QString(QChar(0x4E2D)), reason));
+  }
+
+  void editUndoRedoSaveShowsOneLineChanged() {
+    const std::string path = Archive("edit.big");
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    CTarnEditorView* list = ListOf(frame);
+    ClickTreeRow(tree, 0);
+    const int speed = RowNamed(list, QStringLiteral("    Speed"));
+    QVERIFY(speed >= 0);
+    // Block rows are headers: not edited here.
+    QVERIFY(!(list->model()->flags(list->model()->index(0, 1)) & Qt::ItemIsEditable));
+
+    TypeValue(list, speed, QStringLiteral("45"));
+    QCOMPARE(list->model()->index(speed, 1).data().toString(), QStringLiteral("45"));
+    QCOMPARE(StatusText(run), QStringLiteral("1 change"));
+    QVERIFY(frame->windowTitle().endsWith(QLatin1Char('*')));
+    const QModelIndex item = tree->model()->index(0, 0);
+    QCOMPARE(item.data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("changed"));
+    QVERIFY(item.data(Qt::FontRole).value<QFont>().bold());
+    QVERIFY(!tree->model()->index(1, 0).data(Qt::AccessibleDescriptionRole).isValid());
+
+    // A line end (pasted, say) is refused with the reason, and changes nothing.
+    QVERIFY(!run.Documents()[0]->GetHooks()->EditValue("Data\\Tank.ini", kTank.find("30"), 2, QStringLiteral("1\n2")));
+    QCOMPARE(StatusText(run), QStringLiteral("A value is one line: line ends are not taken"));
+    QCOMPARE(list->model()->index(speed, 1).data().toString(), QStringLiteral("45"));
+
+    QVERIFY(run.Command(ID_EDIT_UNDO));
+    QCOMPARE(list->model()->index(speed, 1).data().toString(), QStringLiteral("30"));
+    QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
+    QVERIFY(!tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).isValid());
+    QVERIFY(run.Command(ID_EDIT_REDO));
+    QCOMPARE(list->model()->index(speed, 1).data().toString(), QStringLiteral("45"));
+    QCOMPARE(list->currentIndex().row(), speed);
+
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Saved ")));
+    QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
+    std::string expected = kTank;
+    expected.replace(expected.find("30"), 2, "45");
+    QCOMPARE(RunTarnCaptured({"cat", path, "Data\\Tank.ini"}).out, expected);
+    QCOMPARE(RunTarnCaptured({"check", path}).out, std::string("ok: 2 entries\n"));
+    // The window shows the saved archive, on the same entry and row.
+    QCOMPARE(tree->currentIndex().row(), 0);
+    QCOMPARE(list->model()->index(speed, 1).data().toString(), QStringLiteral("45"));
+    QCOMPARE(list->currentIndex().row(), speed);
+    QVERIFY(!tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).isValid());
+    QVERIFY(!run.Command(ID_EDIT_UNDO));  // the saved archive is where undo starts
+    // No temporary file left beside it.
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(m_dir.Path())) ++files;
+    QCOMPARE(files, size_t{1});
+  }
+
+  void aFailedSaveKeepsTheChangesAndTheArchive() {
+    std::filesystem::create_directories(m_dir.Path() + "/gone");
+    const std::string path = m_dir.Path() + "/gone/a.big";
+    WriteWholeFile(path, CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    ClickTreeRow(TreeOf(frame), 0);
+    CTarnEditorView* list = ListOf(frame);
+    TypeValue(list, RowNamed(list, QStringLiteral("    Speed")), QStringLiteral("45"));
+    // The folder goes while the window is open (the archive stays mapped).
+    std::filesystem::rename(m_dir.Path() + "/gone", m_dir.Path() + "/moved");
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot save: ")));
+    QVERIFY(frame->windowTitle().endsWith(QLatin1Char('*')));
+    QCOMPARE(run.Documents()[0]->m_changes.size(), size_t{1});
+    QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone"));
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/moved/a.big"), CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
+
+    // Save Changes As: only the changed entry.
+    const QString mod = ToQ(m_dir.Path() + "/mod.big");
+    run.Answer(mod);
+    QVERIFY(run.Command(ID_FILE_SAVE_CHANGES_AS));
+    QCOMPARE(RunTarnCaptured({"list", mod.toStdString()}).out, "38\t" + std::to_string(kTank.size()) + "\tData\\Tank.ini\n");
+
+    // Closing asks; Cancel keeps the window, Discard closes it.
+    QString question;
+    AnswerQuestion(QMessageBox::Cancel, &question);
+    QVERIFY(run.Command(ID_FILE_CLOSE));
+    QCOMPARE(question, QStringLiteral("Save the changes to a.big?"));
+    QCOMPARE(run.Frames().size(), size_t{1});
+    AnswerQuestion(QMessageBox::Discard);
+    frame->close();
+    CEditorRun::Settle();
+    QCOMPARE(run.Frames().size(), size_t{0});
+  }
+
+  void deleteSeveralUndoThenSaveAndCopy() {
+    const std::string path =
+        m_dir.Write("del.big", CBigBuilder()
+                                  .Add("a.ini", "Object A\n V = 1\nEnd\n")
+                                  .Add("b.ini", "Object B\n V = 2\nEnd\n")
+                                  .Add("c.ini", "Object C\n V = 3\nEnd\n")
+                                  .Build());
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 0);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      tree->visualRect(tree->model()->index(2, 0)).center());
+    // Copy from the tree: the selected names.
+    tree->setFocus();
+    QVERIFY(run.Command(ID_EDIT_COPY));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("a.ini\nc.ini\n"));
+
+    QTest::keyClick(tree, Qt::Key_Delete);
+    QCOMPARE(StatusText(run), QStringLiteral("2 changes"));
+    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
+    QVERIFY(tree->model()->index(2, 0).data(Qt::FontRole).value<QFont>().strikeOut());
+    QVERIFY(ListOf(frame)->model()->rowCount() == 0);  // the current entry is gone
+    QVERIFY(run.Command(ID_EDIT_UNDO));  // one step for both
+    QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
+    QCOMPARE(ListRows(ListOf(frame)), QStringList({"C|Object", "    V|3"}));
+    QVERIFY(run.Command(ID_EDIT_REDO));
+
+    // Save Changes As cannot carry deletions, and says so.
+    run.Answer(ToQ(m_dir.Path() + "/nothing.big"));
+    QVERIFY(run.Command(ID_FILE_SAVE_CHANGES_AS));
+    QVERIFY(StatusText(run).endsWith(QStringLiteral("; 2 deletions left out (an archive loaded over another cannot delete)")));
+    QCOMPARE(RunTarnCaptured({"check", m_dir.Path() + "/nothing.big"}).out, std::string("ok: 0 entries\n"));
+
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("30\t20\tb.ini\n"));
+    QCOMPARE(TreeNames(tree), QStringList({"b.ini"}));
+
+    // Copy from the list: the selected rows.
+    ClickTreeRow(tree, 0);
+    CTarnEditorView* list = ListOf(frame);
+    list->setFocus();
+    list->selectAll();
+    QVERIFY(run.Command(ID_EDIT_COPY));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("B\tObject\n    V\t2\n"));
+  }
+
+  void renameFollowsPacksNameRules() {
+    const std::string path = m_dir.Write(
+        "ren.big", CBigBuilder().Add("a.ini", "Object A\n V = 1\nEnd\n").Add("b.ini", "Object B\n V = 2\nEnd\n").Build());
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    CEntryHooks* hooks = run.Documents()[0]->GetHooks();
+    for (const char* refused : {"a.ini\\x", "..\\evil", "a.ini", ""}) {
+      QVERIFY(!hooks->RenameEntry("b.ini", QString::fromLatin1(refused)));
+      QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot rename b.ini to ")));
+    }
+    ClickTreeRow(tree, 1);
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_F2);
+    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field != nullptr);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("New\\b.ini"));
+    QTest::keyClick(field, Qt::Key_Return);
+    CEditorRun::Settle();
+    CEditorRun::Settle();
+    QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini", "b.ini"}));
+    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
+    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
+    ClickTreeRow(tree, 0);
+    QCOMPARE(ListRows(ListOf(frame)), QStringList({"B|Object", "    V|2"}));
+    QVERIFY(run.Command(ID_EDIT_UNDO));
+    QCOMPARE(TreeNames(tree), QStringList({"a.ini", "b.ini"}));
+    QVERIFY(run.Command(ID_EDIT_REDO));
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
+    QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini"}));
+  }
+
+  void aDroppedFolderIsAddedUnderThePrefix() {
+    const std::string mod = m_dir.Path() + "/mod";
+    std::filesystem::create_directories(mod + "/Data/INI");
+    WriteWholeFile(mod + "/Data/INI/new.ini", "Object New\nEnd\n");
+    WriteWholeFile(mod + "/top.ini", "top");
+    std::filesystem::create_symlink("/etc/passwd", mod + "/link.ini");
+    const std::string path = Archive("drop.big");
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 0);  // Data\Tank.ini: its folder is proposed
+    QCOMPARE(tree->DefaultPrefix(), QStringLiteral("Data\\"));
+    AnswerPrefix(QStringLiteral("Mods"));
+    Drop(tree, {ToQ(mod)});
+    QTRY_COMPARE(TreeNames(tree).size(), 4);
+    QCOMPARE(TreeNames(tree), QStringList({"Data\\Tank.ini", "Mods\\Data\\INI\\new.ini", "Mods\\top.ini", "other.ini"}));
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 2 entries; skipped ")));
+    QVERIFY(StatusText(run).contains(QStringLiteral("symbolic link, not followed")));
+    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
+
+    // The same again: the names are taken; Skip keeps what is there.
+    AnswerPrefix(QStringLiteral("Mods\\"));
+    Drop(tree, {ToQ(mod)});
+    WhenModal([](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (box == nullptr) return false;
+      for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == QStringLiteral("Skip")) button->click();
+      }
+      return true;
+    });
+    QTRY_VERIFY(StatusText(run).startsWith(QStringLiteral("Added 0 entries")));
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 0 entries")));
+
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    const std::string listed = RunTarnCaptured({"list", path}).out;
+    QVERIFY(listed.find("\tMods\\Data\\INI\\new.ini\n") != std::string::npos);
+    QCOMPARE(RunTarnCaptured({"cat", path, "Mods\\top.ini"}).out, std::string("top"));
+    QCOMPARE(RunTarnCaptured({"check", path}).out, std::string("ok: 4 entries\n"));
+  }
+
+  void theTextWindowKeepsTheLineEnds() {
+    QCOMPARE(LineEndOf("a\r\nb\n"), std::string_view("\r\n"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("x\ny\n"), "\r\n"), std::optional<std::string>("x\r\ny\r\n"));
+
+    const std::string path = Archive("text.big");
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 0);
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_Return);
+    auto* window = run.Main()->findChild<CTextWindow*>();
+    QVERIFY(window != nullptr);
+    QPlainTextEdit* editor = window->GetEditor();
+    QVERIFY(editor->toPlainText().startsWith(QStringLiteral("; tanks\nObject Tank\n")));
+    editor->setPlainText(editor->toPlainText().replace(QStringLiteral("Armor"), QStringLiteral("Armor = 9")));
+    window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
+    QCOMPARE(ListRows(ListOf(frame)).last(), QStringLiteral("    Armor|9"));
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    std::string expected = kTank;
+    expected.replace(expected.find("Armor"), 5, "Armor = 9");
+    QCOMPARE(RunTarnCaptured({"cat", path, "Data\\Tank.ini"}).out, expected);
+  }
+};
+
+QTEST_MAIN(EditTest)
+#include "edit_test.moc"

@@ -1,0 +1,156 @@
+// Saving an archive with pending changes, and tarn rm: what is written, what
+// a failed save leaves, and that the opened file is only ever replaced.
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "archive/big_writer.h"
+#include "archive/change_set.h"
+#include "archive/entry_map.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/run_tarn.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+CDataBuffer Bytes(std::string_view text) { return CDataBuffer(text.data(), static_cast<uint32_t>(text.size())); }
+
+class ChangeSetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Large enough that the unchanged entries go by kernel copy, and in
+    // pack's own layout, as an archive the editor saved before would be.
+    m_big = std::string(200000, 'q') + "tail";
+    WriteWholeFile(P("a.big"), CBigBuilder().Add("a.ini", "A = 1\n").Add("b\\big.bin", m_big).Add("c.ini", "C = 3\n").Build());
+    ASSERT_TRUE(OpenArchiveEntries(P("a.big"), m_entries));
+  }
+  std::string P(const std::string& name) const { return m_dir.Path() + "/" + name; }
+  std::string Cat(const std::string& archive, const std::string& entry) const {
+    return RunTarnCaptured({"cat", archive, entry}).out;
+  }
+  // Only the files in the folder, so a temporary file left behind shows.
+  size_t FileCount() const {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& item : fs::directory_iterator(m_dir.Path())) ++count;
+    return count;
+  }
+
+  CTempDir m_dir;
+  std::string m_big;
+  CEntryMap m_entries;
+};
+
+TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode) {
+  CChangeSet changes;
+  changes.Put("a.ini", Bytes("A = 2\n"));
+  changes.Remove("c.ini");
+  changes.Put("d\\new.ini", Bytes("D = 4\n"));
+  EXPECT_EQ(changes.size(), 3u);
+  ASSERT_TRUE(CurrentBytes(m_entries, changes, "b\\big.bin").has_value());
+  EXPECT_FALSE(CurrentBytes(m_entries, changes, "c.ini").has_value());
+#ifndef _WIN32
+  ASSERT_EQ(::chmod(P("a.big").c_str(), 0640), 0);
+#endif
+
+  // The same bytes whether the unchanged entries come from the file or from memory.
+  const platform::Handle file = platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting,
+                                                     platform::kFileShareRead);
+  ASSERT_NE(file, platform::kInvalidHandle);
+  std::string reason;
+  ASSERT_TRUE(WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {file, {}}, reason)) << reason;
+  platform::CloseHandle(file);
+  ASSERT_TRUE(WriteChangedArchive(P("memory.big"), m_entries, changes, SaveScope::Whole, {}, reason)) << reason;
+  CBigWriter pack;
+  pack.AddBytes("a.ini", Bytes("A = 2\n"));
+  pack.AddBytes("b\\big.bin", Bytes(m_big));
+  pack.AddBytes("d\\new.ini", Bytes("D = 4\n"));
+  ASSERT_TRUE(pack.Write(P("packed.big"), {}, reason)) << reason;
+  EXPECT_EQ(ReadWholeFile(P("a.big")), ReadWholeFile(P("packed.big")));
+  EXPECT_EQ(ReadWholeFile(P("memory.big")), ReadWholeFile(P("packed.big")));
+  EXPECT_EQ(RunTarnCaptured({"check", P("a.big")}).out, "ok: 3 entries\n");
+  // The entries opened before the save still read the old bytes.
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(m_entries.at("c.ini").GetData()), 6), "C = 3\n");
+#ifndef _WIN32
+  struct stat info {};
+  ASSERT_EQ(::stat(P("a.big").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+#endif
+
+  // Only what was added or changed, for loading over the original.
+  ASSERT_TRUE(WriteChangedArchive(P("mod.big"), m_entries, changes, SaveScope::ChangesOnly, {}, reason)) << reason;
+  EXPECT_EQ(RunTarnCaptured({"list", P("mod.big")}).out, "48\t6\ta.ini\n54\t6\td\\new.ini\n");
+  EXPECT_EQ(FileCount(), 4u);
+
+  // Undoing every change leaves the archive as it was opened.
+  changes.Restore("a.ini", std::nullopt);
+  changes.Restore("c.ini", std::nullopt);
+  changes.Restore("d\\new.ini", std::nullopt);
+  EXPECT_TRUE(changes.empty());
+}
+
+TEST_F(ChangeSetTest, RmRemovesTheNamedEntriesOrWritesNothing) {
+  const std::string before = ReadWholeFile(P("a.big"));
+  const CTarnResult missing = RunTarnCaptured({"rm", P("a.big"), "a.ini", "nope"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("nope: no such entry"), std::string::npos) << missing.err;
+  EXPECT_EQ(ReadWholeFile(P("a.big")), before);
+
+  const CTarnResult removed = RunTarnCaptured({"rm", P("a.big"), "a.ini", "c.ini"});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(RunTarnCaptured({"list", P("a.big")}).out, "34\t200004\tb\\big.bin\n");
+  EXPECT_EQ(Cat(P("a.big"), "b\\big.bin"), m_big);
+  EXPECT_EQ(RunTarnCaptured({"rm", P("a.big")}).status, 2);
+  EXPECT_EQ(RunTarnCaptured({"rm", P("missing.big"), "x"}).status, 1);
+  EXPECT_EQ(FileCount(), 1u);
+}
+
+#ifndef _WIN32
+TEST_F(ChangeSetTest, AFailedSaveLeavesTheArchiveAndTheChangesAsTheyWere) {
+  const std::string before = ReadWholeFile(P("a.big"));
+  CChangeSet changes;
+  changes.Put("a.ini", Bytes("A = 2\n"));
+
+  // A file-size limit (as a full disk would): the write fails part way.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit cap{64 * 1024, 64 * 1024};
+    if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(90);
+    std::string why;
+    const bool saved = WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {}, why);
+    ::_exit(!saved && why.find("File too large") != std::string::npos ? 0 : 91);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadWholeFile(P("a.big")), before);
+  EXPECT_EQ(FileCount(), 1u);
+
+  // The folder gone, then (for anyone but the superuser) no permission.
+  std::string reason;
+  EXPECT_FALSE(WriteChangedArchive(P("gone/a.big"), m_entries, changes, SaveScope::Whole, {}, reason));
+  EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0555), 0);
+    EXPECT_FALSE(WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {}, reason));
+    ::chmod(m_dir.Path().c_str(), 0755);
+    EXPECT_NE(reason.find("Permission denied"), std::string::npos) << reason;
+  }
+  EXPECT_EQ(ReadWholeFile(P("a.big")), before);
+  EXPECT_EQ(changes.size(), 1u);
+  EXPECT_EQ(FileCount(), 1u);
+}
+#endif
+
+}  // namespace
