@@ -65,10 +65,10 @@ double Save(const std::string& path, uint32_t round) {
   std::string bytes(kEntryBytes, static_cast<char>('a' + round % 26));
   changes.Put(entries.NameAt(entries.size() / 2), CDataBuffer(bytes.data(), kEntryBytes));
   CSaveSource source;
-  source.file = platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
+  source.file = CHandleHolder::Wrap(
+      platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   std::string reason;
   const bool saved = WriteChangedArchive(path, entries, changes, SaveScope::Whole, source, reason);
-  platform::CloseHandle(source.file);
   if (!saved) {
     std::fprintf(stderr, "save failed: %s\n", reason.c_str());
     std::exit(1);

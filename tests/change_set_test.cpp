@@ -63,12 +63,13 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
 #endif
 
   // The same bytes whether the unchanged entries come from the file or from memory.
-  const platform::Handle file = platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting,
-                                                     platform::kFileShareRead);
-  ASSERT_NE(file, platform::kInvalidHandle);
+  CSaveSource fromFile;
+  fromFile.file = CHandleHolder::Wrap(
+      platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+  ASSERT_TRUE(fromFile.file);
   std::string reason;
-  ASSERT_TRUE(WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {file, {}}, reason)) << reason;
-  platform::CloseHandle(file);
+  ASSERT_TRUE(WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, fromFile, reason)) << reason;
+  fromFile.file.Release();
   ASSERT_TRUE(WriteChangedArchive(P("memory.big"), m_entries, changes, SaveScope::Whole, {}, reason)) << reason;
   CBigWriter pack;
   pack.AddBytes("a.ini", Bytes("A = 2\n"));

@@ -191,7 +191,7 @@ class EditTest : public QObject {
     QVERIFY(!run.Command(ID_EDIT_UNDO));  // the saved archive is where undo starts
     // No temporary file left beside it.
     size_t files = 0;
-    for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(m_dir.Path())) ++files;
+    for ([[maybe_unused]] const auto& file : std::filesystem::directory_iterator(m_dir.Path())) ++files;
     QCOMPARE(files, size_t{1});
   }
 
