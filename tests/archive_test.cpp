@@ -344,7 +344,7 @@ TEST_F(GameFileTest, FileOfTwoGigabytesOrMoreHasNoBytes) {
 
 #if !defined(_WIN32)  // fork and an address-space limit
 TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
-  if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  if (kAddressSanitizer || kThreadSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   // A file too large for the address space left to a child process: the
   // mapping fails, and reads go to the disk file while it is open.
   constexpr off_t kSize = off_t{1} << 30;

@@ -62,13 +62,20 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
   ASSERT_EQ(::chmod(P("a.big").c_str(), 0640), 0);
 #endif
 
+  // Windows replaces no file that is mapped, and the entries above map
+  // a.big: there the save goes beside it.
+#ifdef _WIN32
+  const std::string saved = P("saved.big");
+#else
+  const std::string saved = P("a.big");
+#endif
   // The same bytes whether the unchanged entries come from the file or from memory.
   CSaveSource fromFile;
   fromFile.file = CHandleHolder::Wrap(
       platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   ASSERT_TRUE(fromFile.file);
   std::string reason;
-  ASSERT_TRUE(WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, fromFile, reason)) << reason;
+  ASSERT_TRUE(WriteChangedArchive(saved, m_entries, changes, SaveScope::Whole, fromFile, reason)) << reason;
   fromFile.file.Release();
   ASSERT_TRUE(WriteChangedArchive(P("memory.big"), m_entries, changes, SaveScope::Whole, {}, reason)) << reason;
   CBigWriter pack;
@@ -76,21 +83,21 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
   pack.AddBytes("b\\big.bin", Bytes(m_big));
   pack.AddBytes("d\\new.ini", Bytes("D = 4\n"));
   ASSERT_TRUE(pack.Write(P("packed.big"), {}, reason)) << reason;
-  EXPECT_EQ(ReadWholeFile(P("a.big")), ReadWholeFile(P("packed.big")));
+  EXPECT_EQ(ReadWholeFile(saved), ReadWholeFile(P("packed.big")));
   EXPECT_EQ(ReadWholeFile(P("memory.big")), ReadWholeFile(P("packed.big")));
-  EXPECT_EQ(RunTarnCaptured({"check", P("a.big")}).out, "ok: 3 entries\n");
+  EXPECT_EQ(RunTarnCaptured({"check", saved}).out, "ok: 3 entries\n");
   // The entries opened before the save still read the old bytes.
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(m_entries.at("c.ini").GetData()), 6), "C = 3\n");
 #ifndef _WIN32
   struct stat info {};
-  ASSERT_EQ(::stat(P("a.big").c_str(), &info), 0);
+  ASSERT_EQ(::stat(saved.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 #endif
 
   // Only what was added or changed, for loading over the original.
   ASSERT_TRUE(WriteChangedArchive(P("mod.big"), m_entries, changes, SaveScope::ChangesOnly, {}, reason)) << reason;
   EXPECT_EQ(RunTarnCaptured({"list", P("mod.big")}).out, "48\t6\ta.ini\n54\t6\td\\new.ini\n");
-  EXPECT_EQ(FileCount(), 4u);
+  EXPECT_EQ(FileCount(), saved == P("a.big") ? 4u : 5u);
 
   // Undoing every change leaves the archive as it was opened.
   changes.Restore("a.ini", std::nullopt);
@@ -100,6 +107,7 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
 }
 
 TEST_F(ChangeSetTest, RmRemovesTheNamedEntriesOrWritesNothing) {
+  m_entries.clear();  // Windows replaces no file another program holds open
   const std::string before = ReadWholeFile(P("a.big"));
   const CTarnResult missing = RunTarnCaptured({"rm", P("a.big"), "a.ini", "nope"});
   EXPECT_EQ(missing.status, 1);

@@ -457,7 +457,7 @@ TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
 // fit. Either way the archive is refused with the reason, and a rules file
 // too large to read ends in a message that says so, never in an abort.
 TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
-  if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  if (kAddressSanitizer || kThreadSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   const CDeadline deadline(120);
   constexpr uint32_t kSize = uint32_t{1} << 30;
   const std::string path = Write(CBigBuilder().Count((kSize - 16) / 9).HeaderSize(kSize).ArchiveSize(kSize));
@@ -479,7 +479,7 @@ TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
 // every command that reads entries reads it where it lies instead, with the
 // same output as when it is mapped.
 TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
-  if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  if (kAddressSanitizer || kThreadSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   const CDeadline deadline(120);
   constexpr uint32_t kSize = uint32_t{1} << 30;
   const std::string path = Write(CBigBuilder().Add("Data\\tank.ini", kTankRules).ArchiveSize(kSize));

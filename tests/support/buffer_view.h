@@ -35,6 +35,13 @@ inline constexpr bool kAddressSanitizer = false;
 inline constexpr bool kAddressSanitizer = false;
 #endif
 
+// ThreadSanitizer reserves its shadow memory at start-up too.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+
 // Ends the whole process when a test overruns: a hung test fails loudly
 // instead of stalling the suite.
 #if defined(_WIN32)
