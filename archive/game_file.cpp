@@ -90,3 +90,9 @@ int32_t CGameFile::Read(void* destination, int32_t count) {
   if (result == 0) m_position += count;
   return result;
 }
+
+int32_t CGameFile::LoadWhole(CDataBuffer& bytes, CFileError* error) {
+  if (!m_data.HasData()) return m_disk.LoadWhole(bytes, error);
+  bytes = m_data;
+  return 0;
+}

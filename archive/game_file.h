@@ -43,6 +43,9 @@ class CGameFile {
   void Seek(int32_t position) { m_position = position; }
   int32_t GetSize() const { return m_size; }
   CDataBuffer GetData() const { return m_data; }
+  // The whole file's bytes: the loaded ones, or, when none could be mapped,
+  // read from the disk file now. 0 or 1; on failure `error` says why.
+  int32_t LoadWhole(CDataBuffer& bytes, CFileError* error);
   bool IsOpen() const { return m_open; }
 
   // Why the disk open failed, in words; empty when it did not.
