@@ -6,19 +6,18 @@
 #include <string>
 #include <utility>
 
+#include "storage/handle_owner.h"
+
 bool CDiskFile::s_mappingDisabled = false;
 
 CFileError LastFileError(const std::string& path) { return {path, platform::LastErrorText()}; }
 
 CHandleHolder CHandleHolder::Wrap(platform::Handle handle) {
+  CHandleOwner owned(handle);  // closed should the record's allocation throw
   CHandleHolder holder;
-  if (handle == 0 || handle == platform::kInvalidHandle) return holder;
-  try {
-    holder.m_record = new CSharedHandle{handle, 1};
-  } catch (...) {
-    platform::CloseHandle(handle);
-    throw;
-  }
+  if (!owned) return holder;
+  holder.m_record = new CSharedHandle{handle, 1};
+  owned.Release();
   return holder;
 }
 
