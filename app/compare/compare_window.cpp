@@ -238,7 +238,7 @@ void CCompareWindow::ExtractAll() {
       unread.push_back({std::string(change.name), reason});
       continue;
     }
-    entries.push_back({change.name, bytes, bytes.GetSize()});
+    entries.push_back({change.name, bytes, bytes.GetSize(), bytes.GetSize(), {}, 0});
   }
   // Neither archive may be replaced by an entry's file, under any name.
   CExtractOptions options;
