@@ -318,8 +318,8 @@ int CommandCat(const Context& c, const std::string& path, const std::string& nam
   return Finish(c, out);
 }
 
-// Every command, with the number of arguments it takes; the only place a
-// command is named.
+// The commands that take a fixed number of arguments, with that number. The
+// ones that take options or any number of names are read in RunTarn.
 struct Command {
   const char* name;
   size_t arguments;
@@ -352,7 +352,7 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
-  // These two take any number of names after their fixed arguments.
+  // These take options or any number of names, and check their own.
   if (command == "extract")
     return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")

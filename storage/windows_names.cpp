@@ -83,8 +83,9 @@ std::string WindowsCaseKey(std::string_view name) {
   for (char& c : key) {
     const auto byte = static_cast<unsigned char>(c);
     unsigned char upper = AsciiUpper(byte);
-    // Latin-1 small letters but the division sign, and the four small
-    // letters of 0x80-0x9F; the sharp s has no capital of its own.
+    // Latin-1 small letters but the division sign; the three small letters
+    // of 0x80-0x9F (s, oe and z with their marks); and y with diaeresis,
+    // whose capital is at 0x9F. The sharp s has no capital of its own.
     if (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7) upper = static_cast<unsigned char>(byte - 0x20);
     if (byte == 0x9A || byte == 0x9C || byte == 0x9E) upper = static_cast<unsigned char>(byte - 0x10);
     if (byte == 0xFF) upper = 0x9F;
