@@ -479,7 +479,7 @@ TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
 // every command that reads entries reads it where it lies instead, with the
 // same output as when it is mapped.
 TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
-  if (kAddressSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  if (kAddressSanitizer || kThreadSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   const CDeadline deadline(120);
   constexpr uint32_t kSize = uint32_t{1} << 30;
   const std::string path = Write(CBigBuilder().Add("Data\\tank.ini", kTankRules).ArchiveSize(kSize));

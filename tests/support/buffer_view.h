@@ -34,6 +34,18 @@ inline constexpr bool kAddressSanitizer = false;
 #else
 inline constexpr bool kAddressSanitizer = false;
 #endif
+// ThreadSanitizer cannot start under one either.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
 
 // Ends the whole process when a test overruns: a hung test fails loudly
 // instead of stalling the suite.
