@@ -9,17 +9,10 @@
 #include <cstring>
 
 #include "rules/rules_search.h"
+#include "storage/code_page.h"
 #include "storage/run_beside.h"
 
 namespace {
-
-// 0x80..0x9F; everything else in the page is the code point of the same value.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
@@ -48,7 +41,7 @@ QString Plural(size_t count, const char* one, const char* many) {
 }  // namespace
 
 char16_t Cp1252ToUnicode(uint8_t byte) {
-  return byte >= 0x80 && byte <= 0x9F ? kCp1252High[byte - 0x80] : char16_t{byte};
+  return Windows1252ToUnicode(byte);
 }
 
 QString IndentedBytesToText(size_t spaces, std::string_view bytes) {

@@ -34,8 +34,10 @@ QString BytesToText(std::string_view bytes);
 QString IndentedBytesToText(size_t spaces, std::string_view bytes);
 
 // `text` with every control character (below U+0020, U+007F to U+009F)
-// written as \xHH, as `tarn` writes such bytes: a file name that reaches a
-// terminal cannot move its cursor or change its colours.
+// written as \xHH, as `tarn` writes bytes in its messages: a file name that
+// reaches a terminal cannot move its cursor or change its colours. The text
+// is characters, not bytes: of 0x80-0x9F read as Windows-1252, only the five
+// bytes the page leaves undefined come out as controls to escape.
 QString EscapeControls(const QString& text);
 
 // --- selection hand-off

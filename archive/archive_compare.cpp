@@ -8,6 +8,7 @@
 #include "archive/big_writer.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
+#include "storage/handle_owner.h"
 #include "storage/platform.h"
 #include "storage/run_beside.h"
 
@@ -19,11 +20,7 @@ struct CCompareSide::CArchiveState {
 };
 
 struct CCompareSide::CFolderState {
-  ~CFolderState() {
-    walk.reset();
-    if (root != platform::kInvalidHandle) platform::CloseHandle(root);
-  }
-  platform::Handle root = platform::kInvalidHandle;
+  CHandleOwner root;  // closed after the walk's folders below it
   std::unique_ptr<CFolderWalk> walk;
   CBigWriter writer;
   std::string scratch;  // the bytes BytesAt gave last
@@ -41,7 +38,7 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   m_folder = root != platform::kInvalidHandle;
   if (m_folder) {
     m_folderState = std::make_unique<CFolderState>();
-    m_folderState->root = root;
+    m_folderState->root = CHandleOwner(root);
     m_folderState->walk = std::make_unique<CFolderWalk>(root);
     GatherPackFolder(root, path, m_folderState->writer, problems);
     m_names.reserve(m_folderState->writer.GetCount());
@@ -91,21 +88,20 @@ bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reaso
   const std::vector<std::string_view> parts = SplitEntryName(m_names[i]);
   const platform::Handle folder = state.walk->Enter(std::span(parts).first(parts.size() - 1), false);
   platform::NodeInfo info;
-  const platform::Handle file =
-      folder == platform::kInvalidHandle ? folder : platform::OpenFileAt(folder, std::string(parts.back()), &info);
-  if (file == platform::kInvalidHandle) {
+  const CHandleOwner file(
+      folder == platform::kInvalidHandle ? folder : platform::OpenFileAt(folder, std::string(parts.back()), &info));
+  if (!file) {
     reason = platform::LastErrorText();
     return false;
   }
   bool read = info.size <= kMostArchiveBytes;
   if (read) {
     state.scratch.resize(static_cast<size_t>(info.size));
-    read = info.size == 0 || platform::ReadAt(file, 0, state.scratch.data(), static_cast<uint32_t>(info.size));
+    read = info.size == 0 || platform::ReadAt(file.Get(), 0, state.scratch.data(), static_cast<uint32_t>(info.size));
     if (!read) reason = platform::LastErrorText();
   } else {
     reason = "2 GiB or more";
   }
-  platform::CloseHandle(file);
   if (read) bytes = state.scratch;
   return read;
 }

@@ -2,6 +2,7 @@
 
 #include "archive/large_arena.h"
 #include "archive/name_order.h"
+#include "storage/byte_order.h"
 #include "storage/run_beside.h"
 #include "storage/platform.h"
 
@@ -30,13 +31,6 @@ constexpr uint32_t kMinRecordBytes = 9;
 // and ends by the slack at the latest.
 constexpr uint32_t kSlackBytes = 64;
 
-uint32_t DecodeLE32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-uint32_t DecodeBE32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
 
 
 // The bytes before the first zero byte at `name`, looked for 64 at a time:
@@ -189,10 +183,10 @@ BigFailure CBigArchive::TestHeader() {
   uint8_t header[kHeaderBytes];
   Seek(0);
   if (Read(header, kHeaderBytes) != 0) return GetSize() < 0 ? BigFailure::TooLarge : BigFailure::TooShort;
-  if (DecodeLE32(header) != kMagic) return BigFailure::BadMagic;
-  if (DecodeLE32(header + 4) != fileSize) return BigFailure::SizeMismatch;
+  if (ReadLittleEndian32(header) != kMagic) return BigFailure::BadMagic;
+  if (ReadLittleEndian32(header + 4) != fileSize) return BigFailure::SizeMismatch;
   if (header[8] & 0x80) return BigFailure::BadCount;
-  if (DecodeBE32(header + 12) < kHeaderBytes) return BigFailure::BadHeaderSize;
+  if (ReadBigEndian32(header + 12) < kHeaderBytes) return BigFailure::BadHeaderSize;
   return BigFailure::None;
 }
 
@@ -232,8 +226,8 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
   uint8_t fields[kHeaderBytes];
   Seek(0);
   if (Read(fields, kHeaderBytes) != 0) return BigFailure::TooShort;
-  count = DecodeBE32(fields + 8);
-  const uint32_t headerSize = DecodeBE32(fields + 12);
+  count = ReadBigEndian32(fields + 8);
+  const uint32_t headerSize = ReadBigEndian32(fields + 12);
   // Refuse before reserving room: a header size past the end would otherwise
   // ask for up to 4 GiB that the read then cannot fill.
   if (headerSize > static_cast<uint32_t>(GetSize())) return BigFailure::IndexPastEnd;

@@ -27,6 +27,7 @@
 
 #include "archive/game_file.h"
 #include "archive/position_iterator.h"
+#include "storage/byte_order.h"
 
 class CLargeArena;
 
@@ -104,7 +105,7 @@ class CBigIndex {
   }
   CBigEntry EntryAt(size_t i) const {
     const uint8_t* numbers = m_records + m_names[i].at - 8;
-    return {Decode(numbers), Decode(numbers + 4)};
+    return {ReadBigEndian32(numbers), ReadBigEndian32(numbers + 4)};
   }
 
  private:
@@ -116,9 +117,6 @@ class CBigIndex {
     std::swap(m_count, other.m_count);
   }
   using Name = CNameRef;
-  static uint32_t Decode(const uint8_t* p) {  // big-endian
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-  }
   value_type ElementAt(size_t i) const {
 #if defined(__GNUC__)
     // A walk in name order visits the records out of file order: ask for a

@@ -7,6 +7,7 @@
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
+#include "storage/handle_owner.h"
 #include "storage/windows_names.h"
 
 namespace {
@@ -23,15 +24,6 @@ void PutBE32(std::string& out, uint32_t value) {
 
 uint64_t RecordBytes(const std::string& name) { return 8 + name.size() + 1; }
 
-// Closes a folder or file handle on every way out.
-struct CClose {
-  void operator()(platform::Handle* handle) const {
-    if (*handle != platform::kInvalidHandle) platform::CloseHandle(*handle);
-    delete handle;
-  }
-};
-using CHandleOwner = std::unique_ptr<platform::Handle, CClose>;
-CHandleOwner Own(platform::Handle handle) { return CHandleOwner(new platform::Handle(handle)); }
 
 // The archive being written, as found before packing: never packed into
 // itself, under its own name or any other.
@@ -55,7 +47,7 @@ class CFolderGatherer {
   void Walk(platform::Handle root, std::string shown) {
     std::vector<CFrame> frames;
     std::string name;  // the entry name of the folder being listed, "" or ending in '\'
-    if (!Enter(frames, root, Own(platform::kInvalidHandle), shown)) return;
+    if (!Enter(frames, root, CHandleOwner(), shown)) return;
     while (!frames.empty()) {
       CFrame& frame = frames.back();
       if (frame.next == frame.items.size()) {
@@ -113,12 +105,12 @@ class CFolderGatherer {
       if (frames.size() > kMostPackDepth) {
         return Problem(shown, "folders nested more than " + std::to_string(kMostPackDepth) + " deep"), false;
       }
-      CHandleOwner below = Own(platform::OpenFolderAt(folder, item.name, false));
-      if (*below == platform::kInvalidHandle) return Problem(shown, platform::LastErrorText()), false;
+      CHandleOwner below(platform::OpenFolderAt(folder, item.name, false));
+      if (!below) return Problem(shown, platform::LastErrorText()), false;
       const size_t nameLength = name.size() - item.name.size();
       const size_t shownLength = shown.size() - item.name.size() - 1;
       name += '\\';
-      const platform::Handle opened = *below;
+      const platform::Handle opened = below.Get();
       if (!Enter(frames, opened, std::move(below), shown)) {
         name.pop_back();
         return false;
@@ -276,12 +268,12 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
   std::vector<CHandleOwner> roots;
   std::vector<std::unique_ptr<CFolderWalk>> walks;
   for (const std::string& root : m_roots) {
-    roots.push_back(Own(platform::OpenFolder(root, false)));
-    if (*roots.back() == platform::kInvalidHandle) {
+    roots.push_back(CHandleOwner(platform::OpenFolder(root, false)));
+    if (!roots.back()) {
       reason = root + ": " + platform::LastErrorText();
       return false;
     }
-    walks.push_back(std::make_unique<CFolderWalk>(*roots.back()));
+    walks.push_back(std::make_unique<CFolderWalk>(roots.back().Get()));
   }
 
   // Small files are gathered here and written together: one write for
@@ -369,20 +361,20 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       const std::string shown = m_roots[static_cast<size_t>(source.root)] + ": " + name;
       if (at == platform::kInvalidHandle) return reason = shown + ": " + platform::LastErrorText(), false;
       platform::NodeInfo now;
-      const CHandleOwner file = Own(platform::OpenFileAt(at, std::string(parts.back()), &now));
-      if (*file == platform::kInvalidHandle) return reason = shown + ": " + platform::LastErrorText(), false;
+      const CHandleOwner file(platform::OpenFileAt(at, std::string(parts.back()), &now));
+      if (!file) return reason = shown + ": " + platform::LastErrorText(), false;
       // The size went into the index already: a file that changed since
       // it was found would make the archive lie.
       if (now.identity != source.identity || now.size != source.size)
         return reason = shown + ": changed while packing", false;
       if (source.size <= kSmallFile) {
         if (used + source.size > kGatherBytes && !flush()) return writeFailed();
-        if (source.size > 0 && !platform::ReadAt(*file, 0, gathered.get() + used, static_cast<uint32_t>(source.size)))
+        if (source.size > 0 && !platform::ReadAt(file.Get(), 0, gathered.get() + used, static_cast<uint32_t>(source.size)))
           return reason = shown + ": " + platform::LastErrorText(), false;
         used += static_cast<size_t>(source.size);
       } else {
         if (!flush()) return writeFailed();
-        const int64_t copied = platform::CopyRange(*file, 0, out, static_cast<int64_t>(source.size));
+        const int64_t copied = platform::CopyRange(file.Get(), 0, out, static_cast<int64_t>(source.size));
         if (copied < 0) return writeFailed();
         if (copied != static_cast<int64_t>(source.size)) return reason = shown + ": changed while packing", false;
       }
@@ -405,12 +397,12 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   std::optional<CArchiveSpot> existing;
   std::string folderPath, name;
   SplitUserPath(archive, folderPath, name);
-  const CHandleOwner folder = Own(platform::OpenFolder(folderPath, false));
+  const CHandleOwner folder(platform::OpenFolder(folderPath, false));
   platform::NodeInfo there, folderInfo;
   if (name.empty() || name == "." || name == "..") {
     problems.push_back({archive, "not a file name"});
-  } else if (*folder == platform::kInvalidHandle || !platform::InspectAt(*folder, name, there) ||
-             !platform::InspectFile(*folder, folderInfo)) {
+  } else if (!folder || !platform::InspectAt(folder.Get(), name, there) ||
+             !platform::InspectFile(folder.Get(), folderInfo)) {
     problems.push_back({archive, platform::LastErrorText()});
   } else if (there.kind == platform::NodeKind::Folder) {
     problems.push_back({archive, "is a folder"});
@@ -423,9 +415,9 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   }
 
   for (const std::string& input : inputs) {
-    const CHandleOwner root = Own(platform::OpenFolder(input, false));
-    if (*root != platform::kInvalidHandle) {
-      GatherFolder(*root, input, existing, writer, problems);
+    const CHandleOwner root(platform::OpenFolder(input, false));
+    if (root) {
+      GatherFolder(root.Get(), input, existing, writer, problems);
     } else {
       GatherArchive(input, writer, problems);
     }

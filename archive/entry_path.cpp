@@ -1,6 +1,7 @@
 #include "archive/entry_path.h"
 
 #include <algorithm>
+#include <utility>
 
 NameProblem CheckEntryName(std::string_view name) {
   if (name.empty()) return NameProblem::Empty;
@@ -53,20 +54,19 @@ platform::Handle CFolderWalk::Enter(std::span<const std::string_view> segments, 
   while (shared < segments.size() && shared < m_names.size() && m_names[shared] == segments[shared]) ++shared;
   Truncate(shared);
   for (size_t depth = shared; depth < segments.size(); ++depth) {
-    const platform::Handle above = depth == 0 ? m_root : m_handles.back();
+    const platform::Handle above = depth == 0 ? m_root : m_handles.back().Get();
     const std::string name(segments[depth]);
-    const platform::Handle folder = platform::OpenFolderAt(above, name, create);
-    if (folder == platform::kInvalidHandle) return platform::kInvalidHandle;
+    CHandleOwner folder(platform::OpenFolderAt(above, name, create));
+    if (!folder) return platform::kInvalidHandle;
     m_names.push_back(name);
-    m_handles.push_back(folder);
+    m_handles.push_back(std::move(folder));
   }
-  return m_handles.empty() ? m_root : m_handles.back();
+  return m_handles.empty() ? m_root : m_handles.back().Get();
 }
 
 void CFolderWalk::Truncate(size_t depth) {
   while (m_handles.size() > depth) {
-    platform::CloseHandle(m_handles.back());
-    m_handles.pop_back();
+    m_handles.pop_back();  // the deepest first
     m_names.pop_back();
   }
 }

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/handle_owner.h"
 #include "storage/platform.h"
 
 enum class NameProblem {
@@ -63,5 +64,5 @@ class CFolderWalk {
 
   platform::Handle m_root;
   std::vector<std::string> m_names;
-  std::vector<platform::Handle> m_handles;
+  std::vector<CHandleOwner> m_handles;
 };

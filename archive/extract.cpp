@@ -7,6 +7,7 @@
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
+#include "storage/handle_owner.h"
 #include "storage/windows_names.h"
 
 namespace {
@@ -15,23 +16,6 @@ namespace {
 // pages of one piece are let go before the next is read.
 constexpr size_t kPiece = size_t{8} << 20;
 constexpr char kTempPrefix[] = ".tarn-";
-
-// Closes a handle on every way out.
-class CHandleGuard {
- public:
-  explicit CHandleGuard(platform::Handle handle) : m_handle(handle) {}
-  ~CHandleGuard() { Close(); }
-  CHandleGuard(const CHandleGuard&) = delete;
-  CHandleGuard& operator=(const CHandleGuard&) = delete;
-  platform::Handle Get() const { return m_handle; }
-  void Close() {
-    if (m_handle != platform::kInvalidHandle) platform::CloseHandle(m_handle);
-    m_handle = platform::kInvalidHandle;
-  }
-
- private:
-  platform::Handle m_handle;
-};
 
 // What stands at a name where a file is to go, in words, when it must not
 // be replaced; null when it may be.
@@ -65,20 +49,20 @@ class CPendingFile {
   // `replacing`: a file stands at the name now.
   bool Open(bool replacing, std::string& reason) {
     m_replacing = replacing;
-    m_file = platform::CreateUnnamedFileAt(m_folder);
-    if (m_file != platform::kInvalidHandle) {
+    m_file = CHandleOwner(platform::CreateUnnamedFileAt(m_folder));
+    if (m_file) {
       // Nothing to remove on an interrupt; this still makes a write past
       // the file-size limit fail rather than end the process.
       platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
       return true;
     }
     if (m_direct && !replacing) {
-      m_file = platform::CreateFileAt(m_folder, m_name);
+      m_file = CHandleOwner(platform::CreateFileAt(m_folder, m_name));
       m_written = m_name;
     } else {
-      m_file = platform::CreateTempFileAt(m_folder, m_prefix, m_written);
+      m_file = CHandleOwner(platform::CreateTempFileAt(m_folder, m_prefix, m_written));
     }
-    if (m_file == platform::kInvalidHandle) {
+    if (!m_file) {
       m_written.clear();
       reason = platform::LastErrorText();
       return false;
@@ -86,7 +70,7 @@ class CPendingFile {
     platform::RemoveOnInterrupt(m_folder, m_written);
     return true;
   }
-  platform::Handle Get() const { return m_file; }
+  platform::Handle Get() const { return m_file.Get(); }
 
   // Puts the complete file at its name. What stands there is looked at
   // again now: the replaced file's access passes to the new one, and
@@ -103,8 +87,8 @@ class CPendingFile {
     // The common case, a new name that is still free, in one step: the
     // link fails rather than replace anything that got there since.
     if (m_written.empty() && !m_replacing) {
-      if (!m_direct && !platform::SyncFile(m_file)) return fail(platform::LastErrorText());
-      if (platform::LinkUnnamedAt(m_folder, m_file, m_name)) {
+      if (!m_direct && !platform::SyncFile(m_file.Get())) return fail(platform::LastErrorText());
+      if (platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name)) {
         m_written = m_name;
         return Finish(reason);
       }
@@ -114,17 +98,17 @@ class CPendingFile {
     if (m_written == m_name) there.kind = platform::NodeKind::Missing;  // that is this file
     if (const char* refused = InTheWay(there, protect, replaceLink)) return fail(refused);
     const bool replacing = there.kind != platform::NodeKind::Missing;
-    if (there.kind == platform::NodeKind::File && !platform::TakeAccessOf(m_file, there))
+    if (there.kind == platform::NodeKind::File && !platform::TakeAccessOf(m_file.Get(), there))
       return fail(platform::LastErrorText());
-    if ((replacing || !m_direct) && !platform::SyncFile(m_file)) return fail(platform::LastErrorText());
+    if ((replacing || !m_direct) && !platform::SyncFile(m_file.Get())) return fail(platform::LastErrorText());
     if (m_written.empty()) {  // unnamed
       // A new name is taken in one step, and fails if anything got there
       // first; a file is replaced by renaming over it.
       if (!replacing) {
-        if (!platform::LinkUnnamedAt(m_folder, m_file, m_name)) return fail(platform::LastErrorText());
+        if (!platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name)) return fail(platform::LastErrorText());
         m_written = m_name;
       } else {
-        if (!platform::LinkUnnamedAsTempAt(m_folder, m_file, m_prefix, m_written)) return fail(platform::LastErrorText());
+        if (!platform::LinkUnnamedAsTempAt(m_folder, m_file.Get(), m_prefix, m_written)) return fail(platform::LastErrorText());
         platform::RemoveOnInterrupt(m_folder, m_written);
       }
     }
@@ -134,8 +118,7 @@ class CPendingFile {
  private:
   bool Finish(std::string& reason) {
     // Closed before the rename: Windows renames no file that is open.
-    platform::CloseHandle(m_file);
-    m_file = platform::kInvalidHandle;
+    m_file.Close();
     if (m_written != m_name && !platform::RenameAt(m_folder, m_written, m_name)) {
       reason = platform::LastErrorText();
       Discard();
@@ -148,8 +131,7 @@ class CPendingFile {
   }
 
   void Discard() {
-    if (m_file != platform::kInvalidHandle) platform::CloseHandle(m_file);
-    m_file = platform::kInvalidHandle;
+    m_file.Close();
     if (!m_written.empty()) {
       platform::RemoveAt(m_folder, m_written);
       m_written.clear();
@@ -162,7 +144,7 @@ class CPendingFile {
   std::string m_prefix;
   bool m_direct;
   bool m_replacing = false;
-  platform::Handle m_file = platform::kInvalidHandle;
+  CHandleOwner m_file;
   std::string m_written;  // the name it has now; empty while it has none
 };
 
@@ -256,7 +238,7 @@ bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
 void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> entries,
                     const CExtractOptions& options, CExtractReport& report) {
   report = CExtractReport{};
-  CHandleGuard root(platform::OpenFolder(folder, true));
+  CHandleOwner root(platform::OpenFolder(folder, true));
   if (root.Get() == platform::kInvalidHandle) {
     report.folderError = platform::LastErrorText();
     return;
@@ -385,12 +367,11 @@ std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& map) {
 }
 
 std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path) {
-  const platform::Handle file =
-      platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
-  if (file == platform::kInvalidHandle) return std::nullopt;
+  const CHandleOwner file(
+      platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+  if (!file) return std::nullopt;
   platform::NodeInfo info;
-  const bool known = platform::InspectFile(file, info);
-  platform::CloseHandle(file);
+  const bool known = platform::InspectFile(file.Get(), info);
   return known ? std::optional(info.identity) : std::nullopt;
 }
 
@@ -431,7 +412,7 @@ bool WriteFileReplacing(const std::string& path, const FillFn& fill, const CRepl
     reason = "not a file name";
     return false;
   }
-  CHandleGuard folder(platform::OpenFolder(folderPath, false));
+  CHandleOwner folder(platform::OpenFolder(folderPath, false));
   if (folder.Get() == platform::kInvalidHandle) {
     reason = platform::LastErrorText();
     return false;

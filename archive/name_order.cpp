@@ -1,5 +1,6 @@
 #include "archive/name_order.h"
 
+#include "storage/byte_order.h"
 #include "storage/run_beside.h"
 
 #include <algorithm>
@@ -17,18 +18,6 @@ namespace {
 // Fewer names sort faster than a thread starts.
 constexpr size_t kSortBesideLeast = 20000;
 
-uint64_t DecodeBE64(const uint8_t* p) {
-#if defined(__GNUC__)
-  uint64_t word;
-  std::memcpy(&word, p, 8);
-  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
-  return word;
-#else
-  uint64_t word = 0;
-  for (int k = 0; k < 8; ++k) word = word << 8 | p[k];
-  return word;
-#endif
-}
 
 // Eight bytes of a name from `offset`, big-endian, zero-padded past its end.
 // Comparing these words compares names byte-wise as unsigned bytes with a
@@ -37,7 +26,7 @@ uint64_t DecodeBE64(const uint8_t* p) {
 // then clears: hence the 16 readable bytes after every name.
 uint64_t NameWord(const uint8_t* base, CNameRef name, size_t offset) {
   if (offset >= name.length) return 0;
-  const uint64_t word = DecodeBE64(base + name.at + offset);
+  const uint64_t word = ReadBigEndian64(base + name.at + offset);
   const size_t left = name.length - offset;
   // 1 to 7 bytes left keep their top bytes; 8 or more keep all.
   return left >= 8 ? word : word & ~(~uint64_t{0} >> (8 * left));

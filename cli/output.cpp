@@ -218,10 +218,6 @@ bool COutput::CopyClean(char* out, std::string_view bytes) {
 // REQUIRES: room for kMaxDigits bytes at `out`.
 size_t COutput::WriteDigits(char* out, uint64_t value) {
   assert(out != nullptr);
-  static constexpr char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
   // The digit count from the bit length (log10 2 is about 1233 / 4096), put
   // right by one comparison, so the digits can go straight to their place,
   // two at a time from the end. Zero counts as one digit, like 1.
@@ -237,12 +233,12 @@ size_t COutput::WriteDigits(char* out, uint64_t value) {
     const auto pair = static_cast<size_t>(value % 100) * 2;
     value /= 100;
     at -= 2;
-    at[0] = kPairs[pair];
-    at[1] = kPairs[pair + 1];
+    at[0] = kDigitPairs[pair];
+    at[1] = kDigitPairs[pair + 1];
   }
   if (value >= 10) {
-    out[0] = kPairs[value * 2];
-    out[1] = kPairs[value * 2 + 1];
+    out[0] = kDigitPairs[value * 2];
+    out[1] = kDigitPairs[value * 2 + 1];
   } else {
     out[0] = static_cast<char>('0' + value);
   }

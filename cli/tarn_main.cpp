@@ -7,8 +7,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "archive/big_archive.h"
@@ -22,6 +20,7 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "storage/disk_file.h"
+#include "storage/run_beside.h"
 
 // The main build passes the version from project(); a build of these sources
 // outside it (the fuzz targets) has none to give.
@@ -185,9 +184,8 @@ void WriteIndexLines(const CBigIndex& index, COutput& out) {
   bool stop = false;     // this thread is done: the helper ends
   bool failed = false;   // the helper gave up: this thread makes the rest
   size_t handed = 0;     // blocks the helper has handed over
-  std::jthread helper;
-  // On every way out of here, a throw included, the helper is told to stop
-  // before it is joined: it may be waiting for a slot this thread would
+  // On every way out of the writer, a throw included, the maker is told to
+  // stop before it is joined: it may be waiting for a slot the writer would
   // never empty.
   struct CStopHelper {
     std::mutex& lock;
@@ -199,59 +197,57 @@ void WriteIndexLines(const CBigIndex& index, COutput& out) {
       changed.notify_all();
     }
   };
-  try {
-    helper = std::jthread([&] {
-      try {
-        for (size_t block = 1; block < blocks; block += 2) {
-          Slot& slot = slots[(block / 2) % 2];
-          {
-            std::unique_lock<std::mutex> hold(lock);
-            changed.wait(hold, [&] { return !slot.full || stop; });
-            if (stop) return;
-          }
-          lines(block, slot.made);
-          const std::lock_guard<std::mutex> hold(lock);
-          slot.full = true;
-          ++handed;
-          changed.notify_all();
+  const auto makeOddBlocks = [&] {
+    try {
+      for (size_t block = 1; block < blocks; block += 2) {
+        Slot& slot = slots[(block / 2) % 2];
+        {
+          std::unique_lock<std::mutex> hold(lock);
+          changed.wait(hold, [&] { return !slot.full || stop; });
+          if (stop) return;
         }
-      } catch (...) {  // out of memory for the spill
+        lines(block, slot.made);
         const std::lock_guard<std::mutex> hold(lock);
-        failed = true;
+        slot.full = true;
+        ++handed;
         changed.notify_all();
       }
-    });
-  } catch (const std::system_error&) {
-    WriteEntryLines(index, 0, count, out);  // no second thread
-    return;
-  }
-  const CStopHelper stopHelper{lock, changed, stop};
-  size_t taken = 0;
-  bool alone = false;
-  for (size_t block = 0; block < blocks; ++block) {
-    if (block % 2 == 0 || alone) {
-      lines(block, out);
-      continue;
+    } catch (...) {  // out of memory for the spill
+      const std::lock_guard<std::mutex> hold(lock);
+      failed = true;
+      changed.notify_all();
     }
-    Slot& slot = slots[(block / 2) % 2];
-    {
-      std::unique_lock<std::mutex> hold(lock);
-      changed.wait(hold, [&] { return slot.full || (failed && handed == taken); });
-      alone = !slot.full;
+  };
+  const auto writeInTurn = [&] {
+    const CStopHelper stopHelper{lock, changed, stop};
+    size_t taken = 0;
+    bool alone = false;
+    for (size_t block = 0; block < blocks; ++block) {
+      if (block % 2 == 0 || alone) {
+        lines(block, out);
+        continue;
+      }
+      Slot& slot = slots[(block / 2) % 2];
+      {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return slot.full || (failed && handed == taken); });
+        alone = !slot.full;
+      }
+      if (alone) {
+        lines(block, out);
+        continue;
+      }
+      out.Write(slot.spill);
+      out.Write(slot.made.Buffered());
+      slot.spill.clear();
+      slot.made.Discard();
+      const std::lock_guard<std::mutex> hold(lock);
+      slot.full = false;
+      ++taken;
+      changed.notify_all();
     }
-    if (alone) {
-      lines(block, out);
-      continue;
-    }
-    out.Write(slot.spill);
-    out.Write(slot.made.Buffered());
-    slot.spill.clear();
-    slot.made.Discard();
-    const std::lock_guard<std::mutex> hold(lock);
-    slot.full = false;
-    ++taken;
-    changed.notify_all();
-  }
+  };
+  if (!TryRunBeside(writeInTurn, makeOddBlocks)) WriteEntryLines(index, 0, count, out);  // no second thread
 }
 
 int CommandList(const Context& c, const std::string& path) {
@@ -320,8 +316,8 @@ int CommandCat(const Context& c, const std::string& path, const std::string& nam
   return Finish(c, out);
 }
 
-// Every command, with the number of arguments it takes; the only place a
-// command is named.
+// The commands that take a fixed number of arguments, with that number. The
+// ones that take options or any number of names are read in RunTarn.
 struct Command {
   const char* name;
   size_t arguments;
@@ -354,7 +350,7 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
-  // These take any number of names after their fixed arguments.
+  // These take options or any number of names, and check their own.
   if (command == "extract")
     return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "rules/block_keywords.h"
+#include "storage/byte_order.h"
 #include "storage/platform.h"
 
 #if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
@@ -193,20 +194,8 @@ bool IsEndKey(const char* key) {
 // comparisons of the sort end at one compare of two numbers.
 // REQUIRES: the 8 bytes from name are readable.
 uint64_t SortWord(const char* name, size_t size) {
-  uint64_t word = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(&word, name, sizeof word);
-#if defined(__GNUC__)
-    word = __builtin_bswap64(word);
-#else
-    uint64_t swapped = 0;
-    for (int i = 0; i < 8; ++i) swapped = swapped << 8 | ((word >> (8 * i)) & 0xFF);
-    word = swapped;
-#endif
-    if (size < 8) word &= ~(~uint64_t{0} >> (8 * size));
-  } else {
-    for (size_t i = 0; i < 8 && i < size; ++i) word |= uint64_t{static_cast<uint8_t>(name[i])} << (56 - 8 * i);
-  }
+  uint64_t word = ReadBigEndian64(name);
+  if (size < 8) word &= ~(~uint64_t{0} >> (8 * size));
   return word;
 }
 

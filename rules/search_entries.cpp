@@ -4,8 +4,8 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
+
+#include "storage/run_beside.h"
 
 void RunInOrder(const CInOrderWork& work) {
   struct CTaken {
@@ -53,68 +53,74 @@ void RunInOrder(const CInOrderWork& work) {
     changed.notify_all();
   };
 
-  std::thread helper;
-  {
-    // A second thread only when there is a second chunk for it.
-    const bool several = work.count != 0 && work.chunkEnd(0) < work.count;
-    if (several) {
-      try {
-        helper = std::thread([&] {
-          std::unique_lock<std::mutex> mine(lock);
-          for (;;) {
-            changed.wait(mine, [&] { return halt || next >= work.count || chunks.size() < kInOrderSlots; });
-            if (stopped()) halt = true;
-            size_t number = 0;
-            CTaken taken{};
-            if (!take(number, taken)) break;
-            runTaken(mine, 1, number, taken);
-          }
-          changed.notify_all();
-        });
-      } catch (const std::system_error&) {
-        // No second thread: this one does every chunk.
-      }
+  // The other thread takes chunks while there are free slots.
+  const auto helpOut = [&] {
+    std::unique_lock<std::mutex> mine(lock);
+    for (;;) {
+      changed.wait(mine, [&] { return halt || next >= work.count || chunks.size() < kInOrderSlots; });
+      if (stopped()) halt = true;
+      size_t number = 0;
+      CTaken taken{};
+      if (!take(number, taken)) break;
+      runTaken(mine, 1, number, taken);
     }
-  }
-
-  std::unique_lock<std::mutex> held(lock);
-  for (;;) {
-    // Once stopped, nothing more is handed over: a chunk cut short by the
-    // stop would leave a gap before the next.
-    while (!halt && !chunks.empty() && chunks.front().done && !stopped()) {
-      const CTaken ready = chunks.front();
-      held.unlock();
-      std::exception_ptr thrown;
-      try {
-        work.deliver(delivered % kInOrderSlots, ready.last);
-      } catch (...) {
-        thrown = std::current_exception();
-      }
-      held.lock();
-      chunks.pop_front();
-      ++delivered;
-      if (thrown) {
-        if (!failure) failure = thrown;
+    changed.notify_all();
+  };
+  // This thread takes chunks too, and hands over every finished one in
+  // order. On every way out the other is told to halt: it may be waiting for
+  // a slot this one would never free.
+  const auto runAndDeliver = [&] {
+    struct CHaltOnExit {
+      std::mutex& lock;
+      std::condition_variable& changed;
+      bool& halt;
+      ~CHaltOnExit() {
+        const std::lock_guard<std::mutex> hold(lock);
         halt = true;
+        changed.notify_all();
       }
-      changed.notify_all();
+    } haltOnExit{lock, changed, halt};
+    std::unique_lock<std::mutex> held(lock);
+    for (;;) {
+      // Once stopped, nothing more is handed over: a chunk cut short by the
+      // stop would leave a gap before the next.
+      while (!halt && !chunks.empty() && chunks.front().done && !stopped()) {
+        const CTaken ready = chunks.front();
+        held.unlock();
+        std::exception_ptr thrown;
+        try {
+          work.deliver(delivered % kInOrderSlots, ready.last);
+        } catch (...) {
+          thrown = std::current_exception();
+        }
+        held.lock();
+        chunks.pop_front();
+        ++delivered;
+        if (thrown) {
+          if (!failure) failure = thrown;
+          halt = true;
+        }
+        changed.notify_all();
+      }
+      if (halt) break;
+      if (stopped()) {
+        halt = true;
+        changed.notify_all();
+        break;
+      }
+      size_t number = 0;
+      CTaken taken{};
+      if (take(number, taken)) {
+        runTaken(held, 0, number, taken);
+        continue;
+      }
+      if (chunks.empty() && next >= work.count) break;  // all handed over
+      changed.wait(held);  // for the other thread's chunk
     }
-    if (halt) break;
-    if (stopped()) {
-      halt = true;
-      changed.notify_all();
-      break;
-    }
-    size_t number = 0;
-    CTaken taken{};
-    if (take(number, taken)) {
-      runTaken(held, 0, number, taken);
-      continue;
-    }
-    if (chunks.empty() && next >= work.count) break;  // all handed over
-    changed.wait(held);  // for the other thread's chunk
-  }
-  held.unlock();
-  if (helper.joinable()) helper.join();
+  };
+  // A second thread only when there is a second chunk for it; without one,
+  // this thread does every chunk.
+  const bool several = work.count != 0 && work.chunkEnd(0) < work.count;
+  if (!several || !TryRunBeside(runAndDeliver, helpOut)) runAndDeliver();
   if (failure) std::rethrow_exception(failure);
 }

@@ -6,19 +6,18 @@
 #include <string>
 #include <utility>
 
+#include "storage/handle_owner.h"
+
 bool CDiskFile::s_mappingDisabled = false;
 
 CFileError LastFileError(const std::string& path) { return {path, platform::LastErrorText()}; }
 
 CHandleHolder CHandleHolder::Wrap(platform::Handle handle) {
+  CHandleOwner owned(handle);  // closed should the record's allocation throw
   CHandleHolder holder;
-  if (handle == 0 || handle == platform::kInvalidHandle) return holder;
-  try {
-    holder.m_record = new CSharedHandle{handle, 1};
-  } catch (...) {
-    platform::CloseHandle(handle);
-    throw;
-  }
+  if (!owned) return holder;
+  holder.m_record = new CSharedHandle{handle, 1};
+  owned.Release();
   return holder;
 }
 
@@ -89,7 +88,7 @@ void CDiskFile::Close() { m_file.Release(); }
 
 int32_t CDiskFile::GetSize() const {
   const int64_t size = platform::GetFileSize(m_file.Get());
-  // Only the low word of the size is reported by the classic call; a file
+  // The platform gives the whole size, this call a signed 32-bit one: a file
   // of 2 GiB or more must not pass for a small one, so it reads as failure.
   if (size < 0 || size > INT32_MAX) return -1;
   return static_cast<int32_t>(size);

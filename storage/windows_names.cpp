@@ -1,21 +1,8 @@
 #include "storage/windows_names.h"
 
-#include <array>
+#include "storage/code_page.h"
 
 namespace {
-
-// Windows-1252 bytes 0x80-0x9F; the rest of the code page is Latin-1, whose
-// bytes are their own code points.
-constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 0x88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 0x98
-};
-
-char16_t ToUtf16(unsigned char byte) {
-  return byte >= 0x80 && byte <= 0x9F ? kHighControls[byte - 0x80] : char16_t{byte};
-}
 
 unsigned char AsciiUpper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 0x20) : c; }
 
@@ -71,7 +58,7 @@ const char* DescribeWindowsNameProblem(WindowsNameProblem problem) {
 std::u16string Windows1252ToUtf16(std::string_view bytes) {
   std::u16string text;
   text.reserve(bytes.size());
-  for (const char c : bytes) text += ToUtf16(static_cast<unsigned char>(c));
+  for (const char c : bytes) text += Windows1252ToUnicode(static_cast<uint8_t>(c));
   return text;
 }
 
@@ -84,8 +71,8 @@ bool Utf16ToWindows1252(std::u16string_view text, std::string& bytes) {
       continue;
     }
     size_t i = 0;
-    while (i < kHighControls.size() && kHighControls[i] != c) ++i;
-    if (i == kHighControls.size()) return false;
+    while (i < kWindows1252High.size() && kWindows1252High[i] != c) ++i;
+    if (i == kWindows1252High.size()) return false;
     bytes += static_cast<char>(0x80 + i);
   }
   return true;
@@ -96,8 +83,9 @@ std::string WindowsCaseKey(std::string_view name) {
   for (char& c : key) {
     const auto byte = static_cast<unsigned char>(c);
     unsigned char upper = AsciiUpper(byte);
-    // Latin-1 small letters but the division sign, and the four small
-    // letters of 0x80-0x9F; the sharp s has no capital of its own.
+    // Latin-1 small letters but the division sign; the three small letters
+    // of 0x80-0x9F (s, oe and z with their marks); and y with diaeresis,
+    // whose capital is at 0x9F. The sharp s has no capital of its own.
     if (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7) upper = static_cast<unsigned char>(byte - 0x20);
     if (byte == 0x9A || byte == 0x9C || byte == 0x9E) upper = static_cast<unsigned char>(byte - 0x10);
     if (byte == 0xFF) upper = 0x9F;

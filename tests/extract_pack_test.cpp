@@ -454,7 +454,8 @@ TEST_F(ExtractPackTest, AKilledExtractionLeavesNoHalfWrittenFile) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    const std::vector<CExtractEntry> entries = {{"big.bin", CDataBuffer(big.data(), static_cast<uint32_t>(big.size())), big.size(), big.size(), {}, 0}};
+    const std::vector<CExtractEntry> entries = {
+        {"big.bin", CDataBuffer(big.data(), static_cast<uint32_t>(big.size())), big.size(), big.size(), {}, 0}};
     CExtractOptions options;
     // The first piece of the entry is written: end as SIGKILL would.
     options.progress = [](const CProgress& progress) {

@@ -16,6 +16,7 @@
 
 #include "storage/data_buffer.h"
 #include "storage/disk_file.h"
+#include "storage/handle_owner.h"
 #include "storage/path_name.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
@@ -317,6 +318,30 @@ TEST(HandleHolder, LastHolderClosesTheHandle) {
     EXPECT_TRUE(DescriptorIsOpen(fd));
   }
   EXPECT_FALSE(DescriptorIsOpen(fd));
+}
+
+// A move hands the handle on: only its last owner closes it, and an owner
+// given another handle closes the one it had.
+TEST(HandleOwner, ClosesEachHandleOnceWhereverItWasMoved) {
+  const int first = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int second = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GT(first, 2);
+  ASSERT_GT(second, 2);
+  {
+    std::vector<CHandleOwner> owners;
+    CHandleOwner owner(first);
+    owners.push_back(std::move(owner));
+    owners.emplace_back(second);
+    owners.reserve(owners.capacity() + 1);  // the owners move again
+    EXPECT_FALSE(owner);
+    EXPECT_TRUE(DescriptorIsOpen(first));
+    owners[1] = std::move(owners[0]);
+    EXPECT_FALSE(DescriptorIsOpen(second));
+    EXPECT_TRUE(DescriptorIsOpen(first));
+    EXPECT_EQ(owners[1].Get(), first);
+  }
+  EXPECT_FALSE(DescriptorIsOpen(first));
+  EXPECT_FALSE(CHandleOwner(platform::kInvalidHandle));
 }
 
 #endif

@@ -34,10 +34,15 @@ inline constexpr bool kAddressSanitizer = false;
 #else
 inline constexpr bool kAddressSanitizer = false;
 #endif
-
-// ThreadSanitizer reserves its shadow memory at start-up too.
+// ThreadSanitizer cannot start under one either.
 #if defined(__SANITIZE_THREAD__)
 inline constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
 #else
 inline constexpr bool kThreadSanitizer = false;
 #endif

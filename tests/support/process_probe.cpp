@@ -7,7 +7,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -106,27 +105,6 @@ bool IsMapped(const std::string& path) {
     return found;
   });
   return found;
-}
-
-bool HasLargePageAdvice(const void* p) {
-  const auto at = reinterpret_cast<uintptr_t>(p);
-  std::ifstream smaps("/proc/self/smaps");
-  std::string line;
-  bool inside = false;
-  while (std::getline(smaps, line)) {
-    // A mapping's first line starts with its range, "begin-end perms ...";
-    // its flags come a few lines later as "VmFlags: rd wr ... hg".
-    const size_t dash = line.find('-');
-    if (dash != std::string::npos && dash > 0 && std::isxdigit(static_cast<unsigned char>(line[0])) &&
-        line.find(' ') > dash) {
-      const uintptr_t begin = std::stoull(line.substr(0, dash), nullptr, 16);
-      const uintptr_t end = std::stoull(line.substr(dash + 1), nullptr, 16);
-      inside = at >= begin && at < end;
-    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
-      return (line + " ").find(" hg ") != std::string::npos;
-    }
-  }
-  return false;
 }
 
 int ListenAtPath(const std::string& path) {

@@ -38,10 +38,6 @@ int CountDescriptorsOn(const std::string& path);
 // Whether any part of this process's memory is a mapping of that file.
 bool IsMapped(const std::string& path);
 
-// Whether the memory at `p` has been advised for large pages (the "hg" flag
-// of its mapping in /proc/self/smaps).
-bool HasLargePageAdvice(const void* p);
-
 // A listening Unix socket bound at `path`, for tests of paths that are no
 // file; its descriptor, or -1 when it cannot be made. The caller closes it.
 int ListenAtPath(const std::string& path);

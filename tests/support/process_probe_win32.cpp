@@ -164,8 +164,3 @@ std::optional<CMappedRange> FindMapping(const std::string& path) {
 }
 
 bool IsMapped(const std::string& path) { return FindMapping(path).has_value(); }
-
-bool HasLargePageAdvice(const void* /*p*/) {
-  // Windows has no advice for memory that already exists (see the platform file).
-  return false;
-}
