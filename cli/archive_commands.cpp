@@ -108,11 +108,12 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   return missing || !report.problems.empty() ? kExitFailure : kExitOk;
 }
 
-int CommandPack(const std::vector<std::string>& args, std::FILE* err) {
-  const std::string& archive = args[1];
-  CBigWriter writer;
-  std::vector<CEntryProblem> problems;
-  GatherPackInputs(archive, std::span(args).subspan(2), writer, problems);
+namespace {
+
+// The end of pack and rm: nothing is written while there are problems;
+// else the archive is written, with the progress line on a terminal.
+int WriteGathered(const std::string& archive, CBigWriter& writer, const std::vector<CEntryProblem>& problems,
+                  std::FILE* err) {
   if (!problems.empty()) {
     for (const CEntryProblem& problem : problems) Report(err, problem.name, problem.reason);
     Report(err, archive, "not written");
@@ -127,6 +128,16 @@ int CommandPack(const std::vector<std::string>& args, std::FILE* err) {
   return kExitFailure;
 }
 
+}  // namespace
+
+int CommandPack(const std::vector<std::string>& args, std::FILE* err) {
+  const std::string& archive = args[1];
+  CBigWriter writer;
+  std::vector<CEntryProblem> problems;
+  GatherPackInputs(archive, std::span(args).subspan(2), writer, problems);
+  return WriteGathered(archive, writer, problems, err);
+}
+
 int CommandRemove(const std::vector<std::string>& args, std::FILE* err) {
   const std::string& path = args[1];
   // The archive is packed from itself, less the named entries: the same
@@ -137,16 +148,5 @@ int CommandRemove(const std::vector<std::string>& args, std::FILE* err) {
   for (size_t k = 2; k < args.size(); ++k) {
     if (!writer.Remove(args[k])) problems.push_back({args[k], "no such entry"});
   }
-  if (!problems.empty()) {
-    for (const CEntryProblem& problem : problems) Report(err, problem.name, problem.reason);
-    Report(err, path, "not written");
-    return kExitFailure;
-  }
-  CProgressLine line(err);
-  std::string reason;
-  const bool written = writer.Write(path, [&line](const CProgress& progress) { return line.Update(progress); }, reason);
-  line.Erase();
-  if (written) return kExitOk;
-  Report(err, path, reason);
-  return kExitFailure;
+  return WriteGathered(path, writer, problems, err);
 }
