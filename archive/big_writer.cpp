@@ -241,84 +241,174 @@ bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std:
       options, reason);
 }
 
-bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, std::string& reason) const {
-  const uint64_t total = GetArchiveSize();
-  uint64_t headerSize = kHeaderBytes;
-  for (const auto& [name, source] : m_entries) headerSize += RecordBytes(name);
+namespace {
+
+// The index the entries make: header and one record per entry, names in
+// byte order, bytes laid out right after it in the same order.
+std::string MakeIndex(const std::map<std::string, CPackSource, std::less<>>& entries, uint64_t total,
+                      uint64_t headerSize) {
   std::string index;
   index.reserve(static_cast<size_t>(headerSize));
   index += "BIGF";
   PutLE32(index, static_cast<uint32_t>(total));
-  PutBE32(index, static_cast<uint32_t>(m_entries.size()));
+  PutBE32(index, static_cast<uint32_t>(entries.size()));
   PutBE32(index, static_cast<uint32_t>(headerSize));
   uint64_t offset = headerSize;
-  for (const auto& [name, source] : m_entries) {
+  for (const auto& [name, source] : entries) {
     PutBE32(index, static_cast<uint32_t>(offset));
     PutBE32(index, static_cast<uint32_t>(source.size));
     index += name;
     index += '\0';
     offset += source.size;
   }
-  const auto writeFailed = [&reason] {
-    reason = "cannot write: " + platform::LastErrorText();
-    return false;
-  };
-  if (!platform::WriteAll(out, index.data(), index.size())) return writeFailed();
+  return index;
+}
 
-  std::vector<CHandleOwner> roots;
-  std::vector<std::unique_ptr<CFolderWalk>> walks;
-  for (const std::string& root : m_roots) {
-    roots.push_back(CHandleOwner(platform::OpenFolder(root, false)));
-    if (!roots.back()) {
-      reason = root + ": " + platform::LastErrorText();
-      return false;
+// Appends entries' bytes to the archive being written, each the cheapest
+// way its source allows. Every failure sets `reason` and returns false.
+class CEntryCopier {
+ public:
+  CEntryCopier(platform::Handle out, std::string& reason) : m_out(out), m_reason(reason) {}
+
+  // Opens the folder inputs that file sources are found under.
+  bool OpenRoots(const std::vector<std::string>& roots) {
+    for (const std::string& root : roots) {
+      m_roots.push_back(CHandleOwner(platform::OpenFolder(root, false)));
+      if (!m_roots.back()) return Fail(root + ": " + platform::LastErrorText());
+      m_walks.push_back(std::make_unique<CFolderWalk>(m_roots.back().Get()));
     }
-    walks.push_back(std::make_unique<CFolderWalk>(roots.back().Get()));
+    return true;
   }
 
-  // Small files are gathered here and written together: one write for
-  // many of them costs less than a copy call for each.
-  constexpr size_t kGatherBytes = size_t{1} << 20;
-  constexpr uint64_t kSmallFile = 64 * 1024;
-  std::unique_ptr<char[]> gathered(new char[kGatherBytes]);
-  size_t used = 0;
-  const auto flush = [&] {
-    const bool ok = platform::WriteAll(out, gathered.get(), used);
-    used = 0;
-    return ok;
-  };
+  // Entries that lie back to back in an open file (the unchanged entries of
+  // an archive saved with changes, the entries of an archive input that
+  // could not be mapped) go over in one kernel copy a run, however many
+  // entries the run holds.
+  bool AddToRun(const std::string& name, const CPackSource& source) {
+    if (m_run.size != 0 && (m_run.file != source.file.Get() || m_run.offset + m_run.size != source.offset) &&
+        !FlushRun())
+      return false;
+    if (m_run.size == 0) {
+      if (!FlushGathered()) return WriteFailed();
+      m_run.file = source.file.Get();
+      m_run.offset = source.offset;
+    }
+    m_run.size += source.size;
+    m_run.entries.emplace_back(&name, &source);
+    return true;
+  }
 
-  // Entries that lie back to back in an open file (the unchanged entries
-  // of an archive being saved with changes, the entries of an archive input
-  // that could not be mapped) go over in one kernel copy a run, however
-  // many entries the run holds.
-  struct CRun {
+  // Bytes in memory: a slice of a mapped archive input, or new bytes.
+  bool CopyBytes(const std::string& name, const CPackSource& source, const std::function<bool(uint64_t)>& onPiece) {
+    if (!FlushRun()) return false;
+    if (!FlushGathered()) return WriteFailed();
+    CExtractEntry entry;
+    entry.bytes = source.bytes;
+    entry.size = source.size;
+    bool cut = false;
+    if (CopyEntryTo(m_out, entry, onPiece, cut)) return true;
+    // The archive input was cut short since it was read: its bytes are no
+    // longer what its index promised.
+    if (cut) return Fail((source.input ? *source.input : std::string()) + ": " + name + ": changed while packing");
+    if (!onPiece(source.size)) return Fail("cancelled");
+    return WriteFailed();
+  }
+
+  // A file under folder input `source.root`, found there when gathered.
+  bool CopyFile(const std::string& shown, const std::string& name, const CPackSource& source) {
+    if (!FlushRun()) return false;
+    const std::vector<std::string_view> parts = SplitEntryName(name);
+    const platform::Handle at =
+        m_walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
+    if (at == platform::kInvalidHandle) return Fail(shown + ": " + platform::LastErrorText());
+    platform::NodeInfo now;
+    const CHandleOwner file(platform::OpenFileAt(at, std::string(parts.back()), &now));
+    if (!file) return Fail(shown + ": " + platform::LastErrorText());
+    // The size went into the index already: a file that changed since it
+    // was found would make the archive lie.
+    if (now.identity != source.identity || now.size != source.size) return Fail(shown + ": changed while packing");
+    if (source.size <= kSmallFile) {
+      if (m_used + source.size > kGatherBytes && !FlushGathered()) return WriteFailed();
+      if (source.size > 0 && !platform::ReadAt(file.Get(), 0, m_gathered.get() + m_used, static_cast<uint32_t>(source.size)))
+        return Fail(shown + ": " + platform::LastErrorText());
+      m_used += static_cast<size_t>(source.size);
+      return true;
+    }
+    if (!FlushGathered()) return WriteFailed();
+    const int64_t copied = platform::CopyRange(file.Get(), 0, m_out, static_cast<int64_t>(source.size));
+    if (copied < 0) return WriteFailed();
+    if (copied != static_cast<int64_t>(source.size)) return Fail(shown + ": changed while packing");
+    return true;
+  }
+
+  // Writes out what is still held back.
+  bool Finish() { return FlushRun() && (FlushGathered() || WriteFailed()); }
+
+ private:
+  // Small files are gathered here and written together: one write for many
+  // of them costs less than a copy call for each.
+  static constexpr size_t kGatherBytes = size_t{1} << 20;
+  static constexpr uint64_t kSmallFile = 64 * 1024;
+
+  bool Fail(std::string words) {
+    m_reason = std::move(words);
+    return false;
+  }
+  bool WriteFailed() { return Fail("cannot write: " + platform::LastErrorText()); }
+
+  bool FlushGathered() {
+    const bool ok = platform::WriteAll(m_out, m_gathered.get(), m_used);
+    m_used = 0;
+    return ok;
+  }
+
+  bool FlushRun() {
+    if (m_run.size == 0) return true;
+    const int64_t copied =
+        platform::CopyRange(m_run.file, static_cast<int64_t>(m_run.offset), m_out, static_cast<int64_t>(m_run.size));
+    if (copied < 0) return WriteFailed();
+    // The sizes went into the index already: a source cut short since it
+    // was read would make the archive lie. Named by the entry it cut.
+    if (static_cast<uint64_t>(copied) != m_run.size) {
+      uint64_t at = 0;
+      for (const auto& [name, source] : m_run.entries) {
+        at += source->size;
+        if (at <= static_cast<uint64_t>(copied)) continue;
+        return Fail(source->input ? *source->input + ": " + *name + ": changed while packing"
+                                  : std::string("the archive ") + kArchiveChangedWords);
+      }
+      return Fail(std::string("the archive ") + kArchiveChangedWords);
+    }
+    m_run.size = 0;
+    m_run.entries.clear();
+    return true;
+  }
+
+  platform::Handle m_out;
+  std::string& m_reason;
+  std::vector<CHandleOwner> m_roots;
+  std::vector<std::unique_ptr<CFolderWalk>> m_walks;
+  std::unique_ptr<char[]> m_gathered{new char[kGatherBytes]};
+  size_t m_used = 0;
+  struct {
     platform::Handle file = platform::kInvalidHandle;
     uint64_t offset = 0;
     uint64_t size = 0;
     std::vector<std::pair<const std::string*, const CPackSource*>> entries;
-  } run;
-  const auto flushRun = [&](std::string& why) {
-    if (run.size == 0) return true;
-    const int64_t copied = platform::CopyRange(run.file, static_cast<int64_t>(run.offset), out, static_cast<int64_t>(run.size));
-    if (copied < 0) return writeFailed();
-    // The sizes went into the index already: a source cut short since it
-    // was read would make the archive lie. Named by the entry it cut.
-    if (static_cast<uint64_t>(copied) != run.size) {
-      uint64_t at = 0;
-      for (const auto& [entryName, entrySource] : run.entries) {
-        at += entrySource->size;
-        if (at <= static_cast<uint64_t>(copied)) continue;
-        why = entrySource->input ? *entrySource->input + ": " + *entryName + ": changed while packing"
-                                 : std::string("the archive ") + kArchiveChangedWords;
-        break;
-      }
-      return false;
-    }
-    run.size = 0;
-    run.entries.clear();
-    return true;
-  };
+  } m_run;
+};
+
+}  // namespace
+
+bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, std::string& reason) const {
+  const uint64_t total = GetArchiveSize();
+  uint64_t headerSize = kHeaderBytes;
+  for (const auto& [name, source] : m_entries) headerSize += RecordBytes(name);
+  const std::string index = MakeIndex(m_entries, total, headerSize);
+  if (!platform::WriteAll(out, index.data(), index.size()))
+    return reason = "cannot write: " + platform::LastErrorText(), false;
+  CEntryCopier copier(out, reason);
+  if (!copier.OpenRoots(m_roots)) return false;
 
   CProgress done{0, m_entries.size(), 0, total - headerSize};
   for (const auto& [name, source] : m_entries) {
@@ -327,65 +417,19 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       done.bytesDone = before + piece;
       return !progress || progress(done);
     };
-    if (source.file && !source.bytes.HasData()) {
-      if (run.size != 0 && (run.file != source.file.Get() || run.offset + run.size != source.offset)) {
-        if (!flushRun(reason)) return false;
-      }
-      if (run.size == 0) {
-        if (!flush()) return writeFailed();
-        run.file = source.file.Get();
-        run.offset = source.offset;
-      }
-      run.size += source.size;
-      run.entries.emplace_back(&name, &source);
-    } else if (source.root < 0) {
-      if (!flushRun(reason)) return false;
-      if (!flush()) return writeFailed();
-      CExtractEntry entry;
-      entry.bytes = source.bytes;
-      entry.size = source.size;
-      bool cut = false;
-      if (!CopyEntryTo(out, entry, onPiece, cut)) {
-        // The archive input was cut short since it was read: its bytes are
-        // no longer what its index promised.
-        if (cut)
-          return reason = (source.input ? *source.input : std::string()) + ": " + name + ": changed while packing",
-                 false;
-        if (progress && !progress(done)) return reason = "cancelled", false;
-        return writeFailed();
-      }
-    } else {
-      if (!flushRun(reason)) return false;
-      const std::vector<std::string_view> parts = SplitEntryName(name);
-      const platform::Handle at = walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
-      const std::string shown = m_roots[static_cast<size_t>(source.root)] + ": " + name;
-      if (at == platform::kInvalidHandle) return reason = shown + ": " + platform::LastErrorText(), false;
-      platform::NodeInfo now;
-      const CHandleOwner file(platform::OpenFileAt(at, std::string(parts.back()), &now));
-      if (!file) return reason = shown + ": " + platform::LastErrorText(), false;
-      // The size went into the index already: a file that changed since
-      // it was found would make the archive lie.
-      if (now.identity != source.identity || now.size != source.size)
-        return reason = shown + ": changed while packing", false;
-      if (source.size <= kSmallFile) {
-        if (used + source.size > kGatherBytes && !flush()) return writeFailed();
-        if (source.size > 0 && !platform::ReadAt(file.Get(), 0, gathered.get() + used, static_cast<uint32_t>(source.size)))
-          return reason = shown + ": " + platform::LastErrorText(), false;
-        used += static_cast<size_t>(source.size);
-      } else {
-        if (!flush()) return writeFailed();
-        const int64_t copied = platform::CopyRange(file.Get(), 0, out, static_cast<int64_t>(source.size));
-        if (copied < 0) return writeFailed();
-        if (copied != static_cast<int64_t>(source.size)) return reason = shown + ": changed while packing", false;
-      }
-    }
+    bool copied = false;
+    if (source.file && !source.bytes.HasData())
+      copied = copier.AddToRun(name, source);
+    else if (source.root < 0)
+      copied = copier.CopyBytes(name, source, onPiece);
+    else
+      copied = copier.CopyFile(m_roots[static_cast<size_t>(source.root)] + ": " + name, name, source);
+    if (!copied) return false;
     done.bytesDone = before + source.size;
     ++done.entriesDone;
     if (progress && !progress(done)) return reason = "cancelled", false;
   }
-  if (!flushRun(reason)) return false;
-  if (!flush()) return writeFailed();
-  return true;
+  return copier.Finish();
 }
 
 void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
