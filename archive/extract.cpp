@@ -235,6 +235,77 @@ bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
   return true;
 }
 
+namespace {
+
+// Refuses the names that must not become files here: unsafe ones, and a
+// second name for a file an earlier entry was written to.
+class CNameGuard {
+ public:
+  explicit CNameGuard(size_t count) { m_first.reserve(count); }
+
+  // Why `name` is not extracted; empty when it may be.
+  std::string Refuse(std::string_view name) {
+    if (const NameProblem unsafe = CheckEntryName(name); unsafe != NameProblem::None)
+      return DescribeNameProblem(unsafe);
+#ifdef _WIN32
+    // Windows would open a device, drop the last dot or refuse the name.
+    if (const WindowsNameProblem reserved = CheckWindowsEntryName(name); reserved != WindowsNameProblem::None)
+      return DescribeWindowsNameProblem(reserved);
+    // The same file on Windows: the second would overwrite the first.
+    if (const auto [first, isNew] = m_first.try_emplace(WindowsCaseKey(name), name); !isNew)
+      return "differs only in letter case from '" + std::string(first->second) + "'";
+#else
+    // "a/b" and then "a\\b": the second would silently replace the first.
+    if (const auto [first, isNew] = m_first.try_emplace(EntryPathKey(name), name); !isNew)
+      return "names the same file as '" + std::string(first->second) + "'";
+#endif
+    return {};
+  }
+
+ private:
+  // The first entry of each file, by the key that tells files apart here.
+  std::unordered_map<std::string, std::string_view> m_first;
+};
+
+// What the extraction does after an entry.
+enum class CAfterEntry { Next, Stop, Cancel };
+
+// Writes one entry as the file `name` in the folder `at`, noting what
+// became of it in `report`.
+CAfterEntry ExtractOne(platform::Handle at, const std::string& name, const CExtractEntry& entry,
+                       const CExtractOptions& options, CProgress& progress, CExtractReport& report) {
+  const auto problem = [&](std::string reason) { report.problems.push_back({std::string(entry.name), std::move(reason)}); };
+  const uint64_t before = progress.bytesDone;
+  CWriteOutcome outcome;
+  const bool ok = WriteEntryFile(at, name, entry, options.protect,
+                                 [&](uint64_t done) {
+                                   progress.bytesDone = before + done;
+                                   return !options.progress || options.progress(progress);
+                                 },
+                                 outcome);
+  if (outcome.stopped) return CAfterEntry::Cancel;
+  if (outcome.cut) {
+    // Whatever the archive holds now is not what its index described: no
+    // later entry can be trusted either.
+    report.archiveChanged = true;
+    problem(std::string("the archive ") + kArchiveChangedWords + "; what was written of its file was removed");
+    return CAfterEntry::Stop;
+  }
+  if (!ok) {
+    problem(outcome.reason);
+    if (outcome.lasting) return CAfterEntry::Stop;
+  } else if (entry.claimed > entry.size) {
+    problem("cut short by the end of the archive (" + std::to_string(entry.size) + " of " +
+            std::to_string(entry.claimed) + " bytes written)");
+  } else {
+    ++report.written;
+  }
+  progress.bytesDone = before + entry.size;
+  return CAfterEntry::Next;
+}
+
+}  // namespace
+
 void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> entries,
                     const CExtractOptions& options, CExtractReport& report) {
   report = CExtractReport{};
@@ -248,71 +319,30 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
   for (const CExtractEntry& entry : entries) progress.bytesTotal += entry.size;
 
   CFolderWalk walk(root.Get());
-#ifdef _WIN32
-  std::map<std::string, std::string_view> firstOfCase;  // by WindowsCaseKey
-#else
-  std::unordered_map<std::string, std::string_view> firstOfPath;  // by EntryPathKey
-  firstOfPath.reserve(entries.size());
-#endif
-  // Stops before the entries after `last`, counting them as left.
-  const auto stop = [&](const CExtractEntry& last) {
-    report.left = static_cast<size_t>(entries.data() + entries.size() - (&last + 1));
-  };
-  for (const CExtractEntry& entry : entries) {
-    const auto problem = [&](std::string reason) { report.problems.push_back({std::string(entry.name), std::move(reason)}); };
-    const NameProblem unsafe = CheckEntryName(entry.name);
-    const std::vector<std::string_view> segments = unsafe == NameProblem::None ? SplitEntryName(entry.name)
-                                                                              : std::vector<std::string_view>();
-    if (unsafe != NameProblem::None) {
-      problem(DescribeNameProblem(unsafe));
-#ifdef _WIN32
-    } else if (const WindowsNameProblem reserved = CheckWindowsEntryName(entry.name);
-               reserved != WindowsNameProblem::None) {
-      // Windows would open a device, drop the last dot or refuse the name.
-      problem(DescribeWindowsNameProblem(reserved));
-    } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry.name), entry.name); !isNew) {
-      // The same file on Windows: the second would overwrite the first.
-      problem("differs only in letter case from '" + std::string(first->second) + "'");
-#else
-    } else if (const auto [first, isNew] = firstOfPath.try_emplace(EntryPathKey(entry.name), entry.name); !isNew) {
-      // "a/b" and then "a\\b": the second would silently replace the first.
-      problem("names the same file as '" + std::string(first->second) + "'");
-#endif
-    } else if (const platform::Handle at = walk.Enter(std::span(segments).first(segments.size() - 1), true);
-               at == platform::kInvalidHandle) {
-      const bool lasting = platform::LastErrorIsLasting();
-      problem(platform::LastErrorText());
-      if (lasting) return stop(entry);
+  CNameGuard names(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const CExtractEntry& entry = entries[i];
+    CAfterEntry after = CAfterEntry::Next;
+    if (std::string refused = names.Refuse(entry.name); !refused.empty()) {
+      report.problems.push_back({std::string(entry.name), std::move(refused)});
     } else {
-      const uint64_t before = progress.bytesDone;
-      CWriteOutcome outcome;
-      const bool ok = WriteEntryFile(at, std::string(segments.back()), entry, options.protect,
-                                     [&](uint64_t done) {
-                                       progress.bytesDone = before + done;
-                                       return !options.progress || options.progress(progress);
-                                     },
-                                     outcome);
-      if (outcome.stopped) {
-        report.cancelled = true;
-        return;
-      }
-      if (outcome.cut) {
-        // Whatever the archive holds now is not what its index described:
-        // no later entry can be trusted either.
-        report.archiveChanged = true;
-        problem(std::string("the archive ") + kArchiveChangedWords + "; what was written of its file was removed");
-        return stop(entry);
-      }
-      if (!ok) {
-        problem(outcome.reason);
-        if (outcome.lasting) return stop(entry);
-      } else if (entry.claimed > entry.size) {
-        problem("cut short by the end of the archive (" + std::to_string(entry.size) + " of " +
-                std::to_string(entry.claimed) + " bytes written)");
+      const std::vector<std::string_view> segments = SplitEntryName(entry.name);
+      const platform::Handle at = walk.Enter(std::span(segments).first(segments.size() - 1), true);
+      if (at != platform::kInvalidHandle) {
+        after = ExtractOne(at, std::string(segments.back()), entry, options, progress, report);
       } else {
-        ++report.written;
+        after = platform::LastErrorIsLasting() ? CAfterEntry::Stop : CAfterEntry::Next;
+        report.problems.push_back({std::string(entry.name), platform::LastErrorText()});
       }
-      progress.bytesDone = before + entry.size;
+    }
+    if (after == CAfterEntry::Cancel) {
+      report.cancelled = true;
+      return;
+    }
+    // Stopped at a problem every later entry would meet too: those are left.
+    if (after == CAfterEntry::Stop) {
+      report.left = entries.size() - i - 1;
+      return;
     }
     ++progress.entriesDone;
     if (options.progress && !options.progress(progress)) {
