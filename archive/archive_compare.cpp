@@ -139,12 +139,9 @@ std::string Culprit(const CCompareSide& side, std::string_view name) {
   return side.GetPath() + ": entry '" + std::string(name) + "'";
 }
 
-}  // namespace
-
-std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& after,
-                                         std::vector<CEntryProblem>& problems) {
-  // The names first: every name on one side only, and every pair of the
-  // same name, whose bytes are then compared.
+// Every name on one side only, and every pair of the same name (as
+// Changed, whose bytes are then compared), in byte order.
+std::vector<CEntryChange> MergeNames(const CCompareSide& before, const CCompareSide& after) {
   std::vector<CEntryChange> merged;
   size_t i = 0, j = 0;
   while (i < before.size() || j < after.size()) {
@@ -163,6 +160,14 @@ std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& aft
       ++j;
     }
   }
+  return merged;
+}
+
+}  // namespace
+
+std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& after,
+                                         std::vector<CEntryProblem>& problems) {
+  const std::vector<CEntryChange> merged = MergeNames(before, after);
   // Comparing the bytes is most of the work: it reads every entry of both
   // archives, in name order, which is seldom the order of their bytes. Two
   // archives are read in two halves at once; a folder's files one by one.
