@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QVBoxLayout>
@@ -58,6 +60,30 @@ void ShowProblems(QWidget* parent, const std::vector<CEntryProblem>& problems, s
 }
 
 }  // namespace
+
+std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder, std::span<const CExtractEntry> entries,
+                                          std::vector<CEntryProblem>& problems) {
+  CExtractReport report;
+  ExtractEntries(NativePath(folder), entries, {}, report);
+  problems = report.problems;
+  if (!report.folderError.empty()) problems.push_back({std::string(), report.folderError});
+  if (report.written == 0) return nullptr;
+  QList<QUrl> urls;
+  size_t problem = 0;  // both in the entries' order
+  for (const CExtractEntry& entry : entries) {
+    if (problem < report.problems.size() && report.problems[problem].name == entry.name) {
+      ++problem;
+      continue;
+    }
+    if (urls.size() == static_cast<qsizetype>(report.written)) break;  // the rest were not tried
+    QString path = folder;
+    for (const std::string_view part : SplitEntryName(entry.name)) path += QLatin1Char('/') + QFile::decodeName(QByteArray(part.data(), static_cast<qsizetype>(part.size())));
+    urls << QUrl::fromLocalFile(path);
+  }
+  auto data = std::make_unique<QMimeData>();
+  data->setUrls(urls);
+  return data;
+}
 
 void CEntryActions::SetDialogsForTests(CDialogs dialogs) { g_dialogs = std::move(dialogs); }
 

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QDrag>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -17,6 +18,7 @@
 #include "app/entry_actions.h"
 #include "app/entry_find.h"
 #include "app/framework/splitter.h"
+#include "app/framework/win_app.h"
 #include "app/entry_hooks.h"
 #include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
@@ -154,6 +156,7 @@ CLeftView::CLeftView() {
   setEditTriggers(QAbstractItemView::EditKeyPressed);
   setAcceptDrops(true);
   viewport()->setAcceptDrops(true);
+  setDragEnabled(true);
   connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) EditCurrentText();
   });
@@ -374,21 +377,66 @@ QStringList LocalPaths(const QMimeData* data) {
 }  // namespace
 
 void CLeftView::dragEnterEvent(QDragEnterEvent* event) {
-  if (LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
+  // Our own entries dragged back in would be added as copies of themselves.
+  if (event->source() == this || LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
   event->acceptProposedAction();
 }
 
 void CLeftView::dragMoveEvent(QDragMoveEvent* event) {
-  if (LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
+  if (event->source() == this || LocalPaths(event->mimeData()).isEmpty()) return event->ignore();
   event->acceptProposedAction();
 }
 
 void CLeftView::dropEvent(QDropEvent* event) {
-  const QStringList paths = LocalPaths(event->mimeData());
+  const QStringList paths = event->source() == this ? QStringList() : LocalPaths(event->mimeData());
   if (paths.isEmpty()) return event->ignore();
   event->acceptProposedAction();
   // Asked once the drop has ended, so the file manager is not kept waiting.
   QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
+}
+
+void CLeftView::startDrag(Qt::DropActions) {
+  const CTarnEditorDoc* document = GetDocument();
+  const CEntryHooks* hooks = document != nullptr ? document->GetHooks() : nullptr;
+  const std::vector<std::string> names = SelectedNames();
+  // What the window shows: pending bytes where there are some; an entry
+  // waiting to be deleted is not dragged.
+  std::vector<CExtractEntry> entries;
+  std::vector<CEntryProblem> problems;
+  for (const std::string& name : names) {
+    if (hooks != nullptr && hooks->IsEntryRemoved(name)) continue;
+    const int row = m_model.RowOfName(name);
+    const std::optional<size_t> position = row >= 0 ? m_model.PositionOfRow(row) : std::nullopt;
+    const bool changed = hooks != nullptr && hooks->IsEntryChanged(name);
+    std::string reason;
+    // An archive that could not be mapped is read here, these entries only.
+    const CDataBuffer opened =
+        position && !changed ? m_model.GetEntries().BufferAt(*position, &reason) : CDataBuffer();
+    if (!reason.empty()) {
+      problems.push_back({name, reason});
+      continue;
+    }
+    CExtractEntry& entry = entries.emplace_back();
+    entry.name = name;
+    entry.bytes = changed ? hooks->ShownBytes(name, opened) : opened;
+    entry.size = entry.claimed = entry.bytes.GetSize();
+  }
+  if (entries.empty()) return;
+  m_dragFolder = std::make_unique<QTemporaryDir>();
+  std::vector<CEntryProblem> refused;
+  std::unique_ptr<QMimeData> carried =
+      m_dragFolder->isValid() ? ExtractForDrag(m_dragFolder->path(), entries, refused) : nullptr;
+  problems.insert(problems.end(), refused.begin(), refused.end());
+  if (!m_dragFolder->isValid()) problems.push_back({names.front(), m_dragFolder->errorString().toStdString()});
+  if (!problems.empty()) {
+    const CEntryProblem& first = problems.front();
+    const QString text = QStringLiteral("Cannot drag %1: %2").arg(BytesToText(first.name), QString::fromLocal8Bit(first.reason));
+    if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
+  }
+  if (carried == nullptr) return;
+  auto* drag = new QDrag(this);
+  drag->setMimeData(carried.release());
+  drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
 void CLeftView::keyPressEvent(QKeyEvent* event) {

@@ -10,7 +10,9 @@
 
 #include <QAbstractListModel>
 #include <QPointer>
+#include <QTemporaryDir>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,6 +124,8 @@ class CLeftView : public CTreeView {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // Dragging the selected entries out extracts them for the file manager.
+  void startDrag(Qt::DropActions supportedActions) override;
 
  private:
   // The selection change: hands the new item's entry to the right pane.
@@ -139,6 +143,9 @@ class CLeftView : public CTreeView {
   // Made on first use. It lies over the bottom of the tree but is the
   // splitter's child (see CSplitterWnd::AddOverlay), and goes with the tree.
   QPointer<CEntryFindBar> m_findBar;
+  // The last drag's extracted files: kept until the next drag or the
+  // window goes, as the file manager copies them after the drop.
+  std::unique_ptr<QTemporaryDir> m_dragFolder;
   bool m_refilling = false;  // the selection stays out of the list pane's way
   // Where the tree was before the document took the saved archive's entries.
   struct CKept {

@@ -25,6 +25,7 @@
 #include "app/entry_hooks.h"
 #include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
+#include "app/entry_actions.h"
 #include "app/framework/status_bar.h"
 #include "archive/entry_map.h"
 #include "editor_fixture.h"
@@ -353,9 +354,39 @@ class EditTest : public QObject {
     QCOMPARE(RunTarnCaptured({"check", path}).out, std::string("ok: 4 entries\n"));
   }
 
+  void aDragCarriesTheEntriesExtractedUnderItsFolderOnly() {
+    const std::string folder = m_dir.Path() + "/drag";
+    std::vector<CExtractEntry> entries(4);
+    const std::pair<const char*, std::string> given[] = {
+        {"Data\\a.ini", "A = 1\n"}, {"..\\evil.ini", "evil"}, {"Data/a.ini", "twin"}, {"b.ini", ""}};
+    for (size_t k = 0; k < entries.size(); ++k) {
+      entries[k].name = given[k].first;
+      entries[k].bytes = CDataBuffer(given[k].second.data(), static_cast<uint32_t>(given[k].second.size()));
+      entries[k].size = entries[k].claimed = given[k].second.size();
+    }
+    std::vector<CEntryProblem> problems;
+    const std::unique_ptr<QMimeData> data = ExtractForDrag(ToQ(folder), entries, problems);
+    QVERIFY(data != nullptr);
+    QCOMPARE(data->urls(), QList<QUrl>({QUrl::fromLocalFile(ToQ(folder + "/Data/a.ini")),
+                                        QUrl::fromLocalFile(ToQ(folder + "/b.ini"))}));
+    QCOMPARE(ReadWholeFile(folder + "/Data/a.ini"), std::string("A = 1\n"));
+    QCOMPARE(problems.size(), size_t{2});  // the unsafe name, and the second name of one file
+    QCOMPARE(problems[0].name, std::string("..\\evil.ini"));
+    QVERIFY(!std::filesystem::exists(m_dir.Path() + "/evil.ini"));
+    // Nothing written: nothing to drag.
+    QVERIFY(ExtractForDrag(ToQ(folder + "2"), std::span(entries).subspan(1, 1), problems) == nullptr);
+  }
+
   void theTextWindowKeepsTheLineEnds() {
     QCOMPARE(LineEndOf("a\r\nb\n"), std::string_view("\r\n"));
-    QCOMPARE(TextToEntryBytes(QStringLiteral("x\ny\n"), "\r\n"), std::optional<std::string>("x\r\ny\r\n"));
+    // Mixed ends: each line left alone keeps its own, a changed one its
+    // line's, an added one the first line's.
+    const std::string mixed = "a\r\nb\nc\r\nd\ne";
+    QCOMPARE(TextToShow(mixed), std::string("a\nb\nc\nd\ne"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("a\nb\nC\nd\ne"), mixed), std::optional<std::string>("a\r\nb\nC\r\nd\ne"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("a\nb\nx\ny\nd\ne\n"), mixed),
+             std::optional<std::string>("a\r\nb\nx\r\ny\r\nd\ne\r\n"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("a\nd\ne"), mixed), std::optional<std::string>("a\r\nd\ne"));
 
     const std::string path = Archive("text.big");
     CEditorRun run({ToQ(path)});
