@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "archive/archive_compare.h"
@@ -37,6 +38,8 @@ class CCompareWindow : public QMainWindow {
   const QString& GetError() const { return m_error; }
   QTreeWidget* GetEntries() const { return m_entries; }
   QTreeWidget* GetRows() const { return m_rows; }
+  // The files of the two archives compared, which the window keeps open.
+  std::vector<std::string> ShownPaths() const { return {m_before.GetPath(), m_after.GetPath()}; }
 
   // Shows the rows of the change in row `row` of the entry list.
   void ShowChange(int row);

@@ -1,5 +1,6 @@
 #include "app/edit/entry_editor.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/compare/compare_window.h"
 #include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
 #include "app/entry_logic.h"
@@ -18,6 +20,7 @@
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
 #include "app/tarn_editor_doc.h"
+#include "archive/extract.h"
 #include "storage/disk_file.h"
 
 namespace {
@@ -353,29 +356,29 @@ bool CEntryEditor::Reopen(const QString& path, QString& reason) {
   return true;
 }
 
-bool CEntryEditor::Save() {
-  if (m_document.GetPathName().isEmpty()) return SaveAs(QString());
-  const QString path = m_document.GetPathName();
-  QString reason;
-  if (!WriteTo(path, SaveScope::Whole, reason)) {
-    ShowMessage(QStringLiteral("Cannot save: %1").arg(reason));
-    return false;
+size_t CEntryEditor::OtherWindowsOn(const QString& path) const {
+  const std::optional<platform::FileIdentity> file = IdentityOfFile(NativePath(path));
+  if (!file) return 0;
+  size_t windows = 0;
+  if (const CWinApp* app = AfxGetApp()) {
+    for (const CDocument* document : app->GetDocuments()) {
+      if (document == &m_document || document->GetPathName().isEmpty()) continue;
+      if (IdentityOfFile(NativePath(document->GetPathName())) == file) windows += document->GetFrames().size();
+    }
   }
-  if (!Reopen(path, reason)) {
-    ShowMessage(QStringLiteral("Saved, but cannot read it back: %1").arg(reason));
-    return true;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    const auto* compare = qobject_cast<const CCompareWindow*>(window);
+    if (compare == nullptr) continue;
+    const std::vector<std::string> shown = compare->ShownPaths();
+    windows += std::any_of(shown.begin(), shown.end(), [&](const std::string& at) { return IdentityOfFile(at) == file; });
   }
-  ShowMessage(QStringLiteral("Saved %1").arg(Shown(path)));
-  return true;
+  return windows;
 }
 
-bool CEntryEditor::SaveAs(const QString& proposal) {
-  const QString path = AfxGetApp()->DoPromptFileName(false, proposal);
-  if (path.isEmpty()) return false;
+bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
+  // Counted before the file is replaced: then it is still theirs.
+  const size_t others = OtherWindowsOn(path);
   QString reason;
-  if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
-    return Save();
-  }
   if (!WriteTo(path, SaveScope::Whole, reason)) {
     ShowMessage(QStringLiteral("Cannot save: %1").arg(reason));
     return false;
@@ -385,9 +388,29 @@ bool CEntryEditor::SaveAs(const QString& proposal) {
     ShowMessage(QStringLiteral("Saved, but cannot read it back: %1").arg(reason));
     return true;
   }
-  m_document.SetPathName(path);
-  ShowMessage(QStringLiteral("Saved as %1").arg(Shown(path)));
+  if (path != m_document.GetPathName()) m_document.SetPathName(path);
+  QString text = saved.arg(Shown(path));
+  if (others == 1) {
+    text += QStringLiteral("; 1 other window keeps showing what it opened until it is reopened");
+  } else if (others > 1) {
+    text += QStringLiteral("; %1 other windows keep showing what they opened until they are reopened").arg(others);
+  }
+  ShowMessage(text);
   return true;
+}
+
+bool CEntryEditor::Save() {
+  if (m_document.GetPathName().isEmpty()) return SaveAs(QString());
+  return SaveTo(m_document.GetPathName(), QStringLiteral("Saved %1"));
+}
+
+bool CEntryEditor::SaveAs(const QString& proposal) {
+  const QString path = AfxGetApp()->DoPromptFileName(false, proposal);
+  if (path.isEmpty()) return false;
+  if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
+    return Save();
+  }
+  return SaveTo(path, QStringLiteral("Saved as %1"));
 }
 
 bool CEntryEditor::SaveChangesAs() {

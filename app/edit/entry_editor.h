@@ -71,6 +71,12 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   bool WriteTo(const QString& path, SaveScope scope, QString& reason) const;
   // Reads the archive just saved at `path` back in, in place of the opened one.
   bool Reopen(const QString& path, QString& reason);
+  // Save and Save As: the whole archive written to `path`, then shown in
+  // this document's windows; `saved` (with %1 for the path) tells the user.
+  bool SaveTo(const QString& path, const QString& saved);
+  // The windows of other documents and comparisons that show the file at
+  // `path`: after a save replaces it they still show the old one.
+  size_t OtherWindowsOn(const QString& path) const;
 
   CTarnEditorDoc& m_document;
   QUndoStack m_undo;

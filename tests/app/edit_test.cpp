@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QInputDialog>
 #include <QMimeData>
@@ -179,6 +180,7 @@ class EditTest : public QObject {
 
     QVERIFY(run.Command(ID_FILE_SAVE));
     QVERIFY(StatusText(run).startsWith(QStringLiteral("Saved ")));
+    QVERIFY(!StatusText(run).contains(QStringLiteral("other window")));
     QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
     std::string expected = kTank;
     expected.replace(expected.find("30"), 2, "45");
@@ -311,6 +313,24 @@ class EditTest : public QObject {
     QVERIFY(run.Command(ID_FILE_SAVE));
     QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
     QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini"}));
+  }
+
+  void savingOverAnArchiveAnotherWindowShowsSaysSo() {
+    const std::string shown = Archive("shown.big");
+    const std::string other = Archive("other.big");
+    CEditorRun run({ToQ(shown)});
+    QVERIFY(AfxGetApp()->OpenDocumentFile(ToQ(other)) != nullptr);
+    QCOMPARE(run.Documents().size(), size_t{2});
+    CTarnEditorDoc* saving = run.Documents()[1];
+    QCOMPARE(saving->GetPathName(), ToQ(other));
+    saving->GetHooks()->DeleteEntries({"other.ini"});
+    run.Answer(ToQ(shown));
+    QVERIFY(run.Command(ID_FILE_SAVE_AS));
+    QCOMPARE(StatusText(run), QStringLiteral("Saved as %1; 1 other window keeps showing what it opened until it is reopened")
+                                  .arg(QDir::toNativeSeparators(ToQ(shown))));
+    QCOMPARE(RunTarnCaptured({"list", shown}).out, "38\t" + std::to_string(kTank.size()) + "\tData\\Tank.ini\n");
+    // The other window still shows both entries it opened.
+    QCOMPARE(TreeNames(TreeOf(run.Frames()[0])).size(), 2);
   }
 
   void aDroppedFolderIsAddedUnderThePrefix() {
