@@ -82,12 +82,13 @@ CTarnEditorView* CChildFrame::GetRightPane() const {
   return qobject_cast<CTarnEditorView*>(m_wndSplitter->GetPane(0, 1));
 }
 
-bool CChildFrame::SelectEntryRow(size_t entry, size_t row) {
+bool CChildFrame::SelectEntryRow(std::string_view name, size_t row) {
   auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
   CTarnEditorView* list = GetRightPane();
-  if (tree == nullptr || list == nullptr || entry >= static_cast<size_t>(tree->model()->rowCount())) return false;
+  const int entry = tree != nullptr ? tree->GetModel()->RowOfName(name) : -1;
+  if (list == nullptr || entry < 0) return false;
   // Selecting the entry fills the list with its rows, as a click would.
-  const QModelIndex item = tree->model()->index(static_cast<int>(entry), 0);
+  const QModelIndex item = tree->model()->index(entry, 0);
   tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   tree->scrollTo(item);
   if (row >= static_cast<size_t>(list->model()->rowCount())) return false;

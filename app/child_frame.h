@@ -23,7 +23,7 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   CTarnEditorView* GetRightPane() const;
   // Edit Find goes to this window's tree.
   bool OnCmdMsg(int id, CCmdUI* query) override;
-  bool SelectEntryRow(size_t entry, size_t row) override;
+  bool SelectEntryRow(std::string_view name, size_t row) override;
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;

@@ -4,13 +4,14 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 class CEntrySelection {
  public:
-  // Selects entry `entry` (its position in the document's map) in the tree
+  // Selects the entry named `name` in the tree (an opened or an added one)
   // and row `row` of its rows in the list, both scrolled into view. False
   // when the window has no such entry or row.
-  virtual bool SelectEntryRow(size_t entry, size_t row) = 0;
+  virtual bool SelectEntryRow(std::string_view name, size_t row) = 0;
 
  protected:
   ~CEntrySelection() = default;

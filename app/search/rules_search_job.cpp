@@ -22,9 +22,18 @@ void CFoundRows::Append(const CFoundRows& other) {
   }
 }
 
+namespace {
+
+std::string_view ViewOf(const CDataBuffer& bytes) {
+  return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
+}
+
+}  // namespace
+
 CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, QObject* receiver,
-                                 Deliver deliver, Finish finish)
+                                 Deliver deliver, Finish finish, CPendingEntries pending)
     : m_whole(entries.GetWhole()),
+      m_opened(entries.size()),
       m_pattern(std::move(pattern)),
       m_receiver(receiver),
       m_deliver(std::move(deliver)),
@@ -35,10 +44,19 @@ CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, 
     m_file = entries.GetFile();
     m_places.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) m_places.push_back({entries.OffsetAt(i), entries.SizeAt(i)});
+    m_entries.resize(entries.size());
   } else {
-    m_entries.reserve(entries.size());
+    m_entries.reserve(entries.size() + pending.added.size());
     for (size_t i = 0; i < entries.size(); ++i) m_entries.push_back(entries.BytesAt(i));
   }
+  m_isPending.resize(m_entries.size());
+  for (auto& [position, bytes] : pending.changed) {
+    if (position >= m_entries.size()) continue;
+    m_entries[position] = ViewOf(bytes);
+    m_isPending[position] = true;
+    m_pending.push_back(std::move(bytes));
+  }
+  if (!pending.added.empty()) MergeAdded(entries, pending.added);
   try {
     m_thread = std::thread([this] { Run(); });
   } catch (const std::system_error& error) {
@@ -46,6 +64,32 @@ CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, 
     QMetaObject::invokeMethod(
         receiver, [finish = m_finish, failure] { finish(Outcome::Failed, failure); }, Qt::QueuedConnection);
   }
+}
+
+void CRulesSearchJob::MergeAdded(const CEntryMap& entries, std::vector<std::pair<std::string, CDataBuffer>>& added) {
+  // Searched in the tree's order, names in byte order, so the matches come
+  // as `tarn grep` would list them in the archive saved.
+  std::vector<std::string_view> merged;
+  std::vector<bool> pendingMerged;
+  merged.reserve(m_entries.size() + added.size());
+  size_t position = 0, k = 0;
+  while (position < m_opened || k < added.size()) {
+    if (k == added.size() || (position < m_opened && entries.NameAt(position) < added[k].first)) {
+      m_order.push_back(static_cast<int64_t>(position));
+      merged.push_back(m_entries[position]);
+      pendingMerged.push_back(m_isPending[position]);
+      ++position;
+    } else {
+      m_order.push_back(-1 - static_cast<int64_t>(m_added.size()));
+      merged.push_back(ViewOf(added[k].second));
+      pendingMerged.push_back(true);
+      m_added.push_back(std::move(added[k].first));
+      m_pending.push_back(std::move(added[k].second));
+      ++k;
+    }
+  }
+  m_entries.swap(merged);
+  m_isPending.swap(pendingMerged);
 }
 
 CRulesSearchJob::~CRulesSearchJob() {
@@ -62,17 +106,20 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
   CFoundRows chunk;
   std::string bytes;
   size_t pending = 0;
-  for (size_t entry = 0; entry < m_places.size(); ++entry) {
+  for (size_t entry = 0; entry < m_entries.size(); ++entry) {
     if (m_stop.load(std::memory_order_relaxed)) return;
-    bytes.resize(m_places[entry].size);
-    if (!bytes.empty() && !platform::ReadAt(m_file.Get(), m_places[entry].offset, bytes.data(),
-                                            m_places[entry].size)) {
-      failure = QString::fromStdString("cannot read the archive: " + platform::LastErrorText());
-      return;
+    if (!m_isPending[entry]) {
+      const CPlace& place = m_places[m_order.empty() ? entry : static_cast<size_t>(m_order[entry])];
+      bytes.resize(place.size);
+      if (!bytes.empty() && !platform::ReadAt(m_file.Get(), place.offset, bytes.data(), place.size)) {
+        failure = QString::fromStdString("cannot read the archive: " + platform::LastErrorText());
+        return;
+      }
     }
-    search.SearchEntry(bytes, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
-    pending += bytes.size();
-    if (pending >= kPieceBytes || entry + 1 == m_places.size()) {
+    const std::string_view searched = m_isPending[entry] ? m_entries[entry] : std::string_view(bytes);
+    search.SearchEntry(searched, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
+    pending += searched.size();
+    if (pending >= kPieceBytes || entry + 1 == m_entries.size()) {
       deliver(chunk, entry + 1);
       pending = 0;
     }

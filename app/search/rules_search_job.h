@@ -2,7 +2,8 @@
 // stays responsive however large the archive.
 //
 // The job works on a snapshot taken when it starts: a share of the
-// archive's bytes and where each entry lies in them. It never touches the
+// archive's bytes and where each entry lies in them, and the pending
+// changes' bytes, so it searches what the window shows. It never touches the
 // document, so a document closed during a search goes at once; the job
 // keeps the bytes mapped until it is destroyed.
 //
@@ -47,6 +48,14 @@ struct CFoundRows {
   void Append(const CFoundRows& other);
 };
 
+// What the window shows in place of the opened entries.
+struct CPendingEntries {
+  // A position in the map, and its new bytes (none for a deleted entry).
+  std::vector<std::pair<size_t, CDataBuffer>> changed;
+  // Entries the map does not have, in byte order.
+  std::vector<std::pair<std::string, CDataBuffer>> added;
+};
+
 class CRulesSearchJob {
  public:
   // Called on the user-interface thread: a piece of the matches, and how
@@ -65,11 +74,12 @@ class CRulesSearchJob {
   // reads, and a bound on the memory they take.
   static constexpr size_t kMostRows = 1000000;
 
-  // Starts searching every entry of `entries` for `pattern`, ASCII letters
-  // in either case. `receiver` is the object whose thread gets the calls;
-  // none arrive after it is gone.
+  // Starts searching every entry of `entries`, as `pending` changes them,
+  // for `pattern`, ASCII letters in either case. The entries are numbered
+  // in the order of their names, added ones among the opened. `receiver` is the
+  // object whose thread gets the calls; none arrive after it is gone.
   CRulesSearchJob(const CEntryMap& entries, std::string pattern, QObject* receiver, Deliver deliver,
-                  Finish finish);
+                  Finish finish, CPendingEntries pending = {});
   // Stops the search and waits for its thread.
   ~CRulesSearchJob();
   CRulesSearchJob(const CRulesSearchJob&) = delete;
@@ -77,16 +87,34 @@ class CRulesSearchJob {
 
   // Asks the search to stop; the finish call says so.
   void Stop() { m_stop = true; }
-  size_t GetEntryCount() const { return m_file.Get() != 0 ? m_places.size() : m_entries.size(); }
+  size_t GetEntryCount() const { return m_entries.size(); }
+  // The name of entry `entry` of the search of `entries`.
+  std::string_view NameOf(size_t entry, const CEntryMap& entries) const {
+    if (m_order.empty()) return entries.NameAt(entry);
+    const int64_t at = m_order[entry];
+    return at >= 0 ? entries.NameAt(static_cast<size_t>(at)) : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
+  }
 
  private:
   void Run();
+  // Puts the `added` entries among the opened ones, in name order.
+  void MergeAdded(const CEntryMap& entries, std::vector<std::pair<std::string, CDataBuffer>>& added);
   using Collect = std::function<void(CFoundRows& chunk, size_t entry, const CRulesMatch& match)>;
   using Hand = std::function<void(CFoundRows& chunk, size_t entriesDone)>;
   void RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure);
 
   CDataBuffer m_whole;  // keeps the bytes mapped; touched on this thread only
+  // Every entry's bytes; for an archive that is not mapped, the pending
+  // ones' only (the others are read where they lie).
   std::vector<std::string_view> m_entries;
+  std::vector<bool> m_isPending;
+  // The pending bytes, kept; touched on the user-interface thread only.
+  std::vector<CDataBuffer> m_pending;
+  size_t m_opened = 0;
+  // Empty while nothing is added: entries are then numbered by position.
+  // Else one per entry: a position in the map, or -1 - k for m_added[k].
+  std::vector<int64_t> m_order;
+  std::vector<std::string> m_added;
   // For an archive that is not mapped: its file, and where each entry lies.
   // m_file's count is touched on the user-interface thread only.
   struct CPlace {

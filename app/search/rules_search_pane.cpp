@@ -32,6 +32,20 @@ CTarnEditorDoc* ArchiveOf(CMDIChildWnd* window) {
   return window != nullptr ? dynamic_cast<CTarnEditorDoc*>(window->GetActiveDocument()) : nullptr;
 }
 
+// The user searches what the window shows: the pending changes.
+CPendingEntries PendingEntries(const CTarnEditorDoc& document) {
+  CPendingEntries pending;
+  for (const auto& [name, change] : document.m_changes.GetChanges()) {
+    const auto opened = document.m_entries.find(name);
+    if (opened != document.m_entries.end()) {
+      pending.changed.emplace_back(opened.Position(), change.removed ? CDataBuffer() : change.bytes);
+    } else if (!change.removed) {
+      pending.added.emplace_back(name, change.bytes);
+    }
+  }
+  return pending;
+}
+
 }  // namespace
 
 // --- model
@@ -63,6 +77,14 @@ void CFoundRowModel::Append(CFoundRows&& rows, EntryName&& entryName) {
   endInsertRows();
 }
 
+std::string_view CFoundRowModel::EntryNameOf(int row) const {
+  const uint32_t entry = At(row).entry;
+  const auto name = std::lower_bound(m_names.begin(), m_names.end(), entry,
+                                     [](const CName& n, uint32_t e) { return n.entry < e; });
+  if (name == m_names.end() || name->entry != entry) return {};
+  return std::string_view(m_nameText).substr(name->at, name->size);
+}
+
 int CFoundRowModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.rows.size());
 }
@@ -78,12 +100,8 @@ QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
   }
   const CFoundRows::CRow& row = At(index.row());
   switch (index.column()) {
-    case 0: {
-      const auto name = std::lower_bound(m_names.begin(), m_names.end(), row.entry,
-                                         [](const CName& n, uint32_t entry) { return n.entry < entry; });
-      if (name == m_names.end() || name->entry != row.entry) return QVariant();
-      return BytesToText(std::string_view(m_nameText).substr(name->at, name->size));
-    }
+    case 0:
+      return BytesToText(EntryNameOf(index.row()));
     case 1:
       return BytesToText(m_rows.Text(row.block, row.blockSize));
     case 2:
@@ -201,7 +219,8 @@ void CRulesSearchPane::Search() {
       [this, generation](CFoundRows&& rows, size_t done) { OnDeliver(generation, std::move(rows), done); },
       [this, generation](CRulesSearchJob::Outcome outcome, const QString& failure) {
         OnFinish(generation, outcome, failure);
-      });
+      },
+      PendingEntries(*document));
   m_stopKey->setEnabled(true);
   ShowMessage(QStringLiteral("Searching the rules for \"%1\"...").arg(EscapeControls(m_pattern)));
 }
@@ -220,7 +239,7 @@ void CRulesSearchPane::OnDeliver(uint64_t generation, CFoundRows&& rows, size_t 
   CTarnEditorDoc* document = ArchiveOf(m_window);
   if (document == nullptr) return;
   const CEntryMap& entries = document->m_entries;
-  m_model.Append(std::move(rows), [&entries](uint32_t entry) { return entries.NameAt(entry); });
+  m_model.Append(std::move(rows), [&](uint32_t entry) { return m_job->NameOf(entry, entries); });
   if (!m_fitted && m_model.rowCount() > 0) {
     // Fitted once, to the first matches, so the columns hold still while
     // more arrive.
@@ -275,8 +294,7 @@ void CRulesSearchPane::ShowMatch(int row) {
     area->setActiveSubWindow(m_window);
   }
   auto* target = dynamic_cast<CEntrySelection*>(m_window.data());
-  const CFoundRows::CRow& match = m_model.At(row);
-  if (target == nullptr || !target->SelectEntryRow(match.entry, match.row)) return;
+  if (target == nullptr || !target->SelectEntryRow(m_model.EntryNameOf(row), m_model.At(row).row)) return;
   ShowMessage(QStringLiteral("Match %1 of %2").arg(row + 1).arg(m_model.rowCount()));
 }
 

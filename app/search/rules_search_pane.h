@@ -40,6 +40,8 @@ class CFoundRowModel : public QAbstractTableModel {
   template <typename EntryName>
   void Append(CFoundRows&& rows, EntryName&& entryName);
   const CFoundRows::CRow& At(int row) const { return m_rows.rows[static_cast<size_t>(row)]; }
+  // The name of the entry of match `row`.
+  std::string_view EntryNameOf(int row) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;

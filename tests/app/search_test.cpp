@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QTreeView>
 
+#include "app/edit/entry_editor.h"
 #include "app/framework/status_bar.h"
 #include "app/search/rules_search_pane.h"
 #include "editor_fixture.h"
@@ -119,6 +120,36 @@ class SearchTest : public QObject {
     // Escape in the field with no search running closes the pane.
     QTest::keyClick(pane->GetField(), Qt::Key_Escape);
     QVERIFY(!pane->isVisible());
+  }
+
+  void thePendingChangesAreWhatIsSearched() {
+    CEditorRun run({m_path});
+    auto* editor = dynamic_cast<CEntryEditor*>(run.Documents()[0]->GetHooks());
+    QVERIFY(editor != nullptr);
+    const std::string boat = "Object Boat\n  Weapon = BoatGun\nEnd\n";
+    const std::string raft = "Object Raft\n  Weapon = RaftGun\nEnd\n";
+    editor->Push(QStringLiteral("Edit"),
+                 {{"Data\\Plain.ini", CChangeSet::CChange{false, CDataBuffer(boat.data(), static_cast<uint32_t>(boat.size()))}},
+                  {"Data\\Other.ini", CChangeSet::CChange{true, {}}},
+                  {"Data\\New.ini", CChangeSet::CChange{false, CDataBuffer(raft.data(), static_cast<uint32_t>(raft.size()))}}});
+    CRulesSearchPane* pane = run.Main()->GetRulesSearch();
+    Search(run, "weapon");
+    QTRY_VERIFY(!pane->IsSearching());
+    const QStringList found = Matches(pane);
+    // An added entry's match shows in both panes like any other.
+    QTreeView* results = pane->GetResults();
+    results->setFocus();
+    results->setCurrentIndex(results->model()->index(0, 0));
+    QTest::keyClick(results, Qt::Key_Return);
+    QCOMPARE(TreeOf(run.Frames()[0])->currentIndex().data().toString(), QStringLiteral("Data\\New.ini"));
+    QCOMPARE(ListRows(ListOf(run.Frames()[0])).at(ListOf(run.Frames()[0])->currentIndex().row()),
+             QStringLiteral("    Weapon|RaftGun"));
+    // What tarn grep finds in the archive saved with the changes.
+    const QString saved = ToQ(m_dir.Path() + "/saved.big");
+    run.Answer(saved);
+    QVERIFY(run.Command(ID_FILE_SAVE_AS));
+    QCOMPARE(found, GrepLines("weapon", saved));
+    QCOMPARE(found.size(), 5);  // Tank.ini 3, Plain.ini and New.ini 1 each
   }
 
   void aNewSearchOrAClosedWindowEndsTheLastOne() {
