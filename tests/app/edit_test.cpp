@@ -216,6 +216,16 @@ class EditTest : public QObject {
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone"));
     QCOMPARE(ReadWholeFile(m_dir.Path() + "/moved/a.big"), CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
 
+    // Where an open file cannot be replaced (Windows), Save says so before
+    // writing anything, and the changes stay pending.
+    std::filesystem::rename(m_dir.Path() + "/moved", m_dir.Path() + "/gone");
+    CEntryEditor::SetOpenFilesStayInPlaceForTests(true);
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    CEntryEditor::SetOpenFilesStayInPlaceForTests(false);
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot save over ")));
+    QCOMPARE(run.Documents()[0]->m_changes.size(), size_t{1});
+    QCOMPARE(ReadWholeFile(path), CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
+
     // Save Changes As: only the changed entry.
     const QString mod = ToQ(m_dir.Path() + "/mod.big");
     run.Answer(mod);
