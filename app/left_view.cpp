@@ -90,6 +90,7 @@ bool CEntryTreeModel::UpdateAddedNames() {
 
 Qt::ItemFlags CEntryTreeModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags flags = QAbstractListModel::flags(index);
+  if (index.isValid()) flags |= Qt::ItemIsDragEnabled;  // out, onto a file manager
   if (index.isValid() && m_editable != nullptr) flags |= Qt::ItemIsEditable;
   return flags;
 }

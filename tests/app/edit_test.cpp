@@ -353,6 +353,8 @@ class EditTest : public QObject {
     CEditorRun run({ToQ(path)});
     CChildFrame* frame = run.Frames()[0];
     CLeftView* tree = TreeOf(frame);
+    // The tree's items drag out (onto a file manager) as well as take drops.
+    QVERIFY(tree->dragEnabled() && (tree->model()->flags(tree->model()->index(0, 0)) & Qt::ItemIsDragEnabled));
     ClickTreeRow(tree, 0);  // Data\Tank.ini: its folder is proposed
     QCOMPARE(tree->DefaultPrefix(), QStringLiteral("Data\\"));
     AnswerPrefix(QStringLiteral("Mods"));
