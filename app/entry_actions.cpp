@@ -77,7 +77,9 @@ std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder, std::span<const
     }
     if (urls.size() == static_cast<qsizetype>(report.written)) break;  // the rest were not tried
     QString path = folder;
-    for (const std::string_view part : SplitEntryName(entry.name)) path += QLatin1Char('/') + QFile::decodeName(QByteArray(part.data(), static_cast<qsizetype>(part.size())));
+    for (const std::string_view part : SplitEntryName(entry.name)) {
+      path += QLatin1Char('/') + QFile::decodeName(QByteArray(part.data(), static_cast<qsizetype>(part.size())));
+    }
     urls << QUrl::fromLocalFile(path);
   }
   auto data = std::make_unique<QMimeData>();

@@ -422,16 +422,18 @@ void CLeftView::startDrag(Qt::DropActions) {
     entry.bytes = changed ? hooks->ShownBytes(name, opened) : opened;
     entry.size = entry.claimed = entry.bytes.GetSize();
   }
-  if (entries.empty()) return;
-  m_dragFolder = std::make_unique<QTemporaryDir>();
-  std::vector<CEntryProblem> refused;
-  std::unique_ptr<QMimeData> carried =
-      m_dragFolder->isValid() ? ExtractForDrag(m_dragFolder->path(), entries, refused) : nullptr;
-  problems.insert(problems.end(), refused.begin(), refused.end());
-  if (!m_dragFolder->isValid()) problems.push_back({names.front(), m_dragFolder->errorString().toStdString()});
+  std::unique_ptr<QMimeData> carried;
+  if (!entries.empty()) {
+    m_dragFolder = std::make_unique<QTemporaryDir>();
+    std::vector<CEntryProblem> refused;
+    if (m_dragFolder->isValid()) carried = ExtractForDrag(m_dragFolder->path(), entries, refused);
+    else refused.push_back({names.front(), m_dragFolder->errorString().toLocal8Bit().toStdString()});
+    problems.insert(problems.end(), refused.begin(), refused.end());
+  }
   if (!problems.empty()) {
     const CEntryProblem& first = problems.front();
-    const QString text = QStringLiteral("Cannot drag %1: %2").arg(BytesToText(first.name), QString::fromLocal8Bit(first.reason));
+    const QString text =
+        QStringLiteral("Cannot drag %1: %2").arg(BytesToText(first.name), QString::fromLocal8Bit(first.reason));
     if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
   }
   if (carried == nullptr) return;
