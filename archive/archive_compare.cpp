@@ -283,8 +283,7 @@ std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const st
     if (sides[s]->size() > 0) heap.push({sides[s]->NameAt(0), s, 0});
 
   std::vector<bool> wins(sides.size(), false);
-  std::vector<size_t> holders;
-  std::vector<size_t> positions;
+  std::vector<size_t> holders, positions;  // of the name at hand
   std::string reason;
   while (!heap.empty()) {
     const std::string_view name = heap.top().name;
