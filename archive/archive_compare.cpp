@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <queue>
 
 #include "archive/big_archive.h"
@@ -142,7 +141,7 @@ struct CNamePair {
   CEntryChange::Kind kind;
 };
 
-// Calls `paired(m)` for every pair m of the same name as soon as it is
+// Calls `paired(m, pair)` for every pair m of the same name as soon as it is
 // made, while its names (and the numbers beside them) are in the cache.
 template <typename Paired>
 std::vector<CNamePair> MergeNames(const CCompareSide& before, const CCompareSide& after, Paired&& paired) {
