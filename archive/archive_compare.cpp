@@ -144,7 +144,8 @@ struct CNamePair {
 // Calls `paired(m, pair)` for every pair m of the same name as soon as it is
 // made, while its names (and the numbers beside them) are in the cache.
 template <typename Paired>
-std::vector<CNamePair> MergeNames(const CCompareSide& before, const CCompareSide& after, Paired&& paired) {
+std::vector<CNamePair> MergeNames(const CCompareSide& before, const CCompareSide& after,
+                                  Paired&& paired) {
   std::vector<CNamePair> merged;
   // At most one pair per name of both sides; the pages never reached are
   // never touched, while growing would copy every pair made so far.
@@ -197,7 +198,8 @@ class CJudgeWithoutBytes {
       if (oldBytes.size() != newBytes.size()) {
         verdicts[m] = Differs;
       } else if (!oldBytes.empty()) {
-        mapped.push_back({oldBytes.data(), newBytes.data(), static_cast<uint32_t>(oldBytes.size()), m});
+        const auto size = static_cast<uint32_t>(oldBytes.size());
+        mapped.push_back({oldBytes.data(), newBytes.data(), size, m});
       }
       return;
     }
