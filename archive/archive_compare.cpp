@@ -1,7 +1,7 @@
 #include "archive/archive_compare.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstring>
 #include <queue>
 
 #include "archive/big_archive.h"
@@ -32,6 +32,7 @@ CCompareSide::~CCompareSide() = default;
 bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& problems) {
   m_path = path;
   m_names.clear();
+  m_index = nullptr;
   m_archive.reset();
   m_folderState.reset();
   const platform::Handle root = platform::OpenFolder(path, false);
@@ -55,9 +56,7 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   // An archive that could not be mapped is read where each entry lies.
   m_archive->whole = reader.GetData();
   m_archive->total = m_archive->whole.HasData() ? m_archive->whole.GetSize() : static_cast<uint32_t>(reader.GetSize());
-  const CBigIndex& index = reader.GetIndex();
-  m_names.reserve(index.size());
-  for (size_t i = 0; i < index.size(); ++i) m_names.push_back(index.NameAt(i));
+  m_index = &reader.GetIndex();
   return true;
 }
 
@@ -106,18 +105,11 @@ bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reaso
   return read;
 }
 
-void CCompareSide::Prefetch(size_t i) const {
-#if defined(__GNUC__)
-  if (!m_archive || !m_archive->whole.HasData()) return;
+std::string_view CCompareSide::InPlaceAt(size_t i) const {
+  if (!ReadsInPlace()) return {};
   const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
-  if (ReachesPastEnd(entry, m_archive->total)) return;
-  const uint8_t* const start = m_archive->whole.GetData() + entry.offset;
-  // Most entries are a few hundred bytes: their first four lines.
-  const uint32_t lines = std::min<uint32_t>((entry.size + 63) / 64, 4);
-  for (uint32_t line = 0; line < lines; ++line) __builtin_prefetch(start + 64 * line);
-#else
-  (void)i;
-#endif
+  if (ReachesPastEnd(entry, m_archive->total)) return {};
+  return {reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size};
 }
 
 bool CCompareSide::BufferAt(size_t i, CDataBuffer& bytes, std::string& reason) {
@@ -139,87 +131,136 @@ std::string Culprit(const CCompareSide& side, std::string_view name) {
   return side.GetPath() + ": entry '" + std::string(name) + "'";
 }
 
-// Every name on one side only, and every pair of the same name (as
-// Changed, whose bytes are then compared), in byte order.
-std::vector<CEntryChange> MergeNames(const CCompareSide& before, const CCompareSide& after) {
-  std::vector<CEntryChange> merged;
-  size_t i = 0, j = 0;
+// Every name on one side only, and every pair of the same name (whose
+// bytes are then compared), in byte order. Positions are kept in 32 bits
+// (no archive holds more entries) to keep the list small: it has a pair for
+// nearly every name.
+struct CNamePair {
+  uint32_t before;
+  uint32_t after;
+  CEntryChange::Kind kind;
+};
+
+// Calls `paired(m, pair)` for every pair m of the same name as soon as it is
+// made, while its names (and the numbers beside them) are in the cache.
+template <typename Paired>
+std::vector<CNamePair> MergeNames(const CCompareSide& before, const CCompareSide& after,
+                                  Paired&& paired) {
+  std::vector<CNamePair> merged;
+  // At most one pair per name of both sides; the pages never reached are
+  // never touched, while growing would copy every pair made so far.
+  merged.reserve(before.size() + after.size());
+  uint32_t i = 0, j = 0;
   while (i < before.size() || j < after.size()) {
     const int order = i == before.size()  ? 1
                       : j == after.size() ? -1
                                           : before.NameAt(i).compare(after.NameAt(j));
     if (order < 0) {
-      merged.push_back({CEntryChange::Removed, before.NameAt(i), i, 0});
-      ++i;
+      merged.push_back({i++, 0, CEntryChange::Removed});
     } else if (order > 0) {
-      merged.push_back({CEntryChange::Added, after.NameAt(j), 0, j});
-      ++j;
+      merged.push_back({0, j++, CEntryChange::Added});
     } else {
-      merged.push_back({CEntryChange::Changed, before.NameAt(i), i, j});
-      ++i;
-      ++j;
+      merged.push_back({i++, j++, CEntryChange::Changed});
+      paired(static_cast<uint32_t>(merged.size() - 1), merged.back());
     }
   }
   return merged;
+}
+
+enum Verdict : uint8_t { Same, Differs, OldUnreadable, NewUnreadable };
+
+// Two entries of the same name and size, each where it lies in its mapping.
+struct CMappedPair {
+  const char* before;
+  const char* after;
+  uint32_t size;
+  uint32_t at;  // the pair's place among the merged names
+};
+
+// What can be said of a pair of the same name without comparing bytes:
+// both mapped and of different sizes, or unreadable (the reasons go to
+// `why`, in the order of the pairs). Mapped pairs of equal size go to
+// `mapped`, their bytes still to be compared.
+class CJudgeWithoutBytes {
+ public:
+  CJudgeWithoutBytes(CCompareSide& before, CCompareSide& after)
+      : verdicts(before.size() + after.size(), Same), m_before(before), m_after(after) {
+    mapped.reserve(std::min(before.size(), after.size()));
+  }
+  std::vector<Verdict> verdicts;  // one for each pair of names to be made, at most
+  std::vector<CMappedPair> mapped;
+  std::vector<std::string> why;
+
+  void operator()(uint32_t m, const CNamePair& pair) {
+    const std::string_view oldBytes = m_before.InPlaceAt(pair.before);
+    const std::string_view newBytes = m_after.InPlaceAt(pair.after);
+    if (oldBytes.data() != nullptr && newBytes.data() != nullptr) {
+      if (oldBytes.size() != newBytes.size()) {
+        verdicts[m] = Differs;
+      } else if (!oldBytes.empty()) {
+        const auto size = static_cast<uint32_t>(oldBytes.size());
+        mapped.push_back({oldBytes.data(), newBytes.data(), size, m});
+      }
+      return;
+    }
+    // A folder's file, an archive that is not mapped, an entry past the end.
+    std::string_view oldRead, newRead;
+    if (!m_before.BytesAt(pair.before, oldRead, m_reason)) {
+      verdicts[m] = OldUnreadable;
+    } else if (!m_after.BytesAt(pair.after, newRead, m_reason)) {
+      verdicts[m] = NewUnreadable;
+    } else {
+      if (oldRead != newRead) verdicts[m] = Differs;
+      return;
+    }
+    why.push_back(std::move(m_reason));
+  }
+
+ private:
+  CCompareSide& m_before;
+  CCompareSide& m_after;
+  std::string m_reason;
+};
+
+// Compares the bytes of mapped pairs. (Asking for the bytes of pairs ahead
+// was measured and gained nothing: one side is mostly read in a run, and
+// the other's entries are a few lines each.)
+void CompareMapped(std::span<const CMappedPair> pairs, std::vector<Verdict>& verdicts) {
+  for (const CMappedPair& pair : pairs)
+    if (std::memcmp(pair.before, pair.after, pair.size) != 0) verdicts[pair.at] = Differs;
 }
 
 }  // namespace
 
 std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& after,
                                          std::vector<CEntryProblem>& problems) {
-  const std::vector<CEntryChange> merged = MergeNames(before, after);
-  // Comparing the bytes is most of the work: it reads every entry of both
-  // archives, in name order, which is seldom the order of their bytes. Two
-  // archives are read in two halves at once; a folder's files one by one.
-  enum Verdict : uint8_t { Same, Differs, OldUnreadable, NewUnreadable };
-  std::vector<Verdict> verdicts(merged.size(), Same);
-  // Why each unreadable pair is so, in the order of the pairs: the first
-  // half's, then the second's.
-  std::vector<std::string> reasons[2];
-  const auto judge = [&](size_t first, size_t last, std::vector<std::string>& why) {
-    std::string reason;
-    // Entries lie in the order of their bytes, rarely in name order: each
-    // visit would wait for memory unless asked for some visits ahead.
-    constexpr size_t kAhead = 32;
-    const auto ask = [&](size_t m) {
-      if (m >= last || merged[m].kind != CEntryChange::Changed) return;
-      before.Prefetch(merged[m].before);
-      after.Prefetch(merged[m].after);
-    };
-    for (size_t m = first; m < first + kAhead; ++m) ask(m);
-    for (size_t m = first; m < last; ++m) {
-      ask(m + kAhead);
-      const CEntryChange& pair = merged[m];
-      if (pair.kind != CEntryChange::Changed) continue;
-      std::string_view oldBytes, newBytes;
-      if (!before.BytesAt(pair.before, oldBytes, reason)) {
-        verdicts[m] = OldUnreadable;
-      } else if (!after.BytesAt(pair.after, newBytes, reason)) {
-        verdicts[m] = NewUnreadable;
-      } else {
-        if (oldBytes != newBytes) verdicts[m] = Differs;
-        continue;
-      }
-      why.push_back(std::move(reason));
-    }
-  };
-  if (before.ReadsInPlace() && after.ReadsInPlace() && merged.size() >= 4096) {
-    const size_t half = merged.size() / 2;
-    RunBeside([&] { judge(0, half, reasons[0]); }, [&] { judge(half, merged.size(), reasons[1]); });
+  CJudgeWithoutBytes judge(before, after);
+  const std::vector<CNamePair> merged = MergeNames(before, after, judge);
+  std::vector<Verdict>& verdicts = judge.verdicts;
+  const std::vector<CMappedPair>& mapped = judge.mapped;
+  std::vector<std::string>& reasons = judge.why;
+  // Two halves at once. Comparing the bytes is a sixth of the work (11 of
+  // 68 ms of processor time for two shuffled 200,000-entry archives); under
+  // a load of 11 on two cores, one thread did as well.
+  const std::span<const CMappedPair> all(mapped);
+  if (mapped.size() >= 4096) {
+    const size_t half = mapped.size() / 2;
+    RunBeside([&] { CompareMapped(all.first(half), verdicts); },
+              [&] { CompareMapped(all.subspan(half), verdicts); });
   } else {
-    judge(0, merged.size(), reasons[0]);
+    CompareMapped(all, verdicts);
   }
-  reasons[0].insert(reasons[0].end(), std::make_move_iterator(reasons[1].begin()),
-                    std::make_move_iterator(reasons[1].end()));
   size_t next = 0;
   std::vector<CEntryChange> changes;
   for (size_t m = 0; m < merged.size(); ++m) {
-    const CEntryChange& change = merged[m];
+    const CNamePair& pair = merged[m];
+    const std::string_view name =
+        pair.kind == CEntryChange::Added ? after.NameAt(pair.after) : before.NameAt(pair.before);
     if (verdicts[m] == OldUnreadable || verdicts[m] == NewUnreadable) {
       CCompareSide& side = verdicts[m] == OldUnreadable ? before : after;
-      problems.push_back({Culprit(side, change.name), std::move(reasons[0][next++])});
-    } else if (change.kind != CEntryChange::Changed || verdicts[m] == Differs) {
-      changes.push_back(change);
+      problems.push_back({Culprit(side, name), std::move(reasons[next++])});
+    } else if (pair.kind != CEntryChange::Changed || verdicts[m] == Differs) {
+      changes.push_back({pair.kind, name, pair.before, pair.after});
     }
   }
   return changes;
@@ -243,8 +284,7 @@ std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const st
     if (sides[s]->size() > 0) heap.push({sides[s]->NameAt(0), s, 0});
 
   std::vector<bool> wins(sides.size(), false);
-  std::vector<size_t> holders;
-  std::vector<size_t> positions;
+  std::vector<size_t> holders, positions;  // of the name at hand
   std::string reason;
   while (!heap.empty()) {
     const std::string_view name = heap.top().name;

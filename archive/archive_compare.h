@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/big_archive.h"
 #include "archive/extract.h"
 #include "storage/data_buffer.h"
 
@@ -44,16 +45,17 @@ class CCompareSide {
   // An archive that is mapped: BytesAt gives views of the mapping, and two
   // threads may call it at once. Else it reads into memory of the side's.
   bool ReadsInPlace() const;
-  size_t size() const { return m_names.size(); }
+  size_t size() const { return m_index ? m_index->size() : m_names.size(); }
   // REQUIRES: i < size(). In byte order; valid while the side lives.
-  std::string_view NameAt(size_t i) const { return m_names[i]; }
+  std::string_view NameAt(size_t i) const { return m_index ? m_index->NameAt(i) : m_names[i]; }
   // The bytes of entry i, valid until the next BytesAt on this side. False
   // with `reason` when they cannot be had: an entry reaching past the
   // archive's end, a file that went away. See ReadsInPlace.
   bool BytesAt(size_t i, std::string_view& bytes, std::string& reason);
-  // Asks for the first bytes of entry i of an archive to be brought into
-  // the cache, so they are there when BytesAt is called a little later.
-  void Prefetch(size_t i) const;
+  // Entry i where it lies in the mapping, for a side that reads in place;
+  // a view with no data when the side does not, or the entry reaches past
+  // the archive's end (BytesAt then says why).
+  std::string_view InPlaceAt(size_t i) const;
   // The same bytes as a buffer of their own, or a share of the archive's.
   bool BufferAt(size_t i, CDataBuffer& bytes, std::string& reason);
 
@@ -62,6 +64,8 @@ class CCompareSide {
   struct CFolderState;
   std::string m_path;
   bool m_folder = false;
+  // An archive's names are its index's; a folder's are kept here.
+  const CBigIndex* m_index = nullptr;
   std::vector<std::string_view> m_names;
   std::unique_ptr<CArchiveState> m_archive;
   std::unique_ptr<CFolderState> m_folderState;

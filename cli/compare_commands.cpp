@@ -71,17 +71,10 @@ void ScriptLines(COutput& out, std::span<const CRulesRow> before, std::span<cons
 
 // The lines under an entry whose bytes differ, when both sides are rules text.
 void RulesLines(COutput& out, const CDataBuffer& oldBytes, const CDataBuffer& newBytes) {
-  const auto text = [](const CDataBuffer& bytes) {
-    return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
-  };
-  if (!LooksLikeRulesText(text(oldBytes)) || !LooksLikeRulesText(text(newBytes))) return;
-  CRulesParser oldParser, newParser;
-  oldParser.SetSource(oldBytes);
-  oldParser.Parse();
-  newParser.SetSource(newBytes);
-  newParser.Parse();
-  const std::vector<CRulesRow> oldRows = BuildRulesRows(oldParser);
-  const std::vector<CRulesRow> newRows = BuildRulesRows(newParser);
+  CRulesTextPair texts;
+  if (!texts.Parse(oldBytes, newBytes)) return;
+  const std::vector<CRulesRow>& oldRows = texts.OldRows();
+  const std::vector<CRulesRow>& newRows = texts.NewRows();
   const std::vector<CBlockChange> changes = CompareRules(oldRows, newRows);
   if (changes.empty()) out.Raw("\t=\tsame rows\n");
   for (const CBlockChange& change : changes) {

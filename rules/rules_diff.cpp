@@ -5,6 +5,8 @@
 #include <functional>
 #include <unordered_map>
 
+#include "rules/rules_rows.h"
+
 namespace {
 
 struct RowHash {
@@ -217,4 +219,20 @@ std::vector<CBlockChange> CompareRules(std::span<const CRulesRow> before, std::s
 bool LooksLikeRulesText(std::string_view bytes) {
   constexpr size_t kLook = 8192;
   return std::memchr(bytes.data(), 0, std::min(bytes.size(), kLook)) == nullptr;
+}
+
+bool CRulesTextPair::Parse(const CDataBuffer& oldBytes, const CDataBuffer& newBytes) {
+  m_oldRows.clear();
+  m_newRows.clear();
+  const auto text = [](const CDataBuffer& bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
+  };
+  if (!LooksLikeRulesText(text(oldBytes)) || !LooksLikeRulesText(text(newBytes))) return false;
+  m_oldParser.SetSource(oldBytes);
+  m_oldParser.Parse();
+  m_newParser.SetSource(newBytes);
+  m_newParser.Parse();
+  m_oldRows = BuildRulesRows(m_oldParser);
+  m_newRows = BuildRulesRows(m_newParser);
+  return true;
 }

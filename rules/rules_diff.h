@@ -77,3 +77,20 @@ std::vector<CBlockChange> CompareRules(std::span<const CRulesRow> before, std::s
 // Whether bytes are read as rules text when compared: no zero byte in the
 // first 8 KiB.
 bool LooksLikeRulesText(std::string_view bytes);
+
+// Two versions of one entry, parsed when both are rules text, so that their
+// rows can be compared (CompareRules). The rows refer to the parsers'
+// strings: valid while this lives, until its next Parse.
+class CRulesTextPair {
+ public:
+  // False, with no rows, when either side is not rules text.
+  bool Parse(const CDataBuffer& oldBytes, const CDataBuffer& newBytes);
+  const std::vector<CRulesRow>& OldRows() const { return m_oldRows; }
+  const std::vector<CRulesRow>& NewRows() const { return m_newRows; }
+
+ private:
+  CRulesParser m_oldParser;
+  CRulesParser m_newParser;
+  std::vector<CRulesRow> m_oldRows;
+  std::vector<CRulesRow> m_newRows;
+};

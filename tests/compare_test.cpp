@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -219,6 +220,36 @@ TEST_F(CompareTest, EntryLinesBlockLinesAndExitStatuses) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err, "");
   }
+}
+
+TEST_F(CompareTest, ManyEntriesLaidOutOfNameOrderAreAllJudged) {
+  // Enough pairs for the bytes to be compared in two halves at once, laid
+  // in reverse name order; changes and damage in both halves.
+  CBigBuilder oldSide, newSide;
+  for (int i = 6000; i-- > 0;) {
+    char name[16];
+    std::snprintf(name, sizeof name, "e%04d.ini", i);
+    const std::string body = "Object E" + std::to_string(i) + "\nEnd\n";
+    if (i == 20) {
+      oldSide.AddRecord(name, 1u << 30, 4);
+    } else {
+      oldSide.Add(name, body);
+    }
+    std::string changed = body;
+    if (i == 10 || i == 4000) changed[8] = '#';  // same size, other bytes
+    if (i == 5000) changed += "\n";
+    if (i == 5500) {
+      newSide.AddRecord(name, 1u << 30, 4);
+    } else {
+      newSide.Add(name, changed);
+    }
+  }
+  const std::string a = Archive("a.big", oldSide), b = Archive("b.big", newSide);
+  const CTarnResult r = RunTarnCaptured({"diff", "--brief", a, b});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "M\te0010.ini\nM\te4000.ini\nM\te5000.ini\n");
+  EXPECT_EQ(r.err, "tarn: " + a + ": entry 'e0020.ini': reaches past the end of the archive\n" +
+                       "tarn: " + b + ": entry 'e5500.ini': reaches past the end of the archive\n");
 }
 
 TEST_F(CompareTest, AFolderIsReadAsPackWouldPackIt) {

@@ -19,7 +19,6 @@
 #include "archive/entry_path.h"
 #include "archive/extract.h"
 #include "rules/rules_diff.h"
-#include "rules/rules_rows.h"
 
 namespace {
 
@@ -145,22 +144,13 @@ void CCompareWindow::ShowChange(int row) {
     statusBar()->showMessage(QStringLiteral("Cannot read %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(reason)));
     return;
   }
-  const auto text = [](const CDataBuffer& bytes) {
-    return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
-  };
-  if (!LooksLikeRulesText(text(oldBytes)) || !LooksLikeRulesText(text(newBytes))) {
+  CRulesTextPair texts;
+  if (!texts.Parse(oldBytes, newBytes)) {
     auto* item = new QTreeWidgetItem(m_rows, {QString(), QStringLiteral("(not rules text: bytes differ)")});
     Style(item, 3, kSameColour, false, false, QStringLiteral("not rules text"));
     return;
   }
-  CRulesParser oldParser, newParser;
-  oldParser.SetSource(oldBytes);
-  oldParser.Parse();
-  newParser.SetSource(newBytes);
-  newParser.Parse();
-  const std::vector<CRulesRow> oldRows = BuildRulesRows(oldParser);
-  const std::vector<CRulesRow> newRows = BuildRulesRows(newParser);
-  const std::vector<CCompareRow> rows = BuildCompareRows(oldRows, newRows);
+  const std::vector<CCompareRow> rows = BuildCompareRows(texts.OldRows(), texts.NewRows());
   if (rows.empty()) {
     auto* item = new QTreeWidgetItem(m_rows, {QStringLiteral("="), QStringLiteral("(same rows: only spacing or comments differ)")});
     Style(item, 3, kSameColour, false, false, QStringLiteral("same rows"));
