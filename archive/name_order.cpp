@@ -52,19 +52,25 @@ constexpr size_t kInsertionMost = 16;
 
 // A range of keys that agree on every byte before `depth`; the first
 // `valid` bytes of each word are the name's bytes from `depth`, the rest
-// zero (0: the words are still to be read).
+// zero (0: the words are still to be read). `aside`: the keys lie in the
+// sort's second buffer, at the same places.
 struct SortRange {
   size_t begin;
   size_t end;
   size_t depth;
   size_t valid;
+  bool aside;
 };
 
 // What the sort keeps from one range to the next: an archive of many
 // folders sorts thousands of groups, which should not each allocate.
+// A split moves a range's keys from one buffer to the other and its parts
+// are split again from there, so no pass copies keys back; a part that is
+// done while aside (one name, or equal names) is copied home on its own.
 struct CSortState {
   std::vector<SortRange> pending;
-  std::vector<SortKey> moved;
+  std::vector<SortRange> settle;  // done parts of the last split, aside
+  std::vector<SortKey> aside;
   std::vector<uint32_t> count;
 };
 
@@ -81,28 +87,30 @@ bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t 
   return a < b;
 }
 
-// Few names: an insertion sort, which moves a key only past greater ones,
-// so equal names keep their order.
-void InsertionSort(const uint8_t* base, SortKey* keys, const SortRange& r) {
-  for (size_t i = r.begin + 1; i < r.end; ++i) {
-    const SortKey moving = keys[i];
+// Few names: an insertion sort from `from` into `to` (the same buffer or
+// not), which moves a key only past greater ones, so equal names keep their
+// order.
+void InsertionSort(const uint8_t* base, const SortKey* from, SortKey* to, const SortRange& r) {
+  for (size_t i = r.begin; i < r.end; ++i) {
+    const SortKey moving = from[i];
     size_t j = i;
-    for (; j > r.begin && NameBefore(base, moving, keys[j - 1], r.depth, r.valid); --j)
-      keys[j] = keys[j - 1];
-    keys[j] = moving;
+    for (; j > r.begin && NameBefore(base, moving, to[j - 1], r.depth, r.valid); --j)
+      to[j] = to[j - 1];
+    to[j] = moving;
   }
 }
 
 // Splits a range by the first byte in which its words differ, skipping the
-// bytes all of them share, into ranges that agree on that byte too; by two
-// bytes when the range has more names than the two bytes have values
-// between its least and greatest word (with the benchmark of kInsertionMost
-// at 16: 525 / 612 instructions an entry; at four times the names, 524 /
-// 636; by one byte only, 516 / 631). A counting sort, stable, so equal
-// names keep their order. No choice of names makes a range cost more than
-// a pass for each byte its names do not all share.
-void SplitByBytes(SortKey* keys, const SortRange& r, uint64_t least, uint64_t greatest,
-                  CSortState& state) {
+// bytes all of them share, into ranges that agree on that byte too, moving
+// its keys from `from` to `to`; by two bytes when the range has more names
+// than the two bytes have values between its least and greatest word (with
+// the benchmark of kInsertionMost at 16: 525 / 612 instructions an entry;
+// at four times the names, 524 / 636; by one byte only, 516 / 631). A
+// counting sort, stable, so equal names keep their order. No choice of names
+// makes a range cost more than a pass for each byte its names do not all
+// share.
+void SplitByBytes(const SortKey* from, SortKey* to, const SortRange& r, uint64_t least,
+                  uint64_t greatest, CSortState& state) {
   const size_t size = r.end - r.begin;
   const size_t skip = static_cast<size_t>(std::countl_zero(least ^ greatest)) / 8;
   const int firstShift = 56 - 8 * static_cast<int>(skip);
@@ -112,71 +120,80 @@ void SplitByBytes(SortKey* keys, const SortRange& r, uint64_t least, uint64_t gr
   const size_t width = two ? 2 : 1;
   const int shift = two ? firstShift - 8 : firstShift;
   const uint64_t mask = two ? 0xFFFF : 0xFF;
-  // The children's words start after the bytes split on: a word used up
+  // The parts' words start after the bytes split on: a word used up
   // becomes zero, with `valid` 0 to have it read again.
   const int used = 8 * static_cast<int>(skip + width);
   const size_t low = (least >> shift) & mask, span = ((greatest >> shift) & mask) - low + 1;
   // count[d - low + 1]: keys whose bytes are d; then, summed, where d's run starts.
   std::vector<uint32_t>& count = state.count;
   count.assign(span + 1, 0);
-  for (size_t i = r.begin; i < r.end; ++i) ++count[((keys[i].word >> shift) & mask) - low + 1];
+  for (size_t i = r.begin; i < r.end; ++i) ++count[((from[i].word >> shift) & mask) - low + 1];
+  count[0] = static_cast<uint32_t>(r.begin);
+  const bool aside = !r.aside;
+  state.settle.clear();
   for (size_t d = 0; d < span; ++d) {
+    const size_t at = count[d], n = count[d + 1];
     // A last byte 0 lies past the end of a name (no name holds one): names
     // there are equal, and stay in their order.
-    if (count[d + 1] > 1 && ((low + d) & 0xFF) != 0) {
-      const size_t from = r.begin + count[d];
-      state.pending.push_back(
-          {from, from + count[d + 1], r.depth + skip + width, r.valid - skip - width});
-    }
+    if (n > 1 && ((low + d) & 0xFF) != 0)
+      state.pending.push_back({at, at + n, r.depth + skip + width, r.valid - skip - width, aside});
+    else if (n != 0 && aside)
+      state.settle.push_back({at, at + n, 0, 0, aside});
     count[d + 1] += count[d];
   }
-  if (state.moved.size() < size) state.moved.resize(size);
   for (size_t i = r.begin; i < r.end; ++i) {
-    const uint64_t word = keys[i].word;
-    state.moved[count[((word >> shift) & mask) - low]++] = {used == 64 ? 0 : word << used,
-                                                            keys[i].name};
+    const uint64_t word = from[i].word;
+    to[count[((word >> shift) & mask) - low]++] = {used == 64 ? 0 : word << used, from[i].name};
   }
-  std::copy(state.moved.begin(), state.moved.begin() + static_cast<std::ptrdiff_t>(size),
-            keys + r.begin);
 }
 
 // An MSD radix sort with common-prefix skipping. Names in archives share
 // long folder prefixes; a range whose words all agree moves eight bytes on
 // without a pass of its own, and a split starts at the first byte in which
 // the words differ. No recursion: a pending list of ranges.
-// REQUIRES: the keys of [begin, end) agree on every byte before `depth`,
-// in file order, their words holding `valid` bytes from there.
-void RadixSort(const uint8_t* base, SortKey* keys, SortRange whole, CSortState& state) {
-  state.pending.assign(1, whole);
+// REQUIRES: the `count` keys agree on every byte before `depth`, in file
+// order, their words holding the 8 bytes from there.
+void RadixSort(const uint8_t* base, SortKey* keys, size_t count, size_t depth, CSortState& state) {
+  if (state.aside.size() < count) state.aside.resize(count);
+  SortKey* const buffers[2] = {keys, state.aside.data()};
+  state.pending.assign(1, {0, count, depth, 8, false});
   while (!state.pending.empty()) {
     SortRange r = state.pending.back();
     state.pending.pop_back();
+    SortKey* const here = buffers[r.aside];
     const bool few = r.end - r.begin <= kInsertionMost;
     // A few names compare words the fewer times the more of them is known.
     if (r.valid == 0 || (few && r.valid < 8)) {
-      for (size_t i = r.begin; i < r.end; ++i) keys[i].word = NameWord(base, keys[i].name, r.depth);
+      for (size_t i = r.begin; i < r.end; ++i) here[i].word = NameWord(base, here[i].name, r.depth);
       r.valid = 8;
     }
     if (few) {
-      InsertionSort(base, keys, r);
+      InsertionSort(base, here, keys, r);
       continue;
     }
     // The words share their leading bytes; the least and the greatest
     // differ first where any two do, and hold the least and greatest byte.
-    uint64_t least = keys[r.begin].word, greatest = least;
-    uint32_t longest = 0;
+    uint64_t least = here[r.begin].word, greatest = least;
     for (size_t i = r.begin; i < r.end; ++i) {
-      least = std::min(least, keys[i].word);
-      greatest = std::max(greatest, keys[i].word);
-      longest = std::max(longest, keys[i].name.length);
+      least = std::min(least, here[i].word);
+      greatest = std::max(greatest, here[i].word);
     }
     if (least != greatest) {
-      SplitByBytes(keys, r, least, greatest, state);
-    } else if (longest > r.depth + r.valid) {
-      // All share these bytes, and some go on past them.
-      state.pending.push_back({r.begin, r.end, r.depth + r.valid, 0});
+      SortKey* const there = buffers[!r.aside];
+      SplitByBytes(here, there, r, least, greatest, state);
+      for (const SortRange& done : state.settle)
+        std::copy(there + done.begin, there + done.end, keys + done.begin);
+      continue;
     }
-    // Otherwise the names are equal, in file order.
+    uint32_t longest = 0;
+    for (size_t i = r.begin; i < r.end; ++i) longest = std::max(longest, here[i].name.length);
+    if (longest > r.depth + r.valid) {
+      // All share these bytes, and some go on past them.
+      state.pending.push_back({r.begin, r.end, r.depth + r.valid, 0, r.aside});
+    } else if (r.aside) {
+      // The names are equal, in file order.
+      std::copy(here + r.begin, here + r.end, keys + r.begin);
+    }
   }
 }
 
@@ -341,7 +358,7 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
       const size_t last = std::min(groupCount, first + kTake);
       for (size_t g = first; g < last; ++g)
         if (start[g + 1] - start[g] > 1)
-          RadixSort(base, keys, {start[g], start[g + 1], 16, 8}, state);
+          RadixSort(base, keys + start[g], start[g + 1] - start[g], 16, state);
     }
   };
   if (n < kSortBesideLeast) sortGroups();
@@ -361,7 +378,7 @@ size_t SortUniqueNames(const uint8_t* base, CNameRef* names, size_t count, CLarg
   SortKey* const keys = scratch.Take<SortKey>(count);
   for (size_t i = 0; i < count; ++i) keys[i] = {NameWord(base, names[i], 0), names[i]};
   CSortState state;
-  RadixSort(base, keys, {0, count, 0, 8}, state);
+  RadixSort(base, keys, count, 0, state);
   const size_t kept = KeepLastOfEqual(base, keys, count, names);
   scratch.Rewind(mark);
   return kept;
