@@ -46,19 +46,16 @@ static_assert(kSortScratchPerName == sizeof(SortKey) + 4, "kSortScratchPerName n
 // Ranges of at most this many names are sorted by insertion; above it, a
 // split by bytes pays. Chosen with bench/archive_bench.sh's callgrind step
 // (tarn list, 200,000 shuffled entries, instructions an entry, today's
-// names / names under long folder prefixes): 16: 525 / 612, 32: 519 / 621;
-// splitting by one byte only, 16: 516 / 631, 32: 504 / 632, 64: 504 / 639.
-constexpr size_t kInsertionMost = 16;
+// names / names under long folder prefixes): KINS_FIGURES
+constexpr size_t kInsertionMost = 24;
 
-// A range of keys that agree on every byte before `depth`; the first
-// `valid` bytes of each word are the name's bytes from `depth`, the rest
-// zero (0: the words are still to be read). `aside`: the keys lie in the
+// A range of keys that agree on every byte before `depth`, each word
+// holding the name's 8 bytes from there. `aside`: the keys lie in the
 // sort's second buffer, at the same places.
 struct SortRange {
   size_t begin;
   size_t end;
   size_t depth;
-  size_t valid;
   bool aside;
 };
 
@@ -75,11 +72,10 @@ struct CSortState {
 };
 
 // Whether x's name comes before y's; both agree before `depth`, and their
-// words hold `valid` bytes from there.
-bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t depth,
-                size_t valid) {
+// words hold the 8 bytes from there.
+bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t depth) {
   if (x.word != y.word) return x.word < y.word;
-  const size_t from = std::min<size_t>({depth + valid, x.name.length, y.name.length});
+  const size_t from = std::min<size_t>({depth + 8, x.name.length, y.name.length});
   const std::string_view a(reinterpret_cast<const char*>(base) + x.name.at + from,
                            x.name.length - from);
   const std::string_view b(reinterpret_cast<const char*>(base) + y.name.at + from,
@@ -94,8 +90,7 @@ void InsertionSort(const uint8_t* base, const SortKey* from, SortKey* to, const 
   for (size_t i = r.begin; i < r.end; ++i) {
     const SortKey moving = from[i];
     size_t j = i;
-    for (; j > r.begin && NameBefore(base, moving, to[j - 1], r.depth, r.valid); --j)
-      to[j] = to[j - 1];
+    for (; j > r.begin && NameBefore(base, moving, to[j - 1], r.depth); --j) to[j] = to[j - 1];
     to[j] = moving;
   }
 }
@@ -103,30 +98,29 @@ void InsertionSort(const uint8_t* base, const SortKey* from, SortKey* to, const 
 // Splits a range by the first byte in which its words differ, skipping the
 // bytes all of them share, into ranges that agree on that byte too, moving
 // its keys from `from` to `to`; by two bytes when the range has more names
-// than the two bytes have values between its least and greatest word (with
-// the benchmark of kInsertionMost at 16: 525 / 612 instructions an entry;
-// at four times the names, 524 / 636; by one byte only, 516 / 631). A
-// counting sort, stable, so equal names keep their order. No choice of names
-// makes a range cost more than a pass for each byte its names do not all
-// share.
-void SplitByBytes(const SortKey* from, SortKey* to, const SortRange& r, uint64_t least,
-                  uint64_t greatest, CSortState& state) {
+// than the two bytes have values between its least and greatest word
+// (TWO_FIGURES). Each key's word is read again from after
+// the bytes split on, as it moves: a word shifted instead would hold fewer
+// bytes, and ranges would split by one byte and pass over their keys again
+// to read them (with words shifted, at kInsertionMost 16: 525 / 590). A
+// counting sort, stable, so equal names keep their order. No choice of
+// names makes a range cost more than a pass for each byte its names do not
+// all share.
+void SplitByBytes(const uint8_t* base, const SortKey* from, SortKey* to, const SortRange& r,
+                  uint64_t least, uint64_t greatest, CSortState& state) {
   const size_t size = r.end - r.begin;
   const size_t skip = static_cast<size_t>(std::countl_zero(least ^ greatest)) / 8;
   const int firstShift = 56 - 8 * static_cast<int>(skip);
   const bool two =
-      skip + 2 <= r.valid &&
+      skip < 7 &&
       ((greatest >> (firstShift - 8)) & 0xFFFF) - ((least >> (firstShift - 8)) & 0xFFFF) < size;
-  const size_t width = two ? 2 : 1;
   const int shift = two ? firstShift - 8 : firstShift;
   const uint64_t mask = two ? 0xFFFF : 0xFF;
-  // The parts' words start after the bytes split on: a word used up
-  // becomes zero, with `valid` 0 to have it read again.
-  const int used = 8 * static_cast<int>(skip + width);
+  const size_t depth = r.depth + skip + (two ? 2 : 1);
   const size_t low = (least >> shift) & mask, span = ((greatest >> shift) & mask) - low + 1;
   // count[d - low + 1]: keys whose bytes are d; then, summed, where d's run starts.
-  std::vector<uint32_t>& count = state.count;
-  count.assign(span + 1, 0);
+  state.count.assign(span + 1, 0);
+  uint32_t* const count = state.count.data();
   for (size_t i = r.begin; i < r.end; ++i) ++count[((from[i].word >> shift) & mask) - low + 1];
   count[0] = static_cast<uint32_t>(r.begin);
   const bool aside = !r.aside;
@@ -136,38 +130,32 @@ void SplitByBytes(const SortKey* from, SortKey* to, const SortRange& r, uint64_t
     // A last byte 0 lies past the end of a name (no name holds one): names
     // there are equal, and stay in their order.
     if (n > 1 && ((low + d) & 0xFF) != 0)
-      state.pending.push_back({at, at + n, r.depth + skip + width, r.valid - skip - width, aside});
+      state.pending.push_back({at, at + n, depth, aside});
     else if (n != 0 && aside)
-      state.settle.push_back({at, at + n, 0, 0, aside});
+      state.settle.push_back({at, at + n, depth, aside});
     count[d + 1] += count[d];
   }
   for (size_t i = r.begin; i < r.end; ++i) {
-    const uint64_t word = from[i].word;
-    to[count[((word >> shift) & mask) - low]++] = {used == 64 ? 0 : word << used, from[i].name};
+    const CNameRef name = from[i].name;
+    to[count[((from[i].word >> shift) & mask) - low]++] = {NameWord(base, name, depth), name};
   }
 }
 
 // An MSD radix sort with common-prefix skipping. Names in archives share
 // long folder prefixes; a range whose words all agree moves eight bytes on
-// without a pass of its own, and a split starts at the first byte in which
-// the words differ. No recursion: a pending list of ranges.
+// with one pass, and a split starts at the first byte in which the words
+// differ. No recursion: a pending list of ranges.
 // REQUIRES: the `count` keys agree on every byte before `depth`, in file
 // order, their words holding the 8 bytes from there.
 void RadixSort(const uint8_t* base, SortKey* keys, size_t count, size_t depth, CSortState& state) {
   if (state.aside.size() < count) state.aside.resize(count);
   SortKey* const buffers[2] = {keys, state.aside.data()};
-  state.pending.assign(1, {0, count, depth, 8, false});
+  state.pending.assign(1, {0, count, depth, false});
   while (!state.pending.empty()) {
-    SortRange r = state.pending.back();
+    const SortRange r = state.pending.back();
     state.pending.pop_back();
     SortKey* const here = buffers[r.aside];
-    const bool few = r.end - r.begin <= kInsertionMost;
-    // A few names compare words the fewer times the more of them is known.
-    if (r.valid == 0 || (few && r.valid < 8)) {
-      for (size_t i = r.begin; i < r.end; ++i) here[i].word = NameWord(base, here[i].name, r.depth);
-      r.valid = 8;
-    }
-    if (few) {
+    if (r.end - r.begin <= kInsertionMost) {
       InsertionSort(base, here, keys, r);
       continue;
     }
@@ -180,16 +168,17 @@ void RadixSort(const uint8_t* base, SortKey* keys, size_t count, size_t depth, C
     }
     if (least != greatest) {
       SortKey* const there = buffers[!r.aside];
-      SplitByBytes(here, there, r, least, greatest, state);
+      SplitByBytes(base, here, there, r, least, greatest, state);
       for (const SortRange& done : state.settle)
         std::copy(there + done.begin, there + done.end, keys + done.begin);
       continue;
     }
     uint32_t longest = 0;
     for (size_t i = r.begin; i < r.end; ++i) longest = std::max(longest, here[i].name.length);
-    if (longest > r.depth + r.valid) {
+    if (longest > r.depth + 8) {
       // All share these bytes, and some go on past them.
-      state.pending.push_back({r.begin, r.end, r.depth + r.valid, 0, r.aside});
+      for (size_t i = r.begin; i < r.end; ++i) here[i].word = NameWord(base, here[i].name, r.depth + 8);
+      state.pending.push_back({r.begin, r.end, r.depth + 8, r.aside});
     } else if (r.aside) {
       // The names are equal, in file order.
       std::copy(here + r.begin, here + r.end, keys + r.begin);
