@@ -15,7 +15,11 @@
 
 namespace {
 
-// Fewer names sort faster than a thread starts.
+// Fewer names sort faster than a thread starts. At 20,000 names under long
+// prefixes (bench/make_bench_archive.cpp, callgrind --separate-threads), the
+// second thread still takes 2.0 of the 10.6 million instructions of the
+// caller's listing, some 0.5 ms against a thread's start of a few tens of
+// microseconds.
 constexpr size_t kSortBesideLeast = 20000;
 
 
@@ -227,13 +231,6 @@ class CPrefixGroups {
     }
   }
   size_t size() const { return m_size; }
-  // How many names each group has so far, by group.
-  std::vector<size_t> Counts() const {
-    std::vector<size_t> counts(m_size);
-    for (const Slot& slot : m_slots)
-      if (slot.count != 0) counts[slot.group] = slot.count;
-    return counts;
-  }
   // Twice the slots, every group placed again: the table stays at most half
   // full without being sized for the most groups up front.
   void Grow() {
@@ -303,44 +300,33 @@ size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CName
 size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
   CPrefixGroups groups(n);
   uint32_t* const groupOf = scratch.Take<uint32_t>(n);
-  const auto group = [&](size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-      const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
-      if (g < 0) return false;
-      groupOf[i] = static_cast<uint32_t>(g);
-    }
-    return true;
-  };
-  // For many names, the later half is placed by a second thread, after the
-  // earlier half's names of each group (counted here).
-  const size_t half = n < kSortBesideLeast ? n : n / 2;
-  if (!group(0, half)) return 0;
-  const std::vector<size_t> earlier = half < n ? groups.Counts() : std::vector<size_t>();
-  if (!group(half, n)) return 0;
-  // A counting sort by rank: stable, so each group keeps file order.
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
+    if (g < 0) return 0;
+    groupOf[i] = static_cast<uint32_t>(g);
+  }
+  // A counting sort by rank: stable, so each group keeps file order. The
+  // words are read here, in file order, where the names come in sequence
+  // through the cache. (Placing the later half on a second thread took 2.3
+  // of 110 million instructions off this one in bench/archive_bench.sh's
+  // callgrind step, 200,000 names under long prefixes, and nothing at
+  // 20,000: not worth a thread.)
   std::vector<size_t> next;
   std::vector<size_t> start;
   groups.Place(next, start);
   SortKey* const keys = scratch.Take<SortKey>(n);
-  // The words are read here, in file order, where the names come in
-  // sequence through the cache.
-  const auto place = [&](std::vector<size_t>& to, size_t from, size_t end) {
-    for (size_t i = from; i < end; ++i)
-      keys[to[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
-  };
-  if (half == n) {
-    place(next, 0, n);
-  } else {
-    std::vector<size_t> laterNext = next;
-    for (size_t g = 0; g < earlier.size(); ++g) laterNext[g] += earlier[g];
-    RunBeside([&] { place(next, 0, half); }, [&] { place(laterNext, half, n); });
-  }
+  for (size_t i = 0; i < n; ++i) keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
   // Groups are independent: for many names a second thread sorts some of
   // them. Each thread takes the next few groups not yet taken, so neither
-  // waits for the other at the end however the work falls.
+  // waits for the other at the end however the work falls. In
+  // bench/archive_bench.sh's callgrind step (--separate-threads, 200,000
+  // names) the second thread takes 16.5 of the 33 million instructions the
+  // sort costs on the bench's names, and 22.5 of 45 million on names under
+  // long prefixes: it pays when a second core is free.
   const size_t groupCount = start.size() - 1;
   std::atomic<size_t> untaken{0};
   const auto sortGroups = [&] {
+    // Taken 32 at a time, the groups split as evenly as the figures above.
     constexpr size_t kTake = 32;
     CSortState state;
     for (size_t first;
