@@ -1,7 +1,7 @@
 #include "archive/name_order.h"
 
 #include "storage/byte_order.h"
-#include "storage/run_beside.h"
+#include "threads/run_beside.h"
 
 #include <algorithm>
 #include <atomic>
