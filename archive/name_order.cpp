@@ -18,10 +18,9 @@ namespace {
 // Fewer names sort faster than a thread starts. At 20,000 names under long
 // prefixes (bench/make_bench_archive.cpp, callgrind --separate-threads), the
 // second thread still takes 2.0 of the 10.6 million instructions of the
-// caller's listing, some 0.5 ms against a thread's start of a few tens of
-// microseconds.
+// caller's listing, a few tenths of a millisecond against a thread's start
+// of a few tens of microseconds.
 constexpr size_t kSortBesideLeast = 20000;
-
 
 // Eight bytes of a name from `offset`, big-endian, zero-padded past its end.
 // Comparing these words compares names byte-wise as unsigned bytes with a
