@@ -10,7 +10,6 @@
 #include "archive/entry_path.h"
 #include "storage/handle_owner.h"
 #include "storage/platform.h"
-#include "storage/run_beside.h"
 
 struct CCompareSide::CArchiveState {
   CBigArchive reader;
@@ -239,17 +238,11 @@ std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& aft
   std::vector<Verdict>& verdicts = judge.verdicts;
   const std::vector<CMappedPair>& mapped = judge.mapped;
   std::vector<std::string>& reasons = judge.why;
-  // Two halves at once. Comparing the bytes is a sixth of the work (11 of
-  // 68 ms of processor time for two shuffled 200,000-entry archives); under
-  // a load of 11 on two cores, one thread did as well.
-  const std::span<const CMappedPair> all(mapped);
-  if (mapped.size() >= 4096) {
-    const size_t half = mapped.size() / 2;
-    RunBeside([&] { CompareMapped(all.first(half), verdicts); },
-              [&] { CompareMapped(all.subspan(half), verdicts); });
-  } else {
-    CompareMapped(all, verdicts);
-  }
+  // On one thread: comparing the bytes is a sixth of the work (11 of 68 ms of
+  // processor time for two shuffled 200,000-entry archives of
+  // bench/compare_bench.sh), and a second thread gave no gain there (best of 8:
+  // 447 ms against 452 alone).
+  CompareMapped(mapped, verdicts);
   size_t next = 0;
   std::vector<CEntryChange> changes;
   for (size_t m = 0; m < merged.size(); ++m) {

@@ -13,7 +13,7 @@
 // at the offsets the index gives.
 //
 // Threading: one caller. Opening a large archive puts a second thread to
-// work for parts of the open (storage/run_beside.h); it has ended when Open
+// work for parts of the open (threads/run_beside.h); it has ended when Open
 // returns.
 #pragma once
 

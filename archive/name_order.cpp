@@ -1,7 +1,7 @@
 #include "archive/name_order.h"
 
 #include "storage/byte_order.h"
-#include "storage/run_beside.h"
+#include "threads/run_beside.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,9 +15,12 @@
 
 namespace {
 
-// Fewer names sort faster than a thread starts.
+// Fewer names sort faster than a thread starts. At 20,000 names under long
+// prefixes (bench/make_bench_archive.cpp, callgrind --separate-threads), the
+// second thread still takes 2.0 of the 10.6 million instructions of the
+// caller's listing, a few tenths of a millisecond against a thread's start
+// of a few tens of microseconds.
 constexpr size_t kSortBesideLeast = 20000;
-
 
 // Eight bytes of a name from `offset`, big-endian, zero-padded past its end.
 // Comparing these words compares names byte-wise as unsigned bytes with a
@@ -46,34 +49,37 @@ static_assert(kSortScratchPerName == sizeof(SortKey) + 4, "kSortScratchPerName n
 // Ranges of at most this many names are sorted by insertion; above it, a
 // split by bytes pays. Chosen with bench/archive_bench.sh's callgrind step
 // (tarn list, 200,000 shuffled entries, instructions an entry, today's
-// names / names under long folder prefixes): 16: 525 / 612, 32: 519 / 621;
-// splitting by one byte only, 16: 516 / 631, 32: 504 / 632, 64: 504 / 639.
-constexpr size_t kInsertionMost = 16;
+// names / names under long folder prefixes): 8: 501 / 553, 16: 499 / 553,
+// 24: 494 / 550, 32: 497 / 551, 48: 498 / 557.
+constexpr size_t kInsertionMost = 24;
 
-// A range of keys that agree on every byte before `depth`; the first
-// `valid` bytes of each word are the name's bytes from `depth`, the rest
-// zero (0: the words are still to be read).
+// A range of keys that agree on every byte before `depth`, each word
+// holding the name's 8 bytes from there. `aside`: the keys lie in the
+// sort's second buffer, at the same places.
 struct SortRange {
   size_t begin;
   size_t end;
   size_t depth;
-  size_t valid;
+  bool aside;
 };
 
 // What the sort keeps from one range to the next: an archive of many
 // folders sorts thousands of groups, which should not each allocate.
+// A split moves a range's keys from one buffer to the other and its parts
+// are split again from there, so no pass copies keys back; a part that is
+// done while aside (one name, or equal names) is copied home on its own.
 struct CSortState {
   std::vector<SortRange> pending;
-  std::vector<SortKey> moved;
+  std::vector<SortRange> settle;  // done parts of the last split, aside
+  std::vector<SortKey> aside;
   std::vector<uint32_t> count;
 };
 
 // Whether x's name comes before y's; both agree before `depth`, and their
-// words hold `valid` bytes from there.
-bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t depth,
-                size_t valid) {
+// words hold the 8 bytes from there.
+bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t depth) {
   if (x.word != y.word) return x.word < y.word;
-  const size_t from = std::min<size_t>({depth + valid, x.name.length, y.name.length});
+  const size_t from = std::min<size_t>({depth + 8, x.name.length, y.name.length});
   const std::string_view a(reinterpret_cast<const char*>(base) + x.name.at + from,
                            x.name.length - from);
   const std::string_view b(reinterpret_cast<const char*>(base) + y.name.at + from,
@@ -81,114 +87,123 @@ bool NameBefore(const uint8_t* base, const SortKey& x, const SortKey& y, size_t 
   return a < b;
 }
 
-// Few names: an insertion sort, which moves a key only past greater ones,
-// so equal names keep their order.
-void InsertionSort(const uint8_t* base, SortKey* keys, const SortRange& r) {
-  for (size_t i = r.begin + 1; i < r.end; ++i) {
-    const SortKey moving = keys[i];
+// Few names: an insertion sort from `from` into `to` (the same buffer or
+// not), which moves a key only past greater ones, so equal names keep their
+// order.
+void InsertionSort(const uint8_t* base, const SortKey* from, SortKey* to, const SortRange& r) {
+  for (size_t i = r.begin; i < r.end; ++i) {
+    const SortKey moving = from[i];
     size_t j = i;
-    for (; j > r.begin && NameBefore(base, moving, keys[j - 1], r.depth, r.valid); --j)
-      keys[j] = keys[j - 1];
-    keys[j] = moving;
+    for (; j > r.begin && NameBefore(base, moving, to[j - 1], r.depth); --j) to[j] = to[j - 1];
+    to[j] = moving;
   }
 }
 
 // Splits a range by the first byte in which its words differ, skipping the
-// bytes all of them share, into ranges that agree on that byte too; by two
-// bytes when the range has more names than the two bytes have values
-// between its least and greatest word (with the benchmark of kInsertionMost
-// at 16: 525 / 612 instructions an entry; at four times the names, 524 /
-// 636; by one byte only, 516 / 631). A counting sort, stable, so equal
-// names keep their order. No choice of names makes a range cost more than
-// a pass for each byte its names do not all share.
-void SplitByBytes(SortKey* keys, const SortRange& r, uint64_t least, uint64_t greatest,
-                  CSortState& state) {
+// bytes all of them share, into ranges that agree on that byte too, moving
+// its keys from `from` to `to`; by two bytes when the range has more names
+// than the two bytes have values between its least and greatest word (the
+// benchmark of kInsertionMost, at 32: 497 / 551; with more names than half
+// of those values, 496 / 579). Each key's word is read again from after the
+// bytes split on, as it moves: words shifted instead hold fewer bytes, and
+// ranges split by one byte and pass over their keys again to read them
+// (at kInsertionMost 16: 525 / 590 against 501 / 554). A counting sort,
+// stable, so equal names keep their order. No choice of names makes a range
+// cost more than a pass for each byte its names do not all share.
+void SplitByBytes(const uint8_t* base, const SortKey* from, SortKey* to, const SortRange& r,
+                  uint64_t least, uint64_t greatest, CSortState& state) {
   const size_t size = r.end - r.begin;
   const size_t skip = static_cast<size_t>(std::countl_zero(least ^ greatest)) / 8;
   const int firstShift = 56 - 8 * static_cast<int>(skip);
   const bool two =
-      skip + 2 <= r.valid &&
+      skip < 7 &&
       ((greatest >> (firstShift - 8)) & 0xFFFF) - ((least >> (firstShift - 8)) & 0xFFFF) < size;
-  const size_t width = two ? 2 : 1;
   const int shift = two ? firstShift - 8 : firstShift;
   const uint64_t mask = two ? 0xFFFF : 0xFF;
-  // The children's words start after the bytes split on: a word used up
-  // becomes zero, with `valid` 0 to have it read again.
-  const int used = 8 * static_cast<int>(skip + width);
+  const size_t depth = r.depth + skip + (two ? 2 : 1);
   const size_t low = (least >> shift) & mask, span = ((greatest >> shift) & mask) - low + 1;
   // count[d - low + 1]: keys whose bytes are d; then, summed, where d's run starts.
-  std::vector<uint32_t>& count = state.count;
-  count.assign(span + 1, 0);
-  for (size_t i = r.begin; i < r.end; ++i) ++count[((keys[i].word >> shift) & mask) - low + 1];
+  state.count.assign(span + 1, 0);
+  uint32_t* const count = state.count.data();
+  for (size_t i = r.begin; i < r.end; ++i) ++count[((from[i].word >> shift) & mask) - low + 1];
+  count[0] = static_cast<uint32_t>(r.begin);
+  const bool aside = !r.aside;
+  state.settle.clear();
   for (size_t d = 0; d < span; ++d) {
+    const size_t at = count[d], n = count[d + 1];
     // A last byte 0 lies past the end of a name (no name holds one): names
     // there are equal, and stay in their order.
-    if (count[d + 1] > 1 && ((low + d) & 0xFF) != 0) {
-      const size_t from = r.begin + count[d];
-      state.pending.push_back(
-          {from, from + count[d + 1], r.depth + skip + width, r.valid - skip - width});
-    }
+    if (n > 1 && ((low + d) & 0xFF) != 0)
+      state.pending.push_back({at, at + n, depth, aside});
+    else if (n != 0 && aside)
+      state.settle.push_back({at, at + n, depth, aside});
     count[d + 1] += count[d];
   }
-  if (state.moved.size() < size) state.moved.resize(size);
   for (size_t i = r.begin; i < r.end; ++i) {
-    const uint64_t word = keys[i].word;
-    state.moved[count[((word >> shift) & mask) - low]++] = {used == 64 ? 0 : word << used,
-                                                            keys[i].name};
+    const CNameRef name = from[i].name;
+    to[count[((from[i].word >> shift) & mask) - low]++] = {NameWord(base, name, depth), name};
   }
-  std::copy(state.moved.begin(), state.moved.begin() + static_cast<std::ptrdiff_t>(size),
-            keys + r.begin);
 }
 
 // An MSD radix sort with common-prefix skipping. Names in archives share
 // long folder prefixes; a range whose words all agree moves eight bytes on
-// without a pass of its own, and a split starts at the first byte in which
-// the words differ. No recursion: a pending list of ranges.
-// REQUIRES: the keys of [begin, end) agree on every byte before `depth`,
-// in file order, their words holding `valid` bytes from there.
-void RadixSort(const uint8_t* base, SortKey* keys, SortRange whole, CSortState& state) {
-  state.pending.assign(1, whole);
+// with one pass, and a split starts at the first byte in which the words
+// differ. No recursion: a pending list of ranges.
+// REQUIRES: the `count` keys agree on every byte before `depth`, in file
+// order, their words holding the 8 bytes from there.
+void RadixSort(const uint8_t* base, SortKey* keys, size_t count, size_t depth, CSortState& state) {
+  if (state.aside.size() < count) state.aside.resize(count);
+  SortKey* const buffers[2] = {keys, state.aside.data()};
+  state.pending.assign(1, {0, count, depth, false});
   while (!state.pending.empty()) {
-    SortRange r = state.pending.back();
+    const SortRange r = state.pending.back();
     state.pending.pop_back();
-    const bool few = r.end - r.begin <= kInsertionMost;
-    // A few names compare words the fewer times the more of them is known.
-    if (r.valid == 0 || (few && r.valid < 8)) {
-      for (size_t i = r.begin; i < r.end; ++i) keys[i].word = NameWord(base, keys[i].name, r.depth);
-      r.valid = 8;
-    }
-    if (few) {
-      InsertionSort(base, keys, r);
+    SortKey* const here = buffers[r.aside];
+    if (r.end - r.begin <= kInsertionMost) {
+      InsertionSort(base, here, keys, r);
       continue;
     }
     // The words share their leading bytes; the least and the greatest
     // differ first where any two do, and hold the least and greatest byte.
-    uint64_t least = keys[r.begin].word, greatest = least;
-    uint32_t longest = 0;
+    uint64_t least = here[r.begin].word, greatest = least;
     for (size_t i = r.begin; i < r.end; ++i) {
-      least = std::min(least, keys[i].word);
-      greatest = std::max(greatest, keys[i].word);
-      longest = std::max(longest, keys[i].name.length);
+      least = std::min(least, here[i].word);
+      greatest = std::max(greatest, here[i].word);
     }
     if (least != greatest) {
-      SplitByBytes(keys, r, least, greatest, state);
-    } else if (longest > r.depth + r.valid) {
-      // All share these bytes, and some go on past them.
-      state.pending.push_back({r.begin, r.end, r.depth + r.valid, 0});
+      SortKey* const there = buffers[!r.aside];
+      SplitByBytes(base, here, there, r, least, greatest, state);
+      for (const SortRange& done : state.settle)
+        std::copy(there + done.begin, there + done.end, keys + done.begin);
+      continue;
     }
-    // Otherwise the names are equal, in file order.
+    uint32_t longest = 0;
+    for (size_t i = r.begin; i < r.end; ++i) longest = std::max(longest, here[i].name.length);
+    if (longest > r.depth + 8) {
+      // All share these bytes, and some go on past them.
+      for (size_t i = r.begin; i < r.end; ++i) here[i].word = NameWord(base, here[i].name, r.depth + 8);
+      state.pending.push_back({r.begin, r.end, r.depth + 8, r.aside});
+    } else if (r.aside) {
+      // The names are equal, in file order.
+      std::copy(here + r.begin, here + r.end, keys + r.begin);
+    }
   }
 }
 
 // The names' first 16 bytes, grouped: most names of an archive share them
 // with many others (a folder's path), and only names of one group need to
 // be compared past them. Open addressing on a table sized for few groups;
-// crafted names that collide, or too many groups for this to pay, make it
-// give up (false), and the caller sorts without it.
+// crafted names that collide, or more groups than a quarter of the names,
+// make it give up (-1), and the caller sorts without it. Groups of four
+// names on average still pay: in bench/archive_bench.sh's callgrind step,
+// tarn list of 20,000 of the bench's names (3,882 groups) costs 10.2 million
+// instructions grouped and 12.6 million with the limit at a sixteenth of the
+// names, which gave up; at 50,000, 23.8 and 31.1 million. The limit bounds
+// the table at about one slot a name.
 class CPrefixGroups {
  public:
   explicit CPrefixGroups(size_t names) {
-    m_most = names / 16 + 64;
+    m_most = names / 4 + 64;
     m_slots.assign(256, Slot{});
     m_mask = m_slots.size() - 1;
     m_probesLeft = 4 * names + 1024;
@@ -220,13 +235,6 @@ class CPrefixGroups {
     }
   }
   size_t size() const { return m_size; }
-  // How many names each group has so far, by group.
-  std::vector<size_t> Counts() const {
-    std::vector<size_t> counts(m_size);
-    for (const Slot& slot : m_slots)
-      if (slot.count != 0) counts[slot.group] = slot.count;
-    return counts;
-  }
   // Twice the slots, every group placed again: the table stays at most half
   // full without being sized for the most groups up front.
   void Grow() {
@@ -296,44 +304,33 @@ size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CName
 size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
   CPrefixGroups groups(n);
   uint32_t* const groupOf = scratch.Take<uint32_t>(n);
-  const auto group = [&](size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-      const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
-      if (g < 0) return false;
-      groupOf[i] = static_cast<uint32_t>(g);
-    }
-    return true;
-  };
-  // For many names, the later half is placed by a second thread, after the
-  // earlier half's names of each group (counted here).
-  const size_t half = n < kSortBesideLeast ? n : n / 2;
-  if (!group(0, half)) return 0;
-  const std::vector<size_t> earlier = half < n ? groups.Counts() : std::vector<size_t>();
-  if (!group(half, n)) return 0;
-  // A counting sort by rank: stable, so each group keeps file order.
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
+    if (g < 0) return 0;
+    groupOf[i] = static_cast<uint32_t>(g);
+  }
+  // A counting sort by rank: stable, so each group keeps file order. The
+  // words are read here, in file order, where the names come in sequence
+  // through the cache. (Placing the later half on a second thread took 2.3
+  // of 110 million instructions off this one in bench/archive_bench.sh's
+  // callgrind step, 200,000 names under long prefixes, and nothing at
+  // 20,000: not worth a thread.)
   std::vector<size_t> next;
   std::vector<size_t> start;
   groups.Place(next, start);
   SortKey* const keys = scratch.Take<SortKey>(n);
-  // The words are read here, in file order, where the names come in
-  // sequence through the cache.
-  const auto place = [&](std::vector<size_t>& to, size_t from, size_t end) {
-    for (size_t i = from; i < end; ++i)
-      keys[to[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
-  };
-  if (half == n) {
-    place(next, 0, n);
-  } else {
-    std::vector<size_t> laterNext = next;
-    for (size_t g = 0; g < earlier.size(); ++g) laterNext[g] += earlier[g];
-    RunBeside([&] { place(next, 0, half); }, [&] { place(laterNext, half, n); });
-  }
+  for (size_t i = 0; i < n; ++i) keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
   // Groups are independent: for many names a second thread sorts some of
   // them. Each thread takes the next few groups not yet taken, so neither
-  // waits for the other at the end however the work falls.
+  // waits for the other at the end however the work falls. In
+  // bench/archive_bench.sh's callgrind step (--separate-threads, 200,000
+  // names) the second thread takes 16.5 of the 33 million instructions the
+  // sort costs on the bench's names, and 22.5 of 45 million on names under
+  // long prefixes: it pays when a second core is free.
   const size_t groupCount = start.size() - 1;
   std::atomic<size_t> untaken{0};
   const auto sortGroups = [&] {
+    // Taken 32 at a time, the groups split as evenly as the figures above.
     constexpr size_t kTake = 32;
     CSortState state;
     for (size_t first;
@@ -341,7 +338,7 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
       const size_t last = std::min(groupCount, first + kTake);
       for (size_t g = first; g < last; ++g)
         if (start[g + 1] - start[g] > 1)
-          RadixSort(base, keys, {start[g], start[g + 1], 16, 8}, state);
+          RadixSort(base, keys + start[g], start[g + 1] - start[g], 16, state);
     }
   };
   if (n < kSortBesideLeast) sortGroups();
@@ -361,7 +358,7 @@ size_t SortUniqueNames(const uint8_t* base, CNameRef* names, size_t count, CLarg
   SortKey* const keys = scratch.Take<SortKey>(count);
   for (size_t i = 0; i < count; ++i) keys[i] = {NameWord(base, names[i], 0), names[i]};
   CSortState state;
-  RadixSort(base, keys, {0, count, 0, 8}, state);
+  RadixSort(base, keys, count, 0, state);
   const size_t kept = KeepLastOfEqual(base, keys, count, names);
   scratch.Rewind(mark);
   return kept;

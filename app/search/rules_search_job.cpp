@@ -6,7 +6,7 @@
 #include <exception>
 #include <memory>
 #include <new>
-#include <system_error>
+#include <string>
 
 #include "rules/search_entries.h"
 #include "storage/platform.h"
@@ -57,10 +57,9 @@ CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, 
     m_pending.push_back(std::move(bytes));
   }
   if (!pending.added.empty()) MergeAdded(entries, pending.added);
-  try {
-    m_thread = std::thread([this] { Run(); });
-  } catch (const std::system_error& error) {
-    const QString failure = QString::fromLocal8Bit(error.what());
+  std::string problem;
+  if (!m_beside.Start([this] { Run(); }, problem)) {
+    const QString failure = QString::fromLocal8Bit(problem.c_str());
     QMetaObject::invokeMethod(
         receiver, [finish = m_finish, failure] { finish(Outcome::Failed, failure); }, Qt::QueuedConnection);
   }
@@ -94,7 +93,7 @@ void CRulesSearchJob::MergeAdded(const CEntryMap& entries, std::vector<std::pair
 
 CRulesSearchJob::~CRulesSearchJob() {
   m_stop = true;
-  if (m_thread.joinable()) m_thread.join();
+  m_beside.Join();
 }
 
 void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure) {

@@ -20,12 +20,12 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "archive/entry_map.h"
 #include "rules/rules_search.h"
 #include "storage/data_buffer.h"
+#include "threads/run_beside.h"
 
 // Matching rows, their texts kept in one string.
 struct CFoundRows {
@@ -129,5 +129,5 @@ class CRulesSearchJob {
   std::atomic<bool> m_stop{false};
   std::atomic<size_t> m_found{0};
   std::atomic<bool> m_tooMany{false};
-  std::thread m_thread;
+  CBeside m_beside;  // last: joined before the members it uses go
 };

@@ -1,17 +1,21 @@
-// Two pieces of work at once, for the larger steps over a whole index.
+// Work on a second thread: every thread of the core, of tarn and of the
+// editor starts here.
 //
-// The machines this runs on have two cores or more, and a listing of a large
-// archive spends most of its time in steps that split into independent
-// halves (reading the index region, sorting groups of names, measuring
-// names for the editor's tree), or into a maker and a writer that hand
-// blocks over (the lines of tarn list, the rows of a search). The wall time
-// of such a step then nearly halves; the processor time does not. Every
-// second thread of the core and of tarn starts here.
+// Two pieces of work at once, for the larger steps over a whole index: steps
+// that split into independent halves (reading the index region, sorting
+// groups of names, measuring names for the editor's tree) or into a maker
+// and a taker that hand chunks over (the rows of a search). The wall time of
+// such a step then nearly halves when a second core is free; the processor
+// time does not. Each use says beside it which benchmark shows it pays.
+// And one piece of work beside the caller for as long as it takes
+// (CBeside): the editor's searches, which the window answers while they run.
 #pragma once
 
 #include <exception>
+#include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 // Runs `beside` on a second thread while `here` runs on the caller's, and
 // returns true when both have ended. When no thread can be started, runs
@@ -59,3 +63,36 @@ void RunBeside(Here&& here, Beside&& beside) {
   here();
   beside();
 }
+
+// A piece of work running beside the caller's thread until it ends, for
+// work that outlives the call that starts it. Joined when destroyed: the
+// work must end by itself, or be told to before.
+class CBeside {
+ public:
+  CBeside() = default;
+  CBeside(const CBeside&) = delete;
+  CBeside& operator=(const CBeside&) = delete;
+  ~CBeside() { Join(); }
+
+  // Starts `work` on a thread of its own; false, with the reason in
+  // `problem`, when no thread can be started (then `work` never runs).
+  // REQUIRES: nothing started yet; `work` throws nothing (it would end the
+  // program) and lives until it has run.
+  template <typename Work>
+  bool Start(Work&& work, std::string& problem) {
+    try {
+      m_thread = std::thread(std::forward<Work>(work));
+    } catch (const std::system_error& error) {
+      problem = error.what();
+      return false;
+    }
+    return true;
+  }
+  // Waits for the work to end; at once when none was started.
+  void Join() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  std::thread m_thread;
+};
