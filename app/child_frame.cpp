@@ -55,6 +55,9 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
           QApplication::clipboard()->setText(text);
         }, any);
       }
+      case ID_VIEW_FOLDERS:
+        if (query != nullptr) query->checked = tree->ShowsFolders();
+        return Handle(query, [tree] { tree->SetShowFolders(!tree->ShowsFolders()); });
       case ID_EDIT_CLEAR:
         return Handle(query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
       case ID_EDIT_TEXT:
@@ -85,9 +88,10 @@ CTarnEditorView* CChildFrame::GetRightPane() const {
 bool CChildFrame::SelectEntryRow(size_t entry, size_t row) {
   auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
   CTarnEditorView* list = GetRightPane();
-  if (tree == nullptr || list == nullptr || entry >= static_cast<size_t>(tree->model()->rowCount())) return false;
+  if (tree == nullptr || list == nullptr) return false;
   // Selecting the entry fills the list with its rows, as a click would.
-  const QModelIndex item = tree->model()->index(static_cast<int>(entry), 0);
+  const QModelIndex item = tree->IndexOfPosition(entry);
+  if (!item.isValid()) return false;
   tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   tree->scrollTo(item);
   if (row >= static_cast<size_t>(list->model()->rowCount())) return false;

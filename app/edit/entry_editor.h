@@ -36,6 +36,7 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   void DeleteEntries(const std::vector<std::string>& names) override;
   std::vector<std::string> AddedNames() const override;
   bool RenameEntry(std::string_view from, const QString& to) override;
+  bool RenameFolder(const std::vector<std::string>& names, size_t part, const QString& to) override;
   void AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) override;
   void ReplaceWithFile(std::string_view name, QWidget* parent) override;
   bool EditText(std::string_view name, QWidget* parent) override;
