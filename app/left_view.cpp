@@ -292,6 +292,8 @@ void CLeftView::OnUpdate(int hint) {
     const std::optional<std::string_view> name = NameOf(current);
     m_kept.name = name ? std::optional<std::string>(*name) : std::nullopt;
     m_kept.folders = m_showFolders ? ExpandedFolders() : std::vector<std::string>();
+    const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(current);
+    m_kept.folder = folder ? std::optional<std::string>(m_folderModel.GetFolders().PathOf(*folder)) : std::nullopt;
     m_kept.scroll = verticalScrollBar()->value();
     m_kept.across = horizontalScrollBar()->value();
   }
@@ -320,6 +322,11 @@ void CLeftView::OnUpdate(int hint) {
   if (m_kept.name) {
     const int row = m_model.RowOfName(*m_kept.name);
     if (row >= 0) selectionModel()->setCurrentIndex(IndexOfFlatRow(row), QItemSelectionModel::ClearAndSelect);
+  } else if (m_kept.folder && m_showFolders) {
+    const uint32_t folder = m_folderModel.GetFolders().FindFolder(*m_kept.folder);
+    if (folder != CEntryFolders::kRoot) {
+      selectionModel()->setCurrentIndex(m_folderModel.IndexOfFolder(folder), QItemSelectionModel::ClearAndSelect);
+    }
   }
   m_refilling = false;
   verticalScrollBar()->setValue(m_kept.scroll);
@@ -509,7 +516,9 @@ void CLeftView::keyPressEvent(QKeyEvent* event) {
     DeleteSelected();
     return;
   }
-  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // The Enter that ends renaming in place comes here too, once the field
+  // has passed it on: it is the rename's, not a new command.
+  const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState;
   if (event->modifiers() == Qt::NoModifier && enter && currentIndex().isValid()) {
     // Enter opens a folder, or closes it; an entry's text.
     if (m_folderModel.FolderOfIndex(currentIndex())) {

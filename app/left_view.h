@@ -174,6 +174,7 @@ class CLeftView : public CTreeView {
     std::optional<std::string> name;
     int scroll = 0;
     int across = 0;
-    std::vector<std::string> folders;  // expanded, in the folder view
+    std::vector<std::string> folders;     // expanded, in the folder view
+    std::optional<std::string> folder;  // the current one, when a folder is
   } m_kept;
 };

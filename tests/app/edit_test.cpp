@@ -302,6 +302,7 @@ class EditTest : public QObject {
     CEditorRun::Settle();
     CEditorRun::Settle();
     QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini", "b.ini"}));
+    QVERIFY(run.Main()->findChild<CTextWindow*>() == nullptr);  // that Enter opened nothing
     QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
     QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
     ClickTreeRow(tree, 0);
@@ -409,6 +410,9 @@ class EditTest : public QObject {
     CEditorRun::Settle();
     CEditorRun::Settle();
     QCOMPARE(StatusText(run), QStringLiteral("4 changes"));
+    // The Enter that ended the rename left the folder open and current.
+    QVERIFY(tree->isExpanded(tree->currentIndex()));
+    QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("INI"));
     QVERIFY(run.Command(ID_FILE_SAVE));
     QCOMPARE(RunTarnCaptured({"list", path}).out,
              std::string("106\t20\tData/Rules/b.ini\n126\t6\tData\\Maps\\m.ini\n132\t20\tData\\Rules\\a.ini\n"
