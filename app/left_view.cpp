@@ -338,7 +338,10 @@ void CLeftView::FitColumnToNames() {
   // a name is wider than the pane.
   header()->setStretchLastSection(true);
   if (m_showFolders) {
-    // Only the rows open to sight are measured, a bounded number of them.
+    // The rows in sight and a few around them are measured, not all the
+    // rows of an open folder: opening one of 30,000 entries would spend
+    // 25 ms on measuring alone.
+    header()->setResizeContentsPrecision(static_cast<int>(kMeasuredCells));
     header()->setMinimumSectionSize(std::max(sizeHintForColumn(0), header()->defaultSectionSize()));
     return;
   }
