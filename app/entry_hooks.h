@@ -23,6 +23,8 @@ class CEntryHooks {
   // the archive is saved).
   virtual bool IsEntryChanged(std::string_view name) const = 0;
   virtual bool IsEntryRemoved(std::string_view name) const = 0;
+  // Every name with a pending change (added, changed or deleted).
+  virtual std::vector<std::string> ChangedNames() const = 0;
   // The names added since the archive was opened, in byte order.
   virtual std::vector<std::string> AddedNames() const = 0;
   // Renames an entry (an opened or an added one); false, with the reason in

@@ -36,10 +36,13 @@ void CFolderTreeModel::MarksChanged() {
 const std::vector<bool>& CFolderTreeModel::FoldersChanged() const {
   if (m_changedKnown) return m_changed;
   m_changed.assign(m_folders.FolderCount(), false);
+  // From the few changed names, not the many rows: this runs after every
+  // edit while the folders are shown.
   if (const CEntryHooks* hooks = m_flat.GetHooks()) {
-    for (size_t row = 0; row < m_folders.RowCount(); ++row) {
-      if (!hooks->IsEntryChanged(m_flat.NameOfRow(static_cast<int>(row)))) continue;
-      for (uint32_t at = m_folders.FolderOfRow(row); at != CEntryFolders::kRoot && !m_changed[at];
+    for (const std::string& name : hooks->ChangedNames()) {
+      const int row = m_flat.RowOfName(name);
+      if (row < 0 || static_cast<size_t>(row) >= m_folders.RowCount()) continue;
+      for (uint32_t at = m_folders.FolderOfRow(static_cast<size_t>(row)); at != CEntryFolders::kRoot && !m_changed[at];
            at = m_folders.Folder(at).parent) {
         m_changed[at] = true;
       }

@@ -144,6 +144,13 @@ std::vector<std::string> CEntryEditor::AddedNames() const {
   return names;
 }
 
+std::vector<std::string> CEntryEditor::ChangedNames() const {
+  std::vector<std::string> names;
+  names.reserve(m_document.m_changes.size());
+  for (const auto& change : m_document.m_changes.GetChanges()) names.push_back(change.first);
+  return names;
+}
+
 bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
   const std::optional<CDataBuffer> bytes = CurrentBytes(m_document.m_entries, m_document.m_changes, from);
   const std::optional<std::string> name = TextToBytes(to);
