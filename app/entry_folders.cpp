@@ -45,7 +45,9 @@ void CEntryFolders::Build(size_t count, const std::function<std::string_view(siz
   std::string key;
   const auto folderOf = [&](std::string_view part) -> uint32_t {
     uint32_t at = kRoot;
-    for (const std::string_view name : SplitEntryName(part)) {
+    std::vector<std::string_view> parts = SplitEntryName(part);
+    if (parts.size() > kMaxDepth) parts.resize(kMaxDepth);
+    for (const std::string_view name : parts) {
       key.assign(reinterpret_cast<const char*>(&at), sizeof at);
       key += name;
       const auto [found, made] = byParentAndName.try_emplace(key, static_cast<uint32_t>(m_folders.size()));
@@ -91,6 +93,16 @@ void CEntryFolders::Build(size_t count, const std::function<std::string_view(siz
   }
 }
 
+std::string_view CEntryFolders::ShownName(size_t row, std::string_view name) const {
+  size_t start = 0;
+  for (size_t skipped = 0; skipped < m_folders[m_folderOfRow[row]].depth; ++skipped) {
+    const size_t cut = name.find_first_of("\\/", start);
+    if (cut == std::string_view::npos) break;
+    start = cut + 1;
+  }
+  return name.substr(start);
+}
+
 size_t CEntryFolders::ChildOfRow(size_t row) const {
   const CFolder& folder = m_folders[m_folderOfRow[row]];
   const auto at = std::lower_bound(folder.entries.begin(), folder.entries.end(), static_cast<uint32_t>(row));
@@ -131,11 +143,6 @@ std::string CEntryFolders::PathOf(uint32_t folder) const {
     path += m_folders[*at].name;
   }
   return path;
-}
-
-std::string_view LeafOfName(std::string_view name) {
-  const size_t cut = LastSeparator(name);
-  return cut == std::string_view::npos ? name : name.substr(cut + 1);
 }
 
 std::string ReplaceNamePart(std::string_view name, size_t part, std::string_view to) {

@@ -18,6 +18,11 @@
 class CEntryFolders {
  public:
   static constexpr uint32_t kRoot = 0;
+  // Folders nest this deep at most; the parts of a name below that stay in
+  // the entry's shown name. A tree view draws and lays out its levels by
+  // recursion: a name of 50,000 separators in a hostile archive must not
+  // become 50,000 levels.
+  static constexpr size_t kMaxDepth = 32;
 
   struct CFolder {
     std::string name;   // its part of the path; empty for the root
@@ -40,6 +45,9 @@ class CEntryFolders {
   size_t ChildCount(uint32_t folder) const {
     return m_folders[folder].folders.size() + m_folders[folder].entries.size();
   }
+  // What the tree shows for the entry `name` at `row`: the parts of it
+  // below its folder (the last part, but for a name nested too deep).
+  std::string_view ShownName(size_t row, std::string_view name) const;
   // Where `row` is among its folder's children.
   size_t ChildOfRow(size_t row) const;
   // Every row at or under `folder`, ascending.
@@ -53,9 +61,6 @@ class CEntryFolders {
   std::vector<CFolder> m_folders;
   std::vector<uint32_t> m_folderOfRow;
 };
-
-// The last part of an entry name: what the folder tree shows for it.
-std::string_view LeafOfName(std::string_view name);
 
 // `name` with its part number `part` (from 0, split at '\' and '/')
 // replaced by `to`, every other byte and separator kept: a folder renamed

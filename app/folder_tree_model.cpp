@@ -115,7 +115,9 @@ bool CFolderTreeModel::hasChildren(const QModelIndex& parent) const {
 QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
   if (const std::optional<size_t> row = RowOfIndex(index)) {
     const QModelIndex flat = m_flat.index(static_cast<int>(*row));
-    if (role == Qt::DisplayRole || role == Qt::EditRole) return BytesToText(LeafOfName(m_flat.NameOfRow(flat.row())));
+    if (role == Qt::DisplayRole || role == Qt::EditRole) {
+      return BytesToText(m_folders.ShownName(*row, m_flat.NameOfRow(flat.row())));
+    }
     return m_flat.data(flat, role);
   }
   const std::optional<uint32_t> folder = FolderOfIndex(index);
@@ -149,7 +151,10 @@ Qt::ItemFlags CFolderTreeModel::flags(const QModelIndex& index) const {
 
 bool CFolderTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (const std::optional<size_t> row = RowOfIndex(index)) {
-    return m_flat.setData(m_flat.index(static_cast<int>(*row)), value, role);
+    // The text typed names the entry within its folder.
+    const std::string_view name = m_flat.NameOfRow(static_cast<int>(*row));
+    const std::string_view folder = name.substr(0, name.size() - m_folders.ShownName(*row, name).size());
+    return m_flat.setData(m_flat.index(static_cast<int>(*row)), BytesToText(folder) + value.toString(), role);
   }
   const std::optional<uint32_t> folder = FolderOfIndex(index);
   CEntryHooks* hooks = m_flat.GetHooks();

@@ -413,9 +413,22 @@ class EditTest : public QObject {
     // The Enter that ended the rename left the folder open and current.
     QVERIFY(tree->isExpanded(tree->currentIndex()));
     QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("INI"));
+    // An entry renamed in the folder view stays in its folder.
+    const QModelIndex maps = tree->model()->index(1, 0, tree->model()->index(0, 0));
+    QCOMPARE(maps.data().toString(), QStringLiteral("Maps"));
+    tree->setCurrentIndex(tree->model()->index(0, 0, maps));
+    QTest::keyClick(tree, Qt::Key_F2);
+    field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field != nullptr);
+    QCOMPARE(field->text(), QStringLiteral("m.ini"));
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("n.ini"));
+    QTest::keyClick(field, Qt::Key_Return);
+    CEditorRun::Settle();
+    CEditorRun::Settle();
     QVERIFY(run.Command(ID_FILE_SAVE));
     QCOMPARE(RunTarnCaptured({"list", path}).out,
-             std::string("106\t20\tData/Rules/b.ini\n126\t6\tData\\Maps\\m.ini\n132\t20\tData\\Rules\\a.ini\n"
+             std::string("106\t20\tData/Rules/b.ini\n126\t6\tData\\Maps\\n.ini\n132\t20\tData\\Rules\\a.ini\n"
                          "152\t6\ttop.ini\n"));
     // Still folders after the save.
     const QModelIndex data = tree->model()->index(0, 0);
