@@ -55,6 +55,9 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
           QApplication::clipboard()->setText(text);
         }, any);
       }
+      case ID_VIEW_FOLDERS:
+        if (query != nullptr) query->checked = tree->ShowsFolders();
+        return Handle(query, [tree] { tree->SetShowFolders(!tree->ShowsFolders()); });
       case ID_EDIT_CLEAR:
         return Handle(query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
       case ID_EDIT_TEXT:
@@ -85,10 +88,10 @@ CTarnEditorView* CChildFrame::GetRightPane() const {
 bool CChildFrame::SelectEntryRow(std::string_view name, size_t row) {
   auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
   CTarnEditorView* list = GetRightPane();
-  const int entry = tree != nullptr ? tree->GetModel()->RowOfName(name) : -1;
-  if (list == nullptr || entry < 0) return false;
+  if (tree == nullptr || list == nullptr) return false;
   // Selecting the entry fills the list with its rows, as a click would.
-  const QModelIndex item = tree->model()->index(entry, 0);
+  const QModelIndex item = tree->IndexOfFlatRow(tree->GetModel()->RowOfName(name));
+  if (!item.isValid()) return false;
   tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   tree->scrollTo(item);
   if (row >= static_cast<size_t>(list->model()->rowCount())) return false;

@@ -128,7 +128,14 @@ void CEntryActions::OnContextMenu(const QPoint& position) {
 QMenu* CEntryActions::BuildMenu(const QModelIndex& index) {
   auto* menu = new QMenu(m_tree);
   const QPersistentModelIndex item(index);
-  QAction* extract = menu->addAction(QStringLiteral("Extract..."), this, [this, item] { ExtractEntry(item); });
+  // A folder, or an item of a selection of several: everything selected
+  // goes to a folder the user picks.
+  const bool several = m_tree->GetFolderOf(index).has_value() ||
+                       (m_tree->selectionModel()->isSelected(index) && m_tree->selectionModel()->selectedRows().size() > 1);
+  QAction* extract = menu->addAction(QStringLiteral("Extract..."), this, [this, item, several] {
+    if (several) ExtractSelected();
+    else ExtractEntry(item);
+  });
   QAction* all = menu->addAction(QStringLiteral("Extract All..."), this, [this] { ExtractAll(); });
   QAction* copy = menu->addAction(QStringLiteral("Copy Name"), this, [this, item] { CopyName(item); });
   extract->setEnabled(index.isValid());
@@ -139,14 +146,19 @@ QMenu* CEntryActions::BuildMenu(const QModelIndex& index) {
 
 void CEntryActions::CopyName(const QModelIndex& index) {
   if (!index.isValid()) return;
-  QApplication::clipboard()->setText(index.data(Qt::DisplayRole).toString());
+  // The whole name, as the flat list shows it, even where the folder tree
+  // shows only its last part.
+  const std::optional<std::string_view> name = m_tree->NameOf(index);
+  QApplication::clipboard()->setText(name ? BytesToText(*name) : index.data(Qt::DisplayRole).toString());
 }
 
 void CEntryActions::ExtractEntry(const QModelIndex& index) {
   if (!index.isValid()) return;
   const CEntryMap& entries = m_tree->GetModel()->GetEntries();
   // An entry added since the archive was opened is not on disk yet.
-  const std::optional<size_t> position = m_tree->GetModel()->PositionOfRow(index.row());
+  const std::optional<size_t> flatRow = m_tree->FlatRowOf(index);
+  const std::optional<size_t> position =
+      flatRow ? m_tree->GetModel()->PositionOfRow(static_cast<int>(*flatRow)) : std::nullopt;
   if (!position) return;
   const size_t row = *position;
   const std::string_view name = entries.NameAt(row);
@@ -171,18 +183,36 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
 void CEntryActions::ExtractAll() {
   const CTarnEditorDoc* document = m_tree->GetDocument();
   if (document == nullptr || document->m_entries.empty()) return;
-  const QString folder = g_dialogs.chooseFolder ? g_dialogs.chooseFolder()
-                                                : QFileDialog::getExistingDirectory(m_tree, QStringLiteral("Extract All"));
-  if (folder.isEmpty()) return;
-
   // Views of the mapped archive, or, when it could not be mapped, where
   // each entry lies in its file.
-  const std::vector<CExtractEntry> entries = EntriesToExtract(document->m_entries);
+  ExtractToFolder(EntriesToExtract(document->m_entries), QStringLiteral("Extract All"));
+}
+
+void CEntryActions::ExtractSelected() {
+  const CTarnEditorDoc* document = m_tree->GetDocument();
+  if (document == nullptr) return;
+  // The opened entries among the selected ones, under their whole names as
+  // Extract All writes them; an entry added since is not on disk yet.
+  std::vector<CExtractEntry> all = EntriesToExtract(document->m_entries);
+  std::vector<CExtractEntry> chosen;
+  for (const size_t row : m_tree->SelectedFlatRows()) {
+    if (const std::optional<size_t> position = m_tree->GetModel()->PositionOfRow(static_cast<int>(row))) {
+      chosen.push_back(std::move(all[*position]));
+    }
+  }
+  if (!chosen.empty()) ExtractToFolder(std::move(chosen), QStringLiteral("Extract"));
+}
+
+void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QString& title) {
+  const CTarnEditorDoc* document = m_tree->GetDocument();
+  const QString folder = g_dialogs.chooseFolder ? g_dialogs.chooseFolder()
+                                                : QFileDialog::getExistingDirectory(m_tree, title);
+  if (folder.isEmpty()) return;
 
   // Modal, so the document and its entries stay while the dialog lets
   // events through.
   QProgressDialog progress(QStringLiteral("Extracting entries..."), QStringLiteral("Cancel"), 0, 1000, m_tree);
-  progress.setWindowTitle(QStringLiteral("Extract All"));
+  progress.setWindowTitle(title);
   progress.setWindowModality(Qt::ApplicationModal);
   progress.setMinimumDuration(500);
   progress.setAutoClose(false);

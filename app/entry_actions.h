@@ -44,6 +44,8 @@ class CEntryActions : public QObject {
 
   void ExtractEntry(const QModelIndex& index);
   void ExtractAll();
+  // The selected entries and everything under the selected folders.
+  void ExtractSelected();
   void CopyName(const QModelIndex& index);
 
   // Tests answer the dialogs through these instead of showing them; an
@@ -60,6 +62,8 @@ class CEntryActions : public QObject {
 
  private:
   void OnContextMenu(const QPoint& position);
+  // Asks for a folder and extracts `entries` into it, with progress.
+  void ExtractToFolder(std::vector<CExtractEntry> entries, const QString& title);
   void ShowMenuAtCurrentItem();
   void SetStatus(const QString& text);
   // "PATH: has changed on disk since it was opened", as Save As says it.

@@ -23,11 +23,17 @@ class CEntryHooks {
   // the archive is saved).
   virtual bool IsEntryChanged(std::string_view name) const = 0;
   virtual bool IsEntryRemoved(std::string_view name) const = 0;
+  // Every name with a pending change (added, changed or deleted).
+  virtual std::vector<std::string> ChangedNames() const = 0;
   // The names added since the archive was opened, in byte order.
   virtual std::vector<std::string> AddedNames() const = 0;
   // Renames an entry (an opened or an added one); false, with the reason in
   // the status bar, for a name pack would refuse or one that is taken.
   virtual bool RenameEntry(std::string_view from, const QString& to) = 0;
+  // Renames a folder: part `part` (from 0) of each of `names`, the entries
+  // under it, becomes `to`; one step, and none of it when a new name is
+  // refused (the status bar then says why).
+  virtual bool RenameFolder(const std::vector<std::string>& names, size_t part, const QString& to) = 0;
   // Adds the files and folders at `paths` (local paths) under names that
   // the user may give a prefix, proposed as `prefix`; one step.
   virtual void AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) = 0;

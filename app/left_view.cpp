@@ -162,13 +162,102 @@ CLeftView::CLeftView() {
     if (index.isValid()) EditCurrentText();
   });
   setAccessibleName(QStringLiteral("Entries"));
-  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
-          &CLeftView::OnSelchanged);
+  ListenToSelection();
+  connect(this, &QTreeView::expanded, this, [this] { FitColumnToNames(); });
   new CEntryActions(this);  // the context menu; a child, gone with the view
   AddFindKeys(this);
 }
 
 CLeftView::~CLeftView() { delete m_findBar; }
+
+void CLeftView::ListenToSelection() {
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CLeftView::OnSelchanged);
+}
+
+void CLeftView::SetShowFolders(bool folders) {
+  if (folders == m_showFolders) return;
+  const QModelIndex current = currentIndex();
+  const std::optional<size_t> row = FlatRowOf(current);
+  const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(current);
+  const std::string folderPath = folder ? m_folderModel.GetFolders().PathOf(*folder) : std::string();
+  m_showFolders = folders;
+  if (folders && m_folderModelStale) {
+    m_folderModel.Rebuild();
+    m_folderModelStale = false;
+  }
+  QItemSelectionModel* old = selectionModel();
+  m_refilling = true;  // the list pane keeps the entry it shows
+  setModel(folders ? static_cast<QAbstractItemModel*>(&m_folderModel) : &m_model);
+  old->deleteLater();
+  ListenToSelection();
+  // The same entry stays current; a current folder gives way to its first entry.
+  std::optional<size_t> keep = row;
+  if (!keep && folder) {
+    const std::vector<uint32_t> under = m_folderModel.GetFolders().RowsUnder(*folder);
+    if (!under.empty()) keep = under.front();
+  }
+  if (keep) {
+    const QModelIndex item = IndexOfFlatRow(static_cast<int>(*keep));
+    selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
+    scrollTo(item);
+  }
+  m_refilling = false;
+  FitColumnToNames();
+}
+
+std::optional<size_t> CLeftView::FlatRowOf(const QModelIndex& index) const {
+  if (!index.isValid()) return std::nullopt;
+  if (index.model() == &m_folderModel) return m_folderModel.RowOfIndex(index);
+  return static_cast<size_t>(index.row());
+}
+
+QModelIndex CLeftView::IndexOfFlatRow(int row) const {
+  if (row < 0) return QModelIndex();
+  return m_showFolders ? m_folderModel.IndexOfRow(static_cast<size_t>(row)) : m_model.index(row);
+}
+
+QModelIndex CLeftView::IndexOfPosition(size_t position) const {
+  if (position >= m_model.GetEntries().size()) return QModelIndex();
+  return IndexOfFlatRow(m_model.RowOfPosition(position));
+}
+
+std::optional<std::string_view> CLeftView::NameOf(const QModelIndex& index) const {
+  const std::optional<size_t> row = FlatRowOf(index);
+  if (!row) return std::nullopt;
+  return m_model.NameOfRow(static_cast<int>(*row));
+}
+
+std::vector<size_t> CLeftView::SelectedFlatRows() const {
+  std::vector<size_t> rows;
+  for (const QModelIndex& item : selectionModel()->selectedRows()) {
+    if (const std::optional<size_t> row = FlatRowOf(item)) {
+      rows.push_back(*row);
+    } else if (const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(item)) {
+      const std::vector<uint32_t> under = m_folderModel.GetFolders().RowsUnder(*folder);
+      rows.insert(rows.end(), under.begin(), under.end());
+    }
+  }
+  // A folder and entries inside it may both be selected.
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+std::vector<std::string> CLeftView::ExpandedFolders() const {
+  std::vector<std::string> paths;
+  const CEntryFolders& folders = m_folderModel.GetFolders();
+  for (uint32_t folder = 1; folder < folders.FolderCount(); ++folder) {
+    if (isExpanded(m_folderModel.IndexOfFolder(folder))) paths.push_back(folders.PathOf(folder));
+  }
+  return paths;
+}
+
+void CLeftView::ExpandFolders(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    const uint32_t folder = m_folderModel.GetFolders().FindFolder(path);
+    if (folder != CEntryFolders::kRoot) expand(m_folderModel.IndexOfFolder(folder));
+  }
+}
 
 CEntryFindBar* CLeftView::GetFindBar() const { return m_findBar; }
 
@@ -190,6 +279,11 @@ void CLeftView::OnInitialUpdate() {
   if (const CTarnEditorDoc* document = GetDocument()) {
     m_model.SetHooks(document->GetHooks());
     m_model.SetEntries(&document->m_entries);
+    m_folderModelStale = true;
+    if (m_showFolders) {
+      m_folderModel.Rebuild();
+      m_folderModelStale = false;
+    }
   }
   FitColumnToNames();
 }
@@ -199,7 +293,11 @@ void CLeftView::OnUpdate(int hint) {
   if (document == nullptr) return;
   if (hint == kEntriesChanged || hint == kEntriesReplacing) {
     const QModelIndex current = currentIndex();
-    m_kept.name = current.isValid() ? std::optional<std::string>(m_model.NameOfRow(current.row())) : std::nullopt;
+    const std::optional<std::string_view> name = NameOf(current);
+    m_kept.name = name ? std::optional<std::string>(*name) : std::nullopt;
+    m_kept.folders = m_showFolders ? ExpandedFolders() : std::vector<std::string>();
+    const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(current);
+    m_kept.folder = folder ? std::optional<std::string>(m_folderModel.GetFolders().PathOf(*folder)) : std::nullopt;
     m_kept.scroll = verticalScrollBar()->value();
     m_kept.across = horizontalScrollBar()->value();
   }
@@ -211,16 +309,28 @@ void CLeftView::OnUpdate(int hint) {
     m_refilling = false;
     if (!reset) {
       m_model.MarksChanged();
+      if (m_showFolders) m_folderModel.MarksChanged();
       return;
     }
   }
   if (hint != kEntriesReplaced && hint != kEntriesChanged) return;
   m_refilling = true;
   if (hint == kEntriesReplaced) m_model.SetEntries(&document->m_entries);
+  m_folderModelStale = true;
+  if (m_showFolders) {
+    m_folderModel.Rebuild();
+    m_folderModelStale = false;
+    ExpandFolders(m_kept.folders);
+  }
   FitColumnToNames();
   if (m_kept.name) {
     const int row = m_model.RowOfName(*m_kept.name);
-    if (row >= 0) selectionModel()->setCurrentIndex(m_model.index(row), QItemSelectionModel::ClearAndSelect);
+    if (row >= 0) selectionModel()->setCurrentIndex(IndexOfFlatRow(row), QItemSelectionModel::ClearAndSelect);
+  } else if (m_kept.folder && m_showFolders) {
+    const uint32_t folder = m_folderModel.GetFolders().FindFolder(*m_kept.folder);
+    if (folder != CEntryFolders::kRoot) {
+      selectionModel()->setCurrentIndex(m_folderModel.IndexOfFolder(folder), QItemSelectionModel::ClearAndSelect);
+    }
   }
   m_refilling = false;
   verticalScrollBar()->setValue(m_kept.scroll);
@@ -228,11 +338,19 @@ void CLeftView::OnUpdate(int hint) {
 }
 
 void CLeftView::FitColumnToNames() {
-  const CTextWidthEstimate estimate(fontMetrics());
-  const int widest = WidestCellWidth(*this, 0, WidestNames(m_model.GetEntries(), estimate, kMeasuredCells));
   // The column fills the pane, and grows past it (with a scroll bar) when
   // a name is wider than the pane.
   header()->setStretchLastSection(true);
+  if (m_showFolders) {
+    // The rows in sight and a few around them are measured, not all the
+    // rows of an open folder: opening one of 30,000 entries would spend
+    // 25 ms on measuring alone.
+    header()->setResizeContentsPrecision(static_cast<int>(kMeasuredCells));
+    header()->setMinimumSectionSize(std::max(sizeHintForColumn(0), header()->defaultSectionSize()));
+    return;
+  }
+  const CTextWidthEstimate estimate(fontMetrics());
+  const int widest = WidestCellWidth(*this, 0, WidestNames(m_model.GetEntries(), estimate, kMeasuredCells));
   header()->setMinimumSectionSize(std::max(widest + indentation(), header()->minimumSectionSize()));
 }
 
@@ -251,10 +369,11 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
   if (frame == nullptr) return;
   CTarnEditorView* list = frame->GetRightPane();
   if (list == nullptr) return;
-  const std::string_view name = m_model.NameOfRow(newItem.row());
+  const std::optional<std::string_view> name = NameOf(newItem);
+  if (!name) return;
   const CTarnEditorDoc* document = GetDocument();
   const CEntryHooks* hooks = document != nullptr ? document->GetHooks() : nullptr;
-  list->ShowEntry(hooks != nullptr ? hooks->ShownBytes(name, *entry) : *entry, name);
+  list->ShowEntry(hooks != nullptr ? hooks->ShownBytes(*name, *entry) : *entry, *name);
 }
 
 void CLeftView::BeginFind() {
@@ -305,7 +424,8 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
   // entry the first one tried.
   const size_t n = entries.size();
   const QModelIndex current = currentIndex();
-  const std::optional<size_t> at = current.isValid() ? m_model.PositionOfRow(current.row()) : std::nullopt;
+  const std::optional<size_t> currentRow = FlatRowOf(current);
+  const std::optional<size_t> at = currentRow ? m_model.PositionOfRow(static_cast<int>(*currentRow)) : std::nullopt;
   size_t from = at ? *at : n;
   if (fromCurrent && from < n) {
     from = direction == FindDirection::Forward ? (from + n - 1) % n : (from + 1) % n;
@@ -314,17 +434,16 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
       needle ? FindEntry(entries, *needle, from, direction) : std::nullopt;
   m_findBar->SetNoMatch(!match.has_value());
   if (!match) return;
-  const QModelIndex index = m_model.index(m_model.RowOfPosition(*match));
+  const QModelIndex index = IndexOfPosition(*match);
   selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   scrollTo(index);
 }
 
 std::vector<std::string> CLeftView::SelectedNames() const {
-  QModelIndexList rows = selectionModel()->selectedRows();
-  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  const std::vector<size_t> rows = SelectedFlatRows();
   std::vector<std::string> names;
-  names.reserve(static_cast<size_t>(rows.size()));
-  for (const QModelIndex& row : rows) names.emplace_back(m_model.NameOfRow(row.row()));
+  names.reserve(rows.size());
+  for (const size_t row : rows) names.emplace_back(m_model.NameOfRow(static_cast<int>(row)));
   return names;
 }
 
@@ -338,15 +457,19 @@ void CLeftView::DeleteSelected() {
 
 void CLeftView::EditCurrentText() {
   const CTarnEditorDoc* document = GetDocument();
-  const QModelIndex current = currentIndex();
-  if (document == nullptr || document->GetHooks() == nullptr || !current.isValid()) return;
-  document->GetHooks()->EditText(m_model.NameOfRow(current.row()), window());
+  const std::optional<std::string_view> name = NameOf(currentIndex());
+  if (document == nullptr || document->GetHooks() == nullptr || !name) return;
+  document->GetHooks()->EditText(*name, window());
 }
 
 QString CLeftView::DefaultPrefix() const {
   const QModelIndex current = currentIndex();
-  if (!current.isValid()) return QString();
-  const std::string_view name = m_model.NameOfRow(current.row());
+  if (const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(current)) {
+    return BytesToText(m_folderModel.GetFolders().PathOf(*folder)) + QLatin1Char('\\');
+  }
+  const std::optional<std::string_view> entry = NameOf(current);
+  if (!entry) return QString();
+  const std::string_view name = *entry;
   const size_t last = name.find_last_of("\\/");
   return last == std::string_view::npos ? QString() : BytesToText(name.substr(0, last + 1));
 }
@@ -358,9 +481,9 @@ void CLeftView::AddPaths(const QStringList& paths) {
 
 void CLeftView::ReplaceCurrent() {
   const CTarnEditorDoc* document = GetDocument();
-  const QModelIndex current = currentIndex();
-  if (document == nullptr || document->GetHooks() == nullptr || !current.isValid()) return;
-  document->GetHooks()->ReplaceWithFile(m_model.NameOfRow(current.row()), window());
+  const std::optional<std::string_view> name = NameOf(currentIndex());
+  if (document == nullptr || document->GetHooks() == nullptr || !name) return;
+  document->GetHooks()->ReplaceWithFile(*name, window());
 }
 
 namespace {
@@ -447,9 +570,16 @@ void CLeftView::keyPressEvent(QKeyEvent* event) {
     DeleteSelected();
     return;
   }
-  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // The Enter that ends renaming in place comes here too, once the field
+  // has passed it on: it is the rename's, not a new command.
+  const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState;
   if (event->modifiers() == Qt::NoModifier && enter && currentIndex().isValid()) {
-    EditCurrentText();
+    // Enter opens a folder, or closes it; an entry's text.
+    if (m_folderModel.FolderOfIndex(currentIndex())) {
+      setExpanded(currentIndex(), !isExpanded(currentIndex()));
+    } else {
+      EditCurrentText();
+    }
     return;
   }
   CTreeView::keyPressEvent(event);

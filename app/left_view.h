@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/entry_logic.h"
+#include "app/folder_tree_model.h"
 #include "app/framework/views.h"
 
 class CEntryFindBar;
@@ -44,6 +45,7 @@ class CEntryTreeModel : public QAbstractListModel {
     m_hooks = hooks;
     m_editable = hooks;
   }
+  CEntryHooks* GetHooks() const { return m_editable; }
   // The marks may have changed: repaints them.
   void MarksChanged();
 
@@ -92,6 +94,24 @@ class CLeftView : public CTreeView {
   void OnUpdate(int hint) override;
   CEntryTreeModel* GetModel() { return &m_model; }
 
+  // View > Folders: the entries as a folder tree, or flat in byte order
+  // (the default). Keeps the current entry.
+  bool ShowsFolders() const { return m_showFolders; }
+  void SetShowFolders(bool folders);
+  // What an item of either arrangement stands for: an entry's row in the
+  // flat model (nothing for a folder), and back.
+  std::optional<size_t> FlatRowOf(const QModelIndex& index) const;
+  QModelIndex IndexOfFlatRow(int row) const;
+  // The item of the entry at `position` in the document's map.
+  QModelIndex IndexOfPosition(size_t position) const;
+  // The folder of an item in the folder view; nothing for an entry.
+  std::optional<uint32_t> GetFolderOf(const QModelIndex& index) const { return m_folderModel.FolderOfIndex(index); }
+  // The entry name of an item; nothing for a folder.
+  std::optional<std::string_view> NameOf(const QModelIndex& index) const;
+  // The flat rows of the selected entries and of every entry under the
+  // selected folders, ascending.
+  std::vector<size_t> SelectedFlatRows() const;
+
   // Find: shows the find field at the bottom of the pane, with the focus.
   void BeginFind();
   // Selects the next (or previous) entry whose name holds the find text,
@@ -102,7 +122,8 @@ class CLeftView : public CTreeView {
   // The find field's bar; null until the first find.
   CEntryFindBar* GetFindBar() const;
 
-  // The names of the selected entries, in tree order.
+  // The names of the selected entries (a folder's: every entry under it),
+  // in byte order.
   std::vector<std::string> SelectedNames() const;
   // Delete: every selected entry, as one step.
   void DeleteSelected();
@@ -139,7 +160,15 @@ class CLeftView : public CTreeView {
   // F3 and Shift+F3 while `owner` or a child of it has the focus.
   void AddFindKeys(QWidget* owner);
 
+  // Folders shown again after the rows were arranged anew.
+  std::vector<std::string> ExpandedFolders() const;
+  void ExpandFolders(const std::vector<std::string>& paths);
+  void ListenToSelection();
+
   CEntryTreeModel m_model;
+  CFolderTreeModel m_folderModel{m_model};
+  bool m_showFolders = false;
+  bool m_folderModelStale = true;  // built when first shown, and after rows change
   // Made on first use. It lies over the bottom of the tree but is the
   // splitter's child (see CSplitterWnd::AddOverlay), and goes with the tree.
   QPointer<CEntryFindBar> m_findBar;
@@ -152,5 +181,7 @@ class CLeftView : public CTreeView {
     std::optional<std::string> name;
     int scroll = 0;
     int across = 0;
+    std::vector<std::string> folders;     // expanded, in the folder view
+    std::optional<std::string> folder;  // the current one, when a folder is
   } m_kept;
 };

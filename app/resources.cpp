@@ -42,6 +42,12 @@ CPopupResource ViewMenu() {
 
 CMenuResource MainFrameMenu() { return {FileMenuWithoutDocument(), ViewMenu()}; }
 
+CPopupResource DocumentViewMenu() {
+  CPopupResource menu = ViewMenu();
+  menu.items.push_back(Item("&Folders", ID_VIEW_FOLDERS));
+  return menu;
+}
+
 CMenuResource DocumentMenu() {
   return {
       {QStringLiteral("&File"),
@@ -58,7 +64,7 @@ CMenuResource DocumentMenu() {
         Item("Replace &With File...", ID_EDIT_REPLACE_FILE), Separator(),
         Item("&Find...\tCtrl+F", ID_EDIT_FIND),
         Item("Find in &Rules...\tCtrl+Shift+F", ID_EDIT_FIND_IN_RULES)}},
-      ViewMenu(),
+      DocumentViewMenu(),
       {QStringLiteral("&Window"),
        {Item("&New Window", ID_WINDOW_NEW), Item("&Cascade", ID_WINDOW_CASCADE),
         Item("&Tile", ID_WINDOW_TILE_HORZ), Item("&Arrange Icons", ID_WINDOW_ARRANGE)}},

@@ -15,6 +15,7 @@
 #include "app/compare/compare_window.h"
 #include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
+#include "app/entry_folders.h"
 #include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/frames.h"
@@ -146,6 +147,13 @@ std::vector<std::string> CEntryEditor::AddedNames() const {
   return names;
 }
 
+std::vector<std::string> CEntryEditor::ChangedNames() const {
+  std::vector<std::string> names;
+  names.reserve(m_document.m_changes.size());
+  for (const auto& change : m_document.m_changes.GetChanges()) names.push_back(change.first);
+  return names;
+}
+
 bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
   const std::optional<CDataBuffer> bytes = CurrentBytes(m_document.m_entries, m_document.m_changes, from);
   const std::optional<std::string> name = TextToBytes(to);
@@ -164,6 +172,41 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
                                              : std::nullopt});
   steps.push_back({*name, CChangeSet::CChange{false, *bytes}});
   Push(QStringLiteral("Rename"), std::move(steps));
+  return true;
+}
+
+bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t part, const QString& to) {
+  const std::optional<std::string> newPart = TextToBytes(to);
+  const auto refuse = [&](const QString& why) {
+    ShowMessage(QStringLiteral("Cannot rename the folder to %1: %2").arg(to, why));
+    return false;
+  };
+  if (!newPart) return refuse(QStringLiteral("a character has no byte in names"));
+  // Every name leaves before any arrives, so the new names are checked
+  // against the archive as it will be, not against the names they replace.
+  CChangeSet trial = m_document.m_changes;
+  std::vector<CStep> steps;
+  std::vector<std::pair<std::string, CDataBuffer>> moving;
+  for (const std::string& name : names) {
+    std::optional<CDataBuffer> bytes = CurrentBytes(m_document.m_entries, trial, name);
+    if (!bytes) continue;  // deleted already
+    std::string renamed = ReplaceNamePart(name, part, *newPart);
+    if (renamed == name) return true;  // the same name: nothing to do
+    const bool opened = m_document.m_entries.find(name) != m_document.m_entries.end();
+    const std::optional<CChangeSet::CChange> gone =
+        opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}}) : std::nullopt;
+    trial.Restore(name, gone);
+    steps.push_back({name, gone});
+    moving.emplace_back(std::move(renamed), std::move(*bytes));
+  }
+  if (moving.empty()) return false;
+  for (auto& [name, bytes] : moving) {
+    const std::string conflict = NameConflict(m_document.m_entries, trial, name);
+    if (!conflict.empty()) return refuse(BytesToText(name) + QStringLiteral(": ") + QString::fromStdString(conflict));
+    trial.Put(name, bytes);
+    steps.push_back({name, CChangeSet::CChange{false, std::move(bytes)}});
+  }
+  Push(QStringLiteral("Rename Folder"), std::move(steps));
   return true;
 }
 

@@ -35,7 +35,9 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   bool IsEntryRemoved(std::string_view name) const override;
   void DeleteEntries(const std::vector<std::string>& names) override;
   std::vector<std::string> AddedNames() const override;
+  std::vector<std::string> ChangedNames() const override;
   bool RenameEntry(std::string_view from, const QString& to) override;
+  bool RenameFolder(const std::vector<std::string>& names, size_t part, const QString& to) override;
   void AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) override;
   void ReplaceWithFile(std::string_view name, QWidget* parent) override;
   bool EditText(std::string_view name, QWidget* parent) override;

@@ -48,6 +48,7 @@ enum CommandId : int {
   ID_EDIT_ADD_FILES = 0xE902,
   ID_EDIT_ADD_FOLDER = 0xE903,
   ID_EDIT_REPLACE_FILE = 0xE904,
+  ID_VIEW_FOLDERS = 0xE910,  // View > Folders: the tree as folders
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

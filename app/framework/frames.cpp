@@ -49,6 +49,7 @@ QString StandardPrompt(int id) {
     case ID_EDIT_COPY: return QStringLiteral("Copy the selection to the clipboard");
     case ID_EDIT_PASTE: return QStringLiteral("Insert the clipboard contents");
     case ID_VIEW_STATUS_BAR: return QStringLiteral("Show or hide the status bar");
+    case ID_VIEW_FOLDERS: return QStringLiteral("Show the entries as folders, or as one list");
     case ID_WINDOW_SPLIT: return QStringLiteral("Move the bar between the panes");
     case ID_WINDOW_NEW: return QStringLiteral("Open another window for the active document");
     case ID_WINDOW_CASCADE: return QStringLiteral("Arrange windows so they overlap");

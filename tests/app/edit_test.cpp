@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -23,6 +24,7 @@
 #include <string>
 
 #include "app/edit/entry_editor.h"
+#include "app/entry_actions.h"
 #include "app/entry_hooks.h"
 #include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
@@ -313,6 +315,7 @@ class EditTest : public QObject {
     CEditorRun::Settle();
     CEditorRun::Settle();
     QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini", "b.ini"}));
+    QVERIFY(run.Main()->findChild<CTextWindow*>() == nullptr);  // that Enter opened nothing
     QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
     QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
     ClickTreeRow(tree, 0);
@@ -407,6 +410,87 @@ class EditTest : public QObject {
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/evil.ini"));
     // Nothing written: nothing to drag.
     QVERIFY(ExtractForDrag(ToQ(folder + "2"), std::span(entries).subspan(1, 1), problems) == nullptr);
+  }
+
+  void foldersActOnEverythingUnderThem() {
+    const std::string path = m_dir.Write("folders.big", CBigBuilder()
+                                                            .Add("Data/INI/b.ini", "Object B\n V = 2\nEnd\n")
+                                                            .Add("Data\\INI\\a.ini", "Object A\n V = 1\nEnd\n")
+                                                            .Add("Data\\Maps\\m.ini", "M = 1\n")
+                                                            .Add("top.ini", "T = 1\n")
+                                                            .Build());
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 1);
+    QVERIFY(run.Command(ID_VIEW_FOLDERS));
+    // The same entry stays current, its folder opened; either separator
+    // makes one folder.
+    QCOMPARE(TreeNames(tree), QStringList({"Data", "top.ini"}));
+    QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("a.ini"));
+    const QPersistentModelIndex ini = tree->currentIndex().parent();
+    QCOMPARE(ini.data().toString(), QStringLiteral("INI"));
+    QCOMPARE(tree->model()->rowCount(ini), 2);
+    QCOMPARE(ListRows(ListOf(frame)), QStringList({"A|Object", "    V|1"}));
+
+    // Delete on a folder: everything under it, one step, marked in the tree.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(ini).center());
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_Delete);
+    QCOMPARE(StatusText(run), QStringLiteral("2 changes"));
+    QCOMPARE(tree->model()->index(0, 0, ini).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
+    QCOMPARE(ini.data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("folder, holds changes"));
+    QVERIFY(run.Command(ID_EDIT_UNDO));
+    QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
+    QCOMPARE(ini.data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("folder"));
+
+    // Extract on a folder: everything under it, by the whole names.
+    const std::string out = m_dir.Path() + "/out";
+    CEntryActions::SetDialogsForTests({.saveFile = {}, .chooseFolder = [&out] { return ToQ(out); }, .showProblems = {}});
+    std::unique_ptr<QMenu> menu(tree->findChild<CEntryActions*>()->BuildMenu(ini));
+    menu->actions().value(0)->trigger();
+    CEntryActions::SetDialogsForTests({});
+    QVERIFY(std::filesystem::is_regular_file(out + "/Data/INI/a.ini"));
+    QVERIFY(std::filesystem::is_regular_file(out + "/Data/INI/b.ini"));
+    QVERIFY(!std::filesystem::exists(out + "/Data/Maps"));
+
+    // Rename on a folder renames its part of every name under it, keeping
+    // each name's separators.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(ini).center());
+    QTest::keyClick(tree, Qt::Key_F2);
+    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field != nullptr);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("Rules"));
+    QTest::keyClick(field, Qt::Key_Return);
+    CEditorRun::Settle();
+    CEditorRun::Settle();
+    QCOMPARE(StatusText(run), QStringLiteral("4 changes"));
+    // The Enter that ended the rename left the folder open and current.
+    QVERIFY(tree->isExpanded(tree->currentIndex()));
+    QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("INI"));
+    // An entry renamed in the folder view stays in its folder.
+    const QModelIndex maps = tree->model()->index(1, 0, tree->model()->index(0, 0));
+    QCOMPARE(maps.data().toString(), QStringLiteral("Maps"));
+    tree->setCurrentIndex(tree->model()->index(0, 0, maps));
+    QTest::keyClick(tree, Qt::Key_F2);
+    field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field != nullptr);
+    QCOMPARE(field->text(), QStringLiteral("m.ini"));
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("n.ini"));
+    QTest::keyClick(field, Qt::Key_Return);
+    CEditorRun::Settle();
+    CEditorRun::Settle();
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QCOMPARE(RunTarnCaptured({"list", path}).out,
+             std::string("106\t20\tData/Rules/b.ini\n126\t6\tData\\Maps\\n.ini\n132\t20\tData\\Rules\\a.ini\n"
+                         "152\t6\ttop.ini\n"));
+    // Still folders after the save.
+    const QModelIndex data = tree->model()->index(0, 0);
+    QCOMPARE(tree->model()->index(1, 0, data).data().toString(), QStringLiteral("Rules"));
+    QVERIFY(run.Command(ID_VIEW_FOLDERS));
+    QCOMPARE(TreeNames(tree).size(), 4);
   }
 
   void theTextWindowKeepsTheLineEnds() {

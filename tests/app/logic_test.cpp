@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "app/archive_copy.h"
+#include "app/entry_folders.h"
 #include "app/entry_logic.h"
 #include "app/framework/win_app.h"
 #include "app/left_view.h"
@@ -249,6 +250,46 @@ class LogicTest : public QObject {
     // Typed text turns back into the bytes it shows.
     QCOMPARE(TextToBytes(BytesToText("\x80\x9F\xE9" "a")), std::optional<std::string>("\x80\x9F\xE9" "a"));
     QCOMPARE(TextToBytes(QStringLiteral("\u4E2D")), std::nullopt);
+  }
+
+  void foldersComeFromBothSeparators() {
+    // In byte order, as the tree's rows are.
+    const std::vector<std::string> names = {"Data/INI/b.ini", "Data\\INI\\Sub\\c.ini", "Data\\INI\\a.ini",
+                                            "Data\\Maps\\m.ini", "a\\\\x", "top.ini"};
+    CEntryFolders folders;
+    folders.Build(names.size(), [&names](size_t row) { return std::string_view(names[row]); });
+    const CEntryFolders::CFolder& root = folders.Folder(CEntryFolders::kRoot);
+    QCOMPARE(root.entries, std::vector<uint32_t>({5}));
+    QCOMPARE(root.folders.size(), size_t{2});  // "Data", "a", in byte order
+    const uint32_t data = root.folders[0];
+    QCOMPARE(folders.Folder(data).name, std::string("Data"));
+    // "Data/INI" and "Data\INI" are one folder: both names are under it.
+    const uint32_t ini = folders.FindFolder("Data/INI");
+    QCOMPARE(ini, folders.FindFolder("Data\\INI"));
+    QCOMPARE(folders.Folder(ini).entries, std::vector<uint32_t>({0, 2}));
+    QCOMPARE(folders.RowsUnder(ini), std::vector<uint32_t>({0, 1, 2}));
+    QCOMPARE(folders.RowsUnder(data), std::vector<uint32_t>({0, 1, 2, 3}));
+    QCOMPARE(folders.PathOf(folders.FolderOfRow(1)), std::string("Data\\INI\\Sub"));
+    // An entry's place among its folder's children: after the folders.
+    QCOMPARE(folders.ChildOfRow(2), size_t{2});
+    QCOMPARE(folders.FindFolder("Data\\Nothing"), CEntryFolders::kRoot);
+    // An empty part (a name no pack writes, but an archive may hold) is a
+    // folder with an empty name, not a crash.
+    QCOMPARE(folders.Folder(folders.FolderOfRow(4)).name, std::string());
+    QCOMPARE(folders.ShownName(0, names[0]), std::string_view("b.ini"));
+
+    // Renaming a folder changes its part of each name and nothing else.
+    QCOMPARE(ReplaceNamePart("Data/INI/b.ini", 1, "Rules"), std::string("Data/Rules/b.ini"));
+    QCOMPARE(ReplaceNamePart("Data\\INI\\Sub\\c.ini", 0, "Art"), std::string("Art\\INI\\Sub\\c.ini"));
+    QCOMPARE(ReplaceNamePart("top.ini", 1, "x"), std::string("top.ini"));
+
+    // A name of very many parts nests no deeper than a tree view can draw;
+    // the parts below stay in the entry's shown name.
+    const std::string deep = std::string(200000, '\\') + "x";
+    folders.Build(1, [&deep](size_t) { return std::string_view(deep); });
+    QCOMPARE(folders.FolderCount(), CEntryFolders::kMaxDepth + 1);
+    QCOMPARE(folders.ShownName(0, deep), std::string_view(deep).substr(CEntryFolders::kMaxDepth));
+    QCOMPARE(folders.RowsUnder(CEntryFolders::kRoot), std::vector<uint32_t>({0}));
   }
 
   // --- archive copy
