@@ -48,7 +48,7 @@ CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination, 
   CDataBuffer bytes;
   if (file.OpenRead(QFile::encodeName(source.path).toStdString()) != 0 ||
       file.LoadWhole(bytes, nullptr) != 0) {
-    return fail(CopyResult::Failed, source.path, QString::fromLocal8Bit(file.GetLastError().words));
+    return fail(CopyResult::Failed, source.path, QString::fromLocal8Bit(file.GetLastError().GetWords()));
   }
   file.Close();
   if (bytes.GetSize() != source.size) return fail(CopyResult::SourceChanged, source.path, changed);

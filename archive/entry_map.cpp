@@ -54,11 +54,14 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, std::string* problem) co
   const uint32_t size = SizeAt(position);
   try {
     CDataBuffer read(nullptr, size);
-    if (size == 0 || platform::ReadAt(m_file.Get(), OffsetAt(position), const_cast<uint8_t*>(read.GetData()), size)) {
+    const platform::Error error =
+        size == 0 ? platform::Error()
+                  : platform::ReadAt(m_file.Get(), OffsetAt(position), const_cast<uint8_t*>(read.GetData()), size);
+    if (!error.Failed()) {
       buffer = std::move(read);
       return buffer;
     }
-    if (problem != nullptr) *problem = platform::LastErrorText();
+    if (problem != nullptr) *problem = error.Text();
   } catch (const std::bad_alloc&) {
     if (problem != nullptr) *problem = "not enough memory for its " + std::to_string(size) + " bytes";
   }

@@ -48,7 +48,7 @@ std::vector<std::string_view> SplitEntryName(std::string_view name) {
   return segments;
 }
 
-platform::Handle CFolderWalk::Enter(std::span<const std::string_view> segments, bool create) {
+platform::Result<platform::Handle> CFolderWalk::Enter(std::span<const std::string_view> segments, bool create) {
   // Keep the folders this path shares with the last one.
   size_t shared = 0;
   while (shared < segments.size() && shared < m_names.size() && m_names[shared] == segments[shared]) ++shared;
@@ -56,8 +56,9 @@ platform::Handle CFolderWalk::Enter(std::span<const std::string_view> segments, 
   for (size_t depth = shared; depth < segments.size(); ++depth) {
     const platform::Handle above = depth == 0 ? m_root : m_handles.back().Get();
     const std::string name(segments[depth]);
-    CHandleOwner folder(platform::OpenFolderAt(above, name, create));
-    if (!folder) return platform::kInvalidHandle;
+    const platform::Result<platform::Handle> opened = platform::OpenFolderAt(above, name, create);
+    if (!opened) return opened;
+    CHandleOwner folder(*opened);
     m_names.push_back(name);
     m_handles.push_back(std::move(folder));
   }

@@ -54,10 +54,9 @@ class CFolderWalk {
 
   // The folder reached through `segments` from the root (the root itself for
   // none), each opened relative to the one above it without following a
-  // link, and made when missing if `create` is set. kInvalidHandle when a
-  // folder cannot be opened; platform::LastErrorText() says why. The handle
-  // stays the walk's, valid until the next call.
-  platform::Handle Enter(std::span<const std::string_view> segments, bool create);
+  // link, and made when missing if `create` is set; or why a folder cannot
+  // be opened. The handle stays the walk's, valid until the next call.
+  platform::Result<platform::Handle> Enter(std::span<const std::string_view> segments, bool create);
 
  private:
   void Truncate(size_t depth);

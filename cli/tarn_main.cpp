@@ -116,7 +116,7 @@ int CommandRules(const Context& c, const std::string& path) {
   CDiskFile file;
   CDataBuffer bytes;
   if (file.OpenRead(path) != 0 || file.LoadWhole(bytes, nullptr) != 0)
-    return Fail(c, path, file.GetLastError().words);
+    return Fail(c, path, file.GetLastError().GetWords());
   COutput out(c.out);
   PrintRows(out, bytes);
   return Finish(c, out);

@@ -380,8 +380,8 @@ TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    const platform::Handle folder = platform::OpenFolder(P("out"), false);
-    const platform::Handle file = platform::CreateFileAt(folder, "half.tmp");
+    const platform::Handle folder = *platform::OpenFolder(P("out"), false);
+    const platform::Handle file = *platform::CreateFileAt(folder, "half.tmp");
     if (folder == platform::kInvalidHandle || file == platform::kInvalidHandle) ::_exit(90);
     platform::RemoveOnInterrupt(folder, "half.tmp");
     ::raise(SIGINT);
@@ -445,8 +445,8 @@ TEST_F(ExtractPackTest, AReplacedFileKeepsItsModeAndOwner) {
 // A process killed while it writes an entry leaves nothing under the
 // entry's name that a later pack of the folder would take for real.
 TEST_F(ExtractPackTest, AKilledExtractionLeavesNoHalfWrittenFile) {
-  const platform::Handle folder = platform::OpenFolder(m_dir.Path(), false);
-  const platform::Handle probe = platform::CreateUnnamedFileAt(folder);
+  const platform::Handle folder = *platform::OpenFolder(m_dir.Path(), false);
+  const platform::Handle probe = *platform::CreateUnnamedFileAt(folder);
   platform::CloseHandle(probe);
   platform::CloseHandle(folder);
   if (probe == platform::kInvalidHandle) GTEST_SKIP() << "no unnamed files on this file system";

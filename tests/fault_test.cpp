@@ -653,9 +653,13 @@ TEST(UnmappedArchive, AFailedReadSaysWhy) {
   CDiskFile file;
   ASSERT_EQ(file.OpenRead(attribute), 0);
   CDataBuffer bytes;
-  CFileError error;
+  CStatus error;
   EXPECT_EQ(file.LoadWhole(bytes, &error), 1);
   EXPECT_EQ(error.Describe(), attribute + ": unexpected end of file");
+  // The reason stays the file's: another file failing later changes nothing.
+  CDiskFile missing;
+  EXPECT_EQ(missing.OpenRead(attribute + ".missing"), 1);
+  EXPECT_EQ(file.GetLastError().Describe(), attribute + ": unexpected end of file");
   const CTarnResult rules = RunTarnCaptured({"rules", attribute});
   EXPECT_EQ(rules.status, 1);
   EXPECT_EQ(rules.err, "tarn: " + attribute + ": unexpected end of file\n");

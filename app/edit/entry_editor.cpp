@@ -63,7 +63,7 @@ std::optional<CDataBuffer> ReadFileBytes(const std::filesystem::path& path, std:
   CDiskFile file;
   CDataBuffer bytes;
   if (file.OpenRead(path.string()) != 0 || file.LoadWhole(bytes, nullptr) != 0) {
-    reason = file.GetLastError().words;
+    reason = file.GetLastError().GetWords();
     return std::nullopt;
   }
   return bytes;
@@ -322,7 +322,7 @@ bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason
   // which are the same.
   CSaveSource source;
   if (m_document.IsArchiveUnchanged()) {
-    source.file = CHandleHolder::Wrap(platform::CreateFile(NativePath(m_document.GetPathName()),
+    source.file = CHandleHolder::Wrap(*platform::CreateFile(NativePath(m_document.GetPathName()),
                                                            platform::kGenericRead, platform::kOpenExisting,
                                                            platform::kFileShareRead));
   }

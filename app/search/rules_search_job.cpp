@@ -65,10 +65,13 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
   for (size_t entry = 0; entry < m_places.size(); ++entry) {
     if (m_stop.load(std::memory_order_relaxed)) return;
     bytes.resize(m_places[entry].size);
-    if (!bytes.empty() && !platform::ReadAt(m_file.Get(), m_places[entry].offset, bytes.data(),
-                                            m_places[entry].size)) {
-      failure = QString::fromStdString("cannot read the archive: " + platform::LastErrorText());
-      return;
+    if (!bytes.empty()) {
+      const platform::Error error =
+          platform::ReadAt(m_file.Get(), m_places[entry].offset, bytes.data(), m_places[entry].size);
+      if (error.Failed()) {
+        failure = QString::fromStdString("cannot read the archive: " + error.Text());
+        return;
+      }
     }
     search.SearchEntry(bytes, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
     pending += bytes.size();
