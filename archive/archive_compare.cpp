@@ -48,7 +48,7 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   m_archive = std::make_unique<CArchiveState>();
   CBigArchive& reader = m_archive->reader;
   if (reader.Open(path) != 0) {
-    problems.push_back({path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe()});
+    problems.push_back({path, reader.GetStatus().GetWords()});
     m_archive.reset();
     return false;
   }

@@ -98,8 +98,8 @@ class CFolderGatherer {
     if (item.info.kind == platform::NodeKind::Other) return Problem(shown, "not a regular file or folder"), false;
     // A '\' inside one name would read as a separator when extracted.
     if (item.name.find('\\') != std::string::npos) return Problem(shown, "name holds a '\\'"), false;
-    if (const NameProblem unsafe = CheckEntryName(name); unsafe != NameProblem::None)
-      return Problem(shown, DescribeNameProblem(unsafe)), false;
+    if (const CStatus::Kind unsafe = CheckEntryName(name); unsafe != CStatus::Kind::Ok)
+      return Problem(shown, CStatus::WordsFor(unsafe)), false;
     const platform::Handle folder = frames.back().folder;
     if (item.info.kind == platform::NodeKind::Folder) {
       if (frames.size() > kMostPackDepth) {
@@ -148,7 +148,7 @@ class CFolderGatherer {
 void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEntryProblem>& problems) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {
-    problems.push_back({path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe()});
+    problems.push_back({path, reader.GetStatus().GetWords()});
     return;
   }
   const auto input = std::make_shared<const std::string>(path);
@@ -156,8 +156,8 @@ void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEnt
     const std::string shown = path + ": entry '" + std::string(entry.name) + "'";
     if (entry.claimed > entry.size) {
       problems.push_back({shown, "reaches past the end of the archive"});
-    } else if (const NameProblem unsafe = CheckEntryName(entry.name); unsafe != NameProblem::None) {
-      problems.push_back({shown, DescribeNameProblem(unsafe)});
+    } else if (const CStatus::Kind unsafe = CheckEntryName(entry.name); unsafe != CStatus::Kind::Ok) {
+      problems.push_back({shown, CStatus::WordsFor(unsafe)});
     } else {
       writer.AddInput(std::string(entry.name),
                       CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
@@ -442,12 +442,13 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
   return copier.Finish();
 }
 
-void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
-                      std::vector<CEntryProblem>& problems) {
-  // What stands at the archive's path now: never an input of a folder walk,
-  // and it must be a regular file or nothing. Anything else is refused
-  // before a byte is written: renaming over a device or a FIFO would take
-  // its name from it, and over a link would drop the link.
+namespace {
+
+// What stands at the archive's path now: never an input of a folder walk,
+// and it must be a regular file or nothing. Anything else is refused
+// before a byte is written: renaming over a device or a FIFO would take
+// its name from it, and over a link would drop the link.
+std::optional<CArchiveSpot> FindArchiveSpot(const std::string& archive, std::vector<CEntryProblem>& problems) {
   std::optional<CArchiveSpot> existing;
   std::string folderPath, name;
   SplitUserPath(archive, folderPath, name);
@@ -470,7 +471,14 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   } else if (there.kind == platform::NodeKind::File) {
     existing = CArchiveSpot{there.identity, folderInfo.identity, name};
   }
+  return existing;
+}
 
+}  // namespace
+
+void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
+                      std::vector<CEntryProblem>& problems) {
+  const std::optional<CArchiveSpot> existing = FindArchiveSpot(archive, problems);
   for (const std::string& input : inputs) {
     const CHandleOwner root(*platform::OpenFolder(input, false));
     if (root) {

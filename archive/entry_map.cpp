@@ -76,13 +76,10 @@ std::string_view CEntryMap::BytesAt(size_t position) const {
   return {reinterpret_cast<const char*>(m_whole.GetData()) + offset, SizeAt(position)};
 }
 
-bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error) {
+bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {
-    if (error != nullptr) {
-      error->failure = reader.GetFailure();
-      error->detail = reader.GetFailure() == BigFailure::CannotOpen ? reader.GetOpenError() : "";
-    }
+    if (error != nullptr) *error = reader.GetStatus();
     return false;
   }
   // Built aside and swapped in, so a failure leaves `entries` as it was.
@@ -103,7 +100,7 @@ bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpe
     built.m_index = reader.TakeIndex();
     built.m_buffers.resize(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {
-    if (error != nullptr) *error = {BigFailure::OutOfMemory, ""};
+    if (error != nullptr) *error = CStatus::Of(CStatus::Kind::OutOfMemory, path);
     return false;
   }
   entries.swap(built);

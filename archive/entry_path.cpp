@@ -3,32 +3,20 @@
 #include <algorithm>
 #include <utility>
 
-NameProblem CheckEntryName(std::string_view name) {
-  if (name.empty()) return NameProblem::Empty;
-  if (IsNameSeparator(name.front())) return NameProblem::Absolute;
+CStatus::Kind CheckEntryName(std::string_view name) {
+  if (name.empty()) return CStatus::Kind::EmptyName;
+  if (IsNameSeparator(name.front())) return CStatus::Kind::AbsoluteName;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     // A colon names a drive or a stream on some systems; control bytes
     // make names that cannot be typed or shown.
-    if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F) return NameProblem::ForbiddenByte;
+    if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F) return CStatus::Kind::ForbiddenByte;
   }
   for (const std::string_view segment : SplitEntryName(name)) {
-    if (segment.empty()) return NameProblem::EmptySegment;
-    if (segment == "." || segment == "..") return NameProblem::DotSegment;
+    if (segment.empty()) return CStatus::Kind::EmptySegment;
+    if (segment == "." || segment == "..") return CStatus::Kind::DotSegment;
   }
-  return NameProblem::None;
-}
-
-const char* DescribeNameProblem(NameProblem problem) {
-  switch (problem) {
-    case NameProblem::None: return "safe name";
-    case NameProblem::Empty: return "empty name";
-    case NameProblem::Absolute: return "name starts with a separator";
-    case NameProblem::EmptySegment: return "name has an empty part";
-    case NameProblem::DotSegment: return "name has a part '.' or '..'";
-    case NameProblem::ForbiddenByte: return "name holds a colon or a control byte";
-  }
-  return "unsafe name";
+  return CStatus::Kind::Ok;
 }
 
 std::string EntryPathKey(std::string_view name) {

@@ -263,8 +263,8 @@ class CNameGuard {
 
   // Why `name` is not extracted; empty when it may be.
   std::string Refuse(std::string_view name) {
-    if (const NameProblem unsafe = CheckEntryName(name); unsafe != NameProblem::None)
-      return DescribeNameProblem(unsafe);
+    if (const CStatus::Kind unsafe = CheckEntryName(name); unsafe != CStatus::Kind::Ok)
+      return CStatus::WordsFor(unsafe);
 #ifdef _WIN32
     // Windows would open a device, drop the last dot or refuse the name.
     if (const WindowsNameProblem reserved = CheckWindowsEntryName(name); reserved != WindowsNameProblem::None)

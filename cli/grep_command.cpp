@@ -63,10 +63,10 @@ bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string
 bool GrepArchive(const std::string& path, std::string_view prefix, std::string_view pattern,
                  bool ignoreCase, COutput& out, std::FILE* err, size_t& matches) {
   CEntryMap entries;
-  CArchiveOpenError error;
+  CStatus error;
   if (!OpenArchiveEntries(path, entries, &error)) {
     out.Flush();  // the lines of the archives before come first
-    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(path).c_str(), error.Describe().c_str());
+    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(error.GetPath()).c_str(), error.GetWords().c_str());
     return false;
   }
   const auto collect = [&](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {

@@ -88,6 +88,8 @@ class CDiskFile {
   const std::string& GetOpenError() const { return m_openError; }
   // The last failure of Open, Read or LoadWhole, with the file's name.
   const CStatus& GetLastError() const { return m_lastError; }
+  // The path of the last Open.
+  const std::string& GetPath() const { return m_path; }
   const CHandleHolder& GetHandle() const { return m_file; }
 
  private:

@@ -17,20 +17,48 @@
 
 class CStatus {
  public:
+  // What went wrong, for callers that act on it; each kind but System,
+  // CannotOpen and Failed has fixed words (WordsFor).
   enum class Kind : uint8_t {
     Ok,
-    System,  // the system refused; the words are its own
-    Failed,  // anything else; the words say what
+    System,      // the system refused; the words are its own
+    Failed,      // anything else; the words say what
+    // An archive refused by the reader.
+    CannotOpen,      // its file could not be opened; the words are the system's
+    TooShort,        // fewer than 16 bytes
+    TooLarge,        // 2 GiB or more, or a size that cannot be read
+    BadMagic,
+    SizeMismatch,    // archive size field differs from the file's size
+    BadCount,        // entry count with its top bit set
+    BadHeaderSize,   // header size below 16
+    IndexPastEnd,    // header size beyond the end of the file
+    RecordsOverrun,  // records do not fit in the index region
+    OutOfMemory,     // the index needs more memory than the system gives
+    CannotRead,      // the bytes could be neither mapped nor read
+    // An entry name that must not become a path under a folder.
+    EmptyName,
+    AbsoluteName,    // starts with a separator
+    EmptySegment,    // two separators in a row, or one at the end
+    DotSegment,      // a segment "." or ".."
+    ForbiddenByte,   // a colon, or a byte 0x01-0x1F or 0x7F
+    // A copy of an opened archive refused.
+    SameFile,        // the destination is the archive itself
+    SourceChanged,   // the archive is gone, replaced or changed since it was opened
   };
 
+  // The fixed words of `kind`, e.g. "not a BIG archive".
+  static const char* WordsFor(Kind kind);
+
   CStatus() = default;
+  // A failure of a kind with fixed words, about `path`.
+  static CStatus Of(Kind kind, std::string path = {}) { return {kind, std::move(path), WordsFor(kind), false}; }
   // The system's reason for a failed call about `path`.
-  static CStatus FromSystem(std::string path, const platform::Error& error) {
-    return {Kind::System, std::move(path), error.Text(), error.IsLasting()};
+  static CStatus FromSystem(std::string path, const platform::Error& error, Kind kind = Kind::System) {
+    return {kind, std::move(path), error.Text(), error.IsLasting()};
   }
   // A failure about `path` in words of our own.
-  static CStatus Failure(std::string path, std::string words) {
-    return {Kind::Failed, std::move(path), std::move(words), false};
+  static CStatus Failure(std::string path, std::string words, Kind kind = Kind::Failed) {
+    return {kind, std::move(path), std::move(words), false};
   }
 
   bool IsOk() const { return m_kind == Kind::Ok; }

@@ -624,16 +624,16 @@ TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
 
 TEST(EntryNameTest, OnlyNamesThatStayInsideTheFolderPass) {
   for (const char* safe : {"a", "a\\b/c", "x.ini", "..a", "a..", "caf\xC3\xA9 x", "a b\\.hidden"})
-    EXPECT_EQ(CheckEntryName(safe), NameProblem::None) << safe;
-  EXPECT_EQ(CheckEntryName(""), NameProblem::Empty);
-  EXPECT_EQ(CheckEntryName("\\a"), NameProblem::Absolute);
-  EXPECT_EQ(CheckEntryName("/a"), NameProblem::Absolute);
-  EXPECT_EQ(CheckEntryName("a\\/b"), NameProblem::EmptySegment);
-  EXPECT_EQ(CheckEntryName("a/"), NameProblem::EmptySegment);
-  EXPECT_EQ(CheckEntryName("a/../b"), NameProblem::DotSegment);
-  EXPECT_EQ(CheckEntryName("a\\."), NameProblem::DotSegment);
-  EXPECT_EQ(CheckEntryName("C:x"), NameProblem::ForbiddenByte);
-  EXPECT_EQ(CheckEntryName("a\x1F"), NameProblem::ForbiddenByte);
+    EXPECT_EQ(CheckEntryName(safe), CStatus::Kind::Ok) << safe;
+  EXPECT_EQ(CheckEntryName(""), CStatus::Kind::EmptyName);
+  EXPECT_EQ(CheckEntryName("\\a"), CStatus::Kind::AbsoluteName);
+  EXPECT_EQ(CheckEntryName("/a"), CStatus::Kind::AbsoluteName);
+  EXPECT_EQ(CheckEntryName("a\\/b"), CStatus::Kind::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/"), CStatus::Kind::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/../b"), CStatus::Kind::DotSegment);
+  EXPECT_EQ(CheckEntryName("a\\."), CStatus::Kind::DotSegment);
+  EXPECT_EQ(CheckEntryName("C:x"), CStatus::Kind::ForbiddenByte);
+  EXPECT_EQ(CheckEntryName("a\x1F"), CStatus::Kind::ForbiddenByte);
 }
 
 }  // namespace

@@ -674,11 +674,11 @@ TEST(UnmappedArchive, AFailedReadSaysWhy) {
 std::string CheckRefused(const std::string& path, const std::string& reason) {
   std::string problems;
   CEntryMap entries;
-  CArchiveOpenError error;
+  CStatus error;
   if (OpenArchiveEntries(path, entries, &error)) problems += "the open succeeded; ";
-  else if (error.failure != BigFailure::CannotOpen || error.detail != reason)
-    problems += "open refused with '" + std::string(DescribeBigFailure(error.failure)) + "', '" +
-                error.detail + "'; ";
+  else if (error.GetKind() != CStatus::Kind::CannotOpen || error.GetWords() != reason)
+    problems += "open refused with '" + std::string(CStatus::WordsFor(error.GetKind())) + "', '" +
+                error.GetWords() + "'; ";
   const std::vector<std::vector<std::string>> commands = {
       {"list", path}, {"check", path}, {"show", path, "x.ini"}, {"cat", path, "x.ini"}, {"rules", path}};
   for (const auto& args : commands) {

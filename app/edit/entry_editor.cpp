@@ -17,6 +17,7 @@
 #include "app/framework/command_ids.h"
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
+#include "app/status_text.h"
 #include "app/tarn_editor_doc.h"
 #include "storage/disk_file.h"
 
@@ -334,9 +335,9 @@ bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason
 
 bool CEntryEditor::Reopen(const QString& path, QString& reason) {
   CEntryMap saved;
-  CArchiveOpenError error;
+  CStatus error;
   if (!OpenArchiveEntries(NativePath(path), saved, &error)) {
-    reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe());
+    reason = StatusText(error, Shown(path));
     return false;
   }
   // The old entries stay alive until every view has let go of them.
