@@ -8,6 +8,7 @@
 
 // "PATH: WORDS", with `shown` for the path when given, else the status's own.
 inline QString StatusText(const CStatus& status, const QString& shown = QString()) {
-  const QString path = shown.isEmpty() ? QFile::decodeName(QByteArray::fromStdString(status.GetPath())) : shown;
+  const QString path =
+      shown.isEmpty() ? QFile::decodeName(QByteArray::fromStdString(status.GetPath())) : shown;
   return path + QStringLiteral(": ") + QString::fromLocal8Bit(status.GetWords());
 }

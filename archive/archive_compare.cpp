@@ -89,7 +89,8 @@ bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reaso
   }
   CFolderState& state = *m_folderState;
   const std::vector<std::string_view> parts = SplitEntryName(m_names[i]);
-  const platform::Result<platform::Handle> folder = state.walk->Enter(std::span(parts).first(parts.size() - 1), false);
+  const platform::Result<platform::Handle> folder =
+      state.walk->Enter(std::span(parts).first(parts.size() - 1), false);
   platform::NodeInfo info;
   const platform::Result<platform::Handle> opened =
       folder ? platform::OpenFileAt(*folder, std::string(parts.back()), &info) : folder;

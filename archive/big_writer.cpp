@@ -325,7 +325,8 @@ class CEntryCopier {
         m_walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
     if (!at) return Fail(shown + ": " + at.GetError().Text());
     platform::NodeInfo now;
-    const platform::Result<platform::Handle> opened = platform::OpenFileAt(*at, std::string(parts.back()), &now);
+    const platform::Result<platform::Handle> opened =
+        platform::OpenFileAt(*at, std::string(parts.back()), &now);
     if (!opened) return Fail(shown + ": " + opened.GetError().Text());
     const CHandleOwner file(*opened);
     // The size went into the index already: a file that changed since it
@@ -342,7 +343,8 @@ class CEntryCopier {
       return true;
     }
     if (!FlushGathered()) return WriteFailed();
-    const platform::Result<int64_t> copied = platform::CopyRange(file.Get(), 0, m_out, static_cast<int64_t>(source.size));
+    const platform::Result<int64_t> copied =
+        platform::CopyRange(file.Get(), 0, m_out, static_cast<int64_t>(source.size));
     if (!copied) return m_error = copied.GetError(), WriteFailed();
     if (*copied != static_cast<int64_t>(source.size)) return Fail(shown + ": changed while packing");
     return true;
@@ -448,7 +450,8 @@ namespace {
 // and it must be a regular file or nothing. Anything else is refused
 // before a byte is written: renaming over a device or a FIFO would take
 // its name from it, and over a link would drop the link.
-std::optional<CArchiveSpot> FindArchiveSpot(const std::string& archive, std::vector<CEntryProblem>& problems) {
+std::optional<CArchiveSpot> FindArchiveSpot(const std::string& archive,
+                                            std::vector<CEntryProblem>& problems) {
   std::optional<CArchiveSpot> existing;
   std::string folderPath, name;
   SplitUserPath(archive, folderPath, name);

@@ -54,9 +54,9 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, std::string* problem) co
   const uint32_t size = SizeAt(position);
   try {
     CDataBuffer read(nullptr, size);
+    auto* into = const_cast<uint8_t*>(read.GetData());
     const platform::Error error =
-        size == 0 ? platform::Error()
-                  : platform::ReadAt(m_file.Get(), OffsetAt(position), const_cast<uint8_t*>(read.GetData()), size);
+        size == 0 ? platform::Error() : platform::ReadAt(m_file.Get(), OffsetAt(position), into, size);
     if (!error.Failed()) {
       buffer = std::move(read);
       return buffer;

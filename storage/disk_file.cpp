@@ -70,7 +70,8 @@ bool CMappingOwner::WasCut(const uint8_t* data, uint32_t size) const {
 int32_t CDiskFile::Open(const std::string& path, uint32_t access, uint32_t disposition,
                         uint32_t share) {
   Close();
-  const platform::Result<platform::Handle> opened = platform::CreateFile(path, access, disposition, share);
+  const platform::Result<platform::Handle> opened =
+      platform::CreateFile(path, access, disposition, share);
   m_file = CHandleHolder::Wrap(*opened);
   m_position = 0;
   m_path = path;
@@ -98,7 +99,8 @@ int32_t CDiskFile::Read(void* destination, int32_t count) {
   if (count == 0) return 0;
   // The position is 32-bit; a file of 2 GiB or more must not carry it over.
   if (int64_t{m_position} + count > INT32_MAX) return 1;
-  const platform::Error error = platform::ReadAt(m_file.Get(), m_position, destination, static_cast<uint32_t>(count));
+  const platform::Error error =
+      platform::ReadAt(m_file.Get(), m_position, destination, static_cast<uint32_t>(count));
   if (error.Failed()) {
     m_lastError = CStatus::FromSystem(m_path, error);
     return 1;
@@ -140,7 +142,8 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CStatus* error) {
         if (Read(room, size) != 0) loaded.Reset();
       } catch (const std::bad_alloc&) {
         loaded.Reset();
-        m_lastError = CStatus::Failure(m_path, "not enough memory to read its " + std::to_string(size) + " bytes");
+        m_lastError =
+            CStatus::Failure(m_path, "not enough memory to read its " + std::to_string(size) + " bytes");
       }
     }
     if (loaded.HasData()) {

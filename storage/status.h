@@ -5,7 +5,7 @@
 //
 // Functions whose result is a plain 0/1 or bool keep it; the object that
 // failed then keeps a CStatus saying why (CDiskFile::GetLastError,
-// CBigArchive::GetFailure). The editor and `tarn` each turn a CStatus into
+// CBigArchive::GetStatus). The editor and `tarn` each turn a CStatus into
 // their own words in one place.
 #pragma once
 
