@@ -28,38 +28,29 @@ std::optional<CArchiveStamp> StampArchive(const QString& path) {
   return CArchiveStamp{absolute, size, modified};
 }
 
-CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination, QString* reason) {
+CStatus CopyArchive(const CArchiveStamp& source, const QString& destination) {
   const QString target = QFileInfo(destination).absoluteFilePath();
-  const auto fail = [reason](CopyResult result, const QString& path, const QString& words) {
-    if (reason != nullptr) *reason = path + QStringLiteral(": ") + words;
-    return result;
-  };
-  const QString sameFile = QStringLiteral("is the opened archive itself");
-  const QString changed = QStringLiteral("has changed on disk since it was opened");
-  if (target == source.path) return fail(CopyResult::SameFile, target, sameFile);
+  const std::string targetName = QFile::encodeName(target).toStdString();
+  const std::string sourceName = QFile::encodeName(source.path).toStdString();
+  if (target == source.path) return CStatus::Of(CStatus::Kind::SameFile, targetName);
   std::error_code error;
   // Links, hard or symbolic, and other spellings of the archive's path.
   if (std::filesystem::equivalent(NativePath(target), NativePath(source.path), error)) {
-    return fail(CopyResult::SameFile, target, sameFile);
+    return CStatus::Of(CStatus::Kind::SameFile, targetName);
   }
-  if (StampArchive(source.path) != source) return fail(CopyResult::SourceChanged, source.path, changed);
+  if (StampArchive(source.path) != source) return CStatus::Of(CStatus::Kind::SourceChanged, sourceName);
 
   CDiskFile file;
   CDataBuffer bytes;
-  if (file.OpenRead(QFile::encodeName(source.path).toStdString()) != 0 ||
-      file.LoadWhole(bytes, nullptr) != 0) {
-    return fail(CopyResult::Failed, source.path, QString::fromLocal8Bit(file.GetLastError().words));
-  }
+  if (file.OpenRead(sourceName) != 0 || file.LoadWhole(bytes, nullptr) != 0) return file.GetLastError();
   file.Close();
-  if (bytes.GetSize() != source.size) return fail(CopyResult::SourceChanged, source.path, changed);
+  if (bytes.GetSize() != source.size) return CStatus::Of(CStatus::Kind::SourceChanged, sourceName);
 
   // The same way to replace a file as extraction and packing take, so a
   // full disk says so in the system's words, and a replaced file keeps who
   // may read it.
   std::string words;
-  if (!WriteFileReplacing(QFile::encodeName(target).toStdString(), bytes,
-                          IdentityOfFile(QFile::encodeName(source.path).toStdString()), words)) {
-    return fail(CopyResult::Failed, target, QString::fromLocal8Bit(words));
-  }
-  return CopyResult::Copied;
+  if (!WriteFileReplacing(targetName, bytes, IdentityOfFile(sourceName), words))
+    return CStatus::Failure(targetName, words);
+  return CStatus();
 }

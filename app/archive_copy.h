@@ -19,6 +19,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "storage/status.h"
+
 struct CArchiveStamp {
   QString path;  // absolute
   uintmax_t size;
@@ -30,14 +32,8 @@ struct CArchiveStamp {
 // What identifies the regular file at `path` now; nothing when there is none.
 std::optional<CArchiveStamp> StampArchive(const QString& path);
 
-enum class CopyResult {
-  Copied,
-  SameFile,       // the destination is the archive
-  SourceChanged,  // the archive is gone, replaced or changed since the stamp
-  Failed,         // reading or writing failed; the destination is untouched
-};
-
-// Copies the archive `source` stamps to `destination`. For any result but
-// Copied, `reason` (when given) says why, with the file it is about.
-CopyResult CopyArchive(const CArchiveStamp& source, const QString& destination,
-                       QString* reason = nullptr);
+// Copies the archive `source` stamps to `destination`. Ok, or why not with
+// the file it is about: SameFile (the destination is the archive),
+// SourceChanged (the archive is gone, replaced or changed since the stamp),
+// or a failure to read or write, which leaves the destination untouched.
+CStatus CopyArchive(const CArchiveStamp& source, const QString& destination);

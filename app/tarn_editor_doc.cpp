@@ -8,6 +8,7 @@
 #include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/win_app.h"
+#include "app/status_text.h"
 
 namespace {
 
@@ -34,9 +35,9 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   // was read cannot be told apart from what is there now, and Save As will
   // not copy it.
   const std::optional<CArchiveStamp> before = StampArchive(path);
-  CArchiveOpenError error;
+  CStatus error;
   if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries, &error)) {
-    SetLastError(path + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe()));
+    SetLastError(StatusText(error, path));
     return false;
   }
   SetLastError(QString());
@@ -53,10 +54,9 @@ bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
     SetLastError(path + QStringLiteral(": no archive read unchanged to copy from"));
     return false;
   }
-  QString reason;
-  const bool copied = CopyArchive(*m_archive, path, &reason) == CopyResult::Copied;
-  SetLastError(reason);
-  return copied;
+  const CStatus copied = CopyArchive(*m_archive, path);
+  SetLastError(copied.IsOk() ? QString() : StatusText(copied));
+  return copied.IsOk();
 }
 
 // Nothing is ever modified, so there is nothing to save; the framework's

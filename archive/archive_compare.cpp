@@ -34,7 +34,7 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   m_index = nullptr;
   m_archive.reset();
   m_folderState.reset();
-  const platform::Handle root = platform::OpenFolder(path, false);
+  const platform::Handle root = *platform::OpenFolder(path, false);
   m_folder = root != platform::kInvalidHandle;
   if (m_folder) {
     m_folderState = std::make_unique<CFolderState>();
@@ -48,7 +48,7 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   m_archive = std::make_unique<CArchiveState>();
   CBigArchive& reader = m_archive->reader;
   if (reader.Open(path) != 0) {
-    problems.push_back({path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe()});
+    problems.push_back({path, reader.GetStatus().GetWords()});
     m_archive.reset();
     return false;
   }
@@ -74,29 +74,38 @@ bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reaso
     }
     std::string& scratch = m_archive->scratch;
     scratch.resize(entry.size);
-    if (entry.size > 0 && !platform::ReadAt(m_archive->reader.GetFileHandle().Get(), entry.offset, scratch.data(),
-                                            entry.size)) {
-      reason = platform::LastErrorText();
-      return false;
+    if (entry.size > 0) {
+      const platform::Error error =
+          platform::ReadAt(m_archive->reader.GetFileHandle().Get(), entry.offset, scratch.data(), entry.size);
+      if (error.Failed()) {
+        reason = error.Text();
+        return false;
+      }
     }
     bytes = scratch;
     return true;
   }
   CFolderState& state = *m_folderState;
   const std::vector<std::string_view> parts = SplitEntryName(m_names[i]);
-  const platform::Handle folder = state.walk->Enter(std::span(parts).first(parts.size() - 1), false);
+  const platform::Result<platform::Handle> folder =
+      state.walk->Enter(std::span(parts).first(parts.size() - 1), false);
   platform::NodeInfo info;
-  const CHandleOwner file(
-      folder == platform::kInvalidHandle ? folder : platform::OpenFileAt(folder, std::string(parts.back()), &info));
-  if (!file) {
-    reason = platform::LastErrorText();
+  const platform::Result<platform::Handle> opened =
+      folder ? platform::OpenFileAt(*folder, std::string(parts.back()), &info) : folder;
+  const CHandleOwner file(*opened);
+  if (!opened) {
+    reason = opened.GetError().Text();
     return false;
   }
   bool read = info.size <= kMostArchiveBytes;
   if (read) {
     state.scratch.resize(static_cast<size_t>(info.size));
-    read = info.size == 0 || platform::ReadAt(file.Get(), 0, state.scratch.data(), static_cast<uint32_t>(info.size));
-    if (!read) reason = platform::LastErrorText();
+    if (info.size > 0) {
+      const platform::Error error =
+          platform::ReadAt(file.Get(), 0, state.scratch.data(), static_cast<uint32_t>(info.size));
+      read = !error.Failed();
+      if (!read) reason = error.Text();
+    }
   } else {
     reason = "2 GiB or more";
   }

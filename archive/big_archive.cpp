@@ -83,24 +83,6 @@ void CLargeArena::Release() {
   m_next = m_end = nullptr;
 }
 
-const char* DescribeBigFailure(BigFailure failure) {
-  switch (failure) {
-    case BigFailure::None: return "no error";
-    case BigFailure::CannotOpen: return "cannot open file";
-    case BigFailure::TooShort: return "too short to be a BIG archive";
-    case BigFailure::TooLarge: return "too large for a BIG archive (2 GiB or more)";
-    case BigFailure::BadMagic: return "not a BIG archive";
-    case BigFailure::SizeMismatch: return "size field does not match the file";
-    case BigFailure::BadCount: return "bad entry count";
-    case BigFailure::BadHeaderSize: return "bad header size";
-    case BigFailure::IndexPastEnd: return "index does not fit in the file";
-    case BigFailure::RecordsOverrun: return "index records do not fit in the index";
-    case BigFailure::OutOfMemory: return "not enough memory for its index";
-    case BigFailure::CannotRead: return "cannot read file";
-  }
-  return "unknown error";
-}
-
 CBigIndex::const_iterator CBigIndex::find(std::string_view name) const {
   size_t low = 0, high = m_count;
   while (low < high) {
@@ -138,10 +120,16 @@ CBigArchive::CBigArchive() : CGameFile(false), m_arena(std::make_unique<CLargeAr
 
 CBigArchive::~CBigArchive() = default;
 
-BigFailure CBigArchive::GetFailure() const {
+CStatus::Kind CBigArchive::GetFailure() const {
   // A failed disk open never reaches OnOpen, which resets the reason: its
   // words tell it apart from an older refusal.
-  return GetOpenError().empty() ? m_failure : BigFailure::CannotOpen;
+  return GetOpenError().empty() ? m_failure : CStatus::Kind::CannotOpen;
+}
+
+CStatus CBigArchive::GetStatus() const {
+  const CStatus::Kind failure = GetFailure();
+  if (failure == CStatus::Kind::CannotOpen) return CStatus::Failure(GetPath(), GetOpenError(), failure);
+  return failure == CStatus::Kind::Ok ? CStatus() : CStatus::Of(failure, GetPath());
 }
 
 const CBigArchive::Names& CBigArchive::GetNames() const {
@@ -169,31 +157,31 @@ void CBigArchive::ClearIndex() {
   m_arena->Release();
 }
 
-int32_t CBigArchive::Refuse(BigFailure failure) {
+int32_t CBigArchive::Refuse(CStatus::Kind failure) {
   m_failure = failure;
   ClearIndex();
   return 1;
 }
 
-BigFailure CBigArchive::TestHeader() {
+CStatus::Kind CBigArchive::TestHeader() {
   // The size is taken as unsigned: a failed query (-1) reads as huge here and
   // is then refused by the size-field test, since no field can hold it.
   const auto fileSize = static_cast<uint32_t>(GetSize());
-  if (fileSize < kHeaderBytes) return BigFailure::TooShort;
+  if (fileSize < kHeaderBytes) return CStatus::Kind::TooShort;
   uint8_t header[kHeaderBytes];
   Seek(0);
-  if (Read(header, kHeaderBytes) != 0) return GetSize() < 0 ? BigFailure::TooLarge : BigFailure::TooShort;
-  if (ReadLittleEndian32(header) != kMagic) return BigFailure::BadMagic;
-  if (ReadLittleEndian32(header + 4) != fileSize) return BigFailure::SizeMismatch;
-  if (header[8] & 0x80) return BigFailure::BadCount;
-  if (ReadBigEndian32(header + 12) < kHeaderBytes) return BigFailure::BadHeaderSize;
-  return BigFailure::None;
+  if (Read(header, kHeaderBytes) != 0) return GetSize() < 0 ? CStatus::Kind::TooLarge : CStatus::Kind::TooShort;
+  if (ReadLittleEndian32(header) != kMagic) return CStatus::Kind::BadMagic;
+  if (ReadLittleEndian32(header + 4) != fileSize) return CStatus::Kind::SizeMismatch;
+  if (header[8] & 0x80) return CStatus::Kind::BadCount;
+  if (ReadBigEndian32(header + 12) < kHeaderBytes) return CStatus::Kind::BadHeaderSize;
+  return CStatus::Kind::Ok;
 }
 
-bool CBigArchive::IsBigHeader() { return TestHeader() == BigFailure::None; }
+bool CBigArchive::IsBigHeader() { return TestHeader() == CStatus::Kind::Ok; }
 
 int32_t CBigArchive::OnOpen() {
-  m_failure = BigFailure::None;
+  m_failure = CStatus::Kind::Ok;
   // The index costs memory in proportion to the entry count that the file
   // claims, and a file of 2 GiB can claim hundreds of millions: when the
   // system cannot give that much, the archive is refused like any other
@@ -201,7 +189,7 @@ int32_t CBigArchive::OnOpen() {
   try {
     return ReadIndex();
   } catch (const std::bad_alloc&) {
-    return Refuse(BigFailure::OutOfMemory);
+    return Refuse(CStatus::Kind::OutOfMemory);
   }
 }
 
@@ -209,9 +197,9 @@ int32_t CBigArchive::ReadIndex() {
   ClearIndex();
   uint32_t count = 0;
   uint32_t regionSize = 0;
-  BigFailure failure = ReadHeader(count, regionSize);
-  if (failure == BigFailure::None) failure = WalkRecords(count, regionSize);
-  if (failure != BigFailure::None) return Refuse(failure);
+  CStatus::Kind failure = ReadHeader(count, regionSize);
+  if (failure == CStatus::Kind::Ok) failure = WalkRecords(count, regionSize);
+  if (failure != CStatus::Kind::Ok) return Refuse(failure);
   BuildOrder();
   return 0;
 }
@@ -220,26 +208,26 @@ int32_t CBigArchive::ReadIndex() {
 // file itself: a copy through the mapping would bring every page of the
 // region into memory twice. The position ends after the index, as one read
 // of it leaves it.
-BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
-  const BigFailure header = TestHeader();
-  if (header != BigFailure::None) return header;
+CStatus::Kind CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
+  const CStatus::Kind header = TestHeader();
+  if (header != CStatus::Kind::Ok) return header;
   uint8_t fields[kHeaderBytes];
   Seek(0);
-  if (Read(fields, kHeaderBytes) != 0) return BigFailure::TooShort;
+  if (Read(fields, kHeaderBytes) != 0) return CStatus::Kind::TooShort;
   count = ReadBigEndian32(fields + 8);
   const uint32_t headerSize = ReadBigEndian32(fields + 12);
   // Refuse before reserving room: a header size past the end would otherwise
   // ask for up to 4 GiB that the read then cannot fill.
-  if (headerSize > static_cast<uint32_t>(GetSize())) return BigFailure::IndexPastEnd;
+  if (headerSize > static_cast<uint32_t>(GetSize())) return CStatus::Kind::IndexPastEnd;
   regionSize = headerSize - kHeaderBytes;
-  if (count > regionSize / kMinRecordBytes) return BigFailure::RecordsOverrun;
+  if (count > regionSize / kMinRecordBytes) return CStatus::Kind::RecordsOverrun;
   // Everything the index needs, in one block: the records, their names,
   // and the sort's scratch.
   m_arena->Reserve(size_t{regionSize} + kSlackBytes + size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
   uint8_t* room = m_arena->Take<uint8_t>(size_t{regionSize} + kSlackBytes);
   m_records = room;
   if (regionSize < kSplitReadLeast || !IsDiskOpen()) {
-    if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return BigFailure::IndexPastEnd;
+    if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return CStatus::Kind::IndexPastEnd;
   } else {
     // Most of such a read's time goes to the system filling fresh pages:
     // a second thread reads the later half, and then has the pages that the
@@ -257,32 +245,32 @@ BigFailure CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
                                        static_cast<int32_t>(regionSize - half)) == 0;
                 m_arena->Prefault(regionSize);
               });
-    if (!first || !later) return BigFailure::IndexPastEnd;
+    if (!first || !later) return CStatus::Kind::IndexPastEnd;
     Seek(static_cast<int32_t>(headerSize));
   }
   std::memset(room + regionSize, 0, kSlackBytes);
-  return BigFailure::None;
+  return CStatus::Kind::Ok;
 }
 
 // Walks the records once, in file order: each must fit in the region. The
 // index's names are left in file order for BuildOrder.
-BigFailure CBigArchive::WalkRecords(uint32_t count, uint32_t regionSize) {
+CStatus::Kind CBigArchive::WalkRecords(uint32_t count, uint32_t regionSize) {
   CNameRef* const names = m_arena->Take<CNameRef>(count);
   m_index.m_names = names;
   const uint8_t* const records = m_records;
   size_t at = 0;
   for (CNameRef* ref = names; ref != names + count; ++ref) {
-    if (regionSize - at < kMinRecordBytes) return BigFailure::RecordsOverrun;
+    if (regionSize - at < kMinRecordBytes) return CStatus::Kind::RecordsOverrun;
     const size_t name = at + 8;
     const size_t length = NameLength(records + name);
     // Only the slack's zeros ended it: the name runs past the region.
-    if (name + length >= regionSize) return BigFailure::RecordsOverrun;
+    if (name + length >= regionSize) return CStatus::Kind::RecordsOverrun;
     *ref = {static_cast<uint32_t>(name), static_cast<uint32_t>(length)};
     at = name + length + 1;
   }
   m_recordCount = count;
   m_index.m_count = count;
-  return BigFailure::None;
+  return CStatus::Kind::Ok;
 }
 
 // Puts the names in byte order and keeps the last record of each.

@@ -28,6 +28,7 @@
 #include "archive/game_file.h"
 #include "archive/position_iterator.h"
 #include "storage/byte_order.h"
+#include "storage/status.h"
 
 class CLargeArena;
 
@@ -35,26 +36,6 @@ struct CBigEntry {
   uint32_t offset = 0;
   uint32_t size = 0;
 };
-
-// Why an archive was refused, for callers that need to say it. The reader's
-// own result stays 0 or 1.
-enum class BigFailure {
-  None,
-  CannotOpen,       // the disk open failed; GetOpenError() has the words
-  TooShort,         // fewer than 16 bytes
-  TooLarge,         // 2 GiB or more, or a size that cannot be read
-  BadMagic,
-  SizeMismatch,     // archive size field differs from the file's size
-  BadCount,         // entry count with its top bit set
-  BadHeaderSize,    // header size below 16
-  IndexPastEnd,     // header size beyond the end of the file
-  RecordsOverrun,   // records do not fit in the index region
-  OutOfMemory,      // the index needs more memory than the system gives
-  CannotRead,       // the bytes could be neither mapped nor read; see the caller's words
-};
-
-// Short words for a failure, e.g. "not a BIG archive".
-const char* DescribeBigFailure(BigFailure failure);
 
 // Where a name lies in the reader's copy of the index region.
 struct CNameRef {
@@ -174,19 +155,22 @@ class CBigArchive final : public CGameFile {
   // destruction; Close keeps them.
   const Index& GetIndex() const { return m_index; }
   const Names& GetNames() const;
-  // The reason of the last refused Open; None after a successful one.
-  BigFailure GetFailure() const;
+  // The reason of the last refused Open; Ok after a successful one.
+  CStatus::Kind GetFailure() const;
+  // The same with the file's name and the words for a user: the system's
+  // when the file could not be opened.
+  CStatus GetStatus() const;
   // Hands the index and its memory over; the reader is left with an empty
   // index (and no names) until its next Open.
   CKeptBigIndex TakeIndex();
 
  private:
   int32_t ReadIndex();
-  BigFailure ReadHeader(uint32_t& count, uint32_t& regionSize);
-  BigFailure WalkRecords(uint32_t count, uint32_t regionSize);
+  CStatus::Kind ReadHeader(uint32_t& count, uint32_t& regionSize);
+  CStatus::Kind WalkRecords(uint32_t count, uint32_t regionSize);
   void BuildOrder();
-  int32_t Refuse(BigFailure failure);
-  BigFailure TestHeader();
+  int32_t Refuse(CStatus::Kind failure);
+  CStatus::Kind TestHeader();
   void ClearIndex();
 
   // The index region's records, read from the file, then 64 zero bytes:
@@ -198,5 +182,5 @@ class CBigArchive final : public CGameFile {
   mutable Names m_names;
   mutable bool m_namesMade = false;
   uint32_t m_recordCount = 0;
-  BigFailure m_failure = BigFailure::None;
+  CStatus::Kind m_failure = CStatus::Kind::Ok;
 };

@@ -81,8 +81,8 @@ class CFolderGatherer {
   // Lists `folder`, whose path for messages is `shown`, into a new frame.
   bool Enter(std::vector<CFrame>& frames, platform::Handle folder, CHandleOwner owner, const std::string& shown) {
     std::vector<platform::FolderItem> items;
-    if (!platform::ListFolder(folder, items)) {
-      Problem(shown, platform::LastErrorText());
+    if (const platform::Error error = platform::ListFolder(folder, items); error.Failed()) {
+      Problem(shown, error.Text());
       return false;
     }
     // In byte order, so problems come out in the same order on every run.
@@ -98,20 +98,20 @@ class CFolderGatherer {
     if (item.info.kind == platform::NodeKind::Other) return Problem(shown, "not a regular file or folder"), false;
     // A '\' inside one name would read as a separator when extracted.
     if (item.name.find('\\') != std::string::npos) return Problem(shown, "name holds a '\\'"), false;
-    if (const NameProblem unsafe = CheckEntryName(name); unsafe != NameProblem::None)
-      return Problem(shown, DescribeNameProblem(unsafe)), false;
+    if (const CStatus::Kind unsafe = CheckEntryName(name); unsafe != CStatus::Kind::Ok)
+      return Problem(shown, CStatus::WordsFor(unsafe)), false;
     const platform::Handle folder = frames.back().folder;
     if (item.info.kind == platform::NodeKind::Folder) {
       if (frames.size() > kMostPackDepth) {
         return Problem(shown, "folders nested more than " + std::to_string(kMostPackDepth) + " deep"), false;
       }
-      CHandleOwner below(platform::OpenFolderAt(folder, item.name, false));
-      if (!below) return Problem(shown, platform::LastErrorText()), false;
+      const platform::Result<platform::Handle> opened = platform::OpenFolderAt(folder, item.name, false);
+      if (!opened) return Problem(shown, opened.GetError().Text()), false;
+      CHandleOwner below(*opened);
       const size_t nameLength = name.size() - item.name.size();
       const size_t shownLength = shown.size() - item.name.size() - 1;
       name += '\\';
-      const platform::Handle opened = below.Get();
-      if (!Enter(frames, opened, std::move(below), shown)) {
+      if (!Enter(frames, *opened, std::move(below), shown)) {
         name.pop_back();
         return false;
       }
@@ -123,14 +123,16 @@ class CFolderGatherer {
     // it (a hard link) would leave a hole in what the user asked for.
     if (m_skip && item.info.identity == m_skip->file) {
       platform::NodeInfo here;
-      if (item.name == m_skip->name && platform::InspectFile(folder, here) && here.identity == m_skip->folder)
+      if (item.name == m_skip->name && !platform::InspectFile(folder, here).Failed() &&
+          here.identity == m_skip->folder)
         return false;
       return Problem(shown, "is a hard link of the archive being written"), false;
     }
     // Nothing is written until every input has been found readable. (A
     // file that cannot be opened after all when it is copied still
     // fails the whole pack; the temporary file then goes.)
-    if (!platform::CanReadAt(folder, item.name)) return Problem(shown, platform::LastErrorText()), false;
+    if (const platform::Error error = platform::CanReadAt(folder, item.name); error.Failed())
+      return Problem(shown, error.Text()), false;
     m_writer.AddInput(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
     return false;
   }
@@ -146,7 +148,7 @@ class CFolderGatherer {
 void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEntryProblem>& problems) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {
-    problems.push_back({path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe()});
+    problems.push_back({path, reader.GetStatus().GetWords()});
     return;
   }
   const auto input = std::make_shared<const std::string>(path);
@@ -154,8 +156,8 @@ void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEnt
     const std::string shown = path + ": entry '" + std::string(entry.name) + "'";
     if (entry.claimed > entry.size) {
       problems.push_back({shown, "reaches past the end of the archive"});
-    } else if (const NameProblem unsafe = CheckEntryName(entry.name); unsafe != NameProblem::None) {
-      problems.push_back({shown, DescribeNameProblem(unsafe)});
+    } else if (const CStatus::Kind unsafe = CheckEntryName(entry.name); unsafe != CStatus::Kind::Ok) {
+      problems.push_back({shown, CStatus::WordsFor(unsafe)});
     } else {
       writer.AddInput(std::string(entry.name),
                       CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
@@ -273,8 +275,9 @@ class CEntryCopier {
   // Opens the folder inputs that file sources are found under.
   bool OpenRoots(const std::vector<std::string>& roots) {
     for (const std::string& root : roots) {
-      m_roots.push_back(CHandleOwner(platform::OpenFolder(root, false)));
-      if (!m_roots.back()) return Fail(root + ": " + platform::LastErrorText());
+      const platform::Result<platform::Handle> opened = platform::OpenFolder(root, false);
+      if (!opened) return Fail(root + ": " + opened.GetError().Text());
+      m_roots.push_back(CHandleOwner(*opened));
       m_walks.push_back(std::make_unique<CFolderWalk>(m_roots.back().Get()));
     }
     return true;
@@ -306,7 +309,7 @@ class CEntryCopier {
     entry.bytes = source.bytes;
     entry.size = source.size;
     bool cut = false;
-    if (CopyEntryTo(m_out, entry, onPiece, cut)) return true;
+    if (CopyEntryTo(m_out, entry, onPiece, cut, m_error)) return true;
     // The archive input was cut short since it was read: its bytes are no
     // longer what its index promised.
     if (cut) return Fail((source.input ? *source.input : std::string()) + ": " + name + ": changed while packing");
@@ -318,26 +321,32 @@ class CEntryCopier {
   bool CopyFile(const std::string& shown, const std::string& name, const CPackSource& source) {
     if (!FlushRun()) return false;
     const std::vector<std::string_view> parts = SplitEntryName(name);
-    const platform::Handle at =
+    const platform::Result<platform::Handle> at =
         m_walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
-    if (at == platform::kInvalidHandle) return Fail(shown + ": " + platform::LastErrorText());
+    if (!at) return Fail(shown + ": " + at.GetError().Text());
     platform::NodeInfo now;
-    const CHandleOwner file(platform::OpenFileAt(at, std::string(parts.back()), &now));
-    if (!file) return Fail(shown + ": " + platform::LastErrorText());
+    const platform::Result<platform::Handle> opened =
+        platform::OpenFileAt(*at, std::string(parts.back()), &now);
+    if (!opened) return Fail(shown + ": " + opened.GetError().Text());
+    const CHandleOwner file(*opened);
     // The size went into the index already: a file that changed since it
     // was found would make the archive lie.
     if (now.identity != source.identity || now.size != source.size) return Fail(shown + ": changed while packing");
     if (source.size <= kSmallFile) {
       if (m_used + source.size > kGatherBytes && !FlushGathered()) return WriteFailed();
-      if (source.size > 0 && !platform::ReadAt(file.Get(), 0, m_gathered.get() + m_used, static_cast<uint32_t>(source.size)))
-        return Fail(shown + ": " + platform::LastErrorText());
+      if (source.size > 0) {
+        const platform::Error error =
+            platform::ReadAt(file.Get(), 0, m_gathered.get() + m_used, static_cast<uint32_t>(source.size));
+        if (error.Failed()) return Fail(shown + ": " + error.Text());
+      }
       m_used += static_cast<size_t>(source.size);
       return true;
     }
     if (!FlushGathered()) return WriteFailed();
-    const int64_t copied = platform::CopyRange(file.Get(), 0, m_out, static_cast<int64_t>(source.size));
-    if (copied < 0) return WriteFailed();
-    if (copied != static_cast<int64_t>(source.size)) return Fail(shown + ": changed while packing");
+    const platform::Result<int64_t> copied =
+        platform::CopyRange(file.Get(), 0, m_out, static_cast<int64_t>(source.size));
+    if (!copied) return m_error = copied.GetError(), WriteFailed();
+    if (*copied != static_cast<int64_t>(source.size)) return Fail(shown + ": changed while packing");
     return true;
   }
 
@@ -354,19 +363,21 @@ class CEntryCopier {
     m_reason = std::move(words);
     return false;
   }
-  bool WriteFailed() { return Fail("cannot write: " + platform::LastErrorText()); }
+  // After a failed write or copy, which left its reason in m_error.
+  bool WriteFailed() { return Fail("cannot write: " + m_error.Text()); }
 
   bool FlushGathered() {
-    const bool ok = platform::WriteAll(m_out, m_gathered.get(), m_used);
+    m_error = platform::WriteAll(m_out, m_gathered.get(), m_used);
     m_used = 0;
-    return ok;
+    return !m_error.Failed();
   }
 
   bool FlushRun() {
     if (m_run.size == 0) return true;
-    const int64_t copied =
+    const platform::Result<int64_t> result =
         platform::CopyRange(m_run.file, static_cast<int64_t>(m_run.offset), m_out, static_cast<int64_t>(m_run.size));
-    if (copied < 0) return WriteFailed();
+    if (!result) return m_error = result.GetError(), WriteFailed();
+    const int64_t copied = *result;
     // The sizes went into the index already: a source cut short since it
     // was read would make the archive lie. Named by the entry it cut.
     if (static_cast<uint64_t>(copied) != m_run.size) {
@@ -386,6 +397,7 @@ class CEntryCopier {
 
   platform::Handle m_out;
   std::string& m_reason;
+  platform::Error m_error;
   std::vector<CHandleOwner> m_roots;
   std::vector<std::unique_ptr<CFolderWalk>> m_walks;
   std::unique_ptr<char[]> m_gathered{new char[kGatherBytes]};
@@ -405,8 +417,8 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
   uint64_t headerSize = kHeaderBytes;
   for (const auto& [name, source] : m_entries) headerSize += RecordBytes(name);
   const std::string index = MakeIndex(m_entries, total, headerSize);
-  if (!platform::WriteAll(out, index.data(), index.size()))
-    return reason = "cannot write: " + platform::LastErrorText(), false;
+  if (const platform::Error error = platform::WriteAll(out, index.data(), index.size()); error.Failed())
+    return reason = "cannot write: " + error.Text(), false;
   CEntryCopier copier(out, reason);
   if (!copier.OpenRoots(m_roots)) return false;
 
@@ -432,22 +444,27 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
   return copier.Finish();
 }
 
-void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
-                      std::vector<CEntryProblem>& problems) {
-  // What stands at the archive's path now: never an input of a folder walk,
-  // and it must be a regular file or nothing. Anything else is refused
-  // before a byte is written: renaming over a device or a FIFO would take
-  // its name from it, and over a link would drop the link.
+namespace {
+
+// What stands at the archive's path now: never an input of a folder walk,
+// and it must be a regular file or nothing. Anything else is refused
+// before a byte is written: renaming over a device or a FIFO would take
+// its name from it, and over a link would drop the link.
+std::optional<CArchiveSpot> FindArchiveSpot(const std::string& archive,
+                                            std::vector<CEntryProblem>& problems) {
   std::optional<CArchiveSpot> existing;
   std::string folderPath, name;
   SplitUserPath(archive, folderPath, name);
-  const CHandleOwner folder(platform::OpenFolder(folderPath, false));
+  const platform::Result<platform::Handle> opened = platform::OpenFolder(folderPath, false);
+  const CHandleOwner folder(*opened);
   platform::NodeInfo there, folderInfo;
+  platform::Error error = opened.GetError();
+  if (!error.Failed()) error = platform::InspectAt(folder.Get(), name, there);
+  if (!error.Failed()) error = platform::InspectFile(folder.Get(), folderInfo);
   if (name.empty() || name == "." || name == "..") {
     problems.push_back({archive, "not a file name"});
-  } else if (!folder || !platform::InspectAt(folder.Get(), name, there) ||
-             !platform::InspectFile(folder.Get(), folderInfo)) {
-    problems.push_back({archive, platform::LastErrorText()});
+  } else if (error.Failed()) {
+    problems.push_back({archive, error.Text()});
   } else if (there.kind == platform::NodeKind::Folder) {
     problems.push_back({archive, "is a folder"});
   } else if (there.kind == platform::NodeKind::Link) {
@@ -457,9 +474,16 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   } else if (there.kind == platform::NodeKind::File) {
     existing = CArchiveSpot{there.identity, folderInfo.identity, name};
   }
+  return existing;
+}
 
+}  // namespace
+
+void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
+                      std::vector<CEntryProblem>& problems) {
+  const std::optional<CArchiveSpot> existing = FindArchiveSpot(archive, problems);
   for (const std::string& input : inputs) {
-    const CHandleOwner root(platform::OpenFolder(input, false));
+    const CHandleOwner root(*platform::OpenFolder(input, false));
     if (root) {
       GatherFolder(root.Get(), input, existing, writer, problems);
     } else {

@@ -63,7 +63,8 @@ bool AnyStartsWith(const CEntryMap& entries, const CChangeSet& changes, const st
 
 std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name,
                          bool replacing) {
-  if (const NameProblem problem = CheckEntryName(name); problem != NameProblem::None) return DescribeNameProblem(problem);
+  if (const CStatus::Kind problem = CheckEntryName(name); problem != CStatus::Kind::Ok)
+    return CStatus::WordsFor(problem);
   if (CurrentBytes(entries, changes, name)) return replacing ? std::string() : "an entry of that name exists";
   for (const char separator : {'\\', '/'}) {
     if (AnyStartsWith(entries, changes, std::string(name) + separator)) return "a folder of that name exists";

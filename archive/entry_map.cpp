@@ -54,11 +54,14 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, std::string* problem) co
   const uint32_t size = SizeAt(position);
   try {
     CDataBuffer read(nullptr, size);
-    if (size == 0 || platform::ReadAt(m_file.Get(), OffsetAt(position), const_cast<uint8_t*>(read.GetData()), size)) {
+    auto* into = const_cast<uint8_t*>(read.GetData());
+    const platform::Error error =
+        size == 0 ? platform::Error() : platform::ReadAt(m_file.Get(), OffsetAt(position), into, size);
+    if (!error.Failed()) {
       buffer = std::move(read);
       return buffer;
     }
-    if (problem != nullptr) *problem = platform::LastErrorText();
+    if (problem != nullptr) *problem = error.Text();
   } catch (const std::bad_alloc&) {
     if (problem != nullptr) *problem = "not enough memory for its " + std::to_string(size) + " bytes";
   }
@@ -73,13 +76,10 @@ std::string_view CEntryMap::BytesAt(size_t position) const {
   return {reinterpret_cast<const char*>(m_whole.GetData()) + offset, SizeAt(position)};
 }
 
-bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error) {
+bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {
-    if (error != nullptr) {
-      error->failure = reader.GetFailure();
-      error->detail = reader.GetFailure() == BigFailure::CannotOpen ? reader.GetOpenError() : "";
-    }
+    if (error != nullptr) *error = reader.GetStatus();
     return false;
   }
   // Built aside and swapped in, so a failure leaves `entries` as it was.
@@ -100,7 +100,7 @@ bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpe
     built.m_index = reader.TakeIndex();
     built.m_buffers.resize(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {
-    if (error != nullptr) *error = {BigFailure::OutOfMemory, ""};
+    if (error != nullptr) *error = CStatus::Of(CStatus::Kind::OutOfMemory, path);
     return false;
   }
   entries.swap(built);

@@ -14,14 +14,6 @@
 #include "archive/position_iterator.h"
 #include "storage/data_buffer.h"
 
-struct CArchiveOpenError {
-  BigFailure failure = BigFailure::None;
-  std::string detail;  // the system's words when the file could not be opened or read
-
-  // The words for a user: the system's when there are any, else the reader's.
-  std::string Describe() const { return detail.empty() ? DescribeBigFailure(failure) : detail; }
-};
-
 // Every entry of an opened archive: unique names in byte-wise,
 // case-sensitive order (like the archive index), each with a buffer of the
 // entry's bytes. Filled by OpenArchiveEntries only, and never changed
@@ -97,7 +89,7 @@ class CEntryMap {
  private:
   friend const_iterator;
   value_type ElementAt(size_t position) const { return {NameAt(position), BufferAt(position)}; }
-  friend bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CArchiveOpenError* error);
+  friend bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error);
 
   CKeptBigIndex m_index;
   // The archive's bytes, shared by every buffer cut from them; held here
@@ -120,7 +112,7 @@ class CEntryMap {
 // once this returns, the archive stays mapped only through the map and the
 // buffers cut from it.
 bool OpenArchiveEntries(const std::string& path, CEntryMap& entries,
-                        CArchiveOpenError* error = nullptr);
+                        CStatus* error = nullptr);
 
 // Whether an index element reaches past the end of an archive of `total` bytes.
 inline bool ReachesPastEnd(const CBigEntry& entry, uint64_t total) {

@@ -3,32 +3,20 @@
 #include <algorithm>
 #include <utility>
 
-NameProblem CheckEntryName(std::string_view name) {
-  if (name.empty()) return NameProblem::Empty;
-  if (IsNameSeparator(name.front())) return NameProblem::Absolute;
+CStatus::Kind CheckEntryName(std::string_view name) {
+  if (name.empty()) return CStatus::Kind::EmptyName;
+  if (IsNameSeparator(name.front())) return CStatus::Kind::AbsoluteName;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     // A colon names a drive or a stream on some systems; control bytes
     // make names that cannot be typed or shown.
-    if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F) return NameProblem::ForbiddenByte;
+    if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F) return CStatus::Kind::ForbiddenByte;
   }
   for (const std::string_view segment : SplitEntryName(name)) {
-    if (segment.empty()) return NameProblem::EmptySegment;
-    if (segment == "." || segment == "..") return NameProblem::DotSegment;
+    if (segment.empty()) return CStatus::Kind::EmptySegment;
+    if (segment == "." || segment == "..") return CStatus::Kind::DotSegment;
   }
-  return NameProblem::None;
-}
-
-const char* DescribeNameProblem(NameProblem problem) {
-  switch (problem) {
-    case NameProblem::None: return "safe name";
-    case NameProblem::Empty: return "empty name";
-    case NameProblem::Absolute: return "name starts with a separator";
-    case NameProblem::EmptySegment: return "name has an empty part";
-    case NameProblem::DotSegment: return "name has a part '.' or '..'";
-    case NameProblem::ForbiddenByte: return "name holds a colon or a control byte";
-  }
-  return "unsafe name";
+  return CStatus::Kind::Ok;
 }
 
 std::string EntryPathKey(std::string_view name) {
@@ -48,7 +36,7 @@ std::vector<std::string_view> SplitEntryName(std::string_view name) {
   return segments;
 }
 
-platform::Handle CFolderWalk::Enter(std::span<const std::string_view> segments, bool create) {
+platform::Result<platform::Handle> CFolderWalk::Enter(std::span<const std::string_view> segments, bool create) {
   // Keep the folders this path shares with the last one.
   size_t shared = 0;
   while (shared < segments.size() && shared < m_names.size() && m_names[shared] == segments[shared]) ++shared;
@@ -56,8 +44,9 @@ platform::Handle CFolderWalk::Enter(std::span<const std::string_view> segments, 
   for (size_t depth = shared; depth < segments.size(); ++depth) {
     const platform::Handle above = depth == 0 ? m_root : m_handles.back().Get();
     const std::string name(segments[depth]);
-    CHandleOwner folder(platform::OpenFolderAt(above, name, create));
-    if (!folder) return platform::kInvalidHandle;
+    const platform::Result<platform::Handle> opened = platform::OpenFolderAt(above, name, create);
+    if (!opened) return opened;
+    CHandleOwner folder(*opened);
     m_names.push_back(name);
     m_handles.push_back(std::move(folder));
   }

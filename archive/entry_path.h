@@ -17,21 +17,13 @@
 
 #include "storage/handle_owner.h"
 #include "storage/platform.h"
-
-enum class NameProblem {
-  None,
-  Empty,            // the empty name
-  Absolute,         // starts with a separator
-  EmptySegment,     // two separators in a row, or one at the end
-  DotSegment,       // a segment "." or ".."
-  ForbiddenByte,    // a colon, or a byte 0x01-0x1F or 0x7F
-};
+#include "storage/status.h"
 
 // Whether `name` can become a path under a folder without reaching outside
-// it, naming a device or stream, or carrying control bytes.
-NameProblem CheckEntryName(std::string_view name);
-// Short words for a problem, e.g. "name starts with a separator".
-const char* DescribeNameProblem(NameProblem problem);
+// it, naming a device or stream, or carrying control bytes: Ok, or the kind
+// of name it is (EmptyName, AbsoluteName, EmptySegment, DotSegment,
+// ForbiddenByte), whose words CStatus::WordsFor gives.
+CStatus::Kind CheckEntryName(std::string_view name);
 
 inline bool IsNameSeparator(char c) { return c == '\\' || c == '/'; }
 // The path `name` becomes once extracted, spelled with '\' alone: two
@@ -54,10 +46,9 @@ class CFolderWalk {
 
   // The folder reached through `segments` from the root (the root itself for
   // none), each opened relative to the one above it without following a
-  // link, and made when missing if `create` is set. kInvalidHandle when a
-  // folder cannot be opened; platform::LastErrorText() says why. The handle
-  // stays the walk's, valid until the next call.
-  platform::Handle Enter(std::span<const std::string_view> segments, bool create);
+  // link, and made when missing if `create` is set; or why a folder cannot
+  // be opened. The handle stays the walk's, valid until the next call.
+  platform::Result<platform::Handle> Enter(std::span<const std::string_view> segments, bool create);
 
  private:
   void Truncate(size_t depth);

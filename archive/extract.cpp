@@ -49,28 +49,32 @@ class CPendingFile {
   // `replacing`: a file stands at the name now.
   bool Open(bool replacing, std::string& reason) {
     m_replacing = replacing;
-    m_file = CHandleOwner(platform::CreateUnnamedFileAt(m_folder));
+    const platform::Result<platform::Handle> unnamed = platform::CreateUnnamedFileAt(m_folder);
+    m_file = CHandleOwner(*unnamed);
     if (m_file) {
       // Nothing to remove on an interrupt; this still makes a write past
       // the file-size limit fail rather than end the process.
       platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
       return true;
     }
-    if (m_direct && !replacing) {
-      m_file = CHandleOwner(platform::CreateFileAt(m_folder, m_name));
-      m_written = m_name;
-    } else {
-      m_file = CHandleOwner(platform::CreateTempFileAt(m_folder, m_prefix, m_written));
-    }
-    if (!m_file) {
+    const platform::Result<platform::Handle> named = m_direct && !replacing
+                                                         ? platform::CreateFileAt(m_folder, m_name)
+                                                         : platform::CreateTempFileAt(m_folder, m_prefix, m_written);
+    if (!named) {
       m_written.clear();
-      reason = platform::LastErrorText();
+      m_error = named.GetError();
+      reason = m_error.Text();
       return false;
     }
+    if (m_direct && !replacing) m_written = m_name;
+    m_file = CHandleOwner(*named);
     platform::RemoveOnInterrupt(m_folder, m_written);
     return true;
   }
   platform::Handle Get() const { return m_file.Get(); }
+  // The system's reason for the last failure of Open or Commit, when it
+  // was the system's.
+  const platform::Error& GetError() const { return m_error; }
 
   // Puts the complete file at its name. What stands there is looked at
   // again now: the replaced file's access passes to the new one, and
@@ -84,33 +88,41 @@ class CPendingFile {
       Discard();
       return false;
     };
+    const auto failed = [&](platform::Error error) {
+      m_error = error;
+      return fail(error.Text());
+    };
     // The common case, a new name that is still free, in one step: the
     // link fails rather than replace anything that got there since.
     if (m_written.empty() && !m_replacing) {
-      if (!m_direct && !platform::SyncFile(m_file.Get())) return fail(platform::LastErrorText());
-      if (platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name)) {
+      if (!m_direct) {
+        if (const platform::Error error = platform::SyncFile(m_file.Get()); error.Failed()) return failed(error);
+      }
+      if (!platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name).Failed()) {
         m_written = m_name;
         return Finish(reason);
       }
     }
     platform::NodeInfo there;
-    if (!platform::InspectAt(m_folder, m_name, there)) return fail(platform::LastErrorText());
+    if (const platform::Error error = platform::InspectAt(m_folder, m_name, there); error.Failed()) return failed(error);
     if (m_written == m_name) there.kind = platform::NodeKind::Missing;  // that is this file
     if (const char* refused = InTheWay(there, protect, replaceLink)) return fail(refused);
     const bool replacing = there.kind != platform::NodeKind::Missing;
-    if (there.kind == platform::NodeKind::File && !platform::TakeAccessOf(m_file.Get(), there))
-      return fail(platform::LastErrorText());
-    if ((replacing || !m_direct) && !platform::SyncFile(m_file.Get())) return fail(platform::LastErrorText());
+    if (there.kind == platform::NodeKind::File) {
+      if (const platform::Error error = platform::TakeAccessOf(m_file.Get(), there); error.Failed()) return failed(error);
+    }
+    if (replacing || !m_direct) {
+      if (const platform::Error error = platform::SyncFile(m_file.Get()); error.Failed()) return failed(error);
+    }
     if (m_written.empty()) {  // unnamed
       // A new name is taken in one step, and fails if anything got there
       // first; a file is replaced by renaming over it.
-      if (!replacing) {
-        if (!platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name)) return fail(platform::LastErrorText());
-        m_written = m_name;
-      } else {
-        if (!platform::LinkUnnamedAsTempAt(m_folder, m_file.Get(), m_prefix, m_written)) return fail(platform::LastErrorText());
-        platform::RemoveOnInterrupt(m_folder, m_written);
-      }
+      const platform::Error error = replacing
+                                        ? platform::LinkUnnamedAsTempAt(m_folder, m_file.Get(), m_prefix, m_written)
+                                        : platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name);
+      if (error.Failed()) return failed(error);
+      if (replacing) platform::RemoveOnInterrupt(m_folder, m_written);
+      else m_written = m_name;
     }
     return Finish(reason);
   }
@@ -119,10 +131,13 @@ class CPendingFile {
   bool Finish(std::string& reason) {
     // Closed before the rename: Windows renames no file that is open.
     m_file.Close();
-    if (m_written != m_name && !platform::RenameAt(m_folder, m_written, m_name)) {
-      reason = platform::LastErrorText();
-      Discard();
-      return false;
+    if (m_written != m_name) {
+      if (const platform::Error error = platform::RenameAt(m_folder, m_written, m_name); error.Failed()) {
+        m_error = error;
+        reason = error.Text();
+        Discard();
+        return false;
+      }
     }
     m_written.clear();
     platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
@@ -146,6 +161,7 @@ class CPendingFile {
   bool m_replacing = false;
   CHandleOwner m_file;
   std::string m_written;  // the name it has now; empty while it has none
+  platform::Error m_error;
 };
 
 // What became of one entry's file.
@@ -153,7 +169,7 @@ struct CWriteOutcome {
   std::string reason;
   bool stopped = false;  // `onPiece` asked to stop
   bool cut = false;      // the archive was found cut short on disk
-  bool lasting = false;  // failed as every later entry would (LastErrorIsLasting)
+  bool lasting = false;  // failed as every later entry would (platform::Error::IsLasting)
 };
 
 // Writes the entry's bytes as the file `name` in `folder`, replacing a file
@@ -161,13 +177,13 @@ struct CWriteOutcome {
 bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExtractEntry& entry,
                     const std::optional<platform::FileIdentity>& protect,
                     const std::function<bool(uint64_t)>& onPiece, CWriteOutcome& outcome) {
-  const auto failed = [&outcome] {
-    outcome.reason = platform::LastErrorText();
-    outcome.lasting = platform::LastErrorIsLasting();
+  const auto failed = [&outcome](const platform::Error& error) {
+    outcome.reason = error.Text();
+    outcome.lasting = error.IsLasting();
     return false;
   };
   platform::NodeInfo there;
-  if (!platform::InspectAt(folder, name, there)) return failed();
+  if (const platform::Error error = platform::InspectAt(folder, name, there); error.Failed()) return failed(error);
   if (const char* refused = InTheWay(there, protect, false)) {
     outcome.reason = refused;
     return false;
@@ -175,35 +191,37 @@ bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExt
   CPendingFile file(folder, name, kTempPrefix, true);
   if (!file.Open(there.kind == platform::NodeKind::File, outcome.reason)) {
     // No space or a read-only disk: whatever stands there, nothing can be written.
-    outcome.lasting = platform::LastErrorIsLasting();
+    outcome.lasting = file.GetError().IsLasting();
     return false;
   }
+  platform::Error copyError;
   const bool ok = CopyEntryTo(file.Get(), entry, [&](uint64_t done) {
     if (onPiece(done)) return true;
     outcome.stopped = true;
     return false;
-  }, outcome.cut);
+  }, outcome.cut, copyError);
   if (outcome.stopped) {
     outcome.reason = "cancelled";
     return false;
   }
   if (outcome.cut) return false;  // the pending file goes with `file`
-  if (!ok) return failed();
+  if (!ok) return failed(copyError);
   if (file.Commit(protect, false, outcome.reason)) return true;
-  outcome.lasting = platform::LastErrorIsLasting();
+  outcome.lasting = file.GetError().IsLasting();
   return false;
 }
 
 }  // namespace
 
 bool WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
-                  const std::function<bool(uint64_t)>& onPiece) {
+                  const std::function<bool(uint64_t)>& onPiece, platform::Error& error) {
   // Bytes that could not be loaded are no bytes to write.
   if (data == nullptr && size > 0) return false;
   size_t done = 0;
   while (done < size) {
     const size_t step = std::min(kPiece, size - done);
-    if (!platform::WriteAll(file, data + done, step)) return false;
+    error = platform::WriteAll(file, data + done, step);
+    if (error.Failed()) return false;
     platform::ForgetPages(data + done, step);
     done += step;
     if (onPiece && done < size && !onPiece(done)) return false;
@@ -212,10 +230,10 @@ bool WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
 }
 
 bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
-                 const std::function<bool(uint64_t)>& onPiece, bool& cut) {
+                 const std::function<bool(uint64_t)>& onPiece, bool& cut, platform::Error& error) {
   cut = false;
   if (!entry.file || entry.bytes.HasData()) {
-    const bool ok = WriteBytesTo(out, entry.bytes.GetData(), entry.bytes.GetSize(), onPiece);
+    const bool ok = WriteBytesTo(out, entry.bytes.GetData(), entry.bytes.GetSize(), onPiece, error);
     // Asked after the copy: a page cut away before it was copied reads as
     // zeros, and only the guard that put them there knows.
     cut = entry.bytes.IsCutOnDisk();
@@ -224,11 +242,11 @@ bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
   uint64_t done = 0;
   while (done < entry.size) {
     const uint64_t step = std::min<uint64_t>(kPiece, entry.size - done);
-    const int64_t copied = platform::CopyRange(entry.file.Get(), static_cast<int64_t>(entry.offset + done), out,
-                                               static_cast<int64_t>(step));
-    if (copied < 0) return false;
+    const platform::Result<int64_t> copied = platform::CopyRange(
+        entry.file.Get(), static_cast<int64_t>(entry.offset + done), out, static_cast<int64_t>(step));
+    if (!copied) return error = copied.GetError(), false;
     // The file ends before the index said it does: cut short since it was opened.
-    if (static_cast<uint64_t>(copied) != step) return cut = true, false;
+    if (static_cast<uint64_t>(*copied) != step) return cut = true, false;
     done += step;
     if (onPiece && done < entry.size && !onPiece(done)) return false;
   }
@@ -245,8 +263,8 @@ class CNameGuard {
 
   // Why `name` is not extracted; empty when it may be.
   std::string Refuse(std::string_view name) {
-    if (const NameProblem unsafe = CheckEntryName(name); unsafe != NameProblem::None)
-      return DescribeNameProblem(unsafe);
+    if (const CStatus::Kind unsafe = CheckEntryName(name); unsafe != CStatus::Kind::Ok)
+      return CStatus::WordsFor(unsafe);
 #ifdef _WIN32
     // Windows would open a device, drop the last dot or refuse the name.
     if (const WindowsNameProblem reserved = CheckWindowsEntryName(name); reserved != WindowsNameProblem::None)
@@ -309,9 +327,10 @@ CAfterEntry ExtractOne(platform::Handle at, const std::string& name, const CExtr
 void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> entries,
                     const CExtractOptions& options, CExtractReport& report) {
   report = CExtractReport{};
-  CHandleOwner root(platform::OpenFolder(folder, true));
-  if (root.Get() == platform::kInvalidHandle) {
-    report.folderError = platform::LastErrorText();
+  const platform::Result<platform::Handle> opened = platform::OpenFolder(folder, true);
+  CHandleOwner root(*opened);
+  if (!opened) {
+    report.folderError = opened.GetError().Text();
     return;
   }
   CProgress progress;
@@ -327,12 +346,12 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
       report.problems.push_back({std::string(entry.name), std::move(refused)});
     } else {
       const std::vector<std::string_view> segments = SplitEntryName(entry.name);
-      const platform::Handle at = walk.Enter(std::span(segments).first(segments.size() - 1), true);
-      if (at != platform::kInvalidHandle) {
-        after = ExtractOne(at, std::string(segments.back()), entry, options, progress, report);
+      const platform::Result<platform::Handle> at = walk.Enter(std::span(segments).first(segments.size() - 1), true);
+      if (at) {
+        after = ExtractOne(*at, std::string(segments.back()), entry, options, progress, report);
       } else {
-        after = platform::LastErrorIsLasting() ? CAfterEntry::Stop : CAfterEntry::Next;
-        report.problems.push_back({std::string(entry.name), platform::LastErrorText()});
+        after = at.GetError().IsLasting() ? CAfterEntry::Stop : CAfterEntry::Next;
+        report.problems.push_back({std::string(entry.name), at.GetError().Text()});
       }
     }
     if (after == CAfterEntry::Cancel) {
@@ -398,10 +417,10 @@ std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& map) {
 
 std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path) {
   const CHandleOwner file(
-      platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+      *platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   if (!file) return std::nullopt;
   platform::NodeInfo info;
-  const bool known = platform::InspectFile(file.Get(), info);
+  const bool known = !platform::InspectFile(file.Get(), info).Failed();
   return known ? std::optional(info.identity) : std::nullopt;
 }
 
@@ -442,14 +461,15 @@ bool WriteFileReplacing(const std::string& path, const FillFn& fill, const CRepl
     reason = "not a file name";
     return false;
   }
-  CHandleOwner folder(platform::OpenFolder(folderPath, false));
-  if (folder.Get() == platform::kInvalidHandle) {
-    reason = platform::LastErrorText();
+  const platform::Result<platform::Handle> opened = platform::OpenFolder(folderPath, false);
+  CHandleOwner folder(*opened);
+  if (!opened) {
+    reason = opened.GetError().Text();
     return false;
   }
   platform::NodeInfo there;
-  if (!platform::InspectAt(folder.Get(), name, there)) {
-    reason = platform::LastErrorText();
+  if (const platform::Error error = platform::InspectAt(folder.Get(), name, there); error.Failed()) {
+    reason = error.Text();
     return false;
   }
   // Looked at before anything is written, in words about the path the user
@@ -487,14 +507,15 @@ bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
   return WriteFileReplacing(
       path,
       [&bytes](platform::Handle file, std::string& words) {
-        const bool written = WriteBytesTo(file, bytes.GetData(), bytes.GetSize(), nullptr);
+        platform::Error error;
+        const bool written = WriteBytesTo(file, bytes.GetData(), bytes.GetSize(), nullptr, error);
         // Bytes of an archive cut short since it was opened: zeros, not the entry.
         if (bytes.IsCutOnDisk()) {
           words = std::string("the archive ") + kArchiveChangedWords;
           return false;
         }
         if (written) return true;
-        words = platform::LastErrorText();
+        words = error.Text();
         return false;
       },
       options, reason);

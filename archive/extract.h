@@ -64,10 +64,11 @@ struct CExtractEntry {
 
 // The bytes of `entry` appended to `out`, from memory or from the archive's
 // file, a large piece at a time, with `onPiece` called as WriteBytesTo does.
-// False when a write or read fails, `onPiece` asks to stop, or the archive
-// turns out to be cut short: then `cut` is set, whatever was copied.
+// False when a write or read fails (`error` says why), `onPiece` asks to
+// stop, or the archive turns out to be cut short: then `cut` is set,
+// whatever was copied.
 bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
-                 const std::function<bool(uint64_t)>& onPiece, bool& cut);
+                 const std::function<bool(uint64_t)>& onPiece, bool& cut, platform::Error& error);
 
 // An entry that was not written, or not in full, and why.
 struct CEntryProblem {
@@ -142,10 +143,11 @@ std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path);
 
 // Writes `size` bytes at `data` to the end of `file`, a large piece at a
 // time, calling `onPiece` with the bytes written so far after each; stops
-// (false) when it returns false or a write fails. Pages of a mapped archive
-// are let go once written, so a long copy does not grow the process.
+// (false) when it returns false or a write fails, which `error` then says.
+// Pages of a mapped archive are let go once written, so a long copy does not
+// grow the process.
 bool WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
-                  const std::function<bool(uint64_t)>& onPiece);
+                  const std::function<bool(uint64_t)>& onPiece, platform::Error& error);
 
 // The folder and last part of a path the user gave: "a/b/c" gives "a/b" and
 // "c", "c" gives "." and "c", "/c" gives "/" and "c". On Windows '\' works

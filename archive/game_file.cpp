@@ -70,7 +70,7 @@ int32_t CGameFile::ReadUncachedAt(int32_t position, void* destination, int32_t c
       static_cast<int64_t>(position) + count > static_cast<int64_t>(m_size))
     return 1;
   if (count == 0) return 0;
-  return platform::ReadAt(m_disk.GetHandle().Get(), position, destination, static_cast<uint32_t>(count)) ? 0 : 1;
+  return platform::ReadAt(m_disk.GetHandle().Get(), position, destination, static_cast<uint32_t>(count)).Failed() ? 1 : 0;
 }
 
 int32_t CGameFile::Read(void* destination, int32_t count) {

@@ -47,6 +47,8 @@ class CGameFile {
 
   // Why the disk open failed, in words; empty when it did not.
   const std::string& GetOpenError() const { return m_disk.GetOpenError(); }
+  // The name the file was opened by.
+  const std::string& GetPath() const { return m_disk.GetPath(); }
   // The open disk file, for reading bytes where they lie when the file
   // could not be mapped; empty once it is closed.
   const CHandleHolder& GetFileHandle() const { return m_disk.GetHandle(); }

@@ -66,7 +66,7 @@ double Save(const std::string& path, uint32_t round) {
   changes.Put(entries.NameAt(entries.size() / 2), CDataBuffer(bytes.data(), kEntryBytes));
   CSaveSource source;
   source.file = CHandleHolder::Wrap(
-      platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+      *platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   std::string reason;
   const bool saved = WriteChangedArchive(path, entries, changes, SaveScope::Whole, source, reason);
   if (!saved) {

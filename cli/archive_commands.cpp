@@ -74,7 +74,7 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   const std::string& folder = args[2];
   CBigArchive reader;
   if (reader.Open(path) != 0) {
-    Report(err, path, CArchiveOpenError{reader.GetFailure(), reader.GetOpenError()}.Describe());
+    Report(err, path, reader.GetStatus().GetWords());
     return kExitFailure;
   }
   std::vector<CExtractEntry> entries = EntriesToExtract(reader);

@@ -40,13 +40,15 @@ bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string
   std::string bytes;
   for (size_t entry = 0; entry < entries.size(); ++entry) {
     bytes.resize(entries.SizeAt(entry));
-    if (!bytes.empty() &&
-        !platform::ReadAt(entries.GetFile().Get(), entries.OffsetAt(entry), bytes.data(),
-                          static_cast<uint32_t>(bytes.size()))) {
+    const platform::Error error =
+        bytes.empty() ? platform::Error()
+                      : platform::ReadAt(entries.GetFile().Get(), entries.OffsetAt(entry), bytes.data(),
+                                         static_cast<uint32_t>(bytes.size()));
+    if (error.Failed()) {
       deliver(chunk, entry);
       out.Flush();
       std::fprintf(err, "tarn: %s: cannot read entry '%s': %s\n", EscapeBytes(path).c_str(),
-                   EscapeBytes(entries.NameAt(entry)).c_str(), platform::LastErrorText().c_str());
+                   EscapeBytes(entries.NameAt(entry)).c_str(), error.Text().c_str());
       return false;
     }
     search.SearchEntry(bytes, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
@@ -61,10 +63,10 @@ bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string
 bool GrepArchive(const std::string& path, std::string_view prefix, std::string_view pattern,
                  bool ignoreCase, COutput& out, std::FILE* err, size_t& matches) {
   CEntryMap entries;
-  CArchiveOpenError error;
+  CStatus error;
   if (!OpenArchiveEntries(path, entries, &error)) {
     out.Flush();  // the lines of the archives before come first
-    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(path).c_str(), error.Describe().c_str());
+    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(error.GetPath()).c_str(), error.GetWords().c_str());
     return false;
   }
   const auto collect = [&](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {

@@ -90,6 +90,9 @@ int Fail(const Context& c, const std::string& path, const std::string& reason) {
   return kExitFailure;
 }
 
+// The one place a failure of the core becomes words for a user of tarn.
+int Fail(const Context& c, const CStatus& status) { return Fail(c, status.GetPath(), status.GetWords()); }
+
 int Finish(const Context& c, COutput& out) {
   if (out.Flush()) return kExitOk;
   std::fprintf(c.err, "tarn: cannot write to standard output\n");
@@ -112,7 +115,7 @@ int CommandRules(const Context& c, const std::string& path) {
   CDiskFile file;
   CDataBuffer bytes;
   if (file.OpenRead(path) != 0 || file.LoadWhole(bytes, nullptr) != 0)
-    return Fail(c, path, file.GetLastError().words);
+    return Fail(c, file.GetLastError());
   COutput out(c.out);
   PrintRows(out, bytes);
   return Finish(c, out);
@@ -138,8 +141,7 @@ int CommandId(const Context& c, const std::string& typeText, const std::string& 
 
 int OpenReader(const Context& c, const std::string& path, CBigArchive& reader) {
   if (reader.Open(path) == 0) return kExitOk;
-  CArchiveOpenError error{reader.GetFailure(), reader.GetOpenError()};
-  return Fail(c, path, error.Describe());
+  return Fail(c, reader.GetStatus());
 }
 
 int CommandList(const Context& c, const std::string& path) {
@@ -186,8 +188,8 @@ int CommandCheck(const Context& c, const std::string& path) {
 // Shared by show and cat: the entry's bytes, or an exit status.
 int FindEntry(const Context& c, const std::string& path, const std::string& name, CDataBuffer& bytes) {
   CEntryMap entries;
-  CArchiveOpenError error;
-  if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, path, error.Describe());
+  CStatus error;
+  if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, error);
   const auto found = entries.find(name);
   if (found == entries.end()) return Fail(c, path, "no entry named '" + name + "'");
   // An archive that could not be mapped is read here, this entry only.

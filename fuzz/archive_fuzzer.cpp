@@ -37,27 +37,27 @@ uint32_t BE32(const uint8_t* p) {
 }
 
 struct Expected {
-  BigFailure failure = BigFailure::None;
+  CStatus::Kind failure = CStatus::Kind::Ok;
   std::map<std::string, std::pair<uint32_t, uint32_t>> index;  // last record wins
 };
 
 Expected Decode(const uint8_t* data, size_t size) {
   Expected out;
-  if (size < 16) return {BigFailure::TooShort, {}};
-  if (std::memcmp(data, "BIGF", 4) != 0) return {BigFailure::BadMagic, {}};
-  if (LE32(data + 4) != size) return {BigFailure::SizeMismatch, {}};
+  if (size < 16) return {CStatus::Kind::TooShort, {}};
+  if (std::memcmp(data, "BIGF", 4) != 0) return {CStatus::Kind::BadMagic, {}};
+  if (LE32(data + 4) != size) return {CStatus::Kind::SizeMismatch, {}};
   const uint32_t count = BE32(data + 8);
   const uint32_t headerSize = BE32(data + 12);
-  if (count >= 0x80000000u) return {BigFailure::BadCount, {}};
-  if (headerSize < 16) return {BigFailure::BadHeaderSize, {}};
-  if (headerSize > size) return {BigFailure::IndexPastEnd, {}};
+  if (count >= 0x80000000u) return {CStatus::Kind::BadCount, {}};
+  if (headerSize < 16) return {CStatus::Kind::BadHeaderSize, {}};
+  if (headerSize > size) return {CStatus::Kind::IndexPastEnd, {}};
   size_t at = 16;
   for (uint32_t i = 0; i < count; ++i) {
     // Eight bytes of numbers and a zero byte, all inside the index region.
-    if (headerSize - at < 9) return {BigFailure::RecordsOverrun, {}};
+    if (headerSize - at < 9) return {CStatus::Kind::RecordsOverrun, {}};
     size_t zero = at + 8;
     while (zero < headerSize && data[zero] != 0) ++zero;
-    if (zero == headerSize) return {BigFailure::RecordsOverrun, {}};
+    if (zero == headerSize) return {CStatus::Kind::RecordsOverrun, {}};
     std::string name(reinterpret_cast<const char*>(data + at + 8), zero - at - 8);
     out.index[name] = {BE32(data + at), BE32(data + at + 4)};
     at = zero + 1;
@@ -155,11 +155,11 @@ void CheckArchive(const uint8_t* data, size_t size) {
 
   CEntryMap entries;
   FillWithOneEntry(entries);
-  CArchiveOpenError error;
+  CStatus error;
   const bool opened = OpenArchiveEntries(path, entries, &error);
-  FUZZ_REQUIRE(opened == (expected.failure == BigFailure::None), "opens exactly when valid");
+  FUZZ_REQUIRE(opened == (expected.failure == CStatus::Kind::Ok), "opens exactly when valid");
   if (!opened) {
-    FUZZ_REQUIRE(error.failure == expected.failure, "refused for the right reason");
+    FUZZ_REQUIRE(error.GetKind() == expected.failure, "refused for the right reason");
     FUZZ_REQUIRE(entries.size() == 1 && entries.count("left from before") == 1,
                  "a refused open leaves the map alone");
   } else {

@@ -10,8 +10,6 @@
 
 bool CDiskFile::s_mappingDisabled = false;
 
-CFileError LastFileError(const std::string& path) { return {path, platform::LastErrorText()}; }
-
 CHandleHolder CHandleHolder::Wrap(platform::Handle handle) {
   CHandleOwner owned(handle);  // closed should the record's allocation throw
   CHandleHolder holder;
@@ -65,18 +63,20 @@ bool CMappingOwner::WasCut(const uint8_t* data, uint32_t size) const {
   // the file now ends in reads as zeros without a fault. The file's size
   // tells those apart.
   const auto end = static_cast<int64_t>(data - static_cast<const uint8_t*>(m_view->view)) + size;
-  const int64_t now = platform::GetFileSize(m_view->file.Get());
-  return now >= 0 && now < end;
+  const platform::Result<int64_t> now = platform::GetFileSize(m_view->file.Get());
+  return now && *now < end;
 }
 
 int32_t CDiskFile::Open(const std::string& path, uint32_t access, uint32_t disposition,
                         uint32_t share) {
   Close();
-  m_file = CHandleHolder::Wrap(platform::CreateFile(path, access, disposition, share));
+  const platform::Result<platform::Handle> opened =
+      platform::CreateFile(path, access, disposition, share);
+  m_file = CHandleHolder::Wrap(*opened);
   m_position = 0;
   m_path = path;
-  m_lastError = IsOpen() ? CFileError() : LastFileError(path);
-  m_openError = m_lastError.words;
+  m_lastError = opened ? CStatus() : CStatus::FromSystem(path, opened.GetError());
+  m_openError = m_lastError.GetWords();
   return IsOpen() ? 0 : 1;
 }
 
@@ -87,11 +87,11 @@ int32_t CDiskFile::OpenRead(const std::string& path) {
 void CDiskFile::Close() { m_file.Release(); }
 
 int32_t CDiskFile::GetSize() const {
-  const int64_t size = platform::GetFileSize(m_file.Get());
+  const platform::Result<int64_t> size = platform::GetFileSize(m_file.Get());
   // The platform gives the whole size, this call a signed 32-bit one: a file
   // of 2 GiB or more must not pass for a small one, so it reads as failure.
-  if (size < 0 || size > INT32_MAX) return -1;
-  return static_cast<int32_t>(size);
+  if (!size || *size > INT32_MAX) return -1;
+  return static_cast<int32_t>(*size);
 }
 
 int32_t CDiskFile::Read(void* destination, int32_t count) {
@@ -99,8 +99,10 @@ int32_t CDiskFile::Read(void* destination, int32_t count) {
   if (count == 0) return 0;
   // The position is 32-bit; a file of 2 GiB or more must not carry it over.
   if (int64_t{m_position} + count > INT32_MAX) return 1;
-  if (!platform::ReadAt(m_file.Get(), m_position, destination, static_cast<uint32_t>(count))) {
-    m_lastError = LastFileError(m_path);
+  const platform::Error error =
+      platform::ReadAt(m_file.Get(), m_position, destination, static_cast<uint32_t>(count));
+  if (error.Failed()) {
+    m_lastError = CStatus::FromSystem(m_path, error);
     return 1;
   }
   m_position += count;
@@ -116,19 +118,19 @@ CDataBuffer CDiskFile::MapWhole() {
   auto* view = new CMappedView{m_file, {}, nullptr, static_cast<uint32_t>(size), 1};
   std::unique_ptr<CMappedView, void (*)(CMappedView*)> share(view, ReleaseView);
   std::unique_ptr<CMappingOwner> owner(new CMappingOwner(view));
-  view->mapping = CHandleHolder::Wrap(platform::CreateFileMapping(m_file.Get()));
+  view->mapping = CHandleHolder::Wrap(*platform::CreateFileMapping(m_file.Get()));
   // The test switch fails the view where the system would: the buffer is
   // the same as under an address space too small for the file.
-  if (view->mapping && !s_mappingDisabled) view->view = platform::MapView(view->mapping.Get(), view->size);
+  if (view->mapping && !s_mappingDisabled) view->view = *platform::MapView(view->mapping.Get(), view->size);
   // The buffer takes the owner even when it throws (see CDataBuffer).
   CDataBuffer whole(view->view, view->size, owner.release());
   return whole;  // `share` goes: the owner now holds the only share
 }
 
-int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CFileError* error) {
+int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CStatus* error) {
   const int32_t size = GetSize();
   if (!IsOpen() || size < 0) {
-    m_lastError = {m_path, IsOpen() ? "file too large (2 GiB or more)" : "file is not open"};
+    m_lastError = CStatus::Failure(m_path, IsOpen() ? "file too large (2 GiB or more)" : "file is not open");
   } else {
     CDataBuffer loaded = MapWhole();
     if (!loaded.HasData()) {
@@ -140,7 +142,8 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CFileError* error) {
         if (Read(room, size) != 0) loaded.Reset();
       } catch (const std::bad_alloc&) {
         loaded.Reset();
-        m_lastError = {m_path, "not enough memory to read its " + std::to_string(size) + " bytes"};
+        m_lastError =
+            CStatus::Failure(m_path, "not enough memory to read its " + std::to_string(size) + " bytes");
       }
     }
     if (loaded.HasData()) {

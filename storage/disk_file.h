@@ -13,20 +13,7 @@
 
 #include "storage/data_buffer.h"
 #include "storage/platform.h"
-
-// Why an operation on a file failed: the file's name and the system's words,
-// kept together so whoever reports the failure can say both.
-struct CFileError {
-  std::string path;
-  std::string words;  // empty when nothing failed
-
-  // "PATH: WORDS".
-  std::string Describe() const { return path + ": " + words; }
-};
-
-// The words for the last failed platform call, with the file it was about.
-// The one place where the system's error values become words for a user.
-CFileError LastFileError(const std::string& path);
+#include "storage/status.h"
 
 struct CSharedHandle {
   platform::Handle handle;
@@ -93,14 +80,16 @@ class CDiskFile {
   // The whole file: mapped when it can be, else read into memory. 0 on
   // success; 1 on failure (too little memory to read it included), with
   // `error` (when given) saying why.
-  int32_t LoadWhole(CDataBuffer& bytes, CFileError* error);
+  int32_t LoadWhole(CDataBuffer& bytes, CStatus* error);
 
   int32_t GetPosition() const { return m_position; }
   void SetPosition(int32_t position) { m_position = position; }
   // Words for why the last Open failed; empty after a successful one.
   const std::string& GetOpenError() const { return m_openError; }
   // The last failure of Open, Read or LoadWhole, with the file's name.
-  const CFileError& GetLastError() const { return m_lastError; }
+  const CStatus& GetLastError() const { return m_lastError; }
+  // The path of the last Open.
+  const std::string& GetPath() const { return m_path; }
   const CHandleHolder& GetHandle() const { return m_file; }
 
  private:
@@ -112,5 +101,5 @@ class CDiskFile {
   int32_t m_position = 0;
   std::string m_path;
   std::string m_openError;
-  CFileError m_lastError;
+  CStatus m_lastError;
 };

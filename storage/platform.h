@@ -1,7 +1,8 @@
 // The operating-system calls of the storage layer: open an existing file for
 // reading with others allowed to read, query its size, read at an absolute
-// offset, map the whole file read-only, close handles, turn the last error
-// into words, and advise memory for large pages.
+// offset, map the whole file read-only, close handles, and advise memory for
+// large pages. A call that can fail gives its reason back with its result,
+// so a later call can never change what an earlier one said.
 //
 // One implementation file per platform (platform_posix.cpp, platform_win32.cpp),
 // chosen by the build, so that callers never see descriptors, HANDLEs or #ifdefs.
@@ -11,9 +12,52 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace platform {
+
+// Why a call failed: the system's own number for it (errno; GetLastError(),
+// taken inside the call before anything else can change it), or one of this
+// layer's own. A default-made Error is no failure. Deliberately not
+// convertible to bool, so that it cannot be mistaken for a call's success.
+class Error {
+ public:
+  constexpr Error() = default;
+  constexpr explicit Error(int64_t code) : m_code(code), m_failed(true) {}
+
+  bool Failed() const { return m_failed; }
+  int64_t Code() const { return m_code; }
+  // Words for it, e.g. "No such file or directory".
+  std::string Text() const;
+  // Whether every later write to the same place would fail the same way:
+  // no space left, quota used up, a file system mounted read-only.
+  bool IsLasting() const;
+
+ private:
+  int64_t m_code = 0;
+  bool m_failed = false;
+};
+
+// What a call that gives back a value gives: the value, or why there is
+// none. A failed result's value is kInvalidHandle, -1 or null, so callers
+// that test the value read as before.
+template <typename T>
+class Result {
+ public:
+  Result(T value) : m_value(value) {}  // NOLINT: a value is a success
+  Result(Error error) : m_error(error) {  // NOLINT: an Error is a failure
+    if constexpr (std::is_pointer_v<T>) m_value = nullptr;
+    else m_value = static_cast<T>(-1);
+  }
+  explicit operator bool() const { return !m_error.Failed(); }
+  T operator*() const { return m_value; }
+  const Error& GetError() const { return m_error; }
+
+ private:
+  T m_value;
+  Error m_error;
+};
 
 // An opaque handle value. 0 and kInvalidHandle are never valid handles.
 using Handle = std::intptr_t;
@@ -26,32 +70,24 @@ inline constexpr uint32_t kFileShareRead = 1;
 
 // Opens `path`. Only reading of an existing file is supported; anything that
 // is not a regular file (folder, FIFO, device, socket) is refused at once and
-// never waited on. On failure returns kInvalidHandle and sets the error that
-// LastErrorText() describes.
-Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
+// never waited on.
+Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
                   uint32_t share);
 void CloseHandle(Handle handle);
 
-// The file's size, or -1 when it cannot be queried.
-int64_t GetFileSize(Handle handle);
+// The file's size, or why it cannot be queried.
+Result<int64_t> GetFileSize(Handle handle);
 
-// Reads exactly `count` bytes at `offset`. False on any failure or short read.
+// Reads exactly `count` bytes at `offset`; a short read fails.
 // The handle keeps no position for it: reads of one handle may run at once.
-bool ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count);
+Error ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count);
 
-// A read-only mapping object for the whole file, or kInvalidHandle.
-Handle CreateFileMapping(Handle file);
-// Maps `size` bytes of the mapping from offset 0, or returns null.
-const void* MapView(Handle mapping, uint32_t size);
+// A read-only mapping object for the whole file.
+Result<Handle> CreateFileMapping(Handle file);
+// Maps `size` bytes of the mapping from offset 0.
+Result<const void*> MapView(Handle mapping, uint32_t size);
 // Releases a view made by MapView; null is accepted and ignored.
 void UnmapView(const void* view, uint32_t size);
-
-// Words for the error of the last failed call, e.g. "No such file or directory".
-std::string LastErrorText();
-// Whether the last failed call failed for a reason that every later write
-// to the same place would meet too: no space left, quota used up, a file
-// system mounted read-only.
-bool LastErrorIsLasting();
 
 // Memory that is about to be filled in full, such as an index being built:
 // asks the system to back it with large pages where it can, so that filling
@@ -94,66 +130,66 @@ struct NodeInfo {
 
 // Opens the folder at `path`, which the user named (so links in it are
 // followed), creating it and its missing parents when `create` is set.
-Handle OpenFolder(const std::string& path, bool create);
+Result<Handle> OpenFolder(const std::string& path, bool create);
 // Opens the folder `name` inside `folder` without following a link, and
 // creates it first when it is missing and `create` is set. A link there
-// fails with LastErrorText() "symbolic link in the way", a file with
+// fails with the words "symbolic link in the way", a file with
 // "file in the way".
-Handle OpenFolderAt(Handle folder, const std::string& name, bool create);
+Result<Handle> OpenFolderAt(Handle folder, const std::string& name, bool create);
 // Fills `info` for `name` in `folder` (kind Missing when nothing is there).
-// False when it cannot be looked at.
-bool InspectAt(Handle folder, const std::string& name, NodeInfo& info);
+// Fails when it cannot be looked at.
+Error InspectAt(Handle folder, const std::string& name, NodeInfo& info);
 // What an open file or folder is, with its identity and size.
-bool InspectFile(Handle file, NodeInfo& info);
+Error InspectFile(Handle file, NodeInfo& info);
 // Every name in `folder` but "." and "..", in no particular order, with what
 // stands there; links are reported, not followed.
 struct FolderItem {
   std::string name;
   NodeInfo info;
 };
-bool ListFolder(Handle folder, std::vector<FolderItem>& items);
+Error ListFolder(Handle folder, std::vector<FolderItem>& items);
 
 // Opens the regular file `name` in `folder` for reading; a link, FIFO,
 // device or socket is refused without being opened or waited on. Fills
 // `info`, when given, for the file opened.
-Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info = nullptr);
+Result<Handle> OpenFileAt(Handle folder, const std::string& name, NodeInfo* info = nullptr);
 // Whether this process may read the file `name` in `folder`, without
 // opening it. A link there is not followed (and not readable).
-bool CanReadAt(Handle folder, const std::string& name);
+Error CanReadAt(Handle folder, const std::string& name);
 // Creates `name` in `folder` for writing; fails when anything is there,
 // a link included.
-Handle CreateFileAt(Handle folder, const std::string& name);
+Result<Handle> CreateFileAt(Handle folder, const std::string& name);
 // Creates a new file in `folder` under an unused name that starts with
 // `prefix`, and says which in `name`.
-Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name);
+Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name);
 // Writes all of `size` bytes at the file's current end. The bytes may be a
 // mapped view of a file that another program has cut short: they are then
 // written as the view reads them (zeros), never failed over.
-bool WriteAll(Handle file, const void* data, size_t size);
+Error WriteAll(Handle file, const void* data, size_t size);
 // Copies up to `size` bytes of `from`, starting at `offset`, to the current
-// end of `to`. The number copied (short when `from` ends first), or -1.
-int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size);
+// end of `to`: the number copied, short when `from` ends first.
+Result<int64_t> CopyRange(Handle from, int64_t offset, Handle to, int64_t size);
 // Gives `file`, new and about to replace the file `old` describes, that
 // file's permission bits, and its owner and group as far as this process may
 // set them: a replaced file never becomes readable to more people than
 // before. Nothing to do on Windows.
-bool TakeAccessOf(Handle file, const NodeInfo& old);
+Error TakeAccessOf(Handle file, const NodeInfo& old);
 // Creates a file in `folder` that has no name yet (O_TMPFILE on Linux), so
 // that a process killed while writing it leaves nothing behind under any
-// name. kInvalidHandle where the system or the file system has no such
-// files; callers then write under a name as before.
-Handle CreateUnnamedFileAt(Handle folder);
+// name. Fails where the system or the file system has no such files;
+// callers then write under a name as before.
+Result<Handle> CreateUnnamedFileAt(Handle folder);
 // Gives a file made by CreateUnnamedFileAt the name `name` in `folder`;
 // fails when anything stands there.
-bool LinkUnnamedAt(Handle folder, Handle file, const std::string& name);
+Error LinkUnnamedAt(Handle folder, Handle file, const std::string& name);
 // The same under an unused name that starts with `prefix`, said in `name`.
-bool LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix, std::string& name);
+Error LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix, std::string& name);
 // Flushes a file's or a folder's contents to the disk.
-bool SyncFile(Handle file);
+Error SyncFile(Handle file);
 // Renames `from` to `to` within `folder`, replacing what stands at `to`.
-bool RenameAt(Handle folder, const std::string& from, const std::string& to);
+Error RenameAt(Handle folder, const std::string& from, const std::string& to);
 // Removes the file `name` from `folder`.
-bool RemoveAt(Handle folder, const std::string& name);
+Error RemoveAt(Handle folder, const std::string& name);
 
 // While set, the file `name` in `folder` is removed when the process is
 // interrupted (a signal that would end it); one file at a time. Clear with

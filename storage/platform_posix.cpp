@@ -29,26 +29,25 @@
 namespace platform {
 namespace {
 
-thread_local int t_lastError = 0;
-// Our own error value, beside errno's, for FIFOs, devices and sockets.
+// Our own error values, beside errno's: FIFOs, devices and sockets; names
+// taken by what we would not write through; a file that ended early.
 constexpr int kNotRegularFile = -1000;
 constexpr int kLinkInTheWay = -1001;
 constexpr int kFileInTheWay = -1002;
+constexpr int kUnexpectedEnd = -1003;
 
-int Fail(int error) {
-  t_lastError = error;
-  return -1;
-}
+Error Fail(int error) { return Error(error); }
 
 // Descriptors 0-2 may be free when the process was started without standard
 // streams; a file landing there would be mistaken for the console, and 0 is
 // not a valid handle value to the layer above. Move such a descriptor up.
-int AvoidStandardSlots(int fd) {
+Result<Handle> AvoidStandardSlots(int fd) {
   if (fd > 2) return fd;
   const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
   const int error = errno;
   ::close(fd);
-  return moved >= 0 ? moved : Fail(error);
+  if (moved < 0) return Fail(error);
+  return moved;
 }
 
 // ---- mapped-view table for the SIGBUS guard ----
@@ -205,7 +204,7 @@ void Untrack(const void* view) {
 
 }  // namespace
 
-Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
+Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
                   uint32_t /*share: other readers are always allowed here*/) {
   if (access != kGenericRead || disposition != kOpenExisting) return Fail(EINVAL);
   // open() would stop at a zero byte and open a different, shorter name.
@@ -221,8 +220,9 @@ Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition
       return Fail(kNotRegularFile);
     return Fail(error);
   }
-  fd = AvoidStandardSlots(fd);
-  if (fd < 0) return kInvalidHandle;
+  const Result<Handle> moved = AvoidStandardSlots(fd);
+  if (!moved) return moved;
+  fd = static_cast<int>(*moved);
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
     const int error = errno;
@@ -241,39 +241,40 @@ void CloseHandle(Handle handle) {
   if (handle > 0) ::close(static_cast<int>(handle));
 }
 
-int64_t GetFileSize(Handle handle) {
+Result<int64_t> GetFileSize(Handle handle) {
   struct stat info {};
   if (handle <= 0 || ::fstat(static_cast<int>(handle), &info) != 0) return Fail(errno ? errno : EBADF);
   return info.st_size;
 }
 
-bool ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count) {
-  if (handle <= 0 || offset < 0) return Fail(EINVAL), false;
+Error ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count) {
+  if (handle <= 0 || offset < 0) return Fail(EINVAL);
   auto* out = static_cast<char*>(destination);
   while (count > 0) {
     const ssize_t got = ::pread(static_cast<int>(handle), out, count, offset);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return Fail(errno), false;
-    if (got == 0) return Fail(0), false;  // end of file before `count` bytes
+    if (got < 0) return Fail(errno);
+    if (got == 0) return Fail(kUnexpectedEnd);  // end of file before `count` bytes
     out += got;
     offset += got;
     count -= static_cast<uint32_t>(got);
   }
-  return true;
+  return {};
 }
 
-Handle CreateFileMapping(Handle file) {
+Result<Handle> CreateFileMapping(Handle file) {
   // POSIX has no mapping object; a second descriptor stands for one, so the
   // view's lifetime rules are the same on both platforms.
   if (file <= 0) return Fail(EBADF);
   const int fd = ::fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 3);
-  return fd >= 0 ? fd : Fail(errno);
+  if (fd < 0) return Fail(errno);
+  return fd;
 }
 
-const void* MapView(Handle mapping, uint32_t size) {
-  if (mapping <= 0 || size == 0) return nullptr;
+Result<const void*> MapView(Handle mapping, uint32_t size) {
+  if (mapping <= 0 || size == 0) return Fail(EINVAL);
   void* view = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, static_cast<int>(mapping), 0);
-  if (view == MAP_FAILED) return Fail(errno), nullptr;
+  if (view == MAP_FAILED) return Fail(errno);
   Track(view, size);
   return view;
 }
@@ -284,15 +285,15 @@ void UnmapView(const void* view, uint32_t size) {
   ::munmap(const_cast<void*>(view), size);
 }
 
-std::string LastErrorText() {
-  if (t_lastError == 0) return "unexpected end of file";
-  if (t_lastError == kNotRegularFile) return "not a regular file";
-  if (t_lastError == kLinkInTheWay) return "symbolic link in the way";
-  if (t_lastError == kFileInTheWay) return "file in the way";
-  return std::strerror(t_lastError);
+std::string Error::Text() const {
+  if (m_code == kUnexpectedEnd) return "unexpected end of file";
+  if (m_code == kNotRegularFile) return "not a regular file";
+  if (m_code == kLinkInTheWay) return "symbolic link in the way";
+  if (m_code == kFileInTheWay) return "file in the way";
+  return std::strerror(static_cast<int>(m_code));
 }
 
-bool LastErrorIsLasting() { return t_lastError == ENOSPC || t_lastError == EDQUOT || t_lastError == EROFS; }
+bool Error::IsLasting() const { return m_code == ENOSPC || m_code == EDQUOT || m_code == EROFS; }
 
 void AdviseLargePages(void* data, size_t size) {
 #if defined(MADV_HUGEPAGE)
@@ -346,7 +347,7 @@ bool IsOneName(const std::string& name) {
 
 // After openat failed: when something other than what was asked for stands
 // at the name, say what it is rather than the system's words for the flags.
-int FailInTheWay(int folder, const std::string& name, int error) {
+Error FailInTheWay(int folder, const std::string& name, int error) {
   struct stat st {};
   if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(st.st_mode)) return Fail(kLinkInTheWay);
@@ -398,7 +399,7 @@ void InstallInterruptHandlers() {
 
 }  // namespace
 
-Handle OpenFolder(const std::string& path, bool create) {
+Result<Handle> OpenFolder(const std::string& path, bool create) {
   if (path.empty() || path.find('\0') != std::string::npos) return Fail(EINVAL);
   if (create) {
     // Each missing folder on the way, from the top; an existing one is fine.
@@ -410,11 +411,10 @@ Handle OpenFolder(const std::string& path, bool create) {
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno);
-  const int moved = AvoidStandardSlots(fd);
-  return moved >= 0 ? moved : kInvalidHandle;
+  return AvoidStandardSlots(fd);
 }
 
-Handle OpenFolderAt(Handle folder, const std::string& name, bool create) {
+Result<Handle> OpenFolderAt(Handle folder, const std::string& name, bool create) {
   if (!IsOneName(name)) return Fail(EINVAL);
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::openat(Fd(folder), name.c_str(), kFlags);
@@ -423,47 +423,46 @@ Handle OpenFolderAt(Handle folder, const std::string& name, bool create) {
     fd = ::openat(Fd(folder), name.c_str(), kFlags);
   }
   if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
-  const int moved = AvoidStandardSlots(fd);
-  return moved >= 0 ? moved : kInvalidHandle;
+  return AvoidStandardSlots(fd);
 }
 
-bool InspectAt(Handle folder, const std::string& name, NodeInfo& info) {
-  if (!IsOneName(name)) return Fail(EINVAL), false;
+Error InspectAt(Handle folder, const std::string& name, NodeInfo& info) {
+  if (!IsOneName(name)) return Fail(EINVAL);
   struct stat st {};
   if (::fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) return Fail(errno), false;
+    if (errno != ENOENT) return Fail(errno);
     info = NodeInfo{};
-    return true;
+    return {};
   }
   Describe(st, info);
-  return true;
+  return {};
 }
 
-bool InspectFile(Handle file, NodeInfo& info) {
+Error InspectFile(Handle file, NodeInfo& info) {
   struct stat st {};
-  if (::fstat(Fd(file), &st) != 0) return Fail(errno), false;
+  if (::fstat(Fd(file), &st) != 0) return Fail(errno);
   Describe(st, info);
-  return true;
+  return {};
 }
 
-bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
+Error ListFolder(Handle folder, std::vector<FolderItem>& items) {
   // fdopendir takes its descriptor over; the folder handle stays the caller's.
   const int copy = ::fcntl(Fd(folder), F_DUPFD_CLOEXEC, 3);
-  if (copy < 0) return Fail(errno), false;
+  if (copy < 0) return Fail(errno);
   DIR* listing = ::fdopendir(copy);
   if (listing == nullptr) {
     const int error = errno;
     ::close(copy);
-    return Fail(error), false;
+    return Fail(error);
   }
   ::rewinddir(listing);
   items.clear();
-  bool ok = true;
+  Error failure;
   for (;;) {
     errno = 0;
     const dirent* item = ::readdir(listing);
     if (item == nullptr) {
-      if (errno != 0) ok = (Fail(errno), false);
+      if (errno != 0) failure = Fail(errno);
       break;
     }
     const std::string name = item->d_name;
@@ -471,7 +470,7 @@ bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
     struct stat st {};
     if (::fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;  // gone since it was listed
-      ok = (Fail(errno), false);
+      failure = Fail(errno);
       break;
     }
     FolderItem entry{name, {}};
@@ -479,19 +478,19 @@ bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
     items.push_back(std::move(entry));
   }
   ::closedir(listing);
-  return ok;
+  return failure;
 }
 
-Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
+Result<Handle> OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
   if (!IsOneName(name)) return Fail(EINVAL);
   // O_NONBLOCK: a FIFO put there since it was listed must not wait for a writer.
   const int fd = ::openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
-  const int moved = AvoidStandardSlots(fd);
-  if (moved < 0) return kInvalidHandle;
+  const Result<Handle> moved = AvoidStandardSlots(fd);
+  if (!moved) return moved;
   struct stat st {};
-  if (::fstat(moved, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(moved);
+  if (::fstat(Fd(*moved), &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(Fd(*moved));
     return Fail(kNotRegularFile);
   }
   if (info != nullptr) Describe(st, *info);
@@ -499,41 +498,40 @@ Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
   return moved;
 }
 
-bool CanReadAt(Handle folder, const std::string& name) {
-  if (!IsOneName(name)) return Fail(EINVAL), false;
+Error CanReadAt(Handle folder, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL);
   // The effective ids, as open() would use them.
-  if (::faccessat(Fd(folder), name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno), false;
-  return true;
+  if (::faccessat(Fd(folder), name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno);
+  return {};
 }
 
-Handle CreateFileAt(Handle folder, const std::string& name) {
+Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
   if (!IsOneName(name)) return Fail(EINVAL);
   // O_EXCL fails on anything that stands there, a dangling link included,
   // so nothing planted at the name is ever written through.
   const int fd = ::openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
-  const int moved = AvoidStandardSlots(fd);
-  return moved >= 0 ? moved : kInvalidHandle;
+  return AvoidStandardSlots(fd);
 }
 
-Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
+Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
   static uint64_t s_sequence = 0;
   const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                     (static_cast<uint64_t>(::getpid()) << 32);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
-    const Handle file = CreateFileAt(folder, candidate);
-    if (file != kInvalidHandle) {
+    const Result<Handle> file = CreateFileAt(folder, candidate);
+    if (file) {
       name = candidate;
       return file;
     }
-    if (t_lastError != EEXIST && t_lastError != kLinkInTheWay && t_lastError != kFileInTheWay)
-      return kInvalidHandle;
+    const int64_t error = file.GetError().Code();
+    if (error != EEXIST && error != kLinkInTheWay && error != kFileInTheWay) return file;
   }
   return Fail(EEXIST);
 }
 
-bool WriteAll(Handle file, const void* data, size_t size) {
+Error WriteAll(Handle file, const void* data, size_t size) {
   const auto* from = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t put = ::write(Fd(file), from, size);
@@ -545,20 +543,20 @@ bool WriteAll(Handle file, const void* data, size_t size) {
       char bounce[65536];
       const size_t step = size < sizeof bounce ? size : sizeof bounce;
       std::memcpy(bounce, from, step);
-      if (!WriteAll(file, bounce, step)) return false;
+      if (const Error error = WriteAll(file, bounce, step); error.Failed()) return error;
       from += step;
       size -= step;
       continue;
     }
-    if (put < 0) return Fail(errno), false;
-    if (put == 0) return Fail(ENOSPC), false;
+    if (put < 0) return Fail(errno);
+    if (put == 0) return Fail(ENOSPC);
     from += put;
     size -= static_cast<size_t>(put);
   }
-  return true;
+  return {};
 }
 
-int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
+Result<int64_t> CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
   int64_t copied = 0;
   bool kernelCopy = true;
   std::unique_ptr<char[]> buffer;
@@ -584,13 +582,13 @@ int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return Fail(errno);
     if (got == 0) break;
-    if (!WriteAll(to, buffer.get(), static_cast<size_t>(got))) return -1;
+    if (const Error error = WriteAll(to, buffer.get(), static_cast<size_t>(got)); error.Failed()) return error;
     copied += got;
   }
   return copied;
 }
 
-bool TakeAccessOf(Handle file, const NodeInfo& old) {
+Error TakeAccessOf(Handle file, const NodeInfo& old) {
   // Owner and group first: a change of owner clears the set-id bits, and
   // the bits set after it are the old file's own. Only the superuser may
   // give a file away, and others only to a group of their own; where that
@@ -598,77 +596,77 @@ bool TakeAccessOf(Handle file, const NodeInfo& old) {
   // keep it from anyone the old one was closed to.
   if (::fchown(Fd(file), old.owner, old.group) != 0) (void)::fchown(Fd(file), static_cast<uid_t>(-1), old.group);
   struct stat now {};
-  if (::fstat(Fd(file), &now) != 0) return Fail(errno), false;
+  if (::fstat(Fd(file), &now) != 0) return Fail(errno);
   // Set-id bits only where the owner is still the old one's: never a
   // program of someone else's running as us.
   mode_t mode = old.mode & 0777;
   if (now.st_uid == old.owner) mode |= old.mode & S_ISUID;
   if (now.st_gid == old.group) mode |= old.mode & S_ISGID;
   mode |= old.mode & S_ISVTX;
-  if (::fchmod(Fd(file), mode) != 0) return Fail(errno), false;
-  return true;
+  if (::fchmod(Fd(file), mode) != 0) return Fail(errno);
+  return {};
 }
 
-Handle CreateUnnamedFileAt(Handle folder) {
+Result<Handle> CreateUnnamedFileAt(Handle folder) {
 #ifdef O_TMPFILE
   // Kernels or file systems without such files refuse in several ways
   // (EOPNOTSUPP, EISDIR, EINVAL); every failure sends the caller back to
   // named files, which then says what is really wrong.
   const int fd = ::openat(Fd(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(errno);
-  const int moved = AvoidStandardSlots(fd);
-  return moved >= 0 ? moved : kInvalidHandle;
+  return AvoidStandardSlots(fd);
 #else
   (void)folder;
   return Fail(EOPNOTSUPP);
 #endif
 }
 
-bool LinkUnnamedAt(Handle folder, Handle file, const std::string& name) {
-  if (!IsOneName(name)) return Fail(EINVAL), false;
+Error LinkUnnamedAt(Handle folder, Handle file, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL);
 #ifdef AT_EMPTY_PATH
   // Straight from the descriptor where the process may (it takes a
   // capability); else through the descriptor's entry under /proc.
-  if (::linkat(Fd(file), "", Fd(folder), name.c_str(), AT_EMPTY_PATH) == 0) return true;
-  if (errno != ENOENT && errno != EPERM) return Fail(errno), false;
+  if (::linkat(Fd(file), "", Fd(folder), name.c_str(), AT_EMPTY_PATH) == 0) return {};
+  if (errno != ENOENT && errno != EPERM) return Fail(errno);
 #endif
   const std::string self = "/proc/self/fd/" + std::to_string(Fd(file));
-  if (::linkat(AT_FDCWD, self.c_str(), Fd(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0) return Fail(errno), false;
-  return true;
+  if (::linkat(AT_FDCWD, self.c_str(), Fd(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0) return Fail(errno);
+  return {};
 }
 
-bool LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix, std::string& name) {
+Error LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix, std::string& name) {
   static uint64_t s_sequence = 0;
   const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                     (static_cast<uint64_t>(::getpid()) << 32);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
-    if (LinkUnnamedAt(folder, file, candidate)) {
+    const Error error = LinkUnnamedAt(folder, file, candidate);
+    if (!error.Failed()) {
       name = candidate;
-      return true;
+      return {};
     }
-    if (t_lastError != EEXIST) return false;
+    if (error.Code() != EEXIST) return error;
   }
-  return Fail(EEXIST), false;
+  return Fail(EEXIST);
 }
 
-bool SyncFile(Handle file) {
+Error SyncFile(Handle file) {
   while (::fsync(Fd(file)) != 0) {
-    if (errno != EINTR) return Fail(errno), false;
+    if (errno != EINTR) return Fail(errno);
   }
-  return true;
+  return {};
 }
 
-bool RenameAt(Handle folder, const std::string& from, const std::string& to) {
-  if (!IsOneName(from) || !IsOneName(to)) return Fail(EINVAL), false;
-  if (::renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) != 0) return Fail(errno), false;
-  return true;
+Error RenameAt(Handle folder, const std::string& from, const std::string& to) {
+  if (!IsOneName(from) || !IsOneName(to)) return Fail(EINVAL);
+  if (::renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) != 0) return Fail(errno);
+  return {};
 }
 
-bool RemoveAt(Handle folder, const std::string& name) {
-  if (!IsOneName(name)) return Fail(EINVAL), false;
-  if (::unlinkat(Fd(folder), name.c_str(), 0) != 0) return Fail(errno), false;
-  return true;
+Error RemoveAt(Handle folder, const std::string& name) {
+  if (!IsOneName(name)) return Fail(EINVAL);
+  if (::unlinkat(Fd(folder), name.c_str(), 0) != 0) return Fail(errno);
+  return {};
 }
 
 void RemoveOnInterrupt(Handle folder, const std::string& name) {

@@ -36,17 +36,15 @@
 namespace platform {
 namespace {
 
-thread_local DWORD t_lastError = 0;
 // Our own error values, beside the system's: bit 29 marks a code as the
 // application's, so none of them can be mistaken for a system error.
 constexpr DWORD kNotRegularFile = 0x20000001;
 constexpr DWORD kLinkInTheWay = 0x20000002;
 constexpr DWORD kFileInTheWay = 0x20000003;
 
-int64_t Fail(DWORD error) {
-  t_lastError = error;
-  return kInvalidHandle;
-}
+// Callers pass ::GetLastError() straight from the failed call, before
+// anything else can change it.
+Error Fail(DWORD error) { return Error(error); }
 
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -131,7 +129,7 @@ bool IsDeviceName(const std::string& path) {
 
 }  // namespace
 
-Handle CreateFile(const std::string& path, uint32_t access, uint32_t disposition, uint32_t share) {
+Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t disposition, uint32_t share) {
   if (access != kGenericRead || disposition != kOpenExisting) return Fail(ERROR_INVALID_PARAMETER);
   // CreateFileA would stop at a zero byte and open a different, shorter name.
   if (path.find('\0') != std::string::npos) return Fail(ERROR_INVALID_NAME);
@@ -169,7 +167,7 @@ void CloseHandle(Handle handle) {
   if (IsValidHandle(ToHandle(handle))) ::CloseHandle(ToHandle(handle));
 }
 
-int64_t GetFileSize(Handle handle) {
+Result<int64_t> GetFileSize(Handle handle) {
   // The high word is asked for only to keep a file of 4 GiB or more from
   // passing for its low word: a file of 4 GiB + 16 bytes is not 16 bytes.
   DWORD high = 0;
@@ -179,12 +177,12 @@ int64_t GetFileSize(Handle handle) {
   return static_cast<int64_t>((uint64_t{high} << 32) | low);
 }
 
-bool ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count) {
+Error ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count) {
   // No high part is passed: the file layer refuses files of 2 GiB or more,
   // so every offset it asks for fits in the low 31 bits, and -1 can then
   // only mean failure.
   if (!IsValidHandle(ToHandle(handle)) || offset < 0 || offset > INT32_MAX)
-    return Fail(ERROR_INVALID_PARAMETER), false;
+    return Fail(ERROR_INVALID_PARAMETER);
   // The offset goes with each read, as pread's does, rather than through
   // the handle's file pointer: two threads may read one handle at once.
   auto* out = static_cast<char*>(destination);
@@ -194,27 +192,27 @@ bool ReadAt(Handle handle, int64_t offset, void* destination, uint32_t count) {
     DWORD got = 0;
     if (!::ReadFile(ToHandle(handle), out, count, &got, &at)) {
       const DWORD error = ::GetLastError();
-      return Fail(error == ERROR_HANDLE_EOF ? ERROR_SUCCESS : error), false;
+      return Fail(error == ERROR_HANDLE_EOF ? ERROR_SUCCESS : error);
     }
-    if (got == 0) return Fail(ERROR_SUCCESS), false;  // end of file before `count` bytes
+    if (got == 0) return Fail(ERROR_SUCCESS);  // end of file before `count` bytes
     out += got;
     offset += got;
     count -= got;
   }
-  return true;
+  return {};
 }
 
-Handle CreateFileMapping(Handle file) {
+Result<Handle> CreateFileMapping(Handle file) {
   if (!IsValidHandle(ToHandle(file))) return Fail(ERROR_INVALID_HANDLE);
   ScopedHandle mapping(::CreateFileMappingA(ToHandle(file), nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping.IsValid()) return Fail(::GetLastError());
   return mapping.Release();
 }
 
-const void* MapView(Handle mapping, uint32_t size) {
-  if (!IsValidHandle(ToHandle(mapping)) || size == 0) return nullptr;
+Result<const void*> MapView(Handle mapping, uint32_t size) {
+  if (!IsValidHandle(ToHandle(mapping)) || size == 0) return Fail(ERROR_INVALID_PARAMETER);
   const void* view = ::MapViewOfFile(ToHandle(mapping), FILE_MAP_READ, 0, 0, 0);
-  if (view == nullptr) return Fail(::GetLastError()), nullptr;
+  if (view == nullptr) return Fail(::GetLastError());
   return view;
 }
 
@@ -222,11 +220,11 @@ void UnmapView(const void* view, uint32_t /*size: the system knows the view's ex
   if (view != nullptr) ::UnmapViewOfFile(view);
 }
 
-std::string LastErrorText() { return ErrorText(t_lastError); }
+std::string Error::Text() const { return ErrorText(static_cast<DWORD>(m_code)); }
 
-bool LastErrorIsLasting() {
-  return t_lastError == ERROR_DISK_FULL || t_lastError == ERROR_HANDLE_DISK_FULL ||
-         t_lastError == ERROR_NOT_ENOUGH_QUOTA || t_lastError == ERROR_WRITE_PROTECT;
+bool Error::IsLasting() const {
+  return m_code == ERROR_DISK_FULL || m_code == ERROR_HANDLE_DISK_FULL || m_code == ERROR_NOT_ENOUGH_QUOTA ||
+         m_code == ERROR_WRITE_PROTECT;
 }
 
 void AdviseLargePages(void* /*data*/, size_t /*size*/) {
@@ -276,40 +274,40 @@ void Describe(const BY_HANDLE_FILE_INFORMATION& data, DWORD type, NodeInfo& info
   info.size = info.kind == NodeKind::File ? (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow : 0;
 }
 
-bool DescribeHandle(HANDLE handle, NodeInfo& info) {
+Error DescribeHandle(HANDLE handle, NodeInfo& info) {
   BY_HANDLE_FILE_INFORMATION data{};
-  if (!::GetFileInformationByHandle(handle, &data)) return Fail(::GetLastError()), false;
+  if (!::GetFileInformationByHandle(handle, &data)) return Fail(::GetLastError());
   Describe(data, ::GetFileType(handle), info);
-  return true;
+  return {};
 }
 
 // Looks at `path` itself, never through a junction or a symbolic link.
-// False only when it cannot be looked at; Missing when nothing is there.
-bool InspectPath(const std::wstring& path, NodeInfo& info) {
+// Fails only when it cannot be looked at; Missing when nothing is there.
+Error InspectPath(const std::wstring& path, NodeInfo& info) {
   info = NodeInfo{};
   ScopedHandle node(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!node.IsValid()) {
     const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
     // Something is there that cannot be opened even for its attributes
     // (held open by another program without sharing): its attributes still
     // say what it is.
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(error), false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(error);
     info.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? NodeKind::Link
                 : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? NodeKind::Folder
                                                             : NodeKind::File;
-    return true;
+    return {};
   }
   return DescribeHandle(node.Get(), info);
 }
 
 // After an open failed: when something other than what was asked for stands
 // at the path, say what it is rather than the system's words.
-Handle FailInTheWay(const std::wstring& path, DWORD error, bool wantedFolder) {
+Error FailInTheWay(const std::wstring& path, DWORD error, bool wantedFolder) {
   NodeInfo there;
-  if (InspectPath(path, there)) {
+  if (!InspectPath(path, there).Failed()) {
     if (there.kind == NodeKind::Link) return Fail(kLinkInTheWay);
     if (wantedFolder && there.kind == NodeKind::File) return Fail(kFileInTheWay);
     if (there.kind == NodeKind::Other) return Fail(kNotRegularFile);
@@ -319,14 +317,14 @@ Handle FailInTheWay(const std::wstring& path, DWORD error, bool wantedFolder) {
 
 // Opens the folder at `path` as a record. With `noFollow`, a junction or a
 // symbolic link there is refused instead of followed.
-Handle OpenFolderPath(const std::wstring& path, bool noFollow) {
+Result<Handle> OpenFolderPath(const std::wstring& path, bool noFollow) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (noFollow) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   ScopedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
   if (!folder.IsValid()) return FailInTheWay(path, ::GetLastError(), true);
   NodeInfo info;
-  if (!DescribeHandle(folder.Get(), info)) return kInvalidHandle;
+  if (const Error error = DescribeHandle(folder.Get(), info); error.Failed()) return error;
   if (info.kind == NodeKind::Link) return Fail(kLinkInTheWay);
   if (info.kind != NodeKind::Folder) return Fail(kFileInTheWay);
   auto* record = new FolderRecord{nullptr, path};
@@ -335,17 +333,19 @@ Handle OpenFolderPath(const std::wstring& path, bool noFollow) {
 }
 
 // Makes the folder `path` and every missing one above it.
-bool MakeFolders(const std::wstring& path) {
+Error MakeFolders(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return true;  // opening it says whether it is a folder
+  if (attributes != INVALID_FILE_ATTRIBUTES) return {};  // opening it says whether it is a folder
   const size_t cut = path.find_last_of(L"\\/");
   // Stops at the root of a drive or a share, which cannot be made.
   if (cut != std::wstring::npos && cut > 0 && path[cut - 1] != L':' && path[cut - 1] != L'\\') {
-    if (!MakeFolders(path.substr(0, cut))) return false;
+    if (const Error error = MakeFolders(path.substr(0, cut)); error.Failed()) return error;
   }
-  if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-    return Fail(::GetLastError()), false;
-  return true;
+  if (!::CreateDirectoryW(path.c_str(), nullptr)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) return Fail(error);
+  }
+  return {};
 }
 
 // The file, if any, to remove when the console is interrupted. Two slots:
@@ -365,7 +365,7 @@ BOOL WINAPI OnInterrupt(DWORD /*event*/) {
 
 }  // namespace
 
-Handle OpenFolder(const std::string& path, bool create) {
+Result<Handle> OpenFolder(const std::string& path, bool create) {
   if (path.empty() || path.find('\0') != std::string::npos) return Fail(ERROR_INVALID_NAME);
   const std::wstring given = Wide(path);
   wchar_t full[32768];
@@ -374,15 +374,17 @@ Handle OpenFolder(const std::string& path, bool create) {
   std::wstring folder(full, length);
   // The record's path gets names appended with one '\'.
   while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  if (create && !MakeFolders(folder)) return kInvalidHandle;
+  if (create) {
+    if (const Error error = MakeFolders(folder); error.Failed()) return error;
+  }
   // A drive's root opens as "C:\"; names below it are appended to "C:".
   const bool driveRoot = folder.size() == 3 && folder[1] == L':';
-  const Handle opened = OpenFolderPath(folder, false);
-  if (opened != kInvalidHandle && driveRoot) ToFolder(opened)->path.pop_back();
+  const Result<Handle> opened = OpenFolderPath(folder, false);
+  if (opened && driveRoot) ToFolder(*opened)->path.pop_back();
   return opened;
 }
 
-Handle OpenFolderAt(Handle folder, const std::string& name, bool create) {
+Result<Handle> OpenFolderAt(Handle folder, const std::string& name, bool create) {
   if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
   const std::wstring path = Below(folder, name);
   if (create && !::CreateDirectoryW(path.c_str(), nullptr)) {
@@ -392,23 +394,23 @@ Handle OpenFolderAt(Handle folder, const std::string& name, bool create) {
   return OpenFolderPath(path, true);
 }
 
-bool InspectAt(Handle folder, const std::string& name, NodeInfo& info) {
-  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME), false;
+Error InspectAt(Handle folder, const std::string& name, NodeInfo& info) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
   return InspectPath(Below(folder, name), info);
 }
 
-bool InspectFile(Handle file, NodeInfo& info) { return DescribeHandle(SystemHandle(file), info); }
+Error InspectFile(Handle file, NodeInfo& info) { return DescribeHandle(SystemHandle(file), info); }
 
-bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
-  if (!IsFolderRecord(folder)) return Fail(ERROR_INVALID_HANDLE), false;
+Error ListFolder(Handle folder, std::vector<FolderItem>& items) {
+  if (!IsFolderRecord(folder)) return Fail(ERROR_INVALID_HANDLE);
   items.clear();
   WIN32_FIND_DATAW found{};
   const HANDLE listing = ::FindFirstFileW((ToFolder(folder)->path + L"\\*").c_str(), &found);
   if (listing == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? true : (Fail(error), false);
+    return error == ERROR_FILE_NOT_FOUND ? Error() : Fail(error);
   }
-  bool ok = true;
+  Error failure;
   do {
     const std::u16string wide(found.cFileName, found.cFileName + std::wcslen(found.cFileName));
     if (wide == u"." || wide == u"..") continue;
@@ -428,20 +430,21 @@ bool ListFolder(Handle folder, std::vector<FolderItem>& items) {
       continue;
     }
     NodeInfo info;
-    if (!InspectPath(ToFolder(folder)->path + L"\\" + std::wstring(found.cFileName), info)) {
-      ok = false;
-      break;
-    }
+    failure = InspectPath(ToFolder(folder)->path + L"\\" + std::wstring(found.cFileName), info);
+    if (failure.Failed()) break;
     if (info.kind == NodeKind::Missing) continue;  // gone since it was listed
     item.info = info;
     items.push_back(std::move(item));
   } while (::FindNextFileW(listing, &found));
-  if (ok && ::GetLastError() != ERROR_NO_MORE_FILES) ok = (Fail(::GetLastError()), false);
+  if (!failure.Failed()) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_NO_MORE_FILES) failure = Fail(error);
+  }
   ::FindClose(listing);
-  return ok;
+  return failure;
 }
 
-Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
+Result<Handle> OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
   if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
   const std::wstring path = Below(folder, name);
   // Read-only sharing, as for archives opened to read: nobody can change
@@ -450,30 +453,30 @@ Handle OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) return FailInTheWay(path, ::GetLastError(), false);
   NodeInfo opened;
-  if (!DescribeHandle(file.Get(), opened)) return kInvalidHandle;
+  if (const Error error = DescribeHandle(file.Get(), opened); error.Failed()) return error;
   if (opened.kind == NodeKind::Link) return Fail(kLinkInTheWay);
   if (opened.kind != NodeKind::File) return Fail(kNotRegularFile);
   if (info != nullptr) *info = opened;
   return file.Release();
 }
 
-bool CanReadAt(Handle folder, const std::string& name) {
-  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME), false;
+Error CanReadAt(Handle folder, const std::string& name) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
   // Windows has no access() that weighs a file's access list the way an
   // open would; opening a regular file for reading and closing it again
   // has no effect on it, and anything else is turned away before opening.
   const std::wstring path = Below(folder, name);
   NodeInfo there;
-  if (!InspectPath(path, there)) return false;
-  if (there.kind == NodeKind::Link) return Fail(kLinkInTheWay), false;
-  if (there.kind != NodeKind::File) return Fail(there.kind == NodeKind::Missing ? ERROR_FILE_NOT_FOUND : kNotRegularFile), false;
+  if (const Error error = InspectPath(path, there); error.Failed()) return error;
+  if (there.kind == NodeKind::Link) return Fail(kLinkInTheWay);
+  if (there.kind != NodeKind::File) return Fail(there.kind == NodeKind::Missing ? ERROR_FILE_NOT_FOUND : kNotRegularFile);
   ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.IsValid()) return Fail(::GetLastError()), false;
-  return true;
+  if (!file.IsValid()) return Fail(::GetLastError());
+  return {};
 }
 
-Handle CreateFileAt(Handle folder, const std::string& name) {
+Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
   if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
   const std::wstring path = Below(folder, name);
   // CREATE_NEW fails on anything that stands there, a link included, so
@@ -485,39 +488,40 @@ Handle CreateFileAt(Handle folder, const std::string& name) {
   return file.Release();
 }
 
-Handle CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
+Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
   static uint64_t s_sequence = 0;
   const uint64_t seed = ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
-    const Handle file = CreateFileAt(folder, candidate);
-    if (file != kInvalidHandle) {
+    const Result<Handle> file = CreateFileAt(folder, candidate);
+    if (file) {
       name = candidate;
       return file;
     }
-    if (t_lastError != ERROR_FILE_EXISTS && t_lastError != ERROR_ALREADY_EXISTS && t_lastError != kLinkInTheWay &&
-        t_lastError != kFileInTheWay && t_lastError != ERROR_ACCESS_DENIED)
-      return kInvalidHandle;
+    const int64_t error = file.GetError().Code();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != kLinkInTheWay &&
+        error != kFileInTheWay && error != ERROR_ACCESS_DENIED)
+      return file;
   }
   return Fail(ERROR_FILE_EXISTS);
 }
 
-bool WriteAll(Handle file, const void* data, size_t size) {
+Error WriteAll(Handle file, const void* data, size_t size) {
   // A mapped view here cannot be cut short underneath: files are mapped
   // only through handles that refuse other writers (see the top of the file).
   const auto* from = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD step = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
     DWORD put = 0;
-    if (!::WriteFile(SystemHandle(file), from, step, &put, nullptr)) return Fail(::GetLastError()), false;
-    if (put == 0) return Fail(ERROR_DISK_FULL), false;
+    if (!::WriteFile(SystemHandle(file), from, step, &put, nullptr)) return Fail(::GetLastError());
+    if (put == 0) return Fail(ERROR_DISK_FULL);
     from += put;
     size -= put;
   }
-  return true;
+  return {};
 }
 
-int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
+Result<int64_t> CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
   if (offset < 0 || size < 0) return Fail(ERROR_INVALID_PARAMETER);
   LARGE_INTEGER at{};
   at.QuadPart = offset;
@@ -530,7 +534,7 @@ int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
     DWORD got = 0;
     if (!::ReadFile(SystemHandle(from), buffer.get(), want, &got, nullptr)) return Fail(::GetLastError());
     if (got == 0) break;  // end of `from`
-    if (!WriteAll(to, buffer.get(), got)) return -1;
+    if (const Error error = WriteAll(to, buffer.get(), got); error.Failed()) return error;
     copied += got;
   }
   return copied;
@@ -538,38 +542,38 @@ int64_t CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
 
 // A new file takes its access from the folder it is made in, as the file
 // it replaces did.
-bool TakeAccessOf(Handle /*file*/, const NodeInfo& /*old*/) { return true; }
+Error TakeAccessOf(Handle /*file*/, const NodeInfo& /*old*/) { return {}; }
 
-Handle CreateUnnamedFileAt(Handle /*folder*/) { return Fail(ERROR_NOT_SUPPORTED); }
-bool LinkUnnamedAt(Handle /*folder*/, Handle /*file*/, const std::string& /*name*/) {
-  return Fail(ERROR_NOT_SUPPORTED), false;
+Result<Handle> CreateUnnamedFileAt(Handle /*folder*/) { return Fail(ERROR_NOT_SUPPORTED); }
+Error LinkUnnamedAt(Handle /*folder*/, Handle /*file*/, const std::string& /*name*/) {
+  return Fail(ERROR_NOT_SUPPORTED);
 }
-bool LinkUnnamedAsTempAt(Handle /*folder*/, Handle /*file*/, const std::string& /*prefix*/, std::string& /*name*/) {
-  return Fail(ERROR_NOT_SUPPORTED), false;
+Error LinkUnnamedAsTempAt(Handle /*folder*/, Handle /*file*/, const std::string& /*prefix*/, std::string& /*name*/) {
+  return Fail(ERROR_NOT_SUPPORTED);
 }
 
-bool SyncFile(Handle file) {
+Error SyncFile(Handle file) {
   // A folder cannot be flushed on Windows (FlushFileBuffers wants a handle
   // open for writing, which a folder never is); the file system journals
   // the folder's changes, a rename included, by itself.
-  if (IsFolderRecord(file)) return true;
-  if (!::FlushFileBuffers(SystemHandle(file))) return Fail(::GetLastError()), false;
-  return true;
+  if (IsFolderRecord(file)) return {};
+  if (!::FlushFileBuffers(SystemHandle(file))) return Fail(::GetLastError());
+  return {};
 }
 
-bool RenameAt(Handle folder, const std::string& from, const std::string& to) {
-  if (!IsFolderRecord(folder) || !IsOneName(from) || !IsOneName(to)) return Fail(ERROR_INVALID_NAME), false;
+Error RenameAt(Handle folder, const std::string& from, const std::string& to) {
+  if (!IsFolderRecord(folder) || !IsOneName(from) || !IsOneName(to)) return Fail(ERROR_INVALID_NAME);
   if (!::MoveFileExW(Below(folder, from).c_str(), Below(folder, to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return Fail(::GetLastError()), false;
+    return Fail(::GetLastError());
   }
-  return true;
+  return {};
 }
 
-bool RemoveAt(Handle folder, const std::string& name) {
-  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME), false;
-  if (!::DeleteFileW(Below(folder, name).c_str())) return Fail(::GetLastError()), false;
-  return true;
+Error RemoveAt(Handle folder, const std::string& name) {
+  if (!IsFolderRecord(folder) || !IsOneName(name)) return Fail(ERROR_INVALID_NAME);
+  if (!::DeleteFileW(Below(folder, name).c_str())) return Fail(::GetLastError());
+  return {};
 }
 
 void RemoveOnInterrupt(Handle folder, const std::string& name) {

@@ -440,7 +440,7 @@ class BigArchiveTest : public ::testing::Test {
 struct HeaderCase {
   const char* what;
   std::string bytes;
-  BigFailure failure;
+  CStatus::Kind failure;
 };
 
 std::string WithField(std::string bytes, size_t at, uint32_t value, bool bigEndian = true) {
@@ -454,25 +454,25 @@ TEST_F(BigArchiveTest, HeaderTestsRefuseInOrder) {
   const auto size = static_cast<uint32_t>(valid.size());
   std::string bigEndianSize = CBigBuilder().Add("a", "xyz").ArchiveSizeBigEndian().Build();
   const HeaderCase cases[] = {
-      {"empty file", "", BigFailure::TooShort},
-      {"15 bytes", std::string("BIGF\x0F\0\0\0\0\0\0\0\0\0\0", 15), BigFailure::TooShort},
-      {"bad magic", CBigBuilder().Magic("BIGG").Build(), BigFailure::BadMagic},
-      {"lower-case magic", CBigBuilder().Magic("bigf").Build(), BigFailure::BadMagic},
-      {"short magic", CBigBuilder().Magic("BI").Build(), BigFailure::BadMagic},
-      {"size one more", CBigBuilder().Add("a", "xyz").ArchiveSize(size + 1).Build(), BigFailure::SizeMismatch},
-      {"size one less", CBigBuilder().Add("a", "xyz").ArchiveSize(size - 1).Build(), BigFailure::SizeMismatch},
-      {"big-endian size", bigEndianSize, BigFailure::SizeMismatch},
-      {"count 2^31", CBigBuilder().Count(0x80000000u).Build(), BigFailure::BadCount},
-      {"count all ones", CBigBuilder().Count(0xFFFFFFFFu).Build(), BigFailure::BadCount},
-      {"header size 0", CBigBuilder().HeaderSize(0).Build(), BigFailure::BadHeaderSize},
-      {"header size 15", CBigBuilder().HeaderSize(15).Build(), BigFailure::BadHeaderSize},
-      {"header size past end", CBigBuilder().Add("a", "xyz").HeaderSize(size + 1).Build(), BigFailure::IndexPastEnd},
-      {"header size 2^31", CBigBuilder().HeaderSize(0x80000000u).Build(), BigFailure::IndexPastEnd},
-      {"header size all ones", CBigBuilder().HeaderSize(0xFFFFFFFFu).Build(), BigFailure::IndexPastEnd},
+      {"empty file", "", CStatus::Kind::TooShort},
+      {"15 bytes", std::string("BIGF\x0F\0\0\0\0\0\0\0\0\0\0", 15), CStatus::Kind::TooShort},
+      {"bad magic", CBigBuilder().Magic("BIGG").Build(), CStatus::Kind::BadMagic},
+      {"lower-case magic", CBigBuilder().Magic("bigf").Build(), CStatus::Kind::BadMagic},
+      {"short magic", CBigBuilder().Magic("BI").Build(), CStatus::Kind::BadMagic},
+      {"size one more", CBigBuilder().Add("a", "xyz").ArchiveSize(size + 1).Build(), CStatus::Kind::SizeMismatch},
+      {"size one less", CBigBuilder().Add("a", "xyz").ArchiveSize(size - 1).Build(), CStatus::Kind::SizeMismatch},
+      {"big-endian size", bigEndianSize, CStatus::Kind::SizeMismatch},
+      {"count 2^31", CBigBuilder().Count(0x80000000u).Build(), CStatus::Kind::BadCount},
+      {"count all ones", CBigBuilder().Count(0xFFFFFFFFu).Build(), CStatus::Kind::BadCount},
+      {"header size 0", CBigBuilder().HeaderSize(0).Build(), CStatus::Kind::BadHeaderSize},
+      {"header size 15", CBigBuilder().HeaderSize(15).Build(), CStatus::Kind::BadHeaderSize},
+      {"header size past end", CBigBuilder().Add("a", "xyz").HeaderSize(size + 1).Build(), CStatus::Kind::IndexPastEnd},
+      {"header size 2^31", CBigBuilder().HeaderSize(0x80000000u).Build(), CStatus::Kind::IndexPastEnd},
+      {"header size all ones", CBigBuilder().HeaderSize(0xFFFFFFFFu).Build(), CStatus::Kind::IndexPastEnd},
       // Several faults at once: the first test in order names the reason.
-      {"magic before size", CBigBuilder().Magic("XXXX").ArchiveSize(1).Build(), BigFailure::BadMagic},
-      {"size before count", CBigBuilder().ArchiveSize(1).Count(0x80000000u).Build(), BigFailure::SizeMismatch},
-      {"count before header size", CBigBuilder().Count(0x80000000u).HeaderSize(3).Build(), BigFailure::BadCount},
+      {"magic before size", CBigBuilder().Magic("XXXX").ArchiveSize(1).Build(), CStatus::Kind::BadMagic},
+      {"size before count", CBigBuilder().ArchiveSize(1).Count(0x80000000u).Build(), CStatus::Kind::SizeMismatch},
+      {"count before header size", CBigBuilder().Count(0x80000000u).HeaderSize(3).Build(), CStatus::Kind::BadCount},
   };
   const int before = CountOpenDescriptors();
   for (const HeaderCase& c : cases) {
@@ -496,7 +496,7 @@ TEST_F(BigArchiveTest, SixteenByteArchiveIsValidAndEmpty) {
   EXPECT_EQ(bytes, std::string("BIGF\x10\0\0\0\0\0\0\0\0\0\0\x10", 16));
   CBigArchive archive;
   ASSERT_EQ(archive.Open(m_dir.Write("empty.big", bytes)), 0);
-  EXPECT_EQ(archive.GetFailure(), BigFailure::None);
+  EXPECT_EQ(archive.GetFailure(), CStatus::Kind::Ok);
   EXPECT_TRUE(archive.GetIndex().empty());
   EXPECT_TRUE(archive.GetNames().empty());
   EXPECT_TRUE(archive.IsDiskOpen());  // the reader keeps the file until Close
@@ -532,7 +532,7 @@ TEST_F(BigArchiveTest, ArchiveOfTwoGigabytesOrMoreIsRefused) {
     WriteSparse(path, WithField(CBigBuilder().Build(), 4, static_cast<uint32_t>(size), false), size);
     CBigArchive archive;
     EXPECT_EQ(archive.Open(path), 1);
-    EXPECT_EQ(archive.GetFailure(), BigFailure::TooLarge);
+    EXPECT_EQ(archive.GetFailure(), CStatus::Kind::TooLarge);
   }
 }
 
@@ -558,7 +558,7 @@ TEST_F(BigArchiveTest, RecordsThatDoNotFitTheIndexAreRefused) {
     SCOPED_TRACE(c.what);
     CBigArchive archive;
     EXPECT_EQ(archive.Open(m_dir.Write("records.big", c.bytes)), 1);
-    EXPECT_EQ(archive.GetFailure(), BigFailure::RecordsOverrun);
+    EXPECT_EQ(archive.GetFailure(), CStatus::Kind::RecordsOverrun);
     EXPECT_TRUE(archive.GetIndex().empty());
     EXPECT_TRUE(archive.GetNames().empty());
     // Room is never reserved for a count the region cannot hold.
@@ -779,11 +779,11 @@ TEST_F(BigArchiveTest, OpenThroughTheBaseKeepsTheReasonCurrent) {
   CBigArchive archive;
   CGameFile& file = archive;
   ASSERT_EQ(file.Open(m_dir.Write("bad.big", "NOPE" + std::string(20, '\0'))), 1);
-  EXPECT_EQ(archive.GetFailure(), BigFailure::BadMagic);
+  EXPECT_EQ(archive.GetFailure(), CStatus::Kind::BadMagic);
   ASSERT_EQ(file.Open(m_dir.Path() + "/missing.big"), 1);
-  EXPECT_EQ(archive.GetFailure(), BigFailure::CannotOpen);
+  EXPECT_EQ(archive.GetFailure(), CStatus::Kind::CannotOpen);
   ASSERT_EQ(file.Open(Write(CBigBuilder().Add("a", "1"))), 0);
-  EXPECT_EQ(archive.GetFailure(), BigFailure::None);
+  EXPECT_EQ(archive.GetFailure(), CStatus::Kind::Ok);
 }
 
 TEST_F(BigArchiveTest, CloseKeepsTheIndexAndTheNextOpenReplacesIt) {
@@ -799,7 +799,7 @@ TEST_F(BigArchiveTest, CloseKeepsTheIndexAndTheNextOpenReplacesIt) {
 
   // A file that never opened leaves them as they were...
   EXPECT_EQ(archive.Open(m_dir.Path() + "/missing.big"), 1);
-  EXPECT_EQ(archive.GetFailure(), BigFailure::CannotOpen);
+  EXPECT_EQ(archive.GetFailure(), CStatus::Kind::CannotOpen);
   EXPECT_EQ(archive.GetIndex().count("kept"), 1u);
   // ...one that opened and was refused empties them.
   EXPECT_EQ(archive.Open(m_dir.Write("bad.big", "BIGF but nothing else")), 1);
@@ -807,17 +807,17 @@ TEST_F(BigArchiveTest, CloseKeepsTheIndexAndTheNextOpenReplacesIt) {
   EXPECT_TRUE(archive.GetNames().empty());
 
   ASSERT_EQ(archive.Open(Write(CBigBuilder().Add("other", "2"), "other.big")), 0);
-  EXPECT_EQ(archive.GetFailure(), BigFailure::None);
+  EXPECT_EQ(archive.GetFailure(), CStatus::Kind::Ok);
   ASSERT_EQ(archive.GetIndex().size(), 1u);
   EXPECT_EQ(archive.GetIndex().begin()->first, "other");
 }
 
 // Every reason, the first to the last, tells the user something of its own.
-TEST(BigFailure, EveryReasonHasItsOwnWords) {
+TEST(StatusWords, EveryReasonHasItsOwnWords) {
   std::vector<std::string> words;
-  for (int value = static_cast<int>(BigFailure::None); value <= static_cast<int>(BigFailure::CannotRead); ++value) {
-    const std::string text = DescribeBigFailure(static_cast<BigFailure>(value));
-    EXPECT_NE(text, DescribeBigFailure(static_cast<BigFailure>(-1))) << value;  // the words for no reason
+  for (int value = static_cast<int>(CStatus::Kind::Ok); value <= static_cast<int>(CStatus::Kind::SourceChanged); ++value) {
+    const std::string text = CStatus::WordsFor(static_cast<CStatus::Kind>(value));
+    EXPECT_NE(text, CStatus::WordsFor(static_cast<CStatus::Kind>(UINT8_MAX))) << value;  // the words for no reason
     EXPECT_EQ(std::count(words.begin(), words.end(), text), 0) << text;
     words.push_back(text);
   }
@@ -953,21 +953,21 @@ TEST_F(ArchiveEntriesTest, SuccessReplacesTheMapAndFailureLeavesIt) {
   EXPECT_TRUE(entries.empty());
 
   ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("kept.big", CBigBuilder().Add("kept", "y").Build()), entries));
-  CArchiveOpenError error;
+  CStatus error;
   EXPECT_FALSE(OpenArchiveEntries(m_dir.Write("bad.big", CBigBuilder().Magic("BIGX").Build()), entries, &error));
-  EXPECT_EQ(error.failure, BigFailure::BadMagic);
+  EXPECT_EQ(error.GetKind(), CStatus::Kind::BadMagic);
   EXPECT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries.count("kept"), 1u);
 
   EXPECT_FALSE(OpenArchiveEntries(m_dir.Path() + "/nowhere.big", entries, &error));
-  EXPECT_EQ(error.failure, BigFailure::CannotOpen);
-  EXPECT_EQ(error.detail, MissingFileReason());
+  EXPECT_EQ(error.GetKind(), CStatus::Kind::CannotOpen);
+  EXPECT_EQ(error.GetWords(), MissingFileReason());
   EXPECT_FALSE(OpenArchiveEntries(m_dir.Path(), entries, &error));  // a folder
-  EXPECT_EQ(error.failure, BigFailure::CannotOpen);
+  EXPECT_EQ(error.GetKind(), CStatus::Kind::CannotOpen);
   EXPECT_EQ(entries.count("kept"), 1u);
 
   ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("one.big", CBigBuilder().Add("new", "").Build()), entries, &error));
-  EXPECT_EQ(error.failure, BigFailure::None);
+  EXPECT_EQ(error.GetKind(), CStatus::Kind::Ok);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries.at("new").GetSize(), 0u);
   EXPECT_TRUE(entries.at("new").HasData());

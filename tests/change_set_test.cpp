@@ -72,7 +72,7 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
   // The same bytes whether the unchanged entries come from the file or from memory.
   CSaveSource fromFile;
   fromFile.file = CHandleHolder::Wrap(
-      platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+      *platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   ASSERT_TRUE(fromFile.file);
   std::string reason;
   ASSERT_TRUE(WriteChangedArchive(saved, m_entries, changes, SaveScope::Whole, fromFile, reason)) << reason;

@@ -380,8 +380,8 @@ TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    const platform::Handle folder = platform::OpenFolder(P("out"), false);
-    const platform::Handle file = platform::CreateFileAt(folder, "half.tmp");
+    const platform::Handle folder = *platform::OpenFolder(P("out"), false);
+    const platform::Handle file = *platform::CreateFileAt(folder, "half.tmp");
     if (folder == platform::kInvalidHandle || file == platform::kInvalidHandle) ::_exit(90);
     platform::RemoveOnInterrupt(folder, "half.tmp");
     ::raise(SIGINT);
@@ -445,8 +445,8 @@ TEST_F(ExtractPackTest, AReplacedFileKeepsItsModeAndOwner) {
 // A process killed while it writes an entry leaves nothing under the
 // entry's name that a later pack of the folder would take for real.
 TEST_F(ExtractPackTest, AKilledExtractionLeavesNoHalfWrittenFile) {
-  const platform::Handle folder = platform::OpenFolder(m_dir.Path(), false);
-  const platform::Handle probe = platform::CreateUnnamedFileAt(folder);
+  const platform::Handle folder = *platform::OpenFolder(m_dir.Path(), false);
+  const platform::Handle probe = *platform::CreateUnnamedFileAt(folder);
   platform::CloseHandle(probe);
   platform::CloseHandle(folder);
   if (probe == platform::kInvalidHandle) GTEST_SKIP() << "no unnamed files on this file system";
@@ -624,16 +624,16 @@ TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
 
 TEST(EntryNameTest, OnlyNamesThatStayInsideTheFolderPass) {
   for (const char* safe : {"a", "a\\b/c", "x.ini", "..a", "a..", "caf\xC3\xA9 x", "a b\\.hidden"})
-    EXPECT_EQ(CheckEntryName(safe), NameProblem::None) << safe;
-  EXPECT_EQ(CheckEntryName(""), NameProblem::Empty);
-  EXPECT_EQ(CheckEntryName("\\a"), NameProblem::Absolute);
-  EXPECT_EQ(CheckEntryName("/a"), NameProblem::Absolute);
-  EXPECT_EQ(CheckEntryName("a\\/b"), NameProblem::EmptySegment);
-  EXPECT_EQ(CheckEntryName("a/"), NameProblem::EmptySegment);
-  EXPECT_EQ(CheckEntryName("a/../b"), NameProblem::DotSegment);
-  EXPECT_EQ(CheckEntryName("a\\."), NameProblem::DotSegment);
-  EXPECT_EQ(CheckEntryName("C:x"), NameProblem::ForbiddenByte);
-  EXPECT_EQ(CheckEntryName("a\x1F"), NameProblem::ForbiddenByte);
+    EXPECT_EQ(CheckEntryName(safe), CStatus::Kind::Ok) << safe;
+  EXPECT_EQ(CheckEntryName(""), CStatus::Kind::EmptyName);
+  EXPECT_EQ(CheckEntryName("\\a"), CStatus::Kind::AbsoluteName);
+  EXPECT_EQ(CheckEntryName("/a"), CStatus::Kind::AbsoluteName);
+  EXPECT_EQ(CheckEntryName("a\\/b"), CStatus::Kind::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/"), CStatus::Kind::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/../b"), CStatus::Kind::DotSegment);
+  EXPECT_EQ(CheckEntryName("a\\."), CStatus::Kind::DotSegment);
+  EXPECT_EQ(CheckEntryName("C:x"), CStatus::Kind::ForbiddenByte);
+  EXPECT_EQ(CheckEntryName("a\x1F"), CStatus::Kind::ForbiddenByte);
 }
 
 }  // namespace

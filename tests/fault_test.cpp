@@ -653,9 +653,13 @@ TEST(UnmappedArchive, AFailedReadSaysWhy) {
   CDiskFile file;
   ASSERT_EQ(file.OpenRead(attribute), 0);
   CDataBuffer bytes;
-  CFileError error;
+  CStatus error;
   EXPECT_EQ(file.LoadWhole(bytes, &error), 1);
   EXPECT_EQ(error.Describe(), attribute + ": unexpected end of file");
+  // The reason stays the file's: another file failing later changes nothing.
+  CDiskFile missing;
+  EXPECT_EQ(missing.OpenRead(attribute + ".missing"), 1);
+  EXPECT_EQ(file.GetLastError().Describe(), attribute + ": unexpected end of file");
   const CTarnResult rules = RunTarnCaptured({"rules", attribute});
   EXPECT_EQ(rules.status, 1);
   EXPECT_EQ(rules.err, "tarn: " + attribute + ": unexpected end of file\n");
@@ -670,11 +674,11 @@ TEST(UnmappedArchive, AFailedReadSaysWhy) {
 std::string CheckRefused(const std::string& path, const std::string& reason) {
   std::string problems;
   CEntryMap entries;
-  CArchiveOpenError error;
+  CStatus error;
   if (OpenArchiveEntries(path, entries, &error)) problems += "the open succeeded; ";
-  else if (error.failure != BigFailure::CannotOpen || error.detail != reason)
-    problems += "open refused with '" + std::string(DescribeBigFailure(error.failure)) + "', '" +
-                error.detail + "'; ";
+  else if (error.GetKind() != CStatus::Kind::CannotOpen || error.GetWords() != reason)
+    problems += "open refused with '" + std::string(CStatus::WordsFor(error.GetKind())) + "', '" +
+                error.GetWords() + "'; ";
   const std::vector<std::vector<std::string>> commands = {
       {"list", path}, {"check", path}, {"show", path, "x.ini"}, {"cat", path, "x.ini"}, {"rules", path}};
   for (const auto& args : commands) {

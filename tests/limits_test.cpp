@@ -69,8 +69,8 @@ TEST(ArchiveLimits, ArchiveOfTwoGiBMinusOneByteOpens) {
   ASSERT_FALSE(path.empty());
 
   CEntryMap entries;
-  CArchiveOpenError error;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries, &error)) << DescribeBigFailure(error.failure);
+  CStatus error;
+  ASSERT_TRUE(OpenArchiveEntries(path, entries, &error)) << CStatus::WordsFor(error.GetKind());
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(Bytes(entries.at("first.ini")), rules);
   EXPECT_EQ(Bytes(entries.at("last.bin")), "Z");
@@ -116,18 +116,18 @@ TEST(ArchiveLimits, ArchivesOfTwoGiBOrMoreAreRefusedAsTooLarge) {
     ASSERT_FALSE(path.empty());
     CBigArchive reader;
     EXPECT_EQ(reader.Open(path), 1);
-    EXPECT_EQ(reader.GetFailure(), BigFailure::TooLarge);
+    EXPECT_EQ(reader.GetFailure(), CStatus::Kind::TooLarge);
     EXPECT_FALSE(reader.GetData().HasData());
     EXPECT_FALSE(FindMapping(path)) << "nothing of a refused archive stays mapped";
 
     CEntryMap entries;
-    CArchiveOpenError error;
+    CStatus error;
     EXPECT_FALSE(OpenArchiveEntries(path, entries, &error));
-    EXPECT_EQ(error.failure, BigFailure::TooLarge);
+    EXPECT_EQ(error.GetKind(), CStatus::Kind::TooLarge);
     const CTarnResult list = RunTarnCaptured({"list", path});
     EXPECT_EQ(list.status, 1);
     EXPECT_EQ(list.out, "");
-    EXPECT_EQ(list.err, "tarn: " + path + ": " + DescribeBigFailure(BigFailure::TooLarge) + "\n");
+    EXPECT_EQ(list.err, "tarn: " + path + ": " + CStatus::WordsFor(CStatus::Kind::TooLarge) + "\n");
     ASSERT_EQ(::unlink(path.c_str()), 0);
   }
 }
@@ -146,7 +146,7 @@ TEST(ArchiveLimits, HugeEntryCountInATinyIndexIsRefusedBeforeAnyRoomIsMade) {
         dir.Write("claims.big", CBigBuilder().Add("a", "1").Add("b", "2").Count(count).Build());
     CBigArchive reader;
     EXPECT_EQ(reader.Open(path), 1);
-    EXPECT_EQ(reader.GetFailure(), BigFailure::RecordsOverrun);
+    EXPECT_EQ(reader.GetFailure(), CStatus::Kind::RecordsOverrun);
     EXPECT_TRUE(reader.GetIndex().empty());
     // Room for the names is only made for a count the region can hold (at
     // most 9 bytes a record): 2^31 - 1 strings would be 64 GiB.
@@ -176,9 +176,9 @@ TEST(ArchiveLimits, NameOfAHundredThousandBytes) {
 
   // The same name without its zero byte runs off the end of the index.
   const std::string cut = dir.Write("cut-name.big", CBigBuilder().Add(name, "x").UnterminatedLastName().Build());
-  CArchiveOpenError error;
+  CStatus error;
   EXPECT_FALSE(OpenArchiveEntries(cut, entries, &error));
-  EXPECT_EQ(error.failure, BigFailure::RecordsOverrun);
+  EXPECT_EQ(error.GetKind(), CStatus::Kind::RecordsOverrun);
 
   // A path of that length is refused by the system, with its words.
   const CTarnResult longPath = RunTarnCaptured({"list", dir.Path() + "/" + name});

@@ -214,7 +214,7 @@ void CCompareWindow::ExtractAll() {
   const std::optional<platform::FileIdentity> other = IdentityOfFile(m_before.GetPath());
   for (const CEntryChange& change : m_changes) {
     if (change.kind == CEntryChange::Removed) continue;
-    if (other && CheckEntryName(change.name) == NameProblem::None) {
+    if (other && CheckEntryName(change.name) == CStatus::Kind::Ok) {
       std::string path = NativePath(folder);
       for (const std::string_view part : SplitEntryName(change.name)) path.append("/").append(part);
       if (IdentityOfFile(path) == other) {

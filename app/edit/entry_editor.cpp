@@ -20,6 +20,7 @@
 #include "app/framework/command_ids.h"
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
+#include "app/status_text.h"
 #include "app/tarn_editor_doc.h"
 #include "archive/extract.h"
 #include "storage/disk_file.h"
@@ -67,7 +68,7 @@ std::optional<CDataBuffer> ReadFileBytes(const std::filesystem::path& path, std:
   CDiskFile file;
   CDataBuffer bytes;
   if (file.OpenRead(path.string()) != 0 || file.LoadWhole(bytes, nullptr) != 0) {
-    reason = file.GetLastError().words;
+    reason = file.GetLastError().GetWords();
     return std::nullopt;
   }
   return bytes;
@@ -368,7 +369,7 @@ bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason
   // which are the same.
   CSaveSource source;
   if (m_document.IsArchiveUnchanged()) {
-    source.file = CHandleHolder::Wrap(platform::CreateFile(NativePath(m_document.GetPathName()),
+    source.file = CHandleHolder::Wrap(*platform::CreateFile(NativePath(m_document.GetPathName()),
                                                            platform::kGenericRead, platform::kOpenExisting,
                                                            platform::kFileShareRead));
   }
@@ -380,9 +381,9 @@ bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason
 
 bool CEntryEditor::Reopen(const QString& path, QString& reason) {
   CEntryMap saved;
-  CArchiveOpenError error;
+  CStatus error;
   if (!OpenArchiveEntries(NativePath(path), saved, &error)) {
-    reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(error.Describe());
+    reason = StatusText(error, Shown(path));
     return false;
   }
   // The old entries stay alive until every view has let go of them.

@@ -110,9 +110,12 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
     if (!m_isPending[entry]) {
       const CPlace& place = m_places[m_order.empty() ? entry : static_cast<size_t>(m_order[entry])];
       bytes.resize(place.size);
-      if (!bytes.empty() && !platform::ReadAt(m_file.Get(), place.offset, bytes.data(), place.size)) {
-        failure = QString::fromStdString("cannot read the archive: " + platform::LastErrorText());
-        return;
+      if (!bytes.empty()) {
+        const platform::Error error = platform::ReadAt(m_file.Get(), place.offset, bytes.data(), place.size);
+        if (error.Failed()) {
+          failure = QString::fromStdString("cannot read the archive: " + error.Text());
+          return;
+        }
       }
     }
     const std::string_view searched = m_isPending[entry] ? m_entries[entry] : std::string_view(bytes);

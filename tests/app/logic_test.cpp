@@ -26,6 +26,7 @@
 #include "app/archive_copy.h"
 #include "app/entry_folders.h"
 #include "app/entry_logic.h"
+#include "app/status_text.h"
 #include "app/framework/win_app.h"
 #include "app/left_view.h"
 #include "app/tarn_editor_app.h"
@@ -301,12 +302,12 @@ class LogicTest : public QObject {
     const auto stamp = StampArchive(archive);
     QVERIFY(stamp.has_value());
     const QString copy = ToQ(dir.Path() + "/copy.big");
-    QCOMPARE(CopyArchive(*stamp, copy), CopyResult::Copied);
+    QCOMPARE(CopyArchive(*stamp, copy).GetKind(), CStatus::Kind::Ok);
     QCOMPARE(ReadWholeFile(copy.toStdString()), bytes);
     QCOMPARE(ReadWholeFile(archive.toStdString()), bytes);
     // Over an existing file the user chose: replaced whole.
     dir.Write("old.big", std::string(100000, 'x'));
-    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/old.big")), CopyResult::Copied);
+    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/old.big")).GetKind(), CStatus::Kind::Ok);
     QCOMPARE(ReadWholeFile(dir.Path() + "/old.big"), bytes);
   }
 
@@ -321,11 +322,11 @@ class LogicTest : public QObject {
     QVERIFY(stamp.has_value());
     for (const std::string& name : {archive, dir.Path() + "/sub/../x.big", dir.Path() + "/./x.big",
                                     dir.Path() + "/link.big", dir.Path() + "/hard.big"}) {
-      QCOMPARE(CopyArchive(*stamp, ToQ(name)), CopyResult::SameFile);
+      QCOMPARE(CopyArchive(*stamp, ToQ(name)).GetKind(), CStatus::Kind::SameFile);
     }
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(ToQ(dir.Path() + "/sub"));
-    QCOMPARE(CopyArchive(*stamp, QStringLiteral("../x.big")), CopyResult::SameFile);
+    QCOMPARE(CopyArchive(*stamp, QStringLiteral("../x.big")).GetKind(), CStatus::Kind::SameFile);
     QDir::setCurrent(cwd);
     QCOMPARE(ReadWholeFile(archive), bytes);
     QCOMPARE(std::filesystem::hard_link_count(archive), uintmax_t{2});
@@ -340,10 +341,10 @@ class LogicTest : public QObject {
     const std::string other = CBigBuilder().Add("a", "1").Add("b", "22").Build();
     dir.Write("x.big", other);
     const std::string target = dir.Write("keep.big", "untouched");
-    QCOMPARE(CopyArchive(*stamp, ToQ(target)), CopyResult::SourceChanged);
+    QCOMPARE(CopyArchive(*stamp, ToQ(target)).GetKind(), CStatus::Kind::SourceChanged);
     QCOMPARE(ReadWholeFile(target), std::string("untouched"));
     std::filesystem::remove(archive);
-    QCOMPARE(CopyArchive(*stamp, ToQ(target)), CopyResult::SourceChanged);
+    QCOMPARE(CopyArchive(*stamp, ToQ(target)).GetKind(), CStatus::Kind::SourceChanged);
     QCOMPARE(ReadWholeFile(target), std::string("untouched"));
     QVERIFY(!StampArchive(ToQ(archive)).has_value());
     QVERIFY(!StampArchive(ToQ(dir.Path())).has_value());
@@ -358,7 +359,7 @@ class LogicTest : public QObject {
     QVERIFY(stamp.has_value());
     const std::string target = dir.Write("private.big", "old");
     QCOMPARE(::chmod(target.c_str(), 0600), 0);
-    QCOMPARE(CopyArchive(*stamp, ToQ(target)), CopyResult::Copied);
+    QCOMPARE(CopyArchive(*stamp, ToQ(target)).GetKind(), CStatus::Kind::Ok);
     struct stat info {};
     QCOMPARE(::stat(target.c_str(), &info), 0);
     QCOMPARE(info.st_mode & 07777, mode_t{0600});
@@ -371,9 +372,8 @@ class LogicTest : public QObject {
       ::signal(SIGXFSZ, SIG_IGN);
       const rlimit cap{64 * 1024, 64 * 1024};
       if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(90);
-      QString reason;
-      const CopyResult result = CopyArchive(*stamp, ToQ(keep), &reason);
-      ::_exit(result == CopyResult::Failed && reason == ToQ(keep) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EFBIG)) ? 0 : 91);
+      const CStatus result = CopyArchive(*stamp, ToQ(keep));
+      ::_exit(result.GetKind() == CStatus::Kind::Failed && StatusText(result) == ToQ(keep) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EFBIG)) ? 0 : 91);
     }
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
@@ -387,7 +387,7 @@ class LogicTest : public QObject {
     CTempDir dir;
     const std::string archive = dir.Write("x.big", CBigBuilder().Add("a", "1").Build());
     const auto stamp = StampArchive(ToQ(archive));
-    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/no/such/folder/y.big")), CopyResult::Failed);
+    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/no/such/folder/y.big")).GetKind(), CStatus::Kind::Failed);
     QVERIFY(!std::filesystem::exists(dir.Path() + "/no"));
   }
 

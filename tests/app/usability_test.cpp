@@ -210,7 +210,7 @@ class UsabilityTest : public QObject {
     CEditorRun run({m_archive});
     run.Answer(bad);
     QVERIFY(run.Command(ID_FILE_OPEN));
-    QCOMPARE(Message(run), "Cannot open " + bad + ": " + DescribeBigFailure(BigFailure::BadMagic));
+    QCOMPARE(Message(run), "Cannot open " + bad + ": " + CStatus::WordsFor(CStatus::Kind::BadMagic));
     QCOMPARE(run.Frames().size(), size_t{1});
     QVERIFY(run.Command(ID_WINDOW_CASCADE));
     QCOMPARE(Message(run), QStringLiteral("Ready"));
@@ -250,7 +250,7 @@ class UsabilityTest : public QObject {
     QString shown = bad;
     shown.replace(QChar(0x1B), QStringLiteral("\\x1B"));
     QVERIFY2(lines.contains("tarn-editor: cannot open " + shown + ": " +
-                            DescribeBigFailure(BigFailure::BadMagic)),
+                            CStatus::WordsFor(CStatus::Kind::BadMagic)),
              qPrintable(lines.join('\n')));
   }
 
@@ -264,7 +264,7 @@ class UsabilityTest : public QObject {
     QVERIFY(run.Started());
     QVERIFY(run.Main()->isVisible());
     QVERIFY(run.Documents().empty());
-    const QString reason = bad + ": " + DescribeBigFailure(BigFailure::BadMagic);
+    const QString reason = bad + ": " + CStatus::WordsFor(CStatus::Kind::BadMagic);
     QCOMPARE(Message(run), "Cannot open " + reason);
     // Where stderr does go (a session log), the line is there as well.
     QVERIFY(QString::fromStdString(ReadWholeFile(log)).contains("tarn-editor: cannot open " + reason));
@@ -459,7 +459,7 @@ class UsabilityTest : public QObject {
     run.Answer(bad);
     QVERIFY(run.Command(ID_FILE_OPEN));
     pane->grab();
-    const QString why = "Cannot open " + bad + ": " + DescribeBigFailure(BigFailure::BadMagic);
+    const QString why = "Cannot open " + bad + ": " + CStatus::WordsFor(CStatus::Kind::BadMagic);
     QCOMPARE(Message(run), why);
     QCOMPARE(AccessibleName(pane), why);
     QVERIFY(pane->sizeHint().width() >= pane->fontMetrics().horizontalAdvance(why));
