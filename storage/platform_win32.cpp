@@ -31,7 +31,7 @@
 #include <memory>
 #include <string_view>
 
-#include "storage/windows_names.h"
+#include "storage/code_page.h"
 
 namespace platform {
 namespace {

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "storage/windows_names.h"
+#include "archive/windows_names.h"
+#include "storage/code_page.h"
 
 namespace {
 

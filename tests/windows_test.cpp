@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "archive/entry_map.h"
-#include "storage/windows_names.h"
+#include "archive/windows_names.h"
+#include "storage/code_page.h"
 #include "storage/disk_file.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
