@@ -29,6 +29,12 @@
 #include "archive/position_iterator.h"
 #include "storage/byte_order.h"
 
+// The layout of the index's names, internal to archive/, for the reads
+// below that are inline.
+#define TARN_ARCHIVE_PUBLIC_HEADER
+#include "archive/name_ref.h"
+#undef TARN_ARCHIVE_PUBLIC_HEADER
+
 class CLargeArena;
 
 struct CBigEntry {
@@ -55,12 +61,6 @@ enum class BigFailure {
 
 // Short words for a failure, e.g. "not a BIG archive".
 const char* DescribeBigFailure(BigFailure failure);
-
-// Where a name lies in the reader's copy of the index region.
-struct CNameRef {
-  uint32_t at;      // where the name starts; its record's numbers are the 8 bytes before
-  uint32_t length;  // its bytes, without the zero that ends it
-};
 
 // The index: every distinct name once, in byte order (unsigned bytes,
 // case-sensitive, a prefix before every longer name that starts with it),
@@ -118,17 +118,7 @@ class CBigIndex {
   }
   using Name = CNameRef;
   value_type ElementAt(size_t i) const {
-#if defined(__GNUC__)
-    // A walk in name order visits the records out of file order: ask for a
-    // record a few steps ahead, so its cache line is there when it is due.
-    // Both ends: a record of a few dozen bytes often spans two lines.
-    constexpr size_t kAhead = 16;
-    if (i + kAhead < m_count) {
-      const Name ahead = m_names[i + kAhead];
-      __builtin_prefetch(m_records + ahead.at - 8);
-      __builtin_prefetch(m_records + ahead.at + ahead.length);
-    }
-#endif
+    PrefetchAhead(m_records, m_names, i, m_count);
     return {NameAt(i), EntryAt(i)};
   }
 

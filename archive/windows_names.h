@@ -11,6 +11,10 @@
 // Threading: none; no state.
 #pragma once
 
+#ifndef TARN_INSIDE_ARCHIVE
+#error "archive/windows_names.h is internal to the archive library"
+#endif
+
 #include <string>
 #include <string_view>
 

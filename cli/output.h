@@ -4,6 +4,10 @@
 // written as it is.
 #pragma once
 
+#ifndef TARN_INSIDE_CLI
+#error "cli/output.h is internal to the cli library"
+#endif
+
 #include <cassert>
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,8 @@
 // Windows' name rules, the Windows-1252 reading of names and the case key:
 // plain computation, tested on every system.
+
+#define TARN_INSIDE_ARCHIVE  // reaches the name rules, internal to archive/
+
 #include <gtest/gtest.h>
 
 #include <string>
