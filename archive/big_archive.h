@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "archive/game_file.h"
+#include "archive/padded_name.h"
 #include "archive/position_iterator.h"
 #include "storage/byte_order.h"
 
@@ -68,11 +69,11 @@ const char* DescribeBigFailure(BigFailure failure);
 // copy of the records as they are visited: a name and its two numbers. The
 // names are views of that copy, so the index is not copyable: a copy would
 // dangle once the reader goes. Callers that keep names copy them. Every
-// name is followed by at least 16 readable bytes (the next records, or
-// zeros after the last), so names can be copied 16 bytes at a time.
+// name is a CPaddedName: readable bytes follow it, so it can be copied 16
+// bytes at a time.
 class CBigIndex {
  public:
-  using value_type = std::pair<std::string_view, CBigEntry>;
+  using value_type = std::pair<CPaddedName, CBigEntry>;
 
   using const_iterator = CPositionIterator<CBigIndex>;
 
@@ -100,7 +101,7 @@ class CBigIndex {
   CBigEntry at(std::string_view name) const;
 
   // Element `i` without an iterator: (*this)[i] is begin()[i].
-  std::string_view NameAt(size_t i) const {
+  CPaddedName NameAt(size_t i) const {
     return {reinterpret_cast<const char*>(m_records) + m_names[i].at, m_names[i].length};
   }
   CBigEntry EntryAt(size_t i) const {
