@@ -10,7 +10,7 @@
 #include "app/main_frame.h"
 #include "app/resources.h"
 #include "app/tarn_editor_doc.h"
-#include "storage/platform.h"
+#include "cli/terminal.h"
 
 CTarnEditorApp::CTarnEditorApp() : CWinApp(TarnEditorResources()) {}
 

@@ -26,9 +26,16 @@
 #include <vector>
 
 #include "archive/game_file.h"
+#include "archive/padded_name.h"
 #include "archive/position_iterator.h"
 #include "storage/byte_order.h"
 #include "storage/status.h"
+
+// The layout of the index's names, internal to archive/, for the reads
+// below that are inline.
+#define TARN_ARCHIVE_PUBLIC_HEADER
+#include "archive/name_ref.h"
+#undef TARN_ARCHIVE_PUBLIC_HEADER
 
 class CLargeArena;
 
@@ -37,23 +44,17 @@ struct CBigEntry {
   uint32_t size = 0;
 };
 
-// Where a name lies in the reader's copy of the index region.
-struct CNameRef {
-  uint32_t at;      // where the name starts; its record's numbers are the 8 bytes before
-  uint32_t length;  // its bytes, without the zero that ends it
-};
-
 // The index: every distinct name once, in byte order (unsigned bytes,
 // case-sensitive, a prefix before every longer name that starts with it),
 // with the last record of that name. Elements are made from the reader's
 // copy of the records as they are visited: a name and its two numbers. The
 // names are views of that copy, so the index is not copyable: a copy would
 // dangle once the reader goes. Callers that keep names copy them. Every
-// name is followed by at least 16 readable bytes (the next records, or
-// zeros after the last), so names can be copied 16 bytes at a time.
+// name is a CPaddedName: readable bytes follow it, so it can be copied 16
+// bytes at a time.
 class CBigIndex {
  public:
-  using value_type = std::pair<std::string_view, CBigEntry>;
+  using value_type = std::pair<CPaddedName, CBigEntry>;
 
   using const_iterator = CPositionIterator<CBigIndex>;
 
@@ -81,7 +82,7 @@ class CBigIndex {
   CBigEntry at(std::string_view name) const;
 
   // Element `i` without an iterator: (*this)[i] is begin()[i].
-  std::string_view NameAt(size_t i) const {
+  CPaddedName NameAt(size_t i) const {
     return {reinterpret_cast<const char*>(m_records) + m_names[i].at, m_names[i].length};
   }
   CBigEntry EntryAt(size_t i) const {
@@ -99,17 +100,7 @@ class CBigIndex {
   }
   using Name = CNameRef;
   value_type ElementAt(size_t i) const {
-#if defined(__GNUC__)
-    // A walk in name order visits the records out of file order: ask for a
-    // record a few steps ahead, so its cache line is there when it is due.
-    // Both ends: a record of a few dozen bytes often spans two lines.
-    constexpr size_t kAhead = 16;
-    if (i + kAhead < m_count) {
-      const Name ahead = m_names[i + kAhead];
-      __builtin_prefetch(m_records + ahead.at - 8);
-      __builtin_prefetch(m_records + ahead.at + ahead.length);
-    }
-#endif
+    PrefetchAhead(m_records, m_names, i, m_count);
     return {NameAt(i), EntryAt(i)};
   }
 

@@ -7,8 +7,8 @@
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
+#include "archive/windows_names.h"
 #include "storage/handle_owner.h"
-#include "storage/windows_names.h"
 
 namespace {
 

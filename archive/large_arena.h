@@ -6,6 +6,10 @@
 // instructions, decide how long a listing of a large archive takes.
 #pragma once
 
+#ifndef TARN_INSIDE_ARCHIVE
+#error "archive/large_arena.h is internal to the archive library"
+#endif
+
 #include <cassert>
 #include <cstddef>
 #include <cstdint>

@@ -6,11 +6,16 @@
 // the last record of a repeated name is the last of its run.
 #pragma once
 
+#ifndef TARN_INSIDE_ARCHIVE
+#error "archive/name_order.h is internal to the archive library"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 
 #include "archive/big_archive.h"
 #include "archive/large_arena.h"
+#include "archive/name_ref.h"
 
 // Scratch bytes SortUniqueNames takes from its arena for each name, at most.
 inline constexpr size_t kSortScratchPerName = 20;

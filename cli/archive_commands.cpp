@@ -12,7 +12,7 @@
 #include "archive/extract.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
-#include "storage/platform.h"
+#include "cli/terminal.h"
 
 namespace {
 

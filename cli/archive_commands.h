@@ -2,6 +2,10 @@
 // archive/big_writer.h, with the progress line shown on a terminal.
 #pragma once
 
+#ifndef TARN_INSIDE_CLI
+#error "cli/archive_commands.h is internal to the cli library"
+#endif
+
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -2,6 +2,10 @@
 // archive/archive_compare.h and rules/rules_diff.h.
 #pragma once
 
+#ifndef TARN_INSIDE_CLI
+#error "cli/compare_commands.h is internal to the cli library"
+#endif
+
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -2,6 +2,10 @@
 // piece of text, one line each.
 #pragma once
 
+#ifndef TARN_INSIDE_CLI
+#error "cli/grep_command.h is internal to the cli library"
+#endif
+
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/tarn.h"
-#include "storage/platform.h"
+#include "cli/terminal.h"
 
 int main(int argc, char** argv) {
   // The same bytes on every system: no line end of an entry's bytes or of

@@ -159,7 +159,7 @@ void COutput::EntryLineSlow(uint32_t offset, uint32_t size, std::string_view nam
   Raw('\n');
 }
 
-bool COutput::CopyCleanPadded(char* out, std::string_view bytes) {
+bool COutput::CopyCleanPadded(char* out, CPaddedName bytes) {
 #if defined(__SSE2__)
   const __m128i limit = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);

@@ -4,6 +4,10 @@
 // written as it is.
 #pragma once
 
+#ifndef TARN_INSIDE_CLI
+#error "cli/output.h is internal to the cli library"
+#endif
+
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +15,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "archive/padded_name.h"
 
 class COutput {
  public:
@@ -51,11 +57,11 @@ class COutput {
     }
   }
   // OFFSET<TAB>SIZE<TAB>NAME<LF>, the name escaped: a line of `tarn list`,
-  // written in one go.
-  // REQUIRES: 16 readable bytes after the name (the reader's index gives
-  // that), so it can be copied in whole steps of 16.
-  void EntryLine(uint32_t offset, uint32_t size, std::string_view name) {
-    constexpr size_t kMostFixed = 2 * 10 + 3 + 16;  // two numbers, separators, a step's overrun
+  // written in one go. The name's padding lets it be copied in whole steps
+  // of 16.
+  void EntryLine(uint32_t offset, uint32_t size, CPaddedName name) {
+    // Two numbers, separators, a step's overrun.
+    constexpr size_t kMostFixed = 2 * 10 + 3 + CPaddedName::kPadding;
     if (kSize - m_used < kMostFixed + name.size()) Drain();
     char* const start = m_buffer.get() + m_used;
     if (kSize - m_used >= kMostFixed + name.size()) {
@@ -110,8 +116,8 @@ class COutput {
   }
   static char* PutLongNumber(char* out, uint32_t value);
   void EntryLineSlow(uint32_t offset, uint32_t size, std::string_view name);
-  // CopyClean for bytes followed by 16 readable bytes: no step overlaps.
-  static bool CopyCleanPadded(char* out, std::string_view bytes);
+  // CopyClean for a padded name: no step overlaps.
+  static bool CopyCleanPadded(char* out, CPaddedName bytes);
   // The digits of a number below 10^8, all made at once in one word.
   // REQUIRES: value < 10^8; 8 bytes of room at `out`, whatever the length.
   static size_t WriteEightDigits(char* out, uint32_t value);

@@ -4,6 +4,10 @@
 // this is on its hot path.
 #pragma once
 
+#ifndef TARN_INSIDE_RULES
+#error "rules/block_keywords.h is internal to the rules library"
+#endif
+
 #include <array>
 #include <bit>
 #include <cstdint>

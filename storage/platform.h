@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -206,12 +205,5 @@ void ForgetPages(const void* data, size_t size);
 // as zeros the file never held: the file was cut short under the view and
 // the pages past its new end were replaced. False for any other memory.
 bool WasCut(const void* data, size_t size);
-
-// Whether `stream` is a terminal (for progress lines).
-bool IsTerminal(std::FILE* stream);
-// Makes `stream` pass bytes through unchanged. Windows opens the standard
-// streams in text mode, which writes every "\n" as "\r\n"; elsewhere
-// there is nothing to do.
-void SetBinaryMode(std::FILE* stream);
 
 }  // namespace platform

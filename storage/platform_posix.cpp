@@ -710,7 +710,4 @@ void ForgetPages(const void* data, size_t size) {
   }
 }
 
-bool IsTerminal(std::FILE* stream) { return stream != nullptr && ::isatty(::fileno(stream)) == 1; }
-void SetBinaryMode(std::FILE* /*stream: POSIX streams never translate*/) {}
-
 }  // namespace platform

@@ -20,9 +20,6 @@
 #undef CreateFile
 #undef CreateFileMapping
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
@@ -31,7 +28,7 @@
 #include <memory>
 #include <string_view>
 
-#include "storage/windows_names.h"
+#include "storage/code_page.h"
 
 namespace platform {
 namespace {
@@ -608,17 +605,5 @@ void ForgetPages(const void* data, size_t size) {
   if (data == nullptr || size == 0) return;
   ::VirtualUnlock(const_cast<void*>(data), size);
 }
-
-bool IsTerminal(std::FILE* stream) {
-  if (stream == nullptr) return false;
-  const intptr_t os = ::_get_osfhandle(::_fileno(stream));
-  if (os == -1) return false;
-  const HANDLE handle = reinterpret_cast<HANDLE>(os);
-  DWORD mode = 0;
-  // NUL is a character device too; only a console has a console mode.
-  return ::GetFileType(handle) == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) != 0;
-}
-
-void SetBinaryMode(std::FILE* stream) { ::_setmode(::_fileno(stream), _O_BINARY); }
 
 }  // namespace platform

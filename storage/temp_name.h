@@ -5,6 +5,10 @@
 // draw again.
 #pragma once
 
+#ifndef TARN_INSIDE_STORAGE
+#error "storage/temp_name.h is internal to the storage library"
+#endif
+
 #include <cstdint>
 #include <string>
 

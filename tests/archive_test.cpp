@@ -1,5 +1,8 @@
 // Identifiers and the name registry, the game file base, the BIG reader and
 // the archive document's open operation.
+
+#define TARN_INSIDE_ARCHIVE  // reaches the arena, internal to archive/
+
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/resource.h>

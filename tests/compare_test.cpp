@@ -2,6 +2,8 @@
 // pack reads them, hostile pairs; and that every printed edit script, applied
 // to the old rows, gives the new ones with as few lines as any script can.
 
+#define TARN_INSIDE_CLI  // reaches tarn's output, internal to cli/
+
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -8,6 +8,9 @@
 //
 // Everything that could block runs under a deadline, in a child process
 // where a hang or a crash must not take the test runner with it.
+
+#define TARN_INSIDE_CLI  // reaches tarn's output, internal to cli/
+
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>

@@ -1,6 +1,10 @@
 // Rules text: golden files under tests/data/rules (NAME.ini parsed, its rows
 // compared with NAME.rows, written the way `tarn rules` prints them), plus
 // the properties a golden file cannot show.
+
+#define TARN_INSIDE_RULES  // reaches the block keywords, internal to rules/
+#define TARN_INSIDE_CLI  // reaches tarn's output, internal to cli/
+
 #include <gtest/gtest.h>
 
 #include <filesystem>

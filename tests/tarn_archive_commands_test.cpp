@@ -1,6 +1,8 @@
 // tarn list, show, cat and check: exact output, exit statuses and messages,
 // on valid and on damaged archives.
 
+#define TARN_INSIDE_CLI  // reaches tarn's output, internal to cli/
+
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,9 @@
 // tarn grep: which rows match and how they are printed, exit statuses, and
 // damaged or hostile archives; checked against a plain row-by-row search of
 // what `tarn show` prints.
+
+#define TARN_INSIDE_CLI  // reaches tarn's output, internal to cli/
+
 #include <gtest/gtest.h>
 
 #include <cstring>

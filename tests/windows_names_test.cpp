@@ -1,10 +1,14 @@
 // Windows' name rules, the Windows-1252 reading of names and the case key:
 // plain computation, tested on every system.
+
+#define TARN_INSIDE_ARCHIVE  // reaches the name rules, internal to archive/
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "storage/windows_names.h"
+#include "archive/windows_names.h"
+#include "storage/code_page.h"
 
 namespace {
 

@@ -1,5 +1,8 @@
 // What only Windows has: the share mode that keeps writers away from an open
 // archive, and device names that are not files. Built for Windows only.
+
+#define TARN_INSIDE_ARCHIVE  // reaches the name rules, internal to archive/
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -14,7 +17,8 @@
 #include <vector>
 
 #include "archive/entry_map.h"
-#include "storage/windows_names.h"
+#include "archive/windows_names.h"
+#include "storage/code_page.h"
 #include "storage/disk_file.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"

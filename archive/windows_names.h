@@ -2,14 +2,18 @@
 //
 // Names in an archive are bytes that the editor shows as Windows-1252; on
 // Windows they become UTF-16 paths by that same reading, whatever the
-// system's code page. Windows also reserves device names in every folder,
-// drops a trailing dot or space from a name, forbids a few more characters
-// and compares names without regard to letter case. Everything here is plain
-// computation, so it is tested on every system; it is here, with the path
-// names, for the Windows file layer that writes entries as files.
+// system's code page (storage/code_page.h). Windows also reserves device
+// names in every folder, drops a trailing dot or space from a name, forbids
+// a few more characters and compares names without regard to letter case.
+// Everything here is plain computation, so it is tested on every system;
+// extraction and packing check names with it before any file is written.
 //
 // Threading: none; no state.
 #pragma once
+
+#ifndef TARN_INSIDE_ARCHIVE
+#error "archive/windows_names.h is internal to the archive library"
+#endif
 
 #include <string>
 #include <string_view>
@@ -26,14 +30,6 @@ enum class WindowsNameProblem {
 WindowsNameProblem CheckWindowsEntryName(std::string_view name);
 // Short words for a problem, e.g. "name is reserved by Windows".
 const char* DescribeWindowsNameProblem(WindowsNameProblem problem);
-
-// The UTF-16 text of `bytes` read as Windows-1252. The five bytes that code
-// page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the control
-// characters of the same value, as Windows itself converts them, so every
-// byte string has a text and the text gives the bytes back.
-std::u16string Windows1252ToUtf16(std::string_view bytes);
-// The Windows-1252 bytes of `text`; false when a character has none.
-bool Utf16ToWindows1252(std::u16string_view text, std::string& bytes);
 
 // A key equal for two names exactly when Windows would take them for the
 // same path: letters folded to upper case as Windows-1252 reads them, and
