@@ -215,8 +215,9 @@ bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExt
 
 bool WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
                   const std::function<bool(uint64_t)>& onPiece, platform::Error& error) {
-  // Bytes that could not be loaded are no bytes to write.
-  if (data == nullptr && size > 0) return false;
+  // Bytes that could not be loaded are no bytes to write; memory is what
+  // a buffer that has a size but no bytes was refused.
+  if (data == nullptr && size > 0) return error = platform::Error::OutOfMemory(), false;
   size_t done = 0;
   while (done < size) {
     const size_t step = std::min(kPiece, size - done);

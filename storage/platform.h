@@ -32,6 +32,8 @@ class Error {
   // Whether every later write to the same place would fail the same way:
   // no space left, quota used up, a file system mounted read-only.
   bool IsLasting() const;
+  // The system's own failure for memory it would not give.
+  static Error OutOfMemory();
 
  private:
   int64_t m_code = 0;

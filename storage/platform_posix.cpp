@@ -293,6 +293,8 @@ std::string Error::Text() const {
   return std::strerror(static_cast<int>(m_code));
 }
 
+Error Error::OutOfMemory() { return Error(ENOMEM); }
+
 bool Error::IsLasting() const { return m_code == ENOSPC || m_code == EDQUOT || m_code == EROFS; }
 
 void AdviseLargePages(void* data, size_t size) {

@@ -219,6 +219,8 @@ void UnmapView(const void* view, uint32_t /*size: the system knows the view's ex
 
 std::string Error::Text() const { return ErrorText(static_cast<DWORD>(m_code)); }
 
+Error Error::OutOfMemory() { return Error(ERROR_NOT_ENOUGH_MEMORY); }
+
 bool Error::IsLasting() const {
   return m_code == ERROR_DISK_FULL || m_code == ERROR_HANDLE_DISK_FULL || m_code == ERROR_NOT_ENOUGH_QUOTA ||
          m_code == ERROR_WRITE_PROTECT;
