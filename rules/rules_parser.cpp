@@ -110,11 +110,13 @@ struct CBlockMasks {
 };
 
 // REQUIRES: the 64 bytes from p are readable.
-CBlockMasks Classify(const char* p) {
+// The masks of the `Bytes` bytes from p (16 or 64), bit i for byte i.
+template <int Bytes>
+TARN_RULES_INLINE CBlockMasks ClassifyBytes(const char* p) {
   uint64_t space = 0, tab = 0, lineEnd = 0, semicolon = 0, equals = 0;
 #if defined(TARN_RULES_SSE2)
   const auto bits = [](__m128i hits, int at) { return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(hits))} << at; };
-  for (int at = 0; at < 64; at += 16) {
+  for (int at = 0; at < Bytes; at += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
     space |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kSpace)), at);
     tab |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kTab)), at);
@@ -123,7 +125,7 @@ CBlockMasks Classify(const char* p) {
     equals |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEquals)), at);
   }
 #else
-  for (size_t i = 0; i < kBlock; ++i) {
+  for (int i = 0; i < Bytes; ++i) {
     const uint64_t bit = uint64_t{1} << i;
     switch (p[i]) {
       case kSpace: space |= bit; break;
@@ -136,10 +138,13 @@ CBlockMasks Classify(const char* p) {
     }
   }
 #endif
+  constexpr uint64_t all = Bytes == 64 ? ~uint64_t{0} : (uint64_t{1} << Bytes) - 1;
   const uint64_t blank = space | tab;
-  return {~(blank | lineEnd), ~blank, lineEnd, blank | lineEnd | semicolon, space | lineEnd | semicolon | equals,
-          lineEnd | semicolon};
+  return {~(blank | lineEnd) & all, ~blank & all, lineEnd, blank | lineEnd | semicolon,
+          space | lineEnd | semicolon | equals, lineEnd | semicolon};
 }
+
+CBlockMasks Classify(const char* p) { return ClassifyBytes<kBlock>(p); }
 
 // Walks the copied text forward, one classified block at a time.
 // REQUIRES: the text's slack: whatever is searched for lies at or before
@@ -177,17 +182,26 @@ class CBlockScanner {
 
   const char* SkipBlanks(const char* p) { return Next<&CBlockMasks::notBlank>(p); }
 
-  // Takes the block at `base`, classified by the caller, as its own.
-  void Seed(const char* base, const CBlockMasks& masks) {
-    m_base = base;
-    m_masks = masks;
-  }
-  const char* Base() const { return m_base; }
-  const CBlockMasks& Masks() const { return m_masks; }
-
  private:
   const char* m_base;  // the classified block: m_base - text is a multiple of kBlock
   CBlockMasks m_masks;
+};
+
+// The same searches as CBlockScanner's, sixteen bytes at a time from the
+// position searched from: for a walk that reads a few bytes of each line,
+// where classifying every block whole would cost more than the reading.
+// REQUIRES: the text's slack, as for CBlockScanner.
+class CWindowScanner {
+ public:
+  template <uint64_t CBlockMasks::*Kind>
+  TARN_RULES_INLINE const char* Next(const char* p) {
+    for (;; p += 16) {
+      // Inlined, only the compares that the mask Kind needs are made.
+      const uint64_t hits = ClassifyBytes<16>(p).*Kind;
+      if (hits != 0) return p + std::countr_zero(hits);
+    }
+  }
+  const char* SkipBlanks(const char* p) { return Next<&CBlockMasks::notBlank>(p); }
 };
 
 // " = " followed by a byte that is not a blank.
@@ -233,11 +247,12 @@ struct CFields {
 // A header: a type word and a name, or a name alone. Every header opens a
 // block; the rest of its line is the block's first line. Returns where the
 // reading stopped: at the end of the header's last word.
-TARN_RULES_INLINE const char* ReadHeader(CBlockScanner& scan, const char* text, const char* p, CFields& fields) {
+template <typename Scanner>
+TARN_RULES_INLINE const char* ReadHeader(Scanner& scan, const char* text, const char* p, CFields& fields) {
   const char* const first = p;
-  const char* const firstEnd = p = scan.Next<&CBlockMasks::headerStop>(p);
+  const char* const firstEnd = p = scan.template Next<&CBlockMasks::headerStop>(p);
   const char* const second = p = scan.SkipBlanks(p);
-  const char* const secondEnd = p = scan.Next<&CBlockMasks::headerStop>(p);
+  const char* const secondEnd = p = scan.template Next<&CBlockMasks::headerStop>(p);
   if (second == secondEnd) {
     fields = {first, firstEnd, text, text};  // no type: a value of no bytes
   } else {
@@ -250,7 +265,8 @@ TARN_RULES_INLINE const char* ReadHeader(CBlockScanner& scan, const char* text, 
 // blanks, then the value up to a line end or ';'. Blanks that trail it are
 // dropped; trimming them after the search keeps the search to the
 // separators alone. Returns where the value stopped.
-TARN_RULES_INLINE const char* ReadValue(CBlockScanner& scan, const char* p, CFields& fields) {
+template <typename Scanner>
+TARN_RULES_INLINE const char* ReadValue(Scanner& scan, const char* p, CFields& fields) {
   // " = " between key and value is by far the most common; the general
   // steps cost a few branches that the mix of forms makes hard to predict.
   if (IsSpacedEquals(p)) {
@@ -261,7 +277,7 @@ TARN_RULES_INLINE const char* ReadValue(CBlockScanner& scan, const char* p, CFie
     p = scan.SkipBlanks(p);
   }
   const char* const value = p;
-  const char* valueEnd = p = scan.Next<&CBlockMasks::valueStop>(p);
+  const char* valueEnd = p = scan.template Next<&CBlockMasks::valueStop>(p);
   while (valueEnd > value && IsBlank(valueEnd[-1])) --valueEnd;
   fields.value = value;
   fields.valueEnd = valueEnd;
@@ -271,8 +287,9 @@ TARN_RULES_INLINE const char* ReadValue(CBlockScanner& scan, const char* p, CFie
 // A line's key from `key`: up to a SPACE, line end, ';' or '='. Blanks that
 // trail it are dropped; SPACE ends a key, so only TABs can trail it. Sets
 // `p` to where the key stopped and returns its end.
-TARN_RULES_INLINE const char* ReadKey(CBlockScanner& scan, const char* key, const char*& p) {
-  const char* keyEnd = p = scan.Next<&CBlockMasks::keyStop>(key);
+template <typename Scanner>
+TARN_RULES_INLINE const char* ReadKey(Scanner& scan, const char* key, const char*& p) {
+  const char* keyEnd = p = scan.template Next<&CBlockMasks::keyStop>(key);
   while (keyEnd > key && keyEnd[-1] == kTab) --keyEnd;
   return keyEnd;
 }
@@ -282,7 +299,7 @@ TARN_RULES_INLINE const char* ReadKey(CBlockScanner& scan, const char* key, cons
 // run of white space that holds a line end, added to its line ends, carries
 // out of its top into that byte; `carry` is such a run reaching the next
 // block.
-uint64_t LineStarts(const CBlockMasks& masks, uint64_t& carry) {
+TARN_RULES_INLINE uint64_t LineStarts(const CBlockMasks& masks, uint64_t& carry) {
   const uint64_t whiteSpace = ~masks.notWhiteSpace;
   const uint64_t sum = whiteSpace + masks.lineEnd;
   const uint64_t total = sum + carry;
@@ -380,19 +397,16 @@ class CRulesParser::CPending {
 class CRulesParser::CLineWalk {
  public:
   CLineWalk(CRulesParser& parser, size_t size, CPending& pending)
-      : m_parser(parser), m_text(parser.m_text.get()), m_size(size), m_pending(pending), m_scan(m_text) {}
+      : m_parser(parser), m_text(parser.m_text.get()), m_size(size), m_pending(pending) {}
 
   void Run() {
     uint64_t carry = 1;  // the text starts as a line does
     for (size_t base = 0; base < m_size; base += kBlock) {
-      // The scanner has often classified this block already, reading the
-      // last line of the one before.
-      const char* const block = m_text + base;
-      const CBlockMasks masks = m_scan.Base() == block ? m_scan.Masks() : Classify(block);
+      // Inlined, only the white space and line ends are worked out.
+      const CBlockMasks masks = ClassifyBytes<kBlock>(m_text + base);
       for (uint64_t starts = LineStarts(masks, carry); starts != 0; starts &= starts - 1) {
         const size_t at = base + static_cast<size_t>(std::countr_zero(starts));
         if (at >= m_size) break;
-        if (m_scan.Base() != block) m_scan.Seed(block, masks);
         // The next line's start, when it is in this block, bounds this line.
         const uint64_t later = starts & (starts - 1);
         const size_t bound = later != 0 ? base + static_cast<size_t>(std::countr_zero(later)) : 0;
@@ -455,7 +469,7 @@ class CRulesParser::CLineWalk {
   const char* const m_text;
   const size_t m_size;
   CPending& m_pending;
-  CBlockScanner m_scan;
+  CWindowScanner m_scan;
   size_t m_count = 0;  // records so far, written or not
   uint32_t m_depth = 0;
 };
