@@ -15,9 +15,9 @@
 #define TARN_RULES_SSE2 1
 #endif
 
-// The reading steps are shared by two loops; inlined into each, the
-// scanner's state stays in registers instead of going through memory
-// (the parse took 40 % longer when they were calls).
+// The reading steps are shared by two loops and two scanners; inlined into
+// each, a scanner's state stays in registers, where as calls it went
+// through memory at every step (bench/rules_bench.cpp showed it).
 #if defined(_MSC_VER)
 #define TARN_RULES_INLINE __forceinline
 #else
@@ -235,7 +235,6 @@ void AdviseLarge(T* data, size_t count) {
   if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
 }
 
-
 // The fields of a header or line, as pointers into the copied text.
 struct CFields {
   const char* name;
@@ -331,10 +330,6 @@ void SortByWordThenCompare(std::vector<Key>& order, std::vector<Key>& scratch, c
     i = j;
   }
 }
-
-}  // namespace
-
-namespace {
 
 // A record (CRulesParser::CFlatLine) from the fields that were read.
 template <typename Line>
@@ -645,6 +640,7 @@ void CRulesParser::GroupHeaders() {
     return std::string_view(m_text.get() + line.name, line.nameSize);
   };
   m_segments.clear();
+  m_headerRows.resize(headers);
   m_lastSegment = 0;
   uint32_t rows = 0;
   size_t blocks = 0;
@@ -652,11 +648,13 @@ void CRulesParser::GroupHeaders() {
     size_t j = i + 1;
     while (j < headers && m_order[j].word == m_order[i].word && name(m_order[j]) == name(m_order[i])) ++j;
     // The block's row: its name, and the type of its last header.
+    const auto block = static_cast<uint32_t>(m_segments.size());
     m_segments.push_back({rows++, m_headers[m_order[j - 1].header], true});
     for (size_t k = i; k < j; ++k) {
       const uint32_t header = m_order[k].header;
       const uint32_t first = m_headers[header] + 1;
       const uint32_t lines = m_headers[header + 1] - first;
+      m_headerRows[header] = {block, lines == 0 ? kNoSegment : static_cast<uint32_t>(m_segments.size())};
       if (lines == 0) continue;
       m_segments.push_back({rows, first, false});
       rows += lines;

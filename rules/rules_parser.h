@@ -153,6 +153,19 @@ class CRulesParser {
     uint32_t firstLine;
     bool block;
   };
+  // Where the rows of a header and its lines are: the segment of its
+  // block's row, and that of its lines (kNoSegment when it has none).
+  struct CHeaderRows {
+    uint32_t block;
+    uint32_t lines;
+  };
+  static constexpr uint32_t kNoSegment = UINT32_MAX;
+  // A row that ForEachRowOfLines visits.
+  struct CLineRow {
+    uint32_t row;
+    uint32_t line;
+    uint32_t block;  // the segment of its block's row
+  };
 
   CRulesRow RowOf(const CFlatLine& line) const {
     return {line.depth, {m_text.get() + line.name, line.nameSize}, {m_text.get() + line.value, line.valueSize}};
@@ -186,6 +199,8 @@ class CRulesParser {
   size_t m_lineCount = 0;
   std::vector<uint32_t> m_headers;    // indexes in m_lines, text order, then m_lineCount
   std::vector<CSegment> m_segments;   // in row order, then one that starts at m_rowCount
+  std::vector<CHeaderRows> m_headerRows;  // by header, in text order
+  mutable std::vector<CLineRow> m_lineRows;
   std::vector<CSortKey> m_order;      // the headers in block-name order
   std::vector<CSortKey> m_scratch;
   size_t m_rowCount = 0;
@@ -207,17 +222,25 @@ void CRulesParser::ForEachRow(Visit&& visit) const {
 
 template <typename Visit>
 void CRulesParser::ForEachRowOfLines(const std::vector<uint32_t>& lines, Visit&& visit) const {
-  if (lines.empty()) return;
-  std::string_view block;
-  for (size_t s = 0; s + 1 < m_segments.size(); ++s) {
-    const CSegment& segment = m_segments[s];
-    // A block's row is a segment of its own: its last header's line.
-    if (segment.block) block = RowOf(m_lines[segment.firstLine]).name;
-    const uint32_t end = segment.firstLine + (m_segments[s + 1].firstRow - segment.firstRow);
-    auto line = std::lower_bound(lines.begin(), lines.end(), segment.firstLine);
-    for (; line != lines.end() && *line < end; ++line)
-      visit(size_t{segment.firstRow} + (*line - segment.firstLine), block, RowOf(m_lines[*line]));
+  // Each line's row from the header it follows, then the rows in order.
+  m_lineRows.clear();
+  size_t h = 0;
+  for (const uint32_t line : lines) {
+    while (m_headers[h + 1] <= line) ++h;
+    const CHeaderRows& where = m_headerRows[h];
+    if (line == m_headers[h]) {
+      // A header's own row is its block's, when it is the block's last.
+      const CSegment& block = m_segments[where.block];
+      if (block.firstLine == line) m_lineRows.push_back({block.firstRow, line, where.block});
+    } else {
+      const CSegment& run = m_segments[where.lines];
+      m_lineRows.push_back({run.firstRow + (line - run.firstLine), line, where.block});
+    }
   }
+  std::sort(m_lineRows.begin(), m_lineRows.end(),
+            [](const CLineRow& a, const CLineRow& b) { return a.row < b.row; });
+  for (const CLineRow& found : m_lineRows)
+    visit(size_t{found.row}, RowOf(m_lines[m_segments[found.block].firstLine]).name, RowOf(m_lines[found.line]));
 }
 
 // True for the keys that open a nested block (exact, case-sensitive).
