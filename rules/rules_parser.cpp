@@ -600,7 +600,7 @@ void CRulesParser::ParseHolding(const std::vector<uint32_t>& starts, size_t size
   lines.clear();
   CPending pending(starts, size, lines);
   CLineWalk(*this, m_textSize, pending).Run();
-  GroupHeaders();
+  GroupHeaders(true);
   // Most lines were never written: no trees, and no rows but those asked for.
   m_blocksBuilt = true;
 }
@@ -631,7 +631,7 @@ void CRulesParser::SortHeaders() {
   }
 }
 
-void CRulesParser::GroupHeaders() {
+void CRulesParser::GroupHeaders(bool mapHeaders) {
   const size_t headers = m_headers.size();
   m_headers.push_back(static_cast<uint32_t>(m_lineCount));
   SortHeaders();
@@ -640,7 +640,7 @@ void CRulesParser::GroupHeaders() {
     return std::string_view(m_text.get() + line.name, line.nameSize);
   };
   m_segments.clear();
-  m_headerRows.resize(headers);
+  if (mapHeaders) m_headerRows.resize(headers);
   m_lastSegment = 0;
   uint32_t rows = 0;
   size_t blocks = 0;
@@ -649,20 +649,20 @@ void CRulesParser::GroupHeaders() {
     while (j < headers && m_order[j].word == m_order[i].word && name(m_order[j]) == name(m_order[i])) ++j;
     // The block's row: its name, and the type of its last header.
     const auto block = static_cast<uint32_t>(m_segments.size());
-    m_segments.push_back({rows++, m_headers[m_order[j - 1].header], true});
+    m_segments.push_back({rows++, m_headers[m_order[j - 1].header]});
     for (size_t k = i; k < j; ++k) {
       const uint32_t header = m_order[k].header;
       const uint32_t first = m_headers[header] + 1;
       const uint32_t lines = m_headers[header + 1] - first;
-      m_headerRows[header] = {block, lines == 0 ? kNoSegment : static_cast<uint32_t>(m_segments.size())};
+      if (mapHeaders) m_headerRows[header] = {block, lines == 0 ? kNoSegment : static_cast<uint32_t>(m_segments.size())};
       if (lines == 0) continue;
-      m_segments.push_back({rows, first, false});
+      m_segments.push_back({rows, first});
       rows += lines;
     }
     ++blocks;
     i = j;
   }
-  m_segments.push_back({rows, 0, false});
+  m_segments.push_back({rows, 0});
   m_rowCount = rows;
   m_blockCount = blocks;
 }
@@ -711,7 +711,7 @@ const CRulesParser::Blocks& CRulesParser::GetBlocks() const {
   for (size_t s = 0; s + 1 < m_segments.size(); ++s) {
     const CSegment& segment = m_segments[s];
     const CRulesRow row = RowOf(m_lines[segment.firstLine]);
-    if (segment.block) {
+    if (row.depth == 0) {
       CRulesBlock& block = m_blocks.emplace_hint(m_blocks.end(), row.name, CRulesBlock())->second;
       block.m_type = row.value;
       body = &block.m_body;

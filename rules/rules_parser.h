@@ -151,7 +151,6 @@ class CRulesParser {
   struct CSegment {
     uint32_t firstRow;
     uint32_t firstLine;
-    bool block;
   };
   // Where the rows of a header and its lines are: the segment of its
   // block's row, and that of its lines (kNoSegment when it has none).
@@ -182,7 +181,8 @@ class CRulesParser {
   void CopyText(const uint8_t* bytes, size_t size);
   // m_order: the headers of m_headers (but its last) in block-name order.
   void SortHeaders();
-  void GroupHeaders();
+  // With `mapHeaders`, fills m_headerRows too.
+  void GroupHeaders(bool mapHeaders = false);
   void BuildTree(size_t first, size_t end, CRulesEntry& parent) const;
 
   CDataBuffer m_buffer;
@@ -199,7 +199,7 @@ class CRulesParser {
   size_t m_lineCount = 0;
   std::vector<uint32_t> m_headers;    // indexes in m_lines, text order, then m_lineCount
   std::vector<CSegment> m_segments;   // in row order, then one that starts at m_rowCount
-  std::vector<CHeaderRows> m_headerRows;  // by header, in text order
+  std::vector<CHeaderRows> m_headerRows;  // by header, in text order; made by ParseHolding
   mutable std::vector<CLineRow> m_lineRows;
   std::vector<CSortKey> m_order;      // the headers in block-name order
   std::vector<CSortKey> m_scratch;
