@@ -18,8 +18,11 @@ tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtes
 build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
 bin=$build/bin
 runs=${TARN_BENCH_RUNS:-20}
+# The benchmarks (make-bench-archive among them) are built only when asked for.
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=ON >/dev/null
+else
+  cmake -S "$TARN_ROOT" -B "$build" -DTARN_BUILD_BENCH=ON >/dev/null
 fi
 targets=(tarn make-bench-archive)
 ninja -C "$build" -t targets all 2>/dev/null | grep -q '^rules_search_bench:' && targets+=(rules_search_bench)

@@ -15,6 +15,15 @@
 #define TARN_RULES_SSE2 1
 #endif
 
+// The reading steps are shared by two loops and two scanners; inlined into
+// each, a scanner's state stays in registers, where as calls it went
+// through memory at every step (bench/rules_bench.cpp showed it).
+#if defined(_MSC_VER)
+#define TARN_RULES_INLINE __forceinline
+#else
+#define TARN_RULES_INLINE [[gnu::always_inline]] inline
+#endif
+
 // ---- CRulesEntry: copy and destruction without recursion ----
 
 CRulesEntry::CRulesEntry(const CRulesEntry& other) : m_name(other.m_name), m_value(other.m_value) {
@@ -101,11 +110,13 @@ struct CBlockMasks {
 };
 
 // REQUIRES: the 64 bytes from p are readable.
-CBlockMasks Classify(const char* p) {
+// The masks of the `Bytes` bytes from p (16 or 64), bit i for byte i.
+template <int Bytes>
+TARN_RULES_INLINE CBlockMasks ClassifyBytes(const char* p) {
   uint64_t space = 0, tab = 0, lineEnd = 0, semicolon = 0, equals = 0;
 #if defined(TARN_RULES_SSE2)
   const auto bits = [](__m128i hits, int at) { return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(hits))} << at; };
-  for (int at = 0; at < 64; at += 16) {
+  for (int at = 0; at < Bytes; at += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
     space |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kSpace)), at);
     tab |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kTab)), at);
@@ -114,7 +125,7 @@ CBlockMasks Classify(const char* p) {
     equals |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEquals)), at);
   }
 #else
-  for (size_t i = 0; i < kBlock; ++i) {
+  for (int i = 0; i < Bytes; ++i) {
     const uint64_t bit = uint64_t{1} << i;
     switch (p[i]) {
       case kSpace: space |= bit; break;
@@ -127,10 +138,13 @@ CBlockMasks Classify(const char* p) {
     }
   }
 #endif
+  constexpr uint64_t all = Bytes == 64 ? ~uint64_t{0} : (uint64_t{1} << Bytes) - 1;
   const uint64_t blank = space | tab;
-  return {~(blank | lineEnd), ~blank, lineEnd, blank | lineEnd | semicolon, space | lineEnd | semicolon | equals,
-          lineEnd | semicolon};
+  return {~(blank | lineEnd) & all, ~blank & all, lineEnd, blank | lineEnd | semicolon,
+          space | lineEnd | semicolon | equals, lineEnd | semicolon};
 }
+
+CBlockMasks Classify(const char* p) { return ClassifyBytes<kBlock>(p); }
 
 // Walks the copied text forward, one classified block at a time.
 // REQUIRES: the text's slack: whatever is searched for lies at or before
@@ -173,6 +187,23 @@ class CBlockScanner {
   CBlockMasks m_masks;
 };
 
+// The same searches as CBlockScanner's, sixteen bytes at a time from the
+// position searched from: for a walk that reads a few bytes of each line,
+// where classifying every block whole would cost more than the reading.
+// REQUIRES: the text's slack, as for CBlockScanner.
+class CWindowScanner {
+ public:
+  template <uint64_t CBlockMasks::*Kind>
+  TARN_RULES_INLINE const char* Next(const char* p) {
+    for (;; p += 16) {
+      // Inlined, only the compares that the mask Kind needs are made.
+      const uint64_t hits = ClassifyBytes<16>(p).*Kind;
+      if (hits != 0) return p + std::countr_zero(hits);
+    }
+  }
+  const char* SkipBlanks(const char* p) { return Next<&CBlockMasks::notBlank>(p); }
+};
+
 // " = " followed by a byte that is not a blank.
 bool IsSpacedEquals(const char* p) {
   if constexpr (std::endian::native == std::endian::little) {
@@ -204,7 +235,239 @@ void AdviseLarge(T* data, size_t count) {
   if (count * sizeof(T) >= kLargePageBytes) platform::AdviseLargePages(data, count * sizeof(T));
 }
 
+// The fields of a header or line, as pointers into the copied text.
+struct CFields {
+  const char* name;
+  const char* nameEnd;
+  const char* value;
+  const char* valueEnd;
+};
+
+// A header: a type word and a name, or a name alone. Every header opens a
+// block; the rest of its line is the block's first line. Returns where the
+// reading stopped: at the end of the header's last word.
+template <typename Scanner>
+TARN_RULES_INLINE const char* ReadHeader(Scanner& scan, const char* text, const char* p, CFields& fields) {
+  const char* const first = p;
+  const char* const firstEnd = p = scan.template Next<&CBlockMasks::headerStop>(p);
+  const char* const second = p = scan.SkipBlanks(p);
+  const char* const secondEnd = p = scan.template Next<&CBlockMasks::headerStop>(p);
+  if (second == secondEnd) {
+    fields = {first, firstEnd, text, text};  // no type: a value of no bytes
+  } else {
+    fields = {second, secondEnd, first, firstEnd};
+  }
+  return p;
+}
+
+// A line's value, from the end of its key `p`: blanks, at most one '=',
+// blanks, then the value up to a line end or ';'. Blanks that trail it are
+// dropped; trimming them after the search keeps the search to the
+// separators alone. Returns where the value stopped.
+template <typename Scanner>
+TARN_RULES_INLINE const char* ReadValue(Scanner& scan, const char* p, CFields& fields) {
+  // " = " between key and value is by far the most common; the general
+  // steps cost a few branches that the mix of forms makes hard to predict.
+  if (IsSpacedEquals(p)) {
+    p += 3;
+  } else {
+    p = scan.SkipBlanks(p);
+    if (*p == kEquals) ++p;
+    p = scan.SkipBlanks(p);
+  }
+  const char* const value = p;
+  const char* valueEnd = p = scan.template Next<&CBlockMasks::valueStop>(p);
+  while (valueEnd > value && IsBlank(valueEnd[-1])) --valueEnd;
+  fields.value = value;
+  fields.valueEnd = valueEnd;
+  return p;
+}
+
+// A line's key from `key`: up to a SPACE, line end, ';' or '='. Blanks that
+// trail it are dropped; SPACE ends a key, so only TABs can trail it. Sets
+// `p` to where the key stopped and returns its end.
+template <typename Scanner>
+TARN_RULES_INLINE const char* ReadKey(Scanner& scan, const char* key, const char*& p) {
+  const char* keyEnd = p = scan.template Next<&CBlockMasks::keyStop>(key);
+  while (keyEnd > key && keyEnd[-1] == kTab) --keyEnd;
+  return keyEnd;
+}
+
+// The bytes of a block that start a line's first token: the first byte
+// that is not white space after a line end (or after the text's start). A
+// run of white space that holds a line end, added to its line ends, carries
+// out of its top into that byte; `carry` is such a run reaching the next
+// block.
+TARN_RULES_INLINE uint64_t LineStarts(const CBlockMasks& masks, uint64_t& carry) {
+  const uint64_t whiteSpace = ~masks.notWhiteSpace;
+  const uint64_t sum = whiteSpace + masks.lineEnd;
+  const uint64_t total = sum + carry;
+  carry = (sum < whiteSpace || total < sum) ? 1 : 0;
+  return total & masks.notWhiteSpace;
+}
+
+// Sorts keys by their first eight bytes, a byte at a time (stable, so far
+// cheaper than comparisons on thousands of keys), then the runs whose first
+// eight bytes tie by comparison. Names that all start alike make one run,
+// and std::sort keeps that n log n.
+template <typename Key, typename Before>
+void SortByWordThenCompare(std::vector<Key>& order, std::vector<Key>& scratch, const Before& before) {
+  const size_t count = order.size();
+  scratch.resize(count);
+  for (int shift = 0; shift < 64; shift += 8) {
+    size_t counts[256] = {};
+    for (const Key& key : order) ++counts[(key.word >> shift) & 0xFF];
+    if (counts[(order[0].word >> shift) & 0xFF] == count) continue;  // one value: nothing moves
+    size_t at = 0;
+    for (size_t& n : counts) at += std::exchange(n, at);
+    for (const Key& key : order) scratch[counts[(key.word >> shift) & 0xFF]++] = key;
+    order.swap(scratch);
+  }
+  for (size_t i = 0; i < count;) {
+    size_t j = i + 1;
+    while (j < count && order[j].word == order[i].word) ++j;
+    if (j - i > 1) std::sort(order.begin() + static_cast<std::ptrdiff_t>(i), order.begin() + static_cast<std::ptrdiff_t>(j), before);
+    i = j;
+  }
+}
+
+// A record (CRulesParser::CFlatLine) from the fields that were read.
+template <typename Line>
+Line MakeLine(const char* text, const CFields& fields, uint32_t depth) {
+  const auto offset = [text](const char* at) { return static_cast<uint32_t>(at - text); };
+  return {offset(fields.name), static_cast<uint32_t>(fields.nameEnd - fields.name), offset(fields.value),
+          static_cast<uint32_t>(fields.valueEnd - fields.value), depth};
+}
+
 }  // namespace
+
+struct CRulesParser::CSortKey {
+  uint64_t word;    // bytes 0-7 of the name, as SortWord makes them
+  uint64_t second;  // bytes 8-15
+  uint32_t header;
+};
+
+// The occurrences a search has found in the copied text and not yet placed
+// in a line, in text order.
+class CRulesParser::CPending {
+ public:
+  CPending(const std::vector<uint32_t>& starts, size_t size, std::vector<uint32_t>& lines)
+      : m_next(starts.data()), m_end(starts.data() + starts.size()), m_size(size), m_lines(lines) {
+    Load();
+  }
+
+  // Whether one may lie in the line whose key starts at `key` and whose
+  // text ends at `lineEnd`; those before the key lie in no line.
+  bool Within(size_t key, size_t lineEnd) {
+    if (m_at >= lineEnd) return false;  // most lines: the next one lies further on
+    for (; m_at < key; Load()) ++m_next;
+    return m_at < lineEnd;
+  }
+  // Places those that start before `stop`, where the reading of line
+  // `number` stopped: the line holds one that lies in its name or value.
+  void Place(const CFlatLine& line, size_t number, size_t stop) {
+    for (; m_at < stop; Load()) {
+      ++m_next;
+      if (!Holds(line.name, line.nameSize) && !Holds(line.value, line.valueSize)) continue;
+      if (m_lines.empty() || m_lines.back() != number) m_lines.push_back(static_cast<uint32_t>(number));
+    }
+  }
+
+ private:
+  void Load() { m_at = m_next != m_end ? *m_next : SIZE_MAX; }
+  bool Holds(size_t field, size_t fieldSize) const { return field <= m_at && m_at + m_size <= field + fieldSize; }
+
+  const uint32_t* m_next;
+  const uint32_t* m_end;
+  size_t m_at = 0;  // *m_next, or SIZE_MAX past the last
+  size_t m_size;
+  std::vector<uint32_t>& m_lines;
+};
+
+// The reading of ParseHolding: it walks the starts of the text's lines, a
+// block of them at a time, instead of skipping each line's value and
+// comment to find the next. Only a header, or a line that an occurrence
+// may lie in, has its fields read and its record written; any other line
+// is counted, and its key read for the nesting it opens or closes.
+class CRulesParser::CLineWalk {
+ public:
+  CLineWalk(CRulesParser& parser, size_t size, CPending& pending)
+      : m_parser(parser), m_text(parser.m_text.get()), m_size(size), m_pending(pending) {}
+
+  void Run() {
+    uint64_t carry = 1;  // the text starts as a line does
+    for (size_t base = 0; base < m_size; base += kBlock) {
+      // Inlined, only the white space and line ends are worked out.
+      const CBlockMasks masks = ClassifyBytes<kBlock>(m_text + base);
+      for (uint64_t starts = LineStarts(masks, carry); starts != 0; starts &= starts - 1) {
+        const size_t at = base + static_cast<size_t>(std::countr_zero(starts));
+        if (at >= m_size) break;
+        // The next line's start, when it is in this block, bounds this line.
+        const uint64_t later = starts & (starts - 1);
+        const size_t bound = later != 0 ? base + static_cast<size_t>(std::countr_zero(later)) : 0;
+        // A token follows another on its line only after a header or "End".
+        for (const char* p = m_text + at; p != nullptr;) p = ReadToken(p, bound);
+      }
+    }
+    m_parser.m_lineCount = m_count;
+  }
+
+ private:
+  // Reads the header or line at the token `p`, on a line that ends before
+  // `bound` unless that is 0; returns the next token on the same line when
+  // the rest of the line is read as one, else nullptr.
+  TARN_RULES_INLINE const char* ReadToken(const char* p, size_t bound) {
+    if (*p == kSemicolon) return nullptr;  // a comment to the line end
+    if (m_count == m_parser.m_lineCapacity) {
+      m_parser.m_lineCount = m_count;
+      m_parser.GrowLines(m_size);
+    }
+    CFields fields;
+    if (m_depth == 0) {
+      m_parser.m_headers.push_back(static_cast<uint32_t>(m_count));
+      p = ReadHeader(m_scan, m_text, p, fields);
+      Write(fields, 0, p);
+      m_depth = 1;
+      return TokenAfterBlanks(p);
+    }
+    const char* const key = p;
+    const char* const keyEnd = ReadKey(m_scan, key, p);
+    if (keyEnd - key == 3 && IsEndKey(key)) {
+      --m_depth;
+      return TokenAfterBlanks(p);
+    }
+    const uint32_t depth = m_depth;
+    if (block_keywords::IsKeywordWithSlack(key, static_cast<size_t>(keyEnd - key))) ++m_depth;
+    if (bound == 0) bound = static_cast<size_t>(m_scan.Next<&CBlockMasks::lineEnd>(p) - m_text);
+    if (!m_pending.Within(static_cast<size_t>(key - m_text), bound)) {
+      ++m_count;
+      return nullptr;
+    }
+    fields.name = key;
+    fields.nameEnd = keyEnd;
+    Write(fields, depth, ReadValue(m_scan, p, fields));
+    return nullptr;
+  }
+
+  const char* TokenAfterBlanks(const char* p) {
+    p = m_scan.SkipBlanks(p);
+    return *p == kLf || *p == kCr ? nullptr : p;
+  }
+
+  void Write(const CFields& fields, uint32_t depth, const char* stop) {
+    CFlatLine& line = m_parser.m_lines[m_count];
+    line = MakeLine<CFlatLine>(m_text, fields, depth);
+    m_pending.Place(line, m_count++, static_cast<size_t>(stop - m_text));
+  }
+
+  CRulesParser& m_parser;
+  const char* const m_text;
+  const size_t m_size;
+  CPending& m_pending;
+  CWindowScanner m_scan;
+  size_t m_count = 0;  // records so far, written or not
+  uint32_t m_depth = 0;
+};
 
 CRulesParser::CRulesParser() = default;
 CRulesParser::~CRulesParser() = default;
@@ -237,12 +500,21 @@ void CRulesParser::CopyText(const uint8_t* bytes, size_t size) {
   std::memset(m_text.get() + size + 1, 0, kSlack - 1);
 }
 
+void CRulesParser::GrowLines(size_t size) {
+  // Every line takes at least one byte, so the text's size bounds them.
+  const size_t capacity = std::min(std::max(2 * m_lineCapacity, kKeptLines), size + 1);
+  std::unique_ptr<CFlatLine[]> grown(new CFlatLine[capacity]);
+  AdviseLarge(grown.get(), capacity);
+  if (m_lineCount != 0) std::memcpy(grown.get(), m_lines.get(), m_lineCount * sizeof(CFlatLine));
+  m_lines = std::move(grown);
+  m_lineCapacity = capacity;
+}
+
 bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
   const char* const text = m_text.get();
   const char* const end = text + size;
   const bool stopAtTop = depth != 0;
   bool ended = true;
-  const auto offset = [text](const char* at) { return static_cast<uint32_t>(at - text); };
   CFlatLine* out = m_lines.get() + m_lineCount;
   CFlatLine* outEnd = m_lines.get() + m_lineCapacity;
   CBlockScanner scan(text);
@@ -251,41 +523,21 @@ bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
     p = scan.SkipSpaceAndComments(p);
     if (p >= end) break;
     if (out == outEnd) {
-      // Every line takes at least one byte, so the text's size bounds them.
       m_lineCount = static_cast<size_t>(out - m_lines.get());
-      const size_t capacity = std::min(std::max(2 * m_lineCapacity, kKeptLines), size + 1);
-      std::unique_ptr<CFlatLine[]> grown(new CFlatLine[capacity]);
-      AdviseLarge(grown.get(), capacity);
-      if (m_lineCount != 0) std::memcpy(grown.get(), m_lines.get(), m_lineCount * sizeof(CFlatLine));
-      m_lines = std::move(grown);
-      m_lineCapacity = capacity;
+      GrowLines(size);
       out = m_lines.get() + m_lineCount;
       outEnd = m_lines.get() + m_lineCapacity;
     }
+    CFields fields;
     if (depth == 0) {
-      // A header: a type word and a name, or a name alone. Every header
-      // opens a block; the rest of its line is the block's first line.
-      const char* const first = p;
-      const char* const firstEnd = p = scan.Next<&CBlockMasks::headerStop>(p);
-      const char* const second = p = scan.SkipBlanks(p);
-      const char* const secondEnd = p = scan.Next<&CBlockMasks::headerStop>(p);
-      p = scan.SkipBlanks(p);
       m_headers.push_back(static_cast<uint32_t>(out - m_lines.get()));
-      if (second == secondEnd) {
-        *out++ = {offset(first), offset(firstEnd) - offset(first), 0, 0, 0};
-      } else {
-        *out++ = {offset(second), offset(secondEnd) - offset(second), offset(first),
-                  offset(firstEnd) - offset(first), 0};
-      }
+      p = ReadHeader(scan, text, p, fields);
+      *out++ = MakeLine<CFlatLine>(text, fields, 0);
       depth = 1;
       continue;
     }
-    // A line: key, blanks, at most one '=', blanks, value. Blanks that trail
-    // a token are dropped; trimming them after the search keeps the search
-    // to the separators alone. SPACE ends a key, so only TABs can trail it.
     const char* const key = p;
-    const char* keyEnd = p = scan.Next<&CBlockMasks::keyStop>(p);
-    while (keyEnd > key && keyEnd[-1] == kTab) --keyEnd;
+    const char* const keyEnd = ReadKey(scan, key, p);
     const size_t keySize = static_cast<size_t>(keyEnd - key);
     if (keySize == 3 && IsEndKey(key)) {
       // The rest of this line is read as the enclosing block's next line.
@@ -296,19 +548,10 @@ bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
       }
       continue;
     }
-    // " = " between key and value is by far the most common; the general
-    // steps cost a few branches that the mix of forms makes hard to predict.
-    if (IsSpacedEquals(p)) {
-      p += 3;
-    } else {
-      p = scan.SkipBlanks(p);
-      if (*p == kEquals) ++p;
-      p = scan.SkipBlanks(p);
-    }
-    const char* const value = p;
-    const char* valueEnd = p = scan.Next<&CBlockMasks::valueStop>(p);
-    while (valueEnd > value && IsBlank(valueEnd[-1])) --valueEnd;
-    *out++ = {offset(key), static_cast<uint32_t>(keySize), offset(value), offset(valueEnd) - offset(value), depth};
+    fields.name = key;
+    fields.nameEnd = keyEnd;
+    p = ReadValue(scan, p, fields);
+    *out++ = MakeLine<CFlatLine>(text, fields, depth);
     if (block_keywords::IsKeywordWithSlack(key, keySize)) ++depth;
   }
   m_lineCount = static_cast<size_t>(out - m_lines.get());
@@ -316,7 +559,7 @@ bool CRulesParser::ReadLines(size_t size, uint32_t depth, size_t& stop) {
   return ended;
 }
 
-void CRulesParser::Parse() {
+void CRulesParser::Clear() {
   if (!m_blocks.empty()) m_blocks.clear();
   m_blocksBuilt = false;
   // Emptied first: if an allocation below throws, the parser holds no
@@ -326,8 +569,13 @@ void CRulesParser::Parse() {
   m_blockCount = 0;
   m_headers.clear();
   m_segments.clear();
+}
+
+std::string_view CRulesParser::CopySource() {
+  Clear();
   const size_t size = m_position == nullptr ? 0 : static_cast<size_t>(m_end - m_position);
   CopyText(m_position, size);
+  m_position = m_end;
   // Rules text has a line every 16 bytes or more; denser text grows the
   // lines as it goes.
   const size_t expected = size / 16 + 64;
@@ -338,59 +586,61 @@ void CRulesParser::Parse() {
     m_lineCapacity = expected;
     AdviseLarge(m_lines.get(), expected);
   }
+  return GetText();
+}
+
+void CRulesParser::Parse() {
+  CopySource();
   size_t stop = 0;
-  ReadLines(size, 0, stop);
-  m_position = m_end;
+  ReadLines(m_textSize, 0, stop);
   GroupHeaders();
 }
 
-void CRulesParser::GroupHeaders() {
+void CRulesParser::ParseHolding(const std::vector<uint32_t>& starts, size_t size, std::vector<uint32_t>& lines) {
+  lines.clear();
+  CPending pending(starts, size, lines);
+  CLineWalk(*this, m_textSize, pending).Run();
+  GroupHeaders(true);
+  // Most lines were never written: no trees, and no rows but those asked for.
+  m_blocksBuilt = true;
+}
+
+void CRulesParser::SortHeaders() {
   const char* const text = m_text.get();
-  const size_t headers = m_headers.size();
-  m_headers.push_back(static_cast<uint32_t>(m_lineCount));
+  const size_t headers = m_headers.size() - 1;
   m_order.resize(headers);
   for (uint32_t h = 0; h < headers; ++h) {
     const CFlatLine& line = m_lines[m_headers[h]];
     const size_t rest = line.nameSize > 8 ? line.nameSize - 8 : 0;
     m_order[h] = {SortWord(text + line.name, line.nameSize), SortWord(text + line.name + 8, rest), h};
   }
-  const auto name = [this, text](const CSortKey& key) {
-    const CFlatLine& line = m_lines[m_headers[key.header]];
-    return std::string_view(text + line.name, line.nameSize);
-  };
   // Byte order of names, headers of one name in text order. Names are
   // compared in full only where their first sixteen bytes tie.
-  const auto before = [&name](const CSortKey& a, const CSortKey& b) {
+  const auto before = [this, text](const CSortKey& a, const CSortKey& b) {
     if (a.word != b.word) return a.word < b.word;
     if (a.second != b.second) return a.second < b.second;
-    const int order = name(a).compare(name(b));
+    const CFlatLine& x = m_lines[m_headers[a.header]];
+    const CFlatLine& y = m_lines[m_headers[b.header]];
+    const int order = std::string_view(text + x.name, x.nameSize).compare({text + y.name, y.nameSize});
     return order != 0 ? order < 0 : a.header < b.header;
   };
   if (headers < kRadixSortFrom) {
     std::sort(m_order.begin(), m_order.end(), before);
   } else {
-    // Thousands of headers: sorted by their first eight bytes a byte at a
-    // time (stable, so far cheaper than comparisons), then only the runs
-    // whose first eight bytes tie are sorted by comparison. Names that all
-    // start alike make one run, and std::sort keeps that n log n.
-    m_scratch.resize(headers);
-    for (int shift = 0; shift < 64; shift += 8) {
-      size_t count[256] = {};
-      for (const CSortKey& key : m_order) ++count[(key.word >> shift) & 0xFF];
-      if (count[(m_order[0].word >> shift) & 0xFF] == headers) continue;  // one value: nothing moves
-      size_t at = 0;
-      for (size_t& n : count) at += std::exchange(n, at);
-      for (const CSortKey& key : m_order) m_scratch[count[(key.word >> shift) & 0xFF]++] = key;
-      m_order.swap(m_scratch);
-    }
-    for (size_t i = 0; i < headers;) {
-      size_t j = i + 1;
-      while (j < headers && m_order[j].word == m_order[i].word) ++j;
-      if (j - i > 1) std::sort(m_order.begin() + static_cast<std::ptrdiff_t>(i), m_order.begin() + static_cast<std::ptrdiff_t>(j), before);
-      i = j;
-    }
+    SortByWordThenCompare(m_order, m_scratch, before);
   }
+}
+
+void CRulesParser::GroupHeaders(bool mapHeaders) {
+  const size_t headers = m_headers.size();
+  m_headers.push_back(static_cast<uint32_t>(m_lineCount));
+  SortHeaders();
+  const auto name = [this](const CSortKey& key) {
+    const CFlatLine& line = m_lines[m_headers[key.header]];
+    return std::string_view(m_text.get() + line.name, line.nameSize);
+  };
   m_segments.clear();
+  if (mapHeaders) m_headerRows.resize(headers);
   m_lastSegment = 0;
   uint32_t rows = 0;
   size_t blocks = 0;
@@ -398,11 +648,13 @@ void CRulesParser::GroupHeaders() {
     size_t j = i + 1;
     while (j < headers && m_order[j].word == m_order[i].word && name(m_order[j]) == name(m_order[i])) ++j;
     // The block's row: its name, and the type of its last header.
+    const auto block = static_cast<uint32_t>(m_segments.size());
     m_segments.push_back({rows++, m_headers[m_order[j - 1].header]});
     for (size_t k = i; k < j; ++k) {
       const uint32_t header = m_order[k].header;
       const uint32_t first = m_headers[header] + 1;
       const uint32_t lines = m_headers[header + 1] - first;
+      if (mapHeaders) m_headerRows[header] = {block, lines == 0 ? kNoSegment : static_cast<uint32_t>(m_segments.size())};
       if (lines == 0) continue;
       m_segments.push_back({rows, first});
       rows += lines;
@@ -415,38 +667,24 @@ void CRulesParser::GroupHeaders() {
   m_blockCount = blocks;
 }
 
-CRulesRow CRulesParser::GetRow(size_t row) const {
-  assert(row < m_rowCount);
+size_t CRulesParser::SegmentOf(size_t row) const {
   size_t s = m_lastSegment;
-  if (!(m_segments[s].firstRow <= row && row < m_segments[s + 1].firstRow)) {
-    if (s + 2 < m_segments.size() && m_segments[s + 1].firstRow <= row && row < m_segments[s + 2].firstRow) {
-      ++s;
-    } else {
-      const auto after = std::upper_bound(m_segments.begin(), m_segments.end(), row,
-                                          [](size_t r, const CSegment& segment) { return r < segment.firstRow; });
-      s = static_cast<size_t>(after - m_segments.begin()) - 1;
-    }
-    m_lastSegment = s;
+  if (m_segments[s].firstRow <= row && row < m_segments[s + 1].firstRow) return s;
+  if (s + 2 < m_segments.size() && m_segments[s + 1].firstRow <= row && row < m_segments[s + 2].firstRow) {
+    ++s;
+  } else {
+    const auto after = std::upper_bound(m_segments.begin(), m_segments.end(), row,
+                                        [](size_t r, const CSegment& segment) { return r < segment.firstRow; });
+    s = static_cast<size_t>(after - m_segments.begin()) - 1;
   }
-  return RowOf(m_lines[m_segments[s].firstLine + (row - m_segments[s].firstRow)]);
+  m_lastSegment = s;
+  return s;
 }
 
-size_t CRulesParser::FindTextLine(size_t offset, size_t size) const {
-  // Names lie in text order. The line is the last whose name starts at or
-  // before `offset`, or the one after it, whose type word comes before its
-  // name when it is a header of two words.
-  const CFlatLine* const lines = m_lines.get();
-  const CFlatLine* const end = lines + m_lineCount;
-  const CFlatLine* after = std::upper_bound(lines, end, offset, [](size_t at, const CFlatLine& line) {
-    return at < line.name;
-  });
-  const auto holds = [offset, size](uint32_t field, uint32_t fieldSize) {
-    return field <= offset && offset + size <= size_t{field} + fieldSize;
-  };
-  for (const CFlatLine* line = after == lines ? after : after - 1; line != end && line <= after; ++line)
-    if (holds(line->name, line->nameSize) || holds(line->value, line->valueSize))
-      return static_cast<size_t>(line - lines);
-  return m_lineCount;
+CRulesRow CRulesParser::GetRow(size_t row) const {
+  assert(row < m_rowCount);
+  const CSegment& segment = m_segments[SegmentOf(row)];
+  return RowOf(m_lines[segment.firstLine + (row - segment.firstRow)]);
 }
 
 // Appends the lines [first, end) to parent as trees. The lines are in text

@@ -106,10 +106,6 @@ class CRulesParser {
   // are numbered in text order; each gives one row, except a header whose
   // name a later header repeats (the block's row is the last header's).
   size_t GetTextLineCount() const { return m_lineCount; }
-  // The number of the header or line whose name or value holds the bytes
-  // [offset, offset + size) of GetText(), or GetTextLineCount() when none
-  // does (the bytes lie in white space, a comment, or across fields).
-  size_t FindTextLine(size_t offset, size_t size) const;
   // Calls visit(size_t row, std::string_view block, const CRulesRow&) for
   // the rows of the text lines `lines` (ascending numbers, no repeats), in
   // row order; `block` is the name of the top-level block holding the row.
@@ -120,6 +116,18 @@ class CRulesParser {
   // REQUIRES: `piece` is a name or value of a row of the last Parse().
   size_t TextOffset(std::string_view piece) const { return static_cast<size_t>(piece.data() - m_text.get()); }
 
+  // A search's parse, in two steps, that builds only the rows holding what
+  // it looks for: most rows of a search hold nothing, and the fields of a
+  // line that holds nothing need not be found. CopySource() copies the
+  // source as Parse() does and returns the copy, where the caller finds the
+  // occurrences. ParseHolding(starts, size, lines) then reads the copy and
+  // sets `lines` to the text lines (ascending) whose name or value wholly
+  // holds an occurrence: `size` bytes at one of `starts` (ascending).
+  // Afterwards only ForEachRowOfLines over those lines, the counts and
+  // GetText() may be read.
+  std::string_view CopySource();
+  void ParseHolding(const std::vector<uint32_t>& starts, size_t size, std::vector<uint32_t>& lines);
+
   // The last result as trees, built on the first call after a Parse().
   const Blocks& GetBlocks() const;
 
@@ -127,6 +135,7 @@ class CRulesParser {
   // (false) or the end of the data (true).
   bool ParseBlockBody(CRulesEntry& parent);
 
+ private:
   // One header or line of the text: offsets into the copy of the text.
   struct CFlatLine {
     uint32_t name;
@@ -135,23 +144,45 @@ class CRulesParser {
     uint32_t valueSize;
     uint32_t depth;  // 0 for a header
   };
-
- private:
-  // A run of rows that are consecutive lines of the text.
+  struct CSortKey;   // a header as the block-name sort sees it
+  class CPending;    // the occurrences a search has still to place
+  class CLineWalk;   // the reading of ParseHolding
+  // A run of rows that are consecutive lines of the text, or a block's row.
   struct CSegment {
     uint32_t firstRow;
     uint32_t firstLine;
+  };
+  // Where the rows of a header and its lines are: the segment of its
+  // block's row, and that of its lines (kNoSegment when it has none).
+  struct CHeaderRows {
+    uint32_t block;
+    uint32_t lines;
+  };
+  static constexpr uint32_t kNoSegment = UINT32_MAX;
+  // A row that ForEachRowOfLines visits.
+  struct CLineRow {
+    uint32_t row;
+    uint32_t line;
+    uint32_t block;  // the segment of its block's row
   };
 
   CRulesRow RowOf(const CFlatLine& line) const {
     return {line.depth, {m_text.get() + line.name, line.nameSize}, {m_text.get() + line.value, line.valueSize}};
   }
+  // The segment holding `row`, found from the last one looked up.
+  size_t SegmentOf(size_t row) const;
+  void Clear();
   // Reads the copied text [0, size) into m_lines. From the top level,
   // headers open blocks; a block body (depth 1) stops at its own "End".
-  // Returns the offset where reading stopped and whether the data ended.
+  // Returns whether the data ended, and the offset where reading stopped.
   bool ReadLines(size_t size, uint32_t depth, size_t& stop);
+  // Grows m_lines, keeping its first m_lineCount records.
+  void GrowLines(size_t textSize);
   void CopyText(const uint8_t* bytes, size_t size);
-  void GroupHeaders();
+  // m_order: the headers of m_headers (but its last) in block-name order.
+  void SortHeaders();
+  // With `mapHeaders`, fills m_headerRows too.
+  void GroupHeaders(bool mapHeaders = false);
   void BuildTree(size_t first, size_t end, CRulesEntry& parent) const;
 
   CDataBuffer m_buffer;
@@ -168,12 +199,9 @@ class CRulesParser {
   size_t m_lineCount = 0;
   std::vector<uint32_t> m_headers;    // indexes in m_lines, text order, then m_lineCount
   std::vector<CSegment> m_segments;   // in row order, then one that starts at m_rowCount
-  struct CSortKey {
-    uint64_t word;    // bytes 0-7 of the name, as SortWord makes them
-    uint64_t second;  // bytes 8-15
-    uint32_t header;
-  };
-  std::vector<CSortKey> m_order;
+  std::vector<CHeaderRows> m_headerRows;  // by header, in text order; made by ParseHolding
+  mutable std::vector<CLineRow> m_lineRows;
+  std::vector<CSortKey> m_order;      // the headers in block-name order
   std::vector<CSortKey> m_scratch;
   size_t m_rowCount = 0;
   size_t m_blockCount = 0;
@@ -194,18 +222,25 @@ void CRulesParser::ForEachRow(Visit&& visit) const {
 
 template <typename Visit>
 void CRulesParser::ForEachRowOfLines(const std::vector<uint32_t>& lines, Visit&& visit) const {
-  if (lines.empty()) return;
-  std::string_view block;
-  for (size_t s = 0; s + 1 < m_segments.size(); ++s) {
-    const CSegment& segment = m_segments[s];
-    const CFlatLine& first = m_lines[segment.firstLine];
-    // A block's row is a segment of its own: its last header's line.
-    if (first.depth == 0) block = {m_text.get() + first.name, first.nameSize};
-    const uint32_t end = segment.firstLine + (m_segments[s + 1].firstRow - segment.firstRow);
-    auto line = std::lower_bound(lines.begin(), lines.end(), segment.firstLine);
-    for (; line != lines.end() && *line < end; ++line)
-      visit(size_t{segment.firstRow} + (*line - segment.firstLine), block, RowOf(m_lines[*line]));
+  // Each line's row from the header it follows, then the rows in order.
+  m_lineRows.clear();
+  size_t h = 0;
+  for (const uint32_t line : lines) {
+    while (m_headers[h + 1] <= line) ++h;
+    const CHeaderRows& where = m_headerRows[h];
+    if (line == m_headers[h]) {
+      // A header's own row is its block's, when it is the block's last.
+      const CSegment& block = m_segments[where.block];
+      if (block.firstLine == line) m_lineRows.push_back({block.firstRow, line, where.block});
+    } else {
+      const CSegment& run = m_segments[where.lines];
+      m_lineRows.push_back({run.firstRow + (line - run.firstLine), line, where.block});
+    }
   }
+  std::sort(m_lineRows.begin(), m_lineRows.end(),
+            [](const CLineRow& a, const CLineRow& b) { return a.row < b.row; });
+  for (const CLineRow& found : m_lineRows)
+    visit(size_t{found.row}, RowOf(m_lines[m_segments[found.block].firstLine]).name, RowOf(m_lines[found.line]));
 }
 
 // True for the keys that open a nested block (exact, case-sensitive).

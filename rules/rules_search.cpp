@@ -89,16 +89,13 @@ size_t CTextFinder::Find(std::string_view text, size_t from) const {
 
 void CRulesSearch::ParseAndFindLines(std::string_view bytes, size_t first) {
   m_parser.SetSourceBytes(bytes);
-  m_parser.Parse();
   // Occurrences are found again in the parser's copy, where the rows lie:
-  // the bytes of a mapped file can change under a reader. Each leads to the
-  // one line it lies in, if any; most rows hold none and are never looked at.
-  const std::string_view text = m_parser.GetText();
-  const size_t none = m_parser.GetTextLineCount();
-  m_lines.clear();
+  // the bytes of a mapped file can change under a reader. Only the lines
+  // they lie in are read in full.
+  const std::string_view text = m_parser.CopySource();
+  m_starts.clear();
   for (size_t at = m_finder.Find(text, std::min(first, text.size())); at != CTextFinder::npos;
-       at = m_finder.Find(text, at + 1)) {
-    const size_t line = m_parser.FindTextLine(at, m_finder.size());
-    if (line != none && (m_lines.empty() || m_lines.back() != line)) m_lines.push_back(static_cast<uint32_t>(line));
-  }
+       at = m_finder.Find(text, at + 1))
+    m_starts.push_back(static_cast<uint32_t>(at));
+  m_parser.ParseHolding(m_starts, m_finder.size(), m_lines);
 }

@@ -80,7 +80,8 @@ class CRulesSearch {
 
   CTextFinder m_finder;
   CRulesParser m_parser;  // kept from entry to entry, with its memory
-  std::vector<uint32_t> m_lines;  // text lines that hold the pattern, ascending
+  std::vector<uint32_t> m_starts;  // where the pattern occurs in the parser's copy
+  std::vector<uint32_t> m_lines;   // text lines that hold the pattern, ascending
 };
 
 template <typename Visit>
