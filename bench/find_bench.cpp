@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/child_frame.h"
+#include "app/entry_find.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
@@ -107,8 +108,13 @@ int main(int argc, char** argv) {
   if (tree->model()->rowCount() != static_cast<int>(kEntries)) return 1;
   tree->BeginFind();
   QCoreApplication::processEvents();
-  auto* field = tree->findChild<QLineEdit*>();
-  if (field == nullptr || !field->isVisible()) return 1;
+  // The find bar's own field: the frame holds other fields (rename, Find in Rules).
+  auto* bar = frame->findChild<CEntryFindBar*>();
+  QLineEdit* field = bar != nullptr ? bar->GetField() : nullptr;
+  if (field == nullptr || !field->isVisible()) {
+    std::fprintf(stderr, "the find field did not open\n");
+    return 1;
+  }
 
   const CEntryMap& entries = tree->GetModel()->GetEntries();
   const std::string last(entries.NameAt(entries.size() - 1));
