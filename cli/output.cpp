@@ -142,23 +142,22 @@ char* COutput::PutLongNumber(char* out, uint32_t value) {
     std::memcpy(out, kDigitPairs + 2 * low, 2);
     return out + 2;
   }
-  if (value < kEightDigitsEnd) {
-    // Offsets in an archive of some megabytes: eight digits, no zeros to drop.
-    if (std::endian::native == std::endian::little && value >= kEightDigitsEnd / 10) {
-      const uint64_t digits = EightDigitValues(value) + 0x3030303030303030ull;
-      std::memcpy(out, &digits, 8);
-      return out + 8;
-    }
-    return out + WriteEightDigits(out, value);
-  }
+  if (value < kEightDigitsEnd / 10) return out + WriteEightDigits(out, value);
+  if (value < kEightDigitsEnd) return PutEightDigits(out, value);
+  // Offsets of an archive past 100 MB: the high digits, then all eight of
+  // the rest, leading zeros included.
   const uint32_t high = value / static_cast<uint32_t>(kEightDigitsEnd);  // 1 to 42
   out = PutNumber(out, high);
-  const uint32_t low = value - high * static_cast<uint32_t>(kEightDigitsEnd);
-  // All eight digits of the low part, leading zeros included.
-  char eight[16];
-  const size_t length = WriteEightDigits(eight + 8, low);
-  std::memset(out, '0', 8 - length);
-  std::memcpy(out + 8 - length, eight + 8, length);
+  return PutEightDigits(out, value - high * static_cast<uint32_t>(kEightDigitsEnd));
+}
+
+char* COutput::PutEightDigits(char* out, uint32_t value) {
+  // Offsets in an archive of some megabytes have eight digits, and need no
+  // zeros dropped. The first digit is the lowest byte.
+  const uint64_t digits = EightDigitValues(value) + 0x3030303030303030ull;
+  if constexpr (std::endian::native == std::endian::little) std::memcpy(out, &digits, 8);
+  else
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(digits >> (8 * i));
   return out + 8;
 }
 
