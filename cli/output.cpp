@@ -177,7 +177,8 @@ bool COutput::CopyCleanPadded(char* out, CPaddedName bytes) {
   const auto copy = [&](const char* in, char* to) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), chunk);
-    return _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit), _mm_cmpeq_epi8(chunk, del));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit);
+    return _mm_or_si128(control, _mm_cmpeq_epi8(chunk, del));
   };
   const char* in = bytes.data();
   const char* const end = in + bytes.size();
