@@ -100,6 +100,19 @@ std::string EscapeForMessage(std::string_view bytes) {
   return out;
 }
 
+// ABCDEFGH as two lanes of 32 bits (ABCD, EFGH), each split by 100 into
+// lanes of 16 bits (AB CD EF GH), each split by 10 into bytes: the products
+// of one lane never reach the next, and the shifts' spill into a lower lane
+// is masked off. The constants divide exactly in range. The first digit is
+// the lowest byte. REQUIRES: value < 10^8.
+static inline uint64_t EightDigitValues(uint32_t value) {
+  const uint64_t halves = value / 10000 | uint64_t{value % 10000} << 32;
+  const uint64_t high = (halves * 10486) >> 20 & 0x0000007F0000007Full;
+  const uint64_t pairs = high | (halves - high * 100) << 16;
+  const uint64_t tens = (pairs * 103) >> 10 & 0x000F000F000F000Full;
+  return tens | (pairs - tens * 10) << 8;
+}
+
 size_t COutput::WriteEightDigits(char* out, uint32_t value) {
   assert(value < kEightDigitsEnd);
   if constexpr (std::endian::native != std::endian::little) return WriteDigits(out, value);
@@ -107,17 +120,8 @@ size_t COutput::WriteEightDigits(char* out, uint32_t value) {
     *out = '0';
     return 1;
   }
-  // ABCDEFGH as two lanes of 32 bits (ABCD, EFGH), each split by 100 into
-  // lanes of 16 bits (AB CD EF GH), each split by 10 into bytes: the
-  // products of one lane never reach the next, and the shifts' spill into
-  // a lower lane is masked off. The constants divide exactly in range.
-  const uint64_t halves = value / 10000 | uint64_t{value % 10000} << 32;
-  const uint64_t high = (halves * 10486) >> 20 & 0x0000007F0000007Full;
-  const uint64_t pairs = high | (halves - high * 100) << 16;
-  const uint64_t tens = (pairs * 103) >> 10 & 0x000F000F000F000Full;
-  const uint64_t values = tens | (pairs - tens * 10) << 8;
-  // The first digit is the lowest byte: the leading zeros are the zero
-  // bytes below the lowest that is not.
+  const uint64_t values = EightDigitValues(value);
+  // The leading zeros are the zero bytes below the lowest that is not.
   const auto zeros = static_cast<size_t>(std::countr_zero(values)) / 8;
   const uint64_t shifted = (values + 0x3030303030303030ull) >> (8 * zeros);
   std::memcpy(out, &shifted, 8);
@@ -138,15 +142,22 @@ char* COutput::PutLongNumber(char* out, uint32_t value) {
     std::memcpy(out, kDigitPairs + 2 * low, 2);
     return out + 2;
   }
-  if (value < kEightDigitsEnd) return out + WriteEightDigits(out, value);
+  if (value < kEightDigitsEnd / 10) return out + WriteEightDigits(out, value);
+  if (value < kEightDigitsEnd) return PutEightDigits(out, value);
+  // Offsets of an archive past 100 MB: the high digits, then all eight of
+  // the rest, leading zeros included.
   const uint32_t high = value / static_cast<uint32_t>(kEightDigitsEnd);  // 1 to 42
   out = PutNumber(out, high);
-  const uint32_t low = value - high * static_cast<uint32_t>(kEightDigitsEnd);
-  // All eight digits of the low part, leading zeros included.
-  char eight[16];
-  const size_t length = WriteEightDigits(eight + 8, low);
-  std::memset(out, '0', 8 - length);
-  std::memcpy(out + 8 - length, eight + 8, length);
+  return PutEightDigits(out, value - high * static_cast<uint32_t>(kEightDigitsEnd));
+}
+
+char* COutput::PutEightDigits(char* out, uint32_t value) {
+  // Offsets in an archive of some megabytes have eight digits, and need no
+  // zeros dropped. The first digit is the lowest byte.
+  const uint64_t digits = EightDigitValues(value) + 0x3030303030303030ull;
+  if constexpr (std::endian::native == std::endian::little) std::memcpy(out, &digits, 8);
+  else
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(digits >> (8 * i));
   return out + 8;
 }
 
@@ -163,19 +174,21 @@ bool COutput::CopyCleanPadded(char* out, CPaddedName bytes) {
 #if defined(__SSE2__)
   const __m128i limit = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);
+  const auto copy = [&](const char* in, char* to) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), chunk);
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit);
+    return _mm_or_si128(control, _mm_cmpeq_epi8(chunk, del));
+  };
   const char* in = bytes.data();
   const char* const end = in + bytes.size();
-  unsigned found = 0;
-  for (;; in += 16, out += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit);
-    found = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(chunk, del))));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), chunk);
-    if (end - in <= 16) break;
-    if (found != 0) return false;
-  }
+  // Names almost never hold a byte to escape: the chunks before the last
+  // are copied and their findings gathered, and tested once at the end.
+  __m128i found = _mm_setzero_si128();
+  for (; end - in > 16; in += 16, out += 16) found = _mm_or_si128(found, copy(in, out));
   // Bytes past the end are not the name's: whatever they are, they pass.
-  return (found & ((1u << (end - in)) - 1)) == 0;
+  const auto last = static_cast<unsigned>(_mm_movemask_epi8(copy(in, out)));
+  return (static_cast<unsigned>(_mm_movemask_epi8(found)) | (last & ((1u << (end - in)) - 1))) == 0;
 #else
   (void)out;
   (void)bytes;

@@ -115,6 +115,8 @@ class COutput {
     return PutLongNumber(out, value);
   }
   static char* PutLongNumber(char* out, uint32_t value);
+  // All eight digits of a number below 10^8, leading zeros included.
+  static char* PutEightDigits(char* out, uint32_t value);
   void EntryLineSlow(uint32_t offset, uint32_t size, std::string_view name);
   // CopyClean for a padded name: no step overlaps.
   static bool CopyCleanPadded(char* out, CPaddedName bytes);
