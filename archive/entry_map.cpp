@@ -65,8 +65,7 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
   } catch (const std::bad_alloc&) {
     if (problem != nullptr)
       *problem = CStatus::Failure(std::string(NameAt(position)),
-                                  "not enough memory for its " + std::to_string(size) + " bytes",
-                                  CStatus::Kind::OutOfMemory);
+                                  "not enough memory for its " + std::to_string(size) + " bytes");
   }
   // No bytes, but the entry's size, as a mapping that failed gives.
   buffer = CDataBuffer(nullptr, size, nullptr);
