@@ -49,8 +49,5 @@ CStatus CopyArchive(const CArchiveStamp& source, const QString& destination) {
   // The same way to replace a file as extraction and packing take, so a
   // full disk says so in the system's words, and a replaced file keeps who
   // may read it.
-  std::string words;
-  if (!WriteFileReplacing(targetName, bytes, IdentityOfFile(sourceName), words))
-    return CStatus::Failure(targetName, words);
-  return CStatus();
+  return WriteFileReplacing(targetName, bytes, IdentityOfFile(sourceName));
 }

@@ -66,7 +66,7 @@ std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder, std::span<const
   CExtractReport report;
   ExtractEntries(NativePath(folder), entries, {}, report);
   problems = report.problems;
-  if (!report.folderError.empty()) problems.push_back({std::string(), report.folderError});
+  if (!report.folderError.IsOk()) problems.push_back({std::string(), report.folderError.GetWords()});
   if (report.written == 0) return nullptr;
   QList<QUrl> urls;
   size_t problem = 0;  // both in the entries' order
@@ -167,16 +167,16 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   const QString chosen = g_dialogs.saveFile ? g_dialogs.saveFile(suggested)
                                             : QFileDialog::getSaveFileName(m_tree, QStringLiteral("Extract"), suggested);
   if (chosen.isEmpty()) return;
-  std::string reason;
+  CStatus status;
   // An archive that could not be mapped is read here, this entry only.
-  const CDataBuffer& bytes = entries.BufferAt(row, &reason);
+  const CDataBuffer& bytes = entries.BufferAt(row, &status);
   if (bytes.HasData() &&
-      WriteFileReplacing(NativePath(chosen), bytes, ArchiveIdentity(m_tree->GetDocument()), reason)) {
+      (status = WriteFileReplacing(NativePath(chosen), bytes, ArchiveIdentity(m_tree->GetDocument()))).IsOk()) {
     SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(name)));
   } else if (bytes.IsCutOnDisk()) {
     SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));
   } else {
-    SetStatus(QStringLiteral("Cannot extract %1 to %2: %3").arg(BytesToText(name), chosen, QString::fromLocal8Bit(reason)));
+    SetStatus(QStringLiteral("Cannot extract %1 to %2: %3").arg(BytesToText(name), chosen, QString::fromLocal8Bit(status.GetWords())));
   }
 }
 
@@ -235,8 +235,8 @@ void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QS
   ExtractEntries(NativePath(folder), entries, options, report);
   progress.close();
 
-  if (!report.folderError.empty()) {
-    SetStatus(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError)));
+  if (!report.folderError.IsOk()) {
+    SetStatus(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
     return;
   }
   if (report.archiveChanged) {

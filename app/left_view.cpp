@@ -532,12 +532,12 @@ void CLeftView::startDrag(Qt::DropActions) {
     const int row = m_model.RowOfName(name);
     const std::optional<size_t> position = row >= 0 ? m_model.PositionOfRow(row) : std::nullopt;
     const bool changed = hooks != nullptr && hooks->IsEntryChanged(name);
-    std::string reason;
+    CStatus status;
     // An archive that could not be mapped is read here, these entries only.
     const CDataBuffer opened =
-        position && !changed ? m_model.GetEntries().BufferAt(*position, &reason) : CDataBuffer();
-    if (!reason.empty()) {
-      problems.push_back({name, reason});
+        position && !changed ? m_model.GetEntries().BufferAt(*position, &status) : CDataBuffer();
+    if (!status.IsOk()) {
+      problems.push_back({name, status.GetWords()});
       continue;
     }
     CExtractEntry& entry = entries.emplace_back();

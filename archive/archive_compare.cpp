@@ -61,29 +61,23 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
 
 bool CCompareSide::ReadsInPlace() const { return m_archive && m_archive->whole.HasData(); }
 
-bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reason) {
+CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
   if (m_archive) {
     const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
-    if (ReachesPastEnd(entry, m_archive->total)) {
-      reason = "reaches past the end of the archive";
-      return false;
-    }
+    if (ReachesPastEnd(entry, m_archive->total)) return CStatus::Failure(m_path, "reaches past the end of the archive");
     if (m_archive->whole.HasData()) {
       bytes = std::string_view(reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size);
-      return true;
+      return {};
     }
     std::string& scratch = m_archive->scratch;
     scratch.resize(entry.size);
     if (entry.size > 0) {
       const platform::Error error =
           platform::ReadAt(m_archive->reader.GetFileHandle().Get(), entry.offset, scratch.data(), entry.size);
-      if (error.Failed()) {
-        reason = error.Text();
-        return false;
-      }
+      if (error.Failed()) return CStatus::FromSystem(m_path, error);
     }
     bytes = scratch;
-    return true;
+    return {};
   }
   CFolderState& state = *m_folderState;
   const std::vector<std::string_view> parts = SplitEntryName(m_names[i]);
@@ -93,24 +87,16 @@ bool CCompareSide::BytesAt(size_t i, std::string_view& bytes, std::string& reaso
   const platform::Result<platform::Handle> opened =
       folder ? platform::OpenFileAt(*folder, std::string(parts.back()), &info) : folder;
   const CHandleOwner file(*opened);
-  if (!opened) {
-    reason = opened.GetError().Text();
-    return false;
+  if (!opened) return CStatus::FromSystem(m_path, opened.GetError());
+  if (info.size > kMostArchiveBytes) return CStatus::Failure(m_path, "2 GiB or more");
+  state.scratch.resize(static_cast<size_t>(info.size));
+  if (info.size > 0) {
+    const platform::Error error =
+        platform::ReadAt(file.Get(), 0, state.scratch.data(), static_cast<uint32_t>(info.size));
+    if (error.Failed()) return CStatus::FromSystem(m_path, error);
   }
-  bool read = info.size <= kMostArchiveBytes;
-  if (read) {
-    state.scratch.resize(static_cast<size_t>(info.size));
-    if (info.size > 0) {
-      const platform::Error error =
-          platform::ReadAt(file.Get(), 0, state.scratch.data(), static_cast<uint32_t>(info.size));
-      read = !error.Failed();
-      if (!read) reason = error.Text();
-    }
-  } else {
-    reason = "2 GiB or more";
-  }
-  if (read) bytes = state.scratch;
-  return read;
+  bytes = state.scratch;
+  return {};
 }
 
 std::string_view CCompareSide::InPlaceAt(size_t i) const {
@@ -120,9 +106,9 @@ std::string_view CCompareSide::InPlaceAt(size_t i) const {
   return {reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size};
 }
 
-bool CCompareSide::BufferAt(size_t i, CDataBuffer& bytes, std::string& reason) {
+CStatus CCompareSide::BufferAt(size_t i, CDataBuffer& bytes) {
   std::string_view view;
-  if (!BytesAt(i, view, reason)) return false;
+  if (CStatus status = BytesAt(i, view); !status.IsOk()) return status;
   if (m_archive && m_archive->whole.HasData()) {
     const auto* start = reinterpret_cast<const uint8_t*>(view.data());
     bytes = m_archive->whole.Slice(static_cast<int32_t>(start - m_archive->whole.GetData()),
@@ -130,7 +116,7 @@ bool CCompareSide::BufferAt(size_t i, CDataBuffer& bytes, std::string& reason) {
   } else {
     bytes = CDataBuffer(view.data(), static_cast<uint32_t>(view.size()));
   }
-  return true;
+  return {};
 }
 
 namespace {
@@ -213,21 +199,21 @@ class CJudgeWithoutBytes {
     }
     // A folder's file, an archive that is not mapped, an entry past the end.
     std::string_view oldRead, newRead;
-    if (!m_before.BytesAt(pair.before, oldRead, m_reason)) {
+    CStatus status = m_before.BytesAt(pair.before, oldRead);
+    if (!status.IsOk()) {
       verdicts[m] = OldUnreadable;
-    } else if (!m_after.BytesAt(pair.after, newRead, m_reason)) {
+    } else if (status = m_after.BytesAt(pair.after, newRead); !status.IsOk()) {
       verdicts[m] = NewUnreadable;
     } else {
       if (oldRead != newRead) verdicts[m] = Differs;
       return;
     }
-    why.push_back(std::move(m_reason));
+    why.push_back(status.GetWords());
   }
 
  private:
   CCompareSide& m_before;
   CCompareSide& m_after;
-  std::string m_reason;
 };
 
 // Compares the bytes of mapped pairs. (Asking for the bytes of pairs ahead
@@ -287,7 +273,6 @@ std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const st
 
   std::vector<bool> wins(sides.size(), false);
   std::vector<size_t> holders, positions;  // of the name at hand
-  std::string reason;
   while (!heap.empty()) {
     const std::string_view name = heap.top().name;
     holders.clear();
@@ -307,15 +292,15 @@ std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const st
     bool same = true;
     std::string_view winner;
     CCompareSide& last = *sides[holders.back()];
-    if (!last.BytesAt(positions.back(), winner, reason)) {
-      problems.push_back({Culprit(last, name), reason});
+    if (const CStatus status = last.BytesAt(positions.back(), winner); !status.IsOk()) {
+      problems.push_back({Culprit(last, name), status.GetWords()});
       same = false;
     }
     for (size_t h = 0; same && h + 1 < holders.size(); ++h) {
       CCompareSide& side = *sides[holders[h]];
       std::string_view copy;
-      if (!side.BytesAt(positions[h], copy, reason)) {
-        problems.push_back({Culprit(side, name), reason});
+      if (const CStatus status = side.BytesAt(positions[h], copy); !status.IsOk()) {
+        problems.push_back({Culprit(side, name), status.GetWords()});
         same = false;
       } else {
         same = copy == winner;

@@ -48,16 +48,16 @@ class CCompareSide {
   size_t size() const { return m_index ? m_index->size() : m_names.size(); }
   // REQUIRES: i < size(). In byte order; valid while the side lives.
   std::string_view NameAt(size_t i) const { return m_index ? m_index->NameAt(i) : m_names[i]; }
-  // The bytes of entry i, valid until the next BytesAt on this side. False
-  // with `reason` when they cannot be had: an entry reaching past the
-  // archive's end, a file that went away. See ReadsInPlace.
-  bool BytesAt(size_t i, std::string_view& bytes, std::string& reason);
+  // The bytes of entry i, valid until the next BytesAt on this side, or why
+  // they cannot be had: an entry reaching past the archive's end, a file
+  // that went away. See ReadsInPlace.
+  CStatus BytesAt(size_t i, std::string_view& bytes);
   // Entry i where it lies in the mapping, for a side that reads in place;
   // a view with no data when the side does not, or the entry reaches past
   // the archive's end (BytesAt then says why).
   std::string_view InPlaceAt(size_t i) const;
   // The same bytes as a buffer of their own, or a share of the archive's.
-  bool BufferAt(size_t i, CDataBuffer& bytes, std::string& reason);
+  CStatus BufferAt(size_t i, CDataBuffer& bytes);
 
  private:
   struct CArchiveState;

@@ -221,26 +221,24 @@ uint64_t CBigWriter::GetArchiveSize() const {
   return total;
 }
 
-bool CBigWriter::Write(const std::string& path, const ProgressFn& progress, std::string& reason) {
+CStatus CBigWriter::Write(const std::string& path, const ProgressFn& progress) {
   const uint64_t total = GetArchiveSize();
-  if (total > kMostArchiveBytes) {
-    reason = "the archive would be " + std::to_string(total) + " bytes, 2 GiB or more";
-    return false;
-  }
+  if (total > kMostArchiveBytes)
+    return CStatus::Failure(path, "the archive would be " + std::to_string(total) + " bytes, 2 GiB or more");
   // No protected file: an archive may be replaced by one made from itself.
   const CReplaceOptions options{std::nullopt, false};
   return WriteFileReplacing(
       path,
-      [&](platform::Handle out, std::string& words) {
-        const bool ok = WriteEntries(out, progress, words);
+      [&](platform::Handle out) {
+        CStatus written = WriteEntries(out, path, progress);
         // Windows refuses to rename over a file that is open or mapped.
         for (auto& [entryName, source] : m_entries) {
           source.bytes = CDataBuffer();
           source.file.Release();
         }
-        return ok;
+        return written;
       },
-      options, reason);
+      options);
 }
 
 namespace {
@@ -267,10 +265,13 @@ std::string MakeIndex(const std::map<std::string, CPackSource, std::less<>>& ent
 }
 
 // Appends entries' bytes to the archive being written, each the cheapest
-// way its source allows. Every failure sets `reason` and returns false.
+// way its source allows. Every failure returns false and keeps its status,
+// about the archive at `path`.
 class CEntryCopier {
  public:
-  CEntryCopier(platform::Handle out, std::string& reason) : m_out(out), m_reason(reason) {}
+  CEntryCopier(platform::Handle out, const std::string& path) : m_out(out), m_path(path) {}
+
+  const CStatus& GetStatus() const { return m_status; }
 
   // Opens the folder inputs that file sources are found under.
   bool OpenRoots(const std::vector<std::string>& roots) {
@@ -360,7 +361,7 @@ class CEntryCopier {
   static constexpr uint64_t kSmallFile = 64 * 1024;
 
   bool Fail(std::string words) {
-    m_reason = std::move(words);
+    m_status = CStatus::Failure(m_path, std::move(words));
     return false;
   }
   // After a failed write or copy, which left its reason in m_error.
@@ -396,7 +397,8 @@ class CEntryCopier {
   }
 
   platform::Handle m_out;
-  std::string& m_reason;
+  const std::string& m_path;
+  CStatus m_status;
   platform::Error m_error;
   std::vector<CHandleOwner> m_roots;
   std::vector<std::unique_ptr<CFolderWalk>> m_walks;
@@ -412,15 +414,15 @@ class CEntryCopier {
 
 }  // namespace
 
-bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, std::string& reason) const {
+CStatus CBigWriter::WriteEntries(platform::Handle out, const std::string& path, const ProgressFn& progress) const {
   const uint64_t total = GetArchiveSize();
   uint64_t headerSize = kHeaderBytes;
   for (const auto& [name, source] : m_entries) headerSize += RecordBytes(name);
   const std::string index = MakeIndex(m_entries, total, headerSize);
   if (const platform::Error error = platform::WriteAll(out, index.data(), index.size()); error.Failed())
-    return reason = "cannot write: " + error.Text(), false;
-  CEntryCopier copier(out, reason);
-  if (!copier.OpenRoots(m_roots)) return false;
+    return CStatus::Failure(path, "cannot write: " + error.Text());
+  CEntryCopier copier(out, path);
+  if (!copier.OpenRoots(m_roots)) return copier.GetStatus();
 
   CProgress done{0, m_entries.size(), 0, total - headerSize};
   for (const auto& [name, source] : m_entries) {
@@ -436,12 +438,13 @@ bool CBigWriter::WriteEntries(platform::Handle out, const ProgressFn& progress, 
       copied = copier.CopyBytes(name, source, onPiece);
     else
       copied = copier.CopyFile(m_roots[static_cast<size_t>(source.root)] + ": " + name, name, source);
-    if (!copied) return false;
+    if (!copied) return copier.GetStatus();
     done.bytesDone = before + source.size;
     ++done.entriesDone;
-    if (progress && !progress(done)) return reason = "cancelled", false;
+    if (progress && !progress(done)) return CStatus::Failure(path, "cancelled");
   }
-  return copier.Finish();
+  copier.Finish();
+  return copier.GetStatus();
 }
 
 namespace {
@@ -506,8 +509,8 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   // rather than found when extracting.
   std::map<std::string, std::string_view> firstOfCase;  // by WindowsCaseKey
   for (const auto& [entry, source] : entries) {
-    if (const WindowsNameProblem reserved = CheckWindowsEntryName(entry); reserved != WindowsNameProblem::None) {
-      problems.push_back({"entry '" + entry + "'", DescribeWindowsNameProblem(reserved)});
+    if (const CStatus::Kind reserved = CheckWindowsEntryName(entry); reserved != CStatus::Kind::Ok) {
+      problems.push_back({"entry '" + entry + "'", CStatus::WordsFor(reserved)});
     } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry), entry); !isNew) {
       problems.push_back({"entry '" + entry + "'", "differs only in letter case from '" + std::string(first->second) + "'"});
     }

@@ -76,16 +76,16 @@ class CBigWriter {
   // The entries added by AddInput, by EntryPathKey, each with its name.
   const std::map<std::string, std::string, std::less<>>& GetPaths() const { return m_paths; }
 
-  // Writes the archive at `path`. False with `reason` set on failure; `path`
-  // is then as it was and no temporary file is left. Lets go of the bytes of
+  // Writes the archive at `path`, saying why it could not; `path` is then
+  // as it was and no temporary file is left. Lets go of the bytes of
   // archive inputs once they are written, so an archive that is replaced by
   // one made from itself is no longer open when the new one takes its name
   // (Windows refuses to rename over a file that is open or mapped); the
   // writer is spent afterwards.
-  bool Write(const std::string& path, const ProgressFn& progress, std::string& reason);
+  CStatus Write(const std::string& path, const ProgressFn& progress);
 
  private:
-  bool WriteEntries(platform::Handle out, const ProgressFn& progress, std::string& reason) const;
+  CStatus WriteEntries(platform::Handle out, const std::string& path, const ProgressFn& progress) const;
 
   std::vector<std::string> m_roots;
   std::map<std::string, CPackSource, std::less<>> m_entries;

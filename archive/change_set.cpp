@@ -77,8 +77,8 @@ std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, st
   return {};
 }
 
-bool WriteChangedArchive(const std::string& path, const CEntryMap& entries, const CChangeSet& changes,
-                         SaveScope scope, const CSaveSource& source, std::string& reason) {
+CStatus WriteChangedArchive(const std::string& path, const CEntryMap& entries, const CChangeSet& changes,
+                            SaveScope scope, const CSaveSource& source) {
   CBigWriter writer;
   if (scope == SaveScope::Whole) {
     for (size_t position = 0; position < entries.size(); ++position) {
@@ -94,5 +94,5 @@ bool WriteChangedArchive(const std::string& path, const CEntryMap& entries, cons
   for (const auto& [name, change] : changes.GetChanges()) {
     if (!change.removed) writer.AddBytes(name, change.bytes);
   }
-  return writer.Write(path, source.progress, reason);
+  return writer.Write(path, source.progress);
 }

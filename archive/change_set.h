@@ -76,7 +76,7 @@ struct CSaveSource {
 };
 
 // Writes the archive that `entries` with `changes` make to `path`,
-// replacing what is there only once complete. False with `reason` set on
-// failure: `path` then holds what it had and no temporary file is left.
-bool WriteChangedArchive(const std::string& path, const CEntryMap& entries, const CChangeSet& changes,
-                         SaveScope scope, const CSaveSource& source, std::string& reason);
+// replacing what is there only once complete. On failure, which the status
+// says, `path` holds what it had and no temporary file is left.
+CStatus WriteChangedArchive(const std::string& path, const CEntryMap& entries, const CChangeSet& changes,
+                            SaveScope scope, const CSaveSource& source);

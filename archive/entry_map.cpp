@@ -41,7 +41,7 @@ uint32_t CEntryMap::SizeAt(size_t position) const {
   return static_cast<uint32_t>(std::min<uint64_t>(entry.size, total - begin));
 }
 
-const CDataBuffer& CEntryMap::BufferAt(size_t position, std::string* problem) const {
+const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const {
   CDataBuffer& buffer = m_buffers[position];
   if (buffer.HasData()) return buffer;
   if (m_whole.HasData()) {
@@ -61,9 +61,11 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, std::string* problem) co
       buffer = std::move(read);
       return buffer;
     }
-    if (problem != nullptr) *problem = error.Text();
+    if (problem != nullptr) *problem = CStatus::FromSystem(std::string(NameAt(position)), error);
   } catch (const std::bad_alloc&) {
-    if (problem != nullptr) *problem = "not enough memory for its " + std::to_string(size) + " bytes";
+    if (problem != nullptr)
+      *problem = CStatus::Failure(std::string(NameAt(position)),
+                                  "not enough memory for its " + std::to_string(size) + " bytes");
   }
   // No bytes, but the entry's size, as a mapping that failed gives.
   buffer = CDataBuffer(nullptr, size, nullptr);

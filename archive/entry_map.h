@@ -66,8 +66,8 @@ class CEntryMap {
   std::string_view NameAt(size_t position) const { return m_index.Get().NameAt(position); }
   // The entry's bytes. When they had to be read and could not be, a buffer
   // of the entry's size without bytes (HasData() false), and `problem`,
-  // when given, gets the system's words; the next call tries again.
-  const CDataBuffer& BufferAt(size_t position, std::string* problem = nullptr) const;
+  // when given, says why, about the entry's name; the next call tries again.
+  const CDataBuffer& BufferAt(size_t position, CStatus* problem = nullptr) const;
   // Whether the archive's bytes are mapped, so entry buffers are views of
   // them; else each is read when first visited.
   bool IsMapped() const { return m_whole.HasData(); }

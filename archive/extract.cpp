@@ -37,17 +37,18 @@ const char* InTheWay(const platform::NodeInfo& there, const std::optional<platfo
 // unnamed files it is one until then, so a process killed on the way leaves
 // nothing; elsewhere it is written under a temporary name (removed on any
 // failure and on an interrupt), or, when `direct` and nothing stands at the
-// name, under the name itself.
+// name, under the name itself. A failure keeps its status, about `shown`.
 class CPendingFile {
  public:
-  CPendingFile(platform::Handle folder, std::string name, std::string tempPrefix, bool direct)
-      : m_folder(folder), m_name(std::move(name)), m_prefix(std::move(tempPrefix)), m_direct(direct) {}
+  CPendingFile(platform::Handle folder, std::string name, std::string tempPrefix, bool direct, std::string shown)
+      : m_folder(folder), m_name(std::move(name)), m_prefix(std::move(tempPrefix)), m_direct(direct),
+        m_shown(std::move(shown)) {}
   ~CPendingFile() { Discard(); }
   CPendingFile(const CPendingFile&) = delete;
   CPendingFile& operator=(const CPendingFile&) = delete;
 
   // `replacing`: a file stands at the name now.
-  bool Open(bool replacing, std::string& reason) {
+  bool Open(bool replacing) {
     m_replacing = replacing;
     const platform::Result<platform::Handle> unnamed = platform::CreateUnnamedFileAt(m_folder);
     m_file = CHandleOwner(*unnamed);
@@ -62,8 +63,7 @@ class CPendingFile {
                                                          : platform::CreateTempFileAt(m_folder, m_prefix, m_written);
     if (!named) {
       m_written.clear();
-      m_error = named.GetError();
-      reason = m_error.Text();
+      m_status = CStatus::FromSystem(m_shown, named.GetError());
       return false;
     }
     if (m_direct && !replacing) m_written = m_name;
@@ -72,9 +72,8 @@ class CPendingFile {
     return true;
   }
   platform::Handle Get() const { return m_file.Get(); }
-  // The system's reason for the last failure of Open or Commit, when it
-  // was the system's.
-  const platform::Error& GetError() const { return m_error; }
+  // Why Open or Commit last failed.
+  const CStatus& GetStatus() const { return m_status; }
 
   // Puts the complete file at its name. What stands there is looked at
   // again now: the replaced file's access passes to the new one, and
@@ -82,16 +81,13 @@ class CPendingFile {
   // looked, is left alone. The bytes are on the disk before they take the
   // place of a file (or of anything, unless `direct`), so a crash leaves
   // the old file or the whole new one.
-  bool Commit(const std::optional<platform::FileIdentity>& protect, bool replaceLink, std::string& reason) {
-    const auto fail = [&](std::string words) {
-      reason = std::move(words);
+  bool Commit(const std::optional<platform::FileIdentity>& protect, bool replaceLink) {
+    const auto fail = [&](CStatus status) {
+      m_status = std::move(status);
       Discard();
       return false;
     };
-    const auto failed = [&](platform::Error error) {
-      m_error = error;
-      return fail(error.Text());
-    };
+    const auto failed = [&](const platform::Error& error) { return fail(CStatus::FromSystem(m_shown, error)); };
     // The common case, a new name that is still free, in one step: the
     // link fails rather than replace anything that got there since.
     if (m_written.empty() && !m_replacing) {
@@ -100,13 +96,13 @@ class CPendingFile {
       }
       if (!platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name).Failed()) {
         m_written = m_name;
-        return Finish(reason);
+        return Finish();
       }
     }
     platform::NodeInfo there;
     if (const platform::Error error = platform::InspectAt(m_folder, m_name, there); error.Failed()) return failed(error);
     if (m_written == m_name) there.kind = platform::NodeKind::Missing;  // that is this file
-    if (const char* refused = InTheWay(there, protect, replaceLink)) return fail(refused);
+    if (const char* refused = InTheWay(there, protect, replaceLink)) return fail(CStatus::Failure(m_shown, refused));
     const bool replacing = there.kind != platform::NodeKind::Missing;
     if (there.kind == platform::NodeKind::File) {
       if (const platform::Error error = platform::TakeAccessOf(m_file.Get(), there); error.Failed()) return failed(error);
@@ -124,17 +120,16 @@ class CPendingFile {
       if (replacing) platform::RemoveOnInterrupt(m_folder, m_written);
       else m_written = m_name;
     }
-    return Finish(reason);
+    return Finish();
   }
 
  private:
-  bool Finish(std::string& reason) {
+  bool Finish() {
     // Closed before the rename: Windows renames no file that is open.
     m_file.Close();
     if (m_written != m_name) {
       if (const platform::Error error = platform::RenameAt(m_folder, m_written, m_name); error.Failed()) {
-        m_error = error;
-        reason = error.Text();
+        m_status = CStatus::FromSystem(m_shown, error);
         Discard();
         return false;
       }
@@ -159,17 +154,17 @@ class CPendingFile {
   std::string m_prefix;
   bool m_direct;
   bool m_replacing = false;
+  std::string m_shown;
   CHandleOwner m_file;
   std::string m_written;  // the name it has now; empty while it has none
-  platform::Error m_error;
+  CStatus m_status;
 };
 
 // What became of one entry's file.
 struct CWriteOutcome {
-  std::string reason;
+  CStatus status;        // IsLasting: failed as every later entry would
   bool stopped = false;  // `onPiece` asked to stop
   bool cut = false;      // the archive was found cut short on disk
-  bool lasting = false;  // failed as every later entry would (platform::Error::IsLasting)
 };
 
 // Writes the entry's bytes as the file `name` in `folder`, replacing a file
@@ -177,23 +172,23 @@ struct CWriteOutcome {
 bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExtractEntry& entry,
                     const std::optional<platform::FileIdentity>& protect,
                     const std::function<bool(uint64_t)>& onPiece, CWriteOutcome& outcome) {
-  const auto failed = [&outcome](const platform::Error& error) {
-    outcome.reason = error.Text();
-    outcome.lasting = error.IsLasting();
+  const auto failed = [&](const platform::Error& error) {
+    outcome.status = CStatus::FromSystem(name, error);
     return false;
   };
   platform::NodeInfo there;
   if (const platform::Error error = platform::InspectAt(folder, name, there); error.Failed()) return failed(error);
   if (const char* refused = InTheWay(there, protect, false)) {
-    outcome.reason = refused;
+    outcome.status = CStatus::Failure(name, refused);
     return false;
   }
-  CPendingFile file(folder, name, kTempPrefix, true);
-  if (!file.Open(there.kind == platform::NodeKind::File, outcome.reason)) {
-    // No space or a read-only disk: whatever stands there, nothing can be written.
-    outcome.lasting = file.GetError().IsLasting();
+  CPendingFile file(folder, name, kTempPrefix, true, name);
+  // No space or a read-only disk: whatever stands there, nothing can be written.
+  const auto pendingFailed = [&outcome, &file] {
+    outcome.status = file.GetStatus();
     return false;
-  }
+  };
+  if (!file.Open(there.kind == platform::NodeKind::File)) return pendingFailed();
   platform::Error copyError;
   const bool ok = CopyEntryTo(file.Get(), entry, [&](uint64_t done) {
     if (onPiece(done)) return true;
@@ -201,14 +196,12 @@ bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExt
     return false;
   }, outcome.cut, copyError);
   if (outcome.stopped) {
-    outcome.reason = "cancelled";
+    outcome.status = CStatus::Failure(name, "cancelled");
     return false;
   }
   if (outcome.cut) return false;  // the pending file goes with `file`
   if (!ok) return failed(copyError);
-  if (file.Commit(protect, false, outcome.reason)) return true;
-  outcome.lasting = file.GetError().IsLasting();
-  return false;
+  return file.Commit(protect, false) || pendingFailed();
 }
 
 }  // namespace
@@ -268,8 +261,8 @@ class CNameGuard {
       return CStatus::WordsFor(unsafe);
 #ifdef _WIN32
     // Windows would open a device, drop the last dot or refuse the name.
-    if (const WindowsNameProblem reserved = CheckWindowsEntryName(name); reserved != WindowsNameProblem::None)
-      return DescribeWindowsNameProblem(reserved);
+    if (const CStatus::Kind reserved = CheckWindowsEntryName(name); reserved != CStatus::Kind::Ok)
+      return CStatus::WordsFor(reserved);
     // The same file on Windows: the second would overwrite the first.
     if (const auto [first, isNew] = m_first.try_emplace(WindowsCaseKey(name), name); !isNew)
       return "differs only in letter case from '" + std::string(first->second) + "'";
@@ -311,8 +304,8 @@ CAfterEntry ExtractOne(platform::Handle at, const std::string& name, const CExtr
     return CAfterEntry::Stop;
   }
   if (!ok) {
-    problem(outcome.reason);
-    if (outcome.lasting) return CAfterEntry::Stop;
+    problem(outcome.status.GetWords());
+    if (outcome.status.IsLasting()) return CAfterEntry::Stop;
   } else if (entry.claimed > entry.size) {
     problem("cut short by the end of the archive (" + std::to_string(entry.size) + " of " +
             std::to_string(entry.claimed) + " bytes written)");
@@ -331,7 +324,7 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
   const platform::Result<platform::Handle> opened = platform::OpenFolder(folder, true);
   CHandleOwner root(*opened);
   if (!opened) {
-    report.folderError = opened.GetError().Text();
+    report.folderError = CStatus::FromSystem(folder, opened.GetError());
     return;
   }
   CProgress progress;
@@ -454,70 +447,52 @@ void SplitUserPath(const std::string& path, std::string& folder, std::string& na
 #endif
 }
 
-bool WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options,
-                        std::string& reason) {
+CStatus WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options) {
   std::string folderPath, name;
   SplitUserPath(path, folderPath, name);
-  if (name.empty() || name == "." || name == "..") {
-    reason = "not a file name";
-    return false;
-  }
+  if (name.empty() || name == "." || name == "..") return CStatus::Failure(path, "not a file name");
   const platform::Result<platform::Handle> opened = platform::OpenFolder(folderPath, false);
   CHandleOwner folder(*opened);
-  if (!opened) {
-    reason = opened.GetError().Text();
-    return false;
-  }
+  if (!opened) return CStatus::FromSystem(path, opened.GetError());
   platform::NodeInfo there;
-  if (const platform::Error error = platform::InspectAt(folder.Get(), name, there); error.Failed()) {
-    reason = error.Text();
-    return false;
-  }
+  if (const platform::Error error = platform::InspectAt(folder.Get(), name, there); error.Failed())
+    return CStatus::FromSystem(path, error);
   // Looked at before anything is written, in words about the path the user
   // gave; looked at again when the new file takes the name.
   switch (there.kind) {
-    case platform::NodeKind::Folder: reason = "is a folder"; return false;
-    case platform::NodeKind::Other: reason = "is not a regular file (not replaced)"; return false;
+    case platform::NodeKind::Folder: return CStatus::Failure(path, "is a folder");
+    case platform::NodeKind::Other: return CStatus::Failure(path, "is not a regular file (not replaced)");
     case platform::NodeKind::Link:
-      if (!options.replaceLink) {
-        reason = "is a symbolic link (not replaced)";
-        return false;
-      }
+      if (!options.replaceLink) return CStatus::Failure(path, "is a symbolic link (not replaced)");
       break;
     case platform::NodeKind::File:
-      if (options.protect && there.identity == *options.protect) {
-        reason = "would replace the archive itself";
-        return false;
-      }
+      if (options.protect && there.identity == *options.protect)
+        return CStatus::Failure(path, "would replace the archive itself");
       break;
     case platform::NodeKind::Missing: break;
   }
   // The temporary name keeps the start of the file's, so a person who finds
   // one left by a crash knows what it was.
-  CPendingFile file(folder.Get(), name, "." + name.substr(0, 200) + kTempPrefix, false);
-  if (!file.Open(there.kind == platform::NodeKind::File, reason)) return false;
-  if (!fill(file.Get(), reason)) return false;
-  return file.Commit(options.protect, options.replaceLink, reason);
+  CPendingFile file(folder.Get(), name, "." + name.substr(0, 200) + kTempPrefix, false, path);
+  if (!file.Open(there.kind == platform::NodeKind::File)) return file.GetStatus();
+  if (CStatus filled = fill(file.Get()); !filled.IsOk()) return filled;
+  file.Commit(options.protect, options.replaceLink);
+  return file.GetStatus();
 }
 
-bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
-                        const std::optional<platform::FileIdentity>& protect, std::string& reason) {
+CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
+                           const std::optional<platform::FileIdentity>& protect) {
   // The user chose this name, so a link there is replaced by the file
   // rather than written through.
   const CReplaceOptions options{protect, true};
   return WriteFileReplacing(
       path,
-      [&bytes](platform::Handle file, std::string& words) {
+      [&](platform::Handle file) {
         platform::Error error;
         const bool written = WriteBytesTo(file, bytes.GetData(), bytes.GetSize(), nullptr, error);
         // Bytes of an archive cut short since it was opened: zeros, not the entry.
-        if (bytes.IsCutOnDisk()) {
-          words = std::string("the archive ") + kArchiveChangedWords;
-          return false;
-        }
-        if (written) return true;
-        words = error.Text();
-        return false;
+        if (bytes.IsCutOnDisk()) return CStatus::Failure(path, std::string("the archive ") + kArchiveChangedWords);
+        return written ? CStatus() : CStatus::FromSystem(path, error);
       },
-      options, reason);
+      options);
 }

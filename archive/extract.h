@@ -36,6 +36,7 @@
 #include "storage/data_buffer.h"
 #include "storage/disk_file.h"
 #include "storage/platform.h"
+#include "storage/status.h"
 
 class CBigArchive;
 class CEntryMap;
@@ -83,8 +84,8 @@ struct CExtractOptions {
 };
 
 struct CExtractReport {
-  // Set when the folder could not be made or opened; then nothing was written.
-  std::string folderError;
+  // Why the folder could not be made or opened; then nothing was written.
+  CStatus folderError;
   size_t written = 0;                   // entries written in full
   std::vector<CEntryProblem> problems;  // in the order of the entries
   bool cancelled = false;               // the progress function asked to stop
@@ -122,20 +123,19 @@ struct CReplaceOptions {
   // is always refused.
   bool replaceLink = false;
 };
-// Writes the new file's bytes; false with `reason` set when it cannot.
-using FillFn = std::function<bool(platform::Handle file, std::string& reason)>;
+// Writes the new file's bytes, saying why it could not.
+using FillFn = std::function<CStatus(platform::Handle file)>;
 
 // Writes a file at `path`, a path the user chose, through `fill`: whole, as
 // a file beside it that takes the path only once complete and on the disk,
-// with the access (mode, owner and group) of the file it replaces. False
-// with `reason` set on failure, in the system's words; the old file is then
-// as it was and nothing is left behind.
-bool WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options,
-                        std::string& reason);
+// with the access (mode, owner and group) of the file it replaces. On
+// failure the status says why, mostly in the system's words; the old file
+// is then as it was and nothing is left behind.
+CStatus WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options);
 // The same for `bytes`, replacing a link there; refuses to replace `protect`,
 // and bytes found cut short on disk (IsCutOnDisk) while they were copied.
-bool WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
-                        const std::optional<platform::FileIdentity>& protect, std::string& reason);
+CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
+                           const std::optional<platform::FileIdentity>& protect);
 
 // The identity of the file at `path`, links followed; nothing when it
 // cannot be opened. What ExtractEntries and WriteFileReplacing protect.

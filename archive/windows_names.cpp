@@ -25,7 +25,7 @@ bool IsReservedSegment(std::string_view segment) {
 
 }  // namespace
 
-WindowsNameProblem CheckWindowsEntryName(std::string_view name) {
+CStatus::Kind CheckWindowsEntryName(std::string_view name) {
   size_t start = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i < name.size() && !IsSeparator(name[i])) continue;
@@ -34,23 +34,13 @@ WindowsNameProblem CheckWindowsEntryName(std::string_view name) {
     if (segment.empty()) continue;  // the shared test refuses those
     for (const char c : segment)
       if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
-        return WindowsNameProblem::ForbiddenCharacter;
+        return CStatus::Kind::ForbiddenCharacter;
     // Windows drops the dot or space, so the file would get another name
     // than the entry, or the same as another entry.
-    if (segment.back() == '.' || segment.back() == ' ') return WindowsNameProblem::TrailingDotOrSpace;
-    if (IsReservedSegment(segment)) return WindowsNameProblem::ReservedName;
+    if (segment.back() == '.' || segment.back() == ' ') return CStatus::Kind::TrailingDotOrSpace;
+    if (IsReservedSegment(segment)) return CStatus::Kind::ReservedName;
   }
-  return WindowsNameProblem::None;
-}
-
-const char* DescribeWindowsNameProblem(WindowsNameProblem problem) {
-  switch (problem) {
-    case WindowsNameProblem::None: return "safe name";
-    case WindowsNameProblem::ReservedName: return "name is reserved by Windows for a device";
-    case WindowsNameProblem::TrailingDotOrSpace: return "name has a part ending in a dot or a space";
-    case WindowsNameProblem::ForbiddenCharacter: return "name holds a character Windows forbids (< > \" | ? *)";
-  }
-  return "unsafe name";
+  return CStatus::Kind::Ok;
 }
 
 std::string WindowsCaseKey(std::string_view name) {

@@ -18,18 +18,12 @@
 #include <string>
 #include <string_view>
 
-enum class WindowsNameProblem {
-  None,
-  ReservedName,        // CON, PRN, AUX, NUL, COM0-9, LPT0-9 (any case, any extension)
-  TrailingDotOrSpace,  // a segment that ends in '.' or ' '
-  ForbiddenCharacter,  // < > " | ? *
-};
+#include "storage/status.h"
 
 // Whether every segment of `name` (split at '\' and '/') can be a file or
-// folder name on Windows. Meant for names that passed the shared test.
-WindowsNameProblem CheckWindowsEntryName(std::string_view name);
-// Short words for a problem, e.g. "name is reserved by Windows".
-const char* DescribeWindowsNameProblem(WindowsNameProblem problem);
+// folder name on Windows: Ok, or ReservedName, TrailingDotOrSpace or
+// ForbiddenCharacter. Meant for names that passed the shared test.
+CStatus::Kind CheckWindowsEntryName(std::string_view name);
 
 // A key equal for two names exactly when Windows would take them for the
 // same path: letters folded to upper case as Windows-1252 reads them, and

@@ -67,10 +67,9 @@ double Save(const std::string& path, uint32_t round) {
   CSaveSource source;
   source.file = CHandleHolder::Wrap(
       *platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
-  std::string reason;
-  const bool saved = WriteChangedArchive(path, entries, changes, SaveScope::Whole, source, reason);
-  if (!saved) {
-    std::fprintf(stderr, "save failed: %s\n", reason.c_str());
+  const CStatus saved = WriteChangedArchive(path, entries, changes, SaveScope::Whole, source);
+  if (!saved.IsOk()) {
+    std::fprintf(stderr, "save failed: %s\n", saved.GetWords().c_str());
     std::exit(1);
   }
   return Millis(Clock::now() - start);
@@ -90,9 +89,8 @@ void Measure(const std::string& folder, uint32_t megabytes, int runs) {
       std::snprintf(name, sizeof name, "Data\\Folder%03u\\entry%06u.bin", k / 1000, k);
       writer.AddBytes(name, bytes);
     }
-    std::string reason;
-    if (!writer.Write(path, {}, reason)) {
-      std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+    if (const CStatus written = writer.Write(path, {}); !written.IsOk()) {
+      std::fprintf(stderr, "%s: %s\n", path.c_str(), written.GetWords().c_str());
       std::exit(1);
     }
   }

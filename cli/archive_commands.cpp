@@ -96,8 +96,8 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   CExtractReport report;
   ExtractEntries(folder, entries, options, report);
   line.Erase();
-  if (!report.folderError.empty()) {
-    Report(err, folder, report.folderError);
+  if (!report.folderError.IsOk()) {
+    Report(err, folder, report.folderError.GetWords());
     return kExitFailure;
   }
   for (const CEntryProblem& problem : report.problems) Report(err, problem.name, problem.reason);
@@ -120,11 +120,10 @@ int WriteGathered(const std::string& archive, CBigWriter& writer, const std::vec
     return kExitFailure;
   }
   CProgressLine line(err);
-  std::string reason;
-  const bool written = writer.Write(archive, [&line](const CProgress& progress) { return line.Update(progress); }, reason);
+  const CStatus written = writer.Write(archive, [&line](const CProgress& progress) { return line.Update(progress); });
   line.Erase();
-  if (written) return kExitOk;
-  Report(err, archive, reason);
+  if (written.IsOk()) return kExitOk;
+  Report(err, archive, written.GetWords());
   return kExitFailure;
 }
 

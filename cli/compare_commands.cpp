@@ -116,7 +116,6 @@ int CommandDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   }
   const std::vector<CEntryChange> changes = CompareEntries(before, after, problems);
   COutput lines(out);
-  std::string reason;
   for (const CEntryChange& change : changes) {
     static constexpr const char* kMarks[] = {"+\t", "-\t", "M\t"};
     lines.Raw(kMarks[change.kind]);
@@ -124,8 +123,10 @@ int CommandDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     lines.Raw('\n');
     if (brief || change.kind != CEntryChange::Changed) continue;
     CDataBuffer oldBytes, newBytes;
-    if (!before.BufferAt(change.before, oldBytes, reason) || !after.BufferAt(change.after, newBytes, reason)) {
-      problems.push_back({std::string(change.name), reason});
+    CStatus status = before.BufferAt(change.before, oldBytes);
+    if (status.IsOk()) status = after.BufferAt(change.after, newBytes);
+    if (!status.IsOk()) {
+      problems.push_back({std::string(change.name), status.GetWords()});
       continue;
     }
     RulesLines(lines, oldBytes, newBytes);

@@ -193,9 +193,9 @@ int FindEntry(const Context& c, const std::string& path, const std::string& name
   const auto found = entries.find(name);
   if (found == entries.end()) return Fail(c, path, "no entry named '" + name + "'");
   // An archive that could not be mapped is read here, this entry only.
-  std::string problem;
+  CStatus problem;
   bytes = entries.BufferAt(found.Position(), &problem);
-  if (!bytes.HasData()) return Fail(c, path, "cannot read entry '" + name + "': " + problem);
+  if (!bytes.HasData()) return Fail(c, path, "cannot read entry '" + name + "': " + problem.GetWords());
   return kExitOk;
 }
 

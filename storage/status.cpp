@@ -21,6 +21,9 @@ const char* CStatus::WordsFor(Kind kind) {
     case Kind::EmptySegment: return "name has an empty part";
     case Kind::DotSegment: return "name has a part '.' or '..'";
     case Kind::ForbiddenByte: return "name holds a colon or a control byte";
+    case Kind::ReservedName: return "name is reserved by Windows for a device";
+    case Kind::TrailingDotOrSpace: return "name has a part ending in a dot or a space";
+    case Kind::ForbiddenCharacter: return "name holds a character Windows forbids (< > \" | ? *)";
     case Kind::SameFile: return "is the opened archive itself";
     case Kind::SourceChanged: return "has changed on disk since it was opened";
   }

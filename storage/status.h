@@ -41,6 +41,10 @@ class CStatus {
     EmptySegment,    // two separators in a row, or one at the end
     DotSegment,      // a segment "." or ".."
     ForbiddenByte,   // a colon, or a byte 0x01-0x1F or 0x7F
+    // An entry name Windows cannot hold as a path.
+    ReservedName,        // CON, PRN, AUX, NUL, COM0-9, LPT0-9 (any case, any extension)
+    TrailingDotOrSpace,  // a segment that ends in '.' or ' '
+    ForbiddenCharacter,  // < > " | ? *
     // A copy of an opened archive refused.
     SameFile,        // the destination is the archive itself
     SourceChanged,   // the archive is gone, replaced or changed since it was opened

@@ -74,15 +74,17 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
   fromFile.file = CHandleHolder::Wrap(
       *platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   ASSERT_TRUE(fromFile.file);
-  std::string reason;
-  ASSERT_TRUE(WriteChangedArchive(saved, m_entries, changes, SaveScope::Whole, fromFile, reason)) << reason;
+  CStatus status = WriteChangedArchive(saved, m_entries, changes, SaveScope::Whole, fromFile);
+  ASSERT_TRUE(status.IsOk()) << status.Describe();
   fromFile.file.Release();
-  ASSERT_TRUE(WriteChangedArchive(P("memory.big"), m_entries, changes, SaveScope::Whole, {}, reason)) << reason;
+  status = WriteChangedArchive(P("memory.big"), m_entries, changes, SaveScope::Whole, {});
+  ASSERT_TRUE(status.IsOk()) << status.Describe();
   CBigWriter pack;
   pack.AddBytes("a.ini", Bytes("A = 2\n"));
   pack.AddBytes("b\\big.bin", Bytes(m_big));
   pack.AddBytes("d\\new.ini", Bytes("D = 4\n"));
-  ASSERT_TRUE(pack.Write(P("packed.big"), {}, reason)) << reason;
+  status = pack.Write(P("packed.big"), {});
+  ASSERT_TRUE(status.IsOk()) << status.Describe();
   EXPECT_EQ(ReadWholeFile(saved), ReadWholeFile(P("packed.big")));
   EXPECT_EQ(ReadWholeFile(P("memory.big")), ReadWholeFile(P("packed.big")));
   EXPECT_EQ(RunTarnCaptured({"check", saved}).out, "ok: 3 entries\n");
@@ -95,7 +97,8 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
 #endif
 
   // Only what was added or changed, for loading over the original.
-  ASSERT_TRUE(WriteChangedArchive(P("mod.big"), m_entries, changes, SaveScope::ChangesOnly, {}, reason)) << reason;
+  status = WriteChangedArchive(P("mod.big"), m_entries, changes, SaveScope::ChangesOnly, {});
+  ASSERT_TRUE(status.IsOk()) << status.Describe();
   EXPECT_EQ(RunTarnCaptured({"list", P("mod.big")}).out, "48\t6\ta.ini\n54\t6\td\\new.ini\n");
   EXPECT_EQ(FileCount(), saved == P("a.big") ? 4u : 5u);
 
@@ -136,9 +139,8 @@ TEST_F(ChangeSetTest, AFailedSaveLeavesTheArchiveAndTheChangesAsTheyWere) {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit cap{64 * 1024, 64 * 1024};
     if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(90);
-    std::string why;
-    const bool saved = WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {}, why);
-    ::_exit(!saved && why.find("File too large") != std::string::npos ? 0 : 91);
+    const CStatus saved = WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {});
+    ::_exit(!saved.IsOk() && saved.GetWords().find("File too large") != std::string::npos ? 0 : 91);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -147,14 +149,13 @@ TEST_F(ChangeSetTest, AFailedSaveLeavesTheArchiveAndTheChangesAsTheyWere) {
   EXPECT_EQ(FileCount(), 1u);
 
   // The folder gone, then (for anyone but the superuser) no permission.
-  std::string reason;
-  EXPECT_FALSE(WriteChangedArchive(P("gone/a.big"), m_entries, changes, SaveScope::Whole, {}, reason));
-  EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
+  CStatus written = WriteChangedArchive(P("gone/a.big"), m_entries, changes, SaveScope::Whole, {});
+  EXPECT_NE(written.GetWords().find("No such file"), std::string::npos) << written.GetWords();
   if (::geteuid() != 0) {
     ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0555), 0);
-    EXPECT_FALSE(WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {}, reason));
+    written = WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {});
     ::chmod(m_dir.Path().c_str(), 0755);
-    EXPECT_NE(reason.find("Permission denied"), std::string::npos) << reason;
+    EXPECT_NE(written.GetWords().find("Permission denied"), std::string::npos) << written.GetWords();
   }
   EXPECT_EQ(ReadWholeFile(P("a.big")), before);
   EXPECT_EQ(changes.size(), 1u);

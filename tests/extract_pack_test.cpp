@@ -609,8 +609,8 @@ TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
   writer.AddBytes("A\\b", CDataBuffer(big.data(), static_cast<uint32_t>(big.size())));
   writer.AddBytes("a", CDataBuffer("first", 5));
   writer.AddBytes("a", CDataBuffer("again", 5));
-  std::string reason;
-  ASSERT_TRUE(writer.Write(dir.Path() + "/w.big", nullptr, reason)) << reason;
+  const CStatus status = writer.Write(dir.Path() + "/w.big", nullptr);
+  ASSERT_TRUE(status.IsOk()) << status.Describe();
   CBigArchive reader;
   ASSERT_EQ(reader.Open(dir.Path() + "/w.big"), 0);
   std::map<std::string, std::string> got;

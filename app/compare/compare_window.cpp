@@ -138,10 +138,10 @@ void CCompareWindow::ShowChange(int row) {
   if (row < 0 || static_cast<size_t>(row) >= m_changes.size()) return;
   const CEntryChange& change = m_changes[static_cast<size_t>(row)];
   CDataBuffer oldBytes, newBytes;
-  std::string reason;
-  if ((change.kind != CEntryChange::Added && !m_before.BufferAt(change.before, oldBytes, reason)) ||
-      (change.kind != CEntryChange::Removed && !m_after.BufferAt(change.after, newBytes, reason))) {
-    statusBar()->showMessage(QStringLiteral("Cannot read %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(reason)));
+  CStatus status;
+  if ((change.kind != CEntryChange::Added && !(status = m_before.BufferAt(change.before, oldBytes)).IsOk()) ||
+      (change.kind != CEntryChange::Removed && !(status = m_after.BufferAt(change.after, newBytes)).IsOk())) {
+    statusBar()->showMessage(QStringLiteral("Cannot read %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(status.GetWords())));
     return;
   }
   CRulesTextPair texts;
@@ -186,17 +186,14 @@ void CCompareWindow::ExtractChange(int row) {
   const QString chosen = app != nullptr ? app->DoPromptFileName(false, suggested) : QString();
   if (chosen.isEmpty()) return;
   CDataBuffer bytes;
-  std::string reason;
-  bool written = side.BufferAt(newer ? change.after : change.before, bytes, reason);
+  CStatus status = side.BufferAt(newer ? change.after : change.before, bytes);
   // Neither archive may be replaced, under any name.
   const std::optional<platform::FileIdentity> target = IdentityOfFile(NativePath(chosen));
-  if (written && target && (target == IdentityOfFile(m_before.GetPath()) || target == IdentityOfFile(m_after.GetPath()))) {
-    written = false;
-    reason = "that is an archive being compared";
-  }
-  if (written) written = WriteFileReplacing(NativePath(chosen), bytes, IdentityOfFile(side.GetPath()), reason);
-  statusBar()->showMessage(written ? QStringLiteral("Extracted %1").arg(BytesToText(change.name))
-                                   : QStringLiteral("Cannot extract %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(reason)));
+  if (status.IsOk() && target && (target == IdentityOfFile(m_before.GetPath()) || target == IdentityOfFile(m_after.GetPath())))
+    status = CStatus::Failure(NativePath(chosen), "that is an archive being compared");
+  if (status.IsOk()) status = WriteFileReplacing(NativePath(chosen), bytes, IdentityOfFile(side.GetPath()));
+  statusBar()->showMessage(status.IsOk() ? QStringLiteral("Extracted %1").arg(BytesToText(change.name))
+                                         : QStringLiteral("Cannot extract %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(status.GetWords())));
 }
 
 void CCompareWindow::SetFolderDialogForTests(std::function<QString()> chooseFolder) {
@@ -223,9 +220,8 @@ void CCompareWindow::ExtractAll() {
       }
     }
     CDataBuffer bytes;
-    std::string reason;
-    if (!m_after.BufferAt(change.after, bytes, reason)) {
-      unread.push_back({std::string(change.name), reason});
+    if (const CStatus status = m_after.BufferAt(change.after, bytes); !status.IsOk()) {
+      unread.push_back({std::string(change.name), status.GetWords()});
       continue;
     }
     entries.push_back({change.name, bytes, bytes.GetSize(), bytes.GetSize(), {}, 0});
@@ -235,8 +231,8 @@ void CCompareWindow::ExtractAll() {
   options.protect = IdentityOfFile(m_after.GetPath());
   CExtractReport report;
   ExtractEntries(NativePath(folder), entries, options, report);
-  if (!report.folderError.empty()) {
-    statusBar()->showMessage(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError)));
+  if (!report.folderError.IsOk()) {
+    statusBar()->showMessage(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
     return;
   }
   report.problems.insert(report.problems.end(), unread.begin(), unread.end());

@@ -373,10 +373,10 @@ bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason
                                                            platform::kGenericRead, platform::kOpenExisting,
                                                            platform::kFileShareRead));
   }
-  std::string why;
-  const bool written = WriteChangedArchive(NativePath(path), m_document.m_entries, m_document.m_changes, scope, source, why);
-  if (!written) reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(why);
-  return written;
+  const CStatus written =
+      WriteChangedArchive(NativePath(path), m_document.m_entries, m_document.m_changes, scope, source);
+  if (!written.IsOk()) reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(written.GetWords());
+  return written.IsOk();
 }
 
 bool CEntryEditor::Reopen(const QString& path, QString& reason) {

@@ -373,7 +373,7 @@ class LogicTest : public QObject {
       const rlimit cap{64 * 1024, 64 * 1024};
       if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(90);
       const CStatus result = CopyArchive(*stamp, ToQ(keep));
-      ::_exit(result.GetKind() == CStatus::Kind::Failed && StatusText(result) == ToQ(keep) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EFBIG)) ? 0 : 91);
+      ::_exit(result.GetKind() == CStatus::Kind::System && StatusText(result) == ToQ(keep) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EFBIG)) ? 0 : 91);
     }
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
@@ -387,7 +387,7 @@ class LogicTest : public QObject {
     CTempDir dir;
     const std::string archive = dir.Write("x.big", CBigBuilder().Add("a", "1").Build());
     const auto stamp = StampArchive(ToQ(archive));
-    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/no/such/folder/y.big")).GetKind(), CStatus::Kind::Failed);
+    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/no/such/folder/y.big")).GetKind(), CStatus::Kind::System);
     QVERIFY(!std::filesystem::exists(dir.Path() + "/no"));
   }
 
