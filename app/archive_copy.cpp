@@ -38,11 +38,13 @@ CStatus CopyArchive(const CArchiveStamp& source, const QString& destination) {
   if (std::filesystem::equivalent(NativePath(target), NativePath(source.path), error)) {
     return CStatus::Of(CStatus::Kind::SameFile, targetName);
   }
-  if (StampArchive(source.path) != source) return CStatus::Of(CStatus::Kind::SourceChanged, sourceName);
+  if (StampArchive(source.path) != source)
+    return CStatus::Of(CStatus::Kind::SourceChanged, sourceName);
 
   CDiskFile file;
   CDataBuffer bytes;
-  if (file.OpenRead(sourceName) != 0 || file.LoadWhole(bytes, nullptr) != 0) return file.GetLastError();
+  if (file.OpenRead(sourceName) != 0 || file.LoadWhole(bytes, nullptr) != 0)
+    return file.GetLastError();
   file.Close();
   if (bytes.GetSize() != source.size) return CStatus::Of(CStatus::Kind::SourceChanged, sourceName);
 

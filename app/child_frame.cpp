@@ -39,42 +39,52 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
       return Handle(query, [tree] { tree->BeginFind(); });
     }
   }
-  auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  auto* tree =
+      m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
   CTarnEditorView* list = GetRightPane();
   if (tree != nullptr && list != nullptr) {
     switch (id) {
       case ID_EDIT_COPY: {
         // What the pane with the focus has selected: rows, or entry names.
         const bool rows = GetActiveView() == list;
-        const bool any = rows ? list->selectionModel()->hasSelection() : tree->selectionModel()->hasSelection();
-        return Handle(query, [rows, tree, list] {
-          QString text = rows ? list->SelectedRowsText() : QString();
-          if (!rows) {
-            for (const std::string& name : tree->SelectedNames()) text += BytesToText(name) + QLatin1Char('\n');
-          }
-          QApplication::clipboard()->setText(text);
-        }, any);
+        const bool any =
+            rows ? list->selectionModel()->hasSelection() : tree->selectionModel()->hasSelection();
+        return Handle(
+            query,
+            [rows, tree, list] {
+              QString text = rows ? list->SelectedRowsText() : QString();
+              if (!rows) {
+                for (const std::string& name : tree->SelectedNames())
+                  text += BytesToText(name) + QLatin1Char('\n');
+              }
+              QApplication::clipboard()->setText(text);
+            },
+            any);
       }
       case ID_VIEW_FOLDERS:
         if (query != nullptr) query->checked = tree->ShowsFolders();
         return Handle(query, [tree] { tree->SetShowFolders(!tree->ShowsFolders()); });
       case ID_EDIT_CLEAR:
-        return Handle(query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
+        return Handle(
+            query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
       case ID_EDIT_TEXT:
-        return Handle(query, [tree] { tree->EditCurrentText(); }, tree->currentIndex().isValid());
+        return Handle(
+            query, [tree] { tree->EditCurrentText(); }, tree->currentIndex().isValid());
       case ID_EDIT_REPLACE_FILE:
-        return Handle(query, [tree] { tree->ReplaceCurrent(); }, tree->currentIndex().isValid());
+        return Handle(
+            query, [tree] { tree->ReplaceCurrent(); }, tree->currentIndex().isValid());
       case ID_EDIT_ADD_FILES:
         return Handle(query, [tree] {
-          tree->AddPaths(QFileDialog::getOpenFileNames(tree->window(), QStringLiteral("Add Files")));
+          tree->AddPaths(
+              QFileDialog::getOpenFileNames(tree->window(), QStringLiteral("Add Files")));
         });
       case ID_EDIT_ADD_FOLDER:
         return Handle(query, [tree] {
-          const QString folder = QFileDialog::getExistingDirectory(tree->window(), QStringLiteral("Add Folder"));
+          const QString folder =
+              QFileDialog::getExistingDirectory(tree->window(), QStringLiteral("Add Folder"));
           if (!folder.isEmpty()) tree->AddPaths({folder});
         });
-      default:
-        break;
+      default: break;
     }
   }
   return CMDIChildWnd::OnCmdMsg(id, query);
@@ -86,7 +96,8 @@ CTarnEditorView* CChildFrame::GetRightPane() const {
 }
 
 bool CChildFrame::SelectEntryRow(std::string_view name, size_t row) {
-  auto* tree = m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  auto* tree =
+      m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
   CTarnEditorView* list = GetRightPane();
   if (tree == nullptr || list == nullptr) return false;
   // Selecting the entry fills the list with its rows, as a click would.
@@ -96,7 +107,8 @@ bool CChildFrame::SelectEntryRow(std::string_view name, size_t row) {
   tree->scrollTo(item);
   if (row >= static_cast<size_t>(list->model()->rowCount())) return false;
   const QModelIndex line = list->model()->index(static_cast<int>(row), 0);
-  list->selectionModel()->setCurrentIndex(line, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list->selectionModel()->setCurrentIndex(
+      line, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   list->scrollTo(line);
   return true;
 }

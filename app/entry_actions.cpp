@@ -42,12 +42,14 @@ std::optional<platform::FileIdentity> ArchiveIdentity(const CTarnEditorDoc* docu
 void ShowProblems(QWidget* parent, const std::vector<CEntryProblem>& problems, size_t written) {
   QString text;
   for (const CEntryProblem& problem : problems)
-    text += BytesToText(problem.name) + QStringLiteral(": ") + QString::fromLocal8Bit(problem.reason) + QLatin1Char('\n');
+    text += BytesToText(problem.name) + QStringLiteral(": ") +
+            QString::fromLocal8Bit(problem.reason) + QLatin1Char('\n');
   if (g_dialogs.showProblems) return g_dialogs.showProblems(text);
   QDialog dialog(parent);
   dialog.setWindowTitle(QStringLiteral("Extract All"));
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new QLabel(QStringLiteral("%1 entries were extracted; these were not:").arg(written)));
+  layout->addWidget(
+      new QLabel(QStringLiteral("%1 entries were extracted; these were not:").arg(written)));
   auto* list = new QPlainTextEdit(text);
   list->setReadOnly(true);
   list->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -61,12 +63,14 @@ void ShowProblems(QWidget* parent, const std::vector<CEntryProblem>& problems, s
 
 }  // namespace
 
-std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder, std::span<const CExtractEntry> entries,
+std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder,
+                                          std::span<const CExtractEntry> entries,
                                           std::vector<CEntryProblem>& problems) {
   CExtractReport report;
   ExtractEntries(NativePath(folder), entries, {}, report);
   problems = report.problems;
-  if (!report.folderError.IsOk()) problems.push_back({std::string(), report.folderError.GetWords()});
+  if (!report.folderError.IsOk())
+    problems.push_back({std::string(), report.folderError.GetWords()});
   if (report.written == 0) return nullptr;
   QList<QUrl> urls;
   size_t problem = 0;  // both in the entries' order
@@ -78,7 +82,8 @@ std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder, std::span<const
     if (urls.size() == static_cast<qsizetype>(report.written)) break;  // the rest were not tried
     QString path = folder;
     for (const std::string_view part : SplitEntryName(entry.name)) {
-      path += QLatin1Char('/') + QFile::decodeName(QByteArray(part.data(), static_cast<qsizetype>(part.size())));
+      path += QLatin1Char('/') +
+              QFile::decodeName(QByteArray(part.data(), static_cast<qsizetype>(part.size())));
     }
     urls << QUrl::fromLocalFile(path);
   }
@@ -113,9 +118,11 @@ bool CEntryActions::eventFilter(QObject* watched, QEvent* event) {
 void CEntryActions::ShowMenuAtCurrentItem() {
   const QModelIndex index = m_tree->currentIndex();
   QRect rect = m_tree->visualRect(index);
-  if (!index.isValid() || !m_tree->viewport()->rect().intersects(rect)) rect = m_tree->viewport()->rect().adjusted(4, 4, -4, -4);
+  if (!index.isValid() || !m_tree->viewport()->rect().intersects(rect))
+    rect = m_tree->viewport()->rect().adjusted(4, 4, -4, -4);
   std::unique_ptr<QMenu> menu(BuildMenu(index));
-  menu->exec(m_tree->viewport()->mapToGlobal(rect.topLeft() + QPoint(rect.height(), rect.height() / 2)));
+  menu->exec(
+      m_tree->viewport()->mapToGlobal(rect.topLeft() + QPoint(rect.height(), rect.height() / 2)));
 }
 
 void CEntryActions::OnContextMenu(const QPoint& position) {
@@ -131,13 +138,15 @@ QMenu* CEntryActions::BuildMenu(const QModelIndex& index) {
   // A folder, or an item of a selection of several: everything selected
   // goes to a folder the user picks.
   const bool several = m_tree->GetFolderOf(index).has_value() ||
-                       (m_tree->selectionModel()->isSelected(index) && m_tree->selectionModel()->selectedRows().size() > 1);
+                       (m_tree->selectionModel()->isSelected(index) &&
+                        m_tree->selectionModel()->selectedRows().size() > 1);
   QAction* extract = menu->addAction(QStringLiteral("Extract..."), this, [this, item, several] {
     if (several) ExtractSelected();
     else ExtractEntry(item);
   });
   QAction* all = menu->addAction(QStringLiteral("Extract All..."), this, [this] { ExtractAll(); });
-  QAction* copy = menu->addAction(QStringLiteral("Copy Name"), this, [this, item] { CopyName(item); });
+  QAction* copy =
+      menu->addAction(QStringLiteral("Copy Name"), this, [this, item] { CopyName(item); });
   extract->setEnabled(index.isValid());
   copy->setEnabled(index.isValid());
   all->setEnabled(m_tree->model()->rowCount() > 0);
@@ -149,7 +158,8 @@ void CEntryActions::CopyName(const QModelIndex& index) {
   // The whole name, as the flat list shows it, even where the folder tree
   // shows only its last part.
   const std::optional<std::string_view> name = m_tree->NameOf(index);
-  QApplication::clipboard()->setText(name ? BytesToText(*name) : index.data(Qt::DisplayRole).toString());
+  QApplication::clipboard()->setText(name ? BytesToText(*name)
+                                          : index.data(Qt::DisplayRole).toString());
 }
 
 void CEntryActions::ExtractEntry(const QModelIndex& index) {
@@ -165,18 +175,21 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   const std::vector<std::string_view> parts = SplitEntryName(name);
   const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
   const QString chosen = g_dialogs.saveFile ? g_dialogs.saveFile(suggested)
-                                            : QFileDialog::getSaveFileName(m_tree, QStringLiteral("Extract"), suggested);
+                                            : QFileDialog::getSaveFileName(
+                                                  m_tree, QStringLiteral("Extract"), suggested);
   if (chosen.isEmpty()) return;
   CStatus status;
   // An archive that could not be mapped is read here, this entry only.
   const CDataBuffer& bytes = entries.BufferAt(row, &status);
-  if (bytes.HasData() &&
-      (status = WriteFileReplacing(NativePath(chosen), bytes, ArchiveIdentity(m_tree->GetDocument()))).IsOk()) {
+  if (bytes.HasData() && (status = WriteFileReplacing(NativePath(chosen), bytes,
+                                                      ArchiveIdentity(m_tree->GetDocument())))
+                             .IsOk()) {
     SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(name)));
   } else if (bytes.IsCutOnDisk()) {
     SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));
   } else {
-    SetStatus(QStringLiteral("Cannot extract %1 to %2: %3").arg(BytesToText(name), chosen, QString::fromLocal8Bit(status.GetWords())));
+    SetStatus(QStringLiteral("Cannot extract %1 to %2: %3")
+                  .arg(BytesToText(name), chosen, QString::fromLocal8Bit(status.GetWords())));
   }
 }
 
@@ -196,7 +209,8 @@ void CEntryActions::ExtractSelected() {
   std::vector<CExtractEntry> all = EntriesToExtract(document->m_entries);
   std::vector<CExtractEntry> chosen;
   for (const size_t row : m_tree->SelectedFlatRows()) {
-    if (const std::optional<size_t> position = m_tree->GetModel()->PositionOfRow(static_cast<int>(row))) {
+    if (const std::optional<size_t> position =
+            m_tree->GetModel()->PositionOfRow(static_cast<int>(row))) {
       chosen.push_back(std::move(all[*position]));
     }
   }
@@ -211,7 +225,8 @@ void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QS
 
   // Modal, so the document and its entries stay while the dialog lets
   // events through.
-  QProgressDialog progress(QStringLiteral("Extracting entries..."), QStringLiteral("Cancel"), 0, 1000, m_tree);
+  QProgressDialog progress(QStringLiteral("Extracting entries..."), QStringLiteral("Cancel"), 0,
+                           1000, m_tree);
   progress.setWindowTitle(title);
   progress.setWindowModality(Qt::ApplicationModal);
   progress.setMinimumDuration(500);
@@ -226,7 +241,9 @@ void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QS
     sinceUpdate.restart();
     const double share = done.bytesTotal > 0 ? double(done.bytesDone) / double(done.bytesTotal)
                                              : double(done.entriesDone) / double(done.entriesTotal);
-    progress.setLabelText(QStringLiteral("Extracting entries... %1 of %2").arg(done.entriesDone).arg(done.entriesTotal));
+    progress.setLabelText(QStringLiteral("Extracting entries... %1 of %2")
+                              .arg(done.entriesDone)
+                              .arg(done.entriesTotal));
     progress.setValue(static_cast<int>(share * 1000));
     QCoreApplication::processEvents();
     return !progress.wasCanceled();
@@ -236,7 +253,8 @@ void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QS
   progress.close();
 
   if (!report.folderError.IsOk()) {
-    SetStatus(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
+    SetStatus(QStringLiteral("Cannot extract to %1: %2")
+                  .arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
     return;
   }
   if (report.archiveChanged) {
@@ -248,7 +266,10 @@ void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QS
                   .arg(entries.size()));
     return;
   }
-  QString summary = QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(entries.size()).arg(folder);
+  QString summary = QStringLiteral("Extracted %1 of %2 entries to %3")
+                        .arg(report.written)
+                        .arg(entries.size())
+                        .arg(folder);
   if (report.left > 0) summary += QStringLiteral(" (stopped; %1 more not tried)").arg(report.left);
   SetStatus(report.cancelled ? summary + QStringLiteral(" (cancelled)") : summary);
   if (!report.problems.empty()) ShowProblems(m_tree, report.problems, report.written);
@@ -261,7 +282,10 @@ QString CEntryActions::ArchiveChangedText() const {
 }
 
 void CEntryActions::SetStatus(const QString& text) {
-  auto* frame = qobject_cast<CMainFrame*>(AfxGetApp() != nullptr ? AfxGetApp()->GetMainWnd() : nullptr);
-  if (frame == nullptr || frame->GetStatusBar() == nullptr || frame->GetStatusBar()->GetPaneCount() == 0) return;
+  auto* frame =
+      qobject_cast<CMainFrame*>(AfxGetApp() != nullptr ? AfxGetApp()->GetMainWnd() : nullptr);
+  if (frame == nullptr || frame->GetStatusBar() == nullptr ||
+      frame->GetStatusBar()->GetPaneCount() == 0)
+    return;
   frame->GetStatusBar()->GetPane(0)->setText(text);
 }

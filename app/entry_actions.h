@@ -28,7 +28,8 @@ class QMimeData;
 // `folder` (a private one of ours) by the extraction, with its name rules,
 // so no name can reach outside it. The mime data holds a file URL for each
 // entry written; the others go to `problems`. Null when none was written.
-std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder, std::span<const CExtractEntry> entries,
+std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder,
+                                          std::span<const CExtractEntry> entries,
                                           std::vector<CEntryProblem>& problems);
 
 class CEntryActions : public QObject {

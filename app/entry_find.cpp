@@ -43,8 +43,8 @@ void CEntryFindBar::SetNoMatch(bool noMatch) {
 
 void CEntryFindBar::PlaceNoMatch() {
   const QSize hint = m_noMatch->sizeHint();
-  m_noMatch->setGeometry(m_field->width() - hint.width() - 6, (m_field->height() - hint.height()) / 2,
-                         hint.width(), hint.height());
+  m_noMatch->setGeometry(m_field->width() - hint.width() - 6,
+                         (m_field->height() - hint.height()) / 2, hint.width(), hint.height());
 }
 
 bool CEntryFindBar::eventFilter(QObject* watched, QEvent* event) {

@@ -50,7 +50,8 @@ void CEntryFolders::Build(size_t count, const std::function<std::string_view(siz
     for (const std::string_view name : parts) {
       key.assign(reinterpret_cast<const char*>(&at), sizeof at);
       key += name;
-      const auto [found, made] = byParentAndName.try_emplace(key, static_cast<uint32_t>(m_folders.size()));
+      const auto [found, made] =
+          byParentAndName.try_emplace(key, static_cast<uint32_t>(m_folders.size()));
       if (made) {
         CFolder folder;
         folder.name = name;
@@ -105,7 +106,8 @@ std::string_view CEntryFolders::ShownName(size_t row, std::string_view name) con
 
 size_t CEntryFolders::ChildOfRow(size_t row) const {
   const CFolder& folder = m_folders[m_folderOfRow[row]];
-  const auto at = std::lower_bound(folder.entries.begin(), folder.entries.end(), static_cast<uint32_t>(row));
+  const auto at =
+      std::lower_bound(folder.entries.begin(), folder.entries.end(), static_cast<uint32_t>(row));
   return folder.folders.size() + static_cast<size_t>(at - folder.entries.begin());
 }
 
@@ -126,8 +128,9 @@ uint32_t CEntryFolders::FindFolder(std::string_view path) const {
   uint32_t at = kRoot;
   for (const std::string_view part : SplitEntryName(path)) {
     const CFolder& folder = m_folders[at];
-    const auto next = std::lower_bound(folder.folders.begin(), folder.folders.end(), part,
-                                       [this](uint32_t a, std::string_view name) { return m_folders[a].name < name; });
+    const auto next = std::lower_bound(
+        folder.folders.begin(), folder.folders.end(), part,
+        [this](uint32_t a, std::string_view name) { return m_folders[a].name < name; });
     if (next == folder.folders.end() || m_folders[*next].name != part) return kRoot;
     at = *next;
   }

@@ -25,12 +25,12 @@ class CEntryFolders {
   static constexpr size_t kMaxDepth = 32;
 
   struct CFolder {
-    std::string name;   // its part of the path; empty for the root
-    size_t depth = 0;   // how many parts its path has
+    std::string name;  // its part of the path; empty for the root
+    size_t depth = 0;  // how many parts its path has
     uint32_t parent = kRoot;
-    uint32_t rowInParent = 0;        // among the parent's folders, which come first
-    std::vector<uint32_t> folders;   // in byte order of their names
-    std::vector<uint32_t> entries;   // rows, ascending
+    uint32_t rowInParent = 0;       // among the parent's folders, which come first
+    std::vector<uint32_t> folders;  // in byte order of their names
+    std::vector<uint32_t> entries;  // rows, ascending
   };
 
   // The folders of `count` rows whose names `nameOf` gives, in byte order.

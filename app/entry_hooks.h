@@ -33,7 +33,8 @@ class CEntryHooks {
   // Renames a folder: part `part` (from 0) of each of `names`, the entries
   // under it, becomes `to`; one step, and none of it when a new name is
   // refused (the status bar then says why).
-  virtual bool RenameFolder(const std::vector<std::string>& names, size_t part, const QString& to) = 0;
+  virtual bool RenameFolder(const std::vector<std::string>& names, size_t part,
+                            const QString& to) = 0;
   // Adds the files and folders at `paths` (local paths) under names that
   // the user may give a prefix, proposed as `prefix`; one step.
   virtual void AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) = 0;
@@ -49,12 +50,13 @@ class CEntryHooks {
   // The user typed `value` for the value at [offset, offset + size) of
   // the bytes shown for `entry`. False when it was refused (the status bar
   // then says why).
-  virtual bool EditValue(std::string_view entry, size_t offset, size_t size, const QString& value) = 0;
+  virtual bool EditValue(std::string_view entry, size_t offset, size_t size,
+                         const QString& value) = 0;
 };
 
 // The hints a document's views are updated with (CDocument::UpdateAllViews).
 enum EntryUpdate : int {
-  kEntriesChanged = 1,   // pending changes came or went; the opened entries are the same
+  kEntriesChanged = 1,    // pending changes came or went; the opened entries are the same
   kEntriesReplacing = 2,  // the document is about to show another archive (the one just saved)
   kEntriesReplaced = 3,   // and now shows it
 };

@@ -40,9 +40,7 @@ QString Plural(size_t count, const char* one, const char* many) {
 
 }  // namespace
 
-char16_t Cp1252ToUnicode(uint8_t byte) {
-  return Windows1252ToUnicode(byte);
-}
+char16_t Cp1252ToUnicode(uint8_t byte) { return Windows1252ToUnicode(byte); }
 
 QString IndentedBytesToText(size_t spaces, std::string_view bytes) {
   QString text(static_cast<qsizetype>(spaces + bytes.size()), QLatin1Char(' '));
@@ -80,7 +78,8 @@ CTextWidthEstimate::CTextWidthEstimate(const QFontMetrics& metrics) {
   for (int byte = 0; byte < 256; ++byte) {
     m_advance[byte] = metrics.horizontalAdvance(QChar(Cp1252ToUnicode(static_cast<uint8_t>(byte))));
   }
-  m_maxAdvance = static_cast<int>(std::max<int64_t>(0, *std::max_element(m_advance.begin(), m_advance.end())));
+  m_maxAdvance =
+      static_cast<int>(std::max<int64_t>(0, *std::max_element(m_advance.begin(), m_advance.end())));
 }
 
 namespace {
@@ -234,8 +233,8 @@ std::optional<std::string> TextToBytes(const QString& text) {
   return bytes;
 }
 
-std::optional<size_t> FindEntry(const CEntryMap& entries, std::string_view needle,
-                                size_t from, FindDirection direction) {
+std::optional<size_t> FindEntry(const CEntryMap& entries, std::string_view needle, size_t from,
+                                FindDirection direction) {
   const size_t n = entries.size();
   if (n == 0 || needle.empty()) return std::nullopt;
   std::string lower(needle);

@@ -43,10 +43,9 @@ QString EscapeControls(const QString& text);
 // --- selection hand-off
 
 // What a change of the tree's selection hands to the list: the entry whose
-// buffer address (inside the document's map) is the new item's data when the new item is now selected
-// and the old one no longer is; otherwise nothing (null).
-const CDataBuffer* EntryToShow(bool oldItemSelected, bool newItemSelected,
-                               const void* newItemData);
+// buffer address (inside the document's map) is the new item's data when the new item is now
+// selected and the old one no longer is; otherwise nothing (null).
+const CDataBuffer* EntryToShow(bool oldItemSelected, bool newItemSelected, const void* newItemData);
 
 // --- widest cell
 
@@ -65,7 +64,8 @@ class CTextWidthEstimate {
     // hostile entry is wider than an int can count.
     const auto* at = reinterpret_cast<const uint8_t*>(bytes.data());
     const uint8_t* const end = at + bytes.size();
-    int64_t sums[4] = {static_cast<int64_t>(std::min<size_t>(spaces, INT_MAX)) * m_advance[' '], 0, 0, 0};
+    int64_t sums[4] = {static_cast<int64_t>(std::min<size_t>(spaces, INT_MAX)) * m_advance[' '], 0,
+                       0, 0};
     for (; end - at >= 4; at += 4) {
       sums[0] += m_advance[at[0]];
       sums[1] += m_advance[at[1]];
@@ -175,5 +175,5 @@ std::optional<std::string> TextToBytes(const QString& text);
 // item (the last, going back). Nothing when no name contains it; an empty
 // needle matches nothing.
 enum class FindDirection { Forward, Backward };
-std::optional<size_t> FindEntry(const CEntryMap& entries, std::string_view needle,
-                                size_t from, FindDirection direction);
+std::optional<size_t> FindEntry(const CEntryMap& entries, std::string_view needle, size_t from,
+                                FindDirection direction);

@@ -7,11 +7,13 @@
 #include "app/entry_logic.h"
 #include "app/left_view.h"
 
-CFolderTreeModel::CFolderTreeModel(CEntryTreeModel& flat, QObject* parent) : QAbstractItemModel(parent), m_flat(flat) {}
+CFolderTreeModel::CFolderTreeModel(CEntryTreeModel& flat, QObject* parent)
+    : QAbstractItemModel(parent), m_flat(flat) {}
 
 void CFolderTreeModel::Rebuild() {
   beginResetModel();
-  m_folders.Build(static_cast<size_t>(m_flat.rowCount()), [this](size_t row) { return m_flat.NameOfRow(static_cast<int>(row)); });
+  m_folders.Build(static_cast<size_t>(m_flat.rowCount()),
+                  [this](size_t row) { return m_flat.NameOfRow(static_cast<int>(row)); });
   m_changedKnown = false;
   endResetModel();
 }
@@ -25,7 +27,8 @@ void CFolderTreeModel::MarksChanged() {
     pending.pop_back();
     const int children = static_cast<int>(m_folders.ChildCount(folder));
     if (children == 0) continue;
-    const QModelIndex parent = folder == CEntryFolders::kRoot ? QModelIndex() : IndexOfFolder(folder);
+    const QModelIndex parent =
+        folder == CEntryFolders::kRoot ? QModelIndex() : IndexOfFolder(folder);
     emit dataChanged(index(0, 0, parent), index(children - 1, 0, parent),
                      {Qt::FontRole, Qt::AccessibleDescriptionRole});
     const auto& below = m_folders.Folder(folder).folders;
@@ -42,8 +45,8 @@ const std::vector<bool>& CFolderTreeModel::FoldersChanged() const {
     for (const std::string& name : hooks->ChangedNames()) {
       const int row = m_flat.RowOfName(name);
       if (row < 0 || static_cast<size_t>(row) >= m_folders.RowCount()) continue;
-      for (uint32_t at = m_folders.FolderOfRow(static_cast<size_t>(row)); at != CEntryFolders::kRoot && !m_changed[at];
-           at = m_folders.Folder(at).parent) {
+      for (uint32_t at = m_folders.FolderOfRow(static_cast<size_t>(row));
+           at != CEntryFolders::kRoot && !m_changed[at]; at = m_folders.Folder(at).parent) {
         m_changed[at] = true;
       }
     }
@@ -54,7 +57,8 @@ const std::vector<bool>& CFolderTreeModel::FoldersChanged() const {
 
 std::optional<size_t> CFolderTreeModel::RowOfIndex(const QModelIndex& index) const {
   if (!index.isValid() || index.model() != this) return std::nullopt;
-  const CEntryFolders::CFolder& folder = m_folders.Folder(static_cast<uint32_t>(index.internalId()));
+  const CEntryFolders::CFolder& folder =
+      m_folders.Folder(static_cast<uint32_t>(index.internalId()));
   const auto child = static_cast<size_t>(index.row());
   if (child < folder.folders.size()) return std::nullopt;
   return folder.entries[child - folder.folders.size()];
@@ -62,7 +66,8 @@ std::optional<size_t> CFolderTreeModel::RowOfIndex(const QModelIndex& index) con
 
 std::optional<uint32_t> CFolderTreeModel::FolderOfIndex(const QModelIndex& index) const {
   if (!index.isValid() || index.model() != this) return std::nullopt;
-  const CEntryFolders::CFolder& folder = m_folders.Folder(static_cast<uint32_t>(index.internalId()));
+  const CEntryFolders::CFolder& folder =
+      m_folders.Folder(static_cast<uint32_t>(index.internalId()));
   const auto child = static_cast<size_t>(index.row());
   if (child >= folder.folders.size()) return std::nullopt;
   return folder.folders[child];
@@ -70,7 +75,8 @@ std::optional<uint32_t> CFolderTreeModel::FolderOfIndex(const QModelIndex& index
 
 QModelIndex CFolderTreeModel::IndexOfRow(size_t row) const {
   if (row >= m_folders.RowCount()) return QModelIndex();
-  return createIndex(static_cast<int>(m_folders.ChildOfRow(row)), 0, quintptr(m_folders.FolderOfRow(row)));
+  return createIndex(static_cast<int>(m_folders.ChildOfRow(row)), 0,
+                     quintptr(m_folders.FolderOfRow(row)));
 }
 
 QModelIndex CFolderTreeModel::IndexOfFolder(uint32_t folder) const {
@@ -124,10 +130,8 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
   if (!folder) return QVariant();
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole:
-      return BytesToText(m_folders.Folder(*folder).name);
-    case kFolderRole:
-      return true;
+    case Qt::EditRole: return BytesToText(m_folders.Folder(*folder).name);
+    case kFolderRole: return true;
     case Qt::FontRole:
       if (FoldersChanged()[*folder]) {
         QFont font;
@@ -136,14 +140,15 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
       }
       return QVariant();
     case Qt::AccessibleDescriptionRole:
-      return FoldersChanged()[*folder] ? QStringLiteral("folder, holds changes") : QStringLiteral("folder");
-    default:
-      return QVariant();
+      return FoldersChanged()[*folder] ? QStringLiteral("folder, holds changes")
+                                       : QStringLiteral("folder");
+    default: return QVariant();
   }
 }
 
 Qt::ItemFlags CFolderTreeModel::flags(const QModelIndex& index) const {
-  if (const std::optional<size_t> row = RowOfIndex(index)) return m_flat.flags(m_flat.index(static_cast<int>(*row)));
+  if (const std::optional<size_t> row = RowOfIndex(index))
+    return m_flat.flags(m_flat.index(static_cast<int>(*row)));
   Qt::ItemFlags flags = QAbstractItemModel::flags(index);
   if (index.isValid() && m_flat.GetHooks() != nullptr) flags |= Qt::ItemIsEditable;
   return flags;
@@ -153,17 +158,21 @@ bool CFolderTreeModel::setData(const QModelIndex& index, const QVariant& value, 
   if (const std::optional<size_t> row = RowOfIndex(index)) {
     // The text typed names the entry within its folder.
     const std::string_view name = m_flat.NameOfRow(static_cast<int>(*row));
-    const std::string_view folder = name.substr(0, name.size() - m_folders.ShownName(*row, name).size());
-    return m_flat.setData(m_flat.index(static_cast<int>(*row)), BytesToText(folder) + value.toString(), role);
+    const std::string_view folder =
+        name.substr(0, name.size() - m_folders.ShownName(*row, name).size());
+    return m_flat.setData(m_flat.index(static_cast<int>(*row)),
+                          BytesToText(folder) + value.toString(), role);
   }
   const std::optional<uint32_t> folder = FolderOfIndex(index);
   CEntryHooks* hooks = m_flat.GetHooks();
   if (role != Qt::EditRole || !folder || hooks == nullptr) return false;
   std::vector<std::string> names;
-  for (const uint32_t row : m_folders.RowsUnder(*folder)) names.emplace_back(m_flat.NameOfRow(static_cast<int>(row)));
+  for (const uint32_t row : m_folders.RowsUnder(*folder))
+    names.emplace_back(m_flat.NameOfRow(static_cast<int>(row)));
   // Carried out once the editor has closed: a rename rebuilds the rows.
-  QTimer::singleShot(0, this, [hooks, names = std::move(names), part = m_folders.Folder(*folder).depth - 1,
-                               to = value.toString()] { hooks->RenameFolder(names, part, to); });
+  QTimer::singleShot(0, this,
+                     [hooks, names = std::move(names), part = m_folders.Folder(*folder).depth - 1,
+                      to = value.toString()] { hooks->RenameFolder(names, part, to); });
   return true;
 }
 

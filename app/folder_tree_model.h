@@ -47,7 +47,8 @@ class CFolderTreeModel : public QAbstractItemModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   // Renaming a folder in place renames every entry under it.
   bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
 
  private:
   // Whether any entry at or under each folder is changed, worked out when

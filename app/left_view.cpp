@@ -42,7 +42,8 @@ int CEntryTreeModel::rowCount(const QModelIndex& parent) const {
 std::string_view CEntryTreeModel::NameOfRow(int row) const {
   if (m_rows.empty()) return m_entries->NameAt(static_cast<size_t>(row));
   const int64_t at = m_rows[static_cast<size_t>(row)];
-  return at >= 0 ? m_entries->NameAt(static_cast<size_t>(at)) : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
+  return at >= 0 ? m_entries->NameAt(static_cast<size_t>(at))
+                 : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
 }
 
 std::optional<size_t> CEntryTreeModel::PositionOfRow(int row) const {
@@ -67,7 +68,8 @@ int CEntryTreeModel::RowOfName(std::string_view name) const {
 }
 
 bool CEntryTreeModel::UpdateAddedNames() {
-  std::vector<std::string> added = m_hooks != nullptr ? m_hooks->AddedNames() : std::vector<std::string>();
+  std::vector<std::string> added =
+      m_hooks != nullptr ? m_hooks->AddedNames() : std::vector<std::string>();
   if (added == m_added) return false;
   beginResetModel();
   m_added = std::move(added);
@@ -77,7 +79,8 @@ bool CEntryTreeModel::UpdateAddedNames() {
     m_rows.reserve(m_entries->size() + m_added.size());
     size_t position = 0, k = 0;
     while (position < m_entries->size() || k < m_added.size()) {
-      if (k == m_added.size() || (position < m_entries->size() && m_entries->NameAt(position) < m_added[k])) {
+      if (k == m_added.size() ||
+          (position < m_entries->size() && m_entries->NameAt(position) < m_added[k])) {
         m_rows.push_back(static_cast<int64_t>(position++));
       } else {
         m_rows.push_back(-1 - static_cast<int64_t>(k++));
@@ -98,9 +101,9 @@ Qt::ItemFlags CEntryTreeModel::flags(const QModelIndex& index) const {
 bool CEntryTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (role != Qt::EditRole || !index.isValid() || m_editable == nullptr) return false;
   // Carried out once the editor has closed: a rename rebuilds the rows.
-  QTimer::singleShot(0, this, [hooks = m_editable, from = std::string(NameOfRow(index.row())), to = value.toString()] {
-    hooks->RenameEntry(from, to);
-  });
+  QTimer::singleShot(0, this,
+                     [hooks = m_editable, from = std::string(NameOfRow(index.row())),
+                      to = value.toString()] { hooks->RenameEntry(from, to); });
   return true;
 }
 
@@ -111,13 +114,13 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
   const std::string_view name = NameOfRow(index.row());
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole:
-      return BytesToText(name);
+    case Qt::EditRole: return BytesToText(name);
     case kEntryDataRole: {
       // An added entry has no bytes in the map; the hooks give them.
       static const CDataBuffer kAdded;
       const std::optional<size_t> position = PositionOfRow(index.row());
-      return QVariant::fromValue(reinterpret_cast<quintptr>(position ? &m_entries->BufferAt(*position) : &kAdded));
+      return QVariant::fromValue(
+          reinterpret_cast<quintptr>(position ? &m_entries->BufferAt(*position) : &kAdded));
     }
     case Qt::FontRole:
       if (m_hooks != nullptr && m_hooks->IsEntryChanged(name)) {
@@ -134,8 +137,7 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
         return PositionOfRow(index.row()) ? QStringLiteral("changed") : QStringLiteral("added");
       }
       return QVariant();
-    default:
-      return QVariant();
+    default: return QVariant();
   }
 }
 
@@ -179,7 +181,8 @@ void CLeftView::SetShowFolders(bool folders) {
   const QModelIndex current = currentIndex();
   const std::optional<size_t> row = FlatRowOf(current);
   const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(current);
-  const std::string folderPath = folder ? m_folderModel.GetFolders().PathOf(*folder) : std::string();
+  const std::string folderPath =
+      folder ? m_folderModel.GetFolders().PathOf(*folder) : std::string();
   m_showFolders = folders;
   if (folders && m_folderModelStale) {
     m_folderModel.Rebuild();
@@ -297,7 +300,8 @@ void CLeftView::OnUpdate(int hint) {
     m_kept.name = name ? std::optional<std::string>(*name) : std::nullopt;
     m_kept.folders = m_showFolders ? ExpandedFolders() : std::vector<std::string>();
     const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(current);
-    m_kept.folder = folder ? std::optional<std::string>(m_folderModel.GetFolders().PathOf(*folder)) : std::nullopt;
+    m_kept.folder = folder ? std::optional<std::string>(m_folderModel.GetFolders().PathOf(*folder))
+                           : std::nullopt;
     m_kept.scroll = verticalScrollBar()->value();
     m_kept.across = horizontalScrollBar()->value();
   }
@@ -325,11 +329,13 @@ void CLeftView::OnUpdate(int hint) {
   FitColumnToNames();
   if (m_kept.name) {
     const int row = m_model.RowOfName(*m_kept.name);
-    if (row >= 0) selectionModel()->setCurrentIndex(IndexOfFlatRow(row), QItemSelectionModel::ClearAndSelect);
+    if (row >= 0)
+      selectionModel()->setCurrentIndex(IndexOfFlatRow(row), QItemSelectionModel::ClearAndSelect);
   } else if (m_kept.folder && m_showFolders) {
     const uint32_t folder = m_folderModel.GetFolders().FindFolder(*m_kept.folder);
     if (folder != CEntryFolders::kRoot) {
-      selectionModel()->setCurrentIndex(m_folderModel.IndexOfFolder(folder), QItemSelectionModel::ClearAndSelect);
+      selectionModel()->setCurrentIndex(m_folderModel.IndexOfFolder(folder),
+                                        QItemSelectionModel::ClearAndSelect);
     }
   }
   m_refilling = false;
@@ -350,7 +356,8 @@ void CLeftView::FitColumnToNames() {
     return;
   }
   const CTextWidthEstimate estimate(fontMetrics());
-  const int widest = WidestCellWidth(*this, 0, WidestNames(m_model.GetEntries(), estimate, kMeasuredCells));
+  const int widest =
+      WidestCellWidth(*this, 0, WidestNames(m_model.GetEntries(), estimate, kMeasuredCells));
   header()->setMinimumSectionSize(std::max(widest + indentation(), header()->minimumSectionSize()));
 }
 
@@ -359,13 +366,14 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
   const QModelIndex oldItem = deselected.indexes().value(0);
   const bool oldSelected = oldItem.isValid() && selectionModel()->isSelected(oldItem);
   const bool newSelected = newItem.isValid() && selectionModel()->isSelected(newItem);
-  const auto itemData =
-      reinterpret_cast<const void*>(newItem.data(CEntryTreeModel::kEntryDataRole).value<quintptr>());
+  const auto itemData = reinterpret_cast<const void*>(
+      newItem.data(CEntryTreeModel::kEntryDataRole).value<quintptr>());
   const CDataBuffer* entry = EntryToShow(oldSelected, newSelected, itemData);
   if (entry == nullptr || m_refilling) return;
   // The tree is a pane of the splitter, and the splitter the client of the frame.
   QWidget* splitter = parentWidget();
-  auto* frame = qobject_cast<CChildFrame*>(splitter != nullptr ? splitter->parentWidget() : nullptr);
+  auto* frame =
+      qobject_cast<CChildFrame*>(splitter != nullptr ? splitter->parentWidget() : nullptr);
   if (frame == nullptr) return;
   CTarnEditorView* list = frame->GetRightPane();
   if (list == nullptr) return;
@@ -379,7 +387,8 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
 void CLeftView::BeginFind() {
   if (m_findBar == nullptr) {
     m_findBar = new CEntryFindBar(this);
-    if (auto* splitter = qobject_cast<CSplitterWnd*>(parentWidget())) splitter->AddOverlay(m_findBar);
+    if (auto* splitter = qobject_cast<CSplitterWnd*>(parentWidget()))
+      splitter->AddOverlay(m_findBar);
     AddFindKeys(m_findBar);
     connect(m_findBar, &CEntryFindBar::TextEdited, this,
             [this] { FindFrom(true, FindDirection::Forward); });
@@ -425,7 +434,8 @@ void CLeftView::FindFrom(bool fromCurrent, FindDirection direction) {
   const size_t n = entries.size();
   const QModelIndex current = currentIndex();
   const std::optional<size_t> currentRow = FlatRowOf(current);
-  const std::optional<size_t> at = currentRow ? m_model.PositionOfRow(static_cast<int>(*currentRow)) : std::nullopt;
+  const std::optional<size_t> at =
+      currentRow ? m_model.PositionOfRow(static_cast<int>(*currentRow)) : std::nullopt;
   size_t from = at ? *at : n;
   if (fromCurrent && from < n) {
     from = direction == FindDirection::Forward ? (from + n - 1) % n : (from + 1) % n;
@@ -476,7 +486,8 @@ QString CLeftView::DefaultPrefix() const {
 
 void CLeftView::AddPaths(const QStringList& paths) {
   const CTarnEditorDoc* document = GetDocument();
-  if (document != nullptr && document->GetHooks() != nullptr) document->GetHooks()->AddPaths(paths, DefaultPrefix(), window());
+  if (document != nullptr && document->GetHooks() != nullptr)
+    document->GetHooks()->AddPaths(paths, DefaultPrefix(), window());
 }
 
 void CLeftView::ReplaceCurrent() {
@@ -550,13 +561,14 @@ void CLeftView::startDrag(Qt::DropActions) {
     m_dragFolder = std::make_unique<QTemporaryDir>();
     std::vector<CEntryProblem> refused;
     if (m_dragFolder->isValid()) carried = ExtractForDrag(m_dragFolder->path(), entries, refused);
-    else refused.push_back({names.front(), m_dragFolder->errorString().toLocal8Bit().toStdString()});
+    else
+      refused.push_back({names.front(), m_dragFolder->errorString().toLocal8Bit().toStdString()});
     problems.insert(problems.end(), refused.begin(), refused.end());
   }
   if (!problems.empty()) {
     const CEntryProblem& first = problems.front();
-    const QString text =
-        QStringLiteral("Cannot drag %1: %2").arg(BytesToText(first.name), QString::fromLocal8Bit(first.reason));
+    const QString text = QStringLiteral("Cannot drag %1: %2")
+                             .arg(BytesToText(first.name), QString::fromLocal8Bit(first.reason));
     if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
   }
   if (carried == nullptr) return;
@@ -572,7 +584,8 @@ void CLeftView::keyPressEvent(QKeyEvent* event) {
   }
   // The Enter that ends renaming in place comes here too, once the field
   // has passed it on: it is the rename's, not a new command.
-  const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState;
+  const bool enter =
+      (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState;
   if (event->modifiers() == Qt::NoModifier && enter && currentIndex().isValid()) {
     // Enter opens a folder, or closes it; an entry's text.
     if (m_folderModel.FolderOfIndex(currentIndex())) {

@@ -105,7 +105,9 @@ class CLeftView : public CTreeView {
   // The item of the entry at `position` in the document's map.
   QModelIndex IndexOfPosition(size_t position) const;
   // The folder of an item in the folder view; nothing for an entry.
-  std::optional<uint32_t> GetFolderOf(const QModelIndex& index) const { return m_folderModel.FolderOfIndex(index); }
+  std::optional<uint32_t> GetFolderOf(const QModelIndex& index) const {
+    return m_folderModel.FolderOfIndex(index);
+  }
   // The entry name of an item; nothing for a folder.
   std::optional<std::string_view> NameOf(const QModelIndex& index) const;
   // The flat rows of the selected entries and of every entry under the
@@ -181,7 +183,7 @@ class CLeftView : public CTreeView {
     std::optional<std::string> name;
     int scroll = 0;
     int across = 0;
-    std::vector<std::string> folders;     // expanded, in the folder view
+    std::vector<std::string> folders;   // expanded, in the folder view
     std::optional<std::string> folder;  // the current one, when a folder is
   } m_kept;
 };

@@ -39,9 +39,12 @@ bool CMainFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (m_rulesSearch != nullptr && m_rulesSearch->OnCmdMsg(id, query)) return true;
   if (id == ID_FILE_COMPARE) {
     CMDIChildWnd* child = MDIGetActive();
-    const auto* document = child != nullptr ? dynamic_cast<const CTarnEditorDoc*>(child->GetActiveDocument()) : nullptr;
+    const auto* document = child != nullptr
+                               ? dynamic_cast<const CTarnEditorDoc*>(child->GetActiveDocument())
+                               : nullptr;
     const bool opened = document != nullptr && !document->GetPathName().isEmpty();
-    return Handle(query, [this, document] { CompareDocumentWith(document, this); }, opened);
+    return Handle(
+        query, [this, document] { CompareDocumentWith(document, this); }, opened);
   }
   return CMDIFrameWnd::OnCmdMsg(id, query);
 }

@@ -57,10 +57,11 @@ CMenuResource DocumentMenu() {
         Item("Compa&re With...", ID_FILE_COMPARE), Separator(),
         Grayed("Recent File", ID_FILE_MRU_FILE1), Separator(), Item("E&xit", ID_APP_EXIT)}},
       {QStringLiteral("&Edit"),
-       {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Item("&Redo\tCtrl+Y", ID_EDIT_REDO), Separator(), Item("Cu&t\tCtrl+X", ID_EDIT_CUT),
-        Item("&Copy\tCtrl+C", ID_EDIT_COPY), Item("&Paste\tCtrl+V", ID_EDIT_PASTE),
-        Item("&Delete\tDel", ID_EDIT_CLEAR), Item("Edit &Text...", ID_EDIT_TEXT), Separator(),
-        Item("Add &Files...", ID_EDIT_ADD_FILES), Item("Add F&older...", ID_EDIT_ADD_FOLDER),
+       {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Item("&Redo\tCtrl+Y", ID_EDIT_REDO), Separator(),
+        Item("Cu&t\tCtrl+X", ID_EDIT_CUT), Item("&Copy\tCtrl+C", ID_EDIT_COPY),
+        Item("&Paste\tCtrl+V", ID_EDIT_PASTE), Item("&Delete\tDel", ID_EDIT_CLEAR),
+        Item("Edit &Text...", ID_EDIT_TEXT), Separator(), Item("Add &Files...", ID_EDIT_ADD_FILES),
+        Item("Add F&older...", ID_EDIT_ADD_FOLDER),
         Item("Replace &With File...", ID_EDIT_REPLACE_FILE), Separator(),
         Item("&Find...\tCtrl+F", ID_EDIT_FIND),
         Item("Find in &Rules...\tCtrl+Shift+F", ID_EDIT_FIND_IN_RULES)}},
@@ -172,8 +173,8 @@ const CResourceTable& TarnEditorResources() {
     CResourceTable t;
     t.strings = {
         {IDR_MAINFRAME, QStringLiteral("Tarn Editor")},
-        {IDR_TARNEDTYPE,
-         QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives (*.big)\n.big\nTarnEditor.Document\nTarnEdi Document")},
+        {IDR_TARNEDTYPE, QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives "
+                                        "(*.big)\n.big\nTarnEditor.Document\nTarnEdi Document")},
         {AFX_IDS_APP_TITLE, QStringLiteral("Tarn Editor")},
         {AFX_IDS_IDLEMESSAGE, QStringLiteral("Ready")},
     };

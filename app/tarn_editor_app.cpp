@@ -36,7 +36,8 @@ bool CTarnEditorApp::InitInstance() {
   if (!ProcessShellCommand(cmdInfo, &failure)) {
     // The reason goes where the user started us, often a terminal, where a
     // name's control characters would act.
-    std::fprintf(stderr, "tarn-editor: cannot open %s\n", EscapeControls(failure).toLocal8Bit().constData());
+    std::fprintf(stderr, "tarn-editor: cannot open %s\n",
+                 EscapeControls(failure).toLocal8Bit().constData());
     // Started from a terminal, the user reads it there and we end. Started
     // from the desktop, nobody sees stderr: the window comes up empty and
     // says why instead.
@@ -51,11 +52,8 @@ bool CTarnEditorApp::InitInstance() {
 
 bool CTarnEditorApp::OnCmdMsg(int id, CCmdUI* query) {
   switch (id) {
-    case ID_FILE_NEW:
-      return Handle(query, [this] { OnFileNew(); });
-    case ID_FILE_OPEN:
-      return Handle(query, [this] { OnFileOpen(); });
-    default:
-      return CWinApp::OnCmdMsg(id, query);
+    case ID_FILE_NEW: return Handle(query, [this] { OnFileNew(); });
+    case ID_FILE_OPEN: return Handle(query, [this] { OnFileOpen(); });
+    default: return CWinApp::OnCmdMsg(id, query);
   }
 }

@@ -79,7 +79,8 @@ void CTarnEditorDoc::OnFileSaveAs() {
 
 bool CTarnEditorDoc::OnCmdMsg(int id, CCmdUI* query) {
   if (id == ID_FILE_SAVE_AS) {
-    return Handle(query, [this] { OnFileSaveAs(); }, !GetPathName().isEmpty() || IsModified());
+    return Handle(
+        query, [this] { OnFileSaveAs(); }, !GetPathName().isEmpty() || IsModified());
   }
   if (m_editor->OnCmdMsg(id, query)) return true;
   return CDocument::OnCmdMsg(id, query);

@@ -22,7 +22,8 @@ namespace {
 class CValueDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
-  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
     QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
     editor->setAccessibleName(QStringLiteral("Value"));
     return editor;
@@ -82,8 +83,9 @@ bool CRulesRowModel::setData(const QModelIndex& index, const QVariant& value, in
   const CRulesRow row = m_rows[static_cast<size_t>(index.row())];
   // Carried out once the editor has closed: the change rebuilds the rows
   // this call came from.
-  QTimer::singleShot(0, this, [edit = m_edit, offset = m_rows.ValueOffset(row), size = row.value.size(),
-                               text = value.toString()] { edit(offset, size, text); });
+  QTimer::singleShot(0, this,
+                     [edit = m_edit, offset = m_rows.ValueOffset(row), size = row.value.size(),
+                      text = value.toString()] { edit(offset, size, text); });
   return true;
 }
 
@@ -94,12 +96,9 @@ QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
   }
   const CRulesRow row = m_rows[static_cast<size_t>(index.row())];
   switch (index.column()) {
-    case 0:
-      return IndentedBytesToText(size_t{4} * row.depth, row.name);
-    case 1:
-      return BytesToText(row.value);
-    default:
-      return QVariant();
+    case 0: return IndentedBytesToText(size_t{4} * row.depth, row.name);
+    case 1: return BytesToText(row.value);
+    default: return QVariant();
   }
 }
 
@@ -119,7 +118,8 @@ CTarnEditorView::CTarnEditorView() {
   m_model.SetValueEditor([this](size_t offset, size_t size, const QString& value) {
     auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
     if (document == nullptr || !m_hasEntry) return;
-    if (CEntryHooks* hooks = document->GetHooks()) hooks->EditValue(m_entryName, offset, size, value);
+    if (CEntryHooks* hooks = document->GetHooks())
+      hooks->EditValue(m_entryName, offset, size, value);
   });
 }
 
@@ -141,7 +141,8 @@ void CTarnEditorView::keyPressEvent(QKeyEvent* event) {
 
 QString CTarnEditorView::SelectedRowsText() const {
   QModelIndexList rows = selectionModel()->selectedRows();
-  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   QString text;
   for (const QModelIndex& row : rows) {
     text += m_model.index(row.row(), 0).data().toString() + QLatin1Char('\t') +
@@ -153,17 +154,20 @@ QString CTarnEditorView::SelectedRowsText() const {
 void CTarnEditorView::OnUpdate(int hint) {
   auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
   if (document == nullptr || !m_hasEntry || hint == kEntriesReplacing) return;
-  const std::optional<CDataBuffer> now = CurrentBytes(document->m_entries, document->m_changes, m_entryName);
+  const std::optional<CDataBuffer> now =
+      CurrentBytes(document->m_entries, document->m_changes, m_entryName);
   const CDataBuffer bytes = now ? *now : CDataBuffer();
-  if (hint == kEntriesChanged && bytes.GetData() == m_shown.GetData() && bytes.GetSize() == m_shown.GetSize()) return;
+  if (hint == kEntriesChanged && bytes.GetData() == m_shown.GetData() &&
+      bytes.GetSize() == m_shown.GetSize())
+    return;
   // The same place in the rows, as far as they still reach.
   const int scroll = verticalScrollBar()->value();
   const int across = horizontalScrollBar()->value();
   const int row = currentIndex().row();
   ShowBytes(bytes);
   if (row >= 0 && row < m_model.rowCount()) {
-    selectionModel()->setCurrentIndex(m_model.index(row, 0),
-                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(
+        m_model.index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   }
   verticalScrollBar()->setValue(scroll);
   horizontalScrollBar()->setValue(across);
@@ -209,12 +213,14 @@ void CTarnEditorView::ShowBytes(const CDataBuffer& entry) {
   if (!entry.HasData() && entry.GetSize() > 0) {
     // An archive that could not be mapped, and this entry could not be
     // read from it either (gone, cut short, or too large for memory).
-    if (CWinApp* app = AfxGetApp()) app->SetMessageText(QStringLiteral("Cannot read this entry from the archive"));
+    if (CWinApp* app = AfxGetApp())
+      app->SetMessageText(QStringLiteral("Cannot read this entry from the archive"));
     return;
   }
   const std::string_view bytes(reinterpret_cast<const char*>(entry.GetData()), entry.GetSize());
   if (CWinApp* app = AfxGetApp()) {
-    app->SetMessageText(EntryStatusText(bytes.size(), m_model.GetRows().size(), LooksBinary(bytes)));
+    app->SetMessageText(
+        EntryStatusText(bytes.size(), m_model.GetRows().size(), LooksBinary(bytes)));
   }
 }
 

@@ -89,5 +89,5 @@ class CTarnEditorView : public CListView {
   CRulesRowModel m_model;
   std::string m_entryName;  // of the entry shown
   bool m_hasEntry = false;
-  CDataBuffer m_shown;      // its bytes, as shown
+  CDataBuffer m_shown;  // its bytes, as shown
 };

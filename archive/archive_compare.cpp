@@ -54,7 +54,8 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   }
   // An archive that could not be mapped is read where each entry lies.
   m_archive->whole = reader.GetData();
-  m_archive->total = m_archive->whole.HasData() ? m_archive->whole.GetSize() : static_cast<uint32_t>(reader.GetSize());
+  m_archive->total = m_archive->whole.HasData() ? m_archive->whole.GetSize()
+                                                : static_cast<uint32_t>(reader.GetSize());
   m_index = &reader.GetIndex();
   return true;
 }
@@ -64,16 +65,18 @@ bool CCompareSide::ReadsInPlace() const { return m_archive && m_archive->whole.H
 CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
   if (m_archive) {
     const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
-    if (ReachesPastEnd(entry, m_archive->total)) return CStatus::Failure(m_path, "reaches past the end of the archive");
+    if (ReachesPastEnd(entry, m_archive->total))
+      return CStatus::Failure(m_path, "reaches past the end of the archive");
     if (m_archive->whole.HasData()) {
-      bytes = std::string_view(reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size);
+      bytes = std::string_view(
+          reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size);
       return {};
     }
     std::string& scratch = m_archive->scratch;
     scratch.resize(entry.size);
     if (entry.size > 0) {
-      const platform::Error error =
-          platform::ReadAt(m_archive->reader.GetFileHandle().Get(), entry.offset, scratch.data(), entry.size);
+      const platform::Error error = platform::ReadAt(m_archive->reader.GetFileHandle().Get(),
+                                                     entry.offset, scratch.data(), entry.size);
       if (error.Failed()) return CStatus::FromSystem(m_path, error);
     }
     bytes = scratch;
@@ -254,7 +257,8 @@ std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& aft
   return changes;
 }
 
-std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const std::function<void(const COverride&)>& visit,
+std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides,
+                                  const std::function<void(const COverride&)>& visit,
                                   std::vector<CEntryProblem>& problems) {
   // A merge of the sides' names: the heap holds each side's next name, the
   // smallest name first and, among equal names, the earliest side.

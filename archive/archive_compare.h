@@ -95,5 +95,6 @@ struct COverride {
 // and answers which sides hold no entry that wins (every one of their names
 // is held by a later side too). A copy whose bytes cannot be had is named in
 // `problems` and counts as differing.
-std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides, const std::function<void(const COverride&)>& visit,
+std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides,
+                                  const std::function<void(const COverride&)>& visit,
                                   std::vector<CEntryProblem>& problems);

@@ -31,8 +31,6 @@ constexpr uint32_t kMinRecordBytes = 9;
 // and ends by the slack at the latest.
 constexpr uint32_t kSlackBytes = 64;
 
-
-
 // The bytes before the first zero byte at `name`, looked for 64 at a time:
 // most names are shorter, and four loads side by side find their end in
 // one step, where 16-byte steps would each wait for the one before.
@@ -43,11 +41,12 @@ size_t NameLength(const uint8_t* name) {
   const __m128i zero = _mm_setzero_si128();
   const auto zeros = [zero](const uint8_t* at) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero))));
+    return static_cast<uint64_t>(
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero))));
   };
   for (size_t at = 0;; at += 64) {
-    const uint64_t found = zeros(name + at) | zeros(name + at + 16) << 16 | zeros(name + at + 32) << 32 |
-                           zeros(name + at + 48) << 48;
+    const uint64_t found = zeros(name + at) | zeros(name + at + 16) << 16 |
+                           zeros(name + at + 32) << 32 | zeros(name + at + 48) << 48;
     if (found != 0) return at + static_cast<size_t>(std::countr_zero(found));
   }
 #else
@@ -102,7 +101,8 @@ CStatus::Kind CBigArchive::GetFailure() const {
 
 CStatus CBigArchive::GetStatus() const {
   const CStatus::Kind failure = GetFailure();
-  if (failure == CStatus::Kind::CannotOpen) return CStatus::Failure(GetPath(), GetOpenError(), failure);
+  if (failure == CStatus::Kind::CannotOpen)
+    return CStatus::Failure(GetPath(), GetOpenError(), failure);
   return failure == CStatus::Kind::Ok ? CStatus() : CStatus::Of(failure, GetPath());
 }
 
@@ -144,7 +144,8 @@ CStatus::Kind CBigArchive::TestHeader() {
   if (fileSize < kHeaderBytes) return CStatus::Kind::TooShort;
   uint8_t header[kHeaderBytes];
   Seek(0);
-  if (Read(header, kHeaderBytes) != 0) return GetSize() < 0 ? CStatus::Kind::TooLarge : CStatus::Kind::TooShort;
+  if (Read(header, kHeaderBytes) != 0)
+    return GetSize() < 0 ? CStatus::Kind::TooLarge : CStatus::Kind::TooShort;
   if (ReadLittleEndian32(header) != kMagic) return CStatus::Kind::BadMagic;
   if (ReadLittleEndian32(header + 4) != fileSize) return CStatus::Kind::SizeMismatch;
   if (header[8] & 0x80) return CStatus::Kind::BadCount;
@@ -197,11 +198,13 @@ CStatus::Kind CBigArchive::ReadHeader(uint32_t& count, uint32_t& regionSize) {
   if (count > regionSize / kMinRecordBytes) return CStatus::Kind::RecordsOverrun;
   // Everything the index needs, in one block: the records, their names,
   // and the sort's scratch.
-  m_arena->Reserve(size_t{regionSize} + kSlackBytes + size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
+  m_arena->Reserve(size_t{regionSize} + kSlackBytes +
+                   size_t{count} * (sizeof(CNameRef) + kSortScratchPerName) + 64);
   uint8_t* room = m_arena->Take<uint8_t>(size_t{regionSize} + kSlackBytes);
   m_records = room;
   if (regionSize < kSplitReadLeast || !IsDiskOpen()) {
-    if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0) return CStatus::Kind::IndexPastEnd;
+    if (ReadUncached(room, static_cast<int32_t>(regionSize)) != 0)
+      return CStatus::Kind::IndexPastEnd;
   } else {
     // Most of such a read's time goes to the system filling fresh pages:
     // a second thread reads the later half, and then has the pages that the

@@ -24,7 +24,6 @@ void PutBE32(std::string& out, uint32_t value) {
 
 uint64_t RecordBytes(const std::string& name) { return 8 + name.size() + 1; }
 
-
 // The archive being written, as found before packing: never packed into
 // itself, under its own name or any other.
 struct CArchiveSpot {
@@ -36,8 +35,8 @@ struct CArchiveSpot {
 // Walks one folder input.
 class CFolderGatherer {
  public:
-  CFolderGatherer(CBigWriter& writer, std::vector<CEntryProblem>& problems, const std::optional<CArchiveSpot>& skip,
-                  int root)
+  CFolderGatherer(CBigWriter& writer, std::vector<CEntryProblem>& problems,
+                  const std::optional<CArchiveSpot>& skip, int root)
       : m_writer(writer), m_problems(problems), m_skip(skip), m_root(root) {}
 
   // Every file below `root`, whose path for messages is `shown`. Without
@@ -74,38 +73,47 @@ class CFolderGatherer {
     CHandleOwner owner;  // none for the input itself, which is the caller's
     std::vector<platform::FolderItem> items;
     size_t next = 0;
-    size_t nameLength = 0;   // of the name and path above this folder
+    size_t nameLength = 0;  // of the name and path above this folder
     size_t shownLength = 0;
   };
 
   // Lists `folder`, whose path for messages is `shown`, into a new frame.
-  bool Enter(std::vector<CFrame>& frames, platform::Handle folder, CHandleOwner owner, const std::string& shown) {
+  bool Enter(std::vector<CFrame>& frames, platform::Handle folder, CHandleOwner owner,
+             const std::string& shown) {
     std::vector<platform::FolderItem> items;
     if (const platform::Error error = platform::ListFolder(folder, items); error.Failed()) {
       Problem(shown, error.Text());
       return false;
     }
     // In byte order, so problems come out in the same order on every run.
-    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    std::sort(items.begin(), items.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
     frames.push_back({folder, std::move(owner), std::move(items), 0, 0, 0});
     return true;
   }
 
   // Takes in one item; true when it was a folder that was entered, which
   // then owns the extended `name` and `shown`.
-  bool Visit(std::vector<CFrame>& frames, const platform::FolderItem& item, std::string& name, std::string& shown) {
-    if (item.info.kind == platform::NodeKind::Link) return Problem(shown, "symbolic link (not followed)"), false;
-    if (item.info.kind == platform::NodeKind::Other) return Problem(shown, "not a regular file or folder"), false;
+  bool Visit(std::vector<CFrame>& frames, const platform::FolderItem& item, std::string& name,
+             std::string& shown) {
+    if (item.info.kind == platform::NodeKind::Link)
+      return Problem(shown, "symbolic link (not followed)"), false;
+    if (item.info.kind == platform::NodeKind::Other)
+      return Problem(shown, "not a regular file or folder"), false;
     // A '\' inside one name would read as a separator when extracted.
-    if (item.name.find('\\') != std::string::npos) return Problem(shown, "name holds a '\\'"), false;
+    if (item.name.find('\\') != std::string::npos)
+      return Problem(shown, "name holds a '\\'"), false;
     if (const CStatus::Kind unsafe = CheckEntryName(name); unsafe != CStatus::Kind::Ok)
       return Problem(shown, CStatus::WordsFor(unsafe)), false;
     const platform::Handle folder = frames.back().folder;
     if (item.info.kind == platform::NodeKind::Folder) {
       if (frames.size() > kMostPackDepth) {
-        return Problem(shown, "folders nested more than " + std::to_string(kMostPackDepth) + " deep"), false;
+        return Problem(shown,
+                       "folders nested more than " + std::to_string(kMostPackDepth) + " deep"),
+               false;
       }
-      const platform::Result<platform::Handle> opened = platform::OpenFolderAt(folder, item.name, false);
+      const platform::Result<platform::Handle> opened =
+          platform::OpenFolderAt(folder, item.name, false);
       if (!opened) return Problem(shown, opened.GetError().Text()), false;
       CHandleOwner below(*opened);
       const size_t nameLength = name.size() - item.name.size();
@@ -133,11 +141,14 @@ class CFolderGatherer {
     // fails the whole pack; the temporary file then goes.)
     if (const platform::Error error = platform::CanReadAt(folder, item.name); error.Failed())
       return Problem(shown, error.Text()), false;
-    m_writer.AddInput(name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
+    m_writer.AddInput(
+        name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
     return false;
   }
 
-  void Problem(const std::string& path, std::string reason) { m_problems.push_back({path, std::move(reason)}); }
+  void Problem(const std::string& path, std::string reason) {
+    m_problems.push_back({path, std::move(reason)});
+  }
 
   CBigWriter& m_writer;
   std::vector<CEntryProblem>& m_problems;
@@ -145,7 +156,8 @@ class CFolderGatherer {
   int m_root;
 };
 
-void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEntryProblem>& problems) {
+void GatherArchive(const std::string& path, CBigWriter& writer,
+                   std::vector<CEntryProblem>& problems) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {
     problems.push_back({path, reader.GetStatus().GetWords()});
@@ -156,17 +168,20 @@ void GatherArchive(const std::string& path, CBigWriter& writer, std::vector<CEnt
     const std::string shown = path + ": entry '" + std::string(entry.name) + "'";
     if (entry.claimed > entry.size) {
       problems.push_back({shown, "reaches past the end of the archive"});
-    } else if (const CStatus::Kind unsafe = CheckEntryName(entry.name); unsafe != CStatus::Kind::Ok) {
+    } else if (const CStatus::Kind unsafe = CheckEntryName(entry.name);
+               unsafe != CStatus::Kind::Ok) {
       problems.push_back({shown, CStatus::WordsFor(unsafe)});
     } else {
-      writer.AddInput(std::string(entry.name),
-                      CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
+      writer.AddInput(
+          std::string(entry.name),
+          CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
     }
   }
 }
 
-void GatherFolder(platform::Handle root, const std::string& path, const std::optional<CArchiveSpot>& skip,
-                  CBigWriter& writer, std::vector<CEntryProblem>& problems) {
+void GatherFolder(platform::Handle root, const std::string& path,
+                  const std::optional<CArchiveSpot>& skip, CBigWriter& writer,
+                  std::vector<CEntryProblem>& problems) {
   CFolderGatherer gatherer(writer, problems, skip, writer.AddRoot(path));
   std::string shown = path;
   while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
@@ -185,7 +200,9 @@ int CBigWriter::AddRoot(const std::string& path) {
   return static_cast<int>(m_roots.size()) - 1;
 }
 
-void CBigWriter::Add(std::string name, CPackSource source) { m_entries.insert_or_assign(std::move(name), std::move(source)); }
+void CBigWriter::Add(std::string name, CPackSource source) {
+  m_entries.insert_or_assign(std::move(name), std::move(source));
+}
 
 void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
   Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, {}, 0, {}});
@@ -205,13 +222,15 @@ void CBigWriter::AddInput(std::string name, CPackSource source) {
 bool CBigWriter::Remove(std::string_view name) {
   const auto found = m_entries.find(name);
   if (found == m_entries.end()) return false;
-  if (const auto path = m_paths.find(EntryPathKey(name)); path != m_paths.end() && path->second == name)
+  if (const auto path = m_paths.find(EntryPathKey(name));
+      path != m_paths.end() && path->second == name)
     m_paths.erase(path);
   m_entries.erase(found);
   return true;
 }
 
-void CBigWriter::AddFileRange(std::string name, uint64_t size, const CHandleHolder& file, uint64_t offset) {
+void CBigWriter::AddFileRange(std::string name, uint64_t size, const CHandleHolder& file,
+                              uint64_t offset) {
   Add(std::move(name), CPackSource{-1, CDataBuffer(), size, {}, file, offset, {}});
 }
 
@@ -224,7 +243,8 @@ uint64_t CBigWriter::GetArchiveSize() const {
 CStatus CBigWriter::Write(const std::string& path, const ProgressFn& progress) {
   const uint64_t total = GetArchiveSize();
   if (total > kMostArchiveBytes)
-    return CStatus::Failure(path, "the archive would be " + std::to_string(total) + " bytes, 2 GiB or more");
+    return CStatus::Failure(
+        path, "the archive would be " + std::to_string(total) + " bytes, 2 GiB or more");
   // No protected file: an archive may be replaced by one made from itself.
   const CReplaceOptions options{std::nullopt, false};
   return WriteFileReplacing(
@@ -245,8 +265,8 @@ namespace {
 
 // The index the entries make: header and one record per entry, names in
 // byte order, bytes laid out right after it in the same order.
-std::string MakeIndex(const std::map<std::string, CPackSource, std::less<>>& entries, uint64_t total,
-                      uint64_t headerSize) {
+std::string MakeIndex(const std::map<std::string, CPackSource, std::less<>>& entries,
+                      uint64_t total, uint64_t headerSize) {
   std::string index;
   index.reserve(static_cast<size_t>(headerSize));
   index += "BIGF";
@@ -289,7 +309,8 @@ class CEntryCopier {
   // could not be mapped) go over in one kernel copy a run, however many
   // entries the run holds.
   bool AddToRun(const std::string& name, const CPackSource& source) {
-    if (m_run.size != 0 && (m_run.file != source.file.Get() || m_run.offset + m_run.size != source.offset) &&
+    if (m_run.size != 0 &&
+        (m_run.file != source.file.Get() || m_run.offset + m_run.size != source.offset) &&
         !FlushRun())
       return false;
     if (m_run.size == 0) {
@@ -303,7 +324,8 @@ class CEntryCopier {
   }
 
   // Bytes in memory: a slice of a mapped archive input, or new bytes.
-  bool CopyBytes(const std::string& name, const CPackSource& source, const std::function<bool(uint64_t)>& onPiece) {
+  bool CopyBytes(const std::string& name, const CPackSource& source,
+                 const std::function<bool(uint64_t)>& onPiece) {
     if (!FlushRun()) return false;
     if (!FlushGathered()) return WriteFailed();
     CExtractEntry entry;
@@ -313,7 +335,9 @@ class CEntryCopier {
     if (CopyEntryTo(m_out, entry, onPiece, cut, m_error)) return true;
     // The archive input was cut short since it was read: its bytes are no
     // longer what its index promised.
-    if (cut) return Fail((source.input ? *source.input : std::string()) + ": " + name + ": changed while packing");
+    if (cut)
+      return Fail((source.input ? *source.input : std::string()) + ": " + name +
+                  ": changed while packing");
     if (!onPiece(source.size)) return Fail("cancelled");
     return WriteFailed();
   }
@@ -322,8 +346,8 @@ class CEntryCopier {
   bool CopyFile(const std::string& shown, const std::string& name, const CPackSource& source) {
     if (!FlushRun()) return false;
     const std::vector<std::string_view> parts = SplitEntryName(name);
-    const platform::Result<platform::Handle> at =
-        m_walks[static_cast<size_t>(source.root)]->Enter(std::span(parts).first(parts.size() - 1), false);
+    const platform::Result<platform::Handle> at = m_walks[static_cast<size_t>(source.root)]->Enter(
+        std::span(parts).first(parts.size() - 1), false);
     if (!at) return Fail(shown + ": " + at.GetError().Text());
     platform::NodeInfo now;
     const platform::Result<platform::Handle> opened =
@@ -332,12 +356,13 @@ class CEntryCopier {
     const CHandleOwner file(*opened);
     // The size went into the index already: a file that changed since it
     // was found would make the archive lie.
-    if (now.identity != source.identity || now.size != source.size) return Fail(shown + ": changed while packing");
+    if (now.identity != source.identity || now.size != source.size)
+      return Fail(shown + ": changed while packing");
     if (source.size <= kSmallFile) {
       if (m_used + source.size > kGatherBytes && !FlushGathered()) return WriteFailed();
       if (source.size > 0) {
-        const platform::Error error =
-            platform::ReadAt(file.Get(), 0, m_gathered.get() + m_used, static_cast<uint32_t>(source.size));
+        const platform::Error error = platform::ReadAt(file.Get(), 0, m_gathered.get() + m_used,
+                                                       static_cast<uint32_t>(source.size));
         if (error.Failed()) return Fail(shown + ": " + error.Text());
       }
       m_used += static_cast<size_t>(source.size);
@@ -347,7 +372,8 @@ class CEntryCopier {
     const platform::Result<int64_t> copied =
         platform::CopyRange(file.Get(), 0, m_out, static_cast<int64_t>(source.size));
     if (!copied) return m_error = copied.GetError(), WriteFailed();
-    if (*copied != static_cast<int64_t>(source.size)) return Fail(shown + ": changed while packing");
+    if (*copied != static_cast<int64_t>(source.size))
+      return Fail(shown + ": changed while packing");
     return true;
   }
 
@@ -375,8 +401,8 @@ class CEntryCopier {
 
   bool FlushRun() {
     if (m_run.size == 0) return true;
-    const platform::Result<int64_t> result =
-        platform::CopyRange(m_run.file, static_cast<int64_t>(m_run.offset), m_out, static_cast<int64_t>(m_run.size));
+    const platform::Result<int64_t> result = platform::CopyRange(
+        m_run.file, static_cast<int64_t>(m_run.offset), m_out, static_cast<int64_t>(m_run.size));
     if (!result) return m_error = result.GetError(), WriteFailed();
     const int64_t copied = *result;
     // The sizes went into the index already: a source cut short since it
@@ -414,12 +440,14 @@ class CEntryCopier {
 
 }  // namespace
 
-CStatus CBigWriter::WriteEntries(platform::Handle out, const std::string& path, const ProgressFn& progress) const {
+CStatus CBigWriter::WriteEntries(platform::Handle out, const std::string& path,
+                                 const ProgressFn& progress) const {
   const uint64_t total = GetArchiveSize();
   uint64_t headerSize = kHeaderBytes;
   for (const auto& [name, source] : m_entries) headerSize += RecordBytes(name);
   const std::string index = MakeIndex(m_entries, total, headerSize);
-  if (const platform::Error error = platform::WriteAll(out, index.data(), index.size()); error.Failed())
+  if (const platform::Error error = platform::WriteAll(out, index.data(), index.size());
+      error.Failed())
     return CStatus::Failure(path, "cannot write: " + error.Text());
   CEntryCopier copier(out, path);
   if (!copier.OpenRoots(m_roots)) return copier.GetStatus();
@@ -432,12 +460,11 @@ CStatus CBigWriter::WriteEntries(platform::Handle out, const std::string& path, 
       return !progress || progress(done);
     };
     bool copied = false;
-    if (source.file && !source.bytes.HasData())
-      copied = copier.AddToRun(name, source);
-    else if (source.root < 0)
-      copied = copier.CopyBytes(name, source, onPiece);
+    if (source.file && !source.bytes.HasData()) copied = copier.AddToRun(name, source);
+    else if (source.root < 0) copied = copier.CopyBytes(name, source, onPiece);
     else
-      copied = copier.CopyFile(m_roots[static_cast<size_t>(source.root)] + ": " + name, name, source);
+      copied =
+          copier.CopyFile(m_roots[static_cast<size_t>(source.root)] + ": " + name, name, source);
     if (!copied) return copier.GetStatus();
     done.bytesDone = before + source.size;
     ++done.entriesDone;
@@ -482,8 +509,8 @@ std::optional<CArchiveSpot> FindArchiveSpot(const std::string& archive,
 
 }  // namespace
 
-void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
-                      std::vector<CEntryProblem>& problems) {
+void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs,
+                      CBigWriter& writer, std::vector<CEntryProblem>& problems) {
   const std::optional<CArchiveSpot> existing = FindArchiveSpot(archive, problems);
   for (const std::string& input : inputs) {
     const CHandleOwner root(*platform::OpenFolder(input, false));
@@ -500,7 +527,8 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   for (const auto& [key, entry] : paths) {
     const auto below = paths.lower_bound(key + '\\');
     if (below != paths.end() && below->first.compare(0, key.size() + 1, key + '\\') == 0)
-      problems.push_back({"entry '" + entry + "'", "is both a file and a folder ('" + below->second + "')"});
+      problems.push_back(
+          {"entry '" + entry + "'", "is both a file and a folder ('" + below->second + "')"});
   }
 #ifdef _WIN32
   const auto& entries = writer.GetEntries();
@@ -509,10 +537,13 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   // rather than found when extracting.
   std::map<std::string, std::string_view> firstOfCase;  // by WindowsCaseKey
   for (const auto& [entry, source] : entries) {
-    if (const CStatus::Kind reserved = CheckWindowsEntryName(entry); reserved != CStatus::Kind::Ok) {
+    if (const CStatus::Kind reserved = CheckWindowsEntryName(entry);
+        reserved != CStatus::Kind::Ok) {
       problems.push_back({"entry '" + entry + "'", CStatus::WordsFor(reserved)});
-    } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry), entry); !isNew) {
-      problems.push_back({"entry '" + entry + "'", "differs only in letter case from '" + std::string(first->second) + "'"});
+    } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry), entry);
+               !isNew) {
+      problems.push_back({"entry '" + entry + "'",
+                          "differs only in letter case from '" + std::string(first->second) + "'"});
     }
   }
 #endif

@@ -19,8 +19,8 @@
 // so the same entries always give the same bytes. The archive is written
 // by WriteFileReplacing: a new file beside its path, flushed to disk and
 // renamed over the path only when complete, with the access of the file it
-// replaces; on any failure nothing is left and the path keeps what it had. Entry bytes go from file to file or from a mapped
-// archive to the file, never held whole in memory.
+// replaces; on any failure nothing is left and the path keeps what it had. Entry bytes go from file
+// to file or from a mapped archive to the file, never held whole in memory.
 //
 // Threading: none.
 #pragma once
@@ -40,8 +40,8 @@
 
 // Where a packed entry's bytes come from.
 struct CPackSource {
-  int root = -1;        // a file under folder input `root`, at the entry's name
-  CDataBuffer bytes;    // else these bytes (a slice of a mapped archive)
+  int root = -1;      // a file under folder input `root`, at the entry's name
+  CDataBuffer bytes;  // else these bytes (a slice of a mapped archive)
   uint64_t size = 0;
   platform::FileIdentity identity;  // of the file, to see that it is still the one found
   // Where the entry's bytes lie in an open file, when they are to be copied
@@ -85,7 +85,8 @@ class CBigWriter {
   CStatus Write(const std::string& path, const ProgressFn& progress);
 
  private:
-  CStatus WriteEntries(platform::Handle out, const std::string& path, const ProgressFn& progress) const;
+  CStatus WriteEntries(platform::Handle out, const std::string& path,
+                       const ProgressFn& progress) const;
 
   std::vector<std::string> m_roots;
   std::map<std::string, CPackSource, std::less<>> m_entries;
@@ -103,8 +104,8 @@ inline constexpr uint64_t kMostArchiveBytes = (uint64_t{1} << 31) - 1;
 // Gathers the inputs of `tarn pack` for an archive to be written at
 // `archive`. Problems name the culprit by path (input path and the parts
 // below it joined with '/'); when there are any, nothing should be written.
-void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs, CBigWriter& writer,
-                      std::vector<CEntryProblem>& problems);
+void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs,
+                      CBigWriter& writer, std::vector<CEntryProblem>& problems);
 
 // Gathers the files under the folder `root` (open) as pack gathers a folder
 // input named `path`, with no archive to keep out of it.

@@ -9,7 +9,9 @@ void CChangeSet::Put(std::string_view name, CDataBuffer bytes) {
   m_changes.insert_or_assign(std::string(name), CChange{false, std::move(bytes)});
 }
 
-void CChangeSet::Remove(std::string_view name) { m_changes.insert_or_assign(std::string(name), CChange{true, {}}); }
+void CChangeSet::Remove(std::string_view name) {
+  m_changes.insert_or_assign(std::string(name), CChange{true, {}});
+}
 
 void CChangeSet::Restore(std::string_view name, const std::optional<CChange>& change) {
   if (change) {
@@ -29,7 +31,8 @@ std::optional<CChangeSet::CChange> CChangeSet::Get(std::string_view name) const 
   return change != nullptr ? std::optional<CChange>(*change) : std::nullopt;
 }
 
-std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeSet& changes, std::string_view name) {
+std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeSet& changes,
+                                        std::string_view name) {
   if (const CChangeSet::CChange* change = changes.Find(name)) {
     return change->removed ? std::nullopt : std::optional<CDataBuffer>(change->bytes);
   }
@@ -53,7 +56,8 @@ bool AnyStartsWith(const CEntryMap& entries, const CChangeSet& changes, const st
     if (change == nullptr || !change->removed) return true;
   }
   const auto& pending = changes.GetChanges();
-  for (auto at = pending.lower_bound(prefix); at != pending.end() && at->first.starts_with(prefix); ++at) {
+  for (auto at = pending.lower_bound(prefix); at != pending.end() && at->first.starts_with(prefix);
+       ++at) {
     if (!at->second.removed) return true;
   }
   return false;
@@ -65,9 +69,11 @@ std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, st
                          bool replacing) {
   if (const CStatus::Kind problem = CheckEntryName(name); problem != CStatus::Kind::Ok)
     return CStatus::WordsFor(problem);
-  if (CurrentBytes(entries, changes, name)) return replacing ? std::string() : "an entry of that name exists";
+  if (CurrentBytes(entries, changes, name))
+    return replacing ? std::string() : "an entry of that name exists";
   for (const char separator : {'\\', '/'}) {
-    if (AnyStartsWith(entries, changes, std::string(name) + separator)) return "a folder of that name exists";
+    if (AnyStartsWith(entries, changes, std::string(name) + separator))
+      return "a folder of that name exists";
   }
   for (size_t at = 0; at < name.size(); ++at) {
     if (IsNameSeparator(name[at]) && CurrentBytes(entries, changes, name.substr(0, at))) {
@@ -77,15 +83,16 @@ std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, st
   return {};
 }
 
-CStatus WriteChangedArchive(const std::string& path, const CEntryMap& entries, const CChangeSet& changes,
-                            SaveScope scope, const CSaveSource& source) {
+CStatus WriteChangedArchive(const std::string& path, const CEntryMap& entries,
+                            const CChangeSet& changes, SaveScope scope, const CSaveSource& source) {
   CBigWriter writer;
   if (scope == SaveScope::Whole) {
     for (size_t position = 0; position < entries.size(); ++position) {
       const std::string_view name = entries.NameAt(position);
       if (changes.Find(name) != nullptr) continue;
       if (source.file) {
-        writer.AddFileRange(std::string(name), entries.SizeAt(position), source.file, entries.OffsetAt(position));
+        writer.AddFileRange(std::string(name), entries.SizeAt(position), source.file,
+                            entries.OffsetAt(position));
       } else {
         writer.AddBytes(std::string(name), entries.BufferAt(position));
       }

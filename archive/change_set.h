@@ -52,7 +52,8 @@ class CChangeSet {
 
 // The bytes `name` has with `changes` applied to `entries`: the changed
 // bytes, else the opened entry's; nothing when it is removed or absent.
-std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeSet& changes, std::string_view name);
+std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeSet& changes,
+                                        std::string_view name);
 
 // Why `name` cannot be given to a new or renamed entry, in words; empty
 // when it can. The rules are pack's: no name extraction would refuse, no
@@ -78,5 +79,5 @@ struct CSaveSource {
 // Writes the archive that `entries` with `changes` make to `path`,
 // replacing what is there only once complete. On failure, which the status
 // says, `path` holds what it had and no temporary file is left.
-CStatus WriteChangedArchive(const std::string& path, const CEntryMap& entries, const CChangeSet& changes,
-                            SaveScope scope, const CSaveSource& source);
+CStatus WriteChangedArchive(const std::string& path, const CEntryMap& entries,
+                            const CChangeSet& changes, SaveScope scope, const CSaveSource& source);

@@ -19,7 +19,8 @@ void CEntryMap::swap(CEntryMap& other) noexcept {
 CEntryMap::const_iterator CEntryMap::find(std::string_view name) const {
   const CBigIndex& index = m_index.Get();
   const auto found = index.find(name);
-  return found == index.end() ? end() : const_iterator(this, static_cast<size_t>(found - index.begin()));
+  return found == index.end() ? end()
+                              : const_iterator(this, static_cast<size_t>(found - index.begin()));
 }
 
 const CDataBuffer& CEntryMap::at(std::string_view name) const {
@@ -56,7 +57,8 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
     CDataBuffer read(nullptr, size);
     auto* into = const_cast<uint8_t*>(read.GetData());
     const platform::Error error =
-        size == 0 ? platform::Error() : platform::ReadAt(m_file.Get(), OffsetAt(position), into, size);
+        size == 0 ? platform::Error()
+                  : platform::ReadAt(m_file.Get(), OffsetAt(position), into, size);
     if (!error.Failed()) {
       buffer = std::move(read);
       return buffer;

@@ -111,8 +111,7 @@ class CEntryMap {
 // end (0 bytes when it starts at or past the end). No entry byte is copied:
 // once this returns, the archive stays mapped only through the map and the
 // buffers cut from it.
-bool OpenArchiveEntries(const std::string& path, CEntryMap& entries,
-                        CStatus* error = nullptr);
+bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error = nullptr);
 
 // Whether an index element reaches past the end of an archive of `total` bytes.
 inline bool ReachesPastEnd(const CBigEntry& entry, uint64_t total) {

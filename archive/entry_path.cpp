@@ -10,7 +10,8 @@ CStatus::Kind CheckEntryName(std::string_view name) {
     const auto byte = static_cast<unsigned char>(c);
     // A colon names a drive or a stream on some systems; control bytes
     // make names that cannot be typed or shown.
-    if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F) return CStatus::Kind::ForbiddenByte;
+    if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F)
+      return CStatus::Kind::ForbiddenByte;
   }
   for (const std::string_view segment : SplitEntryName(name)) {
     if (segment.empty()) return CStatus::Kind::EmptySegment;
@@ -36,10 +37,12 @@ std::vector<std::string_view> SplitEntryName(std::string_view name) {
   return segments;
 }
 
-platform::Result<platform::Handle> CFolderWalk::Enter(std::span<const std::string_view> segments, bool create) {
+platform::Result<platform::Handle> CFolderWalk::Enter(std::span<const std::string_view> segments,
+                                                      bool create) {
   // Keep the folders this path shares with the last one.
   size_t shared = 0;
-  while (shared < segments.size() && shared < m_names.size() && m_names[shared] == segments[shared]) ++shared;
+  while (shared < segments.size() && shared < m_names.size() && m_names[shared] == segments[shared])
+    ++shared;
   Truncate(shared);
   for (size_t depth = shared; depth < segments.size(); ++depth) {
     const platform::Handle above = depth == 0 ? m_root : m_handles.back().Get();

@@ -19,8 +19,8 @@ constexpr char kTempPrefix[] = ".tarn-";
 
 // What stands at a name where a file is to go, in words, when it must not
 // be replaced; null when it may be.
-const char* InTheWay(const platform::NodeInfo& there, const std::optional<platform::FileIdentity>& protect,
-                     bool replaceLink) {
+const char* InTheWay(const platform::NodeInfo& there,
+                     const std::optional<platform::FileIdentity>& protect, bool replaceLink) {
   switch (there.kind) {
     case platform::NodeKind::Missing: return nullptr;
     case platform::NodeKind::Link: return replaceLink ? nullptr : "symbolic link in the way";
@@ -40,8 +40,12 @@ const char* InTheWay(const platform::NodeInfo& there, const std::optional<platfo
 // name, under the name itself. A failure keeps its status, about `shown`.
 class CPendingFile {
  public:
-  CPendingFile(platform::Handle folder, std::string name, std::string tempPrefix, bool direct, std::string shown)
-      : m_folder(folder), m_name(std::move(name)), m_prefix(std::move(tempPrefix)), m_direct(direct),
+  CPendingFile(platform::Handle folder, std::string name, std::string tempPrefix, bool direct,
+               std::string shown)
+      : m_folder(folder),
+        m_name(std::move(name)),
+        m_prefix(std::move(tempPrefix)),
+        m_direct(direct),
         m_shown(std::move(shown)) {}
   ~CPendingFile() { Discard(); }
   CPendingFile(const CPendingFile&) = delete;
@@ -58,9 +62,9 @@ class CPendingFile {
       platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
       return true;
     }
-    const platform::Result<platform::Handle> named = m_direct && !replacing
-                                                         ? platform::CreateFileAt(m_folder, m_name)
-                                                         : platform::CreateTempFileAt(m_folder, m_prefix, m_written);
+    const platform::Result<platform::Handle> named =
+        m_direct && !replacing ? platform::CreateFileAt(m_folder, m_name)
+                               : platform::CreateTempFileAt(m_folder, m_prefix, m_written);
     if (!named) {
       m_written.clear();
       m_status = CStatus::FromSystem(m_shown, named.GetError());
@@ -87,12 +91,15 @@ class CPendingFile {
       Discard();
       return false;
     };
-    const auto failed = [&](const platform::Error& error) { return fail(CStatus::FromSystem(m_shown, error)); };
+    const auto failed = [&](const platform::Error& error) {
+      return fail(CStatus::FromSystem(m_shown, error));
+    };
     // The common case, a new name that is still free, in one step: the
     // link fails rather than replace anything that got there since.
     if (m_written.empty() && !m_replacing) {
       if (!m_direct) {
-        if (const platform::Error error = platform::SyncFile(m_file.Get()); error.Failed()) return failed(error);
+        if (const platform::Error error = platform::SyncFile(m_file.Get()); error.Failed())
+          return failed(error);
       }
       if (!platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name).Failed()) {
         m_written = m_name;
@@ -100,22 +107,26 @@ class CPendingFile {
       }
     }
     platform::NodeInfo there;
-    if (const platform::Error error = platform::InspectAt(m_folder, m_name, there); error.Failed()) return failed(error);
+    if (const platform::Error error = platform::InspectAt(m_folder, m_name, there); error.Failed())
+      return failed(error);
     if (m_written == m_name) there.kind = platform::NodeKind::Missing;  // that is this file
-    if (const char* refused = InTheWay(there, protect, replaceLink)) return fail(CStatus::Failure(m_shown, refused));
+    if (const char* refused = InTheWay(there, protect, replaceLink))
+      return fail(CStatus::Failure(m_shown, refused));
     const bool replacing = there.kind != platform::NodeKind::Missing;
     if (there.kind == platform::NodeKind::File) {
-      if (const platform::Error error = platform::TakeAccessOf(m_file.Get(), there); error.Failed()) return failed(error);
+      if (const platform::Error error = platform::TakeAccessOf(m_file.Get(), there); error.Failed())
+        return failed(error);
     }
     if (replacing || !m_direct) {
-      if (const platform::Error error = platform::SyncFile(m_file.Get()); error.Failed()) return failed(error);
+      if (const platform::Error error = platform::SyncFile(m_file.Get()); error.Failed())
+        return failed(error);
     }
     if (m_written.empty()) {  // unnamed
       // A new name is taken in one step, and fails if anything got there
       // first; a file is replaced by renaming over it.
-      const platform::Error error = replacing
-                                        ? platform::LinkUnnamedAsTempAt(m_folder, m_file.Get(), m_prefix, m_written)
-                                        : platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name);
+      const platform::Error error =
+          replacing ? platform::LinkUnnamedAsTempAt(m_folder, m_file.Get(), m_prefix, m_written)
+                    : platform::LinkUnnamedAt(m_folder, m_file.Get(), m_name);
       if (error.Failed()) return failed(error);
       if (replacing) platform::RemoveOnInterrupt(m_folder, m_written);
       else m_written = m_name;
@@ -128,7 +139,8 @@ class CPendingFile {
     // Closed before the rename: Windows renames no file that is open.
     m_file.Close();
     if (m_written != m_name) {
-      if (const platform::Error error = platform::RenameAt(m_folder, m_written, m_name); error.Failed()) {
+      if (const platform::Error error = platform::RenameAt(m_folder, m_written, m_name);
+          error.Failed()) {
         m_status = CStatus::FromSystem(m_shown, error);
         Discard();
         return false;
@@ -136,7 +148,8 @@ class CPendingFile {
     }
     m_written.clear();
     platform::RemoveOnInterrupt(platform::kInvalidHandle, std::string());
-    if (!m_direct) platform::SyncFile(m_folder);  // the rename itself; the file is complete either way
+    if (!m_direct)
+      platform::SyncFile(m_folder);  // the rename itself; the file is complete either way
     return true;
   }
 
@@ -177,7 +190,8 @@ bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExt
     return false;
   };
   platform::NodeInfo there;
-  if (const platform::Error error = platform::InspectAt(folder, name, there); error.Failed()) return failed(error);
+  if (const platform::Error error = platform::InspectAt(folder, name, there); error.Failed())
+    return failed(error);
   if (const char* refused = InTheWay(there, protect, false)) {
     outcome.status = CStatus::Failure(name, refused);
     return false;
@@ -190,11 +204,14 @@ bool WriteEntryFile(platform::Handle folder, const std::string& name, const CExt
   };
   if (!file.Open(there.kind == platform::NodeKind::File)) return pendingFailed();
   platform::Error copyError;
-  const bool ok = CopyEntryTo(file.Get(), entry, [&](uint64_t done) {
-    if (onPiece(done)) return true;
-    outcome.stopped = true;
-    return false;
-  }, outcome.cut, copyError);
+  const bool ok = CopyEntryTo(
+      file.Get(), entry,
+      [&](uint64_t done) {
+        if (onPiece(done)) return true;
+        outcome.stopped = true;
+        return false;
+      },
+      outcome.cut, copyError);
   if (outcome.stopped) {
     outcome.status = CStatus::Failure(name, "cancelled");
     return false;
@@ -236,8 +253,9 @@ bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
   uint64_t done = 0;
   while (done < entry.size) {
     const uint64_t step = std::min<uint64_t>(kPiece, entry.size - done);
-    const platform::Result<int64_t> copied = platform::CopyRange(
-        entry.file.Get(), static_cast<int64_t>(entry.offset + done), out, static_cast<int64_t>(step));
+    const platform::Result<int64_t> copied =
+        platform::CopyRange(entry.file.Get(), static_cast<int64_t>(entry.offset + done), out,
+                            static_cast<int64_t>(step));
     if (!copied) return error = copied.GetError(), false;
     // The file ends before the index said it does: cut short since it was opened.
     if (static_cast<uint64_t>(*copied) != step) return cut = true, false;
@@ -285,22 +303,27 @@ enum class CAfterEntry { Next, Stop, Cancel };
 // Writes one entry as the file `name` in the folder `at`, noting what
 // became of it in `report`.
 CAfterEntry ExtractOne(platform::Handle at, const std::string& name, const CExtractEntry& entry,
-                       const CExtractOptions& options, CProgress& progress, CExtractReport& report) {
-  const auto problem = [&](std::string reason) { report.problems.push_back({std::string(entry.name), std::move(reason)}); };
+                       const CExtractOptions& options, CProgress& progress,
+                       CExtractReport& report) {
+  const auto problem = [&](std::string reason) {
+    report.problems.push_back({std::string(entry.name), std::move(reason)});
+  };
   const uint64_t before = progress.bytesDone;
   CWriteOutcome outcome;
-  const bool ok = WriteEntryFile(at, name, entry, options.protect,
-                                 [&](uint64_t done) {
-                                   progress.bytesDone = before + done;
-                                   return !options.progress || options.progress(progress);
-                                 },
-                                 outcome);
+  const bool ok = WriteEntryFile(
+      at, name, entry, options.protect,
+      [&](uint64_t done) {
+        progress.bytesDone = before + done;
+        return !options.progress || options.progress(progress);
+      },
+      outcome);
   if (outcome.stopped) return CAfterEntry::Cancel;
   if (outcome.cut) {
     // Whatever the archive holds now is not what its index described: no
     // later entry can be trusted either.
     report.archiveChanged = true;
-    problem(std::string("the archive ") + kArchiveChangedWords + "; what was written of its file was removed");
+    problem(std::string("the archive ") + kArchiveChangedWords +
+            "; what was written of its file was removed");
     return CAfterEntry::Stop;
   }
   if (!ok) {
@@ -340,7 +363,8 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
       report.problems.push_back({std::string(entry.name), std::move(refused)});
     } else {
       const std::vector<std::string_view> segments = SplitEntryName(entry.name);
-      const platform::Result<platform::Handle> at = walk.Enter(std::span(segments).first(segments.size() - 1), true);
+      const platform::Result<platform::Handle> at =
+          walk.Enter(std::span(segments).first(segments.size() - 1), true);
       if (at) {
         after = ExtractOne(*at, std::string(segments.back()), entry, options, progress, report);
       } else {
@@ -410,8 +434,8 @@ std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& map) {
 }
 
 std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path) {
-  const CHandleOwner file(
-      *platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+  const CHandleOwner file(*platform::CreateFile(path, platform::kGenericRead,
+                                                platform::kOpenExisting, platform::kFileShareRead));
   if (!file) return std::nullopt;
   platform::NodeInfo info;
   const bool known = !platform::InspectFile(file.Get(), info).Failed();
@@ -447,7 +471,8 @@ void SplitUserPath(const std::string& path, std::string& folder, std::string& na
 #endif
 }
 
-CStatus WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options) {
+CStatus WriteFileReplacing(const std::string& path, const FillFn& fill,
+                           const CReplaceOptions& options) {
   std::string folderPath, name;
   SplitUserPath(path, folderPath, name);
   if (name.empty() || name == "." || name == "..") return CStatus::Failure(path, "not a file name");
@@ -461,7 +486,8 @@ CStatus WriteFileReplacing(const std::string& path, const FillFn& fill, const CR
   // gave; looked at again when the new file takes the name.
   switch (there.kind) {
     case platform::NodeKind::Folder: return CStatus::Failure(path, "is a folder");
-    case platform::NodeKind::Other: return CStatus::Failure(path, "is not a regular file (not replaced)");
+    case platform::NodeKind::Other:
+      return CStatus::Failure(path, "is not a regular file (not replaced)");
     case platform::NodeKind::Link:
       if (!options.replaceLink) return CStatus::Failure(path, "is a symbolic link (not replaced)");
       break;
@@ -491,7 +517,8 @@ CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
         platform::Error error;
         const bool written = WriteBytesTo(file, bytes.GetData(), bytes.GetSize(), nullptr, error);
         // Bytes of an archive cut short since it was opened: zeros, not the entry.
-        if (bytes.IsCutOnDisk()) return CStatus::Failure(path, std::string("the archive ") + kArchiveChangedWords);
+        if (bytes.IsCutOnDisk())
+          return CStatus::Failure(path, std::string("the archive ") + kArchiveChangedWords);
         return written ? CStatus() : CStatus::FromSystem(path, error);
       },
       options);

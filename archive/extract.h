@@ -131,7 +131,8 @@ using FillFn = std::function<CStatus(platform::Handle file)>;
 // with the access (mode, owner and group) of the file it replaces. On
 // failure the status says why, mostly in the system's words; the old file
 // is then as it was and nothing is left behind.
-CStatus WriteFileReplacing(const std::string& path, const FillFn& fill, const CReplaceOptions& options);
+CStatus WriteFileReplacing(const std::string& path, const FillFn& fill,
+                           const CReplaceOptions& options);
 // The same for `bytes`, replacing a link there; refuses to replace `protect`,
 // and bytes found cut short on disk (IsCutOnDisk) while they were copied.
 CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,

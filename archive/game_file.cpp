@@ -57,7 +57,8 @@ void CGameFile::Discard() {
 
 int32_t CGameFile::ReadUncached(void* destination, int32_t count) {
   if (!m_disk.IsOpen()) return Read(destination, count);
-  if (m_position < 0 || count < 0 || static_cast<int64_t>(m_position) + count > static_cast<int64_t>(m_size))
+  if (m_position < 0 || count < 0 ||
+      static_cast<int64_t>(m_position) + count > static_cast<int64_t>(m_size))
     return 1;
   m_disk.SetPosition(m_position);
   const int32_t result = m_disk.Read(destination, count);
@@ -70,7 +71,11 @@ int32_t CGameFile::ReadUncachedAt(int32_t position, void* destination, int32_t c
       static_cast<int64_t>(position) + count > static_cast<int64_t>(m_size))
     return 1;
   if (count == 0) return 0;
-  return platform::ReadAt(m_disk.GetHandle().Get(), position, destination, static_cast<uint32_t>(count)).Failed() ? 1 : 0;
+  return platform::ReadAt(m_disk.GetHandle().Get(), position, destination,
+                          static_cast<uint32_t>(count))
+                 .Failed()
+             ? 1
+             : 0;
 }
 
 int32_t CGameFile::Read(void* destination, int32_t count) {
@@ -81,7 +86,8 @@ int32_t CGameFile::Read(void* destination, int32_t count) {
   if (m_data.HasData()) {
     // The mapping is sized when it is made; never trust m_size alone for it.
     if (static_cast<int64_t>(m_position) + count > static_cast<int64_t>(m_data.GetSize())) return 1;
-    if (count > 0) std::memcpy(destination, m_data.GetData() + m_position, static_cast<size_t>(count));
+    if (count > 0)
+      std::memcpy(destination, m_data.GetData() + m_position, static_cast<size_t>(count));
     m_position += count;
     return 0;
   }

@@ -12,7 +12,8 @@ void CLargeArena::Reserve(size_t size) {
   m_block.reset(new std::byte[large ? rounded + kLargePage : size]);
   m_next = m_block.get();
   if (large) {
-    m_next = reinterpret_cast<std::byte*>((reinterpret_cast<uintptr_t>(m_next) + kLargePage - 1) & ~(kLargePage - 1));
+    m_next = reinterpret_cast<std::byte*>((reinterpret_cast<uintptr_t>(m_next) + kLargePage - 1) &
+                                          ~(kLargePage - 1));
     platform::AdviseLargePages(m_next, rounded);
   }
   m_end = m_next + size;

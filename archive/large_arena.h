@@ -32,7 +32,8 @@ class CLargeArena {
   // sized wrong must refuse an archive, never write past the block.
   template <typename T>
   T* Take(size_t count) {
-    const auto at = (reinterpret_cast<uintptr_t>(m_next) + alignof(T) - 1) & ~uintptr_t{alignof(T) - 1};
+    const auto at =
+        (reinterpret_cast<uintptr_t>(m_next) + alignof(T) - 1) & ~uintptr_t{alignof(T) - 1};
     const auto end = reinterpret_cast<uintptr_t>(m_end);
     if (at > end || count > (end - at) / sizeof(T)) throw std::bad_alloc();
     m_next = reinterpret_cast<std::byte*>(at + count * sizeof(T));

@@ -45,7 +45,8 @@ struct SortKey {
 };
 // The reader reserves its arena by this figure before the sort: a key, and
 // the 4 bytes a name of the word splitter's table takes.
-static_assert(kSortScratchPerName == sizeof(SortKey) + 4, "kSortScratchPerName no longer matches SortKey");
+static_assert(kSortScratchPerName == sizeof(SortKey) + 4,
+              "kSortScratchPerName no longer matches SortKey");
 
 // Ranges of at most this many names are sorted by insertion; above it, a
 // split by bytes pays. Chosen with bench/archive_bench.sh's callgrind step
@@ -134,10 +135,8 @@ void SplitByBytes(const uint8_t* base, const SortKey* from, SortKey* to, const S
     const size_t at = count[d], n = count[d + 1];
     // A last byte 0 lies past the end of a name (no name holds one): names
     // there are equal, and stay in their order.
-    if (n > 1 && ((low + d) & 0xFF) != 0)
-      state.pending.push_back({at, at + n, depth, aside});
-    else if (n != 0 && aside)
-      state.settle.push_back({at, at + n, depth, aside});
+    if (n > 1 && ((low + d) & 0xFF) != 0) state.pending.push_back({at, at + n, depth, aside});
+    else if (n != 0 && aside) state.settle.push_back({at, at + n, depth, aside});
     count[d + 1] += count[d];
   }
   for (size_t i = r.begin; i < r.end; ++i) {
@@ -182,7 +181,8 @@ void RadixSort(const uint8_t* base, SortKey* keys, size_t count, size_t depth, C
     for (size_t i = r.begin; i < r.end; ++i) longest = std::max(longest, here[i].name.length);
     if (longest > r.depth + 8) {
       // All share these bytes, and some go on past them.
-      for (size_t i = r.begin; i < r.end; ++i) here[i].word = NameWord(base, here[i].name, r.depth + 8);
+      for (size_t i = r.begin; i < r.end; ++i)
+        here[i].word = NameWord(base, here[i].name, r.depth + 8);
       state.pending.push_back({r.begin, r.end, r.depth + 8, r.aside});
     } else if (r.aside) {
       // The names are equal, in file order.
@@ -320,7 +320,8 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
   std::vector<size_t> start;
   groups.Place(next, start);
   SortKey* const keys = scratch.Take<SortKey>(n);
-  for (size_t i = 0; i < n; ++i) keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
+  for (size_t i = 0; i < n; ++i)
+    keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
   // Groups are independent: for many names a second thread sorts some of
   // them. Each thread takes the next few groups not yet taken, so neither
   // waits for the other at the end however the work falls. In

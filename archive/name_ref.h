@@ -29,7 +29,8 @@ struct CNameRef {
 #if defined(__GNUC__)
 [[gnu::always_inline]]
 #endif
-inline void PrefetchAhead(const uint8_t* records, const CNameRef* names, size_t i, size_t count) {
+inline void
+PrefetchAhead(const uint8_t* records, const CNameRef* names, size_t i, size_t count) {
 #if defined(__GNUC__)
   constexpr size_t kAhead = 16;
   if (i + kAhead < count) {

@@ -64,8 +64,7 @@ int32_t CNameRegistry::GetId(int32_t type, std::string name) {
   return static_cast<int32_t>(id);
 }
 
-void CNameRegistry::AddName(int32_t type, const std::string& name,
-                            const std::string& description) {
+void CNameRegistry::AddName(int32_t type, const std::string& name, const std::string& description) {
   CNameEntry& entry = MapForType(type)[GetId(type, name)];
   entry.name = name;
   entry.description = description;

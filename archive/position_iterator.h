@@ -27,10 +27,24 @@ class CPositionIterator {
   value_type operator*() const { return m_container->ElementAt(m_at); }
   pointer operator->() const { return {**this}; }
   value_type operator[](difference_type n) const { return *(*this + n); }
-  CPositionIterator& operator++() { ++m_at; return *this; }
-  CPositionIterator operator++(int) { CPositionIterator old = *this; ++m_at; return old; }
-  CPositionIterator& operator--() { --m_at; return *this; }
-  CPositionIterator operator--(int) { CPositionIterator old = *this; --m_at; return old; }
+  CPositionIterator& operator++() {
+    ++m_at;
+    return *this;
+  }
+  CPositionIterator operator++(int) {
+    CPositionIterator old = *this;
+    ++m_at;
+    return old;
+  }
+  CPositionIterator& operator--() {
+    --m_at;
+    return *this;
+  }
+  CPositionIterator operator--(int) {
+    CPositionIterator old = *this;
+    --m_at;
+    return old;
+  }
   CPositionIterator& operator+=(difference_type n) {
     m_at = static_cast<size_t>(static_cast<difference_type>(m_at) + n);
     return *this;

@@ -2,7 +2,9 @@
 
 namespace {
 
-unsigned char AsciiUpper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 0x20) : c; }
+unsigned char AsciiUpper(unsigned char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 0x20) : c;
+}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -18,7 +20,8 @@ bool IsReservedSegment(std::string_view segment) {
       upper == "CONOUT$") {
     return true;
   }
-  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) return false;
+  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0))
+    return false;
   const auto digit = static_cast<unsigned char>(upper[3]);
   return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
@@ -51,8 +54,10 @@ std::string WindowsCaseKey(std::string_view name) {
     // Latin-1 small letters but the division sign; the three small letters
     // of 0x80-0x9F (s, oe and z with their marks); and y with diaeresis,
     // whose capital is at 0x9F. The sharp s has no capital of its own.
-    if (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7) upper = static_cast<unsigned char>(byte - 0x20);
-    if (byte == 0x9A || byte == 0x9C || byte == 0x9E) upper = static_cast<unsigned char>(byte - 0x10);
+    if (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)
+      upper = static_cast<unsigned char>(byte - 0x20);
+    if (byte == 0x9A || byte == 0x9C || byte == 0x9E)
+      upper = static_cast<unsigned char>(byte - 0x10);
     if (byte == 0xFF) upper = 0x9F;
     c = IsSeparator(c) ? '\\' : static_cast<char>(upper);
   }

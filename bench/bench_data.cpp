@@ -21,30 +21,51 @@ class CRandom {
   uint32_t Below(uint32_t bound) { return static_cast<uint32_t>(Next() % bound); }
   uint32_t Between(uint32_t low, uint32_t high) { return low + Below(high - low + 1); }
   template <size_t N>
-  const char* Pick(const char* const (&items)[N]) { return items[Below(N)]; }
+  const char* Pick(const char* const (&items)[N]) {
+    return items[Below(N)];
+  }
 
  private:
   uint64_t m_state;
 };
 
-const char* const kTypes[] = {"Object", "Weapon", "Locomotor", "Armor", "ParticleSystem", "AudioEvent",
-                              "Research", "Button", "CommandSet", "EffectList"};
-const char* const kKeys[] = {"Title", "Cost", "BuildSeconds", "SightRange", "MaxHealth", "Damage",
-                             "Range", "Speed", "TurnRate", "Acceleration", "Mesh", "Texture",
-                             "Volume", "Radius", "Faction", "Traits", "Hotkey", "Icon", "Lifetime",
-                             "DelayBetweenShots", "Projectile", "FireSound", "Priority", "Color"};
-const char* const kWords[] = {"IV_MartenScout", "SM_Kestrel", "LightPlating", "GROUND", "AIR", "Yes",
-                              "No", "PRIMARY", "SECONDARY", "fx_smoke_small", "R:255 G:120 B:40",
-                              "X:40 Y:60", "SMALL_ARMS", "EXPLOSIVE", "NORMAL", "VEHICLE SELECTABLE"};
-const char* const kNested[] = {"Draw", "Body", "Behavior", "WeaponSet", "Prerequisites", "ArmorSet",
-                               "ConditionState", "DefaultConditionState", "Tracer", "LightPulse"};
+const char* const kTypes[] = {"Object",     "Weapon",   "Locomotor", "Armor",      "ParticleSystem",
+                              "AudioEvent", "Research", "Button",    "CommandSet", "EffectList"};
+const char* const kKeys[] = {"Title",      "Cost",         "BuildSeconds", "SightRange",
+                             "MaxHealth",  "Damage",       "Range",        "Speed",
+                             "TurnRate",   "Acceleration", "Mesh",         "Texture",
+                             "Volume",     "Radius",       "Faction",      "Traits",
+                             "Hotkey",     "Icon",         "Lifetime",     "DelayBetweenShots",
+                             "Projectile", "FireSound",    "Priority",     "Color"};
+const char* const kWords[] = {"IV_MartenScout",
+                              "SM_Kestrel",
+                              "LightPlating",
+                              "GROUND",
+                              "AIR",
+                              "Yes",
+                              "No",
+                              "PRIMARY",
+                              "SECONDARY",
+                              "fx_smoke_small",
+                              "R:255 G:120 B:40",
+                              "X:40 Y:60",
+                              "SMALL_ARMS",
+                              "EXPLOSIVE",
+                              "NORMAL",
+                              "VEHICLE SELECTABLE"};
+const char* const kNested[] = {
+    "Draw",          "Body",      "Behavior",       "WeaponSet",
+    "Prerequisites", "ArmorSet",  "ConditionState", "DefaultConditionState",
+    "Tracer",        "LightPulse"};
 const char* const kComments[] = {"tuned for the demo map", "milliseconds", "see the balance sheet",
                                  "do not raise above 90", "TODO: art pass"};
 
 void Value(std::string& out, CRandom& random) {
   switch (random.Below(3)) {
     case 0: out += std::to_string(random.Below(5000)); break;
-    case 1: out += std::to_string(random.Below(500)) + "." + std::to_string(random.Below(100)); break;
+    case 1:
+      out += std::to_string(random.Below(500)) + "." + std::to_string(random.Below(100));
+      break;
     default:
       out += random.Pick(kWords);
       if (random.Below(3) == 0) (out += ' ') += random.Pick(kWords);
@@ -63,7 +84,8 @@ int Body(std::string& out, CRandom& random, int depth, int lines, std::string_vi
     } else if (roll < 14 && depth < 3) {
       // A nested block: keyword, a value on most, 2-8 lines, End.
       ((out += indent) += random.Pick(kNested));
-      if (random.Below(4) != 0) (out += " = ") += std::string("Module") + std::to_string(random.Below(90));
+      if (random.Below(4) != 0)
+        (out += " = ") += std::string("Module") + std::to_string(random.Below(90));
       out += eol;
       written += 1 + Body(out, random, depth + 1, static_cast<int>(random.Between(2, 8)), eol);
       ((out += indent) += "End") += eol;
@@ -99,10 +121,11 @@ std::string MakeRulesText(size_t targetBytes, uint64_t seed) {
 
 std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, BenchNames style) {
   static const char* const kTop[] = {"Art", "Audio", "Data", "Maps", "Shaders", "Interface"};
-  static const char* const kMiddle[] = {"Textures", "Meshes", "Voices", "Sounds", "INI", "Scripts",
-                                        "Terrain", "Units", "Effects", "Music"};
-  static const char* const kStems[] = {"marten", "basalt", "heron", "thistle", "cinder", "kestrel",
-                                       "glimmer", "quarry", "lantern", "warden", "spire", "runner"};
+  static const char* const kMiddle[] = {"Textures", "Meshes",  "Voices", "Sounds",  "INI",
+                                        "Scripts",  "Terrain", "Units",  "Effects", "Music"};
+  static const char* const kStems[] = {"marten",  "basalt",  "heron",   "thistle",
+                                       "cinder",  "kestrel", "glimmer", "quarry",
+                                       "lantern", "warden",  "spire",   "runner"};
   static const char* const kSuffixes[] = {".dds", ".tga", ".msh", ".wav", ".ini", ".txt", ".ogg"};
   CRandom random(seed);
 
@@ -120,9 +143,9 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, Bench
   // A real archive files most of its entries under a few long paths: here
   // nine in ten names go under the first six folders, the rest spread out
   // below a long common stem.
-  static const char* const kLong[] = {"Art\\Textures\\", "Audio\\Sounds\\", "Data\\INI\\Object\\",
-                                      "Art\\Textures\\Units\\", "Audio\\Sounds\\Ambient\\",
-                                      "Data\\INI\\Object\\Infantry\\"};
+  static const char* const kLong[] = {"Art\\Textures\\",          "Audio\\Sounds\\",
+                                      "Data\\INI\\Object\\",      "Art\\Textures\\Units\\",
+                                      "Audio\\Sounds\\Ambient\\", "Data\\INI\\Object\\Infantry\\"};
   if (style == BenchNames::Prefixed) {
     std::vector<std::string> spread;
     for (const char* top : kLong)
@@ -139,12 +162,15 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, Bench
   std::vector<std::vector<std::string>> files(folders.size());
   for (uint32_t made = 0; made < count;) {
     const uint32_t folder = pickFolder();
-    const size_t want = style == BenchNames::Spread ? random.Between(20, 60)
-                                                    : folders[folder].size() + random.Between(14, 30);
-    std::string name = folders[folder] + random.Pick(kStems) + "_" + std::to_string(random.Below(100000));
+    const size_t want = style == BenchNames::Spread
+                            ? random.Between(20, 60)
+                            : folders[folder].size() + random.Between(14, 30);
+    std::string name =
+        folders[folder] + random.Pick(kStems) + "_" + std::to_string(random.Below(100000));
     const std::string suffix = random.Pick(kSuffixes);
     if (name.size() + suffix.size() > want) continue;
-    while (name.size() + suffix.size() < want) name.push_back(static_cast<char>('a' + random.Below(26)));
+    while (name.size() + suffix.size() < want)
+      name.push_back(static_cast<char>('a' + random.Below(26)));
     name += suffix;
     if (!used.insert(name).second) continue;
     files[folder].push_back(std::move(name));
@@ -155,15 +181,17 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, Bench
   for (auto& names : files)
     for (std::string& name : names) order.push_back(std::move(name));
   if (shuffled)
-    for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[random.Below(static_cast<uint32_t>(i))]);
+    for (size_t i = order.size(); i > 1; --i)
+      std::swap(order[i - 1], order[random.Below(static_cast<uint32_t>(i))]);
 
   CBigBuilder builder;
   std::string payload;
   {
     for (const std::string& name : order) {
       const uint32_t roll = random.Below(100);
-      const uint32_t size = roll < 85 ? random.Between(8, 160) : roll < 99 ? random.Between(161, 1024)
-                                                                           : random.Between(1025, 16384);
+      const uint32_t size = roll < 85   ? random.Between(8, 160)
+                            : roll < 99 ? random.Between(161, 1024)
+                                        : random.Between(1025, 16384);
       payload.resize(size);
       for (char& c : payload) c = static_cast<char>(random.Next());
       builder.Add(name, payload);

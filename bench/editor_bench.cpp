@@ -127,7 +127,8 @@ std::string ManyRowsText(int rows) {
     text += "Object Unit" + std::to_string(block) + "\n";
     ++made;
     for (int line = 0; line < 97 && made < rows; ++line, ++made) {
-      text += "  Key" + std::to_string(line) + " = Value " + std::to_string(block * 97 + line) + "\n";
+      text +=
+          "  Key" + std::to_string(line) + " = Value " + std::to_string(block * 97 + line) + "\n";
     }
     if (made + 2 <= rows) {
       text += "  Draw = Model\n    Scale 2\n  End\n";
@@ -147,7 +148,7 @@ void Settle() {
 // told to count only this: valgrind --tool=callgrind
 // --toggle-collect='*SelectAndPaint*'.
 [[gnu::noinline]] void SelectAndPaint(CLeftView* tree, CTarnEditorView* list,
-                                     const QModelIndex& item) {
+                                      const QModelIndex& item) {
   tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   QCoreApplication::processEvents();
   list->viewport()->repaint();
@@ -163,8 +164,8 @@ int main(int argc, char** argv) {
   std::printf("writing archives...\n");
   const std::string wide = dir.Write("wide.big", MakeBenchArchive(kEntries, 1, true));
   const std::string rowsText = ManyRowsText(kListRows);
-  const std::string tall =
-      dir.Write("tall.big", CBigBuilder().Add("Big.ini", rowsText).Add("Small.ini", "A B\nEnd\n").Build());
+  const std::string tall = dir.Write(
+      "tall.big", CBigBuilder().Add("Big.ini", rowsText).Add("Small.ini", "A B\nEnd\n").Build());
 
   QApplication application(argc, argv);
   QTemporaryDir settingsDir;
@@ -189,7 +190,8 @@ int main(int argc, char** argv) {
     const long rssBefore = ResidentKb();
     const long heapBefore = HeapKb();
     const Clock::time_point start = Clock::now();
-    auto* document = static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(wide)));
+    auto* document =
+        static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(wide)));
     if (document == nullptr) return 1;
     auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
     CLeftView* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
@@ -229,7 +231,8 @@ int main(int argc, char** argv) {
     const bool folders = i % 2 == 1;
     malloc_trim(0);
     const Clock::time_point start = Clock::now();
-    auto* document = static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(wide)));
+    auto* document =
+        static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(wide)));
     if (document == nullptr) return 1;
     auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
     CLeftView* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
@@ -248,8 +251,9 @@ int main(int argc, char** argv) {
   }
   std::printf("\n%u entries: open to painted tree, flat list against View > Folders\n", kEntries);
   std::printf("  flat list                %8.1f ms\n", Median(flatTimes));
-  std::printf("  folders                  %8.1f ms   (of which the folder index %.1f ms, heap %ld KiB)\n",
-              Median(folderTimes), Median(indexTimes), indexHeapKb);
+  std::printf(
+      "  folders                  %8.1f ms   (of which the folder index %.1f ms, heap %ld KiB)\n",
+      Median(folderTimes), Median(indexTimes), indexHeapKb);
   std::printf("  ratio                    %8.2fx\n", Median(folderTimes) / Median(flatTimes));
 
   // --- 2. select an entry of many rows

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   const unsigned long count = std::strtoul(argv[1], nullptr, 10);
   try {
     const auto entries = static_cast<uint32_t>(count);
-    WriteWholeFile(argv[2], rules ? MakeRulesArchive(entries, 20000) : MakeBenchArchive(entries, 1, shuffled, names));
+    WriteWholeFile(argv[2], rules ? MakeRulesArchive(entries, 20000)
+                                  : MakeBenchArchive(entries, 1, shuffled, names));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-bench-archive: %s\n", e.what());
     return 1;

@@ -22,7 +22,9 @@ const std::string& Text() {
 // Every row's depth and sizes, summed: reads each row as its consumer does.
 size_t WalkRows(const CRulesParser& parser) {
   size_t sum = 0;
-  ForEachRulesRow(parser, [&sum](const CRulesRow& row) { sum += row.depth + row.name.size() + row.value.size(); });
+  ForEachRulesRow(parser, [&sum](const CRulesRow& row) {
+    sum += row.depth + row.name.size() + row.value.size();
+  });
   return sum;
 }
 

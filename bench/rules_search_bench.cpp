@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     QProcess tarn;
     tarn.setStandardOutputFile(QProcess::nullDevice());
     const Clock::time_point start = Clock::now();
-    tarn.start(QStringLiteral(TARN_BIN_DIR "/tarn"), {QStringLiteral("grep"), QStringLiteral("-i"), pattern, archive});
+    tarn.start(QStringLiteral(TARN_BIN_DIR "/tarn"),
+               {QStringLiteral("grep"), QStringLiteral("-i"), pattern, archive});
     tarn.waitForFinished(-1);
     return Millis(Clock::now() - start);
   };
@@ -94,9 +95,10 @@ int main(int argc, char** argv) {
     tarn_.millis.push_back(grep());
   }
   const int matches = pane->GetResults()->model()->rowCount();
-  std::printf("Find in Rules \"%s\": %d matches; best %.1f ms, median %.1f ms\n", qPrintable(pattern), matches,
-              pane_.Best(), pane_.Median());
-  std::printf("tarn grep -i (process, with its open): best %.1f ms, median %.1f ms\n", tarn_.Best(), tarn_.Median());
+  std::printf("Find in Rules \"%s\": %d matches; best %.1f ms, median %.1f ms\n",
+              qPrintable(pattern), matches, pane_.Best(), pane_.Median());
+  std::printf("tarn grep -i (process, with its open): best %.1f ms, median %.1f ms\n", tarn_.Best(),
+              tarn_.Median());
   std::printf("ratio Find in Rules / tarn grep: best %.2fx, median %.2fx (target 2x or less)\n",
               pane_.Best() / tarn_.Best(), pane_.Median() / tarn_.Median());
   app.ExitInstance();

@@ -65,8 +65,8 @@ double Save(const std::string& path, uint32_t round) {
   std::string bytes(kEntryBytes, static_cast<char>('a' + round % 26));
   changes.Put(entries.NameAt(entries.size() / 2), CDataBuffer(bytes.data(), kEntryBytes));
   CSaveSource source;
-  source.file = CHandleHolder::Wrap(
-      *platform::CreateFile(path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+  source.file = CHandleHolder::Wrap(*platform::CreateFile(
+      path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   const CStatus saved = WriteChangedArchive(path, entries, changes, SaveScope::Whole, source);
   if (!saved.IsOk()) {
     std::fprintf(stderr, "save failed: %s\n", saved.GetWords().c_str());
@@ -98,8 +98,7 @@ void Measure(const std::string& folder, uint32_t megabytes, int runs) {
   {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     std::vector<char> chunk(1 << 20);
-    while (file != nullptr && std::fread(chunk.data(), 1, chunk.size(), file) == chunk.size()) {
-    }
+    while (file != nullptr && std::fread(chunk.data(), 1, chunk.size(), file) == chunk.size()) {}
     if (file != nullptr) std::fclose(file);
   }
   // The save flushes the new archive to the disk before it takes the old

@@ -30,14 +30,16 @@ class CProgressLine {
   bool Update(const CProgress& progress) {
     if (!m_enabled) return true;
     const Clock::time_point now = Clock::now();
-    if (now - m_start < std::chrono::seconds(1) || now - m_last < std::chrono::milliseconds(100)) return true;
+    if (now - m_start < std::chrono::seconds(1) || now - m_last < std::chrono::milliseconds(100))
+      return true;
     m_last = now;
     char line[160];
-    const int length = std::snprintf(line, sizeof line, "\rtarn: %llu of %llu entries, %.1f of %.1f MB",
-                                     static_cast<unsigned long long>(progress.entriesDone),
-                                     static_cast<unsigned long long>(progress.entriesTotal),
-                                     static_cast<double>(progress.bytesDone) / 1e6,
-                                     static_cast<double>(progress.bytesTotal) / 1e6);
+    const int length =
+        std::snprintf(line, sizeof line, "\rtarn: %llu of %llu entries, %.1f of %.1f MB",
+                      static_cast<unsigned long long>(progress.entriesDone),
+                      static_cast<unsigned long long>(progress.entriesTotal),
+                      static_cast<double>(progress.bytesDone) / 1e6,
+                      static_cast<double>(progress.bytesTotal) / 1e6);
     if (length <= 0) return true;
     // Pad over the rest of a longer line written before.
     const int shown = length - 1;
@@ -64,7 +66,8 @@ class CProgressLine {
 };
 
 void Report(std::FILE* err, std::string_view culprit, const std::string& reason) {
-  std::fprintf(err, "tarn: %s: %s\n", EscapeForMessage(culprit).c_str(), EscapeForMessage(reason).c_str());
+  std::fprintf(err, "tarn: %s: %s\n", EscapeForMessage(culprit).c_str(),
+               EscapeForMessage(reason).c_str());
 }
 
 }  // namespace
@@ -82,7 +85,8 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   if (args.size() > 3) {
     // Only the named entries, matched exactly, still in index order.
     const std::set<std::string_view, std::less<>> wanted(args.begin() + 3, args.end());
-    std::erase_if(entries, [&](const CExtractEntry& entry) { return wanted.count(entry.name) == 0; });
+    std::erase_if(entries,
+                  [&](const CExtractEntry& entry) { return wanted.count(entry.name) == 0; });
     for (const std::string_view name : wanted) {
       if (reader.GetIndex().find(name) != reader.GetIndex().end()) continue;
       Report(err, name, "no such entry");
@@ -103,8 +107,8 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   for (const CEntryProblem& problem : report.problems) Report(err, problem.name, problem.reason);
   if (report.left > 0)
     Report(err, report.archiveChanged ? path : folder,
-           "stopped; " + std::to_string(report.left) + (report.left == 1 ? " more entry" : " more entries") +
-               " not extracted");
+           "stopped; " + std::to_string(report.left) +
+               (report.left == 1 ? " more entry" : " more entries") + " not extracted");
   return missing || !report.problems.empty() ? kExitFailure : kExitOk;
 }
 
@@ -112,15 +116,16 @@ namespace {
 
 // The end of pack and rm: nothing is written while there are problems;
 // else the archive is written, with the progress line on a terminal.
-int WriteGathered(const std::string& archive, CBigWriter& writer, const std::vector<CEntryProblem>& problems,
-                  std::FILE* err) {
+int WriteGathered(const std::string& archive, CBigWriter& writer,
+                  const std::vector<CEntryProblem>& problems, std::FILE* err) {
   if (!problems.empty()) {
     for (const CEntryProblem& problem : problems) Report(err, problem.name, problem.reason);
     Report(err, archive, "not written");
     return kExitFailure;
   }
   CProgressLine line(err);
-  const CStatus written = writer.Write(archive, [&line](const CProgress& progress) { return line.Update(progress); });
+  const CStatus written =
+      writer.Write(archive, [&line](const CProgress& progress) { return line.Update(progress); });
   line.Erase();
   if (written.IsOk()) return kExitOk;
   Report(err, archive, written.GetWords());

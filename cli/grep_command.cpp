@@ -34,7 +34,8 @@ struct CGrepChunk {
 // entry's and not the archive's.
 template <typename Collect, typename Deliver>
 bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string_view pattern,
-                  bool ignoreCase, Collect& collect, Deliver& deliver, COutput& out, std::FILE* err) {
+                  bool ignoreCase, Collect& collect, Deliver& deliver, COutput& out,
+                  std::FILE* err) {
   CRulesSearch search(pattern, ignoreCase);
   CGrepChunk chunk;
   std::string bytes;
@@ -42,8 +43,8 @@ bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string
     bytes.resize(entries.SizeAt(entry));
     const platform::Error error =
         bytes.empty() ? platform::Error()
-                      : platform::ReadAt(entries.GetFile().Get(), entries.OffsetAt(entry), bytes.data(),
-                                         static_cast<uint32_t>(bytes.size()));
+                      : platform::ReadAt(entries.GetFile().Get(), entries.OffsetAt(entry),
+                                         bytes.data(), static_cast<uint32_t>(bytes.size()));
     if (error.Failed()) {
       deliver(chunk, entry);
       out.Flush();
@@ -66,7 +67,8 @@ bool GrepArchive(const std::string& path, std::string_view prefix, std::string_v
   CStatus error;
   if (!OpenArchiveEntries(path, entries, &error)) {
     out.Flush();  // the lines of the archives before come first
-    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(error.GetPath()).c_str(), error.GetWords().c_str());
+    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(error.GetPath()).c_str(),
+                 error.GetWords().c_str());
     return false;
   }
   const auto collect = [&](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {
@@ -94,8 +96,8 @@ bool GrepArchive(const std::string& path, std::string_view prefix, std::string_v
   if (!entries.IsMapped() && !entries.empty())
     return GrepUnmapped(path, entries, pattern, ignoreCase, collect, deliver, out, err);
   SearchEntries<CGrepChunk>(
-      pattern, ignoreCase, entries.size(), [&entries](size_t entry) { return entries.BytesAt(entry); },
-      collect, deliver);
+      pattern, ignoreCase, entries.size(),
+      [&entries](size_t entry) { return entries.BytesAt(entry); }, collect, deliver);
   return true;
 }
 

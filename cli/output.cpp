@@ -25,11 +25,13 @@ size_t FindEscape(std::string_view bytes) {
   const auto mask = [&](const char* at) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, limit), limit);
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(chunk, del))));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(chunk, del))));
   };
   size_t i = 0;
   for (; i + 16 <= size; i += 16)
-    if (const unsigned found = mask(data + i)) return i + static_cast<size_t>(std::countr_zero(found));
+    if (const unsigned found = mask(data + i))
+      return i + static_cast<size_t>(std::countr_zero(found));
   if (i < size && size >= 16) {
     // The last few bytes: one more chunk, overlapping the ones already seen.
     const unsigned found = mask(data + size - 16);
@@ -197,7 +199,9 @@ bool COutput::CopyCleanPadded(char* out, CPaddedName bytes) {
 }
 
 bool COutput::CopyUnescaped(std::string_view bytes) {
-  if (bytes.size() < 16 || kSize - m_used < bytes.size() || !CopyClean(m_buffer.get() + m_used, bytes)) return false;
+  if (bytes.size() < 16 || kSize - m_used < bytes.size() ||
+      !CopyClean(m_buffer.get() + m_used, bytes))
+    return false;
   m_used += bytes.size();
   return true;
 }
@@ -234,10 +238,26 @@ size_t COutput::WriteDigits(char* out, uint64_t value) {
   // The digit count from the bit length (log10 2 is about 1233 / 4096), put
   // right by one comparison, so the digits can go straight to their place,
   // two at a time from the end. Zero counts as one digit, like 1.
-  static constexpr uint64_t kPowers[] = {1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u,
-      10000000u, 100000000u, 1000000000u, 10000000000u, 100000000000u, 1000000000000u,
-      10000000000000u, 100000000000000u, 1000000000000000u, 10000000000000000u,
-      100000000000000000u, 1000000000000000000u, 10000000000000000000u};
+  static constexpr uint64_t kPowers[] = {1u,
+                                         10u,
+                                         100u,
+                                         1000u,
+                                         10000u,
+                                         100000u,
+                                         1000000u,
+                                         10000000u,
+                                         100000000u,
+                                         1000000000u,
+                                         10000000000u,
+                                         100000000000u,
+                                         1000000000000u,
+                                         10000000000000u,
+                                         100000000000000u,
+                                         1000000000000000u,
+                                         10000000000000000u,
+                                         100000000000000000u,
+                                         1000000000000000000u,
+                                         10000000000000000000u};
   const auto bits = static_cast<size_t>(std::bit_width(value | 1));
   const size_t guess = (bits * 1233) >> 12;
   const size_t length = guess + ((value | 1) >= kPowers[guess] ? 1 : 0);

@@ -22,7 +22,8 @@ class COutput {
  public:
   explicit COutput(std::FILE* stream) : m_stream(stream), m_buffer(new char[kSize]) {}
   // Output kept in memory: what would be written is appended to `sink`.
-  explicit COutput(std::string& sink) : m_stream(nullptr), m_sink(&sink), m_buffer(new char[kSize]) {}
+  explicit COutput(std::string& sink)
+      : m_stream(nullptr), m_sink(&sink), m_buffer(new char[kSize]) {}
   COutput(const COutput&) = delete;
   COutput& operator=(const COutput&) = delete;
   ~COutput() { Flush(); }

@@ -86,12 +86,15 @@ int Usage(const Context& c, const std::string& problem) {
 }
 
 int Fail(const Context& c, const std::string& path, const std::string& reason) {
-  std::fprintf(c.err, "tarn: %s: %s\n", EscapeForMessage(path).c_str(), EscapeForMessage(reason).c_str());
+  std::fprintf(c.err, "tarn: %s: %s\n", EscapeForMessage(path).c_str(),
+               EscapeForMessage(reason).c_str());
   return kExitFailure;
 }
 
 // The one place a failure of the core becomes words for a user of tarn.
-int Fail(const Context& c, const CStatus& status) { return Fail(c, status.GetPath(), status.GetWords()); }
+int Fail(const Context& c, const CStatus& status) {
+  return Fail(c, status.GetPath(), status.GetWords());
+}
 
 int Finish(const Context& c, COutput& out) {
   if (out.Flush()) return kExitOk;
@@ -186,7 +189,8 @@ int CommandCheck(const Context& c, const std::string& path) {
 }
 
 // Shared by show and cat: the entry's bytes, or an exit status.
-int FindEntry(const Context& c, const std::string& path, const std::string& name, CDataBuffer& bytes) {
+int FindEntry(const Context& c, const std::string& path, const std::string& name,
+              CDataBuffer& bytes) {
   CEntryMap entries;
   CStatus error;
   if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, error);
@@ -195,7 +199,8 @@ int FindEntry(const Context& c, const std::string& path, const std::string& name
   // An archive that could not be mapped is read here, this entry only.
   CStatus problem;
   bytes = entries.BufferAt(found.Position(), &problem);
-  if (!bytes.HasData()) return Fail(c, path, "cannot read entry '" + name + "': " + problem.GetWords());
+  if (!bytes.HasData())
+    return Fail(c, path, "cannot read entry '" + name + "': " + problem.GetWords());
   return kExitOk;
 }
 
@@ -224,12 +229,20 @@ struct Command {
   int (*run)(const Context& c, const std::vector<std::string>& args);
 };
 constexpr Command kCommands[] = {
-    {"rules", 1, [](const Context& c, const std::vector<std::string>& a) { return CommandRules(c, a[1]); }},
-    {"id", 2, [](const Context& c, const std::vector<std::string>& a) { return CommandId(c, a[1], a[2]); }},
-    {"list", 1, [](const Context& c, const std::vector<std::string>& a) { return CommandList(c, a[1]); }},
-    {"show", 2, [](const Context& c, const std::vector<std::string>& a) { return CommandShow(c, a[1], a[2]); }},
-    {"cat", 2, [](const Context& c, const std::vector<std::string>& a) { return CommandCat(c, a[1], a[2]); }},
-    {"check", 1, [](const Context& c, const std::vector<std::string>& a) { return CommandCheck(c, a[1]); }},
+    {"rules", 1,
+     [](const Context& c, const std::vector<std::string>& a) { return CommandRules(c, a[1]); }},
+    {"id", 2,
+     [](const Context& c, const std::vector<std::string>& a) { return CommandId(c, a[1], a[2]); }},
+    {"list", 1,
+     [](const Context& c, const std::vector<std::string>& a) { return CommandList(c, a[1]); }},
+    {"show", 2,
+     [](const Context& c, const std::vector<std::string>& a) {
+       return CommandShow(c, a[1], a[2]);
+     }},
+    {"cat", 2,
+     [](const Context& c, const std::vector<std::string>& a) { return CommandCat(c, a[1], a[2]); }},
+    {"check", 1,
+     [](const Context& c, const std::vector<std::string>& a) { return CommandCheck(c, a[1]); }},
 };
 
 }  // namespace
@@ -239,9 +252,7 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   if (args.empty()) return Usage(c, "no command given");
   const std::string& command = args[0];
   const size_t given = args.size() - 1;
-  auto expect = [&](size_t wanted) {
-    return given == wanted;
-  };
+  auto expect = [&](size_t wanted) { return given == wanted; };
   if (command == "help" || command == "--help" || command == "-h") {
     std::fputs(kUsage, out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
@@ -252,13 +263,15 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   }
   // These take options or any number of names, and check their own.
   if (command == "extract")
-    return given >= 2 ? CommandExtract(args, err) : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
+    return given >= 2 ? CommandExtract(args, err)
+                      : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")
     return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
   if (command == "grep") return CommandGrep(args, out, err);
   if (command == "diff") return CommandDiff(args, out, err);
   if (command == "overrides")
-    return given >= 1 ? CommandOverrides(args, out, err) : Usage(c, "overrides: expected ARCHIVE...");
+    return given >= 1 ? CommandOverrides(args, out, err)
+                      : Usage(c, "overrides: expected ARCHIVE...");
   if (command == "rm")
     return given >= 2 ? CommandRemove(args, err) : Usage(c, "rm: expected ARCHIVE ENTRY...");
   for (const Command& known : kCommands) {

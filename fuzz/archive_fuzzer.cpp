@@ -120,8 +120,10 @@ void CheckRoundTrip(const CEntryMap& entries) {
   auto before = entries.begin();
   for (const auto& [name, bytes] : again) {
     FUZZ_REQUIRE(name == before->first, "the same names after the round trip");
-    FUZZ_REQUIRE(bytes.GetSize() == before->second.GetSize(), "the same sizes after the round trip");
-    FUZZ_REQUIRE(bytes.GetSize() == 0 || std::memcmp(bytes.GetData(), before->second.GetData(), bytes.GetSize()) == 0,
+    FUZZ_REQUIRE(bytes.GetSize() == before->second.GetSize(),
+                 "the same sizes after the round trip");
+    FUZZ_REQUIRE(bytes.GetSize() == 0 ||
+                     std::memcmp(bytes.GetData(), before->second.GetData(), bytes.GetSize()) == 0,
                  "the same bytes after the round trip");
     ++before;
   }

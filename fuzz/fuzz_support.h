@@ -19,13 +19,13 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 
-#define FUZZ_REQUIRE(condition, what)                                              \
-  do {                                                                             \
-    if (!(condition)) {                                                            \
-      std::fprintf(stderr, "fuzz check failed at %s:%d: %s (%s)\n", __FILE__,      \
-                   __LINE__, what, #condition);                                    \
-      std::abort();                                                                \
-    }                                                                              \
+#define FUZZ_REQUIRE(condition, what)                                                         \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
+      std::fprintf(stderr, "fuzz check failed at %s:%d: %s (%s)\n", __FILE__, __LINE__, what, \
+                   #condition);                                                               \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (false)
 
 namespace fuzz {

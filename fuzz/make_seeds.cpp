@@ -125,7 +125,8 @@ std::vector<std::string> Archives() {
   out.push_back(valid().HeaderSize(15).Build());
   out.push_back(valid().HeaderSize(0x00100000u).Build());
   out.push_back(valid().Count(5).Build());
-  out.push_back(CBigBuilder().Add("a", "x").Add("unterminated", "y").UnterminatedLastName().Build());
+  out.push_back(
+      CBigBuilder().Add("a", "x").Add("unterminated", "y").UnterminatedLastName().Build());
   out.push_back(CBigBuilder()
                     .Add("same.ini", weapon)
                     .Add("Same.ini", loco)
@@ -151,13 +152,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  for (const char* sub : {"", "/archive", "/rules", "/names", "/search"}) ::mkdir((root + sub).c_str(), 0755);
+  for (const char* sub : {"", "/archive", "/rules", "/names", "/search"})
+    ::mkdir((root + sub).c_str(), 0755);
 
   int n = 0;
   for (const std::string& archive : Archives())
     WriteFile(root + "/archive/seed-" + std::to_string(n++) + ".big", archive);
   n = 0;
-  for (const char* text : kRulesTexts) WriteFile(root + "/rules/seed-" + std::to_string(n++) + ".ini", text);
+  for (const char* text : kRulesTexts)
+    WriteFile(root + "/rules/seed-" + std::to_string(n++) + ".ini", text);
   // A search: a byte for the pattern's length (and, in its top bit,
   // ignoring case), the pattern, then a rules text.
   n = 0;

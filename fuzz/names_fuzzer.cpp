@@ -78,9 +78,11 @@ void CheckPath(const std::string& path) {
   FUZZ_REQUIRE(split.GetFullPath() == path, "joining the parts gives the path back");
   FUZZ_REQUIRE(split.GetName() == title + extension, "name is title and extension");
   FUZZ_REQUIRE(folder.empty() || folder.back() == '\\', "folder ends in a backslash");
-  FUZZ_REQUIRE((title + extension).find('\\') == std::string::npos, "no backslash after the folder");
-  FUZZ_REQUIRE(extension.empty() || (extension[0] == '.' && extension.find('.', 1) == std::string::npos),
-               "extension runs from the last dot");
+  FUZZ_REQUIRE((title + extension).find('\\') == std::string::npos,
+               "no backslash after the folder");
+  FUZZ_REQUIRE(
+      extension.empty() || (extension[0] == '.' && extension.find('.', 1) == std::string::npos),
+      "extension runs from the last dot");
   FUZZ_REQUIRE(!extension.empty() || title.find('.') == std::string::npos,
                "a dot in the name makes an extension");
   CPathName renamed = split;
@@ -119,9 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CNameRegistry::AddName(picked, name, "second");
   CNameRegistry::Map& map = CNameRegistry::MapForType(picked);
   const auto found = map.find(CNameRegistry::GetId(picked, name));
-  FUZZ_REQUIRE(found != map.end() && found->second.name == name &&
-                   found->second.description == "second",
-               "the last registration wins");
+  FUZZ_REQUIRE(
+      found != map.end() && found->second.name == name && found->second.description == "second",
+      "the last registration wins");
   map.erase(found);
 
   CheckCase(name);

@@ -51,8 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<Found> found;
   CRulesSearch search(pattern, ignoreCase);
   const size_t count = search.SearchEntry(bytes, [&found](const CRulesMatch& match) {
-    found.push_back({match.row, std::string(match.block),
-                     {match.cells.depth, std::string(match.cells.name), std::string(match.cells.value)}});
+    found.push_back(
+        {match.row,
+         std::string(match.block),
+         {match.cells.depth, std::string(match.cells.name), std::string(match.cells.value)}});
   });
   FUZZ_REQUIRE(count == found.size(), "the count is the rows visited");
 
@@ -73,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The finder alone agrees with a plain search of the whole text.
   const size_t at = CTextFinder(pattern, ignoreCase).Find(bytes);
   size_t plain = 0;
-  while (plain + length <= textSize && !Holds(bytes.substr(plain, length), pattern, ignoreCase)) ++plain;
-  FUZZ_REQUIRE(at == (plain + length <= textSize ? plain : CTextFinder::npos), "the first occurrence");
+  while (plain + length <= textSize && !Holds(bytes.substr(plain, length), pattern, ignoreCase))
+    ++plain;
+  FUZZ_REQUIRE(at == (plain + length <= textSize ? plain : CTextFinder::npos),
+               "the first occurrence");
   return 0;
 }

@@ -17,29 +17,67 @@
 namespace block_keywords {
 
 // In ascending byte order ("FXListAtBonePos" before "FireWeapon").
-inline constexpr std::array<std::string_view, 48> kKeywords = {
-    "AnimatingPart", "ApplyRandomForce", "ArmorSet", "Attack",
-    "AttackContinueAreaRadiusCursor", "AttackDamageAreaRadiusCursor",
-    "AttackScatterAreaRadiusCursor", "Behavior", "Body", "ConditionState", "CreateDebris",
-    "CreateObject", "DefaultConditionState", "DeliverPayload", "DeliveryDecal", "Draw",
-    "DynamicGameLOD", "EvaEvent", "FXListAtBonePos", "FireWeapon",
-    "FriendlySpecialPowerRadiusCursor", "GameData", "GuardAreaRadiusCursor", "ImagePart",
-    "LightPulse", "Locomotor", "Mission", "Object", "OffensiveSpecialPowerRadiusCursor",
-    "ParticleSystem", "Prerequisites", "SideInfo", "SideSounds", "SkillSet1", "SkillSet2",
-    "SkillSet3", "SkillSet4", "SkillSet5", "SkirmishBuildList", "Sound", "StaticGameLOD",
-    "Structure", "TerrainScorch", "Tracer", "TransitionState", "UnitSpecificSounds",
-    "ViewShake", "WeaponSet"};
+inline constexpr std::array<std::string_view, 48> kKeywords = {"AnimatingPart",
+                                                               "ApplyRandomForce",
+                                                               "ArmorSet",
+                                                               "Attack",
+                                                               "AttackContinueAreaRadiusCursor",
+                                                               "AttackDamageAreaRadiusCursor",
+                                                               "AttackScatterAreaRadiusCursor",
+                                                               "Behavior",
+                                                               "Body",
+                                                               "ConditionState",
+                                                               "CreateDebris",
+                                                               "CreateObject",
+                                                               "DefaultConditionState",
+                                                               "DeliverPayload",
+                                                               "DeliveryDecal",
+                                                               "Draw",
+                                                               "DynamicGameLOD",
+                                                               "EvaEvent",
+                                                               "FXListAtBonePos",
+                                                               "FireWeapon",
+                                                               "FriendlySpecialPowerRadiusCursor",
+                                                               "GameData",
+                                                               "GuardAreaRadiusCursor",
+                                                               "ImagePart",
+                                                               "LightPulse",
+                                                               "Locomotor",
+                                                               "Mission",
+                                                               "Object",
+                                                               "OffensiveSpecialPowerRadiusCursor",
+                                                               "ParticleSystem",
+                                                               "Prerequisites",
+                                                               "SideInfo",
+                                                               "SideSounds",
+                                                               "SkillSet1",
+                                                               "SkillSet2",
+                                                               "SkillSet3",
+                                                               "SkillSet4",
+                                                               "SkillSet5",
+                                                               "SkirmishBuildList",
+                                                               "Sound",
+                                                               "StaticGameLOD",
+                                                               "Structure",
+                                                               "TerrainScorch",
+                                                               "Tracer",
+                                                               "TransitionState",
+                                                               "UnitSpecificSounds",
+                                                               "ViewShake",
+                                                               "WeaponSet"};
 
 // Derived from the table, so an added keyword can never fall outside the
 // quick length test in IsKeywordWithSlack.
 inline constexpr size_t kShortest = [] {
   size_t shortest = kKeywords[0].size();
-  for (std::string_view keyword : kKeywords) shortest = keyword.size() < shortest ? keyword.size() : shortest;
+  for (std::string_view keyword : kKeywords)
+    shortest = keyword.size() < shortest ? keyword.size() : shortest;
   return shortest;
 }();
 inline constexpr size_t kLongest = [] {
   size_t longest = 0;
-  for (std::string_view keyword : kKeywords) longest = keyword.size() > longest ? keyword.size() : longest;
+  for (std::string_view keyword : kKeywords)
+    longest = keyword.size() > longest ? keyword.size() : longest;
   return longest;
 }();
 // The slot table keeps a keyword's length in a byte.
@@ -72,7 +110,8 @@ inline constexpr int kFilterBits = 10;
 inline constexpr uint32_t kFilterMultiplier = 0x9E3779B1u;
 
 constexpr size_t FilterBit(uint8_t first, uint8_t second, uint8_t last, size_t size) {
-  const uint32_t x = first | uint32_t{second} << 8 | uint32_t{last} << 16 | static_cast<uint32_t>(size) << 24;
+  const uint32_t x =
+      first | uint32_t{second} << 8 | uint32_t{last} << 16 | static_cast<uint32_t>(size) << 24;
   return static_cast<size_t>((x * kFilterMultiplier) >> (32 - kFilterBits));
 }
 
@@ -80,8 +119,9 @@ struct CFilter {
   std::array<uint64_t, (size_t{1} << kFilterBits) / 64> words{};
   constexpr CFilter() {
     for (std::string_view keyword : kKeywords) {
-      const size_t bit = FilterBit(static_cast<uint8_t>(keyword[0]), static_cast<uint8_t>(keyword[1]),
-                                   static_cast<uint8_t>(keyword.back()), keyword.size());
+      const size_t bit =
+          FilterBit(static_cast<uint8_t>(keyword[0]), static_cast<uint8_t>(keyword[1]),
+                    static_cast<uint8_t>(keyword.back()), keyword.size());
       words[bit / 64] |= uint64_t{1} << (bit % 64);
     }
   }
@@ -99,14 +139,16 @@ struct CTable {
   bool collisionFree = true;
   constexpr CTable() {
     for (std::string_view keyword : kKeywords) {
-      CSlot& slot = slots[Slot(HeadWord(keyword), static_cast<uint8_t>(keyword.back()), keyword.size())];
+      CSlot& slot =
+          slots[Slot(HeadWord(keyword), static_cast<uint8_t>(keyword.back()), keyword.size())];
       if (slot.size != 0) collisionFree = false;
       slot = {HeadWord(keyword), static_cast<uint8_t>(keyword.size()), keyword.data()};
     }
   }
 };
 inline constexpr CTable kTable;
-static_assert(kTable.collisionFree, "two block keywords share a slot: search for another multiplier");
+static_assert(kTable.collisionFree,
+              "two block keywords share a slot: search for another multiplier");
 
 // REQUIRES: the 8 bytes from key are readable, whatever size is.
 inline bool IsKeywordWithSlack(const char* key, size_t size) {
@@ -116,7 +158,8 @@ inline bool IsKeywordWithSlack(const char* key, size_t size) {
   if ((kFilter.words[bit / 64] >> (bit % 64) & 1) == 0) return false;
   uint64_t head;
   std::memcpy(&head, key, sizeof head);
-  if constexpr (std::endian::native != std::endian::little) head = HeadWord({key, size < 8 ? size : 8});
+  if constexpr (std::endian::native != std::endian::little)
+    head = HeadWord({key, size < 8 ? size : 8});
   if (size < 8) head &= (uint64_t{1} << (8 * size)) - 1;
   const CSlot& slot = kTable.slots[Slot(head, static_cast<uint8_t>(key[size - 1]), size)];
   return slot.head == head && slot.size == size &&

@@ -21,8 +21,8 @@ struct RowEqual {
 
 // Each row as a number, equal rows the same number, so the search compares
 // words rather than strings.
-void NumberRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after, std::vector<uint32_t>& a,
-                std::vector<uint32_t>& b) {
+void NumberRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after,
+                std::vector<uint32_t>& a, std::vector<uint32_t>& b) {
   std::unordered_map<CRulesRow, uint32_t, RowHash, RowEqual> numbers;
   numbers.reserve(before.size() + after.size());
   const auto number = [&](const CRulesRow& row) {
@@ -63,7 +63,8 @@ class CMyersSearch {
         if (x < 0) continue;
         int64_t y = x - k;
         const int64_t from = x;
-        while (x < m_n && y < m_m && m_a[static_cast<size_t>(x)] == m_b[static_cast<size_t>(y)]) ++x, ++y;
+        while (x < m_n && y < m_m && m_a[static_cast<size_t>(x)] == m_b[static_cast<size_t>(y)])
+          ++x, ++y;
         steps += 1 + static_cast<size_t>(x - from);
         m_furthest[base + static_cast<size_t>(k + d)] = static_cast<int32_t>(x);
         if (k == m_n - m_m && x == m_n) {
@@ -141,7 +142,8 @@ void Arrange(std::vector<CRowEdit>& edits) {
       (edit.added ? n : o) += 1;
     }
     std::stable_partition(edits.begin() + static_cast<std::ptrdiff_t>(start),
-                          edits.begin() + static_cast<std::ptrdiff_t>(i), [](const CRowEdit& e) { return !e.added; });
+                          edits.begin() + static_cast<std::ptrdiff_t>(i),
+                          [](const CRowEdit& e) { return !e.added; });
     oldNext = o;
     newNext = n;
   }
@@ -149,7 +151,8 @@ void Arrange(std::vector<CRowEdit>& edits) {
 
 }  // namespace
 
-CRowDiff DiffRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after, size_t budget) {
+CRowDiff DiffRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after,
+                  size_t budget) {
   size_t head = 0;
   while (head < before.size() && head < after.size() && SameRow(before[head], after[head])) ++head;
   size_t tail = 0;
@@ -190,7 +193,8 @@ std::vector<CBlockRows> SplitBlocks(std::span<const CRulesRow> rows) {
   return blocks;
 }
 
-std::vector<CBlockChange> CompareRules(std::span<const CRulesRow> before, std::span<const CRulesRow> after) {
+std::vector<CBlockChange> CompareRules(std::span<const CRulesRow> before,
+                                       std::span<const CRulesRow> after) {
   const std::vector<CBlockRows> oldBlocks = SplitBlocks(before);
   const std::vector<CBlockRows> newBlocks = SplitBlocks(after);
   std::vector<CBlockChange> changes;
@@ -209,8 +213,10 @@ std::vector<CBlockChange> CompareRules(std::span<const CRulesRow> before, std::s
     } else {
       const CBlockRows& o = oldBlocks[i++];
       const CBlockRows& n = newBlocks[j++];
-      CRowDiff diff = DiffRows(before.subspan(o.first, o.end - o.first), after.subspan(n.first, n.end - n.first));
-      if (!diff.edits.empty()) changes.push_back({CBlockChange::Changed, o.name, o, n, std::move(diff)});
+      CRowDiff diff = DiffRows(before.subspan(o.first, o.end - o.first),
+                               after.subspan(n.first, n.end - n.first));
+      if (!diff.edits.empty())
+        changes.push_back({CBlockChange::Changed, o.name, o, n, std::move(diff)});
     }
   }
   return changes;

@@ -47,7 +47,8 @@ inline bool SameRow(const CRulesRow& a, const CRulesRow& b) {
 
 // The shortest edit script from `before` to `after`, or the fallback when
 // more than `budget` steps would be needed (0: DefaultDiffBudget).
-CRowDiff DiffRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after, size_t budget = 0);
+CRowDiff DiffRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after,
+                  size_t budget = 0);
 
 // The rows of one top-level block: the block's own row (depth 0) and every
 // row after it up to the next block's.
@@ -72,7 +73,8 @@ struct CBlockChange {
 
 // Every block that is only on one side or whose rows differ, in block-name
 // order. Empty when both texts give the same rows.
-std::vector<CBlockChange> CompareRules(std::span<const CRulesRow> before, std::span<const CRulesRow> after);
+std::vector<CBlockChange> CompareRules(std::span<const CRulesRow> before,
+                                       std::span<const CRulesRow> after);
 
 // Whether bytes are read as rules text when compared: no zero byte in the
 // first 8 KiB.

@@ -115,12 +115,16 @@ template <int Bytes>
 TARN_RULES_INLINE CBlockMasks ClassifyBytes(const char* p) {
   uint64_t space = 0, tab = 0, lineEnd = 0, semicolon = 0, equals = 0;
 #if defined(TARN_RULES_SSE2)
-  const auto bits = [](__m128i hits, int at) { return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(hits))} << at; };
+  const auto bits = [](__m128i hits, int at) {
+    return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(hits))} << at;
+  };
   for (int at = 0; at < Bytes; at += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
     space |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kSpace)), at);
     tab |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kTab)), at);
-    lineEnd |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kLf)), _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCr))), at);
+    lineEnd |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kLf)),
+                                 _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCr))),
+                    at);
     semicolon |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kSemicolon)), at);
     equals |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEquals)), at);
   }
@@ -140,8 +144,12 @@ TARN_RULES_INLINE CBlockMasks ClassifyBytes(const char* p) {
 #endif
   constexpr uint64_t all = Bytes == 64 ? ~uint64_t{0} : (uint64_t{1} << Bytes) - 1;
   const uint64_t blank = space | tab;
-  return {~(blank | lineEnd) & all, ~blank & all, lineEnd, blank | lineEnd | semicolon,
-          space | lineEnd | semicolon | equals, lineEnd | semicolon};
+  return {~(blank | lineEnd) & all,
+          ~blank & all,
+          lineEnd,
+          blank | lineEnd | semicolon,
+          space | lineEnd | semicolon | equals,
+          lineEnd | semicolon};
 }
 
 CBlockMasks Classify(const char* p) { return ClassifyBytes<kBlock>(p); }
@@ -247,7 +255,8 @@ struct CFields {
 // block; the rest of its line is the block's first line. Returns where the
 // reading stopped: at the end of the header's last word.
 template <typename Scanner>
-TARN_RULES_INLINE const char* ReadHeader(Scanner& scan, const char* text, const char* p, CFields& fields) {
+TARN_RULES_INLINE const char* ReadHeader(Scanner& scan, const char* text, const char* p,
+                                         CFields& fields) {
   const char* const first = p;
   const char* const firstEnd = p = scan.template Next<&CBlockMasks::headerStop>(p);
   const char* const second = p = scan.SkipBlanks(p);
@@ -311,7 +320,8 @@ TARN_RULES_INLINE uint64_t LineStarts(const CBlockMasks& masks, uint64_t& carry)
 // eight bytes tie by comparison. Names that all start alike make one run,
 // and std::sort keeps that n log n.
 template <typename Key, typename Before>
-void SortByWordThenCompare(std::vector<Key>& order, std::vector<Key>& scratch, const Before& before) {
+void SortByWordThenCompare(std::vector<Key>& order, std::vector<Key>& scratch,
+                           const Before& before) {
   const size_t count = order.size();
   scratch.resize(count);
   for (int shift = 0; shift < 64; shift += 8) {
@@ -326,7 +336,9 @@ void SortByWordThenCompare(std::vector<Key>& order, std::vector<Key>& scratch, c
   for (size_t i = 0; i < count;) {
     size_t j = i + 1;
     while (j < count && order[j].word == order[i].word) ++j;
-    if (j - i > 1) std::sort(order.begin() + static_cast<std::ptrdiff_t>(i), order.begin() + static_cast<std::ptrdiff_t>(j), before);
+    if (j - i > 1)
+      std::sort(order.begin() + static_cast<std::ptrdiff_t>(i),
+                order.begin() + static_cast<std::ptrdiff_t>(j), before);
     i = j;
   }
 }
@@ -335,8 +347,8 @@ void SortByWordThenCompare(std::vector<Key>& order, std::vector<Key>& scratch, c
 template <typename Line>
 Line MakeLine(const char* text, const CFields& fields, uint32_t depth) {
   const auto offset = [text](const char* at) { return static_cast<uint32_t>(at - text); };
-  return {offset(fields.name), static_cast<uint32_t>(fields.nameEnd - fields.name), offset(fields.value),
-          static_cast<uint32_t>(fields.valueEnd - fields.value), depth};
+  return {offset(fields.name), static_cast<uint32_t>(fields.nameEnd - fields.name),
+          offset(fields.value), static_cast<uint32_t>(fields.valueEnd - fields.value), depth};
 }
 
 }  // namespace
@@ -369,13 +381,16 @@ class CRulesParser::CPending {
     for (; m_at < stop; Load()) {
       ++m_next;
       if (!Holds(line.name, line.nameSize) && !Holds(line.value, line.valueSize)) continue;
-      if (m_lines.empty() || m_lines.back() != number) m_lines.push_back(static_cast<uint32_t>(number));
+      if (m_lines.empty() || m_lines.back() != number)
+        m_lines.push_back(static_cast<uint32_t>(number));
     }
   }
 
  private:
   void Load() { m_at = m_next != m_end ? *m_next : SIZE_MAX; }
-  bool Holds(size_t field, size_t fieldSize) const { return field <= m_at && m_at + m_size <= field + fieldSize; }
+  bool Holds(size_t field, size_t fieldSize) const {
+    return field <= m_at && m_at + m_size <= field + fieldSize;
+  }
 
   const uint32_t* m_next;
   const uint32_t* m_end;
@@ -596,7 +611,8 @@ void CRulesParser::Parse() {
   GroupHeaders();
 }
 
-void CRulesParser::ParseHolding(const std::vector<uint32_t>& starts, size_t size, std::vector<uint32_t>& lines) {
+void CRulesParser::ParseHolding(const std::vector<uint32_t>& starts, size_t size,
+                                std::vector<uint32_t>& lines) {
   lines.clear();
   CPending pending(starts, size, lines);
   CLineWalk(*this, m_textSize, pending).Run();
@@ -612,7 +628,8 @@ void CRulesParser::SortHeaders() {
   for (uint32_t h = 0; h < headers; ++h) {
     const CFlatLine& line = m_lines[m_headers[h]];
     const size_t rest = line.nameSize > 8 ? line.nameSize - 8 : 0;
-    m_order[h] = {SortWord(text + line.name, line.nameSize), SortWord(text + line.name + 8, rest), h};
+    m_order[h] = {SortWord(text + line.name, line.nameSize), SortWord(text + line.name + 8, rest),
+                  h};
   }
   // Byte order of names, headers of one name in text order. Names are
   // compared in full only where their first sixteen bytes tie.
@@ -621,7 +638,8 @@ void CRulesParser::SortHeaders() {
     if (a.second != b.second) return a.second < b.second;
     const CFlatLine& x = m_lines[m_headers[a.header]];
     const CFlatLine& y = m_lines[m_headers[b.header]];
-    const int order = std::string_view(text + x.name, x.nameSize).compare({text + y.name, y.nameSize});
+    const int order =
+        std::string_view(text + x.name, x.nameSize).compare({text + y.name, y.nameSize});
     return order != 0 ? order < 0 : a.header < b.header;
   };
   if (headers < kRadixSortFrom) {
@@ -646,7 +664,9 @@ void CRulesParser::GroupHeaders(bool mapHeaders) {
   size_t blocks = 0;
   for (size_t i = 0; i < headers;) {
     size_t j = i + 1;
-    while (j < headers && m_order[j].word == m_order[i].word && name(m_order[j]) == name(m_order[i])) ++j;
+    while (j < headers && m_order[j].word == m_order[i].word &&
+           name(m_order[j]) == name(m_order[i]))
+      ++j;
     // The block's row: its name, and the type of its last header.
     const auto block = static_cast<uint32_t>(m_segments.size());
     m_segments.push_back({rows++, m_headers[m_order[j - 1].header]});
@@ -654,7 +674,9 @@ void CRulesParser::GroupHeaders(bool mapHeaders) {
       const uint32_t header = m_order[k].header;
       const uint32_t first = m_headers[header] + 1;
       const uint32_t lines = m_headers[header + 1] - first;
-      if (mapHeaders) m_headerRows[header] = {block, lines == 0 ? kNoSegment : static_cast<uint32_t>(m_segments.size())};
+      if (mapHeaders)
+        m_headerRows[header] = {block,
+                                lines == 0 ? kNoSegment : static_cast<uint32_t>(m_segments.size())};
       if (lines == 0) continue;
       m_segments.push_back({rows, first});
       rows += lines;
@@ -670,11 +692,13 @@ void CRulesParser::GroupHeaders(bool mapHeaders) {
 size_t CRulesParser::SegmentOf(size_t row) const {
   size_t s = m_lastSegment;
   if (m_segments[s].firstRow <= row && row < m_segments[s + 1].firstRow) return s;
-  if (s + 2 < m_segments.size() && m_segments[s + 1].firstRow <= row && row < m_segments[s + 2].firstRow) {
+  if (s + 2 < m_segments.size() && m_segments[s + 1].firstRow <= row &&
+      row < m_segments[s + 2].firstRow) {
     ++s;
   } else {
-    const auto after = std::upper_bound(m_segments.begin(), m_segments.end(), row,
-                                        [](size_t r, const CSegment& segment) { return r < segment.firstRow; });
+    const auto after =
+        std::upper_bound(m_segments.begin(), m_segments.end(), row,
+                         [](size_t r, const CSegment& segment) { return r < segment.firstRow; });
     s = static_cast<size_t>(after - m_segments.begin()) - 1;
   }
   m_lastSegment = s;
@@ -717,7 +741,8 @@ const CRulesParser::Blocks& CRulesParser::GetBlocks() const {
       body = &block.m_body;
       continue;
     }
-    BuildTree(segment.firstLine, segment.firstLine + (m_segments[s + 1].firstRow - segment.firstRow), *body);
+    BuildTree(segment.firstLine,
+              segment.firstLine + (m_segments[s + 1].firstRow - segment.firstRow), *body);
   }
   m_blocksBuilt = true;
   return m_blocks;

@@ -114,7 +114,9 @@ class CRulesParser {
   // Where a row's name or value starts in the parsed bytes: the text is
   // copied byte for byte, so this is also its offset in the source.
   // REQUIRES: `piece` is a name or value of a row of the last Parse().
-  size_t TextOffset(std::string_view piece) const { return static_cast<size_t>(piece.data() - m_text.get()); }
+  size_t TextOffset(std::string_view piece) const {
+    return static_cast<size_t>(piece.data() - m_text.get());
+  }
 
   // A search's parse, in two steps, that builds only the rows holding what
   // it looks for: most rows of a search hold nothing, and the fields of a
@@ -144,9 +146,9 @@ class CRulesParser {
     uint32_t valueSize;
     uint32_t depth;  // 0 for a header
   };
-  struct CSortKey;   // a header as the block-name sort sees it
-  class CPending;    // the occurrences a search has still to place
-  class CLineWalk;   // the reading of ParseHolding
+  struct CSortKey;  // a header as the block-name sort sees it
+  class CPending;   // the occurrences a search has still to place
+  class CLineWalk;  // the reading of ParseHolding
   // A run of rows that are consecutive lines of the text, or a block's row.
   struct CSegment {
     uint32_t firstRow;
@@ -167,7 +169,9 @@ class CRulesParser {
   };
 
   CRulesRow RowOf(const CFlatLine& line) const {
-    return {line.depth, {m_text.get() + line.name, line.nameSize}, {m_text.get() + line.value, line.valueSize}};
+    return {line.depth,
+            {m_text.get() + line.name, line.nameSize},
+            {m_text.get() + line.value, line.valueSize}};
   }
   // The segment holding `row`, found from the last one looked up.
   size_t SegmentOf(size_t row) const;
@@ -197,11 +201,11 @@ class CRulesParser {
   std::unique_ptr<CFlatLine[]> m_lines;
   size_t m_lineCapacity = 0;
   size_t m_lineCount = 0;
-  std::vector<uint32_t> m_headers;    // indexes in m_lines, text order, then m_lineCount
-  std::vector<CSegment> m_segments;   // in row order, then one that starts at m_rowCount
+  std::vector<uint32_t> m_headers;        // indexes in m_lines, text order, then m_lineCount
+  std::vector<CSegment> m_segments;       // in row order, then one that starts at m_rowCount
   std::vector<CHeaderRows> m_headerRows;  // by header, in text order; made by ParseHolding
   mutable std::vector<CLineRow> m_lineRows;
-  std::vector<CSortKey> m_order;      // the headers in block-name order
+  std::vector<CSortKey> m_order;  // the headers in block-name order
   std::vector<CSortKey> m_scratch;
   size_t m_rowCount = 0;
   size_t m_blockCount = 0;
@@ -240,7 +244,8 @@ void CRulesParser::ForEachRowOfLines(const std::vector<uint32_t>& lines, Visit&&
   std::sort(m_lineRows.begin(), m_lineRows.end(),
             [](const CLineRow& a, const CLineRow& b) { return a.row < b.row; });
   for (const CLineRow& found : m_lineRows)
-    visit(size_t{found.row}, RowOf(m_lines[m_segments[found.block].firstLine]).name, RowOf(m_lines[found.line]));
+    visit(size_t{found.row}, RowOf(m_lines[m_segments[found.block].firstLine]).name,
+          RowOf(m_lines[found.line]));
 }
 
 // True for the keys that open a nested block (exact, case-sensitive).

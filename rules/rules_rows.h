@@ -72,7 +72,8 @@ inline std::vector<CRulesRow> BuildRulesRows(const CRulesParser& parser) {
 class CRulesRows {
  public:
   CRulesRows() = default;
-  explicit CRulesRows(const CRulesParser& parser) : m_parser(&parser), m_size(parser.GetRowCount()) {}
+  explicit CRulesRows(const CRulesParser& parser)
+      : m_parser(&parser), m_size(parser.GetRowCount()) {}
 
   size_t size() const { return m_size; }
   bool empty() const { return m_size == 0; }

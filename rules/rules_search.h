@@ -79,7 +79,7 @@ class CRulesSearch {
   void ParseAndFindLines(std::string_view bytes, size_t first);
 
   CTextFinder m_finder;
-  CRulesParser m_parser;  // kept from entry to entry, with its memory
+  CRulesParser m_parser;           // kept from entry to entry, with its memory
   std::vector<uint32_t> m_starts;  // where the pattern occurs in the parser's copy
   std::vector<uint32_t> m_lines;   // text lines that hold the pattern, ascending
 };
@@ -91,9 +91,10 @@ size_t CRulesSearch::SearchEntry(std::string_view bytes, Visit&& visit) {
   if (first == CTextFinder::npos || !IsRulesText(bytes)) return 0;
   ParseAndFindLines(bytes, first);
   size_t found = 0;
-  m_parser.ForEachRowOfLines(m_lines, [&](size_t row, std::string_view block, const CRulesRow& cells) {
-    visit(CRulesMatch{row, block, cells});
-    ++found;
-  });
+  m_parser.ForEachRowOfLines(m_lines,
+                             [&](size_t row, std::string_view block, const CRulesRow& cells) {
+                               visit(CRulesMatch{row, block, cells});
+                               ++found;
+                             });
   return found;
 }

@@ -81,9 +81,8 @@ void CInOrderRun::RunTaken(std::unique_lock<std::mutex>& held, int worker, size_
 void CInOrderRun::HelpOut() {
   std::unique_lock<std::mutex> mine(m_lock);
   for (;;) {
-    m_changed.wait(mine, [&] {
-      return m_halt || m_next >= m_work.count || m_chunks.size() < kInOrderSlots;
-    });
+    m_changed.wait(
+        mine, [&] { return m_halt || m_next >= m_work.count || m_chunks.size() < kInOrderSlots; });
     if (Stopped()) m_halt = true;
     size_t number = 0;
     CTaken taken{};
@@ -139,7 +138,7 @@ void CInOrderRun::RunAndDeliver() {
       continue;
     }
     if (m_chunks.empty() && m_next >= m_work.count) break;  // all handed over
-    m_changed.wait(held);  // for the other thread's chunk
+    m_changed.wait(held);                                   // for the other thread's chunk
   }
 }
 

@@ -45,7 +45,8 @@ void RunInOrder(const CInOrderWork& work);
 // be empty) is asked before each entry.
 template <typename Chunk, typename BytesAt, typename Collect, typename Deliver>
 void SearchEntries(std::string_view pattern, bool ignoreCase, size_t count, BytesAt&& bytesAt,
-                   Collect&& collect, Deliver&& deliver, const std::function<bool()>& stopped = {}) {
+                   Collect&& collect, Deliver&& deliver,
+                   const std::function<bool()>& stopped = {}) {
   // A chunk is about a mebibyte of entries: enough to make handing over
   // cheap, small enough that the two threads finish close together.
   constexpr size_t kChunkBytes = size_t{1} << 20;
@@ -65,7 +66,8 @@ void SearchEntries(std::string_view pattern, bool ignoreCase, size_t count, Byte
     Chunk& chunk = chunks[slot];
     for (size_t entry = first; entry < last; ++entry) {
       if (stopped && stopped()) return;
-      search.SearchEntry(bytesAt(entry), [&](const CRulesMatch& match) { collect(chunk, entry, match); });
+      search.SearchEntry(bytesAt(entry),
+                         [&](const CRulesMatch& match) { collect(chunk, entry, match); });
     }
   };
   work.deliver = [&](size_t slot, size_t done) { deliver(chunks[slot], done); };

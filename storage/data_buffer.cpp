@@ -13,8 +13,7 @@ CDataBlock* CDataBuffer::NewOwningBlock(const void* bytes, uint32_t size) {
   return new CDataBlock{data, size, 1, nullptr};
 }
 
-CDataBuffer::CDataBuffer(const void* bytes, uint32_t size)
-    : m_block(NewOwningBlock(bytes, size)) {}
+CDataBuffer::CDataBuffer(const void* bytes, uint32_t size) : m_block(NewOwningBlock(bytes, size)) {}
 
 CDataBuffer::CDataBuffer(const void* bytes, uint32_t size, CDataOwner* owner) {
   try {

@@ -30,8 +30,8 @@ class CDataOwner {
 struct CDataBlock {
   const uint8_t* data;  // may be null when an owner had no bytes to give
   uint32_t size;
-  int32_t count;        // handles that point here; starts at 1
-  CDataOwner* owner;    // null: the block allocated data itself
+  int32_t count;      // handles that point here; starts at 1
+  CDataOwner* owner;  // null: the block allocated data itself
 };
 
 class CDataBuffer {

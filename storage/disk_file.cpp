@@ -121,7 +121,8 @@ CDataBuffer CDiskFile::MapWhole() {
   view->mapping = CHandleHolder::Wrap(*platform::CreateFileMapping(m_file.Get()));
   // The test switch fails the view where the system would: the buffer is
   // the same as under an address space too small for the file.
-  if (view->mapping && !s_mappingDisabled) view->view = *platform::MapView(view->mapping.Get(), view->size);
+  if (view->mapping && !s_mappingDisabled)
+    view->view = *platform::MapView(view->mapping.Get(), view->size);
   // The buffer takes the owner even when it throws (see CDataBuffer).
   CDataBuffer whole(view->view, view->size, owner.release());
   return whole;  // `share` goes: the owner now holds the only share
@@ -130,7 +131,8 @@ CDataBuffer CDiskFile::MapWhole() {
 int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CStatus* error) {
   const int32_t size = GetSize();
   if (!IsOpen() || size < 0) {
-    m_lastError = CStatus::Failure(m_path, IsOpen() ? "file too large (2 GiB or more)" : "file is not open");
+    m_lastError =
+        CStatus::Failure(m_path, IsOpen() ? "file too large (2 GiB or more)" : "file is not open");
   } else {
     CDataBuffer loaded = MapWhole();
     if (!loaded.HasData()) {
@@ -142,8 +144,8 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CStatus* error) {
         if (Read(room, size) != 0) loaded.Reset();
       } catch (const std::bad_alloc&) {
         loaded.Reset();
-        m_lastError =
-            CStatus::Failure(m_path, "not enough memory to read its " + std::to_string(size) + " bytes");
+        m_lastError = CStatus::Failure(
+            m_path, "not enough memory to read its " + std::to_string(size) + " bytes");
       }
     }
     if (loaded.HasData()) {

@@ -29,7 +29,7 @@ class CPathName {
   void SetExtension(std::string_view extension) { m_extension = extension; }
 
  private:
-  std::string m_folder;     // up to and including the last backslash
+  std::string m_folder;  // up to and including the last backslash
   std::string m_title;
   std::string m_extension;  // from the last dot after the folder, dot included
 };

@@ -46,7 +46,7 @@ class Error {
 template <typename T>
 class Result {
  public:
-  Result(T value) : m_value(value) {}  // NOLINT: a value is a success
+  Result(T value) : m_value(value) {}     // NOLINT: a value is a success
   Result(Error error) : m_error(error) {  // NOLINT: an Error is a failure
     if constexpr (std::is_pointer_v<T>) m_value = nullptr;
     else m_value = static_cast<T>(-1);
@@ -73,7 +73,7 @@ inline constexpr uint32_t kFileShareRead = 1;
 // is not a regular file (folder, FIFO, device, socket) is refused at once and
 // never waited on.
 Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
-                  uint32_t share);
+                          uint32_t share);
 void CloseHandle(Handle handle);
 
 // The file's size, or why it cannot be queried.

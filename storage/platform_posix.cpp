@@ -71,7 +71,9 @@ ViewSlot g_views[kMaxViews];
 // copied out, pass over a few slots rather than the whole table.
 std::atomic<int> g_viewsUsed{0};
 // The slots that may be in use.
-std::span<ViewSlot> UsedViews() { return std::span(g_views, static_cast<size_t>(g_viewsUsed.load(std::memory_order_acquire))); }
+std::span<ViewSlot> UsedViews() {
+  return std::span(g_views, static_cast<size_t>(g_viewsUsed.load(std::memory_order_acquire)));
+}
 // The handler found when the guard went in first, and the one found when it
 // last went back in front (the same, unless someone installed one between).
 struct sigaction g_firstPreviousBus;
@@ -90,7 +92,8 @@ bool IsGuard(const struct sigaction& action) {
 // Hands a SIGBUS that is not ours to `previous`. `fault` says whether the
 // kernel raised it for an access, which repeats when the handler returns; a
 // signal sent with kill() or raise() does not.
-void PassOn(const struct sigaction& previous, int signal, siginfo_t* info, void* context, bool fault) {
+void PassOn(const struct sigaction& previous, int signal, siginfo_t* info, void* context,
+            bool fault) {
   if (previous.sa_flags & SA_SIGINFO) {
     if (previous.sa_sigaction != nullptr && previous.sa_sigaction != OnBus) {
       previous.sa_sigaction(signal, info, context);
@@ -132,7 +135,8 @@ void OnBus(int signal, siginfo_t* info, void* context) {
     if (zero != MAP_FAILED) {
       // Remembered, so whoever copies these bytes out can tell zeros the
       // file never held from its own.
-      if (from < slot.cutFrom.load(std::memory_order_relaxed)) slot.cutFrom.store(from, std::memory_order_release);
+      if (from < slot.cutFrom.load(std::memory_order_relaxed))
+        slot.cutFrom.store(from, std::memory_order_release);
       return;
     }
     break;
@@ -180,8 +184,8 @@ void Track(const void* view, uint32_t size) {
     if (!slot.base.compare_exchange_strong(empty, kClaimed)) continue;
     // Counted in before the slot is filled, so no lookup can miss it.
     const int index = static_cast<int>(&slot - g_views) + 1;
-    for (int used = g_viewsUsed.load(); used < index && !g_viewsUsed.compare_exchange_weak(used, index);) {
-    }
+    for (int used = g_viewsUsed.load();
+         used < index && !g_viewsUsed.compare_exchange_weak(used, index);) {}
     slot.cutFrom.store(kNotCut, std::memory_order_relaxed);
     slot.length.store(size, std::memory_order_release);
     slot.base.store(reinterpret_cast<uintptr_t>(view), std::memory_order_release);
@@ -205,7 +209,7 @@ void Untrack(const void* view) {
 }  // namespace
 
 Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
-                  uint32_t /*share: other readers are always allowed here*/) {
+                          uint32_t /*share: other readers are always allowed here*/) {
   if (access != kGenericRead || disposition != kOpenExisting) return Fail(EINVAL);
   // open() would stop at a zero byte and open a different, shorter name.
   if (path.find('\0') != std::string::npos) return Fail(EINVAL);
@@ -243,7 +247,8 @@ void CloseHandle(Handle handle) {
 
 Result<int64_t> GetFileSize(Handle handle) {
   struct stat info {};
-  if (handle <= 0 || ::fstat(static_cast<int>(handle), &info) != 0) return Fail(errno ? errno : EBADF);
+  if (handle <= 0 || ::fstat(static_cast<int>(handle), &info) != 0)
+    return Fail(errno ? errno : EBADF);
   return info.st_size;
 }
 
@@ -344,7 +349,8 @@ void Describe(const struct stat& st, NodeInfo& info) {
 // A name handed to an *at call must be one name, never a path: a '/' would
 // walk further, and an empty name or a zero byte would name something else.
 bool IsOneName(const std::string& name) {
-  return !name.empty() && name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+  return !name.empty() && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
 }
 
 // After openat failed: when something other than what was asked for stands
@@ -396,7 +402,8 @@ void InstallInterruptHandlers() {
   // Past the file-size limit a write fails with EFBIG instead of ending the
   // process, so the temporary file is removed like on any failed write.
   struct sigaction current {};
-  if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) ::signal(SIGXFSZ, SIG_IGN);
+  if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace
@@ -405,7 +412,7 @@ Result<Handle> OpenFolder(const std::string& path, bool create) {
   if (path.empty() || path.find('\0') != std::string::npos) return Fail(EINVAL);
   if (create) {
     // Each missing folder on the way, from the top; an existing one is fine.
-    for (size_t at = path.find('/', 1); ; at = path.find('/', at + 1)) {
+    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
       const std::string prefix = path.substr(0, at);
       if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return Fail(errno);
       if (at == std::string::npos) break;
@@ -486,7 +493,8 @@ Error ListFolder(Handle folder, std::vector<FolderItem>& items) {
 Result<Handle> OpenFileAt(Handle folder, const std::string& name, NodeInfo* info) {
   if (!IsOneName(name)) return Fail(EINVAL);
   // O_NONBLOCK: a FIFO put there since it was listed must not wait for a writer.
-  const int fd = ::openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd =
+      ::openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
   const Result<Handle> moved = AvoidStandardSlots(fd);
   if (!moved) return moved;
@@ -503,7 +511,8 @@ Result<Handle> OpenFileAt(Handle folder, const std::string& name, NodeInfo* info
 Error CanReadAt(Handle folder, const std::string& name) {
   if (!IsOneName(name)) return Fail(EINVAL);
   // The effective ids, as open() would use them.
-  if (::faccessat(Fd(folder), name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno);
+  if (::faccessat(Fd(folder), name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+    return Fail(errno);
   return {};
 }
 
@@ -511,15 +520,17 @@ Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
   if (!IsOneName(name)) return Fail(EINVAL);
   // O_EXCL fails on anything that stands there, a dangling link included,
   // so nothing planted at the name is ever written through.
-  const int fd = ::openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int fd = ::openat(Fd(folder), name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return FailInTheWay(Fd(folder), name, errno);
   return AvoidStandardSlots(fd);
 }
 
 Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
   static uint64_t s_sequence = 0;
-  const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    (static_cast<uint64_t>(::getpid()) << 32);
+  const auto seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<uint64_t>(::getpid()) << 32);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
     const Result<Handle> file = CreateFileAt(folder, candidate);
@@ -584,7 +595,8 @@ Result<int64_t> CopyRange(Handle from, int64_t offset, Handle to, int64_t size) 
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return Fail(errno);
     if (got == 0) break;
-    if (const Error error = WriteAll(to, buffer.get(), static_cast<size_t>(got)); error.Failed()) return error;
+    if (const Error error = WriteAll(to, buffer.get(), static_cast<size_t>(got)); error.Failed())
+      return error;
     copied += got;
   }
   return copied;
@@ -596,7 +608,8 @@ Error TakeAccessOf(Handle file, const NodeInfo& old) {
   // give a file away, and others only to a group of their own; where that
   // is refused, the file stays ours and the permission bits below still
   // keep it from anyone the old one was closed to.
-  if (::fchown(Fd(file), old.owner, old.group) != 0) (void)::fchown(Fd(file), static_cast<uid_t>(-1), old.group);
+  if (::fchown(Fd(file), old.owner, old.group) != 0)
+    (void)::fchown(Fd(file), static_cast<uid_t>(-1), old.group);
   struct stat now {};
   if (::fstat(Fd(file), &now) != 0) return Fail(errno);
   // Set-id bits only where the owner is still the old one's: never a
@@ -632,14 +645,17 @@ Error LinkUnnamedAt(Handle folder, Handle file, const std::string& name) {
   if (errno != ENOENT && errno != EPERM) return Fail(errno);
 #endif
   const std::string self = "/proc/self/fd/" + std::to_string(Fd(file));
-  if (::linkat(AT_FDCWD, self.c_str(), Fd(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0) return Fail(errno);
+  if (::linkat(AT_FDCWD, self.c_str(), Fd(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    return Fail(errno);
   return {};
 }
 
-Error LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix, std::string& name) {
+Error LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix,
+                          std::string& name) {
   static uint64_t s_sequence = 0;
-  const auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    (static_cast<uint64_t>(::getpid()) << 32);
+  const auto seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<uint64_t>(::getpid()) << 32);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
     const Error error = LinkUnnamedAt(folder, file, candidate);
@@ -703,7 +719,8 @@ void ForgetPages(const void* data, size_t size) {
   for (const ViewSlot& slot : UsedViews()) {
     const uintptr_t base = slot.base.load(std::memory_order_acquire);
     const uintptr_t length = slot.length.load(std::memory_order_acquire);
-    if (base <= kClaimed || begin < base || begin - base > length || size > length - (begin - base)) continue;
+    if (base <= kClaimed || begin < base || begin - base > length || size > length - (begin - base))
+      continue;
     const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
     const uintptr_t first = (begin + page - 1) & ~(page - 1);
     const uintptr_t last = (begin + size) & ~(page - 1);

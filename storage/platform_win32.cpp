@@ -59,7 +59,9 @@ struct FolderRecord {
 // Kernel handles are multiples of four and records are aligned, so the low
 // bit tells a record from a HANDLE (kInvalidHandle, -1, is neither).
 bool IsFolderRecord(Handle handle) { return handle > 0 && (handle & 1) != 0; }
-FolderRecord* ToFolder(Handle handle) { return reinterpret_cast<FolderRecord*>(handle & ~Handle{1}); }
+FolderRecord* ToFolder(Handle handle) {
+  return reinterpret_cast<FolderRecord*>(handle & ~Handle{1});
+}
 Handle FromFolder(FolderRecord* folder) { return reinterpret_cast<Handle>(folder) | 1; }
 // The system handle of a file or of a folder record.
 HANDLE SystemHandle(Handle handle) {
@@ -96,9 +98,9 @@ std::string ErrorText(DWORD error) {
   if (error == kLinkInTheWay) return "symbolic link in the way";
   if (error == kFileInTheWay) return "file in the way";
   char text[512];
-  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
-                                  sizeof text, nullptr);
+  DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, sizeof text, nullptr);
   if (length == 0) {
     length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                               error, 0, text, sizeof text, nullptr);
@@ -126,7 +128,8 @@ bool IsDeviceName(const std::string& path) {
 
 }  // namespace
 
-Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t disposition, uint32_t share) {
+Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t disposition,
+                          uint32_t share) {
   if (access != kGenericRead || disposition != kOpenExisting) return Fail(ERROR_INVALID_PARAMETER);
   // CreateFileA would stop at a zero byte and open a different, shorter name.
   if (path.find('\0') != std::string::npos) return Fail(ERROR_INVALID_NAME);
@@ -222,8 +225,8 @@ std::string Error::Text() const { return ErrorText(static_cast<DWORD>(m_code)); 
 Error Error::OutOfMemory() { return Error(ERROR_NOT_ENOUGH_MEMORY); }
 
 bool Error::IsLasting() const {
-  return m_code == ERROR_DISK_FULL || m_code == ERROR_HANDLE_DISK_FULL || m_code == ERROR_NOT_ENOUGH_QUOTA ||
-         m_code == ERROR_WRITE_PROTECT;
+  return m_code == ERROR_DISK_FULL || m_code == ERROR_HANDLE_DISK_FULL ||
+         m_code == ERROR_NOT_ENOUGH_QUOTA || m_code == ERROR_WRITE_PROTECT;
 }
 
 void AdviseLargePages(void* /*data*/, size_t /*size*/) {
@@ -269,8 +272,10 @@ void Describe(const BY_HANDLE_FILE_INFORMATION& data, DWORD type, NodeInfo& info
   } else {
     info.kind = type == FILE_TYPE_DISK ? NodeKind::File : NodeKind::Other;
   }
-  info.identity = {data.dwVolumeSerialNumber, (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow};
-  info.size = info.kind == NodeKind::File ? (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow : 0;
+  info.identity = {data.dwVolumeSerialNumber,
+                   (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow};
+  info.size =
+      info.kind == NodeKind::File ? (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow : 0;
 }
 
 Error DescribeHandle(HANDLE handle, NodeInfo& info) {
@@ -284,8 +289,9 @@ Error DescribeHandle(HANDLE handle, NodeInfo& info) {
 // Fails only when it cannot be looked at; Missing when nothing is there.
 Error InspectPath(const std::wstring& path, NodeInfo& info) {
   info = NodeInfo{};
-  ScopedHandle node(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  ScopedHandle node(
+      ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!node.IsValid()) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
@@ -319,8 +325,9 @@ Error FailInTheWay(const std::wstring& path, DWORD error, bool wantedFolder) {
 Result<Handle> OpenFolderPath(const std::wstring& path, bool noFollow) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (noFollow) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-  ScopedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
+  ScopedHandle folder(
+      ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
   if (!folder.IsValid()) return FailInTheWay(path, ::GetLastError(), true);
   NodeInfo info;
   if (const Error error = DescribeHandle(folder.Get(), info); error.Failed()) return error;
@@ -369,7 +376,8 @@ Result<Handle> OpenFolder(const std::string& path, bool create) {
   const std::wstring given = Wide(path);
   wchar_t full[32768];
   const DWORD length = ::GetFullPathNameW(given.c_str(), 32768, full, nullptr);
-  if (length == 0 || length >= 32768) return Fail(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+  if (length == 0 || length >= 32768)
+    return Fail(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
   std::wstring folder(full, length);
   // The record's path gets names appended with one '\'.
   while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
@@ -448,8 +456,9 @@ Result<Handle> OpenFileAt(Handle folder, const std::string& name, NodeInfo* info
   const std::wstring path = Below(folder, name);
   // Read-only sharing, as for archives opened to read: nobody can change
   // the file while it is copied.
-  ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  ScopedHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) return FailInTheWay(path, ::GetLastError(), false);
   NodeInfo opened;
   if (const Error error = DescribeHandle(file.Get(), opened); error.Failed()) return error;
@@ -468,7 +477,8 @@ Error CanReadAt(Handle folder, const std::string& name) {
   NodeInfo there;
   if (const Error error = InspectPath(path, there); error.Failed()) return error;
   if (there.kind == NodeKind::Link) return Fail(kLinkInTheWay);
-  if (there.kind != NodeKind::File) return Fail(there.kind == NodeKind::Missing ? ERROR_FILE_NOT_FOUND : kNotRegularFile);
+  if (there.kind != NodeKind::File)
+    return Fail(there.kind == NodeKind::Missing ? ERROR_FILE_NOT_FOUND : kNotRegularFile);
   ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.IsValid()) return Fail(::GetLastError());
@@ -481,8 +491,9 @@ Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
   // CREATE_NEW fails on anything that stands there, a link included, so
   // nothing planted at the name is ever written through. FILE_SHARE_DELETE
   // lets the file be renamed into place or removed while still open.
-  ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.IsValid()) return FailInTheWay(path, ::GetLastError(), false);
   return file.Release();
 }
@@ -524,14 +535,16 @@ Result<int64_t> CopyRange(Handle from, int64_t offset, Handle to, int64_t size) 
   if (offset < 0 || size < 0) return Fail(ERROR_INVALID_PARAMETER);
   LARGE_INTEGER at{};
   at.QuadPart = offset;
-  if (!::SetFilePointerEx(SystemHandle(from), at, nullptr, FILE_BEGIN)) return Fail(::GetLastError());
+  if (!::SetFilePointerEx(SystemHandle(from), at, nullptr, FILE_BEGIN))
+    return Fail(::GetLastError());
   constexpr DWORD kChunk = DWORD{1} << 20;
   const std::unique_ptr<char[]> buffer(new char[kChunk]);
   int64_t copied = 0;
   while (copied < size) {
     const auto want = static_cast<DWORD>(std::min<int64_t>(size - copied, kChunk));
     DWORD got = 0;
-    if (!::ReadFile(SystemHandle(from), buffer.get(), want, &got, nullptr)) return Fail(::GetLastError());
+    if (!::ReadFile(SystemHandle(from), buffer.get(), want, &got, nullptr))
+      return Fail(::GetLastError());
     if (got == 0) break;  // end of `from`
     if (const Error error = WriteAll(to, buffer.get(), got); error.Failed()) return error;
     copied += got;
@@ -547,7 +560,8 @@ Result<Handle> CreateUnnamedFileAt(Handle /*folder*/) { return Fail(ERROR_NOT_SU
 Error LinkUnnamedAt(Handle /*folder*/, Handle /*file*/, const std::string& /*name*/) {
   return Fail(ERROR_NOT_SUPPORTED);
 }
-Error LinkUnnamedAsTempAt(Handle /*folder*/, Handle /*file*/, const std::string& /*prefix*/, std::string& /*name*/) {
+Error LinkUnnamedAsTempAt(Handle /*folder*/, Handle /*file*/, const std::string& /*prefix*/,
+                          std::string& /*name*/) {
   return Fail(ERROR_NOT_SUPPORTED);
 }
 
@@ -561,7 +575,8 @@ Error SyncFile(Handle file) {
 }
 
 Error RenameAt(Handle folder, const std::string& from, const std::string& to) {
-  if (!IsFolderRecord(folder) || !IsOneName(from) || !IsOneName(to)) return Fail(ERROR_INVALID_NAME);
+  if (!IsFolderRecord(folder) || !IsOneName(from) || !IsOneName(to))
+    return Fail(ERROR_INVALID_NAME);
   if (!::MoveFileExW(Below(folder, from).c_str(), Below(folder, to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return Fail(::GetLastError());

@@ -21,12 +21,12 @@ class CStatus {
   // CannotOpen and Failed has fixed words (WordsFor).
   enum class Kind : uint8_t {
     Ok,
-    System,      // the system refused; the words are its own
-    Failed,      // anything else; the words say what
+    System,  // the system refused; the words are its own
+    Failed,  // anything else; the words say what
     // An archive refused by the reader.
-    CannotOpen,      // its file could not be opened; the words are the system's
-    TooShort,        // fewer than 16 bytes
-    TooLarge,        // 2 GiB or more, or a size that cannot be read
+    CannotOpen,  // its file could not be opened; the words are the system's
+    TooShort,    // fewer than 16 bytes
+    TooLarge,    // 2 GiB or more, or a size that cannot be read
     BadMagic,
     SizeMismatch,    // archive size field differs from the file's size
     BadCount,        // entry count with its top bit set
@@ -37,17 +37,17 @@ class CStatus {
     CannotRead,      // the bytes could be neither mapped nor read
     // An entry name that must not become a path under a folder.
     EmptyName,
-    AbsoluteName,    // starts with a separator
-    EmptySegment,    // two separators in a row, or one at the end
-    DotSegment,      // a segment "." or ".."
-    ForbiddenByte,   // a colon, or a byte 0x01-0x1F or 0x7F
+    AbsoluteName,   // starts with a separator
+    EmptySegment,   // two separators in a row, or one at the end
+    DotSegment,     // a segment "." or ".."
+    ForbiddenByte,  // a colon, or a byte 0x01-0x1F or 0x7F
     // An entry name Windows cannot hold as a path.
     ReservedName,        // CON, PRN, AUX, NUL, COM0-9, LPT0-9 (any case, any extension)
     TrailingDotOrSpace,  // a segment that ends in '.' or ' '
     ForbiddenCharacter,  // < > " | ? *
     // A copy of an opened archive refused.
-    SameFile,        // the destination is the archive itself
-    SourceChanged,   // the archive is gone, replaced or changed since it was opened
+    SameFile,       // the destination is the archive itself
+    SourceChanged,  // the archive is gone, replaced or changed since it was opened
   };
 
   // The fixed words of `kind`, e.g. "not a BIG archive".
@@ -55,9 +55,12 @@ class CStatus {
 
   CStatus() = default;
   // A failure of a kind with fixed words, about `path`.
-  static CStatus Of(Kind kind, std::string path = {}) { return {kind, std::move(path), WordsFor(kind), false}; }
+  static CStatus Of(Kind kind, std::string path = {}) {
+    return {kind, std::move(path), WordsFor(kind), false};
+  }
   // The system's reason for a failed call about `path`.
-  static CStatus FromSystem(std::string path, const platform::Error& error, Kind kind = Kind::System) {
+  static CStatus FromSystem(std::string path, const platform::Error& error,
+                            Kind kind = Kind::System) {
     return {kind, std::move(path), error.Text(), error.IsLasting()};
   }
   // A failure about `path` in words of our own.

@@ -71,11 +71,11 @@ TEST(NameId, PublishedValues) {
     EXPECT_EQ(Id(type, "Data\\INI\\Weapon.ini"), 0x60861326u);
   }
   for (int32_t type : {2, 5}) {
-    EXPECT_EQ(Id(type, "abc"), 0x33AFF496u);     // A B C 3
-    EXPECT_EQ(Id(type, "abcde"), 0x518E3366u);   // A B C D E 1 E E
-    EXPECT_EQ(Id(type, "ab"), 0x421FAA6Eu);      // A B 2 A
-    EXPECT_EQ(Id(type, "x"), 0x39ED9CFCu);       // X 1 X X
-    EXPECT_EQ(Id(type, "foo.map"), 0x83F853B6u); // F O O . M A P 3
+    EXPECT_EQ(Id(type, "abc"), 0x33AFF496u);      // A B C 3
+    EXPECT_EQ(Id(type, "abcde"), 0x518E3366u);    // A B C D E 1 E E
+    EXPECT_EQ(Id(type, "ab"), 0x421FAA6Eu);       // A B 2 A
+    EXPECT_EQ(Id(type, "x"), 0x39ED9CFCu);        // X 1 X X
+    EXPECT_EQ(Id(type, "foo.map"), 0x83F853B6u);  // F O O . M A P 3
     EXPECT_EQ(Id(type, "foo.pkt"), 0x48709C26u);
   }
   for (int32_t type : {2, 5, 7, 8}) EXPECT_EQ(Id(type, "abcd"), 0xDB1720A5u);
@@ -152,7 +152,8 @@ TEST(NameRegistry, CodesFourAndSevenReplaceEachOtherInTheSharedMap) {
     const uint32_t id = Id(7, crcName);
     std::string word;
     for (int k = 0; k < 4; ++k) word.push_back(static_cast<char>(id >> (8 * k)));
-    if (std::none_of(word.begin(), word.end(), [](char c) { return c >= 'a' && c <= 'z'; })) wordName = word;
+    if (std::none_of(word.begin(), word.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
+      wordName = word;
   }
   const int32_t id = CNameRegistry::GetId(7, crcName);
   ASSERT_EQ(CNameRegistry::GetId(4, wordName), id);
@@ -347,7 +348,8 @@ TEST_F(GameFileTest, FileOfTwoGigabytesOrMoreHasNoBytes) {
 
 #if !defined(_WIN32)  // fork and an address-space limit
 TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
-  if (kAddressSanitizer || kThreadSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  if (kAddressSanitizer || kThreadSanitizer)
+    GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   // A file too large for the address space left to a child process: the
   // mapping fails, and reads go to the disk file while it is open.
   constexpr off_t kSize = off_t{1} << 30;
@@ -355,7 +357,11 @@ TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
   WriteSparse(path, "HEAD", kSize);
   // An archive as large, its index at the front: the reader reads the index
   // through the disk file.
-  std::string archiveHead = CBigBuilder().Add("Data\\b.ini", "bee").Add("Data\\a.ini", "ay").Add("Data\\b.ini", "B").Build();
+  std::string archiveHead = CBigBuilder()
+                                .Add("Data\\b.ini", "bee")
+                                .Add("Data\\a.ini", "ay")
+                                .Add("Data\\b.ini", "B")
+                                .Build();
   PutLE32(archiveHead, 4, static_cast<uint32_t>(kSize));
   const std::string archivePath = m_dir.Path() + "/unmappable.big";
   WriteSparse(archivePath, archiveHead, kSize);
@@ -384,8 +390,9 @@ TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
       CBigArchive archive;
       if (archive.Open(archivePath) != 0 || archive.GetData().HasData()) failures |= 32;
       const auto& index = archive.GetIndex();
-      if (index.size() != 2 || index.begin()->first != "Data\\a.ini" || index.at("Data\\b.ini").size != 1 ||
-          archive.GetNames().size() != 3 || archive.GetNames()[0] != "Data\\b.ini")
+      if (index.size() != 2 || index.begin()->first != "Data\\a.ini" ||
+          index.at("Data\\b.ini").size != 1 || archive.GetNames().size() != 3 ||
+          archive.GetNames()[0] != "Data\\b.ini")
         failures |= 64;
       archive.Close();
       if (archive.GetNames()[1] != "Data\\a.ini") failures |= 128;  // names outlive Close
@@ -462,20 +469,28 @@ TEST_F(BigArchiveTest, HeaderTestsRefuseInOrder) {
       {"bad magic", CBigBuilder().Magic("BIGG").Build(), CStatus::Kind::BadMagic},
       {"lower-case magic", CBigBuilder().Magic("bigf").Build(), CStatus::Kind::BadMagic},
       {"short magic", CBigBuilder().Magic("BI").Build(), CStatus::Kind::BadMagic},
-      {"size one more", CBigBuilder().Add("a", "xyz").ArchiveSize(size + 1).Build(), CStatus::Kind::SizeMismatch},
-      {"size one less", CBigBuilder().Add("a", "xyz").ArchiveSize(size - 1).Build(), CStatus::Kind::SizeMismatch},
+      {"size one more", CBigBuilder().Add("a", "xyz").ArchiveSize(size + 1).Build(),
+       CStatus::Kind::SizeMismatch},
+      {"size one less", CBigBuilder().Add("a", "xyz").ArchiveSize(size - 1).Build(),
+       CStatus::Kind::SizeMismatch},
       {"big-endian size", bigEndianSize, CStatus::Kind::SizeMismatch},
       {"count 2^31", CBigBuilder().Count(0x80000000u).Build(), CStatus::Kind::BadCount},
       {"count all ones", CBigBuilder().Count(0xFFFFFFFFu).Build(), CStatus::Kind::BadCount},
       {"header size 0", CBigBuilder().HeaderSize(0).Build(), CStatus::Kind::BadHeaderSize},
       {"header size 15", CBigBuilder().HeaderSize(15).Build(), CStatus::Kind::BadHeaderSize},
-      {"header size past end", CBigBuilder().Add("a", "xyz").HeaderSize(size + 1).Build(), CStatus::Kind::IndexPastEnd},
-      {"header size 2^31", CBigBuilder().HeaderSize(0x80000000u).Build(), CStatus::Kind::IndexPastEnd},
-      {"header size all ones", CBigBuilder().HeaderSize(0xFFFFFFFFu).Build(), CStatus::Kind::IndexPastEnd},
+      {"header size past end", CBigBuilder().Add("a", "xyz").HeaderSize(size + 1).Build(),
+       CStatus::Kind::IndexPastEnd},
+      {"header size 2^31", CBigBuilder().HeaderSize(0x80000000u).Build(),
+       CStatus::Kind::IndexPastEnd},
+      {"header size all ones", CBigBuilder().HeaderSize(0xFFFFFFFFu).Build(),
+       CStatus::Kind::IndexPastEnd},
       // Several faults at once: the first test in order names the reason.
-      {"magic before size", CBigBuilder().Magic("XXXX").ArchiveSize(1).Build(), CStatus::Kind::BadMagic},
-      {"size before count", CBigBuilder().ArchiveSize(1).Count(0x80000000u).Build(), CStatus::Kind::SizeMismatch},
-      {"count before header size", CBigBuilder().Count(0x80000000u).HeaderSize(3).Build(), CStatus::Kind::BadCount},
+      {"magic before size", CBigBuilder().Magic("XXXX").ArchiveSize(1).Build(),
+       CStatus::Kind::BadMagic},
+      {"size before count", CBigBuilder().ArchiveSize(1).Count(0x80000000u).Build(),
+       CStatus::Kind::SizeMismatch},
+      {"count before header size", CBigBuilder().Count(0x80000000u).HeaderSize(3).Build(),
+       CStatus::Kind::BadCount},
   };
   const int before = CountOpenDescriptors();
   for (const HeaderCase& c : cases) {
@@ -532,7 +547,8 @@ TEST_F(BigArchiveTest, ArchiveOfTwoGigabytesOrMoreIsRefused) {
   for (const int64_t size : {int64_t{1} << 31, (int64_t{1} << 32) + 16}) {
     // Its size field holds what the low 32 bits of the size would say.
     const std::string path = m_dir.Path() + "/huge.big";
-    WriteSparse(path, WithField(CBigBuilder().Build(), 4, static_cast<uint32_t>(size), false), size);
+    WriteSparse(path, WithField(CBigBuilder().Build(), 4, static_cast<uint32_t>(size), false),
+                size);
     CBigArchive archive;
     EXPECT_EQ(archive.Open(path), 1);
     EXPECT_EQ(archive.GetFailure(), CStatus::Kind::TooLarge);
@@ -550,10 +566,12 @@ TEST_F(BigArchiveTest, RecordsThatDoNotFitTheIndexAreRefused) {
     std::string bytes;
   } cases[] = {
       {"one record more than there are", CBigBuilder(two).Count(3).Build()},
-      {"last name's zero byte at the header size", CBigBuilder(two).HeaderSize(fitting - 1).Build()},
+      {"last name's zero byte at the header size",
+       CBigBuilder(two).HeaderSize(fitting - 1).Build()},
       {"last record's numbers cut", CBigBuilder(two).HeaderSize(16 + 21 + 7).Build()},
       {"name without a zero byte", CBigBuilder(two).UnterminatedLastName().Build()},
-      {"second record only partly there", CBigBuilder().Add("a", "").IndexPadding(8, '\x01').Count(2).Build()},
+      {"second record only partly there",
+       CBigBuilder().Add("a", "").IndexPadding(8, '\x01').Count(2).Build()},
       {"count the region cannot hold", CBigBuilder().Add("", "").Add("", "").Count(3).Build()},
       {"2^31 - 1 records in a tiny index", CBigBuilder().Add("x", "y").Count(0x7FFFFFFFu).Build()},
   };
@@ -573,7 +591,9 @@ TEST_F(BigArchiveTest, RecordsThatDoNotFitTheIndexAreRefused) {
 TEST_F(BigArchiveTest, SmallestRecordsFillTheRegionExactly) {
   // Three records of an empty name need 27 bytes.
   CBigArchive archive;
-  ASSERT_EQ(archive.Open(Write(CBigBuilder().AddRecord("", 0, 1).AddRecord("", 1, 2).AddRecord("", 2, 3))), 0);
+  ASSERT_EQ(archive.Open(
+                Write(CBigBuilder().AddRecord("", 0, 1).AddRecord("", 1, 2).AddRecord("", 2, 3))),
+            0);
   ASSERT_EQ(archive.GetIndex().size(), 1u);
   EXPECT_EQ(archive.GetIndex().at("").offset, 2u);
   EXPECT_EQ(archive.GetIndex().at("").size, 3u);
@@ -583,15 +603,17 @@ TEST_F(BigArchiveTest, SmallestRecordsFillTheRegionExactly) {
 TEST_F(BigArchiveTest, BytesAfterTheLastRecordAreIgnored) {
   // Padding that would read as one more record if it were looked at.
   CBigArchive archive;
-  ASSERT_EQ(archive.Open(Write(CBigBuilder().Add("only", "bytes").IndexPadding(40, 'Z').Trailer("tail"))), 0);
+  ASSERT_EQ(
+      archive.Open(Write(CBigBuilder().Add("only", "bytes").IndexPadding(40, 'Z').Trailer("tail"))),
+      0);
   ASSERT_EQ(archive.GetIndex().size(), 1u);
   EXPECT_EQ(Strings(archive.GetNames()), std::vector<std::string>{"only"});
   EXPECT_EQ(archive.GetIndex().at("only").offset, 16u + 13 + 40);
 }
 
 TEST_F(BigArchiveTest, IndexIsInByteOrderAndNamesInRecordOrder) {
-  const std::vector<std::string> records = {"b",  "B",    "a", "abc", "ab",     "a\\b",
-                                            "\xE4", "z", "",    "A",   "a\\b\\c", "\x7F"};
+  const std::vector<std::string> records = {"b",    "B", "a", "abc", "ab",      "a\\b",
+                                            "\xE4", "z", "",  "A",   "a\\b\\c", "\x7F"};
   CBigBuilder builder;
   for (size_t i = 0; i < records.size(); ++i) builder.Add(records[i], std::string(i, '.'));
   CBigArchive archive;
@@ -600,8 +622,8 @@ TEST_F(BigArchiveTest, IndexIsInByteOrderAndNamesInRecordOrder) {
   for (const auto& [name, entry] : archive.GetIndex()) order.emplace_back(name);
   // Upper case before lower case, a prefix before what extends it, bytes
   // compared unsigned (0xE4 last).
-  EXPECT_EQ(order, (std::vector<std::string>{"", "A", "B", "a", "a\\b", "a\\b\\c", "ab", "abc", "b", "z",
-                                             "\x7F", "\xE4"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"", "A", "B", "a", "a\\b", "a\\b\\c", "ab", "abc", "b",
+                                             "z", "\x7F", "\xE4"}));
   EXPECT_EQ(Strings(archive.GetNames()), records);
   EXPECT_EQ(archive.GetIndex().at("").size, 8u);  // an empty name is an entry like any other
 }
@@ -667,8 +689,14 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForLongSharedPrefixes) {
   // Folder prefixes of 0 to 17 bytes, so names agree across one, two or
   // three eight-byte words and end on and around word edges; suffixes with
   // the bytes where signed and unsigned order differ.
-  const std::vector<std::string> folders = {"", "Art\\", "Art\\Tex", "Art\\Text", "Art\\Textu",
-                                            "Art\\Textures\\G", "Art\\Textures\\G1", "Art\\Textures\\G1\\"};
+  const std::vector<std::string> folders = {"",
+                                            "Art\\",
+                                            "Art\\Tex",
+                                            "Art\\Text",
+                                            "Art\\Textu",
+                                            "Art\\Textures\\G",
+                                            "Art\\Textures\\G1",
+                                            "Art\\Textures\\G1\\"};
   const std::string alphabet = std::string("aA\\_.\x01\x7F\x80\xFF", 9);
   std::mt19937 random(7);
   std::vector<std::string> names;
@@ -680,12 +708,14 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForLongSharedPrefixes) {
   }
   std::vector<std::string> sorted = names;
   std::stable_sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return static_cast<uint8_t>(x) < static_cast<uint8_t>(y); });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return static_cast<uint8_t>(x) < static_cast<uint8_t>(y);
+    });
   });
   std::vector<std::string> reversed(sorted.rbegin(), sorted.rend());
   std::vector<std::string> nearlySorted = sorted;
-  for (size_t i = 0; i + 1 < nearlySorted.size(); i += 37) std::swap(nearlySorted[i], nearlySorted[i + 1]);
+  for (size_t i = 0; i + 1 < nearlySorted.size(); i += 37)
+    std::swap(nearlySorted[i], nearlySorted[i + 1]);
 
   for (const auto* order : {&names, &sorted, &reversed, &nearlySorted}) {
     CBigBuilder builder;
@@ -712,11 +742,14 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForLongSharedPrefixes) {
 // a few words each, with repeats in no particular order, in groups large
 // enough to be split by word rather than by comparison.
 TEST_F(BigArchiveTest, IndexOrderHoldsForFoldersOfManyFiles) {
-  const std::vector<std::string> folders = {"Data\\Art\\Meshes\\", "Data\\Art\\Sounds\\", "Data\\Art\\Sounds"};
-  const std::vector<std::string> stems = {"marten__", "heron___", "kestrel_", "basalt__", "heron__"};
+  const std::vector<std::string> folders = {"Data\\Art\\Meshes\\", "Data\\Art\\Sounds\\",
+                                            "Data\\Art\\Sounds"};
+  const std::vector<std::string> stems = {"marten__", "heron___", "kestrel_", "basalt__",
+                                          "heron__"};
   std::mt19937 random(11);
   ExpectIndexInOrder(6000, [&] {
-    return folders[random() % folders.size()] + stems[random() % stems.size()] + std::to_string(random() % 700);
+    return folders[random() % folders.size()] + stems[random() % stems.size()] +
+           std::to_string(random() % 700);
   });
 }
 
@@ -725,8 +758,10 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForFoldersOfManyFiles) {
 // of each split, and repeats far apart in the file, must come out as in a
 // model.
 TEST_F(BigArchiveTest, IndexOrderHoldsForLargeArchives) {
-  const std::vector<std::string> tops = {"Art\\Textures\\", "Audio\\Voices\\", "Data\\INI\\Object\\", "Data\\INI\\"};
-  const std::vector<std::string> stems = {"marten_", "heron_", "kestrel_", "basalt_", "Heron_", "\xE4rt_"};
+  const std::vector<std::string> tops = {"Art\\Textures\\", "Audio\\Voices\\",
+                                         "Data\\INI\\Object\\", "Data\\INI\\"};
+  const std::vector<std::string> stems = {"marten_", "heron_", "kestrel_",
+                                          "basalt_", "Heron_", "\xE4rt_"};
   std::mt19937 random(23);
   ExpectIndexInOrder(120000, [&] {
     return tops[random() % tops.size()] + "G" + std::to_string(random() % 40) + "\\" +
@@ -745,7 +780,8 @@ TEST_F(BigArchiveTest, IndexOrderHoldsForPivotDefeatingOrders) {
   const std::vector<std::string> once = names;
   names.insert(names.end(), once.begin(), once.end());
   CBigBuilder builder;
-  for (size_t i = 0; i < names.size(); ++i) builder.AddRecord(names[i], static_cast<uint32_t>(i), 0);
+  for (size_t i = 0; i < names.size(); ++i)
+    builder.AddRecord(names[i], static_cast<uint32_t>(i), 0);
   CBigArchive archive;
   ASSERT_EQ(archive.Open(Write(builder)), 0);
   std::vector<std::string> sorted = once;
@@ -818,9 +854,11 @@ TEST_F(BigArchiveTest, CloseKeepsTheIndexAndTheNextOpenReplacesIt) {
 // Every reason, the first to the last, tells the user something of its own.
 TEST(StatusWords, EveryReasonHasItsOwnWords) {
   std::vector<std::string> words;
-  for (int value = static_cast<int>(CStatus::Kind::Ok); value <= static_cast<int>(CStatus::Kind::SourceChanged); ++value) {
+  for (int value = static_cast<int>(CStatus::Kind::Ok);
+       value <= static_cast<int>(CStatus::Kind::SourceChanged); ++value) {
     const std::string text = CStatus::WordsFor(static_cast<CStatus::Kind>(value));
-    EXPECT_NE(text, CStatus::WordsFor(static_cast<CStatus::Kind>(UINT8_MAX))) << value;  // the words for no reason
+    EXPECT_NE(text, CStatus::WordsFor(static_cast<CStatus::Kind>(UINT8_MAX)))
+        << value;  // the words for no reason
     EXPECT_EQ(std::count(words.begin(), words.end(), text), 0) << text;
     words.push_back(text);
   }
@@ -835,11 +873,12 @@ class ArchiveEntriesTest : public ::testing::Test {
 };
 
 TEST_F(ArchiveEntriesTest, EntriesAreSlicesOfTheMappingInNameOrder) {
-  const std::string path = m_dir.Write("units.big", CBigBuilder()
-                                                        .Add("Data\\INI\\Weapon.ini", "Weapon Gun\nEnd\n")
-                                                        .Add("Art\\Textures\\hull.dds", std::string("DDS \0\1\2", 7))
-                                                        .Add("Audio\\boom.wav", "RIFF....")
-                                                        .Build());
+  const std::string path =
+      m_dir.Write("units.big", CBigBuilder()
+                                   .Add("Data\\INI\\Weapon.ini", "Weapon Gun\nEnd\n")
+                                   .Add("Art\\Textures\\hull.dds", std::string("DDS \0\1\2", 7))
+                                   .Add("Audio\\boom.wav", "RIFF....")
+                                   .Build());
   CEntryMap entries;
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
   std::vector<std::string> names;
@@ -852,7 +891,8 @@ TEST_F(ArchiveEntriesTest, EntriesAreSlicesOfTheMappingInNameOrder) {
   // No copies: every entry's bytes lie inside the archive's one mapping.
   const auto mapping = FindMapping(path);
   ASSERT_TRUE(mapping);
-  for (const auto& [name, bytes] : entries) EXPECT_TRUE(mapping->Contains(bytes.GetData(), bytes.GetSize())) << name;
+  for (const auto& [name, bytes] : entries)
+    EXPECT_TRUE(mapping->Contains(bytes.GetData(), bytes.GetSize())) << name;
 }
 
 // Large enough that the reader sorts with scratch memory of many pages,
@@ -861,7 +901,8 @@ TEST_F(ArchiveEntriesTest, EntriesAreSlicesOfTheMappingInNameOrder) {
 TEST_F(ArchiveEntriesTest, ALargeShuffledArchiveKeepsEveryNameAndItsBytes) {
   std::mt19937 random(5);
   std::vector<std::string> names;
-  for (int i = 0; i < 30000; ++i) names.push_back("Data\\" + std::to_string(random()) + "\\entry" + std::to_string(i));
+  for (int i = 0; i < 30000; ++i)
+    names.push_back("Data\\" + std::to_string(random()) + "\\entry" + std::to_string(i));
   CBigBuilder builder;
   for (const std::string& name : names) builder.Add(name, name.substr(name.size() - 4));
   CEntryMap entries;
@@ -879,7 +920,8 @@ TEST_F(ArchiveEntriesTest, ALargeShuffledArchiveKeepsEveryNameAndItsBytes) {
 }
 
 TEST_F(ArchiveEntriesTest, EntriesAloneKeepTheArchiveOpen) {
-  const std::string path = m_dir.Write("keep.big", CBigBuilder().Add("a", "alpha").Add("b", "beta").Build());
+  const std::string path =
+      m_dir.Write("keep.big", CBigBuilder().Add("a", "alpha").Add("b", "beta").Build());
   const int before = CountOpenDescriptors();
   CDataBuffer survivor;
   {
@@ -900,9 +942,9 @@ TEST_F(ArchiveEntriesTest, RangesAreCutAtTheEndOfTheArchive) {
   CBigBuilder builder;
   builder.Add("inside", "0123456789");
   const std::vector<std::pair<std::string, std::pair<uint32_t, uint32_t>>> records = {
-      {"cut", {0, 0}},            // filled in below: three bytes before the end, ten long
-      {"at_end", {0, 5}},         // starts at the end
-      {"past_end", {0, 0}},       // one past the end, nothing asked
+      {"cut", {0, 0}},       // filled in below: three bytes before the end, ten long
+      {"at_end", {0, 5}},    // starts at the end
+      {"past_end", {0, 0}},  // one past the end, nothing asked
       {"offset_2^31", {0x80000000u, 4}},
       {"all_ones", {0xFFFFFFFFu, 0xFFFFFFFFu}},
       {"wraps_32_bits", {0xFFFFFFF0u, 0x20}},
@@ -916,7 +958,8 @@ TEST_F(ArchiveEntriesTest, RangesAreCutAtTheEndOfTheArchive) {
       .AddRecord("cut", total - 3, 10)
       .AddRecord("at_end", total, 5)
       .AddRecord("past_end", total + 1, 0);
-  for (size_t i = 3; i < records.size(); ++i) laidOut.AddRecord(records[i].first, records[i].second.first, records[i].second.second);
+  for (size_t i = 3; i < records.size(); ++i)
+    laidOut.AddRecord(records[i].first, records[i].second.first, records[i].second.second);
   const std::string bytes = laidOut.Build();
   ASSERT_EQ(bytes.size(), total);
   const std::string path = m_dir.Write("ranges.big", bytes);
@@ -926,13 +969,15 @@ TEST_F(ArchiveEntriesTest, RangesAreCutAtTheEndOfTheArchive) {
   EXPECT_EQ(Bytes(entries.at("inside")), "0123456789");
   EXPECT_EQ(Bytes(entries.at("cut")), bytes.substr(total - 3));
   EXPECT_EQ(Bytes(entries.at("size_2^31")), bytes.substr(16));
-  for (const char* empty : {"at_end", "past_end", "offset_2^31", "all_ones", "wraps_32_bits", "zero_size"}) {
+  for (const char* empty :
+       {"at_end", "past_end", "offset_2^31", "all_ones", "wraps_32_bits", "zero_size"}) {
     EXPECT_EQ(entries.at(empty).GetSize(), 0u) << empty;
     EXPECT_TRUE(entries.at(empty).HasData()) << empty;
   }
   const auto mapping = FindMapping(path);
   ASSERT_TRUE(mapping);
-  for (const auto& [name, slice] : entries) EXPECT_TRUE(mapping->Contains(slice.GetData(), slice.GetSize())) << name;
+  for (const auto& [name, slice] : entries)
+    EXPECT_TRUE(mapping->Contains(slice.GetData(), slice.GetSize())) << name;
 }
 
 TEST_F(ArchiveEntriesTest, RepeatedNameGivesTheLaterBytes) {
@@ -951,13 +996,16 @@ TEST_F(ArchiveEntriesTest, RepeatedNameGivesTheLaterBytes) {
 
 TEST_F(ArchiveEntriesTest, SuccessReplacesTheMapAndFailureLeavesIt) {
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("stale.big", CBigBuilder().Add("stale", "x").Build()), entries));
+  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("stale.big", CBigBuilder().Add("stale", "x").Build()),
+                                 entries));
   ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("empty.big", CBigBuilder().Build()), entries));
   EXPECT_TRUE(entries.empty());
 
-  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("kept.big", CBigBuilder().Add("kept", "y").Build()), entries));
+  ASSERT_TRUE(
+      OpenArchiveEntries(m_dir.Write("kept.big", CBigBuilder().Add("kept", "y").Build()), entries));
   CStatus error;
-  EXPECT_FALSE(OpenArchiveEntries(m_dir.Write("bad.big", CBigBuilder().Magic("BIGX").Build()), entries, &error));
+  EXPECT_FALSE(OpenArchiveEntries(m_dir.Write("bad.big", CBigBuilder().Magic("BIGX").Build()),
+                                  entries, &error));
   EXPECT_EQ(error.GetKind(), CStatus::Kind::BadMagic);
   EXPECT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries.count("kept"), 1u);
@@ -969,7 +1017,8 @@ TEST_F(ArchiveEntriesTest, SuccessReplacesTheMapAndFailureLeavesIt) {
   EXPECT_EQ(error.GetKind(), CStatus::Kind::CannotOpen);
   EXPECT_EQ(entries.count("kept"), 1u);
 
-  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("one.big", CBigBuilder().Add("new", "").Build()), entries, &error));
+  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("one.big", CBigBuilder().Add("new", "").Build()),
+                                 entries, &error));
   EXPECT_EQ(error.GetKind(), CStatus::Kind::Ok);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries.at("new").GetSize(), 0u);

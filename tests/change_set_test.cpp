@@ -23,7 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-CDataBuffer Bytes(std::string_view text) { return CDataBuffer(text.data(), static_cast<uint32_t>(text.size())); }
+CDataBuffer Bytes(std::string_view text) {
+  return CDataBuffer(text.data(), static_cast<uint32_t>(text.size()));
+}
 
 class ChangeSetTest : public ::testing::Test {
  protected:
@@ -31,7 +33,11 @@ class ChangeSetTest : public ::testing::Test {
     // Large enough that the unchanged entries go by kernel copy, and in
     // pack's own layout, as an archive the editor saved before would be.
     m_big = std::string(200000, 'q') + "tail";
-    WriteWholeFile(P("a.big"), CBigBuilder().Add("a.ini", "A = 1\n").Add("b\\big.bin", m_big).Add("c.ini", "C = 3\n").Build());
+    WriteWholeFile(P("a.big"), CBigBuilder()
+                                   .Add("a.ini", "A = 1\n")
+                                   .Add("b\\big.bin", m_big)
+                                   .Add("c.ini", "C = 3\n")
+                                   .Build());
     ASSERT_TRUE(OpenArchiveEntries(P("a.big"), m_entries));
   }
   std::string P(const std::string& name) const { return m_dir.Path() + "/" + name; }
@@ -71,8 +77,8 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
 #endif
   // The same bytes whether the unchanged entries come from the file or from memory.
   CSaveSource fromFile;
-  fromFile.file = CHandleHolder::Wrap(
-      *platform::CreateFile(P("a.big"), platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+  fromFile.file = CHandleHolder::Wrap(*platform::CreateFile(
+      P("a.big"), platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
   ASSERT_TRUE(fromFile.file);
   CStatus status = WriteChangedArchive(saved, m_entries, changes, SaveScope::Whole, fromFile);
   ASSERT_TRUE(status.IsOk()) << status.Describe();
@@ -89,7 +95,8 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
   EXPECT_EQ(ReadWholeFile(P("memory.big")), ReadWholeFile(P("packed.big")));
   EXPECT_EQ(RunTarnCaptured({"check", saved}).out, "ok: 3 entries\n");
   // The entries opened before the save still read the old bytes.
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(m_entries.at("c.ini").GetData()), 6), "C = 3\n");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(m_entries.at("c.ini").GetData()), 6),
+            "C = 3\n");
 #ifndef _WIN32
   struct stat info {};
   ASSERT_EQ(::stat(saved.c_str(), &info), 0);
@@ -155,7 +162,8 @@ TEST_F(ChangeSetTest, AFailedSaveLeavesTheArchiveAndTheChangesAsTheyWere) {
     ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0555), 0);
     written = WriteChangedArchive(P("a.big"), m_entries, changes, SaveScope::Whole, {});
     ::chmod(m_dir.Path().c_str(), 0755);
-    EXPECT_NE(written.GetWords().find("Permission denied"), std::string::npos) << written.GetWords();
+    EXPECT_NE(written.GetWords().find("Permission denied"), std::string::npos)
+        << written.GetWords();
   }
   EXPECT_EQ(ReadWholeFile(P("a.big")), before);
   EXPECT_EQ(changes.size(), 1u);

@@ -26,7 +26,9 @@ namespace {
 
 class CompareTest : public ::testing::Test {
  protected:
-  std::string Archive(const std::string& name, const CBigBuilder& builder) { return m_dir.Write(name, builder.Build()); }
+  std::string Archive(const std::string& name, const CBigBuilder& builder) {
+    return m_dir.Write(name, builder.Build());
+  }
   std::string P(const std::string& relative) const { return m_dir.Path() + "/" + relative; }
   CTempDir m_dir;
 };
@@ -63,8 +65,8 @@ std::vector<std::string> Lines(const std::string& text) {
 // Applies the scripts under "M<TAB>entry" of `diff` to the rows of `oldText`
 // and expects the rows of `newText`: every block only on one side named,
 // every changed block's script applied, minimal when aligned.
-void ExpectScriptsRebuild(const std::string& diff, const std::string& entry, const std::string& oldText,
-                          const std::string& newText) {
+void ExpectScriptsRebuild(const std::string& diff, const std::string& entry,
+                          const std::string& oldText, const std::string& newText) {
   const auto oldBlocks = BlockRows(oldText);
   auto rebuilt = oldBlocks;
   const std::vector<std::string> lines = Lines(diff);
@@ -139,7 +141,8 @@ std::string RandomRules(std::mt19937& random) {
       if (pick(8) == 0) {
         text += "  Draw = W3D\n    Scale = " + std::to_string(pick(3)) + "\n  End\n";
       } else {
-        text += "  " + std::string(1, static_cast<char>('A' + pick(3))) + " = " + std::to_string(pick(3)) + "\n";
+        text += "  " + std::string(1, static_cast<char>('A' + pick(3))) + " = " +
+                std::to_string(pick(3)) + "\n";
       }
     }
     text += "End\n";
@@ -171,7 +174,8 @@ TEST_F(CompareTest, EveryPrintedScriptAppliedToTheOldRowsGivesTheNewOnesAndIsSho
 
 TEST_F(CompareTest, EntryLinesBlockLinesAndExitStatuses) {
   const std::string oldRules = "Object Tank\n  Speed = 30\n  Armor = 5\nEnd\nObject Gone\nEnd\n";
-  const std::string newRules = "Object New\nEnd\nObject Tank ; now faster\n  Speed = 40\n  Armor = 5\nEnd\n";
+  const std::string newRules =
+      "Object New\nEnd\nObject Tank ; now faster\n  Speed = 40\n  Armor = 5\nEnd\n";
   const std::string a = Archive("a.big", CBigBuilder()
                                              .Add("b.ini", "Object X\nEnd\n")
                                              .Add("rules.ini", oldRules)
@@ -179,12 +183,13 @@ TEST_F(CompareTest, EntryLinesBlockLinesAndExitStatuses) {
                                              .Add("spacing.ini", "Object S\n  K = 1\nEnd\n")
                                              .Add("tex.bin", std::string("\0\1", 2))
                                              .Add("zz\x01old", "x"));
-  const std::string b = Archive("b.big", CBigBuilder()
-                                             .Add("a\tnew", "y")
-                                             .Add("rules.ini", newRules)
-                                             .Add("same.ini", "K = 1")
-                                             .Add("spacing.ini", "Object S ; comment\n    K   =   1\nEnd\n")
-                                             .Add("tex.bin", std::string("\0\2", 2)));
+  const std::string b =
+      Archive("b.big", CBigBuilder()
+                           .Add("a\tnew", "y")
+                           .Add("rules.ini", newRules)
+                           .Add("same.ini", "K = 1")
+                           .Add("spacing.ini", "Object S ; comment\n    K   =   1\nEnd\n")
+                           .Add("tex.bin", std::string("\0\2", 2)));
   CTarnResult r = RunTarnCaptured({"diff", a, b});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
@@ -206,7 +211,8 @@ TEST_F(CompareTest, EntryLinesBlockLinesAndExitStatuses) {
 
   r = RunTarnCaptured({"diff", "--brief", a, b});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "+\ta\\x09new\n-\tb.ini\nM\trules.ini\nM\tspacing.ini\nM\ttex.bin\n-\tzz\\x01old\n");
+  EXPECT_EQ(r.out,
+            "+\ta\\x09new\n-\tb.ini\nM\trules.ini\nM\tspacing.ini\nM\ttex.bin\n-\tzz\\x01old\n");
 
   r = RunTarnCaptured({"diff", a, a});
   EXPECT_EQ(r.status, 0);
@@ -255,7 +261,9 @@ TEST_F(CompareTest, ManyEntriesLaidOutOfNameOrderAreAllJudged) {
 }
 
 TEST_F(CompareTest, AFolderIsReadAsPackWouldPackIt) {
-  const std::string a = Archive("a.big", CBigBuilder().Add("Data\\INI\\Tank.ini", "Object T\n  S = 1\nEnd\n").Add("top.txt", "t"));
+  const std::string a = Archive(
+      "a.big",
+      CBigBuilder().Add("Data\\INI\\Tank.ini", "Object T\n  S = 1\nEnd\n").Add("top.txt", "t"));
   fs::create_directories(P("tree/Data/INI"));
   WriteWholeFile(P("tree/Data/INI/Tank.ini"), "Object T\n  S = 1\nEnd\n");
   WriteWholeFile(P("tree/top.txt"), "t");
@@ -288,11 +296,13 @@ TEST_F(CompareTest, HostilePairsStayBoundedAndDamageIsTrouble) {
   std::string oldText = "Object Big\n", newText = "Object Big\n";
   for (int i = 0; i < 60000; ++i) {
     oldText += "  K" + std::to_string(i) + " = " + std::to_string(i % 7) + "\n";
-    newText += "  K" + std::to_string(i % 2 == 0 ? i : i + 1000000) + " = " + std::to_string(i % 5) + "\n";
+    newText +=
+        "  K" + std::to_string(i % 2 == 0 ? i : i + 1000000) + " = " + std::to_string(i % 5) + "\n";
   }
   oldText += "End\n";
   newText += "End\n";
-  const std::string a = Archive("a.big", CBigBuilder().Add("big.ini", oldText).AddRecord("cut.ini", 0, 1u << 30));
+  const std::string a =
+      Archive("a.big", CBigBuilder().Add("big.ini", oldText).AddRecord("cut.ini", 0, 1u << 30));
   const std::string b = Archive("b.big", CBigBuilder().Add("big.ini", newText).Add("cut.ini", "x"));
   const CTarnResult r = RunTarnCaptured({"diff", a, b});
   EXPECT_EQ(r.status, 2);
@@ -314,7 +324,8 @@ TEST_F(CompareTest, HostilePairsStayBoundedAndDamageIsTrouble) {
 // overrides
 
 TEST_F(CompareTest, OverridesNameTheWinnerTheShadowedAndTheDeadWeight) {
-  const std::string base = Archive("base.big", CBigBuilder().Add("a.ini", "1").Add("b.ini", "1").Add("c.ini", "1"));
+  const std::string base =
+      Archive("base.big", CBigBuilder().Add("a.ini", "1").Add("b.ini", "1").Add("c.ini", "1"));
   const std::string mod = Archive("mod.big", CBigBuilder().Add("a.ini", "2").Add("b.ini", "1"));
   const std::string patch =
       Archive("patch.big", CBigBuilder().Add("a.ini", "2").Add("b.ini", "1").Add("d\x01.ini", "1"));
@@ -322,11 +333,9 @@ TEST_F(CompareTest, OverridesNameTheWinnerTheShadowedAndTheDeadWeight) {
   CTarnResult r = RunTarnCaptured({"overrides", base, mod, empty, patch});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out,
-            "!\ta.ini\t" + patch + "\t" + base + "\t" + mod + "\n" +
-            "=\tb.ini\t" + patch + "\t" + base + "\t" + mod + "\n" +
-            "shadowed\t" + mod + "\n" +
-            "shadowed\t" + empty + "\n");
+  EXPECT_EQ(r.out, "!\ta.ini\t" + patch + "\t" + base + "\t" + mod + "\n" + "=\tb.ini\t" + patch +
+                       "\t" + base + "\t" + mod + "\n" + "shadowed\t" + mod + "\n" + "shadowed\t" +
+                       empty + "\n");
 
   // Names are compared as the reader compares them: case counts.
   const std::string upper = Archive("upper.big", CBigBuilder().Add("A.ini", "1"));
@@ -334,8 +343,8 @@ TEST_F(CompareTest, OverridesNameTheWinnerTheShadowedAndTheDeadWeight) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
 
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"overrides"},
-                                               {"overrides", base, P("missing.big")}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"overrides"}, {"overrides", base, P("missing.big")}}) {
     r = RunTarnCaptured(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");

@@ -59,8 +59,8 @@ TEST_F(DemoArchiveTest, RulesTextsParseIntoClosedBlocks) {
     size_t ends = 0;
     for (size_t at = 0; (at = text.find("End", at)) != std::string_view::npos; at += 3) {
       const size_t lineStart = text.find_last_not_of(" \t", at == 0 ? 0 : at - 1);
-      const bool first = at == 0 || lineStart == std::string_view::npos || text[lineStart] == '\n' ||
-                         text[lineStart] == '\r';
+      const bool first = at == 0 || lineStart == std::string_view::npos ||
+                         text[lineStart] == '\n' || text[lineStart] == '\r';
       const bool last = at + 3 == text.size() || text[at + 3] == '\r' || text[at + 3] == '\n';
       ends += first && last;
     }
@@ -88,7 +88,8 @@ TEST_F(DemoArchiveTest, ListAndShowGiveTheRecordedBytes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.recorded);
-    const std::string expected = ReadWholeFile(std::string(TARN_TEST_DATA_DIR "/demo/") + c.recorded);
+    const std::string expected =
+        ReadWholeFile(std::string(TARN_TEST_DATA_DIR "/demo/") + c.recorded);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(RunTarnCaptured(c.args).out, expected);
     const std::string out = m_dir.Path() + "/out";

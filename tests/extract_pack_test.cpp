@@ -107,8 +107,8 @@ TEST_F(ExtractPackTest, PackThenExtractGivesBackTheTreeAndPackingIsDeterministic
   }
   EXPECT_EQ(next, static_cast<uint64_t>(reader.GetSize()));
   EXPECT_EQ(names, (std::vector<std::string>{"Data\\INI\\Object\\deep one.ini", "Data\\INI\\b.ini",
-                                             "Data\\caf\xC3\xA9 \xFF.txt", "Data\\empty\\inside", "empty.bin",
-                                             "top.ini"}));
+                                             "Data\\caf\xC3\xA9 \xFF.txt", "Data\\empty\\inside",
+                                             "empty.bin", "top.ini"}));
   const std::vector<std::string> names2(reader.GetNames().begin(), reader.GetNames().end());
   EXPECT_EQ(names2, names);  // records written in name order
   EXPECT_EQ(RunTarnCaptured({"check", P("a.big")}).out, "ok: 6 entries\n");
@@ -125,7 +125,9 @@ TEST_F(ExtractPackTest, PackThenExtractGivesBackTheTreeAndPackingIsDeterministic
 }
 
 TEST_F(ExtractPackTest, LaterInputsReplaceEarlierOnesAndAnArchiveIsPatchedInPlace) {
-  WriteWholeFile(P("old.big"), CBigBuilder().Add("a.ini", "old a").Add("b\\c.ini", "old c").Add("keep", "k").Build());
+  WriteWholeFile(
+      P("old.big"),
+      CBigBuilder().Add("a.ini", "old a").Add("b\\c.ini", "old c").Add("keep", "k").Build());
   MakeFile(P("changes/b/c.ini"), "new c");
   MakeFile(P("changes/d.ini"), "new d");
   const std::string before = ReadWholeFile(P("old.big"));
@@ -134,7 +136,8 @@ TEST_F(ExtractPackTest, LaterInputsReplaceEarlierOnesAndAnArchiveIsPatchedInPlac
   EXPECT_EQ(ReadWholeFile(P("old.big")), before);
   ASSERT_EQ(RunTarnCaptured({"pack", P("old.big"), P("old.big"), P("changes")}).status, 0);
   EXPECT_EQ(ReadWholeFile(P("old.big")), ReadWholeFile(P("new.big")));
-  EXPECT_EQ(RunTarnCaptured({"list", P("old.big")}).out.size(), RunTarnCaptured({"list", P("new.big")}).out.size());
+  EXPECT_EQ(RunTarnCaptured({"list", P("old.big")}).out.size(),
+            RunTarnCaptured({"list", P("new.big")}).out.size());
   EXPECT_EQ(RunTarnCaptured({"cat", P("old.big"), "b\\c.ini"}).out, "new c");
   EXPECT_EQ(RunTarnCaptured({"cat", P("old.big"), "a.ini"}).out, "old a");
   EXPECT_EQ(RunTarnCaptured({"cat", P("old.big"), "d.ini"}).out, "new d");
@@ -148,22 +151,33 @@ TEST_F(ExtractPackTest, LaterInputsReplaceEarlierOnesAndAnArchiveIsPatchedInPlac
 }
 
 TEST_F(ExtractPackTest, HostileNamesAreReportedAndNothingLandsOutsideTheFolder) {
-  const std::vector<std::string> hostile = {"..\\..\\x", "\\abs", "/abs", "a\\\\b", "C:\\x", "a\\.\\b",
-                                            "trail\\", "..", "ctl\x01name", "del\x7F", ""};
+  const std::vector<std::string> hostile = {"..\\..\\x",   "\\abs",   "/abs",    "a\\\\b",
+                                            "C:\\x",       "a\\.\\b", "trail\\", "..",
+                                            "ctl\x01name", "del\x7F", ""};
   CBigBuilder builder;
   for (const std::string& name : hostile) builder.Add(name, "evil");
-  builder.Add("good\\one.ini", "fine").Add("file", "f").Add("file\\below", "b").AddRecord("short", 0, 1000);
+  builder.Add("good\\one.ini", "fine")
+      .Add("file", "f")
+      .Add("file\\below", "b")
+      .AddRecord("short", 0, 1000);
   WriteWholeFile(P("h.big"), builder.Build());
 
-  const CTarnResult r = RunTarnCaptured({"extract", P("h.big"), P("dir"), });
+  const CTarnResult r = RunTarnCaptured({
+      "extract",
+      P("h.big"),
+      P("dir"),
+  });
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   const std::vector<std::string> lines = Lines(r.err);
   EXPECT_EQ(lines.size(), hostile.size() + 2) << r.err;
   for (const std::string& line : lines) EXPECT_EQ(line.rfind("tarn: ", 0), 0u) << line;
-  EXPECT_NE(r.err.find("tarn: ctl\\x01name: name holds a colon or a control byte\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("tarn: ctl\\x01name: name holds a colon or a control byte\n"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find("tarn: file\\below: file in the way\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("tarn: short: cut short by the end of the archive"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("tarn: short: cut short by the end of the archive"), std::string::npos)
+      << r.err;
 
   // Outside the folder: only the archive. Inside: the good entries and the
   // bytes of the one cut short.
@@ -171,14 +185,17 @@ TEST_F(ExtractPackTest, HostileNamesAreReportedAndNothingLandsOutsideTheFolder) 
   std::map<std::string, std::string> inside = Tree(P("dir"));
   ASSERT_EQ(inside.count("short"), 1u);
   inside.erase("short");
-  EXPECT_EQ(inside, (std::map<std::string, std::string>{{"good/", ""}, {"good/one.ini", "fine"}, {"file", "f"}}));
+  EXPECT_EQ(inside, (std::map<std::string, std::string>{
+                        {"good/", ""}, {"good/one.ini", "fine"}, {"file", "f"}}));
   EXPECT_EQ(fs::directory_iterator(m_dir.Path()) == fs::directory_iterator(), false);
   size_t outside = 0;
-  for (const auto& item : fs::directory_iterator(m_dir.Path())) outside += item.path().filename() != "dir" ? 1 : 0;
+  for (const auto& item : fs::directory_iterator(m_dir.Path()))
+    outside += item.path().filename() != "dir" ? 1 : 0;
   EXPECT_EQ(outside, 1u);
 
   // Named entries: only those, and a name not in the archive is said so.
-  const CTarnResult some = RunTarnCaptured({"extract", P("h.big"), P("two"), "good\\one.ini", "nope\x02"});
+  const CTarnResult some =
+      RunTarnCaptured({"extract", P("h.big"), P("two"), "good\\one.ini", "nope\x02"});
   EXPECT_EQ(some.status, 1);
   EXPECT_EQ(some.err, "tarn: nope\\x02: no such entry\n");
   EXPECT_EQ(Tree(P("two")).size(), 2u);
@@ -213,7 +230,8 @@ TEST_F(ExtractPackTest, BothSeparatorsNameOneFileWhenPackingAndExtracting) {
   MakeFile(P("deeper/x/y/z"), "below");
   const CTarnResult clash = RunTarnCaptured({"pack", P("p.big"), P("x.big"), P("deeper")});
   EXPECT_EQ(clash.status, 1);
-  EXPECT_NE(clash.err.find("tarn: entry 'x/y': is both a file and a folder ('x\\y\\z')\n"), std::string::npos)
+  EXPECT_NE(clash.err.find("tarn: entry 'x/y': is both a file and a folder ('x\\y\\z')\n"),
+            std::string::npos)
       << clash.err;
   EXPECT_FALSE(fs::exists(P("p.big")));
 
@@ -252,7 +270,8 @@ TEST_F(ExtractPackTest, PlantedLinksAreNeverWrittenThrough) {
 }
 
 TEST_F(ExtractPackTest, PackRefusesWhatItCannotPackAndLeavesNothingBehind) {
-  const auto expectRefused = [this](const std::vector<std::string>& inputs, const std::string& culprit) {
+  const auto expectRefused = [this](const std::vector<std::string>& inputs,
+                                    const std::string& culprit) {
     std::vector<std::string> args = {"pack", P("out/p.big")};
     args.insert(args.end(), inputs.begin(), inputs.end());
     const CTarnResult r = RunTarnCaptured(args);
@@ -346,18 +365,21 @@ TEST_F(ExtractPackTest, ExtractionStopsAtAFullDiskAndSaysHowManyWereLeft) {
       ::_exit(77);
     const CTarnResult r = RunTarnCaptured({"extract", P("five.big"), P("out")});
     std::string seen = std::to_string(r.status) + "\n" + r.err;
-    for (const auto& item : fs::directory_iterator(P("out"))) seen += item.path().filename().string() + " ";
+    for (const auto& item : fs::directory_iterator(P("out")))
+      seen += item.path().filename().string() + " ";
     if (::write(report[1], seen.data(), seen.size()) < 0) ::_exit(90);
     ::_exit(0);
   }
   ::close(report[1]);
   std::string seen;
   char chunk[4096];
-  for (ssize_t got; (got = ::read(report[0], chunk, sizeof chunk)) > 0;) seen.append(chunk, static_cast<size_t>(got));
+  for (ssize_t got; (got = ::read(report[0], chunk, sizeof chunk)) > 0;)
+    seen.append(chunk, static_cast<size_t>(got));
   ::close(report[0]);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace to make a small disk in";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    GTEST_SKIP() << "no mount namespace to make a small disk in";
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   const std::vector<std::string> lines = Lines(seen);
   ASSERT_EQ(lines.size(), 4u) << seen;
@@ -402,12 +424,13 @@ TEST_F(ExtractPackTest, PackRefusesToReplaceAnythingButARegularFile) {
   fs::create_symlink(P("target"), P("link.big"));
   const CTarnResult fifo = RunTarnCaptured({"pack", P("fifo.big"), P("in")});
   EXPECT_EQ(fifo.status, 1);
-  EXPECT_EQ(fifo.err, "tarn: " + P("fifo.big") + ": is not a regular file (not replaced)\ntarn: " + P("fifo.big") +
-                          ": not written\n");
+  EXPECT_EQ(fifo.err, "tarn: " + P("fifo.big") + ": is not a regular file (not replaced)\ntarn: " +
+                          P("fifo.big") + ": not written\n");
   EXPECT_TRUE(fs::is_fifo(P("fifo.big")));
   const CTarnResult link = RunTarnCaptured({"pack", P("link.big"), P("in")});
   EXPECT_EQ(link.status, 1);
-  EXPECT_NE(link.err.find("tarn: " + P("link.big") + ": is a symbolic link (not replaced)\n"), std::string::npos)
+  EXPECT_NE(link.err.find("tarn: " + P("link.big") + ": is a symbolic link (not replaced)\n"),
+            std::string::npos)
       << link.err;
   EXPECT_TRUE(fs::is_symlink(P("link.big")));
   EXPECT_EQ(ReadWholeFile(P("target")), "the link's target");
@@ -455,7 +478,12 @@ TEST_F(ExtractPackTest, AKilledExtractionLeavesNoHalfWrittenFile) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     const std::vector<CExtractEntry> entries = {
-        {"big.bin", CDataBuffer(big.data(), static_cast<uint32_t>(big.size())), big.size(), big.size(), {}, 0}};
+        {"big.bin",
+         CDataBuffer(big.data(), static_cast<uint32_t>(big.size())),
+         big.size(),
+         big.size(),
+         {},
+         0}};
     CExtractOptions options;
     // The first piece of the entry is written: end as SIGKILL would.
     options.progress = [](const CProgress& progress) {
@@ -482,8 +510,9 @@ TEST_F(ExtractPackTest, PackNamesAFolderNestedTooDeep) {
   MakeFile(path + "/d/f", "one too deep");
   const CTarnResult r = RunTarnCaptured({"pack", P("no.big"), P("deep")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tarn: " + path + "/d: folders nested more than " + std::to_string(kMostPackDepth) +
-                       " deep\ntarn: " + P("no.big") + ": not written\n");
+  EXPECT_EQ(r.err, "tarn: " + path + "/d: folders nested more than " +
+                       std::to_string(kMostPackDepth) + " deep\ntarn: " + P("no.big") +
+                       ": not written\n");
   EXPECT_FALSE(fs::exists(P("no.big")));
 }
 
@@ -496,14 +525,24 @@ TEST_F(ExtractPackTest, AHardLinkOfTheArchiveIsNamedAndMessagesEscapeC1Bytes) {
   fs::create_hard_link(P("in/self.big"), P("in/other.big"));
   const CTarnResult linked = RunTarnCaptured({"pack", P("in/self.big"), P("in")});
   EXPECT_EQ(linked.status, 1);
-  EXPECT_EQ(linked.err, "tarn: " + P("in") + "/other.big: is a hard link of the archive being written\ntarn: " +
+  EXPECT_EQ(linked.err, "tarn: " + P("in") +
+                            "/other.big: is a hard link of the archive being written\ntarn: " +
                             P("in/self.big") + ": not written\n");
   fs::remove(P("in/other.big"));
-  EXPECT_EQ(RunTarnCaptured({"pack", P("in/self.big"), P("in")}).status, 0);  // itself: silently left out
+  EXPECT_EQ(RunTarnCaptured({"pack", P("in/self.big"), P("in")}).status,
+            0);  // itself: silently left out
 
-  WriteWholeFile(P("c1.big"), CBigBuilder().Add("x\x9B" "2J\x85", "bytes").Build());
-  EXPECT_EQ(RunTarnCaptured({"list", P("c1.big")}).out, "30\t5\tx\x9B" "2J\x85\n");
-  const CTarnResult missing = RunTarnCaptured({"extract", P("c1.big"), P("out"), "y\x9B" "2J"});
+  WriteWholeFile(P("c1.big"), CBigBuilder()
+                                  .Add("x\x9B"
+                                       "2J\x85",
+                                       "bytes")
+                                  .Build());
+  EXPECT_EQ(RunTarnCaptured({"list", P("c1.big")}).out,
+            "30\t5\tx\x9B"
+            "2J\x85\n");
+  const CTarnResult missing = RunTarnCaptured({"extract", P("c1.big"), P("out"),
+                                               "y\x9B"
+                                               "2J"});
   EXPECT_EQ(missing.err, "tarn: y\\x9B2J: no such entry\n");
   const CTarnResult cat = RunTarnCaptured({"cat", P("c1.big"), "\x9F\xA0"});
   EXPECT_EQ(cat.err, "tarn: " + P("c1.big") + ": no entry named '\\x9F\xA0'\n");
@@ -532,15 +571,18 @@ TEST_F(ExtractPackTest, WindowsNamesAndCaseConflictsAreReportedNotWritten) {
             "tarn: con: name is reserved by Windows for a device\n"
             "tarn: ends.: name has a part ending in a dot or a space\n"
             "tarn: ok\\what?.ini: name holds a character Windows forbids (< > \" | ? *)\n");
-  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{{"A.ini", "upper"}, {"ok/", ""}, {"ok/fine.ini", "fine"}}));
+  EXPECT_EQ(Tree(P("out")), (std::map<std::string, std::string>{
+                                {"A.ini", "upper"}, {"ok/", ""}, {"ok/fine.ini", "fine"}}));
 
   // Pack refuses to make an archive with two such names, and writes nothing.
   MakeFile(P("in/readme.TXT"), "folder");
   WriteWholeFile(P("other.big"), CBigBuilder().Add("README.txt", "archive").Build());
   const CTarnResult packed = RunTarnCaptured({"pack", P("p.big"), P("other.big"), P("in")});
   EXPECT_EQ(packed.status, 1);
-  EXPECT_NE(packed.err.find("tarn: entry 'readme.TXT': differs only in letter case from 'README.txt'\n"),
-            std::string::npos) << packed.err;
+  EXPECT_NE(
+      packed.err.find("tarn: entry 'readme.TXT': differs only in letter case from 'README.txt'\n"),
+      std::string::npos)
+      << packed.err;
   EXPECT_FALSE(fs::exists(P("p.big")));
 }
 
@@ -586,15 +628,20 @@ TEST_F(ExtractPackTest, WindowsReparsePointsAreNeverWrittenThrough) {
   std::error_code error;
   fs::create_directory_symlink(P("outside"), P("dir/sub"), error);
   if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
-  WriteWholeFile(P("l.big"), CBigBuilder().Add("sub\\secret", "through").Add("sub\\new", "new").Add("fine", "ok").Build());
+  WriteWholeFile(
+      P("l.big"),
+      CBigBuilder().Add("sub\\secret", "through").Add("sub\\new", "new").Add("fine", "ok").Build());
   const CTarnResult r = RunTarnCaptured({"extract", P("l.big"), P("dir")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tarn: sub\\new: symbolic link in the way\ntarn: sub\\secret: symbolic link in the way\n");
+  EXPECT_EQ(
+      r.err,
+      "tarn: sub\\new: symbolic link in the way\ntarn: sub\\secret: symbolic link in the way\n");
   EXPECT_EQ(Tree(P("outside")), (std::map<std::string, std::string>{{"secret", "untouched"}}));
   EXPECT_EQ(ReadWholeFile(P("dir/fine")), "ok");
   const CTarnResult packed = RunTarnCaptured({"pack", P("p.big"), P("dir")});
   EXPECT_EQ(packed.status, 1);
-  EXPECT_NE(packed.err.find("/sub: symbolic link (not followed)\n"), std::string::npos) << packed.err;
+  EXPECT_NE(packed.err.find("/sub: symbolic link (not followed)\n"), std::string::npos)
+      << packed.err;
 }
 #endif  // _WIN32
 
@@ -615,8 +662,10 @@ TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
   ASSERT_EQ(reader.Open(dir.Path() + "/w.big"), 0);
   std::map<std::string, std::string> got;
   for (const auto& [name, entry] : reader.GetIndex())
-    got[std::string(name)] = std::string(reinterpret_cast<const char*>(reader.GetData().GetData()) + entry.offset, entry.size);
-  EXPECT_EQ(got, (std::map<std::string, std::string>{{"", ""}, {"A\\b", big}, {"a", "again"}, {"z", "last"}}));
+    got[std::string(name)] = std::string(
+        reinterpret_cast<const char*>(reader.GetData().GetData()) + entry.offset, entry.size);
+  EXPECT_EQ(got, (std::map<std::string, std::string>{
+                     {"", ""}, {"A\\b", big}, {"a", "again"}, {"z", "last"}}));
   const std::string bytes = ReadWholeFile(dir.Path() + "/w.big");
   EXPECT_EQ(bytes.substr(0, 16), std::string("BIGF", 4) + std::string("\x22\x94\x04\x00", 4) +
                                      std::string("\0\0\0\4", 4) + std::string("\0\0\0\x39", 4));

@@ -70,7 +70,9 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, tag);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
@@ -94,7 +96,8 @@ struct CChildResult {
 
 // Runs `body` in a forked child that dies by SIGALRM after `seconds`. The
 // child's report is the string `body` returns; it exits 0 when that is empty.
-CChildResult RunInChild(const std::function<std::string()>& body, unsigned seconds = kDeadlineSeconds) {
+CChildResult RunInChild(const std::function<std::string()>& body,
+                        unsigned seconds = kDeadlineSeconds) {
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return {};
   const pid_t pid = ::fork();
@@ -115,8 +118,7 @@ CChildResult RunInChild(const std::function<std::string()>& body, unsigned secon
   }
   ::close(report[0]);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   result.exited = WIFEXITED(status);
   result.code = result.exited ? WEXITSTATUS(status) : -1;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
@@ -170,8 +172,7 @@ CProgramResult RunTarnProgram(const std::vector<std::string>& args) {
     _exit(127);
   }
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   CProgramResult result;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
@@ -203,7 +204,8 @@ std::vector<size_t> EntryStarts(const CEntryMap& entries) {
   std::vector<size_t> starts;
   for (const auto& [name, bytes] : entries) {
     const auto* owner = dynamic_cast<const CSliceOwner*>(bytes.GetBlock()->owner);
-    starts.push_back(owner ? static_cast<size_t>(bytes.GetData() - owner->GetSource().GetData()) : 0);
+    starts.push_back(owner ? static_cast<size_t>(bytes.GetData() - owner->GetSource().GetData())
+                           : 0);
   }
   return starts;
 }
@@ -264,7 +266,8 @@ TEST(OpenArchiveFaults, CutShortByAnotherProcessWhileEntriesAreReadReadsZeros) {
   ::close(go[0]);
   ::close(go[1]);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the cutter failed: " << status;
-  EXPECT_EQ(wrongBytes, 0u) << "bytes other than the original or zero, over " << passes << " passes";
+  EXPECT_EQ(wrongBytes, 0u) << "bytes other than the original or zero, over " << passes
+                            << " passes";
 
   // Now the file is finalSize long: bytes before the cut are intact, every
   // byte after it reads as zero.
@@ -278,7 +281,8 @@ TEST(OpenArchiveFaults, CutShortByAnotherProcessWhileEntriesAreReadReadsZeros) {
       if (kept && bytes.GetData()[i] == static_cast<uint8_t>(contents[e][i])) ++intact;
       if (!kept && bytes.GetData()[i] == 0) ++zeros;
     }
-    const size_t keptBytes = std::min<size_t>(bytes.GetSize(), finalSize > starts[e] ? finalSize - starts[e] : 0);
+    const size_t keptBytes =
+        std::min<size_t>(bytes.GetSize(), finalSize > starts[e] ? finalSize - starts[e] : 0);
     EXPECT_EQ(intact, keptBytes);
     EXPECT_EQ(zeros, bytes.GetSize() - keptBytes);
     ++e;
@@ -421,7 +425,8 @@ TEST(OpenArchiveFaults, GuardStaysInFrontOfAHandlerInstalledLater) {
     if (::truncate(second.c_str(), 16) != 0) return "truncate failed";
     for (const auto& [name, bytes] : late)
       for (size_t i = 0; i < bytes.GetSize(); ++i)
-        if (bytes.GetData()[i] != 0) return "a vanished byte of " + std::string(name) + " is not zero";
+        if (bytes.GetData()[i] != 0)
+          return "a vanished byte of " + std::string(name) + " is not zero";
     const int fd = ::open(foreign.c_str(), O_RDWR);
     void* view = ::mmap(nullptr, 3 * 4096, PROT_READ, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED || ::ftruncate(fd, 0) != 0) return "setup failed";
@@ -443,7 +448,8 @@ struct sigaction g_foundByForwarder;
 
 void ForwardToFoundHandler(int signal, siginfo_t* info, void* context) {
   if (++g_forwardingEntries > 10) _exit(44);
-  if (g_foundByForwarder.sa_flags & SA_SIGINFO) g_foundByForwarder.sa_sigaction(signal, info, context);
+  if (g_foundByForwarder.sa_flags & SA_SIGINFO)
+    g_foundByForwarder.sa_sigaction(signal, info, context);
 }
 
 TEST(OpenArchiveFaults, AHandlerThatChainsToTheGuardIsEnteredOnce) {
@@ -543,7 +549,8 @@ TEST(OpenArchiveFaults, ExtractAndPackRefuseAnArchiveCutShortWhileItIsRead) {
     EXPECT_EQ(writer.Write(dir.Path() + "/new.big", nullptr).GetWords(),
               path + ": Data\\INI\\part01.ini: changed while packing");
     size_t files = 0;
-    for (const auto& item : std::filesystem::directory_iterator(dir.Path())) files += item.is_regular_file();
+    for (const auto& item : std::filesystem::directory_iterator(dir.Path()))
+      files += item.is_regular_file();
     EXPECT_EQ(files, 1u) << "only the archive itself: no new one, no temporary file";
   }
 }
@@ -558,9 +565,13 @@ TEST(UnmappedArchive, EntriesAreTheBytesThatWereRead) {
   const std::string first = "Data\\INI\\part00.ini";
   const auto run = [&](const std::string& out) {
     std::vector<CTarnResult> results;
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"list", path}, {"check", path}, {"show", path, first}, {"cat", path, first},
-             {"extract", path, dir.Path() + "/" + out}, {"pack", dir.Path() + "/" + out + ".big", path}})
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"list", path},
+                                               {"check", path},
+                                               {"show", path, first},
+                                               {"cat", path, first},
+                                               {"extract", path, dir.Path() + "/" + out},
+                                               {"pack", dir.Path() + "/" + out + ".big", path}})
       results.push_back(RunTarnCaptured(args));
     return results;
   };
@@ -598,8 +609,8 @@ TEST(UnmappedArchive, GrepAndDiffFindTheSameRows) {
   builder.Add("b.ini", "Weapon Gun\n  Damage = 10 ; heavy\nEnd\n");
   builder.Add("c.ini", "Object Jeep\n  Armor = Light\nEnd\n");
   const std::string path = dir.Write("rules.big", builder.Build());
-  const std::string other =
-      dir.Write("other.big", CBigBuilder().Add("a.ini", "Object Tank\n  Armor = Paper\nEnd\n").Build());
+  const std::string other = dir.Write(
+      "other.big", CBigBuilder().Add("a.ini", "Object Tank\n  Armor = Paper\nEnd\n").Build());
   const auto run = [&] {
     return std::vector<CTarnResult>{RunTarnCaptured({"grep", "-i", "heavy", path}),
                                     RunTarnCaptured({"diff", path, other})};
@@ -681,8 +692,11 @@ std::string CheckRefused(const std::string& path, const std::string& reason) {
   else if (error.GetKind() != CStatus::Kind::CannotOpen || error.GetWords() != reason)
     problems += "open refused with '" + std::string(CStatus::WordsFor(error.GetKind())) + "', '" +
                 error.GetWords() + "'; ";
-  const std::vector<std::vector<std::string>> commands = {
-      {"list", path}, {"check", path}, {"show", path, "x.ini"}, {"cat", path, "x.ini"}, {"rules", path}};
+  const std::vector<std::vector<std::string>> commands = {{"list", path},
+                                                          {"check", path},
+                                                          {"show", path, "x.ini"},
+                                                          {"cat", path, "x.ini"},
+                                                          {"rules", path}};
   for (const auto& args : commands) {
     const CProgramResult r = RunTarnProgram(args);
     const std::string expected = "tarn: " + path + ": " + reason + "\n";
@@ -719,8 +733,7 @@ TEST_F(RefusedPathTest, FifoIsRefusedWithoutWaitingForAWriter) {
   if (writer == 0) {
     ::alarm(kDeadlineSeconds);
     const int fd = ::open(fifo.c_str(), O_WRONLY);
-    while (fd >= 0 && ::write(fd, valid.data(), valid.size()) > 0) {
-    }
+    while (fd >= 0 && ::write(fd, valid.data(), valid.size()) > 0) {}
     _exit(0);
   }
   ExpectRefused(fifo, "not a regular file");
@@ -780,10 +793,12 @@ TEST_F(RefusedPathTest, FileWithoutReadPermissionIsRefused) {
     // the file's own bits, not the way to it.
     CEntryMap entries;
     if (!OpenArchiveEntries(open, entries)) return "the readable archive did not open";
-    if (RunTarnProgram({"check", open}).status != 0) return "tarn check on the readable archive failed";
+    if (RunTarnProgram({"check", open}).status != 0)
+      return "tarn check on the readable archive failed";
     return CheckRefused(locked, "Permission denied");
   });
-  if (r.exited && r.code == 1 && r.message == "skip") GTEST_SKIP() << "cannot become uid " << kNobody;
+  if (r.exited && r.code == 1 && r.message == "skip")
+    GTEST_SKIP() << "cannot become uid " << kNobody;
   EXPECT_TRUE(r.exited && r.code == 0) << Describe(r);
 }
 
@@ -795,7 +810,8 @@ TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
   CTempDir dir;
   std::vector<std::string> contents;
   const std::string path = dir.Write("cycled.big", PatternedArchive(20, 3000, &contents));
-  const std::string refused = dir.Write("refused.big", CBigBuilder().Add("a", "b").HeaderSize(999).Build());
+  const std::string refused =
+      dir.Write("refused.big", CBigBuilder().Add("a", "b").HeaderSize(999).Build());
   const int descriptorsBefore = CountOpenDescriptors();
   ASSERT_FALSE(FindMapping(path));
 

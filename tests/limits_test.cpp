@@ -41,7 +41,8 @@ std::string WriteSparse(const CTempDir& dir, const std::string& name, const std:
   if (::truncate(path.c_str(), static_cast<off_t>(size)) != 0) return "";
   if (!tail.empty()) {
     const int fd = ::open(path.c_str(), O_WRONLY);
-    const ssize_t wrote = ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size()));
+    const ssize_t wrote =
+        ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size()));
     ::close(fd);
     if (wrote != static_cast<ssize_t>(tail.size())) return "";
   }
@@ -80,13 +81,15 @@ TEST(ArchiveLimits, ArchiveOfTwoGiBMinusOneByteOpens) {
   const std::optional<CMappedRange> mapped = FindMapping(path);
   ASSERT_TRUE(mapped);
   EXPECT_GE(mapped->end - mapped->begin, kSize);
-  for (const auto& [name, bytes] : entries) EXPECT_TRUE(mapped->Contains(bytes.GetData(), bytes.GetSize())) << name;
+  for (const auto& [name, bytes] : entries)
+    EXPECT_TRUE(mapped->Contains(bytes.GetData(), bytes.GetSize())) << name;
   entries.clear();
   EXPECT_FALSE(FindMapping(path));
 
   const CTarnResult check = RunTarnCaptured({"check", path});
   EXPECT_EQ(check.status, 1);
-  EXPECT_EQ(check.out, "damaged: 2 of 4 entries reach past the end of the archive\nat-end.bin\npast.bin\n");
+  EXPECT_EQ(check.out,
+            "damaged: 2 of 4 entries reach past the end of the archive\nat-end.bin\npast.bin\n");
   const CTarnResult list = RunTarnCaptured({"list", path});
   EXPECT_EQ(list.status, 0);
   EXPECT_NE(list.out.find("2147483646\t2\tpast.bin\n"), std::string::npos) << list.out;
@@ -101,7 +104,7 @@ TEST(ArchiveLimits, ArchivesOfTwoGiBOrMoreAreRefusedAsTooLarge) {
     uint32_t sizeField;
   };
   const Case cases[] = {
-      {k2GiB, 0x80000000u},      // the size field holds it exactly
+      {k2GiB, 0x80000000u},  // the size field holds it exactly
       {k2GiB + 1, 0x80000001u},
       {uint64_t{0xFFFFFFFF}, 0xFFFFFFFFu},
       // Only the low 32 bits of the size match the field: a reader that
@@ -158,10 +161,11 @@ TEST(ArchiveLimits, NameOfAHundredThousandBytes) {
   const CDeadline deadline(60);
   CTempDir dir;
   std::string name;
-  for (int i = 0; name.size() < 100000; ++i) name += (i % 10 == 9) ? '\\' : static_cast<char>('a' + i % 26);
+  for (int i = 0; name.size() < 100000; ++i)
+    name += (i % 10 == 9) ? '\\' : static_cast<char>('a' + i % 26);
   name.resize(100000);
-  const std::string path =
-      dir.Write("long-name.big", CBigBuilder().Add("short.ini", "x").Add(name, "Object Long\nEnd\n").Build());
+  const std::string path = dir.Write(
+      "long-name.big", CBigBuilder().Add("short.ini", "x").Add(name, "Object Long\nEnd\n").Build());
   CEntryMap entries;
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
   ASSERT_EQ(entries.size(), 2u);
@@ -175,7 +179,8 @@ TEST(ArchiveLimits, NameOfAHundredThousandBytes) {
   EXPECT_EQ(show.out, "Long\tObject\n");
 
   // The same name without its zero byte runs off the end of the index.
-  const std::string cut = dir.Write("cut-name.big", CBigBuilder().Add(name, "x").UnterminatedLastName().Build());
+  const std::string cut =
+      dir.Write("cut-name.big", CBigBuilder().Add(name, "x").UnterminatedLastName().Build());
   CStatus error;
   EXPECT_FALSE(OpenArchiveEntries(cut, entries, &error));
   EXPECT_EQ(error.GetKind(), CStatus::Kind::RecordsOverrun);
@@ -286,7 +291,8 @@ std::string ParseDeepText() {
     else depth = i - kDeep - 2, name = "Body";
     if (row.depth != depth || row.name != name) ++wrong;
   });
-  if (rows != 2 * uint64_t{kDeep} + 3) return "expected " + std::to_string(2 * kDeep + 3) + " rows, got " + std::to_string(rows);
+  if (rows != 2 * uint64_t{kDeep} + 3)
+    return "expected " + std::to_string(2 * kDeep + 3) + " rows, got " + std::to_string(rows);
   if (wrong != 0) return std::to_string(wrong) + " rows at the wrong depth or with the wrong name";
   // Copying and destroying the tree must not recurse either.
   const CRulesParser::Blocks copy = blocks;
@@ -321,8 +327,7 @@ TEST(RulesLimits, NestingAMillionDeepOnA256KiBStack) {
     _exit(127);
   }
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
   ASSERT_FALSE(WIFSIGNALED(status)) << "the small-stack run died of signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the small-stack run failed (its report is on stderr)";
 }
@@ -355,11 +360,11 @@ TEST(RulesLimits, FiftyMegabyteEntryOfRandomBytesParsesToRows) {
     if ((rows++ == 0 && row.depth != 0) || row.depth > previous + 1) ++bad;
     previous = row.depth;
     const bool header = row.depth == 0;
-    if (row.name.find_first_of(header ? std::string_view("\t\n\r ;", 5) : std::string_view("\n\r ;=", 5)) !=
-        std::string_view::npos)
+    if (row.name.find_first_of(header ? std::string_view("\t\n\r ;", 5)
+                                      : std::string_view("\n\r ;=", 5)) != std::string_view::npos)
       ++bad;
-    if (row.value.find_first_of(header ? std::string_view("\t\n\r ;", 5) : std::string_view("\n\r;", 3)) !=
-        std::string_view::npos)
+    if (row.value.find_first_of(header ? std::string_view("\t\n\r ;", 5)
+                                       : std::string_view("\n\r;", 3)) != std::string_view::npos)
       ++bad;
     bytes += row.name.size() + row.value.size();
   });

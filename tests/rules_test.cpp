@@ -3,7 +3,7 @@
 // the properties a golden file cannot show.
 
 #define TARN_INSIDE_RULES  // reaches the block keywords, internal to rules/
-#define TARN_INSIDE_CLI  // reaches tarn's output, internal to cli/
+#define TARN_INSIDE_CLI    // reaches tarn's output, internal to cli/
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,9 @@
 
 namespace {
 
-CDataBuffer Bytes(std::string_view text) { return CDataBuffer(text.data(), static_cast<uint32_t>(text.size())); }
+CDataBuffer Bytes(std::string_view text) {
+  return CDataBuffer(text.data(), static_cast<uint32_t>(text.size()));
+}
 
 template <typename Source>
 std::string RowsText(const Source& parser) {
@@ -122,7 +124,8 @@ TEST(BlockKeywords, ExactCaseSensitiveMatchesOnly) {
     EXPECT_FALSE(IsBlockKeyword(ToLower(k))) << k;
   }
   // Spelled out here too: a keyword dropped from the table by mistake.
-  for (const char* keyword : {"Object", "Draw", "SkillSet5", "Body", "FriendlySpecialPowerRadiusCursor"})
+  for (const char* keyword :
+       {"Object", "Draw", "SkillSet5", "Body", "FriendlySpecialPowerRadiusCursor"})
     EXPECT_TRUE(IsBlockKeyword(keyword)) << keyword;
   for (const char* plain : {"", "End", "SkillSet", "SkillSet0", "SkillSet6", "OBJECT", "object",
                             "Draw\t", "Weapon", "Objects"})
@@ -170,8 +173,11 @@ TEST(RulesParser, TokensOfEveryLengthEndAtTheirSeparator) {
     for (const char* separator : {" ", "=", ";", "\n", "\r"}) {
       const std::string rows = ParseToRows("B\n" + word + separator + "v\nEnd\n");
       const std::string value = (*separator == ' ' || *separator == '=') ? "v" : "";
-      const std::string tail = (*separator == ';') ? "" : (*separator == '\n' || *separator == '\r') ? "    v\t\n" : "";
-      EXPECT_EQ(rows, "B\t\n    " + word + "\t" + value + "\n" + tail) << length << " " << int(*separator);
+      const std::string tail = (*separator == ';')                          ? ""
+                               : (*separator == '\n' || *separator == '\r') ? "    v\t\n"
+                                                                            : "";
+      EXPECT_EQ(rows, "B\t\n    " + word + "\t" + value + "\n" + tail)
+          << length << " " << int(*separator);
     }
     for (const char* separator : {";", "\n", "\r"}) {
       EXPECT_EQ(ParseToRows("B\nK " + word + separator + "\nEnd\n"), "B\t\n    K\t" + word + "\n")
@@ -242,14 +248,16 @@ namespace {
 // byte order, one block per name, with every header's lines in text order
 // and the last header's type.
 TEST(RulesParser, ThousandsOfHeadersGroupByNameInByteOrder) {
-  const std::vector<std::string> stems = {"Unit_", "UnitName_Long_", "UnitName_Long_Longer_", "U",
-                                          std::string("N\0l", 3), "\xC3\xA9t\xC3\xA9_", "a"};
+  const std::vector<std::string> stems = {"Unit_", "UnitName_Long_",       "UnitName_Long_Longer_",
+                                          "U",     std::string("N\0l", 3), "\xC3\xA9t\xC3\xA9_",
+                                          "a"};
   std::map<std::string, std::pair<std::string, std::vector<int>>> expected;  // name: type, lines
   std::string text;
   uint64_t state = 7;
   for (int header = 0; header < 5000; ++header) {
     state = state * 6364136223846793005u + 1442695040888963407u;
-    const std::string name = stems[(state >> 33) % stems.size()] + std::to_string((state >> 40) % 1500);
+    const std::string name =
+        stems[(state >> 33) % stems.size()] + std::to_string((state >> 40) % 1500);
     const std::string type = "T" + std::to_string(header % 3);
     text += type + " " + name + "\n K = " + std::to_string(header) + "\nEnd\n";
     expected[name].first = type;

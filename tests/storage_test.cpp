@@ -227,22 +227,22 @@ TEST(DataBufferSlice, EveryRangeStaysInsideItsSource) {
   for (int i = 0; i < kSize; ++i) pattern.push_back(static_cast<char>('A' + i % 26));
   const CDataBuffer source(pattern.data(), kSize);
   const uint8_t* base = source.GetData();
-  const int32_t probes[] = {INT32_MIN, INT32_MIN + 1, -65, -64, -1, 0, 1, 31,
-                            63, 64, 65, 127, INT32_MAX - 1, INT32_MAX};
+  const int32_t probes[] = {INT32_MIN, INT32_MIN + 1, -65,           -64,      -1, 0, 1, 31, 63, 64,
+                            65,        127,           INT32_MAX - 1, INT32_MAX};
   for (const int32_t offset : probes) {
     for (const int32_t size : probes) {
       SCOPED_TRACE("offset " + std::to_string(offset) + " size " + std::to_string(size));
       const CDataBuffer slice = source.Slice(offset, size);
-      const int64_t expected = (offset < 0 || size < 0 || offset > kSize)
-                                   ? 0
-                                   : std::min<int64_t>(size, kSize - offset);
+      const int64_t expected =
+          (offset < 0 || size < 0 || offset > kSize) ? 0 : std::min<int64_t>(size, kSize - offset);
       ASSERT_EQ(slice.GetSize(), static_cast<uint32_t>(expected));
       ASSERT_TRUE(slice.HasData());
       EXPECT_GE(slice.GetData(), base);
       EXPECT_LE(slice.GetData() + slice.GetSize(), base + kSize);
       if (expected > 0) {
         EXPECT_EQ(slice.GetData(), base + offset);
-        EXPECT_EQ(Bytes(slice), pattern.substr(static_cast<size_t>(offset), static_cast<size_t>(expected)));
+        EXPECT_EQ(Bytes(slice),
+                  pattern.substr(static_cast<size_t>(offset), static_cast<size_t>(expected)));
       }
     }
   }

@@ -31,7 +31,8 @@ class TarnArchiveTest : public ::testing::Test {
 };
 
 // A failure names the path and says why on one line, and prints nothing else.
-void ExpectOpenFailure(const CTarnResult& r, const std::string& path, const std::string& reasonPart) {
+void ExpectOpenFailure(const CTarnResult& r, const std::string& path,
+                       const std::string& reasonPart) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   const std::string prefix = "tarn: " + path + ": ";
@@ -80,16 +81,18 @@ TEST_F(TarnArchiveTest, ListOfAnEmptyArchivePrintsNothing) {
 }
 
 TEST_F(TarnArchiveTest, ListPrintsNumbersAtEveryDigitCount) {
-  const uint32_t values[] = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 99999, 100000,
-                             999999, 1000000, 1234567, 9999999, 10000000, 99999999,
-                             100000000, 999999999, 1000000000, 4294967295u};
+  const uint32_t values[] = {0,         9,          10,         99,       100,      999,
+                             1000,      9999,       10000,      99999,    100000,   999999,
+                             1000000,   1234567,    9999999,    10000000, 99999999, 100000000,
+                             999999999, 1000000000, 4294967295u};
   CBigBuilder builder;
   std::string expected;
   for (size_t i = 0; i < std::size(values); ++i) {
     std::string name = "n";
     name += static_cast<char>('a' + i);  // not "n" + string: GCC 12 warns falsely there
     builder.AddRecord(name, values[i], values[std::size(values) - 1 - i]);
-    expected += std::to_string(values[i]) + "\t" + std::to_string(values[std::size(values) - 1 - i]) + "\t" + name + "\n";
+    expected += std::to_string(values[i]) + "\t" +
+                std::to_string(values[std::size(values) - 1 - i]) + "\t" + name + "\n";
   }
   const CTarnResult r = RunTarnCaptured({"list", Write(builder)});
   EXPECT_EQ(r.status, 0);
@@ -121,7 +124,8 @@ TEST(TarnEscaping, MatchesTheRuleAtEveryPositionAndLength) {
       for (const char probe : probes) {
         std::string text(length, 'x');
         if (length > 0) text[at] = probe;
-        ASSERT_EQ(EscapeBytes(text), ModelEscape(text)) << length << " " << at << " " << int(static_cast<uint8_t>(probe));
+        ASSERT_EQ(EscapeBytes(text), ModelEscape(text))
+            << length << " " << at << " " << int(static_cast<uint8_t>(probe));
       }
     }
   }
@@ -167,7 +171,8 @@ TEST_F(TarnArchiveTest, ListEscapesLongNamesAcrossTheOutputBuffer) {
 // block: every line once, in name order, blocks joined without a seam, and
 // the escapes as everywhere else.
 TEST_F(TarnArchiveTest, ListOfALargeArchiveMatchesAModel) {
-  const std::vector<std::string> folders = {"Art\\Textures\\", "Data\\INI\\Object\\", "Audio\\Voices\\x\x01"};
+  const std::vector<std::string> folders = {"Art\\Textures\\", "Data\\INI\\Object\\",
+                                            "Audio\\Voices\\x\x01"};
   std::mt19937 random(5);
   CBigBuilder builder;
   std::map<std::string, std::pair<uint32_t, uint32_t>> model;
@@ -180,7 +185,8 @@ TEST_F(TarnArchiveTest, ListOfALargeArchiveMatchesAModel) {
   }
   std::string expected;
   for (const auto& [name, numbers] : model)
-    expected += std::to_string(numbers.first) + "\t" + std::to_string(numbers.second) + "\t" + ModelEscape(name) + "\n";
+    expected += std::to_string(numbers.first) + "\t" + std::to_string(numbers.second) + "\t" +
+                ModelEscape(name) + "\n";
   const CTarnResult r = RunTarnCaptured({"list", Write(builder)});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
@@ -322,7 +328,8 @@ TEST_F(TarnArchiveTest, ShowParsesOnlyTheBytesInsideTheArchive) {
   CBigBuilder builder;
   builder.AddRecord("cut", 0, 1000).Trailer("Object Cut\n  K");
   const uint32_t start = static_cast<uint32_t>(builder.Build().size()) - 14;
-  const std::string path = Write(CBigBuilder().AddRecord("cut", start, 1000).Trailer("Object Cut\n  K"));
+  const std::string path =
+      Write(CBigBuilder().AddRecord("cut", start, 1000).Trailer("Object Cut\n  K"));
   const CTarnResult r = RunTarnCaptured({"show", path, "cut"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Cut\tObject\n    K\t\n");
@@ -335,7 +342,8 @@ TEST_F(TarnArchiveTest, CatWritesTheRawBytes) {
   std::string large(200000, '\0');
   for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 + i / 251);
   const std::string binary("\0\x01\r\n\x7F\x80\xFF\\x00", 11);
-  const std::string path = Write(CBigBuilder().Add("bin", binary).Add("large", large).Add("zero", ""));
+  const std::string path =
+      Write(CBigBuilder().Add("bin", binary).Add("large", large).Add("zero", ""));
   const CTarnResult r = RunTarnCaptured({"cat", path, "bin"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, binary);
@@ -349,8 +357,12 @@ TEST_F(TarnArchiveTest, CatWritesTheRawBytes) {
 TEST_F(TarnArchiveTest, CatCutsEntriesAtTheEndOfTheArchive) {
   const std::string tail = "TAIL";
   CBigBuilder layout;
-  layout.Add("dup", "first").AddRecord("cut", 0, 0).AddRecord("beyond", 0, 0).AddRecord("high", 0, 0)
-      .Add("dup", "second").Trailer(tail);
+  layout.Add("dup", "first")
+      .AddRecord("cut", 0, 0)
+      .AddRecord("beyond", 0, 0)
+      .AddRecord("high", 0, 0)
+      .Add("dup", "second")
+      .Trailer(tail);
   const auto total = static_cast<uint32_t>(layout.Build().size());
   const std::string path = Write(CBigBuilder()
                                      .Add("dup", "first")
@@ -372,7 +384,8 @@ TEST_F(TarnArchiveTest, CatCutsEntriesAtTheEndOfTheArchive) {
 // check
 
 TEST_F(TarnArchiveTest, CheckCountsDistinctNames) {
-  const std::string path = Write(CBigBuilder().Add("a", "1").Add("b", "22").Add("a", "333").Add("", ""));
+  const std::string path =
+      Write(CBigBuilder().Add("a", "1").Add("b", "22").Add("a", "333").Add("", ""));
   const CTarnResult r = RunTarnCaptured({"check", path});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "ok: 3 entries\n");
@@ -382,7 +395,8 @@ TEST_F(TarnArchiveTest, CheckCountsDistinctNames) {
 
 TEST_F(TarnArchiveTest, CheckNamesTheEntriesThatReachPastTheEnd) {
   CBigBuilder layout;
-  const char* names[] = {"fits", "ends_at_end", "one_over", "empty_at_end", "empty_past", "wraps", "z\x01"};
+  const char* names[] = {"fits",       "ends_at_end", "one_over", "empty_at_end",
+                         "empty_past", "wraps",       "z\x01"};
   for (const char* name : names) layout.AddRecord(name, 0, 0);
   const auto total = static_cast<uint32_t>(layout.Build().size());
   const std::string path = Write(CBigBuilder()
@@ -427,10 +441,14 @@ CProcessResult RunTarnProcess(const CTempDir& dir, const std::vector<std::string
 
 TEST_F(TarnArchiveTest, ProgramWritesTheSameBytesAsTheFunction) {
   const std::string binary("\0\xFF\n\r", 4);
-  const std::string path = Write(CBigBuilder().Add("Art\\x.dds", binary).Add("Data\\y.ini", kTankRules));
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"list", path}, {"check", path}, {"cat", path, "Art\\x.dds"}, {"show", path, "Data\\y.ini"},
-           {"cat", path, "nothing"}}) {
+  const std::string path =
+      Write(CBigBuilder().Add("Art\\x.dds", binary).Add("Data\\y.ini", kTankRules));
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"list", path},
+                                             {"check", path},
+                                             {"cat", path, "Art\\x.dds"},
+                                             {"show", path, "Data\\y.ini"},
+                                             {"cat", path, "nothing"}}) {
     SCOPED_TRACE(args[0]);
     const CProcessResult process = RunTarnProcess(m_dir, args);
     const CTarnResult function = RunTarnCaptured(args);
@@ -459,10 +477,12 @@ TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
 // fit. Either way the archive is refused with the reason, and a rules file
 // too large to read ends in a message that says so, never in an abort.
 TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
-  if (kAddressSanitizer || kThreadSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  if (kAddressSanitizer || kThreadSanitizer)
+    GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   const CDeadline deadline(120);
   constexpr uint32_t kSize = uint32_t{1} << 30;
-  const std::string path = Write(CBigBuilder().Count((kSize - 16) / 9).HeaderSize(kSize).ArchiveSize(kSize));
+  const std::string path =
+      Write(CBigBuilder().Count((kSize - 16) / 9).HeaderSize(kSize).ArchiveSize(kSize));
   ASSERT_EQ(::truncate(path.c_str(), kSize), 0);
   for (const uint64_t limit : {uint64_t{512} << 20, uint64_t{1536} << 20}) {
     SCOPED_TRACE(limit);
@@ -474,21 +494,27 @@ TEST_F(TarnArchiveTest, RunningOutOfMemoryIsAnErrorNotACrash) {
   const CProcessResult rules = RunTarnProcess(m_dir, {"rules", path}, "", uint64_t{512} << 20);
   EXPECT_EQ(rules.status, 1);
   EXPECT_EQ(rules.out, "");
-  EXPECT_EQ(rules.err, "tarn: " + path + ": not enough memory to read its " + std::to_string(kSize) + " bytes\n");
+  EXPECT_EQ(rules.err, "tarn: " + path + ": not enough memory to read its " +
+                           std::to_string(kSize) + " bytes\n");
 }
 
 // An archive of 1 GiB holding one small entry cannot be mapped in 512 MiB:
 // every command that reads entries reads it where it lies instead, with the
 // same output as when it is mapped.
 TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
-  if (kAddressSanitizer || kThreadSanitizer) GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  if (kAddressSanitizer || kThreadSanitizer)
+    GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
   const CDeadline deadline(120);
   constexpr uint32_t kSize = uint32_t{1} << 30;
-  const std::string path = Write(CBigBuilder().Add("Data\\tank.ini", kTankRules).ArchiveSize(kSize));
+  const std::string path =
+      Write(CBigBuilder().Add("Data\\tank.ini", kTankRules).ArchiveSize(kSize));
   ASSERT_EQ(::truncate(path.c_str(), kSize), 0);
   constexpr uint64_t kLimit = uint64_t{512} << 20;
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"list", path}, {"check", path}, {"show", path, "Data\\tank.ini"}, {"cat", path, "Data\\tank.ini"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"list", path},
+                                             {"check", path},
+                                             {"show", path, "Data\\tank.ini"},
+                                             {"cat", path, "Data\\tank.ini"}}) {
     SCOPED_TRACE(args[0]);
     const CProcessResult capped = RunTarnProcess(m_dir, args, "", kLimit);
     const CProcessResult mapped = RunTarnProcess(m_dir, args);
@@ -496,19 +522,24 @@ TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
     EXPECT_EQ(capped.out, mapped.out);
     EXPECT_EQ(capped.err, "");
   }
-  const CProcessResult extract = RunTarnProcess(m_dir, {"extract", path, m_dir.Path() + "/out"}, "", kLimit);
+  const CProcessResult extract =
+      RunTarnProcess(m_dir, {"extract", path, m_dir.Path() + "/out"}, "", kLimit);
   EXPECT_EQ(extract.status, 0) << extract.err;
   EXPECT_EQ(ReadWholeFile(m_dir.Path() + "/out/Data/tank.ini"), kTankRules);
-  const CProcessResult pack = RunTarnProcess(m_dir, {"pack", m_dir.Path() + "/small.big", path}, "", kLimit);
+  const CProcessResult pack =
+      RunTarnProcess(m_dir, {"pack", m_dir.Path() + "/small.big", path}, "", kLimit);
   EXPECT_EQ(pack.status, 0) << pack.err;
-  EXPECT_EQ(RunTarnCaptured({"cat", m_dir.Path() + "/small.big", "Data\\tank.ini"}).out, kTankRules);
+  EXPECT_EQ(RunTarnCaptured({"cat", m_dir.Path() + "/small.big", "Data\\tank.ini"}).out,
+            kTankRules);
   // Where even that fails, the reason is the entry's, not the index's.
   constexpr uint32_t kHuge = kSize - 4096;
-  const std::string hugePath = Write(CBigBuilder().AddRecord("huge", 4096, kHuge).ArchiveSize(kSize), "huge.big");
+  const std::string hugePath =
+      Write(CBigBuilder().AddRecord("huge", 4096, kHuge).ArchiveSize(kSize), "huge.big");
   ASSERT_EQ(::truncate(hugePath.c_str(), kSize), 0);
   const CProcessResult huge = RunTarnProcess(m_dir, {"cat", hugePath, "huge"}, "", kLimit);
   EXPECT_EQ(huge.status, 1);
-  EXPECT_EQ(huge.err, "tarn: " + hugePath + ": cannot read entry 'huge': not enough memory for its " +
+  EXPECT_EQ(huge.err, "tarn: " + hugePath +
+                          ": cannot read entry 'huge': not enough memory for its " +
                           std::to_string(kHuge) + " bytes\n");
 }
 

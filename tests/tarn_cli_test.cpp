@@ -58,8 +58,8 @@ TEST(TarnId, PrintsUpperCaseHexUnderEveryKindOfTypeCode) {
 }
 
 TEST(TarnId, RejectsTypesThatAreNotSigned32BitNumbers) {
-  for (const char* type : {"", " 1", "1 ", "0x10", "1.0", "abc", "2147483648", "-2147483649",
-                           "+", "-", "+-1", "１"})
+  for (const char* type :
+       {"", " 1", "1 ", "0x10", "1.0", "abc", "2147483648", "-2147483649", "+", "-", "+-1", "１"})
     ExpectUsageError({"id", type, "name"});
 }
 

@@ -54,7 +54,9 @@ std::string Oracle(const std::string& path, const std::string& pattern, bool ign
     std::string block;
     ForEachRulesRow(parser.GetBlocks(), [&](const CRulesRow& row) {
       if (row.depth == 0) block = row.name;
-      if (!NaiveContains(row.name, pattern, ignoreCase) && !NaiveContains(row.value, pattern, ignoreCase)) return;
+      if (!NaiveContains(row.name, pattern, ignoreCase) &&
+          !NaiveContains(row.value, pattern, ignoreCase))
+        return;
       out += prefix + EscapeBytes(entries.NameAt(i)) + "\t" + EscapeBytes(block) + "\t" +
              EscapeBytes(IndentedName(row)) + "\t" + EscapeBytes(row.value) + "\n";
     });
@@ -94,7 +96,9 @@ TEST_F(TarnGrepTest, MatchesNamesAndValuesOfRowsNotTheTextAroundThem) {
                                      .Add("b\\rules.ini", text)
                                      .Add("a\\bin.dat", binary)
                                      .Add("c\x01z", lateZero)
-                                     .Add("d", "Object X\n  Key\tTab = Speed\x7F" "2\nEnd\n"));
+                                     .Add("d",
+                                          "Object X\n  Key\tTab = Speed\x7F"
+                                          "2\nEnd\n"));
   const CTarnResult r = RunTarnCaptured({"grep", "Speed", path});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
@@ -124,7 +128,8 @@ TEST_F(TarnGrepTest, MatchesNamesAndValuesOfRowsNotTheTextAroundThem) {
 TEST_F(TarnGrepTest, IgnoreCaseFoldsAsciiLettersOnly) {
   const std::string path = Write(CBigBuilder().Add(
       "e", "Object U\n  A SPEED\n  B sPeEd\n  C @x\n  D \xC4x\n  E `X\n  F \xE4X\nEnd\n"));
-  EXPECT_EQ(RunTarnCaptured({"grep", "-i", "speed", path}).out, "e\tU\t    A\tSPEED\ne\tU\t    B\tsPeEd\n");
+  EXPECT_EQ(RunTarnCaptured({"grep", "-i", "speed", path}).out,
+            "e\tU\t    A\tSPEED\ne\tU\t    B\tsPeEd\n");
   EXPECT_EQ(RunTarnCaptured({"grep", "speed", path}).status, 1);
   // '@' and '`', 0xC4 and 0xE4 differ in the bit that folds letters, and
   // are not letters.
@@ -136,8 +141,9 @@ TEST_F(TarnGrepTest, IgnoreCaseFoldsAsciiLettersOnly) {
 // many entries (more than one thread's share), both cases: the lines are
 // the plain search's, in entry order.
 TEST_F(TarnGrepTest, AgreesWithARowByRowSearchOnManyEntries) {
-  const char* const words[] = {"Armor", "armor", "ARMOR", "Arm", "or", "Draw", "End", "x", "Speed",
-                               "arMORed", "=", ";", " ", "\t", "\r\n", "\n", "Object", "Prerequisites"};
+  const char* const words[] = {"Armor", "armor", "ARMOR", "Arm",     "or",     "Draw",
+                               "End",   "x",     "Speed", "arMORed", "=",      ";",
+                               " ",     "\t",    "\r\n",  "\n",      "Object", "Prerequisites"};
   uint64_t state = 7;
   const auto next = [&state] {
     state = state * 6364136223846793005u + 1442695040888963407u;
@@ -191,7 +197,8 @@ TEST(TextFinder, FindsEveryOccurrenceAtEveryPlaceAndNeverReadsPastTheEnd) {
         for (size_t i = 1; i + 1 < length; ++i) {
           std::string changed = pattern;
           changed[i] = 'a';
-          EXPECT_EQ(CTextFinder(changed, true).Find(view), CTextFinder::npos) << size << " " << at << " " << i;
+          EXPECT_EQ(CTextFinder(changed, true).Find(view), CTextFinder::npos)
+              << size << " " << at << " " << i;
         }
       }
     }
@@ -222,9 +229,13 @@ TEST_F(TarnGrepTest, ExitStatusesAreGrepsAndUsageErrorsSayWhy) {
   const std::string dash = Write(CBigBuilder().Add("d", "Object D\n  Flag -i\nEnd\n"), "dash.big");
   EXPECT_EQ(RunTarnCaptured({"grep", "--", "-i", dash}).out, "d\tD\t    Flag\t-i\n");
 
-  const std::vector<std::vector<std::string>> usage = {
-      {"grep"}, {"grep", "Cost"}, {"grep", "-i", "Cost"}, {"grep", "", good}, {"grep", "-x", "Cost", good},
-      {"grep", "--"}, {"grep", "-i", "--", "", good}};
+  const std::vector<std::vector<std::string>> usage = {{"grep"},
+                                                       {"grep", "Cost"},
+                                                       {"grep", "-i", "Cost"},
+                                                       {"grep", "", good},
+                                                       {"grep", "-x", "Cost", good},
+                                                       {"grep", "--"},
+                                                       {"grep", "-i", "--", "", good}};
   for (const auto& args : usage) {
     const CTarnResult r = RunTarnCaptured(args);
     EXPECT_EQ(r.status, 2) << args.size();
@@ -259,17 +270,20 @@ TEST_F(TarnGrepTest, DamagedAndHostileArchivesGiveAnErrorOrTheirRowsNeverACrash)
   for (int i = 0; i < 200000; ++i) deep += "Draw\n";
   deep += "Cost 1\n";
   const std::string text = "Object T\n  Cost 5\nEnd\n";
-  const std::string hostile = Write(CBigBuilder()
-                                        .Add("deep", "Object D\n" + deep)
-                                        .Add("long", "Object L\n" + std::string(3u << 20, 'C') + "ost\n")
-                                        .AddRecord("past", 0x7FFFFFF0u, 100)
-                                        .AddRecord("short", 16, 0xFFFFFFFFu),
-                                    "hostile.big");
+  const std::string hostile =
+      Write(CBigBuilder()
+                .Add("deep", "Object D\n" + deep)
+                .Add("long", "Object L\n" + std::string(3u << 20, 'C') + "ost\n")
+                .AddRecord("past", 0x7FFFFFF0u, 100)
+                .AddRecord("short", 16, 0xFFFFFFFFu),
+            "hostile.big");
   const CTarnResult r = RunTarnCaptured({"grep", "Cost", hostile});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, Oracle(hostile, "Cost", false));
-  EXPECT_NE(r.out.find("deep\tD\t" + std::string(4u * 200001, ' ') + "Cost\t1\n"), std::string::npos);
-  EXPECT_NE(r.out.find("long\tL\t    " + std::string(3u << 20, 'C') + "ost\t\n"), std::string::npos);
+  EXPECT_NE(r.out.find("deep\tD\t" + std::string(4u * 200001, ' ') + "Cost\t1\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("long\tL\t    " + std::string(3u << 20, 'C') + "ost\t\n"),
+            std::string::npos);
   EXPECT_EQ(r.err, "");
 }
 
@@ -292,7 +306,8 @@ TEST_F(TarnGrepTest, FindsWhatShowPrintsInTheDemoAndInAPackedTree) {
       EXPECT_EQ(r.status, expected.empty() ? 1 : 0);
     }
   }
-  EXPECT_NE(Oracle(demo, "Basalt", false).find("Data\\INI\\Object\\Vehicles.ini\tIV_BasaltTank\tIV_BasaltTank\tObject\n"),
+  EXPECT_NE(Oracle(demo, "Basalt", false)
+                .find("Data\\INI\\Object\\Vehicles.ini\tIV_BasaltTank\tIV_BasaltTank\tObject\n"),
             std::string::npos);
 }
 

@@ -13,12 +13,12 @@
 namespace {
 
 TEST(WindowsNames, DeviceNamesAreRefusedInAnyCaseFolderAndExtension) {
-  for (const char* name : {"CON", "con", "Con.txt", "Data\\nul.ini", "aux.tar.gz", "PRN", "COM1", "com0",
-                           "Art/lpt9.log", "COM\xB9", "lpt\xB3.x", "conin$", "CON .txt"}) {
+  for (const char* name : {"CON", "con", "Con.txt", "Data\\nul.ini", "aux.tar.gz", "PRN", "COM1",
+                           "com0", "Art/lpt9.log", "COM\xB9", "lpt\xB3.x", "conin$", "CON .txt"}) {
     EXPECT_EQ(CheckWindowsEntryName(name), CStatus::Kind::ReservedName) << name;
   }
-  for (const char* name : {"CONSOLE", "COM10", "LPT", "icon", "Data\\CON2", "xcon.ini", "NUL_", "COMA",
-                           "COM\xB4", "Data\\INI\\Object\\Tank.ini", ".con"}) {
+  for (const char* name : {"CONSOLE", "COM10", "LPT", "icon", "Data\\CON2", "xcon.ini", "NUL_",
+                           "COMA", "COM\xB4", "Data\\INI\\Object\\Tank.ini", ".con"}) {
     EXPECT_EQ(CheckWindowsEntryName(name), CStatus::Kind::Ok) << name;
   }
 }
@@ -48,15 +48,18 @@ TEST(WindowsNames, EveryByteReadsAsWindows1252AndBack) {
   ASSERT_TRUE(Utf16ToWindows1252(text, back));
   EXPECT_EQ(back, all);
   EXPECT_FALSE(Utf16ToWindows1252(u"a\u4E2Db", back));  // no byte for it
-  EXPECT_FALSE(Utf16ToWindows1252(u"\u0080", back));    // the euro sign's place, not a character there
+  EXPECT_FALSE(
+      Utf16ToWindows1252(u"\u0080", back));  // the euro sign's place, not a character there
 }
 
 TEST(WindowsNames, CaseKeyMatchesWhatWindowsTakesForOneName) {
   EXPECT_EQ(WindowsCaseKey("Data\\INI\\Tank.ini"), WindowsCaseKey("data/ini/TANK.INI"));
   EXPECT_EQ(WindowsCaseKey("caf\xE9"), WindowsCaseKey("CAF\xC9"));  // é and É
   EXPECT_EQ(WindowsCaseKey("\x9A\x9C\x9E\xFF"), WindowsCaseKey("\x8A\x8C\x8E\x9F"));
-  EXPECT_NE(WindowsCaseKey("stra\xDF" "e"), WindowsCaseKey("STRASSE"));  // no capital sharp s
-  EXPECT_NE(WindowsCaseKey("\xF7"), WindowsCaseKey("\xD7"));                // division and multiplication signs
+  EXPECT_NE(WindowsCaseKey("stra\xDF"
+                           "e"),
+            WindowsCaseKey("STRASSE"));                       // no capital sharp s
+  EXPECT_NE(WindowsCaseKey("\xF7"), WindowsCaseKey("\xD7"));  // division and multiplication signs
   EXPECT_NE(WindowsCaseKey("a"), WindowsCaseKey("b"));
 }
 

@@ -30,8 +30,9 @@ namespace {
 // Opens `path` the way another program would, and closes it again: 0 when it
 // opened, else the system's error.
 DWORD TryOpen(const std::string& path, DWORD access) {
-  const HANDLE handle = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle =
+      ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
   ::CloseHandle(handle);
   return 0;
@@ -45,7 +46,8 @@ class WindowsTest : public ::testing::Test {
 // While any entry buffer lives, the archive stays open with read sharing
 // only: another program may read it, and cannot write it or cut it short.
 TEST_F(WindowsTest, WritersAreKeptOutUntilTheLastBufferGoes) {
-  const std::string path = m_dir.Write("held.big", CBigBuilder().Add("a", "alpha").Add("b", "beta").Build());
+  const std::string path =
+      m_dir.Write("held.big", CBigBuilder().Add("a", "alpha").Add("b", "beta").Build());
   CDataBuffer survivor;
   {
     CEntryMap entries;
@@ -133,10 +135,12 @@ TEST(WindowsNamesOnWindows, CaseKeyAgreesWithTheSystemsComparison) {
       const std::string second(1, static_cast<char>(b));
       const std::u16string wideFirst = Windows1252ToUtf16(first);
       const std::u16string wideSecond = Windows1252ToUtf16(second);
-      const bool same = ::CompareStringOrdinal(reinterpret_cast<const wchar_t*>(wideFirst.c_str()), 1,
-                                               reinterpret_cast<const wchar_t*>(wideSecond.c_str()), 1,
-                                               TRUE) == CSTR_EQUAL;
-      EXPECT_EQ(WindowsCaseKey(first) == WindowsCaseKey(second), same) << "bytes " << a << " and " << b;
+      const bool same =
+          ::CompareStringOrdinal(reinterpret_cast<const wchar_t*>(wideFirst.c_str()), 1,
+                                 reinterpret_cast<const wchar_t*>(wideSecond.c_str()), 1,
+                                 TRUE) == CSTR_EQUAL;
+      EXPECT_EQ(WindowsCaseKey(first) == WindowsCaseKey(second), same)
+          << "bytes " << a << " and " << b;
     }
   }
 }

@@ -5,8 +5,8 @@
 namespace {
 
 // A changed block's rows, all of them, each kept, removed or added.
-std::vector<CCompareRow> MergedRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after,
-                                    const CRowDiff& diff) {
+std::vector<CCompareRow> MergedRows(std::span<const CRulesRow> before,
+                                    std::span<const CRulesRow> after, const CRowDiff& diff) {
   std::vector<CCompareRow> merged;
   size_t o = 0, n = 0;
   const auto keep = [&](size_t count) {
@@ -26,7 +26,8 @@ std::vector<CCompareRow> MergedRows(std::span<const CRulesRow> before, std::span
 
 }  // namespace
 
-std::vector<CCompareRow> BuildCompareRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after) {
+std::vector<CCompareRow> BuildCompareRows(std::span<const CRulesRow> before,
+                                          std::span<const CRulesRow> after) {
   std::vector<CCompareRow> rows;
   for (const CBlockChange& change : CompareRules(before, after)) {
     const auto block = [](std::span<const CRulesRow> all, const CBlockRows& part) {

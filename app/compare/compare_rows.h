@@ -20,4 +20,5 @@ struct CCompareRow {
 // Unchanged rows shown before and after each run of changes.
 inline constexpr size_t kCompareContext = 2;
 
-std::vector<CCompareRow> BuildCompareRows(std::span<const CRulesRow> before, std::span<const CRulesRow> after);
+std::vector<CCompareRow> BuildCompareRows(std::span<const CRulesRow> before,
+                                          std::span<const CRulesRow> after);

@@ -29,7 +29,8 @@ std::string NativePath(const QString& path) { return QFile::encodeName(path).toS
 QString Words(const std::vector<CEntryProblem>& problems) {
   QStringList all;
   for (const CEntryProblem& problem : problems)
-    all << BytesToText(problem.name) + QStringLiteral(": ") + QString::fromLocal8Bit(problem.reason);
+    all << BytesToText(problem.name) + QStringLiteral(": ") +
+               QString::fromLocal8Bit(problem.reason);
   return all.join(QStringLiteral("; "));
 }
 
@@ -53,7 +54,9 @@ CMarkStyle StyleOf(CCompareRow::Kind kind) {
     case CCompareRow::BlockAdded: return {"+", "block added", kAddedColour, true, false};
     case CCompareRow::BlockRemoved: return {"-", "block removed", kRemovedColour, true, true};
     case CCompareRow::BlockChanged: return {"~", "block changed", kChangedColour, true, false};
-    case CCompareRow::NotAligned: return {"!", "too many changes to align: every row removed and added", kSameColour, false, false};
+    case CCompareRow::NotAligned:
+      return {"!", "too many changes to align: every row removed and added", kSameColour, false,
+              false};
     case CCompareRow::Gap: return {"", "unchanged rows not shown", kSameColour, false, false};
     case CCompareRow::Same: return {"", "unchanged row", kSameColour, false, false};
     case CCompareRow::Removed: return {"-", "removed row", kRemovedColour, false, true};
@@ -62,7 +65,8 @@ CMarkStyle StyleOf(CCompareRow::Kind kind) {
   return {"", "", kSameColour, false, false};
 }
 
-void Style(QTreeWidgetItem* item, int columns, const QColor& colour, bool bold, bool struck, const QString& description) {
+void Style(QTreeWidgetItem* item, int columns, const QColor& colour, bool bold, bool struck,
+           const QString& description) {
   for (int c = 0; c < columns; ++c) {
     item->setForeground(c, colour);
     QFont font = item->font(c);
@@ -75,10 +79,12 @@ void Style(QTreeWidgetItem* item, int columns, const QColor& colour, bool bold, 
 
 }  // namespace
 
-CCompareWindow::CCompareWindow(const QString& before, const QString& after, QWidget* parent) : QMainWindow(parent) {
+CCompareWindow::CCompareWindow(const QString& before, const QString& after, QWidget* parent)
+    : QMainWindow(parent) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowFlag(Qt::Window);
-  setWindowTitle(QStringLiteral("Compare %1 with %2").arg(QFileInfo(before).fileName(), QFileInfo(after).fileName()));
+  setWindowTitle(QStringLiteral("Compare %1 with %2")
+                     .arg(QFileInfo(before).fileName(), QFileInfo(after).fileName()));
   setAccessibleName(windowTitle());
 
   std::vector<CEntryProblem> problems;
@@ -99,15 +105,17 @@ CCompareWindow::CCompareWindow(const QString& before, const QString& after, QWid
   m_entries->installEventFilter(this);
   m_rows = new QTreeWidget(splitter);
   m_rows->setAccessibleName(QStringLiteral("Changed rows"));
-  m_rows->setHeaderLabels({QStringLiteral("Change"), QStringLiteral("Name"), QStringLiteral("Value")});
+  m_rows->setHeaderLabels(
+      {QStringLiteral("Change"), QStringLiteral("Name"), QStringLiteral("Value")});
   m_rows->setRootIsDecorated(false);
   m_rows->setUniformRowHeights(true);
   splitter->setStretchFactor(1, 2);
   setCentralWidget(splitter);
 
   FillEntries();
-  connect(m_entries, &QTreeWidget::currentItemChanged, this,
-          [this](QTreeWidgetItem* item) { ShowChange(item != nullptr ? m_entries->indexOfTopLevelItem(item) : -1); });
+  connect(m_entries, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+    ShowChange(item != nullptr ? m_entries->indexOfTopLevelItem(item) : -1);
+  });
   connect(m_entries, &QWidget::customContextMenuRequested, this, &CCompareWindow::ShowMenu);
 
   QString summary = m_changes.empty() ? QStringLiteral("No entry differs")
@@ -123,12 +131,16 @@ CCompareWindow::~CCompareWindow() = default;
 void CCompareWindow::FillEntries() {
   for (const CEntryChange& change : m_changes) {
     static const CMarkStyle kStyles[] = {{"+", "added", kAddedColour, false, false},
-                                             {"-", "removed", kRemovedColour, false, true},
-                                             {"M", "changed", kChangedColour, false, false}};
+                                         {"-", "removed", kRemovedColour, false, true},
+                                         {"M", "changed", kChangedColour, false, false}};
     const CMarkStyle& style = kStyles[change.kind];
     const QString name = BytesToText(change.name);
-    auto* item = new QTreeWidgetItem(m_entries, {QStringLiteral("%1 %2").arg(QLatin1String(style.mark), QLatin1String(style.description)), name});
-    Style(item, 2, style.colour, false, style.struck, QStringLiteral("%1: %2").arg(QLatin1String(style.description), name));
+    auto* item = new QTreeWidgetItem(
+        m_entries,
+        {QStringLiteral("%1 %2").arg(QLatin1String(style.mark), QLatin1String(style.description)),
+         name});
+    Style(item, 2, style.colour, false, style.struck,
+          QStringLiteral("%1: %2").arg(QLatin1String(style.description), name));
   }
   m_entries->resizeColumnToContents(0);
 }
@@ -139,20 +151,27 @@ void CCompareWindow::ShowChange(int row) {
   const CEntryChange& change = m_changes[static_cast<size_t>(row)];
   CDataBuffer oldBytes, newBytes;
   CStatus status;
-  if ((change.kind != CEntryChange::Added && !(status = m_before.BufferAt(change.before, oldBytes)).IsOk()) ||
-      (change.kind != CEntryChange::Removed && !(status = m_after.BufferAt(change.after, newBytes)).IsOk())) {
-    statusBar()->showMessage(QStringLiteral("Cannot read %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(status.GetWords())));
+  if ((change.kind != CEntryChange::Added &&
+       !(status = m_before.BufferAt(change.before, oldBytes)).IsOk()) ||
+      (change.kind != CEntryChange::Removed &&
+       !(status = m_after.BufferAt(change.after, newBytes)).IsOk())) {
+    statusBar()->showMessage(
+        QStringLiteral("Cannot read %1: %2")
+            .arg(BytesToText(change.name), QString::fromLocal8Bit(status.GetWords())));
     return;
   }
   CRulesTextPair texts;
   if (!texts.Parse(oldBytes, newBytes)) {
-    auto* item = new QTreeWidgetItem(m_rows, {QString(), QStringLiteral("(not rules text: bytes differ)")});
+    auto* item =
+        new QTreeWidgetItem(m_rows, {QString(), QStringLiteral("(not rules text: bytes differ)")});
     Style(item, 3, kSameColour, false, false, QStringLiteral("not rules text"));
     return;
   }
   const std::vector<CCompareRow> rows = BuildCompareRows(texts.OldRows(), texts.NewRows());
   if (rows.empty()) {
-    auto* item = new QTreeWidgetItem(m_rows, {QStringLiteral("="), QStringLiteral("(same rows: only spacing or comments differ)")});
+    auto* item = new QTreeWidgetItem(
+        m_rows,
+        {QStringLiteral("="), QStringLiteral("(same rows: only spacing or comments differ)")});
     Style(item, 3, kSameColour, false, false, QStringLiteral("same rows"));
   }
   for (const CCompareRow& shown : rows) {
@@ -163,12 +182,14 @@ void CCompareWindow::ShowChange(int row) {
     } else if (shown.kind == CCompareRow::NotAligned) {
       cells << QStringLiteral("(too many changes to align)");
     } else {
-      cells << IndentedBytesToText(size_t{4} * shown.row.depth, shown.row.name) << BytesToText(shown.row.value);
+      cells << IndentedBytesToText(size_t{4} * shown.row.depth, shown.row.name)
+            << BytesToText(shown.row.value);
     }
     auto* item = new QTreeWidgetItem(m_rows, cells);
-    const QString what = cells.size() > 2 ? QStringLiteral("%1: %2 %3").arg(QLatin1String(style.description),
-                                                                            cells[1].trimmed(), cells[2])
-                                          : QLatin1String(style.description);
+    const QString what =
+        cells.size() > 2 ? QStringLiteral("%1: %2 %3")
+                               .arg(QLatin1String(style.description), cells[1].trimmed(), cells[2])
+                         : QLatin1String(style.description);
     Style(item, 3, style.colour, style.bold, style.struck, what);
   }
   for (int c = 0; c < 3; ++c) m_rows->resizeColumnToContents(c);
@@ -189,11 +210,16 @@ void CCompareWindow::ExtractChange(int row) {
   CStatus status = side.BufferAt(newer ? change.after : change.before, bytes);
   // Neither archive may be replaced, under any name.
   const std::optional<platform::FileIdentity> target = IdentityOfFile(NativePath(chosen));
-  if (status.IsOk() && target && (target == IdentityOfFile(m_before.GetPath()) || target == IdentityOfFile(m_after.GetPath())))
+  if (status.IsOk() && target &&
+      (target == IdentityOfFile(m_before.GetPath()) || target == IdentityOfFile(m_after.GetPath())))
     status = CStatus::Failure(NativePath(chosen), "that is an archive being compared");
-  if (status.IsOk()) status = WriteFileReplacing(NativePath(chosen), bytes, IdentityOfFile(side.GetPath()));
-  statusBar()->showMessage(status.IsOk() ? QStringLiteral("Extracted %1").arg(BytesToText(change.name))
-                                         : QStringLiteral("Cannot extract %1: %2").arg(BytesToText(change.name), QString::fromLocal8Bit(status.GetWords())));
+  if (status.IsOk())
+    status = WriteFileReplacing(NativePath(chosen), bytes, IdentityOfFile(side.GetPath()));
+  statusBar()->showMessage(
+      status.IsOk()
+          ? QStringLiteral("Extracted %1").arg(BytesToText(change.name))
+          : QStringLiteral("Cannot extract %1: %2")
+                .arg(BytesToText(change.name), QString::fromLocal8Bit(status.GetWords())));
 }
 
 void CCompareWindow::SetFolderDialogForTests(std::function<QString()> chooseFolder) {
@@ -201,8 +227,9 @@ void CCompareWindow::SetFolderDialogForTests(std::function<QString()> chooseFold
 }
 
 void CCompareWindow::ExtractAll() {
-  const QString folder = g_chooseFolder ? g_chooseFolder()
-                                        : QFileDialog::getExistingDirectory(this, QStringLiteral("Extract All"));
+  const QString folder =
+      g_chooseFolder ? g_chooseFolder()
+                     : QFileDialog::getExistingDirectory(this, QStringLiteral("Extract All"));
   if (folder.isEmpty()) return;
   std::vector<CExtractEntry> entries;
   std::vector<CEntryProblem> unread;
@@ -232,12 +259,18 @@ void CCompareWindow::ExtractAll() {
   CExtractReport report;
   ExtractEntries(NativePath(folder), entries, options, report);
   if (!report.folderError.IsOk()) {
-    statusBar()->showMessage(QStringLiteral("Cannot extract to %1: %2").arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
+    statusBar()->showMessage(
+        QStringLiteral("Cannot extract to %1: %2")
+            .arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
     return;
   }
   report.problems.insert(report.problems.end(), unread.begin(), unread.end());
-  QString text = QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(entries.size() + unread.size()).arg(folder);
-  if (!report.problems.empty()) text += QStringLiteral("; not extracted: ") + Words(report.problems);
+  QString text = QStringLiteral("Extracted %1 of %2 entries to %3")
+                     .arg(report.written)
+                     .arg(entries.size() + unread.size())
+                     .arg(folder);
+  if (!report.problems.empty())
+    text += QStringLiteral("; not extracted: ") + Words(report.problems);
   statusBar()->showMessage(text);
 }
 
@@ -249,9 +282,11 @@ void CCompareWindow::CopyName(int row) {
 void CCompareWindow::ShowMenu(const QPoint& position) {
   const QModelIndex index = m_entries->indexAt(position);
   QMenu menu(this);
-  QAction* extract = menu.addAction(QStringLiteral("Extract..."), this, [this, index] { ExtractChange(index.row()); });
+  QAction* extract = menu.addAction(QStringLiteral("Extract..."), this,
+                                    [this, index] { ExtractChange(index.row()); });
   QAction* all = menu.addAction(QStringLiteral("Extract All..."), this, [this] { ExtractAll(); });
-  QAction* copy = menu.addAction(QStringLiteral("Copy Name"), this, [this, index] { CopyName(index.row()); });
+  QAction* copy =
+      menu.addAction(QStringLiteral("Copy Name"), this, [this, index] { CopyName(index.row()); });
   extract->setEnabled(index.isValid());
   copy->setEnabled(index.isValid());
   all->setEnabled(!m_changes.empty());
@@ -262,7 +297,8 @@ bool CCompareWindow::eventFilter(QObject* watched, QEvent* event) {
   // The keyboard's ways to the menu act on the current item.
   if (watched == m_entries && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<const QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+    if (key->key() == Qt::Key_Menu ||
+        (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
       const QRect rect = m_entries->visualRect(m_entries->currentIndex());
       ShowMenu(rect.isValid() ? rect.center() : QPoint(4, 4));
       return true;
@@ -278,7 +314,8 @@ void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent) {
   if (other.isEmpty()) return;
   auto* window = new CCompareWindow(document->GetPathName(), other, parent);
   if (!window->IsOpen()) {
-    app->SetMessageText(QStringLiteral("Cannot compare with %1: %2").arg(other, window->GetError()));
+    app->SetMessageText(
+        QStringLiteral("Cannot compare with %1: %2").arg(other, window->GetError()));
     delete window;
     return;
   }

@@ -33,7 +33,9 @@ void ShowMessage(const QString& text) {
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-QString Shown(const QString& path) { return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()); }
+QString Shown(const QString& path) {
+  return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
 
 // One user action: what each name it touched was before and is after.
 class CChangeCommand : public QUndoCommand {
@@ -44,8 +46,12 @@ class CChangeCommand : public QUndoCommand {
     std::optional<CChangeSet::CChange> after;
   };
 
-  CChangeCommand(const QString& text, CChangeSet& changes, std::vector<CName> names, std::function<void()> changed)
-      : QUndoCommand(text), m_changes(changes), m_names(std::move(names)), m_changed(std::move(changed)) {}
+  CChangeCommand(const QString& text, CChangeSet& changes, std::vector<CName> names,
+                 std::function<void()> changed)
+      : QUndoCommand(text),
+        m_changes(changes),
+        m_names(std::move(names)),
+        m_changed(std::move(changed)) {}
 
   void redo() override {
     for (const CName& n : m_names) m_changes.Restore(n.name, n.after);
@@ -82,8 +88,8 @@ struct CFound {
 // Every regular file at or under `path`, named as pack would name it below
 // the folder chosen ('\\' between the parts); what cannot be added goes to
 // `skipped`.
-void Gather(const std::filesystem::path& path, const std::string& prefix, std::vector<CFound>& found,
-            QStringList& skipped) {
+void Gather(const std::filesystem::path& path, const std::string& prefix,
+            std::vector<CFound>& found, QStringList& skipped) {
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::file_status status = fs::symlink_status(path, error);
@@ -96,8 +102,8 @@ void Gather(const std::filesystem::path& path, const std::string& prefix, std::v
     return;
   }
   if (!fs::is_directory(status)) return skip(path, QStringLiteral("not a regular file or folder"));
-  for (auto it = fs::recursive_directory_iterator(path, error); !error && it != fs::recursive_directory_iterator();
-       it.increment(error)) {
+  for (auto it = fs::recursive_directory_iterator(path, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     const fs::file_status item = it->symlink_status(error);
     std::string relative;
     bool joined = false;  // a '\\' inside one name would read as a separator
@@ -127,7 +133,9 @@ void Gather(const std::filesystem::path& path, const std::string& prefix, std::v
 
 CEntryEditor::CEntryEditor(CTarnEditorDoc& document) : m_document(document) {}
 
-bool CEntryEditor::IsEntryChanged(std::string_view name) const { return m_document.m_changes.Find(name) != nullptr; }
+bool CEntryEditor::IsEntryChanged(std::string_view name) const {
+  return m_document.m_changes.Find(name) != nullptr;
+}
 
 bool CEntryEditor::IsEntryRemoved(std::string_view name) const {
   const CChangeSet::CChange* change = m_document.m_changes.Find(name);
@@ -143,7 +151,8 @@ CDataBuffer CEntryEditor::ShownBytes(std::string_view name, const CDataBuffer& o
 std::vector<std::string> CEntryEditor::AddedNames() const {
   std::vector<std::string> names;
   for (const auto& [name, change] : m_document.m_changes.GetChanges()) {
-    if (!change.removed && m_document.m_entries.find(name) == m_document.m_entries.end()) names.push_back(name);
+    if (!change.removed && m_document.m_entries.find(name) == m_document.m_entries.end())
+      names.push_back(name);
   }
   return names;
 }
@@ -156,27 +165,32 @@ std::vector<std::string> CEntryEditor::ChangedNames() const {
 }
 
 bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
-  const std::optional<CDataBuffer> bytes = CurrentBytes(m_document.m_entries, m_document.m_changes, from);
+  const std::optional<CDataBuffer> bytes =
+      CurrentBytes(m_document.m_entries, m_document.m_changes, from);
   const std::optional<std::string> name = TextToBytes(to);
   if (!bytes) return false;
   if (name && *name == from) return true;
-  const std::string conflict =
-      name ? NameConflict(m_document.m_entries, m_document.m_changes, *name) : "a character has no byte in names";
+  const std::string conflict = name
+                                   ? NameConflict(m_document.m_entries, m_document.m_changes, *name)
+                                   : "a character has no byte in names";
   if (!conflict.empty()) {
-    ShowMessage(QStringLiteral("Cannot rename %1 to %2: %3").arg(BytesToText(from), to, QString::fromStdString(conflict)));
+    ShowMessage(QStringLiteral("Cannot rename %1 to %2: %3")
+                    .arg(BytesToText(from), to, QString::fromStdString(conflict)));
     return false;
   }
   // An opened entry goes and the new name comes; an added one just moves.
   const bool opened = m_document.m_entries.find(from) != m_document.m_entries.end();
   std::vector<CStep> steps;
-  steps.push_back({std::string(from), opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}})
-                                             : std::nullopt});
+  steps.push_back(
+      {std::string(from),
+       opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}}) : std::nullopt});
   steps.push_back({*name, CChangeSet::CChange{false, *bytes}});
   Push(QStringLiteral("Rename"), std::move(steps));
   return true;
 }
 
-bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t part, const QString& to) {
+bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t part,
+                                const QString& to) {
   const std::optional<std::string> newPart = TextToBytes(to);
   const auto refuse = [&](const QString& why) {
     ShowMessage(QStringLiteral("Cannot rename the folder to %1: %2").arg(to, why));
@@ -203,7 +217,8 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
   if (moving.empty()) return false;
   for (auto& [name, bytes] : moving) {
     const std::string conflict = NameConflict(m_document.m_entries, trial, name);
-    if (!conflict.empty()) return refuse(BytesToText(name) + QStringLiteral(": ") + QString::fromStdString(conflict));
+    if (!conflict.empty())
+      return refuse(BytesToText(name) + QStringLiteral(": ") + QString::fromStdString(conflict));
     trial.Put(name, bytes);
     steps.push_back({name, CChangeSet::CChange{false, std::move(bytes)}});
   }
@@ -214,19 +229,23 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
 void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) {
   if (paths.isEmpty()) return;
   bool asked = false;
-  const QString typed = QInputDialog::getText(parent, QStringLiteral("Add"), QStringLiteral("Names start with:"),
-                                              QLineEdit::Normal, prefix, &asked);
+  const QString typed =
+      QInputDialog::getText(parent, QStringLiteral("Add"), QStringLiteral("Names start with:"),
+                            QLineEdit::Normal, prefix, &asked);
   if (!asked) return;
   std::optional<std::string> start = TextToBytes(typed);
   if (start && !start->empty() && start->back() != '\\' && start->back() != '/') *start += '\\';
   if (!start) {
-    ShowMessage(QStringLiteral("Cannot add: the prefix holds a character that has no byte in names"));
+    ShowMessage(
+        QStringLiteral("Cannot add: the prefix holds a character that has no byte in names"));
     return;
   }
   std::vector<CFound> found;
   QStringList skipped;
-  for (const QString& path : paths) Gather(std::filesystem::path(QFile::encodeName(path).toStdString()), *start, found, skipped);
-  std::sort(found.begin(), found.end(), [](const CFound& a, const CFound& b) { return a.name < b.name; });
+  for (const QString& path : paths)
+    Gather(std::filesystem::path(QFile::encodeName(path).toStdString()), *start, found, skipped);
+  std::sort(found.begin(), found.end(),
+            [](const CFound& a, const CFound& b) { return a.name < b.name; });
 
   // One question for the whole batch when some names are taken.
   bool replace = true;
@@ -235,7 +254,8 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   });
   if (anyTaken) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Tarn Editor"),
-                    QStringLiteral("Some of the names are entries already. Replace them?"), QMessageBox::NoButton, parent);
+                    QStringLiteral("Some of the names are entries already. Replace them?"),
+                    QMessageBox::NoButton, parent);
     QPushButton* replaceButton = box.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
     QPushButton* skipButton = box.addButton(QStringLiteral("Skip"), QMessageBox::RejectRole);
     box.addButton(QMessageBox::Cancel);
@@ -254,17 +274,22 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
     if (taken && !replace) continue;
     const std::string conflict = NameConflict(m_document.m_entries, trial, f.name, taken);
     std::string reason;
-    const std::optional<CDataBuffer> bytes = conflict.empty() ? ReadFileBytes(f.path, reason) : std::nullopt;
+    const std::optional<CDataBuffer> bytes =
+        conflict.empty() ? ReadFileBytes(f.path, reason) : std::nullopt;
     if (!bytes) {
-      skipped << QStringLiteral("%1 (%2)").arg(BytesToText(f.name), QString::fromLocal8Bit(conflict.empty() ? reason : conflict));
+      skipped << QStringLiteral("%1 (%2)").arg(
+          BytesToText(f.name), QString::fromLocal8Bit(conflict.empty() ? reason : conflict));
       continue;
     }
     trial.Put(f.name, *bytes);
     steps.push_back({f.name, CChangeSet::CChange{false, *bytes}});
   }
   const size_t added = steps.size();
-  if (!steps.empty()) Push(added == 1 ? QStringLiteral("Add File") : QStringLiteral("Add %1 Files").arg(added), std::move(steps));
-  QString text = added == 1 ? QStringLiteral("Added 1 entry") : QStringLiteral("Added %1 entries").arg(added);
+  if (!steps.empty())
+    Push(added == 1 ? QStringLiteral("Add File") : QStringLiteral("Add %1 Files").arg(added),
+         std::move(steps));
+  QString text =
+      added == 1 ? QStringLiteral("Added 1 entry") : QStringLiteral("Added %1 entries").arg(added);
   if (!skipped.isEmpty()) text += QStringLiteral("; skipped ") + skipped.join(QStringLiteral(", "));
   ShowMessage(text);
 }
@@ -274,9 +299,11 @@ void CEntryEditor::ReplaceWithFile(std::string_view name, QWidget* parent) {
   const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Replace With File"));
   if (path.isEmpty()) return;
   std::string reason;
-  const std::optional<CDataBuffer> bytes = ReadFileBytes(QFile::encodeName(path).toStdString(), reason);
+  const std::optional<CDataBuffer> bytes =
+      ReadFileBytes(QFile::encodeName(path).toStdString(), reason);
   if (!bytes) {
-    ShowMessage(QStringLiteral("Cannot replace %1: %2").arg(BytesToText(name), QString::fromLocal8Bit(reason)));
+    ShowMessage(QStringLiteral("Cannot replace %1: %2")
+                    .arg(BytesToText(name), QString::fromLocal8Bit(reason)));
     return;
   }
   Push(QStringLiteral("Replace"), {{std::string(name), CChangeSet::CChange{false, *bytes}}});
@@ -288,42 +315,49 @@ void CEntryEditor::DeleteEntries(const std::vector<std::string>& names) {
     if (IsEntryRemoved(name)) continue;
     // An added entry simply goes; an opened one waits to be deleted.
     const bool opened = m_document.m_entries.find(name) != m_document.m_entries.end();
-    steps.push_back({name, opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}}) : std::nullopt});
+    steps.push_back({name, opened
+                               ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}})
+                               : std::nullopt});
   }
   if (steps.empty()) return;
-  Push(steps.size() == 1 ? QStringLiteral("Delete") : QStringLiteral("Delete %1 Entries").arg(steps.size()),
+  Push(steps.size() == 1 ? QStringLiteral("Delete")
+                         : QStringLiteral("Delete %1 Entries").arg(steps.size()),
        std::move(steps));
 }
 
 bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
-  const std::optional<CDataBuffer> now = CurrentBytes(m_document.m_entries, m_document.m_changes, name);
+  const std::optional<CDataBuffer> now =
+      CurrentBytes(m_document.m_entries, m_document.m_changes, name);
   if (!now) return false;
   const std::string_view bytes(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
   if (LooksBinary(bytes)) {
     ShowMessage(QStringLiteral("%1 is not text: it holds a zero byte").arg(BytesToText(name)));
     return false;
   }
-  auto* window = new CTextWindow(BytesToText(name) + QStringLiteral(" - ") + m_document.GetTitle(), bytes,
-                                 [this, entry = std::string(name)](std::string text) {
-                                   const std::optional<CDataBuffer> current =
-                                       CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
-                                   if (!current || text.size() > UINT32_MAX) return false;
-                                   const std::string_view was(reinterpret_cast<const char*>(current->GetData()),
-                                                              current->GetSize());
-                                   if (text == was) return true;
-                                   const CDataBuffer changed(text.data(), static_cast<uint32_t>(text.size()));
-                                   Push(QStringLiteral("Edit Text"), {{entry, CChangeSet::CChange{false, changed}}});
-                                   return true;
-                                 },
-                                 parent);
+  auto* window = new CTextWindow(
+      BytesToText(name) + QStringLiteral(" - ") + m_document.GetTitle(), bytes,
+      [this, entry = std::string(name)](std::string text) {
+        const std::optional<CDataBuffer> current =
+            CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
+        if (!current || text.size() > UINT32_MAX) return false;
+        const std::string_view was(reinterpret_cast<const char*>(current->GetData()),
+                                   current->GetSize());
+        if (text == was) return true;
+        const CDataBuffer changed(text.data(), static_cast<uint32_t>(text.size()));
+        Push(QStringLiteral("Edit Text"), {{entry, CChangeSet::CChange{false, changed}}});
+        return true;
+      },
+      parent);
   // The window goes with the document's last window at the latest.
   connect(this, &QObject::destroyed, window, [window] { delete window; });
   window->show();
   return true;
 }
 
-bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size, const QString& value) {
-  const std::optional<CDataBuffer> now = CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
+bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
+                             const QString& value) {
+  const std::optional<CDataBuffer> now =
+      CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
   if (!now || offset + size > now->GetSize()) return false;
   const std::string_view text(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
   QString reason;
@@ -345,7 +379,8 @@ void CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
   for (CStep& step : steps) {
     names.push_back({step.name, m_document.m_changes.Get(step.name), std::move(step.after)});
   }
-  m_undo.push(new CChangeCommand(text, m_document.m_changes, std::move(names), [this] { OnChanged(); }));
+  m_undo.push(
+      new CChangeCommand(text, m_document.m_changes, std::move(names), [this] { OnChanged(); }));
 }
 
 QString CEntryEditor::ChangesText() const {
@@ -369,13 +404,14 @@ bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason
   // which are the same.
   CSaveSource source;
   if (m_document.IsArchiveUnchanged()) {
-    source.file = CHandleHolder::Wrap(*platform::CreateFile(NativePath(m_document.GetPathName()),
-                                                           platform::kGenericRead, platform::kOpenExisting,
-                                                           platform::kFileShareRead));
+    source.file = CHandleHolder::Wrap(
+        *platform::CreateFile(NativePath(m_document.GetPathName()), platform::kGenericRead,
+                              platform::kOpenExisting, platform::kFileShareRead));
   }
-  const CStatus written =
-      WriteChangedArchive(NativePath(path), m_document.m_entries, m_document.m_changes, scope, source);
-  if (!written.IsOk()) reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(written.GetWords());
+  const CStatus written = WriteChangedArchive(NativePath(path), m_document.m_entries,
+                                              m_document.m_changes, scope, source);
+  if (!written.IsOk())
+    reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(written.GetWords());
   return written.IsOk();
 }
 
@@ -407,14 +443,16 @@ size_t CEntryEditor::OtherWindowsOn(const QString& path) const {
   if (const CWinApp* app = AfxGetApp()) {
     for (const CDocument* document : app->GetDocuments()) {
       if (document == &m_document || document->GetPathName().isEmpty()) continue;
-      if (IdentityOfFile(NativePath(document->GetPathName())) == file) windows += document->GetFrames().size();
+      if (IdentityOfFile(NativePath(document->GetPathName())) == file)
+        windows += document->GetFrames().size();
     }
   }
   for (QWidget* window : QApplication::topLevelWidgets()) {
     const auto* compare = qobject_cast<const CCompareWindow*>(window);
     if (compare == nullptr) continue;
     const std::vector<std::string> shown = compare->ShownPaths();
-    windows += std::any_of(shown.begin(), shown.end(), [&](const std::string& at) { return IdentityOfFile(at) == file; });
+    windows += std::any_of(shown.begin(), shown.end(),
+                           [&](const std::string& at) { return IdentityOfFile(at) == file; });
   }
   return windows;
 }
@@ -436,14 +474,17 @@ void CEntryEditor::SetOpenFilesStayInPlaceForTests(bool stay) { g_openFilesStayI
 bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
   // Counted before the file is replaced: then it is still theirs.
   const size_t others = OtherWindowsOn(path);
-  const bool ours = !m_document.GetPathName().isEmpty() &&
-                    IdentityOfFile(NativePath(path)) == IdentityOfFile(NativePath(m_document.GetPathName()));
+  const bool ours =
+      !m_document.GetPathName().isEmpty() &&
+      IdentityOfFile(NativePath(path)) == IdentityOfFile(NativePath(m_document.GetPathName()));
   if (OpenFilesStayInPlace() && (ours || others > 0)) {
     // The rename at the end would fail: said before anything is written.
     // Letting go of the mapping first is no way out, as the views read it.
-    ShowMessage(QStringLiteral("Cannot save over %1: the system does not replace a file while a window has it "
-                               "open; Save As writes the archive under another name (the changes stay pending)")
-                    .arg(Shown(path)));
+    ShowMessage(
+        QStringLiteral(
+            "Cannot save over %1: the system does not replace a file while a window has it "
+            "open; Save As writes the archive under another name (the changes stay pending)")
+            .arg(Shown(path)));
     return false;
   }
   QString reason;
@@ -461,7 +502,9 @@ bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
   if (others == 1) {
     text += QStringLiteral("; 1 other window keeps showing what it opened until it is reopened");
   } else if (others > 1) {
-    text += QStringLiteral("; %1 other windows keep showing what they opened until they are reopened").arg(others);
+    text +=
+        QStringLiteral("; %1 other windows keep showing what they opened until they are reopened")
+            .arg(others);
   }
   ShowMessage(text);
   return true;
@@ -475,7 +518,8 @@ bool CEntryEditor::Save() {
 bool CEntryEditor::SaveAs(const QString& proposal) {
   const QString path = AfxGetApp()->DoPromptFileName(false, proposal);
   if (path.isEmpty()) return false;
-  if (QFileInfo(path).absoluteFilePath() == QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
+  if (QFileInfo(path).absoluteFilePath() ==
+      QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
     return Save();
   }
   return SaveTo(path, QStringLiteral("Saved as %1"));
@@ -485,7 +529,8 @@ bool CEntryEditor::SaveChangesAs() {
   const QString path = AfxGetApp()->DoPromptFileName(false, QString());
   if (path.isEmpty()) return false;
   if (!m_document.GetPathName().isEmpty() &&
-      QFileInfo(path).absoluteFilePath() == QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
+      QFileInfo(path).absoluteFilePath() ==
+          QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
     ShowMessage(QStringLiteral("Cannot save the changes over the archive they change"));
     return false;
   }
@@ -495,12 +540,16 @@ bool CEntryEditor::SaveChangesAs() {
     return false;
   }
   size_t deletions = 0;
-  for (const auto& [name, change] : m_document.m_changes.GetChanges()) deletions += change.removed ? 1 : 0;
+  for (const auto& [name, change] : m_document.m_changes.GetChanges())
+    deletions += change.removed ? 1 : 0;
   QString text = QStringLiteral("Saved the changes as %1").arg(Shown(path));
   if (deletions > 0) {
-    text += deletions == 1 ? QStringLiteral("; 1 deletion left out (an archive loaded over another cannot delete)")
-                           : QStringLiteral("; %1 deletions left out (an archive loaded over another cannot delete)")
-                                 .arg(deletions);
+    text +=
+        deletions == 1
+            ? QStringLiteral("; 1 deletion left out (an archive loaded over another cannot delete)")
+            : QStringLiteral(
+                  "; %1 deletions left out (an archive loaded over another cannot delete)")
+                  .arg(deletions);
   }
   ShowMessage(text);
   return true;
@@ -522,14 +571,17 @@ bool CEntryEditor::SaveModified() {
 bool CEntryEditor::OnCmdMsg(int id, CCmdUI* query) {
   switch (id) {
     case ID_FILE_SAVE:
-      return Handle(query, [this] { Save(); }, m_document.IsModified());
+      return Handle(
+          query, [this] { Save(); }, m_document.IsModified());
     case ID_FILE_SAVE_CHANGES_AS:
-      return Handle(query, [this] { SaveChangesAs(); }, m_document.IsModified());
+      return Handle(
+          query, [this] { SaveChangesAs(); }, m_document.IsModified());
     case ID_EDIT_UNDO:
-      return Handle(query, [this] { m_undo.undo(); }, m_undo.canUndo());
+      return Handle(
+          query, [this] { m_undo.undo(); }, m_undo.canUndo());
     case ID_EDIT_REDO:
-      return Handle(query, [this] { m_undo.redo(); }, m_undo.canRedo());
-    default:
-      return false;
+      return Handle(
+          query, [this] { m_undo.redo(); }, m_undo.canRedo());
+    default: return false;
   }
 }

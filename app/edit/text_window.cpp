@@ -28,7 +28,8 @@ struct CLines {
 CLines SplitLines(std::string_view bytes) {
   CLines split;
   size_t start = 0;
-  for (size_t end = bytes.find('\n'); end != std::string_view::npos; end = bytes.find('\n', start)) {
+  for (size_t end = bytes.find('\n'); end != std::string_view::npos;
+       end = bytes.find('\n', start)) {
     const bool cr = end > start && bytes[end - 1] == '\r';
     split.lines.push_back(bytes.substr(start, end - start - (cr ? 1 : 0)));
     split.ends.push_back(cr ? "\r\n" : "\n");
@@ -44,7 +45,8 @@ std::string TextToShow(std::string_view bytes) {
   std::string shown;
   shown.reserve(bytes.size());
   for (size_t k = 0; k < bytes.size(); ++k) {
-    if (bytes[k] != '\r' || k + 1 == bytes.size() || bytes[k + 1] != '\n') shown.push_back(bytes[k]);
+    if (bytes[k] != '\r' || k + 1 == bytes.size() || bytes[k + 1] != '\n')
+      shown.push_back(bytes[k]);
   }
   return shown;
 }
@@ -56,13 +58,16 @@ std::optional<std::string> TextToEntryBytes(const QString& text, std::string_vie
   const CLines now = SplitLines(*bytes);  // its ends are all LF
   // Lines are matched without the empty piece after a last line end, so
   // one added or taken away at the end leaves the lines before it matched.
-  const size_t wasCount = was.lines.size() - (was.lines.size() > 1 && was.lines.back().empty() ? 1 : 0);
-  const size_t nowCount = now.lines.size() - (now.lines.size() > 1 && now.lines.back().empty() ? 1 : 0);
+  const size_t wasCount =
+      was.lines.size() - (was.lines.size() > 1 && was.lines.back().empty() ? 1 : 0);
+  const size_t nowCount =
+      now.lines.size() - (now.lines.size() > 1 && now.lines.back().empty() ? 1 : 0);
   const size_t least = std::min(wasCount, nowCount);
   size_t same = 0;  // lines alike at the start
   while (same < least && was.lines[same] == now.lines[same]) ++same;
   size_t tail = 0;  // and at the end, not counting those again
-  while (same + tail < least && was.lines[wasCount - 1 - tail] == now.lines[nowCount - 1 - tail]) ++tail;
+  while (same + tail < least && was.lines[wasCount - 1 - tail] == now.lines[nowCount - 1 - tail])
+    ++tail;
   // Line k of the new text stands for line k of the old one up to the
   // changed part's end, and for the line as far from the end after it.
   const size_t tailStart = nowCount - tail;
@@ -78,8 +83,8 @@ std::optional<std::string> TextToEntryBytes(const QString& text, std::string_vie
   return ended;
 }
 
-CTextWindow::CTextWindow(const QString& title, std::string_view bytes, std::function<bool(std::string)> apply,
-                         QWidget* parent)
+CTextWindow::CTextWindow(const QString& title, std::string_view bytes,
+                         std::function<bool(std::string)> apply, QWidget* parent)
     : QDialog(parent), m_editor(new QPlainTextEdit), m_opened(bytes), m_apply(std::move(apply)) {
   setWindowTitle(title);
   setAttribute(Qt::WA_DeleteOnClose);

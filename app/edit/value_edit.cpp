@@ -8,8 +8,8 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-std::optional<std::string> ReplaceValue(std::string_view text, size_t offset, size_t size, const QString& value,
-                                        QString& reason) {
+std::optional<std::string> ReplaceValue(std::string_view text, size_t offset, size_t size,
+                                        const QString& value, QString& reason) {
   if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r'))) {
     reason = QStringLiteral("A value is one line: line ends are not taken");
     return std::nullopt;
@@ -31,7 +31,8 @@ std::optional<std::string> ReplaceValue(std::string_view text, size_t offset, si
   changed.append(text.substr(0, offset));
   // A key without a value ends where its value would start: a blank keeps
   // the new value from joining the key.
-  if (size == 0 && !typed.empty() && offset > 0 && !IsBlank(text[offset - 1]) && text[offset - 1] != '=') {
+  if (size == 0 && !typed.empty() && offset > 0 && !IsBlank(text[offset - 1]) &&
+      text[offset - 1] != '=') {
     changed.push_back(' ');
   }
   changed.append(typed);

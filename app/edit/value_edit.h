@@ -19,5 +19,5 @@
 // start a comment), or a character Windows-1252 has no byte for. Blanks
 // around the value are dropped, as reading it back would drop them.
 // REQUIRES: offset + size <= text.size().
-std::optional<std::string> ReplaceValue(std::string_view text, size_t offset, size_t size, const QString& value,
-                                        QString& reason);
+std::optional<std::string> ReplaceValue(std::string_view text, size_t offset, size_t size,
+                                        const QString& value, QString& reason);

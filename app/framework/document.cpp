@@ -79,12 +79,9 @@ bool CDocument::OnCmdMsg(int id, CCmdUI* query) {
       return Handle(query, [this] {
         if (SaveModified()) OnCloseDocument();
       });
-    case ID_FILE_SAVE:
-      return Handle(query, [this] { OnFileSave(); });
-    case ID_FILE_SAVE_AS:
-      return Handle(query, [this] { OnFileSaveAs(); });
-    default:
-      return false;
+    case ID_FILE_SAVE: return Handle(query, [this] { OnFileSave(); });
+    case ID_FILE_SAVE_AS: return Handle(query, [this] { OnFileSaveAs(); });
+    default: return false;
   }
 }
 

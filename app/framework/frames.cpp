@@ -44,7 +44,8 @@ QString StandardPrompt(int id) {
     case ID_EDIT_ADD_FILES: return QStringLiteral("Add files as entries");
     case ID_EDIT_ADD_FOLDER: return QStringLiteral("Add every file under a folder as entries");
     case ID_EDIT_REPLACE_FILE: return QStringLiteral("Give the current entry the bytes of a file");
-    case ID_FILE_SAVE_CHANGES_AS: return QStringLiteral("Save only the added and changed entries as an archive");
+    case ID_FILE_SAVE_CHANGES_AS:
+      return QStringLiteral("Save only the added and changed entries as an archive");
     case ID_EDIT_CUT: return QStringLiteral("Cut the selection to the clipboard");
     case ID_EDIT_COPY: return QStringLiteral("Copy the selection to the clipboard");
     case ID_EDIT_PASTE: return QStringLiteral("Insert the clipboard contents");
@@ -132,12 +133,8 @@ bool CMDIChildWnd::OnCreateClient(CCreateContext& context) {
 
 void CMDIChildWnd::ActivateFrame(ShowCommand show) {
   switch (show) {
-    case ShowCommand::Maximized:
-      showMaximized();
-      break;
-    case ShowCommand::Normal:
-      showNormal();
-      break;
+    case ShowCommand::Maximized: showMaximized(); break;
+    case ShowCommand::Normal: showNormal(); break;
     case ShowCommand::Default:
       if (isHidden()) QMdiSubWindow::show();
       break;
@@ -172,13 +169,11 @@ bool CMDIChildWnd::OnCmdMsg(int id, CCmdUI* query) {
   CSplitterWnd* splitter = GetSplitter();
   if (splitter == nullptr) return false;
   switch (id) {
-    case ID_WINDOW_SPLIT:
-      return Handle(query, [splitter] { splitter->DoKeyboardSplit(); });
+    case ID_WINDOW_SPLIT: return Handle(query, [splitter] { splitter->DoKeyboardSplit(); });
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
       return Handle(query, [splitter, id] { splitter->ActivateNext(id == ID_PREV_PANE); });
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -261,11 +256,12 @@ void CMDIFrameWnd::AddChildFrame(CMDIChildWnd* frame) {
   connect(frame, &QWidget::windowTitleChanged, this, &CMDIFrameWnd::OnUpdateFrameTitle);
   // Closing the last child must bring back the frame's own menu; the area
   // says nothing when the current child is simply destroyed.
-  connect(frame, &QObject::destroyed, this, &CMDIFrameWnd::OnChildActivated,
-          Qt::QueuedConnection);
+  connect(frame, &QObject::destroyed, this, &CMDIFrameWnd::OnChildActivated, Qt::QueuedConnection);
 }
 
-bool CMDIFrameWnd::QueryCommand(int id, CCmdUI* state) { return OnCmdMsg(id, state) && state->enabled; }
+bool CMDIFrameWnd::QueryCommand(int id, CCmdUI* state) {
+  return OnCmdMsg(id, state) && state->enabled;
+}
 
 bool CMDIFrameWnd::SendCommand(int id) {
   CCmdUI state;
@@ -279,8 +275,8 @@ void CMDIFrameWnd::SetMessageText(const QString& text) {
   auto* bar = findChild<CStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
   if (bar == nullptr || bar->GetPaneCount() == 0) return;
   CWinApp* app = AfxGetApp();
-  bar->GetPane(0)->setText(!text.isEmpty() || app == nullptr ? text
-                                                             : app->LoadString(AFX_IDS_IDLEMESSAGE));
+  bar->GetPane(0)->setText(
+      !text.isEmpty() || app == nullptr ? text : app->LoadString(AFX_IDS_IDLEMESSAGE));
 }
 
 QString CMDIFrameWnd::GetMessageText() const {
@@ -331,9 +327,11 @@ bool CMDIFrameWnd::OnCmdMsg(int id, CCmdUI* query) {
           },
           MDIGetActive() != nullptr);
     case ID_WINDOW_CASCADE:
-      return Handle(query, [this] { m_mdiArea->cascadeSubWindows(); }, hasChildren);
+      return Handle(
+          query, [this] { m_mdiArea->cascadeSubWindows(); }, hasChildren);
     case ID_WINDOW_TILE_HORZ:
-      return Handle(query, [this] { m_mdiArea->tileSubWindows(); }, hasChildren);
+      return Handle(
+          query, [this] { m_mdiArea->tileSubWindows(); }, hasChildren);
     case ID_WINDOW_ARRANGE:
       return Handle(
           query,
@@ -348,8 +346,7 @@ bool CMDIFrameWnd::OnCmdMsg(int id, CCmdUI* query) {
             }
           },
           hasChildren);
-    default:
-      break;
+    default: break;
   }
   CWinApp* app = AfxGetApp();
   return app != nullptr && app->OnCmdMsg(id, query);

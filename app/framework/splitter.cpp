@@ -138,28 +138,14 @@ void CSplitterWnd::keyPressEvent(QKeyEvent* event) {
   const bool horizontal = orientation() == Qt::Horizontal;
   int step = 0;
   switch (event->key()) {
-    case Qt::Key_Left:
-      step = horizontal ? -kKeyboardStep : 0;
-      break;
-    case Qt::Key_Right:
-      step = horizontal ? kKeyboardStep : 0;
-      break;
-    case Qt::Key_Up:
-      step = horizontal ? 0 : -kKeyboardStep;
-      break;
-    case Qt::Key_Down:
-      step = horizontal ? 0 : kKeyboardStep;
-      break;
+    case Qt::Key_Left: step = horizontal ? -kKeyboardStep : 0; break;
+    case Qt::Key_Right: step = horizontal ? kKeyboardStep : 0; break;
+    case Qt::Key_Up: step = horizontal ? 0 : -kKeyboardStep; break;
+    case Qt::Key_Down: step = horizontal ? 0 : kKeyboardStep; break;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      EndTracking(true);
-      return;
-    case Qt::Key_Escape:
-      EndTracking(false);
-      return;
-    default:
-      event->accept();
-      return;
+    case Qt::Key_Enter: EndTracking(true); return;
+    case Qt::Key_Escape: EndTracking(false); return;
+    default: event->accept(); return;
   }
   if (step != 0) {
     const QList<int> now = sizes();

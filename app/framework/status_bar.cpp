@@ -43,7 +43,8 @@ constexpr char kMessagePaneName[] = "messagePane";
 
 class CMessagePaneAccessible : public QAccessibleWidget {
  public:
-  explicit CMessagePaneAccessible(QLabel* pane) : QAccessibleWidget(pane, QAccessible::StaticText) {}
+  explicit CMessagePaneAccessible(QLabel* pane)
+      : QAccessibleWidget(pane, QAccessible::StaticText) {}
   QString text(QAccessible::Text kind) const override {
     switch (kind) {
       case QAccessible::Name: return static_cast<const QLabel*>(widget())->text();
@@ -54,7 +55,8 @@ class CMessagePaneAccessible : public QAccessibleWidget {
 };
 
 QAccessibleInterface* MessagePaneAccessible(const QString& className, QObject* object) {
-  if (className != QLatin1String("QLabel") || object->objectName() != QLatin1String(kMessagePaneName)) {
+  if (className != QLatin1String("QLabel") ||
+      object->objectName() != QLatin1String(kMessagePaneName)) {
     return nullptr;
   }
   return new CMessagePaneAccessible(static_cast<QLabel*>(object));
@@ -139,11 +141,8 @@ bool CStatusBar::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
-    case QEvent::ApplicationActivate:
-      UpdateIndicators();
-      break;
-    default:
-      break;
+    case QEvent::ApplicationActivate: UpdateIndicators(); break;
+    default: break;
   }
   return QStatusBar::eventFilter(watched, event);
 }

@@ -183,13 +183,10 @@ void CWinApp::ParseCommandLine(CCommandLineInfo& info) const {
 
 bool CWinApp::ProcessShellCommand(const CCommandLineInfo& info, QString* failure) {
   switch (info.m_nShellCommand) {
-    case CCommandLineInfo::FileNew:
-      OnFileNew();
-      return true;
+    case CCommandLineInfo::FileNew: OnFileNew(); return true;
     case CCommandLineInfo::FileOpen:
       return OpenDocumentFile(info.m_strFileName, failure) != nullptr;
-    case CCommandLineInfo::FileNothing:
-      return true;
+    case CCommandLineInfo::FileNothing: return true;
   }
   return false;
 }
@@ -260,7 +257,8 @@ QString CWinApp::OpenFileFilter() const {
 QString CWinApp::DoPromptFileName(bool open, const QString& suggested) {
   if (m_fileDialogHook) return m_fileDialogHook(open, suggested);
   if (open) {
-    return QFileDialog::getOpenFileName(m_pMainWnd.get(), QStringLiteral("Open"), suggested, OpenFileFilter());
+    return QFileDialog::getOpenFileName(m_pMainWnd.get(), QStringLiteral("Open"), suggested,
+                                        OpenFileFilter());
   }
   return QFileDialog::getSaveFileName(m_pMainWnd.get(), QStringLiteral("Save As"), suggested);
 }
@@ -269,7 +267,8 @@ bool CWinApp::OnCmdMsg(int id, CCmdUI* query) {
   if (id >= ID_FILE_MRU_FILE1 && id <= ID_FILE_MRU_LAST) {
     const int index = id - ID_FILE_MRU_FILE1;
     const bool present = m_pRecentFileList && index < m_pRecentFileList->GetCount();
-    return Handle(query, [this, index] { OnOpenRecentFile(index); }, present);
+    return Handle(
+        query, [this, index] { OnOpenRecentFile(index); }, present);
   }
   if (id == ID_APP_EXIT) {
     return Handle(query, [this] {

@@ -43,7 +43,8 @@ CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, 
     // of the archive's open file taken here.
     m_file = entries.GetFile();
     m_places.reserve(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) m_places.push_back({entries.OffsetAt(i), entries.SizeAt(i)});
+    for (size_t i = 0; i < entries.size(); ++i)
+      m_places.push_back({entries.OffsetAt(i), entries.SizeAt(i)});
     m_entries.resize(entries.size());
   } else {
     m_entries.reserve(entries.size() + pending.added.size());
@@ -61,11 +62,13 @@ CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, 
   if (!m_beside.Start([this] { Run(); }, problem)) {
     const QString failure = QString::fromLocal8Bit(problem.c_str());
     QMetaObject::invokeMethod(
-        receiver, [finish = m_finish, failure] { finish(Outcome::Failed, failure); }, Qt::QueuedConnection);
+        receiver, [finish = m_finish, failure] { finish(Outcome::Failed, failure); },
+        Qt::QueuedConnection);
   }
 }
 
-void CRulesSearchJob::MergeAdded(const CEntryMap& entries, std::vector<std::pair<std::string, CDataBuffer>>& added) {
+void CRulesSearchJob::MergeAdded(const CEntryMap& entries,
+                                 std::vector<std::pair<std::string, CDataBuffer>>& added) {
   // Searched in the tree's order, names in byte order, so the matches come
   // as `tarn grep` would list them in the archive saved.
   std::vector<std::string_view> merged;
@@ -111,14 +114,16 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
       const CPlace& place = m_places[m_order.empty() ? entry : static_cast<size_t>(m_order[entry])];
       bytes.resize(place.size);
       if (!bytes.empty()) {
-        const platform::Error error = platform::ReadAt(m_file.Get(), place.offset, bytes.data(), place.size);
+        const platform::Error error =
+            platform::ReadAt(m_file.Get(), place.offset, bytes.data(), place.size);
         if (error.Failed()) {
           failure = QString::fromStdString("cannot read the archive: " + error.Text());
           return;
         }
       }
     }
-    const std::string_view searched = m_isPending[entry] ? m_entries[entry] : std::string_view(bytes);
+    const std::string_view searched =
+        m_isPending[entry] ? m_entries[entry] : std::string_view(bytes);
     search.SearchEntry(searched, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
     pending += searched.size();
     if (pending >= kPieceBytes || entry + 1 == m_entries.size()) {
@@ -131,48 +136,54 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
 void CRulesSearchJob::Run() {
   // Hands `call` to the receiver's thread; dropped when the receiver is gone.
   const auto post = [this](auto call) {
-    if (QObject* receiver = m_receiver.data()) QMetaObject::invokeMethod(receiver, std::move(call), Qt::QueuedConnection);
+    if (QObject* receiver = m_receiver.data())
+      QMetaObject::invokeMethod(receiver, std::move(call), Qt::QueuedConnection);
   };
   Outcome outcome = Outcome::Complete;
   QString failure;
   try {
-    const auto collect =
-        [this](CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
-          if (m_found.fetch_add(1, std::memory_order_relaxed) >= kMostRows) {
-            m_tooMany = true;
-            m_stop = true;
-            return;
-          }
-          const auto put = [&chunk](std::string_view bytes, uint32_t& at, uint32_t& size) {
-            at = static_cast<uint32_t>(chunk.text.size());
-            size = static_cast<uint32_t>(bytes.size());
-            chunk.text.append(bytes);
-          };
-          CFoundRows::CRow row{static_cast<uint32_t>(entry), static_cast<uint32_t>(match.row), match.cells.depth,
-                               0, 0, 0, 0, 0, 0};
-          if (!chunk.rows.empty() && chunk.rows.back().entry == row.entry && chunk.lastBlock == match.block.data()) {
-            row.block = chunk.rows.back().block;
-            row.blockSize = chunk.rows.back().blockSize;
-          } else {
-            put(match.block, row.block, row.blockSize);
-            chunk.lastBlock = match.block.data();
-          }
-          put(match.cells.name, row.name, row.nameSize);
-          put(match.cells.value, row.value, row.valueSize);
-          chunk.rows.push_back(row);
-        };
-    const auto deliver =
-        [&](CFoundRows& chunk, size_t done) {
-          auto piece = std::make_shared<CFoundRows>(std::move(chunk));
-          chunk = CFoundRows();
-          post([deliver = m_deliver, piece, done] { deliver(std::move(*piece), done); });
-        };
-    if (m_file.Get() != 0)
-      RunUnmapped(collect, deliver, failure);
+    const auto collect = [this](CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
+      if (m_found.fetch_add(1, std::memory_order_relaxed) >= kMostRows) {
+        m_tooMany = true;
+        m_stop = true;
+        return;
+      }
+      const auto put = [&chunk](std::string_view bytes, uint32_t& at, uint32_t& size) {
+        at = static_cast<uint32_t>(chunk.text.size());
+        size = static_cast<uint32_t>(bytes.size());
+        chunk.text.append(bytes);
+      };
+      CFoundRows::CRow row{static_cast<uint32_t>(entry),
+                           static_cast<uint32_t>(match.row),
+                           match.cells.depth,
+                           0,
+                           0,
+                           0,
+                           0,
+                           0,
+                           0};
+      if (!chunk.rows.empty() && chunk.rows.back().entry == row.entry &&
+          chunk.lastBlock == match.block.data()) {
+        row.block = chunk.rows.back().block;
+        row.blockSize = chunk.rows.back().blockSize;
+      } else {
+        put(match.block, row.block, row.blockSize);
+        chunk.lastBlock = match.block.data();
+      }
+      put(match.cells.name, row.name, row.nameSize);
+      put(match.cells.value, row.value, row.valueSize);
+      chunk.rows.push_back(row);
+    };
+    const auto deliver = [&](CFoundRows& chunk, size_t done) {
+      auto piece = std::make_shared<CFoundRows>(std::move(chunk));
+      chunk = CFoundRows();
+      post([deliver = m_deliver, piece, done] { deliver(std::move(*piece), done); });
+    };
+    if (m_file.Get() != 0) RunUnmapped(collect, deliver, failure);
     else
       SearchEntries<CFoundRows>(
-          m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; }, collect,
-          deliver, [this] { return m_stop.load(std::memory_order_relaxed); });
+          m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; },
+          collect, deliver, [this] { return m_stop.load(std::memory_order_relaxed); });
     if (!failure.isEmpty()) outcome = Outcome::Failed;
     else if (m_tooMany) outcome = Outcome::TooMany;
     else if (m_stop) outcome = Outcome::Stopped;

@@ -43,7 +43,9 @@ struct CFoundRows {
   // block share one copy of its name.
   const char* lastBlock = nullptr;
 
-  std::string_view Text(uint32_t at, uint32_t size) const { return std::string_view(text).substr(at, size); }
+  std::string_view Text(uint32_t at, uint32_t size) const {
+    return std::string_view(text).substr(at, size);
+  }
   // Appends `other`'s rows, their texts moved along.
   void Append(const CFoundRows& other);
 };
@@ -92,13 +94,15 @@ class CRulesSearchJob {
   std::string_view NameOf(size_t entry, const CEntryMap& entries) const {
     if (m_order.empty()) return entries.NameAt(entry);
     const int64_t at = m_order[entry];
-    return at >= 0 ? entries.NameAt(static_cast<size_t>(at)) : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
+    return at >= 0 ? entries.NameAt(static_cast<size_t>(at))
+                   : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
   }
 
  private:
   void Run();
   // Puts the `added` entries among the opened ones, in name order.
-  void MergeAdded(const CEntryMap& entries, std::vector<std::pair<std::string, CDataBuffer>>& added);
+  void MergeAdded(const CEntryMap& entries,
+                  std::vector<std::pair<std::string, CDataBuffer>>& added);
   using Collect = std::function<void(CFoundRows& chunk, size_t entry, const CRulesMatch& match)>;
   using Hand = std::function<void(CFoundRows& chunk, size_t entriesDone)>;
   void RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure);

@@ -38,7 +38,8 @@ CPendingEntries PendingEntries(const CTarnEditorDoc& document) {
   for (const auto& [name, change] : document.m_changes.GetChanges()) {
     const auto opened = document.m_entries.find(name);
     if (opened != document.m_entries.end()) {
-      pending.changed.emplace_back(opened.Position(), change.removed ? CDataBuffer() : change.bytes);
+      pending.changed.emplace_back(opened.Position(),
+                                   change.removed ? CDataBuffer() : change.bytes);
     } else if (!change.removed) {
       pending.added.emplace_back(name, change.bytes);
     }
@@ -66,7 +67,8 @@ void CFoundRowModel::Append(CFoundRows&& rows, EntryName&& entryName) {
   for (const CFoundRows::CRow& row : rows.rows) {
     if (!m_names.empty() && m_names.back().entry == row.entry) continue;
     const std::string_view name = entryName(row.entry);
-    m_names.push_back({row.entry, static_cast<uint32_t>(m_nameText.size()), static_cast<uint32_t>(name.size())});
+    m_names.push_back(
+        {row.entry, static_cast<uint32_t>(m_nameText.size()), static_cast<uint32_t>(name.size())});
     m_nameText.append(name);
   }
   if (m_rows.rows.empty()) {
@@ -100,16 +102,11 @@ QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
   }
   const CFoundRows::CRow& row = At(index.row());
   switch (index.column()) {
-    case 0:
-      return BytesToText(EntryNameOf(index.row()));
-    case 1:
-      return BytesToText(m_rows.Text(row.block, row.blockSize));
-    case 2:
-      return IndentedBytesToText(size_t{4} * row.depth, m_rows.Text(row.name, row.nameSize));
-    case 3:
-      return BytesToText(m_rows.Text(row.value, row.valueSize));
-    default:
-      return QVariant();
+    case 0: return BytesToText(EntryNameOf(index.row()));
+    case 1: return BytesToText(m_rows.Text(row.block, row.blockSize));
+    case 2: return IndentedBytesToText(size_t{4} * row.depth, m_rows.Text(row.name, row.nameSize));
+    case 3: return BytesToText(m_rows.Text(row.value, row.valueSize));
+    default: return QVariant();
   }
 }
 
@@ -142,7 +139,8 @@ CRulesSearchPane::CRulesSearchPane(CMDIFrameWnd* frame)
   setWidget(body);
 
   m_field->setAccessibleName(QStringLiteral("Find in rules"));
-  m_field->setPlaceholderText(QStringLiteral("Find in rules: text in a row's name or value, then Enter"));
+  m_field->setPlaceholderText(
+      QStringLiteral("Find in rules: text in a row's name or value, then Enter"));
   m_field->installEventFilter(this);
   connect(m_field, &QLineEdit::returnPressed, this, &CRulesSearchPane::Search);
 
@@ -172,13 +170,14 @@ CRulesSearchPane::~CRulesSearchPane() { m_job.reset(); }
 bool CRulesSearchPane::OnCmdMsg(int id, CCmdUI* query) {
   switch (id) {
     case ID_EDIT_FIND_IN_RULES:
-      return Handle(query, [this] { Begin(); }, ArchiveOf(m_frame->MDIGetActive()) != nullptr);
+      return Handle(
+          query, [this] { Begin(); }, ArchiveOf(m_frame->MDIGetActive()) != nullptr);
     case ID_NEXT_MATCH:
     case ID_PREV_MATCH:
-      return Handle(query, [this, id] { Step(id == ID_NEXT_MATCH ? 1 : -1); },
-                    m_model.rowCount() > 0 && m_window != nullptr);
-    default:
-      return false;
+      return Handle(
+          query, [this, id] { Step(id == ID_NEXT_MATCH ? 1 : -1); },
+          m_model.rowCount() > 0 && m_window != nullptr);
+    default: return false;
   }
 }
 
@@ -216,7 +215,9 @@ void CRulesSearchPane::Search() {
   const uint64_t generation = ++m_generation;
   m_job = std::make_unique<CRulesSearchJob>(
       document->m_entries, *pattern, this,
-      [this, generation](CFoundRows&& rows, size_t done) { OnDeliver(generation, std::move(rows), done); },
+      [this, generation](CFoundRows&& rows, size_t done) {
+        OnDeliver(generation, std::move(rows), done);
+      },
       [this, generation](CRulesSearchJob::Outcome outcome, const QString& failure) {
         OnFinish(generation, outcome, failure);
       },
@@ -262,20 +263,23 @@ QString CRulesSearchPane::CountText() const {
       .arg(QLatin1String(entries == 1 ? "entry" : "entries"));
 }
 
-void CRulesSearchPane::OnFinish(uint64_t generation, CRulesSearchJob::Outcome outcome, const QString& failure) {
+void CRulesSearchPane::OnFinish(uint64_t generation, CRulesSearchJob::Outcome outcome,
+                                const QString& failure) {
   if (generation != m_generation) return;
   m_job.reset();
   m_stopKey->setEnabled(false);
   const QString shown = EscapeControls(m_pattern);
   switch (outcome) {
     case CRulesSearchJob::Outcome::Complete:
-      ShowMessage(m_model.rowCount() == 0 ? QStringLiteral("No row holds \"%1\"").arg(shown) : CountText());
+      ShowMessage(m_model.rowCount() == 0 ? QStringLiteral("No row holds \"%1\"").arg(shown)
+                                          : CountText());
       break;
     case CRulesSearchJob::Outcome::Stopped:
       ShowMessage(QStringLiteral("Search stopped: %1 so far").arg(CountText()));
       break;
     case CRulesSearchJob::Outcome::TooMany:
-      ShowMessage(QStringLiteral("Too many matches: the first %1 are listed").arg(m_model.rowCount()));
+      ShowMessage(
+          QStringLiteral("Too many matches: the first %1 are listed").arg(m_model.rowCount()));
       break;
     case CRulesSearchJob::Outcome::Failed:
       ShowMessage(QStringLiteral("Search failed: %1").arg(failure));
@@ -287,21 +291,25 @@ void CRulesSearchPane::ShowMatch(int row) {
   if (row < 0 || row >= m_model.rowCount() || m_window == nullptr) return;
   const QModelIndex index = m_model.index(row, 0);
   if (m_results->currentIndex().row() != row) {
-    m_results->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_results->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   }
   m_results->scrollTo(index);
-  if (QMdiArea* area = m_window->mdiArea(); area != nullptr && area->currentSubWindow() != m_window) {
+  if (QMdiArea* area = m_window->mdiArea();
+      area != nullptr && area->currentSubWindow() != m_window) {
     area->setActiveSubWindow(m_window);
   }
   auto* target = dynamic_cast<CEntrySelection*>(m_window.data());
-  if (target == nullptr || !target->SelectEntryRow(m_model.EntryNameOf(row), m_model.At(row).row)) return;
+  if (target == nullptr || !target->SelectEntryRow(m_model.EntryNameOf(row), m_model.At(row).row))
+    return;
   ShowMessage(QStringLiteral("Match %1 of %2").arg(row + 1).arg(m_model.rowCount()));
 }
 
 void CRulesSearchPane::Step(int direction) {
   const int count = m_model.rowCount();
   if (count == 0) return;
-  const int current = m_results->currentIndex().isValid() ? m_results->currentIndex().row() : (direction > 0 ? -1 : count);
+  const int current = m_results->currentIndex().isValid() ? m_results->currentIndex().row()
+                                                          : (direction > 0 ? -1 : count);
   ShowMatch(((current + direction) % count + count) % count);
 }
 
@@ -310,8 +318,8 @@ bool CRulesSearchPane::eventFilter(QObject* watched, QEvent* event) {
   if (watched == m_field && key == Qt::Key_Down && m_model.rowCount() > 0) {
     // From the field down into the matches, at the first when none is current.
     if (!m_results->currentIndex().isValid()) {
-      m_results->selectionModel()->setCurrentIndex(m_model.index(0, 0), QItemSelectionModel::ClearAndSelect |
-                                                                           QItemSelectionModel::Rows);
+      m_results->selectionModel()->setCurrentIndex(
+          m_model.index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     m_results->setFocus(Qt::OtherFocusReason);
     return true;

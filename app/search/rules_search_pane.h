@@ -46,7 +46,8 @@ class CFoundRowModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
 
   // Entries the rows come from.
   size_t GetEntryCount() const { return m_names.size(); }
@@ -106,7 +107,7 @@ class CRulesSearchPane : public QDockWidget, public CCmdTarget {
   QShortcut* m_stopKey;  // Escape, while a search runs
   CFoundRowModel m_model;
   std::unique_ptr<CRulesSearchJob> m_job;
-  uint64_t m_generation = 0;  // of the search whose matches are shown
+  uint64_t m_generation = 0;        // of the search whose matches are shown
   QPointer<CMDIChildWnd> m_window;  // where they were found
   QString m_pattern;
   bool m_fitted = false;  // the columns were fitted to the first matches

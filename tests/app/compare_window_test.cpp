@@ -22,7 +22,9 @@ QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane
 
 CCompareWindow* OpenWindow() {
   for (QWidget* widget : QApplication::topLevelWidgets())
-    if (auto* window = qobject_cast<CCompareWindow*>(widget); window != nullptr && window->isVisible()) return window;
+    if (auto* window = qobject_cast<CCompareWindow*>(widget);
+        window != nullptr && window->isVisible())
+      return window;
   return nullptr;
 }
 
@@ -54,13 +56,18 @@ class CompareWindowTest : public QObject {
  private slots:
   void initTestCase() {
     std::string lines;
-    for (int i = 0; i < 8; ++i) lines += "  L" + std::to_string(i) + " = " + std::to_string(i) + "\n";
-    m_old = m_dir.Write("old.big", CBigBuilder()
-                                       .Add("Data\\Gone.ini", "x")
-                                       .Add("Data\\Tank.ini", "Object Tank\n  Speed = 30\n" + lines + "End\n")
-                                       .Build());
+    for (int i = 0; i < 8; ++i)
+      lines += "  L" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+    m_old = m_dir.Write("old.big",
+                        CBigBuilder()
+                            .Add("Data\\Gone.ini", "x")
+                            .Add("Data\\Tank.ini", "Object Tank\n  Speed = 30\n" + lines + "End\n")
+                            .Build());
     m_newTank = "Object Tank\n  Speed = 40\n" + lines + "  Armor = 5\nEnd\n";
-    m_new = m_dir.Write("new.big", CBigBuilder().Add("Data\\New.ini", "Object N\nEnd\n").Add("Data\\Tank.ini", m_newTank).Build());
+    m_new = m_dir.Write("new.big", CBigBuilder()
+                                       .Add("Data\\New.ini", "Object N\nEnd\n")
+                                       .Add("Data\\Tank.ini", m_newTank)
+                                       .Build());
   }
 
   void theWindowMarksEntriesAndSetsChangedRowsApart() {
@@ -69,23 +76,21 @@ class CompareWindowTest : public QObject {
     QVERIFY(run.Command(ID_FILE_COMPARE));
     CCompareWindow* window = OpenWindow();
     QVERIFY(window != nullptr);
-    QCOMPARE(Rows(window->GetEntries()), QStringList({"- removed|Data\\Gone.ini|removed: Data\\Gone.ini",
-                                                      "+ added|Data\\New.ini|added: Data\\New.ini",
-                                                      "M changed|Data\\Tank.ini|changed: Data\\Tank.ini"}));
+    QCOMPARE(Rows(window->GetEntries()),
+             QStringList({"- removed|Data\\Gone.ini|removed: Data\\Gone.ini",
+                          "+ added|Data\\New.ini|added: Data\\New.ini",
+                          "M changed|Data\\Tank.ini|changed: Data\\Tank.ini"}));
     QCOMPARE(StatusText(run), QStringLiteral("3 entries differ"));
 
     window->GetEntries()->setCurrentItem(window->GetEntries()->topLevelItem(2));
-    QCOMPARE(Rows(window->GetRows()),
-             QStringList({"~|Tank|Object|block changed: Tank Object",
-                          "|Tank|Object|unchanged row: Tank Object",
-                          "-|    Speed|30|removed row: Speed 30",
-                          "+|    Speed|40|added row: Speed 40",
-                          "|    L0|0|unchanged row: L0 0",
-                          "|    L1|1|unchanged row: L1 1",
-                          "|...||unchanged rows not shown",
-                          "|    L6|6|unchanged row: L6 6",
-                          "|    L7|7|unchanged row: L7 7",
-                          "+|    Armor|5|added row: Armor 5"}));
+    QCOMPARE(
+        Rows(window->GetRows()),
+        QStringList({"~|Tank|Object|block changed: Tank Object",
+                     "|Tank|Object|unchanged row: Tank Object",
+                     "-|    Speed|30|removed row: Speed 30", "+|    Speed|40|added row: Speed 40",
+                     "|    L0|0|unchanged row: L0 0", "|    L1|1|unchanged row: L1 1",
+                     "|...||unchanged rows not shown", "|    L6|6|unchanged row: L6 6",
+                     "|    L7|7|unchanged row: L7 7", "+|    Armor|5|added row: Armor 5"}));
     // Colour is never the only sign: removed rows are struck through,
     // added ones bold, and the marks above say it in text.
     QVERIFY(window->GetRows()->topLevelItem(2)->font(1).strikeOut());
@@ -100,7 +105,8 @@ class CompareWindowTest : public QObject {
     QCOMPARE(ReadWholeFile(target), m_newTank);
     run.Answer(ToQ(m_new));
     window->ExtractChange(0);
-    QVERIFY(window->statusBar()->currentMessage().startsWith(QStringLiteral("Cannot extract Data\\Gone.ini")));
+    QVERIFY(window->statusBar()->currentMessage().startsWith(
+        QStringLiteral("Cannot extract Data\\Gone.ini")));
     QVERIFY(ReadWholeFile(m_new).rfind("BIGF", 0) == 0);
 
     // Extract All writes what a patch needs: the entries added or changed.
@@ -110,7 +116,8 @@ class CompareWindowTest : public QObject {
     QCOMPARE(ReadWholeFile(folder + "/Data/Tank.ini"), m_newTank);
     QCOMPARE(ReadWholeFile(folder + "/Data/New.ini"), std::string("Object N\nEnd\n"));
     QVERIFY(!std::filesystem::exists(folder + "/Data/Gone.ini"));
-    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Extracted 2 of 2 entries to ") + ToQ(folder));
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Extracted 2 of 2 entries to ") + ToQ(folder));
     window->close();
   }
 
@@ -120,7 +127,8 @@ class CompareWindowTest : public QObject {
     run.Answer(ToQ(bad));
     QVERIFY(run.Command(ID_FILE_COMPARE));
     QVERIFY(OpenWindow() == nullptr);
-    QVERIFY2(StatusText(run).startsWith(QStringLiteral("Cannot compare with ") + ToQ(bad) + QStringLiteral(": ")),
+    QVERIFY2(StatusText(run).startsWith(QStringLiteral("Cannot compare with ") + ToQ(bad) +
+                                        QStringLiteral(": ")),
              qPrintable(StatusText(run)));
   }
 };

@@ -130,14 +130,16 @@ class EditTest : public QObject {
   CTempDir m_dir;
 
   std::string Archive(const std::string& name) {
-    return m_dir.Write(name, CBigBuilder().Add("Data\\Tank.ini", kTank).Add("other.ini", "X = 1\n").Build());
+    return m_dir.Write(
+        name, CBigBuilder().Add("Data\\Tank.ini", kTank).Add("other.ini", "X = 1\n").Build());
   }
 
  private slots:
   void aValueChangesOnlyItsOwnBytes() {
     QString reason;
     // A comment, the spacing and the line end stay; blanks typed around go.
-    QCOMPARE(ReplaceValue("  A = 30 ; c\r\n", 6, 2, QStringLiteral(" 45\t"), reason), std::string("  A = 45 ; c\r\n"));
+    QCOMPARE(ReplaceValue("  A = 30 ; c\r\n", 6, 2, QStringLiteral(" 45\t"), reason),
+             std::string("  A = 45 ; c\r\n"));
     // A key with no value gets one after a blank.
     QCOMPARE(ReplaceValue("  A\r\n", 3, 0, QStringLiteral("1"), reason), std::string("  A 1\r\n"));
     QVERIFY(!ReplaceValue("A = 1\n", 4, 1, QStringLiteral("2\n3"), reason));
@@ -168,7 +170,8 @@ class EditTest : public QObject {
     QVERIFY(!tree->model()->index(1, 0).data(Qt::AccessibleDescriptionRole).isValid());
 
     // A line end (pasted, say) is refused with the reason, and changes nothing.
-    QVERIFY(!run.Documents()[0]->GetHooks()->EditValue("Data\\Tank.ini", kTank.find("30"), 2, QStringLiteral("1\n2")));
+    QVERIFY(!run.Documents()[0]->GetHooks()->EditValue("Data\\Tank.ini", kTank.find("30"), 2,
+                                                       QStringLiteral("1\n2")));
     QCOMPARE(StatusText(run), QStringLiteral("A value is one line: line ends are not taken"));
     QCOMPARE(list->model()->index(speed, 1).data().toString(), QStringLiteral("45"));
 
@@ -196,7 +199,8 @@ class EditTest : public QObject {
     QVERIFY(!run.Command(ID_EDIT_UNDO));  // the saved archive is where undo starts
     // No temporary file left beside it.
     size_t files = 0;
-    for ([[maybe_unused]] const auto& file : std::filesystem::directory_iterator(m_dir.Path())) ++files;
+    for ([[maybe_unused]] const auto& file : std::filesystem::directory_iterator(m_dir.Path()))
+      ++files;
     QCOMPARE(files, size_t{1});
   }
 
@@ -216,7 +220,8 @@ class EditTest : public QObject {
     QVERIFY(frame->windowTitle().endsWith(QLatin1Char('*')));
     QCOMPARE(run.Documents()[0]->m_changes.size(), size_t{1});
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone"));
-    QCOMPARE(ReadWholeFile(m_dir.Path() + "/moved/a.big"), CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/moved/a.big"),
+             CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
 
     // Where an open file cannot be replaced (Windows), Save says so before
     // writing anything, and the changes stay pending.
@@ -232,7 +237,8 @@ class EditTest : public QObject {
     const QString mod = ToQ(m_dir.Path() + "/mod.big");
     run.Answer(mod);
     QVERIFY(run.Command(ID_FILE_SAVE_CHANGES_AS));
-    QCOMPARE(RunTarnCaptured({"list", mod.toStdString()}).out, "38\t" + std::to_string(kTank.size()) + "\tData\\Tank.ini\n");
+    QCOMPARE(RunTarnCaptured({"list", mod.toStdString()}).out,
+             "38\t" + std::to_string(kTank.size()) + "\tData\\Tank.ini\n");
 
     // Closing asks; Cancel keeps the window, Discard closes it.
     QString question;
@@ -247,12 +253,11 @@ class EditTest : public QObject {
   }
 
   void deleteSeveralUndoThenSaveAndCopy() {
-    const std::string path =
-        m_dir.Write("del.big", CBigBuilder()
-                                  .Add("a.ini", "Object A\n V = 1\nEnd\n")
-                                  .Add("b.ini", "Object B\n V = 2\nEnd\n")
-                                  .Add("c.ini", "Object C\n V = 3\nEnd\n")
-                                  .Build());
+    const std::string path = m_dir.Write("del.big", CBigBuilder()
+                                                        .Add("a.ini", "Object A\n V = 1\nEnd\n")
+                                                        .Add("b.ini", "Object B\n V = 2\nEnd\n")
+                                                        .Add("c.ini", "Object C\n V = 3\nEnd\n")
+                                                        .Build());
     CEditorRun run({ToQ(path)});
     CChildFrame* frame = run.Frames()[0];
     CLeftView* tree = TreeOf(frame);
@@ -266,10 +271,11 @@ class EditTest : public QObject {
 
     QTest::keyClick(tree, Qt::Key_Delete);
     QCOMPARE(StatusText(run), QStringLiteral("2 changes"));
-    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
+    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("deleted"));
     QVERIFY(tree->model()->index(2, 0).data(Qt::FontRole).value<QFont>().strikeOut());
     QVERIFY(ListOf(frame)->model()->rowCount() == 0);  // the current entry is gone
-    QVERIFY(run.Command(ID_EDIT_UNDO));  // one step for both
+    QVERIFY(run.Command(ID_EDIT_UNDO));                // one step for both
     QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
     QCOMPARE(ListRows(ListOf(frame)), QStringList({"C|Object", "    V|3"}));
     QVERIFY(run.Command(ID_EDIT_REDO));
@@ -277,8 +283,10 @@ class EditTest : public QObject {
     // Save Changes As cannot carry deletions, and says so.
     run.Answer(ToQ(m_dir.Path() + "/nothing.big"));
     QVERIFY(run.Command(ID_FILE_SAVE_CHANGES_AS));
-    QVERIFY(StatusText(run).endsWith(QStringLiteral("; 2 deletions left out (an archive loaded over another cannot delete)")));
-    QCOMPARE(RunTarnCaptured({"check", m_dir.Path() + "/nothing.big"}).out, std::string("ok: 0 entries\n"));
+    QVERIFY(StatusText(run).endsWith(
+        QStringLiteral("; 2 deletions left out (an archive loaded over another cannot delete)")));
+    QCOMPARE(RunTarnCaptured({"check", m_dir.Path() + "/nothing.big"}).out,
+             std::string("ok: 0 entries\n"));
 
     QVERIFY(run.Command(ID_FILE_SAVE));
     QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("30\t20\tb.ini\n"));
@@ -294,8 +302,10 @@ class EditTest : public QObject {
   }
 
   void renameFollowsPacksNameRules() {
-    const std::string path = m_dir.Write(
-        "ren.big", CBigBuilder().Add("a.ini", "Object A\n V = 1\nEnd\n").Add("b.ini", "Object B\n V = 2\nEnd\n").Build());
+    const std::string path = m_dir.Write("ren.big", CBigBuilder()
+                                                        .Add("a.ini", "Object A\n V = 1\nEnd\n")
+                                                        .Add("b.ini", "Object B\n V = 2\nEnd\n")
+                                                        .Build());
     CEditorRun run({ToQ(path)});
     CChildFrame* frame = run.Frames()[0];
     CLeftView* tree = TreeOf(frame);
@@ -316,15 +326,18 @@ class EditTest : public QObject {
     CEditorRun::Settle();
     QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini", "b.ini"}));
     QVERIFY(run.Main()->findChild<CTextWindow*>() == nullptr);  // that Enter opened nothing
-    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
-    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
+    QCOMPARE(tree->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("added"));
+    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("deleted"));
     ClickTreeRow(tree, 0);
     QCOMPARE(ListRows(ListOf(frame)), QStringList({"B|Object", "    V|2"}));
     QVERIFY(run.Command(ID_EDIT_UNDO));
     QCOMPARE(TreeNames(tree), QStringList({"a.ini", "b.ini"}));
     QVERIFY(run.Command(ID_EDIT_REDO));
     QVERIFY(run.Command(ID_FILE_SAVE));
-    QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
+    QCOMPARE(RunTarnCaptured({"list", path}).out,
+             std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
     QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini"}));
   }
 
@@ -339,9 +352,12 @@ class EditTest : public QObject {
     saving->GetHooks()->DeleteEntries({"other.ini"});
     run.Answer(ToQ(shown));
     QVERIFY(run.Command(ID_FILE_SAVE_AS));
-    QCOMPARE(StatusText(run), QStringLiteral("Saved as %1; 1 other window keeps showing what it opened until it is reopened")
-                                  .arg(QDir::toNativeSeparators(ToQ(shown))));
-    QCOMPARE(RunTarnCaptured({"list", shown}).out, "38\t" + std::to_string(kTank.size()) + "\tData\\Tank.ini\n");
+    QCOMPARE(StatusText(run),
+             QStringLiteral(
+                 "Saved as %1; 1 other window keeps showing what it opened until it is reopened")
+                 .arg(QDir::toNativeSeparators(ToQ(shown))));
+    QCOMPARE(RunTarnCaptured({"list", shown}).out,
+             "38\t" + std::to_string(kTank.size()) + "\tData\\Tank.ini\n");
     // The other window still shows both entries it opened.
     QCOMPARE(TreeNames(TreeOf(run.Frames()[0])).size(), 2);
   }
@@ -357,16 +373,19 @@ class EditTest : public QObject {
     CChildFrame* frame = run.Frames()[0];
     CLeftView* tree = TreeOf(frame);
     // The tree's items drag out (onto a file manager) as well as take drops.
-    QVERIFY(tree->dragEnabled() && (tree->model()->flags(tree->model()->index(0, 0)) & Qt::ItemIsDragEnabled));
+    QVERIFY(tree->dragEnabled() &&
+            (tree->model()->flags(tree->model()->index(0, 0)) & Qt::ItemIsDragEnabled));
     ClickTreeRow(tree, 0);  // Data\Tank.ini: its folder is proposed
     QCOMPARE(tree->DefaultPrefix(), QStringLiteral("Data\\"));
     AnswerPrefix(QStringLiteral("Mods"));
     Drop(tree, {ToQ(mod)});
     QTRY_COMPARE(TreeNames(tree).size(), 4);
-    QCOMPARE(TreeNames(tree), QStringList({"Data\\Tank.ini", "Mods\\Data\\INI\\new.ini", "Mods\\top.ini", "other.ini"}));
+    QCOMPARE(TreeNames(tree), QStringList({"Data\\Tank.ini", "Mods\\Data\\INI\\new.ini",
+                                           "Mods\\top.ini", "other.ini"}));
     QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 2 entries; skipped ")));
     QVERIFY(StatusText(run).contains(QStringLiteral("symbolic link, not followed")));
-    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("added"));
+    QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("added"));
 
     // The same again: the names are taken; Skip keeps what is there.
     AnswerPrefix(QStringLiteral("Mods\\"));
@@ -392,11 +411,14 @@ class EditTest : public QObject {
   void aDragCarriesTheEntriesExtractedUnderItsFolderOnly() {
     const std::string folder = m_dir.Path() + "/drag";
     std::vector<CExtractEntry> entries(4);
-    const std::pair<const char*, std::string> given[] = {
-        {"Data\\a.ini", "A = 1\n"}, {"..\\evil.ini", "evil"}, {"Data/a.ini", "twin"}, {"b.ini", ""}};
+    const std::pair<const char*, std::string> given[] = {{"Data\\a.ini", "A = 1\n"},
+                                                         {"..\\evil.ini", "evil"},
+                                                         {"Data/a.ini", "twin"},
+                                                         {"b.ini", ""}};
     for (size_t k = 0; k < entries.size(); ++k) {
       entries[k].name = given[k].first;
-      entries[k].bytes = CDataBuffer(given[k].second.data(), static_cast<uint32_t>(given[k].second.size()));
+      entries[k].bytes =
+          CDataBuffer(given[k].second.data(), static_cast<uint32_t>(given[k].second.size()));
       entries[k].size = entries[k].claimed = given[k].second.size();
     }
     std::vector<CEntryProblem> problems;
@@ -409,16 +431,18 @@ class EditTest : public QObject {
     QCOMPARE(problems[0].name, std::string("..\\evil.ini"));
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/evil.ini"));
     // Nothing written: nothing to drag.
-    QVERIFY(ExtractForDrag(ToQ(folder + "2"), std::span(entries).subspan(1, 1), problems) == nullptr);
+    QVERIFY(ExtractForDrag(ToQ(folder + "2"), std::span(entries).subspan(1, 1), problems) ==
+            nullptr);
   }
 
   void foldersActOnEverythingUnderThem() {
-    const std::string path = m_dir.Write("folders.big", CBigBuilder()
-                                                            .Add("Data/INI/b.ini", "Object B\n V = 2\nEnd\n")
-                                                            .Add("Data\\INI\\a.ini", "Object A\n V = 1\nEnd\n")
-                                                            .Add("Data\\Maps\\m.ini", "M = 1\n")
-                                                            .Add("top.ini", "T = 1\n")
-                                                            .Build());
+    const std::string path =
+        m_dir.Write("folders.big", CBigBuilder()
+                                       .Add("Data/INI/b.ini", "Object B\n V = 2\nEnd\n")
+                                       .Add("Data\\INI\\a.ini", "Object A\n V = 1\nEnd\n")
+                                       .Add("Data\\Maps\\m.ini", "M = 1\n")
+                                       .Add("top.ini", "T = 1\n")
+                                       .Build());
     CEditorRun run({ToQ(path)});
     CChildFrame* frame = run.Frames()[0];
     CLeftView* tree = TreeOf(frame);
@@ -438,15 +462,18 @@ class EditTest : public QObject {
     tree->setFocus();
     QTest::keyClick(tree, Qt::Key_Delete);
     QCOMPARE(StatusText(run), QStringLiteral("2 changes"));
-    QCOMPARE(tree->model()->index(0, 0, ini).data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("deleted"));
-    QCOMPARE(ini.data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("folder, holds changes"));
+    QCOMPARE(tree->model()->index(0, 0, ini).data(Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("deleted"));
+    QCOMPARE(ini.data(Qt::AccessibleDescriptionRole).toString(),
+             QStringLiteral("folder, holds changes"));
     QVERIFY(run.Command(ID_EDIT_UNDO));
     QVERIFY(!frame->windowTitle().endsWith(QLatin1Char('*')));
     QCOMPARE(ini.data(Qt::AccessibleDescriptionRole).toString(), QStringLiteral("folder"));
 
     // Extract on a folder: everything under it, by the whole names.
     const std::string out = m_dir.Path() + "/out";
-    CEntryActions::SetDialogsForTests({.saveFile = {}, .chooseFolder = [&out] { return ToQ(out); }, .showProblems = {}});
+    CEntryActions::SetDialogsForTests(
+        {.saveFile = {}, .chooseFolder = [&out] { return ToQ(out); }, .showProblems = {}});
     std::unique_ptr<QMenu> menu(tree->findChild<CEntryActions*>()->BuildMenu(ini));
     menu->actions().value(0)->trigger();
     CEntryActions::SetDialogsForTests({});
@@ -483,9 +510,11 @@ class EditTest : public QObject {
     CEditorRun::Settle();
     CEditorRun::Settle();
     QVERIFY(run.Command(ID_FILE_SAVE));
-    QCOMPARE(RunTarnCaptured({"list", path}).out,
-             std::string("106\t20\tData/Rules/b.ini\n126\t6\tData\\Maps\\n.ini\n132\t20\tData\\Rules\\a.ini\n"
-                         "152\t6\ttop.ini\n"));
+    QCOMPARE(
+        RunTarnCaptured({"list", path}).out,
+        std::string(
+            "106\t20\tData/Rules/b.ini\n126\t6\tData\\Maps\\n.ini\n132\t20\tData\\Rules\\a.ini\n"
+            "152\t6\ttop.ini\n"));
     // Still folders after the save.
     const QModelIndex data = tree->model()->index(0, 0);
     QCOMPARE(tree->model()->index(1, 0, data).data().toString(), QStringLiteral("Rules"));
@@ -499,10 +528,12 @@ class EditTest : public QObject {
     // line's, an added one the first line's.
     const std::string mixed = "a\r\nb\nc\r\nd\ne";
     QCOMPARE(TextToShow(mixed), std::string("a\nb\nc\nd\ne"));
-    QCOMPARE(TextToEntryBytes(QStringLiteral("a\nb\nC\nd\ne"), mixed), std::optional<std::string>("a\r\nb\nC\r\nd\ne"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("a\nb\nC\nd\ne"), mixed),
+             std::optional<std::string>("a\r\nb\nC\r\nd\ne"));
     QCOMPARE(TextToEntryBytes(QStringLiteral("a\nb\nx\ny\nd\ne\n"), mixed),
              std::optional<std::string>("a\r\nb\nx\r\ny\r\nd\ne\r\n"));
-    QCOMPARE(TextToEntryBytes(QStringLiteral("a\nd\ne"), mixed), std::optional<std::string>("a\r\nd\ne"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("a\nd\ne"), mixed),
+             std::optional<std::string>("a\r\nd\ne"));
 
     const std::string path = Archive("text.big");
     CEditorRun run({ToQ(path)});
@@ -515,7 +546,8 @@ class EditTest : public QObject {
     QVERIFY(window != nullptr);
     QPlainTextEdit* editor = window->GetEditor();
     QVERIFY(editor->toPlainText().startsWith(QStringLiteral("; tanks\nObject Tank\n")));
-    editor->setPlainText(editor->toPlainText().replace(QStringLiteral("Armor"), QStringLiteral("Armor = 9")));
+    editor->setPlainText(
+        editor->toPlainText().replace(QStringLiteral("Armor"), QStringLiteral("Armor = 9")));
     window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
     QCOMPARE(ListRows(ListOf(frame)).last(), QStringLiteral("    Armor|9"));
     QVERIFY(run.Command(ID_FILE_SAVE));

@@ -226,7 +226,8 @@ class CPseudoTerminal {
     if (!IsOpen()) return said;
     ::fcntl(m_master, F_SETFL, O_NONBLOCK);
     char buffer[4096];
-    for (ssize_t n; (n = ::read(m_master, buffer, sizeof buffer)) > 0;) said.append(buffer, size_t(n));
+    for (ssize_t n; (n = ::read(m_master, buffer, sizeof buffer)) > 0;)
+      said.append(buffer, size_t(n));
     std::erase(said, '\r');
     return said;
   }

@@ -44,8 +44,8 @@ constexpr char kTankRules[] =
     "End\n";
 
 const QStringList kTankRows = {
-    "Cannon|Weapon",  "    Damage|100",  "Lonely|",        "    Flag|Yes",  "Tank|Object",
-    "    Speed|30",   "    Draw|Model",  "        Scale|2", "    Armor|Heavy", "    Crew|3",
+    "Cannon|Weapon", "    Damage|100", "Lonely|",         "    Flag|Yes",    "Tank|Object",
+    "    Speed|30",  "    Draw|Model", "        Scale|2", "    Armor|Heavy", "    Crew|3",
 };
 
 constexpr char kOtherRules[] = "Weapon Gun\n  Range = 200\nEnd\n";
@@ -89,7 +89,8 @@ class CShowWatcher : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Show && documentsAtShow < 0 && qobject_cast<CMainFrame*>(watched)) {
+    if (event->type() == QEvent::Show && documentsAtShow < 0 &&
+        qobject_cast<CMainFrame*>(watched)) {
       documentsAtShow = static_cast<int>(AfxGetApp()->GetDocuments().size());
       CMDIChildWnd* child = AfxGetApp()->GetMainWnd()->MDIGetActive();
       childMaximizedAtShow = child != nullptr && child->isMaximized();
@@ -177,7 +178,8 @@ class EditorTest : public QObject {
     // start from the desktop).
     CPseudoTerminal terminal;
     QVERIFY(terminal.IsOpen());
-    for (const QString& path : {text, m_archive + ".missing", QString::fromStdString(m_dir.Path())}) {
+    for (const QString& path :
+         {text, m_archive + ".missing", QString::fromStdString(m_dir.Path())}) {
       const CStderrTo toTerminal(terminal.Name());
       CEditorRun run({path});
       QVERIFY(!run.Started());
@@ -233,7 +235,8 @@ class EditorTest : public QObject {
       const QVariant data = tree->model()->index(row++, 0).data(CEntryTreeModel::kEntryDataRole);
       QCOMPARE(data.value<quintptr>(), reinterpret_cast<quintptr>(&buffer));
     }
-    new QAbstractItemModelTester(tree->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, tree);
+    new QAbstractItemModelTester(tree->model(),
+                                 QAbstractItemModelTester::FailureReportingMode::QtTest, tree);
   }
 
   void anArchiveWithoutEntriesOpensEmpty() {
@@ -252,7 +255,8 @@ class EditorTest : public QObject {
     CChildFrame* frame = run.Frames()[0];
     CLeftView* tree = TreeOf(frame);
     CTarnEditorView* list = ListOf(frame);
-    new QAbstractItemModelTester(list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, list);
+    new QAbstractItemModelTester(list->model(),
+                                 QAbstractItemModelTester::FailureReportingMode::QtTest, list);
     QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
 
     ClickTreeRow(tree, 2);  // Data\Tank.ini
@@ -292,7 +296,8 @@ class EditorTest : public QObject {
     CTarnEditorView* list = ListOf(frame);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
-    QCOMPARE(list->editTriggers(), QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    QCOMPARE(list->editTriggers(),
+             QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     QVERIFY(!(list->model()->flags(list->model()->index(1, 0)) & Qt::ItemIsEditable));
     QVERIFY(!list->isSortingEnabled());
     const QRect first = list->visualRect(list->model()->index(1, 0));
@@ -315,7 +320,8 @@ class EditorTest : public QObject {
         "    MMMMMMM = x\n"
         "  End\n"
         "End\n";
-    const QString path = Write("wide.big", CBigBuilder().Add("w", rules).Add("s", "A B\nEnd\n").Build());
+    const QString path =
+        Write("wide.big", CBigBuilder().Add("w", rules).Add("s", "A B\nEnd\n").Build());
     CEditorRun run({path});
     CChildFrame* frame = run.Frames()[0];
     CTarnEditorView* list = ListOf(frame);
@@ -323,8 +329,9 @@ class EditorTest : public QObject {
     for (int row : {1, 0, 1}) {
       ClickTreeRow(TreeOf(frame), row);
       for (int column = 0; column < 2; ++column) {
-        const int fitted = std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
-                                    list->header()->sectionSizeHint(column));
+        const int fitted =
+            std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
+                     list->header()->sectionSizeHint(column));
         QCOMPARE(list->GetColumnWidth(column), fitted);
       }
     }
@@ -364,9 +371,12 @@ class EditorTest : public QObject {
         "Object AVATAR\n"
         "  Tab\tKey = a\tb  c\n"
         "  High = \x80\x85\x99\xC9t\xE9 \xFF\n"
-        "  Control = a\x01" "b\x1F\x7F\0c\n"s +
+        "  Control = a\x01"
+        "b\x1F\x7F\0c\n"s +
         "  Empty =\n"
-        "  Long = " + std::string(80, 'W') + " To Ty\n"
+        "  Long = " +
+        std::string(80, 'W') +
+        " To Ty\n"
         "  Draw = Model\n"
         "    Scale 2\n"
         "  End\n"
@@ -492,7 +502,8 @@ class EditorTest : public QObject {
     }
     // Quietly: no message box, no window of any kind.
     QCOMPARE(QApplication::topLevelWidgets().size(), topLevels);
-    for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY(qobject_cast<QMessageBox*>(w) == nullptr);
+    for (QWidget* w : QApplication::topLevelWidgets())
+      QVERIFY(qobject_cast<QMessageBox*>(w) == nullptr);
     QCOMPARE(run.App().GetRecentFileList()->GetCount(), 1);
     QCOMPARE((*run.App().GetRecentFileList())[0], m_archive);
     // A cancelled dialog opens nothing either.
@@ -565,12 +576,14 @@ class EditorTest : public QObject {
 
     // With nothing changed there is nothing to undo or redo. (Copy copies:
     // edit_test has it.)
-    for (int id : {ID_EDIT_UNDO, ID_EDIT_REDO, ID_EDIT_CUT, ID_EDIT_PASTE}) QVERIFY(!run.Command(id));
+    for (int id : {ID_EDIT_UNDO, ID_EDIT_REDO, ID_EDIT_CUT, ID_EDIT_PASTE})
+      QVERIFY(!run.Command(id));
     QMenu* edit = BarMenu(run.Main()->menuBar(), QStringLiteral("&Edit"));
     run.Main()->UpdateMenus();
     // The first six; Find follows them.
-    QCOMPARE(MenuTexts(edit).mid(0, 6), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X",
-                                                     "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
+    QCOMPARE(MenuTexts(edit).mid(0, 6),
+             QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+                          "&Paste\tCtrl+V"}));
     for (QAction* action : edit->actions().mid(0, 6)) {
       if (action->text().startsWith(QStringLiteral("&Copy"))) continue;
       QVERIFY(!action->isEnabled() || action->isSeparator());
@@ -578,9 +591,9 @@ class EditorTest : public QObject {
     }
 
     const QList<QKeyCombination> keys = {
-        Qt::CTRL | Qt::Key_Z,        Qt::CTRL | Qt::Key_X,
-        Qt::CTRL | Qt::Key_V,        Qt::ALT | Qt::Key_Backspace, Qt::SHIFT | Qt::Key_Delete,
-        Qt::SHIFT | Qt::Key_Insert,  Qt::CTRL | Qt::Key_Y,
+        Qt::CTRL | Qt::Key_Z,        Qt::CTRL | Qt::Key_X,       Qt::CTRL | Qt::Key_V,
+        Qt::ALT | Qt::Key_Backspace, Qt::SHIFT | Qt::Key_Delete, Qt::SHIFT | Qt::Key_Insert,
+        Qt::CTRL | Qt::Key_Y,
     };
     for (QWidget* target : {static_cast<QWidget*>(list), static_cast<QWidget*>(tree)}) {
       target->setFocus();
@@ -614,10 +627,10 @@ class EditorTest : public QObject {
     QVERIFY(run.Command(ID_FILE_NEW));
     run.Main()->UpdateMenus();
     QCOMPARE(BarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window"}));
-    QCOMPARE(MenuTexts(BarMenu(bar, "&File")),
-             QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S",
-                          "Save &As...", "Save C&hanges As...", "Compa&re With...", "-", "Recent File", "-",
-                          "E&xit"}));
+    QCOMPARE(
+        MenuTexts(BarMenu(bar, "&File")),
+        QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S", "Save &As...",
+                     "Save C&hanges As...", "Compa&re With...", "-", "Recent File", "-", "E&xit"}));
     // A new document has no file to compare.
     QVERIFY(!MenuAction(BarMenu(bar, "&File"), "Compa&re With...")->isEnabled());
     QVERIFY(MenuAction(BarMenu(bar, "&View"), "S&plit")->isEnabled());
@@ -627,7 +640,8 @@ class EditorTest : public QObject {
     CEditorRun run;
     CMultiDocTemplate* docTemplate = run.App().GetDocTemplates().front().get();
     QCOMPARE(run.App().LoadString(IDR_TARNEDTYPE),
-             QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives (*.big)\n.big\nTarnEditor.Document\nTarnEdi Document"));
+             QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives "
+                            "(*.big)\n.big\nTarnEditor.Document\nTarnEdi Document"));
     QCOMPARE(docTemplate->GetDocString(CMultiDocTemplate::docName), QStringLiteral("TarnEdi"));
     QCOMPARE(docTemplate->GetDocString(CMultiDocTemplate::regFileTypeName),
              QStringLiteral("TarnEdi Document"));

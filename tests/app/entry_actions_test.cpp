@@ -72,7 +72,8 @@ class EntryActionsTest : public QObject {
     CEditorRun run({ToQ(m_archive)});
     CLeftView* tree = TreeOf(run.Frames()[0]);
     tree->setCurrentIndex(tree->model()->index(1, 0));
-    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
       QStringList shown;
       bool extractEnabled = false;
       QTimer::singleShot(0, [&] {
@@ -102,8 +103,10 @@ class EntryActionsTest : public QObject {
     m_saveAnswer = ToQ(m_archive);
     actions->ExtractEntry(tree->model()->index(1, 0));
     QCOMPARE(ReadWholeFile(m_archive), before);
-    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract Data\\INI\\Tank.ini to %1: would replace the archive itself")
-                                  .arg(ToQ(m_archive)));
+    QCOMPARE(
+        StatusText(run),
+        QStringLiteral("Cannot extract Data\\INI\\Tank.ini to %1: would replace the archive itself")
+            .arg(ToQ(m_archive)));
   }
 
   void extractAllWritesEveryEntryAndListsTheOnesItCouldNot() {
@@ -122,7 +125,8 @@ class EntryActionsTest : public QObject {
     QCOMPARE(m_problemDialogs, 1);
     QCOMPARE(m_problems, QStringLiteral("..\\escape: name has a part '.' or '..'\n"
                                         "a.big: would replace the archive itself\n"));
-    QCOMPARE(StatusText(run), QStringLiteral("Extracted 2 of 4 entries to %1").arg(ToQ(m_dir.Path())));
+    QCOMPARE(StatusText(run),
+             QStringLiteral("Extracted 2 of 4 entries to %1").arg(ToQ(m_dir.Path())));
 
     // A cancelled folder dialog does nothing.
     m_folderAnswer.clear();
@@ -143,7 +147,8 @@ class EntryActionsTest : public QObject {
     QCOMPARE(ReadWholeFile(m_dir.Path() + "/unmapped.ini"), std::string("Object Tank\nEnd\n"));
     m_folderAnswer = ToQ(m_dir.Path() + "/unmapped");
     actions->ExtractAll();
-    QCOMPARE(ReadWholeFile(m_dir.Path() + "/unmapped/Data/INI/Tank.ini"), std::string("Object Tank\nEnd\n"));
+    QCOMPARE(ReadWholeFile(m_dir.Path() + "/unmapped/Data/INI/Tank.ini"),
+             std::string("Object Tank\nEnd\n"));
     QCOMPARE(ReadWholeFile(m_dir.Path() + "/unmapped/Data/Other.ini"), std::string("other"));
     QCOMPARE(StatusText(run), QStringLiteral("Extracted 3 of 4 entries to %1").arg(m_folderAnswer));
   }
@@ -151,18 +156,22 @@ class EntryActionsTest : public QObject {
   // Read where it lies, an entry can still fail to read: the status bar
   // says so, and nothing reads bytes that are not there.
   void anEntryThatCannotBeReadIsReportedNotShown() {
-    const std::string path = m_dir.Write("unreadable.big", CBigBuilder().Add("gone.ini", std::string(9000, 'g')).Build());
+    const std::string path = m_dir.Write(
+        "unreadable.big", CBigBuilder().Add("gone.ini", std::string(9000, 'g')).Build());
     CDiskFileTestHelper::SetMappingDisabled(true);
     CEditorRun run({ToQ(path)});
     CDiskFileTestHelper::SetMappingDisabled(false);
     std::filesystem::resize_file(path, 100);
     CLeftView* tree = TreeOf(run.Frames()[0]);
-    tree->selectionModel()->setCurrentIndex(tree->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
+    tree->selectionModel()->setCurrentIndex(tree->model()->index(0, 0),
+                                            QItemSelectionModel::ClearAndSelect);
     QCOMPARE(StatusText(run), QStringLiteral("Cannot read this entry from the archive"));
     m_saveAnswer = ToQ(m_dir.Path() + "/gone.ini");
     TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractEntry(tree->model()->index(0, 0));
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone.ini"));
-    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract gone.ini to %1: unexpected end of file").arg(m_saveAnswer));
+    QCOMPARE(
+        StatusText(run),
+        QStringLiteral("Cannot extract gone.ini to %1: unexpected end of file").arg(m_saveAnswer));
   }
 
   // Another program cuts the open archive short: what it holds now is not
@@ -188,7 +197,8 @@ class EntryActionsTest : public QObject {
     m_folderAnswer = ToQ(m_dir.Path() + "/cut");
     actions->ExtractAll();
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/cut/first.ini"));
-    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract all: %1 (0 of 2 entries were extracted)").arg(changed));
+    QCOMPARE(StatusText(run),
+             QStringLiteral("Cannot extract all: %1 (0 of 2 entries were extracted)").arg(changed));
     QCOMPARE(m_problemDialogs, 0);
   }
 };

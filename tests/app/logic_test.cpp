@@ -83,7 +83,8 @@ class LogicTest : public QObject {
     QCOMPARE(int(Cp1252ToUnicode(0x99)), 0x2122);
     QCOMPARE(int(Cp1252ToUnicode(0x9F)), 0x0178);
     // The five the page leaves undefined keep their value.
-    for (int byte : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) QCOMPARE(int(Cp1252ToUnicode(uint8_t(byte))), byte);
+    for (int byte : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+      QCOMPARE(int(Cp1252ToUnicode(uint8_t(byte))), byte);
   }
 
   void textKeepsEveryByte() {
@@ -113,7 +114,8 @@ class LogicTest : public QObject {
     for (int row = 0; row < model.rowCount(); ++row) names << model.index(row).data().toString();
     // Upper case before lower case, a name before its extensions, high
     // bytes after every ASCII byte, a backslash just another byte.
-    QCOMPARE(names, QStringList({"B", "Z", "a", "a\\b", "ab", "b", QString::fromLatin1(high.data(), 2)}));
+    QCOMPARE(names,
+             QStringList({"B", "Z", "a", "a\\b", "ab", "b", QString::fromLatin1(high.data(), 2)}));
     // Each item's data is the address of the map's own buffer, which holds
     // that entry's bytes.
     for (int row = 0; row < model.rowCount(); ++row) {
@@ -169,7 +171,8 @@ class LogicTest : public QObject {
     const QFont font;
     const CTextWidthEstimate estimate{QFontMetrics(font)};
     std::vector<int> widths;
-    for (size_t i = 0; i < entries.size(); ++i) widths.push_back(estimate.Estimate(0, entries.NameAt(i)));
+    for (size_t i = 0; i < entries.size(); ++i)
+      widths.push_back(estimate.Estimate(0, entries.NameAt(i)));
     for (const size_t limit : {size_t{0}, size_t{1}, size_t{32}, size_t{500}}) {
       QCOMPARE(WidestNames(entries, estimate, limit), WidestCandidates(widths, limit));
     }
@@ -227,8 +230,9 @@ class LogicTest : public QObject {
 
   void findWrapsAndIgnoresAsciiCase() {
     QTemporaryDir dir;
-    const CEntryMap entries = EntriesNamed(dir, {"Art\\Tank.tga", "Data\\INI\\Object\\Tank.ini",
-                                                 "Data\\ini\\weapon.ini", "readme", "\xC9t\xE9.ini"});
+    const CEntryMap entries =
+        EntriesNamed(dir, {"Art\\Tank.tga", "Data\\INI\\Object\\Tank.ini", "Data\\ini\\weapon.ini",
+                           "readme", "\xC9t\xE9.ini"});
     QCOMPARE(entries.size(), size_t{5});  // in that order
     const auto find = [&entries](std::string_view needle, size_t from, FindDirection d) {
       return FindEntry(entries, needle, from, d);
@@ -249,14 +253,18 @@ class LogicTest : public QObject {
     QCOMPARE(find("", 0, fw), std::nullopt);
     QCOMPARE(FindEntry(CEntryMap(), "a", 0, fw), std::nullopt);
     // Typed text turns back into the bytes it shows.
-    QCOMPARE(TextToBytes(BytesToText("\x80\x9F\xE9" "a")), std::optional<std::string>("\x80\x9F\xE9" "a"));
+    QCOMPARE(TextToBytes(BytesToText("\x80\x9F\xE9"
+                                     "a")),
+             std::optional<std::string>("\x80\x9F\xE9"
+                                        "a"));
     QCOMPARE(TextToBytes(QStringLiteral("\u4E2D")), std::nullopt);
   }
 
   void foldersComeFromBothSeparators() {
     // In byte order, as the tree's rows are.
-    const std::vector<std::string> names = {"Data/INI/b.ini", "Data\\INI\\Sub\\c.ini", "Data\\INI\\a.ini",
-                                            "Data\\Maps\\m.ini", "a\\\\x", "top.ini"};
+    const std::vector<std::string> names = {"Data/INI/b.ini",   "Data\\INI\\Sub\\c.ini",
+                                            "Data\\INI\\a.ini", "Data\\Maps\\m.ini",
+                                            "a\\\\x",           "top.ini"};
     CEntryFolders folders;
     folders.Build(names.size(), [&names](size_t row) { return std::string_view(names[row]); });
     const CEntryFolders::CFolder& root = folders.Folder(CEntryFolders::kRoot);
@@ -281,7 +289,8 @@ class LogicTest : public QObject {
 
     // Renaming a folder changes its part of each name and nothing else.
     QCOMPARE(ReplaceNamePart("Data/INI/b.ini", 1, "Rules"), std::string("Data/Rules/b.ini"));
-    QCOMPARE(ReplaceNamePart("Data\\INI\\Sub\\c.ini", 0, "Art"), std::string("Art\\INI\\Sub\\c.ini"));
+    QCOMPARE(ReplaceNamePart("Data\\INI\\Sub\\c.ini", 0, "Art"),
+             std::string("Art\\INI\\Sub\\c.ini"));
     QCOMPARE(ReplaceNamePart("top.ini", 1, "x"), std::string("top.ini"));
 
     // A name of very many parts nests no deeper than a tree view can draw;
@@ -297,7 +306,8 @@ class LogicTest : public QObject {
 
   void copyIsByteIdentical() {
     CTempDir dir;
-    const std::string bytes = CBigBuilder().Add("a.ini", "Object A\nEnd\n").Add("b", Bytes({0, 1, 0xFF})).Build();
+    const std::string bytes =
+        CBigBuilder().Add("a.ini", "Object A\nEnd\n").Add("b", Bytes({0, 1, 0xFF})).Build();
     const QString archive = ToQ(dir.Write("x.big", bytes));
     const auto stamp = StampArchive(archive);
     QVERIFY(stamp.has_value());
@@ -373,7 +383,11 @@ class LogicTest : public QObject {
       const rlimit cap{64 * 1024, 64 * 1024};
       if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(90);
       const CStatus result = CopyArchive(*stamp, ToQ(keep));
-      ::_exit(result.GetKind() == CStatus::Kind::System && StatusText(result) == ToQ(keep) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EFBIG)) ? 0 : 91);
+      ::_exit(result.GetKind() == CStatus::Kind::System &&
+                      StatusText(result) == ToQ(keep) + QStringLiteral(": ") +
+                                                QString::fromLocal8Bit(std::strerror(EFBIG))
+                  ? 0
+                  : 91);
     }
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
@@ -387,7 +401,8 @@ class LogicTest : public QObject {
     CTempDir dir;
     const std::string archive = dir.Write("x.big", CBigBuilder().Add("a", "1").Build());
     const auto stamp = StampArchive(ToQ(archive));
-    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/no/such/folder/y.big")).GetKind(), CStatus::Kind::System);
+    QCOMPARE(CopyArchive(*stamp, ToQ(dir.Path() + "/no/such/folder/y.big")).GetKind(),
+             CStatus::Kind::System);
     QVERIFY(!std::filesystem::exists(dir.Path() + "/no"));
   }
 
@@ -451,10 +466,14 @@ class LogicTest : public QObject {
     QTest::addColumn<QString>("file");
     QTest::newRow("none") << QStringList() << int(CCommandLineInfo::FileNothing) << QString();
     QTest::newRow("path") << QStringList({"a.big"}) << int(CCommandLineInfo::FileOpen) << "a.big";
-    QTest::newRow("switch first") << QStringList({"-x", "a.big"}) << int(CCommandLineInfo::FileOpen) << "a.big";
-    QTest::newRow("switch only") << QStringList({"-x"}) << int(CCommandLineInfo::FileNothing) << QString();
-    QTest::newRow("first path wins") << QStringList({"a.big", "b.big"}) << int(CCommandLineInfo::FileOpen) << "a.big";
-    QTest::newRow("dash name") << QStringList({"--", "-a.big"}) << int(CCommandLineInfo::FileOpen) << "-a.big";
+    QTest::newRow("switch first") << QStringList({"-x", "a.big"}) << int(CCommandLineInfo::FileOpen)
+                                  << "a.big";
+    QTest::newRow("switch only") << QStringList({"-x"}) << int(CCommandLineInfo::FileNothing)
+                                 << QString();
+    QTest::newRow("first path wins")
+        << QStringList({"a.big", "b.big"}) << int(CCommandLineInfo::FileOpen) << "a.big";
+    QTest::newRow("dash name") << QStringList({"--", "-a.big"}) << int(CCommandLineInfo::FileOpen)
+                               << "-a.big";
   }
 
   void commandLine() {

@@ -48,7 +48,8 @@ class PersistenceTest : public QObject {
 
  private:
   std::string Archive(const CTempDir& dir, const std::string& name) {
-    return dir.Write(name, CBigBuilder().Add("Rules.ini", "Object " + name + "\n  A = 1\nEnd\n").Build());
+    return dir.Write(name,
+                     CBigBuilder().Add("Rules.ini", "Object " + name + "\n  A = 1\nEnd\n").Build());
   }
 
  private slots:
@@ -158,8 +159,8 @@ class PersistenceTest : public QObject {
     QVERIFY(run.Dialogs().isEmpty());
 
     // Save As onto the archive itself, by any name, or cancelled.
-    for (const std::string& name : {archive, dir.Path() + "/link.big", dir.Path() + "/./a.big",
-                                    std::string()}) {
+    for (const std::string& name :
+         {archive, dir.Path() + "/link.big", dir.Path() + "/./a.big", std::string()}) {
       run.Answer(QString::fromStdString(name));
       QVERIFY(run.Command(ID_FILE_SAVE_AS));
     }
@@ -208,7 +209,8 @@ class PersistenceTest : public QObject {
                  document->GetLastError().size() > nowhere.size() + 2,
              qPrintable(document->GetLastError()));
     QVERIFY(!document->OnSaveDocument(QString::fromStdString(archive)));
-    QCOMPARE(document->GetLastError(), QString::fromStdString(archive) + ": is the opened archive itself");
+    QCOMPARE(document->GetLastError(),
+             QString::fromStdString(archive) + ": is the opened archive itself");
     QVERIFY(document->OnSaveDocument(QString::fromStdString(dir.Path() + "/copy.big")));
     QVERIFY(document->GetLastError().isEmpty());
   }

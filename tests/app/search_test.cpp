@@ -57,16 +57,19 @@ class SearchTest : public QObject {
     const std::string text =
         "Object Tank\n  Speed = 30\n  WeaponSet\n    Weapon = TankGun\n  End\nEnd\n"
         "Weapon TankGun\n  Damage 40\nEnd\n";
-    m_path = ToQ(m_dir.Write("a.big", CBigBuilder()
-                                          .Add("Data\\Tank.ini", text)
-                                          .Add("Data\\Other.ini", "Object Jeep\n  Weapon = JeepGun\nEnd\n")
-                                          .Add("Data\\Binary.dat", std::string("Weapon\0", 7))
-                                          .Add("Data\\Plain.ini", "Object Boat\n  Speed 5\nEnd\n")
-                                          .Build()));
+    m_path = ToQ(
+        m_dir.Write("a.big", CBigBuilder()
+                                 .Add("Data\\Tank.ini", text)
+                                 .Add("Data\\Other.ini", "Object Jeep\n  Weapon = JeepGun\nEnd\n")
+                                 .Add("Data\\Binary.dat", std::string("Weapon\0", 7))
+                                 .Add("Data\\Plain.ini", "Object Boat\n  Speed 5\nEnd\n")
+                                 .Build()));
     CBigBuilder many;
     for (int i = 0; i < 400; ++i) {
       std::string entry;
-      for (int b = 0; b < 100; ++b) entry += "Object U" + std::to_string(b) + "\n  Cost = " + std::to_string(i) + "\n  Weapon Gun\nEnd\n";
+      for (int b = 0; b < 100; ++b)
+        entry += "Object U" + std::to_string(b) + "\n  Cost = " + std::to_string(i) +
+                 "\n  Weapon Gun\nEnd\n";
       many.Add("e" + std::to_string(1000 + i), entry);
     }
     m_large = ToQ(m_dir.Write("large.big", many.Build()));
@@ -128,10 +131,14 @@ class SearchTest : public QObject {
     QVERIFY(editor != nullptr);
     const std::string boat = "Object Boat\n  Weapon = BoatGun\nEnd\n";
     const std::string raft = "Object Raft\n  Weapon = RaftGun\nEnd\n";
-    editor->Push(QStringLiteral("Edit"),
-                 {{"Data\\Plain.ini", CChangeSet::CChange{false, CDataBuffer(boat.data(), static_cast<uint32_t>(boat.size()))}},
-                  {"Data\\Other.ini", CChangeSet::CChange{true, {}}},
-                  {"Data\\New.ini", CChangeSet::CChange{false, CDataBuffer(raft.data(), static_cast<uint32_t>(raft.size()))}}});
+    editor->Push(
+        QStringLiteral("Edit"),
+        {{"Data\\Plain.ini",
+          CChangeSet::CChange{false, CDataBuffer(boat.data(), static_cast<uint32_t>(boat.size()))}},
+         {"Data\\Other.ini", CChangeSet::CChange{true, {}}},
+         {"Data\\New.ini",
+          CChangeSet::CChange{false,
+                              CDataBuffer(raft.data(), static_cast<uint32_t>(raft.size()))}}});
     CRulesSearchPane* pane = run.Main()->GetRulesSearch();
     Search(run, "weapon");
     QTRY_VERIFY(!pane->IsSearching());
@@ -141,7 +148,8 @@ class SearchTest : public QObject {
     results->setFocus();
     results->setCurrentIndex(results->model()->index(0, 0));
     QTest::keyClick(results, Qt::Key_Return);
-    QCOMPARE(TreeOf(run.Frames()[0])->currentIndex().data().toString(), QStringLiteral("Data\\New.ini"));
+    QCOMPARE(TreeOf(run.Frames()[0])->currentIndex().data().toString(),
+             QStringLiteral("Data\\New.ini"));
     QCOMPARE(ListRows(ListOf(run.Frames()[0])).at(ListOf(run.Frames()[0])->currentIndex().row()),
              QStringLiteral("    Weapon|RaftGun"));
     // What tarn grep finds in the archive saved with the changes.
@@ -191,7 +199,8 @@ class SearchTest : public QObject {
     QCOMPARE(AccessibleName(pane->GetResults()), QStringLiteral("Matches"));
     QAbstractItemModel* model = pane->GetResults()->model();
     QStringList headings;
-    for (int column = 0; column < model->columnCount(); ++column) headings << model->headerData(column, Qt::Horizontal).toString();
+    for (int column = 0; column < model->columnCount(); ++column)
+      headings << model->headerData(column, Qt::Horizontal).toString();
     QCOMPARE(headings, QStringList({"Entry", "Block", "Name", "Value"}));
   }
 

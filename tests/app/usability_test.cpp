@@ -49,7 +49,8 @@ QMenu* BarMenu(CEditorRun& run, const QString& title) {
 QStringList ShownTexts(QMenu* menu) {
   QStringList texts;
   for (QAction* action : menu->actions()) {
-    if (action->isVisible()) texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    if (action->isVisible())
+      texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
   }
   return texts;
 }
@@ -95,8 +96,9 @@ class UsabilityTest : public QObject {
  private:
   std::unique_ptr<CTestSettings> m_settings;
   CTempDir m_dir;
-  QString m_archive;  // Data\Long.ini (2,200 rows), Data\Short.ini (110 rows), Data\Tank.ini, readme
-  QString m_other;    // one entry
+  QString
+      m_archive;    // Data\Long.ini (2,200 rows), Data\Short.ini (110 rows), Data\Tank.ini, readme
+  QString m_other;  // one entry
 
   QString Write(const std::string& name, const std::string& bytes) {
     return QString::fromStdString(m_dir.Write(name, bytes));
@@ -126,8 +128,8 @@ class UsabilityTest : public QObject {
     list->scrollToBottom();
     QVERIFY(list->verticalScrollBar()->value() > 0);
     const QModelIndex last = list->model()->index(2199, 0);
-    list->selectionModel()->setCurrentIndex(last, QItemSelectionModel::ClearAndSelect |
-                                                      QItemSelectionModel::Rows);
+    list->selectionModel()->setCurrentIndex(
+        last, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 
     ClickTreeRow(TreeOf(frame), 1);
     QCOMPARE(list->model()->rowCount(), 110);
@@ -210,7 +212,8 @@ class UsabilityTest : public QObject {
     CEditorRun run({m_archive});
     run.Answer(bad);
     QVERIFY(run.Command(ID_FILE_OPEN));
-    QCOMPARE(Message(run), "Cannot open " + bad + ": " + CStatus::WordsFor(CStatus::Kind::BadMagic));
+    QCOMPARE(Message(run),
+             "Cannot open " + bad + ": " + CStatus::WordsFor(CStatus::Kind::BadMagic));
     QCOMPARE(run.Frames().size(), size_t{1});
     QVERIFY(run.Command(ID_WINDOW_CASCADE));
     QCOMPARE(Message(run), QStringLiteral("Ready"));
@@ -267,7 +270,8 @@ class UsabilityTest : public QObject {
     const QString reason = bad + ": " + CStatus::WordsFor(CStatus::Kind::BadMagic);
     QCOMPARE(Message(run), "Cannot open " + reason);
     // Where stderr does go (a session log), the line is there as well.
-    QVERIFY(QString::fromStdString(ReadWholeFile(log)).contains("tarn-editor: cannot open " + reason));
+    QVERIFY(
+        QString::fromStdString(ReadWholeFile(log)).contains("tarn-editor: cannot open " + reason));
   }
 
   // --- 6. Save As says what it did not do
@@ -325,11 +329,11 @@ class UsabilityTest : public QObject {
     CTarnEditorView* list = ListOf(run.Frames()[0]);
     QMenu* edit = BarMenu(run, "&Edit");
     run.Main()->UpdateMenus();
-    QCOMPARE(ShownTexts(edit), QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
-                                            "&Paste\tCtrl+V", "&Delete\tDel", "Edit &Text...", "-",
-                                            "Add &Files...", "Add F&older...", "Replace &With File...", "-",
-                                            "&Find...\tCtrl+F",
-                                            "Find in &Rules...\tCtrl+Shift+F"}));
+    QCOMPARE(ShownTexts(edit),
+             QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+                          "&Paste\tCtrl+V", "&Delete\tDel", "Edit &Text...", "-", "Add &Files...",
+                          "Add F&older...", "Replace &With File...", "-", "&Find...\tCtrl+F",
+                          "Find in &Rules...\tCtrl+Shift+F"}));
     QVERIFY(MenuAction(edit, "&Find...\tCtrl+F")->isEnabled());
 
     QVERIFY(FindField(tree) == nullptr || !FindField(tree)->isVisible());
@@ -384,7 +388,8 @@ class UsabilityTest : public QObject {
 
   void theFindFieldNeverCoversTheCurrentEntry() {
     CBigBuilder builder;
-    for (int i = 0; i < 300; ++i) builder.Add("Data\\Unit" + std::to_string(1000 + i) + ".ini", "A 1\n");
+    for (int i = 0; i < 300; ++i)
+      builder.Add("Data\\Unit" + std::to_string(1000 + i) + ".ini", "A 1\n");
     CEditorRun run({Write("many.big", builder.Build())});
     CLeftView* tree = TreeOf(run.Frames()[0]);
     // The last entry, at the very bottom of the pane.
@@ -414,9 +419,9 @@ class UsabilityTest : public QObject {
     QVERIFY(list->GetColumnWidth(1) <= visible);
     // Value starts inside the pane.
     QVERIFY(list->header()->sectionViewportPosition(1) < visible);
-    QCOMPARE(Message(run), QString("%1 bytes, binary data, %2 rows")
-                               .arg(noise.size())
-                               .arg(list->model()->rowCount()));
+    QCOMPARE(
+        Message(run),
+        QString("%1 bytes, binary data, %2 rows").arg(noise.size()).arg(list->model()->rowCount()));
   }
 
   // --- 10. names for screen readers
@@ -433,7 +438,8 @@ class UsabilityTest : public QObject {
     CStatusBar* bar = run.Main()->GetStatusBar();
     const QStringList panes = {"Message", "Caps Lock", "Num Lock", "Scroll Lock"};
     QCOMPARE(AccessibleText(bar->GetPane(0), QAccessible::Description), panes[0]);
-    for (int i = 1; i < bar->GetPaneCount(); ++i) QCOMPARE(AccessibleName(bar->GetPane(i)), panes[i]);
+    for (int i = 1; i < bar->GetPaneCount(); ++i)
+      QCOMPARE(AccessibleName(bar->GetPane(i)), panes[i]);
     QVERIFY(run.Command(ID_EDIT_FIND));
     QCOMPARE(AccessibleName(FindField(tree)), QStringLiteral("Find entry"));
   }

@@ -23,8 +23,8 @@
 #include <stdexcept>
 
 CBigBuilder& CBigBuilder::Add(std::string_view name, std::string_view bytes) {
-  m_records.push_back({std::string(name), std::string(bytes), std::nullopt,
-                       static_cast<uint32_t>(bytes.size())});
+  m_records.push_back(
+      {std::string(name), std::string(bytes), std::nullopt, static_cast<uint32_t>(bytes.size())});
   return *this;
 }
 
@@ -95,8 +95,8 @@ CTempDir::CTempDir() {
 }
 
 void WriteSparseFile(const std::string& path, std::string_view head, int64_t size) {
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot make " + path);
   // Sparse where the file system has holes; elsewhere the size is only
   // reserved, which costs space but no writing.
@@ -105,9 +105,10 @@ void WriteSparseFile(const std::string& path, std::string_view head, int64_t siz
   DWORD written = 0;
   LARGE_INTEGER end;
   end.QuadPart = size;
-  const bool made = ::WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr) &&
-                    written == head.size() && ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
-                    ::SetEndOfFile(file);
+  const bool made =
+      ::WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr) &&
+      written == head.size() && ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+      ::SetEndOfFile(file);
   ::CloseHandle(file);
   if (!made) throw std::runtime_error("cannot make " + path + " sparse");
 }

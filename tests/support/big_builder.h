@@ -17,11 +17,26 @@ class CBigBuilder {
   CBigBuilder& AddRecord(std::string_view name, uint32_t offset, uint32_t size);
 
   // Damage and layout knobs. Unset ones get the values a valid archive needs.
-  CBigBuilder& Magic(std::string_view four) { m_magic = std::string(four); return *this; }
-  CBigBuilder& ArchiveSize(uint32_t value) { m_archiveSize = value; return *this; }
-  CBigBuilder& ArchiveSizeBigEndian() { m_sizeBigEndian = true; return *this; }
-  CBigBuilder& Count(uint32_t value) { m_count = value; return *this; }
-  CBigBuilder& HeaderSize(uint32_t value) { m_headerSize = value; return *this; }
+  CBigBuilder& Magic(std::string_view four) {
+    m_magic = std::string(four);
+    return *this;
+  }
+  CBigBuilder& ArchiveSize(uint32_t value) {
+    m_archiveSize = value;
+    return *this;
+  }
+  CBigBuilder& ArchiveSizeBigEndian() {
+    m_sizeBigEndian = true;
+    return *this;
+  }
+  CBigBuilder& Count(uint32_t value) {
+    m_count = value;
+    return *this;
+  }
+  CBigBuilder& HeaderSize(uint32_t value) {
+    m_headerSize = value;
+    return *this;
+  }
   // Bytes added to the index region after the last record, all `fill`.
   CBigBuilder& IndexPadding(uint32_t bytes, char fill = '\0') {
     m_indexPadding = bytes;
@@ -29,9 +44,15 @@ class CBigBuilder {
     return *this;
   }
   // Drops the zero byte that ends the last record's name.
-  CBigBuilder& UnterminatedLastName() { m_unterminated = true; return *this; }
+  CBigBuilder& UnterminatedLastName() {
+    m_unterminated = true;
+    return *this;
+  }
   // Bytes appended after the last entry (counted in the archive size).
-  CBigBuilder& Trailer(std::string_view bytes) { m_trailer = std::string(bytes); return *this; }
+  CBigBuilder& Trailer(std::string_view bytes) {
+    m_trailer = std::string(bytes);
+    return *this;
+  }
 
   std::string Build() const;
 

@@ -56,7 +56,8 @@ class CDeadline {
   explicit CDeadline(unsigned seconds)
       : m_watchdog([this, seconds] {
           std::unique_lock lock(m_mutex);
-          if (m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_finished; })) return;
+          if (m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_finished; }))
+            return;
           std::fputs("test overran its deadline\n", stderr);
           std::_Exit(124);
         }) {}

@@ -92,7 +92,8 @@ std::string Sound(const std::string& name) {
 
 std::string Music(const std::string& name) {
   CRandom random(Seed(name));
-  return "OggS" + std::string(1, '\0') + std::string(1, '\x02') + random.Bytes(3000 + random.Below(2000));
+  return "OggS" + std::string(1, '\0') + std::string(1, '\x02') +
+         random.Bytes(3000 + random.Below(2000));
 }
 
 std::string Mesh(const std::string& name) {
@@ -119,39 +120,41 @@ std::string ReadText(const std::string& path) {
 }
 
 const char* const kUnits[] = {
-    "iv_marten_scout",  "iv_basalt_tank",   "iv_quarry_crane",  "iv_thistle_rifleman",
-    "iv_warden_engineer", "iv_heron_gunship", "iv_foundry",     "iv_lantern_radar",
-    "iv_bulwark_wall",  "iv_command_hall",  "iv_power_station", "iv_barracks",
-    "iv_armory",        "iv_airfield",      "sm_cinder_lancer", "sm_kestrel_interceptor",
-    "sm_solar_spire",   "sm_glimmer_skiff", "sm_dune_strider",  "sm_heartstone",
-    "sm_observatory",   "sm_shaper",        "dc_scrap_runner",  "dc_tinker_rig",
+    "iv_marten_scout",    "iv_basalt_tank",   "iv_quarry_crane",  "iv_thistle_rifleman",
+    "iv_warden_engineer", "iv_heron_gunship", "iv_foundry",       "iv_lantern_radar",
+    "iv_bulwark_wall",    "iv_command_hall",  "iv_power_station", "iv_barracks",
+    "iv_armory",          "iv_airfield",      "sm_cinder_lancer", "sm_kestrel_interceptor",
+    "sm_solar_spire",     "sm_glimmer_skiff", "sm_dune_strider",  "sm_heartstone",
+    "sm_observatory",     "sm_shaper",        "dc_scrap_runner",  "dc_tinker_rig",
 };
 
 const char* const kTerrains[] = {
-    "sand_flat_01", "sand_flat_02", "sand_ripple",  "salt_crust",   "salt_cracked",
+    "sand_flat_01", "sand_flat_02", "sand_ripple",  "salt_crust",    "salt_cracked",
     "grass_dry_01", "grass_dry_02", "grass_lush",   "rock_cliff_01", "rock_cliff_02",
-    "rock_rubble",  "ash_field",    "ember_ground", "glass_shard",  "glass_smooth",
-    "road_asphalt", "road_dirt",    "mud_wet",      "snow_thin",    "water_shallow",
+    "rock_rubble",  "ash_field",    "ember_ground", "glass_shard",   "glass_smooth",
+    "road_asphalt", "road_dirt",    "mud_wet",      "snow_thin",     "water_shallow",
 };
 
 const char* const kSounds[] = {
-    "iv_repeater_01", "iv_repeater_02", "iv_repeater_03", "iv_cannon_01",   "iv_cannon_02",
-    "crash_big_01",   "sm_lance_charge_loop", "sm_photon_01", "explosion_small_01",
-    "explosion_small_02", "explosion_large_01", "building_collapse_01", "ui_click",
-    "ui_error", "ui_cash_in", "ui_cash_out", "ambient_wind_01", "ambient_surf_01",
-    "ambient_birds_01", "basalt_engine_idle",
+    "iv_repeater_01",     "iv_repeater_02",     "iv_repeater_03",       "iv_cannon_01",
+    "iv_cannon_02",       "crash_big_01",       "sm_lance_charge_loop", "sm_photon_01",
+    "explosion_small_01", "explosion_small_02", "explosion_large_01",   "building_collapse_01",
+    "ui_click",           "ui_error",           "ui_cash_in",           "ui_cash_out",
+    "ambient_wind_01",    "ambient_surf_01",    "ambient_birds_01",     "basalt_engine_idle",
 };
 
-const char* const kMaps[] = {"Glassreef", "Saltpan", "Emberwood", "IV01_Landfall", "IV02_Ridgeline",
-                             "IV03_Foundry", "SM01_Daybreak", "Tidewater"};
+const char* const kMaps[] = {"Glassreef",      "Saltpan",      "Emberwood",     "IV01_Landfall",
+                             "IV02_Ridgeline", "IV03_Foundry", "SM01_Daybreak", "Tidewater"};
 
 // A map's own rules: the objects placed on it. Small, but rules text all the same.
 std::string MapRules(const std::string& map, CRandom& random) {
-  std::vector<std::string> lines = {"; Objects placed on " + map + ". Written by the map editor.", ""};
+  std::vector<std::string> lines = {"; Objects placed on " + map + ". Written by the map editor.",
+                                    ""};
   const int count = 2 + static_cast<int>(random.Below(4));
   for (int i = 0; i < count; ++i) {
     lines.push_back("MapObject " + map + "_Marker" + std::to_string(i));
-    lines.push_back("  Position = X:" + std::to_string(random.Below(2000)) + " Y:" + std::to_string(random.Below(2000)));
+    lines.push_back("  Position = X:" + std::to_string(random.Below(2000)) +
+                    " Y:" + std::to_string(random.Below(2000)));
     lines.push_back("  Angle = " + std::to_string(random.Below(360)));
     lines.push_back("  Owner = " + std::string(i % 2 ? "PlayerNeutral" : "Player1"));
     lines.push_back("End");
@@ -193,24 +196,31 @@ void AddGenerated(CBigBuilder& builder) {
     builder.Add(folder + map + "_preview.tga", Image(folder + map));
     builder.Add(folder + "map.ini", MapRules(map, random));
   }
-  builder.Add("Data\\Text\\English.txt",
-              Lines({"UNIT:IV_MartenScout = \"Marten Scout\"", "UNIT:IV_BasaltTank = \"Basalt Tank\"",
-                     "UNIT:IV_HeronGunship = \"Heron Gunship\"", "UNIT:SM_CinderLancer = \"Cinder Lancer\"",
-                     "FACTION:Ironvale = \"Ironvale Compact\"", "FACTION:Sunmarch = \"Sunmarch Collective\"",
-                     "FACTION:DriftClans = \"Drift Clans\""},
-                    true));
-  builder.Add("Data\\Text\\Credits.txt", Lines({"Tarn Editor demo data", "Everything here is made up."}, false));
-  for (const char* script : {"ai_skirmish_easy", "ai_skirmish_normal", "ai_skirmish_hard", "ai_tutorial"})
+  builder.Add(
+      "Data\\Text\\English.txt",
+      Lines({"UNIT:IV_MartenScout = \"Marten Scout\"", "UNIT:IV_BasaltTank = \"Basalt Tank\"",
+             "UNIT:IV_HeronGunship = \"Heron Gunship\"", "UNIT:SM_CinderLancer = \"Cinder Lancer\"",
+             "FACTION:Ironvale = \"Ironvale Compact\"",
+             "FACTION:Sunmarch = \"Sunmarch Collective\"", "FACTION:DriftClans = \"Drift Clans\""},
+            true));
+  builder.Add("Data\\Text\\Credits.txt",
+              Lines({"Tarn Editor demo data", "Everything here is made up."}, false));
+  for (const char* script :
+       {"ai_skirmish_easy", "ai_skirmish_normal", "ai_skirmish_hard", "ai_tutorial"})
     builder.Add(std::string("Data\\Scripts\\") + script + ".txt",
-                Lines({"; " + std::string(script), "when cash > 2000 build IV_Foundry", "when idle attack nearest"},
+                Lines({"; " + std::string(script), "when cash > 2000 build IV_Foundry",
+                       "when idle attack nearest"},
                       false));
   for (const char* shader : {"terrain", "water", "unit_team", "glow", "shadow", "particle"})
-    builder.Add(std::string("Shaders\\") + shader + ".fx",
-                Lines({"// " + std::string(shader) + " shader", "float4 main() : COLOR { return 1; }"}, false));
+    builder.Add(
+        std::string("Shaders\\") + shader + ".fx",
+        Lines({"// " + std::string(shader) + " shader", "float4 main() : COLOR { return 1; }"},
+              false));
   // Empty entries happen in real archives: placeholders nobody filled in.
   builder.Add("Data\\INI\\Default\\Empty.ini", "");
   builder.Add("Art\\Textures\\placeholder.dds", "");
-  builder.Add("Readme.txt", Lines({"Demo archive of Tarn Editor.", "Open Data\\INI to see rules texts."}, true));
+  builder.Add("Readme.txt",
+              Lines({"Demo archive of Tarn Editor.", "Open Data\\INI to see rules texts."}, true));
 }
 
 }  // namespace

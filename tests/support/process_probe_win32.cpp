@@ -52,15 +52,14 @@ struct COwnHandle {
 // This process's handles.
 std::vector<COwnHandle> OwnHandles() {
   std::vector<COwnHandle> handles;
-  const auto query = reinterpret_cast<QuerySystemInformation>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
   if (query == nullptr) return handles;
   std::vector<char> buffer(1 << 20);
   LONG status;
   ULONG needed = 0;
   while ((status = query(kExtendedHandleInformation, buffer.data(),
-                                              static_cast<ULONG>(buffer.size()), &needed)) ==
-         kInfoLengthMismatch) {
+                         static_cast<ULONG>(buffer.size()), &needed)) == kInfoLengthMismatch) {
     buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
   }
   if (status != 0) return handles;
@@ -100,8 +99,8 @@ std::pair<USHORT, USHORT> FileAndMappingTypes() {
     char self[MAX_PATH];
     const DWORD length = ::GetModuleFileNameA(nullptr, self, sizeof self);
     const HANDLE file = length > 0 && length < sizeof self
-                            ? ::CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr)
+                            ? ::CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                             : INVALID_HANDLE_VALUE;
     const HANDLE mapping = file != INVALID_HANDLE_VALUE
                                ? ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr)
@@ -125,7 +124,8 @@ std::pair<USHORT, USHORT> FileAndMappingTypes() {
 int CountOpenDescriptors() {
   const auto [file, mapping] = FileAndMappingTypes();
   int count = 0;
-  for (const COwnHandle& own : OwnHandles()) count += own.typeIndex == file || own.typeIndex == mapping;
+  for (const COwnHandle& own : OwnHandles())
+    count += own.typeIndex == file || own.typeIndex == mapping;
   return count;
 }
 
@@ -133,8 +133,11 @@ std::vector<std::string> ListOpenDescriptors() {
   const auto [file, mapping] = FileAndMappingTypes();
   std::vector<std::string> lines;
   for (const COwnHandle& own : OwnHandles()) {
-    const char* kind = own.typeIndex == file ? "file" : own.typeIndex == mapping ? "file mapping" : "other";
-    lines.push_back(std::to_string(own.handle) + " -> " + kind + " (type " + std::to_string(own.typeIndex) + ")");
+    const char* kind = own.typeIndex == file      ? "file"
+                       : own.typeIndex == mapping ? "file mapping"
+                                                  : "other";
+    lines.push_back(std::to_string(own.handle) + " -> " + kind + " (type " +
+                    std::to_string(own.typeIndex) + ")");
   }
   return lines;
 }
@@ -149,14 +152,17 @@ std::optional<CMappedRange> FindMapping(const std::string& path) {
     at = base + region.RegionSize;
     if (region.Type != MEM_MAPPED || region.BaseAddress != region.AllocationBase) continue;
     char name[1024];
-    const DWORD length = ::GetMappedFileNameA(::GetCurrentProcess(), region.BaseAddress, name, sizeof name);
+    const DWORD length =
+        ::GetMappedFileNameA(::GetCurrentProcess(), region.BaseAddress, name, sizeof name);
     const std::string mapped = Lower(std::string(name, length));
-    if (mapped.size() < tail.size() || mapped.compare(mapped.size() - tail.size(), tail.size(), tail) != 0)
+    if (mapped.size() < tail.size() ||
+        mapped.compare(mapped.size() - tail.size(), tail.size(), tail) != 0)
       continue;
     // A view may span regions of different protection; they share its base.
     const char* end = at;
     MEMORY_BASIC_INFORMATION next{};
-    while (::VirtualQuery(end, &next, sizeof next) == sizeof next && next.AllocationBase == region.AllocationBase)
+    while (::VirtualQuery(end, &next, sizeof next) == sizeof next &&
+           next.AllocationBase == region.AllocationBase)
       end = static_cast<const char*>(next.BaseAddress) + next.RegionSize;
     return CMappedRange{reinterpret_cast<uintptr_t>(base), reinterpret_cast<uintptr_t>(end)};
   }

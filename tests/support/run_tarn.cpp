@@ -66,9 +66,9 @@ CTarnResult RunTarnCaptured(const std::vector<std::string>& args) {
 #if defined(_WIN32)
 std::string MissingFileReason() {
   char text[512];
-  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  ERROR_FILE_NOT_FOUND, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
-                                  sizeof text, nullptr);
+  DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND,
+      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, sizeof text, nullptr);
   // Without the full stop and line end the system puts at the end.
   while (length > 0 && std::strchr(". \r\n", text[length - 1]) != nullptr) --length;
   return std::string(text, length);

@@ -22,6 +22,7 @@ int RunTarnProgram(const std::vector<std::string>& args, const std::string& stdo
     ::_exit(127);
   }
   int status = 0;
-  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) return WEXITSTATUS(status);
+  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
+    return WEXITSTATUS(status);
   return -1;
 }

@@ -60,8 +60,8 @@ int RunTarnProgram(const std::vector<std::string>& args, const std::string& stdo
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    if (::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                         &startup, &process)) {
+    if (::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                         nullptr, &startup, &process)) {
       DWORD code = 0;
       if (::WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
           ::GetExitCodeProcess(process.hProcess, &code)) {
