@@ -12,20 +12,9 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_search.h"
 #include "storage/data_buffer.h"
+#include "tests/support/plain_search.h"
 
 namespace {
-
-bool Holds(std::string_view field, std::string_view pattern, bool ignoreCase) {
-  const auto fold = [ignoreCase](char c) {
-    return ignoreCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-  };
-  for (size_t at = 0; at + pattern.size() <= field.size(); ++at) {
-    size_t i = 0;
-    while (i < pattern.size() && fold(field[at + i]) == fold(pattern[i])) ++i;
-    if (i == pattern.size()) return true;
-  }
-  return false;
-}
 
 struct Found {
   size_t row;
@@ -67,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string block;
     for (size_t i = 0; i < rows.size(); ++i) {
       if (rows[i].depth == 0) block = rows[i].name;
-      if (Holds(rows[i].name, pattern, ignoreCase) || Holds(rows[i].value, pattern, ignoreCase))
+      if (PlainContains(rows[i].name, pattern, ignoreCase) ||
+          PlainContains(rows[i].value, pattern, ignoreCase))
         expected.push_back({i, block, rows[i]});
     }
   }
@@ -75,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The finder alone agrees with a plain search of the whole text.
   const size_t at = CTextFinder(pattern, ignoreCase).Find(bytes);
   size_t plain = 0;
-  while (plain + length <= textSize && !Holds(bytes.substr(plain, length), pattern, ignoreCase))
+  while (plain + length <= textSize &&
+         !PlainContains(bytes.substr(plain, length), pattern, ignoreCase))
     ++plain;
   FUZZ_REQUIRE(at == (plain + length <= textSize ? plain : CTextFinder::npos),
                "the first occurrence");

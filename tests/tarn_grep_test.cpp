@@ -20,22 +20,11 @@
 #include "rules/rules_search.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/demo_archive.h"
+#include "tests/support/plain_search.h"
 #include "tests/support/run_tarn.h"
 #include "tests/support/tarn_program.h"
 
 namespace {
-
-bool NaiveContains(std::string_view field, std::string_view pattern, bool ignoreCase) {
-  const auto fold = [ignoreCase](char c) {
-    return ignoreCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-  };
-  for (size_t at = 0; at + pattern.size() <= field.size(); ++at) {
-    size_t i = 0;
-    while (i < pattern.size() && fold(field[at + i]) == fold(pattern[i])) ++i;
-    if (i == pattern.size()) return true;
-  }
-  return false;
-}
 
 // What tarn grep should print for one archive: every row of every text
 // entry, as `tarn show` makes them, kept when a plain search finds the
@@ -54,8 +43,8 @@ std::string Oracle(const std::string& path, const std::string& pattern, bool ign
     std::string block;
     ForEachRulesRow(parser.GetBlocks(), [&](const CRulesRow& row) {
       if (row.depth == 0) block = row.name;
-      if (!NaiveContains(row.name, pattern, ignoreCase) &&
-          !NaiveContains(row.value, pattern, ignoreCase))
+      if (!PlainContains(row.name, pattern, ignoreCase) &&
+          !PlainContains(row.value, pattern, ignoreCase))
         return;
       out += prefix + EscapeBytes(entries.NameAt(i)) + "\t" + EscapeBytes(block) + "\t" +
              EscapeBytes(IndentedName(row)) + "\t" + EscapeBytes(row.value) + "\n";
