@@ -270,7 +270,8 @@ void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QS
                         .arg(report.written)
                         .arg(entries.size())
                         .arg(folder);
-  if (report.left > 0) summary += QStringLiteral(" (stopped; %1 more not tried)").arg(report.left);
+  if (report.left > 0)
+    summary += QStringLiteral(" (stopped; %1 more not extracted)").arg(report.left);
   SetStatus(report.cancelled ? summary + QStringLiteral(" (cancelled)") : summary);
   if (!report.problems.empty()) ShowProblems(m_tree, report.problems, report.written);
 }

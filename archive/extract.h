@@ -13,15 +13,18 @@
 // entries that name one file ("a/b" and "a\b") are the first written and
 // the second reported.
 //
-// Entries are written in the order given (the index's, for an archive), so
-// the outcome of conflicting names is the same on every run. Bytes go from
+// The outcome is that of writing the entries in the order given (the
+// index's, for an archive), the same on every run, though small entries are
+// written by two threads at once: an entry whose file is an earlier one's
+// folder, or the other way round, is written after it. Bytes go from
 // the buffer (a view of the mapped archive) straight to the file, or, for an
 // archive that could not be mapped, from the archive's file to the new one.
 // Bytes that the archive no longer holds when they are copied (another
 // program cut it short meanwhile) are never kept as if they were its: the
 // file being written is removed and the extraction stops there.
 //
-// Threading: none.
+// Threading: ExtractEntries may write on a second thread, and calls the
+// progress function only on the caller's.
 #pragma once
 
 #include <cstddef>
@@ -89,8 +92,8 @@ struct CExtractReport {
   size_t written = 0;                   // entries written in full
   std::vector<CEntryProblem> problems;  // in the order of the entries
   bool cancelled = false;               // the progress function asked to stop
-  // Entries not tried because the extraction stopped at a problem that
-  // every one of them would meet too (the last of `problems`).
+  // Entries after the one whose problem stopped the extraction (the last of
+  // `problems`, one every later entry would meet too) that were not written.
   size_t left = 0;
   // The archive was cut short on disk while its bytes were copied (the
   // problem that stopped the extraction).

@@ -10,6 +10,7 @@
 #
 #   bench/extract_pack_bench.sh       uses build/ (builds what it needs)
 #   TMPDIR=/dev/shm TARN_BUILD_DIR=... TARN_BENCH_RUNS=20 TARN_BENCH_LARGE_FILES=4 bench/extract_pack_bench.sh
+#   TARN_BENCH_SMALL_FILES=256 ... (how many small files; 10,000 by default)
 set -euo pipefail
 TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$TARN_ROOT/scripts/deps.sh"
@@ -18,6 +19,7 @@ tarn_install_packages cmake ninja-build g++ python3 zip unzip time hyperfine
 build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
 bin=$build/bin
 runs=${TARN_BENCH_RUNS:-10}
+small_files=${TARN_BENCH_SMALL_FILES:-10000}
 large=${TARN_BENCH_LARGE_FILES:-4}
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -32,13 +34,13 @@ cd "$work"
 # 10,000 files in nested folders, sizes drawn like the demo archive's
 # entries (mostly a few hundred bytes to a few KB of rules text, some
 # larger ones), from a fixed seed so every run packs the same bytes.
-python3 - small <<'PY'
+python3 - small "$small_files" <<'PY'
 import os, random, sys
 root = sys.argv[1]
 rng = random.Random(10)
 folders = ['Data/INI/Object/%s' % s for s in ('Infantry', 'Vehicles', 'Aircraft', 'Structures')] + \
           ['Data/INI', 'Data/Scripts', 'Art/Textures', 'Art/W3D', 'Maps/M%02d' % 1, 'Audio/Speech']
-for i in range(10000):
+for i in range(int(sys.argv[2])):
     folder = os.path.join(root, rng.choice(folders), 'G%02d' % (i % 37))
     os.makedirs(folder, exist_ok=True)
     size = int(rng.lognormvariate(6.5, 1.0)) if rng.random() < 0.99 else rng.randrange(4000, 20000)

@@ -193,10 +193,12 @@ Error RenameAt(Handle folder, const std::string& from, const std::string& to);
 Error RemoveAt(Handle folder, const std::string& name);
 
 // While set, the file `name` in `folder` is removed when the process is
-// interrupted (a signal that would end it); one file at a time. Clear with
-// an invalid folder. Exceeding the file-size limit is made an ordinary
-// write failure rather than an end of the process, for the same reason.
-void RemoveOnInterrupt(Handle folder, const std::string& name);
+// interrupted (a signal that would end it); one file at a time in each
+// lane, each lane used by one thread at a time. Clear with an invalid
+// folder. Exceeding the file-size limit is made an ordinary write failure
+// rather than an end of the process, for the same reason.
+inline constexpr int kInterruptLanes = 2;
+void RemoveOnInterrupt(Handle folder, const std::string& name, int lane = 0);
 
 // Lets the system take back the pages of a read-only view that have been
 // read; they are read again from the file if touched later. Keeps a long

@@ -24,6 +24,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <span>
 
 namespace platform {
@@ -365,31 +366,33 @@ Error FailInTheWay(int folder, const std::string& name, int error) {
   return Fail(error);
 }
 
-// The file, if any, to remove when the process is interrupted. Two slots:
-// a new name goes into the one the handler is not reading, and then one
-// store makes it the one to read, so the handler never sees half a name and
-// no signal needs holding off (this runs once per extracted file).
+// The file, if any, to remove when the process is interrupted, one for each
+// lane (thread) that writes files. Two slots a lane: a new name goes into
+// the one the handler is not reading, and then one store makes it the one
+// to read, so the handler never sees half a name and no signal needs
+// holding off (this runs once per extracted file).
 struct InterruptSlot {
   int folder;
   char name[NAME_MAX + 1];
 };
-InterruptSlot g_interruptSlots[2];
-volatile sig_atomic_t g_interruptSlot = -1;
+InterruptSlot g_interruptSlots[kInterruptLanes][2];
+std::atomic<int> g_interruptSlot[kInterruptLanes] = {-1, -1};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
 
 void OnInterrupt(int signal) {
   const int saved = errno;
-  const int slot = g_interruptSlot;
-  if (slot >= 0) ::unlinkat(g_interruptSlots[slot].folder, g_interruptSlots[slot].name, 0);
+  for (int lane = 0; lane < kInterruptLanes; ++lane) {
+    const int slot = g_interruptSlot[lane].load();
+    if (slot >= 0)
+      ::unlinkat(g_interruptSlots[lane][slot].folder, g_interruptSlots[lane][slot].name, 0);
+  }
   errno = saved;
   // Then end the way the signal would have ended the process.
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
 
-void InstallInterruptHandlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
+void InstallInterruptHandlersOnce() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
     struct sigaction current {};
     // A signal that was ignored stays ignored; one someone else handles stays theirs.
@@ -404,6 +407,11 @@ void InstallInterruptHandlers() {
   struct sigaction current {};
   if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
     ::signal(SIGXFSZ, SIG_IGN);
+}
+
+void InstallInterruptHandlers() {
+  static std::once_flag installed;
+  std::call_once(installed, InstallInterruptHandlersOnce);
 }
 
 }  // namespace
@@ -527,7 +535,7 @@ Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
 }
 
 Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
-  static uint64_t s_sequence = 0;
+  static std::atomic<uint64_t> s_sequence{0};
   const auto seed =
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
       (static_cast<uint64_t>(::getpid()) << 32);
@@ -652,7 +660,7 @@ Error LinkUnnamedAt(Handle folder, Handle file, const std::string& name) {
 
 Error LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix,
                           std::string& name) {
-  static uint64_t s_sequence = 0;
+  static std::atomic<uint64_t> s_sequence{0};
   const auto seed =
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
       (static_cast<uint64_t>(::getpid()) << 32);
@@ -687,17 +695,18 @@ Error RemoveAt(Handle folder, const std::string& name) {
   return {};
 }
 
-void RemoveOnInterrupt(Handle folder, const std::string& name) {
+void RemoveOnInterrupt(Handle folder, const std::string& name, int lane) {
   InstallInterruptHandlers();
+  if (lane < 0 || lane >= kInterruptLanes) return;
+  std::atomic<int>& current = g_interruptSlot[lane];
   if (folder <= 0 || !IsOneName(name) || name.size() > NAME_MAX) {
-    g_interruptSlot = -1;
+    current.store(-1);
     return;
   }
-  const int next = g_interruptSlot == 0 ? 1 : 0;
-  g_interruptSlots[next].folder = Fd(folder);
-  std::memcpy(g_interruptSlots[next].name, name.c_str(), name.size() + 1);
-  std::atomic_signal_fence(std::memory_order_seq_cst);  // the slot is whole before it is named
-  g_interruptSlot = next;
+  const int next = current.load() == 0 ? 1 : 0;
+  g_interruptSlots[lane][next].folder = Fd(folder);
+  std::memcpy(g_interruptSlots[lane][next].name, name.c_str(), name.size() + 1);
+  current.store(next);  // the slot is whole before it is named
 }
 
 bool WasCut(const void* data, size_t size) {

@@ -354,18 +354,21 @@ Error MakeFolders(const std::wstring& path) {
   return {};
 }
 
-// The file, if any, to remove when the console is interrupted. Two slots:
-// a new path goes into the one the handler is not reading, and then one
-// store makes it the one to read, so the handler (which Windows runs on a
-// thread of its own) never sees half a path.
-wchar_t g_interruptPaths[2][32768];
-std::atomic<int> g_interruptSlot{-1};
+// The file, if any, to remove when the console is interrupted, one for each
+// lane (thread) that writes files. Two slots a lane: a new path goes into
+// the one the handler is not reading, and then one store makes it the one
+// to read, so the handler (which Windows runs on a thread of its own) never
+// sees half a path.
+wchar_t g_interruptPaths[kInterruptLanes][2][32768];
+std::atomic<int> g_interruptSlot[kInterruptLanes] = {-1, -1};
 
 BOOL WINAPI OnInterrupt(DWORD /*event*/) {
-  const int slot = g_interruptSlot.load();
   // The file is open for writing with FILE_SHARE_DELETE: it goes once the
   // process, ending now, closes it.
-  if (slot >= 0) ::DeleteFileW(g_interruptPaths[slot]);
+  for (int lane = 0; lane < kInterruptLanes; ++lane) {
+    const int slot = g_interruptSlot[lane].load();
+    if (slot >= 0) ::DeleteFileW(g_interruptPaths[lane][slot]);
+  }
   return FALSE;  // then the process ends as it would have
 }
 
@@ -499,7 +502,7 @@ Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
 }
 
 Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
-  static uint64_t s_sequence = 0;
+  static std::atomic<uint64_t> s_sequence{0};
   const uint64_t seed = ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
@@ -590,21 +593,20 @@ Error RemoveAt(Handle folder, const std::string& name) {
   return {};
 }
 
-void RemoveOnInterrupt(Handle folder, const std::string& name) {
+void RemoveOnInterrupt(Handle folder, const std::string& name, int lane) {
   static const bool installed = ::SetConsoleCtrlHandler(OnInterrupt, TRUE) != 0;
   (void)installed;
-  if (!IsFolderRecord(folder) || !IsOneName(name)) {
-    g_interruptSlot.store(-1);
+  if (lane < 0 || lane >= kInterruptLanes) return;
+  std::atomic<int>& current = g_interruptSlot[lane];
+  const std::wstring path =
+      IsFolderRecord(folder) && IsOneName(name) ? Below(folder, name) : std::wstring();
+  if (path.empty() || path.size() >= std::size(g_interruptPaths[lane][0])) {
+    current.store(-1);
     return;
   }
-  const std::wstring path = Below(folder, name);
-  if (path.size() >= std::size(g_interruptPaths[0])) {
-    g_interruptSlot.store(-1);
-    return;
-  }
-  const int next = g_interruptSlot.load() == 0 ? 1 : 0;
-  std::wmemcpy(g_interruptPaths[next], path.c_str(), path.size() + 1);
-  g_interruptSlot.store(next);  // the path is whole before it is named
+  const int next = current.load() == 0 ? 1 : 0;
+  std::wmemcpy(g_interruptPaths[lane][next], path.c_str(), path.size() + 1);
+  current.store(next);  // the path is whole before it is named
 }
 
 bool WasCut(const void* /*data*/, size_t /*size*/) {

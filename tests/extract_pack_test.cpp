@@ -29,6 +29,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -340,15 +342,16 @@ TEST_F(ExtractPackTest, AFullDiskLeavesTheArchiveAsItWasAndNoTemporaryFile) {
 // stops at the first, removes what it wrote of it and says how many are
 // left. The small disk is a tmpfs of 64 KiB in a mount namespace of the
 // child's own, where the system allows one.
-TEST_F(ExtractPackTest, ExtractionStopsAtAFullDiskAndSaysHowManyWereLeft) {
-  CBigBuilder builder;
-  for (const char* name : {"a", "b", "c", "d", "e"}) builder.Add(name, std::string(30000, *name));
-  WriteWholeFile(P("five.big"), builder.Build());
-  fs::create_directories(P("out"));
+// Runs `tarn extract ARCHIVE FOLDER` in a child whose FOLDER is a 64 KB
+// disk of its own; what the child saw: its exit status, its standard error,
+// and the names in FOLDER after it, each followed by a space. Empty when no
+// mount namespace can be made here.
+std::string ExtractToASmallDisk(const std::string& archive, const std::string& folder) {
+  fs::create_directories(folder);
   int report[2];
-  ASSERT_EQ(::pipe(report), 0);
+  if (::pipe(report) != 0) return {};
   const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
+  if (child < 0) return {};
   if (child == 0) {
     ::close(report[0]);
     const uid_t uid = ::geteuid();
@@ -361,11 +364,11 @@ TEST_F(ExtractPackTest, ExtractionStopsAtAFullDiskAndSaysHowManyWereLeft) {
       WriteWholeFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
     }
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", P("out").c_str(), "tmpfs", 0, "size=64k") != 0)
+        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
       ::_exit(77);
-    const CTarnResult r = RunTarnCaptured({"extract", P("five.big"), P("out")});
+    const CTarnResult r = RunTarnCaptured({"extract", archive, folder});
     std::string seen = std::to_string(r.status) + "\n" + r.err;
-    for (const auto& item : fs::directory_iterator(P("out")))
+    for (const auto& item : fs::directory_iterator(folder))
       seen += item.path().filename().string() + " ";
     if (::write(report[1], seen.data(), seen.size()) < 0) ::_exit(90);
     ::_exit(0);
@@ -377,24 +380,59 @@ TEST_F(ExtractPackTest, ExtractionStopsAtAFullDiskAndSaysHowManyWereLeft) {
     seen.append(chunk, static_cast<size_t>(got));
   ::close(report[0]);
   int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
-    GTEST_SKIP() << "no mount namespace to make a small disk in";
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return {};
+  return seen;
+}
+
+// The names in the last line ExtractToASmallDisk saw, sorted.
+std::vector<std::string> NamesSeen(const std::string& line) {
+  std::vector<std::string> names;
+  for (size_t at = 0; at < line.size();) {
+    const size_t space = line.find(' ', at);
+    names.push_back(line.substr(at, space - at));
+    at = space + 1;
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ExtractPackTest, ExtractionStopsAtAFullDiskAndSaysHowManyWereLeft) {
+  CBigBuilder builder;
+  for (const char* name : {"a", "b", "c", "d", "e"}) builder.Add(name, std::string(30000, *name));
+  WriteWholeFile(P("five.big"), builder.Build());
+  const std::string seen = ExtractToASmallDisk(P("five.big"), P("out"));
+  if (seen.empty()) GTEST_SKIP() << "no mount namespace to make a small disk in";
   const std::vector<std::string> lines = Lines(seen);
   ASSERT_EQ(lines.size(), 4u) << seen;
   EXPECT_EQ(lines[0], "1");
   EXPECT_EQ(lines[1], "tarn: c: " + std::string(std::strerror(ENOSPC)));
   EXPECT_EQ(lines[2], "tarn: " + P("out") + ": stopped; 2 more entries not extracted");
   // What fitted is there whole; nothing of the entry that did not fit.
-  std::vector<std::string> names;
-  for (size_t at = 0; at < lines[3].size();) {
-    const size_t space = lines[3].find(' ', at);
-    names.push_back(lines[3].substr(at, space - at));
-    at = space + 1;
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(NamesSeen(lines[3]), (std::vector<std::string>{"a", "b"}));
+}
+
+// Two threads write many small entries at once; when the disk fills, every
+// entry before the one that stopped the extraction is there, and the count
+// of those left is right.
+TEST_F(ExtractPackTest, ManyEntriesStopAtAFullDiskWithEveryEarlierOneWritten) {
+  CBigBuilder large;
+  for (int i = 0; i < 200; ++i) large.Add("n" + std::to_string(1000 + i), std::string(3000, 'n'));
+  WriteWholeFile(P("full.big"), large.Build());
+  const std::string seen = ExtractToASmallDisk(P("full.big"), P("small"));
+  if (seen.empty()) GTEST_SKIP() << "no mount namespace to make a small disk in";
+  const std::vector<std::string> lines = Lines(seen);
+  ASSERT_EQ(lines.size(), 4u) << seen;
+  const size_t colon = lines[1].find(": ", 6);
+  ASSERT_NE(colon, std::string::npos) << lines[1];
+  const std::string stopped = lines[1].substr(6, colon - 6);
+  EXPECT_EQ(lines[1].substr(colon + 2), std::strerror(ENOSPC));
+  const std::vector<std::string> names = NamesSeen(lines[3]);
+  const size_t left = std::stoul(lines[2].substr(lines[2].find("stopped; ") + 9));
+  EXPECT_EQ(names.size() + 1 + left, 200u) << seen;
+  for (int i = 1000; "n" + std::to_string(i) < stopped; ++i)
+    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), "n" + std::to_string(i))) << i;
+  EXPECT_FALSE(std::binary_search(names.begin(), names.end(), stopped));
 }
 
 TEST_F(ExtractPackTest, AnInterruptedWriteTakesItsTemporaryFileAlong) {
@@ -669,6 +707,48 @@ TEST(BigWriterTest, WhatIsWrittenReadsBackExactly) {
   const std::string bytes = ReadWholeFile(dir.Path() + "/w.big");
   EXPECT_EQ(bytes.substr(0, 16), std::string("BIGF", 4) + std::string("\x22\x94\x04\x00", 4) +
                                      std::string("\0\0\0\4", 4) + std::string("\0\0\0\x39", 4));
+}
+
+// Names that clash as file and folder, in random order: two threads write
+// them as one would, one at a time.
+TEST_F(ExtractPackTest, ManyEntriesWithClashingNamesComeOutAsOneAtATime) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 12; ++round) {
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    while (names.size() < 300) {
+      std::string name(1, "abcd"[random() % 4]);
+      for (size_t depth = random() % 4; depth > 0; --depth)
+        name += std::string("\\") + "abcd"[random() % 4];
+      if (seen.insert(name).second) names.push_back(name);
+    }
+    // Also as the index would give them: many neighbours in one folder.
+    if (round % 2 == 1) std::sort(names.begin(), names.end());
+    std::vector<CExtractEntry> entries;
+    for (const std::string& name : names) {
+      CExtractEntry& entry = entries.emplace_back();
+      entry.name = name;
+      entry.bytes = CDataBuffer(name.data(), static_cast<uint32_t>(name.size()));
+      entry.size = entry.claimed = name.size();
+    }
+    const std::string both = P("both" + std::to_string(round));
+    const std::string one = P("one" + std::to_string(round));
+    CExtractReport report;
+    ExtractEntries(both, entries, {}, report);
+    std::vector<CEntryProblem> oneByOne;
+    for (const CExtractEntry& entry : entries) {
+      CExtractReport single;
+      ExtractEntries(one, std::span(&entry, 1), {}, single);
+      oneByOne.insert(oneByOne.end(), single.problems.begin(), single.problems.end());
+    }
+    ASSERT_EQ(Tree(both), Tree(one)) << round;
+    ASSERT_EQ(report.problems.size(), oneByOne.size()) << round;
+    for (size_t i = 0; i < oneByOne.size(); ++i) {
+      EXPECT_EQ(report.problems[i].name, oneByOne[i].name) << round;
+      EXPECT_EQ(report.problems[i].reason, oneByOne[i].reason) << round;
+    }
+    EXPECT_EQ(report.written + report.problems.size(), names.size());
+  }
 }
 
 TEST(EntryNameTest, OnlyNamesThatStayInsideTheFolderPass) {
