@@ -236,6 +236,13 @@ class CPrefixGroups {
     }
   }
   size_t size() const { return m_size; }
+  // The names found so far in each group, by group.
+  std::vector<size_t> Counts() const {
+    std::vector<size_t> counts(m_size);
+    for (const Slot& slot : m_slots)
+      if (slot.count != 0) counts[slot.group] = slot.count;
+    return counts;
+  }
   // Twice the slots, every group placed again: the table stays at most half
   // full without being sized for the most groups up front.
   void Grow() {
@@ -300,28 +307,9 @@ size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CName
   return kept;
 }
 
-// Sorts through the groups; 0 (names untouched) when grouping gives up, else
-// the count kept.
-size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
-  CPrefixGroups groups(n);
-  uint32_t* const groupOf = scratch.Take<uint32_t>(n);
-  for (size_t i = 0; i < n; ++i) {
-    const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
-    if (g < 0) return 0;
-    groupOf[i] = static_cast<uint32_t>(g);
-  }
-  // A counting sort by rank: stable, so each group keeps file order. The
-  // words are read here, in file order, where the names come in sequence
-  // through the cache. (Placing the later half on a second thread took 2.3
-  // of 110 million instructions off this one in bench/archive_bench.sh's
-  // callgrind step, 200,000 names under long prefixes, and nothing at
-  // 20,000: not worth a thread.)
-  std::vector<size_t> next;
-  std::vector<size_t> start;
-  groups.Place(next, start);
-  SortKey* const keys = scratch.Take<SortKey>(n);
-  for (size_t i = 0; i < n; ++i)
-    keys[next[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
+// Sorts each group of `keys`, group g being [start[g], start[g + 1]).
+void SortEachGroup(const uint8_t* base, SortKey* keys, const std::vector<size_t>& start,
+                   bool beside) {
   // Groups are independent: for many names a second thread sorts some of
   // them. Each thread takes the next few groups not yet taken, so neither
   // waits for the other at the end however the work falls. In
@@ -343,8 +331,53 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
           RadixSort(base, keys + start[g], start[g + 1] - start[g], 16, state);
     }
   };
-  if (n < kSortBesideLeast) sortGroups();
-  else RunBeside(sortGroups, sortGroups);
+  if (beside) RunBeside(sortGroups, sortGroups);
+  else sortGroups();
+}
+
+// Sorts through the groups; 0 (names untouched) when grouping gives up, else
+// the count kept.
+size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
+  CPrefixGroups groups(n);
+  uint32_t* const groupOf = scratch.Take<uint32_t>(n);
+  const auto group = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
+      if (g < 0) return false;
+      groupOf[i] = static_cast<uint32_t>(g);
+    }
+    return true;
+  };
+  // For many names, a second thread places the later half, after the
+  // earlier half's names of each group (counted here). Few instructions
+  // move (2.3 of 110 million in bench/archive_bench.sh's callgrind step, on
+  // 200,000 names under long prefixes), but placing waits on memory more
+  // than it computes: tarn list of the bench's 200,000 shuffled names,
+  // median wall time of 100 runs taking turns, 24.4 ms with it against
+  // 26.5 ms without (both with the lines made beside, cli/tarn_main.cpp).
+  const size_t half = n < kSortBesideLeast ? n : n / 2;
+  if (!group(0, half)) return 0;
+  const std::vector<size_t> earlier = half < n ? groups.Counts() : std::vector<size_t>();
+  if (!group(half, n)) return 0;
+  // A counting sort by rank: stable, so each group keeps file order. The
+  // words are read here, in file order, where the names come in sequence
+  // through the cache.
+  std::vector<size_t> next;
+  std::vector<size_t> start;
+  groups.Place(next, start);
+  SortKey* const keys = scratch.Take<SortKey>(n);
+  const auto place = [&](std::vector<size_t>& to, size_t from, size_t end) {
+    for (size_t i = from; i < end; ++i)
+      keys[to[groupOf[i]]++] = {NameWord(base, names[i], 16), names[i]};
+  };
+  if (half == n) {
+    place(next, 0, n);
+  } else {
+    std::vector<size_t> laterNext = next;
+    for (size_t g = 0; g < earlier.size(); ++g) laterNext[g] += earlier[g];
+    RunBeside([&] { place(next, 0, half); }, [&] { place(laterNext, half, n); });
+  }
+  SortEachGroup(base, keys, start, n >= kSortBesideLeast);
   return KeepLastOfEqual(base, keys, n, names);
 }
 
