@@ -235,6 +235,17 @@ class CPrefixGroups {
       h = (h + 1) & m_mask;
     }
   }
+  // The group of each of names [from, to) in `groupOf`; false when
+  // grouping does not pay.
+  bool FindEach(const uint8_t* base, const CNameRef* names, size_t from, size_t to,
+                uint32_t* groupOf) {
+    for (size_t i = from; i < to; ++i) {
+      const int64_t g = Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
+      if (g < 0) return false;
+      groupOf[i] = static_cast<uint32_t>(g);
+    }
+    return true;
+  }
   size_t size() const { return m_size; }
   // The names found so far in each group, by group.
   std::vector<size_t> Counts() const {
@@ -296,14 +307,16 @@ class CPrefixGroups {
 // last: the count kept. Equal names went through the same ranges and end
 // with the same word: only then are the names themselves compared.
 size_t KeepLastOfEqual(const uint8_t* base, const SortKey* keys, size_t n, CNameRef* names) {
+  if (n == 0) return 0;
   size_t kept = 0;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i + 1 < n; ++i) {
     const CNameRef name = keys[i].name;
-    if (i + 1 < n && keys[i].word == keys[i + 1].word && name.length == keys[i + 1].name.length &&
+    if (keys[i].word == keys[i + 1].word && name.length == keys[i + 1].name.length &&
         std::memcmp(base + name.at, base + keys[i + 1].name.at, name.length) == 0)
       continue;
     names[kept++] = name;
   }
+  names[kept++] = keys[n - 1].name;
   return kept;
 }
 
@@ -340,14 +353,6 @@ void SortEachGroup(const uint8_t* base, SortKey* keys, const std::vector<size_t>
 size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena& scratch) {
   CPrefixGroups groups(n);
   uint32_t* const groupOf = scratch.Take<uint32_t>(n);
-  const auto group = [&](size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-      const int64_t g = groups.Find(NameWord(base, names[i], 0), NameWord(base, names[i], 8));
-      if (g < 0) return false;
-      groupOf[i] = static_cast<uint32_t>(g);
-    }
-    return true;
-  };
   // For many names, a second thread places the later half, after the
   // earlier half's names of each group (counted here). Few instructions
   // move (2.3 of 110 million in bench/archive_bench.sh's callgrind step, on
@@ -356,9 +361,9 @@ size_t SortByGroups(const uint8_t* base, CNameRef* names, size_t n, CLargeArena&
   // median wall time of 100 runs taking turns, 24.4 ms with it against
   // 26.5 ms without (both with the lines made beside, cli/tarn_main.cpp).
   const size_t half = n < kSortBesideLeast ? n : n / 2;
-  if (!group(0, half)) return 0;
+  if (!groups.FindEach(base, names, 0, half, groupOf)) return 0;
   const std::vector<size_t> earlier = half < n ? groups.Counts() : std::vector<size_t>();
-  if (!group(half, n)) return 0;
+  if (!groups.FindEach(base, names, half, n, groupOf)) return 0;
   // A counting sort by rank: stable, so each group keeps file order. The
   // words are read here, in file order, where the names come in sequence
   // through the cache.

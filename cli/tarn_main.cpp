@@ -154,7 +154,7 @@ int OpenReader(const Context& c, const std::string& path, CBigArchive& reader) {
 void WriteEntryLines(const CBigIndex& index, size_t first, size_t last, COutput& out) {
   const auto end = index.begin() + static_cast<std::ptrdiff_t>(last);
   for (auto at = index.begin() + static_cast<std::ptrdiff_t>(first); at != end; ++at) {
-    const auto [name, entry] = *at;
+    const auto& [name, entry] = *at;
     out.EntryLine(entry.offset, entry.size, name);
   }
 }
