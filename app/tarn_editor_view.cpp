@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include <algorithm>
@@ -15,22 +14,6 @@
 #include "app/framework/win_app.h"
 #include "app/tarn_editor_doc.h"
 #include "archive/change_set.h"
-
-namespace {
-
-// The in-place editor of a value: a line field a screen reader names.
-class CValueDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                        const QModelIndex& index) const override {
-    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-    editor->setAccessibleName(QStringLiteral("Value"));
-    return editor;
-  }
-};
-
-}  // namespace
 
 void CRulesRowModel::InsertColumn(int column, const QString& heading) {
   column = std::clamp(column, 0, static_cast<int>(m_headings.size()));
@@ -113,7 +96,7 @@ QVariant CRulesRowModel::headerData(int section, Qt::Orientation orientation, in
 CTarnEditorView::CTarnEditorView() {
   setModel(&m_model);
   setAccessibleName(QStringLiteral("Rows"));
-  setItemDelegate(new CValueDelegate(this));
+  NameCellEditors(QStringLiteral("Value"));
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   m_model.SetValueEditor([this](size_t offset, size_t size, const QString& value) {
     auto* document = static_cast<CTarnEditorDoc*>(GetDocument());

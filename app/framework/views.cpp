@@ -35,9 +35,21 @@ void LayOutLines(QTextLayout& layout, const QTextOption& option, int width) {
 // pixels. Whatever else a cell may need is left to the style as before:
 // another style (which may draw cells its own way), the focused cell, an
 // icon, a check box.
+}  // namespace
+
 class CTextCellDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
+
+  // The name a screen reader hears for a cell's in-place editor.
+  void SetEditorName(const QString& name) { m_editorName = name; }
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (editor != nullptr && !m_editorName.isEmpty()) editor->setAccessibleName(m_editorName);
+    return editor;
+  }
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
@@ -108,9 +120,9 @@ class CTextCellDelegate : public QStyledItemDelegate {
     painter->restore();
     return true;
   }
-};
 
-}  // namespace
+  QString m_editorName;
+};
 
 CTreeView::CTreeView() {
   setHeaderHidden(true);
@@ -133,8 +145,11 @@ CListView::CListView() {
   header()->setStretchLastSection(false);
   header()->setSectionsMovable(false);
   header()->setSectionResizeMode(QHeaderView::Interactive);
-  setItemDelegate(new CTextCellDelegate(this));
+  m_cells = new CTextCellDelegate(this);
+  setItemDelegate(m_cells);
 }
+
+void CListView::NameCellEditors(const QString& name) { m_cells->SetEditorName(name); }
 
 void CListView::SetColumnWidth(int column, int width) { header()->resizeSection(column, width); }
 
