@@ -9,12 +9,6 @@
 #include "storage/platform.h"
 #include "storage/temp_name.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // The ANSI/wide switches would rename the functions this file defines.
 #undef CreateFile

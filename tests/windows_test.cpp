@@ -3,12 +3,6 @@
 
 #define TARN_INSIDE_ARCHIVE  // reaches the name rules, internal to archive/
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -5,12 +5,6 @@
 
 #include <QGuiApplication>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 std::optional<bool> QueryLockKey(LockKey key) {

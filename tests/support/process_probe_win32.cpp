@@ -4,12 +4,6 @@
 // exist on POSIX alone.
 #include "tests/support/process_probe.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <psapi.h>
 
