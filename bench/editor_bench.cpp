@@ -119,6 +119,23 @@ long ResidentKb() {
 
 long HeapKb() { return static_cast<long>(mallinfo2().uordblks / 1024); }
 
+// An archive opened in a window of its own: its document (null when it
+// could not be opened), the window's frame and its tree.
+struct COpened {
+  CTarnEditorDoc* document = nullptr;
+  CChildFrame* frame = nullptr;
+  CLeftView* tree = nullptr;
+};
+COpened OpenArchive(CTarnEditorApp& app, const std::string& path) {
+  COpened opened;
+  opened.document =
+      static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(path)));
+  if (opened.document == nullptr) return opened;
+  opened.frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
+  opened.tree = qobject_cast<CLeftView*>(opened.frame->GetSplitter()->GetPane(0, 0));
+  return opened;
+}
+
 // An entry of exactly `rows` rows: blocks of 100 lines, one nested block each.
 std::string ManyRowsText(int rows) {
   std::string text;
@@ -190,11 +207,8 @@ int main(int argc, char** argv) {
     const long rssBefore = ResidentKb();
     const long heapBefore = HeapKb();
     const Clock::time_point start = Clock::now();
-    auto* document =
-        static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(wide)));
+    const auto [document, frame, tree] = OpenArchive(app, wide);
     if (document == nullptr) return 1;
-    auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
-    CLeftView* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
     QCoreApplication::processEvents();
     tree->viewport()->repaint();
     editorTimes.push_back(Millis(Clock::now() - start));
@@ -231,11 +245,8 @@ int main(int argc, char** argv) {
     const bool folders = i % 2 == 1;
     malloc_trim(0);
     const Clock::time_point start = Clock::now();
-    auto* document =
-        static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(wide)));
+    const auto [document, frame, tree] = OpenArchive(app, wide);
     if (document == nullptr) return 1;
-    auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
-    CLeftView* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
     QCoreApplication::processEvents();
     if (folders) {
       const long heapBefore = HeapKb();
@@ -260,10 +271,8 @@ int main(int argc, char** argv) {
   toolTimes.clear();
   editorTimes.clear();
   for (int i = 0; i < kRuns; ++i) toolTimes.push_back(RunTool({tarn, "show", tall, "Big.ini"}));
-  auto* document = static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(tall)));
+  const auto [document, frame, tree] = OpenArchive(app, tall);
   if (document == nullptr) return 1;
-  auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
-  CLeftView* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
   CTarnEditorView* list = frame->GetRightPane();
   Settle();
   const QModelIndex big = tree->model()->index(0, 0);
