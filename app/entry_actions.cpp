@@ -16,6 +16,7 @@
 #include <QProgressDialog>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -163,15 +164,18 @@ void CEntryActions::CopyName(const QModelIndex& index) {
 }
 
 void CEntryActions::ExtractEntry(const QModelIndex& index) {
-  if (!index.isValid()) return;
-  const CEntryMap& entries = m_tree->GetModel()->GetEntries();
-  // An entry added since the archive was opened is not on disk yet.
-  const std::optional<size_t> flatRow = m_tree->FlatRowOf(index);
-  const std::optional<size_t> position =
-      flatRow ? m_tree->GetModel()->PositionOfRow(static_cast<int>(*flatRow)) : std::nullopt;
-  if (!position) return;
-  const size_t row = *position;
-  const std::string_view name = entries.NameAt(row);
+  const CTarnEditorDoc* document = m_tree->GetDocument();
+  const std::optional<std::string_view> shownName = m_tree->NameOf(index);
+  if (!index.isValid() || document == nullptr || !shownName) return;
+  const std::string name(*shownName);
+  // What the window shows: the pending bytes of a changed or added entry.
+  const std::shared_ptr<const CShownSnapshot> shown = document->Shown().Snapshot();
+  const std::vector<std::string> only{name};
+  QString refusal;
+  if (ExtractableEntries(*shown, &only, refusal).empty()) {
+    if (!refusal.isEmpty()) SetStatus(refusal);
+    return;
+  }
   const std::vector<std::string_view> parts = SplitEntryName(name);
   const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
   const QString chosen = g_dialogs.saveFile ? g_dialogs.saveFile(suggested)
@@ -180,12 +184,12 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   if (chosen.isEmpty()) return;
   CStatus status;
   // An archive that could not be mapped is read here, this entry only.
-  const CDataBuffer& bytes = entries.BufferAt(row, &status);
-  if (bytes.HasData() && (status = WriteFileReplacing(NativePath(chosen), bytes,
-                                                      ArchiveIdentity(m_tree->GetDocument())))
-                             .IsOk()) {
+  const std::optional<CDataBuffer> bytes = shown->Bytes(name);
+  if (bytes && bytes->HasData() &&
+      (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(document)))
+          .IsOk()) {
     SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(name)));
-  } else if (bytes.IsCutOnDisk()) {
+  } else if (!bytes || bytes->IsCutOnDisk()) {
     SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));
   } else {
     SetStatus(QStringLiteral("Cannot extract %1 to %2: %3")
@@ -193,28 +197,50 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   }
 }
 
+std::vector<CExtractEntry> CEntryActions::ExtractableEntries(const CShownSnapshot& shown,
+                                                             const std::vector<std::string>* only,
+                                                             QString& refusal) const {
+  std::vector<CExtractEntry> entries = shown.EntriesToExtract(only);
+  const CTarnEditorDoc* document = m_tree->GetDocument();
+  // Entries this window has not changed are read from the opened file: not
+  // once another program has rewritten it in place.
+  const bool fromOpened = std::any_of(entries.begin(), entries.end(), [&](const CExtractEntry& e) {
+    return shown.Changes().Find(e.name) == nullptr;
+  });
+  if (fromOpened && document != nullptr && !document->Shown().OpenedBytesIntact() &&
+      document->Shown().IsOpenedFile()) {
+    refusal = only != nullptr && only->size() == 1
+                  ? QStringLiteral("Cannot extract %1: %2")
+                        .arg(BytesToText(only->front()), ArchiveChangedText())
+                  : QStringLiteral("Cannot extract: %1").arg(ArchiveChangedText());
+    entries.clear();
+  }
+  return entries;
+}
+
 void CEntryActions::ExtractAll() {
   const CTarnEditorDoc* document = m_tree->GetDocument();
-  if (document == nullptr || document->m_entries.empty()) return;
-  // Views of the mapped archive, or, when it could not be mapped, where
-  // each entry lies in its file.
-  ExtractToFolder(EntriesToExtract(document->m_entries), QStringLiteral("Extract All"));
+  if (document == nullptr) return;
+  // Held until the extraction ends: the entries' names and bytes live in it.
+  const std::shared_ptr<const CShownSnapshot> shown = document->Shown().Snapshot();
+  QString refusal;
+  std::vector<CExtractEntry> entries = ExtractableEntries(*shown, nullptr, refusal);
+  if (!refusal.isEmpty()) return SetStatus(refusal);
+  if (!entries.empty()) ExtractToFolder(std::move(entries), QStringLiteral("Extract All"));
 }
 
 void CEntryActions::ExtractSelected() {
   const CTarnEditorDoc* document = m_tree->GetDocument();
   if (document == nullptr) return;
-  // The opened entries among the selected ones, under their whole names as
-  // Extract All writes them; an entry added since is not on disk yet.
-  std::vector<CExtractEntry> all = EntriesToExtract(document->m_entries);
-  std::vector<CExtractEntry> chosen;
-  for (const size_t row : m_tree->SelectedFlatRows()) {
-    if (const std::optional<size_t> position =
-            m_tree->GetModel()->PositionOfRow(static_cast<int>(row))) {
-      chosen.push_back(std::move(all[*position]));
-    }
-  }
-  if (!chosen.empty()) ExtractToFolder(std::move(chosen), QStringLiteral("Extract"));
+  // The selected entries as the window shows them, under their whole names
+  // as Extract All writes them.
+  std::vector<std::string> names = m_tree->SelectedNames();
+  std::sort(names.begin(), names.end());
+  const std::shared_ptr<const CShownSnapshot> shown = document->Shown().Snapshot();
+  QString refusal;
+  std::vector<CExtractEntry> entries = ExtractableEntries(*shown, &names, refusal);
+  if (!refusal.isEmpty()) return SetStatus(refusal);
+  if (!entries.empty()) ExtractToFolder(std::move(entries), QStringLiteral("Extract"));
 }
 
 void CEntryActions::ExtractToFolder(std::vector<CExtractEntry> entries, const QString& title) {

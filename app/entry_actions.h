@@ -16,9 +16,11 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "archive/extract.h"
+#include "archive/shown_archive.h"
 
 class CLeftView;
 class QMenu;
@@ -48,6 +50,12 @@ class CEntryActions : public QObject {
   // The selected entries and everything under the selected folders.
   void ExtractSelected();
   void CopyName(const QModelIndex& index);
+  // The entries of `shown` (those of `only`, sorted, when given) to
+  // extract; none, with `refusal`, when they would be read from an opened
+  // file that changed in place.
+  std::vector<CExtractEntry> ExtractableEntries(const CShownSnapshot& shown,
+                                                const std::vector<std::string>* only,
+                                                QString& refusal) const;
 
   // Tests answer the dialogs through these instead of showing them; an
   // empty answer is a cancel.

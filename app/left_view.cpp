@@ -166,7 +166,7 @@ CLeftView::CLeftView() {
   setAccessibleName(QStringLiteral("Entries"));
   ListenToSelection();
   connect(this, &QTreeView::expanded, this, [this] { FitColumnToNames(); });
-  new CEntryActions(this);  // the context menu; a child, gone with the view
+  m_actions = new CEntryActions(this);  // the context menu; a child, gone with the view
   AddFindKeys(this);
 }
 
@@ -281,7 +281,7 @@ void CLeftView::OnInitialUpdate() {
   CTreeView::OnInitialUpdate();
   if (const CTarnEditorDoc* document = GetDocument()) {
     m_model.SetHooks(document->GetHooks());
-    m_model.SetEntries(&document->m_entries);
+    m_model.SetEntries(&document->Entries());
     m_folderModelStale = true;
     if (m_showFolders) {
       m_folderModel.Rebuild();
@@ -319,7 +319,7 @@ void CLeftView::OnUpdate(int hint) {
   }
   if (hint != kEntriesReplaced && hint != kEntriesChanged) return;
   m_refilling = true;
-  if (hint == kEntriesReplaced) m_model.SetEntries(&document->m_entries);
+  if (hint == kEntriesReplaced) m_model.SetEntries(&document->Entries());
   m_folderModelStale = true;
   if (m_showFolders) {
     m_folderModel.Rebuild();
@@ -532,30 +532,17 @@ void CLeftView::dropEvent(QDropEvent* event) {
 
 void CLeftView::startDrag(Qt::DropActions) {
   const CTarnEditorDoc* document = GetDocument();
-  const CEntryHooks* hooks = document != nullptr ? document->GetHooks() : nullptr;
-  const std::vector<std::string> names = SelectedNames();
-  // What the window shows: pending bytes where there are some; an entry
-  // waiting to be deleted is not dragged.
-  std::vector<CExtractEntry> entries;
+  if (document == nullptr) return;
+  std::vector<std::string> names = SelectedNames();
+  std::sort(names.begin(), names.end());
+  // What the window shows, as Extract takes it: pending bytes where there
+  // are some; an entry waiting to be deleted is not dragged.
+  const std::shared_ptr<const CShownSnapshot> shown = document->Shown().Snapshot();
+  QString refusal;
+  std::vector<CExtractEntry> entries = m_actions->ExtractableEntries(*shown, &names, refusal);
   std::vector<CEntryProblem> problems;
-  for (const std::string& name : names) {
-    if (hooks != nullptr && hooks->IsEntryRemoved(name)) continue;
-    const int row = m_model.RowOfName(name);
-    const std::optional<size_t> position = row >= 0 ? m_model.PositionOfRow(row) : std::nullopt;
-    const bool changed = hooks != nullptr && hooks->IsEntryChanged(name);
-    CStatus status;
-    // An archive that could not be mapped is read here, these entries only.
-    const CDataBuffer opened =
-        position && !changed ? m_model.GetEntries().BufferAt(*position, &status) : CDataBuffer();
-    if (!status.IsOk()) {
-      problems.push_back({name, status.GetWords()});
-      continue;
-    }
-    CExtractEntry& entry = entries.emplace_back();
-    entry.name = name;
-    entry.bytes = changed ? hooks->ShownBytes(name, opened) : opened;
-    entry.size = entry.claimed = entry.bytes.GetSize();
-  }
+  if (!refusal.isEmpty()) problems.push_back({names.empty() ? std::string() : names.front(),
+                                              refusal.toLocal8Bit().toStdString()});
   std::unique_ptr<QMimeData> carried;
   if (!entries.empty()) {
     m_dragFolder = std::make_unique<QTemporaryDir>();

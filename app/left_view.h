@@ -21,6 +21,8 @@
 #include "app/folder_tree_model.h"
 #include "app/framework/views.h"
 
+class CEntryActions;
+
 class CEntryFindBar;
 class CEntryHooks;
 class CTarnEditorDoc;
@@ -177,6 +179,7 @@ class CLeftView : public CTreeView {
   // The last drag's extracted files: kept until the next drag or the
   // window goes, as the file manager copies them after the drop.
   std::unique_ptr<QTemporaryDir> m_dragFolder;
+  CEntryActions* m_actions = nullptr;  // the context menu and extraction; a child
   bool m_refilling = false;  // the selection stays out of the list pane's way
   // Where the tree was before the document took the saved archive's entries.
   struct CKept {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "app/edit/entry_editor.h"
+#include "app/entry_hooks.h"
 #include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/win_app.h"
@@ -25,7 +26,7 @@ CTarnEditorDoc::~CTarnEditorDoc() {
   m_editor.reset();
   // Each entry holds a share of the archive's mapping; the last one to go
   // unmaps it and closes the file.
-  m_entries.clear();
+  m_shown = CShownArchive();
 }
 
 bool CTarnEditorDoc::OnNewDocument() { return CDocument::OnNewDocument(); }
@@ -35,8 +36,8 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   // was read cannot be told apart from what is there now, and Save As will
   // not copy it.
   const std::optional<CArchiveStamp> before = StampArchive(path);
-  CStatus error;
-  if (!OpenArchiveEntries(QFile::encodeName(path).toStdString(), m_entries, &error)) {
+  const CStatus error = m_shown.Open(QFile::encodeName(path).toStdString());
+  if (!error.IsOk()) {
     SetLastError(StatusText(error, path));
     return false;
   }
@@ -44,17 +45,39 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   const std::optional<CArchiveStamp> after = StampArchive(path);
   m_archive.reset();
   if (before && before == after) m_archive = after;
-  ShowMessage(EntryCountText(m_entries.size()));
+  ShowMessage(EntryCountText(Entries().size()));
+  return true;
+}
+
+bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
+  CShownArchive saved;
+  const std::optional<CArchiveStamp> before = StampArchive(path);
+  const CStatus error = saved.Open(QFile::encodeName(path).toStdString());
+  if (!error.IsOk()) {
+    reason = StatusText(error, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+    return false;
+  }
+  // The old entries stay alive until every view has let go of them, and
+  // as long as a snapshot of them is read beside the window.
+  UpdateAllViews(kEntriesReplacing);
+  m_editor->Forget();
+  m_shown = std::move(saved);
+  const std::optional<CArchiveStamp> after = StampArchive(path);
+  m_archive.reset();
+  if (before && before == after) m_archive = after;
+  SetModifiedFlag(false);
+  UpdateFrameCounts();
+  UpdateAllViews(kEntriesReplaced);
   return true;
 }
 
 bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
-  if (!m_archive) {
+  if (!m_archive || !m_shown.IsOpenedFile()) {
     // A new document, or an archive that changed while it was being read.
     SetLastError(path + QStringLiteral(": no archive read unchanged to copy from"));
     return false;
   }
-  const CStatus copied = CopyArchive(*m_archive, path);
+  const CStatus copied = CopyArchive(*m_archive, path, m_shown.File());
   SetLastError(copied.IsOk() ? QString() : StatusText(copied));
   return copied.IsOk();
 }
@@ -89,9 +112,3 @@ bool CTarnEditorDoc::OnCmdMsg(int id, CCmdUI* query) {
 bool CTarnEditorDoc::SaveModified() { return m_editor->SaveModified(); }
 
 CEntryHooks* CTarnEditorDoc::GetHooks() const { return m_editor.get(); }
-
-bool CTarnEditorDoc::IsArchiveUnchanged() const {
-  return m_archive.has_value() && StampArchive(m_archive->path) == m_archive;
-}
-
-void CTarnEditorDoc::Restamp(const QString& path) { m_archive = StampArchive(path); }

@@ -1,12 +1,12 @@
-// The archive document: one opened BIG archive, kept as a name-ordered map of
-// entry buffers, each a slice of the archive's mapped bytes (cut when its
-// entry is first visited). The map is filled by the open and never changes
-// afterwards, so views may point into it.
+// The archive document: one opened BIG archive as its windows show it (a
+// CShownArchive: the opened entries, each a slice of the archive's mapped
+// bytes, and the changes pending over them). The opened entries change only
+// when a save or a reload puts another archive's in their place, which the
+// views are told of before and after.
 //
-// Changes are kept beside the entries, in a change set the document owns
-// (app/edit/ makes them, as undoable steps). Save writes the archive with
-// its changes beside the opened file and renames it over it; the opened
-// file is never written in place. Without changes, Save As copies the
+// Changes are made by app/edit/, as undoable steps. Save writes the archive
+// with its changes beside the opened file and renames it over it; the
+// opened file is never written in place. Without changes, Save As copies the
 // opened archive, byte for byte, to a file the user names.
 #pragma once
 
@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "app/archive_copy.h"
+#include "archive/shown_archive.h"
 #include "app/framework/document.h"
 #include "archive/change_set.h"
 #include "archive/entry_map.h"
@@ -46,18 +47,19 @@ class CTarnEditorDoc : public CDocument {
   // What the views show of the pending changes, and hand edits back to.
   CEntryHooks* GetHooks() const;
   CEntryEditor& GetEditor() const { return *m_editor; }
-  // Whether the file at the path is still the one the entries were read from.
-  bool IsArchiveUnchanged() const;
-  // The file at `path` is now the one the entries were read from.
-  void Restamp(const QString& path);
-
-  // The opened entries: never changed while the document shows them (a
-  // save puts the saved archive's in their place and tells the views).
-  CEntryMap m_entries;
-  // What differs from them, until saved.
-  CChangeSet m_changes;
+  // What the windows show: every feature reads the entries here.
+  const CShownArchive& Shown() const { return m_shown; }
+  CShownArchive& Shown() { return m_shown; }
+  // The opened entries and the changes pending over them.
+  const CEntryMap& Entries() const { return m_shown.Opened(); }
+  const CChangeSet& Changes() const { return m_shown.Changes(); }
+  // Reads the archive at `path` in place of the one shown (changes and
+  // undo steps dropped), telling the views before and after; false, with
+  // `reason`, when it cannot be read.
+  bool Reload(const QString& path, QString& reason);
 
  private:
+  CShownArchive m_shown;
   // The opened file as it was at the open; unset for a new document.
   std::optional<CArchiveStamp> m_archive;
   std::unique_ptr<CEntryEditor> m_editor;

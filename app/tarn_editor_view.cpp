@@ -138,7 +138,7 @@ void CTarnEditorView::OnUpdate(int hint) {
   auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
   if (document == nullptr || !m_hasEntry || hint == kEntriesReplacing) return;
   const std::optional<CDataBuffer> now =
-      CurrentBytes(document->m_entries, document->m_changes, m_entryName);
+      CurrentBytes(document->Entries(), document->Changes(), m_entryName);
   const CDataBuffer bytes = now ? *now : CDataBuffer();
   if (hint == kEntriesChanged && bytes.GetData() == m_shown.GetData() &&
       bytes.GetSize() == m_shown.GetSize())

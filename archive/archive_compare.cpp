@@ -25,6 +25,15 @@ struct CCompareSide::CFolderState {
   std::string scratch;  // the bytes BytesAt gave last
 };
 
+// An archive as a window shows it: per name, its pending bytes, or where
+// it lies in the opened archive.
+struct CCompareSide::CShownState {
+  std::shared_ptr<const CShownSnapshot> shown;
+  std::vector<const CDataBuffer*> changed;  // null: as opened, at `opened`
+  std::vector<size_t> opened;
+  std::string scratch;  // not mapped: the bytes BytesAt gave last
+};
+
 CCompareSide::CCompareSide() = default;
 CCompareSide::~CCompareSide() = default;
 
@@ -34,6 +43,7 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   m_index = nullptr;
   m_archive.reset();
   m_folderState.reset();
+  m_shown.reset();
   const platform::Handle root = *platform::OpenFolder(path, false);
   m_folder = root != platform::kInvalidHandle;
   if (m_folder) {
@@ -60,9 +70,50 @@ bool CCompareSide::Open(const std::string& path, std::vector<CEntryProblem>& pro
   return true;
 }
 
-bool CCompareSide::ReadsInPlace() const { return m_archive && m_archive->whole.HasData(); }
+void CCompareSide::Open(std::shared_ptr<const CShownSnapshot> shown, const std::string& path) {
+  m_path = path;
+  m_folder = false;
+  m_names.clear();
+  m_index = nullptr;
+  m_archive.reset();
+  m_folderState.reset();
+  m_shown = std::make_unique<CShownState>();
+  m_shown->shown = std::move(shown);
+  m_shown->shown->ForEach([&](std::string_view name, std::optional<size_t> position,
+                              const CChangeSet::CChange* change) {
+    m_names.push_back(name);
+    m_shown->changed.push_back(change != nullptr ? &change->bytes : nullptr);
+    m_shown->opened.push_back(position.value_or(0));
+  });
+}
+
+bool CCompareSide::ReadsInPlace() const {
+  if (m_shown) return m_shown->shown->Opened().IsMapped() || m_shown->shown->Opened().empty();
+  return m_archive && m_archive->whole.HasData();
+}
 
 CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
+  if (m_shown) {
+    if (const CDataBuffer* changed = m_shown->changed[i]) {
+      bytes = {reinterpret_cast<const char*>(changed->GetData()), changed->GetSize()};
+      return {};
+    }
+    const CEntryMap& opened = m_shown->shown->Opened();
+    const size_t position = m_shown->opened[i];
+    if (opened.IsMapped()) {
+      bytes = opened.BytesAt(position);
+      return {};
+    }
+    m_shown->scratch.resize(opened.SizeAt(position));
+    if (!m_shown->scratch.empty()) {
+      const platform::Error error =
+          platform::ReadAt(opened.GetFile().Get(), opened.OffsetAt(position),
+                           m_shown->scratch.data(), opened.SizeAt(position));
+      if (error.Failed()) return CStatus::FromSystem(m_path, error);
+    }
+    bytes = m_shown->scratch;
+    return {};
+  }
   if (m_archive) {
     const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
     if (ReachesPastEnd(entry, m_archive->total))
@@ -104,6 +155,11 @@ CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
 
 std::string_view CCompareSide::InPlaceAt(size_t i) const {
   if (!ReadsInPlace()) return {};
+  if (m_shown) {
+    if (const CDataBuffer* changed = m_shown->changed[i])
+      return {reinterpret_cast<const char*>(changed->GetData()), changed->GetSize()};
+    return m_shown->shown->Opened().BytesAt(m_shown->opened[i]);
+  }
   const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
   if (ReachesPastEnd(entry, m_archive->total)) return {};
   return {reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size};
@@ -112,6 +168,20 @@ std::string_view CCompareSide::InPlaceAt(size_t i) const {
 CStatus CCompareSide::BufferAt(size_t i, CDataBuffer& bytes) {
   std::string_view view;
   if (CStatus status = BytesAt(i, view); !status.IsOk()) return status;
+  if (m_shown) {
+    const CDataBuffer* changed = m_shown->changed[i];
+    const CEntryMap& opened = m_shown->shown->Opened();
+    if (changed != nullptr) {
+      bytes = *changed;
+    } else if (opened.IsMapped()) {
+      const auto* start = reinterpret_cast<const uint8_t*>(view.data());
+      bytes = opened.GetWhole().Slice(static_cast<int32_t>(start - opened.GetWhole().GetData()),
+                                      static_cast<int32_t>(view.size()));
+    } else {
+      bytes = CDataBuffer(view.data(), static_cast<uint32_t>(view.size()));
+    }
+    return {};
+  }
   if (m_archive && m_archive->whole.HasData()) {
     const auto* start = reinterpret_cast<const uint8_t*>(view.data());
     bytes = m_archive->whole.Slice(static_cast<int32_t>(start - m_archive->whole.GetData()),

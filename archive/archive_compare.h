@@ -26,6 +26,7 @@
 
 #include "archive/big_archive.h"
 #include "archive/extract.h"
+#include "archive/shown_archive.h"
 #include "storage/data_buffer.h"
 
 class CCompareSide {
@@ -39,6 +40,9 @@ class CCompareSide {
   // cannot be read at all, with the reason in `problems`; a folder whose
   // walk met problems opens, without the entries concerned.
   bool Open(const std::string& path, std::vector<CEntryProblem>& problems);
+  // Takes an archive as a window shows it, pending changes applied; `path`
+  // names it in messages.
+  void Open(std::shared_ptr<const CShownSnapshot> shown, const std::string& path);
 
   const std::string& GetPath() const { return m_path; }
   bool IsFolder() const { return m_folder; }
@@ -62,6 +66,7 @@ class CCompareSide {
  private:
   struct CArchiveState;
   struct CFolderState;
+  struct CShownState;
   std::string m_path;
   bool m_folder = false;
   // An archive's names are its index's; a folder's are kept here.
@@ -69,6 +74,7 @@ class CCompareSide {
   std::vector<std::string_view> m_names;
   std::unique_ptr<CArchiveState> m_archive;
   std::unique_ptr<CFolderState> m_folderState;
+  std::unique_ptr<CShownState> m_shown;
 };
 
 struct CEntryChange {

@@ -127,6 +127,12 @@ struct NodeInfo {
   uint32_t mode = 0;
   uint32_t owner = 0;
   uint32_t group = 0;
+  // When its bytes were last written, and when anything about it last
+  // changed (nanoseconds, the system's own epoch). The second cannot be set
+  // back by a program, so a file rewritten with its times restored still
+  // shows it.
+  int64_t modified = 0;
+  int64_t changed = 0;
 };
 
 // Opens the folder at `path`, which the user named (so links in it are

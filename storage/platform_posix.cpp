@@ -345,6 +345,8 @@ void Describe(const struct stat& st, NodeInfo& info) {
   info.mode = static_cast<uint32_t>(st.st_mode & 07777);
   info.owner = static_cast<uint32_t>(st.st_uid);
   info.group = static_cast<uint32_t>(st.st_gid);
+  info.modified = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  info.changed = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
 }
 
 // A name handed to an *at call must be one name, never a path: a '/' would

@@ -270,12 +270,21 @@ void Describe(const BY_HANDLE_FILE_INFORMATION& data, DWORD type, NodeInfo& info
                    (uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow};
   info.size =
       info.kind == NodeKind::File ? (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow : 0;
+  // 100-nanosecond steps.
+  info.modified = static_cast<int64_t>(
+      ((uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime) *
+      100);
+  info.changed = info.modified;
 }
 
 Error DescribeHandle(HANDLE handle, NodeInfo& info) {
   BY_HANDLE_FILE_INFORMATION data{};
   if (!::GetFileInformationByHandle(handle, &data)) return Fail(::GetLastError());
   Describe(data, ::GetFileType(handle), info);
+  // The change time, which no program can set back, where the system keeps one.
+  FILE_BASIC_INFO basic{};
+  if (::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
+    info.changed = basic.ChangeTime.QuadPart * 100;
   return {};
 }
 

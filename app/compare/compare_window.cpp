@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -79,19 +80,27 @@ void Style(QTreeWidgetItem* item, int columns, const QColor& colour, bool bold, 
 
 }  // namespace
 
-CCompareWindow::CCompareWindow(const QString& before, const QString& after, QWidget* parent)
-    : QMainWindow(parent) {
+CCompareWindow::CCompareWindow(CSource before, CSource after, QWidget* parent)
+    : QMainWindow(parent), m_sources{std::move(before), std::move(after)} {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowFlag(Qt::Window);
   setWindowTitle(QStringLiteral("Compare %1 with %2")
-                     .arg(QFileInfo(before).fileName(), QFileInfo(after).fileName()));
+                     .arg(QFileInfo(m_sources[0].path).fileName(),
+                          QFileInfo(m_sources[1].path).fileName()));
   setAccessibleName(windowTitle());
 
   std::vector<CEntryProblem> problems;
-  if (!m_before.Open(NativePath(before), problems) || !m_after.Open(NativePath(after), problems)) {
+  const auto open = [&](CCompareSide& side, const CSource& source) {
+    if (source.shown == nullptr) return side.Open(NativePath(source.path), problems);
+    side.Open(source.shown, NativePath(source.path));
+    return true;
+  };
+  if (!open(m_before, m_sources[0]) || !open(m_after, m_sources[1])) {
     m_error = Words(problems);
     return;
   }
+  QMenu* menu = menuBar()->addMenu(QStringLiteral("&Compare"));
+  menu->addAction(QStringLiteral("&Swap Sides"), this, [this] { SwapSides(); });
   m_changes = CompareEntries(m_before, m_after, problems);
   m_open = true;
 
@@ -127,6 +136,19 @@ CCompareWindow::CCompareWindow(const QString& before, const QString& after, QWid
 }
 
 CCompareWindow::~CCompareWindow() = default;
+
+CCompareWindow* CCompareWindow::SwapSides() {
+  auto* swapped = new CCompareWindow(m_sources[1], m_sources[0], parentWidget());
+  if (!swapped->IsOpen()) {
+    statusBar()->showMessage(QStringLiteral("Cannot swap sides: %1").arg(swapped->GetError()));
+    delete swapped;
+    return nullptr;
+  }
+  swapped->setGeometry(geometry());
+  swapped->show();
+  close();
+  return swapped;
+}
 
 void CCompareWindow::FillEntries() {
   for (const CEntryChange& change : m_changes) {
@@ -290,6 +312,8 @@ void CCompareWindow::ShowMenu(const QPoint& position) {
   extract->setEnabled(index.isValid());
   copy->setEnabled(index.isValid());
   all->setEnabled(!m_changes.empty());
+  menu.addSeparator();
+  menu.addAction(QStringLiteral("Swap Sides"), this, [this] { SwapSides(); });
   menu.exec(m_entries->viewport()->mapToGlobal(position));
 }
 
@@ -312,7 +336,10 @@ void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent) {
   if (document == nullptr || app == nullptr || document->GetPathName().isEmpty()) return;
   const QString other = app->DoPromptFileName(true, QString());
   if (other.isEmpty()) return;
-  auto* window = new CCompareWindow(document->GetPathName(), other, parent);
+  // The document's side as its window shows it, pending changes included.
+  auto* window = new CCompareWindow(CCompareWindow::CSource{document->GetPathName(),
+                                                            document->Shown().Snapshot()},
+                                    CCompareWindow::CSource{other, {}}, parent);
   if (!window->IsOpen()) {
     app->SetMessageText(
         QStringLiteral("Cannot compare with %1: %2").arg(other, window->GetError()));

@@ -29,9 +29,17 @@ class CCompareWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Compares the archive at `before` (the document's) with `after`. Check
-  // IsOpen(); on failure GetError() says why.
-  CCompareWindow(const QString& before, const QString& after, QWidget* parent = nullptr);
+  // One side: an archive or folder at `path`, or, with `shown`, a
+  // document's archive as its window shows it (`path` names it).
+  struct CSource {
+    QString path;
+    std::shared_ptr<const CShownSnapshot> shown;
+  };
+  // Compares `before` with `after`. Check IsOpen(); on failure GetError()
+  // says why.
+  CCompareWindow(CSource before, CSource after, QWidget* parent = nullptr);
+  CCompareWindow(const QString& before, const QString& after, QWidget* parent = nullptr)
+      : CCompareWindow(CSource{before, {}}, CSource{after, {}}, parent) {}
   ~CCompareWindow() override;
 
   bool IsOpen() const { return m_open; }
@@ -49,6 +57,9 @@ class CCompareWindow : public QMainWindow {
   // the compared archive holds it: what a patch needs.
   void ExtractAll();
   void CopyName(int row);
+  // Opens the comparison the other way round in place of this one: what
+  // one side adds, the other removes. The new window, or null.
+  CCompareWindow* SwapSides();
   // Tests answer the folder dialog through this; an empty answer cancels.
   static void SetFolderDialogForTests(std::function<QString()> chooseFolder);
 
@@ -59,6 +70,7 @@ class CCompareWindow : public QMainWindow {
   void FillEntries();
   void ShowMenu(const QPoint& position);
 
+  CSource m_sources[2];
   CCompareSide m_before;
   CCompareSide m_after;
   std::vector<CEntryChange> m_changes;

@@ -37,6 +37,14 @@ QString Shown(const QString& path) {
   return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
+// Whether two paths name one file: the same spelling, or the same file now.
+bool SamePath(const QString& a, const QString& b) {
+  if (a.isEmpty() || b.isEmpty()) return false;
+  if (QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath()) return true;
+  const std::optional<platform::FileIdentity> file = IdentityOfFile(NativePath(a));
+  return file.has_value() && file == IdentityOfFile(NativePath(b));
+}
+
 // One user action: what each name it touched was before and is after.
 class CChangeCommand : public QUndoCommand {
  public:
@@ -46,7 +54,7 @@ class CChangeCommand : public QUndoCommand {
     std::optional<CChangeSet::CChange> after;
   };
 
-  CChangeCommand(const QString& text, CChangeSet& changes, std::vector<CName> names,
+  CChangeCommand(const QString& text, CShownArchive& changes, std::vector<CName> names,
                  std::function<void()> changed)
       : QUndoCommand(text),
         m_changes(changes),
@@ -63,7 +71,7 @@ class CChangeCommand : public QUndoCommand {
   }
 
  private:
-  CChangeSet& m_changes;
+  CShownArchive& m_changes;
   std::vector<CName> m_names;
   std::function<void()> m_changed;
 };
@@ -134,24 +142,24 @@ void Gather(const std::filesystem::path& path, const std::string& prefix,
 CEntryEditor::CEntryEditor(CTarnEditorDoc& document) : m_document(document) {}
 
 bool CEntryEditor::IsEntryChanged(std::string_view name) const {
-  return m_document.m_changes.Find(name) != nullptr;
+  return m_document.Changes().Find(name) != nullptr;
 }
 
 bool CEntryEditor::IsEntryRemoved(std::string_view name) const {
-  const CChangeSet::CChange* change = m_document.m_changes.Find(name);
+  const CChangeSet::CChange* change = m_document.Changes().Find(name);
   return change != nullptr && change->removed;
 }
 
 CDataBuffer CEntryEditor::ShownBytes(std::string_view name, const CDataBuffer& opened) const {
-  const CChangeSet::CChange* change = m_document.m_changes.Find(name);
+  const CChangeSet::CChange* change = m_document.Changes().Find(name);
   if (change == nullptr) return opened;
   return change->removed ? CDataBuffer() : change->bytes;
 }
 
 std::vector<std::string> CEntryEditor::AddedNames() const {
   std::vector<std::string> names;
-  for (const auto& [name, change] : m_document.m_changes.GetChanges()) {
-    if (!change.removed && m_document.m_entries.find(name) == m_document.m_entries.end())
+  for (const auto& [name, change] : m_document.Changes().GetChanges()) {
+    if (!change.removed && m_document.Entries().find(name) == m_document.Entries().end())
       names.push_back(name);
   }
   return names;
@@ -159,19 +167,19 @@ std::vector<std::string> CEntryEditor::AddedNames() const {
 
 std::vector<std::string> CEntryEditor::ChangedNames() const {
   std::vector<std::string> names;
-  names.reserve(m_document.m_changes.size());
-  for (const auto& change : m_document.m_changes.GetChanges()) names.push_back(change.first);
+  names.reserve(m_document.Changes().size());
+  for (const auto& change : m_document.Changes().GetChanges()) names.push_back(change.first);
   return names;
 }
 
 bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
   const std::optional<CDataBuffer> bytes =
-      CurrentBytes(m_document.m_entries, m_document.m_changes, from);
+      CurrentBytes(m_document.Entries(), m_document.Changes(), from);
   const std::optional<std::string> name = TextToBytes(to);
   if (!bytes) return false;
   if (name && *name == from) return true;
   const std::string conflict = name
-                                   ? NameConflict(m_document.m_entries, m_document.m_changes, *name)
+                                   ? NameConflict(m_document.Entries(), m_document.Changes(), *name)
                                    : "a character has no byte in names";
   if (!conflict.empty()) {
     ShowMessage(QStringLiteral("Cannot rename %1 to %2: %3")
@@ -179,7 +187,7 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
     return false;
   }
   // An opened entry goes and the new name comes; an added one just moves.
-  const bool opened = m_document.m_entries.find(from) != m_document.m_entries.end();
+  const bool opened = m_document.Entries().find(from) != m_document.Entries().end();
   std::vector<CStep> steps;
   steps.push_back(
       {std::string(from),
@@ -199,15 +207,15 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
   if (!newPart) return refuse(QStringLiteral("a character has no byte in names"));
   // Every name leaves before any arrives, so the new names are checked
   // against the archive as it will be, not against the names they replace.
-  CChangeSet trial = m_document.m_changes;
+  CChangeSet trial = m_document.Changes();
   std::vector<CStep> steps;
   std::vector<std::pair<std::string, CDataBuffer>> moving;
   for (const std::string& name : names) {
-    std::optional<CDataBuffer> bytes = CurrentBytes(m_document.m_entries, trial, name);
+    std::optional<CDataBuffer> bytes = CurrentBytes(m_document.Entries(), trial, name);
     if (!bytes) continue;  // deleted already
     std::string renamed = ReplaceNamePart(name, part, *newPart);
     if (renamed == name) return true;  // the same name: nothing to do
-    const bool opened = m_document.m_entries.find(name) != m_document.m_entries.end();
+    const bool opened = m_document.Entries().find(name) != m_document.Entries().end();
     const std::optional<CChangeSet::CChange> gone =
         opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}}) : std::nullopt;
     trial.Restore(name, gone);
@@ -216,7 +224,7 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
   }
   if (moving.empty()) return false;
   for (auto& [name, bytes] : moving) {
-    const std::string conflict = NameConflict(m_document.m_entries, trial, name);
+    const std::string conflict = NameConflict(m_document.Entries(), trial, name);
     if (!conflict.empty())
       return refuse(BytesToText(name) + QStringLiteral(": ") + QString::fromStdString(conflict));
     trial.Put(name, bytes);
@@ -250,7 +258,7 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   // One question for the whole batch when some names are taken.
   bool replace = true;
   const bool anyTaken = std::any_of(found.begin(), found.end(), [this](const CFound& f) {
-    return CurrentBytes(m_document.m_entries, m_document.m_changes, f.name).has_value();
+    return CurrentBytes(m_document.Entries(), m_document.Changes(), f.name).has_value();
   });
   if (anyTaken) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Tarn Editor"),
@@ -267,12 +275,12 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
 
   // Each name is tried against the ones added before it, so a batch cannot
   // make an entry both a file and a folder either.
-  CChangeSet trial = m_document.m_changes;
+  CChangeSet trial = m_document.Changes();
   std::vector<CStep> steps;
   for (const CFound& f : found) {
-    const bool taken = CurrentBytes(m_document.m_entries, trial, f.name).has_value();
+    const bool taken = CurrentBytes(m_document.Entries(), trial, f.name).has_value();
     if (taken && !replace) continue;
-    const std::string conflict = NameConflict(m_document.m_entries, trial, f.name, taken);
+    const std::string conflict = NameConflict(m_document.Entries(), trial, f.name, taken);
     std::string reason;
     const std::optional<CDataBuffer> bytes =
         conflict.empty() ? ReadFileBytes(f.path, reason) : std::nullopt;
@@ -295,7 +303,7 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
 }
 
 void CEntryEditor::ReplaceWithFile(std::string_view name, QWidget* parent) {
-  if (!CurrentBytes(m_document.m_entries, m_document.m_changes, name)) return;
+  if (!CurrentBytes(m_document.Entries(), m_document.Changes(), name)) return;
   const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Replace With File"));
   if (path.isEmpty()) return;
   std::string reason;
@@ -314,7 +322,7 @@ void CEntryEditor::DeleteEntries(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     if (IsEntryRemoved(name)) continue;
     // An added entry simply goes; an opened one waits to be deleted.
-    const bool opened = m_document.m_entries.find(name) != m_document.m_entries.end();
+    const bool opened = m_document.Entries().find(name) != m_document.Entries().end();
     steps.push_back({name, opened
                                ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}})
                                : std::nullopt});
@@ -327,7 +335,7 @@ void CEntryEditor::DeleteEntries(const std::vector<std::string>& names) {
 
 bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
   const std::optional<CDataBuffer> now =
-      CurrentBytes(m_document.m_entries, m_document.m_changes, name);
+      CurrentBytes(m_document.Entries(), m_document.Changes(), name);
   if (!now) return false;
   const std::string_view bytes(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
   if (LooksBinary(bytes)) {
@@ -338,7 +346,7 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
       BytesToText(name) + QStringLiteral(" - ") + m_document.GetTitle(), bytes,
       [this, entry = std::string(name)](std::string text) {
         const std::optional<CDataBuffer> current =
-            CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
+            CurrentBytes(m_document.Entries(), m_document.Changes(), entry);
         if (!current || text.size() > UINT32_MAX) return false;
         const std::string_view was(reinterpret_cast<const char*>(current->GetData()),
                                    current->GetSize());
@@ -357,7 +365,7 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
 bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
                              const QString& value) {
   const std::optional<CDataBuffer> now =
-      CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
+      CurrentBytes(m_document.Entries(), m_document.Changes(), entry);
   if (!now || offset + size > now->GetSize()) return false;
   const std::string_view text(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
   QString reason;
@@ -377,19 +385,19 @@ void CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
   std::vector<CChangeCommand::CName> names;
   names.reserve(steps.size());
   for (CStep& step : steps) {
-    names.push_back({step.name, m_document.m_changes.Get(step.name), std::move(step.after)});
+    names.push_back({step.name, m_document.Changes().Get(step.name), std::move(step.after)});
   }
   m_undo.push(
-      new CChangeCommand(text, m_document.m_changes, std::move(names), [this] { OnChanged(); }));
+      new CChangeCommand(text, m_document.Shown(), std::move(names), [this] { OnChanged(); }));
 }
 
 QString CEntryEditor::ChangesText() const {
-  const size_t count = m_document.m_changes.size();
+  const size_t count = m_document.Changes().size();
   return count == 1 ? QStringLiteral("1 change") : QStringLiteral("%1 changes").arg(count);
 }
 
 void CEntryEditor::OnChanged() {
-  const bool modified = !m_document.m_changes.empty();
+  const bool modified = !m_document.Changes().empty();
   if (modified != m_document.IsModified()) {
     m_document.SetModifiedFlag(modified);
     m_document.UpdateFrameCounts();  // retitles the windows: '*' while changes are pending
@@ -399,41 +407,65 @@ void CEntryEditor::OnChanged() {
 }
 
 bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason) const {
-  // Unchanged entries are copied from the opened file by the kernel, when
-  // it is still the file they were read from; else from the mapped bytes,
-  // which are the same.
-  CSaveSource source;
-  if (m_document.IsArchiveUnchanged()) {
-    source.file = CHandleHolder::Wrap(
-        *platform::CreateFile(NativePath(m_document.GetPathName()), platform::kGenericRead,
-                              platform::kOpenExisting, platform::kFileShareRead));
-  }
-  const CStatus written = WriteChangedArchive(NativePath(path), m_document.m_entries,
-                                              m_document.m_changes, scope, source);
-  if (!written.IsOk())
+  const CStatus written = m_document.Shown().Write(NativePath(path), scope);
+  if (written.GetKind() == CStatus::Kind::SourceChanged) {
+    reason = Shown(m_document.GetPathName()) + QStringLiteral(": ") + RewrittenText();
+  } else if (!written.IsOk()) {
     reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(written.GetWords());
+  }
   return written.IsOk();
 }
 
-bool CEntryEditor::Reopen(const QString& path, QString& reason) {
-  CEntryMap saved;
-  CStatus error;
-  if (!OpenArchiveEntries(NativePath(path), saved, &error)) {
-    reason = StatusText(error, Shown(path));
-    return false;
+QString CEntryEditor::RewrittenText() {
+  return QStringLiteral(
+      "another program rewrote it in place since it was opened, so its entries can no longer "
+      "be read as they were");
+}
+
+void CEntryEditor::Forget() { m_undo.clear(); }
+
+CEntryEditor::DiskAnswer CEntryEditor::AskAboutDisk(const QString& path, bool whole) const {
+  const CShownArchive& shown = m_document.Shown();
+  if (!shown.IsOpenedFile()) return DiskAnswer::Go;
+  const DiskChange disk = shown.CheckDisk();
+  const bool overOpened = SamePath(path, m_document.GetPathName());
+  if (disk == DiskChange::None || (disk != DiskChange::Rewritten && !overOpened)) return DiskAnswer::Go;
+  if (disk == DiskChange::Rewritten && (!whole || shown.Opened().empty())) return DiskAnswer::Go;
+  CWinApp* app = AfxGetApp();
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarn Editor"),
+                  QStringLiteral("The archive changed on disk since it was opened"),
+                  QMessageBox::NoButton, app != nullptr ? app->GetMainWnd() : nullptr);
+  box.setObjectName(QStringLiteral("changedOnDisk"));
+  const QString file = Shown(m_document.GetPathName());
+  QPushButton* instead = nullptr;
+  QPushButton* overwrite = nullptr;
+  if (disk == DiskChange::Rewritten) {
+    // Nothing of the opened file can be written: only the changes, which
+    // live in memory, can be kept.
+    box.setInformativeText(
+        QStringLiteral("Another program rewrote %1 in place: the entries this window has not "
+                       "changed can no longer be read as they were opened, so the whole archive "
+                       "cannot be written. Save Changes As... writes your changes as an archive "
+                       "to load over it. Your changes stay pending.")
+            .arg(file));
+    instead = box.addButton(QStringLiteral("Save Changes As..."), QMessageBox::AcceptRole);
+  } else {
+    box.setInformativeText(
+        QStringLiteral("Another program %1 %2 after this window opened it. Overwrite puts this "
+                       "window's archive in its place, and what the other program wrote is "
+                       "lost. Your changes stay pending until saved.")
+            .arg(disk == DiskChange::Gone ? QStringLiteral("removed") : QStringLiteral("replaced"),
+                 file));
+    instead = box.addButton(QStringLiteral("Save As..."), QMessageBox::AcceptRole);
+    overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
   }
-  // The old entries stay alive until every view has let go of them.
-  m_document.UpdateAllViews(kEntriesReplacing);
-  CEntryMap opened;
-  opened.swap(m_document.m_entries);
-  m_document.m_entries.swap(saved);
-  m_document.m_changes.clear();
-  m_undo.clear();
-  m_document.Restamp(path);
-  m_document.SetModifiedFlag(false);
-  m_document.UpdateFrameCounts();
-  m_document.UpdateAllViews(kEntriesReplaced);
-  return true;
+  box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(instead);
+  box.exec();
+  if (box.clickedButton() == instead)
+    return disk == DiskChange::Rewritten ? DiskAnswer::SaveChangesAs : DiskAnswer::SaveAs;
+  if (overwrite != nullptr && box.clickedButton() == overwrite) return DiskAnswer::Go;
+  return DiskAnswer::Cancel;
 }
 
 size_t CEntryEditor::OtherWindowsOn(const QString& path) const {
@@ -472,6 +504,14 @@ bool CEntryEditor::OpenFilesStayInPlace() { return g_openFilesStayInPlace; }
 void CEntryEditor::SetOpenFilesStayInPlaceForTests(bool stay) { g_openFilesStayInPlace = stay; }
 
 bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
+  switch (AskAboutDisk(path, true)) {
+    case DiskAnswer::Go: break;
+    case DiskAnswer::SaveAs: return SaveAs(SaveAsProposal(m_document.GetPathName()));
+    case DiskAnswer::SaveChangesAs: return SaveChangesAs();
+    case DiskAnswer::Cancel:
+      ShowMessage(QStringLiteral("Not saved; %1").arg(ChangesText()));
+      return false;
+  }
   // Counted before the file is replaced: then it is still theirs.
   const size_t others = OtherWindowsOn(path);
   const bool ours =
@@ -493,7 +533,7 @@ bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
     return false;
   }
   // The window now stands for the archive it wrote, with nothing pending.
-  if (!Reopen(path, reason)) {
+  if (!m_document.Reload(path, reason)) {
     ShowMessage(QStringLiteral("Saved, but cannot read it back: %1").arg(reason));
     return true;
   }
@@ -518,19 +558,14 @@ bool CEntryEditor::Save() {
 bool CEntryEditor::SaveAs(const QString& proposal) {
   const QString path = AfxGetApp()->DoPromptFileName(false, proposal);
   if (path.isEmpty()) return false;
-  if (QFileInfo(path).absoluteFilePath() ==
-      QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
-    return Save();
-  }
-  return SaveTo(path, QStringLiteral("Saved as %1"));
+  return SaveTo(path, SamePath(path, m_document.GetPathName()) ? QStringLiteral("Saved %1")
+                                                               : QStringLiteral("Saved as %1"));
 }
 
 bool CEntryEditor::SaveChangesAs() {
   const QString path = AfxGetApp()->DoPromptFileName(false, QString());
   if (path.isEmpty()) return false;
-  if (!m_document.GetPathName().isEmpty() &&
-      QFileInfo(path).absoluteFilePath() ==
-          QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
+  if (SamePath(path, m_document.GetPathName())) {
     ShowMessage(QStringLiteral("Cannot save the changes over the archive they change"));
     return false;
   }
@@ -540,7 +575,7 @@ bool CEntryEditor::SaveChangesAs() {
     return false;
   }
   size_t deletions = 0;
-  for (const auto& [name, change] : m_document.m_changes.GetChanges())
+  for (const auto& [name, change] : m_document.Changes().GetChanges())
     deletions += change.removed ? 1 : 0;
   QString text = QStringLiteral("Saved the changes as %1").arg(Shown(path));
   if (deletions > 0) {

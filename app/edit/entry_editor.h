@@ -66,6 +66,10 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
 
   // "N changes" for the status bar.
   QString ChangesText() const;
+  // Drops every undo step: the document shows another archive.
+  void Forget();
+  // Why the opened archive's bytes cannot be written: rewritten in place.
+  static QString RewrittenText();
 
   // Whether an open file cannot be replaced: so on Windows, where the
   // archive a window shows is held open (and mapped) without leave to
@@ -77,8 +81,11 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   // After every push, undo and redo: title, status bar and views.
   void OnChanged();
   bool WriteTo(const QString& path, SaveScope scope, QString& reason) const;
-  // Reads the archive just saved at `path` back in, in place of the opened one.
-  bool Reopen(const QString& path, QString& reason);
+  // Before a save writes the opened archive's bytes (`whole`) or replaces
+  // its file: when another program changed it since it was opened, asks
+  // what to do instead; Go when nothing changed or the user chose to go on.
+  enum class DiskAnswer { Go, SaveAs, SaveChangesAs, Cancel };
+  DiskAnswer AskAboutDisk(const QString& path, bool whole) const;
   // Save and Save As: the whole archive written to `path`, then shown in
   // this document's windows; `saved` (with %1 for the path) tells the user.
   bool SaveTo(const QString& path, const QString& saved);

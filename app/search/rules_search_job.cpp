@@ -30,14 +30,17 @@ std::string_view ViewOf(const CDataBuffer& bytes) {
 
 }  // namespace
 
-CRulesSearchJob::CRulesSearchJob(const CEntryMap& entries, std::string pattern, QObject* receiver,
-                                 Deliver deliver, Finish finish, CPendingEntries pending)
-    : m_whole(entries.GetWhole()),
-      m_opened(entries.size()),
+CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::string pattern,
+                                 QObject* receiver, Deliver deliver, Finish finish,
+                                 CPendingEntries pending)
+    : m_map(std::move(map)),
+      m_whole(m_map->GetWhole()),
+      m_opened(m_map->size()),
       m_pattern(std::move(pattern)),
       m_receiver(receiver),
       m_deliver(std::move(deliver)),
       m_finish(std::move(finish)) {
+  const CEntryMap& entries = *m_map;
   if (!entries.IsMapped() && !entries.empty()) {
     // Not mapped: the job reads each entry where it lies, through a share
     // of the archive's open file taken here.

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,8 +81,10 @@ class CRulesSearchJob {
   // for `pattern`, ASCII letters in either case. The entries are numbered
   // in the order of their names, added ones among the opened. `receiver` is the
   // object whose thread gets the calls; none arrive after it is gone.
-  CRulesSearchJob(const CEntryMap& entries, std::string pattern, QObject* receiver, Deliver deliver,
-                  Finish finish, CPendingEntries pending = {});
+  // The job keeps `entries`: its matches name entries of the map it
+  // searched, whatever the document shows by the time they arrive.
+  CRulesSearchJob(std::shared_ptr<const CEntryMap> entries, std::string pattern, QObject* receiver,
+                  Deliver deliver, Finish finish, CPendingEntries pending = {});
   // Stops the search and waits for its thread.
   ~CRulesSearchJob();
   CRulesSearchJob(const CRulesSearchJob&) = delete;
@@ -90,11 +93,11 @@ class CRulesSearchJob {
   // Asks the search to stop; the finish call says so.
   void Stop() { m_stop = true; }
   size_t GetEntryCount() const { return m_entries.size(); }
-  // The name of entry `entry` of the search of `entries`.
-  std::string_view NameOf(size_t entry, const CEntryMap& entries) const {
-    if (m_order.empty()) return entries.NameAt(entry);
+  // The name of entry `entry` of the search.
+  std::string_view NameOf(size_t entry) const {
+    if (m_order.empty()) return m_map->NameAt(entry);
     const int64_t at = m_order[entry];
-    return at >= 0 ? entries.NameAt(static_cast<size_t>(at))
+    return at >= 0 ? m_map->NameAt(static_cast<size_t>(at))
                    : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
   }
 
@@ -107,6 +110,8 @@ class CRulesSearchJob {
   using Hand = std::function<void(CFoundRows& chunk, size_t entriesDone)>;
   void RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure);
 
+  // The map searched; its count is touched on the user-interface thread only.
+  std::shared_ptr<const CEntryMap> m_map;
   CDataBuffer m_whole;  // keeps the bytes mapped; touched on this thread only
   // Every entry's bytes; for an archive that is not mapped, the pending
   // ones' only (the others are read where they lie).

@@ -35,9 +35,9 @@ CTarnEditorDoc* ArchiveOf(CMDIChildWnd* window) {
 // The user searches what the window shows: the pending changes.
 CPendingEntries PendingEntries(const CTarnEditorDoc& document) {
   CPendingEntries pending;
-  for (const auto& [name, change] : document.m_changes.GetChanges()) {
-    const auto opened = document.m_entries.find(name);
-    if (opened != document.m_entries.end()) {
+  for (const auto& [name, change] : document.Changes().GetChanges()) {
+    const auto opened = document.Entries().find(name);
+    if (opened != document.Entries().end()) {
       pending.changed.emplace_back(opened.Position(),
                                    change.removed ? CDataBuffer() : change.bytes);
     } else if (!change.removed) {
@@ -214,7 +214,7 @@ void CRulesSearchPane::Search() {
   });
   const uint64_t generation = ++m_generation;
   m_job = std::make_unique<CRulesSearchJob>(
-      document->m_entries, *pattern, this,
+      document->Shown().SharedOpened(), *pattern, this,
       [this, generation](CFoundRows&& rows, size_t done) {
         OnDeliver(generation, std::move(rows), done);
       },
@@ -239,8 +239,7 @@ void CRulesSearchPane::OnDeliver(uint64_t generation, CFoundRows&& rows, size_t 
   if (generation != m_generation || m_job == nullptr) return;
   CTarnEditorDoc* document = ArchiveOf(m_window);
   if (document == nullptr) return;
-  const CEntryMap& entries = document->m_entries;
-  m_model.Append(std::move(rows), [&](uint32_t entry) { return m_job->NameOf(entry, entries); });
+  m_model.Append(std::move(rows), [&](uint32_t entry) { return m_job->NameOf(entry); });
   if (!m_fitted && m_model.rowCount() > 0) {
     // Fitted once, to the first matches, so the columns hold still while
     // more arrive.

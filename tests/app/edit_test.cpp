@@ -76,6 +76,19 @@ void AnswerQuestion(QMessageBox::StandardButton button, QString* text = nullptr)
   });
 }
 
+// Answers the next message box by its button named `text`, keeping its
+// question in `question`.
+void AnswerButton(const QString& text, QString* question = nullptr) {
+  QTimer::singleShot(0, [text, question] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    if (question != nullptr) *question = box->text();
+    for (QAbstractButton* button : box->buttons()) {
+      if (button->text() == text) return button->click();
+    }
+  });
+}
+
 // Offers every modal window that shows to `answer` until it takes one
 // (looked for every 10 ms, for at most 10 s).
 void WhenModal(std::function<bool(QWidget*)> answer) {
@@ -213,12 +226,14 @@ class EditTest : public QObject {
     ClickTreeRow(TreeOf(frame), 0);
     CTarnEditorView* list = ListOf(frame);
     TypeValue(list, RowNamed(list, QStringLiteral("    Speed")), QStringLiteral("45"));
-    // The folder goes while the window is open (the archive stays mapped).
+    // The folder goes while the window is open (the archive stays mapped):
+    // Save asks first, as the archive is no longer where it was.
     std::filesystem::rename(m_dir.Path() + "/gone", m_dir.Path() + "/moved");
+    AnswerButton(QStringLiteral("Overwrite"));
     QVERIFY(run.Command(ID_FILE_SAVE));
     QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot save: ")));
     QVERIFY(frame->windowTitle().endsWith(QLatin1Char('*')));
-    QCOMPARE(run.Documents()[0]->m_changes.size(), size_t{1});
+    QCOMPARE(run.Documents()[0]->Changes().size(), size_t{1});
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone"));
     QCOMPARE(ReadWholeFile(m_dir.Path() + "/moved/a.big"),
              CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
@@ -230,7 +245,7 @@ class EditTest : public QObject {
     QVERIFY(run.Command(ID_FILE_SAVE));
     CEntryEditor::SetOpenFilesStayInPlaceForTests(false);
     QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot save over ")));
-    QCOMPARE(run.Documents()[0]->m_changes.size(), size_t{1});
+    QCOMPARE(run.Documents()[0]->Changes().size(), size_t{1});
     QCOMPARE(ReadWholeFile(path), CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
 
     // Save Changes As: only the changed entry.

@@ -231,7 +231,7 @@ class EditorTest : public QObject {
     // Each item's data is the address of its buffer in the document's map.
     CTarnEditorDoc* document = run.Documents()[0];
     int row = 0;
-    for (const auto& [name, buffer] : document->m_entries) {
+    for (const auto& [name, buffer] : document->Entries()) {
       const QVariant data = tree->model()->index(row++, 0).data(CEntryTreeModel::kEntryDataRole);
       QCOMPARE(data.value<quintptr>(), reinterpret_cast<quintptr>(&buffer));
     }
@@ -244,7 +244,7 @@ class EditorTest : public QObject {
     CEditorRun run({path});
     QVERIFY(run.Started());
     QCOMPARE(run.Frames().size(), size_t{1});
-    QVERIFY(run.Documents()[0]->m_entries.empty());
+    QVERIFY(run.Documents()[0]->Entries().empty());
     QCOMPARE(TreeOf(run.Frames()[0])->model()->rowCount(), 0);
     QTest::keyClick(TreeOf(run.Frames()[0]), Qt::Key_Down);
     QCOMPARE(ListOf(run.Frames()[0])->model()->rowCount(), 0);
@@ -478,7 +478,7 @@ class EditorTest : public QObject {
       QCOMPARE(ListOf(frame)->model()->rowCount(), 0);
       QCOMPARE(ListOf(frame)->model()->columnCount(), 2);
     }
-    QVERIFY(run.Documents()[0]->m_entries.empty());
+    QVERIFY(run.Documents()[0]->Entries().empty());
     QVERIFY(run.Documents()[0]->GetPathName().isEmpty());
     // Ctrl+N does the same.
     QTest::keyClick(run.Main(), Qt::Key_N, Qt::ControlModifier);

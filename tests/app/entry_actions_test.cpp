@@ -169,9 +169,9 @@ class EntryActionsTest : public QObject {
     m_saveAnswer = ToQ(m_dir.Path() + "/gone.ini");
     TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractEntry(tree->model()->index(0, 0));
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/gone.ini"));
-    QCOMPARE(
-        StatusText(run),
-        QStringLiteral("Cannot extract gone.ini to %1: unexpected end of file").arg(m_saveAnswer));
+    QCOMPARE(StatusText(run),
+             QStringLiteral("Cannot extract gone.ini: %1: has changed on disk since it was opened")
+                 .arg(ToQ(path)));
   }
 
   // Another program cuts the open archive short: what it holds now is not
@@ -197,8 +197,7 @@ class EntryActionsTest : public QObject {
     m_folderAnswer = ToQ(m_dir.Path() + "/cut");
     actions->ExtractAll();
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/cut/first.ini"));
-    QCOMPARE(StatusText(run),
-             QStringLiteral("Cannot extract all: %1 (0 of 2 entries were extracted)").arg(changed));
+    QCOMPARE(StatusText(run), QStringLiteral("Cannot extract: %1").arg(changed));
     QCOMPARE(m_problemDialogs, 0);
   }
 };

@@ -1,0 +1,132 @@
+// One archive as a window shows it: the entries it was opened with, the
+// changes pending over them, and a revision that moves with every change.
+//
+// Everything that reads an archive's entries for the user (the tree, the
+// list, Find in Rules, Extract, drag-out, Compare With, Save and its kin)
+// reads them here, so what is saved, extracted, searched or compared is what
+// the window shows. Work that runs beside the window takes a snapshot: the
+// opened entries (shared, never changed once opened) and a copy of the
+// changes (shares of their buffers), which later edits, a save or a reload
+// leave alone.
+//
+// The opened file is held open from the open on, and stamped (identity,
+// size, modification and change times). CheckDisk tells how the file at the
+// path relates to it now: the same, replaced by another file (ours is then
+// still intact, held by this handle), gone, or rewritten in place, when the
+// mapped bytes are no longer the ones that were read and must not be
+// written anywhere.
+//
+// Threading: the archive itself on one thread; snapshots are read-only and
+// may be read on any thread (their file handle is for the owning thread).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/change_set.h"
+#include "archive/entry_map.h"
+#include "archive/extract.h"
+#include "storage/data_buffer.h"
+#include "storage/disk_file.h"
+#include "storage/platform.h"
+#include "storage/status.h"
+
+// How the file at the archive's path relates to the file that was opened.
+enum class DiskChange {
+  None,       // still the file that was opened, as it was
+  Replaced,   // another file stands there; the opened one is intact
+  Gone,       // nothing stands there; the opened one is intact
+  Rewritten,  // the opened file's own bytes changed (in place, or cut short)
+};
+
+// What identifies a file's state; equal stamps, the same bytes as far as
+// the system can tell.
+struct CFileStamp {
+  platform::FileIdentity identity;
+  uint64_t size = 0;
+  int64_t modified = 0;
+  int64_t changed = 0;
+  bool operator==(const CFileStamp&) const = default;
+};
+// The stamp of the regular file at `path` (or of an open file); nothing
+// when there is none or it cannot be looked at.
+std::optional<CFileStamp> StampOfFile(const std::string& path);
+std::optional<CFileStamp> StampOfFile(platform::Handle file);
+
+class CShownSnapshot {
+ public:
+  CShownSnapshot(std::shared_ptr<const CEntryMap> opened, CChangeSet changes, uint64_t revision)
+      : m_opened(std::move(opened)), m_changes(std::move(changes)), m_revision(revision) {}
+
+  const CEntryMap& Opened() const { return *m_opened; }
+  const CChangeSet& Changes() const { return m_changes; }
+  uint64_t Revision() const { return m_revision; }
+  // Each entry shown, in name order: its name, and its position in the
+  // opened map (for an unchanged entry) or its pending change.
+  void ForEach(const std::function<void(std::string_view name, std::optional<size_t> opened,
+                                        const CChangeSet::CChange* change)>& visit) const;
+  // The bytes `name` has as shown; nothing when it is absent or deleted.
+  std::optional<CDataBuffer> Bytes(std::string_view name) const;
+  // The shown entries (all, or those of `only`, in name order), for
+  // extraction: unchanged ones as the opened map gives them, changed and
+  // added ones from their pending bytes. The names live in this snapshot.
+  std::vector<CExtractEntry> EntriesToExtract(const std::vector<std::string>* only = nullptr) const;
+
+ private:
+  std::shared_ptr<const CEntryMap> m_opened;
+  CChangeSet m_changes;
+  uint64_t m_revision;
+};
+
+class CShownArchive {
+ public:
+  CShownArchive();
+
+  // Opens `path` in place of what was shown; on failure nothing changes
+  // and the status says why.
+  CStatus Open(const std::string& path);
+
+  const CEntryMap& Opened() const { return *m_opened; }
+  // Kept alive by whoever holds it, across a save or a reload.
+  std::shared_ptr<const CEntryMap> SharedOpened() const { return m_opened; }
+  const CChangeSet& Changes() const { return m_changes; }
+  uint64_t Revision() const { return m_revision; }
+
+  // `name` becomes what is given (nullopt: as opened).
+  void Restore(std::string_view name, const std::optional<CChangeSet::CChange>& change);
+  // What `name` holds as shown; nothing when absent or deleted.
+  std::optional<CDataBuffer> Bytes(std::string_view name) const;
+  bool Has(std::string_view name) const { return Bytes(name).has_value(); }
+  std::shared_ptr<const CShownSnapshot> Snapshot() const;
+
+  // The opened file, held since the open; empty for a new document.
+  const CHandleHolder& File() const { return m_file; }
+  bool IsOpenedFile() const { return static_cast<bool>(m_file); }
+  DiskChange CheckDisk() const;
+  // Whether every byte of the opened entries can still be read as opened.
+  bool OpenedBytesIntact() const { return m_file && CheckDisk() != DiskChange::Rewritten; }
+  // The names of the opened entries that lie past the opened file's end now
+  // (at most `most` of them), and how many there are.
+  std::vector<std::string> EntriesPastEnd(size_t most, size_t& count) const;
+
+  // Writes what is shown (or only its changes) to `path`. Unchanged entries
+  // are read from the opened file through the held handle, never through
+  // the path, and never when the file was rewritten in place (refused, as
+  // kind SourceChanged).
+  CStatus Write(const std::string& path, SaveScope scope, const ProgressFn& progress = {}) const;
+
+ private:
+  std::shared_ptr<const CEntryMap> m_opened;
+  CChangeSet m_changes;
+  uint64_t m_revision = 0;
+  std::string m_path;
+  CHandleHolder m_file;
+  // The opened file as it was read; unset when it changed while being read.
+  std::optional<CFileStamp> m_stamp;
+};
