@@ -1,11 +1,19 @@
 #include "app/child_frame.h"
 
 #include <QApplication>
+#include <QEvent>
+
+#include <algorithm>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QItemSelectionModel>
 
+#include "app/disk_bar.h"
+#include "app/disk_watch.h"
 #include "app/entry_logic.h"
+#include "app/framework/doc_template.h"
+#include "app/framework/win_app.h"
+#include "app/tarn_editor_doc.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
@@ -30,7 +38,46 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
     m_wndSplitter = nullptr;
     return false;
   }
+  if (auto* document = dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc)) {
+    m_diskBar = new CDiskBar;
+    m_wndSplitter->AddOverlay(m_diskBar);
+    m_wndSplitter->installEventFilter(this);
+    connect(&document->GetDiskWatch(), &CDiskWatch::changed, this, &CChildFrame::ShowDiskChange);
+    connect(m_diskBar, &CDiskBar::reload, this, [document] { document->ReloadFromDisk(); });
+    connect(m_diskBar, &CDiskBar::keep, this, [this, document] {
+      document->GetDiskWatch().Keep();
+      ShowDiskChange(DiskChange::None);
+    });
+  }
   return true;
+}
+
+void CChildFrame::ShowDiskChange(DiskChange change) {
+  auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+  if (m_diskBar == nullptr || document == nullptr) return;
+  if (change == DiskChange::None) {
+    m_diskBar->hide();
+  } else {
+    const QString words = document->DiskChangeWords();
+    m_diskBar->Show(words, change != DiskChange::Gone);
+    // Said where a screen reader hears it too.
+    if (CWinApp* app = AfxGetApp()) app->SetMessageText(words);
+  }
+  PlaceDiskBar();
+}
+
+void CChildFrame::PlaceDiskBar() {
+  if (m_diskBar == nullptr || m_wndSplitter == nullptr) return;
+  const int height = m_diskBar->isVisible() ? m_diskBar->heightForWidth(m_wndSplitter->width()) : 0;
+  const int shown = std::max(height, m_diskBar->isVisible() ? m_diskBar->sizeHint().height() : 0);
+  m_diskBar->setGeometry(0, 0, m_wndSplitter->width(), shown);
+  // The panes move down below it rather than lie under it.
+  m_wndSplitter->setContentsMargins(0, shown, 0, 0);
+}
+
+bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_wndSplitter && event->type() == QEvent::Resize) PlaceDiskBar();
+  return CMDIChildWnd::eventFilter(watched, event);
 }
 
 bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {

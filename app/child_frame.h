@@ -5,7 +5,9 @@
 
 #include "app/entry_selection.h"
 #include "app/framework/frames.h"
+#include "archive/shown_archive.h"
 
+class CDiskBar;
 class CSplitterWnd;
 class CTarnEditorView;
 
@@ -24,6 +26,14 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   // Edit Find goes to this window's tree.
   bool OnCmdMsg(int id, CCmdUI* query) override;
   bool SelectEntryRow(std::string_view name, size_t row) override;
+  // The bar that says the archive changed on disk; hidden while it has not.
+  CDiskBar* GetDiskBar() const { return m_diskBar; }
+
+ private:
+  void ShowDiskChange(DiskChange change);
+  void PlaceDiskBar();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  CDiskBar* m_diskBar = nullptr;
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;

@@ -186,8 +186,7 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   // An archive that could not be mapped is read here, this entry only.
   const std::optional<CDataBuffer> bytes = shown->Bytes(name);
   if (bytes && bytes->HasData() &&
-      (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(document)))
-          .IsOk()) {
+      (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(document))).IsOk()) {
     SetStatus(QStringLiteral("Extracted %1").arg(BytesToText(name)));
   } else if (!bytes || bytes->IsCutOnDisk()) {
     SetStatus(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));

@@ -3,11 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 
+#include "app/disk_watch.h"
 #include "app/edit/entry_editor.h"
 #include "app/entry_hooks.h"
 #include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
+#include "app/framework/frames.h"
 #include "app/framework/win_app.h"
 #include "app/status_text.h"
 
@@ -19,10 +22,14 @@ void ShowMessage(const QString& text) {
 
 }  // namespace
 
-CTarnEditorDoc::CTarnEditorDoc() : m_editor(std::make_unique<CEntryEditor>(*this)) {}
+CTarnEditorDoc::CTarnEditorDoc()
+    : m_editor(std::make_unique<CEntryEditor>(*this)), m_watch(std::make_unique<CDiskWatch>([this] {
+        return m_shown.IsOpenedFile() ? m_shown.CheckDisk() : DiskChange::None;
+      })) {}
 
 CTarnEditorDoc::~CTarnEditorDoc() {
   // The undo steps go before the change set they point at.
+  m_watch.reset();
   m_editor.reset();
   // Each entry holds a share of the archive's mapping; the last one to go
   // unmaps it and closes the file.
@@ -45,6 +52,7 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
   const std::optional<CArchiveStamp> after = StampArchive(path);
   m_archive.reset();
   if (before && before == after) m_archive = after;
+  m_watch->Watch(QFileInfo(path).absoluteFilePath());
   ShowMessage(EntryCountText(Entries().size()));
   return true;
 }
@@ -68,7 +76,45 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
   SetModifiedFlag(false);
   UpdateFrameCounts();
   UpdateAllViews(kEntriesReplaced);
+  m_watch->Watch(QFileInfo(path).absoluteFilePath());
+  emit m_watch->changed(DiskChange::None);
   return true;
+}
+
+bool CTarnEditorDoc::ReloadFromDisk() {
+  if (IsModified()) {
+    CWinApp* app = AfxGetApp();
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        app != nullptr ? app->GetMainWnd() : nullptr, QStringLiteral("Tarn Editor"),
+        QStringLiteral("Reload %1 from disk and drop %2?").arg(GetTitle(), m_editor->ChangesText()),
+        QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
+    if (answer != QMessageBox::Yes) return false;
+  }
+  QString reason;
+  if (!Reload(GetPathName(), reason)) {
+    ShowMessage(QStringLiteral("Cannot reload: %1").arg(reason));
+    return false;
+  }
+  ShowMessage(QStringLiteral("Reloaded; %1").arg(EntryCountText(Entries().size())));
+  return true;
+}
+
+QString CTarnEditorDoc::DiskChangeWords() const {
+  const DiskChange change = m_watch->GetLast();
+  QString pastEnd;
+  if (change == DiskChange::Rewritten) {
+    size_t count = 0;
+    QStringList names;
+    for (const std::string& name : m_shown.EntriesPastEnd(3, count)) names << BytesToText(name);
+    if (count > static_cast<size_t>(names.size()))
+      names << QStringLiteral("%1 more").arg(count - static_cast<size_t>(names.size()));
+    if (count > 0) {
+      pastEnd = (count == 1 ? QStringLiteral("1 entry (%1)") : QStringLiteral("%2 entries (%1)"))
+                    .arg(names.join(QStringLiteral(", ")))
+                    .arg(count);
+    }
+  }
+  return DiskChangeText(change, GetPathName(), pastEnd);
 }
 
 bool CTarnEditorDoc::OnSaveDocument(const QString& path) {

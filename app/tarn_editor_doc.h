@@ -21,6 +21,7 @@
 #include "archive/change_set.h"
 #include "archive/entry_map.h"
 
+class CDiskWatch;
 class CEntryEditor;
 class CEntryHooks;
 
@@ -57,10 +58,18 @@ class CTarnEditorDoc : public CDocument {
   // undo steps dropped), telling the views before and after; false, with
   // `reason`, when it cannot be read.
   bool Reload(const QString& path, QString& reason);
+  // The bar's Reload: reads the archive at the document's path anew, after
+  // asking when changes are pending; the status bar says how it went.
+  bool ReloadFromDisk();
+  // Noticing another program's change to the opened file.
+  CDiskWatch& GetDiskWatch() const { return *m_watch; }
+  // What the bar says of the file as it stands now (empty: unchanged).
+  QString DiskChangeWords() const;
 
  private:
   CShownArchive m_shown;
   // The opened file as it was at the open; unset for a new document.
   std::optional<CArchiveStamp> m_archive;
   std::unique_ptr<CEntryEditor> m_editor;
+  std::unique_ptr<CDiskWatch> m_watch;
 };

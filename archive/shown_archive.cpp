@@ -28,9 +28,8 @@ std::optional<CFileStamp> StampOfFile(const std::string& path) {
 
 // ---- snapshot
 
-void CShownSnapshot::ForEach(
-    const std::function<void(std::string_view, std::optional<size_t>, const CChangeSet::CChange*)>&
-        visit) const {
+void CShownSnapshot::ForEach(const std::function<void(std::string_view, std::optional<size_t>,
+                                                      const CChangeSet::CChange*)>& visit) const {
   const CEntryMap& opened = *m_opened;
   const auto& changes = m_changes.GetChanges();
   auto change = changes.begin();

@@ -84,9 +84,9 @@ CCompareWindow::CCompareWindow(CSource before, CSource after, QWidget* parent)
     : QMainWindow(parent), m_sources{std::move(before), std::move(after)} {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowFlag(Qt::Window);
-  setWindowTitle(QStringLiteral("Compare %1 with %2")
-                     .arg(QFileInfo(m_sources[0].path).fileName(),
-                          QFileInfo(m_sources[1].path).fileName()));
+  setWindowTitle(
+      QStringLiteral("Compare %1 with %2")
+          .arg(QFileInfo(m_sources[0].path).fileName(), QFileInfo(m_sources[1].path).fileName()));
   setAccessibleName(windowTitle());
 
   std::vector<CEntryProblem> problems;
@@ -337,9 +337,9 @@ void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent) {
   const QString other = app->DoPromptFileName(true, QString());
   if (other.isEmpty()) return;
   // The document's side as its window shows it, pending changes included.
-  auto* window = new CCompareWindow(CCompareWindow::CSource{document->GetPathName(),
-                                                            document->Shown().Snapshot()},
-                                    CCompareWindow::CSource{other, {}}, parent);
+  auto* window = new CCompareWindow(
+      CCompareWindow::CSource{document->GetPathName(), document->Shown().Snapshot()},
+      CCompareWindow::CSource{other, {}}, parent);
   if (!window->IsOpen()) {
     app->SetMessageText(
         QStringLiteral("Cannot compare with %1: %2").arg(other, window->GetError()));

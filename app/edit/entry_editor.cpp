@@ -24,6 +24,8 @@
 #include "app/tarn_editor_doc.h"
 #include "archive/extract.h"
 #include "storage/disk_file.h"
+#include "storage/handle_owner.h"
+#include "archive/big_writer.h"
 
 namespace {
 
@@ -76,14 +78,29 @@ class CChangeCommand : public QUndoCommand {
   std::function<void()> m_changed;
 };
 
-// A file's bytes, mapped rather than copied; nothing (with `reason`) when
-// it cannot be read.
+// A file's bytes, copied into memory of our own when it is added: the
+// file may change or go before the archive is saved, and no descriptor is
+// held per pending file. Nothing (with `reason`, about the file) when it
+// cannot be read whole.
 std::optional<CDataBuffer> ReadFileBytes(const std::filesystem::path& path, std::string& reason) {
-  CDiskFile file;
-  CDataBuffer bytes;
-  if (file.OpenRead(path.string()) != 0 || file.LoadWhole(bytes, nullptr) != 0) {
-    reason = file.GetLastError().GetWords();
+  const std::string name = path.string();
+  const platform::Result<platform::Handle> opened = platform::CreateFile(
+      name, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
+  const CHandleOwner file(*opened);
+  const auto fail = [&](const std::string& why) -> std::optional<CDataBuffer> {
+    reason = name + ": " + why;
     return std::nullopt;
+  };
+  if (!opened) return fail(opened.GetError().Text());
+  const platform::Result<int64_t> size = platform::GetFileSize(file.Get());
+  if (!size) return fail(size.GetError().Text());
+  if (*size >= int64_t{kMostArchiveBytes}) return fail("2 GiB or more");
+  CDataBuffer bytes(nullptr, static_cast<uint32_t>(*size));
+  if (*size > 0) {
+    uint8_t* into = bytes.GetWritable(static_cast<int32_t>(*size));
+    const platform::Error error =
+        platform::ReadAt(file.Get(), 0, into, static_cast<uint32_t>(*size));
+    if (error.Failed()) return fail(error.Text());
   }
   return bytes;
 }
@@ -429,7 +446,8 @@ CEntryEditor::DiskAnswer CEntryEditor::AskAboutDisk(const QString& path, bool wh
   if (!shown.IsOpenedFile()) return DiskAnswer::Go;
   const DiskChange disk = shown.CheckDisk();
   const bool overOpened = SamePath(path, m_document.GetPathName());
-  if (disk == DiskChange::None || (disk != DiskChange::Rewritten && !overOpened)) return DiskAnswer::Go;
+  if (disk == DiskChange::None || (disk != DiskChange::Rewritten && !overOpened))
+    return DiskAnswer::Go;
   if (disk == DiskChange::Rewritten && (!whole || shown.Opened().empty())) return DiskAnswer::Go;
   CWinApp* app = AfxGetApp();
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarn Editor"),

@@ -18,11 +18,21 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <QLabel>
+#include <QTreeWidget>
+
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/compare/compare_window.h"
+#include "app/disk_bar.h"
+#include "app/disk_watch.h"
 #include "app/edit/entry_editor.h"
 #include "app/entry_actions.h"
 #include "app/entry_hooks.h"
@@ -131,6 +141,44 @@ void Drop(CLeftView* tree, const QStringList& paths) {
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(tree->viewport(), &drop);
   QVERIFY(drop.isAccepted());
+}
+
+
+// What another program may do to an open archive: rewrite it in place
+// (same file, larger or the same size with its times put back), put
+// another file in its place, or cut it short.
+enum class Outside { InPlaceLarger, InPlaceSameSizeTimesBack, Renamed, CutShort };
+
+void ChangeOnDisk(const std::string& path, Outside how) {
+  const std::string other = CBigBuilder()
+                                .Add("Data\\Tank.ini", "Object Boat\r\nEnd\r\n")
+                                .Add("other.ini", std::string(200, 'o'))
+                                .Build();
+  struct stat before {};
+  QCOMPARE(::stat(path.c_str(), &before), 0);
+  switch (how) {
+    case Outside::InPlaceLarger: {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);  // the same inode
+      out << other;
+      break;
+    }
+    case Outside::InPlaceSameSizeTimesBack: {
+      std::string same = ReadWholeFile(path);
+      same.replace(same.find("30"), 2, "99");
+      {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << same;
+      }
+      const timespec times[2] = {before.st_atim, before.st_mtim};
+      QCOMPARE(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+      break;
+    }
+    case Outside::Renamed:
+      WriteWholeFile(path + ".new", other);
+      std::filesystem::rename(path + ".new", path);
+      break;
+    case Outside::CutShort: std::filesystem::resize_file(path, 60); break;
+  }
 }
 
 }  // namespace
@@ -569,6 +617,163 @@ class EditTest : public QObject {
     std::string expected = kTank;
     expected.replace(expected.find("Armor"), 5, "Armor = 9");
     QCOMPARE(RunTarnCaptured({"cat", path, "Data\\Tank.ini"}).out, expected);
+  }
+
+  // Whatever another program does to the archive while the window has it
+  // open, no save, copy or extraction reports success with bytes the window
+  // did not show, and no pending change is lost.
+  void aChangeOnDiskIsNeverSavedOverOrFrom() {
+    for (const Outside how : {Outside::InPlaceLarger, Outside::InPlaceSameSizeTimesBack,
+                              Outside::Renamed, Outside::CutShort}) {
+      const std::string path = Archive("disk.big");
+      CEditorRun run({ToQ(path)});
+      CTarnEditorDoc* document = run.Documents()[0];
+      ClickTreeRow(TreeOf(run.Frames()[0]), 0);
+      CTarnEditorView* list = ListOf(run.Frames()[0]);
+      TypeValue(list, RowNamed(list, QStringLiteral("    Speed")), QStringLiteral("45"));
+      ChangeOnDisk(path, how);
+      const std::string theirs = ReadWholeFile(path);
+      const bool rewritten = how != Outside::Renamed;
+
+      // Save asks; Cancel keeps everything as it is.
+      QString question;
+      AnswerButton(QStringLiteral("Cancel"), &question);
+      QVERIFY(run.Command(ID_FILE_SAVE));
+      QCOMPARE(question, QStringLiteral("The archive changed on disk since it was opened"));
+      QCOMPARE(ReadWholeFile(path), theirs);
+      QCOMPARE(document->Changes().size(), size_t{1});
+
+      // Save As elsewhere would write the opened bytes too: refused once
+      // they may be the other program's.
+      const std::string copy = m_dir.Path() + "/copy.big";
+      if (rewritten) {
+        std::filesystem::remove(copy);
+        run.Answer(ToQ(copy));
+        AnswerButton(QStringLiteral("Cancel"));
+        QVERIFY(run.Command(ID_FILE_SAVE_AS));
+        QVERIFY(!std::filesystem::exists(copy));
+      }
+
+      // Extraction reads the opened file too.
+      const std::string folder = m_dir.Path() + "/out";
+      std::filesystem::remove_all(folder);
+      CEntryActions::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
+      TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractAll();
+      CEntryActions::SetDialogsForTests({});
+      QCOMPARE(std::filesystem::exists(folder + "/other.ini"), !rewritten);
+      if (!rewritten) {
+        // The opened bytes: the file that replaced it is not what it shows.
+        QCOMPARE(ReadWholeFile(folder + "/other.ini"), std::string("X = 1\n"));
+        // Overwrite puts the window's archive in the other file's place.
+        AnswerButton(QStringLiteral("Overwrite"));
+        QVERIFY(run.Command(ID_FILE_SAVE));
+        QCOMPARE(RunTarnCaptured({"cat", path, "other.ini"}).out, std::string("X = 1\n"));
+        QVERIFY(RunTarnCaptured({"cat", path, "Data\\Tank.ini"}).out.find("Speed = 45") !=
+                std::string::npos);
+        continue;
+      }
+      QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot extract: ")));
+      // Only the change, which lives in memory, can still be written.
+      const std::string mod = m_dir.Path() + "/mod.big";
+      run.Answer(ToQ(mod));
+      AnswerButton(QStringLiteral("Save Changes As..."));
+      QVERIFY(run.Command(ID_FILE_SAVE));
+      QVERIFY(RunTarnCaptured({"cat", mod, "Data\\Tank.ini"}).out.find("Speed = 45") !=
+              std::string::npos);
+      QCOMPARE(RunTarnCaptured({"list", mod}).out.find("other.ini"), std::string::npos);
+      QCOMPARE(ReadWholeFile(path), theirs);
+      QCOMPARE(document->Changes().size(), size_t{1});
+    }
+  }
+
+  // Extract, drag-out and Compare With take the pending changes as the
+  // window shows them; Compare can look from either side.
+  void extractAndCompareTakeThePendingChanges() {
+    const std::string path = Archive("pending.big");
+    CEditorRun run({ToQ(path)});
+    CTarnEditorDoc* document = run.Documents()[0];
+    ClickTreeRow(TreeOf(run.Frames()[0]), 0);
+    CTarnEditorView* list = ListOf(run.Frames()[0]);
+    TypeValue(list, RowNamed(list, QStringLiteral("    Speed")), QStringLiteral("45"));
+    QVERIFY(document->GetHooks()->RenameEntry("other.ini", QStringLiteral("renamed.ini")));
+    const std::string folder = m_dir.Path() + "/pending";
+    CEntryActions::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
+    TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractAll();
+    CEntryActions::SetDialogsForTests({});
+    QVERIFY(ReadWholeFile(folder + "/Data/Tank.ini").find("Speed = 45") != std::string::npos);
+    QVERIFY(!std::filesystem::exists(folder + "/other.ini"));
+    QCOMPARE(ReadWholeFile(folder + "/renamed.ini"), std::string("X = 1\n"));
+
+    // Against the archive as it is on disk: the window's side has the changes.
+    run.Answer(ToQ(path));
+    CompareDocumentWith(document, nullptr);
+    CCompareWindow* compare = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (auto* found = qobject_cast<CCompareWindow*>(window)) compare = found;
+    QVERIFY(compare != nullptr);
+    const auto marks = [](CCompareWindow* window) {
+      QStringList lines;
+      for (int row = 0; row < window->GetEntries()->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = window->GetEntries()->topLevelItem(row);
+        lines << item->text(0).left(1) + QLatin1Char(' ') + item->text(1);
+      }
+      return lines;
+    };
+    QCOMPARE(marks(compare), QStringList({"M Data\\Tank.ini", "+ other.ini", "- renamed.ini"}));
+    CCompareWindow* swapped = compare->SwapSides();
+    QVERIFY(swapped != nullptr);
+    QCOMPARE(marks(swapped), QStringList({"M Data\\Tank.ini", "- other.ini", "+ renamed.ini"}));
+    swapped->close();
+  }
+
+  // An added file's bytes are taken when it is added: the file changing or
+  // going afterwards changes nothing that is saved or undone.
+  void anAddedFileIsTakenWhenAdded() {
+    const std::string path = Archive("added.big");
+    const std::string file = m_dir.Write("new.ini", "Object New\nEnd\n");
+    CEditorRun run({ToQ(path)});
+    AnswerPrefix(QString());
+    TreeOf(run.Frames()[0])->AddPaths({ToQ(file)});
+    CEditorRun::Settle();
+    QCOMPARE(StatusText(run), QStringLiteral("Added 1 entry"));
+    WriteWholeFile(file, "Object Changed\nEnd\n");
+    std::filesystem::resize_file(file, 3);
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QCOMPARE(RunTarnCaptured({"cat", path, "new.ini"}).out, std::string("Object New\nEnd\n"));
+  }
+
+  // The bar across the window: another program's change is seen, Reload
+  // shows the archive as it now is, Keep Mine keeps the window's.
+  void theBarOffersReloadOrKeepMine() {
+    const std::string path = Archive("bar.big");
+    CEditorRun run({ToQ(path)});
+    CTarnEditorDoc* document = run.Documents()[0];
+    CDiskBar* bar = run.Frames()[0]->GetDiskBar();
+    QVERIFY(bar != nullptr && bar->isHidden());
+    ChangeOnDisk(path, Outside::Renamed);
+    document->GetDiskWatch().CheckNow();
+    QVERIFY(!bar->isHidden());
+    QVERIFY(bar->GetLabel()->text().contains(QStringLiteral("replaced")));
+    bar->GetKeep()->click();
+    QVERIFY(bar->isHidden());
+    document->GetDiskWatch().CheckNow();
+    QVERIFY(bar->isHidden());  // the same change is not told twice
+    QCOMPARE(TreeNames(TreeOf(run.Frames()[0])), QStringList({"Data\\Tank.ini", "other.ini"}));
+
+    QVERIFY(document->ReloadFromDisk());  // what the other program wrote
+
+    // Cut short: the entries that now read as zeros are named.
+    ChangeOnDisk(path, Outside::CutShort);
+    document->GetDiskWatch().CheckNow();
+    QVERIFY(!bar->isHidden());
+    QVERIFY(StatusText(run).contains(QStringLiteral("now read as zeros")));
+    QVERIFY(StatusText(run).contains(QStringLiteral("other.ini")));
+
+    WriteWholeFile(path, CBigBuilder().Add("fresh.ini", "A = 1\n").Build());
+    document->GetDiskWatch().CheckNow();
+    bar->GetReload()->click();
+    QVERIFY(bar->isHidden());
+    QCOMPARE(TreeNames(TreeOf(run.Frames()[0])), QStringList({"fresh.ini"}));
   }
 };
 

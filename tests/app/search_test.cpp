@@ -209,6 +209,23 @@ class SearchTest : public QObject {
   CTempDir m_dir;
   QString m_path;
   QString m_large;
+
+  // A save while the search runs puts another archive in the window: the
+  // matches still name the entries they were found in.
+  void aSaveDuringTheSearchKeepsItsMatchesNames() {
+    const QString path = ToQ(m_dir.Write("saving.big", ReadWholeFile(m_large.toStdString())));
+    CEditorRun run({path});
+    // The first entries go, so every later one moves up in the saved archive.
+    std::vector<std::string> gone;
+    for (int i = 0; i < 200; ++i) gone.push_back("e" + std::to_string(1000 + i));
+    run.Documents()[0]->GetHooks()->DeleteEntries(gone);
+    CRulesSearchPane* pane = run.Main()->GetRulesSearch();
+    Search(run, "Cost = 399");
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QTRY_VERIFY(!pane->IsSearching());
+    QCOMPARE(Matches(pane), GrepLines("Cost = 399", path));
+    QCOMPARE(Matches(pane).size(), 100);
+  }
 };
 
 QTEST_MAIN(SearchTest)
