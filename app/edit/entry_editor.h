@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUndoStack>
 
@@ -22,6 +23,7 @@
 #include "archive/change_set.h"
 
 class CTarnEditorDoc;
+class CTextWindow;
 
 class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   Q_OBJECT
@@ -58,8 +60,9 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   // changes there; the window then shows that archive.
   bool SaveAs(const QString& proposal);
   bool SaveChangesAs();
-  // Before the document's windows close with changes pending: asks Save /
-  // Discard / Cancel. True when the windows may close.
+  // Before the document's windows close: asks about each text window's
+  // text not applied (Apply / Discard / Cancel), then, with changes
+  // pending, Save / Discard / Cancel. True when the windows may close.
   bool SaveModified();
   // File Save, Save As, Save Changes As, Undo and Redo.
   bool OnCmdMsg(int id, CCmdUI* query) override;
@@ -79,6 +82,9 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   bool WriteTo(const QString& path, SaveScope scope, QString& reason) const;
   // Reads the archive just saved at `path` back in, in place of the opened one.
   bool Reopen(const QString& path, QString& reason);
+  // A text window's Apply: `text` for `entry`, when the entry still holds
+  // what the window `read`; else why not.
+  QString ApplyText(const std::string& entry, std::string_view read, std::string text);
   // Save and Save As: the whole archive written to `path`, then shown in
   // this document's windows; `saved` (with %1 for the path) tells the user.
   bool SaveTo(const QString& path, const QString& saved);
@@ -88,4 +94,5 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
 
   CTarnEditorDoc& m_document;
   QUndoStack m_undo;
+  std::vector<QPointer<CTextWindow>> m_textWindows;
 };

@@ -1,8 +1,10 @@
 #include "app/edit/text_window.h"
 
+#include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -83,35 +85,72 @@ std::optional<std::string> TextToEntryBytes(const QString& text, std::string_vie
   return ended;
 }
 
-CTextWindow::CTextWindow(const QString& title, std::string_view bytes,
-                         std::function<bool(std::string)> apply, QWidget* parent)
-    : QDialog(parent), m_editor(new QPlainTextEdit), m_opened(bytes), m_apply(std::move(apply)) {
-  setWindowTitle(title);
+CTextWindow::CTextWindow(const QString& name, const QString& document, std::string_view bytes,
+                         ApplyFunction apply, QWidget* parent)
+    : QDialog(parent),
+      m_editor(new QPlainTextEdit),
+      m_problem(new QLabel),
+      m_name(name),
+      m_opened(bytes),
+      m_apply(std::move(apply)) {
+  setWindowTitle(name + QStringLiteral(" - ") + document);
   setAttribute(Qt::WA_DeleteOnClose);
   // The editor shows one line end a line; the entry's own go back on Apply.
   m_editor->setPlainText(BytesToText(TextToShow(bytes)));
   m_editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   m_editor->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_editor->setAccessibleName(QStringLiteral("Text"));
+  m_problem->setAccessibleName(QStringLiteral("Problem"));
+  m_problem->setWordWrap(true);
+  m_problem->hide();
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Apply | QDialogButtonBox::Close);
-  auto* problem = new QLabel;
-  problem->hide();
-  connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this, [this, problem] {
-    problem->setVisible(!Apply());
-    problem->setText(QStringLiteral("The text holds a character that rules text cannot store"));
-  });
+  connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
+          &CTextWindow::Apply);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_editor);
-  layout->addWidget(problem);
+  layout->addWidget(m_problem);
   layout->addWidget(buttons);
   resize(640, 480);
 }
 
+QString CTextWindow::GetProblem() const { return m_problem->text(); }
+
 bool CTextWindow::Apply() {
   std::optional<std::string> bytes = TextToEntryBytes(m_editor->toPlainText(), m_opened);
-  if (!bytes || !m_apply(*bytes)) return false;
+  const QString problem =
+      bytes
+          ? m_apply(m_opened, *bytes)
+          : QStringLiteral("Not applied: the text holds a character that rules text cannot store");
+  m_problem->setText(problem);
+  m_problem->setVisible(!problem.isEmpty());
+  if (!problem.isEmpty()) return false;
   // What the next Apply is measured against.
   m_opened = std::move(*bytes);
   return true;
+}
+
+bool CTextWindow::HasUnappliedText() const {
+  const std::optional<std::string> bytes = TextToEntryBytes(m_editor->toPlainText(), m_opened);
+  return !bytes || *bytes != m_opened;
+}
+
+bool CTextWindow::MayClose() {
+  if (!HasUnappliedText()) return true;
+  // Raised first: the question is about this window, which may lie behind others.
+  show();
+  raise();
+  const QMessageBox::StandardButton answer = QMessageBox::question(
+      this, QStringLiteral("Tarn Editor"),
+      QStringLiteral("Apply the changed text to %1?").arg(m_name),
+      QMessageBox::Apply | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Apply);
+  if (answer == QMessageBox::Discard) return true;
+  return answer == QMessageBox::Apply && Apply();
+}
+
+void CTextWindow::reject() { close(); }
+
+void CTextWindow::closeEvent(QCloseEvent* event) {
+  if (!MayClose()) return event->ignore();
+  event->accept();
 }

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -554,6 +555,82 @@ class EditTest : public QObject {
     std::string expected = kTank;
     expected.replace(expected.find("Armor"), 5, "Armor = 9");
     QCOMPARE(RunTarnCaptured({"cat", path, "Data\\Tank.ini"}).out, expected);
+  }
+
+  void theTextWindowAsksBeforeTextIsLostAndSaysWhyApplyFails() {
+    const std::string path = Archive("ask.big");
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    CTarnEditorView* list = ListOf(frame);
+    ClickTreeRow(tree, 0);
+    const auto open = [&] {
+      tree->setFocus();
+      QTest::keyClick(tree, Qt::Key_Return);
+      QPointer<CTextWindow> window = run.Main()->findChild<CTextWindow*>();
+      return window;
+    };
+    const auto type = [](CTextWindow* window, const char* from, const char* to) {
+      QPlainTextEdit* editor = window->GetEditor();
+      editor->setPlainText(editor->toPlainText().replace(QLatin1String(from), QLatin1String(to)));
+    };
+
+    // Esc and the close button ask; Cancel keeps the window and its text,
+    // Discard closes it with nothing changed.
+    QPointer<CTextWindow> window = open();
+    QVERIFY(window != nullptr);
+    type(window, "Armor", "Armor = 9");
+    QString question;
+    AnswerQuestion(QMessageBox::Cancel, &question);
+    QTest::keyClick(window->GetEditor(), Qt::Key_Escape);
+    CEditorRun::Settle();
+    QCOMPARE(question, QStringLiteral("Apply the changed text to Data\\Tank.ini?"));
+    QVERIFY(window != nullptr && window->isVisible());
+    AnswerQuestion(QMessageBox::Discard);
+    window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
+    CEditorRun::Settle();
+    QVERIFY(window == nullptr);
+    QVERIFY(run.Documents()[0]->m_changes.empty());
+
+    // Closed by the window manager (Alt+F4), Apply takes the text first.
+    window = open();
+    type(window, "Armor", "Armor = 9");
+    AnswerQuestion(QMessageBox::Apply);
+    window->close();
+    CEditorRun::Settle();
+    QVERIFY(window == nullptr);
+    QCOMPARE(ListRows(list).last(), QStringLiteral("    Armor|9"));
+
+    // Quitting asks about the text before the archive's changes.
+    window = open();
+    type(window, "Armor = 9", "Armor = 8");
+    question.clear();
+    AnswerQuestion(QMessageBox::Cancel, &question);
+    run.Main()->close();
+    CEditorRun::Settle();
+    QCOMPARE(question, QStringLiteral("Apply the changed text to Data\\Tank.ini?"));
+    QVERIFY(run.Main()->isVisible() && window != nullptr);
+
+    // A value edited in the list after the window read the entry: Apply
+    // would put the old value back, so it is refused and says why.
+    QVERIFY(run.Documents()[0]->GetHooks()->EditValue("Data\\Tank.ini", kTank.find("30"), 2,
+                                                      QStringLiteral("45")));
+    QVERIFY(!window->Apply());
+    QVERIFY(window->GetProblem().contains(QStringLiteral("changed since this window read it")));
+    QCOMPARE(list->model()->index(RowNamed(list, QStringLiteral("    Speed")), 1).data().toString(),
+             QStringLiteral("45"));
+    QCOMPARE(ListRows(list).last(), QStringLiteral("    Armor|9"));
+
+    // Deleted meanwhile: that is the reason given, not the characters.
+    window->deleteLater();
+    CEditorRun::Settle();
+    window = open();
+    type(window, "Armor = 9", "Armor = 7");
+    run.Documents()[0]->GetHooks()->DeleteEntries({"Data\\Tank.ini"});
+    QVERIFY(!window->Apply());
+    QCOMPARE(window->GetProblem(),
+             QStringLiteral("Not applied: Data\\Tank.ini is no longer in the archive (deleted or "
+                            "renamed since this window read it)"));
   }
 };
 
