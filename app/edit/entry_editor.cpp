@@ -538,7 +538,7 @@ bool CEntryEditor::Save() {
 }
 
 bool CEntryEditor::SaveAs(const QString& proposal) {
-  const QString path = AfxGetApp()->DoPromptFileName(false, proposal);
+  const QString path = AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save As"), proposal);
   if (path.isEmpty()) return false;
   if (QFileInfo(path).absoluteFilePath() ==
       QFileInfo(m_document.GetPathName()).absoluteFilePath()) {
@@ -548,7 +548,8 @@ bool CEntryEditor::SaveAs(const QString& proposal) {
 }
 
 bool CEntryEditor::SaveChangesAs() {
-  const QString path = AfxGetApp()->DoPromptFileName(false, QString());
+  const QString path =
+      AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save Changes As"), QString());
   if (path.isEmpty()) return false;
   if (!m_document.GetPathName().isEmpty() &&
       QFileInfo(path).absoluteFilePath() ==
