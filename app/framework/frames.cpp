@@ -39,6 +39,9 @@ QString StandardPrompt(int id) {
     case ID_FILE_SAVE: return QStringLiteral("Save the active document");
     case ID_FILE_SAVE_AS: return QStringLiteral("Save the active document under a new name");
     case ID_APP_EXIT: return QStringLiteral("Quit the application");
+    case ID_APP_ABOUT:
+      return QStringLiteral("Display program information, version number and copyright");
+    case ID_HELP: return QStringLiteral("Show the manual");
     case ID_EDIT_UNDO: return QStringLiteral("Undo the last action");
     case ID_EDIT_REDO: return QStringLiteral("Redo the previously undone action");
     case ID_EDIT_CLEAR: return QStringLiteral("Delete the selected entries");

@@ -10,8 +10,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -22,6 +24,7 @@
 #include "app/entry_find.h"
 #include "app/entry_hooks.h"
 #include "app/framework/status_bar.h"
+#include "app/help_window.h"
 #include "editor_fixture.h"
 #include "tests/support/big_builder.h"
 
@@ -576,6 +579,38 @@ class UsabilityTest : public QObject {
     QTest::keyClick(TreeOf(second), Qt::Key_F6, Qt::ControlModifier);
     QCOMPARE(Message(run), QStringLiteral("29 bytes, 2 rows"));
     QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - [a.big]"));
+  }
+
+  // --- 11. help: the manual and the version
+
+  void f1ShowsTheManualAndAboutTheVersion() {
+    CEditorRun run({m_archive});
+    QMenu* help = BarMenu(run, "&Help");
+    QVERIFY(help != nullptr);
+    QVERIFY(MenuAction(help, "Tarn Editor &Help\tF1") != nullptr);
+    QTest::keyClick(TreeOf(run.Active()), Qt::Key_F1);
+    auto* window = run.Main()->findChild<CHelpWindow*>();
+    QVERIFY(window != nullptr && window->isVisible());
+    // The manual page read as a page, not as its source.
+    const QString manual = window->GetBrowser()->toPlainText();
+    QVERIFY(manual.contains(QStringLiteral("Save As...")));
+    QVERIFY(manual.contains(QStringLiteral("tarn-editor --version")));
+    for (const char* source : {"\\f", "\\-", "\\(", "\n.", "@PROJECT_VERSION@"})
+      QVERIFY2(!manual.contains(QLatin1String(source)), source);
+    // F1 again brings the same window forward.
+    QTest::keyClick(TreeOf(run.Active()), Qt::Key_F1);
+    QCOMPARE(run.Main()->findChildren<CHelpWindow*>().size(), 1);
+
+    QString about;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      about = box->text();
+      box->accept();
+    });
+    QVERIFY(run.Command(ID_APP_ABOUT));
+    QVERIFY2(about.startsWith(QStringLiteral("Tarn Editor " TARN_VERSION "\n")), qPrintable(about));
+    QVERIFY(about.contains(QStringLiteral("all rights are reserved")));
   }
 };
 
