@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -541,7 +542,7 @@ class UsabilityTest : public QObject {
     // The real dialog: archives first, as Open offers them.
     run.App().SetFileDialogHook({});
     QStringList filters;
-    QString title, suffix;
+    QString title, suffix, proposed;
     QTimer poll;
     connect(&poll, &QTimer::timeout, [&] {
       auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -549,6 +550,7 @@ class UsabilityTest : public QObject {
       filters = dialog->nameFilters();
       title = dialog->windowTitle();
       suffix = dialog->defaultSuffix();
+      proposed = dialog->selectedFiles().value(0);
       dialog->reject();
     });
     poll.start(20);
@@ -556,6 +558,8 @@ class UsabilityTest : public QObject {
     QCOMPARE(filters, QStringList({"BIG archives (*.big)", "All Files (*)"}));
     QCOMPARE(title, QStringLiteral("Save As"));
     QCOMPARE(suffix, QStringLiteral("big"));
+    // Proposed beside the archive the window now shows.
+    QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("mod copy.arc"));
   }
 
   void eachWindowShowsItsOwnMessageAndTheTitleOneName() {
