@@ -337,8 +337,8 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
   }
   auto* window = new CTextWindow(
       BytesToText(name), m_document.GetTitle(), bytes,
-      [this, entry = std::string(name)](std::string_view read, std::string text) {
-        return ApplyText(entry, read, std::move(text));
+      [this, entry = std::string(name)](std::string_view read, std::string& text) {
+        return ApplyText(entry, read, text);
       },
       parent);
   // The window goes with the document's last window at the latest, once
@@ -350,24 +350,29 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
   return true;
 }
 
-QString CEntryEditor::ApplyText(const std::string& entry, std::string_view read, std::string text) {
+QString CEntryEditor::ApplyText(const std::string& entry, std::string_view read,
+                                std::string& text) {
   const std::optional<CDataBuffer> current =
       CurrentBytes(m_document.m_entries, m_document.m_changes, entry);
   const QString name = BytesToText(entry);
   if (!current) {
     return QStringLiteral(
-               "Not applied: %1 is no longer in the archive (deleted or renamed since "
-               "this window read it)")
+               "Not applied: %1 is no longer in the archive (deleted or renamed since this "
+               "window read it)")
         .arg(name);
   }
   const std::string_view now(reinterpret_cast<const char*>(current->GetData()), current->GetSize());
-  // Taking the window's text now would undo whatever changed the entry
-  // since (an edit in the list, Undo, Redo, another text window).
+  // Taking the window's text as it is would undo whatever changed the
+  // entry since (an edit in the list, Undo, Redo, another text window).
   if (now != read) {
-    return QStringLiteral(
-               "Not applied: %1 changed since this window read it; close the window "
-               "and open its text again to edit what it holds now")
-        .arg(name);
+    std::optional<std::string> merged = MergeTexts(read, text, now);
+    if (!merged) {
+      return QStringLiteral(
+                 "Not applied: %1 changed since this window read it, in lines this window "
+                 "changed too; copy your text, close the window and open it again")
+          .arg(name);
+    }
+    text = std::move(*merged);
   }
   if (text.size() > UINT32_MAX) return QStringLiteral("Not applied: the text is too long");
   if (text == now) return QString();

@@ -82,9 +82,10 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   bool WriteTo(const QString& path, SaveScope scope, QString& reason) const;
   // Reads the archive just saved at `path` back in, in place of the opened one.
   bool Reopen(const QString& path, QString& reason);
-  // A text window's Apply: `text` for `entry`, when the entry still holds
-  // what the window `read`; else why not.
-  QString ApplyText(const std::string& entry, std::string_view read, std::string text);
+  // A text window's Apply: `text` for `entry`, merged with what changed
+  // the entry since the window `read` it (refused, with why, when both
+  // changed the same lines); `text` ends as what the entry holds.
+  QString ApplyText(const std::string& entry, std::string_view read, std::string& text);
   // Save and Save As: the whole archive written to `path`, then shown in
   // this document's windows; `saved` (with %1 for the path) tells the user.
   bool SaveTo(const QString& path, const QString& saved);

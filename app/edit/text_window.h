@@ -28,6 +28,11 @@ std::string TextToShow(std::string_view bytes);
 // line takes the end of the line it stands in for, and a line added takes
 // LineEndOf(opened). Nothing when a character has no Windows-1252 byte.
 std::optional<std::string> TextToEntryBytes(const QString& text, std::string_view opened);
+// `mine` and `theirs` both made from `read`: the two together, when theirs
+// only changed lines in place (as editing a value does) and none that mine
+// changed; else nothing.
+std::optional<std::string> MergeTexts(std::string_view read, std::string_view mine,
+                                      std::string_view theirs);
 
 class QLabel;
 
@@ -37,8 +42,10 @@ class CTextWindow : public QDialog {
  public:
   // `apply` receives the bytes the window read (or last applied) and the
   // new ones, and answers why they were not taken (empty when they were);
-  // the window stays open.
-  using ApplyFunction = std::function<QString(std::string_view read, std::string bytes)>;
+  // it may take other bytes (the new ones merged with a change made
+  // meanwhile), which it leaves in `bytes` for the window to show. The
+  // window stays open.
+  using ApplyFunction = std::function<QString(std::string_view read, std::string& bytes)>;
   // Titled "NAME - DOCUMENT".
   CTextWindow(const QString& name, const QString& document, std::string_view bytes,
               ApplyFunction apply, QWidget* parent);

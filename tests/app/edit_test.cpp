@@ -612,21 +612,31 @@ class EditTest : public QObject {
     QVERIFY(run.Main()->isVisible() && window != nullptr);
 
     // A value edited in the list after the window read the entry: Apply
-    // would put the old value back, so it is refused and says why.
-    QVERIFY(run.Documents()[0]->GetHooks()->EditValue("Data\\Tank.ini", kTank.find("30"), 2,
-                                                      QStringLiteral("45")));
+    // keeps it (taking the window's text as it was would undo it), and
+    // the window shows it.
+    CEntryHooks* hooks = run.Documents()[0]->GetHooks();
+    const auto speed = [&] {
+      return list->model()->index(RowNamed(list, QStringLiteral("    Speed")), 1).data().toString();
+    };
+    QVERIFY(hooks->EditValue("Data\\Tank.ini", kTank.find("30"), 2, QStringLiteral("45")));
+    QVERIFY(window->Apply());
+    QVERIFY(window->GetProblem().startsWith(QStringLiteral("Applied together with the changes")));
+    QCOMPARE(speed(), QStringLiteral("45"));
+    QCOMPARE(ListRows(list).last(), QStringLiteral("    Armor|8"));
+    QVERIFY(window->GetEditor()->toPlainText().contains(QStringLiteral("Speed = 45")));
+    // Both changed the same line: refused, with why, the list's value kept.
+    type(window, "Speed = 45", "Speed = 50");
+    QVERIFY(hooks->EditValue("Data\\Tank.ini", kTank.find("30"), 2, QStringLiteral("60")));
     QVERIFY(!window->Apply());
-    QVERIFY(window->GetProblem().contains(QStringLiteral("changed since this window read it")));
-    QCOMPARE(list->model()->index(RowNamed(list, QStringLiteral("    Speed")), 1).data().toString(),
-             QStringLiteral("45"));
-    QCOMPARE(ListRows(list).last(), QStringLiteral("    Armor|9"));
+    QVERIFY(window->GetProblem().contains(QStringLiteral("in lines this window changed too")));
+    QCOMPARE(speed(), QStringLiteral("60"));
 
     // Deleted meanwhile: that is the reason given, not the characters.
     window->deleteLater();
     CEditorRun::Settle();
     window = open();
-    type(window, "Armor = 9", "Armor = 7");
-    run.Documents()[0]->GetHooks()->DeleteEntries({"Data\\Tank.ini"});
+    type(window, "Armor = 8", "Armor = 7");
+    hooks->DeleteEntries({"Data\\Tank.ini"});
     QVERIFY(!window->Apply());
     QCOMPARE(window->GetProblem(),
              QStringLiteral("Not applied: Data\\Tank.ini is no longer in the archive (deleted or "
