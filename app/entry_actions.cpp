@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -20,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "app/framework/command_ids.h"
+#include "app/framework/frames.h"
 #include "app/framework/status_bar.h"
 #include "app/framework/win_app.h"
 #include "app/left_view.h"
@@ -138,20 +141,61 @@ QMenu* CEntryActions::BuildMenu(const QModelIndex& index) {
   const QPersistentModelIndex item(index);
   // A folder, or an item of a selection of several: everything selected
   // goes to a folder the user picks.
-  const bool several = m_tree->GetFolderOf(index).has_value() ||
-                       (m_tree->selectionModel()->isSelected(index) &&
-                        m_tree->selectionModel()->selectedRows().size() > 1);
+  const bool folder = m_tree->GetFolderOf(index).has_value();
+  const bool several = folder || (m_tree->selectionModel()->isSelected(index) &&
+                                  m_tree->selectionModel()->selectedRows().size() > 1);
   QAction* extract = menu->addAction(QStringLiteral("Extract..."), this, [this, item, several] {
     if (several) ExtractSelected();
     else ExtractEntry(item);
   });
   QAction* all = menu->addAction(QStringLiteral("Extract All..."), this, [this] { ExtractAll(); });
+  menu->addSeparator();
+  // The Edit menu's commands, with their keys, on the item under the pointer.
+  AddCommand(menu, QStringLiteral("Edit Text...\tEnter"), ID_EDIT_TEXT, item, !folder);
+  QAction* rename = menu->addAction(QStringLiteral("Rename\tF2"), this, [this, item] {
+    if (!item.isValid()) return;
+    MakeCurrent(item);
+    m_tree->edit(item);
+  });
+  rename->setEnabled(index.isValid() && (index.flags() & Qt::ItemIsEditable));
+  AddCommand(menu, QStringLiteral("Delete\tDel"), ID_EDIT_CLEAR, item, true);
+  AddCommand(menu, QStringLiteral("Replace With File..."), ID_EDIT_REPLACE_FILE, item, !folder);
+  AddCommand(menu, QStringLiteral("Add Files..."), ID_EDIT_ADD_FILES, item, true);
+  menu->addSeparator();
   QAction* copy =
       menu->addAction(QStringLiteral("Copy Name"), this, [this, item] { CopyName(item); });
   extract->setEnabled(index.isValid());
   copy->setEnabled(index.isValid());
   all->setEnabled(m_tree->model()->rowCount() > 0);
   return menu;
+}
+
+void CEntryActions::MakeCurrent(const QModelIndex& index) {
+  QItemSelectionModel* selection = m_tree->selectionModel();
+  // A selection the item is part of stays whole: the command is for all of it.
+  if (selection->isSelected(index)) {
+    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  } else {
+    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  }
+}
+
+void CEntryActions::AddCommand(QMenu* menu, const QString& text, int id,
+                               const QPersistentModelIndex& item, bool fits) {
+  CMDIChildWnd* frame = m_tree->GetParentFrame();
+  CCmdUI state;
+  // Add Files needs no item; the others act on the one under the pointer.
+  const bool needsItem = id != ID_EDIT_ADD_FILES;
+  const bool enabled = frame != nullptr && fits && frame->OnCmdMsg(id, &state) &&
+                       (needsItem ? item.isValid() : state.enabled);
+  QAction* action = menu->addAction(text, this, [this, id, item] {
+    CMDIChildWnd* window = m_tree->GetParentFrame();
+    if (window == nullptr) return;
+    if (item.isValid()) MakeCurrent(item);
+    if (CWinApp* app = AfxGetApp()) app->SetMessageText(QString());
+    window->OnCmdMsg(id, nullptr);
+  });
+  action->setEnabled(enabled);
 }
 
 void CEntryActions::CopyName(const QModelIndex& index) {

@@ -1,6 +1,7 @@
-// The tree pane's context menu: "Extract...", "Extract All..." and "Copy
-// Name", opened by a right click on an item, or by the Menu key or
-// Shift+F10 on the current item.
+// The tree pane's context menu: "Extract...", "Extract All...", the Edit
+// menu's commands on entries (with their keys) and "Copy Name", opened by a
+// right click on an item, or by the Menu key or Shift+F10 on the current
+// item.
 //
 // Extraction is the core's (archive/extract.h), the same code and rules as
 // `tarn extract`; this file only asks where, shows progress and reports.
@@ -9,6 +10,7 @@
 #pragma once
 
 #include <QModelIndex>
+#include <QPersistentModelIndex>
 #include <QObject>
 #include <QPoint>
 #include <QString>
@@ -71,6 +73,13 @@ class CEntryActions : public QObject {
 
  private:
   void OnContextMenu(const QPoint& position);
+  // The item becomes the current one (the only one selected, unless it is
+  // part of the selection), as the commands act on those.
+  void MakeCurrent(const QModelIndex& index);
+  // A menu item running command `id` of the tree's window on `item`;
+  // offered when the item `fits` the command and the window takes it.
+  void AddCommand(QMenu* menu, const QString& text, int id, const QPersistentModelIndex& item,
+                  bool fits);
   // Asks for a folder and extracts `entries` into it, with progress.
   void ExtractToFolder(std::vector<CExtractEntry> entries, const QString& title);
   void ShowMenuAtCurrentItem();

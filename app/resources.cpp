@@ -40,7 +40,13 @@ CPopupResource ViewMenu() {
           {Item("&Status Bar", ID_VIEW_STATUS_BAR), Item("S&plit", ID_WINDOW_SPLIT)}};
 }
 
-CMenuResource MainFrameMenu() { return {FileMenuWithoutDocument(), ViewMenu()}; }
+CPopupResource HelpMenu() {
+  return {QStringLiteral("&Help"),
+          {Item("Tarn Editor &Help\tF1", ID_HELP), Separator(),
+           Item("&About Tarn Editor...", ID_APP_ABOUT)}};
+}
+
+CMenuResource MainFrameMenu() { return {FileMenuWithoutDocument(), ViewMenu(), HelpMenu()}; }
 
 CPopupResource DocumentViewMenu() {
   CPopupResource menu = ViewMenu();
@@ -69,6 +75,7 @@ CMenuResource DocumentMenu() {
       {QStringLiteral("&Window"),
        {Item("&New Window", ID_WINDOW_NEW), Item("&Cascade", ID_WINDOW_CASCADE),
         Item("&Tile", ID_WINDOW_TILE_HORZ), Item("&Arrange Icons", ID_WINDOW_ARRANGE)}},
+      HelpMenu(),
   };
 }
 
@@ -93,6 +100,7 @@ std::vector<CAcceleratorResource> MainFrameAccelerators() {
       {QKeySequence(Qt::SHIFT | Qt::Key_F4), ID_PREV_MATCH},
       {QKeySequence(Qt::CTRL | Qt::Key_Y), ID_EDIT_REDO},
       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), ID_EDIT_REDO},
+      {QKeySequence(Qt::Key_F1), ID_HELP},
   };
 }
 

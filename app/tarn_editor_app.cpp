@@ -6,6 +6,8 @@
 #include "app/entry_logic.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/doc_template.h"
+#include "app/framework/frames.h"
+#include "app/help_window.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/resources.h"
@@ -54,6 +56,8 @@ bool CTarnEditorApp::OnCmdMsg(int id, CCmdUI* query) {
   switch (id) {
     case ID_FILE_NEW: return Handle(query, [this] { OnFileNew(); });
     case ID_FILE_OPEN: return Handle(query, [this] { OnFileOpen(); });
+    case ID_APP_ABOUT: return Handle(query, [this] { ShowAbout(GetMainWnd()); });
+    case ID_HELP: return Handle(query, [this] { CHelpWindow::Show(GetMainWnd()); });
     default: return CWinApp::OnCmdMsg(id, query);
   }
 }

@@ -1,5 +1,5 @@
-// The editor application: start-up, and the two commands it binds itself
-// (File New and File Open, to the framework's handlers).
+// The editor application: start-up, and the commands it binds itself (File
+// New and File Open, to the framework's handlers; Help and About).
 #pragma once
 
 #include "app/framework/win_app.h"

@@ -139,7 +139,8 @@ void CTarnEditorDoc::OnFileSaveAs() {
   }
   if (GetPathName().isEmpty()) return;
   // The archive's own name would only be refused.
-  const QString path = AfxGetApp()->DoPromptFileName(false, SaveAsProposal(GetPathName()));
+  const QString path =
+      AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save As"), SaveAsProposal(GetPathName()));
   if (path.isEmpty()) return;
   const QString shown = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
   ShowMessage(OnSaveDocument(path) ? QStringLiteral("Saved a copy as %1").arg(shown)

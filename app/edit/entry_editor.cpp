@@ -6,8 +6,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 
 #include <filesystem>
 #include <functional>
@@ -360,23 +361,49 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
     return false;
   }
   auto* window = new CTextWindow(
-      BytesToText(name) + QStringLiteral(" - ") + m_document.GetTitle(), bytes,
-      [this, entry = std::string(name)](std::string text) {
-        const std::optional<CDataBuffer> current =
-            CurrentBytes(m_document.Entries(), m_document.Changes(), entry);
-        if (!current || text.size() > UINT32_MAX) return false;
-        const std::string_view was(reinterpret_cast<const char*>(current->GetData()),
-                                   current->GetSize());
-        if (text == was) return true;
-        const CDataBuffer changed(text.data(), static_cast<uint32_t>(text.size()));
-        Push(QStringLiteral("Edit Text"), {{entry, CChangeSet::CChange{false, changed}}});
-        return true;
+      BytesToText(name), m_document.GetTitle(), bytes,
+      [this, entry = std::string(name)](std::string_view read, std::string& text) {
+        return ApplyText(entry, read, text);
       },
       parent);
-  // The window goes with the document's last window at the latest.
+  // The window goes with the document's last window at the latest, once
+  // SaveModified has asked about its text.
   connect(this, &QObject::destroyed, window, [window] { delete window; });
+  std::erase_if(m_textWindows, [](const QPointer<CTextWindow>& w) { return w.isNull(); });
+  m_textWindows.emplace_back(window);
   window->show();
   return true;
+}
+
+QString CEntryEditor::ApplyText(const std::string& entry, std::string_view read,
+                                std::string& text) {
+  const std::optional<CDataBuffer> current =
+      CurrentBytes(m_document.Entries(), m_document.Changes(), entry);
+  const QString name = BytesToText(entry);
+  if (!current) {
+    return QStringLiteral(
+               "Not applied: %1 is no longer in the archive (deleted or renamed since this "
+               "window read it)")
+        .arg(name);
+  }
+  const std::string_view now(reinterpret_cast<const char*>(current->GetData()), current->GetSize());
+  // Taking the window's text as it is would undo whatever changed the
+  // entry since (an edit in the list, Undo, Redo, another text window).
+  if (now != read) {
+    std::optional<std::string> merged = MergeTexts(read, text, now);
+    if (!merged) {
+      return QStringLiteral(
+                 "Not applied: %1 changed since this window read it, in lines this window "
+                 "changed too; copy your text, close the window and open it again")
+          .arg(name);
+    }
+    text = std::move(*merged);
+  }
+  if (text.size() > UINT32_MAX) return QStringLiteral("Not applied: the text is too long");
+  if (text == now) return QString();
+  const CDataBuffer changed(text.data(), static_cast<uint32_t>(text.size()));
+  Push(QStringLiteral("Edit Text"), {{entry, CChangeSet::CChange{false, changed}}});
+  return QString();
 }
 
 bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
@@ -574,14 +601,15 @@ bool CEntryEditor::Save() {
 }
 
 bool CEntryEditor::SaveAs(const QString& proposal) {
-  const QString path = AfxGetApp()->DoPromptFileName(false, proposal);
+  const QString path = AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save As"), proposal);
   if (path.isEmpty()) return false;
   return SaveTo(path, SamePath(path, m_document.GetPathName()) ? QStringLiteral("Saved %1")
                                                                : QStringLiteral("Saved as %1"));
 }
 
 bool CEntryEditor::SaveChangesAs() {
-  const QString path = AfxGetApp()->DoPromptFileName(false, QString());
+  const QString path =
+      AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save Changes As"), QString());
   if (path.isEmpty()) return false;
   if (SamePath(path, m_document.GetPathName())) {
     ShowMessage(QStringLiteral("Cannot save the changes over the archive they change"));
@@ -609,6 +637,11 @@ bool CEntryEditor::SaveChangesAs() {
 }
 
 bool CEntryEditor::SaveModified() {
+  // Text not applied is asked about first: applying it may give the
+  // archive changes to save.
+  for (const QPointer<CTextWindow>& window : m_textWindows) {
+    if (window != nullptr && !window->MayClose()) return false;
+  }
   if (!m_document.IsModified()) return true;
   CWinApp* app = AfxGetApp();
   QWidget* parent = app != nullptr ? app->GetMainWnd() : nullptr;

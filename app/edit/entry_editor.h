@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUndoStack>
 
@@ -22,6 +23,7 @@
 #include "archive/change_set.h"
 
 class CTarnEditorDoc;
+class CTextWindow;
 
 class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   Q_OBJECT
@@ -58,8 +60,9 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   // changes there; the window then shows that archive.
   bool SaveAs(const QString& proposal);
   bool SaveChangesAs();
-  // Before the document's windows close with changes pending: asks Save /
-  // Discard / Cancel. True when the windows may close.
+  // Before the document's windows close: asks about each text window's
+  // text not applied (Apply / Discard / Cancel), then, with changes
+  // pending, Save / Discard / Cancel. True when the windows may close.
   bool SaveModified();
   // File Save, Save As, Save Changes As, Undo and Redo.
   bool OnCmdMsg(int id, CCmdUI* query) override;
@@ -86,6 +89,10 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   // what to do instead; Go when nothing changed or the user chose to go on.
   enum class DiskAnswer { Go, SaveAs, SaveChangesAs, Cancel };
   DiskAnswer AskAboutDisk(const QString& path, bool whole) const;
+  // A text window's Apply: `text` for `entry`, merged with what changed
+  // the entry since the window `read` it (refused, with why, when both
+  // changed the same lines); `text` ends as what the entry holds.
+  QString ApplyText(const std::string& entry, std::string_view read, std::string& text);
   // Save and Save As: the whole archive written to `path`, then shown in
   // this document's windows; `saved` (with %1 for the path) tells the user.
   bool SaveTo(const QString& path, const QString& saved);
@@ -95,4 +102,5 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
 
   CTarnEditorDoc& m_document;
   QUndoStack m_undo;
+  std::vector<QPointer<CTextWindow>> m_textWindows;
 };

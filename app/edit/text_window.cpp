@@ -1,10 +1,15 @@
 #include "app/edit/text_window.h"
 
+#include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -40,6 +45,44 @@ CLines SplitLines(std::string_view bytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The lines of `bytes`, each with its own end.
+std::vector<std::string_view> LinesWithEnds(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t end = bytes.find('\n', start);
+    const size_t next = end == std::string_view::npos ? bytes.size() : end + 1;
+    lines.push_back(bytes.substr(start, next - start));
+    start = next;
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::optional<std::string> MergeTexts(std::string_view read, std::string_view mine,
+                                      std::string_view theirs) {
+  const std::vector<std::string_view> base = LinesWithEnds(read), ours = LinesWithEnds(mine),
+                                      other = LinesWithEnds(theirs);
+  if (other.size() != base.size()) return std::nullopt;
+  // Mine changed the base's lines [same, base.size() - tail).
+  const size_t least = std::min(base.size(), ours.size());
+  size_t same = 0, tail = 0;
+  while (same < least && base[same] == ours[same]) ++same;
+  while (same + tail < least && base[base.size() - 1 - tail] == ours[ours.size() - 1 - tail])
+    ++tail;
+  for (size_t k = same; k < base.size() - tail; ++k) {
+    if (other[k] != base[k]) return std::nullopt;  // both changed this line
+  }
+  std::string merged;
+  merged.reserve(theirs.size() + mine.size());
+  for (size_t k = 0; k < same; ++k) merged.append(other[k]);
+  for (size_t k = same; k < ours.size() - tail; ++k) merged.append(ours[k]);
+  for (size_t k = base.size() - tail; k < base.size(); ++k) merged.append(other[k]);
+  return merged;
+}
 
 std::string TextToShow(std::string_view bytes) {
   std::string shown;
@@ -83,35 +126,84 @@ std::optional<std::string> TextToEntryBytes(const QString& text, std::string_vie
   return ended;
 }
 
-CTextWindow::CTextWindow(const QString& title, std::string_view bytes,
-                         std::function<bool(std::string)> apply, QWidget* parent)
-    : QDialog(parent), m_editor(new QPlainTextEdit), m_opened(bytes), m_apply(std::move(apply)) {
-  setWindowTitle(title);
+CTextWindow::CTextWindow(const QString& name, const QString& document, std::string_view bytes,
+                         ApplyFunction apply, QWidget* parent)
+    : QDialog(parent),
+      m_editor(new QPlainTextEdit),
+      m_problem(new QLabel),
+      m_name(name),
+      m_opened(bytes),
+      m_apply(std::move(apply)) {
+  setWindowTitle(name + QStringLiteral(" - ") + document);
   setAttribute(Qt::WA_DeleteOnClose);
   // The editor shows one line end a line; the entry's own go back on Apply.
   m_editor->setPlainText(BytesToText(TextToShow(bytes)));
   m_editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   m_editor->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_editor->setAccessibleName(QStringLiteral("Text"));
+  m_problem->setAccessibleName(QStringLiteral("Problem"));
+  m_problem->setWordWrap(true);
+  m_problem->hide();
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Apply | QDialogButtonBox::Close);
-  auto* problem = new QLabel;
-  problem->hide();
-  connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this, [this, problem] {
-    problem->setVisible(!Apply());
-    problem->setText(QStringLiteral("The text holds a character that rules text cannot store"));
-  });
+  connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
+          &CTextWindow::Apply);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_editor);
-  layout->addWidget(problem);
+  layout->addWidget(m_problem);
   layout->addWidget(buttons);
   resize(640, 480);
 }
 
+QString CTextWindow::GetProblem() const { return m_problem->text(); }
+
 bool CTextWindow::Apply() {
   std::optional<std::string> bytes = TextToEntryBytes(m_editor->toPlainText(), m_opened);
-  if (!bytes || !m_apply(*bytes)) return false;
+  const std::string typed = bytes.value_or(std::string());
+  const QString problem =
+      bytes
+          ? m_apply(m_opened, *bytes)
+          : QStringLiteral("Not applied: the text holds a character that rules text cannot store");
+  const bool merged = problem.isEmpty() && *bytes != typed;
+  m_problem->setText(merged ? QStringLiteral("Applied together with the changes made to %1 since "
+                                             "this window read it")
+                                  .arg(m_name)
+                            : problem);
+  m_problem->setVisible(!m_problem->text().isEmpty());
+  if (!problem.isEmpty()) return false;
+  if (merged) {
+    // The window shows what the entry now holds, where the user was.
+    const int line = m_editor->textCursor().blockNumber();
+    m_editor->setPlainText(BytesToText(TextToShow(*bytes)));
+    QTextCursor at(m_editor->document()->findBlockByNumber(line));
+    m_editor->setTextCursor(at);
+  }
   // What the next Apply is measured against.
   m_opened = std::move(*bytes);
   return true;
+}
+
+bool CTextWindow::HasUnappliedText() const {
+  const std::optional<std::string> bytes = TextToEntryBytes(m_editor->toPlainText(), m_opened);
+  return !bytes || *bytes != m_opened;
+}
+
+bool CTextWindow::MayClose() {
+  if (!HasUnappliedText()) return true;
+  // Raised first: the question is about this window, which may lie behind others.
+  show();
+  raise();
+  const QMessageBox::StandardButton answer = QMessageBox::question(
+      this, QStringLiteral("Tarn Editor"),
+      QStringLiteral("Apply the changed text to %1?").arg(m_name),
+      QMessageBox::Apply | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Apply);
+  if (answer == QMessageBox::Discard) return true;
+  return answer == QMessageBox::Apply && Apply();
+}
+
+void CTextWindow::reject() { close(); }
+
+void CTextWindow::closeEvent(QCloseEvent* event) {
+  if (!MayClose()) return event->ignore();
+  event->accept();
 }

@@ -23,6 +23,8 @@ constexpr char kCommandIdProperty[] = "tarnCommandId";
 constexpr char kGrayedProperty[] = "tarnGrayed";
 // Recent files and the window list are rebuilt each time their menu opens.
 constexpr char kDynamicProperty[] = "tarnDynamic";
+// A child frame's own status-bar message.
+constexpr char kMessageProperty[] = "tarnMessage";
 
 // The framework's own words for the standard commands, shown in the message
 // pane while the pointer rests on a menu item.
@@ -37,6 +39,9 @@ QString StandardPrompt(int id) {
     case ID_FILE_SAVE: return QStringLiteral("Save the active document");
     case ID_FILE_SAVE_AS: return QStringLiteral("Save the active document under a new name");
     case ID_APP_EXIT: return QStringLiteral("Quit the application");
+    case ID_APP_ABOUT:
+      return QStringLiteral("Display program information, version number and copyright");
+    case ID_HELP: return QStringLiteral("Show the manual");
     case ID_EDIT_UNDO: return QStringLiteral("Undo the last action");
     case ID_EDIT_REDO: return QStringLiteral("Redo the previously undone action");
     case ID_EDIT_CLEAR: return QStringLiteral("Delete the selected entries");
@@ -193,11 +198,9 @@ void CMDIFrameWnd::AddWindowKeys() {
     auto* action = new QAction(this);
     action->setShortcut(keys);
     action->setShortcutContext(Qt::WindowShortcut);
-    connect(action, &QAction::triggered, this, [this, slot] {
-      // A key of the user's like any command: the last message goes.
-      SetMessageText(QString());
-      slot();
-    });
+    // Unlike a command, these leave each window its message: the one that
+    // comes to the front shows its own.
+    connect(action, &QAction::triggered, this, slot);
     addAction(action);
   };
   add(QKeySequence(Qt::CTRL | Qt::Key_F4), [this] {
@@ -252,6 +255,7 @@ std::vector<CMDIChildWnd*> CMDIFrameWnd::GetChildFrames() const {
 }
 
 void CMDIFrameWnd::AddChildFrame(CMDIChildWnd* frame) {
+  m_openingChild = frame;
   m_mdiArea->addSubWindow(frame);
   connect(frame, &QWidget::windowTitleChanged, this, &CMDIFrameWnd::OnUpdateFrameTitle);
   // Closing the last child must bring back the frame's own menu; the area
@@ -272,6 +276,14 @@ bool CMDIFrameWnd::SendCommand(int id) {
 }
 
 void CMDIFrameWnd::SetMessageText(const QString& text) {
+  CMDIChildWnd* owner = m_openingChild != nullptr && m_openingChild->isHidden()
+                            ? m_openingChild.data()
+                            : MDIGetActive();
+  if (owner != nullptr) owner->setProperty(kMessageProperty, text);
+  ShowMessage(text);
+}
+
+void CMDIFrameWnd::ShowMessage(const QString& text) {
   auto* bar = findChild<CStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
   if (bar == nullptr || bar->GetPaneCount() == 0) return;
   CWinApp* app = AfxGetApp();
@@ -286,8 +298,13 @@ QString CMDIFrameWnd::GetMessageText() const {
 
 void CMDIFrameWnd::OnUpdateFrameTitle() {
   QString title = m_strTitle;
-  if (CMDIChildWnd* child = MDIGetActive(); child != nullptr && !child->windowTitle().isEmpty()) {
-    title += QStringLiteral(" - ") + child->windowTitle();
+  // A maximised child is named in brackets, the form a maximised child
+  // whose buttons sit in the menu bar writes into the title itself: it
+  // then finds its name there and does not add it a second time.
+  CMDIChildWnd* child = MDIGetActive();
+  if (child != nullptr && !child->windowTitle().isEmpty()) {
+    title += child->isMaximized() ? QStringLiteral(" - [%1]").arg(child->windowTitle())
+                                  : QStringLiteral(" - ") + child->windowTitle();
   }
   m_settingTitle = true;
   setWindowTitle(title);
@@ -296,9 +313,9 @@ void CMDIFrameWnd::OnUpdateFrameTitle() {
 
 void CMDIFrameWnd::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  // A maximised child writes its own title into the frame's, and puts the
-  // frame's old one back when it is restored; the frame's title follows
-  // the active document in every state instead.
+  // A maximised child writes its title into the frame's, and puts the
+  // frame's old one back when it is restored; the frame's own part follows
+  // the active document in every state.
   if (event->type() == QEvent::WindowTitleChange && !m_settingTitle) OnUpdateFrameTitle();
 }
 
@@ -372,6 +389,14 @@ void CMDIFrameWnd::OnChildActivated() {
   }
   if (menu != m_shownMenu) ShowMenu(menu);
   OnUpdateFrameTitle();
+  CMDIChildWnd* active = MDIGetActive();
+  if (active != nullptr && active == m_openingChild) m_openingChild = nullptr;
+  if (active != m_messageChild) {
+    // The pane says what the window now in front last said, not what the
+    // one left behind did.
+    m_messageChild = active;
+    ShowMessage(active != nullptr ? active->property(kMessageProperty).toString() : QString());
+  }
 }
 
 void CMDIFrameWnd::ShowMenu(const CMenuResource* menu) {

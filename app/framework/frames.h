@@ -14,6 +14,7 @@
 
 #include <QMainWindow>
 #include <QMdiSubWindow>
+#include <QPointer>
 
 #include <vector>
 
@@ -93,7 +94,9 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
   // stands until the next command.
   bool SendCommand(int id);
   // Shows `text` in the status bar's message pane; the idle message when
-  // `text` is empty.
+  // `text` is empty. The text belongs to the active child (to one still
+  // opening, when there is one): each child shows its own again when it
+  // becomes the active one.
   void SetMessageText(const QString& text);
   QString GetMessageText() const;
   // The title: the frame's own, then the active child's title after " - ".
@@ -119,6 +122,7 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
   void UpdateMenu(QMenu* menu);
   void UpdateRecentFiles(QMenu* menu, QAction* placeholder);
   void UpdateWindowList(QMenu* menu);
+  void ShowMessage(const QString& text);
 
   struct CBuiltMenu {
     const CMenuResource* resource;
@@ -131,6 +135,10 @@ class CMDIFrameWnd : public QMainWindow, public CCmdTarget {
   std::vector<QAction*> m_accelerators;
   QString m_strTitle;
   bool m_settingTitle = false;
+  // The child whose message the pane shows, and one added but not yet
+  // shown: what its document says while it opens is its own.
+  QPointer<CMDIChildWnd> m_messageChild;
+  QPointer<CMDIChildWnd> m_openingChild;
 };
 
 // Sets an action's command id, and reads it back (0 when none).

@@ -254,13 +254,35 @@ QString CWinApp::OpenFileFilter() const {
   return filters.join(QStringLiteral(";;"));
 }
 
-QString CWinApp::DoPromptFileName(bool open, const QString& suggested) {
-  if (m_fileDialogHook) return m_fileDialogHook(open, suggested);
+QString CWinApp::DoPromptFileName(bool open, const QString& suggested, const QString& title) {
+  const QString caption = !title.isEmpty() ? title
+                          : open           ? QStringLiteral("Open")
+                                           : QStringLiteral("Save As");
+  if (m_fileDialogHook) return m_fileDialogHook(open, suggested, caption);
   if (open) {
-    return QFileDialog::getOpenFileName(m_pMainWnd.get(), QStringLiteral("Open"), suggested,
-                                        OpenFileFilter());
+    return QFileDialog::getOpenFileName(m_pMainWnd.get(), caption, suggested, OpenFileFilter());
   }
-  return QFileDialog::getSaveFileName(m_pMainWnd.get(), QStringLiteral("Save As"), suggested);
+  return QFileDialog::getSaveFileName(m_pMainWnd.get(), caption, suggested);
+}
+
+QString CWinApp::PromptDocumentSaveName(const QString& title, const QString& suggested) {
+  const QString extension = m_templates.empty()
+                                ? QString()
+                                : m_templates.front()->GetDocString(CMultiDocTemplate::filterExt);
+  if (m_fileDialogHook)
+    return WithDefaultExtension(m_fileDialogHook(false, suggested, title), extension);
+  QFileDialog dialog(m_pMainWnd.get(), title, suggested, OpenFileFilter());
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  // The dialog adds it too, so that it asks before replacing the file
+  // the name with its extension names.
+  if (extension.startsWith(QLatin1Char('.'))) dialog.setDefaultSuffix(extension.mid(1));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return WithDefaultExtension(dialog.selectedFiles().front(), extension);
+}
+
+QString WithDefaultExtension(const QString& path, const QString& extension) {
+  if (path.isEmpty() || extension.isEmpty() || !QFileInfo(path).suffix().isEmpty()) return path;
+  return path + extension;
 }
 
 bool CWinApp::OnCmdMsg(int id, CCmdUI* query) {

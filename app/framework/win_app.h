@@ -120,13 +120,19 @@ class CWinApp : public CCmdTarget {
 
   // Asks the user for a file to open (starting in folder `suggested`, the
   // one the last Open dialog was left in; the working folder when empty), or
-  // for where to save (with `suggested` as the starting name). Empty when
-  // the user cancels.
-  QString DoPromptFileName(bool open, const QString& suggested);
+  // for where to save (with `suggested` as the starting name). The dialog is
+  // titled `title`, "Open" or "Save As" when empty. Empty when the user
+  // cancels.
+  QString DoPromptFileName(bool open, const QString& suggested, const QString& title = QString());
+  // Asks where to save a document of the first template: its filters
+  // first, as Open offers them, and its extension added to a name typed
+  // without one.
+  QString PromptDocumentSaveName(const QString& title, const QString& suggested);
   // The Open dialog's filters: each template's filter name, then all files.
   QString OpenFileFilter() const;
   // Tests answer the file dialogs through this instead of a dialog.
-  using FileDialogHook = std::function<QString(bool open, const QString& suggested)>;
+  using FileDialogHook =
+      std::function<QString(bool open, const QString& suggested, const QString& title)>;
   void SetFileDialogHook(FileDialogHook hook) { m_fileDialogHook = std::move(hook); }
 
   CMDIFrameWnd* GetMainWnd() const { return m_pMainWnd.get(); }
@@ -150,3 +156,6 @@ class CWinApp : public CCmdTarget {
 };
 
 CWinApp* AfxGetApp();
+
+// `path` with `extension` (".big") added when its file name has no suffix.
+QString WithDefaultExtension(const QString& path, const QString& extension);

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -774,6 +775,92 @@ class EditTest : public QObject {
     bar->GetReload()->click();
     QVERIFY(bar->isHidden());
     QCOMPARE(TreeNames(TreeOf(run.Frames()[0])), QStringList({"fresh.ini"}));
+  }
+
+  void theTextWindowAsksBeforeTextIsLostAndSaysWhyApplyFails() {
+    const std::string path = Archive("ask.big");
+    CEditorRun run({ToQ(path)});
+    CChildFrame* frame = run.Frames()[0];
+    CLeftView* tree = TreeOf(frame);
+    CTarnEditorView* list = ListOf(frame);
+    ClickTreeRow(tree, 0);
+    const auto open = [&] {
+      tree->setFocus();
+      QTest::keyClick(tree, Qt::Key_Return);
+      QPointer<CTextWindow> window = run.Main()->findChild<CTextWindow*>();
+      return window;
+    };
+    const auto type = [](CTextWindow* window, const char* from, const char* to) {
+      QPlainTextEdit* editor = window->GetEditor();
+      editor->setPlainText(editor->toPlainText().replace(QLatin1String(from), QLatin1String(to)));
+    };
+
+    // Esc and the close button ask; Cancel keeps the window and its text,
+    // Discard closes it with nothing changed.
+    QPointer<CTextWindow> window = open();
+    QVERIFY(window != nullptr);
+    type(window, "Armor", "Armor = 9");
+    QString question;
+    AnswerQuestion(QMessageBox::Cancel, &question);
+    QTest::keyClick(window->GetEditor(), Qt::Key_Escape);
+    CEditorRun::Settle();
+    QCOMPARE(question, QStringLiteral("Apply the changed text to Data\\Tank.ini?"));
+    QVERIFY(window != nullptr && window->isVisible());
+    AnswerQuestion(QMessageBox::Discard);
+    window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
+    CEditorRun::Settle();
+    QVERIFY(window == nullptr);
+    QVERIFY(run.Documents()[0]->Changes().empty());
+
+    // Closed by the window manager (Alt+F4), Apply takes the text first.
+    window = open();
+    type(window, "Armor", "Armor = 9");
+    AnswerQuestion(QMessageBox::Apply);
+    window->close();
+    CEditorRun::Settle();
+    QVERIFY(window == nullptr);
+    QCOMPARE(ListRows(list).last(), QStringLiteral("    Armor|9"));
+
+    // Quitting asks about the text before the archive's changes.
+    window = open();
+    type(window, "Armor = 9", "Armor = 8");
+    question.clear();
+    AnswerQuestion(QMessageBox::Cancel, &question);
+    run.Main()->close();
+    CEditorRun::Settle();
+    QCOMPARE(question, QStringLiteral("Apply the changed text to Data\\Tank.ini?"));
+    QVERIFY(run.Main()->isVisible() && window != nullptr);
+
+    // A value edited in the list after the window read the entry: Apply
+    // keeps it (taking the window's text as it was would undo it), and
+    // the window shows it.
+    CEntryHooks* hooks = run.Documents()[0]->GetHooks();
+    const auto speed = [&] {
+      return list->model()->index(RowNamed(list, QStringLiteral("    Speed")), 1).data().toString();
+    };
+    QVERIFY(hooks->EditValue("Data\\Tank.ini", kTank.find("30"), 2, QStringLiteral("45")));
+    QVERIFY(window->Apply());
+    QVERIFY(window->GetProblem().startsWith(QStringLiteral("Applied together with the changes")));
+    QCOMPARE(speed(), QStringLiteral("45"));
+    QCOMPARE(ListRows(list).last(), QStringLiteral("    Armor|8"));
+    QVERIFY(window->GetEditor()->toPlainText().contains(QStringLiteral("Speed = 45")));
+    // Both changed the same line: refused, with why, the list's value kept.
+    type(window, "Speed = 45", "Speed = 50");
+    QVERIFY(hooks->EditValue("Data\\Tank.ini", kTank.find("30"), 2, QStringLiteral("60")));
+    QVERIFY(!window->Apply());
+    QVERIFY(window->GetProblem().contains(QStringLiteral("in lines this window changed too")));
+    QCOMPARE(speed(), QStringLiteral("60"));
+
+    // Deleted meanwhile: that is the reason given, not the characters.
+    window->deleteLater();
+    CEditorRun::Settle();
+    window = open();
+    type(window, "Armor = 8", "Armor = 7");
+    hooks->DeleteEntries({"Data\\Tank.ini"});
+    QVERIFY(!window->Apply());
+    QCOMPARE(window->GetProblem(),
+             QStringLiteral("Not applied: Data\\Tank.ini is no longer in the archive (deleted or "
+                            "renamed since this window read it)"));
   }
 };
 

@@ -67,8 +67,8 @@ class CEditorRun {
  public:
   explicit CEditorRun(const QStringList& arguments = {}) {
     m_app.SetArguments(arguments);
-    m_app.SetFileDialogHook([this](bool open, const QString& suggested) {
-      m_dialogs.append({open, suggested});
+    m_app.SetFileDialogHook([this](bool open, const QString& suggested, const QString& title) {
+      m_dialogs.append({open, suggested, title});
       return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
     });
     m_started = m_app.InitInstance();
@@ -90,6 +90,7 @@ class CEditorRun {
   struct CDialogCall {
     bool open;
     QString suggested;
+    QString title;
   };
   const QList<CDialogCall>& Dialogs() const { return m_dialogs; }
 

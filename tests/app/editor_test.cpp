@@ -136,7 +136,7 @@ class EditorTest : public QObject {
     QVERIFY(run.Documents().empty());
     QVERIFY(run.Frames().empty());
     QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor"));
-    QCOMPARE(BarTitles(run.Main()->menuBar()), QStringList({"&File", "&View"}));
+    QCOMPARE(BarTitles(run.Main()->menuBar()), QStringList({"&File", "&View", "&Help"}));
   }
 
   void opensTheArchiveNamedOnTheCommandLine() {
@@ -160,7 +160,8 @@ class EditorTest : public QObject {
     QCOMPARE(TreeNames(TreeOf(frame)),
              QStringList({"Data\\Empty.ini", "Data\\Other.ini", "Data\\Tank.ini", "readme"}));
     QCOMPARE(ListRows(ListOf(frame)), QStringList());
-    QCOMPARE(BarTitles(run.Main()->menuBar()), QStringList({"&File", "&Edit", "&View", "&Window"}));
+    QCOMPARE(BarTitles(run.Main()->menuBar()),
+             QStringList({"&File", "&Edit", "&View", "&Window", "&Help"}));
     // Relative paths are taken from the current folder.
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(m_dir.Path()));
@@ -448,7 +449,7 @@ class EditorTest : public QObject {
     CEditorRun::Settle();
     QVERIFY(run.Frames().empty());
     QVERIFY(run.Documents().empty());
-    QCOMPARE(BarTitles(run.Main()->menuBar()), QStringList({"&File", "&View"}));
+    QCOMPARE(BarTitles(run.Main()->menuBar()), QStringList({"&File", "&View", "&Help"}));
   }
 
   void fileCloseClosesEveryWindowOfTheDocument() {
@@ -626,7 +627,7 @@ class EditorTest : public QObject {
 
     QVERIFY(run.Command(ID_FILE_NEW));
     run.Main()->UpdateMenus();
-    QCOMPARE(BarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window"}));
+    QCOMPARE(BarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window", "&Help"}));
     QCOMPARE(
         MenuTexts(BarMenu(bar, "&File")),
         QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S", "Save &As...",

@@ -1,8 +1,9 @@
-// The tree's context menu: Extract, Extract All and Copy Name on a real
-// window, offscreen, with every dialog answered by the test.
+// The tree's context menu: Extract, Extract All, the entry commands and Copy
+// Name on a real window, offscreen, with every dialog answered by the test.
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -10,7 +11,9 @@
 #include <filesystem>
 #include <string>
 
+#include "app/edit/text_window.h"
 #include "app/entry_actions.h"
+#include "app/entry_hooks.h"
 #include "app/framework/status_bar.h"
 #include "editor_fixture.h"
 #include "storage/disk_file_test_helper.h"
@@ -19,6 +22,18 @@
 namespace {
 
 QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane(0)->text(); }
+
+// The context menu's items, "" for a separator.
+const QStringList kMenu = {"Extract...",
+                           "Extract All...",
+                           "",
+                           "Edit Text...\tEnter",
+                           "Rename\tF2",
+                           "Delete\tDel",
+                           "Replace With File...",
+                           "Add Files...",
+                           "",
+                           "Copy Name"};
 
 }  // namespace
 
@@ -52,20 +67,48 @@ class EntryActionsTest : public QObject {
     });
   }
 
-  void theMenuOffersTheThreeActions() {
+  void theMenuOffersTheEntryCommandsWithTheirKeys() {
     CEditorRun run({ToQ(m_archive)});
     CLeftView* tree = TreeOf(run.Frames()[0]);
     auto* actions = tree->findChild<CEntryActions*>();
     QVERIFY(actions != nullptr);
     QCOMPARE(tree->contextMenuPolicy(), Qt::CustomContextMenu);
-    std::unique_ptr<QMenu> menu(actions->BuildMenu(tree->model()->index(1, 0)));
+    tree->setCurrentIndex(tree->model()->index(0, 0));
+    const auto menuOn = [&](int row) {
+      return std::unique_ptr<QMenu>(actions->BuildMenu(tree->model()->index(row, 0)));
+    };
+    const auto item = [](QMenu* menu, const char* text) {
+      for (QAction* action : menu->actions()) {
+        if (action->text() == QLatin1String(text)) return action;
+      }
+      return static_cast<QAction*>(nullptr);
+    };
+    std::unique_ptr<QMenu> menu = menuOn(1);
     QStringList texts;
-    for (QAction* action : menu->actions()) texts << action->text();
-    QCOMPARE(texts, QStringList({"Extract...", "Extract All...", "Copy Name"}));
+    for (QAction* action : menu->actions()) {
+      texts << action->text();
+      QVERIFY(action->isSeparator() || action->isEnabled());
+    }
+    QCOMPARE(texts, kMenu);
 
     // Copy Name: the name as the tree shows it.
-    menu->actions()[2]->trigger();
+    item(menu.get(), "Copy Name")->trigger();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("Data\\INI\\Tank.ini"));
+
+    // The commands act on the item under the pointer, not the current one.
+    item(menuOn(2).get(), "Delete\tDel")->trigger();
+    CEntryHooks* hooks = run.Documents()[0]->GetHooks();
+    QVERIFY(hooks->IsEntryRemoved("Data\\Other.ini"));
+    QVERIFY(!hooks->IsEntryRemoved("..\\escape"));
+    item(menuOn(1).get(), "Edit Text...\tEnter")->trigger();
+    auto* text = run.Main()->findChild<CTextWindow*>();
+    QVERIFY(text != nullptr);
+    QCOMPARE(text->windowTitle(), QStringLiteral("Data\\INI\\Tank.ini - a.big"));
+    delete text;
+    item(menuOn(3).get(), "Rename\tF2")->trigger();
+    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field != nullptr);
+    QCOMPARE(field->text(), QStringLiteral("a.big"));
   }
 
   void theKeyboardOpensTheMenuOnTheCurrentItem() {
@@ -84,7 +127,7 @@ class EntryActionsTest : public QObject {
         menu->close();
       });
       QTest::keyClick(tree, key, modifiers);
-      QCOMPARE(shown, QStringList({"Extract...", "Extract All...", "Copy Name"}));
+      QCOMPARE(shown, kMenu);
       QVERIFY(extractEnabled);
     }
   }

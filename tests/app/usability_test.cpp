@@ -6,12 +6,15 @@
 #include <QAccessible>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -20,7 +23,9 @@
 #include <memory>
 
 #include "app/entry_find.h"
+#include "app/entry_hooks.h"
 #include "app/framework/status_bar.h"
+#include "app/help_window.h"
 #include "editor_fixture.h"
 #include "tests/support/big_builder.h"
 
@@ -188,16 +193,17 @@ class UsabilityTest : public QObject {
 
   void theMainTitleNamesTheActiveDocument() {
     CEditorRun run({m_archive});
-    QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - a.big"));
+    // Maximised, in brackets; else plain.
+    QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - [a.big]"));
     for (int id : {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ}) {
       QVERIFY(run.Command(id));
       QVERIFY(!run.Active()->isMaximized());
       QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - a.big"));
     }
     QVERIFY(run.Command(ID_WINDOW_NEW));
-    QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - a.big:2"));
+    QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - [a.big:2]"));
     QVERIFY(run.Command(ID_FILE_NEW));
-    QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - TarnEdi1"));
+    QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - [TarnEdi1]"));
     QVERIFY(run.Command(ID_FILE_CLOSE));
     QVERIFY(run.Command(ID_FILE_CLOSE));
     CEditorRun::Settle();
@@ -513,6 +519,102 @@ class UsabilityTest : public QObject {
       QVERIFY(run.Command(ID_FILE_OPEN));
       QCOMPARE(run.Dialogs().back().suggested, QString());
     }
+  }
+
+  // --- 10. saving names archives as archives, and each window keeps its words
+
+  void saveDialogsOfferArchivesAndAddTheirExtension() {
+    const QString path = Write("c.big", CBigBuilder().Add("x", "A B\nEnd\n").Build());
+    CEditorRun run({path});
+    run.Documents()[0]->GetHooks()->DeleteEntries({"x"});
+    const QString mod = QString::fromStdString(m_dir.Path() + "/mod");
+    run.Answer(mod);
+    QVERIFY(run.Command(ID_FILE_SAVE_CHANGES_AS));
+    QCOMPARE(run.Dialogs().back().title, QStringLiteral("Save Changes As"));
+    QVERIFY(std::filesystem::exists((mod + ".big").toStdString()));
+    QVERIFY(!std::filesystem::exists(mod.toStdString()));
+    // A suffix typed is the user's.
+    run.Answer(mod + ".arc");
+    QVERIFY(run.Command(ID_FILE_SAVE_AS));
+    QCOMPARE(run.Dialogs().back().title, QStringLiteral("Save As"));
+    QVERIFY(std::filesystem::exists((mod + ".arc").toStdString()));
+
+    // The real dialog: archives first, as Open offers them.
+    run.App().SetFileDialogHook({});
+    QStringList filters;
+    QString title, suffix, proposed;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      filters = dialog->nameFilters();
+      title = dialog->windowTitle();
+      suffix = dialog->defaultSuffix();
+      proposed = dialog->selectedFiles().value(0);
+      dialog->reject();
+    });
+    poll.start(20);
+    QVERIFY(run.Command(ID_FILE_SAVE_AS));
+    QCOMPARE(filters, QStringList({"BIG archives (*.big)", "All Files (*)"}));
+    QCOMPARE(title, QStringLiteral("Save As"));
+    QCOMPARE(suffix, QStringLiteral("big"));
+    // Proposed beside the archive the window now shows.
+    QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("mod copy.arc"));
+  }
+
+  void eachWindowShowsItsOwnMessageAndTheTitleOneName() {
+    CEditorRun run({m_archive});
+    CChildFrame* first = run.Active();
+    run.Answer(m_other);
+    QVERIFY(run.Command(ID_FILE_OPEN));
+    CChildFrame* second = run.Active();
+    QCOMPARE(Message(run), QStringLiteral("1 entry"));
+    QTest::keyClick(TreeOf(second), Qt::Key_F6, Qt::ControlModifier);
+    QCOMPARE(run.Active(), first);
+    ClickTreeRow(TreeOf(first), 2);  // Data\Tank.ini
+    QCOMPARE(Message(run), QStringLiteral("29 bytes, 2 rows"));
+    QTest::keyClick(TreeOf(first), Qt::Key_F6, Qt::ControlModifier);
+    QCOMPARE(Message(run), QStringLiteral("1 entry"));
+    // The document's name once: "- [NAME]" where the maximised window's
+    // buttons sit in the menu bar, "- NAME" elsewhere.
+    const QRegularExpression once(QStringLiteral("^Tarn Editor - \\[?b\\.big\\]?$"));
+    QVERIFY2(once.match(run.Main()->windowTitle()).hasMatch(),
+             qPrintable(run.Main()->windowTitle()));
+    QTest::keyClick(TreeOf(second), Qt::Key_F6, Qt::ControlModifier);
+    QCOMPARE(Message(run), QStringLiteral("29 bytes, 2 rows"));
+    QCOMPARE(run.Main()->windowTitle(), QStringLiteral("Tarn Editor - [a.big]"));
+  }
+
+  // --- 11. help: the manual and the version
+
+  void f1ShowsTheManualAndAboutTheVersion() {
+    CEditorRun run({m_archive});
+    QMenu* help = BarMenu(run, "&Help");
+    QVERIFY(help != nullptr);
+    QVERIFY(MenuAction(help, "Tarn Editor &Help\tF1") != nullptr);
+    QTest::keyClick(TreeOf(run.Active()), Qt::Key_F1);
+    auto* window = run.Main()->findChild<CHelpWindow*>();
+    QVERIFY(window != nullptr && window->isVisible());
+    // The manual page read as a page, not as its source.
+    const QString manual = window->GetBrowser()->toPlainText();
+    QVERIFY(manual.contains(QStringLiteral("Save As...")));
+    QVERIFY(manual.contains(QStringLiteral("tarn-editor --version")));
+    for (const char* source : {"\\f", "\\-", "\\(", "\n.", "@PROJECT_VERSION@"})
+      QVERIFY2(!manual.contains(QLatin1String(source)), source);
+    // F1 again brings the same window forward.
+    QTest::keyClick(TreeOf(run.Active()), Qt::Key_F1);
+    QCOMPARE(run.Main()->findChildren<CHelpWindow*>().size(), 1);
+
+    QString about;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      about = box->text();
+      box->accept();
+    });
+    QVERIFY(run.Command(ID_APP_ABOUT));
+    QVERIFY2(about.startsWith(QStringLiteral("Tarn Editor " TARN_VERSION "\n")), qPrintable(about));
+    QVERIFY(about.contains(QStringLiteral("all rights are reserved")));
   }
 };
 
