@@ -44,43 +44,58 @@ void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& 
   RunInOrder(work);
 }
 
-// The first eight bytes of `text` (zeros after a shorter one), big-endian:
+// Eight bytes of `text` from `at` (zeros past its end), big-endian:
 // comparing these compares texts byte-wise as far as they go.
-uint64_t PrefixWord(std::string_view text) {
+uint64_t WordAt(std::string_view text, size_t at) {
   unsigned char bytes[8] = {};
-  std::memcpy(bytes, text.data(), std::min<size_t>(text.size(), 8));
+  if (at < text.size()) std::memcpy(bytes, text.data() + at, std::min<size_t>(text.size() - at, 8));
   uint64_t word = 0;
   for (const unsigned char b : bytes) word = (word << 8) | b;
   return word;
 }
 
-// Byte order of two texts whose prefix words are equal.
-int CompareAfterWord(std::string_view a, std::string_view b) {
-  if (a.size() <= 8 && b.size() <= 8)  // equal words: the shorter is a prefix
-    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-  return a.compare(b);
-}
+// A text as a sort sees it: its first sixteen bytes and its size, which
+// settle every comparison with another text of sixteen bytes or fewer.
+struct CSortText {
+  uint64_t head;
+  uint64_t tail;
+  size_t size;
+
+  explicit CSortText(std::string_view text)
+      : head(WordAt(text, 0)), tail(WordAt(text, 8)), size(text.size()) {}
+  // The order of `a` and `b`, their texts; only long texts that start alike
+  // are compared in full.
+  static int Compare(const CSortText& a, const CSortText& b, std::string_view x,
+                     std::string_view y) {
+    if (a.head != b.head) return a.head < b.head ? -1 : 1;
+    if (a.tail != b.tail) return a.tail < b.tail ? -1 : 1;
+    if (a.size <= 16 && b.size <= 16)  // equal words: the shorter is a prefix
+      return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
+    return x.compare(y);
+  }
+};
 
 // The numbers of `definitions` ordered by `first(d)`, then by name, then as
-// they are. Most names differ in their first eight bytes, so most
-// comparisons are one of two numbers.
+// they are. Most comparisons are settled by numbers in the sort's own
+// array, without a look at the definitions.
 template <typename First>
 std::vector<uint32_t> SortedBy(const std::vector<CRulesDefinition>& definitions, First&& first) {
   struct CKey {
-    uint64_t first;
-    uint64_t name;
+    CSortText first;
+    CSortText name;
     uint32_t definition;
   };
-  std::vector<CKey> keys(definitions.size());
-  for (uint32_t d = 0; d < keys.size(); ++d)
-    keys[d] = {PrefixWord(first(definitions[d])), PrefixWord(definitions[d].name), d};
+  std::vector<CKey> keys;
+  keys.reserve(definitions.size());
+  for (uint32_t d = 0; d < definitions.size(); ++d)
+    keys.push_back({CSortText(first(definitions[d])), CSortText(definitions[d].name), d});
   std::sort(keys.begin(), keys.end(), [&](const CKey& a, const CKey& b) {
-    if (a.first != b.first) return a.first < b.first;
     const CRulesDefinition& x = definitions[a.definition];
     const CRulesDefinition& y = definitions[b.definition];
-    if (const int order = CompareAfterWord(first(x), first(y)); order != 0) return order < 0;
-    if (a.name != b.name) return a.name < b.name;
-    if (const int order = CompareAfterWord(x.name, y.name); order != 0) return order < 0;
+    if (const int order = CSortText::Compare(a.first, b.first, first(x), first(y)); order != 0)
+      return order < 0;
+    if (const int order = CSortText::Compare(a.name, b.name, x.name, y.name); order != 0)
+      return order < 0;
     return a.definition < b.definition;
   });
   std::vector<uint32_t> order(keys.size());
