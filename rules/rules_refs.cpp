@@ -44,86 +44,76 @@ void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& 
   RunInOrder(work);
 }
 
-// Eight bytes of `text` from `at` (zeros past its end), big-endian:
-// comparing these compares texts byte-wise as far as they go.
-uint64_t WordAt(std::string_view text, size_t at) {
-  unsigned char bytes[8] = {};
-  if (at < text.size()) std::memcpy(bytes, text.data() + at, std::min<size_t>(text.size() - at, 8));
-  uint64_t word = 0;
-  for (const unsigned char b : bytes) word = (word << 8) | b;
-  return word;
-}
-
-// A text as a sort sees it: its first sixteen bytes and its size, which
-// settle every comparison with another text of sixteen bytes or fewer.
-struct CSortText {
-  uint64_t head;
-  uint64_t tail;
-  size_t size;
-
-  explicit CSortText(std::string_view text)
-      : head(WordAt(text, 0)), tail(WordAt(text, 8)), size(text.size()) {}
-  // The order of `a` and `b`, their texts; only long texts that start alike
-  // are compared in full.
-  static int Compare(const CSortText& a, const CSortText& b, std::string_view x,
-                     std::string_view y) {
-    if (a.head != b.head) return a.head < b.head ? -1 : 1;
-    if (a.tail != b.tail) return a.tail < b.tail ? -1 : 1;
-    if (a.size <= 16 && b.size <= 16)  // equal words: the shorter is a prefix
-      return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
-    return x.compare(y);
-  }
-};
-
-// The numbers of `definitions` ordered by `first(d)`, then by name, then as
-// they are. Most comparisons are settled by numbers in the sort's own
-// array, without a look at the definitions.
-template <typename First>
-std::vector<uint32_t> SortedBy(const std::vector<CRulesDefinition>& definitions, First&& first) {
-  struct CKey {
-    CSortText first;
-    CSortText name;
-    uint32_t definition;
-  };
-  std::vector<CKey> keys;
-  keys.reserve(definitions.size());
-  for (uint32_t d = 0; d < definitions.size(); ++d)
-    keys.push_back({CSortText(first(definitions[d])), CSortText(definitions[d].name), d});
-  std::sort(keys.begin(), keys.end(), [&](const CKey& a, const CKey& b) {
-    const CRulesDefinition& x = definitions[a.definition];
-    const CRulesDefinition& y = definitions[b.definition];
-    if (const int order = CSortText::Compare(a.first, b.first, first(x), first(y)); order != 0)
-      return order < 0;
-    if (const int order = CSortText::Compare(a.name, b.name, x.name, y.name); order != 0)
-      return order < 0;
-    return a.definition < b.definition;
-  });
-  std::vector<uint32_t> order(keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].definition;
-  return order;
-}
-
 }  // namespace
 
-// Most tokens of a value name nothing ("450", "Yes", "PRIMARY"): a bit per
-// size, first and last byte answers those before any hashing of the token.
-class CRulesIndex::CNameFilter {
+// The defined names, numbered in the order first defined. Looked up for
+// every token of every value, from both threads: a flat table of hash tags,
+// and before it a bit per size, first and last byte, since most tokens
+// ("450", "Yes", "PRIMARY") name nothing and are answered without hashing.
+class CRulesIndex::CNameTable {
  public:
-  void Add(std::string_view name) { m_bits.set(Slot(name)); }
-  bool MayHold(std::string_view token) const { return m_bits.test(Slot(token)); }
+  // The number of `name`, new ones numbered next.
+  uint32_t Add(std::string_view name) {
+    if (2 * (m_names.size() + 1) > m_slots.size()) Grow();
+    const size_t hash = std::hash<std::string_view>{}(name);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      CSlot& slot = m_slots[at];
+      if (slot.number == kNoName) {
+        slot = {Tag(hash), static_cast<uint32_t>(m_names.size())};
+        m_names.push_back(name);
+        m_filter.set(FilterSlot(name));
+        return slot.number;
+      }
+      if (slot.tag == Tag(hash) && m_names[slot.number] == name) return slot.number;
+    }
+  }
+  uint32_t Find(std::string_view token) const {
+    if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
+    const size_t hash = std::hash<std::string_view>{}(token);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      const CSlot& slot = m_slots[at];
+      if (slot.number == kNoName) return kNoName;
+      if (slot.tag == Tag(hash) && m_names[slot.number] == token) return slot.number;
+    }
+  }
+  size_t size() const { return m_names.size(); }
+  std::string_view NameOf(uint32_t number) const { return m_names[number]; }
 
  private:
-  static constexpr size_t kBits = size_t{1} << 16;
-  static size_t Slot(std::string_view token) {
+  struct CSlot {
+    uint32_t tag = 0;
+    uint32_t number = kNoName;
+  };
+  static constexpr size_t kFilterBits = size_t{1} << 16;
+  static uint32_t Tag(size_t hash) { return static_cast<uint32_t>(uint64_t{hash} >> 32); }
+  static size_t FilterSlot(std::string_view token) {
     const auto first = static_cast<unsigned char>(token.front());
     const auto last = static_cast<unsigned char>(token.back());
-    return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kBits;
+    return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
-  std::bitset<kBits> m_bits;
+  void Grow() {
+    std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
+    const size_t mask = slots.size() - 1;
+    for (uint32_t n = 0; n < m_names.size(); ++n) {
+      const size_t hash = std::hash<std::string_view>{}(m_names[n]);
+      size_t at = hash & mask;
+      while (slots[at].number != kNoName) at = (at + 1) & mask;
+      slots[at] = {Tag(hash), n};
+    }
+    m_slots.swap(slots);
+  }
+
+  std::vector<CSlot> m_slots;
+  std::vector<std::string_view> m_names;
+  std::bitset<kFilterBits> m_filter;
 };
 
 // Row names seen by one thread, each numbered once: every row's name is
-// looked up, and the few distinct ones make a small table.
+// looked up, and the few distinct ones make a small table. A name of
+// sixteen bytes or fewer is told apart by its first and last eight bytes
+// and its size alone, without a comparison of the bytes.
 class CRulesIndex::CKeyTable {
  public:
   // The number of `key`; a new key is kept as `keep()` gives it, a view
@@ -131,35 +121,44 @@ class CRulesIndex::CKeyTable {
   template <typename Keep>
   uint32_t Number(std::string_view key, Keep&& keep) {
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
+    const CSlot probe = SlotOf(key);
     const size_t mask = m_slots.size() - 1;
-    for (size_t at = Hash(key) & mask;; at = (at + 1) & mask) {
+    for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
       CSlot& slot = m_slots[at];
-      if (slot.number == kEmpty) {
-        slot = {keep(), static_cast<uint32_t>(m_keys.size())};
+      if (slot.number == kNoName) {
+        slot = probe;
+        slot.key = keep();
+        slot.number = static_cast<uint32_t>(m_keys.size());
         m_keys.push_back(slot.key);
         return slot.number;
       }
-      if (slot.key == key) return slot.number;
+      if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
+          (key.size() <= 16 || slot.key == key))
+        return slot.number;
     }
   }
   const std::vector<std::string_view>& Keys() const { return m_keys; }
 
  private:
-  static constexpr uint32_t kEmpty = UINT32_MAX;
   struct CSlot {
+    uint64_t head = 0;  // the first eight bytes, zeros after a shorter key
+    uint64_t tail = 0;  // the last eight
     std::string_view key;
-    uint32_t number = kEmpty;
+    uint32_t number = kNoName;
   };
-  // The first and last eight bytes (or fewer) and the size.
-  static size_t Hash(std::string_view key) {
+  static CSlot SlotOf(std::string_view key) {
+    CSlot slot;
     const size_t n = std::min<size_t>(key.size(), 8);
-    uint64_t head = 0, tail = 0;
     if (n != 0) {
-      std::memcpy(&head, key.data(), n);
-      std::memcpy(&tail, key.data() + key.size() - n, n);
+      std::memcpy(&slot.head, key.data(), n);
+      std::memcpy(&slot.tail, key.data() + key.size() - n, n);
     }
-    const uint64_t h =
-        (head * 0x9E3779B97F4A7C15ull) ^ ((tail + key.size()) * 0xC2B2AE3D27D4EB4Full);
+    slot.key = key;
+    return slot;
+  }
+  static size_t Hash(const CSlot& slot) {
+    const uint64_t h = (slot.head * 0x9E3779B97F4A7C15ull) ^
+                       ((slot.tail + slot.key.size()) * 0xC2B2AE3D27D4EB4Full);
     return static_cast<size_t>(h ^ (h >> 29));
   }
   void Grow() {
@@ -167,9 +166,9 @@ class CRulesIndex::CKeyTable {
     old.swap(m_slots);
     const size_t mask = m_slots.size() - 1;
     for (const CSlot& slot : old) {
-      if (slot.number == kEmpty) continue;
-      size_t at = Hash(slot.key) & mask;
-      while (m_slots[at].number != kEmpty) at = (at + 1) & mask;
+      if (slot.number == kNoName) continue;
+      size_t at = Hash(slot) & mask;
+      while (m_slots[at].number != kNoName) at = (at + 1) & mask;
       m_slots[at] = slot;
     }
   }
@@ -261,29 +260,30 @@ void CRulesIndex::ReadDefinitions() {
         chunks[slot].clear();
       });
 
-  m_byName = SortedBy(m_definitions, [](const CRulesDefinition& d) { return d.name; });
-  m_byKeyword = SortedBy(m_definitions, [](const CRulesDefinition& d) { return d.keyword; });
-  for (uint32_t i = 0; i < m_byName.size(); ++i) {
-    const std::string_view name = m_definitions[m_byName[i]].name;
-    if (m_names.empty() || m_names.back().name != name) m_names.push_back({name, i, 0});
-    ++m_names.back().definitions;
-  }
-  m_nameNumbers.reserve(m_names.size());
-  for (uint32_t n = 0; n < m_names.size(); ++n) m_nameNumbers.emplace(m_names[n].name, n);
+  // The definitions of each name together, in entry and text order: a
+  // counting sort by name number, as most names are defined once.
+  m_names = std::make_unique<CNameTable>();
+  std::vector<uint32_t> numbers(m_definitions.size());
+  for (size_t d = 0; d < m_definitions.size(); ++d)
+    numbers[d] = m_names->Add(m_definitions[d].name);
+  m_firstOfName.assign(m_names->size() + 1, 0);
+  for (const uint32_t n : numbers) ++m_firstOfName[n + 1];
+  for (size_t n = 1; n < m_firstOfName.size(); ++n) m_firstOfName[n] += m_firstOfName[n - 1];
+  m_byName.resize(m_definitions.size());
+  std::vector<uint32_t> next(m_firstOfName.begin(), m_firstOfName.end() - 1);
+  for (uint32_t d = 0; d < numbers.size(); ++d) m_byName[next[numbers[d]]++] = d;
 }
 
 uint32_t CRulesIndex::NameNumber(std::string_view name) const {
-  const auto found = m_nameNumbers.find(name);
-  return found == m_nameNumbers.end() ? kNoName : found->second;
+  return m_names ? m_names->Find(name) : kNoName;
 }
 
 std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view name) const {
   std::vector<const CRulesDefinition*> found;
   const uint32_t number = NameNumber(name);
   if (number == kNoName) return found;
-  const CName& n = m_names[number];
-  for (uint32_t i = 0; i < n.definitions; ++i)
-    found.push_back(&m_definitions[m_byName[n.firstDefinition + i]]);
+  for (uint32_t i = m_firstOfName[number]; i < m_firstOfName[number + 1]; ++i)
+    found.push_back(&m_definitions[m_byName[i]]);
   return found;
 }
 
@@ -296,29 +296,38 @@ std::vector<CRulesUse> CRulesIndex::UsesOf(std::string_view name) const {
   return {range.first, range.second};
 }
 
+std::string_view CRulesIndex::NameOf(uint32_t number) const { return m_names->NameOf(number); }
+
 std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
   std::vector<std::string_view> names;
-  const auto first = std::lower_bound(
-      m_byKeyword.begin(), m_byKeyword.end(), keyword,
-      [this](uint32_t d, std::string_view k) { return m_definitions[d].keyword < k; });
-  for (auto at = first; at != m_byKeyword.end() && m_definitions[*at].keyword == keyword; ++at)
-    if (names.empty() || names.back() != m_definitions[*at].name)
-      names.push_back(m_definitions[*at].name);
+  for (const CRulesDefinition& d : m_definitions)
+    if (d.keyword == keyword) names.push_back(d.name);
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
 }
 
 std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
   std::vector<CRulesDuplicate> found;
-  for (size_t i = 0; i < m_byKeyword.size();) {
-    const CRulesDefinition& d = m_definitions[m_byKeyword[i]];
-    size_t j = i + 1;
-    while (j < m_byKeyword.size() && m_definitions[m_byKeyword[j]].keyword == d.keyword &&
-           m_definitions[m_byKeyword[j]].name == d.name)
-      ++j;
-    if (j - i > 1)
-      found.push_back({d.keyword, d.name, {m_byKeyword.begin() + i, m_byKeyword.begin() + j}});
-    i = j;
+  std::vector<uint32_t> places;
+  for (size_t n = 0; n + 1 < m_firstOfName.size(); ++n) {
+    if (m_firstOfName[n + 1] - m_firstOfName[n] < 2) continue;  // most names
+    // The name's definitions by keyword, each keyword's in entry and text order.
+    places.assign(m_byName.begin() + m_firstOfName[n], m_byName.begin() + m_firstOfName[n + 1]);
+    std::stable_sort(places.begin(), places.end(), [this](uint32_t a, uint32_t b) {
+      return m_definitions[a].keyword < m_definitions[b].keyword;
+    });
+    for (size_t i = 0; i < places.size();) {
+      const CRulesDefinition& d = m_definitions[places[i]];
+      size_t j = i + 1;
+      while (j < places.size() && m_definitions[places[j]].keyword == d.keyword) ++j;
+      if (j - i > 1) found.push_back({d.keyword, d.name, {places.begin() + i, places.begin() + j}});
+      i = j;
+    }
   }
+  std::sort(found.begin(), found.end(), [](const CRulesDuplicate& a, const CRulesDuplicate& b) {
+    return a.keyword != b.keyword ? a.keyword < b.keyword : a.name < b.name;
+  });
   return found;
 }
 
@@ -360,7 +369,7 @@ void CRulesIndex::ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CK
       const size_t before = chunk.uses.size();
       bool unknown = false;
       ForEachValueToken(cells.value, [&](std::string_view token) {
-        const uint32_t name = m_filter->MayHold(token) ? NameNumber(token) : kNoName;
+        const uint32_t name = m_names->Find(token);
         if (name == kNoName) {
           unknown = unknown || (!IsNumberToken(token) && !IsModifierToken(token));
           return;
@@ -383,8 +392,6 @@ void CRulesIndex::ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CK
 // The rows of every entry; then the reference keys, and the rows of theirs
 // that are unresolved.
 void CRulesIndex::ReadRows() {
-  m_filter = std::make_unique<CNameFilter>();
-  for (const CName& name : m_names) m_filter->Add(name.name);
   CRulesParser parsers[2];
   CKeyTable tables[2];
   CRowsPass chunks[kInOrderSlots];

@@ -147,7 +147,8 @@ class CRulesIndex {
   // Every row that names `name`, in entry then row order. Empty for a name
   // nothing defines: SearchUses finds those.
   std::vector<CRulesUse> UsesOf(std::string_view name) const;
-  // The names of the blocks of a keyword, in byte order, each once.
+  // The names of the blocks of a keyword, in byte order, each once (a look
+  // at every definition).
   std::vector<std::string_view> NamesOfKeyword(std::string_view keyword) const;
   // The keys and how their rows are used.
   const std::unordered_map<std::string_view, CKeyUse>& Keys() const { return m_keys; }
@@ -158,7 +159,8 @@ class CRulesIndex {
   // The keyword-and-name pairs defined twice or more, by keyword then name
   // (byte order).
   std::vector<CRulesDuplicate> Duplicates() const;
-  std::string_view NameOf(uint32_t number) const { return m_names[number].name; }
+  // A defined name by its number (CRulesUse::name).
+  std::string_view NameOf(uint32_t number) const;
 
   // Asked rather than kept, as they would cost memory in proportion to the
   // rows: each reads every entry again. The values used with a key, with
@@ -167,14 +169,9 @@ class CRulesIndex {
 
  private:
   static constexpr uint32_t kNoName = UINT32_MAX;
-  struct CName {
-    std::string_view name;
-    uint32_t firstDefinition;  // into m_byName
-    uint32_t definitions;
-  };
   struct CRowsPass;
-  class CNameFilter;  // which tokens may be names, answered without hashing
-  class CKeyTable;    // row names, numbered
+  class CNameTable;  // the defined names, numbered
+  class CKeyTable;   // row names, numbered
 
   uint32_t NameNumber(std::string_view name) const;
   void ReadDefinitions();
@@ -185,14 +182,12 @@ class CRulesIndex {
   CReferenceKeyRule m_rule;
   std::vector<CRulesSource> m_sources;
   std::vector<CRulesDefinition> m_definitions;
-  std::vector<uint32_t> m_byName;     // definitions by name, then entry and text order
-  std::vector<uint32_t> m_byKeyword;  // definitions by keyword, then name
-  std::vector<CName> m_names;         // distinct names, in byte order
-  std::unordered_map<std::string_view, uint32_t> m_nameNumbers;
-  std::vector<CRulesUse> m_uses;  // by name, then entry and row
+  std::unique_ptr<CNameTable> m_names;
+  std::vector<uint32_t> m_byName;       // definitions by name number, then entry and text order
+  std::vector<uint32_t> m_firstOfName;  // where each name's run in m_byName starts, then the end
+  std::vector<CRulesUse> m_uses;        // by name, then entry and row
   std::unordered_map<std::string_view, CKeyUse> m_keys;
   std::vector<CRulesUnresolved> m_unresolved;
-  std::unique_ptr<CNameFilter> m_filter;
 };
 
 // Calls visit(uint32_t row, std::string_view block, const CRulesRow&) for
