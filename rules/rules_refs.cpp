@@ -80,6 +80,10 @@ class CRulesIndex::CNameTable {
   }
   size_t size() const { return m_names.size(); }
   std::string_view NameOf(uint32_t number) const { return m_names[number]; }
+  // Room for `count` names without growing on the way.
+  void Reserve(size_t count) {
+    while (m_slots.size() < 2 * count) Grow();
+  }
 
  private:
   struct CSlot {
@@ -263,6 +267,7 @@ void CRulesIndex::ReadDefinitions() {
   // The definitions of each name together, in entry and text order: a
   // counting sort by name number, as most names are defined once.
   m_names = std::make_unique<CNameTable>();
+  m_names->Reserve(m_definitions.size());
   std::vector<uint32_t> numbers(m_definitions.size());
   for (size_t d = 0; d < m_definitions.size(); ++d)
     numbers[d] = m_names->Add(m_definitions[d].name);
