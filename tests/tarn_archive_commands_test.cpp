@@ -514,7 +514,9 @@ TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
        std::vector<std::vector<std::string>>{{"list", path},
                                              {"check", path},
                                              {"show", path, "Data\\tank.ini"},
-                                             {"cat", path, "Data\\tank.ini"}}) {
+                                             {"cat", path, "Data\\tank.ini"},
+                                             {"refs", "Tank", path},
+                                             {"lint", path}}) {
     SCOPED_TRACE(args[0]);
     const CProcessResult capped = RunTarnProcess(m_dir, args, "", kLimit);
     const CProcessResult mapped = RunTarnProcess(m_dir, args);
