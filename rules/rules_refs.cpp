@@ -301,6 +301,18 @@ std::vector<CRulesUse> CRulesIndex::UsesOf(std::string_view name) const {
   return {range.first, range.second};
 }
 
+std::vector<CRulesUse> CRulesIndex::SearchUses(std::string_view name) const {
+  std::vector<CRulesUse> uses;
+  const uint32_t number = NameNumber(name);
+  CRulesSearch search(name, false);
+  for (uint32_t e = 0; e < m_sources.size(); ++e)
+    search.SearchEntry(m_sources[e].bytes, [&](const CRulesMatch& match) {
+      if (!IsDefinitionRow(match.cells) && ValueHoldsToken(match.cells.value, name))
+        uses.push_back({e, static_cast<uint32_t>(match.row), number});
+    });
+  return uses;
+}
+
 std::string_view CRulesIndex::NameOf(uint32_t number) const { return m_names->NameOf(number); }
 
 std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {

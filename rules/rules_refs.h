@@ -147,6 +147,9 @@ class CRulesIndex {
   // Every row that names `name`, in entry then row order. Empty for a name
   // nothing defines: SearchUses finds those.
   std::vector<CRulesUse> UsesOf(std::string_view name) const;
+  // The same found by a search of the entries that hold `name`, defined or
+  // not (a misspelt name's uses; their `name` is then UINT32_MAX).
+  std::vector<CRulesUse> SearchUses(std::string_view name) const;
   // The names of the blocks of a keyword, in byte order, each once (a look
   // at every definition).
   std::vector<std::string_view> NamesOfKeyword(std::string_view keyword) const;

@@ -84,12 +84,21 @@ TEST(RulesIndexTest, AnswersWhereANameLeadsAndWhatNamesIt) {
   EXPECT_EQ(uses[0].entry, 1u);
   EXPECT_EQ(uses[0].row, 1u);  // Unit0's Armor row
   EXPECT_TRUE(index.UsesOf("Plaet").empty());
+  // A search finds the same rows, and the uses of a name nothing defines.
+  const std::vector<CRulesUse> searched = index.SearchUses("Plate");
+  ASSERT_EQ(searched.size(), uses.size());
+  for (size_t i = 0; i < uses.size(); ++i)
+    EXPECT_TRUE(searched[i].entry == uses[i].entry && searched[i].row == uses[i].row) << i;
+  const std::vector<CRulesUse> misspelt = index.SearchUses("Plaet");
+  ASSERT_EQ(misspelt.size(), 1u);
+  EXPECT_EQ(misspelt[0].row, 17u * 3 + 1);  // Unit7 is the 18th block in byte order
 
   EXPECT_EQ(index.NamesOfKeyword("Armor"), (std::vector<std::string_view>{"Cloth", "Plate"}));
   EXPECT_TRUE(index.IsReferenceKey("Armor"));
   EXPECT_FALSE(index.IsReferenceKey("Title"));
   ASSERT_EQ(index.Unresolved().size(), 1u);
   EXPECT_EQ(index.Unresolved()[0].entry, 1u);
+  EXPECT_EQ(index.Unresolved()[0].row, 17u * 3 + 1);
   const auto values = index.ValuesUsedWith("Armor");
   ASSERT_EQ(values.size(), 2u);
   EXPECT_EQ(values[0], (std::pair<std::string_view, uint64_t>{"Plate", 19}));
