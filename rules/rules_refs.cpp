@@ -52,37 +52,48 @@ void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& 
 // ("450", "Yes", "PRIMARY") name nothing and are answered without hashing.
 class CRulesIndex::CNameTable {
  public:
-  // The number of `name`, new ones numbered next.
-  uint32_t Add(std::string_view name) {
-    if (2 * (m_names.size() + 1) > m_slots.size()) Grow();
+  // The names are those of `definitions`, given to every call: the table
+  // keeps numbers, not views, and moves with the index that owns both.
+  using Definitions = std::vector<CRulesDefinition>;
+
+  // The number of the name of definition `d`, new names numbered next.
+  uint32_t Add(const Definitions& definitions, uint32_t d) {
+    const std::string_view name = definitions[d].name;
+    if (2 * (m_names.size() + 1) > m_slots.size()) Grow(definitions);
     const size_t hash = std::hash<std::string_view>{}(name);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
         slot = {Tag(hash), static_cast<uint32_t>(m_names.size())};
-        m_names.push_back(name);
+        m_names.push_back(d);
         m_filter.set(FilterSlot(name));
         return slot.number;
       }
-      if (slot.tag == Tag(hash) && m_names[slot.number] == name) return slot.number;
+      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == name) return slot.number;
     }
   }
-  uint32_t Find(std::string_view token) const {
+  uint32_t Find(const Definitions& definitions, std::string_view token) const {
     if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
     const size_t hash = std::hash<std::string_view>{}(token);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       const CSlot& slot = m_slots[at];
       if (slot.number == kNoName) return kNoName;
-      if (slot.tag == Tag(hash) && m_names[slot.number] == token) return slot.number;
+      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == token) return slot.number;
     }
   }
   size_t size() const { return m_names.size(); }
-  std::string_view NameOf(uint32_t number) const { return m_names[number]; }
+  size_t MemoryBytes() const {
+    return sizeof *this + m_slots.capacity() * sizeof(CSlot) +
+           m_names.capacity() * sizeof(uint32_t);
+  }
+  std::string_view NameOf(const Definitions& definitions, uint32_t number) const {
+    return definitions[m_names[number]].name;
+  }
   // Room for `count` names without growing on the way.
-  void Reserve(size_t count) {
-    while (m_slots.size() < 2 * count) Grow();
+  void Reserve(const Definitions& definitions, size_t count) {
+    while (m_slots.size() < 2 * count) Grow(definitions);
   }
 
  private:
@@ -97,11 +108,11 @@ class CRulesIndex::CNameTable {
     const auto last = static_cast<unsigned char>(token.back());
     return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
-  void Grow() {
+  void Grow(const Definitions& definitions) {
     std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
     const size_t mask = slots.size() - 1;
     for (uint32_t n = 0; n < m_names.size(); ++n) {
-      const size_t hash = std::hash<std::string_view>{}(m_names[n]);
+      const size_t hash = std::hash<std::string_view>{}(NameOf(definitions, n));
       size_t at = hash & mask;
       while (slots[at].number != kNoName) at = (at + 1) & mask;
       slots[at] = {Tag(hash), n};
@@ -110,7 +121,7 @@ class CRulesIndex::CNameTable {
   }
 
   std::vector<CSlot> m_slots;
-  std::vector<std::string_view> m_names;
+  std::vector<uint32_t> m_names;  // each name's first definition
   std::bitset<kFilterBits> m_filter;
 };
 
@@ -266,11 +277,12 @@ void CRulesIndex::ReadDefinitions() {
 
   // The definitions of each name together, in entry and text order: a
   // counting sort by name number, as most names are defined once.
+  m_definitions.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
-  m_names->Reserve(m_definitions.size());
+  m_names->Reserve(m_definitions, m_definitions.size());
   std::vector<uint32_t> numbers(m_definitions.size());
   for (size_t d = 0; d < m_definitions.size(); ++d)
-    numbers[d] = m_names->Add(m_definitions[d].name);
+    numbers[d] = m_names->Add(m_definitions, static_cast<uint32_t>(d));
   m_firstOfName.assign(m_names->size() + 1, 0);
   for (const uint32_t n : numbers) ++m_firstOfName[n + 1];
   for (size_t n = 1; n < m_firstOfName.size(); ++n) m_firstOfName[n] += m_firstOfName[n - 1];
@@ -280,7 +292,7 @@ void CRulesIndex::ReadDefinitions() {
 }
 
 uint32_t CRulesIndex::NameNumber(std::string_view name) const {
-  return m_names ? m_names->Find(name) : kNoName;
+  return m_names ? m_names->Find(m_definitions, name) : kNoName;
 }
 
 std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view name) const {
@@ -313,7 +325,20 @@ std::vector<CRulesUse> CRulesIndex::SearchUses(std::string_view name) const {
   return uses;
 }
 
-std::string_view CRulesIndex::NameOf(uint32_t number) const { return m_names->NameOf(number); }
+size_t CRulesIndex::MemoryBytes() const {
+  const auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+  // A node of the key map: the pair, a link and the hash, as the standard
+  // library lays it out.
+  const size_t keyNode = sizeof(std::pair<const std::string_view, CKeyUse>) + 2 * sizeof(void*);
+  return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_byName) +
+         bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
+         (m_names ? m_names->MemoryBytes() : 0) + m_keys.size() * keyNode +
+         m_keys.bucket_count() * sizeof(void*);
+}
+
+std::string_view CRulesIndex::NameOf(uint32_t number) const {
+  return m_names->NameOf(m_definitions, number);
+}
 
 std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
   std::vector<std::string_view> names;
@@ -386,7 +411,7 @@ void CRulesIndex::ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CK
       const size_t before = chunk.uses.size();
       bool unknown = false;
       ForEachValueToken(cells.value, [&](std::string_view token) {
-        const uint32_t name = m_names->Find(token);
+        const uint32_t name = m_names->Find(m_definitions, token);
         if (name == kNoName) {
           unknown = unknown || (!IsNumberToken(token) && !IsModifierToken(token));
           return;
@@ -440,6 +465,7 @@ void CRulesIndex::ReadRows() {
       });
   std::stable_sort(m_uses.begin(), m_uses.end(),
                    [](const CRulesUse& a, const CRulesUse& b) { return a.name < b.name; });
+  m_uses.shrink_to_fit();
   for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(keys.Keys()[k], counts[k]);
   for (const CRowsPass::CCandidate& c : candidates)
     if (::IsReferenceKey(counts[c.key], m_rule)) m_unresolved.push_back({c.entry, c.row});

@@ -165,6 +165,9 @@ class CRulesIndex {
   // A defined name by its number (CRulesUse::name).
   std::string_view NameOf(uint32_t number) const;
 
+  // The bytes the index holds, its own and not the entries' it views.
+  size_t MemoryBytes() const;
+
   // Asked rather than kept, as they would cost memory in proportion to the
   // rows: each reads every entry again. The values used with a key, with
   // how often, most used first (ties in byte order).
