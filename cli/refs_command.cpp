@@ -8,7 +8,9 @@
 #include "archive/entry_map.h"
 #include "cli/output.h"
 #include "rules/rules_refs.h"
+#include "rules/rules_search.h"
 #include "rules/search_entries.h"
+#include "storage/platform.h"
 
 namespace {
 
@@ -17,6 +19,9 @@ constexpr int kNothing = 1;
 constexpr int kClean = 0;  // lint: no problem
 constexpr int kProblems = 1;
 constexpr int kTrouble = 2;
+
+// What IsRulesText looks at.
+constexpr uint32_t kRulesProbeBytes = 8192;
 
 constexpr const char* kRefsUsage = "usage: tarn refs NAME ARCHIVE...\n";
 constexpr const char* kLintUsage = "usage: tarn lint [--min-uses N] [--share P] ARCHIVE...\n";
@@ -71,20 +76,38 @@ class CLoadOrder {
       if (i + 1 < held.size() && held[i + 1].name == held[i].name) continue;
       const CEntryMap& map = m_maps[held[i].archive];
       std::string_view bytes = map.BytesAt(held[i].position);
-      if (!map.IsMapped()) {
-        CStatus problem;
-        const CDataBuffer& read = map.BufferAt(held[i].position, &problem);
-        if (!read.HasData()) {
-          Complain(err, m_paths[held[i].archive],
-                   "cannot read entry '" + std::string(held[i].name) + "': " + problem.GetWords());
-          trouble = true;
-          continue;
-        }
-        bytes = {reinterpret_cast<const char*>(read.GetData()), read.GetSize()};
-      }
+      if (!map.IsMapped() && !ReadWinner(held[i].archive, held[i].position, err, trouble, bytes))
+        continue;
       winners.push_back({held[i].name, bytes, held[i].archive});
     }
     return winners;
+  }
+
+  // The bytes of a winner of an archive that could not be mapped, read
+  // where they lie: only a rules text is read whole, since the binary
+  // entries of such an archive can be larger than the memory left. False
+  // when the entry is no rules text, or could not be read (named on `err`).
+  bool ReadWinner(uint32_t archive, size_t position, std::FILE* err, bool& trouble,
+                  std::string_view& bytes) const {
+    const CEntryMap& map = m_maps[archive];
+    const std::string_view name = map.NameAt(position);
+    const auto failed = [&](const std::string& words) {
+      Complain(err, m_paths[archive], "cannot read entry '" + std::string(name) + "': " + words);
+      trouble = true;
+      return false;
+    };
+    std::string probe(std::min<uint32_t>(map.SizeAt(position), kRulesProbeBytes), '\0');
+    const platform::Error error =
+        probe.empty() ? platform::Error()
+                      : platform::ReadAt(map.GetFile().Get(), map.OffsetAt(position), probe.data(),
+                                         static_cast<uint32_t>(probe.size()));
+    if (error.Failed()) return failed(error.Text());
+    if (!IsRulesText(probe)) return false;
+    CStatus problem;
+    const CDataBuffer& read = map.BufferAt(position, &problem);
+    if (!read.HasData()) return failed(problem.GetWords());
+    bytes = {reinterpret_cast<const char*>(read.GetData()), read.GetSize()};
+    return true;
   }
 
   // Whether an archive was cut short on disk while it was read: what was
