@@ -238,7 +238,6 @@ CRulesIndex& CRulesIndex::operator=(CRulesIndex&&) noexcept = default;
 
 void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule) {
   *this = CRulesIndex();
-  std::erase_if(sources, [](const CRulesSource& s) { return !IsRulesText(s.bytes); });
   m_sources = std::move(sources);
   m_rule = rule;
   ReadDefinitions();
@@ -253,12 +252,17 @@ void CRulesIndex::ReadDefinitions() {
   };
   auto workers = std::make_unique<CWorker[]>(2);
   std::vector<CRulesDefinition> chunks[kInOrderSlots];
+  // Told apart on the two threads, as a search does: the test is the first
+  // reading of an entry's bytes.
+  std::vector<uint8_t> text(m_sources.size());
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
         CWorker& w = workers[worker];
         for (size_t e = first; e < last; ++e) {
           const std::string_view bytes = m_sources[e].bytes;
+          text[e] = IsRulesText(bytes);
+          if (!text[e]) continue;
           w.parser.SetSourceBytes(bytes);
           w.parser.CopySource();
           w.parser.ParseHolding(w.none, 1, w.lines);
@@ -274,9 +278,24 @@ void CRulesIndex::ReadDefinitions() {
         m_definitions.insert(m_definitions.end(), chunks[slot].begin(), chunks[slot].end());
         chunks[slot].clear();
       });
+  KeepRulesTexts(text);
+  GroupDefinitions();
+}
 
-  // The definitions of each name together, in entry and text order: a
-  // counting sort by name number, as most names are defined once.
+void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text) {
+  std::vector<uint32_t> kept(m_sources.size());
+  uint32_t count = 0;
+  for (size_t e = 0; e < m_sources.size(); ++e) {
+    kept[e] = count;
+    if (text[e]) m_sources[count++] = m_sources[e];
+  }
+  m_sources.resize(count);
+  for (CRulesDefinition& d : m_definitions) d.entry = kept[d.entry];
+}
+
+// The definitions of each name together, in entry and text order: a
+// counting sort by name number, as most names are defined once.
+void CRulesIndex::GroupDefinitions() {
   m_definitions.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
   m_names->Reserve(m_definitions, m_definitions.size());

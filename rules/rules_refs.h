@@ -181,6 +181,9 @@ class CRulesIndex {
 
   uint32_t NameNumber(std::string_view name) const;
   void ReadDefinitions();
+  // Drops the sources that are not rules text (`text[e]` false).
+  void KeepRulesTexts(const std::vector<uint8_t>& text);
+  void GroupDefinitions();
   void ReadRows();
   void ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CKeyTable& table,
                   CRowsPass& chunk) const;
