@@ -208,3 +208,30 @@ std::string MakeRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed) {
   }
   return builder.Build();
 }
+
+std::string MakeReferencingRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed) {
+  CBigBuilder builder;
+  CRandom random(seed);
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string text = MakeRulesText(entryBytes, seed * 100003 + i);
+    const std::string own = "U" + std::to_string(i) + "_";
+    std::string made;
+    made.reserve(text.size() + text.size() / 8);
+    // Headers name "Unit_N"; two of the sixteen value words become names.
+    for (size_t at = 0; at < text.size();) {
+      const std::string_view rest = std::string_view(text).substr(at);
+      if (rest.starts_with("Unit_")) {
+        made += own;
+        at += 5;
+      } else if (rest.starts_with("SM_Kestrel") || rest.starts_with("LightPlating")) {
+        made += "U" + std::to_string(random.Below(count)) + "_" + std::to_string(random.Below(20));
+        at += rest.starts_with("SM_Kestrel") ? 10 : 12;
+      } else {
+        made += text[at++];
+      }
+    }
+    std::string name = std::to_string(100000 + i).substr(1);
+    builder.Add("Data\\INI\\Rules\\" + name + ".ini", made);
+  }
+  return builder.Build();
+}

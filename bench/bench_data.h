@@ -25,3 +25,9 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1, bool shuffled = 
 // A BIG archive of `count` rules texts of about `entryBytes` each (seeds
 // differ, so no two are alike), named "Data\\INI\\Rules\\NNNNN.ini".
 std::string MakeRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed = 1);
+
+// The same entries with block names unique across the archive ("U17_3"
+// for block 3 of entry 17, not "Unit_3" in every entry), and a value word
+// of about one row in twenty-five replaced by the name of a block of
+// another entry: an archive whose rules reference each other.
+std::string MakeReferencingRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed = 1);

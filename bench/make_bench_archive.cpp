@@ -1,8 +1,9 @@
-// make-bench-archive COUNT OUTPUT [shuffled] [prefixed] [rules]: writes a
+// make-bench-archive COUNT OUTPUT [shuffled] [prefixed] [rules] [references]: writes a
 // BIG archive of COUNT generated entries for bench/archive_bench.sh;
 // "shuffled" puts the records in random order instead of folder by folder,
 // "prefixed" files most names under a few long folder paths. "rules" makes
-// COUNT rules texts of 20 KB each instead, for bench/grep_bench.sh.
+// COUNT rules texts of 20 KB each instead, for bench/grep_bench.sh;
+// "references" makes them name each other's blocks, for bench/refs_bench.sh.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -14,6 +15,7 @@
 int main(int argc, char** argv) {
   bool shuffled = false;
   bool rules = false;
+  bool references = false;
   BenchNames names = BenchNames::Spread;
   bool understood = argc >= 3;
   for (int i = 3; i < argc; ++i) {
@@ -21,17 +23,21 @@ int main(int argc, char** argv) {
     if (word == "shuffled") shuffled = true;
     else if (word == "prefixed") names = BenchNames::Prefixed;
     else if (word == "rules") rules = true;
+    else if (word == "references") rules = references = true;
     else understood = false;
   }
   if (!understood) {
-    std::fprintf(stderr, "usage: make-bench-archive COUNT OUTPUT [shuffled] [prefixed] [rules]\n");
+    std::fprintf(
+        stderr,
+        "usage: make-bench-archive COUNT OUTPUT [shuffled] [prefixed] [rules] [references]\n");
     return 2;
   }
   const unsigned long count = std::strtoul(argv[1], nullptr, 10);
   try {
     const auto entries = static_cast<uint32_t>(count);
-    WriteWholeFile(argv[2], rules ? MakeRulesArchive(entries, 20000)
-                                  : MakeBenchArchive(entries, 1, shuffled, names));
+    WriteWholeFile(argv[2], references ? MakeReferencingRulesArchive(entries, 20000)
+                            : rules    ? MakeRulesArchive(entries, 20000)
+                                       : MakeBenchArchive(entries, 1, shuffled, names));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-bench-archive: %s\n", e.what());
     return 1;

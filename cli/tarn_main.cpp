@@ -13,6 +13,7 @@
 #include "cli/archive_commands.h"
 #include "cli/grep_command.h"
 #include "cli/compare_commands.h"
+#include "cli/refs_command.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
 #include "rules/rules_parser.h"
@@ -48,6 +49,19 @@ constexpr const char* kUsage =
     "                         text; -i: ASCII letters in either case), ARCHIVE first\n"
     "                         when there are several. Exit status as grep's: 0 a row\n"
     "                         matched, 1 none did, 2 trouble\n"
+    "  refs NAME ARCHIVE...   print every definition of the block NAME and every row\n"
+    "                         whose value holds NAME as a word: 'def' or 'use', then\n"
+    "                         ENTRY, BLOCK, NAME and VALUE as grep prints them\n"
+    "                         (ARCHIVE first when there are several). Exit status: 0\n"
+    "                         a line printed, 1 none, 2 trouble\n"
+    "  lint [--min-uses N] [--share P] ARCHIVE...\n"
+    "                         print rows of reference keys that name no defined\n"
+    "                         block ('unresolved', then fields as refs prints them),\n"
+    "                         then blocks defined twice or more ('duplicate',\n"
+    "                         KEYWORD, NAME and each ENTRY). A reference key is a\n"
+    "                         name of N rows or more (20), P percent of which (90)\n"
+    "                         name a defined block. Exit status: 0 no problem,\n"
+    "                         1 problems, 2 trouble\n"
     "  extract ARCHIVE DIR [ENTRY...]\n"
     "                         write every entry, or the named ones, as files under DIR;\n"
     "                         unsafe names and links in the way are skipped and named\n"
@@ -76,7 +90,9 @@ constexpr const char* kUsage =
     "\n"
     "exit status: 0 success, 1 a file could not be read or written or an entry\n"
     "is missing, damaged or skipped, 2 usage error. diff: 0 nothing differs,\n"
-    "1 something does, 2 trouble; overrides: 0, or 2 on trouble.\n";
+    "1 something does, 2 trouble; overrides: 0, or 2 on trouble.\n"
+    "With several archives, refs and lint read them in load order: of entries\n"
+    "of one name only the last archive's counts.\n";
 
 struct Context {
   std::FILE* out;
@@ -358,6 +374,8 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
   if (command == "grep") return CommandGrep(args, out, err);
   if (command == "diff") return CommandDiff(args, out, err);
+  if (command == "refs") return CommandRefs(args, out, err);
+  if (command == "lint") return CommandLint(args, out, err);
   if (command == "overrides")
     return given >= 1 ? CommandOverrides(args, out, err)
                       : Usage(c, "overrides: expected ARCHIVE...");

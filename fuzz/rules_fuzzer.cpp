@@ -1,14 +1,62 @@
 // Rules text from anywhere: parse it, build its rows, and compare them with
 // the plain recursive oracle. Also copies and moves the parsed tree, which
-// have their own non-recursive code.
+// have their own non-recursive code, and builds the references index.
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "rules/rules_parser.h"
+#include "rules/rules_refs.h"
 #include "rules/rules_rows.h"
 #include "storage/data_buffer.h"
+
+namespace {
+
+// The references index over the text split in two entries at its first
+// byte's value: every definition, use and unresolved row it reports is one
+// the rows show, and its views lie inside the bytes it was given.
+void CheckIndex(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const size_t cut = size == 0 ? 0 : data[0] % (size + 1);
+  CRulesIndex index;
+  index.Build({{"a", text.substr(0, cut)}, {"b", text.substr(cut)}}, {1, 50});
+  std::vector<std::vector<fuzz::Row>> rows;
+  for (const CRulesSource& source : index.Sources()) {
+    CRulesParser parser;
+    parser.SetSourceBytes(source.bytes);
+    parser.Parse();
+    rows.push_back(fuzz::RowsOf(parser));
+  }
+  const auto inside = [&](std::string_view piece, uint32_t entry) {
+    const std::string_view bytes = index.Sources()[entry].bytes;
+    return piece.empty() || (piece.data() >= bytes.data() &&
+                             piece.data() + piece.size() <= bytes.data() + bytes.size());
+  };
+  for (const CRulesDefinition& d : index.Definitions()) {
+    FUZZ_REQUIRE(inside(d.name, d.entry) && inside(d.keyword, d.entry), "views in the entry");
+    FUZZ_REQUIRE(index.IsDefined(d.name), "a defined name is found");
+    for (const CRulesUse& use : index.UsesOf(d.name)) {
+      FUZZ_REQUIRE(use.row < rows[use.entry].size(), "a use is a row");
+      const fuzz::Row& row = rows[use.entry][use.row];
+      FUZZ_REQUIRE(row.depth > 0 && ValueHoldsToken(row.value, d.name), "a use names it");
+    }
+  }
+  for (const CRulesUnresolved& u : index.Unresolved()) {
+    FUZZ_REQUIRE(u.row < rows[u.entry].size(), "an unresolved row is a row");
+    const fuzz::Row& row = rows[u.entry][u.row];
+    FUZZ_REQUIRE(row.depth > 0 && index.IsReferenceKey(row.name), "of a reference key");
+    FUZZ_REQUIRE(
+        IsUnresolvedValue(row.value, [&](std::string_view t) { return index.IsDefined(t); }),
+        "naming nothing defined");
+  }
+  for (const CRulesDuplicate& d : index.Duplicates())
+    FUZZ_REQUIRE(d.definitions.size() >= 2, "a duplicate is defined twice");
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An owning copy of exactly `size` bytes, so a read one byte past the end
@@ -52,5 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     body = std::move(assigned);
   }
   FUZZ_REQUIRE(fuzz::RowsOf(moved) == rows, "copy and move assignment keep the rows");
+
+  CheckIndex(data, size);
   return 0;
 }

@@ -130,6 +130,14 @@ class CRulesParser {
   std::string_view CopySource();
   void ParseHolding(const std::vector<uint32_t>& starts, size_t size, std::vector<uint32_t>& lines);
 
+  // Calls visit(const CRulesRow&) for every header of the last Parse() or
+  // ParseHolding(), in text order: depth 0, its block name and its own type
+  // word. Unlike the rows, two headers of one name stay two.
+  template <typename Visit>
+  void ForEachHeader(Visit&& visit) const {
+    for (size_t h = 0; h + 1 < m_headers.size(); ++h) visit(RowOf(m_lines[m_headers[h]]));
+  }
+
   // The last result as trees, built on the first call after a Parse().
   const Blocks& GetBlocks() const;
 

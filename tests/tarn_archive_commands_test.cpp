@@ -507,14 +507,19 @@ TEST_F(TarnArchiveTest, AnArchiveTooLargeToMapIsReadWhereItsEntriesLie) {
   const CDeadline deadline(120);
   constexpr uint32_t kSize = uint32_t{1} << 30;
   const std::string path =
-      Write(CBigBuilder().Add("Data\\tank.ini", kTankRules).ArchiveSize(kSize));
+      Write(CBigBuilder()
+                .Add("Data\\tank.ini", kTankRules)
+                .Add("Data\\tank.dds", std::string("Weapon Gun\n\0", 12))  // no rules text
+                .ArchiveSize(kSize));
   ASSERT_EQ(::truncate(path.c_str(), kSize), 0);
   constexpr uint64_t kLimit = uint64_t{512} << 20;
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"list", path},
                                              {"check", path},
                                              {"show", path, "Data\\tank.ini"},
-                                             {"cat", path, "Data\\tank.ini"}}) {
+                                             {"cat", path, "Data\\tank.ini"},
+                                             {"refs", "Gun", path},
+                                             {"lint", path}}) {
     SCOPED_TRACE(args[0]);
     const CProcessResult capped = RunTarnProcess(m_dir, args, "", kLimit);
     const CProcessResult mapped = RunTarnProcess(m_dir, args);

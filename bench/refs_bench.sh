@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The references index, `tarn lint` and `tarn refs` against `tarn grep` of a
+# pattern found in every entry (so every entry is parsed), on 2,000 rules
+# texts of 20 KB (40 MB): the grep bench's archive, where every entry
+# defines blocks of the same names (thousands of duplicates), and one whose
+# blocks are named once and referenced from other entries. In one process
+# (refs-bench, no process start), then as programs, taking turns run after
+# run; the best and median of each against grep's.
+#
+#   bench/refs_bench.sh               uses build/ (builds what it needs)
+#   TARN_BUILD_DIR=... TARN_BENCH_RUNS=30 bench/refs_bench.sh
+set -euo pipefail
+TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
+source "$TARN_ROOT/scripts/deps.sh"
+tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtest-dev python3 "${TARN_BENCH_PACKAGES[@]}"
+
+build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
+bin=$build/bin
+runs=${TARN_BENCH_RUNS:-20}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=ON >/dev/null
+else
+  cmake -S "$TARN_ROOT" -B "$build" -DTARN_BUILD_BENCH=ON >/dev/null
+fi
+cmake --build "$build" --target tarn make-bench-archive refs-bench >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-refs-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+common=TurnRate  # a key in every entry
+
+for kind in rules references; do
+  archive=$work/$kind-2000.big
+  "$bin/make-bench-archive" 2000 "$archive" "$kind"
+  cat "$archive" >/dev/null
+  name=$([ "$kind" = rules ] && echo Unit_5 || echo U17_3)
+  lint_lines=$("$bin/tarn" lint "$archive" | wc -l || true)
+  refs_lines=$("$bin/tarn" refs "$name" "$archive" | wc -l || true)
+  echo "== $kind: $(stat -c %s "$archive") bytes; lint: $lint_lines lines; refs $name: $refs_lines lines"
+  echo "-- in one process, $runs runs each"
+  "$bin/refs-bench" "$archive" "$common" "$name" "$runs"
+  echo "-- as programs, $runs runs each"
+  python3 - "$bin/tarn" "$archive" "$runs" "$common" "$name" <<'PY'
+import statistics, subprocess, sys, time
+tarn, archive, runs, common, name = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
+
+def timed(args):
+    start = time.perf_counter()
+    subprocess.run(args, stdout=subprocess.DEVNULL, check=False)
+    return (time.perf_counter() - start) * 1000
+
+cases = [("tarn grep", [tarn, "grep", common, archive], 0),
+         ("tarn lint", [tarn, "lint", archive], 1.5),
+         ("tarn refs", [tarn, "refs", name, archive], 1.0)]
+times = {label: [] for label, _, _ in cases}
+for label, args, _ in cases:
+    timed(args)
+for _ in range(runs):
+    for label, args, _ in cases:
+        times[label].append(timed(args))
+g = times["tarn grep"]
+for label, _, target in cases:
+    t = times[label]
+    line = f"{label:10} best {min(t):7.1f} ms median {statistics.median(t):7.1f} ms"
+    if target:
+        line += (f" | against grep: best {min(t) / min(g):.2f}x,"
+                 f" median {statistics.median(t) / statistics.median(g):.2f}x (target {target}x or less)")
+    print(line)
+PY
+done

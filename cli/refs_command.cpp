@@ -1,0 +1,314 @@
+#include "cli/refs_command.h"
+
+#include <algorithm>
+#include <charconv>
+#include <new>
+#include <string_view>
+
+#include "archive/entry_map.h"
+#include "cli/output.h"
+#include "rules/rules_refs.h"
+#include "rules/rules_search.h"
+#include "rules/search_entries.h"
+#include "storage/platform.h"
+
+namespace {
+
+constexpr int kFound = 0;  // refs: a line printed
+constexpr int kNothing = 1;
+constexpr int kClean = 0;  // lint: no problem
+constexpr int kProblems = 1;
+constexpr int kTrouble = 2;
+
+// What IsRulesText looks at.
+constexpr uint32_t kRulesProbeBytes = 8192;
+
+constexpr const char* kRefsUsage = "usage: tarn refs NAME ARCHIVE...\n";
+constexpr const char* kLintUsage = "usage: tarn lint [--min-uses N] [--share P] ARCHIVE...\n";
+
+void Complain(std::FILE* err, std::string_view culprit, std::string_view words) {
+  std::fprintf(err, "tarn: %s: %s\n", EscapeForMessage(culprit).c_str(),
+               EscapeForMessage(words).c_str());
+}
+
+int Usage(std::FILE* err, const char* command, const std::string& problem, const char* usage) {
+  std::fprintf(err, "tarn: %s: %s\n%s", command, EscapeForMessage(problem).c_str(), usage);
+  return kTrouble;
+}
+
+// The archives of a command in load order, later ones winning, and the
+// entry that wins each name: what the game reads.
+class CLoadOrder {
+ public:
+  // Opens every archive; one that does not open is named on `err` and left
+  // out. False when any was.
+  bool Open(const std::vector<std::string>& paths, std::FILE* err) {
+    m_paths = paths;
+    m_maps.resize(paths.size());
+    bool all = true;
+    for (size_t a = 0; a < paths.size(); ++a) {
+      CStatus error;
+      if (OpenArchiveEntries(paths[a], m_maps[a], &error)) continue;
+      Complain(err, error.GetPath(), error.GetWords());
+      all = false;
+    }
+    return all;
+  }
+
+  // Each name's winning entry, in name order. The entries of an archive
+  // that could not be mapped are read here; one that cannot be read is
+  // named on `err` and left out, and `trouble` set.
+  std::vector<CRulesSource> Winners(std::FILE* err, bool& trouble) const {
+    struct CHeld {
+      std::string_view name;
+      uint32_t archive;
+      size_t position;
+    };
+    std::vector<CHeld> held;
+    for (size_t a = 0; a < m_maps.size(); ++a)
+      for (size_t p = 0; p < m_maps[a].size(); ++p)
+        held.push_back({m_maps[a].NameAt(p), static_cast<uint32_t>(a), p});
+    // Archives went in in load order, so the last of each name wins.
+    std::stable_sort(held.begin(), held.end(),
+                     [](const CHeld& x, const CHeld& y) { return x.name < y.name; });
+    std::vector<CRulesSource> winners;
+    for (size_t i = 0; i < held.size(); ++i) {
+      if (i + 1 < held.size() && held[i + 1].name == held[i].name) continue;
+      const CEntryMap& map = m_maps[held[i].archive];
+      std::string_view bytes = map.BytesAt(held[i].position);
+      if (!map.IsMapped() && !ReadWinner(held[i].archive, held[i].position, err, trouble, bytes))
+        continue;
+      winners.push_back({held[i].name, bytes, held[i].archive});
+    }
+    return winners;
+  }
+
+  // The bytes of a winner of an archive that could not be mapped, read
+  // where they lie: only a rules text is read whole, since the binary
+  // entries of such an archive can be larger than the memory left. False
+  // when the entry is no rules text, or could not be read (named on `err`).
+  bool ReadWinner(uint32_t archive, size_t position, std::FILE* err, bool& trouble,
+                  std::string_view& bytes) const {
+    const CEntryMap& map = m_maps[archive];
+    const std::string_view name = map.NameAt(position);
+    const auto failed = [&](const std::string& words) {
+      Complain(err, m_paths[archive], "cannot read entry '" + std::string(name) + "': " + words);
+      trouble = true;
+      return false;
+    };
+    std::string probe(std::min<uint32_t>(map.SizeAt(position), kRulesProbeBytes), '\0');
+    const platform::Error error =
+        probe.empty() ? platform::Error()
+                      : platform::ReadAt(map.GetFile().Get(), map.OffsetAt(position), probe.data(),
+                                         static_cast<uint32_t>(probe.size()));
+    if (error.Failed()) return failed(error.Text());
+    if (!IsRulesText(probe)) return false;
+    CStatus problem;
+    const CDataBuffer& read = map.BufferAt(position, &problem);
+    if (!read.HasData()) return failed(problem.GetWords());
+    bytes = {reinterpret_cast<const char*>(read.GetData()), read.GetSize()};
+    return true;
+  }
+
+  // Whether an archive was cut short on disk while it was read: what was
+  // read of it is not the archive. Each is named on `err`.
+  bool AnyCut(std::FILE* err) const {
+    bool cut = false;
+    for (size_t a = 0; a < m_maps.size(); ++a) {
+      if (!m_maps[a].GetWhole().IsCutOnDisk()) continue;
+      Complain(err, m_paths[a], "cut short on disk while it was read");
+      cut = true;
+    }
+    return cut;
+  }
+
+  // What starts a line about an entry of `archive`: with several archives,
+  // its name and a TAB.
+  std::string Prefix(uint32_t archive) const {
+    return m_paths.size() > 1 ? EscapeBytes(m_paths[archive]) + '\t' : std::string();
+  }
+
+ private:
+  std::vector<std::string> m_paths;
+  std::vector<CEntryMap> m_maps;  // one a path; empty when it did not open
+};
+
+// ENTRY<TAB>BLOCK<TAB>NAME<TAB>VALUE<LF>, as tarn grep writes a row.
+void RowFields(COutput& out, std::string_view entry, std::string_view block, const CRulesRow& row) {
+  out.Escaped(entry);
+  out.Raw('\t');
+  out.Escaped(block);
+  out.Raw('\t');
+  for (uint32_t level = 0; level < row.depth; ++level) out.Raw("    ");
+  out.Escaped(row.name);
+  out.Raw('\t');
+  out.Escaped(row.value);
+  out.Raw('\n');
+}
+
+// Lines made on whichever thread searched a run of entries.
+struct CRefsChunk {
+  std::string spill;
+  COutput made{spill};
+  size_t lines = 0;
+};
+
+// The definitions and uses of `name` among `sources`, written to `out`;
+// the number of lines.
+size_t WriteRefs(const std::string& name, const std::vector<CRulesSource>& sources,
+                 const CLoadOrder& order, COutput& out) {
+  std::vector<std::string> prefixes;
+  size_t lines = 0;
+  for (const CRulesSource& source : sources)
+    if (source.archive >= prefixes.size()) prefixes.resize(source.archive + 1);
+  for (uint32_t a = 0; a < prefixes.size(); ++a) prefixes[a] = order.Prefix(a);
+  // Every row holding the name is one the search finds; the terms then
+  // keep the block of that name and the rows naming it as a token.
+  const auto collect = [&](CRefsChunk& chunk, size_t entry, const CRulesMatch& match) {
+    const bool definition = IsDefinitionRow(match.cells);
+    if (definition ? match.cells.name != name : !ValueHoldsToken(match.cells.value, name)) return;
+    chunk.made.Raw(definition ? "def\t" : "use\t");
+    chunk.made.Raw(prefixes[sources[entry].archive]);
+    RowFields(chunk.made, sources[entry].name, match.block, match.cells);
+    ++chunk.lines;
+  };
+  const auto deliver = [&](CRefsChunk& chunk, size_t) {
+    out.Write(chunk.spill);
+    out.Write(chunk.made.Buffered());
+    chunk.spill.clear();
+    chunk.made.Discard();
+    lines += std::exchange(chunk.lines, 0);
+  };
+  SearchEntries<CRefsChunk>(
+      name, false, sources.size(), [&](size_t entry) { return sources[entry].bytes; }, collect,
+      deliver);
+  return lines;
+}
+
+// unresolved<TAB>[ARCHIVE<TAB>]ENTRY<TAB>BLOCK<TAB>NAME<TAB>VALUE for each
+// unresolved row, each entry parsed again for the rows it has.
+void WriteUnresolved(const CRulesIndex& index, const CLoadOrder& order, COutput& out) {
+  const std::vector<CRulesUnresolved>& rows = index.Unresolved();
+  CRulesParser parser;
+  std::vector<uint32_t> numbers;
+  for (size_t i = 0; i < rows.size();) {
+    const uint32_t entry = rows[i].entry;
+    numbers.clear();
+    for (; i < rows.size() && rows[i].entry == entry; ++i) numbers.push_back(rows[i].row);
+    const CRulesSource& source = index.Sources()[entry];
+    const std::string prefix = order.Prefix(source.archive);
+    ForEachRowNumbered(parser, source.bytes, numbers,
+                       [&](uint32_t, std::string_view block, const CRulesRow& row) {
+                         out.Raw("unresolved\t");
+                         out.Raw(prefix);
+                         RowFields(out, source.name, block, row);
+                       });
+  }
+}
+
+// duplicate<TAB>KEYWORD<TAB>NAME, then each place: [ARCHIVE<TAB>]ENTRY.
+size_t WriteDuplicates(const CRulesIndex& index, const CLoadOrder& order, COutput& out) {
+  const std::vector<CRulesDuplicate> duplicates = index.Duplicates();
+  for (const CRulesDuplicate& duplicate : duplicates) {
+    out.Raw("duplicate\t");
+    out.Escaped(duplicate.keyword);
+    out.Raw('\t');
+    out.Escaped(duplicate.name);
+    for (const uint32_t d : duplicate.definitions) {
+      const CRulesSource& source = index.Sources()[index.Definitions()[d].entry];
+      out.Raw('\t');
+      out.Raw(order.Prefix(source.archive));
+      out.Escaped(source.name);
+    }
+    out.Raw('\n');
+  }
+  return duplicates.size();
+}
+
+// A whole number in [low, high], all of `text`.
+bool ReadWhole(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
+  const char* const end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end && value >= low &&
+         value <= high;
+}
+
+// The options of lint; the position of its first archive, or 0 after a
+// usage error (reported).
+size_t ReadLintOptions(const std::vector<std::string>& args, CReferenceKeyRule& rule,
+                       std::FILE* err) {
+  size_t at = 1;
+  for (; at < args.size() && args[at].size() > 1 && args[at][0] == '-'; at += 2) {
+    if (args[at] == "--") return at + 1;
+    const bool uses = args[at] == "--min-uses";
+    if (!uses && args[at] != "--share") {
+      Usage(err, "lint", "unknown option '" + args[at] + "'", kLintUsage);
+      return 0;
+    }
+    const std::string value = at + 1 < args.size() ? args[at + 1] : std::string();
+    if (uses ? !ReadWhole(value, 1, UINT32_MAX, rule.minUses)
+             : !ReadWhole(value, 0, 100, rule.share)) {
+      Usage(err, "lint",
+            uses ? "--min-uses takes a whole number of 1 or more, not '" + value + "'"
+                 : "--share takes a whole percentage from 0 to 100, not '" + value + "'",
+            kLintUsage);
+      return 0;
+    }
+  }
+  return at;
+}
+
+bool FinishOutput(std::FILE* err, COutput& out) {
+  if (out.Flush()) return true;
+  std::fprintf(err, "tarn: cannot write to standard output\n");
+  return false;
+}
+
+}  // namespace
+
+int CommandRefs(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  if (args.size() < 3) return Usage(err, "refs", "expected a NAME and an ARCHIVE", kRefsUsage);
+  const std::string& name = args[1];
+  if (name.empty()) return Usage(err, "refs", "NAME must not be empty", kRefsUsage);
+  CLoadOrder order;
+  bool trouble = !order.Open({args.begin() + 2, args.end()}, err);
+  COutput lines(out);
+  size_t printed = 0;
+  try {
+    const std::vector<CRulesSource> sources = order.Winners(err, trouble);
+    printed = WriteRefs(name, sources, order, lines);
+  } catch (const std::bad_alloc&) {
+    lines.Flush();
+    std::fprintf(err, "tarn: refs: out of memory\n");
+    trouble = true;
+  }
+  if (!FinishOutput(err, lines)) return kTrouble;
+  if (order.AnyCut(err)) trouble = true;
+  if (trouble) return kTrouble;
+  return printed != 0 ? kFound : kNothing;
+}
+
+int CommandLint(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  CReferenceKeyRule rule;
+  const size_t first = ReadLintOptions(args, rule, err);
+  if (first == 0) return kTrouble;
+  if (first >= args.size()) return Usage(err, "lint", "expected an ARCHIVE", kLintUsage);
+  CLoadOrder order;
+  bool trouble = !order.Open({args.begin() + static_cast<std::ptrdiff_t>(first), args.end()}, err);
+  COutput lines(out);
+  size_t problems = 0;
+  try {
+    CRulesIndex index;
+    index.Build(order.Winners(err, trouble), rule);
+    WriteUnresolved(index, order, lines);
+    problems = index.Unresolved().size() + WriteDuplicates(index, order, lines);
+  } catch (const std::bad_alloc&) {
+    lines.Flush();
+    std::fprintf(err, "tarn: lint: out of memory\n");
+    trouble = true;
+  }
+  if (!FinishOutput(err, lines)) return kTrouble;
+  if (order.AnyCut(err)) trouble = true;
+  if (trouble) return kTrouble;
+  return problems != 0 ? kProblems : kClean;
+}

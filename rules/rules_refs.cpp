@@ -1,0 +1,516 @@
+#include "rules/rules_refs.h"
+
+#include <algorithm>
+#include <bitset>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "rules/rules_search.h"
+#include "rules/search_entries.h"
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A chunk is about a mebibyte of entries, as a search's: enough to make
+// handing over cheap, small enough that the two threads finish together.
+constexpr size_t kChunkBytes = size_t{1} << 20;
+constexpr size_t kChunkEntries = 4096;
+
+// The piece of an entry's bytes that a view of the parser's copy stands for:
+// the copy is made byte for byte, so offsets agree.
+std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
+                          std::string_view piece) {
+  if (piece.empty()) return bytes.substr(0, 0);
+  return bytes.substr(parser.TextOffset(piece), piece.size());
+}
+
+// Runs `run(worker, first, last, slot)` over the rules sources in chunks on
+// two threads, and `deliver(slot)` for each chunk in order on this one.
+template <typename Run, typename Deliver>
+void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& deliver) {
+  CInOrderWork work;
+  work.count = sources.size();
+  work.chunkEnd = [&](size_t first) {
+    size_t end = first;
+    for (size_t bytes = 0;
+         end < sources.size() && end - first < kChunkEntries && bytes < kChunkBytes; ++end)
+      bytes += sources[end].bytes.size();
+    return std::max(end, first + 1);
+  };
+  work.run = run;
+  work.deliver = [&](size_t slot, size_t) { deliver(slot); };
+  RunInOrder(work);
+}
+
+}  // namespace
+
+// The defined names, numbered in the order first defined. Looked up for
+// every token of every value, from both threads: a flat table of hash tags,
+// and before it a bit per size, first and last byte, since most tokens
+// ("450", "Yes", "PRIMARY") name nothing and are answered without hashing.
+class CRulesIndex::CNameTable {
+ public:
+  // The names are those of `definitions`, given to every call: the table
+  // keeps numbers, not views, and moves with the index that owns both.
+  using Definitions = std::vector<CRulesDefinition>;
+
+  // The number of the name of definition `d`, new names numbered next.
+  uint32_t Add(const Definitions& definitions, uint32_t d) {
+    const std::string_view name = definitions[d].name;
+    if (2 * (m_names.size() + 1) > m_slots.size()) Grow(definitions);
+    const size_t hash = std::hash<std::string_view>{}(name);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      CSlot& slot = m_slots[at];
+      if (slot.number == kNoName) {
+        slot = {Tag(hash), static_cast<uint32_t>(m_names.size())};
+        m_names.push_back(d);
+        m_filter.set(FilterSlot(name));
+        return slot.number;
+      }
+      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == name) return slot.number;
+    }
+  }
+  uint32_t Find(const Definitions& definitions, std::string_view token) const {
+    if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
+    const size_t hash = std::hash<std::string_view>{}(token);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      const CSlot& slot = m_slots[at];
+      if (slot.number == kNoName) return kNoName;
+      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == token) return slot.number;
+    }
+  }
+  size_t size() const { return m_names.size(); }
+  size_t MemoryBytes() const {
+    return sizeof *this + m_slots.capacity() * sizeof(CSlot) +
+           m_names.capacity() * sizeof(uint32_t);
+  }
+  std::string_view NameOf(const Definitions& definitions, uint32_t number) const {
+    return definitions[m_names[number]].name;
+  }
+  // Room for `count` names without growing on the way.
+  void Reserve(const Definitions& definitions, size_t count) {
+    while (m_slots.size() < 2 * count) Grow(definitions);
+  }
+
+ private:
+  struct CSlot {
+    uint32_t tag = 0;
+    uint32_t number = kNoName;
+  };
+  static constexpr size_t kFilterBits = size_t{1} << 16;
+  static uint32_t Tag(size_t hash) { return static_cast<uint32_t>(uint64_t{hash} >> 32); }
+  static size_t FilterSlot(std::string_view token) {
+    const auto first = static_cast<unsigned char>(token.front());
+    const auto last = static_cast<unsigned char>(token.back());
+    return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
+  }
+  void Grow(const Definitions& definitions) {
+    std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
+    const size_t mask = slots.size() - 1;
+    for (uint32_t n = 0; n < m_names.size(); ++n) {
+      const size_t hash = std::hash<std::string_view>{}(NameOf(definitions, n));
+      size_t at = hash & mask;
+      while (slots[at].number != kNoName) at = (at + 1) & mask;
+      slots[at] = {Tag(hash), n};
+    }
+    m_slots.swap(slots);
+  }
+
+  std::vector<CSlot> m_slots;
+  std::vector<uint32_t> m_names;  // each name's first definition
+  std::bitset<kFilterBits> m_filter;
+};
+
+// Row names seen by one thread, each numbered once: every row's name is
+// looked up, and the few distinct ones make a small table. A name of
+// sixteen bytes or fewer is told apart by its first and last eight bytes
+// and its size alone, without a comparison of the bytes.
+class CRulesIndex::CKeyTable {
+ public:
+  // The number of `key`; a new key is kept as `keep()` gives it, a view
+  // that outlives the parse it was read in.
+  template <typename Keep>
+  uint32_t Number(std::string_view key, Keep&& keep) {
+    if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
+    const CSlot probe = SlotOf(key);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
+      CSlot& slot = m_slots[at];
+      if (slot.number == kNoName) {
+        slot = probe;
+        slot.key = keep();
+        slot.number = static_cast<uint32_t>(m_keys.size());
+        m_keys.push_back(slot.key);
+        return slot.number;
+      }
+      if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
+          (key.size() <= 16 || slot.key == key))
+        return slot.number;
+    }
+  }
+  const std::vector<std::string_view>& Keys() const { return m_keys; }
+
+ private:
+  struct CSlot {
+    uint64_t head = 0;  // the first eight bytes, zeros after a shorter key
+    uint64_t tail = 0;  // the last eight
+    std::string_view key;
+    uint32_t number = kNoName;
+  };
+  static CSlot SlotOf(std::string_view key) {
+    CSlot slot;
+    const size_t n = std::min<size_t>(key.size(), 8);
+    if (n != 0) {
+      std::memcpy(&slot.head, key.data(), n);
+      std::memcpy(&slot.tail, key.data() + key.size() - n, n);
+    }
+    slot.key = key;
+    return slot;
+  }
+  static size_t Hash(const CSlot& slot) {
+    const uint64_t h = (slot.head * 0x9E3779B97F4A7C15ull) ^
+                       ((slot.tail + slot.key.size()) * 0xC2B2AE3D27D4EB4Full);
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+  void Grow() {
+    std::vector<CSlot> old(std::max<size_t>(64, 2 * m_slots.size()));
+    old.swap(m_slots);
+    const size_t mask = m_slots.size() - 1;
+    for (const CSlot& slot : old) {
+      if (slot.number == kNoName) continue;
+      size_t at = Hash(slot) & mask;
+      while (m_slots[at].number != kNoName) at = (at + 1) & mask;
+      m_slots[at] = slot;
+    }
+  }
+
+  std::vector<CSlot> m_slots;
+  std::vector<std::string_view> m_keys;
+};
+
+bool ValueHoldsToken(std::string_view value, std::string_view token) {
+  bool found = false;
+  ForEachValueToken(value, [&](std::string_view t) { found = found || t == token; });
+  return found;
+}
+
+bool IsNumberToken(std::string_view token) {
+  size_t at = 0;
+  if (at < token.size() && (token[at] == '+' || token[at] == '-')) ++at;
+  size_t end = token.size();
+  if (end > at && token[end - 1] == '%') --end;
+  bool digit = false;
+  bool point = false;
+  for (; at < end; ++at) {
+    if (IsDigit(token[at])) {
+      digit = true;
+    } else if (token[at] == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
+bool IsModifierToken(std::string_view token) {
+  if (token.empty()) return false;
+  for (const char c : token)
+    if (!((c >= 'A' && c <= 'Z') || IsDigit(c) || c == '_')) return false;
+  return true;
+}
+
+bool IsReferenceKey(const CKeyUse& use, const CReferenceKeyRule& rule) {
+  return use.rows != 0 && use.rows >= rule.minUses &&
+         use.references * 100 >= uint64_t{rule.share} * use.rows;
+}
+
+// ---- CRulesIndex ----
+
+CRulesIndex::CRulesIndex() = default;
+CRulesIndex::~CRulesIndex() = default;
+CRulesIndex::CRulesIndex(CRulesIndex&&) noexcept = default;
+CRulesIndex& CRulesIndex::operator=(CRulesIndex&&) noexcept = default;
+
+void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule) {
+  *this = CRulesIndex();
+  m_sources = std::move(sources);
+  m_rule = rule;
+  ReadDefinitions();
+  ReadRows();
+}
+
+// The headers of every entry: a walk that reads only what nesting needs.
+void CRulesIndex::ReadDefinitions() {
+  struct CWorker {
+    CRulesParser parser;
+    std::vector<uint32_t> none, lines;
+  };
+  auto workers = std::make_unique<CWorker[]>(2);
+  std::vector<CRulesDefinition> chunks[kInOrderSlots];
+  // Told apart on the two threads, as a search does: the test is the first
+  // reading of an entry's bytes.
+  std::vector<uint8_t> text(m_sources.size());
+  OverSources(
+      m_sources,
+      [&](int worker, size_t first, size_t last, size_t slot) {
+        CWorker& w = workers[worker];
+        for (size_t e = first; e < last; ++e) {
+          const std::string_view bytes = m_sources[e].bytes;
+          text[e] = IsRulesText(bytes);
+          if (!text[e]) continue;
+          w.parser.SetSourceBytes(bytes);
+          w.parser.CopySource();
+          w.parser.ParseHolding(w.none, 1, w.lines);
+          w.parser.ForEachHeader([&](const CRulesRow& header) {
+            const std::string_view name = InSource(w.parser, bytes, header.name);
+            chunks[slot].push_back({static_cast<uint32_t>(e),
+                                    static_cast<uint32_t>(name.data() - bytes.data()),
+                                    InSource(w.parser, bytes, header.value), name});
+          });
+        }
+      },
+      [&](size_t slot) {
+        m_definitions.insert(m_definitions.end(), chunks[slot].begin(), chunks[slot].end());
+        chunks[slot].clear();
+      });
+  KeepRulesTexts(text);
+  GroupDefinitions();
+}
+
+void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text) {
+  std::vector<uint32_t> kept(m_sources.size());
+  uint32_t count = 0;
+  for (size_t e = 0; e < m_sources.size(); ++e) {
+    kept[e] = count;
+    if (text[e]) m_sources[count++] = m_sources[e];
+  }
+  m_sources.resize(count);
+  for (CRulesDefinition& d : m_definitions) d.entry = kept[d.entry];
+}
+
+// The definitions of each name together, in entry and text order: a
+// counting sort by name number, as most names are defined once.
+void CRulesIndex::GroupDefinitions() {
+  m_definitions.shrink_to_fit();
+  m_names = std::make_unique<CNameTable>();
+  m_names->Reserve(m_definitions, m_definitions.size());
+  std::vector<uint32_t> numbers(m_definitions.size());
+  for (size_t d = 0; d < m_definitions.size(); ++d)
+    numbers[d] = m_names->Add(m_definitions, static_cast<uint32_t>(d));
+  m_firstOfName.assign(m_names->size() + 1, 0);
+  for (const uint32_t n : numbers) ++m_firstOfName[n + 1];
+  for (size_t n = 1; n < m_firstOfName.size(); ++n) m_firstOfName[n] += m_firstOfName[n - 1];
+  m_byName.resize(m_definitions.size());
+  std::vector<uint32_t> next(m_firstOfName.begin(), m_firstOfName.end() - 1);
+  for (uint32_t d = 0; d < numbers.size(); ++d) m_byName[next[numbers[d]]++] = d;
+}
+
+uint32_t CRulesIndex::NameNumber(std::string_view name) const {
+  return m_names ? m_names->Find(m_definitions, name) : kNoName;
+}
+
+std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view name) const {
+  std::vector<const CRulesDefinition*> found;
+  const uint32_t number = NameNumber(name);
+  if (number == kNoName) return found;
+  for (uint32_t i = m_firstOfName[number]; i < m_firstOfName[number + 1]; ++i)
+    found.push_back(&m_definitions[m_byName[i]]);
+  return found;
+}
+
+std::vector<CRulesUse> CRulesIndex::UsesOf(std::string_view name) const {
+  const uint32_t number = NameNumber(name);
+  if (number == kNoName) return {};
+  const auto range =
+      std::equal_range(m_uses.begin(), m_uses.end(), CRulesUse{0, 0, number},
+                       [](const CRulesUse& a, const CRulesUse& b) { return a.name < b.name; });
+  return {range.first, range.second};
+}
+
+std::vector<CRulesUse> CRulesIndex::SearchUses(std::string_view name) const {
+  std::vector<CRulesUse> uses;
+  const uint32_t number = NameNumber(name);
+  CRulesSearch search(name, false);
+  for (uint32_t e = 0; e < m_sources.size(); ++e)
+    search.SearchEntry(m_sources[e].bytes, [&](const CRulesMatch& match) {
+      if (!IsDefinitionRow(match.cells) && ValueHoldsToken(match.cells.value, name))
+        uses.push_back({e, static_cast<uint32_t>(match.row), number});
+    });
+  return uses;
+}
+
+size_t CRulesIndex::MemoryBytes() const {
+  const auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+  // A node of the key map: the pair, a link and the hash, as the standard
+  // library lays it out.
+  const size_t keyNode = sizeof(std::pair<const std::string_view, CKeyUse>) + 2 * sizeof(void*);
+  return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_byName) +
+         bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
+         (m_names ? m_names->MemoryBytes() : 0) + m_keys.size() * keyNode +
+         m_keys.bucket_count() * sizeof(void*);
+}
+
+std::string_view CRulesIndex::NameOf(uint32_t number) const {
+  return m_names->NameOf(m_definitions, number);
+}
+
+std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
+  std::vector<std::string_view> names;
+  for (const CRulesDefinition& d : m_definitions)
+    if (d.keyword == keyword) names.push_back(d.name);
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
+  std::vector<CRulesDuplicate> found;
+  std::vector<uint32_t> places;
+  for (size_t n = 0; n + 1 < m_firstOfName.size(); ++n) {
+    if (m_firstOfName[n + 1] - m_firstOfName[n] < 2) continue;  // most names
+    // The name's definitions by keyword, each keyword's in entry and text order.
+    places.assign(m_byName.begin() + m_firstOfName[n], m_byName.begin() + m_firstOfName[n + 1]);
+    std::stable_sort(places.begin(), places.end(), [this](uint32_t a, uint32_t b) {
+      return m_definitions[a].keyword < m_definitions[b].keyword;
+    });
+    for (size_t i = 0; i < places.size();) {
+      const CRulesDefinition& d = m_definitions[places[i]];
+      size_t j = i + 1;
+      while (j < places.size() && m_definitions[places[j]].keyword == d.keyword) ++j;
+      if (j - i > 1) found.push_back({d.keyword, d.name, {places.begin() + i, places.begin() + j}});
+      i = j;
+    }
+  }
+  std::sort(found.begin(), found.end(), [](const CRulesDuplicate& a, const CRulesDuplicate& b) {
+    return a.keyword != b.keyword ? a.keyword < b.keyword : a.name < b.name;
+  });
+  return found;
+}
+
+// What one chunk of entries gives the reading of rows, made on either
+// thread. Keys go by the numbers of the thread's CKeyTable, whose names
+// `keys` copies at the chunk's end: the table itself may grow meanwhile.
+struct CRulesIndex::CRowsPass {
+  // A row that is unresolved if its key turns out a reference key.
+  struct CCandidate {
+    uint32_t entry;
+    uint32_t row;
+    uint32_t key;
+  };
+  std::vector<CRulesUse> uses;
+  std::vector<CKeyUse> counts;  // by key number
+  std::vector<std::string_view> keys;
+  std::vector<CCandidate> candidates;
+
+  void Clear() {
+    uses.clear();
+    counts.clear();
+    keys.clear();
+    candidates.clear();
+  }
+};
+
+// The rows of the entries [first, last): which names they reference, how
+// each key is used, and which rows may be unresolved.
+void CRulesIndex::ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CKeyTable& table,
+                             CRowsPass& chunk) const {
+  for (size_t e = first; e < last; ++e) {
+    const std::string_view bytes = m_sources[e].bytes;
+    parser.SetSourceBytes(bytes);
+    parser.Parse();
+    uint32_t row = 0;
+    parser.ForEachRow([&](const CRulesRow& cells) {
+      const uint32_t number = row++;
+      if (cells.depth == 0) return;
+      const size_t before = chunk.uses.size();
+      bool unknown = false;
+      ForEachValueToken(cells.value, [&](std::string_view token) {
+        const uint32_t name = m_names->Find(m_definitions, token);
+        if (name == kNoName) {
+          unknown = unknown || (!IsNumberToken(token) && !IsModifierToken(token));
+          return;
+        }
+        for (size_t u = before; u < chunk.uses.size(); ++u)
+          if (chunk.uses[u].name == name) return;  // one use of a name a row
+        chunk.uses.push_back({static_cast<uint32_t>(e), number, name});
+      });
+      const uint32_t key =
+          table.Number(cells.name, [&] { return InSource(parser, bytes, cells.name); });
+      if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
+      ++chunk.counts[key].rows;
+      if (chunk.uses.size() != before) ++chunk.counts[key].references;
+      else if (unknown) chunk.candidates.push_back({static_cast<uint32_t>(e), number, key});
+    });
+  }
+  chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
+}
+
+// The rows of every entry; then the reference keys, and the rows of theirs
+// that are unresolved.
+void CRulesIndex::ReadRows() {
+  CRulesParser parsers[2];
+  CKeyTable tables[2];
+  CRowsPass chunks[kInOrderSlots];
+  CKeyTable keys;  // every key, on this thread
+  std::vector<CKeyUse> counts;
+  std::vector<CRowsPass::CCandidate> candidates;
+  std::vector<uint32_t> global;  // a chunk's key numbers in `keys`
+  OverSources(
+      m_sources,
+      [&](int worker, size_t first, size_t last, size_t slot) {
+        ReadRowsOf(first, last, parsers[worker], tables[worker], chunks[slot]);
+      },
+      [&](size_t slot) {
+        CRowsPass& chunk = chunks[slot];
+        m_uses.insert(m_uses.end(), chunk.uses.begin(), chunk.uses.end());
+        global.resize(chunk.keys.size());
+        for (size_t k = 0; k < chunk.keys.size(); ++k) {
+          if (chunk.counts[k].rows == 0) continue;
+          global[k] = keys.Number(chunk.keys[k], [&] { return chunk.keys[k]; });
+          if (global[k] >= counts.size()) counts.resize(global[k] + 1);
+          counts[global[k]].rows += chunk.counts[k].rows;
+          counts[global[k]].references += chunk.counts[k].references;
+        }
+        for (CRowsPass::CCandidate c : chunk.candidates) {
+          c.key = global[c.key];
+          candidates.push_back(c);
+        }
+        chunk.Clear();
+      });
+  std::stable_sort(m_uses.begin(), m_uses.end(),
+                   [](const CRulesUse& a, const CRulesUse& b) { return a.name < b.name; });
+  m_uses.shrink_to_fit();
+  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(keys.Keys()[k], counts[k]);
+  for (const CRowsPass::CCandidate& c : candidates)
+    if (::IsReferenceKey(counts[c.key], m_rule)) m_unresolved.push_back({c.entry, c.row});
+}
+
+bool CRulesIndex::IsReferenceKey(std::string_view key) const {
+  const auto found = m_keys.find(key);
+  return found != m_keys.end() && ::IsReferenceKey(found->second, m_rule);
+}
+
+std::vector<std::pair<std::string_view, uint64_t>> CRulesIndex::ValuesUsedWith(
+    std::string_view key) const {
+  std::unordered_map<std::string_view, uint64_t> counts;
+  const CTextFinder finder(key, false);
+  CRulesParser parser;
+  for (const CRulesSource& source : m_sources) {
+    if (key.empty() || !finder.OccursIn(source.bytes)) continue;
+    parser.SetSourceBytes(source.bytes);
+    parser.Parse();
+    parser.ForEachRow([&](const CRulesRow& row) {
+      if (row.depth != 0 && row.name == key) ++counts[InSource(parser, source.bytes, row.value)];
+    });
+  }
+  std::vector<std::pair<std::string_view, uint64_t>> values(counts.begin(), counts.end());
+  std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
+    return a.second != b.second ? a.second > b.second : a.first < b.first;
+  });
+  return values;
+}

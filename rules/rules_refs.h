@@ -1,0 +1,221 @@
+// References between rules blocks: which top-level blocks are defined, which
+// rows name them, which keys hold such names, and which of their rows name
+// nothing that exists. One function for each of these, shared by `tarn refs`,
+// `tarn lint` and the editor, and an index that answers them over the rules
+// entries of one or several archives.
+//
+//   Weapon TankCannon      ; a definition: keyword Weapon, name TankCannon
+//   End
+//   Object Tank
+//     Weapon = PRIMARY TankCannon   ; a reference to it
+//   End
+//
+// The index keeps views of the entries' bytes, never copies: the caller keeps
+// the bytes alive, unchanged, while the index lives. Building it parses each
+// entry twice (its headers, then its rows), on the calling thread and one
+// beside it; afterwards it is read-only and any thread may read it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "rules/rules_parser.h"
+
+// ---- The terms ----
+
+// Calls visit(std::string_view token) for each token of a row's value: the
+// runs of bytes between spaces and tabs.
+template <typename Visit>
+void ForEachValueToken(std::string_view value, Visit&& visit) {
+  size_t at = 0;
+  while (at < value.size()) {
+    while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) ++at;
+    size_t end = at;
+    while (end < value.size() && value[end] != ' ' && value[end] != '\t') ++end;
+    if (end > at) visit(value.substr(at, end - at));
+    at = end;
+  }
+}
+
+// Whether `value`, split at spaces and tabs, holds `token` byte for byte.
+bool ValueHoldsToken(std::string_view value, std::string_view token);
+
+// A definition is a top-level block: the row of depth 0.
+inline bool IsDefinitionRow(const CRulesRow& row) { return row.depth == 0; }
+
+// Digits with an optional leading sign, at most one decimal point and an
+// optional trailing '%': "12", "-0.5", "+3.", "25%".
+bool IsNumberToken(std::string_view token);
+// Made only of the capitals A-Z, digits and '_' ("NONE", "PRIMARY"): a
+// modifier, not a name.
+bool IsModifierToken(std::string_view token);
+
+// The thresholds that make a key a reference key.
+struct CReferenceKeyRule {
+  uint32_t minUses = 20;  // rows with that name, at least
+  uint32_t share = 90;    // percent of them holding a reference, at least
+};
+// How a row name is used: in how many rows, and how many of them hold a
+// reference.
+struct CKeyUse {
+  uint64_t rows = 0;
+  uint64_t references = 0;
+};
+bool IsReferenceKey(const CKeyUse& use, const CReferenceKeyRule& rule);
+
+// Whether a row of a reference key is unresolved, given whether a name is
+// defined: none of its tokens names a defined block, and one or more is
+// neither a number nor a modifier.
+template <typename IsDefined>
+bool IsUnresolvedValue(std::string_view value, IsDefined&& isDefined) {
+  bool named = false;
+  bool unknown = false;
+  ForEachValueToken(value, [&](std::string_view token) {
+    if (isDefined(token)) named = true;
+    else if (!IsNumberToken(token) && !IsModifierToken(token)) unknown = true;
+  });
+  return unknown && !named;
+}
+
+// ---- The index ----
+
+// One rules entry as the index reads it. With several archives, the caller
+// gives only each name's winning entry, in entry-name order.
+struct CRulesSource {
+  std::string_view name;
+  std::string_view bytes;
+  uint32_t archive = 0;  // the caller's number for the archive holding it
+};
+
+// A header of a top-level block. `keyword` is its type word (empty after a
+// one-word header); both views lie in the entry's bytes, the name at `offset`.
+struct CRulesDefinition {
+  uint32_t entry;  // into Sources()
+  uint32_t offset;
+  std::string_view keyword;
+  std::string_view name;
+};
+
+// A row below a top-level block whose value names a defined block; a row
+// naming several is one use of each.
+struct CRulesUse {
+  uint32_t entry;
+  uint32_t row;   // as `tarn show` numbers the entry's rows, from 0
+  uint32_t name;  // the defined name, by its number (see NameOf)
+};
+
+// A row of a reference key that names nothing defined.
+struct CRulesUnresolved {
+  uint32_t entry;
+  uint32_t row;
+};
+
+// A keyword and name defined more than once: every place, in entry order
+// then text order (an entry twice when it defines it twice).
+struct CRulesDuplicate {
+  std::string_view keyword;
+  std::string_view name;
+  std::vector<uint32_t> definitions;  // into Definitions()
+};
+
+class CRulesIndex {
+ public:
+  CRulesIndex();
+  ~CRulesIndex();
+  CRulesIndex(CRulesIndex&&) noexcept;
+  CRulesIndex& operator=(CRulesIndex&&) noexcept;
+
+  // Reads `sources` (in entry-name order; entries that are not rules text,
+  // by IsRulesText, are left out). Throws std::bad_alloc when memory runs
+  // out.
+  void Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule = {});
+
+  const std::vector<CRulesSource>& Sources() const { return m_sources; }
+  // Every header, by entry then text order.
+  const std::vector<CRulesDefinition>& Definitions() const { return m_definitions; }
+
+  // The definitions of a name, in entry then text order: where a token
+  // leads (empty when nothing defines it).
+  std::vector<const CRulesDefinition*> DefinitionsOf(std::string_view name) const;
+  // Whether a block of that name is defined anywhere.
+  bool IsDefined(std::string_view name) const { return NameNumber(name) != kNoName; }
+  // Every row that names `name`, in entry then row order. Empty for a name
+  // nothing defines: SearchUses finds those.
+  std::vector<CRulesUse> UsesOf(std::string_view name) const;
+  // The same found by a search of the entries that hold `name`, defined or
+  // not (a misspelt name's uses; their `name` is then UINT32_MAX).
+  std::vector<CRulesUse> SearchUses(std::string_view name) const;
+  // The names of the blocks of a keyword, in byte order, each once (a look
+  // at every definition).
+  std::vector<std::string_view> NamesOfKeyword(std::string_view keyword) const;
+  // The keys and how their rows are used.
+  const std::unordered_map<std::string_view, CKeyUse>& Keys() const { return m_keys; }
+  bool IsReferenceKey(std::string_view key) const;
+  // The rows of reference keys that name nothing defined, in entry then row
+  // order.
+  const std::vector<CRulesUnresolved>& Unresolved() const { return m_unresolved; }
+  // The keyword-and-name pairs defined twice or more, by keyword then name
+  // (byte order).
+  std::vector<CRulesDuplicate> Duplicates() const;
+  // A defined name by its number (CRulesUse::name).
+  std::string_view NameOf(uint32_t number) const;
+
+  // The bytes the index holds, its own and not the entries' it views.
+  size_t MemoryBytes() const;
+
+  // Asked rather than kept, as they would cost memory in proportion to the
+  // rows: each reads every entry again. The values used with a key, with
+  // how often, most used first (ties in byte order).
+  std::vector<std::pair<std::string_view, uint64_t>> ValuesUsedWith(std::string_view key) const;
+
+ private:
+  static constexpr uint32_t kNoName = UINT32_MAX;
+  struct CRowsPass;
+  class CNameTable;  // the defined names, numbered
+  class CKeyTable;   // row names, numbered
+
+  uint32_t NameNumber(std::string_view name) const;
+  void ReadDefinitions();
+  // Drops the sources that are not rules text (`text[e]` false).
+  void KeepRulesTexts(const std::vector<uint8_t>& text);
+  void GroupDefinitions();
+  void ReadRows();
+  void ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CKeyTable& table,
+                  CRowsPass& chunk) const;
+
+  CReferenceKeyRule m_rule;
+  std::vector<CRulesSource> m_sources;
+  std::vector<CRulesDefinition> m_definitions;
+  std::unique_ptr<CNameTable> m_names;
+  std::vector<uint32_t> m_byName;       // definitions by name number, then entry and text order
+  std::vector<uint32_t> m_firstOfName;  // where each name's run in m_byName starts, then the end
+  std::vector<CRulesUse> m_uses;        // by name, then entry and row
+  std::unordered_map<std::string_view, CKeyUse> m_keys;
+  std::vector<CRulesUnresolved> m_unresolved;
+};
+
+// Calls visit(uint32_t row, std::string_view block, const CRulesRow&) for
+// each row of `bytes` in `rows` (ascending), as `tarn show` prints them:
+// what the index's row numbers stand for.
+template <typename Visit>
+void ForEachRowNumbered(CRulesParser& parser, std::string_view bytes,
+                        const std::vector<uint32_t>& rows, Visit&& visit) {
+  parser.SetSourceBytes(bytes);
+  parser.Parse();
+  std::string_view block;
+  uint32_t row = 0;
+  size_t next = 0;
+  parser.ForEachRow([&](const CRulesRow& cells) {
+    if (cells.depth == 0) block = cells.name;
+    if (next < rows.size() && rows[next] == row) {
+      visit(row, block, cells);
+      ++next;
+    }
+    ++row;
+  });
+}
