@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const char* name : {"a.dds", "a.tga", "a.bmp", "a.wav", "a.ini", "a"}) {
     const CEntryFacts facts = DescribeEntry(name, bytes);
     FUZZ_REQUIRE(!DetailsText(facts).empty(), "every entry has details");
-    FUZZ_REQUIRE(facts.damagedFormat.empty() || facts.kind == EntryKind::Binary,
+    FUZZ_REQUIRE(facts.damagedFormat == nullptr || facts.kind == EntryKind::Binary,
                  "a damaged header is binary");
   }
   CDdsHeader header;

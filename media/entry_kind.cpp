@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "media/media_headers.h"
 #include "rules/rules_parser.h"
@@ -11,68 +12,93 @@ namespace {
 
 constexpr size_t kHead = 8192;
 
-// The name's extension in lower case, without the dot; names use '\' or
-// '/' between folders.
-std::string Extension(std::string_view name) {
-  const size_t dot = name.find_last_of('.');
-  const size_t folder = name.find_last_of("\\/");
-  if (dot == std::string_view::npos || (folder != std::string_view::npos && folder > dot))
-    return {};
-  std::string extension(name.substr(dot + 1));
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// The name's extension in lower case, without the dot, when it is one of
+// at most seven bytes (every extension looked at here is shorter); names
+// use '\\' or '/' between folders. Kept in place: this runs for every
+// entry of an archive.
+struct CExtension {
+  char text[8] = {};
+  size_t size = 0;
+  bool operator==(std::string_view word) const { return std::string_view(text, size) == word; }
+};
+
+CExtension ExtensionOf(std::string_view name) {
+  CExtension extension;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.size() - dot - 1 >= sizeof extension.text)
+    return extension;
+  for (size_t i = dot + 1, k = 0; i < name.size(); ++i, ++k) {
+    const char c = name[i];
+    if (c == '\\' || c == '/') return CExtension();
+    extension.text[k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  extension.size = name.size() - dot - 1;
   return extension;
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 // Whether a line of the head starts with the word "End", which closes a
-// block: text without one has no block and is not rules text.
+// block: text without one has no block and is not rules text. Jumps from
+// line to line with memchr, since this runs for every text entry.
 bool HeadClosesABlock(std::string_view head) {
-  size_t at = 0;
-  while (at < head.size()) {
-    size_t start = head.find_first_not_of(" \t", at);
-    if (start == std::string_view::npos) break;
-    const std::string_view word = head.substr(start, 4);
-    if (word.size() >= 3 && (word[0] == 'E' || word[0] == 'e') &&
-        (word[1] == 'n' || word[1] == 'N') && (word[2] == 'd' || word[2] == 'D') &&
-        (word.size() == 3 || std::isspace(static_cast<unsigned char>(word[3])) || word[3] == ';'))
+  for (size_t at = 0; at < head.size();) {
+    while (at < head.size() && IsBlank(head[at])) ++at;
+    if (head.size() - at >= 3 && (head[at] | 0x20) == 'e' && (head[at + 1] | 0x20) == 'n' &&
+        (head[at + 2] | 0x20) == 'd' &&
+        (head.size() - at == 3 || IsBlank(head[at + 3]) || head[at + 3] == '\r' ||
+         head[at + 3] == '\n' || head[at + 3] == ';'))
       return true;
-    at = head.find('\n', start);
-    if (at == std::string_view::npos) break;
-    ++at;
+    const void* end = std::memchr(head.data() + at, '\n', head.size() - at);
+    if (end == nullptr) break;
+    at = static_cast<size_t>(static_cast<const char*>(end) - head.data()) + 1;
   }
   return false;
 }
 
+// The formats a name's extension claims when the bytes show none, each
+// with the words for its missing signature.
+struct CNamedFormat {
+  const char* extension;
+  const char* format;
+  const char* missing;
+};
+constexpr CNamedFormat kNamedFormats[] = {
+    {"png", "png", "no PNG signature"},    {"jpg", "jpeg", "no JPEG signature"},
+    {"jpeg", "jpeg", "no JPEG signature"}, {"bmp", "bmp", "no BMP signature"},
+    {"dds", "dds", "no DDS signature"},    {"wav", "wav", "no WAV signature"},
+};
+
 // An image or sound whose header the bytes or the name point to; false
 // when neither does.
-bool DescribeMedia(std::string_view extension, std::string_view bytes, CEntryFacts& facts) {
+bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFacts& facts) {
   std::string why;
   CImageFacts& image = facts.image;
-  bool found = ReadPngHeader(bytes, image, why) || ReadJpegHeader(bytes, image, why) ||
-               ReadDdsHeader(bytes, image, why) ||
-               ReadBmpHeader(bytes, extension == "bmp", image, why) ||
-               (extension == "tga" && ReadTgaHeader(bytes, image, why));
-  if (found) {
+  const char* format = nullptr;
+  if (ReadPngHeader(bytes, image, why) || ReadJpegHeader(bytes, image, why) ||
+      ReadDdsHeader(bytes, image, why) || ReadBmpHeader(bytes, extension == "bmp", image, why) ||
+      (extension == "tga" && ReadTgaHeader(bytes, image, why))) {
     facts.kind = EntryKind::Image;
+    format = image.format;
   } else if (ReadWavHeader(bytes, facts.sound, why)) {
     facts.kind = EntryKind::Sound;
-    found = true;
-    image.format = "wav";
-  } else if (extension == "png" || extension == "jpg" || extension == "jpeg" ||
-             extension == "dds" || extension == "wav") {
-    image.format = extension == "jpg" ? "jpeg" : std::string(extension);
-    std::string upper = image.format;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    why = "no " + upper + " signature";
-    found = true;
+    format = "wav";
+  } else {
+    for (const CNamedFormat& named : kNamedFormats) {
+      if (!(extension == named.extension)) continue;
+      facts.damagedFormat = named.format;
+      return true;
+    }
+    return false;
   }
-  if (found && !why.empty()) {
+  if (!why.empty()) {
     facts.kind = EntryKind::Binary;
-    facts.damagedFormat = image.format;
-    facts.damagedWhy = why;
+    facts.damagedFormat = format;
+    facts.damagedWhy = std::move(why);
     facts.image = CImageFacts();
     facts.sound = CSoundFacts();
   }
-  return found;
+  return true;
 }
 
 std::string Seconds(double seconds) {
@@ -95,13 +121,13 @@ const char* KindWord(EntryKind kind) {
 }
 
 bool HeadLooksBinary(std::string_view bytes) {
-  return bytes.substr(0, kHead).find('\0') != std::string_view::npos;
+  return std::memchr(bytes.data(), '\0', std::min(bytes.size(), kHead)) != nullptr;
 }
 
 CEntryFacts DescribeEntry(std::string_view name, std::string_view bytes) {
   CEntryFacts facts;
   facts.size = bytes.size();
-  const std::string extension = Extension(name);
+  const CExtension extension = ExtensionOf(name);
   if (DescribeMedia(extension, bytes, facts)) return facts;
   if (HeadLooksBinary(bytes)) return facts;
   const bool rules = extension == "ini" || HeadClosesABlock(bytes.substr(0, kHead));
@@ -119,16 +145,23 @@ void CountRules(std::string_view bytes, CEntryFacts& facts) {
   facts.rows = parser.GetRowCount();
 }
 
+std::string_view DamagedWords(const CEntryFacts& facts) {
+  if (!facts.damagedWhy.empty() || facts.damagedFormat == nullptr) return facts.damagedWhy;
+  for (const CNamedFormat& named : kNamedFormats)
+    if (std::string_view(named.format) == facts.damagedFormat) return named.missing;
+  return {};
+}
+
 std::string DetailsText(const CEntryFacts& facts) {
-  if (!facts.damagedFormat.empty())
-    return "damaged " + facts.damagedFormat + ": " + facts.damagedWhy;
+  if (facts.damagedFormat != nullptr)
+    return "damaged " + std::string(facts.damagedFormat) + ": " + std::string(DamagedWords(facts));
   const CImageFacts& image = facts.image;
   const CSoundFacts& sound = facts.sound;
   switch (facts.kind) {
     case EntryKind::Image: {
-      std::string text =
-          image.format + " " + std::to_string(image.width) + "x" + std::to_string(image.height);
-      if (image.format == "dds")
+      std::string text = std::string(image.format) + " " + std::to_string(image.width) + "x" +
+                         std::to_string(image.height);
+      if (std::string_view(image.format) == "dds")
         return text + " " + image.encoding + " mips=" + std::to_string(image.mipmaps);
       return text + " " + std::to_string(image.bitsPerPixel) + "bpp";
     }

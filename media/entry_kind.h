@@ -21,7 +21,7 @@ enum class EntryKind : uint8_t { Rules, Text, Image, Sound, Binary };
 const char* KindWord(EntryKind kind);
 
 struct CImageFacts {
-  std::string format;  // "tga", "bmp", "png", "jpeg", "dds"
+  const char* format = "";  // "tga", "bmp", "png", "jpeg", "dds"
   uint32_t width = 0;
   uint32_t height = 0;
   uint32_t bitsPerPixel = 0;  // 0 for block-compressed DDS
@@ -43,8 +43,9 @@ struct CEntryFacts {
   CImageFacts image;  // for Image
   CSoundFacts sound;  // for Sound
   // A header that does not check out: the format it claimed ("dds") and
-  // why it is refused; the kind is then Binary.
-  std::string damagedFormat;
+  // why it is refused (empty when the name says the format and the bytes
+  // lack its signature: DamagedWords); the kind is then Binary.
+  const char* damagedFormat = nullptr;
   std::string damagedWhy;
   // Rules only, when counted (CountRules).
   bool counted = false;
@@ -57,6 +58,9 @@ CEntryFacts DescribeEntry(std::string_view name, std::string_view bytes);
 
 // Parses a Rules entry whole to fill in its blocks and rows.
 void CountRules(std::string_view bytes, CEntryFacts& facts);
+
+// Why a damaged entry is refused: its damagedWhy, or "no DDS signature".
+std::string_view DamagedWords(const CEntryFacts& facts);
 
 // The facts in a line's words: "tga 256x256 32bpp", "dds 512x512 dxt5
 // mips=9", "wav pcm 22050Hz 1ch 16bit 1.52s", "rules 14 blocks 312 rows",

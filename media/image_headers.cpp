@@ -83,12 +83,7 @@ bool ReadJpegHeader(std::string_view bytes, CImageFacts& image, std::string& why
 }
 
 bool ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& image, std::string& why) {
-  if (bytes.substr(0, 2) != "BM") {
-    if (!named) return false;
-    why = "no BMP signature";
-    image.format = "bmp";
-    return true;
-  }
+  if (bytes.substr(0, 2) != "BM") return false;
   std::string problem;
   const uint32_t info = bytes.size() >= 18 ? Le32(bytes, 14) : 0;
   if (bytes.size() < 26) {

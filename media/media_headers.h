@@ -20,7 +20,8 @@ bool ReadJpegHeader(std::string_view bytes, CImageFacts& image, std::string& why
 bool ReadDdsHeader(std::string_view bytes, CImageFacts& image, std::string& why);
 bool ReadWavHeader(std::string_view bytes, CSoundFacts& sound, std::string& why);
 // "BM" is too short a signature to trust alone: without `named` (the name
-// says .bmp) a header that does not check out is no BMP at all.
+// says .bmp) a header that does not check out is no BMP at all; with it,
+// a damaged one.
 bool ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& image, std::string& why);
 // No signature: tried only on entries named .tga, and then always true.
 bool ReadTgaHeader(std::string_view bytes, CImageFacts& image, std::string& why);
