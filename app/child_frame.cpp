@@ -9,6 +9,8 @@
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
+#include "app/preview/preview_pane.h"
+#include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
 void CChildFrame::ActivateFrame(ShowCommand show) {
@@ -30,10 +32,21 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
     m_wndSplitter = nullptr;
     return false;
   }
+  m_preview = CPreviewPane::Install(m_wndSplitter, 0, 1, GetRightPane(),
+                                    dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc));
   return true;
 }
 
+void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+  if (m_preview != nullptr) {
+    m_preview->ShowEntry(bytes, name);
+  } else if (CTarnEditorView* list = GetRightPane()) {
+    list->ShowEntry(bytes, name);
+  }
+}
+
 bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
+  if (m_preview != nullptr && m_preview->OnCmdMsg(id, query)) return true;
   if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
     if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
       return Handle(query, [tree] { tree->BeginFind(); });

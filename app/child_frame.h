@@ -6,6 +6,8 @@
 #include "app/entry_selection.h"
 #include "app/framework/frames.h"
 
+class CDataBuffer;
+class CPreviewPane;
 class CSplitterWnd;
 class CTarnEditorView;
 
@@ -24,7 +26,12 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   // Edit Find goes to this window's tree.
   bool OnCmdMsg(int id, CCmdUI* query) override;
   bool SelectEntryRow(std::string_view name, size_t row) override;
+  // Shows an entry selected in the tree in the right pane, as what it is.
+  void ShowEntry(const CDataBuffer& bytes, std::string_view name);
+  // What holds the list and the other views of an entry, or null.
+  CPreviewPane* GetPreview() const { return m_preview; }
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;
+  CPreviewPane* m_preview = nullptr;
 };
