@@ -1,5 +1,6 @@
 // Textures and other media from anywhere: what DescribeEntry makes of the
-// bytes under each name that picks a reader, and the DDS decoder's pixels.
+// bytes under each name that picks a reader, and the DDS and TGA decoders'
+// pixels.
 // A header that claims more than the bytes hold must be refused before
 // anything is allocated; one that is accepted must decode to exactly its
 // size in pixels.
@@ -36,6 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  "RGBA for every pixel");
   } else {
     FUZZ_REQUIRE(!why.empty() && image.pixels.empty(), "a refusal says why and keeps nothing");
+  }
+  CRgbaImage tga;
+  if (DecodeTga(bytes, tga, why)) {
+    FUZZ_REQUIRE(tga.pixels.size() == size_t{tga.width} * tga.height * 4, "RGBA for every pixel");
+  } else {
+    FUZZ_REQUIRE(!why.empty() && tga.pixels.empty(), "a refused TGA says why and keeps nothing");
   }
   return 0;
 }

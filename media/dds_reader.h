@@ -1,3 +1,6 @@
+// Decoders of our own, for the images Qt's readers do not take: DDS
+// textures, and TGA images without the footer Qt's TGA reader requires.
+//
 // A reader of DDS textures: the 128-byte header, and the top mipmap level
 // decoded to RGBA, for uncompressed pixels described by channel masks and
 // for the block-compressed DXT1, DXT3 and DXT5.
@@ -51,6 +54,11 @@ struct CRgbaImage {
 // The top level as RGBA; false, with `why`, for a header refused by
 // ParseDdsHeader or no memory for the pixels.
 bool DecodeDds(std::string_view bytes, CRgbaImage& image, std::string& why);
+
+// A TGA's pixels as RGBA (true colour or grey, plain or run-length
+// encoded); false, with `why`, for a header that does not check out,
+// colour-mapped pixels, or pixels cut short.
+bool DecodeTga(std::string_view bytes, CRgbaImage& image, std::string& why);
 
 // One 4 × 4 block of each kind to 16 RGBA pixels, row by row; `block` holds
 // 8 bytes for DXT1, 16 for DXT3 and DXT5.

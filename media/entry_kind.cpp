@@ -130,7 +130,10 @@ CEntryFacts DescribeEntry(std::string_view name, std::string_view bytes) {
   const CExtension extension = ExtensionOf(name);
   if (DescribeMedia(extension, bytes, facts)) return facts;
   if (HeadLooksBinary(bytes)) return facts;
-  const bool rules = extension == "ini" || HeadClosesABlock(bytes.substr(0, kHead));
+  // A block's first "End" can lie past the head; the last block's ends near
+  // the end of the text.
+  const bool rules = extension == "ini" || HeadClosesABlock(bytes.substr(0, kHead)) ||
+                     (bytes.size() > kHead && HeadClosesABlock(bytes.substr(bytes.size() - kHead)));
   facts.kind = rules ? EntryKind::Rules : EntryKind::Text;
   return facts;
 }

@@ -3,7 +3,8 @@
 //
 // The bytes decide first: a signature and a header that checks out. The
 // name's extension decides only what the bytes leave open (a TGA has no
-// signature; text and rules text look alike), and says which format an
+// signature; text and rules text look alike: text is rules text when its
+// first or last 8 KiB hold a line "End"), and says which format an
 // entry with a broken header was meant to be. Only headers are read, so
 // deciding the kind of any entry costs the same, whatever its size; the
 // rules counts alone read the whole entry, and only when asked for.

@@ -20,9 +20,8 @@ TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
 # What the Windows cross-build and its tests under Wine need (scripts/test-windows):
 # the posix-threads mingw-w64 compiler, GoogleTest's sources and 64-bit Wine.
 TARN_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64)
-# What showing the editor needs beyond that; the image format plugins bring
-# Qt's TGA reader, for the previews of images.
-TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core qt6-image-formats-plugins)
+# What showing the editor needs beyond that.
+TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
 # What the install test checks the desktop files with (validators, the MIME
 # database and a reader of it).
 TARN_CHECK_PACKAGES=(desktop-file-utils libxml2-utils groff-base shared-mime-info libglib2.0-bin)

@@ -171,6 +171,34 @@ TEST(DdsDecode, FilesDecodeWholeAndCutAtTheEdges) {
   EXPECT_EQ(Pixels(image), std::vector<uint32_t>{0x10203080u});
 }
 
+TEST(TgaDecode, PlainAndRunLengthPixelsInEitherRowOrder) {
+  CRgbaImage image;
+  std::string why;
+  // Written top down: the first pixel stays first.
+  ASSERT_TRUE(DecodeTga(MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8}), image, why)) << why;
+  EXPECT_EQ(Pixels(image), (std::vector<uint32_t>{0x01020304u, 0x05060708u}));
+  // Run-length encoded 24-bit colour, rows bottom up: a run of
+  // three blue pixels, then one raw red pixel.
+  std::string rle = MakeTga(2, 2, {});
+  rle[2] = 10;
+  rle[16] = 24;
+  rle[17] = 0;
+  rle += Block({0x82, 255, 0, 0, 0x00, 0, 0, 255});
+  ASSERT_TRUE(DecodeTga(rle, image, why)) << why;
+  EXPECT_EQ(Pixels(image),
+            (std::vector<uint32_t>{0x0000FFFFu, 0xFF0000FFu, 0x0000FFFFu, 0x0000FFFFu}));
+  // Runs that end before the image does.
+  EXPECT_FALSE(DecodeTga(rle.substr(0, rle.size() - 2), image, why));
+  EXPECT_EQ(why, "pixels end before the image does");
+  // A 65535 × 65535 claim in a few bytes.
+  std::string huge = MakeTga(1, 1, {}) + std::string(64, '\x7F');
+  huge[2] = 10;
+  huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
+  EXPECT_FALSE(DecodeTga(huge, image, why));
+  EXPECT_EQ(why, "claims more pixels than the entry can hold");
+  EXPECT_TRUE(image.pixels.empty());
+}
+
 TEST(DdsDecode, HostileHeadersAreRefusedWithoutAllocating) {
   CRgbaImage image;
   std::string why;

@@ -73,34 +73,36 @@ void Say(const QString& text) {
   if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
 }
 
-// The picture in `bytes`: ours for DDS, Qt's readers for the rest. A null
-// image, with `why`, when it cannot be read.
+// An image over decoded pixels, which it frees when it goes.
+QImage FromRgba(std::unique_ptr<CRgbaImage> decoded) {
+  CRgbaImage* pixels = decoded.release();
+  return QImage(
+      pixels->pixels.data(), static_cast<int>(pixels->width), static_cast<int>(pixels->height),
+      static_cast<qsizetype>(pixels->width) * 4, QImage::Format_RGBA8888,
+      [](void* info) { delete static_cast<CRgbaImage*>(info); }, pixels);
+}
+
+// The picture in `bytes`: ours for DDS and TGA, Qt's readers for the rest.
+// A null image, with `why`, when it cannot be read.
 QImage ReadImage(std::string_view bytes, const CEntryFacts& facts, QString& why) {
-  if (bytes.substr(0, 4) == "DDS ") {
+  const std::string_view format(facts.image.format);
+  if (bytes.substr(0, 4) == "DDS " || format == "tga") {
     auto decoded = std::make_unique<CRgbaImage>();
     std::string refusal;
-    if (!DecodeDds(bytes, *decoded, refusal)) {
-      why = QStringLiteral("Damaged DDS: ") + QString::fromStdString(refusal);
+    const bool dds = bytes.substr(0, 4) == "DDS ";
+    if (!(dds ? DecodeDds(bytes, *decoded, refusal) : DecodeTga(bytes, *decoded, refusal))) {
+      why = (dds ? QStringLiteral("Damaged DDS: ") : QStringLiteral("Damaged TGA: ")) +
+            QString::fromStdString(refusal);
       return QImage();
     }
-    CRgbaImage* pixels = decoded.release();
-    // The image borrows the decoded pixels and frees them when it goes.
-    return QImage(
-        pixels->pixels.data(), static_cast<int>(pixels->width), static_cast<int>(pixels->height),
-        static_cast<qsizetype>(pixels->width) * 4, QImage::Format_RGBA8888,
-        [](void* info) { delete static_cast<CRgbaImage*>(info); }, pixels);
+    return FromRgba(std::move(decoded));
   }
   const QByteArray data =
       QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer device;
   device.setData(data);
   device.open(QIODevice::ReadOnly);
-  const QByteArray format = QByteArray(facts.image.format);
-  if (format == "tga" && !QImageReader::supportedImageFormats().contains("tga")) {
-    why = QStringLiteral("TGA images need Qt's image format plugins (qt6-image-formats-plugins)");
-    return QImage();
-  }
-  QImageReader reader(&device, format);
+  QImageReader reader(&device, QByteArray(facts.image.format));
   // A header may claim more pixels than any entry holds: Qt refuses past
   // this many megabytes instead of allocating them.
   reader.setAllocationLimit(512);
@@ -172,12 +174,14 @@ CPreviewPane::CPreviewPane(CTarnEditorView* list, CTarnEditorDoc* document)
   m_message->setWordWrap(true);
   m_message->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   m_message->setAccessibleName(QStringLiteral("Entry facts"));
-  addWidget(m_list);
   addWidget(m_text);
   addWidget(m_image);
   addWidget(m_hex);
   addWidget(m_message);
-  setCurrentWidget(m_list);
+  if (m_list != nullptr) {
+    insertWidget(0, m_list);
+    setCurrentWidget(m_list);
+  }
   if (document != nullptr) document->AddView(m_updates.get());
 }
 
@@ -226,8 +230,9 @@ void CPreviewPane::Show(PreviewMode mode) {
   }
   switch (mode) {
     case PreviewMode::Rules:
-      m_list->ShowEntry(m_bytes, m_name);
+      // Shown first: the list fits its columns to the pane only when it is visible.
       setCurrentWidget(m_list);
+      m_list->ShowEntry(m_bytes, m_name);
       Describe(QStringLiteral("Rules"),
                QStringLiteral("%1 rows").arg(m_list->GetModel()->rowCount()));
       break;
