@@ -30,7 +30,8 @@ constexpr int kTextColumn = kHexColumn + CHexView::kBytesPerRow * 3 + 1;
 QChar Shown(uint8_t byte) {
   if (byte < 0x20 || byte == 0x7F) return QLatin1Char('.');
   const QString text = BytesToText(std::string_view(reinterpret_cast<const char*>(&byte), 1));
-  return text.isEmpty() ? QLatin1Char('.') : text[0];
+  // Bytes the code page leaves without a character show as dots too.
+  return text.isEmpty() || !text[0].isPrint() ? QLatin1Char('.') : text[0];
 }
 
 }  // namespace

@@ -226,6 +226,7 @@ void CPreviewPane::Show(PreviewMode mode) {
     // An archive that could not be mapped, and this entry could not be read either.
     ShowMessage(QStringLiteral("Cannot read this entry from the archive"));
     Say(m_message->text());
+    m_list->setFocusProxy(m_message);
     return;
   }
   switch (mode) {
@@ -251,6 +252,9 @@ void CPreviewPane::Show(PreviewMode mode) {
                : QString()));
       break;
   }
+  // F6 moves the focus to the splitter's pane, which is the list: when the
+  // list is not shown, the view in its place takes the focus for it.
+  m_list->setFocusProxy(currentWidget() == m_list ? nullptr : currentWidget());
   if (hadFocus) currentWidget()->setFocus(Qt::OtherFocusReason);
 }
 

@@ -105,6 +105,10 @@ class PreviewTest : public QObject {
     ClickTreeRow(tree, 5);
     QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetHexView()));
     QCOMPARE(pane->GetHexView()->GetSize(), uint64_t{m_binary.size()});
+    // F6 from the tree reaches the view shown in the list's place.
+    tree->setFocus();
+    frame->GetSplitter()->ActivateNext();
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(pane->GetHexView()));
 
     // A header claiming 65535 × 65535 says so instead of drawing anything.
     ClickTreeRow(tree, 6);
