@@ -15,8 +15,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The widest and tallest image decoded: 16384 × 16384 RGBA is 1 GiB.
@@ -45,10 +48,29 @@ std::string DdsEncodingWord(const CDdsHeader& header);
 // check out or claims more pixels than the bytes hold.
 bool ParseDdsHeader(std::string_view bytes, CDdsHeader& header, std::string& why);
 
+// Leaves new elements as they are: the decoders write every pixel, and
+// clearing a 4096 × 4096 image first cost as long as decoding it.
+template <typename T>
+struct CUninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = CUninitialisedAllocator<U>;
+  };
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
 struct CRgbaImage {
   uint32_t width = 0;
   uint32_t height = 0;
-  std::vector<uint8_t> pixels;  // width × height × 4 bytes, rows top down
+  // width × height × 4 bytes, rows top down
+  std::vector<uint8_t, CUninitialisedAllocator<uint8_t>> pixels;
 };
 
 // The top level as RGBA; false, with `why`, for a header refused by
