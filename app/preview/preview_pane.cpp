@@ -27,8 +27,9 @@
 
 namespace {
 
-// More text than this is shown only in part: a text view lays out all it holds.
-constexpr size_t kMostText = size_t{32} << 20;
+// More text than this is shown only in part: a text view lays out all it
+// holds, and took seconds over tens of megabytes.
+constexpr size_t kMostText = size_t{4} << 20;
 
 const char* ModeWord(PreviewMode mode) {
   switch (mode) {
