@@ -17,6 +17,8 @@
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/left_view.h"
+#include "app/preview/preview_pane.h"
+#include "app/tarn_editor_doc.h"
 #include "app/tarn_editor_view.h"
 
 void CChildFrame::ActivateFrame(ShowCommand show) {
@@ -38,6 +40,8 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
     m_wndSplitter = nullptr;
     return false;
   }
+  m_preview = CPreviewPane::Install(m_wndSplitter, 0, 1, GetRightPane(),
+                                    dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc));
   if (auto* document = dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc)) {
     m_diskBar = new CDiskBar;
     m_wndSplitter->AddOverlay(m_diskBar);
@@ -80,7 +84,16 @@ bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
   return CMDIChildWnd::eventFilter(watched, event);
 }
 
+void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+  if (m_preview != nullptr) {
+    m_preview->ShowEntry(bytes, name);
+  } else if (CTarnEditorView* list = GetRightPane()) {
+    list->ShowEntry(bytes, name);
+  }
+}
+
 bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
+  if (m_preview != nullptr && m_preview->OnCmdMsg(id, query)) return true;
   if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
     if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
       return Handle(query, [tree] { tree->BeginFind(); });

@@ -8,6 +8,8 @@
 #include "archive/shown_archive.h"
 
 class CDiskBar;
+class CDataBuffer;
+class CPreviewPane;
 class CSplitterWnd;
 class CTarnEditorView;
 
@@ -28,6 +30,10 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   bool SelectEntryRow(std::string_view name, size_t row) override;
   // The bar that says the archive changed on disk; hidden while it has not.
   CDiskBar* GetDiskBar() const { return m_diskBar; }
+  // Shows an entry selected in the tree in the right pane, as what it is.
+  void ShowEntry(const CDataBuffer& bytes, std::string_view name);
+  // What holds the list and the other views of an entry, or null.
+  CPreviewPane* GetPreview() const { return m_preview; }
 
  private:
   void ShowDiskChange(DiskChange change);
@@ -37,4 +43,5 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;
+  CPreviewPane* m_preview = nullptr;
 };

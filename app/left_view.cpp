@@ -381,7 +381,7 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
   if (!name) return;
   const CTarnEditorDoc* document = GetDocument();
   const CEntryHooks* hooks = document != nullptr ? document->GetHooks() : nullptr;
-  list->ShowEntry(hooks != nullptr ? hooks->ShownBytes(*name, *entry) : *entry, *name);
+  frame->ShowEntry(hooks != nullptr ? hooks->ShownBytes(*name, *entry) : *entry, *name);
 }
 
 void CLeftView::BeginFind() {

@@ -51,6 +51,11 @@ CMenuResource MainFrameMenu() { return {FileMenuWithoutDocument(), ViewMenu(), H
 CPopupResource DocumentViewMenu() {
   CPopupResource menu = ViewMenu();
   menu.items.push_back(Item("&Folders", ID_VIEW_FOLDERS));
+  menu.items.push_back(Separator());
+  menu.items.push_back(Item("As &Rules", ID_VIEW_AS_RULES));
+  menu.items.push_back(Item("As T&ext", ID_VIEW_AS_TEXT));
+  menu.items.push_back(Item("As &Hex", ID_VIEW_AS_HEX));
+  menu.items.push_back(Item("As &Image", ID_VIEW_AS_IMAGE));
   return menu;
 }
 

@@ -12,6 +12,7 @@
 #include "archive/name_registry.h"
 #include "cli/archive_commands.h"
 #include "cli/grep_command.h"
+#include "cli/info_command.h"
 #include "cli/compare_commands.h"
 #include "cli/refs_command.h"
 #include "cli/output.h"
@@ -40,6 +41,11 @@ constexpr const char* kUsage =
     "  rules FILE             print the rows of a rules text file\n"
     "  id TYPE NAME           print the identifier of NAME under type code TYPE\n"
     "  list ARCHIVE           print OFFSET, SIZE and NAME of every entry, in name order\n"
+    "  info ARCHIVE [ENTRY...]\n"
+    "                         print NAME, KIND (rules, text, image, sound or binary)\n"
+    "                         and DETAILS of every entry, or the named ones, in name\n"
+    "                         order, from their headers; named rules entries also\n"
+    "                         give their blocks and rows\n"
     "  show ARCHIVE ENTRY     print the rows of an entry read as rules text\n"
     "  cat ARCHIVE ENTRY      write an entry's bytes to standard output\n"
     "  check ARCHIVE          tell whether every entry lies inside the archive\n"
@@ -373,6 +379,8 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   if (command == "pack")
     return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
   if (command == "grep") return CommandGrep(args, out, err);
+  if (command == "info")
+    return given >= 1 ? CommandInfo(args, out, err) : Usage(c, "info: expected ARCHIVE [ENTRY...]");
   if (command == "diff") return CommandDiff(args, out, err);
   if (command == "refs") return CommandRefs(args, out, err);
   if (command == "lint") return CommandLint(args, out, err);

@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets into a work folder:
-//   make_seeds FOLDER   ->  FOLDER/archive, FOLDER/rules, FOLDER/names, FOLDER/search
+//   make_seeds FOLDER   ->  FOLDER/archive, FOLDER/rules, FOLDER/names, FOLDER/search,
+//                           FOLDER/dds
 // Every seed is made here: small rules texts written for this project, and
 // archives built from them with the test archive builder, valid ones and one
 // of each defect the reader must refuse or cut short.
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/big_builder.h"
+#include "tests/support/media_files.h"
 
 namespace {
 
@@ -152,7 +154,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  for (const char* sub : {"", "/archive", "/rules", "/names", "/search"})
+  for (const char* sub : {"", "/archive", "/rules", "/names", "/search", "/dds"})
     ::mkdir((root + sub).c_str(), 0755);
 
   int n = 0;
@@ -183,5 +185,15 @@ int main(int argc, char** argv) {
       WriteFile(root + "/names/seed-" + std::to_string(n++), seed);
     }
   }
+  // Textures of each encoding, cut short and overstated, and a sound.
+  n = 0;
+  const std::string block(16, '\x55');
+  for (const std::string& seed :
+       {MakeDds(4, 4, "DXT1", 1, block.substr(0, 8)), MakeDds(8, 4, "DXT3", 1, block + block),
+        MakeDds(5, 5, "DXT5", 2, block + block + block + block + block),
+        MakeDds(2, 2, "", 1, block), MakeDxt5Picture(16), MakeDds(65535, 65535, "DXT1", 1, block),
+        MakeDds(16, 16, "DXT5", 1, block), MakeWav(8000, 16),
+        MakeTga(2, 2, std::vector<uint8_t>(16, 0x7F))})
+    WriteFile(root + "/dds/seed-" + std::to_string(n++), seed);
   return 0;
 }

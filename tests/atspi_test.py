@@ -7,7 +7,8 @@ Starts the editor on ARCHIVE with the accessibility bridge on, selects an
 entry with the keyboard, and reads back through AT-SPI the names of the
 panes, the tree's items and the list's rows, which must be what `tarn list`
 and `tarn show` print for the same archive; what the status bar's message
-pane says, and that each new message is announced; then edits a value in
+pane says, and that each new message is announced; the description of the
+pane that shows a texture, which must agree with `tarn info`; then edits a value in
 place, hears the field named as it takes the focus, and reads the changed
 entry's mark; then opens the find field with Ctrl+F and reads it as an
 editable text; then searches the rules with Find
@@ -230,6 +231,36 @@ def main():
         check("the message pane reads what it shows",
               message is not None and message.name == said,
               repr(message.name if message else None))
+
+        # A texture: the pane in the list's place describes its kind and
+        # facts, as tarn info gives them; then back to the rules text.
+        info = [line.split("\t") for line in run(tarn, "info", archive).splitlines()]
+        texture = next(((name, details.split()) for name, kind, details in info
+                        if kind == "image" and details.startswith("dds ")), None)
+        if texture is None:
+            check("the archive holds a DDS texture", False)
+        else:
+            width, height = texture[1][1].split("x")
+            described = "Image: %s \u00d7 %s, %s, %s" % (
+                width, height, texture[1][2].upper(),
+                plural(int(texture[1][3].split("=")[1]), "mipmap", "mipmaps"))
+            tree.queryComponent().grabFocus()
+            subprocess.run(["xdotool", "key", "--delay", "20", "Home"], check=True)
+            subprocess.run(["xdotool", "key", "--delay", "5", "--repeat",
+                            str(names.index(texture[0])), "Down"], check=True)
+            entry = wait_for("the pane 'Entry'", lambda: find(app, named("Entry")))
+            try:
+                wait_for("the description '%s'" % described, lambda: entry.description == described)
+                check("the entry pane describes a texture's kind and facts", True)
+            except TimeoutError:
+                check("the entry pane describes a texture's kind and facts", False,
+                      repr(entry.description))
+            tree.queryComponent().grabFocus()
+            subprocess.run(["xdotool", "key", "--delay", "20", "Home"], check=True)
+            if steps:
+                subprocess.run(["xdotool", "key", "--delay", "5", "--repeat", str(steps), "Down"],
+                               check=True)
+            wait_for("the rows of " + target + " again", lambda: cells(rows_pane) == rows)
 
         # An edit in place: F2 on a line's row opens a field; the entry it
         # changes is then described as changed in the tree.

@@ -17,6 +17,7 @@
 #include "cli/output.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
+#include "tests/support/media_files.h"
 #include "tests/support/run_tarn.h"
 #include "tests/support/tarn_program.h"
 
@@ -39,6 +40,38 @@ void ExpectOpenFailure(const CTarnResult& r, const std::string& path,
   ASSERT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
   EXPECT_NE(r.err.find(reasonPart, prefix.size()), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// info
+
+TEST_F(TarnArchiveTest, InfoGivesEachEntryItsKindInNameOrder) {
+  const std::string path =
+      Write(CBigBuilder()
+                .Add("sound.wav", MakeWav(22050, 33516))
+                .Add("Art\\tank.tga", MakeTga(2, 2, std::vector<uint8_t>(16, 0x40)))
+                .Add("Art\\sky.dds", MakeDxt5Picture(512))
+                .Add("Art\\bad.dds", MakeDds(65535, 65535, "DXT5", 1, std::string(64, '\0')))
+                .Add("rules.ini", "Object Tank\n  Speed = 3\nEnd\n")
+                .Add("notes\x01.txt", "no blocks here\n")
+                .Add("model.msh", std::string(5120, '\0')));
+  const CTarnResult all = RunTarnCaptured({"info", path});
+  EXPECT_EQ(all.status, 0);
+  EXPECT_EQ(all.err, "");
+  EXPECT_EQ(all.out,
+            "Art\\bad.dds\tbinary\tdamaged dds: 65535x65535 is larger than 16384x16384\n"
+            "Art\\sky.dds\timage\tdds 512x512 dxt5 mips=10\n"
+            "Art\\tank.tga\timage\ttga 2x2 32bpp\n"
+            "model.msh\tbinary\tbinary 5120 bytes\n"
+            "notes\\x01.txt\ttext\ttext 15 bytes\n"
+            "rules.ini\trules\trules 28 bytes\n"
+            "sound.wav\tsound\twav pcm 22050Hz 1ch 16bit 1.52s\n");
+  // Named entries only, rules counted; a missing one is trouble, the rest still printed.
+  const CTarnResult named = RunTarnCaptured({"info", path, "rules.ini", "missing", "model.msh"});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_EQ(named.out,
+            "model.msh\tbinary\tbinary 5120 bytes\nrules.ini\trules\trules 1 blocks 2 rows\n");
+  EXPECT_EQ(named.err, "tarn: " + path + ": no entry named 'missing'\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -221,6 +254,7 @@ TEST_F(TarnArchiveTest, EveryCommandRefusesABadArchiveTheSameWay) {
     ExpectOpenFailure(RunTarnCaptured({"check", c.path}), c.path, c.reason);
     ExpectOpenFailure(RunTarnCaptured({"show", c.path, "x"}), c.path, c.reason);
     ExpectOpenFailure(RunTarnCaptured({"cat", c.path, "x"}), c.path, c.reason);
+    ExpectOpenFailure(RunTarnCaptured({"info", c.path}), c.path, c.reason);
   }
 }
 

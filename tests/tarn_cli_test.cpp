@@ -25,6 +25,7 @@ TEST(TarnUsage, BadCommandLinesExitTwoWithNothingOnStdout) {
   ExpectUsageError({"show", "x"});
   ExpectUsageError({"cat", "x", "y", "z"});
   ExpectUsageError({"check"});
+  ExpectUsageError({"info"});
   ExpectUsageError({"RULES", "x"});
 }
 

@@ -51,6 +51,10 @@ enum CommandId : int {
   ID_EDIT_ADD_FOLDER = 0xE903,
   ID_EDIT_REPLACE_FILE = 0xE904,
   ID_VIEW_FOLDERS = 0xE910,  // View > Folders: the tree as folders
+  ID_VIEW_AS_RULES = 0xE911,  // View > As Rules ... As Image: how the right pane shows an entry
+  ID_VIEW_AS_TEXT = 0xE912,
+  ID_VIEW_AS_HEX = 0xE913,
+  ID_VIEW_AS_IMAGE = 0xE914,
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

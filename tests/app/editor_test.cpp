@@ -18,6 +18,9 @@
 
 #include "app/framework/status_bar.h"
 #include "app/resources.h"
+#include <QPlainTextEdit>
+
+#include "app/preview/preview_pane.h"
 #include "editor_fixture.h"
 #include "tests/support/big_builder.h"
 
@@ -276,9 +279,10 @@ class EditorTest : public QObject {
     QTest::keyClick(tree, Qt::Key_Up);
     QTest::keyClick(tree, Qt::Key_Up);  // Data\Empty.ini: no bytes
     QCOMPARE(ListRows(list), QStringList());
-    QTest::keyClick(tree, Qt::Key_End);  // readme: only a comment
-    QCOMPARE(ListRows(list), QStringList());
-    QCOMPARE(resets.count(), 6);
+    QTest::keyClick(tree, Qt::Key_End);  // readme: only a comment, no block: plain text
+    QCOMPARE(frame->GetPreview()->currentWidget(),
+             static_cast<QWidget*>(frame->GetPreview()->GetTextView()));
+    QCOMPARE(resets.count(), 5);
 
     // Clicking the selected item again, or ctrl-clicking it away, shows nothing new.
     ClickTreeRow(tree, 2);
@@ -390,6 +394,7 @@ class EditorTest : public QObject {
     CTarnEditorView* list = ListOf(run.Frames()[0]);
     list->setStyle(fusion.get());
     ClickTreeRow(TreeOf(run.Frames()[0]), 0);
+    QVERIFY(run.Command(ID_VIEW_AS_RULES));  // its zero byte would show it in hex
     QCOMPARE(list->model()->rowCount(), 8);
     list->SetColumnWidth(1, 120);  // the long value must be elided
     list->setFocus();

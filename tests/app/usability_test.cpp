@@ -318,8 +318,8 @@ class UsabilityTest : public QObject {
     QCOMPARE(Message(run), QStringLiteral("4 entries"));
     ClickTreeRow(TreeOf(run.Frames()[0]), 2);  // Data\Tank.ini
     QCOMPARE(Message(run), QStringLiteral("29 bytes, 2 rows"));
-    ClickTreeRow(TreeOf(run.Frames()[0]), 3);  // readme: no rows
-    QCOMPARE(Message(run), QStringLiteral("10 bytes, 0 rows"));
+    ClickTreeRow(TreeOf(run.Frames()[0]), 3);  // readme: no block, shown as text
+    QCOMPARE(Message(run), QStringLiteral("10 bytes of text"));
     QVERIFY(run.Command(ID_WINDOW_CASCADE));
     QCOMPARE(Message(run), QStringLiteral("Ready"));
     run.Answer(m_other);
@@ -419,6 +419,7 @@ class UsabilityTest : public QObject {
     CEditorRun run({path});
     CTarnEditorView* list = ListOf(run.Frames()[0]);
     ClickTreeRow(TreeOf(run.Frames()[0]), 0);
+    QVERIFY(run.Command(ID_VIEW_AS_RULES));  // not a TGA as it claims: shown in hex unless asked
     const int visible = list->viewport()->width();
     QVERIFY(visible > 100);
     QVERIFY(list->GetColumnWidth(0) <= visible);

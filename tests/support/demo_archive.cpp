@@ -1,11 +1,14 @@
 #include "tests/support/demo_archive.h"
 
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
+
+#include "tests/support/media_files.h"
 
 namespace {
 
@@ -46,30 +49,39 @@ void AppendLE16(std::string& out, uint16_t value) {
   out.push_back(static_cast<char>(value >> 8));
 }
 
-// Payloads that start the way such files do, then noise.
+// Payloads that start the way such files do, then noise: the textures and
+// images are whole, noise for pixels, so the editor draws them.
 std::string Texture(const std::string& name) {
   CRandom random(Seed(name));
   const uint32_t side = 16u << random.Below(3);
-  std::string out = "DDS ";
-  AppendLE32(out, 124);
-  AppendLE32(out, 0x1007);
-  AppendLE32(out, side);
-  AppendLE32(out, side);
-  out.append(124 - 16, '\0');
-  out += random.Bytes(64 + random.Below(1500));
-  return out;
+  return MakeDds(side, side, "DXT1", 1, random.Bytes(size_t{side} * side / 2));
 }
 
 std::string Image(const std::string& name) {
   CRandom random(Seed(name));
-  std::string out(18, '\0');
-  out[2] = 2;  // uncompressed true colour
-  const uint16_t side = static_cast<uint16_t>(32 + random.Below(3) * 16);
-  out[12] = static_cast<char>(side);
-  out[14] = static_cast<char>(side);
-  out[16] = 32;
-  out += random.Bytes(200 + random.Below(800));
-  return out;
+  const uint32_t side = 16 + random.Below(3) * 8;
+  const std::string noise = random.Bytes(size_t{side} * side * 4);
+  std::vector<uint8_t> rgba(noise.begin(), noise.end());
+  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+  return MakeTga(side, side, rgba);
+}
+
+// A picture for the eye: a disc fading out over the checkerboard behind it.
+std::vector<uint8_t> Banner(uint32_t side) {
+  std::vector<uint8_t> rgba(size_t{side} * side * 4);
+  const double middle = (side - 1) / 2.0;
+  for (uint32_t y = 0; y < side; ++y) {
+    for (uint32_t x = 0; x < side; ++x) {
+      const double dx = x - middle, dy = y - middle;
+      const double r = std::sqrt(dx * dx + dy * dy) / middle;
+      uint8_t* p = &rgba[(size_t{y} * side + x) * 4];
+      p[0] = static_cast<uint8_t>(40 + 200 * x / side);
+      p[1] = static_cast<uint8_t>(120 + 100 * y / side);
+      p[2] = 200;
+      p[3] = static_cast<uint8_t>(r >= 1 ? 0 : 255 * (1 - r * r));
+    }
+  }
+  return rgba;
 }
 
 std::string Sound(const std::string& name) {
@@ -216,6 +228,11 @@ void AddGenerated(CBigBuilder& builder) {
         std::string("Shaders\\") + shader + ".fx",
         Lines({"// " + std::string(shader) + " shader", "float4 main() : COLOR { return 1; }"},
               false));
+  // A picture with alpha, a texture with mipmaps and a tone: what the
+  // editor's previews show a new user.
+  builder.Add("Art\\Interface\\demo_banner.tga", MakeTga(96, 96, Banner(96)));
+  builder.Add("Art\\Textures\\demo_gradient.dds", MakeDxt5Picture(128));
+  builder.Add("Audio\\Sounds\\demo_chime.wav", MakeWav(22050, 33516));
   // Empty entries happen in real archives: placeholders nobody filled in.
   builder.Add("Data\\INI\\Default\\Empty.ini", "");
   builder.Add("Art\\Textures\\placeholder.dds", "");

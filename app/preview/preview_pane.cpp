@@ -1,0 +1,373 @@
+#include "app/preview/preview_pane.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFontDatabase>
+#include <QImageReader>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSettings>
+
+#include <algorithm>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "app/entry_hooks.h"
+#include "app/entry_logic.h"
+#include "app/framework/command_ids.h"
+#include "app/framework/splitter.h"
+#include "app/framework/win_app.h"
+#include "app/preview/hex_view.h"
+#include "app/preview/image_view.h"
+#include "app/tarn_editor_doc.h"
+#include "app/tarn_editor_view.h"
+#include "archive/change_set.h"
+#include "media/dds_reader.h"
+
+namespace {
+
+// More text than this is shown only in part: a text view lays out all it
+// holds, and took seconds over tens of megabytes.
+constexpr size_t kMostText = size_t{4} << 20;
+
+const char* ModeWord(PreviewMode mode) {
+  switch (mode) {
+    case PreviewMode::Rules: return "rules";
+    case PreviewMode::Text: return "text";
+    case PreviewMode::Hex: return "hex";
+    case PreviewMode::Image: return "image";
+    case PreviewMode::Sound: break;
+  }
+  return "sound";
+}
+
+// The extension of an entry's name, lower case, or empty.
+QString ExtensionOf(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  const size_t folder = name.find_last_of("\\/");
+  if (dot == std::string_view::npos || (folder != std::string_view::npos && folder > dot))
+    return QString();
+  return BytesToText(name.substr(dot + 1)).toLower();
+}
+
+// The view the user chose for names with `extension`, if any.
+std::optional<PreviewMode> KeptMode(const QString& extension) {
+  CWinApp* app = AfxGetApp();
+  if (app == nullptr || extension.isEmpty()) return std::nullopt;
+  const QString word = app->GetProfile()->value(QStringLiteral("Preview/") + extension).toString();
+  for (PreviewMode mode :
+       {PreviewMode::Rules, PreviewMode::Text, PreviewMode::Hex, PreviewMode::Image}) {
+    if (word == QLatin1String(ModeWord(mode))) return mode;
+  }
+  return std::nullopt;
+}
+
+void KeepMode(const QString& extension, PreviewMode mode) {
+  CWinApp* app = AfxGetApp();
+  if (app == nullptr || extension.isEmpty()) return;
+  app->GetProfile()->setValue(QStringLiteral("Preview/") + extension,
+                              QString::fromLatin1(ModeWord(mode)));
+}
+
+void Say(const QString& text) {
+  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
+}
+
+// An image over decoded pixels, which it frees when it goes.
+QImage FromRgba(std::unique_ptr<CRgbaImage> decoded) {
+  CRgbaImage* pixels = decoded.release();
+  return QImage(
+      pixels->pixels.data(), static_cast<int>(pixels->width), static_cast<int>(pixels->height),
+      static_cast<qsizetype>(pixels->width) * 4, QImage::Format_RGBA8888,
+      [](void* info) { delete static_cast<CRgbaImage*>(info); }, pixels);
+}
+
+// The picture in `bytes`: ours for DDS and TGA, Qt's readers for the rest.
+// A null image, with `why`, when it cannot be read.
+QImage ReadImage(std::string_view bytes, const CEntryFacts& facts, QString& why) {
+  const std::string_view format(facts.image.format);
+  if (bytes.substr(0, 4) == "DDS " || format == "tga") {
+    auto decoded = std::make_unique<CRgbaImage>();
+    std::string refusal;
+    const bool dds = bytes.substr(0, 4) == "DDS ";
+    if (!(dds ? DecodeDds(bytes, *decoded, refusal) : DecodeTga(bytes, *decoded, refusal))) {
+      why = (dds ? QStringLiteral("Damaged DDS: ") : QStringLiteral("Damaged TGA: ")) +
+            QString::fromStdString(refusal);
+      return QImage();
+    }
+    return FromRgba(std::move(decoded));
+  }
+  const QByteArray data =
+      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer device;
+  device.setData(data);
+  device.open(QIODevice::ReadOnly);
+  QImageReader reader(&device, QByteArray(facts.image.format));
+  // A header may claim more pixels than any entry holds: Qt refuses past
+  // this many megabytes instead of allocating them.
+  reader.setAllocationLimit(512);
+  QImage image = reader.read();
+  if (image.isNull()) why = QStringLiteral("Cannot read the image: ") + reader.errorString();
+  return image;
+}
+
+}  // namespace
+
+class CPreviewPane::CUpdates : public CView {
+ public:
+  explicit CUpdates(CPreviewPane* pane) : m_pane(pane) {}
+  QWidget* GetWidget() override { return m_pane; }
+  void OnUpdate(int hint) override { m_pane->OnUpdate(hint); }
+
+ private:
+  CPreviewPane* m_pane;
+};
+
+QString ImageFactsText(const CImageFacts& image) {
+  QString text = QStringLiteral("%1 × %2, ").arg(image.width).arg(image.height);
+  if (QLatin1String(image.format) != QLatin1String("dds"))
+    return text + QString::fromLatin1(image.format).toUpper() +
+           QStringLiteral(", %1 bits a pixel").arg(image.bitsPerPixel);
+  return text + QString::fromStdString(image.encoding).toUpper() +
+         (image.mipmaps == 1 ? QStringLiteral(", 1 mipmap")
+                             : QStringLiteral(", %1 mipmaps").arg(image.mipmaps));
+}
+
+QString SoundFactsText(const CSoundFacts& sound) {
+  return QStringLiteral("WAV, %1, %2 Hz, %3, %4-bit, %5 s")
+      .arg(sound.encoding == "pcm" ? QStringLiteral("PCM") : QStringLiteral("IMA ADPCM"))
+      .arg(sound.rate)
+      .arg(sound.channels == 1 ? QStringLiteral("1 channel")
+                               : QStringLiteral("%1 channels").arg(sound.channels))
+      .arg(sound.bits)
+      .arg(sound.seconds, 0, 'f', 2);
+}
+
+PreviewMode DefaultMode(const CEntryFacts& facts) {
+  switch (facts.kind) {
+    case EntryKind::Rules: return PreviewMode::Rules;
+    case EntryKind::Text: return PreviewMode::Text;
+    case EntryKind::Image: return PreviewMode::Image;
+    case EntryKind::Sound: return PreviewMode::Sound;
+    case EntryKind::Binary: break;
+  }
+  // A damaged image says why it cannot be drawn; the rest is bytes.
+  const bool image =
+      facts.damagedFormat != nullptr && std::string_view(facts.damagedFormat) != "wav";
+  return image ? PreviewMode::Image : PreviewMode::Hex;
+}
+
+CPreviewPane::CPreviewPane(CTarnEditorView* list, CTarnEditorDoc* document)
+    : m_list(list),
+      m_document(document),
+      m_updates(std::make_unique<CUpdates>(this)),
+      m_text(new QPlainTextEdit),
+      m_image(new CImageView),
+      m_hex(new CHexView),
+      m_message(new QLabel) {
+  setAccessibleName(QStringLiteral("Entry"));
+  m_text->setReadOnly(true);
+  m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  m_text->setAccessibleName(QStringLiteral("Text"));
+  m_message->setAlignment(Qt::AlignCenter);
+  m_message->setWordWrap(true);
+  m_message->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  m_message->setAccessibleName(QStringLiteral("Entry facts"));
+  addWidget(m_text);
+  addWidget(m_image);
+  addWidget(m_hex);
+  addWidget(m_message);
+  if (m_list != nullptr) {
+    insertWidget(0, m_list);
+    setCurrentWidget(m_list);
+  }
+  if (document != nullptr) document->AddView(m_updates.get());
+}
+
+CPreviewPane::~CPreviewPane() = default;
+
+CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, CTarnEditorView* list,
+                                    CTarnEditorDoc* document) {
+  const int index = splitter->indexOf(list);
+  if (index < 0 || splitter->GetPane(row, col) != list) return nullptr;
+  auto* pane = new CPreviewPane(nullptr, document);
+  // The list keeps its place in the splitter's grid; in the widget tree the
+  // pane stands between them, and takes the rest of the width as it did.
+  splitter->replaceWidget(index, pane);
+  pane->m_list = list;
+  pane->insertWidget(0, list);
+  pane->setCurrentWidget(list);
+  splitter->setStretchFactor(index, 1);
+  list->show();
+  return pane;
+}
+
+void CPreviewPane::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+  m_bytes = bytes;
+  m_name = std::string(name);
+  m_hasEntry = true;
+  const std::string_view view(reinterpret_cast<const char*>(bytes.GetData()),
+                              bytes.HasData() ? bytes.GetSize() : 0);
+  m_facts = DescribeEntry(name, view);
+  Show(KeptMode(ExtensionOf(name)).value_or(DefaultMode(m_facts)));
+}
+
+void CPreviewPane::ShowAs(PreviewMode mode) {
+  if (!m_hasEntry) return;
+  KeepMode(ExtensionOf(m_name), mode);
+  Show(mode);
+}
+
+void CPreviewPane::Show(PreviewMode mode) {
+  m_mode = mode;
+  const bool hadFocus = hasFocus() || isAncestorOf(QApplication::focusWidget());
+  if (!m_bytes.HasData() && m_bytes.GetSize() > 0) {
+    // An archive that could not be mapped, and this entry could not be read either.
+    ShowMessage(QStringLiteral("Cannot read this entry from the archive"));
+    Say(m_message->text());
+    m_list->setFocusProxy(m_message);
+    return;
+  }
+  switch (mode) {
+    case PreviewMode::Rules:
+      // Shown first: the list fits its columns to the pane only when it is visible.
+      setCurrentWidget(m_list);
+      m_list->ShowEntry(m_bytes, m_name);
+      Describe(QStringLiteral("Rules"),
+               QStringLiteral("%1 rows").arg(m_list->GetModel()->rowCount()));
+      break;
+    case PreviewMode::Text: ShowText(); break;
+    case PreviewMode::Image: ShowImage(); break;
+    case PreviewMode::Sound: ShowSound(); break;
+    case PreviewMode::Hex:
+      m_hex->SetBytes(m_bytes);
+      setCurrentWidget(m_hex);
+      Describe(QStringLiteral("Bytes"), QStringLiteral("%1 bytes").arg(m_bytes.GetSize()));
+      Say(QStringLiteral("%1 bytes").arg(m_bytes.GetSize()) +
+          (m_facts.damagedFormat != nullptr
+               ? QStringLiteral("; damaged %1: %2")
+                     .arg(QString::fromLatin1(m_facts.damagedFormat).toUpper(),
+                          QString::fromUtf8(DamagedWords(m_facts)))
+               : QString()));
+      break;
+  }
+  // F6 moves the focus to the splitter's pane, which is the list: when the
+  // list is not shown, the view in its place takes the focus for it.
+  m_list->setFocusProxy(currentWidget() == m_list ? nullptr : currentWidget());
+  if (hadFocus) currentWidget()->setFocus(Qt::OtherFocusReason);
+}
+
+void CPreviewPane::ShowText() {
+  const size_t size = m_bytes.HasData() ? m_bytes.GetSize() : 0;
+  const size_t shown = std::min(size, kMostText);
+  // Bytes as the rules text is read, one character each: line ends stay as they are.
+  m_text->setPlainText(
+      BytesToText(std::string_view(reinterpret_cast<const char*>(m_bytes.GetData()), shown)));
+  setCurrentWidget(m_text);
+  const QString facts = shown < size
+                            ? QStringLiteral("%1 bytes, the first %2 shown").arg(size).arg(shown)
+                            : QStringLiteral("%1 bytes of text").arg(size);
+  Describe(QStringLiteral("Text"), facts);
+  Say(facts);
+}
+
+void CPreviewPane::ShowImage() {
+  QString why;
+  QImage image;
+  if (m_facts.damagedFormat != nullptr) {
+    why = QStringLiteral("Damaged %1: %2")
+              .arg(QString::fromLatin1(m_facts.damagedFormat).toUpper(),
+                   QString::fromUtf8(DamagedWords(m_facts)));
+  } else {
+    try {
+      image = ReadImage(
+          std::string_view(reinterpret_cast<const char*>(m_bytes.GetData()), m_bytes.GetSize()),
+          m_facts, why);
+    } catch (const std::bad_alloc&) {
+      why = QStringLiteral("Not enough memory for this image");
+    }
+  }
+  if (image.isNull()) {
+    if (why.isEmpty()) why = QStringLiteral("Not an image this editor can read");
+    ShowMessage(why);
+    Say(why);
+    return;
+  }
+  m_image->SetImage(image);
+  setCurrentWidget(m_image);
+  const QString facts = m_facts.kind == EntryKind::Image
+                            ? ImageFactsText(m_facts.image)
+                            : QStringLiteral("%1 × %2").arg(image.width()).arg(image.height());
+  Describe(QStringLiteral("Image"), facts);
+  Say(facts);
+}
+
+void CPreviewPane::ShowSound() {
+  if (m_facts.kind != EntryKind::Sound) {
+    Show(PreviewMode::Hex);
+    return;
+  }
+  // No sound output is built in: the facts say what the sound is, and the
+  // status bar says that it cannot be played here.
+  const QString facts = SoundFactsText(m_facts.sound);
+  ShowMessage(facts);
+  Describe(QStringLiteral("Sound"), facts);
+  Say(facts + QStringLiteral("; playing sounds is not available in this build"));
+}
+
+void CPreviewPane::ShowMessage(const QString& words) {
+  m_message->setText(words);
+  setCurrentWidget(m_message);
+  Describe(QStringLiteral("Entry"), words);
+}
+
+void CPreviewPane::Describe(const QString& kind, const QString& facts) {
+  const QString description = kind + QStringLiteral(": ") + facts;
+  setAccessibleDescription(description);
+  if (QWidget* page = currentWidget(); page != nullptr && page != m_list)
+    page->setAccessibleDescription(description);
+}
+
+bool CPreviewPane::OnCmdMsg(int id, CCmdUI* query) {
+  PreviewMode mode;
+  switch (id) {
+    case ID_VIEW_AS_RULES: mode = PreviewMode::Rules; break;
+    case ID_VIEW_AS_TEXT: mode = PreviewMode::Text; break;
+    case ID_VIEW_AS_HEX: mode = PreviewMode::Hex; break;
+    case ID_VIEW_AS_IMAGE: mode = PreviewMode::Image; break;
+    default: return false;
+  }
+  if (query != nullptr) {
+    query->enabled = m_hasEntry;
+    query->checked = m_hasEntry && m_mode == mode;
+    return true;
+  }
+  if (m_hasEntry) ShowAs(mode);
+  return true;
+}
+
+void CPreviewPane::OnUpdate(int hint) {
+  if (!m_hasEntry || m_document == nullptr) return;
+  if (hint == kEntriesReplacing) {
+    // The archive is about to be replaced: no share of its bytes may stay.
+    m_hex->SetBytes(CDataBuffer());
+    m_text->clear();
+    m_image->SetImage(QImage());
+    m_bytes = CDataBuffer();
+    return;
+  }
+  const std::optional<CDataBuffer> now =
+      m_document->Shown().Bytes(m_name);
+  const CDataBuffer bytes = now ? *now : CDataBuffer();
+  if (bytes.GetData() == m_bytes.GetData() && bytes.GetSize() == m_bytes.GetSize()) return;
+  // The list shows rules entries itself, and keeps its place in them.
+  if (m_mode == PreviewMode::Rules) {
+    m_bytes = bytes;
+    return;
+  }
+  const PreviewMode mode = m_mode;
+  ShowEntry(bytes, m_name);
+  if (m_mode != mode) Show(mode);
+}

@@ -1,0 +1,90 @@
+// The right pane of a document window, showing what an entry is: the rules
+// list as before for rules text, and otherwise a text, image, sound or hex
+// view of its own. The kind comes from the bytes (DescribeEntry); View > As
+// Rules, As Text, As Hex and As Image override it, and the choice is kept
+// for every entry with the same extension, in the user's settings.
+//
+// The pane takes the list's place in the splitter and holds the list as
+// its first page, so the list itself is unchanged and still found as the
+// splitter's pane.
+#pragma once
+
+#include <QStackedWidget>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "media/entry_kind.h"
+#include "storage/data_buffer.h"
+
+class CCmdUI;
+class CHexView;
+class CImageView;
+class CSplitterWnd;
+class CTarnEditorDoc;
+class CTarnEditorView;
+class QLabel;
+class QPlainTextEdit;
+
+enum class PreviewMode { Rules, Text, Hex, Image, Sound };
+
+class CPreviewPane : public QStackedWidget {
+  Q_OBJECT
+
+ public:
+  // Puts a pane in the place of `list`, pane (row, col) of `splitter`, and
+  // keeps it up to date with `document`'s changes.
+  static CPreviewPane* Install(CSplitterWnd* splitter, int row, int col, CTarnEditorView* list,
+                               CTarnEditorDoc* document);
+  ~CPreviewPane() override;
+
+  // Shows the entry `name` holding `bytes` the way its kind, or the choice
+  // kept for its extension, says.
+  void ShowEntry(const CDataBuffer& bytes, std::string_view name);
+  // Shows the entry shown as `mode`, and keeps the choice for its extension.
+  void ShowAs(PreviewMode mode);
+  // The pane's part of View: As Rules, As Text, As Hex, As Image.
+  bool OnCmdMsg(int id, CCmdUI* query);
+  // Shows the current entry's bytes again when they changed.
+  void OnUpdate(int hint);
+
+  PreviewMode GetMode() const { return m_mode; }
+  const CEntryFacts& GetFacts() const { return m_facts; }
+  CTarnEditorView* GetList() const { return m_list; }
+  CHexView* GetHexView() const { return m_hex; }
+  CImageView* GetImageView() const { return m_image; }
+  QPlainTextEdit* GetTextView() const { return m_text; }
+  // The page that says what a sound is, or why an entry cannot be shown.
+  QLabel* GetMessage() const { return m_message; }
+
+ private:
+  class CUpdates;
+  CPreviewPane(CTarnEditorView* list, CTarnEditorDoc* document);
+  void Show(PreviewMode mode);
+  void ShowText();
+  void ShowImage();
+  void ShowSound();
+  void ShowMessage(const QString& words);
+  void Describe(const QString& kind, const QString& facts);
+
+  CTarnEditorView* m_list;
+  CTarnEditorDoc* m_document;
+  std::unique_ptr<CUpdates> m_updates;
+  QPlainTextEdit* m_text;
+  CImageView* m_image;
+  CHexView* m_hex;
+  QLabel* m_message;
+  CDataBuffer m_bytes;
+  std::string m_name;
+  bool m_hasEntry = false;
+  CEntryFacts m_facts;
+  PreviewMode m_mode = PreviewMode::Rules;
+};
+
+// "512 × 512, DXT5, 9 mipmaps", "256 × 256, TGA, 32 bits a pixel".
+QString ImageFactsText(const CImageFacts& image);
+// "WAV, PCM, 22050 Hz, 1 channel, 16-bit, 1.52 s".
+QString SoundFactsText(const CSoundFacts& sound);
+// The view an entry gets unless the user chose another for its extension.
+PreviewMode DefaultMode(const CEntryFacts& facts);

@@ -1,0 +1,184 @@
+#include "media/entry_kind.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "media/media_headers.h"
+#include "rules/rules_parser.h"
+
+namespace {
+
+constexpr size_t kHead = 8192;
+
+// The name's extension in lower case, without the dot, when it is one of
+// at most seven bytes (every extension looked at here is shorter); names
+// use '\\' or '/' between folders. Kept in place: this runs for every
+// entry of an archive.
+struct CExtension {
+  char text[8] = {};
+  size_t size = 0;
+  bool operator==(std::string_view word) const { return std::string_view(text, size) == word; }
+};
+
+CExtension ExtensionOf(std::string_view name) {
+  CExtension extension;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.size() - dot - 1 >= sizeof extension.text)
+    return extension;
+  for (size_t i = dot + 1, k = 0; i < name.size(); ++i, ++k) {
+    const char c = name[i];
+    if (c == '\\' || c == '/') return CExtension();
+    extension.text[k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  extension.size = name.size() - dot - 1;
+  return extension;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Whether a line of the head starts with the word "End", which closes a
+// block: text without one has no block and is not rules text. Jumps from
+// line to line with memchr, since this runs for every text entry.
+bool HeadClosesABlock(std::string_view head) {
+  for (size_t at = 0; at < head.size();) {
+    while (at < head.size() && IsBlank(head[at])) ++at;
+    if (head.size() - at >= 3 && (head[at] | 0x20) == 'e' && (head[at + 1] | 0x20) == 'n' &&
+        (head[at + 2] | 0x20) == 'd' &&
+        (head.size() - at == 3 || IsBlank(head[at + 3]) || head[at + 3] == '\r' ||
+         head[at + 3] == '\n' || head[at + 3] == ';'))
+      return true;
+    const void* end = std::memchr(head.data() + at, '\n', head.size() - at);
+    if (end == nullptr) break;
+    at = static_cast<size_t>(static_cast<const char*>(end) - head.data()) + 1;
+  }
+  return false;
+}
+
+// The formats a name's extension claims when the bytes show none, each
+// with the words for its missing signature.
+struct CNamedFormat {
+  const char* extension;
+  const char* format;
+  const char* missing;
+};
+constexpr CNamedFormat kNamedFormats[] = {
+    {"png", "png", "no PNG signature"},    {"jpg", "jpeg", "no JPEG signature"},
+    {"jpeg", "jpeg", "no JPEG signature"}, {"bmp", "bmp", "no BMP signature"},
+    {"dds", "dds", "no DDS signature"},    {"wav", "wav", "no WAV signature"},
+};
+
+// An image or sound whose header the bytes or the name point to; false
+// when neither does.
+bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFacts& facts) {
+  std::string why;
+  CImageFacts& image = facts.image;
+  const char* format = nullptr;
+  if (ReadPngHeader(bytes, image, why) || ReadJpegHeader(bytes, image, why) ||
+      ReadDdsHeader(bytes, image, why) || ReadBmpHeader(bytes, extension == "bmp", image, why) ||
+      (extension == "tga" && ReadTgaHeader(bytes, image, why))) {
+    facts.kind = EntryKind::Image;
+    format = image.format;
+  } else if (ReadWavHeader(bytes, facts.sound, why)) {
+    facts.kind = EntryKind::Sound;
+    format = "wav";
+  } else {
+    for (const CNamedFormat& named : kNamedFormats) {
+      if (!(extension == named.extension)) continue;
+      facts.damagedFormat = named.format;
+      return true;
+    }
+    return false;
+  }
+  if (!why.empty()) {
+    facts.kind = EntryKind::Binary;
+    facts.damagedFormat = format;
+    facts.damagedWhy = std::move(why);
+    facts.image = CImageFacts();
+    facts.sound = CSoundFacts();
+  }
+  return true;
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2fs", seconds);
+  return text;
+}
+
+}  // namespace
+
+const char* KindWord(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::Rules: return "rules";
+    case EntryKind::Text: return "text";
+    case EntryKind::Image: return "image";
+    case EntryKind::Sound: return "sound";
+    case EntryKind::Binary: break;
+  }
+  return "binary";
+}
+
+bool HeadLooksBinary(std::string_view bytes) {
+  return std::memchr(bytes.data(), '\0', std::min(bytes.size(), kHead)) != nullptr;
+}
+
+CEntryFacts DescribeEntry(std::string_view name, std::string_view bytes) {
+  CEntryFacts facts;
+  facts.size = bytes.size();
+  const CExtension extension = ExtensionOf(name);
+  if (DescribeMedia(extension, bytes, facts)) return facts;
+  if (HeadLooksBinary(bytes)) return facts;
+  // A block's first "End" can lie past the head; the last block's ends near
+  // the end of the text.
+  const bool rules = extension == "ini" || HeadClosesABlock(bytes.substr(0, kHead)) ||
+                     (bytes.size() > kHead && HeadClosesABlock(bytes.substr(bytes.size() - kHead)));
+  facts.kind = rules ? EntryKind::Rules : EntryKind::Text;
+  return facts;
+}
+
+void CountRules(std::string_view bytes, CEntryFacts& facts) {
+  if (facts.kind != EntryKind::Rules) return;
+  CRulesParser parser;
+  parser.SetSourceBytes(bytes);
+  parser.Parse();
+  facts.counted = true;
+  facts.blocks = parser.GetBlockCount();
+  facts.rows = parser.GetRowCount();
+}
+
+std::string_view DamagedWords(const CEntryFacts& facts) {
+  if (!facts.damagedWhy.empty() || facts.damagedFormat == nullptr) return facts.damagedWhy;
+  for (const CNamedFormat& named : kNamedFormats)
+    if (std::string_view(named.format) == facts.damagedFormat) return named.missing;
+  return {};
+}
+
+std::string DetailsText(const CEntryFacts& facts) {
+  if (facts.damagedFormat != nullptr)
+    return "damaged " + std::string(facts.damagedFormat) + ": " + std::string(DamagedWords(facts));
+  const CImageFacts& image = facts.image;
+  const CSoundFacts& sound = facts.sound;
+  switch (facts.kind) {
+    case EntryKind::Image: {
+      std::string text = std::string(image.format) + " " + std::to_string(image.width) + "x" +
+                         std::to_string(image.height);
+      if (std::string_view(image.format) == "dds")
+        return text + " " + image.encoding + " mips=" + std::to_string(image.mipmaps);
+      return text + " " + std::to_string(image.bitsPerPixel) + "bpp";
+    }
+    case EntryKind::Sound:
+      return "wav " + sound.encoding + " " + std::to_string(sound.rate) + "Hz " +
+             std::to_string(sound.channels) + "ch " + std::to_string(sound.bits) + "bit " +
+             Seconds(sound.seconds);
+    case EntryKind::Rules:
+      if (facts.counted)
+        return "rules " + std::to_string(facts.blocks) + " blocks " + std::to_string(facts.rows) +
+               " rows";
+      return "rules " + std::to_string(facts.size) + " bytes";
+    case EntryKind::Text: return "text " + std::to_string(facts.size) + " bytes";
+    case EntryKind::Binary: break;
+  }
+  return "binary " + std::to_string(facts.size) + " bytes";
+}

@@ -1,0 +1,149 @@
+// The headers of the images Qt's readers decode; only their facts are read
+// here, to name the kind and to refuse a header before a reader sees it.
+#include <string>
+
+#include "media/byte_reading.h"
+#include "media/media_headers.h"
+
+namespace {
+
+std::string Size(uint32_t width, uint32_t height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// The channels of a PNG colour type, 0 for one the format lacks.
+uint32_t PngChannels(uint32_t colourType) {
+  switch (colourType) {
+    case 0: return 1;
+    case 2: return 3;
+    case 3: return 1;
+    case 4: return 2;
+    case 6: return 4;
+    default: return 0;
+  }
+}
+
+bool IsJpegFrame(uint32_t marker) {
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+}  // namespace
+
+bool ReadPngHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
+  if (bytes.substr(0, 8) != std::string_view("\x89PNG\r\n\x1a\n", 8)) return false;
+  image.format = "png";
+  if (bytes.size() < 33) {
+    why = "header cut short at " + std::to_string(bytes.size()) + " of 33 bytes";
+  } else if (Be32(bytes, 8) != 13 || bytes.substr(12, 4) != "IHDR") {
+    why = "the first chunk is not a 13-byte IHDR";
+  } else if (Be32(bytes, 16) == 0 || Be32(bytes, 20) == 0 || Be32(bytes, 16) > 0x7FFFFFFF ||
+             Be32(bytes, 20) > 0x7FFFFFFF) {
+    why = "size " + Size(Be32(bytes, 16), Be32(bytes, 20)) + " is out of range";
+  } else if (PngChannels(ByteAt(bytes, 25)) == 0 || ByteAt(bytes, 24) == 0 ||
+             ByteAt(bytes, 24) > 16) {
+    why = "colour type " + std::to_string(ByteAt(bytes, 25)) + " with " +
+          std::to_string(ByteAt(bytes, 24)) + "-bit samples is not a PNG one";
+  } else {
+    image.width = Be32(bytes, 16);
+    image.height = Be32(bytes, 20);
+    image.bitsPerPixel = ByteAt(bytes, 24) * PngChannels(ByteAt(bytes, 25));
+  }
+  return true;
+}
+
+bool ReadJpegHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
+  if (bytes.size() < 3 || Be16(bytes, 0) != 0xFFD8 || ByteAt(bytes, 2) != 0xFF) return false;
+  image.format = "jpeg";
+  size_t at = 2;
+  while (at + 4 <= bytes.size()) {
+    if (ByteAt(bytes, at) != 0xFF) break;
+    const uint32_t marker = ByteAt(bytes, at + 1);
+    if (marker == 0xFF) {  // fill byte before a marker
+      ++at;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // markers with no length
+      at += 2;
+      continue;
+    }
+    if (marker == 0xDA || marker == 0xD9) break;
+    const uint32_t length = Be16(bytes, at + 2);
+    if (IsJpegFrame(marker) && length >= 8 && at + 10 <= bytes.size()) {
+      image.height = Be16(bytes, at + 5);
+      image.width = Be16(bytes, at + 7);
+      image.bitsPerPixel = ByteAt(bytes, at + 4) * ByteAt(bytes, at + 9);
+      if (image.width == 0 || image.height == 0) why = "the frame has no pixels";
+      return true;
+    }
+    if (length < 2) break;
+    at += 2 + length;
+  }
+  why = "no frame header before the scan or the end";
+  return true;
+}
+
+bool ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& image, std::string& why) {
+  if (bytes.substr(0, 2) != "BM") return false;
+  std::string problem;
+  const uint32_t info = bytes.size() >= 18 ? Le32(bytes, 14) : 0;
+  if (bytes.size() < 26) {
+    problem = "header cut short at " + std::to_string(bytes.size()) + " bytes";
+  } else if (info != 12 && info != 40 && info != 52 && info != 56 && info != 108 && info != 124) {
+    problem = "information header of " + std::to_string(info) + " bytes is not a BMP one";
+  } else if (bytes.size() < 14 + info) {
+    problem = "information header cut short";
+  } else {
+    const bool core = info == 12;
+    const uint32_t width = core ? Le16(bytes, 18) : Le32(bytes, 18);
+    uint32_t height = core ? Le16(bytes, 20) : Le32(bytes, 22);
+    if (!core && (height & 0x80000000u) != 0) height = 0u - height;  // rows top down
+    const uint32_t bits = core ? Le16(bytes, 24) : Le16(bytes, 28);
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
+      problem = "size " + Size(width, height) + " is out of range";
+    } else if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+      problem = std::to_string(bits) + " bits a pixel is not a BMP depth";
+    } else if (Le32(bytes, 10) >= bytes.size()) {
+      problem = "pixels start past the end of the entry";
+    } else {
+      image = {"bmp", width, height, bits, {}, 0};
+      return true;
+    }
+  }
+  if (!named) return false;
+  image.format = "bmp";
+  why = problem;
+  return true;
+}
+
+bool ReadTgaHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
+  image.format = "tga";
+  if (bytes.size() < 18) {
+    why = "header cut short at " + std::to_string(bytes.size()) + " of 18 bytes";
+    return true;
+  }
+  const uint32_t mapType = ByteAt(bytes, 1), type = ByteAt(bytes, 2);
+  const uint32_t width = Le16(bytes, 12), height = Le16(bytes, 14), bits = ByteAt(bytes, 16);
+  const bool mapped = type == 1 || type == 9;
+  const bool colour = type == 2 || type == 10;
+  const bool grey = type == 3 || type == 11;
+  const uint64_t mapBytes =
+      mapType == 1 ? uint64_t{Le16(bytes, 5)} * ((ByteAt(bytes, 7) + 7) / 8) : 0;
+  const uint64_t pixelsAt = 18 + ByteAt(bytes, 0) + mapBytes;
+  if (mapType > 1 || !(mapped || colour || grey) || (mapped && mapType != 1)) {
+    why = "image type " + std::to_string(type) + " with colour map type " +
+          std::to_string(mapType) + " is not a TGA one";
+  } else if (width == 0 || height == 0) {
+    why = "the image has no pixels (" + Size(width, height) + ")";
+  } else if ((colour && bits != 15 && bits != 16 && bits != 24 && bits != 32) ||
+             (!colour && bits != 8 && bits != 16)) {
+    why =
+        std::to_string(bits) + " bits a pixel does not go with image type " + std::to_string(type);
+  } else if (pixelsAt > bytes.size()) {
+    why = "colour map reaches past the end of the entry";
+  } else if (type < 9 && pixelsAt + uint64_t{width} * height * ((bits + 7) / 8) > bytes.size()) {
+    why = "pixels reach past the end of the entry";
+  } else {
+    image = {"tga", width, height, bits, {}, 0};
+  }
+  return true;
+}

@@ -1,0 +1,102 @@
+// Decoding TGA pixels: true-colour and grey images, plain or run-length
+// encoded, rows bottom up unless the descriptor says top down. Qt's own
+// reader takes only files with the format's 2.0 footer, which most files
+// lack; this one needs none.
+#include <algorithm>
+#include <new>
+
+#include "media/byte_reading.h"
+#include "media/dds_reader.h"
+#include "media/media_headers.h"
+
+namespace {
+
+// One pixel of `bytesPer` bytes at `in` to RGBA.
+void PutPixel(const uint8_t* in, uint32_t bytesPer, bool grey, uint8_t* out) {
+  if (grey) {
+    out[0] = out[1] = out[2] = in[0];
+    out[3] = bytesPer == 2 ? in[1] : 255;
+  } else if (bytesPer == 2) {
+    const uint32_t v = in[0] | in[1] << 8;
+    const uint32_t r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+    out[0] = static_cast<uint8_t>(r << 3 | r >> 2);
+    out[1] = static_cast<uint8_t>(g << 3 | g >> 2);
+    out[2] = static_cast<uint8_t>(b << 3 | b >> 2);
+    out[3] = 255;
+  } else {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+    out[3] = bytesPer == 4 ? in[3] : 255;
+  }
+}
+
+// Reads `count` pixels from `bytes` at `at`, run-length encoded or not;
+// false when the bytes end first.
+bool ReadPixels(std::string_view bytes, size_t at, bool packed, uint32_t bytesPer, bool grey,
+                size_t count, uint8_t* out) {
+  const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t done = 0; done < count;) {
+    size_t run = 1;
+    bool repeat = false;
+    if (packed) {
+      if (at >= bytes.size()) return false;
+      repeat = (in[at] & 0x80) != 0;
+      run = std::min<size_t>((in[at] & 0x7F) + 1u, count - done);
+      ++at;
+    }
+    for (size_t k = 0; k < run; ++k, ++done) {
+      if (at + bytesPer > bytes.size()) return false;
+      PutPixel(in + at, bytesPer, grey, out + 4 * done);
+      if (!repeat || k + 1 == run) at += bytesPer;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DecodeTga(std::string_view bytes, CRgbaImage& image, std::string& why) {
+  image = CRgbaImage();
+  why.clear();
+  CImageFacts facts;
+  ReadTgaHeader(bytes, facts, why);
+  if (!why.empty()) return false;
+  const uint32_t type = ByteAt(bytes, 2);
+  if (type == 1 || type == 9) {
+    why = "colour-mapped TGA images are not drawn";
+    return false;
+  }
+  const uint32_t bytesPer = (facts.bitsPerPixel + 7) / 8;
+  const size_t pixels = size_t{facts.width} * facts.height;
+  // Run-length encoding packs at most 128 pixels into 1 + bytesPer bytes:
+  // more pixels than that the entry cannot hold, whatever it claims.
+  if (pixels / 128 > bytes.size()) {
+    why = "claims more pixels than the entry can hold";
+    return false;
+  }
+  try {
+    image.pixels.resize(pixels * 4);
+  } catch (const std::bad_alloc&) {
+    why = "not enough memory for its pixels";
+    return false;
+  }
+  const size_t at = 18 + ByteAt(bytes, 0);
+  if (!ReadPixels(bytes, at, type >= 9, bytesPer, type == 3 || type == 11, pixels,
+                  image.pixels.data())) {
+    image = CRgbaImage();
+    why = "pixels end before the image does";
+    return false;
+  }
+  image.width = facts.width;
+  image.height = facts.height;
+  if ((ByteAt(bytes, 17) & 0x20) == 0) {  // rows bottom up
+    const size_t row = size_t{image.width} * 4;
+    for (uint32_t y = 0; y < image.height / 2; ++y)
+      std::swap_ranges(
+          image.pixels.begin() + static_cast<std::ptrdiff_t>(y * row),
+          image.pixels.begin() + static_cast<std::ptrdiff_t>((y + 1) * row),
+          image.pixels.begin() + static_cast<std::ptrdiff_t>((image.height - 1 - y) * row));
+  }
+  return true;
+}

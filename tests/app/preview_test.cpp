@@ -1,0 +1,175 @@
+// The right pane shows each kind of entry in its own view: rules in the
+// list, text, images (TGA through Qt's reader, DDS through ours), a sound's
+// facts and the rest in hex; a damaged image says why; View > As ... switches
+// and is kept for the extension.
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include <string>
+#include <vector>
+
+#include "app/framework/status_bar.h"
+#include "app/preview/hex_view.h"
+#include "app/preview/image_view.h"
+#include "app/preview/preview_pane.h"
+#include "editor_fixture.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/media_files.h"
+
+namespace {
+
+QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane(0)->text(); }
+
+// Names without folders sort the tree's rows as listed here.
+const char* const kNames[] = {"a.ini", "b.txt", "c.tga", "d.dds",
+                              "e.wav", "f.msh", "g.dds", "h.msh"};
+
+std::vector<uint8_t> Quadrants() {
+  // Top left red and opaque, the rest blue and half transparent.
+  std::vector<uint8_t> rgba;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const bool red = x < 4 && y < 4;
+      rgba.insert(rgba.end(),
+                  {static_cast<uint8_t>(red ? 255 : 0), 0, static_cast<uint8_t>(red ? 0 : 255),
+                   static_cast<uint8_t>(red ? 255 : 128)});
+    }
+  return rgba;
+}
+
+}  // namespace
+
+class PreviewTest : public QObject {
+  Q_OBJECT
+
+ private:
+  CTestSettings m_settings;
+  CTempDir m_dir;
+  std::string m_binary = std::string("MSH\0\x01\x02", 6) + std::string(5000, '\x7F') + "needle";
+
+  QString Archive() {
+    return ToQ(m_dir.Write(
+        "kinds.big", CBigBuilder()
+                         .Add(kNames[0], "Object Tank\n  Speed = 3\nEnd\n")
+                         .Add(kNames[1], "first line\r\nsecond line\n")
+                         .Add(kNames[2], MakeTga(8, 8, Quadrants()))
+                         .Add(kNames[3], MakeDxt5Picture(64))
+                         .Add(kNames[4], MakeWav(22050, 33516))
+                         .Add(kNames[5], m_binary)
+                         .Add(kNames[6], MakeDds(65535, 65535, "DXT5", 1, std::string(64, '\0')))
+                         .Add(kNames[7], std::string(100, '\0'))
+                         .Build()));
+  }
+
+ private slots:
+  void eachKindShowsInItsView() {
+    CEditorRun run({Archive()});
+    QVERIFY(run.Started());
+    CChildFrame* frame = run.Frames()[0];
+    CPreviewPane* pane = frame->GetPreview();
+    QVERIFY(pane != nullptr);
+    CLeftView* tree = TreeOf(frame);
+
+    ClickTreeRow(tree, 0);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(ListOf(frame)));
+    QCOMPARE(ListRows(ListOf(frame)).size(), 2);
+
+    ClickTreeRow(tree, 1);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetTextView()));
+    QVERIFY(pane->GetTextView()->toPlainText().startsWith(QStringLiteral("first line")));
+    QVERIFY(pane->GetTextView()->isReadOnly());
+
+    ClickTreeRow(tree, 2);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetImageView()));
+    const QImage tga = pane->GetImageView()->GetImage();
+    QCOMPARE(tga.size(), QSize(8, 8));
+    QCOMPARE(tga.pixelColor(0, 0), QColor(255, 0, 0, 255));
+    QCOMPARE(tga.pixelColor(7, 7).alpha(), 128);
+    QCOMPARE(StatusText(run), QStringLiteral("8 × 8, TGA, 32 bits a pixel"));
+    // Fitted to the pane, then actual size and back with the keys.
+    CImageView* view = pane->GetImageView();
+    QVERIFY(view->IsFitted() && view->GetScale() > 8);
+    QTest::keyClick(view, Qt::Key_1, Qt::ControlModifier);
+    QCOMPARE(view->GetScale(), 1.0);
+    QTest::keyClick(view, Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(view->IsFitted());
+
+    ClickTreeRow(tree, 3);
+    const QImage dds = pane->GetImageView()->GetImage();
+    QCOMPARE(dds.size(), QSize(64, 64));
+    QCOMPARE(dds.pixelColor(0, 0).alpha(), 0);  // alpha fades in across
+    QCOMPARE(dds.pixelColor(63, 0).alpha(), 255);
+    QCOMPARE(StatusText(run), QStringLiteral("64 × 64, DXT5, 7 mipmaps"));
+    QCOMPARE(pane->accessibleDescription(), QStringLiteral("Image: 64 × 64, DXT5, 7 mipmaps"));
+
+    ClickTreeRow(tree, 4);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetMessage()));
+    QCOMPARE(pane->GetMessage()->text(),
+             QStringLiteral("WAV, PCM, 22050 Hz, 1 channel, 16-bit, 1.52 s"));
+    QVERIFY(
+        StatusText(run).endsWith(QStringLiteral("playing sounds is not available in this build")));
+
+    ClickTreeRow(tree, 5);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetHexView()));
+    QCOMPARE(pane->GetHexView()->GetSize(), uint64_t{m_binary.size()});
+    // F6 from the tree reaches the view shown in the list's place.
+    tree->setFocus();
+    frame->GetSplitter()->ActivateNext();
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(pane->GetHexView()));
+
+    // A header claiming 65535 × 65535 says so instead of drawing anything.
+    ClickTreeRow(tree, 6);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetMessage()));
+    QCOMPARE(StatusText(run),
+             QStringLiteral("Damaged DDS: 65535x65535 is larger than 16384x16384"));
+  }
+
+  void theViewChosenIsKeptForTheExtension() {
+    CEditorRun run({Archive()});
+    CChildFrame* frame = run.Frames()[0];
+    CPreviewPane* pane = frame->GetPreview();
+    CLeftView* tree = TreeOf(frame);
+    ClickTreeRow(tree, 5);
+    QVERIFY(run.Command(ID_VIEW_AS_TEXT));
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetTextView()));
+    ClickTreeRow(tree, 7);  // another .msh
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetTextView()));
+    ClickTreeRow(tree, 2);  // a .tga keeps its own view
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetImageView()));
+    QVERIFY(run.Command(ID_VIEW_AS_HEX));
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetHexView()));
+    QVERIFY(run.Command(ID_VIEW_AS_RULES));
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(ListOf(frame)));
+    QCOMPARE(pane->GetMode(), PreviewMode::Rules);
+  }
+  // Kept across runs too, in the user's settings.
+  void theKeptViewOutlivesTheWindow() {
+    CEditorRun run({Archive()});
+    CPreviewPane* pane = run.Frames()[0]->GetPreview();
+    ClickTreeRow(TreeOf(run.Frames()[0]), 5);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetTextView()));
+  }
+
+  void theHexViewGoesToOffsetsAndFindsBytes() {
+    CHexView hex;
+    hex.resize(600, 200);
+    const std::string bytes = m_binary;
+    hex.SetBytes(CDataBuffer(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    QVERIFY(hex.GoTo(0x1000));
+    QCOMPARE(hex.GetTopRow(), uint64_t{0x100});
+    QVERIFY(!hex.GoTo(bytes.size()));
+    QVERIFY(hex.Find(*NeedleBytes(QStringLiteral("\"needle\""))));
+    QCOMPARE(hex.GetSelection()->first, uint64_t{bytes.size() - 6});
+    QCOMPARE(hex.SelectionAsText(), QStringLiteral("needle"));
+    QCOMPARE(hex.SelectionAsHex(), QStringLiteral("6E 65 65 64 6C 65"));
+    // Hex pairs are bytes; anything else is text.
+    QCOMPARE(*NeedleBytes(QStringLiteral("4D 53 48")), std::string("MSH"));
+    QVERIFY(hex.Find(*NeedleBytes(QStringLiteral("4D5348"))));
+    QCOMPARE(hex.GetSelection()->first, uint64_t{0});
+    QCOMPARE(*NeedleBytes(QStringLiteral("4D 5")), std::string("4D 5"));
+    QVERIFY(!hex.Find("absent"));
+  }
+};
+
+QTEST_MAIN(PreviewTest)
+#include "preview_test.moc"

@@ -1,0 +1,221 @@
+// What DescribeEntry makes of each kind of entry, and the DDS reader's
+// pixels and refusals. Every file here is made by the test.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "media/dds_reader.h"
+#include "media/entry_kind.h"
+#include "tests/support/media_files.h"
+
+namespace {
+
+std::string Details(std::string_view name, const std::string& bytes) {
+  const CEntryFacts facts = DescribeEntry(name, bytes);
+  return std::string(KindWord(facts.kind)) + "\t" + DetailsText(facts);
+}
+
+std::string Be32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+
+std::string Png(uint32_t width, uint32_t height, char depth, char colourType) {
+  return std::string("\x89PNG\r\n\x1a\n", 8) + Be32(13) + "IHDR" + Be32(width) + Be32(height) +
+         depth + colourType + std::string(3, '\0') + Be32(0);
+}
+
+std::string Jpeg() {
+  // Start, an APP0 segment of 16 bytes, then a baseline frame of 3 components.
+  return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\0\x01\x01\0\0\x01\0\x01\0\0", 20) +
+         std::string("\xFF\xC0\x00\x11\x08\x00\x30\x00\x40\x03", 10) + std::string(9, '\x01');
+}
+
+std::string Bmp(int32_t width, int32_t height, uint16_t bits) {
+  std::string out = "BM" + std::string(8, '\0') + std::string("\x36\0\0\0\x28\0\0\0", 8);
+  for (int i = 0; i < 4; ++i)
+    out += static_cast<char>((static_cast<uint32_t>(width) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    out += static_cast<char>((static_cast<uint32_t>(height) >> (8 * i)) & 0xFF);
+  out += std::string("\x01\0", 2);
+  out += static_cast<char>(bits & 0xFF);
+  out += static_cast<char>(bits >> 8);
+  return out + std::string(24 + 16, '\0');
+}
+
+std::string Block(std::initializer_list<int> bytes) {
+  std::string out;
+  for (int b : bytes) out += static_cast<char>(b);
+  return out;
+}
+
+std::vector<uint32_t> Pixels(const CRgbaImage& image) {
+  std::vector<uint32_t> out;
+  for (size_t i = 0; i + 3 < image.pixels.size(); i += 4)
+    out.push_back(uint32_t{image.pixels[i]} << 24 | uint32_t{image.pixels[i + 1]} << 16 |
+                  uint32_t{image.pixels[i + 2]} << 8 | image.pixels[i + 3]);
+  return out;
+}
+
+// Red, blue, then the two thirds between them; the rest red.
+const std::string kDxt1FourColours = Block({0x00, 0xF8, 0x1F, 0x00, 0xE4, 0, 0, 0});
+
+TEST(EntryKind, EachKindWithItsFacts) {
+  EXPECT_EQ(Details("Art\\Tank.tga", MakeTga(2, 3, std::vector<uint8_t>(24, 0x80))),
+            "image\ttga 2x3 32bpp");
+  EXPECT_EQ(Details("a.dds", MakeDxt5Picture(512)), "image\tdds 512x512 dxt5 mips=10");
+  EXPECT_EQ(Details("any", MakeDds(8, 8, "", 1, std::string(256, '\0'))),
+            "image\tdds 8x8 rgba32 mips=1");
+  EXPECT_EQ(Details("Sounds\\beep.wav", MakeWav(22050, 33516)),
+            "sound\twav pcm 22050Hz 1ch 16bit 1.52s");
+  // The bytes decide, whatever the name says.
+  EXPECT_EQ(Details("picture.dat", Png(640, 480, 8, 6)), "image\tpng 640x480 32bpp");
+  EXPECT_EQ(Details("photo.tga", Jpeg()), "image\tjpeg 64x48 24bpp");
+  EXPECT_EQ(Details("x.bmp", Bmp(16, -8, 24)), "image\tbmp 16x8 24bpp");
+  EXPECT_EQ(Details("Data\\INI\\Game.ini", "Object Tank\n  Speed = 3\nEnd\n"),
+            "rules\trules 28 bytes");
+  EXPECT_EQ(Details("notes.txt", "Object Tank\n  Speed = 3\nend ; closes\n"),
+            "rules\trules 37 bytes");
+  EXPECT_EQ(Details("readme.txt", "Just words,\r\nno block at all.\r\n"), "text\ttext 31 bytes");
+  EXPECT_EQ(Details("model.w3d", std::string("W3D\0\x01", 5)), "binary\tbinary 5 bytes");
+  // "BM" at the start of a text is no BMP unless the name says so.
+  EXPECT_EQ(Details("notes.txt", "BMW sedan\n"), "text\ttext 10 bytes");
+}
+
+TEST(EntryKind, RulesCountsOnlyWhenAsked) {
+  const std::string text = "Object Tank\n  Speed = 3\n  Armor = 2\nEnd\nWeapon Gun\nEnd\n";
+  CEntryFacts facts = DescribeEntry("w.ini", text);
+  CountRules(text, facts);
+  EXPECT_EQ(DetailsText(facts), "rules 2 blocks 4 rows");
+  CEntryFacts textFacts = DescribeEntry("r.txt", "plain");
+  CountRules("plain", textFacts);
+  EXPECT_EQ(DetailsText(textFacts), "text 5 bytes");
+}
+
+TEST(EntryKind, DamagedHeadersAreBinaryWithTheReason) {
+  EXPECT_EQ(Details("a.dds", "not a texture"), "binary\tdamaged dds: no DDS signature");
+  EXPECT_EQ(Details("a.wav", "RIFF"), "binary\tdamaged wav: no WAV signature");
+  EXPECT_EQ(Details("b", MakeDds(4, 4, "DXT1", 1, "").substr(0, 60)),
+            "binary\tdamaged dds: header cut short at 60 of 128 bytes");
+  EXPECT_EQ(Details("b", MakeDds(65535, 65535, "DXT5", 1, "")),
+            "binary\tdamaged dds: 65535x65535 is larger than 16384x16384");
+  EXPECT_EQ(Details("b", MakeDds(64, 64, "DXT1", 1, std::string(100, '\0'))),
+            "binary\tdamaged dds: pixels need 2048 bytes; the entry holds 100 after the header");
+  EXPECT_EQ(Details("b", MakeDds(4, 4, "DXT1", 12, std::string(8, '\0'))),
+            "binary\tdamaged dds: claims 12 mipmaps; at most 3 fit");
+  EXPECT_EQ(Details("b", MakeDds(4, 4, "ATI2", 1, std::string(16, '\0'))),
+            "binary\tdamaged dds: pixel format 'ATI2' is not one this reader knows");
+  EXPECT_EQ(Details("t.tga", MakeTga(64, 64, std::vector<uint8_t>(16, 0))),
+            "binary\tdamaged tga: pixels reach past the end of the entry");
+  EXPECT_EQ(Details("p", Png(0, 10, 8, 2)), "binary\tdamaged png: size 0x10 is out of range");
+  EXPECT_EQ(Details("j", Jpeg().substr(0, 22)),
+            "binary\tdamaged jpeg: no frame header before the scan or the end");
+  std::string wav = MakeWav(8000, 10);
+  wav[16] = 100;  // the fmt chunk now reaches past the end
+  EXPECT_EQ(Details("s.wav", wav),
+            "binary\tdamaged wav: chunk 'fmt ' reaches past the end of the entry");
+}
+
+TEST(DdsBlocks, KnownBlocksDecodeToKnownColours) {
+  uint8_t rgba[64];
+  DecodeDxt1Block(reinterpret_cast<const uint8_t*>(kDxt1FourColours.data()), rgba);
+  const uint8_t first[16] = {255, 0, 0, 255, 0, 0, 255, 255, 170, 0, 85, 255, 85, 0, 170, 255};
+  EXPECT_EQ(std::string(rgba, rgba + 16), std::string(first, first + 16));
+  EXPECT_EQ(std::string(rgba + 60, rgba + 64), std::string("\xFF\0\0\xFF", 4));
+
+  // First colour below the second: three colours and transparent black.
+  const std::string three = Block({0x1F, 0x00, 0x00, 0xF8, 0xE4, 0, 0, 0});
+  DecodeDxt1Block(reinterpret_cast<const uint8_t*>(three.data()), rgba);
+  const uint8_t threeFirst[16] = {0, 0, 255, 255, 255, 0, 0, 255, 127, 0, 127, 255, 0, 0, 0, 0};
+  EXPECT_EQ(std::string(rgba, rgba + 16), std::string(threeFirst, threeFirst + 16));
+
+  // DXT5: alphas 255, 0, six between (218 the first, 36 the last), colours as DXT1's four.
+  const std::string dxt5 = Block({255, 0, 0x88, 0x0E, 0, 0, 0, 0}) + kDxt1FourColours;
+  DecodeDxt5Block(reinterpret_cast<const uint8_t*>(dxt5.data()), rgba);
+  EXPECT_EQ(rgba[3], 255);
+  EXPECT_EQ(rgba[7], 0);
+  EXPECT_EQ(rgba[11], 218);
+  EXPECT_EQ(rgba[15], 36);
+  EXPECT_EQ(rgba[8], 170);  // the colours are DXT1's
+  // Second end alpha above the first: four between, then 0 and 255.
+  const std::string dxt5b = Block({0, 255, 0x88, 0x0E, 0, 0, 0, 0}) + kDxt1FourColours;
+  DecodeDxt5Block(reinterpret_cast<const uint8_t*>(dxt5b.data()), rgba);
+  EXPECT_EQ(rgba[11], 51);
+  EXPECT_EQ(rgba[15], 255);
+
+  // DXT3: 4-bit alphas, 0x0 to 0xF stepping by 17.
+  const std::string dxt3 = Block({0x10, 0xF0, 0, 0, 0, 0, 0, 0}) + kDxt1FourColours;
+  DecodeDxt3Block(reinterpret_cast<const uint8_t*>(dxt3.data()), rgba);
+  EXPECT_EQ(rgba[3], 0);
+  EXPECT_EQ(rgba[7], 17);
+  EXPECT_EQ(rgba[15], 255);
+}
+
+TEST(DdsDecode, FilesDecodeWholeAndCutAtTheEdges) {
+  CRgbaImage image;
+  std::string why;
+  // A 5 × 3 image takes 2 × 1 blocks; the blocks' overhang is cut off.
+  ASSERT_TRUE(DecodeDds(MakeDds(5, 3, "DXT1", 1, kDxt1FourColours + kDxt1FourColours), image, why))
+      << why;
+  EXPECT_EQ(image.width, 5u);
+  EXPECT_EQ(image.height, 3u);
+  const std::vector<uint32_t> pixels = Pixels(image);
+  ASSERT_EQ(pixels.size(), 15u);
+  EXPECT_EQ(pixels[0], 0xFF0000FFu);
+  EXPECT_EQ(pixels[1], 0x0000FFFFu);
+  EXPECT_EQ(pixels[4], 0xFF0000FFu);  // the second block's first pixel
+
+  // Uncompressed BGRA split by masks.
+  ASSERT_TRUE(DecodeDds(MakeDds(1, 1, "", 1, Block({0x30, 0x20, 0x10, 0x80})), image, why)) << why;
+  EXPECT_EQ(Pixels(image), std::vector<uint32_t>{0x10203080u});
+}
+
+TEST(TgaDecode, PlainAndRunLengthPixelsInEitherRowOrder) {
+  CRgbaImage image;
+  std::string why;
+  // Written top down: the first pixel stays first.
+  ASSERT_TRUE(DecodeTga(MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8}), image, why)) << why;
+  EXPECT_EQ(Pixels(image), (std::vector<uint32_t>{0x01020304u, 0x05060708u}));
+  // Run-length encoded 24-bit colour, rows bottom up: a run of
+  // three blue pixels, then one raw red pixel.
+  std::string rle = MakeTga(2, 2, {});
+  rle[2] = 10;
+  rle[16] = 24;
+  rle[17] = 0;
+  rle += Block({0x82, 255, 0, 0, 0x00, 0, 0, 255});
+  ASSERT_TRUE(DecodeTga(rle, image, why)) << why;
+  EXPECT_EQ(Pixels(image),
+            (std::vector<uint32_t>{0x0000FFFFu, 0xFF0000FFu, 0x0000FFFFu, 0x0000FFFFu}));
+  // Runs that end before the image does.
+  EXPECT_FALSE(DecodeTga(rle.substr(0, rle.size() - 2), image, why));
+  EXPECT_EQ(why, "pixels end before the image does");
+  // A 65535 × 65535 claim in a few bytes.
+  std::string huge = MakeTga(1, 1, {}) + std::string(64, '\x7F');
+  huge[2] = 10;
+  huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
+  EXPECT_FALSE(DecodeTga(huge, image, why));
+  EXPECT_EQ(why, "claims more pixels than the entry can hold");
+  EXPECT_TRUE(image.pixels.empty());
+}
+
+TEST(DdsDecode, HostileHeadersAreRefusedWithoutAllocating) {
+  CRgbaImage image;
+  std::string why;
+  EXPECT_FALSE(DecodeDds(MakeDds(65535, 65535, "DXT1", 1, std::string(64, '\0')), image, why));
+  EXPECT_EQ(why, "65535x65535 is larger than 16384x16384");
+  // The largest image the side limit allows still needs its bytes.
+  EXPECT_FALSE(DecodeDds(MakeDds(16384, 16384, "DXT5", 1, std::string(1024, '\0')), image, why));
+  EXPECT_EQ(why, "pixels need 268435456 bytes; the entry holds 1024 after the header");
+  EXPECT_TRUE(image.pixels.empty());
+  // A last block cut short.
+  EXPECT_FALSE(DecodeDds(MakeDds(8, 4, "DXT3", 1, std::string(31, '\0')), image, why));
+  EXPECT_FALSE(DecodeDds("DDS ", image, why));
+  EXPECT_EQ(why, "header cut short at 4 of 128 bytes");
+  std::string badSize = MakeDds(4, 4, "DXT1", 1, std::string(8, '\0'));
+  badSize[4] = 100;
+  EXPECT_FALSE(DecodeDds(badSize, image, why));
+  EXPECT_EQ(why, "header sizes are 100 and 32, not 124 and 32");
+}
+
+}  // namespace
