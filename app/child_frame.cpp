@@ -1,12 +1,13 @@
 #include "app/child_frame.h"
 
 #include <QApplication>
-#include <QEvent>
-
-#include <algorithm>
 #include <QClipboard>
+#include <QEvent>
 #include <QFileDialog>
 #include <QItemSelectionModel>
+#include <QLayout>
+
+#include <algorithm>
 
 #include "app/disk_bar.h"
 #include "app/disk_watch.h"
@@ -72,8 +73,12 @@ void CChildFrame::ShowDiskChange(DiskChange change) {
 
 void CChildFrame::PlaceDiskBar() {
   if (m_diskBar == nullptr || m_wndSplitter == nullptr) return;
-  const int height = m_diskBar->isVisible() ? m_diskBar->heightForWidth(m_wndSplitter->width()) : 0;
-  const int shown = std::max(height, m_diskBar->isVisible() ? m_diskBar->sizeHint().height() : 0);
+  int shown = 0;
+  if (m_diskBar->isVisible()) {
+    // As tall as the text needs, wrapped beside the buttons.
+    shown = std::max(m_diskBar->minimumSizeHint().height(),
+                     m_diskBar->layout()->totalHeightForWidth(m_wndSplitter->width()));
+  }
   m_diskBar->setGeometry(0, 0, m_wndSplitter->width(), shown);
   // The panes move down below it rather than lie under it.
   m_wndSplitter->setContentsMargins(0, shown, 0, 0);

@@ -16,6 +16,10 @@ CDiskBar::CDiskBar(QWidget* parent) : QFrame(parent) {
   layout->setContentsMargins(8, 4, 8, 4);
   m_label = new QLabel(this);
   m_label->setWordWrap(true);
+  // However long the names it lists, the buttons stay in sight: the text
+  // wraps to the room left beside them.
+  m_label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  m_label->setMinimumWidth(200);
   m_label->setTextFormat(Qt::PlainText);
   m_label->setForegroundRole(QPalette::ToolTipText);
   m_reload = new QPushButton(QStringLiteral("&Reload"), this);

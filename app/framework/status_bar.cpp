@@ -103,6 +103,9 @@ bool CStatusBar::SetIndicators(const int* ids, int count) {
       (void)factoryInstalled;
       label->setText(AfxGetApp() != nullptr ? AfxGetApp()->LoadString(AFX_IDS_IDLEMESSAGE)
                                             : QString());
+      // A long message (a list of names, a deep path) is cut at the
+      // window's edge rather than widening the window past the screen.
+      label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
       // The message pane stretches; temporary messages (menu prompts)
       // cover it and leave "Ready" behind when they end.
       addWidget(label, 1);
