@@ -156,6 +156,11 @@ class EntryActionsTest : public QObject {
   // Read where it lies, an entry can still fail to read: the status bar
   // says so, and nothing reads bytes that are not there.
   void anEntryThatCannotBeReadIsReportedNotShown() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: no other program can cut short an archive held open there (it is opened "
+        "without write sharing)");
+#else
     const std::string path = m_dir.Write(
         "unreadable.big", CBigBuilder().Add("gone.ini", std::string(9000, 'g')).Build());
     CDiskFileTestHelper::SetMappingDisabled(true);
@@ -172,11 +177,17 @@ class EntryActionsTest : public QObject {
     QCOMPARE(
         StatusText(run),
         QStringLiteral("Cannot extract gone.ini to %1: unexpected end of file").arg(m_saveAnswer));
+#endif
   }
 
   // Another program cuts the open archive short: what it holds now is not
   // what the window shows, so neither extraction writes zeros as entries.
   void extractionRefusesAnArchiveCutShortOnDisk() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: no other program can cut short an archive held open there (it is opened "
+        "without write sharing)");
+#else
     const std::string path = m_dir.Write("cut.big", CBigBuilder()
                                                         .Add("first.ini", std::string(5000, 'f'))
                                                         .Add("second.ini", std::string(5000, 's'))
@@ -200,6 +211,7 @@ class EntryActionsTest : public QObject {
     QCOMPARE(StatusText(run),
              QStringLiteral("Cannot extract all: %1 (0 of 2 entries were extracted)").arg(changed));
     QCOMPARE(m_problemDialogs, 0);
+#endif
   }
 };
 
