@@ -211,12 +211,12 @@ class PersistenceTest : public QObject {
     CTarnEditorDoc* document = run.Documents()[0];
     const QString nowhere = QString::fromStdString(dir.Path() + "/missing/copy.big");
     QVERIFY(!document->OnSaveDocument(nowhere));
-    QVERIFY2(document->GetLastError().startsWith(nowhere + ": ") &&
+    QVERIFY2(document->GetLastError().startsWith(QDir::toNativeSeparators(nowhere) + ": ") &&
                  document->GetLastError().size() > nowhere.size() + 2,
              qPrintable(document->GetLastError()));
     QVERIFY(!document->OnSaveDocument(QString::fromStdString(archive)));
-    QCOMPARE(document->GetLastError(),
-             QString::fromStdString(archive) + ": is the opened archive itself");
+    QCOMPARE(document->GetLastError(), QDir::toNativeSeparators(QString::fromStdString(archive)) +
+                                           ": is the opened archive itself");
     QVERIFY(document->OnSaveDocument(QString::fromStdString(dir.Path() + "/copy.big")));
     QVERIFY(document->GetLastError().isEmpty());
   }
