@@ -18,8 +18,13 @@ tarn_install_packages() {
 TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
   libgl-dev libx11-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
 # What the Windows cross-build and its tests under Wine need (scripts/test-windows):
-# the posix-threads mingw-w64 compiler, GoogleTest's sources and 64-bit Wine.
-TARN_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64)
+# the posix-threads mingw-w64 compiler, GoogleTest's sources, 64-bit Wine, the
+# host's moc, rcc and uic for the Qt built for Windows (of the same version,
+# 6.4.2), xz to unpack that Qt, zip and unzip for the Windows package, and a
+# virtual display with a way to find and close windows on it, where the
+# packaged editor is started.
+TARN_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64
+  qt6-base-dev-tools xz-utils zip unzip xvfb xdotool)
 # What showing the editor needs beyond that.
 TARN_RUN_PACKAGES=(qt6-qpa-plugins fonts-dejavu-core)
 # What the install test checks the desktop files with (validators, the MIME
@@ -44,4 +49,25 @@ tarn_preset_build() {  # PRESET [cmake args...]: configures and builds a CMakePr
   local preset=$1; shift
   (cd "$TARN_ROOT" && cmake --preset "$preset" "$@" >/dev/null) || return 1
   (cd "$TARN_ROOT" && cmake --build --preset "$preset" -- -j"$(nproc)") || return 1
+}
+
+# The Qt 6 built for Windows (shared/qt6-mingw/build.sh, beside the
+# repository) unpacked into the cross-build's folder, where the windows-mingw
+# preset looks for it; again only when the archive is newer than what is
+# there. Says plainly, and returns 1, when there is none: the cross-build
+# then has no editor.
+tarn_unpack_windows_qt() {
+  local archive=${TARN_QT_MINGW_ARCHIVE:-$TARN_ROOT/../shared/qt6-mingw/qt6-mingw.tar.xz}
+  local into=$TARN_ROOT/build-windows
+  if [ ! -f "$archive" ]; then
+    echo "No Qt 6 for Windows at $archive: tarn-editor.exe and its tests are not built" >&2
+    return 1
+  fi
+  if [ ! -f "$into/qt6-mingw/.unpacked" ] || [ "$archive" -nt "$into/qt6-mingw/.unpacked" ]; then
+    echo "Unpacking $archive into $into" >&2
+    rm -rf "$into/qt6-mingw"
+    mkdir -p "$into"
+    tar -C "$into" -xJf "$archive" || return 1
+    touch "$into/qt6-mingw/.unpacked"
+  fi
 }

@@ -2,10 +2,11 @@
 // platform_posix.cpp.
 //
 // There is no counterpart here to the POSIX side's SIGBUS guard. Files are
-// opened with the share mode FILE_SHARE_READ alone, so while this process
-// holds the handle (and every mapped view holds a share of it) Windows
-// refuses any other open for writing with a sharing violation: nobody can
-// cut a mapped archive short underneath us.
+// opened to read with others allowed to read, rename and remove them, never
+// to write: while this process holds the handle (and every mapped view holds
+// a share of it) Windows refuses any other open for writing with a sharing
+// violation, so nobody can cut a mapped archive short underneath us, and a
+// Save can still put a new archive in the opened one's place.
 #include "storage/platform.h"
 #include "storage/temp_name.h"
 
@@ -18,7 +19,9 @@
 #include <atomic>
 #include <cwchar>
 #include <iterator>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -128,8 +131,10 @@ Result<Handle> CreateFile(const std::string& path, uint32_t access, uint32_t dis
   // CreateFileA would stop at a zero byte and open a different, shorter name.
   if (path.find('\0') != std::string::npos) return Fail(ERROR_INVALID_NAME);
   if (IsDeviceName(path)) return Fail(kNotRegularFile);
-  ScopedHandle file(::CreateFileA(path.c_str(), access, share, nullptr, disposition,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Leave to rename or remove the file: what the user saves over the file a
+  // window shows takes its name while the window still reads the old one.
+  ScopedHandle file(::CreateFileA(path.c_str(), access, share | FILE_SHARE_DELETE, nullptr,
+                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     const DWORD error = ::GetLastError();
     // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened at all and
@@ -539,18 +544,24 @@ Error WriteAll(Handle file, const void* data, size_t size) {
 
 Result<int64_t> CopyRange(Handle from, int64_t offset, Handle to, int64_t size) {
   if (offset < 0 || size < 0) return Fail(ERROR_INVALID_PARAMETER);
-  LARGE_INTEGER at{};
-  at.QuadPart = offset;
-  if (!::SetFilePointerEx(SystemHandle(from), at, nullptr, FILE_BEGIN))
-    return Fail(::GetLastError());
   constexpr DWORD kChunk = DWORD{1} << 20;
   const std::unique_ptr<char[]> buffer(new char[kChunk]);
   int64_t copied = 0;
   while (copied < size) {
     const auto want = static_cast<DWORD>(std::min<int64_t>(size - copied, kChunk));
+    // Each read names its offset, as ReadAt's do: another thread reading
+    // the same archive (a search beside an extraction) moves the handle's
+    // file pointer between two reads.
+    OVERLAPPED at{};
+    const auto where = static_cast<uint64_t>(offset + copied);
+    at.Offset = static_cast<DWORD>(where);
+    at.OffsetHigh = static_cast<DWORD>(where >> 32);
     DWORD got = 0;
-    if (!::ReadFile(SystemHandle(from), buffer.get(), want, &got, nullptr))
-      return Fail(::GetLastError());
+    if (!::ReadFile(SystemHandle(from), buffer.get(), want, &got, &at)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;
+      return Fail(error);
+    }
     if (got == 0) break;  // end of `from`
     if (const Error error = WriteAll(to, buffer.get(), got); error.Failed()) return error;
     copied += got;
@@ -580,14 +591,98 @@ Error SyncFile(Handle file) {
   return {};
 }
 
+namespace {
+
+// The rename of Windows 10 1709 and later on NTFS with POSIX semantics: the
+// file replaced may be open (the archive a window shows, mapped), and whoever
+// holds it goes on reading the old file. Not every mingw-w64 header declares
+// it, so its class number and flags are spelled out here.
+constexpr int kFileRenameInfoEx = 22;
+constexpr DWORD kRenameReplaceIfExists = 0x1;
+constexpr DWORD kRenamePosixSemantics = 0x2;
+
+struct RenameInfoEx {
+  DWORD flags;
+  HANDLE root;
+  DWORD nameLength;  // in bytes, without a terminating zero
+  WCHAR name[1];
+};
+
+// ERROR_SUCCESS, or why `from` did not take the name `to` (full paths).
+DWORD RenameReplacingOpen(const std::wstring& from, const std::wstring& to) {
+  ScopedHandle file(::CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid()) return ::GetLastError();
+  const size_t bytes = to.size() * sizeof(wchar_t);
+  std::vector<char> buffer(offsetof(RenameInfoEx, name) + bytes + sizeof(wchar_t), 0);
+  auto* info = reinterpret_cast<RenameInfoEx*>(buffer.data());
+  info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+  info->root = nullptr;
+  info->nameLength = static_cast<DWORD>(bytes);
+  std::memcpy(info->name, to.data(), bytes);
+  if (!::SetFileInformationByHandle(file.Get(),
+                                    static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileRenameInfoEx), info,
+                                    static_cast<DWORD>(buffer.size())))
+    return ::GetLastError();
+  return ERROR_SUCCESS;
+}
+
+DWORD MoveReplacing(const std::wstring& from, const std::wstring& to) {
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? ERROR_SUCCESS
+             : ::GetLastError();
+}
+
+// Where neither rename may replace a file that is open or mapped (an older
+// system, another file system): the old file, which every holder opened
+// with leave to rename it, is moved aside to a name of its own first, the
+// new one takes the name, and the old one is removed once nobody holds it.
+// Holders keep reading the old file under its new name meanwhile.
+DWORD ReplaceBySteppingAside(Handle folder, const std::string& from, const std::string& to) {
+  static std::atomic<uint64_t> s_sequence{0};
+  const uint64_t seed = ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32);
+  std::wstring aside;
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+    aside = Below(folder, TempNameCandidate("." + to.substr(0, 200) + ".old", seed, ++s_sequence));
+    error = ::MoveFileExW(Below(folder, to).c_str(), aside.c_str(), 0) ? ERROR_SUCCESS
+                                                                       : ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
+  }
+  if (error != ERROR_SUCCESS) return error;
+  error = MoveReplacing(Below(folder, from), Below(folder, to));
+  if (error != ERROR_SUCCESS) {
+    ::MoveFileExW(aside.c_str(), Below(folder, to).c_str(), 0);  // as it was
+    return error;
+  }
+  // Removed now when nobody holds it; else marked to go with the last
+  // handle, which the views hold until they are released.
+  if (!::DeleteFileW(aside.c_str())) {
+    const ScopedHandle marked(
+        ::CreateFileW(aside.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  }
+  return ERROR_SUCCESS;
+}
+
+bool HeldByAnother(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_USER_MAPPED_FILE;
+}
+
+}  // namespace
+
 Error RenameAt(Handle folder, const std::string& from, const std::string& to) {
   if (!IsFolderRecord(folder) || !IsOneName(from) || !IsOneName(to))
     return Fail(ERROR_INVALID_NAME);
-  if (!::MoveFileExW(Below(folder, from).c_str(), Below(folder, to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return Fail(::GetLastError());
-  }
-  return {};
+  const std::wstring source = Below(folder, from), target = Below(folder, to);
+  // Systems without that rename refuse it in several words (an unknown
+  // class, parameter or function): the plain one is tried after any refusal.
+  DWORD error = RenameReplacingOpen(source, target);
+  if (error != ERROR_SUCCESS) error = MoveReplacing(source, target);
+  if (HeldByAnother(error) && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
+    error = ReplaceBySteppingAside(folder, from, to);
+  return error == ERROR_SUCCESS ? Error() : Fail(error);
 }
 
 Error RemoveAt(Handle folder, const std::string& name) {

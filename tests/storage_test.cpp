@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -651,6 +653,48 @@ TEST(CaseCopies, OnlyAsciiLettersChange) {
   }
   EXPECT_EQ(ToUpper(""), "");
   EXPECT_EQ(ToLower("Data\\INI\\Object\\Tank.INI"), "data\\ini\\object\\tank.ini");
+}
+
+// An extraction copies from the archive's handle while a search reads the
+// same handle on another thread: each copy must come from the offset it
+// names, whatever the other reads do to the handle's file position.
+TEST(PlatformFiles, CopyRangeReadsWhereItIsToldWhileAnotherThreadReads) {
+  CTempDir dir;
+  std::string bytes(size_t{6} << 20, '\0');
+  for (size_t i = 0; i < bytes.size(); i += 4) {
+    const auto word = static_cast<uint32_t>(i);
+    std::memcpy(&bytes[i], &word, 4);
+  }
+  const std::string path = dir.Write("source", bytes);
+  const CHandleOwner source(*platform::CreateFile(
+      path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+  ASSERT_TRUE(source);
+  const CHandleOwner folder(*platform::OpenFolder(dir.Path(), false));
+  ASSERT_TRUE(folder);
+  std::atomic<bool> copying{true};
+  std::thread reader([&] {
+    char small[64];
+    for (int64_t at = 0; copying.load(); at = (at + 4096 * 7 + 4) % (int64_t{5} << 20))
+      (void)platform::ReadAt(source.Get(), at, small, sizeof small);
+  });
+  bool same = true;
+  for (int round = 0; round < 4 && same; ++round) {
+    std::string name;
+    const platform::Result<platform::Handle> made =
+        platform::CreateTempFileAt(folder.Get(), "copy", name);
+    CHandleOwner out(*made);
+    if (!made) break;
+    const int64_t offset = 4 + round * 4096;
+    const int64_t size = int64_t{5} << 20;
+    const platform::Result<int64_t> copied =
+        platform::CopyRange(source.Get(), offset, out.Get(), size);
+    out.Close();
+    same = copied && *copied == size &&
+           ReadWholeFile(dir.Path() + "/" + name) == bytes.substr(size_t(offset), size_t(size));
+  }
+  copying = false;
+  reader.join();
+  EXPECT_TRUE(same) << "a copy holds bytes from another offset";
 }
 
 }  // namespace

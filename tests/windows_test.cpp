@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/entry_map.h"
+#include "archive/extract.h"
 #include "archive/windows_names.h"
 #include "storage/code_page.h"
 #include "storage/disk_file.h"
@@ -37,8 +38,8 @@ class WindowsTest : public ::testing::Test {
   CTempDir m_dir;
 };
 
-// While any entry buffer lives, the archive stays open with read sharing
-// only: another program may read it, and cannot write it or cut it short.
+// While any entry buffer lives, the archive stays open without leave to
+// write: another program may read it, and cannot write it or cut it short.
 TEST_F(WindowsTest, WritersAreKeptOutUntilTheLastBufferGoes) {
   const std::string path =
       m_dir.Write("held.big", CBigBuilder().Add("a", "alpha").Add("b", "beta").Build());
@@ -62,6 +63,53 @@ TEST_F(WindowsTest, WritersAreKeptOutUntilTheLastBufferGoes) {
   EXPECT_EQ(TryOpen(path, GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   file.Close();
   EXPECT_EQ(TryOpen(path, GENERIC_WRITE), 0u);
+}
+
+// Save over the archive a window shows: the window holds it open and mapped
+// (or, unmapped, open), and the new archive still takes its name; what the
+// window holds reads the old bytes until it lets go, and no file is left
+// beside it once it has.
+TEST_F(WindowsTest, AnArchiveHeldOpenIsReplacedAndTheHolderReadsTheOldBytes) {
+  const std::string old = CBigBuilder().Add("a", "alpha").Add("b", "beta").Build();
+  const std::string path = m_dir.Write("held.big", old);
+  CEntryMap entries;
+  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  CDataBuffer held = entries.at("b");
+  CDiskFile unmapped;
+  ASSERT_EQ(unmapped.OpenRead(path), 0);
+
+  const std::string fresh = CBigBuilder().Add("a", "ALPHA").Build();
+  const CStatus saved = WriteFileReplacing(
+      path, CDataBuffer(fresh.data(), static_cast<uint32_t>(fresh.size())), std::nullopt);
+  ASSERT_TRUE(saved.IsOk()) << saved.Describe();
+  EXPECT_EQ(ReadWholeFile(path), fresh);
+  EXPECT_EQ(Bytes(held), "beta");
+  std::string first(4, '\0');
+  EXPECT_EQ(unmapped.Read(first.data(), 4), 0);
+  EXPECT_EQ(first, "BIGF");
+
+  // Once more over the new one, still held by the same old handles.
+  const std::string third = CBigBuilder().Add("c", "gamma").Build();
+  ASSERT_TRUE(WriteFileReplacing(path,
+                                 CDataBuffer(third.data(), static_cast<uint32_t>(third.size())),
+                                 std::nullopt)
+                  .IsOk());
+  EXPECT_EQ(ReadWholeFile(path), third);
+  EXPECT_EQ(Bytes(held), "beta");
+
+  entries = CEntryMap();
+  held.Reset();
+  unmapped.Close();
+  std::vector<std::string> left;
+  WIN32_FIND_DATAA found{};
+  const HANDLE listing = ::FindFirstFileA((m_dir.Path() + "\\*").c_str(), &found);
+  ASSERT_NE(listing, INVALID_HANDLE_VALUE);
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") left.push_back(name);
+  } while (::FindNextFileA(listing, &found));
+  ::FindClose(listing);
+  EXPECT_EQ(left, std::vector<std::string>{"held.big"});
 }
 
 // Device names open devices, in any folder and with any extension; none of

@@ -534,20 +534,6 @@ size_t CEntryEditor::OtherWindowsOn(const QString& path) const {
   return windows;
 }
 
-namespace {
-
-#ifdef _WIN32
-bool g_openFilesStayInPlace = true;
-#else
-bool g_openFilesStayInPlace = false;
-#endif
-
-}  // namespace
-
-bool CEntryEditor::OpenFilesStayInPlace() { return g_openFilesStayInPlace; }
-
-void CEntryEditor::SetOpenFilesStayInPlaceForTests(bool stay) { g_openFilesStayInPlace = stay; }
-
 bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
   switch (AskAboutDisk(path, true)) {
     case DiskAnswer::Go: break;
@@ -559,19 +545,6 @@ bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
   }
   // Counted before the file is replaced: then it is still theirs.
   const size_t others = OtherWindowsOn(path);
-  const bool ours =
-      !m_document.GetPathName().isEmpty() &&
-      IdentityOfFile(NativePath(path)) == IdentityOfFile(NativePath(m_document.GetPathName()));
-  if (OpenFilesStayInPlace() && (ours || others > 0)) {
-    // The rename at the end would fail: said before anything is written.
-    // Letting go of the mapping first is no way out, as the views read it.
-    ShowMessage(
-        QStringLiteral(
-            "Cannot save over %1: the system does not replace a file while a window has it "
-            "open; Save As writes the archive under another name (the changes stay pending)")
-            .arg(Shown(path)));
-    return false;
-  }
   QString reason;
   if (!WriteTo(path, SaveScope::Whole, reason)) {
     ShowMessage(QStringLiteral("Cannot save: %1").arg(reason));

@@ -74,12 +74,6 @@ class CEntryEditor : public QObject, public CEntryHooks, public CCmdTarget {
   // Why the opened archive's bytes cannot be written: rewritten in place.
   static QString RewrittenText();
 
-  // Whether an open file cannot be replaced: so on Windows, where the
-  // archive a window shows is held open (and mapped) without leave to
-  // rename over it. Tests set it to check the refusal on any system.
-  static bool OpenFilesStayInPlace();
-  static void SetOpenFilesStayInPlaceForTests(bool stay);
-
  private:
   // After every push, undo and redo: title, status bar and views.
   void OnChanged();

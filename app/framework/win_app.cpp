@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+
 #include "app/framework/command_ids.h"
 #include "app/framework/doc_template.h"
 #include "app/framework/document.h"
@@ -20,6 +22,16 @@ constexpr char kRecentFileSection[] = "Recent File List";
 constexpr char kOpenFolderKey[] = "Settings/Open Folder";
 // Longest recent-file path shown whole in the menu.
 constexpr int kMaxDisplayLength = 60;
+// Windows names one file in any mix of letter cases and either separator:
+// "C:/Mods/A.big" and "c:\mods\a.BIG" take one place in the recent list.
+#ifdef _WIN32
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
+bool SamePath(const QString& a, const QString& b) {
+  return QDir::fromNativeSeparators(a).compare(QDir::fromNativeSeparators(b), kPathCase) == 0;
+}
 
 // "/first/.../last" within `limit` characters where it can be done.
 QString AbbreviatePath(const QString& path, int limit) {
@@ -61,7 +73,10 @@ void CRecentFileList::ReadList(QSettings& settings) {
   settings.beginGroup(QLatin1String(kRecentFileSection));
   for (int i = 1; i <= m_nSize; ++i) {
     const QString path = settings.value(QStringLiteral("File%1").arg(i)).toString();
-    if (!path.isEmpty() && !m_files.contains(path)) m_files.append(path);
+    if (path.isEmpty()) continue;
+    if (std::none_of(m_files.begin(), m_files.end(),
+                     [&](const QString& listed) { return SamePath(listed, path); }))
+      m_files.append(path);
   }
   settings.endGroup();
 }
@@ -76,7 +91,7 @@ void CRecentFileList::WriteList(QSettings& settings) const {
 }
 
 void CRecentFileList::Add(const QString& path) {
-  m_files.removeAll(path);
+  m_files.removeIf([&](const QString& listed) { return SamePath(listed, path); });
   m_files.prepend(path);
   while (m_files.size() > m_nSize) m_files.removeLast();
 }

@@ -287,16 +287,6 @@ class EditTest : public QObject {
     QCOMPARE(ReadWholeFile(m_dir.Path() + "/moved/a.big"),
              CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
 
-    // Where an open file cannot be replaced (Windows), Save says so before
-    // writing anything, and the changes stay pending.
-    std::filesystem::rename(m_dir.Path() + "/moved", m_dir.Path() + "/gone");
-    CEntryEditor::SetOpenFilesStayInPlaceForTests(true);
-    QVERIFY(run.Command(ID_FILE_SAVE));
-    CEntryEditor::SetOpenFilesStayInPlaceForTests(false);
-    QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot save over ")));
-    QCOMPARE(run.Documents()[0]->Changes().size(), size_t{1});
-    QCOMPARE(ReadWholeFile(path), CBigBuilder().Add("Data\\Tank.ini", kTank).Build());
-
     // Save Changes As: only the changed entry.
     const QString mod = ToQ(m_dir.Path() + "/mod.big");
     run.Answer(mod);
@@ -431,7 +421,7 @@ class EditTest : public QObject {
     std::filesystem::create_directories(mod + "/Data/INI");
     WriteWholeFile(mod + "/Data/INI/new.ini", "Object New\nEnd\n");
     WriteWholeFile(mod + "/top.ini", "top");
-    std::filesystem::create_symlink("/etc/passwd", mod + "/link.ini");
+    const bool linked = MakeLink("/etc/passwd", mod + "/link.ini");
     const std::string path = Archive("drop.big");
     CEditorRun run({ToQ(path)});
     CChildFrame* frame = run.Frames()[0];
@@ -446,8 +436,12 @@ class EditTest : public QObject {
     QTRY_COMPARE(TreeNames(tree).size(), 4);
     QCOMPARE(TreeNames(tree), QStringList({"Data\\Tank.ini", "Mods\\Data\\INI\\new.ini",
                                            "Mods\\top.ini", "other.ini"}));
-    QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 2 entries; skipped ")));
-    QVERIFY(StatusText(run).contains(QStringLiteral("symbolic link, not followed")));
+    if (linked) {
+      QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 2 entries; skipped ")));
+      QVERIFY(StatusText(run).contains(QStringLiteral("symbolic link, not followed")));
+    } else {
+      QVERIFY(StatusText(run).startsWith(QStringLiteral("Added 2 entries")));
+    }
     QCOMPARE(tree->model()->index(2, 0).data(Qt::AccessibleDescriptionRole).toString(),
              QStringLiteral("added"));
 

@@ -14,13 +14,22 @@
 #include <QThreadPool>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <signal.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/child_frame.h"
@@ -34,6 +43,20 @@
 #include "app/tarn_editor_view.h"
 #include "tests/support/process_probe.h"
 
+// Makes `link` a symbolic link to `target` where this process may make one:
+// Windows asks a privilege for it, and Wine makes none. Elsewhere it throws
+// (and the test fails) when it cannot.
+inline bool MakeLink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  std::error_code error;
+  std::filesystem::create_symlink(target, link, error);
+  return !error;
+#else
+  std::filesystem::create_symlink(target, link);
+  return true;
+#endif
+}
+
 // Every per-user setting of this process goes to a fresh temporary folder
 // while the object lives, never to the user's own.
 class CTestSettings {
@@ -42,12 +65,32 @@ class CTestSettings {
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+#ifdef _WIN32
+    // Windows keeps them in the registry, which no path redirects: each
+    // object starts them empty, and the user's own, put aside by the first
+    // of objects whose lives overlap, come back when the last goes.
+    QSettings settings = Editor();
+    if (s_live++ == 0) {
+      s_saved.clear();
+      for (const QString& key : settings.allKeys()) s_saved.append({key, settings.value(key)});
+    }
+    settings.clear();
+#endif
   }
+#ifdef _WIN32
+  ~CTestSettings() {
+    if (--s_live > 0) return;
+    QSettings settings = Editor();
+    settings.clear();
+    for (const auto& [key, value] : s_saved) settings.setValue(key, value);
+  }
+#endif
+  CTestSettings(const CTestSettings&) = delete;
+  CTestSettings& operator=(const CTestSettings&) = delete;
   QString Path() const { return m_dir.path(); }
   // The recent-file list as stored.
   QStringList StoredRecentFiles() const {
-    QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
-                       QStringLiteral("Tarn Editor"));
+    QSettings settings = Editor();
     settings.beginGroup(QStringLiteral("Recent File List"));
     QStringList files;
     for (int i = 1; i <= 16; ++i) {
@@ -58,7 +101,16 @@ class CTestSettings {
   }
 
  private:
+  static QSettings Editor() {
+    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"),
+                     QStringLiteral("Tarn Editor"));
+  }
+
   QTemporaryDir m_dir;
+#ifdef _WIN32
+  static inline int s_live = 0;
+  static inline QList<QPair<QString, QVariant>> s_saved;
+#endif
 };
 
 // One run of the editor: start-up with `arguments` on construction, exit on
@@ -175,9 +227,49 @@ inline bool HoldsArchive(const std::string& path) {
   return IsMapped(path) || CountDescriptorsOn(path) > 0;
 }
 
+// Where a test sends what a program writes to be lost.
+#ifdef _WIN32
+inline constexpr char kNullDevice[] = "NUL";
+#else
+inline constexpr char kNullDevice[] = "/dev/null";
+#endif
+
 // Ends the process with a message when what it guards has not finished
 // after `seconds`: a blocked open or a hang fails the test with a reason
 // instead of stalling the run until the harness gives up.
+#ifdef _WIN32
+// Windows has no alarm signal: a watching thread ends the process instead.
+class CHangGuard {
+ public:
+  CHangGuard(unsigned seconds, const char* what)
+      : m_what(what), m_watch([this, seconds] { Watch(seconds); }) {}
+  ~CHangGuard() {
+    {
+      const std::lock_guard<std::mutex> lock(m_mutex);
+      m_finished = true;
+    }
+    m_done.notify_one();
+    m_watch.join();
+  }
+  CHangGuard(const CHangGuard&) = delete;
+  CHangGuard& operator=(const CHangGuard&) = delete;
+
+ private:
+  void Watch(unsigned seconds) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_finished; })) return;
+    std::fprintf(stderr, "FAIL! hung or blocked: %s\n", m_what.c_str());
+    std::fflush(stderr);
+    std::_Exit(124);
+  }
+
+  std::string m_what;
+  std::mutex m_mutex;
+  std::condition_variable m_done;
+  bool m_finished = false;
+  std::thread m_watch;
+};
+#else
 class CHangGuard {
  public:
   CHangGuard(unsigned seconds, const char* what) {
@@ -202,9 +294,19 @@ class CHangGuard {
   }
   static inline char s_what[256] = {};
 };
+#endif
 
 // A pseudo-terminal: what a program writes to the file named by Name()
-// reaches a terminal, and can be read back from here.
+// reaches a terminal, and can be read back from here. Windows has none to
+// name as a file: there it never opens.
+#ifdef _WIN32
+class CPseudoTerminal {
+ public:
+  bool IsOpen() const { return false; }
+  std::string Name() const { return {}; }
+  std::string Read() { return {}; }
+};
+#else
 class CPseudoTerminal {
  public:
   CPseudoTerminal() : m_master(::posix_openpt(O_RDWR | O_NOCTTY)) {
@@ -236,6 +338,7 @@ class CPseudoTerminal {
  private:
   int m_master;
 };
+#endif
 
 // Points this process's stderr at the file `path` (a terminal's, or a log)
 // while the object lives.
@@ -243,7 +346,11 @@ class CStderrTo {
  public:
   explicit CStderrTo(const std::string& path) : m_saved(::dup(2)) {
     std::fflush(stderr);
+#ifdef O_NOCTTY
     const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0600);
+#else
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+#endif
     if (file >= 0) {
       ::dup2(file, 2);
       ::close(file);

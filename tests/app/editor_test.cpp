@@ -177,6 +177,9 @@ class EditorTest : public QObject {
   }
 
   void aPathThatIsNoArchiveEndsStartUp() {
+#ifdef _WIN32
+    QSKIP("not on Windows: no pseudo-terminal to start from");
+#else
     const QString text = Write("notes.txt", "not an archive");
     // Started from a terminal, which shows why (see usability_test for a
     // start from the desktop).
@@ -191,9 +194,13 @@ class EditorTest : public QObject {
       QVERIFY(run.Documents().empty());
       QVERIFY(run.Frames().empty());
     }
+#endif
   }
 
   void theProgramExitsWithFailureOnABadPath() {
+#ifdef _WIN32
+    QSKIP("not on Windows: no pseudo-terminal to start from");
+#else
     const QString text = Write("bad.big", "BIGF but not really");
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -208,6 +215,7 @@ class EditorTest : public QObject {
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QVERIFY(process.exitCode() != 0);
+#endif
   }
 
   // --- tree and list
@@ -528,7 +536,9 @@ class EditorTest : public QObject {
     QVERIFY(run.Active() != first);
     // The same file by another name: a link in another folder.
     std::filesystem::create_directory(m_dir.Path() + "/links");
-    std::filesystem::create_symlink(m_archive.toStdString(), m_dir.Path() + "/links/again.big");
+    // (A second hard link where no symbolic link can be made.)
+    if (!MakeLink(m_archive.toStdString(), m_dir.Path() + "/links/again.big"))
+      std::filesystem::create_hard_link(m_archive.toStdString(), m_dir.Path() + "/links/again.big");
     run.Answer(QString::fromStdString(m_dir.Path() + "/links/again.big"));
     QVERIFY(run.Command(ID_FILE_OPEN));
     QCOMPARE(run.Frames().size(), size_t{2});

@@ -199,6 +199,11 @@ class EntryActionsTest : public QObject {
   // Read where it lies, an entry can still fail to read: the status bar
   // says so, and nothing reads bytes that are not there.
   void anEntryThatCannotBeReadIsReportedNotShown() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: no other program can cut short an archive held open there (it is opened "
+        "without write sharing)");
+#else
     const std::string path = m_dir.Write(
         "unreadable.big", CBigBuilder().Add("gone.ini", std::string(9000, 'g')).Build());
     CDiskFileTestHelper::SetMappingDisabled(true);
@@ -215,11 +220,17 @@ class EntryActionsTest : public QObject {
     QCOMPARE(StatusText(run),
              QStringLiteral("Cannot extract gone.ini: %1: has changed on disk since it was opened")
                  .arg(ToQ(path)));
+#endif
   }
 
   // Another program cuts the open archive short: what it holds now is not
   // what the window shows, so neither extraction writes zeros as entries.
   void extractionRefusesAnArchiveCutShortOnDisk() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: no other program can cut short an archive held open there (it is opened "
+        "without write sharing)");
+#else
     const std::string path = m_dir.Write("cut.big", CBigBuilder()
                                                         .Add("first.ini", std::string(5000, 'f'))
                                                         .Add("second.ini", std::string(5000, 's'))
@@ -242,6 +253,7 @@ class EntryActionsTest : public QObject {
     QVERIFY(!std::filesystem::exists(m_dir.Path() + "/cut/first.ini"));
     QCOMPARE(StatusText(run), QStringLiteral("Cannot extract: %1").arg(changed));
     QCOMPARE(m_problemDialogs, 0);
+#endif
   }
 };
 

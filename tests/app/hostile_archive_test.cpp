@@ -7,16 +7,20 @@
 #include <QWidget>
 
 #include <fcntl.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "app/entry_logic.h"
+#include "archive/extract.h"
 #include "editor_fixture.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
@@ -190,6 +194,11 @@ class HostileArchiveTest : public QObject {
   // --- the archive changes under an open window
 
   void archiveCutShortByAnotherProcessWhileItsWindowIsOpen() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: the cutting process is forked, and no other program can write an archive "
+        "held open there");
+#else
     const CHangGuard guard(100, "archive cut short while open");
     constexpr int kEntries = 12;
     std::vector<std::string> texts;
@@ -280,6 +289,7 @@ class HostileArchiveTest : public QObject {
     CEditorRun::Settle();
     QVERIFY(run.Documents().empty());
     QVERIFY(!HoldsArchive(path));
+#endif
   }
 
   void archiveGoneFromItsFolderKeepsItsEntries_data() {
@@ -304,15 +314,23 @@ class HostileArchiveTest : public QObject {
     CChildFrame* first = run.Active();
     ClickTreeRow(TreeOf(first), 0);
 
+    // The way another program would, on Windows too: the window holds the
+    // archive with leave to rename and remove it.
     if (how == "deleted") {
-      QCOMPARE(::unlink(path.c_str()), 0);
+      QVERIFY(std::filesystem::remove(path));
     } else if (how == "renamed") {
-      QCOMPARE(::rename(path.c_str(), moved.c_str()), 0);
+      std::filesystem::rename(path, moved);
     } else {
-      // Another program saves a new archive under the same name.
-      const std::string fresh =
-          m_dir->Write("fresh.big", CBigBuilder().Add("other.ini", "Object X\nEnd\n").Build());
-      QCOMPARE(::rename(fresh.c_str(), path.c_str()), 0);
+      // Another program saves a new archive under the same name. (A plain
+      // rename on Windows refuses to replace a file that is open: there it
+      // is done the way tarn and the editor save.)
+      const std::string fresh = CBigBuilder().Add("other.ini", "Object X\nEnd\n").Build();
+#ifdef _WIN32
+      const CDataBuffer bytes(fresh.data(), static_cast<uint32_t>(fresh.size()));
+      QVERIFY(WriteFileReplacing(path, bytes, std::nullopt).IsOk());
+#else
+      std::filesystem::rename(m_dir->Write("fresh.big", fresh), path);
+#endif
     }
     const std::string held = how == "renamed" ? moved : path;
 
@@ -327,7 +345,12 @@ class HostileArchiveTest : public QObject {
     QCOMPARE(TreeNames(TreeOf(second)), QStringList({"a.ini", "b.ini", "c.ini"}));
     ClickTreeRow(TreeOf(second), 1);
     QCOMPARE(ShownRows(ListOf(second)), RowsOf(texts[1]));
+#ifdef _WIN32
+    // Wine names a view by the name its file had when it was mapped.
+    QVERIFY(IsMapped(held) || IsMapped(path));
+#else
     QVERIFY(IsMapped(held));
+#endif
 
     QVERIFY(run.Command(ID_FILE_CLOSE));
     CEditorRun::Settle();
@@ -346,6 +369,11 @@ class HostileArchiveTest : public QObject {
   }
 
   void pathsThatAreNoArchiveAreRefusedQuietly() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: FIFOs, sockets, /dev/zero and POSIX links; windows_test covers devices "
+        "and folders");
+#else
     QFETCH(QString, kind);
     // A FIFO without a writer would block a plain open for good.
     const CHangGuard guard(20, qPrintable(QStringLiteral("refusing a ") + kind));
@@ -427,12 +455,13 @@ class HostileArchiveTest : public QObject {
       QVERIFY(!AnyMessageBox());
     }
     // From the desktop, the window comes up empty and says why.
-    const CStderrTo toNowhere("/dev/null");
+    const CStderrTo toNowhere(kNullDevice);
     CEditorRun run({refused});
     QVERIFY(run.Started());
     QVERIFY(run.Documents().empty());
     QVERIFY(run.Main()->GetMessageText().startsWith("Cannot open "));
     QVERIFY(!AnyMessageBox());
+#endif
   }
 };
 

@@ -14,11 +14,14 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -326,12 +329,19 @@ class LogicTest : public QObject {
     const std::string bytes = CBigBuilder().Add("a", "1").Build();
     const std::string archive = dir.Write("x.big", bytes);
     std::filesystem::create_directory(dir.Path() + "/sub");
-    std::filesystem::create_symlink(archive, dir.Path() + "/link.big");
+    // Windows asks a privilege to make a symbolic link, and Wine makes none.
+    std::error_code noLink;
+    std::filesystem::create_symlink(archive, dir.Path() + "/link.big", noLink);
+#ifndef _WIN32
+    QVERIFY(!noLink);
+#endif
     std::filesystem::create_hard_link(archive, dir.Path() + "/hard.big");
     const auto stamp = StampArchive(ToQ(archive));
     QVERIFY(stamp.has_value());
-    for (const std::string& name : {archive, dir.Path() + "/sub/../x.big", dir.Path() + "/./x.big",
-                                    dir.Path() + "/link.big", dir.Path() + "/hard.big"}) {
+    std::vector<std::string> names = {archive, dir.Path() + "/sub/../x.big",
+                                      dir.Path() + "/./x.big", dir.Path() + "/hard.big"};
+    if (!noLink) names.push_back(dir.Path() + "/link.big");
+    for (const std::string& name : names) {
       QCOMPARE(CopyArchive(*stamp, ToQ(name)).GetKind(), CStatus::Kind::SameFile);
     }
     const QString cwd = QDir::currentPath();
@@ -339,8 +349,11 @@ class LogicTest : public QObject {
     QCOMPARE(CopyArchive(*stamp, QStringLiteral("../x.big")).GetKind(), CStatus::Kind::SameFile);
     QDir::setCurrent(cwd);
     QCOMPARE(ReadWholeFile(archive), bytes);
+#ifndef _WIN32
+    // (Wine counts every file's links as one.)
     QCOMPARE(std::filesystem::hard_link_count(archive), uintmax_t{2});
-    QVERIFY(std::filesystem::is_symlink(dir.Path() + "/link.big"));
+#endif
+    QVERIFY(noLink || std::filesystem::is_symlink(dir.Path() + "/link.big"));
   }
 
   void copyRefusesAnArchiveChangedSinceItOpened() {
@@ -363,6 +376,9 @@ class LogicTest : public QObject {
   // Save As replaces a file the way tarn does: the old file's mode stays,
   // and a write that fails gives the system's words and leaves it whole.
   void copyKeepsTheReplacedFilesModeAndSaysWhyAWriteFailed() {
+#ifdef _WIN32
+    QSKIP("not on Windows: POSIX modes, fork and a file-size limit");
+#else
     CTempDir dir;
     const std::string bytes = CBigBuilder().Add("a", std::string(200000, 'a')).Build();
     const auto stamp = StampArchive(ToQ(dir.Write("x.big", bytes)));
@@ -395,6 +411,7 @@ class LogicTest : public QObject {
     QCOMPARE(WEXITSTATUS(status), 0);
     QCOMPARE(ReadWholeFile(keep), std::string("untouched"));
     QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), std::ptrdiff_t{3});
+#endif
   }
 
   void copyIntoAMissingFolderFails() {
@@ -407,6 +424,21 @@ class LogicTest : public QObject {
   }
 
   // --- recent files
+
+  void recentFilesNameAFileOnceAsTheSystemSpellsIt() {
+    CRecentFileList list(16);
+    list.Add(QStringLiteral("C:/Games/Mods/Tanks.big"));
+    list.Add(QStringLiteral("c:/games/mods/TANKS.BIG"));
+    list.Add(QStringLiteral("C:\\Games\\Mods\\Tanks.big"));
+#ifdef _WIN32
+    // One file on Windows, however it was typed; shown as typed last, the
+    // Windows way.
+    QCOMPARE(list.GetCount(), 1);
+    QCOMPARE(list.GetDisplayName(0), QStringLiteral("&1 C:\\Games\\Mods\\Tanks.big"));
+#else
+    QCOMPARE(list.GetCount(), 3);
+#endif
+  }
 
   void recentFilesKeepTheLatestSixteen() {
     CRecentFileList list(16);
@@ -445,17 +477,19 @@ class LogicTest : public QObject {
   }
 
   void recentFileMenuTexts() {
+    // Shown with the system's separator ('\\' on Windows).
+    const auto native = [](const char* text) { return QDir::toNativeSeparators(text); };
     CRecentFileList list(16);
     for (int i = 11; i >= 1; --i) list.Add(QStringLiteral("/d/R&D %1.big").arg(i));
-    QCOMPARE(list.GetDisplayName(0), QStringLiteral("&1 /d/R&&D 1.big"));
-    QCOMPARE(list.GetDisplayName(9), QStringLiteral("1&0 /d/R&&D 10.big"));
-    QCOMPARE(list.GetDisplayName(10), QStringLiteral("11 /d/R&&D 11.big"));
+    QCOMPARE(list.GetDisplayName(0), native("&1 /d/R&&D 1.big"));
+    QCOMPARE(list.GetDisplayName(9), native("1&0 /d/R&&D 10.big"));
+    QCOMPARE(list.GetDisplayName(10), native("11 /d/R&&D 11.big"));
     CRecentFileList deep(1);
     deep.Add(QStringLiteral("/home/someone/very/long/folder/names/that/go/on/and/on/archive.big"));
     const QString shown = deep.GetDisplayName(0);
     QVERIFY2(shown.size() <= 3 + 60, qPrintable(shown));
-    QVERIFY(shown.startsWith(QStringLiteral("&1 /home/...")));
-    QVERIFY(shown.endsWith(QStringLiteral("/archive.big")));
+    QVERIFY(shown.startsWith(native("&1 /home/...")));
+    QVERIFY(shown.endsWith(native("/archive.big")));
   }
 
   // --- command line

@@ -81,7 +81,8 @@ CTempDir::CTempDir() {
     const std::filesystem::path path = base / ("tarn-test-" + std::to_string(random()));
     std::error_code error;
     if (std::filesystem::create_directory(path, error)) {
-      m_path = path.string();
+      // Forward slashes, as Qt writes paths on every system.
+      m_path = path.generic_string();
       return;
     }
   }

@@ -1,7 +1,6 @@
 // The process probe on Windows: handles through the system's handle table,
-// mapped views through VirtualQuery and the file name of each view. Only
-// what the core tests use is here; the descriptor-by-path and socket helpers
-// exist on POSIX alone.
+// mapped views through VirtualQuery and the file name of each view, files
+// held open by the names the system gives their handles.
 #include "tests/support/process_probe.h"
 
 #include <windows.h>
@@ -164,3 +163,28 @@ std::optional<CMappedRange> FindMapping(const std::string& path) {
 }
 
 bool IsMapped(const std::string& path) { return FindMapping(path).has_value(); }
+
+int CountDescriptorsOn(const std::string& path) {
+  const std::string tail = ViewNameTail(path);
+  if (tail.empty()) return 0;
+  const USHORT file = FileAndMappingTypes().first;
+  int count = 0;
+  for (const COwnHandle& own : OwnHandles()) {
+    if (own.typeIndex != file) continue;
+    const auto handle = reinterpret_cast<HANDLE>(own.handle);
+    // Only files on a disk have a name to ask for; asking a pipe can block.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) continue;
+    char name[1024];
+    const DWORD length = ::GetFinalPathNameByHandleA(handle, name, sizeof name, 0);
+    if (length == 0 || length >= sizeof name) continue;
+    std::string held = Lower(std::string(name, length));
+    std::replace(held.begin(), held.end(), '/', '\\');
+    count += held.size() >= tail.size() &&
+             held.compare(held.size() - tail.size(), tail.size(), tail) == 0;
+  }
+  return count;
+}
+
+// Windows has no Unix sockets to bind at a path in every version; the tests
+// that want one are not run there.
+int ListenAtPath(const std::string& /*path*/) { return -1; }
