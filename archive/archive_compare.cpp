@@ -128,6 +128,9 @@ CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
     if (entry.size > 0) {
       const platform::Error error = platform::ReadAt(m_archive->reader.GetFileHandle().Get(),
                                                      entry.offset, scratch.data(), entry.size);
+      // A read that comes up short: the archive was cut since it was opened.
+      if (error.Failed() && m_archive->reader.WasCutSinceOpened())
+        return CStatus::Failure(m_path, std::string("the archive ") + kArchiveChangedWords);
       if (error.Failed()) return CStatus::FromSystem(m_path, error);
     }
     bytes = scratch;
@@ -190,6 +193,20 @@ CStatus CCompareSide::BufferAt(size_t i, CDataBuffer& bytes) {
     bytes = CDataBuffer(view.data(), static_cast<uint32_t>(view.size()));
   }
   return {};
+}
+
+bool CCompareSide::WasCutAt(size_t i) const {
+  if (!ReadsInPlace()) return false;
+  const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
+  return m_archive->whole.IsCutOnDisk(entry.offset, entry.size);
+}
+
+std::optional<std::string_view> CCompareSide::FirstCutEntry() const {
+  // One question for the whole archive first: it is almost never cut.
+  if (!ReadsInPlace() || !m_archive->whole.IsCutOnDisk()) return std::nullopt;
+  for (size_t i = 0; i < size(); ++i)
+    if (WasCutAt(i)) return NameAt(i);
+  return std::nullopt;
 }
 
 namespace {

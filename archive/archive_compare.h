@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,6 +63,14 @@ class CCompareSide {
   std::string_view InPlaceAt(size_t i) const;
   // The same bytes as a buffer of their own, or a share of the archive's.
   CStatus BufferAt(size_t i, CDataBuffer& bytes);
+  // Whether the bytes that entry i gave, read in place, were in part zeros
+  // the archive never held: another program cut it short since it was
+  // opened (CDataBuffer::IsCutOnDisk). Ask after reading them; a side that
+  // reads its entries into memory fails the read instead (BytesAt).
+  bool WasCutAt(size_t i) const;
+  // The name of the first entry, in byte order, for which WasCutAt holds;
+  // nothing when the archive was not cut under an entry.
+  std::optional<std::string_view> FirstCutEntry() const;
 
  private:
   struct CArchiveState;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
@@ -141,8 +142,11 @@ class CFolderGatherer {
     // fails the whole pack; the temporary file then goes.)
     if (const platform::Error error = platform::CanReadAt(folder, item.name); error.Failed())
       return Problem(shown, error.Text()), false;
-    m_writer.AddInput(
-        name, CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
+    if (std::string clash = m_writer.AddInput(
+            name,
+            CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
+        !clash.empty())
+      Problem("entry '" + name + "'", std::move(clash));
     return false;
   }
 
@@ -171,10 +175,11 @@ void GatherArchive(const std::string& path, CBigWriter& writer,
     } else if (const CStatus::Kind unsafe = CheckEntryName(entry.name);
                unsafe != CStatus::Kind::Ok) {
       problems.push_back({shown, CStatus::WordsFor(unsafe)});
-    } else {
-      writer.AddInput(
-          std::string(entry.name),
-          CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
+    } else if (std::string clash = writer.AddInput(
+                   std::string(entry.name),
+                   CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
+               !clash.empty()) {
+      problems.push_back({"entry '" + std::string(entry.name) + "'", std::move(clash)});
     }
   }
 }
@@ -192,6 +197,7 @@ void GatherFolder(platform::Handle root, const std::string& path,
 
 void GatherPackFolder(platform::Handle root, const std::string& path, CBigWriter& writer,
                       std::vector<CEntryProblem>& problems) {
+  writer.BeginInput();
   GatherFolder(root, path, std::nullopt, writer, problems);
 }
 
@@ -208,25 +214,21 @@ void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
   Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, {}, 0, {}});
 }
 
-void CBigWriter::AddInput(std::string name, CPackSource source) {
-  // "c/y" and "c\\y" are one file once extracted: the later replaces the
-  // earlier, under its own spelling.
-  const auto [path, isNew] = m_paths.try_emplace(EntryPathKey(name), name);
-  if (!isNew && path->second != name) {
-    m_entries.erase(path->second);
-    path->second = name;
+std::string CBigWriter::AddInput(std::string name, CPackSource source) {
+  const auto [path, isNew] = m_paths.try_emplace(EntryKey(name), CInputName{name, m_input});
+  if (!isNew && path->second.name != name) {
+    // "c/y" and "c\\y" are one file once extracted: a later input's
+    // replaces the earlier, under its own spelling. Two of one input, or
+    // two that differ in letter case, are not the user's choice of one.
+    const std::string& earlier = path->second.name;
+    if (path->second.input == m_input || EntryKey(earlier, false) != EntryKey(name, false))
+      return SameEntryWords(earlier, name);
+    m_entries.erase(earlier);
+    path->second.name = name;
   }
+  path->second.input = m_input;
   Add(std::move(name), std::move(source));
-}
-
-bool CBigWriter::Remove(std::string_view name) {
-  const auto found = m_entries.find(name);
-  if (found == m_entries.end()) return false;
-  if (const auto path = m_paths.find(EntryPathKey(name));
-      path != m_paths.end() && path->second == name)
-    m_paths.erase(path);
-  m_entries.erase(found);
-  return true;
+  return {};
 }
 
 void CBigWriter::AddFileRange(std::string name, uint64_t size, const CHandleHolder& file,
@@ -513,6 +515,7 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
                       CBigWriter& writer, std::vector<CEntryProblem>& problems) {
   const std::optional<CArchiveSpot> existing = FindArchiveSpot(archive, problems);
   for (const std::string& input : inputs) {
+    writer.BeginInput();
     const CHandleOwner root(*platform::OpenFolder(input, false));
     if (root) {
       GatherFolder(root.Get(), input, existing, writer, problems);
@@ -523,31 +526,57 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
 
   // An entry that is a file and also a folder of another ("a" and "a\\b",
   // or "a/b"), with either separator, could not be extracted whole.
+  // The keys of IsSameEntry, so "A" and "a\\b" meet too where names fold case.
   const auto& paths = writer.GetPaths();
   for (const auto& [key, entry] : paths) {
     const auto below = paths.lower_bound(key + '\\');
     if (below != paths.end() && below->first.compare(0, key.size() + 1, key + '\\') == 0)
-      problems.push_back(
-          {"entry '" + entry + "'", "is both a file and a folder ('" + below->second + "')"});
+      problems.push_back({"entry '" + entry.name + "'",
+                          "is both a file and a folder ('" + below->second.name + "')"});
   }
 #ifdef _WIN32
-  const auto& entries = writer.GetEntries();
   // An archive made here is meant to be extracted here: names Windows
-  // cannot hold, or two names that are the same file to it, are refused now
-  // rather than found when extracting.
-  std::map<std::string, std::string_view> firstOfCase;  // by WindowsCaseKey
-  for (const auto& [entry, source] : entries) {
-    if (const CStatus::Kind reserved = CheckWindowsEntryName(entry);
-        reserved != CStatus::Kind::Ok) {
+  // cannot hold are refused now rather than found when extracting (two that
+  // are one file to it, AddInput refused already).
+  for (const auto& [entry, source] : writer.GetEntries()) {
+    if (const CStatus::Kind reserved = CheckWindowsEntryName(entry); reserved != CStatus::Kind::Ok)
       problems.push_back({"entry '" + entry + "'", CStatus::WordsFor(reserved)});
-    } else if (const auto [first, isNew] = firstOfCase.try_emplace(WindowsCaseKey(entry), entry);
-               !isNew) {
-      problems.push_back({"entry '" + entry + "'",
-                          "differs only in letter case from '" + std::string(first->second) + "'"});
-    }
   }
 #endif
   if (writer.GetArchiveSize() > kMostArchiveBytes)
     problems.push_back({archive, "the archive would be " + std::to_string(writer.GetArchiveSize()) +
                                      " bytes, 2 GiB or more"});
+}
+
+void GatherRemoval(const std::string& archive, std::span<const std::string> removed,
+                   CBigWriter& writer, std::vector<CEntryProblem>& problems) {
+  CBigArchive reader;
+  if (reader.Open(archive) != 0) {
+    problems.push_back({archive, reader.GetStatus().GetWords()});
+    return;
+  }
+  FindArchiveSpot(archive, problems);  // the archive opened through a link is not replaced
+  const std::set<std::string_view, std::less<>> named(removed.begin(), removed.end());
+  const CBigIndex& index = reader.GetIndex();
+  for (const std::string_view name : named) {
+    if (index.find(name) != index.end()) continue;
+    // Another spelling of an entry is another entry: named, not taken.
+    std::string words = "no such entry";
+    for (const auto& [other, entry] : index)
+      if (IsSameEntry(other, name)) words += " (the archive holds '" + std::string(other) + "')";
+    problems.push_back({std::string(name), std::move(words)});
+  }
+  const auto input = std::make_shared<const std::string>(archive);
+  for (const CExtractEntry& entry : EntriesToExtract(reader)) {
+    if (named.contains(entry.name)) continue;
+    // Its size goes into the index, and the bytes past the end are not
+    // there: whatever were written would not be the entry.
+    if (entry.claimed > entry.size) {
+      problems.push_back({archive + ": entry '" + std::string(entry.name) + "'",
+                          "reaches past the end of the archive (remove it too)"});
+      continue;
+    }
+    writer.Add(std::string(entry.name),
+               CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
+  }
 }

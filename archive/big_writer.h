@@ -3,9 +3,10 @@
 // GatherPackInputs gathers the entries: every regular file under a folder
 // input, named by its path below that folder with '\' between the parts, and
 // every entry of an archive input; a later input replaces an entry of the
-// same name, '/' and '\' taken as one. It writes nothing, and it names
-// every input that cannot be packed (links, FIFOs, devices, unreadable
-// files, names that extraction would refuse or could not write back,
+// same name, '/' and '\' taken as one (CBigWriter::AddInput). It writes
+// nothing, and it names every input that cannot be packed (links, FIFOs,
+// devices, unreadable files, names that extraction would refuse or could
+// not write back, two names of one input that are one entry,
 // folders nested deeper than kMostPackDepth, another name for the archive
 // being written, damaged archives, a result of 2 GiB or more), and an
 // ARCHIVE path where something other than a regular file stands.
@@ -60,11 +61,16 @@ class CBigWriter {
   // Adds an entry, replacing one of exactly the same name.
   void Add(std::string name, CPackSource source);
   void AddBytes(std::string name, const CDataBuffer& bytes);
-  // Adds an entry of a pack input, replacing one that names the same file
-  // once extracted ('/' and '\\' taken as one).
-  void AddInput(std::string name, CPackSource source);
-  // Removes the entry named `name`, exactly; false when there is none.
-  bool Remove(std::string_view name);
+  // The entries added by AddInput from now on are those of the next input.
+  void BeginInput() { ++m_input; }
+  // Adds an entry of a pack input. One entry with it (IsSameEntry) that an
+  // earlier input gave is replaced when the two names differ at most in
+  // their separators ("c/y" by "c\\y"). Otherwise another spelling of an
+  // entry already here is not added: two names of one input that are one
+  // entry, or, where names fold letter case, two that differ in it only;
+  // the words then say why (SameEntryWords), and are empty when the entry
+  // was added.
+  std::string AddInput(std::string name, CPackSource source);
   // Adds `size` bytes that lie in the open `file` at `offset`; entries that
   // lie back to back there are copied in one piece.
   void AddFileRange(std::string name, uint64_t size, const CHandleHolder& file, uint64_t offset);
@@ -73,8 +79,13 @@ class CBigWriter {
   // The size of the archive the entries make; may exceed what BIG can hold.
   uint64_t GetArchiveSize() const;
   const std::map<std::string, CPackSource, std::less<>>& GetEntries() const { return m_entries; }
-  // The entries added by AddInput, by EntryPathKey, each with its name.
-  const std::map<std::string, std::string, std::less<>>& GetPaths() const { return m_paths; }
+  // An entry added by AddInput, with the input it came from.
+  struct CInputName {
+    std::string name;
+    int input;
+  };
+  // The entries added by AddInput, by EntryKey.
+  const std::map<std::string, CInputName, std::less<>>& GetPaths() const { return m_paths; }
 
   // Writes the archive at `path`, saying why it could not; `path` is then
   // as it was and no temporary file is left. Lets go of the bytes of
@@ -90,7 +101,8 @@ class CBigWriter {
 
   std::vector<std::string> m_roots;
   std::map<std::string, CPackSource, std::less<>> m_entries;
-  std::map<std::string, std::string, std::less<>> m_paths;
+  std::map<std::string, CInputName, std::less<>> m_paths;
+  int m_input = 0;
 };
 
 // How deep `tarn pack` goes below a folder input: a folder nested deeper is
@@ -106,6 +118,17 @@ inline constexpr uint64_t kMostArchiveBytes = (uint64_t{1} << 31) - 1;
 // below it joined with '/'); when there are any, nothing should be written.
 void GatherPackInputs(const std::string& archive, std::span<const std::string> inputs,
                       CBigWriter& writer, std::vector<CEntryProblem>& problems);
+
+// Gathers what `tarn rm` writes at `archive`: every entry of the archive
+// there, each as it is (name, size and bytes, whatever its name), but the
+// entries named in `removed`, matched byte for byte as the index holds them
+// (as `tarn list` prints them, before escaping); a name given twice is
+// removed once. Problems: the archive cannot be read or replaced, a name
+// it lacks (with the entries that are one entry with it, IsSameEntry), and
+// an entry that stays but reaches past the archive's end, which cannot be
+// written as it is.
+void GatherRemoval(const std::string& archive, std::span<const std::string> removed,
+                   CBigWriter& writer, std::vector<CEntryProblem>& problems);
 
 // Gathers the files under the folder `root` (open) as pack gathers a folder
 // input named `path`, with no archive to keep out of it.

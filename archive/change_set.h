@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "archive/entry_map.h"
+#include "archive/entry_path.h"
 #include "archive/extract.h"
 #include "storage/data_buffer.h"
 #include "storage/platform.h"
@@ -56,12 +57,15 @@ std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeS
                                         std::string_view name);
 
 // Why `name` cannot be given to a new or renamed entry, in words; empty
-// when it can. The rules are pack's: no name extraction would refuse, no
-// name that is taken, and no entry that is both a file and a folder ("a"
-// beside "a\b").
-// With `replacing`, a name that is taken is fine (its entry gets new bytes).
+// when it can. The rules are pack's, so that `tarn pack` and `tarn extract`
+// take the saved archive: no name extraction would refuse, no name that is
+// taken, no other spelling of an entry (IsSameEntry: "a/b" beside "a\b",
+// and with `foldCase`, Windows' rule, "A.ini" beside "a.ini"), and no
+// entry that is both a file and a folder ("a" beside "a\b", or "a\b\c"
+// beside "a/b"). With `replacing`, a name that is taken is fine (its entry
+// gets new bytes).
 std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name,
-                         bool replacing = false);
+                         bool replacing = false, bool foldCase = kEntryNamesFoldCase);
 
 enum class SaveScope {
   Whole,        // every entry, with the changes applied

@@ -74,6 +74,13 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
   return buffer;
 }
 
+bool CEntryMap::WasCut() const {
+  if (m_whole.HasData()) return m_whole.IsCutOnDisk();
+  if (!m_file) return false;
+  const platform::Result<int64_t> now = platform::GetFileSize(m_file.Get());
+  return now && *now < int64_t{m_total};
+}
+
 std::string_view CEntryMap::BytesAt(size_t position) const {
   const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
   if (m_whole.GetData() == nullptr) return {};

@@ -85,6 +85,17 @@ class CEntryMap {
   std::string_view BytesAt(size_t position) const;
   // The archive's bytes, which every entry's bytes lie in.
   const CDataBuffer& GetWhole() const { return m_whole; }
+  // Whether the entry's bytes, mapped, read in part as zeros the archive
+  // never held: another program cut it short since it was opened
+  // (CDataBuffer::IsCutOnDisk). Ask after reading them. An archive read
+  // where its entries lie fails the read instead.
+  bool WasCutAt(size_t position) const {
+    return m_whole.IsCutOnDisk(OffsetAt(position), SizeAt(position));
+  }
+  // Whether the archive is shorter on disk now than when it was opened:
+  // mapped, as WasCutAt asks it; read where the entries lie, by its size.
+  // Why a read of an entry came up short.
+  bool WasCut() const;
 
  private:
   friend const_iterator;

@@ -1,5 +1,7 @@
 #include "archive/entry_path.h"
 
+#include "archive/windows_names.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -20,10 +22,57 @@ CStatus::Kind CheckEntryName(std::string_view name) {
   return CStatus::Kind::Ok;
 }
 
-std::string EntryPathKey(std::string_view name) {
+std::string EntryKey(std::string_view name, bool foldCase) {
+  if (foldCase) return WindowsCaseKey(name);
   std::string key(name);
   std::replace(key.begin(), key.end(), '/', '\\');
   return key;
+}
+
+bool IsSameEntry(std::string_view a, std::string_view b, bool foldCase) {
+  return a.size() == b.size() && EntryKey(a, foldCase) == EntryKey(b, foldCase);
+}
+
+std::string SameEntryWords(std::string_view other, std::string_view name) {
+  const bool separators = EntryKey(other, false) == EntryKey(name, false);
+  return (separators ? "names the same file as '" : "differs only in letter case from '") +
+         std::string(other) + "'";
+}
+
+namespace {
+
+// For each fold and byte: its key byte, and the bytes of the same key,
+// itself first.
+struct CKeyBytes {
+  char key[2][256];
+  std::string peers[2][256];
+  CKeyBytes() {
+    for (int fold = 0; fold < 2; ++fold) {
+      for (int b = 0; b < 256; ++b)
+        key[fold][b] = EntryKey(std::string(1, static_cast<char>(b)), fold != 0)[0];
+      for (int b = 0; b < 256; ++b) {
+        peers[fold][b] += static_cast<char>(b);
+        for (int other = 0; other < 256; ++other)
+          if (other != b && key[fold][other] == key[fold][b])
+            peers[fold][b] += static_cast<char>(other);
+      }
+    }
+  }
+};
+
+const CKeyBytes& KeyBytes() {
+  static const CKeyBytes kKeyBytes;
+  return kKeyBytes;
+}
+
+}  // namespace
+
+std::string_view EntryKeyPeers(char byte, bool foldCase) {
+  return KeyBytes().peers[foldCase ? 1 : 0][static_cast<unsigned char>(byte)];
+}
+
+char EntryKeyByte(char byte, bool foldCase) {
+  return KeyBytes().key[foldCase ? 1 : 0][static_cast<unsigned char>(byte)];
 }
 
 std::vector<std::string_view> SplitEntryName(std::string_view name) {

@@ -26,9 +26,33 @@
 CStatus::Kind CheckEntryName(std::string_view name);
 
 inline bool IsNameSeparator(char c) { return c == '\\' || c == '/'; }
-// The path `name` becomes once extracted, spelled with '\' alone: two
-// names with the same key are one file.
-std::string EntryPathKey(std::string_view name);
+
+// Whether names are folded for letter case where archives are extracted
+// and packed: on Windows, whose file system takes "A.ini" and "a.ini" for
+// one file.
+#ifdef _WIN32
+inline constexpr bool kEntryNamesFoldCase = true;
+#else
+inline constexpr bool kEntryNamesFoldCase = false;
+#endif
+
+// The one test of whether two entry names are one entry: one file once
+// extracted, one entry to pack, rm and the editor. They are when their keys
+// are equal. A key spells '/' as '\'; with `foldCase` (Windows' rule, the
+// default there) letters are folded too, as Windows folds them in
+// Windows-1252. Extraction, pack, rm and the editor's names all judge by it.
+std::string EntryKey(std::string_view name, bool foldCase = kEntryNamesFoldCase);
+bool IsSameEntry(std::string_view a, std::string_view b, bool foldCase = kEntryNamesFoldCase);
+// Why `name` cannot stand beside `other`, which is one entry with it
+// (IsSameEntry): "names the same file as 'OTHER'", or, when only letter
+// case tells the two apart, "differs only in letter case from 'OTHER'".
+std::string SameEntryWords(std::string_view other, std::string_view name);
+// Every byte that stands where `byte` does in a key (itself first): the
+// other separator for a separator, the other case of a letter with
+// `foldCase`. Valid for the program's life.
+std::string_view EntryKeyPeers(char byte, bool foldCase = kEntryNamesFoldCase);
+// The byte that stands for `byte` in a key: EntryKey of one byte.
+char EntryKeyByte(char byte, bool foldCase = kEntryNamesFoldCase);
 // The segments of `name`, split at every '\' and '/'. The views point into
 // `name`.
 std::vector<std::string_view> SplitEntryName(std::string_view name);

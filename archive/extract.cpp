@@ -305,20 +305,16 @@ class CNameGuard {
     // Windows would open a device, drop the last dot or refuse the name.
     if (const CStatus::Kind reserved = CheckWindowsEntryName(name); reserved != CStatus::Kind::Ok)
       return CStatus::WordsFor(reserved);
-    // The same file on Windows: the second would overwrite the first.
-    std::string key = WindowsCaseKey(name);
-    constexpr char kSame[] = "differs only in letter case from '";
-#else
-    // "a/b" and then "a\\b": the second would silently replace the first.
-    std::string key = EntryPathKey(name);
-    constexpr char kSame[] = "names the same file as '";
 #endif
+    // "a/b" and then "a\\b" (or, on Windows, "A" and then "a"): one file,
+    // which the second would silently replace.
+    std::string key = EntryKey(name);
     const size_t folderEnd = key.rfind('\\');
     if (folderEnd != std::string::npos)
       NoteFolders(std::string_view(key).substr(0, folderEnd), meets);
     if (m_folders.contains(key)) meets = true;
     if (const auto [first, isNew] = m_first.try_emplace(std::move(key), name); !isNew)
-      return kSame + std::string(first->second) + "'";
+      return SameEntryWords(first->second, name);
     return {};
   }
 

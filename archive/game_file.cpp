@@ -50,6 +50,13 @@ void CGameFile::Close() {
   m_open = false;
 }
 
+bool CGameFile::WasCutSinceOpened() const {
+  if (m_data.HasData()) return m_data.IsCutOnDisk();
+  if (!m_disk.IsOpen()) return false;
+  const platform::Result<int64_t> now = platform::GetFileSize(m_disk.GetHandle().Get());
+  return now && *now < m_size;
+}
+
 void CGameFile::Discard() {
   m_data.Reset();
   if (m_open) Close();

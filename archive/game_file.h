@@ -54,6 +54,11 @@ class CGameFile {
   const CHandleHolder& GetFileHandle() const { return m_disk.GetHandle(); }
   // For tests: whether the disk file is still open.
   bool IsDiskOpen() const { return m_disk.IsOpen(); }
+  // Whether another program has cut the file short since it was opened:
+  // bytes read from it now (mapped ones read as zeros) are no longer the
+  // ones it held. The same test as CDataBuffer::IsCutOnDisk, for a file
+  // that was mapped; for one that was not, its size now against then.
+  bool WasCutSinceOpened() const;
 
  private:
   void Discard();

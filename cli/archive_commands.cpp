@@ -65,11 +65,6 @@ class CProgressLine {
   int m_width = 0;
 };
 
-void Report(std::FILE* err, std::string_view culprit, const std::string& reason) {
-  std::fprintf(err, "tarn: %s: %s\n", EscapeForMessage(culprit).c_str(),
-               EscapeForMessage(reason).c_str());
-}
-
 }  // namespace
 
 int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
@@ -144,13 +139,11 @@ int CommandPack(const std::vector<std::string>& args, std::FILE* err) {
 
 int CommandRemove(const std::vector<std::string>& args, std::FILE* err) {
   const std::string& path = args[1];
-  // The archive is packed from itself, less the named entries: the same
-  // checks and the same atomic replacement as `tarn pack A A`.
+  // Every other entry as it is, written the way pack writes, with the same
+  // atomic replacement; but not gathered as pack's input, whose rules would
+  // refuse (or merge) entries that rm is asked to keep as they are.
   CBigWriter writer;
   std::vector<CEntryProblem> problems;
-  GatherPackInputs(path, std::span(args).subspan(1, 1), writer, problems);
-  for (size_t k = 2; k < args.size(); ++k) {
-    if (!writer.Remove(args[k])) problems.push_back({args[k], "no such entry"});
-  }
+  GatherRemoval(path, std::span(args).subspan(2), writer, problems);
   return WriteGathered(path, writer, problems, err);
 }

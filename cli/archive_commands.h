@@ -14,6 +14,7 @@
 // in cli/tarn.h.
 int CommandExtract(const std::vector<std::string>& args, std::FILE* err);
 int CommandPack(const std::vector<std::string>& args, std::FILE* err);
-// tarn rm ARCHIVE ENTRY...: the archive without the named entries, written
-// beside it and renamed over it; an entry it lacks writes nothing.
+// tarn rm ARCHIVE ENTRY...: the archive without exactly the named entries
+// (GatherRemoval), written beside it and renamed over it; an entry it lacks
+// writes nothing.
 int CommandRemove(const std::vector<std::string>& args, std::FILE* err);

@@ -1,6 +1,7 @@
 #include "cli/compare_commands.h"
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -15,25 +16,32 @@ constexpr int kSame = 0;
 constexpr int kDifferent = 1;
 constexpr int kTrouble = 2;
 
-void Report(std::FILE* err, std::string_view culprit, std::string_view reason) {
-  std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(culprit).c_str(), std::string(reason).c_str());
-}
-
 void ReportAll(std::FILE* err, const std::vector<CEntryProblem>& problems) {
   for (const CEntryProblem& problem : problems) Report(err, problem.name, problem.reason);
 }
 
 bool Finish(std::FILE* err, COutput& out) {
   if (out.Flush()) return true;
-  std::fprintf(err, "tarn: cannot write to standard output\n");
+  Report(err, "cannot write to standard output");
   return false;
+}
+
+// After the sides' bytes were compared and printed: a problem for each
+// archive that was cut short under an entry while it was read, naming the
+// first such entry. Its bytes were read as zeros, so what was said of it
+// (and of any entry after the cut) is not to be trusted.
+void NoteCutSides(std::span<CCompareSide* const> sides, std::vector<CEntryProblem>& problems) {
+  for (const CCompareSide* side : sides)
+    if (const std::optional<std::string_view> cut = side->FirstCutEntry())
+      problems.push_back({side->GetPath(), EntryCutWords(*cut)});
 }
 
 void RowLine(COutput& out, char mark, const CRulesRow& row) {
   out.Raw("\t\t");
   out.Raw(mark);
   out.Raw('\t');
-  out.Escaped(IndentedName(row));
+  out.Indent(row.depth);
+  out.Escaped(row.name);
   out.Raw('\t');
   out.Escaped(row.value);
   out.Raw('\n');
@@ -104,7 +112,8 @@ int CommandDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     }
   }
   if (paths.size() != 2) {
-    std::fprintf(err, "tarn: diff: expected [--brief] OLD NEW\n%s", kDiffUsage);
+    Report(err, "diff", "expected [--brief] OLD NEW");
+    std::fputs(kDiffUsage, err);
     return kTrouble;
   }
   std::vector<CEntryProblem> problems;
@@ -131,6 +140,8 @@ int CommandDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     }
     RulesLines(lines, oldBytes, newBytes);
   }
+  CCompareSide* const sides[] = {&before, &after};
+  NoteCutSides(sides, problems);
   if (!Finish(err, lines)) return kTrouble;
   ReportAll(err, problems);
   if (!problems.empty()) return kTrouble;
@@ -169,6 +180,7 @@ int CommandOverrides(const std::vector<std::string>& args, std::FILE* out, std::
     lines.Escaped(order[side]->GetPath());
     lines.Raw('\n');
   }
+  NoteCutSides(order, problems);
   if (!Finish(err, lines)) return kTrouble;
   ReportAll(err, problems);
   return problems.empty() ? kSame : kTrouble;

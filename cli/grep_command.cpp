@@ -1,9 +1,11 @@
 #include "cli/grep_command.h"
 
+#include <cstdint>
 #include <new>
 #include <string_view>
 
 #include "archive/entry_map.h"
+#include "archive/extract.h"
 #include "cli/output.h"
 #include "rules/search_entries.h"
 #include "storage/platform.h"
@@ -17,16 +19,67 @@ constexpr int kGrepTrouble = 2;
 constexpr const char* kGrepUsage = "usage: tarn grep [-i] PATTERN ARCHIVE...\n";
 
 int GrepUsage(std::FILE* err, const std::string& problem) {
-  std::fprintf(err, "tarn: grep: %s\n%s", EscapeBytes(problem).c_str(), kGrepUsage);
+  Report(err, "grep", problem);
+  std::fputs(kGrepUsage, err);
   return kGrepTrouble;
 }
 
-// The lines of one run of entries, made on whichever thread searched it:
-// in `made`'s buffer, and in `spill` what did not fit there.
+// The matching rows of one run of entries, gathered on whichever thread
+// searched it and written out on the caller's. Each row keeps its name and
+// value, escaped, its depth and its entry; the entry's name and the
+// block's name are kept once for all the rows that share them, and the
+// indentation is written only on the way out. A chunk so takes memory in
+// proportion to the rows that matched, never to their depth: 40,000 nested
+// rows take a few megabytes, where their lines take gigabytes.
 struct CGrepChunk {
-  std::string spill;
-  COutput made{spill};
-  size_t matches = 0;
+  struct CRow {
+    size_t at;     // the name in `text`, then a TAB and the value
+    size_t entry;  // the entry's name in `text`, then a TAB and the block's
+    uint32_t size;
+    uint32_t entrySize;
+    uint32_t depth;
+  };
+  std::string text;
+  std::vector<CRow> rows;
+  // The last entry and block met, and where their names are in `text`.
+  size_t lastEntry = SIZE_MAX;
+  std::string lastBlock;
+  size_t lastEntryAt = 0;
+  uint32_t lastEntrySize = 0;
+
+  void Add(std::string_view entryName, size_t entry, const CRulesMatch& match) {
+    if (entry != lastEntry || match.block != lastBlock) {
+      lastEntry = entry;
+      lastBlock = match.block;
+      lastEntryAt = text.size();
+      AppendEscaped(text, entryName);
+      text += '\t';
+      AppendEscaped(text, match.block);
+      lastEntrySize = static_cast<uint32_t>(text.size() - lastEntryAt);
+    }
+    const size_t at = text.size();
+    AppendEscaped(text, match.cells.name);
+    text += '\t';
+    AppendEscaped(text, match.cells.value);
+    rows.push_back({at, lastEntryAt, static_cast<uint32_t>(text.size() - at), lastEntrySize,
+                    match.cells.depth});
+  }
+
+  // Writes the rows out, each after `prefix`, and empties the chunk.
+  void Deliver(std::string_view prefix, COutput& out) {
+    const std::string_view all = text;
+    for (const CRow& row : rows) {
+      out.Raw(prefix);
+      out.Raw(all.substr(row.entry, row.entrySize));
+      out.Raw('\t');
+      out.Indent(row.depth);
+      out.Raw(all.substr(row.at, row.size));
+      out.Raw('\n');
+    }
+    rows.clear();
+    text.clear();
+    lastEntry = SIZE_MAX;
+  }
 };
 
 // An archive that could not be mapped: each entry read where it lies into
@@ -48,12 +101,29 @@ bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string
     if (error.Failed()) {
       deliver(chunk, entry);
       out.Flush();
-      std::fprintf(err, "tarn: %s: cannot read entry '%s': %s\n", EscapeBytes(path).c_str(),
-                   EscapeBytes(entries.NameAt(entry)).c_str(), error.Text().c_str());
+      const std::string name(entries.NameAt(entry));
+      // A short read of an archive cut short since it was opened.
+      Report(err, path,
+             entries.WasCut() ? EntryCutWords(name)
+                              : "cannot read entry '" + name + "': " + error.Text());
       return false;
     }
     search.SearchEntry(bytes, [&](const CRulesMatch& match) { collect(chunk, entry, match); });
     deliver(chunk, entry + 1);
+  }
+  return true;
+}
+
+// After a search of mapped entries: false, and the first entry named, when
+// the archive was cut short under it, so some entries were searched as
+// zeros. A cut past every entry changed nothing that was read.
+bool CheckNotCut(const std::string& path, const CEntryMap& entries, COutput& out, std::FILE* err) {
+  if (!entries.GetWhole().IsCutOnDisk()) return true;
+  for (size_t entry = 0; entry < entries.size(); ++entry) {
+    if (!entries.WasCutAt(entry)) continue;
+    out.Flush();  // the lines found before come first
+    Report(err, path, EntryCutWords(entries.NameAt(entry)));
+    return false;
   }
   return true;
 }
@@ -67,38 +137,22 @@ bool GrepArchive(const std::string& path, std::string_view prefix, std::string_v
   CStatus error;
   if (!OpenArchiveEntries(path, entries, &error)) {
     out.Flush();  // the lines of the archives before come first
-    std::fprintf(err, "tarn: %s: %s\n", EscapeBytes(error.GetPath()).c_str(),
-                 error.GetWords().c_str());
+    Report(err, error.GetPath(), error.GetWords());
     return false;
   }
-  const auto collect = [&](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {
-    COutput& line = chunk.made;
-    line.Raw(prefix);
-    line.Escaped(entries.NameAt(entry));
-    line.Raw('\t');
-    line.Escaped(match.block);
-    line.Raw('\t');
-    for (uint32_t level = 0; level < match.cells.depth; ++level) line.Raw("    ");
-    line.Escaped(match.cells.name);
-    line.Raw('\t');
-    line.Escaped(match.cells.value);
-    line.Raw('\n');
-    ++chunk.matches;
+  const auto collect = [&entries](CGrepChunk& chunk, size_t entry, const CRulesMatch& match) {
+    chunk.Add(entries.NameAt(entry), entry, match);
   };
   const auto deliver = [&](CGrepChunk& chunk, size_t) {
-    out.Write(chunk.spill);
-    out.Write(chunk.made.Buffered());
-    chunk.spill.clear();
-    chunk.made.Discard();
-    matches += chunk.matches;
-    chunk.matches = 0;
+    matches += chunk.rows.size();
+    chunk.Deliver(prefix, out);
   };
   if (!entries.IsMapped() && !entries.empty())
     return GrepUnmapped(path, entries, pattern, ignoreCase, collect, deliver, out, err);
   SearchEntries<CGrepChunk>(
       pattern, ignoreCase, entries.size(),
       [&entries](size_t entry) { return entries.BytesAt(entry); }, collect, deliver);
-  return true;
+  return CheckNotCut(path, entries, out, err);
 }
 
 }  // namespace
@@ -129,14 +183,16 @@ int CommandGrep(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     try {
       if (!GrepArchive(path, prefix, pattern, ignoreCase, lines, err, matches)) trouble = true;
     } catch (const std::bad_alloc&) {
-      // One archive too large to search: say so, and go on with the others.
+      // One archive too large to search: say so (taking no memory), and go
+      // on with the others. Memory that runs out elsewhere is tarn's own
+      // to report (RunTarn).
       lines.Flush();
-      std::fprintf(err, "tarn: %s: out of memory\n", EscapeBytes(path).c_str());
+      Report(err, path, "out of memory");
       trouble = true;
     }
   }
   if (!lines.Flush()) {
-    std::fprintf(err, "tarn: cannot write to standard output\n");
+    Report(err, "cannot write to standard output");
     return kGrepTrouble;
   }
   if (trouble) return kGrepTrouble;

@@ -41,8 +41,7 @@ void Prefetch(const CEntryMap& entries, size_t at) {
 }
 
 void Complain(std::FILE* err, const std::string& path, const std::string& words) {
-  std::fprintf(err, "tarn: %s: %s\n", EscapeForMessage(path).c_str(),
-               EscapeForMessage(words).c_str());
+  Report(err, path, words);
 }
 
 // The entry's bytes: a view of the mapped archive, or read from its file.

@@ -1,7 +1,4 @@
 #include <cstdio>
-#include <new>
-#include <string>
-#include <vector>
 
 #include "cli/tarn.h"
 #include "cli/terminal.h"
@@ -11,15 +8,5 @@ int main(int argc, char** argv) {
   // a row is ever rewritten on its way out.
   platform::SetBinaryMode(stdout);
   platform::SetBinaryMode(stderr);
-  // An archive's index is refused by the reader when memory runs out; this
-  // catches the rest (a huge entry's rows, say), which must not end in an
-  // abort either.
-  try {
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return RunTarn(args, stdout, stderr);
-  } catch (const std::bad_alloc&) {
-    std::fflush(stdout);
-    std::fputs("tarn: out of memory\n", stderr);
-    return 1;
-  }
+  return RunTarn(argc, argv, stdout, stderr);
 }

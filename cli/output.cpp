@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include "archive/extract.h"
+
 #include <algorithm>
 #include <cassert>
 #include <bit>
@@ -81,25 +83,59 @@ void ForEachEscapedPiece(std::string_view bytes, Append&& append) {
 
 std::string EscapeBytes(std::string_view bytes) {
   std::string out;
-  ForEachEscapedPiece(bytes, [&out](std::string_view piece) { out.append(piece); });
+  AppendEscaped(out, bytes);
   return out;
 }
 
-std::string EscapeForMessage(std::string_view bytes) {
+void AppendEscaped(std::string& out, std::string_view bytes) {
+  ForEachEscapedPiece(bytes, [&out](std::string_view piece) { out.append(piece); });
+}
+
+namespace {
+
+bool NeedsMessageEscape(unsigned char c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+// ForEachEscapedPiece's loop with the rule of messages: messages are short,
+// and a byte at a time is fast enough.
+template <typename Append>
+void ForEachMessagePiece(std::string_view bytes, Append&& append) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || (byte >= 0x7F && byte <= 0x9F)) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
+  size_t start = 0;
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    const auto c = static_cast<unsigned char>(bytes[at]);
+    if (!NeedsMessageEscape(c)) continue;
+    append(bytes.substr(start, at - start));
+    const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+    append(std::string_view(escape, 4));
+    start = at + 1;
   }
-  return out;
+  append(bytes.substr(start));
+}
+
+}  // namespace
+
+void WriteForTerminal(std::FILE* stream, std::string_view bytes) {
+  ForEachMessagePiece(bytes, [stream](std::string_view piece) {
+    if (!piece.empty()) std::fwrite(piece.data(), 1, piece.size(), stream);
+  });
+}
+
+void Report(std::FILE* err, std::string_view culprit, std::string_view reason) {
+  std::fputs("tarn: ", err);
+  WriteForTerminal(err, culprit);
+  std::fputs(": ", err);
+  WriteForTerminal(err, reason);
+  std::fputc('\n', err);
+}
+
+std::string EntryCutWords(std::string_view entry) {
+  return "entry '" + std::string(entry) + "': the archive " + kArchiveChangedWords;
+}
+
+void Report(std::FILE* err, std::string_view reason) {
+  std::fputs("tarn: ", err);
+  WriteForTerminal(err, reason);
+  std::fputc('\n', err);
 }
 
 // ABCDEFGH as two lanes of 32 bits (ABCD, EFGH), each split by 100 into
@@ -289,6 +325,17 @@ void COutput::RawSlow(std::string_view bytes) {
     std::memcpy(m_buffer.get() + m_used, bytes.data(), step);
     m_used += step;
     bytes.remove_prefix(step);
+  }
+}
+
+void COutput::Indent(uint64_t depth) {
+  static constexpr std::string_view kSpaces =
+      "                                                                "
+      "                                                                ";
+  for (uint64_t left = 4 * depth; left > 0;) {
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(left, kSpaces.size()));
+    Raw(kSpaces.substr(0, step));
+    left -= step;
   }
 }
 

@@ -26,7 +26,17 @@ class COutput {
       : m_stream(nullptr), m_sink(&sink), m_buffer(new char[kSize]) {}
   COutput(const COutput&) = delete;
   COutput& operator=(const COutput&) = delete;
-  ~COutput() { Flush(); }
+  // Writes out what is buffered to a stream, which never throws. Output
+  // kept in memory is its owner's to take (Buffered) before it goes: a
+  // destructor that appended to the sink could run out of memory while an
+  // exception unwinds, and end the process.
+  ~COutput() {
+    if (m_sink == nullptr) Flush();
+  }
+
+  // The most bytes the buffer holds: Raw of that many or fewer, right after
+  // Drain, writes nothing out.
+  static constexpr size_t kBufferSize = size_t{1} << 20;
 
   void Raw(std::string_view bytes) {
     if (bytes.size() > kSize - m_used) return RawSlow(bytes);
@@ -40,6 +50,9 @@ class COutput {
   void Escaped(std::string_view bytes) {
     if (!CopyUnescaped(bytes)) EscapedSlow(bytes);
   }
+  // Four spaces for each level of `depth`: a row's indentation, written
+  // without ever being held whole.
+  void Indent(uint64_t depth);
   void Number(uint64_t value) {
     if (kSize - m_used < kMaxDigits) Drain();
     assert(kSize - m_used >= kMaxDigits);
@@ -89,11 +102,13 @@ class COutput {
   // What is buffered and not yet written out, and its removal.
   std::string_view Buffered() const { return {m_buffer.get(), m_used}; }
   void Discard() { m_used = 0; }
+  // Writes out what is buffered, without flushing the stream.
+  void Drain();
 
  private:
   // Lines collect here and go out in blocks of this size: a listing of
   // 200,000 names is then a handful of writes.
-  static constexpr size_t kSize = size_t{1} << 20;
+  static constexpr size_t kSize = kBufferSize;
   static constexpr size_t kMaxDigits = 20;
   static constexpr uint64_t kEightDigitsEnd = 100000000;
   static constexpr char kDigitPairs[] =
@@ -132,8 +147,6 @@ class COutput {
   static bool CopyClean(char* out, std::string_view bytes);
   void EscapedSlow(std::string_view bytes);
   void RawSlow(std::string_view bytes);
-  // Writes out what is buffered, without flushing the stream.
-  void Drain();
 
   std::FILE* m_stream;
   std::string* m_sink = nullptr;
@@ -143,7 +156,21 @@ class COutput {
 };
 
 std::string EscapeBytes(std::string_view bytes);
-// For messages on standard error, which reach a terminal: the rule above,
-// and 0x80-0x9F as well, which terminals that read bytes as one character
-// each take for control codes. Output meant as data keeps EscapeBytes.
-std::string EscapeForMessage(std::string_view bytes);
+// The same, appended to `out`.
+void AppendEscaped(std::string& out, std::string_view bytes);
+// `bytes` written to `stream` for messages on standard error, which reach a
+// terminal: the rule above, and 0x80-0x9F as well, which terminals that
+// read bytes as one character each take for control codes (0x9B starts a
+// command as ESC [ does). The one escaping of everything tarn says on the
+// terminal; output meant as data keeps EscapeBytes. Takes no memory, so it
+// still works when memory has run out.
+void WriteForTerminal(std::FILE* stream, std::string_view bytes);
+// "tarn: CULPRIT: REASON" and a line end on `err`, both escaped by
+// WriteForTerminal: how every command of tarn reports a problem.
+void Report(std::FILE* err, std::string_view culprit, std::string_view reason);
+// The same without a culprit: "tarn: REASON".
+void Report(std::FILE* err, std::string_view reason);
+// Why an entry's bytes as read are not the entry's: "entry 'NAME': the
+// archive has changed on disk since it was opened", for a report whose
+// culprit is the archive. Every command that reads entries says it so.
+std::string EntryCutWords(std::string_view entry);

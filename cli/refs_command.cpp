@@ -27,12 +27,12 @@ constexpr const char* kRefsUsage = "usage: tarn refs NAME ARCHIVE...\n";
 constexpr const char* kLintUsage = "usage: tarn lint [--min-uses N] [--share P] ARCHIVE...\n";
 
 void Complain(std::FILE* err, std::string_view culprit, std::string_view words) {
-  std::fprintf(err, "tarn: %s: %s\n", EscapeForMessage(culprit).c_str(),
-               EscapeForMessage(words).c_str());
+  Report(err, culprit, words);
 }
 
 int Usage(std::FILE* err, const char* command, const std::string& problem, const char* usage) {
-  std::fprintf(err, "tarn: %s: %s\n%s", command, EscapeForMessage(problem).c_str(), usage);
+  Report(err, command, problem);
+  std::fputs(usage, err);
   return kTrouble;
 }
 

@@ -3,12 +3,14 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
+#include "archive/extract.h"
 #include "archive/name_registry.h"
 #include "cli/archive_commands.h"
 #include "cli/grep_command.h"
@@ -20,7 +22,6 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "storage/disk_file.h"
-#include "threads/run_beside.h"
 #include "threads/run_beside.h"
 
 // The main build passes the version from project(); a build of these sources
@@ -85,8 +86,9 @@ constexpr const char* kUsage =
     "                         MARK, NAME, the winning archive and those it shadows\n"
     "                         (MARK '=' when every copy is the same, else '!'); then\n"
     "                         'shadowed' and each archive that wins nothing\n"
-    "  rm ARCHIVE ENTRY...    remove the named entries from ARCHIVE, which is\n"
-    "                         replaced only once the new one is complete\n"
+    "  rm ARCHIVE ENTRY...    remove exactly the named entries (as list names them)\n"
+    "                         from ARCHIVE, keeping every other entry as it is;\n"
+    "                         ARCHIVE is replaced only once the new one is complete\n"
     "  help                   print this text\n"
     "  --version              print the version\n"
     "\n"
@@ -96,7 +98,8 @@ constexpr const char* kUsage =
     "\n"
     "exit status: 0 success, 1 a file could not be read or written or an entry\n"
     "is missing, damaged or skipped, 2 usage error. diff: 0 nothing differs,\n"
-    "1 something does, 2 trouble; overrides: 0, or 2 on trouble.\n"
+    "1 something does, 2 trouble; overrides: 0, or 2 on trouble. An archive cut\n"
+    "short while it is read, or memory running out, is trouble too.\n"
     "With several archives, refs and lint read them in load order: of entries\n"
     "of one name only the last archive's counts.\n";
 
@@ -106,13 +109,13 @@ struct Context {
 };
 
 int Usage(const Context& c, const std::string& problem) {
-  std::fprintf(c.err, "tarn: %s\n%s", EscapeForMessage(problem).c_str(), kUsage);
+  Report(c.err, problem);
+  std::fputs(kUsage, c.err);
   return kExitUsage;
 }
 
-int Fail(const Context& c, const std::string& path, const std::string& reason) {
-  std::fprintf(c.err, "tarn: %s: %s\n", EscapeForMessage(path).c_str(),
-               EscapeForMessage(reason).c_str());
+int Fail(const Context& c, std::string_view path, std::string_view reason) {
+  Report(c.err, path, reason);
   return kExitFailure;
 }
 
@@ -123,20 +126,27 @@ int Fail(const Context& c, const CStatus& status) {
 
 int Finish(const Context& c, COutput& out) {
   if (out.Flush()) return kExitOk;
-  std::fprintf(c.err, "tarn: cannot write to standard output\n");
+  Report(c.err, "cannot write to standard output");
   return kExitFailure;
 }
 
-void PrintRows(COutput& out, const CDataBuffer& bytes) {
-  CRulesParser parser;
-  parser.SetSource(bytes);
-  parser.Parse();
+// The rows of the text `parser` read last.
+void PrintRows(COutput& out, const CRulesParser& parser) {
   ForEachRulesRow(parser, [&out](const CRulesRow& row) {
-    out.Escaped(IndentedName(row));
+    out.Indent(row.depth);
+    out.Escaped(row.name);
     out.Raw('\t');
     out.Escaped(row.value);
     out.Raw('\n');
   });
+}
+
+// Reads `bytes` as rules text into `parser`; false when they were cut
+// short on disk before the parser had copied them all.
+bool ParseRows(CRulesParser& parser, const CDataBuffer& bytes) {
+  parser.SetSource(bytes);
+  parser.Parse();
+  return !bytes.IsCutOnDisk();
 }
 
 int CommandRules(const Context& c, const std::string& path) {
@@ -144,8 +154,10 @@ int CommandRules(const Context& c, const std::string& path) {
   CDataBuffer bytes;
   if (file.OpenRead(path) != 0 || file.LoadWhole(bytes, nullptr) != 0)
     return Fail(c, file.GetLastError());
+  CRulesParser parser;
+  if (!ParseRows(parser, bytes)) return Fail(c, path, kArchiveChangedWords);
   COutput out(c.out);
-  PrintRows(out, bytes);
+  PrintRows(out, parser);
   return Finish(c, out);
 }
 
@@ -170,6 +182,15 @@ int CommandId(const Context& c, const std::string& typeText, const std::string& 
 int OpenReader(const Context& c, const std::string& path, CBigArchive& reader) {
   if (reader.Open(path) == 0) return kExitOk;
   return Fail(c, reader.GetStatus());
+}
+
+// The end of list and check, which read the index alone: what they said
+// holds only if the archive is still the one they read. Cut short since
+// (the words extraction uses), it fails.
+int FinishReading(const Context& c, const CBigArchive& reader, COutput& out, int status) {
+  const int written = Finish(c, out);
+  if (reader.WasCutSinceOpened()) return Fail(c, reader.GetPath(), kArchiveChangedWords);
+  return written != kExitOk ? written : status;
 }
 
 // The lines of `tarn list` for the index's elements [first, last).
@@ -269,7 +290,7 @@ int CommandList(const Context& c, const std::string& path) {
   CLinesBeside lines(index);
   if (lines.Blocks() < 4 || !TryRunBeside([&] { lines.Write(out); }, [&] { lines.Make(); }))
     WriteEntryLines(index, 0, index.size(), out);
-  return Finish(c, out);
+  return FinishReading(c, reader, out, kExitOk);
 }
 
 int CommandCheck(const Context& c, const std::string& path) {
@@ -284,7 +305,7 @@ int CommandCheck(const Context& c, const std::string& path) {
     out.Raw("ok: ");
     out.Number(reader.GetIndex().size());
     out.Raw(" entries\n");
-    return Finish(c, out);
+    return FinishReading(c, reader, out, kExitOk);
   }
   out.Raw("damaged: ");
   out.Number(damaged.size());
@@ -295,7 +316,7 @@ int CommandCheck(const Context& c, const std::string& path) {
     out.Escaped(name);
     out.Raw('\n');
   }
-  Finish(c, out);
+  FinishReading(c, reader, out, kExitFailure);
   return kExitFailure;
 }
 
@@ -310,6 +331,7 @@ int FindEntry(const Context& c, const std::string& path, const std::string& name
   // An archive that could not be mapped is read here, this entry only.
   CStatus problem;
   bytes = entries.BufferAt(found.Position(), &problem);
+  if (!bytes.HasData() && entries.WasCut()) return Fail(c, path, EntryCutWords(name));
   if (!bytes.HasData())
     return Fail(c, path, "cannot read entry '" + name + "': " + problem.GetWords());
   return kExitOk;
@@ -318,8 +340,10 @@ int FindEntry(const Context& c, const std::string& path, const std::string& name
 int CommandShow(const Context& c, const std::string& path, const std::string& name) {
   CDataBuffer bytes;
   if (const int status = FindEntry(c, path, name, bytes); status != kExitOk) return status;
+  CRulesParser parser;
+  if (!ParseRows(parser, bytes)) return Fail(c, path, EntryCutWords(name));
   COutput out(c.out);
-  PrintRows(out, bytes);
+  PrintRows(out, parser);
   return Finish(c, out);
 }
 
@@ -327,8 +351,21 @@ int CommandCat(const Context& c, const std::string& path, const std::string& nam
   CDataBuffer bytes;
   if (const int status = FindEntry(c, path, name, bytes); status != kExitOk) return status;
   COutput out(c.out);
-  if (bytes.HasData())
-    out.Raw(std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize()));
+  // A buffer's worth at a time, each asked about before it is written out:
+  // bytes the archive lost while they were copied (zeros) never leave.
+  const auto* data = reinterpret_cast<const char*>(bytes.GetData());
+  for (uint32_t done = 0; done < bytes.GetSize();) {
+    const auto step =
+        static_cast<uint32_t>(std::min<size_t>(COutput::kBufferSize, bytes.GetSize() - done));
+    out.Drain();
+    out.Raw(std::string_view(data + done, step));
+    if (bytes.IsCutOnDisk(done, step)) {
+      out.Discard();
+      Finish(c, out);
+      return Fail(c, path, EntryCutWords(name));
+    }
+    done += step;
+  }
   return Finish(c, out);
 }
 
@@ -356,9 +393,7 @@ constexpr Command kCommands[] = {
      [](const Context& c, const std::vector<std::string>& a) { return CommandCheck(c, a[1]); }},
 };
 
-}  // namespace
-
-int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const Context c{out, err};
   if (args.empty()) return Usage(c, "no command given");
   const std::string& command = args[0];
@@ -397,4 +432,35 @@ int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     return known.run(c, args);
   }
   return Usage(c, "unknown command '" + command + "'");
+}
+
+// The one place where memory running out becomes an exit status. The core
+// refuses what it cannot hold where it can (an archive's index, an entry
+// read where it lies, one archive of grep's); this catches the rest (a huge
+// entry's rows, say), which must not end in an abort either. Takes no
+// memory of its own. grep, diff and overrides answer with their "trouble",
+// 2: 1 means "no match" or "differs" for them.
+template <typename Run>
+int WithinMemory(std::string_view command, std::FILE* out, std::FILE* err, Run&& run) {
+  try {
+    return run();
+  } catch (const std::bad_alloc&) {
+    std::fflush(out);  // what was written before stays in front of the message
+    Report(err, "out of memory");
+    return command == "grep" || command == "diff" || command == "overrides" ? 2 : kExitFailure;
+  }
+}
+
+}  // namespace
+
+int RunTarn(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  return WithinMemory(args.empty() ? std::string_view() : std::string_view(args[0]), out, err,
+                      [&] { return RunCommand(args, out, err); });
+}
+
+int RunTarn(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  return WithinMemory(argc > 1 ? std::string_view(argv[1]) : std::string_view(), out, err, [&] {
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return RunCommand(args, out, err);
+  });
 }

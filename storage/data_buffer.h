@@ -71,9 +71,15 @@ class CDataBuffer {
   // file they are a view of was cut short by another program since it was
   // mapped. Bytes copied out of such a buffer are not the file's; ask after
   // copying, since the cut may come at any time before.
-  bool IsCutOnDisk() const {
-    return m_block != nullptr && m_block->owner != nullptr && m_block->data != nullptr &&
-           m_block->owner->WasCut(m_block->data, m_block->size);
+  bool IsCutOnDisk() const { return IsCutOnDisk(0, GetSize()); }
+  // The same for the bytes [offset, offset + size) of this buffer, cut at
+  // its end: one entry of a whole archive's bytes.
+  bool IsCutOnDisk(uint32_t offset, uint32_t size) const {
+    if (m_block == nullptr || m_block->owner == nullptr || m_block->data == nullptr ||
+        offset >= m_block->size)
+      return false;
+    const uint32_t inside = m_block->size - offset < size ? m_block->size - offset : size;
+    return m_block->owner->WasCut(m_block->data + offset, inside);
   }
 
   // For tests and diagnostics: the number of handles sharing the block.

@@ -9,6 +9,7 @@
 #include "storage/handle_owner.h"
 
 bool CDiskFile::s_mappingDisabled = false;
+void (*CDiskFile::s_afterMapping)(const std::string& path) = nullptr;
 
 CHandleHolder CHandleHolder::Wrap(platform::Handle handle) {
   CHandleOwner owned(handle);  // closed should the record's allocation throw
@@ -125,6 +126,7 @@ CDataBuffer CDiskFile::MapWhole() {
     view->view = *platform::MapView(view->mapping.Get(), view->size);
   // The buffer takes the owner even when it throws (see CDataBuffer).
   CDataBuffer whole(view->view, view->size, owner.release());
+  if (s_afterMapping != nullptr) s_afterMapping(m_path);
   return whole;  // `share` goes: the owner now holds the only share
 }
 

@@ -96,6 +96,7 @@ class CDiskFile {
   friend class CDiskFileTestHelper;
   // For tests of the paths taken when a file cannot be mapped.
   static bool s_mappingDisabled;
+  static void (*s_afterMapping)(const std::string& path);
 
   CHandleHolder m_file;
   int32_t m_position = 0;

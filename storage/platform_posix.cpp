@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <span>
 
 namespace platform {
@@ -554,8 +555,30 @@ Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::s
   return Fail(EEXIST);
 }
 
+namespace {
+
+// Writes `size` bytes at `from`, which the kernel can read.
+Error WriteReadable(int fd, const char* from, size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, from, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return Fail(errno);
+    if (put == 0) return Fail(ENOSPC);
+    from += put;
+    size -= static_cast<size_t>(put);
+  }
+  return {};
+}
+
+}  // namespace
+
 Error WriteAll(Handle file, const void* data, size_t size) {
   const auto* from = static_cast<const char*>(data);
+  // Taken from the heap the first time it is needed, never from the stack:
+  // a frame this large would not fit a small stack (`ulimit -s 72`), and
+  // every call would pay for it whether it copies or not.
+  std::unique_ptr<char[]> bounce;
+  constexpr size_t kBounce = 65536;
   while (size > 0) {
     const ssize_t put = ::write(Fd(file), from, size);
     if (put < 0 && errno == EINTR) continue;
@@ -563,10 +586,12 @@ Error WriteAll(Handle file, const void* data, size_t size) {
       // The bytes are a view of a file cut short since it was mapped: the
       // kernel will not write from vanished pages, but a copy made here
       // reads them as zeros (the SIGBUS guard).
-      char bounce[65536];
-      const size_t step = size < sizeof bounce ? size : sizeof bounce;
-      std::memcpy(bounce, from, step);
-      if (const Error error = WriteAll(file, bounce, step); error.Failed()) return error;
+      if (!bounce) bounce.reset(new (std::nothrow) char[kBounce]);
+      if (!bounce) return Fail(ENOMEM);
+      const size_t step = std::min(size, kBounce);
+      std::memcpy(bounce.get(), from, step);
+      if (const Error error = WriteReadable(Fd(file), bounce.get(), step); error.Failed())
+        return error;
       from += step;
       size -= step;
       continue;

@@ -385,11 +385,12 @@ BOOL WINAPI OnInterrupt(DWORD /*event*/) {
 Result<Handle> OpenFolder(const std::string& path, bool create) {
   if (path.empty() || path.find('\0') != std::string::npos) return Fail(ERROR_INVALID_NAME);
   const std::wstring given = Wide(path);
-  wchar_t full[32768];
-  const DWORD length = ::GetFullPathNameW(given.c_str(), 32768, full, nullptr);
+  // On the heap: 64 KiB on the stack would not fit a small one.
+  std::wstring folder(32768, L'\0');
+  const DWORD length = ::GetFullPathNameW(given.c_str(), 32768, folder.data(), nullptr);
   if (length == 0 || length >= 32768)
     return Fail(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
-  std::wstring folder(full, length);
+  folder.resize(length);
   // The record's path gets names appended with one '\'.
   while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
   if (create) {

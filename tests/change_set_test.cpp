@@ -16,6 +16,7 @@
 #include "archive/big_writer.h"
 #include "archive/change_set.h"
 #include "archive/entry_map.h"
+#include "archive/entry_path.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/run_tarn.h"
 
@@ -131,6 +132,123 @@ TEST_F(ChangeSetTest, RmRemovesTheNamedEntriesOrWritesNothing) {
   EXPECT_EQ(RunTarnCaptured({"rm", P("a.big")}).status, 2);
   EXPECT_EQ(RunTarnCaptured({"rm", P("missing.big"), "x"}).status, 1);
   EXPECT_EQ(FileCount(), 1u);
+}
+
+// tarn rm removes exactly the entries named, as tarn list prints them, and
+// keeps every other one as it is: two spellings of one file, names that
+// extract would refuse, all byte for byte. It removes a damaged or unsafe
+// entry (the way to repair an archive), takes a name given twice, and
+// refuses only what it would write badly: an entry it lacks, or one that
+// stays and reaches past the archive's end.
+TEST_F(ChangeSetTest, RmRemovesExactlyTheNamedEntriesAndKeepsTheRestAsTheyAre) {
+  m_entries.clear();  // Windows replaces no file another program holds open
+  const std::string twins = P("twins.big");
+  WriteWholeFile(twins, CBigBuilder()
+                            .Add("a/b", "slash")
+                            .Add("a\\b", "backslash")
+                            .Add("c", "see")
+                            .Add("d", m_big)
+                            .Build());
+  const CTarnResult removed = RunTarnCaptured({"rm", twins, "c"});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(removed.err, "");
+  EXPECT_EQ(RunTarnCaptured({"list", twins}).out, "50\t5\ta/b\n55\t9\ta\\b\n64\t200004\td\n");
+  EXPECT_EQ(Cat(twins, "a/b"), "slash");
+  EXPECT_EQ(Cat(twins, "a\\b"), "backslash");
+  EXPECT_EQ(Cat(twins, "d"), m_big);
+
+  // Another spelling is another entry: named, never taken for the one.
+  const std::string kept = ReadWholeFile(twins);
+  const CTarnResult spelled = RunTarnCaptured({"rm", twins, "A/B", "c"});
+  EXPECT_EQ(spelled.status, 1);
+  EXPECT_EQ(spelled.err.find("tarn: A/B: no such entry"), 0u) << spelled.err;
+  EXPECT_NE(spelled.err.find("tarn: c: no such entry\n"), std::string::npos) << spelled.err;
+  EXPECT_EQ(ReadWholeFile(twins), kept);
+#ifndef _WIN32
+  const CTarnResult slash = RunTarnCaptured({"rm", P("a.big"), "b/big.bin"});
+  EXPECT_EQ(slash.err,
+            "tarn: b/big.bin: no such entry (the archive holds 'b\\big.bin')\n"
+            "tarn: " +
+                P("a.big") + ": not written\n");
+#endif
+
+  // Damaged and unsafe entries go when named, with a name given twice.
+  const std::string hurt = P("hurt.big");
+  CBigBuilder layout;
+  layout.Add("..\\evil", "up").Add("", "nameless").Add("keep\x01", "kept").AddRecord("far", 0, 0);
+  const auto total = static_cast<uint32_t>(layout.Build().size());
+  WriteWholeFile(hurt, CBigBuilder()
+                           .Add("..\\evil", "up")
+                           .Add("", "nameless")
+                           .Add("keep\x01", "kept")
+                           .AddRecord("far", total - 2, 50)
+                           .Build());
+  const std::string before = ReadWholeFile(hurt);
+  // A damaged entry that stays cannot be written as it is: nothing is.
+  const CTarnResult damaged = RunTarnCaptured({"rm", hurt, "..\\evil"});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_NE(
+      damaged.err.find("tarn: " + hurt +
+                       ": entry 'far': reaches past the end of the archive (remove it too)\n"),
+      std::string::npos)
+      << damaged.err;
+  EXPECT_EQ(ReadWholeFile(hurt), before);
+  const CTarnResult repaired = RunTarnCaptured({"rm", hurt, "far", "..\\evil", "far"});
+  EXPECT_EQ(repaired.status, 0) << repaired.err;
+  EXPECT_EQ(RunTarnCaptured({"list", hurt}).out, "39\t8\t\n47\t4\tkeep\\x01\n");
+  EXPECT_EQ(Cat(hurt, ""), "nameless");
+  EXPECT_EQ(Cat(hurt, "keep\x01"), "kept");
+  EXPECT_EQ(RunTarnCaptured({"check", hurt}).out, "ok: 2 entries\n");
+  EXPECT_EQ(FileCount(), 3u);
+}
+
+// The names a new or renamed entry may take are those `tarn pack` and
+// `tarn extract` accept beside the others: one function (IsSameEntry)
+// judges whether two names are one entry, for both separators and, where
+// names fold letter case, for that too.
+TEST_F(ChangeSetTest, NameConflictRefusesAnotherSpellingOfAnEntry) {
+  WriteWholeFile(
+      P("names.big"),
+      CBigBuilder().Add("a\\b", "1").Add("Data\\INI\\Armor.ini", "2").Add("gone/x", "3").Build());
+  CEntryMap entries;
+  ASSERT_TRUE(OpenArchiveEntries(P("names.big"), entries));
+  CChangeSet changes;
+  changes.Put("new/Added.ini", Bytes("4"));
+  changes.Remove("gone/x");
+  const struct {
+    const char* name;
+    const char* exact;   // the words where only separators are one
+    const char* folded;  // and where letter case is folded too, as on Windows
+  } cases[] = {
+      {"a/b", "names the same file as 'a\\b'", "names the same file as 'a\\b'"},
+      {"a/b/c", "'a\\b' is an entry, not a folder", "'a\\b' is an entry, not a folder"},
+      {"a\\b\\c", "'a\\b' is an entry, not a folder", "'a\\b' is an entry, not a folder"},
+      {"a", "a folder of that name exists", "a folder of that name exists"},
+      {"a\\b", "an entry of that name exists", "an entry of that name exists"},
+      {"A\\B", "", "differs only in letter case from 'a\\b'"},
+      {"A/b/x", "", "'a\\b' is an entry, not a folder"},
+      {"data/ini", "", "a folder of that name exists"},
+      {"DATA/INI/ARMOR.INI", "", "differs only in letter case from 'Data\\INI\\Armor.ini'"},
+      {"data\\ini\\Armor.ini\\x", "", "'Data\\INI\\Armor.ini' is an entry, not a folder"},
+      {"new\\added.INI", "", "differs only in letter case from 'new/Added.ini'"},
+      {"new\\Added.ini", "names the same file as 'new/Added.ini'",
+       "names the same file as 'new/Added.ini'"},
+      {"NEW", "", "a folder of that name exists"},
+      {"gone\\x", "", ""},  // removed: the name is free
+      {"gone\\x\\y", "", ""},
+      {"Data\\INI\\Weapon.ini", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(NameConflict(entries, changes, c.name, false, false), c.exact);
+    EXPECT_EQ(NameConflict(entries, changes, c.name, false, true), c.folded);
+  }
+  // Replacing an entry under its own name is fine; under another spelling not.
+  EXPECT_EQ(NameConflict(entries, changes, "a\\b", true, true), "");
+  EXPECT_EQ(NameConflict(entries, changes, "a/b", true, false), "names the same file as 'a\\b'");
+  // The platform's own rule is the default, as pack and extract have it.
+  EXPECT_EQ(NameConflict(entries, changes, "A\\B"),
+            kEntryNamesFoldCase ? "differs only in letter case from 'a\\b'" : "");
 }
 
 #ifndef _WIN32

@@ -240,6 +240,36 @@ TEST_F(ExtractPackTest, BothSeparatorsNameOneFileWhenPackingAndExtracting) {
 #endif
 }
 
+// Two names of one input that are one entry ("a/b" and "a\\b" in one
+// archive) are not for pack to choose between: it names them and writes
+// nothing, as it does for names extract would refuse. (It used to keep the
+// second alone, dropping the first without a word.)
+TEST_F(ExtractPackTest, PackRefusesTwoNamesOfOneInputThatAreOneEntry) {
+  WriteWholeFile(P("two.big"),
+                 CBigBuilder().Add("a/b", "first").Add("a\\b", "second").Add("c", "c").Build());
+  const CTarnResult packed = RunTarnCaptured({"pack", P("p.big"), P("two.big")});
+  EXPECT_EQ(packed.status, 1);
+  EXPECT_EQ(packed.err, "tarn: entry 'a\\b': names the same file as 'a/b'\ntarn: " + P("p.big") +
+                            ": not written\n");
+  EXPECT_FALSE(fs::exists(P("p.big")));
+  // The same pair from two inputs: the later one's spelling replaces.
+  WriteWholeFile(P("one.big"), CBigBuilder().Add("a/b", "first").Build());
+  MakeFile(P("later/a/b"), "later");
+  ASSERT_EQ(RunTarnCaptured({"pack", P("p.big"), P("one.big"), P("later")}).status, 0);
+  EXPECT_EQ(RunTarnCaptured({"list", P("p.big")}).out, "28\t5\ta\\b\n");
+#ifdef _WIN32
+  // Where names fold letter case, "A" and "a\\b" are a file and a folder of
+  // one another, which extraction there could not write.
+  WriteWholeFile(P("case.big"), CBigBuilder().Add("A", "file").Add("a\\b", "below").Build());
+  const CTarnResult folded = RunTarnCaptured({"pack", P("q.big"), P("case.big")});
+  EXPECT_EQ(folded.status, 1);
+  EXPECT_NE(folded.err.find("tarn: entry 'A': is both a file and a folder ('a\\b')\n"),
+            std::string::npos)
+      << folded.err;
+  EXPECT_FALSE(fs::exists(P("q.big")));
+#endif
+}
+
 #ifndef _WIN32
 TEST_F(ExtractPackTest, PlantedLinksAreNeverWrittenThrough) {
   MakeFile(P("outside/secret"), "untouched");
@@ -742,6 +772,39 @@ TEST_F(ExtractPackTest, ManyEntriesWithClashingNamesComeOutAsOneAtATime) {
       EXPECT_EQ(report.problems[i].reason, oneByOne[i].reason) << round;
     }
     EXPECT_EQ(report.written + report.problems.size(), names.size());
+  }
+}
+
+// The one judgement of whether two names are one entry, which extract,
+// pack, rm and the editor share: one key for both separators, and, where
+// names fold letter case (Windows), for the letters' two cases too.
+TEST(EntryNameTest, TwoNamesAreOneEntryWhenTheirKeysAreEqual) {
+  EXPECT_TRUE(IsSameEntry("a/b\\c", "a\\b/c", false));
+  EXPECT_FALSE(IsSameEntry("A/b", "a\\b", false));
+  EXPECT_TRUE(IsSameEntry("A/b", "a\\B", true));
+  EXPECT_TRUE(IsSameEntry("caf\xE9", "CAF\xC9", true));
+  EXPECT_FALSE(IsSameEntry("ab", "a/b", true));
+  EXPECT_FALSE(IsSameEntry("a", "a/", true));
+  EXPECT_EQ(IsSameEntry("x.INI", "x.ini"), kEntryNamesFoldCase);
+  EXPECT_EQ(SameEntryWords("a/b", "a\\b"), "names the same file as 'a/b'");
+  EXPECT_EQ(SameEntryWords("A.ini", "a.ini"), "differs only in letter case from 'A.ini'");
+  EXPECT_EQ(EntryKeyPeers('/', false), "/\\");
+  EXPECT_EQ(EntryKeyPeers('\\', true), "\\/");
+  EXPECT_EQ(EntryKeyPeers('a', false), "a");
+  EXPECT_EQ(EntryKeyPeers('a', true), "aA");
+  EXPECT_EQ(EntryKeyPeers('\xE9', true), "\xE9\xC9");
+  // The peers and key bytes are the key's own, for every pair of bytes.
+  for (const bool fold : {false, true}) {
+    for (int a = 0; a < 256; ++a) {
+      const std::string first(1, static_cast<char>(a));
+      EXPECT_EQ(EntryKeyByte(first[0], fold), EntryKey(first, fold)[0]) << a;
+      for (int b = 0; b < 256; ++b) {
+        const std::string second(1, static_cast<char>(b));
+        EXPECT_EQ(IsSameEntry(first, second, fold),
+                  EntryKeyPeers(first[0], fold).find(second[0]) != std::string_view::npos)
+            << a << " " << b << " " << fold;
+      }
+    }
   }
 }
 

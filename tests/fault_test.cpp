@@ -42,12 +42,17 @@
 #include "tests/support/buffer_view.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/run_tarn.h"
+#include "cli/tarn.h"
 
 // Allocation failures on demand, for the out-of-memory paths: while
 // g_allocationsBeforeFailure is 0 or more, it counts allocations down and the
 // one that finds it at 0 throws. -1 (the default) never fails.
 namespace {
 long g_allocationsBeforeFailure = -1;
+// Once an allocation has failed, every later one fails too while this is
+// set: memory that has run out and stays out, as it does for a process.
+bool g_failingStays = false;
+bool g_anAllocationFailed = false;
 }  // namespace
 
 // Every form that pairs with free() is replaced, so no allocation made here
@@ -58,7 +63,11 @@ long g_allocationsBeforeFailure = -1;
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 void* operator new(size_t size) {
-  if (g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0) throw std::bad_alloc();
+  if ((g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0) ||
+      (g_failingStays && g_anAllocationFailed)) {
+    g_anAllocationFailed = true;
+    throw std::bad_alloc();
+  }
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
@@ -104,7 +113,16 @@ CChildResult RunInChild(const std::function<std::string()>& body,
   if (pid == 0) {
     ::close(report[0]);
     ::alarm(seconds);
-    const std::string message = body();
+    // An exception must not reach the test runner's copy in this child,
+    // which would go on to run the other tests.
+    std::string message;
+    try {
+      message = body();
+    } catch (const std::exception& thrown) {
+      message = std::string("threw ") + thrown.what();
+    } catch (...) {
+      message = "threw";
+    }
     if (!message.empty() && ::write(report[1], message.data(), message.size()) < 0) _exit(3);
     _exit(message.empty() ? 0 : 1);
   }
@@ -552,6 +570,233 @@ TEST(OpenArchiveFaults, ExtractAndPackRefuseAnArchiveCutShortWhileItIsRead) {
     for (const auto& item : std::filesystem::directory_iterator(dir.Path()))
       files += item.is_regular_file();
     EXPECT_EQ(files, 1u) << "only the archive itself: no new one, no temporary file";
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Every tarn command that reads an archive, cut short while it reads
+
+// The archive the hook below cuts short, and the size it leaves: set by a
+// test, read when the archive is mapped (or found unmappable), before any
+// of its entries is read.
+std::string g_cutPath;
+off_t g_cutSize = 0;
+void CutWhenMapped(const std::string& path) {
+  if (path == g_cutPath && ::truncate(path.c_str(), g_cutSize) != 0) std::abort();
+}
+
+// Rules entries of a few pages each, every row of which holds "Armor".
+std::string ArmorArchive() {
+  CBigBuilder builder;
+  for (const char* name : {"a.ini", "b.ini", "c.ini"}) {
+    std::string text = std::string("Object ") + name[0] + "\n";
+    for (int row = 0; row < 400; ++row) text += "  Armor = Plate" + std::to_string(row) + "\n";
+    builder.Add(name, text + "End\n");
+  }
+  return builder.Build();
+}
+
+// The tarn commands as the program runs them, on an archive that another
+// program cuts short in the middle of b.ini right after it is opened: a.ini
+// is intact, b.ini and c.ini read as zeros (mapped) or cannot be read in
+// full (read where they lie). No command may answer as if nothing had
+// happened: each names the entry (list and check, which read only the
+// index, the archive) and exits with its trouble status.
+TEST(OpenArchiveFaults, EveryCommandReportsAnArchiveCutShortWhileItReads) {
+  const CDeadline deadline(120);
+  const std::string image = ArmorArchive();
+  for (const bool mapped : {true, false}) {
+    SCOPED_TRACE(mapped ? "mapped" : "read where the entries lie");
+    CTempDir dir;
+    const std::string path = dir.Path() + "/cut.big";
+    const std::string other = dir.Write("other.big", image);
+    WriteWholeFile(path, image);
+    CEntryMap entries;
+    ASSERT_TRUE(OpenArchiveEntries(path, entries));
+    g_cutPath = path;
+    g_cutSize = static_cast<off_t>(entries.OffsetAt(1) + 5000);
+    entries.clear();
+    const std::string cut = "tarn: " + path + ": has changed on disk since it was opened\n";
+    const std::string entryCut =
+        "tarn: " + path + ": entry 'b.ini': the archive has changed on disk since it was opened\n";
+    struct Case {
+      std::vector<std::string> args;
+      int status;
+      std::string err;
+      bool whole;  // the whole of standard error, else a part of it
+    };
+    const Case cases[] = {
+        {{"list", path}, 1, cut, true},
+        {{"check", path}, 1, cut, true},
+        {{"show", path, "b.ini"}, 1, entryCut, true},
+        {{"cat", path, "b.ini"}, 1, entryCut, true},
+        {{"grep", "Armor", path}, 2, entryCut, true},
+        // Read where they lie, c.ini cannot be read either, and is named too.
+        {{"diff", other, path}, 2, entryCut, mapped},
+        {{"diff", path, other}, 2, entryCut, mapped},
+        {{"overrides", other, path}, 2, entryCut, mapped},
+        {{"rm", path, "a.ini"}, 1, "b.ini", false},
+        {{"extract", path, dir.Path() + "/out"}, 1, "b.ini", false},
+        {{"pack", dir.Path() + "/new.big", path}, 1, "b.ini", false},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+      WriteWholeFile(path, image);
+      CDiskFileTestHelper::SetMappingDisabled(!mapped);
+      CDiskFileTestHelper::SetAfterMapping(CutWhenMapped);
+      const CTarnResult r = RunTarnCaptured(c.args);
+      CDiskFileTestHelper::SetAfterMapping(nullptr);
+      CDiskFileTestHelper::SetMappingDisabled(false);
+      EXPECT_EQ(r.status, c.status) << r.err;
+      if (c.whole) {
+        EXPECT_EQ(r.err, c.err);
+      } else {
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+      }
+      // Zeros the archive never held are never shown as an entry's.
+      if (c.args[0] == "show" || c.args[0] == "cat") {
+        EXPECT_TRUE(r.out.empty())
+            << r.out.size() << " bytes: " << EscapeBytes(r.out.substr(0, 200));
+      }
+      if (c.args[0] == "grep") {
+        EXPECT_EQ(r.out.find("c.ini"), std::string::npos) << r.out.substr(0, 200);
+      }
+      // Nothing written: no new archive, the cut one as it was left.
+      EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/new.big"));
+      EXPECT_EQ(ReadWholeFile(path), image.substr(0, static_cast<size_t>(g_cutSize)));
+    }
+  }
+  g_cutPath.clear();
+}
+
+// A stream that cuts the archive short at the first write made to it:
+// `tarn cat` then finds the rest of the entry gone while it copies.
+struct CCuttingSink {
+  std::string path;
+  off_t size;
+  std::string written;
+};
+ssize_t WriteAndCut(void* cookie, const char* data, size_t size) {
+  auto* sink = static_cast<CCuttingSink*>(cookie);
+  if (sink->written.empty() && ::truncate(sink->path.c_str(), sink->size) != 0) return -1;
+  sink->written.append(data, size);
+  return static_cast<ssize_t>(size);
+}
+
+TEST(OpenArchiveFaults, CatWritesNoZerosWhenTheArchiveIsCutWhileItCopies) {
+  const CDeadline deadline(60);
+  CTempDir dir;
+  std::vector<std::string> contents;
+  const std::string path = dir.Write("cat.big", PatternedArchive(1, 3u << 20, &contents));
+  CEntryMap entries;
+  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  const size_t start = entries.OffsetAt(0);
+  entries.clear();
+  CCuttingSink sink{path, static_cast<off_t>(start + (1u << 20) + 12345), {}};
+  cookie_io_functions_t calls{};
+  calls.write = WriteAndCut;
+  std::FILE* out = ::fopencookie(&sink, "w", calls);
+  ASSERT_NE(out, nullptr);
+  ::setvbuf(out, nullptr, _IONBF, 0);
+  std::FILE* err = std::tmpfile();
+  const int status = RunTarn({"cat", path, "Data\\INI\\part00.ini"}, out, err);
+  std::fclose(out);
+  std::string message(4096, '\0');
+  std::rewind(err);
+  message.resize(std::fread(message.data(), 1, message.size(), err));
+  std::fclose(err);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(message,
+            "tarn: " + path +
+                ": entry 'Data\\INI\\part00.ini': the archive has changed on disk since it "
+                "was opened\n");
+  // What was written before the cut is the entry's; nothing after it is.
+  ASSERT_LE(sink.written.size(), contents[0].size());
+  EXPECT_GT(sink.written.size(), 0u);
+  EXPECT_TRUE(sink.written == contents[0].substr(0, sink.written.size()))
+      << "zeros written where the entry's bytes were";
+}
+
+// ---------------------------------------------------------------------------
+// Memory running out in tarn
+
+// Runs tarn in this process with allocation `failing` made to fail (and,
+// with `stays`, every one after it too).
+struct COutOfMemoryRun {
+  int status = -1;
+  std::string out, err;
+  bool failed = false;  // an allocation was made to fail
+};
+COutOfMemoryRun RunTarnFailing(const std::vector<std::string>& args, long failing, bool stays) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  COutOfMemoryRun run;
+  g_anAllocationFailed = false;
+  g_failingStays = stays;
+  g_allocationsBeforeFailure = failing;
+  run.status = RunTarn(args, out, err);
+  g_allocationsBeforeFailure = -1;
+  g_failingStays = false;
+  run.failed = g_anAllocationFailed;
+  g_anAllocationFailed = false;
+  for (auto [file, text] : {std::pair{out, &run.out}, std::pair{err, &run.err}}) {
+    std::rewind(file);
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+      text->append(chunk, got);
+    std::fclose(file);
+  }
+  return run;
+}
+
+// Whichever allocation fails, once or for good: no abort and no exception
+// out of tarn; either the answer is the one given with memory enough, or
+// the command says why and exits with its trouble status, 2 for grep, diff
+// and overrides (for which 1 means "no match" or "differs") and 1 for the
+// rest. Out of memory while grep searches one archive keeps the lines of
+// the archives before it.
+TEST(OutOfMemory, EveryFailedAllocationIsTroubleNeverAnAbortNorAnotherAnswer) {
+  CTempDir dir;
+  CBigBuilder first, second;
+  for (int e = 0; e < 6; ++e) {
+    const std::string name = "e" + std::to_string(e) + ".ini";
+    first.Add(name, "Object T" + std::to_string(e) + "\n  Armor = Plate\n  Speed = 1\nEnd\n");
+    second.Add(name, "Object T" + std::to_string(e) + "\n  Armor = Paper\n  Speed = 1\nEnd\n");
+  }
+  const std::string a = dir.Write("a.big", first.Build());
+  const std::string b = dir.Write("b.big", second.Build());
+  const std::vector<std::pair<std::vector<std::string>, int>> commands = {
+      {{"grep", "Armor", a, b}, 2}, {{"diff", a, b}, 2}, {{"overrides", a, b}, 2},
+      {{"show", a, "e1.ini"}, 1},   {{"list", a}, 1},
+  };
+  for (const auto& [args, trouble] : commands) {
+    for (const bool stays : {false, true}) {
+      SCOPED_TRACE(args[0] + (stays ? ", memory stays out" : ", one allocation fails"));
+      const CChildResult r = RunInChild([&, &args = args, trouble = trouble]() -> std::string {
+        const COutOfMemoryRun enough = RunTarnFailing(args, -1, false);
+        for (long failing = 0; failing < 20000; ++failing) {
+          const COutOfMemoryRun run = RunTarnFailing(args, failing, stays);
+          const std::string at = "allocation " + std::to_string(failing) + ": ";
+          if (!run.failed) {
+            if (failing < 10)
+              return "the command made only " + std::to_string(failing) + " allocations";
+            return run.status == enough.status && run.out == enough.out ? ""
+                                                                        : at + "another answer";
+          }
+          const bool same =
+              run.status == enough.status && run.out == enough.out && run.err == enough.err;
+          if (!same && (run.status != trouble || run.err.empty()))
+            return at + "exit " + std::to_string(run.status) + ", stderr '" + run.err + "'";
+          if (run.err.find("out of memory") != std::string::npos && run.status != trouble)
+            return at + "out of memory with exit " + std::to_string(run.status);
+          if (args[0] == "grep" && run.err.find(b + ": out of memory") != std::string::npos &&
+              run.out.find(a + "\t") != 0)
+            return at + "the first archive's lines were lost: '" + run.out + "'";
+        }
+        return "the command never got through";
+      });
+      EXPECT_TRUE(r.exited && r.code == 0) << Describe(r);
+    }
   }
 }
 

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -371,6 +372,118 @@ TEST(RulesLimits, FiftyMegabyteEntryOfRandomBytesParsesToRows) {
   EXPECT_GT(rows, 1000u);
   EXPECT_EQ(bad, 0u);
   EXPECT_LE(bytes, uint64_t{50} << 20);
+}
+
+// ---------------------------------------------------------------------------
+// The tarn program on a small stack and in a small address space
+
+struct CProgramRun {
+  int status = -1;  // exit status, or -1 when killed
+  int signal = 0;
+  uint64_t outBytes = 0;
+  std::string outHead;  // the first bytes of standard output
+  std::string err;
+};
+
+// Runs build/bin/tarn with standard output read here as it comes (counted,
+// its first 64 KiB kept: some commands print gigabytes), standard error in
+// a file of `dir`, and, when given, at most `addressSpace` bytes of memory
+// and `stack` bytes of stack (as `ulimit -v` and `ulimit -s` set them).
+CProgramRun RunTarnLimited(const CTempDir& dir, const std::vector<std::string>& args,
+                           rlim_t addressSpace, rlim_t stack) {
+  const std::string program = std::string(TARN_BIN_DIR) + "/tarn";
+  const std::string errPath = dir.Path() + "/stderr";
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int pipe[2];
+  if (::pipe(pipe) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err < 0 || ::dup2(pipe[1], 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+    ::close(pipe[0]);
+    const rlimit memory{addressSpace, addressSpace};
+    if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &memory) != 0) ::_exit(125);
+    const rlimit frames{stack, stack};
+    if (stack != 0 && ::setrlimit(RLIMIT_STACK, &frames) != 0) ::_exit(125);
+    ::alarm(240);  // survives exec
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(pipe[1]);
+  CProgramRun run;
+  std::vector<char> chunk(1 << 20);
+  for (ssize_t got; (got = ::read(pipe[0], chunk.data(), chunk.size())) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    if (run.outHead.size() < 65536)
+      run.outHead.append(chunk.data(),
+                         std::min<size_t>(static_cast<size_t>(got), 65536 - run.outHead.size()));
+    run.outBytes += static_cast<uint64_t>(got);
+  }
+  ::close(pipe[0]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  run.err = ReadWholeFile(errPath);
+  return run;
+}
+
+// A row's line holds its indentation, four spaces a level, so the lines of
+// 40,000 nested rows (an entry of 360 KB) are 3.2 GB: tarn grep writes them
+// out as it makes them, holding memory in proportion to the entry, where it
+// used to hold every line (4.2 GB) and, out of memory, abort while
+// unwinding, losing the lines of the archive searched before.
+TEST(GrepLimits, RowsNestedFortyThousandDeepTakeMemoryInProportionToTheEntry) {
+  if (kAddressSanitizer || kThreadSanitizer)
+    GTEST_SKIP() << "needs an address-space limit, which the sanitizer cannot run under";
+  const CDeadline deadline(240);
+  CTempDir dir;
+  constexpr uint64_t kDepth = 40000;
+  std::string text = "Object Deep\n";
+  for (uint64_t i = 0; i < kDepth; ++i) text += "Draw = x\n";
+  for (uint64_t i = 0; i < kDepth; ++i) text += "End\n";
+  const std::string first =
+      dir.Write("first.big", CBigBuilder().Add("s.ini", "Object S\n  Draw = y\nEnd\n").Build());
+  const std::string deep = dir.Write("deep.big", CBigBuilder().Add("deep.ini", text).Build());
+  const CProgramRun run = RunTarnLimited(dir, {"grep", "Draw", first, deep}, rlim_t{512} << 20, 0);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string firstLine = first + "\ts.ini\tS\t    Draw\ty\n";
+  EXPECT_EQ(run.outHead.rfind(firstLine + deep + "\tdeep.ini\tDeep\t    Draw\tx\n", 0), 0u)
+      << run.outHead.substr(0, 200);
+  // Each deep line: the archive, the entry, the block, 4 x depth spaces, the row.
+  const uint64_t fixed = (deep + "\tdeep.ini\tDeep\t" + "Draw\tx\n").size();
+  EXPECT_EQ(run.outBytes, firstLine.size() + kDepth * fixed + 4 * kDepth * (kDepth + 1) / 2);
+}
+
+// The commands that write files copy through buffers of their own: none
+// lies on the stack, which `ulimit -s 72` leaves 72 KiB.
+TEST(StackLimits, ExtractPackAndRmRunOnASeventyTwoKiBStack) {
+  if (kAddressSanitizer || kThreadSanitizer)
+    GTEST_SKIP() << "the sanitizer's runtime needs more stack than that";
+  const CDeadline deadline(60);
+  CTempDir dir;
+  CBigBuilder builder;
+  builder.Add("Data\\INI\\a.ini", "Object A\nEnd\n").Add("b.bin", std::string(300000, 'b'));
+  const std::string path = dir.Write("a.big", builder.Build());
+  constexpr rlim_t kStack = 72 * 1024;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"extract", path, dir.Path() + "/out"},
+           {"pack", dir.Path() + "/packed.big", path},
+           {"pack", dir.Path() + "/tree.big", dir.Path() + "/out"},
+           {"rm", path, "b.bin"},
+           {"list", path}}) {
+    SCOPED_TRACE(args[0]);
+    const CProgramRun run = RunTarnLimited(dir, args, 0, kStack);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+  EXPECT_EQ(ReadWholeFile(dir.Path() + "/out/b.bin"), std::string(300000, 'b'));
+  EXPECT_EQ(RunTarnCaptured({"list", path}).out, "39\t13\tData\\INI\\a.ini\n");
 }
 
 }  // namespace

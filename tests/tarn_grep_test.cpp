@@ -241,6 +241,36 @@ TEST_F(TarnGrepTest, ExitStatusesAreGrepsAndUsageErrorsSayWhy) {
   EXPECT_EQ(RunTarnProgram({"grep", "Cost", missing}, out, err), 2);
 }
 
+#ifndef _WIN32  // such names are not Windows-1252 paths there
+// Every message on standard error goes to the terminal through one escaping
+// function: bytes 0x80-0x9F, which terminals may take for control codes
+// (0x9B starts a command as ESC [ does), are written as \xHH by grep, diff
+// and overrides as by list and extract.
+TEST_F(TarnGrepTest, EveryCommandEscapesC1BytesInItsMessages) {
+  const std::string missing = m_dir.Path() +
+                              "/gone\x85\x9B"
+                              "2J.big";
+  const std::string shown = m_dir.Path() + "/gone\\x85\\x9B2J.big";
+  const std::string good = Write(CBigBuilder().Add("t", "Object T\n  Cost 5\nEnd\n"), "good.big");
+  const std::string line = "tarn: " + shown + ": " + MissingFileReason() + "\n";
+  const std::vector<std::vector<std::string>> commands = {
+      {"grep", "Cost", missing},    {"grep", "-i", "Cost", good, missing},
+      {"diff", missing, good},      {"diff", good, missing},
+      {"overrides", good, missing}, {"list", missing},
+      {"cat", missing, "t"},        {"extract", missing, m_dir.Path() + "/out"},
+      {"rm", missing, "t"}};
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    const CTarnResult r = RunTarnCaptured(args);
+    EXPECT_EQ(r.err.find(line), 0u) << r.err;
+    EXPECT_EQ(r.err.find_first_of("\x85\x9B"), std::string::npos) << r.err;
+  }
+  const CTarnResult option = RunTarnCaptured({"grep", "-\x9B", "Cost", good});
+  EXPECT_EQ(option.status, 2);
+  EXPECT_EQ(option.err.rfind("tarn: grep: unknown option '-\\x9B'\n", 0), 0u) << option.err;
+}
+#endif
+
 TEST_F(TarnGrepTest, DamagedAndHostileArchivesGiveAnErrorOrTheirRowsNeverACrash) {
   // Not archives, or damaged indexes: refused with the reader's words.
   const std::string notBig = m_dir.Write("text.big", "Object T\n  Cost 5\nEnd\n");

@@ -42,6 +42,7 @@
 #include "app/entry_actions.h"
 #include "app/framework/status_bar.h"
 #include "archive/entry_map.h"
+#include "archive/entry_path.h"
 #include "editor_fixture.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/run_tarn.h"
@@ -393,6 +394,39 @@ class EditTest : public QObject {
     QCOMPARE(RunTarnCaptured({"list", path}).out,
              std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
     QCOMPARE(TreeNames(tree), QStringList({"New\\b.ini", "a.ini"}));
+  }
+
+  // One function (IsSameEntry) says whether two names are one entry, for
+  // the editor as for tarn pack and tarn extract: a rename that would make
+  // the saved archive one they refuse is refused here, with the reason.
+  void renameToAnotherSpellingOfAnEntryIsRefused() {
+    const std::string path = m_dir.Write("spell.big", CBigBuilder()
+                                                          .Add("a\\b", "Object A\n V = 1\nEnd\n")
+                                                          .Add("x.ini", "Object X\n V = 2\nEnd\n")
+                                                          .Build());
+    CEditorRun run({ToQ(path)});
+    CEntryHooks* hooks = run.Documents()[0]->GetHooks();
+    const struct {
+      const char* to;
+      const char* why;
+    } refused[] = {
+        {"a/b/c", "'a\\b' is an entry, not a folder"},
+        {"a/b", "names the same file as 'a\\b'"},
+        {"a", "a folder of that name exists"},
+    };
+    for (const auto& r : refused) {
+      QVERIFY(!hooks->RenameEntry("x.ini", QString::fromLatin1(r.to)));
+      QCOMPARE(StatusText(run), QStringLiteral("Cannot rename x.ini to %1: %2")
+                                    .arg(QString::fromLatin1(r.to), QString::fromLatin1(r.why)));
+    }
+    QVERIFY(!run.Documents()[0]->IsModified());
+    // Letter case is one where names fold it (Windows), as pack judges.
+    QCOMPARE(hooks->RenameEntry("x.ini", QStringLiteral("A\\B")), !kEntryNamesFoldCase);
+    if (kEntryNamesFoldCase) return;
+    QVERIFY(run.Command(ID_FILE_SAVE));
+    QCOMPARE(RunTarnCaptured({"list", path}).out, std::string("40\t20\tA\\B\n60\t20\ta\\b\n"));
+    const CTarnResult extracted = RunTarnCaptured({"extract", path, m_dir.Path() + "/spell"});
+    QCOMPARE(extracted.status, 0);
   }
 
   void savingOverAnArchiveAnotherWindowShowsSaysSo() {
