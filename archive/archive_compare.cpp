@@ -92,28 +92,30 @@ bool CCompareSide::ReadsInPlace() const {
   return m_archive && m_archive->whole.HasData();
 }
 
-CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
-  if (m_shown) {
-    if (const CDataBuffer* changed = m_shown->changed[i]) {
-      bytes = {reinterpret_cast<const char*>(changed->GetData()), changed->GetSize()};
-      return {};
-    }
-    const CEntryMap& opened = m_shown->shown->Opened();
-    const size_t position = m_shown->opened[i];
-    if (opened.IsMapped()) {
-      bytes = opened.BytesAt(position);
-      return {};
-    }
-    m_shown->scratch.resize(opened.SizeAt(position));
-    if (!m_shown->scratch.empty()) {
-      const platform::Error error =
-          platform::ReadAt(opened.GetFile().Get(), opened.OffsetAt(position),
-                           m_shown->scratch.data(), opened.SizeAt(position));
-      if (error.Failed()) return CStatus::FromSystem(m_path, error);
-    }
-    bytes = m_shown->scratch;
+CStatus CCompareSide::ShownBytesAt(size_t i, std::string_view& bytes) {
+  if (const CDataBuffer* changed = m_shown->changed[i]) {
+    bytes = {reinterpret_cast<const char*>(changed->GetData()), changed->GetSize()};
     return {};
   }
+  const CEntryMap& opened = m_shown->shown->Opened();
+  const size_t position = m_shown->opened[i];
+  if (opened.IsMapped()) {
+    bytes = opened.BytesAt(position);
+    return {};
+  }
+  m_shown->scratch.resize(opened.SizeAt(position));
+  if (!m_shown->scratch.empty()) {
+    const platform::Error error =
+        platform::ReadAt(opened.GetFile().Get(), opened.OffsetAt(position),
+                         m_shown->scratch.data(), opened.SizeAt(position));
+    if (error.Failed()) return CStatus::FromSystem(m_path, error);
+  }
+  bytes = m_shown->scratch;
+  return {};
+}
+
+CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
+  if (m_shown) return ShownBytesAt(i, bytes);
   if (m_archive) {
     const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
     if (ReachesPastEnd(entry, m_archive->total))

@@ -76,6 +76,7 @@ class CCompareSide {
   struct CArchiveState;
   struct CFolderState;
   struct CShownState;
+  CStatus ShownBytesAt(size_t i, std::string_view& bytes);
   std::string m_path;
   bool m_folder = false;
   // An archive's names are its index's; a folder's are kept here.
