@@ -1,6 +1,7 @@
 #include "app/search/rules_search_pane.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -197,6 +198,13 @@ void CRulesSearchPane::Search() {
       ShowMessage(QStringLiteral("No row holds \"%1\": no byte stands for some of its characters")
                       .arg(EscapeControls(m_field->text())));
     }
+    return;
+  }
+  if (document->Shown().IsOpenedFile() && !document->Shown().OpenedBytesIntact()) {
+    // Its unchanged entries would be searched as another program left them,
+    // which is not what was opened: no matches are better than wrong ones.
+    ShowMessage(QStringLiteral("Cannot search: %1: has changed on disk since it was opened")
+                    .arg(QDir::toNativeSeparators(document->GetPathName())));
     return;
   }
   m_job.reset();  // the last search, if it still runs

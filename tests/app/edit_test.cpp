@@ -41,6 +41,7 @@
 #include "app/edit/value_edit.h"
 #include "app/entry_actions.h"
 #include "app/framework/status_bar.h"
+#include "app/search/rules_search_pane.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
 #include "editor_fixture.h"
@@ -702,6 +703,14 @@ class EditTest : public QObject {
         continue;
       }
       QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot extract: ")));
+      // Nor are they searched.
+      QVERIFY(run.Command(ID_EDIT_FIND_IN_RULES));
+      CRulesSearchPane* search = run.Main()->GetRulesSearch();
+      search->GetField()->setText(QStringLiteral("Speed"));
+      QTest::keyClick(search->GetField(), Qt::Key_Return);
+      QVERIFY(!search->IsSearching());
+      QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot search: ")));
+      search->hide();
       // Only the change, which lives in memory, can still be written.
       const std::string mod = m_dir.Path() + "/mod.big";
       run.Answer(ToQ(mod));
