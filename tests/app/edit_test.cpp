@@ -19,8 +19,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <QLabel>
 #include <QTreeWidget>
@@ -43,6 +44,7 @@
 #include "app/framework/status_bar.h"
 #include "app/search/rules_search_pane.h"
 #include "archive/entry_map.h"
+#include "storage/disk_file_test_helper.h"
 #include "archive/entry_path.h"
 #include "editor_fixture.h"
 #include "tests/support/big_builder.h"
@@ -146,19 +148,17 @@ void Drop(CLeftView* tree, const QStringList& paths) {
   QVERIFY(drop.isAccepted());
 }
 
-
 // What another program may do to an open archive: rewrite it in place
 // (same file, larger or the same size with its times put back), put
 // another file in its place, or cut it short.
 enum class Outside { InPlaceLarger, InPlaceSameSizeTimesBack, Renamed, CutShort };
 
-void ChangeOnDisk(const std::string& path, Outside how) {
+[[maybe_unused]] void ChangeOnDisk(const std::string& path, Outside how) {
   const std::string other = CBigBuilder()
                                 .Add("Data\\Tank.ini", "Object Boat\r\nEnd\r\n")
                                 .Add("other.ini", std::string(200, 'o'))
                                 .Build();
-  struct stat before {};
-  QCOMPARE(::stat(path.c_str(), &before), 0);
+  const std::filesystem::file_time_type written = std::filesystem::last_write_time(path);
   switch (how) {
     case Outside::InPlaceLarger: {
       std::ofstream out(path, std::ios::binary | std::ios::trunc);  // the same inode
@@ -172,8 +172,7 @@ void ChangeOnDisk(const std::string& path, Outside how) {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << same;
       }
-      const timespec times[2] = {before.st_atim, before.st_mtim};
-      QCOMPARE(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+      std::filesystem::last_write_time(path, written);
       break;
     }
     case Outside::Renamed:
@@ -653,6 +652,11 @@ class EditTest : public QObject {
   // open, no save, copy or extraction reports success with bytes the window
   // did not show, and no pending change is lost.
   void aChangeOnDiskIsNeverSavedOverOrFrom() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: no other program can rewrite or cut short an archive held open there, "
+        "and Wine renames nothing over an open file");
+#else
     for (const Outside how : {Outside::InPlaceLarger, Outside::InPlaceSameSizeTimesBack,
                               Outside::Renamed, Outside::CutShort}) {
       const std::string path = Archive("disk.big");
@@ -722,6 +726,7 @@ class EditTest : public QObject {
       QCOMPARE(ReadWholeFile(path), theirs);
       QCOMPARE(document->Changes().size(), size_t{1});
     }
+#endif
   }
 
   // Extract, drag-out and Compare With take the pending changes as the
@@ -783,6 +788,11 @@ class EditTest : public QObject {
   // The bar across the window: another program's change is seen, Reload
   // shows the archive as it now is, Keep Mine keeps the window's.
   void theBarOffersReloadOrKeepMine() {
+#ifdef _WIN32
+    QSKIP(
+        "not on Windows: no other program can rewrite or cut short an archive held open there, "
+        "and Wine renames nothing over an open file");
+#else
     const std::string path = Archive("bar.big");
     CEditorRun run({ToQ(path)});
     CTarnEditorDoc* document = run.Documents()[0];
@@ -812,6 +822,7 @@ class EditTest : public QObject {
     bar->GetReload()->click();
     QVERIFY(bar->isHidden());
     QCOMPARE(TreeNames(TreeOf(run.Frames()[0])), QStringList({"fresh.ini"}));
+#endif
   }
 
   void theTextWindowAsksBeforeTextIsLostAndSaysWhyApplyFails() {
@@ -898,6 +909,32 @@ class EditTest : public QObject {
     QCOMPARE(window->GetProblem(),
              QStringLiteral("Not applied: Data\\Tank.ini is no longer in the archive (deleted or "
                             "renamed since this window read it)"));
+  }
+
+  // An archive read where its entries lie (not mapped) and replaced on disk
+  // is saved from its own file, a piece at a time: a save that fails keeps
+  // none of its entries in memory.
+  void aSaveOfAnUnmappedArchiveKeepsNoEntryInMemory() {
+#if !defined(__GLIBC__) || defined(_WIN32)
+    QSKIP("not without glibc: counts the heap through its mallinfo2");
+#else
+    CBigBuilder big;
+    for (int i = 0; i < 32; ++i) big.Add("e" + std::to_string(i), std::string(1 << 20, 'e'));
+    const std::string path = m_dir.Write("unmapped.big", big.Build());
+    CDiskFileTestHelper::SetMappingDisabled(true);
+    CEditorRun run({ToQ(path)});
+    CDiskFileTestHelper::SetMappingDisabled(false);
+    CTarnEditorDoc* document = run.Documents()[0];
+    QVERIFY(!document->Entries().IsMapped());
+    document->GetHooks()->DeleteEntries({"e0"});
+    ChangeOnDisk(path, Outside::Renamed);
+    const size_t before = mallinfo2().uordblks;
+    run.Answer(ToQ(m_dir.Path() + "/no/such/folder/x.big"));
+    QVERIFY(run.Command(ID_FILE_SAVE_AS));
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot save: ")));
+    QVERIFY(mallinfo2().uordblks < before + (8u << 20));
+    QCOMPARE(document->Changes().size(), size_t{1});
+#endif
   }
 };
 
