@@ -121,6 +121,8 @@ const char* KindWord(EntryKind kind) {
 }
 
 bool HeadLooksBinary(std::string_view bytes) {
+  // An entry with no bytes (or none that could be read) may have no address.
+  if (bytes.empty()) return false;
   return std::memchr(bytes.data(), '\0', std::min(bytes.size(), kHead)) != nullptr;
 }
 
