@@ -108,6 +108,11 @@ class CShownArchive {
   // The opened file, held since the open; empty for a new document.
   const CHandleHolder& File() const { return m_file; }
   bool IsOpenedFile() const { return static_cast<bool>(m_file); }
+  // The opened file as it was read: the same on both sides of the read and
+  // at its path then. Unset for a new document, or a file that changed
+  // while it was read (whose bytes cannot be told apart from what came
+  // after, so nothing copies them).
+  const std::optional<CFileStamp>& OpenedStamp() const { return m_stamp; }
   DiskChange CheckDisk() const;
   // Whether every byte of the opened entries can still be read as opened.
   bool OpenedBytesIntact() const { return m_file && CheckDisk() != DiskChange::Rewritten; }

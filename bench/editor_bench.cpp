@@ -31,16 +31,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/child_frame.h"
+#include "app/shell/child_frame.h"
 #include "app/edit/entry_editor.h"
-#include "app/entry_hooks.h"
+#include "app/document/entry_hooks.h"
 #include "app/framework/doc_template.h"
 #include "app/framework/splitter.h"
-#include "app/left_view.h"
-#include "app/main_frame.h"
-#include "app/tarn_editor_app.h"
-#include "app/tarn_editor_doc.h"
-#include "app/tarn_editor_view.h"
+#include "app/tree/left_view.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/tarn_editor_app.h"
+#include "app/document/tarn_editor_doc.h"
+#include "app/rows/tarn_editor_view.h"
 #include "bench/bench_data.h"
 #include "tests/support/big_builder.h"
 
@@ -311,9 +311,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kRuns; ++i) {
     const QString value = QStringLiteral("Edited %1").arg(i);
     timed(editTimes, [&] { document->GetHooks()->EditValue("Big.ini", offset, size, value); });
-    timed(undoTimes, [&] { document->GetEditor().GetUndoStack().undo(); });
-    timed(redoTimes, [&] { document->GetEditor().GetUndoStack().redo(); });
-    document->GetEditor().GetUndoStack().undo();
+    timed(undoTimes, [&] { document->GetUndoStack().undo(); });
+    timed(redoTimes, [&] { document->GetUndoStack().redo(); });
+    document->GetUndoStack().undo();
     Settle();
   }
   std::printf("\nentry of %d rows: change to repainted list\n", kListRows);

@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "app/child_frame.h"
-#include "app/entry_find.h"
+#include "app/shell/child_frame.h"
+#include "app/tree/entry_find.h"
 #include "app/framework/splitter.h"
-#include "app/left_view.h"
-#include "app/main_frame.h"
-#include "app/tarn_editor_app.h"
-#include "app/tarn_editor_view.h"
+#include "app/tree/left_view.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/tarn_editor_app.h"
+#include "app/rows/tarn_editor_view.h"
 #include "bench/bench_data.h"
 #include "tests/support/big_builder.h"
 

@@ -19,9 +19,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/main_frame.h"
+#include "app/shell/main_frame.h"
 #include "app/search/rules_search_pane.h"
-#include "app/tarn_editor_app.h"
+#include "app/shell/tarn_editor_app.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "archive/extract.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
-#include "cli/terminal.h"
+#include "storage/terminal.h"
 
 namespace {
 

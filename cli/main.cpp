@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "cli/tarn.h"
-#include "cli/terminal.h"
+#include "storage/terminal.h"
 
 int main(int argc, char** argv) {
   // The same bytes on every system: no line end of an entry's bytes or of

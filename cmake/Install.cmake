@@ -36,7 +36,7 @@ if(TARGET tarn-editor)
 
   # The theme's PNGs are drawn at build time by the functions the windows
   # draw their icons with, so the two cannot drift apart.
-  add_executable(make-icons ${PROJECT_SOURCE_DIR}/app/tools/make_icons.cpp)
+  add_executable(make-icons ${PROJECT_SOURCE_DIR}/app/shell/make_icons.cpp)
   target_link_libraries(make-icons PRIVATE tarn_editor_lib)
   set(TARN_ICON_DIR ${PROJECT_BINARY_DIR}/icons)
   set(TARN_ICONS)

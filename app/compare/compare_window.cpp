@@ -14,9 +14,9 @@
 #include <QTreeWidget>
 
 #include "app/compare/compare_rows.h"
-#include "app/entry_logic.h"
+#include "app/document/entry_text.h"
 #include "app/framework/win_app.h"
-#include "app/tarn_editor_doc.h"
+#include "app/document/tarn_editor_doc.h"
 #include "archive/entry_path.h"
 #include "archive/extract.h"
 #include "rules/rules_diff.h"

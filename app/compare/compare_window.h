@@ -19,13 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "app/document/archive_window.h"
 #include "archive/archive_compare.h"
 
 class CTarnEditorDoc;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-class CCompareWindow : public QMainWindow {
+class CCompareWindow : public QMainWindow, public CArchiveWindow {
   Q_OBJECT
 
  public:
@@ -47,7 +48,7 @@ class CCompareWindow : public QMainWindow {
   QTreeWidget* GetEntries() const { return m_entries; }
   QTreeWidget* GetRows() const { return m_rows; }
   // The files of the two archives compared, which the window keeps open.
-  std::vector<std::string> ShownPaths() const { return {m_before.GetPath(), m_after.GetPath()}; }
+  std::vector<std::string> ShownPaths() const override { return {m_before.GetPath(), m_after.GetPath()}; }
 
   // Shows the rows of the change in row `row` of the entry list.
   void ShowChange(int row);

@@ -13,40 +13,21 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/compare/compare_window.h"
 #include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
-#include "app/entry_folders.h"
-#include "app/entry_logic.h"
+#include "app/document/entry_text.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
-#include "app/status_text.h"
-#include "app/tarn_editor_doc.h"
+#include "app/document/status_text.h"
+#include "app/document/tarn_editor_doc.h"
+#include "rules/rules_search.h"
 #include "archive/extract.h"
 #include "storage/disk_file.h"
 #include "storage/handle_owner.h"
 #include "archive/big_writer.h"
 
 namespace {
-
-void ShowMessage(const QString& text) {
-  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
-}
-
-std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-QString Shown(const QString& path) {
-  return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
-
-// Whether two paths name one file: the same spelling, or the same file now.
-bool SamePath(const QString& a, const QString& b) {
-  if (a.isEmpty() || b.isEmpty()) return false;
-  if (QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath()) return true;
-  const std::optional<platform::FileIdentity> file = IdentityOfFile(NativePath(a));
-  return file.has_value() && file == IdentityOfFile(NativePath(b));
-}
 
 // One user action: what each name it touched was before and is after.
 class CChangeCommand : public QUndoCommand {
@@ -57,26 +38,20 @@ class CChangeCommand : public QUndoCommand {
     std::optional<CChangeSet::CChange> after;
   };
 
-  CChangeCommand(const QString& text, CShownArchive& changes, std::vector<CName> names,
-                 std::function<void()> changed)
-      : QUndoCommand(text),
-        m_changes(changes),
-        m_names(std::move(names)),
-        m_changed(std::move(changed)) {}
+  // The document hears of each step from its stack, after it is done.
+  CChangeCommand(const QString& text, CShownArchive& changes, std::vector<CName> names)
+      : QUndoCommand(text), m_changes(changes), m_names(std::move(names)) {}
 
   void redo() override {
     for (const CName& n : m_names) m_changes.Restore(n.name, n.after);
-    m_changed();
   }
   void undo() override {
     for (auto n = m_names.rbegin(); n != m_names.rend(); ++n) m_changes.Restore(n->name, n->before);
-    m_changed();
   }
 
  private:
   CShownArchive& m_changes;
   std::vector<CName> m_names;
-  std::function<void()> m_changed;
 };
 
 // A file's bytes, copied into memory of our own when it is added: the
@@ -200,7 +175,7 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
                                    ? NameConflict(m_document.Entries(), m_document.Changes(), *name)
                                    : "a character has no byte in names";
   if (!conflict.empty()) {
-    ShowMessage(QStringLiteral("Cannot rename %1 to %2: %3")
+    ShowStatusText(QStringLiteral("Cannot rename %1 to %2: %3")
                     .arg(BytesToText(from), to, QString::fromStdString(conflict)));
     return false;
   }
@@ -219,7 +194,7 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
                                 const QString& to) {
   const std::optional<std::string> newPart = TextToBytes(to);
   const auto refuse = [&](const QString& why) {
-    ShowMessage(QStringLiteral("Cannot rename the folder to %1: %2").arg(to, why));
+    ShowStatusText(QStringLiteral("Cannot rename the folder to %1: %2").arg(to, why));
     return false;
   };
   if (!newPart) return refuse(QStringLiteral("a character has no byte in names"));
@@ -262,7 +237,7 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   std::optional<std::string> start = TextToBytes(typed);
   if (start && !start->empty() && start->back() != '\\' && start->back() != '/') *start += '\\';
   if (!start) {
-    ShowMessage(
+    ShowStatusText(
         QStringLiteral("Cannot add: the prefix holds a character that has no byte in names"));
     return;
   }
@@ -317,7 +292,7 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   QString text =
       added == 1 ? QStringLiteral("Added 1 entry") : QStringLiteral("Added %1 entries").arg(added);
   if (!skipped.isEmpty()) text += QStringLiteral("; skipped ") + skipped.join(QStringLiteral(", "));
-  ShowMessage(text);
+  ShowStatusText(text);
 }
 
 void CEntryEditor::ReplaceWithFile(std::string_view name, QWidget* parent) {
@@ -328,7 +303,7 @@ void CEntryEditor::ReplaceWithFile(std::string_view name, QWidget* parent) {
   const std::optional<CDataBuffer> bytes =
       ReadFileBytes(QFile::encodeName(path).toStdString(), reason);
   if (!bytes) {
-    ShowMessage(QStringLiteral("Cannot replace %1: %2")
+    ShowStatusText(QStringLiteral("Cannot replace %1: %2")
                     .arg(BytesToText(name), QString::fromLocal8Bit(reason)));
     return;
   }
@@ -356,8 +331,8 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
       CurrentBytes(m_document.Entries(), m_document.Changes(), name);
   if (!now) return false;
   const std::string_view bytes(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
-  if (LooksBinary(bytes)) {
-    ShowMessage(QStringLiteral("%1 is not text: it holds a zero byte").arg(BytesToText(name)));
+  if (!IsRulesText(bytes)) {
+    ShowStatusText(QStringLiteral("%1 is not text: it holds a zero byte").arg(BytesToText(name)));
     return false;
   }
   auto* window = new CTextWindow(
@@ -415,7 +390,7 @@ bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
   QString reason;
   const std::optional<std::string> changed = ReplaceValue(text, offset, size, value, reason);
   if (!changed) {
-    ShowMessage(reason);
+    ShowStatusText(reason);
     return false;
   }
   if (*changed == text) return true;  // the same bytes: nothing to undo
@@ -431,216 +406,29 @@ void CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
   for (CStep& step : steps) {
     names.push_back({step.name, m_document.Changes().Get(step.name), std::move(step.after)});
   }
-  m_undo.push(
-      new CChangeCommand(text, m_document.Shown(), std::move(names), [this] { OnChanged(); }));
+  m_document.GetUndoStack().push(new CChangeCommand(text, m_document.Shown(), std::move(names)));
 }
 
-QString CEntryEditor::ChangesText() const {
-  const size_t count = m_document.Changes().size();
-  return count == 1 ? QStringLiteral("1 change") : QStringLiteral("%1 changes").arg(count);
-}
 
-void CEntryEditor::OnChanged() {
-  const bool modified = !m_document.Changes().empty();
-  if (modified != m_document.IsModified()) {
-    m_document.SetModifiedFlag(modified);
-    m_document.UpdateFrameCounts();  // retitles the windows: '*' while changes are pending
-  }
-  m_document.UpdateAllViews(kEntriesChanged);
-  ShowMessage(ChangesText());
-}
-
-bool CEntryEditor::WriteTo(const QString& path, SaveScope scope, QString& reason) const {
-  const CStatus written = m_document.Shown().Write(NativePath(path), scope);
-  if (written.GetKind() == CStatus::Kind::SourceChanged) {
-    reason = Shown(m_document.GetPathName()) + QStringLiteral(": ") + RewrittenText();
-  } else if (!written.IsOk()) {
-    reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(written.GetWords());
-  }
-  return written.IsOk();
-}
-
-QString CEntryEditor::RewrittenText() {
-  return QStringLiteral(
-      "another program rewrote it in place since it was opened, so its entries can no longer "
-      "be read as they were");
-}
-
-void CEntryEditor::Forget() { m_undo.clear(); }
-
-CEntryEditor::DiskAnswer CEntryEditor::AskAboutDisk(const QString& path, bool whole) const {
-  const CShownArchive& shown = m_document.Shown();
-  if (!shown.IsOpenedFile()) return DiskAnswer::Go;
-  const DiskChange disk = shown.CheckDisk();
-  const bool overOpened = SamePath(path, m_document.GetPathName());
-  if (disk == DiskChange::None || (disk != DiskChange::Rewritten && !overOpened))
-    return DiskAnswer::Go;
-  if (disk == DiskChange::Rewritten && (!whole || shown.Opened().empty())) return DiskAnswer::Go;
-  CWinApp* app = AfxGetApp();
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarn Editor"),
-                  QStringLiteral("The archive changed on disk since it was opened"),
-                  QMessageBox::NoButton, app != nullptr ? app->GetMainWnd() : nullptr);
-  box.setObjectName(QStringLiteral("changedOnDisk"));
-  const QString file = Shown(m_document.GetPathName());
-  QPushButton* instead = nullptr;
-  QPushButton* overwrite = nullptr;
-  if (disk == DiskChange::Rewritten) {
-    // Nothing of the opened file can be written: only the changes, which
-    // live in memory, can be kept.
-    box.setInformativeText(
-        QStringLiteral("Another program rewrote %1 in place: the entries this window has not "
-                       "changed can no longer be read as they were opened, so the whole archive "
-                       "cannot be written. Save Changes As... writes your changes as an archive "
-                       "to load over it. Your changes stay pending.")
-            .arg(file));
-    instead = box.addButton(QStringLiteral("Save Changes As..."), QMessageBox::AcceptRole);
-  } else {
-    box.setInformativeText(
-        QStringLiteral("Another program %1 %2 after this window opened it. Overwrite puts this "
-                       "window's archive in its place, and what the other program wrote is "
-                       "lost. Your changes stay pending until saved.")
-            .arg(disk == DiskChange::Gone ? QStringLiteral("removed") : QStringLiteral("replaced"),
-                 file));
-    instead = box.addButton(QStringLiteral("Save As..."), QMessageBox::AcceptRole);
-    overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
-  }
-  box.addButton(QMessageBox::Cancel);
-  box.setDefaultButton(instead);
-  box.exec();
-  if (box.clickedButton() == instead)
-    return disk == DiskChange::Rewritten ? DiskAnswer::SaveChangesAs : DiskAnswer::SaveAs;
-  if (overwrite != nullptr && box.clickedButton() == overwrite) return DiskAnswer::Go;
-  return DiskAnswer::Cancel;
-}
-
-size_t CEntryEditor::OtherWindowsOn(const QString& path) const {
-  const std::optional<platform::FileIdentity> file = IdentityOfFile(NativePath(path));
-  if (!file) return 0;
-  size_t windows = 0;
-  if (const CWinApp* app = AfxGetApp()) {
-    for (const CDocument* document : app->GetDocuments()) {
-      if (document == &m_document || document->GetPathName().isEmpty()) continue;
-      if (IdentityOfFile(NativePath(document->GetPathName())) == file)
-        windows += document->GetFrames().size();
-    }
-  }
-  for (QWidget* window : QApplication::topLevelWidgets()) {
-    const auto* compare = qobject_cast<const CCompareWindow*>(window);
-    if (compare == nullptr) continue;
-    const std::vector<std::string> shown = compare->ShownPaths();
-    windows += std::any_of(shown.begin(), shown.end(),
-                           [&](const std::string& at) { return IdentityOfFile(at) == file; });
-  }
-  return windows;
-}
-
-bool CEntryEditor::SaveTo(const QString& path, const QString& saved) {
-  switch (AskAboutDisk(path, true)) {
-    case DiskAnswer::Go: break;
-    case DiskAnswer::SaveAs: return SaveAs(SaveAsProposal(m_document.GetPathName()));
-    case DiskAnswer::SaveChangesAs: return SaveChangesAs();
-    case DiskAnswer::Cancel:
-      ShowMessage(QStringLiteral("Not saved; %1").arg(ChangesText()));
-      return false;
-  }
-  // Counted before the file is replaced: then it is still theirs.
-  const size_t others = OtherWindowsOn(path);
-  QString reason;
-  if (!WriteTo(path, SaveScope::Whole, reason)) {
-    ShowMessage(QStringLiteral("Cannot save: %1").arg(reason));
-    return false;
-  }
-  // The window now stands for the archive it wrote, with nothing pending.
-  if (!m_document.Reload(path, reason)) {
-    ShowMessage(QStringLiteral("Saved, but cannot read it back: %1").arg(reason));
-    return true;
-  }
-  if (path != m_document.GetPathName()) m_document.SetPathName(path);
-  QString text = saved.arg(Shown(path));
-  if (others == 1) {
-    text += QStringLiteral("; 1 other window keeps showing what it opened until it is reopened");
-  } else if (others > 1) {
-    text +=
-        QStringLiteral("; %1 other windows keep showing what they opened until they are reopened")
-            .arg(others);
-  }
-  ShowMessage(text);
-  return true;
-}
-
-bool CEntryEditor::Save() {
-  if (m_document.GetPathName().isEmpty()) return SaveAs(QString());
-  return SaveTo(m_document.GetPathName(), QStringLiteral("Saved %1"));
-}
-
-bool CEntryEditor::SaveAs(const QString& proposal) {
-  const QString path = AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save As"), proposal);
-  if (path.isEmpty()) return false;
-  return SaveTo(path, SamePath(path, m_document.GetPathName()) ? QStringLiteral("Saved %1")
-                                                               : QStringLiteral("Saved as %1"));
-}
-
-bool CEntryEditor::SaveChangesAs() {
-  const QString path =
-      AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save Changes As"), QString());
-  if (path.isEmpty()) return false;
-  if (SamePath(path, m_document.GetPathName())) {
-    ShowMessage(QStringLiteral("Cannot save the changes over the archive they change"));
-    return false;
-  }
-  QString reason;
-  if (!WriteTo(path, SaveScope::ChangesOnly, reason)) {
-    ShowMessage(QStringLiteral("Cannot save the changes: %1").arg(reason));
-    return false;
-  }
-  size_t deletions = 0;
-  for (const auto& [name, change] : m_document.Changes().GetChanges())
-    deletions += change.removed ? 1 : 0;
-  QString text = QStringLiteral("Saved the changes as %1").arg(Shown(path));
-  if (deletions > 0) {
-    text +=
-        deletions == 1
-            ? QStringLiteral("; 1 deletion left out (an archive loaded over another cannot delete)")
-            : QStringLiteral(
-                  "; %1 deletions left out (an archive loaded over another cannot delete)")
-                  .arg(deletions);
-  }
-  ShowMessage(text);
-  return true;
-}
-
-bool CEntryEditor::SaveModified() {
-  // Text not applied is asked about first: applying it may give the
-  // archive changes to save.
+bool CEntryEditor::MayClose() {
+  // Asked before the archive's changes are: applying the text may give it
+  // more to save.
   for (const QPointer<CTextWindow>& window : m_textWindows) {
     if (window != nullptr && !window->MayClose()) return false;
   }
-  if (!m_document.IsModified()) return true;
-  CWinApp* app = AfxGetApp();
-  QWidget* parent = app != nullptr ? app->GetMainWnd() : nullptr;
-  const QMessageBox::StandardButton answer = QMessageBox::question(
-      parent, QStringLiteral("Tarn Editor"),
-      QStringLiteral("Save the changes to %1?").arg(m_document.GetTitle()),
-      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
-  if (answer == QMessageBox::Discard) return true;
-  if (answer == QMessageBox::Save) return Save();
-  return false;
+  return true;
 }
 
-bool CEntryEditor::OnCmdMsg(int id, CCmdUI* query) {
-  switch (id) {
-    case ID_FILE_SAVE:
-      return Handle(
-          query, [this] { Save(); }, m_document.IsModified());
-    case ID_FILE_SAVE_CHANGES_AS:
-      return Handle(
-          query, [this] { SaveChangesAs(); }, m_document.IsModified());
-    case ID_EDIT_UNDO:
-      return Handle(
-          query, [this] { m_undo.undo(); }, m_undo.canUndo());
-    case ID_EDIT_REDO:
-      return Handle(
-          query, [this] { m_undo.redo(); }, m_undo.canRedo());
-    default: return false;
+std::string ReplaceNamePart(std::string_view name, size_t part, std::string_view to) {
+  size_t start = 0;
+  for (size_t skipped = 0; skipped < part; ++skipped) {
+    const size_t cut = name.find_first_of("\\/", start);
+    if (cut == std::string_view::npos) return std::string(name);
+    start = cut + 1;
   }
+  const size_t end = std::min(name.find_first_of("\\/", start), name.size());
+  std::string renamed(name.substr(0, start));
+  renamed += to;
+  renamed += name.substr(end);
+  return renamed;
 }

@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/entry_logic.h"
+#include "app/document/entry_text.h"
 
 std::string_view LineEndOf(std::string_view bytes) {
   const size_t end = bytes.find('\n');

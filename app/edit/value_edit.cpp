@@ -1,6 +1,6 @@
 #include "app/edit/value_edit.h"
 
-#include "app/entry_logic.h"
+#include "app/document/entry_text.h"
 
 namespace {
 

@@ -49,6 +49,15 @@ class CMultiDocTemplate {
         [] { return static_cast<CMDIChildWnd*>(new TFrame); },
         [] { return static_cast<CView*>(new TView); }));
   }
+  // The same, with documents made by `document` (which may give each one
+  // what it needs beyond its class).
+  template <typename TFrame, typename TView>
+  static std::unique_ptr<CMultiDocTemplate> Make(int resourceId,
+                                                 std::function<CDocument*()> document) {
+    return std::unique_ptr<CMultiDocTemplate>(new CMultiDocTemplate(
+        resourceId, std::move(document), [] { return static_cast<CMDIChildWnd*>(new TFrame); },
+        [] { return static_cast<CView*>(new TView); }));
+  }
   ~CMultiDocTemplate();
   CMultiDocTemplate(const CMultiDocTemplate&) = delete;
   CMultiDocTemplate& operator=(const CMultiDocTemplate&) = delete;

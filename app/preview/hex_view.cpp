@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/entry_logic.h"
+#include "app/document/entry_text.h"
 #include "app/framework/win_app.h"
 
 namespace {

@@ -13,15 +13,14 @@
 #include <optional>
 #include <vector>
 
-#include "app/entry_hooks.h"
-#include "app/entry_logic.h"
+#include "app/document/entry_hooks.h"
+#include "app/document/entry_text.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/framework/win_app.h"
 #include "app/preview/hex_view.h"
 #include "app/preview/image_view.h"
-#include "app/tarn_editor_doc.h"
-#include "app/tarn_editor_view.h"
+#include "app/document/tarn_editor_doc.h"
 #include "archive/change_set.h"
 #include "media/dds_reader.h"
 
@@ -158,9 +157,8 @@ PreviewMode DefaultMode(const CEntryFacts& facts) {
   return image ? PreviewMode::Image : PreviewMode::Hex;
 }
 
-CPreviewPane::CPreviewPane(CTarnEditorView* list, CTarnEditorDoc* document)
-    : m_list(list),
-      m_document(document),
+CPreviewPane::CPreviewPane(CTarnEditorDoc* document)
+    : m_document(document),
       m_updates(std::make_unique<CUpdates>(this)),
       m_text(new QPlainTextEdit),
       m_image(new CImageView),
@@ -179,20 +177,17 @@ CPreviewPane::CPreviewPane(CTarnEditorView* list, CTarnEditorDoc* document)
   addWidget(m_image);
   addWidget(m_hex);
   addWidget(m_message);
-  if (m_list != nullptr) {
-    insertWidget(0, m_list);
-    setCurrentWidget(m_list);
-  }
   if (document != nullptr) document->AddView(m_updates.get());
 }
 
 CPreviewPane::~CPreviewPane() = default;
 
-CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, CTarnEditorView* list,
-                                    CTarnEditorDoc* document) {
+CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, QWidget* list,
+                                    ShowRows showRows, CTarnEditorDoc* document) {
   const int index = splitter->indexOf(list);
   if (index < 0 || splitter->GetPane(row, col) != list) return nullptr;
-  auto* pane = new CPreviewPane(nullptr, document);
+  auto* pane = new CPreviewPane(document);
+  pane->m_showRows = std::move(showRows);
   // The list keeps its place in the splitter's grid; in the widget tree the
   // pane stands between them, and takes the rest of the width as it did.
   splitter->replaceWidget(index, pane);
@@ -234,9 +229,8 @@ void CPreviewPane::Show(PreviewMode mode) {
     case PreviewMode::Rules:
       // Shown first: the list fits its columns to the pane only when it is visible.
       setCurrentWidget(m_list);
-      m_list->ShowEntry(m_bytes, m_name);
       Describe(QStringLiteral("Rules"),
-               QStringLiteral("%1 rows").arg(m_list->GetModel()->rowCount()));
+               QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name)));
       break;
     case PreviewMode::Text: ShowText(); break;
     case PreviewMode::Image: ShowImage(); break;

@@ -11,6 +11,7 @@
 
 #include <QStackedWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,7 +24,6 @@ class CHexView;
 class CImageView;
 class CSplitterWnd;
 class CTarnEditorDoc;
-class CTarnEditorView;
 class QLabel;
 class QPlainTextEdit;
 
@@ -33,10 +33,13 @@ class CPreviewPane : public QStackedWidget {
   Q_OBJECT
 
  public:
+  // Fills the rules list with an entry's rows; how many there are.
+  using ShowRows = std::function<int(const CDataBuffer& bytes, std::string_view name)>;
   // Puts a pane in the place of `list`, pane (row, col) of `splitter`, and
-  // keeps it up to date with `document`'s changes.
-  static CPreviewPane* Install(CSplitterWnd* splitter, int row, int col, CTarnEditorView* list,
-                               CTarnEditorDoc* document);
+  // keeps it up to date with `document`'s changes. Rules are shown by
+  // `showRows` in the list.
+  static CPreviewPane* Install(CSplitterWnd* splitter, int row, int col, QWidget* list,
+                               ShowRows showRows, CTarnEditorDoc* document);
   ~CPreviewPane() override;
 
   // Shows the entry `name` holding `bytes` the way its kind, or the choice
@@ -51,7 +54,6 @@ class CPreviewPane : public QStackedWidget {
 
   PreviewMode GetMode() const { return m_mode; }
   const CEntryFacts& GetFacts() const { return m_facts; }
-  CTarnEditorView* GetList() const { return m_list; }
   CHexView* GetHexView() const { return m_hex; }
   CImageView* GetImageView() const { return m_image; }
   QPlainTextEdit* GetTextView() const { return m_text; }
@@ -60,7 +62,7 @@ class CPreviewPane : public QStackedWidget {
 
  private:
   class CUpdates;
-  CPreviewPane(CTarnEditorView* list, CTarnEditorDoc* document);
+  explicit CPreviewPane(CTarnEditorDoc* document);
   void Show(PreviewMode mode);
   void ShowText();
   void ShowImage();
@@ -68,7 +70,8 @@ class CPreviewPane : public QStackedWidget {
   void ShowMessage(const QString& words);
   void Describe(const QString& kind, const QString& facts);
 
-  CTarnEditorView* m_list;
+  QWidget* m_list = nullptr;
+  ShowRows m_showRows;
   CTarnEditorDoc* m_document;
   std::unique_ptr<CUpdates> m_updates;
   QPlainTextEdit* m_text;

@@ -12,13 +12,13 @@
 
 #include <algorithm>
 
-#include "app/entry_logic.h"
-#include "app/entry_selection.h"
+#include "app/document/entry_text.h"
+#include "app/document/entry_selection.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/document.h"
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
-#include "app/tarn_editor_doc.h"
+#include "app/document/tarn_editor_doc.h"
 
 namespace {
 

@@ -32,15 +32,16 @@
 #include <memory>
 #include <string>
 
+#include "app/extract/entry_extractor.h"
 #include "app/compare/compare_window.h"
-#include "app/disk_bar.h"
-#include "app/disk_watch.h"
+#include "app/shell/disk_bar.h"
+#include "app/document/disk_watch.h"
 #include "app/edit/entry_editor.h"
-#include "app/entry_actions.h"
-#include "app/entry_hooks.h"
+#include "app/tree/entry_actions.h"
+#include "app/document/entry_hooks.h"
 #include "app/edit/text_window.h"
 #include "app/edit/value_edit.h"
-#include "app/entry_actions.h"
+#include "app/tree/entry_actions.h"
 #include "app/framework/status_bar.h"
 #include "app/search/rules_search_pane.h"
 #include "archive/entry_map.h"
@@ -564,11 +565,11 @@ class EditTest : public QObject {
 
     // Extract on a folder: everything under it, by the whole names.
     const std::string out = m_dir.Path() + "/out";
-    CEntryActions::SetDialogsForTests(
+    CEntryExtractor::SetDialogsForTests(
         {.saveFile = {}, .chooseFolder = [&out] { return ToQ(out); }, .showProblems = {}});
     std::unique_ptr<QMenu> menu(tree->findChild<CEntryActions*>()->BuildMenu(ini));
     menu->actions().value(0)->trigger();
-    CEntryActions::SetDialogsForTests({});
+    CEntryExtractor::SetDialogsForTests({});
     QVERIFY(std::filesystem::is_regular_file(out + "/Data/INI/a.ini"));
     QVERIFY(std::filesystem::is_regular_file(out + "/Data/INI/b.ini"));
     QVERIFY(!std::filesystem::exists(out + "/Data/Maps"));
@@ -691,9 +692,9 @@ class EditTest : public QObject {
       // Extraction reads the opened file too.
       const std::string folder = m_dir.Path() + "/out";
       std::filesystem::remove_all(folder);
-      CEntryActions::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
+      CEntryExtractor::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
       TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractAll();
-      CEntryActions::SetDialogsForTests({});
+      CEntryExtractor::SetDialogsForTests({});
       QCOMPARE(std::filesystem::exists(folder + "/other.ini"), !rewritten);
       if (!rewritten) {
         // The opened bytes: the file that replaced it is not what it shows.
@@ -740,9 +741,9 @@ class EditTest : public QObject {
     TypeValue(list, RowNamed(list, QStringLiteral("    Speed")), QStringLiteral("45"));
     QVERIFY(document->GetHooks()->RenameEntry("other.ini", QStringLiteral("renamed.ini")));
     const std::string folder = m_dir.Path() + "/pending";
-    CEntryActions::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
+    CEntryExtractor::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
     TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractAll();
-    CEntryActions::SetDialogsForTests({});
+    CEntryExtractor::SetDialogsForTests({});
     QVERIFY(ReadWholeFile(folder + "/Data/Tank.ini").find("Speed = 45") != std::string::npos);
     QVERIFY(!std::filesystem::exists(folder + "/other.ini"));
     QCOMPARE(ReadWholeFile(folder + "/renamed.ini"), std::string("X = 1\n"));

@@ -32,15 +32,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/child_frame.h"
+#include "app/shell/child_frame.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/doc_template.h"
 #include "app/framework/splitter.h"
-#include "app/left_view.h"
-#include "app/main_frame.h"
-#include "app/tarn_editor_app.h"
-#include "app/tarn_editor_doc.h"
-#include "app/tarn_editor_view.h"
+#include "app/tree/left_view.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/tarn_editor_app.h"
+#include "app/document/tarn_editor_doc.h"
+#include "app/rows/tarn_editor_view.h"
 #include "tests/support/process_probe.h"
 
 // Makes `link` a symbolic link to `target` where this process may make one:
@@ -102,7 +102,7 @@ class CTestSettings {
 
  private:
   static QSettings Editor() {
-    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"),
+    return QSettings(QStringLiteral("Tarn"),
                      QStringLiteral("Tarn Editor"));
   }
 

@@ -17,7 +17,7 @@
 #include <set>
 
 #include "app/framework/status_bar.h"
-#include "app/resources.h"
+#include "app/shell/resources.h"
 #include <QPlainTextEdit>
 
 #include "app/preview/preview_pane.h"

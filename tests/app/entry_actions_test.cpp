@@ -11,9 +11,10 @@
 #include <filesystem>
 #include <string>
 
+#include "app/extract/entry_extractor.h"
 #include "app/edit/text_window.h"
-#include "app/entry_actions.h"
-#include "app/entry_hooks.h"
+#include "app/tree/entry_actions.h"
+#include "app/document/entry_hooks.h"
 #include "app/framework/status_bar.h"
 #include "editor_fixture.h"
 #include "storage/disk_file_test_helper.h"
@@ -57,7 +58,7 @@ class EntryActionsTest : public QObject {
                                          .Add("..\\escape", "evil")
                                          .Add("a.big", "would replace the archive")
                                          .Build());
-    CEntryActions::SetDialogsForTests({
+    CEntryExtractor::SetDialogsForTests({
         [this](const QString&) { return m_saveAnswer; },
         [this] { return m_folderAnswer; },
         [this](const QString& text) {

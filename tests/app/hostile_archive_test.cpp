@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/entry_logic.h"
+#include "app/document/entry_text.h"
 #include "archive/extract.h"
 #include "editor_fixture.h"
 #include "rules/rules_parser.h"

@@ -26,13 +26,20 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/archive_copy.h"
-#include "app/entry_folders.h"
-#include "app/entry_logic.h"
-#include "app/status_text.h"
+#include "app/document/archive_copy.h"
+#include "app/edit/entry_editor.h"
+#include "app/save/archive_saver.h"
+#include "app/tree/entry_folders.h"
+#include "app/document/entry_text.h"
+#include "app/document/text_width.h"
+#include "app/tree/entry_names.h"
+#include "app/rows/tarn_editor_view.h"
+#include "app/document/status_text.h"
 #include "app/framework/win_app.h"
-#include "app/left_view.h"
-#include "app/tarn_editor_app.h"
+#include "app/tree/left_view.h"
+#include "app/shell/tarn_editor_app.h"
+#include "rules/rules_search.h"
+#include "storage/code_page.h"
 #include "tests/support/big_builder.h"
 
 namespace {
@@ -69,25 +76,25 @@ class LogicTest : public QObject {
 
   void everyByteHasItsOwnCharacter() {
     QSet<char16_t> seen;
-    for (int byte = 0; byte < 256; ++byte) seen.insert(Cp1252ToUnicode(static_cast<uint8_t>(byte)));
+    for (int byte = 0; byte < 256; ++byte) seen.insert(Windows1252ToUnicode(static_cast<uint8_t>(byte)));
     QCOMPARE(seen.size(), 256);
   }
 
   void bytesMapThroughTheCodePage() {
     // ASCII and the Latin-1 upper half are themselves.
     for (int byte : {0x00, 0x09, 0x41, 0x7F, 0xA0, 0xC9, 0xE9, 0xFF}) {
-      QCOMPARE(int(Cp1252ToUnicode(uint8_t(byte))), byte);
+      QCOMPARE(int(Windows1252ToUnicode(uint8_t(byte))), byte);
     }
     // The page's own characters in 0x80..0x9F.
-    QCOMPARE(int(Cp1252ToUnicode(0x80)), 0x20AC);
-    QCOMPARE(int(Cp1252ToUnicode(0x85)), 0x2026);
-    QCOMPARE(int(Cp1252ToUnicode(0x8A)), 0x0160);
-    QCOMPARE(int(Cp1252ToUnicode(0x92)), 0x2019);
-    QCOMPARE(int(Cp1252ToUnicode(0x99)), 0x2122);
-    QCOMPARE(int(Cp1252ToUnicode(0x9F)), 0x0178);
+    QCOMPARE(int(Windows1252ToUnicode(0x80)), 0x20AC);
+    QCOMPARE(int(Windows1252ToUnicode(0x85)), 0x2026);
+    QCOMPARE(int(Windows1252ToUnicode(0x8A)), 0x0160);
+    QCOMPARE(int(Windows1252ToUnicode(0x92)), 0x2019);
+    QCOMPARE(int(Windows1252ToUnicode(0x99)), 0x2122);
+    QCOMPARE(int(Windows1252ToUnicode(0x9F)), 0x0178);
     // The five the page leaves undefined keep their value.
     for (int byte : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
-      QCOMPARE(int(Cp1252ToUnicode(uint8_t(byte))), byte);
+      QCOMPARE(int(Windows1252ToUnicode(uint8_t(byte))), byte);
   }
 
   void textKeepsEveryByte() {
@@ -220,13 +227,13 @@ class LogicTest : public QObject {
   }
 
   void binaryMeansAZeroByteInTheFirst8K() {
-    QVERIFY(!LooksBinary(""));
-    QVERIFY(!LooksBinary("Object A\n  B = \xff\x01\nEnd\n"));
-    QVERIFY(LooksBinary(std::string("TGA\0", 4)));
+    QVERIFY(IsRulesText(""));
+    QVERIFY(IsRulesText("Object A\n  B = \xff\x01\nEnd\n"));
+    QVERIFY(!IsRulesText(std::string("TGA\0", 4)));
     std::string late(8192, 'a');
-    QVERIFY(!LooksBinary(late + '\0'));
+    QVERIFY(IsRulesText(late + '\0'));
     late[8191] = '\0';
-    QVERIFY(LooksBinary(late));
+    QVERIFY(!IsRulesText(late));
   }
 
   // --- find

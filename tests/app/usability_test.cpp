@@ -22,10 +22,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/entry_find.h"
-#include "app/entry_hooks.h"
+#include "app/tree/entry_find.h"
+#include "app/document/entry_hooks.h"
 #include "app/framework/status_bar.h"
-#include "app/help_window.h"
+#include "app/shell/help_window.h"
 #include "editor_fixture.h"
 #include "storage/platform.h"
 #include "tests/support/big_builder.h"

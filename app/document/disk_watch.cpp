@@ -1,0 +1,79 @@
+#include "app/document/disk_watch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+CDiskWatch::CDiskWatch(std::function<DiskChange()> check) : m_check(std::move(check)) {
+  m_settle.setSingleShot(true);
+  m_settle.setInterval(200);
+  connect(&m_settle, &QTimer::timeout, this, &CDiskWatch::CheckNow);
+  connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { m_settle.start(); });
+  // A file renamed over the archive is another file: the watch on the old
+  // one ends with it, and the folder's change is what tells.
+  connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_settle.start(); });
+  connect(qApp, &QGuiApplication::applicationStateChanged, this,
+          [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive) CheckNow();
+          });
+}
+
+void CDiskWatch::Watch(const QString& path) {
+  if (!m_watcher.files().isEmpty()) m_watcher.removePaths(m_watcher.files());
+  if (!m_watcher.directories().isEmpty()) m_watcher.removePaths(m_watcher.directories());
+  m_path = path;
+  m_last = DiskChange::None;
+  m_keeping = false;
+  if (path.isEmpty()) return;
+  m_watcher.addPath(path);
+  m_watcher.addPath(QFileInfo(path).absolutePath());
+}
+
+void CDiskWatch::CheckNow() {
+  if (m_path.isEmpty()) return;
+  // Watched anew each time: after a replace the old file's watch is gone.
+  if (!m_watcher.files().contains(m_path) && QFileInfo::exists(m_path)) m_watcher.addPath(m_path);
+  const DiskChange now = m_check();
+  if (m_keeping && now != DiskChange::None &&
+      StampOfFile(QFile::encodeName(m_path).toStdString()) == m_kept)
+    return;
+  if (now == m_last && !m_keeping) return;
+  m_last = now;
+  m_keeping = false;
+  emit changed(now);
+}
+
+void CDiskWatch::Keep() {
+  m_keeping = true;
+  m_kept = StampOfFile(QFile::encodeName(m_path).toStdString());
+}
+
+QString DiskChangeText(DiskChange change, const QString& path, const QString& pastEnd) {
+  const QString shown = QDir::toNativeSeparators(path);
+  switch (change) {
+    case DiskChange::None: return {};
+    case DiskChange::Replaced:
+      return QStringLiteral(
+                 "Another program replaced %1. The window still shows the archive as "
+                 "it was opened.")
+          .arg(shown);
+    case DiskChange::Gone:
+      return QStringLiteral(
+                 "Another program removed or renamed %1. The window still shows the "
+                 "archive as it was opened.")
+          .arg(shown);
+    case DiskChange::Rewritten:
+      if (!pastEnd.isEmpty()) {
+        return QStringLiteral(
+                   "Another program cut %1 short: %2 now read as zeros, and cannot be "
+                   "saved or extracted.")
+            .arg(shown, pastEnd);
+      }
+      return QStringLiteral(
+                 "Another program changed %1 in place: entries not changed here may "
+                 "now show its bytes, and cannot be saved or extracted.")
+          .arg(shown);
+  }
+  return {};
+}

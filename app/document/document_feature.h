@@ -1,0 +1,16 @@
+// What a feature that acts on a whole archive document (editing, saving,
+// extracting) is to the document: a command target it routes the window's
+// commands to, in the order the features were added, and a say in whether
+// its windows may close. The shell adds the features when it makes a
+// document; the document never names them, so each feature's room depends
+// on the document and never the other way.
+#pragma once
+
+#include "app/framework/cmd_target.h"
+
+class CDocumentFeature : public CCmdTarget {
+ public:
+  // Before the document's windows close: false (the user cancelled
+  // something this feature asked) keeps them open.
+  virtual bool MayClose() { return true; }
+};

@@ -1,0 +1,187 @@
+#include "app/shell/child_frame.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QLayout>
+
+#include <algorithm>
+
+#include "app/shell/disk_bar.h"
+#include "app/document/disk_watch.h"
+#include "app/document/entry_text.h"
+#include "app/document/status_text.h"
+#include "app/framework/doc_template.h"
+#include "app/framework/win_app.h"
+#include "app/framework/command_ids.h"
+#include "app/framework/splitter.h"
+#include "app/tree/left_view.h"
+#include "app/preview/preview_pane.h"
+#include "app/document/tarn_editor_doc.h"
+#include "app/rows/tarn_editor_view.h"
+
+void CChildFrame::ActivateFrame(ShowCommand show) {
+  (void)show;
+  CMDIChildWnd::ActivateFrame(ShowCommand::Maximized);
+}
+
+bool CChildFrame::OnCreateClient(CCreateContext& context) {
+  auto* splitter = new CSplitterWnd;
+  if (!splitter->CreateStatic(this, 1, 2)) {
+    delete splitter;
+    return false;
+  }
+  m_wndSplitter = splitter;
+  if (!m_wndSplitter->CreateView<CLeftView>(0, 0, QSize(300, 100), context) ||
+      !m_wndSplitter->CreateView<CTarnEditorView>(0, 1, QSize(100, 100), context)) {
+    setWidget(nullptr);
+    delete m_wndSplitter;
+    m_wndSplitter = nullptr;
+    return false;
+  }
+  CTarnEditorView* list = GetRightPane();
+  m_preview = CPreviewPane::Install(
+      m_wndSplitter, 0, 1, list,
+      [list](const CDataBuffer& bytes, std::string_view name) {
+        list->ShowEntry(bytes, name);
+        return list->GetModel()->rowCount();
+      },
+      dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc));
+  if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)))
+    connect(tree, &CLeftView::EntrySelected, this, &CChildFrame::ShowEntry);
+  if (auto* document = dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc)) {
+    m_diskBar = new CDiskBar;
+    m_wndSplitter->AddOverlay(m_diskBar);
+    m_wndSplitter->installEventFilter(this);
+    connect(&document->GetDiskWatch(), &CDiskWatch::changed, this, &CChildFrame::ShowDiskChange);
+    connect(m_diskBar, &CDiskBar::reload, this, [document] { document->ReloadFromDisk(); });
+    connect(m_diskBar, &CDiskBar::keep, this, [this, document] {
+      document->GetDiskWatch().Keep();
+      ShowDiskChange(DiskChange::None);
+    });
+  }
+  return true;
+}
+
+void CChildFrame::ShowDiskChange(DiskChange change) {
+  auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+  if (m_diskBar == nullptr || document == nullptr) return;
+  if (change == DiskChange::None) {
+    m_diskBar->hide();
+  } else {
+    const QString words = document->DiskChangeWords();
+    m_diskBar->Show(words, change != DiskChange::Gone);
+    // Said where a screen reader hears it too.
+    ShowStatusText(words);
+  }
+  PlaceDiskBar();
+}
+
+void CChildFrame::PlaceDiskBar() {
+  if (m_diskBar == nullptr || m_wndSplitter == nullptr) return;
+  int shown = 0;
+  if (m_diskBar->isVisible()) {
+    // As tall as the text needs, wrapped beside the buttons.
+    shown = std::max(m_diskBar->minimumSizeHint().height(),
+                     m_diskBar->layout()->totalHeightForWidth(m_wndSplitter->width()));
+  }
+  m_diskBar->setGeometry(0, 0, m_wndSplitter->width(), shown);
+  // The panes move down below it rather than lie under it.
+  m_wndSplitter->setContentsMargins(0, shown, 0, 0);
+}
+
+bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_wndSplitter && event->type() == QEvent::Resize) PlaceDiskBar();
+  return CMDIChildWnd::eventFilter(watched, event);
+}
+
+void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+  if (m_preview != nullptr) {
+    m_preview->ShowEntry(bytes, name);
+  } else if (CTarnEditorView* list = GetRightPane()) {
+    list->ShowEntry(bytes, name);
+  }
+}
+
+bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
+  if (m_preview != nullptr && m_preview->OnCmdMsg(id, query)) return true;
+  if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
+    if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
+      return Handle(query, [tree] { tree->BeginFind(); });
+    }
+  }
+  auto* tree =
+      m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  CTarnEditorView* list = GetRightPane();
+  if (tree != nullptr && list != nullptr) {
+    switch (id) {
+      case ID_EDIT_COPY: {
+        // What the pane with the focus has selected: rows, or entry names.
+        const bool rows = GetActiveView() == list;
+        const bool any =
+            rows ? list->selectionModel()->hasSelection() : tree->selectionModel()->hasSelection();
+        return Handle(
+            query,
+            [rows, tree, list] {
+              QString text = rows ? list->SelectedRowsText() : QString();
+              if (!rows) {
+                for (const std::string& name : tree->SelectedNames())
+                  text += BytesToText(name) + QLatin1Char('\n');
+              }
+              QApplication::clipboard()->setText(text);
+            },
+            any);
+      }
+      case ID_VIEW_FOLDERS:
+        if (query != nullptr) query->checked = tree->ShowsFolders();
+        return Handle(query, [tree] { tree->SetShowFolders(!tree->ShowsFolders()); });
+      case ID_EDIT_CLEAR:
+        return Handle(
+            query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
+      case ID_EDIT_TEXT:
+        return Handle(
+            query, [tree] { tree->EditCurrentText(); }, tree->currentIndex().isValid());
+      case ID_EDIT_REPLACE_FILE:
+        return Handle(
+            query, [tree] { tree->ReplaceCurrent(); }, tree->currentIndex().isValid());
+      case ID_EDIT_ADD_FILES:
+        return Handle(query, [tree] {
+          tree->AddPaths(
+              QFileDialog::getOpenFileNames(tree->window(), QStringLiteral("Add Files")));
+        });
+      case ID_EDIT_ADD_FOLDER:
+        return Handle(query, [tree] {
+          const QString folder =
+              QFileDialog::getExistingDirectory(tree->window(), QStringLiteral("Add Folder"));
+          if (!folder.isEmpty()) tree->AddPaths({folder});
+        });
+      default: break;
+    }
+  }
+  return CMDIChildWnd::OnCmdMsg(id, query);
+}
+
+CTarnEditorView* CChildFrame::GetRightPane() const {
+  if (m_wndSplitter == nullptr) return nullptr;
+  return qobject_cast<CTarnEditorView*>(m_wndSplitter->GetPane(0, 1));
+}
+
+bool CChildFrame::SelectEntryRow(std::string_view name, size_t row) {
+  auto* tree =
+      m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  CTarnEditorView* list = GetRightPane();
+  if (tree == nullptr || list == nullptr) return false;
+  // Selecting the entry fills the list with its rows, as a click would.
+  const QModelIndex item = tree->IndexOfFlatRow(tree->GetModel()->RowOfName(name));
+  if (!item.isValid()) return false;
+  tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
+  tree->scrollTo(item);
+  if (row >= static_cast<size_t>(list->model()->rowCount())) return false;
+  const QModelIndex line = list->model()->index(static_cast<int>(row), 0);
+  list->selectionModel()->setCurrentIndex(
+      line, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list->scrollTo(line);
+  return true;
+}

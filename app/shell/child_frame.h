@@ -1,0 +1,47 @@
+// The document window: a child frame split into the archive tree on the
+// left and the entry list on the right, always shown maximised when the
+// framework activates it.
+#pragma once
+
+#include "app/document/entry_selection.h"
+#include "app/framework/frames.h"
+#include "archive/shown_archive.h"
+
+class CDiskBar;
+class CDataBuffer;
+class CPreviewPane;
+class CSplitterWnd;
+class CTarnEditorView;
+
+class CChildFrame : public CMDIChildWnd, public CEntrySelection {
+  Q_OBJECT
+
+ public:
+  CChildFrame() = default;
+
+  void ActivateFrame(ShowCommand show = ShowCommand::Default) override;
+  // A splitter of one row and two columns: the tree (300 pixels wide to
+  // start with) and the list, which takes the rest.
+  bool OnCreateClient(CCreateContext& context) override;
+  // The list in row 0, column 1, or null when that pane holds no list.
+  CTarnEditorView* GetRightPane() const;
+  // Edit Find goes to this window's tree.
+  bool OnCmdMsg(int id, CCmdUI* query) override;
+  bool SelectEntryRow(std::string_view name, size_t row) override;
+  // The bar that says the archive changed on disk; hidden while it has not.
+  CDiskBar* GetDiskBar() const { return m_diskBar; }
+  // Shows an entry selected in the tree in the right pane, as what it is.
+  void ShowEntry(const CDataBuffer& bytes, std::string_view name);
+  // What holds the list and the other views of an entry, or null.
+  CPreviewPane* GetPreview() const { return m_preview; }
+
+ private:
+  void ShowDiskChange(DiskChange change);
+  void PlaceDiskBar();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  CDiskBar* m_diskBar = nullptr;
+
+ protected:
+  CSplitterWnd* m_wndSplitter = nullptr;
+  CPreviewPane* m_preview = nullptr;
+};
