@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/support/big_builder.h"
-#include "tests/support/media_files.h"
+#include "tools/demo/sample_media.h"
 
 namespace {
 

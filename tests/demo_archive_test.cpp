@@ -8,7 +8,8 @@
 #include "archive/entry_map.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
-#include "tests/support/demo_archive.h"
+#include "tools/demo/demo_archive.h"
+#include "tests/support/big_builder.h"
 #include "tests/support/run_tarn.h"
 #include "tests/support/tarn_program.h"
 
@@ -16,7 +17,10 @@ namespace {
 
 class DemoArchiveTest : public ::testing::Test {
  protected:
-  void SetUp() override { m_path = m_dir.Write("demo.big", BuildDemoArchive(TARN_DEMO_TEXT_DIR)); }
+  void SetUp() override {
+    m_path = m_dir.Path() + "/demo.big";
+    ASSERT_TRUE(WriteDemoArchive(TARN_DEMO_TEXT_DIR, m_path).IsOk());
+  }
   CTempDir m_dir;
   std::string m_path;
 };
@@ -72,7 +76,9 @@ TEST_F(DemoArchiveTest, RulesTextsParseIntoClosedBlocks) {
 }
 
 TEST_F(DemoArchiveTest, SameTextsGiveTheSameBytes) {
-  EXPECT_EQ(BuildDemoArchive(TARN_DEMO_TEXT_DIR), ReadWholeFile(m_path));
+  const std::string again = m_dir.Path() + "/again.big";
+  ASSERT_TRUE(WriteDemoArchive(TARN_DEMO_TEXT_DIR, again).IsOk());
+  EXPECT_EQ(ReadWholeFile(again), ReadWholeFile(m_path));
 }
 
 // tests/data/demo/ holds what tarn printed for the demo archive when it was

@@ -7,7 +7,7 @@
 
 #include "media/dds_reader.h"
 #include "media/entry_kind.h"
-#include "tests/support/media_files.h"
+#include "tools/demo/sample_media.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "cli/output.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
-#include "tests/support/media_files.h"
+#include "tools/demo/sample_media.h"
 #include "tests/support/run_tarn.h"
 #include "tests/support/tarn_program.h"
 

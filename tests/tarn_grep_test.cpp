@@ -19,7 +19,7 @@
 #include "rules/rules_rows.h"
 #include "rules/rules_search.h"
 #include "tests/support/big_builder.h"
-#include "tests/support/demo_archive.h"
+#include "tools/demo/demo_archive.h"
 #include "tests/support/plain_search.h"
 #include "tests/support/run_tarn.h"
 #include "tests/support/tarn_program.h"
@@ -315,7 +315,8 @@ TEST_F(TarnGrepTest, FindsWhatShowPrintsInTheDemoAndInAPackedTree) {
     std::filesystem::copy_file(file.path(), tree + "/" + file.path().filename().string());
   const std::string packed = m_dir.Path() + "/packed.big";
   ASSERT_EQ(RunTarnCaptured({"pack", packed, m_dir.Path() + "/tree"}).status, 0);
-  const std::string demo = m_dir.Write("demo.big", BuildDemoArchive(TARN_DEMO_TEXT_DIR));
+  const std::string demo = m_dir.Path() + "/demo.big";
+  ASSERT_TRUE(WriteDemoArchive(TARN_DEMO_TEXT_DIR, demo).IsOk());
   for (const std::string& path : {demo, packed}) {
     for (const char* pattern : {"Basalt", "weapon", "End"}) {
       SCOPED_TRACE(path + " " + pattern);

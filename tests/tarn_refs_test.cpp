@@ -9,7 +9,7 @@
 
 #include "rules/rules_refs.h"
 #include "tests/support/big_builder.h"
-#include "tests/support/demo_archive.h"
+#include "tools/demo/demo_archive.h"
 #include "tests/support/run_tarn.h"
 
 namespace {
@@ -301,7 +301,8 @@ TEST_F(TarnRefsTest, DamagedAndHostileArchivesGiveAnErrorOrTheirRowsNeverACrash)
 // The demo archive shows the feature: a misspelt faction and a weapon
 // defined in two entries.
 TEST_F(TarnRefsTest, TheDemoArchiveHasAMisspeltReferenceAndADuplicate) {
-  const std::string demo = m_dir.Write("demo.big", BuildDemoArchive(TARN_DEMO_TEXT_DIR));
+  const std::string demo = m_dir.Path() + "/demo.big";
+  ASSERT_TRUE(WriteDemoArchive(TARN_DEMO_TEXT_DIR, demo).IsOk());
   CTarnResult r = RunTarnCaptured({"lint", demo});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(

@@ -14,7 +14,7 @@
 #include "app/preview/preview_pane.h"
 #include "editor_fixture.h"
 #include "tests/support/big_builder.h"
-#include "tests/support/media_files.h"
+#include "tools/demo/sample_media.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/support/demo_archive.h"
+#include "tools/demo/demo_archive.h"
 
 #include <cmath>
 #include <cstdint>
@@ -8,9 +8,19 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/support/media_files.h"
+#include "archive/big_writer.h"
+#include "tools/demo/sample_media.h"
 
 namespace {
+
+// The entries, added in the order the code reads best in; the writer lays
+// them out in name order.
+struct CDemoEntries {
+  CBigWriter writer;
+  void Add(const std::string& name, const std::string& bytes) {
+    writer.AddBytes(name, CDataBuffer(bytes.data(), static_cast<uint32_t>(bytes.size())));
+  }
+};
 
 // splitmix64: small, fast and the same on every platform, unlike the
 // standard library's distributions.
@@ -175,7 +185,7 @@ std::string MapRules(const std::string& map, CRandom& random) {
   return Lines(lines, random.Below(2) == 0);
 }
 
-void AddGenerated(CBigBuilder& builder) {
+void AddGenerated(CDemoEntries& builder) {
   for (const char* unit : kUnits) {
     const std::string base = unit;
     for (const char* layer : {"_diffuse", "_normal", "_team"}) {
@@ -242,7 +252,8 @@ void AddGenerated(CBigBuilder& builder) {
 
 }  // namespace
 
-void AddDemoEntries(const std::string& textFolder, CBigBuilder& builder) {
+CStatus WriteDemoArchive(const std::string& textFolder, const std::string& path) {
+  CDemoEntries builder;
   const std::string list = ReadText(textFolder + "/entries.txt");
   size_t from = 0;
   while (from < list.size()) {
@@ -256,10 +267,5 @@ void AddDemoEntries(const std::string& textFolder, CBigBuilder& builder) {
     builder.Add(line.substr(tab + 1), ReadText(textFolder + "/" + line.substr(0, tab)));
   }
   AddGenerated(builder);
-}
-
-std::string BuildDemoArchive(const std::string& textFolder) {
-  CBigBuilder builder;
-  AddDemoEntries(textFolder, builder);
-  return builder.Build();
+  return builder.writer.Write(path, nullptr);
 }

@@ -1,6 +1,6 @@
 // Small images and sounds made in code, for the tests and the demo archive:
 // every byte is ours, and each maker writes exactly the header the readers
-// expect unless told otherwise. Test-only; not part of the program.
+// expect unless told otherwise. Not part of the program.
 #pragma once
 
 #include <cstdint>

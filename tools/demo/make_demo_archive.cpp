@@ -2,10 +2,9 @@
 // build; never installed.
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <string>
 
-#include "tests/support/demo_archive.h"
+#include "tools/demo/demo_archive.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -13,11 +12,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    // Write beside the target and rename, so a failed run leaves no half file.
-    const std::string output = argv[2];
-    const std::string partial = output + ".partial";
-    WriteWholeFile(partial, BuildDemoArchive(argv[1]));
-    std::filesystem::rename(partial, output);
+    // The writer puts the archive in place only once it is whole.
+    const CStatus written = WriteDemoArchive(argv[1], argv[2]);
+    if (!written.IsOk()) {
+      std::fprintf(stderr, "make-demo-archive: %s: %s\n", written.GetPath().c_str(),
+                   written.GetWords().c_str());
+      return 1;
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-demo-archive: %s\n", e.what());
     return 1;

@@ -1,4 +1,4 @@
-#include "tests/support/media_files.h"
+#include "tools/demo/sample_media.h"
 
 #include <cmath>
 
