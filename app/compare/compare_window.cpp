@@ -15,6 +15,7 @@
 
 #include "app/compare/compare_rows.h"
 #include "app/document/entry_text.h"
+#include "app/document/status_text.h"
 #include "app/framework/win_app.h"
 #include "app/document/tarn_editor_doc.h"
 #include "archive/entry_path.h"
@@ -24,8 +25,6 @@
 namespace {
 
 std::function<QString()> g_chooseFolder;
-
-std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QString Words(const std::vector<CEntryProblem>& problems) {
   QStringList all;
@@ -341,12 +340,11 @@ void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent) {
       CCompareWindow::CSource{document->GetPathName(), document->Shown().Snapshot()},
       CCompareWindow::CSource{other, {}}, parent);
   if (!window->IsOpen()) {
-    app->SetMessageText(
-        QStringLiteral("Cannot compare with %1: %2").arg(other, window->GetError()));
+    ShowStatusText(QStringLiteral("Cannot compare with %1: %2").arg(other, window->GetError()));
     delete window;
     return;
   }
-  app->SetMessageText(window->statusBar()->currentMessage());
+  ShowStatusText(window->statusBar()->currentMessage());
   window->show();
   window->activateWindow();
 }

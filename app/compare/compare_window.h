@@ -48,7 +48,9 @@ class CCompareWindow : public QMainWindow, public CArchiveWindow {
   QTreeWidget* GetEntries() const { return m_entries; }
   QTreeWidget* GetRows() const { return m_rows; }
   // The files of the two archives compared, which the window keeps open.
-  std::vector<std::string> ShownPaths() const override { return {m_before.GetPath(), m_after.GetPath()}; }
+  std::vector<std::string> ShownPaths() const override {
+    return {m_before.GetPath(), m_after.GetPath()};
+  }
 
   // Shows the rows of the change in row `row` of the entry list.
   void ShowChange(int row);

@@ -6,11 +6,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/document/entry_text.h"
 #include "archive/extract.h"
 
 namespace {
-
-std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 // Whether `now` is the stamped file's bytes as they were: the same file and
 // time of writing; its change time is left out where the file may have

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include "app/document/entry_text.h"
+
 CDiskWatch::CDiskWatch(std::function<DiskChange()> check) : m_check(std::move(check)) {
   m_settle.setSingleShot(true);
   m_settle.setInterval(200);
@@ -35,9 +37,7 @@ void CDiskWatch::CheckNow() {
   // Watched anew each time: after a replace the old file's watch is gone.
   if (!m_watcher.files().contains(m_path) && QFileInfo::exists(m_path)) m_watcher.addPath(m_path);
   const DiskChange now = m_check();
-  if (m_keeping && now != DiskChange::None &&
-      StampOfFile(QFile::encodeName(m_path).toStdString()) == m_kept)
-    return;
+  if (m_keeping && now != DiskChange::None && StampOfFile(NativePath(m_path)) == m_kept) return;
   if (now == m_last && !m_keeping) return;
   m_last = now;
   m_keeping = false;
@@ -46,7 +46,7 @@ void CDiskWatch::CheckNow() {
 
 void CDiskWatch::Keep() {
   m_keeping = true;
-  m_kept = StampOfFile(QFile::encodeName(m_path).toStdString());
+  m_kept = StampOfFile(NativePath(m_path));
 }
 
 QString DiskChangeText(DiskChange change, const QString& path, const QString& pastEnd) {

@@ -1,5 +1,7 @@
 #include "app/document/entry_text.h"
 
+#include <QFile>
+
 #include "storage/code_page.h"
 
 namespace {
@@ -28,6 +30,8 @@ std::optional<std::string> TextToBytes(const QString& text) {
   }
   return bytes;
 }
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QString EscapeControls(const QString& text) {
   QString escaped;

@@ -20,6 +20,10 @@ QString IndentedBytesToText(size_t spaces, std::string_view bytes);
 // BytesToText; nothing when a character stands for no byte.
 std::optional<std::string> TextToBytes(const QString& text);
 
+// A local file's path as the system's calls take it (the locale's bytes
+// on POSIX, UTF-8 for the Windows layer).
+std::string NativePath(const QString& path);
+
 // `text` with every control character (below U+0020, U+007F to U+009F)
 // written as \xHH, as `tarn` writes bytes in its messages: a file name that
 // reaches a terminal cannot move its cursor or change its colours. The text

@@ -16,9 +16,8 @@
 #include "app/document/status_text.h"
 
 CTarnEditorDoc::CTarnEditorDoc()
-    : m_watch(std::make_unique<CDiskWatch>([this] {
-        return m_shown.IsOpenedFile() ? m_shown.CheckDisk() : DiskChange::None;
-      })) {
+    : m_watch(std::make_unique<CDiskWatch>(
+          [this] { return m_shown.IsOpenedFile() ? m_shown.CheckDisk() : DiskChange::None; })) {
   QObject::connect(&m_undo, &QUndoStack::indexChanged, [this] { OnChanged(); });
 }
 
@@ -56,7 +55,7 @@ void CTarnEditorDoc::OnChanged() {
 bool CTarnEditorDoc::OnNewDocument() { return CDocument::OnNewDocument(); }
 
 bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
-  const CStatus error = m_shown.Open(QFile::encodeName(path).toStdString());
+  const CStatus error = m_shown.Open(NativePath(path));
   if (!error.IsOk()) {
     SetLastError(StatusText(error, path));
     return false;
@@ -69,7 +68,7 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
 
 bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
   CShownArchive saved;
-  const CStatus error = saved.Open(QFile::encodeName(path).toStdString());
+  const CStatus error = saved.Open(NativePath(path));
   if (!error.IsOk()) {
     reason = StatusText(error, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
     return false;
@@ -149,8 +148,12 @@ void CTarnEditorDoc::OnFileSaveAs() { OnCmdMsg(ID_FILE_SAVE_AS, nullptr); }
 
 bool CTarnEditorDoc::OnCmdMsg(int id, CCmdUI* query) {
   switch (id) {
-    case ID_EDIT_UNDO: return Handle(query, [this] { m_undo.undo(); }, m_undo.canUndo());
-    case ID_EDIT_REDO: return Handle(query, [this] { m_undo.redo(); }, m_undo.canRedo());
+    case ID_EDIT_UNDO:
+      return Handle(
+          query, [this] { m_undo.undo(); }, m_undo.canUndo());
+    case ID_EDIT_REDO:
+      return Handle(
+          query, [this] { m_undo.redo(); }, m_undo.canRedo());
     default: break;
   }
   for (const std::unique_ptr<CDocumentFeature>& feature : m_features) {

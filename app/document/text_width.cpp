@@ -7,7 +7,8 @@
 
 CTextWidthEstimate::CTextWidthEstimate(const QFontMetrics& metrics) {
   for (int byte = 0; byte < 256; ++byte) {
-    m_advance[byte] = metrics.horizontalAdvance(QChar(Windows1252ToUnicode(static_cast<uint8_t>(byte))));
+    m_advance[byte] =
+        metrics.horizontalAdvance(QChar(Windows1252ToUnicode(static_cast<uint8_t>(byte))));
   }
   m_maxAdvance =
       static_cast<int>(std::max<int64_t>(0, *std::max_element(m_advance.begin(), m_advance.end())));
@@ -64,4 +65,3 @@ int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector
 int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector<int>& estimates) {
   return WidestCellWidth(view, column, WidestCandidates(estimates, kMeasuredCells));
 }
-

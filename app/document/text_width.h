@@ -93,4 +93,3 @@ inline constexpr size_t kMeasuredCells = 32;
 int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector<int>& estimates);
 // The same, given the rows to measure.
 int WidestCellWidth(const QAbstractItemView& view, int column, const std::vector<size_t>& rows);
-

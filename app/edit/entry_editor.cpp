@@ -176,7 +176,7 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
                                    : "a character has no byte in names";
   if (!conflict.empty()) {
     ShowStatusText(QStringLiteral("Cannot rename %1 to %2: %3")
-                    .arg(BytesToText(from), to, QString::fromStdString(conflict)));
+                       .arg(BytesToText(from), to, QString::fromStdString(conflict)));
     return false;
   }
   // An opened entry goes and the new name comes; an added one just moves.
@@ -244,7 +244,7 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   std::vector<CFound> found;
   QStringList skipped;
   for (const QString& path : paths)
-    Gather(std::filesystem::path(QFile::encodeName(path).toStdString()), *start, found, skipped);
+    Gather(std::filesystem::path(NativePath(path)), *start, found, skipped);
   std::sort(found.begin(), found.end(),
             [](const CFound& a, const CFound& b) { return a.name < b.name; });
 
@@ -300,11 +300,10 @@ void CEntryEditor::ReplaceWithFile(std::string_view name, QWidget* parent) {
   const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Replace With File"));
   if (path.isEmpty()) return;
   std::string reason;
-  const std::optional<CDataBuffer> bytes =
-      ReadFileBytes(QFile::encodeName(path).toStdString(), reason);
+  const std::optional<CDataBuffer> bytes = ReadFileBytes(NativePath(path), reason);
   if (!bytes) {
     ShowStatusText(QStringLiteral("Cannot replace %1: %2")
-                    .arg(BytesToText(name), QString::fromLocal8Bit(reason)));
+                       .arg(BytesToText(name), QString::fromLocal8Bit(reason)));
     return;
   }
   Push(QStringLiteral("Replace"), {{std::string(name), CChangeSet::CChange{false, *bytes}}});
@@ -408,7 +407,6 @@ void CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
   }
   m_document.GetUndoStack().push(new CChangeCommand(text, m_document.Shown(), std::move(names)));
 }
-
 
 bool CEntryEditor::MayClose() {
   // Asked before the archive's changes are: applying the text may give it

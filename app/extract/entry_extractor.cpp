@@ -25,8 +25,6 @@ namespace {
 
 CEntryExtractor::CDialogs g_dialogs;
 
-std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
 // The archive's own file, which no extraction may replace.
 std::optional<platform::FileIdentity> ArchiveIdentity(const CTarnEditorDoc& document) {
   if (document.GetPathName().isEmpty()) return std::nullopt;
@@ -111,27 +109,28 @@ void CEntryExtractor::ExtractEntry(const std::string& name, QWidget* parent) {
   // An archive that could not be mapped is read here, this entry only.
   const std::optional<CDataBuffer> bytes = shown->Bytes(name);
   if (bytes && bytes->HasData() &&
-      (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(m_document))).IsOk()) {
+      (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(m_document)))
+          .IsOk()) {
     ShowStatusText(QStringLiteral("Extracted %1").arg(BytesToText(name)));
   } else if (!bytes || bytes->IsCutOnDisk()) {
-    ShowStatusText(QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));
+    ShowStatusText(
+        QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));
   } else {
     ShowStatusText(QStringLiteral("Cannot extract %1 to %2: %3")
-                  .arg(BytesToText(name), chosen, QString::fromLocal8Bit(status.GetWords())));
+                       .arg(BytesToText(name), chosen, QString::fromLocal8Bit(status.GetWords())));
   }
 }
 
 std::vector<CExtractEntry> CEntryExtractor::ExtractableEntries(const CShownSnapshot& shown,
-                                                             const std::vector<std::string>* only,
-                                                             QString& refusal) const {
+                                                               const std::vector<std::string>* only,
+                                                               QString& refusal) const {
   std::vector<CExtractEntry> entries = shown.EntriesToExtract(only);
   // Entries this window has not changed are read from the opened file: not
   // once another program has rewritten it in place.
   const bool fromOpened = std::any_of(entries.begin(), entries.end(), [&](const CExtractEntry& e) {
     return shown.Changes().Find(e.name) == nullptr;
   });
-  if (fromOpened && !m_document.Shown().OpenedBytesIntact() &&
-      m_document.Shown().IsOpenedFile()) {
+  if (fromOpened && !m_document.Shown().OpenedBytesIntact() && m_document.Shown().IsOpenedFile()) {
     refusal = only != nullptr && only->size() == 1
                   ? QStringLiteral("Cannot extract %1: %2")
                         .arg(BytesToText(only->front()), ArchiveChangedText())
@@ -162,8 +161,9 @@ std::unique_ptr<QMimeData> CEntryExtractor::DragOut(std::vector<std::string> nam
   QString refusal;
   std::vector<CExtractEntry> entries = ExtractableEntries(*shown, &names, refusal);
   std::vector<CEntryProblem> problems;
-  if (!refusal.isEmpty()) problems.push_back({names.empty() ? std::string() : names.front(),
-                                              refusal.toLocal8Bit().toStdString()});
+  if (!refusal.isEmpty())
+    problems.push_back(
+        {names.empty() ? std::string() : names.front(), refusal.toLocal8Bit().toStdString()});
   std::unique_ptr<QMimeData> carried;
   if (!entries.empty()) {
     // Kept until the next drag: the file manager copies from it after the drop.
@@ -219,16 +219,16 @@ void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const 
 
   if (!report.folderError.IsOk()) {
     ShowStatusText(QStringLiteral("Cannot extract to %1: %2")
-                  .arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
+                       .arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
     return;
   }
   if (report.archiveChanged) {
     // Refused as Save As refuses: what the archive holds now is not what
     // the window shows. The entries written before the cut are whole.
     ShowStatusText(QStringLiteral("Cannot extract all: %1 (%2 of %3 entries were extracted)")
-                  .arg(ArchiveChangedText())
-                  .arg(report.written)
-                  .arg(entries.size()));
+                       .arg(ArchiveChangedText())
+                       .arg(report.written)
+                       .arg(entries.size()));
     return;
   }
   QString summary = QStringLiteral("Extracted %1 of %2 entries to %3")
@@ -242,6 +242,6 @@ void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const 
 }
 
 QString CEntryExtractor::ArchiveChangedText() const {
-  return m_document.GetPathName() + QStringLiteral(": ") + QString::fromLatin1(kArchiveChangedWords);
+  return m_document.GetPathName() + QStringLiteral(": ") +
+         QString::fromLatin1(kArchiveChangedWords);
 }
-

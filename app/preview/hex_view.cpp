@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/document/entry_text.h"
+#include "app/document/status_text.h"
 #include "app/framework/win_app.h"
 
 namespace {
@@ -271,8 +272,7 @@ void CHexView::keyPressEvent(QKeyEvent* event) {
   } else if (control && event->key() == Qt::Key_F) {
     AskFind();
   } else if (event->key() == Qt::Key_F3 && !m_lastNeedle.empty()) {
-    if (!Find(m_lastNeedle))
-      if (CWinApp* app = AfxGetApp()) app->SetMessageText(QStringLiteral("Bytes not found"));
+    if (!Find(m_lastNeedle)) ShowStatusText(QStringLiteral("Bytes not found"));
   } else if (event->key() == Qt::Key_Home && control) {
     verticalScrollBar()->setValue(0);
   } else if (event->key() == Qt::Key_End && control) {
@@ -292,11 +292,10 @@ void CHexView::AskGoTo() {
   const bool hex = typed.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
   bool number = false;
   const qulonglong offset = (hex ? typed.mid(2) : typed).toULongLong(&number, hex ? 16 : 10);
-  CWinApp* app = AfxGetApp();
   if (!number) {
-    if (app != nullptr) app->SetMessageText(QStringLiteral("Not an offset: ") + typed);
-  } else if (!GoTo(offset) && app != nullptr) {
-    app->SetMessageText(
+    ShowStatusText(QStringLiteral("Not an offset: ") + typed);
+  } else if (!GoTo(offset)) {
+    ShowStatusText(
         QStringLiteral("Offset %1 is past the end (%2 bytes)").arg(offset).arg(m_bytes.size()));
   }
 }
@@ -309,10 +308,9 @@ void CHexView::AskFind() {
       QString(), &ok);
   if (!ok) return;
   const std::optional<std::string> needle = NeedleBytes(typed);
-  CWinApp* app = AfxGetApp();
   if (!needle) {
-    if (app != nullptr) app->SetMessageText(QStringLiteral("Nothing to find in: ") + typed);
-  } else if (!Find(*needle) && app != nullptr) {
-    app->SetMessageText(QStringLiteral("Bytes not found"));
+    ShowStatusText(QStringLiteral("Nothing to find in: ") + typed);
+  } else if (!Find(*needle)) {
+    ShowStatusText(QStringLiteral("Bytes not found"));
   }
 }

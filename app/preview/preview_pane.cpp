@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/document/status_text.h"
 #include "app/document/entry_hooks.h"
 #include "app/document/entry_text.h"
 #include "app/framework/command_ids.h"
@@ -67,10 +68,6 @@ void KeepMode(const QString& extension, PreviewMode mode) {
   if (app == nullptr || extension.isEmpty()) return;
   app->GetProfile()->setValue(QStringLiteral("Preview/") + extension,
                               QString::fromLatin1(ModeWord(mode)));
-}
-
-void Say(const QString& text) {
-  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
 }
 
 // An image over decoded pixels, which it frees when it goes.
@@ -221,7 +218,7 @@ void CPreviewPane::Show(PreviewMode mode) {
   if (!m_bytes.HasData() && m_bytes.GetSize() > 0) {
     // An archive that could not be mapped, and this entry could not be read either.
     ShowMessage(QStringLiteral("Cannot read this entry from the archive"));
-    Say(m_message->text());
+    ShowStatusText(m_message->text());
     m_list->setFocusProxy(m_message);
     return;
   }
@@ -229,8 +226,7 @@ void CPreviewPane::Show(PreviewMode mode) {
     case PreviewMode::Rules:
       // Shown first: the list fits its columns to the pane only when it is visible.
       setCurrentWidget(m_list);
-      Describe(QStringLiteral("Rules"),
-               QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name)));
+      Describe(QStringLiteral("Rules"), QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name)));
       break;
     case PreviewMode::Text: ShowText(); break;
     case PreviewMode::Image: ShowImage(); break;
@@ -239,12 +235,12 @@ void CPreviewPane::Show(PreviewMode mode) {
       m_hex->SetBytes(m_bytes);
       setCurrentWidget(m_hex);
       Describe(QStringLiteral("Bytes"), QStringLiteral("%1 bytes").arg(m_bytes.GetSize()));
-      Say(QStringLiteral("%1 bytes").arg(m_bytes.GetSize()) +
-          (m_facts.damagedFormat != nullptr
-               ? QStringLiteral("; damaged %1: %2")
-                     .arg(QString::fromLatin1(m_facts.damagedFormat).toUpper(),
-                          QString::fromUtf8(DamagedWords(m_facts)))
-               : QString()));
+      ShowStatusText(QStringLiteral("%1 bytes").arg(m_bytes.GetSize()) +
+                     (m_facts.damagedFormat != nullptr
+                          ? QStringLiteral("; damaged %1: %2")
+                                .arg(QString::fromLatin1(m_facts.damagedFormat).toUpper(),
+                                     QString::fromUtf8(DamagedWords(m_facts)))
+                          : QString()));
       break;
   }
   // F6 moves the focus to the splitter's pane, which is the list: when the
@@ -264,7 +260,7 @@ void CPreviewPane::ShowText() {
                             ? QStringLiteral("%1 bytes, the first %2 shown").arg(size).arg(shown)
                             : QStringLiteral("%1 bytes of text").arg(size);
   Describe(QStringLiteral("Text"), facts);
-  Say(facts);
+  ShowStatusText(facts);
 }
 
 void CPreviewPane::ShowImage() {
@@ -286,7 +282,7 @@ void CPreviewPane::ShowImage() {
   if (image.isNull()) {
     if (why.isEmpty()) why = QStringLiteral("Not an image this editor can read");
     ShowMessage(why);
-    Say(why);
+    ShowStatusText(why);
     return;
   }
   m_image->SetImage(image);
@@ -295,7 +291,7 @@ void CPreviewPane::ShowImage() {
                             ? ImageFactsText(m_facts.image)
                             : QStringLiteral("%1 × %2").arg(image.width()).arg(image.height());
   Describe(QStringLiteral("Image"), facts);
-  Say(facts);
+  ShowStatusText(facts);
 }
 
 void CPreviewPane::ShowSound() {
@@ -308,7 +304,7 @@ void CPreviewPane::ShowSound() {
   const QString facts = SoundFactsText(m_facts.sound);
   ShowMessage(facts);
   Describe(QStringLiteral("Sound"), facts);
-  Say(facts + QStringLiteral("; playing sounds is not available in this build"));
+  ShowStatusText(facts + QStringLiteral("; playing sounds is not available in this build"));
 }
 
 void CPreviewPane::ShowMessage(const QString& words) {
@@ -352,8 +348,7 @@ void CPreviewPane::OnUpdate(int hint) {
     m_bytes = CDataBuffer();
     return;
   }
-  const std::optional<CDataBuffer> now =
-      m_document->Shown().Bytes(m_name);
+  const std::optional<CDataBuffer> now = m_document->Shown().Bytes(m_name);
   const CDataBuffer bytes = now ? *now : CDataBuffer();
   if (bytes.GetData() == m_bytes.GetData() && bytes.GetSize() == m_bytes.GetSize()) return;
   // The list shows rules entries itself, and keeps its place in them.

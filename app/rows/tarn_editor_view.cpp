@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <new>
 
+#include "app/document/status_text.h"
 #include "app/document/entry_hooks.h"
 #include "app/document/entry_text.h"
 #include "app/document/text_width.h"
@@ -198,15 +199,11 @@ void CTarnEditorView::ShowBytes(const CDataBuffer& entry) {
   if (!entry.HasData() && entry.GetSize() > 0) {
     // An archive that could not be mapped, and this entry could not be
     // read from it either (gone, cut short, or too large for memory).
-    if (CWinApp* app = AfxGetApp())
-      app->SetMessageText(QStringLiteral("Cannot read this entry from the archive"));
+    ShowStatusText(QStringLiteral("Cannot read this entry from the archive"));
     return;
   }
   const std::string_view bytes(reinterpret_cast<const char*>(entry.GetData()), entry.GetSize());
-  if (CWinApp* app = AfxGetApp()) {
-    app->SetMessageText(
-        EntryStatusText(bytes.size(), m_model.GetRows().size(), !IsRulesText(bytes)));
-  }
+  ShowStatusText(EntryStatusText(bytes.size(), m_model.GetRows().size(), !IsRulesText(bytes)));
 }
 
 void CTarnEditorView::AutoSizeColumns() {

@@ -66,8 +66,6 @@ struct CColumnWidths {
 // pane, or all it needs when that is less, so Value always starts in view.
 CColumnWidths CapColumnWidths(CColumnWidths fitted, CColumnWidths minimum, int visible);
 
-
-
 class CTarnEditorView : public CListView {
   Q_OBJECT
 

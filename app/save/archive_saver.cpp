@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "app/document/entry_text.h"
 #include "app/document/archive_window.h"
 #include "app/document/status_text.h"
 #include "app/document/tarn_editor_doc.h"
@@ -18,8 +19,6 @@
 #include "archive/extract.h"
 
 namespace {
-
-std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QString Shown(const QString& path) {
   return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
@@ -219,8 +218,12 @@ void CArchiveSaver::SaveCopyAs() {
 bool CArchiveSaver::OnCmdMsg(int id, CCmdUI* query) {
   const bool modified = m_document.IsModified();
   switch (id) {
-    case ID_FILE_SAVE: return Handle(query, [this] { Save(); }, modified);
-    case ID_FILE_SAVE_CHANGES_AS: return Handle(query, [this] { SaveChangesAs(); }, modified);
+    case ID_FILE_SAVE:
+      return Handle(
+          query, [this] { Save(); }, modified);
+    case ID_FILE_SAVE_CHANGES_AS:
+      return Handle(
+          query, [this] { SaveChangesAs(); }, modified);
     case ID_FILE_SAVE_AS:
       // Offered for an opened archive, and for a new one once it has entries.
       return Handle(

@@ -136,6 +136,39 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
   }
 }
 
+void CRulesSearchJob::CollectRow(CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
+  if (m_found.fetch_add(1, std::memory_order_relaxed) >= kMostRows) {
+    m_tooMany = true;
+    m_stop = true;
+    return;
+  }
+  const auto put = [&chunk](std::string_view bytes, uint32_t& at, uint32_t& size) {
+    at = static_cast<uint32_t>(chunk.text.size());
+    size = static_cast<uint32_t>(bytes.size());
+    chunk.text.append(bytes);
+  };
+  CFoundRows::CRow row{static_cast<uint32_t>(entry),
+                       static_cast<uint32_t>(match.row),
+                       match.cells.depth,
+                       0,
+                       0,
+                       0,
+                       0,
+                       0,
+                       0};
+  if (!chunk.rows.empty() && chunk.rows.back().entry == row.entry &&
+      chunk.lastBlock == match.block.data()) {
+    row.block = chunk.rows.back().block;
+    row.blockSize = chunk.rows.back().blockSize;
+  } else {
+    put(match.block, row.block, row.blockSize);
+    chunk.lastBlock = match.block.data();
+  }
+  put(match.cells.name, row.name, row.nameSize);
+  put(match.cells.value, row.value, row.valueSize);
+  chunk.rows.push_back(row);
+}
+
 void CRulesSearchJob::Run() {
   // Hands `call` to the receiver's thread; dropped when the receiver is gone.
   const auto post = [this](auto call) {
@@ -146,36 +179,7 @@ void CRulesSearchJob::Run() {
   QString failure;
   try {
     const auto collect = [this](CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
-      if (m_found.fetch_add(1, std::memory_order_relaxed) >= kMostRows) {
-        m_tooMany = true;
-        m_stop = true;
-        return;
-      }
-      const auto put = [&chunk](std::string_view bytes, uint32_t& at, uint32_t& size) {
-        at = static_cast<uint32_t>(chunk.text.size());
-        size = static_cast<uint32_t>(bytes.size());
-        chunk.text.append(bytes);
-      };
-      CFoundRows::CRow row{static_cast<uint32_t>(entry),
-                           static_cast<uint32_t>(match.row),
-                           match.cells.depth,
-                           0,
-                           0,
-                           0,
-                           0,
-                           0,
-                           0};
-      if (!chunk.rows.empty() && chunk.rows.back().entry == row.entry &&
-          chunk.lastBlock == match.block.data()) {
-        row.block = chunk.rows.back().block;
-        row.blockSize = chunk.rows.back().blockSize;
-      } else {
-        put(match.block, row.block, row.blockSize);
-        chunk.lastBlock = match.block.data();
-      }
-      put(match.cells.name, row.name, row.nameSize);
-      put(match.cells.value, row.value, row.valueSize);
-      chunk.rows.push_back(row);
+      CollectRow(chunk, entry, match);
     };
     const auto deliver = [&](CFoundRows& chunk, size_t done) {
       auto piece = std::make_shared<CFoundRows>(std::move(chunk));

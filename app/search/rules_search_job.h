@@ -109,6 +109,9 @@ class CRulesSearchJob {
   using Collect = std::function<void(CFoundRows& chunk, size_t entry, const CRulesMatch& match)>;
   using Hand = std::function<void(CFoundRows& chunk, size_t entriesDone)>;
   void RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure);
+  // Adds a match to `chunk`, its texts after the chunk's others; stops the
+  // search past the most rows kept.
+  void CollectRow(CFoundRows& chunk, size_t entry, const CRulesMatch& match);
 
   // The map searched; its count is touched on the user-interface thread only.
   std::shared_ptr<const CEntryMap> m_map;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "app/document/status_text.h"
 #include "app/document/entry_text.h"
 #include "app/document/entry_selection.h"
 #include "app/framework/command_ids.h"
@@ -23,10 +24,6 @@
 namespace {
 
 const char* const kHeadings[] = {"Entry", "Block", "Name", "Value"};
-
-void ShowMessage(const QString& text) {
-  if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
-}
 
 // The archive document of a window, or null.
 CTarnEditorDoc* ArchiveOf(CMDIChildWnd* window) {
@@ -195,16 +192,17 @@ void CRulesSearchPane::Search() {
   const std::optional<std::string> pattern = TextToBytes(m_field->text());
   if (document == nullptr || !pattern || pattern->empty()) {
     if (document != nullptr && !pattern) {
-      ShowMessage(QStringLiteral("No row holds \"%1\": no byte stands for some of its characters")
-                      .arg(EscapeControls(m_field->text())));
+      ShowStatusText(
+          QStringLiteral("No row holds \"%1\": no byte stands for some of its characters")
+              .arg(EscapeControls(m_field->text())));
     }
     return;
   }
   if (document->Shown().IsOpenedFile() && !document->Shown().OpenedBytesIntact()) {
     // Its unchanged entries would be searched as another program left them,
     // which is not what was opened: no matches are better than wrong ones.
-    ShowMessage(QStringLiteral("Cannot search: %1: has changed on disk since it was opened")
-                    .arg(QDir::toNativeSeparators(document->GetPathName())));
+    ShowStatusText(QStringLiteral("Cannot search: %1: has changed on disk since it was opened")
+                       .arg(QDir::toNativeSeparators(document->GetPathName())));
     return;
   }
   m_job.reset();  // the last search, if it still runs
@@ -231,7 +229,8 @@ void CRulesSearchPane::Search() {
       },
       PendingEntries(*document));
   m_stopKey->setEnabled(true);
-  ShowMessage(QStringLiteral("Searching the rules for \"%1\"...").arg(EscapeControls(m_pattern)));
+  ShowStatusText(
+      QStringLiteral("Searching the rules for \"%1\"...").arg(EscapeControls(m_pattern)));
 }
 
 void CRulesSearchPane::ForgetWindow() {
@@ -255,9 +254,9 @@ void CRulesSearchPane::OnDeliver(uint64_t generation, CFoundRows&& rows, size_t 
     m_fitted = true;
   }
   const size_t total = std::max<size_t>(m_job->GetEntryCount(), 1);
-  ShowMessage(QStringLiteral("Searching the rules: %1%, %2")
-                  .arg(static_cast<int>(entriesDone * 100 / total))
-                  .arg(CountText()));
+  ShowStatusText(QStringLiteral("Searching the rules: %1%, %2")
+                     .arg(static_cast<int>(entriesDone * 100 / total))
+                     .arg(CountText()));
 }
 
 QString CRulesSearchPane::CountText() const {
@@ -278,18 +277,18 @@ void CRulesSearchPane::OnFinish(uint64_t generation, CRulesSearchJob::Outcome ou
   const QString shown = EscapeControls(m_pattern);
   switch (outcome) {
     case CRulesSearchJob::Outcome::Complete:
-      ShowMessage(m_model.rowCount() == 0 ? QStringLiteral("No row holds \"%1\"").arg(shown)
-                                          : CountText());
+      ShowStatusText(m_model.rowCount() == 0 ? QStringLiteral("No row holds \"%1\"").arg(shown)
+                                             : CountText());
       break;
     case CRulesSearchJob::Outcome::Stopped:
-      ShowMessage(QStringLiteral("Search stopped: %1 so far").arg(CountText()));
+      ShowStatusText(QStringLiteral("Search stopped: %1 so far").arg(CountText()));
       break;
     case CRulesSearchJob::Outcome::TooMany:
-      ShowMessage(
+      ShowStatusText(
           QStringLiteral("Too many matches: the first %1 are listed").arg(m_model.rowCount()));
       break;
     case CRulesSearchJob::Outcome::Failed:
-      ShowMessage(QStringLiteral("Search failed: %1").arg(failure));
+      ShowStatusText(QStringLiteral("Search failed: %1").arg(failure));
       break;
   }
 }
@@ -309,7 +308,7 @@ void CRulesSearchPane::ShowMatch(int row) {
   auto* target = dynamic_cast<CEntrySelection*>(m_window.data());
   if (target == nullptr || !target->SelectEntryRow(m_model.EntryNameOf(row), m_model.At(row).row))
     return;
-  ShowMessage(QStringLiteral("Match %1 of %2").arg(row + 1).arg(m_model.rowCount()));
+  ShowStatusText(QStringLiteral("Match %1 of %2").arg(row + 1).arg(m_model.rowCount()));
 }
 
 void CRulesSearchPane::Step(int direction) {

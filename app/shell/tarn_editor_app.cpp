@@ -64,7 +64,8 @@ bool CTarnEditorApp::InitInstance() {
   MoveOldSettings();
   LoadStdProfileSettings(16);
 
-  AddDocTemplate(CMultiDocTemplate::Make<CChildFrame, CLeftView>(IDR_TARNEDTYPE, NewArchiveDocument));
+  AddDocTemplate(
+      CMultiDocTemplate::Make<CChildFrame, CLeftView>(IDR_TARNEDTYPE, NewArchiveDocument));
 
   auto mainFrame = std::make_unique<CMainFrame>();
   // The frame is the main window before it loads: its creation already

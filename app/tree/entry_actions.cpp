@@ -130,8 +130,7 @@ void CEntryActions::CopyName(const QModelIndex& index) {
 void CEntryActions::ExtractEntry(const QModelIndex& index) {
   const CTarnEditorDoc* document = m_tree->GetDocument();
   const std::optional<std::string_view> name = m_tree->NameOf(index);
-  if (!index.isValid() || document == nullptr || !name || document->GetExport() == nullptr)
-    return;
+  if (!index.isValid() || document == nullptr || !name || document->GetExport() == nullptr) return;
   document->GetExport()->ExtractEntry(std::string(*name), m_tree);
 }
 

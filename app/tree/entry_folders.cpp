@@ -147,4 +147,3 @@ std::string CEntryFolders::PathOf(uint32_t folder) const {
   }
   return path;
 }
-

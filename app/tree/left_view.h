@@ -85,7 +85,6 @@ class CEntryTreeModel : public QAbstractListModel {
 // selected and the old one no longer is; otherwise nothing (null).
 const CDataBuffer* EntryToShow(bool oldItemSelected, bool newItemSelected, const void* newItemData);
 
-
 class CLeftView : public CTreeView {
   Q_OBJECT
 
@@ -187,7 +186,7 @@ class CLeftView : public CTreeView {
   // splitter's child (see CSplitterWnd::AddOverlay), and goes with the tree.
   QPointer<CEntryFindBar> m_findBar;
   CEntryActions* m_actions = nullptr;  // the context menu; a child
-  bool m_refilling = false;  // the selection stays out of the list pane's way
+  bool m_refilling = false;            // the selection stays out of the list pane's way
   // Where the tree was before the document took the saved archive's entries.
   struct CKept {
     std::optional<std::string> name;

@@ -76,7 +76,8 @@ class LogicTest : public QObject {
 
   void everyByteHasItsOwnCharacter() {
     QSet<char16_t> seen;
-    for (int byte = 0; byte < 256; ++byte) seen.insert(Windows1252ToUnicode(static_cast<uint8_t>(byte)));
+    for (int byte = 0; byte < 256; ++byte)
+      seen.insert(Windows1252ToUnicode(static_cast<uint8_t>(byte)));
     QCOMPARE(seen.size(), 256);
   }
 
