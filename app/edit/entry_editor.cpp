@@ -227,20 +227,49 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
   return true;
 }
 
-void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) {
-  if (paths.isEmpty()) return;
+namespace {
+
+// The prefix the user gives added names, proposed as `prefix`, as bytes
+// ending in '\\' (or empty); nothing when the user cancels, or with a
+// character no byte stands for (the status bar then says so).
+std::optional<std::string> AskPrefix(const QString& prefix, QWidget* parent) {
   bool asked = false;
   const QString typed =
       QInputDialog::getText(parent, QStringLiteral("Add"), QStringLiteral("Names start with:"),
                             QLineEdit::Normal, prefix, &asked);
-  if (!asked) return;
+  if (!asked) return std::nullopt;
   std::optional<std::string> start = TextToBytes(typed);
-  if (start && !start->empty() && start->back() != '\\' && start->back() != '/') *start += '\\';
   if (!start) {
     ShowStatusText(
         QStringLiteral("Cannot add: the prefix holds a character that has no byte in names"));
-    return;
+    return std::nullopt;
   }
+  if (!start->empty() && start->back() != '\\' && start->back() != '/') *start += '\\';
+  return start;
+}
+
+// One question for a whole batch of which some names are taken: whether
+// to replace them (true) or skip them (false); nothing for Cancel.
+std::optional<bool> AskReplace(QWidget* parent) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Tarn Editor"),
+                  QStringLiteral("Some of the names are entries already. Replace them?"),
+                  QMessageBox::NoButton, parent);
+  QPushButton* replaceButton = box.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
+  QPushButton* skipButton = box.addButton(QStringLiteral("Skip"), QMessageBox::RejectRole);
+  box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(skipButton);
+  box.exec();
+  if (box.clickedButton() != replaceButton && box.clickedButton() != skipButton)
+    return std::nullopt;
+  return box.clickedButton() == replaceButton;
+}
+
+}  // namespace
+
+void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWidget* parent) {
+  if (paths.isEmpty()) return;
+  const std::optional<std::string> start = AskPrefix(prefix, parent);
+  if (!start) return;
   std::vector<CFound> found;
   QStringList skipped;
   for (const QString& path : paths)
@@ -248,22 +277,14 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   std::sort(found.begin(), found.end(),
             [](const CFound& a, const CFound& b) { return a.name < b.name; });
 
-  // One question for the whole batch when some names are taken.
   bool replace = true;
   const bool anyTaken = std::any_of(found.begin(), found.end(), [this](const CFound& f) {
     return CurrentBytes(m_document.Entries(), m_document.Changes(), f.name).has_value();
   });
   if (anyTaken) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Tarn Editor"),
-                    QStringLiteral("Some of the names are entries already. Replace them?"),
-                    QMessageBox::NoButton, parent);
-    QPushButton* replaceButton = box.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
-    QPushButton* skipButton = box.addButton(QStringLiteral("Skip"), QMessageBox::RejectRole);
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(skipButton);
-    box.exec();
-    if (box.clickedButton() != replaceButton && box.clickedButton() != skipButton) return;
-    replace = box.clickedButton() == replaceButton;
+    const std::optional<bool> answer = AskReplace(parent);
+    if (!answer) return;
+    replace = *answer;
   }
 
   // Each name is tried against the ones added before it, so a batch cannot
