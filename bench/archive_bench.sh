@@ -12,26 +12,18 @@
 #   TARN_BUILD_DIR=... TARN_BENCH_RUNS=30 bench/archive_bench.sh
 set -euo pipefail
 TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$TARN_ROOT/scripts/deps.sh"
-tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtest-dev python3 unzip valgrind time
+source "$TARN_ROOT/bench/bench_common.sh"
+tarn_install_packages "${TARN_BENCH_BUILD_PACKAGES[@]}" unzip valgrind time
 tarn_install_packages hyperfine || echo "hyperfine not available: timing with a shell loop" >&2
 
-build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
-bin=$build/bin
 count=${TARN_BENCH_ENTRIES:-200000}
 small=10000
 runs=${TARN_BENCH_RUNS:-20}
 
-# The benchmarks are built only when asked for.
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=ON >/dev/null
-else
-  cmake -S "$TARN_ROOT" -B "$build" -DTARN_BUILD_BENCH=ON >/dev/null
-fi
-cmake --build "$build" --target tarn make-bench-archive list-floor >/dev/null
+bench_configure --bench
+bench_build tarn make-bench-archive list-floor
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_scratch tarn-bench
 big=$work/entries-$count.big
 zip=$work/entries-$count.zip
 little=$work/entries-$small.big
@@ -70,7 +62,7 @@ if ! cmp -s <("$bin/tarn" list "$big" | LC_ALL=C sort) <("$bin/list-floor" "$big
   echo "tarn list and list-floor disagree on the lines" >&2
   exit 1
 fi
-cat "$big" "$zip" "$little" "$million" >/dev/null  # warm the page cache
+bench_warm "$big" "$zip" "$little" "$million"
 
 echo "== timing ($runs runs each)"
 if command -v hyperfine >/dev/null; then

@@ -100,38 +100,29 @@ int Body(std::string& out, CRandom& random, int depth, int lines, std::string_vi
   return written;
 }
 
-}  // namespace
+const char* const kTop[] = {"Art", "Audio", "Data", "Maps", "Shaders", "Interface"};
+const char* const kMiddle[] = {"Textures", "Meshes",  "Voices", "Sounds",  "INI",
+                               "Scripts",  "Terrain", "Units",  "Effects", "Music"};
+const char* const kStems[] = {"marten",  "basalt", "heron",   "thistle", "cinder", "kestrel",
+                              "glimmer", "quarry", "lantern", "warden",  "spire",  "runner"};
+const char* const kSuffixes[] = {".dds", ".tga", ".msh", ".wav", ".ini", ".txt", ".ogg"};
+// A real archive files most of its entries under a few long paths: with
+// BenchNames::Prefixed nine in ten names go under these six folders, the
+// rest spread out below a long common stem.
+const char* const kLong[] = {"Art\\Textures\\",          "Audio\\Sounds\\",
+                             "Data\\INI\\Object\\",      "Art\\Textures\\Units\\",
+                             "Audio\\Sounds\\Ambient\\", "Data\\INI\\Object\\Infantry\\"};
 
-std::string MakeRulesText(size_t targetBytes, uint64_t seed) {
-  CRandom random(seed);
-  std::string out;
-  out.reserve(targetBytes + 4096);
-  for (uint32_t block = 0; out.size() < targetBytes; ++block) {
-    const std::string_view eol = random.Below(2) == 0 ? "\r\n" : "\n";
-    if (random.Below(4) == 0) ((out += "; ---- block ") += std::to_string(block)) += eol;
-    ((out += random.Pick(kTypes)) += " Unit_") += std::to_string(block);
-    if (random.Below(8) == 0) out += "   ; header comment";
-    out += eol;
-    Body(out, random, 1, static_cast<int>(random.Between(5, 40)), eol);
-    (out += "End") += eol;
-    out += eol;
-  }
-  return out;
-}
-
-std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, BenchNames style) {
-  static const char* const kTop[] = {"Art", "Audio", "Data", "Maps", "Shaders", "Interface"};
-  static const char* const kMiddle[] = {"Textures", "Meshes",  "Voices", "Sounds",  "INI",
-                                        "Scripts",  "Terrain", "Units",  "Effects", "Music"};
-  static const char* const kStems[] = {"marten",  "basalt",  "heron",   "thistle",
-                                       "cinder",  "kestrel", "glimmer", "quarry",
-                                       "lantern", "warden",  "spire",   "runner"};
-  static const char* const kSuffixes[] = {".dds", ".tga", ".msh", ".wav", ".ini", ".txt", ".ogg"};
-  CRandom random(seed);
-
-  // Folders first, then files folder by folder: the order a tool walking a
-  // directory tree writes them in. Within a folder the order is arbitrary.
+// The folders names are filed under; with BenchNames::Prefixed the long
+// ones come first.
+std::vector<std::string> BenchFolders(BenchNames style) {
   std::vector<std::string> folders;
+  if (style == BenchNames::Prefixed) {
+    folders.assign(std::begin(kLong), std::end(kLong));
+    for (const char* top : kLong)
+      for (const char* middle : kMiddle) folders.push_back(std::string(top) + middle + "\\");
+    return folders;
+  }
   for (const char* top : kTop) {
     folders.push_back(std::string(top) + "\\");
     for (const char* middle : kMiddle) {
@@ -140,19 +131,13 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, Bench
         folders.push_back(std::string(top) + "\\" + middle + "\\G" + std::to_string(group) + "\\");
     }
   }
-  // A real archive files most of its entries under a few long paths: here
-  // nine in ten names go under the first six folders, the rest spread out
-  // below a long common stem.
-  static const char* const kLong[] = {"Art\\Textures\\",          "Audio\\Sounds\\",
-                                      "Data\\INI\\Object\\",      "Art\\Textures\\Units\\",
-                                      "Audio\\Sounds\\Ambient\\", "Data\\INI\\Object\\Infantry\\"};
-  if (style == BenchNames::Prefixed) {
-    std::vector<std::string> spread;
-    for (const char* top : kLong)
-      for (const char* middle : kMiddle) spread.push_back(std::string(top) + middle + "\\");
-    folders.assign(std::begin(kLong), std::end(kLong));
-    folders.insert(folders.end(), spread.begin(), spread.end());
-  }
+  return folders;
+}
+
+// `count` unique names, folder by folder: the order a tool walking a
+// directory tree writes them in. Within a folder the order is arbitrary.
+std::vector<std::string> FolderWalkNames(uint32_t count, CRandom& random, BenchNames style) {
+  const std::vector<std::string> folders = BenchFolders(style);
   const auto pickFolder = [&] {
     if (style == BenchNames::Spread || random.Below(10) == 0)
       return random.Below(static_cast<uint32_t>(folders.size()));
@@ -176,28 +161,54 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, Bench
     files[folder].push_back(std::move(name));
     ++made;
   }
-
   std::vector<std::string> order;
   for (auto& names : files)
     for (std::string& name : names) order.push_back(std::move(name));
+  return order;
+}
+
+// The archive of `names` in this order, mostly small entries of random bytes.
+std::string BuildWithPayloads(const std::vector<std::string>& names, CRandom& random) {
+  CBigBuilder builder;
+  std::string payload;
+  for (const std::string& name : names) {
+    const uint32_t roll = random.Below(100);
+    const uint32_t size = roll < 85   ? random.Between(8, 160)
+                          : roll < 99 ? random.Between(161, 1024)
+                                      : random.Between(1025, 16384);
+    payload.resize(size);
+    for (char& c : payload) c = static_cast<char>(random.Next());
+    builder.Add(name, payload);
+  }
+  return builder.Build();
+}
+
+}  // namespace
+
+std::string MakeRulesText(size_t targetBytes, uint64_t seed) {
+  CRandom random(seed);
+  std::string out;
+  out.reserve(targetBytes + 4096);
+  for (uint32_t block = 0; out.size() < targetBytes; ++block) {
+    const std::string_view eol = random.Below(2) == 0 ? "\r\n" : "\n";
+    if (random.Below(4) == 0) ((out += "; ---- block ") += std::to_string(block)) += eol;
+    ((out += random.Pick(kTypes)) += " Unit_") += std::to_string(block);
+    if (random.Below(8) == 0) out += "   ; header comment";
+    out += eol;
+    Body(out, random, 1, static_cast<int>(random.Between(5, 40)), eol);
+    (out += "End") += eol;
+    out += eol;
+  }
+  return out;
+}
+
+std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, BenchNames style) {
+  CRandom random(seed);
+  std::vector<std::string> order = FolderWalkNames(count, random, style);
   if (shuffled)
     for (size_t i = order.size(); i > 1; --i)
       std::swap(order[i - 1], order[random.Below(static_cast<uint32_t>(i))]);
-
-  CBigBuilder builder;
-  std::string payload;
-  {
-    for (const std::string& name : order) {
-      const uint32_t roll = random.Below(100);
-      const uint32_t size = roll < 85   ? random.Between(8, 160)
-                            : roll < 99 ? random.Between(161, 1024)
-                                        : random.Between(1025, 16384);
-      payload.resize(size);
-      for (char& c : payload) c = static_cast<char>(random.Next());
-      builder.Add(name, payload);
-    }
-  }
-  return builder.Build();
+  return BuildWithPayloads(order, random);
 }
 
 std::string MakeRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed) {

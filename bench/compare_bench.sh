@@ -17,21 +17,15 @@
 #   TARN_BUILD_DIR=... TARN_BENCH_RUNS=30 bench/compare_bench.sh
 set -euo pipefail
 TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$TARN_ROOT/scripts/deps.sh"
-tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtest-dev python3 diffutils valgrind
+source "$TARN_ROOT/bench/bench_common.sh"
+tarn_install_packages "${TARN_BENCH_BUILD_PACKAGES[@]}" diffutils valgrind
 tarn_install_packages hyperfine || { echo "compare_bench.sh needs hyperfine" >&2; exit 1; }
 
-build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
-bin=$build/bin
 runs=${TARN_BENCH_RUNS:-10}
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target tarn make-bench-archive >/dev/null
+bench_configure --bench
+bench_build tarn make-bench-archive
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-compare-bench-XXXXXX")
-shm=$(mktemp -d /dev/shm/tarn-compare-bench-XXXXXX)
-trap 'rm -rf "$work" "$shm"' EXIT
+bench_scratch tarn-compare-bench --shm
 
 echo "== generating archives in $work" >&2
 "$bin/make-bench-archive" 200000 "$work/old.big" shuffled
@@ -102,8 +96,7 @@ lines=$({ "$bin/tarn" diff --brief "$work/old.big" "$work/new.big" || true; } | 
 peer=$({ diff -rq "$shm/old" "$shm/new" || true; } | wc -l)
 echo "tarn diff: $lines entries differ; diff -rq: $peer lines" >&2
 [ "$lines" -eq "$peer" ] || { echo "tarn diff and diff -rq disagree" >&2; exit 1; }
-cat "$work"/*.big >/dev/null  # warm the page cache
-find "$shm" -type f -exec cat {} + >/dev/null
+bench_warm "$work"/*.big "$shm"
 
 echo "== diff: timing ($runs runs each)"
 hyperfine -N -i --warmup 2 --runs "$runs" --output=null --export-json "$work/diff.json" \
@@ -133,16 +126,12 @@ print(f"tarn list of all ten    {all_lists:8.1f} ms  -> overrides / list = {ms(o
 EOF
 
 echo "== instructions (callgrind, whole process)"
-count() {
-  { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null || true; } |
-    sed -n 's/.*Collected : *\([0-9]*\).*/\1/p'
-}
-d=$(count "$bin/tarn" diff "$work/old.big" "$work/new.big")
-l1=$(count "$bin/tarn" list "$work/old.big")
-l2=$(count "$bin/tarn" list "$work/new.big")
-o=$(count "$bin/tarn" overrides "${mods[@]}")
+d=$(bench_instructions "$bin/tarn" diff "$work/old.big" "$work/new.big")
+l1=$(bench_instructions "$bin/tarn" list "$work/old.big")
+l2=$(bench_instructions "$bin/tarn" list "$work/new.big")
+o=$(bench_instructions "$bin/tarn" overrides "${mods[@]}")
 lo=0
-for archive in "${mods[@]}"; do lo=$((lo + $(count "$bin/tarn" list "$archive"))); done
+for archive in "${mods[@]}"; do lo=$((lo + $(bench_instructions "$bin/tarn" list "$archive"))); done
 python3 -c "
 d, l, o, lo = $d, $l1 + $l2, $o, $lo
 print(f'tarn diff       {d:>14,} instructions; tarn list of both {l:>14,}; ratio {d / l:.2f}')

@@ -13,14 +13,12 @@
 // its output going to /dev/null; its time includes starting the process.
 #include <QApplication>
 #include <QItemSelectionModel>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +40,7 @@
 #include "app/document/tarn_editor_doc.h"
 #include "app/rows/tarn_editor_view.h"
 #include "bench/bench_data.h"
+#include "bench/editor_bench_support.h"
 #include "tests/support/big_builder.h"
 
 extern char** environ;
@@ -60,9 +59,7 @@ const int kRuns = [] {
   return given.isEmpty() ? 7 : std::max(1, given.toInt());
 }();
 
-using Clock = std::chrono::steady_clock;
-
-double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using Clock = BenchClock;
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -161,6 +158,19 @@ void Settle() {
   QCoreApplication::processEvents();
 }
 
+// The document's own share of an open: the archive read into the entry
+// map. Nothing when it cannot be read.
+std::optional<double> EntryMapMillis(const std::string& path) {
+  std::vector<double> mapTimes;
+  for (int i = 0; i < kRuns; ++i) {
+    CEntryMap entries;
+    const Clock::time_point start = Clock::now();
+    if (!OpenArchiveEntries(path, entries)) return std::nullopt;
+    mapTimes.push_back(Millis(Clock::now() - start));
+  }
+  return Median(mapTimes);
+}
+
 // What part 2 times, as a function of its own so that a profiler can be
 // told to count only this: valgrind --tool=callgrind
 // --toggle-collect='*SelectAndPaint*'.
@@ -171,32 +181,12 @@ void Settle() {
   list->viewport()->repaint();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  const std::string tarn = std::string(TARN_BIN_DIR) + "/tarn";
-
-  CTempDir dir;
-  std::printf("writing archives...\n");
-  const std::string wide = dir.Write("wide.big", MakeBenchArchive(kEntries, 1, true));
-  const std::string rowsText = ManyRowsText(kListRows);
-  const std::string tall = dir.Write(
-      "tall.big", CBigBuilder().Add("Big.ini", rowsText).Add("Small.ini", "A B\nEnd\n").Build());
-
-  QApplication application(argc, argv);
-  QTemporaryDir settingsDir;
-  QStandardPaths::setTestModeEnabled(true);
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-
-  CTarnEditorApp app;
-  if (!app.InitInstance()) return 1;
-  Settle();
-
-  // --- 1. open to a painted tree
+// Part 1: `tarn list` against the editor's open to a painted tree, with
+// the memory each takes.
+bool MeasureOpen(CTarnEditorApp& app, const std::string& tarn, const std::string& wide,
+                 const std::string& scratchDir) {
   std::vector<double> toolTimes, editorTimes;
-  const long toolRss = ToolPeakKb(settingsDir.path().toStdString(), {tarn, "list", wide});
+  const long toolRss = ToolPeakKb(scratchDir, {tarn, "list", wide});
   long addedRssKb = 0, addedHeapKb = 0;
   // The tool and the editor take turns: memory the system has just taken
   // back is slow to touch again on some virtual machines, and each should
@@ -208,24 +198,18 @@ int main(int argc, char** argv) {
     const long heapBefore = HeapKb();
     const Clock::time_point start = Clock::now();
     const auto [document, frame, tree] = OpenArchive(app, wide);
-    if (document == nullptr) return 1;
+    if (document == nullptr) return false;
     QCoreApplication::processEvents();
     tree->viewport()->repaint();
     editorTimes.push_back(Millis(Clock::now() - start));
-    if (tree->model()->rowCount() != static_cast<int>(kEntries)) return 1;
+    if (tree->model()->rowCount() != static_cast<int>(kEntries)) return false;
     addedRssKb = ResidentKb() - rssBefore;
     addedHeapKb = HeapKb() - heapBefore;
     document->OnCloseDocument();
     Settle();
   }
-  // The document's own share: the archive read into the entry map.
-  std::vector<double> mapTimes;
-  for (int i = 0; i < kRuns; ++i) {
-    CEntryMap entries;
-    const Clock::time_point start = Clock::now();
-    if (!OpenArchiveEntries(wide, entries)) return 1;
-    mapTimes.push_back(Millis(Clock::now() - start));
-  }
+  const std::optional<double> mapMillis = EntryMapMillis(wide);
+  if (!mapMillis) return false;
   const double toolOpen = Median(toolTimes), editorOpen = Median(editorTimes);
   std::printf("\n%u entries: open to painted tree\n", kEntries);
   if (toolRss >= 0)
@@ -234,11 +218,14 @@ int main(int argc, char** argv) {
     std::printf("  tarn list (process)      %8.1f ms   (peak RSS: no /usr/bin/time)\n", toolOpen);
   std::printf("  editor open + paint      %8.1f ms   RSS added %ld KiB, heap added %ld KiB\n",
               editorOpen, addedRssKb, addedHeapKb);
-  std::printf("    of which entry map     %8.1f ms\n", Median(mapTimes));
+  std::printf("    of which entry map     %8.1f ms\n", *mapMillis);
   std::printf("  ratio                    %8.2fx\n", editorOpen / toolOpen);
+  return true;
+}
 
-  // --- 1b. the same archive opened into View > Folders, taking turns with
-  // the flat list: the folder index is built in one pass over the names.
+// Part 1b: the same archive opened into View > Folders, taking turns with
+// the flat list: the folder index is built in one pass over the names.
+bool MeasureFolders(CTarnEditorApp& app, const std::string& wide) {
   std::vector<double> flatTimes, folderTimes, indexTimes;
   long indexHeapKb = 0;
   for (int i = 0; i < 2 * kRuns; ++i) {
@@ -246,7 +233,7 @@ int main(int argc, char** argv) {
     malloc_trim(0);
     const Clock::time_point start = Clock::now();
     const auto [document, frame, tree] = OpenArchive(app, wide);
-    if (document == nullptr) return 1;
+    if (document == nullptr) return false;
     QCoreApplication::processEvents();
     if (folders) {
       const long heapBefore = HeapKb();
@@ -266,26 +253,30 @@ int main(int argc, char** argv) {
       "  folders                  %8.1f ms   (of which the folder index %.1f ms, heap %ld KiB)\n",
       Median(folderTimes), Median(indexTimes), indexHeapKb);
   std::printf("  ratio                    %8.2fx\n", Median(folderTimes) / Median(flatTimes));
+  return true;
+}
 
-  // --- 2. select an entry of many rows
-  toolTimes.clear();
-  editorTimes.clear();
+// Part 2: `tarn show` against selecting the entry of many rows. Leaves
+// `tall` open for part 3; a document of null when it could not be opened
+// or its list was not filled.
+COpened MeasureSelect(CTarnEditorApp& app, const std::string& tarn, const std::string& tall) {
+  std::vector<double> toolTimes, editorTimes;
   for (int i = 0; i < kRuns; ++i) toolTimes.push_back(RunTool({tarn, "show", tall, "Big.ini"}));
-  const auto [document, frame, tree] = OpenArchive(app, tall);
-  if (document == nullptr) return 1;
-  CTarnEditorView* list = frame->GetRightPane();
+  const COpened opened = OpenArchive(app, tall);
+  if (opened.document == nullptr) return opened;
+  CTarnEditorView* list = opened.frame->GetRightPane();
   Settle();
-  const QModelIndex big = tree->model()->index(0, 0);
-  const QModelIndex small = tree->model()->index(1, 0);
+  const QModelIndex big = opened.tree->model()->index(0, 0);
+  const QModelIndex small = opened.tree->model()->index(1, 0);
   for (int i = 0; i < kRuns; ++i) {
-    tree->selectionModel()->setCurrentIndex(small, QItemSelectionModel::ClearAndSelect);
+    opened.tree->selectionModel()->setCurrentIndex(small, QItemSelectionModel::ClearAndSelect);
     Settle();
     const Clock::time_point start = Clock::now();
-    SelectAndPaint(tree, list, big);
+    SelectAndPaint(opened.tree, list, big);
     editorTimes.push_back(Millis(Clock::now() - start));
     if (list->model()->rowCount() != kListRows) {
       std::fprintf(stderr, "expected %d rows, got %d\n", kListRows, list->model()->rowCount());
-      return 1;
+      return {};
     }
   }
   const double toolShow = Median(toolTimes), editorShow = Median(editorTimes);
@@ -294,8 +285,13 @@ int main(int argc, char** argv) {
   std::printf("  editor select + paint    %8.1f ms   (columns %d and %d px)\n", editorShow,
               list->GetColumnWidth(0), list->GetColumnWidth(1));
   std::printf("  ratio                    %8.2fx\n", editorShow / toolShow);
+  return opened;
+}
 
-  // --- 3. edit a value, undo, redo
+// Part 3: edit a value of the entry part 2 selected, undo and redo.
+void MeasureEdit(const COpened& opened) {
+  CTarnEditorDoc* document = opened.document;
+  CTarnEditorView* list = opened.frame->GetRightPane();
   std::vector<double> editTimes, undoTimes, redoTimes;
   const CRulesRows& rows = list->GetModel()->GetRows();
   const size_t row = static_cast<size_t>(kListRows / 2);
@@ -320,7 +316,28 @@ int main(int argc, char** argv) {
   std::printf("  edit a value             %8.1f ms\n", Median(editTimes));
   std::printf("  undo                     %8.1f ms\n", Median(undoTimes));
   std::printf("  redo                     %8.1f ms\n", Median(redoTimes));
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string tarn = std::string(TARN_BIN_DIR) + "/tarn";
+  CTempDir dir;
+  std::printf("writing archives...\n");
+  const std::string wide = dir.Write("wide.big", MakeBenchArchive(kEntries, 1, true));
+  const std::string rowsText = ManyRowsText(kListRows);
+  const std::string tall = dir.Write(
+      "tall.big", CBigBuilder().Add("Big.ini", rowsText).Add("Small.ini", "A B\nEnd\n").Build());
+
+  CBenchApplication application(argc, argv);
+  CTarnEditorApp app;
+  if (!app.InitInstance()) return 1;
+  Settle();
+  if (!MeasureOpen(app, tarn, wide, application.GetScratchPath().toStdString())) return 1;
+  if (!MeasureFolders(app, wide)) return 1;
+  const COpened opened = MeasureSelect(app, tarn, tall);
+  if (opened.document == nullptr) return 1;
+  MeasureEdit(opened);
   app.ExitInstance();
   return 0;
 }

@@ -13,22 +13,17 @@
 #   TARN_BENCH_SMALL_FILES=256 ... (how many small files; 10,000 by default)
 set -euo pipefail
 TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$TARN_ROOT/scripts/deps.sh"
+source "$TARN_ROOT/bench/bench_common.sh"
 tarn_install_packages cmake ninja-build g++ python3 zip unzip time hyperfine
 
-build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
-bin=$build/bin
 runs=${TARN_BENCH_RUNS:-10}
 small_files=${TARN_BENCH_SMALL_FILES:-10000}
 large=${TARN_BENCH_LARGE_FILES:-4}
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target tarn >/dev/null
+bench_configure
+bench_build tarn
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_scratch tarn-bench
 cd "$work"
 
 # 10,000 files in nested folders, sizes drawn like the demo archive's

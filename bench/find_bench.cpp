@@ -11,9 +11,6 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -29,15 +26,14 @@
 #include "app/shell/tarn_editor_app.h"
 #include "app/rows/tarn_editor_view.h"
 #include "bench/bench_data.h"
+#include "bench/editor_bench_support.h"
 #include "tests/support/big_builder.h"
 
 namespace {
 
 constexpr uint32_t kEntries = 200000;
 
-using Clock = std::chrono::steady_clock;
-
-double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+using Clock = BenchClock;
 
 struct CTimes {
   std::vector<double> millis;
@@ -48,106 +44,89 @@ struct CTimes {
   }
 };
 
-// One key into `target`, timed until both panes have repainted.
-double TimeKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers, const QString& text,
-               CLeftView* tree, CTarnEditorView* list) {
+// The open archive's panes and its find bar's field, which the keys go to.
+struct CPanes {
+  CLeftView* tree = nullptr;
+  CTarnEditorView* list = nullptr;
+  QLineEdit* field = nullptr;
+};
+
+// One key into the find field, timed until both panes have repainted.
+double TimeKey(const CPanes& panes, int key, const QString& text) {
   const Clock::time_point start = Clock::now();
-  QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
-  QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
-  QApplication::sendEvent(target, &press);
-  QApplication::sendEvent(target, &release);
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(panes.field, &press);
+  QApplication::sendEvent(panes.field, &release);
   QCoreApplication::processEvents();
-  tree->viewport()->repaint();
-  list->viewport()->repaint();
+  panes.tree->viewport()->repaint();
+  panes.list->viewport()->repaint();
   return Millis(Clock::now() - start);
 }
 
-void Type(const std::string& text, QLineEdit* field, CLeftView* tree, CTarnEditorView* list,
-          CTimes& times) {
-  for (const char c : text) {
-    const QString key(QLatin1Char{c});
-    times.millis.push_back(TimeKey(field, 0, Qt::NoModifier, key, tree, list));
-  }
+void Type(const std::string& text, const CPanes& panes, CTimes& times) {
+  for (const char c : text) times.millis.push_back(TimeKey(panes, 0, QString(QLatin1Char{c})));
 }
 
-// The offscreen platform warns on every change of a window's size hints.
-void Quiet(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type != QtDebugMsg && !message.contains(QLatin1String("propagateSizeHints"))) {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-  }
-}
-
-void Clear(QLineEdit* field, CLeftView* tree) {
-  field->clear();
-  tree->setCurrentIndex(tree->model()->index(0, 0));
+void Clear(const CPanes& panes) {
+  panes.field->clear();
+  panes.tree->setCurrentIndex(panes.tree->model()->index(0, 0));
   QCoreApplication::processEvents();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  qInstallMessageHandler(&Quiet);
-  CTempDir dir;
-  std::printf("writing archive...\n");
-  const std::string wide = dir.Write("wide.big", MakeBenchArchive(kEntries));
-
-  QApplication application(argc, argv);
-  QTemporaryDir settingsDir;
-  QStandardPaths::setTestModeEnabled(true);
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-
-  CTarnEditorApp app;
-  app.SetArguments({QString::fromStdString(wide)});
-  if (!app.InitInstance()) return 1;
-  QCoreApplication::processEvents();
+// The panes of the archive the application opened, with the find field
+// shown; a null field when the archive or the field is not as expected.
+CPanes OpenFind(CTarnEditorApp& app) {
   auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
-  auto* tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
-  CTarnEditorView* list = frame->GetRightPane();
-  if (tree->model()->rowCount() != static_cast<int>(kEntries)) return 1;
-  tree->BeginFind();
+  CPanes panes;
+  panes.tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
+  panes.list = frame->GetRightPane();
+  if (panes.tree->model()->rowCount() != static_cast<int>(kEntries)) return {};
+  panes.tree->BeginFind();
   QCoreApplication::processEvents();
   // The find bar's own field: the frame holds other fields (rename, Find in Rules).
   auto* bar = frame->findChild<CEntryFindBar*>();
-  QLineEdit* field = bar != nullptr ? bar->GetField() : nullptr;
-  if (field == nullptr || !field->isVisible()) {
+  panes.field = bar != nullptr ? bar->GetField() : nullptr;
+  if (panes.field == nullptr || !panes.field->isVisible()) {
     std::fprintf(stderr, "the find field did not open\n");
-    return 1;
+    return {};
   }
+  return panes;
+}
 
-  const CEntryMap& entries = tree->GetModel()->GetEntries();
+// Typing the tail of the last name: each key moves the search on from
+// where the last one stopped. False when the last name was not found.
+bool TypeTailOfLastName(const CPanes& panes, const CEntryMap& entries) {
   const std::string last(entries.NameAt(entries.size() - 1));
   const std::string tail = last.substr(last.size() - std::min<size_t>(last.size(), 14));
   // One pass first, so the names are in memory and the code warm.
-  Type(tail, field, tree, list, *new CTimes);
-  Clear(field, tree);
+  CTimes warm;
+  Type(tail, panes, warm);
+  Clear(panes);
 
   std::printf("\n%u entries: one key in the find field to painted panes\n", kEntries);
   CTimes toLast;
-  Type(tail, field, tree, list, toLast);
-  const QString found = tree->currentIndex().data().toString();
+  Type(tail, panes, toLast);
+  const QString found = panes.tree->currentIndex().data().toString();
   toLast.Print("tail of the last name");
   if (found != QString::fromLatin1(last.data(), static_cast<qsizetype>(last.size()))) {
     std::fprintf(stderr, "the last name was not found (at %s)\n", qPrintable(found));
-    return 1;
+    return false;
   }
+  return true;
+}
 
-  Clear(field, tree);
-  CTimes none;
-  Type("#no such name#", field, tree, list, none);
-  none.Print("no match (all names, each key)");
-
-  // A folder-like text in a good share of the names; F3 steps through it.
-  Clear(field, tree);
+// F3 through a folder-like text found in a good share of the names.
+void StepThroughCommonText(CTarnEditorApp& app, const CPanes& panes, const CEntryMap& entries) {
   const std::string middle(entries.NameAt(entries.size() / 2));
   const std::string common = middle.substr(0, std::min<size_t>(middle.size(), 6));
-  Type(common, field, tree, list, *new CTimes);
+  CTimes typed;
+  Type(common, panes, typed);
   CTimes next;
   double slowest = 0;
   QString slowestEntry;
   for (int i = 0; i < 100; ++i) {
-    next.millis.push_back(TimeKey(field, Qt::Key_F3, Qt::NoModifier, QString(), tree, list));
+    next.millis.push_back(TimeKey(panes, Qt::Key_F3, QString()));
     if (next.millis.back() > slowest) {
       slowest = next.millis.back();
       slowestEntry = app.GetMainWnd()->GetMessageText();
@@ -157,16 +136,48 @@ int main(int argc, char** argv) {
   // What the slowest key selected: the list's share of a keystroke grows
   // with the entry it shows.
   std::printf("  %-34s %s\n", "slowest F3 selected", qPrintable(slowestEntry));
+}
 
-  // The search alone, through every name.
+// The search alone, through every name. False when it found the text that
+// no name holds.
+bool TimeSearchAlone(const CEntryMap& entries) {
   CTimes scan;
   for (int i = 0; i < 21; ++i) {
     const Clock::time_point start = Clock::now();
-    if (FindEntry(entries, "#no such name#", 0, FindDirection::Forward)) return 1;
+    if (FindEntry(entries, "#no such name#", 0, FindDirection::Forward)) return false;
     scan.millis.push_back(Millis(Clock::now() - start));
   }
   std::sort(scan.millis.begin(), scan.millis.end());
   std::printf("  %-34s median %6.2f ms\n", "of which a search of all names", scan.millis[10]);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qInstallMessageHandler(&QuietSizeHints);
+  CTempDir dir;
+  std::printf("writing archive...\n");
+  const std::string wide = dir.Write("wide.big", MakeBenchArchive(kEntries));
+
+  CBenchApplication application(argc, argv);
+  CTarnEditorApp app;
+  app.SetArguments({QString::fromStdString(wide)});
+  if (!app.InitInstance()) return 1;
+  QCoreApplication::processEvents();
+  const CPanes panes = OpenFind(app);
+  if (panes.field == nullptr) return 1;
+  const CEntryMap& entries = panes.tree->GetModel()->GetEntries();
+
+  if (!TypeTailOfLastName(panes, entries)) return 1;
+  // Every key walks all the names.
+  Clear(panes);
+  CTimes none;
+  Type("#no such name#", panes, none);
+  none.Print("no match (all names, each key)");
+  Clear(panes);
+  StepThroughCommonText(app, panes, entries);
+  if (!TimeSearchAlone(entries)) return 1;
 
   app.ExitInstance();
   return 0;

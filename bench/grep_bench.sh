@@ -12,25 +12,16 @@
 #   TARN_BUILD_DIR=... TARN_BENCH_RUNS=30 bench/grep_bench.sh
 set -euo pipefail
 TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$TARN_ROOT/scripts/deps.sh"
-tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtest-dev python3 "${TARN_BENCH_PACKAGES[@]}"
+source "$TARN_ROOT/bench/bench_common.sh"
+tarn_install_packages "${TARN_BENCH_BUILD_PACKAGES[@]}" "${TARN_BENCH_PACKAGES[@]}"
 
-build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
-bin=$build/bin
 runs=${TARN_BENCH_RUNS:-20}
-# The benchmarks (make-bench-archive among them) are built only when asked for.
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=ON >/dev/null
-else
-  cmake -S "$TARN_ROOT" -B "$build" -DTARN_BUILD_BENCH=ON >/dev/null
-fi
+bench_configure --bench
 targets=(tarn make-bench-archive)
 ninja -C "$build" -t targets all 2>/dev/null | grep -q '^rules_search_bench:' && targets+=(rules_search_bench)
-cmake --build "$build" --target "${targets[@]}" >/dev/null
+bench_build "${targets[@]}"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-grep-bench-XXXXXX")
-shm=$(mktemp -d /dev/shm/tarn-grep-bench-XXXXXX)
-trap 'rm -rf "$work" "$shm"' EXIT
+bench_scratch tarn-grep-bench --shm
 archive=$work/rules-2000.big
 "$bin/make-bench-archive" 2000 "$archive" rules
 "$bin/tarn" extract "$archive" "$shm/entries"
@@ -47,8 +38,7 @@ for pattern in "$rare" "$common"; do
   fi
   echo "$pattern: in $(wc -l <<<"$ours") of 2000 entries, $("$bin/tarn" grep "$pattern" "$archive" | wc -l) rows"
 done
-cat "$archive" >/dev/null
-find "$shm/entries" -type f -exec cat {} + >/dev/null  # warm
+bench_warm "$archive" "$shm/entries"
 
 echo "== timing: best and median of $runs runs each, taking turns"
 python3 - "$bin/tarn" "$archive" "$shm/entries" "$runs" "$rare" "$common" <<'PY'
@@ -82,7 +72,7 @@ if [ -x "$bin/rules_search_bench" ]; then
   echo "== Find in Rules against tarn grep -i, 200,000 entries"
   big=$work/entries-200000.big
   "$bin/make-bench-archive" 200000 "$big" shuffled
-  cat "$big" >/dev/null
+  bench_warm "$big"
   # Random payloads: a three-letter text turns up in a handful of entries.
   "$bin/rules_search_bench" "$big" ZQX "$runs" 2>/dev/null
 fi

@@ -10,22 +10,17 @@
 #   TARN_BUILD_DIR=... TARN_BENCH_RUNS=30 bench/info_bench.sh
 set -euo pipefail
 TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$TARN_ROOT/scripts/deps.sh"
-tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtest-dev python3 valgrind
+source "$TARN_ROOT/bench/bench_common.sh"
+tarn_install_packages "${TARN_BENCH_BUILD_PACKAGES[@]}" valgrind
 tarn_install_packages hyperfine || { echo "info_bench.sh needs hyperfine" >&2; exit 1; }
 
-build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
-bin=$build/bin
 runs=${TARN_BENCH_RUNS:-10}
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target tarn make-bench-archive >/dev/null
+bench_configure --bench
+bench_build tarn make-bench-archive
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-info-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_scratch tarn-info-bench
 "$bin/make-bench-archive" 200000 "$work/a.big" shuffled
-cat "$work/a.big" >/dev/null  # warm the page cache
+bench_warm "$work/a.big"
 "$bin/tarn" info "$work/a.big" | cut -f2 | sort | uniq -c >&2
 
 echo "== timing ($runs runs each)"
@@ -39,10 +34,6 @@ print(f"tarn list  {listing:8.1f} ms  -> info / list = {info / listing:.2f} (goa
 PY
 
 echo "== instructions (callgrind, whole process)"
-count() {
-  { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null || true; } |
-    sed -n 's/.*Collected : *\([0-9]*\).*/\1/p'
-}
-i=$(count "$bin/tarn" info "$work/a.big")
-l=$(count "$bin/tarn" list "$work/a.big")
+i=$(bench_instructions "$bin/tarn" info "$work/a.big")
+l=$(bench_instructions "$bin/tarn" list "$work/a.big")
 python3 -c "print(f'tarn info {$i:>14,} instructions; tarn list {$l:>14,}; ratio {$i / $l:.2f}')"

@@ -11,27 +11,20 @@
 #   TARN_BUILD_DIR=... TARN_BENCH_RUNS=30 bench/refs_bench.sh
 set -euo pipefail
 TARN_ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$TARN_ROOT/scripts/deps.sh"
-tarn_install_packages cmake ninja-build g++ libbenchmark-dev libinih-dev libgtest-dev python3 "${TARN_BENCH_PACKAGES[@]}"
+source "$TARN_ROOT/bench/bench_common.sh"
+tarn_install_packages "${TARN_BENCH_BUILD_PACKAGES[@]}" "${TARN_BENCH_PACKAGES[@]}"
 
-build=${TARN_BUILD_DIR:-$TARN_ROOT/build}
-bin=$build/bin
 runs=${TARN_BENCH_RUNS:-20}
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$TARN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=ON >/dev/null
-else
-  cmake -S "$TARN_ROOT" -B "$build" -DTARN_BUILD_BENCH=ON >/dev/null
-fi
-cmake --build "$build" --target tarn make-bench-archive refs-bench >/dev/null
+bench_configure --bench
+bench_build tarn make-bench-archive refs-bench
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-refs-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_scratch tarn-refs-bench
 common=TurnRate  # a key in every entry
 
 for kind in rules references; do
   archive=$work/$kind-2000.big
   "$bin/make-bench-archive" 2000 "$archive" "$kind"
-  cat "$archive" >/dev/null
+  bench_warm "$archive"
   name=$([ "$kind" = rules ] && echo Unit_5 || echo U17_3)
   lint_lines=$("$bin/tarn" lint "$archive" | wc -l || true)
   refs_lines=$("$bin/tarn" refs "$name" "$archive" | wc -l || true)

@@ -28,20 +28,47 @@ size_t WalkRows(const CRulesParser& parser) {
   return sum;
 }
 
-// A new parser each time, as `tarn rules` and `tarn show` have.
-void RulesParseAndRows(benchmark::State& state) {
+// Each iteration reads the whole text once.
+void CountTextBytes(benchmark::State& state) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Text().size()));
+}
+
+// Parses the text each iteration into `parser`, which is kept from parse to
+// parse, and hands the result to `read`.
+template <typename Read>
+void ParseIntoKeptParser(benchmark::State& state, CRulesParser& parser, Read&& read) {
   const CDataBuffer bytes(Text().data(), static_cast<uint32_t>(Text().size()));
-  size_t rows = 0;
-  size_t blocks = 0;
+  for (auto _ : state) {
+    parser.SetSource(bytes);
+    parser.Parse();
+    read(parser);
+  }
+  CountTextBytes(state);
+}
+
+// Parses the text each iteration into a new parser, and hands the result to
+// `read`.
+template <typename Read>
+void ParseIntoNewParser(benchmark::State& state, Read&& read) {
+  const CDataBuffer bytes(Text().data(), static_cast<uint32_t>(Text().size()));
   for (auto _ : state) {
     CRulesParser parser;
     parser.SetSource(bytes);
     parser.Parse();
+    read(parser);
+  }
+  CountTextBytes(state);
+}
+
+// A new parser each time, as `tarn rules` and `tarn show` have.
+void RulesParseAndRows(benchmark::State& state) {
+  size_t rows = 0;
+  size_t blocks = 0;
+  ParseIntoNewParser(state, [&](const CRulesParser& parser) {
     benchmark::DoNotOptimize(WalkRows(parser));
     rows = parser.GetRowCount();
     blocks = parser.GetBlockCount();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Text().size()));
+  });
   state.counters["blocks"] = static_cast<double>(blocks);
   state.counters["rows"] = static_cast<double>(rows);
 }
@@ -50,27 +77,17 @@ BENCHMARK(RulesParseAndRows)->Unit(benchmark::kMillisecond);
 // One parser kept from parse to parse, as the list view keeps its own while
 // the user walks the tree: its memory is reused, not allocated again.
 void RulesParseAndRowsKeptParser(benchmark::State& state) {
-  const CDataBuffer bytes(Text().data(), static_cast<uint32_t>(Text().size()));
   CRulesParser parser;
-  for (auto _ : state) {
-    parser.SetSource(bytes);
-    parser.Parse();
-    benchmark::DoNotOptimize(WalkRows(parser));
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Text().size()));
+  ParseIntoKeptParser(state, parser, [](const CRulesParser& parsed) {
+    benchmark::DoNotOptimize(WalkRows(parsed));
+  });
   state.counters["rows"] = static_cast<double>(parser.GetRowCount());
 }
 BENCHMARK(RulesParseAndRowsKeptParser)->Unit(benchmark::kMillisecond);
 
 void RulesParseOnly(benchmark::State& state) {
-  const CDataBuffer bytes(Text().data(), static_cast<uint32_t>(Text().size()));
-  for (auto _ : state) {
-    CRulesParser parser;
-    parser.SetSource(bytes);
-    parser.Parse();
-    benchmark::DoNotOptimize(parser.GetRowCount());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Text().size()));
+  ParseIntoNewParser(
+      state, [](const CRulesParser& parser) { benchmark::DoNotOptimize(parser.GetRowCount()); });
 }
 BENCHMARK(RulesParseOnly)->Unit(benchmark::kMillisecond);
 
@@ -81,21 +98,17 @@ void RulesRowsOnly(benchmark::State& state) {
   parser.SetSource(bytes);
   parser.Parse();
   for (auto _ : state) benchmark::DoNotOptimize(WalkRows(parser));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Text().size()));
+  CountTextBytes(state);
 }
 BENCHMARK(RulesRowsOnly)->Unit(benchmark::kMillisecond);
 
 // The trees of copies, for the callers that ask for them: not on the list
 // view's path, measured so that their cost stays known.
 void RulesParseAndTrees(benchmark::State& state) {
-  const CDataBuffer bytes(Text().data(), static_cast<uint32_t>(Text().size()));
   CRulesParser parser;
-  for (auto _ : state) {
-    parser.SetSource(bytes);
-    parser.Parse();
-    benchmark::DoNotOptimize(parser.GetBlocks().size());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Text().size()));
+  ParseIntoKeptParser(state, parser, [](const CRulesParser& parsed) {
+    benchmark::DoNotOptimize(parsed.GetBlocks().size());
+  });
 }
 BENCHMARK(RulesParseAndTrees)->Unit(benchmark::kMillisecond);
 
@@ -111,7 +124,7 @@ void InihParseString(benchmark::State& state) {
     calls = 0;
     benchmark::DoNotOptimize(ini_parse_string(text, CountCall, &calls));
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Text().size()));
+  CountTextBytes(state);
   state.counters["calls"] = static_cast<double>(calls);
 }
 BENCHMARK(InihParseString)->Unit(benchmark::kMillisecond);

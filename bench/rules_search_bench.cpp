@@ -8,9 +8,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QProcess>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTreeView>
 
 #include <algorithm>
@@ -22,18 +19,11 @@
 #include "app/shell/main_frame.h"
 #include "app/search/rules_search_pane.h"
 #include "app/shell/tarn_editor_app.h"
+#include "bench/editor_bench_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-void Quiet(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type != QtDebugMsg && !message.contains(QLatin1String("propagateSizeHints"))) {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-  }
-}
+using Clock = BenchClock;
 
 struct CTimes {
   std::vector<double> millis;
@@ -52,17 +42,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: rules_search_bench ARCHIVE PATTERN [RUNS]\n");
     return 2;
   }
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  qInstallMessageHandler(&Quiet);
+  qInstallMessageHandler(&QuietSizeHints);
   const QString archive = QString::fromLocal8Bit(argv[1]);
   const QString pattern = QString::fromLocal8Bit(argv[2]);
   const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 10;
 
-  QApplication application(argc, argv);
-  QTemporaryDir settingsDir;
-  QStandardPaths::setTestModeEnabled(true);
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+  CBenchApplication application(argc, argv);
   CTarnEditorApp app;
   app.SetArguments({archive});
   if (!app.InitInstance()) return 1;

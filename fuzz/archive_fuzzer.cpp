@@ -148,6 +148,54 @@ std::FILE* Sink() {
   return sink;
 }
 
+// Every entry of an opened archive against the plain decoding: its name,
+// and exactly the input's bytes its record names, cut at the end of the
+// file; then parsed to rows. True when a record reaches past the end.
+bool CheckEntries(const CEntryMap& entries, const Expected& expected, const uint8_t* data,
+                  size_t size) {
+  FUZZ_REQUIRE(entries.size() == expected.index.size(), "one entry per distinct name");
+  auto want = expected.index.begin();
+  bool damaged = false;
+  for (const auto& [name, bytes] : entries) {
+    FUZZ_REQUIRE(name == want->first, "entries in byte-wise name order");
+    const auto [offset, length] = want->second;
+    const size_t begin = std::min<size_t>(offset, size);
+    const size_t cut = std::min<size_t>(length, size - begin);
+    damaged |= uint64_t{offset} + length > size;
+    FUZZ_REQUIRE(bytes.GetSize() == cut, "entry cut at the end of the archive");
+    if (bytes.HasData()) {
+      const CDataBuffer& whole = SourceOf(bytes);
+      FUZZ_REQUIRE(whole.GetSize() == size, "entries are slices of the whole archive");
+      CheckSliceInside(bytes, whole);
+      FUZZ_REQUIRE(cut == 0 || std::memcmp(bytes.GetData(), data + begin, cut) == 0,
+                   "entry bytes are the archive's bytes");
+    }
+    ++want;
+
+    CRulesParser parser;
+    parser.SetSource(bytes);
+    parser.Parse();
+    fuzz::CheckRowShape(fuzz::RowsOf(parser.GetBlocks()));
+  }
+  return damaged;
+}
+
+// Slicing is clamped whatever the range: use the input's first bytes as a
+// hostile offset and size on the first entry and on the whole file.
+void CheckHostileSlices(const CEntryMap& entries, const uint8_t* data, size_t size) {
+  if (entries.empty() || size < 16) return;
+  const auto offset = static_cast<int32_t>(BE32(data + 8) ^ LE32(data + 4));
+  const auto length = static_cast<int32_t>(BE32(data + 12));
+  const CDataBuffer& first = entries.begin()->second;
+  CheckSliceInside(first.Slice(offset, length), first);
+  if (first.HasData()) {
+    const CDataBuffer& whole = SourceOf(first);
+    const CDataBuffer piece = whole.Slice(offset, length);
+    CheckSliceInside(piece, whole);
+    CheckSliceInside(piece.Slice(length, offset), piece);
+  }
+}
+
 void CheckArchive(const uint8_t* data, size_t size) {
   WriteScratch(data, size);
   const std::string& path = ScratchPath();
@@ -163,48 +211,9 @@ void CheckArchive(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(entries.size() == 1 && entries.count("left from before") == 1,
                  "a refused open leaves the map alone");
   } else {
-    FUZZ_REQUIRE(entries.size() == expected.index.size(), "one entry per distinct name");
-    auto want = expected.index.begin();
-    bool damaged = false;
-    for (const auto& [name, bytes] : entries) {
-      FUZZ_REQUIRE(name == want->first, "entries in byte-wise name order");
-      const auto [offset, length] = want->second;
-      const size_t begin = std::min<size_t>(offset, size);
-      const size_t cut = std::min<size_t>(length, size - begin);
-      damaged |= uint64_t{offset} + length > size;
-      FUZZ_REQUIRE(bytes.GetSize() == cut, "entry cut at the end of the archive");
-      if (bytes.HasData()) {
-        const CDataBuffer& whole = SourceOf(bytes);
-        FUZZ_REQUIRE(whole.GetSize() == size, "entries are slices of the whole archive");
-        CheckSliceInside(bytes, whole);
-        FUZZ_REQUIRE(cut == 0 || std::memcmp(bytes.GetData(), data + begin, cut) == 0,
-                     "entry bytes are the archive's bytes");
-      }
-      ++want;
-
-      CRulesParser parser;
-      parser.SetSource(bytes);
-      parser.Parse();
-      fuzz::CheckRowShape(fuzz::RowsOf(parser.GetBlocks()));
-    }
-
-    // Slicing is clamped whatever the range: use the input's first bytes as
-    // a hostile offset and size on the first entry and on the whole file.
-    if (!entries.empty() && size >= 16) {
-      const auto offset = static_cast<int32_t>(BE32(data + 8) ^ LE32(data + 4));
-      const auto length = static_cast<int32_t>(BE32(data + 12));
-      const CDataBuffer& first = entries.begin()->second;
-      CheckSliceInside(first.Slice(offset, length), first);
-      if (first.HasData()) {
-        const CDataBuffer& whole = SourceOf(first);
-        const CDataBuffer piece = whole.Slice(offset, length);
-        CheckSliceInside(piece, whole);
-        CheckSliceInside(piece.Slice(length, offset), piece);
-      }
-    }
-
+    const bool damaged = CheckEntries(entries, expected, data, size);
+    CheckHostileSlices(entries, data, size);
     CheckRoundTrip(entries);
-
     const int checked = RunTarn({"check", path}, Sink(), Sink());
     FUZZ_REQUIRE(checked == (damaged ? 1 : 0), "check reports exactly the damaged archives");
   }

@@ -1,0 +1,54 @@
+// What the benchmarks that drive the editor share: the application they
+// run it in, and their clock. Header only, so that each benchmark links
+// nothing more than the editor's library.
+#pragma once
+
+#include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+
+using BenchClock = std::chrono::steady_clock;
+
+inline double Millis(BenchClock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The offscreen platform warns on every change of a window's size hints;
+// install with qInstallMessageHandler to keep the figures readable.
+inline void QuietSizeHints(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type != QtDebugMsg && !message.contains(QLatin1String("propagateSizeHints"))) {
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+  }
+}
+
+// The Qt application, offscreen unless QT_QPA_PLATFORM says otherwise, with
+// its settings in a folder of its own: a run neither reads nor changes the
+// user's recent files and window layout.
+class CBenchApplication {
+ public:
+  CBenchApplication(int& argc, char** argv) : m_application(OffscreenArgc(argc), argv) {
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings.path());
+  }
+  CBenchApplication(const CBenchApplication&) = delete;
+  CBenchApplication& operator=(const CBenchApplication&) = delete;
+
+  // A folder for scratch files that goes with the run.
+  QString GetScratchPath() const { return m_settings.path(); }
+
+ private:
+  // The platform is chosen when QApplication is made, so it is set first.
+  static int& OffscreenArgc(int& argc) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    return argc;
+  }
+
+  QApplication m_application;
+  QTemporaryDir m_settings;
+};
