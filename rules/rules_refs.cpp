@@ -47,53 +47,48 @@ void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& 
 }  // namespace
 
 // The defined names, numbered in the order first defined. Looked up for
-// every token of every value, from both threads: a flat table of hash tags,
-// and before it a bit per size, first and last byte, since most tokens
-// ("450", "Yes", "PRIMARY") name nothing and are answered without hashing.
+// every token kept of every row: a flat table of hash tags, and before it a
+// bit per size, first and last byte, since most tokens ("Yes", "R:255")
+// name nothing and are answered without hashing. The table keeps numbers,
+// not views: `nameOf(number)`, given to every call, says which name a
+// number stands for.
 class CRulesIndex::CNameTable {
  public:
-  // The names are those of `definitions`, given to every call: the table
-  // keeps numbers, not views, and moves with the index that owns both.
-  using Definitions = std::vector<CRulesDefinition>;
-
-  // The number of the name of definition `d`, new names numbered next.
-  uint32_t Add(const Definitions& definitions, uint32_t d) {
-    const std::string_view name = definitions[d].name;
-    if (2 * (m_names.size() + 1) > m_slots.size()) Grow(definitions);
+  // The number of `name`, a new name numbered next.
+  template <typename NameOf>
+  uint32_t Add(std::string_view name, const NameOf& nameOf) {
+    if (4 * (m_count + 1) > 3 * m_slots.size()) Grow(nameOf);
     const size_t hash = std::hash<std::string_view>{}(name);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
-        slot = {Tag(hash), static_cast<uint32_t>(m_names.size())};
-        m_names.push_back(d);
+        slot = {Tag(hash), m_count++};
         m_filter.set(FilterSlot(name));
         return slot.number;
       }
-      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == name) return slot.number;
+      if (slot.tag == Tag(hash) && nameOf(slot.number) == name) return slot.number;
     }
   }
-  uint32_t Find(const Definitions& definitions, std::string_view token) const {
+  template <typename NameOf>
+  uint32_t Find(std::string_view token, const NameOf& nameOf) const {
     if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
     const size_t hash = std::hash<std::string_view>{}(token);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       const CSlot& slot = m_slots[at];
       if (slot.number == kNoName) return kNoName;
-      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == token) return slot.number;
+      if (slot.tag == Tag(hash) && nameOf(slot.number) == token) return slot.number;
     }
   }
-  size_t size() const { return m_names.size(); }
-  size_t MemoryBytes() const {
-    return sizeof *this + m_slots.capacity() * sizeof(CSlot) +
-           m_names.capacity() * sizeof(uint32_t);
-  }
-  std::string_view NameOf(const Definitions& definitions, uint32_t number) const {
-    return definitions[m_names[number]].name;
-  }
-  // Room for `count` names without growing on the way.
-  void Reserve(const Definitions& definitions, size_t count) {
-    while (m_slots.size() < 2 * count) Grow(definitions);
+  size_t size() const { return m_count; }
+  size_t MemoryBytes() const { return sizeof *this + m_slots.capacity() * sizeof(CSlot); }
+  // Room for `count` names without growing on the way: the table is at
+  // most three quarters full, which keeps probes short and the slots few.
+  void Reserve(size_t count) {
+    size_t slots = 64;
+    while (3 * slots < 4 * count) slots *= 2;
+    if (m_count == 0 && slots > m_slots.size()) m_slots.assign(slots, CSlot());
   }
 
  private:
@@ -108,11 +103,12 @@ class CRulesIndex::CNameTable {
     const auto last = static_cast<unsigned char>(token.back());
     return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
-  void Grow(const Definitions& definitions) {
+  template <typename NameOf>
+  void Grow(const NameOf& nameOf) {
     std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
     const size_t mask = slots.size() - 1;
-    for (uint32_t n = 0; n < m_names.size(); ++n) {
-      const size_t hash = std::hash<std::string_view>{}(NameOf(definitions, n));
+    for (uint32_t n = 0; n < m_count; ++n) {
+      const size_t hash = std::hash<std::string_view>{}(nameOf(n));
       size_t at = hash & mask;
       while (slots[at].number != kNoName) at = (at + 1) & mask;
       slots[at] = {Tag(hash), n};
@@ -121,7 +117,7 @@ class CRulesIndex::CNameTable {
   }
 
   std::vector<CSlot> m_slots;
-  std::vector<uint32_t> m_names;  // each name's first definition
+  uint32_t m_count = 0;
   std::bitset<kFilterBits> m_filter;
 };
 
@@ -231,6 +227,53 @@ bool IsReferenceKey(const CKeyUse& use, const CReferenceKeyRule& rule) {
 
 // ---- CRulesIndex ----
 
+// What one chunk of entries gives, made on either thread. Keys go by the
+// numbers of the thread's CKeyTable, whose names `keys` copies at the
+// chunk's end: the table itself may grow meanwhile.
+struct CRulesIndex::CRowsPass {
+  struct CDefinition {
+    uint32_t entry;
+    uint32_t offset;
+    uint32_t size;
+    std::string_view keyword;
+  };
+  // A row that holds tokens kept: the next `count` tokens.
+  struct CRow {
+    uint32_t entry;
+    uint32_t row;
+    uint32_t key;
+    uint32_t count;
+  };
+  // A token kept, in its entry's bytes.
+  struct CToken {
+    uint32_t offset;
+    uint32_t size;
+  };
+  std::vector<CDefinition> definitions;
+  std::vector<CKeyUse> counts;  // by key number; the references are counted later
+  std::vector<std::string_view> keys;
+  std::vector<CRow> rows;
+  std::vector<CToken> tokens;
+
+  void Clear() {
+    definitions.clear();
+    counts.clear();
+    keys.clear();
+    rows.clear();
+    tokens.clear();
+  }
+};
+
+// Every entry read, before a token is looked up: that needs every
+// definition, and the last entry may hold one.
+struct CRulesIndex::CRead {
+  std::vector<uint8_t> text;  // whether each source is rules text
+  CKeyTable keys;             // every key
+  std::vector<CKeyUse> counts;
+  std::vector<CRowsPass::CRow> rows;  // in entry then row order, keys numbered in `keys`
+  std::vector<CRowsPass::CToken> tokens;
+};
+
 CRulesIndex::CRulesIndex() = default;
 CRulesIndex::~CRulesIndex() = default;
 CRulesIndex::CRulesIndex(CRulesIndex&&) noexcept = default;
@@ -240,49 +283,102 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
   *this = CRulesIndex();
   m_sources = std::move(sources);
   m_rule = rule;
-  ReadDefinitions();
-  ReadRows();
+  auto read = std::make_unique<CRead>();
+  ReadEntries(false, *read);
+  KeepRulesTexts(read->text, *read);
+  const bool everyToken = GroupDefinitions();
+  if (everyToken) {
+    // Rare: then a number is a name, and every token is kept in a second
+    // reading of the rules texts.
+    m_definitions.clear();
+    m_keywords.clear();
+    read = std::make_unique<CRead>();
+    ReadEntries(true, *read);
+    KeepRulesTexts(read->text, *read);
+    GroupDefinitions();
+  }
+  ResolveRows(*read, everyToken);
 }
 
-// The headers of every entry: a walk that reads only what nesting needs.
-void CRulesIndex::ReadDefinitions() {
-  struct CWorker {
-    CRulesParser parser;
-    std::vector<uint32_t> none, lines;
-  };
-  auto workers = std::make_unique<CWorker[]>(2);
-  std::vector<CRulesDefinition> chunks[kInOrderSlots];
-  // Told apart on the two threads, as a search does: the test is the first
-  // reading of an entry's bytes.
-  std::vector<uint8_t> text(m_sources.size());
+// Each entry parsed once, on two threads: its headers are the definitions,
+// and of its rows below them the keys are counted and the tokens that may
+// name a block kept, by place. Numbers ("450", "-0.5") are most tokens,
+// and name a block only in an archive that names one so; without
+// `everyToken` they are left out.
+void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
+  CRulesParser parsers[2];
+  CKeyTable tables[2];
+  CRowsPass chunks[kInOrderSlots];
+  std::vector<uint32_t> global;  // a chunk's key numbers in read.keys
+  std::unordered_map<std::string_view, uint32_t> keywords;
+  read.text.assign(m_sources.size(), 0);
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
-        CWorker& w = workers[worker];
-        for (size_t e = first; e < last; ++e) {
-          const std::string_view bytes = m_sources[e].bytes;
-          text[e] = IsRulesText(bytes);
-          if (!text[e]) continue;
-          w.parser.SetSourceBytes(bytes);
-          w.parser.CopySource();
-          w.parser.ParseHolding(w.none, 1, w.lines);
-          w.parser.ForEachHeader([&](const CRulesRow& header) {
-            const std::string_view name = InSource(w.parser, bytes, header.name);
-            chunks[slot].push_back({static_cast<uint32_t>(e),
-                                    static_cast<uint32_t>(name.data() - bytes.data()),
-                                    InSource(w.parser, bytes, header.value), name});
-          });
-        }
+        ReadEntriesOf(first, last, everyToken, parsers[worker], tables[worker], chunks[slot],
+                      read.text.data());
       },
       [&](size_t slot) {
-        m_definitions.insert(m_definitions.end(), chunks[slot].begin(), chunks[slot].end());
-        chunks[slot].clear();
+        CRowsPass& chunk = chunks[slot];
+        for (const CRowsPass::CDefinition& d : chunk.definitions) {
+          const auto found = keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
+          if (found.second) m_keywords.push_back(d.keyword);
+          m_definitions.push_back({d.entry, d.offset, d.size, found.first->second});
+        }
+        global.resize(chunk.keys.size());
+        for (size_t k = 0; k < chunk.keys.size(); ++k) {
+          if (chunk.counts[k].rows == 0) continue;
+          global[k] = read.keys.Number(chunk.keys[k], [&] { return chunk.keys[k]; });
+          if (global[k] >= read.counts.size()) read.counts.resize(global[k] + 1);
+          read.counts[global[k]].rows += chunk.counts[k].rows;
+        }
+        for (CRowsPass::CRow row : chunk.rows) {
+          row.key = global[row.key];
+          read.rows.push_back(row);
+        }
+        read.tokens.insert(read.tokens.end(), chunk.tokens.begin(), chunk.tokens.end());
+        chunk.Clear();
       });
-  KeepRulesTexts(text);
-  GroupDefinitions();
 }
 
-void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text) {
+void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
+                                CKeyTable& table, CRowsPass& chunk, uint8_t* text) const {
+  for (size_t e = first; e < last; ++e) {
+    const std::string_view bytes = m_sources[e].bytes;
+    // The first reading of an entry's bytes, on either thread, as a search's.
+    text[e] = IsRulesText(bytes);
+    if (!text[e]) continue;
+    const auto entry = static_cast<uint32_t>(e);
+    parser.SetSourceBytes(bytes);
+    parser.Parse();
+    parser.ForEachHeader([&](const CRulesRow& header) {
+      chunk.definitions.push_back({entry, static_cast<uint32_t>(parser.TextOffset(header.name)),
+                                   static_cast<uint32_t>(header.name.size()),
+                                   InSource(parser, bytes, header.value)});
+    });
+    uint32_t row = 0;
+    parser.ForEachRow([&](const CRulesRow& cells) {
+      const uint32_t number = row++;
+      if (cells.depth == 0) return;
+      const uint32_t key =
+          table.Number(cells.name, [&] { return InSource(parser, bytes, cells.name); });
+      if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
+      ++chunk.counts[key].rows;
+      const size_t before = chunk.tokens.size();
+      const auto value = static_cast<uint32_t>(parser.TextOffset(cells.value));
+      ForEachValueToken(cells.value, [&](std::string_view token) {
+        if (everyToken || !IsNumberToken(token))
+          chunk.tokens.push_back({value + static_cast<uint32_t>(token.data() - cells.value.data()),
+                                  static_cast<uint32_t>(token.size())});
+      });
+      if (chunk.tokens.size() != before)
+        chunk.rows.push_back({entry, number, key, static_cast<uint32_t>(chunk.tokens.size() - before)});
+    });
+  }
+  chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
+}
+
+void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) {
   std::vector<uint32_t> kept(m_sources.size());
   uint32_t count = 0;
   for (size_t e = 0; e < m_sources.size(); ++e) {
@@ -291,27 +387,76 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text) {
   }
   m_sources.resize(count);
   for (CRulesDefinition& d : m_definitions) d.entry = kept[d.entry];
+  for (CRowsPass::CRow& row : read.rows) row.entry = kept[row.entry];
 }
 
 // The definitions of each name together, in entry and text order: a
 // counting sort by name number, as most names are defined once.
-void CRulesIndex::GroupDefinitions() {
+bool CRulesIndex::GroupDefinitions() {
   m_definitions.shrink_to_fit();
+  m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
-  m_names->Reserve(m_definitions, m_definitions.size());
+  m_names->Reserve(m_definitions.size());
+  std::vector<uint32_t> firsts;  // each name's first definition, while they are numbered
+  const auto firstName = [&](uint32_t n) { return NameOf(m_definitions[firsts[n]]); };
   std::vector<uint32_t> numbers(m_definitions.size());
-  for (size_t d = 0; d < m_definitions.size(); ++d)
-    numbers[d] = m_names->Add(m_definitions, static_cast<uint32_t>(d));
+  bool plain = false;
+  for (size_t d = 0; d < m_definitions.size(); ++d) {
+    const std::string_view name = NameOf(m_definitions[d]);
+    numbers[d] = m_names->Add(name, firstName);
+    if (numbers[d] != firsts.size()) continue;
+    firsts.push_back(static_cast<uint32_t>(d));
+    plain = plain || IsNumberToken(name);
+  }
   m_firstOfName.assign(m_names->size() + 1, 0);
   for (const uint32_t n : numbers) ++m_firstOfName[n + 1];
   for (size_t n = 1; n < m_firstOfName.size(); ++n) m_firstOfName[n] += m_firstOfName[n - 1];
   m_byName.resize(m_definitions.size());
   std::vector<uint32_t> next(m_firstOfName.begin(), m_firstOfName.end() - 1);
   for (uint32_t d = 0; d < numbers.size(); ++d) m_byName[next[numbers[d]]++] = d;
+  return plain;
+}
+
+// The kept tokens looked up, now that every name is known: the uses, the
+// references of each key, and the rows of reference keys that name
+// nothing defined.
+void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
+  std::vector<CKeyUse> counts = read.counts;
+  std::vector<const CRowsPass::CRow*> candidates;
+  const auto nameOf = [this](uint32_t n) { return NameOf(n); };
+  size_t t = 0;
+  for (const CRowsPass::CRow& row : read.rows) {
+    const std::string_view bytes = m_sources[row.entry].bytes;
+    const size_t before = m_uses.size();
+    bool unknown = false;
+    for (const size_t end = t + row.count; t < end; ++t) {
+      const std::string_view token = bytes.substr(read.tokens[t].offset, read.tokens[t].size);
+      const uint32_t name = m_names->Find(token, nameOf);
+      if (name == kNoName) {
+        unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
+        continue;
+      }
+      bool again = false;  // one use of a name a row
+      for (size_t u = before; u < m_uses.size(); ++u) again = again || m_uses[u].name == name;
+      if (!again) m_uses.push_back({row.entry, row.row, name});
+    }
+    if (m_uses.size() != before) ++counts[row.key].references;
+    else if (unknown) candidates.push_back(&row);
+  }
+  // By name, each name's in entry and row order: a counting sort.
+  std::vector<uint32_t> next(m_names->size() + 1, 0);
+  for (const CRulesUse& use : m_uses) ++next[use.name + 1];
+  for (size_t n = 1; n < next.size(); ++n) next[n] += next[n - 1];
+  std::vector<CRulesUse> uses(m_uses.size());
+  for (const CRulesUse& use : m_uses) uses[next[use.name]++] = use;
+  m_uses.swap(uses);
+  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(read.keys.Keys()[k], counts[k]);
+  for (const CRowsPass::CRow* c : candidates)
+    if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
 }
 
 uint32_t CRulesIndex::NameNumber(std::string_view name) const {
-  return m_names ? m_names->Find(m_definitions, name) : kNoName;
+  return m_names ? m_names->Find(name, [this](uint32_t n) { return NameOf(n); }) : kNoName;
 }
 
 std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view name) const {
@@ -349,20 +494,20 @@ size_t CRulesIndex::MemoryBytes() const {
   // A node of the key map: the pair, a link and the hash, as the standard
   // library lays it out.
   const size_t keyNode = sizeof(std::pair<const std::string_view, CKeyUse>) + 2 * sizeof(void*);
-  return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_byName) +
-         bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
+  return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_keywords) +
+         bytes(m_byName) + bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
          (m_names ? m_names->MemoryBytes() : 0) + m_keys.size() * keyNode +
          m_keys.bucket_count() * sizeof(void*);
 }
 
 std::string_view CRulesIndex::NameOf(uint32_t number) const {
-  return m_names->NameOf(m_definitions, number);
+  return NameOf(m_definitions[m_byName[m_firstOfName[number]]]);
 }
 
 std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
   std::vector<std::string_view> names;
   for (const CRulesDefinition& d : m_definitions)
-    if (d.keyword == keyword) names.push_back(d.name);
+    if (KeywordOf(d) == keyword) names.push_back(NameOf(d));
   std::sort(names.begin(), names.end());
   names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
@@ -376,13 +521,14 @@ std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
     // The name's definitions by keyword, each keyword's in entry and text order.
     places.assign(m_byName.begin() + m_firstOfName[n], m_byName.begin() + m_firstOfName[n + 1]);
     std::stable_sort(places.begin(), places.end(), [this](uint32_t a, uint32_t b) {
-      return m_definitions[a].keyword < m_definitions[b].keyword;
+      return KeywordOf(m_definitions[a]) < KeywordOf(m_definitions[b]);
     });
     for (size_t i = 0; i < places.size();) {
       const CRulesDefinition& d = m_definitions[places[i]];
       size_t j = i + 1;
       while (j < places.size() && m_definitions[places[j]].keyword == d.keyword) ++j;
-      if (j - i > 1) found.push_back({d.keyword, d.name, {places.begin() + i, places.begin() + j}});
+      if (j - i > 1)
+        found.push_back({KeywordOf(d), NameOf(d), {places.begin() + i, places.begin() + j}});
       i = j;
     }
   }
@@ -390,104 +536,6 @@ std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
     return a.keyword != b.keyword ? a.keyword < b.keyword : a.name < b.name;
   });
   return found;
-}
-
-// What one chunk of entries gives the reading of rows, made on either
-// thread. Keys go by the numbers of the thread's CKeyTable, whose names
-// `keys` copies at the chunk's end: the table itself may grow meanwhile.
-struct CRulesIndex::CRowsPass {
-  // A row that is unresolved if its key turns out a reference key.
-  struct CCandidate {
-    uint32_t entry;
-    uint32_t row;
-    uint32_t key;
-  };
-  std::vector<CRulesUse> uses;
-  std::vector<CKeyUse> counts;  // by key number
-  std::vector<std::string_view> keys;
-  std::vector<CCandidate> candidates;
-
-  void Clear() {
-    uses.clear();
-    counts.clear();
-    keys.clear();
-    candidates.clear();
-  }
-};
-
-// The rows of the entries [first, last): which names they reference, how
-// each key is used, and which rows may be unresolved.
-void CRulesIndex::ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CKeyTable& table,
-                             CRowsPass& chunk) const {
-  for (size_t e = first; e < last; ++e) {
-    const std::string_view bytes = m_sources[e].bytes;
-    parser.SetSourceBytes(bytes);
-    parser.Parse();
-    uint32_t row = 0;
-    parser.ForEachRow([&](const CRulesRow& cells) {
-      const uint32_t number = row++;
-      if (cells.depth == 0) return;
-      const size_t before = chunk.uses.size();
-      bool unknown = false;
-      ForEachValueToken(cells.value, [&](std::string_view token) {
-        const uint32_t name = m_names->Find(m_definitions, token);
-        if (name == kNoName) {
-          unknown = unknown || (!IsNumberToken(token) && !IsModifierToken(token));
-          return;
-        }
-        for (size_t u = before; u < chunk.uses.size(); ++u)
-          if (chunk.uses[u].name == name) return;  // one use of a name a row
-        chunk.uses.push_back({static_cast<uint32_t>(e), number, name});
-      });
-      const uint32_t key =
-          table.Number(cells.name, [&] { return InSource(parser, bytes, cells.name); });
-      if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
-      ++chunk.counts[key].rows;
-      if (chunk.uses.size() != before) ++chunk.counts[key].references;
-      else if (unknown) chunk.candidates.push_back({static_cast<uint32_t>(e), number, key});
-    });
-  }
-  chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
-}
-
-// The rows of every entry; then the reference keys, and the rows of theirs
-// that are unresolved.
-void CRulesIndex::ReadRows() {
-  CRulesParser parsers[2];
-  CKeyTable tables[2];
-  CRowsPass chunks[kInOrderSlots];
-  CKeyTable keys;  // every key, on this thread
-  std::vector<CKeyUse> counts;
-  std::vector<CRowsPass::CCandidate> candidates;
-  std::vector<uint32_t> global;  // a chunk's key numbers in `keys`
-  OverSources(
-      m_sources,
-      [&](int worker, size_t first, size_t last, size_t slot) {
-        ReadRowsOf(first, last, parsers[worker], tables[worker], chunks[slot]);
-      },
-      [&](size_t slot) {
-        CRowsPass& chunk = chunks[slot];
-        m_uses.insert(m_uses.end(), chunk.uses.begin(), chunk.uses.end());
-        global.resize(chunk.keys.size());
-        for (size_t k = 0; k < chunk.keys.size(); ++k) {
-          if (chunk.counts[k].rows == 0) continue;
-          global[k] = keys.Number(chunk.keys[k], [&] { return chunk.keys[k]; });
-          if (global[k] >= counts.size()) counts.resize(global[k] + 1);
-          counts[global[k]].rows += chunk.counts[k].rows;
-          counts[global[k]].references += chunk.counts[k].references;
-        }
-        for (CRowsPass::CCandidate c : chunk.candidates) {
-          c.key = global[c.key];
-          candidates.push_back(c);
-        }
-        chunk.Clear();
-      });
-  std::stable_sort(m_uses.begin(), m_uses.end(),
-                   [](const CRulesUse& a, const CRulesUse& b) { return a.name < b.name; });
-  m_uses.shrink_to_fit();
-  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(keys.Keys()[k], counts[k]);
-  for (const CRowsPass::CCandidate& c : candidates)
-    if (::IsReferenceKey(counts[c.key], m_rule)) m_unresolved.push_back({c.entry, c.row});
 }
 
 bool CRulesIndex::IsReferenceKey(std::string_view key) const {
