@@ -1,6 +1,8 @@
 #include "rules/rules_refs.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <bitset>
 #include <cstring>
 #include <memory>
@@ -8,6 +10,8 @@
 
 #include "rules/rules_search.h"
 #include "rules/search_entries.h"
+#include "storage/platform.h"
+#include "threads/run_beside.h"
 
 namespace {
 
@@ -24,6 +28,49 @@ std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
                           std::string_view piece) {
   if (piece.empty()) return bytes.substr(0, 0);
   return bytes.substr(parser.TextOffset(piece), piece.size());
+}
+
+// What a byte is to the tokens of a value: a blank ends a token, only a
+// token of digits, signs, points and '%' can be a number, and one of
+// digits alone is one.
+constexpr uint8_t kBlankByte = 1;
+constexpr uint8_t kNotNumberByte = 2;
+constexpr uint8_t kNotDigitByte = 4;
+constexpr std::array<uint8_t, 256> kTokenBytes = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int b = 0; b < 256; ++b) {
+    const bool digit = b >= '0' && b <= '9';
+    const bool numeric = digit || b == '+' || b == '-' || b == '.' || b == '%';
+    classes[b] = static_cast<uint8_t>((b == ' ' || b == '\t' ? kBlankByte : 0) |
+                                      (numeric ? 0 : kNotNumberByte) |
+                                      (digit ? 0 : kNotDigitByte));
+  }
+  return classes;
+}();
+
+// ForEachValueToken, leaving out the numbers unless `numbers`: one look at
+// each byte, as it runs over the value of every row.
+template <typename Visit>
+void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
+  const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+  const auto* const end = p + value.size();
+  while (p != end) {
+    uint8_t kind = kTokenBytes[*p];
+    if (kind & kBlankByte) {
+      ++p;
+      continue;
+    }
+    const auto* const start = p;
+    uint8_t seen = 0;
+    do {
+      seen |= kind;
+      ++p;
+    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
+    const std::string_view token(reinterpret_cast<const char*>(start),
+                                 static_cast<size_t>(p - start));
+    if (numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token)))
+      visit(token);
+  }
 }
 
 // Runs `run(worker, first, last, slot)` over the rules sources in chunks on
@@ -132,21 +179,24 @@ class CRulesIndex::CKeyTable {
   template <typename Keep>
   uint32_t Number(std::string_view key, Keep&& keep) {
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
-    const CSlot probe = SlotOf(key);
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
-      CSlot& slot = m_slots[at];
-      if (slot.number == kNoName) {
-        slot = probe;
-        slot.key = keep();
-        slot.number = static_cast<uint32_t>(m_keys.size());
-        m_keys.push_back(slot.key);
-        return slot.number;
-      }
-      if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
-          (key.size() <= 16 || slot.key == key))
-        return slot.number;
-    }
+    return Place(SlotOf(key), keep);
+  }
+  // The same for a key of the parser's copy, which has slack after its
+  // end: its head and tail are read eight bytes at a time, as every row's
+  // key is looked up.
+  // REQUIRES: the eight bytes from the key's start, and those up to its
+  // end, are readable.
+  template <typename Keep>
+  uint32_t NumberInCopy(std::string_view key, Keep&& keep) {
+    if constexpr (std::endian::native != std::endian::little) return Number(key, keep);
+    if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
+    CSlot probe;
+    std::memcpy(&probe.head, key.data(), 8);
+    if (key.size() < 8) probe.head &= (uint64_t{1} << (8 * key.size())) - 1;
+    probe.tail = probe.head;
+    if (key.size() > 8) std::memcpy(&probe.tail, key.data() + key.size() - 8, 8);
+    probe.key = key;
+    return Place(probe, keep);
   }
   const std::vector<std::string_view>& Keys() const { return m_keys; }
 
@@ -166,6 +216,26 @@ class CRulesIndex::CKeyTable {
     }
     slot.key = key;
     return slot;
+  }
+  // The number of the key `probe` stands for, in a table with room for one
+  // more.
+  template <typename Keep>
+  uint32_t Place(const CSlot& probe, Keep&& keep) {
+    const std::string_view key = probe.key;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
+      CSlot& slot = m_slots[at];
+      if (slot.number == kNoName) {
+        slot = probe;
+        slot.key = keep();
+        slot.number = static_cast<uint32_t>(m_keys.size());
+        m_keys.push_back(slot.key);
+        return slot.number;
+      }
+      if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
+          (key.size() <= 16 || slot.key == key))
+        return slot.number;
+    }
   }
   static size_t Hash(const CSlot& slot) {
     const uint64_t h = (slot.head * 0x9E3779B97F4A7C15ull) ^
@@ -237,30 +307,26 @@ struct CRulesIndex::CRowsPass {
     uint32_t size;
     std::string_view keyword;
   };
-  // A row that holds tokens kept: the next `count` tokens.
+  // A row that holds a token to look up, and where its value lies in the
+  // entry's bytes: the value is split again when the token is looked up,
+  // which costs less than keeping each token.
   struct CRow {
     uint32_t entry;
     uint32_t row;
     uint32_t key;
-    uint32_t count;
-  };
-  // A token kept, in its entry's bytes.
-  struct CToken {
-    uint32_t offset;
+    uint32_t value;
     uint32_t size;
   };
   std::vector<CDefinition> definitions;
-  std::vector<CKeyUse> counts;  // by key number; the references are counted later
+  std::vector<CKeyUse> counts;  // by key number; as in CRead, the rows kept for `references`
   std::vector<std::string_view> keys;
   std::vector<CRow> rows;
-  std::vector<CToken> tokens;
 
   void Clear() {
     definitions.clear();
     counts.clear();
     keys.clear();
     rows.clear();
-    tokens.clear();
   }
 };
 
@@ -269,9 +335,10 @@ struct CRulesIndex::CRowsPass {
 struct CRulesIndex::CRead {
   std::vector<uint8_t> text;  // whether each source is rules text
   CKeyTable keys;             // every key
+  // By key number in `keys`; until the rows are looked up, `references`
+  // counts the rows kept, the only ones that may hold one.
   std::vector<CKeyUse> counts;
   std::vector<CRowsPass::CRow> rows;  // in entry then row order, keys numbered in `keys`
-  std::vector<CRowsPass::CToken> tokens;
 };
 
 CRulesIndex::CRulesIndex() = default;
@@ -312,6 +379,14 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   std::vector<uint32_t> global;  // a chunk's key numbers in read.keys
   std::unordered_map<std::string_view, uint32_t> keywords;
   read.text.assign(m_sources.size(), 0);
+  // Room reserved for a row of a value to look up every 32 bytes, more
+  // than rules text has: pages not written to cost nothing, where growing
+  // would copy every row once or twice. In large pages, as a fault per
+  // small page took longer than the rows' reading.
+  size_t bytes = 0;
+  for (const CRulesSource& source : m_sources) bytes += source.bytes.size();
+  read.rows.reserve(bytes / 32);
+  platform::AdviseLargePages(read.rows.data(), read.rows.capacity() * sizeof read.rows[0]);
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
@@ -331,12 +406,12 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
           global[k] = read.keys.Number(chunk.keys[k], [&] { return chunk.keys[k]; });
           if (global[k] >= read.counts.size()) read.counts.resize(global[k] + 1);
           read.counts[global[k]].rows += chunk.counts[k].rows;
+          read.counts[global[k]].references += chunk.counts[k].references;
         }
         for (CRowsPass::CRow row : chunk.rows) {
           row.key = global[row.key];
           read.rows.push_back(row);
         }
-        read.tokens.insert(read.tokens.end(), chunk.tokens.begin(), chunk.tokens.end());
         chunk.Clear();
       });
 }
@@ -361,18 +436,16 @@ void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRul
       const uint32_t number = row++;
       if (cells.depth == 0) return;
       const uint32_t key =
-          table.Number(cells.name, [&] { return InSource(parser, bytes, cells.name); });
+          table.NumberInCopy(cells.name, [&] { return InSource(parser, bytes, cells.name); });
       if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
       ++chunk.counts[key].rows;
-      const size_t before = chunk.tokens.size();
-      const auto value = static_cast<uint32_t>(parser.TextOffset(cells.value));
-      ForEachValueToken(cells.value, [&](std::string_view token) {
-        if (everyToken || !IsNumberToken(token))
-          chunk.tokens.push_back({value + static_cast<uint32_t>(token.data() - cells.value.data()),
-                                  static_cast<uint32_t>(token.size())});
-      });
-      if (chunk.tokens.size() != before)
-        chunk.rows.push_back({entry, number, key, static_cast<uint32_t>(chunk.tokens.size() - before)});
+      bool any = false;
+      ForEachTokenToKeep(cells.value, everyToken, [&](std::string_view) { any = true; });
+      if (!any) return;
+      ++chunk.counts[key].references;
+      chunk.rows.push_back({entry, number, key,
+                              static_cast<uint32_t>(parser.TextOffset(cells.value)),
+                              static_cast<uint32_t>(cells.value.size())});
     });
   }
   chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
@@ -417,42 +490,77 @@ bool CRulesIndex::GroupDefinitions() {
   return plain;
 }
 
+// What the looking up of a run of rows gives.
+struct CRulesIndex::CResolved {
+  std::vector<CRulesUse> uses;       // in entry and row order
+  std::vector<uint64_t> references;  // by key number
+  // Rows that name nothing defined, of keys that may still be reference
+  // keys: most keys of such rows are not, and their rows are not kept.
+  std::vector<const CRowsPass::CRow*> candidates;
+  std::vector<uint64_t> unresolved;  // by key number, rows found so
+};
+
 // The kept tokens looked up, now that every name is known: the uses, the
 // references of each key, and the rows of reference keys that name
-// nothing defined.
+// nothing defined. The rows are split in two halves, looked up on two
+// threads.
 void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
+  const size_t half = read.rows.size() / 2;
+  CResolved first, second;
+  RunBeside([&] { ResolveRowsOf(read, 0, half, everyToken, first); },
+            [&] { ResolveRowsOf(read, half, read.rows.size(), everyToken, second); });
   std::vector<CKeyUse> counts = read.counts;
-  std::vector<const CRowsPass::CRow*> candidates;
+  for (CKeyUse& use : counts) use.references = 0;
+  for (const CResolved* part : {&first, &second})
+    for (size_t k = 0; k < part->references.size(); ++k) counts[k].references += part->references[k];
+  // By name, each name's in entry and row order: a counting sort.
+  std::vector<size_t> next(m_names->size() + 1, 0);
+  for (const CResolved* part : {&first, &second})
+    for (const CRulesUse& use : part->uses) ++next[use.name + 1];
+  for (size_t n = 1; n < next.size(); ++n) next[n] += next[n - 1];
+  m_uses.resize(first.uses.size() + second.uses.size());
+  for (const CResolved* part : {&first, &second})
+    for (const CRulesUse& use : part->uses) m_uses[next[use.name]++] = use;
+  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(read.keys.Keys()[k], counts[k]);
+  for (const CResolved* part : {&first, &second})
+    for (const CRowsPass::CRow* c : part->candidates)
+      if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
+}
+
+// Whether a key can be a reference key, `unresolved` of its rows kept
+// holding no reference: neither do those not kept.
+bool CRulesIndex::MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const {
+  const uint64_t without = read.rows - read.references + unresolved;
+  return read.rows >= m_rule.minUses && without * 100 <= (100 - uint64_t{m_rule.share}) * read.rows;
+}
+
+// The rows [first, last) of `read`.
+void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bool everyToken,
+                                CResolved& out) const {
+  out.references.assign(read.counts.size(), 0);
+  out.unresolved.assign(read.counts.size(), 0);
   const auto nameOf = [this](uint32_t n) { return NameOf(n); };
-  size_t t = 0;
-  for (const CRowsPass::CRow& row : read.rows) {
-    const std::string_view bytes = m_sources[row.entry].bytes;
-    const size_t before = m_uses.size();
+  for (size_t r = first; r < last; ++r) {
+    const CRowsPass::CRow& row = read.rows[r];
+    const std::string_view value = m_sources[row.entry].bytes.substr(row.value, row.size);
+    const size_t before = out.uses.size();
     bool unknown = false;
-    for (const size_t end = t + row.count; t < end; ++t) {
-      const std::string_view token = bytes.substr(read.tokens[t].offset, read.tokens[t].size);
+    ForEachTokenToKeep(value, everyToken, [&](std::string_view token) {
       const uint32_t name = m_names->Find(token, nameOf);
       if (name == kNoName) {
         unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
-        continue;
+        return;
       }
-      bool again = false;  // one use of a name a row
-      for (size_t u = before; u < m_uses.size(); ++u) again = again || m_uses[u].name == name;
-      if (!again) m_uses.push_back({row.entry, row.row, name});
+      for (size_t u = before; u < out.uses.size(); ++u)
+        if (out.uses[u].name == name) return;  // one use of a name a row
+      out.uses.push_back({row.entry, row.row, name});
+    });
+    if (out.uses.size() != before) {
+      ++out.references[row.key];
+    } else if (unknown && MayBeReferenceKey(read.counts[row.key], ++out.unresolved[row.key])) {
+      out.candidates.push_back(&row);
     }
-    if (m_uses.size() != before) ++counts[row.key].references;
-    else if (unknown) candidates.push_back(&row);
   }
-  // By name, each name's in entry and row order: a counting sort.
-  std::vector<uint32_t> next(m_names->size() + 1, 0);
-  for (const CRulesUse& use : m_uses) ++next[use.name + 1];
-  for (size_t n = 1; n < next.size(); ++n) next[n] += next[n - 1];
-  std::vector<CRulesUse> uses(m_uses.size());
-  for (const CRulesUse& use : m_uses) uses[next[use.name]++] = use;
-  m_uses.swap(uses);
-  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(read.keys.Keys()[k], counts[k]);
-  for (const CRowsPass::CRow* c : candidates)
-    if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
 }
 
 uint32_t CRulesIndex::NameNumber(std::string_view name) const {
@@ -516,12 +624,19 @@ std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keywo
 std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
   std::vector<CRulesDuplicate> found;
   std::vector<uint32_t> places;
+  // The type words by byte order, so that definitions sort by a number.
+  std::vector<uint32_t> rank(m_keywords.size());
+  for (uint32_t k = 0; k < rank.size(); ++k) rank[k] = k;
+  std::sort(rank.begin(), rank.end(),
+            [this](uint32_t a, uint32_t b) { return m_keywords[a] < m_keywords[b]; });
+  std::vector<uint32_t> order(rank.size());
+  for (uint32_t r = 0; r < rank.size(); ++r) order[rank[r]] = r;
   for (size_t n = 0; n + 1 < m_firstOfName.size(); ++n) {
     if (m_firstOfName[n + 1] - m_firstOfName[n] < 2) continue;  // most names
     // The name's definitions by keyword, each keyword's in entry and text order.
     places.assign(m_byName.begin() + m_firstOfName[n], m_byName.begin() + m_firstOfName[n + 1]);
-    std::stable_sort(places.begin(), places.end(), [this](uint32_t a, uint32_t b) {
-      return KeywordOf(m_definitions[a]) < KeywordOf(m_definitions[b]);
+    std::stable_sort(places.begin(), places.end(), [&](uint32_t a, uint32_t b) {
+      return order[m_definitions[a].keyword] < order[m_definitions[b].keyword];
     });
     for (size_t i = 0; i < places.size();) {
       const CRulesDefinition& d = m_definitions[places[i]];

@@ -202,7 +202,11 @@ class CRulesIndex {
   // Numbers the defined names; true when one of them is a number, which
   // the tokens read without `everyToken` leave out.
   bool GroupDefinitions();
+  struct CResolved;
+  bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;
   void ResolveRows(const CRead& read, bool everyToken);
+  void ResolveRowsOf(const CRead& read, size_t first, size_t last, bool everyToken,
+                     CResolved& out) const;
 
   CReferenceKeyRule m_rule;
   std::vector<CRulesSource> m_sources;
