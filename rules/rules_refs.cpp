@@ -42,14 +42,14 @@ constexpr std::array<uint8_t, 256> kTokenBytes = [] {
     const bool digit = b >= '0' && b <= '9';
     const bool numeric = digit || b == '+' || b == '-' || b == '.' || b == '%';
     classes[b] = static_cast<uint8_t>((b == ' ' || b == '\t' ? kBlankByte : 0) |
-                                      (numeric ? 0 : kNotNumberByte) |
-                                      (digit ? 0 : kNotDigitByte));
+                                      (numeric ? 0 : kNotNumberByte) | (digit ? 0 : kNotDigitByte));
   }
   return classes;
 }();
 
-// ForEachValueToken, leaving out the numbers unless `numbers`: one look at
-// each byte, as it runs over the value of every row.
+// ForEachValueToken, leaving out the numbers unless `numbers`, and ending
+// when visit(token) returns false: one look at each byte, as it runs over
+// the value of every row.
 template <typename Visit>
 void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
@@ -68,8 +68,9 @@ void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
     } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
     const std::string_view token(reinterpret_cast<const char*>(start),
                                  static_cast<size_t>(p - start));
-    if (numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token)))
-      visit(token);
+    if ((numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token))) &&
+        !visit(token))
+      return;
   }
 }
 
@@ -396,7 +397,8 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
       [&](size_t slot) {
         CRowsPass& chunk = chunks[slot];
         for (const CRowsPass::CDefinition& d : chunk.definitions) {
-          const auto found = keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
+          const auto found =
+              keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
           if (found.second) m_keywords.push_back(d.keyword);
           m_definitions.push_back({d.entry, d.offset, d.size, found.first->second});
         }
@@ -440,12 +442,12 @@ void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRul
       if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
       ++chunk.counts[key].rows;
       bool any = false;
-      ForEachTokenToKeep(cells.value, everyToken, [&](std::string_view) { any = true; });
+      ForEachTokenToKeep(cells.value, everyToken, [&](std::string_view) { return !(any = true); });
       if (!any) return;
       ++chunk.counts[key].references;
       chunk.rows.push_back({entry, number, key,
-                              static_cast<uint32_t>(parser.TextOffset(cells.value)),
-                              static_cast<uint32_t>(cells.value.size())});
+                            static_cast<uint32_t>(parser.TextOffset(cells.value)),
+                            static_cast<uint32_t>(cells.value.size())});
     });
   }
   chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
@@ -512,7 +514,8 @@ void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
   std::vector<CKeyUse> counts = read.counts;
   for (CKeyUse& use : counts) use.references = 0;
   for (const CResolved* part : {&first, &second})
-    for (size_t k = 0; k < part->references.size(); ++k) counts[k].references += part->references[k];
+    for (size_t k = 0; k < part->references.size(); ++k)
+      counts[k].references += part->references[k];
   // By name, each name's in entry and row order: a counting sort.
   std::vector<size_t> next(m_names->size() + 1, 0);
   for (const CResolved* part : {&first, &second})
@@ -549,11 +552,12 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
       const uint32_t name = m_names->Find(token, nameOf);
       if (name == kNoName) {
         unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
-        return;
+        return true;
       }
       for (size_t u = before; u < out.uses.size(); ++u)
-        if (out.uses[u].name == name) return;  // one use of a name a row
+        if (out.uses[u].name == name) return true;  // one use of a name a row
       out.uses.push_back({row.entry, row.row, name});
+      return true;
     });
     if (out.uses.size() != before) {
       ++out.references[row.key];
