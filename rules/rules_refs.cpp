@@ -340,6 +340,9 @@ struct CRulesIndex::CRead {
   // counts the rows kept, the only ones that may hold one.
   std::vector<CKeyUse> counts;
   std::vector<CRowsPass::CRow> rows;  // in entry then row order, keys numbered in `keys`
+  // The defined names by number, for the looking up: one read where the
+  // index's own way goes through three tables.
+  std::vector<std::string_view> names;
 };
 
 CRulesIndex::CRulesIndex() = default;
@@ -354,7 +357,7 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
   auto read = std::make_unique<CRead>();
   ReadEntries(false, *read);
   KeepRulesTexts(read->text, *read);
-  const bool everyToken = GroupDefinitions();
+  const bool everyToken = GroupDefinitions(*read);
   if (everyToken) {
     // Rare: then a number is a name, and every token is kept in a second
     // reading of the rules texts.
@@ -363,7 +366,7 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
     read = std::make_unique<CRead>();
     ReadEntries(true, *read);
     KeepRulesTexts(read->text, *read);
-    GroupDefinitions();
+    GroupDefinitions(*read);
   }
   ResolveRows(*read, everyToken);
 }
@@ -467,20 +470,22 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
 
 // The definitions of each name together, in entry and text order: a
 // counting sort by name number, as most names are defined once.
-bool CRulesIndex::GroupDefinitions() {
+bool CRulesIndex::GroupDefinitions(CRead& read) {
   m_definitions.shrink_to_fit();
   m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
   m_names->Reserve(m_definitions.size());
-  std::vector<uint32_t> firsts;  // each name's first definition, while they are numbered
-  const auto firstName = [&](uint32_t n) { return NameOf(m_definitions[firsts[n]]); };
+  std::vector<std::string_view>& names = read.names;
+  names.clear();
+  names.reserve(m_definitions.size());
+  const auto firstName = [&](uint32_t n) { return names[n]; };
   std::vector<uint32_t> numbers(m_definitions.size());
   bool plain = false;
   for (size_t d = 0; d < m_definitions.size(); ++d) {
     const std::string_view name = NameOf(m_definitions[d]);
     numbers[d] = m_names->Add(name, firstName);
-    if (numbers[d] != firsts.size()) continue;
-    firsts.push_back(static_cast<uint32_t>(d));
+    if (numbers[d] != names.size()) continue;
+    names.push_back(name);
     plain = plain || IsNumberToken(name);
   }
   m_firstOfName.assign(m_names->size() + 1, 0);
@@ -542,7 +547,7 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
                                 CResolved& out) const {
   out.references.assign(read.counts.size(), 0);
   out.unresolved.assign(read.counts.size(), 0);
-  const auto nameOf = [this](uint32_t n) { return NameOf(n); };
+  const auto nameOf = [&read](uint32_t n) { return read.names[n]; };
   for (size_t r = first; r < last; ++r) {
     const CRowsPass::CRow& row = read.rows[r];
     const std::string_view value = m_sources[row.entry].bytes.substr(row.value, row.size);

@@ -201,7 +201,7 @@ class CRulesIndex {
   void KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read);
   // Numbers the defined names; true when one of them is a number, which
   // the tokens read without `everyToken` leave out.
-  bool GroupDefinitions();
+  bool GroupDefinitions(CRead& read);
   struct CResolved;
   bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;
   void ResolveRows(const CRead& read, bool everyToken);
