@@ -47,9 +47,8 @@ constexpr std::array<uint8_t, 256> kTokenBytes = [] {
   return classes;
 }();
 
-// ForEachValueToken, leaving out the numbers unless `numbers`, and ending
-// when visit(token) returns false: one look at each byte, as it runs over
-// the value of every row.
+// ForEachValueToken, leaving out the numbers unless `numbers`: one look at
+// each byte, as it runs over the value of every row.
 template <typename Visit>
 void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
@@ -68,10 +67,35 @@ void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
     } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
     const std::string_view token(reinterpret_cast<const char*>(start),
                                  static_cast<size_t>(p - start));
-    if ((numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token))) &&
-        !visit(token))
-      return;
+    if (numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token)))
+      visit(token);
   }
+}
+
+// Whether ForEachTokenToKeep would visit a token of `value`: decided at
+// the first byte that no number holds, as most names start with one.
+bool HoldsTokenToKeep(std::string_view value, bool numbers) {
+  const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+  const auto* const end = p + value.size();
+  while (p != end) {
+    uint8_t kind = kTokenBytes[*p];
+    if (kind & kBlankByte) {
+      ++p;
+      continue;
+    }
+    if (numbers) return true;
+    const auto* const start = p;
+    uint8_t seen = 0;
+    do {
+      if (kind & kNotNumberByte) return true;
+      seen |= kind;
+      ++p;
+    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
+    const std::string_view token(reinterpret_cast<const char*>(start),
+                                 static_cast<size_t>(p - start));
+    if ((seen & kNotDigitByte) && !IsNumberToken(token)) return true;
+  }
+  return false;
 }
 
 // Runs `run(worker, first, last, slot)` over the rules sources in chunks on
@@ -444,9 +468,7 @@ void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRul
           table.NumberInCopy(cells.name, [&] { return InSource(parser, bytes, cells.name); });
       if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
       ++chunk.counts[key].rows;
-      bool any = false;
-      ForEachTokenToKeep(cells.value, everyToken, [&](std::string_view) { return !(any = true); });
-      if (!any) return;
+      if (!HoldsTokenToKeep(cells.value, everyToken)) return;
       ++chunk.counts[key].references;
       chunk.rows.push_back({entry, number, key,
                             static_cast<uint32_t>(parser.TextOffset(cells.value)),
@@ -557,12 +579,11 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
       const uint32_t name = m_names->Find(token, nameOf);
       if (name == kNoName) {
         unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
-        return true;
+        return;
       }
       for (size_t u = before; u < out.uses.size(); ++u)
-        if (out.uses[u].name == name) return true;  // one use of a name a row
+        if (out.uses[u].name == name) return;  // one use of a name a row
       out.uses.push_back({row.entry, row.row, name});
-      return true;
     });
     if (out.uses.size() != before) {
       ++out.references[row.key];
