@@ -410,10 +410,12 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   // Room reserved for a row of a value to look up every 32 bytes, more
   // than rules text has: pages not written to cost nothing, where growing
   // would copy every row once or twice. In large pages, as a fault per
-  // small page took longer than the rows' reading.
+  // small page took longer than the rows' reading. Never more than some
+  // 80 MB at once, which a system that commits what is reserved must find.
+  constexpr size_t kMostReserved = size_t{1} << 22;
   size_t bytes = 0;
   for (const CRulesSource& source : m_sources) bytes += source.bytes.size();
-  read.rows.reserve(bytes / 32);
+  read.rows.reserve(std::min(bytes / 32, kMostReserved));
   platform::AdviseLargePages(read.rows.data(), read.rows.capacity() * sizeof read.rows[0]);
   OverSources(
       m_sources,
