@@ -417,6 +417,11 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   for (const CRulesSource& source : m_sources) bytes += source.bytes.size();
   read.rows.reserve(std::min(bytes / 32, kMostReserved));
   platform::AdviseLargePages(read.rows.data(), read.rows.capacity() * sizeof read.rows[0]);
+  // The same for the definitions, copied to a vector of their size once
+  // all are read.
+  std::vector<CRulesDefinition> definitions;
+  definitions.reserve(std::min(bytes / 64, kMostReserved));
+  platform::AdviseLargePages(definitions.data(), definitions.capacity() * sizeof definitions[0]);
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
@@ -429,7 +434,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
           const auto found =
               keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
           if (found.second) m_keywords.push_back(d.keyword);
-          m_definitions.push_back({d.entry, d.offset, d.size, found.first->second});
+          definitions.push_back({d.entry, d.offset, d.size, found.first->second});
         }
         global.resize(chunk.keys.size());
         for (size_t k = 0; k < chunk.keys.size(); ++k) {
@@ -445,6 +450,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
         }
         chunk.Clear();
       });
+  m_definitions.assign(definitions.begin(), definitions.end());
 }
 
 void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
@@ -495,7 +501,6 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
 // The definitions of each name together, in entry and text order: a
 // counting sort by name number, as most names are defined once.
 bool CRulesIndex::GroupDefinitions(CRead& read) {
-  m_definitions.shrink_to_fit();
   m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
   m_names->Reserve(m_definitions.size());
