@@ -142,15 +142,17 @@ class CRulesIndex::CNameTable {
       if (slot.tag == Tag(hash) && nameOf(slot.number) == name) return slot.number;
     }
   }
-  template <typename NameOf>
-  uint32_t Find(std::string_view token, const NameOf& nameOf) const {
+  // `same(number, token)` says whether the name of that number is the
+  // token.
+  template <typename Same>
+  uint32_t Find(std::string_view token, const Same& same) const {
     if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
     const size_t hash = std::hash<std::string_view>{}(token);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       const CSlot& slot = m_slots[at];
       if (slot.number == kNoName) return kNoName;
-      if (slot.tag == Tag(hash) && nameOf(slot.number) == token) return slot.number;
+      if (slot.tag == Tag(hash) && same(slot.number, token)) return slot.number;
     }
   }
   size_t size() const { return m_count; }
@@ -355,6 +357,35 @@ struct CRulesIndex::CRowsPass {
   }
 };
 
+// A defined name, with its first and last eight bytes (zeros after a
+// shorter name): with its size, these tell a name of sixteen bytes or
+// fewer from any other.
+struct CRulesIndex::CNameKey {
+  uint64_t head;
+  uint64_t tail;
+  std::string_view name;
+
+  static void Words(std::string_view text, uint64_t& head, uint64_t& tail) {
+    head = tail = 0;
+    const size_t n = std::min<size_t>(text.size(), 8);
+    if (n == 0) return;
+    std::memcpy(&head, text.data(), n);
+    std::memcpy(&tail, text.data() + text.size() - n, n);
+  }
+  static CNameKey Of(std::string_view name) {
+    CNameKey key{0, 0, name};
+    Words(name, key.head, key.tail);
+    return key;
+  }
+  bool Is(std::string_view token) const {
+    if (token.size() != name.size()) return false;
+    if (token.size() > 16) return token == name;
+    uint64_t h, t;
+    Words(token, h, t);
+    return h == head && t == tail;
+  }
+};
+
 // Every entry read, before a token is looked up: that needs every
 // definition, and the last entry may hold one.
 struct CRulesIndex::CRead {
@@ -365,8 +396,9 @@ struct CRulesIndex::CRead {
   std::vector<CKeyUse> counts;
   std::vector<CRowsPass::CRow> rows;  // in entry then row order, keys numbered in `keys`
   // The defined names by number, for the looking up: one read where the
-  // index's own way goes through three tables.
-  std::vector<std::string_view> names;
+  // index's own way goes through three tables, and for a name of sixteen
+  // bytes or fewer no read of the entry's bytes, which lie anywhere.
+  std::vector<CNameKey> names;
 };
 
 CRulesIndex::CRulesIndex() = default;
@@ -504,17 +536,17 @@ bool CRulesIndex::GroupDefinitions(CRead& read) {
   m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
   m_names->Reserve(m_definitions.size());
-  std::vector<std::string_view>& names = read.names;
+  std::vector<CNameKey>& names = read.names;
   names.clear();
   names.reserve(m_definitions.size());
-  const auto firstName = [&](uint32_t n) { return names[n]; };
+  const auto firstName = [&](uint32_t n) { return names[n].name; };
   std::vector<uint32_t> numbers(m_definitions.size());
   bool plain = false;
   for (size_t d = 0; d < m_definitions.size(); ++d) {
     const std::string_view name = NameOf(m_definitions[d]);
     numbers[d] = m_names->Add(name, firstName);
     if (numbers[d] != names.size()) continue;
-    names.push_back(name);
+    names.push_back(CNameKey::Of(name));
     plain = plain || IsNumberToken(name);
   }
   m_firstOfName.assign(m_names->size() + 1, 0);
@@ -576,14 +608,14 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
                                 CResolved& out) const {
   out.references.assign(read.counts.size(), 0);
   out.unresolved.assign(read.counts.size(), 0);
-  const auto nameOf = [&read](uint32_t n) { return read.names[n]; };
+  const auto same = [&read](uint32_t n, std::string_view token) { return read.names[n].Is(token); };
   for (size_t r = first; r < last; ++r) {
     const CRowsPass::CRow& row = read.rows[r];
     const std::string_view value = m_sources[row.entry].bytes.substr(row.value, row.size);
     const size_t before = out.uses.size();
     bool unknown = false;
     ForEachTokenToKeep(value, everyToken, [&](std::string_view token) {
-      const uint32_t name = m_names->Find(token, nameOf);
+      const uint32_t name = m_names->Find(token, same);
       if (name == kNoName) {
         unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
         return;
@@ -601,7 +633,8 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
 }
 
 uint32_t CRulesIndex::NameNumber(std::string_view name) const {
-  return m_names ? m_names->Find(name, [this](uint32_t n) { return NameOf(n); }) : kNoName;
+  const auto same = [this](uint32_t n, std::string_view token) { return NameOf(n) == token; };
+  return m_names ? m_names->Find(name, same) : kNoName;
 }
 
 std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view name) const {

@@ -185,6 +185,7 @@ class CRulesIndex {
   static constexpr uint32_t kNoName = UINT32_MAX;
   struct CRowsPass;
   struct CRead;      // what the reading of every entry leaves for the resolving
+  struct CNameKey;   // a defined name as the resolving compares it
   class CNameTable;  // the defined names, numbered
   class CKeyTable;   // row names, numbered
 
