@@ -190,8 +190,8 @@ class CRulesIndex {
   class CKeyTable;   // row names, numbered
 
   uint32_t NameNumber(std::string_view name) const;
-  // Reads every entry once: its headers, and its rows with the tokens that
-  // may name a block (every token when `everyToken`).
+  // Reads every entry once: its headers, and its rows that hold a token
+  // that may name a block (a number only when `everyToken`).
   void ReadEntries(bool everyToken, CRead& read);
   // The entries [first, last) into `chunk`; text[e] says whether entry e
   // is rules text.
@@ -203,8 +203,10 @@ class CRulesIndex {
   // Numbers the defined names; true when one of them is a number, which
   // the tokens read without `everyToken` leave out.
   bool GroupDefinitions(CRead& read);
-  struct CResolved;
+  struct CResolved;  // what the looking up of a run of rows gives
   bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;
+  // Looks up the tokens of the rows read: the uses, the keys' references
+  // and the unresolved rows.
   void ResolveRows(const CRead& read, bool everyToken);
   void ResolveRowsOf(const CRead& read, size_t first, size_t last, bool everyToken,
                      CResolved& out) const;
