@@ -36,12 +36,14 @@ void CheckIndex(const uint8_t* data, size_t size) {
                              piece.data() + piece.size() <= bytes.data() + bytes.size());
   };
   for (const CRulesDefinition& d : index.Definitions()) {
-    FUZZ_REQUIRE(inside(d.name, d.entry) && inside(d.keyword, d.entry), "views in the entry");
-    FUZZ_REQUIRE(index.IsDefined(d.name), "a defined name is found");
-    for (const CRulesUse& use : index.UsesOf(d.name)) {
+    const std::string_view name = index.NameOf(d);
+    FUZZ_REQUIRE(inside(name, d.entry) && inside(index.KeywordOf(d), d.entry),
+                 "views in the entry");
+    FUZZ_REQUIRE(index.IsDefined(name), "a defined name is found");
+    for (const CRulesUse& use : index.UsesOf(name)) {
       FUZZ_REQUIRE(use.row < rows[use.entry].size(), "a use is a row");
       const fuzz::Row& row = rows[use.entry][use.row];
-      FUZZ_REQUIRE(row.depth > 0 && ValueHoldsToken(row.value, d.name), "a use names it");
+      FUZZ_REQUIRE(row.depth > 0 && ValueHoldsToken(row.value, name), "a use names it");
     }
   }
   for (const CRulesUnresolved& u : index.Unresolved()) {

@@ -1,6 +1,8 @@
 #include "rules/rules_refs.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <bitset>
 #include <cstring>
 #include <memory>
@@ -8,6 +10,8 @@
 
 #include "rules/rules_search.h"
 #include "rules/search_entries.h"
+#include "storage/platform.h"
+#include "threads/run_beside.h"
 
 namespace {
 
@@ -24,6 +28,74 @@ std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
                           std::string_view piece) {
   if (piece.empty()) return bytes.substr(0, 0);
   return bytes.substr(parser.TextOffset(piece), piece.size());
+}
+
+// What a byte is to the tokens of a value: a blank ends a token, only a
+// token of digits, signs, points and '%' can be a number, and one of
+// digits alone is one.
+constexpr uint8_t kBlankByte = 1;
+constexpr uint8_t kNotNumberByte = 2;
+constexpr uint8_t kNotDigitByte = 4;
+constexpr std::array<uint8_t, 256> kTokenBytes = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int b = 0; b < 256; ++b) {
+    const bool digit = b >= '0' && b <= '9';
+    const bool numeric = digit || b == '+' || b == '-' || b == '.' || b == '%';
+    classes[b] = static_cast<uint8_t>((b == ' ' || b == '\t' ? kBlankByte : 0) |
+                                      (numeric ? 0 : kNotNumberByte) | (digit ? 0 : kNotDigitByte));
+  }
+  return classes;
+}();
+
+// ForEachValueToken, leaving out the numbers unless `numbers`: one look at
+// each byte, as it runs over the value of every row.
+template <typename Visit>
+void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
+  const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+  const auto* const end = p + value.size();
+  while (p != end) {
+    uint8_t kind = kTokenBytes[*p];
+    if (kind & kBlankByte) {
+      ++p;
+      continue;
+    }
+    const auto* const start = p;
+    uint8_t seen = 0;
+    do {
+      seen |= kind;
+      ++p;
+    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
+    const std::string_view token(reinterpret_cast<const char*>(start),
+                                 static_cast<size_t>(p - start));
+    if (numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token)))
+      visit(token);
+  }
+}
+
+// Whether ForEachTokenToKeep would visit a token of `value`: decided at
+// the first byte that no number holds, as most names start with one.
+bool HoldsTokenToKeep(std::string_view value, bool numbers) {
+  const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+  const auto* const end = p + value.size();
+  while (p != end) {
+    uint8_t kind = kTokenBytes[*p];
+    if (kind & kBlankByte) {
+      ++p;
+      continue;
+    }
+    if (numbers) return true;
+    const auto* const start = p;
+    uint8_t seen = 0;
+    do {
+      if (kind & kNotNumberByte) return true;
+      seen |= kind;
+      ++p;
+    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
+    const std::string_view token(reinterpret_cast<const char*>(start),
+                                 static_cast<size_t>(p - start));
+    if ((seen & kNotDigitByte) && !IsNumberToken(token)) return true;
+  }
+  return false;
 }
 
 // Runs `run(worker, first, last, slot)` over the rules sources in chunks on
@@ -47,53 +119,50 @@ void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& 
 }  // namespace
 
 // The defined names, numbered in the order first defined. Looked up for
-// every token of every value, from both threads: a flat table of hash tags,
-// and before it a bit per size, first and last byte, since most tokens
-// ("450", "Yes", "PRIMARY") name nothing and are answered without hashing.
+// every token kept of every row: a flat table of hash tags, and before it a
+// bit per size, first and last byte, since most tokens ("Yes", "R:255")
+// name nothing and are answered without hashing. The table keeps numbers,
+// not views: `nameOf(number)`, given to every call, says which name a
+// number stands for.
 class CRulesIndex::CNameTable {
  public:
-  // The names are those of `definitions`, given to every call: the table
-  // keeps numbers, not views, and moves with the index that owns both.
-  using Definitions = std::vector<CRulesDefinition>;
-
-  // The number of the name of definition `d`, new names numbered next.
-  uint32_t Add(const Definitions& definitions, uint32_t d) {
-    const std::string_view name = definitions[d].name;
-    if (2 * (m_names.size() + 1) > m_slots.size()) Grow(definitions);
+  // The number of `name`, a new name numbered next.
+  template <typename NameOf>
+  uint32_t Add(std::string_view name, const NameOf& nameOf) {
+    if (4 * (m_count + 1) > 3 * m_slots.size()) Grow(nameOf);
     const size_t hash = std::hash<std::string_view>{}(name);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
-        slot = {Tag(hash), static_cast<uint32_t>(m_names.size())};
-        m_names.push_back(d);
+        slot = {Tag(hash), m_count++};
         m_filter.set(FilterSlot(name));
         return slot.number;
       }
-      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == name) return slot.number;
+      if (slot.tag == Tag(hash) && nameOf(slot.number) == name) return slot.number;
     }
   }
-  uint32_t Find(const Definitions& definitions, std::string_view token) const {
+  // `same(number, token)` says whether the name of that number is the
+  // token.
+  template <typename Same>
+  uint32_t Find(std::string_view token, const Same& same) const {
     if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
     const size_t hash = std::hash<std::string_view>{}(token);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       const CSlot& slot = m_slots[at];
       if (slot.number == kNoName) return kNoName;
-      if (slot.tag == Tag(hash) && NameOf(definitions, slot.number) == token) return slot.number;
+      if (slot.tag == Tag(hash) && same(slot.number, token)) return slot.number;
     }
   }
-  size_t size() const { return m_names.size(); }
-  size_t MemoryBytes() const {
-    return sizeof *this + m_slots.capacity() * sizeof(CSlot) +
-           m_names.capacity() * sizeof(uint32_t);
-  }
-  std::string_view NameOf(const Definitions& definitions, uint32_t number) const {
-    return definitions[m_names[number]].name;
-  }
-  // Room for `count` names without growing on the way.
-  void Reserve(const Definitions& definitions, size_t count) {
-    while (m_slots.size() < 2 * count) Grow(definitions);
+  size_t size() const { return m_count; }
+  size_t MemoryBytes() const { return sizeof *this + m_slots.capacity() * sizeof(CSlot); }
+  // Room for `count` names without growing on the way: the table is at
+  // most three quarters full, which keeps probes short and the slots few.
+  void Reserve(size_t count) {
+    size_t slots = 64;
+    while (3 * slots < 4 * count) slots *= 2;
+    if (m_count == 0 && slots > m_slots.size()) m_slots.assign(slots, CSlot());
   }
 
  private:
@@ -108,11 +177,12 @@ class CRulesIndex::CNameTable {
     const auto last = static_cast<unsigned char>(token.back());
     return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
-  void Grow(const Definitions& definitions) {
+  template <typename NameOf>
+  void Grow(const NameOf& nameOf) {
     std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
     const size_t mask = slots.size() - 1;
-    for (uint32_t n = 0; n < m_names.size(); ++n) {
-      const size_t hash = std::hash<std::string_view>{}(NameOf(definitions, n));
+    for (uint32_t n = 0; n < m_count; ++n) {
+      const size_t hash = std::hash<std::string_view>{}(nameOf(n));
       size_t at = hash & mask;
       while (slots[at].number != kNoName) at = (at + 1) & mask;
       slots[at] = {Tag(hash), n};
@@ -121,7 +191,7 @@ class CRulesIndex::CNameTable {
   }
 
   std::vector<CSlot> m_slots;
-  std::vector<uint32_t> m_names;  // each name's first definition
+  uint32_t m_count = 0;
   std::bitset<kFilterBits> m_filter;
 };
 
@@ -136,21 +206,24 @@ class CRulesIndex::CKeyTable {
   template <typename Keep>
   uint32_t Number(std::string_view key, Keep&& keep) {
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
-    const CSlot probe = SlotOf(key);
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
-      CSlot& slot = m_slots[at];
-      if (slot.number == kNoName) {
-        slot = probe;
-        slot.key = keep();
-        slot.number = static_cast<uint32_t>(m_keys.size());
-        m_keys.push_back(slot.key);
-        return slot.number;
-      }
-      if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
-          (key.size() <= 16 || slot.key == key))
-        return slot.number;
-    }
+    return Place(SlotOf(key), keep);
+  }
+  // The same for a key of the parser's copy, which has slack after its
+  // end: its head and tail are read eight bytes at a time, as every row's
+  // key is looked up.
+  // REQUIRES: the eight bytes from the key's start, and those up to its
+  // end, are readable.
+  template <typename Keep>
+  uint32_t NumberInCopy(std::string_view key, Keep&& keep) {
+    if constexpr (std::endian::native != std::endian::little) return Number(key, keep);
+    if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
+    CSlot probe;
+    std::memcpy(&probe.head, key.data(), 8);
+    if (key.size() < 8) probe.head &= (uint64_t{1} << (8 * key.size())) - 1;
+    probe.tail = probe.head;
+    if (key.size() > 8) std::memcpy(&probe.tail, key.data() + key.size() - 8, 8);
+    probe.key = key;
+    return Place(probe, keep);
   }
   const std::vector<std::string_view>& Keys() const { return m_keys; }
 
@@ -170,6 +243,26 @@ class CRulesIndex::CKeyTable {
     }
     slot.key = key;
     return slot;
+  }
+  // The number of the key `probe` stands for, in a table with room for one
+  // more.
+  template <typename Keep>
+  uint32_t Place(const CSlot& probe, Keep&& keep) {
+    const std::string_view key = probe.key;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
+      CSlot& slot = m_slots[at];
+      if (slot.number == kNoName) {
+        slot = probe;
+        slot.key = keep();
+        slot.number = static_cast<uint32_t>(m_keys.size());
+        m_keys.push_back(slot.key);
+        return slot.number;
+      }
+      if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
+          (key.size() <= 16 || slot.key == key))
+        return slot.number;
+    }
   }
   static size_t Hash(const CSlot& slot) {
     const uint64_t h = (slot.head * 0x9E3779B97F4A7C15ull) ^
@@ -231,6 +324,83 @@ bool IsReferenceKey(const CKeyUse& use, const CReferenceKeyRule& rule) {
 
 // ---- CRulesIndex ----
 
+// What one chunk of entries gives, made on either thread. Keys go by the
+// numbers of the thread's CKeyTable, whose names `keys` copies at the
+// chunk's end: the table itself may grow meanwhile.
+struct CRulesIndex::CRowsPass {
+  struct CDefinition {
+    uint32_t entry;
+    uint32_t offset;
+    uint32_t size;
+    std::string_view keyword;
+  };
+  // A row that holds a token to look up, and where its value lies in the
+  // entry's bytes: the value is split again when the token is looked up,
+  // which costs less than keeping each token.
+  struct CRow {
+    uint32_t entry;
+    uint32_t row;
+    uint32_t key;
+    uint32_t value;
+    uint32_t size;
+  };
+  std::vector<CDefinition> definitions;
+  std::vector<CKeyUse> counts;  // by key number; as in CRead, the rows kept for `references`
+  std::vector<std::string_view> keys;
+  std::vector<CRow> rows;
+
+  void Clear() {
+    definitions.clear();
+    counts.clear();
+    keys.clear();
+    rows.clear();
+  }
+};
+
+// A defined name, with its first and last eight bytes (zeros after a
+// shorter name): with its size, these tell a name of sixteen bytes or
+// fewer from any other.
+struct CRulesIndex::CNameKey {
+  uint64_t head;
+  uint64_t tail;
+  std::string_view name;
+
+  static void Words(std::string_view text, uint64_t& head, uint64_t& tail) {
+    head = tail = 0;
+    const size_t n = std::min<size_t>(text.size(), 8);
+    if (n == 0) return;
+    std::memcpy(&head, text.data(), n);
+    std::memcpy(&tail, text.data() + text.size() - n, n);
+  }
+  static CNameKey Of(std::string_view name) {
+    CNameKey key{0, 0, name};
+    Words(name, key.head, key.tail);
+    return key;
+  }
+  bool Is(std::string_view token) const {
+    if (token.size() != name.size()) return false;
+    if (token.size() > 16) return token == name;
+    uint64_t h, t;
+    Words(token, h, t);
+    return h == head && t == tail;
+  }
+};
+
+// Every entry read, before a token is looked up: that needs every
+// definition, and the last entry may hold one.
+struct CRulesIndex::CRead {
+  std::vector<uint8_t> text;  // whether each source is rules text
+  CKeyTable keys;             // every key
+  // By key number in `keys`; until the rows are looked up, `references`
+  // counts the rows kept, the only ones that may hold one.
+  std::vector<CKeyUse> counts;
+  std::vector<CRowsPass::CRow> rows;  // in entry then row order, keys numbered in `keys`
+  // The defined names by number, for the looking up: one read where the
+  // index's own way goes through three tables, and for a name of sixteen
+  // bytes or fewer no read of the entry's bytes, which lie anywhere.
+  std::vector<CNameKey> names;
+};
+
 CRulesIndex::CRulesIndex() = default;
 CRulesIndex::~CRulesIndex() = default;
 CRulesIndex::CRulesIndex(CRulesIndex&&) noexcept = default;
@@ -240,49 +410,115 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
   *this = CRulesIndex();
   m_sources = std::move(sources);
   m_rule = rule;
-  ReadDefinitions();
-  ReadRows();
+  auto read = std::make_unique<CRead>();
+  ReadEntries(false, *read);
+  KeepRulesTexts(read->text, *read);
+  const bool everyToken = GroupDefinitions(*read);
+  if (everyToken) {
+    // Rare: then a number is a name, and every token is kept in a second
+    // reading of the rules texts.
+    m_definitions.clear();
+    m_keywords.clear();
+    read = std::make_unique<CRead>();
+    ReadEntries(true, *read);
+    KeepRulesTexts(read->text, *read);
+    GroupDefinitions(*read);
+  }
+  ResolveRows(*read, everyToken);
 }
 
-// The headers of every entry: a walk that reads only what nesting needs.
-void CRulesIndex::ReadDefinitions() {
-  struct CWorker {
-    CRulesParser parser;
-    std::vector<uint32_t> none, lines;
-  };
-  auto workers = std::make_unique<CWorker[]>(2);
-  std::vector<CRulesDefinition> chunks[kInOrderSlots];
-  // Told apart on the two threads, as a search does: the test is the first
-  // reading of an entry's bytes.
-  std::vector<uint8_t> text(m_sources.size());
+// Each entry parsed once, on two threads: its headers are the definitions,
+// and of its rows below them the keys are counted and the tokens that may
+// name a block kept, by place. Numbers ("450", "-0.5") are most tokens,
+// and name a block only in an archive that names one so; without
+// `everyToken` they are left out.
+void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
+  CRulesParser parsers[2];
+  CKeyTable tables[2];
+  CRowsPass chunks[kInOrderSlots];
+  std::vector<uint32_t> global;  // a chunk's key numbers in read.keys
+  std::unordered_map<std::string_view, uint32_t> keywords;
+  read.text.assign(m_sources.size(), 0);
+  // Room reserved for a row of a value to look up every 32 bytes, more
+  // than rules text has: pages not written to cost nothing, where growing
+  // would copy every row once or twice. In large pages, as a fault per
+  // small page took longer than the rows' reading. Never more than some
+  // 80 MB at once, which a system that commits what is reserved must find.
+  constexpr size_t kMostReserved = size_t{1} << 22;
+  size_t bytes = 0;
+  for (const CRulesSource& source : m_sources) bytes += source.bytes.size();
+  read.rows.reserve(std::min(bytes / 32, kMostReserved));
+  platform::AdviseLargePages(read.rows.data(), read.rows.capacity() * sizeof read.rows[0]);
+  // The same for the definitions, copied to a vector of their size once
+  // all are read.
+  std::vector<CRulesDefinition> definitions;
+  definitions.reserve(std::min(bytes / 64, kMostReserved));
+  platform::AdviseLargePages(definitions.data(), definitions.capacity() * sizeof definitions[0]);
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
-        CWorker& w = workers[worker];
-        for (size_t e = first; e < last; ++e) {
-          const std::string_view bytes = m_sources[e].bytes;
-          text[e] = IsRulesText(bytes);
-          if (!text[e]) continue;
-          w.parser.SetSourceBytes(bytes);
-          w.parser.CopySource();
-          w.parser.ParseHolding(w.none, 1, w.lines);
-          w.parser.ForEachHeader([&](const CRulesRow& header) {
-            const std::string_view name = InSource(w.parser, bytes, header.name);
-            chunks[slot].push_back({static_cast<uint32_t>(e),
-                                    static_cast<uint32_t>(name.data() - bytes.data()),
-                                    InSource(w.parser, bytes, header.value), name});
-          });
-        }
+        ReadEntriesOf(first, last, everyToken, parsers[worker], tables[worker], chunks[slot],
+                      read.text.data());
       },
       [&](size_t slot) {
-        m_definitions.insert(m_definitions.end(), chunks[slot].begin(), chunks[slot].end());
-        chunks[slot].clear();
+        CRowsPass& chunk = chunks[slot];
+        for (const CRowsPass::CDefinition& d : chunk.definitions) {
+          const auto found =
+              keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
+          if (found.second) m_keywords.push_back(d.keyword);
+          definitions.push_back({d.entry, d.offset, d.size, found.first->second});
+        }
+        global.resize(chunk.keys.size());
+        for (size_t k = 0; k < chunk.keys.size(); ++k) {
+          if (chunk.counts[k].rows == 0) continue;
+          global[k] = read.keys.Number(chunk.keys[k], [&] { return chunk.keys[k]; });
+          if (global[k] >= read.counts.size()) read.counts.resize(global[k] + 1);
+          read.counts[global[k]].rows += chunk.counts[k].rows;
+          read.counts[global[k]].references += chunk.counts[k].references;
+        }
+        for (CRowsPass::CRow row : chunk.rows) {
+          row.key = global[row.key];
+          read.rows.push_back(row);
+        }
+        chunk.Clear();
       });
-  KeepRulesTexts(text);
-  GroupDefinitions();
+  m_definitions.assign(definitions.begin(), definitions.end());
 }
 
-void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text) {
+void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
+                                CKeyTable& table, CRowsPass& chunk, uint8_t* text) const {
+  for (size_t e = first; e < last; ++e) {
+    const std::string_view bytes = m_sources[e].bytes;
+    // The first reading of an entry's bytes, on either thread, as a search's.
+    text[e] = IsRulesText(bytes);
+    if (!text[e]) continue;
+    const auto entry = static_cast<uint32_t>(e);
+    parser.SetSourceBytes(bytes);
+    parser.Parse();
+    parser.ForEachHeader([&](const CRulesRow& header) {
+      chunk.definitions.push_back({entry, static_cast<uint32_t>(parser.TextOffset(header.name)),
+                                   static_cast<uint32_t>(header.name.size()),
+                                   InSource(parser, bytes, header.value)});
+    });
+    uint32_t row = 0;
+    parser.ForEachRow([&](const CRulesRow& cells) {
+      const uint32_t number = row++;
+      if (cells.depth == 0) return;
+      const uint32_t key =
+          table.NumberInCopy(cells.name, [&] { return InSource(parser, bytes, cells.name); });
+      if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
+      ++chunk.counts[key].rows;
+      if (!HoldsTokenToKeep(cells.value, everyToken)) return;
+      ++chunk.counts[key].references;
+      chunk.rows.push_back({entry, number, key,
+                            static_cast<uint32_t>(parser.TextOffset(cells.value)),
+                            static_cast<uint32_t>(cells.value.size())});
+    });
+  }
+  chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
+}
+
+void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) {
   std::vector<uint32_t> kept(m_sources.size());
   uint32_t count = 0;
   for (size_t e = 0; e < m_sources.size(); ++e) {
@@ -291,27 +527,114 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text) {
   }
   m_sources.resize(count);
   for (CRulesDefinition& d : m_definitions) d.entry = kept[d.entry];
+  for (CRowsPass::CRow& row : read.rows) row.entry = kept[row.entry];
 }
 
 // The definitions of each name together, in entry and text order: a
 // counting sort by name number, as most names are defined once.
-void CRulesIndex::GroupDefinitions() {
-  m_definitions.shrink_to_fit();
+bool CRulesIndex::GroupDefinitions(CRead& read) {
+  m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
-  m_names->Reserve(m_definitions, m_definitions.size());
+  m_names->Reserve(m_definitions.size());
+  std::vector<CNameKey>& names = read.names;
+  names.clear();
+  names.reserve(m_definitions.size());
+  const auto firstName = [&](uint32_t n) { return names[n].name; };
   std::vector<uint32_t> numbers(m_definitions.size());
-  for (size_t d = 0; d < m_definitions.size(); ++d)
-    numbers[d] = m_names->Add(m_definitions, static_cast<uint32_t>(d));
+  bool plain = false;
+  for (size_t d = 0; d < m_definitions.size(); ++d) {
+    const std::string_view name = NameOf(m_definitions[d]);
+    numbers[d] = m_names->Add(name, firstName);
+    if (numbers[d] != names.size()) continue;
+    names.push_back(CNameKey::Of(name));
+    plain = plain || IsNumberToken(name);
+  }
   m_firstOfName.assign(m_names->size() + 1, 0);
   for (const uint32_t n : numbers) ++m_firstOfName[n + 1];
   for (size_t n = 1; n < m_firstOfName.size(); ++n) m_firstOfName[n] += m_firstOfName[n - 1];
   m_byName.resize(m_definitions.size());
   std::vector<uint32_t> next(m_firstOfName.begin(), m_firstOfName.end() - 1);
   for (uint32_t d = 0; d < numbers.size(); ++d) m_byName[next[numbers[d]]++] = d;
+  return plain;
+}
+
+// What the looking up of a run of rows gives.
+struct CRulesIndex::CResolved {
+  std::vector<CRulesUse> uses;       // in entry and row order
+  std::vector<uint64_t> references;  // by key number
+  // Rows that name nothing defined, of keys that may still be reference
+  // keys: most keys of such rows are not, and their rows are not kept.
+  std::vector<const CRowsPass::CRow*> candidates;
+  std::vector<uint64_t> unresolved;  // by key number, rows found so
+};
+
+// The kept tokens looked up, now that every name is known: the uses, the
+// references of each key, and the rows of reference keys that name
+// nothing defined. The rows are split in two halves, looked up on two
+// threads.
+void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
+  const size_t half = read.rows.size() / 2;
+  CResolved first, second;
+  RunBeside([&] { ResolveRowsOf(read, 0, half, everyToken, first); },
+            [&] { ResolveRowsOf(read, half, read.rows.size(), everyToken, second); });
+  std::vector<CKeyUse> counts = read.counts;
+  for (CKeyUse& use : counts) use.references = 0;
+  for (const CResolved* part : {&first, &second})
+    for (size_t k = 0; k < part->references.size(); ++k)
+      counts[k].references += part->references[k];
+  // By name, each name's in entry and row order: a counting sort.
+  std::vector<size_t> next(m_names->size() + 1, 0);
+  for (const CResolved* part : {&first, &second})
+    for (const CRulesUse& use : part->uses) ++next[use.name + 1];
+  for (size_t n = 1; n < next.size(); ++n) next[n] += next[n - 1];
+  m_uses.resize(first.uses.size() + second.uses.size());
+  for (const CResolved* part : {&first, &second})
+    for (const CRulesUse& use : part->uses) m_uses[next[use.name]++] = use;
+  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(read.keys.Keys()[k], counts[k]);
+  for (const CResolved* part : {&first, &second})
+    for (const CRowsPass::CRow* c : part->candidates)
+      if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
+}
+
+// Whether a key can be a reference key, `unresolved` of its rows kept
+// holding no reference: neither do those not kept.
+bool CRulesIndex::MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const {
+  const uint64_t without = read.rows - read.references + unresolved;
+  return read.rows >= m_rule.minUses && without * 100 <= (100 - uint64_t{m_rule.share}) * read.rows;
+}
+
+// The rows [first, last) of `read`.
+void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bool everyToken,
+                                CResolved& out) const {
+  out.references.assign(read.counts.size(), 0);
+  out.unresolved.assign(read.counts.size(), 0);
+  const auto same = [&read](uint32_t n, std::string_view token) { return read.names[n].Is(token); };
+  for (size_t r = first; r < last; ++r) {
+    const CRowsPass::CRow& row = read.rows[r];
+    const std::string_view value = m_sources[row.entry].bytes.substr(row.value, row.size);
+    const size_t before = out.uses.size();
+    bool unknown = false;
+    ForEachTokenToKeep(value, everyToken, [&](std::string_view token) {
+      const uint32_t name = m_names->Find(token, same);
+      if (name == kNoName) {
+        unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
+        return;
+      }
+      for (size_t u = before; u < out.uses.size(); ++u)
+        if (out.uses[u].name == name) return;  // one use of a name a row
+      out.uses.push_back({row.entry, row.row, name});
+    });
+    if (out.uses.size() != before) {
+      ++out.references[row.key];
+    } else if (unknown && MayBeReferenceKey(read.counts[row.key], ++out.unresolved[row.key])) {
+      out.candidates.push_back(&row);
+    }
+  }
 }
 
 uint32_t CRulesIndex::NameNumber(std::string_view name) const {
-  return m_names ? m_names->Find(m_definitions, name) : kNoName;
+  const auto same = [this](uint32_t n, std::string_view token) { return NameOf(n) == token; };
+  return m_names ? m_names->Find(name, same) : kNoName;
 }
 
 std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view name) const {
@@ -349,20 +672,20 @@ size_t CRulesIndex::MemoryBytes() const {
   // A node of the key map: the pair, a link and the hash, as the standard
   // library lays it out.
   const size_t keyNode = sizeof(std::pair<const std::string_view, CKeyUse>) + 2 * sizeof(void*);
-  return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_byName) +
-         bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
+  return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_keywords) +
+         bytes(m_byName) + bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
          (m_names ? m_names->MemoryBytes() : 0) + m_keys.size() * keyNode +
          m_keys.bucket_count() * sizeof(void*);
 }
 
 std::string_view CRulesIndex::NameOf(uint32_t number) const {
-  return m_names->NameOf(m_definitions, number);
+  return NameOf(m_definitions[m_byName[m_firstOfName[number]]]);
 }
 
 std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
   std::vector<std::string_view> names;
   for (const CRulesDefinition& d : m_definitions)
-    if (d.keyword == keyword) names.push_back(d.name);
+    if (KeywordOf(d) == keyword) names.push_back(NameOf(d));
   std::sort(names.begin(), names.end());
   names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
@@ -371,18 +694,26 @@ std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keywo
 std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
   std::vector<CRulesDuplicate> found;
   std::vector<uint32_t> places;
+  // The type words by byte order, so that definitions sort by a number.
+  std::vector<uint32_t> rank(m_keywords.size());
+  for (uint32_t k = 0; k < rank.size(); ++k) rank[k] = k;
+  std::sort(rank.begin(), rank.end(),
+            [this](uint32_t a, uint32_t b) { return m_keywords[a] < m_keywords[b]; });
+  std::vector<uint32_t> order(rank.size());
+  for (uint32_t r = 0; r < rank.size(); ++r) order[rank[r]] = r;
   for (size_t n = 0; n + 1 < m_firstOfName.size(); ++n) {
     if (m_firstOfName[n + 1] - m_firstOfName[n] < 2) continue;  // most names
     // The name's definitions by keyword, each keyword's in entry and text order.
     places.assign(m_byName.begin() + m_firstOfName[n], m_byName.begin() + m_firstOfName[n + 1]);
-    std::stable_sort(places.begin(), places.end(), [this](uint32_t a, uint32_t b) {
-      return m_definitions[a].keyword < m_definitions[b].keyword;
+    std::stable_sort(places.begin(), places.end(), [&](uint32_t a, uint32_t b) {
+      return order[m_definitions[a].keyword] < order[m_definitions[b].keyword];
     });
     for (size_t i = 0; i < places.size();) {
       const CRulesDefinition& d = m_definitions[places[i]];
       size_t j = i + 1;
       while (j < places.size() && m_definitions[places[j]].keyword == d.keyword) ++j;
-      if (j - i > 1) found.push_back({d.keyword, d.name, {places.begin() + i, places.begin() + j}});
+      if (j - i > 1)
+        found.push_back({KeywordOf(d), NameOf(d), {places.begin() + i, places.begin() + j}});
       i = j;
     }
   }
@@ -390,104 +721,6 @@ std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
     return a.keyword != b.keyword ? a.keyword < b.keyword : a.name < b.name;
   });
   return found;
-}
-
-// What one chunk of entries gives the reading of rows, made on either
-// thread. Keys go by the numbers of the thread's CKeyTable, whose names
-// `keys` copies at the chunk's end: the table itself may grow meanwhile.
-struct CRulesIndex::CRowsPass {
-  // A row that is unresolved if its key turns out a reference key.
-  struct CCandidate {
-    uint32_t entry;
-    uint32_t row;
-    uint32_t key;
-  };
-  std::vector<CRulesUse> uses;
-  std::vector<CKeyUse> counts;  // by key number
-  std::vector<std::string_view> keys;
-  std::vector<CCandidate> candidates;
-
-  void Clear() {
-    uses.clear();
-    counts.clear();
-    keys.clear();
-    candidates.clear();
-  }
-};
-
-// The rows of the entries [first, last): which names they reference, how
-// each key is used, and which rows may be unresolved.
-void CRulesIndex::ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CKeyTable& table,
-                             CRowsPass& chunk) const {
-  for (size_t e = first; e < last; ++e) {
-    const std::string_view bytes = m_sources[e].bytes;
-    parser.SetSourceBytes(bytes);
-    parser.Parse();
-    uint32_t row = 0;
-    parser.ForEachRow([&](const CRulesRow& cells) {
-      const uint32_t number = row++;
-      if (cells.depth == 0) return;
-      const size_t before = chunk.uses.size();
-      bool unknown = false;
-      ForEachValueToken(cells.value, [&](std::string_view token) {
-        const uint32_t name = m_names->Find(m_definitions, token);
-        if (name == kNoName) {
-          unknown = unknown || (!IsNumberToken(token) && !IsModifierToken(token));
-          return;
-        }
-        for (size_t u = before; u < chunk.uses.size(); ++u)
-          if (chunk.uses[u].name == name) return;  // one use of a name a row
-        chunk.uses.push_back({static_cast<uint32_t>(e), number, name});
-      });
-      const uint32_t key =
-          table.Number(cells.name, [&] { return InSource(parser, bytes, cells.name); });
-      if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
-      ++chunk.counts[key].rows;
-      if (chunk.uses.size() != before) ++chunk.counts[key].references;
-      else if (unknown) chunk.candidates.push_back({static_cast<uint32_t>(e), number, key});
-    });
-  }
-  chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
-}
-
-// The rows of every entry; then the reference keys, and the rows of theirs
-// that are unresolved.
-void CRulesIndex::ReadRows() {
-  CRulesParser parsers[2];
-  CKeyTable tables[2];
-  CRowsPass chunks[kInOrderSlots];
-  CKeyTable keys;  // every key, on this thread
-  std::vector<CKeyUse> counts;
-  std::vector<CRowsPass::CCandidate> candidates;
-  std::vector<uint32_t> global;  // a chunk's key numbers in `keys`
-  OverSources(
-      m_sources,
-      [&](int worker, size_t first, size_t last, size_t slot) {
-        ReadRowsOf(first, last, parsers[worker], tables[worker], chunks[slot]);
-      },
-      [&](size_t slot) {
-        CRowsPass& chunk = chunks[slot];
-        m_uses.insert(m_uses.end(), chunk.uses.begin(), chunk.uses.end());
-        global.resize(chunk.keys.size());
-        for (size_t k = 0; k < chunk.keys.size(); ++k) {
-          if (chunk.counts[k].rows == 0) continue;
-          global[k] = keys.Number(chunk.keys[k], [&] { return chunk.keys[k]; });
-          if (global[k] >= counts.size()) counts.resize(global[k] + 1);
-          counts[global[k]].rows += chunk.counts[k].rows;
-          counts[global[k]].references += chunk.counts[k].references;
-        }
-        for (CRowsPass::CCandidate c : chunk.candidates) {
-          c.key = global[c.key];
-          candidates.push_back(c);
-        }
-        chunk.Clear();
-      });
-  std::stable_sort(m_uses.begin(), m_uses.end(),
-                   [](const CRulesUse& a, const CRulesUse& b) { return a.name < b.name; });
-  m_uses.shrink_to_fit();
-  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(keys.Keys()[k], counts[k]);
-  for (const CRowsPass::CCandidate& c : candidates)
-    if (::IsReferenceKey(counts[c.key], m_rule)) m_unresolved.push_back({c.entry, c.row});
 }
 
 bool CRulesIndex::IsReferenceKey(std::string_view key) const {

@@ -12,8 +12,9 @@
 //
 // The index keeps views of the entries' bytes, never copies: the caller keeps
 // the bytes alive, unchanged, while the index lives. Building it parses each
-// entry twice (its headers, then its rows), on the calling thread and one
-// beside it; afterwards it is read-only and any thread may read it.
+// entry once, on the calling thread and one beside it, and then looks up
+// the tokens kept of its rows; afterwards it is read-only and any thread
+// may read it.
 #pragma once
 
 #include <cstddef>
@@ -92,13 +93,15 @@ struct CRulesSource {
   uint32_t archive = 0;  // the caller's number for the archive holding it
 };
 
-// A header of a top-level block. `keyword` is its type word (empty after a
-// one-word header); both views lie in the entry's bytes, the name at `offset`.
+// A header of a top-level block: where its name lies in the entry's bytes,
+// and its type word by number (empty after a one-word header). The index
+// gives both as views (NameOf, KeywordOf). Sixteen bytes, as an archive can
+// define a block every few hundred bytes.
 struct CRulesDefinition {
   uint32_t entry;  // into Sources()
   uint32_t offset;
-  std::string_view keyword;
-  std::string_view name;
+  uint32_t size;
+  uint32_t keyword;
 };
 
 // A row below a top-level block whose value names a defined block; a row
@@ -164,6 +167,11 @@ class CRulesIndex {
   std::vector<CRulesDuplicate> Duplicates() const;
   // A defined name by its number (CRulesUse::name).
   std::string_view NameOf(uint32_t number) const;
+  // The views of a definition, in its entry's bytes.
+  std::string_view NameOf(const CRulesDefinition& d) const {
+    return m_sources[d.entry].bytes.substr(d.offset, d.size);
+  }
+  std::string_view KeywordOf(const CRulesDefinition& d) const { return m_keywords[d.keyword]; }
 
   // The bytes the index holds, its own and not the entries' it views.
   size_t MemoryBytes() const;
@@ -176,21 +184,37 @@ class CRulesIndex {
  private:
   static constexpr uint32_t kNoName = UINT32_MAX;
   struct CRowsPass;
+  struct CRead;      // what the reading of every entry leaves for the resolving
+  struct CNameKey;   // a defined name as the resolving compares it
   class CNameTable;  // the defined names, numbered
   class CKeyTable;   // row names, numbered
 
   uint32_t NameNumber(std::string_view name) const;
-  void ReadDefinitions();
-  // Drops the sources that are not rules text (`text[e]` false).
-  void KeepRulesTexts(const std::vector<uint8_t>& text);
-  void GroupDefinitions();
-  void ReadRows();
-  void ReadRowsOf(size_t first, size_t last, CRulesParser& parser, CKeyTable& table,
-                  CRowsPass& chunk) const;
+  // Reads every entry once: its headers, and its rows that hold a token
+  // that may name a block (a number only when `everyToken`).
+  void ReadEntries(bool everyToken, CRead& read);
+  // The entries [first, last) into `chunk`; text[e] says whether entry e
+  // is rules text.
+  void ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
+                     CKeyTable& table, CRowsPass& chunk, uint8_t* text) const;
+  // Drops the sources that are not rules text (`text[e]` false), and
+  // renumbers what was read of the others.
+  void KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read);
+  // Numbers the defined names; true when one of them is a number, which
+  // the tokens read without `everyToken` leave out.
+  bool GroupDefinitions(CRead& read);
+  struct CResolved;  // what the looking up of a run of rows gives
+  bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;
+  // Looks up the tokens of the rows read: the uses, the keys' references
+  // and the unresolved rows.
+  void ResolveRows(const CRead& read, bool everyToken);
+  void ResolveRowsOf(const CRead& read, size_t first, size_t last, bool everyToken,
+                     CResolved& out) const;
 
   CReferenceKeyRule m_rule;
   std::vector<CRulesSource> m_sources;
   std::vector<CRulesDefinition> m_definitions;
+  std::vector<std::string_view> m_keywords;  // the type words, each once, by number
   std::unique_ptr<CNameTable> m_names;
   std::vector<uint32_t> m_byName;       // definitions by name number, then entry and text order
   std::vector<uint32_t> m_firstOfName;  // where each name's run in m_byName starts, then the end

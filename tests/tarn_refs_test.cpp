@@ -105,6 +105,19 @@ TEST(RulesIndexTest, AnswersWhereANameLeadsAndWhatNamesIt) {
   EXPECT_EQ(values[1], (std::pair<std::string_view, uint64_t>{"Plaet", 1}));
 }
 
+// Numbers name no block in most archives, and are then never looked up;
+// in one where a block is named by a number, they are.
+TEST(RulesIndexTest, ABlockNamedByANumberIsReferencedByIt) {
+  std::string objects = ObjectsText();
+  for (size_t at = objects.find("Plate"); at != std::string::npos; at = objects.find("Plate", at))
+    objects.replace(at, 5, "-450");
+  CRulesIndex index;
+  index.Build({{"armor.ini", "Armor -450\nEnd\n"}, {"objects.ini", objects}});
+  EXPECT_EQ(index.UsesOf("-450").size(), 19u);
+  ASSERT_EQ(index.Unresolved().size(), 1u);
+  EXPECT_EQ(index.Unresolved()[0].row, 17u * 3 + 1);
+}
+
 class TarnRefsTest : public ::testing::Test {
  protected:
   std::string Write(const CBigBuilder& builder, const std::string& name = "a.big") {
