@@ -7,6 +7,7 @@
 
 #include "media/media_headers.h"
 #include "rules/rules_parser.h"
+#include "rules/rules_search.h"
 
 namespace {
 
@@ -120,18 +121,13 @@ const char* KindWord(EntryKind kind) {
   return "binary";
 }
 
-bool HeadLooksBinary(std::string_view bytes) {
-  // An entry with no bytes (or none that could be read) may have no address.
-  if (bytes.empty()) return false;
-  return std::memchr(bytes.data(), '\0', std::min(bytes.size(), kHead)) != nullptr;
-}
-
 CEntryFacts DescribeEntry(std::string_view name, std::string_view bytes) {
   CEntryFacts facts;
   facts.size = bytes.size();
   const CExtension extension = ExtensionOf(name);
   if (DescribeMedia(extension, bytes, facts)) return facts;
-  if (HeadLooksBinary(bytes)) return facts;
+  // Binary unless the search of the rules would read it as text.
+  if (!IsRulesText(bytes)) return facts;
   // A block's first "End" can lie past the head; the last block's ends near
   // the end of the text.
   const bool rules = extension == "ini" || HeadClosesABlock(bytes.substr(0, kHead)) ||

@@ -68,6 +68,3 @@ std::string_view DamagedWords(const CEntryFacts& facts);
 // "binary 5120 bytes", "damaged dds: WHY".
 std::string DetailsText(const CEntryFacts& facts);
 
-// Whether bytes look like binary data rather than text: a zero byte within
-// the first 8 KiB.
-bool HeadLooksBinary(std::string_view bytes);
