@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "archive/extract.h"
+#include "storage/replacing_file.h"
 
 namespace {
 

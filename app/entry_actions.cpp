@@ -30,6 +30,7 @@
 #include "app/tarn_editor_doc.h"
 #include "archive/entry_path.h"
 #include "archive/extract.h"
+#include "storage/replacing_file.h"
 
 namespace {
 

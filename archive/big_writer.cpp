@@ -10,6 +10,7 @@
 #include "archive/entry_path.h"
 #include "archive/windows_names.h"
 #include "storage/handle_owner.h"
+#include "storage/replacing_file.h"
 
 namespace {
 
@@ -333,15 +334,17 @@ class CEntryCopier {
     CExtractEntry entry;
     entry.bytes = source.bytes;
     entry.size = source.size;
-    bool cut = false;
-    if (CopyEntryTo(m_out, entry, onPiece, cut, m_error)) return true;
-    // The archive input was cut short since it was read: its bytes are no
-    // longer what its index promised.
-    if (cut)
-      return Fail((source.input ? *source.input : std::string()) + ": " + name +
-                  ": changed while packing");
-    if (!onPiece(source.size)) return Fail("cancelled");
-    return WriteFailed();
+    const CStatus copied = CopyEntryTo(m_out, entry, onPiece);
+    switch (copied.GetKind()) {
+      case CStatus::Kind::Ok: return true;
+      // The archive input was cut short since it was read: its bytes are no
+      // longer what its index promised.
+      case CStatus::Kind::SourceChanged:
+        return Fail((source.input ? *source.input : std::string()) + ": " + name +
+                    ": changed while packing");
+      case CStatus::Kind::Cancelled: return Fail("cancelled");
+      default: return Fail("cannot write: " + copied.GetWords());
+    }
   }
 
   // A file under folder input `source.root`, found there when gathered.

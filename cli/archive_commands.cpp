@@ -13,6 +13,7 @@
 #include "cli/output.h"
 #include "cli/tarn.h"
 #include "cli/terminal.h"
+#include "storage/replacing_file.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "archive/entry_map.h"
-#include "archive/extract.h"
 #include "archive/windows_names.h"
 #include "storage/code_page.h"
 #include "storage/disk_file.h"
+#include "storage/replacing_file.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
 #include "tests/support/run_tarn.h"

@@ -20,6 +20,7 @@
 #include "archive/entry_path.h"
 #include "archive/extract.h"
 #include "rules/rules_diff.h"
+#include "storage/replacing_file.h"
 
 namespace {
 

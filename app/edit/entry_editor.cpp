@@ -23,7 +23,7 @@
 #include "app/framework/win_app.h"
 #include "app/status_text.h"
 #include "app/tarn_editor_doc.h"
-#include "archive/extract.h"
+#include "storage/replacing_file.h"
 #include "storage/disk_file.h"
 #include "storage/handle_owner.h"
 #include "archive/big_writer.h"

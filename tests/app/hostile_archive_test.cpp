@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "app/entry_logic.h"
-#include "archive/extract.h"
 #include "editor_fixture.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
+#include "storage/replacing_file.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/process_probe.h"
 
