@@ -109,12 +109,12 @@ class CNameGuard {
   // earlier name's file: which of the two is written then depends on the
   // order the two are written in.
   std::string Refuse(std::string_view name, bool& meets) {
-    if (const CStatus::Kind unsafe = CheckEntryName(name); unsafe != CStatus::Kind::Ok)
-      return CStatus::WordsFor(unsafe);
+    if (const CStatus unsafe = CheckEntryName(name); !unsafe.IsOk())
+      return unsafe.GetWords();
 #ifdef _WIN32
     // Windows would open a device, drop the last dot or refuse the name.
-    if (const CStatus::Kind reserved = CheckWindowsEntryName(name); reserved != CStatus::Kind::Ok)
-      return CStatus::WordsFor(reserved);
+    if (const CStatus reserved = CheckWindowsEntryName(name); !reserved.IsOk())
+      return reserved.GetWords();
 #endif
     // "a/b" and then "a\\b" (or, on Windows, "A" and then "a"): one file,
     // which the second would silently replace.
@@ -276,11 +276,11 @@ class CExtraction {
 
   CEntryOutcome WriteOne(int lane, const CExtractEntry& entry) {
     const std::vector<std::string_view> segments = SplitEntryName(entry.name);
-    const platform::Result<platform::Handle> at =
+    const CResult<platform::Handle> at =
         m_walks[lane].Enter(std::span(segments).first(segments.size() - 1), true);
     if (!at)
-      return {at.GetError().IsLasting() ? CEntryResult::Lasting : CEntryResult::Problem,
-              at.GetError().Text()};
+      return {at.GetStatus().IsLasting() ? CEntryResult::Lasting : CEntryResult::Problem,
+              at.GetStatus().GetWords()};
     // Called only inside a large entry, which is a run of its own, written
     // on the caller's thread.
     const auto onPiece = [&](uint64_t done) {

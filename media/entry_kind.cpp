@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "media/media_headers.h"
+#include "storage/path_name.h"
 #include "rules/rules_parser.h"
 
 namespace {
@@ -30,7 +31,7 @@ CExtension ExtensionOf(std::string_view name) {
   for (size_t i = dot + 1, k = 0; i < name.size(); ++i, ++k) {
     const char c = name[i];
     if (c == '\\' || c == '/') return CExtension();
-    extension.text[k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    extension.text[k] = AsciiLower(c);
   }
   extension.size = name.size() - dot - 1;
   return extension;

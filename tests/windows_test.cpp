@@ -47,7 +47,7 @@ TEST_F(WindowsTest, WritersAreKeptOutUntilTheLastBufferGoes) {
   {
     CEntryMap entries;
     ASSERT_TRUE(OpenArchiveEntries(path, entries));
-    survivor = entries.at("b");
+    survivor = *entries.Get("b");
     EXPECT_EQ(TryOpen(path, GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   }
   // The reader and the map are gone; one slice still holds the file.
@@ -74,7 +74,7 @@ TEST_F(WindowsTest, AnArchiveHeldOpenIsReplacedAndTheHolderReadsTheOldBytes) {
   const std::string path = m_dir.Write("held.big", old);
   CEntryMap entries;
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
-  CDataBuffer held = entries.at("b");
+  CDataBuffer held = *entries.Get("b");
   CDiskFile unmapped;
   ASSERT_EQ(unmapped.OpenRead(path), 0);
 

@@ -17,6 +17,8 @@
 #include <thread>
 #include <utility>
 
+#include "storage/status.h"
+
 // Runs `beside` on a second thread while `here` runs on the caller's, and
 // returns true when both have ended. When no thread can be started, runs
 // neither and returns false: for work whose halves wait on each other, which
@@ -74,19 +76,18 @@ class CBeside {
   CBeside& operator=(const CBeside&) = delete;
   ~CBeside() { Join(); }
 
-  // Starts `work` on a thread of its own; false, with the reason in
-  // `problem`, when no thread can be started (then `work` never runs).
+  // Starts `work` on a thread of its own; the system's reason when no thread
+  // can be started (then `work` never runs).
   // REQUIRES: nothing started yet; `work` throws nothing (it would end the
   // program) and lives until it has run.
   template <typename Work>
-  bool Start(Work&& work, std::string& problem) {
+  CStatus Start(Work&& work) {
     try {
       m_thread = std::thread(std::forward<Work>(work));
     } catch (const std::system_error& error) {
-      problem = error.what();
-      return false;
+      return CStatus::Failure({}, error.what());
     }
-    return true;
+    return {};
   }
   // Waits for the work to end; at once when none was started.
   void Join() {

@@ -261,7 +261,7 @@ void CCompareWindow::ExtractAll() {
   const std::optional<platform::FileIdentity> other = IdentityOfFile(m_before.GetPath());
   for (const CEntryChange& change : m_changes) {
     if (change.kind == CEntryChange::Removed) continue;
-    if (other && CheckEntryName(change.name) == CStatus::Kind::Ok) {
+    if (other && CheckEntryName(change.name).IsOk()) {
       std::string path = NativePath(folder);
       for (const std::string_view part : SplitEntryName(change.name)) path.append("/").append(part);
       if (IdentityOfFile(path) == other) {
