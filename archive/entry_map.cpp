@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "storage/platform.h"
+#include "storage/file_stamp.h"
 
 void CEntryMap::swap(CEntryMap& other) noexcept {
   std::swap(m_index, other.m_index);
@@ -71,10 +71,7 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
 }
 
 bool CEntryMap::WasCut() const {
-  if (m_whole.HasData()) return m_whole.IsCutOnDisk();
-  if (!m_file) return false;
-  const platform::Result<int64_t> now = platform::GetFileSize(m_file.Get());
-  return now && *now < int64_t{m_total};
+  return WasCutSince(m_whole, m_file.Get(), int64_t{m_total});
 }
 
 std::string_view CEntryMap::BytesAt(size_t position) const {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "storage/file_stamp.h"
+
 const char* InTheWay(const platform::NodeInfo& there,
                      const std::optional<platform::FileIdentity>& protect, bool replaceLink) {
   switch (there.kind) {
@@ -135,12 +137,8 @@ CStatus WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
 }
 
 std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path) {
-  const CHandleOwner file(*platform::CreateFile(path, platform::kGenericRead,
-                                                platform::kOpenExisting, platform::kFileShareRead));
-  if (!file) return std::nullopt;
-  platform::NodeInfo info;
-  const bool known = !platform::InspectFile(file.Get(), info).Failed();
-  return known ? std::optional(info.identity) : std::nullopt;
+  const std::optional<CFileStamp> stamp = StampOfFile(path);
+  return stamp ? std::optional(stamp->identity) : std::nullopt;
 }
 
 void SplitUserPath(const std::string& path, std::string& folder, std::string& name) {
