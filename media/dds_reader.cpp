@@ -152,15 +152,16 @@ CResult<CDdsHeader> ParseDdsHeader(std::string_view bytes) {
   return header;
 }
 
-bool ReadDdsHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
-  if (bytes.substr(0, 4) != "DDS ") return false;
+CHeaderFound ReadDdsHeader(std::string_view bytes, CImageFacts& image) {
+  std::string why;
+  if (bytes.substr(0, 4) != "DDS ") return std::nullopt;
   CDdsHeader header;
   image.format = "dds";
-  if (!ParseHeader(bytes, header, why)) return true;
+  if (!ParseHeader(bytes, header, why)) return Found(std::move(why));
   image.width = header.width;
   image.height = header.height;
   image.bitsPerPixel = header.encoding == CDdsHeader::Encoding::Masks ? header.bitCount : 0;
   image.encoding = DdsEncodingWord(header);
   image.mipmaps = header.mipmaps;
-  return true;
+  return Found(std::move(why));
 }

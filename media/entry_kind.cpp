@@ -73,15 +73,16 @@ constexpr CNamedFormat kNamedFormats[] = {
 // An image or sound whose header the bytes or the name point to; false
 // when neither does.
 bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFacts& facts) {
-  std::string why;
   CImageFacts& image = facts.image;
   const char* format = nullptr;
-  if (ReadPngHeader(bytes, image, why) || ReadJpegHeader(bytes, image, why) ||
-      ReadDdsHeader(bytes, image, why) || ReadBmpHeader(bytes, extension == "bmp", image, why) ||
-      (extension == "tga" && ReadTgaHeader(bytes, image, why))) {
+  CHeaderFound found;
+  if ((found = ReadPngHeader(bytes, image)) || (found = ReadJpegHeader(bytes, image)) ||
+      (found = ReadDdsHeader(bytes, image)) ||
+      (found = ReadBmpHeader(bytes, extension == "bmp", image)) ||
+      (extension == "tga" && (found = ReadTgaHeader(bytes, image)))) {
     facts.kind = EntryKind::Image;
     format = image.format;
-  } else if (ReadWavHeader(bytes, facts.sound, why)) {
+  } else if ((found = ReadWavHeader(bytes, facts.sound))) {
     facts.kind = EntryKind::Sound;
     format = "wav";
   } else {
@@ -92,10 +93,10 @@ bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFa
     }
     return false;
   }
-  if (!why.empty()) {
+  if (!found->IsOk()) {
     facts.kind = EntryKind::Binary;
     facts.damagedFormat = format;
-    facts.damagedWhy = std::move(why);
+    facts.damagedWhy = found->GetWords();
     facts.image = CImageFacts();
     facts.sound = CSoundFacts();
   }

@@ -58,9 +58,8 @@ bool ReadPixels(std::string_view bytes, size_t at, bool packed, uint32_t bytesPe
 CResult<CRgbaImage> DecodeTga(std::string_view bytes) {
   const auto refused = [](std::string why) { return CStatus::Failure({}, std::move(why)); };
   CImageFacts facts;
-  std::string why;
-  ReadTgaHeader(bytes, facts, why);
-  if (!why.empty()) return refused(std::move(why));
+  const CHeaderFound header = ReadTgaHeader(bytes, facts);
+  if (!header->IsOk()) return *header;
   const uint32_t type = ByteAt(bytes, 2);
   if (type == 1 || type == 9) return refused("colour-mapped TGA images are not drawn");
   const uint32_t bytesPer = (facts.bitsPerPixel + 7) / 8;
