@@ -17,8 +17,6 @@
 #include <thread>
 #include <utility>
 
-#include "storage/status.h"
-
 // Runs `beside` on a second thread while `here` runs on the caller's, and
 // returns true when both have ended. When no thread can be started, runs
 // neither and returns false: for work whose halves wait on each other, which
@@ -77,15 +75,15 @@ class CBeside {
   ~CBeside() { Join(); }
 
   // Starts `work` on a thread of its own; the system's reason when no thread
-  // can be started (then `work` never runs).
+  // can be started (then `work` never runs), nothing (false) when it was.
   // REQUIRES: nothing started yet; `work` throws nothing (it would end the
   // program) and lives until it has run.
   template <typename Work>
-  CStatus Start(Work&& work) {
+  std::error_code Start(Work&& work) {
     try {
       m_thread = std::thread(std::forward<Work>(work));
     } catch (const std::system_error& error) {
-      return CStatus::Failure({}, error.what());
+      return error.code();
     }
     return {};
   }

@@ -60,8 +60,8 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
     m_pending.push_back(std::move(bytes));
   }
   if (!pending.added.empty()) MergeAdded(entries, pending.added);
-  if (const CStatus started = m_beside.Start([this] { Run(); }); !started.IsOk()) {
-    const QString failure = QString::fromLocal8Bit(started.GetWords().c_str());
+  if (const std::error_code refused = m_beside.Start([this] { Run(); })) {
+    const QString failure = QString::fromLocal8Bit(refused.message().c_str());
     QMetaObject::invokeMethod(
         receiver, [finish = m_finish, failure] { finish(Outcome::Failed, failure); },
         Qt::QueuedConnection);
