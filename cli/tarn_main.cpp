@@ -205,13 +205,12 @@ int CommandList(const Context& c, const std::string& path) {
   CBigArchive reader;
   if (const int status = OpenReader(c, path, reader); status != kExitOk) return status;
   COutput out(c.out);
-  // Making the lines is most of the work after the reader's, and a second
-  // thread makes every other block of them. bench/archive_bench.sh's
-  // 200,000 shuffled names, median wall time of 100 runs taking turns:
-  // 24.4 ms with it against 25.0 ms without (both with the sort's placing
-  // on two threads, archive/name_order.cpp): a small gain, and the most of
-  // a second core that tarn list can use; processor time 29.8 against
-  // 28.7 ms.
+  // Making the lines is most of the work after the reader's, and blocks of
+  // them are made on two threads, handed over in order. A second thread
+  // for this was measured on bench/archive_bench.sh's 200,000 shuffled
+  // names at 24.4 ms against 25.0 ms without (median of 100 runs): a small
+  // gain, and the most of a second core that tarn list can use. Only an
+  // index of four blocks or more pays for the second thread.
   const CBigIndex& index = reader.GetIndex();
   constexpr size_t kBlock = 8192;  // lines
   if ((index.size() + kBlock - 1) / kBlock < 4) {
