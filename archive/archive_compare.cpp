@@ -94,7 +94,7 @@ bool CCompareSide::ReadsInPlace() const {
 
 CStatus CCompareSide::ShownBytesAt(size_t i, std::string_view& bytes) {
   if (const CDataBuffer* changed = m_shown->changed[i]) {
-    bytes = {reinterpret_cast<const char*>(changed->GetData()), changed->GetSize()};
+    bytes = changed->View();
     return {};
   }
   const CEntryMap& opened = m_shown->shown->Opened();
@@ -121,8 +121,7 @@ CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
     if (ReachesPastEnd(entry, m_archive->total))
       return CStatus::Failure(m_path, "reaches past the end of the archive");
     if (m_archive->whole.HasData()) {
-      bytes = std::string_view(
-          reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size);
+      bytes = m_archive->whole.View(entry.offset, entry.size);
       return {};
     }
     std::string& scratch = m_archive->scratch;
@@ -140,11 +139,12 @@ CStatus CCompareSide::BytesAt(size_t i, std::string_view& bytes) {
   }
   CFolderState& state = *m_folderState;
   const std::vector<std::string_view> parts = SplitEntryName(m_names[i]);
-  const platform::Result<platform::Handle> folder =
+  const CResult<platform::Handle> folder =
       state.walk->Enter(std::span(parts).first(parts.size() - 1), false);
+  if (!folder) return folder.GetStatus().WithPath(m_path);
   platform::NodeInfo info;
   const platform::Result<platform::Handle> opened =
-      folder ? platform::OpenFileAt(*folder, std::string(parts.back()), &info) : folder;
+      platform::OpenFileAt(*folder, std::string(parts.back()), &info);
   const CHandleOwner file(*opened);
   if (!opened) return CStatus::FromSystem(m_path, opened.GetError());
   if (info.size > kMostArchiveBytes) return CStatus::Failure(m_path, "2 GiB or more");
@@ -162,12 +162,12 @@ std::string_view CCompareSide::InPlaceAt(size_t i) const {
   if (!ReadsInPlace()) return {};
   if (m_shown) {
     if (const CDataBuffer* changed = m_shown->changed[i])
-      return {reinterpret_cast<const char*>(changed->GetData()), changed->GetSize()};
+      return changed->View();
     return m_shown->shown->Opened().BytesAt(m_shown->opened[i]);
   }
   const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
   if (ReachesPastEnd(entry, m_archive->total)) return {};
-  return {reinterpret_cast<const char*>(m_archive->whole.GetData()) + entry.offset, entry.size};
+  return m_archive->whole.View(entry.offset, entry.size);
 }
 
 CStatus CCompareSide::BufferAt(size_t i, CDataBuffer& bytes) {

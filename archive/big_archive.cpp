@@ -13,7 +13,6 @@
 #include <utility>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -66,9 +65,9 @@ CBigIndex::const_iterator CBigIndex::find(std::string_view name) const {
   return low < m_count && NameAt(low) == name ? const_iterator(this, low) : end();
 }
 
-CBigEntry CBigIndex::at(std::string_view name) const {
+CResult<CBigEntry> CBigIndex::Get(std::string_view name) const {
   const auto found = find(name);
-  if (found == end()) throw std::out_of_range("no entry of that name in the index");
+  if (found == end()) return CStatus::Of(CStatus::Kind::NotFound, std::string(name));
   return EntryAt(static_cast<size_t>(found - begin()));
 }
 

@@ -78,8 +78,8 @@ class CBigIndex {
   // The element named `name`, or end(). A binary search.
   const_iterator find(std::string_view name) const;
   size_t count(std::string_view name) const { return find(name) != end() ? 1 : 0; }
-  // The entry named `name`; throws std::out_of_range when there is none.
-  CBigEntry at(std::string_view name) const;
+  // The entry named `name`, or Kind::NotFound about the name.
+  CResult<CBigEntry> Get(std::string_view name) const;
 
   // Element `i` without an iterator: (*this)[i] is begin()[i].
   CPaddedName NameAt(size_t i) const {

@@ -10,6 +10,7 @@
 #include "archive/entry_path.h"
 #include "archive/windows_names.h"
 #include "storage/handle_owner.h"
+#include "storage/replacing_file.h"
 
 namespace {
 
@@ -104,8 +105,8 @@ class CFolderGatherer {
     // A '\' inside one name would read as a separator when extracted.
     if (item.name.find('\\') != std::string::npos)
       return Problem(shown, "name holds a '\\'"), false;
-    if (const CStatus::Kind unsafe = CheckEntryName(name); unsafe != CStatus::Kind::Ok)
-      return Problem(shown, CStatus::WordsFor(unsafe)), false;
+    if (const CStatus unsafe = CheckEntryName(name); !unsafe.IsOk())
+      return Problem(shown, unsafe.GetWords()), false;
     const platform::Handle folder = frames.back().folder;
     if (item.info.kind == platform::NodeKind::Folder) {
       if (frames.size() > kMostPackDepth) {
@@ -142,11 +143,11 @@ class CFolderGatherer {
     // fails the whole pack; the temporary file then goes.)
     if (const platform::Error error = platform::CanReadAt(folder, item.name); error.Failed())
       return Problem(shown, error.Text()), false;
-    if (std::string clash = m_writer.AddInput(
+    if (const CStatus clash = m_writer.AddInput(
             name,
             CPackSource{m_root, CDataBuffer(), item.info.size, item.info.identity, {}, 0, {}});
-        !clash.empty())
-      Problem("entry '" + name + "'", std::move(clash));
+        !clash.IsOk())
+      Problem("entry '" + name + "'", clash.GetWords());
     return false;
   }
 
@@ -172,14 +173,13 @@ void GatherArchive(const std::string& path, CBigWriter& writer,
     const std::string shown = path + ": entry '" + std::string(entry.name) + "'";
     if (entry.claimed > entry.size) {
       problems.push_back({shown, "reaches past the end of the archive"});
-    } else if (const CStatus::Kind unsafe = CheckEntryName(entry.name);
-               unsafe != CStatus::Kind::Ok) {
-      problems.push_back({shown, CStatus::WordsFor(unsafe)});
-    } else if (std::string clash = writer.AddInput(
+    } else if (const CStatus unsafe = CheckEntryName(entry.name); !unsafe.IsOk()) {
+      problems.push_back({shown, unsafe.GetWords()});
+    } else if (const CStatus clash = writer.AddInput(
                    std::string(entry.name),
                    CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
-               !clash.empty()) {
-      problems.push_back({"entry '" + std::string(entry.name) + "'", std::move(clash)});
+               !clash.IsOk()) {
+      problems.push_back({"entry '" + std::string(entry.name) + "'", clash.GetWords()});
     }
   }
 }
@@ -214,7 +214,7 @@ void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
   Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, {}, 0, {}});
 }
 
-std::string CBigWriter::AddInput(std::string name, CPackSource source) {
+CStatus CBigWriter::AddInput(std::string name, CPackSource source) {
   const auto [path, isNew] = m_paths.try_emplace(EntryKey(name), CInputName{name, m_input});
   if (!isNew && path->second.name != name) {
     // "c/y" and "c\\y" are one file once extracted: a later input's
@@ -222,7 +222,7 @@ std::string CBigWriter::AddInput(std::string name, CPackSource source) {
     // two that differ in letter case, are not the user's choice of one.
     const std::string& earlier = path->second.name;
     if (path->second.input == m_input || EntryKey(earlier, false) != EntryKey(name, false))
-      return SameEntryWords(earlier, name);
+      return CStatus::Failure(name, SameEntryWords(earlier, name));
     m_entries.erase(earlier);
     path->second.name = name;
   }
@@ -333,24 +333,26 @@ class CEntryCopier {
     CExtractEntry entry;
     entry.bytes = source.bytes;
     entry.size = source.size;
-    bool cut = false;
-    if (CopyEntryTo(m_out, entry, onPiece, cut, m_error)) return true;
-    // The archive input was cut short since it was read: its bytes are no
-    // longer what its index promised.
-    if (cut)
-      return Fail((source.input ? *source.input : std::string()) + ": " + name +
-                  ": changed while packing");
-    if (!onPiece(source.size)) return Fail("cancelled");
-    return WriteFailed();
+    const CStatus copied = CopyEntryTo(m_out, entry, onPiece);
+    switch (copied.GetKind()) {
+      case CStatus::Kind::Ok: return true;
+      // The archive input was cut short since it was read: its bytes are no
+      // longer what its index promised.
+      case CStatus::Kind::SourceChanged:
+        return Fail((source.input ? *source.input : std::string()) + ": " + name +
+                    ": changed while packing");
+      case CStatus::Kind::Cancelled: return Fail("cancelled");
+      default: return Fail("cannot write: " + copied.GetWords());
+    }
   }
 
   // A file under folder input `source.root`, found there when gathered.
   bool CopyFile(const std::string& shown, const std::string& name, const CPackSource& source) {
     if (!FlushRun()) return false;
     const std::vector<std::string_view> parts = SplitEntryName(name);
-    const platform::Result<platform::Handle> at = m_walks[static_cast<size_t>(source.root)]->Enter(
+    const CResult<platform::Handle> at = m_walks[static_cast<size_t>(source.root)]->Enter(
         std::span(parts).first(parts.size() - 1), false);
-    if (!at) return Fail(shown + ": " + at.GetError().Text());
+    if (!at) return Fail(shown + ": " + at.GetStatus().GetWords());
     platform::NodeInfo now;
     const platform::Result<platform::Handle> opened =
         platform::OpenFileAt(*at, std::string(parts.back()), &now);
@@ -539,8 +541,8 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
   // cannot hold are refused now rather than found when extracting (two that
   // are one file to it, AddInput refused already).
   for (const auto& [entry, source] : writer.GetEntries()) {
-    if (const CStatus::Kind reserved = CheckWindowsEntryName(entry); reserved != CStatus::Kind::Ok)
-      problems.push_back({"entry '" + entry + "'", CStatus::WordsFor(reserved)});
+    if (const CStatus reserved = CheckWindowsEntryName(entry); !reserved.IsOk())
+      problems.push_back({"entry '" + entry + "'", reserved.GetWords()});
   }
 #endif
   if (writer.GetArchiveSize() > kMostArchiveBytes)

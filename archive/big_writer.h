@@ -68,9 +68,8 @@ class CBigWriter {
   // their separators ("c/y" by "c\\y"). Otherwise another spelling of an
   // entry already here is not added: two names of one input that are one
   // entry, or, where names fold letter case, two that differ in it only;
-  // the words then say why (SameEntryWords), and are empty when the entry
-  // was added.
-  std::string AddInput(std::string name, CPackSource source);
+  // the status then says why (SameEntryWords), about the name.
+  CStatus AddInput(std::string name, CPackSource source);
   // Adds `size` bytes that lie in the open `file` at `offset`; entries that
   // lie back to back there are copied in one piece.
   void AddFileRange(std::string name, uint64_t size, const CHandleHolder& file, uint64_t offset);

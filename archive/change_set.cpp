@@ -156,19 +156,22 @@ struct CPendingNames {
 
 }  // namespace
 
-std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name,
-                         bool replacing, bool foldCase) {
-  if (const CStatus::Kind problem = CheckEntryName(name); problem != CStatus::Kind::Ok)
-    return CStatus::WordsFor(problem);
+CStatus NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name,
+                     bool replacing, bool foldCase) {
+  if (const CStatus problem = CheckEntryName(name); !problem.IsOk())
+    return problem.WithPath(std::string(name));
   CClashes found;
   FindClashes(name, COpenedNames{entries, changes}, foldCase, found);
   FindClashes(name, CPendingNames{changes.GetChanges()}, foldCase, found);
-  if (!found.exact.empty()) return replacing ? std::string() : "an entry of that name exists";
+  const auto refused = [&](std::string words) {
+    return CStatus::Failure(std::string(name), std::move(words));
+  };
+  if (!found.exact.empty()) return replacing ? CStatus() : refused("an entry of that name exists");
   // "a/b" beside "a\\b" (or "A.ini" beside "a.ini" where names fold case)
   // would be one file once extracted: pack and extract refuse the archive.
-  if (!found.spelling.empty()) return SameEntryWords(found.spelling, name);
-  if (!found.below.empty()) return "a folder of that name exists";
-  if (!found.fileAbove.empty()) return "'" + found.fileAbove + "' is an entry, not a folder";
+  if (!found.spelling.empty()) return refused(SameEntryWords(found.spelling, name));
+  if (!found.below.empty()) return refused("a folder of that name exists");
+  if (!found.fileAbove.empty()) return refused("'" + found.fileAbove + "' is an entry, not a folder");
   return {};
 }
 

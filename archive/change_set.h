@@ -56,7 +56,7 @@ class CChangeSet {
 std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeSet& changes,
                                         std::string_view name);
 
-// Why `name` cannot be given to a new or renamed entry, in words; empty
+// Why `name` cannot be given to a new or renamed entry, about the name; Ok
 // when it can. The rules are pack's, so that `tarn pack` and `tarn extract`
 // take the saved archive: no name extraction would refuse, no name that is
 // taken, no other spelling of an entry (IsSameEntry: "a/b" beside "a\b",
@@ -64,8 +64,8 @@ std::optional<CDataBuffer> CurrentBytes(const CEntryMap& entries, const CChangeS
 // entry that is both a file and a folder ("a" beside "a\b", or "a\b\c"
 // beside "a/b"). With `replacing`, a name that is taken is fine (its entry
 // gets new bytes).
-std::string NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name,
-                         bool replacing = false, bool foldCase = kEntryNamesFoldCase);
+CStatus NameConflict(const CEntryMap& entries, const CChangeSet& changes, std::string_view name,
+                     bool replacing = false, bool foldCase = kEntryNamesFoldCase);
 
 enum class SaveScope {
   Whole,        // every entry, with the changes applied

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <new>
-#include <stdexcept>
 #include <string>
 
-#include "storage/platform.h"
+#include "storage/file_stamp.h"
 
 void CEntryMap::swap(CEntryMap& other) noexcept {
   std::swap(m_index, other.m_index);
@@ -23,9 +22,9 @@ CEntryMap::const_iterator CEntryMap::find(std::string_view name) const {
                               : const_iterator(this, static_cast<size_t>(found - index.begin()));
 }
 
-const CDataBuffer& CEntryMap::at(std::string_view name) const {
+CResult<CDataBuffer> CEntryMap::Get(std::string_view name) const {
   const auto found = find(name);
-  if (found == end()) throw std::out_of_range("no entry of that name in the archive");
+  if (found == end()) return CStatus::Of(CStatus::Kind::NotFound, std::string(name));
   return BufferAt(found.Position());
 }
 
@@ -53,21 +52,18 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
   }
   // Not mapped: this entry alone is read, into memory of its own.
   const uint32_t size = SizeAt(position);
-  try {
-    CDataBuffer read(nullptr, size);
-    auto* into = const_cast<uint8_t*>(read.GetData());
-    const platform::Error error =
-        size == 0 ? platform::Error()
-                  : platform::ReadAt(m_file.Get(), OffsetAt(position), into, size);
-    if (!error.Failed()) {
+  CDataBuffer read = CDataBuffer::TryAllocate(size);
+  if (read.HasData()) {
+    auto* into = const_cast<uint8_t*>(read.GetData());  // this block's alone
+    const CStatus status = m_file.ReadAt(OffsetAt(position), into, size);
+    if (status.IsOk()) {
       buffer = std::move(read);
       return buffer;
     }
-    if (problem != nullptr) *problem = CStatus::FromSystem(std::string(NameAt(position)), error);
-  } catch (const std::bad_alloc&) {
-    if (problem != nullptr)
-      *problem = CStatus::Failure(std::string(NameAt(position)),
-                                  "not enough memory for its " + std::to_string(size) + " bytes");
+    if (problem != nullptr) *problem = status.WithPath(std::string(NameAt(position)));
+  } else if (problem != nullptr) {
+    *problem = CStatus::Failure(std::string(NameAt(position)),
+                                "not enough memory for its " + std::to_string(size) + " bytes");
   }
   // No bytes, but the entry's size, as a mapping that failed gives.
   buffer = CDataBuffer(nullptr, size, nullptr);
@@ -75,16 +71,12 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
 }
 
 bool CEntryMap::WasCut() const {
-  if (m_whole.HasData()) return m_whole.IsCutOnDisk();
-  if (!m_file) return false;
-  const platform::Result<int64_t> now = platform::GetFileSize(m_file.Get());
-  return now && *now < int64_t{m_total};
+  return WasCutSince(m_whole, m_file.Get(), int64_t{m_total});
 }
 
 std::string_view CEntryMap::BytesAt(size_t position) const {
   const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
-  if (m_whole.GetData() == nullptr) return {};
-  return {reinterpret_cast<const char*>(m_whole.GetData()) + offset, SizeAt(position)};
+  return m_whole.View(offset, SizeAt(position));
 }
 
 bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error) {

@@ -55,9 +55,9 @@ class CEntryMap {
   // The entry named `name`, or end(). A binary search.
   const_iterator find(std::string_view name) const;
   size_t count(std::string_view name) const { return find(name) != end() ? 1 : 0; }
-  // The buffer of the entry named `name`; throws std::out_of_range when
-  // there is none.
-  const CDataBuffer& at(std::string_view name) const;
+  // The buffer of the entry named `name` (a share of BufferAt's), or
+  // Kind::NotFound about the name.
+  CResult<CDataBuffer> Get(std::string_view name) const;
   void clear() { *this = CEntryMap(); }
   void swap(CEntryMap& other) noexcept;
 

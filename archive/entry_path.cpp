@@ -5,21 +5,21 @@
 #include <algorithm>
 #include <utility>
 
-CStatus::Kind CheckEntryName(std::string_view name) {
-  if (name.empty()) return CStatus::Kind::EmptyName;
-  if (IsNameSeparator(name.front())) return CStatus::Kind::AbsoluteName;
+CStatus CheckEntryName(std::string_view name) {
+  if (name.empty()) return CStatus::Of(CStatus::Kind::EmptyName);
+  if (IsNameSeparator(name.front())) return CStatus::Of(CStatus::Kind::AbsoluteName);
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     // A colon names a drive or a stream on some systems; control bytes
     // make names that cannot be typed or shown.
     if (byte == ':' || (byte >= 0x01 && byte <= 0x1F) || byte == 0x7F)
-      return CStatus::Kind::ForbiddenByte;
+      return CStatus::Of(CStatus::Kind::ForbiddenByte);
   }
   for (const std::string_view segment : SplitEntryName(name)) {
-    if (segment.empty()) return CStatus::Kind::EmptySegment;
-    if (segment == "." || segment == "..") return CStatus::Kind::DotSegment;
+    if (segment.empty()) return CStatus::Of(CStatus::Kind::EmptySegment);
+    if (segment == "." || segment == "..") return CStatus::Of(CStatus::Kind::DotSegment);
   }
-  return CStatus::Kind::Ok;
+  return {};
 }
 
 std::string EntryKey(std::string_view name, bool foldCase) {
@@ -86,8 +86,8 @@ std::vector<std::string_view> SplitEntryName(std::string_view name) {
   return segments;
 }
 
-platform::Result<platform::Handle> CFolderWalk::Enter(std::span<const std::string_view> segments,
-                                                      bool create) {
+CResult<platform::Handle> CFolderWalk::Enter(std::span<const std::string_view> segments,
+                                             bool create) {
   // Keep the folders this path shares with the last one.
   size_t shared = 0;
   while (shared < segments.size() && shared < m_names.size() && m_names[shared] == segments[shared])
@@ -97,7 +97,7 @@ platform::Result<platform::Handle> CFolderWalk::Enter(std::span<const std::strin
     const platform::Handle above = depth == 0 ? m_root : m_handles.back().Get();
     const std::string name(segments[depth]);
     const platform::Result<platform::Handle> opened = platform::OpenFolderAt(above, name, create);
-    if (!opened) return opened;
+    if (!opened) return CStatus::FromSystem({}, opened.GetError());
     CHandleOwner folder(*opened);
     m_names.push_back(name);
     m_handles.push_back(std::move(folder));

@@ -22,8 +22,8 @@
 // Whether `name` can become a path under a folder without reaching outside
 // it, naming a device or stream, or carrying control bytes: Ok, or the kind
 // of name it is (EmptyName, AbsoluteName, EmptySegment, DotSegment,
-// ForbiddenByte), whose words CStatus::WordsFor gives.
-CStatus::Kind CheckEntryName(std::string_view name);
+// ForbiddenByte), with the words for it and no path.
+CStatus CheckEntryName(std::string_view name);
 
 inline bool IsNameSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -71,8 +71,9 @@ class CFolderWalk {
   // The folder reached through `segments` from the root (the root itself for
   // none), each opened relative to the one above it without following a
   // link, and made when missing if `create` is set; or why a folder cannot
-  // be opened. The handle stays the walk's, valid until the next call.
-  platform::Result<platform::Handle> Enter(std::span<const std::string_view> segments, bool create);
+  // be opened, in the system's words (no path). The handle stays the
+  // walk's, valid until the next call.
+  CResult<platform::Handle> Enter(std::span<const std::string_view> segments, bool create);
 
  private:
   void Truncate(size_t depth);

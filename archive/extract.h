@@ -2,16 +2,12 @@
 //
 // Every name is tested by CheckEntryName before it becomes a path, and every
 // folder on the way is opened by CFolderWalk, so no entry can create, change
-// or reach anything outside the folder, whatever its name. A file that is
-// there already is replaced whole: the new bytes go to a new file in the
-// same folder, which takes the old one's mode (and owner and group where
-// this process may give them), is flushed to disk and renamed over the old
-// one, so a reader of the old file never sees half of the new one. On Linux
-// a new file has no name until it is complete, so a killed process leaves
-// none half-written; elsewhere one that is not there yet is created under
-// its own name, and removed again if it cannot be written in full. Two
-// entries that name one file ("a/b" and "a\b") are the first written and
-// the second reported.
+// or reach anything outside the folder, whatever its name. Each file is
+// written by a CPendingFile (storage/replacing_file.h): a file that is there
+// already is replaced whole, and one that is not there yet is created under
+// its own name where the system has no unnamed files, and removed again if
+// it cannot be written in full. Two entries that name one file ("a/b" and
+// "a\b") are the first written and the second reported.
 //
 // The outcome is that of writing the entries in the order given (the
 // index's, for an archive), the same on every run, though small entries are
@@ -36,24 +32,13 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/progress.h"
 #include "storage/data_buffer.h"
 #include "storage/disk_file.h"
-#include "storage/platform.h"
 #include "storage/status.h"
 
 class CBigArchive;
 class CEntryMap;
-
-// How far a long piece of work has got.
-struct CProgress {
-  uint64_t entriesDone = 0;
-  uint64_t entriesTotal = 0;
-  uint64_t bytesDone = 0;
-  uint64_t bytesTotal = 0;
-};
-// Called between entries and between large pieces of one; false stops the
-// work as soon as it can be stopped cleanly.
-using ProgressFn = std::function<bool(const CProgress&)>;
 
 struct CExtractEntry {
   std::string_view name;  // must outlive the extraction
@@ -68,11 +53,11 @@ struct CExtractEntry {
 
 // The bytes of `entry` appended to `out`, from memory or from the archive's
 // file, a large piece at a time, with `onPiece` called as WriteBytesTo does.
-// False when a write or read fails (`error` says why), `onPiece` asks to
-// stop, or the archive turns out to be cut short: then `cut` is set,
-// whatever was copied.
-bool CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
-                 const std::function<bool(uint64_t)>& onPiece, bool& cut, platform::Error& error);
+// A failure has no path: Kind::SourceChanged when the archive turns out to
+// be cut short (whatever was copied), Kind::Cancelled when `onPiece` asks
+// to stop, else the system's words for a failed write or read.
+CStatus CopyEntryTo(platform::Handle out, const CExtractEntry& entry,
+                    const std::function<bool(uint64_t)>& onPiece);
 
 // An entry that was not written, or not in full, and why.
 struct CEntryProblem {
@@ -100,9 +85,6 @@ struct CExtractReport {
   bool archiveChanged = false;
 };
 
-// Words for an archive cut short on disk since it was opened.
-inline constexpr char kArchiveChangedWords[] = "has changed on disk since it was opened";
-
 // Makes `folder` with its missing parents (it must be a folder if it exists)
 // and writes every entry under it; a problem with one entry is reported and
 // the others go on. It stops at a problem every later entry would meet too:
@@ -116,45 +98,3 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
 std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader);
 // The same for an opened entry map, whose names it points into.
 std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& entries);
-
-// What WriteFileReplacing may replace.
-struct CReplaceOptions {
-  // A file that must never be replaced, under any name: the archive itself.
-  std::optional<platform::FileIdentity> protect;
-  // A symbolic link at the path is replaced by the file (never written
-  // through) when set, refused when not. A folder, FIFO, device or socket
-  // is always refused.
-  bool replaceLink = false;
-};
-// Writes the new file's bytes, saying why it could not.
-using FillFn = std::function<CStatus(platform::Handle file)>;
-
-// Writes a file at `path`, a path the user chose, through `fill`: whole, as
-// a file beside it that takes the path only once complete and on the disk,
-// with the access (mode, owner and group) of the file it replaces. On
-// failure the status says why, mostly in the system's words; the old file
-// is then as it was and nothing is left behind.
-CStatus WriteFileReplacing(const std::string& path, const FillFn& fill,
-                           const CReplaceOptions& options);
-// The same for `bytes`, replacing a link there; refuses to replace `protect`,
-// and bytes found cut short on disk (IsCutOnDisk) while they were copied.
-CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
-                           const std::optional<platform::FileIdentity>& protect);
-
-// The identity of the file at `path`, links followed; nothing when it
-// cannot be opened. What ExtractEntries and WriteFileReplacing protect.
-std::optional<platform::FileIdentity> IdentityOfFile(const std::string& path);
-
-// Writes `size` bytes at `data` to the end of `file`, a large piece at a
-// time, calling `onPiece` with the bytes written so far after each; stops
-// (false) when it returns false or a write fails, which `error` then says.
-// Pages of a mapped archive are let go once written, so a long copy does not
-// grow the process.
-bool WriteBytesTo(platform::Handle file, const uint8_t* data, size_t size,
-                  const std::function<bool(uint64_t)>& onPiece, platform::Error& error);
-
-// The folder and last part of a path the user gave: "a/b/c" gives "a/b" and
-// "c", "c" gives "." and "c", "/c" gives "/" and "c". On Windows '\' works
-// as '/' does and a drive may lead: "C:\x" and "C:/x" give "C:\" (or
-// "C:/") and "x", "C:x" gives "C:" and "x".
-void SplitUserPath(const std::string& path, std::string& folder, std::string& name);

@@ -4,6 +4,7 @@
 
 #include "archive/name_registry.h"
 #include "storage/path_name.h"
+#include "storage/file_stamp.h"
 #include "storage/platform.h"
 
 namespace {
@@ -51,10 +52,7 @@ void CGameFile::Close() {
 }
 
 bool CGameFile::WasCutSinceOpened() const {
-  if (m_data.HasData()) return m_data.IsCutOnDisk();
-  if (!m_disk.IsOpen()) return false;
-  const platform::Result<int64_t> now = platform::GetFileSize(m_disk.GetHandle().Get());
-  return now && *now < m_size;
+  return WasCutSince(m_data, m_disk.IsOpen() ? m_disk.GetHandle().Get() : 0, m_size);
 }
 
 void CGameFile::Discard() {

@@ -4,28 +4,6 @@
 
 #include "storage/handle_owner.h"
 
-namespace {
-
-std::optional<CFileStamp> StampOf(const platform::NodeInfo& info) {
-  if (info.kind != platform::NodeKind::File) return std::nullopt;
-  return CFileStamp{info.identity, info.size, info.modified, info.changed};
-}
-
-}  // namespace
-
-std::optional<CFileStamp> StampOfFile(platform::Handle file) {
-  platform::NodeInfo info;
-  if (platform::InspectFile(file, info).Failed()) return std::nullopt;
-  return StampOf(info);
-}
-
-std::optional<CFileStamp> StampOfFile(const std::string& path) {
-  const CHandleOwner file(*platform::CreateFile(path, platform::kGenericRead,
-                                                platform::kOpenExisting, platform::kFileShareRead));
-  if (!file) return std::nullopt;
-  return StampOfFile(file.Get());
-}
-
 // ---- snapshot
 
 void CShownSnapshot::ForEach(const std::function<void(std::string_view, std::optional<size_t>,

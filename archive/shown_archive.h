@@ -34,6 +34,7 @@
 #include "archive/extract.h"
 #include "storage/data_buffer.h"
 #include "storage/disk_file.h"
+#include "storage/file_stamp.h"
 #include "storage/platform.h"
 #include "storage/status.h"
 
@@ -44,20 +45,6 @@ enum class DiskChange {
   Gone,       // nothing stands there; the opened one is intact
   Rewritten,  // the opened file's own bytes changed (in place, or cut short)
 };
-
-// What identifies a file's state; equal stamps, the same bytes as far as
-// the system can tell.
-struct CFileStamp {
-  platform::FileIdentity identity;
-  uint64_t size = 0;
-  int64_t modified = 0;
-  int64_t changed = 0;
-  bool operator==(const CFileStamp&) const = default;
-};
-// The stamp of the regular file at `path` (or of an open file); nothing
-// when there is none or it cannot be looked at.
-std::optional<CFileStamp> StampOfFile(const std::string& path);
-std::optional<CFileStamp> StampOfFile(platform::Handle file);
 
 class CShownSnapshot {
  public:

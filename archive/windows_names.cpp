@@ -1,10 +1,8 @@
 #include "archive/windows_names.h"
 
-namespace {
+#include "storage/path_name.h"
 
-unsigned char AsciiUpper(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 0x20) : c;
-}
+namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -15,7 +13,7 @@ bool IsReservedSegment(std::string_view segment) {
   std::string_view base = segment.substr(0, segment.find('.'));
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
   std::string upper;
-  for (const char c : base) upper += static_cast<char>(AsciiUpper(static_cast<unsigned char>(c)));
+  for (const char c : base) upper += AsciiUpper(c);
   if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
       upper == "CONOUT$") {
     return true;
@@ -28,7 +26,7 @@ bool IsReservedSegment(std::string_view segment) {
 
 }  // namespace
 
-CStatus::Kind CheckWindowsEntryName(std::string_view name) {
+CStatus CheckWindowsEntryName(std::string_view name) {
   size_t start = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i < name.size() && !IsSeparator(name[i])) continue;
@@ -37,20 +35,20 @@ CStatus::Kind CheckWindowsEntryName(std::string_view name) {
     if (segment.empty()) continue;  // the shared test refuses those
     for (const char c : segment)
       if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
-        return CStatus::Kind::ForbiddenCharacter;
+        return CStatus::Of(CStatus::Kind::ForbiddenCharacter);
     // Windows drops the dot or space, so the file would get another name
     // than the entry, or the same as another entry.
-    if (segment.back() == '.' || segment.back() == ' ') return CStatus::Kind::TrailingDotOrSpace;
-    if (IsReservedSegment(segment)) return CStatus::Kind::ReservedName;
+    if (segment.back() == '.' || segment.back() == ' ') return CStatus::Of(CStatus::Kind::TrailingDotOrSpace);
+    if (IsReservedSegment(segment)) return CStatus::Of(CStatus::Kind::ReservedName);
   }
-  return CStatus::Kind::Ok;
+  return {};
 }
 
 std::string WindowsCaseKey(std::string_view name) {
   std::string key(name);
   for (char& c : key) {
     const auto byte = static_cast<unsigned char>(c);
-    unsigned char upper = AsciiUpper(byte);
+    auto upper = static_cast<unsigned char>(AsciiUpper(c));
     // Latin-1 small letters but the division sign; the three small letters
     // of 0x80-0x9F (s, oe and z with their marks); and y with diaeresis,
     // whose capital is at 0x9F. The sharp s has no capital of its own.

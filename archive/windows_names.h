@@ -23,7 +23,7 @@
 // Whether every segment of `name` (split at '\' and '/') can be a file or
 // folder name on Windows: Ok, or ReservedName, TrailingDotOrSpace or
 // ForbiddenCharacter. Meant for names that passed the shared test.
-CStatus::Kind CheckWindowsEntryName(std::string_view name);
+CStatus CheckWindowsEntryName(std::string_view name);
 
 // A key equal for two names exactly when Windows would take them for the
 // same path: letters folded to upper case as Windows-1252 reads them, and

@@ -12,6 +12,7 @@
 #include "archive/extract.h"
 #include "cli/output.h"
 #include "cli/tarn.h"
+#include "storage/replacing_file.h"
 #include "storage/terminal.h"
 
 namespace {

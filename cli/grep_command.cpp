@@ -8,7 +8,6 @@
 #include "archive/extract.h"
 #include "cli/output.h"
 #include "rules/search_entries.h"
-#include "storage/platform.h"
 
 namespace {
 
@@ -94,18 +93,16 @@ bool GrepUnmapped(const std::string& path, const CEntryMap& entries, std::string
   std::string bytes;
   for (size_t entry = 0; entry < entries.size(); ++entry) {
     bytes.resize(entries.SizeAt(entry));
-    const platform::Error error =
-        bytes.empty() ? platform::Error()
-                      : platform::ReadAt(entries.GetFile().Get(), entries.OffsetAt(entry),
-                                         bytes.data(), static_cast<uint32_t>(bytes.size()));
-    if (error.Failed()) {
+    const CStatus read = entries.GetFile().ReadAt(entries.OffsetAt(entry), bytes.data(),
+                                                  static_cast<uint32_t>(bytes.size()));
+    if (!read.IsOk()) {
       deliver(chunk, entry);
       out.Flush();
       const std::string name(entries.NameAt(entry));
       // A short read of an archive cut short since it was opened.
       Report(err, path,
              entries.WasCut() ? EntryCutWords(name)
-                              : "cannot read entry '" + name + "': " + error.Text());
+                              : "cannot read entry '" + name + "': " + read.GetWords());
       return false;
     }
     search.SearchEntry(bytes, [&](const CRulesMatch& match) { collect(chunk, entry, match); });

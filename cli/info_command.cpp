@@ -59,7 +59,7 @@ bool EntryBytes(const CEntryMap& entries, size_t at, const std::string& path, st
              "cannot read entry '" + std::string(entries.NameAt(at)) + "': " + problem.GetWords());
     return false;
   }
-  bytes = std::string_view(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetSize());
+  bytes = buffer.View();
   return true;
 }
 

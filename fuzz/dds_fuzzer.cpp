@@ -24,25 +24,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(facts.damagedFormat == nullptr || facts.kind == EntryKind::Binary,
                  "a damaged header is binary");
   }
-  CDdsHeader header;
-  std::string why;
-  const bool parsed = ParseDdsHeader(bytes, header, why);
-  FUZZ_REQUIRE(parsed || !why.empty(), "a refusal says why");
-  CRgbaImage image;
-  const bool decoded = DecodeDds(bytes, image, why);
-  FUZZ_REQUIRE(decoded == parsed, "the decoder takes exactly the headers the parser takes");
-  if (decoded) {
-    FUZZ_REQUIRE(header.topBytes <= size, "the top level lies inside the bytes");
-    FUZZ_REQUIRE(image.pixels.size() == size_t{image.width} * image.height * 4,
+  const CResult<CDdsHeader> header = ParseDdsHeader(bytes);
+  FUZZ_REQUIRE(header || !header.GetStatus().GetWords().empty(), "a refusal says why");
+  const CResult<CRgbaImage> image = DecodeDds(bytes);
+  FUZZ_REQUIRE(image.IsOk() == header.IsOk(),
+               "the decoder takes exactly the headers the parser takes");
+  if (image) {
+    FUZZ_REQUIRE(header->topBytes <= size, "the top level lies inside the bytes");
+    FUZZ_REQUIRE(image->pixels.size() == size_t{image->width} * image->height * 4,
                  "RGBA for every pixel");
   } else {
-    FUZZ_REQUIRE(!why.empty() && image.pixels.empty(), "a refusal says why and keeps nothing");
+    FUZZ_REQUIRE(!image.GetStatus().GetWords().empty(), "a refusal says why");
   }
-  CRgbaImage tga;
-  if (DecodeTga(bytes, tga, why)) {
-    FUZZ_REQUIRE(tga.pixels.size() == size_t{tga.width} * tga.height * 4, "RGBA for every pixel");
+  const CResult<CRgbaImage> tga = DecodeTga(bytes);
+  if (tga) {
+    FUZZ_REQUIRE(tga->pixels.size() == size_t{tga->width} * tga->height * 4,
+                 "RGBA for every pixel");
   } else {
-    FUZZ_REQUIRE(!why.empty() && tga.pixels.empty(), "a refused TGA says why and keeps nothing");
+    FUZZ_REQUIRE(!tga.GetStatus().GetWords().empty(), "a refused TGA says why");
   }
   return 0;
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <new>
 
 #include "media/byte_reading.h"
 #include "media/dds_reader.h"
@@ -126,18 +125,13 @@ void DecodeDxt5Block(const uint8_t* block, uint8_t rgba[64]) {
     rgba[4 * i + 3] = static_cast<uint8_t>(alphas[(indices >> (3 * i)) & 7]);
 }
 
-bool DecodeDds(std::string_view bytes, CRgbaImage& image, std::string& why) {
-  image = CRgbaImage();
-  CDdsHeader header;
-  if (!ParseDdsHeader(bytes, header, why)) return false;
-  try {
-    // Bounded by the header's check: the pixels' bytes are in the entry.
-    image.pixels.resize(size_t{header.width} * header.height * 4);
-  } catch (const std::bad_alloc&) {
-    why = "not enough memory for " + std::to_string(header.width) + "x" +
-          std::to_string(header.height) + " pixels";
-    return false;
-  }
+CResult<CRgbaImage> DecodeDds(std::string_view bytes) {
+  const CResult<CDdsHeader> parsed = ParseDdsHeader(bytes);
+  if (!parsed) return parsed.GetStatus();
+  const CDdsHeader& header = *parsed;
+  CRgbaImage image;
+  // Bounded by the header's check: the pixels' bytes are in the entry.
+  image.pixels.resize(size_t{header.width} * header.height * 4);
   image.width = header.width;
   image.height = header.height;
   if (header.encoding == CDdsHeader::Encoding::Masks) {
@@ -145,5 +139,5 @@ bool DecodeDds(std::string_view bytes, CRgbaImage& image, std::string& why) {
   } else {
     DecodeBlocks(bytes, header, image);
   }
-  return true;
+  return image;
 }

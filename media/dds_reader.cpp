@@ -97,7 +97,9 @@ std::string DdsEncodingWord(const CDdsHeader& header) {
   return word + std::to_string(header.bitCount);
 }
 
-bool ParseDdsHeader(std::string_view bytes, CDdsHeader& header, std::string& why) {
+namespace {
+
+bool ParseHeader(std::string_view bytes, CDdsHeader& header, std::string& why) {
   header = CDdsHeader();
   if (bytes.size() < 4 || bytes.substr(0, 4) != "DDS ") {
     why = "no DDS signature";
@@ -141,15 +143,25 @@ bool ParseDdsHeader(std::string_view bytes, CDdsHeader& header, std::string& why
   return true;
 }
 
-bool ReadDdsHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
-  if (bytes.substr(0, 4) != "DDS ") return false;
+}  // namespace
+
+CResult<CDdsHeader> ParseDdsHeader(std::string_view bytes) {
+  CDdsHeader header;
+  std::string why;
+  if (!ParseHeader(bytes, header, why)) return CStatus::Failure({}, std::move(why));
+  return header;
+}
+
+CHeaderFound ReadDdsHeader(std::string_view bytes, CImageFacts& image) {
+  std::string why;
+  if (bytes.substr(0, 4) != "DDS ") return std::nullopt;
   CDdsHeader header;
   image.format = "dds";
-  if (!ParseDdsHeader(bytes, header, why)) return true;
+  if (!ParseHeader(bytes, header, why)) return Found(std::move(why));
   image.width = header.width;
   image.height = header.height;
   image.bitsPerPixel = header.encoding == CDdsHeader::Encoding::Masks ? header.bitCount : 0;
   image.encoding = DdsEncodingWord(header);
   image.mipmaps = header.mipmaps;
-  return true;
+  return Found(std::move(why));
 }

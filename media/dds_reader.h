@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "storage/status.h"
+
 // The widest and tallest image decoded: 16384 × 16384 RGBA is 1 GiB.
 constexpr uint32_t kMaxDdsSide = 16384;
 
@@ -44,9 +46,9 @@ struct CDdsHeader {
 // "dxt1", "dxt3", "dxt5", or for masks "rgba32", "rgb24", "rgb16", "l8", ...
 std::string DdsEncodingWord(const CDdsHeader& header);
 
-// Reads and checks the header; false, with `why`, for one that does not
+// Reads and checks the header; the words (no path) for one that does not
 // check out or claims more pixels than the bytes hold.
-bool ParseDdsHeader(std::string_view bytes, CDdsHeader& header, std::string& why);
+CResult<CDdsHeader> ParseDdsHeader(std::string_view bytes);
 
 // Leaves new elements as they are: the decoders write every pixel, and
 // clearing a 4096 × 4096 image first cost as long as decoding it.
@@ -73,14 +75,15 @@ struct CRgbaImage {
   std::vector<uint8_t, CUninitialisedAllocator<uint8_t>> pixels;
 };
 
-// The top level as RGBA; false, with `why`, for a header refused by
-// ParseDdsHeader or no memory for the pixels.
-bool DecodeDds(std::string_view bytes, CRgbaImage& image, std::string& why);
+// The top level as RGBA; the words of ParseDdsHeader for a header it
+// refuses. The pixels' memory is bounded by the entry's size; when even
+// that cannot be had, std::bad_alloc reaches the front end, as anywhere.
+CResult<CRgbaImage> DecodeDds(std::string_view bytes);
 
 // A TGA's pixels as RGBA (true colour or grey, plain or run-length
-// encoded); false, with `why`, for a header that does not check out,
-// colour-mapped pixels, or pixels cut short.
-bool DecodeTga(std::string_view bytes, CRgbaImage& image, std::string& why);
+// encoded); the words for a header that does not check out, colour-mapped
+// pixels, or pixels cut short.
+CResult<CRgbaImage> DecodeTga(std::string_view bytes);
 
 // One 4 × 4 block of each kind to 16 RGBA pixels, row by row; `block` holds
 // 8 bytes for DXT1, 16 for DXT3 and DXT5.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "media/media_headers.h"
+#include "storage/path_name.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_search.h"
 
@@ -31,7 +32,7 @@ CExtension ExtensionOf(std::string_view name) {
   for (size_t i = dot + 1, k = 0; i < name.size(); ++i, ++k) {
     const char c = name[i];
     if (c == '\\' || c == '/') return CExtension();
-    extension.text[k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    extension.text[k] = AsciiLower(c);
   }
   extension.size = name.size() - dot - 1;
   return extension;
@@ -73,15 +74,16 @@ constexpr CNamedFormat kNamedFormats[] = {
 // An image or sound whose header the bytes or the name point to; false
 // when neither does.
 bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFacts& facts) {
-  std::string why;
   CImageFacts& image = facts.image;
   const char* format = nullptr;
-  if (ReadPngHeader(bytes, image, why) || ReadJpegHeader(bytes, image, why) ||
-      ReadDdsHeader(bytes, image, why) || ReadBmpHeader(bytes, extension == "bmp", image, why) ||
-      (extension == "tga" && ReadTgaHeader(bytes, image, why))) {
+  CHeaderFound found;
+  if ((found = ReadPngHeader(bytes, image)) || (found = ReadJpegHeader(bytes, image)) ||
+      (found = ReadDdsHeader(bytes, image)) ||
+      (found = ReadBmpHeader(bytes, extension == "bmp", image)) ||
+      (extension == "tga" && (found = ReadTgaHeader(bytes, image)))) {
     facts.kind = EntryKind::Image;
     format = image.format;
-  } else if (ReadWavHeader(bytes, facts.sound, why)) {
+  } else if ((found = ReadWavHeader(bytes, facts.sound))) {
     facts.kind = EntryKind::Sound;
     format = "wav";
   } else {
@@ -92,10 +94,10 @@ bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFa
     }
     return false;
   }
-  if (!why.empty()) {
+  if (!found->IsOk()) {
     facts.kind = EntryKind::Binary;
     facts.damagedFormat = format;
-    facts.damagedWhy = std::move(why);
+    facts.damagedWhy = found->GetWords();
     facts.image = CImageFacts();
     facts.sound = CSoundFacts();
   }

@@ -29,8 +29,9 @@ bool IsJpegFrame(uint32_t marker) {
 
 }  // namespace
 
-bool ReadPngHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
-  if (bytes.substr(0, 8) != std::string_view("\x89PNG\r\n\x1a\n", 8)) return false;
+CHeaderFound ReadPngHeader(std::string_view bytes, CImageFacts& image) {
+  std::string why;
+  if (bytes.substr(0, 8) != std::string_view("\x89PNG\r\n\x1a\n", 8)) return std::nullopt;
   image.format = "png";
   if (bytes.size() < 33) {
     why = "header cut short at " + std::to_string(bytes.size()) + " of 33 bytes";
@@ -48,11 +49,13 @@ bool ReadPngHeader(std::string_view bytes, CImageFacts& image, std::string& why)
     image.height = Be32(bytes, 20);
     image.bitsPerPixel = ByteAt(bytes, 24) * PngChannels(ByteAt(bytes, 25));
   }
-  return true;
+  return Found(std::move(why));
 }
 
-bool ReadJpegHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
-  if (bytes.size() < 3 || Be16(bytes, 0) != 0xFFD8 || ByteAt(bytes, 2) != 0xFF) return false;
+CHeaderFound ReadJpegHeader(std::string_view bytes, CImageFacts& image) {
+  std::string why;
+  if (bytes.size() < 3 || Be16(bytes, 0) != 0xFFD8 || ByteAt(bytes, 2) != 0xFF)
+    return std::nullopt;
   image.format = "jpeg";
   size_t at = 2;
   while (at + 4 <= bytes.size()) {
@@ -73,17 +76,18 @@ bool ReadJpegHeader(std::string_view bytes, CImageFacts& image, std::string& why
       image.width = Be16(bytes, at + 7);
       image.bitsPerPixel = ByteAt(bytes, at + 4) * ByteAt(bytes, at + 9);
       if (image.width == 0 || image.height == 0) why = "the frame has no pixels";
-      return true;
+      return Found(std::move(why));
     }
     if (length < 2) break;
     at += 2 + length;
   }
   why = "no frame header before the scan or the end";
-  return true;
+  return Found(std::move(why));
 }
 
-bool ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& image, std::string& why) {
-  if (bytes.substr(0, 2) != "BM") return false;
+CHeaderFound ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& image) {
+  std::string why;
+  if (bytes.substr(0, 2) != "BM") return std::nullopt;
   std::string problem;
   const uint32_t info = bytes.size() >= 18 ? Le32(bytes, 14) : 0;
   if (bytes.size() < 26) {
@@ -106,20 +110,21 @@ bool ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& image, std::
       problem = "pixels start past the end of the entry";
     } else {
       image = {"bmp", width, height, bits, {}, 0};
-      return true;
+      return Found(std::move(why));
     }
   }
-  if (!named) return false;
+  if (!named) return std::nullopt;
   image.format = "bmp";
   why = problem;
-  return true;
+  return Found(std::move(why));
 }
 
-bool ReadTgaHeader(std::string_view bytes, CImageFacts& image, std::string& why) {
+CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
+  std::string why;
   image.format = "tga";
   if (bytes.size() < 18) {
     why = "header cut short at " + std::to_string(bytes.size()) + " of 18 bytes";
-    return true;
+    return Found(std::move(why));
   }
   const uint32_t mapType = ByteAt(bytes, 1), type = ByteAt(bytes, 2);
   const uint32_t width = Le16(bytes, 12), height = Le16(bytes, 14), bits = ByteAt(bytes, 16);
@@ -145,5 +150,5 @@ bool ReadTgaHeader(std::string_view bytes, CImageFacts& image, std::string& why)
   } else {
     image = {"tga", width, height, bits, {}, 0};
   }
-  return true;
+  return Found(std::move(why));
 }

@@ -3,7 +3,6 @@
 // reader takes only files with the format's 2.0 footer, which most files
 // lack; this one needs none.
 #include <algorithm>
-#include <new>
 
 #include "media/byte_reading.h"
 #include "media/dds_reader.h"
@@ -56,38 +55,24 @@ bool ReadPixels(std::string_view bytes, size_t at, bool packed, uint32_t bytesPe
 
 }  // namespace
 
-bool DecodeTga(std::string_view bytes, CRgbaImage& image, std::string& why) {
-  image = CRgbaImage();
-  why.clear();
+CResult<CRgbaImage> DecodeTga(std::string_view bytes) {
+  const auto refused = [](std::string why) { return CStatus::Failure({}, std::move(why)); };
   CImageFacts facts;
-  ReadTgaHeader(bytes, facts, why);
-  if (!why.empty()) return false;
+  const CHeaderFound header = ReadTgaHeader(bytes, facts);
+  if (!header->IsOk()) return *header;
   const uint32_t type = ByteAt(bytes, 2);
-  if (type == 1 || type == 9) {
-    why = "colour-mapped TGA images are not drawn";
-    return false;
-  }
+  if (type == 1 || type == 9) return refused("colour-mapped TGA images are not drawn");
   const uint32_t bytesPer = (facts.bitsPerPixel + 7) / 8;
   const size_t pixels = size_t{facts.width} * facts.height;
   // Run-length encoding packs at most 128 pixels into 1 + bytesPer bytes:
   // more pixels than that the entry cannot hold, whatever it claims.
-  if (pixels / 128 > bytes.size()) {
-    why = "claims more pixels than the entry can hold";
-    return false;
-  }
-  try {
-    image.pixels.resize(pixels * 4);
-  } catch (const std::bad_alloc&) {
-    why = "not enough memory for its pixels";
-    return false;
-  }
+  if (pixels / 128 > bytes.size()) return refused("claims more pixels than the entry can hold");
+  CRgbaImage image;
+  image.pixels.resize(pixels * 4);
   const size_t at = 18 + ByteAt(bytes, 0);
   if (!ReadPixels(bytes, at, type >= 9, bytesPer, type == 3 || type == 11, pixels,
-                  image.pixels.data())) {
-    image = CRgbaImage();
-    why = "pixels end before the image does";
-    return false;
-  }
+                  image.pixels.data()))
+    return refused("pixels end before the image does");
   image.width = facts.width;
   image.height = facts.height;
   if ((ByteAt(bytes, 17) & 0x20) == 0) {  // rows bottom up
@@ -98,5 +83,5 @@ bool DecodeTga(std::string_view bytes, CRgbaImage& image, std::string& why) {
           image.pixels.begin() + static_cast<std::ptrdiff_t>((y + 1) * row),
           image.pixels.begin() + static_cast<std::ptrdiff_t>((image.height - 1 - y) * row));
   }
-  return true;
+  return image;
 }

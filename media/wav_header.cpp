@@ -60,11 +60,12 @@ uint64_t AdpcmFrames(std::string_view bytes, const CWavChunks& chunks, uint32_t 
 
 }  // namespace
 
-bool ReadWavHeader(std::string_view bytes, CSoundFacts& sound, std::string& why) {
+CHeaderFound ReadWavHeader(std::string_view bytes, CSoundFacts& sound) {
+  std::string why;
   if (bytes.size() < 12 || bytes.substr(0, 4) != "RIFF" || bytes.substr(8, 4) != "WAVE")
-    return false;
+    return std::nullopt;
   CWavChunks chunks;
-  if (!FindChunks(bytes, chunks, why)) return true;
+  if (!FindChunks(bytes, chunks, why)) return Found(std::move(why));
   const size_t f = chunks.format;
   uint32_t format = Le16(bytes, f);
   const uint32_t channels = Le16(bytes, f + 2), rate = Le32(bytes, f + 4);
@@ -88,5 +89,5 @@ bool ReadWavHeader(std::string_view bytes, CSoundFacts& sound, std::string& why)
     sound = {format == kPcm ? "pcm" : "ima-adpcm", rate, channels, bits,
              static_cast<double>(frames) / rate};
   }
-  return true;
+  return Found(std::move(why));
 }

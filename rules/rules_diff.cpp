@@ -231,7 +231,7 @@ bool CRulesTextPair::Parse(const CDataBuffer& oldBytes, const CDataBuffer& newBy
   m_oldRows.clear();
   m_newRows.clear();
   const auto text = [](const CDataBuffer& bytes) {
-    return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
+    return bytes.View();
   };
   if (!LooksLikeRulesText(text(oldBytes)) || !LooksLikeRulesText(text(newBytes))) return false;
   m_oldParser.SetSource(oldBytes);

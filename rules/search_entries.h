@@ -1,9 +1,7 @@
 // Searching many entries at once: the entries are split into runs of
-// consecutive entries, searched on the calling thread and one beside it,
-// and each run's matches are handed over on the calling thread in entry
-// order, while later runs are still being searched. At most kInOrderSlots
-// runs wait to be handed over, so the memory a search holds stays a few
-// runs' matches however many there are in all.
+// consecutive entries, searched through RunInOrder (threads/in_order.h), so
+// each run's matches are handed over on the calling thread in entry order
+// while later runs are still being searched.
 #pragma once
 
 #include <algorithm>
@@ -12,29 +10,7 @@
 #include <string_view>
 
 #include "rules/rules_search.h"
-
-inline constexpr size_t kInOrderSlots = 4;
-
-// Work over the items [0, count), in chunks of consecutive items.
-struct CInOrderWork {
-  size_t count = 0;
-  // The end of the chunk that starts at `first`; at least first + 1.
-  std::function<size_t(size_t first)> chunkEnd;
-  // Does the items [first, last) into slot `slot` (below kInOrderSlots), on
-  // thread `worker`: 0 for the calling thread, 1 for the one beside it.
-  std::function<void(int worker, size_t first, size_t last, size_t slot)> run;
-  // Hands slot `slot` over, on the calling thread, chunks in item order;
-  // `done` is the end of its chunk. The slot is run into again afterwards.
-  std::function<void(size_t slot, size_t done)> deliver;
-  // Asked between chunks; true ends the work, dropping what is not yet
-  // handed over. Called from either thread.
-  std::function<bool()> stopped;
-};
-
-// Returns once every chunk is handed over, or the work was stopped. When
-// `run` or `deliver` throws, the work ends and the exception reaches the
-// caller once the other thread is done.
-void RunInOrder(const CInOrderWork& work);
+#include "threads/in_order.h"
 
 // Searches entries [0, count) for `pattern`: bytesAt(i) gives entry i's
 // bytes, and is called from either thread, so it must only read what stays

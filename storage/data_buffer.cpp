@@ -28,6 +28,15 @@ CDataBuffer::CDataBuffer(const void* bytes, uint32_t size, CDataOwner* owner) {
   if (owner != nullptr) ++owner->m_count;
 }
 
+CDataBuffer CDataBuffer::TryAllocate(uint32_t size) noexcept {
+  auto* data = static_cast<uint8_t*>(::operator new(size, std::nothrow));
+  if (data == nullptr) return {};
+  CDataBuffer made;
+  made.m_block = new (std::nothrow) CDataBlock{data, size, 1, nullptr};
+  if (made.m_block == nullptr) ::operator delete(data);
+  return made;
+}
+
 CDataBuffer::CDataBuffer(const CDataBuffer& other) noexcept : m_block(other.m_block) {
   if (m_block != nullptr) ++m_block->count;
 }

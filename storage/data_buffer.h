@@ -9,7 +9,9 @@
 // be created, copied and released on one thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <string_view>
 
 class CDataOwner {
  public:
@@ -44,6 +46,10 @@ class CDataBuffer {
   // An owner that no block borrows from yet is this buffer's from the call
   // on, even when the call throws: then it is destroyed before the throw.
   CDataBuffer(const void* bytes, uint32_t size, CDataOwner* owner);
+  // An owning block of `size` uninitialised bytes, or an empty buffer
+  // (HasData() false) when the memory cannot be had: for sizes that a file
+  // claims, where running out is an answer rather than a fault.
+  static CDataBuffer TryAllocate(uint32_t size) noexcept;
   CDataBuffer(const CDataBuffer& other) noexcept;
   CDataBuffer(CDataBuffer&& other) noexcept;
   CDataBuffer& operator=(const CDataBuffer& other) noexcept;
@@ -53,6 +59,18 @@ class CDataBuffer {
   const uint8_t* GetData() const { return m_block ? m_block->data : nullptr; }
   uint32_t GetSize() const { return m_block ? m_block->size : 0; }
   bool HasData() const { return m_block != nullptr && m_block->data != nullptr; }
+  // The bytes as text to read, valid while the buffer lives; empty when
+  // there are none (HasData() false), whatever the size.
+  std::string_view View() const {
+    return HasData() ? std::string_view(reinterpret_cast<const char*>(m_block->data), m_block->size)
+                     : std::string_view();
+  }
+  // Bytes [offset, offset + size) of View(), cut at its end like Slice.
+  std::string_view View(uint64_t offset, uint64_t size) const {
+    const std::string_view all = View();
+    return all.substr(static_cast<size_t>(std::min<uint64_t>(offset, all.size())),
+                      static_cast<size_t>(size));
+  }
   void Reset();
 
   // Pointer to `size` bytes that only this handle may write. Keeps the bytes

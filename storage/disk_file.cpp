@@ -140,14 +140,13 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CStatus* error) {
     if (!loaded.HasData()) {
       // Not mappable (no address space left, a file system without
       // mappings): the same bytes, read, when there is room for them.
-      try {
-        uint8_t* room = loaded.GetWritable(size);
-        m_position = 0;
-        if (Read(room, size) != 0) loaded.Reset();
-      } catch (const std::bad_alloc&) {
-        loaded.Reset();
+      loaded = CDataBuffer::TryAllocate(static_cast<uint32_t>(size));
+      if (!loaded.HasData()) {
         m_lastError = CStatus::Failure(
             m_path, "not enough memory to read its " + std::to_string(size) + " bytes");
+      } else {
+        m_position = 0;
+        if (Read(loaded.GetWritable(size), size) != 0) loaded.Reset();
       }
     }
     if (loaded.HasData()) {
@@ -157,4 +156,10 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CStatus* error) {
   }
   if (error != nullptr) *error = m_lastError;
   return 1;
+}
+
+CStatus CHandleHolder::ReadAt(uint64_t offset, void* into, uint32_t count) const {
+  if (count == 0) return {};
+  const platform::Error error = platform::ReadAt(Get(), static_cast<int64_t>(offset), into, count);
+  return error.Failed() ? CStatus::FromSystem({}, error) : CStatus();
 }

@@ -34,6 +34,10 @@ class CHandleHolder {
   explicit operator bool() const { return m_record != nullptr; }
   platform::Handle Get() const { return m_record ? m_record->handle : 0; }
   int32_t GetShareCount() const { return m_record ? m_record->count : 0; }
+  // Reads `count` bytes at `offset` of the file into `into`, all or none:
+  // the system's words (no path) when it cannot. Nothing to read is no
+  // failure.
+  CStatus ReadAt(uint64_t offset, void* into, uint32_t count) const;
 
  private:
   CSharedHandle* m_record = nullptr;

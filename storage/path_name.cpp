@@ -13,18 +13,14 @@ CPathName CPathName::Split(std::string_view path) {
   return *this;
 }
 
-// The "C" locale's tolower/toupper, spelled out so that a process locale
-// (the editor runs under one) can never change bytes above 0x7F.
 std::string ToLower(std::string_view text) {
   std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
 std::string ToUpper(std::string_view text) {
   std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (char& c : out) c = AsciiUpper(c);
   return out;
 }

@@ -34,6 +34,16 @@ class CPathName {
   std::string m_extension;  // from the last dot after the folder, dot included
 };
 
+// One byte with only an ASCII letter changed in case: the "C" locale's
+// tolower/toupper, spelled out so that a process locale (the editor runs
+// under one) can never change bytes above 0x7F.
+constexpr char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Same-length copies with only the ASCII letters changed; every other byte,
 // those from 0x80 up included, passes through unchanged.
 std::string ToLower(std::string_view text);

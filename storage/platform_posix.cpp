@@ -40,6 +40,13 @@ constexpr int kUnexpectedEnd = -1003;
 
 Error Fail(int error) { return Error(error); }
 
+// Where temporary names start: the clock and the process, so processes
+// started at the same moment draw different names.
+uint64_t TempSeed() {
+  return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+         (static_cast<uint64_t>(::getpid()) << 32);
+}
+
 // Descriptors 0-2 may be free when the process was started without standard
 // streams; a file landing there would be mistaken for the console, and 0 is
 // not a valid handle value to the layer above. Move such a descriptor up.
@@ -538,21 +545,14 @@ Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
 }
 
 Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
-  static std::atomic<uint64_t> s_sequence{0};
-  const auto seed =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      (static_cast<uint64_t>(::getpid()) << 32);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
-    const Result<Handle> file = CreateFileAt(folder, candidate);
-    if (file) {
-      name = candidate;
-      return file;
-    }
+  Result<Handle> file = Fail(EEXIST);
+  const bool done = DrawTempNames(prefix, TempSeed(), [&](std::string candidate) {
+    file = CreateFileAt(folder, candidate);
+    if (file) name = std::move(candidate);
     const int64_t error = file.GetError().Code();
-    if (error != EEXIST && error != kLinkInTheWay && error != kFileInTheWay) return file;
-  }
-  return Fail(EEXIST);
+    return file || (error != EEXIST && error != kLinkInTheWay && error != kFileInTheWay);
+  });
+  return done ? file : Fail(EEXIST);
 }
 
 namespace {
@@ -687,20 +687,13 @@ Error LinkUnnamedAt(Handle folder, Handle file, const std::string& name) {
 
 Error LinkUnnamedAsTempAt(Handle folder, Handle file, const std::string& prefix,
                           std::string& name) {
-  static std::atomic<uint64_t> s_sequence{0};
-  const auto seed =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      (static_cast<uint64_t>(::getpid()) << 32);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
-    const Error error = LinkUnnamedAt(folder, file, candidate);
-    if (!error.Failed()) {
-      name = candidate;
-      return {};
-    }
-    if (error.Code() != EEXIST) return error;
-  }
-  return Fail(EEXIST);
+  Error error;
+  const bool done = DrawTempNames(prefix, TempSeed(), [&](std::string candidate) {
+    error = LinkUnnamedAt(folder, file, candidate);
+    if (!error.Failed()) name = std::move(candidate);
+    return !error.Failed() || error.Code() != EEXIST;
+  });
+  return done ? error : Fail(EEXIST);
 }
 
 Error SyncFile(Handle file) {

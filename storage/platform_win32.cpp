@@ -40,6 +40,10 @@ constexpr DWORD kFileInTheWay = 0x20000003;
 // anything else can change it.
 Error Fail(DWORD error) { return Error(error); }
 
+// Where temporary names start: the clock and the process, so processes
+// started at the same moment draw different names.
+uint64_t TempSeed() { return ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32); }
+
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 bool IsValidHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
@@ -511,21 +515,16 @@ Result<Handle> CreateFileAt(Handle folder, const std::string& name) {
 }
 
 Result<Handle> CreateTempFileAt(Handle folder, const std::string& prefix, std::string& name) {
-  static std::atomic<uint64_t> s_sequence{0};
-  const uint64_t seed = ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = TempNameCandidate(prefix, seed, ++s_sequence);
-    const Result<Handle> file = CreateFileAt(folder, candidate);
-    if (file) {
-      name = candidate;
-      return file;
-    }
+  Result<Handle> file = Fail(ERROR_FILE_EXISTS);
+  const bool done = DrawTempNames(prefix, TempSeed(), [&](std::string candidate) {
+    file = CreateFileAt(folder, candidate);
+    if (file) name = std::move(candidate);
     const int64_t error = file.GetError().Code();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != kLinkInTheWay &&
-        error != kFileInTheWay && error != ERROR_ACCESS_DENIED)
-      return file;
-  }
-  return Fail(ERROR_FILE_EXISTS);
+    return file || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
+                    error != kLinkInTheWay && error != kFileInTheWay &&
+                    error != ERROR_ACCESS_DENIED);
+  });
+  return done ? file : Fail(ERROR_FILE_EXISTS);
 }
 
 Error WriteAll(Handle file, const void* data, size_t size) {
@@ -640,16 +639,15 @@ DWORD MoveReplacing(const std::wstring& from, const std::wstring& to) {
 // new one takes the name, and the old one is removed once nobody holds it.
 // Holders keep reading the old file under its new name meanwhile.
 DWORD ReplaceBySteppingAside(Handle folder, const std::string& from, const std::string& to) {
-  static std::atomic<uint64_t> s_sequence{0};
-  const uint64_t seed = ::GetTickCount64() ^ (uint64_t{::GetCurrentProcessId()} << 32);
   std::wstring aside;
   DWORD error = ERROR_FILE_EXISTS;
-  for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
-    aside = Below(folder, TempNameCandidate("." + to.substr(0, 200) + ".old", seed, ++s_sequence));
+  DrawTempNames("." + to.substr(0, 200) + ".old", TempSeed(), [&](const std::string& candidate) {
+    aside = Below(folder, candidate);
     error = ::MoveFileExW(Below(folder, to).c_str(), aside.c_str(), 0) ? ERROR_SUCCESS
                                                                        : ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
-  }
+    return error != ERROR_FILE_EXISTS;
+  });
   if (error != ERROR_SUCCESS) return error;
   error = MoveReplacing(Below(folder, from), Below(folder, to));
   if (error != ERROR_SUCCESS) {

@@ -1,5 +1,8 @@
 #include "storage/status.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 const char* CStatus::WordsFor(Kind kind) {
   switch (kind) {
     case Kind::Ok: return "no error";
@@ -25,7 +28,14 @@ const char* CStatus::WordsFor(Kind kind) {
     case Kind::TrailingDotOrSpace: return "name has a part ending in a dot or a space";
     case Kind::ForbiddenCharacter: return "name holds a character Windows forbids (< > \" | ? *)";
     case Kind::SameFile: return "is the opened archive itself";
-    case Kind::SourceChanged: return "has changed on disk since it was opened";
+    case Kind::SourceChanged: return kArchiveChangedWords;
+    case Kind::Cancelled: return "cancelled";
+    case Kind::NotFound: return "no entry of that name";
   }
   return "unknown error";
+}
+
+void CStatus::Misused(const char* what) {
+  std::fprintf(stderr, "internal fault: %s\n", what);
+  std::abort();
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "storage/platform.h"
 
@@ -48,7 +49,13 @@ class CStatus {
     // A copy of an opened archive refused.
     SameFile,       // the destination is the archive itself
     SourceChanged,  // the archive is gone, replaced or changed since it was opened
+    // Work given up on before its end.
+    Cancelled,  // the caller's progress function asked to stop
+    NotFound,   // no entry of that name
   };
+
+  // Stops the program for a fault of the caller's, saying `what`.
+  [[noreturn]] static void Misused(const char* what);
 
   // The fixed words of `kind`, e.g. "not a BIG archive".
   static const char* WordsFor(Kind kind);
@@ -78,6 +85,11 @@ class CStatus {
   bool IsLasting() const { return m_lasting; }
   // "PATH: WORDS".
   std::string Describe() const { return m_path + ": " + m_words; }
+  // The same failure about `path`, for a caller that knows what the callee
+  // did not.
+  CStatus WithPath(std::string path) const {
+    return {m_kind, std::move(path), m_words, m_lasting};
+  }
 
  private:
   CStatus(Kind kind, std::string path, std::string words, bool lasting)
@@ -87,4 +99,47 @@ class CStatus {
   std::string m_path;
   std::string m_words;
   bool m_lasting = false;
+};
+
+// Words for an archive cut short or changed on disk since it was opened.
+inline constexpr char kArchiveChangedWords[] = "has changed on disk since it was opened";
+
+// A value, or the failure that left none: what a function that can fail
+// gives back when it has something to give. Ask IsOk() (or test it as a
+// bool) before taking the value; taking the value of a failure, or making
+// a failure from an ok status, is a fault of the caller's: it stops the
+// program with words saying which, in every build, rather than read a value
+// that is not there.
+template <typename T>
+class CResult {
+ public:
+  CResult(T value) : m_held(std::move(value)) {}  // NOLINT: a value is a success
+  CResult(CStatus status) : m_held(std::move(status)) {  // NOLINT: a status is a failure
+    if (std::get_if<CStatus>(&m_held)->IsOk()) CStatus::Misused("a result made from an ok status");
+  }
+
+  bool IsOk() const { return m_held.index() == 0; }
+  explicit operator bool() const { return IsOk(); }
+
+  // REQUIRES: IsOk()
+  T& operator*() & { return Value(); }
+  const T& operator*() const& { return Value(); }
+  T&& operator*() && { return std::move(Value()); }
+  T* operator->() { return &Value(); }
+  const T* operator->() const { return &Value(); }
+
+  // Ok for a success.
+  CStatus GetStatus() const { return IsOk() ? CStatus() : *std::get_if<CStatus>(&m_held); }
+
+ private:
+  T& Value() {
+    if (!IsOk()) CStatus::Misused("the value of a failed result was taken");
+    return *std::get_if<T>(&m_held);
+  }
+  const T& Value() const {
+    if (!IsOk()) CStatus::Misused("the value of a failed result was taken");
+    return *std::get_if<T>(&m_held);
+  }
+
+  std::variant<T, CStatus> m_held;
 };

@@ -9,6 +9,7 @@
 #error "storage/temp_name.h is internal to the storage library"
 #endif
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,18 @@ inline std::string TempNameCandidate(const std::string& prefix, uint64_t seed, u
   std::string candidate = prefix;
   for (int k = 0; k < 8; ++k, value /= 36) candidate += kLetters[value % 36];
   return candidate;
+}
+
+// Hands fresh names of `prefix` to `attempt` until it says it is done with
+// one (it took the name, or failed for a reason another name would not
+// mend) by returning true; false when a hundred names were all in use.
+template <typename Attempt>
+bool DrawTempNames(const std::string& prefix, uint64_t seed, Attempt&& attempt) {
+  static std::atomic<uint64_t> s_sequence{0};
+  for (int draw = 0; draw < 100; ++draw) {
+    if (attempt(TempNameCandidate(prefix, seed, ++s_sequence))) return true;
+  }
+  return false;
 }
 
 }  // namespace platform

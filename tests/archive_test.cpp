@@ -391,7 +391,7 @@ TEST_F(GameFileTest, FailedMappingFallsBackToTheDiskFile) {
       if (archive.Open(archivePath) != 0 || archive.GetData().HasData()) failures |= 32;
       const auto& index = archive.GetIndex();
       if (index.size() != 2 || index.begin()->first != "Data\\a.ini" ||
-          index.at("Data\\b.ini").size != 1 || archive.GetNames().size() != 3 ||
+          index.Get("Data\\b.ini")->size != 1 || archive.GetNames().size() != 3 ||
           archive.GetNames()[0] != "Data\\b.ini")
         failures |= 64;
       archive.Close();
@@ -595,8 +595,8 @@ TEST_F(BigArchiveTest, SmallestRecordsFillTheRegionExactly) {
                 Write(CBigBuilder().AddRecord("", 0, 1).AddRecord("", 1, 2).AddRecord("", 2, 3))),
             0);
   ASSERT_EQ(archive.GetIndex().size(), 1u);
-  EXPECT_EQ(archive.GetIndex().at("").offset, 2u);
-  EXPECT_EQ(archive.GetIndex().at("").size, 3u);
+  EXPECT_EQ(archive.GetIndex().Get("")->offset, 2u);
+  EXPECT_EQ(archive.GetIndex().Get("")->size, 3u);
   EXPECT_EQ(Strings(archive.GetNames()), (std::vector<std::string>{"", "", ""}));
 }
 
@@ -608,7 +608,7 @@ TEST_F(BigArchiveTest, BytesAfterTheLastRecordAreIgnored) {
       0);
   ASSERT_EQ(archive.GetIndex().size(), 1u);
   EXPECT_EQ(Strings(archive.GetNames()), std::vector<std::string>{"only"});
-  EXPECT_EQ(archive.GetIndex().at("only").offset, 16u + 13 + 40);
+  EXPECT_EQ(archive.GetIndex().Get("only")->offset, 16u + 13 + 40);
 }
 
 TEST_F(BigArchiveTest, IndexIsInByteOrderAndNamesInRecordOrder) {
@@ -625,7 +625,7 @@ TEST_F(BigArchiveTest, IndexIsInByteOrderAndNamesInRecordOrder) {
   EXPECT_EQ(order, (std::vector<std::string>{"", "A", "B", "a", "a\\b", "a\\b\\c", "ab", "abc", "b",
                                              "z", "\x7F", "\xE4"}));
   EXPECT_EQ(Strings(archive.GetNames()), records);
-  EXPECT_EQ(archive.GetIndex().at("").size, 8u);  // an empty name is an entry like any other
+  EXPECT_EQ(archive.GetIndex().Get("")->size, 8u);  // an empty name is an entry like any other
 }
 
 TEST_F(BigArchiveTest, RepeatedNameKeepsTheLastRecord) {
@@ -638,9 +638,9 @@ TEST_F(BigArchiveTest, RepeatedNameKeepsTheLastRecord) {
                                    .AddRecord("Data\\y.ini", 500, 5))),
             0);
   ASSERT_EQ(archive.GetIndex().size(), 2u);
-  EXPECT_EQ(archive.GetIndex().at("Data\\x.ini").offset, 300u);
-  EXPECT_EQ(archive.GetIndex().at("Data\\x.ini").size, 3u);
-  EXPECT_EQ(archive.GetIndex().at("Data\\y.ini").offset, 500u);
+  EXPECT_EQ(archive.GetIndex().Get("Data\\x.ini")->offset, 300u);
+  EXPECT_EQ(archive.GetIndex().Get("Data\\x.ini")->size, 3u);
+  EXPECT_EQ(archive.GetIndex().Get("Data\\y.ini")->offset, 500u);
   EXPECT_EQ(archive.GetNames().size(), 5u);
 }
 
@@ -802,10 +802,10 @@ TEST_F(BigArchiveTest, OffsetsAndSizesAreKeptAsRead) {
                                    .AddRecord("far", 0xFFFFFFF0u, 0x20)
                                    .AddRecord("huge", 16, 0x80000000u))),
             0);
-  EXPECT_EQ(archive.GetIndex().at("empty").size, 0u);
-  EXPECT_EQ(archive.GetIndex().at("far").offset, 0xFFFFFFF0u);
-  EXPECT_EQ(archive.GetIndex().at("far").size, 0x20u);
-  EXPECT_EQ(archive.GetIndex().at("huge").size, 0x80000000u);
+  EXPECT_EQ(archive.GetIndex().Get("empty")->size, 0u);
+  EXPECT_EQ(archive.GetIndex().Get("far")->offset, 0xFFFFFFF0u);
+  EXPECT_EQ(archive.GetIndex().Get("far")->size, 0x20u);
+  EXPECT_EQ(archive.GetIndex().Get("huge")->size, 0x80000000u);
 }
 
 // The index's names live in the reader: a copy of the index would dangle.
@@ -885,8 +885,8 @@ TEST_F(ArchiveEntriesTest, EntriesAreSlicesOfTheMappingInNameOrder) {
   for (const auto& [name, bytes] : entries) names.emplace_back(name);
   EXPECT_EQ(names, (std::vector<std::string>{"Art\\Textures\\hull.dds", "Audio\\boom.wav",
                                              "Data\\INI\\Weapon.ini"}));
-  EXPECT_EQ(Bytes(entries.at("Data\\INI\\Weapon.ini")), "Weapon Gun\nEnd\n");
-  EXPECT_EQ(Bytes(entries.at("Art\\Textures\\hull.dds")), std::string("DDS \0\1\2", 7));
+  EXPECT_EQ(Bytes(*entries.Get("Data\\INI\\Weapon.ini")), "Weapon Gun\nEnd\n");
+  EXPECT_EQ(Bytes(*entries.Get("Art\\Textures\\hull.dds")), std::string("DDS \0\1\2", 7));
 
   // No copies: every entry's bytes lie inside the archive's one mapping.
   const auto mapping = FindMapping(path);
@@ -916,7 +916,7 @@ TEST_F(ArchiveEntriesTest, ALargeShuffledArchiveKeepsEveryNameAndItsBytes) {
     ++want;
   }
   // A buffer is cut once: later visits hand out the same one.
-  EXPECT_EQ(&entries.at(names[123]), &entries.begin()[123].second);
+  EXPECT_EQ(&(*entries.find(names[123])).second, &entries.begin()[123].second);
 }
 
 TEST_F(ArchiveEntriesTest, EntriesAloneKeepTheArchiveOpen) {
@@ -928,7 +928,7 @@ TEST_F(ArchiveEntriesTest, EntriesAloneKeepTheArchiveOpen) {
     CEntryMap entries;
     ASSERT_TRUE(OpenArchiveEntries(path, entries));
     EXPECT_GT(CountOpenDescriptors(), before);  // the reader is gone; the slices hold the view
-    survivor = entries.at("b");
+    survivor = *entries.Get("b");
   }
   EXPECT_TRUE(FindMapping(path));
   EXPECT_EQ(Bytes(survivor), "beta");
@@ -966,13 +966,13 @@ TEST_F(ArchiveEntriesTest, RangesAreCutAtTheEndOfTheArchive) {
 
   CEntryMap entries;
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
-  EXPECT_EQ(Bytes(entries.at("inside")), "0123456789");
-  EXPECT_EQ(Bytes(entries.at("cut")), bytes.substr(total - 3));
-  EXPECT_EQ(Bytes(entries.at("size_2^31")), bytes.substr(16));
+  EXPECT_EQ(Bytes(*entries.Get("inside")), "0123456789");
+  EXPECT_EQ(Bytes(*entries.Get("cut")), bytes.substr(total - 3));
+  EXPECT_EQ(Bytes(*entries.Get("size_2^31")), bytes.substr(16));
   for (const char* empty :
        {"at_end", "past_end", "offset_2^31", "all_ones", "wraps_32_bits", "zero_size"}) {
-    EXPECT_EQ(entries.at(empty).GetSize(), 0u) << empty;
-    EXPECT_TRUE(entries.at(empty).HasData()) << empty;
+    EXPECT_EQ(entries.Get(empty)->GetSize(), 0u) << empty;
+    EXPECT_TRUE(entries.Get(empty)->HasData()) << empty;
   }
   const auto mapping = FindMapping(path);
   ASSERT_TRUE(mapping);
@@ -990,8 +990,8 @@ TEST_F(ArchiveEntriesTest, RepeatedNameGivesTheLaterBytes) {
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries.begin()->first, "Data\\INI\\Armor.ini");  // upper case first
-  EXPECT_EQ(Bytes(entries.at("Data\\INI\\Armor.ini")), "new!");
-  EXPECT_EQ(Bytes(entries.at("Data\\INI\\armor.ini")), "lower");
+  EXPECT_EQ(Bytes(*entries.Get("Data\\INI\\Armor.ini")), "new!");
+  EXPECT_EQ(Bytes(*entries.Get("Data\\INI\\armor.ini")), "lower");
 }
 
 TEST_F(ArchiveEntriesTest, SuccessReplacesTheMapAndFailureLeavesIt) {
@@ -1021,8 +1021,8 @@ TEST_F(ArchiveEntriesTest, SuccessReplacesTheMapAndFailureLeavesIt) {
                                  entries, &error));
   EXPECT_EQ(error.GetKind(), CStatus::Kind::Ok);
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries.at("new").GetSize(), 0u);
-  EXPECT_TRUE(entries.at("new").HasData());
+  EXPECT_EQ(entries.Get("new")->GetSize(), 0u);
+  EXPECT_TRUE(entries.Get("new")->HasData());
 }
 
 TEST_F(ArchiveEntriesTest, OpeningNeverWritesTheArchive) {
@@ -1031,9 +1031,9 @@ TEST_F(ArchiveEntriesTest, OpeningNeverWritesTheArchive) {
   {
     CEntryMap entries;
     ASSERT_TRUE(OpenArchiveEntries(path, entries));
-    CDataBuffer a = entries.at("a");
+    CDataBuffer a = *entries.Get("a");
     a.GetWritable(1)[0] = '9';  // a private copy, never the mapping
-    EXPECT_EQ(Bytes(entries.at("a")), "1");
+    EXPECT_EQ(Bytes(*entries.Get("a")), "1");
   }
   EXPECT_EQ(ReadWholeFile(path), bytes);
 }

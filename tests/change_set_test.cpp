@@ -96,7 +96,7 @@ TEST_F(ChangeSetTest, SavedArchiveIsWhatPackMakesOfTheSameEntriesAndKeepsItsMode
   EXPECT_EQ(ReadWholeFile(P("memory.big")), ReadWholeFile(P("packed.big")));
   EXPECT_EQ(RunTarnCaptured({"check", saved}).out, "ok: 3 entries\n");
   // The entries opened before the save still read the old bytes.
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(m_entries.at("c.ini").GetData()), 6),
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(m_entries.Get("c.ini")->GetData()), 6),
             "C = 3\n");
 #ifndef _WIN32
   struct stat info {};
@@ -240,14 +240,15 @@ TEST_F(ChangeSetTest, NameConflictRefusesAnotherSpellingOfAnEntry) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(NameConflict(entries, changes, c.name, false, false), c.exact);
-    EXPECT_EQ(NameConflict(entries, changes, c.name, false, true), c.folded);
+    EXPECT_EQ(NameConflict(entries, changes, c.name, false, false).GetWords(), c.exact);
+    EXPECT_EQ(NameConflict(entries, changes, c.name, false, true).GetWords(), c.folded);
   }
   // Replacing an entry under its own name is fine; under another spelling not.
-  EXPECT_EQ(NameConflict(entries, changes, "a\\b", true, true), "");
-  EXPECT_EQ(NameConflict(entries, changes, "a/b", true, false), "names the same file as 'a\\b'");
+  EXPECT_EQ(NameConflict(entries, changes, "a\\b", true, true).GetWords(), "");
+  EXPECT_EQ(NameConflict(entries, changes, "a/b", true, false).GetWords(),
+            "names the same file as 'a\\b'");
   // The platform's own rule is the default, as pack and extract have it.
-  EXPECT_EQ(NameConflict(entries, changes, "A\\B"),
+  EXPECT_EQ(NameConflict(entries, changes, "A\\B").GetWords(),
             kEntryNamesFoldCase ? "differs only in letter case from 'a\\b'" : "");
 }
 

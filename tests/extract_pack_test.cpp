@@ -810,16 +810,16 @@ TEST(EntryNameTest, TwoNamesAreOneEntryWhenTheirKeysAreEqual) {
 
 TEST(EntryNameTest, OnlyNamesThatStayInsideTheFolderPass) {
   for (const char* safe : {"a", "a\\b/c", "x.ini", "..a", "a..", "caf\xC3\xA9 x", "a b\\.hidden"})
-    EXPECT_EQ(CheckEntryName(safe), CStatus::Kind::Ok) << safe;
-  EXPECT_EQ(CheckEntryName(""), CStatus::Kind::EmptyName);
-  EXPECT_EQ(CheckEntryName("\\a"), CStatus::Kind::AbsoluteName);
-  EXPECT_EQ(CheckEntryName("/a"), CStatus::Kind::AbsoluteName);
-  EXPECT_EQ(CheckEntryName("a\\/b"), CStatus::Kind::EmptySegment);
-  EXPECT_EQ(CheckEntryName("a/"), CStatus::Kind::EmptySegment);
-  EXPECT_EQ(CheckEntryName("a/../b"), CStatus::Kind::DotSegment);
-  EXPECT_EQ(CheckEntryName("a\\."), CStatus::Kind::DotSegment);
-  EXPECT_EQ(CheckEntryName("C:x"), CStatus::Kind::ForbiddenByte);
-  EXPECT_EQ(CheckEntryName("a\x1F"), CStatus::Kind::ForbiddenByte);
+    EXPECT_EQ(CheckEntryName(safe).GetKind(), CStatus::Kind::Ok) << safe;
+  EXPECT_EQ(CheckEntryName("").GetKind(), CStatus::Kind::EmptyName);
+  EXPECT_EQ(CheckEntryName("\\a").GetKind(), CStatus::Kind::AbsoluteName);
+  EXPECT_EQ(CheckEntryName("/a").GetKind(), CStatus::Kind::AbsoluteName);
+  EXPECT_EQ(CheckEntryName("a\\/b").GetKind(), CStatus::Kind::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/").GetKind(), CStatus::Kind::EmptySegment);
+  EXPECT_EQ(CheckEntryName("a/../b").GetKind(), CStatus::Kind::DotSegment);
+  EXPECT_EQ(CheckEntryName("a\\.").GetKind(), CStatus::Kind::DotSegment);
+  EXPECT_EQ(CheckEntryName("C:x").GetKind(), CStatus::Kind::ForbiddenByte);
+  EXPECT_EQ(CheckEntryName("a\x1F").GetKind(), CStatus::Kind::ForbiddenByte);
 }
 
 }  // namespace

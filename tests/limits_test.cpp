@@ -74,10 +74,10 @@ TEST(ArchiveLimits, ArchiveOfTwoGiBMinusOneByteOpens) {
   CStatus error;
   ASSERT_TRUE(OpenArchiveEntries(path, entries, &error)) << CStatus::WordsFor(error.GetKind());
   ASSERT_EQ(entries.size(), 4u);
-  EXPECT_EQ(Bytes(entries.at("first.ini")), rules);
-  EXPECT_EQ(Bytes(entries.at("last.bin")), "Z");
-  EXPECT_EQ(Bytes(entries.at("past.bin")), "Z");
-  EXPECT_EQ(entries.at("at-end.bin").GetSize(), 0u);
+  EXPECT_EQ(Bytes(*entries.Get("first.ini")), rules);
+  EXPECT_EQ(Bytes(*entries.Get("last.bin")), "Z");
+  EXPECT_EQ(Bytes(*entries.Get("past.bin")), "Z");
+  EXPECT_EQ(entries.Get("at-end.bin")->GetSize(), 0u);
   // Every entry lies inside the one mapping of the whole file.
   const std::optional<CMappedRange> mapped = FindMapping(path);
   ASSERT_TRUE(mapped);
@@ -348,7 +348,7 @@ TEST(RulesLimits, FiftyMegabyteEntryOfRandomBytesParsesToRows) {
 
   CEntryMap entries;
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
-  const CDataBuffer& entry = entries.at("noise.bin");
+  const CDataBuffer entry = *entries.Get("noise.bin");
   ASSERT_EQ(entry.GetSize(), 50u << 20);
   CRulesParser parser;
   parser.SetSource(entry);

@@ -152,31 +152,35 @@ TEST(DdsBlocks, KnownBlocksDecodeToKnownColours) {
   EXPECT_EQ(rgba[15], 255);
 }
 
+// The words of a refused image, or "decoded".
+std::string Refusal(const CResult<CRgbaImage>& decoded) {
+  return decoded ? "decoded" : decoded.GetStatus().GetWords();
+}
+
 TEST(DdsDecode, FilesDecodeWholeAndCutAtTheEdges) {
-  CRgbaImage image;
-  std::string why;
   // A 5 × 3 image takes 2 × 1 blocks; the blocks' overhang is cut off.
-  ASSERT_TRUE(DecodeDds(MakeDds(5, 3, "DXT1", 1, kDxt1FourColours + kDxt1FourColours), image, why))
-      << why;
-  EXPECT_EQ(image.width, 5u);
-  EXPECT_EQ(image.height, 3u);
-  const std::vector<uint32_t> pixels = Pixels(image);
+  CResult<CRgbaImage> image =
+      DecodeDds(MakeDds(5, 3, "DXT1", 1, kDxt1FourColours + kDxt1FourColours));
+  ASSERT_EQ(Refusal(image), "decoded");
+  EXPECT_EQ(image->width, 5u);
+  EXPECT_EQ(image->height, 3u);
+  const std::vector<uint32_t> pixels = Pixels(*image);
   ASSERT_EQ(pixels.size(), 15u);
   EXPECT_EQ(pixels[0], 0xFF0000FFu);
   EXPECT_EQ(pixels[1], 0x0000FFFFu);
   EXPECT_EQ(pixels[4], 0xFF0000FFu);  // the second block's first pixel
 
   // Uncompressed BGRA split by masks.
-  ASSERT_TRUE(DecodeDds(MakeDds(1, 1, "", 1, Block({0x30, 0x20, 0x10, 0x80})), image, why)) << why;
-  EXPECT_EQ(Pixels(image), std::vector<uint32_t>{0x10203080u});
+  image = DecodeDds(MakeDds(1, 1, "", 1, Block({0x30, 0x20, 0x10, 0x80})));
+  ASSERT_EQ(Refusal(image), "decoded");
+  EXPECT_EQ(Pixels(*image), std::vector<uint32_t>{0x10203080u});
 }
 
 TEST(TgaDecode, PlainAndRunLengthPixelsInEitherRowOrder) {
-  CRgbaImage image;
-  std::string why;
   // Written top down: the first pixel stays first.
-  ASSERT_TRUE(DecodeTga(MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8}), image, why)) << why;
-  EXPECT_EQ(Pixels(image), (std::vector<uint32_t>{0x01020304u, 0x05060708u}));
+  CResult<CRgbaImage> image = DecodeTga(MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8}));
+  ASSERT_EQ(Refusal(image), "decoded");
+  EXPECT_EQ(Pixels(*image), (std::vector<uint32_t>{0x01020304u, 0x05060708u}));
   // Run-length encoded 24-bit colour, rows bottom up: a run of
   // three blue pixels, then one raw red pixel.
   std::string rle = MakeTga(2, 2, {});
@@ -184,38 +188,31 @@ TEST(TgaDecode, PlainAndRunLengthPixelsInEitherRowOrder) {
   rle[16] = 24;
   rle[17] = 0;
   rle += Block({0x82, 255, 0, 0, 0x00, 0, 0, 255});
-  ASSERT_TRUE(DecodeTga(rle, image, why)) << why;
-  EXPECT_EQ(Pixels(image),
+  image = DecodeTga(rle);
+  ASSERT_EQ(Refusal(image), "decoded");
+  EXPECT_EQ(Pixels(*image),
             (std::vector<uint32_t>{0x0000FFFFu, 0xFF0000FFu, 0x0000FFFFu, 0x0000FFFFu}));
   // Runs that end before the image does.
-  EXPECT_FALSE(DecodeTga(rle.substr(0, rle.size() - 2), image, why));
-  EXPECT_EQ(why, "pixels end before the image does");
+  EXPECT_EQ(Refusal(DecodeTga(rle.substr(0, rle.size() - 2))), "pixels end before the image does");
   // A 65535 × 65535 claim in a few bytes.
   std::string huge = MakeTga(1, 1, {}) + std::string(64, '\x7F');
   huge[2] = 10;
   huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
-  EXPECT_FALSE(DecodeTga(huge, image, why));
-  EXPECT_EQ(why, "claims more pixels than the entry can hold");
-  EXPECT_TRUE(image.pixels.empty());
+  EXPECT_EQ(Refusal(DecodeTga(huge)), "claims more pixels than the entry can hold");
 }
 
 TEST(DdsDecode, HostileHeadersAreRefusedWithoutAllocating) {
-  CRgbaImage image;
-  std::string why;
-  EXPECT_FALSE(DecodeDds(MakeDds(65535, 65535, "DXT1", 1, std::string(64, '\0')), image, why));
-  EXPECT_EQ(why, "65535x65535 is larger than 16384x16384");
+  EXPECT_EQ(Refusal(DecodeDds(MakeDds(65535, 65535, "DXT1", 1, std::string(64, '\0')))),
+            "65535x65535 is larger than 16384x16384");
   // The largest image the side limit allows still needs its bytes.
-  EXPECT_FALSE(DecodeDds(MakeDds(16384, 16384, "DXT5", 1, std::string(1024, '\0')), image, why));
-  EXPECT_EQ(why, "pixels need 268435456 bytes; the entry holds 1024 after the header");
-  EXPECT_TRUE(image.pixels.empty());
+  EXPECT_EQ(Refusal(DecodeDds(MakeDds(16384, 16384, "DXT5", 1, std::string(1024, '\0')))),
+            "pixels need 268435456 bytes; the entry holds 1024 after the header");
   // A last block cut short.
-  EXPECT_FALSE(DecodeDds(MakeDds(8, 4, "DXT3", 1, std::string(31, '\0')), image, why));
-  EXPECT_FALSE(DecodeDds("DDS ", image, why));
-  EXPECT_EQ(why, "header cut short at 4 of 128 bytes");
+  EXPECT_NE(Refusal(DecodeDds(MakeDds(8, 4, "DXT3", 1, std::string(31, '\0')))), "decoded");
+  EXPECT_EQ(Refusal(DecodeDds("DDS ")), "header cut short at 4 of 128 bytes");
   std::string badSize = MakeDds(4, 4, "DXT1", 1, std::string(8, '\0'));
   badSize[4] = 100;
-  EXPECT_FALSE(DecodeDds(badSize, image, why));
-  EXPECT_EQ(why, "header sizes are 100 and 32, not 124 and 32");
+  EXPECT_EQ(Refusal(DecodeDds(badSize)), "header sizes are 100 and 32, not 124 and 32");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "storage/disk_file.h"
 #include "storage/handle_owner.h"
 #include "storage/path_name.h"
+#include "storage/status.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
 #include "tests/support/process_probe.h"
@@ -295,6 +296,20 @@ TEST(DataBufferSlice, BlockWithoutBytesIsSharedNotSliced) {
 
 // ---------------------------------------------------------------------------
 // CHandleHolder
+
+// A caller that skips the check must stop at once, in every build, not
+// read a value that was never made.
+TEST(Result, MisuseStopsTheProgram) {
+  const CResult<std::string> failed = CStatus::Failure("a.big", "cannot read");
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.GetStatus().Describe(), "a.big: cannot read");
+  EXPECT_DEATH((void)failed->size(), "value of a failed result");
+  EXPECT_DEATH((void)CResult<int>(CStatus()), "ok status");
+  const CResult<std::string> made = std::string("bytes");
+  ASSERT_TRUE(made);
+  EXPECT_EQ(*made, "bytes");
+  EXPECT_TRUE(made.GetStatus().IsOk());
+}
 
 TEST(HandleHolder, InvalidValuesGiveNoRecord) {
   EXPECT_FALSE(CHandleHolder::Wrap(0));

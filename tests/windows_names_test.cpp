@@ -15,22 +15,22 @@ namespace {
 TEST(WindowsNames, DeviceNamesAreRefusedInAnyCaseFolderAndExtension) {
   for (const char* name : {"CON", "con", "Con.txt", "Data\\nul.ini", "aux.tar.gz", "PRN", "COM1",
                            "com0", "Art/lpt9.log", "COM\xB9", "lpt\xB3.x", "conin$", "CON .txt"}) {
-    EXPECT_EQ(CheckWindowsEntryName(name), CStatus::Kind::ReservedName) << name;
+    EXPECT_EQ(CheckWindowsEntryName(name).GetKind(), CStatus::Kind::ReservedName) << name;
   }
   for (const char* name : {"CONSOLE", "COM10", "LPT", "icon", "Data\\CON2", "xcon.ini", "NUL_",
                            "COMA", "COM\xB4", "Data\\INI\\Object\\Tank.ini", ".con"}) {
-    EXPECT_EQ(CheckWindowsEntryName(name), CStatus::Kind::Ok) << name;
+    EXPECT_EQ(CheckWindowsEntryName(name).GetKind(), CStatus::Kind::Ok) << name;
   }
 }
 
 TEST(WindowsNames, TrailingDotsAndSpacesAndForbiddenCharactersAreRefused) {
   for (const char* name : {"a.", "a ", "Data.\\x.ini", "Data \\x.ini", "x\\y..", "..."}) {
-    EXPECT_EQ(CheckWindowsEntryName(name), CStatus::Kind::TrailingDotOrSpace) << name;
+    EXPECT_EQ(CheckWindowsEntryName(name).GetKind(), CStatus::Kind::TrailingDotOrSpace) << name;
   }
   for (const char* name : {"a<b", "a>b", "say \"hi\"", "a|b", "what?", "*.ini", "Data\\*\\x"}) {
-    EXPECT_EQ(CheckWindowsEntryName(name), CStatus::Kind::ForbiddenCharacter) << name;
+    EXPECT_EQ(CheckWindowsEntryName(name).GetKind(), CStatus::Kind::ForbiddenCharacter) << name;
   }
-  EXPECT_EQ(CheckWindowsEntryName(".hidden\\a b.c d"), CStatus::Kind::Ok);
+  EXPECT_EQ(CheckWindowsEntryName(".hidden\\a b.c d").GetKind(), CStatus::Kind::Ok);
 }
 
 TEST(WindowsNames, EveryByteReadsAsWindows1252AndBack) {

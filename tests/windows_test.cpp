@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "archive/entry_map.h"
-#include "archive/extract.h"
 #include "archive/windows_names.h"
 #include "storage/code_page.h"
 #include "storage/disk_file.h"
+#include "storage/replacing_file.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/buffer_view.h"
 #include "tests/support/run_tarn.h"
@@ -47,7 +47,7 @@ TEST_F(WindowsTest, WritersAreKeptOutUntilTheLastBufferGoes) {
   {
     CEntryMap entries;
     ASSERT_TRUE(OpenArchiveEntries(path, entries));
-    survivor = entries.at("b");
+    survivor = *entries.Get("b");
     EXPECT_EQ(TryOpen(path, GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   }
   // The reader and the map are gone; one slice still holds the file.
@@ -74,7 +74,7 @@ TEST_F(WindowsTest, AnArchiveHeldOpenIsReplacedAndTheHolderReadsTheOldBytes) {
   const std::string path = m_dir.Write("held.big", old);
   CEntryMap entries;
   ASSERT_TRUE(OpenArchiveEntries(path, entries));
-  CDataBuffer held = entries.at("b");
+  CDataBuffer held = *entries.Get("b");
   CDiskFile unmapped;
   ASSERT_EQ(unmapped.OpenRead(path), 0);
 

@@ -74,19 +74,18 @@ class CBeside {
   CBeside& operator=(const CBeside&) = delete;
   ~CBeside() { Join(); }
 
-  // Starts `work` on a thread of its own; false, with the reason in
-  // `problem`, when no thread can be started (then `work` never runs).
+  // Starts `work` on a thread of its own; the system's reason when no thread
+  // can be started (then `work` never runs), nothing (false) when it was.
   // REQUIRES: nothing started yet; `work` throws nothing (it would end the
   // program) and lives until it has run.
   template <typename Work>
-  bool Start(Work&& work, std::string& problem) {
+  std::error_code Start(Work&& work) {
     try {
       m_thread = std::thread(std::forward<Work>(work));
     } catch (const std::system_error& error) {
-      problem = error.what();
-      return false;
+      return error.code();
     }
-    return true;
+    return {};
   }
   // Waits for the work to end; at once when none was started.
   void Join() {

@@ -21,6 +21,7 @@
 #include "archive/entry_path.h"
 #include "archive/extract.h"
 #include "rules/rules_diff.h"
+#include "storage/replacing_file.h"
 
 namespace {
 
@@ -259,7 +260,7 @@ void CCompareWindow::ExtractAll() {
   const std::optional<platform::FileIdentity> other = IdentityOfFile(m_before.GetPath());
   for (const CEntryChange& change : m_changes) {
     if (change.kind == CEntryChange::Removed) continue;
-    if (other && CheckEntryName(change.name) == CStatus::Kind::Ok) {
+    if (other && CheckEntryName(change.name).IsOk()) {
       std::string path = NativePath(folder);
       for (const std::string_view part : SplitEntryName(change.name)) path.append("/").append(part);
       if (IdentityOfFile(path) == other) {

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "app/document/entry_text.h"
-#include "archive/extract.h"
+#include "storage/replacing_file.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "app/document/status_text.h"
 #include "app/document/tarn_editor_doc.h"
 #include "rules/rules_search.h"
-#include "archive/extract.h"
+#include "storage/replacing_file.h"
 #include "storage/disk_file.h"
 #include "storage/handle_owner.h"
 #include "archive/big_writer.h"
@@ -172,7 +172,7 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
   if (!bytes) return false;
   if (name && *name == from) return true;
   const std::string conflict = name
-                                   ? NameConflict(m_document.Entries(), m_document.Changes(), *name)
+                                   ? NameConflict(m_document.Entries(), m_document.Changes(), *name).GetWords()
                                    : "a character has no byte in names";
   if (!conflict.empty()) {
     ShowStatusText(QStringLiteral("Cannot rename %1 to %2: %3")
@@ -217,7 +217,7 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
   }
   if (moving.empty()) return false;
   for (auto& [name, bytes] : moving) {
-    const std::string conflict = NameConflict(m_document.Entries(), trial, name);
+    const std::string conflict = NameConflict(m_document.Entries(), trial, name).GetWords();
     if (!conflict.empty())
       return refuse(BytesToText(name) + QStringLiteral(": ") + QString::fromStdString(conflict));
     trial.Put(name, bytes);
@@ -294,7 +294,7 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   for (const CFound& f : found) {
     const bool taken = CurrentBytes(m_document.Entries(), trial, f.name).has_value();
     if (taken && !replace) continue;
-    const std::string conflict = NameConflict(m_document.Entries(), trial, f.name, taken);
+    const std::string conflict = NameConflict(m_document.Entries(), trial, f.name, taken).GetWords();
     std::string reason;
     const std::optional<CDataBuffer> bytes =
         conflict.empty() ? ReadFileBytes(f.path, reason) : std::nullopt;

@@ -20,6 +20,7 @@
 #include "app/document/status_text.h"
 #include "app/document/tarn_editor_doc.h"
 #include "archive/entry_path.h"
+#include "storage/replacing_file.h"
 
 namespace {
 

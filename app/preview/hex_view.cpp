@@ -63,9 +63,7 @@ CHexView::CHexView() {
 
 void CHexView::SetBytes(const CDataBuffer& bytes) {
   m_buffer = bytes;
-  m_bytes = bytes.HasData()
-                ? std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize())
-                : std::string_view();
+  m_bytes = bytes.View();
   m_selected = false;
   m_anchor = m_cursor = 0;
   UpdateScrollRange();

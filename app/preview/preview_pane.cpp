@@ -84,15 +84,14 @@ QImage FromRgba(std::unique_ptr<CRgbaImage> decoded) {
 QImage ReadImage(std::string_view bytes, const CEntryFacts& facts, QString& why) {
   const std::string_view format(facts.image.format);
   if (bytes.substr(0, 4) == "DDS " || format == "tga") {
-    auto decoded = std::make_unique<CRgbaImage>();
-    std::string refusal;
     const bool dds = bytes.substr(0, 4) == "DDS ";
-    if (!(dds ? DecodeDds(bytes, *decoded, refusal) : DecodeTga(bytes, *decoded, refusal))) {
+    CResult<CRgbaImage> decoded = dds ? DecodeDds(bytes) : DecodeTga(bytes);
+    if (!decoded) {
       why = (dds ? QStringLiteral("Damaged DDS: ") : QStringLiteral("Damaged TGA: ")) +
-            QString::fromStdString(refusal);
+            QString::fromStdString(decoded.GetStatus().GetWords());
       return QImage();
     }
-    return FromRgba(std::move(decoded));
+    return FromRgba(std::make_unique<CRgbaImage>(std::move(*decoded)));
   }
   const QByteArray data =
       QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -200,9 +199,7 @@ void CPreviewPane::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
   m_bytes = bytes;
   m_name = std::string(name);
   m_hasEntry = true;
-  const std::string_view view(reinterpret_cast<const char*>(bytes.GetData()),
-                              bytes.HasData() ? bytes.GetSize() : 0);
-  m_facts = DescribeEntry(name, view);
+  m_facts = DescribeEntry(name, bytes.View());
   Show(KeptMode(ExtensionOf(name)).value_or(DefaultMode(m_facts)));
 }
 
@@ -254,7 +251,7 @@ void CPreviewPane::ShowText() {
   const size_t shown = std::min(size, kMostText);
   // Bytes as the rules text is read, one character each: line ends stay as they are.
   m_text->setPlainText(
-      BytesToText(std::string_view(reinterpret_cast<const char*>(m_bytes.GetData()), shown)));
+      BytesToText(m_bytes.View().substr(0, shown)));
   setCurrentWidget(m_text);
   const QString facts = shown < size
                             ? QStringLiteral("%1 bytes, the first %2 shown").arg(size).arg(shown)
@@ -272,9 +269,7 @@ void CPreviewPane::ShowImage() {
                    QString::fromUtf8(DamagedWords(m_facts)));
   } else {
     try {
-      image = ReadImage(
-          std::string_view(reinterpret_cast<const char*>(m_bytes.GetData()), m_bytes.GetSize()),
-          m_facts, why);
+      image = ReadImage(m_bytes.View(), m_facts, why);
     } catch (const std::bad_alloc&) {
       why = QStringLiteral("Not enough memory for this image");
     }

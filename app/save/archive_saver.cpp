@@ -16,7 +16,7 @@
 #include "app/framework/command_ids.h"
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
-#include "archive/extract.h"
+#include "storage/replacing_file.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "rules/search_entries.h"
-#include "storage/platform.h"
 
 void CFoundRows::Append(const CFoundRows& other) {
   const auto shift = static_cast<uint32_t>(text.size());
@@ -25,7 +24,7 @@ void CFoundRows::Append(const CFoundRows& other) {
 namespace {
 
 std::string_view ViewOf(const CDataBuffer& bytes) {
-  return std::string_view(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize());
+  return bytes.View();
 }
 
 }  // namespace
@@ -61,9 +60,8 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
     m_pending.push_back(std::move(bytes));
   }
   if (!pending.added.empty()) MergeAdded(entries, pending.added);
-  std::string problem;
-  if (!m_beside.Start([this] { Run(); }, problem)) {
-    const QString failure = QString::fromLocal8Bit(problem.c_str());
+  if (const std::error_code refused = m_beside.Start([this] { Run(); })) {
+    const QString failure = QString::fromLocal8Bit(refused.message().c_str());
     QMetaObject::invokeMethod(
         receiver, [finish = m_finish, failure] { finish(Outcome::Failed, failure); },
         Qt::QueuedConnection);
@@ -116,13 +114,10 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
     if (!m_isPending[entry]) {
       const CPlace& place = m_places[m_order.empty() ? entry : static_cast<size_t>(m_order[entry])];
       bytes.resize(place.size);
-      if (!bytes.empty()) {
-        const platform::Error error =
-            platform::ReadAt(m_file.Get(), place.offset, bytes.data(), place.size);
-        if (error.Failed()) {
-          failure = QString::fromStdString("cannot read the archive: " + error.Text());
-          return;
-        }
+      if (const CStatus read = m_file.ReadAt(place.offset, bytes.data(), place.size);
+          !read.IsOk()) {
+        failure = QString::fromStdString("cannot read the archive: " + read.GetWords());
+        return;
       }
     }
     const std::string_view searched =

@@ -24,6 +24,7 @@
 #include "editor_fixture.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
+#include "storage/replacing_file.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/process_probe.h"
 

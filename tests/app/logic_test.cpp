@@ -132,8 +132,8 @@ class LogicTest : public QObject {
     for (int row = 0; row < model.rowCount(); ++row) {
       const std::string name = TextToBytes(names[row]).value();
       const auto data = model.index(row).data(CEntryTreeModel::kEntryDataRole).value<quintptr>();
-      QCOMPARE(data, reinterpret_cast<quintptr>(&entries.at(name)));
-      const CDataBuffer& bytes = entries.at(name);
+      const CDataBuffer& bytes = (*entries.find(name)).second;
+      QCOMPARE(data, reinterpret_cast<quintptr>(&bytes));
       QCOMPARE(std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize()), name);
     }
   }

@@ -1,5 +1,6 @@
-#include "rules/search_entries.h"
+#include "threads/in_order.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
