@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <queue>
 
 #include "archive/big_archive.h"
 #include "archive/big_writer.h"
@@ -344,65 +343,4 @@ std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& aft
     }
   }
   return changes;
-}
-
-std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides,
-                                  const std::function<void(const COverride&)>& visit,
-                                  std::vector<CEntryProblem>& problems) {
-  // A merge of the sides' names: the heap holds each side's next name, the
-  // smallest name first and, among equal names, the earliest side.
-  struct Next {
-    std::string_view name;
-    size_t side;
-    size_t at;
-  };
-  const auto later = [](const Next& a, const Next& b) {
-    const int order = a.name.compare(b.name);
-    return order != 0 ? order > 0 : a.side > b.side;
-  };
-  std::priority_queue<Next, std::vector<Next>, decltype(later)> heap(later);
-  for (size_t s = 0; s < sides.size(); ++s)
-    if (sides[s]->size() > 0) heap.push({sides[s]->NameAt(0), s, 0});
-
-  std::vector<bool> wins(sides.size(), false);
-  std::vector<size_t> holders, positions;  // of the name at hand
-  while (!heap.empty()) {
-    const std::string_view name = heap.top().name;
-    holders.clear();
-    positions.clear();
-    while (!heap.empty() && heap.top().name == name) {
-      const Next next = heap.top();
-      heap.pop();
-      holders.push_back(next.side);
-      positions.push_back(next.at);
-      if (next.at + 1 < sides[next.side]->size())
-        heap.push({sides[next.side]->NameAt(next.at + 1), next.side, next.at + 1});
-    }
-    wins[holders.back()] = true;
-    if (holders.size() < 2) continue;
-    // The winner's bytes against each earlier copy's; each side keeps only
-    // the bytes it gave last, and every copy here is on a side of its own.
-    bool same = true;
-    std::string_view winner;
-    CCompareSide& last = *sides[holders.back()];
-    if (const CStatus status = last.BytesAt(positions.back(), winner); !status.IsOk()) {
-      problems.push_back({Culprit(last, name), status.GetWords()});
-      same = false;
-    }
-    for (size_t h = 0; same && h + 1 < holders.size(); ++h) {
-      CCompareSide& side = *sides[holders[h]];
-      std::string_view copy;
-      if (const CStatus status = side.BytesAt(positions[h], copy); !status.IsOk()) {
-        problems.push_back({Culprit(side, name), status.GetWords()});
-        same = false;
-      } else {
-        same = copy == winner;
-      }
-    }
-    visit(COverride{name, holders, same});
-  }
-  std::vector<size_t> shadowed;
-  for (size_t s = 0; s < sides.size(); ++s)
-    if (!wins[s]) shadowed.push_back(s);
-  return shadowed;
 }

@@ -1,6 +1,6 @@
 // Comparing sets of entries: what one archive (or folder) has that another
-// has not, and, for archives loaded one after another, which one's entry
-// each name resolves to.
+// has not. Which one's entry each name resolves to, for archives loaded one
+// after another, is archive/load_order.h's.
 //
 // CCompareSide is one set of entries: an archive, or a folder read as
 // `tarn pack` would pack it (every regular file below it, named by its path
@@ -17,7 +17,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -99,18 +98,3 @@ struct CEntryChange {
 // named in `problems` instead.
 std::vector<CEntryChange> CompareEntries(CCompareSide& before, CCompareSide& after,
                                          std::vector<CEntryProblem>& problems);
-
-// A name held by two or more of the sides, in load order.
-struct COverride {
-  std::string_view name;
-  std::span<const size_t> holders;  // the sides that hold it, in load order; the last wins
-  bool same;                        // every copy has the same bytes
-};
-
-// Calls `visit` for every name held by two or more sides, in byte order,
-// and answers which sides hold no entry that wins (every one of their names
-// is held by a later side too). A copy whose bytes cannot be had is named in
-// `problems` and counts as differing.
-std::vector<size_t> FindOverrides(std::span<CCompareSide* const> sides,
-                                  const std::function<void(const COverride&)>& visit,
-                                  std::vector<CEntryProblem>& problems);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "archive/archive_compare.h"
+#include "archive/load_order.h"
 #include "cli/output.h"
 #include "rules/rules_diff.h"
 #include "rules/rules_rows.h"
@@ -160,25 +161,32 @@ int CommandOverrides(const std::vector<std::string>& args, std::FILE* out, std::
       return kTrouble;
     }
   }
+  const CResolvedOrder resolved = ResolveLoadOrder(order);
   COutput lines(out);
-  const std::vector<size_t> shadowed = FindOverrides(
-      order,
-      [&](const COverride& found) {
-        lines.Raw(found.same ? "=\t" : "!\t");
-        lines.Escaped(found.name);
-        lines.Raw('\t');
-        lines.Escaped(order[found.holders.back()]->GetPath());
-        for (size_t h = 0; h + 1 < found.holders.size(); ++h) {
-          lines.Raw('\t');
-          lines.Escaped(order[found.holders[h]]->GetPath());
-        }
-        lines.Raw('\n');
-      },
-      problems);
-  for (const size_t side : shadowed) {
-    lines.Raw("shadowed\t");
-    lines.Escaped(order[side]->GetPath());
+  for (const CResolvedName& name : resolved.names) {
+    if (name.count == 0) continue;
+    const CLoadOrderEntry winner = name.winner;
+    lines.Raw(name.mark == '=' ? "=\t" : "!\t");
+    lines.Escaped(order[winner.archive]->NameAt(winner.position));
+    lines.Raw('\t');
+    lines.Escaped(order[winner.archive]->GetPath());
+    for (uint32_t s = name.first; s < name.first + name.count; ++s) {
+      lines.Raw('\t');
+      lines.Escaped(order[resolved.shadowed[s].archive]->GetPath());
+    }
     lines.Raw('\n');
+  }
+  for (size_t a = 0; a < order.size(); ++a) {
+    if (resolved.tallies[a].wins != 0) continue;
+    lines.Raw("shadowed\t");
+    lines.Escaped(order[a]->GetPath());
+    lines.Raw('\n');
+  }
+  for (const CLoadOrderProblem& problem : resolved.problems) {
+    const CCompareSide& side = *order[problem.entry.archive];
+    problems.push_back(
+        {side.GetPath() + ": entry '" + std::string(side.NameAt(problem.entry.position)) + "'",
+         problem.words});
   }
   NoteCutSides(order, problems);
   if (!Finish(err, lines)) return kTrouble;

@@ -337,11 +337,12 @@ TEST_F(CompareTest, OverridesNameTheWinnerTheShadowedAndTheDeadWeight) {
                        "\t" + base + "\t" + mod + "\n" + "shadowed\t" + mod + "\n" + "shadowed\t" +
                        empty + "\n");
 
-  // Names are compared as the reader compares them: case counts.
+  // Names are matched as the game matches them: letter case and '/'
+  // against '\' do not count, and the winner's spelling is shown.
   const std::string upper = Archive("upper.big", CBigBuilder().Add("A.ini", "1"));
   r = RunTarnCaptured({"overrides", base, upper});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.out, "=\tA.ini\t" + upper + "\t" + base + "\n");
 
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"overrides"}, {"overrides", base, P("missing.big")}}) {
