@@ -10,6 +10,7 @@
 #include "archive/big_archive.h"
 #include "archive/entry_map.h"
 #include "archive/extract.h"
+#include "archive/load_order.h"
 #include "archive/name_registry.h"
 #include "cli/archive_commands.h"
 #include "cli/grep_command.h"
@@ -341,12 +342,56 @@ constexpr Command kCommands[] = {
      [](const Context& c, const std::vector<std::string>& a) { return CommandCheck(c, a[1]); }},
 };
 
-int RunCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+// Where the archives in load order begin among `args` (the command first),
+// for the commands that take them; 0 for the others. grep's and lint's
+// options are skipped as those commands read them, so that a PATTERN or an
+// option's value that starts with '@' is never taken for a load order.
+size_t FirstOrderedArchive(const std::vector<std::string>& args) {
+  const std::string& command = args[0];
+  if (command == "overrides") return 1;
+  if (command == "pack" || command == "refs") return 2;
+  const bool grep = command == "grep";
+  if (!grep && command != "lint") return 0;
+  size_t at = 1;
+  while (at < args.size() && args[at].size() > 1 && args[at][0] == '-') {
+    if (args[at] == "--") {
+      ++at;
+      break;
+    }
+    at += grep ? 1 : 2;
+  }
+  return grep ? at + 1 : at;
+}
+
+// `args` with every "@FILE" among the archives in load order replaced, in
+// place, by the archives of the load-order file FILE; false, with the
+// problem reported, when one cannot be read. A file whose own name starts
+// with '@' is given as "./@NAME".
+bool ExpandLoadOrders(std::vector<std::string>& args, std::FILE* err) {
+  const size_t first = std::min(FirstOrderedArchive(args), args.size());
+  if (first == 0) return true;
+  std::vector<std::string> expanded(args.begin(),
+                                    args.begin() + static_cast<std::ptrdiff_t>(first));
+  for (size_t a = first; a < args.size(); ++a) {
+    if (args[a].size() < 2 || args[a][0] != '@') {
+      expanded.push_back(std::move(args[a]));
+      continue;
+    }
+    CResult<std::vector<std::string>> listed = ReadLoadOrderFile(args[a].substr(1));
+    if (!listed) {
+      Report(err, listed.GetStatus().GetPath(), listed.GetStatus().GetWords());
+      return false;
+    }
+    for (std::string& path : *listed) expanded.push_back(std::move(path));
+  }
+  args = std::move(expanded);
+  return true;
+}
+
+int RunCommand(std::vector<std::string> args, std::FILE* out, std::FILE* err) {
   const Context c{out, err};
   if (args.empty()) return Usage(c, "no command given");
-  const std::string& command = args[0];
-  const size_t given = args.size() - 1;
-  auto expect = [&](size_t wanted) { return given == wanted; };
+  const std::string command = args[0];
   if (command == "help" || command == "--help" || command == "-h") {
     std::fputs(kUsage, out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
@@ -355,6 +400,10 @@ int RunCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     std::fputs("tarn " TARN_VERSION "\n", out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailure;
   }
+  // A load order that cannot be read is the command's trouble: 1 for pack,
+  // as for an input it cannot read, 2 for the others.
+  if (!ExpandLoadOrders(args, err)) return command == "pack" ? kExitFailure : 2;
+  const size_t given = args.size() - 1;
   // These take options or any number of names, and check their own.
   if (command == "extract")
     return given >= 2 ? CommandExtract(args, err)
@@ -374,7 +423,7 @@ int RunCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     return given >= 2 ? CommandRemove(args, err) : Usage(c, "rm: expected ARCHIVE ENTRY...");
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
-    if (!expect(known.arguments))
+    if (given != known.arguments)
       return Usage(c, command + ": expected " + std::to_string(known.arguments) + " argument" +
                           (known.arguments == 1 ? "" : "s") + ", got " + std::to_string(given));
     return known.run(c, args);

@@ -1,0 +1,125 @@
+// Load orders: the file a user writes by hand, tarn's @FILE arguments, and
+// which archive each name resolves to.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/entry_map.h"
+#include "archive/load_order.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/run_tarn.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LoadOrderTest : public ::testing::Test {
+ protected:
+  std::string Archive(const std::string& name, const CBigBuilder& builder) {
+    return m_dir.Write(name, builder.Build());
+  }
+  CTempDir m_dir;
+};
+
+// A file saved by a Windows editor, with comments, blank lines and a name
+// with spaces: each archive from the file's own folder, in file order.
+TEST_F(LoadOrderTest, ReadsWhatAnEditorSavesRelativeToTheFilesFolder) {
+  fs::create_directory(m_dir.Path() + "/mods");
+  const std::string base = Archive("base.big", CBigBuilder().Add("a.ini", "1"));
+  Archive("mods/ my mod .big ", CBigBuilder().Add("a.ini", "2"));
+  const std::string order = m_dir.Write("mods/game.order",
+                                        "\xEF\xBB\xBF# the game first\r\n../base.big\r\n\r\n   \r\n"
+                                        "#  my mod .big\r\n my mod .big \r\n" +
+                                            base);
+  const CResult<std::vector<std::string>> paths = ReadLoadOrderFile(order);
+  ASSERT_TRUE(paths) << paths.GetStatus().Describe();
+  EXPECT_EQ(*paths, (std::vector<std::string>{m_dir.Path() + "/mods/../base.big",
+                                              m_dir.Path() + "/mods/ my mod .big ", base}))
+      << "spaces around a path are the path's; a final line needs no line end";
+}
+
+// The faults a hand-written order meets, each named with where to fix it.
+TEST_F(LoadOrderTest, NamesTheFileAndLineOfWhatCannotBeLoaded) {
+  Archive("base.big", CBigBuilder().Add("a.ini", "1"));
+  const std::string order = m_dir.Write("bad.order", "# header\nbase.big\n\nmissing.big\n");
+  CResult<std::vector<std::string>> paths = ReadLoadOrderFile(order);
+  ASSERT_FALSE(paths);
+  EXPECT_EQ(paths.GetStatus().GetPath(), order + ":4");
+  EXPECT_EQ(paths.GetStatus().GetWords().rfind(m_dir.Path() + "/missing.big: ", 0), 0u)
+      << paths.GetStatus().GetWords();
+
+  paths = ReadLoadOrderFile(m_dir.Write("empty.order", "\xEF\xBB\xBF# nothing yet\r\n\r\n"));
+  ASSERT_FALSE(paths);
+  EXPECT_EQ(paths.GetStatus().Describe(), m_dir.Path() + "/empty.order: names no archive");
+
+  paths = ParseLoadOrder(std::string_view("a.big\nb\0.big\n", 14), "x.order");
+  ASSERT_FALSE(paths);
+  EXPECT_EQ(paths.GetStatus().GetPath(), "x.order:2");
+
+  // tarn says the same, as the command's trouble.
+  const CTarnResult r = RunTarnCaptured({"overrides", "@" + order});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("tarn: " + order + ":4: " + m_dir.Path() + "/missing.big: ", 0), 0u)
+      << r.err;
+  EXPECT_EQ(RunTarnCaptured({"pack", m_dir.Path() + "/out.big", "@" + order}).status, 1);
+  EXPECT_FALSE(fs::exists(m_dir.Path() + "/out.big"));
+}
+
+// @FILE stands for its archives in place, wherever archives go in load
+// order, and a pattern starting with '@' stays a pattern.
+TEST_F(LoadOrderTest, AtFileEqualsListingItsArchives) {
+  const std::string base =
+      Archive("base.big", CBigBuilder().Add("a.ini", "Weapon @Gun\nEnd\n").Add("b.ini", "x"));
+  const std::string mod = Archive("mod.big", CBigBuilder().Add("a.ini", "Weapon @Gun2\nEnd\n"));
+  const std::string patch = Archive("patch.big", CBigBuilder().Add("b.ini", "x"));
+  const std::string order = m_dir.Write("game.order", "base.big\nmod.big\n");
+  const std::vector<std::vector<std::string>> pairs[] = {
+      {{"overrides", "@" + order, patch}, {"overrides", base, mod, patch}},
+      {{"grep", "-i", "@gun", "@" + order}, {"grep", "-i", "@gun", base, mod}},
+      {{"grep", "@Gun", patch, "@" + order}, {"grep", "@Gun", patch, base, mod}},
+  };
+  for (const auto& pair : pairs) {
+    const CTarnResult ordered = RunTarnCaptured(pair[0]);
+    const CTarnResult listed = RunTarnCaptured(pair[1]);
+    EXPECT_EQ(ordered.out, listed.out) << pair[0][0];
+    EXPECT_EQ(ordered.status, listed.status) << pair[0][0];
+    EXPECT_EQ(ordered.err, listed.err) << pair[0][0];
+    EXPECT_NE(listed.out, "") << "the test's own premise";
+  }
+}
+
+// Who wins, loses and stands alone in a small order, names matched as the
+// game matches them: letter case and '/' against '\' do not count.
+TEST_F(LoadOrderTest, CountsWhatEachArchiveWinsLosesAndHoldsAlone) {
+  const std::string paths[] = {
+      Archive("base.big",
+              CBigBuilder().Add("Data\\a.ini", "1").Add("b.ini", "1").Add("c.ini", "1")),
+      Archive("mod.big", CBigBuilder().Add("data/A.INI", "2").Add("b.ini", "1").Add("m.ini", "")),
+      Archive("patch.big", CBigBuilder().Add("B.ini", "1").Add("p.ini", "")),
+  };
+  CEntryMap maps[3];
+  for (int a = 0; a < 3; ++a) ASSERT_TRUE(OpenArchiveEntries(paths[a], maps[a]));
+  const CEntryMap* order[] = {&maps[0], &maps[1], &maps[2]};
+  const CResolvedOrder resolved = ResolveLoadOrder(order);
+  ASSERT_EQ(resolved.names.size(), 5u);  // a, b, c, m, p
+  std::string seen;
+  for (const CResolvedName& name : resolved.names) {
+    seen += std::string(maps[name.winner.archive].NameAt(name.winner.position)) + " " + name.mark +
+            std::to_string(name.count) + ";";
+  }
+  EXPECT_EQ(seen, "B.ini =2;c.ini  0;data/A.INI !1;m.ini  0;p.ini  0;");
+  const size_t expected[3][3] = {{1, 2, 1}, {2, 1, 1}, {2, 0, 1}};  // wins, loses, only
+  for (int a = 0; a < 3; ++a) {
+    const CArchiveTally& tally = resolved.tallies[a];
+    EXPECT_EQ((std::vector<size_t>{tally.wins, tally.loses, tally.only}),
+              (std::vector<size_t>(expected[a], expected[a] + 3)))
+        << paths[a];
+  }
+  EXPECT_TRUE(resolved.problems.empty());
+}
+
+}  // namespace
