@@ -207,10 +207,18 @@ void GatherCopies(std::span<Source> sources, std::vector<CCopy>& copies,
   // Each slot: the high half of the key's hash, then the name; empty when
   // the name is kNone.
   std::vector<uint64_t> table(slots, uint64_t{kNone});
+  // The table is far larger than the cache: each name's slot is asked for
+  // ahead of its turn, from hashes made first, so the misses overlap.
+  constexpr uint32_t kAhead = 16;
+  std::vector<uint64_t> hashes;
   for (uint32_t a = 0; a < sources.size(); ++a) {
-    for (uint32_t p = 0; p < sources[a].size(); ++p) {
+    const auto count = static_cast<uint32_t>(sources[a].size());
+    hashes.resize(count);
+    for (uint32_t p = 0; p < count; ++p) hashes[p] = KeyHash(sources[a].NameAt(p), fold);
+    for (uint32_t p = 0; p < count; ++p) {
+      if (p + kAhead < count) __builtin_prefetch(&table[hashes[p + kAhead] & (slots - 1)]);
       const std::string_view name = sources[a].NameAt(p);
-      const uint64_t hash = KeyHash(name, fold);
+      const uint64_t hash = hashes[p];
       const uint64_t high = hash >> 32;
       size_t slot = hash & (slots - 1);
       uint32_t group = kNone;
