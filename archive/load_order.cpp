@@ -7,6 +7,7 @@
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
 #include "storage/disk_file.h"
+#include "storage/handle_owner.h"
 #include "storage/platform.h"
 
 namespace {
@@ -37,6 +38,12 @@ std::string FolderOf(const std::string& file) {
   for (size_t at = file.size(); at-- > 0;)
     if (IsPathSeparator(file[at])) return file.substr(0, at + 1);
   return {};
+}
+
+// A folder stands where pack and overrides take one, as an archive does.
+bool IsFolder(const std::string& path) {
+  const CHandleOwner folder(*platform::OpenFolder(path, false));
+  return folder.Get() != platform::kInvalidHandle;
 }
 
 bool IsBlank(std::string_view line) {
@@ -105,7 +112,7 @@ CResult<std::vector<std::string>> ReadLoadOrderFile(const std::string& file) {
   // The command would name only the path; the line is what there is to fix.
   for (const CListedArchive& archive : *listed) {
     CDiskFile opened;
-    if (opened.OpenRead(archive.path) != 0)
+    if (opened.OpenRead(archive.path) != 0 && !IsFolder(archive.path))
       return CStatus::Failure(At(file, archive.line),
                               archive.path + ": " + opened.GetLastError().GetWords());
   }

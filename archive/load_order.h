@@ -37,8 +37,9 @@ inline constexpr char kLoadOrderSuffix[] = ".order";
 CResult<std::vector<std::string>> ParseLoadOrder(std::string_view text, const std::string& file);
 
 // Reads the load-order file `file` and parses it; then checks that every
-// archive it names can be opened for reading, failing on the first that
-// cannot, as "FILE:LINE: PATH: why". An order naming no archive fails.
+// archive it names can be opened for reading (or is a folder, which pack
+// and overrides take as archives), failing on the first that cannot, as
+// "FILE:LINE: PATH: why". An order naming no archive fails.
 CResult<std::vector<std::string>> ReadLoadOrderFile(const std::string& file);
 
 // One entry of one archive of the order.
