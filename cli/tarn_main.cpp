@@ -82,10 +82,12 @@ constexpr const char* kUsage =
     "                         (-) or changed (~, then the rows removed and added,\n"
     "                         each run after '@ OLDROW NEWROW'). --brief: entry\n"
     "                         lines only\n"
-    "  overrides ARCHIVE...   archives in load order: for each name in two or more,\n"
-    "                         MARK, NAME, the winning archive and those it shadows\n"
-    "                         (MARK '=' when every copy is the same, else '!'); then\n"
-    "                         'shadowed' and each archive that wins nothing\n"
+    "  overrides ARCHIVE...   archives in load order: for each name in two or more\n"
+    "                         (letter case and '/' against '\\' aside, as the game\n"
+    "                         matches names), MARK, NAME, the winning archive and\n"
+    "                         those it shadows (MARK '=' when every copy is the same,\n"
+    "                         else '!'); then 'shadowed' and each archive that wins\n"
+    "                         nothing\n"
     "  rm ARCHIVE ENTRY...    remove exactly the named entries (as list names them)\n"
     "                         from ARCHIVE, keeping every other entry as it is;\n"
     "                         ARCHIVE is replaced only once the new one is complete\n"
@@ -101,7 +103,10 @@ constexpr const char* kUsage =
     "1 something does, 2 trouble; overrides: 0, or 2 on trouble. An archive cut\n"
     "short while it is read, or memory running out, is trouble too.\n"
     "With several archives, refs and lint read them in load order: of entries\n"
-    "of one name only the last archive's counts.\n";
+    "of one name only the last archive's counts.\n"
+    "Where archives go in load order (grep, refs, lint, overrides, pack's INPUTs),\n"
+    "@FILE stands for those a load-order file lists: one path a line, relative to\n"
+    "the file's folder, '#' starting a comment line (./@NAME for a file named @NAME).\n";
 
 struct Context {
   std::FILE* out;
