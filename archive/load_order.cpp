@@ -52,10 +52,6 @@ bool IsBlank(std::string_view line) {
 
 std::string At(const std::string& file, size_t line) { return file + ":" + std::to_string(line); }
 
-}  // namespace
-
-namespace {
-
 struct CListedArchive {
   std::string path;
   size_t line;  // from 1
@@ -332,7 +328,7 @@ void Tally(const CResolvedName& name, std::span<const CLoadOrderEntry> shadowed,
 }
 
 template <typename Source>
-CResolvedOrder Resolve(std::span<Source> sources) {
+CResolvedOrder Resolve(std::span<Source> sources, CopyCheck check) {
   std::vector<CCopy> copies;
   std::vector<uint32_t> latest;
   GatherCopies(sources, copies, latest);
@@ -347,7 +343,7 @@ CResolvedOrder Resolve(std::span<Source> sources) {
     std::reverse(order.shadowed.begin() + name.first, order.shadowed.end());
     name.count = static_cast<uint32_t>(order.shadowed.size() - name.first);
     const auto shadowed = std::span<const CLoadOrderEntry>(order.shadowed).subspan(name.first);
-    if (name.count > 0)
+    if (name.count > 0 && check == CopyCheck::CompareBytes)
       name.mark = SameBytes(sources, name.winner, shadowed, order.problems) ? '=' : '!';
     Tally(name, shadowed, order.tallies);
     order.names.push_back(name);
@@ -357,16 +353,16 @@ CResolvedOrder Resolve(std::span<Source> sources) {
 
 }  // namespace
 
-CResolvedOrder ResolveLoadOrder(std::span<const CEntryMap* const> archives) {
+CResolvedOrder ResolveLoadOrder(std::span<const CEntryMap* const> archives, CopyCheck check) {
   std::vector<CMapSource> sources;
   sources.reserve(archives.size());
   for (const CEntryMap* map : archives) sources.emplace_back(*map);
-  return Resolve(std::span(sources));
+  return Resolve(std::span(sources), check);
 }
 
 CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides) {
   std::vector<CSideSource> sources;
   sources.reserve(sides.size());
   for (CCompareSide* side : sides) sources.emplace_back(*side);
-  return Resolve(std::span(sources));
+  return Resolve(std::span(sources), CopyCheck::CompareBytes);
 }

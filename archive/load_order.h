@@ -81,9 +81,16 @@ struct CResolvedOrder {
   std::vector<CLoadOrderProblem> problems;
 };
 
+// Whether resolving reads the copies of a shadowed name to mark it.
+enum class CopyCheck {
+  CompareBytes,  // the winner's bytes against each copy's: '=' or '!'
+  NamesOnly,     // no entry is read, and every mark is left ' '
+};
+
 // Resolves opened archives, given in load order. A copy is compared with
 // the winner only when its name is shadowed, and by bytes.
-CResolvedOrder ResolveLoadOrder(std::span<const CEntryMap* const> archives);
+CResolvedOrder ResolveLoadOrder(std::span<const CEntryMap* const> archives,
+                                CopyCheck check = CopyCheck::CompareBytes);
 // The same over compare sides: archives, folders read as pack reads them,
 // or archives as a window shows them.
 CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "archive/entry_map.h"
+#include "archive/load_order.h"
 #include "cli/output.h"
 #include "rules/rules_refs.h"
 #include "rules/rules_search.h"
@@ -55,30 +56,20 @@ class CLoadOrder {
     return all;
   }
 
-  // Each name's winning entry, in name order. The entries of an archive
+  // Each name's winning entry (names matched as the game matches them), in
+  // byte order of the winners' names. The entries of an archive
   // that could not be mapped are read here; one that cannot be read is
   // named on `err` and left out, and `trouble` set.
   std::vector<CRulesSource> Winners(std::FILE* err, bool& trouble) const {
-    struct CHeld {
-      std::string_view name;
-      uint32_t archive;
-      size_t position;
-    };
-    std::vector<CHeld> held;
-    for (size_t a = 0; a < m_maps.size(); ++a)
-      for (size_t p = 0; p < m_maps[a].size(); ++p)
-        held.push_back({m_maps[a].NameAt(p), static_cast<uint32_t>(a), p});
-    // Archives went in in load order, so the last of each name wins.
-    std::stable_sort(held.begin(), held.end(),
-                     [](const CHeld& x, const CHeld& y) { return x.name < y.name; });
+    std::vector<const CEntryMap*> order;
+    for (const CEntryMap& map : m_maps) order.push_back(&map);
     std::vector<CRulesSource> winners;
-    for (size_t i = 0; i < held.size(); ++i) {
-      if (i + 1 < held.size() && held[i + 1].name == held[i].name) continue;
-      const CEntryMap& map = m_maps[held[i].archive];
-      std::string_view bytes = map.BytesAt(held[i].position);
-      if (!map.IsMapped() && !ReadWinner(held[i].archive, held[i].position, err, trouble, bytes))
-        continue;
-      winners.push_back({held[i].name, bytes, held[i].archive});
+    for (const CResolvedName& name : ResolveLoadOrder(order, CopyCheck::NamesOnly).names) {
+      const auto [archive, position] = name.winner;
+      const CEntryMap& map = m_maps[archive];
+      std::string_view bytes = map.BytesAt(position);
+      if (!map.IsMapped() && !ReadWinner(archive, position, err, trouble, bytes)) continue;
+      winners.push_back({map.NameAt(position), bytes, archive});
     }
     return winners;
   }
