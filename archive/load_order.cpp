@@ -180,6 +180,8 @@ uint64_t KeyHash(std::string_view name, const CFoldTable& fold) {
 
 bool SameKey(std::string_view a, std::string_view b, const CFoldTable& fold) {
   if (a.size() != b.size()) return false;
+  // Most names shadowed are spelt the same: one wide comparison says so.
+  if (a == b) return true;
   for (size_t i = 0; i < a.size(); ++i)
     if (fold.key[static_cast<unsigned char>(a[i])] != fold.key[static_cast<unsigned char>(b[i])])
       return false;
