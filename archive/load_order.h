@@ -51,7 +51,7 @@ struct CLoadOrderEntry {
 // A name as the order resolves it.
 struct CResolvedName {
   CLoadOrderEntry winner;  // the last copy in load order
-  // The copies it shadows, in load order: ResolvedLoadOrder::shadowed[first,
+  // The copies it shadows, in load order: CResolvedOrder::shadowed[first,
   // first + count).
   uint32_t first;
   uint32_t count;
