@@ -250,8 +250,7 @@ void CPreviewPane::ShowText() {
   const size_t size = m_bytes.HasData() ? m_bytes.GetSize() : 0;
   const size_t shown = std::min(size, kMostText);
   // Bytes as the rules text is read, one character each: line ends stay as they are.
-  m_text->setPlainText(
-      BytesToText(m_bytes.View().substr(0, shown)));
+  m_text->setPlainText(BytesToText(m_bytes.View().substr(0, shown)));
   setCurrentWidget(m_text);
   const QString facts = shown < size
                             ? QStringLiteral("%1 bytes, the first %2 shown").arg(size).arg(shown)
@@ -268,11 +267,8 @@ void CPreviewPane::ShowImage() {
               .arg(QString::fromLatin1(m_facts.damagedFormat).toUpper(),
                    QString::fromUtf8(DamagedWords(m_facts)));
   } else {
-    try {
-      image = ReadImage(m_bytes.View(), m_facts, why);
-    } catch (const std::bad_alloc&) {
+    if (!WithinMemory([&] { image = ReadImage(m_bytes.View(), m_facts, why); }))
       why = QStringLiteral("Not enough memory for this image");
-    }
   }
   if (image.isNull()) {
     if (why.isEmpty()) why = QStringLiteral("Not an image this editor can read");
