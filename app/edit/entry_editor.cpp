@@ -350,7 +350,12 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
   const std::optional<CDataBuffer> now =
       CurrentBytes(m_document.Entries(), m_document.Changes(), name);
   if (!now) return false;
-  const std::string_view bytes(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
+  if (now->GetSize() > 0 && !now->HasData()) {
+    // An archive that could not be mapped, and this entry could not be read.
+    ShowStatusText(QStringLiteral("Cannot read %1 from the archive").arg(BytesToText(name)));
+    return false;
+  }
+  const std::string_view bytes = now->View();
   if (!IsRulesText(bytes)) {
     ShowStatusText(QStringLiteral("%1 is not text: it holds a zero byte").arg(BytesToText(name)));
     return false;
@@ -381,7 +386,9 @@ QString CEntryEditor::ApplyText(const std::string& entry, std::string_view read,
                "window read it)")
         .arg(name);
   }
-  const std::string_view now(reinterpret_cast<const char*>(current->GetData()), current->GetSize());
+  if (current->GetSize() > 0 && !current->HasData())
+    return QStringLiteral("Not applied: %1 can no longer be read from the archive").arg(name);
+  const std::string_view now = current->View();
   // Taking the window's text as it is would undo whatever changed the
   // entry since (an edit in the list, Undo, Redo, another text window).
   if (now != read) {
@@ -405,8 +412,8 @@ bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
                              const QString& value) {
   const std::optional<CDataBuffer> now =
       CurrentBytes(m_document.Entries(), m_document.Changes(), entry);
-  if (!now || offset + size > now->GetSize()) return false;
-  const std::string_view text(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
+  const std::string_view text = now ? now->View() : std::string_view();
+  if (offset + size > text.size()) return false;
   QString reason;
   const std::optional<std::string> changed = ReplaceValue(text, offset, size, value, reason);
   if (!changed) {

@@ -202,7 +202,7 @@ void CTarnEditorView::ShowBytes(const CDataBuffer& entry) {
     ShowStatusText(QStringLiteral("Cannot read this entry from the archive"));
     return;
   }
-  const std::string_view bytes(reinterpret_cast<const char*>(entry.GetData()), entry.GetSize());
+  const std::string_view bytes = entry.View();
   ShowStatusText(EntryStatusText(bytes.size(), m_model.GetRows().size(), !IsRulesText(bytes)));
 }
 
