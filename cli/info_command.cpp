@@ -120,8 +120,8 @@ int CommandInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   }
   const std::string& path = args[1];
   CEntryMap entries;
-  CStatus error;
-  if (!OpenArchiveEntries(path, entries, &error)) {
+  const CStatus error = OpenArchiveEntries(path, entries);
+  if (!error.IsOk()) {
     Complain(err, error.GetPath(), error.GetWords());
     return kExitFailure;
   }

@@ -48,7 +48,7 @@ class CLoadOrder {
     bool all = true;
     for (size_t a = 0; a < paths.size(); ++a) {
       CStatus error;
-      if (OpenArchiveEntries(paths[a], m_maps[a], &error)) continue;
+      if ((error = OpenArchiveEntries(paths[a], m_maps[a])).IsOk()) continue;
       Complain(err, error.GetPath(), error.GetWords());
       all = false;
     }

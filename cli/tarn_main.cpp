@@ -272,8 +272,8 @@ int CommandCheck(const Context& c, const std::string& path) {
 int FindEntry(const Context& c, const std::string& path, const std::string& name,
               CDataBuffer& bytes) {
   CEntryMap entries;
-  CStatus error;
-  if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, error);
+  const CStatus error = OpenArchiveEntries(path, entries);
+  if (!error.IsOk()) return Fail(c, error);
   const auto found = entries.find(name);
   if (found == entries.end()) return Fail(c, path, "no entry named '" + name + "'");
   // An archive that could not be mapped is read here, this entry only.
