@@ -88,7 +88,7 @@ bool HeadClosesABlock(std::string_view head) {
 struct CNamedFormat {
   CKnownExtension extension;
   const char* format;
-  const char* missing;
+  std::string_view missing;
 };
 constexpr CNamedFormat kNamedFormats[] = {
     {CKnownExtension("png"), "png", "no PNG signature"},
@@ -197,6 +197,10 @@ void CountRules(std::string_view bytes, CEntryFacts& facts) {
 
 std::string_view DamagedWords(const CEntryFacts& facts) {
   if (!facts.damagedWhy.empty() || facts.damagedFormat == nullptr) return facts.damagedWhy;
+  // The format is one of the table's own words, found without comparing
+  // text: this runs for every such entry of an archive.
+  for (const CNamedFormat& named : kNamedFormats)
+    if (named.format == facts.damagedFormat) return named.missing;
   for (const CNamedFormat& named : kNamedFormats)
     if (std::string_view(named.format) == facts.damagedFormat) return named.missing;
   return {};
