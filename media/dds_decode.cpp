@@ -5,7 +5,13 @@
 // 3-bit indices (DXT5) before the colours.
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "media/byte_reading.h"
 #include "media/dds_reader.h"
@@ -173,6 +179,29 @@ void DecodeDxt3Block(const uint8_t* block, uint8_t rgba[64]) {
 
 void DecodeDxt5Block(const uint8_t* block, uint8_t rgba[64]) {
   DecodeBlock<CDdsHeader::Encoding::Dxt5>(block, rgba, 16);
+}
+
+void* AllocateLargePixels(size_t bytes) {
+#if defined(__linux__)
+  constexpr size_t kHugePage = size_t{2} << 20;
+  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* const at = std::aligned_alloc(kHugePage, rounded);
+  if (at == nullptr) throw std::bad_alloc();
+  // Only advice: without huge pages the memory is the same, in small ones.
+  ::madvise(at, rounded, MADV_HUGEPAGE);
+  return at;
+#else
+  return ::operator new(bytes);
+#endif
+}
+
+void FreeLargePixels(void* at, size_t bytes) noexcept {
+#if defined(__linux__)
+  (void)bytes;
+  std::free(at);
+#else
+  ::operator delete(at, bytes);
+#endif
 }
 
 CResult<CRgbaImage> DecodeDds(std::string_view bytes) {
