@@ -386,8 +386,8 @@ int RunCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 // refuses what it cannot hold where it can (an archive's index, an entry
 // read where it lies, one archive of grep's); this catches the rest (a huge
 // entry's rows, say), which must not end in an abort either. Takes no
-// memory of its own. grep, diff and overrides answer with their "trouble",
-// 2: 1 means "no match" or "differs" for them.
+// memory of its own. grep, diff, overrides, refs and lint answer with their
+// "trouble", 2: 1 means "no match", "differs" or "problems" for them.
 template <typename Run>
 int WithinMemory(std::string_view command, std::FILE* out, std::FILE* err, Run&& run) {
   try {
@@ -395,7 +395,9 @@ int WithinMemory(std::string_view command, std::FILE* out, std::FILE* err, Run&&
   } catch (const std::bad_alloc&) {
     std::fflush(out);  // what was written before stays in front of the message
     Report(err, "out of memory");
-    return command == "grep" || command == "diff" || command == "overrides" ? 2 : kExitFailure;
+    const bool troubleIsTwo = command == "grep" || command == "diff" || command == "overrides" ||
+                              command == "refs" || command == "lint";
+    return troubleIsTwo ? 2 : kExitFailure;
   }
 }
 
