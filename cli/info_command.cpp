@@ -7,7 +7,6 @@
 #include "cli/output.h"
 #include "cli/tarn.h"
 #include "media/entry_kind.h"
-#include "threads/in_order.h"
 
 namespace {
 
@@ -62,18 +61,6 @@ bool EntryBytes(const CEntryMap& entries, size_t at, const std::string& path, st
   }
   bytes = buffer.View();
   return true;
-}
-
-// KindWord with its length known here: measuring it on every line showed.
-std::string_view KindText(EntryKind kind) {
-  switch (kind) {
-    case EntryKind::Rules: return "rules";
-    case EntryKind::Text: return "text";
-    case EntryKind::Image: return "image";
-    case EntryKind::Sound: return "sound";
-    case EntryKind::Binary: break;
-  }
-  return "binary";
 }
 
 // The facts in DetailsText's words, written in place: a line is made for
@@ -134,7 +121,7 @@ void WriteDetails(COutput& out, const CEntryFacts& facts) {
     case EntryKind::Text:
     case EntryKind::Binary: break;
   }
-  out.Raw(KindText(facts.kind));
+  out.Raw(KindWord(facts.kind));
   out.Raw(' ');
   out.Number(facts.size);
   out.Raw(" bytes");
@@ -143,7 +130,7 @@ void WriteDetails(COutput& out, const CEntryFacts& facts) {
 void WriteLine(COutput& out, std::string_view name, const CEntryFacts& facts) {
   out.Escaped(name);
   out.Raw('\t');
-  out.Raw(KindText(facts.kind));
+  out.Raw(KindWord(facts.kind));
   out.Raw('\t');
   WriteDetails(out, facts);
   out.Raw('\n');
@@ -164,30 +151,9 @@ void WriteMappedLines(const CEntryMap& entries, size_t first, size_t last, COutp
 // is most of the work, and each entry's is decided alone.
 void WriteAllMappedLines(const CEntryMap& entries, COutput& out) {
   constexpr size_t kBlock = 4096;  // lines
-  if (entries.size() < 4 * kBlock) {
-    WriteMappedLines(entries, 0, entries.size(), out);
-    return;
-  }
-  // A block's lines: in `made`'s buffer, and in `spill` what did not fit.
-  struct CBlock {
-    std::string spill;
-    COutput made{spill};
-  };
-  CBlock blocks[kInOrderSlots];
-  CInOrderWork work;
-  work.count = entries.size();
-  work.chunkEnd = [&](size_t first) { return std::min(first + kBlock, entries.size()); };
-  work.run = [&](int, size_t first, size_t last, size_t slot) {
-    WriteMappedLines(entries, first, last, blocks[slot].made);
-  };
-  work.deliver = [&](size_t slot, size_t) {
-    CBlock& block = blocks[slot];
-    out.Write(block.spill);
-    out.Write(block.made.Buffered());
-    block.spill.clear();
-    block.made.Discard();
-  };
-  RunInOrder(work);
+  WriteLinesInOrder(out, entries.size(), kBlock, [&](size_t first, size_t last, COutput& into) {
+    WriteMappedLines(entries, first, last, into);
+  });
 }
 
 // The positions of the named entries in name order, each once; false, with

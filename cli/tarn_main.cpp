@@ -21,7 +21,6 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "storage/disk_file.h"
-#include "threads/in_order.h"
 
 // The main build passes the version from project(); a build of these sources
 // outside it (the fuzz targets) has none to give.
@@ -213,31 +212,9 @@ int CommandList(const Context& c, const std::string& path) {
   // index of four blocks or more pays for the second thread.
   const CBigIndex& index = reader.GetIndex();
   constexpr size_t kBlock = 8192;  // lines
-  if ((index.size() + kBlock - 1) / kBlock < 4) {
-    WriteEntryLines(index, 0, index.size(), out);
-    return FinishReading(c, reader, out, kExitOk);
-  }
-  // A block's lines: in `made`'s buffer, and in `spill` what did not fit.
-  struct CBlock {
-    std::string spill;
-    COutput made{spill};
-  };
-  CBlock blocks[kInOrderSlots];
-  CInOrderWork work;
-  work.count = index.size();
-  work.chunkEnd = [](size_t first) { return first + kBlock; };
-  work.run = [&](int, size_t first, size_t last, size_t slot) {
-    WriteEntryLines(index, first, last, blocks[slot].made);
-  };
-  work.deliver = [&](size_t slot, size_t) {
-    // Written straight from the block: the lines are not copied again.
-    CBlock& block = blocks[slot];
-    out.Write(block.spill);
-    out.Write(block.made.Buffered());
-    block.spill.clear();
-    block.made.Discard();
-  };
-  RunInOrder(work);
+  WriteLinesInOrder(out, index.size(), kBlock, [&](size_t first, size_t last, COutput& into) {
+    WriteEntryLines(index, first, last, into);
+  });
   return FinishReading(c, reader, out, kExitOk);
 }
 

@@ -159,7 +159,7 @@ std::string Seconds(double seconds) {
 
 }  // namespace
 
-const char* KindWord(EntryKind kind) {
+std::string_view KindWord(EntryKind kind) {
   switch (kind) {
     case EntryKind::Rules: return "rules";
     case EntryKind::Text: return "text";
