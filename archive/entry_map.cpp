@@ -70,21 +70,16 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
   return buffer;
 }
 
-bool CEntryMap::WasCut() const {
-  return WasCutSince(m_whole, m_file.Get(), int64_t{m_total});
-}
+bool CEntryMap::WasCut() const { return WasCutSince(m_whole, m_file.Get(), int64_t{m_total}); }
 
 std::string_view CEntryMap::BytesAt(size_t position) const {
   const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
   return m_whole.View(offset, SizeAt(position));
 }
 
-bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error) {
+CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries) {
   CBigArchive reader;
-  if (reader.Open(path) != 0) {
-    if (error != nullptr) *error = reader.GetStatus();
-    return false;
-  }
+  if (reader.Open(path) != 0) return reader.GetStatus();
   // Built aside and swapped in, so a failure leaves `entries` as it was.
   CEntryMap built;
   try {
@@ -103,11 +98,9 @@ bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* er
     built.m_index = reader.TakeIndex();
     built.m_buffers.resize(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {
-    if (error != nullptr) *error = CStatus::Of(CStatus::Kind::OutOfMemory, path);
-    return false;
+    return CStatus::Of(CStatus::Kind::OutOfMemory, path);
   }
   entries.swap(built);
   reader.Close();
-  if (error != nullptr) *error = {};
-  return true;
+  return {};
 }

@@ -100,7 +100,7 @@ class CEntryMap {
  private:
   friend const_iterator;
   value_type ElementAt(size_t position) const { return {NameAt(position), BufferAt(position)}; }
-  friend bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error);
+  friend CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries);
 
   CKeptBigIndex m_index;
   // The archive's bytes, shared by every buffer cut from them; held here
@@ -115,14 +115,14 @@ class CEntryMap {
 };
 
 // Opens `path`; on success empties `entries`, fills it with every index
-// element, lets the reader go and returns true. On failure `entries` is
-// untouched and `error`, when given, says why.
+// element, lets the reader go and returns Ok. On failure `entries` is
+// untouched and the status says why.
 //
 // An entry whose range reaches past the archive's end is kept, cut at the
 // end (0 bytes when it starts at or past the end). No entry byte is copied:
 // once this returns, the archive stays mapped only through the map and the
 // buffers cut from it.
-bool OpenArchiveEntries(const std::string& path, CEntryMap& entries, CStatus* error = nullptr);
+CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries);
 
 // Whether an index element reaches past the end of an archive of `total` bytes.
 inline bool ReachesPastEnd(const CBigEntry& entry, uint64_t total) {

@@ -52,7 +52,8 @@ class CGameFile {
   // The open disk file, for reading bytes where they lie when the file
   // could not be mapped; empty once it is closed.
   const CHandleHolder& GetFileHandle() const { return m_disk.GetHandle(); }
-  // For tests: whether the disk file is still open.
+  // Whether the disk file is still open: the reader reads where the bytes
+  // lie only then, and tests see that Close lets it go.
   bool IsDiskOpen() const { return m_disk.IsOpen(); }
   // Whether another program has cut the file short since it was opened:
   // bytes read from it now (mapped ones read as zeros) are no longer the

@@ -72,8 +72,8 @@ CStatus CShownArchive::Open(const std::string& path) {
   // apart from what is there now, and is never written anywhere.
   const std::optional<CFileStamp> before = file ? StampOfFile(file.Get()) : std::nullopt;
   auto opened = std::make_shared<CEntryMap>();
-  CStatus error;
-  if (!OpenArchiveEntries(path, *opened, &error)) return error;
+  const CStatus error = OpenArchiveEntries(path, *opened);
+  if (!error.IsOk()) return error;
   const std::optional<CFileStamp> after = file ? StampOfFile(file.Get()) : std::nullopt;
   const std::optional<CFileStamp> atPath = StampOfFile(path);
   m_opened = std::move(opened);

@@ -34,7 +34,7 @@ BENCHMARK(ReaderOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
 void OpenArchiveEntriesToMap(benchmark::State& state) {
   for (auto _ : state) {
     CEntryMap entries;
-    if (!OpenArchiveEntries(ArchivePath(), entries)) state.SkipWithError("open failed");
+    if (!OpenArchiveEntries(ArchivePath(), entries).IsOk()) state.SkipWithError("open failed");
     benchmark::DoNotOptimize(entries.size());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kEntries));

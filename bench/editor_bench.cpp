@@ -165,7 +165,7 @@ std::optional<double> EntryMapMillis(const std::string& path) {
   for (int i = 0; i < kRuns; ++i) {
     CEntryMap entries;
     const Clock::time_point start = Clock::now();
-    if (!OpenArchiveEntries(path, entries)) return std::nullopt;
+    if (!OpenArchiveEntries(path, entries).IsOk()) return std::nullopt;
     mapTimes.push_back(Millis(Clock::now() - start));
   }
   return Median(mapTimes);

@@ -29,7 +29,7 @@ double Milliseconds(const std::function<void()>& run) {
 void BuildIndex(const std::string& path) {
   static bool told = false;
   CEntryMap entries;
-  if (!OpenArchiveEntries(path, entries)) std::exit(1);
+  if (!OpenArchiveEntries(path, entries).IsOk()) std::exit(1);
   std::vector<CRulesSource> sources;
   for (size_t i = 0; i < entries.size(); ++i)
     sources.push_back({entries.NameAt(i), entries.BytesAt(i)});

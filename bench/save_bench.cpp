@@ -60,7 +60,7 @@ constexpr uint32_t kEntryBytes = 10 * 1024;
 double Save(const std::string& path, uint32_t round) {
   const Clock::time_point start = Clock::now();
   CEntryMap entries;
-  if (!OpenArchiveEntries(path, entries)) std::exit(1);
+  if (!OpenArchiveEntries(path, entries).IsOk()) std::exit(1);
   CChangeSet changes;
   std::string bytes(kEntryBytes, static_cast<char>('a' + round % 26));
   changes.Put(entries.NameAt(entries.size() / 2), CDataBuffer(bytes.data(), kEntryBytes));

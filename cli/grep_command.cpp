@@ -131,8 +131,8 @@ bool CheckNotCut(const std::string& path, const CEntryMap& entries, COutput& out
 bool GrepArchive(const std::string& path, std::string_view prefix, std::string_view pattern,
                  bool ignoreCase, COutput& out, std::FILE* err, size_t& matches) {
   CEntryMap entries;
-  CStatus error;
-  if (!OpenArchiveEntries(path, entries, &error)) {
+  const CStatus error = OpenArchiveEntries(path, entries);
+  if (!error.IsOk()) {
     out.Flush();  // the lines of the archives before come first
     Report(err, error.GetPath(), error.GetWords());
     return false;

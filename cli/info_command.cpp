@@ -63,33 +63,97 @@ bool EntryBytes(const CEntryMap& entries, size_t at, const std::string& path, st
   return true;
 }
 
-void WriteLine(COutput& out, std::string_view name, const CEntryFacts& facts) {
-  out.Escaped(name);
-  out.Raw('\t');
-  out.Raw(KindWord(facts.kind));
-  out.Raw('\t');
-  // Most entries of an archive say only their kind and size: written in
-  // place, as DetailsText would give them, without making a string each.
+// The facts in DetailsText's words, written in place: a line is made for
+// every entry of an archive, and strings made for each cost a fifth of
+// the time.
+void WriteDetails(COutput& out, const CEntryFacts& facts) {
   if (facts.damagedFormat != nullptr) {
     out.Raw("damaged ");
     out.Raw(facts.damagedFormat);
     out.Raw(": ");
     out.Escaped(DamagedWords(facts));
-    out.Raw('\n');
     return;
   }
-  const bool plain =
-      !facts.counted && (facts.kind == EntryKind::Text || facts.kind == EntryKind::Binary ||
-                         facts.kind == EntryKind::Rules);
-  if (plain) {
-    out.Raw(KindWord(facts.kind));
-    out.Raw(' ');
-    out.Number(facts.size);
-    out.Raw(" bytes\n");
-    return;
+  const CImageFacts& image = facts.image;
+  const CSoundFacts& sound = facts.sound;
+  switch (facts.kind) {
+    case EntryKind::Image:
+      out.Escaped(image.format);
+      out.Raw(' ');
+      out.Number(image.width);
+      out.Raw('x');
+      out.Number(image.height);
+      out.Raw(' ');
+      if (std::string_view(image.format) == "dds") {
+        out.Escaped(image.encoding);
+        out.Raw(" mips=");
+        out.Number(image.mipmaps);
+      } else {
+        out.Number(image.bitsPerPixel);
+        out.Raw("bpp");
+      }
+      return;
+    case EntryKind::Sound: {
+      out.Raw("wav ");
+      out.Escaped(sound.encoding);
+      out.Raw(' ');
+      out.Number(sound.rate);
+      out.Raw("Hz ");
+      out.Number(sound.channels);
+      out.Raw("ch ");
+      out.Number(sound.bits);
+      out.Raw("bit ");
+      char seconds[32];
+      const int length = std::snprintf(seconds, sizeof seconds, "%.2fs", sound.seconds);
+      out.Raw(std::string_view(seconds, static_cast<size_t>(std::clamp(length, 0, 31))));
+      return;
+    }
+    case EntryKind::Rules:
+      if (facts.counted) {
+        out.Raw("rules ");
+        out.Number(facts.blocks);
+        out.Raw(" blocks ");
+        out.Number(facts.rows);
+        out.Raw(" rows");
+        return;
+      }
+      break;
+    case EntryKind::Text:
+    case EntryKind::Binary: break;
   }
-  out.Escaped(DetailsText(facts));
+  out.Raw(KindWord(facts.kind));
+  out.Raw(' ');
+  out.Number(facts.size);
+  out.Raw(" bytes");
+}
+
+void WriteLine(COutput& out, std::string_view name, const CEntryFacts& facts) {
+  out.Escaped(name);
+  out.Raw('\t');
+  out.Raw(KindWord(facts.kind));
+  out.Raw('\t');
+  WriteDetails(out, facts);
   out.Raw('\n');
+}
+
+// The lines of the entries [first, last) of a mapped archive, in name order.
+void WriteMappedLines(const CEntryMap& entries, size_t first, size_t last, COutput& out) {
+  for (size_t at = first; at < last; ++at) {
+    if (at + 2 * kAhead < last) PrefetchRecord(entries, at + 2 * kAhead);
+    if (at + kAhead < last) Prefetch(entries, at + kAhead);
+    const std::string_view name = entries.NameAt(at);
+    WriteLine(out, name, DescribeEntry(name, entries.BytesAt(at)));
+  }
+}
+
+// Every entry's line of a mapped archive, blocks of them made on two
+// threads and handed over in order, as tarn list does: deciding the kinds
+// is most of the work, and each entry's is decided alone.
+void WriteAllMappedLines(const CEntryMap& entries, COutput& out) {
+  constexpr size_t kBlock = 4096;  // lines
+  WriteLinesInOrder(out, entries.size(), kBlock, [&](size_t first, size_t last, COutput& into) {
+    WriteMappedLines(entries, first, last, into);
+  });
 }
 
 // The positions of the named entries in name order, each once; false, with
@@ -120,12 +184,21 @@ int CommandInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   }
   const std::string& path = args[1];
   CEntryMap entries;
-  CStatus error;
-  if (!OpenArchiveEntries(path, entries, &error)) {
+  const CStatus error = OpenArchiveEntries(path, entries);
+  if (!error.IsOk()) {
     Complain(err, error.GetPath(), error.GetWords());
     return kExitFailure;
   }
   const bool named = args.size() > 2;
+  COutput lines(out);
+  if (!named && entries.IsMapped()) {
+    WriteAllMappedLines(entries, lines);
+    if (!lines.Flush()) {
+      std::fprintf(err, "tarn: cannot write to standard output\n");
+      return kExitFailure;
+    }
+    return kExitOk;
+  }
   std::vector<size_t> positions;
   bool ok = true;
   if (named) {
@@ -134,7 +207,6 @@ int CommandInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     positions.resize(entries.size());
     for (size_t i = 0; i < positions.size(); ++i) positions[i] = i;
   }
-  COutput lines(out);
   for (size_t k = 0; k < positions.size(); ++k) {
     const size_t at = positions[k];
     if (k + 2 * kAhead < positions.size()) PrefetchRecord(entries, positions[k + 2 * kAhead]);

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include "archive/extract.h"
+#include "threads/in_order.h"
 
 #include <algorithm>
 #include <cassert>
@@ -361,4 +362,33 @@ bool COutput::Flush() {
   Drain();
   if (m_stream != nullptr && std::fflush(m_stream) != 0) m_failed = true;
   return !m_failed;
+}
+
+void WriteLinesInOrder(COutput& out, size_t count, size_t block,
+                       const std::function<void(size_t first, size_t last, COutput& into)>& make) {
+  if ((count + block - 1) / block < 4) {
+    make(0, count, out);
+    return;
+  }
+  // A block's lines: in `made`'s buffer, and in `spill` what did not fit.
+  struct CBlock {
+    std::string spill;
+    COutput made{spill};
+  };
+  CBlock blocks[kInOrderSlots];
+  CInOrderWork work;
+  work.count = count;
+  work.chunkEnd = [&](size_t first) { return std::min(first + block, count); };
+  work.run = [&](int, size_t first, size_t last, size_t slot) {
+    make(first, last, blocks[slot].made);
+  };
+  work.deliver = [&](size_t slot, size_t) {
+    // Written straight from the block: the lines are not copied again.
+    CBlock& made = blocks[slot];
+    out.Write(made.spill);
+    out.Write(made.made.Buffered());
+    made.spill.clear();
+    made.made.Discard();
+  };
+  RunInOrder(work);
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -174,3 +175,10 @@ void Report(std::FILE* err, std::string_view reason);
 // archive has changed on disk since it was opened", for a report whose
 // culprit is the archive. Every command that reads entries says it so.
 std::string EntryCutWords(std::string_view entry);
+
+// The lines of `count` items written to `out` in item order, made in blocks
+// of `block` items on two threads: `make(first, last, into)` writes the
+// lines of items [first, last) to `into`. Fewer than four blocks are made
+// on this thread alone, where a second would cost more than it saves.
+void WriteLinesInOrder(COutput& out, size_t count, size_t block,
+                       const std::function<void(size_t first, size_t last, COutput& into)>& make);

@@ -11,7 +11,6 @@
 #include "rules/rules_refs.h"
 #include "rules/rules_search.h"
 #include "rules/search_entries.h"
-#include "storage/platform.h"
 
 namespace {
 
@@ -49,7 +48,7 @@ class CLoadOrder {
     bool all = true;
     for (size_t a = 0; a < paths.size(); ++a) {
       CStatus error;
-      if (OpenArchiveEntries(paths[a], m_maps[a], &error)) continue;
+      if ((error = OpenArchiveEntries(paths[a], m_maps[a])).IsOk()) continue;
       Complain(err, error.GetPath(), error.GetWords());
       all = false;
     }
@@ -88,16 +87,14 @@ class CLoadOrder {
       return false;
     };
     std::string probe(std::min<uint32_t>(map.SizeAt(position), kRulesProbeBytes), '\0');
-    const platform::Error error =
-        probe.empty() ? platform::Error()
-                      : platform::ReadAt(map.GetFile().Get(), map.OffsetAt(position), probe.data(),
-                                         static_cast<uint32_t>(probe.size()));
-    if (error.Failed()) return failed(error.Text());
+    const CStatus error = map.GetFile().ReadAt(map.OffsetAt(position), probe.data(),
+                                               static_cast<uint32_t>(probe.size()));
+    if (!error.IsOk()) return failed(error.GetWords());
     if (!IsRulesText(probe)) return false;
     CStatus problem;
     const CDataBuffer& read = map.BufferAt(position, &problem);
     if (!read.HasData()) return failed(problem.GetWords());
-    bytes = {reinterpret_cast<const char*>(read.GetData()), read.GetSize()};
+    bytes = read.View();
     return true;
   }
 
@@ -264,15 +261,9 @@ int CommandRefs(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   CLoadOrder order;
   bool trouble = !order.Open({args.begin() + 2, args.end()}, err);
   COutput lines(out);
-  size_t printed = 0;
-  try {
-    const std::vector<CRulesSource> sources = order.Winners(err, trouble);
-    printed = WriteRefs(name, sources, order, lines);
-  } catch (const std::bad_alloc&) {
-    lines.Flush();
-    std::fprintf(err, "tarn: refs: out of memory\n");
-    trouble = true;
-  }
+  // Memory that runs out is tarn's own to report (RunTarn).
+  const std::vector<CRulesSource> sources = order.Winners(err, trouble);
+  const size_t printed = WriteRefs(name, sources, order, lines);
   if (!FinishOutput(err, lines)) return kTrouble;
   if (order.AnyCut(err)) trouble = true;
   if (trouble) return kTrouble;
@@ -287,17 +278,10 @@ int CommandLint(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   CLoadOrder order;
   bool trouble = !order.Open({args.begin() + static_cast<std::ptrdiff_t>(first), args.end()}, err);
   COutput lines(out);
-  size_t problems = 0;
-  try {
-    CRulesIndex index;
-    index.Build(order.Winners(err, trouble), rule);
-    WriteUnresolved(index, order, lines);
-    problems = index.Unresolved().size() + WriteDuplicates(index, order, lines);
-  } catch (const std::bad_alloc&) {
-    lines.Flush();
-    std::fprintf(err, "tarn: lint: out of memory\n");
-    trouble = true;
-  }
+  CRulesIndex index;
+  index.Build(order.Winners(err, trouble), rule);
+  WriteUnresolved(index, order, lines);
+  const size_t problems = index.Unresolved().size() + WriteDuplicates(index, order, lines);
   if (!FinishOutput(err, lines)) return kTrouble;
   if (order.AnyCut(err)) trouble = true;
   if (trouble) return kTrouble;

@@ -22,7 +22,6 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
 #include "storage/disk_file.h"
-#include "threads/in_order.h"
 
 // The main build passes the version from project(); a build of these sources
 // outside it (the fuzz targets) has none to give.
@@ -219,31 +218,9 @@ int CommandList(const Context& c, const std::string& path) {
   // index of four blocks or more pays for the second thread.
   const CBigIndex& index = reader.GetIndex();
   constexpr size_t kBlock = 8192;  // lines
-  if ((index.size() + kBlock - 1) / kBlock < 4) {
-    WriteEntryLines(index, 0, index.size(), out);
-    return FinishReading(c, reader, out, kExitOk);
-  }
-  // A block's lines: in `made`'s buffer, and in `spill` what did not fit.
-  struct CBlock {
-    std::string spill;
-    COutput made{spill};
-  };
-  CBlock blocks[kInOrderSlots];
-  CInOrderWork work;
-  work.count = index.size();
-  work.chunkEnd = [](size_t first) { return first + kBlock; };
-  work.run = [&](int, size_t first, size_t last, size_t slot) {
-    WriteEntryLines(index, first, last, blocks[slot].made);
-  };
-  work.deliver = [&](size_t slot, size_t) {
-    // Written straight from the block: the lines are not copied again.
-    CBlock& block = blocks[slot];
-    out.Write(block.spill);
-    out.Write(block.made.Buffered());
-    block.spill.clear();
-    block.made.Discard();
-  };
-  RunInOrder(work);
+  WriteLinesInOrder(out, index.size(), kBlock, [&](size_t first, size_t last, COutput& into) {
+    WriteEntryLines(index, first, last, into);
+  });
   return FinishReading(c, reader, out, kExitOk);
 }
 
@@ -278,8 +255,8 @@ int CommandCheck(const Context& c, const std::string& path) {
 int FindEntry(const Context& c, const std::string& path, const std::string& name,
               CDataBuffer& bytes) {
   CEntryMap entries;
-  CStatus error;
-  if (!OpenArchiveEntries(path, entries, &error)) return Fail(c, error);
+  const CStatus error = OpenArchiveEntries(path, entries);
+  if (!error.IsOk()) return Fail(c, error);
   const auto found = entries.find(name);
   if (found == entries.end()) return Fail(c, path, "no entry named '" + name + "'");
   // An archive that could not be mapped is read here, this entry only.
@@ -440,8 +417,8 @@ int RunCommand(std::vector<std::string> args, std::FILE* out, std::FILE* err) {
 // refuses what it cannot hold where it can (an archive's index, an entry
 // read where it lies, one archive of grep's); this catches the rest (a huge
 // entry's rows, say), which must not end in an abort either. Takes no
-// memory of its own. grep, diff and overrides answer with their "trouble",
-// 2: 1 means "no match" or "differs" for them.
+// memory of its own. grep, diff, overrides, refs and lint answer with their
+// "trouble", 2: 1 means "no match", "differs" or "problems" for them.
 template <typename Run>
 int WithinMemory(std::string_view command, std::FILE* out, std::FILE* err, Run&& run) {
   try {
@@ -449,7 +426,9 @@ int WithinMemory(std::string_view command, std::FILE* out, std::FILE* err, Run&&
   } catch (const std::bad_alloc&) {
     std::fflush(out);  // what was written before stays in front of the message
     Report(err, "out of memory");
-    return command == "grep" || command == "diff" || command == "overrides" ? 2 : kExitFailure;
+    const bool troubleIsTwo = command == "grep" || command == "diff" || command == "overrides" ||
+                              command == "refs" || command == "lint";
+    return troubleIsTwo ? 2 : kExitFailure;
   }
 }
 

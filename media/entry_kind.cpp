@@ -14,26 +14,51 @@ namespace {
 
 constexpr size_t kHead = 8192;
 
+// An extension of at most seven bytes as one word, its bytes from the
+// lowest: comparing two is one comparison.
+constexpr uint64_t ExtensionWord(std::string_view text) {
+  uint64_t word = 0;
+  for (size_t i = 0; i < text.size() && i < 8; ++i)
+    word |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
+  return word;
+}
+
 // The name's extension in lower case, without the dot, when it is one of
 // at most seven bytes (every extension looked at here is shorter); names
 // use '\\' or '/' between folders. Kept in place: this runs for every
 // entry of an archive.
 struct CExtension {
-  char text[8] = {};
+  uint64_t word = 0;
   size_t size = 0;
-  bool operator==(std::string_view word) const { return std::string_view(text, size) == word; }
+  bool Is(uint64_t otherWord, size_t otherSize) const {
+    return word == otherWord && size == otherSize;
+  }
 };
+
+// An extension compared with, made once.
+struct CKnownExtension {
+  uint64_t word;
+  size_t size;
+  constexpr explicit CKnownExtension(std::string_view text)
+      : word(ExtensionWord(text)), size(text.size()) {}
+};
+bool operator==(const CExtension& extension, const CKnownExtension& known) {
+  return extension.Is(known.word, known.size);
+}
+
+constexpr CKnownExtension kBmp("bmp"), kTga("tga"), kIni("ini");
 
 CExtension ExtensionOf(std::string_view name) {
   CExtension extension;
   const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || name.size() - dot - 1 >= sizeof extension.text)
-    return extension;
+  if (dot == std::string_view::npos || name.size() - dot - 1 >= 8) return extension;
+  uint64_t word = 0;
   for (size_t i = dot + 1, k = 0; i < name.size(); ++i, ++k) {
     const char c = name[i];
     if (c == '\\' || c == '/') return CExtension();
-    extension.text[k] = AsciiLower(c);
+    word |= uint64_t{static_cast<uint8_t>(AsciiLower(c))} << (8 * k);
   }
+  extension.word = word;
   extension.size = name.size() - dot - 1;
   return extension;
 }
@@ -61,15 +86,33 @@ bool HeadClosesABlock(std::string_view head) {
 // The formats a name's extension claims when the bytes show none, each
 // with the words for its missing signature.
 struct CNamedFormat {
-  const char* extension;
+  CKnownExtension extension;
   const char* format;
-  const char* missing;
+  std::string_view missing;
 };
 constexpr CNamedFormat kNamedFormats[] = {
-    {"png", "png", "no PNG signature"},    {"jpg", "jpeg", "no JPEG signature"},
-    {"jpeg", "jpeg", "no JPEG signature"}, {"bmp", "bmp", "no BMP signature"},
-    {"dds", "dds", "no DDS signature"},    {"wav", "wav", "no WAV signature"},
+    {CKnownExtension("png"), "png", "no PNG signature"},
+    {CKnownExtension("jpg"), "jpeg", "no JPEG signature"},
+    {CKnownExtension("jpeg"), "jpeg", "no JPEG signature"},
+    {CKnownExtension("bmp"), "bmp", "no BMP signature"},
+    {CKnownExtension("dds"), "dds", "no DDS signature"},
+    {CKnownExtension("wav"), "wav", "no WAV signature"},
 };
+
+// Whether the bytes may be of a format with a signature: the first byte of
+// each (PNG, JPEG, DDS, BMP, WAV). Most entries are of none, and are told
+// so without asking each reader.
+bool MaySign(std::string_view bytes) {
+  if (bytes.empty()) return false;
+  switch (static_cast<uint8_t>(bytes[0])) {
+    case 0x89:
+    case 0xFF:
+    case 'D':
+    case 'B':
+    case 'R': return true;
+    default: return false;
+  }
+}
 
 // An image or sound whose header the bytes or the name point to; false
 // when neither does.
@@ -77,16 +120,20 @@ bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFa
   CImageFacts& image = facts.image;
   const char* format = nullptr;
   CHeaderFound found;
-  if ((found = ReadPngHeader(bytes, image)) || (found = ReadJpegHeader(bytes, image)) ||
-      (found = ReadDdsHeader(bytes, image)) ||
-      (found = ReadBmpHeader(bytes, extension == "bmp", image)) ||
-      (extension == "tga" && (found = ReadTgaHeader(bytes, image)))) {
+  if (!MaySign(bytes) && !(extension == kTga)) {
+    // Only the name can point to a format.
+  } else if ((found = ReadPngHeader(bytes, image)) || (found = ReadJpegHeader(bytes, image)) ||
+             (found = ReadDdsHeader(bytes, image)) ||
+             (found = ReadBmpHeader(bytes, extension == kBmp, image)) ||
+             (extension == kTga && (found = ReadTgaHeader(bytes, image)))) {
     facts.kind = EntryKind::Image;
     format = image.format;
   } else if ((found = ReadWavHeader(bytes, facts.sound))) {
     facts.kind = EntryKind::Sound;
     format = "wav";
-  } else {
+  }
+  if (!found) {
+    if (extension.size == 0) return false;
     for (const CNamedFormat& named : kNamedFormats) {
       if (!(extension == named.extension)) continue;
       facts.damagedFormat = named.format;
@@ -112,7 +159,7 @@ std::string Seconds(double seconds) {
 
 }  // namespace
 
-const char* KindWord(EntryKind kind) {
+std::string_view KindWord(EntryKind kind) {
   switch (kind) {
     case EntryKind::Rules: return "rules";
     case EntryKind::Text: return "text";
@@ -132,7 +179,7 @@ CEntryFacts DescribeEntry(std::string_view name, std::string_view bytes) {
   if (!IsRulesText(bytes)) return facts;
   // A block's first "End" can lie past the head; the last block's ends near
   // the end of the text.
-  const bool rules = extension == "ini" || HeadClosesABlock(bytes.substr(0, kHead)) ||
+  const bool rules = extension == kIni || HeadClosesABlock(bytes.substr(0, kHead)) ||
                      (bytes.size() > kHead && HeadClosesABlock(bytes.substr(bytes.size() - kHead)));
   facts.kind = rules ? EntryKind::Rules : EntryKind::Text;
   return facts;
@@ -150,6 +197,10 @@ void CountRules(std::string_view bytes, CEntryFacts& facts) {
 
 std::string_view DamagedWords(const CEntryFacts& facts) {
   if (!facts.damagedWhy.empty() || facts.damagedFormat == nullptr) return facts.damagedWhy;
+  // The format is one of the table's own words, found without comparing
+  // text: this runs for every such entry of an archive.
+  for (const CNamedFormat& named : kNamedFormats)
+    if (named.format == facts.damagedFormat) return named.missing;
   for (const CNamedFormat& named : kNamedFormats)
     if (std::string_view(named.format) == facts.damagedFormat) return named.missing;
   return {};

@@ -19,7 +19,7 @@
 enum class EntryKind : uint8_t { Rules, Text, Image, Sound, Binary };
 
 // "rules", "text", "image", "sound", "binary".
-const char* KindWord(EntryKind kind);
+std::string_view KindWord(EntryKind kind);
 
 struct CImageFacts {
   const char* format = "";  // "tga", "bmp", "png", "jpeg", "dds"
@@ -67,4 +67,3 @@ std::string_view DamagedWords(const CEntryFacts& facts);
 // mips=9", "wav pcm 22050Hz 1ch 16bit 1.52s", "rules 14 blocks 312 rows",
 // "binary 5120 bytes", "damaged dds: WHY".
 std::string DetailsText(const CEntryFacts& facts);
-

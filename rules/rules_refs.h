@@ -167,10 +167,12 @@ class CRulesIndex {
   std::vector<CRulesDuplicate> Duplicates() const;
   // A defined name by its number (CRulesUse::name).
   std::string_view NameOf(uint32_t number) const;
-  // The views of a definition, in its entry's bytes.
+  // A definition's name, a view of its entry's bytes.
   std::string_view NameOf(const CRulesDefinition& d) const {
     return m_sources[d.entry].bytes.substr(d.offset, d.size);
   }
+  // Its type word, kept once for every definition of that word: a view of
+  // the bytes of the first entry, in source order, that used it.
   std::string_view KeywordOf(const CRulesDefinition& d) const { return m_keywords[d.keyword]; }
 
   // The bytes the index holds, its own and not the entries' it views.

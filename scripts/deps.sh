@@ -15,7 +15,7 @@ tarn_install_packages() {
 }
 
 # What building and testing need.
-TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev
+TARN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev qt6-multimedia-dev
   libgl-dev libx11-dev libbenchmark-dev libinih-dev clang libclang-rt-14-dev unzip python3)
 # What the Windows cross-build and its tests under Wine need (scripts/test-windows):
 # the posix-threads mingw-w64 compiler, GoogleTest's sources, 64-bit Wine, the

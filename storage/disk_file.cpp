@@ -158,8 +158,45 @@ int32_t CDiskFile::LoadWhole(CDataBuffer& bytes, CStatus* error) {
   return 1;
 }
 
+CResult<CHandleHolder> CHandleHolder::OpenRead(const std::string& path) {
+  const platform::Result<platform::Handle> opened = platform::CreateFile(
+      path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
+  if (!opened) return CStatus::FromSystem(path, opened.GetError());
+  return Wrap(*opened);
+}
+
+CResult<uint64_t> CHandleHolder::Size() const {
+  const platform::Result<int64_t> size = platform::GetFileSize(Get());
+  if (!size) return CStatus::FromSystem({}, size.GetError());
+  return static_cast<uint64_t>(*size);
+}
+
+CResult<uint64_t> CHandleHolder::CopyTo(platform::Handle to, uint64_t size) const {
+  const platform::Result<int64_t> copied =
+      platform::CopyRange(Get(), 0, to, static_cast<int64_t>(size));
+  if (!copied) return CStatus::FromSystem({}, copied.GetError());
+  return static_cast<uint64_t>(*copied);
+}
+
 CStatus CHandleHolder::ReadAt(uint64_t offset, void* into, uint32_t count) const {
   if (count == 0) return {};
   const platform::Error error = platform::ReadAt(Get(), static_cast<int64_t>(offset), into, count);
   return error.Failed() ? CStatus::FromSystem({}, error) : CStatus();
+}
+
+CResult<CDataBuffer> ReadFileCopy(const std::string& path, uint64_t most,
+                                  std::string_view tooLarge) {
+  const CResult<CHandleHolder> file = CHandleHolder::OpenRead(path);
+  if (!file) return file.GetStatus();
+  const CResult<uint64_t> size = file->Size();
+  if (!size) return size.GetStatus().WithPath(path);
+  if (*size >= most) return CStatus::Failure(path, std::string(tooLarge));
+  CDataBuffer bytes = CDataBuffer::TryAllocate(static_cast<uint32_t>(*size));
+  if (*size > 0 && !bytes.HasData()) return CStatus::Of(CStatus::Kind::OutOfMemory, path);
+  if (*size > 0) {
+    uint8_t* into = bytes.GetWritable(static_cast<int32_t>(*size));
+    const CStatus read = file->ReadAt(0, into, static_cast<uint32_t>(*size));
+    if (!read.IsOk()) return read.WithPath(path);
+  }
+  return bytes;
 }

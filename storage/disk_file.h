@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "storage/data_buffer.h"
 #include "storage/platform.h"
@@ -26,6 +27,9 @@ class CHandleHolder {
   CHandleHolder() = default;
   // Takes ownership of a fresh handle; 0 and the invalid value give an empty holder.
   static CHandleHolder Wrap(platform::Handle handle);
+  // Opens the file at `path` to read, others free to read it too; why
+  // not, with the path, when it cannot.
+  static CResult<CHandleHolder> OpenRead(const std::string& path);
   CHandleHolder(const CHandleHolder& other) noexcept;
   CHandleHolder& operator=(const CHandleHolder& other) noexcept;
   ~CHandleHolder() { Release(); }
@@ -38,6 +42,12 @@ class CHandleHolder {
   // the system's words (no path) when it cannot. Nothing to read is no
   // failure.
   CStatus ReadAt(uint64_t offset, void* into, uint32_t count) const;
+  // The file's size now: the system's words (no path) when it cannot say.
+  CResult<uint64_t> Size() const;
+  // Copies the first `size` bytes of the file to the end of `to`, by the
+  // kernel where it can; how many it copied (fewer when the file ended
+  // first), or the system's words (no path).
+  CResult<uint64_t> CopyTo(platform::Handle to, uint64_t size) const;
 
  private:
   CSharedHandle* m_record = nullptr;
@@ -108,3 +118,10 @@ class CDiskFile {
   std::string m_openError;
   CStatus m_lastError;
 };
+
+// The whole file at `path` copied into memory of its own, not mapped: kept
+// bytes stay the same when the file changes or goes afterwards. Refused,
+// with the path, when it cannot be read whole, or with `tooLarge` for
+// words when it holds `most` bytes or more.
+CResult<CDataBuffer> ReadFileCopy(const std::string& path, uint64_t most,
+                                  std::string_view tooLarge);

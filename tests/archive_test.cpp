@@ -880,7 +880,7 @@ TEST_F(ArchiveEntriesTest, EntriesAreSlicesOfTheMappingInNameOrder) {
                                    .Add("Audio\\boom.wav", "RIFF....")
                                    .Build());
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   std::vector<std::string> names;
   for (const auto& [name, bytes] : entries) names.emplace_back(name);
   EXPECT_EQ(names, (std::vector<std::string>{"Art\\Textures\\hull.dds", "Audio\\boom.wav",
@@ -906,7 +906,7 @@ TEST_F(ArchiveEntriesTest, ALargeShuffledArchiveKeepsEveryNameAndItsBytes) {
   CBigBuilder builder;
   for (const std::string& name : names) builder.Add(name, name.substr(name.size() - 4));
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("large.big", builder.Build()), entries));
+  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("large.big", builder.Build()), entries).IsOk());
   std::sort(names.begin(), names.end());
   ASSERT_EQ(entries.size(), names.size());
   auto want = names.begin();
@@ -926,7 +926,7 @@ TEST_F(ArchiveEntriesTest, EntriesAloneKeepTheArchiveOpen) {
   CDataBuffer survivor;
   {
     CEntryMap entries;
-    ASSERT_TRUE(OpenArchiveEntries(path, entries));
+    ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
     EXPECT_GT(CountOpenDescriptors(), before);  // the reader is gone; the slices hold the view
     survivor = *entries.Get("b");
   }
@@ -965,7 +965,7 @@ TEST_F(ArchiveEntriesTest, RangesAreCutAtTheEndOfTheArchive) {
   const std::string path = m_dir.Write("ranges.big", bytes);
 
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   EXPECT_EQ(Bytes(*entries.Get("inside")), "0123456789");
   EXPECT_EQ(Bytes(*entries.Get("cut")), bytes.substr(total - 3));
   EXPECT_EQ(Bytes(*entries.Get("size_2^31")), bytes.substr(16));
@@ -987,7 +987,7 @@ TEST_F(ArchiveEntriesTest, RepeatedNameGivesTheLaterBytes) {
                                                       .Add("Data\\INI\\Armor.ini", "new!")
                                                       .Build());
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries.begin()->first, "Data\\INI\\Armor.ini");  // upper case first
   EXPECT_EQ(Bytes(*entries.Get("Data\\INI\\Armor.ini")), "new!");
@@ -996,29 +996,33 @@ TEST_F(ArchiveEntriesTest, RepeatedNameGivesTheLaterBytes) {
 
 TEST_F(ArchiveEntriesTest, SuccessReplacesTheMapAndFailureLeavesIt) {
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("stale.big", CBigBuilder().Add("stale", "x").Build()),
-                                 entries));
-  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("empty.big", CBigBuilder().Build()), entries));
+  ASSERT_TRUE(
+      OpenArchiveEntries(m_dir.Write("stale.big", CBigBuilder().Add("stale", "x").Build()), entries)
+          .IsOk());
+  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("empty.big", CBigBuilder().Build()), entries).IsOk());
   EXPECT_TRUE(entries.empty());
 
   ASSERT_TRUE(
-      OpenArchiveEntries(m_dir.Write("kept.big", CBigBuilder().Add("kept", "y").Build()), entries));
+      OpenArchiveEntries(m_dir.Write("kept.big", CBigBuilder().Add("kept", "y").Build()), entries)
+          .IsOk());
   CStatus error;
-  EXPECT_FALSE(OpenArchiveEntries(m_dir.Write("bad.big", CBigBuilder().Magic("BIGX").Build()),
-                                  entries, &error));
+  EXPECT_FALSE((error = OpenArchiveEntries(
+                    m_dir.Write("bad.big", CBigBuilder().Magic("BIGX").Build()), entries))
+                   .IsOk());
   EXPECT_EQ(error.GetKind(), CStatus::Kind::BadMagic);
   EXPECT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries.count("kept"), 1u);
 
-  EXPECT_FALSE(OpenArchiveEntries(m_dir.Path() + "/nowhere.big", entries, &error));
+  EXPECT_FALSE((error = OpenArchiveEntries(m_dir.Path() + "/nowhere.big", entries)).IsOk());
   EXPECT_EQ(error.GetKind(), CStatus::Kind::CannotOpen);
   EXPECT_EQ(error.GetWords(), MissingFileReason());
-  EXPECT_FALSE(OpenArchiveEntries(m_dir.Path(), entries, &error));  // a folder
+  EXPECT_FALSE((error = OpenArchiveEntries(m_dir.Path(), entries)).IsOk());  // a folder
   EXPECT_EQ(error.GetKind(), CStatus::Kind::CannotOpen);
   EXPECT_EQ(entries.count("kept"), 1u);
 
-  ASSERT_TRUE(OpenArchiveEntries(m_dir.Write("one.big", CBigBuilder().Add("new", "").Build()),
-                                 entries, &error));
+  ASSERT_TRUE((error = OpenArchiveEntries(
+                   m_dir.Write("one.big", CBigBuilder().Add("new", "").Build()), entries))
+                  .IsOk());
   EXPECT_EQ(error.GetKind(), CStatus::Kind::Ok);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries.Get("new")->GetSize(), 0u);
@@ -1030,7 +1034,7 @@ TEST_F(ArchiveEntriesTest, OpeningNeverWritesTheArchive) {
   const std::string path = m_dir.Write("ro.big", bytes);
   {
     CEntryMap entries;
-    ASSERT_TRUE(OpenArchiveEntries(path, entries));
+    ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
     CDataBuffer a = *entries.Get("a");
     a.GetWritable(1)[0] = '9';  // a private copy, never the mapping
     EXPECT_EQ(Bytes(*entries.Get("a")), "1");

@@ -39,7 +39,7 @@ class ChangeSetTest : public ::testing::Test {
                                    .Add("b\\big.bin", m_big)
                                    .Add("c.ini", "C = 3\n")
                                    .Build());
-    ASSERT_TRUE(OpenArchiveEntries(P("a.big"), m_entries));
+    ASSERT_TRUE(OpenArchiveEntries(P("a.big"), m_entries).IsOk());
   }
   std::string P(const std::string& name) const { return m_dir.Path() + "/" + name; }
   std::string Cat(const std::string& archive, const std::string& entry) const {
@@ -211,7 +211,7 @@ TEST_F(ChangeSetTest, NameConflictRefusesAnotherSpellingOfAnEntry) {
       P("names.big"),
       CBigBuilder().Add("a\\b", "1").Add("Data\\INI\\Armor.ini", "2").Add("gone/x", "3").Build());
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(P("names.big"), entries));
+  ASSERT_TRUE(OpenArchiveEntries(P("names.big"), entries).IsOk());
   CChangeSet changes;
   changes.Put("new/Added.ini", Bytes("4"));
   changes.Remove("gone/x");

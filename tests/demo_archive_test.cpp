@@ -27,7 +27,7 @@ class DemoArchiveTest : public ::testing::Test {
 
 TEST_F(DemoArchiveTest, OpensWithEveryEntryInside) {
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(m_path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(m_path, entries).IsOk());
   EXPECT_GE(entries.size(), 300u);
   const CTarnResult check = RunTarnCaptured({"check", m_path});
   EXPECT_EQ(check.status, 0);
@@ -39,7 +39,7 @@ TEST_F(DemoArchiveTest, OpensWithEveryEntryInside) {
 
 TEST_F(DemoArchiveTest, RulesTextsParseIntoClosedBlocks) {
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(m_path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(m_path, entries).IsOk());
   int texts = 0;
   bool sawCrlf = false;
   for (const auto& [name, bytes] : entries) {

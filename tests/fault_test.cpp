@@ -239,7 +239,7 @@ TEST(OpenArchiveFaults, CutShortByAnotherProcessWhileEntriesAreReadReadsZeros) {
   const size_t fullSize = ReadWholeFile(path).size();
 
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   ASSERT_EQ(entries.size(), contents.size());
   const std::vector<size_t> starts = EntryStarts(entries);
   const std::optional<CMappedRange> mapped = FindMapping(path);
@@ -330,7 +330,7 @@ TEST(OpenArchiveFaults, CutToNothingBeforeAnyEntryIsReadReadsAllZeros) {
   std::vector<std::string> contents;
   const std::string path = dir.Write("emptied.big", PatternedArchive(3, 9000, &contents));
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   ASSERT_EQ(::truncate(path.c_str(), 0), 0);
   for (const auto& [name, bytes] : entries) {
     ASSERT_EQ(bytes.GetSize(), 9000u);
@@ -347,7 +347,7 @@ TEST(OpenArchiveFaults, WritingOutAnEntryCutShortWritesZeros) {
   std::vector<std::string> contents;
   const std::string path = dir.Write("cat.big", PatternedArchive(1, 300000, &contents));
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   const CDataBuffer& entry = entries.begin()->second;
   const size_t start = EntryStarts(entries)[0];
   const size_t kept = 5000;
@@ -387,7 +387,7 @@ TEST(OpenArchiveFaults, FaultsOutsideOurViewsAreNotSwallowed) {
   const CChildResult mapped = RunInChild([&]() -> std::string {
     QuietStandardError();
     CEntryMap entries;
-    if (!OpenArchiveEntries(archive, entries)) return "archive did not open";
+    if (!OpenArchiveEntries(archive, entries).IsOk()) return "archive did not open";
     const int fd = ::open(foreign.c_str(), O_RDWR);
     void* view = ::mmap(nullptr, 3 * 4096, PROT_READ, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED || ::ftruncate(fd, 100) != 0) return "setup failed";
@@ -403,7 +403,7 @@ TEST(OpenArchiveFaults, FaultsOutsideOurViewsAreNotSwallowed) {
   const CChildResult sent = RunInChild([&]() -> std::string {
     QuietStandardError();
     CEntryMap entries;
-    if (!OpenArchiveEntries(archive, entries)) return "archive did not open";
+    if (!OpenArchiveEntries(archive, entries).IsOk()) return "archive did not open";
     ::raise(SIGBUS);
     return "a SIGBUS sent to the process was swallowed";
   });
@@ -433,13 +433,13 @@ TEST(OpenArchiveFaults, GuardStaysInFrontOfAHandlerInstalledLater) {
 
   const CChildResult r = RunInChild([&]() -> std::string {
     CEntryMap early, late;
-    if (!OpenArchiveEntries(first, early)) return "first archive did not open";
+    if (!OpenArchiveEntries(first, early).IsOk()) return "first archive did not open";
     struct sigaction theirs {};
     theirs.sa_sigaction = RecordForeignFault;
     theirs.sa_flags = SA_SIGINFO;
     sigemptyset(&theirs.sa_mask);
     ::sigaction(SIGBUS, &theirs, nullptr);
-    if (!OpenArchiveEntries(second, late)) return "second archive did not open";
+    if (!OpenArchiveEntries(second, late).IsOk()) return "second archive did not open";
     if (::truncate(second.c_str(), 16) != 0) return "truncate failed";
     for (const auto& [name, bytes] : late)
       for (size_t i = 0; i < bytes.GetSize(); ++i)
@@ -480,14 +480,14 @@ TEST(OpenArchiveFaults, AHandlerThatChainsToTheGuardIsEnteredOnce) {
   const CChildResult r = RunInChild([&]() -> std::string {
     QuietStandardError();
     CEntryMap early, late;
-    if (!OpenArchiveEntries(first, early)) return "first archive did not open";
+    if (!OpenArchiveEntries(first, early).IsOk()) return "first archive did not open";
     struct sigaction forwarder {};
     forwarder.sa_sigaction = ForwardToFoundHandler;
     forwarder.sa_flags = SA_SIGINFO | SA_NODEFER;
     sigemptyset(&forwarder.sa_mask);
     ::sigaction(SIGBUS, &forwarder, &g_foundByForwarder);
     // The guard goes back in front of the forwarder here.
-    if (!OpenArchiveEntries(second, late)) return "second archive did not open";
+    if (!OpenArchiveEntries(second, late).IsOk()) return "second archive did not open";
     const int fd = ::open(foreign.c_str(), O_RDWR);
     void* view = ::mmap(nullptr, 3 * 4096, PROT_READ, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED || ::ftruncate(fd, 0) != 0) return "setup failed";
@@ -508,7 +508,7 @@ TEST(OpenArchiveFaults, DeletedRenamedOrReplacedArchiveKeepsItsEntries) {
     SCOPED_TRACE(how);
     const std::string path = dir.Write(std::string(how) + ".big", image);
     CEntryMap entries;
-    ASSERT_TRUE(OpenArchiveEntries(path, entries));
+    ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
     if (std::string(how) == "deleted") {
       ASSERT_EQ(::unlink(path.c_str()), 0);
     } else if (std::string(how) == "renamed") {
@@ -523,7 +523,7 @@ TEST(OpenArchiveFaults, DeletedRenamedOrReplacedArchiveKeepsItsEntries) {
     // The document opened earlier is unchanged; a new open sees the new file.
     if (std::string(how) == "replaced") {
       CEntryMap reopened;
-      ASSERT_TRUE(OpenArchiveEntries(path, reopened));
+      ASSERT_TRUE(OpenArchiveEntries(path, reopened).IsOk());
       ASSERT_EQ(reopened.size(), 1u);
       EXPECT_EQ(Bytes(reopened.begin()->second), "zz");
     }
@@ -612,7 +612,7 @@ TEST(OpenArchiveFaults, EveryCommandReportsAnArchiveCutShortWhileItReads) {
     const std::string other = dir.Write("other.big", image);
     WriteWholeFile(path, image);
     CEntryMap entries;
-    ASSERT_TRUE(OpenArchiveEntries(path, entries));
+    ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
     g_cutPath = path;
     g_cutSize = static_cast<off_t>(entries.OffsetAt(1) + 5000);
     entries.clear();
@@ -689,7 +689,7 @@ TEST(OpenArchiveFaults, CatWritesNoZerosWhenTheArchiveIsCutWhileItCopies) {
   std::vector<std::string> contents;
   const std::string path = dir.Write("cat.big", PatternedArchive(1, 3u << 20, &contents));
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   const size_t start = entries.OffsetAt(0);
   entries.clear();
   CCuttingSink sink{path, static_cast<off_t>(start + (1u << 20) + 12345), {}};
@@ -823,7 +823,7 @@ TEST(UnmappedArchive, EntriesAreTheBytesThatWereRead) {
   const std::vector<CTarnResult> mapped = run("m");
   CDiskFileTestHelper::SetMappingDisabled(true);
   CEntryMap entries;
-  const bool opened = OpenArchiveEntries(path, entries);
+  const bool opened = OpenArchiveEntries(path, entries).IsOk();
   const std::vector<CTarnResult> unmapped = run("u");
   CDiskFileTestHelper::SetMappingDisabled(false);
   ASSERT_TRUE(opened);
@@ -886,7 +886,7 @@ TEST(OpenCloseCycles, AFailedAllocationLeavesNoMappingAndNoDescriptor) {
       g_allocationsBeforeFailure = failing;
       try {
         CEntryMap entries;
-        OpenArchiveEntries(path, entries);
+        OpenArchiveEntries(path, entries).IsOk();
       } catch (const std::bad_alloc&) {
         threw = true;
       }
@@ -933,7 +933,7 @@ std::string CheckRefused(const std::string& path, const std::string& reason) {
   std::string problems;
   CEntryMap entries;
   CStatus error;
-  if (OpenArchiveEntries(path, entries, &error)) problems += "the open succeeded; ";
+  if ((error = OpenArchiveEntries(path, entries)).IsOk()) problems += "the open succeeded; ";
   else if (error.GetKind() != CStatus::Kind::CannotOpen || error.GetWords() != reason)
     problems += "open refused with '" + std::string(CStatus::WordsFor(error.GetKind())) + "', '" +
                 error.GetWords() + "'; ";
@@ -1037,7 +1037,7 @@ TEST_F(RefusedPathTest, FileWithoutReadPermissionIsRefused) {
     // The same folder's readable archive opens: the refusal below is about
     // the file's own bits, not the way to it.
     CEntryMap entries;
-    if (!OpenArchiveEntries(open, entries)) return "the readable archive did not open";
+    if (!OpenArchiveEntries(open, entries).IsOk()) return "the readable archive did not open";
     if (RunTarnProgram({"check", open}).status != 0)
       return "tarn check on the readable archive failed";
     return CheckRefused(locked, "Permission denied");
@@ -1066,7 +1066,7 @@ TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
     CDataBuffer kept;
     {
       CEntryMap entries;
-      ASSERT_TRUE(OpenArchiveEntries(path, entries));
+      ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
       ASSERT_TRUE(FindMapping(path));
       ASSERT_GE(CountDescriptorsOn(path), 1);
       auto chosen = entries.begin();
@@ -1074,7 +1074,7 @@ TEST(OpenCloseCycles, TwoHundredCyclesLeaveNoMappingAndNoDescriptor) {
       parser.SetSource(chosen->second);  // the list view's share
       parser.Parse();
       kept = chosen->second.Slice(100, 50);  // a slice of a slice
-      ASSERT_FALSE(OpenArchiveEntries(refused, entries));
+      ASSERT_FALSE(OpenArchiveEntries(refused, entries).IsOk());
     }
     // The document is gone; the parser and `kept` still hold the archive.
     ASSERT_TRUE(FindMapping(path));

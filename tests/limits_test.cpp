@@ -72,7 +72,8 @@ TEST(ArchiveLimits, ArchiveOfTwoGiBMinusOneByteOpens) {
 
   CEntryMap entries;
   CStatus error;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries, &error)) << CStatus::WordsFor(error.GetKind());
+  ASSERT_TRUE((error = OpenArchiveEntries(path, entries)).IsOk())
+      << CStatus::WordsFor(error.GetKind());
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(Bytes(*entries.Get("first.ini")), rules);
   EXPECT_EQ(Bytes(*entries.Get("last.bin")), "Z");
@@ -126,7 +127,7 @@ TEST(ArchiveLimits, ArchivesOfTwoGiBOrMoreAreRefusedAsTooLarge) {
 
     CEntryMap entries;
     CStatus error;
-    EXPECT_FALSE(OpenArchiveEntries(path, entries, &error));
+    EXPECT_FALSE((error = OpenArchiveEntries(path, entries)).IsOk());
     EXPECT_EQ(error.GetKind(), CStatus::Kind::TooLarge);
     const CTarnResult list = RunTarnCaptured({"list", path});
     EXPECT_EQ(list.status, 1);
@@ -168,7 +169,7 @@ TEST(ArchiveLimits, NameOfAHundredThousandBytes) {
   const std::string path = dir.Write(
       "long-name.big", CBigBuilder().Add("short.ini", "x").Add(name, "Object Long\nEnd\n").Build());
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries.begin()->first, name);  // 'a' sorts before 's'
   EXPECT_EQ(Bytes(entries.begin()->second), "Object Long\nEnd\n");
@@ -183,7 +184,7 @@ TEST(ArchiveLimits, NameOfAHundredThousandBytes) {
   const std::string cut =
       dir.Write("cut-name.big", CBigBuilder().Add(name, "x").UnterminatedLastName().Build());
   CStatus error;
-  EXPECT_FALSE(OpenArchiveEntries(cut, entries, &error));
+  EXPECT_FALSE((error = OpenArchiveEntries(cut, entries)).IsOk());
   EXPECT_EQ(error.GetKind(), CStatus::Kind::RecordsOverrun);
 
   // A path of that length is refused by the system, with its words.
@@ -237,7 +238,7 @@ TEST(ArchiveLimits, AMillionEntries) {
   const uint32_t dataStart = kMillionDataStart;
 
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   ASSERT_EQ(entries.size(), kMillion);
   uint32_t unit = 0;
   size_t wrong = 0;
@@ -347,7 +348,7 @@ TEST(RulesLimits, FiftyMegabyteEntryOfRandomBytesParsesToRows) {
   noise.shrink_to_fit();
 
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   const CDataBuffer entry = *entries.Get("noise.bin");
   ASSERT_EQ(entry.GetSize(), 50u << 20);
   CRulesParser parser;

@@ -32,7 +32,7 @@ namespace {
 std::string Oracle(const std::string& path, const std::string& pattern, bool ignoreCase,
                    const std::string& prefix = "") {
   CEntryMap entries;
-  EXPECT_TRUE(OpenArchiveEntries(path, entries));
+  EXPECT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   std::string out;
   for (size_t i = 0; i < entries.size(); ++i) {
     const std::string_view bytes = entries.BytesAt(i);

@@ -46,7 +46,7 @@ TEST_F(WindowsTest, WritersAreKeptOutUntilTheLastBufferGoes) {
   CDataBuffer survivor;
   {
     CEntryMap entries;
-    ASSERT_TRUE(OpenArchiveEntries(path, entries));
+    ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
     survivor = *entries.Get("b");
     EXPECT_EQ(TryOpen(path, GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   }
@@ -73,7 +73,7 @@ TEST_F(WindowsTest, AnArchiveHeldOpenIsReplacedAndTheHolderReadsTheOldBytes) {
   const std::string old = CBigBuilder().Add("a", "alpha").Add("b", "beta").Build();
   const std::string path = m_dir.Write("held.big", old);
   CEntryMap entries;
-  ASSERT_TRUE(OpenArchiveEntries(path, entries));
+  ASSERT_TRUE(OpenArchiveEntries(path, entries).IsOk());
   CDataBuffer held = *entries.Get("b");
   CDiskFile unmapped;
   ASSERT_EQ(unmapped.OpenRead(path), 0);

@@ -25,8 +25,6 @@
 
 namespace {
 
-std::function<QString()> g_chooseFolder;
-
 QString Words(const std::vector<CEntryProblem>& problems) {
   QStringList all;
   for (const CEntryProblem& problem : problems)
@@ -244,14 +242,10 @@ void CCompareWindow::ExtractChange(int row) {
                 .arg(BytesToText(change.name), QString::fromLocal8Bit(status.GetWords())));
 }
 
-void CCompareWindow::SetFolderDialogForTests(std::function<QString()> chooseFolder) {
-  g_chooseFolder = std::move(chooseFolder);
-}
-
 void CCompareWindow::ExtractAll() {
+  CWinApp* app = AfxGetApp();
   const QString folder =
-      g_chooseFolder ? g_chooseFolder()
-                     : QFileDialog::getExistingDirectory(this, QStringLiteral("Extract All"));
+      app != nullptr ? app->PromptFolderName(QStringLiteral("Extract All")) : QString();
   if (folder.isEmpty()) return;
   std::vector<CExtractEntry> entries;
   std::vector<CEntryProblem> unread;

@@ -63,8 +63,6 @@ class CCompareWindow : public QMainWindow, public CArchiveWindow {
   // Opens the comparison the other way round in place of this one: what
   // one side adds, the other removes. The new window, or null.
   CCompareWindow* SwapSides();
-  // Tests answer the folder dialog through this; an empty answer cancels.
-  static void SetFolderDialogForTests(std::function<QString()> chooseFolder);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -46,8 +46,8 @@ CStatus CopyArchive(const CArchiveStamp& source, const QString& destination,
 
   CHandleHolder file = held;
   if (!file) {
-    file = CHandleHolder::Wrap(*platform::CreateFile(
-        sourceName, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+    const CResult<CHandleHolder> opened = CHandleHolder::OpenRead(sourceName);
+    if (opened) file = *opened;
   }
   // Held since the open, the file may have lost its name: only what a
   // rewrite moves is compared then.
@@ -55,9 +55,9 @@ CStatus CopyArchive(const CArchiveStamp& source, const QString& destination,
     return CStatus::Of(CStatus::Kind::SourceChanged, sourceName);
 
   const auto fill = [&](platform::Handle to) -> CStatus {
-    const int64_t size = static_cast<int64_t>(source.file.size);
-    const platform::Result<int64_t> copied = platform::CopyRange(file.Get(), 0, to, size);
-    if (!copied) return CStatus::FromSystem(targetName, copied.GetError());
+    const uint64_t size = source.file.size;
+    const CResult<uint64_t> copied = file.CopyTo(to, size);
+    if (!copied) return copied.GetStatus().WithPath(targetName);
     // Cut short or rewritten while it was copied: the copy may mix two
     // files, and is not put in place.
     if (*copied != size || !SameBytes(source.file, StampOfFile(file.Get()), !held))

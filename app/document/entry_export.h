@@ -17,7 +17,7 @@ class CEntryExport {
   virtual ~CEntryExport() = default;
 
   // Asks where and writes the entry `name` there (Extract...).
-  virtual void ExtractEntry(const std::string& name, QWidget* parent) = 0;
+  virtual void ExtractEntry(const std::string& name) = 0;
   // Asks for a folder and writes `names` (all of the archive as shown when
   // null) into it, with progress.
   virtual void ExtractEntries(const std::vector<std::string>* names, QWidget* parent) = 0;

@@ -4,6 +4,9 @@
 
 #include <QString>
 
+#include <new>
+#include <utility>
+
 #include "storage/status.h"
 
 // "PATH: WORDS", with `shown` for the path when given, else the status's own;
@@ -12,3 +15,17 @@ QString StatusText(const CStatus& status, const QString& shown = QString());
 // Puts `text` in the status bar's message pane, where a screen reader
 // hears it too.
 void ShowStatusText(const QString& text);
+
+// Runs `work`; false when memory ran out on the way. The one place the
+// editor meets std::bad_alloc: an entry, an image or a search too large for
+// memory costs that work only, not the program and the user's other
+// windows. Whatever `work` had begun must stand on its own when it stops.
+template <typename Work>
+bool WithinMemory(Work&& work) {
+  try {
+    std::forward<Work>(work)();
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}

@@ -59,26 +59,10 @@ class CChangeCommand : public QUndoCommand {
 // held per pending file. Nothing (with `reason`, about the file) when it
 // cannot be read whole.
 std::optional<CDataBuffer> ReadFileBytes(const std::filesystem::path& path, std::string& reason) {
-  const std::string name = path.string();
-  const platform::Result<platform::Handle> opened = platform::CreateFile(
-      name, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead);
-  const CHandleOwner file(*opened);
-  const auto fail = [&](const std::string& why) -> std::optional<CDataBuffer> {
-    reason = name + ": " + why;
-    return std::nullopt;
-  };
-  if (!opened) return fail(opened.GetError().Text());
-  const platform::Result<int64_t> size = platform::GetFileSize(file.Get());
-  if (!size) return fail(size.GetError().Text());
-  if (*size >= int64_t{kMostArchiveBytes}) return fail("2 GiB or more");
-  CDataBuffer bytes(nullptr, static_cast<uint32_t>(*size));
-  if (*size > 0) {
-    uint8_t* into = bytes.GetWritable(static_cast<int32_t>(*size));
-    const platform::Error error =
-        platform::ReadAt(file.Get(), 0, into, static_cast<uint32_t>(*size));
-    if (error.Failed()) return fail(error.Text());
-  }
-  return bytes;
+  CResult<CDataBuffer> bytes = ReadFileCopy(path.string(), kMostArchiveBytes, "2 GiB or more");
+  if (bytes) return std::move(*bytes);
+  reason = bytes.GetStatus().GetPath() + ": " + bytes.GetStatus().GetWords();
+  return std::nullopt;
 }
 
 struct CFound {
@@ -171,9 +155,9 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
   const std::optional<std::string> name = TextToBytes(to);
   if (!bytes) return false;
   if (name && *name == from) return true;
-  const std::string conflict = name
-                                   ? NameConflict(m_document.Entries(), m_document.Changes(), *name).GetWords()
-                                   : "a character has no byte in names";
+  const std::string conflict =
+      name ? NameConflict(m_document.Entries(), m_document.Changes(), *name).GetWords()
+           : "a character has no byte in names";
   if (!conflict.empty()) {
     ShowStatusText(QStringLiteral("Cannot rename %1 to %2: %3")
                        .arg(BytesToText(from), to, QString::fromStdString(conflict)));
@@ -294,7 +278,8 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
   for (const CFound& f : found) {
     const bool taken = CurrentBytes(m_document.Entries(), trial, f.name).has_value();
     if (taken && !replace) continue;
-    const std::string conflict = NameConflict(m_document.Entries(), trial, f.name, taken).GetWords();
+    const std::string conflict =
+        NameConflict(m_document.Entries(), trial, f.name, taken).GetWords();
     std::string reason;
     const std::optional<CDataBuffer> bytes =
         conflict.empty() ? ReadFileBytes(f.path, reason) : std::nullopt;
@@ -350,7 +335,12 @@ bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {
   const std::optional<CDataBuffer> now =
       CurrentBytes(m_document.Entries(), m_document.Changes(), name);
   if (!now) return false;
-  const std::string_view bytes(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
+  if (now->GetSize() > 0 && !now->HasData()) {
+    // An archive that could not be mapped, and this entry could not be read.
+    ShowStatusText(QStringLiteral("Cannot read %1 from the archive").arg(BytesToText(name)));
+    return false;
+  }
+  const std::string_view bytes = now->View();
   if (!IsRulesText(bytes)) {
     ShowStatusText(QStringLiteral("%1 is not text: it holds a zero byte").arg(BytesToText(name)));
     return false;
@@ -381,7 +371,9 @@ QString CEntryEditor::ApplyText(const std::string& entry, std::string_view read,
                "window read it)")
         .arg(name);
   }
-  const std::string_view now(reinterpret_cast<const char*>(current->GetData()), current->GetSize());
+  if (current->GetSize() > 0 && !current->HasData())
+    return QStringLiteral("Not applied: %1 can no longer be read from the archive").arg(name);
+  const std::string_view now = current->View();
   // Taking the window's text as it is would undo whatever changed the
   // entry since (an edit in the list, Undo, Redo, another text window).
   if (now != read) {
@@ -405,8 +397,8 @@ bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
                              const QString& value) {
   const std::optional<CDataBuffer> now =
       CurrentBytes(m_document.Entries(), m_document.Changes(), entry);
-  if (!now || offset + size > now->GetSize()) return false;
-  const std::string_view text(reinterpret_cast<const char*>(now->GetData()), now->GetSize());
+  const std::string_view text = now ? now->View() : std::string_view();
+  if (offset + size > text.size()) return false;
   QString reason;
   const std::optional<std::string> changed = ReplaceValue(text, offset, size, value, reason);
   if (!changed) {

@@ -1,30 +1,23 @@
 #include "app/extract/entry_extractor.h"
 
 #include <QCoreApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
-#include <QLabel>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
 #include "app/document/entry_text.h"
 #include "app/document/status_text.h"
 #include "app/document/tarn_editor_doc.h"
+#include "app/framework/win_app.h"
 #include "archive/entry_path.h"
 #include "storage/replacing_file.h"
 
 namespace {
-
-CEntryExtractor::CDialogs g_dialogs;
 
 // The archive's own file, which no extraction may replace.
 std::optional<platform::FileIdentity> ArchiveIdentity(const CTarnEditorDoc& document) {
@@ -32,26 +25,16 @@ std::optional<platform::FileIdentity> ArchiveIdentity(const CTarnEditorDoc& docu
   return IdentityOfFile(NativePath(document.GetPathName()));
 }
 
-void ShowProblems(QWidget* parent, const std::vector<CEntryProblem>& problems, size_t written) {
+void ShowProblems(const std::vector<CEntryProblem>& problems, size_t written) {
   QString text;
   for (const CEntryProblem& problem : problems)
     text += BytesToText(problem.name) + QStringLiteral(": ") +
             QString::fromLocal8Bit(problem.reason) + QLatin1Char('\n');
-  if (g_dialogs.showProblems) return g_dialogs.showProblems(text);
-  QDialog dialog(parent);
-  dialog.setWindowTitle(QStringLiteral("Extract All"));
-  auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(
-      new QLabel(QStringLiteral("%1 entries were extracted; these were not:").arg(written)));
-  auto* list = new QPlainTextEdit(text);
-  list->setReadOnly(true);
-  list->setLineWrapMode(QPlainTextEdit::NoWrap);
-  layout->addWidget(list);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  layout->addWidget(buttons);
-  dialog.resize(560, 320);
-  dialog.exec();
+  if (CWinApp* app = AfxGetApp()) {
+    app->ShowReport(QStringLiteral("Extract All"),
+                    QStringLiteral("%1 entries were extracted; these were not:").arg(written),
+                    text);
+  }
 }
 
 }  // namespace
@@ -85,13 +68,11 @@ std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder,
   return data;
 }
 
-void CEntryExtractor::SetDialogsForTests(CDialogs dialogs) { g_dialogs = std::move(dialogs); }
-
 CEntryExtractor::CEntryExtractor(CTarnEditorDoc& document) : m_document(document) {}
 
 CEntryExtractor::~CEntryExtractor() = default;
 
-void CEntryExtractor::ExtractEntry(const std::string& name, QWidget* parent) {
+void CEntryExtractor::ExtractEntry(const std::string& name) {
   // What the window shows: the pending bytes of a changed or added entry.
   const std::shared_ptr<const CShownSnapshot> shown = m_document.Shown().Snapshot();
   const std::vector<std::string> only{name};
@@ -102,9 +83,7 @@ void CEntryExtractor::ExtractEntry(const std::string& name, QWidget* parent) {
   }
   const std::vector<std::string_view> parts = SplitEntryName(name);
   const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
-  const QString chosen = g_dialogs.saveFile ? g_dialogs.saveFile(suggested)
-                                            : QFileDialog::getSaveFileName(
-                                                  parent, QStringLiteral("Extract"), suggested);
+  const QString chosen = AfxGetApp()->DoPromptFileName(false, suggested, QStringLiteral("Extract"));
   if (chosen.isEmpty()) return;
   CStatus status;
   // An archive that could not be mapped is read here, this entry only.
@@ -185,8 +164,7 @@ std::unique_ptr<QMimeData> CEntryExtractor::DragOut(std::vector<std::string> nam
 
 void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const QString& title,
                                       QWidget* parent) {
-  const QString folder = g_dialogs.chooseFolder ? g_dialogs.chooseFolder()
-                                                : QFileDialog::getExistingDirectory(parent, title);
+  const QString folder = AfxGetApp()->PromptFolderName(title);
   if (folder.isEmpty()) return;
 
   // Modal, so the document and its entries stay while the dialog lets
@@ -239,7 +217,7 @@ void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const 
   if (report.left > 0)
     summary += QStringLiteral(" (stopped; %1 more not extracted)").arg(report.left);
   ShowStatusText(report.cancelled ? summary + QStringLiteral(" (cancelled)") : summary);
-  if (!report.problems.empty()) ShowProblems(parent, report.problems, report.written);
+  if (!report.problems.empty()) ShowProblems(report.problems, report.written);
 }
 
 QString CEntryExtractor::ArchiveChangedText() const {

@@ -12,7 +12,6 @@
 
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -40,7 +39,7 @@ class CEntryExtractor : public CDocumentFeature, public CEntryExport {
   explicit CEntryExtractor(CTarnEditorDoc& document);
   ~CEntryExtractor() override;
 
-  void ExtractEntry(const std::string& name, QWidget* parent) override;
+  void ExtractEntry(const std::string& name) override;
   void ExtractEntries(const std::vector<std::string>* names, QWidget* parent) override;
   std::unique_ptr<QMimeData> DragOut(std::vector<std::string> names) override;
 
@@ -50,15 +49,6 @@ class CEntryExtractor : public CDocumentFeature, public CEntryExport {
   std::vector<CExtractEntry> ExtractableEntries(const CShownSnapshot& shown,
                                                 const std::vector<std::string>* only,
                                                 QString& refusal) const;
-
-  // Tests answer the dialogs through these instead of showing them; an
-  // empty answer is a cancel.
-  struct CDialogs {
-    std::function<QString(const QString& suggested)> saveFile;
-    std::function<QString()> chooseFolder;
-    std::function<void(const QString& text)> showProblems;
-  };
-  static void SetDialogsForTests(CDialogs dialogs);
 
  private:
   // Asks for a folder and extracts `entries` into it, with progress.

@@ -4,6 +4,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 #include <QSettings>
 
 #include <algorithm>
@@ -278,6 +283,28 @@ QString CWinApp::DoPromptFileName(bool open, const QString& suggested, const QSt
     return QFileDialog::getOpenFileName(m_pMainWnd.get(), caption, suggested, OpenFileFilter());
   }
   return QFileDialog::getSaveFileName(m_pMainWnd.get(), caption, suggested);
+}
+
+QString CWinApp::PromptFolderName(const QString& title) {
+  if (m_folderDialogHook) return m_folderDialogHook(title);
+  return QFileDialog::getExistingDirectory(m_pMainWnd.get(), title);
+}
+
+void CWinApp::ShowReport(const QString& title, const QString& heading, const QString& text) {
+  if (m_reportHook) return m_reportHook(title, text);
+  QDialog dialog(m_pMainWnd.get());
+  dialog.setWindowTitle(title);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(heading));
+  auto* list = new QPlainTextEdit(text);
+  list->setReadOnly(true);
+  list->setLineWrapMode(QPlainTextEdit::NoWrap);
+  layout->addWidget(list);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  layout->addWidget(buttons);
+  dialog.resize(560, 320);
+  dialog.exec();
 }
 
 QString CWinApp::PromptDocumentSaveName(const QString& title, const QString& suggested) {

@@ -130,10 +130,19 @@ class CWinApp : public CCmdTarget {
   QString PromptDocumentSaveName(const QString& title, const QString& suggested);
   // The Open dialog's filters: each template's filter name, then all files.
   QString OpenFileFilter() const;
-  // Tests answer the file dialogs through this instead of a dialog.
+  // Asks for an existing folder; empty when the user cancels.
+  QString PromptFolderName(const QString& title);
+  // Shows `text`, a list to read (what could not be done), under
+  // `heading`, in a dialog the user closes.
+  void ShowReport(const QString& title, const QString& heading, const QString& text);
+  // Tests answer the dialogs through these instead of showing them.
   using FileDialogHook =
       std::function<QString(bool open, const QString& suggested, const QString& title)>;
   void SetFileDialogHook(FileDialogHook hook) { m_fileDialogHook = std::move(hook); }
+  using FolderDialogHook = std::function<QString(const QString& title)>;
+  void SetFolderDialogHook(FolderDialogHook hook) { m_folderDialogHook = std::move(hook); }
+  using ReportHook = std::function<void(const QString& title, const QString& text)>;
+  void SetReportHook(ReportHook hook) { m_reportHook = std::move(hook); }
 
   CMDIFrameWnd* GetMainWnd() const { return m_pMainWnd.get(); }
   // Shows `text` in the main frame's message pane (the idle message when
@@ -153,6 +162,8 @@ class CWinApp : public CCmdTarget {
   std::vector<std::unique_ptr<CMultiDocTemplate>> m_templates;
   std::unique_ptr<CMDIFrameWnd> m_pMainWnd;
   FileDialogHook m_fileDialogHook;
+  FolderDialogHook m_folderDialogHook;
+  ReportHook m_reportHook;
 };
 
 CWinApp* AfxGetApp();

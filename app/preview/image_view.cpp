@@ -33,6 +33,7 @@ CImageView::CImageView() {
 
 void CImageView::SetImage(const QImage& image) {
   m_image = image;
+  m_reduced = QImage();
   FitToPane();
 }
 
@@ -90,9 +91,26 @@ void CImageView::paintEvent(QPaintEvent* event) {
                                                       : -verticalScrollBar()->value();
   const QRect target(QPoint(x, y), shown);
   painter.drawTiledPixmap(target, Checkerboard());
-  // Enlarged pixels stay sharp squares; reduced ones are smoothed.
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, GetScale() < 1);
-  painter.drawImage(target, m_image);
+  // Enlarged pixels stay sharp squares, drawn as they are needed; reduced
+  // ones are smoothed, once for each size when the result is not much
+  // larger than the pane.
+  const QSize pane = viewport()->size();
+  const bool keep = GetScale() < 1 && qint64{shown.width()} * shown.height() <=
+                                          4 * qint64{pane.width()} * pane.height();
+  if (!keep) {
+    m_reduced = QImage();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, GetScale() < 1);
+    painter.drawImage(target, m_image);
+    return;
+  }
+  if (m_reduced.size() != shown) {
+    m_reduced = QImage(shown, QImage::Format_ARGB32_Premultiplied);
+    m_reduced.fill(Qt::transparent);
+    QPainter reducer(&m_reduced);
+    reducer.setRenderHint(QPainter::SmoothPixmapTransform);
+    reducer.drawImage(QRect(QPoint(), shown), m_image);
+  }
+  painter.drawImage(target.topLeft(), m_reduced);
 }
 
 void CImageView::resizeEvent(QResizeEvent* event) {

@@ -34,6 +34,10 @@ class CImageView : public QAbstractScrollArea {
   QSize ShownSize() const;
 
   QImage m_image;
+  // The image reduced to the size it is shown at, made once for each zoom:
+  // a repaint (a scroll, a window passing over) then copies it, instead of
+  // scaling all of a large texture again.
+  QImage m_reduced;
   bool m_fitted = true;
   double m_scale = 1;  // when not fitted
 };

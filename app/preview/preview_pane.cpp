@@ -6,6 +6,9 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
 #include <QSettings>
 
 #include <algorithm>
@@ -21,6 +24,7 @@
 #include "app/framework/win_app.h"
 #include "app/preview/hex_view.h"
 #include "app/preview/image_view.h"
+#include "app/preview/sound_player.h"
 #include "app/document/tarn_editor_doc.h"
 #include "archive/change_set.h"
 #include "media/dds_reader.h"
@@ -159,7 +163,11 @@ CPreviewPane::CPreviewPane(CTarnEditorDoc* document)
       m_text(new QPlainTextEdit),
       m_image(new CImageView),
       m_hex(new CHexView),
-      m_message(new QLabel) {
+      m_message(new QLabel),
+      m_sound(new QWidget),
+      m_soundFacts(new QLabel),
+      m_play(new QPushButton(QStringLiteral("Play"))),
+      m_player(std::make_unique<CSoundPlayer>()) {
   setAccessibleName(QStringLiteral("Entry"));
   m_text->setReadOnly(true);
   m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -172,11 +180,26 @@ CPreviewPane::CPreviewPane(CTarnEditorDoc* document)
   addWidget(m_text);
   addWidget(m_image);
   addWidget(m_hex);
+  m_soundFacts->setAlignment(Qt::AlignCenter);
+  m_soundFacts->setWordWrap(true);
+  m_soundFacts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_soundFacts->setAccessibleName(QStringLiteral("Sound facts"));
+  auto* soundLayout = new QVBoxLayout(m_sound);
+  soundLayout->addStretch();
+  soundLayout->addWidget(m_soundFacts);
+  soundLayout->addWidget(m_play, 0, Qt::AlignHCenter);
+  soundLayout->addStretch();
+  // Space on the page presses the button, which takes the focus for it.
+  m_sound->setFocusProxy(m_play);
+  connect(m_play, &QPushButton::clicked, this, &CPreviewPane::PlayOrStop);
+  m_player->SetOnStopped([this] { m_play->setText(QStringLiteral("Play")); });
   addWidget(m_message);
+  addWidget(m_sound);
   if (document != nullptr) document->AddView(m_updates.get());
 }
 
-CPreviewPane::~CPreviewPane() = default;
+// The sound stops with the window.
+CPreviewPane::~CPreviewPane() { m_player->SetOnStopped(nullptr); }
 
 CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, QWidget* list,
                                     ShowRows showRows, CTarnEditorDoc* document) {
@@ -192,10 +215,17 @@ CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, QW
   pane->setCurrentWidget(list);
   splitter->setStretchFactor(index, 1);
   list->show();
+  // Space plays the sound shown from the tree beside it too; only while a
+  // sound is shown, so that Space means what it did everywhere else.
+  pane->m_space = new QShortcut(QKeySequence(Qt::Key_Space), splitter);
+  pane->m_space->setContext(Qt::WidgetWithChildrenShortcut);
+  pane->m_space->setEnabled(false);
+  connect(pane->m_space, &QShortcut::activated, pane, &CPreviewPane::PlayOrStop);
   return pane;
 }
 
 void CPreviewPane::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+  m_player->Stop();
   m_bytes = bytes;
   m_name = std::string(name);
   m_hasEntry = true;
@@ -211,6 +241,7 @@ void CPreviewPane::ShowAs(PreviewMode mode) {
 
 void CPreviewPane::Show(PreviewMode mode) {
   m_mode = mode;
+  if (m_space != nullptr) m_space->setEnabled(false);
   const bool hadFocus = hasFocus() || isAncestorOf(QApplication::focusWidget());
   if (!m_bytes.HasData() && m_bytes.GetSize() > 0) {
     // An archive that could not be mapped, and this entry could not be read either.
@@ -250,8 +281,7 @@ void CPreviewPane::ShowText() {
   const size_t size = m_bytes.HasData() ? m_bytes.GetSize() : 0;
   const size_t shown = std::min(size, kMostText);
   // Bytes as the rules text is read, one character each: line ends stay as they are.
-  m_text->setPlainText(
-      BytesToText(m_bytes.View().substr(0, shown)));
+  m_text->setPlainText(BytesToText(m_bytes.View().substr(0, shown)));
   setCurrentWidget(m_text);
   const QString facts = shown < size
                             ? QStringLiteral("%1 bytes, the first %2 shown").arg(size).arg(shown)
@@ -268,11 +298,8 @@ void CPreviewPane::ShowImage() {
               .arg(QString::fromLatin1(m_facts.damagedFormat).toUpper(),
                    QString::fromUtf8(DamagedWords(m_facts)));
   } else {
-    try {
-      image = ReadImage(m_bytes.View(), m_facts, why);
-    } catch (const std::bad_alloc&) {
+    if (!WithinMemory([&] { image = ReadImage(m_bytes.View(), m_facts, why); }))
       why = QStringLiteral("Not enough memory for this image");
-    }
   }
   if (image.isNull()) {
     if (why.isEmpty()) why = QStringLiteral("Not an image this editor can read");
@@ -294,12 +321,32 @@ void CPreviewPane::ShowSound() {
     Show(PreviewMode::Hex);
     return;
   }
-  // No sound output is built in: the facts say what the sound is, and the
-  // status bar says that it cannot be played here.
   const QString facts = SoundFactsText(m_facts.sound);
-  ShowMessage(facts);
+  m_soundFacts->setText(facts);
+  m_play->setEnabled(CSoundPlayer::IsBuiltIn());
+  m_play->setText(m_player->IsPlaying() ? QStringLiteral("Stop") : QStringLiteral("Play"));
+  setCurrentWidget(m_sound);
+  if (m_space != nullptr) m_space->setEnabled(CSoundPlayer::IsBuiltIn());
   Describe(QStringLiteral("Sound"), facts);
-  ShowStatusText(facts + QStringLiteral("; playing sounds is not available in this build"));
+  ShowStatusText(facts + (CSoundPlayer::IsBuiltIn()
+                              ? QStringLiteral("; Space plays it")
+                              : QStringLiteral("; playing sounds is not built into this editor")));
+}
+
+void CPreviewPane::PlayOrStop() {
+  if (m_player->IsPlaying()) {
+    m_player->Stop();
+    ShowStatusText(QStringLiteral("Stopped"));
+    return;
+  }
+  if (m_mode != PreviewMode::Sound || m_facts.kind != EntryKind::Sound) return;
+  const QString why = m_player->Play(m_bytes, m_facts.sound);
+  if (!why.isEmpty()) {
+    ShowStatusText(QStringLiteral("Cannot play: ") + why);
+    return;
+  }
+  m_play->setText(QStringLiteral("Stop"));
+  ShowStatusText(QStringLiteral("Playing: ") + SoundFactsText(m_facts.sound));
 }
 
 void CPreviewPane::ShowMessage(const QString& words) {
@@ -337,6 +384,7 @@ void CPreviewPane::OnUpdate(int hint) {
   if (!m_hasEntry || m_document == nullptr) return;
   if (hint == kEntriesReplacing) {
     // The archive is about to be replaced: no share of its bytes may stay.
+    m_player->Stop();
     m_hex->SetBytes(CDataBuffer());
     m_text->clear();
     m_image->SetImage(QImage());

@@ -22,10 +22,13 @@
 class CCmdUI;
 class CHexView;
 class CImageView;
+class CSoundPlayer;
 class CSplitterWnd;
 class CTarnEditorDoc;
 class QLabel;
 class QPlainTextEdit;
+class QPushButton;
+class QShortcut;
 
 enum class PreviewMode { Rules, Text, Hex, Image, Sound };
 
@@ -57,8 +60,15 @@ class CPreviewPane : public QStackedWidget {
   CHexView* GetHexView() const { return m_hex; }
   CImageView* GetImageView() const { return m_image; }
   QPlainTextEdit* GetTextView() const { return m_text; }
-  // The page that says what a sound is, or why an entry cannot be shown.
+  // The page that says why an entry cannot be shown.
   QLabel* GetMessage() const { return m_message; }
+  // The sound page: what the sound is, and Play / Stop (Space).
+  QWidget* GetSoundPage() const { return m_sound; }
+  QLabel* GetSoundFacts() const { return m_soundFacts; }
+  QPushButton* GetPlayButton() const { return m_play; }
+  // Plays the sound shown, or stops it; the status bar says which, or why
+  // it cannot be played.
+  void PlayOrStop();
 
  private:
   class CUpdates;
@@ -78,6 +88,11 @@ class CPreviewPane : public QStackedWidget {
   CImageView* m_image;
   CHexView* m_hex;
   QLabel* m_message;
+  QWidget* m_sound;
+  QLabel* m_soundFacts;
+  QPushButton* m_play;
+  std::unique_ptr<CSoundPlayer> m_player;
+  QShortcut* m_space = nullptr;  // Space in the tree or the pane
   CDataBuffer m_bytes;
   std::string m_name;
   bool m_hasEntry = false;

@@ -179,13 +179,13 @@ void CTarnEditorView::ShowBytes(const CDataBuffer& entry) {
   // The old rows point into the parser's last result: they go before it parses.
   m_model.BeginReplaceRows();
   CRulesRows rows;
-  try {
+  const bool parsed = WithinMemory([&] {
     m_parser.SetSource(entry);
     m_parser.Parse();
     rows = CRulesRows(m_parser);
-  } catch (const std::bad_alloc&) {
-    // An entry whose rows do not fit in memory shows none, rather than
-    // taking the program and the user's other windows with it.
+  });
+  if (!parsed) {
+    // An entry whose rows do not fit in memory shows none.
     m_parser.SetSource(CDataBuffer());
     m_parser.Parse();
   }
@@ -202,7 +202,7 @@ void CTarnEditorView::ShowBytes(const CDataBuffer& entry) {
     ShowStatusText(QStringLiteral("Cannot read this entry from the archive"));
     return;
   }
-  const std::string_view bytes(reinterpret_cast<const char*>(entry.GetData()), entry.GetSize());
+  const std::string_view bytes = entry.View();
   ShowStatusText(EntryStatusText(bytes.size(), m_model.GetRows().size(), !IsRulesText(bytes)));
 }
 

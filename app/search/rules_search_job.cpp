@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "app/document/status_text.h"
 #include "rules/search_entries.h"
 
 void CFoundRows::Append(const CFoundRows& other) {
@@ -23,9 +24,7 @@ void CFoundRows::Append(const CFoundRows& other) {
 
 namespace {
 
-std::string_view ViewOf(const CDataBuffer& bytes) {
-  return bytes.View();
-}
+std::string_view ViewOf(const CDataBuffer& bytes) { return bytes.View(); }
 
 }  // namespace
 
@@ -173,26 +172,28 @@ void CRulesSearchJob::Run() {
   Outcome outcome = Outcome::Complete;
   QString failure;
   try {
-    const auto collect = [this](CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
-      CollectRow(chunk, entry, match);
-    };
-    const auto deliver = [&](CFoundRows& chunk, size_t done) {
-      auto piece = std::make_shared<CFoundRows>(std::move(chunk));
-      chunk = CFoundRows();
-      post([deliver = m_deliver, piece, done] { deliver(std::move(*piece), done); });
-    };
-    if (m_file.Get() != 0) RunUnmapped(collect, deliver, failure);
-    else
-      SearchEntries<CFoundRows>(
-          m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; },
-          collect, deliver, [this] { return m_stop.load(std::memory_order_relaxed); });
+    const bool fitted = WithinMemory([&] {
+      const auto collect = [this](CFoundRows& chunk, size_t entry, const CRulesMatch& match) {
+        CollectRow(chunk, entry, match);
+      };
+      const auto deliver = [&](CFoundRows& chunk, size_t done) {
+        auto piece = std::make_shared<CFoundRows>(std::move(chunk));
+        chunk = CFoundRows();
+        post([deliver = m_deliver, piece, done] { deliver(std::move(*piece), done); });
+      };
+      if (m_file.Get() != 0) RunUnmapped(collect, deliver, failure);
+      else
+        SearchEntries<CFoundRows>(
+            m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; },
+            collect, deliver, [this] { return m_stop.load(std::memory_order_relaxed); });
+    });
+    if (!fitted) failure = QStringLiteral("out of memory");
     if (!failure.isEmpty()) outcome = Outcome::Failed;
     else if (m_tooMany) outcome = Outcome::TooMany;
     else if (m_stop) outcome = Outcome::Stopped;
-  } catch (const std::bad_alloc&) {
-    outcome = Outcome::Failed;
-    failure = QStringLiteral("out of memory");
   } catch (const std::exception& error) {
+    // Nothing may leave a thread of the pool: what the search did not
+    // foresee ends it with the words it came with.
     outcome = Outcome::Failed;
     failure = QString::fromLocal8Bit(error.what());
   }

@@ -131,7 +131,7 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   const CTarnEditorDoc* document = m_tree->GetDocument();
   const std::optional<std::string_view> name = m_tree->NameOf(index);
   if (!index.isValid() || document == nullptr || !name || document->GetExport() == nullptr) return;
-  document->GetExport()->ExtractEntry(std::string(*name), m_tree);
+  document->GetExport()->ExtractEntry(std::string(*name));
 }
 
 void CEntryActions::ExtractAll() {

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <string>
 
+#include "storage/path_name.h"
 #include "threads/run_beside.h"
 
 namespace {
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 // Whether `name` contains `lower` (already in lower case), ASCII letters
 // compared without case. The first byte is looked for in both cases with

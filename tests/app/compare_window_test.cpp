@@ -111,7 +111,7 @@ class CompareWindowTest : public QObject {
 
     // Extract All writes what a patch needs: the entries added or changed.
     const std::string folder = m_dir.Path() + "/patch";
-    CCompareWindow::SetFolderDialogForTests([&folder] { return ToQ(folder); });
+    run.App().SetFolderDialogHook([&folder](const QString&) { return ToQ(folder); });
     window->ExtractAll();
     QCOMPARE(ReadWholeFile(folder + "/Data/Tank.ini"), m_newTank);
     QCOMPARE(ReadWholeFile(folder + "/Data/New.ini"), std::string("Object N\nEnd\n"));

@@ -565,11 +565,10 @@ class EditTest : public QObject {
 
     // Extract on a folder: everything under it, by the whole names.
     const std::string out = m_dir.Path() + "/out";
-    CEntryExtractor::SetDialogsForTests(
-        {.saveFile = {}, .chooseFolder = [&out] { return ToQ(out); }, .showProblems = {}});
+    run.App().SetFolderDialogHook([&out](const QString&) { return ToQ(out); });
     std::unique_ptr<QMenu> menu(tree->findChild<CEntryActions*>()->BuildMenu(ini));
     menu->actions().value(0)->trigger();
-    CEntryExtractor::SetDialogsForTests({});
+    run.App().SetFolderDialogHook({});
     QVERIFY(std::filesystem::is_regular_file(out + "/Data/INI/a.ini"));
     QVERIFY(std::filesystem::is_regular_file(out + "/Data/INI/b.ini"));
     QVERIFY(!std::filesystem::exists(out + "/Data/Maps"));
@@ -692,9 +691,9 @@ class EditTest : public QObject {
       // Extraction reads the opened file too.
       const std::string folder = m_dir.Path() + "/out";
       std::filesystem::remove_all(folder);
-      CEntryExtractor::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
+      run.App().SetFolderDialogHook([&](const QString&) { return ToQ(folder); });
       TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractAll();
-      CEntryExtractor::SetDialogsForTests({});
+      run.App().SetFolderDialogHook({});
       QCOMPARE(std::filesystem::exists(folder + "/other.ini"), !rewritten);
       if (!rewritten) {
         // The opened bytes: the file that replaced it is not what it shows.
@@ -741,9 +740,9 @@ class EditTest : public QObject {
     TypeValue(list, RowNamed(list, QStringLiteral("    Speed")), QStringLiteral("45"));
     QVERIFY(document->GetHooks()->RenameEntry("other.ini", QStringLiteral("renamed.ini")));
     const std::string folder = m_dir.Path() + "/pending";
-    CEntryExtractor::SetDialogsForTests({{}, [&] { return ToQ(folder); }, {}});
+    run.App().SetFolderDialogHook([&](const QString&) { return ToQ(folder); });
     TreeOf(run.Frames()[0])->findChild<CEntryActions*>()->ExtractAll();
-    CEntryExtractor::SetDialogsForTests({});
+    run.App().SetFolderDialogHook({});
     QVERIFY(ReadWholeFile(folder + "/Data/Tank.ini").find("Speed = 45") != std::string::npos);
     QVERIFY(!std::filesystem::exists(folder + "/other.ini"));
     QCOMPARE(ReadWholeFile(folder + "/renamed.ini"), std::string("X = 1\n"));

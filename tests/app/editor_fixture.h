@@ -102,8 +102,7 @@ class CTestSettings {
 
  private:
   static QSettings Editor() {
-    return QSettings(QStringLiteral("Tarn"),
-                     QStringLiteral("Tarn Editor"));
+    return QSettings(QStringLiteral("Tarn"), QStringLiteral("Tarn Editor"));
   }
 
   QTemporaryDir m_dir;

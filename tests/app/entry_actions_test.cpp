@@ -50,6 +50,17 @@ class EntryActionsTest : public QObject {
   QString m_problems;
   int m_problemDialogs = 0;
 
+  // The run's dialogs answer from the fields above.
+  void Hook(CEditorRun& run) {
+    run.App().SetFileDialogHook(
+        [this](bool, const QString&, const QString&) { return m_saveAnswer; });
+    run.App().SetFolderDialogHook([this](const QString&) { return m_folderAnswer; });
+    run.App().SetReportHook([this](const QString&, const QString& text) {
+      m_problems = text;
+      ++m_problemDialogs;
+    });
+  }
+
  private slots:
   void initTestCase() {
     m_archive = m_dir.Write("a.big", CBigBuilder()
@@ -58,18 +69,11 @@ class EntryActionsTest : public QObject {
                                          .Add("..\\escape", "evil")
                                          .Add("a.big", "would replace the archive")
                                          .Build());
-    CEntryExtractor::SetDialogsForTests({
-        [this](const QString&) { return m_saveAnswer; },
-        [this] { return m_folderAnswer; },
-        [this](const QString& text) {
-          m_problems = text;
-          ++m_problemDialogs;
-        },
-    });
   }
 
   void theMenuOffersTheEntryCommandsWithTheirKeys() {
     CEditorRun run({ToQ(m_archive)});
+    Hook(run);
     CLeftView* tree = TreeOf(run.Frames()[0]);
     auto* actions = tree->findChild<CEntryActions*>();
     QVERIFY(actions != nullptr);
@@ -114,6 +118,7 @@ class EntryActionsTest : public QObject {
 
   void theKeyboardOpensTheMenuOnTheCurrentItem() {
     CEditorRun run({ToQ(m_archive)});
+    Hook(run);
     CLeftView* tree = TreeOf(run.Frames()[0]);
     tree->setCurrentIndex(tree->model()->index(1, 0));
     for (const auto& [key, modifiers] :
@@ -135,6 +140,7 @@ class EntryActionsTest : public QObject {
 
   void extractWritesOneEntryWhereTheUserSays() {
     CEditorRun run({ToQ(m_archive)});
+    Hook(run);
     CLeftView* tree = TreeOf(run.Frames()[0]);
     auto* actions = tree->findChild<CEntryActions*>();
     m_saveAnswer = ToQ(m_dir.Path() + "/picked.ini");
@@ -155,6 +161,7 @@ class EntryActionsTest : public QObject {
 
   void extractAllWritesEveryEntryAndListsTheOnesItCouldNot() {
     CEditorRun run({ToQ(m_archive)});
+    Hook(run);
     CLeftView* tree = TreeOf(run.Frames()[0]);
     auto* actions = tree->findChild<CEntryActions*>();
     const std::string before = ReadWholeFile(m_archive);
@@ -183,6 +190,7 @@ class EntryActionsTest : public QObject {
   void extractionReadsAnArchiveThatCannotBeMapped() {
     CDiskFileTestHelper::SetMappingDisabled(true);
     CEditorRun run({ToQ(m_archive)});
+    Hook(run);
     CDiskFileTestHelper::SetMappingDisabled(false);
     CLeftView* tree = TreeOf(run.Frames()[0]);
     auto* actions = tree->findChild<CEntryActions*>();
@@ -209,6 +217,7 @@ class EntryActionsTest : public QObject {
         "unreadable.big", CBigBuilder().Add("gone.ini", std::string(9000, 'g')).Build());
     CDiskFileTestHelper::SetMappingDisabled(true);
     CEditorRun run({ToQ(path)});
+    Hook(run);
     CDiskFileTestHelper::SetMappingDisabled(false);
     std::filesystem::resize_file(path, 100);
     CLeftView* tree = TreeOf(run.Frames()[0]);
@@ -237,6 +246,7 @@ class EntryActionsTest : public QObject {
                                                         .Add("second.ini", std::string(5000, 's'))
                                                         .Build());
     CEditorRun run({ToQ(path)});
+    Hook(run);
     CLeftView* tree = TreeOf(run.Frames()[0]);
     auto* actions = tree->findChild<CEntryActions*>();
     QVERIFY(std::filesystem::exists(path));

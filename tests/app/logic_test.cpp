@@ -62,7 +62,7 @@ CEntryMap EntriesNamed(const QTemporaryDir& dir, const std::vector<std::string>&
   file.write(bytes.data(), static_cast<qint64>(bytes.size()));
   file.close();
   CEntryMap entries;
-  OpenArchiveEntries(QFile::encodeName(path).toStdString(), entries);
+  OpenArchiveEntries(QFile::encodeName(path).toStdString(), entries).IsOk();
   return entries;
 }
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
 
 #include <filesystem>
 #include <set>
@@ -88,6 +89,24 @@ class PersistenceTest : public QObject {
       QVERIFY(!run.Command(ID_FILE_MRU_FILE1 + 2));
     }
     QCOMPARE(settings.StoredRecentFiles(), QStringList({a, b}));
+  }
+
+  void settingsKeptUnderTheOldNameMoveOverOnce() {
+#ifdef _WIN32
+    QSKIP("the old name's settings live in the registry, which these tests do not redirect");
+#endif
+    CTestSettings settings;
+    CTempDir dir;
+    const QString a = QString::fromStdString(Archive(dir, "a.big"));
+    const QString oldOrganisation = QStringLiteral("Local AppWizard-Generated Applications");
+    QSettings(oldOrganisation, QStringLiteral("Tarn Editor"))
+        .setValue(QStringLiteral("Recent File List/File1"), a);
+    {
+      CEditorRun run;
+      QCOMPARE(ShownRecentFiles(run), QStringList({"&1 " + QDir::toNativeSeparators(a)}));
+    }
+    QCOMPARE(settings.StoredRecentFiles(), QStringList({a}));
+    QVERIFY(QSettings(oldOrganisation, QStringLiteral("Tarn Editor")).allKeys().isEmpty());
   }
 
   void aRecentFileThatNoLongerOpensIsDropped() {

@@ -185,7 +185,8 @@ std::string MapRules(const std::string& map, CRandom& random) {
   return Lines(lines, random.Below(2) == 0);
 }
 
-void AddGenerated(CDemoEntries& builder) {
+// What each unit, terrain and sound brings: art and voices.
+void AddUnitsAndSounds(CDemoEntries& builder) {
   for (const char* unit : kUnits) {
     const std::string base = unit;
     for (const char* layer : {"_diffuse", "_normal", "_team"}) {
@@ -210,6 +211,11 @@ void AddGenerated(CDemoEntries& builder) {
   }
   for (const char* track : {"music_ironvale_theme", "music_sunmarch_theme", "music_menu"})
     builder.Add(std::string("Audio\\Music\\") + track + ".ogg", Music(track));
+}
+
+// The maps and the other texts, and what the previews show a new user.
+void AddGenerated(CDemoEntries& builder) {
+  AddUnitsAndSounds(builder);
   for (const char* map : kMaps) {
     const std::string folder = std::string("Maps\\") + map + "\\";
     CRandom random(Seed(map));

@@ -1,0 +1,121 @@
+#include "app/preview/sound_player.h"
+
+#include <cstdint>
+#include <string_view>
+
+#if defined(TARN_HAVE_MULTIMEDIA)
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QBuffer>
+#include <QMediaDevices>
+#endif
+
+namespace {
+
+uint32_t Le32(std::string_view bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t k = 0; k < 4; ++k) value |= uint32_t{static_cast<uint8_t>(bytes[at + k])} << (8 * k);
+  return value;
+}
+
+// The samples of a WAV file: its "data" chunk, cut at the end of the bytes
+// when it claims more. Empty when there is none.
+[[maybe_unused]] std::string_view DataChunk(std::string_view bytes) {
+  uint64_t at = 12;
+  while (at + 8 <= bytes.size()) {
+    const uint64_t size = Le32(bytes, static_cast<size_t>(at + 4));
+    const uint64_t start = at + 8;
+    if (bytes.substr(static_cast<size_t>(at), 4) == "data")
+      return bytes.substr(static_cast<size_t>(start));
+    at = start + size + (size & 1);
+  }
+  return {};
+}
+
+}  // namespace
+
+#if defined(TARN_HAVE_MULTIMEDIA)
+
+// The device's sink reading the samples from a buffer over the entry's bytes,
+// which it keeps while it plays.
+class CSoundPlayer::COutput {
+ public:
+  CDataBuffer bytes;
+  QBuffer device;
+  std::unique_ptr<QAudioSink> sink;
+  ~COutput() {
+    if (sink != nullptr) sink->stop();
+  }
+};
+
+bool CSoundPlayer::IsBuiltIn() { return true; }
+
+QString CSoundPlayer::Play(const CDataBuffer& bytes, const CSoundFacts& sound) {
+  Stop();
+  if (sound.encoding != "pcm") return QStringLiteral("only PCM sounds can be played");
+  QAudioFormat format;
+  format.setSampleRate(static_cast<int>(sound.rate));
+  format.setChannelCount(static_cast<int>(sound.channels));
+  switch (sound.bits) {
+    case 8: format.setSampleFormat(QAudioFormat::UInt8); break;
+    case 16: format.setSampleFormat(QAudioFormat::Int16); break;
+    case 32: format.setSampleFormat(QAudioFormat::Int32); break;
+    default: return QStringLiteral("%1-bit samples cannot be played").arg(sound.bits);
+  }
+  const QAudioDevice output = QMediaDevices::defaultAudioOutput();
+  if (output.isNull()) return QStringLiteral("no sound device to play on");
+  if (!output.isFormatSupported(format))
+    return QStringLiteral("the sound device cannot play this format");
+  const std::string_view samples = bytes.HasData() ? DataChunk(bytes.View()) : std::string_view();
+  if (samples.empty()) return QStringLiteral("the sound has no samples");
+  auto playing = std::make_unique<COutput>();
+  playing->bytes = bytes;
+  playing->device.setData(
+      QByteArray::fromRawData(samples.data(), static_cast<qsizetype>(samples.size())));
+  playing->device.open(QIODevice::ReadOnly);
+  playing->sink = std::make_unique<QAudioSink>(output, format);
+  QObject::connect(playing->sink.get(), &QAudioSink::stateChanged, this,
+                   [this](QAudio::State state) {
+                     // Idle: every sample has been played.
+                     if (state == QAudio::IdleState) Finish();
+                   });
+  playing->sink->start(&playing->device);
+  if (playing->sink->error() != QAudio::NoError) return QStringLiteral("the sound device refused");
+  m_output = std::move(playing);
+  return {};
+}
+
+#else
+
+class CSoundPlayer::COutput {};
+
+bool CSoundPlayer::IsBuiltIn() { return false; }
+
+QString CSoundPlayer::Play(const CDataBuffer&, const CSoundFacts&) {
+  return QStringLiteral("playing sounds is not built into this editor");
+}
+
+#endif
+
+CSoundPlayer::CSoundPlayer() = default;
+
+CSoundPlayer::~CSoundPlayer() = default;
+
+void CSoundPlayer::Stop() {
+  m_stopped.reset();
+  if (m_output == nullptr) return;
+  m_output.reset();
+  if (m_onStopped) m_onStopped();
+}
+
+void CSoundPlayer::Finish() {
+  if (m_output == nullptr) return;
+  // Dropped a moment later: this is called from the sink's own signal.
+  m_stopped = std::move(m_output);
+  QMetaObject::invokeMethod(
+      this, [this] { m_stopped.reset(); }, Qt::QueuedConnection);
+  if (m_onStopped) m_onStopped();
+}
+
+bool CSoundPlayer::IsPlaying() const { return m_output != nullptr; }
