@@ -105,7 +105,7 @@ CStatus CCompareSide::ShownBytesAt(size_t i, std::string_view& bytes) {
   m_shown->scratch.resize(opened.SizeAt(position));
   if (!m_shown->scratch.empty()) {
     const platform::Error error =
-        platform::ReadAt(opened.GetFile().Get(), opened.OffsetAt(position),
+        platform::ReadAt(opened.FileAt(position).Get(), opened.OffsetAt(position),
                          m_shown->scratch.data(), opened.SizeAt(position));
     if (error.Failed()) return CStatus::FromSystem(m_path, error);
   }
@@ -178,9 +178,7 @@ CStatus CCompareSide::BufferAt(size_t i, CDataBuffer& bytes) {
     if (changed != nullptr) {
       bytes = *changed;
     } else if (opened.IsMapped()) {
-      const auto* start = reinterpret_cast<const uint8_t*>(view.data());
-      bytes = opened.GetWhole().Slice(static_cast<int32_t>(start - opened.GetWhole().GetData()),
-                                      static_cast<int32_t>(view.size()));
+      bytes = opened.BufferAt(m_shown->opened[i]);
     } else {
       bytes = CDataBuffer(view.data(), static_cast<uint32_t>(view.size()));
     }

@@ -13,9 +13,47 @@ void CEntryMap::swap(CEntryMap& other) noexcept {
   std::swap(m_file, other.m_file);
   std::swap(m_total, other.m_total);
   std::swap(m_buffers, other.m_buffers);
+  std::swap(m_composed, other.m_composed);
+}
+
+CEntryMap CEntryMap::Compose(std::vector<std::shared_ptr<const CEntryMap>> sources,
+                             std::vector<CSourceEntry> at) {
+  auto composition = std::make_shared<CComposition>();
+  for (const auto& source : sources)
+    if (!source->IsMapped() && !source->empty()) composition->mapped = false;
+  composition->sources = std::move(sources);
+  composition->at = std::move(at);
+  CEntryMap composed;
+  composed.m_composed = std::move(composition);
+  return composed;
+}
+
+const CHandleHolder& CEntryMap::FileAt(size_t position) const {
+  if (!m_composed) return m_file;
+  const CSourceEntry at = m_composed->at[position];
+  return m_composed->sources[at.source]->FileAt(at.position);
+}
+
+bool CEntryMap::WasCutAt(size_t position) const {
+  if (m_composed) {
+    const CSourceEntry at = m_composed->at[position];
+    return m_composed->sources[at.source]->WasCutAt(at.position);
+  }
+  return m_whole.IsCutOnDisk(OffsetAt(position), SizeAt(position));
 }
 
 CEntryMap::const_iterator CEntryMap::find(std::string_view name) const {
+  if (m_composed) {
+    size_t low = 0, high = size();
+    while (low < high) {
+      const size_t middle = low + (high - low) / 2;
+      if (NameAt(middle) < name)
+        low = middle + 1;
+      else
+        high = middle;
+    }
+    return low < size() && NameAt(low) == name ? const_iterator(this, low) : end();
+  }
   const CBigIndex& index = m_index.Get();
   const auto found = index.find(name);
   return found == index.end() ? end()
@@ -29,12 +67,20 @@ CResult<CDataBuffer> CEntryMap::Get(std::string_view name) const {
 }
 
 uint32_t CEntryMap::OffsetAt(size_t position) const {
+  if (m_composed) {
+    const CSourceEntry at = m_composed->at[position];
+    return m_composed->sources[at.source]->OffsetAt(at.position);
+  }
   return std::min(m_index.Get().EntryAt(position).offset, m_total);
 }
 
 uint32_t CEntryMap::SizeAt(size_t position) const {
   // Offsets and sizes are unsigned in the index; clamp them here, in 64
   // bits, so a value of 2^31 or more can never become a negative offset.
+  if (m_composed) {
+    const CSourceEntry at = m_composed->at[position];
+    return m_composed->sources[at.source]->SizeAt(at.position);
+  }
   const CBigEntry entry = m_index.Get().EntryAt(position);
   const uint64_t total = m_total;
   const uint64_t begin = std::min<uint64_t>(entry.offset, total);
@@ -42,6 +88,10 @@ uint32_t CEntryMap::SizeAt(size_t position) const {
 }
 
 const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const {
+  if (m_composed) {
+    const CSourceEntry at = m_composed->at[position];
+    return m_composed->sources[at.source]->BufferAt(at.position, problem);
+  }
   CDataBuffer& buffer = m_buffers[position];
   if (buffer.HasData()) return buffer;
   if (m_whole.HasData()) {
@@ -70,9 +120,18 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
   return buffer;
 }
 
-bool CEntryMap::WasCut() const { return WasCutSince(m_whole, m_file.Get(), int64_t{m_total}); }
+bool CEntryMap::WasCut() const {
+  if (m_composed)
+    return std::any_of(m_composed->sources.begin(), m_composed->sources.end(),
+                       [](const auto& source) { return source->WasCut(); });
+  return WasCutSince(m_whole, m_file.Get(), int64_t{m_total});
+}
 
 std::string_view CEntryMap::BytesAt(size_t position) const {
+  if (m_composed) {
+    const CSourceEntry at = m_composed->at[position];
+    return m_composed->sources[at.source]->BytesAt(at.position);
+  }
   const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
   return m_whole.View(offset, SizeAt(position));
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,6 +31,10 @@
 // time where it lies, when the entry is first visited: the file stays open
 // for that while the map lives. Such a buffer owns its bytes.
 //
+// A map may also be composed of the entries of other maps (the winners of a
+// load order): each of its entries is then one of theirs, which it keeps
+// alive, and every question about an entry is answered by its own map.
+//
 // Threading: none, but for BytesAt; even reading may cut a buffer.
 class CEntryMap {
  public:
@@ -50,8 +55,8 @@ class CEntryMap {
 
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, size()}; }
-  size_t size() const { return m_buffers.size(); }
-  bool empty() const { return m_buffers.empty(); }
+  size_t size() const { return m_composed ? m_composed->at.size() : m_buffers.size(); }
+  bool empty() const { return size() == 0; }
   // The entry named `name`, or end(). A binary search.
   const_iterator find(std::string_view name) const;
   size_t count(std::string_view name) const { return find(name) != end() ? 1 : 0; }
@@ -63,20 +68,30 @@ class CEntryMap {
 
   // The entry at `position` in name order.
   // REQUIRES: position < size().
-  std::string_view NameAt(size_t position) const { return m_index.Get().NameAt(position); }
+  std::string_view NameAt(size_t position) const {
+    if (m_composed) [[unlikely]] {
+      const CSourceEntry at = m_composed->at[position];
+      return m_composed->sources[at.source]->NameAt(at.position);
+    }
+    return m_index.Get().NameAt(position);
+  }
   // The entry's bytes. When they had to be read and could not be, a buffer
   // of the entry's size without bytes (HasData() false), and `problem`,
   // when given, says why, about the entry's name; the next call tries again.
   const CDataBuffer& BufferAt(size_t position, CStatus* problem = nullptr) const;
   // Whether the archive's bytes are mapped, so entry buffers are views of
   // them; else each is read when first visited.
-  bool IsMapped() const { return m_whole.HasData(); }
+  bool IsMapped() const { return m_composed ? m_composed->mapped : m_whole.HasData(); }
   // Where the entry's bytes lie in the archive, cut at its end, and the
   // archive's file: what to read when it is not mapped. Empty once the map
   // is mapped or empty.
   uint32_t OffsetAt(size_t position) const;
   uint32_t SizeAt(size_t position) const;
+  // The file of every entry; empty for a composed map, whose entries lie in
+  // the files of FileAt.
   const CHandleHolder& GetFile() const { return m_file; }
+  // The file the entry at `position` lies in, when not mapped.
+  const CHandleHolder& FileAt(size_t position) const;
   // The entry's bytes, without cutting a buffer for them: this reads only
   // what the open left unchanged, so other threads may call it while the
   // map lives (a search keeps a share of GetWhole() to outlive the map).
@@ -89,15 +104,34 @@ class CEntryMap {
   // never held: another program cut it short since it was opened
   // (CDataBuffer::IsCutOnDisk). Ask after reading them. An archive read
   // where its entries lie fails the read instead.
-  bool WasCutAt(size_t position) const {
-    return m_whole.IsCutOnDisk(OffsetAt(position), SizeAt(position));
-  }
+  bool WasCutAt(size_t position) const;
   // Whether the archive is shorter on disk now than when it was opened:
   // mapped, as WasCutAt asks it; read where the entries lie, by its size.
   // Why a read of an entry came up short.
   bool WasCut() const;
 
+  // One entry of another map: its map among a composed map's sources, and
+  // its position there.
+  struct CSourceEntry {
+    uint32_t source;
+    uint32_t position;
+  };
+  // The map whose entries are `at` (in byte order of their names, each
+  // name once) of `sources`, which it keeps. Its buffers are theirs.
+  static CEntryMap Compose(std::vector<std::shared_ptr<const CEntryMap>> sources,
+                           std::vector<CSourceEntry> at);
+  bool IsComposed() const { return static_cast<bool>(m_composed); }
+  // Where a composed map's entry at `position` comes from.
+  // REQUIRES: IsComposed().
+  CSourceEntry SourceAt(size_t position) const { return m_composed->at[position]; }
+
  private:
+  struct CComposition {
+    std::vector<std::shared_ptr<const CEntryMap>> sources;
+    std::vector<CSourceEntry> at;
+    bool mapped = true;  // every source is
+  };
+
   friend const_iterator;
   value_type ElementAt(size_t position) const { return {NameAt(position), BufferAt(position)}; }
   friend CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries);
@@ -112,6 +146,8 @@ class CEntryMap {
   uint32_t m_total = 0;
   // One per entry, in name order; empty until its entry is first visited.
   mutable std::vector<CDataBuffer> m_buffers;
+  // Set for a composed map, whose other members are then empty.
+  std::shared_ptr<const CComposition> m_composed;
 };
 
 // Opens `path`; on success empties `entries`, fills it with every index

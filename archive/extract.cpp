@@ -425,7 +425,7 @@ std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& map) {
     if (map.IsMapped()) {
       added.bytes = map.BufferAt(i);
     } else {
-      added.file = map.GetFile();
+      added.file = map.FileAt(i);
       added.offset = map.OffsetAt(i);
     }
   }

@@ -52,7 +52,7 @@ std::vector<CExtractEntry> CShownSnapshot::EntriesToExtract(
     if (opened.IsMapped()) {
       entry.bytes = opened.BufferAt(*position);
     } else {
-      entry.file = opened.GetFile();
+      entry.file = opened.FileAt(*position);
       entry.offset = opened.OffsetAt(*position);
     }
   };
@@ -65,25 +65,86 @@ std::vector<CExtractEntry> CShownSnapshot::EntriesToExtract(
 CShownArchive::CShownArchive() : m_opened(std::make_shared<const CEntryMap>()) {}
 
 CStatus CShownArchive::Open(const std::string& path) {
-  CHandleHolder file = CHandleHolder::Wrap(*platform::CreateFile(
-      path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
-  // Stamped on both sides of the read, through the handle, and the path
-  // checked to still name that file: else what was read cannot be told
-  // apart from what is there now, and is never written anywhere.
-  const std::optional<CFileStamp> before = file ? StampOfFile(file.Get()) : std::nullopt;
-  auto opened = std::make_shared<CEntryMap>();
-  const CStatus error = OpenArchiveEntries(path, *opened);
-  if (!error.IsOk()) return error;
-  const std::optional<CFileStamp> after = file ? StampOfFile(file.Get()) : std::nullopt;
-  const std::optional<CFileStamp> atPath = StampOfFile(path);
-  m_opened = std::move(opened);
+  CShownOrder::CArchive opened;
+  if (CStatus error = OpenOrderArchive(path, opened); !error.IsOk()) return error;
+  m_order.reset();
+  m_opened = std::move(opened.entries);
   m_changes.clear();
   ++m_revision;
   m_path = path;
-  m_file = std::move(file);
-  m_stamp.reset();
-  if (before && before == after && atPath == after) m_stamp = after;
+  m_file = std::move(opened.file);
+  m_stamp = opened.stamp;
   return {};
+}
+
+CStatus CShownArchive::OpenOrder(const std::vector<std::string>& paths) {
+  auto order = std::make_unique<CShownOrder>();
+  if (CStatus error = order->Open(paths); !error.IsOk()) return error;
+  m_order = std::move(order);
+  m_changes.clear();
+  TakeOrder();
+  return {};
+}
+
+void CShownArchive::TakeOrder() {
+  const CShownOrder::CArchive& target = m_order->Archives()[m_order->Target()];
+  m_opened = m_order->Composed();
+  ++m_revision;
+  m_path = target.path;
+  m_file = target.file;
+  m_stamp = target.stamp;
+}
+
+void CShownArchive::ChangeOrder(const std::function<void(CShownOrder&)>& change) {
+  if (!m_order) return;
+  change(*m_order);
+  TakeOrder();
+}
+
+CStatus CShownArchive::MayChange(std::string_view name, bool removing) const {
+  if (!m_order) return {};
+  const std::vector<CShownOrder::CArchive>& archives = m_order->Archives();
+  const std::string_view target = CShownOrder::FileName(archives[m_order->Target()].path);
+  const auto found = m_opened->find(name);
+  if (found == m_opened->end()) return {};  // added here: it lands in the target
+  // A pending change already put it in the target.
+  const CChangeSet::CChange* change = m_changes.Find(name);
+  const CShownOrder::CShownName& shown = m_order->Names()[found.Position()];
+  if (shown.archive > m_order->Target() && change == nullptr)
+    return CStatus::Failure(
+        std::string(name),
+        "it comes from " + std::string(CShownOrder::FileName(archives[shown.archive].path)) +
+            ", loaded after the target " + std::string(target) +
+            ", so a change written to the target would not be seen; make that archive the "
+            "target to change it");
+  if (!removing) return {};
+  // Any copy outside the target stays, and the game would show it.
+  std::optional<uint32_t> holder;
+  if (shown.archive != m_order->Target()) holder = shown.archive;
+  for (uint32_t i = shown.first; !holder && i < shown.first + shown.count; ++i)
+    if (m_order->Shadowed()[i].archive != m_order->Target()) holder = m_order->Shadowed()[i].archive;
+  if (holder)
+    return CStatus::Failure(
+        std::string(name), "cannot be deleted: " +
+                               std::string(CShownOrder::FileName(archives[*holder].path)) +
+                               " holds it, and only the target " + std::string(target) +
+                               " is written (an archive loaded over another cannot delete "
+                               "its entries)");
+  return {};
+}
+
+CStatus CShownArchive::ReopenSaved(const std::string& path) {
+  if (!m_order) return Open(path);
+  CShownOrder reopened = *m_order;
+  if (CStatus error = reopened.ReopenTarget(path); !error.IsOk()) return error;
+  *m_order = std::move(reopened);
+  m_changes.clear();
+  TakeOrder();
+  return {};
+}
+
+const CEntryMap& CShownArchive::Written() const {
+  return m_order ? *m_order->Archives()[m_order->Target()].entries : *m_opened;
 }
 
 void CShownArchive::Restore(std::string_view name,
@@ -119,7 +180,7 @@ std::vector<std::string> CShownArchive::EntriesPastEnd(size_t most, size_t& coun
   count = 0;
   const std::optional<CFileStamp> ours = m_file ? StampOfFile(m_file.Get()) : std::nullopt;
   if (!ours) return names;
-  const CEntryMap& opened = *m_opened;
+  const CEntryMap& opened = Written();
   for (size_t position = 0; position < opened.size(); ++position) {
     if (uint64_t{opened.OffsetAt(position)} + opened.SizeAt(position) <= ours->size) continue;
     if (m_changes.Find(opened.NameAt(position)) != nullptr) continue;  // not read from the file
@@ -133,11 +194,11 @@ CStatus CShownArchive::Write(const std::string& path, SaveScope scope,
   CSaveSource source;
   source.progress = progress;
   if (scope == SaveScope::Whole) {
-    if (!OpenedBytesIntact() && !m_opened->empty())
+    if (!OpenedBytesIntact() && !Written().empty())
       return CStatus::Of(CStatus::Kind::SourceChanged, m_path);
     // Read through the handle held since the open: the path may name
     // another file by now.
     source.file = m_file;
   }
-  return WriteChangedArchive(path, *m_opened, m_changes, scope, source);
+  return WriteChangedArchive(path, Written(), m_changes, scope, source);
 }

@@ -32,6 +32,7 @@
 #include "archive/change_set.h"
 #include "archive/entry_map.h"
 #include "archive/extract.h"
+#include "archive/shown_order.h"
 #include "storage/data_buffer.h"
 #include "storage/disk_file.h"
 #include "storage/file_stamp.h"
@@ -78,6 +79,26 @@ class CShownArchive {
   // Opens `path` in place of what was shown; on failure nothing changes
   // and the status says why.
   CStatus Open(const std::string& path);
+  // Opens the archives of a load order (first loaded first) in place of
+  // what was shown: the winners are shown, and changes are written to the
+  // order's target only.
+  CStatus OpenOrder(const std::vector<std::string>& paths);
+  // The load order shown; null for one archive.
+  const CShownOrder* Order() const { return m_order.get(); }
+  // Changes the load order (reorders, leaves out, retargets) and shows the
+  // names as it resolves them now; the pending changes stay.
+  void ChangeOrder(const std::function<void(CShownOrder&)>& change);
+  // Why a change to `name` cannot be made here, or Ok. In a load order a
+  // change lands in the target: refused when an archive loaded after the
+  // target wins the name (the change would not be seen), and a deletion
+  // when another archive holds a copy (no archive loaded over it can
+  // delete it).
+  CStatus MayChange(std::string_view name, bool removing) const;
+  // The path Save writes: the archive's, or a load order's target's.
+  const std::string& SavedPath() const { return m_path; }
+  // After a save to `path`: reads it back in place of the archive (of the
+  // load order's target), with nothing pending.
+  CStatus ReopenSaved(const std::string& path);
 
   const CEntryMap& Opened() const { return *m_opened; }
   // Kept alive by whoever holds it, across a save or a reload.
@@ -121,4 +142,11 @@ class CShownArchive {
   CHandleHolder m_file;
   // The opened file as it was read; unset when it changed while being read.
   std::optional<CFileStamp> m_stamp;
+  std::unique_ptr<CShownOrder> m_order;
+
+  // The entries Write writes the changes over: the opened archive's, or
+  // the order's target's.
+  const CEntryMap& Written() const;
+  // Shows what the order resolves to now, and holds its target's file.
+  void TakeOrder();
 };

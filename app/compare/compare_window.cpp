@@ -325,6 +325,48 @@ bool CCompareWindow::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+namespace {
+
+// One entry as a side of the comparison: no archive opened, the entry as
+// if added.
+std::shared_ptr<const CShownSnapshot> OneEntry(std::string_view name, const CDataBuffer& bytes) {
+  CChangeSet changes;
+  changes.Put(name, bytes);
+  return std::make_shared<const CShownSnapshot>(std::make_shared<const CEntryMap>(),
+                                                std::move(changes), 0);
+}
+
+}  // namespace
+
+CCompareWindow* CompareWithShadowed(const CTarnEditorDoc& document, std::string_view name,
+                                    QWidget* parent) {
+  const CShownOrder* order = document.Shown().Order();
+  const auto copy = order != nullptr ? order->ShadowedCopy(name) : std::nullopt;
+  const std::optional<CDataBuffer> shown = document.Shown().Bytes(name);
+  if (!copy || !shown) {
+    ShowStatusText(QStringLiteral("%1 overrides no copy in an earlier archive")
+                       .arg(BytesToText(name)));
+    return nullptr;
+  }
+  const QString before = BytesToText(CShownOrder::FileName(order->Archives()[copy->first].path));
+  const QString after =
+      document.Changes().Find(name) != nullptr
+          ? QStringLiteral("this window")
+          : BytesToText(CShownOrder::FileName(order->Archives()[*order->WinnerOf(name)].path));
+  auto* window = new CCompareWindow(CCompareWindow::CSource{before, OneEntry(name, copy->second)},
+                                    CCompareWindow::CSource{after, OneEntry(name, *shown)}, parent);
+  if (!window->IsOpen()) {
+    ShowStatusText(QStringLiteral("Cannot compare: %1").arg(window->GetError()));
+    delete window;
+    return nullptr;
+  }
+  window->show();
+  if (window->GetEntries()->topLevelItemCount() > 0) window->ShowChange(0);
+  ShowStatusText(window->statusBar()->currentMessage());
+  window->activateWindow();
+  return window;
+}
+
 void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent) {
   CWinApp* app = AfxGetApp();
   if (document == nullptr || app == nullptr || document->GetPathName().isEmpty()) return;

@@ -84,3 +84,9 @@ class CCompareWindow : public QMainWindow, public CArchiveWindow {
 // The command: asks for the archive to compare the active document with and
 // opens the window; a failure is said in the status bar.
 void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent);
+// Compare With Shadowed, in a load order's window: the current entry as
+// the window shows it against the copy it overrides in an earlier archive,
+// "what this archive changes in this entry". The opened window, or null
+// (and the status bar says why).
+CCompareWindow* CompareWithShadowed(const CTarnEditorDoc& document, std::string_view name,
+                                    QWidget* parent);

@@ -54,19 +54,64 @@ void CTarnEditorDoc::OnChanged() {
 
 bool CTarnEditorDoc::OnNewDocument() { return CDocument::OnNewDocument(); }
 
+bool CTarnEditorDoc::IsLoadOrderPath(const QString& path) {
+  return path.endsWith(QLatin1String(kLoadOrderSuffix), Qt::CaseInsensitive);
+}
+
+QString CTarnEditorDoc::SavedPath() const {
+  return IsLoadOrder() ? QString::fromStdString(m_shown.SavedPath()) : GetPathName();
+}
+
 bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
-  const CStatus error = m_shown.Open(NativePath(path));
+  CStatus error;
+  if (IsLoadOrderPath(path)) {
+    // The order file names its archives; each is named in a failure.
+    CResult<std::vector<std::string>> paths = ReadLoadOrderFile(NativePath(path));
+    error = paths ? m_shown.OpenOrder(*paths) : paths.GetStatus();
+  } else {
+    error = m_shown.Open(NativePath(path));
+  }
   if (!error.IsOk()) {
     SetLastError(StatusText(error, path));
     return false;
   }
   SetLastError(QString());
-  m_watch->Watch(QFileInfo(path).absoluteFilePath());
+  m_watch->Watch(QFileInfo(SavedPath()).absoluteFilePath());
+  if (m_orderListener) m_orderListener();
   ShowStatusText(EntryCountText(Entries().size()));
   return true;
 }
 
+void CTarnEditorDoc::ChangeOrder(const std::function<void(CShownOrder&)>& change) {
+  if (!IsLoadOrder()) return;
+  UpdateAllViews(kEntriesReplacing);
+  m_shown.ChangeOrder(change);
+  UpdateAllViews(kEntriesReplaced);
+  const QString target = QFileInfo(SavedPath()).absoluteFilePath();
+  m_watch->Watch(target);
+  if (m_orderListener) m_orderListener();
+}
+
 bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
+  if (IsLoadOrder()) {
+    UpdateAllViews(kEntriesReplacing);
+    const CStatus error = m_shown.ReopenSaved(NativePath(path));
+    if (error.IsOk()) {
+      const QSignalBlocker quiet(m_undo);
+      m_undo.clear();
+      SetModifiedFlag(false);
+      UpdateFrameCounts();
+    }
+    UpdateAllViews(kEntriesReplaced);
+    if (m_orderListener) m_orderListener();
+    if (!error.IsOk()) {
+      reason = StatusText(error, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+      return false;
+    }
+    m_watch->Watch(QFileInfo(path).absoluteFilePath());
+    emit m_watch->changed(DiskChange::None);
+    return true;
+  }
   CShownArchive saved;
   const CStatus error = saved.Open(NativePath(path));
   if (!error.IsOk()) {
@@ -100,7 +145,7 @@ bool CTarnEditorDoc::ReloadFromDisk() {
     if (answer != QMessageBox::Yes) return false;
   }
   QString reason;
-  if (!Reload(GetPathName(), reason)) {
+  if (!Reload(SavedPath(), reason)) {
     ShowStatusText(QStringLiteral("Cannot reload: %1").arg(reason));
     return false;
   }
@@ -123,7 +168,7 @@ QString CTarnEditorDoc::DiskChangeWords() const {
                     .arg(count);
     }
   }
-  return DiskChangeText(change, GetPathName(), pastEnd);
+  return DiskChangeText(change, SavedPath(), pastEnd);
 }
 
 bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
@@ -134,7 +179,7 @@ bool CTarnEditorDoc::OnSaveDocument(const QString& path) {
     SetLastError(path + QStringLiteral(": no archive read unchanged to copy from"));
     return false;
   }
-  const CArchiveStamp source{QFileInfo(GetPathName()).absoluteFilePath(), *opened};
+  const CArchiveStamp source{QFileInfo(SavedPath()).absoluteFilePath(), *opened};
   const CStatus copied = CopyArchive(source, path, m_shown.File());
   SetLastError(copied.IsOk() ? QString() : StatusText(copied));
   return copied.IsOk();

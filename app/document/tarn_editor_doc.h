@@ -15,6 +15,7 @@
 #include <QString>
 #include <QUndoStack>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -67,10 +68,22 @@ class CTarnEditorDoc : public CDocument {
   // "N changes" for the status bar.
   QString ChangesText() const;
 
-  // Reads the archive at `path` in place of the one shown (changes and
-  // undo steps dropped), telling the views before and after; false, with
-  // `reason`, when it cannot be read.
+  // Reads the archive at `path` in place of the one shown (in a load
+  // order, of its target) (changes and undo steps dropped), telling the
+  // views before and after; false, with `reason`, when it cannot be read.
   bool Reload(const QString& path, QString& reason);
+  // Whether the window shows a load order (a ".order" file) rather than
+  // one archive.
+  bool IsLoadOrder() const { return m_shown.Order() != nullptr; }
+  static bool IsLoadOrderPath(const QString& path);
+  // Changes the load order (the pending changes stay), telling the views
+  // before and after, and the order's own pane through orderChanged.
+  void ChangeOrder(const std::function<void(CShownOrder&)>& change);
+  // The archive Save writes: the opened one's path, or the load order's
+  // target's; empty for a new document.
+  QString SavedPath() const;
+  // Called after every change of the load order.
+  void SetOrderListener(std::function<void()> listener) { m_orderListener = std::move(listener); }
   // The bar's Reload: reads the archive at the document's path anew, after
   // asking when changes are pending; the status bar says how it went.
   bool ReloadFromDisk();
@@ -90,4 +103,5 @@ class CTarnEditorDoc : public CDocument {
   std::vector<std::unique_ptr<CDocumentFeature>> m_features;
   CEntryHooks* m_hooks = nullptr;
   CEntryExport* m_export = nullptr;
+  std::function<void()> m_orderListener;
 };

@@ -170,8 +170,7 @@ bool CEntryEditor::RenameEntry(std::string_view from, const QString& to) {
       {std::string(from),
        opened ? std::optional<CChangeSet::CChange>(CChangeSet::CChange{true, {}}) : std::nullopt});
   steps.push_back({*name, CChangeSet::CChange{false, *bytes}});
-  Push(QStringLiteral("Rename"), std::move(steps));
-  return true;
+  return Push(QStringLiteral("Rename"), std::move(steps)).isEmpty();
 }
 
 bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t part,
@@ -207,8 +206,7 @@ bool CEntryEditor::RenameFolder(const std::vector<std::string>& names, size_t pa
     trial.Put(name, bytes);
     steps.push_back({name, CChangeSet::CChange{false, std::move(bytes)}});
   }
-  Push(QStringLiteral("Rename Folder"), std::move(steps));
-  return true;
+  return Push(QStringLiteral("Rename Folder"), std::move(steps)).isEmpty();
 }
 
 namespace {
@@ -292,9 +290,11 @@ void CEntryEditor::AddPaths(const QStringList& paths, const QString& prefix, QWi
     steps.push_back({f.name, CChangeSet::CChange{false, *bytes}});
   }
   const size_t added = steps.size();
-  if (!steps.empty())
-    Push(added == 1 ? QStringLiteral("Add File") : QStringLiteral("Add %1 Files").arg(added),
-         std::move(steps));
+  if (!steps.empty() &&
+      !Push(added == 1 ? QStringLiteral("Add File") : QStringLiteral("Add %1 Files").arg(added),
+            std::move(steps))
+           .isEmpty())
+    return;
   QString text =
       added == 1 ? QStringLiteral("Added 1 entry") : QStringLiteral("Added %1 entries").arg(added);
   if (!skipped.isEmpty()) text += QStringLiteral("; skipped ") + skipped.join(QStringLiteral(", "));
@@ -389,8 +389,7 @@ QString CEntryEditor::ApplyText(const std::string& entry, std::string_view read,
   if (text.size() > UINT32_MAX) return QStringLiteral("Not applied: the text is too long");
   if (text == now) return QString();
   const CDataBuffer changed(text.data(), static_cast<uint32_t>(text.size()));
-  Push(QStringLiteral("Edit Text"), {{entry, CChangeSet::CChange{false, changed}}});
-  return QString();
+  return Push(QStringLiteral("Edit Text"), {{entry, CChangeSet::CChange{false, changed}}});
 }
 
 bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
@@ -408,17 +407,27 @@ bool CEntryEditor::EditValue(std::string_view entry, size_t offset, size_t size,
   if (*changed == text) return true;  // the same bytes: nothing to undo
   if (changed->size() > UINT32_MAX) return false;
   const CDataBuffer bytes(changed->data(), static_cast<uint32_t>(changed->size()));
-  Push(QStringLiteral("Edit Value"), {{std::string(entry), CChangeSet::CChange{false, bytes}}});
-  return true;
+  return Push(QStringLiteral("Edit Value"), {{std::string(entry), CChangeSet::CChange{false, bytes}}})
+      .isEmpty();
 }
 
-void CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
+QString CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
+  for (const CStep& step : steps) {
+    // Putting an entry back as opened is never refused.
+    if (!step.after) continue;
+    const CStatus refused = m_document.Shown().MayChange(step.name, step.after->removed);
+    if (refused.IsOk()) continue;
+    const QString why = QStringLiteral("Cannot %1: %2").arg(text.toLower(), StatusText(refused));
+    ShowStatusText(why);
+    return why;
+  }
   std::vector<CChangeCommand::CName> names;
   names.reserve(steps.size());
   for (CStep& step : steps) {
     names.push_back({step.name, m_document.Changes().Get(step.name), std::move(step.after)});
   }
   m_document.GetUndoStack().push(new CChangeCommand(text, m_document.Shown(), std::move(names)));
+  return QString();
 }
 
 bool CEntryEditor::MayClose() {

@@ -44,7 +44,11 @@ class CEntryEditor : public QObject, public CEntryHooks, public CDocumentFeature
     std::string name;
     std::optional<CChangeSet::CChange> after;
   };
-  void Push(const QString& text, std::vector<CStep> steps);
+  // Puts the steps on the undo stack as one, and returns nothing; or, when
+  // the window cannot make one of them (in a load order, see
+  // CShownArchive::MayChange), makes none, says why in the status bar and
+  // returns that.
+  QString Push(const QString& text, std::vector<CStep> steps);
 
   // Before the document's windows close: asks about each text window's
   // text not applied (Apply / Discard / Cancel).

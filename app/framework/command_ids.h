@@ -55,6 +55,8 @@ enum CommandId : int {
   ID_VIEW_AS_TEXT = 0xE912,
   ID_VIEW_AS_HEX = 0xE913,
   ID_VIEW_AS_IMAGE = 0xE914,
+  ID_VIEW_OVERRIDDEN_ONLY = 0xE915,  // View > Overridden Only, in a load order's window
+  ID_COMPARE_WITH_SHADOWED = 0xE916,  // the tree's menu, in a load order's window
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

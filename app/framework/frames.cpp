@@ -56,6 +56,10 @@ QString StandardPrompt(int id) {
     case ID_EDIT_PASTE: return QStringLiteral("Insert the clipboard contents");
     case ID_VIEW_STATUS_BAR: return QStringLiteral("Show or hide the status bar");
     case ID_VIEW_FOLDERS: return QStringLiteral("Show the entries as folders, or as one list");
+    case ID_COMPARE_WITH_SHADOWED:
+      return QStringLiteral("Compare the entry with the copy it overrides in an earlier archive");
+    case ID_VIEW_OVERRIDDEN_ONLY:
+      return QStringLiteral("Show only the entries that override copies in earlier archives");
     case ID_VIEW_AS_RULES: return QStringLiteral("Show the entry as rules, and entries like it");
     case ID_VIEW_AS_TEXT: return QStringLiteral("Show the entry as text, and entries like it");
     case ID_VIEW_AS_HEX: return QStringLiteral("Show the entry's bytes in hex, and entries like it");

@@ -37,7 +37,7 @@ bool SamePath(const QString& a, const QString& b) {
 bool CArchiveSaver::WriteTo(const QString& path, SaveScope scope, QString& reason) const {
   const CStatus written = m_document.Shown().Write(NativePath(path), scope);
   if (written.GetKind() == CStatus::Kind::SourceChanged) {
-    reason = Shown(m_document.GetPathName()) + QStringLiteral(": ") + RewrittenText();
+    reason = Shown(m_document.SavedPath()) + QStringLiteral(": ") + RewrittenText();
   } else if (!written.IsOk()) {
     reason = Shown(path) + QStringLiteral(": ") + QString::fromLocal8Bit(written.GetWords());
   }
@@ -54,7 +54,7 @@ CArchiveSaver::DiskAnswer CArchiveSaver::AskAboutDisk(const QString& path, bool 
   const CShownArchive& shown = m_document.Shown();
   if (!shown.IsOpenedFile()) return DiskAnswer::Go;
   const DiskChange disk = shown.CheckDisk();
-  const bool overOpened = SamePath(path, m_document.GetPathName());
+  const bool overOpened = SamePath(path, m_document.SavedPath());
   if (disk == DiskChange::None || (disk != DiskChange::Rewritten && !overOpened))
     return DiskAnswer::Go;
   if (disk == DiskChange::Rewritten && (!whole || shown.Opened().empty())) return DiskAnswer::Go;
@@ -63,7 +63,7 @@ CArchiveSaver::DiskAnswer CArchiveSaver::AskAboutDisk(const QString& path, bool 
                   QStringLiteral("The archive changed on disk since it was opened"),
                   QMessageBox::NoButton, app != nullptr ? app->GetMainWnd() : nullptr);
   box.setObjectName(QStringLiteral("changedOnDisk"));
-  const QString file = Shown(m_document.GetPathName());
+  const QString file = Shown(m_document.SavedPath());
   QPushButton* instead = nullptr;
   QPushButton* overwrite = nullptr;
   if (disk == DiskChange::Rewritten) {
@@ -119,7 +119,7 @@ size_t CArchiveSaver::OtherWindowsOn(const QString& path) const {
 bool CArchiveSaver::SaveTo(const QString& path, const QString& saved) {
   switch (AskAboutDisk(path, true)) {
     case DiskAnswer::Go: break;
-    case DiskAnswer::SaveAs: return SaveAs(SaveAsProposal(m_document.GetPathName()));
+    case DiskAnswer::SaveAs: return SaveAs(SaveAsProposal(m_document.SavedPath()));
     case DiskAnswer::SaveChangesAs: return SaveChangesAs();
     case DiskAnswer::Cancel:
       ShowStatusText(QStringLiteral("Not saved; %1").arg(m_document.ChangesText()));
@@ -137,7 +137,7 @@ bool CArchiveSaver::SaveTo(const QString& path, const QString& saved) {
     ShowStatusText(QStringLiteral("Saved, but cannot read it back: %1").arg(reason));
     return true;
   }
-  if (path != m_document.GetPathName()) m_document.SetPathName(path);
+  if (path != m_document.SavedPath() && !m_document.IsLoadOrder()) m_document.SetPathName(path);
   QString text = saved.arg(Shown(path));
   if (others == 1) {
     text += QStringLiteral("; 1 other window keeps showing what it opened until it is reopened");
@@ -151,14 +151,14 @@ bool CArchiveSaver::SaveTo(const QString& path, const QString& saved) {
 }
 
 bool CArchiveSaver::Save() {
-  if (m_document.GetPathName().isEmpty()) return SaveAs(QString());
-  return SaveTo(m_document.GetPathName(), QStringLiteral("Saved %1"));
+  if (m_document.SavedPath().isEmpty()) return SaveAs(QString());
+  return SaveTo(m_document.SavedPath(), QStringLiteral("Saved %1"));
 }
 
 bool CArchiveSaver::SaveAs(const QString& proposal) {
   const QString path = AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save As"), proposal);
   if (path.isEmpty()) return false;
-  return SaveTo(path, SamePath(path, m_document.GetPathName()) ? QStringLiteral("Saved %1")
+  return SaveTo(path, SamePath(path, m_document.SavedPath()) ? QStringLiteral("Saved %1")
                                                                : QStringLiteral("Saved as %1"));
 }
 
@@ -166,7 +166,7 @@ bool CArchiveSaver::SaveChangesAs() {
   const QString path =
       AfxGetApp()->PromptDocumentSaveName(QStringLiteral("Save Changes As"), QString());
   if (path.isEmpty()) return false;
-  if (SamePath(path, m_document.GetPathName())) {
+  if (SamePath(path, m_document.SavedPath())) {
     ShowStatusText(QStringLiteral("Cannot save the changes over the archive they change"));
     return false;
   }
@@ -205,10 +205,10 @@ bool CArchiveSaver::MayClose() {
 }
 
 void CArchiveSaver::SaveCopyAs() {
-  if (m_document.GetPathName().isEmpty()) return;
+  if (m_document.SavedPath().isEmpty()) return;
   // The archive's own name would only be refused.
   const QString path = AfxGetApp()->PromptDocumentSaveName(
-      QStringLiteral("Save As"), SaveAsProposal(m_document.GetPathName()));
+      QStringLiteral("Save As"), SaveAsProposal(m_document.SavedPath()));
   if (path.isEmpty()) return;
   ShowStatusText(m_document.OnSaveDocument(path)
                      ? QStringLiteral("Saved a copy as %1").arg(Shown(path))
@@ -229,11 +229,11 @@ bool CArchiveSaver::OnCmdMsg(int id, CCmdUI* query) {
       return Handle(
           query,
           [this, modified] {
-            const QString path = m_document.GetPathName();
+            const QString path = m_document.SavedPath();
             if (!modified) return SaveCopyAs();
             SaveAs(path.isEmpty() ? QString() : SaveAsProposal(path));
           },
-          !m_document.GetPathName().isEmpty() || modified);
+          !m_document.SavedPath().isEmpty() || modified);
     default: return false;
   }
 }

@@ -40,12 +40,11 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
       m_finish(std::move(finish)) {
   const CEntryMap& entries = *m_map;
   if (!entries.IsMapped() && !entries.empty()) {
-    // Not mapped: the job reads each entry where it lies, through a share
-    // of the archive's open file taken here.
-    m_file = entries.GetFile();
+    // Not mapped: the job reads each entry where it lies, through the open
+    // file the map keeps.
     m_places.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
-      m_places.push_back({entries.OffsetAt(i), entries.SizeAt(i)});
+      m_places.push_back({entries.OffsetAt(i), entries.SizeAt(i), &entries.FileAt(i)});
     m_entries.resize(entries.size());
   } else {
     m_entries.reserve(entries.size() + pending.added.size());
@@ -113,7 +112,7 @@ void CRulesSearchJob::RunUnmapped(const Collect& collect, const Hand& deliver, Q
     if (!m_isPending[entry]) {
       const CPlace& place = m_places[m_order.empty() ? entry : static_cast<size_t>(m_order[entry])];
       bytes.resize(place.size);
-      if (const CStatus read = m_file.ReadAt(place.offset, bytes.data(), place.size);
+      if (const CStatus read = place.file->ReadAt(place.offset, bytes.data(), place.size);
           !read.IsOk()) {
         failure = QString::fromStdString("cannot read the archive: " + read.GetWords());
         return;
@@ -181,7 +180,7 @@ void CRulesSearchJob::Run() {
         chunk = CFoundRows();
         post([deliver = m_deliver, piece, done] { deliver(std::move(*piece), done); });
       };
-      if (m_file.Get() != 0) RunUnmapped(collect, deliver, failure);
+      if (!m_places.empty()) RunUnmapped(collect, deliver, failure);
       else
         SearchEntries<CFoundRows>(
             m_pattern, true, m_entries.size(), [this](size_t entry) { return m_entries[entry]; },

@@ -127,12 +127,12 @@ class CRulesSearchJob {
   // Else one per entry: a position in the map, or -1 - k for m_added[k].
   std::vector<int64_t> m_order;
   std::vector<std::string> m_added;
-  // For an archive that is not mapped: its file, and where each entry lies.
-  // m_file's count is touched on the user-interface thread only.
+  // For an archive that is not mapped: where each entry lies, and in which
+  // file (kept open by m_map).
   struct CPlace {
     uint32_t offset, size;
+    const CHandleHolder* file;
   };
-  CHandleHolder m_file;
   std::vector<CPlace> m_places;
   std::string m_pattern;
   QPointer<QObject> m_receiver;

@@ -18,7 +18,10 @@
 #include "app/framework/command_ids.h"
 #include "app/framework/splitter.h"
 #include "app/tree/left_view.h"
+#include "app/compare/compare_window.h"
+#include "app/order/load_order_pane.h"
 #include "app/preview/preview_pane.h"
+#include "archive/shown_order.h"
 #include "app/document/tarn_editor_doc.h"
 #include "app/rows/tarn_editor_view.h"
 
@@ -49,9 +52,24 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
         return list->GetModel()->rowCount();
       },
       dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc));
-  if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)))
+  auto* document = dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc);
+  if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
     connect(tree, &CLeftView::EntrySelected, this, &CChildFrame::ShowEntry);
-  if (auto* document = dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc)) {
+    if (CLoadOrderPane* order = CLoadOrderPane::Install(m_wndSplitter, tree, document)) {
+      connect(order->GetList(), &CLoadOrderList::showEntriesOf, tree,
+              [tree, document](std::optional<size_t> archive) {
+                if (!archive) {
+                  tree->SetEntryFilter({});
+                  return;
+                }
+                tree->SetEntryFilter([document, at = *archive](size_t position) {
+                  const CShownOrder* shown = document->Shown().Order();
+                  return shown != nullptr && shown->Names()[position].archive == at;
+                });
+              });
+    }
+  }
+  if (document != nullptr) {
     m_diskBar = new CDiskBar;
     m_wndSplitter->AddOverlay(m_diskBar);
     m_wndSplitter->installEventFilter(this);
@@ -137,6 +155,35 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
       case ID_VIEW_FOLDERS:
         if (query != nullptr) query->checked = tree->ShowsFolders();
         return Handle(query, [tree] { tree->SetShowFolders(!tree->ShowsFolders()); });
+      case ID_COMPARE_WITH_SHADOWED: {
+        auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+        const std::optional<std::string_view> name = tree->NameOf(tree->currentIndex());
+        return Handle(
+            query,
+            [this, document, entry = std::string(name.value_or(std::string_view()))] {
+              CompareWithShadowed(*document, entry, this);
+            },
+            document != nullptr && document->IsLoadOrder() && name.has_value());
+      }
+      case ID_VIEW_OVERRIDDEN_ONLY: {
+        auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+        const bool order = document != nullptr && document->IsLoadOrder();
+        if (query != nullptr) query->checked = order && m_overriddenOnly;
+        return Handle(
+            query,
+            [this, tree, document] {
+              m_overriddenOnly = !m_overriddenOnly;
+              if (!m_overriddenOnly) {
+                tree->SetEntryFilter({});
+                return;
+              }
+              tree->SetEntryFilter([document](size_t position) {
+                const CShownOrder* shown = document->Shown().Order();
+                return shown != nullptr && shown->Names()[position].mark != ' ';
+              });
+            },
+            order);
+      }
       case ID_EDIT_CLEAR:
         return Handle(
             query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());

@@ -40,6 +40,7 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   void PlaceDiskBar();
   bool eventFilter(QObject* watched, QEvent* event) override;
   CDiskBar* m_diskBar = nullptr;
+  bool m_overriddenOnly = false;  // View > Overridden Only
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;

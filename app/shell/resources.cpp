@@ -51,6 +51,7 @@ CMenuResource MainFrameMenu() { return {FileMenuWithoutDocument(), ViewMenu(), H
 CPopupResource DocumentViewMenu() {
   CPopupResource menu = ViewMenu();
   menu.items.push_back(Item("&Folders", ID_VIEW_FOLDERS));
+  menu.items.push_back(Item("&Overridden Only", ID_VIEW_OVERRIDDEN_ONLY));
   menu.items.push_back(Separator());
   menu.items.push_back(Item("As &Rules", ID_VIEW_AS_RULES));
   menu.items.push_back(Item("As T&ext", ID_VIEW_AS_TEXT));
@@ -187,7 +188,7 @@ const CResourceTable& TarnEditorResources() {
     t.strings = {
         {IDR_MAINFRAME, QStringLiteral("Tarn Editor")},
         {IDR_TARNEDTYPE, QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives "
-                                        "(*.big)\n.big\nTarnEditor.Document\nTarnEdi Document")},
+                                        "(*.big);;Load orders (*.order)\n.big\nTarnEditor.Document\nTarnEdi Document")},
         {AFX_IDS_APP_TITLE, QStringLiteral("Tarn Editor")},
         {AFX_IDS_IDLEMESSAGE, QStringLiteral("Ready")},
     };

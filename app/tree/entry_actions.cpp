@@ -81,6 +81,11 @@ QMenu* CEntryActions::BuildMenu(const QModelIndex& index) {
   AddCommand(menu, QStringLiteral("Delete\tDel"), ID_EDIT_CLEAR, item, true);
   AddCommand(menu, QStringLiteral("Replace With File..."), ID_EDIT_REPLACE_FILE, item, !folder);
   AddCommand(menu, QStringLiteral("Add Files..."), ID_EDIT_ADD_FILES, item, true);
+  if (const CTarnEditorDoc* document = m_tree->GetDocument(); document && document->IsLoadOrder()) {
+    menu->addSeparator();
+    AddCommand(menu, QStringLiteral("Compare With Shadowed"), ID_COMPARE_WITH_SHADOWED, item,
+               !folder);
+  }
   menu->addSeparator();
   QAction* copy =
       menu->addAction(QStringLiteral("Copy Name"), this, [this, item] { CopyName(item); });

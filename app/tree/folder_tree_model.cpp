@@ -86,7 +86,8 @@ QModelIndex CFolderTreeModel::IndexOfFolder(uint32_t folder) const {
 }
 
 QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
-  if (row < 0 || column != 0 || m_folders.FolderCount() == 0) return QModelIndex();
+  if (row < 0 || column < 0 || column >= columnCount() || m_folders.FolderCount() == 0)
+    return QModelIndex();
   uint32_t folder = CEntryFolders::kRoot;
   if (parent.isValid()) {
     const std::optional<uint32_t> inner = FolderOfIndex(parent);
@@ -94,7 +95,7 @@ QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& pare
     folder = *inner;
   }
   if (static_cast<size_t>(row) >= m_folders.ChildCount(folder)) return QModelIndex();
-  return createIndex(row, 0, quintptr(folder));
+  return createIndex(row, column, quintptr(folder));
 }
 
 QModelIndex CFolderTreeModel::parent(const QModelIndex& child) const {
@@ -111,7 +112,7 @@ int CFolderTreeModel::rowCount(const QModelIndex& parent) const {
 
 int CFolderTreeModel::columnCount(const QModelIndex& parent) const {
   (void)parent;
-  return 1;
+  return m_flat.columnCount();
 }
 
 bool CFolderTreeModel::hasChildren(const QModelIndex& parent) const {
@@ -120,14 +121,14 @@ bool CFolderTreeModel::hasChildren(const QModelIndex& parent) const {
 
 QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
   if (const std::optional<size_t> row = RowOfIndex(index)) {
-    const QModelIndex flat = m_flat.index(static_cast<int>(*row));
-    if (role == Qt::DisplayRole || role == Qt::EditRole) {
+    const QModelIndex flat = m_flat.index(static_cast<int>(*row), index.column());
+    if (index.column() == 0 && (role == Qt::DisplayRole || role == Qt::EditRole)) {
       return BytesToText(m_folders.ShownName(*row, m_flat.NameOfRow(flat.row())));
     }
     return m_flat.data(flat, role);
   }
   const std::optional<uint32_t> folder = FolderOfIndex(index);
-  if (!folder) return QVariant();
+  if (!folder || index.column() != 0) return QVariant();
   switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole: return BytesToText(m_folders.Folder(*folder).name);
@@ -148,7 +149,7 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
 
 Qt::ItemFlags CFolderTreeModel::flags(const QModelIndex& index) const {
   if (const std::optional<size_t> row = RowOfIndex(index))
-    return m_flat.flags(m_flat.index(static_cast<int>(*row)));
+    return m_flat.flags(m_flat.index(static_cast<int>(*row), index.column()));
   Qt::ItemFlags flags = QAbstractItemModel::flags(index);
   if (index.isValid() && m_flat.GetHooks() != nullptr) flags |= Qt::ItemIsEditable;
   return flags;

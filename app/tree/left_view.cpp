@@ -18,6 +18,7 @@
 #include "app/document/entry_text.h"
 #include "app/tree/entry_actions.h"
 #include "app/tree/entry_find.h"
+#include "app/tree/entry_origin.h"
 #include "app/framework/splitter.h"
 #include "app/framework/win_app.h"
 #include "app/document/entry_hooks.h"
@@ -28,32 +29,42 @@ const CEntryMap CEntryTreeModel::kNoEntries;
 void CEntryTreeModel::SetEntries(const CEntryMap* entries) {
   beginResetModel();
   m_entries = entries != nullptr ? entries : &kNoEntries;
-  m_rows.clear();
-  m_added.clear();
+  m_added = m_hooks != nullptr ? m_hooks->AddedNames() : std::vector<std::string>();
+  FillRows();
   endResetModel();
-  UpdateAddedNames();
 }
 
 int CEntryTreeModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(m_rows.empty() ? m_entries->size() : m_rows.size());
+  return static_cast<int>(m_rows.empty() && !m_keep ? m_entries->size() : m_rows.size());
+}
+
+int CEntryTreeModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : (m_order != nullptr ? 2 : 1);
+}
+
+void CEntryTreeModel::SetFilter(std::function<bool(size_t)> keep) {
+  beginResetModel();
+  m_keep = std::move(keep);
+  FillRows();
+  endResetModel();
 }
 
 std::string_view CEntryTreeModel::NameOfRow(int row) const {
-  if (m_rows.empty()) return m_entries->NameAt(static_cast<size_t>(row));
+  if (m_rows.empty() && !m_keep) return m_entries->NameAt(static_cast<size_t>(row));
   const int64_t at = m_rows[static_cast<size_t>(row)];
   return at >= 0 ? m_entries->NameAt(static_cast<size_t>(at))
                  : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
 }
 
 std::optional<size_t> CEntryTreeModel::PositionOfRow(int row) const {
-  if (m_rows.empty()) return static_cast<size_t>(row);
+  if (m_rows.empty() && !m_keep) return static_cast<size_t>(row);
   const int64_t at = m_rows[static_cast<size_t>(row)];
   return at >= 0 ? std::optional<size_t>(static_cast<size_t>(at)) : std::nullopt;
 }
 
 int CEntryTreeModel::RowOfPosition(size_t position) const {
-  if (m_rows.empty()) return static_cast<int>(position);
+  if (m_rows.empty() && !m_keep) return static_cast<int>(position);
   return RowOfName(m_entries->NameAt(position));
 }
 
@@ -73,33 +84,39 @@ bool CEntryTreeModel::UpdateAddedNames() {
   if (added == m_added) return false;
   beginResetModel();
   m_added = std::move(added);
-  m_rows.clear();
-  if (!m_added.empty()) {
-    // Both are in byte order: one merge.
-    m_rows.reserve(m_entries->size() + m_added.size());
-    size_t position = 0, k = 0;
-    while (position < m_entries->size() || k < m_added.size()) {
-      if (k == m_added.size() ||
-          (position < m_entries->size() && m_entries->NameAt(position) < m_added[k])) {
-        m_rows.push_back(static_cast<int64_t>(position++));
-      } else {
-        m_rows.push_back(-1 - static_cast<int64_t>(k++));
-      }
-    }
-  }
+  FillRows();
   endResetModel();
   return true;
+}
+
+void CEntryTreeModel::FillRows() {
+  m_rows.clear();
+  if (m_added.empty() && !m_keep) return;
+  // Both are in byte order: one merge.
+  m_rows.reserve((m_keep ? 0 : m_entries->size()) + m_added.size());
+  size_t position = 0, k = 0;
+  while (position < m_entries->size() || k < m_added.size()) {
+    if (k == m_added.size() ||
+        (position < m_entries->size() && m_entries->NameAt(position) < m_added[k])) {
+      if (!m_keep || m_keep(position)) m_rows.push_back(static_cast<int64_t>(position));
+      ++position;
+    } else {
+      m_rows.push_back(-1 - static_cast<int64_t>(k++));
+    }
+  }
 }
 
 Qt::ItemFlags CEntryTreeModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags flags = QAbstractListModel::flags(index);
   if (index.isValid()) flags |= Qt::ItemIsDragEnabled;  // out, onto a file manager
-  if (index.isValid() && m_editable != nullptr) flags |= Qt::ItemIsEditable;
+  if (index.isValid() && index.column() == 0 && m_editable != nullptr)
+    flags |= Qt::ItemIsEditable;
   return flags;
 }
 
 bool CEntryTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (role != Qt::EditRole || !index.isValid() || m_editable == nullptr) return false;
+  if (role != Qt::EditRole || !index.isValid() || index.column() != 0 || m_editable == nullptr)
+    return false;
   // Carried out once the editor has closed: a rename rebuilds the rows.
   QTimer::singleShot(0, this,
                      [hooks = m_editable, from = std::string(NameOfRow(index.row())),
@@ -112,6 +129,7 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
     return QVariant();
   }
   const std::string_view name = NameOfRow(index.row());
+  if (index.column() == 1) return OriginData(index.row(), name, role);
   switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole: return BytesToText(name);
@@ -134,21 +152,40 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::AccessibleDescriptionRole:
       if (m_hooks != nullptr && m_hooks->IsEntryChanged(name)) {
         if (m_hooks->IsEntryRemoved(name)) return QStringLiteral("deleted");
-        return PositionOfRow(index.row()) ? QStringLiteral("changed") : QStringLiteral("added");
+        if (m_order == nullptr)
+          return PositionOfRow(index.row()) ? QStringLiteral("changed") : QStringLiteral("added");
       }
-      return QVariant();
+      return OriginData(index.row(), name, role);
+    case Qt::ToolTipRole: return OriginData(index.row(), name, role);
     default: return QVariant();
   }
 }
 
+QVariant CEntryTreeModel::OriginData(int row, std::string_view name, int role) const {
+  if (m_order == nullptr) return QVariant();
+  const bool changed = m_hooks != nullptr && m_hooks->IsEntryChanged(name);
+  if (role == Qt::DisplayRole) return OriginOf(*m_order, PositionOfRow(row), changed).from;
+  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole)
+    return OriginOf(*m_order, PositionOfRow(row), changed).description;
+  if (role == Qt::FontRole && changed) {
+    QFont font;
+    font.setBold(true);
+    return font;
+  }
+  return QVariant();
+}
+
 void CEntryTreeModel::MarksChanged() {
   if (rowCount() == 0) return;
-  emit dataChanged(index(0), index(rowCount() - 1), {Qt::FontRole, Qt::AccessibleDescriptionRole});
+  emit dataChanged(index(0), index(rowCount() - 1, columnCount() - 1),
+                   {Qt::FontRole, Qt::AccessibleDescriptionRole, Qt::DisplayRole});
 }
 
 QVariant CEntryTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (section != 0 || orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-  return QStringLiteral("Name");
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  if (section == 0) return QStringLiteral("Name");
+  if (section == 1 && m_order != nullptr) return QStringLiteral("From");
+  return QVariant();
 }
 
 CLeftView::CLeftView() {
@@ -174,6 +211,25 @@ CLeftView::~CLeftView() { delete m_findBar; }
 
 void CLeftView::ListenToSelection() {
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CLeftView::OnSelchanged);
+}
+
+void CLeftView::SetEntryFilter(std::function<bool(size_t)> keep) {
+  OnUpdate(kEntriesReplacing);  // keeps the current entry and the scroll
+  m_refilling = true;
+  m_model.SetFilter(std::move(keep));
+  m_refilling = false;
+  OnUpdate(kEntriesChanged);
+  m_folderModelStale = true;
+  if (m_showFolders) {
+    m_folderModel.Rebuild();
+    m_folderModelStale = false;
+    ExpandFolders(m_kept.folders);
+  }
+  if (m_kept.name) {
+    const int row = m_model.RowOfName(*m_kept.name);
+    if (row >= 0)
+      selectionModel()->setCurrentIndex(IndexOfFlatRow(row), QItemSelectionModel::ClearAndSelect);
+  }
 }
 
 void CLeftView::SetShowFolders(bool folders) {
@@ -281,7 +337,9 @@ void CLeftView::OnInitialUpdate() {
   CTreeView::OnInitialUpdate();
   if (const CTarnEditorDoc* document = GetDocument()) {
     m_model.SetHooks(document->GetHooks());
+    m_model.SetOrder(document->Shown().Order());
     m_model.SetEntries(&document->Entries());
+    setHeaderHidden(document->Shown().Order() == nullptr);
     m_folderModelStale = true;
     if (m_showFolders) {
       m_folderModel.Rebuild();
@@ -319,7 +377,11 @@ void CLeftView::OnUpdate(int hint) {
   }
   if (hint != kEntriesReplaced && hint != kEntriesChanged) return;
   m_refilling = true;
-  if (hint == kEntriesReplaced) m_model.SetEntries(&document->Entries());
+  if (hint == kEntriesReplaced) {
+    m_model.SetOrder(document->Shown().Order());
+    m_model.SetEntries(&document->Entries());
+    setHeaderHidden(document->Shown().Order() == nullptr);
+  }
   m_folderModelStale = true;
   if (m_showFolders) {
     m_folderModel.Rebuild();

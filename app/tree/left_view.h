@@ -11,6 +11,7 @@
 #include <QAbstractListModel>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@ class CEntryActions;
 
 class CEntryFindBar;
 class CEntryHooks;
+class CShownOrder;
 class CTarnEditorDoc;
 
 class CEntryTreeModel : public QAbstractListModel {
@@ -50,6 +52,13 @@ class CEntryTreeModel : public QAbstractListModel {
   CEntryHooks* GetHooks() const { return m_editable; }
   // The marks may have changed: repaints them.
   void MarksChanged();
+  // A load order's window: a second column, From, says where each entry
+  // comes from. Null for one archive. Set before SetEntries.
+  void SetOrder(const CShownOrder* order) { m_order = order; }
+  // Only the opened entries `keep` says yes to are rows (added names
+  // always are); an empty function keeps every entry.
+  void SetFilter(std::function<bool(size_t position)> keep);
+  bool IsFiltered() const { return static_cast<bool>(m_keep); }
 
   // The rows: the opened entries, and the names added since, in byte
   // order. An added entry has no position in the map.
@@ -62,6 +71,7 @@ class CEntryTreeModel : public QAbstractListModel {
   bool UpdateAddedNames();
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   // Renaming in place (F2): the text typed goes to the hooks.
   Qt::ItemFlags flags(const QModelIndex& index) const override;
@@ -75,10 +85,17 @@ class CEntryTreeModel : public QAbstractListModel {
   const CEntryMap* m_entries = &kNoEntries;
   const CEntryHooks* m_hooks = nullptr;
   CEntryHooks* m_editable = nullptr;
-  // Empty while nothing is added: row and position are then the same.
-  // Else one per row: a position in the map, or -1 - k for m_added[k].
+  // Arranges the rows anew from the map, the added names and the filter.
+  void FillRows();
+  QVariant OriginData(int row, std::string_view name, int role) const;
+
+  // Empty while nothing is added or filtered: row and position are then
+  // the same. Else one per row: a position in the map, or -1 - k for
+  // m_added[k].
   std::vector<int64_t> m_rows;
   std::vector<std::string> m_added;
+  const CShownOrder* m_order = nullptr;
+  std::function<bool(size_t)> m_keep;
 };
 // What a change of the tree's selection hands to the list: the entry whose
 // buffer address (inside the document's map) is the new item's data when the new item is now
@@ -99,6 +116,11 @@ class CLeftView : public CTreeView {
   // saved archive with the same entry current and the same scroll.
   void OnUpdate(int hint) override;
   CEntryTreeModel* GetModel() { return &m_model; }
+
+  // Only the opened entries `keep` says yes to (see
+  // CEntryTreeModel::SetFilter); the current entry stays when kept.
+  void SetEntryFilter(std::function<bool(size_t position)> keep);
+  bool IsFiltered() const { return m_model.IsFiltered(); }
 
   // View > Folders: the entries as a folder tree, or flat in byte order
   // (the default). Keeps the current entry.

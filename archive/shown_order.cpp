@@ -1,0 +1,192 @@
+#include "archive/shown_order.h"
+
+#include <algorithm>
+
+#include "storage/platform.h"
+
+CStatus OpenOrderArchive(const std::string& path, CShownOrder::CArchive& archive) {
+  CHandleHolder file = CHandleHolder::Wrap(*platform::CreateFile(
+      path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
+  // Stamped on both sides of the read, through the handle, and the path
+  // checked to still name that file: else what was read cannot be told
+  // apart from what is there now, and is never written anywhere.
+  const std::optional<CFileStamp> before = file ? StampOfFile(file.Get()) : std::nullopt;
+  auto opened = std::make_shared<CEntryMap>();
+  const CStatus error = OpenArchiveEntries(path, *opened);
+  if (!error.IsOk()) return error;
+  const std::optional<CFileStamp> after = file ? StampOfFile(file.Get()) : std::nullopt;
+  const std::optional<CFileStamp> atPath = StampOfFile(path);
+  archive.path = path;
+  archive.entries = std::move(opened);
+  archive.file = std::move(file);
+  archive.stamp.reset();
+  if (before && before == after && atPath == after) archive.stamp = after;
+  return {};
+}
+
+CStatus CShownOrder::Open(const std::vector<std::string>& paths) {
+  std::vector<CArchive> archives(paths.size());
+  for (size_t a = 0; a < paths.size(); ++a)
+    if (CStatus error = OpenOrderArchive(paths[a], archives[a]); !error.IsOk()) return error;
+  if (archives.empty()) return CStatus::Failure({}, "a load order needs an archive");
+  m_archives = std::move(archives);
+  m_target = m_archives.size() - 1;
+  Classify();
+  Resolve();
+  return {};
+}
+
+std::string_view CShownOrder::FileName(std::string_view path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Resolves every archive, taken or not, once, and gives each copy of a
+// name the class of the first copy with its bytes. A copy that cannot be
+// read is a class of its own, so it differs from every other.
+void CShownOrder::Classify() {
+  std::vector<const CEntryMap*> maps;
+  for (CArchive& archive : m_archives) {
+    maps.push_back(archive.entries.get());
+    archive.classes.assign(archive.entries->size(), 0);
+  }
+  const CResolvedOrder all = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
+  uint32_t next = 0;
+  std::vector<CLoadOrderEntry> copies;
+  std::vector<std::pair<uint32_t, std::string_view>> kinds;  // class, bytes
+  for (const CResolvedName& name : all.names) {
+    if (name.count == 0) {
+      m_archives[name.winner.archive].classes[name.winner.position] = next++;
+      continue;
+    }
+    copies.assign(all.shadowed.begin() + name.first,
+                  all.shadowed.begin() + name.first + name.count);
+    copies.push_back(name.winner);
+    kinds.clear();
+    for (const CLoadOrderEntry copy : copies) {
+      const CEntryMap& map = *m_archives[copy.archive].entries;
+      const CDataBuffer& buffer = map.BufferAt(copy.position);
+      uint32_t kind = next;
+      if (buffer.HasData() || buffer.GetSize() == 0) {
+        const std::string_view bytes = buffer.View();
+        const auto same = std::find_if(kinds.begin(), kinds.end(),
+                                       [&](const auto& seen) { return seen.second == bytes; });
+        if (same != kinds.end()) {
+          kind = same->first;
+        } else {
+          kinds.emplace_back(next, bytes);
+        }
+      }
+      if (kind == next) ++next;
+      m_archives[copy.archive].classes[copy.position] = kind;
+    }
+  }
+}
+
+void CShownOrder::Resolve() {
+  std::vector<const CEntryMap*> maps;
+  std::vector<std::shared_ptr<const CEntryMap>> sources;
+  std::vector<uint32_t> archiveOf;  // taken index -> m_archives index
+  for (uint32_t a = 0; a < m_archives.size(); ++a) {
+    if (!m_archives[a].taken) continue;
+    maps.push_back(m_archives[a].entries.get());
+    sources.push_back(m_archives[a].entries);
+    archiveOf.push_back(a);
+  }
+  const CResolvedOrder resolved = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
+  const auto classOf = [&](CLoadOrderEntry copy) {
+    return m_archives[archiveOf[copy.archive]].classes[copy.position];
+  };
+  m_names.clear();
+  m_names.reserve(resolved.names.size());
+  m_shadowed.clear();
+  m_shadowed.reserve(resolved.shadowed.size());
+  std::vector<CEntryMap::CSourceEntry> at;
+  at.reserve(resolved.names.size());
+  for (const CResolvedName& name : resolved.names) {
+    CShownName shown{archiveOf[name.winner.archive], ' ', static_cast<uint32_t>(m_shadowed.size()),
+                     name.count};
+    const uint32_t winnerClass = classOf(name.winner);
+    for (uint32_t i = name.first; i < name.first + name.count; ++i) {
+      const CLoadOrderEntry copy = resolved.shadowed[i];
+      m_shadowed.push_back({archiveOf[copy.archive], copy.position});
+      if (shown.mark != '!') shown.mark = classOf(copy) == winnerClass ? '=' : '!';
+    }
+    m_names.push_back(shown);
+    at.push_back({name.winner.archive, name.winner.position});
+  }
+  m_tallies.assign(m_archives.size(), CArchiveTally());
+  for (size_t t = 0; t < resolved.tallies.size(); ++t) m_tallies[archiveOf[t]] = resolved.tallies[t];
+  m_composed =
+      std::make_shared<const CEntryMap>(CEntryMap::Compose(std::move(sources), std::move(at)));
+}
+
+std::optional<uint32_t> CShownOrder::WinnerOf(std::string_view name) const {
+  const auto found = m_composed->find(name);
+  if (found == m_composed->end()) return std::nullopt;
+  return m_names[found.Position()].archive;
+}
+
+std::optional<std::pair<uint32_t, CDataBuffer>> CShownOrder::ShadowedCopy(
+    std::string_view name) const {
+  const auto found = m_composed->find(name);
+  if (found == m_composed->end()) return std::nullopt;
+  const CShownName& shown = m_names[found.Position()];
+  if (shown.count == 0) return std::nullopt;
+  const CLoadOrderEntry copy = m_shadowed[shown.first + shown.count - 1];
+  return std::make_pair(copy.archive,
+                        m_archives[copy.archive].entries->BufferAt(copy.position));
+}
+
+void CShownOrder::Move(size_t from, size_t to) {
+  if (from >= m_archives.size() || to >= m_archives.size() || from == to) return;
+  const auto first = m_archives.begin();
+  if (from < to)
+    std::rotate(first + from, first + from + 1, first + to + 1);
+  else
+    std::rotate(first + to, first + from, first + from + 1);
+  if (m_target == from) {
+    m_target = to;
+  } else if (from < m_target && m_target <= to) {
+    --m_target;
+  } else if (to <= m_target && m_target < from) {
+    ++m_target;
+  }
+  Resolve();
+}
+
+CStatus CShownOrder::Take(size_t archive, bool taken) {
+  if (archive >= m_archives.size()) return {};
+  if (!taken && archive == m_target)
+    return CStatus::Failure(std::string(FileName(m_archives[archive].path)),
+                            "the target cannot be left out; make another archive the target first");
+  if (m_archives[archive].taken == taken) return {};
+  m_archives[archive].taken = taken;
+  Resolve();
+  return {};
+}
+
+void CShownOrder::SetTarget(size_t archive) {
+  if (archive >= m_archives.size()) return;
+  m_target = archive;
+  m_archives[archive].taken = true;
+  Resolve();
+}
+
+void CShownOrder::AddNewArchive(const std::string& path) {
+  CArchive& added = m_archives.emplace_back();
+  added.path = path;
+  added.entries = std::make_shared<const CEntryMap>();
+  m_target = m_archives.size() - 1;
+  Resolve();
+}
+
+CStatus CShownOrder::ReopenTarget(const std::string& path) {
+  CArchive reopened;
+  if (CStatus error = OpenOrderArchive(path, reopened); !error.IsOk()) return error;
+  reopened.taken = m_archives[m_target].taken;
+  m_archives[m_target] = std::move(reopened);
+  Classify();
+  Resolve();
+  return {};
+}

@@ -1,0 +1,102 @@
+// A load order as one window shows it: the archives in the order the game
+// loads them, which of them are left out, and which is the target, the one
+// archive changes are written to; and, resolved over the archives taken,
+// every name once, from the archive that wins it.
+//
+// The archives are opened once, read only, and kept: reordering them or
+// leaving one out resolves the names anew without reading any entry again
+// (whether two copies of a name hold the same bytes is worked out once, at
+// the open, for every copy). The target may be a new archive with no file
+// yet, written by the first save.
+//
+// Threading: none.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/entry_map.h"
+#include "archive/load_order.h"
+#include "storage/data_buffer.h"
+#include "storage/file_stamp.h"
+#include "storage/status.h"
+
+class CShownOrder {
+ public:
+  struct CArchive {
+    std::string path;
+    std::shared_ptr<const CEntryMap> entries;
+    // Held from the open on, and its stamp then (unset when it changed
+    // while being read); empty for a new archive not yet written.
+    CHandleHolder file;
+    std::optional<CFileStamp> stamp;
+    bool taken = true;  // false: left out of the order
+    // For each entry (by position), the first copy of its name, over every
+    // archive of the order, whose bytes it equals: two copies hold the
+    // same bytes exactly when they have the same class.
+    std::vector<uint32_t> classes;
+  };
+
+  // Where the shown entry at a position of Composed() comes from.
+  struct CShownName {
+    uint32_t archive;  // in Archives()
+    // ' ' it shadows nothing taken; '=' every copy it shadows has its
+    // bytes; '!' some differ.
+    char mark;
+    // The copies it shadows (archives in Archives()), in load order:
+    // Shadowed()[first, first + count).
+    uint32_t first;
+    uint32_t count;
+  };
+
+  // Opens every archive of `paths` (in load order), the last the target;
+  // on failure nothing is kept and the status names the archive.
+  CStatus Open(const std::vector<std::string>& paths);
+
+  const std::vector<CArchive>& Archives() const { return m_archives; }
+  size_t Target() const { return m_target; }
+  // The names, winners only, in byte order, as one map of the archives'
+  // entries; made anew by each change of the order.
+  const std::shared_ptr<const CEntryMap>& Composed() const { return m_composed; }
+  const std::vector<CShownName>& Names() const { return m_names; }
+  const std::vector<CLoadOrderEntry>& Shadowed() const { return m_shadowed; }
+  // Per archive (in Archives()), over the names of the archives taken:
+  // names it wins, names it holds that a later one wins, names only it holds.
+  const std::vector<CArchiveTally>& Tallies() const { return m_tallies; }
+  // The archive a name is won by; nothing when no taken archive holds it.
+  std::optional<uint32_t> WinnerOf(std::string_view name) const;
+  // The first shadowed copy (the one the winner overrides: the last before
+  // it in load order) of the shown entry `name`, its archive and bytes.
+  std::optional<std::pair<uint32_t, CDataBuffer>> ShadowedCopy(std::string_view name) const;
+
+  // Each resolves anew.
+  void Move(size_t from, size_t to);
+  // Refused for the target, which is never left out.
+  CStatus Take(size_t archive, bool taken);
+  void SetTarget(size_t archive);
+  // A new, empty archive at the end, to be written at `path`, the target.
+  void AddNewArchive(const std::string& path);
+  // After the target was written: reads it back from its (maybe new) path.
+  CStatus ReopenTarget(const std::string& path);
+  // The file name of an archive, for the From column.
+  static std::string_view FileName(std::string_view path);
+
+ private:
+  void Resolve();
+  void Classify();
+
+  std::vector<CArchive> m_archives;
+  size_t m_target = 0;
+  std::shared_ptr<const CEntryMap> m_composed;
+  std::vector<CShownName> m_names;
+  std::vector<CLoadOrderEntry> m_shadowed;  // archives in m_archives
+  std::vector<CArchiveTally> m_tallies;
+};
+
+// Opens one archive as the order keeps it: entries, held file and stamp.
+CStatus OpenOrderArchive(const std::string& path, CShownOrder::CArchive& archive);

@@ -1,0 +1,184 @@
+// A load order in one window, offscreen: the tree shows each name from the
+// archive that wins it with the mark tarn overrides prints, the pane counts
+// and reorders the archives, and a change lands in the target alone.
+#include <QFileInfo>
+#include <QLabel>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "app/compare/compare_window.h"
+#include "app/document/entry_hooks.h"
+#include "app/framework/status_bar.h"
+#include "app/order/load_order_pane.h"
+#include "archive/entry_map.h"
+#include "archive/shown_order.h"
+#include "editor_fixture.h"
+#include "tests/support/big_builder.h"
+#include "tests/support/run_tarn.h"
+
+namespace {
+
+const std::string kTank = "Object Tank\r\n  Speed = 30\r\n  Armor = Light\r\nEnd\r\n";
+
+QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane(0)->text(); }
+
+// Name -> the From column, for every row of the tree.
+std::map<QString, QString> FromColumn(CLeftView* tree) {
+  std::map<QString, QString> from;
+  QAbstractItemModel* model = tree->model();
+  for (int row = 0; row < model->rowCount(); ++row)
+    from[model->index(row, 0).data().toString()] = model->index(row, 1).data().toString();
+  return from;
+}
+
+int RowOf(CLeftView* tree, const QString& name) {
+  QAbstractItemModel* model = tree->model();
+  for (int row = 0; row < model->rowCount(); ++row)
+    if (model->index(row, 0).data().toString() == name) return row;
+  return -1;
+}
+
+CLoadOrderList* PaneOf(CChildFrame* frame) { return frame->findChild<CLoadOrderList*>(); }
+
+}  // namespace
+
+class OrderWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ShowsWinnersEditsIntoTheTargetAndNothingElse();
+};
+
+void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
+  CTestSettings settings;
+  CTempDir dir;
+  const std::string base = dir.Write("base.big", CBigBuilder()
+                                                     .Add("Data\\INI\\Tank.ini", kTank)
+                                                     .Add("Data\\a.ini", "old")
+                                                     .Add("Data\\same.ini", "s")
+                                                     .Build());
+  const std::string patch = dir.Write(
+      "patch.big", CBigBuilder().Add("Data\\b.ini", "b").Add("Data\\same.ini", "s").Build());
+  // Spelt otherwise, as the game does not mind.
+  const std::string mod =
+      dir.Write("mod.big", CBigBuilder().Add("data/a.ini", "new").Add("Data\\c.ini", "c").Build());
+  const std::string order = dir.Write("game.order", "# the game first\nbase.big\npatch.big\nmod.big\n");
+  const std::string baseBytes = ReadWholeFile(base), patchBytes = ReadWholeFile(patch);
+
+  CEditorRun run({ToQ(order)});
+  QVERIFY(run.Started());
+  CChildFrame* frame = run.Active();
+  QVERIFY(frame != nullptr);
+  CLeftView* tree = TreeOf(frame);
+  CLoadOrderList* pane = PaneOf(frame);
+  QVERIFY(pane != nullptr);
+  CTarnEditorDoc* document = run.Documents()[0];
+
+  // The marks and winners are tarn's.
+  const CTarnResult overrides = RunTarnCaptured({"overrides", "@" + order});
+  QCOMPARE(overrides.status, 0);
+  std::map<QString, QString> expected;
+  for (const QString& line : ToQ(overrides.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QStringList fields = line.split(QLatin1Char('\t'));
+    if (fields[0] == QLatin1String("shadowed")) continue;
+    expected[fields[1]] = fields[0] + QLatin1Char(' ') + QFileInfo(fields[2]).fileName();
+  }
+  std::map<QString, QString> shown = FromColumn(tree);
+  for (const auto& [name, from] : shown)
+    if (!from.startsWith(QLatin1Char(' '))) QCOMPARE(from, expected[name]);
+  QCOMPARE(expected.size(), size_t{2});
+  QCOMPARE(shown[QStringLiteral("data/a.ini")], QStringLiteral("! mod.big"));
+  QCOMPARE(shown[QStringLiteral("Data\\same.ini")], QStringLiteral("= patch.big"));
+  QCOMPARE(shown[QStringLiteral("Data\\b.ini")], QStringLiteral("  patch.big"));
+  QVERIFY(tree->model()
+              ->index(RowOf(tree, QStringLiteral("data/a.ini")), 1)
+              .data(Qt::AccessibleDescriptionRole)
+              .toString()
+              .contains(QLatin1String("different copies in base.big")));
+
+  // The pane's counts: wins, loses, only.
+  QCOMPARE(pane->topLevelItemCount(), 3);
+  const auto counts = [pane](int row) {
+    QTreeWidgetItem* item = pane->topLevelItem(row);
+    return item->text(1) + QLatin1Char('/') + item->text(2) + QLatin1Char('/') + item->text(3);
+  };
+  QCOMPARE(counts(0), QStringLiteral("1/2/1"));  // Tank.ini; a.ini, same.ini lost
+  QCOMPARE(counts(1), QStringLiteral("2/0/1"));
+  QCOMPARE(counts(2), QStringLiteral("2/0/1"));
+  QVERIFY(pane->topLevelItem(2)->font(0).bold());  // the last is the target
+
+  // The mod moved before the patch: the patch wins nothing new, the mod
+  // still wins a.ini; base moved last wins a.ini back.
+  pane->setCurrentItem(pane->topLevelItem(0));
+  pane->setFocus();
+  QTest::keyClick(pane, Qt::Key_Down, Qt::AltModifier);
+  QTest::keyClick(pane, Qt::Key_Down, Qt::AltModifier);
+  QCOMPARE(pane->topLevelItem(2)->text(0), QStringLiteral("base.big"));
+  shown = FromColumn(tree);
+  QCOMPARE(shown[QStringLiteral("Data\\a.ini")], QStringLiteral("! base.big"));
+  QVERIFY(!shown.count(QStringLiteral("data/a.ini")));
+  QVERIFY(pane->topLevelItem(1)->font(0).bold());  // the target moved with its archive
+  QTest::keyClick(pane, Qt::Key_Up, Qt::AltModifier);
+  QTest::keyClick(pane, Qt::Key_Up, Qt::AltModifier);
+  QCOMPARE(pane->topLevelItem(0)->text(0), QStringLiteral("base.big"));
+
+  // Left out, the patch's names are gone; the target cannot be left out.
+  pane->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+  QCOMPARE(RowOf(tree, QStringLiteral("Data\\b.ini")), -1);
+  QCOMPARE(FromColumn(tree)[QStringLiteral("Data\\same.ini")], QStringLiteral("  base.big"));
+  pane->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
+  QVERIFY(StatusText(run).contains(QLatin1String("the target cannot be left out")));
+  QCOMPARE(pane->topLevelItem(2)->checkState(0), Qt::Checked);
+  pane->topLevelItem(1)->setCheckState(0, Qt::Checked);
+  QVERIFY(RowOf(tree, QStringLiteral("Data\\b.ini")) >= 0);
+
+  // A value of base's entry, changed: it now comes from the target.
+  const std::string tank = "Data\\INI\\Tank.ini";
+  QVERIFY(document->GetHooks()->EditValue(tank, kTank.find("30"), 2, QStringLiteral("45")));
+  QCOMPARE(FromColumn(tree)[ToQ(tank)], QStringLiteral("! mod.big"));
+  // Deleting it would need to delete base's copy too.
+  tree->setCurrentIndex(tree->model()->index(RowOf(tree, ToQ(tank)), 0));
+  QVERIFY(run.Command(ID_EDIT_CLEAR));
+  QVERIFY2(StatusText(run).contains(QLatin1String("base.big holds it")), qPrintable(StatusText(run)));
+  QVERIFY(document->Changes().Find(tank)->removed == false);
+
+  QVERIFY(run.Command(ID_FILE_SAVE));
+  QVERIFY2(StatusText(run).startsWith(QLatin1String("Saved")), qPrintable(StatusText(run)));
+  QVERIFY(!document->IsModified());
+  CEntryMap saved;
+  QVERIFY(OpenArchiveEntries(mod, saved).IsOk());
+  QCOMPARE(saved.size(), size_t{3});
+  QCOMPARE(ToQ(std::string(saved.Get(tank)->View())),
+           ToQ("Object Tank\r\n  Speed = 45\r\n  Armor = Light\r\nEnd\r\n"));
+  QCOMPARE(ToQ(std::string(saved.Get("data/a.ini")->View())), QStringLiteral("new"));
+  QVERIFY(ReadWholeFile(base) == baseBytes);
+  QVERIFY(ReadWholeFile(patch) == patchBytes);
+  QCOMPARE(FromColumn(tree)[ToQ(tank)], QStringLiteral("! mod.big"));
+  QCOMPARE(counts(2), QStringLiteral("3/0/1"));
+
+  // What the mod changes in the entry: one row.
+  tree->setCurrentIndex(tree->model()->index(RowOf(tree, ToQ(tank)), 0));
+  QVERIFY(run.Command(ID_COMPARE_WITH_SHADOWED));
+  auto* compare = qobject_cast<CCompareWindow*>(QApplication::activeWindow());
+  if (compare == nullptr) {
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (auto* found = qobject_cast<CCompareWindow*>(window)) compare = found;
+  }
+  QVERIFY(compare != nullptr);
+  QStringList changed;
+  QTreeWidget* rows = compare->GetRows();
+  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
+    const QTreeWidgetItem* item = rows->topLevelItem(row);
+    if (item->text(0) == QLatin1String("-") || item->text(0) == QLatin1String("+"))
+      changed << item->text(0) + item->text(1).trimmed() + QLatin1Char('=') + item->text(2);
+  }
+  QCOMPARE(changed, QStringList({QStringLiteral("-Speed=30"), QStringLiteral("+Speed=45")}));
+  delete compare;
+}
+
+QTEST_MAIN(OrderWindowTest)
+#include "order_window_test.moc"
