@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstring>
+#include <memory>
 
 #include "archive/archive_compare.h"
 #include "archive/entry_map.h"
@@ -222,13 +224,34 @@ bool SameKey(std::string_view a, std::string_view b, const CFoldTable& fold) {
   return true;
 }
 
-// Large arrays of the resolver in huge pages where the system gives them:
-// a page fault for every 4 KiB of them cost a tenth of resolving.
+// An array whose room is taken from an arena once, for values copied as
+// bytes: the resolver knows from the start how many copies there are, and
+// no name or copy outnumbers them.
 template <typename T>
-void ReserveLarge(std::vector<T>& array, size_t count) {
-  array.reserve(count);
-  platform::AdviseLargePages(array.data(), array.capacity() * sizeof(T));
-}
+class CFixedArray {
+ public:
+  CFixedArray(CLargeArena& arena, size_t room) : m_data(arena.Take<T>(room)), m_room(room) {}
+  size_t size() const { return m_size; }
+  T& operator[](size_t i) { return m_data[i]; }
+  const T& operator[](size_t i) const { return m_data[i]; }
+  std::span<const T> View() const { return {m_data, m_size}; }
+  // REQUIRES: size() is less than the room.
+  void push_back(const T& value) {
+    assert(m_size < m_room);
+    m_data[m_size++] = value;
+  }
+  // REQUIRES: `values` fit the room.
+  void Assign(std::span<const T> values) {
+    assert(values.size() <= m_room);
+    std::copy(values.begin(), values.end(), m_data);
+    m_size = values.size();
+  }
+
+ private:
+  T* m_data;
+  size_t m_room;
+  size_t m_size = 0;
+};
 
 // The archives' names merged in byte order, as a tournament of their next
 // names: the smallest name first and, of equal names, the earliest archive's.
@@ -297,28 +320,28 @@ class CNameMerge {
 // another name, and they are few.
 class CKeyFilter {
  public:
-  explicit CKeyFilter(size_t most) {
-    size_t bits = 64;
-    while (bits < most * 8) bits *= 2;  // most names have a bit of their own
-    m_shift = 64 - std::countr_zero(bits);
-    // In large pages: a page fault for every 4 KiB of these cost as much as
-    // filling them.
-    m_arena.Reserve(bits / 64 * 2 * sizeof(uint64_t) + most * sizeof(uint32_t) + 64);
-    m_words = m_arena.Take<uint64_t>(bits / 64 * 2);
-    std::fill_n(m_words, bits / 64 * 2, 0);
-    m_slots = m_arena.Take<uint32_t>(most);
+  // Room for `most` hashes, taken from `arena`.
+  CKeyFilter(CLargeArena& arena, size_t most)
+      : m_words(arena, WordsFor(most)), m_slots(arena, most) {
+    m_shift = 64 - std::countr_zero(WordsFor(most) / 2 * 64);
+    for (size_t w = 0; w < WordsFor(most); ++w) m_words.push_back(0);
   }
-  // REQUIRES: fewer hashes added than `most`.
+  // The words of bits for `most` hashes: most names have a bit of their own.
+  static size_t WordsFor(size_t most) {
+    size_t bits = 64;
+    while (bits < most * 8) bits *= 2;
+    return bits / 64 * 2;
+  }
   void Add(uint64_t hash) {
     const auto slot = static_cast<uint32_t>(hash >> m_shift);
-    m_slots[m_count++] = slot;
+    m_slots.push_back(slot);
     const uint64_t bit = uint64_t{1} << (slot % 64);
-    uint64_t* const words = &m_words[slot / 64 * 2];
-    if ((words[0] & bit) != 0) {
-      words[1] |= bit;
+    uint64_t& once = m_words[slot / 64 * 2];
+    if ((once & bit) != 0) {
+      m_words[slot / 64 * 2 + 1] |= bit;
       m_repeated = true;
     }
-    words[0] |= bit;
+    once |= bit;
   }
   bool AnyRepeated() const { return m_repeated; }
   // REQUIRES: i < the number of hashes added.
@@ -327,13 +350,37 @@ class CKeyFilter {
   }
 
  private:
-  CLargeArena m_arena;
-  int m_shift;
   // For each 64 bits: the word of those set once, then of those set twice.
-  uint64_t* m_words;
-  uint32_t* m_slots;  // of each name added, in turn
-  size_t m_count = 0;
+  CFixedArray<uint64_t> m_words;
+  CFixedArray<uint32_t> m_slots;  // of each name added, in turn
+  int m_shift;
   bool m_repeated = false;
+};
+
+// A resolution as it is made. Its arrays are in one block of large pages:
+// the page faults of filling them a 4 KiB page at a time cost more than the
+// merge, and most of the room kept for them is never touched.
+struct CResolution {
+  explicit CResolution(size_t copies)
+      : arena(ArenaFor(copies)),
+        names(*arena, copies),
+        shadowed(*arena, copies),
+        filter(*arena, copies) {}
+  static std::unique_ptr<CLargeArena> ArenaFor(size_t copies) {
+    auto arena = std::make_unique<CLargeArena>();
+    // Each array is aligned in the block: a few bytes each on top.
+    arena->Reserve(copies * (sizeof(CResolvedName) + sizeof(CLoadOrderEntry) + sizeof(uint32_t)) +
+                   CKeyFilter::WordsFor(copies) * sizeof(uint64_t) + 4 * 64);
+    return arena;
+  }
+
+  std::unique_ptr<CLargeArena> arena;
+  CFixedArray<CResolvedName> names;  // as CResolvedOrder has them
+  CFixedArray<CLoadOrderEntry> shadowed;
+  CKeyFilter filter;  // of the names, in turn
+  std::vector<CArchiveTally> tallies;
+  std::vector<CLoadOrderProblem> problems;
+  std::vector<uint32_t> troubled;  // the name of each problem
 };
 
 // Whether every shadowed copy has the winner's bytes. A copy that cannot
@@ -374,17 +421,10 @@ char Mark(std::span<Source> sources, CopyCheck check, const CResolvedName& name,
 
 // Every name spelt alike, with its copies: the last copy wins, the others
 // are shadowed in load order. Names are in byte order, each hashed by its
-// key into `filter`, and marked while its copies are at hand; `troubled`
-// gets the name of each problem met marking.
+// key into the filter, and marked while its copies are at hand.
 template <typename Source>
-void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolvedOrder& order,
-                     CKeyFilter& filter, std::vector<uint32_t>& troubled) {
+void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolution& order) {
   const CFoldTable& fold = Fold();
-  size_t total = 0;
-  for (const Source& source : sources) total += source.size();
-  // Reserved whole: only the memory written is ever touched.
-  ReserveLarge(order.names, total);
-  ReserveLarge(order.shadowed, total);
   CNameMerge<Source> merge(sources);
   while (!merge.Done()) {
     const std::string_view name = merge.TopName();
@@ -398,30 +438,29 @@ void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolvedOrder&
     }
     CResolvedName resolved{winner, first, static_cast<uint32_t>(order.shadowed.size()) - first,
                            ' '};
-    const auto shadowed =
-        std::span<const CLoadOrderEntry>(order.shadowed).subspan(first, resolved.count);
+    const auto shadowed = order.shadowed.View().subspan(first, resolved.count);
     resolved.mark = Mark(sources, check, resolved, shadowed, order.problems);
-    troubled.resize(order.problems.size(), static_cast<uint32_t>(order.names.size()));
+    order.troubled.resize(order.problems.size(), static_cast<uint32_t>(order.names.size()));
     order.names.push_back(resolved);
-    filter.Add(KeyHash(name, fold));
+    order.filter.Add(KeyHash(name, fold));
   }
 }
 
-// Spellings of one key, by their index in CResolvedOrder::names, each set
-// in the order of its names.
+// Spellings of one key, by their index in the names, each set in the order
+// of its names.
 template <typename Source>
 std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources,
-                                               const std::vector<CResolvedName>& names,
-                                               const CKeyFilter& filter) {
+                                               const CResolution& order) {
   std::vector<std::vector<uint32_t>> alike;
-  if (!filter.AnyRepeated()) return alike;
+  if (!order.filter.AnyRepeated()) return alike;
   const CFoldTable& fold = Fold();
   const auto nameOf = [&](uint32_t i) {
-    return sources[names[i].winner.archive].NameAt(names[i].winner.position);
+    const CLoadOrderEntry winner = order.names[i].winner;
+    return sources[winner.archive].NameAt(winner.position);
   };
   std::vector<std::pair<uint64_t, uint32_t>> suspects;
-  for (uint32_t i = 0; i < names.size(); ++i)
-    if (filter.Suspect(i)) suspects.push_back({KeyHash(nameOf(i), fold), i});
+  for (uint32_t i = 0; i < order.names.size(); ++i)
+    if (order.filter.Suspect(i)) suspects.push_back({KeyHash(nameOf(i), fold), i});
   std::sort(suspects.begin(), suspects.end());
   // Within a run of one hash, each name joins the set whose key is its own;
   // a name of another key with the same hash starts a set.
@@ -457,8 +496,7 @@ std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources,
 // the problems met marking its spellings apart are dropped.
 template <typename Source>
 void JoinSpellings(std::span<Source> sources, CopyCheck check,
-                   const std::vector<std::vector<uint32_t>>& alike,
-                   const std::vector<uint32_t>& troubled, CResolvedOrder& order) {
+                   const std::vector<std::vector<uint32_t>>& alike, CResolution& order) {
   if (alike.empty()) return;
   // Each name's place in `joined`, or kKept (a name of one spelling), or
   // kTaken (a spelling another name took in).
@@ -469,13 +507,14 @@ void JoinSpellings(std::span<Source> sources, CopyCheck check,
   const auto before = [](CLoadOrderEntry x, CLoadOrderEntry y) {
     return x.archive != y.archive ? x.archive < y.archive : x.position < y.position;
   };
+  const std::span<const CLoadOrderEntry> oldShadowed = order.shadowed.View();
   for (const std::vector<uint32_t>& set : alike) {
     std::vector<CLoadOrderEntry> copies;
     uint32_t winner = set.front();
     for (const uint32_t i : set) {
       const CResolvedName& name = order.names[i];
-      copies.insert(copies.end(), order.shadowed.begin() + name.first,
-                    order.shadowed.begin() + name.first + name.count);
+      const auto own = oldShadowed.subspan(name.first, name.count);
+      copies.insert(copies.end(), own.begin(), own.end());
       copies.push_back(name.winner);
       if (before(order.names[winner].winner, name.winner)) winner = i;
       joinedAt[i] = kTaken;
@@ -488,45 +527,46 @@ void JoinSpellings(std::span<Source> sources, CopyCheck check,
   std::vector<CLoadOrderEntry> shadowed;
   std::vector<CLoadOrderProblem> problems;
   names.reserve(order.names.size());
-  shadowed.reserve(order.shadowed.size());
+  shadowed.reserve(oldShadowed.size());
   size_t problem = 0;
   for (uint32_t i = 0; i < order.names.size(); ++i) {
     const bool kept = joinedAt[i] == kKept;
-    for (; problem < troubled.size() && troubled[problem] == i; ++problem)
+    for (; problem < order.troubled.size() && order.troubled[problem] == i; ++problem)
       if (kept) problems.push_back(std::move(order.problems[problem]));
     if (joinedAt[i] == kTaken) continue;
     CResolvedName name = order.names[i];
-    const auto from = order.shadowed.begin() + name.first;
+    const auto own = oldShadowed.subspan(name.first, name.count);
     name.first = static_cast<uint32_t>(shadowed.size());
     if (kept) {
-      shadowed.insert(shadowed.end(), from, from + name.count);
+      shadowed.insert(shadowed.end(), own.begin(), own.end());
     } else {
       const std::vector<CLoadOrderEntry>& copies = joined[joinedAt[i]];
       shadowed.insert(shadowed.end(), copies.begin(), copies.end() - 1);
       name.count = static_cast<uint32_t>(copies.size() - 1);
-      const auto own = std::span<const CLoadOrderEntry>(shadowed).subspan(name.first);
-      name.mark = Mark(sources, check, name, own, problems);
+      name.mark = Mark(sources, check, name, std::span(copies).first(name.count), problems);
     }
     names.push_back(name);
   }
-  order.names = std::move(names);
-  order.shadowed = std::move(shadowed);
+  // Joining spellings leaves as many copies, and fewer names.
+  order.names.Assign(names);
+  order.shadowed.Assign(shadowed);
   order.problems = std::move(problems);
+  order.troubled.clear();
 }
 
 // Counts each name once for each archive that holds it.
-void Tally(const CResolvedOrder& order, std::vector<CArchiveTally>& tallies) {
+void Tally(CResolution& order, size_t archives) {
   constexpr uint32_t kNone = UINT32_MAX;
-  for (const CResolvedName& name : order.names) {
-    CArchiveTally& winner = tallies[name.winner.archive];
+  order.tallies.resize(archives);
+  for (const CResolvedName& name : order.names.View()) {
+    CArchiveTally& winner = order.tallies[name.winner.archive];
     ++winner.wins;
     uint32_t counted = kNone;
     bool alone = true;
-    for (uint32_t s = name.first; s < name.first + name.count; ++s) {
-      const uint32_t archive = order.shadowed[s].archive;
-      if (archive == name.winner.archive || archive == counted) continue;
-      ++tallies[archive].loses;
-      counted = archive;
+    for (const CLoadOrderEntry copy : order.shadowed.View().subspan(name.first, name.count)) {
+      if (copy.archive == name.winner.archive || copy.archive == counted) continue;
+      ++order.tallies[copy.archive].loses;
+      counted = copy.archive;
       alone = false;
     }
     if (alone) ++winner.only;
@@ -534,16 +574,24 @@ void Tally(const CResolvedOrder& order, std::vector<CArchiveTally>& tallies) {
 }
 
 template <typename Source>
-CResolvedOrder Resolve(std::span<Source> sources, CopyCheck check) {
-  size_t total = 0;
-  for (const Source& source : sources) total += source.size();
+std::unique_ptr<CResolution> Resolve(std::span<Source> sources, CopyCheck check) {
+  size_t copies = 0;
+  for (const Source& source : sources) copies += source.size();
+  auto order = std::make_unique<CResolution>(copies);
+  GatherSpellings(sources, check, *order);
+  JoinSpellings(sources, check, FoldedAlike(sources, *order), *order);
+  Tally(*order, sources.size());
+  return order;
+}
+
+CResolvedOrder Kept(CResolution& resolution) {
   CResolvedOrder order;
-  CKeyFilter filter(total);
-  std::vector<uint32_t> troubled;
-  GatherSpellings(sources, check, order, filter, troubled);
-  JoinSpellings(sources, check, FoldedAlike(sources, order.names, filter), troubled, order);
-  order.tallies.resize(sources.size());
-  Tally(order, order.tallies);
+  const std::span<const CResolvedName> names = resolution.names.View();
+  const std::span<const CLoadOrderEntry> shadowed = resolution.shadowed.View();
+  order.names.assign(names.begin(), names.end());
+  order.shadowed.assign(shadowed.begin(), shadowed.end());
+  order.tallies = std::move(resolution.tallies);
+  order.problems = std::move(resolution.problems);
   return order;
 }
 
@@ -553,12 +601,31 @@ CResolvedOrder ResolveLoadOrder(std::span<const CEntryMap* const> archives, Copy
   std::vector<CMapSource> sources;
   sources.reserve(archives.size());
   for (const CEntryMap* map : archives) sources.emplace_back(*map);
-  return Resolve(std::span(sources), check);
+  return Kept(*Resolve(std::span(sources), check));
 }
 
-CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides) {
+namespace {
+
+std::unique_ptr<CResolution> ResolveSides(std::span<CCompareSide* const> sides) {
   std::vector<CSideSource> sources;
   sources.reserve(sides.size());
   for (CCompareSide* side : sides) sources.emplace_back(*side);
   return Resolve(std::span(sources), CopyCheck::CompareBytes);
+}
+
+}  // namespace
+
+CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides) {
+  return Kept(*ResolveSides(sides));
+}
+
+CResolvedOrder VisitLoadOrder(std::span<CCompareSide* const> sides, const CNameVisitor& visit) {
+  const std::unique_ptr<CResolution> resolution = ResolveSides(sides);
+  const std::span<const CLoadOrderEntry> shadowed = resolution->shadowed.View();
+  for (const CResolvedName& name : resolution->names.View())
+    visit(name, shadowed.subspan(name.first, name.count));
+  CResolvedOrder order;
+  order.tallies = std::move(resolution->tallies);
+  order.problems = std::move(resolution->problems);
+  return order;
 }
