@@ -202,16 +202,22 @@ inline uint64_t FoldWord(uint64_t word, const CFoldTable& fold) {
 uint64_t KeyHash(std::string_view name, const CFoldTable& fold) {
   constexpr uint64_t kMix = 0xFF51AFD7ED558CCDull;
   uint64_t hash = name.size() * 0x9E3779B97F4A7C15ull;
+  uint64_t word = 0;
   size_t at = 0;
+  if (name.size() < 8) {
+    std::memcpy(&word, name.data(), name.size());
+    hash = (hash ^ FoldWord(word, fold)) * kMix;
+    at = name.size();
+  }
   for (; at + 8 <= name.size(); at += 8) {
-    uint64_t word;
     std::memcpy(&word, name.data() + at, 8);
     hash = (hash ^ FoldWord(word, fold)) * kMix;
   }
   if (at < name.size()) {
-    uint64_t word = 0;
-    std::memcpy(&word, name.data() + at, name.size() - at);
-    hash = (hash ^ FoldWord(word, fold)) * kMix;
+    // The last eight bytes, less those hashed already: names of one key
+    // have one length, so each is cut the same.
+    std::memcpy(&word, name.data() + name.size() - 8, 8);
+    hash = (hash ^ FoldWord(word >> (at + 8 - name.size()) * 8, fold)) * kMix;
   }
   return hash ^ (hash >> 29);
 }
@@ -235,6 +241,13 @@ class CFixedArray {
   T& operator[](size_t i) { return m_data[i]; }
   const T& operator[](size_t i) const { return m_data[i]; }
   std::span<const T> View() const { return {m_data, m_size}; }
+  std::span<T> View() { return {m_data, m_size}; }
+  // REQUIRES: `count` fits the room.
+  void Fill(size_t count, const T& value) {
+    assert(count <= m_room);
+    std::fill_n(m_data, count, value);
+    m_size = count;
+  }
   // REQUIRES: size() is less than the room.
   void push_back(const T& value) {
     assert(m_size < m_room);
@@ -324,7 +337,7 @@ class CKeyFilter {
   CKeyFilter(CLargeArena& arena, size_t most)
       : m_words(arena, WordsFor(most)), m_slots(arena, most) {
     m_shift = 64 - std::countr_zero(WordsFor(most) / 2 * 64);
-    for (size_t w = 0; w < WordsFor(most); ++w) m_words.push_back(0);
+    m_words.Fill(WordsFor(most), 0);
   }
   // The words of bits for `most` hashes: most names have a bit of their own.
   static size_t WordsFor(size_t most) {
@@ -357,6 +370,15 @@ class CKeyFilter {
   bool m_repeated = false;
 };
 
+// A name whose hash another name may share: the full hash, and the name.
+struct CSuspect {
+  uint64_t hash;
+  uint32_t name;
+  bool operator<(const CSuspect& other) const {
+    return hash != other.hash ? hash < other.hash : name < other.name;
+  }
+};
+
 // A resolution as it is made. Its arrays are in one block of large pages:
 // the page faults of filling them a 4 KiB page at a time cost more than the
 // merge, and most of the room kept for them is never touched.
@@ -365,12 +387,14 @@ struct CResolution {
       : arena(ArenaFor(copies)),
         names(*arena, copies),
         shadowed(*arena, copies),
-        filter(*arena, copies) {}
+        filter(*arena, copies),
+        suspects(*arena, copies) {}
   static std::unique_ptr<CLargeArena> ArenaFor(size_t copies) {
     auto arena = std::make_unique<CLargeArena>();
     // Each array is aligned in the block: a few bytes each on top.
-    arena->Reserve(copies * (sizeof(CResolvedName) + sizeof(CLoadOrderEntry) + sizeof(uint32_t)) +
-                   CKeyFilter::WordsFor(copies) * sizeof(uint64_t) + 4 * 64);
+    arena->Reserve(copies * (sizeof(CResolvedName) + sizeof(CLoadOrderEntry) + sizeof(uint32_t) +
+                             sizeof(CSuspect)) +
+                   CKeyFilter::WordsFor(copies) * sizeof(uint64_t) + 5 * 64);
     return arena;
   }
 
@@ -378,6 +402,7 @@ struct CResolution {
   CFixedArray<CResolvedName> names;  // as CResolvedOrder has them
   CFixedArray<CLoadOrderEntry> shadowed;
   CKeyFilter filter;  // of the names, in turn
+  CFixedArray<CSuspect> suspects;
   std::vector<CArchiveTally> tallies;
   std::vector<CLoadOrderProblem> problems;
   std::vector<uint32_t> troubled;  // the name of each problem
@@ -449,8 +474,7 @@ void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolution& or
 // Spellings of one key, by their index in the names, each set in the order
 // of its names.
 template <typename Source>
-std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources,
-                                               const CResolution& order) {
+std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources, CResolution& order) {
   std::vector<std::vector<uint32_t>> alike;
   if (!order.filter.AnyRepeated()) return alike;
   const CFoldTable& fold = Fold();
@@ -458,23 +482,23 @@ std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources,
     const CLoadOrderEntry winner = order.names[i].winner;
     return sources[winner.archive].NameAt(winner.position);
   };
-  std::vector<std::pair<uint64_t, uint32_t>> suspects;
   for (uint32_t i = 0; i < order.names.size(); ++i)
-    if (order.filter.Suspect(i)) suspects.push_back({KeyHash(nameOf(i), fold), i});
+    if (order.filter.Suspect(i)) order.suspects.push_back({KeyHash(nameOf(i), fold), i});
+  const std::span<CSuspect> suspects = order.suspects.View();
   std::sort(suspects.begin(), suspects.end());
   // Within a run of one hash, each name joins the set whose key is its own;
   // a name of another key with the same hash starts a set.
   std::vector<size_t> sets;  // of the run, in `alike`
   for (size_t run = 0; run < suspects.size();) {
     size_t end = run + 1;
-    while (end < suspects.size() && suspects[end].first == suspects[run].first) ++end;
+    while (end < suspects.size() && suspects[end].hash == suspects[run].hash) ++end;
     if (end - run < 2) {
       run = end;
       continue;
     }
     sets.clear();
     for (size_t s = run; s < end; ++s) {
-      const uint32_t i = suspects[s].second;
+      const uint32_t i = suspects[s].name;
       const auto found = std::find_if(sets.begin(), sets.end(), [&](size_t set) {
         return SameKey(nameOf(alike[set].front()), nameOf(i), fold);
       });
