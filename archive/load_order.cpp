@@ -1,11 +1,15 @@
 #include "archive/load_order.h"
 
 #include <algorithm>
-#include <queue>
+#include <bit>
+#include <cassert>
+#include <cstring>
+#include <memory>
 
 #include "archive/archive_compare.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
+#include "archive/large_arena.h"
 #include "storage/disk_file.h"
 #include "storage/handle_owner.h"
 #include "storage/platform.h"
@@ -156,7 +160,7 @@ class CSideSource {
 };
 
 // Each byte's key byte, as the game folds names (EntryKey with letters
-// folded), in one table: the resolver looks up every byte of every name.
+// folded), in one table, for names with bytes past ASCII.
 struct CFoldTable {
   char key[256];
   CFoldTable() {
@@ -169,120 +173,240 @@ const CFoldTable& Fold() {
   return kFold;
 }
 
-uint64_t KeyHash(std::string_view name, const CFoldTable& fold) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the key's bytes
-  for (const char c : name) {
-    hash ^= static_cast<unsigned char>(fold.key[static_cast<unsigned char>(c)]);
-    hash *= 1099511628211ull;
+constexpr uint64_t kEveryByte = 0x0101010101010101ull;
+
+uint64_t FoldBytes(uint64_t word, const CFoldTable& fold) {
+  uint64_t folded = 0;
+  for (int b = 0; b < 64; b += 8) {
+    const auto byte = static_cast<unsigned char>(word >> b);
+    folded |= uint64_t{static_cast<unsigned char>(fold.key[byte])} << b;
   }
-  return hash ^ (hash >> 32);
+  return folded;
+}
+
+// Eight bytes as their key bytes. ASCII bytes are folded eight at a time,
+// as the table folds them: small letters to capitals, '/' to '\'.
+inline uint64_t FoldWord(uint64_t word, const CFoldTable& fold) {
+  if ((word & (kEveryByte * 0x80)) != 0) return FoldBytes(word, fold);
+  // The top bit of each byte from 'a' up, then of each byte past 'z'.
+  const uint64_t small = (word + kEveryByte * (0x80 - 'a')) &
+                         ~(word + kEveryByte * (0x80 - 'z' - 1)) & (kEveryByte * 0x80);
+  word ^= small >> 2;
+  const uint64_t slash = word ^ (kEveryByte * '/');
+  const uint64_t isSlash =
+      ~(((slash & (kEveryByte * 0x7F)) + kEveryByte * 0x7F) | slash) & (kEveryByte * 0x80);
+  return word ^ (isSlash >> 7) * ('/' ^ '\\');
+}
+
+// A hash of the name's key: names of one key have one hash.
+uint64_t KeyHash(std::string_view name, const CFoldTable& fold) {
+  constexpr uint64_t kMix = 0xFF51AFD7ED558CCDull;
+  uint64_t hash = name.size() * 0x9E3779B97F4A7C15ull;
+  uint64_t word = 0;
+  size_t at = 0;
+  if (name.size() < 8) {
+    std::memcpy(&word, name.data(), name.size());
+    hash = (hash ^ FoldWord(word, fold)) * kMix;
+    at = name.size();
+  }
+  for (; at + 8 <= name.size(); at += 8) {
+    std::memcpy(&word, name.data() + at, 8);
+    hash = (hash ^ FoldWord(word, fold)) * kMix;
+  }
+  if (at < name.size()) {
+    // The last eight bytes, less those hashed already: names of one key
+    // have one length, so each is cut the same.
+    std::memcpy(&word, name.data() + name.size() - 8, 8);
+    hash = (hash ^ FoldWord(word >> (at + 8 - name.size()) * 8, fold)) * kMix;
+  }
+  return hash ^ (hash >> 29);
 }
 
 bool SameKey(std::string_view a, std::string_view b, const CFoldTable& fold) {
   if (a.size() != b.size()) return false;
-  // Most names shadowed are spelt the same: one wide comparison says so.
-  if (a == b) return true;
   for (size_t i = 0; i < a.size(); ++i)
     if (fold.key[static_cast<unsigned char>(a[i])] != fold.key[static_cast<unsigned char>(b[i])])
       return false;
   return true;
 }
 
-constexpr uint32_t kNone = UINT32_MAX;
+// An array whose room is taken from an arena once, for values copied as
+// bytes: the resolver knows from the start how many copies there are, and
+// no name or copy outnumbers them.
+template <typename T>
+class CFixedArray {
+ public:
+  CFixedArray(CLargeArena& arena, size_t room) : m_data(arena.Take<T>(room)), m_room(room) {}
+  size_t size() const { return m_size; }
+  T& operator[](size_t i) { return m_data[i]; }
+  const T& operator[](size_t i) const { return m_data[i]; }
+  std::span<const T> View() const { return {m_data, m_size}; }
+  std::span<T> View() { return {m_data, m_size}; }
+  // REQUIRES: `count` fits the room.
+  void Fill(size_t count, const T& value) {
+    assert(count <= m_room);
+    std::fill_n(m_data, count, value);
+    m_size = count;
+  }
+  // REQUIRES: size() is less than the room.
+  void push_back(const T& value) {
+    assert(m_size < m_room);
+    m_data[m_size++] = value;
+  }
+  // REQUIRES: `values` fit the room.
+  void Assign(std::span<const T> values) {
+    assert(values.size() <= m_room);
+    std::copy(values.begin(), values.end(), m_data);
+    m_size = values.size();
+  }
 
-// Every copy of every archive, in load order and name order within one
-// archive, each linked to the copy of the same name before it.
-struct CCopy {
-  CLoadOrderEntry entry;
-  uint32_t group;
-  uint32_t before;  // the previous copy of the name, or kNone
+ private:
+  T* m_data;
+  size_t m_room;
+  size_t m_size = 0;
 };
 
-// The names of all archives gathered by key: an open-addressed table of
-// names, each holding its latest copy.
+// The archives' names merged in byte order, as a tournament of their next
+// names: the smallest name first and, of equal names, the earliest archive's.
 template <typename Source>
-void GatherCopies(std::span<Source> sources, std::vector<CCopy>& copies,
-                  std::vector<uint32_t>& latest) {
-  const CFoldTable& fold = Fold();
-  size_t total = 0;
-  for (const Source& source : sources) total += source.size();
-  copies.reserve(total);
-  size_t slots = 16;
-  while (slots < total * 2) slots *= 2;
-  // Each slot: the high half of the key's hash, then the name; empty when
-  // the name is kNone.
-  std::vector<uint64_t> table(slots, uint64_t{kNone});
-  // The table is far larger than the cache: each name's slot is asked for
-  // ahead of its turn, from hashes made first, so the misses overlap.
-  constexpr uint32_t kAhead = 16;
-  std::vector<uint64_t> hashes;
-  for (uint32_t a = 0; a < sources.size(); ++a) {
-    const auto count = static_cast<uint32_t>(sources[a].size());
-    hashes.resize(count);
-    for (uint32_t p = 0; p < count; ++p) hashes[p] = KeyHash(sources[a].NameAt(p), fold);
-    for (uint32_t p = 0; p < count; ++p) {
-      if (p + kAhead < count) __builtin_prefetch(&table[hashes[p + kAhead] & (slots - 1)]);
-      const std::string_view name = sources[a].NameAt(p);
-      const uint64_t hash = hashes[p];
-      const uint64_t high = hash >> 32;
-      size_t slot = hash & (slots - 1);
-      uint32_t group = kNone;
-      for (;; slot = (slot + 1) & (slots - 1)) {
-        const uint64_t held = table[slot];
-        const auto heldGroup = static_cast<uint32_t>(held);
-        if (heldGroup == kNone) {
-          group = static_cast<uint32_t>(latest.size());
-          latest.push_back(kNone);
-          table[slot] = (high << 32) | group;
-          break;
-        }
-        if ((held >> 32) != high) continue;
-        const CLoadOrderEntry seen = copies[latest[heldGroup]].entry;
-        if (SameKey(sources[seen.archive].NameAt(seen.position), name, fold)) {
-          group = heldGroup;
-          break;
-        }
-      }
-      copies.push_back({{a, p}, group, latest[group]});
-      latest[group] = static_cast<uint32_t>(copies.size() - 1);
+class CNameMerge {
+ public:
+  explicit CNameMerge(std::span<Source> sources)
+      : m_sources(sources), m_heads(sources.size()), m_losers(sources.size(), 0) {
+    for (uint32_t a = 0; a < sources.size(); ++a) {
+      m_heads[a].end = static_cast<uint32_t>(sources[a].size());
+      Load(a);
     }
+    if (!sources.empty()) m_winner = Play(1);
   }
-}
 
-// The winning copies in byte order of their names: each archive's winners
-// are in that order already, and are merged.
-template <typename Source>
-std::vector<uint32_t> WinnersInOrder(std::span<Source> sources, const std::vector<CCopy>& copies,
-                                     const std::vector<uint32_t>& latest) {
-  std::vector<std::vector<uint32_t>> own(sources.size());
-  for (uint32_t c = 0; c < copies.size(); ++c)
-    if (latest[copies[c].group] == c) own[copies[c].entry.archive].push_back(c);
-  struct CNext {
-    std::string_view name;
-    uint32_t archive;
-    size_t at;
-  };
-  const auto later = [](const CNext& x, const CNext& y) {
-    const int order = x.name.compare(y.name);
-    return order != 0 ? order > 0 : x.archive > y.archive;
-  };
-  std::priority_queue<CNext, std::vector<CNext>, decltype(later)> heap(later);
-  const auto nameOf = [&](uint32_t c) {
-    return sources[copies[c].entry.archive].NameAt(copies[c].entry.position);
-  };
-  for (uint32_t a = 0; a < own.size(); ++a)
-    if (!own[a].empty()) heap.push({nameOf(own[a][0]), a, 0});
-  std::vector<uint32_t> winners;
-  winners.reserve(latest.size());
-  while (!heap.empty()) {
-    const CNext next = heap.top();
-    heap.pop();
-    winners.push_back(own[next.archive][next.at]);
-    if (next.at + 1 < own[next.archive].size())
-      heap.push({nameOf(own[next.archive][next.at + 1]), next.archive, next.at + 1});
+  bool Done() const { return m_heads.empty() || m_heads[m_winner].name.data() == nullptr; }
+  CLoadOrderEntry Top() const { return {m_winner, m_heads[m_winner].next}; }
+  std::string_view TopName() const { return m_heads[m_winner].name; }
+
+  void Pop() {
+    uint32_t winner = m_winner;
+    ++m_heads[winner].next;
+    Load(winner);
+    for (size_t node = (winner + m_heads.size()) / 2; node > 0; node /= 2)
+      if (Before(m_losers[node], winner)) std::swap(m_losers[node], winner);
+    m_winner = winner;
   }
-  return winners;
-}
+
+ private:
+  struct CHead {
+    std::string_view name;  // no data once the archive's names are done
+    uint32_t next = 0;
+    uint32_t end = 0;
+  };
+
+  void Load(uint32_t a) {
+    CHead& head = m_heads[a];
+    head.name = head.next < head.end ? m_sources[a].NameAt(head.next) : std::string_view();
+  }
+  bool Before(uint32_t a, uint32_t b) const {
+    const std::string_view x = m_heads[a].name, y = m_heads[b].name;
+    if (x.data() == nullptr || y.data() == nullptr)
+      return x.data() != nullptr || (y.data() == nullptr && a < b);
+    const int order = x.compare(y);
+    return order != 0 ? order < 0 : a < b;
+  }
+  // The winner below `node`, leaving each game's loser at its node; the
+  // archives are the leaves, archive a at node a + count.
+  uint32_t Play(size_t node) {
+    if (node >= m_heads.size()) return static_cast<uint32_t>(node - m_heads.size());
+    const uint32_t left = Play(2 * node);
+    const uint32_t right = Play(2 * node + 1);
+    const bool leftWins = Before(left, right);
+    m_losers[node] = leftWins ? right : left;
+    return leftWins ? left : right;
+  }
+
+  std::span<Source> m_sources;
+  std::vector<CHead> m_heads;
+  std::vector<uint32_t> m_losers;
+  uint32_t m_winner = 0;
+};
+
+// A bit for each hash of a key, set once a name has it and again when a
+// second name does: only names whose bit is set twice can share a key with
+// another name, and they are few.
+class CKeyFilter {
+ public:
+  // Room for `most` hashes, taken from `arena`.
+  CKeyFilter(CLargeArena& arena, size_t most)
+      : m_words(arena, WordsFor(most)), m_slots(arena, most) {
+    m_shift = 64 - std::countr_zero(WordsFor(most) / 2 * 64);
+    m_words.Fill(WordsFor(most), 0);
+  }
+  // The words of bits for `most` hashes: most names have a bit of their own.
+  static size_t WordsFor(size_t most) {
+    size_t bits = 64;
+    while (bits < most * 8) bits *= 2;
+    return bits / 64 * 2;
+  }
+  void Add(uint64_t hash) {
+    const auto slot = static_cast<uint32_t>(hash >> m_shift);
+    m_slots.push_back(slot);
+    const uint64_t bit = uint64_t{1} << (slot % 64);
+    uint64_t& once = m_words[slot / 64 * 2];
+    if ((once & bit) != 0) {
+      m_words[slot / 64 * 2 + 1] |= bit;
+      m_repeated = true;
+    }
+    once |= bit;
+  }
+  bool AnyRepeated() const { return m_repeated; }
+  // REQUIRES: i < the number of hashes added.
+  bool Suspect(size_t i) const {
+    return (m_words[m_slots[i] / 64 * 2 + 1] >> (m_slots[i] % 64)) & 1;
+  }
+
+ private:
+  // For each 64 bits: the word of those set once, then of those set twice.
+  CFixedArray<uint64_t> m_words;
+  CFixedArray<uint32_t> m_slots;  // of each name added, in turn
+  int m_shift;
+  bool m_repeated = false;
+};
+
+// A name whose hash another name may share: the full hash, and the name.
+struct CSuspect {
+  uint64_t hash;
+  uint32_t name;
+  bool operator<(const CSuspect& other) const {
+    return hash != other.hash ? hash < other.hash : name < other.name;
+  }
+};
+
+// A resolution as it is made. Its arrays are in one block of large pages:
+// the page faults of filling them a 4 KiB page at a time cost more than the
+// merge, and most of the room kept for them is never touched.
+struct CResolution {
+  explicit CResolution(size_t copies)
+      : arena(ArenaFor(copies)),
+        names(*arena, copies),
+        shadowed(*arena, copies),
+        filter(*arena, copies),
+        suspects(*arena, copies) {}
+  static std::unique_ptr<CLargeArena> ArenaFor(size_t copies) {
+    auto arena = std::make_unique<CLargeArena>();
+    // Each array is aligned in the block: a few bytes each on top.
+    arena->Reserve(copies * (sizeof(CResolvedName) + sizeof(CLoadOrderEntry) + sizeof(uint32_t) +
+                             sizeof(CSuspect)) +
+                   CKeyFilter::WordsFor(copies) * sizeof(uint64_t) + 5 * 64);
+    return arena;
+  }
+
+  std::unique_ptr<CLargeArena> arena;
+  CFixedArray<CResolvedName> names;  // as CResolvedOrder has them
+  CFixedArray<CLoadOrderEntry> shadowed;
+  CKeyFilter filter;  // of the names, in turn
+  CFixedArray<CSuspect> suspects;
+  std::vector<CArchiveTally> tallies;
+  std::vector<CLoadOrderProblem> problems;
+  std::vector<uint32_t> troubled;  // the name of each problem
+};
 
 // Whether every shadowed copy has the winner's bytes. A copy that cannot
 // be read is a problem, and differs.
@@ -313,43 +437,185 @@ bool SameBytes(std::span<Source> sources, CLoadOrderEntry winner,
   return true;
 }
 
-// Counts a name once for each archive that holds it.
-void Tally(const CResolvedName& name, std::span<const CLoadOrderEntry> shadowed,
-           std::vector<CArchiveTally>& tallies) {
-  CArchiveTally& winner = tallies[name.winner.archive];
-  ++winner.wins;
-  uint32_t counted = kNone;
-  bool alone = true;
-  for (const CLoadOrderEntry copy : shadowed) {
-    if (copy.archive == name.winner.archive || copy.archive == counted) continue;
-    ++tallies[copy.archive].loses;
-    counted = copy.archive;
-    alone = false;
+template <typename Source>
+char Mark(std::span<Source> sources, CopyCheck check, const CResolvedName& name,
+          std::span<const CLoadOrderEntry> shadowed, std::vector<CLoadOrderProblem>& problems) {
+  if (name.count == 0 || check != CopyCheck::CompareBytes) return ' ';
+  return SameBytes(sources, name.winner, shadowed, problems) ? '=' : '!';
+}
+
+// Every name spelt alike, with its copies: the last copy wins, the others
+// are shadowed in load order. Names are in byte order, each hashed by its
+// key into the filter, and marked while its copies are at hand.
+template <typename Source>
+void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolution& order) {
+  const CFoldTable& fold = Fold();
+  CNameMerge<Source> merge(sources);
+  while (!merge.Done()) {
+    const std::string_view name = merge.TopName();
+    const auto first = static_cast<uint32_t>(order.shadowed.size());
+    CLoadOrderEntry winner = merge.Top();
+    merge.Pop();
+    while (!merge.Done() && merge.TopName() == name) {
+      order.shadowed.push_back(winner);
+      winner = merge.Top();
+      merge.Pop();
+    }
+    CResolvedName resolved{winner, first, static_cast<uint32_t>(order.shadowed.size()) - first,
+                           ' '};
+    const auto shadowed = order.shadowed.View().subspan(first, resolved.count);
+    resolved.mark = Mark(sources, check, resolved, shadowed, order.problems);
+    order.troubled.resize(order.problems.size(), static_cast<uint32_t>(order.names.size()));
+    order.names.push_back(resolved);
+    order.filter.Add(KeyHash(name, fold));
   }
-  if (alone) ++winner.only;
+}
+
+// Spellings of one key, by their index in the names, each set in the order
+// of its names.
+template <typename Source>
+std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources, CResolution& order) {
+  std::vector<std::vector<uint32_t>> alike;
+  if (!order.filter.AnyRepeated()) return alike;
+  const CFoldTable& fold = Fold();
+  const auto nameOf = [&](uint32_t i) {
+    const CLoadOrderEntry winner = order.names[i].winner;
+    return sources[winner.archive].NameAt(winner.position);
+  };
+  for (uint32_t i = 0; i < order.names.size(); ++i)
+    if (order.filter.Suspect(i)) order.suspects.push_back({KeyHash(nameOf(i), fold), i});
+  const std::span<CSuspect> suspects = order.suspects.View();
+  std::sort(suspects.begin(), suspects.end());
+  // Within a run of one hash, each name joins the set whose key is its own;
+  // a name of another key with the same hash starts a set.
+  std::vector<size_t> sets;  // of the run, in `alike`
+  for (size_t run = 0; run < suspects.size();) {
+    size_t end = run + 1;
+    while (end < suspects.size() && suspects[end].hash == suspects[run].hash) ++end;
+    if (end - run < 2) {
+      run = end;
+      continue;
+    }
+    sets.clear();
+    for (size_t s = run; s < end; ++s) {
+      const uint32_t i = suspects[s].name;
+      const auto found = std::find_if(sets.begin(), sets.end(), [&](size_t set) {
+        return SameKey(nameOf(alike[set].front()), nameOf(i), fold);
+      });
+      if (found != sets.end()) {
+        alike[*found].push_back(i);
+      } else {
+        sets.push_back(alike.size());
+        alike.push_back({i});
+      }
+    }
+    run = end;
+  }
+  std::erase_if(alike, [](const std::vector<uint32_t>& set) { return set.size() < 2; });
+  return alike;
+}
+
+// Makes each set of spellings one name: the last copy of any of them wins,
+// the name stands where the winner's spelling does, and is marked again:
+// the problems met marking its spellings apart are dropped.
+template <typename Source>
+void JoinSpellings(std::span<Source> sources, CopyCheck check,
+                   const std::vector<std::vector<uint32_t>>& alike, CResolution& order) {
+  if (alike.empty()) return;
+  // Each name's place in `joined`, or kKept (a name of one spelling), or
+  // kTaken (a spelling another name took in).
+  constexpr uint32_t kKept = UINT32_MAX;
+  constexpr uint32_t kTaken = UINT32_MAX - 1;
+  std::vector<std::vector<CLoadOrderEntry>> joined;  // each one's copies, in load order
+  std::vector<uint32_t> joinedAt(order.names.size(), kKept);
+  const auto before = [](CLoadOrderEntry x, CLoadOrderEntry y) {
+    return x.archive != y.archive ? x.archive < y.archive : x.position < y.position;
+  };
+  const std::span<const CLoadOrderEntry> oldShadowed = order.shadowed.View();
+  for (const std::vector<uint32_t>& set : alike) {
+    std::vector<CLoadOrderEntry> copies;
+    uint32_t winner = set.front();
+    for (const uint32_t i : set) {
+      const CResolvedName& name = order.names[i];
+      const auto own = oldShadowed.subspan(name.first, name.count);
+      copies.insert(copies.end(), own.begin(), own.end());
+      copies.push_back(name.winner);
+      if (before(order.names[winner].winner, name.winner)) winner = i;
+      joinedAt[i] = kTaken;
+    }
+    std::sort(copies.begin(), copies.end(), before);
+    joinedAt[winner] = static_cast<uint32_t>(joined.size());
+    joined.push_back(std::move(copies));
+  }
+  std::vector<CResolvedName> names;
+  std::vector<CLoadOrderEntry> shadowed;
+  std::vector<CLoadOrderProblem> problems;
+  names.reserve(order.names.size());
+  shadowed.reserve(oldShadowed.size());
+  size_t problem = 0;
+  for (uint32_t i = 0; i < order.names.size(); ++i) {
+    const bool kept = joinedAt[i] == kKept;
+    for (; problem < order.troubled.size() && order.troubled[problem] == i; ++problem)
+      if (kept) problems.push_back(std::move(order.problems[problem]));
+    if (joinedAt[i] == kTaken) continue;
+    CResolvedName name = order.names[i];
+    const auto own = oldShadowed.subspan(name.first, name.count);
+    name.first = static_cast<uint32_t>(shadowed.size());
+    if (kept) {
+      shadowed.insert(shadowed.end(), own.begin(), own.end());
+    } else {
+      const std::vector<CLoadOrderEntry>& copies = joined[joinedAt[i]];
+      shadowed.insert(shadowed.end(), copies.begin(), copies.end() - 1);
+      name.count = static_cast<uint32_t>(copies.size() - 1);
+      name.mark = Mark(sources, check, name, std::span(copies).first(name.count), problems);
+    }
+    names.push_back(name);
+  }
+  // Joining spellings leaves as many copies, and fewer names.
+  order.names.Assign(names);
+  order.shadowed.Assign(shadowed);
+  order.problems = std::move(problems);
+  order.troubled.clear();
+}
+
+// Counts each name once for each archive that holds it.
+void Tally(CResolution& order, size_t archives) {
+  constexpr uint32_t kNone = UINT32_MAX;
+  order.tallies.resize(archives);
+  for (const CResolvedName& name : order.names.View()) {
+    CArchiveTally& winner = order.tallies[name.winner.archive];
+    ++winner.wins;
+    uint32_t counted = kNone;
+    bool alone = true;
+    for (const CLoadOrderEntry copy : order.shadowed.View().subspan(name.first, name.count)) {
+      if (copy.archive == name.winner.archive || copy.archive == counted) continue;
+      ++order.tallies[copy.archive].loses;
+      counted = copy.archive;
+      alone = false;
+    }
+    if (alone) ++winner.only;
+  }
 }
 
 template <typename Source>
-CResolvedOrder Resolve(std::span<Source> sources, CopyCheck check) {
-  std::vector<CCopy> copies;
-  std::vector<uint32_t> latest;
-  GatherCopies(sources, copies, latest);
+std::unique_ptr<CResolution> Resolve(std::span<Source> sources, CopyCheck check) {
+  size_t copies = 0;
+  for (const Source& source : sources) copies += source.size();
+  auto order = std::make_unique<CResolution>(copies);
+  GatherSpellings(sources, check, *order);
+  JoinSpellings(sources, check, FoldedAlike(sources, *order), *order);
+  Tally(*order, sources.size());
+  return order;
+}
+
+CResolvedOrder Kept(CResolution& resolution) {
   CResolvedOrder order;
-  order.tallies.resize(sources.size());
-  order.names.reserve(latest.size());
-  order.shadowed.reserve(copies.size() - latest.size());
-  for (const uint32_t c : WinnersInOrder(sources, copies, latest)) {
-    CResolvedName name{copies[c].entry, static_cast<uint32_t>(order.shadowed.size()), 0, ' '};
-    for (uint32_t before = copies[c].before; before != kNone; before = copies[before].before)
-      order.shadowed.push_back(copies[before].entry);
-    std::reverse(order.shadowed.begin() + name.first, order.shadowed.end());
-    name.count = static_cast<uint32_t>(order.shadowed.size() - name.first);
-    const auto shadowed = std::span<const CLoadOrderEntry>(order.shadowed).subspan(name.first);
-    if (name.count > 0 && check == CopyCheck::CompareBytes)
-      name.mark = SameBytes(sources, name.winner, shadowed, order.problems) ? '=' : '!';
-    Tally(name, shadowed, order.tallies);
-    order.names.push_back(name);
-  }
+  const std::span<const CResolvedName> names = resolution.names.View();
+  const std::span<const CLoadOrderEntry> shadowed = resolution.shadowed.View();
+  order.names.assign(names.begin(), names.end());
+  order.shadowed.assign(shadowed.begin(), shadowed.end());
+  order.tallies = std::move(resolution.tallies);
+  order.problems = std::move(resolution.problems);
   return order;
 }
 
@@ -359,12 +625,31 @@ CResolvedOrder ResolveLoadOrder(std::span<const CEntryMap* const> archives, Copy
   std::vector<CMapSource> sources;
   sources.reserve(archives.size());
   for (const CEntryMap* map : archives) sources.emplace_back(*map);
-  return Resolve(std::span(sources), check);
+  return Kept(*Resolve(std::span(sources), check));
 }
 
-CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides) {
+namespace {
+
+std::unique_ptr<CResolution> ResolveSides(std::span<CCompareSide* const> sides) {
   std::vector<CSideSource> sources;
   sources.reserve(sides.size());
   for (CCompareSide* side : sides) sources.emplace_back(*side);
   return Resolve(std::span(sources), CopyCheck::CompareBytes);
+}
+
+}  // namespace
+
+CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides) {
+  return Kept(*ResolveSides(sides));
+}
+
+CResolvedOrder VisitLoadOrder(std::span<CCompareSide* const> sides, const CNameVisitor& visit) {
+  const std::unique_ptr<CResolution> resolution = ResolveSides(sides);
+  const std::span<const CLoadOrderEntry> shadowed = resolution->shadowed.View();
+  for (const CResolvedName& name : resolution->names.View())
+    visit(name, shadowed.subspan(name.first, name.count));
+  CResolvedOrder order;
+  order.tallies = std::move(resolution->tallies);
+  order.problems = std::move(resolution->problems);
+  return order;
 }

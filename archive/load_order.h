@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -94,3 +95,13 @@ CResolvedOrder ResolveLoadOrder(std::span<const CEntryMap* const> archives,
 // The same over compare sides: archives, folders read as pack reads them,
 // or archives as a window shows them.
 CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides);
+
+// A name as resolved, with the copies it shadows (`name.first` indexes the
+// resolver's own array, gone once the visit returns).
+using CNameVisitor =
+    std::function<void(const CResolvedName& name, std::span<const CLoadOrderEntry> shadowed)>;
+// The same again, handing each name to `visit` in turn, in the same order,
+// instead of keeping them all: the tallies and problems come back, the
+// names and shadowed copies stay empty. What `tarn overrides` needs, with
+// less memory to fill.
+CResolvedOrder VisitLoadOrder(std::span<CCompareSide* const> sides, const CNameVisitor& visit);

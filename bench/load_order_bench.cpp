@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
   std::vector<CEntryMap> maps(static_cast<size_t>(argc - first));
   std::vector<const CEntryMap*> order;
   for (int a = first; a < argc; ++a) {
-    CStatus error;
-    if (!OpenArchiveEntries(argv[a], maps[static_cast<size_t>(a - first)], &error)) {
+    const CStatus error = OpenArchiveEntries(argv[a], maps[static_cast<size_t>(a - first)]);
+    if (!error.IsOk()) {
       std::fprintf(stderr, "%s\n", error.Describe().c_str());
       return 1;
     }

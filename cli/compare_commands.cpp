@@ -161,21 +161,21 @@ int CommandOverrides(const std::vector<std::string>& args, std::FILE* out, std::
       return kTrouble;
     }
   }
-  const CResolvedOrder resolved = ResolveLoadOrder(order);
   COutput lines(out);
-  for (const CResolvedName& name : resolved.names) {
-    if (name.count == 0) continue;
-    const CLoadOrderEntry winner = name.winner;
-    lines.Raw(name.mark == '=' ? "=\t" : "!\t");
-    lines.Escaped(order[winner.archive]->NameAt(winner.position));
-    lines.Raw('\t');
-    lines.Escaped(order[winner.archive]->GetPath());
-    for (uint32_t s = name.first; s < name.first + name.count; ++s) {
-      lines.Raw('\t');
-      lines.Escaped(order[resolved.shadowed[s].archive]->GetPath());
-    }
-    lines.Raw('\n');
-  }
+  const CResolvedOrder resolved = VisitLoadOrder(
+      order, [&](const CResolvedName& name, std::span<const CLoadOrderEntry> shadowed) {
+        if (shadowed.empty()) return;
+        const CLoadOrderEntry winner = name.winner;
+        lines.Raw(name.mark == '=' ? "=\t" : "!\t");
+        lines.Escaped(order[winner.archive]->NameAt(winner.position));
+        lines.Raw('\t');
+        lines.Escaped(order[winner.archive]->GetPath());
+        for (const CLoadOrderEntry copy : shadowed) {
+          lines.Raw('\t');
+          lines.Escaped(order[copy.archive]->GetPath());
+        }
+        lines.Raw('\n');
+      });
   for (size_t a = 0; a < order.size(); ++a) {
     if (resolved.tallies[a].wins != 0) continue;
     lines.Raw("shadowed\t");

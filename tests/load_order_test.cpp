@@ -102,7 +102,7 @@ TEST_F(LoadOrderTest, CountsWhatEachArchiveWinsLosesAndHoldsAlone) {
       Archive("patch.big", CBigBuilder().Add("B.ini", "1").Add("p.ini", "")),
   };
   CEntryMap maps[3];
-  for (int a = 0; a < 3; ++a) ASSERT_TRUE(OpenArchiveEntries(paths[a], maps[a]));
+  for (int a = 0; a < 3; ++a) ASSERT_TRUE(OpenArchiveEntries(paths[a], maps[a]).IsOk());
   const CEntryMap* order[] = {&maps[0], &maps[1], &maps[2]};
   const CResolvedOrder resolved = ResolveLoadOrder(order);
   ASSERT_EQ(resolved.names.size(), 5u);  // a, b, c, m, p
