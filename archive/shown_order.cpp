@@ -31,8 +31,8 @@ CStatus CShownOrder::Open(const std::vector<std::string>& paths) {
   if (archives.empty()) return CStatus::Failure({}, "a load order needs an archive");
   m_archives = std::move(archives);
   m_target = m_archives.size() - 1;
-  Classify();
-  Resolve();
+  const CResolvedOrder every = Classify();
+  Resolve(&every);
   return {};
 }
 
@@ -44,7 +44,7 @@ std::string_view CShownOrder::FileName(std::string_view path) {
 // Resolves every archive, taken or not, once, and gives each copy of a
 // name the class of the first copy with its bytes. A copy that cannot be
 // read is a class of its own, so it differs from every other.
-void CShownOrder::Classify() {
+CResolvedOrder CShownOrder::Classify() {
   std::vector<const CEntryMap*> maps;
   for (CArchive& archive : m_archives) {
     maps.push_back(archive.entries.get());
@@ -81,9 +81,10 @@ void CShownOrder::Classify() {
       m_archives[copy.archive].classes[copy.position] = kind;
     }
   }
+  return all;
 }
 
-void CShownOrder::Resolve() {
+void CShownOrder::Resolve(const CResolvedOrder* every) {
   std::vector<const CEntryMap*> maps;
   std::vector<std::shared_ptr<const CEntryMap>> sources;
   std::vector<uint32_t> archiveOf;  // taken index -> m_archives index
@@ -93,7 +94,10 @@ void CShownOrder::Resolve() {
     sources.push_back(m_archives[a].entries);
     archiveOf.push_back(a);
   }
-  const CResolvedOrder resolved = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
+  const bool all = archiveOf.size() == m_archives.size();
+  CResolvedOrder fresh;
+  if (!all || every == nullptr) fresh = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
+  const CResolvedOrder& resolved = all && every != nullptr ? *every : fresh;
   const auto classOf = [&](CLoadOrderEntry copy) {
     return m_archives[archiveOf[copy.archive]].classes[copy.position];
   };
@@ -186,7 +190,7 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   if (CStatus error = OpenOrderArchive(path, reopened); !error.IsOk()) return error;
   reopened.taken = m_archives[m_target].taken;
   m_archives[m_target] = std::move(reopened);
-  Classify();
-  Resolve();
+  const CResolvedOrder every = Classify();
+  Resolve(&every);
   return {};
 }

@@ -87,8 +87,11 @@ class CShownOrder {
   static std::string_view FileName(std::string_view path);
 
  private:
-  void Resolve();
-  void Classify();
+  // Resolves the archives taken; `every`, when given, is the resolution of
+  // every archive (made by Classify), taken when none is left out.
+  void Resolve(const CResolvedOrder* every = nullptr);
+  // Gives each copy its class; returns the resolution of every archive.
+  CResolvedOrder Classify();
 
   std::vector<CArchive> m_archives;
   size_t m_target = 0;

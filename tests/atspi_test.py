@@ -14,7 +14,9 @@ entry's mark; then opens the find field with Ctrl+F and reads it as an
 editable text; then searches the rules with Find
 in Rules and reads its matches, which must be what `tarn grep -i` prints;
 then compares the archive, through File > Compare With..., with a copy in
-which one value differs, and reads the changed row's description. Needs an
+which one value differs, and reads the changed row's description; then
+opens a load order of the archive and that copy, and reads each overriding
+entry's From column and mark, which must be what `tarn overrides` prints. Needs an
 X display and a D-Bus session with the accessibility bus (scripts/test runs
 it under xvfb-run and dbus-run-session); the editor's settings go to a
 temporary folder.
@@ -113,6 +115,54 @@ def compared_copy(tarn, archive, target, folder):
     copy = os.path.join(folder, "compared.big")
     run(tarn, "pack", copy, tree)
     return copy
+
+
+def app_of(pid):
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is not None and app.get_process_id() == pid:
+            return app
+    return None
+
+
+def check_order(editor, tarn, archive, changed, target, home, env, check):
+    """A load order of ARCHIVE and the CHANGED copy over it: the tree's From
+    column reads each entry's mark and archive as tarn overrides prints
+    them, with the shadowed archive in its description, and the Load Order
+    pane lists both archives."""
+    order = os.path.join(home, "game.order")
+    with open(order, "w") as f:
+        f.write(archive + "\n" + changed + "\n")
+    marks = {}
+    for line in run(tarn, "overrides", "@" + order).splitlines():
+        fields = line.split("\t")
+        if fields[0] != "shadowed":
+            marks[fields[1]] = fields[0] + " " + os.path.basename(fields[2])
+    process = subprocess.Popen([editor, order], env=env)
+    try:
+        app = wait_for("the load-order window on the accessibility bus", lambda: app_of(process.pid))
+        tree = wait_for("the tree pane 'Entries'", lambda: find(app, named("Entries")))
+        wait_for("the tree's items", lambda: tree.queryTable().nRows > 0)
+        table = tree.queryTable()
+        read = {}
+        for r in range(table.nRows):
+            name = table.getAccessibleAt(r, 0).name
+            if name in marks:
+                cell = table.getAccessibleAt(r, 1)
+                read[name] = (cell.name, cell.description)
+        check("the tree reads each overriding entry's From and mark as tarn overrides prints them",
+              {name: shown[0] for name, shown in read.items()} == marks, repr(read))
+        check("the changed entry's description names the archive it overrides",
+              target in read and "different copies in " + os.path.basename(archive) in read[target][1],
+              repr(read.get(target)))
+        header = table.getColumnHeader(1)
+        check("the tree's second header reads 'From'", header is not None and header.name == "From")
+        pane = wait_for("the pane 'Load Order'", lambda: find(app, named("Load Order")))
+        check("the Load Order pane lists both archives",
+              [c[0] for c in cells(pane)] == [os.path.basename(archive), os.path.basename(changed)],
+              repr(cells(pane)))
+    finally:
+        process.terminate()
+        process.wait(10)
 
 
 def main():
@@ -369,6 +419,12 @@ def main():
     finally:
         editor_process.terminate()
         editor_process.wait(10)
+    try:
+        check_order(editor, tarn, archive, compared_copy(tarn, archive, target, tempfile.mkdtemp(dir=home)),
+                    target, home, env, check)
+    except TimeoutError as error:
+        failures.append(str(error))
+        print("FAIL: " + str(error), file=sys.stderr)
 
     print("atspi: %d passed, %d failed" % (passed, len(failures)))
     return 1 if failures else 0

@@ -77,8 +77,9 @@ for size in 16 32 48 256; do
   [ -f "$prefix/share/icons/hicolor/${size}x${size}/apps/$(field Icon).png" ] ||
     fail "no ${size}px icon named by Icon="
 done
-type=$(sed -n 's/.*<mime-type type="\([^"]*\)".*/\1/p' "$mime")
-[ "$(field MimeType)" = "$type;" ] || fail "MimeType= does not name $type"
+types=$(sed -n 's/.*<mime-type type="\([^"]*\)".*/\1/p' "$mime" | tr '\n' ';')
+type=${types%%;*}
+[ "$(field MimeType)" = "$types" ] || fail "MimeType= does not name $types"
 
 # A renamed archive is known by its first bytes, a .big file by its name.
 XDG_DATA_DIRS=$prefix/share update-mime-database "$prefix/share/mime" || fail "update-mime-database failed"
@@ -89,6 +90,9 @@ content_type() {
 }
 [ "$(content_type "$work/renamed.dat")" = "$type" ] || fail "an archive named renamed.dat is not $type"
 [ "$(content_type "$work/other.big")" = "$type" ] || fail "a file named other.big is not $type"
+printf '# the game first\nbase.big\n' >"$work/game.order"
+[ "$(content_type "$work/game.order")" = "application/x-tarn-load-order" ] ||
+  fail "a file named game.order is not a load order"
 
 # --- Icons: PNGs of the size their folder names (width and height at bytes
 # 16-23 of the header).

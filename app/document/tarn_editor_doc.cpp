@@ -76,10 +76,44 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
     return false;
   }
   SetLastError(QString());
-  m_watch->Watch(QFileInfo(SavedPath()).absoluteFilePath());
-  if (m_orderListener) m_orderListener();
+  // The path name is not set until the open has succeeded.
+  m_watch->Watch(
+      QFileInfo(IsLoadOrder() ? QString::fromStdString(m_shown.SavedPath()) : path)
+          .absoluteFilePath());
+  NotifyOrderListeners();
   ShowStatusText(EntryCountText(Entries().size()));
   return true;
+}
+
+bool CTarnEditorDoc::OpenOrder(const std::vector<std::string>& paths, QString& reason) {
+  CShownArchive opened;
+  if (const CStatus error = opened.OpenOrder(paths); !error.IsOk()) {
+    reason = StatusText(error);
+    return false;
+  }
+  UpdateAllViews(kEntriesReplacing);
+  {
+    const QSignalBlocker quiet(m_undo);
+    m_undo.clear();
+  }
+  m_shown = std::move(opened);
+  SetModifiedFlag(false);
+  UpdateFrameCounts();
+  UpdateAllViews(kEntriesReplaced);
+  m_watch->Watch(QFileInfo(SavedPath()).absoluteFilePath());
+  NotifyOrderListeners();
+  return true;
+}
+
+void CTarnEditorDoc::AddOrderListener(QObject* owner, std::function<void()> listener) {
+  m_orderListeners.push_back({owner, std::move(listener)});
+}
+
+void CTarnEditorDoc::NotifyOrderListeners() {
+  // A listener may make windows that listen too: the list is copied first.
+  const auto listeners = m_orderListeners;
+  for (const auto& [owner, listener] : listeners)
+    if (owner != nullptr) listener();
 }
 
 void CTarnEditorDoc::ChangeOrder(const std::function<void(CShownOrder&)>& change) {
@@ -89,7 +123,7 @@ void CTarnEditorDoc::ChangeOrder(const std::function<void(CShownOrder&)>& change
   UpdateAllViews(kEntriesReplaced);
   const QString target = QFileInfo(SavedPath()).absoluteFilePath();
   m_watch->Watch(target);
-  if (m_orderListener) m_orderListener();
+  NotifyOrderListeners();
 }
 
 bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
@@ -103,7 +137,7 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
       UpdateFrameCounts();
     }
     UpdateAllViews(kEntriesReplaced);
-    if (m_orderListener) m_orderListener();
+    NotifyOrderListeners();
     if (!error.IsOk()) {
       reason = StatusText(error, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
       return false;

@@ -12,6 +12,7 @@
 // the archive as opened to another file.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QUndoStack>
 
@@ -72,6 +73,9 @@ class CTarnEditorDoc : public CDocument {
   // order, of its target) (changes and undo steps dropped), telling the
   // views before and after; false, with `reason`, when it cannot be read.
   bool Reload(const QString& path, QString& reason);
+  // Opens the archives `paths` (first loaded first) as a load order in
+  // place of what is shown; false, with `reason`, when one cannot be read.
+  bool OpenOrder(const std::vector<std::string>& paths, QString& reason);
   // Whether the window shows a load order (a ".order" file) rather than
   // one archive.
   bool IsLoadOrder() const { return m_shown.Order() != nullptr; }
@@ -82,8 +86,9 @@ class CTarnEditorDoc : public CDocument {
   // The archive Save writes: the opened one's path, or the load order's
   // target's; empty for a new document.
   QString SavedPath() const;
-  // Called after every change of the load order.
-  void SetOrderListener(std::function<void()> listener) { m_orderListener = std::move(listener); }
+  // Called, while `owner` lives, after the document was read and after
+  // every change of the load order.
+  void AddOrderListener(QObject* owner, std::function<void()> listener);
   // The bar's Reload: reads the archive at the document's path anew, after
   // asking when changes are pending; the status bar says how it went.
   bool ReloadFromDisk();
@@ -103,5 +108,6 @@ class CTarnEditorDoc : public CDocument {
   std::vector<std::unique_ptr<CDocumentFeature>> m_features;
   CEntryHooks* m_hooks = nullptr;
   CEntryExport* m_export = nullptr;
-  std::function<void()> m_orderListener;
+  void NotifyOrderListeners();
+  std::vector<std::pair<QPointer<QObject>, std::function<void()>>> m_orderListeners;
 };

@@ -57,6 +57,9 @@ enum CommandId : int {
   ID_VIEW_AS_IMAGE = 0xE914,
   ID_VIEW_OVERRIDDEN_ONLY = 0xE915,  // View > Overridden Only, in a load order's window
   ID_COMPARE_WITH_SHADOWED = 0xE916,  // the tree's menu, in a load order's window
+  ID_FILE_NEW_ORDER = 0xE917,         // File > New Load Order...
+  ID_FILE_NEW_ORDER_FOLDER = 0xE918,  // File > New Load Order From Folder...
+  ID_FILE_SAVE_ORDER_AS = 0xE919,     // File > Save Load Order As...
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

@@ -56,6 +56,11 @@ QString StandardPrompt(int id) {
     case ID_EDIT_PASTE: return QStringLiteral("Insert the clipboard contents");
     case ID_VIEW_STATUS_BAR: return QStringLiteral("Show or hide the status bar");
     case ID_VIEW_FOLDERS: return QStringLiteral("Show the entries as folders, or as one list");
+    case ID_FILE_NEW_ORDER:
+      return QStringLiteral("Open several archives as one load order, the last loaded winning");
+    case ID_FILE_NEW_ORDER_FOLDER:
+      return QStringLiteral("Open a folder's archives as one load order, in name order");
+    case ID_FILE_SAVE_ORDER_AS: return QStringLiteral("Save the window's load order as a file");
     case ID_COMPARE_WITH_SHADOWED:
       return QStringLiteral("Compare the entry with the copy it overrides in an earlier archive");
     case ID_VIEW_OVERRIDDEN_ONLY:

@@ -263,12 +263,13 @@ bool CWinApp::OnOpenRecentFile(int index) {
   return false;
 }
 
-QString CWinApp::OpenFileFilter() const {
+QString CWinApp::OpenFileFilter(bool added) const {
   QStringList filters;
   for (const auto& docTemplate : m_templates) {
     const QString filter = docTemplate->GetDocString(CMultiDocTemplate::filterName);
     if (!filter.isEmpty() && !filters.contains(filter)) filters << filter;
   }
+  if (added) filters << m_openFilters;
   // Any file may still be chosen: an archive need not be named *.big.
   filters << QStringLiteral("All Files (*)");
   return filters.join(QStringLiteral(";;"));
@@ -283,6 +284,12 @@ QString CWinApp::DoPromptFileName(bool open, const QString& suggested, const QSt
     return QFileDialog::getOpenFileName(m_pMainWnd.get(), caption, suggested, OpenFileFilter());
   }
   return QFileDialog::getSaveFileName(m_pMainWnd.get(), caption, suggested);
+}
+
+QStringList CWinApp::PromptFileNames(const QString& title) {
+  if (m_fileDialogHook)
+    return m_fileDialogHook(true, QString(), title).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  return QFileDialog::getOpenFileNames(m_pMainWnd.get(), title, QString(), OpenFileFilter());
 }
 
 QString CWinApp::PromptFolderName(const QString& title) {
@@ -313,7 +320,7 @@ QString CWinApp::PromptDocumentSaveName(const QString& title, const QString& sug
                                 : m_templates.front()->GetDocString(CMultiDocTemplate::filterExt);
   if (m_fileDialogHook)
     return WithDefaultExtension(m_fileDialogHook(false, suggested, title), extension);
-  QFileDialog dialog(m_pMainWnd.get(), title, suggested, OpenFileFilter());
+  QFileDialog dialog(m_pMainWnd.get(), title, suggested, OpenFileFilter(false));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   // The dialog adds it too, so that it asks before replacing the file
   // the name with its extension names.

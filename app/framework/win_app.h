@@ -128,10 +128,17 @@ class CWinApp : public CCmdTarget {
   // first, as Open offers them, and its extension added to a name typed
   // without one.
   QString PromptDocumentSaveName(const QString& title, const QString& suggested);
-  // The Open dialog's filters: each template's filter name, then all files.
-  QString OpenFileFilter() const;
+  // The Open dialog's filters: each template's filter name, those added,
+  // then all files.
+  QString OpenFileFilter(bool added = true) const;
+  // Another kind of file Open offers, as "Words (*.ext)"; Save never does.
+  void AddOpenFilter(const QString& filter) { m_openFilters << filter; }
   // Asks for an existing folder; empty when the user cancels.
   QString PromptFolderName(const QString& title);
+  // Asks for several existing files, in the order the dialog gives them;
+  // empty when the user cancels. The file dialog hook answers it with the
+  // paths one a line.
+  QStringList PromptFileNames(const QString& title);
   // Shows `text`, a list to read (what could not be done), under
   // `heading`, in a dialog the user closes.
   void ShowReport(const QString& title, const QString& heading, const QString& text);
@@ -163,6 +170,7 @@ class CWinApp : public CCmdTarget {
   std::unique_ptr<CMDIFrameWnd> m_pMainWnd;
   FileDialogHook m_fileDialogHook;
   FolderDialogHook m_folderDialogHook;
+  QStringList m_openFilters;
   ReportHook m_reportHook;
 };
 

@@ -53,9 +53,6 @@ CLoadOrderList::CLoadOrderList(CTarnEditorDoc& document) : m_document(document) 
 
 void CLoadOrderList::Fill() {
   const CShownOrder* order = m_document.Shown().Order();
-  // Shown in a load order's window only; the document is read after the
-  // window is made.
-  setVisible(order != nullptr);
   if (order == nullptr) return;
   const std::optional<size_t> kept = Selected();
   m_filling = true;
@@ -224,7 +221,7 @@ CLoadOrderPane::CLoadOrderPane(CTarnEditorDoc& document)
 
 CLoadOrderPane* CLoadOrderPane::Install(CSplitterWnd* splitter, QWidget* tree,
                                         CTarnEditorDoc* document) {
-  if (document == nullptr) return nullptr;
+  if (document == nullptr || !document->IsLoadOrder()) return nullptr;
   const int index = splitter->indexOf(tree);
   if (index < 0) return nullptr;
   auto* pane = new CLoadOrderPane(*document);
@@ -234,8 +231,6 @@ CLoadOrderPane* CLoadOrderPane::Install(CSplitterWnd* splitter, QWidget* tree,
   pane->addWidget(tree);
   pane->setStretchFactor(1, 1);
   tree->show();
-  document->SetOrderListener([list = QPointer<CLoadOrderList>(pane->m_list)] {
-    if (list != nullptr) list->Fill();
-  });
+  document->AddOrderListener(pane->m_list, [list = pane->m_list] { list->Fill(); });
   return pane;
 }

@@ -67,8 +67,8 @@ class CLoadOrderPane : public QSplitter {
   Q_OBJECT
 
  public:
-  // Puts the pane above `tree` in the splitter's column, shown while the
-  // document shows a load order.
+  // Puts the pane above `tree` in the splitter's column; null (and nothing
+  // changed) unless the document shows a load order.
   static CLoadOrderPane* Install(CSplitterWnd* splitter, QWidget* tree, CTarnEditorDoc* document);
   CLoadOrderList* GetList() const { return m_list; }
 

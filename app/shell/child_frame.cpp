@@ -19,6 +19,7 @@
 #include "app/framework/splitter.h"
 #include "app/tree/left_view.h"
 #include "app/compare/compare_window.h"
+#include "app/order/load_order_file.h"
 #include "app/order/load_order_pane.h"
 #include "app/preview/preview_pane.h"
 #include "archive/shown_order.h"
@@ -55,19 +56,10 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
   auto* document = dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc);
   if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
     connect(tree, &CLeftView::EntrySelected, this, &CChildFrame::ShowEntry);
-    if (CLoadOrderPane* order = CLoadOrderPane::Install(m_wndSplitter, tree, document)) {
-      connect(order->GetList(), &CLoadOrderList::showEntriesOf, tree,
-              [tree, document](std::optional<size_t> archive) {
-                if (!archive) {
-                  tree->SetEntryFilter({});
-                  return;
-                }
-                tree->SetEntryFilter([document, at = *archive](size_t position) {
-                  const CShownOrder* shown = document->Shown().Order();
-                  return shown != nullptr && shown->Names()[position].archive == at;
-                });
-              });
-    }
+    // The document is read after its window is made: a load order's pane
+    // comes when it is known to be one.
+    if (document != nullptr)
+      document->AddOrderListener(this, [this, tree, document] { AddOrderPane(tree, document); });
   }
   if (document != nullptr) {
     m_diskBar = new CDiskBar;
@@ -81,6 +73,23 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
     });
   }
   return true;
+}
+
+void CChildFrame::AddOrderPane(CLeftView* tree, CTarnEditorDoc* document) {
+  if (m_orderPane != nullptr || m_wndSplitter == nullptr) return;
+  m_orderPane = CLoadOrderPane::Install(m_wndSplitter, tree, document);
+  if (m_orderPane == nullptr) return;
+  connect(m_orderPane->GetList(), &CLoadOrderList::showEntriesOf, tree,
+          [tree, document](std::optional<size_t> archive) {
+            if (!archive) {
+              tree->SetEntryFilter({});
+              return;
+            }
+            tree->SetEntryFilter([document, at = *archive](size_t position) {
+              const CShownOrder* shown = document->Shown().Order();
+              return shown != nullptr && shown->Names()[position].archive == at;
+            });
+          });
 }
 
 void CChildFrame::ShowDiskChange(DiskChange change) {
@@ -164,6 +173,12 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
               CompareWithShadowed(*document, entry, this);
             },
             document != nullptr && document->IsLoadOrder() && name.has_value());
+      }
+      case ID_FILE_SAVE_ORDER_AS: {
+        auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+        return Handle(
+            query, [document] { SaveLoadOrderAs(*document); },
+            document != nullptr && document->IsLoadOrder());
       }
       case ID_VIEW_OVERRIDDEN_ONLY: {
         auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());

@@ -8,6 +8,9 @@
 #include "archive/shown_archive.h"
 
 class CDiskBar;
+class CLeftView;
+class CLoadOrderPane;
+class CTarnEditorDoc;
 class CDataBuffer;
 class CPreviewPane;
 class CSplitterWnd;
@@ -37,10 +40,13 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
 
  private:
   void ShowDiskChange(DiskChange change);
+  // The Load Order pane above the tree, once the document is a load order.
+  void AddOrderPane(CLeftView* tree, CTarnEditorDoc* document);
   void PlaceDiskBar();
   bool eventFilter(QObject* watched, QEvent* event) override;
   CDiskBar* m_diskBar = nullptr;
   bool m_overriddenOnly = false;  // View > Overridden Only
+  CLoadOrderPane* m_orderPane = nullptr;  // in a load order's window
 
  protected:
   CSplitterWnd* m_wndSplitter = nullptr;

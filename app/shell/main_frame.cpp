@@ -2,6 +2,7 @@
 
 #include "app/compare/compare_window.h"
 #include "app/document/tarn_editor_doc.h"
+#include "app/order/load_order_file.h"
 
 #include "app/framework/command_ids.h"
 #include "app/framework/status_bar.h"
@@ -37,6 +38,8 @@ int CMainFrame::OnCreate() {
 
 bool CMainFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (m_rulesSearch != nullptr && m_rulesSearch->OnCmdMsg(id, query)) return true;
+  if (id == ID_FILE_NEW_ORDER || id == ID_FILE_NEW_ORDER_FOLDER)
+    return Handle(query, [id] { NewLoadOrder(id == ID_FILE_NEW_ORDER_FOLDER); });
   if (id == ID_FILE_COMPARE) {
     CMDIChildWnd* child = MDIGetActive();
     const auto* document = child != nullptr

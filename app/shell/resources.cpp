@@ -32,6 +32,8 @@ CMenuItemResource Grayed(const char* caption, int id) {
 CPopupResource FileMenuWithoutDocument() {
   return {QStringLiteral("&File"),
           {Item("&New\tCtrl+N", ID_FILE_NEW), Item("&Open...\tCtrl+O", ID_FILE_OPEN), Separator(),
+           Item("New &Load Order...", ID_FILE_NEW_ORDER),
+           Item("New Load Order From &Folder...", ID_FILE_NEW_ORDER_FOLDER), Separator(),
            Grayed("Recent File", ID_FILE_MRU_FILE1), Separator(), Item("E&xit", ID_APP_EXIT)}};
 }
 
@@ -67,6 +69,9 @@ CMenuResource DocumentMenu() {
         Item("&Close", ID_FILE_CLOSE), Item("&Save\tCtrl+S", ID_FILE_SAVE),
         Item("Save &As...", ID_FILE_SAVE_AS), Item("Save C&hanges As...", ID_FILE_SAVE_CHANGES_AS),
         Item("Compa&re With...", ID_FILE_COMPARE), Separator(),
+        Item("New &Load Order...", ID_FILE_NEW_ORDER),
+        Item("New Load Order From &Folder...", ID_FILE_NEW_ORDER_FOLDER),
+        Item("Save Load Order &As...", ID_FILE_SAVE_ORDER_AS), Separator(),
         Grayed("Recent File", ID_FILE_MRU_FILE1), Separator(), Item("E&xit", ID_APP_EXIT)}},
       {QStringLiteral("&Edit"),
        {Item("&Undo\tCtrl+Z", ID_EDIT_UNDO), Item("&Redo\tCtrl+Y", ID_EDIT_REDO), Separator(),
@@ -188,7 +193,7 @@ const CResourceTable& TarnEditorResources() {
     t.strings = {
         {IDR_MAINFRAME, QStringLiteral("Tarn Editor")},
         {IDR_TARNEDTYPE, QStringLiteral("\nTarnEdi\nTarnEdi\nBIG archives "
-                                        "(*.big);;Load orders (*.order)\n.big\nTarnEditor.Document\nTarnEdi Document")},
+                                        "(*.big)\n.big\nTarnEditor.Document\nTarnEdi Document")},
         {AFX_IDS_APP_TITLE, QStringLiteral("Tarn Editor")},
         {AFX_IDS_IDLEMESSAGE, QStringLiteral("Ready")},
     };

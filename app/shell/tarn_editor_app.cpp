@@ -66,6 +66,8 @@ bool CTarnEditorApp::InitInstance() {
 
   AddDocTemplate(
       CMultiDocTemplate::Make<CChildFrame, CLeftView>(IDR_TARNEDTYPE, NewArchiveDocument));
+  // A load order opens as an archive does, into one window of its archives.
+  AddOpenFilter(QStringLiteral("Load orders (*.order)"));
 
   auto mainFrame = std::make_unique<CMainFrame>();
   // The frame is the main window before it loads: its creation already

@@ -633,7 +633,8 @@ class EditorTest : public QObject {
     QMenuBar* bar = run.Main()->menuBar();
     run.Main()->UpdateMenus();
     QCOMPARE(MenuTexts(BarMenu(bar, "&File")),
-             QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "-", "Recent File", "-", "E&xit"}));
+             QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "-", "New &Load Order...",
+                          "New Load Order From &Folder...", "-", "Recent File", "-", "E&xit"}));
     QCOMPARE(MenuTexts(BarMenu(bar, "&View")), QStringList({"&Status Bar", "S&plit"}));
     QVERIFY(!MenuAction(BarMenu(bar, "&File"), "Recent File")->isEnabled());
     QVERIFY(MenuAction(BarMenu(bar, "&File"), "&New\tCtrl+N")->isEnabled());
@@ -646,7 +647,9 @@ class EditorTest : public QObject {
     QCOMPARE(
         MenuTexts(BarMenu(bar, "&File")),
         QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S", "Save &As...",
-                     "Save C&hanges As...", "Compa&re With...", "-", "Recent File", "-", "E&xit"}));
+                     "Save C&hanges As...", "Compa&re With...", "-", "New &Load Order...",
+                     "New Load Order From &Folder...", "Save Load Order &As...", "-", "Recent File",
+                     "-", "E&xit"}));
     // A new document has no file to compare.
     QVERIFY(!MenuAction(BarMenu(bar, "&File"), "Compa&re With...")->isEnabled());
     QVERIFY(MenuAction(BarMenu(bar, "&View"), "S&plit")->isEnabled());

@@ -51,6 +51,7 @@ class OrderWindowTest : public QObject {
 
  private slots:
   void ShowsWinnersEditsIntoTheTargetAndNothingElse();
+  void NewOrderFromAFolderSavesAsAFileThatOpensTheSame();
 };
 
 void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
@@ -178,6 +179,37 @@ void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
   }
   QCOMPARE(changed, QStringList({QStringLiteral("-Speed=30"), QStringLiteral("+Speed=45")}));
   delete compare;
+}
+
+// A folder's archives in name order; the order saved names them relative
+// to its own folder, keeps one left out as a comment, and opens as it was.
+void OrderWindowTest::NewOrderFromAFolderSavesAsAFileThatOpensTheSame() {
+  CTestSettings settings;
+  CTempDir dir;
+  std::filesystem::create_directory(dir.Path() + "/Data");
+  dir.Write("Data/b.big", CBigBuilder().Add("x.ini", "b").Build());
+  dir.Write("Data/a.big", CBigBuilder().Add("x.ini", "a").Add("y.ini", "a").Build());
+  dir.Write("Data/notes.txt", "not an archive");
+  CEditorRun run;
+  QVERIFY(run.Started());
+  run.App().SetFolderDialogHook([&](const QString&) { return ToQ(dir.Path() + "/Data"); });
+  QVERIFY(run.Command(ID_FILE_NEW_ORDER_FOLDER));
+  CChildFrame* frame = run.Active();
+  QVERIFY(frame != nullptr);
+  QCOMPARE(FromColumn(TreeOf(frame))[QStringLiteral("x.ini")], QStringLiteral("! b.big"));
+  CLoadOrderList* pane = PaneOf(frame);
+  pane->topLevelItem(0)->setCheckState(0, Qt::Unchecked);  // a.big left out
+  QCOMPARE(RowOf(TreeOf(frame), QStringLiteral("y.ini")), -1);
+
+  const std::string file = dir.Path() + "/game.order";
+  run.Answer(ToQ(file));
+  QVERIFY(run.Command(ID_FILE_SAVE_ORDER_AS));
+  QCOMPARE(ToQ(ReadWholeFile(file)).split(QLatin1Char('\n')).mid(1),
+           QStringList({QStringLiteral("# left out: Data/a.big"), QStringLiteral("Data/b.big"),
+                        QString()}));
+  QCOMPARE(QFileInfo(run.Documents()[0]->GetPathName()).fileName(), QStringLiteral("game.order"));
+  const CTarnResult listed = RunTarnCaptured({"overrides", "@" + file});
+  QCOMPARE(listed.status, 0);
 }
 
 QTEST_MAIN(OrderWindowTest)

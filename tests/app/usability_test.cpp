@@ -522,7 +522,8 @@ class UsabilityTest : public QObject {
       });
       poll.start(20);
       QVERIFY(run.Command(ID_FILE_OPEN));
-      QCOMPARE(filters, QStringList({"BIG archives (*.big)", "All Files (*)"}));
+      QCOMPARE(filters,
+               QStringList({"BIG archives (*.big)", "Load orders (*.order)", "All Files (*)"}));
       QCOMPARE(selected, filters.value(0));
       QCOMPARE(shown, folder);
     }

@@ -1,0 +1,171 @@
+// A load order in the editor, offscreen, next to `tarn overrides` of the
+// same archives in the same run (bench/load_order_bench.sh makes them):
+//
+//   1. open the load-order file until its tree has painted, against
+//      `tarn overrides @FILE` (the target: 2x or less), and the memory that
+//      adds against the sum of each archive opened alone (1.3x or less);
+//   2. move one archive up, and leave one out and take it back, each until
+//      the tree has painted again (the target: 100 ms).
+//
+//   order_window_bench TARN ORDER_FILE ARCHIVE... [--runs N]
+#include <QApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "app/document/tarn_editor_doc.h"
+#include "app/framework/splitter.h"
+#include "app/shell/child_frame.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/tarn_editor_app.h"
+#include "app/tree/left_view.h"
+#include "archive/shown_order.h"
+#include "bench/editor_bench_support.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = BenchClock;
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double RunTool(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const Clock::time_point start = Clock::now();
+  pid_t pid = 0;
+  int status = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 ||
+      waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", argv[0]);
+    std::exit(1);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return Millis(Clock::now() - start);
+}
+
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
+}
+
+void Settle() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QCoreApplication::processEvents();
+}
+
+struct COpened {
+  CTarnEditorDoc* document = nullptr;
+  CLeftView* tree = nullptr;
+};
+
+// Opens `path` to a painted tree.
+COpened OpenPainted(CTarnEditorApp& app, const std::string& path) {
+  COpened opened;
+  opened.document =
+      static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(path)));
+  if (opened.document == nullptr) return opened;
+  auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
+  opened.tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
+  QCoreApplication::processEvents();
+  opened.tree->viewport()->repaint();
+  return opened;
+}
+
+// The memory an open adds, measured with the window open.
+long AddedKb(CTarnEditorApp& app, const std::string& path) {
+  malloc_trim(0);
+  const long before = ResidentKb();
+  const COpened opened = OpenPainted(app, path);
+  if (opened.document == nullptr) std::exit(1);
+  const long added = ResidentKb() - before;
+  opened.document->OnCloseDocument();
+  Settle();
+  return added;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qInstallMessageHandler(QuietSizeHints);
+  int runs = 5;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else {
+      args.emplace_back(argv[i]);
+    }
+  }
+  if (args.size() < 3) {
+    std::fprintf(stderr, "usage: order_window_bench TARN ORDER_FILE ARCHIVE... [--runs N]\n");
+    return 2;
+  }
+  const std::string tarn = args[0], order = args[1];
+  const std::vector<std::string> archives(args.begin() + 2, args.end());
+  int appArgc = 1;
+  CBenchApplication bench(appArgc, argv);
+  CTarnEditorApp app;
+  if (!app.InitInstance()) return 1;
+
+  std::vector<double> toolTimes, openTimes, moveTimes, leaveTimes;
+  for (int i = 0; i < runs; ++i) {
+    toolTimes.push_back(RunTool({tarn, "overrides", "@" + order}));
+    const Clock::time_point start = Clock::now();
+    const COpened opened = OpenPainted(app, order);
+    if (opened.document == nullptr || !opened.document->IsLoadOrder()) return 1;
+    openTimes.push_back(Millis(Clock::now() - start));
+    // The second archive up and back, the third left out and taken back.
+    for (const size_t from : {size_t{1}, size_t{0}}) {
+      const Clock::time_point moved = Clock::now();
+      opened.document->ChangeOrder([from](CShownOrder& shown) { shown.Move(from, 1 - from); });
+      opened.tree->viewport()->repaint();
+      moveTimes.push_back(Millis(Clock::now() - moved));
+    }
+    for (const bool taken : {false, true}) {
+      const Clock::time_point left = Clock::now();
+      opened.document->ChangeOrder([taken](CShownOrder& shown) { (void)shown.Take(2, taken); });
+      opened.tree->viewport()->repaint();
+      leaveTimes.push_back(Millis(Clock::now() - left));
+    }
+    opened.document->OnCloseDocument();
+    Settle();
+  }
+  const long orderKb = AddedKb(app, order);
+  long aloneKb = 0;
+  for (const std::string& archive : archives) aloneKb += AddedKb(app, archive);
+
+  const double tool = Median(toolTimes), open = Median(openTimes);
+  std::printf("%zu archives: open to painted tree (median of %d)\n", archives.size(), runs);
+  std::printf("  tarn overrides @FILE     %8.1f ms\n", tool);
+  std::printf("  editor open + paint      %8.1f ms   ratio %.2fx (target 2x)\n", open, open / tool);
+  std::printf("  memory added             %8ld KiB  against %ld KiB opened alone, summed: %.2fx "
+              "(target 1.3x)\n",
+              orderKb, aloneKb, static_cast<double>(orderKb) / static_cast<double>(aloneKb));
+  std::printf("  move an archive up       %8.1f ms   (target 100 ms)\n", Median(moveTimes));
+  std::printf("  leave one out / take it  %8.1f ms   (target 100 ms)\n", Median(leaveTimes));
+  app.ExitInstance();
+  return 0;
+}
