@@ -328,6 +328,15 @@ class CNameMerge {
   uint32_t m_winner = 0;
 };
 
+// Asks for the cache line at `at` ahead of its use.
+inline void Prefetch(const void* at) {
+#if defined(__GNUC__)
+  __builtin_prefetch(at);
+#else
+  (void)at;
+#endif
+}
+
 // A bit for each hash of a key, set once a name has it and again when a
 // second name does: only names whose bit is set twice can share a key with
 // another name, and they are few.
@@ -345,24 +354,37 @@ class CKeyFilter {
     while (bits < most * 8) bits *= 2;
     return bits / 64 * 2;
   }
-  void Add(uint64_t hash) {
-    const auto slot = static_cast<uint32_t>(hash >> m_shift);
-    m_slots.push_back(slot);
-    const uint64_t bit = uint64_t{1} << (slot % 64);
-    uint64_t& once = m_words[slot / 64 * 2];
-    if ((once & bit) != 0) {
-      m_words[slot / 64 * 2 + 1] |= bit;
-      m_repeated = true;
+  void Add(uint64_t hash) { m_slots.push_back(static_cast<uint32_t>(hash >> m_shift)); }
+  // Sets the bits of every hash added. The bits are far larger than the
+  // cache, and a miss on each name's word took a tenth of resolving: they
+  // are set in a pass of their own, each word asked for well before.
+  void Count() {
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+      if (i + kAhead < m_slots.size()) Prefetch(&m_words[m_slots[i + kAhead] / 64 * 2]);
+      const uint32_t slot = m_slots[i];
+      const uint64_t bit = uint64_t{1} << (slot % 64);
+      uint64_t& once = m_words[slot / 64 * 2];
+      if ((once & bit) != 0) {
+        m_words[slot / 64 * 2 + 1] |= bit;
+        m_repeated = true;
+      }
+      once |= bit;
     }
-    once |= bit;
   }
   bool AnyRepeated() const { return m_repeated; }
-  // REQUIRES: i < the number of hashes added.
-  bool Suspect(size_t i) const {
-    return (m_words[m_slots[i] / 64 * 2 + 1] >> (m_slots[i] % 64)) & 1;
+  // Calls `suspect` with the index of each hash whose bit is set twice, in
+  // the order they were added.
+  template <typename Visit>
+  void ForEachSuspect(Visit&& suspect) const {
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+      if (i + kAhead < m_slots.size()) Prefetch(&m_words[m_slots[i + kAhead] / 64 * 2 + 1]);
+      const uint32_t slot = m_slots[i];
+      if ((m_words[slot / 64 * 2 + 1] >> (slot % 64)) & 1) suspect(i);
+    }
   }
 
  private:
+  static constexpr size_t kAhead = 16;
   // For each 64 bits: the word of those set once, then of those set twice.
   CFixedArray<uint64_t> m_words;
   CFixedArray<uint32_t> m_slots;  // of each name added, in turn
@@ -476,14 +498,17 @@ void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolution& or
 template <typename Source>
 std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources, CResolution& order) {
   std::vector<std::vector<uint32_t>> alike;
+  order.filter.Count();
   if (!order.filter.AnyRepeated()) return alike;
   const CFoldTable& fold = Fold();
   const auto nameOf = [&](uint32_t i) {
     const CLoadOrderEntry winner = order.names[i].winner;
     return sources[winner.archive].NameAt(winner.position);
   };
-  for (uint32_t i = 0; i < order.names.size(); ++i)
-    if (order.filter.Suspect(i)) order.suspects.push_back({KeyHash(nameOf(i), fold), i});
+  order.filter.ForEachSuspect([&](size_t i) {
+    const auto name = static_cast<uint32_t>(i);
+    order.suspects.push_back({KeyHash(nameOf(name), fold), name});
+  });
   const std::span<CSuspect> suspects = order.suspects.View();
   std::sort(suspects.begin(), suspects.end());
   // Within a run of one hash, each name joins the set whose key is its own;
