@@ -351,7 +351,7 @@ class CKeyFilter {
   // The words of bits for `most` hashes: most names have a bit of their own.
   static size_t WordsFor(size_t most) {
     size_t bits = 64;
-    while (bits < most * 8) bits *= 2;
+    while (bits < most * 16) bits *= 2;
     return bits / 64 * 2;
   }
   void Add(uint64_t hash) { m_slots.push_back(static_cast<uint32_t>(hash >> m_shift)); }
