@@ -222,14 +222,6 @@ uint64_t KeyHash(std::string_view name, const CFoldTable& fold) {
   return hash ^ (hash >> 29);
 }
 
-bool SameKey(std::string_view a, std::string_view b, const CFoldTable& fold) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (fold.key[static_cast<unsigned char>(a[i])] != fold.key[static_cast<unsigned char>(b[i])])
-      return false;
-  return true;
-}
-
 // An array whose room is taken from an arena once, for values copied as
 // bytes: the resolver knows from the start how many copies there are, and
 // no name or copy outnumbers them.
@@ -493,8 +485,8 @@ void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolution& or
   }
 }
 
-// Spellings of one key, by their index in the names, each set in the order
-// of its names.
+// Every set of two or more spellings of one key, by their index in the
+// names.
 template <typename Source>
 std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources, CResolution& order) {
   std::vector<std::vector<uint32_t>> alike;
@@ -511,32 +503,33 @@ std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources, CResol
   });
   const std::span<CSuspect> suspects = order.suspects.View();
   std::sort(suspects.begin(), suspects.end());
-  // Within a run of one hash, each name joins the set whose key is its own;
-  // a name of another key with the same hash starts a set.
-  std::vector<size_t> sets;  // of the run, in `alike`
+  // A run of one hash is sorted by key, so that names of one key stand
+  // together: names made to share a hash cannot make it quadratic.
+  const auto keyBefore = [&](const CSuspect& x, const CSuspect& y) {
+    const std::string_view a = nameOf(x.name), b = nameOf(y.name);
+    if (a.size() != b.size()) return a.size() < b.size();
+    for (size_t i = 0; i < a.size(); ++i) {
+      const char p = fold.key[static_cast<unsigned char>(a[i])];
+      const char q = fold.key[static_cast<unsigned char>(b[i])];
+      if (p != q) return static_cast<unsigned char>(p) < static_cast<unsigned char>(q);
+    }
+    return false;
+  };
   for (size_t run = 0; run < suspects.size();) {
     size_t end = run + 1;
     while (end < suspects.size() && suspects[end].hash == suspects[run].hash) ++end;
-    if (end - run < 2) {
-      run = end;
-      continue;
-    }
-    sets.clear();
-    for (size_t s = run; s < end; ++s) {
-      const uint32_t i = suspects[s].name;
-      const auto found = std::find_if(sets.begin(), sets.end(), [&](size_t set) {
-        return SameKey(nameOf(alike[set].front()), nameOf(i), fold);
-      });
-      if (found != sets.end()) {
-        alike[*found].push_back(i);
-      } else {
-        sets.push_back(alike.size());
-        alike.push_back({i});
+    if (end - run > 1) std::sort(suspects.begin() + run, suspects.begin() + end, keyBefore);
+    for (size_t first = run; first < end;) {
+      size_t last = first + 1;
+      while (last < end && !keyBefore(suspects[first], suspects[last])) ++last;
+      if (last - first > 1) {
+        alike.emplace_back();
+        for (size_t s = first; s < last; ++s) alike.back().push_back(suspects[s].name);
       }
+      first = last;
     }
     run = end;
   }
-  std::erase_if(alike, [](const std::vector<uint32_t>& set) { return set.size() < 2; });
   return alike;
 }
 
