@@ -272,7 +272,7 @@ class CNameMerge {
     if (!sources.empty()) m_winner = Play(1);
   }
 
-  bool Done() const { return m_heads.empty() || m_heads[m_winner].name.data() == nullptr; }
+  bool Done() const { return m_heads.empty() || AtEnd(m_winner); }
   CLoadOrderEntry Top() const { return {m_winner, m_heads[m_winner].next}; }
   std::string_view TopName() const { return m_heads[m_winner].name; }
 
@@ -287,20 +287,20 @@ class CNameMerge {
 
  private:
   struct CHead {
-    std::string_view name;  // no data once the archive's names are done
+    std::string_view name;  // at `next`, while it is before `end`
     uint32_t next = 0;
     uint32_t end = 0;
   };
 
+  bool AtEnd(uint32_t a) const { return m_heads[a].next >= m_heads[a].end; }
   void Load(uint32_t a) {
     CHead& head = m_heads[a];
-    head.name = head.next < head.end ? m_sources[a].NameAt(head.next) : std::string_view();
+    if (head.next < head.end) head.name = m_sources[a].NameAt(head.next);
   }
+  // An archive whose names are done comes after every other.
   bool Before(uint32_t a, uint32_t b) const {
-    const std::string_view x = m_heads[a].name, y = m_heads[b].name;
-    if (x.data() == nullptr || y.data() == nullptr)
-      return x.data() != nullptr || (y.data() == nullptr && a < b);
-    const int order = x.compare(y);
+    if (AtEnd(a) || AtEnd(b)) return !AtEnd(a) || (AtEnd(b) && a < b);
+    const int order = m_heads[a].name.compare(m_heads[b].name);
     return order != 0 ? order < 0 : a < b;
   }
   // The winner below `node`, leaving each game's loser at its node; the
