@@ -258,6 +258,15 @@ class CFixedArray {
   size_t m_size = 0;
 };
 
+// Asks for the cache line at `at` ahead of its use.
+inline void Prefetch(const void* at) {
+#if defined(__GNUC__)
+  __builtin_prefetch(at);
+#else
+  (void)at;
+#endif
+}
+
 // The archives' names merged in byte order, as a tournament of their next
 // names: the smallest name first and, of equal names, the earliest archive's.
 template <typename Source>
@@ -296,6 +305,9 @@ class CNameMerge {
   void Load(uint32_t a) {
     CHead& head = m_heads[a];
     if (head.next < head.end) head.name = m_sources[a].NameAt(head.next);
+    // An archive's names are in byte order, its records in the order of
+    // its file: each name is asked for a few turns before it is compared.
+    if (head.next + kAhead < head.end) Prefetch(m_sources[a].NameAt(head.next + kAhead).data());
   }
   // An archive whose names are done comes after every other.
   bool Before(uint32_t a, uint32_t b) const {
@@ -314,20 +326,12 @@ class CNameMerge {
     return leftWins ? left : right;
   }
 
+  static constexpr uint32_t kAhead = 16;
   std::span<Source> m_sources;
   std::vector<CHead> m_heads;
   std::vector<uint32_t> m_losers;
   uint32_t m_winner = 0;
 };
-
-// Asks for the cache line at `at` ahead of its use.
-inline void Prefetch(const void* at) {
-#if defined(__GNUC__)
-  __builtin_prefetch(at);
-#else
-  (void)at;
-#endif
-}
 
 // A bit for each hash of a key, set once a name has it and again when a
 // second name does: only names whose bit is set twice can share a key with
