@@ -483,7 +483,8 @@ void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolution& or
                            ' '};
     const auto shadowed = order.shadowed.View().subspan(first, resolved.count);
     resolved.mark = Mark(sources, check, resolved, shadowed, order.problems);
-    order.troubled.resize(order.problems.size(), static_cast<uint32_t>(order.names.size()));
+    if (order.troubled.size() != order.problems.size())
+      order.troubled.resize(order.problems.size(), static_cast<uint32_t>(order.names.size()));
     order.names.push_back(resolved);
     order.filter.Add(KeyHash(name, fold));
   }
