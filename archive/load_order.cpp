@@ -352,8 +352,9 @@ class CKeyFilter {
   }
   void Add(uint64_t hash) { m_slots.push_back(static_cast<uint32_t>(hash >> m_shift)); }
   // Sets the bits of every hash added. The bits are far larger than the
-  // cache, and a miss on each name's word took a tenth of resolving: they
-  // are set in a pass of their own, each word asked for well before.
+  // cache, and a miss on each name's word, taken inside the merge, was a
+  // seventh of `tarn overrides`' time: they are set in a pass of their
+  // own, each word asked for well before.
   void Count() {
     for (size_t i = 0; i < m_slots.size(); ++i) {
       if (i + kAhead < m_slots.size()) Prefetch(&m_words[m_slots[i + kAhead] / 64 * 2]);
