@@ -222,14 +222,6 @@ uint64_t KeyHash(std::string_view name, const CFoldTable& fold) {
   return hash ^ (hash >> 29);
 }
 
-bool SameKey(std::string_view a, std::string_view b, const CFoldTable& fold) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (fold.key[static_cast<unsigned char>(a[i])] != fold.key[static_cast<unsigned char>(b[i])])
-      return false;
-  return true;
-}
-
 // An array whose room is taken from an arena once, for values copied as
 // bytes: the resolver knows from the start how many copies there are, and
 // no name or copy outnumbers them.
@@ -266,6 +258,15 @@ class CFixedArray {
   size_t m_size = 0;
 };
 
+// Asks for the cache line at `at` ahead of its use.
+inline void Prefetch(const void* at) {
+#if defined(__GNUC__)
+  __builtin_prefetch(at);
+#else
+  (void)at;
+#endif
+}
+
 // The archives' names merged in byte order, as a tournament of their next
 // names: the smallest name first and, of equal names, the earliest archive's.
 template <typename Source>
@@ -280,7 +281,7 @@ class CNameMerge {
     if (!sources.empty()) m_winner = Play(1);
   }
 
-  bool Done() const { return m_heads.empty() || m_heads[m_winner].name.data() == nullptr; }
+  bool Done() const { return m_heads.empty() || AtEnd(m_winner); }
   CLoadOrderEntry Top() const { return {m_winner, m_heads[m_winner].next}; }
   std::string_view TopName() const { return m_heads[m_winner].name; }
 
@@ -295,20 +296,23 @@ class CNameMerge {
 
  private:
   struct CHead {
-    std::string_view name;  // no data once the archive's names are done
+    std::string_view name;  // at `next`, while it is before `end`
     uint32_t next = 0;
     uint32_t end = 0;
   };
 
+  bool AtEnd(uint32_t a) const { return m_heads[a].next >= m_heads[a].end; }
   void Load(uint32_t a) {
     CHead& head = m_heads[a];
-    head.name = head.next < head.end ? m_sources[a].NameAt(head.next) : std::string_view();
+    if (head.next < head.end) head.name = m_sources[a].NameAt(head.next);
+    // An archive's names are in byte order, its records in the order of
+    // its file: each name is asked for a few turns before it is compared.
+    if (head.next + kAhead < head.end) Prefetch(m_sources[a].NameAt(head.next + kAhead).data());
   }
+  // An archive whose names are done comes after every other.
   bool Before(uint32_t a, uint32_t b) const {
-    const std::string_view x = m_heads[a].name, y = m_heads[b].name;
-    if (x.data() == nullptr || y.data() == nullptr)
-      return x.data() != nullptr || (y.data() == nullptr && a < b);
-    const int order = x.compare(y);
+    if (AtEnd(a) || AtEnd(b)) return !AtEnd(a) || (AtEnd(b) && a < b);
+    const int order = m_heads[a].name.compare(m_heads[b].name);
     return order != 0 ? order < 0 : a < b;
   }
   // The winner below `node`, leaving each game's loser at its node; the
@@ -322,6 +326,7 @@ class CNameMerge {
     return leftWins ? left : right;
   }
 
+  static constexpr uint32_t kAhead = 16;
   std::span<Source> m_sources;
   std::vector<CHead> m_heads;
   std::vector<uint32_t> m_losers;
@@ -342,27 +347,41 @@ class CKeyFilter {
   // The words of bits for `most` hashes: most names have a bit of their own.
   static size_t WordsFor(size_t most) {
     size_t bits = 64;
-    while (bits < most * 8) bits *= 2;
+    while (bits < most * 16) bits *= 2;
     return bits / 64 * 2;
   }
-  void Add(uint64_t hash) {
-    const auto slot = static_cast<uint32_t>(hash >> m_shift);
-    m_slots.push_back(slot);
-    const uint64_t bit = uint64_t{1} << (slot % 64);
-    uint64_t& once = m_words[slot / 64 * 2];
-    if ((once & bit) != 0) {
-      m_words[slot / 64 * 2 + 1] |= bit;
-      m_repeated = true;
+  void Add(uint64_t hash) { m_slots.push_back(static_cast<uint32_t>(hash >> m_shift)); }
+  // Sets the bits of every hash added. The bits are far larger than the
+  // cache, and a miss on each name's word, taken inside the merge, was a
+  // seventh of `tarn overrides`' time: they are set in a pass of their
+  // own, each word asked for well before.
+  void Count() {
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+      if (i + kAhead < m_slots.size()) Prefetch(&m_words[m_slots[i + kAhead] / 64 * 2]);
+      const uint32_t slot = m_slots[i];
+      const uint64_t bit = uint64_t{1} << (slot % 64);
+      uint64_t& once = m_words[slot / 64 * 2];
+      if ((once & bit) != 0) {
+        m_words[slot / 64 * 2 + 1] |= bit;
+        m_repeated = true;
+      }
+      once |= bit;
     }
-    once |= bit;
   }
   bool AnyRepeated() const { return m_repeated; }
-  // REQUIRES: i < the number of hashes added.
-  bool Suspect(size_t i) const {
-    return (m_words[m_slots[i] / 64 * 2 + 1] >> (m_slots[i] % 64)) & 1;
+  // Calls `suspect` with the index of each hash whose bit is set twice, in
+  // the order they were added.
+  template <typename Visit>
+  void ForEachSuspect(Visit&& suspect) const {
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+      if (i + kAhead < m_slots.size()) Prefetch(&m_words[m_slots[i + kAhead] / 64 * 2 + 1]);
+      const uint32_t slot = m_slots[i];
+      if ((m_words[slot / 64 * 2 + 1] >> (slot % 64)) & 1) suspect(i);
+    }
   }
 
  private:
+  static constexpr size_t kAhead = 16;
   // For each 64 bits: the word of those set once, then of those set twice.
   CFixedArray<uint64_t> m_words;
   CFixedArray<uint32_t> m_slots;  // of each name added, in turn
@@ -465,53 +484,58 @@ void GatherSpellings(std::span<Source> sources, CopyCheck check, CResolution& or
                            ' '};
     const auto shadowed = order.shadowed.View().subspan(first, resolved.count);
     resolved.mark = Mark(sources, check, resolved, shadowed, order.problems);
-    order.troubled.resize(order.problems.size(), static_cast<uint32_t>(order.names.size()));
+    if (order.troubled.size() != order.problems.size())
+      order.troubled.resize(order.problems.size(), static_cast<uint32_t>(order.names.size()));
     order.names.push_back(resolved);
     order.filter.Add(KeyHash(name, fold));
   }
 }
 
-// Spellings of one key, by their index in the names, each set in the order
-// of its names.
+// Every set of two or more spellings of one key, by their index in the
+// names.
 template <typename Source>
 std::vector<std::vector<uint32_t>> FoldedAlike(std::span<Source> sources, CResolution& order) {
   std::vector<std::vector<uint32_t>> alike;
+  order.filter.Count();
   if (!order.filter.AnyRepeated()) return alike;
   const CFoldTable& fold = Fold();
   const auto nameOf = [&](uint32_t i) {
     const CLoadOrderEntry winner = order.names[i].winner;
     return sources[winner.archive].NameAt(winner.position);
   };
-  for (uint32_t i = 0; i < order.names.size(); ++i)
-    if (order.filter.Suspect(i)) order.suspects.push_back({KeyHash(nameOf(i), fold), i});
+  order.filter.ForEachSuspect([&](size_t i) {
+    const auto name = static_cast<uint32_t>(i);
+    order.suspects.push_back({KeyHash(nameOf(name), fold), name});
+  });
   const std::span<CSuspect> suspects = order.suspects.View();
   std::sort(suspects.begin(), suspects.end());
-  // Within a run of one hash, each name joins the set whose key is its own;
-  // a name of another key with the same hash starts a set.
-  std::vector<size_t> sets;  // of the run, in `alike`
+  // A run of one hash is sorted by key, so that names of one key stand
+  // together: names made to share a hash cannot make it quadratic.
+  const auto keyBefore = [&](const CSuspect& x, const CSuspect& y) {
+    const std::string_view a = nameOf(x.name), b = nameOf(y.name);
+    if (a.size() != b.size()) return a.size() < b.size();
+    for (size_t i = 0; i < a.size(); ++i) {
+      const char p = fold.key[static_cast<unsigned char>(a[i])];
+      const char q = fold.key[static_cast<unsigned char>(b[i])];
+      if (p != q) return static_cast<unsigned char>(p) < static_cast<unsigned char>(q);
+    }
+    return false;
+  };
   for (size_t run = 0; run < suspects.size();) {
     size_t end = run + 1;
     while (end < suspects.size() && suspects[end].hash == suspects[run].hash) ++end;
-    if (end - run < 2) {
-      run = end;
-      continue;
-    }
-    sets.clear();
-    for (size_t s = run; s < end; ++s) {
-      const uint32_t i = suspects[s].name;
-      const auto found = std::find_if(sets.begin(), sets.end(), [&](size_t set) {
-        return SameKey(nameOf(alike[set].front()), nameOf(i), fold);
-      });
-      if (found != sets.end()) {
-        alike[*found].push_back(i);
-      } else {
-        sets.push_back(alike.size());
-        alike.push_back({i});
+    if (end - run > 1) std::sort(suspects.begin() + run, suspects.begin() + end, keyBefore);
+    for (size_t first = run; first < end;) {
+      size_t last = first + 1;
+      while (last < end && !keyBefore(suspects[first], suspects[last])) ++last;
+      if (last - first > 1) {
+        alike.emplace_back();
+        for (size_t s = first; s < last; ++s) alike.back().push_back(suspects[s].name);
       }
+      first = last;
     }
     run = end;
   }
-  std::erase_if(alike, [](const std::vector<uint32_t>& set) { return set.size() < 2; });
   return alike;
 }
 
