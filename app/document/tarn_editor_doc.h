@@ -27,6 +27,7 @@
 class CDiskWatch;
 class CEntryExport;
 class CEntryHooks;
+class CReferenceLinks;
 
 class CTarnEditorDoc : public CDocument {
  public:
@@ -55,6 +56,9 @@ class CTarnEditorDoc : public CDocument {
   void SetHooks(CEntryHooks* hooks) { m_hooks = hooks; }
   CEntryExport* GetExport() const { return m_export; }
   void SetExport(CEntryExport* entryExport) { m_export = entryExport; }
+  // What the views show of the references between blocks. Null until set.
+  CReferenceLinks* GetLinks() const { return m_links; }
+  void SetLinks(CReferenceLinks* links) { m_links = links; }
 
   // What the windows show: every feature reads the entries here.
   const CShownArchive& Shown() const { return m_shown; }
@@ -82,6 +86,8 @@ class CTarnEditorDoc : public CDocument {
  private:
   // After every step, undone or redone: title, status bar and views.
   void OnChanged();
+  // What is shown came or changed: the features hear of it.
+  void TellFeatures();
 
   CShownArchive m_shown;
   // Declared after the archive its steps point into, so it goes first.
@@ -90,4 +96,5 @@ class CTarnEditorDoc : public CDocument {
   std::vector<std::unique_ptr<CDocumentFeature>> m_features;
   CEntryHooks* m_hooks = nullptr;
   CEntryExport* m_export = nullptr;
+  CReferenceLinks* m_links = nullptr;
 };
