@@ -55,6 +55,11 @@ enum CommandId : int {
   ID_VIEW_AS_TEXT = 0xE912,
   ID_VIEW_AS_HEX = 0xE913,
   ID_VIEW_AS_IMAGE = 0xE914,
+  // Following references between rules blocks (app/refs/).
+  ID_GO_TO_DEFINITION = 0xE920,
+  ID_FIND_REFERENCES = 0xE921,
+  ID_GO_BACK = 0xE922,
+  ID_GO_FORWARD = 0xE923,
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,
