@@ -55,6 +55,7 @@ enum CommandId : int {
   ID_VIEW_AS_TEXT = 0xE912,
   ID_VIEW_AS_HEX = 0xE913,
   ID_VIEW_AS_IMAGE = 0xE914,
+  ID_VIEW_PROBLEMS = 0xE915,  // View > Problems: what tarn lint finds (app/refs/)
   // Following references between rules blocks (app/refs/).
   ID_GO_TO_DEFINITION = 0xE920,
   ID_FIND_REFERENCES = 0xE921,

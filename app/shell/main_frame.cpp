@@ -5,6 +5,7 @@
 
 #include "app/framework/command_ids.h"
 #include "app/framework/status_bar.h"
+#include "app/refs/problems_pane.h"
 #include "app/search/rules_search_pane.h"
 
 namespace {
@@ -32,11 +33,17 @@ int CMainFrame::OnCreate() {
   m_rulesSearch = new CRulesSearchPane(this);
   addDockWidget(Qt::BottomDockWidgetArea, m_rulesSearch);
   m_rulesSearch->hide();
+  m_problems = new CProblemsPane(this);
+  addDockWidget(Qt::BottomDockWidgetArea, m_problems);
+  // Both panes list rows of the window's archive: one place, two tabs.
+  tabifyDockWidget(m_rulesSearch, m_problems);
+  m_problems->hide();
   return 0;
 }
 
 bool CMainFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (m_rulesSearch != nullptr && m_rulesSearch->OnCmdMsg(id, query)) return true;
+  if (m_problems != nullptr && m_problems->OnCmdMsg(id, query)) return true;
   if (id == ID_FILE_COMPARE) {
     CMDIChildWnd* child = MDIGetActive();
     const auto* document = child != nullptr

@@ -2,13 +2,17 @@
 // the index is built beside the window from what it shows, pending changes
 // included; a value naming a block is a link that F12 or Ctrl+click follows,
 // Alt+Left and Alt+Right go back and forth; Shift+F12 lists what `tarn refs`
-// prints in the Find in Rules pane; the value editor offers the blocks a
-// key leads to.
+// prints in the Find in Rules pane; View > Problems what `tarn lint` finds;
+// the value editor offers the blocks a key leads to.
 #include <QAccessible>
+#include <QLabel>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include "app/document/entry_hooks.h"
 #include "app/document/reference_links.h"
+#include "app/framework/status_bar.h"
+#include "app/refs/problems_pane.h"
 #include "app/refs/reference_places.h"
 #include "app/refs/rules_references.h"
 #include "app/rows/value_links.h"
@@ -32,6 +36,8 @@ bool IndexSettles(CRulesReferences* references) {
   return QTest::qWaitFor(
       [&] { return references->GetIndex() != nullptr && !references->IsBuilding(); });
 }
+
+QString Message(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane(0)->text(); }
 
 QString Cell(QAbstractItemModel* model, int row, int column, int role = Qt::DisplayRole) {
   return model->index(row, column).data(role).toString();
@@ -121,6 +127,43 @@ class RefsTest : public QObject {
     QVERIFY(run.Frames()[0]->SelectEntryRow("Data\\Tank.ini", 3));
     QCOMPARE(Cell(ListOf(run.Frames()[0])->model(), 3, 1, Qt::AccessibleDescriptionRole),
              QStringLiteral("reference to JeepGun in Data\\Weapons.ini"));
+  }
+
+  void problemsAreWhatTarnLintFinds() {
+    std::string units;
+    for (int i = 0; i < 25; ++i)
+      units += "Object U" + std::to_string(i) + "\n  Weapon = Gun\nEnd\n";
+    units += "Object Stray\n  Weapon = Gnu\nEnd\n";
+    const std::string path = m_dir.Write("lint.big", CBigBuilder()
+                                                         .Add("A.ini", "Weapon Gun\nEnd\n")
+                                                         .Add("B.ini", "Weapon Gun\nEnd\n")
+                                                         .Add("Units.ini", units)
+                                                         .Build());
+    CEditorRun run({ToQ(path)});
+    QVERIFY(IndexSettles(ReferencesOf(run)));
+    QVERIFY(run.Command(ID_VIEW_PROBLEMS));
+    CProblemsPane* pane = run.Main()->GetProblems();
+    QVERIFY(pane->isVisible());
+    QCOMPARE(Message(run), QStringLiteral("3 problems"));
+    QTreeWidget* list = pane->GetList();
+    QStringList rows;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+      QStringList cells;
+      for (int column = 0; column < 5; ++column) cells << list->topLevelItem(row)->text(column);
+      rows << cells.join(QLatin1Char('\t'));
+    }
+    const QStringList lint = QString::fromLatin1(RunTarnCaptured({"lint", path}).out)
+                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(rows.first(), lint.first());
+    QCOMPARE(rows.mid(1), QStringList({QStringLiteral("duplicate\tA.ini\tGun\tGun\tWeapon"),
+                                       QStringLiteral("duplicate\tB.ini\tGun\tGun\tWeapon")}));
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(TreeOf(run.Frames()[0])->currentIndex().data().toString(),
+             QStringLiteral("Units.ini"));
+    QCOMPARE(ListRows(ListOf(run.Frames()[0])).at(ListOf(run.Frames()[0])->currentIndex().row()),
+             QStringLiteral("    Weapon|Gnu"));
   }
 
   void completionOffersTheBlocksAKeyLeadsToFirst() {
