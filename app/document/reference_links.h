@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,9 +38,13 @@ class CReferenceLinks : public QObject {
   virtual std::string DefiningEntry(std::string_view name) const = 0;
   // The definition's entry and its first rows, for a tooltip.
   virtual QString DefinitionPreview(std::string_view name) const = 0;
-  // What the value of a `key` row may be, most likely first: the names of
-  // the blocks its references lead to, then the other values used with it.
-  virtual QStringList Completions(std::string_view key) const = 0;
+  // Asks what the value of a `key` row may be, most likely first: the
+  // names of the blocks its references lead to, then the other values used
+  // with it. Found beside the window, as that reads every entry using the
+  // key; `deliver` gets them on the window's thread, unless `receiver` has
+  // gone. A later question takes the place of one still waiting.
+  virtual void AskCompletions(std::string_view key, QObject* receiver,
+                              std::function<void(const QStringList&)> deliver) = 0;
 
  signals:
   void rebuilt();

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "app/document/status_text.h"
@@ -40,11 +41,19 @@ struct CRulesReferences::CBuild {
   }
 };
 
+struct CRulesReferences::CCompleting {
+  std::shared_ptr<const CBuild> build;
+  std::string key;
+  QStringList values;
+  CBeside beside;  // last: joined before the members it uses go
+};
+
 CRulesReferences::CRulesReferences(CTarnEditorDoc& document) : m_document(document) {}
 
 CRulesReferences::~CRulesReferences() {
-  // Waits for a build under way while this object can still be posted to.
+  // Waits for the work under way while this object can still be posted to.
   m_running.reset();
+  m_completing.reset();
 }
 
 void CRulesReferences::OnShownChanged() {
@@ -84,11 +93,14 @@ void CRulesReferences::OnBuilt(const CBuild* build) {
     m_running.reset();
   } else {
     m_ready = std::move(m_running);
+    m_answeredOf.reset();  // lets the old index go
   }
   if (m_again) {
     m_again = false;
     Start();
   }
+  // A question that came before there was an index to answer it.
+  if (m_asked && m_completing == nullptr) StartCompleting();
   emit rebuilt();
 }
 
@@ -111,6 +123,44 @@ QString CRulesReferences::DefinitionPreview(std::string_view name) const {
   return m_ready != nullptr ? ::DefinitionPreview(m_ready->index, name) : QString();
 }
 
-QStringList CRulesReferences::Completions(std::string_view key) const {
-  return m_ready != nullptr ? CompletionsOf(m_ready->index, key) : QStringList();
+void CRulesReferences::AskCompletions(std::string_view key, QObject* receiver,
+                                      std::function<void(const QStringList&)> deliver) {
+  if (m_ready != nullptr && m_answeredOf == m_ready && m_answeredKey == key) {
+    deliver(m_answer);
+    return;
+  }
+  m_asked = CAsked{std::string(key), receiver, std::move(deliver)};
+  if (m_completing == nullptr) StartCompleting();
+}
+
+void CRulesReferences::StartCompleting() {
+  if (m_ready == nullptr || !m_asked) return;
+  auto job = std::make_unique<CCompleting>();
+  job->build = m_ready;
+  job->key = m_asked->key;
+  const std::error_code refused = job->beside.Start([this, work = job.get()] {
+    try {
+      work->values = CompletionsOf(work->build->index, work->key);
+    } catch (const std::bad_alloc&) {
+      work->values.clear();  // none offered
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { OnCompleted(); }, Qt::QueuedConnection);
+  });
+  if (!refused) m_completing = std::move(job);
+}
+
+void CRulesReferences::OnCompleted() {
+  if (m_completing == nullptr) return;
+  m_completing->beside.Join();
+  const std::unique_ptr<CCompleting> done = std::move(m_completing);
+  m_answeredOf = done->build;
+  m_answeredKey = done->key;
+  m_answer = done->values;
+  if (m_asked && m_asked->key == done->key) {
+    const CAsked asked = *std::exchange(m_asked, std::nullopt);
+    if (asked.receiver != nullptr) asked.deliver(m_answer);
+  }
+  // A question asked meanwhile of another key, or of an index built since.
+  if (m_asked) StartCompleting();
 }

@@ -6,11 +6,17 @@
 // always of what the window shows.
 //
 // Threading: made, asked and destroyed on the user-interface thread; the
-// build runs on a thread of its own and hands its index over through the
-// event loop. Destroying it waits for a build under way.
+// build, and the completions of a key, each run on a thread of their own
+// and hand what they made over through the event loop. Destroying it
+// waits for the work under way.
 #pragma once
 
+#include <QPointer>
+
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/document/document_feature.h"
@@ -36,15 +42,31 @@ class CRulesReferences : public CReferenceLinks, public CDocumentFeature {
   bool IsDefined(std::string_view token) const override;
   std::string DefiningEntry(std::string_view name) const override;
   QString DefinitionPreview(std::string_view name) const override;
-  QStringList Completions(std::string_view key) const override;
+  void AskCompletions(std::string_view key, QObject* receiver,
+                      std::function<void(const QStringList&)> deliver) override;
 
  private:
   struct CBuild;
+  struct CCompleting;
+  struct CAsked {
+    std::string key;
+    QPointer<QObject> receiver;
+    std::function<void(const QStringList&)> deliver;
+  };
   void Start();
   void OnBuilt(const CBuild* build);
+  void StartCompleting();
+  void OnCompleted();
 
   CTarnEditorDoc& m_document;
-  std::unique_ptr<CBuild> m_ready;    // the index answering
+  // The index answering; shared with the completions read from it.
+  std::shared_ptr<const CBuild> m_ready;
   std::unique_ptr<CBuild> m_running;  // the one being built
   bool m_again = false;               // what is shown changed during the build
+  std::unique_ptr<CCompleting> m_completing;
+  std::optional<CAsked> m_asked;  // the question being or to be answered
+  // The last answer, and of which index: F2 on rows of one key asks again.
+  std::shared_ptr<const CBuild> m_answeredOf;
+  std::string m_answeredKey;
+  QStringList m_answer;
 };

@@ -42,8 +42,8 @@ class CRulesRowModel : public QAbstractTableModel {
   void SetValueEditor(EditFn edit) { m_edit = std::move(edit); }
   // Which tokens of the values name defined blocks: shown as links, and
   // described to a screen reader ("reference to BLOCK in ENTRY").
-  void SetLinks(const CReferenceLinks* links) { m_links = links; }
-  const CReferenceLinks* GetLinks() const { return m_links; }
+  void SetLinks(CReferenceLinks* links) { m_links = links; }
+  CReferenceLinks* GetLinks() const { return m_links; }
   // The value of a key/value row's Value cell, whose tokens may be links;
   // empty for any other cell (a block row's value is its type word).
   std::string_view LinkableValue(const QModelIndex& index) const;
@@ -61,7 +61,7 @@ class CRulesRowModel : public QAbstractTableModel {
 
  private:
   EditFn m_edit;
-  const CReferenceLinks* m_links = nullptr;
+  CReferenceLinks* m_links = nullptr;
   QStringList m_headings;
   CRulesRows m_rows;
   bool m_replacing = false;

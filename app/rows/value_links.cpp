@@ -7,10 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPointer>
 #include <QStringListModel>
-
-#include <functional>
 
 #include "app/document/entry_text.h"
 #include "app/document/reference_links.h"
@@ -103,15 +100,12 @@ namespace {
 
 // Offers what a value may be for the token being typed (the text from the
 // last blank before the cursor): as it is typed, and on Ctrl+Space with
-// or without one. The values are asked for once, at the first offer, as
-// that reads every entry that uses the key.
+// or without one. The values are asked for as the editor opens; what is
+// typed before they come is offered for when they do.
 class CValueCompletion : public QObject {
  public:
-  CValueCompletion(QLineEdit* field, std::function<QStringList()> values)
-      : QObject(field),
-        m_field(field),
-        m_values(std::move(values)),
-        m_completer(new QCompleter(this)) {
+  CValueCompletion(QLineEdit* field, CReferenceLinks& links, std::string_view key)
+      : QObject(field), m_field(field), m_completer(new QCompleter(this)) {
     m_completer->setWidget(field);
     m_completer->setCompletionMode(QCompleter::PopupCompletion);
     m_completer->setModelSorting(QCompleter::UnsortedModel);
@@ -121,6 +115,11 @@ class CValueCompletion : public QObject {
     connect(field, &QLineEdit::textEdited, this, [this] { Offer(false); });
     connect(m_completer, qOverload<const QString&>(&QCompleter::activated), this,
             &CValueCompletion::Insert);
+    links.AskCompletions(key, this, [this](const QStringList& values) {
+      m_completer->setModel(new QStringListModel(values, m_completer));
+      m_arrived = true;
+      if (m_wanted) Offer(m_always);
+    });
   }
 
  protected:
@@ -146,18 +145,16 @@ class CValueCompletion : public QObject {
   }
 
   void Offer(bool always) {
-    const int start = TokenStart();
-    const QString prefix = m_field->text().mid(start, m_field->cursorPosition() - start);
-    if (prefix.isEmpty() && !always) {
-      m_completer->popup()->hide();
+    if (!m_arrived) {
+      m_wanted = true;
+      m_always = m_always || always;
       return;
     }
-    if (!m_asked) {
-      m_completer->setModel(new QStringListModel(m_values(), m_completer));
-      m_asked = true;
-    }
+    m_wanted = m_always = false;
+    const int start = TokenStart();
+    const QString prefix = m_field->text().mid(start, m_field->cursorPosition() - start);
     m_completer->setCompletionPrefix(prefix);
-    if (m_completer->completionCount() == 0) {
+    if ((prefix.isEmpty() && !always) || m_completer->completionCount() == 0) {
       m_completer->popup()->hide();
       return;
     }
@@ -174,9 +171,10 @@ class CValueCompletion : public QObject {
   }
 
   QLineEdit* m_field;
-  std::function<QStringList()> m_values;
   QCompleter* m_completer;
-  bool m_asked = false;
+  bool m_arrived = false;  // the values to offer came
+  bool m_wanted = false;   // and were asked for before they did
+  bool m_always = false;
 };
 
 }  // namespace
@@ -189,9 +187,7 @@ QWidget* CValueLinkDelegate::createEditor(QWidget* parent, const QStyleOptionVie
   if (field == nullptr || model == nullptr || model->GetLinks() == nullptr ||
       static_cast<size_t>(index.row()) >= model->GetRows().size())
     return editor;
-  const QPointer<const CReferenceLinks> links = model->GetLinks();
-  const std::string key(model->GetRows()[static_cast<size_t>(index.row())].name);
-  new CValueCompletion(
-      field, [links, key] { return links != nullptr ? links->Completions(key) : QStringList(); });
+  new CValueCompletion(field, *model->GetLinks(),
+                       model->GetRows()[static_cast<size_t>(index.row())].name);
   return editor;
 }
