@@ -64,6 +64,7 @@ void CProblemsPane::Refresh() {
   const CRulesIndex* index = references != nullptr ? references->GetIndex() : nullptr;
   m_indexed = index != nullptr;
   m_rows = m_indexed ? ProblemRows(*index) : std::vector<CMarkedRow>();
+  m_problems = m_indexed ? index->Unresolved().size() + index->Duplicates().size() : 0;
   m_list->clear();
   QList<QTreeWidgetItem*> items;
   for (size_t i = 0; i < m_rows.size() && i < kMostListed; ++i) {
@@ -79,8 +80,8 @@ void CProblemsPane::Refresh() {
 
 QString CProblemsPane::CountText() const {
   if (!m_indexed) return QString();
-  return m_rows.size() == 1 ? QStringLiteral("1 problem")
-                            : QStringLiteral("%1 problems").arg(m_rows.size());
+  return m_problems == 1 ? QStringLiteral("1 problem")
+                         : QStringLiteral("%1 problems").arg(m_problems);
 }
 
 void CProblemsPane::ShowProblem(int row) {

@@ -34,7 +34,8 @@ class CProblemsPane : public QDockWidget, public CCmdTarget {
   // Shows problem `row` in its window.
   void ShowProblem(int row);
   QTreeWidget* GetList() const { return m_list; }
-  // "N problems", or empty before the window's first index.
+  // "N problems", as `tarn lint` counts them (a block defined twice is one,
+  // listed once for each definition); empty before the window's first index.
   QString CountText() const;
 
  private:
@@ -45,5 +46,6 @@ class CProblemsPane : public QDockWidget, public CCmdTarget {
   QPointer<CMDIChildWnd> m_window;  // whose problems are listed
   QPointer<CReferenceLinks> m_links;
   std::vector<CMarkedRow> m_rows;
+  size_t m_problems = 0;
   bool m_indexed = false;
 };

@@ -144,7 +144,7 @@ class RefsTest : public QObject {
     QVERIFY(run.Command(ID_VIEW_PROBLEMS));
     CProblemsPane* pane = run.Main()->GetProblems();
     QVERIFY(pane->isVisible());
-    QCOMPARE(Message(run), QStringLiteral("3 problems"));
+    QCOMPARE(Message(run), QStringLiteral("2 problems"));
     QTreeWidget* list = pane->GetList();
     QStringList rows;
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
