@@ -1,5 +1,6 @@
 #include "app/refs/problems_pane.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QMdiArea>
 #include <QTreeWidget>
@@ -9,6 +10,7 @@
 #include "app/document/status_text.h"
 #include "app/document/tarn_editor_doc.h"
 #include "app/framework/command_ids.h"
+#include "app/framework/document.h"
 #include "app/framework/frames.h"
 #include "app/refs/reference_places.h"
 #include "app/refs/rules_references.h"
@@ -41,8 +43,16 @@ bool CProblemsPane::OnCmdMsg(int id, CCmdUI* query) {
   if (id != ID_VIEW_PROBLEMS) return false;
   if (query != nullptr) query->checked = isVisible();
   return Handle(query, [this] {
-    setVisible(!isVisible());
-    if (!isVisible()) return;
+    if (isVisible()) {
+      // The focus goes back to the window rather than nowhere.
+      const bool focused = isAncestorOf(QApplication::focusWidget());
+      hide();
+      CMDIChildWnd* window = m_frame->MDIGetActive();
+      CView* view = window != nullptr ? window->GetActiveView() : nullptr;
+      if (focused && view != nullptr) view->GetWidget()->setFocus(Qt::OtherFocusReason);
+      return;
+    }
+    show();
     raise();
     m_list->setFocus(Qt::OtherFocusReason);
   });
