@@ -168,30 +168,35 @@ bool CChildFrame::FindReferences(const std::string& name) {
   return true;
 }
 
+bool CChildFrame::OnReferenceCmd(int id, CCmdUI* query) {
+  CTarnEditorView* list = GetRightPane();
+  if (list == nullptr) return false;
+  switch (id) {
+    case ID_GO_TO_DEFINITION:
+    case ID_FIND_REFERENCES: {
+      const std::optional<std::string> name = list->CurrentReference();
+      return Handle(
+          query,
+          [this, id, &name] {
+            if (id == ID_GO_TO_DEFINITION) GoToDefinition(*name);
+            else FindReferences(*name);
+          },
+          name.has_value());
+    }
+    case ID_GO_BACK:
+      return Handle(
+          query, [this] { GoBack(); }, m_history.CanGoBack());
+    case ID_GO_FORWARD:
+      return Handle(
+          query, [this] { GoForward(); }, m_history.CanGoForward());
+    default: break;
+  }
+  return false;
+}
+
 bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (m_preview != nullptr && m_preview->OnCmdMsg(id, query)) return true;
-  if (CTarnEditorView* list = GetRightPane()) {
-    switch (id) {
-      case ID_GO_TO_DEFINITION:
-      case ID_FIND_REFERENCES: {
-        const std::optional<std::string> name = list->CurrentReference();
-        return Handle(
-            query,
-            [this, id, &name] {
-              if (id == ID_GO_TO_DEFINITION) GoToDefinition(*name);
-              else FindReferences(*name);
-            },
-            name.has_value());
-      }
-      case ID_GO_BACK:
-        return Handle(
-            query, [this] { GoBack(); }, m_history.CanGoBack());
-      case ID_GO_FORWARD:
-        return Handle(
-            query, [this] { GoForward(); }, m_history.CanGoForward());
-      default: break;
-    }
-  }
+  if (OnReferenceCmd(id, query)) return true;
   if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
     if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
       return Handle(query, [tree] { tree->BeginFind(); });

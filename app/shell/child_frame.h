@@ -52,6 +52,8 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   // The entry and row the list shows now.
   CRowPlace CurrentPlace() const;
   bool GoTo(const CRowPlace& place);
+  // Go to Definition, Find References, Back and Forward.
+  bool OnReferenceCmd(int id, CCmdUI* query);
   CPlaceHistory m_history;
   void ShowDiskChange(DiskChange change);
   void PlaceDiskBar();
