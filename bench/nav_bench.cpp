@@ -85,6 +85,66 @@ double TimeOnce(Work&& work) {
   return Millis(Clock::now() - start);
 }
 
+// Waits for the first index of the open archive; what it took from the
+// open, and the longest the window waited for an event meanwhile.
+const CRulesIndex* WaitForIndex(CRulesReferences& references, Clock::time_point opening) {
+  // The window answers while the index is built: the longest wait for an
+  // event in that time is what the user feels of it.
+  double longestTurn = 0;
+  while (references.GetIndex() == nullptr || references.IsBuilding()) {
+    const double turn = TimeOnce([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
+    longestTurn = std::max(longestTurn, turn);
+  }
+  const double built = Millis(Clock::now() - opening);
+  const CRulesIndex& index = *references.GetIndex();
+  double rulesBytes = 0;
+  for (const CRulesSource& source : index.Sources())
+    rulesBytes += static_cast<double>(source.bytes.size());
+  const auto indexBytes = static_cast<double>(index.MemoryBytes());
+  std::printf("\n%zu rules entries, %.1f MB of rules\n", index.Sources().size(), rulesBytes / 1e6);
+  std::printf("  %-34s %8.0f ms (longest event-loop turn meanwhile %.1f ms)\n",
+              "open to index built", built, longestTurn);
+  std::printf("  %-34s %8.1f MB (%.1f %% of the rules bytes)\n", "index memory", indexBytes / 1e6,
+              100.0 * indexBytes / rulesBytes);
+  return &index;
+}
+
+// F12 from links spread over the archive, Alt+Left back, and the same
+// place selected directly; false when a key did not go where it should.
+bool TimeJumps(CChildFrame* frame, const CRulesIndex& index) {
+  CTimes jumps, backs, selects;
+  const size_t count = index.Sources().size();
+  for (size_t i = 0; i < count && jumps.millis.size() < kJumps; ++i) {
+    const std::optional<CRowPlace> from = LinkIn(index, static_cast<uint32_t>(i * 7919 % count));
+    if (!from) continue;
+    frame->SelectEntryRow(from->entry, from->row);
+    frame->GetRightPane()->setFocus();
+    QCoreApplication::processEvents();
+    const std::string before = frame->GetRightPane()->GetEntryName();
+    jumps.millis.push_back(TimeKey(frame, Qt::Key_F12, Qt::NoModifier));
+    const bool left = frame->GetRightPane()->GetEntryName() != before;
+    backs.millis.push_back(TimeKey(frame, Qt::Key_Left, Qt::AltModifier));
+    if (!left || frame->GetRightPane()->GetEntryName() != before) {
+      std::fprintf(stderr, "F12 or Alt+Left did not go from %s and back\n", before.c_str());
+      return false;
+    }
+    // The same way there as Enter on a match of Find in Rules takes: the
+    // selection both panes show, without the index.
+    const CRowPlace there = *DefinitionPlace(index, *frame->GetRightPane()->CurrentReference());
+    selects.millis.push_back(TimeOnce([&] {
+      frame->SelectEntryRow(there.entry, there.row);
+      QCoreApplication::processEvents();
+      qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0))->viewport()->repaint();
+      frame->GetRightPane()->viewport()->repaint();
+    }));
+  }
+  std::printf("\nF12 and Alt+Left to painted panes\n");
+  jumps.Print("F12 (go to definition)");
+  backs.Print("Alt+Left (back)");
+  selects.Print("selecting the definition directly");
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,67 +163,15 @@ int main(int argc, char** argv) {
   auto* document = static_cast<CTarnEditorDoc*>(frame->GetActiveDocument());
   auto* references = dynamic_cast<CRulesReferences*>(document->GetLinks());
   if (references == nullptr) return 1;
-  // The window answers while the index is built: the longest wait for an
-  // event in that time is what the user feels of it.
-  double longestTurn = 0;
-  while (references->GetIndex() == nullptr || references->IsBuilding()) {
-    const double turn = TimeOnce([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
-    longestTurn = std::max(longestTurn, turn);
-  }
-  const double built = Millis(Clock::now() - opening);
-  const CRulesIndex& index = *references->GetIndex();
-  double rulesBytes = 0;
-  for (const CRulesSource& source : index.Sources())
-    rulesBytes += static_cast<double>(source.bytes.size());
-  const auto indexBytes = static_cast<double>(index.MemoryBytes());
-  std::printf("\n%zu rules entries, %.1f MB of rules\n", index.Sources().size(), rulesBytes / 1e6);
-  std::printf("  %-34s %8.0f ms (longest event-loop turn meanwhile %.1f ms)\n",
-              "open to index built", built, longestTurn);
-  std::printf("  %-34s %8.1f MB (%.1f %% of the rules bytes)\n", "index memory", indexBytes / 1e6,
-              100.0 * indexBytes / rulesBytes);
-
-  CTimes jumps, backs, selects;
-  // Entries spread over the archive, each with a link to another entry.
-  const size_t count = index.Sources().size();
-  for (size_t i = 0; i < count && jumps.millis.size() < kJumps; ++i) {
-    const auto entry = static_cast<uint32_t>(i * 7919 % count);
-    const std::optional<CRowPlace> from = LinkIn(index, entry);
-    if (!from) continue;
-    frame->SelectEntryRow(from->entry, from->row);
-    frame->GetRightPane()->setFocus();
-    QCoreApplication::processEvents();
-    const std::string before = frame->GetRightPane()->GetEntryName();
-    jumps.millis.push_back(TimeKey(frame, Qt::Key_F12, Qt::NoModifier));
-    if (frame->GetRightPane()->GetEntryName() == before) {
-      std::fprintf(stderr, "F12 did not leave %s\n", before.c_str());
-      return 1;
-    }
-    backs.millis.push_back(TimeKey(frame, Qt::Key_Left, Qt::AltModifier));
-    if (frame->GetRightPane()->GetEntryName() != before) {
-      std::fprintf(stderr, "Alt+Left did not come back to %s\n", before.c_str());
-      return 1;
-    }
-    // The same way there as Enter on a match of Find in Rules takes: the
-    // selection both panes show, without the index.
-    const CRowPlace there = *DefinitionPlace(index, *frame->GetRightPane()->CurrentReference());
-    selects.millis.push_back(TimeOnce([&] {
-      frame->SelectEntryRow(there.entry, there.row);
-      QCoreApplication::processEvents();
-      qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0))->viewport()->repaint();
-      frame->GetRightPane()->viewport()->repaint();
-    }));
-    frame->SelectEntryRow(from->entry, from->row);
-  }
-  std::printf("\nF12 and Alt+Left to painted panes\n");
-  jumps.Print("F12 (go to definition)");
-  backs.Print("Alt+Left (back)");
-  selects.Print("selecting the definition directly");
+  const CRulesIndex& index = *WaitForIndex(*references, opening);
+  if (!TimeJumps(frame, index)) return 1;
 
   std::printf("\non the window's thread, once each\n");
   const std::string name(index.NameOf(index.Definitions()[index.Definitions().size() / 2]));
   std::printf("  %-34s %8.1f ms\n", "Find References rows",
               TimeOnce([&] { (void)ReferenceRows(index, name); }));
   std::printf("  %-34s %8.1f ms\n", "problem rows", TimeOnce([&] { (void)ProblemRows(index); }));
+  std::printf("\nbeside the window\n");
   std::printf("  %-34s %8.1f ms\n", "completions of one key",
               TimeOnce([&] { (void)CompletionsOf(index, "Projectile"); }));
   app.ExitInstance();
