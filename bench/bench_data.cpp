@@ -211,11 +211,23 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, Bench
   return BuildWithPayloads(order, random);
 }
 
+namespace {
+
+// Entry i of `count` as "Data\\INI\\Rules\\NNNNN.ini": five digits, or as many
+// as the last number needs, so that no two entries share a name.
+std::string RulesEntryName(uint32_t i, uint32_t count) {
+  std::string digits = std::to_string(i);
+  const size_t width = std::max<size_t>(5, std::to_string(count > 0 ? count - 1 : 0).size());
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return "Data\\INI\\Rules\\" + digits + ".ini";
+}
+
+}  // namespace
+
 std::string MakeRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed) {
   CBigBuilder builder;
   for (uint32_t i = 0; i < count; ++i) {
-    std::string name = std::to_string(100000 + i).substr(1);
-    builder.Add("Data\\INI\\Rules\\" + name + ".ini", MakeRulesText(entryBytes, seed * 100003 + i));
+    builder.Add(RulesEntryName(i, count), MakeRulesText(entryBytes, seed * 100003 + i));
   }
   return builder.Build();
 }
@@ -241,8 +253,7 @@ std::string MakeReferencingRulesArchive(uint32_t count, size_t entryBytes, uint6
         made += text[at++];
       }
     }
-    std::string name = std::to_string(100000 + i).substr(1);
-    builder.Add("Data\\INI\\Rules\\" + name + ".ini", made);
+    builder.Add(RulesEntryName(i, count), made);
   }
   return builder.Build();
 }

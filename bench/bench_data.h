@@ -23,7 +23,8 @@ std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1, bool shuffled = 
                              BenchNames names = BenchNames::Spread);
 
 // A BIG archive of `count` rules texts of about `entryBytes` each (seeds
-// differ, so no two are alike), named "Data\\INI\\Rules\\NNNNN.ini".
+// differ, so no two are alike), named "Data\\INI\\Rules\\NNNNN.ini" (with more
+// digits past 100,000 entries).
 std::string MakeRulesArchive(uint32_t count, size_t entryBytes, uint64_t seed = 1);
 
 // The same entries with block names unique across the archive ("U17_3"

@@ -7,11 +7,13 @@ Starts the editor on ARCHIVE with the accessibility bridge on, selects an
 entry with the keyboard, and reads back through AT-SPI the names of the
 panes, the tree's items and the list's rows, which must be what `tarn list`
 and `tarn show` print for the same archive; what the status bar's message
-pane says, and that each new message is announced; the description of the
-pane that shows a texture, which must agree with `tarn info`; then edits a value in
-place, hears the field named as it takes the focus, and reads the changed
-entry's mark; then opens the find field with Ctrl+F and reads it as an
-editable text; then searches the rules with Find
+pane says, and that each new message is announced; a link's description,
+which must name where `tarn refs` finds the block's definition, and the
+count View > Problems gives, which must be what `tarn lint` finds; the
+description of the pane that shows a texture, which must agree with `tarn
+info`; then edits a value in place, hears the field named as it takes the
+focus, and reads the changed entry's mark; then opens the find field with
+Ctrl+F and reads it as an editable text; then searches the rules with Find
 in Rules and reads its matches, which must be what `tarn grep -i` prints;
 then compares the archive, through File > Compare With..., with a copy in
 which one value differs, and reads the changed row's description; then
@@ -282,7 +284,59 @@ def main():
               message is not None and message.name == said,
               repr(message.name if message else None))
 
-        # A texture: the pane in the list's place describes its kind and
+        # A value naming a defined block is a link, described with where
+        # tarn refs finds the block's definition: in the first rules text
+        # with such a value, by what tarn show prints of them all.
+        ini = [n for n in names if n.lower().endswith(".ini")]
+        shown = {n: [tuple(line.split("\t", 1)) for line in run(tarn, "show", archive, n).splitlines()]
+                 for n in ini}
+        defined = {row[0] for n in ini for row in shown[n] if not row[0].startswith(" ")}
+        linking = next((n for n in ini
+                        if any(row[0].startswith(" ") and len(row) > 1 and set(row[1].split()) & defined
+                               for row in shown[n])), None)
+        link = None
+        if linking is not None:
+            tree.queryComponent().grabFocus()
+            subprocess.run(["xdotool", "key", "--delay", "20", "Home"], check=True)
+            if names.index(linking):
+                subprocess.run(["xdotool", "key", "--delay", "5", "--repeat",
+                                str(names.index(linking)), "Down"], check=True)
+
+            def first_link():
+                if cells(rows_pane) != shown[linking]:
+                    return None
+                t = rows_pane.queryTable()
+                described = [(r, t.getAccessibleAt(r, 1).description) for r in range(t.nRows)]
+                return next(((r, d.split("; ")[0]) for r, d in described
+                             if d.startswith("reference to ")), None)
+            try:
+                link = wait_for("a link among the rows of " + linking, first_link)
+            except TimeoutError:
+                pass
+        if link is None:
+            check("a value of %s reads as a reference" % linking, False)
+        else:
+            block, entry = link[1][len("reference to "):].split(" in ", 1)
+            defs = [line.split("\t") for line in run_status(tarn, "refs", block, archive).splitlines()
+                    if line.startswith("def\t")]
+            check("a link's description names where tarn refs finds its definition",
+                  block in shown[linking][link[0]][1].split() and bool(defs) and defs[0][1] == entry,
+                  repr((link, defs[:1])))
+
+        # View > Problems: the message pane counts what tarn lint finds.
+        problems = len(run_status(tarn, "lint", archive).splitlines())
+        subprocess.run(["xdotool", "key", "--delay", "100", "alt+v", "b"], check=True)
+        counted = plural(problems, "problem", "problems")
+        try:
+            wait_for("the message '%s'" % counted, lambda: message is not None and message.name == counted)
+            check("View > Problems says how many problems tarn lint finds", True)
+        except TimeoutError:
+            check("View > Problems says how many problems tarn lint finds", False,
+                  repr(message.name if message else None))
+        subprocess.run(["xdotool", "key", "--delay", "100", "alt+v", "b"], check=True)
+        tree.queryComponent().grabFocus()
+
+
         # facts, as tarn info gives them; then back to the rules text.
         info = [line.split("\t") for line in run(tarn, "info", archive).splitlines()]
         texture = next(((name, details.split()) for name, kind, details in info

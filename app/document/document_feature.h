@@ -13,4 +13,7 @@ class CDocumentFeature : public CCmdTarget {
   // Before the document's windows close: false (the user cancelled
   // something this feature asked) keeps them open.
   virtual bool MayClose() { return true; }
+  // After the document has opened, after every step, undone or redone, and
+  // after it shows another archive: what the window shows has changed.
+  virtual void OnShownChanged() {}
 };

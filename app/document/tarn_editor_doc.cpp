@@ -49,7 +49,12 @@ void CTarnEditorDoc::OnChanged() {
     UpdateFrameCounts();  // retitles the windows: '*' while changes are pending
   }
   UpdateAllViews(kEntriesChanged);
+  TellFeatures();
   ShowStatusText(ChangesText());
+}
+
+void CTarnEditorDoc::TellFeatures() {
+  for (const std::unique_ptr<CDocumentFeature>& feature : m_features) feature->OnShownChanged();
 }
 
 bool CTarnEditorDoc::OnNewDocument() { return CDocument::OnNewDocument(); }
@@ -81,6 +86,7 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
       QFileInfo(IsLoadOrder() ? QString::fromStdString(m_shown.SavedPath()) : path)
           .absoluteFilePath());
   NotifyOrderListeners();
+  TellFeatures();
   ShowStatusText(EntryCountText(Entries().size()));
   return true;
 }
@@ -164,6 +170,7 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
   SetModifiedFlag(false);
   UpdateFrameCounts();
   UpdateAllViews(kEntriesReplaced);
+  TellFeatures();
   m_watch->Watch(QFileInfo(path).absoluteFilePath());
   emit m_watch->changed(DiskChange::None);
   return true;

@@ -29,6 +29,7 @@
 class CDiskWatch;
 class CEntryExport;
 class CEntryHooks;
+class CReferenceLinks;
 
 class CTarnEditorDoc : public CDocument {
  public:
@@ -57,6 +58,9 @@ class CTarnEditorDoc : public CDocument {
   void SetHooks(CEntryHooks* hooks) { m_hooks = hooks; }
   CEntryExport* GetExport() const { return m_export; }
   void SetExport(CEntryExport* entryExport) { m_export = entryExport; }
+  // What the views show of the references between blocks. Null until set.
+  CReferenceLinks* GetLinks() const { return m_links; }
+  void SetLinks(CReferenceLinks* links) { m_links = links; }
 
   // What the windows show: every feature reads the entries here.
   const CShownArchive& Shown() const { return m_shown; }
@@ -100,6 +104,8 @@ class CTarnEditorDoc : public CDocument {
  private:
   // After every step, undone or redone: title, status bar and views.
   void OnChanged();
+  // What is shown came or changed: the features hear of it.
+  void TellFeatures();
 
   CShownArchive m_shown;
   // Declared after the archive its steps point into, so it goes first.
@@ -110,4 +116,5 @@ class CTarnEditorDoc : public CDocument {
   CEntryExport* m_export = nullptr;
   void NotifyOrderListeners();
   std::vector<std::pair<QPointer<QObject>, std::function<void()>>> m_orderListeners;
+  CReferenceLinks* m_links = nullptr;
 };

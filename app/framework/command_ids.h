@@ -55,11 +55,17 @@ enum CommandId : int {
   ID_VIEW_AS_TEXT = 0xE912,
   ID_VIEW_AS_HEX = 0xE913,
   ID_VIEW_AS_IMAGE = 0xE914,
-  ID_VIEW_OVERRIDDEN_ONLY = 0xE915,  // View > Overridden Only, in a load order's window
-  ID_COMPARE_WITH_SHADOWED = 0xE916,  // the tree's menu, in a load order's window
-  ID_FILE_NEW_ORDER = 0xE917,         // File > New Load Order...
-  ID_FILE_NEW_ORDER_FOLDER = 0xE918,  // File > New Load Order From Folder...
-  ID_FILE_SAVE_ORDER_AS = 0xE919,     // File > Save Load Order As...
+  ID_VIEW_PROBLEMS = 0xE915,  // View > Problems: what tarn lint finds (app/refs/)
+  ID_VIEW_OVERRIDDEN_ONLY = 0xE916,  // View > Overridden Only, in a load order's window
+  ID_COMPARE_WITH_SHADOWED = 0xE917,  // the tree's menu, in a load order's window
+  ID_FILE_NEW_ORDER = 0xE918,         // File > New Load Order...
+  ID_FILE_NEW_ORDER_FOLDER = 0xE919,  // File > New Load Order From Folder...
+  ID_FILE_SAVE_ORDER_AS = 0xE91A,     // File > Save Load Order As...
+  // Following references between rules blocks (app/refs/).
+  ID_GO_TO_DEFINITION = 0xE920,
+  ID_FIND_REFERENCES = 0xE921,
+  ID_GO_BACK = 0xE922,
+  ID_GO_FORWARD = 0xE923,
 
   // The ids of the windows in the Window menu; not bound to any resource.
   ID_WINDOW_LIST_FIRST = 0xFF00,

@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QToolTip>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTimer>
@@ -12,6 +14,8 @@
 #include "app/document/status_text.h"
 #include "app/document/entry_hooks.h"
 #include "app/document/entry_text.h"
+#include "app/document/reference_links.h"
+#include "app/rows/value_links.h"
 #include "app/document/text_width.h"
 #include "app/framework/win_app.h"
 #include "app/document/tarn_editor_doc.h"
@@ -75,7 +79,20 @@ bool CRulesRowModel::setData(const QModelIndex& index, const QVariant& value, in
   return true;
 }
 
+std::string_view CRulesRowModel::LinkableValue(const QModelIndex& index) const {
+  if (!index.isValid() || index.column() != 1 || static_cast<size_t>(index.row()) >= m_rows.size())
+    return {};
+  const CRulesRow row = m_rows[static_cast<size_t>(index.row())];
+  return row.depth > 0 ? row.value : std::string_view();
+}
+
 QVariant CRulesRowModel::data(const QModelIndex& index, int role) const {
+  if (role == Qt::AccessibleDescriptionRole && m_links != nullptr) {
+    const std::string_view value = LinkableValue(index);
+    if (value.empty()) return QVariant();
+    const QString described = ReferencesDescription(*m_links, value);
+    return described.isEmpty() ? QVariant() : QVariant(described);
+  }
   if ((role != Qt::DisplayRole && role != Qt::EditRole) ||
       !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
     return QVariant();
@@ -101,6 +118,7 @@ CTarnEditorView::CTarnEditorView() {
   setAccessibleName(QStringLiteral("Rows"));
   NameCellEditors(QStringLiteral("Value"));
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+  setItemDelegateForColumn(1, new CValueLinkDelegate(itemDelegate(), this));
   m_model.SetValueEditor([this](size_t offset, size_t size, const QString& value) {
     auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
     if (document == nullptr || !m_hasEntry) return;
@@ -123,6 +141,55 @@ void CTarnEditorView::keyPressEvent(QKeyEvent* event) {
     return;
   }
   CListView::keyPressEvent(event);
+}
+
+void CTarnEditorView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && event->modifiers() == Qt::ControlModifier) {
+    const QPoint point = event->position().toPoint();
+    if (const std::optional<std::string> name = ReferenceAt(point)) {
+      // The row clicked is the place left, where Back returns.
+      selectionModel()->setCurrentIndex(
+          indexAt(point), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      emit referenceClicked(*name);
+      return;
+    }
+  }
+  CListView::mousePressEvent(event);
+}
+
+bool CTarnEditorView::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && m_model.GetLinks() != nullptr) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const std::optional<std::string> name = ReferenceAt(help->pos());
+    if (name) {
+      QToolTip::showText(help->globalPos(), m_model.GetLinks()->DefinitionPreview(*name),
+                         viewport());
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
+  return CListView::viewportEvent(event);
+}
+
+std::optional<std::string> CTarnEditorView::ReferenceAt(const QPoint& point) const {
+  const QModelIndex index = indexAt(point);
+  const std::string_view value = m_model.LinkableValue(index);
+  if (value.empty() || m_model.GetLinks() == nullptr) return std::nullopt;
+  const int left = CValueLinkDelegate::TextLeft(this, visualRect(index));
+  return ReferenceAtX(*m_model.GetLinks(), value, fontMetrics(), point.x() - left);
+}
+
+std::optional<std::string> CTarnEditorView::CurrentReference() const {
+  const int row = currentIndex().row();
+  const CReferenceLinks* links = m_model.GetLinks();
+  if (row < 0 || links == nullptr) return std::nullopt;
+  const CRulesRow cells = m_model.GetRows()[static_cast<size_t>(row)];
+  if (cells.depth == 0) return std::string(cells.name);
+  const std::vector<CTokenSpan> spans = ReferenceSpans(*links, cells.value);
+  if (spans.empty()) return std::nullopt;
+  return std::string(cells.value.substr(static_cast<size_t>(spans.front().start),
+                                        static_cast<size_t>(spans.front().length)));
 }
 
 QString CTarnEditorView::SelectedRowsText() const {
@@ -165,6 +232,12 @@ void CTarnEditorView::OnInitialUpdate() {
   m_model.InsertColumn(0, QStringLiteral("Name"));
   m_model.InsertColumn(1, QStringLiteral("Value"));
   header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  if (auto* document = static_cast<CTarnEditorDoc*>(GetDocument())) {
+    if (CReferenceLinks* links = document->GetLinks()) {
+      m_model.SetLinks(links);
+      connect(links, &CReferenceLinks::rebuilt, viewport(), qOverload<>(&QWidget::update));
+    }
+  }
   CListView::OnInitialUpdate();
 }
 

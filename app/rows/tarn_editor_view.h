@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "app/framework/views.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
+
+class CReferenceLinks;
 
 class CRulesRowModel : public QAbstractTableModel {
   Q_OBJECT
@@ -37,6 +40,13 @@ class CRulesRowModel : public QAbstractTableModel {
   // offset and size in the entry's bytes and the text typed.
   using EditFn = std::function<void(size_t offset, size_t size, const QString& value)>;
   void SetValueEditor(EditFn edit) { m_edit = std::move(edit); }
+  // Which tokens of the values name defined blocks: shown as links, and
+  // described to a screen reader ("reference to BLOCK in ENTRY").
+  void SetLinks(CReferenceLinks* links) { m_links = links; }
+  CReferenceLinks* GetLinks() const { return m_links; }
+  // The value of a key/value row's Value cell, whose tokens may be links;
+  // empty for any other cell (a block row's value is its type word).
+  std::string_view LinkableValue(const QModelIndex& index) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -51,6 +61,7 @@ class CRulesRowModel : public QAbstractTableModel {
 
  private:
   EditFn m_edit;
+  CReferenceLinks* m_links = nullptr;
   QStringList m_headings;
   CRulesRows m_rows;
   bool m_replacing = false;
@@ -84,14 +95,29 @@ class CTarnEditorView : public CListView {
   CRulesRowModel* GetModel() { return &m_model; }
   // The selected rows as NAME<TAB>VALUE lines, names indented as shown.
   QString SelectedRowsText() const;
+  // The entry shown (empty before one is), and the current row (-1: none).
+  const std::string& GetEntryName() const { return m_entryName; }
+  int GetCurrentRow() const { return currentIndex().row(); }
+  // The defined block the current row stands for or names first: its own
+  // name on a block row, else the first link of its value.
+  std::optional<std::string> CurrentReference() const;
+
+ signals:
+  // Ctrl and a click on a link.
+  void referenceClicked(const std::string& name);
 
  protected:
   // Editing starts on the Value cell, from either column of a row; Enter
   // starts it too.
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
+  // The link at `point` of the viewport, if any.
+  std::optional<std::string> ReferenceAt(const QPoint& point) const;
+
   void AutoSizeColumns();
   void ShowBytes(const CDataBuffer& entry);
 

@@ -23,7 +23,8 @@
 
 namespace {
 
-const char* const kHeadings[] = {"Entry", "Block", "Name", "Value"};
+const char* const kHeadings[] = {"Entry", "Block", "Name", "Value", "Kind"};
+constexpr int kKindColumn = 4;
 
 // The archive document of a window, or null.
 CTarnEditorDoc* ArchiveOf(CMDIChildWnd* window) {
@@ -52,6 +53,7 @@ CPendingEntries PendingEntries(const CTarnEditorDoc& document) {
 void CFoundRowModel::Clear() {
   beginResetModel();
   m_rows = CFoundRows();
+  m_marks.clear();
   m_nameText.clear();
   m_names.clear();
   endResetModel();
@@ -77,6 +79,21 @@ void CFoundRowModel::Append(CFoundRows&& rows, EntryName&& entryName) {
   endInsertRows();
 }
 
+void CFoundRowModel::SetMarkedRows(CFoundRows&& rows, std::vector<std::string> marks,
+                                   const std::vector<std::string_view>& names) {
+  beginResetModel();
+  m_rows = std::move(rows);
+  m_marks = std::move(marks);
+  m_nameText.clear();
+  m_names.clear();
+  for (size_t entry = 0; entry < names.size(); ++entry) {
+    m_names.push_back({static_cast<uint32_t>(entry), static_cast<uint32_t>(m_nameText.size()),
+                       static_cast<uint32_t>(names[entry].size())});
+    m_nameText.append(names[entry]);
+  }
+  endResetModel();
+}
+
 std::string_view CFoundRowModel::EntryNameOf(int row) const {
   const uint32_t entry = At(row).entry;
   const auto name = std::lower_bound(m_names.begin(), m_names.end(), entry,
@@ -90,7 +107,8 @@ int CFoundRowModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CFoundRowModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(std::size(kHeadings));
+  if (parent.isValid()) return 0;
+  return m_marks.empty() ? kKindColumn : kKindColumn + 1;
 }
 
 QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
@@ -104,13 +122,17 @@ QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
     case 1: return BytesToText(m_rows.Text(row.block, row.blockSize));
     case 2: return IndentedBytesToText(size_t{4} * row.depth, m_rows.Text(row.name, row.nameSize));
     case 3: return BytesToText(m_rows.Text(row.value, row.valueSize));
+    case kKindColumn:
+      return static_cast<size_t>(index.row()) < m_marks.size()
+                 ? QString::fromLatin1(m_marks[static_cast<size_t>(index.row())])
+                 : QString();
     default: return QVariant();
   }
 }
 
 QVariant CFoundRowModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-      section >= static_cast<int>(std::size(kHeadings))) {
+      section >= columnCount()) {
     return QVariant();
   }
   return QString::fromLatin1(kHeadings[section]);
@@ -205,19 +227,8 @@ void CRulesSearchPane::Search() {
                        .arg(QDir::toNativeSeparators(document->GetPathName())));
     return;
   }
-  m_job.reset();  // the last search, if it still runs
-  ForgetWindow();
-  m_model.Clear();
-  m_results->scrollToTop();
-  m_fitted = false;
-  m_window = window;
+  StartOver(window);
   m_pattern = m_field->text();
-  // The matches are the window's: they go with it.
-  connect(window, &QObject::destroyed, this, [this] {
-    m_job.reset();
-    m_stopKey->setEnabled(false);
-    m_model.Clear();
-  });
   const uint64_t generation = ++m_generation;
   m_job = std::make_unique<CRulesSearchJob>(
       document->Shown().SharedOpened(), *pattern, this,
@@ -231,6 +242,66 @@ void CRulesSearchPane::Search() {
   m_stopKey->setEnabled(true);
   ShowStatusText(
       QStringLiteral("Searching the rules for \"%1\"...").arg(EscapeControls(m_pattern)));
+}
+
+void CRulesSearchPane::StartOver(CMDIChildWnd* window) {
+  m_job.reset();  // the last search, if it still runs
+  m_stopKey->setEnabled(false);
+  ++m_generation;
+  ForgetWindow();
+  m_model.Clear();
+  m_results->scrollToTop();
+  m_fitted = false;
+  m_window = window;
+  // The matches are the window's: they go with it.
+  connect(window, &QObject::destroyed, this, [this] {
+    m_job.reset();
+    m_stopKey->setEnabled(false);
+    m_model.Clear();
+  });
+}
+
+void CRulesSearchPane::ShowRows(CMDIChildWnd* window, const QString& what,
+                                const std::vector<CMarkedRow>& rows) {
+  StartOver(window);
+  CFoundRows found;
+  std::vector<std::string_view> names;
+  std::vector<std::string> marks;
+  const auto put = [&found](std::string_view text, uint32_t& at, uint32_t& size) {
+    at = static_cast<uint32_t>(found.text.size());
+    size = static_cast<uint32_t>(text.size());
+    found.text.append(text);
+  };
+  for (const CMarkedRow& row : rows) {
+    if (names.empty() || names.back() != row.entry) names.push_back(row.entry);
+    CFoundRows::CRow cells{};
+    cells.entry = static_cast<uint32_t>(names.size() - 1);
+    cells.row = static_cast<uint32_t>(row.row);
+    cells.depth = row.depth;
+    put(row.block, cells.block, cells.blockSize);
+    put(row.name, cells.name, cells.nameSize);
+    put(row.value, cells.value, cells.valueSize);
+    found.rows.push_back(cells);
+    marks.push_back(row.mark);
+  }
+  m_model.SetMarkedRows(std::move(found), std::move(marks), names);
+  // The mark leads, as `tarn refs` prints it.
+  QHeaderView* header = m_results->header();
+  if (header->visualIndex(kKindColumn) != 0)
+    header->moveSection(header->visualIndex(kKindColumn), 0);
+  for (int column = 0; column <= kKindColumn; ++column) m_results->resizeColumnToContents(column);
+  m_fitted = true;
+  show();
+  raise();
+  m_results->setFocus(Qt::OtherFocusReason);
+  if (m_model.rowCount() > 0) {
+    m_results->selectionModel()->setCurrentIndex(
+        m_model.index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  ShowStatusText(QStringLiteral("%1 %2 of %3")
+                     .arg(m_model.rowCount())
+                     .arg(QLatin1String(m_model.rowCount() == 1 ? "place" : "places"))
+                     .arg(EscapeControls(what)));
 }
 
 void CRulesSearchPane::ForgetWindow() {

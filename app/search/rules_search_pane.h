@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/document/reference_links.h"
 #include "app/framework/cmd_target.h"
 #include "app/search/rules_search_job.h"
 
@@ -28,7 +29,8 @@ class QShortcut;
 class QTreeView;
 
 // The matches as rows of four columns: Entry, Block, Name (indented as
-// the list shows it) and Value.
+// the list shows it) and Value; rows listed with a mark ("def", "use")
+// rather than found by a search have a fifth, Kind.
 class CFoundRowModel : public QAbstractTableModel {
   Q_OBJECT
 
@@ -42,6 +44,10 @@ class CFoundRowModel : public QAbstractTableModel {
   const CFoundRows::CRow& At(int row) const { return m_rows.rows[static_cast<size_t>(row)]; }
   // The name of the entry of match `row`.
   std::string_view EntryNameOf(int row) const;
+  // In place of every row: `rows`, each with its mark; entry e of a row is
+  // named names[e].
+  void SetMarkedRows(CFoundRows&& rows, std::vector<std::string> marks,
+                     const std::vector<std::string_view>& names);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -62,6 +68,7 @@ class CFoundRowModel : public QAbstractTableModel {
     uint32_t size;
   };
   CFoundRows m_rows;
+  std::vector<std::string> m_marks;  // empty for a search's matches
   std::string m_nameText;
   std::vector<CName> m_names;  // one per entry with rows, ascending
 };
@@ -87,6 +94,9 @@ class CRulesSearchPane : public QDockWidget, public CCmdTarget {
   void ShowMatch(int row);
   // The next (+1) or previous (-1) match, wrapping around.
   void Step(int direction);
+  // Lists `rows` of `window`'s archive in place of the matches, each with
+  // its mark, as found for `what`; Enter and F4 go to them as to matches.
+  void ShowRows(CMDIChildWnd* window, const QString& what, const std::vector<CMarkedRow>& rows);
 
   QLineEdit* GetField() const { return m_field; }
   QTreeView* GetResults() const { return m_results; }
@@ -99,6 +109,8 @@ class CRulesSearchPane : public QDockWidget, public CCmdTarget {
   void OnDeliver(uint64_t generation, CFoundRows&& rows, size_t entriesDone);
   void OnFinish(uint64_t generation, CRulesSearchJob::Outcome outcome, const QString& failure);
   void ForgetWindow();
+  // Forgets the rows listed and makes them `window`'s.
+  void StartOver(CMDIChildWnd* window);
   QString CountText() const;
 
   CMDIFrameWnd* m_frame;

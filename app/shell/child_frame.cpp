@@ -23,6 +23,9 @@
 #include "app/order/load_order_pane.h"
 #include "app/preview/preview_pane.h"
 #include "archive/shown_order.h"
+#include "app/refs/rules_references.h"
+#include "app/search/rules_search_pane.h"
+#include "app/shell/main_frame.h"
 #include "app/document/tarn_editor_doc.h"
 #include "app/rows/tarn_editor_view.h"
 
@@ -61,6 +64,8 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
     if (document != nullptr)
       document->AddOrderListener(this, [this, tree, document] { AddOrderPane(tree, document); });
   }
+  connect(list, &CTarnEditorView::referenceClicked, this,
+          [this](const std::string& name) { GoToDefinition(name); });
   if (document != nullptr) {
     m_diskBar = new CDiskBar;
     m_wndSplitter->AddOverlay(m_diskBar);
@@ -132,8 +137,93 @@ void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
   }
 }
 
+const CRulesIndex* CChildFrame::ReferencesIndex() const {
+  auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+  const auto* references =
+      document != nullptr ? dynamic_cast<const CRulesReferences*>(document->GetLinks()) : nullptr;
+  const CRulesIndex* index = references != nullptr ? references->GetIndex() : nullptr;
+  if (index == nullptr) ShowStatusText(QStringLiteral("The references are still being indexed"));
+  return index;
+}
+
+CRowPlace CChildFrame::CurrentPlace() const {
+  const CTarnEditorView* list = GetRightPane();
+  if (list == nullptr) return {};
+  return {list->GetEntryName(), static_cast<size_t>(std::max(list->GetCurrentRow(), 0))};
+}
+
+bool CChildFrame::GoTo(const CRowPlace& place) {
+  if (!SelectEntryRow(place.entry, place.row)) {
+    ShowStatusText(
+        QStringLiteral("%1 is no longer shown").arg(EscapeControls(BytesToText(place.entry))));
+    return false;
+  }
+  GetRightPane()->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+bool CChildFrame::GoToDefinition(const std::string& name) {
+  const CRulesIndex* index = ReferencesIndex();
+  if (index == nullptr) return false;
+  const std::optional<CRowPlace> place = DefinitionPlace(*index, name);
+  if (!place) {
+    ShowStatusText(
+        QStringLiteral("No block named %1 is defined").arg(EscapeControls(BytesToText(name))));
+    return false;
+  }
+  const CRowPlace here = CurrentPlace();
+  if (!GoTo(*place)) return false;
+  if (!here.entry.empty() && here != *place) m_history.Leave(here);
+  return true;
+}
+
+bool CChildFrame::GoBack() {
+  const std::optional<CRowPlace> place = m_history.Back(CurrentPlace());
+  return place && GoTo(*place);
+}
+
+bool CChildFrame::GoForward() {
+  const std::optional<CRowPlace> place = m_history.Forward(CurrentPlace());
+  return place && GoTo(*place);
+}
+
+bool CChildFrame::FindReferences(const std::string& name) {
+  const CRulesIndex* index = ReferencesIndex();
+  auto* main = qobject_cast<CMainFrame*>(window());
+  if (index == nullptr || main == nullptr || main->GetRulesSearch() == nullptr) return false;
+  main->GetRulesSearch()->ShowRows(this, BytesToText(name), ReferenceRows(*index, name));
+  return true;
+}
+
+bool CChildFrame::OnReferenceCmd(int id, CCmdUI* query) {
+  CTarnEditorView* list = GetRightPane();
+  if (list == nullptr) return false;
+  switch (id) {
+    case ID_GO_TO_DEFINITION:
+    case ID_FIND_REFERENCES: {
+      const std::optional<std::string> name = list->CurrentReference();
+      return Handle(
+          query,
+          [this, id, &name] {
+            if (id == ID_GO_TO_DEFINITION) GoToDefinition(*name);
+            else FindReferences(*name);
+          },
+          name.has_value());
+    }
+    case ID_GO_BACK:
+      return Handle(
+          query, [this] { GoBack(); }, m_history.CanGoBack());
+    case ID_GO_FORWARD:
+      return Handle(
+          query, [this] { GoForward(); }, m_history.CanGoForward());
+    default: break;
+  }
+  return false;
+}
+
 bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (m_preview != nullptr && m_preview->OnCmdMsg(id, query)) return true;
+  if (OnReferenceCmd(id, query)) return true;
   if (id == ID_EDIT_FIND && m_wndSplitter != nullptr) {
     if (auto* tree = qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0))) {
       return Handle(query, [tree] { tree->BeginFind(); });

@@ -5,6 +5,7 @@
 
 #include "app/document/entry_selection.h"
 #include "app/framework/frames.h"
+#include "app/refs/reference_places.h"
 #include "archive/shown_archive.h"
 
 class CDiskBar;
@@ -13,6 +14,7 @@ class CLoadOrderPane;
 class CTarnEditorDoc;
 class CDataBuffer;
 class CPreviewPane;
+class CRulesIndex;
 class CSplitterWnd;
 class CTarnEditorView;
 
@@ -37,8 +39,25 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   void ShowEntry(const CDataBuffer& bytes, std::string_view name);
   // What holds the list and the other views of an entry, or null.
   CPreviewPane* GetPreview() const { return m_preview; }
+  // Shows the block `name` is defined in, the place left kept for Back;
+  // false (the status bar says why) when nothing defines it.
+  bool GoToDefinition(const std::string& name);
+  // Back and Forward through the places gone to.
+  bool GoBack();
+  bool GoForward();
+  // Lists the definition and uses of `name` in the Find in Rules pane.
+  bool FindReferences(const std::string& name);
 
  private:
+  // The last references index of the document; null (the status bar then
+  // says it is being built) before the first.
+  const CRulesIndex* ReferencesIndex() const;
+  // The entry and row the list shows now.
+  CRowPlace CurrentPlace() const;
+  bool GoTo(const CRowPlace& place);
+  // Go to Definition, Find References, Back and Forward.
+  bool OnReferenceCmd(int id, CCmdUI* query);
+  CPlaceHistory m_history;
   void ShowDiskChange(DiskChange change);
   // The Load Order pane above the tree, once the document is a load order.
   void AddOrderPane(CLeftView* tree, CTarnEditorDoc* document);

@@ -6,6 +6,7 @@
 
 #include "app/framework/command_ids.h"
 #include "app/framework/status_bar.h"
+#include "app/refs/problems_pane.h"
 #include "app/search/rules_search_pane.h"
 
 namespace {
@@ -33,11 +34,17 @@ int CMainFrame::OnCreate() {
   m_rulesSearch = new CRulesSearchPane(this);
   addDockWidget(Qt::BottomDockWidgetArea, m_rulesSearch);
   m_rulesSearch->hide();
+  m_problems = new CProblemsPane(this);
+  addDockWidget(Qt::BottomDockWidgetArea, m_problems);
+  // Both panes list rows of the window's archive: one place, two tabs.
+  tabifyDockWidget(m_rulesSearch, m_problems);
+  m_problems->hide();
   return 0;
 }
 
 bool CMainFrame::OnCmdMsg(int id, CCmdUI* query) {
   if (m_rulesSearch != nullptr && m_rulesSearch->OnCmdMsg(id, query)) return true;
+  if (m_problems != nullptr && m_problems->OnCmdMsg(id, query)) return true;
   if (id == ID_FILE_NEW_ORDER || id == ID_FILE_NEW_ORDER_FOLDER)
     return Handle(query, [id] { NewLoadOrder(id == ID_FILE_NEW_ORDER_FOLDER); });
   if (id == ID_FILE_COMPARE) {

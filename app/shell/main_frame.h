@@ -4,6 +4,7 @@
 
 #include "app/framework/frames.h"
 
+class CProblemsPane;
 class CRulesSearchPane;
 class CStatusBar;
 
@@ -18,10 +19,13 @@ class CMainFrame : public CMDIFrameWnd {
   CStatusBar* GetStatusBar() const { return m_wndStatusBar; }
   // Find in Rules, a pane under the document windows.
   CRulesSearchPane* GetRulesSearch() const { return m_rulesSearch; }
+  // View > Problems, a pane under them too.
+  CProblemsPane* GetProblems() const { return m_problems; }
   // File > Compare With... for the active document.
   bool OnCmdMsg(int id, CCmdUI* query) override;
 
  protected:
   CStatusBar* m_wndStatusBar = nullptr;
   CRulesSearchPane* m_rulesSearch = nullptr;
+  CProblemsPane* m_problems = nullptr;
 };

@@ -59,6 +59,8 @@ CPopupResource DocumentViewMenu() {
   menu.items.push_back(Item("As T&ext", ID_VIEW_AS_TEXT));
   menu.items.push_back(Item("As &Hex", ID_VIEW_AS_HEX));
   menu.items.push_back(Item("As &Image", ID_VIEW_AS_IMAGE));
+  menu.items.push_back(Separator());
+  menu.items.push_back(Item("Pro&blems", ID_VIEW_PROBLEMS));
   return menu;
 }
 
@@ -83,6 +85,10 @@ CMenuResource DocumentMenu() {
         Item("&Find...\tCtrl+F", ID_EDIT_FIND),
         Item("Find in &Rules...\tCtrl+Shift+F", ID_EDIT_FIND_IN_RULES)}},
       DocumentViewMenu(),
+      {QStringLiteral("&Go"),
+       {Item("Go to &Definition\tF12", ID_GO_TO_DEFINITION),
+        Item("Find &References\tShift+F12", ID_FIND_REFERENCES), Separator(),
+        Item("&Back\tAlt+Left", ID_GO_BACK), Item("&Forward\tAlt+Right", ID_GO_FORWARD)}},
       {QStringLiteral("&Window"),
        {Item("&New Window", ID_WINDOW_NEW), Item("&Cascade", ID_WINDOW_CASCADE),
         Item("&Tile", ID_WINDOW_TILE_HORZ), Item("&Arrange Icons", ID_WINDOW_ARRANGE)}},
@@ -112,6 +118,10 @@ std::vector<CAcceleratorResource> MainFrameAccelerators() {
       {QKeySequence(Qt::CTRL | Qt::Key_Y), ID_EDIT_REDO},
       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), ID_EDIT_REDO},
       {QKeySequence(Qt::Key_F1), ID_HELP},
+      {QKeySequence(Qt::Key_F12), ID_GO_TO_DEFINITION},
+      {QKeySequence(Qt::SHIFT | Qt::Key_F12), ID_FIND_REFERENCES},
+      {QKeySequence(Qt::ALT | Qt::Key_Left), ID_GO_BACK},
+      {QKeySequence(Qt::ALT | Qt::Key_Right), ID_GO_FORWARD},
   };
 }
 

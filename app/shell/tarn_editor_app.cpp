@@ -8,6 +8,7 @@
 
 #include "app/edit/entry_editor.h"
 #include "app/extract/entry_extractor.h"
+#include "app/refs/rules_references.h"
 #include "app/save/archive_saver.h"
 #include "app/shell/child_frame.h"
 #include "app/document/entry_text.h"
@@ -38,6 +39,9 @@ CDocument* NewArchiveDocument() {
   auto extractor = std::make_unique<CEntryExtractor>(*document);
   document->SetExport(extractor.get());
   document->AddFeature(std::move(extractor));
+  auto references = std::make_unique<CRulesReferences>(*document);
+  document->SetLinks(references.get());
+  document->AddFeature(std::move(references));
   return document;
 }
 

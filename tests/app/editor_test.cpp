@@ -164,7 +164,7 @@ class EditorTest : public QObject {
              QStringList({"Data\\Empty.ini", "Data\\Other.ini", "Data\\Tank.ini", "readme"}));
     QCOMPARE(ListRows(ListOf(frame)), QStringList());
     QCOMPARE(BarTitles(run.Main()->menuBar()),
-             QStringList({"&File", "&Edit", "&View", "&Window", "&Help"}));
+             QStringList({"&File", "&Edit", "&View", "&Go", "&Window", "&Help"}));
     // Relative paths are taken from the current folder.
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(m_dir.Path()));
@@ -643,7 +643,7 @@ class EditorTest : public QObject {
 
     QVERIFY(run.Command(ID_FILE_NEW));
     run.Main()->UpdateMenus();
-    QCOMPARE(BarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window", "&Help"}));
+    QCOMPARE(BarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Go", "&Window", "&Help"}));
     QCOMPARE(
         MenuTexts(BarMenu(bar, "&File")),
         QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S", "Save &As...",

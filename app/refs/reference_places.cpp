@@ -1,0 +1,173 @@
+#include "app/refs/reference_places.h"
+
+#include <algorithm>
+#include <set>
+#include <tuple>
+
+#include "app/document/entry_text.h"
+
+namespace {
+
+// A row that names or defines what is looked for.
+struct CHit {
+  uint32_t entry;
+  uint32_t row;
+  const char* mark;
+};
+
+// The hits with their cells, entry by entry, each entry parsed once.
+std::vector<CMarkedRow> MarkRows(const CRulesIndex& index, std::vector<CHit>& hits) {
+  std::sort(hits.begin(), hits.end(), [](const CHit& a, const CHit& b) {
+    return std::tie(a.entry, a.row) < std::tie(b.entry, b.row);
+  });
+  hits.erase(std::unique(
+                 hits.begin(), hits.end(),
+                 [](const CHit& a, const CHit& b) { return a.entry == b.entry && a.row == b.row; }),
+             hits.end());
+  std::vector<CMarkedRow> marked;
+  marked.reserve(hits.size());
+  CRulesParser parser;
+  std::vector<uint32_t> rows;
+  for (size_t i = 0; i < hits.size();) {
+    const uint32_t entry = hits[i].entry;
+    const size_t first = i;
+    rows.clear();
+    for (; i < hits.size() && hits[i].entry == entry; ++i) rows.push_back(hits[i].row);
+    const CRulesSource& source = index.Sources()[entry];
+    size_t at = first;
+    ForEachRowNumbered(
+        parser, source.bytes, rows,
+        [&](uint32_t row, std::string_view block, const CRulesRow& cells) {
+          marked.push_back({hits[at++].mark, std::string(source.name), row, std::string(block),
+                            cells.depth, std::string(cells.name), std::string(cells.value)});
+        });
+  }
+  return marked;
+}
+
+// The row of each definition's block in its entry.
+uint32_t DefinitionRow(const CRulesIndex& index, const CRulesDefinition& definition) {
+  return static_cast<uint32_t>(
+      BlockRow(index.Sources()[definition.entry].bytes, index.NameOf(definition)).value_or(0));
+}
+
+}  // namespace
+
+std::optional<size_t> BlockRow(std::string_view bytes, std::string_view name) {
+  CRulesParser parser;
+  parser.SetSourceBytes(bytes);
+  parser.Parse();
+  std::optional<size_t> found;
+  size_t row = 0;
+  parser.ForEachRow([&](const CRulesRow& cells) {
+    if (!found && cells.depth == 0 && cells.name == name) found = row;
+    ++row;
+  });
+  return found;
+}
+
+std::optional<CRowPlace> DefinitionPlace(const CRulesIndex& index, std::string_view name) {
+  const std::vector<const CRulesDefinition*> definitions = index.DefinitionsOf(name);
+  if (definitions.empty()) return std::nullopt;
+  const CRulesSource& source = index.Sources()[definitions.front()->entry];
+  const std::optional<size_t> row = BlockRow(source.bytes, name);
+  if (!row) return std::nullopt;
+  return CRowPlace{std::string(source.name), *row};
+}
+
+QString DefinitionPreview(const CRulesIndex& index, std::string_view name, size_t rows) {
+  const std::vector<const CRulesDefinition*> definitions = index.DefinitionsOf(name);
+  if (definitions.empty()) return QString();
+  const CRulesSource& source = index.Sources()[definitions.front()->entry];
+  QString preview = BytesToText(source.name);
+  CRulesParser parser;
+  parser.SetSourceBytes(source.bytes);
+  parser.Parse();
+  bool inBlock = false;
+  size_t shown = 0;
+  parser.ForEachRow([&](const CRulesRow& cells) {
+    if (cells.depth == 0) inBlock = cells.name == name && shown == 0;
+    if (!inBlock || shown == rows) return;
+    ++shown;
+    preview += QLatin1Char('\n');
+    preview += cells.depth == 0
+                   ? BytesToText(cells.value) + QLatin1Char(' ') + BytesToText(cells.name)
+                   : IndentedBytesToText(size_t{4} * cells.depth, cells.name) + QLatin1Char(' ') +
+                         BytesToText(cells.value);
+  });
+  return preview;
+}
+
+std::vector<CMarkedRow> ReferenceRows(const CRulesIndex& index, std::string_view name) {
+  std::vector<CHit> hits;
+  for (const CRulesDefinition* definition : index.DefinitionsOf(name))
+    hits.push_back({definition->entry, DefinitionRow(index, *definition), "def"});
+  const std::vector<CRulesUse> uses =
+      index.IsDefined(name) ? index.UsesOf(name) : index.SearchUses(name);
+  for (const CRulesUse& use : uses) hits.push_back({use.entry, use.row, "use"});
+  return MarkRows(index, hits);
+}
+
+std::vector<CMarkedRow> ProblemRows(const CRulesIndex& index) {
+  std::vector<CHit> hits;
+  for (const CRulesUnresolved& row : index.Unresolved())
+    hits.push_back({row.entry, row.row, "unresolved"});
+  std::vector<CMarkedRow> problems = MarkRows(index, hits);
+  for (const CRulesDuplicate& duplicate : index.Duplicates()) {
+    for (const uint32_t d : duplicate.definitions) {
+      const CRulesDefinition& definition = index.Definitions()[d];
+      problems.push_back({"duplicate", std::string(index.Sources()[definition.entry].name),
+                          DefinitionRow(index, definition), std::string(duplicate.name), 0,
+                          std::string(duplicate.name), std::string(duplicate.keyword)});
+    }
+  }
+  return problems;
+}
+
+QStringList CompletionsOf(const CRulesIndex& index, std::string_view key) {
+  const std::vector<std::pair<std::string_view, uint64_t>> values = index.ValuesUsedWith(key);
+  std::set<std::string_view> keywords;
+  for (const auto& [value, count] : values) {
+    ForEachValueToken(value, [&](std::string_view token) {
+      for (const CRulesDefinition* definition : index.DefinitionsOf(token))
+        keywords.insert(index.KeywordOf(*definition));
+    });
+  }
+  QStringList offered;
+  std::set<std::string_view> taken;
+  const auto offer = [&](std::string_view value) {
+    if (taken.insert(value).second) offered << BytesToText(value);
+  };
+  std::vector<std::string_view> names;
+  for (const std::string_view keyword : keywords) {
+    const std::vector<std::string_view> named = index.NamesOfKeyword(keyword);
+    names.insert(names.end(), named.begin(), named.end());
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string_view name : names) offer(name);
+  for (const auto& [value, count] : values) offer(value);
+  return offered;
+}
+
+void CPlaceHistory::Leave(CRowPlace from) {
+  if (!m_back.empty() && m_back.back() == from) return;
+  if (m_back.size() == kMostPlaces) m_back.erase(m_back.begin());
+  m_back.push_back(std::move(from));
+  m_forward.clear();
+}
+
+std::optional<CRowPlace> CPlaceHistory::Back(CRowPlace current) {
+  if (m_back.empty()) return std::nullopt;
+  CRowPlace place = std::move(m_back.back());
+  m_back.pop_back();
+  m_forward.push_back(std::move(current));
+  return place;
+}
+
+std::optional<CRowPlace> CPlaceHistory::Forward(CRowPlace current) {
+  if (m_forward.empty()) return std::nullopt;
+  CRowPlace place = std::move(m_forward.back());
+  m_forward.pop_back();
+  m_back.push_back(std::move(current));
+  return place;
+}

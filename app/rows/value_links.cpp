@@ -1,0 +1,193 @@
+#include "app/rows/value_links.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStringListModel>
+
+#include "app/document/entry_text.h"
+#include "app/document/reference_links.h"
+#include "app/rows/tarn_editor_view.h"
+#include "rules/rules_refs.h"
+
+std::vector<CTokenSpan> ReferenceSpans(const CReferenceLinks& links, std::string_view value) {
+  std::vector<CTokenSpan> spans;
+  ForEachValueToken(value, [&](std::string_view token) {
+    if (links.IsDefined(token))
+      spans.push_back(
+          {static_cast<int>(token.data() - value.data()), static_cast<int>(token.size())});
+  });
+  return spans;
+}
+
+std::optional<std::string> ReferenceAtX(const CReferenceLinks& links, std::string_view value,
+                                        const QFontMetrics& metrics, int x) {
+  const QString text = BytesToText(value);
+  for (const CTokenSpan& span : ReferenceSpans(links, value)) {
+    const int left = metrics.horizontalAdvance(text.left(span.start));
+    const int right = left + metrics.horizontalAdvance(text.mid(span.start, span.length));
+    if (x >= left && x < right)
+      return std::string(
+          value.substr(static_cast<size_t>(span.start), static_cast<size_t>(span.length)));
+  }
+  return std::nullopt;
+}
+
+int CValueLinkDelegate::TextLeft(const QWidget* view, const QRect& cell) {
+  const QStyle* style = view != nullptr ? view->style() : QApplication::style();
+  return cell.left() + style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+}
+
+void CValueLinkDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
+  const auto* model = qobject_cast<const CRulesRowModel*>(index.model());
+  const CReferenceLinks* links = model != nullptr ? model->GetLinks() : nullptr;
+  const std::string_view value =
+      model != nullptr ? model->LinkableValue(index) : std::string_view();
+  const std::vector<CTokenSpan> spans = links != nullptr && !value.empty()
+                                            ? ReferenceSpans(*links, value)
+                                            : std::vector<CTokenSpan>();
+  if (spans.empty()) {
+    m_base->paint(painter, option, index);
+    return;
+  }
+  QStyleOptionViewItem cell = option;
+  initStyleOption(&cell, index);
+  const QString text = cell.text;
+  cell.text.clear();
+  const QWidget* widget = cell.widget;
+  QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+  // The cell's background, selection and focus as the style draws them,
+  // then the text in runs: plain, and the links.
+  style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+  const bool selected = cell.state & QStyle::State_Selected;
+  const QPalette::ColorGroup group = !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                     : cell.state & QStyle::State_Active   ? QPalette::Normal
+                                                                           : QPalette::Inactive;
+  const QColor plain =
+      cell.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+  const QColor link = selected ? plain : cell.palette.color(group, QPalette::Link);
+  QFont underlined = cell.font;
+  underlined.setUnderline(true);
+  const QFontMetrics metrics(cell.font);
+  const int left = TextLeft(widget, cell.rect);
+  const int baseline =
+      cell.rect.top() + (cell.rect.height() - metrics.height()) / 2 + metrics.ascent();
+  painter->save();
+  painter->setClipRect(cell.rect.adjusted(0, 0, -(left - cell.rect.left()), 0));
+  int at = 0;
+  const auto run = [&](int end, bool isLink) {
+    if (end <= at) return;
+    const QString piece = text.mid(at, end - at);
+    painter->setFont(isLink ? underlined : cell.font);
+    painter->setPen(isLink ? link : plain);
+    painter->drawText(QPoint(left + metrics.horizontalAdvance(text.left(at)), baseline), piece);
+    at = end;
+  };
+  for (const CTokenSpan& span : spans) {
+    run(span.start, false);
+    run(span.start + span.length, true);
+  }
+  run(static_cast<int>(text.size()), false);
+  painter->restore();
+}
+
+namespace {
+
+// Offers what a value may be for the token being typed (the text from the
+// last blank before the cursor): as it is typed, and on Ctrl+Space with
+// or without one. The values are asked for as the editor opens; what is
+// typed before they come is offered for when they do.
+class CValueCompletion : public QObject {
+ public:
+  CValueCompletion(QLineEdit* field, CReferenceLinks& links, std::string_view key)
+      : QObject(field), m_field(field), m_completer(new QCompleter(this)) {
+    m_completer->setWidget(field);
+    m_completer->setCompletionMode(QCompleter::PopupCompletion);
+    m_completer->setModelSorting(QCompleter::UnsortedModel);
+    m_completer->setCaseSensitivity(Qt::CaseInsensitive);
+    m_completer->popup()->setAccessibleName(QStringLiteral("Completions"));
+    field->installEventFilter(this);
+    connect(field, &QLineEdit::textEdited, this, [this] { Offer(false); });
+    connect(m_completer, qOverload<const QString&>(&QCompleter::activated), this,
+            &CValueCompletion::Insert);
+    links.AskCompletions(key, this, [this](const QStringList& values) {
+      m_completer->setModel(new QStringListModel(values, m_completer));
+      m_arrived = true;
+      if (m_wanted) Offer(m_always);
+    });
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == m_field && event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Space && key->modifiers() == Qt::ControlModifier) {
+        Offer(true);
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  // Where the token before the cursor starts.
+  int TokenStart() const {
+    const QString text = m_field->text();
+    int start = m_field->cursorPosition();
+    while (start > 0 && text[start - 1] != QLatin1Char(' ') && text[start - 1] != QLatin1Char('\t'))
+      --start;
+    return start;
+  }
+
+  void Offer(bool always) {
+    if (!m_arrived) {
+      m_wanted = true;
+      m_always = m_always || always;
+      return;
+    }
+    m_wanted = m_always = false;
+    const int start = TokenStart();
+    const QString prefix = m_field->text().mid(start, m_field->cursorPosition() - start);
+    m_completer->setCompletionPrefix(prefix);
+    if ((prefix.isEmpty() && !always) || m_completer->completionCount() == 0) {
+      m_completer->popup()->hide();
+      return;
+    }
+    m_completer->popup()->setCurrentIndex(m_completer->completionModel()->index(0, 0));
+    m_completer->complete();
+  }
+
+  void Insert(const QString& chosen) {
+    const int start = TokenStart();
+    QString text = m_field->text();
+    text.replace(start, m_field->cursorPosition() - start, chosen);
+    m_field->setText(text);
+    m_field->setCursorPosition(start + static_cast<int>(chosen.size()));
+  }
+
+  QLineEdit* m_field;
+  QCompleter* m_completer;
+  bool m_arrived = false;  // the values to offer came
+  bool m_wanted = false;   // and were asked for before they did
+  bool m_always = false;
+};
+
+}  // namespace
+
+QWidget* CValueLinkDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                          const QModelIndex& index) const {
+  QWidget* editor = m_base->createEditor(parent, option, index);
+  const auto* model = qobject_cast<const CRulesRowModel*>(index.model());
+  auto* field = qobject_cast<QLineEdit*>(editor);
+  if (field == nullptr || model == nullptr || model->GetLinks() == nullptr ||
+      static_cast<size_t>(index.row()) >= model->GetRows().size())
+    return editor;
+  new CValueCompletion(field, *model->GetLinks(),
+                       model->GetRows()[static_cast<size_t>(index.row())].name);
+  return editor;
+}
