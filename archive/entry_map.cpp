@@ -1,6 +1,7 @@
 #include "archive/entry_map.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
 #include <string>
 
@@ -42,6 +43,9 @@ uint32_t CEntryMap::SizeAt(size_t position) const {
 }
 
 const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const {
+  // Within the room the open took: no allocation, no move, no throw.
+  assert(m_buffers.capacity() >= size());
+  if (m_buffers.size() != size()) m_buffers.resize(size());
   CDataBuffer& buffer = m_buffers[position];
   if (buffer.HasData()) return buffer;
   if (m_whole.HasData()) {
@@ -96,7 +100,7 @@ CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries) {
       built.m_file = reader.GetFileHandle();
     }
     built.m_index = reader.TakeIndex();
-    built.m_buffers.resize(built.m_index.Get().size());
+    built.m_buffers.reserve(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {
     return CStatus::Of(CStatus::Kind::OutOfMemory, path);
   }
