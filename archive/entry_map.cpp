@@ -1,6 +1,7 @@
 #include "archive/entry_map.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
 #include <string>
 
@@ -92,6 +93,9 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
     const CSourceEntry at = m_composed->at[position];
     return m_composed->sources[at.source]->BufferAt(at.position, problem);
   }
+  // Within the room the open took: no allocation, no move, no throw.
+  assert(m_buffers.capacity() >= size());
+  if (m_buffers.size() != size()) m_buffers.resize(size());
   CDataBuffer& buffer = m_buffers[position];
   if (buffer.HasData()) return buffer;
   if (m_whole.HasData()) {
@@ -155,7 +159,7 @@ CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries) {
       built.m_file = reader.GetFileHandle();
     }
     built.m_index = reader.TakeIndex();
-    built.m_buffers.resize(built.m_index.Get().size());
+    built.m_buffers.reserve(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {
     return CStatus::Of(CStatus::Kind::OutOfMemory, path);
   }

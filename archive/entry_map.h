@@ -55,7 +55,7 @@ class CEntryMap {
 
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, size()}; }
-  size_t size() const { return m_composed ? m_composed->at.size() : m_buffers.size(); }
+  size_t size() const { return m_composed ? m_composed->at.size() : m_index.Get().size(); }
   bool empty() const { return size() == 0; }
   // The entry named `name`, or end(). A binary search.
   const_iterator find(std::string_view name) const;
@@ -145,6 +145,9 @@ class CEntryMap {
   CHandleHolder m_file;
   uint32_t m_total = 0;
   // One per entry, in name order; empty until its entry is first visited.
+  // The room for them is taken at the open, and filled in only when the
+  // first is wanted: a walk that reads entries through BytesAt alone (tarn
+  // info, a search) never writes those pages, which cost a page fault each.
   mutable std::vector<CDataBuffer> m_buffers;
   // Set for a composed map, whose other members are then empty.
   std::shared_ptr<const CComposition> m_composed;

@@ -33,9 +33,7 @@
 #include "app/edit/entry_editor.h"
 #include "app/document/entry_hooks.h"
 #include "app/framework/doc_template.h"
-#include "app/framework/splitter.h"
 #include "app/tree/left_view.h"
-#include "app/shell/main_frame.h"
 #include "app/shell/tarn_editor_app.h"
 #include "app/document/tarn_editor_doc.h"
 #include "app/rows/tarn_editor_view.h"
@@ -115,23 +113,6 @@ long ResidentKb() {
 }
 
 long HeapKb() { return static_cast<long>(mallinfo2().uordblks / 1024); }
-
-// An archive opened in a window of its own: its document (null when it
-// could not be opened), the window's frame and its tree.
-struct COpened {
-  CTarnEditorDoc* document = nullptr;
-  CChildFrame* frame = nullptr;
-  CLeftView* tree = nullptr;
-};
-COpened OpenArchive(CTarnEditorApp& app, const std::string& path) {
-  COpened opened;
-  opened.document =
-      static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(path)));
-  if (opened.document == nullptr) return opened;
-  opened.frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
-  opened.tree = qobject_cast<CLeftView*>(opened.frame->GetSplitter()->GetPane(0, 0));
-  return opened;
-}
 
 // An entry of exactly `rows` rows: blocks of 100 lines, one nested block each.
 std::string ManyRowsText(int rows) {

@@ -1,6 +1,6 @@
 // What the benchmarks that drive the editor share: the application they
-// run it in, and their clock. Header only, so that each benchmark links
-// nothing more than the editor's library.
+// run it in, their clock, and opening an archive in a window. Header only,
+// so that each benchmark links nothing more than the editor's library.
 #pragma once
 
 #include <QApplication>
@@ -11,6 +11,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
+
+#include "app/document/tarn_editor_doc.h"
+#include "app/framework/splitter.h"
+#include "app/shell/child_frame.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/tarn_editor_app.h"
+#include "app/tree/left_view.h"
 
 using BenchClock = std::chrono::steady_clock;
 
@@ -52,3 +60,20 @@ class CBenchApplication {
   QApplication m_application;
   QTemporaryDir m_settings;
 };
+
+// An archive opened in a window of its own: its document (null when it
+// could not be opened), the window's frame and its tree.
+struct COpened {
+  CTarnEditorDoc* document = nullptr;
+  CChildFrame* frame = nullptr;
+  CLeftView* tree = nullptr;
+};
+inline COpened OpenArchive(CTarnEditorApp& app, const std::string& path) {
+  COpened opened;
+  opened.document =
+      static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(path)));
+  if (opened.document == nullptr) return opened;
+  opened.frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
+  opened.tree = qobject_cast<CLeftView*>(opened.frame->GetSplitter()->GetPane(0, 0));
+  return opened;
+}

@@ -19,14 +19,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/framework/splitter.h"
 #include "app/preview/hex_view.h"
 #include "app/preview/image_view.h"
 #include "app/preview/preview_pane.h"
 #include "app/shell/child_frame.h"
-#include "app/shell/main_frame.h"
 #include "app/shell/tarn_editor_app.h"
-#include "app/tree/left_view.h"
 #include "bench/editor_bench_support.h"
 #include "media/dds_reader.h"
 #include "tests/support/big_builder.h"
@@ -90,25 +87,11 @@ std::string Dxt5Texture() {
   return MakeDds(kSide, kSide, "DXT5", 1, blocks);
 }
 
-struct COpened {
-  CChildFrame* frame = nullptr;
-  CLeftView* tree = nullptr;
-  CPreviewPane* pane = nullptr;
-};
-
-COpened Open(CTarnEditorApp& app, const std::string& path) {
-  COpened opened;
-  if (app.OpenDocumentFile(QString::fromStdString(path)) == nullptr) return opened;
-  opened.frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
-  opened.tree = qobject_cast<CLeftView*>(opened.frame->GetSplitter()->GetPane(0, 0));
-  opened.pane = opened.frame->GetPreview();
-  return opened;
-}
-
 // Selects row `big` after row `small`, each run; the median time from the
 // selection to the preview's page painted. Null when the page shown is not
 // `page`.
 double SelectAndPaint(const COpened& opened, int small, int big, QWidget* page) {
+  CPreviewPane* const pane = opened.frame->GetPreview();
   std::vector<double> times;
   const QModelIndex bigRow = opened.tree->model()->index(big, 0);
   const QModelIndex smallRow = opened.tree->model()->index(small, 0);
@@ -118,9 +101,9 @@ double SelectAndPaint(const COpened& opened, int small, int big, QWidget* page) 
     const BenchClock::time_point start = BenchClock::now();
     opened.tree->selectionModel()->setCurrentIndex(bigRow, QItemSelectionModel::ClearAndSelect);
     QCoreApplication::processEvents();
-    opened.pane->currentWidget()->repaint();
+    pane->currentWidget()->repaint();
     times.push_back(Millis(BenchClock::now() - start));
-    if (opened.pane->currentWidget() != page) {
+    if (pane->currentWidget() != page) {
       std::fprintf(stderr, "the entry was not shown in the expected view\n");
       std::exit(1);
     }
@@ -144,17 +127,17 @@ int main(int argc, char** argv) {
   if (!app.InitInstance()) return 1;
   Settle();
 
-  const COpened huge = Open(app, sparse);
-  if (huge.pane == nullptr) return 1;
+  const COpened huge = OpenArchive(app, sparse);
+  if (huge.document == nullptr) return 1;
   Settle();
-  const double hex = SelectAndPaint(huge, 1, 0, huge.pane->GetHexView());
+  const double hex = SelectAndPaint(huge, 1, 0, huge.frame->GetPreview()->GetHexView());
   std::printf("\nentry of 1 GiB: select to painted hex view\n");
   std::printf("  editor select + paint    %8.1f ms   (target 50 ms)\n", hex);
 
-  const COpened image = Open(app, textures);
-  if (image.pane == nullptr) return 1;
+  const COpened image = OpenArchive(app, textures);
+  if (image.document == nullptr) return 1;
   Settle();
-  const double painted = SelectAndPaint(image, 1, 0, image.pane->GetImageView());
+  const double painted = SelectAndPaint(image, 1, 0, image.frame->GetPreview()->GetImageView());
   std::vector<double> decodes;
   for (int i = 0; i < kRuns; ++i) {
     const BenchClock::time_point start = BenchClock::now();

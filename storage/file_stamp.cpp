@@ -16,6 +16,13 @@ std::optional<CFileStamp> StampOfFile(const std::string& path) {
   return StampOfFile(file.Get());
 }
 
+bool SameBytes(const CFileStamp& stamp, const std::optional<CFileStamp>& now, bool named) {
+  if (!now || now->identity != stamp.identity || now->size != stamp.size ||
+      now->modified != stamp.modified)
+    return false;
+  return !named || now->changed == stamp.changed;
+}
+
 bool WasCutSince(const CDataBuffer& mapped, platform::Handle file, int64_t size) {
   if (mapped.HasData()) return mapped.IsCutOnDisk();
   if (file == 0) return false;

@@ -26,6 +26,12 @@ struct CFileStamp {
 std::optional<CFileStamp> StampOfFile(const std::string& path);
 std::optional<CFileStamp> StampOfFile(platform::Handle file);
 
+// Whether `now` is the stamped file's bytes as they were: the same file,
+// size and time of writing. The change time counts only when `now` is of
+// the file just opened by its name (`named`): one held open since the stamp
+// may have lost its name, which moves the change time, not the bytes.
+bool SameBytes(const CFileStamp& stamp, const std::optional<CFileStamp>& now, bool named);
+
 // Whether a file opened at `size` bytes has been cut short since: asked of
 // its mapped bytes when it was mapped, else of the open `file` itself.
 bool WasCutSince(const CDataBuffer& mapped, platform::Handle file, int64_t size);

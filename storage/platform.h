@@ -211,6 +211,12 @@ void RemoveOnInterrupt(Handle folder, const std::string& name, int lane = 0);
 // copy out of a mapping from growing the process's memory.
 void ForgetPages(const void* data, size_t size);
 
+// Bytes of a view made by MapView that are about to be read all through:
+// asks the system to map them now, in one call, rather than at a page
+// fault each while they are read. Advice only: when it is not taken, the
+// bytes read as before.
+void AdviseReadingAll(const void* data, size_t size);
+
 // Whether any of the `size` bytes at `data`, in a view made by MapView, read
 // as zeros the file never held: the file was cut short under the view and
 // the pages past its new end were replaced. False for any other memory.

@@ -729,6 +729,21 @@ void RemoveOnInterrupt(Handle folder, const std::string& name, int lane) {
   current.store(next);  // the slot is whole before it is named
 }
 
+void AdviseReadingAll(const void* data, size_t size) {
+  if (data == nullptr || size == 0) return;
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t first = reinterpret_cast<uintptr_t>(data) & ~(page - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(data) + size;
+  void* const start = reinterpret_cast<void*>(first);
+#if defined(MADV_POPULATE_READ)
+  // The pages already in the cache are mapped here and now: a page fault
+  // costs more than the mapping it makes, and one fault maps only a few
+  // pages around it. Kernels before 5.14 refuse the advice.
+  if (::madvise(start, end - first, MADV_POPULATE_READ) == 0) return;
+#endif
+  ::posix_madvise(start, end - first, POSIX_MADV_WILLNEED);
+}
+
 bool WasCut(const void* data, size_t size) {
   const auto begin = reinterpret_cast<uintptr_t>(data);
   if (size == 0) return false;

@@ -706,6 +706,16 @@ void RemoveOnInterrupt(Handle folder, const std::string& name, int lane) {
   current.store(next);  // the path is whole before it is named
 }
 
+void AdviseReadingAll(const void* data, size_t size) {
+  if (data == nullptr || size == 0) return;
+#if _WIN32_WINNT >= _WIN32_WINNT_WIN8
+  // Reads the range in with large requests, where page faults would read
+  // it a few pages at a time.
+  WIN32_MEMORY_RANGE_ENTRY range{const_cast<void*>(data), size};
+  ::PrefetchVirtualMemory(::GetCurrentProcess(), 1, &range, 0);
+#endif
+}
+
 bool WasCut(const void* /*data*/, size_t /*size*/) {
   // A mapped file is open with read sharing only: no other program can cut
   // it short while a view of it lives.

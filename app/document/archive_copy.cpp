@@ -9,20 +9,6 @@
 #include "app/document/entry_text.h"
 #include "storage/replacing_file.h"
 
-namespace {
-
-// Whether `now` is the stamped file's bytes as they were: the same file and
-// time of writing; its change time is left out where the file may have
-// lost its name since (that moves it, not its bytes).
-bool SameBytes(const CFileStamp& stamp, const std::optional<CFileStamp>& now, bool named) {
-  if (!now || now->identity != stamp.identity || now->size != stamp.size ||
-      now->modified != stamp.modified)
-    return false;
-  return !named || now->changed == stamp.changed;
-}
-
-}  // namespace
-
 std::optional<CArchiveStamp> StampArchive(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
   const std::optional<CFileStamp> file = StampOfFile(NativePath(absolute));

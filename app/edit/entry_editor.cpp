@@ -24,7 +24,6 @@
 #include "rules/rules_search.h"
 #include "storage/replacing_file.h"
 #include "storage/disk_file.h"
-#include "storage/handle_owner.h"
 #include "archive/big_writer.h"
 
 namespace {

@@ -221,6 +221,15 @@ CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, QW
   pane->m_space->setContext(Qt::WidgetWithChildrenShortcut);
   pane->m_space->setEnabled(false);
   connect(pane->m_space, &QShortcut::activated, pane, &CPreviewPane::PlayOrStop);
+  // Choosing an entry leaves the focus in the tree: Ctrl+G there goes to an
+  // offset of the bytes shown as well, which the view's menu promises.
+  pane->m_goTo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), splitter);
+  pane->m_goTo->setContext(Qt::WidgetWithChildrenShortcut);
+  pane->m_goTo->setEnabled(false);
+  connect(pane->m_goTo, &QShortcut::activated, pane, [pane] {
+    pane->m_hex->setFocus();
+    pane->m_hex->AskGoTo();
+  });
   return pane;
 }
 
@@ -242,6 +251,7 @@ void CPreviewPane::ShowAs(PreviewMode mode) {
 void CPreviewPane::Show(PreviewMode mode) {
   m_mode = mode;
   if (m_space != nullptr) m_space->setEnabled(false);
+  if (m_goTo != nullptr) m_goTo->setEnabled(false);
   const bool hadFocus = hasFocus() || isAncestorOf(QApplication::focusWidget());
   if (!m_bytes.HasData() && m_bytes.GetSize() > 0) {
     // An archive that could not be mapped, and this entry could not be read either.
@@ -262,6 +272,7 @@ void CPreviewPane::Show(PreviewMode mode) {
     case PreviewMode::Hex:
       m_hex->SetBytes(m_bytes);
       setCurrentWidget(m_hex);
+      if (m_goTo != nullptr) m_goTo->setEnabled(true);
       Describe(QStringLiteral("Bytes"), QStringLiteral("%1 bytes").arg(m_bytes.GetSize()));
       ShowStatusText(QStringLiteral("%1 bytes").arg(m_bytes.GetSize()) +
                      (m_facts.damagedFormat != nullptr

@@ -93,6 +93,7 @@ class CPreviewPane : public QStackedWidget {
   QPushButton* m_play;
   std::unique_ptr<CSoundPlayer> m_player;
   QShortcut* m_space = nullptr;  // Space in the tree or the pane
+  QShortcut* m_goTo = nullptr;   // Ctrl+G in the tree
   CDataBuffer m_bytes;
   std::string m_name;
   bool m_hasEntry = false;

@@ -14,7 +14,7 @@ namespace {
 bool ContainsFolded(std::string_view name, std::string_view lower) {
   if (lower.size() > name.size()) return false;
   const char first = lower.front();
-  const char upper = first >= 'a' && first <= 'z' ? static_cast<char>(first - ('a' - 'A')) : first;
+  const char upper = AsciiUpper(first);
   const size_t last = name.size() - lower.size();
   for (size_t at = 0; at <= last; ++at) {
     const char c = name[at];

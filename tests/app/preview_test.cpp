@@ -2,9 +2,11 @@
 // list, text, images (TGA through Qt's reader, DDS through ours), a sound's
 // facts and the rest in hex; a damaged image says why; View > As ... switches
 // and is kept for the extension.
+#include <QInputDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <string>
 #include <vector>
@@ -123,6 +125,17 @@ class PreviewTest : public QObject {
     tree->setFocus();
     frame->GetSplitter()->ActivateNext();
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(pane->GetHexView()));
+    // Ctrl+G from the tree asks for an offset of the bytes shown.
+    tree->setFocus();
+    QTimer::singleShot(0, [] {
+      if (auto* ask = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+        ask->setTextValue(QStringLiteral("0x1000"));
+        ask->accept();
+      }
+    });
+    QTest::keyClick(tree, Qt::Key_G, Qt::ControlModifier);
+    QVERIFY(pane->GetHexView()->GetSelection().has_value());
+    QCOMPARE(pane->GetHexView()->GetSelection()->first, uint64_t{0x1000});
 
     // A header claiming 65535 × 65535 says so instead of drawing anything.
     ClickTreeRow(tree, 6);
