@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "rules/rules_scanner.h"
 #include "rules/rules_search.h"
 #include "rules/search_entries.h"
 #include "storage/platform.h"
@@ -226,6 +227,9 @@ class CRulesIndex::CKeyTable {
     return Place(probe, keep);
   }
   const std::vector<std::string_view>& Keys() const { return m_keys; }
+  // Whether the key numbered so opens a nested block: asked of every row,
+  // answered once for each key.
+  bool Opens(uint32_t number) const { return m_opens[number] != 0; }
 
  private:
   struct CSlot {
@@ -257,6 +261,7 @@ class CRulesIndex::CKeyTable {
         slot.key = keep();
         slot.number = static_cast<uint32_t>(m_keys.size());
         m_keys.push_back(slot.key);
+        m_opens.push_back(IsBlockKeyword(slot.key));
         return slot.number;
       }
       if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
@@ -283,6 +288,7 @@ class CRulesIndex::CKeyTable {
 
   std::vector<CSlot> m_slots;
   std::vector<std::string_view> m_keys;
+  std::vector<uint8_t> m_opens;  // by number
 };
 
 bool ValueHoldsToken(std::string_view value, std::string_view token) {
@@ -433,7 +439,7 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
 // and name a block only in an archive that names one so; without
 // `everyToken` they are left out.
 void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
-  CRulesParser parsers[2];
+  CRulesScanner scanners[2];
   CKeyTable tables[2];
   CRowsPass chunks[kInOrderSlots];
   std::vector<uint32_t> global;  // a chunk's key numbers in read.keys
@@ -457,7 +463,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
-        ReadEntriesOf(first, last, everyToken, parsers[worker], tables[worker], chunks[slot],
+        ReadEntriesOf(first, last, everyToken, scanners[worker], tables[worker], chunks[slot],
                       read.text.data());
       },
       [&](size_t slot) {
@@ -485,35 +491,69 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   m_definitions.assign(definitions.begin(), definitions.end());
 }
 
-void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
-                                CKeyTable& table, CRowsPass& chunk, uint8_t* text) const {
+// What the scanning of one entry hands over: its headers as definitions,
+// and of its lines the keys counted and the rows that hold a token to
+// look up kept, in text order, numbered within their header until the
+// entry's row order is known.
+struct CRulesIndex::CEntryReading {
+  uint32_t entry;
+  std::string_view bytes;
+  bool everyToken;
+  CKeyTable& table;
+  CRowsPass& chunk;
+  std::vector<CRowsPass::CRow>& rows;
+  std::vector<uint32_t>& firstOfHeader;  // where each header's rows start in `rows`
+  uint32_t line = 0;                     // of the current header
+
+  uint32_t Offset(std::string_view piece) const {
+    return static_cast<uint32_t>(piece.data() - bytes.data());
+  }
+  void Header(std::string_view name, std::string_view type) {
+    chunk.definitions.push_back({entry, Offset(name), static_cast<uint32_t>(name.size()), type});
+    firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
+    line = 0;
+  }
+  bool Line(std::string_view key, std::string_view value, uint32_t) {
+    const uint32_t number = line++;
+    const auto keep = [key] { return key; };
+    // The quick lookup reads eight bytes from the key's start.
+    const uint32_t k = bytes.end() - key.data() >= 8 ? table.NumberInCopy(key, keep)
+                                                     : table.Number(key, keep);
+    if (k >= chunk.counts.size()) chunk.counts.resize(k + 1);
+    ++chunk.counts[k].rows;
+    if (HoldsTokenToKeep(value, everyToken)) {
+      ++chunk.counts[k].references;
+      rows.push_back({entry, number, k, Offset(value), static_cast<uint32_t>(value.size())});
+    }
+    return table.Opens(k);
+  }
+};
+
+void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken,
+                                CRulesScanner& scanner, CKeyTable& table, CRowsPass& chunk,
+                                uint8_t* text) const {
+  std::vector<CRowsPass::CRow> rows;
+  std::vector<uint32_t> firstOfHeader;
   for (size_t e = first; e < last; ++e) {
     const std::string_view bytes = m_sources[e].bytes;
     // The first reading of an entry's bytes, on either thread, as a search's.
     text[e] = IsRulesText(bytes);
     if (!text[e]) continue;
-    const auto entry = static_cast<uint32_t>(e);
-    parser.SetSourceBytes(bytes);
-    parser.Parse();
-    parser.ForEachHeader([&](const CRulesRow& header) {
-      chunk.definitions.push_back({entry, static_cast<uint32_t>(parser.TextOffset(header.name)),
-                                   static_cast<uint32_t>(header.name.size()),
-                                   InSource(parser, bytes, header.value)});
-    });
-    uint32_t row = 0;
-    parser.ForEachRow([&](const CRulesRow& cells) {
-      const uint32_t number = row++;
-      if (cells.depth == 0) return;
-      const uint32_t key =
-          table.NumberInCopy(cells.name, [&] { return InSource(parser, bytes, cells.name); });
-      if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
-      ++chunk.counts[key].rows;
-      if (!HoldsTokenToKeep(cells.value, everyToken)) return;
-      ++chunk.counts[key].references;
-      chunk.rows.push_back({entry, number, key,
-                            static_cast<uint32_t>(parser.TextOffset(cells.value)),
-                            static_cast<uint32_t>(cells.value.size())});
-    });
+    rows.clear();
+    firstOfHeader.clear();
+    CEntryReading reading{static_cast<uint32_t>(e), bytes, everyToken, table, chunk,
+                          rows, firstOfHeader};
+    scanner.Scan(bytes, reading);
+    // The kept rows in row order: each header's run, by its block's place.
+    const std::vector<CRulesScanner::CHeaderRows>& where = scanner.HeaderRows();
+    firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
+    for (const uint32_t h : scanner.HeaderOrder()) {
+      for (uint32_t r = firstOfHeader[h]; r < firstOfHeader[h + 1]; ++r) {
+        CRowsPass::CRow row = rows[r];
+        row.row += where[h].firstLine;
+        chunk.rows.push_back(row);
+      }
+    }
   }
   chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
 }

@@ -27,6 +27,8 @@
 
 #include "rules/rules_parser.h"
 
+class CRulesScanner;
+
 // ---- The terms ----
 
 // Calls visit(std::string_view token) for each token of a row's value: the
@@ -197,7 +199,8 @@ class CRulesIndex {
   void ReadEntries(bool everyToken, CRead& read);
   // The entries [first, last) into `chunk`; text[e] says whether entry e
   // is rules text.
-  void ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
+  struct CEntryReading;  // the scanning of one entry
+  void ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesScanner& scanner,
                      CKeyTable& table, CRowsPass& chunk, uint8_t* text) const;
   // Drops the sources that are not rules text (`text[e]` false), and
   // renumbers what was read of the others.

@@ -1,0 +1,102 @@
+#include "rules/rules_scanner.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
+#include <emmintrin.h>
+#define TARN_SCANNER_SSE2 1
+#endif
+
+namespace {
+
+// The masks of the 64 bytes from p.
+template <typename Masks>
+void ClassifyBlock(const char* p, Masks& masks) {
+  uint64_t white = 0, keyStop = 0, valueStop = 0;
+#if defined(TARN_SCANNER_SSE2)
+  for (int at = 0; at < 64; at += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+    const __m128i lineEnd = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+    const __m128i stop = _mm_or_si128(lineEnd, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(';')));
+    const __m128i white16 =
+        _mm_or_si128(_mm_or_si128(space, lineEnd), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+    const __m128i key16 =
+        _mm_or_si128(_mm_or_si128(space, stop), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')));
+    const auto bits = [at](__m128i hits) {
+      return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(hits))} << at;
+    };
+    white |= bits(white16);
+    keyStop |= bits(key16);
+    valueStop |= bits(stop);
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    const uint64_t bit = uint64_t{1} << i;
+    switch (p[i]) {
+      case '\n':
+      case '\r':
+        white |= bit;
+        keyStop |= bit;
+        valueStop |= bit;
+        break;
+      case ' ':
+        white |= bit;
+        keyStop |= bit;
+        break;
+      case '\t': white |= bit; break;
+      case ';':
+        keyStop |= bit;
+        valueStop |= bit;
+        break;
+      case '=': keyStop |= bit; break;
+      default: break;
+    }
+  }
+#endif
+  masks = {white, keyStop, valueStop};
+}
+
+}  // namespace
+
+void CRulesScanner::Classify(std::string_view text) {
+  m_text = text.data();
+  m_size = text.size();
+  // Through the zero after the LF that follows the text.
+  const size_t full = m_size / 64;
+  m_masks.resize((m_size + 1) / 64 + 1);
+  for (size_t b = 0; b < full; ++b) ClassifyBlock(m_text + 64 * b, m_masks[b]);
+  // The rest, and the LF, from a copy: nothing past the text is read.
+  char last[64] = {};
+  const size_t rest = m_size % 64;
+  if (rest != 0) std::memcpy(last, m_text + 64 * full, rest);
+  last[rest] = kLf;
+  ClassifyBlock(last, m_masks[full]);
+  if (full + 1 < m_masks.size()) m_masks[full + 1] = {};
+}
+
+const std::vector<CRulesScanner::CHeaderRows>& CRulesScanner::HeaderRows() {
+  // Blocks in byte order of their names, each once, its headers' lines in
+  // text order after its row: the parser's rows.
+  const size_t count = m_headers.size();
+  m_order.resize(count);
+  for (uint32_t h = 0; h < count; ++h) m_order[h] = h;
+  std::sort(m_order.begin(), m_order.end(), [this](uint32_t a, uint32_t b) {
+    const int order = m_headers[a].name.compare(m_headers[b].name);
+    return order != 0 ? order < 0 : a < b;
+  });
+  m_headerRows.resize(count);
+  uint32_t row = 0;
+  for (size_t i = 0; i < count;) {
+    const uint32_t block = row++;
+    size_t j = i;
+    for (; j < count && m_headers[m_order[j]].name == m_headers[m_order[i]].name; ++j) {
+      m_headerRows[m_order[j]] = {block, row};
+      row += m_headers[m_order[j]].lines;
+    }
+    i = j;
+  }
+  return m_headerRows;
+}
