@@ -14,6 +14,14 @@
 #include "storage/platform.h"
 #include "threads/run_beside.h"
 
+// Every row's key is looked up; as a call, the lookup's state went
+// through memory.
+#if defined(_MSC_VER)
+#define TARN_REFS_INLINE __forceinline
+#else
+#define TARN_REFS_INLINE [[gnu::always_inline]] inline
+#endif
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -31,45 +39,48 @@ std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
   return bytes.substr(parser.TextOffset(piece), piece.size());
 }
 
-// What a byte is to the tokens of a value: a blank ends a token, only a
-// token of digits, signs, points and '%' can be a number, and one of
-// digits alone is one.
-constexpr uint8_t kBlankByte = 1;
-constexpr uint8_t kNotNumberByte = 2;
-constexpr uint8_t kNotDigitByte = 4;
-constexpr std::array<uint8_t, 256> kTokenBytes = [] {
-  std::array<uint8_t, 256> classes{};
-  for (int b = 0; b < 256; ++b) {
-    const bool digit = b >= '0' && b <= '9';
-    const bool numeric = digit || b == '+' || b == '-' || b == '.' || b == '%';
-    classes[b] = static_cast<uint8_t>((b == ' ' || b == '\t' ? kBlankByte : 0) |
-                                      (numeric ? 0 : kNotNumberByte) | (digit ? 0 : kNotDigitByte));
-  }
-  return classes;
-}();
+bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
 
-// ForEachValueToken, leaving out the numbers unless `numbers`: one look at
-// each byte, as it runs over the value of every row.
+// How far the token at `p` reads as a number in IsNumberToken's form (a
+// sign, digits with at most one point, a '%'), and whether that holds a
+// digit: the token is a number when it stops at the token's end with one.
+// One look at each byte, as it runs over the value of every row.
+TARN_REFS_INLINE const unsigned char* NumberEnd(const unsigned char* p, const unsigned char* end,
+                                               bool& digit) {
+  if (*p == '+' || *p == '-') ++p;
+  bool point = false;
+  digit = false;
+  for (; p != end; ++p) {
+    if (static_cast<unsigned char>(*p - '0') < 10) {
+      digit = true;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (p != end && *p == '%') ++p;
+  return p;
+}
+
+// ForEachValueToken, leaving out the numbers unless `numbers`.
 template <typename Visit>
 void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
   const auto* const end = p + value.size();
   while (p != end) {
-    uint8_t kind = kTokenBytes[*p];
-    if (kind & kBlankByte) {
+    if (IsBlankByte(*p)) {
       ++p;
       continue;
     }
     const auto* const start = p;
-    uint8_t seen = 0;
-    do {
-      seen |= kind;
-      ++p;
-    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
-    const std::string_view token(reinterpret_cast<const char*>(start),
-                                 static_cast<size_t>(p - start));
-    if (numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token)))
-      visit(token);
+    if (!numbers) {
+      bool digit;
+      p = NumberEnd(p, end, digit);
+      if (digit && (p == end || IsBlankByte(*p))) continue;
+    }
+    while (p != end && !IsBlankByte(*p)) ++p;
+    visit(std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start)));
   }
 }
 
@@ -79,22 +90,14 @@ bool HoldsTokenToKeep(std::string_view value, bool numbers) {
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
   const auto* const end = p + value.size();
   while (p != end) {
-    uint8_t kind = kTokenBytes[*p];
-    if (kind & kBlankByte) {
+    if (IsBlankByte(*p)) {
       ++p;
       continue;
     }
     if (numbers) return true;
-    const auto* const start = p;
-    uint8_t seen = 0;
-    do {
-      if (kind & kNotNumberByte) return true;
-      seen |= kind;
-      ++p;
-    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
-    const std::string_view token(reinterpret_cast<const char*>(start),
-                                 static_cast<size_t>(p - start));
-    if ((seen & kNotDigitByte) && !IsNumberToken(token)) return true;
+    bool digit;
+    p = NumberEnd(p, end, digit);
+    if (!digit || (p != end && !IsBlankByte(*p))) return true;
   }
   return false;
 }
@@ -215,7 +218,7 @@ class CRulesIndex::CKeyTable {
   // REQUIRES: the eight bytes from the key's start, and those up to its
   // end, are readable.
   template <typename Keep>
-  uint32_t NumberInCopy(std::string_view key, Keep&& keep) {
+  TARN_REFS_INLINE uint32_t NumberInCopy(std::string_view key, Keep&& keep) {
     if constexpr (std::endian::native != std::endian::little) return Number(key, keep);
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
     CSlot probe;
@@ -251,7 +254,7 @@ class CRulesIndex::CKeyTable {
   // The number of the key `probe` stands for, in a table with room for one
   // more.
   template <typename Keep>
-  uint32_t Place(const CSlot& probe, Keep&& keep) {
+  TARN_REFS_INLINE uint32_t Place(const CSlot& probe, Keep&& keep) {
     const std::string_view key = probe.key;
     const size_t mask = m_slots.size() - 1;
     for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {

@@ -7,6 +7,10 @@
 #include <emmintrin.h>
 #define TARN_SCANNER_SSE2 1
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define TARN_SCANNER_AVX2 1
+#endif
 
 namespace {
 
@@ -59,6 +63,38 @@ void ClassifyBlock(const char* p, Masks& masks) {
   masks = {white, keyStop, valueStop};
 }
 
+#if defined(TARN_SCANNER_AVX2)
+// The same for `count` blocks from p, 32 bytes at a time, where the
+// processor has the instructions: classifying is a sixth of the scanning.
+template <typename Masks>
+__attribute__((target("avx2"))) void ClassifyBlocksAvx2(const char* p, size_t count,
+                                                        Masks* masks) {
+  for (size_t b = 0; b < count; ++b, p += 64) {
+    uint64_t white = 0, keyStop = 0, valueStop = 0;
+    for (int at = 0; at < 64; at += 32) {
+      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+      const __m256i space = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' '));
+      const __m256i lineEnd = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n')),
+                                              _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\r')));
+      const __m256i stop = _mm256_or_si256(lineEnd, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(';')));
+      const __m256i white32 = _mm256_or_si256(_mm256_or_si256(space, lineEnd),
+                                              _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\t')));
+      const __m256i key32 = _mm256_or_si256(_mm256_or_si256(space, stop),
+                                            _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('=')));
+      white |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(white32))} << at;
+      keyStop |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(key32))} << at;
+      valueStop |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(stop))} << at;
+    }
+    masks[b] = {white, keyStop, valueStop};
+  }
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
 }  // namespace
 
 void CRulesScanner::Classify(std::string_view text) {
@@ -66,15 +102,24 @@ void CRulesScanner::Classify(std::string_view text) {
   m_size = text.size();
   // Through the zero after the LF that follows the text.
   const size_t full = m_size / 64;
-  m_masks.resize((m_size + 1) / 64 + 1);
+  m_maskStore.resize((m_size + 1) / 64 + 1);
+  m_masks = m_maskStore.data();
+#if defined(TARN_SCANNER_AVX2)
+  if (HasAvx2()) {
+    ClassifyBlocksAvx2(m_text, full, m_masks);
+  } else {
+    for (size_t b = 0; b < full; ++b) ClassifyBlock(m_text + 64 * b, m_masks[b]);
+  }
+#else
   for (size_t b = 0; b < full; ++b) ClassifyBlock(m_text + 64 * b, m_masks[b]);
+#endif
   // The rest, and the LF, from a copy: nothing past the text is read.
   char last[64] = {};
   const size_t rest = m_size % 64;
   if (rest != 0) std::memcpy(last, m_text + 64 * full, rest);
   last[rest] = kLf;
   ClassifyBlock(last, m_masks[full]);
-  if (full + 1 < m_masks.size()) m_masks[full + 1] = {};
+  if (full + 1 < m_maskStore.size()) m_masks[full + 1] = {};
 }
 
 const std::vector<CRulesScanner::CHeaderRows>& CRulesScanner::HeaderRows() {
@@ -82,8 +127,18 @@ const std::vector<CRulesScanner::CHeaderRows>& CRulesScanner::HeaderRows() {
   // text order after its row: the parser's rows.
   const size_t count = m_headers.size();
   m_order.resize(count);
-  for (uint32_t h = 0; h < count; ++h) m_order[h] = h;
+  m_sortWords.resize(count);
+  for (uint32_t h = 0; h < count; ++h) {
+    m_order[h] = h;
+    // Comparing these compares names as far as their first eight bytes go.
+    const std::string_view name = m_headers[h].name;
+    uint64_t word = 0;
+    for (size_t i = 0; i < 8; ++i)
+      word = word << 8 | (i < name.size() ? static_cast<uint8_t>(name[i]) : 0);
+    m_sortWords[h] = word;
+  }
   std::sort(m_order.begin(), m_order.end(), [this](uint32_t a, uint32_t b) {
+    if (m_sortWords[a] != m_sortWords[b]) return m_sortWords[a] < m_sortWords[b];
     const int order = m_headers[a].name.compare(m_headers[b].name);
     return order != 0 ? order < 0 : a < b;
   });

@@ -87,10 +87,10 @@ class CRulesScanner {
   size_t SkipSpaceAndComments(size_t at) const {
     for (;;) {
       at = Next<&CMasks::white, true>(at);
-      if (Byte(at) != kSemicolon) return at;
+      if (at >= m_size || m_text[at] != kSemicolon) return at;
       // Of the value stops, a comment holds only more ';' before its end.
       do at = Next<&CMasks::valueStop>(at + 1);
-      while (Byte(at) == kSemicolon);
+      while (at < m_size && m_text[at] == kSemicolon);
     }
   }
   // A header's word ends at white space or ';'; headers are few, so two
@@ -115,10 +115,12 @@ class CRulesScanner {
 
   const char* m_text = nullptr;
   size_t m_size = 0;
-  std::vector<CMasks> m_masks;
+  CMasks* m_masks = nullptr;  // in m_maskStore
+  std::vector<CMasks> m_maskStore;
   std::vector<CHeader> m_headers;
   std::vector<CHeaderRows> m_headerRows;
   std::vector<uint32_t> m_order;
+  std::vector<uint64_t> m_sortWords;  // by header: its name's first eight bytes, big-endian
 };
 
 template <typename Visitor>
