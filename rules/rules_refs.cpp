@@ -168,7 +168,7 @@ class CRulesIndex::CNameTable {
   // token.
   template <typename Same>
   uint32_t Find(std::string_view token, const Same& same) const {
-    if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
+    if (token.empty() || !m_filter[FilterSlot(token)]) return kNoName;
     const size_t hash = std::hash<std::string_view>{}(token);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {

@@ -126,22 +126,22 @@ const std::vector<CRulesScanner::CHeaderRows>& CRulesScanner::HeaderRows() {
   // Blocks in byte order of their names, each once, its headers' lines in
   // text order after its row: the parser's rows.
   const size_t count = m_headers.size();
-  m_order.resize(count);
-  m_sortWords.resize(count);
+  m_sortKeys.resize(count);
   for (uint32_t h = 0; h < count; ++h) {
-    m_order[h] = h;
     // Comparing these compares names as far as their first eight bytes go.
     const std::string_view name = m_headers[h].name;
     uint64_t word = 0;
     for (size_t i = 0; i < 8; ++i)
       word = word << 8 | (i < name.size() ? static_cast<uint8_t>(name[i]) : 0);
-    m_sortWords[h] = word;
+    m_sortKeys[h] = {word, h};
   }
-  std::sort(m_order.begin(), m_order.end(), [this](uint32_t a, uint32_t b) {
-    if (m_sortWords[a] != m_sortWords[b]) return m_sortWords[a] < m_sortWords[b];
-    const int order = m_headers[a].name.compare(m_headers[b].name);
-    return order != 0 ? order < 0 : a < b;
+  std::sort(m_sortKeys.begin(), m_sortKeys.end(), [this](const CSortKey& a, const CSortKey& b) {
+    if (a.word != b.word) return a.word < b.word;
+    const int order = m_headers[a.header].name.compare(m_headers[b.header].name);
+    return order != 0 ? order < 0 : a.header < b.header;
   });
+  m_order.resize(count);
+  for (size_t i = 0; i < count; ++i) m_order[i] = m_sortKeys[i].header;
   m_headerRows.resize(count);
   uint32_t row = 0;
   for (size_t i = 0; i < count;) {

@@ -62,56 +62,78 @@ class CRulesScanner {
 
   void Classify(std::string_view text);
 
-  // The first position at or after `at` whose bit is set in the masks Kind
-  // (clear, with `Clear`). The LF after the text ends every search for a
-  // stop, and the zero after it every search for a byte that is not white.
-  template <uint64_t CMasks::*Kind, bool Clear = false>
-  size_t Next(size_t at) const {
-    size_t block = at / 64;
-    uint64_t hits = Clear ? ~(m_masks[block].*Kind) : m_masks[block].*Kind;
-    hits >>= at % 64;
-    if (hits != 0) return at + static_cast<size_t>(std::countr_zero(hits));
-    for (;;) {
-      ++block;
-      hits = Clear ? ~(m_masks[block].*Kind) : m_masks[block].*Kind;
-      if (hits != 0) return block * 64 + static_cast<size_t>(std::countr_zero(hits));
+  // The reading of one text: a local of Scan(), so that the masks of the
+  // block being read stay in registers, where each search waited for a
+  // load of them before.
+  class CReader {
+   public:
+    CReader(const char* text, size_t size, const CMasks* masks)
+        : m_text(text), m_size(size), m_masks(masks), m_now(masks[0]) {}
+
+    // The first position at or after `at` whose bit is set in the masks
+    // Kind (clear, with `Clear`). The LF after the text ends every search
+    // for a stop, and the zero after it every search for a byte that is
+    // not white.
+    template <uint64_t CMasks::*Kind, bool Clear = false>
+    size_t Next(size_t at) {
+      for (;;) {
+        const size_t offset = at - m_base;  // wraps, and so reloads, behind the block
+        if (offset < 64) {
+          const uint64_t hits = (Clear ? ~(m_now.*Kind) : m_now.*Kind) >> offset;
+          if (hits != 0) return at + static_cast<size_t>(std::countr_zero(hits));
+          at = m_base + 64;
+        }
+        m_base = at / 64 * 64;
+        m_now = m_masks[at / 64];
+      }
     }
-  }
-  char Byte(size_t at) const { return at < m_size ? m_text[at] : at == m_size ? kLf : '\0'; }
+    char Byte(size_t at) const { return at < m_size ? m_text[at] : at == m_size ? kLf : '\0'; }
+    size_t SkipBlanks(size_t at) const {
+      while (IsBlank(Byte(at))) ++at;
+      return at;
+    }
+    // White space and comments to their line ends, as the parser skips them.
+    size_t SkipSpaceAndComments(size_t at) {
+      for (;;) {
+        at = Next<&CMasks::white, true>(at);
+        if (at >= m_size || m_text[at] != kSemicolon) return at;
+        // Of the value stops, a comment holds only more ';' before its end.
+        do at = Next<&CMasks::valueStop>(at + 1);
+        while (at < m_size && m_text[at] == kSemicolon);
+      }
+    }
+    // A header's word ends at white space or ';'; headers are few, so two
+    // searches cost less than a mask of their own for every block.
+    size_t HeaderWordEnd(size_t at) {
+      const size_t white = Next<&CMasks::white>(at);
+      return std::min(white, Next<&CMasks::valueStop>(at));
+    }
+    // " = " followed by a byte that is not a blank.
+    bool IsSpacedEquals(size_t at) const {
+      if (at + 4 <= m_size) {
+        const char* p = m_text + at;
+        return p[0] == kSpace && p[1] == kEquals && p[2] == kSpace && !IsBlank(p[3]);
+      }
+      return Byte(at) == kSpace && Byte(at + 1) == kEquals && Byte(at + 2) == kSpace &&
+             !IsBlank(Byte(at + 3));
+    }
+    std::string_view View(size_t from, size_t to) const { return {m_text + from, to - from}; }
+    const char* Text() const { return m_text; }
+    size_t Size() const { return m_size; }
+
+   private:
+    const char* const m_text;
+    const size_t m_size;
+    const CMasks* const m_masks;
+    size_t m_base = 0;  // where the block of m_now starts
+    CMasks m_now;
+  };
+
   static bool IsBlank(char c) { return c == kSpace || c == kTab; }
-  size_t SkipBlanks(size_t at) const {
-    while (IsBlank(Byte(at))) ++at;
-    return at;
-  }
-  // White space and comments to their line ends, as the parser skips them.
-  size_t SkipSpaceAndComments(size_t at) const {
-    for (;;) {
-      at = Next<&CMasks::white, true>(at);
-      if (at >= m_size || m_text[at] != kSemicolon) return at;
-      // Of the value stops, a comment holds only more ';' before its end.
-      do at = Next<&CMasks::valueStop>(at + 1);
-      while (at < m_size && m_text[at] == kSemicolon);
-    }
-  }
-  // A header's word ends at white space or ';'; headers are few, so two
-  // searches cost less than a mask of their own for every block.
-  size_t HeaderWordEnd(size_t at) const {
-    return std::min(Next<&CMasks::white>(at), Next<&CMasks::valueStop>(at));
-  }
-  // " = " followed by a byte that is not a blank.
-  bool IsSpacedEquals(size_t at) const {
-    if (at + 4 <= m_size) {
-      const char* p = m_text + at;
-      return p[0] == kSpace && p[1] == kEquals && p[2] == kSpace && !IsBlank(p[3]);
-    }
-    return Byte(at) == kSpace && Byte(at + 1) == kEquals && Byte(at + 2) == kSpace &&
-           !IsBlank(Byte(at + 3));
-  }
   // "End" in any case of its ASCII letters. REQUIRES: 3 bytes at `key`.
   static bool IsEndKey(const char* key) {
     return (key[0] | 0x20) == 'e' && (key[1] | 0x20) == 'n' && (key[2] | 0x20) == 'd';
   }
-  std::string_view View(size_t from, size_t to) const { return {m_text + from, to - from}; }
 
   const char* m_text = nullptr;
   size_t m_size = 0;
@@ -119,8 +141,12 @@ class CRulesScanner {
   std::vector<CMasks> m_maskStore;
   std::vector<CHeader> m_headers;
   std::vector<CHeaderRows> m_headerRows;
+  struct CSortKey {
+    uint64_t word;  // the name's first eight bytes, big-endian, zeros after a shorter one
+    uint32_t header;
+  };
+  std::vector<CSortKey> m_sortKeys;
   std::vector<uint32_t> m_order;
-  std::vector<uint64_t> m_sortWords;  // by header: its name's first eight bytes, big-endian
 };
 
 template <typename Visitor>
@@ -128,20 +154,27 @@ void CRulesScanner::Scan(std::string_view text, Visitor& visit) {
   Classify(text);
   m_headers.clear();
   m_headerRows.clear();
+  CReader read(m_text, m_size, m_masks);
+  const char* const bytes = read.Text();
+  const size_t size = read.Size();
   uint32_t depth = 0;
+  uint32_t lines = 0;  // of the last header, kept in m_headers when the next comes
   size_t at = 0;
   for (;;) {
-    at = SkipSpaceAndComments(at);
-    if (at >= m_size) break;
+    at = read.SkipSpaceAndComments(at);
+    if (at >= size) break;
     if (depth == 0) {
+      if (!m_headers.empty()) m_headers.back().lines = lines;
+      lines = 0;
       // Two words, or one: the name, after the type when there are two.
       const size_t first = at;
-      const size_t firstEnd = HeaderWordEnd(at);
-      const size_t second = SkipBlanks(firstEnd);
-      const size_t secondEnd = HeaderWordEnd(second);
+      const size_t firstEnd = read.HeaderWordEnd(at);
+      const size_t second = read.SkipBlanks(firstEnd);
+      const size_t secondEnd = read.HeaderWordEnd(second);
       const std::string_view name =
-          second == secondEnd ? View(first, firstEnd) : View(second, secondEnd);
-      const std::string_view type = second == secondEnd ? View(0, 0) : View(first, firstEnd);
+          second == secondEnd ? read.View(first, firstEnd) : read.View(second, secondEnd);
+      const std::string_view type =
+          second == secondEnd ? read.View(0, 0) : read.View(first, firstEnd);
       m_headers.push_back({name, 0});
       visit.Header(name, type);
       at = secondEnd;
@@ -149,27 +182,28 @@ void CRulesScanner::Scan(std::string_view text, Visitor& visit) {
       continue;
     }
     const size_t key = at;
-    at = Next<&CMasks::keyStop>(at);
+    at = read.Next<&CMasks::keyStop>(at);
     size_t keyEnd = at;
-    while (keyEnd > key && m_text[keyEnd - 1] == kTab) --keyEnd;
-    if (keyEnd - key == 3 && IsEndKey(m_text + key)) {
+    while (keyEnd > key && bytes[keyEnd - 1] == kTab) --keyEnd;
+    if (keyEnd - key == 3 && IsEndKey(bytes + key)) {
       // The rest of the line is read as the enclosing block's next line.
-      at = SkipBlanks(at);
+      at = read.SkipBlanks(at);
       --depth;
       continue;
     }
-    if (IsSpacedEquals(at)) {
+    if (read.IsSpacedEquals(at)) {
       at += 3;
     } else {
-      at = SkipBlanks(at);
-      if (Byte(at) == kEquals) ++at;
-      at = SkipBlanks(at);
+      at = read.SkipBlanks(at);
+      if (read.Byte(at) == kEquals) ++at;
+      at = read.SkipBlanks(at);
     }
     const size_t value = at;
-    at = Next<&CMasks::valueStop>(at);
+    at = read.Next<&CMasks::valueStop>(at);
     size_t valueEnd = at;
-    while (valueEnd > value && IsBlank(m_text[valueEnd - 1])) --valueEnd;
-    ++m_headers.back().lines;
-    if (visit.Line(View(key, keyEnd), View(value, valueEnd), depth)) ++depth;
+    while (valueEnd > value && IsBlank(bytes[valueEnd - 1])) --valueEnd;
+    ++lines;
+    if (visit.Line(read.View(key, keyEnd), read.View(value, valueEnd), depth)) ++depth;
   }
+  if (!m_headers.empty()) m_headers.back().lines = lines;
 }
