@@ -7,7 +7,9 @@
 #include <emmintrin.h>
 #define TARN_SCANNER_SSE2 1
 #endif
-#if defined(__GNUC__) && defined(__x86_64__)
+// Not on Windows, where GCC keeps 32-byte values on a stack it does not
+// align to 32 bytes.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
 #include <immintrin.h>
 #define TARN_SCANNER_AVX2 1
 #endif
