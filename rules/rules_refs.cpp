@@ -230,20 +230,24 @@ class CRulesIndex::CKeyTable {
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
     return Place(SlotOf(key), keep);
   }
-  // The same for a key of the parser's copy, which has slack after its
-  // end: its head and tail are read eight bytes at a time, as every row's
-  // key is looked up.
+  // The same for a key with bytes to read after its start: its head and
+  // tail are read eight bytes at a time, as every row's key is looked up,
+  // and picked without a branch, as keys of under and over eight bytes
+  // take turns.
   // REQUIRES: the eight bytes from the key's start, and those up to its
   // end, are readable.
   template <typename Keep>
   TARN_REFS_INLINE uint32_t NumberInCopy(std::string_view key, Keep&& keep) {
     if constexpr (std::endian::native != std::endian::little) return Number(key, keep);
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
+    const size_t size = key.size();
+    uint64_t head, tail;
+    std::memcpy(&head, key.data(), 8);
+    std::memcpy(&tail, key.data() + std::max<size_t>(size, 8) - 8, 8);
+    const uint64_t kept = size >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * (size & 7))) - 1;
     CSlot probe;
-    std::memcpy(&probe.head, key.data(), 8);
-    if (key.size() < 8) probe.head &= (uint64_t{1} << (8 * key.size())) - 1;
-    probe.tail = probe.head;
-    if (key.size() > 8) std::memcpy(&probe.tail, key.data() + key.size() - 8, 8);
+    probe.head = head & kept;
+    probe.tail = size > 8 ? tail : probe.head;
     probe.key = key;
     return Place(probe, keep);
   }
