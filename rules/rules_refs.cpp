@@ -102,6 +102,22 @@ void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
   }
 }
 
+// Whether the `size` bytes (1 to 8) of `word`, read little-endian, are one
+// number of digits with at most one point: the most common value, told
+// without a branch for each byte.
+bool IsPlainNumber(uint64_t word, size_t size) {
+  constexpr uint64_t kOnes = 0x0101010101010101u, kLows = 0x7F7F7F7F7F7F7F7Fu;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  const uint64_t in = kHighs >> (8 * (8 - size));  // the high bit of each byte of the value
+  // High bit set where a byte is not a digit: b ^ '0' is 10 or more.
+  const uint64_t digits = word ^ (kOnes * '0');
+  const uint64_t notDigit = (((digits & kLows) + kOnes * 0x76) | digits) & in;
+  // High bit set where a byte is '.'.
+  const uint64_t points = word ^ (kOnes * '.');
+  const uint64_t point = ~(((points & kLows) + kLows) | points) & in;
+  return (notDigit & ~point) == 0 && notDigit != in && (point & (point - 1)) == 0;
+}
+
 // Whether ForEachTokenToKeep would visit a token of `value`: decided at
 // the first byte that no number holds, as most names start with one.
 bool HoldsTokenToKeep(std::string_view value, bool numbers) {
@@ -513,10 +529,11 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
           read.counts[global[k]].rows += chunk.counts[k].rows;
           read.counts[global[k]].references += chunk.counts[k].references;
         }
-        for (CRowsPass::CRow row : chunk.rows) {
-          row.key = global[row.key];
-          read.rows.push_back(row);
-        }
+        const size_t at = read.rows.size();
+        read.rows.insert(read.rows.end(), chunk.rows.begin(), chunk.rows.end());
+        for (auto row = read.rows.begin() + static_cast<std::ptrdiff_t>(at); row != read.rows.end();
+             ++row)
+          row->key = global[row->key];
         chunk.Clear();
       });
   m_definitions.assign(definitions.begin(), definitions.end());
@@ -544,6 +561,17 @@ struct CRulesIndex::CEntryReading {
     firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
     line = 0;
   }
+  // HoldsTokenToKeep(value, everyToken), a short number told at once.
+  bool Keeps(std::string_view value) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      if (!everyToken && !value.empty() && value.size() <= 8 && bytes.end() - value.data() >= 8) {
+        uint64_t word;
+        std::memcpy(&word, value.data(), sizeof word);
+        if (IsPlainNumber(word, value.size())) return false;
+      }
+    }
+    return HoldsTokenToKeep(value, everyToken);
+  }
   bool Line(std::string_view key, std::string_view value, uint32_t) {
     const uint32_t number = line++;
     const auto keep = [key] { return key; };
@@ -552,7 +580,7 @@ struct CRulesIndex::CEntryReading {
                                                      : table.Number(key, keep);
     if (k >= chunk.counts.size()) chunk.counts.resize(k + 1);
     ++chunk.counts[k].rows;
-    if (HoldsTokenToKeep(value, everyToken)) {
+    if (Keeps(value)) {
       ++chunk.counts[k].references;
       rows.push_back({entry, number, k, Offset(value), static_cast<uint32_t>(value.size())});
     }
@@ -578,11 +606,13 @@ void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken,
     // The kept rows in row order: each header's run, by its block's place.
     const std::vector<CRulesScanner::CHeaderRows>& where = scanner.HeaderRows();
     firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
+    const size_t at = chunk.rows.size();
+    chunk.rows.resize(at + rows.size());
+    CRowsPass::CRow* out = chunk.rows.data() + at;
     for (const uint32_t h : scanner.HeaderOrder()) {
       for (uint32_t r = firstOfHeader[h]; r < firstOfHeader[h + 1]; ++r) {
-        CRowsPass::CRow row = rows[r];
-        row.row += where[h].firstLine;
-        chunk.rows.push_back(row);
+        *out = rows[r];
+        out++->row += where[h].firstLine;
       }
     }
   }
