@@ -480,7 +480,7 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
   ResolveRows(*read, everyToken);
 }
 
-// Each entry parsed once, on two threads: its headers are the definitions,
+// Each entry scanned once, on two threads: its headers are the definitions,
 // and of its rows below them the keys are counted and the tokens that may
 // name a block kept, by place. Numbers ("450", "-0.5") are most tokens,
 // and name a block only in an archive that names one so; without

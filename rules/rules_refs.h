@@ -11,10 +11,10 @@
 //   End
 //
 // The index keeps views of the entries' bytes, never copies: the caller keeps
-// the bytes alive, unchanged, while the index lives. Building it parses each
-// entry once, on the calling thread and one beside it, and then looks up
-// the tokens kept of its rows; afterwards it is read-only and any thread
-// may read it.
+// the bytes alive, unchanged, while the index lives. Building it scans each
+// entry once (CRulesScanner: the parser's reading, without its records), on
+// the calling thread and one beside it, and then looks up the tokens kept
+// of its rows; afterwards it is read-only and any thread may read it.
 #pragma once
 
 #include <cstddef>

@@ -28,7 +28,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -63,8 +62,8 @@ class CRulesScanner {
   void Classify(std::string_view text);
 
   // The reading of one text: a local of Scan(), so that the masks of the
-  // block being read stay in registers, where each search waited for a
-  // load of them before.
+  // block being read stay in registers; loaded from memory, every step of
+  // a line would wait for them.
   class CReader {
    public:
     CReader(const char* text, size_t size, const CMasks* masks)
