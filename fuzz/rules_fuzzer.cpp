@@ -1,6 +1,7 @@
 // Rules text from anywhere: parse it, build its rows, and compare them with
 // the plain recursive oracle. Also copies and moves the parsed tree, which
 // have their own non-recursive code, and builds the references index.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -11,9 +12,64 @@
 #include "rules/rules_parser.h"
 #include "rules/rules_refs.h"
 #include "rules/rules_rows.h"
+#include "rules/rules_scanner.h"
 #include "storage/data_buffer.h"
 
 namespace {
+
+// The scanner that the references index reads with, over the same bytes:
+// its headers and lines, put in row order by its own numbering, are the
+// parser's rows, and every piece is a view of the bytes it was given.
+void CheckScanner(const uint8_t* data, size_t size, const std::vector<fuzz::Row>& rows) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  struct CLine {
+    fuzz::Row row;
+    size_t header;
+  };
+  struct CRecord {
+    std::string_view text;
+    std::vector<CLine> lines;
+    std::vector<fuzz::Row> headers;
+    void Inside(std::string_view piece) const {
+      FUZZ_REQUIRE(piece.data() >= text.data() &&
+                       piece.data() + piece.size() <= text.data() + text.size(),
+                   "a scanned piece lies in the text");
+    }
+    void Header(std::string_view name, std::string_view type) {
+      Inside(name);
+      Inside(type);
+      headers.push_back({0, std::string(name), std::string(type)});
+    }
+    bool Line(std::string_view key, std::string_view value, uint32_t depth) {
+      Inside(key);
+      Inside(value);
+      FUZZ_REQUIRE(!headers.empty(), "a line follows a header");
+      lines.push_back({{depth, std::string(key), std::string(value)}, headers.size() - 1});
+      return IsBlockKeyword(key);
+    }
+  } record{text, {}, {}};
+  CRulesScanner scanner;
+  scanner.Scan(text, record);
+  const std::vector<CRulesScanner::CHeaderRows>& where = scanner.HeaderRows();
+  FUZZ_REQUIRE(where.size() == record.headers.size(), "rows for every header");
+  std::vector<fuzz::Row> scanned(rows.size());
+  std::vector<bool> filled(rows.size());
+  const auto place = [&](size_t at, const fuzz::Row& row) {
+    FUZZ_REQUIRE(at < scanned.size(), "a row number within the rows");
+    scanned[at] = row;
+    filled[at] = true;
+  };
+  // A later header of a name gives its block's type.
+  for (size_t h = 0; h < where.size(); ++h) place(where[h].block, record.headers[h]);
+  size_t header = SIZE_MAX;
+  size_t next = 0;
+  for (const CLine& line : record.lines) {
+    if (line.header != header) next = where[header = line.header].firstLine;
+    place(next++, line.row);
+  }
+  FUZZ_REQUIRE(std::find(filled.begin(), filled.end(), false) == filled.end(), "every row scanned");
+  FUZZ_REQUIRE(scanned == rows, "the scanner reads the parser's rows");
+}
 
 // The references index over the text split in two entries at its first
 // byte's value: every definition, use and unresolved row it reports is one
@@ -106,6 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_REQUIRE(fuzz::RowsOf(moved) == rows, "copy and move assignment keep the rows");
 
+  CheckScanner(data, size, rows);
   CheckIndex(data, size);
   return 0;
 }

@@ -8,14 +8,23 @@
 #include <memory>
 #include <utility>
 
+#include "rules/rules_scanner.h"
 #include "rules/rules_search.h"
 #include "rules/search_entries.h"
 #include "storage/platform.h"
 #include "threads/run_beside.h"
 
+// Every row's key is looked up; as a call, the lookup's state went
+// through memory.
+#if defined(_MSC_VER)
+#define TARN_REFS_INLINE __forceinline
+#else
+#define TARN_REFS_INLINE [[gnu::always_inline]] inline
+#endif
+
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A chunk is about a mebibyte of entries, as a search's: enough to make
 // handing over cheap, small enough that the two threads finish together.
@@ -30,46 +39,83 @@ std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
   return bytes.substr(parser.TextOffset(piece), piece.size());
 }
 
-// What a byte is to the tokens of a value: a blank ends a token, only a
-// token of digits, signs, points and '%' can be a number, and one of
-// digits alone is one.
-constexpr uint8_t kBlankByte = 1;
-constexpr uint8_t kNotNumberByte = 2;
-constexpr uint8_t kNotDigitByte = 4;
-constexpr std::array<uint8_t, 256> kTokenBytes = [] {
-  std::array<uint8_t, 256> classes{};
-  for (int b = 0; b < 256; ++b) {
-    const bool digit = b >= '0' && b <= '9';
-    const bool numeric = digit || b == '+' || b == '-' || b == '.' || b == '%';
-    classes[b] = static_cast<uint8_t>((b == ' ' || b == '\t' ? kBlankByte : 0) |
-                                      (numeric ? 0 : kNotNumberByte) | (digit ? 0 : kNotDigitByte));
-  }
-  return classes;
-}();
+bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
 
-// ForEachValueToken, leaving out the numbers unless `numbers`: one look at
-// each byte, as it runs over the value of every row.
+// How far the token at `p` reads as a number in IsNumberToken's form (a
+// sign, digits with at most one point, a '%'), and whether that holds a
+// digit: the token is a number when it stops at the token's end with one.
+// One look at each byte, as it runs over the value of every row.
+TARN_REFS_INLINE const unsigned char* NumberEnd(const unsigned char* p, const unsigned char* end,
+                                               bool& digit) {
+  if (*p == '+' || *p == '-') ++p;
+  bool point = false;
+  digit = false;
+  for (; p != end; ++p) {
+    if (static_cast<unsigned char>(*p - '0') < 10) {
+      digit = true;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (p != end && *p == '%') ++p;
+  return p;
+}
+
+// The first blank at or after p, or `end`: eight bytes at a time where
+// eight are left, as it runs over every token kept.
+const unsigned char* TokenEnd(const unsigned char* p, const unsigned char* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    for (; end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      const uint64_t space = word ^ (kOnes * ' '), tab = word ^ (kOnes * '\t');
+      // A zero byte of either, the lowest found exactly.
+      const uint64_t zero = (((space - kOnes) & ~space) | ((tab - kOnes) & ~tab)) & kHighs;
+      if (zero != 0) return p + std::countr_zero(zero) / 8;
+    }
+  }
+  while (p != end && !IsBlankByte(*p)) ++p;
+  return p;
+}
+
+// ForEachValueToken, leaving out the numbers unless `numbers`.
 template <typename Visit>
 void ForEachTokenToKeep(std::string_view value, bool numbers, Visit&& visit) {
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
   const auto* const end = p + value.size();
   while (p != end) {
-    uint8_t kind = kTokenBytes[*p];
-    if (kind & kBlankByte) {
+    if (IsBlankByte(*p)) {
       ++p;
       continue;
     }
     const auto* const start = p;
-    uint8_t seen = 0;
-    do {
-      seen |= kind;
-      ++p;
-    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
-    const std::string_view token(reinterpret_cast<const char*>(start),
-                                 static_cast<size_t>(p - start));
-    if (numbers || (seen & kNotNumberByte) || ((seen & kNotDigitByte) && !IsNumberToken(token)))
-      visit(token);
+    if (!numbers) {
+      bool digit;
+      p = NumberEnd(p, end, digit);
+      if (digit && (p == end || IsBlankByte(*p))) continue;
+    }
+    p = TokenEnd(p, end);
+    visit(std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start)));
   }
+}
+
+// Whether the `size` bytes (1 to 8) of `word`, read little-endian, are one
+// number of digits with at most one point: the most common value, told
+// without a branch for each byte.
+bool IsPlainNumber(uint64_t word, size_t size) {
+  constexpr uint64_t kOnes = 0x0101010101010101u, kLows = 0x7F7F7F7F7F7F7F7Fu;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  const uint64_t in = kHighs >> (8 * (8 - size));  // the high bit of each byte of the value
+  // High bit set where a byte is not a digit: b ^ '0' is 10 or more.
+  const uint64_t digits = word ^ (kOnes * '0');
+  const uint64_t notDigit = (((digits & kLows) + kOnes * 0x76) | digits) & in;
+  // High bit set where a byte is '.'.
+  const uint64_t points = word ^ (kOnes * '.');
+  const uint64_t point = ~(((points & kLows) + kLows) | points) & in;
+  return (notDigit & ~point) == 0 && notDigit != in && (point & (point - 1)) == 0;
 }
 
 // Whether ForEachTokenToKeep would visit a token of `value`: decided at
@@ -78,22 +124,14 @@ bool HoldsTokenToKeep(std::string_view value, bool numbers) {
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
   const auto* const end = p + value.size();
   while (p != end) {
-    uint8_t kind = kTokenBytes[*p];
-    if (kind & kBlankByte) {
+    if (IsBlankByte(*p)) {
       ++p;
       continue;
     }
     if (numbers) return true;
-    const auto* const start = p;
-    uint8_t seen = 0;
-    do {
-      if (kind & kNotNumberByte) return true;
-      seen |= kind;
-      ++p;
-    } while (p != end && !((kind = kTokenBytes[*p]) & kBlankByte));
-    const std::string_view token(reinterpret_cast<const char*>(start),
-                                 static_cast<size_t>(p - start));
-    if ((seen & kNotDigitByte) && !IsNumberToken(token)) return true;
+    bool digit;
+    p = NumberEnd(p, end, digit);
+    if (!digit || (p != end && !IsBlankByte(*p))) return true;
   }
   return false;
 }
@@ -146,7 +184,7 @@ class CRulesIndex::CNameTable {
   // token.
   template <typename Same>
   uint32_t Find(std::string_view token, const Same& same) const {
-    if (token.empty() || !m_filter.test(FilterSlot(token))) return kNoName;
+    if (token.empty() || !m_filter[FilterSlot(token)]) return kNoName;
     const size_t hash = std::hash<std::string_view>{}(token);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
@@ -208,24 +246,31 @@ class CRulesIndex::CKeyTable {
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
     return Place(SlotOf(key), keep);
   }
-  // The same for a key of the parser's copy, which has slack after its
-  // end: its head and tail are read eight bytes at a time, as every row's
-  // key is looked up.
+  // The same for a key with bytes to read after its start: its head and
+  // tail are read eight bytes at a time, as every row's key is looked up,
+  // and picked without a branch, as keys of under and over eight bytes
+  // take turns.
   // REQUIRES: the eight bytes from the key's start, and those up to its
   // end, are readable.
   template <typename Keep>
-  uint32_t NumberInCopy(std::string_view key, Keep&& keep) {
+  TARN_REFS_INLINE uint32_t NumberInCopy(std::string_view key, Keep&& keep) {
     if constexpr (std::endian::native != std::endian::little) return Number(key, keep);
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
+    const size_t size = key.size();
+    uint64_t head, tail;
+    std::memcpy(&head, key.data(), 8);
+    std::memcpy(&tail, key.data() + std::max<size_t>(size, 8) - 8, 8);
+    const uint64_t kept = size >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * (size & 7))) - 1;
     CSlot probe;
-    std::memcpy(&probe.head, key.data(), 8);
-    if (key.size() < 8) probe.head &= (uint64_t{1} << (8 * key.size())) - 1;
-    probe.tail = probe.head;
-    if (key.size() > 8) std::memcpy(&probe.tail, key.data() + key.size() - 8, 8);
+    probe.head = head & kept;
+    probe.tail = size > 8 ? tail : probe.head;
     probe.key = key;
     return Place(probe, keep);
   }
   const std::vector<std::string_view>& Keys() const { return m_keys; }
+  // Whether the key numbered so opens a nested block: asked of every row,
+  // answered once for each key.
+  bool Opens(uint32_t number) const { return m_opens[number] != 0; }
 
  private:
   struct CSlot {
@@ -247,7 +292,7 @@ class CRulesIndex::CKeyTable {
   // The number of the key `probe` stands for, in a table with room for one
   // more.
   template <typename Keep>
-  uint32_t Place(const CSlot& probe, Keep&& keep) {
+  TARN_REFS_INLINE uint32_t Place(const CSlot& probe, Keep&& keep) {
     const std::string_view key = probe.key;
     const size_t mask = m_slots.size() - 1;
     for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
@@ -257,6 +302,7 @@ class CRulesIndex::CKeyTable {
         slot.key = keep();
         slot.number = static_cast<uint32_t>(m_keys.size());
         m_keys.push_back(slot.key);
+        m_opens.push_back(IsBlockKeyword(slot.key));
         return slot.number;
       }
       if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
@@ -283,6 +329,7 @@ class CRulesIndex::CKeyTable {
 
   std::vector<CSlot> m_slots;
   std::vector<std::string_view> m_keys;
+  std::vector<uint8_t> m_opens;  // by number
 };
 
 bool ValueHoldsToken(std::string_view value, std::string_view token) {
@@ -311,9 +358,15 @@ bool IsNumberToken(std::string_view token) {
 }
 
 bool IsModifierToken(std::string_view token) {
+  // Asked of most tokens that name nothing: one look at each byte.
+  static constexpr std::array<bool, 256> kModifierBytes = [] {
+    std::array<bool, 256> bytes{};
+    for (int b = 0; b < 256; ++b) bytes[b] = (b >= 'A' && b <= 'Z') || IsDigit(static_cast<char>(b)) || b == '_';
+    return bytes;
+  }();
   if (token.empty()) return false;
   for (const char c : token)
-    if (!((c >= 'A' && c <= 'Z') || IsDigit(c) || c == '_')) return false;
+    if (!kModifierBytes[static_cast<unsigned char>(c)]) return false;
   return true;
 }
 
@@ -427,13 +480,13 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
   ResolveRows(*read, everyToken);
 }
 
-// Each entry parsed once, on two threads: its headers are the definitions,
+// Each entry scanned once, on two threads: its headers are the definitions,
 // and of its rows below them the keys are counted and the tokens that may
 // name a block kept, by place. Numbers ("450", "-0.5") are most tokens,
 // and name a block only in an archive that names one so; without
 // `everyToken` they are left out.
 void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
-  CRulesParser parsers[2];
+  CRulesScanner scanners[2];
   CKeyTable tables[2];
   CRowsPass chunks[kInOrderSlots];
   std::vector<uint32_t> global;  // a chunk's key numbers in read.keys
@@ -457,7 +510,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
-        ReadEntriesOf(first, last, everyToken, parsers[worker], tables[worker], chunks[slot],
+        ReadEntriesOf(first, last, everyToken, scanners[worker], tables[worker], chunks[slot],
                       read.text.data());
       },
       [&](size_t slot) {
@@ -476,44 +529,92 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
           read.counts[global[k]].rows += chunk.counts[k].rows;
           read.counts[global[k]].references += chunk.counts[k].references;
         }
-        for (CRowsPass::CRow row : chunk.rows) {
-          row.key = global[row.key];
-          read.rows.push_back(row);
-        }
+        const size_t at = read.rows.size();
+        read.rows.insert(read.rows.end(), chunk.rows.begin(), chunk.rows.end());
+        for (auto row = read.rows.begin() + static_cast<std::ptrdiff_t>(at); row != read.rows.end();
+             ++row)
+          row->key = global[row->key];
         chunk.Clear();
       });
   m_definitions.assign(definitions.begin(), definitions.end());
 }
 
-void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
-                                CKeyTable& table, CRowsPass& chunk, uint8_t* text) const {
+// What the scanning of one entry hands over: its headers as definitions,
+// and of its lines the keys counted and the rows that hold a token to
+// look up kept, in text order, numbered within their header until the
+// entry's row order is known.
+struct CRulesIndex::CEntryReading {
+  uint32_t entry;
+  std::string_view bytes;
+  bool everyToken;
+  CKeyTable& table;
+  CRowsPass& chunk;
+  std::vector<CRowsPass::CRow>& rows;
+  std::vector<uint32_t>& firstOfHeader;  // where each header's rows start in `rows`
+  uint32_t line = 0;                     // of the current header
+
+  uint32_t Offset(std::string_view piece) const {
+    return static_cast<uint32_t>(piece.data() - bytes.data());
+  }
+  void Header(std::string_view name, std::string_view type) {
+    chunk.definitions.push_back({entry, Offset(name), static_cast<uint32_t>(name.size()), type});
+    firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
+    line = 0;
+  }
+  // HoldsTokenToKeep(value, everyToken), a short number told at once.
+  bool Keeps(std::string_view value) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      if (!everyToken && !value.empty() && value.size() <= 8 && bytes.end() - value.data() >= 8) {
+        uint64_t word;
+        std::memcpy(&word, value.data(), sizeof word);
+        if (IsPlainNumber(word, value.size())) return false;
+      }
+    }
+    return HoldsTokenToKeep(value, everyToken);
+  }
+  bool Line(std::string_view key, std::string_view value, uint32_t) {
+    const uint32_t number = line++;
+    const auto keep = [key] { return key; };
+    // The quick lookup reads eight bytes from the key's start.
+    const uint32_t k = bytes.end() - key.data() >= 8 ? table.NumberInCopy(key, keep)
+                                                     : table.Number(key, keep);
+    if (k >= chunk.counts.size()) chunk.counts.resize(k + 1);
+    ++chunk.counts[k].rows;
+    if (Keeps(value)) {
+      ++chunk.counts[k].references;
+      rows.push_back({entry, number, k, Offset(value), static_cast<uint32_t>(value.size())});
+    }
+    return table.Opens(k);
+  }
+};
+
+void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken,
+                                CRulesScanner& scanner, CKeyTable& table, CRowsPass& chunk,
+                                uint8_t* text) const {
+  std::vector<CRowsPass::CRow> rows;
+  std::vector<uint32_t> firstOfHeader;
   for (size_t e = first; e < last; ++e) {
     const std::string_view bytes = m_sources[e].bytes;
     // The first reading of an entry's bytes, on either thread, as a search's.
     text[e] = IsRulesText(bytes);
     if (!text[e]) continue;
-    const auto entry = static_cast<uint32_t>(e);
-    parser.SetSourceBytes(bytes);
-    parser.Parse();
-    parser.ForEachHeader([&](const CRulesRow& header) {
-      chunk.definitions.push_back({entry, static_cast<uint32_t>(parser.TextOffset(header.name)),
-                                   static_cast<uint32_t>(header.name.size()),
-                                   InSource(parser, bytes, header.value)});
-    });
-    uint32_t row = 0;
-    parser.ForEachRow([&](const CRulesRow& cells) {
-      const uint32_t number = row++;
-      if (cells.depth == 0) return;
-      const uint32_t key =
-          table.NumberInCopy(cells.name, [&] { return InSource(parser, bytes, cells.name); });
-      if (key >= chunk.counts.size()) chunk.counts.resize(key + 1);
-      ++chunk.counts[key].rows;
-      if (!HoldsTokenToKeep(cells.value, everyToken)) return;
-      ++chunk.counts[key].references;
-      chunk.rows.push_back({entry, number, key,
-                            static_cast<uint32_t>(parser.TextOffset(cells.value)),
-                            static_cast<uint32_t>(cells.value.size())});
-    });
+    rows.clear();
+    firstOfHeader.clear();
+    CEntryReading reading{static_cast<uint32_t>(e), bytes, everyToken, table, chunk,
+                          rows, firstOfHeader};
+    scanner.Scan(bytes, reading);
+    // The kept rows in row order: each header's run, by its block's place.
+    const std::vector<CRulesScanner::CHeaderRows>& where = scanner.HeaderRows();
+    firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
+    const size_t at = chunk.rows.size();
+    chunk.rows.resize(at + rows.size());
+    CRowsPass::CRow* out = chunk.rows.data() + at;
+    for (const uint32_t h : scanner.HeaderOrder()) {
+      for (uint32_t r = firstOfHeader[h]; r < firstOfHeader[h + 1]; ++r) {
+        *out = rows[r];
+        out++->row += where[h].firstLine;
+      }
+    }
   }
   chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
 }

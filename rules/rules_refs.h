@@ -11,10 +11,10 @@
 //   End
 //
 // The index keeps views of the entries' bytes, never copies: the caller keeps
-// the bytes alive, unchanged, while the index lives. Building it parses each
-// entry once, on the calling thread and one beside it, and then looks up
-// the tokens kept of its rows; afterwards it is read-only and any thread
-// may read it.
+// the bytes alive, unchanged, while the index lives. Building it scans each
+// entry once (CRulesScanner: the parser's reading, without its records), on
+// the calling thread and one beside it, and then looks up the tokens kept
+// of its rows; afterwards it is read-only and any thread may read it.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "rules/rules_parser.h"
+
+class CRulesScanner;
 
 // ---- The terms ----
 
@@ -197,7 +199,8 @@ class CRulesIndex {
   void ReadEntries(bool everyToken, CRead& read);
   // The entries [first, last) into `chunk`; text[e] says whether entry e
   // is rules text.
-  void ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesParser& parser,
+  struct CEntryReading;  // the scanning of one entry
+  void ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesScanner& scanner,
                      CKeyTable& table, CRowsPass& chunk, uint8_t* text) const;
   // Drops the sources that are not rules text (`text[e]` false), and
   // renumbers what was read of the others.

@@ -16,6 +16,7 @@
 #include "rules/block_keywords.h"
 #include "rules/rules_parser.h"
 #include "rules/rules_rows.h"
+#include "rules/rules_scanner.h"
 #include "storage/path_name.h"
 #include "tests/support/big_builder.h"
 
@@ -25,25 +26,58 @@ CDataBuffer Bytes(std::string_view text) {
   return CDataBuffer(text.data(), static_cast<uint32_t>(text.size()));
 }
 
+void AppendRow(std::string& out, const CRulesRow& row) {
+  out += IndentedName(CRulesRow{row.depth, EscapeBytes(row.name), {}});
+  out += '\t';
+  out += EscapeBytes(row.value);
+  out += '\n';
+}
+
 template <typename Source>
 std::string RowsText(const Source& parser) {
   std::string out;
-  ForEachRulesRow(parser, [&out](const CRulesRow& row) {
-    out += IndentedName(CRulesRow{row.depth, EscapeBytes(row.name), {}});
-    out += '\t';
-    out += EscapeBytes(row.value);
-    out += '\n';
-  });
+  ForEachRulesRow(parser, [&out](const CRulesRow& row) { AppendRow(out, row); });
   return out;
 }
 
-// The rows as read in place; the trees built on demand must give the same.
+// The scanner's headers and lines, put in row order by its own numbering.
+std::string ScanToRows(std::string_view text) {
+  struct CRecord {
+    std::vector<CRulesRow> headers;
+    std::vector<std::pair<size_t, CRulesRow>> lines;  // with the header they follow
+    void Header(std::string_view name, std::string_view type) {
+      headers.push_back({0, name, type});
+    }
+    bool Line(std::string_view key, std::string_view value, uint32_t depth) {
+      lines.push_back({headers.size() - 1, {depth, key, value}});
+      return IsBlockKeyword(key);
+    }
+  } record;
+  CRulesScanner scanner;
+  scanner.Scan(text, record);
+  const std::vector<CRulesScanner::CHeaderRows>& where = scanner.HeaderRows();
+  std::map<size_t, CRulesRow> rows;
+  for (size_t h = 0; h < where.size(); ++h) rows[where[h].block] = record.headers[h];
+  for (size_t i = 0, next = 0; i < record.lines.size(); ++i) {
+    const size_t header = record.lines[i].first;
+    if (i == 0 || record.lines[i - 1].first != header) next = where[header].firstLine;
+    rows[next++] = record.lines[i].second;
+  }
+  std::string out;
+  for (const auto& [number, row] : rows) AppendRow(out, row);
+  EXPECT_TRUE(rows.empty() || rows.rbegin()->first + 1 == rows.size()) << "rows numbered twice";
+  return out;
+}
+
+// The rows as read in place; the trees built on demand, and the scanner
+// that the references index reads with, must give the same.
 std::string ParseToRows(std::string_view text) {
   CRulesParser parser;
   parser.SetSource(Bytes(text));
   parser.Parse();
   const std::string rows = RowsText(parser);
   EXPECT_EQ(RowsText(parser.GetBlocks()), rows) << "the trees disagree with the rows";
+  EXPECT_EQ(ScanToRows(text), rows) << "the scanner disagrees with the parser";
   return rows;
 }
 
