@@ -76,19 +76,10 @@ void Settle() {
   QCoreApplication::processEvents();
 }
 
-struct COpened {
-  CTarnEditorDoc* document = nullptr;
-  CLeftView* tree = nullptr;
-};
-
 // Opens `path` to a painted tree.
 COpened OpenPainted(CTarnEditorApp& app, const std::string& path) {
-  COpened opened;
-  opened.document =
-      static_cast<CTarnEditorDoc*>(app.OpenDocumentFile(QString::fromStdString(path)));
+  const COpened opened = OpenArchive(app, path);
   if (opened.document == nullptr) return opened;
-  auto* frame = static_cast<CChildFrame*>(app.GetMainWnd()->MDIGetActive());
-  opened.tree = qobject_cast<CLeftView*>(frame->GetSplitter()->GetPane(0, 0));
   QCoreApplication::processEvents();
   opened.tree->viewport()->repaint();
   return opened;
@@ -104,6 +95,38 @@ long AddedKb(CTarnEditorApp& app, const std::string& path) {
   opened.document->OnCloseDocument();
   Settle();
   return added;
+}
+
+struct CTimes {
+  std::vector<double> tool, open, move, leave;
+};
+
+// Part 1's times and part 2's, taking turns with tarn.
+bool MeasureRuns(CTarnEditorApp& app, const std::string& tarn, const std::string& order, int runs,
+                 CTimes& times) {
+  for (int i = 0; i < runs; ++i) {
+    times.tool.push_back(RunTool({tarn, "overrides", "@" + order}));
+    const Clock::time_point start = Clock::now();
+    const COpened opened = OpenPainted(app, order);
+    if (opened.document == nullptr || !opened.document->IsLoadOrder()) return false;
+    times.open.push_back(Millis(Clock::now() - start));
+    // The second archive up and back, the third left out and taken back.
+    for (const size_t from : {size_t{1}, size_t{0}}) {
+      const Clock::time_point moved = Clock::now();
+      opened.document->ChangeOrder([from](CShownOrder& shown) { shown.Move(from, 1 - from); });
+      opened.tree->viewport()->repaint();
+      times.move.push_back(Millis(Clock::now() - moved));
+    }
+    for (const bool taken : {false, true}) {
+      const Clock::time_point left = Clock::now();
+      opened.document->ChangeOrder([taken](CShownOrder& shown) { (void)shown.Take(2, taken); });
+      opened.tree->viewport()->repaint();
+      times.leave.push_back(Millis(Clock::now() - left));
+    }
+    opened.document->OnCloseDocument();
+    Settle();
+  }
+  return true;
 }
 
 }  // namespace
@@ -130,42 +153,21 @@ int main(int argc, char** argv) {
   CTarnEditorApp app;
   if (!app.InitInstance()) return 1;
 
-  std::vector<double> toolTimes, openTimes, moveTimes, leaveTimes;
-  for (int i = 0; i < runs; ++i) {
-    toolTimes.push_back(RunTool({tarn, "overrides", "@" + order}));
-    const Clock::time_point start = Clock::now();
-    const COpened opened = OpenPainted(app, order);
-    if (opened.document == nullptr || !opened.document->IsLoadOrder()) return 1;
-    openTimes.push_back(Millis(Clock::now() - start));
-    // The second archive up and back, the third left out and taken back.
-    for (const size_t from : {size_t{1}, size_t{0}}) {
-      const Clock::time_point moved = Clock::now();
-      opened.document->ChangeOrder([from](CShownOrder& shown) { shown.Move(from, 1 - from); });
-      opened.tree->viewport()->repaint();
-      moveTimes.push_back(Millis(Clock::now() - moved));
-    }
-    for (const bool taken : {false, true}) {
-      const Clock::time_point left = Clock::now();
-      opened.document->ChangeOrder([taken](CShownOrder& shown) { (void)shown.Take(2, taken); });
-      opened.tree->viewport()->repaint();
-      leaveTimes.push_back(Millis(Clock::now() - left));
-    }
-    opened.document->OnCloseDocument();
-    Settle();
-  }
+  CTimes times;
+  if (!MeasureRuns(app, tarn, order, runs, times)) return 1;
   const long orderKb = AddedKb(app, order);
   long aloneKb = 0;
   for (const std::string& archive : archives) aloneKb += AddedKb(app, archive);
 
-  const double tool = Median(toolTimes), open = Median(openTimes);
+  const double tool = Median(times.tool), open = Median(times.open);
   std::printf("%zu archives: open to painted tree (median of %d)\n", archives.size(), runs);
   std::printf("  tarn overrides @FILE     %8.1f ms\n", tool);
   std::printf("  editor open + paint      %8.1f ms   ratio %.2fx (target 2x)\n", open, open / tool);
   std::printf("  memory added             %8ld KiB  against %ld KiB opened alone, summed: %.2fx "
               "(target 1.3x)\n",
               orderKb, aloneKb, static_cast<double>(orderKb) / static_cast<double>(aloneKb));
-  std::printf("  move an archive up       %8.1f ms   (target 100 ms)\n", Median(moveTimes));
-  std::printf("  leave one out / take it  %8.1f ms   (target 100 ms)\n", Median(leaveTimes));
+  std::printf("  move an archive up       %8.1f ms   (target 100 ms)\n", Median(times.move));
+  std::printf("  leave one out / take it  %8.1f ms   (target 100 ms)\n", Median(times.leave));
   app.ExitInstance();
   return 0;
 }

@@ -254,41 +254,6 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
       case ID_VIEW_FOLDERS:
         if (query != nullptr) query->checked = tree->ShowsFolders();
         return Handle(query, [tree] { tree->SetShowFolders(!tree->ShowsFolders()); });
-      case ID_COMPARE_WITH_SHADOWED: {
-        auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
-        const std::optional<std::string_view> name = tree->NameOf(tree->currentIndex());
-        return Handle(
-            query,
-            [this, document, entry = std::string(name.value_or(std::string_view()))] {
-              CompareWithShadowed(*document, entry, this);
-            },
-            document != nullptr && document->IsLoadOrder() && name.has_value());
-      }
-      case ID_FILE_SAVE_ORDER_AS: {
-        auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
-        return Handle(
-            query, [document] { SaveLoadOrderAs(*document); },
-            document != nullptr && document->IsLoadOrder());
-      }
-      case ID_VIEW_OVERRIDDEN_ONLY: {
-        auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
-        const bool order = document != nullptr && document->IsLoadOrder();
-        if (query != nullptr) query->checked = order && m_overriddenOnly;
-        return Handle(
-            query,
-            [this, tree, document] {
-              m_overriddenOnly = !m_overriddenOnly;
-              if (!m_overriddenOnly) {
-                tree->SetEntryFilter({});
-                return;
-              }
-              tree->SetEntryFilter([document](size_t position) {
-                const CShownOrder* shown = document->Shown().Order();
-                return shown != nullptr && shown->Names()[position].mark != ' ';
-              });
-            },
-            order);
-      }
       case ID_EDIT_CLEAR:
         return Handle(
             query, [tree] { tree->DeleteSelected(); }, tree->selectionModel()->hasSelection());
@@ -312,7 +277,49 @@ bool CChildFrame::OnCmdMsg(int id, CCmdUI* query) {
       default: break;
     }
   }
+  if (tree != nullptr && OnOrderCommand(id, query, tree)) return true;
   return CMDIChildWnd::OnCmdMsg(id, query);
+}
+
+bool CChildFrame::OnOrderCommand(int id, CCmdUI* query, CLeftView* tree) {
+  switch (id) {
+    case ID_COMPARE_WITH_SHADOWED: {
+      auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+      const std::optional<std::string_view> name = tree->NameOf(tree->currentIndex());
+      return Handle(
+          query,
+          [this, document, entry = std::string(name.value_or(std::string_view()))] {
+            CompareWithShadowed(*document, entry, this);
+          },
+          document != nullptr && document->IsLoadOrder() && name.has_value());
+    }
+    case ID_FILE_SAVE_ORDER_AS: {
+      auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+      return Handle(
+          query, [document] { SaveLoadOrderAs(*document); },
+          document != nullptr && document->IsLoadOrder());
+    }
+    case ID_VIEW_OVERRIDDEN_ONLY: {
+      auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+      const bool order = document != nullptr && document->IsLoadOrder();
+      if (query != nullptr) query->checked = order && m_overriddenOnly;
+      return Handle(
+          query,
+          [this, tree, document] {
+            m_overriddenOnly = !m_overriddenOnly;
+            if (!m_overriddenOnly) {
+              tree->SetEntryFilter({});
+              return;
+            }
+            tree->SetEntryFilter([document](size_t position) {
+              const CShownOrder* shown = document->Shown().Order();
+              return shown != nullptr && shown->Names()[position].mark != ' ';
+            });
+          },
+          order);
+    }
+    default: return false;
+  }
 }
 
 CTarnEditorView* CChildFrame::GetRightPane() const {

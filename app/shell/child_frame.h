@@ -59,6 +59,8 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   bool OnReferenceCmd(int id, CCmdUI* query);
   CPlaceHistory m_history;
   void ShowDiskChange(DiskChange change);
+  // The commands of a load order's window.
+  bool OnOrderCommand(int id, CCmdUI* query, CLeftView* tree);
   // The Load Order pane above the tree, once the document is a load order.
   void AddOrderPane(CLeftView* tree, CTarnEditorDoc* document);
   void PlaceDiskBar();
