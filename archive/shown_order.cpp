@@ -65,10 +65,13 @@ CResolvedOrder CShownOrder::Classify() {
     kinds.clear();
     for (const CLoadOrderEntry copy : copies) {
       const CEntryMap& map = *m_archives[copy.archive].entries;
-      const CDataBuffer& buffer = map.BufferAt(copy.position);
+      // Mapped, a view of the bytes: cutting a buffer for each entry would
+      // touch a record per entry of every archive.
+      const CDataBuffer* buffer = map.IsMapped() ? nullptr : &map.BufferAt(copy.position);
       uint32_t kind = next;
-      if (buffer.HasData() || buffer.GetSize() == 0) {
-        const std::string_view bytes = buffer.View();
+      if (buffer == nullptr || buffer->HasData() || buffer->GetSize() == 0) {
+        const std::string_view bytes =
+            buffer == nullptr ? map.BytesAt(copy.position) : buffer->View();
         const auto same = std::find_if(kinds.begin(), kinds.end(),
                                        [&](const auto& seen) { return seen.second == bytes; });
         if (same != kinds.end()) {
