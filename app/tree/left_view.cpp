@@ -339,7 +339,7 @@ void CLeftView::OnInitialUpdate() {
     m_model.SetHooks(document->GetHooks());
     m_model.SetOrder(document->Shown().Order());
     m_model.SetEntries(&document->Entries());
-    setHeaderHidden(document->Shown().Order() == nullptr);
+    ShowOriginColumn(document->Shown().Order() != nullptr);
     m_folderModelStale = true;
     if (m_showFolders) {
       m_folderModel.Rebuild();
@@ -380,7 +380,7 @@ void CLeftView::OnUpdate(int hint) {
   if (hint == kEntriesReplaced) {
     m_model.SetOrder(document->Shown().Order());
     m_model.SetEntries(&document->Entries());
-    setHeaderHidden(document->Shown().Order() == nullptr);
+    ShowOriginColumn(document->Shown().Order() != nullptr);
   }
   m_folderModelStale = true;
   if (m_showFolders) {
@@ -406,6 +406,10 @@ void CLeftView::OnUpdate(int hint) {
 }
 
 void CLeftView::FitColumnToNames() {
+  if (m_model.columnCount() > 1) {
+    FitOriginColumns();
+    return;
+  }
   // The column fills the pane, and grows past it (with a scroll bar) when
   // a name is wider than the pane.
   header()->setStretchLastSection(true);
@@ -626,11 +630,39 @@ void CLeftView::moveEvent(QMoveEvent* event) {
   PlaceFindBar();
 }
 
+void CLeftView::FitOriginColumns() {
+  // From, first, as wide as its widest cell in sight; the names take the
+  // rest, and more (with a scroll bar) when a name is wider.
+  header()->setStretchLastSection(false);
+  header()->setMinimumSectionSize(header()->defaultSectionSize() / 2);
+  header()->resizeSection(1, sizeHintForColumn(1));
+  int names = 0;
+  if (m_showFolders) {
+    header()->setResizeContentsPrecision(static_cast<int>(kMeasuredCells));
+    names = sizeHintForColumn(0);
+  } else {
+    const CTextWidthEstimate estimate(fontMetrics());
+    names = WidestCellWidth(*this, 0, WidestNames(m_model.GetEntries(), estimate, kMeasuredCells)) +
+            indentation();
+  }
+  header()->resizeSection(0, std::max(names, viewport()->width() - header()->sectionSize(1)));
+}
+
+void CLeftView::ShowOriginColumn(bool shown) {
+  setHeaderHidden(!shown);
+  if (!shown) return;
+  // The mark and archive are short and the names long: From comes first,
+  // where it is seen without scrolling.
+  if (header()->visualIndex(1) != 0) header()->moveSection(header()->visualIndex(1), 0);
+  PlaceFindBar();
+}
+
 void CLeftView::PlaceFindBar() {
   // The field takes a strip at the bottom of the pane, below the items.
   const bool shown = m_findBar != nullptr && !m_findBar->isHidden();
   const int height = shown ? m_findBar->sizeHint().height() : 0;
-  setViewportMargins(0, 0, 0, height);
+  // The header, shown in a load order's window, keeps its strip at the top.
+  setViewportMargins(0, isHeaderHidden() ? 0 : header()->sizeHint().height(), 0, height);
   if (!shown) return;
   const QRect items = viewport()->geometry();
   const QPoint at = mapTo(m_findBar->parentWidget(), QPoint(items.left(), items.bottom() + 1));

@@ -192,6 +192,9 @@ class CLeftView : public CTreeView {
   // Finds from the current entry (itself included when `fromCurrent`).
   void FindFrom(bool fromCurrent, FindDirection direction);
   void PlaceFindBar();
+  // The From column and the header, in a load order's window only.
+  void ShowOriginColumn(bool shown);
+  void FitOriginColumns();
   // F3 and Shift+F3 while `owner` or a child of it has the focus.
   void AddFindKeys(QWidget* owner);
 

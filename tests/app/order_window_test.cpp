@@ -77,6 +77,7 @@ void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
   CLeftView* tree = TreeOf(frame);
   CLoadOrderList* pane = PaneOf(frame);
   QVERIFY(pane != nullptr);
+  QVERIFY(!tree->isHeaderHidden());
   CTarnEditorDoc* document = run.Documents()[0];
 
   // The marks and winners are tarn's.
