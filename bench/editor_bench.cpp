@@ -41,7 +41,6 @@
 #include "bench/editor_bench_support.h"
 #include "tests/support/big_builder.h"
 
-extern char** environ;
 
 namespace {
 
@@ -64,31 +63,6 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// Runs the tool with its output thrown away; its wall time in milliseconds.
-double RunTool(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const Clock::time_point start = Clock::now();
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    std::fprintf(stderr, "cannot run %s\n", argv[0]);
-    std::exit(1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  const double millis = Millis(Clock::now() - start);
-  posix_spawn_file_actions_destroy(&actions);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", argv[0]);
-    std::exit(1);
-  }
-  return millis;
-}
-
 // A spawned child takes over this process's peak memory at exec, so its own
 // peak is read through GNU time, which starts it from a small process of its
 // own. -1 where there is no GNU time.
@@ -101,15 +75,6 @@ long ToolPeakKb(const std::string& scratchDir, const std::vector<std::string>& a
   long kb = -1;
   std::ifstream(report) >> kb;
   return kb;
-}
-
-long ResidentKb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return 0;
 }
 
 long HeapKb() { return static_cast<long>(mallinfo2().uordblks / 1024); }

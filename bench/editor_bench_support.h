@@ -11,7 +11,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/document/tarn_editor_doc.h"
 #include "app/framework/splitter.h"
@@ -24,6 +32,43 @@ using BenchClock = std::chrono::steady_clock;
 
 inline double Millis(BenchClock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
+}
+
+extern char** environ;
+
+// Runs the tool with its output thrown away; its wall time in milliseconds.
+inline double RunTool(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const BenchClock::time_point start = BenchClock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    std::fprintf(stderr, "cannot run %s\n", argv[0]);
+    std::exit(1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  const double millis = Millis(BenchClock::now() - start);
+  posix_spawn_file_actions_destroy(&actions);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", argv[0]);
+    std::exit(1);
+  }
+  return millis;
+}
+
+// This process's resident memory.
+inline long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
 }
 
 // The offscreen platform warns on every change of a window's size hints;

@@ -16,13 +16,7 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
 
 #include "app/document/tarn_editor_doc.h"
 #include "app/framework/splitter.h"
@@ -33,7 +27,6 @@
 #include "archive/shown_order.h"
 #include "bench/editor_bench_support.h"
 
-extern char** environ;
 
 namespace {
 
@@ -42,33 +35,6 @@ using Clock = BenchClock;
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
-}
-
-double RunTool(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const Clock::time_point start = Clock::now();
-  pid_t pid = 0;
-  int status = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 ||
-      waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", argv[0]);
-    std::exit(1);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return Millis(Clock::now() - start);
-}
-
-long ResidentKb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return 0;
 }
 
 void Settle() {
