@@ -99,6 +99,19 @@ constexpr CNamedFormat kNamedFormats[] = {
     {CKnownExtension("wav"), "wav", "no WAV signature"},
 };
 
+// Whether the extension may be one of kNamedFormats': its first letter.
+// Most entries' are not, and are told so without a look at the table.
+bool MayBeNamed(const CExtension& extension) {
+  switch (extension.word & 0xFF) {
+    case 'p':
+    case 'j':
+    case 'b':
+    case 'd':
+    case 'w': return true;
+    default: return false;
+  }
+}
+
 // Whether the bytes may be of a format with a signature: the first byte of
 // each (PNG, JPEG, DDS, BMP, WAV). Most entries are of none, and are told
 // so without asking each reader.
@@ -133,7 +146,7 @@ bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFa
     format = "wav";
   }
   if (!found) {
-    if (extension.size == 0) return false;
+    if (!MayBeNamed(extension)) return false;
     for (const CNamedFormat& named : kNamedFormats) {
       if (!(extension == named.extension)) continue;
       facts.damagedFormat = named.format;
@@ -144,7 +157,7 @@ bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFa
   if (!found->IsOk()) {
     facts.kind = EntryKind::Binary;
     facts.damagedFormat = format;
-    facts.damagedWhy = found->GetWords();
+    facts.damagedWhy = std::move(*found).TakeWords();
     facts.image = CImageFacts();
     facts.sound = CSoundFacts();
   }

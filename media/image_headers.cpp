@@ -1,5 +1,6 @@
 // The headers of the images Qt's readers decode; only their facts are read
 // here, to name the kind and to refuse a header before a reader sees it.
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -22,13 +23,6 @@ uint32_t PngChannels(uint32_t colourType) {
     case 6: return 4;
     default: return 0;
   }
-}
-
-// `words` with the decimal digits of `number` after them.
-void AppendNumber(std::string& words, uint32_t number) {
-  char digits[10];
-  const auto made = std::to_chars(digits, digits + sizeof digits, number);
-  words.append(digits, made.ptr);
 }
 
 bool IsJpegFrame(uint32_t marker) {
@@ -142,14 +136,19 @@ CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
       mapType == 1 ? uint64_t{Le16(bytes, 5)} * ((ByteAt(bytes, 7) + 7) / 8) : 0;
   const uint64_t pixelsAt = 18 + ByteAt(bytes, 0) + mapBytes;
   if (mapType > 1 || !(mapped || colour || grey) || (mapped && mapType != 1)) {
-    // Made in one string: bytes of no format, under a name ending in .tga,
-    // all come here, and an archive can hold thousands.
-    why.reserve(64);
-    why += "image type ";
-    AppendNumber(why, type);
-    why += " with colour map type ";
-    AppendNumber(why, mapType);
-    why += " is not a TGA one";
+    // Made in place and copied once: bytes of no format, under a name
+    // ending in .tga, all come here, and an archive can hold thousands.
+    char words[64];
+    char* at = words;
+    const auto put = [&at](std::string_view piece) {
+      at = std::copy(piece.begin(), piece.end(), at);
+    };
+    put("image type ");
+    at = std::to_chars(at, at + 3, type).ptr;
+    put(" with colour map type ");
+    at = std::to_chars(at, at + 3, mapType).ptr;
+    put(" is not a TGA one");
+    why.assign(words, at);
   } else if (width == 0 || height == 0) {
     why = "the image has no pixels (" + Size(width, height) + ")";
   } else if ((colour && bits != 15 && bits != 16 && bits != 24 && bits != 32) ||

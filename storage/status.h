@@ -80,6 +80,8 @@ class CStatus {
   const std::string& GetPath() const { return m_path; }
   // Empty when nothing failed.
   const std::string& GetWords() const { return m_words; }
+  // The words, moved out of a status about to go.
+  std::string TakeWords() && { return std::move(m_words); }
   // Whether every later write to the same place would fail the same way
   // (no space left, quota used up, a read-only file system).
   bool IsLasting() const { return m_lasting; }
