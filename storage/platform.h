@@ -222,4 +222,11 @@ void AdviseReadingAll(const void* data, size_t size);
 // the pages past its new end were replaced. False for any other memory.
 bool WasCut(const void* data, size_t size);
 
+// Puts the calling thread behind the others of the process for the work it
+// does beside a window: when both want a core, the window's thread gets it,
+// and the work still has every idle core. Threads it starts afterwards are
+// behind too where the system lets them inherit it (Linux). Once lowered, a
+// thread is not raised again: call it only on a thread of the work's own.
+void PutThreadBehind();
+
 }  // namespace platform

@@ -14,7 +14,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -742,6 +746,18 @@ void AdviseReadingAll(const void* data, size_t size) {
   if (::madvise(start, end - first, MADV_POPULATE_READ) == 0) return;
 #endif
   ::posix_madvise(start, end - first, POSIX_MADV_WILLNEED);
+}
+
+void PutThreadBehind() {
+#if defined(__linux__)
+  // A thread's nice value is its own here; elsewhere it is the whole
+  // process's, and is left alone.
+  const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+  errno = 0;
+  const int now = ::getpriority(PRIO_PROCESS, thread);
+  if (now == -1 && errno != 0) return;
+  (void)::setpriority(PRIO_PROCESS, thread, std::min(now + 10, 19));
+#endif
 }
 
 bool WasCut(const void* data, size_t size) {

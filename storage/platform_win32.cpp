@@ -716,6 +716,10 @@ void AdviseReadingAll(const void* data, size_t size) {
 #endif
 }
 
+void PutThreadBehind() {
+  (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 bool WasCut(const void* /*data*/, size_t /*size*/) {
   // A mapped file is open with read sharing only: no other program can cut
   // it short while a view of it lives.

@@ -10,6 +10,7 @@
 #include "app/document/tarn_editor_doc.h"
 #include "app/refs/reference_places.h"
 #include "archive/shown_archive.h"
+#include "storage/platform.h"
 #include "threads/run_beside.h"
 
 struct CRulesReferences::CBuild {
@@ -73,6 +74,9 @@ void CRulesReferences::Start() {
   build->snapshot = shown.Snapshot();
   const CBuild* started = build.get();
   const std::error_code refused = build->beside.Start([this, started, work = build.get()] {
+    // An index of a large load order takes a while on both cores: a reorder
+    // or a scroll meanwhile must not wait for it.
+    platform::PutThreadBehind();
     work->Run();
     QMetaObject::invokeMethod(
         this, [this, started] { OnBuilt(started); }, Qt::QueuedConnection);
