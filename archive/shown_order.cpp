@@ -46,22 +46,34 @@ std::string_view CShownOrder::FileName(std::string_view path) {
 // read is a class of its own, so it differs from every other.
 CResolvedOrder CShownOrder::Classify() {
   std::vector<const CEntryMap*> maps;
-  for (CArchive& archive : m_archives) {
+  for (uint32_t a = 0; a < m_archives.size(); ++a) {
+    CArchive& archive = m_archives[a];
     maps.push_back(archive.entries.get());
     archive.classes.assign(archive.entries->size(), 0);
+    archive.classified = a;
   }
   const CResolvedOrder all = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
+  m_copies.clear();
+  m_copies.reserve(all.names.size() + all.shadowed.size());
+  m_copiesEnd.clear();
+  m_copiesEnd.reserve(all.names.size());
+  m_spellingsJoined = false;
   uint32_t next = 0;
   std::vector<CLoadOrderEntry> copies;
   std::vector<std::pair<uint32_t, std::string_view>> kinds;  // class, bytes
   for (const CResolvedName& name : all.names) {
+    copies.assign(all.shadowed.begin() + name.first,
+                  all.shadowed.begin() + name.first + name.count);
+    copies.push_back(name.winner);
+    m_copies.insert(m_copies.end(), copies.begin(), copies.end());
+    m_copiesEnd.push_back(static_cast<uint32_t>(m_copies.size()));
     if (name.count == 0) {
       m_archives[name.winner.archive].classes[name.winner.position] = next++;
       continue;
     }
-    copies.assign(all.shadowed.begin() + name.first,
-                  all.shadowed.begin() + name.first + name.count);
-    copies.push_back(name.winner);
+    const std::string_view spelling = maps[name.winner.archive]->NameAt(name.winner.position);
+    for (const CLoadOrderEntry copy : copies)
+      if (maps[copy.archive]->NameAt(copy.position) != spelling) m_spellingsJoined = true;
     kinds.clear();
     for (const CLoadOrderEntry copy : copies) {
       const CEntryMap& map = *m_archives[copy.archive].entries;
@@ -88,6 +100,7 @@ CResolvedOrder CShownOrder::Classify() {
 }
 
 void CShownOrder::Resolve(const CResolvedOrder* every) {
+  if (every == nullptr && ResolveKeptCopies()) return;
   std::vector<const CEntryMap*> maps;
   std::vector<std::shared_ptr<const CEntryMap>> sources;
   std::vector<uint32_t> archiveOf;  // taken index -> m_archives index
@@ -126,6 +139,64 @@ void CShownOrder::Resolve(const CResolvedOrder* every) {
   for (size_t t = 0; t < resolved.tallies.size(); ++t) m_tallies[archiveOf[t]] = resolved.tallies[t];
   m_composed =
       std::make_shared<const CEntryMap>(CEntryMap::Compose(std::move(sources), std::move(at)));
+}
+
+// A reorder at a million names: merging ten archives' names anew took most
+// of the 100 ms a move may take; picking each name's winner from its kept
+// copies reads no name at all.
+bool CShownOrder::ResolveKeptCopies() {
+  if (m_spellingsJoined || m_copiesEnd.empty()) return false;
+  constexpr uint32_t kLeftOut = UINT32_MAX;
+  std::vector<uint32_t> placeOf(m_archives.size(), kLeftOut);  // classified place -> index
+  std::vector<uint32_t> takenOf(m_archives.size(), 0);  // m_archives index -> taken index
+  std::vector<std::shared_ptr<const CEntryMap>> sources;
+  for (uint32_t a = 0; a < m_archives.size(); ++a) {
+    const CArchive& archive = m_archives[a];
+    if (!archive.taken) continue;
+    takenOf[a] = static_cast<uint32_t>(sources.size());
+    sources.push_back(archive.entries);
+    if (archive.classified < placeOf.size()) placeOf[archive.classified] = a;
+  }
+  m_names.clear();
+  m_names.reserve(m_copiesEnd.size());
+  m_shadowed.clear();
+  m_tallies.assign(m_archives.size(), CArchiveTally());
+  std::vector<CEntryMap::CSourceEntry> at;
+  at.reserve(m_copiesEnd.size());
+  std::vector<CLoadOrderEntry> copies;
+  uint32_t begin = 0;
+  for (const uint32_t end : m_copiesEnd) {
+    copies.clear();
+    for (uint32_t c = begin; c < end; ++c)
+      if (const uint32_t a = placeOf[m_copies[c].archive]; a != kLeftOut)
+        copies.push_back({a, m_copies[c].position});
+    begin = end;
+    if (copies.empty()) continue;
+    // Into the order's load order; copies in one archive keep theirs.
+    std::stable_sort(copies.begin(), copies.end(),
+                     [](CLoadOrderEntry x, CLoadOrderEntry y) { return x.archive < y.archive; });
+    const CLoadOrderEntry winner = copies.back();
+    CShownName shown{winner.archive, ' ', static_cast<uint32_t>(m_shadowed.size()),
+                     static_cast<uint32_t>(copies.size() - 1)};
+    const uint32_t winnerClass = m_archives[winner.archive].classes[winner.position];
+    uint32_t counted = kLeftOut;
+    for (size_t i = 0; i + 1 < copies.size(); ++i) {
+      const CLoadOrderEntry copy = copies[i];
+      m_shadowed.push_back(copy);
+      if (shown.mark != '!')
+        shown.mark = m_archives[copy.archive].classes[copy.position] == winnerClass ? '=' : '!';
+      if (copy.archive == winner.archive || copy.archive == counted) continue;
+      ++m_tallies[copy.archive].loses;
+      counted = copy.archive;
+    }
+    ++m_tallies[winner.archive].wins;
+    if (counted == kLeftOut) ++m_tallies[winner.archive].only;
+    m_names.push_back(shown);
+    at.push_back({takenOf[winner.archive], winner.position});
+  }
+  m_composed =
+      std::make_shared<const CEntryMap>(CEntryMap::Compose(std::move(sources), std::move(at)));
+  return true;
 }
 
 std::optional<uint32_t> CShownOrder::WinnerOf(std::string_view name) const {

@@ -36,6 +36,9 @@ class CShownOrder {
     CHandleHolder file;
     std::optional<CFileStamp> stamp;
     bool taken = true;  // false: left out of the order
+    // Its place in the order when the copies were last classified; a new
+    // archive's is past every classified one.
+    uint32_t classified = UINT32_MAX;
     // For each entry (by position), the first copy of its name, over every
     // archive of the order, whose bytes it equals: two copies hold the
     // same bytes exactly when they have the same class.
@@ -90,8 +93,13 @@ class CShownOrder {
   // Resolves the archives taken; `every`, when given, is the resolution of
   // every archive (made by Classify), taken when none is left out.
   void Resolve(const CResolvedOrder* every = nullptr);
-  // Gives each copy its class; returns the resolution of every archive.
+  // Gives each copy its class and keeps each name's copies; returns the
+  // resolution of every archive.
   CResolvedOrder Classify();
+  // Resolve() from the copies Classify kept, without merging the archives'
+  // names again: false when it cannot (spellings of one name were joined,
+  // and which of them is shown depends on the order).
+  bool ResolveKeptCopies();
 
   std::vector<CArchive> m_archives;
   size_t m_target = 0;
@@ -99,6 +107,12 @@ class CShownOrder {
   std::vector<CShownName> m_names;
   std::vector<CLoadOrderEntry> m_shadowed;  // archives in m_archives
   std::vector<CArchiveTally> m_tallies;
+  // Every name's copies over every archive, in load order at the last
+  // Classify (archives by their `classified` place): the copies of the
+  // name n are m_copies[m_copiesEnd[n - 1], m_copiesEnd[n]).
+  std::vector<CLoadOrderEntry> m_copies;
+  std::vector<uint32_t> m_copiesEnd;
+  bool m_spellingsJoined = false;
 };
 
 // Opens one archive as the order keeps it: entries, held file and stamp.

@@ -9,6 +9,7 @@
 
 #include "archive/entry_map.h"
 #include "archive/load_order.h"
+#include "archive/shown_order.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/run_tarn.h"
 
@@ -120,6 +121,54 @@ TEST_F(LoadOrderTest, CountsWhatEachArchiveWinsLosesAndHoldsAlone) {
         << paths[a];
   }
   EXPECT_TRUE(resolved.problems.empty());
+}
+
+// A window's order, reordered and with an archive left out, resolves each
+// name as the same order opened afresh does: winners, shadowed copies, marks
+// and counts. A name held twice by one archive and a name spelled two ways
+// are among them.
+TEST_F(LoadOrderTest, ReorderingResolvesAsOpeningInThatOrder) {
+  const std::string base = Archive(
+      "base.big", CBigBuilder().Add("a.ini", "1").Add("b.ini", "1").Add("b.ini", "0").Add("c", "1"));
+  const std::string mod = Archive("mod.big", CBigBuilder().Add("a.ini", "2").Add("b.ini", "1"));
+  const std::string patch = Archive("patch.big", CBigBuilder().Add("c", "1").Add("p", ""));
+  const std::string spelt = Archive("spelt.big", CBigBuilder().Add("A.INI", "2").Add("p", "2"));
+  const auto picture = [](const CShownOrder& order) {
+    std::string seen;
+    const CEntryMap& shown = *order.Composed();
+    for (size_t i = 0; i < shown.size(); ++i) {
+      const CShownOrder::CShownName& name = order.Names()[i];
+      seen += std::string(shown.NameAt(i)) + "<" + order.Archives()[name.archive].path + " " +
+              name.mark;
+      for (uint32_t c = name.first; c < name.first + name.count; ++c)
+        seen += " " + order.Archives()[order.Shadowed()[c].archive].path + "@" +
+                std::to_string(order.Shadowed()[c].position);
+      seen += ";";
+    }
+    for (const CArchiveTally& tally : order.Tallies())
+      seen += std::to_string(tally.wins) + "/" + std::to_string(tally.loses) + "/" +
+              std::to_string(tally.only) + " ";
+    return seen;
+  };
+  for (const bool withSpellings : {false, true}) {
+    std::vector<std::string> paths = {base, mod, patch};
+    if (withSpellings) paths.push_back(spelt);
+    CShownOrder window;
+    ASSERT_TRUE(window.Open(paths).IsOk());
+    window.Move(0, 2);  // base last: mod, patch, base
+    std::rotate(paths.begin(), paths.begin() + 1, paths.begin() + 3);
+    CShownOrder fresh;
+    ASSERT_TRUE(fresh.Open(paths).IsOk());
+    EXPECT_EQ(picture(window), picture(fresh)) << withSpellings;
+
+    ASSERT_TRUE(window.Take(0, false).IsOk());  // mod left out
+    paths.erase(paths.begin());
+    CShownOrder without;
+    ASSERT_TRUE(without.Open(paths).IsOk());
+    std::string expected = picture(without);
+    EXPECT_EQ(picture(window), expected.insert(expected.rfind(';') + 1, "0/0/0 "))
+        << withSpellings << ": an archive left out wins and loses nothing";
+  }
 }
 
 }  // namespace
