@@ -1,6 +1,8 @@
 #include "archive/shown_order.h"
 
 #include <algorithm>
+#include <span>
+#include <utility>
 
 #include "storage/platform.h"
 
@@ -58,7 +60,8 @@ CResolvedOrder CShownOrder::Classify() {
   m_copiesEnd.clear();
   m_copiesEnd.reserve(all.names.size());
   m_spellingsJoined = false;
-  uint32_t next = 0;
+  uint32_t& next = m_classCount;
+  next = 0;
   std::vector<CLoadOrderEntry> copies;
   std::vector<std::pair<uint32_t, std::string_view>> kinds;  // class, bytes
   for (const CResolvedName& name : all.names) {
@@ -263,8 +266,100 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   CArchive reopened;
   if (CStatus error = OpenOrderArchive(path, reopened); !error.IsOk()) return error;
   reopened.taken = m_archives[m_target].taken;
-  m_archives[m_target] = std::move(reopened);
+  const CArchive before = std::exchange(m_archives[m_target], std::move(reopened));
+  if (ReclassifyTarget(before)) {
+    Resolve();
+    return {};
+  }
   const CResolvedOrder every = Classify();
   Resolve(&every);
   return {};
+}
+
+namespace {
+
+// A copy's bytes, false when they cannot be had (such a copy is a class of
+// its own). Mapped, a view: cutting a buffer would touch a record.
+bool CopyBytes(const CEntryMap& map, uint32_t position, std::string_view& bytes) {
+  if (map.IsMapped()) {
+    bytes = map.BytesAt(position);
+    return true;
+  }
+  const CDataBuffer& buffer = map.BufferAt(position);
+  if (!buffer.HasData() && buffer.GetSize() != 0) return false;
+  bytes = buffer.View();
+  return true;
+}
+
+}  // namespace
+
+// Saving into the target of ten archives of 100,000 entries: classifying
+// every copy again took three times the save of the target alone.
+bool CShownOrder::ReclassifyTarget(const CArchive& before) {
+  const uint32_t t = before.classified;
+  if (m_spellingsJoined || t >= m_archives.size() || m_copiesEnd.empty()) return false;
+  CArchive& target = m_archives[m_target];
+  const CEntryMap& now = *target.entries;
+  std::vector<const CArchive*> archiveOf(m_archives.size(), nullptr);  // by classified place
+  for (const CArchive& archive : m_archives)
+    if (archive.classified < m_archives.size()) archiveOf[archive.classified] = &archive;
+  archiveOf[t] = &before;
+  target.classified = t;
+  target.classes.assign(now.size(), 0);
+  std::vector<CLoadOrderEntry> copies;
+  copies.reserve(m_copies.size() + now.size());
+  std::vector<uint32_t> ends;
+  ends.reserve(m_copiesEnd.size());
+  size_t next = 0;  // in `now`
+  uint32_t begin = 0;
+  for (const uint32_t end : m_copiesEnd) {
+    const CLoadOrderEntry any = m_copies[begin];
+    const std::string_view name = archiveOf[any.archive]->entries->NameAt(any.position);
+    if (next < now.size() && now.NameAt(next) < name) return false;  // a name new to the order
+    const size_t first = copies.size();
+    std::optional<uint32_t> wasAt;
+    for (uint32_t c = begin; c < end; ++c) {
+      if (m_copies[c].archive == t)
+        wasAt = m_copies[c].position;
+      else
+        copies.push_back(m_copies[c]);
+    }
+    begin = end;
+    if (next < now.size() && now.NameAt(next) == name) {
+      const auto at = std::find_if(copies.begin() + static_cast<std::ptrdiff_t>(first), copies.end(),
+                                   [t](CLoadOrderEntry copy) { return copy.archive > t; });
+      const size_t place = static_cast<size_t>(at - copies.begin());
+      copies.insert(at, {t, static_cast<uint32_t>(next)});
+      target.classes[next] = ClassOfSaved(now, static_cast<uint32_t>(next), wasAt, before,
+                                          std::span(copies).subspan(first), place - first,
+                                          archiveOf);
+      ++next;
+    }
+    if (copies.size() != first) ends.push_back(static_cast<uint32_t>(copies.size()));
+  }
+  if (next < now.size()) return false;
+  m_copies = std::move(copies);
+  m_copiesEnd = std::move(ends);
+  return true;
+}
+
+// The class of the target's copy `position` of `now`, one of the `group`
+// (at `own` in it): its class before, when it holds the bytes it held; else
+// the class of another copy with its bytes, or a new one.
+uint32_t CShownOrder::ClassOfSaved(const CEntryMap& now, uint32_t position,
+                                   std::optional<uint32_t> wasAt, const CArchive& before,
+                                   std::span<const CLoadOrderEntry> group, size_t own,
+                                   const std::vector<const CArchive*>& archiveOf) {
+  std::string_view bytes;
+  if (!CopyBytes(now, position, bytes)) return m_classCount++;
+  std::string_view other;
+  if (wasAt && CopyBytes(*before.entries, *wasAt, other) && other == bytes)
+    return before.classes[*wasAt];
+  for (size_t i = 0; i < group.size(); ++i) {
+    if (i == own) continue;
+    const CArchive& archive = *archiveOf[group[i].archive];
+    if (CopyBytes(*archive.entries, group[i].position, other) && other == bytes)
+      return archive.classes[group[i].position];
+  }
+  return m_classCount++;
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +101,14 @@ class CShownOrder {
   // names again: false when it cannot (spellings of one name were joined,
   // and which of them is shown depends on the order).
   bool ResolveKeptCopies();
+  // After the target was written and read back, as `before` when it was
+  // classified: classes its copies and keeps them with the others', reading
+  // only what it changed. False when it cannot (the target now holds a name
+  // no archive held: it may join another's spelling), and Classify must.
+  bool ReclassifyTarget(const CArchive& before);
+  uint32_t ClassOfSaved(const CEntryMap& now, uint32_t position, std::optional<uint32_t> wasAt,
+                        const CArchive& before, std::span<const CLoadOrderEntry> group,
+                        size_t own, const std::vector<const CArchive*>& archiveOf);
 
   std::vector<CArchive> m_archives;
   size_t m_target = 0;
@@ -113,6 +122,7 @@ class CShownOrder {
   std::vector<CLoadOrderEntry> m_copies;
   std::vector<uint32_t> m_copiesEnd;
   bool m_spellingsJoined = false;
+  uint32_t m_classCount = 0;
 };
 
 // Opens one archive as the order keeps it: entries, held file and stamp.

@@ -13,11 +13,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <malloc.h>
 
+#include "app/document/entry_hooks.h"
 #include "app/document/tarn_editor_doc.h"
 #include "app/framework/splitter.h"
 #include "app/refs/rules_references.h"
@@ -26,6 +29,8 @@
 #include "app/shell/tarn_editor_app.h"
 #include "app/tree/left_view.h"
 #include "archive/shown_order.h"
+#include "rules/rules_parser.h"
+#include "rules/rules_rows.h"
 #include "bench/editor_bench_support.h"
 
 
@@ -102,6 +107,82 @@ bool MeasureRuns(CTarnEditorApp& app, const std::string& tarn, const std::string
   return true;
 }
 
+// The first entry of `entries` that `pick` accepts and holds a row with a
+// value: its name, and where the value lies in its text.
+struct CValue {
+  std::string name;
+  size_t offset = 0, size = 0;
+};
+template <typename Pick>
+std::optional<CValue> FirstValue(const CEntryMap& entries, Pick&& pick) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!pick(i)) continue;
+    const CDataBuffer bytes = entries.BufferAt(i);
+    CRulesParser parser;
+    parser.SetSourceBytes(bytes.View());
+    parser.Parse();
+    const CRulesRows rows(parser);
+    for (size_t r = 0; r < rows.size(); ++r)
+      if (!rows[r].value.empty())
+        return CValue{std::string(entries.NameAt(i)), rows.ValueOffset(rows[r]),
+                      rows[r].value.size()};
+  }
+  return std::nullopt;
+}
+
+// A value changed and the archive saved, until the tree has painted again;
+// the value then holds the new text.
+double EditAndSave(const COpened& opened, CValue& value, int run) {
+  const QString text = QStringLiteral("Edited %1").arg(run % 10);
+  const Clock::time_point start = Clock::now();
+  if (!opened.document->GetHooks()->EditValue(value.name, value.offset, value.size, text))
+    return -1;
+  value.size = static_cast<size_t>(text.size());
+  opened.document->OnFileSave();
+  Settle();
+  opened.tree->viewport()->repaint();
+  const double took = Millis(Clock::now() - start);
+  return opened.document->IsModified() ? -1 : took;
+}
+
+// Part 3: a value of an entry another archive wins, changed into the target
+// and saved, against a value of the target's own changed in the target
+// opened alone (a copy of it, so that each saves what it opened).
+bool MeasureEditAndSave(CTarnEditorApp& app, const std::string& order, const std::string& target,
+                        int runs) {
+  const std::string alone = target + ".alone.big";
+  std::filesystem::copy_file(target, alone, std::filesystem::copy_options::overwrite_existing);
+  const COpened single = OpenPainted(app, alone);
+  const COpened window = OpenPainted(app, order);
+  if (single.document == nullptr || window.document == nullptr || !window.document->IsLoadOrder())
+    return false;
+  std::optional<CValue> own =
+      FirstValue(single.document->Shown().Opened(), [](size_t) { return true; });
+  const CShownOrder& shown = *window.document->Shown().Order();
+  // Won by another archive: the first save puts a copy of it into the target.
+  std::optional<CValue> shadowed = FirstValue(*shown.Composed(), [&](size_t i) {
+    return shown.Names()[i].archive != shown.Target() && shown.Names()[i].count > 0;
+  });
+  if (!own || !shadowed) return false;
+  std::vector<double> alone_times, order_times;
+  for (int i = 0; i < runs; ++i) {
+    alone_times.push_back(EditAndSave(single, *own, i));
+    order_times.push_back(EditAndSave(window, *shadowed, i));
+  }
+  single.document->OnCloseDocument();
+  window.document->OnCloseDocument();
+  Settle();
+  std::filesystem::remove(alone);
+  if (*std::min_element(alone_times.begin(), alone_times.end()) < 0 ||
+      *std::min_element(order_times.begin(), order_times.end()) < 0)
+    return false;
+  const double inOrder = Median(order_times), inAlone = Median(alone_times);
+  std::printf("  edit a value and save    %8.1f ms   into the target, against %.1f ms in it "
+              "alone: %.2fx (first into the target: %.1f ms)\n",
+              inOrder, inAlone, inOrder / inAlone, order_times.front());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,6 +222,11 @@ int main(int argc, char** argv) {
               orderKb, aloneKb, static_cast<double>(orderKb) / static_cast<double>(aloneKb));
   std::printf("  move an archive up       %8.1f ms   (target 100 ms)\n", Median(times.move));
   std::printf("  leave one out / take it  %8.1f ms   (target 100 ms)\n", Median(times.leave));
+  // Last: it writes the target.
+  if (!MeasureEditAndSave(app, order, archives.back(), runs)) {
+    std::fprintf(stderr, "order_window_bench: the edit and save could not be measured\n");
+    return 1;
+  }
   app.ExitInstance();
   return 0;
 }

@@ -17,6 +17,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// What a window shows of an order: each name, its winner, mark and shadowed
+// copies, and each archive's counts.
+std::string Picture(const CShownOrder& order) {
+  std::string seen;
+  const CEntryMap& shown = *order.Composed();
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const CShownOrder::CShownName& name = order.Names()[i];
+    seen += std::string(shown.NameAt(i)) + "<" + order.Archives()[name.archive].path + " " +
+            name.mark;
+    for (uint32_t c = name.first; c < name.first + name.count; ++c)
+      seen += " " + order.Archives()[order.Shadowed()[c].archive].path + "@" +
+              std::to_string(order.Shadowed()[c].position);
+    seen += ";";
+  }
+  for (const CArchiveTally& tally : order.Tallies())
+    seen += std::to_string(tally.wins) + "/" + std::to_string(tally.loses) + "/" +
+            std::to_string(tally.only) + " ";
+  return seen;
+}
+
 class LoadOrderTest : public ::testing::Test {
  protected:
   std::string Archive(const std::string& name, const CBigBuilder& builder) {
@@ -133,23 +153,6 @@ TEST_F(LoadOrderTest, ReorderingResolvesAsOpeningInThatOrder) {
   const std::string mod = Archive("mod.big", CBigBuilder().Add("a.ini", "2").Add("b.ini", "1"));
   const std::string patch = Archive("patch.big", CBigBuilder().Add("c", "1").Add("p", ""));
   const std::string spelt = Archive("spelt.big", CBigBuilder().Add("A.INI", "2").Add("p", "2"));
-  const auto picture = [](const CShownOrder& order) {
-    std::string seen;
-    const CEntryMap& shown = *order.Composed();
-    for (size_t i = 0; i < shown.size(); ++i) {
-      const CShownOrder::CShownName& name = order.Names()[i];
-      seen += std::string(shown.NameAt(i)) + "<" + order.Archives()[name.archive].path + " " +
-              name.mark;
-      for (uint32_t c = name.first; c < name.first + name.count; ++c)
-        seen += " " + order.Archives()[order.Shadowed()[c].archive].path + "@" +
-                std::to_string(order.Shadowed()[c].position);
-      seen += ";";
-    }
-    for (const CArchiveTally& tally : order.Tallies())
-      seen += std::to_string(tally.wins) + "/" + std::to_string(tally.loses) + "/" +
-              std::to_string(tally.only) + " ";
-    return seen;
-  };
   for (const bool withSpellings : {false, true}) {
     std::vector<std::string> paths = {base, mod, patch};
     if (withSpellings) paths.push_back(spelt);
@@ -159,15 +162,44 @@ TEST_F(LoadOrderTest, ReorderingResolvesAsOpeningInThatOrder) {
     std::rotate(paths.begin(), paths.begin() + 1, paths.begin() + 3);
     CShownOrder fresh;
     ASSERT_TRUE(fresh.Open(paths).IsOk());
-    EXPECT_EQ(picture(window), picture(fresh)) << withSpellings;
+    EXPECT_EQ(Picture(window), Picture(fresh)) << withSpellings;
 
     ASSERT_TRUE(window.Take(0, false).IsOk());  // mod left out
     paths.erase(paths.begin());
     CShownOrder without;
     ASSERT_TRUE(without.Open(paths).IsOk());
-    std::string expected = picture(without);
-    EXPECT_EQ(picture(window), expected.insert(expected.rfind(';') + 1, "0/0/0 "))
+    std::string expected = Picture(without);
+    EXPECT_EQ(Picture(window), expected.insert(expected.rfind(';') + 1, "0/0/0 "))
         << withSpellings << ": an archive left out wins and loses nothing";
+  }
+}
+
+// The target written and read back, as a save leaves it: copies changed to
+// other archives' bytes or to new ones, a copy dropped, a name of another
+// archive taken in, and then a name no archive held. Each resolves as the
+// order opened afresh with the saved target.
+TEST_F(LoadOrderTest, ReadingBackTheTargetResolvesAsOpeningItAfresh) {
+  const std::string base =
+      Archive("base.big", CBigBuilder().Add("a.ini", "1").Add("b.ini", "1").Add("c", "1"));
+  const std::string mod = Archive("mod.big", CBigBuilder().Add("a.ini", "2").Add("c", "2"));
+  const CBigBuilder saves[] = {
+      CBigBuilder().Add("a.ini", "1").Add("b.ini", "1"),
+      CBigBuilder().Add("a.ini", "1").Add("b.ini", "9").Add("c", "2"),
+      CBigBuilder().Add("b.ini", "9").Add("c", "1"),
+      CBigBuilder().Add("b.ini", "9").Add("new", "").Add("C", "3"),
+  };
+  CShownOrder window;
+  const std::string first = Archive("target.big", CBigBuilder().Add("a.ini", "3").Add("c", "2"));
+  ASSERT_TRUE(window.Open({base, mod, first}).IsOk());
+  window.Move(1, 0);  // mod first: the kept copies are not in load order
+  int serial = 0;
+  for (const CBigBuilder& saved : saves) {
+    // A save puts a new file in the old one's place; the old one's bytes stay.
+    const std::string target = Archive("target" + std::to_string(++serial) + ".big", saved);
+    ASSERT_TRUE(window.ReopenTarget(target).IsOk());
+    CShownOrder fresh;
+    ASSERT_TRUE(fresh.Open({mod, base, target}).IsOk());
+    EXPECT_EQ(Picture(window), Picture(fresh)) << serial;
   }
 }
 
