@@ -51,8 +51,8 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
   CTarnEditorView* list = GetRightPane();
   m_preview = CPreviewPane::Install(
       m_wndSplitter, 0, 1, list,
-      [list](const CDataBuffer& bytes, std::string_view name) {
-        list->ShowEntry(bytes, name);
+      [list](const CDataBuffer& bytes, std::string_view name, std::string_view copyOf) {
+        list->ShowEntry(bytes, name, copyOf);
         return list->GetModel()->rowCount();
       },
       dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc));
@@ -85,15 +85,9 @@ void CChildFrame::AddOrderPane(CLeftView* tree, CTarnEditorDoc* document) {
   m_orderPane = CLoadOrderPane::Install(m_wndSplitter, tree, document);
   if (m_orderPane == nullptr) return;
   connect(m_orderPane->GetList(), &CLoadOrderList::showEntriesOf, tree,
-          [tree, document](std::optional<size_t> archive) {
-            if (!archive) {
-              tree->SetEntryFilter({});
-              return;
-            }
-            tree->SetEntryFilter([document, at = *archive](size_t position) {
-              const CShownOrder* shown = document->Shown().Order();
-              return shown != nullptr && shown->Names()[position].archive == at;
-            });
+          [this, tree](std::optional<size_t> archive) {
+            m_overriddenOnly = false;  // one arrangement of the rows at a time
+            tree->ShowArchiveEntries(archive);
           });
 }
 
@@ -129,11 +123,12 @@ bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
   return CMDIChildWnd::eventFilter(watched, event);
 }
 
-void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name,
+                            std::string_view copyOf) {
   if (m_preview != nullptr) {
-    m_preview->ShowEntry(bytes, name);
+    m_preview->ShowEntry(bytes, name, copyOf);
   } else if (CTarnEditorView* list = GetRightPane()) {
-    list->ShowEntry(bytes, name);
+    list->ShowEntry(bytes, name, copyOf);
   }
 }
 

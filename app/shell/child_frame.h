@@ -35,8 +35,9 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   bool SelectEntryRow(std::string_view name, size_t row) override;
   // The bar that says the archive changed on disk; hidden while it has not.
   CDiskBar* GetDiskBar() const { return m_diskBar; }
-  // Shows an entry selected in the tree in the right pane, as what it is.
-  void ShowEntry(const CDataBuffer& bytes, std::string_view name);
+  // Shows an entry selected in the tree in the right pane, as what it is;
+  // `copyOf` as CLeftView::EntrySelected gives it.
+  void ShowEntry(const CDataBuffer& bytes, std::string_view name, std::string_view copyOf = {});
   // What holds the list and the other views of an entry, or null.
   CPreviewPane* GetPreview() const { return m_preview; }
   // Shows the block `name` is defined in, the place left kept for Back;

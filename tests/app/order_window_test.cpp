@@ -3,6 +3,7 @@
 // and reorders the archives, and a change lands in the target alone.
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -52,6 +53,7 @@ class OrderWindowTest : public QObject {
  private slots:
   void ShowsWinnersEditsIntoTheTargetAndNothingElse();
   void NewOrderFromAFolderSavesAsAFileThatOpensTheSame();
+  void ShowItsEntriesMarksEachAndShowsALostCopyReadOnly();
 };
 
 void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
@@ -211,6 +213,49 @@ void OrderWindowTest::NewOrderFromAFolderSavesAsAFileThatOpensTheSame() {
   QCOMPARE(QFileInfo(run.Documents()[0]->GetPathName()).fileName(), QStringLiteral("game.order"));
   const CTarnResult listed = RunTarnCaptured({"overrides", "@" + file});
   QCOMPARE(listed.status, 0);
+}
+
+// The middle of three archives: one name it wins, one it loses to the mod,
+// one only it holds. Its lost copy shows its own rows, and is not edited.
+void OrderWindowTest::ShowItsEntriesMarksEachAndShowsALostCopyReadOnly() {
+  CTestSettings settings;
+  CTempDir dir;
+  dir.Write("base.big", CBigBuilder().Add("a.ini", "base").Add("z.ini", "z").Build());
+  dir.Write("mid.big", CBigBuilder()
+                           .Add("a.ini", "mid")
+                           .Add("b.ini", "Object Tank\r\n  Speed = 20\r\nEnd\r\n")
+                           .Add("c.ini", "c")
+                           .Build());
+  dir.Write("mod.big",
+            CBigBuilder().Add("b.ini", "Object Tank\r\n  Speed = 99\r\nEnd\r\n").Build());
+  const std::string order = dir.Write("game.order", "base.big\nmid.big\nmod.big\n");
+  CEditorRun run({ToQ(order)});
+  QVERIFY(run.Started());
+  CChildFrame* frame = run.Active();
+  CLeftView* tree = TreeOf(frame);
+  emit PaneOf(frame)->showEntriesOf(1);
+  const std::map<QString, QString> expected{{QStringLiteral("a.ini"), QStringLiteral("won")},
+                                            {QStringLiteral("b.ini"), QStringLiteral("lost to mod.big")},
+                                            {QStringLiteral("c.ini"), QStringLiteral("unique")}};
+  QCOMPARE(FromColumn(tree), expected);
+
+  const QModelIndex lost = tree->model()->index(RowOf(tree, QStringLiteral("b.ini")), 0);
+  QVERIFY(tree->model()->index(lost.row(), 1).data(Qt::AccessibleDescriptionRole).toString().contains(
+      QLatin1String("shown read only")));
+  tree->setCurrentIndex(lost);
+  CTarnEditorView* list = frame->GetRightPane();
+  QCOMPARE(list->GetModel()->index(1, 1).data().toString(), QStringLiteral("20"));
+  static_cast<QAbstractItemView*>(list)->edit(list->GetModel()->index(1, 1));
+  QVERIFY(list->viewport()->findChild<QLineEdit*>() == nullptr);
+  list->GetModel()->setData(list->GetModel()->index(1, 1), QStringLiteral("77"));
+  QVERIFY2(StatusText(run).contains(QLatin1String("this is the copy in mid.big")),
+           qPrintable(StatusText(run)));
+  QVERIFY(run.Command(ID_EDIT_CLEAR));
+  QVERIFY(run.Documents()[0]->Changes().GetChanges().empty());
+
+  emit PaneOf(frame)->showEntriesOf(std::nullopt);
+  QCOMPARE(FromColumn(tree)[QStringLiteral("b.ini")], QStringLiteral("! mod.big"));
+  QVERIFY(RowOf(tree, QStringLiteral("z.ini")) >= 0);
 }
 
 QTEST_MAIN(OrderWindowTest)
