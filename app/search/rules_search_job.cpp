@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QString>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <new>
@@ -25,6 +26,33 @@ void CFoundRows::Append(const CFoundRows& other) {
 namespace {
 
 std::string_view ViewOf(const CDataBuffer& bytes) { return bytes.View(); }
+
+// Puts the shadowed copies among the added entries, all in name order (a
+// name's copies in load order); the archive of each, empty for an added one.
+std::vector<std::string> TakeCopies(CPendingEntries& pending) {
+  std::vector<std::pair<std::string, CDataBuffer>>& added = pending.added;
+  std::vector<std::string> from(added.size());
+  if (pending.shadowed.empty()) return from;
+  for (CPendingEntries::CCopy& copy : pending.shadowed) {
+    added.emplace_back(std::move(copy.name), std::move(copy.bytes));
+    from.push_back(std::move(copy.archive));
+  }
+  pending.shadowed.clear();
+  std::vector<size_t> order(added.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return added[a].first < added[b].first; });
+  std::vector<std::pair<std::string, CDataBuffer>> sorted;
+  std::vector<std::string> sortedFrom;
+  sorted.reserve(order.size());
+  sortedFrom.reserve(order.size());
+  for (const size_t i : order) {
+    sorted.push_back(std::move(added[i]));
+    sortedFrom.push_back(std::move(from[i]));
+  }
+  added.swap(sorted);
+  return sortedFrom;
+}
 
 }  // namespace
 
@@ -57,7 +85,7 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
     m_isPending[position] = true;
     m_pending.push_back(std::move(bytes));
   }
-  if (!pending.added.empty()) MergeAdded(entries, pending.added);
+  if (!pending.added.empty() || !pending.shadowed.empty()) MergeAdded(entries, pending);
   if (const std::error_code refused = m_beside.Start([this] { Run(); })) {
     const QString failure = QString::fromLocal8Bit(refused.message().c_str());
     QMetaObject::invokeMethod(
@@ -66,16 +94,18 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
   }
 }
 
-void CRulesSearchJob::MergeAdded(const CEntryMap& entries,
-                                 std::vector<std::pair<std::string, CDataBuffer>>& added) {
+void CRulesSearchJob::MergeAdded(const CEntryMap& entries, CPendingEntries& pending) {
+  std::vector<std::pair<std::string, CDataBuffer>>& added = pending.added;
+  std::vector<std::string> from = TakeCopies(pending);
   // Searched in the tree's order, names in byte order, so the matches come
-  // as `tarn grep` would list them in the archive saved.
+  // as `tarn grep` would list them in the archive saved; a shadowed copy
+  // after the entry shown of its spelling.
   std::vector<std::string_view> merged;
   std::vector<bool> pendingMerged;
   merged.reserve(m_entries.size() + added.size());
   size_t position = 0, k = 0;
   while (position < m_opened || k < added.size()) {
-    if (k == added.size() || (position < m_opened && entries.NameAt(position) < added[k].first)) {
+    if (k == added.size() || (position < m_opened && !(added[k].first < entries.NameAt(position)))) {
       m_order.push_back(static_cast<int64_t>(position));
       merged.push_back(m_entries[position]);
       pendingMerged.push_back(m_isPending[position]);
@@ -85,6 +115,7 @@ void CRulesSearchJob::MergeAdded(const CEntryMap& entries,
       merged.push_back(ViewOf(added[k].second));
       pendingMerged.push_back(true);
       m_added.push_back(std::move(added[k].first));
+      m_addedFrom.push_back(std::move(from[k]));
       m_pending.push_back(std::move(added[k].second));
       ++k;
     }

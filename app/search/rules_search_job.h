@@ -57,6 +57,14 @@ struct CPendingEntries {
   std::vector<std::pair<size_t, CDataBuffer>> changed;
   // Entries the map does not have, in byte order.
   std::vector<std::pair<std::string, CDataBuffer>> added;
+  // Copies of the names a load order shadows, searched too: the path of
+  // the archive each is in, its name there, and its bytes.
+  struct CCopy {
+    std::string archive;
+    std::string name;
+    CDataBuffer bytes;
+  };
+  std::vector<CCopy> shadowed;
 };
 
 class CRulesSearchJob {
@@ -100,12 +108,17 @@ class CRulesSearchJob {
     return at >= 0 ? m_map->NameAt(static_cast<size_t>(at))
                    : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
   }
+  // The archive whose shadowed copy entry `entry` is; empty for the others.
+  std::string_view CopyOf(size_t entry) const {
+    if (m_order.empty() || m_order[entry] >= 0) return {};
+    return m_addedFrom[static_cast<size_t>(-1 - m_order[entry])];
+  }
 
  private:
   void Run();
-  // Puts the `added` entries among the opened ones, in name order.
-  void MergeAdded(const CEntryMap& entries,
-                  std::vector<std::pair<std::string, CDataBuffer>>& added);
+  // Puts the added entries and the shadowed copies among the opened ones,
+  // in name order.
+  void MergeAdded(const CEntryMap& entries, CPendingEntries& pending);
   using Collect = std::function<void(CFoundRows& chunk, size_t entry, const CRulesMatch& match)>;
   using Hand = std::function<void(CFoundRows& chunk, size_t entriesDone)>;
   void RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure);
@@ -127,6 +140,7 @@ class CRulesSearchJob {
   // Else one per entry: a position in the map, or -1 - k for m_added[k].
   std::vector<int64_t> m_order;
   std::vector<std::string> m_added;
+  std::vector<std::string> m_addedFrom;  // a copy's archive, else empty
   // For an archive that is not mapped: where each entry lies, and in which
   // file (kept open by m_map).
   struct CPlace {

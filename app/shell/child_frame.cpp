@@ -327,9 +327,38 @@ bool CChildFrame::SelectEntryRow(std::string_view name, size_t row) {
       m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
   CTarnEditorView* list = GetRightPane();
   if (tree == nullptr || list == nullptr) return false;
+  CEntryTreeModel* model = tree->GetModel();
+  int found = model->RowOfName(name);
+  if ((found < 0 || model->IsCopyRow(found)) && !model->GetArchiveShown().empty()) {
+    // Listed on its own, an archive may lack the name, or hold a copy of it
+    // that is not the one shown.
+    m_overriddenOnly = false;
+    tree->ShowArchiveEntries(std::nullopt);
+    found = model->RowOfName(name);
+  }
+  return SelectTreeRow(tree, tree->IndexOfFlatRow(found), row);
+}
+
+bool CChildFrame::SelectCopyRow(std::string_view archive, std::string_view name, size_t row) {
+  auto* tree =
+      m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+  const CShownOrder* order = document != nullptr ? document->Shown().Order() : nullptr;
+  const std::optional<uint32_t> at = order != nullptr ? order->ArchiveAt(archive) : std::nullopt;
+  if (tree == nullptr || !at) return false;
+  if (tree->GetModel()->GetArchiveShown() != archive) {
+    m_overriddenOnly = false;
+    tree->ShowArchiveEntries(*at);
+  }
+  const int found = tree->GetModel()->RowOfName(name);
+  if (found < 0 || !tree->GetModel()->IsCopyRow(found)) return false;
+  return SelectTreeRow(tree, tree->IndexOfFlatRow(found), row);
+}
+
+bool CChildFrame::SelectTreeRow(CLeftView* tree, const QModelIndex& item, size_t row) {
+  CTarnEditorView* list = GetRightPane();
+  if (list == nullptr || !item.isValid()) return false;
   // Selecting the entry fills the list with its rows, as a click would.
-  const QModelIndex item = tree->IndexOfFlatRow(tree->GetModel()->RowOfName(name));
-  if (!item.isValid()) return false;
   tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   tree->scrollTo(item);
   if (row >= static_cast<size_t>(list->model()->rowCount())) return false;

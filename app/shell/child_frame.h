@@ -33,6 +33,7 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   // Edit Find goes to this window's tree.
   bool OnCmdMsg(int id, CCmdUI* query) override;
   bool SelectEntryRow(std::string_view name, size_t row) override;
+  bool SelectCopyRow(std::string_view archive, std::string_view name, size_t row) override;
   // The bar that says the archive changed on disk; hidden while it has not.
   CDiskBar* GetDiskBar() const { return m_diskBar; }
   // Shows an entry selected in the tree in the right pane, as what it is;
@@ -64,6 +65,8 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   bool OnOrderCommand(int id, CCmdUI* query, CLeftView* tree);
   // The Load Order pane above the tree, once the document is a load order.
   void AddOrderPane(CLeftView* tree, CTarnEditorDoc* document);
+  // Selects the tree's item `item` and row `row` of the list it fills.
+  bool SelectTreeRow(CLeftView* tree, const QModelIndex& item, size_t row);
   void PlaceDiskBar();
   bool eventFilter(QObject* watched, QEvent* event) override;
   CDiskBar* m_diskBar = nullptr;
