@@ -205,6 +205,10 @@ CRulesSearchPane::CRulesSearchPane(CMDIFrameWnd* frame)
   m_copies->setToolTip(
       QStringLiteral("Search the copies a later archive overrides too, not only what the game loads"));
   m_copies->hide();
+  // The matches listed follow the box at once: what they cover is its question.
+  connect(m_copies, &QCheckBox::toggled, this, [this] {
+    if (!m_pattern.isEmpty() && m_field->text() == m_pattern) Search();
+  });
   if (QMdiArea* area = frame->GetMdiArea())
     connect(area, &QMdiArea::subWindowActivated, this, &CRulesSearchPane::ShowCopiesBox);
   setWidget(body);

@@ -349,6 +349,11 @@ bool CChildFrame::SelectCopyRow(std::string_view archive, std::string_view name,
   if (tree->GetModel()->GetArchiveShown() != archive) {
     m_overriddenOnly = false;
     tree->ShowArchiveEntries(*at);
+    // The pane marks the archives around the one listed, as Show Its
+    // Entries from its menu leaves it.
+    if (m_orderPane != nullptr)
+      m_orderPane->GetList()->setCurrentItem(
+          m_orderPane->GetList()->topLevelItem(static_cast<int>(*at)));
   }
   const int found = tree->GetModel()->RowOfName(name);
   if (found < 0 || !tree->GetModel()->IsCopyRow(found)) return false;

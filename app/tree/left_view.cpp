@@ -307,6 +307,16 @@ void CLeftView::ShowArchiveEntries(std::optional<size_t> archive) {
   if (order != nullptr && archive && *archive < order->Archives().size())
     path = order->Archives()[*archive].path;
   Rearrange([&] { m_model.SetArchiveShown(std::move(path)); });
+  if (order == nullptr || !archive || *archive >= order->Archives().size()) return;
+  const CArchiveTally& tally = order->Tallies()[*archive];
+  const QString name = BytesToText(CShownOrder::FileName(order->Archives()[*archive].path));
+  ShowStatusText(order->Archives()[*archive].taken
+                     ? QStringLiteral("%1: %2 won, %3 unique, %4 lost")
+                           .arg(name)
+                           .arg(tally.wins - tally.only)
+                           .arg(tally.only)
+                           .arg(tally.loses)
+                     : QStringLiteral("%1 is left out: none of its entries is loaded").arg(name));
 }
 
 bool CLeftView::IsCopy(const QModelIndex& index) const {
@@ -336,6 +346,9 @@ void CLeftView::Rearrange(const std::function<void()>& change) {
     m_folderModelStale = false;
     ExpandFolders(m_kept.folders);
   }
+  // Words of an archive's own entries ("lost to patch.big") are wider than
+  // the marks.
+  FitColumnToNames();
   if (m_kept.name) {
     const int row = m_model.RowOfName(*m_kept.name);
     if (row >= 0)
