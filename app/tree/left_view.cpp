@@ -760,9 +760,18 @@ void CLeftView::keyPressEvent(QKeyEvent* event) {
 
 bool CLeftView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   const bool asked = trigger == AllEditTriggers || (editTriggers() & trigger) != 0;
-  if (asked && IsCopy(index)) {
-    if (const std::optional<std::string_view> name = NameOf(index))
-      ShowStatusText(ReadOnlyCopyText(QStringLiteral("rename"), *name, m_model.GetArchiveShown()));
+  if (!asked || m_model.GetArchiveShown().empty()) return CTreeView::edit(index, trigger, event);
+  // A folder is renamed by renaming every entry under it.
+  std::vector<uint32_t> rows;
+  if (const std::optional<size_t> row = FlatRowOf(index)) {
+    rows.push_back(static_cast<uint32_t>(*row));
+  } else if (const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(index)) {
+    rows = m_folderModel.GetFolders().RowsUnder(*folder);
+  }
+  for (const uint32_t row : rows) {
+    if (!m_model.IsCopyRow(static_cast<int>(row))) continue;
+    ShowStatusText(ReadOnlyCopyText(QStringLiteral("rename"), m_model.NameOfRow(static_cast<int>(row)),
+                                    m_model.GetArchiveShown()));
     return false;
   }
   return CTreeView::edit(index, trigger, event);
