@@ -100,7 +100,8 @@ bool MeasureRuns(CTarnEditorApp& app, const std::string& tarn, const std::string
     });
     opened.tree->viewport()->repaint();
     times.wins.push_back(Millis(Clock::now() - filtered));
-    for (const std::optional<size_t> archive : {std::optional<size_t>(0), std::optional<size_t>()}) {
+    for (const std::optional<size_t> archive :
+         {std::optional<size_t>(0), std::optional<size_t>()}) {
       const Clock::time_point shown = Clock::now();
       opened.tree->ShowArchiveEntries(archive);
       opened.tree->viewport()->repaint();

@@ -18,8 +18,9 @@ QString StatusText(const CStatus& status, const QString& shown) {
 QString ReadOnlyCopyText(const QString& action, std::string_view name, std::string_view path) {
   // Written, it would land in the target over the copy the game loads,
   // which is not the copy the user was looking at.
-  return QStringLiteral("Cannot %1: %2: this is the copy in %3, which the game does not load; "
-                        "it is shown read only")
+  return QStringLiteral(
+             "Cannot %1: %2: this is the copy in %3, which the game does not load; "
+             "it is shown read only")
       .arg(action, EscapeControls(BytesToText(name)), BytesToText(CShownOrder::FileName(path)));
 }
 

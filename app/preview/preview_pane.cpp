@@ -267,7 +267,8 @@ void CPreviewPane::Show(PreviewMode mode) {
     case PreviewMode::Rules:
       // Shown first: the list fits its columns to the pane only when it is visible.
       setCurrentWidget(m_list);
-      Describe(QStringLiteral("Rules"), QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name, m_copyOf)));
+      Describe(QStringLiteral("Rules"),
+               QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name, m_copyOf)));
       break;
     case PreviewMode::Text: ShowText(); break;
     case PreviewMode::Image: ShowImage(); break;
@@ -406,10 +407,9 @@ void CPreviewPane::OnUpdate(int hint) {
     return;
   }
   const CShownOrder* order = m_document->Shown().Order();
-  const std::optional<CDataBuffer> now =
-      m_copyOf.empty()    ? m_document->Shown().Bytes(m_name)
-      : order != nullptr ? order->CopyIn(m_copyOf, m_name)
-                         : std::nullopt;
+  const std::optional<CDataBuffer> now = m_copyOf.empty()   ? m_document->Shown().Bytes(m_name)
+                                         : order != nullptr ? order->CopyIn(m_copyOf, m_name)
+                                                            : std::nullopt;
   const CDataBuffer bytes = now ? *now : CDataBuffer();
   if (bytes.GetData() == m_bytes.GetData() && bytes.GetSize() == m_bytes.GetSize()) return;
   // The list shows rules entries itself, and keeps its place in them.

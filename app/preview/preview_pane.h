@@ -38,8 +38,8 @@ class CPreviewPane : public QStackedWidget {
  public:
   // Fills the rules list with an entry's rows; how many there are. `copyOf`
   // as for ShowEntry.
-  using ShowRows = std::function<int(const CDataBuffer& bytes, std::string_view name,
-                                     std::string_view copyOf)>;
+  using ShowRows =
+      std::function<int(const CDataBuffer& bytes, std::string_view name, std::string_view copyOf)>;
   // Puts a pane in the place of `list`, pane (row, col) of `splitter`, and
   // keeps it up to date with `document`'s changes. Rules are shown by
   // `showRows` in the list.

@@ -219,7 +219,7 @@ void CTarnEditorView::OnUpdate(int hint) {
   if (document == nullptr || !m_hasEntry || hint == kEntriesReplacing) return;
   const CShownOrder* order = document->Shown().Order();
   const std::optional<CDataBuffer> now =
-      m_copyOf.empty() ? CurrentBytes(document->Entries(), document->Changes(), m_entryName)
+      m_copyOf.empty()   ? CurrentBytes(document->Entries(), document->Changes(), m_entryName)
       : order != nullptr ? order->CopyIn(m_copyOf, m_entryName)
                          : std::nullopt;
   const CDataBuffer bytes = now ? *now : CDataBuffer();

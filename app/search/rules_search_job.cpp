@@ -105,7 +105,8 @@ void CRulesSearchJob::MergeAdded(const CEntryMap& entries, CPendingEntries& pend
   merged.reserve(m_entries.size() + added.size());
   size_t position = 0, k = 0;
   while (position < m_opened || k < added.size()) {
-    if (k == added.size() || (position < m_opened && !(added[k].first < entries.NameAt(position)))) {
+    if (k == added.size() ||
+        (position < m_opened && !(added[k].first < entries.NameAt(position)))) {
       m_order.push_back(static_cast<int64_t>(position));
       merged.push_back(m_entries[position]);
       pendingMerged.push_back(m_isPending[position]);

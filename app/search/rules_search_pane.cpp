@@ -124,7 +124,8 @@ const CFoundRowModel::CName* CFoundRowModel::NameOf(int row) const {
 
 std::string_view CFoundRowModel::EntryNameOf(int row) const {
   const CName* name = NameOf(row);
-  return name == nullptr ? std::string_view() : std::string_view(m_nameText).substr(name->at, name->size);
+  return name == nullptr ? std::string_view()
+                         : std::string_view(m_nameText).substr(name->at, name->size);
 }
 
 std::string_view CFoundRowModel::CopyOfRow(int row) const {
@@ -202,8 +203,8 @@ CRulesSearchPane::CRulesSearchPane(CMDIFrameWnd* frame)
   line->addWidget(m_copies);
   layout->addLayout(line);
   layout->addWidget(m_results);
-  m_copies->setToolTip(
-      QStringLiteral("Search the copies a later archive overrides too, not only what the game loads"));
+  m_copies->setToolTip(QStringLiteral(
+      "Search the copies a later archive overrides too, not only what the game loads"));
   m_copies->hide();
   // The matches listed follow the box at once: what they cover is its question.
   connect(m_copies, &QCheckBox::toggled, this, [this] {

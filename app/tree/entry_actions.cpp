@@ -138,8 +138,8 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   if (!index.isValid() || document == nullptr || !name || document->GetExport() == nullptr) return;
   // Extracted by name, a copy the order does not show would be the winner.
   if (m_tree->IsCopy(index)) {
-    ShowStatusText(ReadOnlyCopyText(QStringLiteral("extract"), *name,
-                                    m_tree->GetModel()->GetArchiveShown()));
+    ShowStatusText(
+        ReadOnlyCopyText(QStringLiteral("extract"), *name, m_tree->GetModel()->GetArchiveShown()));
     return;
   }
   document->GetExport()->ExtractEntry(std::string(*name));

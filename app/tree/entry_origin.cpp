@@ -49,10 +49,11 @@ CEntryOrigin StandOf(const CShownOrder& order, uint32_t archive,
       const QString winner = ArchiveName(order, shown.archive);
       const bool same = order.Archives()[archive].classes[entry.position] ==
                         order.Archives()[shown.archive].classes[shown.position];
-      return {QStringLiteral("lost to %1").arg(winner),
-              QStringLiteral("lost: a shadowed copy, %1 the one in %2, which wins; shown read only")
-                  .arg(same ? QStringLiteral("the same bytes as") : QStringLiteral("different from"),
-                       winner)};
+      return {
+          QStringLiteral("lost to %1").arg(winner),
+          QStringLiteral("lost: a shadowed copy, %1 the one in %2, which wins; shown read only")
+              .arg(same ? QStringLiteral("the same bytes as") : QStringLiteral("different from"),
+                   winner)};
     }
     case CShownOrder::Stand::Unique:
     case CShownOrder::Stand::Won: break;
@@ -61,7 +62,7 @@ CEntryOrigin StandOf(const CShownOrder& order, uint32_t archive,
   const CEntryOrigin origin = OriginOf(order, entry.name, changed);
   QString from = won ? QStringLiteral("won") : QStringLiteral("unique");
   if (changed) from += QStringLiteral(", changed");
-  return {from, (won ? QStringLiteral("won: ")
-                     : QStringLiteral("unique: only %1 holds it; ").arg(own)) +
-                    origin.description};
+  return {from,
+          (won ? QStringLiteral("won: ") : QStringLiteral("unique: only %1 holds it; ").arg(own)) +
+              origin.description};
 }

@@ -204,8 +204,8 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
       const std::optional<size_t> position = PositionOfRow(index.row());
       if (IsCopyRow(index.row())) {
         const CEntryMap& own = *m_order->Archives()[m_archiveAt].entries;
-        return QVariant::fromValue(reinterpret_cast<quintptr>(
-            &own.BufferAt(ArchiveEntryOfRow(index.row())->position)));
+        return QVariant::fromValue(
+            reinterpret_cast<quintptr>(&own.BufferAt(ArchiveEntryOfRow(index.row())->position)));
       }
       return QVariant::fromValue(
           reinterpret_cast<quintptr>(position ? &m_entries->BufferAt(*position) : &kAdded));
@@ -242,8 +242,7 @@ QVariant CEntryTreeModel::OriginData(int row, std::string_view name, int role) c
                  : OriginOf(*m_order, PositionOfRow(row), changed);
   };
   if (role == Qt::DisplayRole) return origin().from;
-  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole)
-    return origin().description;
+  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) return origin().description;
   if (role == Qt::FontRole && copy) {
     // Read only, and not what the game loads: set apart beside the words.
     QFont font;
@@ -770,7 +769,8 @@ bool CLeftView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* even
   }
   for (const uint32_t row : rows) {
     if (!m_model.IsCopyRow(static_cast<int>(row))) continue;
-    ShowStatusText(ReadOnlyCopyText(QStringLiteral("rename"), m_model.NameOfRow(static_cast<int>(row)),
+    ShowStatusText(ReadOnlyCopyText(QStringLiteral("rename"),
+                                    m_model.NameOfRow(static_cast<int>(row)),
                                     m_model.GetArchiveShown()));
     return false;
   }

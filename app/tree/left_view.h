@@ -109,7 +109,7 @@ class CEntryTreeModel : public QAbstractListModel {
   // m_added[k], or for m_copies[k - m_added.size()].
   std::vector<int64_t> m_rows;
   std::vector<std::string> m_added;
-  std::string m_archive;  // the path of the archive shown on its own
+  std::string m_archive;     // the path of the archive shown on its own
   uint32_t m_archiveAt = 0;  // its place in the order, as last filled
   std::vector<CShownOrder::CArchiveEntry> m_copies;
   const CShownOrder* m_order = nullptr;

@@ -242,14 +242,18 @@ void OrderWindowTest::ShowItsEntriesMarksEachAndShowsALostCopyReadOnly() {
   CChildFrame* frame = run.Active();
   CLeftView* tree = TreeOf(frame);
   emit PaneOf(frame)->showEntriesOf(1);
-  const std::map<QString, QString> expected{{QStringLiteral("a.ini"), QStringLiteral("won")},
-                                            {QStringLiteral("b.ini"), QStringLiteral("lost to mod.big")},
-                                            {QStringLiteral("c.ini"), QStringLiteral("unique")}};
+  const std::map<QString, QString> expected{
+      {QStringLiteral("a.ini"), QStringLiteral("won")},
+      {QStringLiteral("b.ini"), QStringLiteral("lost to mod.big")},
+      {QStringLiteral("c.ini"), QStringLiteral("unique")}};
   QCOMPARE(FromColumn(tree), expected);
 
   const QModelIndex lost = tree->model()->index(RowOf(tree, QStringLiteral("b.ini")), 0);
-  QVERIFY(tree->model()->index(lost.row(), 1).data(Qt::AccessibleDescriptionRole).toString().contains(
-      QLatin1String("shown read only")));
+  QVERIFY(tree->model()
+              ->index(lost.row(), 1)
+              .data(Qt::AccessibleDescriptionRole)
+              .toString()
+              .contains(QLatin1String("shown read only")));
   tree->setCurrentIndex(lost);
   CTarnEditorView* list = frame->GetRightPane();
   QCOMPARE(list->GetModel()->index(1, 1).data().toString(), QStringLiteral("20"));
@@ -291,7 +295,8 @@ void OrderWindowTest::FindInRulesFindsShadowedCopiesOnlyWhenAsked() {
 
   search->GetCopiesBox()->setChecked(true);
   QTRY_VERIFY(!search->IsSearching());
-  QCOMPARE(matches(), QStringList({QStringLiteral("b.ini=99"), QStringLiteral("b.ini (mid.big)=20")}));
+  QCOMPARE(matches(),
+           QStringList({QStringLiteral("b.ini=99"), QStringLiteral("b.ini (mid.big)=20")}));
   QAbstractItemModel* model = search->GetResults()->model();
   QCOMPARE(model->index(1, 0).data(Qt::AccessibleDescriptionRole).toString(),
            QStringLiteral("shadowed copy in mid.big"));
@@ -300,7 +305,8 @@ void OrderWindowTest::FindInRulesFindsShadowedCopiesOnlyWhenAsked() {
   CLeftView* tree = TreeOf(frame);
   QCOMPARE(tree->model()->index(tree->currentIndex().row(), 1).data().toString(),
            QStringLiteral("lost to mod.big"));
-  QCOMPARE(frame->GetRightPane()->currentIndex().data().toString().trimmed(), QStringLiteral("Speed"));
+  QCOMPARE(frame->GetRightPane()->currentIndex().data().toString().trimmed(),
+           QStringLiteral("Speed"));
   QCOMPARE(frame->GetRightPane()->GetModel()->index(1, 1).data().toString(), QStringLiteral("20"));
 }
 
