@@ -3,7 +3,7 @@
 #include <QMetaObject>
 #include <QString>
 
-#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <new>
@@ -26,33 +26,6 @@ void CFoundRows::Append(const CFoundRows& other) {
 namespace {
 
 std::string_view ViewOf(const CDataBuffer& bytes) { return bytes.View(); }
-
-// Puts the shadowed copies among the added entries, all in name order (a
-// name's copies in load order); the archive of each, empty for an added one.
-std::vector<std::string> TakeCopies(CPendingEntries& pending) {
-  std::vector<std::pair<std::string, CDataBuffer>>& added = pending.added;
-  std::vector<std::string> from(added.size());
-  if (pending.shadowed.empty()) return from;
-  for (CPendingEntries::CCopy& copy : pending.shadowed) {
-    added.emplace_back(std::move(copy.name), std::move(copy.bytes));
-    from.push_back(std::move(copy.archive));
-  }
-  pending.shadowed.clear();
-  std::vector<size_t> order(added.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return added[a].first < added[b].first; });
-  std::vector<std::pair<std::string, CDataBuffer>> sorted;
-  std::vector<std::string> sortedFrom;
-  sorted.reserve(order.size());
-  sortedFrom.reserve(order.size());
-  for (const size_t i : order) {
-    sorted.push_back(std::move(added[i]));
-    sortedFrom.push_back(std::move(from[i]));
-  }
-  added.swap(sorted);
-  return sortedFrom;
-}
 
 }  // namespace
 
@@ -96,31 +69,40 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
 
 void CRulesSearchJob::MergeAdded(const CEntryMap& entries, CPendingEntries& pending) {
   std::vector<std::pair<std::string, CDataBuffer>>& added = pending.added;
-  std::vector<std::string> from = TakeCopies(pending);
+  m_copies = std::move(pending.shadowed);
+  m_copyArchives = std::move(pending.copyArchives);
+  m_copyMaps = std::move(pending.copyMaps);
+  m_copyBuffers = std::move(pending.copyBuffers);
   // Searched in the tree's order, names in byte order, so the matches come
-  // as `tarn grep` would list them in the archive saved; a shadowed copy
-  // after the entry shown of its spelling.
+  // as `tarn grep` would list them in the archive saved; a name's shadowed
+  // copies, in load order, right after it.
   std::vector<std::string_view> merged;
   std::vector<bool> pendingMerged;
-  merged.reserve(m_entries.size() + added.size());
-  size_t position = 0, k = 0;
+  merged.reserve(m_entries.size() + added.size() + m_copies.size());
+  size_t position = 0, k = 0, c = 0;
+  const auto putCopies = [&](size_t after) {
+    for (; c < m_copies.size() && m_copies[c].after <= after; ++c) {
+      m_order.push_back(-1 - static_cast<int64_t>(added.size() + c));
+      merged.push_back(m_copies[c].bytes);
+      pendingMerged.push_back(true);
+    }
+  };
   while (position < m_opened || k < added.size()) {
-    if (k == added.size() ||
-        (position < m_opened && !(added[k].first < entries.NameAt(position)))) {
+    if (k == added.size() || (position < m_opened && entries.NameAt(position) < added[k].first)) {
       m_order.push_back(static_cast<int64_t>(position));
       merged.push_back(m_entries[position]);
       pendingMerged.push_back(m_isPending[position]);
-      ++position;
+      putCopies(position++);
     } else {
       m_order.push_back(-1 - static_cast<int64_t>(m_added.size()));
       merged.push_back(ViewOf(added[k].second));
       pendingMerged.push_back(true);
       m_added.push_back(std::move(added[k].first));
-      m_addedFrom.push_back(std::move(from[k]));
       m_pending.push_back(std::move(added[k].second));
       ++k;
     }
   }
+  putCopies(SIZE_MAX);
   m_entries.swap(merged);
   m_isPending.swap(pendingMerged);
 }

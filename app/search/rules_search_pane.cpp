@@ -50,13 +50,27 @@ CPendingEntries PendingEntries(const CTarnEditorDoc& document) {
   return pending;
 }
 
-// Every copy the order shadows, as its archive holds it.
+// Every copy the order shadows, as its archive holds it: views of mapped
+// archives, kept by their maps; a buffer read for each of the others.
 void AddShadowedCopies(const CShownOrder& order, CPendingEntries& pending) {
+  for (const CShownOrder::CArchive& archive : order.Archives()) {
+    pending.copyArchives.push_back(archive.path);
+    pending.copyMaps.push_back(archive.entries);
+  }
   pending.shadowed.reserve(order.Shadowed().size());
-  for (const CLoadOrderEntry copy : order.Shadowed()) {
-    const CShownOrder::CArchive& archive = order.Archives()[copy.archive];
-    pending.shadowed.push_back({archive.path, std::string(archive.entries->NameAt(copy.position)),
-                                archive.entries->BufferAt(copy.position)});
+  const std::vector<CShownOrder::CShownName>& names = order.Names();
+  for (uint32_t n = 0; n < names.size(); ++n) {
+    for (uint32_t i = names[n].first; i < names[n].first + names[n].count; ++i) {
+      const CLoadOrderEntry copy = order.Shadowed()[i];
+      const CEntryMap& entries = *order.Archives()[copy.archive].entries;
+      std::string_view bytes;
+      if (entries.IsMapped()) {
+        bytes = entries.BytesAt(copy.position);
+      } else {
+        bytes = pending.copyBuffers.emplace_back(entries.BufferAt(copy.position)).View();
+      }
+      pending.shadowed.push_back({n, copy.archive, entries.NameAt(copy.position), bytes});
+    }
   }
 }
 
@@ -147,9 +161,9 @@ QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
     return QVariant();
   const std::string_view copy = CopyOfRow(index.row());
-  const QString archive = BytesToText(CShownOrder::FileName(copy));
+  const auto archive = [copy] { return BytesToText(CShownOrder::FileName(copy)); };
   if (!copy.empty() && (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole))
-    return QStringLiteral("shadowed copy in %1").arg(archive);
+    return QStringLiteral("shadowed copy in %1").arg(archive());
   if (!copy.empty() && role == Qt::FontRole) {
     // Not what the game loads: set apart, beside the words.
     QFont font;
@@ -161,7 +175,7 @@ QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
   switch (index.column()) {
     case 0:
       return BytesToText(EntryNameOf(index.row())) +
-             (copy.empty() ? QString() : QStringLiteral(" (%1)").arg(archive));
+             (copy.empty() ? QString() : QStringLiteral(" (%1)").arg(archive()));
     case 1: return BytesToText(m_rows.Text(row.block, row.blockSize));
     case 2: return IndentedBytesToText(size_t{4} * row.depth, m_rows.Text(row.name, row.nameSize));
     case 3: return BytesToText(m_rows.Text(row.value, row.valueSize));
