@@ -128,7 +128,7 @@ void CShownOrder::Resolve(const CResolvedOrder* every) {
   at.reserve(resolved.names.size());
   for (const CResolvedName& name : resolved.names) {
     CShownName shown{archiveOf[name.winner.archive], ' ', static_cast<uint32_t>(m_shadowed.size()),
-                     name.count};
+                     name.count, name.winner.position};
     const uint32_t winnerClass = classOf(name.winner);
     for (uint32_t i = name.first; i < name.first + name.count; ++i) {
       const CLoadOrderEntry copy = resolved.shadowed[i];
@@ -217,6 +217,47 @@ std::optional<std::pair<uint32_t, CDataBuffer>> CShownOrder::ShadowedCopy(
   const CLoadOrderEntry copy = m_shadowed[shown.first + shown.count - 1];
   return std::make_pair(copy.archive,
                         m_archives[copy.archive].entries->BufferAt(copy.position));
+}
+
+std::vector<CShownOrder::CArchiveEntry> CShownOrder::EntriesOf(uint32_t archive) const {
+  std::vector<CArchiveEntry> entries;
+  if (archive >= m_archives.size()) return entries;
+  const auto size = static_cast<uint32_t>(m_archives[archive].entries->size());
+  entries.reserve(size);
+  if (!m_archives[archive].taken) {
+    for (uint32_t position = 0; position < size; ++position)
+      entries.push_back({position, Stand::LeftOut, 0});
+    return entries;
+  }
+  for (uint32_t n = 0; n < m_names.size(); ++n) {
+    const CShownName& shown = m_names[n];
+    bool others = false;  // a copy in another archive
+    for (uint32_t i = shown.first; i < shown.first + shown.count; ++i) {
+      const CLoadOrderEntry copy = m_shadowed[i];
+      if (copy.archive == archive) entries.push_back({copy.position, Stand::Lost, n});
+      if (copy.archive != shown.archive) others = true;
+    }
+    if (shown.archive == archive)
+      entries.push_back({shown.position, others ? Stand::Won : Stand::Unique, n});
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const CArchiveEntry& a, const CArchiveEntry& b) { return a.position < b.position; });
+  return entries;
+}
+
+std::optional<uint32_t> CShownOrder::ArchiveAt(std::string_view path) const {
+  for (uint32_t a = 0; a < m_archives.size(); ++a)
+    if (m_archives[a].path == path) return a;
+  return std::nullopt;
+}
+
+std::optional<CDataBuffer> CShownOrder::CopyIn(std::string_view path, std::string_view name) const {
+  const std::optional<uint32_t> archive = ArchiveAt(path);
+  if (!archive) return std::nullopt;
+  const CEntryMap& entries = *m_archives[*archive].entries;
+  const auto found = entries.find(name);
+  if (found == entries.end()) return std::nullopt;
+  return entries.BufferAt(found.Position());
 }
 
 void CShownOrder::Move(size_t from, size_t to) {

@@ -56,6 +56,20 @@ class CShownOrder {
     // Shadowed()[first, first + count).
     uint32_t first;
     uint32_t count;
+    uint32_t position;  // the winner's, in its archive's entries
+  };
+
+  // How one archive's entry stands in the order.
+  enum class Stand : uint8_t {
+    Won,      // it wins its name over copies in other archives
+    Unique,   // no other archive holds the name
+    Lost,     // a later copy wins the name: this one is shadowed
+    LeftOut,  // its archive is left out of the order
+  };
+  struct CArchiveEntry {
+    uint32_t position;  // in the archive's entries
+    Stand stand;
+    uint32_t name;  // the name's position in Composed(); none when left out
   };
 
   // Opens every archive of `paths` (in load order), the last the target;
@@ -77,6 +91,14 @@ class CShownOrder {
   // The first shadowed copy (the one the winner overrides: the last before
   // it in load order) of the shown entry `name`, its archive and bytes.
   std::optional<std::pair<uint32_t, CDataBuffer>> ShadowedCopy(std::string_view name) const;
+  // Every entry of `archive`, in its own name order, with how it stands.
+  std::vector<CArchiveEntry> EntriesOf(uint32_t archive) const;
+  // The archive opened from `path`: an archive's place changes with the
+  // order, its path does not.
+  std::optional<uint32_t> ArchiveAt(std::string_view path) const;
+  // The bytes of the entry `name` (as that archive spells it) of the
+  // archive at `path`, winning or not.
+  std::optional<CDataBuffer> CopyIn(std::string_view path, std::string_view name) const;
 
   // Each resolves anew.
   void Move(size_t from, size_t to);

@@ -4,8 +4,10 @@
 # with other bytes, and 50,000 of its own): the core's resolution of the
 # opened archives (load-order-bench, in one process, the opening apart),
 # against `tarn overrides` of the same ten, given as a load-order file and
-# as arguments; then the editor opening the file, reordering it and leaving
-# an archive out (bench/order_window_bench.cpp).
+# as arguments; then the editor opening the file, reordering it, leaving
+# an archive out and listing one's entries (bench/order_window_bench.cpp),
+# and Find in Rules over it, with the shadowed copies and without
+# (bench/rules_search_bench.cpp).
 #
 #   bench/load_order_bench.sh            uses build/ (builds what it needs)
 #   TARN_BUILD_DIR=... TARN_BENCH_RUNS=10 bench/load_order_bench.sh
@@ -17,7 +19,7 @@ tarn_install_packages hyperfine || { echo "load_order_bench.sh needs hyperfine" 
 
 runs=${TARN_BENCH_RUNS:-5}
 bench_configure --bench
-bench_build tarn make-bench-archive load-order-bench order_window_bench
+bench_build tarn make-bench-archive load-order-bench order_window_bench rules_search_bench
 
 bench_scratch tarn-load-order-bench
 
@@ -84,3 +86,5 @@ print(f"tarn overrides ARCHIVE...   {ms(listed):8.1f} ms")
 EOF
 echo "== the editor: the load-order file opened, reordered and left out"
 "$bin/order_window_bench" "$bin/tarn" "$work/game.order" "${mods[@]}" --runs "$runs"
+echo "== Find in Rules over the order, and with its shadowed copies too"
+"$bin/rules_search_bench" "$work/game.order" M3_4242 "$runs"

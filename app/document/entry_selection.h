@@ -12,6 +12,10 @@ class CEntrySelection {
   // and row `row` of its rows in the list, both scrolled into view. False
   // when the window has no such entry or row.
   virtual bool SelectEntryRow(std::string_view name, size_t row) = 0;
+  // The same for the copy of `name` in the load order's archive at path
+  // `archive`, one the game does not load: the tree lists that archive's
+  // entries to show it, read only.
+  virtual bool SelectCopyRow(std::string_view archive, std::string_view name, size_t row) = 0;
 
  protected:
   ~CEntrySelection() = default;

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "storage/status.h"
@@ -12,6 +13,9 @@
 // "PATH: WORDS", with `shown` for the path when given, else the status's own;
 // the path written with the system's separators (C:\Mods\a.big on Windows).
 QString StatusText(const CStatus& status, const QString& shown = QString());
+// Why `action` ("edit value", "delete") is refused on the copy of the entry
+// `name` in the archive at `path`, one the game does not load.
+QString ReadOnlyCopyText(const QString& action, std::string_view name, std::string_view path);
 // Puts `text` in the status bar's message pane, where a screen reader
 // hears it too.
 void ShowStatusText(const QString& text);

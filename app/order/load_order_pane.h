@@ -46,8 +46,9 @@ class CLoadOrderList : public QTreeWidget {
   void NewModArchive();
 
  signals:
-  // Show Its Entries: filter the tree to the names an archive wins; nothing
-  // shows every name again.
+  // Show Its Entries: list every entry of an archive, each marked won,
+  // unique, lost or left out; nothing (Show All Entries) shows the names
+  // the game sees again.
   void showEntriesOf(std::optional<size_t> archive);
 
  protected:

@@ -27,6 +27,7 @@
 #include "app/preview/sound_player.h"
 #include "app/document/tarn_editor_doc.h"
 #include "archive/change_set.h"
+#include "archive/shown_order.h"
 #include "media/dds_reader.h"
 
 namespace {
@@ -233,10 +234,12 @@ CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, QW
   return pane;
 }
 
-void CPreviewPane::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+void CPreviewPane::ShowEntry(const CDataBuffer& bytes, std::string_view name,
+                             std::string_view copyOf) {
   m_player->Stop();
   m_bytes = bytes;
   m_name = std::string(name);
+  m_copyOf = std::string(copyOf);
   m_hasEntry = true;
   m_facts = DescribeEntry(name, bytes.View());
   Show(KeptMode(ExtensionOf(name)).value_or(DefaultMode(m_facts)));
@@ -264,7 +267,8 @@ void CPreviewPane::Show(PreviewMode mode) {
     case PreviewMode::Rules:
       // Shown first: the list fits its columns to the pane only when it is visible.
       setCurrentWidget(m_list);
-      Describe(QStringLiteral("Rules"), QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name)));
+      Describe(QStringLiteral("Rules"),
+               QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name, m_copyOf)));
       break;
     case PreviewMode::Text: ShowText(); break;
     case PreviewMode::Image: ShowImage(); break;
@@ -402,7 +406,10 @@ void CPreviewPane::OnUpdate(int hint) {
     m_bytes = CDataBuffer();
     return;
   }
-  const std::optional<CDataBuffer> now = m_document->Shown().Bytes(m_name);
+  const CShownOrder* order = m_document->Shown().Order();
+  const std::optional<CDataBuffer> now = m_copyOf.empty()   ? m_document->Shown().Bytes(m_name)
+                                         : order != nullptr ? order->CopyIn(m_copyOf, m_name)
+                                                            : std::nullopt;
   const CDataBuffer bytes = now ? *now : CDataBuffer();
   if (bytes.GetData() == m_bytes.GetData() && bytes.GetSize() == m_bytes.GetSize()) return;
   // The list shows rules entries itself, and keeps its place in them.
@@ -411,6 +418,6 @@ void CPreviewPane::OnUpdate(int hint) {
     return;
   }
   const PreviewMode mode = m_mode;
-  ShowEntry(bytes, m_name);
+  ShowEntry(bytes, m_name, m_copyOf);
   if (m_mode != mode) Show(mode);
 }

@@ -36,8 +36,10 @@ class CPreviewPane : public QStackedWidget {
   Q_OBJECT
 
  public:
-  // Fills the rules list with an entry's rows; how many there are.
-  using ShowRows = std::function<int(const CDataBuffer& bytes, std::string_view name)>;
+  // Fills the rules list with an entry's rows; how many there are. `copyOf`
+  // as for ShowEntry.
+  using ShowRows =
+      std::function<int(const CDataBuffer& bytes, std::string_view name, std::string_view copyOf)>;
   // Puts a pane in the place of `list`, pane (row, col) of `splitter`, and
   // keeps it up to date with `document`'s changes. Rules are shown by
   // `showRows` in the list.
@@ -46,8 +48,9 @@ class CPreviewPane : public QStackedWidget {
   ~CPreviewPane() override;
 
   // Shows the entry `name` holding `bytes` the way its kind, or the choice
-  // kept for its extension, says.
-  void ShowEntry(const CDataBuffer& bytes, std::string_view name);
+  // kept for its extension, says. `copyOf`, when not empty, is the path of
+  // the load order's archive whose copy, not loaded by the game, it is.
+  void ShowEntry(const CDataBuffer& bytes, std::string_view name, std::string_view copyOf = {});
   // Shows the entry shown as `mode`, and keeps the choice for its extension.
   void ShowAs(PreviewMode mode);
   // The pane's part of View: As Rules, As Text, As Hex, As Image.
@@ -96,6 +99,7 @@ class CPreviewPane : public QStackedWidget {
   QShortcut* m_goTo = nullptr;   // Ctrl+G in the tree
   CDataBuffer m_bytes;
   std::string m_name;
+  std::string m_copyOf;
   bool m_hasEntry = false;
   CEntryFacts m_facts;
   PreviewMode m_mode = PreviewMode::Rules;

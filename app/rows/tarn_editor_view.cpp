@@ -19,8 +19,9 @@
 #include "app/document/text_width.h"
 #include "app/framework/win_app.h"
 #include "app/document/tarn_editor_doc.h"
-#include "rules/rules_search.h"
 #include "archive/change_set.h"
+#include "archive/shown_order.h"
+#include "rules/rules_search.h"
 
 void CRulesRowModel::InsertColumn(int column, const QString& heading) {
   column = std::clamp(column, 0, static_cast<int>(m_headings.size()));
@@ -122,12 +123,21 @@ CTarnEditorView::CTarnEditorView() {
   m_model.SetValueEditor([this](size_t offset, size_t size, const QString& value) {
     auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
     if (document == nullptr || !m_hasEntry) return;
+    if (!m_copyOf.empty()) {
+      ShowStatusText(ReadOnlyCopyText(QStringLiteral("edit value"), m_entryName, m_copyOf));
+      return;
+    }
     if (CEntryHooks* hooks = document->GetHooks())
       hooks->EditValue(m_entryName, offset, size, value);
   });
 }
 
 bool CTarnEditorView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  const bool asked = trigger == AllEditTriggers || (editTriggers() & trigger) != 0;
+  if (asked && index.isValid() && !m_copyOf.empty()) {
+    ShowStatusText(ReadOnlyCopyText(QStringLiteral("edit value"), m_entryName, m_copyOf));
+    return false;
+  }
   if (index.isValid() && index.column() == 0 && trigger != QAbstractItemView::NoEditTriggers) {
     return CListView::edit(m_model.index(index.row(), 1), trigger, event);
   }
@@ -207,8 +217,11 @@ QString CTarnEditorView::SelectedRowsText() const {
 void CTarnEditorView::OnUpdate(int hint) {
   auto* document = static_cast<CTarnEditorDoc*>(GetDocument());
   if (document == nullptr || !m_hasEntry || hint == kEntriesReplacing) return;
+  const CShownOrder* order = document->Shown().Order();
   const std::optional<CDataBuffer> now =
-      CurrentBytes(document->Entries(), document->Changes(), m_entryName);
+      m_copyOf.empty()   ? CurrentBytes(document->Entries(), document->Changes(), m_entryName)
+      : order != nullptr ? order->CopyIn(m_copyOf, m_entryName)
+                         : std::nullopt;
   const CDataBuffer bytes = now ? *now : CDataBuffer();
   if (hint == kEntriesChanged && bytes.GetData() == m_shown.GetData() &&
       bytes.GetSize() == m_shown.GetSize())
@@ -241,8 +254,10 @@ void CTarnEditorView::OnInitialUpdate() {
   CListView::OnInitialUpdate();
 }
 
-void CTarnEditorView::ShowEntry(const CDataBuffer& entry, std::string_view name) {
+void CTarnEditorView::ShowEntry(const CDataBuffer& entry, std::string_view name,
+                                std::string_view copyOf) {
   m_entryName = std::string(name);
+  m_copyOf = std::string(copyOf);
   m_hasEntry = true;
   ShowBytes(entry);
 }
@@ -276,7 +291,12 @@ void CTarnEditorView::ShowBytes(const CDataBuffer& entry) {
     return;
   }
   const std::string_view bytes = entry.View();
-  ShowStatusText(EntryStatusText(bytes.size(), m_model.GetRows().size(), !IsRulesText(bytes)));
+  QString text = EntryStatusText(bytes.size(), m_model.GetRows().size(), !IsRulesText(bytes));
+  if (!m_copyOf.empty()) {
+    text += QStringLiteral("; a shadowed copy in %1, read only")
+                .arg(BytesToText(CShownOrder::FileName(m_copyOf)));
+  }
+  ShowStatusText(text);
 }
 
 void CTarnEditorView::AutoSizeColumns() {

@@ -87,7 +87,10 @@ class CTarnEditorView : public CListView {
   void OnInitialUpdate() override;
   // Replaces every row with the rows of `entry` read as rules text, then
   // fits both columns. `name` is the entry's, for the edits made in the list.
-  void ShowEntry(const CDataBuffer& entry, std::string_view name = {});
+  // `copyOf`, when not empty, is the path of the load order's archive whose
+  // copy it is, one the game does not load: shown read only.
+  void ShowEntry(const CDataBuffer& entry, std::string_view name = {},
+                 std::string_view copyOf = {});
   // Pending changes came or went, or the document shows the archive it
   // saved: shows the entry's bytes as they are now, at the same row and scroll.
   void OnUpdate(int hint) override;
@@ -108,7 +111,7 @@ class CTarnEditorView : public CListView {
 
  protected:
   // Editing starts on the Value cell, from either column of a row; Enter
-  // starts it too.
+  // starts it too. Refused, with the reason, on a copy shown read only.
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -124,6 +127,7 @@ class CTarnEditorView : public CListView {
   CRulesParser m_parser;
   CRulesRowModel m_model;
   std::string m_entryName;  // of the entry shown
+  std::string m_copyOf;     // its archive's path, when a copy shown read only
   bool m_hasEntry = false;
   CDataBuffer m_shown;  // its bytes, as shown
 };

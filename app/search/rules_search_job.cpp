@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QString>
 
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <new>
@@ -57,7 +58,7 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
     m_isPending[position] = true;
     m_pending.push_back(std::move(bytes));
   }
-  if (!pending.added.empty()) MergeAdded(entries, pending.added);
+  if (!pending.added.empty() || !pending.shadowed.empty()) MergeAdded(entries, pending);
   if (const std::error_code refused = m_beside.Start([this] { Run(); })) {
     const QString failure = QString::fromLocal8Bit(refused.message().c_str());
     QMetaObject::invokeMethod(
@@ -66,20 +67,32 @@ CRulesSearchJob::CRulesSearchJob(std::shared_ptr<const CEntryMap> map, std::stri
   }
 }
 
-void CRulesSearchJob::MergeAdded(const CEntryMap& entries,
-                                 std::vector<std::pair<std::string, CDataBuffer>>& added) {
+void CRulesSearchJob::MergeAdded(const CEntryMap& entries, CPendingEntries& pending) {
+  std::vector<std::pair<std::string, CDataBuffer>>& added = pending.added;
+  m_copies = std::move(pending.shadowed);
+  m_copyArchives = std::move(pending.copyArchives);
+  m_copyMaps = std::move(pending.copyMaps);
+  m_copyBuffers = std::move(pending.copyBuffers);
   // Searched in the tree's order, names in byte order, so the matches come
-  // as `tarn grep` would list them in the archive saved.
+  // as `tarn grep` would list them in the archive saved; a name's shadowed
+  // copies, in load order, right after it.
   std::vector<std::string_view> merged;
   std::vector<bool> pendingMerged;
-  merged.reserve(m_entries.size() + added.size());
-  size_t position = 0, k = 0;
+  merged.reserve(m_entries.size() + added.size() + m_copies.size());
+  size_t position = 0, k = 0, c = 0;
+  const auto putCopies = [&](size_t after) {
+    for (; c < m_copies.size() && m_copies[c].after <= after; ++c) {
+      m_order.push_back(-1 - static_cast<int64_t>(added.size() + c));
+      merged.push_back(m_copies[c].bytes);
+      pendingMerged.push_back(true);
+    }
+  };
   while (position < m_opened || k < added.size()) {
     if (k == added.size() || (position < m_opened && entries.NameAt(position) < added[k].first)) {
       m_order.push_back(static_cast<int64_t>(position));
       merged.push_back(m_entries[position]);
       pendingMerged.push_back(m_isPending[position]);
-      ++position;
+      putCopies(position++);
     } else {
       m_order.push_back(-1 - static_cast<int64_t>(m_added.size()));
       merged.push_back(ViewOf(added[k].second));
@@ -89,6 +102,7 @@ void CRulesSearchJob::MergeAdded(const CEntryMap& entries,
       ++k;
     }
   }
+  putCopies(SIZE_MAX);
   m_entries.swap(merged);
   m_isPending.swap(pendingMerged);
 }

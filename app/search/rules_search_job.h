@@ -57,6 +57,20 @@ struct CPendingEntries {
   std::vector<std::pair<size_t, CDataBuffer>> changed;
   // Entries the map does not have, in byte order.
   std::vector<std::pair<std::string, CDataBuffer>> added;
+  // Copies of the names a load order shadows, searched too, each after the
+  // entry shown of its name: that entry's position in the map, the archive
+  // it is in (in copyArchives), and its name and bytes there, which
+  // copyMaps and copyBuffers keep.
+  struct CCopy {
+    uint32_t after;
+    uint32_t archive;
+    std::string_view name;
+    std::string_view bytes;
+  };
+  std::vector<CCopy> shadowed;  // in the order of `after`
+  std::vector<std::string> copyArchives;
+  std::vector<std::shared_ptr<const CEntryMap>> copyMaps;
+  std::vector<CDataBuffer> copyBuffers;  // of archives not mapped
 };
 
 class CRulesSearchJob {
@@ -97,15 +111,23 @@ class CRulesSearchJob {
   std::string_view NameOf(size_t entry) const {
     if (m_order.empty()) return m_map->NameAt(entry);
     const int64_t at = m_order[entry];
-    return at >= 0 ? m_map->NameAt(static_cast<size_t>(at))
-                   : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
+    if (at >= 0) return m_map->NameAt(static_cast<size_t>(at));
+    const auto k = static_cast<size_t>(-1 - at);
+    return k < m_added.size() ? std::string_view(m_added[k]) : m_copies[k - m_added.size()].name;
+  }
+  // The archive whose shadowed copy entry `entry` is; empty for the others.
+  std::string_view CopyOf(size_t entry) const {
+    if (m_order.empty() || m_order[entry] >= 0) return {};
+    const auto k = static_cast<size_t>(-1 - m_order[entry]);
+    if (k < m_added.size()) return {};
+    return m_copyArchives[m_copies[k - m_added.size()].archive];
   }
 
  private:
   void Run();
-  // Puts the `added` entries among the opened ones, in name order.
-  void MergeAdded(const CEntryMap& entries,
-                  std::vector<std::pair<std::string, CDataBuffer>>& added);
+  // Puts the added entries among the opened ones, in name order, and each
+  // shadowed copy after the entry shown of its name.
+  void MergeAdded(const CEntryMap& entries, CPendingEntries& pending);
   using Collect = std::function<void(CFoundRows& chunk, size_t entry, const CRulesMatch& match)>;
   using Hand = std::function<void(CFoundRows& chunk, size_t entriesDone)>;
   void RunUnmapped(const Collect& collect, const Hand& deliver, QString& failure);
@@ -124,9 +146,16 @@ class CRulesSearchJob {
   std::vector<CDataBuffer> m_pending;
   size_t m_opened = 0;
   // Empty while nothing is added: entries are then numbered by position.
-  // Else one per entry: a position in the map, or -1 - k for m_added[k].
+  // Else one per entry: a position in the map, or -1 - k for m_added[k],
+  // or for m_copies[k - m_added.size()].
   std::vector<int64_t> m_order;
   std::vector<std::string> m_added;
+  // The shadowed copies searched, and what keeps their names and bytes;
+  // touched on the user-interface thread only, but for the bytes.
+  std::vector<CPendingEntries::CCopy> m_copies;
+  std::vector<std::string> m_copyArchives;
+  std::vector<std::shared_ptr<const CEntryMap>> m_copyMaps;
+  std::vector<CDataBuffer> m_copyBuffers;
   // For an archive that is not mapped: where each entry lies, and in which
   // file (kept open by m_map).
   struct CPlace {

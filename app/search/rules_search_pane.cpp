@@ -1,13 +1,16 @@
 #include "app/search/rules_search_pane.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QShortcut>
 #include <QTreeView>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -20,6 +23,7 @@
 #include "app/framework/frames.h"
 #include "app/framework/win_app.h"
 #include "app/document/tarn_editor_doc.h"
+#include "archive/shown_order.h"
 
 namespace {
 
@@ -46,6 +50,30 @@ CPendingEntries PendingEntries(const CTarnEditorDoc& document) {
   return pending;
 }
 
+// Every copy the order shadows, as its archive holds it: views of mapped
+// archives, kept by their maps; a buffer read for each of the others.
+void AddShadowedCopies(const CShownOrder& order, CPendingEntries& pending) {
+  for (const CShownOrder::CArchive& archive : order.Archives()) {
+    pending.copyArchives.push_back(archive.path);
+    pending.copyMaps.push_back(archive.entries);
+  }
+  pending.shadowed.reserve(order.Shadowed().size());
+  const std::vector<CShownOrder::CShownName>& names = order.Names();
+  for (uint32_t n = 0; n < names.size(); ++n) {
+    for (uint32_t i = names[n].first; i < names[n].first + names[n].count; ++i) {
+      const CLoadOrderEntry copy = order.Shadowed()[i];
+      const CEntryMap& entries = *order.Archives()[copy.archive].entries;
+      std::string_view bytes;
+      if (entries.IsMapped()) {
+        bytes = entries.BytesAt(copy.position);
+      } else {
+        bytes = pending.copyBuffers.emplace_back(entries.BufferAt(copy.position)).View();
+      }
+      pending.shadowed.push_back({n, copy.archive, entries.NameAt(copy.position), bytes});
+    }
+  }
+}
+
 }  // namespace
 
 // --- model
@@ -56,11 +84,12 @@ void CFoundRowModel::Clear() {
   m_marks.clear();
   m_nameText.clear();
   m_names.clear();
+  m_copyOf.clear();
   endResetModel();
 }
 
-template <typename EntryName>
-void CFoundRowModel::Append(CFoundRows&& rows, EntryName&& entryName) {
+template <typename EntryName, typename CopyOf>
+void CFoundRowModel::Append(CFoundRows&& rows, EntryName&& entryName, CopyOf&& copyOf) {
   if (rows.rows.empty()) return;
   const int first = rowCount();
   beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.rows.size()) - 1);
@@ -70,6 +99,11 @@ void CFoundRowModel::Append(CFoundRows&& rows, EntryName&& entryName) {
     m_names.push_back(
         {row.entry, static_cast<uint32_t>(m_nameText.size()), static_cast<uint32_t>(name.size())});
     m_nameText.append(name);
+    const std::string_view archive = copyOf(row.entry);
+    if (archive.empty()) continue;
+    const auto known = std::find(m_copyOf.begin(), m_copyOf.end(), archive);
+    m_names.back().copy = static_cast<int32_t>(known - m_copyOf.begin());
+    if (known == m_copyOf.end()) m_copyOf.emplace_back(archive);
   }
   if (m_rows.rows.empty()) {
     m_rows = std::move(rows);
@@ -86,6 +120,7 @@ void CFoundRowModel::SetMarkedRows(CFoundRows&& rows, std::vector<std::string> m
   m_marks = std::move(marks);
   m_nameText.clear();
   m_names.clear();
+  m_copyOf.clear();
   for (size_t entry = 0; entry < names.size(); ++entry) {
     m_names.push_back({static_cast<uint32_t>(entry), static_cast<uint32_t>(m_nameText.size()),
                        static_cast<uint32_t>(names[entry].size())});
@@ -94,12 +129,23 @@ void CFoundRowModel::SetMarkedRows(CFoundRows&& rows, std::vector<std::string> m
   endResetModel();
 }
 
-std::string_view CFoundRowModel::EntryNameOf(int row) const {
+const CFoundRowModel::CName* CFoundRowModel::NameOf(int row) const {
   const uint32_t entry = At(row).entry;
   const auto name = std::lower_bound(m_names.begin(), m_names.end(), entry,
                                      [](const CName& n, uint32_t e) { return n.entry < e; });
-  if (name == m_names.end() || name->entry != entry) return {};
-  return std::string_view(m_nameText).substr(name->at, name->size);
+  return name == m_names.end() || name->entry != entry ? nullptr : &*name;
+}
+
+std::string_view CFoundRowModel::EntryNameOf(int row) const {
+  const CName* name = NameOf(row);
+  return name == nullptr ? std::string_view()
+                         : std::string_view(m_nameText).substr(name->at, name->size);
+}
+
+std::string_view CFoundRowModel::CopyOfRow(int row) const {
+  const CName* name = NameOf(row);
+  if (name == nullptr || name->copy < 0) return {};
+  return m_copyOf[static_cast<size_t>(name->copy)];
 }
 
 int CFoundRowModel::rowCount(const QModelIndex& parent) const {
@@ -112,13 +158,24 @@ int CFoundRowModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CFoundRowModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole ||
-      !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
     return QVariant();
+  const std::string_view copy = CopyOfRow(index.row());
+  const auto archive = [copy] { return BytesToText(CShownOrder::FileName(copy)); };
+  if (!copy.empty() && (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole))
+    return QStringLiteral("shadowed copy in %1").arg(archive());
+  if (!copy.empty() && role == Qt::FontRole) {
+    // Not what the game loads: set apart, beside the words.
+    QFont font;
+    font.setItalic(true);
+    return font;
   }
+  if (role != Qt::DisplayRole) return QVariant();
   const CFoundRows::CRow& row = At(index.row());
   switch (index.column()) {
-    case 0: return BytesToText(EntryNameOf(index.row()));
+    case 0:
+      return BytesToText(EntryNameOf(index.row())) +
+             (copy.empty() ? QString() : QStringLiteral(" (%1)").arg(archive()));
     case 1: return BytesToText(m_rows.Text(row.block, row.blockSize));
     case 2: return IndentedBytesToText(size_t{4} * row.depth, m_rows.Text(row.name, row.nameSize));
     case 3: return BytesToText(m_rows.Text(row.value, row.valueSize));
@@ -144,6 +201,7 @@ CRulesSearchPane::CRulesSearchPane(CMDIFrameWnd* frame)
     : QDockWidget(QStringLiteral("Find in Rules"), frame),
       m_frame(frame),
       m_field(new QLineEdit),
+      m_copies(new QCheckBox(QStringLiteral("Shadowed copies too"))),
       m_results(new QTreeView),
       m_stopKey(new QShortcut(QKeySequence(Qt::Key_Escape), frame)),
       m_model(this) {
@@ -154,8 +212,20 @@ CRulesSearchPane::CRulesSearchPane(CMDIFrameWnd* frame)
   auto* layout = new QVBoxLayout(body);
   layout->setContentsMargins(2, 2, 2, 2);
   layout->setSpacing(2);
-  layout->addWidget(m_field);
+  auto* line = new QHBoxLayout;
+  line->addWidget(m_field, 1);
+  line->addWidget(m_copies);
+  layout->addLayout(line);
   layout->addWidget(m_results);
+  m_copies->setToolTip(QStringLiteral(
+      "Search the copies a later archive overrides too, not only what the game loads"));
+  m_copies->hide();
+  // The matches listed follow the box at once: what they cover is its question.
+  connect(m_copies, &QCheckBox::toggled, this, [this] {
+    if (!m_pattern.isEmpty() && m_field->text() == m_pattern) Search();
+  });
+  if (QMdiArea* area = frame->GetMdiArea())
+    connect(area, &QMdiArea::subWindowActivated, this, &CRulesSearchPane::ShowCopiesBox);
   setWidget(body);
 
   m_field->setAccessibleName(QStringLiteral("Find in rules"));
@@ -201,7 +271,13 @@ bool CRulesSearchPane::OnCmdMsg(int id, CCmdUI* query) {
   }
 }
 
+void CRulesSearchPane::ShowCopiesBox() {
+  const CTarnEditorDoc* document = ArchiveOf(m_frame->MDIGetActive());
+  m_copies->setVisible(document != nullptr && document->IsLoadOrder());
+}
+
 void CRulesSearchPane::Begin() {
+  ShowCopiesBox();
   show();
   raise();
   m_field->selectAll();
@@ -230,6 +306,10 @@ void CRulesSearchPane::Search() {
   StartOver(window);
   m_pattern = m_field->text();
   const uint64_t generation = ++m_generation;
+  CPendingEntries pending = PendingEntries(*document);
+  ShowCopiesBox();
+  if (m_copies->isVisible() && m_copies->isChecked() && document->Shown().Order() != nullptr)
+    AddShadowedCopies(*document->Shown().Order(), pending);
   m_job = std::make_unique<CRulesSearchJob>(
       document->Shown().SharedOpened(), *pattern, this,
       [this, generation](CFoundRows&& rows, size_t done) {
@@ -238,7 +318,7 @@ void CRulesSearchPane::Search() {
       [this, generation](CRulesSearchJob::Outcome outcome, const QString& failure) {
         OnFinish(generation, outcome, failure);
       },
-      PendingEntries(*document));
+      std::move(pending));
   m_stopKey->setEnabled(true);
   ShowStatusText(
       QStringLiteral("Searching the rules for \"%1\"...").arg(EscapeControls(m_pattern)));
@@ -317,7 +397,9 @@ void CRulesSearchPane::OnDeliver(uint64_t generation, CFoundRows&& rows, size_t 
   if (generation != m_generation || m_job == nullptr) return;
   CTarnEditorDoc* document = ArchiveOf(m_window);
   if (document == nullptr) return;
-  m_model.Append(std::move(rows), [&](uint32_t entry) { return m_job->NameOf(entry); });
+  m_model.Append(
+      std::move(rows), [&](uint32_t entry) { return m_job->NameOf(entry); },
+      [&](uint32_t entry) { return m_job->CopyOf(entry); });
   if (!m_fitted && m_model.rowCount() > 0) {
     // Fitted once, to the first matches, so the columns hold still while
     // more arrive.
@@ -377,9 +459,17 @@ void CRulesSearchPane::ShowMatch(int row) {
     area->setActiveSubWindow(m_window);
   }
   auto* target = dynamic_cast<CEntrySelection*>(m_window.data());
-  if (target == nullptr || !target->SelectEntryRow(m_model.EntryNameOf(row), m_model.At(row).row))
+  const std::string_view copy = m_model.CopyOfRow(row);
+  const std::string_view name = m_model.EntryNameOf(row);
+  const size_t at = m_model.At(row).row;
+  if (target == nullptr ||
+      !(copy.empty() ? target->SelectEntryRow(name, at) : target->SelectCopyRow(copy, name, at)))
     return;
-  ShowStatusText(QStringLiteral("Match %1 of %2").arg(row + 1).arg(m_model.rowCount()));
+  QString text = QStringLiteral("Match %1 of %2").arg(row + 1).arg(m_model.rowCount());
+  if (!copy.empty())
+    text += QStringLiteral(", a shadowed copy in %1, read only")
+                .arg(BytesToText(CShownOrder::FileName(copy)));
+  ShowStatusText(text);
 }
 
 void CRulesSearchPane::Step(int direction) {

@@ -4,6 +4,9 @@
 // searches the active window's archive, off the user-interface thread;
 // Escape or a new search stops it. Enter or a double-click on a match, or
 // F4 and Shift+F4 through them, shows it in the window it was found in.
+// In a load order's window, "Shadowed copies too" searches the copies the
+// order shadows as well, not only what the game loads; such a match names
+// its archive, and shows that copy, read only.
 //
 // It knows the document and the framework; the window's tree and list it
 // reaches through CEntrySelection.
@@ -24,6 +27,7 @@
 
 class CMDIChildWnd;
 class CMDIFrameWnd;
+class QCheckBox;
 class QLineEdit;
 class QShortcut;
 class QTreeView;
@@ -38,12 +42,15 @@ class CFoundRowModel : public QAbstractTableModel {
   using QAbstractTableModel::QAbstractTableModel;
 
   void Clear();
-  // Appends `rows`; `entryName` gives the name of an entry by position.
-  template <typename EntryName>
-  void Append(CFoundRows&& rows, EntryName&& entryName);
+  // Appends `rows`; `entryName` gives the name of an entry by position,
+  // `copyOf` the path of the archive whose shadowed copy it is (else empty).
+  template <typename EntryName, typename CopyOf>
+  void Append(CFoundRows&& rows, EntryName&& entryName, CopyOf&& copyOf);
   const CFoundRows::CRow& At(int row) const { return m_rows.rows[static_cast<size_t>(row)]; }
   // The name of the entry of match `row`.
   std::string_view EntryNameOf(int row) const;
+  // The archive whose shadowed copy match `row` is in; empty for the others.
+  std::string_view CopyOfRow(int row) const;
   // In place of every row: `rows`, each with its mark; entry e of a row is
   // named names[e].
   void SetMarkedRows(CFoundRows&& rows, std::vector<std::string> marks,
@@ -66,11 +73,14 @@ class CFoundRowModel : public QAbstractTableModel {
     uint32_t entry;
     uint32_t at;
     uint32_t size;
+    int32_t copy = -1;  // in m_copyOf, for a shadowed copy
   };
+  const CName* NameOf(int row) const;
   CFoundRows m_rows;
   std::vector<std::string> m_marks;  // empty for a search's matches
   std::string m_nameText;
   std::vector<CName> m_names;  // one per entry with rows, ascending
+  std::vector<std::string> m_copyOf;  // the archives copies were found in
 };
 
 class CRulesSearchPane : public QDockWidget, public CCmdTarget {
@@ -99,6 +109,8 @@ class CRulesSearchPane : public QDockWidget, public CCmdTarget {
   void ShowRows(CMDIChildWnd* window, const QString& what, const std::vector<CMarkedRow>& rows);
 
   QLineEdit* GetField() const { return m_field; }
+  // "Shadowed copies too", shown while a load order's window is active.
+  QCheckBox* GetCopiesBox() const { return m_copies; }
   QTreeView* GetResults() const { return m_results; }
   CFoundRowModel* GetModel() { return &m_model; }
 
@@ -112,9 +124,11 @@ class CRulesSearchPane : public QDockWidget, public CCmdTarget {
   // Forgets the rows listed and makes them `window`'s.
   void StartOver(CMDIChildWnd* window);
   QString CountText() const;
+  void ShowCopiesBox();
 
   CMDIFrameWnd* m_frame;
   QLineEdit* m_field;
+  QCheckBox* m_copies;
   QTreeView* m_results;
   QShortcut* m_stopKey;  // Escape, while a search runs
   CFoundRowModel m_model;

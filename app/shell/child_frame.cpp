@@ -51,8 +51,8 @@ bool CChildFrame::OnCreateClient(CCreateContext& context) {
   CTarnEditorView* list = GetRightPane();
   m_preview = CPreviewPane::Install(
       m_wndSplitter, 0, 1, list,
-      [list](const CDataBuffer& bytes, std::string_view name) {
-        list->ShowEntry(bytes, name);
+      [list](const CDataBuffer& bytes, std::string_view name, std::string_view copyOf) {
+        list->ShowEntry(bytes, name, copyOf);
         return list->GetModel()->rowCount();
       },
       dynamic_cast<CTarnEditorDoc*>(context.m_pCurrentDoc));
@@ -85,15 +85,9 @@ void CChildFrame::AddOrderPane(CLeftView* tree, CTarnEditorDoc* document) {
   m_orderPane = CLoadOrderPane::Install(m_wndSplitter, tree, document);
   if (m_orderPane == nullptr) return;
   connect(m_orderPane->GetList(), &CLoadOrderList::showEntriesOf, tree,
-          [tree, document](std::optional<size_t> archive) {
-            if (!archive) {
-              tree->SetEntryFilter({});
-              return;
-            }
-            tree->SetEntryFilter([document, at = *archive](size_t position) {
-              const CShownOrder* shown = document->Shown().Order();
-              return shown != nullptr && shown->Names()[position].archive == at;
-            });
+          [this, tree](std::optional<size_t> archive) {
+            m_overriddenOnly = false;  // one arrangement of the rows at a time
+            tree->ShowArchiveEntries(archive);
           });
 }
 
@@ -129,11 +123,12 @@ bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
   return CMDIChildWnd::eventFilter(watched, event);
 }
 
-void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name) {
+void CChildFrame::ShowEntry(const CDataBuffer& bytes, std::string_view name,
+                            std::string_view copyOf) {
   if (m_preview != nullptr) {
-    m_preview->ShowEntry(bytes, name);
+    m_preview->ShowEntry(bytes, name, copyOf);
   } else if (CTarnEditorView* list = GetRightPane()) {
-    list->ShowEntry(bytes, name);
+    list->ShowEntry(bytes, name, copyOf);
   }
 }
 
@@ -332,9 +327,43 @@ bool CChildFrame::SelectEntryRow(std::string_view name, size_t row) {
       m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
   CTarnEditorView* list = GetRightPane();
   if (tree == nullptr || list == nullptr) return false;
+  CEntryTreeModel* model = tree->GetModel();
+  int found = model->RowOfName(name);
+  if ((found < 0 || model->IsCopyRow(found)) && !model->GetArchiveShown().empty()) {
+    // Listed on its own, an archive may lack the name, or hold a copy of it
+    // that is not the one shown.
+    m_overriddenOnly = false;
+    tree->ShowArchiveEntries(std::nullopt);
+    found = model->RowOfName(name);
+  }
+  return SelectTreeRow(tree, tree->IndexOfFlatRow(found), row);
+}
+
+bool CChildFrame::SelectCopyRow(std::string_view archive, std::string_view name, size_t row) {
+  auto* tree =
+      m_wndSplitter != nullptr ? qobject_cast<CLeftView*>(m_wndSplitter->GetPane(0, 0)) : nullptr;
+  auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
+  const CShownOrder* order = document != nullptr ? document->Shown().Order() : nullptr;
+  const std::optional<uint32_t> at = order != nullptr ? order->ArchiveAt(archive) : std::nullopt;
+  if (tree == nullptr || !at) return false;
+  if (tree->GetModel()->GetArchiveShown() != archive) {
+    m_overriddenOnly = false;
+    tree->ShowArchiveEntries(*at);
+    // The pane marks the archives around the one listed, as Show Its
+    // Entries from its menu leaves it.
+    if (m_orderPane != nullptr)
+      m_orderPane->GetList()->setCurrentItem(
+          m_orderPane->GetList()->topLevelItem(static_cast<int>(*at)));
+  }
+  const int found = tree->GetModel()->RowOfName(name);
+  if (found < 0 || !tree->GetModel()->IsCopyRow(found)) return false;
+  return SelectTreeRow(tree, tree->IndexOfFlatRow(found), row);
+}
+
+bool CChildFrame::SelectTreeRow(CLeftView* tree, const QModelIndex& item, size_t row) {
+  CTarnEditorView* list = GetRightPane();
+  if (list == nullptr || !item.isValid()) return false;
   // Selecting the entry fills the list with its rows, as a click would.
-  const QModelIndex item = tree->IndexOfFlatRow(tree->GetModel()->RowOfName(name));
-  if (!item.isValid()) return false;
   tree->selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
   tree->scrollTo(item);
   if (row >= static_cast<size_t>(list->model()->rowCount())) return false;

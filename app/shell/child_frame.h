@@ -33,10 +33,12 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   // Edit Find goes to this window's tree.
   bool OnCmdMsg(int id, CCmdUI* query) override;
   bool SelectEntryRow(std::string_view name, size_t row) override;
+  bool SelectCopyRow(std::string_view archive, std::string_view name, size_t row) override;
   // The bar that says the archive changed on disk; hidden while it has not.
   CDiskBar* GetDiskBar() const { return m_diskBar; }
-  // Shows an entry selected in the tree in the right pane, as what it is.
-  void ShowEntry(const CDataBuffer& bytes, std::string_view name);
+  // Shows an entry selected in the tree in the right pane, as what it is;
+  // `copyOf` as CLeftView::EntrySelected gives it.
+  void ShowEntry(const CDataBuffer& bytes, std::string_view name, std::string_view copyOf = {});
   // What holds the list and the other views of an entry, or null.
   CPreviewPane* GetPreview() const { return m_preview; }
   // Shows the block `name` is defined in, the place left kept for Back;
@@ -63,6 +65,8 @@ class CChildFrame : public CMDIChildWnd, public CEntrySelection {
   bool OnOrderCommand(int id, CCmdUI* query, CLeftView* tree);
   // The Load Order pane above the tree, once the document is a load order.
   void AddOrderPane(CLeftView* tree, CTarnEditorDoc* document);
+  // Selects the tree's item `item` and row `row` of the list it fills.
+  bool SelectTreeRow(CLeftView* tree, const QModelIndex& item, size_t row);
   void PlaceDiskBar();
   bool eventFilter(QObject* watched, QEvent* event) override;
   CDiskBar* m_diskBar = nullptr;

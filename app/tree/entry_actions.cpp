@@ -136,6 +136,12 @@ void CEntryActions::ExtractEntry(const QModelIndex& index) {
   const CTarnEditorDoc* document = m_tree->GetDocument();
   const std::optional<std::string_view> name = m_tree->NameOf(index);
   if (!index.isValid() || document == nullptr || !name || document->GetExport() == nullptr) return;
+  // Extracted by name, a copy the order does not show would be the winner.
+  if (m_tree->IsCopy(index)) {
+    ShowStatusText(
+        ReadOnlyCopyText(QStringLiteral("extract"), *name, m_tree->GetModel()->GetArchiveShown()));
+    return;
+  }
   document->GetExport()->ExtractEntry(std::string(*name));
 }
 
@@ -148,6 +154,7 @@ void CEntryActions::ExtractAll() {
 void CEntryActions::ExtractSelected() {
   const CTarnEditorDoc* document = m_tree->GetDocument();
   if (document == nullptr || document->GetExport() == nullptr) return;
+  if (m_tree->RefuseCopies(QStringLiteral("extract"))) return;
   // The selected entries as the window shows them, under their whole names
   // as Extract All writes them.
   std::vector<std::string> names = m_tree->SelectedNames();

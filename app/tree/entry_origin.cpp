@@ -36,3 +36,33 @@ CEntryOrigin OriginOf(const CShownOrder& order, std::optional<size_t> position, 
                                              : QStringLiteral("different"),
                    shadowed.join(QStringLiteral(", ")))};
 }
+
+CEntryOrigin StandOf(const CShownOrder& order, uint32_t archive,
+                     const CShownOrder::CArchiveEntry& entry, bool changed) {
+  const QString own = ArchiveName(order, archive);
+  switch (entry.stand) {
+    case CShownOrder::Stand::LeftOut:
+      return {QStringLiteral("left out"),
+              QStringLiteral("left out: %1 is not loaded; shown read only").arg(own)};
+    case CShownOrder::Stand::Lost: {
+      const CShownOrder::CShownName& shown = order.Names()[entry.name];
+      const QString winner = ArchiveName(order, shown.archive);
+      const bool same = order.Archives()[archive].classes[entry.position] ==
+                        order.Archives()[shown.archive].classes[shown.position];
+      return {
+          QStringLiteral("lost to %1").arg(winner),
+          QStringLiteral("lost: a shadowed copy, %1 the one in %2, which wins; shown read only")
+              .arg(same ? QStringLiteral("the same bytes as") : QStringLiteral("different from"),
+                   winner)};
+    }
+    case CShownOrder::Stand::Unique:
+    case CShownOrder::Stand::Won: break;
+  }
+  const bool won = entry.stand == CShownOrder::Stand::Won;
+  const CEntryOrigin origin = OriginOf(order, entry.name, changed);
+  QString from = won ? QStringLiteral("won") : QStringLiteral("unique");
+  if (changed) from += QStringLiteral(", changed");
+  return {from,
+          (won ? QStringLiteral("won: ") : QStringLiteral("unique: only %1 holds it; ").arg(own)) +
+              origin.description};
+}

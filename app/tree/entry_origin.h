@@ -5,9 +5,10 @@
 #include <QString>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
-class CShownOrder;
+#include "archive/shown_order.h"
 
 struct CEntryOrigin {
   // The From column: the mark ('=' the copies it shadows are the same
@@ -22,3 +23,9 @@ struct CEntryOrigin {
 // added since the open), `changed` when a change is pending on it: a
 // changed or added entry is written to the target, and comes from it.
 CEntryOrigin OriginOf(const CShownOrder& order, std::optional<size_t> position, bool changed);
+
+// The same for an entry of one archive listed on its own (Show Its
+// Entries): won, unique, lost (to which archive) or left out, first, so a
+// modder reads at a glance what of an archive counts; `changed` as above.
+CEntryOrigin StandOf(const CShownOrder& order, uint32_t archive,
+                     const CShownOrder::CArchiveEntry& entry, bool changed);

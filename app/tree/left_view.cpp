@@ -16,6 +16,7 @@
 
 #include "app/document/entry_export.h"
 #include "app/document/entry_text.h"
+#include "app/document/status_text.h"
 #include "app/tree/entry_actions.h"
 #include "app/tree/entry_find.h"
 #include "app/tree/entry_origin.h"
@@ -36,7 +37,7 @@ void CEntryTreeModel::SetEntries(const CEntryMap* entries) {
 
 int CEntryTreeModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(m_rows.empty() && !m_keep ? m_entries->size() : m_rows.size());
+  return static_cast<int>(IsDirect() ? m_entries->size() : m_rows.size());
 }
 
 int CEntryTreeModel::columnCount(const QModelIndex& parent) const {
@@ -46,25 +47,58 @@ int CEntryTreeModel::columnCount(const QModelIndex& parent) const {
 void CEntryTreeModel::SetFilter(std::function<bool(size_t)> keep) {
   beginResetModel();
   m_keep = std::move(keep);
+  m_archive.clear();
   FillRows();
   endResetModel();
 }
 
-std::string_view CEntryTreeModel::NameOfRow(int row) const {
-  if (m_rows.empty() && !m_keep) return m_entries->NameAt(static_cast<size_t>(row));
+void CEntryTreeModel::SetArchiveShown(std::string path) {
+  beginResetModel();
+  m_keep = {};
+  m_archive = std::move(path);
+  FillRows();
+  endResetModel();
+}
+
+bool CEntryTreeModel::IsCopyRow(int row) const {
+  if (m_archive.empty() || row < 0 || row >= rowCount()) return false;
+  return m_rows[static_cast<size_t>(row)] < -static_cast<int64_t>(m_added.size());
+}
+
+std::optional<CShownOrder::CArchiveEntry> CEntryTreeModel::ArchiveEntryOfRow(int row) const {
+  if (m_archive.empty() || m_order == nullptr || row < 0 || row >= rowCount()) return std::nullopt;
   const int64_t at = m_rows[static_cast<size_t>(row)];
-  return at >= 0 ? m_entries->NameAt(static_cast<size_t>(at))
-                 : std::string_view(m_added[static_cast<size_t>(-1 - at)]);
+  if (at < 0) {
+    const auto k = static_cast<size_t>(-1 - at);
+    if (k < m_added.size()) return std::nullopt;
+    return m_copies[k - m_added.size()];
+  }
+  // A name the archive wins: unique unless another archive holds a copy.
+  const CShownOrder::CShownName& shown = m_order->Names()[static_cast<size_t>(at)];
+  CShownOrder::CArchiveEntry entry{shown.position, CShownOrder::Stand::Unique,
+                                   static_cast<uint32_t>(at)};
+  for (uint32_t i = shown.first; i < shown.first + shown.count; ++i)
+    if (m_order->Shadowed()[i].archive != shown.archive) entry.stand = CShownOrder::Stand::Won;
+  return entry;
+}
+
+std::string_view CEntryTreeModel::NameOfRow(int row) const {
+  if (IsDirect()) return m_entries->NameAt(static_cast<size_t>(row));
+  const int64_t at = m_rows[static_cast<size_t>(row)];
+  if (at >= 0) return m_entries->NameAt(static_cast<size_t>(at));
+  const auto k = static_cast<size_t>(-1 - at);
+  if (k < m_added.size()) return m_added[k];
+  return m_order->Archives()[m_archiveAt].entries->NameAt(m_copies[k - m_added.size()].position);
 }
 
 std::optional<size_t> CEntryTreeModel::PositionOfRow(int row) const {
-  if (m_rows.empty() && !m_keep) return static_cast<size_t>(row);
+  if (IsDirect()) return static_cast<size_t>(row);
   const int64_t at = m_rows[static_cast<size_t>(row)];
   return at >= 0 ? std::optional<size_t>(static_cast<size_t>(at)) : std::nullopt;
 }
 
 int CEntryTreeModel::RowOfPosition(size_t position) const {
-  if (m_rows.empty() && !m_keep) return static_cast<int>(position);
+  if (IsDirect()) return static_cast<int>(position);
   return RowOfName(m_entries->NameAt(position));
 }
 
@@ -91,6 +125,13 @@ bool CEntryTreeModel::UpdateAddedNames() {
 
 void CEntryTreeModel::FillRows() {
   m_rows.clear();
+  m_copies.clear();
+  if (!m_archive.empty()) {
+    const std::optional<uint32_t> archive =
+        m_order != nullptr ? m_order->ArchiveAt(m_archive) : std::nullopt;
+    if (archive) return FillArchiveRows(*archive);
+    m_archive.clear();
+  }
   if (m_added.empty() && !m_keep) return;
   // Both are in byte order: one merge.
   m_rows.reserve((m_keep ? 0 : m_entries->size()) + m_added.size());
@@ -100,6 +141,30 @@ void CEntryTreeModel::FillRows() {
         (position < m_entries->size() && m_entries->NameAt(position) < m_added[k])) {
       if (!m_keep || m_keep(position)) m_rows.push_back(static_cast<int64_t>(position));
       ++position;
+    } else {
+      m_rows.push_back(-1 - static_cast<int64_t>(k++));
+    }
+  }
+}
+
+void CEntryTreeModel::FillArchiveRows(uint32_t archive) {
+  m_archiveAt = archive;
+  const std::vector<CShownOrder::CArchiveEntry> entries = m_order->EntriesOf(archive);
+  const CEntryMap& own = *m_order->Archives()[archive].entries;
+  // Added names are the target's entries, written on save.
+  const size_t added = archive == m_order->Target() ? m_added.size() : 0;
+  m_rows.reserve(entries.size() + added);
+  // The archive's names and the added ones are both in byte order: one merge.
+  size_t e = 0, k = 0;
+  while (e < entries.size() || k < added) {
+    if (k == added || (e < entries.size() && own.NameAt(entries[e].position) < m_added[k])) {
+      const CShownOrder::CArchiveEntry& entry = entries[e++];
+      if (entry.stand == CShownOrder::Stand::Won || entry.stand == CShownOrder::Stand::Unique) {
+        m_rows.push_back(static_cast<int64_t>(entry.name));
+      } else {
+        m_rows.push_back(-1 - static_cast<int64_t>(m_added.size() + m_copies.size()));
+        m_copies.push_back(entry);
+      }
     } else {
       m_rows.push_back(-1 - static_cast<int64_t>(k++));
     }
@@ -137,10 +202,16 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
       // An added entry has no bytes in the map; the hooks give them.
       static const CDataBuffer kAdded;
       const std::optional<size_t> position = PositionOfRow(index.row());
+      if (IsCopyRow(index.row())) {
+        const CEntryMap& own = *m_order->Archives()[m_archiveAt].entries;
+        return QVariant::fromValue(
+            reinterpret_cast<quintptr>(&own.BufferAt(ArchiveEntryOfRow(index.row())->position)));
+      }
       return QVariant::fromValue(
           reinterpret_cast<quintptr>(position ? &m_entries->BufferAt(*position) : &kAdded));
     }
     case Qt::FontRole:
+      if (IsCopyRow(index.row())) return OriginData(index.row(), name, role);
       if (m_hooks != nullptr && m_hooks->IsEntryChanged(name)) {
         // Bold while changed; struck out while it waits to be deleted.
         QFont font;
@@ -150,7 +221,7 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
       }
       return QVariant();
     case Qt::AccessibleDescriptionRole:
-      if (m_hooks != nullptr && m_hooks->IsEntryChanged(name)) {
+      if (m_hooks != nullptr && !IsCopyRow(index.row()) && m_hooks->IsEntryChanged(name)) {
         if (m_hooks->IsEntryRemoved(name)) return QStringLiteral("deleted");
         if (m_order == nullptr)
           return PositionOfRow(index.row()) ? QStringLiteral("changed") : QStringLiteral("added");
@@ -163,10 +234,21 @@ QVariant CEntryTreeModel::data(const QModelIndex& index, int role) const {
 
 QVariant CEntryTreeModel::OriginData(int row, std::string_view name, int role) const {
   if (m_order == nullptr) return QVariant();
-  const bool changed = m_hooks != nullptr && m_hooks->IsEntryChanged(name);
-  if (role == Qt::DisplayRole) return OriginOf(*m_order, PositionOfRow(row), changed).from;
-  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole)
-    return OriginOf(*m_order, PositionOfRow(row), changed).description;
+  const bool copy = IsCopyRow(row);
+  const bool changed = !copy && m_hooks != nullptr && m_hooks->IsEntryChanged(name);
+  const std::optional<CShownOrder::CArchiveEntry> entry = ArchiveEntryOfRow(row);
+  const auto origin = [&] {
+    return entry ? StandOf(*m_order, m_archiveAt, *entry, changed)
+                 : OriginOf(*m_order, PositionOfRow(row), changed);
+  };
+  if (role == Qt::DisplayRole) return origin().from;
+  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) return origin().description;
+  if (role == Qt::FontRole && copy) {
+    // Read only, and not what the game loads: set apart beside the words.
+    QFont font;
+    font.setItalic(true);
+    return font;
+  }
   if (role == Qt::FontRole && changed) {
     QFont font;
     font.setBold(true);
@@ -214,9 +296,47 @@ void CLeftView::ListenToSelection() {
 }
 
 void CLeftView::SetEntryFilter(std::function<bool(size_t)> keep) {
+  Rearrange([&] { m_model.SetFilter(std::move(keep)); });
+}
+
+void CLeftView::ShowArchiveEntries(std::optional<size_t> archive) {
+  const CTarnEditorDoc* document = GetDocument();
+  const CShownOrder* order = document != nullptr ? document->Shown().Order() : nullptr;
+  std::string path;
+  if (order != nullptr && archive && *archive < order->Archives().size())
+    path = order->Archives()[*archive].path;
+  Rearrange([&] { m_model.SetArchiveShown(std::move(path)); });
+  if (order == nullptr || !archive || *archive >= order->Archives().size()) return;
+  const CArchiveTally& tally = order->Tallies()[*archive];
+  const QString name = BytesToText(CShownOrder::FileName(order->Archives()[*archive].path));
+  ShowStatusText(order->Archives()[*archive].taken
+                     ? QStringLiteral("%1: %2 won, %3 unique, %4 lost")
+                           .arg(name)
+                           .arg(tally.wins - tally.only)
+                           .arg(tally.only)
+                           .arg(tally.loses)
+                     : QStringLiteral("%1 is left out: none of its entries is loaded").arg(name));
+}
+
+bool CLeftView::IsCopy(const QModelIndex& index) const {
+  const std::optional<size_t> row = FlatRowOf(index);
+  return row && m_model.IsCopyRow(static_cast<int>(*row));
+}
+
+bool CLeftView::RefuseCopies(const QString& action) const {
+  for (const size_t row : SelectedFlatRows()) {
+    if (!m_model.IsCopyRow(static_cast<int>(row))) continue;
+    ShowStatusText(ReadOnlyCopyText(action, m_model.NameOfRow(static_cast<int>(row)),
+                                    m_model.GetArchiveShown()));
+    return true;
+  }
+  return false;
+}
+
+void CLeftView::Rearrange(const std::function<void()>& change) {
   OnUpdate(kEntriesReplacing);  // keeps the current entry and the scroll
   m_refilling = true;
-  m_model.SetFilter(std::move(keep));
+  change();
   m_refilling = false;
   OnUpdate(kEntriesChanged);
   m_folderModelStale = true;
@@ -225,6 +345,9 @@ void CLeftView::SetEntryFilter(std::function<bool(size_t)> keep) {
     m_folderModelStale = false;
     ExpandFolders(m_kept.folders);
   }
+  // Words of an archive's own entries ("lost to patch.big") are wider than
+  // the marks.
+  FitColumnToNames();
   if (m_kept.name) {
     const int row = m_model.RowOfName(*m_kept.name);
     if (row >= 0)
@@ -438,9 +561,12 @@ void CLeftView::OnSelchanged(const QItemSelection& selected, const QItemSelectio
   if (entry == nullptr || m_refilling) return;
   const std::optional<std::string_view> name = NameOf(newItem);
   if (!name) return;
+  // A copy the order does not show has no pending bytes: a change to its
+  // name is the winner's.
+  if (IsCopy(newItem)) return emit EntrySelected(*entry, *name, m_model.GetArchiveShown());
   const CTarnEditorDoc* document = GetDocument();
   const CEntryHooks* hooks = document != nullptr ? document->GetHooks() : nullptr;
-  emit EntrySelected(hooks != nullptr ? hooks->ShownBytes(*name, *entry) : *entry, *name);
+  emit EntrySelected(hooks != nullptr ? hooks->ShownBytes(*name, *entry) : *entry, *name, {});
 }
 
 void CLeftView::BeginFind() {
@@ -519,6 +645,7 @@ std::vector<std::string> CLeftView::SelectedNames() const {
 void CLeftView::DeleteSelected() {
   const CTarnEditorDoc* document = GetDocument();
   const std::vector<std::string> names = SelectedNames();
+  if (RefuseCopies(QStringLiteral("delete"))) return;
   if (document != nullptr && document->GetHooks() != nullptr && !names.empty()) {
     document->GetHooks()->DeleteEntries(names);
   }
@@ -528,6 +655,10 @@ void CLeftView::EditCurrentText() {
   const CTarnEditorDoc* document = GetDocument();
   const std::optional<std::string_view> name = NameOf(currentIndex());
   if (document == nullptr || document->GetHooks() == nullptr || !name) return;
+  if (IsCopy(currentIndex())) {
+    ShowStatusText(ReadOnlyCopyText(QStringLiteral("edit text"), *name, m_model.GetArchiveShown()));
+    return;
+  }
   document->GetHooks()->EditText(*name, window());
 }
 
@@ -553,6 +684,10 @@ void CLeftView::ReplaceCurrent() {
   const CTarnEditorDoc* document = GetDocument();
   const std::optional<std::string_view> name = NameOf(currentIndex());
   if (document == nullptr || document->GetHooks() == nullptr || !name) return;
+  if (IsCopy(currentIndex())) {
+    ShowStatusText(ReadOnlyCopyText(QStringLiteral("replace"), *name, m_model.GetArchiveShown()));
+    return;
+  }
   document->GetHooks()->ReplaceWithFile(*name, window());
 }
 
@@ -592,6 +727,8 @@ void CLeftView::dropEvent(QDropEvent* event) {
 void CLeftView::startDrag(Qt::DropActions) {
   const CTarnEditorDoc* document = GetDocument();
   if (document == nullptr || document->GetExport() == nullptr) return;
+  // Extracted by name, it would be the winner's bytes.
+  if (RefuseCopies(QStringLiteral("extract"))) return;
   std::unique_ptr<QMimeData> carried = document->GetExport()->DragOut(SelectedNames());
   if (carried == nullptr) return;
   auto* drag = new QDrag(this);
@@ -618,6 +755,26 @@ void CLeftView::keyPressEvent(QKeyEvent* event) {
     return;
   }
   CTreeView::keyPressEvent(event);
+}
+
+bool CLeftView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  const bool asked = trigger == AllEditTriggers || (editTriggers() & trigger) != 0;
+  if (!asked || m_model.GetArchiveShown().empty()) return CTreeView::edit(index, trigger, event);
+  // A folder is renamed by renaming every entry under it.
+  std::vector<uint32_t> rows;
+  if (const std::optional<size_t> row = FlatRowOf(index)) {
+    rows.push_back(static_cast<uint32_t>(*row));
+  } else if (const std::optional<uint32_t> folder = m_folderModel.FolderOfIndex(index)) {
+    rows = m_folderModel.GetFolders().RowsUnder(*folder);
+  }
+  for (const uint32_t row : rows) {
+    if (!m_model.IsCopyRow(static_cast<int>(row))) continue;
+    ShowStatusText(ReadOnlyCopyText(QStringLiteral("rename"),
+                                    m_model.NameOfRow(static_cast<int>(row)),
+                                    m_model.GetArchiveShown()));
+    return false;
+  }
+  return CTreeView::edit(index, trigger, event);
 }
 
 void CLeftView::resizeEvent(QResizeEvent* event) {

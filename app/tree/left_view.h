@@ -17,16 +17,16 @@
 #include <string>
 #include <vector>
 
-#include "app/tree/entry_names.h"
-#include "storage/data_buffer.h"
-#include "app/tree/folder_tree_model.h"
 #include "app/framework/views.h"
+#include "app/tree/entry_names.h"
+#include "app/tree/folder_tree_model.h"
+#include "archive/shown_order.h"
+#include "storage/data_buffer.h"
 
 class CEntryActions;
 
 class CEntryFindBar;
 class CEntryHooks;
-class CShownOrder;
 class CTarnEditorDoc;
 
 class CEntryTreeModel : public QAbstractListModel {
@@ -58,7 +58,15 @@ class CEntryTreeModel : public QAbstractListModel {
   // Only the opened entries `keep` says yes to are rows (added names
   // always are); an empty function keeps every entry.
   void SetFilter(std::function<bool(size_t position)> keep);
-  bool IsFiltered() const { return static_cast<bool>(m_keep); }
+  bool IsFiltered() const { return static_cast<bool>(m_keep) || !m_archive.empty(); }
+  // Show Its Entries: every entry of the order's archive at `path`, winning
+  // or not, each with its stand in From; empty shows the names shown again.
+  // This and SetFilter each drop the other.
+  void SetArchiveShown(std::string path);
+  const std::string& GetArchiveShown() const { return m_archive; }
+  // Whether a row is a copy the order does not show (lost or left out): its
+  // name is the shown archive's, its bytes that archive's own.
+  bool IsCopyRow(int row) const;
 
   // The rows: the opened entries, and the names added since, in byte
   // order. An added entry has no position in the map.
@@ -87,13 +95,23 @@ class CEntryTreeModel : public QAbstractListModel {
   CEntryHooks* m_editable = nullptr;
   // Arranges the rows anew from the map, the added names and the filter.
   void FillRows();
+  void FillArchiveRows(uint32_t archive);
+  // Rows are the map's positions one to one: nothing added, filtered or
+  // shown of one archive.
+  bool IsDirect() const { return m_rows.empty() && !m_keep && m_archive.empty(); }
+  // The shown archive's entry at `row`; nothing for an added name, or
+  // while no archive is shown.
+  std::optional<CShownOrder::CArchiveEntry> ArchiveEntryOfRow(int row) const;
   QVariant OriginData(int row, std::string_view name, int role) const;
 
   // Empty while nothing is added or filtered: row and position are then
   // the same. Else one per row: a position in the map, or -1 - k for
-  // m_added[k].
+  // m_added[k], or for m_copies[k - m_added.size()].
   std::vector<int64_t> m_rows;
   std::vector<std::string> m_added;
+  std::string m_archive;     // the path of the archive shown on its own
+  uint32_t m_archiveAt = 0;  // its place in the order, as last filled
+  std::vector<CShownOrder::CArchiveEntry> m_copies;
   const CShownOrder* m_order = nullptr;
   std::function<bool(size_t)> m_keep;
 };
@@ -121,6 +139,15 @@ class CLeftView : public CTreeView {
   // CEntryTreeModel::SetFilter); the current entry stays when kept.
   void SetEntryFilter(std::function<bool(size_t position)> keep);
   bool IsFiltered() const { return m_model.IsFiltered(); }
+  // Show Its Entries on archive `archive` of the order (see
+  // CEntryTreeModel::SetArchiveShown); nothing shows every name again.
+  void ShowArchiveEntries(std::optional<size_t> archive);
+  // Whether an item is a copy the order does not show (read only).
+  bool IsCopy(const QModelIndex& index) const;
+  // When the selection holds such a copy: says in the status bar that
+  // `action` is refused on it, and true.
+  bool RefuseCopies(const QString& action) const;
+  using CTreeView::edit;
 
   // View > Folders: the entries as a folder tree, or flat in byte order
   // (the default). Keeps the current entry.
@@ -168,14 +195,17 @@ class CLeftView : public CTreeView {
 
  signals:
   // The user selected an entry: what the window shows of it now (pending
-  // bytes where there are some), for the right pane.
-  void EntrySelected(const CDataBuffer& bytes, std::string_view name);
+  // bytes where there are some), for the right pane. `copyOf` is the path
+  // of the archive whose copy, not shown by the order, it is; else empty.
+  void EntrySelected(const CDataBuffer& bytes, std::string_view name, std::string_view copyOf);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   // Del deletes the selected entries; Enter opens the text window.
   void keyPressEvent(QKeyEvent* event) override;
+  // Renaming in place is refused on a copy not shown.
+  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
   // Files and folders dropped from a file manager are added.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
@@ -191,6 +221,8 @@ class CLeftView : public CTreeView {
   void FitColumnToNames();
   // Finds from the current entry (itself included when `fromCurrent`).
   void FindFrom(bool fromCurrent, FindDirection direction);
+  // Arranges the rows anew by `change`, keeping the current entry.
+  void Rearrange(const std::function<void()>& change);
   void PlaceFindBar();
   // The From column and the header, in a load order's window only.
   void ShowOriginColumn(bool shown);

@@ -1,8 +1,10 @@
 // A load order in one window, offscreen: the tree shows each name from the
 // archive that wins it with the mark tarn overrides prints, the pane counts
 // and reorders the archives, and a change lands in the target alone.
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -14,6 +16,7 @@
 #include "app/document/entry_hooks.h"
 #include "app/framework/status_bar.h"
 #include "app/order/load_order_pane.h"
+#include "app/search/rules_search_pane.h"
 #include "archive/entry_map.h"
 #include "archive/shown_order.h"
 #include "editor_fixture.h"
@@ -44,6 +47,20 @@ int RowOf(CLeftView* tree, const QString& name) {
 
 CLoadOrderList* PaneOf(CChildFrame* frame) { return frame->findChild<CLoadOrderList*>(); }
 
+// Three archives: the middle one wins a.ini over base, loses b.ini to the
+// mod, and alone holds c.ini. Returns the order's path.
+std::string WriteThreeArchives(CTempDir& dir) {
+  dir.Write("base.big", CBigBuilder().Add("a.ini", "base").Add("z.ini", "z").Build());
+  dir.Write("mid.big", CBigBuilder()
+                           .Add("a.ini", "mid")
+                           .Add("b.ini", "Object Tank\r\n  Speed = 20\r\nEnd\r\n")
+                           .Add("c.ini", "c")
+                           .Build());
+  dir.Write("mod.big",
+            CBigBuilder().Add("b.ini", "Object Tank\r\n  Speed = 99\r\nEnd\r\n").Build());
+  return dir.Write("game.order", "base.big\nmid.big\nmod.big\n");
+}
+
 }  // namespace
 
 class OrderWindowTest : public QObject {
@@ -52,6 +69,8 @@ class OrderWindowTest : public QObject {
  private slots:
   void ShowsWinnersEditsIntoTheTargetAndNothingElse();
   void NewOrderFromAFolderSavesAsAFileThatOpensTheSame();
+  void ShowItsEntriesMarksEachAndShowsALostCopyReadOnly();
+  void FindInRulesFindsShadowedCopiesOnlyWhenAsked();
 };
 
 void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
@@ -211,6 +230,84 @@ void OrderWindowTest::NewOrderFromAFolderSavesAsAFileThatOpensTheSame() {
   QCOMPARE(QFileInfo(run.Documents()[0]->GetPathName()).fileName(), QStringLiteral("game.order"));
   const CTarnResult listed = RunTarnCaptured({"overrides", "@" + file});
   QCOMPARE(listed.status, 0);
+}
+
+// The middle of three archives: one name it wins, one it loses to the mod,
+// one only it holds. Its lost copy shows its own rows, and is not edited.
+void OrderWindowTest::ShowItsEntriesMarksEachAndShowsALostCopyReadOnly() {
+  CTestSettings settings;
+  CTempDir dir;
+  CEditorRun run({ToQ(WriteThreeArchives(dir))});
+  QVERIFY(run.Started());
+  CChildFrame* frame = run.Active();
+  CLeftView* tree = TreeOf(frame);
+  emit PaneOf(frame)->showEntriesOf(1);
+  const std::map<QString, QString> expected{
+      {QStringLiteral("a.ini"), QStringLiteral("won")},
+      {QStringLiteral("b.ini"), QStringLiteral("lost to mod.big")},
+      {QStringLiteral("c.ini"), QStringLiteral("unique")}};
+  QCOMPARE(FromColumn(tree), expected);
+
+  const QModelIndex lost = tree->model()->index(RowOf(tree, QStringLiteral("b.ini")), 0);
+  QVERIFY(tree->model()
+              ->index(lost.row(), 1)
+              .data(Qt::AccessibleDescriptionRole)
+              .toString()
+              .contains(QLatin1String("shown read only")));
+  tree->setCurrentIndex(lost);
+  CTarnEditorView* list = frame->GetRightPane();
+  QCOMPARE(list->GetModel()->index(1, 1).data().toString(), QStringLiteral("20"));
+  static_cast<QAbstractItemView*>(list)->edit(list->GetModel()->index(1, 1));
+  QVERIFY(list->viewport()->findChild<QLineEdit*>() == nullptr);
+  list->GetModel()->setData(list->GetModel()->index(1, 1), QStringLiteral("77"));
+  QVERIFY2(StatusText(run).contains(QLatin1String("this is the copy in mid.big")),
+           qPrintable(StatusText(run)));
+  QVERIFY(run.Command(ID_EDIT_CLEAR));
+  QVERIFY(run.Documents()[0]->Changes().GetChanges().empty());
+
+  emit PaneOf(frame)->showEntriesOf(std::nullopt);
+  QCOMPARE(FromColumn(tree)[QStringLiteral("b.ini")], QStringLiteral("! mod.big"));
+  QVERIFY(RowOf(tree, QStringLiteral("z.ini")) >= 0);
+}
+
+// The game sees the mod's Speed only; the box adds mid's, named as its copy,
+// and Enter on it shows that copy.
+void OrderWindowTest::FindInRulesFindsShadowedCopiesOnlyWhenAsked() {
+  CTestSettings settings;
+  CTempDir dir;
+  CEditorRun run({ToQ(WriteThreeArchives(dir))});
+  QVERIFY(run.Started());
+  QVERIFY(run.Command(ID_EDIT_FIND_IN_RULES));
+  CRulesSearchPane* search = run.Main()->GetRulesSearch();
+  QVERIFY(search->GetCopiesBox()->isVisible());
+  const auto matches = [search] {
+    QStringList found;
+    QAbstractItemModel* model = search->GetResults()->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+      found << model->index(row, 0).data().toString() + QLatin1Char('=') +
+                   model->index(row, 3).data().toString();
+    return found;
+  };
+  QTest::keyClicks(search->GetField(), QStringLiteral("speed"));
+  QTest::keyClick(search->GetField(), Qt::Key_Return);
+  QTRY_VERIFY(!search->IsSearching());
+  QCOMPARE(matches(), QStringList({QStringLiteral("b.ini=99")}));
+
+  search->GetCopiesBox()->setChecked(true);
+  QTRY_VERIFY(!search->IsSearching());
+  QCOMPARE(matches(),
+           QStringList({QStringLiteral("b.ini=99"), QStringLiteral("b.ini (mid.big)=20")}));
+  QAbstractItemModel* model = search->GetResults()->model();
+  QCOMPARE(model->index(1, 0).data(Qt::AccessibleDescriptionRole).toString(),
+           QStringLiteral("shadowed copy in mid.big"));
+  search->ShowMatch(1);
+  CChildFrame* frame = run.Active();
+  CLeftView* tree = TreeOf(frame);
+  QCOMPARE(tree->model()->index(tree->currentIndex().row(), 1).data().toString(),
+           QStringLiteral("lost to mod.big"));
+  QCOMPARE(frame->GetRightPane()->currentIndex().data().toString().trimmed(),
+           QStringLiteral("Speed"));
+  QCOMPARE(frame->GetRightPane()->GetModel()->index(1, 1).data().toString(), QStringLiteral("20"));
 }
 
 QTEST_MAIN(OrderWindowTest)
