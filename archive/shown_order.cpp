@@ -180,7 +180,7 @@ bool CShownOrder::ResolveKeptCopies() {
                      [](CLoadOrderEntry x, CLoadOrderEntry y) { return x.archive < y.archive; });
     const CLoadOrderEntry winner = copies.back();
     CShownName shown{winner.archive, ' ', static_cast<uint32_t>(m_shadowed.size()),
-                     static_cast<uint32_t>(copies.size() - 1)};
+                     static_cast<uint32_t>(copies.size() - 1), winner.position};
     const uint32_t winnerClass = m_archives[winner.archive].classes[winner.position];
     uint32_t counted = kLeftOut;
     for (size_t i = 0; i + 1 < copies.size(); ++i) {
