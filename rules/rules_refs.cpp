@@ -459,10 +459,12 @@ CRulesIndex::~CRulesIndex() = default;
 CRulesIndex::CRulesIndex(CRulesIndex&&) noexcept = default;
 CRulesIndex& CRulesIndex::operator=(CRulesIndex&&) noexcept = default;
 
-void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule) {
+void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule,
+                        CRulesIndexScope scope) {
   *this = CRulesIndex();
   m_sources = std::move(sources);
   m_rule = rule;
+  m_scope = scope;
   auto read = std::make_unique<CRead>();
   ReadEntries(false, *read);
   KeepRulesTexts(read->text, *read);
@@ -683,6 +685,10 @@ void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
   for (const CResolved* part : {&first, &second})
     for (size_t k = 0; k < part->references.size(); ++k)
       counts[k].references += part->references[k];
+  for (const CResolved* part : {&first, &second})
+    for (const CRowsPass::CRow* c : part->candidates)
+      if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
+  if (m_scope == CRulesIndexScope::kProblems) return;
   // By name, each name's in entry and row order: a counting sort.
   std::vector<size_t> next(m_names->size() + 1, 0);
   for (const CResolved* part : {&first, &second})
@@ -692,9 +698,6 @@ void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
   for (const CResolved* part : {&first, &second})
     for (const CRulesUse& use : part->uses) m_uses[next[use.name]++] = use;
   for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(read.keys.Keys()[k], counts[k]);
-  for (const CResolved* part : {&first, &second})
-    for (const CRowsPass::CRow* c : part->candidates)
-      if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
 }
 
 // Whether a key can be a reference key, `unresolved` of its rows kept
@@ -704,16 +707,25 @@ bool CRulesIndex::MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) co
   return read.rows >= m_rule.minUses && without * 100 <= (100 - uint64_t{m_rule.share}) * read.rows;
 }
 
+bool CRulesIndex::NeedsLookUp(const CKeyUse& read) const {
+  return m_scope == CRulesIndexScope::kEverything || MayBeReferenceKey(read, 0);
+}
+
 // The rows [first, last) of `read`.
 void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bool everyToken,
                                 CResolved& out) const {
   out.references.assign(read.counts.size(), 0);
   out.unresolved.assign(read.counts.size(), 0);
   const auto same = [&read](uint32_t n, std::string_view token) { return read.names[n].Is(token); };
+  const bool keepUses = m_scope == CRulesIndexScope::kEverything;
+  std::vector<uint8_t> lookUp(read.counts.size());
+  for (size_t k = 0; k < lookUp.size(); ++k) lookUp[k] = NeedsLookUp(read.counts[k]);
   for (size_t r = first; r < last; ++r) {
     const CRowsPass::CRow& row = read.rows[r];
+    if (!lookUp[row.key]) continue;
     const std::string_view value = m_sources[row.entry].bytes.substr(row.value, row.size);
     const size_t before = out.uses.size();
+    bool named = false;
     bool unknown = false;
     ForEachTokenToKeep(value, everyToken, [&](std::string_view token) {
       const uint32_t name = m_names->Find(token, same);
@@ -721,11 +733,13 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
         unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
         return;
       }
+      named = true;
+      if (!keepUses) return;
       for (size_t u = before; u < out.uses.size(); ++u)
         if (out.uses[u].name == name) return;  // one use of a name a row
       out.uses.push_back({row.entry, row.row, name});
     });
-    if (out.uses.size() != before) {
+    if (named) {
       ++out.references[row.key];
     } else if (unknown && MayBeReferenceKey(read.counts[row.key], ++out.unresolved[row.key])) {
       out.candidates.push_back(&row);

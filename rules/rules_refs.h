@@ -128,6 +128,13 @@ struct CRulesDuplicate {
   std::vector<uint32_t> definitions;  // into Definitions()
 };
 
+// What a build keeps: everything the editor asks of the index, or only the
+// problems (Unresolved(), Duplicates()) and the definitions, which is all
+// `tarn lint` prints. The rows of keys that cannot be reference keys are
+// then never looked up, and no use is kept: UsesOf() is empty and Keys()
+// holds nothing.
+enum class CRulesIndexScope { kEverything, kProblems };
+
 class CRulesIndex {
  public:
   CRulesIndex();
@@ -138,7 +145,8 @@ class CRulesIndex {
   // Reads `sources` (in entry-name order; entries that are not rules text,
   // by IsRulesText, are left out). Throws std::bad_alloc when memory runs
   // out.
-  void Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule = {});
+  void Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule = {},
+             CRulesIndexScope scope = CRulesIndexScope::kEverything);
 
   const std::vector<CRulesSource>& Sources() const { return m_sources; }
   // Every header, by entry then text order.
@@ -210,6 +218,9 @@ class CRulesIndex {
   bool GroupDefinitions(CRead& read);
   struct CResolved;  // what the looking up of a run of rows gives
   bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;
+  // Whether a key's rows need looking up: not for problems alone when too
+  // few of them hold a token that may name a block.
+  bool NeedsLookUp(const CKeyUse& read) const;
   // Looks up the tokens of the rows read: the uses, the keys' references
   // and the unresolved rows.
   void ResolveRows(const CRead& read, bool everyToken);
@@ -217,6 +228,7 @@ class CRulesIndex {
                      CResolved& out) const;
 
   CReferenceKeyRule m_rule;
+  CRulesIndexScope m_scope = CRulesIndexScope::kEverything;
   std::vector<CRulesSource> m_sources;
   std::vector<CRulesDefinition> m_definitions;
   std::vector<std::string_view> m_keywords;  // the type words, each once, by number
