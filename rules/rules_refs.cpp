@@ -26,9 +26,12 @@ namespace {
 
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// A chunk is about a mebibyte of entries, as a search's: enough to make
+// A chunk is about a quarter of a mebibyte of entries: enough to make
 // handing over cheap, small enough that the two threads finish together.
-constexpr size_t kChunkBytes = size_t{1} << 20;
+// The rows read of each chunk wait in one of a few buffers, whose pages
+// are new to the process when first written, and such a page fault takes
+// as long as reading some hundred rows: smaller chunks fill fewer pages.
+constexpr size_t kChunkBytes = size_t{1} << 18;
 constexpr size_t kChunkEntries = 4096;
 
 // The piece of an entry's bytes that a view of the parser's copy stands for:
@@ -468,7 +471,7 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
   auto read = std::make_unique<CRead>();
   ReadEntries(false, *read);
   KeepRulesTexts(read->text, *read);
-  const bool everyToken = GroupDefinitions(*read);
+  const bool everyToken = GroupDefinitions(*read, LooksUp(read->counts));
   if (everyToken) {
     // Rare: then a number is a name, and every token is kept in a second
     // reading of the rules texts.
@@ -477,7 +480,7 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
     read = std::make_unique<CRead>();
     ReadEntries(true, *read);
     KeepRulesTexts(read->text, *read);
-    GroupDefinitions(*read);
+    GroupDefinitions(*read, LooksUp(read->counts));
   }
   ResolveRows(*read, everyToken);
 }
@@ -635,21 +638,24 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
 
 // The definitions of each name together, in entry and text order: a
 // counting sort by name number, as most names are defined once.
-bool CRulesIndex::GroupDefinitions(CRead& read) {
+bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
   m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
   m_names->Reserve(m_definitions.size());
   std::vector<CNameKey>& names = read.names;
   names.clear();
-  names.reserve(m_definitions.size());
-  const auto firstName = [&](uint32_t n) { return names[n].name; };
+  if (lookUps) names.reserve(m_definitions.size());
+  std::vector<uint32_t> first;  // each name's first definition
+  first.reserve(m_definitions.size());
+  const auto firstName = [&](uint32_t n) { return NameOf(m_definitions[first[n]]); };
   std::vector<uint32_t> numbers(m_definitions.size());
   bool plain = false;
-  for (size_t d = 0; d < m_definitions.size(); ++d) {
+  for (uint32_t d = 0; d < m_definitions.size(); ++d) {
     const std::string_view name = NameOf(m_definitions[d]);
     numbers[d] = m_names->Add(name, firstName);
-    if (numbers[d] != names.size()) continue;
-    names.push_back(CNameKey::Of(name));
+    if (numbers[d] != first.size()) continue;
+    first.push_back(d);
+    if (lookUps) names.push_back(CNameKey::Of(name));
     plain = plain || IsNumberToken(name);
   }
   m_firstOfName.assign(m_names->size() + 1, 0);
@@ -709,6 +715,11 @@ bool CRulesIndex::MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) co
 
 bool CRulesIndex::NeedsLookUp(const CKeyUse& read) const {
   return m_scope == CRulesIndexScope::kEverything || MayBeReferenceKey(read, 0);
+}
+
+bool CRulesIndex::LooksUp(const std::vector<CKeyUse>& counts) const {
+  return std::any_of(counts.begin(), counts.end(),
+                     [this](const CKeyUse& use) { return NeedsLookUp(use); });
 }
 
 // The rows [first, last) of `read`.

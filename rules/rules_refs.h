@@ -214,13 +214,16 @@ class CRulesIndex {
   // renumbers what was read of the others.
   void KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read);
   // Numbers the defined names; true when one of them is a number, which
-  // the tokens read without `everyToken` leave out.
-  bool GroupDefinitions(CRead& read);
+  // the tokens read without `everyToken` leave out. `lookUps`: rows will
+  // be looked up, which want the names kept for it.
+  bool GroupDefinitions(CRead& read, bool lookUps);
   struct CResolved;  // what the looking up of a run of rows gives
   bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;
   // Whether a key's rows need looking up: not for problems alone when too
   // few of them hold a token that may name a block.
   bool NeedsLookUp(const CKeyUse& read) const;
+  // Whether the rows of any of these keys need it.
+  bool LooksUp(const std::vector<CKeyUse>& counts) const;
   // Looks up the tokens of the rows read: the uses, the keys' references
   // and the unresolved rows.
   void ResolveRows(const CRead& read, bool everyToken);
