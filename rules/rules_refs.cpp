@@ -44,6 +44,16 @@ std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
 
 bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
 
+// Has the bytes at `p` brought near before they are read, where they lie
+// far from the last read: a definition's name, anywhere in an archive.
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
 // How far the token at `p` reads as a number in IsNumberToken's form (a
 // sign, digits with at most one point, a '%'), and whether that holds a
 // digit: the token is a number when it stops at the token's end with one.
@@ -171,7 +181,7 @@ class CRulesIndex::CNameTable {
   template <typename NameOf>
   uint32_t Add(std::string_view name, const NameOf& nameOf) {
     if (4 * (m_count + 1) > 3 * m_slots.size()) Grow(nameOf);
-    const size_t hash = std::hash<std::string_view>{}(name);
+    const size_t hash = Hash(name);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       CSlot& slot = m_slots[at];
@@ -188,7 +198,7 @@ class CRulesIndex::CNameTable {
   template <typename Same>
   uint32_t Find(std::string_view token, const Same& same) const {
     if (token.empty() || !m_filter[FilterSlot(token)]) return kNoName;
-    const size_t hash = std::hash<std::string_view>{}(token);
+    const size_t hash = Hash(token);
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       const CSlot& slot = m_slots[at];
@@ -212,6 +222,24 @@ class CRulesIndex::CNameTable {
     uint32_t number = kNoName;
   };
   static constexpr size_t kFilterBits = size_t{1} << 16;
+  // Of the first and last eight bytes, the size and the bytes between:
+  // inline, and one multiplication for most names, where a call to the
+  // library's hash took a tenth of the looking up.
+  static uint64_t Hash(std::string_view text) {
+    constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    uint64_t head = 0, tail = 0;
+    const size_t n = std::min<size_t>(text.size(), 8);
+    std::memcpy(&head, text.data(), n);
+    std::memcpy(&tail, text.data() + text.size() - n, n);
+    uint64_t h = (head * kOdd) ^ ((tail + text.size()) * 0xC2B2AE3D27D4EB4Full);
+    for (size_t at = 8; at + 8 < text.size(); at += 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + at, 8);
+      h = (h ^ word) * kOdd;
+    }
+    h = (h ^ (h >> 32)) * kOdd;  // every byte into the low bits, which pick the slot
+    return h ^ (h >> 29);
+  }
   static uint32_t Tag(size_t hash) { return static_cast<uint32_t>(uint64_t{hash} >> 32); }
   static size_t FilterSlot(std::string_view token) {
     const auto first = static_cast<unsigned char>(token.front());
@@ -223,7 +251,7 @@ class CRulesIndex::CNameTable {
     std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
     const size_t mask = slots.size() - 1;
     for (uint32_t n = 0; n < m_count; ++n) {
-      const size_t hash = std::hash<std::string_view>{}(nameOf(n));
+      const size_t hash = Hash(nameOf(n));
       size_t at = hash & mask;
       while (slots[at].number != kNoName) at = (at + 1) & mask;
       slots[at] = {Tag(hash), n};
@@ -650,7 +678,10 @@ bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
   const auto firstName = [&](uint32_t n) { return NameOf(m_definitions[first[n]]); };
   std::vector<uint32_t> numbers(m_definitions.size());
   bool plain = false;
+  // Reading a name waits for memory but for one asked for some way ahead.
+  constexpr uint32_t kAhead = 16;
   for (uint32_t d = 0; d < m_definitions.size(); ++d) {
+    if (d + kAhead < m_definitions.size()) Prefetch(NameOf(m_definitions[d + kAhead]).data());
     const std::string_view name = NameOf(m_definitions[d]);
     numbers[d] = m_names->Add(name, firstName);
     if (numbers[d] != first.size()) continue;
