@@ -182,8 +182,7 @@ class CRulesIndex::CNameTable {
   uint32_t Add(std::string_view name, const NameOf& nameOf) {
     if (4 * (m_count + 1) > 3 * m_slots.size()) Grow(nameOf);
     const size_t hash = Hash(name);
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    for (size_t at = Start(hash, m_slots.size());; at = Next(at)) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
         slot = {Tag(hash), m_count++};
@@ -199,8 +198,7 @@ class CRulesIndex::CNameTable {
   uint32_t Find(std::string_view token, const Same& same) const {
     if (token.empty() || !m_filter[FilterSlot(token)]) return kNoName;
     const size_t hash = Hash(token);
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    for (size_t at = Start(hash, m_slots.size());; at = Next(at)) {
       const CSlot& slot = m_slots[at];
       if (slot.number == kNoName) return kNoName;
       if (slot.tag == Tag(hash) && same(slot.number, token)) return slot.number;
@@ -210,9 +208,10 @@ class CRulesIndex::CNameTable {
   size_t MemoryBytes() const { return sizeof *this + m_slots.capacity() * sizeof(CSlot); }
   // Room for `count` names without growing on the way: the table is at
   // most three quarters full, which keeps probes short and the slots few.
+  // Its size is any number, not a power of two, as the table stays with
+  // the index: rounding up took a fifth of the index's memory.
   void Reserve(size_t count) {
-    size_t slots = 64;
-    while (3 * slots < 4 * count) slots *= 2;
+    const size_t slots = std::max<size_t>(64, (4 * count + 2) / 3);
     if (m_count == 0 && slots > m_slots.size()) m_slots.assign(slots, CSlot());
   }
 
@@ -241,6 +240,12 @@ class CRulesIndex::CNameTable {
     return h ^ (h >> 29);
   }
   static uint32_t Tag(size_t hash) { return static_cast<uint32_t>(uint64_t{hash} >> 32); }
+  // Where the probes for a hash start in `slots` slots: the low half of the
+  // hash scaled to them.
+  static size_t Start(size_t hash, size_t slots) {
+    return static_cast<size_t>((uint64_t{static_cast<uint32_t>(hash)} * slots) >> 32);
+  }
+  size_t Next(size_t at) const { return at + 1 == m_slots.size() ? 0 : at + 1; }
   static size_t FilterSlot(std::string_view token) {
     const auto first = static_cast<unsigned char>(token.front());
     const auto last = static_cast<unsigned char>(token.back());
@@ -249,11 +254,10 @@ class CRulesIndex::CNameTable {
   template <typename NameOf>
   void Grow(const NameOf& nameOf) {
     std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
-    const size_t mask = slots.size() - 1;
     for (uint32_t n = 0; n < m_count; ++n) {
       const size_t hash = Hash(nameOf(n));
-      size_t at = hash & mask;
-      while (slots[at].number != kNoName) at = (at + 1) & mask;
+      size_t at = Start(hash, slots.size());
+      while (slots[at].number != kNoName) at = at + 1 == slots.size() ? 0 : at + 1;
       slots[at] = {Tag(hash), n};
     }
     m_slots.swap(slots);
@@ -660,6 +664,9 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
     if (text[e]) m_sources[count++] = m_sources[e];
   }
   m_sources.resize(count);
+  // The caller's vector grew by doubling, and the index keeps it: a sixth of
+  // the index's memory stood empty.
+  m_sources.shrink_to_fit();
   for (CRulesDefinition& d : m_definitions) d.entry = kept[d.entry];
   for (CRowsPass::CRow& row : read.rows) row.entry = kept[row.entry];
 }
