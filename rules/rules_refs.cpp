@@ -44,6 +44,9 @@ std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
 
 bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
 
+// What ends a header's word, and so a definition's name.
+bool IsHeaderWordEnd(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ';'; }
+
 // Has the bytes at `p` brought near before they are read, where they lie
 // far from the last read: a definition's name, anywhere in an archive.
 inline void Prefetch(const void* p) {
@@ -419,7 +422,6 @@ struct CRulesIndex::CRowsPass {
   struct CDefinition {
     uint32_t entry;
     uint32_t offset;
-    uint32_t size;
     std::string_view keyword;
   };
   // A row that holds a token to look up, and where its value lies in the
@@ -556,7 +558,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
           const auto found =
               keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
           if (found.second) m_keywords.push_back(d.keyword);
-          definitions.push_back({d.entry, d.offset, d.size, found.first->second});
+          definitions.push_back({d.entry, d.offset, found.first->second});
         }
         global.resize(chunk.keys.size());
         for (size_t k = 0; k < chunk.keys.size(); ++k) {
@@ -594,7 +596,7 @@ struct CRulesIndex::CEntryReading {
     return static_cast<uint32_t>(piece.data() - bytes.data());
   }
   void Header(std::string_view name, std::string_view type) {
-    chunk.definitions.push_back({entry, Offset(name), static_cast<uint32_t>(name.size()), type});
+    chunk.definitions.push_back({entry, Offset(name), type});
     firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
     line = 0;
   }
@@ -840,6 +842,13 @@ size_t CRulesIndex::MemoryBytes() const {
          bytes(m_byName) + bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
          (m_names ? m_names->MemoryBytes() : 0) + m_keys.size() * keyNode +
          m_keys.bucket_count() * sizeof(void*);
+}
+
+std::string_view CRulesIndex::NameOf(const CRulesDefinition& d) const {
+  const std::string_view rest = m_sources[d.entry].bytes.substr(d.offset);
+  size_t size = 0;
+  while (size < rest.size() && !IsHeaderWordEnd(rest[size])) ++size;
+  return rest.substr(0, size);
 }
 
 std::string_view CRulesIndex::NameOf(uint32_t number) const {

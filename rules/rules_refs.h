@@ -95,14 +95,14 @@ struct CRulesSource {
   uint32_t archive = 0;  // the caller's number for the archive holding it
 };
 
-// A header of a top-level block: where its name lies in the entry's bytes,
-// and its type word by number (empty after a one-word header). The index
-// gives both as views (NameOf, KeywordOf). Sixteen bytes, as an archive can
-// define a block every few hundred bytes.
+// A header of a top-level block: where its name starts in the entry's
+// bytes (it runs to the first blank, line end or ';', or to the entry's
+// end), and its type word by number (empty after a one-word header). The
+// index gives both as views (NameOf, KeywordOf). Twelve bytes, as an
+// archive can define a block every few hundred bytes.
 struct CRulesDefinition {
   uint32_t entry;  // into Sources()
   uint32_t offset;
-  uint32_t size;
   uint32_t keyword;
 };
 
@@ -178,9 +178,7 @@ class CRulesIndex {
   // A defined name by its number (CRulesUse::name).
   std::string_view NameOf(uint32_t number) const;
   // A definition's name, a view of its entry's bytes.
-  std::string_view NameOf(const CRulesDefinition& d) const {
-    return m_sources[d.entry].bytes.substr(d.offset, d.size);
-  }
+  std::string_view NameOf(const CRulesDefinition& d) const;
   // Its type word, kept once for every definition of that word: a view of
   // the bytes of the first entry, in source order, that used it.
   std::string_view KeywordOf(const CRulesDefinition& d) const { return m_keywords[d.keyword]; }
