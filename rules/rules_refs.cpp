@@ -690,7 +690,10 @@ bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
   // Reading a name waits for memory but for one asked for some way ahead.
   constexpr uint32_t kAhead = 16;
   for (uint32_t d = 0; d < m_definitions.size(); ++d) {
-    if (d + kAhead < m_definitions.size()) Prefetch(NameOf(m_definitions[d + kAhead]).data());
+    if (d + kAhead < m_definitions.size()) {
+      const CRulesDefinition& ahead = m_definitions[d + kAhead];
+      Prefetch(m_sources[ahead.entry].bytes.data() + ahead.offset);
+    }
     const std::string_view name = NameOf(m_definitions[d]);
     numbers[d] = m_names->Add(name, firstName);
     if (numbers[d] != first.size()) continue;
