@@ -6,6 +6,7 @@
 #include <bitset>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "rules/rules_scanner.h"
@@ -673,8 +674,9 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
   for (CRowsPass::CRow& row : read.rows) row.entry = kept[row.entry];
 }
 
-// The definitions of each name together, in entry and text order: a
-// counting sort by name number, as most names are defined once.
+// The definitions numbered by name, and each name's together in entry and
+// text order: one number for a name defined once, as most are, and a run
+// of its own for any other.
 bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
   m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
@@ -701,12 +703,29 @@ bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
     if (lookUps) names.push_back(CNameKey::Of(name));
     plain = plain || IsNumberToken(name);
   }
-  m_firstOfName.assign(m_names->size() + 1, 0);
-  for (const uint32_t n : numbers) ++m_firstOfName[n + 1];
-  for (size_t n = 1; n < m_firstOfName.size(); ++n) m_firstOfName[n] += m_firstOfName[n - 1];
-  m_byName.resize(m_definitions.size());
-  std::vector<uint32_t> next(m_firstOfName.begin(), m_firstOfName.end() - 1);
-  for (uint32_t d = 0; d < numbers.size(); ++d) m_byName[next[numbers[d]]++] = d;
+  // A name defined once keeps its definition's number; the others a run
+  // of m_several each, counted as it fills.
+  if (m_definitions.size() >= kSeveral) throw std::bad_alloc();
+  std::vector<uint32_t> count(first.size(), 0);
+  for (const uint32_t n : numbers) ++count[n];
+  m_definitionsOf.resize(first.size());
+  size_t several = 0;
+  for (uint32_t n = 0; n < first.size(); ++n) {
+    if (count[n] == 1) {
+      m_definitionsOf[n] = first[n];
+      continue;
+    }
+    m_definitionsOf[n] = kSeveral | static_cast<uint32_t>(several);
+    several += 1 + size_t{count[n]};
+  }
+  if (several >= kSeveral) throw std::bad_alloc();
+  m_several.assign(several, 0);
+  for (uint32_t d = 0; d < numbers.size(); ++d) {
+    const uint32_t at = m_definitionsOf[numbers[d]];
+    if ((at & kSeveral) == 0) continue;
+    uint32_t* const run = m_several.data() + (at & ~kSeveral);
+    run[1 + run[0]++] = d;
+  }
   return plain;
 }
 
@@ -810,8 +829,7 @@ std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view
   std::vector<const CRulesDefinition*> found;
   const uint32_t number = NameNumber(name);
   if (number == kNoName) return found;
-  for (uint32_t i = m_firstOfName[number]; i < m_firstOfName[number + 1]; ++i)
-    found.push_back(&m_definitions[m_byName[i]]);
+  for (const uint32_t d : DefinitionsOfNumber(number)) found.push_back(&m_definitions[d]);
   return found;
 }
 
@@ -842,7 +860,7 @@ size_t CRulesIndex::MemoryBytes() const {
   // library lays it out.
   const size_t keyNode = sizeof(std::pair<const std::string_view, CKeyUse>) + 2 * sizeof(void*);
   return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_keywords) +
-         bytes(m_byName) + bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
+         bytes(m_definitionsOf) + bytes(m_several) + bytes(m_uses) + bytes(m_unresolved) +
          (m_names ? m_names->MemoryBytes() : 0) + m_keys.size() * keyNode +
          m_keys.bucket_count() * sizeof(void*);
 }
@@ -855,7 +873,14 @@ std::string_view CRulesIndex::NameOf(const CRulesDefinition& d) const {
 }
 
 std::string_view CRulesIndex::NameOf(uint32_t number) const {
-  return NameOf(m_definitions[m_byName[m_firstOfName[number]]]);
+  return NameOf(m_definitions[DefinitionsOfNumber(number).front()]);
+}
+
+std::span<const uint32_t> CRulesIndex::DefinitionsOfNumber(uint32_t number) const {
+  const uint32_t& at = m_definitionsOf[number];
+  if ((at & kSeveral) == 0) return {&at, 1};
+  const uint32_t* const run = m_several.data() + (at & ~kSeveral);
+  return {run + 1, run[0]};
 }
 
 std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
@@ -877,10 +902,11 @@ std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
             [this](uint32_t a, uint32_t b) { return m_keywords[a] < m_keywords[b]; });
   std::vector<uint32_t> order(rank.size());
   for (uint32_t r = 0; r < rank.size(); ++r) order[rank[r]] = r;
-  for (size_t n = 0; n + 1 < m_firstOfName.size(); ++n) {
-    if (m_firstOfName[n + 1] - m_firstOfName[n] < 2) continue;  // most names
+  for (uint32_t n = 0; n < m_definitionsOf.size(); ++n) {
+    if ((m_definitionsOf[n] & kSeveral) == 0) continue;  // most names
     // The name's definitions by keyword, each keyword's in entry and text order.
-    places.assign(m_byName.begin() + m_firstOfName[n], m_byName.begin() + m_firstOfName[n + 1]);
+    const std::span<const uint32_t> definitions = DefinitionsOfNumber(n);
+    places.assign(definitions.begin(), definitions.end());
     std::stable_sort(places.begin(), places.end(), [&](uint32_t a, uint32_t b) {
       return order[m_definitions[a].keyword] < order[m_definitions[b].keyword];
     });

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -200,6 +201,8 @@ class CRulesIndex {
   class CKeyTable;   // row names, numbered
 
   uint32_t NameNumber(std::string_view name) const;
+  // The definitions of the name numbered so, in entry then text order.
+  std::span<const uint32_t> DefinitionsOfNumber(uint32_t number) const;
   // Reads every entry once: its headers, and its rows that hold a token
   // that may name a block (a number only when `everyToken`).
   void ReadEntries(bool everyToken, CRead& read);
@@ -234,8 +237,12 @@ class CRulesIndex {
   std::vector<CRulesDefinition> m_definitions;
   std::vector<std::string_view> m_keywords;  // the type words, each once, by number
   std::unique_ptr<CNameTable> m_names;
-  std::vector<uint32_t> m_byName;       // definitions by name number, then entry and text order
-  std::vector<uint32_t> m_firstOfName;  // where each name's run in m_byName starts, then the end
+  // Each name's definitions, by its number: the one definition of a name
+  // defined once, as most are, or, with kSeveral set, where its run starts
+  // in m_several: how many, then the definitions in entry and text order.
+  static constexpr uint32_t kSeveral = uint32_t{1} << 31;
+  std::vector<uint32_t> m_definitionsOf;
+  std::vector<uint32_t> m_several;
   std::vector<CRulesUse> m_uses;        // by name, then entry and row
   std::unordered_map<std::string_view, CKeyUse> m_keys;
   std::vector<CRulesUnresolved> m_unresolved;
