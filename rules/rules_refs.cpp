@@ -184,7 +184,7 @@ class CRulesIndex::CNameTable {
   // The number of `name`, a new name numbered next.
   template <typename NameOf>
   uint32_t Add(std::string_view name, const NameOf& nameOf) {
-    if (4 * (m_count + 1) > 3 * m_slots.size()) Grow(nameOf);
+    if (SlotsFor(m_count + 1) > m_slots.size()) Rehash(nameOf, 2 * m_slots.size());
     const size_t hash = Hash(name);
     for (size_t at = Start(hash, m_slots.size());; at = Next(at)) {
       CSlot& slot = m_slots[at];
@@ -210,13 +210,17 @@ class CRulesIndex::CNameTable {
   }
   size_t size() const { return m_count; }
   size_t MemoryBytes() const { return sizeof *this + m_slots.capacity() * sizeof(CSlot); }
-  // Room for `count` names without growing on the way: the table is at
-  // most three quarters full, which keeps probes short and the slots few.
-  // Its size is any number, not a power of two, as the table stays with
-  // the index: rounding up took a fifth of the index's memory.
+  // Room for `count` names without growing on the way.
   void Reserve(size_t count) {
-    const size_t slots = std::max<size_t>(64, (4 * count + 2) / 3);
+    const size_t slots = SlotsFor(count);
     if (m_count == 0 && slots > m_slots.size()) m_slots.assign(slots, CSlot());
+  }
+  // Gives back the room reserved for names that did not come, as when most
+  // definitions repeat a name: the table stays with the index.
+  template <typename NameOf>
+  void Fit(const NameOf& nameOf) {
+    const size_t slots = SlotsFor(m_count);
+    if (4 * slots < 3 * m_slots.size()) Rehash(nameOf, slots);
   }
 
  private:
@@ -244,6 +248,11 @@ class CRulesIndex::CNameTable {
     return h ^ (h >> 29);
   }
   static uint32_t Tag(size_t hash) { return static_cast<uint32_t>(uint64_t{hash} >> 32); }
+  // The slots for `count` names: at most four fifths full, which keeps the
+  // probes for a name short and the slots few. Any number, not a power of
+  // two, as the table stays with the index: rounding up took a fifth of
+  // the index's memory.
+  static size_t SlotsFor(size_t count) { return std::max<size_t>(64, count + count / 4 + 1); }
   // Where the probes for a hash start in `slots` slots: the low half of the
   // hash scaled to them.
   static size_t Start(size_t hash, size_t slots) {
@@ -256,8 +265,8 @@ class CRulesIndex::CNameTable {
     return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
   template <typename NameOf>
-  void Grow(const NameOf& nameOf) {
-    std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
+  void Rehash(const NameOf& nameOf, size_t size) {
+    std::vector<CSlot> slots(std::max<size_t>(64, size));
     for (uint32_t n = 0; n < m_count; ++n) {
       const size_t hash = Hash(nameOf(n));
       size_t at = Start(hash, slots.size());
@@ -719,6 +728,7 @@ bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
     several += 1 + size_t{count[n]};
   }
   if (several >= kSeveral) throw std::bad_alloc();
+  m_names->Fit(firstName);
   m_several.assign(several, 0);
   for (uint32_t d = 0; d < numbers.size(); ++d) {
     const uint32_t at = m_definitionsOf[numbers[d]];
