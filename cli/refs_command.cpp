@@ -279,7 +279,7 @@ int CommandLint(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   bool trouble = !order.Open({args.begin() + static_cast<std::ptrdiff_t>(first), args.end()}, err);
   COutput lines(out);
   CRulesIndex index;
-  index.Build(order.Winners(err, trouble), rule);
+  index.Build(order.Winners(err, trouble), rule, CRulesIndexScope::kProblems);
   WriteUnresolved(index, order, lines);
   const size_t problems = index.Unresolved().size() + WriteDuplicates(index, order, lines);
   if (!FinishOutput(err, lines)) return kTrouble;

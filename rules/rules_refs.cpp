@@ -6,6 +6,7 @@
 #include <bitset>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "rules/rules_scanner.h"
@@ -26,9 +27,12 @@ namespace {
 
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// A chunk is about a mebibyte of entries, as a search's: enough to make
+// A chunk is about a quarter of a mebibyte of entries: enough to make
 // handing over cheap, small enough that the two threads finish together.
-constexpr size_t kChunkBytes = size_t{1} << 20;
+// The rows read of each chunk wait in one of a few buffers, whose pages
+// are new to the process when first written, and such a page fault takes
+// as long as reading some hundred rows: smaller chunks fill fewer pages.
+constexpr size_t kChunkBytes = size_t{1} << 18;
 constexpr size_t kChunkEntries = 4096;
 
 // The piece of an entry's bytes that a view of the parser's copy stands for:
@@ -40,6 +44,19 @@ std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
 }
 
 bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
+
+// What ends a header's word, and so a definition's name.
+bool IsHeaderWordEnd(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ';'; }
+
+// Has the bytes at `p` brought near before they are read, where they lie
+// far from the last read: a definition's name, anywhere in an archive.
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
 
 // How far the token at `p` reads as a number in IsNumberToken's form (a
 // sign, digits with at most one point, a '%'), and whether that holds a
@@ -167,10 +184,9 @@ class CRulesIndex::CNameTable {
   // The number of `name`, a new name numbered next.
   template <typename NameOf>
   uint32_t Add(std::string_view name, const NameOf& nameOf) {
-    if (4 * (m_count + 1) > 3 * m_slots.size()) Grow(nameOf);
-    const size_t hash = std::hash<std::string_view>{}(name);
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    if (SlotsFor(m_count + 1) > m_slots.size()) Rehash(nameOf, 2 * m_slots.size());
+    const size_t hash = Hash(name);
+    for (size_t at = Start(hash, m_slots.size());; at = Next(at)) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
         slot = {Tag(hash), m_count++};
@@ -185,9 +201,8 @@ class CRulesIndex::CNameTable {
   template <typename Same>
   uint32_t Find(std::string_view token, const Same& same) const {
     if (token.empty() || !m_filter[FilterSlot(token)]) return kNoName;
-    const size_t hash = std::hash<std::string_view>{}(token);
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    const size_t hash = Hash(token);
+    for (size_t at = Start(hash, m_slots.size());; at = Next(at)) {
       const CSlot& slot = m_slots[at];
       if (slot.number == kNoName) return kNoName;
       if (slot.tag == Tag(hash) && same(slot.number, token)) return slot.number;
@@ -195,12 +210,17 @@ class CRulesIndex::CNameTable {
   }
   size_t size() const { return m_count; }
   size_t MemoryBytes() const { return sizeof *this + m_slots.capacity() * sizeof(CSlot); }
-  // Room for `count` names without growing on the way: the table is at
-  // most three quarters full, which keeps probes short and the slots few.
+  // Room for `count` names without growing on the way.
   void Reserve(size_t count) {
-    size_t slots = 64;
-    while (3 * slots < 4 * count) slots *= 2;
+    const size_t slots = SlotsFor(count);
     if (m_count == 0 && slots > m_slots.size()) m_slots.assign(slots, CSlot());
+  }
+  // Gives back the room reserved for names that did not come, as when most
+  // definitions repeat a name: the table stays with the index.
+  template <typename NameOf>
+  void Fit(const NameOf& nameOf) {
+    const size_t slots = SlotsFor(m_count);
+    if (4 * slots < 3 * m_slots.size()) Rehash(nameOf, slots);
   }
 
  private:
@@ -209,20 +229,48 @@ class CRulesIndex::CNameTable {
     uint32_t number = kNoName;
   };
   static constexpr size_t kFilterBits = size_t{1} << 16;
+  // Of the first and last eight bytes, the size and the bytes between:
+  // inline, and one multiplication for most names, where a call to the
+  // library's hash took a tenth of the looking up.
+  static uint64_t Hash(std::string_view text) {
+    constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    uint64_t head = 0, tail = 0;
+    const size_t n = std::min<size_t>(text.size(), 8);
+    std::memcpy(&head, text.data(), n);
+    std::memcpy(&tail, text.data() + text.size() - n, n);
+    uint64_t h = (head * kOdd) ^ ((tail + text.size()) * 0xC2B2AE3D27D4EB4Full);
+    for (size_t at = 8; at + 8 < text.size(); at += 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + at, 8);
+      h = (h ^ word) * kOdd;
+    }
+    h = (h ^ (h >> 32)) * kOdd;  // every byte into the low bits, which pick the slot
+    return h ^ (h >> 29);
+  }
   static uint32_t Tag(size_t hash) { return static_cast<uint32_t>(uint64_t{hash} >> 32); }
+  // The slots for `count` names: at most four fifths full, which keeps the
+  // probes for a name short and the slots few. Any number, not a power of
+  // two, as the table stays with the index: rounding up took a fifth of
+  // the index's memory.
+  static size_t SlotsFor(size_t count) { return std::max<size_t>(64, count + count / 4 + 1); }
+  // Where the probes for a hash start in `slots` slots: the low half of the
+  // hash scaled to them.
+  static size_t Start(size_t hash, size_t slots) {
+    return static_cast<size_t>((uint64_t{static_cast<uint32_t>(hash)} * slots) >> 32);
+  }
+  size_t Next(size_t at) const { return at + 1 == m_slots.size() ? 0 : at + 1; }
   static size_t FilterSlot(std::string_view token) {
     const auto first = static_cast<unsigned char>(token.front());
     const auto last = static_cast<unsigned char>(token.back());
     return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
   template <typename NameOf>
-  void Grow(const NameOf& nameOf) {
-    std::vector<CSlot> slots(std::max<size_t>(64, 2 * m_slots.size()));
-    const size_t mask = slots.size() - 1;
+  void Rehash(const NameOf& nameOf, size_t size) {
+    std::vector<CSlot> slots(std::max<size_t>(64, size));
     for (uint32_t n = 0; n < m_count; ++n) {
-      const size_t hash = std::hash<std::string_view>{}(nameOf(n));
-      size_t at = hash & mask;
-      while (slots[at].number != kNoName) at = (at + 1) & mask;
+      const size_t hash = Hash(nameOf(n));
+      size_t at = Start(hash, slots.size());
+      while (slots[at].number != kNoName) at = at + 1 == slots.size() ? 0 : at + 1;
       slots[at] = {Tag(hash), n};
     }
     m_slots.swap(slots);
@@ -384,7 +432,6 @@ struct CRulesIndex::CRowsPass {
   struct CDefinition {
     uint32_t entry;
     uint32_t offset;
-    uint32_t size;
     std::string_view keyword;
   };
   // A row that holds a token to look up, and where its value lies in the
@@ -459,14 +506,16 @@ CRulesIndex::~CRulesIndex() = default;
 CRulesIndex::CRulesIndex(CRulesIndex&&) noexcept = default;
 CRulesIndex& CRulesIndex::operator=(CRulesIndex&&) noexcept = default;
 
-void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule) {
+void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule,
+                        CRulesIndexScope scope) {
   *this = CRulesIndex();
   m_sources = std::move(sources);
   m_rule = rule;
+  m_scope = scope;
   auto read = std::make_unique<CRead>();
   ReadEntries(false, *read);
   KeepRulesTexts(read->text, *read);
-  const bool everyToken = GroupDefinitions(*read);
+  const bool everyToken = GroupDefinitions(*read, LooksUp(read->counts));
   if (everyToken) {
     // Rare: then a number is a name, and every token is kept in a second
     // reading of the rules texts.
@@ -475,7 +524,7 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
     read = std::make_unique<CRead>();
     ReadEntries(true, *read);
     KeepRulesTexts(read->text, *read);
-    GroupDefinitions(*read);
+    GroupDefinitions(*read, LooksUp(read->counts));
   }
   ResolveRows(*read, everyToken);
 }
@@ -519,7 +568,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
           const auto found =
               keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
           if (found.second) m_keywords.push_back(d.keyword);
-          definitions.push_back({d.entry, d.offset, d.size, found.first->second});
+          definitions.push_back({d.entry, d.offset, found.first->second});
         }
         global.resize(chunk.keys.size());
         for (size_t k = 0; k < chunk.keys.size(); ++k) {
@@ -557,7 +606,7 @@ struct CRulesIndex::CEntryReading {
     return static_cast<uint32_t>(piece.data() - bytes.data());
   }
   void Header(std::string_view name, std::string_view type) {
-    chunk.definitions.push_back({entry, Offset(name), static_cast<uint32_t>(name.size()), type});
+    chunk.definitions.push_back({entry, Offset(name), type});
     firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
     line = 0;
   }
@@ -627,35 +676,66 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
     if (text[e]) m_sources[count++] = m_sources[e];
   }
   m_sources.resize(count);
+  // The caller's vector grew by doubling, and the index keeps it: a sixth of
+  // the index's memory stood empty.
+  m_sources.shrink_to_fit();
   for (CRulesDefinition& d : m_definitions) d.entry = kept[d.entry];
   for (CRowsPass::CRow& row : read.rows) row.entry = kept[row.entry];
 }
 
-// The definitions of each name together, in entry and text order: a
-// counting sort by name number, as most names are defined once.
-bool CRulesIndex::GroupDefinitions(CRead& read) {
+// The definitions numbered by name, and each name's together in entry and
+// text order: one number for a name defined once, as most are, and a run
+// of its own for any other.
+bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
   m_keywords.shrink_to_fit();
   m_names = std::make_unique<CNameTable>();
   m_names->Reserve(m_definitions.size());
   std::vector<CNameKey>& names = read.names;
   names.clear();
-  names.reserve(m_definitions.size());
-  const auto firstName = [&](uint32_t n) { return names[n].name; };
+  if (lookUps) names.reserve(m_definitions.size());
+  std::vector<uint32_t> first;  // each name's first definition
+  first.reserve(m_definitions.size());
+  const auto firstName = [&](uint32_t n) { return NameOf(m_definitions[first[n]]); };
   std::vector<uint32_t> numbers(m_definitions.size());
   bool plain = false;
-  for (size_t d = 0; d < m_definitions.size(); ++d) {
+  // Reading a name waits for memory but for one asked for some way ahead.
+  constexpr uint32_t kAhead = 16;
+  for (uint32_t d = 0; d < m_definitions.size(); ++d) {
+    if (d + kAhead < m_definitions.size()) {
+      const CRulesDefinition& ahead = m_definitions[d + kAhead];
+      Prefetch(m_sources[ahead.entry].bytes.data() + ahead.offset);
+    }
     const std::string_view name = NameOf(m_definitions[d]);
     numbers[d] = m_names->Add(name, firstName);
-    if (numbers[d] != names.size()) continue;
-    names.push_back(CNameKey::Of(name));
+    if (numbers[d] != first.size()) continue;
+    first.push_back(d);
+    if (lookUps) names.push_back(CNameKey::Of(name));
     plain = plain || IsNumberToken(name);
   }
-  m_firstOfName.assign(m_names->size() + 1, 0);
-  for (const uint32_t n : numbers) ++m_firstOfName[n + 1];
-  for (size_t n = 1; n < m_firstOfName.size(); ++n) m_firstOfName[n] += m_firstOfName[n - 1];
-  m_byName.resize(m_definitions.size());
-  std::vector<uint32_t> next(m_firstOfName.begin(), m_firstOfName.end() - 1);
-  for (uint32_t d = 0; d < numbers.size(); ++d) m_byName[next[numbers[d]]++] = d;
+  // A name defined once keeps its definition's number; the others a run
+  // of m_several each, counted as it fills.
+  if (m_definitions.size() >= kSeveral) throw std::bad_alloc();
+  std::vector<uint32_t> count(first.size(), 0);
+  for (const uint32_t n : numbers) ++count[n];
+  m_definitionsOf.resize(first.size());
+  size_t several = 0;
+  for (uint32_t n = 0; n < first.size(); ++n) {
+    if (count[n] == 1) {
+      m_definitionsOf[n] = first[n];
+      continue;
+    }
+    m_definitionsOf[n] = kSeveral | static_cast<uint32_t>(several);
+    several += 1 + size_t{count[n]};
+  }
+  if (several >= kSeveral) throw std::bad_alloc();
+  m_names->Fit(firstName);
+  m_several.assign(several, 0);
+  for (uint32_t d = 0; d < numbers.size(); ++d) {
+    const uint32_t at = m_definitionsOf[numbers[d]];
+    if ((at & kSeveral) == 0) continue;
+    uint32_t* const run = m_several.data() + (at & ~kSeveral);
+    run[1 + run[0]++] = d;
+  }
   return plain;
 }
 
@@ -683,6 +763,10 @@ void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
   for (const CResolved* part : {&first, &second})
     for (size_t k = 0; k < part->references.size(); ++k)
       counts[k].references += part->references[k];
+  for (const CResolved* part : {&first, &second})
+    for (const CRowsPass::CRow* c : part->candidates)
+      if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
+  if (m_scope == CRulesIndexScope::kProblems) return;
   // By name, each name's in entry and row order: a counting sort.
   std::vector<size_t> next(m_names->size() + 1, 0);
   for (const CResolved* part : {&first, &second})
@@ -692,9 +776,6 @@ void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
   for (const CResolved* part : {&first, &second})
     for (const CRulesUse& use : part->uses) m_uses[next[use.name]++] = use;
   for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(read.keys.Keys()[k], counts[k]);
-  for (const CResolved* part : {&first, &second})
-    for (const CRowsPass::CRow* c : part->candidates)
-      if (::IsReferenceKey(counts[c->key], m_rule)) m_unresolved.push_back({c->entry, c->row});
 }
 
 // Whether a key can be a reference key, `unresolved` of its rows kept
@@ -704,16 +785,30 @@ bool CRulesIndex::MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) co
   return read.rows >= m_rule.minUses && without * 100 <= (100 - uint64_t{m_rule.share}) * read.rows;
 }
 
+bool CRulesIndex::NeedsLookUp(const CKeyUse& read) const {
+  return m_scope == CRulesIndexScope::kEverything || MayBeReferenceKey(read, 0);
+}
+
+bool CRulesIndex::LooksUp(const std::vector<CKeyUse>& counts) const {
+  return std::any_of(counts.begin(), counts.end(),
+                     [this](const CKeyUse& use) { return NeedsLookUp(use); });
+}
+
 // The rows [first, last) of `read`.
 void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bool everyToken,
                                 CResolved& out) const {
   out.references.assign(read.counts.size(), 0);
   out.unresolved.assign(read.counts.size(), 0);
   const auto same = [&read](uint32_t n, std::string_view token) { return read.names[n].Is(token); };
+  const bool keepUses = m_scope == CRulesIndexScope::kEverything;
+  std::vector<uint8_t> lookUp(read.counts.size());
+  for (size_t k = 0; k < lookUp.size(); ++k) lookUp[k] = NeedsLookUp(read.counts[k]);
   for (size_t r = first; r < last; ++r) {
     const CRowsPass::CRow& row = read.rows[r];
+    if (!lookUp[row.key]) continue;
     const std::string_view value = m_sources[row.entry].bytes.substr(row.value, row.size);
     const size_t before = out.uses.size();
+    bool named = false;
     bool unknown = false;
     ForEachTokenToKeep(value, everyToken, [&](std::string_view token) {
       const uint32_t name = m_names->Find(token, same);
@@ -721,11 +816,13 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
         unknown = unknown || (!IsModifierToken(token) && (!everyToken || !IsNumberToken(token)));
         return;
       }
+      named = true;
+      if (!keepUses) return;
       for (size_t u = before; u < out.uses.size(); ++u)
         if (out.uses[u].name == name) return;  // one use of a name a row
       out.uses.push_back({row.entry, row.row, name});
     });
-    if (out.uses.size() != before) {
+    if (named) {
       ++out.references[row.key];
     } else if (unknown && MayBeReferenceKey(read.counts[row.key], ++out.unresolved[row.key])) {
       out.candidates.push_back(&row);
@@ -742,8 +839,7 @@ std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view
   std::vector<const CRulesDefinition*> found;
   const uint32_t number = NameNumber(name);
   if (number == kNoName) return found;
-  for (uint32_t i = m_firstOfName[number]; i < m_firstOfName[number + 1]; ++i)
-    found.push_back(&m_definitions[m_byName[i]]);
+  for (const uint32_t d : DefinitionsOfNumber(number)) found.push_back(&m_definitions[d]);
   return found;
 }
 
@@ -774,13 +870,27 @@ size_t CRulesIndex::MemoryBytes() const {
   // library lays it out.
   const size_t keyNode = sizeof(std::pair<const std::string_view, CKeyUse>) + 2 * sizeof(void*);
   return sizeof *this + bytes(m_sources) + bytes(m_definitions) + bytes(m_keywords) +
-         bytes(m_byName) + bytes(m_firstOfName) + bytes(m_uses) + bytes(m_unresolved) +
+         bytes(m_definitionsOf) + bytes(m_several) + bytes(m_uses) + bytes(m_unresolved) +
          (m_names ? m_names->MemoryBytes() : 0) + m_keys.size() * keyNode +
          m_keys.bucket_count() * sizeof(void*);
 }
 
+std::string_view CRulesIndex::NameOf(const CRulesDefinition& d) const {
+  const std::string_view rest = m_sources[d.entry].bytes.substr(d.offset);
+  size_t size = 0;
+  while (size < rest.size() && !IsHeaderWordEnd(rest[size])) ++size;
+  return rest.substr(0, size);
+}
+
 std::string_view CRulesIndex::NameOf(uint32_t number) const {
-  return NameOf(m_definitions[m_byName[m_firstOfName[number]]]);
+  return NameOf(m_definitions[DefinitionsOfNumber(number).front()]);
+}
+
+std::span<const uint32_t> CRulesIndex::DefinitionsOfNumber(uint32_t number) const {
+  const uint32_t& at = m_definitionsOf[number];
+  if ((at & kSeveral) == 0) return {&at, 1};
+  const uint32_t* const run = m_several.data() + (at & ~kSeveral);
+  return {run + 1, run[0]};
 }
 
 std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
@@ -802,10 +912,11 @@ std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
             [this](uint32_t a, uint32_t b) { return m_keywords[a] < m_keywords[b]; });
   std::vector<uint32_t> order(rank.size());
   for (uint32_t r = 0; r < rank.size(); ++r) order[rank[r]] = r;
-  for (size_t n = 0; n + 1 < m_firstOfName.size(); ++n) {
-    if (m_firstOfName[n + 1] - m_firstOfName[n] < 2) continue;  // most names
+  for (uint32_t n = 0; n < m_definitionsOf.size(); ++n) {
+    if ((m_definitionsOf[n] & kSeveral) == 0) continue;  // most names
     // The name's definitions by keyword, each keyword's in entry and text order.
-    places.assign(m_byName.begin() + m_firstOfName[n], m_byName.begin() + m_firstOfName[n + 1]);
+    const std::span<const uint32_t> definitions = DefinitionsOfNumber(n);
+    places.assign(definitions.begin(), definitions.end());
     std::stable_sort(places.begin(), places.end(), [&](uint32_t a, uint32_t b) {
       return order[m_definitions[a].keyword] < order[m_definitions[b].keyword];
     });

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -95,14 +96,14 @@ struct CRulesSource {
   uint32_t archive = 0;  // the caller's number for the archive holding it
 };
 
-// A header of a top-level block: where its name lies in the entry's bytes,
-// and its type word by number (empty after a one-word header). The index
-// gives both as views (NameOf, KeywordOf). Sixteen bytes, as an archive can
-// define a block every few hundred bytes.
+// A header of a top-level block: where its name starts in the entry's
+// bytes (it runs to the first blank, line end or ';', or to the entry's
+// end), and its type word by number (empty after a one-word header). The
+// index gives both as views (NameOf, KeywordOf). Twelve bytes, as an
+// archive can define a block every few hundred bytes.
 struct CRulesDefinition {
   uint32_t entry;  // into Sources()
   uint32_t offset;
-  uint32_t size;
   uint32_t keyword;
 };
 
@@ -128,6 +129,13 @@ struct CRulesDuplicate {
   std::vector<uint32_t> definitions;  // into Definitions()
 };
 
+// What a build keeps: everything the editor asks of the index, or only the
+// problems (Unresolved(), Duplicates()) and the definitions, which is all
+// `tarn lint` prints. The rows of keys that cannot be reference keys are
+// then never looked up, and no use is kept: UsesOf() is empty and Keys()
+// holds nothing.
+enum class CRulesIndexScope { kEverything, kProblems };
+
 class CRulesIndex {
  public:
   CRulesIndex();
@@ -138,7 +146,8 @@ class CRulesIndex {
   // Reads `sources` (in entry-name order; entries that are not rules text,
   // by IsRulesText, are left out). Throws std::bad_alloc when memory runs
   // out.
-  void Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule = {});
+  void Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule = {},
+             CRulesIndexScope scope = CRulesIndexScope::kEverything);
 
   const std::vector<CRulesSource>& Sources() const { return m_sources; }
   // Every header, by entry then text order.
@@ -170,9 +179,7 @@ class CRulesIndex {
   // A defined name by its number (CRulesUse::name).
   std::string_view NameOf(uint32_t number) const;
   // A definition's name, a view of its entry's bytes.
-  std::string_view NameOf(const CRulesDefinition& d) const {
-    return m_sources[d.entry].bytes.substr(d.offset, d.size);
-  }
+  std::string_view NameOf(const CRulesDefinition& d) const;
   // Its type word, kept once for every definition of that word: a view of
   // the bytes of the first entry, in source order, that used it.
   std::string_view KeywordOf(const CRulesDefinition& d) const { return m_keywords[d.keyword]; }
@@ -194,6 +201,8 @@ class CRulesIndex {
   class CKeyTable;   // row names, numbered
 
   uint32_t NameNumber(std::string_view name) const;
+  // The definitions of the name numbered so, in entry then text order.
+  std::span<const uint32_t> DefinitionsOfNumber(uint32_t number) const;
   // Reads every entry once: its headers, and its rows that hold a token
   // that may name a block (a number only when `everyToken`).
   void ReadEntries(bool everyToken, CRead& read);
@@ -206,10 +215,16 @@ class CRulesIndex {
   // renumbers what was read of the others.
   void KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read);
   // Numbers the defined names; true when one of them is a number, which
-  // the tokens read without `everyToken` leave out.
-  bool GroupDefinitions(CRead& read);
+  // the tokens read without `everyToken` leave out. `lookUps`: rows will
+  // be looked up, which want the names kept for it.
+  bool GroupDefinitions(CRead& read, bool lookUps);
   struct CResolved;  // what the looking up of a run of rows gives
   bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;
+  // Whether a key's rows need looking up: not for problems alone when too
+  // few of them hold a token that may name a block.
+  bool NeedsLookUp(const CKeyUse& read) const;
+  // Whether the rows of any of these keys need it.
+  bool LooksUp(const std::vector<CKeyUse>& counts) const;
   // Looks up the tokens of the rows read: the uses, the keys' references
   // and the unresolved rows.
   void ResolveRows(const CRead& read, bool everyToken);
@@ -217,12 +232,17 @@ class CRulesIndex {
                      CResolved& out) const;
 
   CReferenceKeyRule m_rule;
+  CRulesIndexScope m_scope = CRulesIndexScope::kEverything;
   std::vector<CRulesSource> m_sources;
   std::vector<CRulesDefinition> m_definitions;
   std::vector<std::string_view> m_keywords;  // the type words, each once, by number
   std::unique_ptr<CNameTable> m_names;
-  std::vector<uint32_t> m_byName;       // definitions by name number, then entry and text order
-  std::vector<uint32_t> m_firstOfName;  // where each name's run in m_byName starts, then the end
+  // Each name's definitions, by its number: the one definition of a name
+  // defined once, as most are, or, with kSeveral set, where its run starts
+  // in m_several: how many, then the definitions in entry and text order.
+  static constexpr uint32_t kSeveral = uint32_t{1} << 31;
+  std::vector<uint32_t> m_definitionsOf;
+  std::vector<uint32_t> m_several;
   std::vector<CRulesUse> m_uses;        // by name, then entry and row
   std::unordered_map<std::string_view, CKeyUse> m_keys;
   std::vector<CRulesUnresolved> m_unresolved;
