@@ -7,7 +7,9 @@
 //   2. move one archive up, and leave one out and take it back, each until
 //      the tree has painted again (the target: 100 ms);
 //   3. Show Its Entries on the first archive (every entry of it, won, lost
-//      or unique) and Show All Entries, each until painted (100 ms).
+//      or unique) and Show All Entries, each until painted (100 ms);
+//   4. a value of an entry another archive wins changed and saved into the
+//      target, against the same in the target opened alone (as fast).
 //
 //   order_window_bench TARN ORDER_FILE ARCHIVE... [--runs N]
 #include <QApplication>
@@ -162,7 +164,7 @@ double EditAndSave(const COpened& opened, CValue& value, int run) {
   return opened.document->IsModified() ? -1 : took;
 }
 
-// Part 3: a value of an entry another archive wins, changed into the target
+// 4. A value of an entry another archive wins, changed into the target
 // and saved, against a value of the target's own changed in the target
 // opened alone (a copy of it, so that each saves what it opened).
 bool MeasureEditAndSave(CTarnEditorApp& app, const std::string& order, const std::string& target,
