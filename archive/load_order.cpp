@@ -425,6 +425,7 @@ struct CResolution {
   std::vector<CArchiveTally> tallies;
   std::vector<CLoadOrderProblem> problems;
   std::vector<uint32_t> troubled;  // the name of each problem
+  bool spellingsJoined = false;
 };
 
 // Whether every shadowed copy has the winner's bytes. A copy that cannot
@@ -546,6 +547,7 @@ template <typename Source>
 void JoinSpellings(std::span<Source> sources, CopyCheck check,
                    const std::vector<std::vector<uint32_t>>& alike, CResolution& order) {
   if (alike.empty()) return;
+  order.spellingsJoined = true;
   // Each name's place in `joined`, or kKept (a name of one spelling), or
   // kTaken (a spelling another name took in).
   constexpr uint32_t kKept = UINT32_MAX;
@@ -640,6 +642,7 @@ CResolvedOrder Kept(CResolution& resolution) {
   order.shadowed.assign(shadowed.begin(), shadowed.end());
   order.tallies = std::move(resolution.tallies);
   order.problems = std::move(resolution.problems);
+  order.spellingsJoined = resolution.spellingsJoined;
   return order;
 }
 

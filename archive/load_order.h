@@ -80,6 +80,9 @@ struct CResolvedOrder {
   std::vector<CLoadOrderEntry> shadowed;
   std::vector<CArchiveTally> tallies;  // one for each archive, in load order
   std::vector<CLoadOrderProblem> problems;
+  // Whether some name is spelled two ways (letter case, '/' against '\\')
+  // among its copies: which spelling is shown then depends on the order.
+  bool spellingsJoined = false;
 };
 
 // Whether resolving reads the copies of a shadowed name to mark it.

@@ -135,9 +135,9 @@ CStatus CShownArchive::MayChange(std::string_view name, bool removing) const {
 
 CStatus CShownArchive::ReopenSaved(const std::string& path) {
   if (!m_order) return Open(path);
-  CShownOrder reopened = *m_order;
-  if (CStatus error = reopened.ReopenTarget(path); !error.IsOk()) return error;
-  *m_order = std::move(reopened);
+  // Changes nothing when the target cannot be read back: no copy of the
+  // order, a million names' worth, is needed to keep it as it was.
+  if (CStatus error = m_order->ReopenTarget(path); !error.IsOk()) return error;
   m_changes.clear();
   TakeOrder();
   return {};

@@ -59,7 +59,7 @@ CResolvedOrder CShownOrder::Classify() {
   m_copies.reserve(all.names.size() + all.shadowed.size());
   m_copiesEnd.clear();
   m_copiesEnd.reserve(all.names.size());
-  m_spellingsJoined = false;
+  m_spellingsJoined = all.spellingsJoined;
   uint32_t& next = m_classCount;
   next = 0;
   std::vector<CLoadOrderEntry> copies;
@@ -74,9 +74,6 @@ CResolvedOrder CShownOrder::Classify() {
       m_archives[name.winner.archive].classes[name.winner.position] = next++;
       continue;
     }
-    const std::string_view spelling = maps[name.winner.archive]->NameAt(name.winner.position);
-    for (const CLoadOrderEntry copy : copies)
-      if (maps[copy.archive]->NameAt(copy.position) != spelling) m_spellingsJoined = true;
     kinds.clear();
     for (const CLoadOrderEntry copy : copies) {
       const CEntryMap& map = *m_archives[copy.archive].entries;

@@ -50,8 +50,8 @@ class CEntryTreeModel : public QAbstractListModel {
     m_editable = hooks;
   }
   CEntryHooks* GetHooks() const { return m_editable; }
-  // The marks may have changed: repaints them.
-  void MarksChanged();
+  // The marks of the rows [first, last] may have changed: repaints them.
+  void MarksChanged(int first, int last);
   // A load order's window: a second column, From, says where each entry
   // comes from. Null for one archive. Set before SetEntries.
   void SetOrder(const CShownOrder* order) { m_order = order; }
