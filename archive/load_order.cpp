@@ -670,13 +670,30 @@ CResolvedOrder ResolveLoadOrder(std::span<CCompareSide* const> sides) {
   return Kept(*ResolveSides(sides));
 }
 
-CResolvedOrder VisitLoadOrder(std::span<CCompareSide* const> sides, const CNameVisitor& visit) {
-  const std::unique_ptr<CResolution> resolution = ResolveSides(sides);
-  const std::span<const CLoadOrderEntry> shadowed = resolution->shadowed.View();
-  for (const CResolvedName& name : resolution->names.View())
+namespace {
+
+// Hands each name of a resolution to `visit`; keeps the rest.
+CResolvedOrder Visited(CResolution& resolution, const CNameVisitor& visit) {
+  const std::span<const CLoadOrderEntry> shadowed = resolution.shadowed.View();
+  for (const CResolvedName& name : resolution.names.View())
     visit(name, shadowed.subspan(name.first, name.count));
   CResolvedOrder order;
-  order.tallies = std::move(resolution->tallies);
-  order.problems = std::move(resolution->problems);
+  order.tallies = std::move(resolution.tallies);
+  order.problems = std::move(resolution.problems);
+  order.spellingsJoined = resolution.spellingsJoined;
   return order;
+}
+
+}  // namespace
+
+CResolvedOrder VisitLoadOrder(std::span<CCompareSide* const> sides, const CNameVisitor& visit) {
+  return Visited(*ResolveSides(sides), visit);
+}
+
+CResolvedOrder VisitLoadOrder(std::span<const CEntryMap* const> archives, CopyCheck check,
+                              const CNameVisitor& visit) {
+  std::vector<CMapSource> sources;
+  sources.reserve(archives.size());
+  for (const CEntryMap* map : archives) sources.emplace_back(*map);
+  return Visited(*Resolve(std::span(sources), check), visit);
 }

@@ -108,3 +108,6 @@ using CNameVisitor =
 // names and shadowed copies stay empty. What `tarn overrides` needs, with
 // less memory to fill.
 CResolvedOrder VisitLoadOrder(std::span<CCompareSide* const> sides, const CNameVisitor& visit);
+// The same over opened archives, as ResolveLoadOrder resolves them.
+CResolvedOrder VisitLoadOrder(std::span<const CEntryMap* const> archives, CopyCheck check,
+                              const CNameVisitor& visit);

@@ -6,6 +6,23 @@
 
 #include "storage/platform.h"
 
+namespace {
+
+// A copy's bytes, false when they cannot be had (such a copy is a class of
+// its own). Mapped, a view: cutting a buffer would touch a record.
+bool CopyBytes(const CEntryMap& map, uint32_t position, std::string_view& bytes) {
+  if (map.IsMapped()) {
+    bytes = map.BytesAt(position);
+    return true;
+  }
+  const CDataBuffer& buffer = map.BufferAt(position);
+  if (!buffer.HasData() && buffer.GetSize() != 0) return false;
+  bytes = buffer.View();
+  return true;
+}
+
+}  // namespace
+
 CStatus OpenOrderArchive(const std::string& path, CShownOrder::CArchive& archive) {
   CHandleHolder file = CHandleHolder::Wrap(*platform::CreateFile(
       path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
@@ -33,8 +50,8 @@ CStatus CShownOrder::Open(const std::vector<std::string>& paths) {
   if (archives.empty()) return CStatus::Failure({}, "a load order needs an archive");
   m_archives = std::move(archives);
   m_target = m_archives.size() - 1;
-  const CResolvedOrder every = Classify();
-  Resolve(&every);
+  Classify();
+  Resolve();
   return {};
 }
 
@@ -43,64 +60,61 @@ std::string_view CShownOrder::FileName(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// Resolves every archive, taken or not, once, and gives each copy of a
-// name the class of the first copy with its bytes. A copy that cannot be
-// read is a class of its own, so it differs from every other.
-CResolvedOrder CShownOrder::Classify() {
+// Resolves every archive, taken or not, once, keeps each name's copies,
+// and gives each copy the class of the first copy with its bytes. A copy
+// that cannot be read is a class of its own, so it differs from every
+// other. The names are visited, not kept: at a million names, the pages
+// new to the process for them cost a third of the open.
+void CShownOrder::Classify() {
   std::vector<const CEntryMap*> maps;
+  size_t copyCount = 0;
   for (uint32_t a = 0; a < m_archives.size(); ++a) {
     CArchive& archive = m_archives[a];
     maps.push_back(archive.entries.get());
     archive.classes.assign(archive.entries->size(), 0);
     archive.classified = a;
+    copyCount += archive.entries->size();
   }
-  const CResolvedOrder all = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
   m_copies.clear();
-  m_copies.reserve(all.names.size() + all.shadowed.size());
+  m_copies.reserve(copyCount);
   m_copiesEnd.clear();
-  m_copiesEnd.reserve(all.names.size());
-  m_spellingsJoined = all.spellingsJoined;
+  m_copiesEnd.reserve(copyCount);  // untouched beyond the names: no page is made
   uint32_t& next = m_classCount;
   next = 0;
-  std::vector<CLoadOrderEntry> copies;
   std::vector<std::pair<uint32_t, std::string_view>> kinds;  // class, bytes
-  for (const CResolvedName& name : all.names) {
-    copies.assign(all.shadowed.begin() + name.first,
-                  all.shadowed.begin() + name.first + name.count);
-    copies.push_back(name.winner);
-    m_copies.insert(m_copies.end(), copies.begin(), copies.end());
-    m_copiesEnd.push_back(static_cast<uint32_t>(m_copies.size()));
-    if (name.count == 0) {
-      m_archives[name.winner.archive].classes[name.winner.position] = next++;
-      continue;
-    }
-    kinds.clear();
-    for (const CLoadOrderEntry copy : copies) {
-      const CEntryMap& map = *m_archives[copy.archive].entries;
-      // Mapped, a view of the bytes: cutting a buffer for each entry would
-      // touch a record per entry of every archive.
-      const CDataBuffer* buffer = map.IsMapped() ? nullptr : &map.BufferAt(copy.position);
-      uint32_t kind = next;
-      if (buffer == nullptr || buffer->HasData() || buffer->GetSize() == 0) {
-        const std::string_view bytes =
-            buffer == nullptr ? map.BytesAt(copy.position) : buffer->View();
-        const auto same = std::find_if(kinds.begin(), kinds.end(),
-                                       [&](const auto& seen) { return seen.second == bytes; });
-        if (same != kinds.end()) {
-          kind = same->first;
-        } else {
-          kinds.emplace_back(next, bytes);
+  const CResolvedOrder all = VisitLoadOrder(
+      maps, CopyCheck::NamesOnly,
+      [&](const CResolvedName& name, std::span<const CLoadOrderEntry> shadowed) {
+        const size_t first = m_copies.size();
+        m_copies.insert(m_copies.end(), shadowed.begin(), shadowed.end());
+        m_copies.push_back(name.winner);
+        m_copiesEnd.push_back(static_cast<uint32_t>(m_copies.size()));
+        if (shadowed.empty()) {
+          m_archives[name.winner.archive].classes[name.winner.position] = next++;
+          return;
         }
-      }
-      if (kind == next) ++next;
-      m_archives[copy.archive].classes[copy.position] = kind;
-    }
-  }
-  return all;
+        kinds.clear();
+        for (size_t c = first; c < m_copies.size(); ++c) {
+          const CLoadOrderEntry copy = m_copies[c];
+          std::string_view bytes;
+          uint32_t kind = next;
+          if (CopyBytes(*m_archives[copy.archive].entries, copy.position, bytes)) {
+            const auto same = std::find_if(kinds.begin(), kinds.end(),
+                                           [&](const auto& seen) { return seen.second == bytes; });
+            if (same != kinds.end())
+              kind = same->first;
+            else
+              kinds.emplace_back(next, bytes);
+          }
+          if (kind == next) ++next;
+          m_archives[copy.archive].classes[copy.position] = kind;
+        }
+      });
+  m_spellingsJoined = all.spellingsJoined;
 }
 
-void CShownOrder::Resolve(const CResolvedOrder* every) {
-  if (every == nullptr && ResolveKeptCopies()) return;
+void CShownOrder::Resolve() {
+  if (ResolveKeptCopies()) return;
   std::vector<const CEntryMap*> maps;
   std::vector<std::shared_ptr<const CEntryMap>> sources;
   std::vector<uint32_t> archiveOf;  // taken index -> m_archives index
@@ -110,10 +124,7 @@ void CShownOrder::Resolve(const CResolvedOrder* every) {
     sources.push_back(m_archives[a].entries);
     archiveOf.push_back(a);
   }
-  const bool all = archiveOf.size() == m_archives.size();
-  CResolvedOrder fresh;
-  if (!all || every == nullptr) fresh = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
-  const CResolvedOrder& resolved = all && every != nullptr ? *every : fresh;
+  const CResolvedOrder resolved = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
   const auto classOf = [&](CLoadOrderEntry copy) {
     return m_archives[archiveOf[copy.archive]].classes[copy.position];
   };
@@ -305,31 +316,10 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   if (CStatus error = OpenOrderArchive(path, reopened); !error.IsOk()) return error;
   reopened.taken = m_archives[m_target].taken;
   const CArchive before = std::exchange(m_archives[m_target], std::move(reopened));
-  if (ReclassifyTarget(before)) {
-    Resolve();
-    return {};
-  }
-  const CResolvedOrder every = Classify();
-  Resolve(&every);
+  if (!ReclassifyTarget(before)) Classify();
+  Resolve();
   return {};
 }
-
-namespace {
-
-// A copy's bytes, false when they cannot be had (such a copy is a class of
-// its own). Mapped, a view: cutting a buffer would touch a record.
-bool CopyBytes(const CEntryMap& map, uint32_t position, std::string_view& bytes) {
-  if (map.IsMapped()) {
-    bytes = map.BytesAt(position);
-    return true;
-  }
-  const CDataBuffer& buffer = map.BufferAt(position);
-  if (!buffer.HasData() && buffer.GetSize() != 0) return false;
-  bytes = buffer.View();
-  return true;
-}
-
-}  // namespace
 
 // Saving into the target of ten archives of 100,000 entries: classifying
 // every copy again took three times the save of the target alone.

@@ -113,12 +113,11 @@ class CShownOrder {
   static std::string_view FileName(std::string_view path);
 
  private:
-  // Resolves the archives taken; `every`, when given, is the resolution of
-  // every archive (made by Classify), taken when none is left out.
-  void Resolve(const CResolvedOrder* every = nullptr);
-  // Gives each copy its class and keeps each name's copies; returns the
-  // resolution of every archive.
-  CResolvedOrder Classify();
+  // Resolves the archives taken: from the kept copies, or, where spellings
+  // were joined, by merging the archives' names again.
+  void Resolve();
+  // Gives each copy its class and keeps each name's copies.
+  void Classify();
   // Resolve() from the copies Classify kept, without merging the archives'
   // names again: false when it cannot (spellings of one name were joined,
   // and which of them is shown depends on the order).
