@@ -38,6 +38,34 @@ struct CTimes {
   }
 };
 
+// tarn grep -i of the same, a process with its open, in milliseconds.
+double TimeGrep(const QString& archive, const QString& pattern) {
+  QProcess tarn;
+  tarn.setStandardOutputFile(QProcess::nullDevice());
+  const Clock::time_point start = Clock::now();
+  tarn.start(QStringLiteral(TARN_BIN_DIR "/tarn"),
+             {QStringLiteral("grep"), QStringLiteral("-i"), pattern,
+              archive.endsWith(QLatin1String(".order")) ? QLatin1Char('@') + archive : archive});
+  tarn.waitForFinished(-1);
+  return Millis(Clock::now() - start);
+}
+
+void Report(const QString& pattern, int matches, const CTimes& pane, const CTimes& tarn,
+            const CTimes* copies, int copyMatches) {
+  std::printf("Find in Rules \"%s\": %d matches; best %.1f ms, median %.1f ms\n",
+              qPrintable(pattern), matches, pane.Best(), pane.Median());
+  std::printf("tarn grep -i (process, with its open): best %.1f ms, median %.1f ms\n", tarn.Best(),
+              tarn.Median());
+  std::printf("ratio Find in Rules / tarn grep: best %.2fx, median %.2fx (target 2x or less)\n",
+              pane.Best() / tarn.Best(), pane.Median() / tarn.Median());
+  if (copies != nullptr) {
+    std::printf(
+        "with Shadowed copies too: %d matches; best %.1f ms, median %.1f ms; %.2fx the "
+        "search of the winners (median)\n",
+        copyMatches, copies->Best(), copies->Median(), copies->Median() / pane.Median());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,16 +94,7 @@ int main(int argc, char** argv) {
     while (pane->IsSearching()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return Millis(Clock::now() - start);
   };
-  const auto grep = [&] {
-    QProcess tarn;
-    tarn.setStandardOutputFile(QProcess::nullDevice());
-    const Clock::time_point start = Clock::now();
-    tarn.start(QStringLiteral(TARN_BIN_DIR "/tarn"),
-               {QStringLiteral("grep"), QStringLiteral("-i"), pattern,
-                archive.endsWith(QLatin1String(".order")) ? QLatin1Char('@') + archive : archive});
-    tarn.waitForFinished(-1);
-    return Millis(Clock::now() - start);
-  };
+  const auto grep = [&] { return TimeGrep(archive, pattern); };
   QCheckBox* copies = pane->GetCopiesBox();
   const bool order = !copies->isHidden();
   const auto searchCopies = [&] {
@@ -100,18 +119,7 @@ int main(int argc, char** argv) {
   }
   if (order) search();
   const int matches = pane->GetResults()->model()->rowCount();
-  std::printf("Find in Rules \"%s\": %d matches; best %.1f ms, median %.1f ms\n",
-              qPrintable(pattern), matches, pane_.Best(), pane_.Median());
-  std::printf("tarn grep -i (process, with its open): best %.1f ms, median %.1f ms\n", tarn_.Best(),
-              tarn_.Median());
-  std::printf("ratio Find in Rules / tarn grep: best %.2fx, median %.2fx (target 2x or less)\n",
-              pane_.Best() / tarn_.Best(), pane_.Median() / tarn_.Median());
-  if (order) {
-    std::printf(
-        "with Shadowed copies too: %d matches; best %.1f ms, median %.1f ms; %.2fx the "
-        "search of the winners (median)\n",
-        copyMatches, copies_.Best(), copies_.Median(), copies_.Median() / pane_.Median());
-  }
+  Report(pattern, matches, pane_, tarn_, order ? &copies_ : nullptr, copyMatches);
   app.ExitInstance();
   return 0;
 }

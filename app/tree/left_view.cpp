@@ -495,17 +495,7 @@ void CLeftView::OnUpdate(int hint) {
     const bool reset = m_model.UpdateAddedNames();
     m_refilling = false;
     if (!reset) {
-      // Rows out of sight read their marks when they come into it. Told of
-      // every row, the view walked each one: a second for an edit in a load
-      // order of a million names.
-      if (!m_showFolders) {
-        const QModelIndex top = indexAt(QPoint(0, 0));
-        const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
-        m_model.MarksChanged(top.isValid() ? top.row() : 0,
-                             bottom.isValid() ? bottom.row() : m_model.rowCount() - 1);
-      } else {
-        m_folderModel.MarksChanged();
-      }
+      RepaintMarks();
       return;
     }
   }
@@ -537,6 +527,20 @@ void CLeftView::OnUpdate(int hint) {
   m_refilling = false;
   verticalScrollBar()->setValue(m_kept.scroll);
   horizontalScrollBar()->setValue(m_kept.across);
+}
+
+void CLeftView::RepaintMarks() {
+  if (m_showFolders) {
+    m_folderModel.MarksChanged();
+    return;
+  }
+  // Rows out of sight read their marks when they come into it. Told of
+  // every row, the view walked each one: a second for an edit in a load
+  // order of a million names.
+  const QModelIndex top = indexAt(QPoint(0, 0));
+  const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
+  m_model.MarksChanged(top.isValid() ? top.row() : 0,
+                       bottom.isValid() ? bottom.row() : m_model.rowCount() - 1);
 }
 
 void CLeftView::FitColumnToNames() {

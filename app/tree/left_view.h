@@ -227,6 +227,8 @@ class CLeftView : public CTreeView {
   // The From column and the header, in a load order's window only.
   void ShowOriginColumn(bool shown);
   void FitOriginColumns();
+  // After a change that kept every name: the marks of the rows in sight.
+  void RepaintMarks();
   // F3 and Shift+F3 while `owner` or a child of it has the focus.
   void AddFindKeys(QWidget* owner);
 
