@@ -529,6 +529,14 @@ void CLeftView::OnUpdate(int hint) {
   horizontalScrollBar()->setValue(m_kept.across);
 }
 
+void CLeftView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  CTreeView::scrollTo(index, hint);
+  // From is narrow, and stands before the names: at the left edge the start
+  // of every name is in sight too.
+  if (!m_showFolders && m_model.columnCount() > 1 && header()->visualIndex(1) == 0)
+    horizontalScrollBar()->setValue(0);
+}
+
 void CLeftView::RepaintMarks() {
   if (m_showFolders) {
     m_folderModel.MarksChanged();

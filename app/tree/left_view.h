@@ -126,6 +126,9 @@ class CLeftView : public CTreeView {
  public:
   CLeftView();
   ~CLeftView() override;
+  // Keeps a load order's From column in sight: scrolled to the start of a
+  // long name, the view would put From out of sight to the left.
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
   CTarnEditorDoc* GetDocument() const;
   // Fills the tree from the document, once.

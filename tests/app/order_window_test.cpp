@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -71,6 +72,7 @@ class OrderWindowTest : public QObject {
   void NewOrderFromAFolderSavesAsAFileThatOpensTheSame();
   void ShowItsEntriesMarksEachAndShowsALostCopyReadOnly();
   void FindInRulesFindsShadowedCopiesOnlyWhenAsked();
+  void FromStaysInSightBesideALongName();
 };
 
 void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
@@ -308,6 +310,23 @@ void OrderWindowTest::FindInRulesFindsShadowedCopiesOnlyWhenAsked() {
   QCOMPARE(frame->GetRightPane()->currentIndex().data().toString().trimmed(),
            QStringLiteral("Speed"));
   QCOMPARE(frame->GetRightPane()->GetModel()->index(1, 1).data().toString(), QStringLiteral("20"));
+}
+
+// Going to an entry whose name is wider than the pane keeps From in sight.
+void OrderWindowTest::FromStaysInSightBesideALongName() {
+  CTestSettings settings;
+  CTempDir dir;
+  const std::string name = "Data\\" + std::string(400, 'n') + ".ini";
+  dir.Write("base.big", CBigBuilder().Add("a.ini", "1").Add(name, "1").Build());
+  dir.Write("mod.big", CBigBuilder().Add(name, "2").Build());
+  CEditorRun run({ToQ(dir.Write("game.order", "base.big\nmod.big\n"))});
+  QVERIFY(run.Started());
+  CLeftView* tree = TreeOf(run.Active());
+  const QModelIndex row = tree->model()->index(RowOf(tree, ToQ(name)), 0);
+  tree->setCurrentIndex(row);
+  tree->scrollTo(row);
+  QVERIFY(tree->horizontalScrollBar()->maximum() > 0);  // the name is wider than the pane
+  QCOMPARE(tree->horizontalScrollBar()->value(), 0);
 }
 
 QTEST_MAIN(OrderWindowTest)
