@@ -18,7 +18,7 @@ void CEntryMap::swap(CEntryMap& other) noexcept {
 }
 
 CEntryMap CEntryMap::Compose(std::vector<std::shared_ptr<const CEntryMap>> sources,
-                             std::vector<CSourceEntry> at) {
+                             CLargeVector<CSourceEntry> at) {
   auto composition = std::make_shared<CComposition>();
   for (const auto& source : sources)
     if (!source->IsMapped() && !source->empty()) composition->mapped = false;

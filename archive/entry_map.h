@@ -14,6 +14,7 @@
 #include "archive/big_archive.h"
 #include "archive/position_iterator.h"
 #include "storage/data_buffer.h"
+#include "storage/large_pages.h"
 
 // Every entry of an opened archive: unique names in byte-wise,
 // case-sensitive order (like the archive index), each with a buffer of the
@@ -119,7 +120,7 @@ class CEntryMap {
   // The map whose entries are `at` (in byte order of their names, each
   // name once) of `sources`, which it keeps. Its buffers are theirs.
   static CEntryMap Compose(std::vector<std::shared_ptr<const CEntryMap>> sources,
-                           std::vector<CSourceEntry> at);
+                           CLargeVector<CSourceEntry> at);
   bool IsComposed() const { return static_cast<bool>(m_composed); }
   // Where a composed map's entry at `position` comes from.
   // REQUIRES: IsComposed().
@@ -128,7 +129,7 @@ class CEntryMap {
  private:
   struct CComposition {
     std::vector<std::shared_ptr<const CEntryMap>> sources;
-    std::vector<CSourceEntry> at;
+    CLargeVector<CSourceEntry> at;
     bool mapped = true;  // every source is
   };
 

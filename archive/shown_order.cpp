@@ -132,7 +132,7 @@ void CShownOrder::Resolve() {
   m_names.reserve(resolved.names.size());
   m_shadowed.clear();
   m_shadowed.reserve(resolved.shadowed.size());
-  std::vector<CEntryMap::CSourceEntry> at;
+  CLargeVector<CEntryMap::CSourceEntry> at;
   at.reserve(resolved.names.size());
   for (const CResolvedName& name : resolved.names) {
     CShownName shown{archiveOf[name.winner.archive], ' ', static_cast<uint32_t>(m_shadowed.size()),
@@ -172,7 +172,7 @@ bool CShownOrder::ResolveKeptCopies() {
   m_names.reserve(m_copiesEnd.size());
   m_shadowed.clear();
   m_tallies.assign(m_archives.size(), CArchiveTally());
-  std::vector<CEntryMap::CSourceEntry> at;
+  CLargeVector<CEntryMap::CSourceEntry> at;
   at.reserve(m_copiesEnd.size());
   std::vector<CLoadOrderEntry> copies;
   uint32_t begin = 0;
@@ -183,9 +183,12 @@ bool CShownOrder::ResolveKeptCopies() {
         copies.push_back({a, m_copies[c].position});
     begin = end;
     if (copies.empty()) continue;
-    // Into the order's load order; copies in one archive keep theirs.
-    std::stable_sort(copies.begin(), copies.end(),
-                     [](CLoadOrderEntry x, CLoadOrderEntry y) { return x.archive < y.archive; });
+    // Into the order's load order; copies in one archive keep theirs. A
+    // name has a few copies: std::stable_sort's buffer, taken and given
+    // back for each name, cost more than the sorting.
+    for (size_t i = 1; i < copies.size(); ++i)
+      for (size_t j = i; j > 0 && copies[j].archive < copies[j - 1].archive; --j)
+        std::swap(copies[j], copies[j - 1]);
     const CLoadOrderEntry winner = copies.back();
     CShownName shown{winner.archive, ' ', static_cast<uint32_t>(m_shadowed.size()),
                      static_cast<uint32_t>(copies.size() - 1), winner.position};
@@ -322,7 +325,10 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
 }
 
 // Saving into the target of ten archives of 100,000 entries: classifying
-// every copy again took three times the save of the target alone.
+// every copy again took three times the save of the target alone, and
+// finding each of the order's names in the target again most of the rest.
+// Only the target's names are walked; a name it did not hold before is
+// looked for among the order's.
 bool CShownOrder::ReclassifyTarget(const CArchive& before) {
   const uint32_t t = before.classified;
   if (m_spellingsJoined || t >= m_archives.size() || m_copiesEnd.empty()) return false;
@@ -332,43 +338,127 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before) {
   for (const CArchive& archive : m_archives)
     if (archive.classified < m_archives.size()) archiveOf[archive.classified] = &archive;
   archiveOf[t] = &before;
+  std::vector<uint32_t> nowAt;  // for each position before, its position now
+  std::vector<std::pair<uint32_t, uint32_t>> added;  // a name's group, its position now
+  if (!MatchSavedNames(before, now, archiveOf, nowAt, added)) return false;
   target.classified = t;
   target.classes.assign(now.size(), 0);
-  std::vector<CLoadOrderEntry> copies;
-  copies.reserve(m_copies.size() + now.size());
-  std::vector<uint32_t> ends;
+  if (added.empty() && std::find(nowAt.begin(), nowAt.end(), kGone) == nowAt.end()) {
+    // It holds the names it held: only its copies' positions change, in place.
+    uint32_t begin = 0;
+    for (const uint32_t end : m_copiesEnd) {
+      for (uint32_t c = begin; c < end; ++c) {
+        CLoadOrderEntry& copy = m_copies[c];
+        if (copy.archive != t) continue;
+        const uint32_t wasAt = copy.position;
+        copy.position = nowAt[wasAt];
+        target.classes[copy.position] =
+            ClassOfSaved(now, copy.position, wasAt, before,
+                         std::span(m_copies).subspan(begin, end - begin), c - begin, archiveOf);
+      }
+      begin = end;
+    }
+    return true;
+  }
+  RegroupCopies(before, nowAt, added, archiveOf);
+  return true;
+}
+
+// The kept copies with the target's as saved: its names gone, its new ones
+// added to their groups, in load order, and each of its copies classed.
+void CShownOrder::RegroupCopies(const CArchive& before, const std::vector<uint32_t>& nowAt,
+                                const std::vector<std::pair<uint32_t, uint32_t>>& added,
+                                const std::vector<const CArchive*>& archiveOf) {
+  const uint32_t t = before.classified;
+  CArchive& target = m_archives[m_target];
+  const CEntryMap& now = *target.entries;
+  CLargeVector<CLoadOrderEntry> copies;
+  copies.reserve(m_copies.size() + added.size());
+  CLargeVector<uint32_t> ends;
   ends.reserve(m_copiesEnd.size());
-  size_t next = 0;  // in `now`
+  auto adding = added.begin();
   uint32_t begin = 0;
-  for (const uint32_t end : m_copiesEnd) {
-    const CLoadOrderEntry any = m_copies[begin];
-    const std::string_view name = archiveOf[any.archive]->entries->NameAt(any.position);
-    if (next < now.size() && now.NameAt(next) < name) return false;  // a name new to the order
+  for (uint32_t group = 0; group < m_copiesEnd.size(); ++group) {
+    const uint32_t end = m_copiesEnd[group];
     const size_t first = copies.size();
     std::optional<uint32_t> wasAt;
+    std::optional<uint32_t> own;  // the target's copy now, at `first + place`
+    size_t place = 0;
     for (uint32_t c = begin; c < end; ++c) {
-      if (m_copies[c].archive == t)
-        wasAt = m_copies[c].position;
-      else
-        copies.push_back(m_copies[c]);
+      CLoadOrderEntry copy = m_copies[c];
+      if (adding != added.end() && adding->first == group && !own && copy.archive > t) {
+        own = adding->second;
+        place = copies.size() - first;
+        copies.push_back({t, *own});
+        ++adding;
+      }
+      if (copy.archive == t) {
+        wasAt = copy.position;
+        if (nowAt[copy.position] == kGone) continue;
+        copy.position = nowAt[copy.position];
+        own = copy.position;
+        place = copies.size() - first;
+      }
+      copies.push_back(copy);
+    }
+    if (adding != added.end() && adding->first == group) {
+      own = adding->second;
+      place = copies.size() - first;
+      copies.push_back({t, *own});
+      ++adding;
     }
     begin = end;
-    if (next < now.size() && now.NameAt(next) == name) {
-      const auto at = std::find_if(copies.begin() + static_cast<std::ptrdiff_t>(first), copies.end(),
-                                   [t](CLoadOrderEntry copy) { return copy.archive > t; });
-      const size_t place = static_cast<size_t>(at - copies.begin());
-      copies.insert(at, {t, static_cast<uint32_t>(next)});
-      target.classes[next] = ClassOfSaved(now, static_cast<uint32_t>(next), wasAt, before,
-                                          std::span(copies).subspan(first), place - first,
-                                          archiveOf);
-      ++next;
-    }
+    if (own)
+      target.classes[*own] = ClassOfSaved(now, *own, wasAt, before,
+                                          std::span(copies).subspan(first), place, archiveOf);
     if (copies.size() != first) ends.push_back(static_cast<uint32_t>(copies.size()));
   }
-  if (next < now.size()) return false;
   m_copies = std::move(copies);
   m_copiesEnd = std::move(ends);
+}
+
+// Pairs the target's names before and now, both in byte order: `nowAt`
+// gets each position before its position now (kGone when the name went),
+// `added` each name new to the target, with the group of the order's copies
+// of it, in name order. False when one is new to the whole order.
+bool CShownOrder::MatchSavedNames(const CArchive& before, const CEntryMap& now,
+                                  const std::vector<const CArchive*>& archiveOf,
+                                  std::vector<uint32_t>& nowAt,
+                                  std::vector<std::pair<uint32_t, uint32_t>>& added) const {
+  const CEntryMap& was = *before.entries;
+  nowAt.assign(was.size(), kGone);
+  size_t old = 0;
+  for (size_t at = 0; at < now.size(); ++at) {
+    const std::string_view name = now.NameAt(at);
+    while (old < was.size() && was.NameAt(old) < name) ++old;
+    if (old < was.size() && was.NameAt(old) == name) {
+      nowAt[old++] = static_cast<uint32_t>(at);
+      continue;
+    }
+    const std::optional<uint32_t> group = GroupOf(name, archiveOf);
+    if (!group) return false;  // a name new to the order
+    added.emplace_back(*group, static_cast<uint32_t>(at));
+  }
   return true;
+}
+
+// The group of the kept copies named `name` (archives by `archiveOf`).
+std::optional<uint32_t> CShownOrder::GroupOf(std::string_view name,
+                                             const std::vector<const CArchive*>& archiveOf) const {
+  const auto nameOf = [&](size_t group) {
+    const CLoadOrderEntry copy = m_copies[group == 0 ? 0 : m_copiesEnd[group - 1]];
+    return archiveOf[copy.archive]->entries->NameAt(copy.position);
+  };
+  size_t low = 0, high = m_copiesEnd.size();
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    if (nameOf(middle) < name)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  if (low == m_copiesEnd.size() || nameOf(low) != name) return std::nullopt;
+  return static_cast<uint32_t>(low);
 }
 
 // The class of the target's copy `position` of `now`, one of the `group`

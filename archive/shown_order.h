@@ -19,12 +19,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archive/entry_map.h"
 #include "archive/load_order.h"
 #include "storage/data_buffer.h"
 #include "storage/file_stamp.h"
+#include "storage/large_pages.h"
 #include "storage/status.h"
 
 class CShownOrder {
@@ -43,7 +45,7 @@ class CShownOrder {
     // For each entry (by position), the first copy of its name, over every
     // archive of the order, whose bytes it equals: two copies hold the
     // same bytes exactly when they have the same class.
-    std::vector<uint32_t> classes;
+    CLargeVector<uint32_t> classes;
   };
 
   // Where the shown entry at a position of Composed() comes from.
@@ -81,8 +83,8 @@ class CShownOrder {
   // The names, winners only, in byte order, as one map of the archives'
   // entries; made anew by each change of the order.
   const std::shared_ptr<const CEntryMap>& Composed() const { return m_composed; }
-  const std::vector<CShownName>& Names() const { return m_names; }
-  const std::vector<CLoadOrderEntry>& Shadowed() const { return m_shadowed; }
+  const CLargeVector<CShownName>& Names() const { return m_names; }
+  const CLargeVector<CLoadOrderEntry>& Shadowed() const { return m_shadowed; }
   // Per archive (in Archives()), over the names of the archives taken:
   // names it wins, names it holds that a later one wins, names only it holds.
   const std::vector<CArchiveTally>& Tallies() const { return m_tallies; }
@@ -127,6 +129,15 @@ class CShownOrder {
   // only what it changed. False when it cannot (the target now holds a name
   // no archive held: it may join another's spelling), and Classify must.
   bool ReclassifyTarget(const CArchive& before);
+  static constexpr uint32_t kGone = UINT32_MAX;
+  bool MatchSavedNames(const CArchive& before, const CEntryMap& now,
+                       const std::vector<const CArchive*>& archiveOf, std::vector<uint32_t>& nowAt,
+                       std::vector<std::pair<uint32_t, uint32_t>>& added) const;
+  void RegroupCopies(const CArchive& before, const std::vector<uint32_t>& nowAt,
+                     const std::vector<std::pair<uint32_t, uint32_t>>& added,
+                     const std::vector<const CArchive*>& archiveOf);
+  std::optional<uint32_t> GroupOf(std::string_view name,
+                                  const std::vector<const CArchive*>& archiveOf) const;
   uint32_t ClassOfSaved(const CEntryMap& now, uint32_t position, std::optional<uint32_t> wasAt,
                         const CArchive& before, std::span<const CLoadOrderEntry> group,
                         size_t own, const std::vector<const CArchive*>& archiveOf);
@@ -134,14 +145,14 @@ class CShownOrder {
   std::vector<CArchive> m_archives;
   size_t m_target = 0;
   std::shared_ptr<const CEntryMap> m_composed;
-  std::vector<CShownName> m_names;
-  std::vector<CLoadOrderEntry> m_shadowed;  // archives in m_archives
+  CLargeVector<CShownName> m_names;
+  CLargeVector<CLoadOrderEntry> m_shadowed;  // archives in m_archives
   std::vector<CArchiveTally> m_tallies;
   // Every name's copies over every archive, in load order at the last
   // Classify (archives by their `classified` place): the copies of the
   // name n are m_copies[m_copiesEnd[n - 1], m_copiesEnd[n]).
-  std::vector<CLoadOrderEntry> m_copies;
-  std::vector<uint32_t> m_copiesEnd;
+  CLargeVector<CLoadOrderEntry> m_copies;
+  CLargeVector<uint32_t> m_copiesEnd;
   bool m_spellingsJoined = false;
   uint32_t m_classCount = 0;
 };

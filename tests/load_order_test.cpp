@@ -196,21 +196,32 @@ TEST_F(LoadOrderTest, ReadingBackTheTargetResolvesAsOpeningItAfresh) {
   const CBigBuilder saves[] = {
       CBigBuilder().Add("a.ini", "1").Add("b.ini", "1"),
       CBigBuilder().Add("a.ini", "1").Add("b.ini", "9").Add("c", "2"),
+      CBigBuilder().Add("a.ini", "2").Add("b.ini", "1").Add("c", "1"),  // the same names
       CBigBuilder().Add("b.ini", "9").Add("c", "1"),
       CBigBuilder().Add("b.ini", "9").Add("new", "").Add("C", "3"),
   };
-  CShownOrder window;
   const std::string first = Archive("target.big", CBigBuilder().Add("a.ini", "3").Add("c", "2"));
-  ASSERT_TRUE(window.Open({base, mod, first}).IsOk());
-  window.Move(1, 0);  // mod first: the kept copies are not in load order
-  int serial = 0;
-  for (const CBigBuilder& saved : saves) {
-    // A save puts a new file in the old one's place; the old one's bytes stay.
-    const std::string target = Archive("target" + std::to_string(++serial) + ".big", saved);
-    ASSERT_TRUE(window.ReopenTarget(target).IsOk());
-    CShownOrder fresh;
-    ASSERT_TRUE(fresh.Open({mod, base, target}).IsOk());
-    EXPECT_EQ(Picture(window), Picture(fresh)) << serial;
+  // The target last, and the target first, with copies loaded after it.
+  for (const bool last : {true, false}) {
+    CShownOrder window;
+    ASSERT_TRUE(window.Open(last ? std::vector{base, mod, first} : std::vector{first, base, mod})
+                    .IsOk());
+    if (last)
+      window.Move(1, 0);  // mod first: the kept copies are not in load order
+    else
+      window.SetTarget(0);
+    int serial = 0;
+    for (const CBigBuilder& saved : saves) {
+      // A save puts a new file in the old one's place; the old one's bytes stay.
+      const std::string target =
+          Archive("target" + std::to_string(++serial) + (last ? "l" : "f") + ".big", saved);
+      ASSERT_TRUE(window.ReopenTarget(target).IsOk());
+      CShownOrder fresh;
+      ASSERT_TRUE(fresh.Open(last ? std::vector{mod, base, target} : std::vector{target, base, mod})
+                      .IsOk());
+      if (!last) fresh.SetTarget(0);
+      EXPECT_EQ(Picture(window), Picture(fresh)) << serial << (last ? " last" : " first");
+    }
   }
 }
 

@@ -58,7 +58,7 @@ void AddShadowedCopies(const CShownOrder& order, CPendingEntries& pending) {
     pending.copyMaps.push_back(archive.entries);
   }
   pending.shadowed.reserve(order.Shadowed().size());
-  const std::vector<CShownOrder::CShownName>& names = order.Names();
+  const auto& names = order.Names();
   for (uint32_t n = 0; n < names.size(); ++n) {
     for (uint32_t i = names[n].first; i < names[n].first + names[n].count; ++i) {
       const CLoadOrderEntry copy = order.Shadowed()[i];
