@@ -114,6 +114,7 @@ void CShownOrder::Classify() {
 }
 
 void CShownOrder::Resolve() {
+  m_namesKept = false;
   if (ResolveKeptCopies()) return;
   std::vector<const CEntryMap*> maps;
   std::vector<std::shared_ptr<const CEntryMap>> sources;
@@ -319,8 +320,10 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   if (CStatus error = OpenOrderArchive(path, reopened); !error.IsOk()) return error;
   reopened.taken = m_archives[m_target].taken;
   const CArchive before = std::exchange(m_archives[m_target], std::move(reopened));
-  if (!ReclassifyTarget(before)) Classify();
+  bool kept = false;
+  if (!ReclassifyTarget(before, kept)) Classify();
   Resolve();
+  m_namesKept = kept;
   return {};
 }
 
@@ -329,7 +332,7 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
 // finding each of the order's names in the target again most of the rest.
 // Only the target's names are walked; a name it did not hold before is
 // looked for among the order's.
-bool CShownOrder::ReclassifyTarget(const CArchive& before) {
+bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   const uint32_t t = before.classified;
   if (m_spellingsJoined || t >= m_archives.size() || m_copiesEnd.empty()) return false;
   CArchive& target = m_archives[m_target];
@@ -344,7 +347,9 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before) {
   target.classified = t;
   target.classes.assign(now.size(), 0);
   if (added.empty() && std::find(nowAt.begin(), nowAt.end(), kGone) == nowAt.end()) {
-    // It holds the names it held: only its copies' positions change, in place.
+    // It holds the names it held, at the same positions: only their classes
+    // may change.
+    kept = true;
     uint32_t begin = 0;
     for (const uint32_t end : m_copiesEnd) {
       for (uint32_t c = begin; c < end; ++c) {

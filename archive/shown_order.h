@@ -111,6 +111,10 @@ class CShownOrder {
   void AddNewArchive(const std::string& path);
   // After the target was written: reads it back from its (maybe new) path.
   CStatus ReopenTarget(const std::string& path);
+  // Whether the last change left every name where it was, won by the same
+  // archive: a save into a target that holds the names it held. Only the
+  // marks may differ.
+  bool NamesKept() const { return m_namesKept; }
   // The file name of an archive, for the From column.
   static std::string_view FileName(std::string_view path);
 
@@ -128,7 +132,8 @@ class CShownOrder {
   // classified: classes its copies and keeps them with the others', reading
   // only what it changed. False when it cannot (the target now holds a name
   // no archive held: it may join another's spelling), and Classify must.
-  bool ReclassifyTarget(const CArchive& before);
+  // `kept` is set when the target holds the names it held.
+  bool ReclassifyTarget(const CArchive& before, bool& kept);
   static constexpr uint32_t kGone = UINT32_MAX;
   bool MatchSavedNames(const CArchive& before, const CEntryMap& now,
                        const std::vector<const CArchive*>& archiveOf, std::vector<uint32_t>& nowAt,
@@ -154,6 +159,7 @@ class CShownOrder {
   CLargeVector<CLoadOrderEntry> m_copies;
   CLargeVector<uint32_t> m_copiesEnd;
   bool m_spellingsJoined = false;
+  bool m_namesKept = false;
   uint32_t m_classCount = 0;
 };
 

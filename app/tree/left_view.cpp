@@ -500,6 +500,7 @@ void CLeftView::OnUpdate(int hint) {
     }
   }
   if (hint != kEntriesReplaced && hint != kEntriesChanged) return;
+  if (hint == kEntriesReplaced && KeepRowsOfOrder(*document)) return;
   m_refilling = true;
   if (hint == kEntriesReplaced) {
     m_model.SetOrder(document->Shown().Order());
@@ -527,6 +528,22 @@ void CLeftView::OnUpdate(int hint) {
   m_refilling = false;
   verticalScrollBar()->setValue(m_kept.scroll);
   horizontalScrollBar()->setValue(m_kept.across);
+}
+
+// A save into a load order's target that kept every name: a million rows
+// made again, and their widths measured, took longer than the save of the
+// target alone. Folders hold the old names, and are made again.
+bool CLeftView::KeepRowsOfOrder(const CTarnEditorDoc& document) {
+  const CShownOrder* order = document.Shown().Order();
+  if (m_showFolders || order == nullptr || order != m_model.GetOrder() || !order->NamesKept())
+    return false;
+  m_model.KeepRows(&document.Entries());
+  m_refilling = true;
+  const bool reset = m_model.UpdateAddedNames();
+  m_refilling = false;
+  if (reset) return false;
+  RepaintMarks();
+  return true;
 }
 
 void CLeftView::scrollTo(const QModelIndex& index, ScrollHint hint) {

@@ -42,6 +42,9 @@ class CEntryTreeModel : public QAbstractListModel {
   // One item per entry of `entries`, in its order. The map must outlive
   // the model and not change (a document's never does).
   void SetEntries(const CEntryMap* entries);
+  // The same names as now, from `entries`: the rows stay as they are, and
+  // with them the selection and the scroll.
+  void KeepRows(const CEntryMap* entries) { m_entries = entries; }
   // Never null: an empty map until SetEntries.
   const CEntryMap& GetEntries() const { return *m_entries; }
   // What marks changed entries (bold, described as "changed"); may be null.
@@ -55,6 +58,7 @@ class CEntryTreeModel : public QAbstractListModel {
   // A load order's window: a second column, From, says where each entry
   // comes from. Null for one archive. Set before SetEntries.
   void SetOrder(const CShownOrder* order) { m_order = order; }
+  const CShownOrder* GetOrder() const { return m_order; }
   // Only the opened entries `keep` says yes to are rows (added names
   // always are); an empty function keeps every entry.
   void SetFilter(std::function<bool(size_t position)> keep);
@@ -232,6 +236,7 @@ class CLeftView : public CTreeView {
   void FitOriginColumns();
   // After a change that kept every name: the marks of the rows in sight.
   void RepaintMarks();
+  bool KeepRowsOfOrder(const CTarnEditorDoc& document);
   // F3 and Shift+F3 while `owner` or a child of it has the focus.
   void AddFindKeys(QWidget* owner);
 

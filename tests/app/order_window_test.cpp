@@ -201,6 +201,14 @@ void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
   }
   QCOMPARE(changed, QStringList({QStringLiteral("-Speed=30"), QStringLiteral("+Speed=45")}));
   delete compare;
+
+  // Changed back and saved again: the target holds the names it held, so
+  // the rows stay, selection and all, and the mark says base's bytes again.
+  QVERIFY(document->GetHooks()->EditValue(tank, kTank.find("30"), 2, QStringLiteral("30")));
+  QVERIFY(run.Command(ID_FILE_SAVE));
+  QVERIFY2(StatusText(run).startsWith(QLatin1String("Saved")), qPrintable(StatusText(run)));
+  QCOMPARE(FromColumn(tree)[ToQ(tank)], QStringLiteral("= mod.big"));
+  QCOMPARE(tree->currentIndex().data().toString(), ToQ(tank));
 }
 
 // A folder's archives in name order; the order saved names them relative
