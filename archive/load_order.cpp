@@ -606,21 +606,9 @@ void JoinSpellings(std::span<Source> sources, CopyCheck check,
 
 // Counts each name once for each archive that holds it.
 void Tally(CResolution& order, size_t archives) {
-  constexpr uint32_t kNone = UINT32_MAX;
   order.tallies.resize(archives);
-  for (const CResolvedName& name : order.names.View()) {
-    CArchiveTally& winner = order.tallies[name.winner.archive];
-    ++winner.wins;
-    uint32_t counted = kNone;
-    bool alone = true;
-    for (const CLoadOrderEntry copy : order.shadowed.View().subspan(name.first, name.count)) {
-      if (copy.archive == name.winner.archive || copy.archive == counted) continue;
-      ++order.tallies[copy.archive].loses;
-      counted = copy.archive;
-      alone = false;
-    }
-    if (alone) ++winner.only;
-  }
+  for (const CResolvedName& name : order.names.View())
+    TallyName(name.winner, order.shadowed.View().subspan(name.first, name.count), order.tallies);
 }
 
 template <typename Source>
@@ -696,4 +684,18 @@ CResolvedOrder VisitLoadOrder(std::span<const CEntryMap* const> archives, CopyCh
   sources.reserve(archives.size());
   for (const CEntryMap* map : archives) sources.emplace_back(*map);
   return Visited(*Resolve(std::span(sources), check), visit);
+}
+
+void TallyName(CLoadOrderEntry winner, std::span<const CLoadOrderEntry> shadowed,
+               std::span<CArchiveTally> tallies) {
+  constexpr uint32_t kNone = UINT32_MAX;
+  ++tallies[winner.archive].wins;
+  // Copies of one archive stand together, in load order.
+  uint32_t counted = kNone;
+  for (const CLoadOrderEntry copy : shadowed) {
+    if (copy.archive == winner.archive || copy.archive == counted) continue;
+    ++tallies[copy.archive].loses;
+    counted = copy.archive;
+  }
+  if (counted == kNone) ++tallies[winner.archive].only;
 }

@@ -68,6 +68,11 @@ struct CArchiveTally {
   size_t only = 0;   // names no other archive holds (counted in wins too)
 };
 
+// Counts a name won by `winner` over its `shadowed` copies (in load order)
+// once for each archive that holds it; `tallies` is indexed by archive.
+void TallyName(CLoadOrderEntry winner, std::span<const CLoadOrderEntry> shadowed,
+               std::span<CArchiveTally> tallies);
+
 // A copy whose bytes could not be had; it counts as differing.
 struct CLoadOrderProblem {
   CLoadOrderEntry entry;

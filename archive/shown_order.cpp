@@ -81,7 +81,8 @@ void CShownOrder::Classify() {
   m_copiesEnd.reserve(copyCount);  // untouched beyond the names: no page is made
   uint32_t& next = m_classCount;
   next = 0;
-  std::vector<std::pair<uint32_t, std::string_view>> kinds;  // class, bytes
+  std::vector<const CArchive*> archives;  // by classified place, which is each one's own
+  for (const CArchive& archive : m_archives) archives.push_back(&archive);
   const CResolvedOrder all = VisitLoadOrder(
       maps, CopyCheck::NamesOnly,
       [&](const CResolvedName& name, std::span<const CLoadOrderEntry> shadowed) {
@@ -93,21 +94,14 @@ void CShownOrder::Classify() {
           m_archives[name.winner.archive].classes[name.winner.position] = next++;
           return;
         }
-        kinds.clear();
-        for (size_t c = first; c < m_copies.size(); ++c) {
-          const CLoadOrderEntry copy = m_copies[c];
+        const std::span<const CLoadOrderEntry> copies = std::span(m_copies).subspan(first);
+        for (size_t c = 0; c < copies.size(); ++c) {
+          const CLoadOrderEntry copy = copies[c];
           std::string_view bytes;
-          uint32_t kind = next;
-          if (CopyBytes(*m_archives[copy.archive].entries, copy.position, bytes)) {
-            const auto same = std::find_if(kinds.begin(), kinds.end(),
-                                           [&](const auto& seen) { return seen.second == bytes; });
-            if (same != kinds.end())
-              kind = same->first;
-            else
-              kinds.emplace_back(next, bytes);
-          }
-          if (kind == next) ++next;
-          m_archives[copy.archive].classes[copy.position] = kind;
+          std::optional<uint32_t> kind;
+          if (CopyBytes(*m_archives[copy.archive].entries, copy.position, bytes))
+            kind = ClassOfSame(bytes, copies.first(c), c, archives);  // the classed ones
+          m_archives[copy.archive].classes[copy.position] = kind ? *kind : next++;
         }
       });
   m_spellingsJoined = all.spellingsJoined;
@@ -126,31 +120,44 @@ void CShownOrder::Resolve() {
     archiveOf.push_back(a);
   }
   const CResolvedOrder resolved = ResolveLoadOrder(maps, CopyCheck::NamesOnly);
-  const auto classOf = [&](CLoadOrderEntry copy) {
-    return m_archives[archiveOf[copy.archive]].classes[copy.position];
-  };
   m_names.clear();
   m_names.reserve(resolved.names.size());
   m_shadowed.clear();
   m_shadowed.reserve(resolved.shadowed.size());
+  m_tallies.assign(m_archives.size(), CArchiveTally());
   CLargeVector<CEntryMap::CSourceEntry> at;
   at.reserve(resolved.names.size());
+  std::vector<CLoadOrderEntry> copies;
   for (const CResolvedName& name : resolved.names) {
-    CShownName shown{archiveOf[name.winner.archive], ' ', static_cast<uint32_t>(m_shadowed.size()),
-                     name.count, name.winner.position};
-    const uint32_t winnerClass = classOf(name.winner);
-    for (uint32_t i = name.first; i < name.first + name.count; ++i) {
-      const CLoadOrderEntry copy = resolved.shadowed[i];
-      m_shadowed.push_back({archiveOf[copy.archive], copy.position});
-      if (shown.mark != '!') shown.mark = classOf(copy) == winnerClass ? '=' : '!';
-    }
-    m_names.push_back(shown);
-    at.push_back({name.winner.archive, name.winner.position});
+    copies.clear();
+    for (uint32_t i = name.first; i < name.first + name.count; ++i)
+      copies.push_back({archiveOf[resolved.shadowed[i].archive], resolved.shadowed[i].position});
+    copies.push_back({archiveOf[name.winner.archive], name.winner.position});
+    ShowName(copies, name.winner.archive, at);
   }
-  m_tallies.assign(m_archives.size(), CArchiveTally());
-  for (size_t t = 0; t < resolved.tallies.size(); ++t) m_tallies[archiveOf[t]] = resolved.tallies[t];
   m_composed =
       std::make_shared<const CEntryMap>(CEntryMap::Compose(std::move(sources), std::move(at)));
+}
+
+// Adds the name whose copies of the archives taken are `copies` (archives
+// in m_archives, in load order, the last winning), from the map `source`
+// of the composed map's: its mark from the copies' classes, the copies it
+// shadows, and its count in the tallies.
+void CShownOrder::ShowName(std::span<const CLoadOrderEntry> copies, uint32_t source,
+                           CLargeVector<CEntryMap::CSourceEntry>& at) {
+  const CLoadOrderEntry winner = copies.back();
+  const std::span<const CLoadOrderEntry> shadowed = copies.first(copies.size() - 1);
+  CShownName shown{winner.archive, ' ', static_cast<uint32_t>(m_shadowed.size()),
+                   static_cast<uint32_t>(shadowed.size()), winner.position};
+  const uint32_t winnerClass = m_archives[winner.archive].classes[winner.position];
+  for (const CLoadOrderEntry copy : shadowed) {
+    m_shadowed.push_back(copy);
+    if (shown.mark != '!')
+      shown.mark = m_archives[copy.archive].classes[copy.position] == winnerClass ? '=' : '!';
+  }
+  TallyName(winner, shadowed, m_tallies);
+  m_names.push_back(shown);
+  at.push_back({source, winner.position});
 }
 
 // A reorder at a million names: merging ten archives' names anew took most
@@ -190,24 +197,7 @@ bool CShownOrder::ResolveKeptCopies() {
     for (size_t i = 1; i < copies.size(); ++i)
       for (size_t j = i; j > 0 && copies[j].archive < copies[j - 1].archive; --j)
         std::swap(copies[j], copies[j - 1]);
-    const CLoadOrderEntry winner = copies.back();
-    CShownName shown{winner.archive, ' ', static_cast<uint32_t>(m_shadowed.size()),
-                     static_cast<uint32_t>(copies.size() - 1), winner.position};
-    const uint32_t winnerClass = m_archives[winner.archive].classes[winner.position];
-    uint32_t counted = kLeftOut;
-    for (size_t i = 0; i + 1 < copies.size(); ++i) {
-      const CLoadOrderEntry copy = copies[i];
-      m_shadowed.push_back(copy);
-      if (shown.mark != '!')
-        shown.mark = m_archives[copy.archive].classes[copy.position] == winnerClass ? '=' : '!';
-      if (copy.archive == winner.archive || copy.archive == counted) continue;
-      ++m_tallies[copy.archive].loses;
-      counted = copy.archive;
-    }
-    ++m_tallies[winner.archive].wins;
-    if (counted == kLeftOut) ++m_tallies[winner.archive].only;
-    m_names.push_back(shown);
-    at.push_back({takenOf[winner.archive], winner.position});
+    ShowName(copies, takenOf[copies.back().archive], at);
   }
   m_composed =
       std::make_shared<const CEntryMap>(CEntryMap::Compose(std::move(sources), std::move(at)));
@@ -478,11 +468,22 @@ uint32_t CShownOrder::ClassOfSaved(const CEntryMap& now, uint32_t position,
   std::string_view other;
   if (wasAt && CopyBytes(*before.entries, *wasAt, other) && other == bytes)
     return before.classes[*wasAt];
-  for (size_t i = 0; i < group.size(); ++i) {
-    if (i == own) continue;
-    const CArchive& archive = *archiveOf[group[i].archive];
-    if (CopyBytes(*archive.entries, group[i].position, other) && other == bytes)
-      return archive.classes[group[i].position];
-  }
+  if (const std::optional<uint32_t> same = ClassOfSame(bytes, group, own, archiveOf)) return *same;
   return m_classCount++;
+}
+
+// The class of the first of `copies`, but the one at `skip`, that holds
+// `bytes` (archives by classified place in `archiveOf`).
+std::optional<uint32_t> CShownOrder::ClassOfSame(std::string_view bytes,
+                                                 std::span<const CLoadOrderEntry> copies,
+                                                 size_t skip,
+                                                 const std::vector<const CArchive*>& archiveOf) {
+  for (size_t i = 0; i < copies.size(); ++i) {
+    if (i == skip) continue;
+    const CArchive& archive = *archiveOf[copies[i].archive];
+    std::string_view other;
+    if (CopyBytes(*archive.entries, copies[i].position, other) && other == bytes)
+      return archive.classes[copies[i].position];
+  }
+  return std::nullopt;
 }

@@ -143,6 +143,11 @@ class CShownOrder {
                      const std::vector<const CArchive*>& archiveOf);
   std::optional<uint32_t> GroupOf(std::string_view name,
                                   const std::vector<const CArchive*>& archiveOf) const;
+  void ShowName(std::span<const CLoadOrderEntry> copies, uint32_t source,
+                CLargeVector<CEntryMap::CSourceEntry>& at);
+  static std::optional<uint32_t> ClassOfSame(std::string_view bytes,
+                                             std::span<const CLoadOrderEntry> copies, size_t skip,
+                                             const std::vector<const CArchive*>& archiveOf);
   uint32_t ClassOfSaved(const CEntryMap& now, uint32_t position, std::optional<uint32_t> wasAt,
                         const CArchive& before, std::span<const CLoadOrderEntry> group,
                         size_t own, const std::vector<const CArchive*>& archiveOf);
