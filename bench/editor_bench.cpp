@@ -117,7 +117,7 @@ std::optional<double> EntryMapMillis(const std::string& path) {
   return Median(mapTimes);
 }
 
-// What part 2 times, as a function of its own so that a profiler can be
+// What step 2 times, as a function of its own so that a profiler can be
 // told to count only this: valgrind --tool=callgrind
 // --toggle-collect='*SelectAndPaint*'.
 [[gnu::noinline]] void SelectAndPaint(CLeftView* tree, CTarnEditorView* list,
@@ -127,7 +127,7 @@ std::optional<double> EntryMapMillis(const std::string& path) {
   list->viewport()->repaint();
 }
 
-// Part 1: `tarn list` against the editor's open to a painted tree, with
+// Step 1: `tarn list` against the editor's open to a painted tree, with
 // the memory each takes.
 bool MeasureOpen(CTarnEditorApp& app, const std::string& tarn, const std::string& wide,
                  const std::string& scratchDir) {
@@ -169,7 +169,7 @@ bool MeasureOpen(CTarnEditorApp& app, const std::string& tarn, const std::string
   return true;
 }
 
-// Part 1b: the same archive opened into View > Folders, taking turns with
+// Step 1b: the same archive opened into View > Folders, taking turns with
 // the flat list: the folder index is built in one pass over the names.
 bool MeasureFolders(CTarnEditorApp& app, const std::string& wide) {
   std::vector<double> flatTimes, folderTimes, indexTimes;
@@ -202,8 +202,8 @@ bool MeasureFolders(CTarnEditorApp& app, const std::string& wide) {
   return true;
 }
 
-// Part 2: `tarn show` against selecting the entry of many rows. Leaves
-// `tall` open for part 3; a document of null when it could not be opened
+// Step 2: `tarn show` against selecting the entry of many rows. Leaves
+// `tall` open for step 3; a document of null when it could not be opened
 // or its list was not filled.
 COpened MeasureSelect(CTarnEditorApp& app, const std::string& tarn, const std::string& tall) {
   std::vector<double> toolTimes, editorTimes;
@@ -234,7 +234,7 @@ COpened MeasureSelect(CTarnEditorApp& app, const std::string& tarn, const std::s
   return opened;
 }
 
-// Part 3: edit a value of the entry part 2 selected, undo and redo.
+// Step 3: edit a value of the entry step 2 selected, undo and redo.
 void MeasureEdit(const COpened& opened) {
   CTarnEditorDoc* document = opened.document;
   CTarnEditorView* list = opened.frame->GetRightPane();

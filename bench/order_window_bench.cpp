@@ -83,7 +83,7 @@ struct CTimes {
   std::vector<double> tool, open, move, leave, wins, its, all;
 };
 
-// Part 1's times and part 2's, taking turns with tarn.
+// Step 1's times and step 2's, taking turns with tarn.
 bool MeasureRuns(CTarnEditorApp& app, const std::string& tarn, const std::string& order, int runs,
                  CTimes& times) {
   for (int i = 0; i < runs; ++i) {
