@@ -564,8 +564,15 @@ void CLeftView::RepaintMarks() {
   // order of a million names.
   const QModelIndex top = indexAt(QPoint(0, 0));
   const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
-  m_model.MarksChanged(top.isValid() ? top.row() : 0,
-                       bottom.isValid() ? bottom.row() : m_model.rowCount() - 1);
+  const int first = top.isValid() ? top.row() : 0;
+  const int last = bottom.isValid() ? bottom.row() : m_model.rowCount() - 1;
+  m_model.MarksChanged(first, last);
+  if (m_model.columnCount() < 2) return;
+  // A mark, or the bold of a pending change, may be wider than From was:
+  // it fits the rows in sight, as at the open.
+  std::vector<size_t> inSight;
+  for (int row = std::max(first, 0); row <= last; ++row) inSight.push_back(static_cast<size_t>(row));
+  header()->resizeSection(1, std::max(header()->sectionSize(1), WidestCellWidth(*this, 1, inSight)));
 }
 
 void CLeftView::FitColumnToNames() {
