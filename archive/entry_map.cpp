@@ -23,10 +23,22 @@ CEntryMap CEntryMap::Compose(std::vector<std::shared_ptr<const CEntryMap>> sourc
   for (const auto& source : sources)
     if (!source->IsMapped() && !source->empty()) composition->mapped = false;
   composition->sources = std::move(sources);
-  composition->at = std::move(at);
+  composition->kept = std::make_shared<const CLargeVector<CSourceEntry>>(std::move(at));
+  composition->at = *composition->kept;
   CEntryMap composed;
   composed.m_composed = std::move(composition);
   return composed;
+}
+
+CEntryMap CEntryMap::Recompose(const CEntryMap& composed, size_t source,
+                               std::shared_ptr<const CEntryMap> replacement) {
+  auto composition = std::make_shared<CComposition>(*composed.m_composed);
+  composition->sources[source] = std::move(replacement);
+  composition->mapped = std::all_of(composition->sources.begin(), composition->sources.end(),
+                                    [](const auto& map) { return map->IsMapped() || map->empty(); });
+  CEntryMap recomposed;
+  recomposed.m_composed = std::move(composition);
+  return recomposed;
 }
 
 const CHandleHolder& CEntryMap::FileAt(size_t position) const {

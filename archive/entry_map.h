@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -121,6 +122,10 @@ class CEntryMap {
   // name once) of `sources`, which it keeps. Its buffers are theirs.
   static CEntryMap Compose(std::vector<std::shared_ptr<const CEntryMap>> sources,
                            CLargeVector<CSourceEntry> at);
+  // The composed map `composed` with its source `source` replaced by
+  // `replacement`, which holds the same names.
+  static CEntryMap Recompose(const CEntryMap& composed, size_t source,
+                             std::shared_ptr<const CEntryMap> replacement);
   bool IsComposed() const { return static_cast<bool>(m_composed); }
   // Where a composed map's entry at `position` comes from.
   // REQUIRES: IsComposed().
@@ -129,7 +134,9 @@ class CEntryMap {
  private:
   struct CComposition {
     std::vector<std::shared_ptr<const CEntryMap>> sources;
-    CLargeVector<CSourceEntry> at;
+    // Shared by the maps that differ in a source alone (Recompose).
+    std::shared_ptr<const CLargeVector<CSourceEntry>> kept;
+    std::span<const CSourceEntry> at;  // *kept
     bool mapped = true;  // every source is
   };
 

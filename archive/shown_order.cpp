@@ -149,12 +149,8 @@ void CShownOrder::ShowName(std::span<const CLoadOrderEntry> copies, uint32_t sou
   const std::span<const CLoadOrderEntry> shadowed = copies.first(copies.size() - 1);
   CShownName shown{winner.archive, ' ', static_cast<uint32_t>(m_shadowed.size()),
                    static_cast<uint32_t>(shadowed.size()), winner.position};
-  const uint32_t winnerClass = m_archives[winner.archive].classes[winner.position];
-  for (const CLoadOrderEntry copy : shadowed) {
-    m_shadowed.push_back(copy);
-    if (shown.mark != '!')
-      shown.mark = m_archives[copy.archive].classes[copy.position] == winnerClass ? '=' : '!';
-  }
+  m_shadowed.insert(m_shadowed.end(), shadowed.begin(), shadowed.end());
+  shown.mark = MarkOf(shown);
   TallyName(winner, shadowed, m_tallies);
   m_names.push_back(shown);
   at.push_back({source, winner.position});
@@ -312,9 +308,42 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   const CArchive before = std::exchange(m_archives[m_target], std::move(reopened));
   bool kept = false;
   if (!ReclassifyTarget(before, kept)) Classify();
-  Resolve();
+  if (kept)
+    Remark(before);
+  else
+    Resolve();
   m_namesKept = kept;
   return {};
+}
+
+// After a save that kept the target's names: every name is won where it
+// was, and only the marks of the names whose target copy changed its
+// bytes can differ. Resolving a million names again took longer than
+// reading the target back.
+void CShownOrder::Remark(const CArchive& before) {
+  const CArchive& target = m_archives[m_target];
+  uint32_t source = 0;  // the target's among the composed map's sources
+  for (size_t a = 0; a < m_target; ++a) source += m_archives[a].taken ? 1 : 0;
+  m_composed = std::make_shared<const CEntryMap>(
+      CEntryMap::Recompose(*m_composed, source, target.entries));
+  for (uint32_t position = 0; position < target.classes.size(); ++position) {
+    if (target.classes[position] == before.classes[position]) continue;
+    const auto found = m_composed->find(target.entries->NameAt(position));
+    if (found != m_composed->end()) m_names[found.Position()].mark = MarkOf(m_names[found.Position()]);
+  }
+}
+
+// ' ' when a name shadows nothing; '=' when every copy it shadows has the
+// winner's bytes; '!' when some differ.
+char CShownOrder::MarkOf(const CShownName& shown) const {
+  const uint32_t winnerClass = m_archives[shown.archive].classes[shown.position];
+  char mark = ' ';
+  for (uint32_t i = shown.first; i < shown.first + shown.count; ++i) {
+    const CLoadOrderEntry copy = m_shadowed[i];
+    if (m_archives[copy.archive].classes[copy.position] != winnerClass) return '!';
+    mark = '=';
+  }
+  return mark;
 }
 
 // Saving into the target of ten archives of 100,000 entries: classifying
@@ -337,22 +366,28 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   target.classified = t;
   target.classes.assign(now.size(), 0);
   if (added.empty() && std::find(nowAt.begin(), nowAt.end(), kGone) == nowAt.end()) {
-    // It holds the names it held, at the same positions: only their classes
-    // may change.
-    kept = true;
-    uint32_t begin = 0;
-    for (const uint32_t end : m_copiesEnd) {
-      for (uint32_t c = begin; c < end; ++c) {
-        CLoadOrderEntry& copy = m_copies[c];
-        if (copy.archive != t) continue;
-        const uint32_t wasAt = copy.position;
-        copy.position = nowAt[wasAt];
-        target.classes[copy.position] =
-            ClassOfSaved(now, copy.position, wasAt, before,
-                         std::span(m_copies).subspan(begin, end - begin), c - begin, archiveOf);
+    // It holds the names it held, at the same positions: only the classes
+    // of the copies whose bytes changed may differ, and only their names'
+    // copies are looked for. Every byte of it is read: mapped at once, its
+    // pages cost one call rather than a fault each few.
+    if (now.IsMapped()) platform::AdviseReadingAll(now.GetWhole().GetData(), now.GetWhole().GetSize());
+    for (uint32_t position = 0; position < now.size(); ++position) {
+      std::string_view bytes, was;
+      if (CopyBytes(now, position, bytes) && CopyBytes(*before.entries, position, was) &&
+          bytes == was) {
+        target.classes[position] = before.classes[position];
+        continue;
       }
-      begin = end;
+      const std::optional<uint32_t> group = GroupOf(now.NameAt(position), archiveOf);
+      if (!group) return false;  // cannot be: the target held the name
+      const uint32_t begin = *group == 0 ? 0 : m_copiesEnd[*group - 1];
+      const auto copies = std::span(m_copies).subspan(begin, m_copiesEnd[*group] - begin);
+      const auto own = std::find_if(copies.begin(), copies.end(),
+                                    [t](CLoadOrderEntry copy) { return copy.archive == t; });
+      target.classes[position] = ClassOfSaved(now, position, position, before, copies,
+                                              static_cast<size_t>(own - copies.begin()), archiveOf);
     }
+    kept = true;
     return true;
   }
   RegroupCopies(before, nowAt, added, archiveOf);

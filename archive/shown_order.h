@@ -143,6 +143,8 @@ class CShownOrder {
                      const std::vector<const CArchive*>& archiveOf);
   std::optional<uint32_t> GroupOf(std::string_view name,
                                   const std::vector<const CArchive*>& archiveOf) const;
+  void Remark(const CArchive& before);
+  char MarkOf(const CShownName& shown) const;
   void ShowName(std::span<const CLoadOrderEntry> copies, uint32_t source,
                 CLargeVector<CEntryMap::CSourceEntry>& at);
   static std::optional<uint32_t> ClassOfSame(std::string_view bytes,
