@@ -1,6 +1,7 @@
 #include "archive/shown_order.h"
 
 #include <algorithm>
+#include <ranges>
 #include <span>
 #include <utility>
 
@@ -479,16 +480,10 @@ std::optional<uint32_t> CShownOrder::GroupOf(std::string_view name,
     const CLoadOrderEntry copy = m_copies[group == 0 ? 0 : m_copiesEnd[group - 1]];
     return archiveOf[copy.archive]->entries->NameAt(copy.position);
   };
-  size_t low = 0, high = m_copiesEnd.size();
-  while (low < high) {
-    const size_t middle = low + (high - low) / 2;
-    if (nameOf(middle) < name)
-      low = middle + 1;
-    else
-      high = middle;
-  }
-  if (low == m_copiesEnd.size() || nameOf(low) != name) return std::nullopt;
-  return static_cast<uint32_t>(low);
+  const auto groups = std::views::iota(size_t{0}, m_copiesEnd.size());
+  const auto at = std::ranges::partition_point(groups, [&](size_t g) { return nameOf(g) < name; });
+  if (at == groups.end() || nameOf(*at) != name) return std::nullopt;
+  return static_cast<uint32_t>(*at);
 }
 
 // The class of the target's copy `position` of `now`, one of the `group`
