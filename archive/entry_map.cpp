@@ -34,8 +34,9 @@ CEntryMap CEntryMap::Recompose(const CEntryMap& composed, size_t source,
                                std::shared_ptr<const CEntryMap> replacement) {
   auto composition = std::make_shared<CComposition>(*composed.m_composed);
   composition->sources[source] = std::move(replacement);
-  composition->mapped = std::all_of(composition->sources.begin(), composition->sources.end(),
-                                    [](const auto& map) { return map->IsMapped() || map->empty(); });
+  composition->mapped =
+      std::all_of(composition->sources.begin(), composition->sources.end(),
+                  [](const auto& map) { return map->IsMapped() || map->empty(); });
   CEntryMap recomposed;
   recomposed.m_composed = std::move(composition);
   return recomposed;

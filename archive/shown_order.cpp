@@ -1,7 +1,6 @@
 #include "archive/shown_order.h"
 
 #include <algorithm>
-#include <ranges>
 #include <span>
 #include <utility>
 
@@ -309,10 +308,8 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   const CArchive before = std::exchange(m_archives[m_target], std::move(reopened));
   bool kept = false;
   if (!ReclassifyTarget(before, kept)) Classify();
-  if (kept)
-    Remark(before);
-  else
-    Resolve();
+  if (kept) Remark(before);
+  else Resolve();
   m_namesKept = kept;
   return {};
 }
@@ -325,12 +322,13 @@ void CShownOrder::Remark(const CArchive& before) {
   const CArchive& target = m_archives[m_target];
   uint32_t source = 0;  // the target's among the composed map's sources
   for (size_t a = 0; a < m_target; ++a) source += m_archives[a].taken ? 1 : 0;
-  m_composed = std::make_shared<const CEntryMap>(
-      CEntryMap::Recompose(*m_composed, source, target.entries));
+  m_composed =
+      std::make_shared<const CEntryMap>(CEntryMap::Recompose(*m_composed, source, target.entries));
   for (uint32_t position = 0; position < target.classes.size(); ++position) {
     if (target.classes[position] == before.classes[position]) continue;
     const auto found = m_composed->find(target.entries->NameAt(position));
-    if (found != m_composed->end()) m_names[found.Position()].mark = MarkOf(m_names[found.Position()]);
+    if (found != m_composed->end())
+      m_names[found.Position()].mark = MarkOf(m_names[found.Position()]);
   }
 }
 
@@ -361,7 +359,7 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   for (const CArchive& archive : m_archives)
     if (archive.classified < m_archives.size()) archiveOf[archive.classified] = &archive;
   archiveOf[t] = &before;
-  std::vector<uint32_t> nowAt;  // for each position before, its position now
+  std::vector<uint32_t> nowAt;                       // for each position before, its position now
   std::vector<std::pair<uint32_t, uint32_t>> added;  // a name's group, its position now
   if (!MatchSavedNames(before, now, archiveOf, nowAt, added)) return false;
   target.classified = t;
@@ -371,7 +369,8 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
     // of the copies whose bytes changed may differ, and only their names'
     // copies are looked for. Every byte of it is read: mapped at once, its
     // pages cost one call rather than a fault each few.
-    if (now.IsMapped()) platform::AdviseReadingAll(now.GetWhole().GetData(), now.GetWhole().GetSize());
+    if (now.IsMapped())
+      platform::AdviseReadingAll(now.GetWhole().GetData(), now.GetWhole().GetSize());
     for (uint32_t position = 0; position < now.size(); ++position) {
       std::string_view bytes, was;
       if (CopyBytes(now, position, bytes) && CopyBytes(*before.entries, position, was) &&
@@ -480,10 +479,14 @@ std::optional<uint32_t> CShownOrder::GroupOf(std::string_view name,
     const CLoadOrderEntry copy = m_copies[group == 0 ? 0 : m_copiesEnd[group - 1]];
     return archiveOf[copy.archive]->entries->NameAt(copy.position);
   };
-  const auto groups = std::views::iota(size_t{0}, m_copiesEnd.size());
-  const auto at = std::ranges::partition_point(groups, [&](size_t g) { return nameOf(g) < name; });
-  if (at == groups.end() || nameOf(*at) != name) return std::nullopt;
-  return static_cast<uint32_t>(*at);
+  // Each group has one element of m_copiesEnd: its place there is the group.
+  const auto before = [&](const uint32_t& end) {
+    return nameOf(static_cast<size_t>(&end - m_copiesEnd.data())) < name;
+  };
+  const auto at = std::partition_point(m_copiesEnd.begin(), m_copiesEnd.end(), before);
+  const auto group = static_cast<size_t>(at - m_copiesEnd.begin());
+  if (at == m_copiesEnd.end() || nameOf(group) != name) return std::nullopt;
+  return static_cast<uint32_t>(group);
 }
 
 // The class of the target's copy `position` of `now`, one of the `group`

@@ -28,15 +28,13 @@ struct CLargePageAllocator {
     if (count > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
     const size_t bytes = count * sizeof(T);
     if (bytes < kLargePageBytes) return static_cast<T*>(::operator new(bytes));
-    void* block = ::operator new(bytes, std::align_val_t{kLargePageBytes});
+    void* block = ::operator new (bytes, std::align_val_t{kLargePageBytes});
     platform::AdviseLargePages(block, bytes);
     return static_cast<T*>(block);
   }
   void deallocate(T* block, size_t count) noexcept {
-    if (count * sizeof(T) < kLargePageBytes)
-      ::operator delete(block);
-    else
-      ::operator delete(block, std::align_val_t{kLargePageBytes});
+    if (count * sizeof(T) < kLargePageBytes) ::operator delete(block);
+    else ::operator delete (block, std::align_val_t{kLargePageBytes});
   }
 
   template <typename U>

@@ -204,12 +204,10 @@ TEST_F(LoadOrderTest, ReadingBackTheTargetResolvesAsOpeningItAfresh) {
   // The target last, and the target first, with copies loaded after it.
   for (const bool last : {true, false}) {
     CShownOrder window;
-    ASSERT_TRUE(window.Open(last ? std::vector{base, mod, first} : std::vector{first, base, mod})
-                    .IsOk());
-    if (last)
-      window.Move(1, 0);  // mod first: the kept copies are not in load order
-    else
-      window.SetTarget(0);
+    ASSERT_TRUE(
+        window.Open(last ? std::vector{base, mod, first} : std::vector{first, base, mod}).IsOk());
+    if (last) window.Move(1, 0);  // mod first: the kept copies are not in load order
+    else window.SetTarget(0);
     int serial = 0;
     for (const CBigBuilder& saved : saves) {
       // A save puts a new file in the old one's place; the old one's bytes stay.

@@ -571,8 +571,10 @@ void CLeftView::RepaintMarks() {
   // A mark, or the bold of a pending change, may be wider than From was:
   // it fits the rows in sight, as at the open.
   std::vector<size_t> inSight;
-  for (int row = std::max(first, 0); row <= last; ++row) inSight.push_back(static_cast<size_t>(row));
-  header()->resizeSection(1, std::max(header()->sectionSize(1), WidestCellWidth(*this, 1, inSight)));
+  for (int row = std::max(first, 0); row <= last; ++row)
+    inSight.push_back(static_cast<size_t>(row));
+  header()->resizeSection(1,
+                          std::max(header()->sectionSize(1), WidestCellWidth(*this, 1, inSight)));
 }
 
 void CLeftView::FitColumnToNames() {
