@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "storage/platform.h"
+#include "threads/run_beside.h"
 
 namespace {
 
@@ -367,17 +368,8 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   if (added.empty() && std::find(nowAt.begin(), nowAt.end(), kGone) == nowAt.end()) {
     // It holds the names it held, at the same positions: only the classes
     // of the copies whose bytes changed may differ, and only their names'
-    // copies are looked for. Every byte of it is read: mapped at once, its
-    // pages cost one call rather than a fault each few.
-    if (now.IsMapped())
-      platform::AdviseReadingAll(now.GetWhole().GetData(), now.GetWhole().GetSize());
-    for (uint32_t position = 0; position < now.size(); ++position) {
-      std::string_view bytes, was;
-      if (CopyBytes(now, position, bytes) && CopyBytes(*before.entries, position, was) &&
-          bytes == was) {
-        target.classes[position] = before.classes[position];
-        continue;
-      }
+    // copies are looked for.
+    for (const uint32_t position : KeepSameClasses(before)) {
       const std::optional<uint32_t> group = GroupOf(now.NameAt(position), archiveOf);
       if (!group) return false;  // cannot be: the target held the name
       const uint32_t begin = *group == 0 ? 0 : m_copiesEnd[*group - 1];
@@ -392,6 +384,38 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   }
   RegroupCopies(before, nowAt, added, archiveOf);
   return true;
+}
+
+// Gives each copy of the target that has the bytes it had before the save
+// the class it had, and returns the positions of the others. Every byte
+// of the target is read, and reading the pages of a file just written is
+// most of the time of reading it back: both halves of it are read at once,
+// and mapped in one call rather than a fault each few pages.
+std::vector<uint32_t> CShownOrder::KeepSameClasses(const CArchive& before) {
+  CArchive& target = m_archives[m_target];
+  const CEntryMap& now = *target.entries;
+  const auto compare = [&](uint32_t first, uint32_t last, std::vector<uint32_t>& changed) {
+    for (uint32_t position = first; position < last; ++position) {
+      std::string_view bytes, was;
+      if (CopyBytes(now, position, bytes) && CopyBytes(*before.entries, position, was) &&
+          bytes == was)
+        target.classes[position] = before.classes[position];
+      else changed.push_back(position);
+    }
+  };
+  const auto count = static_cast<uint32_t>(now.size());
+  std::vector<uint32_t> changed;
+  // Entries read from the file rather than mapped are kept by their map,
+  // which one thread at a time may do.
+  if (!now.IsMapped() || !before.entries->IsMapped()) {
+    compare(0, count, changed);
+    return changed;
+  }
+  platform::AdviseReadingAll(now.GetWhole().GetData(), now.GetWhole().GetSize());
+  std::vector<uint32_t> later;
+  RunBeside([&] { compare(0, count / 2, changed); }, [&] { compare(count / 2, count, later); });
+  changed.insert(changed.end(), later.begin(), later.end());
+  return changed;
 }
 
 // The kept copies with the target's as saved: its names gone, its new ones

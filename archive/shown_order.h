@@ -134,6 +134,7 @@ class CShownOrder {
   // no archive held: it may join another's spelling), and Classify must.
   // `kept` is set when the target holds the names it held.
   bool ReclassifyTarget(const CArchive& before, bool& kept);
+  std::vector<uint32_t> KeepSameClasses(const CArchive& before);
   static constexpr uint32_t kGone = UINT32_MAX;
   bool MatchSavedNames(const CArchive& before, const CEntryMap& now,
                        const std::vector<const CArchive*>& archiveOf, std::vector<uint32_t>& nowAt,
