@@ -208,7 +208,12 @@ std::optional<uint32_t> CShownOrder::WinnerOf(std::string_view name) const {
 }
 
 std::optional<std::pair<uint32_t, CDataBuffer>> CShownOrder::ShadowedCopy(
-    std::string_view name) const {
+    std::string_view name, std::optional<uint32_t> of) const {
+  if (of && *of < m_archives.size()) {
+    const CEntryMap& entries = *m_archives[*of].entries;
+    const auto held = entries.find(name);
+    if (held != entries.end()) return std::make_pair(*of, entries.BufferAt(held.Position()));
+  }
   const auto found = m_composed->find(name);
   if (found == m_composed->end()) return std::nullopt;
   const CShownName& shown = m_names[found.Position()];

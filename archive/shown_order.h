@@ -90,9 +90,12 @@ class CShownOrder {
   const std::vector<CArchiveTally>& Tallies() const { return m_tallies; }
   // The archive a name is won by; nothing when no taken archive holds it.
   std::optional<uint32_t> WinnerOf(std::string_view name) const;
-  // The first shadowed copy (the one the winner overrides: the last before
-  // it in load order) of the shown entry `name`, its archive and bytes.
-  std::optional<std::pair<uint32_t, CDataBuffer>> ShadowedCopy(std::string_view name) const;
+  // A copy of the shown entry `name` other than the one shown, its archive
+  // and bytes: the one in the archive `of` (lost or left out) when it holds
+  // the name, else the one the winner overrides (the last before it in
+  // load order).
+  std::optional<std::pair<uint32_t, CDataBuffer>> ShadowedCopy(
+      std::string_view name, std::optional<uint32_t> of = std::nullopt) const;
   // Every entry of `archive`, in its own name order, with how it stands.
   std::vector<CArchiveEntry> EntriesOf(uint32_t archive) const;
   // The archive opened from `path`: an archive's place changes with the

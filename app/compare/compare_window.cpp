@@ -338,9 +338,9 @@ std::shared_ptr<const CShownSnapshot> OneEntry(std::string_view name, const CDat
 }  // namespace
 
 CCompareWindow* CompareWithShadowed(const CTarnEditorDoc& document, std::string_view name,
-                                    QWidget* parent) {
+                                    QWidget* parent, std::optional<uint32_t> of) {
   const CShownOrder* order = document.Shown().Order();
-  const auto copy = order != nullptr ? order->ShadowedCopy(name) : std::nullopt;
+  const auto copy = order != nullptr ? order->ShadowedCopy(name, of) : std::nullopt;
   const std::optional<CDataBuffer> shown = document.Shown().Bytes(name);
   if (!copy || !shown) {
     ShowStatusText(QStringLiteral("%1 overrides no copy in an earlier archive")

@@ -15,7 +15,9 @@
 #include <QString>
 
 #include <functional>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,5 +90,6 @@ void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent);
 // the window shows it against the copy it overrides in an earlier archive,
 // "what this archive changes in this entry". The opened window, or null
 // (and the status bar says why).
+// With `of`, the copy in that archive (a copy row the tree shows).
 CCompareWindow* CompareWithShadowed(const CTarnEditorDoc& document, std::string_view name,
-                                    QWidget* parent);
+                                    QWidget* parent, std::optional<uint32_t> of = std::nullopt);

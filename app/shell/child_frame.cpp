@@ -281,10 +281,14 @@ bool CChildFrame::OnOrderCommand(int id, CCmdUI* query, CLeftView* tree) {
     case ID_COMPARE_WITH_SHADOWED: {
       auto* document = dynamic_cast<CTarnEditorDoc*>(GetActiveDocument());
       const std::optional<std::string_view> name = tree->NameOf(tree->currentIndex());
+      // A copy row of the archive whose entries are shown: that copy.
+      std::optional<uint32_t> of;
+      if (document != nullptr && document->IsLoadOrder() && tree->IsCopy(tree->currentIndex()))
+        of = document->Shown().Order()->ArchiveAt(tree->GetModel()->GetArchiveShown());
       return Handle(
           query,
-          [this, document, entry = std::string(name.value_or(std::string_view()))] {
-            CompareWithShadowed(*document, entry, this);
+          [this, document, entry = std::string(name.value_or(std::string_view())), of] {
+            CompareWithShadowed(*document, entry, this, of);
           },
           document != nullptr && document->IsLoadOrder() && name.has_value());
     }

@@ -71,6 +71,7 @@ class OrderWindowTest : public QObject {
   void ShowsWinnersEditsIntoTheTargetAndNothingElse();
   void NewOrderFromAFolderSavesAsAFileThatOpensTheSame();
   void ShowItsEntriesMarksEachAndShowsALostCopyReadOnly();
+  void ALostCopyComparesItselfWithTheWinner();
   void FindInRulesFindsShadowedCopiesOnlyWhenAsked();
   void FromStaysInSightBesideALongName();
 };
@@ -278,6 +279,40 @@ void OrderWindowTest::ShowItsEntriesMarksEachAndShowsALostCopyReadOnly() {
   emit PaneOf(frame)->showEntriesOf(std::nullopt);
   QCOMPARE(FromColumn(tree)[QStringLiteral("b.ini")], QStringLiteral("! mod.big"));
   QVERIFY(RowOf(tree, QStringLiteral("z.ini")) >= 0);
+}
+
+// Among base's entries, its lost copy is compared with the winner, not the
+// copy nearest the winner.
+void OrderWindowTest::ALostCopyComparesItselfWithTheWinner() {
+  CTestSettings settings;
+  CTempDir dir;
+  const auto tank = [](int speed) {
+    return "Object Tank\r\n  Speed = " + std::to_string(speed) + "\r\nEnd\r\n";
+  };
+  dir.Write("base.big", CBigBuilder().Add("b.ini", tank(10)).Build());
+  dir.Write("mid.big", CBigBuilder().Add("b.ini", tank(20)).Build());
+  dir.Write("mod.big", CBigBuilder().Add("b.ini", tank(99)).Build());
+  CEditorRun run({ToQ(dir.Write("game.order", "base.big\nmid.big\nmod.big\n"))});
+  QVERIFY(run.Started());
+  CChildFrame* frame = run.Active();
+  CLeftView* tree = TreeOf(frame);
+  emit PaneOf(frame)->showEntriesOf(0);
+  tree->setCurrentIndex(tree->model()->index(RowOf(tree, QStringLiteral("b.ini")), 0));
+  QVERIFY(run.Command(ID_COMPARE_WITH_SHADOWED));
+  CCompareWindow* compare = nullptr;
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* found = qobject_cast<CCompareWindow*>(window)) compare = found;
+  QVERIFY(compare != nullptr);
+  QStringList changed;
+  QTreeWidget* rows = compare->GetRows();
+  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
+    const QTreeWidgetItem* item = rows->topLevelItem(row);
+    if (item->text(0) == QLatin1String("-") || item->text(0) == QLatin1String("+"))
+      changed << item->text(0) + item->text(2);
+  }
+  QCOMPARE(changed, QStringList({QStringLiteral("-10"), QStringLiteral("+99")}));
+  QVERIFY(compare->windowTitle().contains(QLatin1String("base.big")));
+  delete compare;
 }
 
 // The game sees the mod's Speed only; the box adds mid's, named as its copy,
