@@ -125,7 +125,9 @@ CCompareWindow::CCompareWindow(CSource before, CSource after, QWidget* parent)
   connect(m_entries, &QWidget::customContextMenuRequested, this, &CCompareWindow::ShowMenu);
 
   QString summary = m_changes.empty() ? QStringLiteral("No entry differs")
-                                      : QStringLiteral("%1 entries differ").arg(m_changes.size());
+                    : m_changes.size() == 1
+                        ? QStringLiteral("1 entry differs")
+                        : QStringLiteral("%1 entries differ").arg(m_changes.size());
   // Entries that could not be compared are said, not hidden.
   if (!problems.empty()) summary += QStringLiteral("; not compared: ") + Words(problems);
   statusBar()->showMessage(summary);

@@ -4,14 +4,6 @@
 
 #include "storage/code_page.h"
 
-namespace {
-
-QString Plural(size_t count, const char* one, const char* many) {
-  return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
-}
-
-}  // namespace
-
 QString IndentedBytesToText(size_t spaces, std::string_view bytes) {
   QString text(static_cast<qsizetype>(spaces + bytes.size()), QLatin1Char(' '));
   QChar* out = text.data() + spaces;
@@ -48,6 +40,10 @@ QString EscapeControls(const QString& text) {
     }
   }
   return escaped;
+}
+
+QString Plural(size_t count, const char* one, const char* many) {
+  return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 
 QString EntryCountText(size_t entries) { return Plural(entries, "entry", "entries"); }

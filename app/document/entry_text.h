@@ -31,6 +31,8 @@ std::string NativePath(const QString& path);
 // bytes the page leaves undefined come out as controls to escape.
 QString EscapeControls(const QString& text);
 
+// "1 row", "N rows": `count` and the word `one` or `many` fits.
+QString Plural(size_t count, const char* one, const char* many);
 // "1 entry", "N entries".
 QString EntryCountText(size_t entries);
 // What the status bar says of a selected entry: "N bytes, M rows", with

@@ -32,7 +32,7 @@ void ShowProblems(const std::vector<CEntryProblem>& problems, size_t written) {
             QString::fromLocal8Bit(problem.reason) + QLatin1Char('\n');
   if (CWinApp* app = AfxGetApp()) {
     app->ShowReport(QStringLiteral("Extract All"),
-                    QStringLiteral("%1 entries were extracted; these were not:").arg(written),
+                    QStringLiteral("%1 extracted; these were not:").arg(EntryCountText(written)),
                     text);
   }
 }

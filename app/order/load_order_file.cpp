@@ -69,9 +69,8 @@ void NewLoadOrder(bool folder) {
     return;
   }
   document->SetTitle(QStringLiteral("New Load Order"));
-  ShowStatusText(QStringLiteral("%1 archives; %2")
-                     .arg(paths.size())
-                     .arg(EntryCountText(document->Entries().size())));
+  ShowStatusText(QStringLiteral("%1; %2").arg(Plural(paths.size(), "archive", "archives"),
+                                              EntryCountText(document->Entries().size())));
 }
 
 bool SaveLoadOrderAs(CTarnEditorDoc& document) {

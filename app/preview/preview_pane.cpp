@@ -268,7 +268,7 @@ void CPreviewPane::Show(PreviewMode mode) {
       // Shown first: the list fits its columns to the pane only when it is visible.
       setCurrentWidget(m_list);
       Describe(QStringLiteral("Rules"),
-               QStringLiteral("%1 rows").arg(m_showRows(m_bytes, m_name, m_copyOf)));
+               Plural(m_showRows(m_bytes, m_name, m_copyOf), "row", "rows"));
       break;
     case PreviewMode::Text: ShowText(); break;
     case PreviewMode::Image: ShowImage(); break;

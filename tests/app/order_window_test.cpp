@@ -312,6 +312,7 @@ void OrderWindowTest::ALostCopyComparesItselfWithTheWinner() {
   }
   QCOMPARE(changed, QStringList({QStringLiteral("-10"), QStringLiteral("+99")}));
   QVERIFY(compare->windowTitle().contains(QLatin1String("base.big")));
+  QCOMPARE(compare->statusBar()->currentMessage(), QStringLiteral("1 entry differs"));
   delete compare;
 }
 
