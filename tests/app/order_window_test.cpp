@@ -48,6 +48,25 @@ int RowOf(CLeftView* tree, const QString& name) {
 
 CLoadOrderList* PaneOf(CChildFrame* frame) { return frame->findChild<CLoadOrderList*>(); }
 
+CCompareWindow* OpenedComparison() {
+  CCompareWindow* compare = nullptr;
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* found = qobject_cast<CCompareWindow*>(window)) compare = found;
+  return compare;
+}
+
+// The rows a comparison removes and adds: "-NAME=VALUE", "+NAME=VALUE".
+QStringList ChangedRows(CCompareWindow* compare) {
+  QStringList changed;
+  QTreeWidget* rows = compare->GetRows();
+  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
+    const QTreeWidgetItem* item = rows->topLevelItem(row);
+    if (item->text(0) == QLatin1String("-") || item->text(0) == QLatin1String("+"))
+      changed << item->text(0) + item->text(1).trimmed() + QLatin1Char('=') + item->text(2);
+  }
+  return changed;
+}
+
 // Three archives: the middle one wins a.ini over base, loses b.ini to the
 // mod, and alone holds c.ini. Returns the order's path.
 std::string WriteThreeArchives(CTempDir& dir) {
@@ -187,20 +206,10 @@ void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
   // What the mod changes in the entry: one row.
   tree->setCurrentIndex(tree->model()->index(RowOf(tree, ToQ(tank)), 0));
   QVERIFY(run.Command(ID_COMPARE_WITH_SHADOWED));
-  auto* compare = qobject_cast<CCompareWindow*>(QApplication::activeWindow());
-  if (compare == nullptr) {
-    for (QWidget* window : QApplication::topLevelWidgets())
-      if (auto* found = qobject_cast<CCompareWindow*>(window)) compare = found;
-  }
+  CCompareWindow* compare = OpenedComparison();
   QVERIFY(compare != nullptr);
-  QStringList changed;
-  QTreeWidget* rows = compare->GetRows();
-  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
-    const QTreeWidgetItem* item = rows->topLevelItem(row);
-    if (item->text(0) == QLatin1String("-") || item->text(0) == QLatin1String("+"))
-      changed << item->text(0) + item->text(1).trimmed() + QLatin1Char('=') + item->text(2);
-  }
-  QCOMPARE(changed, QStringList({QStringLiteral("-Speed=30"), QStringLiteral("+Speed=45")}));
+  QCOMPARE(ChangedRows(compare),
+           QStringList({QStringLiteral("-Speed=30"), QStringLiteral("+Speed=45")}));
   delete compare;
 
   // Changed back and saved again: the target holds the names it held, so
@@ -299,18 +308,10 @@ void OrderWindowTest::ALostCopyComparesItselfWithTheWinner() {
   emit PaneOf(frame)->showEntriesOf(0);
   tree->setCurrentIndex(tree->model()->index(RowOf(tree, QStringLiteral("b.ini")), 0));
   QVERIFY(run.Command(ID_COMPARE_WITH_SHADOWED));
-  CCompareWindow* compare = nullptr;
-  for (QWidget* window : QApplication::topLevelWidgets())
-    if (auto* found = qobject_cast<CCompareWindow*>(window)) compare = found;
+  CCompareWindow* compare = OpenedComparison();
   QVERIFY(compare != nullptr);
-  QStringList changed;
-  QTreeWidget* rows = compare->GetRows();
-  for (int row = 0; row < rows->topLevelItemCount(); ++row) {
-    const QTreeWidgetItem* item = rows->topLevelItem(row);
-    if (item->text(0) == QLatin1String("-") || item->text(0) == QLatin1String("+"))
-      changed << item->text(0) + item->text(2);
-  }
-  QCOMPARE(changed, QStringList({QStringLiteral("-10"), QStringLiteral("+99")}));
+  QCOMPARE(ChangedRows(compare),
+           QStringList({QStringLiteral("-Speed=10"), QStringLiteral("+Speed=99")}));
   QVERIFY(compare->windowTitle().contains(QLatin1String("base.big")));
   QCOMPARE(compare->statusBar()->currentMessage(), QStringLiteral("1 entry differs"));
   delete compare;
