@@ -370,10 +370,12 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   if (!MatchSavedNames(before, now, archiveOf, nowAt, added)) return false;
   target.classified = t;
   target.classes.assign(now.size(), 0);
-  if (added.empty() && std::find(nowAt.begin(), nowAt.end(), kGone) == nowAt.end()) {
-    // It holds the names it held, at the same positions: only the classes
-    // of the copies whose bytes changed may differ, and only their names'
-    // copies are looked for.
+  // Every name it holds now it held before: as many as before, and it holds
+  // the names it held, at the same positions.
+  if (added.empty() && now.size() == before.entries->size()) {
+    // Only the classes of the copies whose bytes changed may differ, and
+    // only their names' copies are looked for; their bytes before are known
+    // to differ, and are not compared again.
     for (const uint32_t position : KeepSameClasses(before)) {
       const std::optional<uint32_t> group = GroupOf(now.NameAt(position), archiveOf);
       if (!group) return false;  // cannot be: the target held the name
@@ -381,7 +383,7 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
       const auto copies = std::span(m_copies).subspan(begin, m_copiesEnd[*group] - begin);
       const auto own = std::find_if(copies.begin(), copies.end(),
                                     [t](CLoadOrderEntry copy) { return copy.archive == t; });
-      target.classes[position] = ClassOfSaved(now, position, position, before, copies,
+      target.classes[position] = ClassOfSaved(now, position, std::nullopt, before, copies,
                                               static_cast<size_t>(own - copies.begin()), archiveOf);
     }
     kept = true;
