@@ -141,15 +141,22 @@ struct CRefsChunk {
   size_t lines = 0;
 };
 
+// Each archive's Prefix, made once rather than for each line.
+std::vector<std::string> Prefixes(const std::vector<CRulesSource>& sources,
+                                  const CLoadOrder& order) {
+  std::vector<std::string> prefixes;
+  for (const CRulesSource& source : sources)
+    if (source.archive >= prefixes.size()) prefixes.resize(source.archive + 1);
+  for (uint32_t a = 0; a < prefixes.size(); ++a) prefixes[a] = order.Prefix(a);
+  return prefixes;
+}
+
 // The definitions and uses of `name` among `sources`, written to `out`;
 // the number of lines.
 size_t WriteRefs(const std::string& name, const std::vector<CRulesSource>& sources,
                  const CLoadOrder& order, COutput& out) {
-  std::vector<std::string> prefixes;
+  const std::vector<std::string> prefixes = Prefixes(sources, order);
   size_t lines = 0;
-  for (const CRulesSource& source : sources)
-    if (source.archive >= prefixes.size()) prefixes.resize(source.archive + 1);
-  for (uint32_t a = 0; a < prefixes.size(); ++a) prefixes[a] = order.Prefix(a);
   // Every row holding the name is one the search finds; the terms then
   // keep the block of that name and the rows naming it as a token.
   const auto collect = [&](CRefsChunk& chunk, size_t entry, const CRulesMatch& match) {
@@ -195,21 +202,28 @@ void WriteUnresolved(const CRulesIndex& index, const CLoadOrder& order, COutput&
 }
 
 // duplicate<TAB>KEYWORD<TAB>NAME, then each place: [ARCHIVE<TAB>]ENTRY.
+// A name copied into many texts makes a line of thousands of places:
+// blocks of lines are made on two threads.
 size_t WriteDuplicates(const CRulesIndex& index, const CLoadOrder& order, COutput& out) {
   const std::vector<CRulesDuplicate> duplicates = index.Duplicates();
-  for (const CRulesDuplicate& duplicate : duplicates) {
-    out.Raw("duplicate\t");
-    out.Escaped(duplicate.keyword);
-    out.Raw('\t');
-    out.Escaped(duplicate.name);
-    for (const uint32_t d : duplicate.definitions) {
-      const CRulesSource& source = index.Sources()[index.Definitions()[d].entry];
-      out.Raw('\t');
-      out.Raw(order.Prefix(source.archive));
-      out.Escaped(source.name);
+  const std::vector<std::string> prefixes = Prefixes(index.Sources(), order);
+  constexpr size_t kBlock = 32;  // lines
+  WriteLinesInOrder(out, duplicates.size(), kBlock, [&](size_t first, size_t last, COutput& into) {
+    for (size_t i = first; i < last; ++i) {
+      const CRulesDuplicate& duplicate = duplicates[i];
+      into.Raw("duplicate\t");
+      into.Escaped(duplicate.keyword);
+      into.Raw('\t');
+      into.Escaped(duplicate.name);
+      for (const uint32_t d : duplicate.definitions) {
+        const CRulesSource& source = index.Sources()[index.Definitions()[d].entry];
+        into.Raw('\t');
+        into.Raw(prefixes[source.archive]);
+        into.Escaped(source.name);
+      }
+      into.Raw('\n');
     }
-    out.Raw('\n');
-  }
+  });
   return duplicates.size();
 }
 

@@ -423,6 +423,33 @@ bool IsReferenceKey(const CKeyUse& use, const CReferenceKeyRule& rule) {
          use.references * 100 >= uint64_t{rule.share} * use.rows;
 }
 
+namespace {
+
+// Numbers keywords in the order first met, and keeps them in `words`. A
+// text defines block after block of one keyword: the last one's number is
+// taken again without hashing.
+class CKeywordNumbers {
+ public:
+  explicit CKeywordNumbers(std::vector<std::string_view>& words) : m_words(words) {}
+  uint32_t Number(std::string_view keyword) {
+    if (m_last.empty() || keyword != m_last) {
+      const auto found = m_numbers.try_emplace(keyword, static_cast<uint32_t>(m_numbers.size()));
+      if (found.second) m_words.push_back(keyword);
+      m_last = keyword;
+      m_lastNumber = found.first->second;
+    }
+    return m_lastNumber;
+  }
+
+ private:
+  std::vector<std::string_view>& m_words;
+  std::unordered_map<std::string_view, uint32_t> m_numbers;
+  std::string_view m_last;
+  uint32_t m_lastNumber = 0;
+};
+
+}  // namespace
+
 // ---- CRulesIndex ----
 
 // What one chunk of entries gives, made on either thread. Keys go by the
@@ -539,7 +566,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   CKeyTable tables[2];
   CRowsPass chunks[kInOrderSlots];
   std::vector<uint32_t> global;  // a chunk's key numbers in read.keys
-  std::unordered_map<std::string_view, uint32_t> keywords;
+  CKeywordNumbers keywords(m_keywords);
   read.text.assign(m_sources.size(), 0);
   // Room reserved for a row of a value to look up every 32 bytes, more
   // than rules text has: pages not written to cost nothing, where growing
@@ -564,12 +591,8 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
       },
       [&](size_t slot) {
         CRowsPass& chunk = chunks[slot];
-        for (const CRowsPass::CDefinition& d : chunk.definitions) {
-          const auto found =
-              keywords.try_emplace(d.keyword, static_cast<uint32_t>(keywords.size()));
-          if (found.second) m_keywords.push_back(d.keyword);
-          definitions.push_back({d.entry, d.offset, found.first->second});
-        }
+        for (const CRowsPass::CDefinition& d : chunk.definitions)
+          definitions.push_back({d.entry, d.offset, keywords.Number(d.keyword)});
         global.resize(chunk.keys.size());
         for (size_t k = 0; k < chunk.keys.size(); ++k) {
           if (chunk.counts[k].rows == 0) continue;
@@ -904,7 +927,6 @@ std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keywo
 
 std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
   std::vector<CRulesDuplicate> found;
-  std::vector<uint32_t> places;
   // The type words by byte order, so that definitions sort by a number.
   std::vector<uint32_t> rank(m_keywords.size());
   for (uint32_t k = 0; k < rank.size(); ++k) rank[k] = k;
@@ -912,20 +934,28 @@ std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
             [this](uint32_t a, uint32_t b) { return m_keywords[a] < m_keywords[b]; });
   std::vector<uint32_t> order(rank.size());
   for (uint32_t r = 0; r < rank.size(); ++r) order[rank[r]] = r;
+  // A place as its keyword's rank over its number among the name's places:
+  // sorted as numbers, they come by keyword and, within one, in entry and
+  // text order, without a comparison that looks up definitions.
+  std::vector<uint64_t> places;
   for (uint32_t n = 0; n < m_definitionsOf.size(); ++n) {
     if ((m_definitionsOf[n] & kSeveral) == 0) continue;  // most names
-    // The name's definitions by keyword, each keyword's in entry and text order.
     const std::span<const uint32_t> definitions = DefinitionsOfNumber(n);
-    places.assign(definitions.begin(), definitions.end());
-    std::stable_sort(places.begin(), places.end(), [&](uint32_t a, uint32_t b) {
-      return order[m_definitions[a].keyword] < order[m_definitions[b].keyword];
-    });
+    places.resize(definitions.size());
+    for (size_t i = 0; i < definitions.size(); ++i)
+      places[i] = uint64_t{order[m_definitions[definitions[i]].keyword]} << 32 | i;
+    if (!std::is_sorted(places.begin(), places.end())) std::sort(places.begin(), places.end());
     for (size_t i = 0; i < places.size();) {
-      const CRulesDefinition& d = m_definitions[places[i]];
       size_t j = i + 1;
-      while (j < places.size() && m_definitions[places[j]].keyword == d.keyword) ++j;
-      if (j - i > 1)
-        found.push_back({KeywordOf(d), NameOf(d), {places.begin() + i, places.begin() + j}});
+      while (j < places.size() && places[j] >> 32 == places[i] >> 32) ++j;
+      if (j - i > 1) {
+        const CRulesDefinition& d = m_definitions[definitions[places[i] & UINT32_MAX]];
+        CRulesDuplicate& duplicate =
+            found.emplace_back(CRulesDuplicate{KeywordOf(d), NameOf(d), {}});
+        duplicate.definitions.reserve(j - i);
+        for (size_t k = i; k < j; ++k)
+          duplicate.definitions.push_back(definitions[places[k] & UINT32_MAX]);
+      }
       i = j;
     }
   }

@@ -181,7 +181,11 @@ TEST_F(TarnRefsTest, LintFindsUnresolvedRowsOfReferenceKeysAndDuplicates) {
   const std::string path = Write(CBigBuilder()
                                      .Add("objects.ini", ObjectsText())
                                      .Add("armor.ini", armor)
-                                     .Add("more.ini", "armor Zed\nEnd\nArmor Cloth\nEnd\n"));
+                                     .Add("more.ini",
+                                          // keywords taken in turn: the places still go by
+                                          // keyword, each keyword's in entry order
+                                          "armor Zed\nEnd\nLocomotor Cloth\nEnd\n"
+                                          "Armor Cloth\nEnd\n"));
   CTarnResult r = RunTarnCaptured({"lint", path});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
