@@ -161,18 +161,68 @@ std::shared_ptr<const CShownSnapshot> CShownArchive::Snapshot() const {
   return std::make_shared<const CShownSnapshot>(m_opened, m_changes, m_revision);
 }
 
-DiskChange CShownArchive::CheckDisk() const {
-  if (!m_file || !m_stamp) return DiskChange::Rewritten;
-  const std::optional<CFileStamp> atPath = StampOfFile(m_path);
-  if (atPath == m_stamp) return DiskChange::None;
-  if (atPath && atPath->identity == m_stamp->identity) return DiskChange::Rewritten;
+namespace {
+
+// How the file opened from `path`, held as `file` and stamped `stamp` then,
+// stands now.
+DiskChange CheckOpened(const std::string& path, const CHandleHolder& file,
+                       const std::optional<CFileStamp>& stamp) {
+  if (!file || !stamp) return DiskChange::Rewritten;
+  const std::optional<CFileStamp> atPath = StampOfFile(path);
+  if (atPath == stamp) return DiskChange::None;
+  if (atPath && atPath->identity == stamp->identity) return DiskChange::Rewritten;
   // Another file, or none, at the path: ours is intact unless its bytes
   // changed too. Its change time moved when it lost its name, so only what
   // a rewrite moves is compared.
-  const std::optional<CFileStamp> ours = StampOfFile(m_file.Get());
-  if (!ours || ours->size != m_stamp->size || ours->modified != m_stamp->modified)
+  const std::optional<CFileStamp> ours = StampOfFile(file.Get());
+  if (!ours || ours->size != stamp->size || ours->modified != stamp->modified)
     return DiskChange::Rewritten;
   return atPath ? DiskChange::Replaced : DiskChange::Gone;
+}
+
+}  // namespace
+
+DiskChange CShownArchive::CheckDisk() const { return CheckOpened(m_path, m_file, m_stamp); }
+
+DiskChange CShownArchive::CheckOtherArchives(std::string* path) const {
+  if (!m_order) return DiskChange::None;
+  const std::vector<CShownOrder::CArchive>& archives = m_order->Archives();
+  for (size_t a = 0; a < archives.size(); ++a) {
+    // A new archive not yet written has no file to look at.
+    if (a == m_order->Target() || !archives[a].file) continue;
+    const DiskChange change = CheckOpened(archives[a].path, archives[a].file, archives[a].stamp);
+    if (change == DiskChange::None) continue;
+    if (path != nullptr) *path = archives[a].path;
+    return change;
+  }
+  return DiskChange::None;
+}
+
+bool CShownArchive::ShownBytesIntact() const {
+  return (!m_file || CheckDisk() != DiskChange::Rewritten) &&
+         CheckOtherArchives() != DiskChange::Rewritten;
+}
+
+std::vector<std::string> CShownArchive::WatchedPaths() const {
+  std::vector<std::string> paths;
+  if (!m_path.empty()) paths.push_back(m_path);
+  if (!m_order) return paths;
+  for (size_t a = 0; a < m_order->Archives().size(); ++a)
+    if (a != m_order->Target()) paths.push_back(m_order->Archives()[a].path);
+  return paths;
+}
+
+CStatus CShownArchive::ReopenOtherArchives() {
+  if (!m_order) return {};
+  for (size_t a = 0; a < m_order->Archives().size(); ++a) {
+    const CShownOrder::CArchive& archive = m_order->Archives()[a];
+    if (a == m_order->Target() || !archive.file ||
+        CheckOpened(archive.path, archive.file, archive.stamp) == DiskChange::None)
+      continue;
+    if (CStatus error = m_order->ReopenArchive(a); !error.IsOk()) return error;
+  }
+  TakeOrder();
+  return {};
 }
 
 std::vector<std::string> CShownArchive::EntriesPastEnd(size_t most, size_t& count) const {

@@ -124,6 +124,19 @@ class CShownArchive {
   DiskChange CheckDisk() const;
   // Whether every byte of the opened entries can still be read as opened.
   bool OpenedBytesIntact() const { return m_file && CheckDisk() != DiskChange::Rewritten; }
+  // Of a load order: how the first of its other archives that changed on
+  // disk stands (None when none did), and its path.
+  DiskChange CheckOtherArchives(std::string* path = nullptr) const;
+  // Whether what the window shows can still be read as it was opened: the
+  // opened file's bytes (when there is one), and of a load order every
+  // other archive's too.
+  bool ShownBytesIntact() const;
+  // The files whose changes a window watches: the opened one, and a load
+  // order's other archives.
+  std::vector<std::string> WatchedPaths() const;
+  // Reads again the archives of a load order, other than its target, that
+  // changed on disk; the pending changes stay.
+  CStatus ReopenOtherArchives();
   // The names of the opened entries that lie past the opened file's end now
   // (at most `most` of them), and how many there are.
   std::vector<std::string> EntriesPastEnd(size_t most, size_t& count) const;

@@ -320,6 +320,18 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   return {};
 }
 
+CStatus CShownOrder::ReopenArchive(size_t archive) {
+  CArchive reopened;
+  if (CStatus error = OpenOrderArchive(m_archives[archive].path, reopened); !error.IsOk())
+    return error;
+  reopened.taken = m_archives[archive].taken;
+  m_archives[archive] = std::move(reopened);
+  Classify();
+  Resolve();
+  m_namesKept = false;
+  return {};
+}
+
 // After a save that kept the target's names: every name is won where it
 // was, and only the marks of the names whose target copy changed its
 // bytes can differ. Resolving a million names again took longer than

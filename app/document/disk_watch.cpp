@@ -22,22 +22,34 @@ CDiskWatch::CDiskWatch(std::function<DiskChange()> check) : m_check(std::move(ch
 }
 
 void CDiskWatch::Watch(const QString& path) {
+  Watch(path.isEmpty() ? QStringList() : QStringList{path});
+}
+
+void CDiskWatch::Watch(const QStringList& paths) {
   if (!m_watcher.files().isEmpty()) m_watcher.removePaths(m_watcher.files());
   if (!m_watcher.directories().isEmpty()) m_watcher.removePaths(m_watcher.directories());
-  m_path = path;
+  m_paths = paths;
   m_last = DiskChange::None;
   m_keeping = false;
-  if (path.isEmpty()) return;
-  m_watcher.addPath(path);
-  m_watcher.addPath(QFileInfo(path).absolutePath());
+  for (const QString& path : paths) {
+    m_watcher.addPath(path);
+    m_watcher.addPath(QFileInfo(path).absolutePath());
+  }
+}
+
+std::vector<std::optional<CFileStamp>> CDiskWatch::StampsNow() const {
+  std::vector<std::optional<CFileStamp>> stamps;
+  for (const QString& path : m_paths) stamps.push_back(StampOfFile(NativePath(path)));
+  return stamps;
 }
 
 void CDiskWatch::CheckNow() {
-  if (m_path.isEmpty()) return;
+  if (m_paths.isEmpty()) return;
   // Watched anew each time: after a replace the old file's watch is gone.
-  if (!m_watcher.files().contains(m_path) && QFileInfo::exists(m_path)) m_watcher.addPath(m_path);
+  for (const QString& path : m_paths)
+    if (!m_watcher.files().contains(path) && QFileInfo::exists(path)) m_watcher.addPath(path);
   const DiskChange now = m_check();
-  if (m_keeping && now != DiskChange::None && StampOfFile(NativePath(m_path)) == m_kept) return;
+  if (m_keeping && now != DiskChange::None && StampsNow() == m_kept) return;
   if (now == m_last && !m_keeping) return;
   m_last = now;
   m_keeping = false;
@@ -46,7 +58,7 @@ void CDiskWatch::CheckNow() {
 
 void CDiskWatch::Keep() {
   m_keeping = true;
-  m_kept = StampOfFile(NativePath(m_path));
+  m_kept = StampsNow();
 }
 
 QString DiskChangeText(DiskChange change, const QString& path, const QString& pastEnd) {

@@ -16,8 +16,11 @@
 #include "app/document/status_text.h"
 
 CTarnEditorDoc::CTarnEditorDoc()
-    : m_watch(std::make_unique<CDiskWatch>(
-          [this] { return m_shown.IsOpenedFile() ? m_shown.CheckDisk() : DiskChange::None; })) {
+    : m_watch(std::make_unique<CDiskWatch>([this] {
+        // A load order's target first: it is what a save writes.
+        const DiskChange opened = OpenedChange();
+        return opened != DiskChange::None ? opened : m_shown.CheckOtherArchives();
+      })) {
   QObject::connect(&m_undo, &QUndoStack::indexChanged, [this] { OnChanged(); });
 }
 
@@ -81,10 +84,7 @@ bool CTarnEditorDoc::OnOpenDocument(const QString& path) {
     return false;
   }
   SetLastError(QString());
-  // The path name is not set until the open has succeeded.
-  m_watch->Watch(
-      QFileInfo(IsLoadOrder() ? QString::fromStdString(m_shown.SavedPath()) : path)
-          .absoluteFilePath());
+  WatchShown();
   NotifyOrderListeners();
   TellFeatures();
   ShowStatusText(EntryCountText(Entries().size()));
@@ -106,9 +106,22 @@ bool CTarnEditorDoc::OpenOrder(const std::vector<std::string>& paths, QString& r
   SetModifiedFlag(false);
   UpdateFrameCounts();
   UpdateAllViews(kEntriesReplaced);
-  m_watch->Watch(QFileInfo(SavedPath()).absoluteFilePath());
+  WatchShown();
   NotifyOrderListeners();
   return true;
+}
+
+DiskChange CTarnEditorDoc::OpenedChange() const {
+  // A new document, or a new archive a load order writes into, has no file.
+  return m_shown.IsOpenedFile() ? m_shown.CheckDisk() : DiskChange::None;
+}
+
+void CTarnEditorDoc::WatchShown() {
+  // Absolute: the path name is not set until an open has succeeded.
+  QStringList paths;
+  for (const std::string& path : m_shown.WatchedPaths())
+    paths << QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).absoluteFilePath();
+  m_watch->Watch(paths);
 }
 
 void CTarnEditorDoc::AddOrderListener(QObject* owner, std::function<void()> listener) {
@@ -127,15 +140,17 @@ void CTarnEditorDoc::ChangeOrder(const std::function<void(CShownOrder&)>& change
   UpdateAllViews(kEntriesReplacing);
   m_shown.ChangeOrder(change);
   UpdateAllViews(kEntriesReplaced);
-  const QString target = QFileInfo(SavedPath()).absoluteFilePath();
-  m_watch->Watch(target);
+  WatchShown();
   NotifyOrderListeners();
 }
 
 bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
   if (IsLoadOrder()) {
     UpdateAllViews(kEntriesReplacing);
-    const CStatus error = m_shown.ReopenSaved(NativePath(path));
+    // The other archives another program changed, then the target.
+    const bool others = m_shown.CheckOtherArchives() != DiskChange::None;
+    CStatus error = others ? m_shown.ReopenOtherArchives() : CStatus();
+    if (error.IsOk()) error = m_shown.ReopenSaved(NativePath(path));
     if (error.IsOk()) {
       const QSignalBlocker quiet(m_undo);
       m_undo.clear();
@@ -148,8 +163,11 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
       reason = StatusText(error, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
       return false;
     }
-    m_watch->Watch(QFileInfo(path).absoluteFilePath());
+    WatchShown();
     emit m_watch->changed(DiskChange::None);
+    // What the target holds is what the window showed before the save;
+    // another archive read again may hold anything.
+    if (others) TellFeatures();
     return true;
   }
   CShownArchive saved;
@@ -209,6 +227,13 @@ QString CTarnEditorDoc::DiskChangeWords() const {
                     .arg(count);
     }
   }
+  // Of a load order whose target stands as it was, the other archive that
+  // changed.
+  std::string other;
+  if (OpenedChange() == DiskChange::None && m_shown.CheckOtherArchives(&other) != DiskChange::None)
+    return DiskChangeText(
+        change, QFileInfo(QFile::decodeName(QByteArray::fromStdString(other))).absoluteFilePath(),
+        {});
   return DiskChangeText(change, SavedPath(), pastEnd);
 }
 

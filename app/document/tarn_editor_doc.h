@@ -106,6 +106,9 @@ class CTarnEditorDoc : public CDocument {
   void OnChanged();
   // What is shown came or changed: the features hear of it.
   void TellFeatures();
+  // Watches the opened archive, and a load order's other archives.
+  void WatchShown();
+  DiskChange OpenedChange() const;
 
   CShownArchive m_shown;
   // Declared after the archive its steps point into, so it goes first.

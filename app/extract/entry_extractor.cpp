@@ -110,7 +110,7 @@ std::vector<CExtractEntry> CEntryExtractor::ExtractableEntries(const CShownSnaps
   const bool fromOpened = std::any_of(entries.begin(), entries.end(), [&](const CExtractEntry& e) {
     return shown.Changes().Find(e.name) == nullptr;
   });
-  if (fromOpened && !m_document.Shown().OpenedBytesIntact() && m_document.Shown().IsOpenedFile()) {
+  if (fromOpened && !m_document.Shown().ShownBytesIntact()) {
     refusal = only != nullptr && only->size() == 1
                   ? QStringLiteral("Cannot extract %1: %2")
                         .arg(BytesToText(only->front()), ArchiveChangedText())

@@ -69,7 +69,7 @@ void CRulesReferences::Start() {
   const CShownArchive& shown = m_document.Shown();
   // Bytes another program rewrote in place are not what was opened; the
   // last index stays until the document reloads.
-  if (shown.IsOpenedFile() && !shown.OpenedBytesIntact()) return;
+  if (!shown.ShownBytesIntact()) return;
   auto build = std::make_unique<CBuild>();
   build->snapshot = shown.Snapshot();
   const CBuild* started = build.get();

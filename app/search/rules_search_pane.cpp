@@ -296,7 +296,7 @@ void CRulesSearchPane::Search() {
     }
     return;
   }
-  if (document->Shown().IsOpenedFile() && !document->Shown().OpenedBytesIntact()) {
+  if (!document->Shown().ShownBytesIntact()) {
     // Its unchanged entries would be searched as another program left them,
     // which is not what was opened: no matches are better than wrong ones.
     ShowStatusText(QStringLiteral("Cannot search: %1: has changed on disk since it was opened")

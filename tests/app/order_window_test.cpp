@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -14,10 +15,12 @@
 #include <string>
 
 #include "app/compare/compare_window.h"
+#include "app/document/disk_watch.h"
 #include "app/document/entry_hooks.h"
 #include "app/framework/status_bar.h"
 #include "app/order/load_order_pane.h"
 #include "app/search/rules_search_pane.h"
+#include "app/shell/disk_bar.h"
 #include "archive/entry_map.h"
 #include "archive/shown_order.h"
 #include "editor_fixture.h"
@@ -93,6 +96,7 @@ class OrderWindowTest : public QObject {
   void ALostCopyComparesItselfWithTheWinner();
   void FindInRulesFindsShadowedCopiesOnlyWhenAsked();
   void FromStaysInSightBesideALongName();
+  void AnotherArchiveChangedOnDiskIsToldAndReadAgain();
 };
 
 void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
@@ -375,4 +379,40 @@ void OrderWindowTest::FromStaysInSightBesideALongName() {
 }
 
 QTEST_MAIN(OrderWindowTest)
+// Not the target alone: any archive of the order that another program
+// rewrites is named in the bar, nothing more is read from it as it was
+// opened, and Reload reads it again.
+void OrderWindowTest::AnotherArchiveChangedOnDiskIsToldAndReadAgain() {
+#ifdef _WIN32
+  QSKIP("not on Windows: no other program can rewrite an archive held open there");
+#else
+  CTestSettings settings;
+  CTempDir dir;
+  CEditorRun run({ToQ(WriteThreeArchives(dir))});
+  QVERIFY(run.Started());
+  CTarnEditorDoc* document = run.Documents()[0];
+  CDiskBar* bar = run.Active()->GetDiskBar();
+  QVERIFY(bar != nullptr && bar->isHidden());
+
+  // The same size, so that only its stamp tells.
+  WriteWholeFile(dir.Path() + "/mid.big",
+                 CBigBuilder()
+                     .Add("a.ini", "MID")
+                     .Add("b.ini", "Object Tank\r\n  Speed = 21\r\nEnd\r\n")
+                     .Add("c.ini", "c")
+                     .Build());
+  document->GetDiskWatch().CheckNow();
+  QVERIFY(!bar->isHidden());
+  QVERIFY2(bar->GetLabel()->text().contains(QLatin1String("mid.big in place")),
+           qPrintable(bar->GetLabel()->text()));
+  QVERIFY(!document->Shown().ShownBytesIntact());
+
+  bar->GetReload()->click();
+  QVERIFY(bar->isHidden());
+  QVERIFY(document->Shown().ShownBytesIntact());
+  QCOMPARE(document->Shown().Bytes("a.ini")->View(), std::string_view("MID"));
+  QCOMPARE(FromColumn(TreeOf(run.Active()))[QStringLiteral("b.ini")], QStringLiteral("! mod.big"));
+#endif
+}
+
 #include "order_window_test.moc"
