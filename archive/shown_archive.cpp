@@ -214,15 +214,17 @@ std::vector<std::string> CShownArchive::WatchedPaths() const {
 
 CStatus CShownArchive::ReopenOtherArchives() {
   if (!m_order) return {};
-  for (size_t a = 0; a < m_order->Archives().size(); ++a) {
+  CStatus error;
+  for (size_t a = 0; a < m_order->Archives().size() && error.IsOk(); ++a) {
     const CShownOrder::CArchive& archive = m_order->Archives()[a];
     if (a == m_order->Target() || !archive.file ||
         CheckOpened(archive.path, archive.file, archive.stamp) == DiskChange::None)
       continue;
-    if (CStatus error = m_order->ReopenArchive(a); !error.IsOk()) return error;
+    error = m_order->ReopenArchive(a);
   }
+  // Those read again before one failed are shown.
   TakeOrder();
-  return {};
+  return error;
 }
 
 std::vector<std::string> CShownArchive::EntriesPastEnd(size_t most, size_t& count) const {

@@ -135,7 +135,8 @@ class CShownArchive {
   // order's other archives.
   std::vector<std::string> WatchedPaths() const;
   // Reads again the archives of a load order, other than its target, that
-  // changed on disk; the pending changes stay.
+  // changed on disk; the pending changes stay. On failure the status names
+  // the archive that could not be read.
   CStatus ReopenOtherArchives();
   // The names of the opened entries that lie past the opened file's end now
   // (at most `most` of them), and how many there are.

@@ -43,11 +43,11 @@ class CDiskWatch : public QObject {
   void changed(DiskChange change);
 
  private:
+  std::vector<std::optional<CFileStamp>> StampsNow() const;
+
   std::function<DiskChange()> m_check;
   QFileSystemWatcher m_watcher;
   QTimer m_settle;  // a writer's burst of changes is looked at once
-  std::vector<std::optional<CFileStamp>> StampsNow() const;
-
   QStringList m_paths;
   DiskChange m_last = DiskChange::None;
   // The stamps of the files at the paths (none: nothing there) when the

@@ -150,6 +150,7 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
     // The other archives another program changed, then the target.
     const bool others = m_shown.CheckOtherArchives() != DiskChange::None;
     CStatus error = others ? m_shown.ReopenOtherArchives() : CStatus();
+    const bool otherFailed = !error.IsOk();
     if (error.IsOk()) error = m_shown.ReopenSaved(NativePath(path));
     if (error.IsOk()) {
       const QSignalBlocker quiet(m_undo);
@@ -160,7 +161,11 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
     UpdateAllViews(kEntriesReplaced);
     NotifyOrderListeners();
     if (!error.IsOk()) {
-      reason = StatusText(error, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+      // An archive other than the target is named by the status itself.
+      reason =
+          otherFailed
+              ? StatusText(error)
+              : StatusText(error, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
       return false;
     }
     WatchShown();
