@@ -125,9 +125,7 @@ CCompareWindow::CCompareWindow(CSource before, CSource after, QWidget* parent)
   connect(m_entries, &QWidget::customContextMenuRequested, this, &CCompareWindow::ShowMenu);
 
   QString summary = m_changes.empty() ? QStringLiteral("No entry differs")
-                    : m_changes.size() == 1
-                        ? QStringLiteral("1 entry differs")
-                        : QStringLiteral("%1 entries differ").arg(m_changes.size());
+                                      : Plural(m_changes.size(), "entry differs", "entries differ");
   // Entries that could not be compared are said, not hidden.
   if (!problems.empty()) summary += QStringLiteral("; not compared: ") + Words(problems);
   statusBar()->showMessage(summary);

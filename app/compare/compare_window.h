@@ -14,8 +14,8 @@
 #include <QMainWindow>
 #include <QString>
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
