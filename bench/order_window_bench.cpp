@@ -189,11 +189,16 @@ bool MeasureEditAndSave(CTarnEditorApp& app, const std::string& order, const std
   });
   if (!own || !shadowed) return false;
   std::vector<double> alone_times, order_times;
-  // Each save is timed on its own: the index that the last edit or save
-  // started rebuilding beside a window (five times larger for the order)
-  // would take a core from the next, and the one that comes second has
-  // the first's file still being written back. Which goes first alternates.
+  // Each save is timed on its own, in the window in front, as a person
+  // saves: a window behind the other never painted its tree again, which
+  // spared the archive alone its repaint. The index that the last edit or
+  // save started rebuilding beside a window (five times larger for the
+  // order) would take a core from the next, and the one that saves second
+  // has the first's file still being written back: which goes first
+  // alternates.
   const auto timed = [&](const COpened& opened, CValue& value, int run) {
+    opened.frame->ActivateFrame();
+    Settle();
     WaitForIndex(single);
     WaitForIndex(window);
     return EditAndSave(opened, value, run);
