@@ -495,7 +495,7 @@ void CLeftView::OnUpdate(int hint) {
     const bool reset = m_model.UpdateAddedNames();
     m_refilling = false;
     if (!reset) {
-      RepaintMarks();
+      RepaintMarks(true);
       return;
     }
   }
@@ -542,7 +542,7 @@ bool CLeftView::KeepRowsOfOrder(const CTarnEditorDoc& document) {
   const bool reset = m_model.UpdateAddedNames();
   m_refilling = false;
   if (reset) return false;
-  RepaintMarks();
+  RepaintMarks(false);
   return true;
 }
 
@@ -554,7 +554,7 @@ void CLeftView::scrollTo(const QModelIndex& index, ScrollHint hint) {
     horizontalScrollBar()->setValue(0);
 }
 
-void CLeftView::RepaintMarks() {
+void CLeftView::RepaintMarks(bool fitChangedOnly) {
   if (m_showFolders) {
     m_folderModel.MarksChanged();
     return;
@@ -569,10 +569,14 @@ void CLeftView::RepaintMarks() {
   m_model.MarksChanged(first, last);
   if (m_model.columnCount() < 2) return;
   // A mark, or the bold of a pending change, may be wider than From was:
-  // it fits the rows in sight, as at the open.
+  // it fits the rows in sight, as at the open. After an edit only the
+  // changed ones (bold) can have grown; measuring every row in sight took
+  // as long as the rest of an edit in a load order.
   std::vector<size_t> inSight;
   for (int row = std::max(first, 0); row <= last; ++row)
-    inSight.push_back(static_cast<size_t>(row));
+    if (!fitChangedOnly || m_model.data(m_model.index(row, 1), Qt::FontRole).isValid())
+      inSight.push_back(static_cast<size_t>(row));
+  if (inSight.empty()) return;
   header()->resizeSection(1,
                           std::max(header()->sectionSize(1), WidestCellWidth(*this, 1, inSight)));
 }

@@ -234,8 +234,10 @@ class CLeftView : public CTreeView {
   // The From column and the header, in a load order's window only.
   void ShowOriginColumn(bool shown);
   void FitOriginColumns();
-  // After a change that kept every name: the marks of the rows in sight.
-  void RepaintMarks();
+  // After a change that kept every name: the marks of the rows in sight,
+  // and From widened to fit them; to fit only the changed rows, after an
+  // edit, where no other row's mark moved.
+  void RepaintMarks(bool fitChangedOnly);
   bool KeepRowsOfOrder(const CTarnEditorDoc& document);
   // F3 and Shift+F3 while `owner` or a child of it has the focus.
   void AddFindKeys(QWidget* owner);

@@ -3,6 +3,7 @@
 // and reorders the archives, and a change lands in the target alone.
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -96,6 +97,7 @@ class OrderWindowTest : public QObject {
   void ALostCopyComparesItselfWithTheWinner();
   void FindInRulesFindsShadowedCopiesOnlyWhenAsked();
   void FromStaysInSightBesideALongName();
+  void FromWidensToTheBoldOfAChange();
   void AnotherArchiveChangedOnDiskIsToldAndReadAgain();
 };
 
@@ -376,6 +378,24 @@ void OrderWindowTest::FromStaysInSightBesideALongName() {
   tree->scrollTo(row);
   QVERIFY(tree->horizontalScrollBar()->maximum() > 0);  // the name is wider than the pane
   QCOMPARE(tree->horizontalScrollBar()->value(), 0);
+}
+
+// Changed into the target, an entry's From reads "! TARGET" in bold, wider
+// than anything the column held at the open: it is shown whole.
+void OrderWindowTest::FromWidensToTheBoldOfAChange() {
+  CTestSettings settings;
+  CTempDir dir;
+  const std::string tank = "Data\\INI\\Tank.ini";
+  dir.Write("base.big", CBigBuilder().Add(tank, kTank).Build());
+  dir.Write("my-own-mod.big", CBigBuilder().Add("x.ini", "1").Build());
+  CEditorRun run({ToQ(dir.Write("game.order", "base.big\nmy-own-mod.big\n"))});
+  QVERIFY(run.Started());
+  CLeftView* tree = TreeOf(run.Active());
+  QVERIFY(
+      run.Documents()[0]->GetHooks()->EditValue(tank, kTank.find("30"), 2, QStringLiteral("45")));
+  const QModelIndex from = tree->model()->index(RowOf(tree, ToQ(tank)), 1);
+  QCOMPARE(from.data().toString(), QStringLiteral("! my-own-mod.big"));
+  QVERIFY(tree->header()->sectionSize(1) >= tree->sizeHintForIndex(from).width());
 }
 
 QTEST_MAIN(OrderWindowTest)
