@@ -112,9 +112,43 @@ bool MayBeNamed(const CExtension& extension) {
   }
 }
 
+// The header the bytes begin with: the one reader whose signature starts
+// with their first byte is asked (PNG, JPEG, DDS, BMP, WAV), and a TGA,
+// which has none, only under a name that says so. An image's before a
+// sound's: a .tga is read as one whatever it starts with.
+CHeaderFound ReadMediaHeader(const CExtension& extension, std::string_view bytes,
+                             CEntryFacts& facts, bool& sound) {
+  CImageFacts& image = facts.image;
+  const uint8_t first = bytes.empty() ? 0 : static_cast<uint8_t>(bytes[0]);
+  CHeaderFound found;
+  switch (first) {
+    case 0x89: found = ReadPngHeader(bytes, image); break;
+    case 0xFF: found = ReadJpegHeader(bytes, image); break;
+    case 'D': found = ReadDdsHeader(bytes, image); break;
+    case 'B': found = ReadBmpHeader(bytes, extension == kBmp, image); break;
+    default: break;
+  }
+  if (!found && extension == kTga) found = ReadTgaHeader(bytes, image);
+  if (!found && first == 'R') {
+    found = ReadWavHeader(bytes, facts.sound);
+    sound = found.has_value();
+  }
+  return found;
+}
+
+// The format a name's extension claims, for bytes without its signature.
+bool DescribeNamed(const CExtension& extension, CEntryFacts& facts) {
+  if (!MayBeNamed(extension)) return false;
+  for (const CNamedFormat& named : kNamedFormats) {
+    if (!(extension == named.extension)) continue;
+    facts.damagedFormat = named.format;
+    return true;
+  }
+  return false;
+}
+
 // Whether the bytes may be of a format with a signature: the first byte of
-// each (PNG, JPEG, DDS, BMP, WAV). Most entries are of none, and are told
-// so without asking each reader.
+// each (PNG, JPEG, DDS, BMP, WAV).
 bool MaySign(std::string_view bytes) {
   if (bytes.empty()) return false;
   switch (static_cast<uint8_t>(bytes[0])) {
@@ -130,30 +164,13 @@ bool MaySign(std::string_view bytes) {
 // An image or sound whose header the bytes or the name point to; false
 // when neither does.
 bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFacts& facts) {
-  CImageFacts& image = facts.image;
-  const char* format = nullptr;
-  CHeaderFound found;
-  if (!MaySign(bytes) && !(extension == kTga)) {
-    // Only the name can point to a format.
-  } else if ((found = ReadPngHeader(bytes, image)) || (found = ReadJpegHeader(bytes, image)) ||
-             (found = ReadDdsHeader(bytes, image)) ||
-             (found = ReadBmpHeader(bytes, extension == kBmp, image)) ||
-             (extension == kTga && (found = ReadTgaHeader(bytes, image)))) {
-    facts.kind = EntryKind::Image;
-    format = image.format;
-  } else if ((found = ReadWavHeader(bytes, facts.sound))) {
-    facts.kind = EntryKind::Sound;
-    format = "wav";
-  }
-  if (!found) {
-    if (!MayBeNamed(extension)) return false;
-    for (const CNamedFormat& named : kNamedFormats) {
-      if (!(extension == named.extension)) continue;
-      facts.damagedFormat = named.format;
-      return true;
-    }
-    return false;
-  }
+  // Only the name can point to a format.
+  if (!MaySign(bytes) && !(extension == kTga)) return DescribeNamed(extension, facts);
+  bool sound = false;
+  CHeaderFound found = ReadMediaHeader(extension, bytes, facts, sound);
+  if (!found) return DescribeNamed(extension, facts);
+  facts.kind = sound ? EntryKind::Sound : EntryKind::Image;
+  const char* const format = sound ? "wav" : facts.image.format;
   if (!found->IsOk()) {
     facts.kind = EntryKind::Binary;
     facts.damagedFormat = format;
