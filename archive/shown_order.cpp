@@ -382,47 +382,53 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   if (!MatchSavedNames(before, now, archiveOf, nowAt, added)) return false;
   target.classified = t;
   target.classes.assign(now.size(), 0);
+  // Only the classes of the copies whose bytes changed may differ, and only
+  // their names' copies are looked for; their bytes before are known to
+  // differ, and are not compared again.
+  const std::vector<uint32_t> changed = KeepSameClasses(before, nowAt);
   // Every name it holds now it held before: as many as before, and it holds
   // the names it held, at the same positions.
   if (added.empty() && now.size() == before.entries->size()) {
-    // Only the classes of the copies whose bytes changed may differ, and
-    // only their names' copies are looked for; their bytes before are known
-    // to differ, and are not compared again.
-    for (const uint32_t position : KeepSameClasses(before)) {
+    for (const uint32_t position : changed) {
       const std::optional<uint32_t> group = GroupOf(now.NameAt(position), archiveOf);
       if (!group) return false;  // cannot be: the target held the name
       const uint32_t begin = *group == 0 ? 0 : m_copiesEnd[*group - 1];
       const auto copies = std::span(m_copies).subspan(begin, m_copiesEnd[*group] - begin);
       const auto own = std::find_if(copies.begin(), copies.end(),
                                     [t](CLoadOrderEntry copy) { return copy.archive == t; });
-      target.classes[position] = ClassOfSaved(now, position, std::nullopt, before, copies,
-                                              static_cast<size_t>(own - copies.begin()), archiveOf);
+      target.classes[position] =
+          ClassOfSaved(now, position, copies, static_cast<size_t>(own - copies.begin()), archiveOf);
     }
     kept = true;
     return true;
   }
-  RegroupCopies(before, nowAt, added, archiveOf);
+  std::vector<uint8_t> differs(now.size(), 0);
+  for (const uint32_t position : changed) differs[position] = 1;
+  RegroupCopies(before, nowAt, added, archiveOf, differs);
   return true;
 }
 
 // Gives each copy of the target that has the bytes it had before the save
-// the class it had, and returns the positions of the others. Every byte
-// of the target is read, and reading the pages of a file just written is
-// most of the time of reading it back: both halves of it are read at once,
-// and mapped in one call rather than a fault each few pages.
-std::vector<uint32_t> CShownOrder::KeepSameClasses(const CArchive& before) {
+// (its position then p, now nowAt[p]) the class it had, and returns the
+// positions now of the others it held then. Every byte of the target is
+// read, and reading the pages of a file just written is most of the time
+// of reading it back: both halves of it are read at once, and mapped in one
+// call rather than a fault each few pages.
+std::vector<uint32_t> CShownOrder::KeepSameClasses(const CArchive& before,
+                                                   const std::vector<uint32_t>& nowAt) {
   CArchive& target = m_archives[m_target];
   const CEntryMap& now = *target.entries;
   const auto compare = [&](uint32_t first, uint32_t last, std::vector<uint32_t>& changed) {
-    for (uint32_t position = first; position < last; ++position) {
-      std::string_view bytes, was;
-      if (CopyBytes(now, position, bytes) && CopyBytes(*before.entries, position, was) &&
-          bytes == was)
-        target.classes[position] = before.classes[position];
+    for (uint32_t was = first; was < last; ++was) {
+      const uint32_t position = nowAt[was];
+      if (position == kGone) continue;
+      std::string_view bytes, old;
+      if (CopyBytes(now, position, bytes) && CopyBytes(*before.entries, was, old) && bytes == old)
+        target.classes[position] = before.classes[was];
       else changed.push_back(position);
     }
   };
-  const auto count = static_cast<uint32_t>(now.size());
+  const auto count = static_cast<uint32_t>(nowAt.size());
   std::vector<uint32_t> changed;
   // Entries read from the file rather than mapped are kept by their map,
   // which one thread at a time may do.
@@ -441,7 +447,8 @@ std::vector<uint32_t> CShownOrder::KeepSameClasses(const CArchive& before) {
 // added to their groups, in load order, and each of its copies classed.
 void CShownOrder::RegroupCopies(const CArchive& before, const std::vector<uint32_t>& nowAt,
                                 const std::vector<std::pair<uint32_t, uint32_t>>& added,
-                                const std::vector<const CArchive*>& archiveOf) {
+                                const std::vector<const CArchive*>& archiveOf,
+                                const std::vector<uint8_t>& differs) {
   const uint32_t t = before.classified;
   CArchive& target = m_archives[m_target];
   const CEntryMap& now = *target.entries;
@@ -481,9 +488,11 @@ void CShownOrder::RegroupCopies(const CArchive& before, const std::vector<uint32
       ++adding;
     }
     begin = end;
-    if (own)
-      target.classes[*own] = ClassOfSaved(now, *own, wasAt, before,
-                                          std::span(copies).subspan(first), place, archiveOf);
+    // A copy it held with the bytes it had kept its class (KeepSameClasses);
+    // one with other bytes or new to it is classed among its name's copies.
+    if (own && (!wasAt || differs[*own] != 0))
+      target.classes[*own] =
+          ClassOfSaved(now, *own, std::span(copies).subspan(first), place, archiveOf);
     if (copies.size() != first) ends.push_back(static_cast<uint32_t>(copies.size()));
   }
   m_copies = std::move(copies);
@@ -532,18 +541,14 @@ std::optional<uint32_t> CShownOrder::GroupOf(std::string_view name,
   return static_cast<uint32_t>(group);
 }
 
-// The class of the target's copy `position` of `now`, one of the `group`
-// (at `own` in it): its class before, when it holds the bytes it held; else
-// the class of another copy with its bytes, or a new one.
+// The class of the target's copy `position` of `now`, new or with bytes it
+// did not hold before, one of the `group` (at `own` in it): the class of
+// another copy with its bytes, or a new one.
 uint32_t CShownOrder::ClassOfSaved(const CEntryMap& now, uint32_t position,
-                                   std::optional<uint32_t> wasAt, const CArchive& before,
                                    std::span<const CLoadOrderEntry> group, size_t own,
                                    const std::vector<const CArchive*>& archiveOf) {
   std::string_view bytes;
   if (!CopyBytes(now, position, bytes)) return m_classCount++;
-  std::string_view other;
-  if (wasAt && CopyBytes(*before.entries, *wasAt, other) && other == bytes)
-    return before.classes[*wasAt];
   if (const std::optional<uint32_t> same = ClassOfSame(bytes, group, own, archiveOf)) return *same;
   return m_classCount++;
 }

@@ -141,14 +141,17 @@ class CShownOrder {
   // no archive held: it may join another's spelling), and Classify must.
   // `kept` is set when the target holds the names it held.
   bool ReclassifyTarget(const CArchive& before, bool& kept);
-  std::vector<uint32_t> KeepSameClasses(const CArchive& before);
+  std::vector<uint32_t> KeepSameClasses(const CArchive& before, const std::vector<uint32_t>& nowAt);
   static constexpr uint32_t kGone = UINT32_MAX;
   bool MatchSavedNames(const CArchive& before, const CEntryMap& now,
                        const std::vector<const CArchive*>& archiveOf, std::vector<uint32_t>& nowAt,
                        std::vector<std::pair<uint32_t, uint32_t>>& added) const;
+  // `differs`: by position now, 1 for a copy whose bytes KeepSameClasses
+  // found changed.
   void RegroupCopies(const CArchive& before, const std::vector<uint32_t>& nowAt,
                      const std::vector<std::pair<uint32_t, uint32_t>>& added,
-                     const std::vector<const CArchive*>& archiveOf);
+                     const std::vector<const CArchive*>& archiveOf,
+                     const std::vector<uint8_t>& differs);
   std::optional<uint32_t> GroupOf(std::string_view name,
                                   const std::vector<const CArchive*>& archiveOf) const;
   void Remark(const CArchive& before);
@@ -158,9 +161,9 @@ class CShownOrder {
   static std::optional<uint32_t> ClassOfSame(std::string_view bytes,
                                              std::span<const CLoadOrderEntry> copies, size_t skip,
                                              const std::vector<const CArchive*>& archiveOf);
-  uint32_t ClassOfSaved(const CEntryMap& now, uint32_t position, std::optional<uint32_t> wasAt,
-                        const CArchive& before, std::span<const CLoadOrderEntry> group,
-                        size_t own, const std::vector<const CArchive*>& archiveOf);
+  uint32_t ClassOfSaved(const CEntryMap& now, uint32_t position,
+                        std::span<const CLoadOrderEntry> group, size_t own,
+                        const std::vector<const CArchive*>& archiveOf);
 
   std::vector<CArchive> m_archives;
   size_t m_target = 0;

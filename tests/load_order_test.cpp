@@ -187,20 +187,24 @@ TEST_F(LoadOrderTest, ReorderingResolvesAsOpeningInThatOrder) {
 
 // The target written and read back, as a save leaves it: copies changed to
 // other archives' bytes or to new ones, a copy dropped, a name of another
-// archive taken in, and then a name no archive held. Each resolves as the
+// archive taken in, a copy dropped while another comes to hold another
+// archive's bytes, and then a name no archive held. Each resolves as the
 // order opened afresh with the saved target.
 TEST_F(LoadOrderTest, ReadingBackTheTargetResolvesAsOpeningItAfresh) {
   const std::string base =
       Archive("base.big", CBigBuilder().Add("a.ini", "1").Add("b.ini", "1").Add("c", "1"));
-  const std::string mod = Archive("mod.big", CBigBuilder().Add("a.ini", "2").Add("c", "2"));
+  const std::string mod =
+      Archive("mod.big", CBigBuilder().Add("a.ini", "2").Add("c", "2").Add("d", "4"));
   const CBigBuilder saves[] = {
-      CBigBuilder().Add("a.ini", "1").Add("b.ini", "1"),
-      CBigBuilder().Add("a.ini", "1").Add("b.ini", "9").Add("c", "2"),
-      CBigBuilder().Add("a.ini", "2").Add("b.ini", "1").Add("c", "1"),  // the same names
+      CBigBuilder().Add("a.ini", "1").Add("b.ini", "1").Add("d", "5"),
+      CBigBuilder().Add("a.ini", "1").Add("b.ini", "9").Add("c", "2").Add("d", "5"),
+      CBigBuilder().Add("a.ini", "2").Add("b.ini", "1").Add("c", "1").Add("d", "5"),  // same names
+      CBigBuilder().Add("b.ini", "1").Add("c", "1").Add("d", "4"),
       CBigBuilder().Add("b.ini", "9").Add("c", "1"),
       CBigBuilder().Add("b.ini", "9").Add("new", "").Add("C", "3"),
   };
-  const std::string first = Archive("target.big", CBigBuilder().Add("a.ini", "3").Add("c", "2"));
+  const std::string first =
+      Archive("target.big", CBigBuilder().Add("a.ini", "3").Add("c", "2").Add("d", "5"));
   // The target last, and the target first, with copies loaded after it.
   for (const bool last : {true, false}) {
     CShownOrder window;
