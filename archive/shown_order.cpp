@@ -110,6 +110,7 @@ void CShownOrder::Classify() {
 
 void CShownOrder::Resolve() {
   m_namesKept = false;
+  m_sameNames = false;
   if (ResolveKeptCopies()) return;
   std::vector<const CEntryMap*> maps;
   std::vector<std::shared_ptr<const CEntryMap>> sources;
@@ -313,10 +314,21 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   reopened.taken = m_archives[m_target].taken;
   const CArchive before = std::exchange(m_archives[m_target], std::move(reopened));
   bool kept = false;
-  if (!ReclassifyTarget(before, kept)) Classify();
+  std::vector<uint32_t> addedAt;
+  const bool reclassified = ReclassifyTarget(before, kept, addedAt);
+  if (!reclassified) Classify();
+  const std::shared_ptr<const CEntryMap> shown = m_composed;
   if (kept) Remark(before);
   else Resolve();
   m_namesKept = kept;
+  // The names shown are every taken archive's: as many as before, and none
+  // of those the target took in new to them, they are the same names. A
+  // save that puts a copy of a shadowed entry into the target is one.
+  const CEntryMap& now = *m_archives[m_target].entries;
+  m_sameNames = kept || (reclassified && shown && shown->size() == m_composed->size() &&
+                         std::all_of(addedAt.begin(), addedAt.end(), [&](uint32_t at) {
+                           return shown->count(now.NameAt(at)) == 1;
+                         }));
   return {};
 }
 
@@ -328,7 +340,6 @@ CStatus CShownOrder::ReopenArchive(size_t archive) {
   m_archives[archive] = std::move(reopened);
   Classify();
   Resolve();
-  m_namesKept = false;
   return {};
 }
 
@@ -368,7 +379,8 @@ char CShownOrder::MarkOf(const CShownName& shown) const {
 // finding each of the order's names in the target again most of the rest.
 // Only the target's names are walked; a name it did not hold before is
 // looked for among the order's.
-bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
+bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept,
+                                   std::vector<uint32_t>& addedAt) {
   const uint32_t t = before.classified;
   if (m_spellingsJoined || t >= m_archives.size() || m_copiesEnd.empty()) return false;
   CArchive& target = m_archives[m_target];
@@ -405,6 +417,7 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept) {
   std::vector<uint8_t> differs(now.size(), 0);
   for (const uint32_t position : changed) differs[position] = 1;
   RegroupCopies(before, nowAt, added, archiveOf, differs);
+  for (const auto& [group, at] : added) addedAt.push_back(at);
   return true;
 }
 

@@ -122,6 +122,10 @@ class CShownOrder {
   // archive: a save into a target that holds the names it held. Only the
   // marks may differ.
   bool NamesKept() const { return m_namesKept; }
+  // Whether the last change left the same names shown, each at the place it
+  // had in Composed(), though another archive may win some: a save that
+  // put a copy of a shadowed entry into the target.
+  bool SameNames() const { return m_sameNames; }
   // The file name of an archive, for the From column.
   static std::string_view FileName(std::string_view path);
 
@@ -139,8 +143,9 @@ class CShownOrder {
   // classified: classes its copies and keeps them with the others', reading
   // only what it changed. False when it cannot (the target now holds a name
   // no archive held: it may join another's spelling), and Classify must.
-  // `kept` is set when the target holds the names it held.
-  bool ReclassifyTarget(const CArchive& before, bool& kept);
+  // `kept` is set when the target holds the names it held; `addedAt` gets
+  // the positions of those it took in.
+  bool ReclassifyTarget(const CArchive& before, bool& kept, std::vector<uint32_t>& addedAt);
   std::vector<uint32_t> KeepSameClasses(const CArchive& before, const std::vector<uint32_t>& nowAt);
   static constexpr uint32_t kGone = UINT32_MAX;
   bool MatchSavedNames(const CArchive& before, const CEntryMap& now,
@@ -178,6 +183,7 @@ class CShownOrder {
   CLargeVector<uint32_t> m_copiesEnd;
   bool m_spellingsJoined = false;
   bool m_namesKept = false;
+  bool m_sameNames = false;
   uint32_t m_classCount = 0;
 };
 

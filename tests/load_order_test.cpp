@@ -19,6 +19,13 @@ namespace {
 
 // What a window shows of an order: each name, its winner, mark and shadowed
 // copies, and each archive's counts.
+std::vector<std::string> NamesShown(const CShownOrder& order) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < order.Composed()->size(); ++i)
+    names.emplace_back(order.Composed()->NameAt(i));
+  return names;
+}
+
 std::string Picture(const CShownOrder& order) {
   std::string seen;
   const CEntryMap& shown = *order.Composed();
@@ -217,7 +224,10 @@ TEST_F(LoadOrderTest, ReadingBackTheTargetResolvesAsOpeningItAfresh) {
       // A save puts a new file in the old one's place; the old one's bytes stay.
       const std::string target =
           Archive("target" + std::to_string(++serial) + (last ? "l" : "f") + ".big", saved);
+      const std::vector<std::string> shown = NamesShown(window);
       ASSERT_TRUE(window.ReopenTarget(target).IsOk());
+      // Where every name shown stays, the tree keeps its rows.
+      EXPECT_EQ(window.SameNames(), NamesShown(window) == shown) << serial;
       CShownOrder fresh;
       ASSERT_TRUE(fresh.Open(last ? std::vector{mod, base, target} : std::vector{target, base, mod})
                       .IsOk());

@@ -532,11 +532,13 @@ void CLeftView::OnUpdate(int hint) {
 
 // A save into a load order's target that kept every name: a million rows
 // made again, and their widths measured, took longer than the save of the
-// target alone. Folders hold the old names, and are made again.
+// target alone. Folders hold the old names, and are made again. Where a
+// name is won by another archive now (a shadowed entry saved into the
+// target), a filter may take or drop its row: only unfiltered rows stay.
 bool CLeftView::KeepRowsOfOrder(const CTarnEditorDoc& document) {
   const CShownOrder* order = document.Shown().Order();
-  if (m_showFolders || order == nullptr || order != m_model.GetOrder() || !order->NamesKept())
-    return false;
+  if (m_showFolders || order == nullptr || order != m_model.GetOrder()) return false;
+  if (!order->NamesKept() && !(order->SameNames() && !m_model.IsFiltered())) return false;
   m_model.KeepRows(&document.Entries());
   m_refilling = true;
   const bool reset = m_model.UpdateAddedNames();

@@ -98,6 +98,7 @@ class OrderWindowTest : public QObject {
   void FindInRulesFindsShadowedCopiesOnlyWhenAsked();
   void FromStaysInSightBesideALongName();
   void FromWidensToTheBoldOfAChange();
+  void ASavedCopyOfAShadowedEntryIsOverriddenOnly();
   void AnotherArchiveChangedOnDiskIsToldAndReadAgain();
 };
 
@@ -396,6 +397,27 @@ void OrderWindowTest::FromWidensToTheBoldOfAChange() {
   const QModelIndex from = tree->model()->index(RowOf(tree, ToQ(tank)), 1);
   QCOMPARE(from.data().toString(), QStringLiteral("! my-own-mod.big"));
   QVERIFY(tree->header()->sectionSize(1) >= tree->sizeHintForIndex(from).width());
+}
+
+// Saved into the target, a base entry's copy overrides it: Overridden Only
+// shows it from then on, as the rows of the names shown stay.
+void OrderWindowTest::ASavedCopyOfAShadowedEntryIsOverriddenOnly() {
+  CTestSettings settings;
+  CTempDir dir;
+  const std::string tank = "Data\\INI\\Tank.ini";
+  dir.Write("base.big", CBigBuilder().Add(tank, kTank).Add("x.ini", "1").Build());
+  dir.Write("mod.big", CBigBuilder().Add("y.ini", "1").Build());
+  CEditorRun run({ToQ(dir.Write("game.order", "base.big\nmod.big\n"))});
+  QVERIFY(run.Started());
+  CLeftView* tree = TreeOf(run.Active());
+  QVERIFY(run.Command(ID_VIEW_OVERRIDDEN_ONLY));
+  QCOMPARE(tree->model()->rowCount(), 0);
+  QVERIFY(
+      run.Documents()[0]->GetHooks()->EditValue(tank, kTank.find("30"), 2, QStringLiteral("45")));
+  QVERIFY(run.Command(ID_FILE_SAVE));
+  QVERIFY2(StatusText(run).startsWith(QLatin1String("Saved")), qPrintable(StatusText(run)));
+  QCOMPARE(tree->model()->rowCount(), 1);
+  QCOMPARE(tree->model()->index(0, 1).data().toString(), QStringLiteral("! mod.big"));
 }
 
 QTEST_MAIN(OrderWindowTest)
