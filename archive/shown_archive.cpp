@@ -212,16 +212,18 @@ std::vector<std::string> CShownArchive::WatchedPaths() const {
   return paths;
 }
 
-CStatus CShownArchive::ReopenOtherArchives() {
+CStatus CShownArchive::ReopenOtherArchives(size_t& reopened) {
+  reopened = 0;
   if (!m_order) return {};
-  CStatus error;
-  for (size_t a = 0; a < m_order->Archives().size() && error.IsOk(); ++a) {
+  std::vector<size_t> changed;
+  for (size_t a = 0; a < m_order->Archives().size(); ++a) {
     const CShownOrder::CArchive& archive = m_order->Archives()[a];
-    if (a == m_order->Target() || !archive.file ||
-        CheckOpened(archive.path, archive.file, archive.stamp) == DiskChange::None)
-      continue;
-    error = m_order->ReopenArchive(a);
+    if (a != m_order->Target() && archive.file &&
+        CheckOpened(archive.path, archive.file, archive.stamp) != DiskChange::None)
+      changed.push_back(a);
   }
+  if (changed.empty()) return {};
+  const CStatus error = m_order->ReopenArchives(changed, reopened);
   // Those read again before one failed are shown.
   TakeOrder();
   return error;

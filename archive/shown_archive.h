@@ -135,9 +135,9 @@ class CShownArchive {
   // order's other archives.
   std::vector<std::string> WatchedPaths() const;
   // Reads again the archives of a load order, other than its target, that
-  // changed on disk; the pending changes stay. On failure the status names
-  // the archive that could not be read.
-  CStatus ReopenOtherArchives();
+  // changed on disk (`reopened` of them); the pending changes stay. On
+  // failure the status names the archive that could not be read.
+  CStatus ReopenOtherArchives(size_t& reopened);
   // The names of the opened entries that lie past the opened file's end now
   // (at most `most` of them), and how many there are.
   std::vector<std::string> EntriesPastEnd(size_t most, size_t& count) const;

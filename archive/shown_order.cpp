@@ -332,15 +332,22 @@ CStatus CShownOrder::ReopenTarget(const std::string& path) {
   return {};
 }
 
-CStatus CShownOrder::ReopenArchive(size_t archive) {
-  CArchive reopened;
-  if (CStatus error = OpenOrderArchive(m_archives[archive].path, reopened); !error.IsOk())
-    return error;
-  reopened.taken = m_archives[archive].taken;
-  m_archives[archive] = std::move(reopened);
-  Classify();
-  Resolve();
-  return {};
+CStatus CShownOrder::ReopenArchives(const std::vector<size_t>& archives, size_t& reopened) {
+  reopened = 0;
+  CStatus error;
+  for (const size_t archive : archives) {
+    CArchive again;
+    if (error = OpenOrderArchive(m_archives[archive].path, again); !error.IsOk()) break;
+    again.taken = m_archives[archive].taken;
+    m_archives[archive] = std::move(again);
+    ++reopened;
+  }
+  // Once for all of them: every copy is classified anew.
+  if (reopened > 0) {
+    Classify();
+    Resolve();
+  }
+  return error;
 }
 
 // After a save that kept the target's names: every name is won where it

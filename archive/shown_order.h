@@ -114,10 +114,11 @@ class CShownOrder {
   void AddNewArchive(const std::string& path);
   // After the target was written: reads it back from its (maybe new) path.
   CStatus ReopenTarget(const std::string& path);
-  // Reads the archive again from its path, after another program changed
-  // it, and classifies and resolves every copy again. Nothing changes when
-  // it cannot be read.
-  CStatus ReopenArchive(size_t archive);
+  // Reads the archives again from their paths, in that order, after another
+  // program changed them, and classifies and resolves every copy again.
+  // Stops at the first that cannot be read: those read before it are
+  // kept (`reopened` of them), it and the rest stay as they were.
+  CStatus ReopenArchives(const std::vector<size_t>& archives, size_t& reopened);
   // Whether the last change left every name where it was, won by the same
   // archive: a save into a target that holds the names it held. Only the
   // marks may differ.

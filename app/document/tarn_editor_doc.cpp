@@ -148,8 +148,8 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
   if (IsLoadOrder()) {
     UpdateAllViews(kEntriesReplacing);
     // The other archives another program changed, then the target.
-    const bool others = m_shown.CheckOtherArchives() != DiskChange::None;
-    CStatus error = others ? m_shown.ReopenOtherArchives() : CStatus();
+    size_t others = 0;
+    CStatus error = m_shown.ReopenOtherArchives(others);
     const bool otherFailed = !error.IsOk();
     if (error.IsOk()) error = m_shown.ReopenSaved(NativePath(path));
     if (error.IsOk()) {
@@ -172,7 +172,7 @@ bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {
     emit m_watch->changed(DiskChange::None);
     // What the target holds is what the window showed before the save;
     // another archive read again may hold anything.
-    if (others) TellFeatures();
+    if (others > 0) TellFeatures();
     return true;
   }
   CShownArchive saved;
