@@ -77,7 +77,9 @@ void CShownOrder::Classify() {
     copyCount += archive.entries->size();
   }
   m_copies.clear();
-  m_copies.reserve(copyCount);
+  // Room for names that saves into the target take in: untouched, it makes
+  // no page.
+  m_copies.reserve(copyCount + copyCount / 256 + 256);
   m_copiesEnd.clear();
   m_copiesEnd.reserve(copyCount);  // untouched beyond the names: no page is made
   uint32_t& next = m_classCount;
@@ -405,27 +407,90 @@ bool CShownOrder::ReclassifyTarget(const CArchive& before, bool& kept,
   // their names' copies are looked for; their bytes before are known to
   // differ, and are not compared again.
   const std::vector<uint32_t> changed = KeepSameClasses(before, nowAt);
-  // Every name it holds now it held before: as many as before, and it holds
-  // the names it held, at the same positions.
-  if (added.empty() && now.size() == before.entries->size()) {
-    for (const uint32_t position : changed) {
-      const std::optional<uint32_t> group = GroupOf(now.NameAt(position), archiveOf);
-      if (!group) return false;  // cannot be: the target held the name
-      const uint32_t begin = *group == 0 ? 0 : m_copiesEnd[*group - 1];
-      const auto copies = std::span(m_copies).subspan(begin, m_copiesEnd[*group] - begin);
-      const auto own = std::find_if(copies.begin(), copies.end(),
-                                    [t](CLoadOrderEntry copy) { return copy.archive == t; });
-      target.classes[position] =
-          ClassOfSaved(now, position, copies, static_cast<size_t>(own - copies.begin()), archiveOf);
-    }
-    kept = true;
-    return true;
+  // None of the names it held went: the copies stay as they are grouped,
+  // but for those it took in. Every name it holds now it held before: as
+  // many as before, and it holds the names it held, at the same positions.
+  if (now.size() == before.entries->size() + added.size()) {
+    if (!ClassChanged(changed, archiveOf, t)) return false;
+    kept = added.empty();
+    if (!kept) TakeInAdded(nowAt, added, archiveOf, t);
+  } else {
+    std::vector<uint8_t> differs(now.size(), 0);
+    for (const uint32_t position : changed) differs[position] = 1;
+    RegroupCopies(before, nowAt, added, archiveOf, differs);
   }
-  std::vector<uint8_t> differs(now.size(), 0);
-  for (const uint32_t position : changed) differs[position] = 1;
-  RegroupCopies(before, nowAt, added, archiveOf, differs);
   for (const auto& [group, at] : added) addedAt.push_back(at);
   return true;
+}
+
+// Classes each of the target's copies `changed` (positions now, at which it
+// held the same names before) among its name's copies as they are kept.
+// False when one's name has none, which cannot be.
+bool CShownOrder::ClassChanged(const std::vector<uint32_t>& changed,
+                               const std::vector<const CArchive*>& archiveOf, uint32_t t) {
+  CArchive& target = m_archives[m_target];
+  const CEntryMap& now = *target.entries;
+  for (const uint32_t position : changed) {
+    const std::optional<uint32_t> group = GroupOf(now.NameAt(position), archiveOf);
+    if (!group) return false;
+    const uint32_t begin = *group == 0 ? 0 : m_copiesEnd[*group - 1];
+    const auto copies = std::span(m_copies).subspan(begin, m_copiesEnd[*group] - begin);
+    const auto own = std::find_if(copies.begin(), copies.end(),
+                                  [t](CLoadOrderEntry copy) { return copy.archive == t; });
+    target.classes[position] =
+        ClassOfSaved(now, position, copies, static_cast<size_t>(own - copies.begin()), archiveOf);
+  }
+  return true;
+}
+
+// The kept copies with the target's as saved, when it dropped none of its
+// names and took in `added`: its copies move to their places now, and each
+// one added goes into its name's group in load order, the copies between
+// moving up in place. The first save of a shadowed entry into the target
+// of ten archives of 100,000 entries made all million copies anew
+// (RegroupCopies) in 13 to 22 ms, a third of the save.
+void CShownOrder::TakeInAdded(const std::vector<uint32_t>& nowAt,
+                              const std::vector<std::pair<uint32_t, uint32_t>>& added,
+                              const std::vector<const CArchive*>& archiveOf, uint32_t t) {
+  for (CLoadOrderEntry& copy : m_copies)
+    if (copy.archive == t) copy.position = nowAt[copy.position];
+  // Where each added copy goes among the copies as they were: before the
+  // first of an archive loaded after the target. Groups come in name order,
+  // as `added` does.
+  std::vector<size_t> into;
+  for (const auto& [group, position] : added) {
+    const auto copies = m_copies.begin();
+    const uint32_t begin = group == 0 ? 0 : m_copiesEnd[group - 1];
+    into.push_back(
+        static_cast<size_t>(std::find_if(copies + begin, copies + m_copiesEnd[group],
+                                         [t](CLoadOrderEntry copy) { return copy.archive > t; }) -
+                            copies));
+  }
+  size_t from = m_copies.size();
+  m_copies.resize(m_copies.size() + added.size());
+  auto to = m_copies.end();
+  for (size_t i = added.size(); i-- > 0;) {
+    const auto copies = m_copies.begin();
+    to = std::move_backward(copies + static_cast<ptrdiff_t>(into[i]),
+                            copies + static_cast<ptrdiff_t>(from), to);
+    *--to = {t, added[i].second};
+    from = into[i];
+  }
+  uint32_t shift = 0;
+  auto adding = added.begin();
+  for (uint32_t group = added.front().first; group < m_copiesEnd.size(); ++group) {
+    for (; adding != added.end() && adding->first == group; ++adding) ++shift;
+    m_copiesEnd[group] += shift;
+  }
+  CArchive& target = m_archives[m_target];
+  for (size_t i = 0; i < added.size(); ++i) {
+    const uint32_t group = added[i].first;
+    const uint32_t begin = group == 0 ? 0 : m_copiesEnd[group - 1];
+    const auto copies = std::span(m_copies).subspan(begin, m_copiesEnd[group] - begin);
+    // Each added before it moved it up one more.
+    target.classes[added[i].second] =
+        ClassOfSaved(*target.entries, added[i].second, copies, into[i] + i - begin, archiveOf);
+  }
 }
 
 // Gives each copy of the target that has the bytes it had before the save
@@ -473,7 +538,7 @@ void CShownOrder::RegroupCopies(const CArchive& before, const std::vector<uint32
   CArchive& target = m_archives[m_target];
   const CEntryMap& now = *target.entries;
   CLargeVector<CLoadOrderEntry> copies;
-  copies.reserve(m_copies.size() + added.size());
+  copies.reserve(m_copies.size() + added.size() + m_copies.size() / 256 + 256);
   CLargeVector<uint32_t> ends;
   ends.reserve(m_copiesEnd.size());
   auto adding = added.begin();

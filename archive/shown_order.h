@@ -148,6 +148,11 @@ class CShownOrder {
   // the positions of those it took in.
   bool ReclassifyTarget(const CArchive& before, bool& kept, std::vector<uint32_t>& addedAt);
   std::vector<uint32_t> KeepSameClasses(const CArchive& before, const std::vector<uint32_t>& nowAt);
+  bool ClassChanged(const std::vector<uint32_t>& changed,
+                    const std::vector<const CArchive*>& archiveOf, uint32_t t);
+  void TakeInAdded(const std::vector<uint32_t>& nowAt,
+                   const std::vector<std::pair<uint32_t, uint32_t>>& added,
+                   const std::vector<const CArchive*>& archiveOf, uint32_t t);
   static constexpr uint32_t kGone = UINT32_MAX;
   bool MatchSavedNames(const CArchive& before, const CEntryMap& now,
                        const std::vector<const CArchive*>& archiveOf, std::vector<uint32_t>& nowAt,

@@ -208,6 +208,8 @@ TEST_F(LoadOrderTest, ReadingBackTheTargetResolvesAsOpeningItAfresh) {
       CBigBuilder().Add("a.ini", "2").Add("b.ini", "1").Add("c", "1").Add("d", "5"),  // same names
       CBigBuilder().Add("b.ini", "1").Add("c", "1").Add("d", "4"),
       CBigBuilder().Add("b.ini", "9").Add("c", "1"),
+      // Two names taken in, around the ones kept, none dropped.
+      CBigBuilder().Add("a.ini", "1").Add("b.ini", "9").Add("c", "7").Add("d", "4"),
       CBigBuilder().Add("b.ini", "9").Add("new", "").Add("C", "3"),
   };
   const std::string first =
