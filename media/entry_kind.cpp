@@ -115,7 +115,8 @@ bool MayBeNamed(const CExtension& extension) {
 // The header the bytes begin with: the one reader whose signature starts
 // with their first byte is asked (PNG, JPEG, DDS, BMP, WAV), and a TGA,
 // which has none, only under a name that says so. An image's before a
-// sound's: a .tga is read as one whatever it starts with.
+// sound's: a .tga is read as one whatever it starts with. Most entries
+// start with none of those bytes, and no reader is asked.
 CHeaderFound ReadMediaHeader(const CExtension& extension, std::string_view bytes,
                              CEntryFacts& facts, bool& sound) {
   CImageFacts& image = facts.image;
@@ -147,25 +148,9 @@ bool DescribeNamed(const CExtension& extension, CEntryFacts& facts) {
   return false;
 }
 
-// Whether the bytes may be of a format with a signature: the first byte of
-// each (PNG, JPEG, DDS, BMP, WAV).
-bool MaySign(std::string_view bytes) {
-  if (bytes.empty()) return false;
-  switch (static_cast<uint8_t>(bytes[0])) {
-    case 0x89:
-    case 0xFF:
-    case 'D':
-    case 'B':
-    case 'R': return true;
-    default: return false;
-  }
-}
-
 // An image or sound whose header the bytes or the name point to; false
 // when neither does.
 bool DescribeMedia(const CExtension& extension, std::string_view bytes, CEntryFacts& facts) {
-  // Only the name can point to a format.
-  if (!MaySign(bytes) && !(extension == kTga)) return DescribeNamed(extension, facts);
   bool sound = false;
   CHeaderFound found = ReadMediaHeader(extension, bytes, facts, sound);
   if (!found) return DescribeNamed(extension, facts);
