@@ -48,6 +48,14 @@ bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
 // What ends a header's word, and so a definition's name.
 bool IsHeaderWordEnd(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ';'; }
 
+// A definition's name: from `offset` to the end of the header's word.
+std::string_view HeaderName(std::string_view bytes, size_t offset) {
+  const std::string_view rest = bytes.substr(offset);
+  size_t size = 0;
+  while (size < rest.size() && !IsHeaderWordEnd(rest[size])) ++size;
+  return rest.substr(0, size);
+}
+
 // Has the bytes at `p` brought near before they are read, where they lie
 // far from the last read: a definition's name, anywhere in an archive.
 inline void Prefetch(const void* p) {
@@ -181,11 +189,28 @@ void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& 
 // number stands for.
 class CRulesIndex::CNameTable {
  public:
-  // The number of `name`, a new name numbered next.
+  // Of the first and last eight bytes, the size and the bytes between:
+  // inline, and one multiplication for most names, where a call to the
+  // library's hash took a tenth of the looking up.
+  static uint64_t Hash(std::string_view text) {
+    constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    uint64_t head = 0, tail = 0;
+    const size_t n = std::min<size_t>(text.size(), 8);
+    std::memcpy(&head, text.data(), n);
+    std::memcpy(&tail, text.data() + text.size() - n, n);
+    uint64_t h = (head * kOdd) ^ ((tail + text.size()) * 0xC2B2AE3D27D4EB4Full);
+    for (size_t at = 8; at + 8 < text.size(); at += 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + at, 8);
+      h = (h ^ word) * kOdd;
+    }
+    h = (h ^ (h >> 32)) * kOdd;  // every byte into the high half, the tag that picks the slot
+    return h ^ (h >> 29);
+  }
+  // The number of `name`, whose Hash() is `hash`: a new name numbered next.
   template <typename NameOf>
-  uint32_t Add(std::string_view name, const NameOf& nameOf) {
-    if (SlotsFor(m_count + 1) > m_slots.size()) Rehash(nameOf, 2 * m_slots.size());
-    const size_t hash = Hash(name);
+  uint32_t Add(std::string_view name, size_t hash, const NameOf& nameOf) {
+    if (SlotsFor(m_count + 1) > m_slots.size()) Rehash(2 * m_slots.size());
     for (size_t at = Start(hash, m_slots.size());; at = Next(at)) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
@@ -208,19 +233,21 @@ class CRulesIndex::CNameTable {
       if (slot.tag == Tag(hash) && same(slot.number, token)) return slot.number;
     }
   }
+  // Brings near the slot where the probes for a hash start.
+  void PrefetchSlot(size_t hash) const {
+    if (!m_slots.empty()) Prefetch(&m_slots[Start(hash, m_slots.size())]);
+  }
   size_t size() const { return m_count; }
   size_t MemoryBytes() const { return sizeof *this + m_slots.capacity() * sizeof(CSlot); }
   // Room for `count` names without growing on the way.
-  void Reserve(size_t count) {
-    const size_t slots = SlotsFor(count);
-    if (m_count == 0 && slots > m_slots.size()) m_slots.assign(slots, CSlot());
+  void Expect(size_t count) {
+    if (SlotsFor(count) > m_slots.size()) Rehash(SlotsFor(count));
   }
-  // Gives back the room reserved for names that did not come, as when most
-  // definitions repeat a name: the table stays with the index.
-  template <typename NameOf>
-  void Fit(const NameOf& nameOf) {
+  // Gives back the room that growing left empty: the table stays with the
+  // index.
+  void Fit() {
     const size_t slots = SlotsFor(m_count);
-    if (4 * slots < 3 * m_slots.size()) Rehash(nameOf, slots);
+    if (4 * slots < 3 * m_slots.size()) Rehash(slots);
   }
 
  private:
@@ -229,34 +256,19 @@ class CRulesIndex::CNameTable {
     uint32_t number = kNoName;
   };
   static constexpr size_t kFilterBits = size_t{1} << 16;
-  // Of the first and last eight bytes, the size and the bytes between:
-  // inline, and one multiplication for most names, where a call to the
-  // library's hash took a tenth of the looking up.
-  static uint64_t Hash(std::string_view text) {
-    constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
-    uint64_t head = 0, tail = 0;
-    const size_t n = std::min<size_t>(text.size(), 8);
-    std::memcpy(&head, text.data(), n);
-    std::memcpy(&tail, text.data() + text.size() - n, n);
-    uint64_t h = (head * kOdd) ^ ((tail + text.size()) * 0xC2B2AE3D27D4EB4Full);
-    for (size_t at = 8; at + 8 < text.size(); at += 8) {
-      uint64_t word;
-      std::memcpy(&word, text.data() + at, 8);
-      h = (h ^ word) * kOdd;
-    }
-    h = (h ^ (h >> 32)) * kOdd;  // every byte into the low bits, which pick the slot
-    return h ^ (h >> 29);
-  }
   static uint32_t Tag(size_t hash) { return static_cast<uint32_t>(uint64_t{hash} >> 32); }
   // The slots for `count` names: at most four fifths full, which keeps the
   // probes for a name short and the slots few. Any number, not a power of
   // two, as the table stays with the index: rounding up took a fifth of
   // the index's memory.
   static size_t SlotsFor(size_t count) { return std::max<size_t>(64, count + count / 4 + 1); }
-  // Where the probes for a hash start in `slots` slots: the low half of the
-  // hash scaled to them.
-  static size_t Start(size_t hash, size_t slots) {
-    return static_cast<size_t>((uint64_t{static_cast<uint32_t>(hash)} * slots) >> 32);
+  // Where the probes for a hash start in `slots` slots: its tag scaled to
+  // them, so that growing places the names again from the slots alone. The
+  // names are numbered while the entries are read, and a table that read
+  // every name again as it grew waited on memory for each.
+  static size_t Start(size_t hash, size_t slots) { return StartOfTag(Tag(hash), slots); }
+  static size_t StartOfTag(uint32_t tag, size_t slots) {
+    return static_cast<size_t>((uint64_t{tag} * slots) >> 32);
   }
   size_t Next(size_t at) const { return at + 1 == m_slots.size() ? 0 : at + 1; }
   static size_t FilterSlot(std::string_view token) {
@@ -264,14 +276,13 @@ class CRulesIndex::CNameTable {
     const auto last = static_cast<unsigned char>(token.back());
     return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
-  template <typename NameOf>
-  void Rehash(const NameOf& nameOf, size_t size) {
+  void Rehash(size_t size) {
     std::vector<CSlot> slots(std::max<size_t>(64, size));
-    for (uint32_t n = 0; n < m_count; ++n) {
-      const size_t hash = Hash(nameOf(n));
-      size_t at = Start(hash, slots.size());
+    for (const CSlot& slot : m_slots) {
+      if (slot.number == kNoName) continue;
+      size_t at = StartOfTag(slot.tag, slots.size());
       while (slots[at].number != kNoName) at = at + 1 == slots.size() ? 0 : at + 1;
-      slots[at] = {Tag(hash), n};
+      slots[at] = slot;
     }
     m_slots.swap(slots);
   }
@@ -456,10 +467,13 @@ class CKeywordNumbers {
 // numbers of the thread's CKeyTable, whose names `keys` copies at the
 // chunk's end: the table itself may grow meanwhile.
 struct CRulesIndex::CRowsPass {
+  // Its name's size and hash are taken while the entry's bytes are near.
   struct CDefinition {
     uint32_t entry;
     uint32_t offset;
     std::string_view keyword;
+    uint32_t size;
+    uint64_t hash;
   };
   // A row that holds a token to look up, and where its value lies in the
   // entry's bytes: the value is split again when the token is looked up,
@@ -526,6 +540,10 @@ struct CRulesIndex::CRead {
   // index's own way goes through three tables, and for a name of sixteen
   // bytes or fewer no read of the entry's bytes, which lie anywhere.
   std::vector<CNameKey> names;
+  std::vector<uint32_t> numbers;  // each definition's name number
+  std::vector<uint32_t> first;    // each name's first definition
+  bool plain = false;             // a defined name is a number
+  bool expected = false;          // the names' room reserved from the first chunk
 };
 
 CRulesIndex::CRulesIndex() = default;
@@ -583,6 +601,8 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   std::vector<CRulesDefinition> definitions;
   definitions.reserve(std::min(bytes / 64, kMostReserved));
   platform::AdviseLargePages(definitions.data(), definitions.capacity() * sizeof definitions[0]);
+  read.numbers.reserve(definitions.capacity());
+  m_names = std::make_unique<CNameTable>();
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
@@ -593,6 +613,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
         CRowsPass& chunk = chunks[slot];
         for (const CRowsPass::CDefinition& d : chunk.definitions)
           definitions.push_back({d.entry, d.offset, keywords.Number(d.keyword)});
+        NumberNames(chunk, definitions, read);
         global.resize(chunk.keys.size());
         for (size_t k = 0; k < chunk.keys.size(); ++k) {
           if (chunk.counts[k].rows == 0) continue;
@@ -629,7 +650,10 @@ struct CRulesIndex::CEntryReading {
     return static_cast<uint32_t>(piece.data() - bytes.data());
   }
   void Header(std::string_view name, std::string_view type) {
-    chunk.definitions.push_back({entry, Offset(name), type});
+    const uint32_t offset = Offset(name);
+    const std::string_view whole = HeaderName(bytes, offset);
+    chunk.definitions.push_back(
+        {entry, offset, type, static_cast<uint32_t>(whole.size()), CNameTable::Hash(whole)});
     firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
     line = 0;
   }
@@ -709,32 +733,47 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
 // The definitions numbered by name, and each name's together in entry and
 // text order: one number for a name defined once, as most are, and a run
 // of its own for any other.
+// Numbers the names of a chunk's definitions, the last of `definitions`,
+// as they are read: their entries' bytes were just scanned, where numbering
+// every name once all were read waited on memory for each.
+void CRulesIndex::NumberNames(const CRowsPass& chunk,
+                              const std::vector<CRulesDefinition>& definitions, CRead& read) {
+  const std::vector<CRowsPass::CDefinition>& given = chunk.definitions;
+  const size_t base = definitions.size() - given.size();
+  const auto nameOf = [&](uint32_t n) { return NameOf(definitions[read.first[n]]); };
+  // A name's slot, and the bytes of a name new to the table, are asked
+  // for ahead: the chunk was read on either thread.
+  constexpr size_t kSlotAhead = 4, kNameAhead = 8;
+  for (size_t i = 0; i < given.size(); ++i) {
+    if (i + kSlotAhead < given.size()) m_names->PrefetchSlot(given[i + kSlotAhead].hash);
+    if (i + kNameAhead < given.size())
+      Prefetch(m_sources[given[i + kNameAhead].entry].bytes.data() + given[i + kNameAhead].offset);
+    const CRowsPass::CDefinition& d = given[i];
+    const std::string_view name(m_sources[d.entry].bytes.data() + d.offset, d.size);
+    const uint32_t number = m_names->Add(name, d.hash, nameOf);
+    read.numbers.push_back(number);
+    if (number != read.first.size()) continue;
+    read.first.push_back(static_cast<uint32_t>(base + i));
+    read.names.push_back(CNameKey::Of(name));
+    read.plain = read.plain || IsNumberToken(name);
+  }
+  // The names of the first chunk that defines any tell how many there
+  // will be: growing to hold them cost more than numbering them, and a
+  // reserve for every definition the pages of many.
+  if (read.expected || given.empty()) return;
+  read.expected = true;
+  const size_t done = given.back().entry + 1;
+  const size_t likely = (m_names->size() * m_sources.size() + done - 1) / done;
+  m_names->Expect(likely);
+  read.first.reserve(likely);
+  read.names.reserve(likely);
+}
+
 bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
   m_keywords.shrink_to_fit();
-  m_names = std::make_unique<CNameTable>();
-  m_names->Reserve(m_definitions.size());
-  std::vector<CNameKey>& names = read.names;
-  names.clear();
-  if (lookUps) names.reserve(m_definitions.size());
-  std::vector<uint32_t> first;  // each name's first definition
-  first.reserve(m_definitions.size());
-  const auto firstName = [&](uint32_t n) { return NameOf(m_definitions[first[n]]); };
-  std::vector<uint32_t> numbers(m_definitions.size());
-  bool plain = false;
-  // Reading a name waits for memory but for one asked for some way ahead.
-  constexpr uint32_t kAhead = 16;
-  for (uint32_t d = 0; d < m_definitions.size(); ++d) {
-    if (d + kAhead < m_definitions.size()) {
-      const CRulesDefinition& ahead = m_definitions[d + kAhead];
-      Prefetch(m_sources[ahead.entry].bytes.data() + ahead.offset);
-    }
-    const std::string_view name = NameOf(m_definitions[d]);
-    numbers[d] = m_names->Add(name, firstName);
-    if (numbers[d] != first.size()) continue;
-    first.push_back(d);
-    if (lookUps) names.push_back(CNameKey::Of(name));
-    plain = plain || IsNumberToken(name);
-  }
+  if (!lookUps) std::vector<CNameKey>().swap(read.names);
+  const std::vector<uint32_t>& first = read.first;
+  const std::vector<uint32_t>& numbers = read.numbers;
   // A name defined once keeps its definition's number; the others a run
   // of m_several each, counted as it fills.
   if (m_definitions.size() >= kSeveral) throw std::bad_alloc();
@@ -751,7 +790,7 @@ bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
     several += 1 + size_t{count[n]};
   }
   if (several >= kSeveral) throw std::bad_alloc();
-  m_names->Fit(firstName);
+  m_names->Fit();
   m_several.assign(several, 0);
   for (uint32_t d = 0; d < numbers.size(); ++d) {
     const uint32_t at = m_definitionsOf[numbers[d]];
@@ -759,7 +798,7 @@ bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
     uint32_t* const run = m_several.data() + (at & ~kSeveral);
     run[1 + run[0]++] = d;
   }
-  return plain;
+  return read.plain;
 }
 
 // What the looking up of a run of rows gives.
@@ -899,10 +938,7 @@ size_t CRulesIndex::MemoryBytes() const {
 }
 
 std::string_view CRulesIndex::NameOf(const CRulesDefinition& d) const {
-  const std::string_view rest = m_sources[d.entry].bytes.substr(d.offset);
-  size_t size = 0;
-  while (size < rest.size() && !IsHeaderWordEnd(rest[size])) ++size;
-  return rest.substr(0, size);
+  return HeaderName(m_sources[d.entry].bytes, d.offset);
 }
 
 std::string_view CRulesIndex::NameOf(uint32_t number) const {

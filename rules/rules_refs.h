@@ -214,9 +214,13 @@ class CRulesIndex {
   // Drops the sources that are not rules text (`text[e]` false), and
   // renumbers what was read of the others.
   void KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read);
-  // Numbers the defined names; true when one of them is a number, which
-  // the tokens read without `everyToken` leave out. `lookUps`: rows will
-  // be looked up, which want the names kept for it.
+  // Numbers the names of a chunk's definitions, during ReadEntries, once
+  // they are the last of `definitions`.
+  void NumberNames(const CRowsPass& chunk, const std::vector<CRulesDefinition>& definitions,
+                   CRead& read);
+  // Groups the definitions by name number; true when a defined name is a
+  // number, which the tokens read without `everyToken` leave out.
+  // `lookUps`: rows will be looked up, which want the names kept for it.
   bool GroupDefinitions(CRead& read, bool lookUps);
   struct CResolved;  // what the looking up of a run of rows gives
   bool MayBeReferenceKey(const CKeyUse& read, uint64_t unresolved) const;

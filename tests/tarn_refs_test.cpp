@@ -118,6 +118,30 @@ TEST(RulesIndexTest, ABlockNamedByANumberIsReferencedByIt) {
   EXPECT_EQ(index.Unresolved()[0].row, 17u * 3 + 1);
 }
 
+// The names are numbered as the entries are read, in a table sized from
+// the first entries: one that defines few names before many others must
+// still find every one, and tell repeated names apart from new ones.
+TEST(RulesIndexTest, EveryNameIsFoundWhenMostComeAfterTheFirstEntries) {
+  std::vector<std::string> texts = {"Armor Plate\nEnd\n"};
+  for (int e = 0; e < 40; ++e) {
+    std::string text = "Armor Plate\nEnd\n";
+    for (int n = 0; n < 100; ++n) text += "Object U" + std::to_string(e * 100 + n) + "\nEnd\n";
+    texts.push_back(text);
+  }
+  std::vector<std::string> names;
+  for (size_t e = 0; e < texts.size(); ++e) names.push_back("e" + std::to_string(100 + e));
+  std::vector<CRulesSource> sources;
+  for (size_t e = 0; e < texts.size(); ++e) sources.push_back({names[e], texts[e]});
+  CRulesIndex index;
+  index.Build(std::move(sources));
+  EXPECT_EQ(index.DefinitionsOf("Plate").size(), 41u);
+  for (int u = 0; u < 4000; ++u)
+    ASSERT_EQ(index.DefinitionsOf("U" + std::to_string(u)).size(), 1u) << u;
+  EXPECT_FALSE(index.IsDefined("U4000"));
+  ASSERT_EQ(index.Duplicates().size(), 1u);
+  EXPECT_EQ(index.Duplicates()[0].definitions.size(), 41u);
+}
+
 class TarnRefsTest : public ::testing::Test {
  protected:
   std::string Write(const CBigBuilder& builder, const std::string& name = "a.big") {
