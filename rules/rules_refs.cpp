@@ -758,12 +758,13 @@ void CRulesIndex::NumberNames(const CRowsPass& chunk,
     read.plain = read.plain || IsNumberToken(name);
   }
   // The names of the first chunk that defines any tell how many there
-  // will be: growing to hold them cost more than numbering them, and a
-  // reserve for every definition the pages of many.
+  // will be, give or take an eighth: growing to hold them cost more than
+  // numbering them, and a reserve for every definition the pages of many.
   if (read.expected || given.empty()) return;
   read.expected = true;
   const size_t done = given.back().entry + 1;
-  const size_t likely = (m_names->size() * m_sources.size() + done - 1) / done;
+  size_t likely = (m_names->size() * m_sources.size() + done - 1) / done;
+  likely += likely / 8;
   m_names->Expect(likely);
   read.first.reserve(likely);
   read.names.reserve(likely);
