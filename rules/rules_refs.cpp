@@ -650,10 +650,10 @@ struct CRulesIndex::CEntryReading {
     return static_cast<uint32_t>(piece.data() - bytes.data());
   }
   void Header(std::string_view name, std::string_view type) {
-    const uint32_t offset = Offset(name);
-    const std::string_view whole = HeaderName(bytes, offset);
+    // The scanner's name is NameOf's: the header word, to a blank, line end
+    // or ';'.
     chunk.definitions.push_back(
-        {entry, offset, type, static_cast<uint32_t>(whole.size()), CNameTable::Hash(whole)});
+        {entry, Offset(name), type, static_cast<uint32_t>(name.size()), CNameTable::Hash(name)});
     firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
     line = 0;
   }
