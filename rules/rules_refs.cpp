@@ -971,29 +971,37 @@ std::vector<CRulesDuplicate> CRulesIndex::Duplicates() const {
             [this](uint32_t a, uint32_t b) { return m_keywords[a] < m_keywords[b]; });
   std::vector<uint32_t> order(rank.size());
   for (uint32_t r = 0; r < rank.size(); ++r) order[rank[r]] = r;
-  // A place as its keyword's rank over its number among the name's places:
-  // sorted as numbers, they come by keyword and, within one, in entry and
-  // text order, without a comparison that looks up definitions.
-  std::vector<uint64_t> places;
+  // A name's places by the rank of their keyword, each rank's in entry and
+  // text order: counted, then placed. A name has few keywords, where a sort
+  // of its places took most of `tarn lint`'s writing of thousands.
+  std::vector<uint32_t> count(rank.size(), 0);
+  std::vector<uint32_t> next(rank.size());
+  std::vector<uint32_t> present;  // the ranks of the name's keywords
+  std::vector<uint32_t> placed;
+  const auto rankOf = [&](uint32_t d) { return order[m_definitions[d].keyword]; };
   for (uint32_t n = 0; n < m_definitionsOf.size(); ++n) {
     if ((m_definitionsOf[n] & kSeveral) == 0) continue;  // most names
     const std::span<const uint32_t> definitions = DefinitionsOfNumber(n);
-    places.resize(definitions.size());
-    for (size_t i = 0; i < definitions.size(); ++i)
-      places[i] = uint64_t{order[m_definitions[definitions[i]].keyword]} << 32 | i;
-    if (!std::is_sorted(places.begin(), places.end())) std::sort(places.begin(), places.end());
-    for (size_t i = 0; i < places.size();) {
-      size_t j = i + 1;
-      while (j < places.size() && places[j] >> 32 == places[i] >> 32) ++j;
-      if (j - i > 1) {
-        const CRulesDefinition& d = m_definitions[definitions[places[i] & UINT32_MAX]];
-        CRulesDuplicate& duplicate =
-            found.emplace_back(CRulesDuplicate{KeywordOf(d), NameOf(d), {}});
-        duplicate.definitions.reserve(j - i);
-        for (size_t k = i; k < j; ++k)
-          duplicate.definitions.push_back(definitions[places[k] & UINT32_MAX]);
+    present.clear();
+    for (const uint32_t d : definitions)
+      if (count[rankOf(d)]++ == 0) present.push_back(rankOf(d));
+    std::sort(present.begin(), present.end());
+    uint32_t at = 0;
+    for (const uint32_t r : present) {
+      next[r] = at;
+      at += count[r];
+    }
+    placed.resize(definitions.size());
+    for (const uint32_t d : definitions) placed[next[rankOf(d)]++] = d;
+    at = 0;
+    for (const uint32_t r : present) {
+      const uint32_t end = at + count[r];
+      if (count[r] > 1) {
+        const CRulesDefinition& d = m_definitions[placed[at]];
+        found.push_back({KeywordOf(d), NameOf(d), {placed.begin() + at, placed.begin() + end}});
       }
-      i = j;
+      count[r] = 0;
+      at = end;
     }
   }
   std::sort(found.begin(), found.end(), [](const CRulesDuplicate& a, const CRulesDuplicate& b) {

@@ -120,11 +120,12 @@ TEST(RulesIndexTest, ABlockNamedByANumberIsReferencedByIt) {
 
 // The names are numbered as the entries are read, in a table sized from
 // the first entries: one that defines few names before many others must
-// still find every one, and tell repeated names apart from new ones.
+// still find every one, and tell repeated names apart from new ones. A
+// name repeated under two keywords is two duplicates, each in entry order.
 TEST(RulesIndexTest, EveryNameIsFoundWhenMostComeAfterTheFirstEntries) {
   std::vector<std::string> texts = {"Armor Plate\nEnd\n"};
   for (int e = 0; e < 40; ++e) {
-    std::string text = "Armor Plate\nEnd\n";
+    std::string text = e % 2 == 0 ? "Object Plate\nEnd\nArmor Plate\nEnd\n" : "Armor Plate\nEnd\n";
     for (int n = 0; n < 100; ++n) text += "Object U" + std::to_string(e * 100 + n) + "\nEnd\n";
     texts.push_back(text);
   }
@@ -134,12 +135,21 @@ TEST(RulesIndexTest, EveryNameIsFoundWhenMostComeAfterTheFirstEntries) {
   for (size_t e = 0; e < texts.size(); ++e) sources.push_back({names[e], texts[e]});
   CRulesIndex index;
   index.Build(std::move(sources));
-  EXPECT_EQ(index.DefinitionsOf("Plate").size(), 41u);
+  EXPECT_EQ(index.DefinitionsOf("Plate").size(), 61u);
   for (int u = 0; u < 4000; ++u)
     ASSERT_EQ(index.DefinitionsOf("U" + std::to_string(u)).size(), 1u) << u;
   EXPECT_FALSE(index.IsDefined("U4000"));
-  ASSERT_EQ(index.Duplicates().size(), 1u);
-  EXPECT_EQ(index.Duplicates()[0].definitions.size(), 41u);
+  const std::vector<CRulesDuplicate> duplicates = index.Duplicates();
+  ASSERT_EQ(duplicates.size(), 2u);
+  EXPECT_EQ(duplicates[0].keyword, "Armor");
+  EXPECT_EQ(duplicates[1].keyword, "Object");
+  EXPECT_EQ(duplicates[0].definitions.size(), 41u);
+  EXPECT_EQ(duplicates[1].definitions.size(), 20u);
+  for (const CRulesDuplicate& duplicate : duplicates) {
+    for (size_t i = 1; i < duplicate.definitions.size(); ++i)
+      EXPECT_LT(index.Definitions()[duplicate.definitions[i - 1]].entry,
+                index.Definitions()[duplicate.definitions[i]].entry);
+  }
 }
 
 class TarnRefsTest : public ::testing::Test {
