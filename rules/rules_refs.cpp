@@ -243,11 +243,10 @@ class CRulesIndex::CNameTable {
   void Expect(size_t count) {
     if (SlotsFor(count) > m_slots.size()) Rehash(SlotsFor(count));
   }
-  // Gives back the room that growing left empty: the table stays with the
-  // index.
+  // Gives back the room that growing or a guess left empty: the table
+  // stays with the index, and placing its slots again reads no name.
   void Fit() {
-    const size_t slots = SlotsFor(m_count);
-    if (4 * slots < 3 * m_slots.size()) Rehash(slots);
+    if (SlotsFor(m_count) < m_slots.size()) Rehash(SlotsFor(m_count));
   }
 
  private:
