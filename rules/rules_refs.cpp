@@ -790,7 +790,8 @@ bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
     several += 1 + size_t{count[n]};
   }
   if (several >= kSeveral) throw std::bad_alloc();
-  m_names->Fit();
+  // Only an index that stays, as the editor's does, is worth the fitting.
+  if (m_scope == CRulesIndexScope::kEverything) m_names->Fit();
   m_several.assign(several, 0);
   for (uint32_t d = 0; d < numbers.size(); ++d) {
     const uint32_t at = m_definitionsOf[numbers[d]];
