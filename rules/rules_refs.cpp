@@ -729,9 +729,6 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
   for (CRowsPass::CRow& row : read.rows) row.entry = kept[row.entry];
 }
 
-// The definitions numbered by name, and each name's together in entry and
-// text order: one number for a name defined once, as most are, and a run
-// of its own for any other.
 // Numbers the names of a chunk's definitions, the last of `definitions`,
 // as they are read: their entries' bytes were just scanned, where numbering
 // every name once all were read waited on memory for each.
@@ -759,16 +756,22 @@ void CRulesIndex::NumberNames(const CRowsPass& chunk,
   // The names of the first chunk that defines any tell how many there
   // will be, give or take an eighth: growing to hold them cost more than
   // numbering them, and a reserve for every definition the pages of many.
+  // Never more than the definitions' own reserve, which the rules bytes
+  // bound: one entry full of blocks before many without must not make
+  // the table take gigabytes.
   if (read.expected || given.empty()) return;
   read.expected = true;
   const size_t done = given.back().entry + 1;
   size_t likely = (m_names->size() * m_sources.size() + done - 1) / done;
-  likely += likely / 8;
+  likely = std::min(likely + likely / 8, definitions.capacity());
   m_names->Expect(likely);
   read.first.reserve(likely);
   read.names.reserve(likely);
 }
 
+// Each name's definitions together in entry and text order: the one
+// definition of a name defined once, as most are, and a run of its own for
+// any other.
 bool CRulesIndex::GroupDefinitions(CRead& read, bool lookUps) {
   m_keywords.shrink_to_fit();
   if (!lookUps) std::vector<CNameKey>().swap(read.names);

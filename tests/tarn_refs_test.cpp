@@ -152,6 +152,22 @@ TEST(RulesIndexTest, EveryNameIsFoundWhenMostComeAfterTheFirstEntries) {
   }
 }
 
+// The first entries' names guess how many all will hold: one entry full of
+// blocks before thousands without any must not size the table for
+// millions, where lint keeps the room it was given.
+TEST(RulesIndexTest, AFirstEntryFullOfBlocksDoesNotSizeTheTableForEveryEntry) {
+  std::string blocks;
+  for (int n = 0; n < 500; ++n) blocks += "Object N" + std::to_string(n) + "\nEnd\n";
+  std::vector<std::string> names = {"a.ini"};
+  for (int e = 0; e < 5000; ++e) names.push_back("b" + std::to_string(10000 + e) + ".ini");
+  std::vector<CRulesSource> sources = {{names[0], blocks}};
+  for (size_t e = 1; e < names.size(); ++e) sources.push_back({names[e], "; none\n"});
+  CRulesIndex index;
+  index.Build(std::move(sources), {}, CRulesIndexScope::kProblems);
+  EXPECT_TRUE(index.IsDefined("N499"));
+  EXPECT_LT(index.MemoryBytes(), size_t{1} << 20);
+}
+
 class TarnRefsTest : public ::testing::Test {
  protected:
   std::string Write(const CBigBuilder& builder, const std::string& name = "a.big") {
