@@ -22,6 +22,11 @@ bool CopyBytes(const CEntryMap& map, uint32_t position, std::string_view& bytes)
   return true;
 }
 
+// Room for `count` copies and the names saves into the target take in
+// afterwards, which then go in place (TakeInAdded): untouched, the room
+// makes no page.
+size_t WithRoomToTakeIn(size_t count) { return count + count / 256 + 256; }
+
 }  // namespace
 
 CStatus OpenOrderArchive(const std::string& path, CShownOrder::CArchive& archive) {
@@ -77,9 +82,7 @@ void CShownOrder::Classify() {
     copyCount += archive.entries->size();
   }
   m_copies.clear();
-  // Room for names that saves into the target take in: untouched, it makes
-  // no page.
-  m_copies.reserve(copyCount + copyCount / 256 + 256);
+  m_copies.reserve(WithRoomToTakeIn(copyCount));
   m_copiesEnd.clear();
   m_copiesEnd.reserve(copyCount);  // untouched beyond the names: no page is made
   uint32_t& next = m_classCount;
@@ -538,7 +541,7 @@ void CShownOrder::RegroupCopies(const CArchive& before, const std::vector<uint32
   CArchive& target = m_archives[m_target];
   const CEntryMap& now = *target.entries;
   CLargeVector<CLoadOrderEntry> copies;
-  copies.reserve(m_copies.size() + added.size() + m_copies.size() / 256 + 256);
+  copies.reserve(WithRoomToTakeIn(m_copies.size() + added.size()));
   CLargeVector<uint32_t> ends;
   ends.reserve(m_copiesEnd.size());
   auto adding = added.begin();

@@ -48,14 +48,6 @@ bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
 // What ends a header's word, and so a definition's name.
 bool IsHeaderWordEnd(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ';'; }
 
-// A definition's name: from `offset` to the end of the header's word.
-std::string_view HeaderName(std::string_view bytes, size_t offset) {
-  const std::string_view rest = bytes.substr(offset);
-  size_t size = 0;
-  while (size < rest.size() && !IsHeaderWordEnd(rest[size])) ++size;
-  return rest.substr(0, size);
-}
-
 // Has the bytes at `p` brought near before they are read, where they lie
 // far from the last read: a definition's name, anywhere in an archive.
 inline void Prefetch(const void* p) {
@@ -942,7 +934,10 @@ size_t CRulesIndex::MemoryBytes() const {
 }
 
 std::string_view CRulesIndex::NameOf(const CRulesDefinition& d) const {
-  return HeaderName(m_sources[d.entry].bytes, d.offset);
+  const std::string_view rest = m_sources[d.entry].bytes.substr(d.offset);
+  size_t size = 0;
+  while (size < rest.size() && !IsHeaderWordEnd(rest[size])) ++size;
+  return rest.substr(0, size);
 }
 
 std::string_view CRulesIndex::NameOf(uint32_t number) const {
