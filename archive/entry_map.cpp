@@ -144,13 +144,9 @@ bool CEntryMap::WasCut() const {
   return WasCutSince(m_whole, m_file.Get(), int64_t{m_total});
 }
 
-std::string_view CEntryMap::BytesAt(size_t position) const {
-  if (m_composed) {
-    const CSourceEntry at = m_composed->at[position];
-    return m_composed->sources[at.source]->BytesAt(at.position);
-  }
-  const uint32_t offset = std::min(m_index.Get().EntryAt(position).offset, m_whole.GetSize());
-  return m_whole.View(offset, SizeAt(position));
+std::string_view CEntryMap::ComposedBytesAt(size_t position) const {
+  const CSourceEntry at = m_composed->at[position];
+  return m_composed->sources[at.source]->BytesAt(at.position);
 }
 
 CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries) {

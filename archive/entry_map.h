@@ -3,6 +3,7 @@
 // of the archive's mapped bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -70,10 +71,12 @@ class CEntryMap {
 
   // The entry at `position` in name order.
   // REQUIRES: position < size().
-  std::string_view NameAt(size_t position) const {
+  std::string_view NameAt(size_t position) const { return PaddedNameAt(position); }
+  // The name with readable bytes after it, to be copied in whole steps.
+  CPaddedName PaddedNameAt(size_t position) const {
     if (m_composed) [[unlikely]] {
       const CSourceEntry at = m_composed->at[position];
-      return m_composed->sources[at.source]->NameAt(at.position);
+      return m_composed->sources[at.source]->PaddedNameAt(at.position);
     }
     return m_index.Get().NameAt(position);
   }
@@ -99,7 +102,14 @@ class CEntryMap {
   // map lives (a search keeps a share of GetWhole() to outlive the map).
   // Nothing when the archive is not mapped: read those through BufferAt,
   // or OffsetAt and SizeAt from GetFile().
-  std::string_view BytesAt(size_t position) const;
+  // Inline, as a walk over every entry asks it of each.
+  std::string_view BytesAt(size_t position) const {
+    if (m_composed) [[unlikely]]
+      return ComposedBytesAt(position);
+    const CBigEntry entry = m_index.Get().EntryAt(position);
+    const std::string_view all = m_whole.View();
+    return all.substr(std::min<size_t>(entry.offset, all.size()), entry.size);
+  }
   // The archive's bytes, which every entry's bytes lie in.
   const CDataBuffer& GetWhole() const { return m_whole; }
   // Whether the entry's bytes, mapped, read in part as zeros the archive
@@ -141,6 +151,7 @@ class CEntryMap {
   };
 
   friend const_iterator;
+  std::string_view ComposedBytesAt(size_t position) const;
   value_type ElementAt(size_t position) const { return {NameAt(position), BufferAt(position)}; }
   friend CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries);
 

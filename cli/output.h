@@ -44,12 +44,38 @@ class COutput {
     std::memcpy(m_buffer.get() + m_used, bytes.data(), bytes.size());
     m_used += bytes.size();
   }
+  // Words of a table made when compiling, padded so that each is copied
+  // in one step: a line made for every entry of an archive is mostly such
+  // words, and copying a few bytes of unknown length costs a call each.
+  struct CWords {
+    char text[32] = {};
+    uint8_t size = 0;
+    // A constant that grows past 32 bytes does not compile.
+    constexpr CWords& operator+=(std::string_view more) {
+      for (const char c : more) text[size++] = c;
+      return *this;
+    }
+  };
+  void Raw(const CWords& words) {
+    if (kSize - m_used < sizeof words.text) return RawSlow({words.text, words.size});
+    std::memcpy(m_buffer.get() + m_used, words.text, sizeof words.text);
+    m_used += words.size;
+  }
   void Raw(char c) {
     if (m_used == kSize) Drain();
     m_buffer[m_used++] = c;
   }
   void Escaped(std::string_view bytes) {
     if (!CopyUnescaped(bytes)) EscapedSlow(bytes);
+  }
+  // The same for a name of the reader's index, copied in whole steps of 16.
+  void Escaped(CPaddedName name) {
+    if (kSize - m_used >= name.size() + CPaddedName::kPadding &&
+        CopyCleanPadded(m_buffer.get() + m_used, name)) {
+      m_used += name.size();
+      return;
+    }
+    EscapedSlow(name);
   }
   // Four spaces for each level of `depth`: a row's indentation, written
   // without ever being held whole.

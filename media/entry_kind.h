@@ -18,8 +18,18 @@
 
 enum class EntryKind : uint8_t { Rules, Text, Image, Sound, Binary };
 
-// "rules", "text", "image", "sound", "binary".
-std::string_view KindWord(EntryKind kind);
+// "rules", "text", "image", "sound", "binary". Known when compiling, so
+// lines made for every entry of an archive can hold it ready.
+constexpr std::string_view KindWord(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::Rules: return "rules";
+    case EntryKind::Text: return "text";
+    case EntryKind::Image: return "image";
+    case EntryKind::Sound: return "sound";
+    case EntryKind::Binary: break;
+  }
+  return "binary";
+}
 
 struct CImageFacts {
   const char* format = "";  // "tga", "bmp", "png", "jpeg", "dds"
@@ -62,6 +72,9 @@ void CountRules(std::string_view bytes, CEntryFacts& facts);
 
 // Why a damaged entry is refused: its damagedWhy, or "no DDS signature".
 std::string_view DamagedWords(const CEntryFacts& facts);
+// The details of an entry whose name says a format its bytes lack, whole:
+// "damaged dds: no DDS signature". Empty for any other entry.
+std::string_view NamedDamageDetails(const CEntryFacts& facts);
 
 // The facts in a line's words: "tga 256x256 32bpp", "dds 512x512 dxt5
 // mips=9", "wav pcm 22050Hz 1ch 16bit 1.52s", "rules 14 blocks 312 rows",

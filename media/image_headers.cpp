@@ -148,8 +148,9 @@ CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
     put(" with colour map type ");
     at = std::to_chars(at, at + 3, mapType).ptr;
     put(" is not a TGA one");
-    why.assign(words, at);
-  } else if (width == 0 || height == 0) {
+    return Found(std::string(words, at));
+  }
+  if (width == 0 || height == 0) {
     why = "the image has no pixels (" + Size(width, height) + ")";
   } else if ((colour && bits != 15 && bits != 16 && bits != 24 && bits != 32) ||
              (!colour && bits != 8 && bits != 16)) {

@@ -83,6 +83,17 @@ TEST(EntryKind, EachKindWithItsFacts) {
   EXPECT_EQ(Details("notes.txt", "BMW sedan\n"), "text\ttext 10 bytes");
 }
 
+TEST(EntryKind, TheExtensionIsTheNamesLastAfterItsFolders) {
+  const std::string junk = "not a texture";
+  EXPECT_EQ(Details("Art\\TANK.DDS", junk), "binary\tdamaged dds: no DDS signature");
+  EXPECT_EQ(Details("s.WaV", junk), "binary\tdamaged wav: no WAV signature");
+  EXPECT_EQ(Details("Art\\photo.Jpeg", junk), "binary\tdamaged jpeg: no JPEG signature");
+  // A dot in a folder's name, a dot at the end.
+  for (const char* name : {"Data.dds\\readme", "Art.wav/notes", "Art\\pic.dds."})
+    EXPECT_EQ(Details(name, junk), "text\ttext 13 bytes") << name;
+  EXPECT_EQ(Details("Art\\x.dds", junk), "binary\tdamaged dds: no DDS signature");
+}
+
 TEST(EntryKind, RulesCountsOnlyWhenAsked) {
   const std::string text = "Object Tank\n  Speed = 3\n  Armor = 2\nEnd\nWeapon Gun\nEnd\n";
   CEntryFacts facts = DescribeEntry("w.ini", text);
