@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "media/media_headers.h"
 #include "storage/path_name.h"
@@ -24,10 +26,10 @@ constexpr uint64_t ExtensionWord(std::string_view text) {
   return word;
 }
 
-// The name's extension in lower case, without the dot, when it is one of
-// at most seven bytes (every extension looked at here is shorter); names
-// use '\\' or '/' between folders. Kept in place: this runs for every
-// entry of an archive.
+// The name's extension without the dot, when it is one of at most seven
+// bytes (every extension looked at here is shorter), lowered so that it
+// equals a known one (CKnownExtension) in any case; names use '\\' or '/'
+// between folders. Kept in place: this runs for every entry of an archive.
 struct CExtension {
   uint64_t word = 0;
   size_t size = 0;
@@ -36,7 +38,8 @@ struct CExtension {
   }
 };
 
-// An extension compared with, made once.
+// An extension compared with, made once: lower-case letters and digits
+// only (ExtensionOf).
 struct CKnownExtension {
   uint64_t word;
   size_t size;
@@ -59,12 +62,6 @@ uint64_t BytesEqual(uint64_t word, char c) {
   return ~(((x & ~kHighs) + ~kHighs) | x) & kHighs;
 }
 
-// 0x80 in each byte of `word` from 'A' to 'Z'.
-uint64_t UpperLetters(uint64_t word) {
-  const uint64_t low = word & ~kHighs;
-  return (low + kOnes * (0x80 - 'A')) & ~(low + kOnes * (0x80 - 'Z' - 1)) & ~word & kHighs;
-}
-
 CExtension ShortExtensionOf(std::string_view name) {
   CExtension extension;
   const size_t dot = name.rfind('.');
@@ -82,7 +79,11 @@ CExtension ShortExtensionOf(std::string_view name) {
 
 // The name's last eight bytes are looked at as one word: looking for the
 // dot a byte at a time and lowering each took a fifth of deciding the kind
-// of an entry with no header.
+// of an entry with no header. The bytes after the dot are lowered by
+// setting 0x20 in each, which makes no other byte a lower-case letter;
+// every extension compared with is of lower-case letters and digits, and
+// one with a folder's slash after the dot equals none of them, so the
+// slashes need no test.
 CExtension ExtensionOf(std::string_view name) {
   if (std::endian::native != std::endian::little || name.size() < 8) return ShortExtensionOf(name);
   uint64_t word;
@@ -91,9 +92,7 @@ CExtension ExtensionOf(std::string_view name) {
   if (dots == 0) return CExtension();
   const auto dot = static_cast<unsigned>(63 - std::countl_zero(dots)) / 8;  // from the first byte
   if (dot == 7) return {0, 0};
-  const uint64_t after = ~uint64_t{0} << (8 * (dot + 1));
-  if (((BytesEqual(word, '\\') | BytesEqual(word, '/')) & after) != 0) return CExtension();
-  return {(word | UpperLetters(word) >> 2) >> (8 * (dot + 1)), 7 - dot};
+  return {(word | kOnes * 0x20) >> (8 * (dot + 1)), 7 - dot};
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -121,7 +120,7 @@ bool HeadClosesABlock(std::string_view head) {
 // signature.
 struct CNamedFormat {
   CKnownExtension extension;
-  const char* format;
+  char format[5];  // in the row, so that the row is found from its address
   std::string_view details;
   constexpr std::string_view Missing() const {
     return details.substr(std::string_view("damaged ").size() +
@@ -142,10 +141,14 @@ static_assert(kNamedFormats[1].Missing() == "no JPEG signature");
 // name said the format and the bytes lack its signature.
 const CNamedFormat* NamedDamage(const CEntryFacts& facts) {
   if (!facts.damagedWhy.empty() || facts.damagedFormat == nullptr) return nullptr;
-  // The format is one of the table's own words, found without comparing
-  // text: this runs for every such entry of an archive.
-  for (const CNamedFormat& named : kNamedFormats)
-    if (named.format == facts.damagedFormat) return &named;
+  // The format is one of the table's own words (DescribeNamed), its row
+  // found from its address: this runs for every such entry of an archive.
+  const auto at = reinterpret_cast<std::uintptr_t>(facts.damagedFormat);
+  const auto first = reinterpret_cast<std::uintptr_t>(kNamedFormats[0].format);
+  if (const size_t row = (at - first) / sizeof(CNamedFormat);
+      at >= first && row < std::size(kNamedFormats) &&
+      kNamedFormats[row].format == facts.damagedFormat)
+    return &kNamedFormats[row];
   for (const CNamedFormat& named : kNamedFormats)
     if (std::string_view(named.format) == facts.damagedFormat) return &named;
   return nullptr;
