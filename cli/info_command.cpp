@@ -90,7 +90,7 @@ bool IsSized(const CEntryFacts& facts) {
 
 // The facts in DetailsText's words, written in place: a line is made for
 // every entry of an archive, and strings made for each cost a fifth of
-// the time. REQUIRES: !IsSized(facts).
+// the time.
 void WriteDetails(COutput& out, const CEntryFacts& facts) {
   if (const std::string_view named = NamedDamageDetails(facts); !named.empty()) {
     out.Raw(named);
@@ -106,41 +106,55 @@ void WriteDetails(COutput& out, const CEntryFacts& facts) {
   }
   const CImageFacts& image = facts.image;
   const CSoundFacts& sound = facts.sound;
-  if (facts.kind == EntryKind::Image) {
-    out.Escaped(image.format);
-    out.Raw(' ');
-    out.Number(image.width);
-    out.Raw('x');
-    out.Number(image.height);
-    out.Raw(' ');
-    if (std::string_view(image.format) == "dds") {
-      out.Escaped(image.encoding);
-      out.Raw(" mips=");
-      out.Number(image.mipmaps);
-    } else {
-      out.Number(image.bitsPerPixel);
-      out.Raw("bpp");
+  switch (facts.kind) {
+    case EntryKind::Image:
+      out.Escaped(image.format);
+      out.Raw(' ');
+      out.Number(image.width);
+      out.Raw('x');
+      out.Number(image.height);
+      out.Raw(' ');
+      if (std::string_view(image.format) == "dds") {
+        out.Escaped(image.encoding);
+        out.Raw(" mips=");
+        out.Number(image.mipmaps);
+      } else {
+        out.Number(image.bitsPerPixel);
+        out.Raw("bpp");
+      }
+      return;
+    case EntryKind::Sound: {
+      out.Raw("wav ");
+      out.Escaped(sound.encoding);
+      out.Raw(' ');
+      out.Number(sound.rate);
+      out.Raw("Hz ");
+      out.Number(sound.channels);
+      out.Raw("ch ");
+      out.Number(sound.bits);
+      out.Raw("bit ");
+      char seconds[32];
+      const int length = std::snprintf(seconds, sizeof seconds, "%.2fs", sound.seconds);
+      out.Raw(std::string_view(seconds, static_cast<size_t>(std::clamp(length, 0, 31))));
+      return;
     }
-  } else if (facts.kind == EntryKind::Sound) {
-    out.Raw("wav ");
-    out.Escaped(sound.encoding);
-    out.Raw(' ');
-    out.Number(sound.rate);
-    out.Raw("Hz ");
-    out.Number(sound.channels);
-    out.Raw("ch ");
-    out.Number(sound.bits);
-    out.Raw("bit ");
-    char seconds[32];
-    const int length = std::snprintf(seconds, sizeof seconds, "%.2fs", sound.seconds);
-    out.Raw(std::string_view(seconds, static_cast<size_t>(std::clamp(length, 0, 31))));
-  } else {
-    out.Raw("rules ");
-    out.Number(facts.blocks);
-    out.Raw(" blocks ");
-    out.Number(facts.rows);
-    out.Raw(" rows");
+    case EntryKind::Rules:
+      if (facts.counted) {
+        out.Raw("rules ");
+        out.Number(facts.blocks);
+        out.Raw(" blocks ");
+        out.Number(facts.rows);
+        out.Raw(" rows");
+        return;
+      }
+      break;
+    case EntryKind::Text:
+    case EntryKind::Binary: break;
   }
+  out.Raw(KindWord(facts.kind));
+  out.Raw(' ');
+  out.Number(facts.size);
+  out.Raw(" bytes");
 }
 
 // The words from a line's name to its details, for each kind: "\tKIND\t",
