@@ -88,22 +88,26 @@ bool IsSized(const CEntryFacts& facts) {
   return false;
 }
 
+// A damaged entry's details, "damaged dds: WHY"; false for any other.
+bool WriteDamage(COutput& out, const CEntryFacts& facts) {
+  if (facts.damagedFormat == nullptr) return false;
+  if (const std::string_view named = NamedDamageDetails(facts); !named.empty()) {
+    out.Raw(named);
+    return true;
+  }
+  static constexpr COutput::CWords kDamaged = COutput::CWords() += "damaged ";
+  out.Raw(kDamaged);
+  out.Raw(facts.damagedFormat);
+  out.Raw(": ");
+  out.Escaped(DamagedWords(facts));
+  return true;
+}
+
 // The facts in DetailsText's words, written in place: a line is made for
 // every entry of an archive, and strings made for each cost a fifth of
 // the time.
 void WriteDetails(COutput& out, const CEntryFacts& facts) {
-  if (const std::string_view named = NamedDamageDetails(facts); !named.empty()) {
-    out.Raw(named);
-    return;
-  }
-  if (facts.damagedFormat != nullptr) {
-    static constexpr COutput::CWords kDamaged = COutput::CWords() += "damaged ";
-    out.Raw(kDamaged);
-    out.Raw(facts.damagedFormat);
-    out.Raw(": ");
-    out.Escaped(DamagedWords(facts));
-    return;
-  }
+  if (WriteDamage(out, facts)) return;
   const CImageFacts& image = facts.image;
   const CSoundFacts& sound = facts.sound;
   switch (facts.kind) {
