@@ -75,19 +75,6 @@ bool EntryBytes(const CEntryMap& entries, size_t at, const std::string& path, st
   return true;
 }
 
-// Whether the details are the entry's kind and size: "binary 5120 bytes".
-bool IsSized(const CEntryFacts& facts) {
-  if (facts.damagedFormat != nullptr) return false;
-  switch (facts.kind) {
-    case EntryKind::Text:
-    case EntryKind::Binary: return true;
-    case EntryKind::Rules: return !facts.counted;
-    case EntryKind::Image:
-    case EntryKind::Sound: break;
-  }
-  return false;
-}
-
 // A damaged entry's details, "damaged dds: WHY"; false for any other.
 bool WriteDamage(COutput& out, const CEntryFacts& facts) {
   if (facts.damagedFormat == nullptr) return false;
@@ -105,9 +92,11 @@ bool WriteDamage(COutput& out, const CEntryFacts& facts) {
 
 // The facts in DetailsText's words, written in place: a line is made for
 // every entry of an archive, and strings made for each cost a fifth of
-// the time.
-void WriteDetails(COutput& out, const CEntryFacts& facts) {
-  if (WriteDamage(out, facts)) return;
+// the time. False, having written nothing, when the details are the
+// entry's kind and size ("binary 5120 bytes"), which the line's words
+// hold ready.
+bool WriteDetails(COutput& out, const CEntryFacts& facts) {
+  if (WriteDamage(out, facts)) return true;
   const CImageFacts& image = facts.image;
   const CSoundFacts& sound = facts.sound;
   switch (facts.kind) {
@@ -126,7 +115,7 @@ void WriteDetails(COutput& out, const CEntryFacts& facts) {
         out.Number(image.bitsPerPixel);
         out.Raw("bpp");
       }
-      return;
+      return true;
     case EntryKind::Sound: {
       out.Raw("wav ");
       out.Escaped(sound.encoding);
@@ -140,7 +129,7 @@ void WriteDetails(COutput& out, const CEntryFacts& facts) {
       char seconds[32];
       const int length = std::snprintf(seconds, sizeof seconds, "%.2fs", sound.seconds);
       out.Raw(std::string_view(seconds, static_cast<size_t>(std::clamp(length, 0, 31))));
-      return;
+      return true;
     }
     case EntryKind::Rules:
       if (facts.counted) {
@@ -149,20 +138,17 @@ void WriteDetails(COutput& out, const CEntryFacts& facts) {
         out.Raw(" blocks ");
         out.Number(facts.rows);
         out.Raw(" rows");
-        return;
+        return true;
       }
       break;
     case EntryKind::Text:
     case EntryKind::Binary: break;
   }
-  out.Raw(KindWord(facts.kind));
-  out.Raw(' ');
-  out.Number(facts.size);
-  out.Raw(" bytes");
+  return false;
 }
 
 // The words from a line's name to its details, for each kind: "\tKIND\t",
-// and "\tKIND\tKIND " when the details are the size.
+// and the start of details that are the size, "KIND ".
 struct CLineWords {
   COutput::CWords middle, sized;
 };
@@ -172,8 +158,7 @@ constexpr auto kLineWords = [] {
        {EntryKind::Rules, EntryKind::Text, EntryKind::Image, EntryKind::Sound, EntryKind::Binary}) {
     CLineWords& line = words[static_cast<size_t>(kind)];
     ((line.middle += "\t") += KindWord(kind)) += "\t";
-    (line.sized = line.middle) += KindWord(kind);
-    line.sized += " ";
+    (line.sized += KindWord(kind)) += " ";
   }
   return words;
 }();
@@ -183,15 +168,14 @@ void WriteLine(COutput& out, Name name, const CEntryFacts& facts) {
   static constexpr COutput::CWords kBytesLine = COutput::CWords() += " bytes\n";
   out.Escaped(name);
   const CLineWords& words = kLineWords[static_cast<size_t>(facts.kind)];
-  if (IsSized(facts)) {
-    out.Raw(words.sized);
-    out.Number(facts.size);
-    out.Raw(kBytesLine);
+  out.Raw(words.middle);
+  if (WriteDetails(out, facts)) {
+    out.Raw('\n');
     return;
   }
-  out.Raw(words.middle);
-  WriteDetails(out, facts);
-  out.Raw('\n');
+  out.Raw(words.sized);
+  out.Number(facts.size);
+  out.Raw(kBytesLine);
 }
 
 // The lines of the entries [first, last) of a mapped archive, in name order.

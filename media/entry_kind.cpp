@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "media/media_headers.h"
 #include "storage/path_name.h"
@@ -120,7 +118,7 @@ bool HeadClosesABlock(std::string_view head) {
 // signature.
 struct CNamedFormat {
   CKnownExtension extension;
-  char format[5];  // in the row, so that the row is found from its address
+  const char* format;
   std::string_view details;
   constexpr std::string_view Missing() const {
     return details.substr(std::string_view("damaged ").size() +
@@ -141,14 +139,10 @@ static_assert(kNamedFormats[1].Missing() == "no JPEG signature");
 // name said the format and the bytes lack its signature.
 const CNamedFormat* NamedDamage(const CEntryFacts& facts) {
   if (!facts.damagedWhy.empty() || facts.damagedFormat == nullptr) return nullptr;
-  // The format is one of the table's own words (DescribeNamed), its row
-  // found from its address: this runs for every such entry of an archive.
-  const auto at = reinterpret_cast<std::uintptr_t>(facts.damagedFormat);
-  const auto first = reinterpret_cast<std::uintptr_t>(kNamedFormats[0].format);
-  if (const size_t row = (at - first) / sizeof(CNamedFormat);
-      at >= first && row < std::size(kNamedFormats) &&
-      kNamedFormats[row].format == facts.damagedFormat)
-    return &kNamedFormats[row];
+  // The format is one of the table's own words (DescribeNamed), found
+  // without comparing text: this runs for every such entry of an archive.
+  for (const CNamedFormat& named : kNamedFormats)
+    if (named.format == facts.damagedFormat) return &named;
   for (const CNamedFormat& named : kNamedFormats)
     if (std::string_view(named.format) == facts.damagedFormat) return &named;
   return nullptr;
