@@ -199,18 +199,20 @@ class CRulesIndex::CNameTable {
     h = (h ^ (h >> 32)) * kOdd;  // every byte into the high half, the tag that picks the slot
     return h ^ (h >> 29);
   }
-  // The number of `name`, whose Hash() is `hash`: a new name numbered next.
-  template <typename NameOf>
-  uint32_t Add(std::string_view name, size_t hash, const NameOf& nameOf) {
+  // The number of a name whose Hash() is `hash` and FilterSlot()
+  // `filter`, where `same(number)` says whether the name numbered so is
+  // it: a new name numbered next.
+  template <typename Same>
+  uint32_t Add(size_t hash, size_t filter, const Same& same) {
     if (SlotsFor(m_count + 1) > m_slots.size()) Rehash(2 * m_slots.size());
     for (size_t at = Start(hash, m_slots.size());; at = Next(at)) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
         slot = {Tag(hash), m_count++};
-        m_filter.set(FilterSlot(name));
+        m_filter.set(filter);
         return slot.number;
       }
-      if (slot.tag == Tag(hash) && nameOf(slot.number) == name) return slot.number;
+      if (slot.tag == Tag(hash) && same(slot.number)) return slot.number;
     }
   }
   // `same(number, token)` says whether the name of that number is the
@@ -224,6 +226,13 @@ class CRulesIndex::CNameTable {
       if (slot.number == kNoName) return kNoName;
       if (slot.tag == Tag(hash) && same(slot.number, token)) return slot.number;
     }
+  }
+  // A bit per size, first and last byte. REQUIRES: a token of one byte or
+  // more.
+  static size_t FilterSlot(std::string_view token) {
+    const auto first = static_cast<unsigned char>(token.front());
+    const auto last = static_cast<unsigned char>(token.back());
+    return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
   }
   // Brings near the slot where the probes for a hash start.
   void PrefetchSlot(size_t hash) const {
@@ -262,11 +271,6 @@ class CRulesIndex::CNameTable {
     return static_cast<size_t>((uint64_t{tag} * slots) >> 32);
   }
   size_t Next(size_t at) const { return at + 1 == m_slots.size() ? 0 : at + 1; }
-  static size_t FilterSlot(std::string_view token) {
-    const auto first = static_cast<unsigned char>(token.front());
-    const auto last = static_cast<unsigned char>(token.back());
-    return (first * 251u + last * 31u + static_cast<unsigned>(token.size()) * 7919u) % kFilterBits;
-  }
   void Rehash(size_t size) {
     std::vector<CSlot> slots(std::max<size_t>(64, size));
     for (const CSlot& slot : m_slots) {
@@ -283,8 +287,9 @@ class CRulesIndex::CNameTable {
   std::bitset<kFilterBits> m_filter;
 };
 
-// Row names seen by one thread, each numbered once: every row's name is
-// looked up, and the few distinct ones make a small table. A name of
+// Row names (or keywords), each numbered once, in the order first met:
+// every row's name is looked up, and the few distinct ones make a small
+// table. A name of
 // sixteen bytes or fewer is told apart by its first and last eight bytes
 // and its size alone, without a comparison of the bytes.
 class CRulesIndex::CKeyTable {
@@ -294,7 +299,7 @@ class CRulesIndex::CKeyTable {
   template <typename Keep>
   uint32_t Number(std::string_view key, Keep&& keep) {
     if (2 * (m_keys.size() + 1) > m_slots.size()) Grow();
-    return Place(SlotOf(key), keep);
+    return Place(SlotOf(key), key, keep);
   }
   // The same for a key with bytes to read after its start: its head and
   // tail are read eight bytes at a time, as every row's key is looked up,
@@ -314,8 +319,8 @@ class CRulesIndex::CKeyTable {
     CSlot probe;
     probe.head = head & kept;
     probe.tail = size > 8 ? tail : probe.head;
-    probe.key = key;
-    return Place(probe, keep);
+    probe.size = static_cast<uint32_t>(size);
+    return Place(probe, key, keep);
   }
   const std::vector<std::string_view>& Keys() const { return m_keys; }
   // Whether the key numbered so opens a nested block: asked of every row,
@@ -323,10 +328,12 @@ class CRulesIndex::CKeyTable {
   bool Opens(uint32_t number) const { return m_opens[number] != 0; }
 
  private:
+  // 24 bytes, the key itself kept once in m_keys: an archive can hold
+  // as many keys as lines.
   struct CSlot {
     uint64_t head = 0;  // the first eight bytes, zeros after a shorter key
     uint64_t tail = 0;  // the last eight
-    std::string_view key;
+    uint32_t size = 0;
     uint32_t number = kNoName;
   };
   static CSlot SlotOf(std::string_view key) {
@@ -336,33 +343,31 @@ class CRulesIndex::CKeyTable {
       std::memcpy(&slot.head, key.data(), n);
       std::memcpy(&slot.tail, key.data() + key.size() - n, n);
     }
-    slot.key = key;
+    slot.size = static_cast<uint32_t>(key.size());
     return slot;
   }
-  // The number of the key `probe` stands for, in a table with room for one
-  // more.
+  // The number of `key`, whose slot would be `probe`, in a table with room
+  // for one more.
   template <typename Keep>
-  TARN_REFS_INLINE uint32_t Place(const CSlot& probe, Keep&& keep) {
-    const std::string_view key = probe.key;
+  TARN_REFS_INLINE uint32_t Place(const CSlot& probe, std::string_view key, Keep&& keep) {
     const size_t mask = m_slots.size() - 1;
     for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
         slot = probe;
-        slot.key = keep();
         slot.number = static_cast<uint32_t>(m_keys.size());
-        m_keys.push_back(slot.key);
-        m_opens.push_back(IsBlockKeyword(slot.key));
+        m_keys.push_back(keep());
+        m_opens.push_back(IsBlockKeyword(m_keys.back()));
         return slot.number;
       }
-      if (slot.head == probe.head && slot.tail == probe.tail && slot.key.size() == key.size() &&
-          (key.size() <= 16 || slot.key == key))
+      if (slot.head == probe.head && slot.tail == probe.tail && slot.size == probe.size &&
+          (probe.size <= 16 || m_keys[slot.number] == key))
         return slot.number;
     }
   }
   static size_t Hash(const CSlot& slot) {
-    const uint64_t h = (slot.head * 0x9E3779B97F4A7C15ull) ^
-                       ((slot.tail + slot.key.size()) * 0xC2B2AE3D27D4EB4Full);
+    const uint64_t h =
+        (slot.head * 0x9E3779B97F4A7C15ull) ^ ((slot.tail + slot.size) * 0xC2B2AE3D27D4EB4Full);
     return static_cast<size_t>(h ^ (h >> 29));
   }
   void Grow() {
@@ -425,46 +430,23 @@ bool IsReferenceKey(const CKeyUse& use, const CReferenceKeyRule& rule) {
          use.references * 100 >= uint64_t{rule.share} * use.rows;
 }
 
-namespace {
-
-// Numbers keywords in the order first met, and keeps them in `words`. A
-// text defines block after block of one keyword: the last one's number is
-// taken again without hashing.
-class CKeywordNumbers {
- public:
-  explicit CKeywordNumbers(std::vector<std::string_view>& words) : m_words(words) {}
-  uint32_t Number(std::string_view keyword) {
-    if (m_last.empty() || keyword != m_last) {
-      const auto found = m_numbers.try_emplace(keyword, static_cast<uint32_t>(m_numbers.size()));
-      if (found.second) m_words.push_back(keyword);
-      m_last = keyword;
-      m_lastNumber = found.first->second;
-    }
-    return m_lastNumber;
-  }
-
- private:
-  std::vector<std::string_view>& m_words;
-  std::unordered_map<std::string_view, uint32_t> m_numbers;
-  std::string_view m_last;
-  uint32_t m_lastNumber = 0;
-};
-
-}  // namespace
-
 // ---- CRulesIndex ----
 
-// What one chunk of entries gives, made on either thread. Keys go by the
-// numbers of the thread's CKeyTable, whose names `keys` copies at the
-// chunk's end: the table itself may grow meanwhile.
+// What one chunk of entries gives, made on either thread.
 struct CRulesIndex::CRowsPass {
-  // Its name's size and hash are taken while the entry's bytes are near.
+  // What the numbering of its name and keyword wants, taken on the
+  // thread that read it while the entry's bytes are near: the other
+  // finds them wherever the chunk left them.
   struct CDefinition {
     uint32_t entry;
     uint32_t offset;
-    std::string_view keyword;
+    uint32_t keyword;  // by the numbers of the thread's keyword table
     uint32_t size;
     uint64_t hash;
+    uint64_t head;  // as CNameKey keeps them
+    uint64_t tail;
+    uint32_t filter;  // CNameTable::FilterSlot()
+    bool number;      // the name is a number
   };
   // A row that holds a token to look up, and where its value lies in the
   // entry's bytes: the value is split again when the token is looked up,
@@ -476,15 +458,20 @@ struct CRulesIndex::CRowsPass {
     uint32_t value;
     uint32_t size;
   };
+  int worker;  // the thread that read it
   std::vector<CDefinition> definitions;
-  std::vector<CKeyUse> counts;  // by key number; as in CRead, the rows kept for `references`
+  // The keys and keywords that the thread's tables numbered while reading
+  // the chunk, in the order numbered: the numbers the chunk uses are those
+  // of the thread, whose tables may grow meanwhile. Only the new ones, as
+  // a thread may know millions by the end.
   std::vector<std::string_view> keys;
+  std::vector<std::string_view> keywords;
   std::vector<CRow> rows;
 
   void Clear() {
     definitions.clear();
-    counts.clear();
     keys.clear();
+    keywords.clear();
     rows.clear();
   }
 };
@@ -516,6 +503,10 @@ struct CRulesIndex::CNameKey {
     Words(token, h, t);
     return h == head && t == tail;
   }
+  bool Is(const CNameKey& other) const {
+    if (other.name.size() != name.size()) return false;
+    return name.size() > 16 ? other.name == name : other.head == head && other.tail == tail;
+  }
 };
 
 // Every entry read, before a token is looked up: that needs every
@@ -535,6 +526,24 @@ struct CRulesIndex::CRead {
   std::vector<uint32_t> first;    // each name's first definition
   bool plain = false;             // a defined name is a number
   bool expected = false;          // the names' room reserved from the first chunk
+};
+
+// What a thread that reads entries keeps from chunk to chunk.
+struct CRulesIndex::CWorker {
+  CRulesScanner scanner;
+  CKeyTable keys;
+  CKeyTable keywords;
+  // By the number of `keys`; as in CRead, the rows kept for `references`.
+  std::vector<CKeyUse> counts;
+};
+
+// What the calling thread keeps while the chunks are handed over to it.
+struct CRulesIndex::CHandOver {
+  std::vector<CRulesDefinition> definitions;
+  CKeyTable keywords;  // numbered as first met in source order
+  // By thread: the index's number for each key and keyword it numbered.
+  std::vector<uint32_t> keysOf[2];
+  std::vector<uint32_t> keywordsOf[2];
 };
 
 CRulesIndex::CRulesIndex() = default;
@@ -571,11 +580,9 @@ void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRu
 // and name a block only in an archive that names one so; without
 // `everyToken` they are left out.
 void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
-  CRulesScanner scanners[2];
-  CKeyTable tables[2];
+  CWorker workers[2];
   CRowsPass chunks[kInOrderSlots];
-  std::vector<uint32_t> global;  // a chunk's key numbers in read.keys
-  CKeywordNumbers keywords(m_keywords);
+  CHandOver handOver;
   read.text.assign(m_sources.size(), 0);
   // Room reserved for a row of a value to look up every 32 bytes, more
   // than rules text has: pages not written to cost nothing, where growing
@@ -589,38 +596,50 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   platform::AdviseLargePages(read.rows.data(), read.rows.capacity() * sizeof read.rows[0]);
   // The same for the definitions, copied to a vector of their size once
   // all are read.
-  std::vector<CRulesDefinition> definitions;
-  definitions.reserve(std::min(bytes / 64, kMostReserved));
-  platform::AdviseLargePages(definitions.data(), definitions.capacity() * sizeof definitions[0]);
-  read.numbers.reserve(definitions.capacity());
+  handOver.definitions.reserve(std::min(bytes / 64, kMostReserved));
+  platform::AdviseLargePages(handOver.definitions.data(),
+                             handOver.definitions.capacity() * sizeof(CRulesDefinition));
+  read.numbers.reserve(handOver.definitions.capacity());
   m_names = std::make_unique<CNameTable>();
   OverSources(
       m_sources,
       [&](int worker, size_t first, size_t last, size_t slot) {
-        ReadEntriesOf(first, last, everyToken, scanners[worker], tables[worker], chunks[slot],
-                      read.text.data());
+        chunks[slot].worker = worker;
+        ReadEntriesOf(first, last, everyToken, workers[worker], chunks[slot], read.text.data());
       },
-      [&](size_t slot) {
-        CRowsPass& chunk = chunks[slot];
-        for (const CRowsPass::CDefinition& d : chunk.definitions)
-          definitions.push_back({d.entry, d.offset, keywords.Number(d.keyword)});
-        NumberNames(chunk, definitions, read);
-        global.resize(chunk.keys.size());
-        for (size_t k = 0; k < chunk.keys.size(); ++k) {
-          if (chunk.counts[k].rows == 0) continue;
-          global[k] = read.keys.Number(chunk.keys[k], [&] { return chunk.keys[k]; });
-          if (global[k] >= read.counts.size()) read.counts.resize(global[k] + 1);
-          read.counts[global[k]].rows += chunk.counts[k].rows;
-          read.counts[global[k]].references += chunk.counts[k].references;
-        }
-        const size_t at = read.rows.size();
-        read.rows.insert(read.rows.end(), chunk.rows.begin(), chunk.rows.end());
-        for (auto row = read.rows.begin() + static_cast<std::ptrdiff_t>(at); row != read.rows.end();
-             ++row)
-          row->key = global[row->key];
-        chunk.Clear();
-      });
-  m_definitions.assign(definitions.begin(), definitions.end());
+      [&](size_t slot) { HandOver(chunks[slot], handOver, read); });
+  m_definitions.assign(handOver.definitions.begin(), handOver.definitions.end());
+  m_keywords.assign(handOver.keywords.Keys().begin(), handOver.keywords.Keys().end());
+  // The keys' counts, kept by each thread, added up once: by chunk, each
+  // would cost as many steps as the thread had keys.
+  read.counts.assign(read.keys.Keys().size(), {});
+  for (int w = 0; w < 2; ++w) {
+    const std::vector<uint32_t>& keysOf = handOver.keysOf[w];
+    for (size_t k = 0; k < workers[w].counts.size() && k < keysOf.size(); ++k) {
+      read.counts[keysOf[k]].rows += workers[w].counts[k].rows;
+      read.counts[keysOf[k]].references += workers[w].counts[k].references;
+    }
+  }
+}
+
+// A chunk's definitions, keys and rows numbered as the index numbers them,
+// on the calling thread, chunk after chunk in source order.
+void CRulesIndex::HandOver(CRowsPass& chunk, CHandOver& to, CRead& read) {
+  std::vector<uint32_t>& keysOf = to.keysOf[chunk.worker];
+  for (const std::string_view key : chunk.keys)
+    keysOf.push_back(read.keys.Number(key, [key] { return key; }));
+  std::vector<uint32_t>& keywordsOf = to.keywordsOf[chunk.worker];
+  for (const std::string_view word : chunk.keywords)
+    keywordsOf.push_back(to.keywords.Number(word, [word] { return word; }));
+  for (const CRowsPass::CDefinition& d : chunk.definitions)
+    to.definitions.push_back({d.entry, d.offset, keywordsOf[d.keyword]});
+  NumberNames(chunk, to.definitions, read);
+  const size_t at = read.rows.size();
+  read.rows.insert(read.rows.end(), chunk.rows.begin(), chunk.rows.end());
+  for (auto row = read.rows.begin() + static_cast<std::ptrdiff_t>(at); row != read.rows.end();
+       ++row)
+    row->key = keysOf[row->key];
+  chunk.Clear();
 }
 
 // What the scanning of one entry hands over: its headers as definitions,
@@ -631,7 +650,7 @@ struct CRulesIndex::CEntryReading {
   uint32_t entry;
   std::string_view bytes;
   bool everyToken;
-  CKeyTable& table;
+  CWorker& worker;
   CRowsPass& chunk;
   std::vector<CRowsPass::CRow>& rows;
   std::vector<uint32_t>& firstOfHeader;  // where each header's rows start in `rows`
@@ -642,9 +661,12 @@ struct CRulesIndex::CEntryReading {
   }
   void Header(std::string_view name, std::string_view type) {
     // The scanner's name is NameOf's: the header word, to a blank, line end
-    // or ';'.
+    // or ';', never empty.
+    const CNameKey key = CNameKey::Of(name);
     chunk.definitions.push_back(
-        {entry, Offset(name), type, static_cast<uint32_t>(name.size()), CNameTable::Hash(name)});
+        {entry, Offset(name), worker.keywords.Number(type, [type] { return type; }),
+         static_cast<uint32_t>(name.size()), CNameTable::Hash(name), key.head, key.tail,
+         static_cast<uint32_t>(CNameTable::FilterSlot(name)), IsNumberToken(name)});
     firstOfHeader.push_back(static_cast<uint32_t>(rows.size()));
     line = 0;
   }
@@ -663,21 +685,25 @@ struct CRulesIndex::CEntryReading {
     const uint32_t number = line++;
     const auto keep = [key] { return key; };
     // The quick lookup reads eight bytes from the key's start.
-    const uint32_t k = bytes.end() - key.data() >= 8 ? table.NumberInCopy(key, keep)
-                                                     : table.Number(key, keep);
-    if (k >= chunk.counts.size()) chunk.counts.resize(k + 1);
-    ++chunk.counts[k].rows;
+    CKeyTable& keys = worker.keys;
+    const uint32_t k =
+        bytes.end() - key.data() >= 8 ? keys.NumberInCopy(key, keep) : keys.Number(key, keep);
+    std::vector<CKeyUse>& counts = worker.counts;
+    if (k >= counts.size()) counts.resize(k + 1);
+    ++counts[k].rows;
     if (Keeps(value)) {
-      ++chunk.counts[k].references;
+      ++counts[k].references;
       rows.push_back({entry, number, k, Offset(value), static_cast<uint32_t>(value.size())});
     }
-    return table.Opens(k);
+    return keys.Opens(k);
   }
 };
 
-void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken,
-                                CRulesScanner& scanner, CKeyTable& table, CRowsPass& chunk,
-                                uint8_t* text) const {
+void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CWorker& worker,
+                                CRowsPass& chunk, uint8_t* text) const {
+  const size_t keysBefore = worker.keys.Keys().size();
+  const size_t keywordsBefore = worker.keywords.Keys().size();
+  CRulesScanner& scanner = worker.scanner;
   std::vector<CRowsPass::CRow> rows;
   std::vector<uint32_t> firstOfHeader;
   for (size_t e = first; e < last; ++e) {
@@ -687,8 +713,8 @@ void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken,
     if (!text[e]) continue;
     rows.clear();
     firstOfHeader.clear();
-    CEntryReading reading{static_cast<uint32_t>(e), bytes, everyToken, table, chunk,
-                          rows, firstOfHeader};
+    CEntryReading reading{
+        static_cast<uint32_t>(e), bytes, everyToken, worker, chunk, rows, firstOfHeader};
     scanner.Scan(bytes, reading);
     // The kept rows in row order: each header's run, by its block's place.
     const std::vector<CRulesScanner::CHeaderRows>& where = scanner.HeaderRows();
@@ -703,7 +729,11 @@ void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken,
       }
     }
   }
-  chunk.keys.assign(table.Keys().begin(), table.Keys().begin() + chunk.counts.size());
+  const std::vector<std::string_view>& keys = worker.keys.Keys();
+  chunk.keys.assign(keys.begin() + static_cast<std::ptrdiff_t>(keysBefore), keys.end());
+  const std::vector<std::string_view>& keywords = worker.keywords.Keys();
+  chunk.keywords.assign(keywords.begin() + static_cast<std::ptrdiff_t>(keywordsBefore),
+                        keywords.end());
 }
 
 void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) {
@@ -722,28 +752,25 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
 }
 
 // Numbers the names of a chunk's definitions, the last of `definitions`,
-// as they are read: their entries' bytes were just scanned, where numbering
-// every name once all were read waited on memory for each.
+// as they are read. What that wants of a name was taken as it was read: a
+// name of sixteen bytes or fewer is numbered without a read of its bytes,
+// which lie wherever the chunk's entries do.
 void CRulesIndex::NumberNames(const CRowsPass& chunk,
                               const std::vector<CRulesDefinition>& definitions, CRead& read) {
   const std::vector<CRowsPass::CDefinition>& given = chunk.definitions;
   const size_t base = definitions.size() - given.size();
-  const auto nameOf = [&](uint32_t n) { return NameOf(definitions[read.first[n]]); };
-  // A name's slot, and the bytes of a name new to the table, are asked
-  // for ahead: the chunk was read on either thread.
-  constexpr size_t kSlotAhead = 4, kNameAhead = 8;
+  constexpr size_t kSlotAhead = 4;
   for (size_t i = 0; i < given.size(); ++i) {
     if (i + kSlotAhead < given.size()) m_names->PrefetchSlot(given[i + kSlotAhead].hash);
-    if (i + kNameAhead < given.size())
-      Prefetch(m_sources[given[i + kNameAhead].entry].bytes.data() + given[i + kNameAhead].offset);
     const CRowsPass::CDefinition& d = given[i];
-    const std::string_view name(m_sources[d.entry].bytes.data() + d.offset, d.size);
-    const uint32_t number = m_names->Add(name, d.hash, nameOf);
+    const CNameKey key{d.head, d.tail, {m_sources[d.entry].bytes.data() + d.offset, d.size}};
+    const uint32_t number =
+        m_names->Add(d.hash, d.filter, [&](uint32_t n) { return read.names[n].Is(key); });
     read.numbers.push_back(number);
     if (number != read.first.size()) continue;
     read.first.push_back(static_cast<uint32_t>(base + i));
-    read.names.push_back(CNameKey::Of(name));
-    read.plain = read.plain || IsNumberToken(name);
+    read.names.push_back(key);
+    read.plain = read.plain || d.number;
   }
   // The names of the first chunk that defines any tell how many there
   // will be, give or take an eighth: growing to hold them cost more than
@@ -833,7 +860,10 @@ void CRulesIndex::ResolveRows(const CRead& read, bool everyToken) {
   m_uses.resize(first.uses.size() + second.uses.size());
   for (const CResolved* part : {&first, &second})
     for (const CRulesUse& use : part->uses) m_uses[next[use.name]++] = use;
-  for (size_t k = 0; k < counts.size(); ++k) m_keys.emplace(read.keys.Keys()[k], counts[k]);
+  // Only keys that can be reference keys: an archive can hold as many keys
+  // as lines, each in a row or two.
+  for (size_t k = 0; k < counts.size(); ++k)
+    if (counts[k].rows >= m_rule.minUses) m_keys.emplace(read.keys.Keys()[k], counts[k]);
 }
 
 // Whether a key can be a reference key, `unresolved` of its rows kept

@@ -167,7 +167,8 @@ class CRulesIndex {
   // The names of the blocks of a keyword, in byte order, each once (a look
   // at every definition).
   std::vector<std::string_view> NamesOfKeyword(std::string_view keyword) const;
-  // The keys and how their rows are used.
+  // The keys used in enough rows to be reference keys (CReferenceKeyRule's
+  // minUses), and how their rows are used.
   const std::unordered_map<std::string_view, CKeyUse>& Keys() const { return m_keys; }
   bool IsReferenceKey(std::string_view key) const;
   // The rows of reference keys that name nothing defined, in entry then row
@@ -209,8 +210,11 @@ class CRulesIndex {
   // The entries [first, last) into `chunk`; text[e] says whether entry e
   // is rules text.
   struct CEntryReading;  // the scanning of one entry
-  void ReadEntriesOf(size_t first, size_t last, bool everyToken, CRulesScanner& scanner,
-                     CKeyTable& table, CRowsPass& chunk, uint8_t* text) const;
+  struct CWorker;        // what a reading thread keeps
+  struct CHandOver;      // what the calling thread keeps of the chunks
+  void ReadEntriesOf(size_t first, size_t last, bool everyToken, CWorker& worker, CRowsPass& chunk,
+                     uint8_t* text) const;
+  void HandOver(CRowsPass& chunk, CHandOver& to, CRead& read);
   // Drops the sources that are not rules text (`text[e]` false), and
   // renumbers what was read of the others.
   void KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read);

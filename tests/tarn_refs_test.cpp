@@ -168,6 +168,32 @@ TEST(RulesIndexTest, AFirstEntryFullOfBlocksDoesNotSizeTheTableForEveryEntry) {
   EXPECT_LT(index.MemoryBytes(), size_t{1} << 20);
 }
 
+// Thousands of entries are read in chunks on two threads, each numbering
+// the keys and keywords it meets: every chunk meets new ones, and the
+// counts of a key met on both threads must add up.
+TEST(RulesIndexTest, KeysAndKeywordsMetInEveryChunkOnEitherThreadAddUp) {
+  constexpr int kEntries = 3 * 4096 + 10;
+  std::vector<std::string> names = {"a00000.ini"}, texts = {"Armor Plate\nEnd\n"};
+  for (int e = 1; e <= kEntries; ++e) {
+    names.push_back("a" + std::to_string(100000 + e) + ".ini");
+    texts.push_back("Object O" + std::to_string(e) + "\n  Armor = " +
+                    (e == kEntries ? "Plaet" : "Plate") + "\n  Note" + std::to_string(e) +
+                    " = y\nEnd\n" + (e == kEntries - 1 ? "Weapon W1\nEnd\n" : ""));
+  }
+  std::vector<CRulesSource> sources;
+  for (size_t e = 0; e < names.size(); ++e) sources.push_back({names[e], texts[e]});
+  CRulesIndex index;
+  index.Build(std::move(sources));
+  EXPECT_TRUE(index.IsReferenceKey("Armor"));
+  EXPECT_EQ(index.Keys().at("Armor").rows, uint64_t{kEntries});
+  EXPECT_EQ(index.Keys().count("Note7"), 0u);  // too few rows to be a reference key
+  ASSERT_EQ(index.Unresolved().size(), 1u);
+  EXPECT_EQ(index.Sources()[index.Unresolved()[0].entry].name, names.back());
+  ASSERT_EQ(index.DefinitionsOf("W1").size(), 1u);
+  EXPECT_EQ(index.KeywordOf(*index.DefinitionsOf("W1")[0]), "Weapon");
+  EXPECT_EQ(index.UsesOf("Plate").size(), size_t{kEntries - 1});
+}
+
 class TarnRefsTest : public ::testing::Test {
  protected:
   std::string Write(const CBigBuilder& builder, const std::string& name = "a.big") {
