@@ -832,6 +832,30 @@ struct CRulesIndex::CResolved {
   // keys: most keys of such rows are not, and their rows are not kept.
   std::vector<const CRowsPass::CRow*> candidates;
   std::vector<uint64_t> unresolved;  // by key number, rows found so
+
+  // Row `r`'s use of the name numbered `name` of `names`, the uses from
+  // `before` on being the row's: one use of a name a row. Found by a look
+  // back over the row's uses, which are few; for a row that names many,
+  // by a mark for each name, where looking back cost the square of their
+  // number.
+  void Use(const CRowsPass::CRow& row, size_t r, size_t before, uint32_t name, size_t names) {
+    constexpr size_t kFew = 16;
+    const size_t count = uses.size() - before;
+    if (count < kFew) {
+      for (size_t u = before; u < uses.size(); ++u)
+        if (uses[u].name == name) return;
+    } else {
+      if (marks.empty()) marks.assign(names, 0);
+      if (count == kFew)
+        for (size_t u = before; u < uses.size(); ++u) marks[uses[u].name] = r + 1;
+      if (marks[name] == r + 1) return;
+      marks[name] = r + 1;
+    }
+    uses.push_back({row.entry, row.row, name});
+  }
+
+ private:
+  std::vector<size_t> marks;  // by name: the last row to use it, plus one
 };
 
 // The kept tokens looked up, now that every name is known: the uses, the
@@ -905,10 +929,7 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
         return;
       }
       named = true;
-      if (!keepUses) return;
-      for (size_t u = before; u < out.uses.size(); ++u)
-        if (out.uses[u].name == name) return;  // one use of a name a row
-      out.uses.push_back({row.entry, row.row, name});
+      if (keepUses) out.Use(row, r, before, name, m_names->size());
     });
     if (named) {
       ++out.references[row.key];

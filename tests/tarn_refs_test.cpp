@@ -194,6 +194,21 @@ TEST(RulesIndexTest, KeysAndKeywordsMetInEveryChunkOnEitherThreadAddUp) {
   EXPECT_EQ(index.UsesOf("Plate").size(), size_t{kEntries - 1});
 }
 
+// A row that names a block twice is one use of it, in a row of few names
+// and in one of hundreds.
+TEST(RulesIndexTest, ARowThatNamesABlockTwiceIsOneUseOfIt) {
+  std::string text, many = "  Armor =";
+  for (int n = 0; n < 300; ++n) {
+    text += "Object N" + std::to_string(n) + "\nEnd\n";
+    many += " N" + std::to_string(n);
+  }
+  text += "Object Few\n  Armor = N7 N8 N7\nEnd\nObject Many\n" + many + " N5 N299 N20\nEnd\n";
+  CRulesIndex index;
+  index.Build({{"a.ini", text}});
+  EXPECT_EQ(index.UsesOf("N7").size(), 2u);  // Few and Many
+  for (const char* name : {"N5", "N20", "N299", "N150"}) EXPECT_EQ(index.UsesOf(name).size(), 1u);
+}
+
 class TarnRefsTest : public ::testing::Test {
  protected:
   std::string Write(const CBigBuilder& builder, const std::string& name = "a.big") {
