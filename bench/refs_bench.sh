@@ -60,3 +60,37 @@ for label, _, target in cases:
     print(line)
 PY
 done
+
+# Archives shaped against the index, each a few MB to some tens: every row
+# a key of its own, 200,000 keys alike in their first and last eight
+# bytes, and one row naming 200,000 blocks. Their times should stay in
+# proportion to their bytes, as the others' do: each of these once cost
+# the square of its count, seconds to minutes.
+echo "== hostile shapes (3 runs each)"
+python3 - "$work/hostile" <<'PY'
+import os, sys
+root = sys.argv[1]
+def write(shape, name, text):
+    os.makedirs(f"{root}/{shape}", exist_ok=True)
+    with open(f"{root}/{shape}/{name}", "w") as f:
+        f.write(text)
+n = 0
+for e in range(100):
+    rows = []
+    for _ in range(18000):
+        rows.append(f"  K{n} = 1\n")
+        n += 1
+    write("distinct-keys", f"e{e:03d}.ini", f"Object O{e}\n" + "".join(rows) + "End\n")
+for e in range(10):
+    rows = "".join(f"  KEYPREFI{e * 20000 + i:08d}XSUFFIXY = 1\n" for i in range(20000))
+    write("alike-keys", f"e{e}.ini", f"Object O{e}\n{rows}End\n")
+write("wide-row", "defs.ini", "".join(f"Object N{i}\nEnd\n" for i in range(200000)))
+write("wide-row", "use.ini", "Object User\n  Armor = " + " ".join(f"N{i}" for i in range(200000)) + "\nEnd\n")
+PY
+for shape in distinct-keys alike-keys wide-row; do
+  archive=$work/$shape.big
+  "$bin/tarn" pack "$archive" "$work/hostile/$shape" >/dev/null
+  echo "-- $shape: $(stat -c %s "$archive") bytes"
+  # Only the times: grep finds nothing here, so a ratio to it says nothing.
+  "$bin/refs-bench" "$archive" N5 N5 3 | grep -E '^(index|tarn lint) ' | sed 's/ |.*//'
+done

@@ -351,7 +351,7 @@ class CRulesIndex::CKeyTable {
   template <typename Keep>
   TARN_REFS_INLINE uint32_t Place(const CSlot& probe, std::string_view key, Keep&& keep) {
     const size_t mask = m_slots.size() - 1;
-    for (size_t at = Hash(probe) & mask;; at = (at + 1) & mask) {
+    for (size_t at = Hash(probe, key) & mask;; at = (at + 1) & mask) {
       CSlot& slot = m_slots[at];
       if (slot.number == kNoName) {
         slot = probe;
@@ -365,9 +365,17 @@ class CRulesIndex::CKeyTable {
         return slot.number;
     }
   }
-  static size_t Hash(const CSlot& slot) {
-    const uint64_t h =
-        (slot.head * 0x9E3779B97F4A7C15ull) ^ ((slot.tail + slot.size) * 0xC2B2AE3D27D4EB4Full);
+  static size_t Hash(const CSlot& slot, std::string_view key) {
+    constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+    uint64_t h = (slot.head * kOdd) ^ ((slot.tail + slot.size) * 0xC2B2AE3D27D4EB4Full);
+    // The bytes between, for a key longer than its two words: keys alike
+    // at both ends would all start at one slot, and each new one probe
+    // past all the others.
+    for (size_t at = 8; at + 8 < slot.size; at += 8) {
+      uint64_t word;
+      std::memcpy(&word, key.data() + at, 8);
+      h = (h ^ word) * kOdd;
+    }
     return static_cast<size_t>(h ^ (h >> 29));
   }
   void Grow() {
@@ -376,7 +384,7 @@ class CRulesIndex::CKeyTable {
     const size_t mask = m_slots.size() - 1;
     for (const CSlot& slot : old) {
       if (slot.number == kNoName) continue;
-      size_t at = Hash(slot) & mask;
+      size_t at = Hash(slot, m_keys[slot.number]) & mask;
       while (m_slots[at].number != kNoName) at = (at + 1) & mask;
       m_slots[at] = slot;
     }
