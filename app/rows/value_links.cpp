@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCompleter>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -24,17 +25,45 @@ std::vector<CTokenSpan> ReferenceSpans(const CReferenceLinks& links, std::string
   return spans;
 }
 
+namespace {
+
+// Calls visit(start, length, isLink, left, right) for the runs of `text`,
+// plain and links, left to right, until one would start `until` pixels or
+// more from the text's start. Each run is placed after the one before by
+// its own width: a value can be megabytes long and name thousands of
+// blocks, and measuring each run from the text's start cost the square of
+// their number, which froze the window.
+template <typename Visit>
+void ForEachRun(const QString& text, const std::vector<CTokenSpan>& spans,
+                const QFontMetricsF& metrics, qreal until, Visit&& visit) {
+  qreal x = 0;
+  int at = 0;
+  const auto run = [&](int end, bool isLink) {
+    if (end <= at) return true;
+    if (x >= until) return false;
+    const qreal width = metrics.horizontalAdvance(text.mid(at, end - at));
+    visit(at, end - at, isLink, x, x + width);
+    x += width;
+    at = end;
+    return true;
+  };
+  for (const CTokenSpan& span : spans)
+    if (!run(span.start, false) || !run(span.start + span.length, true)) return;
+  run(static_cast<int>(text.size()), false);
+}
+
+}  // namespace
+
 std::optional<std::string> ReferenceAtX(const CReferenceLinks& links, std::string_view value,
                                         const QFontMetrics& metrics, int x) {
-  const QString text = BytesToText(value);
-  for (const CTokenSpan& span : ReferenceSpans(links, value)) {
-    const int left = metrics.horizontalAdvance(text.left(span.start));
-    const int right = left + metrics.horizontalAdvance(text.mid(span.start, span.length));
-    if (x >= left && x < right)
-      return std::string(
-          value.substr(static_cast<size_t>(span.start), static_cast<size_t>(span.length)));
-  }
-  return std::nullopt;
+  std::optional<std::string> found;
+  ForEachRun(BytesToText(value), ReferenceSpans(links, value), QFontMetricsF(metrics), x + 1,
+             [&](int start, int length, bool isLink, qreal left, qreal right) {
+               if (isLink && x >= left && x < right)
+                 found = std::string(
+                     value.substr(static_cast<size_t>(start), static_cast<size_t>(length)));
+             });
+  return found;
 }
 
 int CValueLinkDelegate::TextLeft(const QWidget* view, const QRect& cell) {
@@ -79,20 +108,13 @@ void CValueLinkDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
       cell.rect.top() + (cell.rect.height() - metrics.height()) / 2 + metrics.ascent();
   painter->save();
   painter->setClipRect(cell.rect.adjusted(0, 0, -(left - cell.rect.left()), 0));
-  int at = 0;
-  const auto run = [&](int end, bool isLink) {
-    if (end <= at) return;
-    const QString piece = text.mid(at, end - at);
-    painter->setFont(isLink ? underlined : cell.font);
-    painter->setPen(isLink ? link : plain);
-    painter->drawText(QPoint(left + metrics.horizontalAdvance(text.left(at)), baseline), piece);
-    at = end;
-  };
-  for (const CTokenSpan& span : spans) {
-    run(span.start, false);
-    run(span.start + span.length, true);
-  }
-  run(static_cast<int>(text.size()), false);
+  // Only the runs that start inside the cell: the rest are clipped.
+  ForEachRun(text, spans, QFontMetricsF(cell.font), cell.rect.right() - left,
+             [&](int start, int length, bool isLink, qreal x, qreal) {
+               painter->setFont(isLink ? underlined : cell.font);
+               painter->setPen(isLink ? link : plain);
+               painter->drawText(QPointF(left + x, baseline), text.mid(start, length));
+             });
   painter->restore();
 }
 

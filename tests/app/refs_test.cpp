@@ -177,6 +177,33 @@ class RefsTest : public QObject {
         QStringList({QStringLiteral("Cannon"), QStringLiteral("Gun"), QStringLiteral("NONE")}));
   }
 
+  // A value naming 20,000 blocks paints, and a click on a link in it
+  // follows that link, at once: placing each of its runs by measuring the
+  // text before it froze the window for minutes.
+  void aValueNamingThousandsOfBlocksPaintsAndFollows() {
+    std::string blocks, value = "Object User\n  Armor =";
+    for (int n = 0; n < 20000; ++n) {
+      blocks += "Armor N" + std::to_string(n) + "\nEnd\n";
+      value += " N" + std::to_string(n);
+    }
+    const QString path = ToQ(m_dir.Write(
+        "wide.big",
+        CBigBuilder().Add("Armor.ini", blocks).Add("User.ini", value + "\nEnd\n").Build()));
+    CEditorRun run({path});
+    CChildFrame* frame = run.Frames()[0];
+    CTarnEditorView* list = ListOf(frame);
+    QVERIFY(IndexSettles(ReferencesOf(run)));
+    QVERIFY(frame->SelectEntryRow("User.ini", 1));
+    list->viewport()->grab();
+    const QRect cell = list->visualRect(list->model()->index(1, 1));
+    const int x = CValueLinkDelegate::TextLeft(list, cell) +
+                  list->fontMetrics().horizontalAdvance(QStringLiteral("N0 N1 N"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      QPoint(x, cell.center().y()));
+    QCOMPARE(TreeOf(frame)->currentIndex().data().toString(), QStringLiteral("Armor.ini"));
+    QCOMPARE(ListRows(list).at(list->currentIndex().row()), QStringLiteral("N2|Armor"));
+  }
+
   void backAndForwardGoAsABrowserDoes() {
     CPlaceHistory history;
     QVERIFY(!history.Back({"b", 0}));
