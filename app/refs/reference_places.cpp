@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 
 #include "app/document/entry_text.h"
 
@@ -45,10 +46,47 @@ std::vector<CMarkedRow> MarkRows(const CRulesIndex& index, std::vector<CHit>& hi
   return marked;
 }
 
-// The row of each definition's block in its entry.
-uint32_t DefinitionRow(const CRulesIndex& index, const CRulesDefinition& definition) {
-  return static_cast<uint32_t>(
-      BlockRow(index.Sources()[definition.entry].bytes, index.NameOf(definition)).value_or(0));
+// The row of each definition's block in its entry (into
+// index.Definitions()), each entry parsed once: a name defined thousands
+// of times in one entry had it parsed for each, on the window's thread.
+std::vector<uint32_t> DefinitionRows(const CRulesIndex& index,
+                                     const std::vector<uint32_t>& definitions) {
+  const std::vector<CRulesDefinition>& all = index.Definitions();
+  std::vector<size_t> order(definitions.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return all[definitions[a]].entry < all[definitions[b]].entry;
+  });
+  std::vector<uint32_t> rows(definitions.size(), 0);
+  CRulesParser parser;
+  std::unordered_map<std::string_view, uint32_t> blocks;  // views of the parser's text
+  uint32_t parsed = UINT32_MAX;
+  for (const size_t i : order) {
+    const CRulesDefinition& definition = all[definitions[i]];
+    if (definition.entry != parsed) {
+      parsed = definition.entry;
+      blocks.clear();
+      parser.SetSourceBytes(index.Sources()[parsed].bytes);
+      parser.Parse();
+      uint32_t row = 0;
+      parser.ForEachRow([&](const CRulesRow& cells) {
+        if (cells.depth == 0) blocks.emplace(cells.name, row);
+        ++row;
+      });
+    }
+    const auto found = blocks.find(index.NameOf(definition));
+    if (found != blocks.end()) rows[i] = found->second;
+  }
+  return rows;
+}
+
+// The numbers of definitions in index.Definitions().
+std::vector<uint32_t> NumbersOf(const CRulesIndex& index,
+                                const std::vector<const CRulesDefinition*>& definitions) {
+  std::vector<uint32_t> numbers;
+  for (const CRulesDefinition* definition : definitions)
+    numbers.push_back(static_cast<uint32_t>(definition - index.Definitions().data()));
+  return numbers;
 }
 
 }  // namespace
@@ -100,8 +138,10 @@ QString DefinitionPreview(const CRulesIndex& index, std::string_view name, size_
 
 std::vector<CMarkedRow> ReferenceRows(const CRulesIndex& index, std::string_view name) {
   std::vector<CHit> hits;
-  for (const CRulesDefinition* definition : index.DefinitionsOf(name))
-    hits.push_back({definition->entry, DefinitionRow(index, *definition), "def"});
+  const std::vector<uint32_t> definitions = NumbersOf(index, index.DefinitionsOf(name));
+  const std::vector<uint32_t> rows = DefinitionRows(index, definitions);
+  for (size_t i = 0; i < definitions.size(); ++i)
+    hits.push_back({index.Definitions()[definitions[i]].entry, rows[i], "def"});
   const std::vector<CRulesUse> uses =
       index.IsDefined(name) ? index.UsesOf(name) : index.SearchUses(name);
   for (const CRulesUse& use : uses) hits.push_back({use.entry, use.row, "use"});
@@ -113,12 +153,19 @@ std::vector<CMarkedRow> ProblemRows(const CRulesIndex& index) {
   for (const CRulesUnresolved& row : index.Unresolved())
     hits.push_back({row.entry, row.row, "unresolved"});
   std::vector<CMarkedRow> problems = MarkRows(index, hits);
-  for (const CRulesDuplicate& duplicate : index.Duplicates()) {
+  const std::vector<CRulesDuplicate> duplicates = index.Duplicates();
+  std::vector<uint32_t> definitions;
+  for (const CRulesDuplicate& duplicate : duplicates)
+    definitions.insert(definitions.end(), duplicate.definitions.begin(),
+                       duplicate.definitions.end());
+  const std::vector<uint32_t> rows = DefinitionRows(index, definitions);
+  size_t at = 0;
+  for (const CRulesDuplicate& duplicate : duplicates) {
     for (const uint32_t d : duplicate.definitions) {
       const CRulesDefinition& definition = index.Definitions()[d];
       problems.push_back({"duplicate", std::string(index.Sources()[definition.entry].name),
-                          DefinitionRow(index, definition), std::string(duplicate.name), 0,
-                          std::string(duplicate.name), std::string(duplicate.keyword)});
+                          rows[at++], std::string(duplicate.name), 0, std::string(duplicate.name),
+                          std::string(duplicate.keyword)});
     }
   }
   return problems;
@@ -126,9 +173,12 @@ std::vector<CMarkedRow> ProblemRows(const CRulesIndex& index) {
 
 QStringList CompletionsOf(const CRulesIndex& index, std::string_view key) {
   const std::vector<std::pair<std::string_view, uint64_t>> values = index.ValuesUsedWith(key);
-  std::set<std::string_view> keywords;
+  // Each token looked up once: values differ by a word or two, and a name
+  // defined thousands of times would be listed again for each.
+  std::set<std::string_view> keywords, looked;
   for (const auto& [value, count] : values) {
     ForEachValueToken(value, [&](std::string_view token) {
+      if (!looked.insert(token).second) return;
       for (const CRulesDefinition* definition : index.DefinitionsOf(token))
         keywords.insert(index.KeywordOf(*definition));
     });

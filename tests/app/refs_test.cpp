@@ -166,6 +166,22 @@ class RefsTest : public QObject {
              QStringLiteral("    Weapon|Gnu"));
   }
 
+  // Each place a duplicate is defined is the row of its block in that
+  // entry, however the duplicates' places interleave the entries.
+  void duplicatesArePlacedAtTheirBlocksRows() {
+    CRulesIndex index;
+    index.Build({{"A.ini", "Armor Aa\nEnd\nWeapon Gun\nEnd\nWeapon Zed\nEnd\n"},
+                 {"B.ini", "Weapon Zed\nEnd\nWeapon Gun\nEnd\n"}});
+    QStringList places;
+    for (const CMarkedRow& row : ProblemRows(index))
+      places << QString::fromStdString(row.entry + " " + row.name + " " + std::to_string(row.row));
+    QCOMPARE(places, QStringList({"A.ini Gun 1", "B.ini Gun 0", "A.ini Zed 2", "B.ini Zed 1"}));
+    const std::vector<CMarkedRow> gun = ReferenceRows(index, "Gun");
+    QCOMPARE(gun.size(), size_t{2});
+    QCOMPARE(gun[0].row, size_t{1});
+    QCOMPARE(gun[1].row, size_t{0});
+  }
+
   void completionOffersTheBlocksAKeyLeadsToFirst() {
     const std::string text =
         "Weapon Gun\nEnd\nWeapon Cannon\nEnd\nArmor Plate\nEnd\nObject A\n  Weapon = Gun\nEnd\n"
