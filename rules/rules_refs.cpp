@@ -960,6 +960,11 @@ std::vector<const CRulesDefinition*> CRulesIndex::DefinitionsOf(std::string_view
   return found;
 }
 
+const CRulesDefinition* CRulesIndex::FirstDefinitionOf(std::string_view name) const {
+  const uint32_t number = NameNumber(name);
+  return number == kNoName ? nullptr : &m_definitions[DefinitionsOfNumber(number).front()];
+}
+
 std::vector<CRulesUse> CRulesIndex::UsesOf(std::string_view name) const {
   const uint32_t number = NameNumber(name);
   if (number == kNoName) return {};

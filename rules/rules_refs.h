@@ -156,6 +156,9 @@ class CRulesIndex {
   // The definitions of a name, in entry then text order: where a token
   // leads (empty when nothing defines it).
   std::vector<const CRulesDefinition*> DefinitionsOf(std::string_view name) const;
+  // The first of them, or null: what a link leads to, asked for each token
+  // painted or read out.
+  const CRulesDefinition* FirstDefinitionOf(std::string_view name) const;
   // Whether a block of that name is defined anywhere.
   bool IsDefined(std::string_view name) const { return NameNumber(name) != kNoName; }
   // Every row that names `name`, in entry then row order. Empty for a name

@@ -76,6 +76,9 @@ TEST(RulesIndexTest, AnswersWhereANameLeadsAndWhatNamesIt) {
   EXPECT_LT(plate[0]->offset, plate[1]->offset);
   EXPECT_TRUE(index.DefinitionsOf("Skin").empty());
   EXPECT_TRUE(index.DefinitionsOf("plate").empty());
+  EXPECT_EQ(index.FirstDefinitionOf("Plate"), plate[0]);
+  EXPECT_EQ(index.FirstDefinitionOf("Cloth"), index.DefinitionsOf("Cloth")[0]);
+  EXPECT_EQ(index.FirstDefinitionOf("plate"), nullptr);
 
   // Rows as `tarn show` numbers them: each object's block row, then its two
   // lines; Unit7 is misspelt.

@@ -105,18 +105,18 @@ std::optional<size_t> BlockRow(std::string_view bytes, std::string_view name) {
 }
 
 std::optional<CRowPlace> DefinitionPlace(const CRulesIndex& index, std::string_view name) {
-  const std::vector<const CRulesDefinition*> definitions = index.DefinitionsOf(name);
-  if (definitions.empty()) return std::nullopt;
-  const CRulesSource& source = index.Sources()[definitions.front()->entry];
+  const CRulesDefinition* first = index.FirstDefinitionOf(name);
+  if (first == nullptr) return std::nullopt;
+  const CRulesSource& source = index.Sources()[first->entry];
   const std::optional<size_t> row = BlockRow(source.bytes, name);
   if (!row) return std::nullopt;
   return CRowPlace{std::string(source.name), *row};
 }
 
 QString DefinitionPreview(const CRulesIndex& index, std::string_view name, size_t rows) {
-  const std::vector<const CRulesDefinition*> definitions = index.DefinitionsOf(name);
-  if (definitions.empty()) return QString();
-  const CRulesSource& source = index.Sources()[definitions.front()->entry];
+  const CRulesDefinition* first = index.FirstDefinitionOf(name);
+  if (first == nullptr) return QString();
+  const CRulesSource& source = index.Sources()[first->entry];
   QString preview = BytesToText(source.name);
   CRulesParser parser;
   parser.SetSourceBytes(source.bytes);

@@ -118,9 +118,9 @@ bool CRulesReferences::IsDefined(std::string_view token) const {
 
 std::string CRulesReferences::DefiningEntry(std::string_view name) const {
   if (m_ready == nullptr) return {};
-  const std::vector<const CRulesDefinition*> definitions = m_ready->index.DefinitionsOf(name);
-  if (definitions.empty()) return {};
-  return std::string(m_ready->index.Sources()[definitions.front()->entry].name);
+  const CRulesDefinition* first = m_ready->index.FirstDefinitionOf(name);
+  return first != nullptr ? std::string(m_ready->index.Sources()[first->entry].name)
+                          : std::string();
 }
 
 QString CRulesReferences::DefinitionPreview(std::string_view name) const {
