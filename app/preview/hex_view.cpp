@@ -119,12 +119,20 @@ bool CHexView::GoTo(uint64_t offset) {
 bool CHexView::Find(const std::string& needle) {
   if (needle.empty() || needle.size() > m_bytes.size()) return false;
   m_lastNeedle = needle;
-  const size_t from = m_selected ? std::min(m_anchor, m_cursor) + 1 : 0;
-  const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
-  auto found =
-      std::search(m_bytes.begin() + std::min(from, m_bytes.size()), m_bytes.end(), searcher);
-  if (found == m_bytes.end()) found = std::search(m_bytes.begin(), m_bytes.end(), searcher);
-  if (found == m_bytes.end()) return false;
+  const size_t from =
+      std::min<size_t>(m_selected ? std::min(m_anchor, m_cursor) + 1 : 0, m_bytes.size());
+  // Boyer-Moore rather than Horspool: searching megabytes of zeros, as
+  // entries hold, for bytes that end in zeros took Horspool a step for
+  // every byte of the needle at every byte of the entry, seconds on the
+  // window's thread.
+  const std::boyer_moore_searcher searcher(needle.begin(), needle.end());
+  auto found = std::search(m_bytes.begin() + from, m_bytes.end(), searcher);
+  if (found == m_bytes.end()) {
+    // Then from the start, as far as a match that starts before `from`.
+    const auto upTo = m_bytes.begin() + std::min(m_bytes.size(), from + needle.size() - 1);
+    found = std::search(m_bytes.begin(), upTo, searcher);
+    if (found == upTo) return false;
+  }
   const uint64_t at = static_cast<uint64_t>(found - m_bytes.begin());
   const uint64_t row = at / kBytesPerRow;
   if (row < GetTopRow() ||

@@ -186,6 +186,9 @@ class PreviewTest : public QObject {
     QCOMPARE(*NeedleBytes(QStringLiteral("4D 53 48")), std::string("MSH"));
     QVERIFY(hex.Find(*NeedleBytes(QStringLiteral("4D5348"))));
     QCOMPARE(hex.GetSelection()->first, uint64_t{0});
+    // Finding the next of bytes found once comes round to them again.
+    QVERIFY(hex.Find("MSH"));
+    QCOMPARE(hex.GetSelection()->first, uint64_t{0});
     QCOMPARE(*NeedleBytes(QStringLiteral("4D 5")), std::string("4D 5"));
     QVERIFY(!hex.Find("absent"));
   }
