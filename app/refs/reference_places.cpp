@@ -46,62 +46,53 @@ std::vector<CMarkedRow> MarkRows(const CRulesIndex& index, std::vector<CHit>& hi
   return marked;
 }
 
-// The row of each definition's block in its entry (into
-// index.Definitions()), each entry parsed once: a name defined thousands
-// of times in one entry had it parsed for each, on the window's thread.
+// The row of each block of `bytes` by its name, as the list shows them:
+// views of the parser's text, valid until it parses again.
+using CBlockRowsMap = std::unordered_map<std::string_view, uint32_t>;
+void MapBlockRows(CRulesParser& parser, std::string_view bytes, CBlockRowsMap& blocks) {
+  blocks.clear();
+  parser.SetSourceBytes(bytes);
+  parser.Parse();
+  uint32_t row = 0;
+  parser.ForEachRow([&](const CRulesRow& cells) {
+    if (cells.depth == 0) blocks.emplace(cells.name, row);
+    ++row;
+  });
+}
+
+// The row of each definition's block in its entry, each entry parsed
+// once: a name defined thousands of times in one entry had it parsed for
+// each, on the window's thread.
 std::vector<uint32_t> DefinitionRows(const CRulesIndex& index,
-                                     const std::vector<uint32_t>& definitions) {
-  const std::vector<CRulesDefinition>& all = index.Definitions();
+                                     const std::vector<const CRulesDefinition*>& definitions) {
   std::vector<size_t> order(definitions.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return all[definitions[a]].entry < all[definitions[b]].entry;
+    return definitions[a]->entry < definitions[b]->entry;
   });
   std::vector<uint32_t> rows(definitions.size(), 0);
   CRulesParser parser;
-  std::unordered_map<std::string_view, uint32_t> blocks;  // views of the parser's text
+  CBlockRowsMap blocks;
   uint32_t parsed = UINT32_MAX;
   for (const size_t i : order) {
-    const CRulesDefinition& definition = all[definitions[i]];
-    if (definition.entry != parsed) {
-      parsed = definition.entry;
-      blocks.clear();
-      parser.SetSourceBytes(index.Sources()[parsed].bytes);
-      parser.Parse();
-      uint32_t row = 0;
-      parser.ForEachRow([&](const CRulesRow& cells) {
-        if (cells.depth == 0) blocks.emplace(cells.name, row);
-        ++row;
-      });
+    if (definitions[i]->entry != parsed) {
+      parsed = definitions[i]->entry;
+      MapBlockRows(parser, index.Sources()[parsed].bytes, blocks);
     }
-    const auto found = blocks.find(index.NameOf(definition));
+    const auto found = blocks.find(index.NameOf(*definitions[i]));
     if (found != blocks.end()) rows[i] = found->second;
   }
   return rows;
-}
-
-// The numbers of definitions in index.Definitions().
-std::vector<uint32_t> NumbersOf(const CRulesIndex& index,
-                                const std::vector<const CRulesDefinition*>& definitions) {
-  std::vector<uint32_t> numbers;
-  for (const CRulesDefinition* definition : definitions)
-    numbers.push_back(static_cast<uint32_t>(definition - index.Definitions().data()));
-  return numbers;
 }
 
 }  // namespace
 
 std::optional<size_t> BlockRow(std::string_view bytes, std::string_view name) {
   CRulesParser parser;
-  parser.SetSourceBytes(bytes);
-  parser.Parse();
-  std::optional<size_t> found;
-  size_t row = 0;
-  parser.ForEachRow([&](const CRulesRow& cells) {
-    if (!found && cells.depth == 0 && cells.name == name) found = row;
-    ++row;
-  });
-  return found;
+  CBlockRowsMap blocks;
+  MapBlockRows(parser, bytes, blocks);
+  const auto found = blocks.find(name);
+  return found != blocks.end() ? std::optional<size_t>(found->second) : std::nullopt;
 }
 
 std::optional<CRowPlace> DefinitionPlace(const CRulesIndex& index, std::string_view name) {
@@ -138,10 +129,10 @@ QString DefinitionPreview(const CRulesIndex& index, std::string_view name, size_
 
 std::vector<CMarkedRow> ReferenceRows(const CRulesIndex& index, std::string_view name) {
   std::vector<CHit> hits;
-  const std::vector<uint32_t> definitions = NumbersOf(index, index.DefinitionsOf(name));
+  const std::vector<const CRulesDefinition*> definitions = index.DefinitionsOf(name);
   const std::vector<uint32_t> rows = DefinitionRows(index, definitions);
   for (size_t i = 0; i < definitions.size(); ++i)
-    hits.push_back({index.Definitions()[definitions[i]].entry, rows[i], "def"});
+    hits.push_back({definitions[i]->entry, rows[i], "def"});
   const std::vector<CRulesUse> uses =
       index.IsDefined(name) ? index.UsesOf(name) : index.SearchUses(name);
   for (const CRulesUse& use : uses) hits.push_back({use.entry, use.row, "use"});
@@ -154,10 +145,9 @@ std::vector<CMarkedRow> ProblemRows(const CRulesIndex& index) {
     hits.push_back({row.entry, row.row, "unresolved"});
   std::vector<CMarkedRow> problems = MarkRows(index, hits);
   const std::vector<CRulesDuplicate> duplicates = index.Duplicates();
-  std::vector<uint32_t> definitions;
+  std::vector<const CRulesDefinition*> definitions;
   for (const CRulesDuplicate& duplicate : duplicates)
-    definitions.insert(definitions.end(), duplicate.definitions.begin(),
-                       duplicate.definitions.end());
+    for (const uint32_t d : duplicate.definitions) definitions.push_back(&index.Definitions()[d]);
   const std::vector<uint32_t> rows = DefinitionRows(index, definitions);
   size_t at = 0;
   for (const CRulesDuplicate& duplicate : duplicates) {
