@@ -63,14 +63,15 @@ std::optional<CRowPlace> LinkIn(const CRulesIndex& index, uint32_t entry) {
   const std::vector<CRulesSource>& sources = index.Sources();
   std::optional<CRowPlace> found;
   CRulesParser parser;
-  parser.SetSourceBytes(sources[entry].bytes);
+  parser.SetSourceBytes(sources[entry].Bytes());
   parser.Parse();
   size_t row = 0;
   parser.ForEachRow([&](const CRulesRow& cells) {
     if (!found && cells.depth > 0) {
       ForEachValueToken(cells.value, [&](std::string_view token) {
         for (const CRulesDefinition* d : index.DefinitionsOf(token))
-          if (d->entry != entry && !found) found = CRowPlace{std::string(sources[entry].name), row};
+          if (d->entry != entry && !found)
+            found = CRowPlace{std::string(sources[entry].Name()), row};
       });
     }
     ++row;
@@ -99,7 +100,7 @@ const CRulesIndex* WaitForIndex(CRulesReferences& references, Clock::time_point 
   const CRulesIndex& index = *references.GetIndex();
   double rulesBytes = 0;
   for (const CRulesSource& source : index.Sources())
-    rulesBytes += static_cast<double>(source.bytes.size());
+    rulesBytes += static_cast<double>(source.Bytes().size());
   const auto indexBytes = static_cast<double>(index.MemoryBytes());
   std::printf("\n%zu rules entries, %.1f MB of rules\n", index.Sources().size(), rulesBytes / 1e6);
   std::printf("  %-34s %8.0f ms (longest event-loop turn meanwhile %.1f ms)\n",

@@ -39,7 +39,7 @@ void BuildIndex(const std::string& path) {
   told = true;
   double bytes = 0;
   for (const CRulesSource& source : index.Sources())
-    bytes += static_cast<double>(source.bytes.size());
+    bytes += static_cast<double>(source.Bytes().size());
   const auto held = static_cast<double>(index.MemoryBytes());
   std::printf(
       "index: %zu definitions, %zu unresolved rows, %.1f MB held for %.1f MB of rules "

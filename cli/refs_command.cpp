@@ -146,7 +146,7 @@ std::vector<std::string> Prefixes(const std::vector<CRulesSource>& sources,
                                   const CLoadOrder& order) {
   std::vector<std::string> prefixes;
   for (const CRulesSource& source : sources)
-    if (source.archive >= prefixes.size()) prefixes.resize(source.archive + 1);
+    if (source.Archive() >= prefixes.size()) prefixes.resize(source.Archive() + 1);
   for (uint32_t a = 0; a < prefixes.size(); ++a) prefixes[a] = order.Prefix(a);
   return prefixes;
 }
@@ -163,8 +163,8 @@ size_t WriteRefs(const std::string& name, const std::vector<CRulesSource>& sourc
     const bool definition = IsDefinitionRow(match.cells);
     if (definition ? match.cells.name != name : !ValueHoldsToken(match.cells.value, name)) return;
     chunk.made.Raw(definition ? "def\t" : "use\t");
-    chunk.made.Raw(prefixes[sources[entry].archive]);
-    RowFields(chunk.made, sources[entry].name, match.block, match.cells);
+    chunk.made.Raw(prefixes[sources[entry].Archive()]);
+    RowFields(chunk.made, sources[entry].Name(), match.block, match.cells);
     ++chunk.lines;
   };
   const auto deliver = [&](CRefsChunk& chunk, size_t) {
@@ -175,7 +175,7 @@ size_t WriteRefs(const std::string& name, const std::vector<CRulesSource>& sourc
     lines += std::exchange(chunk.lines, 0);
   };
   SearchEntries<CRefsChunk>(
-      name, false, sources.size(), [&](size_t entry) { return sources[entry].bytes; }, collect,
+      name, false, sources.size(), [&](size_t entry) { return sources[entry].Bytes(); }, collect,
       deliver);
   return lines;
 }
@@ -191,12 +191,12 @@ void WriteUnresolved(const CRulesIndex& index, const CLoadOrder& order, COutput&
     numbers.clear();
     for (; i < rows.size() && rows[i].entry == entry; ++i) numbers.push_back(rows[i].row);
     const CRulesSource& source = index.Sources()[entry];
-    const std::string prefix = order.Prefix(source.archive);
-    ForEachRowNumbered(parser, source.bytes, numbers,
+    const std::string prefix = order.Prefix(source.Archive());
+    ForEachRowNumbered(parser, source.Bytes(), numbers,
                        [&](uint32_t, std::string_view block, const CRulesRow& row) {
                          out.Raw("unresolved\t");
                          out.Raw(prefix);
-                         RowFields(out, source.name, block, row);
+                         RowFields(out, source.Name(), block, row);
                        });
   }
 }
@@ -218,8 +218,8 @@ size_t WriteDuplicates(const CRulesIndex& index, const CLoadOrder& order, COutpu
       for (const uint32_t d : duplicate.definitions) {
         const CRulesSource& source = index.Sources()[index.Definitions()[d].entry];
         into.Raw('\t');
-        into.Raw(prefixes[source.archive]);
-        into.Escaped(source.name);
+        into.Raw(prefixes[source.Archive()]);
+        into.Escaped(source.Name());
       }
       into.Raw('\n');
     }

@@ -82,12 +82,12 @@ void CheckIndex(const uint8_t* data, size_t size) {
   std::vector<std::vector<fuzz::Row>> rows;
   for (const CRulesSource& source : index.Sources()) {
     CRulesParser parser;
-    parser.SetSourceBytes(source.bytes);
+    parser.SetSourceBytes(source.Bytes());
     parser.Parse();
     rows.push_back(fuzz::RowsOf(parser));
   }
   const auto inside = [&](std::string_view piece, uint32_t entry) {
-    const std::string_view bytes = index.Sources()[entry].bytes;
+    const std::string_view bytes = index.Sources()[entry].Bytes();
     return piece.empty() || (piece.data() >= bytes.data() &&
                              piece.data() + piece.size() <= bytes.data() + bytes.size());
   };

@@ -163,7 +163,7 @@ void OverSources(const std::vector<CRulesSource>& sources, Run&& run, Deliver&& 
     size_t end = first;
     for (size_t bytes = 0;
          end < sources.size() && end - first < kChunkEntries && bytes < kChunkBytes; ++end)
-      bytes += sources[end].bytes.size();
+      bytes += sources[end].Bytes().size();
     return std::max(end, first + 1);
   };
   work.run = run;
@@ -599,7 +599,7 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   // 80 MB at once, which a system that commits what is reserved must find.
   constexpr size_t kMostReserved = size_t{1} << 22;
   size_t bytes = 0;
-  for (const CRulesSource& source : m_sources) bytes += source.bytes.size();
+  for (const CRulesSource& source : m_sources) bytes += source.Bytes().size();
   read.rows.reserve(std::min(bytes / 32, kMostReserved));
   platform::AdviseLargePages(read.rows.data(), read.rows.capacity() * sizeof read.rows[0]);
   // The same for the definitions, copied to a vector of their size once
@@ -715,7 +715,7 @@ void CRulesIndex::ReadEntriesOf(size_t first, size_t last, bool everyToken, CWor
   std::vector<CRowsPass::CRow> rows;
   std::vector<uint32_t> firstOfHeader;
   for (size_t e = first; e < last; ++e) {
-    const std::string_view bytes = m_sources[e].bytes;
+    const std::string_view bytes = m_sources[e].Bytes();
     // The first reading of an entry's bytes, on either thread, as a search's.
     text[e] = IsRulesText(bytes);
     if (!text[e]) continue;
@@ -751,7 +751,7 @@ void CRulesIndex::KeepRulesTexts(const std::vector<uint8_t>& text, CRead& read) 
     kept[e] = count;
     if (text[e]) m_sources[count++] = m_sources[e];
   }
-  m_sources.resize(count);
+  m_sources.erase(m_sources.begin() + count, m_sources.end());
   // The caller's vector grew by doubling, and the index keeps it: a sixth of
   // the index's memory stood empty.
   m_sources.shrink_to_fit();
@@ -771,7 +771,7 @@ void CRulesIndex::NumberNames(const CRowsPass& chunk,
   for (size_t i = 0; i < given.size(); ++i) {
     if (i + kSlotAhead < given.size()) m_names->PrefetchSlot(given[i + kSlotAhead].hash);
     const CRowsPass::CDefinition& d = given[i];
-    const CNameKey key{d.head, d.tail, {m_sources[d.entry].bytes.data() + d.offset, d.size}};
+    const CNameKey key{d.head, d.tail, {m_sources[d.entry].Bytes().data() + d.offset, d.size}};
     const uint32_t number =
         m_names->Add(d.hash, d.filter, [&](uint32_t n) { return read.names[n].Is(key); });
     read.numbers.push_back(number);
@@ -926,7 +926,7 @@ void CRulesIndex::ResolveRowsOf(const CRead& read, size_t first, size_t last, bo
   for (size_t r = first; r < last; ++r) {
     const CRowsPass::CRow& row = read.rows[r];
     if (!lookUp[row.key]) continue;
-    const std::string_view value = m_sources[row.entry].bytes.substr(row.value, row.size);
+    const std::string_view value = m_sources[row.entry].Bytes().substr(row.value, row.size);
     const size_t before = out.uses.size();
     bool named = false;
     bool unknown = false;
@@ -979,7 +979,7 @@ std::vector<CRulesUse> CRulesIndex::SearchUses(std::string_view name) const {
   const uint32_t number = NameNumber(name);
   CRulesSearch search(name, false);
   for (uint32_t e = 0; e < m_sources.size(); ++e)
-    search.SearchEntry(m_sources[e].bytes, [&](const CRulesMatch& match) {
+    search.SearchEntry(m_sources[e].Bytes(), [&](const CRulesMatch& match) {
       if (!IsDefinitionRow(match.cells) && ValueHoldsToken(match.cells.value, name))
         uses.push_back({e, static_cast<uint32_t>(match.row), number});
     });
@@ -998,7 +998,7 @@ size_t CRulesIndex::MemoryBytes() const {
 }
 
 std::string_view CRulesIndex::NameOf(const CRulesDefinition& d) const {
-  const std::string_view rest = m_sources[d.entry].bytes.substr(d.offset);
+  const std::string_view rest = m_sources[d.entry].Bytes().substr(d.offset);
   size_t size = 0;
   while (size < rest.size() && !IsHeaderWordEnd(rest[size])) ++size;
   return rest.substr(0, size);
@@ -1083,11 +1083,11 @@ std::vector<std::pair<std::string_view, uint64_t>> CRulesIndex::ValuesUsedWith(
   const CTextFinder finder(key, false);
   CRulesParser parser;
   for (const CRulesSource& source : m_sources) {
-    if (key.empty() || !finder.OccursIn(source.bytes)) continue;
-    parser.SetSourceBytes(source.bytes);
+    if (key.empty() || !finder.OccursIn(source.Bytes())) continue;
+    parser.SetSourceBytes(source.Bytes());
     parser.Parse();
     parser.ForEachRow([&](const CRulesRow& row) {
-      if (row.depth != 0 && row.name == key) ++counts[InSource(parser, source.bytes, row.value)];
+      if (row.depth != 0 && row.name == key) ++counts[InSource(parser, source.Bytes(), row.value)];
     });
   }
   std::vector<std::pair<std::string_view, uint64_t>> values(counts.begin(), counts.end());

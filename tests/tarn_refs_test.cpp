@@ -191,7 +191,7 @@ TEST(RulesIndexTest, KeysAndKeywordsMetInEveryChunkOnEitherThreadAddUp) {
   EXPECT_EQ(index.Keys().at("Armor").rows, uint64_t{kEntries});
   EXPECT_EQ(index.Keys().count("Note7"), 0u);  // too few rows to be a reference key
   ASSERT_EQ(index.Unresolved().size(), 1u);
-  EXPECT_EQ(index.Sources()[index.Unresolved()[0].entry].name, names.back());
+  EXPECT_EQ(index.Sources()[index.Unresolved()[0].entry].Name(), names.back());
   ASSERT_EQ(index.DefinitionsOf("W1").size(), 1u);
   EXPECT_EQ(index.KeywordOf(*index.DefinitionsOf("W1")[0]), "Weapon");
   EXPECT_EQ(index.UsesOf("Plate").size(), size_t{kEntries - 1});

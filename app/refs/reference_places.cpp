@@ -37,9 +37,9 @@ std::vector<CMarkedRow> MarkRows(const CRulesIndex& index, std::vector<CHit>& hi
     const CRulesSource& source = index.Sources()[entry];
     size_t at = first;
     ForEachRowNumbered(
-        parser, source.bytes, rows,
+        parser, source.Bytes(), rows,
         [&](uint32_t row, std::string_view block, const CRulesRow& cells) {
-          marked.push_back({hits[at++].mark, std::string(source.name), row, std::string(block),
+          marked.push_back({hits[at++].mark, std::string(source.Name()), row, std::string(block),
                             cells.depth, std::string(cells.name), std::string(cells.value)});
         });
   }
@@ -77,7 +77,7 @@ std::vector<uint32_t> DefinitionRows(const CRulesIndex& index,
   for (const size_t i : order) {
     if (definitions[i]->entry != parsed) {
       parsed = definitions[i]->entry;
-      MapBlockRows(parser, index.Sources()[parsed].bytes, blocks);
+      MapBlockRows(parser, index.Sources()[parsed].Bytes(), blocks);
     }
     const auto found = blocks.find(index.NameOf(*definitions[i]));
     if (found != blocks.end()) rows[i] = found->second;
@@ -99,18 +99,18 @@ std::optional<CRowPlace> DefinitionPlace(const CRulesIndex& index, std::string_v
   const CRulesDefinition* first = index.FirstDefinitionOf(name);
   if (first == nullptr) return std::nullopt;
   const CRulesSource& source = index.Sources()[first->entry];
-  const std::optional<size_t> row = BlockRow(source.bytes, name);
+  const std::optional<size_t> row = BlockRow(source.Bytes(), name);
   if (!row) return std::nullopt;
-  return CRowPlace{std::string(source.name), *row};
+  return CRowPlace{std::string(source.Name()), *row};
 }
 
 QString DefinitionPreview(const CRulesIndex& index, std::string_view name, size_t rows) {
   const CRulesDefinition* first = index.FirstDefinitionOf(name);
   if (first == nullptr) return QString();
   const CRulesSource& source = index.Sources()[first->entry];
-  QString preview = BytesToText(source.name);
+  QString preview = BytesToText(source.Name());
   CRulesParser parser;
-  parser.SetSourceBytes(source.bytes);
+  parser.SetSourceBytes(source.Bytes());
   parser.Parse();
   bool inBlock = false;
   size_t shown = 0;
@@ -153,7 +153,7 @@ std::vector<CMarkedRow> ProblemRows(const CRulesIndex& index) {
   for (const CRulesDuplicate& duplicate : duplicates) {
     for (const uint32_t d : duplicate.definitions) {
       const CRulesDefinition& definition = index.Definitions()[d];
-      problems.push_back({"duplicate", std::string(index.Sources()[definition.entry].name),
+      problems.push_back({"duplicate", std::string(index.Sources()[definition.entry].Name()),
                           rows[at++], std::string(duplicate.name), 0, std::string(duplicate.name),
                           std::string(duplicate.keyword)});
     }

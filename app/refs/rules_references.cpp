@@ -119,7 +119,7 @@ bool CRulesReferences::IsDefined(std::string_view token) const {
 std::string CRulesReferences::DefiningEntry(std::string_view name) const {
   if (m_ready == nullptr) return {};
   const CRulesDefinition* first = m_ready->index.FirstDefinitionOf(name);
-  return first != nullptr ? std::string(m_ready->index.Sources()[first->entry].name)
+  return first != nullptr ? std::string(m_ready->index.Sources()[first->entry].Name())
                           : std::string();
 }
 
