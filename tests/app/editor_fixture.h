@@ -62,6 +62,7 @@ inline bool MakeLink(const std::string& target, const std::string& link) {
 class CTestSettings {
  public:
   CTestSettings() {
+    ++s_alive;
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
@@ -77,14 +78,18 @@ class CTestSettings {
     settings.clear();
 #endif
   }
-#ifdef _WIN32
   ~CTestSettings() {
+    --s_alive;
+#ifdef _WIN32
     if (--s_live > 0) return;
     QSettings settings = Editor();
     settings.clear();
     for (const auto& [key, value] : s_saved) settings.setValue(key, value);
-  }
 #endif
+  }
+  // Whether one is alive: an editor run without one would read and change
+  // the recent files of whoever runs the tests.
+  static bool Alive() { return s_alive > 0; }
   CTestSettings(const CTestSettings&) = delete;
   CTestSettings& operator=(const CTestSettings&) = delete;
   QString Path() const { return m_dir.path(); }
@@ -106,6 +111,7 @@ class CTestSettings {
   }
 
   QTemporaryDir m_dir;
+  static inline int s_alive = 0;
 #ifdef _WIN32
   static inline int s_live = 0;
   static inline QList<QPair<QString, QVariant>> s_saved;
@@ -117,6 +123,8 @@ class CTestSettings {
 class CEditorRun {
  public:
   explicit CEditorRun(const QStringList& arguments = {}) {
+    if (!CTestSettings::Alive())
+      qFatal("an editor run needs a CTestSettings alive, or it changes the user's own settings");
     m_app.SetArguments(arguments);
     m_app.SetFileDialogHook([this](bool open, const QString& suggested, const QString& title) {
       m_dialogs.append({open, suggested, title});

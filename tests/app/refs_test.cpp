@@ -234,6 +234,7 @@ class RefsTest : public QObject {
   }
 
  private:
+  CTestSettings m_settings;
   CTempDir m_dir;
   QString m_path;
 };
