@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -71,14 +73,67 @@ void CheckScanner(const uint8_t* data, size_t size, const std::vector<fuzz::Row>
   FUZZ_REQUIRE(scanned == rows, "the scanner reads the parser's rows");
 }
 
+using CPlaces = std::vector<std::pair<uint32_t, uint32_t>>;  // entry, row
+
+// Everything the rows say the index should find, found: each row naming
+// defined blocks is one use of each, each key's rows are counted, and the
+// rows of reference keys that name nothing defined are the unresolved ones.
+// What is told here by sets and maps the index tells by tables of its own.
+void CheckIndexFindsAll(const CRulesIndex& index, const CReferenceKeyRule& rule,
+                        const std::vector<std::vector<fuzz::Row>>& rows) {
+  std::set<std::string_view> defined;
+  for (const std::vector<fuzz::Row>& entry : rows)
+    for (const fuzz::Row& row : entry)
+      if (row.depth == 0) defined.insert(row.name);
+  const auto isDefined = [&](std::string_view token) { return defined.count(token) != 0; };
+  std::map<std::string_view, CPlaces> uses;
+  std::map<std::string_view, CKeyUse> keys;
+  for (uint32_t e = 0; e < rows.size(); ++e) {
+    for (uint32_t r = 0; r < rows[e].size(); ++r) {
+      const fuzz::Row& row = rows[e][r];
+      if (row.depth == 0) continue;
+      std::set<std::string_view> named;
+      ForEachValueToken(row.value, [&](std::string_view t) {
+        if (isDefined(t)) named.insert(t);
+      });
+      for (const std::string_view name : named) uses[name].push_back({e, r});
+      CKeyUse& use = keys[row.name];
+      ++use.rows;
+      use.references += named.empty() ? 0 : 1;
+    }
+  }
+  for (const std::string_view name : defined) {
+    CPlaces found;
+    for (const CRulesUse& use : index.UsesOf(name)) found.push_back({use.entry, use.row});
+    FUZZ_REQUIRE(found == uses[name], "every row that names a block is a use of it");
+  }
+  CPlaces unresolved, found;
+  for (uint32_t e = 0; e < rows.size(); ++e)
+    for (uint32_t r = 0; r < rows[e].size(); ++r)
+      if (const fuzz::Row& row = rows[e][r]; row.depth > 0 &&
+                                             IsReferenceKey(keys[row.name], rule) &&
+                                             IsUnresolvedValue(row.value, isDefined))
+        unresolved.push_back({e, r});
+  for (const CRulesUnresolved& u : index.Unresolved()) found.push_back({u.entry, u.row});
+  FUZZ_REQUIRE(found == unresolved, "the unresolved rows, all of them");
+  for (const auto& [key, use] : keys) {
+    if (use.rows < rule.minUses) continue;
+    const auto kept = index.Keys().find(key);
+    FUZZ_REQUIRE(kept != index.Keys().end() && kept->second.rows == use.rows &&
+                     kept->second.references == use.references,
+                 "each key's rows and references counted");
+  }
+}
+
 // The references index over the text split in two entries at its first
 // byte's value: every definition, use and unresolved row it reports is one
 // the rows show, and its views lie inside the bytes it was given.
 void CheckIndex(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const size_t cut = size == 0 ? 0 : data[0] % (size + 1);
+  const CReferenceKeyRule rule{1, 50};
   CRulesIndex index;
-  index.Build({{"a", text.substr(0, cut)}, {"b", text.substr(cut)}}, {1, 50});
+  index.Build({{"a", text.substr(0, cut)}, {"b", text.substr(cut)}}, rule);
   std::vector<std::vector<fuzz::Row>> rows;
   for (const CRulesSource& source : index.Sources()) {
     CRulesParser parser;
@@ -115,6 +170,7 @@ void CheckIndex(const uint8_t* data, size_t size) {
   }
   for (const CRulesDuplicate& d : index.Duplicates())
     FUZZ_REQUIRE(d.definitions.size() >= 2, "a duplicate is defined twice");
+  CheckIndexFindsAll(index, rule, rows);
 }
 
 }  // namespace
