@@ -233,12 +233,22 @@ void AddGenerated(CDemoEntries& builder) {
             true));
   builder.Add("Data\\Text\\Credits.txt",
               Lines({"Tarn Editor demo data", "Everything here is made up."}, false));
-  for (const char* script :
-       {"ai_skirmish_easy", "ai_skirmish_normal", "ai_skirmish_hard", "ai_tutorial"})
-    builder.Add(std::string("Data\\Scripts\\") + script + ".txt",
-                Lines({"; " + std::string(script), "when cash > 2000 build IV_Foundry",
-                       "when idle attack nearest"},
-                      false));
+  // Each script with a first line of its own: text like this reads as a
+  // block of its first line's words, and four alike were a duplicate that
+  // tarn lint reported beside the one the demo means to show.
+  const struct {
+    const char* name;
+    const char* first;
+    const char* second;
+  } scripts[] = {
+      {"ai_skirmish_easy", "when cash > 2000 build IV_Foundry", "when idle attack nearest"},
+      {"ai_skirmish_normal", "when power < 20 build IV_PowerStation", "when idle attack weakest"},
+      {"ai_skirmish_hard", "when army > 12 attack base", "when idle scout nearest"},
+      {"ai_tutorial", "when tutorial starts say welcome", "when idle wait 30"},
+  };
+  for (const auto& script : scripts)
+    builder.Add(std::string("Data\\Scripts\\") + script.name + ".txt",
+                Lines({"; " + std::string(script.name), script.first, script.second}, false));
   for (const char* shader : {"terrain", "water", "unit_team", "glow", "shadow", "particle"})
     builder.Add(
         std::string("Shaders\\") + shader + ".fx",
