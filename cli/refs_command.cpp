@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "archive/entry_map.h"
@@ -293,7 +294,13 @@ int CommandLint(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   bool trouble = !order.Open({args.begin() + static_cast<std::ptrdiff_t>(first), args.end()}, err);
   COutput lines(out);
   CRulesIndex index;
-  index.Build(order.Winners(err, trouble), rule, CRulesIndexScope::kProblems);
+  try {
+    index.Build(order.Winners(err, trouble), rule, CRulesIndexScope::kProblems);
+  } catch (const CTooManyNames& refused) {
+    Report(err, "lint",
+           std::string(refused.what()) + " (more than " + std::to_string(kMostRowNames) + ")");
+    return kTrouble;
+  }
   WriteUnresolved(index, order, lines);
   const size_t problems = index.Unresolved().size() + WriteDuplicates(index, order, lines);
   if (!FinishOutput(err, lines)) return kTrouble;

@@ -294,6 +294,8 @@ class CRulesIndex::CNameTable {
 // and its size alone, without a comparison of the bytes.
 class CRulesIndex::CKeyTable {
  public:
+  // Room for `most` keys: numbering one more throws CTooManyNames.
+  void SetMost(size_t most) { m_most = most; }
   // The number of `key`; a new key is kept as `keep()` gives it, a view
   // that outlives the parse it was read in.
   template <typename Keep>
@@ -378,7 +380,10 @@ class CRulesIndex::CKeyTable {
     }
     return static_cast<size_t>(h ^ (h >> 29));
   }
+  // Called when the table is half full, so it is checked only as often as
+  // it grows.
   void Grow() {
+    if (m_keys.size() >= m_most) throw CTooManyNames();
     std::vector<CSlot> old(std::max<size_t>(64, 2 * m_slots.size()));
     old.swap(m_slots);
     const size_t mask = m_slots.size() - 1;
@@ -393,7 +398,12 @@ class CRulesIndex::CKeyTable {
   std::vector<CSlot> m_slots;
   std::vector<std::string_view> m_keys;
   std::vector<uint8_t> m_opens;  // by number
+  size_t m_most = kMostRowNames;
 };
+
+const char* CTooManyNames::what() const noexcept {
+  return "too many different row names or block keywords to index";
+}
 
 bool ValueHoldsToken(std::string_view value, std::string_view token) {
   bool found = false;
@@ -560,11 +570,12 @@ CRulesIndex::CRulesIndex(CRulesIndex&&) noexcept = default;
 CRulesIndex& CRulesIndex::operator=(CRulesIndex&&) noexcept = default;
 
 void CRulesIndex::Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule,
-                        CRulesIndexScope scope) {
+                        CRulesIndexScope scope, size_t mostNames) {
   *this = CRulesIndex();
   m_sources = std::move(sources);
   m_rule = rule;
   m_scope = scope;
+  m_mostNames = mostNames;
   auto read = std::make_unique<CRead>();
   ReadEntries(false, *read);
   KeepRulesTexts(read->text, *read);
@@ -591,6 +602,9 @@ void CRulesIndex::ReadEntries(bool everyToken, CRead& read) {
   CWorker workers[2];
   CRowsPass chunks[kInOrderSlots];
   CHandOver handOver;
+  for (CKeyTable* table : {&workers[0].keys, &workers[0].keywords, &workers[1].keys,
+                           &workers[1].keywords, &handOver.keywords, &read.keys})
+    table->SetMost(m_mostNames);
   read.text.assign(m_sources.size(), 0);
   // Room reserved for a row of a value to look up every 32 bytes, more
   // than rules text has: pages not written to cost nothing, where growing

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -146,6 +147,18 @@ struct CRulesDuplicate {
   std::vector<uint32_t> definitions;  // into Definitions()
 };
 
+// The most row names, and the most block keywords, a build numbers: rules
+// hold some thousands, and each costs the reading a few hundred bytes, so
+// an archive whose every row has a name of its own (only a hostile one)
+// took some fifteen times its size in memory, gigabytes. Past it Build
+// throws CTooManyNames, a std::bad_alloc: what the memory would have come
+// to. A build that stops here has taken about 200 MB.
+constexpr size_t kMostRowNames = size_t{1} << 20;
+class CTooManyNames : public std::bad_alloc {
+ public:
+  const char* what() const noexcept override;
+};
+
 // What a build keeps: everything the editor asks of the index, or only the
 // problems (Unresolved(), Duplicates()) and the definitions, which is all
 // `tarn lint` prints. The rows of keys that cannot be reference keys are
@@ -162,9 +175,11 @@ class CRulesIndex {
 
   // Reads `sources` (in entry-name order; entries that are not rules text,
   // by IsRulesText, are left out). Throws std::bad_alloc when memory runs
-  // out.
+  // out, and CTooManyNames for more than `mostNames` distinct row names or
+  // keywords.
   void Build(std::vector<CRulesSource> sources, const CReferenceKeyRule& rule = {},
-             CRulesIndexScope scope = CRulesIndexScope::kEverything);
+             CRulesIndexScope scope = CRulesIndexScope::kEverything,
+             size_t mostNames = kMostRowNames);
 
   const std::vector<CRulesSource>& Sources() const { return m_sources; }
   // Every header, by entry then text order.
@@ -261,6 +276,7 @@ class CRulesIndex {
 
   CReferenceKeyRule m_rule;
   CRulesIndexScope m_scope = CRulesIndexScope::kEverything;
+  size_t m_mostNames = kMostRowNames;
   std::vector<CRulesSource> m_sources;
   std::vector<CRulesDefinition> m_definitions;
   std::vector<std::string_view> m_keywords;  // the type words, each once, by number

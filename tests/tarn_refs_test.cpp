@@ -197,6 +197,27 @@ TEST(RulesIndexTest, KeysAndKeywordsMetInEveryChunkOnEitherThreadAddUp) {
   EXPECT_EQ(index.UsesOf("Plate").size(), size_t{kEntries - 1});
 }
 
+// An archive whose every row (or block) has a name of its own is refused
+// past the bound, on whichever thread meets the name past it, rather than
+// read into gigabytes; one within it is read.
+TEST(RulesIndexTest, MoreRowNamesOrKeywordsThanTheBoundAreRefused) {
+  std::vector<std::string> names, keys, keywords;
+  for (int e = 0; e < 2000; ++e) {
+    const std::string n = std::to_string(10000 + e);
+    names.push_back("a" + n + ".ini");
+    keys.push_back("Object O" + n + "\n  K" + n + " = 1\nEnd\n");
+    keywords.push_back("Kind" + n + " B" + n + "\nEnd\n");
+  }
+  for (const std::vector<std::string>* texts : {&keys, &keywords}) {
+    std::vector<CRulesSource> sources;
+    for (size_t e = 0; e < names.size(); ++e) sources.push_back({names[e], (*texts)[e]});
+    CRulesIndex index;
+    EXPECT_THROW(index.Build(sources, {}, CRulesIndexScope::kEverything, 1024), CTooManyNames);
+    index.Build(sources, {}, CRulesIndexScope::kEverything, 4096);
+    EXPECT_EQ(index.Definitions().size(), 2000u);
+  }
+}
+
 // A row that names a block twice is one use of it, in a row of few names
 // and in one of hundreds.
 TEST(RulesIndexTest, ARowThatNamesABlockTwiceIsOneUseOfIt) {

@@ -17,6 +17,7 @@ struct CRulesReferences::CBuild {
   std::shared_ptr<const CShownSnapshot> snapshot;  // keeps the bytes the index views
   CRulesIndex index;
   bool failed = false;
+  bool tooManyNames = false;  // failed so: a hostile archive, not memory
   CBeside beside;  // last: joined before the members it uses go
 
   // Every entry shown, as the index reads it: pending bytes for a changed
@@ -35,9 +36,10 @@ struct CRulesReferences::CBuild {
         }
       });
       index.Build(std::move(sources));
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc& refused) {
       index = CRulesIndex();
       failed = true;
+      tooManyNames = dynamic_cast<const CTooManyNames*>(&refused) != nullptr;
     }
   }
 };
@@ -93,7 +95,9 @@ void CRulesReferences::OnBuilt(const CBuild* build) {
   if (build != m_running.get()) return;
   m_running->beside.Join();
   if (m_running->failed) {
-    ShowStatusText(QStringLiteral("Not enough memory to index the references"));
+    ShowStatusText(m_running->tooManyNames
+                       ? QStringLiteral("Too many different row names to index the references")
+                       : QStringLiteral("Not enough memory to index the references"));
     m_running.reset();
   } else {
     m_ready = std::move(m_running);
