@@ -11,7 +11,8 @@ CTarnEditorApp theApp;
 constexpr const char* kUsage =
     "usage: tarn-editor [QT-OPTION...] [--] [ARCHIVE]\n"
     "\n"
-    "Opens ARCHIVE, a BIG archive, in a new window; without it, an empty one.\n"
+    "Opens ARCHIVE, a BIG archive or a load order (*.order), in a new window;\n"
+    "without it, an empty one.\n"
     "  --help       print this text\n"
     "  --version    print the version\n";
 
