@@ -234,6 +234,8 @@ int main(int argc, char** argv) {
               TimeOnce([&] { (void)ReferenceRows(index, name); }));
   std::printf("  %-34s %8.1f ms\n", "problem rows", TimeOnce([&] { (void)ProblemRows(index); }));
   std::printf("\nbeside the window\n");
+  std::printf("  %-34s %8.1f ms\n", "values used with one key",
+              TimeOnce([&] { (void)index.ValuesUsedWith("Projectile"); }));
   std::printf("  %-34s %8.1f ms\n", "completions of one key",
               TimeOnce([&] { (void)CompletionsOf(index, "Projectile"); }));
   app.ExitInstance();

@@ -35,14 +35,6 @@ constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr size_t kChunkBytes = size_t{1} << 18;
 constexpr size_t kChunkEntries = 4096;
 
-// The piece of an entry's bytes that a view of the parser's copy stands for:
-// the copy is made byte for byte, so offsets agree.
-std::string_view InSource(const CRulesParser& parser, std::string_view bytes,
-                          std::string_view piece) {
-  if (piece.empty()) return bytes.substr(0, 0);
-  return bytes.substr(parser.TextOffset(piece), piece.size());
-}
-
 bool IsBlankByte(unsigned char c) { return c == ' ' || c == '\t'; }
 
 // What ends a header's word, and so a definition's name.
@@ -1091,20 +1083,40 @@ bool CRulesIndex::IsReferenceKey(std::string_view key) const {
   return found != m_keys.end() && ::IsReferenceKey(found->second, m_rule);
 }
 
+namespace {
+
+// The values of one key's rows, counted: the scanner's reading of an
+// entry, as the index's own, which costs a fifth of the parser's.
+struct CValueCounting {
+  std::string_view key;
+  std::unordered_map<std::string_view, uint64_t> counts;
+
+  void Header(std::string_view, std::string_view) {}
+  bool Line(std::string_view name, std::string_view value, uint32_t) {
+    if (name == key) ++counts[value];
+    return IsBlockKeyword(name);
+  }
+};
+
+}  // namespace
+
 std::vector<std::pair<std::string_view, uint64_t>> CRulesIndex::ValuesUsedWith(
     std::string_view key) const {
-  std::unordered_map<std::string_view, uint64_t> counts;
-  const CTextFinder finder(key, false);
-  CRulesParser parser;
-  for (const CRulesSource& source : m_sources) {
-    if (key.empty() || !finder.OccursIn(source.Bytes())) continue;
-    parser.SetSourceBytes(source.Bytes());
-    parser.Parse();
-    parser.ForEachRow([&](const CRulesRow& row) {
-      if (row.depth != 0 && row.name == key) ++counts[InSource(parser, source.Bytes(), row.value)];
-    });
-  }
-  std::vector<std::pair<std::string_view, uint64_t>> values(counts.begin(), counts.end());
+  if (key.empty()) return {};
+  // The sources in two halves, one on each thread: at 200,000 entries the
+  // parser took 0.4 s on one.
+  CValueCounting halves[2] = {{key, {}}, {key, {}}};
+  const auto count = [&](size_t first, size_t last, CValueCounting& into) {
+    const CTextFinder finder(key, false);
+    CRulesScanner scanner;
+    for (size_t e = first; e < last; ++e)
+      if (finder.OccursIn(m_sources[e].Bytes())) scanner.Scan(m_sources[e].Bytes(), into);
+  };
+  const size_t half = m_sources.size() / 2;
+  RunBeside([&] { count(0, half, halves[0]); }, [&] { count(half, m_sources.size(), halves[1]); });
+  for (const auto& [value, n] : halves[1].counts) halves[0].counts[value] += n;
+  std::vector<std::pair<std::string_view, uint64_t>> values(halves[0].counts.begin(),
+                                                            halves[0].counts.end());
   std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
     return a.second != b.second ? a.second > b.second : a.first < b.first;
   });
