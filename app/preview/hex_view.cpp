@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMetaObject>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -16,6 +17,7 @@
 #include "app/document/entry_text.h"
 #include "app/document/status_text.h"
 #include "app/framework/win_app.h"
+#include "threads/run_beside.h"
 
 namespace {
 
@@ -62,6 +64,7 @@ CHexView::CHexView() {
 }
 
 void CHexView::SetBytes(const CDataBuffer& bytes) {
+  StopFinding();
   m_buffer = bytes;
   m_bytes = bytes.View();
   m_selected = false;
@@ -116,30 +119,116 @@ bool CHexView::GoTo(uint64_t offset) {
   return true;
 }
 
-bool CHexView::Find(const std::string& needle) {
-  if (needle.empty() || needle.size() > m_bytes.size()) return false;
-  m_lastNeedle = needle;
-  const size_t from =
-      std::min<size_t>(m_selected ? std::min(m_anchor, m_cursor) + 1 : 0, m_bytes.size());
+std::optional<uint64_t> FindNextBytes(std::string_view bytes, std::string_view needle, size_t from,
+                                      const std::atomic<bool>& stop) {
+  if (needle.empty() || needle.size() > bytes.size()) return std::nullopt;
+  from = std::min(from, bytes.size());
   // Boyer-Moore rather than Horspool: searching megabytes of zeros, as
   // entries hold, for bytes that end in zeros took Horspool a step for
-  // every byte of the needle at every byte of the entry, seconds on the
-  // window's thread.
+  // every byte of the needle at every byte of the entry.
   const std::boyer_moore_searcher searcher(needle.begin(), needle.end());
-  auto found = std::search(m_bytes.begin() + from, m_bytes.end(), searcher);
-  if (found == m_bytes.end()) {
-    // Then from the start, as far as a match that starts before `from`.
-    const auto upTo = m_bytes.begin() + std::min(m_bytes.size(), from + needle.size() - 1);
-    found = std::search(m_bytes.begin(), upTo, searcher);
-    if (found == upTo) return false;
-  }
-  const uint64_t at = static_cast<uint64_t>(found - m_bytes.begin());
+  // Matches that start in [first, last), a slice at a time.
+  const auto search = [&](size_t first, size_t last) -> std::optional<uint64_t> {
+    constexpr size_t kSlice = size_t{8} << 20;
+    for (size_t at = first; at < last && !stop.load(std::memory_order_relaxed); at += kSlice) {
+      const size_t end = std::min(bytes.size(), std::min(last, at + kSlice) + needle.size() - 1);
+      const auto found = std::search(bytes.begin() + at, bytes.begin() + end, searcher);
+      if (found != bytes.begin() + end) return static_cast<uint64_t>(found - bytes.begin());
+    }
+    return std::nullopt;
+  };
+  if (const std::optional<uint64_t> found = search(from, bytes.size())) return found;
+  // Then from the start, as far as a match that starts before `from`.
+  if (stop.load(std::memory_order_relaxed)) return std::nullopt;
+  return search(0, std::min(from, bytes.size() - needle.size() + 1));
+}
+
+size_t CHexView::FindFrom() const {
+  return std::min<size_t>(m_selected ? std::min(m_anchor, m_cursor) + 1 : 0, m_bytes.size());
+}
+
+void CHexView::ShowFound(uint64_t at, size_t size) {
   const uint64_t row = at / kBytesPerRow;
   if (row < GetTopRow() ||
       row >= GetTopRow() + static_cast<uint64_t>(verticalScrollBar()->pageStep()))
     verticalScrollBar()->setValue(static_cast<int>(row / RowsPerStep(RowCount())));
-  Select(at, at + needle.size() - 1);
+  Select(at, at + size - 1);
+}
+
+bool CHexView::Find(const std::string& needle) {
+  if (needle.empty() || needle.size() > m_bytes.size()) return false;
+  m_lastNeedle = needle;
+  const std::atomic<bool> never{false};
+  const std::optional<uint64_t> at = FindNextBytes(m_bytes, needle, FindFrom(), never);
+  if (!at) return false;
+  ShowFound(*at, needle.size());
   return true;
+}
+
+// A search beside the window: its own share of the bytes, which another
+// entry shown meanwhile does not let go. The share is taken and let go on
+// the window's thread (a buffer's counts are not for two threads); the
+// search reads only the view of it.
+struct CHexView::CFinding {
+  CDataBuffer buffer;
+  std::string_view bytes;
+  std::string needle;
+  size_t from = 0;
+  uint64_t generation = 0;
+  std::atomic<bool> stop{false};
+  std::optional<uint64_t> found;
+  CBeside beside;  // last: joined before the members it uses go
+  ~CFinding() {
+    stop = true;
+    beside.Join();
+  }
+};
+
+CHexView::~CHexView() = default;
+
+void CHexView::StopFinding() { m_finding.reset(); }
+
+void CHexView::FindForUser(const std::string& needle) {
+  StopFinding();
+  if (m_bytes.size() <= kFindHereBytes) {
+    if (!Find(needle)) ShowStatusText(QStringLiteral("Bytes not found"));
+    return;
+  }
+  m_lastNeedle = needle;
+  auto finding = std::make_unique<CFinding>();
+  finding->buffer = m_buffer;
+  finding->bytes = m_bytes;
+  finding->needle = needle;
+  finding->from = FindFrom();
+  finding->generation = ++m_findings;
+  CFinding* const work = finding.get();
+  const std::error_code refused = finding->beside.Start([this, work] {
+    work->found = FindNextBytes(work->bytes, work->needle, work->from, work->stop);
+    QMetaObject::invokeMethod(
+        this, [this, generation = work->generation] { OnFound(generation); }, Qt::QueuedConnection);
+  });
+  if (refused) {
+    // No thread to spare: searched here, as a small entry is.
+    if (!Find(needle)) ShowStatusText(QStringLiteral("Bytes not found"));
+    return;
+  }
+  m_finding = std::move(finding);
+  ShowStatusText(QStringLiteral("Finding bytes (Escape stops)"));
+}
+
+void CHexView::OnFound(uint64_t generation) {
+  if (m_finding == nullptr || m_finding->generation != generation) return;
+  m_finding->beside.Join();
+  const std::unique_ptr<CFinding> done = std::move(m_finding);
+  if (done->stop) return;
+  if (!done->found) {
+    ShowStatusText(QStringLiteral("Bytes not found"));
+    return;
+  }
+  ShowFound(*done->found, done->needle.size());
+  ShowStatusText(QStringLiteral("Found at offset %1 (0x%2)")
+                     .arg(*done->found)
+                     .arg(QString::number(*done->found, 16).toUpper()));
 }
 
 QString CHexView::SelectionAsHex() const {
@@ -278,7 +367,10 @@ void CHexView::keyPressEvent(QKeyEvent* event) {
   } else if (control && event->key() == Qt::Key_F) {
     AskFind();
   } else if (event->key() == Qt::Key_F3 && !m_lastNeedle.empty()) {
-    if (!Find(m_lastNeedle)) ShowStatusText(QStringLiteral("Bytes not found"));
+    FindForUser(m_lastNeedle);
+  } else if (event->key() == Qt::Key_Escape && m_finding != nullptr) {
+    StopFinding();
+    ShowStatusText(QStringLiteral("Find stopped"));
   } else if (event->key() == Qt::Key_Home && control) {
     verticalScrollBar()->setValue(0);
   } else if (event->key() == Qt::Key_End && control) {
@@ -316,7 +408,7 @@ void CHexView::AskFind() {
   const std::optional<std::string> needle = NeedleBytes(typed);
   if (!needle) {
     ShowStatusText(QStringLiteral("Nothing to find in: ") + typed);
-  } else if (!Find(*needle)) {
-    ShowStatusText(QStringLiteral("Bytes not found"));
+  } else {
+    FindForUser(*needle);
   }
 }

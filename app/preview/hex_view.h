@@ -9,7 +9,9 @@
 
 #include <QAbstractScrollArea>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +25,7 @@ class CHexView : public QAbstractScrollArea {
   static constexpr int kBytesPerRow = 16;
 
   CHexView();
+  ~CHexView() override;
 
   // Shows `bytes` from the first row, nothing selected; keeps a share.
   void SetBytes(const CDataBuffer& bytes);
@@ -34,6 +37,12 @@ class CHexView : public QAbstractScrollArea {
   // Selects the next occurrence of `needle` after the selection's start,
   // wrapping around; false when there is none.
   bool Find(const std::string& needle);
+  // The same for the user's Find and F3: in an entry of more than
+  // kFindHereBytes beside the window, which Escape or another entry stops,
+  // the status bar saying so; "Bytes not found" when there are none.
+  static constexpr uint64_t kFindHereBytes = uint64_t{64} << 20;
+  void FindForUser(const std::string& needle);
+  bool IsFinding() const { return m_finding != nullptr; }
   uint64_t GetTopRow() const;
   // The selected bytes [first, last], or nothing.
   std::optional<std::pair<uint64_t, uint64_t>> GetSelection() const;
@@ -59,6 +68,13 @@ class CHexView : public QAbstractScrollArea {
 
  private:
   void UpdateScrollRange();
+  // Where a search for the next match starts: after the selection's start.
+  size_t FindFrom() const;
+  // Scrolls to and selects the match of `size` bytes at `at`.
+  void ShowFound(uint64_t at, size_t size);
+  struct CFinding;
+  void StopFinding();
+  void OnFound(uint64_t generation);
   uint64_t RowCount() const;
   std::optional<uint64_t> OffsetAt(QPoint point) const;
   int RowHeight() const;
@@ -70,7 +86,15 @@ class CHexView : public QAbstractScrollArea {
   uint64_t m_cursor = 0;
   bool m_selected = false;
   std::string m_lastNeedle;
+  std::unique_ptr<CFinding> m_finding;  // a search beside the window, while it runs
+  uint64_t m_findings = 0;              // searches started, to tell a late answer
 };
+
+// Where `needle` next starts in `bytes` at or after `from`, else from the
+// start as far as a match that starts before `from`; nothing when there is
+// none, or when `stop` was set meanwhile (it is heeded every few MB).
+std::optional<uint64_t> FindNextBytes(std::string_view bytes, std::string_view needle, size_t from,
+                                      const std::atomic<bool>& stop);
 
 // Bytes from what a user typed to find: hex pairs with optional spaces, or
 // the text's bytes (Windows-1252) when it is not hex or is in double quotes.

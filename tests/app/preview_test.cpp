@@ -192,6 +192,31 @@ class PreviewTest : public QObject {
     QCOMPARE(*NeedleBytes(QStringLiteral("4D 5")), std::string("4D 5"));
     QVERIFY(!hex.Find("absent"));
   }
+
+  // An entry past kFindHereBytes is searched beside the window, 8 MiB at a
+  // time: a match across two of them is found, then the next, then the
+  // first again; a search of an entry no longer shown selects nothing.
+  void aLargeEntryIsSearchedBesideTheWindow() {
+    CHexView hex;
+    hex.resize(600, 200);
+    std::string big(CHexView::kFindHereBytes + 4096, '\0');
+    const size_t across = (size_t{8} << 20) - 3, last = big.size() - 100;
+    big.replace(across, 6, "needle");
+    big.replace(last, 6, "needle");
+    hex.SetBytes(CDataBuffer(big.data(), static_cast<uint32_t>(big.size())));
+    for (const size_t expected : {across, last, across}) {
+      hex.FindForUser("needle");
+      QVERIFY(hex.IsFinding());
+      QTRY_VERIFY(!hex.IsFinding());
+      QVERIFY(hex.GetSelection());
+      QCOMPARE(hex.GetSelection()->first, uint64_t{expected});
+    }
+    hex.FindForUser("absent");
+    hex.SetBytes(CDataBuffer("small", 5));
+    QVERIFY(!hex.IsFinding());
+    QTest::qWait(50);
+    QVERIFY(!hex.GetSelection());
+  }
 };
 
 QTEST_MAIN(PreviewTest)
