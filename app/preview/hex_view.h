@@ -73,6 +73,8 @@ class CHexView : public QAbstractScrollArea {
   // Scrolls to and selects the match of `size` bytes at `at`.
   void ShowFound(uint64_t at, size_t size);
   struct CFinding;
+  // Starts the search beside the window; false when no thread could start.
+  bool FindBeside(const std::string& needle);
   void StopFinding();
   void OnFound(uint64_t generation);
   uint64_t RowCount() const;
