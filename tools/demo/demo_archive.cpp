@@ -1,5 +1,6 @@
 #include "tools/demo/demo_archive.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -67,12 +68,41 @@ std::string Texture(const std::string& name) {
   return MakeDds(side, side, "DXT1", 1, random.Bytes(size_t{side} * side / 2));
 }
 
+// A unit's icon: its side's colour in one of three shapes, outlined, over
+// transparent corners, so the preview shows something to recognise. The
+// side and the shape come from the name, as the sizes always have.
 std::string Image(const std::string& name) {
   CRandom random(Seed(name));
   const uint32_t side = 16 + random.Below(3) * 8;
-  const std::string noise = random.Bytes(size_t{side} * side * 4);
-  std::vector<uint8_t> rgba(noise.begin(), noise.end());
-  for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+  const uint32_t shape = random.Below(3);
+  const bool sunmarsh = name.find("_sm_") != std::string::npos;
+  const bool scrap = name.find("_dc_") != std::string::npos;
+  const uint8_t colour[3] = {static_cast<uint8_t>(sunmarsh ? 230
+                                                  : scrap  ? 150
+                                                           : 60),
+                             static_cast<uint8_t>(sunmarsh ? 140
+                                                  : scrap  ? 150
+                                                           : 110),
+                             static_cast<uint8_t>(sunmarsh ? 40
+                                                  : scrap  ? 140
+                                                           : 210)};
+  std::vector<uint8_t> rgba(size_t{side} * side * 4, 0);
+  const double middle = (side - 1) / 2.0;
+  for (uint32_t y = 0; y < side; ++y) {
+    for (uint32_t x = 0; x < side; ++x) {
+      const double dx = std::abs(x - middle) / middle, dy = std::abs(y - middle) / middle;
+      const double reach = shape == 0   ? std::sqrt(dx * dx + dy * dy)
+                           : shape == 1 ? dx + dy
+                                        : std::max(dx, dy);
+      if (reach > 1) continue;
+      const bool edge = reach > 1 - 2.0 / middle;
+      uint8_t* p = &rgba[(size_t{y} * side + x) * 4];
+      for (int c = 0; c < 3; ++c)
+        p[c] = edge ? static_cast<uint8_t>(colour[c] / 3)
+                    : static_cast<uint8_t>(colour[c] + (255 - colour[c]) * (1 - reach) / 2);
+      p[3] = 255;
+    }
+  }
   return MakeTga(side, side, rgba);
 }
 
