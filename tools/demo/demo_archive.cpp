@@ -60,8 +60,8 @@ void AppendLE16(std::string& out, uint16_t value) {
   out.push_back(static_cast<char>(value >> 8));
 }
 
-// Payloads that start the way such files do, then noise: the textures and
-// images are whole, noise for pixels, so the editor draws them.
+// Payloads that start the way such files do, then noise: a texture is
+// whole, noise for pixels, so the editor draws it.
 std::string Texture(const std::string& name) {
   CRandom random(Seed(name));
   const uint32_t side = 16u << random.Below(3);
