@@ -202,6 +202,8 @@ class CRulesIndex {
   // The names of the blocks of a keyword, in byte order, each once (a look
   // at every definition).
   std::vector<std::string_view> NamesOfKeyword(std::string_view keyword) const;
+  // The same for blocks of any of `keywords`.
+  std::vector<std::string_view> NamesOfKeywords(std::span<const std::string_view> keywords) const;
   // The keys used in enough rows to be reference keys (CReferenceKeyRule's
   // minUses), and how their rows are used.
   const std::unordered_map<std::string_view, CKeyUse>& Keys() const { return m_keys; }

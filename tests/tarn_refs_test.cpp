@@ -121,6 +121,20 @@ TEST(RulesIndexTest, ABlockNamedByANumberIsReferencedByIt) {
   EXPECT_EQ(index.Unresolved()[0].row, 17u * 3 + 1);
 }
 
+// Completion offers these names: each once though defined under both
+// keywords, in byte order where the first eight bytes tie, where one is
+// the start of another, and where a byte is past 0x7F.
+TEST(RulesIndexTest, NamesOfKeywordsAreEachOnceInByteOrder) {
+  CRulesIndex index;
+  index.Build({{"a.ini",
+                "Weapon LongName_B\nEnd\nArmor Zed\nEnd\nWeapon \xE9t\xE9\nEnd\nArmor LongName_A\n"
+                "End\nWeapon Long\nEnd\nObject Other\nEnd\n"},
+               {"b.ini", "Armor LongName_B\nEnd\nWeapon Zed\nEnd\n"}});
+  EXPECT_EQ(
+      index.NamesOfKeywords(std::vector<std::string_view>{"Weapon", "Armor"}),
+      (std::vector<std::string_view>{"Long", "LongName_A", "LongName_B", "Zed", "\xE9t\xE9"}));
+}
+
 // The names are numbered as the entries are read, in a table sized from
 // the first entries: one that defines few names before many others must
 // still find every one, and tell repeated names apart from new ones. A

@@ -4,6 +4,7 @@
 #include <set>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "app/document/entry_text.h"
 
@@ -165,7 +166,8 @@ QStringList CompletionsOf(const CRulesIndex& index, std::string_view key) {
   const std::vector<std::pair<std::string_view, uint64_t>> values = index.ValuesUsedWith(key);
   // Each token looked up once: values differ by a word or two, and a name
   // defined thousands of times would be listed again for each.
-  std::set<std::string_view> keywords, looked;
+  std::set<std::string_view> keywords;
+  std::unordered_set<std::string_view> looked;
   for (const auto& [value, count] : values) {
     ForEachValueToken(value, [&](std::string_view token) {
       if (!looked.insert(token).second) return;
@@ -173,19 +175,15 @@ QStringList CompletionsOf(const CRulesIndex& index, std::string_view key) {
         keywords.insert(index.KeywordOf(*definition));
     });
   }
+  const std::vector<std::string_view> names =
+      index.NamesOfKeywords(std::vector<std::string_view>(keywords.begin(), keywords.end()));
   QStringList offered;
-  std::set<std::string_view> taken;
-  const auto offer = [&](std::string_view value) {
-    if (taken.insert(value).second) offered << BytesToText(value);
-  };
-  std::vector<std::string_view> names;
-  for (const std::string_view keyword : keywords) {
-    const std::vector<std::string_view> named = index.NamesOfKeyword(keyword);
-    names.insert(names.end(), named.begin(), named.end());
-  }
-  std::sort(names.begin(), names.end());
-  for (const std::string_view name : names) offer(name);
-  for (const auto& [value, count] : values) offer(value);
+  offered.reserve(static_cast<qsizetype>(names.size() + values.size()));
+  for (const std::string_view name : names) offered << BytesToText(name);
+  // The values are each once already; a value that is one name is offered
+  // as the name.
+  for (const auto& [value, count] : values)
+    if (!std::binary_search(names.begin(), names.end(), value)) offered << BytesToText(value);
   return offered;
 }
 
