@@ -62,7 +62,7 @@ inline bool MakeLink(const std::string& target, const std::string& link) {
 class CTestSettings {
  public:
   CTestSettings() {
-    ++s_alive;
+    [[maybe_unused]] const bool first = s_alive++ == 0;
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
@@ -71,7 +71,7 @@ class CTestSettings {
     // object starts them empty, and the user's own, put aside by the first
     // of objects whose lives overlap, come back when the last goes.
     QSettings settings = Editor();
-    if (s_live++ == 0) {
+    if (first) {
       s_saved.clear();
       for (const QString& key : settings.allKeys()) s_saved.append({key, settings.value(key)});
     }
@@ -79,9 +79,9 @@ class CTestSettings {
 #endif
   }
   ~CTestSettings() {
-    --s_alive;
+    [[maybe_unused]] const bool last = --s_alive == 0;
 #ifdef _WIN32
-    if (--s_live > 0) return;
+    if (!last) return;
     QSettings settings = Editor();
     settings.clear();
     for (const auto& [key, value] : s_saved) settings.setValue(key, value);
@@ -111,9 +111,8 @@ class CTestSettings {
   }
 
   QTemporaryDir m_dir;
-  static inline int s_alive = 0;
+  static inline int s_alive = 0;  // objects whose lives overlap
 #ifdef _WIN32
-  static inline int s_live = 0;
   static inline QList<QPair<QString, QVariant>> s_saved;
 #endif
 };
