@@ -1021,10 +1021,6 @@ std::span<const uint32_t> CRulesIndex::DefinitionsOfNumber(uint32_t number) cons
   return {run + 1, run[0]};
 }
 
-std::vector<std::string_view> CRulesIndex::NamesOfKeyword(std::string_view keyword) const {
-  return NamesOfKeywords({&keyword, 1});
-}
-
 // A name at a time rather than a definition, so each is taken once, and
 // keywords by number. Sorted by their first eight bytes, read once each,
 // before their whole: a large archive's hundreds of thousands of names lie

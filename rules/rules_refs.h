@@ -199,10 +199,8 @@ class CRulesIndex {
   // The same found by a search of the entries that hold `name`, defined or
   // not (a misspelt name's uses; their `name` is then UINT32_MAX).
   std::vector<CRulesUse> SearchUses(std::string_view name) const;
-  // The names of the blocks of a keyword, in byte order, each once (a look
-  // at every definition).
-  std::vector<std::string_view> NamesOfKeyword(std::string_view keyword) const;
-  // The same for blocks of any of `keywords`.
+  // The names of the blocks of any of `keywords`, in byte order, each once
+  // (a look at every name).
   std::vector<std::string_view> NamesOfKeywords(std::span<const std::string_view> keywords) const;
   // The keys used in enough rows to be reference keys (CReferenceKeyRule's
   // minUses), and how their rows are used.

@@ -96,7 +96,8 @@ TEST(RulesIndexTest, AnswersWhereANameLeadsAndWhatNamesIt) {
   ASSERT_EQ(misspelt.size(), 1u);
   EXPECT_EQ(misspelt[0].row, 17u * 3 + 1);  // Unit7 is the 18th block in byte order
 
-  EXPECT_EQ(index.NamesOfKeyword("Armor"), (std::vector<std::string_view>{"Cloth", "Plate"}));
+  EXPECT_EQ(index.NamesOfKeywords(std::vector<std::string_view>{"Armor"}),
+            (std::vector<std::string_view>{"Cloth", "Plate"}));
   EXPECT_TRUE(index.IsReferenceKey("Armor"));
   EXPECT_FALSE(index.IsReferenceKey("Title"));
   ASSERT_EQ(index.Unresolved().size(), 1u);
