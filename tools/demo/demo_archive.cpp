@@ -75,17 +75,11 @@ std::string Image(const std::string& name) {
   CRandom random(Seed(name));
   const uint32_t side = 16 + random.Below(3) * 8;
   const uint32_t shape = random.Below(3);
-  const bool sunmarsh = name.find("_sm_") != std::string::npos;
-  const bool scrap = name.find("_dc_") != std::string::npos;
-  const uint8_t colour[3] = {static_cast<uint8_t>(sunmarsh ? 230
-                                                  : scrap  ? 150
-                                                           : 60),
-                             static_cast<uint8_t>(sunmarsh ? 140
-                                                  : scrap  ? 150
-                                                           : 110),
-                             static_cast<uint8_t>(sunmarsh ? 40
-                                                  : scrap  ? 140
-                                                           : 210)};
+  static constexpr uint8_t kIronvale[3] = {60, 110, 210}, kSunmarsh[3] = {230, 140, 40},
+                           kScrap[3] = {150, 150, 140};
+  const uint8_t* const colour = name.find("_sm_") != std::string::npos   ? kSunmarsh
+                                : name.find("_dc_") != std::string::npos ? kScrap
+                                                                         : kIronvale;
   std::vector<uint8_t> rgba(size_t{side} * side * 4, 0);
   const double middle = (side - 1) / 2.0;
   for (uint32_t y = 0; y < side; ++y) {
