@@ -235,6 +235,9 @@ CStatus::Kind CBigArchive::WalkRecords(uint32_t count, uint32_t regionSize) {
   m_index.m_names = names;
   const uint8_t* const records = m_records;
   size_t at = 0;
+  // Noted here, where each record is read anyway, so that whoever reads the
+  // entries can tell at once that none is cut at the archive's end.
+  uint64_t furthest = 0;
   for (CNameRef* ref = names; ref != names + count; ++ref) {
     if (regionSize - at < kMinRecordBytes) return CStatus::Kind::RecordsOverrun;
     const size_t name = at + 8;
@@ -242,10 +245,13 @@ CStatus::Kind CBigArchive::WalkRecords(uint32_t count, uint32_t regionSize) {
     // Only the slack's zeros ended it: the name runs past the region.
     if (name + length >= regionSize) return CStatus::Kind::RecordsOverrun;
     *ref = {static_cast<uint32_t>(name), static_cast<uint32_t>(length)};
+    furthest = std::max(
+        furthest, uint64_t{ReadBigEndian32(records + at)} + ReadBigEndian32(records + at + 4));
     at = name + length + 1;
   }
   m_recordCount = count;
   m_index.m_count = count;
+  m_index.m_furthestEnd = furthest;
   return CStatus::Kind::Ok;
 }
 

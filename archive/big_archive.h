@@ -89,6 +89,9 @@ class CBigIndex {
     const uint8_t* numbers = m_records + m_names[i].at - 8;
     return {ReadBigEndian32(numbers), ReadBigEndian32(numbers + 4)};
   }
+  // Where the record that reaches furthest ends (offset plus size), over
+  // every record read, kept or not: none reaches past an archive this long.
+  uint64_t FurthestEnd() const { return m_furthestEnd; }
 
  private:
   friend class CBigArchive;
@@ -97,6 +100,7 @@ class CBigIndex {
     std::swap(m_records, other.m_records);
     std::swap(m_names, other.m_names);
     std::swap(m_count, other.m_count);
+    std::swap(m_furthestEnd, other.m_furthestEnd);
   }
   using Name = CNameRef;
   value_type ElementAt(size_t i) const {
@@ -107,6 +111,7 @@ class CBigIndex {
   const uint8_t* m_records = nullptr;
   const Name* m_names = nullptr;  // in the reader's arena
   size_t m_count = 0;
+  uint64_t m_furthestEnd = 0;
 };
 
 // An index taken from its reader (CBigArchive::TakeIndex) together with the

@@ -101,6 +101,21 @@ uint32_t CEntryMap::SizeAt(size_t position) const {
   return static_cast<uint32_t>(std::min<uint64_t>(entry.size, total - begin));
 }
 
+uint32_t CEntryMap::ClaimedSizeAt(size_t position) const {
+  if (m_composed) {
+    const CSourceEntry at = m_composed->at[position];
+    return m_composed->sources[at.source]->ClaimedSizeAt(at.position);
+  }
+  return m_index.Get().EntryAt(position).size;
+}
+
+bool CEntryMap::MayReachPastEnd() const {
+  if (m_composed)
+    return std::any_of(m_composed->sources.begin(), m_composed->sources.end(),
+                       [](const auto& source) { return source->MayReachPastEnd(); });
+  return m_index.Get().FurthestEnd() > m_total;
+}
+
 const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const {
   if (m_composed) {
     const CSourceEntry at = m_composed->at[position];

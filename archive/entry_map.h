@@ -92,6 +92,14 @@ class CEntryMap {
   // is mapped or empty.
   uint32_t OffsetAt(size_t position) const;
   uint32_t SizeAt(size_t position) const;
+  // The size the index gives the entry, which SizeAt cuts at the archive's
+  // end; ReachesPastEndAt when they differ. MayReachPastEnd false promises
+  // that no entry does, without a look at each.
+  uint32_t ClaimedSizeAt(size_t position) const;
+  bool ReachesPastEndAt(size_t position) const {
+    return ClaimedSizeAt(position) > SizeAt(position);
+  }
+  bool MayReachPastEnd() const;
   // The file of every entry; empty for a composed map, whose entries lie in
   // the files of FileAt.
   const CHandleHolder& GetFile() const { return m_file; }

@@ -144,12 +144,15 @@ bool GrepArchive(const std::string& path, std::string_view prefix, std::string_v
     matches += chunk.rows.size();
     chunk.Deliver(prefix, out);
   };
-  if (!entries.IsMapped() && !entries.empty())
-    return GrepUnmapped(path, entries, pattern, ignoreCase, collect, deliver, out, err);
-  SearchEntries<CGrepChunk>(
-      pattern, ignoreCase, entries.size(),
-      [&entries](size_t entry) { return entries.BytesAt(entry); }, collect, deliver);
-  return CheckNotCut(path, entries, out, err);
+  if (!entries.IsMapped() && !entries.empty()) {
+    if (!GrepUnmapped(path, entries, pattern, ignoreCase, collect, deliver, out, err)) return false;
+  } else {
+    SearchEntries<CGrepChunk>(
+        pattern, ignoreCase, entries.size(),
+        [&entries](size_t entry) { return entries.BytesAt(entry); }, collect, deliver);
+    if (!CheckNotCut(path, entries, out, err)) return false;
+  }
+  return ReportPastEnd(entries, path, out, err);
 }
 
 }  // namespace

@@ -255,11 +255,12 @@ int CommandInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   COutput lines(out);
   if (!named && entries.IsMapped()) {
     WriteAllMappedLines(entries, lines);
+    const bool whole = ReportPastEnd(entries, path, lines, err);
     if (!lines.Flush()) {
       std::fprintf(err, "tarn: cannot write to standard output\n");
       return kExitFailure;
     }
-    return kExitOk;
+    return whole ? kExitOk : kExitFailure;
   }
   std::vector<size_t> positions;
   bool ok = true;
@@ -282,7 +283,13 @@ int CommandInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     CEntryFacts facts = DescribeEntry(name, bytes);
     if (named) CountRules(bytes, facts);
     WriteLine(lines, name, facts);
+    if (named && entries.ReachesPastEndAt(at)) {
+      lines.Flush();
+      Complain(err, path, PastEndWords(entries, at));
+      ok = false;
+    }
   }
+  if (!named) ok = ReportPastEnd(entries, path, lines, err) && ok;
   if (!lines.Flush()) {
     std::fprintf(err, "tarn: cannot write to standard output\n");
     return kExitFailure;

@@ -1,5 +1,6 @@
 #include "cli/output.h"
 
+#include "archive/entry_map.h"
 #include "archive/extract.h"
 #include "threads/in_order.h"
 
@@ -131,6 +132,25 @@ void Report(std::FILE* err, std::string_view culprit, std::string_view reason) {
 
 std::string EntryCutWords(std::string_view entry) {
   return "entry '" + std::string(entry) + "': the archive " + kArchiveChangedWords;
+}
+
+std::string PastEndWords(const CEntryMap& entries, size_t position) {
+  return "entry '" + std::string(entries.NameAt(position)) +
+         "': cut short by the end of the archive (" + std::to_string(entries.SizeAt(position)) +
+         " of " + std::to_string(entries.ClaimedSizeAt(position)) + " bytes)";
+}
+
+bool ReportPastEnd(const CEntryMap& entries, std::string_view culprit, COutput& out,
+                   std::FILE* err) {
+  if (!entries.MayReachPastEnd()) return true;
+  bool none = true;
+  for (size_t at = 0; at < entries.size(); ++at) {
+    if (!entries.ReachesPastEndAt(at)) continue;
+    if (none) out.Flush();  // the lines before come first
+    Report(err, culprit, PastEndWords(entries, at));
+    none = false;
+  }
+  return none;
 }
 
 void Report(std::FILE* err, std::string_view reason) {

@@ -19,6 +19,8 @@
 
 #include "archive/padded_name.h"
 
+class CEntryMap;
+
 class COutput {
  public:
   explicit COutput(std::FILE* stream) : m_stream(stream), m_buffer(new char[kSize]) {}
@@ -201,6 +203,14 @@ void Report(std::FILE* err, std::string_view reason);
 // archive has changed on disk since it was opened", for a report whose
 // culprit is the archive. Every command that reads entries says it so.
 std::string EntryCutWords(std::string_view entry);
+// Why an entry's bytes are fewer than the archive's index gives it: "entry
+// 'NAME': cut short by the end of the archive (READ of CLAIMED bytes)". What
+// is there is still read, and the command ends in trouble.
+std::string PastEndWords(const CEntryMap& entries, size_t position);
+// Each entry of `entries` cut short so, in name order, on `err` about
+// `culprit` (after what `out` holds); false when there was one.
+bool ReportPastEnd(const CEntryMap& entries, std::string_view culprit, COutput& out,
+                   std::FILE* err);
 
 // The lines of `count` items written to `out` in item order, made in blocks
 // of `block` items on two threads: `make(first, last, into)` writes the

@@ -69,6 +69,10 @@ class CLoadOrder {
       const CEntryMap& map = m_maps[archive];
       std::string_view bytes = map.BytesAt(position);
       if (!map.IsMapped() && !ReadWinner(archive, position, err, trouble, bytes)) continue;
+      if (map.MayReachPastEnd() && map.ReachesPastEndAt(position)) {
+        Complain(err, m_paths[archive], PastEndWords(map, position));
+        trouble = true;
+      }
       winners.push_back({map.NameAt(position), bytes, archive});
     }
     return winners;

@@ -251,9 +251,10 @@ int CommandCheck(const Context& c, const std::string& path) {
   return kExitFailure;
 }
 
-// Shared by show and cat: the entry's bytes, or an exit status.
+// Shared by show and cat: the entry's bytes, or an exit status; `pastEnd`
+// says why they are fewer than the index gives it, when they are.
 int FindEntry(const Context& c, const std::string& path, const std::string& name,
-              CDataBuffer& bytes) {
+              CDataBuffer& bytes, std::string& pastEnd) {
   CEntryMap entries;
   const CStatus error = OpenArchiveEntries(path, entries);
   if (!error.IsOk()) return Fail(c, error);
@@ -265,22 +266,32 @@ int FindEntry(const Context& c, const std::string& path, const std::string& name
   if (!bytes.HasData() && entries.WasCut()) return Fail(c, path, EntryCutWords(name));
   if (!bytes.HasData())
     return Fail(c, path, "cannot read entry '" + name + "': " + problem.GetWords());
+  if (entries.ReachesPastEndAt(found.Position())) pastEnd = PastEndWords(entries, found.Position());
   return kExitOk;
+}
+
+// What show and cat end with once they wrote what there was.
+int FinishEntry(const Context& c, COutput& out, const std::string& path,
+                const std::string& pastEnd) {
+  const int status = Finish(c, out);
+  return pastEnd.empty() || status != kExitOk ? status : Fail(c, path, pastEnd);
 }
 
 int CommandShow(const Context& c, const std::string& path, const std::string& name) {
   CDataBuffer bytes;
-  if (const int status = FindEntry(c, path, name, bytes); status != kExitOk) return status;
+  std::string pastEnd;
+  if (const int status = FindEntry(c, path, name, bytes, pastEnd); status != kExitOk) return status;
   CRulesParser parser;
   if (!ParseRows(parser, bytes)) return Fail(c, path, EntryCutWords(name));
   COutput out(c.out);
   PrintRows(out, parser);
-  return Finish(c, out);
+  return FinishEntry(c, out, path, pastEnd);
 }
 
 int CommandCat(const Context& c, const std::string& path, const std::string& name) {
   CDataBuffer bytes;
-  if (const int status = FindEntry(c, path, name, bytes); status != kExitOk) return status;
+  std::string pastEnd;
+  if (const int status = FindEntry(c, path, name, bytes, pastEnd); status != kExitOk) return status;
   COutput out(c.out);
   // A buffer's worth at a time, each asked about before it is written out:
   // bytes the archive lost while they were copied (zeros) never leave.
@@ -297,7 +308,7 @@ int CommandCat(const Context& c, const std::string& path, const std::string& nam
     }
     done += step;
   }
-  return Finish(c, out);
+  return FinishEntry(c, out, path, pastEnd);
 }
 
 // The commands that take a fixed number of arguments, with that number. The

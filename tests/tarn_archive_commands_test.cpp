@@ -365,8 +365,10 @@ TEST_F(TarnArchiveTest, ShowParsesOnlyTheBytesInsideTheArchive) {
   const std::string path =
       Write(CBigBuilder().AddRecord("cut", start, 1000).Trailer("Object Cut\n  K"));
   const CTarnResult r = RunTarnCaptured({"show", path, "cut"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Cut\tObject\n    K\t\n");
+  EXPECT_EQ(r.err, "tarn: " + path +
+                       ": entry 'cut': cut short by the end of the archive (14 of 1000 bytes)\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -405,13 +407,28 @@ TEST_F(TarnArchiveTest, CatCutsEntriesAtTheEndOfTheArchive) {
                                      .AddRecord("high", 0x80000010u, 0x7FFFFFFFu)
                                      .Add("dup", "second")
                                      .Trailer(tail));
-  EXPECT_EQ(RunTarnCaptured({"cat", path, "cut"}).out, "AIL");
-  EXPECT_EQ(RunTarnCaptured({"cat", path, "dup"}).out, "second");
+  // What there is of an entry cut short is written, and the command fails.
+  const CTarnResult cut = RunTarnCaptured({"cat", path, "cut"});
+  EXPECT_EQ(cut.out, "AIL");
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.err, "tarn: " + path +
+                         ": entry 'cut': cut short by the end of the archive (3 of 100 bytes)\n");
+  const CTarnResult dup = RunTarnCaptured({"cat", path, "dup"});
+  EXPECT_EQ(dup.out, "second");
+  EXPECT_EQ(dup.status, 0);
   for (const char* empty : {"beyond", "high"}) {
     const CTarnResult r = RunTarnCaptured({"cat", path, empty});
-    EXPECT_EQ(r.status, 0) << empty;
+    EXPECT_EQ(r.status, 1) << empty;
     EXPECT_EQ(r.out, "") << empty;
   }
+  // tarn info names each of them after its lines.
+  const CTarnResult info = RunTarnCaptured({"info", path});
+  EXPECT_EQ(info.status, 1);
+  EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 4);
+  EXPECT_NE(
+      info.err.find("entry 'high': cut short by the end of the archive (0 of 2147483647 bytes)"),
+      std::string::npos)
+      << info.err;
 }
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // archives, exit statuses included.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -424,7 +425,8 @@ TEST_F(TarnRefsTest, DamagedAndHostileArchivesGiveAnErrorOrTheirRowsNeverACrash)
   }
 
   // 200,000 nested blocks, entries reaching past the end or starting past
-  // it, a control byte in a name, and binary bytes: read as far as they go.
+  // it (named as trouble), a control byte in a name, and binary bytes: read
+  // as far as they go.
   std::string deep = "Armor Deep\n";
   for (int i = 0; i < 200000; ++i) deep += "Draw\n";
   deep += "Weapon = Deep\n";
@@ -435,14 +437,20 @@ TEST_F(TarnRefsTest, DamagedAndHostileArchivesGiveAnErrorOrTheirRowsNeverACrash)
                                         .AddRecord("past", 0x7FFFFFF0u, 100)
                                         .AddRecord("short", 16, 0xFFFFFFFFu),
                                     "hostile.big");
+  const std::string cut = "tarn: " + hostile + ": entry '";
+  const std::string cutWords =
+      cut + "past': cut short by the end of the archive (0 of 100 bytes)\n" + cut +
+      "short': cut short by the end of the archive (" +
+      std::to_string(std::filesystem::file_size(hostile) - 16) + " of 4294967295 bytes)\n";
   CTarnResult r = RunTarnCaptured({"refs", "Deep", hostile});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "def\tdeep.ini\tDeep\tDeep\tArmor\nuse\tdeep.ini\tDeep\t" +
                        std::string(4u * 200001, ' ') + "Weapon\tDeep\n");
+  EXPECT_EQ(r.err, cutWords);
   r = RunTarnCaptured({"lint", hostile});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "duplicate\tArmor\t\\x1B[2J\tctl.ini\tctl.ini\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, cutWords);
 }
 
 // The demo archive shows the feature: a misspelt faction and a weapon
