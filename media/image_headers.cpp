@@ -25,8 +25,40 @@ uint32_t PngChannels(uint32_t colourType) {
   }
 }
 
+// Whether a PNG colour type takes samples of `depth` bits.
+bool PngDepthFits(uint32_t colourType, uint32_t depth) {
+  switch (colourType) {
+    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    default: return depth == 8 || depth == 16;
+  }
+}
+
 bool IsJpegFrame(uint32_t marker) {
   return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// Whether what follows a BMP's information header can be what it says: a
+// known compression, a palette that fits its pixels and the entry, and
+// uncompressed rows all inside the entry. Else false, with `problem` set.
+bool BmpBodyFits(std::string_view bytes, uint32_t info, uint32_t width, uint32_t height,
+                 uint32_t bits, std::string& problem) {
+  const uint32_t compression = info >= 40 ? Le32(bytes, 30) : 0;
+  const uint32_t colours = info >= 40 ? Le32(bytes, 46) : 0;
+  const uint64_t pixelsAt = Le32(bytes, 10);  // inside the entry, as the caller saw
+  const uint64_t rowBytes = (uint64_t{width} * bits + 31) / 32 * 4;
+  if (compression > 6) {
+    problem = "compression " + std::to_string(compression) + " is not a BMP one";
+  } else if (bits <= 8 && colours > (1u << bits)) {
+    problem = "a palette of " + std::to_string(colours) + " colours for " + std::to_string(bits) +
+              "-bit pixels";
+  } else if (14 + uint64_t{info} + uint64_t{colours} * 4 > bytes.size()) {
+    problem = "palette reaches past the end of the entry";
+  } else if ((compression == 0 || compression == 3) &&
+             height > (bytes.size() - pixelsAt) / rowBytes) {
+    problem = "pixels reach past the end of the entry";
+  }
+  return problem.empty();
 }
 
 }  // namespace
@@ -42,8 +74,8 @@ CHeaderFound ReadPngHeader(std::string_view bytes, CImageFacts& image) {
   } else if (Be32(bytes, 16) == 0 || Be32(bytes, 20) == 0 || Be32(bytes, 16) > 0x7FFFFFFF ||
              Be32(bytes, 20) > 0x7FFFFFFF) {
     why = "size " + Size(Be32(bytes, 16), Be32(bytes, 20)) + " is out of range";
-  } else if (PngChannels(ByteAt(bytes, 25)) == 0 || ByteAt(bytes, 24) == 0 ||
-             ByteAt(bytes, 24) > 16) {
+  } else if (PngChannels(ByteAt(bytes, 25)) == 0 ||
+             !PngDepthFits(ByteAt(bytes, 25), ByteAt(bytes, 24))) {
     why = "colour type " + std::to_string(ByteAt(bytes, 25)) + " with " +
           std::to_string(ByteAt(bytes, 24)) + "-bit samples is not a PNG one";
   } else {
@@ -75,8 +107,15 @@ CHeaderFound ReadJpegHeader(std::string_view bytes, CImageFacts& image) {
     if (IsJpegFrame(marker) && length >= 8 && at + 10 <= bytes.size()) {
       image.height = Be16(bytes, at + 5);
       image.width = Be16(bytes, at + 7);
-      image.bitsPerPixel = ByteAt(bytes, at + 4) * ByteAt(bytes, at + 9);
-      if (image.width == 0 || image.height == 0) why = "the frame has no pixels";
+      const uint32_t precision = ByteAt(bytes, at + 4), components = ByteAt(bytes, at + 9);
+      image.bitsPerPixel = precision * components;
+      if (image.width == 0 || image.height == 0) {
+        why = "the frame has no pixels";
+      } else if (components == 0 || components > 4) {
+        why = "a frame of " + std::to_string(components) + " components is not an image's";
+      } else if (precision != 8 && precision != 12 && precision != 16) {
+        why = std::to_string(precision) + "-bit samples are not a JPEG precision";
+      }
       return Found(std::move(why));
     }
     if (length < 2) break;
@@ -109,7 +148,7 @@ CHeaderFound ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& imag
       problem = std::to_string(bits) + " bits a pixel is not a BMP depth";
     } else if (Le32(bytes, 10) >= bytes.size()) {
       problem = "pixels start past the end of the entry";
-    } else {
+    } else if (BmpBodyFits(bytes, info, width, height, bits, problem)) {
       image = {"bmp", width, height, bits, {}, 0};
       return Found(std::move(why));
     }
@@ -156,6 +195,8 @@ CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
              (!colour && bits != 8 && bits != 16)) {
     why =
         std::to_string(bits) + " bits a pixel does not go with image type " + std::to_string(type);
+  } else if (18 + uint64_t{ByteAt(bytes, 0)} > bytes.size()) {
+    why = "image ID reaches past the end of the entry";
   } else if (pixelsAt > bytes.size()) {
     why = "colour map reaches past the end of the entry";
   } else if (type < 9 && pixelsAt + uint64_t{width} * height * ((bits + 7) / 8) > bytes.size()) {

@@ -41,7 +41,9 @@ std::string Bmp(int32_t width, int32_t height, uint16_t bits) {
   out += std::string("\x01\0", 2);
   out += static_cast<char>(bits & 0xFF);
   out += static_cast<char>(bits >> 8);
-  return out + std::string(24 + 16, '\0');
+  const size_t rows = static_cast<size_t>(height < 0 ? -int64_t{height} : height);
+  return out + std::string(24, '\0') +
+         std::string((static_cast<size_t>(width) * bits + 31) / 32 * 4 * rows, '\0');
 }
 
 std::string Block(std::initializer_list<int> bytes) {
@@ -120,6 +122,29 @@ TEST(EntryKind, DamagedHeadersAreBinaryWithTheReason) {
   EXPECT_EQ(Details("t.tga", MakeTga(64, 64, std::vector<uint8_t>(16, 0))),
             "binary\tdamaged tga: pixels reach past the end of the entry");
   EXPECT_EQ(Details("p", Png(0, 10, 8, 2)), "binary\tdamaged png: size 0x10 is out of range");
+  EXPECT_EQ(Details("p", Png(4, 4, 7, 2)),
+            "binary\tdamaged png: colour type 2 with 7-bit samples is not a PNG one");
+  EXPECT_EQ(Details("p", Png(4, 4, 16, 3)),
+            "binary\tdamaged png: colour type 3 with 16-bit samples is not a PNG one");
+  std::string noComponents = Jpeg();
+  noComponents[29] = 0;
+  EXPECT_EQ(Details("j", noComponents),
+            "binary\tdamaged jpeg: a frame of 0 components is not an image's");
+  // A BMP's claims are held to the bytes there are: rows, palette, compression.
+  std::string odd = Bmp(4, 4, 24);
+  odd[18] = odd[19] = odd[22] = odd[23] = '\xFF';  // 65535 x 65535
+  EXPECT_EQ(Details("b.bmp", odd), "binary\tdamaged bmp: pixels reach past the end of the entry");
+  odd = Bmp(4, 4, 8);
+  odd[30] = 99;
+  EXPECT_EQ(Details("b.bmp", odd), "binary\tdamaged bmp: compression 99 is not a BMP one");
+  odd = Bmp(4, 4, 24);
+  odd[46] = odd[47] = odd[48] = odd[49] = '\xFF';
+  EXPECT_EQ(Details("b.bmp", odd),
+            "binary\tdamaged bmp: palette reaches past the end of the entry");
+  std::string longId = MakeTga(1, 1, std::vector<uint8_t>(4, 0));
+  longId[0] = '\xFF';
+  EXPECT_EQ(Details("t.tga", longId),
+            "binary\tdamaged tga: image ID reaches past the end of the entry");
   EXPECT_EQ(Details("j", Jpeg().substr(0, 22)),
             "binary\tdamaged jpeg: no frame header before the scan or the end");
   std::string wav = MakeWav(8000, 10);
