@@ -118,6 +118,19 @@ int Usage(const Context& c, const std::string& problem) {
   return kExitUsage;
 }
 
+// A mistake in one command's arguments: its line of the help alone, as
+// grep, refs and lint give theirs, rather than the whole text.
+int CommandUsage(const Context& c, const std::string& command, const std::string& problem) {
+  const std::string_view help(kUsage);
+  const size_t at = help.find("\n  " + command + " ");
+  if (at == std::string_view::npos) return Usage(c, command + ": " + problem);
+  std::string_view line = help.substr(at + 3, help.find('\n', at + 1) - at - 3);
+  line = line.substr(0, line.find("  "));  // what it does follows two spaces
+  Report(c.err, command + ": " + problem);
+  std::fprintf(c.err, "usage: tarn %.*s\n", static_cast<int>(line.size()), line.data());
+  return kExitUsage;
+}
+
 int Fail(const Context& c, std::string_view path, std::string_view reason) {
   Report(c.err, path, reason);
   return kExitFailure;
@@ -177,7 +190,8 @@ bool ParseTypeCode(const std::string& text, int32_t& type) {
 int CommandId(const Context& c, const std::string& typeText, const std::string& name) {
   int32_t type = 0;
   if (!ParseTypeCode(typeText, type))
-    return Usage(c, "TYPE must be a signed 32-bit decimal number, not '" + typeText + "'");
+    return CommandUsage(c, "id",
+                        "TYPE must be a signed 32-bit decimal number, not '" + typeText + "'");
   const auto id = static_cast<uint32_t>(CNameRegistry::GetId(type, name));
   std::fprintf(c.out, "0x%08X\n", static_cast<unsigned>(id));
   return std::fflush(c.out) == 0 ? kExitOk : kExitFailure;
@@ -400,25 +414,29 @@ int RunCommand(std::vector<std::string> args, std::FILE* out, std::FILE* err) {
   // These take options or any number of names, and check their own.
   if (command == "extract")
     return given >= 2 ? CommandExtract(args, err)
-                      : Usage(c, "extract: expected ARCHIVE DIR [ENTRY...]");
+                      : CommandUsage(c, command, "expected ARCHIVE DIR [ENTRY...]");
   if (command == "pack")
-    return given >= 2 ? CommandPack(args, err) : Usage(c, "pack: expected ARCHIVE INPUT...");
+    return given >= 2 ? CommandPack(args, err)
+                      : CommandUsage(c, command, "expected ARCHIVE INPUT...");
   if (command == "grep") return CommandGrep(args, out, err);
   if (command == "info")
-    return given >= 1 ? CommandInfo(args, out, err) : Usage(c, "info: expected ARCHIVE [ENTRY...]");
+    return given >= 1 ? CommandInfo(args, out, err)
+                      : CommandUsage(c, command, "expected ARCHIVE [ENTRY...]");
   if (command == "diff") return CommandDiff(args, out, err);
   if (command == "refs") return CommandRefs(args, out, err);
   if (command == "lint") return CommandLint(args, out, err);
   if (command == "overrides")
     return given >= 1 ? CommandOverrides(args, out, err)
-                      : Usage(c, "overrides: expected ARCHIVE...");
+                      : CommandUsage(c, command, "expected ARCHIVE...");
   if (command == "rm")
-    return given >= 2 ? CommandRemove(args, err) : Usage(c, "rm: expected ARCHIVE ENTRY...");
+    return given >= 2 ? CommandRemove(args, err)
+                      : CommandUsage(c, command, "expected ARCHIVE ENTRY...");
   for (const Command& known : kCommands) {
     if (command != known.name) continue;
     if (given != known.arguments)
-      return Usage(c, command + ": expected " + std::to_string(known.arguments) + " argument" +
-                          (known.arguments == 1 ? "" : "s") + ", got " + std::to_string(given));
+      return CommandUsage(c, command,
+                          "expected " + std::to_string(known.arguments) + " argument" +
+                              (known.arguments == 1 ? "" : "s") + ", got " + std::to_string(given));
     return known.run(c, args);
   }
   return Usage(c, "unknown command '" + command + "'");

@@ -27,6 +27,11 @@ TEST(TarnUsage, BadCommandLinesExitTwoWithNothingOnStdout) {
   ExpectUsageError({"check"});
   ExpectUsageError({"info"});
   ExpectUsageError({"RULES", "x"});
+  // A mistake in one command's arguments shows that command's usage alone.
+  EXPECT_EQ(RunTarnCaptured({"show", "x"}).err,
+            "tarn: show: expected 2 arguments, got 1\nusage: tarn show ARCHIVE ENTRY\n");
+  EXPECT_EQ(RunTarnCaptured({"info"}).err,
+            "tarn: info: expected ARCHIVE [ENTRY...]\nusage: tarn info ARCHIVE [ENTRY...]\n");
 }
 
 TEST(TarnUsage, HelpGoesToStdoutAndSucceeds) {
