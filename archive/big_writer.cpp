@@ -179,7 +179,7 @@ void GatherArchive(const std::string& path, CBigWriter& writer,
                    std::string(entry.name),
                    CPackSource{-1, entry.bytes, entry.size, {}, entry.file, entry.offset, input});
                !clash.IsOk()) {
-      problems.push_back({"entry '" + std::string(entry.name) + "'", clash.GetWords()});
+      problems.push_back({shown, clash.GetWords()});
     }
   }
 }

@@ -249,7 +249,8 @@ TEST_F(ExtractPackTest, PackRefusesTwoNamesOfOneInputThatAreOneEntry) {
                  CBigBuilder().Add("a/b", "first").Add("a\\b", "second").Add("c", "c").Build());
   const CTarnResult packed = RunTarnCaptured({"pack", P("p.big"), P("two.big")});
   EXPECT_EQ(packed.status, 1);
-  EXPECT_EQ(packed.err, "tarn: entry 'a\\b': names the same file as 'a/b'\ntarn: " + P("p.big") +
+  EXPECT_EQ(packed.err, "tarn: " + P("two.big") +
+                            ": entry 'a\\b': names the same file as 'a/b'\ntarn: " + P("p.big") +
                             ": not written\n");
   EXPECT_FALSE(fs::exists(P("p.big")));
   // The same pair from two inputs: the later one's spelling replaces.
