@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 #include "archive/big_archive.h"
-#include "archive/entry_map.h"
 #include "archive/entry_path.h"
 #include "archive/windows_names.h"
 #include "storage/handle_owner.h"
@@ -408,25 +407,6 @@ std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader) {
     } else {
       added.file = reader.GetFileHandle();
       added.offset = begin;
-    }
-  }
-  return entries;
-}
-
-std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& map) {
-  std::vector<CExtractEntry> entries;
-  entries.reserve(map.size());
-  for (size_t i = 0; i < map.size(); ++i) {
-    CExtractEntry& added = entries.emplace_back();
-    added.name = map.NameAt(i);
-    added.size = map.SizeAt(i);
-    // The map keeps every entry cut at the archive's end: asked for whole.
-    added.claimed = added.size;
-    if (map.IsMapped()) {
-      added.bytes = map.BufferAt(i);
-    } else {
-      added.file = map.FileAt(i);
-      added.offset = map.OffsetAt(i);
     }
   }
   return entries;

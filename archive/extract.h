@@ -38,7 +38,6 @@
 #include "storage/status.h"
 
 class CBigArchive;
-class CEntryMap;
 
 struct CExtractEntry {
   std::string_view name;  // must outlive the extraction
@@ -96,5 +95,3 @@ void ExtractEntries(const std::string& folder, std::span<const CExtractEntry> en
 // the archive it names (cut at the archive's end). The names point into the
 // reader, which must outlive the result's use.
 std::vector<CExtractEntry> EntriesToExtract(const CBigArchive& reader);
-// The same for an opened entry map, whose names it points into.
-std::vector<CExtractEntry> EntriesToExtract(const CEntryMap& entries);

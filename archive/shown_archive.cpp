@@ -48,7 +48,8 @@ std::vector<CExtractEntry> CShownSnapshot::EntriesToExtract(
       entry.size = entry.claimed = change->bytes.GetSize();
       return;
     }
-    entry.size = entry.claimed = opened.SizeAt(*position);
+    entry.size = opened.SizeAt(*position);
+    entry.claimed = opened.ClaimedSizeAt(*position);  // more: cut short by the archive's end
     if (opened.IsMapped()) {
       entry.bytes = opened.BufferAt(*position);
     } else {
@@ -155,6 +156,14 @@ void CShownArchive::Restore(std::string_view name,
 
 std::optional<CDataBuffer> CShownArchive::Bytes(std::string_view name) const {
   return CurrentBytes(*m_opened, m_changes, name);
+}
+
+std::optional<std::pair<uint32_t, uint32_t>> CShownArchive::CutShort(std::string_view name) const {
+  const CEntryMap& opened = *m_opened;
+  if (!opened.MayReachPastEnd() || m_changes.Find(name) != nullptr) return std::nullopt;
+  const auto found = opened.find(name);
+  if (found == opened.end() || !opened.ReachesPastEndAt(found.Position())) return std::nullopt;
+  return std::pair{opened.SizeAt(found.Position()), opened.ClaimedSizeAt(found.Position())};
 }
 
 std::shared_ptr<const CShownSnapshot> CShownArchive::Snapshot() const {

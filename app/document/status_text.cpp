@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include "app/document/entry_text.h"
+#include "app/framework/frames.h"
 #include "app/framework/win_app.h"
 #include "archive/shown_order.h"
 
@@ -26,4 +27,9 @@ QString ReadOnlyCopyText(const QString& action, std::string_view name, std::stri
 
 void ShowStatusText(const QString& text) {
   if (CWinApp* app = AfxGetApp()) app->SetMessageText(text);
+}
+
+void AppendStatusText(const QString& more) {
+  if (CWinApp* app = AfxGetApp(); app != nullptr && app->GetMainWnd() != nullptr)
+    app->SetMessageText(app->GetMainWnd()->GetMessageText() + more);
 }

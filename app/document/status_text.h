@@ -19,6 +19,8 @@ QString ReadOnlyCopyText(const QString& action, std::string_view name, std::stri
 // Puts `text` in the status bar's message pane, where a screen reader
 // hears it too.
 void ShowStatusText(const QString& text);
+// Adds `more` to what the status bar's message pane says.
+void AppendStatusText(const QString& more);
 
 // Runs `work`; false when memory ran out on the way. The one place the
 // editor meets std::bad_alloc: an entry, an image or a search too large for

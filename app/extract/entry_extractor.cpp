@@ -91,7 +91,10 @@ void CEntryExtractor::ExtractEntry(const std::string& name) {
   if (bytes && bytes->HasData() &&
       (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(m_document)))
           .IsOk()) {
-    ShowStatusText(QStringLiteral("Extracted %1").arg(BytesToText(name)));
+    const auto cut = m_document.Shown().CutShort(name);
+    ShowStatusText(
+        QStringLiteral("Extracted %1").arg(BytesToText(name)) +
+        (cut ? QStringLiteral(", ") + CutShortText(cut->first, cut->second) : QString()));
   } else if (!bytes || bytes->IsCutOnDisk()) {
     ShowStatusText(
         QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));

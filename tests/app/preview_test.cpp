@@ -217,6 +217,25 @@ class PreviewTest : public QObject {
     QTest::qWait(50);
     QVERIFY(!hex.GetSelection());
   }
+
+  // An entry whose index claims bytes past the archive's end shows what
+  // there is, and says the rest is missing; a whole one says nothing of it.
+  void anEntryCutShortByTheArchivesEndSaysSo() {
+    const std::string text = "plain words, cut";
+    const auto layout = [&](uint32_t at) {
+      return CBigBuilder().Add("a.txt", "whole text").AddRecord("cut.txt", at, 1000).Trailer(text);
+    };
+    const auto at = static_cast<uint32_t>(layout(0).Build().size() - text.size());
+    CEditorRun run({ToQ(m_dir.Write("cut.big", layout(at).Build()))});
+    QVERIFY(run.Started());
+    CLeftView* tree = TreeOf(run.Frames()[0]);
+    ClickTreeRow(tree, 1);
+    QCOMPARE(run.Frames()[0]->GetPreview()->GetTextView()->toPlainText(), ToQ(text));
+    QCOMPARE(StatusText(run), QStringLiteral("16 bytes of text; cut short by the end of the "
+                                             "archive (16 of 1000 bytes)"));
+    ClickTreeRow(tree, 0);
+    QCOMPARE(StatusText(run), QStringLiteral("10 bytes of text"));
+  }
 };
 
 QTEST_MAIN(PreviewTest)
