@@ -243,8 +243,11 @@ void AddGenerated(CDemoEntries& builder) {
   for (const char* map : kMaps) {
     const std::string folder = std::string("Maps\\") + map + "\\";
     CRandom random(Seed(map));
-    builder.Add(folder + map + ".map", "TMAP" + random.Bytes(800 + random.Below(2000)));
-    builder.Add(folder + map + ".mmx", "TMMX" + random.Bytes(100 + random.Below(300)));
+    // A version word after the signature, as binary formats have: its zero
+    // bytes keep a map's random body from reading as rules text.
+    const std::string version("\x01\0\0\0", 4);
+    builder.Add(folder + map + ".map", "TMAP" + version + random.Bytes(800 + random.Below(2000)));
+    builder.Add(folder + map + ".mmx", "TMMX" + version + random.Bytes(100 + random.Below(300)));
     builder.Add(folder + map + "_preview.tga", Image(folder + map));
     builder.Add(folder + "map.ini", MapRules(map, random));
   }
