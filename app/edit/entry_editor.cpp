@@ -325,9 +325,11 @@ void CEntryEditor::DeleteEntries(const std::vector<std::string>& names) {
                                : std::nullopt});
   }
   if (steps.empty()) return;
-  Push(steps.size() == 1 ? QStringLiteral("Delete")
-                         : QStringLiteral("Delete %1 Entries").arg(steps.size()),
-       std::move(steps));
+  // Named before the steps are handed over: an argument made from them
+  // beside the move could see them already gone ("Delete 0 Entries").
+  const QString text = steps.size() == 1 ? QStringLiteral("Delete")
+                                         : QStringLiteral("Delete %1 Entries").arg(steps.size());
+  Push(text, std::move(steps));
 }
 
 bool CEntryEditor::EditText(std::string_view name, QWidget* parent) {

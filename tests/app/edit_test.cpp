@@ -560,6 +560,7 @@ class EditTest : public QObject {
     tree->setFocus();
     QTest::keyClick(tree, Qt::Key_Delete);
     QCOMPARE(StatusText(run), QStringLiteral("2 changes"));
+    QCOMPARE(run.Documents()[0]->GetUndoStack().undoText(), QStringLiteral("Delete 2 Entries"));
     QCOMPARE(tree->model()->index(0, 0, ini).data(Qt::AccessibleDescriptionRole).toString(),
              QStringLiteral("deleted"));
     QCOMPARE(ini.data(Qt::AccessibleDescriptionRole).toString(),
