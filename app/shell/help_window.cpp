@@ -31,8 +31,13 @@ qsizetype Escape(QStringView text, qsizetype at, QString& html, QString& font) {
   const QChar kind = at + 1 < text.size() ? text[at + 1] : QChar();
   if (kind == QLatin1Char('(') && at + 3 < text.size()) {
     const QStringView name = text.mid(at + 2, 2);
+    // Every named character the page uses; one left out would drop from a
+    // sentence without a trace.
     html += name == u"lq"   ? QStringLiteral("\u201C")
             : name == u"rq" ? QStringLiteral("\u201D")
+            : name == u"em" ? QStringLiteral("\u2014")
+            : name == u"en" ? QStringLiteral("\u2013")
+            : name == u"mu" ? QStringLiteral("\u00D7")
                             : QString();
     return 4;
   }

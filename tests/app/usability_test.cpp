@@ -618,6 +618,9 @@ class UsabilityTest : public QObject {
     QVERIFY(manual.contains(QStringLiteral("tarn-editor --version")));
     for (const char* source : {"\\f", "\\-", "\\(", "\n.", "@PROJECT_VERSION@"})
       QVERIFY2(!manual.contains(QLatin1String(source)), source);
+    // Its named characters kept: a dash dropped left sentences that did not parse.
+    QVERIFY(manual.contains(QStringLiteral("512 \u00D7 512, DXT5")));
+    QVERIFY(manual.contains(QStringLiteral(" \u2014 ")));
     // F1 again brings the same window forward.
     QTest::keyClick(TreeOf(run.Active()), Qt::Key_F1);
     QCOMPARE(run.Main()->findChildren<CHelpWindow*>().size(), 1);
