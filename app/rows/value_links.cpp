@@ -139,6 +139,9 @@ class CValueCompletion : public QObject {
             &CValueCompletion::Insert);
     links.AskCompletions(key, this, [this](const QStringList& values) {
       m_completer->setModel(new QStringListModel(values, m_completer));
+      // After the completer's own filter, which a new model puts back on
+      // the list: this one sees Enter first.
+      m_completer->popup()->installEventFilter(this);
       m_arrived = true;
       if (m_wanted) Offer(m_always);
     });
@@ -146,12 +149,21 @@ class CValueCompletion : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == m_field && event->type() == QEvent::KeyPress) {
-      const auto* key = static_cast<QKeyEvent*>(event);
-      if (key->key() == Qt::Key_Space && key->modifiers() == Qt::ControlModifier) {
-        Offer(true);
-        return true;
-      }
+    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == m_field && key->key() == Qt::Key_Space &&
+        key->modifiers() == Qt::ControlModifier) {
+      Offer(true);
+      return true;
+    }
+    // Enter on an offer of just what was typed commits the value: the
+    // completer would only close its list, and an Escape after that lost
+    // the edit.
+    if (watched == m_completer->popup() &&
+        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && OffersOnlyTyped()) {
+      m_completer->popup()->hide();
+      QCoreApplication::sendEvent(m_field, key);
+      return true;
     }
     return QObject::eventFilter(watched, event);
   }
@@ -182,6 +194,14 @@ class CValueCompletion : public QObject {
     }
     m_completer->popup()->setCurrentIndex(m_completer->completionModel()->index(0, 0));
     m_completer->complete();
+  }
+
+  // Whether the offer chosen in the list is the token typed, as typed.
+  bool OffersOnlyTyped() const {
+    const QModelIndex chosen = m_completer->popup()->currentIndex();
+    const int start = TokenStart();
+    return !chosen.isValid() || chosen.data().toString() ==
+                                    m_field->text().mid(start, m_field->cursorPosition() - start);
   }
 
   void Insert(const QString& chosen) {

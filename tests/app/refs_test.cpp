@@ -4,7 +4,10 @@
 // Alt+Left and Alt+Right go back and forth; Shift+F12 lists what `tarn refs`
 // prints in the Find in Rules pane; View > Problems what `tarn lint` finds;
 // the value editor offers the blocks a key leads to.
+#include <QAbstractItemView>
 #include <QAccessible>
+#include <QCompleter>
+#include <QLineEdit>
 #include <QLabel>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -191,6 +194,33 @@ class RefsTest : public QObject {
     QCOMPARE(
         CompletionsOf(index, "Weapon"),
         QStringList({QStringLiteral("Cannon"), QStringLiteral("Gun"), QStringLiteral("NONE")}));
+  }
+
+  // In the value editor: typing offers the names, and Enter on an offer of
+  // just what was typed commits the value at once.
+  void theValueEditorOffersAndOneEnterCommits() {
+    CEditorRun run({m_path});
+    QVERIFY(IndexSettles(ReferencesOf(run)));
+    CChildFrame* frame = run.Frames()[0];
+    QVERIFY(frame->SelectEntryRow("Data\\Tank.ini", 3));
+    CTarnEditorView* list = ListOf(frame);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_F2);
+    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field != nullptr);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("PRIMARY Je"));
+    auto* offers = field->findChild<QCompleter*>();
+    QVERIFY(offers != nullptr);
+    QTRY_VERIFY(offers->popup()->isVisible());
+    QCOMPARE(offers->currentCompletion(), QStringLiteral("JeepGun"));
+    QTest::keyClicks(field, QStringLiteral("epGun"));
+    QTRY_VERIFY(offers->popup()->isVisible());
+    QTest::keyClick(offers->popup(), Qt::Key_Return);
+    CEditorRun::Settle();
+    CEditorRun::Settle();
+    QVERIFY(run.Frames()[0]->windowTitle().endsWith(QLatin1Char('*')));
+    QCOMPARE(Message(run), QStringLiteral("1 change"));
   }
 
   // A value naming 20,000 blocks paints, and a click on a link in it
