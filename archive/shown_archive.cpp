@@ -96,42 +96,91 @@ void CShownArchive::TakeOrder() {
   m_stamp = target.stamp;
 }
 
-void CShownArchive::ChangeOrder(const std::function<void(CShownOrder&)>& change) {
-  if (!m_order) return;
+CStatus CShownArchive::ChangeOrder(const std::function<void(CShownOrder&)>& change,
+                                   const std::function<void(CShownOrder&)>& undo) {
+  if (!m_order) return {};
   change(*m_order);
   TakeOrder();
+  if (!undo) return {};
+  CStatus hidden = HiddenChange();
+  if (hidden.IsOk()) return {};
+  undo(*m_order);
+  TakeOrder();
+  return hidden;
+}
+
+CStatus CShownArchive::HiddenChange() const {
+  if (!m_order) return {};
+  for (const auto& [name, change] : m_changes.GetChanges()) {
+    const std::optional<CKeeper> keeper = KeeperOf(name, change.removed, false);
+    if (!keeper) continue;
+    const std::string archive(CShownOrder::FileName(m_order->Archives()[keeper->archive].path));
+    return CStatus::Failure(
+        name, keeper->after ? archive + ", loaded after the target, would hide its pending change"
+                            : archive + " holds a copy its pending deletion cannot remove");
+  }
+  return {};
+}
+
+std::vector<CArchiveTally> CShownArchive::Tallies() const {
+  if (!m_order) return {};
+  std::vector<CArchiveTally> tallies = m_order->Tallies();
+  CArchiveTally& target = tallies[m_order->Target()];
+  for (const auto& [name, change] : m_changes.GetChanges()) {
+    const auto found = m_opened->find(name);
+    if (found == m_opened->end()) {  // added: the target's alone
+      if (!change.removed) ++target.wins, ++target.only;
+      continue;
+    }
+    const CShownOrder::CShownName& shown = m_order->Names()[found.Position()];
+    if (change.removed) {  // allowed only where the target alone holds it
+      if (shown.archive == m_order->Target() && shown.count == 0) --target.wins, --target.only;
+      continue;
+    }
+    // Copied into the target, which now wins over the copy that did.
+    if (shown.archive >= m_order->Target()) continue;
+    CArchiveTally& winner = tallies[shown.archive];
+    --winner.wins;
+    ++winner.loses;
+    if (shown.count == 0) --winner.only;
+    ++target.wins;
+  }
+  return tallies;
+}
+
+std::optional<CShownArchive::CKeeper> CShownArchive::KeeperOf(std::string_view name, bool removing,
+                                                              bool pending) const {
+  if (!m_order) return std::nullopt;
+  const auto found = m_opened->find(name);
+  if (found == m_opened->end()) return std::nullopt;  // added here: it lands in the target
+  const CShownOrder::CShownName& shown = m_order->Names()[found.Position()];
+  // A pending change has put the name in the target already.
+  if (shown.archive > m_order->Target() && !pending) return CKeeper{shown.archive, true};
+  if (!removing) return std::nullopt;
+  // Any copy outside the target stays, and the game would show it.
+  if (shown.archive != m_order->Target()) return CKeeper{shown.archive, false};
+  for (uint32_t i = shown.first; i < shown.first + shown.count; ++i)
+    if (m_order->Shadowed()[i].archive != m_order->Target())
+      return CKeeper{m_order->Shadowed()[i].archive, false};
+  return std::nullopt;
 }
 
 CStatus CShownArchive::MayChange(std::string_view name, bool removing) const {
-  if (!m_order) return {};
+  const std::optional<CKeeper> keeper = KeeperOf(name, removing, m_changes.Find(name) != nullptr);
+  if (!keeper) return {};
   const std::vector<CShownOrder::CArchive>& archives = m_order->Archives();
-  const std::string_view target = CShownOrder::FileName(archives[m_order->Target()].path);
-  const auto found = m_opened->find(name);
-  if (found == m_opened->end()) return {};  // added here: it lands in the target
-  // A pending change already put it in the target.
-  const CChangeSet::CChange* change = m_changes.Find(name);
-  const CShownOrder::CShownName& shown = m_order->Names()[found.Position()];
-  if (shown.archive > m_order->Target() && change == nullptr)
-    return CStatus::Failure(
-        std::string(name),
-        "it comes from " + std::string(CShownOrder::FileName(archives[shown.archive].path)) +
-            ", loaded after the target " + std::string(target) +
-            ", so a change written to the target would not be seen; make that archive the "
-            "target to change it");
-  if (!removing) return {};
-  // Any copy outside the target stays, and the game would show it.
-  std::optional<uint32_t> holder;
-  if (shown.archive != m_order->Target()) holder = shown.archive;
-  for (uint32_t i = shown.first; !holder && i < shown.first + shown.count; ++i)
-    if (m_order->Shadowed()[i].archive != m_order->Target()) holder = m_order->Shadowed()[i].archive;
-  if (holder)
-    return CStatus::Failure(
-        std::string(name), "cannot be deleted: " +
-                               std::string(CShownOrder::FileName(archives[*holder].path)) +
-                               " holds it, and only the target " + std::string(target) +
-                               " is written (an archive loaded over another cannot delete "
-                               "its entries)");
-  return {};
+  const std::string target(CShownOrder::FileName(archives[m_order->Target()].path));
+  const std::string archive(CShownOrder::FileName(archives[keeper->archive].path));
+  if (keeper->after)
+    return CStatus::Failure(std::string(name),
+                            "it comes from " + archive + ", loaded after the target " + target +
+                                ", so a change written to the target would not be seen; make "
+                                "that archive the target to change it");
+  return CStatus::Failure(std::string(name),
+                          "cannot be deleted: " + archive + " holds it, and only the target " +
+                              target +
+                              " is written (an archive loaded over another cannot delete "
+                              "its entries)");
 }
 
 CStatus CShownArchive::ReopenSaved(const std::string& path) {

@@ -86,8 +86,20 @@ class CShownArchive {
   // The load order shown; null for one archive.
   const CShownOrder* Order() const { return m_order.get(); }
   // Changes the load order (reorders, leaves out, retargets) and shows the
-  // names as it resolves them now; the pending changes stay.
-  void ChangeOrder(const std::function<void(CShownOrder&)>& change);
+  // names as it resolves them now; the pending changes stay. Refused, with
+  // `undo` run to put the order back, when the new order would hide a
+  // pending change from the game (HiddenChange); nothing is refused
+  // without an `undo`.
+  CStatus ChangeOrder(const std::function<void(CShownOrder&)>& change,
+                      const std::function<void(CShownOrder&)>& undo = {});
+  // The first pending change the order shown hides from the game, said as
+  // MayChange would refuse it: an archive loaded after the target wins its
+  // name, or a copy outside the target keeps a deleted name. Ok when none.
+  CStatus HiddenChange() const;
+  // What each archive of the order would win, lose and hold alone were the
+  // pending changes saved: a change lands in the target, which then wins
+  // its name. Empty for one archive.
+  std::vector<CArchiveTally> Tallies() const;
   // Why a change to `name` cannot be made here, or Ok. In a load order a
   // change lands in the target: refused when an archive loaded after the
   // target wins the name (the change would not be seen), and a deletion
@@ -161,6 +173,15 @@ class CShownArchive {
   std::optional<CFileStamp> m_stamp;
   std::unique_ptr<CShownOrder> m_order;
 
+  // The archive whose copy of `name` a change in the target would leave
+  // for the game to see: one loaded after the target that wins the name
+  // (`after`; not when a change to it is `pending`, which put it in the
+  // target), or, for a deletion, any other holding a copy.
+  struct CKeeper {
+    uint32_t archive;
+    bool after;
+  };
+  std::optional<CKeeper> KeeperOf(std::string_view name, bool removing, bool pending) const;
   // The entries Write writes the changes over: the opened archive's, or
   // the order's target's.
   const CEntryMap& Written() const;

@@ -135,13 +135,15 @@ void CTarnEditorDoc::NotifyOrderListeners() {
     if (owner != nullptr) listener();
 }
 
-void CTarnEditorDoc::ChangeOrder(const std::function<void(CShownOrder&)>& change) {
-  if (!IsLoadOrder()) return;
+CStatus CTarnEditorDoc::ChangeOrder(const std::function<void(CShownOrder&)>& change,
+                                    const std::function<void(CShownOrder&)>& undo) {
+  if (!IsLoadOrder()) return {};
   UpdateAllViews(kEntriesReplacing);
-  m_shown.ChangeOrder(change);
+  CStatus refused = m_shown.ChangeOrder(change, undo);
   UpdateAllViews(kEntriesReplaced);
   WatchShown();
   NotifyOrderListeners();
+  return refused;
 }
 
 bool CTarnEditorDoc::Reload(const QString& path, QString& reason) {

@@ -85,8 +85,11 @@ class CTarnEditorDoc : public CDocument {
   bool IsLoadOrder() const { return m_shown.Order() != nullptr; }
   static bool IsLoadOrderPath(const QString& path);
   // Changes the load order (the pending changes stay), telling the views
-  // before and after, and the order's own pane through orderChanged.
-  void ChangeOrder(const std::function<void(CShownOrder&)>& change);
+  // before and after, and the order's own pane through orderChanged; with
+  // `undo`, refused when the new order would hide a pending change (the
+  // status says why).
+  CStatus ChangeOrder(const std::function<void(CShownOrder&)>& change,
+                      const std::function<void(CShownOrder&)>& undo = {});
   // The archive Save writes: the opened one's path, or the load order's
   // target's; empty for a new document.
   QString SavedPath() const;

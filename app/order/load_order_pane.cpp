@@ -48,6 +48,7 @@ CLoadOrderList::CLoadOrderList(CTarnEditorDoc& document) : m_document(document) 
   header()->setStretchLastSection(true);
   connect(this, &QTreeWidget::itemChanged, this, &CLoadOrderList::OnItemChanged);
   connect(this, &QTreeWidget::itemSelectionChanged, this, &CLoadOrderList::MarkRelations);
+  connect(&document.GetUndoStack(), &QUndoStack::indexChanged, this, &CLoadOrderList::Fill);
   Fill();
 }
 
@@ -61,9 +62,11 @@ void CLoadOrderList::Fill() {
   const auto count = static_cast<int>(order->Archives().size());
   while (topLevelItemCount() > count) delete takeTopLevelItem(topLevelItemCount() - 1);
   while (topLevelItemCount() < count) new QTreeWidgetItem(this);
+  // As the tree shows the names: pending changes counted as saved.
+  const std::vector<CArchiveTally> tallies = m_document.Shown().Tallies();
   for (size_t a = 0; a < order->Archives().size(); ++a) {
     const CShownOrder::CArchive& archive = order->Archives()[a];
-    const CArchiveTally& tally = order->Tallies()[a];
+    const CArchiveTally& tally = tallies[a];
     QTreeWidgetItem* item = topLevelItem(static_cast<int>(a));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
                    Qt::ItemIsDragEnabled);
@@ -136,9 +139,18 @@ void CLoadOrderList::OnItemChanged(QTreeWidgetItem* item, int column) {
       order->Archives()[archive].taken == taken)
     return;
   CStatus refused;
-  m_document.ChangeOrder([&](CShownOrder& changed) { refused = changed.Take(archive, taken); });
+  const CStatus hidden =
+      m_document.ChangeOrder([&](CShownOrder& changed) { refused = changed.Take(archive, taken); },
+                             [&](CShownOrder& changed) { changed.Take(archive, !taken); });
   if (!refused.IsOk()) ShowStatusText(StatusText(refused));
+  TellRefused(hidden);
   Fill();
+}
+
+void CLoadOrderList::TellRefused(const CStatus& hidden) {
+  if (!hidden.IsOk())
+    ShowStatusText(QStringLiteral("Cannot change the load order: ") + StatusText(hidden) +
+                   QStringLiteral("; save or undo that change first"));
 }
 
 void CLoadOrderList::MoveSelected(int by) {
@@ -146,16 +158,25 @@ void CLoadOrderList::MoveSelected(int by) {
   if (!from) return;
   const auto to = static_cast<int64_t>(*from) + by;
   if (to < 0 || to >= topLevelItemCount()) return;
-  m_document.ChangeOrder(
-      [&](CShownOrder& order) { order.Move(*from, static_cast<size_t>(to)); });
+  MoveArchive(*from, static_cast<size_t>(to));
+}
+
+void CLoadOrderList::MoveArchive(size_t from, size_t to) {
+  const CStatus hidden = m_document.ChangeOrder([&](CShownOrder& order) { order.Move(from, to); },
+                                                [&](CShownOrder& order) { order.Move(to, from); });
+  TellRefused(hidden);
   m_filling = true;
-  setCurrentItem(topLevelItem(static_cast<int>(to)));
+  setCurrentItem(topLevelItem(static_cast<int>(hidden.IsOk() ? to : from)));
   m_filling = false;
   Fill();
 }
 
 void CLoadOrderList::MakeTarget(size_t archive) {
-  m_document.ChangeOrder([&](CShownOrder& order) { order.SetTarget(archive); });
+  const CShownOrder* order = m_document.Shown().Order();
+  if (order == nullptr) return;
+  const size_t before = order->Target();
+  TellRefused(m_document.ChangeOrder([&](CShownOrder& o) { o.SetTarget(archive); },
+                                     [&](CShownOrder& o) { o.SetTarget(before); }));
   Fill();
 }
 
@@ -189,12 +210,7 @@ void CLoadOrderList::dropEvent(QDropEvent* event) {
   if (!from) return;
   int to = onto != nullptr ? indexOfTopLevelItem(onto) : topLevelItemCount() - 1;
   if (to < 0 || static_cast<size_t>(to) == *from) return;
-  m_document.ChangeOrder(
-      [&](CShownOrder& order) { order.Move(*from, static_cast<size_t>(to)); });
-  m_filling = true;
-  setCurrentItem(topLevelItem(to));
-  m_filling = false;
-  Fill();
+  MoveArchive(*from, static_cast<size_t>(to));
 }
 
 void CLoadOrderList::contextMenuEvent(QContextMenuEvent* event) {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "storage/status.h"
+
 class CShownOrder;
 class CSplitterWnd;
 class CTarnEditorDoc;
@@ -59,6 +61,9 @@ class CLoadOrderList : public QTreeWidget {
  private:
   void MarkRelations();
   void OnItemChanged(QTreeWidgetItem* item, int column);
+  void MoveArchive(size_t from, size_t to);
+  // Says why a change of the order was refused: it hid a pending change.
+  void TellRefused(const CStatus& hidden);
 
   CTarnEditorDoc& m_document;
   bool m_filling = false;

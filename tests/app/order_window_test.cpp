@@ -190,6 +190,19 @@ void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
   const std::string tank = "Data\\INI\\Tank.ini";
   QVERIFY(document->GetHooks()->EditValue(tank, kTank.find("30"), 2, QStringLiteral("45")));
   QCOMPARE(FromColumn(tree)[ToQ(tank)], QStringLiteral("! mod.big"));
+  // The pane counts it as the tree shows it, before it is saved.
+  QCOMPARE(counts(0), QStringLiteral("0/3/0"));
+  QCOMPARE(counts(2), QStringLiteral("3/0/1"));
+  // An order that would load base after the target, hiding the change from
+  // the game, is refused and left as it was.
+  pane->setCurrentItem(pane->topLevelItem(0));
+  QTest::keyClick(pane, Qt::Key_Down, Qt::AltModifier);
+  QTest::keyClick(pane, Qt::Key_Down, Qt::AltModifier);
+  QVERIFY2(StatusText(run).contains(QLatin1String(
+               "base.big, loaded after the target, would hide its pending change")),
+           qPrintable(StatusText(run)));
+  QCOMPARE(pane->topLevelItem(2)->text(0), QStringLiteral("mod.big"));
+  QCOMPARE(FromColumn(tree)[ToQ(tank)], QStringLiteral("! mod.big"));
   // Deleting it would need to delete base's copy too.
   tree->setCurrentIndex(tree->model()->index(RowOf(tree, ToQ(tank)), 0));
   QVERIFY(run.Command(ID_EDIT_CLEAR));
