@@ -223,7 +223,9 @@ void CCompareWindow::ExtractChange(int row) {
   const std::vector<std::string_view> parts = SplitEntryName(change.name);
   const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
   CWinApp* app = AfxGetApp();
-  const QString chosen = app != nullptr ? app->DoPromptFileName(false, suggested) : QString();
+  const QString chosen = app != nullptr
+                             ? app->DoPromptFileName(false, suggested, QStringLiteral("Extract"))
+                             : QString();
   if (chosen.isEmpty()) return;
   CDataBuffer bytes;
   CStatus status = side.BufferAt(newer ? change.after : change.before, bytes);
@@ -310,6 +312,16 @@ void CCompareWindow::ShowMenu(const QPoint& position) {
   menu.exec(m_entries->viewport()->mapToGlobal(position));
 }
 
+void CCompareWindow::keyPressEvent(QKeyEvent* event) {
+  // A window of its own that only shows: Escape, which no pane takes, puts
+  // it away as it would a dialog.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
 bool CCompareWindow::eventFilter(QObject* watched, QEvent* event) {
   // The keyboard's ways to the menu act on the current item.
   if (watched == m_entries && event->type() == QEvent::KeyPress) {
@@ -369,7 +381,7 @@ CCompareWindow* CompareWithShadowed(const CTarnEditorDoc& document, std::string_
 void CompareDocumentWith(const CTarnEditorDoc* document, QWidget* parent) {
   CWinApp* app = AfxGetApp();
   if (document == nullptr || app == nullptr || document->GetPathName().isEmpty()) return;
-  const QString other = app->DoPromptFileName(true, QString());
+  const QString other = app->DoPromptFileName(true, QString(), QStringLiteral("Compare With"));
   if (other.isEmpty()) return;
   // The document's side as its window shows it, pending changes included.
   auto* window = new CCompareWindow(

@@ -68,6 +68,7 @@ class CCompareWindow : public QMainWindow, public CArchiveWindow {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FillEntries();

@@ -4,6 +4,7 @@
 // in the status bar.
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -118,7 +119,10 @@ class CompareWindowTest : public QObject {
     QVERIFY(!std::filesystem::exists(folder + "/Data/Gone.ini"));
     QCOMPARE(window->statusBar()->currentMessage(),
              QStringLiteral("Extracted 2 of 2 entries to ") + ToQ(folder));
-    window->close();
+    // Escape puts the window away.
+    const QPointer<CCompareWindow> kept(window);
+    QTest::keyClick(window->GetEntries(), Qt::Key_Escape);
+    QTRY_VERIFY(kept.isNull());
   }
 
   void aFileThatIsNoArchiveIsSaidInTheStatusBar() {
