@@ -184,8 +184,10 @@ bool CEntryTreeModel::setData(const QModelIndex& index, const QVariant& value, i
     return false;
   // Carried out once the editor has closed: a rename rebuilds the rows.
   QTimer::singleShot(0, this,
-                     [hooks = m_editable, from = std::string(NameOfRow(index.row())),
-                      to = value.toString()] { hooks->RenameEntry(from, to); });
+                     [this, hooks = m_editable, from = std::string(NameOfRow(index.row())),
+                      to = value.toString()] {
+                       if (hooks->RenameEntry(from, to)) emit renamed(to);
+                     });
   return true;
 }
 
@@ -289,6 +291,14 @@ CLeftView::CLeftView() {
   connect(this, &QTreeView::expanded, this, [this] { FitColumnToNames(); });
   m_actions = new CEntryActions(this);  // the context menu; a child, gone with the view
   AddFindKeys(this);
+  // The entry renamed is the one the user was on: it stays selected under
+  // its new name, rather than the old one waiting to go.
+  connect(&m_model, &CEntryTreeModel::renamed, this, [this](const QString& to) {
+    const std::optional<std::string> name = TextToBytes(to);
+    const int row = name ? m_model.RowOfName(*name) : -1;
+    if (row >= 0)
+      selectionModel()->setCurrentIndex(IndexOfFlatRow(row), QItemSelectionModel::ClearAndSelect);
+  });
 }
 
 CLeftView::~CLeftView() { delete m_findBar; }

@@ -92,6 +92,10 @@ class CEntryTreeModel : public QAbstractListModel {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
 
+ signals:
+  // A rename made in place was taken; `to` is the entry's new name.
+  void renamed(const QString& to);
+
  private:
   static const CEntryMap kNoEntries;
   const CEntryMap* m_entries = &kNoEntries;
