@@ -67,10 +67,8 @@ int RowNamed(CTarnEditorView* list, const QString& name) {
 
 // Edits the value of row `row` as a user does: F2, type, Enter.
 void TypeValue(CTarnEditorView* list, int row, const QString& text) {
-  list->setFocus();
   list->setCurrentIndex(list->model()->index(row, 0));
-  QTest::keyClick(list, Qt::Key_F2);
-  auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  QLineEdit* field = EditInPlace(list);
   QVERIFY(field != nullptr);
   QCOMPARE(field->accessibleName(), QStringLiteral("Value"));
   field->selectAll();
@@ -376,9 +374,7 @@ class EditTest : public QObject {
       QVERIFY(StatusText(run).startsWith(QStringLiteral("Cannot rename b.ini to ")));
     }
     ClickTreeRow(tree, 1);
-    tree->setFocus();
-    QTest::keyClick(tree, Qt::Key_F2);
-    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QLineEdit* field = EditInPlace(tree);
     QVERIFY(field != nullptr);
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("New\\b.ini"));

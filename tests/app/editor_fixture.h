@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QSettings>
 #include <QStandardPaths>
@@ -216,6 +217,14 @@ inline void ClickTreeRow(CLeftView* tree, int row) {
   const QModelIndex index = tree->model()->index(row, 0);
   tree->scrollTo(index);
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
+}
+
+// F2 on `view`'s current item, as a user opens its editor in place: that
+// editor, or null when none opened.
+inline QLineEdit* EditInPlace(QAbstractItemView* view) {
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_F2);
+  return qobject_cast<QLineEdit*>(QApplication::focusWidget());
 }
 
 inline QString ToQ(const std::string& s) { return QString::fromStdString(s); }

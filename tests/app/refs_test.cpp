@@ -203,10 +203,7 @@ class RefsTest : public QObject {
     QVERIFY(IndexSettles(ReferencesOf(run)));
     CChildFrame* frame = run.Frames()[0];
     QVERIFY(frame->SelectEntryRow("Data\\Tank.ini", 3));
-    CTarnEditorView* list = ListOf(frame);
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_F2);
-    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QLineEdit* field = EditInPlace(ListOf(frame));
     QVERIFY(field != nullptr);
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("PRIMARY Je"));
