@@ -138,6 +138,13 @@ bool CTarnEditorView::edit(const QModelIndex& index, EditTrigger trigger, QEvent
     ShowStatusText(ReadOnlyCopyText(QStringLiteral("edit value"), m_entryName, m_copyOf));
     return false;
   }
+  // Said rather than nothing at all: where a block's header is changed.
+  if (asked && index.isValid() && m_model.IsBlockRowOfEditable(index.row())) {
+    ShowStatusText(QStringLiteral(
+        "A block's name and type are changed in its entry's text: Edit Text (Enter on the "
+        "entry in the tree)"));
+    return false;
+  }
   if (index.isValid() && index.column() == 0 && trigger != QAbstractItemView::NoEditTriggers) {
     return CListView::edit(m_model.index(index.row(), 1), trigger, event);
   }

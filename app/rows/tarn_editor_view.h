@@ -40,6 +40,12 @@ class CRulesRowModel : public QAbstractTableModel {
   // offset and size in the entry's bytes and the text typed.
   using EditFn = std::function<void(size_t offset, size_t size, const QString& value)>;
   void SetValueEditor(EditFn edit) { m_edit = std::move(edit); }
+  // Whether values may be edited here, and `row` is a block's own row,
+  // whose name and type word are not edited in place.
+  bool IsBlockRowOfEditable(int row) const {
+    return m_edit && row >= 0 && static_cast<size_t>(row) < m_rows.size() &&
+           m_rows[static_cast<size_t>(row)].depth == 0;
+  }
   // Which tokens of the values name defined blocks: shown as links, and
   // described to a screen reader ("reference to BLOCK in ENTRY").
   void SetLinks(CReferenceLinks* links) { m_links = links; }

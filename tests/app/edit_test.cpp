@@ -219,8 +219,11 @@ class EditTest : public QObject {
     ClickTreeRow(tree, 0);
     const int speed = RowNamed(list, QStringLiteral("    Speed"));
     QVERIFY(speed >= 0);
-    // Block rows are headers: not edited here.
+    // Block rows are headers: not edited here, and F2 on one says where.
     QVERIFY(!(list->model()->flags(list->model()->index(0, 1)) & Qt::ItemIsEditable));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QVERIFY(EditInPlace(list) == nullptr);
+    QVERIFY(StatusText(run).startsWith(QStringLiteral("A block's name and type are changed")));
 
     TypeValue(list, speed, QStringLiteral("45"));
     QCOMPARE(list->model()->index(speed, 1).data().toString(), QStringLiteral("45"));
