@@ -113,7 +113,7 @@ CHeaderFound ReadJpegHeader(std::string_view bytes, CImageFacts& image) {
         why = "the frame has no pixels";
       } else if (components == 0 || components > 4) {
         why = "a frame of " + std::to_string(components) + " components is not an image's";
-      } else if (precision != 8 && precision != 12 && precision != 16) {
+      } else if (precision < 2 || precision > 16) {  // 8 or 12, and 2-16 lossless
         why = std::to_string(precision) + "-bit samples are not a JPEG precision";
       }
       return Found(std::move(why));
