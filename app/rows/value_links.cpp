@@ -178,6 +178,12 @@ class CValueCompletion : public QObject {
     return start;
   }
 
+  // The token typed so far: from its start to the cursor.
+  QString TypedToken() const {
+    const int start = TokenStart();
+    return m_field->text().mid(start, m_field->cursorPosition() - start);
+  }
+
   void Offer(bool always) {
     if (!m_arrived) {
       m_wanted = true;
@@ -185,8 +191,7 @@ class CValueCompletion : public QObject {
       return;
     }
     m_wanted = m_always = false;
-    const int start = TokenStart();
-    const QString prefix = m_field->text().mid(start, m_field->cursorPosition() - start);
+    const QString prefix = TypedToken();
     m_completer->setCompletionPrefix(prefix);
     if ((prefix.isEmpty() && !always) || m_completer->completionCount() == 0) {
       m_completer->popup()->hide();
@@ -199,9 +204,7 @@ class CValueCompletion : public QObject {
   // Whether the offer chosen in the list is the token typed, as typed.
   bool OffersOnlyTyped() const {
     const QModelIndex chosen = m_completer->popup()->currentIndex();
-    const int start = TokenStart();
-    return !chosen.isValid() || chosen.data().toString() ==
-                                    m_field->text().mid(start, m_field->cursorPosition() - start);
+    return !chosen.isValid() || chosen.data().toString() == TypedToken();
   }
 
   void Insert(const QString& chosen) {
