@@ -109,6 +109,13 @@ uint32_t CEntryMap::ClaimedSizeAt(size_t position) const {
   return m_index.Get().EntryAt(position).size;
 }
 
+std::string CEntryMap::CutShortWords(size_t position) const {
+  const uint32_t present = SizeAt(position), claimed = ClaimedSizeAt(position);
+  if (claimed <= present) return {};
+  return "cut short by the end of the archive (" + std::to_string(present) + " of " +
+         std::to_string(claimed) + " bytes)";
+}
+
 bool CEntryMap::MayReachPastEnd() const {
   if (m_composed)
     return std::any_of(m_composed->sources.begin(), m_composed->sources.end(),

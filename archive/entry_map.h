@@ -100,6 +100,9 @@ class CEntryMap {
     return ClaimedSizeAt(position) > SizeAt(position);
   }
   bool MayReachPastEnd() const;
+  // "cut short by the end of the archive (N of M bytes)" for such an entry,
+  // in every program's words alike; empty for a whole one.
+  std::string CutShortWords(size_t position) const;
   // The file of every entry; empty for a composed map, whose entries lie in
   // the files of FileAt.
   const CHandleHolder& GetFile() const { return m_file; }

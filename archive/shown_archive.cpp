@@ -207,12 +207,11 @@ std::optional<CDataBuffer> CShownArchive::Bytes(std::string_view name) const {
   return CurrentBytes(*m_opened, m_changes, name);
 }
 
-std::optional<std::pair<uint32_t, uint32_t>> CShownArchive::CutShort(std::string_view name) const {
+std::string CShownArchive::CutShort(std::string_view name) const {
   const CEntryMap& opened = *m_opened;
-  if (!opened.MayReachPastEnd() || m_changes.Find(name) != nullptr) return std::nullopt;
+  if (!opened.MayReachPastEnd() || m_changes.Find(name) != nullptr) return {};
   const auto found = opened.find(name);
-  if (found == opened.end() || !opened.ReachesPastEndAt(found.Position())) return std::nullopt;
-  return std::pair{opened.SizeAt(found.Position()), opened.ClaimedSizeAt(found.Position())};
+  return found == opened.end() ? std::string() : opened.CutShortWords(found.Position());
 }
 
 std::shared_ptr<const CShownSnapshot> CShownArchive::Snapshot() const {

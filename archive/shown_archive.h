@@ -124,8 +124,9 @@ class CShownArchive {
   std::optional<CDataBuffer> Bytes(std::string_view name) const;
   bool Has(std::string_view name) const { return Bytes(name).has_value(); }
   // Of `name` shown as opened, when the archive's end cuts it short of what
-  // its index claims: the bytes there are, and those claimed.
-  std::optional<std::pair<uint32_t, uint32_t>> CutShort(std::string_view name) const;
+  // its index claims, the words that say so (CEntryMap::CutShortWords);
+  // empty for any other.
+  std::string CutShort(std::string_view name) const;
   std::shared_ptr<const CShownSnapshot> Snapshot() const;
 
   // The opened file, held since the open; empty for a new document.

@@ -136,8 +136,7 @@ std::string EntryCutWords(std::string_view entry) {
 
 std::string PastEndWords(const CEntryMap& entries, size_t position) {
   return "entry '" + std::string(entries.NameAt(position)) +
-         "': cut short by the end of the archive (" + std::to_string(entries.SizeAt(position)) +
-         " of " + std::to_string(entries.ClaimedSizeAt(position)) + " bytes)";
+         "': " + entries.CutShortWords(position);
 }
 
 bool ReportPastEnd(const CEntryMap& entries, std::string_view culprit, COutput& out,

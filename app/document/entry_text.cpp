@@ -53,9 +53,3 @@ QString EntryStatusText(size_t bytes, size_t rows, bool binary) {
   if (binary) text += QStringLiteral(", binary data");
   return text + QStringLiteral(", ") + Plural(rows, "row", "rows");
 }
-
-QString CutShortText(uint32_t present, uint32_t claimed) {
-  return QStringLiteral("cut short by the end of the archive (%1 of %2 bytes)")
-      .arg(present)
-      .arg(claimed);
-}

@@ -38,6 +38,3 @@ QString EntryCountText(size_t entries);
 // What the status bar says of a selected entry: "N bytes, M rows", with
 // "binary data" between them when it is not rules text.
 QString EntryStatusText(size_t bytes, size_t rows, bool binary);
-// "cut short by the end of the archive (N of M bytes)": of an entry whose
-// index claims more bytes than its archive holds.
-QString CutShortText(uint32_t present, uint32_t claimed);

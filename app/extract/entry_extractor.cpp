@@ -91,10 +91,9 @@ void CEntryExtractor::ExtractEntry(const std::string& name) {
   if (bytes && bytes->HasData() &&
       (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(m_document)))
           .IsOk()) {
-    const auto cut = m_document.Shown().CutShort(name);
-    ShowStatusText(
-        QStringLiteral("Extracted %1").arg(BytesToText(name)) +
-        (cut ? QStringLiteral(", ") + CutShortText(cut->first, cut->second) : QString()));
+    const std::string cut = m_document.Shown().CutShort(name);
+    ShowStatusText(QStringLiteral("Extracted %1").arg(BytesToText(name)) +
+                   (cut.empty() ? QString() : QStringLiteral(", ") + QString::fromStdString(cut)));
   } else if (!bytes || bytes->IsCutOnDisk()) {
     ShowStatusText(
         QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));

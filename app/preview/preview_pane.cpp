@@ -288,8 +288,8 @@ void CPreviewPane::Show(PreviewMode mode) {
   }
   // Read as far as the archive goes, and said so beside the entry's facts.
   if (m_copyOf.empty() && m_document != nullptr) {
-    if (const auto cut = m_document->Shown().CutShort(m_name))
-      AppendStatusText(QStringLiteral("; ") + CutShortText(cut->first, cut->second));
+    if (const std::string cut = m_document->Shown().CutShort(m_name); !cut.empty())
+      AppendStatusText(QStringLiteral("; ") + QString::fromStdString(cut));
   }
   // F6 moves the focus to the splitter's pane, which is the list: when the
   // list is not shown, the view in its place takes the focus for it.
