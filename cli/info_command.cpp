@@ -99,16 +99,18 @@ bool WriteDetails(COutput& out, const CEntryFacts& facts) {
   if (WriteDamage(out, facts)) return true;
   const CImageFacts& image = facts.image;
   const CSoundFacts& sound = facts.sound;
+  // Formats and encodings are the readers' own words, with nothing to
+  // escape: escaping looked at them a byte at a time.
   switch (facts.kind) {
     case EntryKind::Image:
-      out.Escaped(image.format);
+      out.Raw(std::string_view(image.format));
       out.Raw(' ');
       out.Number(image.width);
       out.Raw('x');
       out.Number(image.height);
       out.Raw(' ');
       if (std::string_view(image.format) == "dds") {
-        out.Escaped(image.encoding);
+        out.Raw(image.encoding);
         out.Raw(" mips=");
         out.Number(image.mipmaps);
       } else {
@@ -118,7 +120,7 @@ bool WriteDetails(COutput& out, const CEntryFacts& facts) {
       return true;
     case EntryKind::Sound: {
       out.Raw("wav ");
-      out.Escaped(sound.encoding);
+      out.Raw(sound.encoding);
       out.Raw(' ');
       out.Number(sound.rate);
       out.Raw("Hz ");
@@ -126,9 +128,8 @@ bool WriteDetails(COutput& out, const CEntryFacts& facts) {
       out.Raw("ch ");
       out.Number(sound.bits);
       out.Raw("bit ");
-      char seconds[32];
-      const int length = std::snprintf(seconds, sizeof seconds, "%.2fs", sound.seconds);
-      out.Raw(std::string_view(seconds, static_cast<size_t>(std::clamp(length, 0, 31))));
+      CSecondsText seconds;
+      out.Raw(SecondsText(sound.seconds, seconds));
       return true;
     }
     case EntryKind::Rules:

@@ -12,6 +12,7 @@
 // Threading: none; every function here is pure.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -75,6 +76,10 @@ std::string_view DamagedWords(const CEntryFacts& facts);
 // The details of an entry whose name says a format its bytes lack, whole:
 // "damaged dds: no DDS signature". Empty for any other entry.
 std::string_view NamedDamageDetails(const CEntryFacts& facts);
+
+// A sound's length in a line's words, "1.52s", made in `text`.
+using CSecondsText = std::array<char, 40>;
+std::string_view SecondsText(double seconds, CSecondsText& text);
 
 // The facts in a line's words: "tga 256x256 32bpp", "dds 512x512 dxt5
 // mips=9", "wav pcm 22050Hz 1ch 16bit 1.52s", "rules 14 blocks 312 rows",

@@ -2,6 +2,8 @@
 // pixels and refusals. Every file here is made by the test.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,23 @@ TEST(EntryKind, EachKindWithItsFacts) {
   EXPECT_EQ(Details("model.w3d", std::string("W3D\0\x01", 5)), "binary\tbinary 5 bytes");
   // "BM" at the start of a text is no BMP unless the name says so.
   EXPECT_EQ(Details("notes.txt", "BMW sedan\n"), "text\ttext 10 bytes");
+}
+
+// A sound's length is rounded as printf rounds it, halves included: the
+// line of tarn info and the editor's status bar must agree on every sound.
+TEST(EntryKind, SecondsRoundAsPrintfDoes) {
+  for (uint32_t rate : {8000u, 11025u, 22050u, 44100u, 48000u})
+    for (uint32_t frames = 0; frames < 200000; frames += 37) {
+      const double seconds = static_cast<double>(frames) / rate;
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%.2fs", seconds);
+      CSecondsText text;
+      ASSERT_EQ(SecondsText(seconds, text), expected) << frames << " / " << rate;
+    }
+  CSecondsText text;
+  EXPECT_EQ(SecondsText(0.125, text), "0.12s");
+  EXPECT_EQ(SecondsText(0.375, text), "0.38s");
+  EXPECT_EQ(SecondsText(4294967295.0, text), "4294967295.00s");
 }
 
 TEST(EntryKind, TheExtensionIsTheNamesLastAfterItsFolders) {
