@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
@@ -167,11 +168,61 @@ std::vector<std::string> FolderWalkNames(uint32_t count, CRandom& random, BenchN
   return order;
 }
 
-// The archive of `names` in this order, mostly small entries of random bytes.
-std::string BuildWithPayloads(const std::vector<std::string>& names, CRandom& random) {
+void PutLittle(std::string& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+// A small texture or sound whose header checks out, as an archive's are:
+// a TGA of up to 8 x 8 pixels, a DXT1 DDS of up to 8 x 8, or a few dozen
+// frames of 8-bit PCM. Empty for any other name.
+std::string MediaPayload(std::string_view name, CRandom& random) {
+  std::string out;
+  const uint32_t width = random.Between(1, 8), height = random.Between(1, 8);
+  if (name.ends_with(".tga")) {
+    out.assign("\0\0\x02\0\0\0\0\0\0\0\0\0", 12);
+    PutLittle(out, width, 2);
+    PutLittle(out, height, 2);
+    out += "\x20\x08";
+    out.resize(out.size() + 4 * width * height);
+  } else if (name.ends_with(".dds")) {
+    const uint32_t blocks = ((width + 3) / 4) * ((height + 3) / 4);
+    out = "DDS ";
+    for (const uint32_t word : {124u, 0x81007u, height, width, 8 * blocks, 0u, 1u})
+      PutLittle(out, word, 4);
+    out.resize(out.size() + 44);
+    for (const uint32_t word : {32u, 4u}) PutLittle(out, word, 4);
+    out += "DXT1";
+    out.resize(out.size() + 20);
+    PutLittle(out, 0x1000, 4);
+    out.resize(out.size() + 16);
+    out.resize(out.size() + 8 * blocks);
+  } else if (name.ends_with(".wav")) {
+    const uint32_t frames = random.Between(8, 120);
+    out = "RIFF";
+    PutLittle(out, 36 + frames, 4);
+    out += "WAVEfmt ";
+    for (const auto& [value, bytes] :
+         {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {22050u, 4}, {22050u, 4}, {1u, 2}, {8u, 2}})
+      PutLittle(out, value, bytes);
+    out += "data";
+    PutLittle(out, frames, 4);
+    out.resize(out.size() + frames);
+  }
+  return out;
+}
+
+// The archive of `names` in this order, mostly small entries of random bytes;
+// with `media`, textures and sounds hold what their names say.
+std::string BuildWithPayloads(const std::vector<std::string>& names, CRandom& random, bool media) {
   CBigBuilder builder;
   std::string payload;
   for (const std::string& name : names) {
+    if (media) {
+      if (std::string made = MediaPayload(name, random); !made.empty()) {
+        builder.Add(name, made);
+        continue;
+      }
+    }
     const uint32_t roll = random.Below(100);
     const uint32_t size = roll < 85   ? random.Between(8, 160)
                           : roll < 99 ? random.Between(161, 1024)
@@ -202,13 +253,14 @@ std::string MakeRulesText(size_t targetBytes, uint64_t seed) {
   return out;
 }
 
-std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, BenchNames style) {
+std::string MakeBenchArchive(uint32_t count, uint64_t seed, bool shuffled, BenchNames style,
+                             bool media) {
   CRandom random(seed);
   std::vector<std::string> order = FolderWalkNames(count, random, style);
   if (shuffled)
     for (size_t i = order.size(); i > 1; --i)
       std::swap(order[i - 1], order[random.Below(static_cast<uint32_t>(i))]);
-  return BuildWithPayloads(order, random);
+  return BuildWithPayloads(order, random, media);
 }
 
 namespace {

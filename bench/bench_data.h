@@ -18,9 +18,11 @@ enum class BenchNames {
 
 // A BIG archive of `count` entries with unique names under backslash folders,
 // mostly small entries, records in folder-walk order, or in random order
-// when `shuffled`.
+// when `shuffled`. Entries are random bytes whatever their names; with
+// `media`, those named as textures and sounds hold small ones whose headers
+// check out.
 std::string MakeBenchArchive(uint32_t count, uint64_t seed = 1, bool shuffled = false,
-                             BenchNames names = BenchNames::Spread);
+                             BenchNames names = BenchNames::Spread, bool media = false);
 
 // A BIG archive of `count` rules texts of about `entryBytes` each (seeds
 // differ, so no two are alike), named "Data\\INI\\Rules\\NNNNN.ini" (with more
