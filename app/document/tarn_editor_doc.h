@@ -18,6 +18,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "app/document/document_feature.h"
@@ -72,6 +74,11 @@ class CTarnEditorDoc : public CDocument {
   QUndoStack& GetUndoStack() { return m_undo; }
   // "N changes" for the status bar.
   QString ChangesText() const;
+  // The names the last step (a change, its undo or redo) touched that are
+  // shown after it, in the order it touched them: where the tree goes
+  // when the entry it was on is gone (a rename undone).
+  const std::vector<std::string>& StepNames() const { return m_stepNames; }
+  void SetStepNames(std::vector<std::string> names) { m_stepNames = std::move(names); }
 
   // Reads the archive at `path` in place of the one shown (in a load
   // order, of its target) (changes and undo steps dropped), telling the
@@ -116,6 +123,7 @@ class CTarnEditorDoc : public CDocument {
   CShownArchive m_shown;
   // Declared after the archive its steps point into, so it goes first.
   QUndoStack m_undo;
+  std::vector<std::string> m_stepNames;
   std::unique_ptr<CDiskWatch> m_watch;
   std::vector<std::unique_ptr<CDocumentFeature>> m_features;
   CEntryHooks* m_hooks = nullptr;

@@ -38,18 +38,28 @@ class CChangeCommand : public QUndoCommand {
   };
 
   // The document hears of each step from its stack, after it is done.
-  CChangeCommand(const QString& text, CShownArchive& changes, std::vector<CName> names)
-      : QUndoCommand(text), m_changes(changes), m_names(std::move(names)) {}
+  CChangeCommand(const QString& text, CTarnEditorDoc& document, std::vector<CName> names)
+      : QUndoCommand(text), m_document(document), m_names(std::move(names)) {}
 
   void redo() override {
-    for (const CName& n : m_names) m_changes.Restore(n.name, n.after);
+    for (const CName& n : m_names) m_document.Shown().Restore(n.name, n.after);
+    TellShownNames();
   }
   void undo() override {
-    for (auto n = m_names.rbegin(); n != m_names.rend(); ++n) m_changes.Restore(n->name, n->before);
+    for (auto n = m_names.rbegin(); n != m_names.rend(); ++n)
+      m_document.Shown().Restore(n->name, n->before);
+    TellShownNames();
   }
 
  private:
-  CShownArchive& m_changes;
+  void TellShownNames() {
+    std::vector<std::string> shown;
+    for (const CName& n : m_names)
+      if (m_document.Shown().Has(n.name)) shown.push_back(n.name);
+    m_document.SetStepNames(std::move(shown));
+  }
+
+  CTarnEditorDoc& m_document;
   std::vector<CName> m_names;
 };
 
@@ -427,7 +437,7 @@ QString CEntryEditor::Push(const QString& text, std::vector<CStep> steps) {
   for (CStep& step : steps) {
     names.push_back({step.name, m_document.Changes().Get(step.name), std::move(step.after)});
   }
-  m_document.GetUndoStack().push(new CChangeCommand(text, m_document.Shown(), std::move(names)));
+  m_document.GetUndoStack().push(new CChangeCommand(text, m_document, std::move(names)));
   return QString();
 }
 

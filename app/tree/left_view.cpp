@@ -524,6 +524,26 @@ void CLeftView::OnUpdate(int hint) {
     ExpandFolders(m_kept.folders);
   }
   FitColumnToNames();
+  const int moveTo = SelectKept(hint, *document);
+  m_refilling = false;
+  verticalScrollBar()->setValue(m_kept.scroll);
+  horizontalScrollBar()->setValue(m_kept.across);
+  if (moveTo >= 0)
+    selectionModel()->setCurrentIndex(IndexOfFlatRow(moveTo), QItemSelectionModel::ClearAndSelect);
+}
+
+// Selects again what was current before the rows were made again; the row
+// to go to once they are in, or -1. The entry it was on went with the
+// step, or stays only as deleted (a rename undone or redone): then the
+// name the step gave it instead, selected by the caller once the rows are
+// in, so that the list pane follows.
+int CLeftView::SelectKept(int hint, const CTarnEditorDoc& document) {
+  const std::vector<std::string>& moved = document.StepNames();
+  if (m_kept.name && hint == kEntriesChanged && !moved.empty() &&
+      !document.Shown().Has(*m_kept.name)) {
+    const int row = m_model.RowOfName(moved.front());
+    if (row >= 0) return row;
+  }
   if (m_kept.name) {
     const int row = m_model.RowOfName(*m_kept.name);
     if (row >= 0)
@@ -535,9 +555,7 @@ void CLeftView::OnUpdate(int hint) {
                                         QItemSelectionModel::ClearAndSelect);
     }
   }
-  m_refilling = false;
-  verticalScrollBar()->setValue(m_kept.scroll);
-  horizontalScrollBar()->setValue(m_kept.across);
+  return -1;
 }
 
 // A save into a load order's target that kept every name: a million rows

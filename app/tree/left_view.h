@@ -242,6 +242,9 @@ class CLeftView : public CTreeView {
   // and From widened to fit them; to fit only the changed rows, after an
   // edit, where no other row's mark moved.
   void RepaintMarks(bool fitChangedOnly);
+  // After the rows are made again: the current entry or folder as before
+  // (m_kept), or the row to go to once they are in (-1 for none).
+  int SelectKept(int hint, const CTarnEditorDoc& document);
   bool KeepRowsOfOrder(const CTarnEditorDoc& document);
   // F3 and Shift+F3 while `owner` or a child of it has the focus.
   void AddFindKeys(QWidget* owner);

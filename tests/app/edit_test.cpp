@@ -393,9 +393,12 @@ class EditTest : public QObject {
     // The entry stays selected under its new name, its rows still shown.
     QCOMPARE(tree->currentIndex().row(), 0);
     QCOMPARE(ListRows(ListOf(frame)), QStringList({"B|Object", "    V|2"}));
+    // Undo and Redo take the selection with the entry, by whichever name.
     QVERIFY(run.Command(ID_EDIT_UNDO));
     QCOMPARE(TreeNames(tree), QStringList({"a.ini", "b.ini"}));
+    QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("b.ini"));
     QVERIFY(run.Command(ID_EDIT_REDO));
+    QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("New\\b.ini"));
     QVERIFY(run.Command(ID_FILE_SAVE));
     QCOMPARE(RunTarnCaptured({"list", path}).out,
              std::string("48\t20\tNew\\b.ini\n68\t20\ta.ini\n"));
