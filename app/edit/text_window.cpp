@@ -17,14 +17,30 @@
 
 #include "app/document/entry_text.h"
 
+namespace {
+
+// Where the line end at or after `from` starts, and how long it is: CR LF,
+// LF, or a CR alone (as some old texts end their lines). npos when there is
+// none.
+size_t FindLineEnd(std::string_view bytes, size_t from, size_t& length) {
+  const size_t at = bytes.find_first_of("\r\n", from);
+  if (at == std::string_view::npos) return at;
+  length = bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n' ? 2 : 1;
+  return at;
+}
+
+}  // namespace
+
 std::string_view LineEndOf(std::string_view bytes) {
-  const size_t end = bytes.find('\n');
-  return end != std::string_view::npos && end > 0 && bytes[end - 1] == '\r' ? "\r\n" : "\n";
+  size_t length = 0;
+  const size_t end = FindLineEnd(bytes, 0, length);
+  if (end == std::string_view::npos) return "\n";
+  return bytes.substr(end, length);
 }
 
 namespace {
 
-// A text's lines, split at each LF, and the end of each but the last.
+// A text's lines and the end of each but the last.
 struct CLines {
   std::vector<std::string_view> lines;
   std::vector<std::string_view> ends;
@@ -33,12 +49,12 @@ struct CLines {
 CLines SplitLines(std::string_view bytes) {
   CLines split;
   size_t start = 0;
-  for (size_t end = bytes.find('\n'); end != std::string_view::npos;
-       end = bytes.find('\n', start)) {
-    const bool cr = end > start && bytes[end - 1] == '\r';
-    split.lines.push_back(bytes.substr(start, end - start - (cr ? 1 : 0)));
-    split.ends.push_back(cr ? "\r\n" : "\n");
-    start = end + 1;
+  size_t length = 0;
+  for (size_t end = FindLineEnd(bytes, 0, length); end != std::string_view::npos;
+       end = FindLineEnd(bytes, start, length)) {
+    split.lines.push_back(bytes.substr(start, end - start));
+    split.ends.push_back(bytes.substr(end, length));
+    start = end + length;
   }
   split.lines.push_back(bytes.substr(start));
   return split;
@@ -85,11 +101,13 @@ std::optional<std::string> MergeTexts(std::string_view read, std::string_view mi
 }
 
 std::string TextToShow(std::string_view bytes) {
+  // The editor would make a CR alone a line end of its own, and give it
+  // back as LF: it is made one here, where TextToEntryBytes can tell.
   std::string shown;
   shown.reserve(bytes.size());
   for (size_t k = 0; k < bytes.size(); ++k) {
-    if (bytes[k] != '\r' || k + 1 == bytes.size() || bytes[k + 1] != '\n')
-      shown.push_back(bytes[k]);
+    if (bytes[k] != '\r') shown.push_back(bytes[k]);
+    else if (k + 1 == bytes.size() || bytes[k + 1] != '\n') shown.push_back('\n');
   }
   return shown;
 }
@@ -98,7 +116,7 @@ std::optional<std::string> TextToEntryBytes(const QString& text, std::string_vie
   const std::optional<std::string> bytes = TextToBytes(text);
   if (!bytes) return std::nullopt;
   const CLines was = SplitLines(opened);
-  const CLines now = SplitLines(*bytes);  // its ends are all LF
+  const CLines now = SplitLines(*bytes);  // its ends are the editor's, LF
   // Lines are matched without the empty piece after a last line end, so
   // one added or taken away at the end leaves the lines before it matched.
   const size_t wasCount =

@@ -18,10 +18,11 @@
 
 class QPlainTextEdit;
 
-// The entry's line end for new lines: "\r\n" when its first line ends
-// with one, else "\n".
+// The entry's line end for new lines: its first line's ("\r\n", "\n", or
+// "\r" alone), else "\n".
 std::string_view LineEndOf(std::string_view bytes);
-// The entry's bytes as the editor shows them: each CR LF as LF.
+// The entry's bytes as the editor shows them: each CR LF, and each CR
+// alone, as LF.
 std::string TextToShow(std::string_view bytes);
 // The editor's text as the bytes of the entry that was `opened`: the lines
 // at its start and end that are as they were keep their own ends, a changed

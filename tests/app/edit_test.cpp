@@ -635,6 +635,16 @@ class EditTest : public QObject {
              std::optional<std::string>("a\r\nb\nx\r\ny\r\nd\ne\r\n"));
     QCOMPARE(TextToEntryBytes(QStringLiteral("a\nd\ne"), mixed),
              std::optional<std::string>("a\r\nd\ne"));
+    // A CR alone ends a line too, and stays one: an unchanged text is the
+    // same bytes, so there is nothing to apply.
+    for (const std::string old : {"one\rtwo\rthree\r", "crlf\r\nlf\ncr\rend\n", "a\r\r\nb"}) {
+      QCOMPARE(TextToEntryBytes(QString::fromLatin1(TextToShow(old)), old),
+               std::optional<std::string>(old));
+    }
+    QCOMPARE(TextToEntryBytes(QStringLiteral("crlf\nlf\ncr\nend\nX"), "crlf\r\nlf\ncr\rend\n"),
+             std::optional<std::string>("crlf\r\nlf\ncr\rend\nX"));
+    QCOMPARE(TextToEntryBytes(QStringLiteral("one\nTWO\nnew\n"), "one\rtwo\r"),
+             std::optional<std::string>("one\rTWO\rnew\r"));
 
     const std::string path = Archive("text.big");
     CEditorRun run({ToQ(path)});
