@@ -194,15 +194,21 @@ CStatus CCompareSide::BufferAt(size_t i, CDataBuffer& bytes) {
   return {};
 }
 
+bool CCompareSide::ChangedOnDisk() const {
+  if (m_archive) return m_archive->reader.ChangedSinceOpened();
+  return m_shown && m_shown->shown->Opened().ChangedOnDisk();
+}
+
 bool CCompareSide::WasCutAt(size_t i) const {
-  if (!ReadsInPlace()) return false;
+  // A window's archive is asked as a whole (ChangedOnDisk).
+  if (!m_archive || !ReadsInPlace()) return false;
   const CBigEntry entry = m_archive->reader.GetIndex().EntryAt(i);
   return m_archive->whole.IsCutOnDisk(entry.offset, entry.size);
 }
 
 std::optional<std::string_view> CCompareSide::FirstCutEntry() const {
   // One question for the whole archive first: it is almost never cut.
-  if (!ReadsInPlace() || !m_archive->whole.IsCutOnDisk()) return std::nullopt;
+  if (!m_archive || !ReadsInPlace() || !m_archive->whole.IsCutOnDisk()) return std::nullopt;
   for (size_t i = 0; i < size(); ++i)
     if (WasCutAt(i)) return NameAt(i);
   return std::nullopt;

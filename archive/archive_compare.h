@@ -70,6 +70,10 @@ class CCompareSide {
   // The name of the first entry, in byte order, for which WasCutAt holds;
   // nothing when the archive was not cut under an entry.
   std::optional<std::string_view> FirstCutEntry() const;
+  // Whether another program has written to the archive since it was opened
+  // (CGameFile::ChangedSinceOpened): what was read of it may be the new
+  // file's. Ask after reading. False for a folder.
+  bool ChangedOnDisk() const;
 
  private:
   struct CArchiveState;

@@ -161,14 +161,17 @@ class CFolderGatherer {
   int m_root;
 };
 
-void GatherArchive(const std::string& path, CBigWriter& writer,
-                   std::vector<CEntryProblem>& problems) {
+// `replaced`: the archive the one written replaces, if any.
+void GatherArchive(const std::string& path, const std::optional<CArchiveSpot>& replaced,
+                   CBigWriter& writer, std::vector<CEntryProblem>& problems) {
   CBigArchive reader;
   if (reader.Open(path) != 0) {
     problems.push_back({path, reader.GetStatus().GetWords()});
     return;
   }
-  const auto input = std::make_shared<const std::string>(path);
+  const std::optional<CFileStamp>& stamp = reader.GetHeldFile().stamp;
+  if (replaced && stamp && stamp->identity == replaced->file) writer.Replaces(stamp);
+  const auto input = std::make_shared<const CPackInput>(CPackInput{path, reader.GetHeldFile()});
   for (const CExtractEntry& entry : EntriesToExtract(reader)) {
     const std::string shown = path + ": entry '" + std::string(entry.name) + "'";
     if (entry.claimed > entry.size) {
@@ -218,8 +221,9 @@ void CBigWriter::Add(std::string name, CPackSource source) {
   m_entries.insert_or_assign(std::move(name), std::move(source));
 }
 
-void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes) {
-  Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, {}, 0, {}});
+void CBigWriter::AddBytes(std::string name, const CDataBuffer& bytes,
+                          std::shared_ptr<const CPackInput> input) {
+  Add(std::move(name), CPackSource{-1, bytes, bytes.GetSize(), {}, {}, 0, std::move(input)});
 }
 
 CStatus CBigWriter::AddInput(std::string name, CPackSource source) {
@@ -240,8 +244,8 @@ CStatus CBigWriter::AddInput(std::string name, CPackSource source) {
 }
 
 void CBigWriter::AddFileRange(std::string name, uint64_t size, const CHandleHolder& file,
-                              uint64_t offset) {
-  Add(std::move(name), CPackSource{-1, CDataBuffer(), size, {}, file, offset, {}});
+                              uint64_t offset, std::shared_ptr<const CPackInput> input) {
+  Add(std::move(name), CPackSource{-1, CDataBuffer(), size, {}, file, offset, std::move(input)});
 }
 
 uint64_t CBigWriter::GetArchiveSize() const {
@@ -250,21 +254,46 @@ uint64_t CBigWriter::GetArchiveSize() const {
   return total;
 }
 
+std::vector<const CPackInput*> CBigWriter::Inputs() const {
+  std::vector<const CPackInput*> inputs;
+  for (const auto& [name, source] : m_entries)
+    if (source.input && (inputs.empty() || inputs.back() != source.input.get()))
+      inputs.push_back(source.input.get());
+  std::sort(inputs.begin(), inputs.end());
+  inputs.erase(std::unique(inputs.begin(), inputs.end()), inputs.end());
+  return inputs;
+}
+
 CStatus CBigWriter::Write(const std::string& path, const ProgressFn& progress) {
   const uint64_t total = GetArchiveSize();
   if (total > kMostArchiveBytes)
     return CStatus::Failure(
         path, "the archive would be " + std::to_string(total) + " bytes, 2 GiB or more");
-  // No protected file: an archive may be replaced by one made from itself.
-  const CReplaceOptions options{std::nullopt, false};
+  // No protected file: an archive may be replaced by one made from itself,
+  // but only while it is still the file that was read.
+  CReplaceOptions options{std::nullopt, false, m_replaced};
+  const std::vector<const CPackInput*> inputs = Inputs();
+  if (const std::optional<CFileStamp> there = options.expect ? std::nullopt : StampOfFile(path)) {
+    for (const CPackInput* input : inputs)
+      if (input->file.stamp && input->file.stamp->identity == there->identity)
+        options.expect = input->file.stamp;
+  }
   return WriteFileReplacing(
       path,
       [&](platform::Handle out) {
         CStatus written = WriteEntries(out, path, progress);
+        // Another program wrote to an input while its bytes were copied:
+        // the copy may hold some of the old file and some of the new.
+        for (const CPackInput* input : inputs) {
+          if (!written.IsOk() || !input->file.Changed()) continue;
+          const std::string which = input->path == path ? "the archive" : "'" + input->path + "'";
+          written = CStatus::Failure(path, which + " " + kArchiveChangedWords + "; not written");
+        }
         // Windows refuses to rename over a file that is open or mapped.
         for (auto& [entryName, source] : m_entries) {
           source.bytes = CDataBuffer();
           source.file.Release();
+          source.input.reset();
         }
         return written;
       },
@@ -347,7 +376,7 @@ class CEntryCopier {
       // The archive input was cut short since it was read: its bytes are no
       // longer what its index promised.
       case CStatus::Kind::SourceChanged:
-        return Fail((source.input ? *source.input : std::string()) + ": " + name +
+        return Fail((source.input ? source.input->path : std::string()) + ": " + name +
                     ": changed while packing");
       case CStatus::Kind::Cancelled: return Fail("cancelled");
       default: return Fail("cannot write: " + copied.GetWords());
@@ -424,7 +453,7 @@ class CEntryCopier {
       for (const auto& [name, source] : m_run.entries) {
         at += source->size;
         if (at <= static_cast<uint64_t>(copied)) continue;
-        return Fail(source->input ? *source->input + ": " + *name + ": changed while packing"
+        return Fail(source->input ? source->input->path + ": " + *name + ": changed while packing"
                                   : std::string("the archive ") + kArchiveChangedWords);
       }
       return Fail(std::string("the archive ") + kArchiveChangedWords);
@@ -530,7 +559,7 @@ void GatherPackInputs(const std::string& archive, std::span<const std::string> i
     if (root) {
       GatherFolder(root.Get(), input, existing, writer, problems);
     } else {
-      GatherArchive(input, writer, problems);
+      GatherArchive(input, existing, writer, problems);
     }
   }
 
@@ -576,7 +605,8 @@ void GatherRemoval(const std::string& archive, std::span<const std::string> remo
       if (IsSameEntry(other, name)) words += " (the archive holds '" + std::string(other) + "')";
     problems.push_back({std::string(name), std::move(words)});
   }
-  const auto input = std::make_shared<const std::string>(archive);
+  const auto input = std::make_shared<const CPackInput>(CPackInput{archive, reader.GetHeldFile()});
+  writer.Replaces(reader.GetHeldFile().stamp);
   for (const CExtractEntry& entry : EntriesToExtract(reader)) {
     if (named.contains(entry.name)) continue;
     // Its size goes into the index, and the bytes past the end are not

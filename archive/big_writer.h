@@ -37,9 +37,18 @@
 
 #include "archive/extract.h"
 #include "storage/data_buffer.h"
+#include "storage/file_stamp.h"
 #include "storage/platform.h"
 
 // Where a packed entry's bytes come from.
+// An archive whose entries are copied into the one written: its path, for
+// messages, and its file as it was read, which must still hold those bytes
+// once the copy is made.
+struct CPackInput {
+  std::string path;
+  CHeldFile file;
+};
+
 struct CPackSource {
   int root = -1;      // a file under folder input `root`, at the entry's name
   CDataBuffer bytes;  // else these bytes (a slice of a mapped archive)
@@ -48,10 +57,12 @@ struct CPackSource {
   // Where the entry's bytes lie in an open file, when they are to be copied
   // from there by the kernel: an entry of an archive input that could not
   // be mapped, or an unchanged entry of an archive saved with changes
-  // (then `bytes` is empty). `input` names the archive in messages.
+  // (then `bytes` is empty).
   CHandleHolder file;
   uint64_t offset = 0;
-  std::shared_ptr<const std::string> input;
+  // The archive the bytes or the file are of; none for a file of a folder
+  // input or bytes in memory.
+  std::shared_ptr<const CPackInput> input;
 };
 
 class CBigWriter {
@@ -60,7 +71,9 @@ class CBigWriter {
   int AddRoot(const std::string& path);
   // Adds an entry, replacing one of exactly the same name.
   void Add(std::string name, CPackSource source);
-  void AddBytes(std::string name, const CDataBuffer& bytes);
+  // `input`: the archive the bytes are of, if any.
+  void AddBytes(std::string name, const CDataBuffer& bytes,
+                std::shared_ptr<const CPackInput> input = nullptr);
   // The entries added by AddInput from now on are those of the next input.
   void BeginInput() { ++m_input; }
   // Adds an entry of a pack input. One entry with it (IsSameEntry) that an
@@ -72,7 +85,8 @@ class CBigWriter {
   CStatus AddInput(std::string name, CPackSource source);
   // Adds `size` bytes that lie in the open `file` at `offset`; entries that
   // lie back to back there are copied in one piece.
-  void AddFileRange(std::string name, uint64_t size, const CHandleHolder& file, uint64_t offset);
+  void AddFileRange(std::string name, uint64_t size, const CHandleHolder& file, uint64_t offset,
+                    std::shared_ptr<const CPackInput> input = nullptr);
 
   size_t GetCount() const { return m_entries.size(); }
   // The size of the archive the entries make; may exceed what BIG can hold.
@@ -93,6 +107,12 @@ class CBigWriter {
   // (Windows refuses to rename over a file that is open or mapped); the
   // writer is spent afterwards.
   CStatus Write(const std::string& path, const ProgressFn& progress);
+  // The archive is made from the file it replaces, read with this stamp:
+  // Write replaces only that file (CPendingFile::Expect). Without it, an
+  // input that is the file at the path when Write starts counts so.
+  void Replaces(const std::optional<CFileStamp>& stamp) { m_replaced = stamp; }
+  // The archives the entries are copied from, each once.
+  std::vector<const CPackInput*> Inputs() const;
 
  private:
   CStatus WriteEntries(platform::Handle out, const std::string& path,
@@ -100,6 +120,7 @@ class CBigWriter {
 
   std::vector<std::string> m_roots;
   std::map<std::string, CPackSource, std::less<>> m_entries;
+  std::optional<CFileStamp> m_replaced;
   std::map<std::string, CInputName, std::less<>> m_paths;
   int m_input = 0;
 };

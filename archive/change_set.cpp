@@ -184,9 +184,9 @@ CStatus WriteChangedArchive(const std::string& path, const CEntryMap& entries,
       if (changes.Find(name) != nullptr) continue;
       if (source.file) {
         writer.AddFileRange(std::string(name), entries.SizeAt(position), source.file,
-                            entries.OffsetAt(position));
+                            entries.OffsetAt(position), source.input);
       } else {
-        writer.AddBytes(std::string(name), entries.BufferAt(position));
+        writer.AddBytes(std::string(name), entries.BufferAt(position), source.input);
       }
     }
   }

@@ -13,10 +13,12 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "archive/big_writer.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
 #include "archive/extract.h"
@@ -77,6 +79,9 @@ struct CSaveSource {
   // holds the bytes `entries` were cut from: unchanged entries are then
   // copied from it by the kernel. Empty: copied from the buffers.
   CHandleHolder file;
+  // The opened archive, which must still hold those bytes once the copy is
+  // made; none for a new one.
+  std::shared_ptr<const CPackInput> input;
   ProgressFn progress;
 };
 

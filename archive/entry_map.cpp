@@ -12,6 +12,7 @@ void CEntryMap::swap(CEntryMap& other) noexcept {
   std::swap(m_whole, other.m_whole);
   std::swap(m_owner, other.m_owner);
   std::swap(m_file, other.m_file);
+  std::swap(m_held, other.m_held);
   std::swap(m_total, other.m_total);
   std::swap(m_buffers, other.m_buffers);
   std::swap(m_composed, other.m_composed);
@@ -159,6 +160,13 @@ const CDataBuffer& CEntryMap::BufferAt(size_t position, CStatus* problem) const 
   return buffer;
 }
 
+bool CEntryMap::ChangedOnDisk() const {
+  if (m_composed)
+    return std::any_of(m_composed->sources.begin(), m_composed->sources.end(),
+                       [](const auto& source) { return source->ChangedOnDisk(); });
+  return m_held.Changed();
+}
+
 bool CEntryMap::WasCut() const {
   if (m_composed)
     return std::any_of(m_composed->sources.begin(), m_composed->sources.end(),
@@ -189,6 +197,7 @@ CStatus OpenArchiveEntries(const std::string& path, CEntryMap& entries) {
       // wanted, so no more of the file is ever in memory than is looked at.
       built.m_file = reader.GetFileHandle();
     }
+    built.m_held = reader.GetHeldFile();
     built.m_index = reader.TakeIndex();
     built.m_buffers.reserve(built.m_index.Get().size());
   } catch (const std::bad_alloc&) {

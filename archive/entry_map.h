@@ -16,6 +16,7 @@
 #include "archive/big_archive.h"
 #include "archive/position_iterator.h"
 #include "storage/data_buffer.h"
+#include "storage/file_stamp.h"
 #include "storage/large_pages.h"
 
 // Every entry of an opened archive: unique names in byte-wise,
@@ -132,6 +133,10 @@ class CEntryMap {
   // mapped, as WasCutAt asks it; read where the entries lie, by its size.
   // Why a read of an entry came up short.
   bool WasCut() const;
+  // Whether another program has written to an archive since it was opened
+  // (CGameFile::ChangedSinceOpened): the bytes read from it may be the new
+  // file's. Ask after reading them.
+  bool ChangedOnDisk() const;
 
   // One entry of another map: its map among a composed map's sources, and
   // its position there.
@@ -173,6 +178,7 @@ class CEntryMap {
   CDataOwner* m_owner = nullptr;  // m_whole's owner, for new cuts
   // When m_whole has no bytes: the archive's file and size, to read from.
   CHandleHolder m_file;
+  CHeldFile m_held;  // as it was opened
   uint32_t m_total = 0;
   // One per entry, in name order; empty until its entry is first visited.
   // The room for them is taken at the open, and filled in only when the

@@ -22,7 +22,7 @@ enum class CEntryResult : uint8_t {
   CutShort,    // written, but the archive holds less than its record says
   Problem,     // not written, for `reason`
   Lasting,     // not written, for `reason`, which every later entry would meet
-  ArchiveCut,  // the archive was cut short on disk while it was copied
+  ArchiveCut,  // the archive was cut short or written to on disk while it was copied
   Cancelled,   // the progress function asked to stop
   Later,       // not yet tried: to be written after the others of its run
 };
@@ -35,9 +35,9 @@ struct CEntryOutcome {
 // there; anything else there is left alone and named in the outcome's
 // reason. `lane`: the interrupt lane of the calling thread.
 CEntryOutcome WriteEntryFile(platform::Handle folder, const std::string& name,
-                             const CExtractEntry& entry,
-                             const std::optional<platform::FileIdentity>& protect, int lane,
+                             const CExtractEntry& entry, const CExtractOptions& options, int lane,
                              const std::function<bool(uint64_t)>& onPiece) {
+  const std::optional<platform::FileIdentity>& protect = options.protect;
   const auto failed = [](const CStatus& status) {
     return CEntryOutcome{status.IsLasting() ? CEntryResult::Lasting : CEntryResult::Problem,
                          status.GetWords()};
@@ -63,6 +63,9 @@ CEntryOutcome WriteEntryFile(platform::Handle folder, const std::string& name,
     case CStatus::Kind::SourceChanged: return {CEntryResult::ArchiveCut, {}};
     default: return failed(copied.WithPath(name));
   }
+  // Asked after the copy and before the file takes its name: bytes of an
+  // archive rewritten meanwhile may be the new file's.
+  if (options.archiveChanged && options.archiveChanged()) return {CEntryResult::ArchiveCut, {}};
   if (!file.Commit(protect, false)) return failed(file.GetStatus());
   return {entry.claimed > entry.size ? CEntryResult::CutShort : CEntryResult::Written, {}};
 }
@@ -286,8 +289,7 @@ class CExtraction {
       m_progress.bytesDone = m_bytesDone + done;
       return !m_options.progress || m_options.progress(m_progress);
     };
-    return WriteEntryFile(*at, std::string(segments.back()), entry, m_options.protect, lane,
-                          onPiece);
+    return WriteEntryFile(*at, std::string(segments.back()), entry, m_options, lane, onPiece);
   }
 
   void Done(const CExtractEntry& entry) {

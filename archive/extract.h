@@ -68,6 +68,10 @@ struct CExtractOptions {
   // A file that must never be replaced, under any name: the archive itself.
   std::optional<platform::FileIdentity> protect;
   ProgressFn progress;
+  // Whether another program has written to the archive since it was
+  // opened (CGameFile::ChangedSinceOpened), asked after each entry's copy
+  // and before it takes its name. Called from two threads.
+  std::function<bool()> archiveChanged;
 };
 
 struct CExtractReport {
@@ -79,8 +83,8 @@ struct CExtractReport {
   // Entries after the one whose problem stopped the extraction (the last of
   // `problems`, one every later entry would meet too) that were not written.
   size_t left = 0;
-  // The archive was cut short on disk while its bytes were copied (the
-  // problem that stopped the extraction).
+  // The archive was cut short or written to on disk while its bytes were
+  // copied (the problem that stopped the extraction).
   bool archiveChanged = false;
 };
 

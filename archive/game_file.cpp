@@ -31,6 +31,9 @@ int32_t CGameFile::Open(const std::string& name) {
     Discard();
     return opened;
   }
+  // Stamped on both sides of the reading of the index: a file that changed
+  // meanwhile has an index that may not be its bytes'.
+  m_held = CHeldFile::Before(m_disk.GetHandle());
   m_size = m_disk.GetSize();
   m_position = 0;
   m_open = true;
@@ -42,14 +45,18 @@ int32_t CGameFile::Open(const std::string& name) {
     Discard();
     return accepted;
   }
+  m_held.Read();
   return 0;
 }
 
 void CGameFile::Close() {
   m_data.Reset();
   if (m_disk.IsOpen()) m_disk.Close();
+  m_held = CHeldFile();
   m_open = false;
 }
+
+bool CGameFile::ChangedSinceOpened() const { return m_held.Changed(); }
 
 bool CGameFile::WasCutSinceOpened() const {
   return WasCutSince(m_data, m_disk.IsOpen() ? m_disk.GetHandle().Get() : 0, m_size);

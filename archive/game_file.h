@@ -14,6 +14,7 @@
 
 #include "storage/data_buffer.h"
 #include "storage/disk_file.h"
+#include "storage/file_stamp.h"
 
 class CGameFile {
  public:
@@ -60,6 +61,14 @@ class CGameFile {
   // ones it held. The same test as CDataBuffer::IsCutOnDisk, for a file
   // that was mapped; for one that was not, its size now against then.
   bool WasCutSinceOpened() const;
+  // Whether another program has written to the file since it was opened,
+  // as far as the system can tell (its size and time of writing): bytes
+  // read from it may then be half the old file's and half the new one's.
+  // Also true when it changed while it was being opened. Ask after the
+  // bytes are read; false once closed.
+  bool ChangedSinceOpened() const;
+  // The file as it was opened, held until Close, and its stamp then.
+  const CHeldFile& GetHeldFile() const { return m_held; }
 
  private:
   void Discard();
@@ -70,4 +79,5 @@ class CGameFile {
   int32_t m_position = 0;
   bool m_closeAfterLoad;
   int32_t m_size = 0;
+  CHeldFile m_held;
 };

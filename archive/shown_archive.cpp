@@ -310,6 +310,9 @@ CStatus CShownArchive::Write(const std::string& path, SaveScope scope,
     // Read through the handle held since the open: the path may name
     // another file by now.
     source.file = m_file;
+    if (m_file && m_stamp)
+      source.input =
+          std::make_shared<const CPackInput>(CPackInput{m_path, {m_file, m_stamp, true}});
   }
   return WriteChangedArchive(path, Written(), m_changes, scope, source);
 }

@@ -93,6 +93,7 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* err) {
   CExtractOptions options;
   options.protect = IdentityOfFile(path);
   options.progress = [&line](const CProgress& progress) { return line.Update(progress); };
+  options.archiveChanged = [&reader] { return reader.ChangedSinceOpened(); };
   CExtractReport report;
   ExtractEntries(folder, entries, options, report);
   line.Erase();

@@ -29,12 +29,14 @@ bool Finish(std::FILE* err, COutput& out) {
 
 // After the sides' bytes were compared and printed: a problem for each
 // archive that was cut short under an entry while it was read, naming the
-// first such entry. Its bytes were read as zeros, so what was said of it
-// (and of any entry after the cut) is not to be trusted.
+// first such entry, or written to by another program. Its bytes were read as zeros, so what was
+// said of it (and of any entry after the cut) is not to be trusted.
 void NoteCutSides(std::span<CCompareSide* const> sides, std::vector<CEntryProblem>& problems) {
-  for (const CCompareSide* side : sides)
+  for (const CCompareSide* side : sides) {
     if (const std::optional<std::string_view> cut = side->FirstCutEntry())
       problems.push_back({side->GetPath(), EntryCutWords(*cut)});
+    else if (side->ChangedOnDisk()) problems.push_back({side->GetPath(), kArchiveChangedWords});
+  }
 }
 
 void RowLine(COutput& out, char mark, const CRulesRow& row) {

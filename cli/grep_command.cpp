@@ -152,6 +152,7 @@ bool GrepArchive(const std::string& path, std::string_view prefix, std::string_v
         [&entries](size_t entry) { return entries.BytesAt(entry); }, collect, deliver);
     if (!CheckNotCut(path, entries, out, err)) return false;
   }
+  if (!ReportChanged(entries, path, out, err)) return false;
   return ReportPastEnd(entries, path, out, err);
 }
 

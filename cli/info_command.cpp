@@ -256,7 +256,8 @@ int CommandInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   COutput lines(out);
   if (!named && entries.IsMapped()) {
     WriteAllMappedLines(entries, lines);
-    const bool whole = ReportPastEnd(entries, path, lines, err);
+    const bool whole =
+        ReportChanged(entries, path, lines, err) && ReportPastEnd(entries, path, lines, err);
     if (!lines.Flush()) {
       std::fprintf(err, "tarn: cannot write to standard output\n");
       return kExitFailure;
@@ -290,6 +291,7 @@ int CommandInfo(const std::vector<std::string>& args, std::FILE* out, std::FILE*
       ok = false;
     }
   }
+  ok = ReportChanged(entries, path, lines, err) && ok;
   if (!named) ok = ReportPastEnd(entries, path, lines, err) && ok;
   if (!lines.Flush()) {
     std::fprintf(err, "tarn: cannot write to standard output\n");

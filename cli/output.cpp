@@ -152,6 +152,14 @@ bool ReportPastEnd(const CEntryMap& entries, std::string_view culprit, COutput& 
   return none;
 }
 
+bool ReportChanged(const CEntryMap& entries, std::string_view culprit, COutput& out,
+                   std::FILE* err) {
+  if (!entries.ChangedOnDisk()) return true;
+  out.Flush();  // the lines before come first
+  Report(err, culprit, kArchiveChangedWords);
+  return false;
+}
+
 void Report(std::FILE* err, std::string_view reason) {
   std::fputs("tarn: ", err);
   WriteForTerminal(err, reason);

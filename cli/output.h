@@ -212,6 +212,12 @@ std::string PastEndWords(const CEntryMap& entries, size_t position);
 bool ReportPastEnd(const CEntryMap& entries, std::string_view culprit, COutput& out,
                    std::FILE* err);
 
+// After reading `entries`: false, with "CULPRIT: has changed on disk since
+// it was opened" on `err` (after what `out` holds), when another program
+// wrote to the archive meanwhile, so what was read may be the new file's.
+bool ReportChanged(const CEntryMap& entries, std::string_view culprit, COutput& out,
+                   std::FILE* err);
+
 // The lines of `count` items written to `out` in item order, made in blocks
 // of `block` items on two threads: `make(first, last, into)` writes the
 // lines of items [first, last) to `into`. Fewer than four blocks are made

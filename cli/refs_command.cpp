@@ -108,8 +108,13 @@ class CLoadOrder {
   bool AnyCut(std::FILE* err) const {
     bool cut = false;
     for (size_t a = 0; a < m_maps.size(); ++a) {
-      if (!m_maps[a].GetWhole().IsCutOnDisk()) continue;
-      Complain(err, m_paths[a], "cut short on disk while it was read");
+      if (m_maps[a].GetWhole().IsCutOnDisk()) {
+        Complain(err, m_paths[a], "cut short on disk while it was read");
+      } else if (m_maps[a].ChangedOnDisk()) {
+        Complain(err, m_paths[a], kArchiveChangedWords);
+      } else {
+        continue;
+      }
       cut = true;
     }
     return cut;

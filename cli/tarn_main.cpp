@@ -203,11 +203,12 @@ int OpenReader(const Context& c, const std::string& path, CBigArchive& reader) {
 }
 
 // The end of list and check, which read the index alone: what they said
-// holds only if the archive is still the one they read. Cut short since
-// (the words extraction uses), it fails.
+// holds only if the archive is still the one they read. Cut short or
+// written to since (the words extraction uses), it fails.
 int FinishReading(const Context& c, const CBigArchive& reader, COutput& out, int status) {
   const int written = Finish(c, out);
-  if (reader.WasCutSinceOpened()) return Fail(c, reader.GetPath(), kArchiveChangedWords);
+  if (reader.WasCutSinceOpened() || reader.ChangedSinceOpened())
+    return Fail(c, reader.GetPath(), kArchiveChangedWords);
   return written != kExitOk ? written : status;
 }
 
@@ -268,8 +269,7 @@ int CommandCheck(const Context& c, const std::string& path) {
 // Shared by show and cat: the entry's bytes, or an exit status; `pastEnd`
 // says why they are fewer than the index gives it, when they are.
 int FindEntry(const Context& c, const std::string& path, const std::string& name,
-              CDataBuffer& bytes, std::string& pastEnd) {
-  CEntryMap entries;
+              CEntryMap& entries, CDataBuffer& bytes, std::string& pastEnd) {
   const CStatus error = OpenArchiveEntries(path, entries);
   if (!error.IsOk()) return Fail(c, error);
   const auto found = entries.find(name);
@@ -292,30 +292,36 @@ int FinishEntry(const Context& c, COutput& out, const std::string& path,
 }
 
 int CommandShow(const Context& c, const std::string& path, const std::string& name) {
+  CEntryMap entries;
   CDataBuffer bytes;
   std::string pastEnd;
-  if (const int status = FindEntry(c, path, name, bytes, pastEnd); status != kExitOk) return status;
+  if (const int status = FindEntry(c, path, name, entries, bytes, pastEnd); status != kExitOk)
+    return status;
   CRulesParser parser;
-  if (!ParseRows(parser, bytes)) return Fail(c, path, EntryCutWords(name));
+  if (!ParseRows(parser, bytes) || entries.ChangedOnDisk())
+    return Fail(c, path, EntryCutWords(name));
   COutput out(c.out);
   PrintRows(out, parser);
   return FinishEntry(c, out, path, pastEnd);
 }
 
 int CommandCat(const Context& c, const std::string& path, const std::string& name) {
+  CEntryMap entries;
   CDataBuffer bytes;
   std::string pastEnd;
-  if (const int status = FindEntry(c, path, name, bytes, pastEnd); status != kExitOk) return status;
+  if (const int status = FindEntry(c, path, name, entries, bytes, pastEnd); status != kExitOk)
+    return status;
   COutput out(c.out);
   // A buffer's worth at a time, each asked about before it is written out:
-  // bytes the archive lost while they were copied (zeros) never leave.
+  // bytes the archive lost while they were copied (zeros), or that another
+  // program wrote over them, never leave.
   const auto* data = reinterpret_cast<const char*>(bytes.GetData());
   for (uint32_t done = 0; done < bytes.GetSize();) {
     const auto step =
         static_cast<uint32_t>(std::min<size_t>(COutput::kBufferSize, bytes.GetSize() - done));
     out.Drain();
     out.Raw(std::string_view(data + done, step));
-    if (bytes.IsCutOnDisk(done, step)) {
+    if (bytes.IsCutOnDisk(done, step) || entries.ChangedOnDisk()) {
       out.Discard();
       Finish(c, out);
       return Fail(c, path, EntryCutWords(name));

@@ -29,3 +29,20 @@ bool WasCutSince(const CDataBuffer& mapped, platform::Handle file, int64_t size)
   const platform::Result<int64_t> now = platform::GetFileSize(file);
   return now && *now < size;
 }
+
+CHeldFile CHeldFile::Before(CHandleHolder file) {
+  CHeldFile held;
+  held.stamp = StampOfFile(file.Get());
+  held.stampable = held.stamp.has_value();
+  held.file = std::move(file);
+  return held;
+}
+
+void CHeldFile::Read() {
+  if (stamp && !(stamp == StampOfFile(file.Get()))) stamp.reset();
+}
+
+bool CHeldFile::Changed() const {
+  if (!stampable) return false;
+  return !stamp || !SameBytes(*stamp, StampOfFile(file.Get()), false);
+}

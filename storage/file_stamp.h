@@ -12,6 +12,7 @@
 #include <string>
 
 #include "storage/data_buffer.h"
+#include "storage/disk_file.h"
 #include "storage/platform.h"
 
 struct CFileStamp {
@@ -31,6 +32,24 @@ std::optional<CFileStamp> StampOfFile(platform::Handle file);
 // the file just opened by its name (`named`): one held open since the stamp
 // may have lost its name, which moves the change time, not the bytes.
 bool SameBytes(const CFileStamp& stamp, const std::optional<CFileStamp>& now, bool named);
+
+// A file held open since it was read, and its stamp from before the read,
+// kept only when the read left it so: whether another program has written
+// to it since, so that bytes read from it may be half the old file's and
+// half the new one's.
+struct CHeldFile {
+  CHandleHolder file;
+  std::optional<CFileStamp> stamp;
+  bool stampable = false;  // the system gave a stamp at all
+  // Stamps `file` before its read; Read() after.
+  static CHeldFile Before(CHandleHolder file);
+  void Read();
+  // As far as the system can tell (size, time of writing). Always true for
+  // a file that changed while it was read; false for one the system gives
+  // no stamp for. Held since the read, it may have lost its name, which
+  // moves only the time of the last change.
+  bool Changed() const;
+};
 
 // Whether a file opened at `size` bytes has been cut short since: asked of
 // its mapped bytes when it was mapped, else of the open `file` itself.

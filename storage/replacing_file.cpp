@@ -73,6 +73,10 @@ bool CPendingFile::Commit(const std::optional<platform::FileIdentity>& protect,
   if (m_written == m_name) there.kind = platform::NodeKind::Missing;  // that is this file
   if (const char* refused = InTheWay(there, protect, replaceLink))
     return Fail(CStatus::Failure(m_shown, refused));
+  if (m_expect && there.kind == platform::NodeKind::File &&
+      !(CFileStamp{there.identity, there.size, there.modified, there.changed} == *m_expect))
+    return Fail(CStatus::Failure(m_shown, std::string("has changed on disk since it was read; "
+                                                      "not replaced")));
   const bool replacing = there.kind != platform::NodeKind::Missing;
   if (there.kind == platform::NodeKind::File) {
     if (const platform::Error error = platform::TakeAccessOf(m_file.Get(), there); error.Failed())
@@ -200,6 +204,7 @@ CStatus WriteFileReplacing(const std::string& path, const FillFn& fill,
   // one left by a crash knows what it was.
   CPendingFile file(folder.Get(), name, "." + name.substr(0, 200) + kTempFilePrefix, false, path);
   if (!file.Open(there.kind == platform::NodeKind::File)) return file.GetStatus();
+  file.Expect(options.expect);
   if (CStatus filled = fill(file.Get()); !filled.IsOk()) return filled;
   file.Commit(options.protect, options.replaceLink);
   return file.GetStatus();
@@ -209,7 +214,7 @@ CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
                            const std::optional<platform::FileIdentity>& protect) {
   // The user chose this name, so a link there is replaced by the file
   // rather than written through.
-  const CReplaceOptions options{protect, true};
+  const CReplaceOptions options{protect, true, std::nullopt};
   return WriteFileReplacing(
       path,
       [&](platform::Handle file) {

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "storage/data_buffer.h"
+#include "storage/file_stamp.h"
 #include "storage/handle_owner.h"
 #include "storage/platform.h"
 #include "storage/status.h"
@@ -79,6 +80,10 @@ class CPendingFile {
   // looked, is left alone. The bytes are on the disk before they take the
   // place of a file (or of anything, unless `direct`).
   bool Commit(const std::optional<platform::FileIdentity>& protect, bool replaceLink);
+  // A file at the name when Commit comes must be this one, as it was
+  // stamped when it was read: the bytes written were made from it, and
+  // whatever another program put there since is not replaced unseen.
+  void Expect(const std::optional<CFileStamp>& stamp) { m_expect = stamp; }
 
  private:
   bool Finish();
@@ -95,6 +100,7 @@ class CPendingFile {
   CHandleOwner m_file;
   std::string m_written;  // the name it has now; empty while it has none
   CStatus m_status;
+  std::optional<CFileStamp> m_expect;
 };
 
 // What WriteFileReplacing may replace.
@@ -105,6 +111,9 @@ struct CReplaceOptions {
   // through) when set, refused when not. A folder, FIFO, device or socket
   // is always refused.
   bool replaceLink = false;
+  // The file the new one is made from, when it replaces it (CPendingFile::
+  // Expect).
+  std::optional<CFileStamp> expect;
 };
 // Writes the new file's bytes, saying why it could not.
 using FillFn = std::function<CStatus(platform::Handle file)>;

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -17,6 +19,7 @@
 #include "archive/change_set.h"
 #include "archive/entry_map.h"
 #include "archive/entry_path.h"
+#include "archive/shown_archive.h"
 #include "tests/support/big_builder.h"
 #include "tests/support/run_tarn.h"
 
@@ -253,6 +256,32 @@ TEST_F(ChangeSetTest, NameConflictRefusesAnotherSpellingOfAnEntry) {
 }
 
 #ifndef _WIN32
+// Another program writes to the archive while Save copies from it: the copy
+// may hold some of each file, and takes the place of neither.
+TEST_F(ChangeSetTest, ASaveThatAnotherProgramWroteUnderIsNotPutInPlace) {
+  CShownArchive shown;
+  ASSERT_TRUE(shown.Open(P("a.big")).IsOk());
+  shown.Restore("a.ini", CChangeSet::CChange{false, Bytes("A = 2\n")});
+  std::string theirs = ReadWholeFile(P("a.big"));
+  theirs.replace(theirs.find("tail"), 4, "TAIL");
+  bool written = false;
+  const CStatus saved = shown.Write(P("a.big"), SaveScope::Whole, [&](const CProgress&) {
+    if (!written) {
+      // In place, as a copy over it writes, its time moved on.
+      std::FILE* file = std::fopen(P("a.big").c_str(), "r+b");
+      std::fwrite(theirs.data(), 1, theirs.size(), file);
+      std::fclose(file);
+      fs::last_write_time(P("a.big"), fs::last_write_time(P("a.big")) + std::chrono::seconds(2));
+      written = true;
+    }
+    return true;
+  });
+  ASSERT_TRUE(written);
+  EXPECT_NE(saved.GetWords().find("changed on disk"), std::string::npos) << saved.GetWords();
+  EXPECT_EQ(ReadWholeFile(P("a.big")), theirs);
+  EXPECT_EQ(FileCount(), 1u);
+}
+
 TEST_F(ChangeSetTest, AFailedSaveLeavesTheArchiveAndTheChangesAsTheyWere) {
   const std::string before = ReadWholeFile(P("a.big"));
   CChangeSet changes;

@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -144,6 +146,53 @@ TEST_F(ExtractPackTest, LaterInputsReplaceEarlierOnesAndAnArchiveIsPatchedInPlac
   ASSERT_EQ(RunTarnCaptured({"pack", P("self/s.big"), P("self")}).status, 0);
   EXPECT_EQ(RunTarnCaptured({"list", P("self/s.big")}).out, "30\t1\tx.ini\n");
   EXPECT_EQ(Tree(P("self")).size(), 2u);  // no temporary file left
+}
+
+// Another program writes to an archive while tarn works from it: nothing
+// is made of bytes that may be the new file's, and a file that is no
+// longer the one read is not replaced by what was made of the old one.
+TEST_F(ExtractPackTest, AnArchiveWrittenToMeanwhileIsNeitherCopiedNorReplaced) {
+  const std::string old = CBigBuilder().Add("a.ini", "old a").Add("b.ini", "old b").Build();
+  const std::string rewritten = CBigBuilder().Add("a.ini", "new a").Add("b.ini", "new b").Build();
+  // In place, as a copy over it writes: the same size, its time moved on.
+  const auto rewrite = [&](const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(rewritten.data(), 1, rewritten.size(), file);
+    std::fclose(file);
+    fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(2));
+  };
+  const std::string path = P("a.big");
+  for (const bool renamedOver : {false, true}) {
+    SCOPED_TRACE(renamedOver ? "another file renamed over it" : "rewritten in place");
+    WriteWholeFile(path, old);
+    CBigWriter writer;
+    std::vector<CEntryProblem> problems;
+    const std::string removed[] = {"a.ini"};
+    GatherRemoval(path, removed, writer, problems);
+    ASSERT_TRUE(problems.empty());
+    if (renamedOver) {
+      WriteWholeFile(P("other"), rewritten);
+      fs::rename(P("other"), path);
+    } else {
+      rewrite(path);
+    }
+    const CStatus written = writer.Write(path, nullptr);
+    EXPECT_NE(written.GetWords().find("changed on disk"), std::string::npos) << written.GetWords();
+    EXPECT_EQ(ReadWholeFile(path), rewritten);
+  }
+
+  WriteWholeFile(path, old);
+  CBigArchive reader;
+  ASSERT_EQ(reader.Open(path), 0);
+  rewrite(path);
+  CExtractOptions options;
+  options.archiveChanged = [&reader] { return reader.ChangedSinceOpened(); };
+  CExtractReport report;
+  ExtractEntries(P("out"), EntriesToExtract(reader), options, report);
+  EXPECT_TRUE(report.archiveChanged);
+  EXPECT_EQ(report.written, 0u);
+  EXPECT_EQ(Tree(P("out")).size(), 0u);
 }
 
 TEST_F(ExtractPackTest, HostileNamesAreReportedAndNothingLandsOutsideTheFolder) {

@@ -636,7 +636,8 @@ TEST(OpenArchiveFaults, EveryCommandReportsAnArchiveCutShortWhileItReads) {
         {{"diff", path, other}, 2, entryCut, mapped},
         {{"overrides", other, path}, 2, entryCut, mapped},
         {{"rm", path, "a.ini"}, 1, "b.ini", false},
-        {{"extract", path, dir.Path() + "/out"}, 1, "b.ini", false},
+        // Changed since it was opened, before a.ini was copied: none is trusted.
+        {{"extract", path, dir.Path() + "/out"}, 1, "changed on disk since it was opened", false},
         {{"pack", dir.Path() + "/new.big", path}, 1, "b.ini", false},
     };
     for (const Case& c : cases) {

@@ -77,6 +77,22 @@ void Style(QTreeWidgetItem* item, int columns, const QColor& colour, bool bold, 
 
 }  // namespace
 
+namespace {
+
+// "PATH: has changed on disk since it was opened" for a side another program
+// cut short or wrote over while it was read: what would be listed is not
+// what either file holds. Empty when neither.
+QString ChangedSideWords(const CCompareSide& before, const CCompareSide& after) {
+  for (const CCompareSide* side : {&before, &after}) {
+    if (side->FirstCutEntry() || side->ChangedOnDisk())
+      return QString::fromStdString(side->GetPath()) + QStringLiteral(": ") +
+             QString::fromLatin1(kArchiveChangedWords);
+  }
+  return QString();
+}
+
+}  // namespace
+
 CCompareWindow::CCompareWindow(CSource before, CSource after, QWidget* parent)
     : QMainWindow(parent), m_sources{std::move(before), std::move(after)} {
   setAttribute(Qt::WA_DeleteOnClose);
@@ -99,6 +115,8 @@ CCompareWindow::CCompareWindow(CSource before, CSource after, QWidget* parent)
   QMenu* menu = menuBar()->addMenu(QStringLiteral("&Compare"));
   menu->addAction(QStringLiteral("&Swap Sides"), this, [this] { SwapSides(); });
   m_changes = CompareEntries(m_before, m_after, problems);
+  m_error = ChangedSideWords(m_before, m_after);
+  if (!m_error.isEmpty()) return;
   m_open = true;
 
   auto* splitter = new QSplitter(this);

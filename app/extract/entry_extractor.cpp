@@ -41,9 +41,12 @@ void ShowProblems(const std::vector<CEntryProblem>& problems, size_t written) {
 
 std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder,
                                           std::span<const CExtractEntry> entries,
-                                          std::vector<CEntryProblem>& problems) {
+                                          std::vector<CEntryProblem>& problems,
+                                          std::function<bool()> archiveChanged) {
   CExtractReport report;
-  ExtractEntries(NativePath(folder), entries, {}, report);
+  CExtractOptions options;
+  options.archiveChanged = std::move(archiveChanged);
+  ExtractEntries(NativePath(folder), entries, options, report);
   problems = report.problems;
   if (!report.folderError.IsOk())
     problems.push_back({std::string(), report.folderError.GetWords()});
@@ -85,16 +88,33 @@ void CEntryExtractor::ExtractEntry(const std::string& name) {
   const QString suggested = BytesToText(parts.empty() ? std::string_view() : parts.back());
   const QString chosen = AfxGetApp()->DoPromptFileName(false, suggested, QStringLiteral("Extract"));
   if (chosen.isEmpty()) return;
+  // Asked again: another program may have written to the archive while the
+  // dialog was open.
+  if (ExtractableEntries(*shown, &only, refusal).empty()) return ShowStatusText(refusal);
   CStatus status;
+  bool changed = false;
   // An archive that could not be mapped is read here, this entry only.
   const std::optional<CDataBuffer> bytes = shown->Bytes(name);
-  if (bytes && bytes->HasData() &&
-      (status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(m_document)))
-          .IsOk()) {
+  if (bytes && bytes->HasData()) {
+    const bool fromOpened = shown->Changes().Find(name) == nullptr;
+    CReplaceOptions options{ArchiveIdentity(m_document), true, std::nullopt};
+    const std::string path = NativePath(chosen);
+    status = WriteFileReplacing(
+        path,
+        [&](platform::Handle file) {
+          const CStatus written = WriteBytesTo(file, bytes->GetData(), bytes->GetSize(), nullptr);
+          // Bytes the archive lost, or another program wrote over, while
+          // they were copied: not the entry, and not put at the name.
+          changed = bytes->IsCutOnDisk() || (fromOpened && shown->Opened().ChangedOnDisk());
+          return changed ? CStatus::Failure(path, kArchiveChangedWords) : written.WithPath(path);
+        },
+        options);
+  }
+  if (bytes && bytes->HasData() && status.IsOk()) {
     const std::string cut = m_document.Shown().CutShort(name);
     ShowStatusText(QStringLiteral("Extracted %1").arg(BytesToText(name)) +
                    (cut.empty() ? QString() : QStringLiteral(", ") + QString::fromStdString(cut)));
-  } else if (!bytes || bytes->IsCutOnDisk()) {
+  } else if (!bytes || changed) {
     ShowStatusText(
         QStringLiteral("Cannot extract %1: %2").arg(BytesToText(name), ArchiveChangedText()));
   } else {
@@ -129,7 +149,7 @@ void CEntryExtractor::ExtractEntries(const std::vector<std::string>* names, QWid
   std::vector<CExtractEntry> entries = ExtractableEntries(*shown, names, refusal);
   if (!refusal.isEmpty()) return ShowStatusText(refusal);
   if (!entries.empty()) {
-    ExtractToFolder(std::move(entries),
+    ExtractToFolder(std::move(entries), shown, names,
                     names == nullptr ? QStringLiteral("Extract All") : QStringLiteral("Extract"),
                     parent);
   }
@@ -151,7 +171,9 @@ std::unique_ptr<QMimeData> CEntryExtractor::DragOut(std::vector<std::string> nam
     // Kept until the next drag: the file manager copies from it after the drop.
     m_dragFolder = std::make_unique<QTemporaryDir>();
     std::vector<CEntryProblem> refused;
-    if (m_dragFolder->isValid()) carried = ExtractForDrag(m_dragFolder->path(), entries, refused);
+    if (m_dragFolder->isValid())
+      carried = ExtractForDrag(m_dragFolder->path(), entries, refused,
+                               [shown] { return shown->Opened().ChangedOnDisk(); });
     else
       refused.push_back({names.front(), m_dragFolder->errorString().toLocal8Bit().toStdString()});
     problems.insert(problems.end(), refused.begin(), refused.end());
@@ -164,10 +186,16 @@ std::unique_ptr<QMimeData> CEntryExtractor::DragOut(std::vector<std::string> nam
   return carried;
 }
 
-void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const QString& title,
+void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries,
+                                      const std::shared_ptr<const CShownSnapshot>& shown,
+                                      const std::vector<std::string>* names, const QString& title,
                                       QWidget* parent) {
   const QString folder = AfxGetApp()->PromptFolderName(title);
   if (folder.isEmpty()) return;
+  // Asked again: another program may have written to the archive while the
+  // dialog was open.
+  QString refusal;
+  if (ExtractableEntries(*shown, names, refusal).empty()) return ShowStatusText(refusal);
 
   // Modal, so the document and its entries stay while the dialog lets
   // events through.
@@ -182,6 +210,7 @@ void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const 
   sinceUpdate.start();
   CExtractOptions options;
   options.protect = ArchiveIdentity(m_document);
+  options.archiveChanged = [&shown] { return shown->Opened().ChangedOnDisk(); };
   options.progress = [&](const CProgress& done) {
     if (sinceUpdate.elapsed() < 50 && done.entriesDone < done.entriesTotal) return true;
     sinceUpdate.restart();
@@ -197,7 +226,11 @@ void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const 
   CExtractReport report;
   ::ExtractEntries(NativePath(folder), entries, options, report);
   progress.close();
+  TellExtracted(report, entries.size(), folder);
+}
 
+void CEntryExtractor::TellExtracted(const CExtractReport& report, size_t count,
+                                    const QString& folder) const {
   if (!report.folderError.IsOk()) {
     ShowStatusText(QStringLiteral("Cannot extract to %1: %2")
                        .arg(folder, QString::fromLocal8Bit(report.folderError.GetWords())));
@@ -209,13 +242,11 @@ void CEntryExtractor::ExtractToFolder(std::vector<CExtractEntry> entries, const 
     ShowStatusText(QStringLiteral("Cannot extract all: %1 (%2 of %3 entries were extracted)")
                        .arg(ArchiveChangedText())
                        .arg(report.written)
-                       .arg(entries.size()));
+                       .arg(count));
     return;
   }
-  QString summary = QStringLiteral("Extracted %1 of %2 entries to %3")
-                        .arg(report.written)
-                        .arg(entries.size())
-                        .arg(folder);
+  QString summary =
+      QStringLiteral("Extracted %1 of %2 entries to %3").arg(report.written).arg(count).arg(folder);
   if (report.left > 0)
     summary += QStringLiteral(" (stopped; %1 more not extracted)").arg(report.left);
   ShowStatusText(report.cancelled ? summary + QStringLiteral(" (cancelled)") : summary);

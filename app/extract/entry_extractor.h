@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -30,9 +31,11 @@ class QTemporaryDir;
 // `folder` (a private one of ours) by the extraction, with its name rules,
 // so no name can reach outside it. The mime data holds a file URL for each
 // entry written; the others go to `problems`. Null when none was written.
+// `archiveChanged`: as CExtractOptions's.
 std::unique_ptr<QMimeData> ExtractForDrag(const QString& folder,
                                           std::span<const CExtractEntry> entries,
-                                          std::vector<CEntryProblem>& problems);
+                                          std::vector<CEntryProblem>& problems,
+                                          std::function<bool()> archiveChanged = {});
 
 class CEntryExtractor : public CDocumentFeature, public CEntryExport {
  public:
@@ -51,8 +54,15 @@ class CEntryExtractor : public CDocumentFeature, public CEntryExport {
                                                 QString& refusal) const;
 
  private:
-  // Asks for a folder and extracts `entries` into it, with progress.
-  void ExtractToFolder(std::vector<CExtractEntry> entries, const QString& title, QWidget* parent);
+  // The status bar's words, and the problems' report, after an extraction
+  // of `count` entries to `folder`.
+  void TellExtracted(const CExtractReport& report, size_t count, const QString& folder) const;
+  // Asks for a folder and extracts `entries` (those of `names` in `shown`,
+  // or all) into it, with progress.
+  void ExtractToFolder(std::vector<CExtractEntry> entries,
+                       const std::shared_ptr<const CShownSnapshot>& shown,
+                       const std::vector<std::string>* names, const QString& title,
+                       QWidget* parent);
   // "PATH: has changed on disk since it was opened", as Save As says it.
   QString ArchiveChangedText() const;
 
