@@ -68,6 +68,11 @@ struct CEntryFacts {
 // The kind and facts of an entry named `name` holding `bytes`.
 CEntryFacts DescribeEntry(std::string_view name, std::string_view bytes);
 
+// The samples of a WAV entry: its "data" chunk's bytes as far as its size
+// says, cut at the entry's end; what follows them (a LIST chunk of names)
+// is no sound. Empty when its chunks do not check out.
+std::string_view WavSamples(std::string_view bytes);
+
 // Parses a Rules entry whole to fill in its blocks and rows.
 void CountRules(std::string_view bytes, CEntryFacts& facts);
 

@@ -16,22 +16,22 @@ constexpr uint32_t kExtensible = 0xFFFE;
 struct CWavChunks {
   size_t format = 0;  // offset of the "fmt " chunk's body, 0 when not seen
   uint32_t formatSize = 0;
-  bool hasData = false;
-  uint32_t dataSize = 0;
+  size_t data = 0;        // offset of the "data" chunk's body, 0 when not seen
+  uint32_t dataSize = 0;  // cut at the entry's end
 };
 
 // Walks the chunks after "WAVE"; false, with `why`, for one that reaches
 // past the end of the entry.
 bool FindChunks(std::string_view bytes, CWavChunks& chunks, std::string& why) {
   size_t at = 12;
-  while (at + 8 <= bytes.size() && !(chunks.format != 0 && chunks.hasData)) {
+  while (at + 8 <= bytes.size() && !(chunks.format != 0 && chunks.data != 0)) {
     const std::string_view id = bytes.substr(at, 4);
     const uint32_t size = Le32(bytes, at + 4);
     const uint64_t end = uint64_t{at} + 8 + size;
     if (id == "data") {
       // A data chunk cut short still tells what the sound is; its size
       // cannot be trusted past the entry's end.
-      chunks.hasData = true;
+      chunks.data = at + 8;
       chunks.dataSize = static_cast<uint32_t>(std::min<uint64_t>(size, bytes.size() - at - 8));
     } else if (end > bytes.size()) {
       why = "chunk '" + std::string(id) + "' reaches past the end of the entry";
@@ -43,7 +43,7 @@ bool FindChunks(std::string_view bytes, CWavChunks& chunks, std::string& why) {
     at = static_cast<size_t>(std::min<uint64_t>(end + (size & 1), bytes.size()));
   }
   if (chunks.format == 0) why = "no 'fmt ' chunk";
-  else if (!chunks.hasData) why = "no 'data' chunk";
+  else if (chunks.data == 0) why = "no 'data' chunk";
   else if (chunks.formatSize < 16)
     why = "'fmt ' chunk of " + std::to_string(chunks.formatSize) + " bytes is too short";
   return why.empty();
@@ -90,4 +90,13 @@ CHeaderFound ReadWavHeader(std::string_view bytes, CSoundFacts& sound) {
              static_cast<double>(frames) / rate};
   }
   return Found(std::move(why));
+}
+
+std::string_view WavSamples(std::string_view bytes) {
+  CWavChunks chunks;
+  std::string why;
+  if (bytes.size() < 12 || bytes.substr(0, 4) != "RIFF" || bytes.substr(8, 4) != "WAVE" ||
+      !FindChunks(bytes, chunks, why))
+    return {};
+  return bytes.substr(chunks.data, chunks.dataSize);
 }

@@ -115,6 +115,16 @@ TEST(EntryKind, TheExtensionIsTheNamesLastAfterItsFolders) {
   EXPECT_EQ(Details("Art\\x.dds", junk), "binary\tdamaged dds: no DDS signature");
 }
 
+// What plays is the data chunk as far as its size says, not the chunks
+// after it, and no further than the entry goes.
+TEST(EntryKind, WavSamplesAreTheDataChunkAlone) {
+  const std::string wav = MakeWav(8000, 10);
+  const std::string list = std::string("LIST\x04\0\0\0INFO", 12);
+  EXPECT_EQ(WavSamples(wav + list), wav.substr(44));
+  EXPECT_EQ(WavSamples(wav.substr(0, 50)), wav.substr(44, 6));
+  EXPECT_EQ(WavSamples("RIFF"), "");
+}
+
 TEST(EntryKind, RulesCountsOnlyWhenAsked) {
   const std::string text = "Object Tank\n  Speed = 3\n  Armor = 2\nEnd\nWeapon Gun\nEnd\n";
   CEntryFacts facts = DescribeEntry("w.ini", text);

@@ -1,6 +1,5 @@
 #include "app/preview/sound_player.h"
 
-#include <cstdint>
 #include <string_view>
 
 #if defined(TARN_HAVE_MULTIMEDIA)
@@ -9,33 +8,6 @@
 #include <QAudioSink>
 #include <QBuffer>
 #include <QMediaDevices>
-#endif
-
-namespace {
-
-uint32_t Le32(std::string_view bytes, size_t at) {
-  uint32_t value = 0;
-  for (size_t k = 0; k < 4; ++k) value |= uint32_t{static_cast<uint8_t>(bytes[at + k])} << (8 * k);
-  return value;
-}
-
-// The samples of a WAV file: its "data" chunk, cut at the end of the bytes
-// when it claims more. Empty when there is none.
-[[maybe_unused]] std::string_view DataChunk(std::string_view bytes) {
-  uint64_t at = 12;
-  while (at + 8 <= bytes.size()) {
-    const uint64_t size = Le32(bytes, static_cast<size_t>(at + 4));
-    const uint64_t start = at + 8;
-    if (bytes.substr(static_cast<size_t>(at), 4) == "data")
-      return bytes.substr(static_cast<size_t>(start));
-    at = start + size + (size & 1);
-  }
-  return {};
-}
-
-}  // namespace
-
-#if defined(TARN_HAVE_MULTIMEDIA)
 
 // The device's sink reading the samples from a buffer over the entry's bytes,
 // which it keeps while it plays.
@@ -67,7 +39,7 @@ QString CSoundPlayer::Play(const CDataBuffer& bytes, const CSoundFacts& sound) {
   if (output.isNull()) return QStringLiteral("no sound device to play on");
   if (!output.isFormatSupported(format))
     return QStringLiteral("the sound device cannot play this format");
-  const std::string_view samples = bytes.HasData() ? DataChunk(bytes.View()) : std::string_view();
+  const std::string_view samples = bytes.HasData() ? WavSamples(bytes.View()) : std::string_view();
   if (samples.empty()) return QStringLiteral("the sound has no samples");
   auto playing = std::make_unique<COutput>();
   playing->bytes = bytes;
