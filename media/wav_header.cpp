@@ -49,13 +49,19 @@ bool FindChunks(std::string_view bytes, CWavChunks& chunks, std::string& why) {
   return why.empty();
 }
 
-// Sample frames in `dataSize` bytes of IMA ADPCM blocks of `blockAlign`.
-uint64_t AdpcmFrames(std::string_view bytes, const CWavChunks& chunks, uint32_t channels,
-                     uint32_t blockAlign, uint32_t dataSize) {
-  uint64_t perBlock = (uint64_t{blockAlign} - 4 * channels) * 8 / (4 * channels) + 1;
-  if (chunks.formatSize >= 20 && Le16(bytes, chunks.format + 16) >= 2)
-    perBlock = Le16(bytes, chunks.format + 18);
-  return dataSize / blockAlign * perBlock;
+// The frames an IMA ADPCM block of `blockAlign` bytes holds: each
+// channel's 4-byte header holds its first sample, and each byte after
+// them two more. The fmt chunk may say how many in a field of its own,
+// which is taken when the block can hold that many; else `why` says not.
+uint64_t AdpcmFramesPerBlock(std::string_view bytes, const CWavChunks& chunks, uint32_t channels,
+                             uint32_t blockAlign, std::string& why) {
+  const uint64_t most = (uint64_t{blockAlign} - 4 * channels) * 8 / (4 * channels) + 1;
+  if (chunks.formatSize < 20 || Le16(bytes, chunks.format + 16) < 2) return most;
+  const uint32_t said = Le16(bytes, chunks.format + 18);
+  if (said == 0 || said > most)
+    why = "IMA ADPCM blocks of " + std::to_string(blockAlign) + " bytes hold at most " +
+          std::to_string(most) + " samples, not " + std::to_string(said);
+  return said;
 }
 
 }  // namespace
@@ -83,11 +89,11 @@ CHeaderFound ReadWavHeader(std::string_view bytes, CSoundFacts& sound) {
   } else if (format == kImaAdpcm && (bits != 4 || blockAlign <= 4 * channels)) {
     why = "IMA ADPCM needs 4-bit samples in blocks over " + std::to_string(4 * channels) + " bytes";
   } else {
-    const uint64_t frames = format == kPcm
-                                ? chunks.dataSize / blockAlign
-                                : AdpcmFrames(bytes, chunks, channels, blockAlign, chunks.dataSize);
-    sound = {format == kPcm ? "pcm" : "ima-adpcm", rate, channels, bits,
-             static_cast<double>(frames) / rate};
+    const uint64_t perBlock =
+        format == kPcm ? 1 : AdpcmFramesPerBlock(bytes, chunks, channels, blockAlign, why);
+    if (why.empty())
+      sound = {format == kPcm ? "pcm" : "ima-adpcm", rate, channels, bits,
+               static_cast<double>(chunks.dataSize / blockAlign * perBlock) / rate};
   }
   return Found(std::move(why));
 }

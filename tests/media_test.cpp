@@ -48,6 +48,28 @@ std::string Bmp(int32_t width, int32_t height, uint16_t bits) {
          std::string((static_cast<size_t>(width) * bits + 31) / 32 * 4 * rows, '\0');
 }
 
+std::string Le(uint32_t v, size_t bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return out;
+}
+
+// A WAV whose fmt chunk holds `fields` (from the encoding to the bits a
+// sample: 2, 2, 4, 4, 2 and 2 bytes) and then `extra`, before `dataBytes`
+// bytes of silence.
+std::string Wav(std::initializer_list<uint32_t> fields, const std::string& extra,
+                uint32_t dataBytes) {
+  std::string format;
+  size_t i = 0;
+  for (uint32_t field : fields) {
+    format += Le(field, i == 2 || i == 3 ? 4 : 2);
+    ++i;
+  }
+  format += extra;
+  return "RIFF" + Le(0, 4) + "WAVEfmt " + Le(static_cast<uint32_t>(format.size()), 4) + format +
+         "data" + Le(dataBytes, 4) + std::string(dataBytes, '\0');
+}
+
 std::string Block(std::initializer_list<int> bytes) {
   std::string out;
   for (int b : bytes) out += static_cast<char>(b);
@@ -180,6 +202,16 @@ TEST(EntryKind, DamagedHeadersAreBinaryWithTheReason) {
   wav[16] = 100;  // the fmt chunk now reaches past the end
   EXPECT_EQ(Details("s.wav", wav),
             "binary\tdamaged wav: chunk 'fmt ' reaches past the end of the entry");
+  // IMA ADPCM's samples a block: 505 fit 256 mono bytes, more or none cannot.
+  const auto adpcm = [](uint32_t perBlock) {
+    return Details("s.wav", Wav({0x11, 1, 22050, 11100, 256, 4}, Le(2, 2) + Le(perBlock, 2), 2560));
+  };
+  EXPECT_EQ(adpcm(505), "sound\twav ima-adpcm 22050Hz 1ch 4bit 0.23s");
+  EXPECT_EQ(
+      adpcm(65535),
+      "binary\tdamaged wav: IMA ADPCM blocks of 256 bytes hold at most 505 samples, not 65535");
+  EXPECT_EQ(adpcm(0),
+            "binary\tdamaged wav: IMA ADPCM blocks of 256 bytes hold at most 505 samples, not 0");
 }
 
 TEST(DdsBlocks, KnownBlocksDecodeToKnownColours) {
