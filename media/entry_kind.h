@@ -42,7 +42,7 @@ struct CImageFacts {
 };
 
 struct CSoundFacts {
-  std::string encoding;  // "pcm", "ima-adpcm"
+  std::string encoding;  // "pcm", "ima-adpcm", "float", "alaw", "mulaw", "format-85"
   uint32_t rate = 0;     // frames a second
   uint32_t channels = 0;
   uint32_t bits = 0;  // a sample, as stored

@@ -1,6 +1,7 @@
 // RIFF WAVE headers: the "fmt " chunk for the encoding, rate, channels and
-// bits, and the "data" chunk's size for the duration. Chunks are walked by
-// their sizes, each checked against the entry before it is stepped over.
+// bits, and the "data" chunk's size for the duration (over the byte rate,
+// for an encoding not known here). Chunks are walked by their sizes, each
+// checked against the entry before it is stepped over.
 #include <algorithm>
 #include <string>
 
@@ -10,6 +11,9 @@
 namespace {
 
 constexpr uint32_t kPcm = 1;
+constexpr uint32_t kFloat = 3;
+constexpr uint32_t kAlaw = 6;
+constexpr uint32_t kMulaw = 7;
 constexpr uint32_t kImaAdpcm = 0x11;
 constexpr uint32_t kExtensible = 0xFFFE;
 
@@ -64,6 +68,52 @@ uint64_t AdpcmFramesPerBlock(std::string_view bytes, const CWavChunks& chunks, u
   return said;
 }
 
+// The fmt chunk's fields; an extensible format's encoding is the one it
+// names.
+struct CWavFormat {
+  uint32_t encoding, channels, rate, byteRate, blockAlign, bits;
+};
+
+// Whether each sample takes whole bytes of its own, a block being one
+// frame.
+bool IsSampled(uint32_t encoding) {
+  return encoding == kPcm || encoding == kFloat || encoding == kAlaw || encoding == kMulaw;
+}
+
+// An encoding in the details' words: a word for those known here, the
+// number for the rest ("format-85").
+std::string EncodingWord(uint32_t encoding) {
+  switch (encoding) {
+    case kPcm: return "pcm";
+    case kImaAdpcm: return "ima-adpcm";
+    case kFloat: return "float";
+    case kAlaw: return "alaw";
+    case kMulaw: return "mulaw";
+    default: return "format-" + std::to_string(encoding);
+  }
+}
+
+// Why the fields of a format cannot be a sound's, or nothing. An encoding
+// that is not played is still a sound: only fields that leave its length
+// unknowable are refused.
+std::string FormatProblem(const CWavFormat& format) {
+  const uint32_t channels = format.channels, blockAlign = format.blockAlign, bits = format.bits;
+  if (channels == 0 || format.rate == 0 || blockAlign == 0)
+    return "format claims " + std::to_string(channels) + " channels at " +
+           std::to_string(format.rate) + " Hz in blocks of " + std::to_string(blockAlign) +
+           " bytes";
+  if (IsSampled(format.encoding) &&
+      (bits == 0 || bits > 64 || blockAlign < channels * ((bits + 7) / 8)))
+    return std::to_string(bits) + "-bit samples do not fit blocks of " +
+           std::to_string(blockAlign) + " bytes";
+  if (format.encoding == kImaAdpcm && (bits != 4 || blockAlign <= 4 * channels))
+    return "IMA ADPCM needs 4-bit samples in blocks over " + std::to_string(4 * channels) +
+           " bytes";
+  if (format.encoding != kImaAdpcm && !IsSampled(format.encoding) && format.byteRate == 0)
+    return "encoding " + std::to_string(format.encoding) + " claims 0 bytes a second";
+  return {};
+}
+
 }  // namespace
 
 CHeaderFound ReadWavHeader(std::string_view bytes, CSoundFacts& sound) {
@@ -73,28 +123,24 @@ CHeaderFound ReadWavHeader(std::string_view bytes, CSoundFacts& sound) {
   CWavChunks chunks;
   if (!FindChunks(bytes, chunks, why)) return Found(std::move(why));
   const size_t f = chunks.format;
-  uint32_t format = Le16(bytes, f);
-  const uint32_t channels = Le16(bytes, f + 2), rate = Le32(bytes, f + 4);
-  const uint32_t blockAlign = Le16(bytes, f + 12), bits = Le16(bytes, f + 14);
-  if (format == kExtensible && chunks.formatSize >= 26) format = Le16(bytes, f + 24);
-  if (format != kPcm && format != kImaAdpcm) {
-    why = "encoding " + std::to_string(format) + " is neither PCM nor IMA ADPCM";
-  } else if (channels == 0 || rate == 0 || blockAlign == 0) {
-    why = "format claims " + std::to_string(channels) + " channels at " + std::to_string(rate) +
-          " Hz in blocks of " + std::to_string(blockAlign) + " bytes";
-  } else if (format == kPcm &&
-             (bits == 0 || bits > 64 || blockAlign < channels * ((bits + 7) / 8))) {
-    why = std::to_string(bits) + "-bit samples do not fit blocks of " + std::to_string(blockAlign) +
-          " bytes";
-  } else if (format == kImaAdpcm && (bits != 4 || blockAlign <= 4 * channels)) {
-    why = "IMA ADPCM needs 4-bit samples in blocks over " + std::to_string(4 * channels) + " bytes";
-  } else {
-    const uint64_t perBlock =
-        format == kPcm ? 1 : AdpcmFramesPerBlock(bytes, chunks, channels, blockAlign, why);
-    if (why.empty())
-      sound = {format == kPcm ? "pcm" : "ima-adpcm", rate, channels, bits,
-               static_cast<double>(chunks.dataSize / blockAlign * perBlock) / rate};
-  }
+  CWavFormat format = {Le16(bytes, f),     Le16(bytes, f + 2),  Le32(bytes, f + 4),
+                       Le32(bytes, f + 8), Le16(bytes, f + 12), Le16(bytes, f + 14)};
+  if (format.encoding == kExtensible && chunks.formatSize >= 26)
+    format.encoding = Le16(bytes, f + 24);
+  why = FormatProblem(format);
+  const bool adpcm = format.encoding == kImaAdpcm;
+  const uint64_t perBlock =
+      adpcm && why.empty()
+          ? AdpcmFramesPerBlock(bytes, chunks, format.channels, format.blockAlign, why)
+          : 1;
+  if (!why.empty()) return Found(std::move(why));
+  // Frames are counted in whole blocks; an encoding not known here is
+  // timed by its byte rate, as its blocks need not be frames.
+  const double seconds =
+      adpcm || IsSampled(format.encoding)
+          ? static_cast<double>(chunks.dataSize / format.blockAlign * perBlock) / format.rate
+          : static_cast<double>(chunks.dataSize) / format.byteRate;
+  sound = {EncodingWord(format.encoding), format.rate, format.channels, format.bits, seconds};
   return Found(std::move(why));
 }
 

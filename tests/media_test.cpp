@@ -212,6 +212,14 @@ TEST(EntryKind, DamagedHeadersAreBinaryWithTheReason) {
       "binary\tdamaged wav: IMA ADPCM blocks of 256 bytes hold at most 505 samples, not 65535");
   EXPECT_EQ(adpcm(0),
             "binary\tdamaged wav: IMA ADPCM blocks of 256 bytes hold at most 505 samples, not 0");
+  // Encodings that are not played are sounds all the same; one not known
+  // here is timed by its byte rate, and without one it has no length.
+  EXPECT_EQ(Details("s.wav", Wav({3, 2, 44100, 352800, 8, 32}, "", 352800)),
+            "sound\twav float 44100Hz 2ch 32bit 1.00s");
+  EXPECT_EQ(Details("s.wav", Wav({0x55, 1, 22050, 4000, 1, 0}, "", 2000)),
+            "sound\twav format-85 22050Hz 1ch 0bit 0.50s");
+  EXPECT_EQ(Details("s.wav", Wav({0x55, 1, 22050, 0, 1, 0}, "", 2000)),
+            "binary\tdamaged wav: encoding 85 claims 0 bytes a second");
 }
 
 TEST(DdsBlocks, KnownBlocksDecodeToKnownColours) {

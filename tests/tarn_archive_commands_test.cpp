@@ -54,7 +54,8 @@ TEST_F(TarnArchiveTest, InfoGivesEachEntryItsKindInNameOrder) {
                 .Add("Art\\bad.dds", MakeDds(65535, 65535, "DXT5", 1, std::string(64, '\0')))
                 .Add("rules.ini", "Object Tank\n  Speed = 3\nEnd\n")
                 .Add("notes\x01.txt", "no blocks here\n")
-                .Add("model.msh", std::string(5120, '\0')));
+                .Add("model.msh", std::string(5120, '\0'))
+                .Add("float.wav", MakeFloatWav(22050, 11025)));
   const CTarnResult all = RunTarnCaptured({"info", path});
   EXPECT_EQ(all.status, 0);
   EXPECT_EQ(all.err, "");
@@ -62,6 +63,7 @@ TEST_F(TarnArchiveTest, InfoGivesEachEntryItsKindInNameOrder) {
             "Art\\bad.dds\tbinary\tdamaged dds: 65535x65535 is larger than 16384x16384\n"
             "Art\\sky.dds\timage\tdds 512x512 dxt5 mips=10\n"
             "Art\\tank.tga\timage\ttga 2x2 32bpp\n"
+            "float.wav\tsound\twav float 22050Hz 1ch 32bit 0.50s\n"
             "model.msh\tbinary\tbinary 5120 bytes\n"
             "notes\\x01.txt\ttext\ttext 15 bytes\n"
             "rules.ini\trules\trules 28 bytes\n"

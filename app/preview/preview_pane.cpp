@@ -112,6 +112,20 @@ QImage ReadImage(std::string_view bytes, const CEntryFacts& facts, QString& why)
   return image;
 }
 
+// A sound's encoding in the facts' words: "PCM", "A-law", or for one known
+// by its number alone, "encoding 85".
+QString EncodingText(std::string_view encoding) {
+  static constexpr std::pair<std::string_view, const char*> kWords[] = {
+      {"pcm", "PCM"},    {"ima-adpcm", "IMA ADPCM"}, {"float", "float"},
+      {"alaw", "A-law"}, {"mulaw", "µ-law"},
+  };
+  for (const auto& [word, text] : kWords)
+    if (encoding == word) return QString::fromUtf8(text);
+  constexpr std::string_view kNumbered = "format-";
+  if (encoding.substr(0, kNumbered.size()) == kNumbered) encoding.remove_prefix(kNumbered.size());
+  return QStringLiteral("encoding ") + BytesToText(encoding);
+}
+
 }  // namespace
 
 class CPreviewPane::CUpdates : public CView {
@@ -136,7 +150,7 @@ QString ImageFactsText(const CImageFacts& image) {
 
 QString SoundFactsText(const CSoundFacts& sound) {
   return QStringLiteral("WAV, %1, %2 Hz, %3, %4-bit, %5 s")
-      .arg(sound.encoding == "pcm" ? QStringLiteral("PCM") : QStringLiteral("IMA ADPCM"))
+      .arg(EncodingText(sound.encoding))
       .arg(sound.rate)
       .arg(sound.channels == 1 ? QStringLiteral("1 channel")
                                : QStringLiteral("%1 channels").arg(sound.channels))
@@ -343,14 +357,15 @@ void CPreviewPane::ShowSound() {
   }
   const QString facts = SoundFactsText(m_facts.sound);
   m_soundFacts->setText(facts);
-  m_play->setEnabled(CSoundPlayer::IsBuiltIn());
+  // A sound no device could play says so here, not only when Play is pressed.
+  const QString cannot = CSoundPlayer::CannotPlay(m_facts.sound);
+  m_play->setEnabled(cannot.isEmpty());
   m_play->setText(m_player->IsPlaying() ? QStringLiteral("Stop") : QStringLiteral("Play"));
   setCurrentWidget(m_sound);
-  if (m_space != nullptr) m_space->setEnabled(CSoundPlayer::IsBuiltIn());
+  if (m_space != nullptr) m_space->setEnabled(cannot.isEmpty());
   Describe(QStringLiteral("Sound"), facts);
-  ShowStatusText(facts + (CSoundPlayer::IsBuiltIn()
-                              ? QStringLiteral("; Space plays it")
-                              : QStringLiteral("; playing sounds is not built into this editor")));
+  ShowStatusText(facts + QStringLiteral("; ") +
+                 (cannot.isEmpty() ? QStringLiteral("Space plays it") : cannot));
 }
 
 void CPreviewPane::PlayOrStop() {

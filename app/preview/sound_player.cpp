@@ -23,18 +23,22 @@ class CSoundPlayer::COutput {
 
 bool CSoundPlayer::IsBuiltIn() { return true; }
 
+QString CSoundPlayer::CannotPlay(const CSoundFacts& sound) {
+  if (sound.encoding != "pcm") return QStringLiteral("only PCM sounds can be played");
+  if (sound.bits != 8 && sound.bits != 16 && sound.bits != 32)
+    return QStringLiteral("%1-bit samples cannot be played").arg(sound.bits);
+  return {};
+}
+
 QString CSoundPlayer::Play(const CDataBuffer& bytes, const CSoundFacts& sound) {
   Stop();
-  if (sound.encoding != "pcm") return QStringLiteral("only PCM sounds can be played");
+  if (QString why = CannotPlay(sound); !why.isEmpty()) return why;
   QAudioFormat format;
   format.setSampleRate(static_cast<int>(sound.rate));
   format.setChannelCount(static_cast<int>(sound.channels));
-  switch (sound.bits) {
-    case 8: format.setSampleFormat(QAudioFormat::UInt8); break;
-    case 16: format.setSampleFormat(QAudioFormat::Int16); break;
-    case 32: format.setSampleFormat(QAudioFormat::Int32); break;
-    default: return QStringLiteral("%1-bit samples cannot be played").arg(sound.bits);
-  }
+  format.setSampleFormat(sound.bits == 8    ? QAudioFormat::UInt8
+                         : sound.bits == 16 ? QAudioFormat::Int16
+                                            : QAudioFormat::Int32);
   const QAudioDevice output = QMediaDevices::defaultAudioOutput();
   if (output.isNull()) return QStringLiteral("no sound device to play on");
   if (!output.isFormatSupported(format))
@@ -64,8 +68,12 @@ class CSoundPlayer::COutput {};
 
 bool CSoundPlayer::IsBuiltIn() { return false; }
 
-QString CSoundPlayer::Play(const CDataBuffer&, const CSoundFacts&) {
+QString CSoundPlayer::CannotPlay(const CSoundFacts&) {
   return QStringLiteral("playing sounds is not built into this editor");
+}
+
+QString CSoundPlayer::Play(const CDataBuffer&, const CSoundFacts& sound) {
+  return CannotPlay(sound);
 }
 
 #endif

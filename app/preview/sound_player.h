@@ -21,6 +21,10 @@ class CSoundPlayer : public QObject {
 
   // Whether this build can play sounds at all.
   static bool IsBuiltIn();
+  // Why `sound` cannot be played on any device (no sound output built in,
+  // an encoding or sample size that is not played), in words for the
+  // status bar; empty when a device may play it.
+  static QString CannotPlay(const CSoundFacts& sound);
   // Starts playing the WAV entry `bytes`, described by `sound`, stopping
   // whatever played before. Empty when it plays; else why not, in words
   // for the status bar.

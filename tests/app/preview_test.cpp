@@ -24,8 +24,8 @@ namespace {
 QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane(0)->text(); }
 
 // Names without folders sort the tree's rows as listed here.
-const char* const kNames[] = {"a.ini", "b.txt", "c.tga", "d.dds",
-                              "e.wav", "f.msh", "g.dds", "h.msh"};
+const char* const kNames[] = {"a.ini", "b.txt", "c.tga", "d.dds", "e.wav",
+                              "f.msh", "g.dds", "h.msh", "i.wav"};
 
 std::vector<uint8_t> Quadrants() {
   // Top left red and opaque, the rest blue and half transparent.
@@ -61,6 +61,7 @@ class PreviewTest : public QObject {
                          .Add(kNames[5], m_binary)
                          .Add(kNames[6], MakeDds(65535, 65535, "DXT5", 1, std::string(64, '\0')))
                          .Add(kNames[7], std::string(100, '\0'))
+                         .Add(kNames[8], MakeFloatWav(22050, 11025))
                          .Build()));
   }
 
@@ -115,6 +116,14 @@ class PreviewTest : public QObject {
     QTest::keyClick(pane->GetPlayButton(), Qt::Key_Space);
     QVERIFY2(StatusText(run).startsWith(QStringLiteral("Playing: ")) ||
                  StatusText(run).startsWith(QStringLiteral("Cannot play: ")) ||
+                 StatusText(run).endsWith(QStringLiteral("not built into this editor")),
+             qPrintable(StatusText(run)));
+    // One that no device could play shows its facts and says why at once.
+    ClickTreeRow(tree, 8);
+    QCOMPARE(pane->GetSoundFacts()->text(),
+             QStringLiteral("WAV, float, 22050 Hz, 1 channel, 32-bit, 0.50 s"));
+    QVERIFY(!pane->GetPlayButton()->isEnabled());
+    QVERIFY2(StatusText(run).endsWith(QStringLiteral("; only PCM sounds can be played")) ||
                  StatusText(run).endsWith(QStringLiteral("not built into this editor")),
              qPrintable(StatusText(run)));
 

@@ -113,3 +113,19 @@ std::string MakeWav(uint32_t rate, uint32_t frames) {
   }
   return out;
 }
+
+std::string MakeFloatWav(uint32_t rate, uint32_t frames) {
+  std::string out = "RIFF";
+  PutLe32(out, 36 + frames * 4);
+  out += "WAVEfmt ";
+  PutLe32(out, 16);
+  PutLe16(out, 3);  // IEEE float
+  PutLe16(out, 1);
+  PutLe32(out, rate);
+  PutLe32(out, rate * 4);
+  PutLe16(out, 4);
+  PutLe16(out, 32);
+  out += "data";
+  PutLe32(out, frames * 4);
+  return out + std::string(size_t{frames} * 4, '\0');
+}

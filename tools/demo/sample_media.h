@@ -22,3 +22,6 @@ std::string MakeDxt5Picture(uint32_t side);
 
 // A PCM WAV of a sine tone: `frames` frames at `rate` Hz, mono, 16 bits.
 std::string MakeWav(uint32_t rate, uint32_t frames);
+// A WAV of `frames` frames of 32-bit float samples, mono, all silent: a
+// sound of an encoding that is not played.
+std::string MakeFloatWav(uint32_t rate, uint32_t frames);
