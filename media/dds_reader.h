@@ -101,6 +101,9 @@ CResult<CRgbaImage> DecodeDds(std::string_view bytes);
 // encoded); the words for a header that does not check out, colour-mapped
 // pixels, or pixels cut short.
 CResult<CRgbaImage> DecodeTga(std::string_view bytes);
+// Whether a TGA's pixels are indices into a colour map: such an image's
+// header checks out, but DecodeTga does not draw it.
+bool IsColourMappedTga(std::string_view bytes);
 
 // One 4 × 4 block of each kind to 16 RGBA pixels, row by row; `block` holds
 // 8 bytes for DXT1, 16 for DXT3 and DXT5.

@@ -55,13 +55,17 @@ bool ReadPixels(std::string_view bytes, size_t at, bool packed, uint32_t bytesPe
 
 }  // namespace
 
+bool IsColourMappedTga(std::string_view bytes) {
+  return bytes.size() > 2 && (ByteAt(bytes, 2) == 1 || ByteAt(bytes, 2) == 9);
+}
+
 CResult<CRgbaImage> DecodeTga(std::string_view bytes) {
   const auto refused = [](std::string why) { return CStatus::Failure({}, std::move(why)); };
   CImageFacts facts;
   const CHeaderFound header = ReadTgaHeader(bytes, facts);
   if (!header->IsOk()) return *header;
+  if (IsColourMappedTga(bytes)) return refused("colour-mapped TGA images are not drawn");
   const uint32_t type = ByteAt(bytes, 2);
-  if (type == 1 || type == 9) return refused("colour-mapped TGA images are not drawn");
   const uint32_t bytesPer = (facts.bitsPerPixel + 7) / 8;
   const size_t pixels = size_t{facts.width} * facts.height;
   // Run-length encoding packs at most 128 pixels into 1 + bytesPer bytes:

@@ -88,6 +88,11 @@ QImage FromRgba(std::unique_ptr<CRgbaImage> decoded) {
 // A null image, with `why`, when it cannot be read.
 QImage ReadImage(std::string_view bytes, const CEntryFacts& facts, QString& why) {
   const std::string_view format(facts.image.format);
+  if (format == "tga" && IsColourMappedTga(bytes)) {
+    // Not damaged: only not drawn here.
+    why = QStringLiteral("Colour-mapped TGA images are not drawn here");
+    return QImage();
+  }
   if (bytes.substr(0, 4) == "DDS " || format == "tga") {
     const bool dds = bytes.substr(0, 4) == "DDS ";
     CResult<CRgbaImage> decoded = dds ? DecodeDds(bytes) : DecodeTga(bytes);

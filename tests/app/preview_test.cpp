@@ -25,7 +25,7 @@ QString StatusText(CEditorRun& run) { return run.Main()->GetStatusBar()->GetPane
 
 // Names without folders sort the tree's rows as listed here.
 const char* const kNames[] = {"a.ini", "b.txt", "c.tga", "d.dds", "e.wav",
-                              "f.msh", "g.dds", "h.msh", "i.wav"};
+                              "f.msh", "g.dds", "h.msh", "i.wav", "j.tga"};
 
 std::vector<uint8_t> Quadrants() {
   // Top left red and opaque, the rest blue and half transparent.
@@ -38,6 +38,12 @@ std::vector<uint8_t> Quadrants() {
                    static_cast<uint8_t>(red ? 255 : 128)});
     }
   return rgba;
+}
+
+// A valid 2 × 1 TGA of indices into a colour map of two 24-bit colours.
+std::string ColourMappedTga() {
+  return std::string("\0\x01\x01\0\0\x02\0\x18\0\0\0\0\x02\0\x01\0\x08\x20", 18) +
+         std::string(6, '\x7F') + std::string("\0\x01", 2);
 }
 
 }  // namespace
@@ -62,6 +68,7 @@ class PreviewTest : public QObject {
                          .Add(kNames[6], MakeDds(65535, 65535, "DXT5", 1, std::string(64, '\0')))
                          .Add(kNames[7], std::string(100, '\0'))
                          .Add(kNames[8], MakeFloatWav(22050, 11025))
+                         .Add(kNames[9], ColourMappedTga())
                          .Build()));
   }
 
@@ -151,6 +158,10 @@ class PreviewTest : public QObject {
     QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetMessage()));
     QCOMPARE(StatusText(run),
              QStringLiteral("Damaged DDS: 65535x65535 is larger than 16384x16384"));
+    // A valid image of a kind not drawn is not called damaged.
+    ClickTreeRow(tree, 9);
+    QCOMPARE(pane->GetMessage()->text(),
+             QStringLiteral("Colour-mapped TGA images are not drawn here"));
   }
 
   void theViewChosenIsKeptForTheExtension() {
