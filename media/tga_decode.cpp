@@ -1,7 +1,7 @@
 // Decoding TGA pixels: true-colour and grey images, plain or run-length
-// encoded, rows bottom up unless the descriptor says top down. Qt's own
-// reader takes only files with the format's 2.0 footer, which most files
-// lack; this one needs none.
+// encoded, rows bottom up unless the descriptor says top down, and right
+// to left when it says so. Qt's own reader takes only files with the
+// format's 2.0 footer, which most files lack; this one needs none.
 #include <algorithm>
 
 #include "media/byte_reading.h"
@@ -53,6 +53,24 @@ bool ReadPixels(std::string_view bytes, size_t at, bool packed, uint32_t bytesPe
   return true;
 }
 
+// Puts rows stored as the descriptor says (bottom up unless bit 0x20 says
+// top down, each right to left when bit 0x10 says so) top down, and each
+// left to right.
+void Orient(CRgbaImage& image, uint32_t descriptor) {
+  const size_t row = size_t{image.width} * 4;
+  uint8_t* const pixels = image.pixels.data();
+  if ((descriptor & 0x20) == 0) {
+    for (uint32_t y = 0; y < image.height / 2; ++y)
+      std::swap_ranges(pixels + y * row, pixels + (y + 1) * row,
+                       pixels + (image.height - 1 - y) * row);
+  }
+  if ((descriptor & 0x10) != 0) {
+    for (size_t start = 0; start < row * image.height; start += row)
+      for (size_t left = start, right = start + row - 4; left < right; left += 4, right -= 4)
+        std::swap_ranges(pixels + left, pixels + left + 4, pixels + right);
+  }
+}
+
 }  // namespace
 
 bool IsColourMappedTga(std::string_view bytes) {
@@ -79,13 +97,6 @@ CResult<CRgbaImage> DecodeTga(std::string_view bytes) {
     return refused("pixels end before the image does");
   image.width = facts.width;
   image.height = facts.height;
-  if ((ByteAt(bytes, 17) & 0x20) == 0) {  // rows bottom up
-    const size_t row = size_t{image.width} * 4;
-    for (uint32_t y = 0; y < image.height / 2; ++y)
-      std::swap_ranges(
-          image.pixels.begin() + static_cast<std::ptrdiff_t>(y * row),
-          image.pixels.begin() + static_cast<std::ptrdiff_t>((y + 1) * row),
-          image.pixels.begin() + static_cast<std::ptrdiff_t>((image.height - 1 - y) * row));
-  }
+  Orient(image, ByteAt(bytes, 17));
   return image;
 }

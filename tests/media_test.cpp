@@ -286,6 +286,12 @@ TEST(TgaDecode, PlainAndRunLengthPixelsInEitherRowOrder) {
   CResult<CRgbaImage> image = DecodeTga(MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8}));
   ASSERT_EQ(Refusal(image), "decoded");
   EXPECT_EQ(Pixels(*image), (std::vector<uint32_t>{0x01020304u, 0x05060708u}));
+  // The descriptor's right-to-left bit: the first pixel stored is the last.
+  std::string mirrored = MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8});
+  mirrored[17] |= 0x10;
+  image = DecodeTga(mirrored);
+  ASSERT_EQ(Refusal(image), "decoded");
+  EXPECT_EQ(Pixels(*image), (std::vector<uint32_t>{0x05060708u, 0x01020304u}));
   // Run-length encoded 24-bit colour, rows bottom up: a run of
   // three blue pixels, then one raw red pixel.
   std::string rle = MakeTga(2, 2, {});
