@@ -13,6 +13,17 @@ std::string Size(uint32_t width, uint32_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
+// Why run-length packets in `bytes` bytes, each of `packet` bytes and of
+// at most `run` pixels, cannot hold a width × height image; nothing when
+// they can. Decoding such a claim would allocate its pixels first.
+std::string RunLengthProblem(uint64_t bytes, uint64_t packet, uint64_t run, uint32_t width,
+                             uint32_t height) {
+  const uint64_t most = bytes / packet * run;
+  if (uint64_t{width} * height <= most) return {};
+  return std::to_string(bytes) + " bytes of run-length packets hold at most " +
+         std::to_string(most) + " pixels, not " + Size(width, height);
+}
+
 // The channels of a PNG colour type, 0 for one the format lacks.
 uint32_t PngChannels(uint32_t colourType) {
   switch (colourType) {
@@ -57,6 +68,8 @@ bool BmpBodyFits(std::string_view bytes, uint32_t info, uint32_t width, uint32_t
   } else if ((compression == 0 || compression == 3) &&
              height > (bytes.size() - pixelsAt) / rowBytes) {
     problem = "pixels reach past the end of the entry";
+  } else if (compression == 1 || compression == 2) {  // two bytes give at most 255 pixels
+    problem = RunLengthProblem(bytes.size() - pixelsAt, 2, 255, width, height);
   }
   return problem.empty();
 }
@@ -201,8 +214,9 @@ CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
     why = "colour map reaches past the end of the entry";
   } else if (type < 9 && pixelsAt + uint64_t{width} * height * ((bits + 7) / 8) > bytes.size()) {
     why = "pixels reach past the end of the entry";
-  } else {
-    image = {"tga", width, height, bits, {}, 0};
+  } else if (type >= 9) {  // a packet of 1 + bytesPer bytes gives at most 128 pixels
+    why = RunLengthProblem(bytes.size() - pixelsAt, 1 + (bits + 7) / 8, 128, width, height);
   }
+  if (why.empty()) image = {"tga", width, height, bits, {}, 0};
   return Found(std::move(why));
 }

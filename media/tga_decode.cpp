@@ -86,9 +86,6 @@ CResult<CRgbaImage> DecodeTga(std::string_view bytes) {
   const uint32_t type = ByteAt(bytes, 2);
   const uint32_t bytesPer = (facts.bitsPerPixel + 7) / 8;
   const size_t pixels = size_t{facts.width} * facts.height;
-  // Run-length encoding packs at most 128 pixels into 1 + bytesPer bytes:
-  // more pixels than that the entry cannot hold, whatever it claims.
-  if (pixels / 128 > bytes.size()) return refused("claims more pixels than the entry can hold");
   CRgbaImage image;
   image.pixels.resize(pixels * 4);
   const size_t at = 18 + ByteAt(bytes, 0);

@@ -186,6 +186,12 @@ TEST(EntryKind, DamagedHeadersAreBinaryWithTheReason) {
   odd[18] = odd[19] = odd[22] = odd[23] = '\xFF';  // 65535 x 65535
   EXPECT_EQ(Details("b.bmp", odd), "binary\tdamaged bmp: pixels reach past the end of the entry");
   odd = Bmp(4, 4, 8);
+  odd[30] = 1;  // run-length encoded: two bytes give at most 255 pixels
+  odd[18] = odd[19] = odd[22] = odd[23] = '\xFF';
+  EXPECT_EQ(Details("b.bmp", odd),
+            "binary\tdamaged bmp: 16 bytes of run-length packets hold at "
+            "most 2040 pixels, not 65535x65535");
+  odd = Bmp(4, 4, 8);
   odd[30] = 99;
   EXPECT_EQ(Details("b.bmp", odd), "binary\tdamaged bmp: compression 99 is not a BMP one");
   odd = Bmp(4, 4, 24);
@@ -305,11 +311,19 @@ TEST(TgaDecode, PlainAndRunLengthPixelsInEitherRowOrder) {
             (std::vector<uint32_t>{0x0000FFFFu, 0xFF0000FFu, 0x0000FFFFu, 0x0000FFFFu}));
   // Runs that end before the image does.
   EXPECT_EQ(Refusal(DecodeTga(rle.substr(0, rle.size() - 2))), "pixels end before the image does");
-  // A 65535 × 65535 claim in a few bytes.
+  // A 65535 × 65535 claim in a few bytes is refused by the header, before
+  // anything is allocated; one that the bytes could hold is not.
   std::string huge = MakeTga(1, 1, {}) + std::string(64, '\x7F');
   huge[2] = 10;
   huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
-  EXPECT_EQ(Refusal(DecodeTga(huge)), "claims more pixels than the entry can hold");
+  EXPECT_EQ(Refusal(DecodeTga(huge)),
+            "64 bytes of run-length packets hold at most 1536 pixels, not 65535x65535");
+  EXPECT_EQ(Details("t.tga", huge),
+            "binary\tdamaged tga: 64 bytes of run-length packets hold at most 1536 pixels, not "
+            "65535x65535");
+  huge[12] = huge[14] = 32;
+  huge[13] = huge[15] = 0;
+  EXPECT_EQ(Details("t.tga", huge), "image\ttga 32x32 32bpp");
 }
 
 TEST(DdsDecode, HostileHeadersAreRefusedWithoutAllocating) {
