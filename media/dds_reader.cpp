@@ -117,8 +117,7 @@ bool ParseHeader(std::string_view bytes, CDdsHeader& header, std::string& why) {
   header.height = Le32(bytes, 12);
   header.width = Le32(bytes, 16);
   if (header.width == 0 || header.height == 0) {
-    why = "the image has no pixels (" + std::to_string(header.width) + "x" +
-          std::to_string(header.height) + ")";
+    why = SizeOutOfRange(header.width, header.height, kMaxDdsSide);
     return false;
   }
   if (header.width > kMaxDdsSide || header.height > kMaxDdsSide) {

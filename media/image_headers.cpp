@@ -86,7 +86,7 @@ CHeaderFound ReadPngHeader(std::string_view bytes, CImageFacts& image) {
     why = "the first chunk is not a 13-byte IHDR";
   } else if (Be32(bytes, 16) == 0 || Be32(bytes, 20) == 0 || Be32(bytes, 16) > 0x7FFFFFFF ||
              Be32(bytes, 20) > 0x7FFFFFFF) {
-    why = "size " + Size(Be32(bytes, 16), Be32(bytes, 20)) + " is out of range";
+    why = SizeOutOfRange(Be32(bytes, 16), Be32(bytes, 20), 0x7FFFFFFF);
   } else if (PngChannels(ByteAt(bytes, 25)) == 0 ||
              !PngDepthFits(ByteAt(bytes, 25), ByteAt(bytes, 24))) {
     why = "colour type " + std::to_string(ByteAt(bytes, 25)) + " with " +
@@ -156,7 +156,7 @@ CHeaderFound ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& imag
     if (!core && (height & 0x80000000u) != 0) height = 0u - height;  // rows top down
     const uint32_t bits = core ? Le16(bytes, 24) : Le16(bytes, 28);
     if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
-      problem = "size " + Size(width, height) + " is out of range";
+      problem = SizeOutOfRange(width, height, 0x7FFFFFFF);
     } else if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
       problem = std::to_string(bits) + " bits a pixel is not a BMP depth";
     } else if (Le32(bytes, 10) >= bytes.size()) {
@@ -203,7 +203,7 @@ CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
     return Found(std::string(words, at));
   }
   if (width == 0 || height == 0) {
-    why = "the image has no pixels (" + Size(width, height) + ")";
+    why = SizeOutOfRange(width, height, 65535);
   } else if ((colour && bits != 15 && bits != 16 && bits != 24 && bits != 32) ||
              (!colour && bits != 8 && bits != 16)) {
     why =

@@ -9,6 +9,7 @@
 #error "media/media_headers.h is internal to the media library"
 #endif
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,13 @@
 using CHeaderFound = std::optional<CStatus>;
 inline CHeaderFound Found(std::string why) {
   return why.empty() ? CStatus() : CStatus::Failure({}, std::move(why));
+}
+
+// Why a width and height not both from 1 to `most` are refused, each
+// named: a size written "0x10" reads as the number 16.
+inline std::string SizeOutOfRange(uint32_t width, uint32_t height, uint32_t most) {
+  return "width " + std::to_string(width) + " and height " + std::to_string(height) +
+         ": each must be from 1 to " + std::to_string(most);
 }
 
 // A signature of its own.

@@ -172,7 +172,12 @@ TEST(EntryKind, DamagedHeadersAreBinaryWithTheReason) {
             "binary\tdamaged dds: pixel format 'ATI2' is not one this reader knows");
   EXPECT_EQ(Details("t.tga", MakeTga(64, 64, std::vector<uint8_t>(16, 0))),
             "binary\tdamaged tga: pixels reach past the end of the entry");
-  EXPECT_EQ(Details("p", Png(0, 10, 8, 2)), "binary\tdamaged png: size 0x10 is out of range");
+  EXPECT_EQ(Details("p", Png(0, 10, 8, 2)),
+            "binary\tdamaged png: width 0 and height 10: each must be from 1 to 2147483647");
+  EXPECT_EQ(Details("b.bmp", Bmp(0, 10, 24)),
+            "binary\tdamaged bmp: width 0 and height 10: each must be from 1 to 2147483647");
+  EXPECT_EQ(Details("b", MakeDds(0, 0, "DXT1", 1, "")),
+            "binary\tdamaged dds: width 0 and height 0: each must be from 1 to 16384");
   EXPECT_EQ(Details("p", Png(4, 4, 7, 2)),
             "binary\tdamaged png: colour type 2 with 7-bit samples is not a PNG one");
   EXPECT_EQ(Details("p", Png(4, 4, 16, 3)),
