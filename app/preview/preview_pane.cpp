@@ -131,6 +131,15 @@ QString EncodingText(std::string_view encoding) {
   return QStringLiteral("encoding ") + BytesToText(encoding);
 }
 
+// A key of the pane's that works from anywhere under `splitter`, the tree
+// beside the pane too; off until a view that takes it is shown.
+QShortcut* WindowKey(const QKeySequence& keys, QWidget* splitter) {
+  auto* key = new QShortcut(keys, splitter);
+  key->setContext(Qt::WidgetWithChildrenShortcut);
+  key->setEnabled(false);
+  return key;
+}
+
 }  // namespace
 
 class CPreviewPane::CUpdates : public CView {
@@ -237,19 +246,20 @@ CPreviewPane* CPreviewPane::Install(CSplitterWnd* splitter, int row, int col, QW
   list->show();
   // Space plays the sound shown from the tree beside it too; only while a
   // sound is shown, so that Space means what it did everywhere else.
-  pane->m_space = new QShortcut(QKeySequence(Qt::Key_Space), splitter);
-  pane->m_space->setContext(Qt::WidgetWithChildrenShortcut);
-  pane->m_space->setEnabled(false);
+  pane->m_space = WindowKey(QKeySequence(Qt::Key_Space), splitter);
   connect(pane->m_space, &QShortcut::activated, pane, &CPreviewPane::PlayOrStop);
   // Choosing an entry leaves the focus in the tree: Ctrl+G there goes to an
   // offset of the bytes shown as well, which the view's menu promises.
-  pane->m_goTo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), splitter);
-  pane->m_goTo->setContext(Qt::WidgetWithChildrenShortcut);
-  pane->m_goTo->setEnabled(false);
+  pane->m_goTo = WindowKey(QKeySequence(Qt::CTRL | Qt::Key_G), splitter);
   connect(pane->m_goTo, &QShortcut::activated, pane, [pane] {
     pane->m_hex->setFocus();
     pane->m_hex->AskGoTo();
   });
+  // And Ctrl+0 and Ctrl+1 there fit the image shown or show its actual size.
+  pane->m_fit = WindowKey(QKeySequence(Qt::CTRL | Qt::Key_0), splitter);
+  connect(pane->m_fit, &QShortcut::activated, pane->m_image, &CImageView::FitToPane);
+  pane->m_actualSize = WindowKey(QKeySequence(Qt::CTRL | Qt::Key_1), splitter);
+  connect(pane->m_actualSize, &QShortcut::activated, pane->m_image, &CImageView::ShowActualSize);
   return pane;
 }
 
@@ -273,7 +283,8 @@ void CPreviewPane::ShowAs(PreviewMode mode) {
 void CPreviewPane::Show(PreviewMode mode) {
   m_mode = mode;
   if (m_space != nullptr) m_space->setEnabled(false);
-  if (m_goTo != nullptr) m_goTo->setEnabled(false);
+  for (QShortcut* key : {m_goTo, m_fit, m_actualSize})
+    if (key != nullptr) key->setEnabled(false);
   const bool hadFocus = hasFocus() || isAncestorOf(QApplication::focusWidget());
   if (!m_bytes.HasData() && m_bytes.GetSize() > 0) {
     // An archive that could not be mapped, and this entry could not be read either.
@@ -348,6 +359,8 @@ void CPreviewPane::ShowImage() {
   }
   m_image->SetImage(image);
   setCurrentWidget(m_image);
+  for (QShortcut* key : {m_fit, m_actualSize})
+    if (key != nullptr) key->setEnabled(true);
   const QString facts = m_facts.kind == EntryKind::Image
                             ? ImageFactsText(m_facts.image)
                             : QStringLiteral("%1 × %2").arg(image.width()).arg(image.height());

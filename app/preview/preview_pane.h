@@ -97,6 +97,8 @@ class CPreviewPane : public QStackedWidget {
   std::unique_ptr<CSoundPlayer> m_player;
   QShortcut* m_space = nullptr;  // Space in the tree or the pane
   QShortcut* m_goTo = nullptr;   // Ctrl+G in the tree
+  QShortcut* m_fit = nullptr;    // Ctrl+0 in the tree
+  QShortcut* m_actualSize = nullptr;  // Ctrl+1 in the tree
   CDataBuffer m_bytes;
   std::string m_name;
   std::string m_copyOf;
