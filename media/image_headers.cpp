@@ -172,6 +172,12 @@ CHeaderFound ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& imag
   return Found(std::move(why));
 }
 
+uint64_t TgaPixelsAt(std::string_view bytes) {
+  const uint64_t mapBytes =
+      ByteAt(bytes, 1) == 1 ? uint64_t{Le16(bytes, 5)} * ((ByteAt(bytes, 7) + 7) / 8) : 0;
+  return 18 + ByteAt(bytes, 0) + mapBytes;
+}
+
 CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
   std::string why;
   image.format = "tga";
@@ -184,9 +190,7 @@ CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image) {
   const bool mapped = type == 1 || type == 9;
   const bool colour = type == 2 || type == 10;
   const bool grey = type == 3 || type == 11;
-  const uint64_t mapBytes =
-      mapType == 1 ? uint64_t{Le16(bytes, 5)} * ((ByteAt(bytes, 7) + 7) / 8) : 0;
-  const uint64_t pixelsAt = 18 + ByteAt(bytes, 0) + mapBytes;
+  const uint64_t pixelsAt = TgaPixelsAt(bytes);
   if (mapType > 1 || !(mapped || colour || grey) || (mapped && mapType != 1)) {
     // Made in place and copied once: bytes of no format, under a name
     // ending in .tga, all come here, and an archive can hold thousands.

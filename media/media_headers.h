@@ -42,3 +42,7 @@ CHeaderFound ReadWavHeader(std::string_view bytes, CSoundFacts& sound);
 CHeaderFound ReadBmpHeader(std::string_view bytes, bool named, CImageFacts& image);
 // No signature: tried only on entries named .tga, and then always found.
 CHeaderFound ReadTgaHeader(std::string_view bytes, CImageFacts& image);
+// Where a TGA's pixels start: after its 18-byte header, its image ID and
+// its colour map, which a true-colour image may carry too. For bytes of
+// at least 18.
+uint64_t TgaPixelsAt(std::string_view bytes);

@@ -88,7 +88,7 @@ CResult<CRgbaImage> DecodeTga(std::string_view bytes) {
   const size_t pixels = size_t{facts.width} * facts.height;
   CRgbaImage image;
   image.pixels.resize(pixels * 4);
-  const size_t at = 18 + ByteAt(bytes, 0);
+  const auto at = static_cast<size_t>(TgaPixelsAt(bytes));
   if (!ReadPixels(bytes, at, type >= 9, bytesPer, type == 3 || type == 11, pixels,
                   image.pixels.data()))
     return refused("pixels end before the image does");

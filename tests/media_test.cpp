@@ -297,6 +297,15 @@ TEST(TgaDecode, PlainAndRunLengthPixelsInEitherRowOrder) {
   CResult<CRgbaImage> image = DecodeTga(MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8}));
   ASSERT_EQ(Refusal(image), "decoded");
   EXPECT_EQ(Pixels(*image), (std::vector<uint32_t>{0x01020304u, 0x05060708u}));
+  // A true-colour image may carry a colour map too: its pixels follow it.
+  std::string withMap = MakeTga(1, 1, {1, 2, 3, 4});
+  withMap[1] = 1;
+  withMap[5] = 2;  // two entries
+  withMap[7] = 24;
+  withMap.insert(18, 6, '\x7F');
+  image = DecodeTga(withMap);
+  ASSERT_EQ(Refusal(image), "decoded");
+  EXPECT_EQ(Pixels(*image), std::vector<uint32_t>{0x01020304u});
   // The descriptor's right-to-left bit: the first pixel stored is the last.
   std::string mirrored = MakeTga(2, 1, {1, 2, 3, 4, 5, 6, 7, 8});
   mirrored[17] |= 0x10;
