@@ -50,17 +50,18 @@ enum CommandId : int {
   ID_EDIT_ADD_FILES = 0xE902,
   ID_EDIT_ADD_FOLDER = 0xE903,
   ID_EDIT_REPLACE_FILE = 0xE904,
-  ID_VIEW_FOLDERS = 0xE910,  // View > Folders: the tree as folders
+  ID_VIEW_FOLDERS = 0xE910,   // View > Folders: the tree as folders
   ID_VIEW_AS_RULES = 0xE911,  // View > As Rules ... As Image: how the right pane shows an entry
   ID_VIEW_AS_TEXT = 0xE912,
   ID_VIEW_AS_HEX = 0xE913,
   ID_VIEW_AS_IMAGE = 0xE914,
-  ID_VIEW_PROBLEMS = 0xE915,  // View > Problems: what tarn lint finds (app/refs/)
-  ID_VIEW_OVERRIDDEN_ONLY = 0xE916,  // View > Overridden Only, in a load order's window
+  ID_VIEW_PROBLEMS = 0xE915,          // View > Problems: what tarn lint finds (app/refs/)
+  ID_VIEW_OVERRIDDEN_ONLY = 0xE916,   // View > Overridden Only, in a load order's window
   ID_COMPARE_WITH_SHADOWED = 0xE917,  // the tree's menu, in a load order's window
   ID_FILE_NEW_ORDER = 0xE918,         // File > New Load Order...
   ID_FILE_NEW_ORDER_FOLDER = 0xE919,  // File > New Load Order From Folder...
   ID_FILE_SAVE_ORDER_AS = 0xE91A,     // File > Save Load Order As...
+  ID_VIEW_AS_SOUND = 0xE91B,          // View > As Sound, after As Image
   // Following references between rules blocks (app/refs/).
   ID_GO_TO_DEFINITION = 0xE920,
   ID_FIND_REFERENCES = 0xE921,

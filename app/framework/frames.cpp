@@ -69,6 +69,7 @@ QString StandardPrompt(int id) {
     case ID_VIEW_AS_TEXT: return QStringLiteral("Show the entry as text, and entries like it");
     case ID_VIEW_AS_HEX: return QStringLiteral("Show the entry's bytes in hex, and entries like it");
     case ID_VIEW_AS_IMAGE: return QStringLiteral("Show the entry as an image, and entries like it");
+    case ID_VIEW_AS_SOUND: return QStringLiteral("Show the entry as a sound, and entries like it");
     case ID_WINDOW_SPLIT: return QStringLiteral("Move the bar between the panes");
     case ID_WINDOW_NEW: return QStringLiteral("Open another window for the active document");
     case ID_WINDOW_CASCADE: return QStringLiteral("Arrange windows so they overlap");

@@ -61,18 +61,21 @@ std::optional<PreviewMode> KeptMode(const QString& extension) {
   CWinApp* app = AfxGetApp();
   if (app == nullptr || extension.isEmpty()) return std::nullopt;
   const QString word = app->GetProfile()->value(QStringLiteral("Preview/") + extension).toString();
-  for (PreviewMode mode :
-       {PreviewMode::Rules, PreviewMode::Text, PreviewMode::Hex, PreviewMode::Image}) {
+  for (PreviewMode mode : {PreviewMode::Rules, PreviewMode::Text, PreviewMode::Hex,
+                           PreviewMode::Image, PreviewMode::Sound}) {
     if (word == QLatin1String(ModeWord(mode))) return mode;
   }
   return std::nullopt;
 }
 
-void KeepMode(const QString& extension, PreviewMode mode) {
+// `own`: the mode the entry's bytes and name choose, which leaves the
+// extension's entries to choose each for itself again.
+void KeepMode(const QString& extension, PreviewMode mode, PreviewMode own) {
   CWinApp* app = AfxGetApp();
   if (app == nullptr || extension.isEmpty()) return;
-  app->GetProfile()->setValue(QStringLiteral("Preview/") + extension,
-                              QString::fromLatin1(ModeWord(mode)));
+  const QString key = QStringLiteral("Preview/") + extension;
+  if (mode == own) app->GetProfile()->remove(key);
+  else app->GetProfile()->setValue(key, QString::fromLatin1(ModeWord(mode)));
 }
 
 // An image over decoded pixels, which it frees when it goes.
@@ -276,7 +279,7 @@ void CPreviewPane::ShowEntry(const CDataBuffer& bytes, std::string_view name,
 
 void CPreviewPane::ShowAs(PreviewMode mode) {
   if (!m_hasEntry) return;
-  KeepMode(ExtensionOf(m_name), mode);
+  KeepMode(ExtensionOf(m_name), mode, DefaultMode(m_facts));
   Show(mode);
 }
 
@@ -422,6 +425,7 @@ bool CPreviewPane::OnCmdMsg(int id, CCmdUI* query) {
     case ID_VIEW_AS_TEXT: mode = PreviewMode::Text; break;
     case ID_VIEW_AS_HEX: mode = PreviewMode::Hex; break;
     case ID_VIEW_AS_IMAGE: mode = PreviewMode::Image; break;
+    case ID_VIEW_AS_SOUND: mode = PreviewMode::Sound; break;
     default: return false;
   }
   if (query != nullptr) {

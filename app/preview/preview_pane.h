@@ -1,8 +1,9 @@
 // The right pane of a document window, showing what an entry is: the rules
 // list as before for rules text, and otherwise a text, image, sound or hex
 // view of its own. The kind comes from the bytes (DescribeEntry); View > As
-// Rules, As Text, As Hex and As Image override it, and the choice is kept
-// for every entry with the same extension, in the user's settings.
+// Rules, As Text, As Hex, As Image and As Sound override it, and the choice
+// is kept for every entry with the same extension, in the user's settings,
+// until the entry's own view is chosen again.
 //
 // The pane takes the list's place in the splitter and holds the list as
 // its first page, so the list itself is unchanged and still found as the
@@ -53,7 +54,7 @@ class CPreviewPane : public QStackedWidget {
   void ShowEntry(const CDataBuffer& bytes, std::string_view name, std::string_view copyOf = {});
   // Shows the entry shown as `mode`, and keeps the choice for its extension.
   void ShowAs(PreviewMode mode);
-  // The pane's part of View: As Rules, As Text, As Hex, As Image.
+  // The pane's part of View: As Rules, As Text, As Hex, As Image, As Sound.
   bool OnCmdMsg(int id, CCmdUI* query);
   // Shows the current entry's bytes again when they changed.
   void OnUpdate(int hint);

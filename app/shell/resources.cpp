@@ -59,6 +59,7 @@ CPopupResource DocumentViewMenu() {
   menu.items.push_back(Item("As T&ext", ID_VIEW_AS_TEXT));
   menu.items.push_back(Item("As &Hex", ID_VIEW_AS_HEX));
   menu.items.push_back(Item("As &Image", ID_VIEW_AS_IMAGE));
+  menu.items.push_back(Item("As &Sound", ID_VIEW_AS_SOUND));
   menu.items.push_back(Separator());
   menu.items.push_back(Item("Pro&blems", ID_VIEW_PROBLEMS));
   return menu;

@@ -183,6 +183,15 @@ class PreviewTest : public QObject {
     QVERIFY(run.Command(ID_VIEW_AS_RULES));
     QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(ListOf(frame)));
     QCOMPARE(pane->GetMode(), PreviewMode::Rules);
+    // A sound shown another way can be a sound again; its own view chosen
+    // leaves every .wav to show itself.
+    ClickTreeRow(tree, 4);
+    QVERIFY(run.Command(ID_VIEW_AS_HEX));
+    ClickTreeRow(tree, 8);
+    QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetHexView()));
+    QVERIFY(run.Command(ID_VIEW_AS_SOUND));
+    QCOMPARE(pane->currentWidget(), pane->GetSoundPage());
+    QVERIFY(!AfxGetApp()->GetProfile()->contains(QStringLiteral("Preview/wav")));
   }
   // Kept across runs too, in the user's settings.
   void theKeptViewOutlivesTheWindow() {
