@@ -284,7 +284,9 @@ bool CMDIFrameWnd::QueryCommand(int id, CCmdUI* state) {
 bool CMDIFrameWnd::SendCommand(int id) {
   CCmdUI state;
   if (!QueryCommand(id, &state)) return false;
-  SetMessageText(QString());
+  // A command's own words replace what the bar said before; moving between
+  // the panes says nothing, and leaves the facts of the entry in sight.
+  if (id != ID_NEXT_PANE && id != ID_PREV_PANE) SetMessageText(QString());
   OnCmdMsg(id, nullptr);
   return true;
 }

@@ -139,10 +139,13 @@ class PreviewTest : public QObject {
     ClickTreeRow(tree, 5);
     QCOMPARE(pane->currentWidget(), static_cast<QWidget*>(pane->GetHexView()));
     QCOMPARE(pane->GetHexView()->GetSize(), uint64_t{m_binary.size()});
-    // F6 from the tree reaches the view shown in the list's place.
+    // F6 from the tree reaches the view shown in the list's place, and
+    // leaves the entry's facts in the status bar.
     tree->setFocus();
-    frame->GetSplitter()->ActivateNext();
+    const QString facts = StatusText(run);
+    QVERIFY(run.Command(ID_NEXT_PANE));
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(pane->GetHexView()));
+    QCOMPARE(StatusText(run), facts);
     // Ctrl+G from the tree asks for an offset of the bytes shown.
     tree->setFocus();
     QTimer::singleShot(0, [] {
