@@ -91,19 +91,30 @@ std::string MakeDxt5Picture(uint32_t side) {
   return MakeDds(side, side, "DXT5", levels, pixels);
 }
 
-std::string MakeWav(uint32_t rate, uint32_t frames) {
+namespace {
+
+// A mono WAV's header up to its samples: `format` 1 for PCM, 3 for float,
+// `frames` of `bytes` each.
+std::string WavHeader(uint32_t format, uint32_t rate, uint32_t bytes, uint32_t frames) {
   std::string out = "RIFF";
-  PutLe32(out, 36 + frames * 2);
+  PutLe32(out, 36 + frames * bytes);
   out += "WAVEfmt ";
   PutLe32(out, 16);
-  PutLe16(out, 1);
+  PutLe16(out, format);
   PutLe16(out, 1);
   PutLe32(out, rate);
-  PutLe32(out, rate * 2);
-  PutLe16(out, 2);
-  PutLe16(out, 16);
+  PutLe32(out, rate * bytes);
+  PutLe16(out, bytes);
+  PutLe16(out, 8 * bytes);
   out += "data";
-  PutLe32(out, frames * 2);
+  PutLe32(out, frames * bytes);
+  return out;
+}
+
+}  // namespace
+
+std::string MakeWav(uint32_t rate, uint32_t frames) {
+  std::string out = WavHeader(1, rate, 2, frames);
   for (uint32_t i = 0; i < frames; ++i) {
     const double t = static_cast<double>(i) / rate;
     const double fade = 1.0 - static_cast<double>(i) / frames;
@@ -115,17 +126,5 @@ std::string MakeWav(uint32_t rate, uint32_t frames) {
 }
 
 std::string MakeFloatWav(uint32_t rate, uint32_t frames) {
-  std::string out = "RIFF";
-  PutLe32(out, 36 + frames * 4);
-  out += "WAVEfmt ";
-  PutLe32(out, 16);
-  PutLe16(out, 3);  // IEEE float
-  PutLe16(out, 1);
-  PutLe32(out, rate);
-  PutLe32(out, rate * 4);
-  PutLe16(out, 4);
-  PutLe16(out, 32);
-  out += "data";
-  PutLe32(out, frames * 4);
-  return out + std::string(size_t{frames} * 4, '\0');
+  return WavHeader(3, rate, 4, frames) + std::string(size_t{frames} * 4, '\0');
 }
