@@ -121,7 +121,10 @@ int CommandDiff(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   }
   std::vector<CEntryProblem> problems;
   CCompareSide before, after;
-  const bool opened = before.Open(paths[0], problems) && after.Open(paths[1], problems);
+  // Both are tried, so that each that cannot be read is named.
+  const bool openedBefore = before.Open(paths[0], problems);
+  const bool openedAfter = after.Open(paths[1], problems);
+  const bool opened = openedBefore && openedAfter;
   if (!opened) {
     ReportAll(err, problems);
     return kTrouble;
@@ -155,13 +158,17 @@ int CommandOverrides(const std::vector<std::string>& args, std::FILE* out, std::
   std::vector<CEntryProblem> problems;
   std::vector<std::unique_ptr<CCompareSide>> sides;
   std::vector<CCompareSide*> order;
+  bool failed = false;
   for (size_t a = 1; a < args.size(); ++a) {
     sides.push_back(std::make_unique<CCompareSide>());
     order.push_back(sides.back().get());
-    if (!sides.back()->Open(args[a], problems)) {
-      ReportAll(err, problems);
-      return kTrouble;
-    }
+    // Every archive is tried, so that each that cannot be read is named;
+    // what the others hold is not said without them.
+    if (!sides.back()->Open(args[a], problems)) failed = true;
+  }
+  if (failed) {
+    ReportAll(err, problems);
+    return kTrouble;
   }
   COutput lines(out);
   const CResolvedOrder resolved = VisitLoadOrder(

@@ -405,13 +405,13 @@ int RunCommand(std::vector<std::string> args, std::FILE* out, std::FILE* err) {
   const Context c{out, err};
   if (args.empty()) return Usage(c, "no command given");
   const std::string command = args[0];
-  if (command == "help" || command == "--help" || command == "-h") {
-    std::fputs(kUsage, out);
-    return std::fflush(out) == 0 ? kExitOk : kExitFailure;
-  }
-  if (command == "--version") {
-    std::fputs("tarn " TARN_VERSION "\n", out);
-    return std::fflush(out) == 0 ? kExitOk : kExitFailure;
+  if (command == "help" || command == "--help" || command == "-h" || command == "--version") {
+    std::fputs(command == "--version" ? "tarn " TARN_VERSION "\n" : kUsage, out);
+    // The help is longer than the stream's buffer: a write that failed
+    // while it was put there shows only in the stream's error flag.
+    if (std::fflush(out) == 0 && !std::ferror(out)) return kExitOk;
+    std::fprintf(err, "tarn: cannot write to standard output\n");
+    return kExitFailure;
   }
   // A load order that cannot be read is the command's trouble: 1 for pack,
   // as for an input it cannot read, 2 for the others.

@@ -228,6 +228,10 @@ TEST_F(CompareTest, EntryLinesBlockLinesAndExitStatuses) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err, "");
   }
+  // Each that cannot be read is named, not only the first.
+  r = RunTarnCaptured({"diff", P("gone1.big"), P("gone2.big")});
+  EXPECT_NE(r.err.find("gone1.big"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("gone2.big"), std::string::npos) << r.err;
 }
 
 TEST_F(CompareTest, ManyEntriesLaidOutOfNameOrderAreAllJudged) {

@@ -515,8 +515,8 @@ TEST_F(TarnArchiveTest, ProgramWritesTheSameBytesAsTheFunction) {
 #if !defined(_WIN32)  // /dev/full and address-space limits
 TEST_F(TarnArchiveTest, FullOutputDeviceIsAFailure) {
   const std::string path = Write(CBigBuilder().Add("a", "1").Add("b", "2"));
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"list", path}, {"cat", path, "a"}, {"check", path}}) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", path}, {"cat", path, "a"}, {"check", path}, {"help"}, {"--version"}}) {
     SCOPED_TRACE(args[0]);
     const CProcessResult r = RunTarnProcess(m_dir, args, "/dev/full");
     EXPECT_EQ(r.status, 1);
