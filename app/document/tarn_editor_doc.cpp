@@ -143,6 +143,9 @@ CStatus CTarnEditorDoc::ChangeOrder(const std::function<void(CShownOrder&)>& cha
   UpdateAllViews(kEntriesReplaced);
   WatchShown();
   NotifyOrderListeners();
+  // The names the window shows came or went; a refusal, said by the
+  // caller, takes the bar after this.
+  if (refused.IsOk()) ShowStatusText(EntryCountText(Entries().size()));
   return refused;
 }
 

@@ -96,8 +96,16 @@ void CSplitterWnd::ActivateNext(bool previous) {
   if (panes.empty()) return;
   size_t current = 0;
   const QWidget* focus = QApplication::focusWidget();
+  // A pane may hand its focus on to a widget outside it (the list to the
+  // view shown in its place): that widget's focus is the pane's too, or
+  // F6 would go from there to the pane, and so back to it.
+  const auto holds = [focus](QWidget* pane) {
+    for (QWidget* at = pane; at != nullptr; at = at->focusProxy())
+      if (focus == at || at->isAncestorOf(focus)) return true;
+    return false;
+  };
   for (size_t i = 0; i < panes.size(); ++i) {
-    if (focus != nullptr && (focus == panes[i] || panes[i]->isAncestorOf(focus))) current = i;
+    if (focus != nullptr && holds(panes[i])) current = i;
   }
   const size_t n = panes.size();
   const size_t next = previous ? (current + n - 1) % n : (current + 1) % n;

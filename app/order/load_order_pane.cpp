@@ -39,8 +39,10 @@ CLoadOrderList::CLoadOrderList(CTarnEditorDoc& document) : m_document(document) 
   setObjectName(QStringLiteral("loadOrder"));
   setAccessibleName(QStringLiteral("Load Order"));
   setColumnCount(kColumns);
+  // The last column says how each archive stands to the selected one; a
+  // screen reader names it by its header too.
   setHeaderLabels({QStringLiteral("Archive"), QStringLiteral("Wins"), QStringLiteral("Loses"),
-                   QStringLiteral("Only"), QString()});
+                   QStringLiteral("Only"), QStringLiteral("To Selected")});
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -247,6 +249,9 @@ CLoadOrderPane* CLoadOrderPane::Install(CSplitterWnd* splitter, QWidget* tree,
   pane->addWidget(tree);
   pane->setStretchFactor(1, 1);
   tree->show();
+  // Moved into the pane, the tree lost the focus the window gave it, and
+  // the keyboard was left nowhere.
+  tree->setFocus(Qt::OtherFocusReason);
   document->AddOrderListener(pane->m_list, [list = pane->m_list] { list->Fill(); });
   return pane;
 }

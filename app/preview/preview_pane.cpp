@@ -223,6 +223,7 @@ CPreviewPane::CPreviewPane(CTarnEditorDoc* document)
   soundLayout->addStretch();
   // Space on the page presses the button, which takes the focus for it.
   m_sound->setFocusProxy(m_play);
+  m_sound->setAccessibleName(QStringLiteral("Sound"));
   connect(m_play, &QPushButton::clicked, this, &CPreviewPane::PlayOrStop);
   m_player->SetOnStopped([this] { m_play->setText(QStringLiteral("Play")); });
   addWidget(m_message);

@@ -18,6 +18,7 @@
 #include "app/compare/compare_window.h"
 #include "app/document/disk_watch.h"
 #include "app/document/entry_hooks.h"
+#include "app/document/entry_text.h"
 #include "app/framework/status_bar.h"
 #include "app/order/load_order_pane.h"
 #include "app/search/rules_search_pane.h"
@@ -126,6 +127,8 @@ void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
   CLoadOrderList* pane = PaneOf(frame);
   QVERIFY(pane != nullptr);
   QVERIFY(!tree->isHeaderHidden());
+  // The keyboard starts in the tree, as in an archive's window.
+  QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(tree));
   CTarnEditorDoc* document = run.Documents()[0];
 
   // The marks and winners are tarn's.
@@ -179,6 +182,7 @@ void OrderWindowTest::ShowsWinnersEditsIntoTheTargetAndNothingElse() {
   // Left out, the patch's names are gone; the target cannot be left out.
   pane->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
   QCOMPARE(RowOf(tree, QStringLiteral("Data\\b.ini")), -1);
+  QCOMPARE(StatusText(run), EntryCountText(document->Entries().size()));
   QCOMPARE(FromColumn(tree)[QStringLiteral("Data\\same.ini")], QStringLiteral("  base.big"));
   pane->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
   QVERIFY(StatusText(run).contains(QLatin1String("the target cannot be left out")));

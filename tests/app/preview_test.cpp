@@ -146,6 +146,9 @@ class PreviewTest : public QObject {
     QVERIFY(run.Command(ID_NEXT_PANE));
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(pane->GetHexView()));
     QCOMPARE(StatusText(run), facts);
+    // And from there back to the tree.
+    QVERIFY(run.Command(ID_NEXT_PANE));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(tree));
     // Ctrl+G from the tree asks for an offset of the bytes shown.
     tree->setFocus();
     QTimer::singleShot(0, [] {
