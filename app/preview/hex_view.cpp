@@ -60,6 +60,8 @@ CHexView::CHexView() {
   setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   setFocusPolicy(Qt::StrongFocus);
   setAccessibleName(QStringLiteral("Bytes"));
+  // A screen reader lands on the viewport, the part that is painted.
+  viewport()->setAccessibleName(accessibleName());
   viewport()->setCursor(Qt::IBeamCursor);
 }
 
@@ -153,6 +155,9 @@ void CHexView::ShowFound(uint64_t at, size_t size) {
       row >= GetTopRow() + static_cast<uint64_t>(verticalScrollBar()->pageStep()))
     verticalScrollBar()->setValue(static_cast<int>(row / RowsPerStep(RowCount())));
   Select(at, at + size - 1);
+  // Said wherever the search ran: the selection alone shows only on screen.
+  ShowStatusText(
+      QStringLiteral("Found at offset %1 (0x%2)").arg(at).arg(QString::number(at, 16).toUpper()));
 }
 
 bool CHexView::Find(const std::string& needle) {
@@ -225,9 +230,6 @@ void CHexView::OnFound(uint64_t generation) {
     return;
   }
   ShowFound(*done->found, done->needle.size());
-  ShowStatusText(QStringLiteral("Found at offset %1 (0x%2)")
-                     .arg(*done->found)
-                     .arg(QString::number(*done->found, 16).toUpper()));
 }
 
 QString CHexView::SelectionAsHex() const {

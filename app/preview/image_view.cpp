@@ -29,6 +29,8 @@ QPixmap Checkerboard() {
 CImageView::CImageView() {
   setFocusPolicy(Qt::StrongFocus);
   setAccessibleName(QStringLiteral("Image"));
+  // A screen reader lands on the viewport, the part that is painted.
+  viewport()->setAccessibleName(accessibleName());
 }
 
 void CImageView::SetImage(const QImage& image) {
