@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "archive/big_archive.h"
 #include "archive/big_writer.h"
@@ -230,11 +232,37 @@ struct CNamePair {
   CEntryChange::Kind kind;
 };
 
+// Whether a name of the side is spelt with '/'.
+bool SpeltWithSlash(const CCompareSide& side) {
+  for (size_t i = 0; i < side.size(); ++i)
+    if (side.NameAt(i).find('/') != std::string_view::npos) return true;
+  return false;
+}
+
 // Calls `paired(m, pair)` for every pair m of the same name as soon as it is
 // made, while its names (and the numbers beside them) are in the cache.
+// A name spelt with '/' meets its spelling with '\\' on the other side, as
+// pack makes them one entry (a folder is read as pack reads it): the names
+// are then matched by that key, and listed in its order.
 template <typename Paired>
 std::vector<CNamePair> MergeNames(const CCompareSide& before, const CCompareSide& after,
                                   Paired&& paired) {
+  const CCompareSide* const sides[2] = {&before, &after};
+  const bool keyed = SpeltWithSlash(before) || SpeltWithSlash(after);
+  std::vector<std::string> keys[2];
+  std::vector<uint32_t> byKey[2];
+  for (int s = 0; keyed && s < 2; ++s) {
+    for (size_t i = 0; i < sides[s]->size(); ++i)
+      keys[s].push_back(EntryKey(sides[s]->NameAt(i), false));
+    byKey[s].resize(keys[s].size());
+    for (uint32_t i = 0; i < byKey[s].size(); ++i) byKey[s][i] = i;
+    std::stable_sort(byKey[s].begin(), byKey[s].end(),
+                     [&keys, s](uint32_t a, uint32_t b) { return keys[s][a] < keys[s][b]; });
+  }
+  const auto indexAt = [&](int s, uint32_t k) { return keyed ? byKey[s][k] : k; };
+  const auto nameAt = [&](int s, uint32_t k) -> std::string_view {
+    return keyed ? std::string_view(keys[s][byKey[s][k]]) : sides[s]->NameAt(k);
+  };
   std::vector<CNamePair> merged;
   // At most one pair per name of both sides; the pages never reached are
   // never touched, while growing would copy every pair made so far.
@@ -243,13 +271,13 @@ std::vector<CNamePair> MergeNames(const CCompareSide& before, const CCompareSide
   while (i < before.size() || j < after.size()) {
     const int order = i == before.size()  ? 1
                       : j == after.size() ? -1
-                                          : before.NameAt(i).compare(after.NameAt(j));
+                                          : nameAt(0, i).compare(nameAt(1, j));
     if (order < 0) {
-      merged.push_back({i++, 0, CEntryChange::Removed});
+      merged.push_back({indexAt(0, i++), 0, CEntryChange::Removed});
     } else if (order > 0) {
-      merged.push_back({0, j++, CEntryChange::Added});
+      merged.push_back({0, indexAt(1, j++), CEntryChange::Added});
     } else {
-      merged.push_back({i++, j++, CEntryChange::Changed});
+      merged.push_back({indexAt(0, i++), indexAt(1, j++), CEntryChange::Changed});
       paired(static_cast<uint32_t>(merged.size() - 1), merged.back());
     }
   }

@@ -283,6 +283,16 @@ TEST_F(CompareTest, AFolderIsReadAsPackWouldPackIt) {
             "M\tData\\INI\\Tank.ini\n\t~\tT\n\t\t@\t2\t2\n\t\t-\t    S\t2\n\t\t+\t    S\t1\n"
             "-\tData\\new.txt\n");
 
+  // An archive whose names are spelt with '/' is its extracted tree too.
+  const std::string slashed =
+      Archive("slashed.big", CBigBuilder().Add("Data/INI/Tank.ini", "Object T\n  S = 2\nEnd\n"));
+  fs::remove(P("tree/top.txt"));
+  fs::remove(P("tree/Data/new.txt"));
+  r = RunTarnCaptured({"diff", slashed, P("tree")});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  WriteWholeFile(P("tree/top.txt"), "t");
+  WriteWholeFile(P("tree/Data/new.txt"), "n");
+
   // What pack would refuse is trouble, named; the rest is still compared.
   // (Where links cannot be made, as under Wine, there is nothing to see.)
   std::error_code made;
