@@ -148,6 +148,7 @@ TEST_F(ExtractPackTest, LaterInputsReplaceEarlierOnesAndAnArchiveIsPatchedInPlac
   EXPECT_EQ(Tree(P("self")).size(), 2u);  // no temporary file left
 }
 
+#ifndef _WIN32  // Windows lets no other program write or rename over a file held open
 // Another program writes to an archive while tarn works from it: nothing
 // is made of bytes that may be the new file's, and a file that is no
 // longer the one read is not replaced by what was made of the old one.
@@ -194,6 +195,7 @@ TEST_F(ExtractPackTest, AnArchiveWrittenToMeanwhileIsNeitherCopiedNorReplaced) {
   EXPECT_EQ(report.written, 0u);
   EXPECT_EQ(Tree(P("out")).size(), 0u);
 }
+#endif
 
 TEST_F(ExtractPackTest, HostileNamesAreReportedAndNothingLandsOutsideTheFolder) {
   const std::vector<std::string> hostile = {"..\\..\\x",   "\\abs",   "/abs",    "a\\\\b",
