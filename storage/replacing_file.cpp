@@ -211,7 +211,8 @@ CStatus WriteFileReplacing(const std::string& path, const FillFn& fill,
 }
 
 CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
-                           const std::optional<platform::FileIdentity>& protect) {
+                           const std::optional<platform::FileIdentity>& protect,
+                           const std::function<bool()>& changed) {
   // The user chose this name, so a link there is replaced by the file
   // rather than written through.
   const CReplaceOptions options{protect, true, std::nullopt};
@@ -219,8 +220,9 @@ CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
       path,
       [&](platform::Handle file) {
         const CStatus written = WriteBytesTo(file, bytes.GetData(), bytes.GetSize(), nullptr);
-        // Bytes of an archive cut short since it was opened: zeros, not the entry.
-        if (bytes.IsCutOnDisk())
+        // Bytes of an archive cut short since it was opened (zeros), or
+        // written over by another program: not the entry.
+        if (bytes.IsCutOnDisk() || (changed && changed()))
           return CStatus::Failure(path, std::string("the archive ") + kArchiveChangedWords);
         return written.WithPath(path);
       },

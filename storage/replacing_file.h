@@ -126,9 +126,12 @@ using FillFn = std::function<CStatus(platform::Handle file)>;
 CStatus WriteFileReplacing(const std::string& path, const FillFn& fill,
                            const CReplaceOptions& options);
 // The same for `bytes`, replacing a link there; refuses to replace `protect`,
-// and bytes found cut short on disk (IsCutOnDisk) while they were copied.
+// and bytes found cut short on disk (IsCutOnDisk) while they were copied,
+// or, when `changed` says so after the copy, written over by another
+// program (the words are then kArchiveChangedWords's, about `path`).
 CStatus WriteFileReplacing(const std::string& path, const CDataBuffer& bytes,
-                           const std::optional<platform::FileIdentity>& protect);
+                           const std::optional<platform::FileIdentity>& protect,
+                           const std::function<bool()>& changed = {});
 
 // The identity of the file at `path`, links followed; nothing when it
 // cannot be opened. What a writer is told to protect.

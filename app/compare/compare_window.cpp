@@ -75,10 +75,6 @@ void Style(QTreeWidgetItem* item, int columns, const QColor& colour, bool bold, 
   }
 }
 
-}  // namespace
-
-namespace {
-
 // "PATH: has changed on disk since it was opened" for a side another program
 // cut short or wrote over while it was read: what would be listed is not
 // what either file holds. Empty when neither.
@@ -253,7 +249,8 @@ void CCompareWindow::ExtractChange(int row) {
       (target == IdentityOfFile(m_before.GetPath()) || target == IdentityOfFile(m_after.GetPath())))
     status = CStatus::Failure(NativePath(chosen), "that is an archive being compared");
   if (status.IsOk())
-    status = WriteFileReplacing(NativePath(chosen), bytes, IdentityOfFile(side.GetPath()));
+    status = WriteFileReplacing(NativePath(chosen), bytes, IdentityOfFile(side.GetPath()),
+                                [&side] { return side.ChangedOnDisk(); });
   statusBar()->showMessage(
       status.IsOk()
           ? QStringLiteral("Extracted %1").arg(BytesToText(change.name))

@@ -96,19 +96,12 @@ void CEntryExtractor::ExtractEntry(const std::string& name) {
   // An archive that could not be mapped is read here, this entry only.
   const std::optional<CDataBuffer> bytes = shown->Bytes(name);
   if (bytes && bytes->HasData()) {
+    // Pending bytes are the window's own; the opened file's may be written
+    // over by another program while they are copied.
     const bool fromOpened = shown->Changes().Find(name) == nullptr;
-    CReplaceOptions options{ArchiveIdentity(m_document), true, std::nullopt};
-    const std::string path = NativePath(chosen);
-    status = WriteFileReplacing(
-        path,
-        [&](platform::Handle file) {
-          const CStatus written = WriteBytesTo(file, bytes->GetData(), bytes->GetSize(), nullptr);
-          // Bytes the archive lost, or another program wrote over, while
-          // they were copied: not the entry, and not put at the name.
-          changed = bytes->IsCutOnDisk() || (fromOpened && shown->Opened().ChangedOnDisk());
-          return changed ? CStatus::Failure(path, kArchiveChangedWords) : written.WithPath(path);
-        },
-        options);
+    status = WriteFileReplacing(NativePath(chosen), *bytes, ArchiveIdentity(m_document),
+                                [&] { return fromOpened && shown->Opened().ChangedOnDisk(); });
+    changed = bytes->IsCutOnDisk() || (fromOpened && shown->Opened().ChangedOnDisk());
   }
   if (bytes && bytes->HasData() && status.IsOk()) {
     const std::string cut = m_document.Shown().CutShort(name);
