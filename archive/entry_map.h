@@ -137,6 +137,9 @@ class CEntryMap {
   // (CGameFile::ChangedSinceOpened): the bytes read from it may be the new
   // file's. Ask after reading them.
   bool ChangedOnDisk() const;
+  // The archive's file, held since it was opened, and its stamp then;
+  // empty for a composed map.
+  const CHeldFile& HeldFile() const { return m_held; }
 
   // One entry of another map: its map among a composed map's sources, and
   // its position there.

@@ -30,22 +30,18 @@ size_t WithRoomToTakeIn(size_t count) { return count + count / 256 + 256; }
 }  // namespace
 
 CStatus OpenOrderArchive(const std::string& path, CShownOrder::CArchive& archive) {
-  CHandleHolder file = CHandleHolder::Wrap(*platform::CreateFile(
-      path, platform::kGenericRead, platform::kOpenExisting, platform::kFileShareRead));
-  // Stamped on both sides of the read, through the handle, and the path
-  // checked to still name that file: else what was read cannot be told
-  // apart from what is there now, and is never written anywhere.
-  const std::optional<CFileStamp> before = file ? StampOfFile(file.Get()) : std::nullopt;
   auto opened = std::make_shared<CEntryMap>();
   const CStatus error = OpenArchiveEntries(path, *opened);
   if (!error.IsOk()) return error;
-  const std::optional<CFileStamp> after = file ? StampOfFile(file.Get()) : std::nullopt;
-  const std::optional<CFileStamp> atPath = StampOfFile(path);
+  // Held and stamped on both sides of the read by the reader, and the path
+  // checked to still name that file: else what was read cannot be told
+  // apart from what is there now, and is never written anywhere.
+  const CHeldFile& held = opened->HeldFile();
   archive.path = path;
-  archive.entries = std::move(opened);
-  archive.file = std::move(file);
+  archive.file = held.file;
   archive.stamp.reset();
-  if (before && before == after && atPath == after) archive.stamp = after;
+  if (held.stamp && StampOfFile(path) == held.stamp) archive.stamp = held.stamp;
+  archive.entries = std::move(opened);
   return {};
 }
 
